@@ -1,0 +1,53 @@
+// The message record as the library sees it.
+#ifndef MIREL_MESSAGE_INTERNAL_H
+#define MIREL_MESSAGE_INTERNAL_H
+
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "coap_message.h"
+
+struct CoAPMessage {
+    uint8_t type = 0;
+    uint8_t code = 0;
+    uint16_t id = 0;
+    struct sockaddr_storage addr {};
+    uint8_t *payload = nullptr;
+    uint32_t payload_len = 0;
+    CoAPMessage_Handler handler = nullptr;
+    struct CoAPMessage_OptionList options {};
+    uint8_t token[COAP_TOKEN_MAX] {};
+    uint8_t token_len = 0;
+    // Held by several threads at once (pool, layers, application).
+    std::atomic<uint32_t> refs {1};
+};
+
+namespace mirel {
+
+// Appends a detached option at the end of a list.
+void option_list_append(CoAPMessage_OptionList *list, struct CoAPMessage_Option *opt);
+// Unlinks one option from its list (does not free it).
+void option_list_unlink(CoAPMessage_OptionList *list, struct CoAPMessage_Option *opt);
+// Stable sort of a list by option number.
+void option_list_sort(CoAPMessage_OptionList *list);
+const struct CoAPMessage_Option *option_find(const struct CoAPMessage *msg, uint32_t number);
+bool option_is_repeatable(uint32_t number);
+
+// Method codes 0.01 .. 0.04.
+inline bool code_is_request(int code) { return code >= COAP_CODE_GET && code <= COAP_CODE_DELETE; }
+
+// Key texts of the security and block-wise layers. The sizes fit the longest
+// IPv6 text with its port (and, for windows, an 8-byte token as hex).
+constexpr size_t kPeerKeySize = 46 + 1 + 5 + 1;
+constexpr size_t kWindowKeySize = kPeerKeySize + 1 + 2 * COAP_TOKEN_MAX;
+int peer_key_format(const struct CoAPMessage *msg, char *out, size_t size);
+int window_key_format(const struct CoAPMessage *msg, char *out, size_t size);
+
+// Text of an errno value, thread-safe.
+const char *errno_text(int code, char *buf, size_t size);
+
+}  // namespace mirel
+
+#endif

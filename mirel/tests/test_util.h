@@ -1,0 +1,70 @@
+// Small helpers shared by the library's tests.
+#ifndef MIREL_TEST_UTIL_H
+#define MIREL_TEST_UTIL_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "coap_message.h"
+#include "mirel_util.h"
+
+namespace mirel_test {
+
+struct MsgDeleter {
+    void operator()(struct CoAPMessage *m) const { CoAPMessage_Decref(m); }
+};
+using Msg = std::unique_ptr<struct CoAPMessage, MsgDeleter>;
+
+struct MemDeleter {
+    void operator()(void *p) const { Mem_free(p); }
+};
+template <typename T> using Mem = std::unique_ptr<T, MemDeleter>;
+
+using Bytes = std::vector<uint8_t>;
+
+// "41 01 ab" -> bytes; blanks are ignored.
+inline Bytes hex(const std::string &text)
+{
+    Bytes out;
+    int hi = -1;
+    for (char c : text) {
+        int v = Str_Char2Hex(static_cast<unsigned char>(c));
+        if (v < 0)
+            continue;
+        if (hi < 0) {
+            hi = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(hi << 4 | v));
+            hi = -1;
+        }
+    }
+    return out;
+}
+
+inline Bytes encode(struct CoAPMessage *m)
+{
+    uint32_t len = 0;
+    Mem<uint8_t> bytes(CoAPMessage_ToBytes(m, &len));
+    if (!bytes)
+        return {};
+    return Bytes(bytes.get(), bytes.get() + len);
+}
+
+inline std::vector<uint32_t> option_numbers(const struct CoAPMessage *m)
+{
+    std::vector<uint32_t> out;
+    CoAPMessage_IterOptions(
+        m,
+        [](uint32_t number, const uint8_t *, uint32_t, int, void *ctx) {
+            static_cast<std::vector<uint32_t> *>(ctx)->push_back(number);
+            return 1;
+        },
+        &out);
+    return out;
+}
+
+}  // namespace mirel_test
+
+#endif
