@@ -1,7 +1,9 @@
 // Replaceable allocator table: everything the library hands out comes from here.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "message_internal.h"
 #include "mirel_util.h"
 
 namespace {
@@ -18,6 +20,23 @@ struct Allocator {
 Allocator g_alloc;
 
 }  // namespace
+
+namespace mirel {
+
+char *mem_dup(std::string_view text)
+{
+    char *out = static_cast<char *>(Mem_malloc(text.size() + 1));
+    if (!out) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (!text.empty())
+        std::memcpy(out, text.data(), text.size());
+    out[text.size()] = '\0';
+    return out;
+}
+
+}  // namespace mirel
 
 extern "C" {
 

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string_view>
 
 #include "coap_message.h"
 
@@ -44,6 +45,9 @@ constexpr size_t kPeerKeySize = 46 + 1 + 5 + 1;
 constexpr size_t kWindowKeySize = kPeerKeySize + 1 + 2 * COAP_TOKEN_MAX;
 int peer_key_format(const struct CoAPMessage *msg, char *out, size_t size);
 int window_key_format(const struct CoAPMessage *msg, char *out, size_t size);
+
+// Copy of a text through the allocator table, NUL-terminated; null on ENOMEM.
+char *mem_dup(std::string_view text);
 
 // Text of an errno value, thread-safe.
 const char *errno_text(int code, char *buf, size_t size);

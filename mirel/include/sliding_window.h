@@ -1,0 +1,65 @@
+/* Mirel library: the blocks of one block-wise transfer with their window,
+ * and the endpoint's pool of running transfers. */
+#ifndef SLIDING_WINDOW_H
+#define SLIDING_WINDOW_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "coap_message.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Block flags. */
+#define SW_BLOCK_SENT 1
+#define SW_BLOCK_ACKED 2
+#define SW_BLOCK_LAST 4
+
+struct SlidingWindow;
+
+struct SlidingWindow *SlidingWindow(int sending, uint32_t block_size, uint32_t window_size);
+int SlidingWindow_SetBlockSize(struct SlidingWindow *w, uint32_t size);
+int SlidingWindow_Write(struct SlidingWindow *w, const void *data, size_t length);
+int SlidingWindow_WriteBlock(struct SlidingWindow *w, uint32_t number, const void *data,
+                             size_t length, int check, const uint8_t *flags);
+const uint8_t *SlidingWindow_ReadBlock(struct SlidingWindow *w, uint32_t number,
+                                       uint32_t *length, int check, uint8_t *flags);
+/* Returns 1 to go on, 0 to stop, a negative value for an error; may change
+ * the block's flags through the pointer. */
+typedef int (*SlidingWindow_BlockCallback)(struct SlidingWindow *w, uint32_t number,
+                                           const uint8_t *data, uint32_t length,
+                                           uint8_t *flags, void *context);
+int SlidingWindow_ReadBlockIter(struct SlidingWindow *w, int in_window,
+                                SlidingWindow_BlockCallback callback, void *context);
+int SlidingWindow_GetBlockFlags(struct SlidingWindow *w, uint32_t number, uint8_t *flags);
+int SlidingWindow_SetBlockFlags(struct SlidingWindow *w, uint32_t number, uint8_t flags);
+int SlidingWindow_Advance(struct SlidingWindow *w, uint8_t *complete);
+int64_t SlidingWindow_GetOffset(const struct SlidingWindow *w);
+uint64_t SlidingWindow_GetSize(const struct SlidingWindow *w);
+void *SlidingWindow_Read(const struct SlidingWindow *w, uint32_t *length);
+int SlidingWindow_IsRx(const struct SlidingWindow *w);
+void SlidingWindow_Free(struct SlidingWindow *w);
+
+struct SlidingWindowPool;
+
+struct SlidingWindowPool *SlidingWindowPool(void);
+/* Takes over the window and the caller's reference on the template (which
+ * may be null) on success only. */
+int SlidingWindowPool_Set(struct SlidingWindowPool *pool, const char *key,
+                          struct SlidingWindow *w, struct CoAPMessage *tmpl,
+                          CoAPMessage_Handler handler);
+struct SlidingWindow *SlidingWindowPool_Get(struct SlidingWindowPool *pool, const char *key,
+                                            struct CoAPMessage **tmpl,
+                                            CoAPMessage_Handler *handler);
+int SlidingWindowPool_SetCode(struct SlidingWindowPool *pool, const char *key, int code);
+int SlidingWindowPool_GetCode(struct SlidingWindowPool *pool, const char *key);
+int SlidingWindowPool_Del(struct SlidingWindowPool *pool, const char *key);
+void SlidingWindowPool_Free(struct SlidingWindowPool *pool);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,30 @@
+// Layer handlers of the receive and send stacks.
+#ifndef MIREL_LAYERS_H
+#define MIREL_LAYERS_H
+
+#include <cstdint>
+
+#include "coap_message.h"
+#include "mirel_util.h"
+
+extern "C" {
+
+// 0 continue, 1 stop, 2 error (with the error record filled).
+enum { LAYER_CONTINUE = 0, LAYER_STOP = 1, LAYER_ERROR = 2 };
+typedef int (*LayerHandler)(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                            struct Err *err);
+
+int LogLayer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err);
+int LogLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                       struct Err *err);
+}
+
+namespace mirel {
+
+// Builds the one-line summary of a message and logs it at debug level 1.
+int message_summary(const struct CoAPMessage *msg, bool outgoing, bool with_options,
+                    bool with_payload);
+
+}  // namespace mirel
+
+#endif

@@ -1,0 +1,172 @@
+// Running block-wise transfers of an endpoint, by transfer key.
+#include <cerrno>
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_map>
+
+#include "sliding_window.h"
+#include "zmo.h"
+
+namespace {
+
+struct Transfer {
+    struct SlidingWindow *window = nullptr;
+    struct CoAPMessage *tmpl = nullptr;
+    CoAPMessage_Handler handler = nullptr;
+    bool has_code = false;
+    int code = 0;
+    uint64_t start_us = 0;
+};
+
+void release(Transfer &t)
+{
+    SlidingWindow_Free(t.window);
+    CoAPMessage_Decref(t.tmpl);
+}
+
+// "ARQ rx|tx transfer <key> <size> at <speed>" at debug level 1.
+void log_transfer(const std::string &key, const Transfer &t)
+{
+    if (zmo_log_get_debug() < 1)
+        return;
+    uint64_t size = SlidingWindow_GetSize(t.window);
+    if (size == 0)
+        return;
+    uint64_t now = TimeMono_Us();
+    // A transfer done within the clock's resolution counts as one microsecond.
+    double seconds = now > t.start_us ? static_cast<double>(now - t.start_us) / 1e6 : 1e-6;
+    char size_text[32], speed_text[32];
+    Str_SizeFormat(size, size_text, sizeof size_text);
+    Str_SpeedFormat(static_cast<double>(size) / seconds, speed_text, sizeof speed_text);
+    zmo_log_debug(1, "ARQ %s transfer %s %s at %s", SlidingWindow_IsRx(t.window) ? "rx" : "tx",
+                  key.c_str(), size_text, speed_text);
+}
+
+}  // namespace
+
+struct SlidingWindowPool {
+    std::mutex mutex;
+    std::unordered_map<std::string, Transfer> transfers;
+};
+
+extern "C" {
+
+struct SlidingWindowPool *SlidingWindowPool(void)
+{
+    auto *pool = new (std::nothrow) struct SlidingWindowPool;
+    if (!pool)
+        errno = ENOMEM;
+    return pool;
+}
+
+int SlidingWindowPool_Set(struct SlidingWindowPool *pool, const char *key,
+                          struct SlidingWindow *w, struct CoAPMessage *tmpl,
+                          CoAPMessage_Handler handler)
+{
+    if (!pool || !key || !w) {
+        errno = EINVAL;
+        return -1;
+    }
+    try {
+        // One critical section: the check and the insert cannot be split by
+        // another thread registering the same key.
+        std::lock_guard<std::mutex> lock(pool->mutex);
+        auto res = pool->transfers.try_emplace(key);
+        if (!res.second) {
+            errno = EEXIST;
+            return -1;
+        }
+        Transfer &t = res.first->second;
+        t.window = w;
+        t.tmpl = tmpl;
+        t.handler = handler;
+        t.start_us = TimeMono_Us();
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return 0;
+}
+
+struct SlidingWindow *SlidingWindowPool_Get(struct SlidingWindowPool *pool, const char *key,
+                                            struct CoAPMessage **tmpl,
+                                            CoAPMessage_Handler *handler)
+{
+    if (!pool || !key) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    auto it = pool->transfers.find(key);
+    if (it == pool->transfers.end()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    if (tmpl)
+        *tmpl = it->second.tmpl;
+    if (handler)
+        *handler = it->second.handler;
+    return it->second.window;
+}
+
+int SlidingWindowPool_SetCode(struct SlidingWindowPool *pool, const char *key, int code)
+{
+    if (!pool || !key) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    auto it = pool->transfers.find(key);
+    if (it == pool->transfers.end()) {
+        errno = ENOENT;
+        return 0;
+    }
+    it->second.has_code = true;
+    it->second.code = code;
+    return 0;
+}
+
+int SlidingWindowPool_GetCode(struct SlidingWindowPool *pool, const char *key)
+{
+    if (!pool || !key) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    auto it = pool->transfers.find(key);
+    if (it == pool->transfers.end() || !it->second.has_code) {
+        errno = ENOENT;
+        return -1;
+    }
+    return it->second.code;
+}
+
+int SlidingWindowPool_Del(struct SlidingWindowPool *pool, const char *key)
+{
+    if (!pool || !key) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    auto it = pool->transfers.find(key);
+    if (it == pool->transfers.end()) {
+        errno = ENOENT;
+        return -1;
+    }
+    log_transfer(it->first, it->second);
+    release(it->second);
+    pool->transfers.erase(it);
+    return 0;
+}
+
+void SlidingWindowPool_Free(struct SlidingWindowPool *pool)
+{
+    if (!pool)
+        return;
+    for (auto &kv : pool->transfers)
+        release(kv.second);
+    delete pool;
+}
+
+}  // extern "C"
