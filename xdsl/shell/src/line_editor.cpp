@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <poll.h>
 #include <cstdio>
 #include <new>
 #include <unistd.h>
@@ -144,21 +146,44 @@ LineEditor::Status LineEditor::read_line(int fd, std::string &line)
 {
     begin_line();
     flush();
+    // SIGINT and SIGBUS are let in only while waiting for a key: a signal
+    // that came just before a blocking read would otherwise wait for the
+    // next key to be noticed.
+    sigset_t block, original;
+    sigemptyset(&block);
+    sigaddset(&block, SIGINT);
+    sigaddset(&block, SIGBUS);
+    sigprocmask(SIG_BLOCK, &block, &original);
+    sigset_t waiting = original;
+    sigdelset(&waiting, SIGINT);
+    sigdelset(&waiting, SIGBUS);
+    Status status = Status::End;
     for (;;) {
+        if (pending_signal()) {
+            status = Status::Signal;
+            break;
+        }
+        struct pollfd p = {fd, POLLIN, 0};
+        int ready = ppoll(&p, 1, nullptr, &waiting);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
         unsigned char key;
         ssize_t n = read(fd, &key, 1);
-        if (n < 0 && errno == EINTR) {
-            if (pending_signal())
-                return Status::Signal;
+        if (n < 0 && errno == EINTR)
             continue;
-        }
         if (n <= 0)
-            return Status::End;
+            break;
         if (feed(key)) {
             line = line_;
-            return Status::Line;
+            status = Status::Line;
+            break;
         }
     }
+    sigprocmask(SIG_SETMASK, &original, nullptr);
+    return status;
 }
 
 bool LineEditor::feed(unsigned char key)
