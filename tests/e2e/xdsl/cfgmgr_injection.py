@@ -5,7 +5,7 @@ import sys
 
 from druvel_e2e import Scenario
 
-s = Scenario(sys.argv[1], sys.argv[2])
+s = Scenario(sys.argv)
 
 # A stored value full of shell syntax comes back as text and runs nothing.
 s.store("CLI_HOSTNAME", "a;touch /tmp/x")

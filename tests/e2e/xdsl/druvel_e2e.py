@@ -19,11 +19,13 @@ SKIP = 77
 
 
 class Scenario:
-    def __init__(self, druvel, cfgmgr):
-        self.druvel = os.path.abspath(druvel)
-        self.cfgmgr = os.path.abspath(cfgmgr)
-        src = os.environ.get("FW_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", "..", ".."))
-        self.nsrun = os.environ.get("FW_NSRUN", os.path.join(src, "tests", "harness", "nsrun"))
+    def __init__(self, argv):
+        if len(argv) != 4:
+            print(f"usage: {argv[0]} DRUVEL CFGMGR NSRUN", file=sys.stderr)
+            sys.exit(2)
+        self.druvel = os.path.abspath(argv[1])
+        self.cfgmgr = os.path.abspath(argv[2])
+        self.nsrun = os.path.abspath(argv[3])
         if not os.path.exists(self.nsrun):
             print("no namespace harness at", self.nsrun, "- skipping")
             sys.exit(SKIP)

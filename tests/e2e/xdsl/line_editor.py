@@ -9,7 +9,7 @@ ESC = "\x1b"
 UP, DOWN, LEFT = ESC + "[A", ESC + "[B", ESC + "[D"
 RUB = "\b \b"
 
-s = Scenario(sys.argv[1], sys.argv[2])
+s = Scenario(sys.argv)
 s.store("CLI_HOSTNAME", "router")
 t = Terminal(s)
 try:

@@ -4,7 +4,7 @@ import sys
 
 from druvel_e2e import Scenario
 
-s = Scenario(sys.argv[1], sys.argv[2])
+s = Scenario(sys.argv)
 usage = ("\nInvalid option or command or script file \"{arg}\" was not found.\n\n"
          "druvel - The xDSL Configuration Shell utility.\n"
          "Usage: {prog} [option]\n\n"

@@ -4,7 +4,7 @@ import sys
 
 from druvel_e2e import Scenario
 
-s = Scenario(sys.argv[1], sys.argv[2])
+s = Scenario(sys.argv)
 
 # Script mode echoes each line raw; everything else is hidden by its mask of 0.
 script = s.write("lines.cli", "help quit\nprofiles\nline-profile\nquit\nhelp\n")
