@@ -8,6 +8,7 @@
 #include "cli_command.h"
 #include "cli_print.h"
 #include "line_reader.h"
+#include "shell_state.h"
 #include "signals.h"
 
 namespace {
@@ -16,29 +17,11 @@ namespace {
 constexpr int kScriptDepthMax = 8;
 int script_depth = 0;
 
-// First white-space delimited word of text, or empty.
-std::string word_of(const char *text)
-{
-    const char *p = text;
-    while (*p && std::strchr(" \t\n\v\f\r", *p))
-        p++;
-    const char *start = p;
-    while (*p && !std::strchr(" \t\n\v\f\r", *p))
-        p++;
-    return std::string(start, static_cast<size_t>(p - start));
-}
-
 void list_directory(const cli_dir_row *table)
 {
     for (const cli_dir_row *row = table; row->name; row++)
         if (row->name[0] != '?')
             cli_print(CLI_LEVEL_ORDINARY, "%-16s - %s", row->name, row->help);
-}
-
-void make_root_current()
-{
-    current_directory = cli_root_directory;
-    current_entry = cmd_home;
 }
 
 }  // namespace
@@ -50,7 +33,7 @@ extern "C" int cmd_help(char *rest, const cli_dir_row *)
     while (!argument.empty() && std::strchr(" \t\n\v\f\r", argument.back()))
         argument.pop_back();
     if (argument.size() >= 2) {
-        std::string word = word_of(argument.c_str());
+        std::string word = cli::first_word(argument.c_str());
         for (const cli_dir_row *row = current_directory; row->name; row++) {
             if (word == row->name) {
                 cli_print(CLI_LEVEL_ORDINARY, "%-16s - %s", row->name, row->help);
@@ -77,7 +60,7 @@ extern "C" int cmd_save(char *, const cli_dir_row *)
 
 extern "C" int cmd_script(char *rest, const cli_dir_row *)
 {
-    std::string name = word_of(rest);
+    std::string name = cli::first_word(rest);
     if (name.empty()) {
         cli_print(CLI_LEVEL_ORDINARY, "Usage: script <file_name>");
         return CLI_USAGE;
@@ -101,7 +84,7 @@ extern "C" int cmd_script(char *rest, const cli_dir_row *)
             cli::LineRead got = cli::read_bounded_line(file, line, CLI_LINE_SIZE);
             if (got == cli::LineRead::End)
                 break;
-            make_root_current();
+            cli::make_root_current();
             if (got == cli::LineRead::TooLong) {
                 cli::report_long_line();
                 result = CLI_FAILED;
@@ -124,7 +107,7 @@ extern "C" int cmd_script(char *rest, const cli_dir_row *)
 
 extern "C" int cmd_shellscript(char *rest, const cli_dir_row *)
 {
-    std::string name = word_of(rest);
+    std::string name = cli::first_word(rest);
     if (name.empty()) {
         cli_print(CLI_LEVEL_ORDINARY, "Usage: shellscript <file_name>");
         return CLI_USAGE;

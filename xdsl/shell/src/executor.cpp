@@ -7,6 +7,7 @@
 #include "cli_command.h"
 #include "cli_print.h"
 #include "command_tree.h"
+#include "shell_state.h"
 
 int cli_interactive = 1;
 int cli_static_mode = 0;
@@ -24,7 +25,10 @@ bool is_space(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-// The first white-space delimited word of text; end points just past it.
+}  // namespace
+
+namespace cli {
+
 std::string first_word(const char *text, const char **end)
 {
     const char *p = text;
@@ -33,10 +37,23 @@ std::string first_word(const char *text, const char **end)
     const char *start = p;
     while (*p && !is_space(*p))
         p++;
-    *end = p;
+    if (end)
+        *end = p;
     size_t length = static_cast<size_t>(p - start);
     return std::string(start, length > kWordMax ? kWordMax : length);
 }
+
+void make_root_current()
+{
+    current_directory = cli_root_directory;
+    current_entry = cmd_home;
+}
+
+}  // namespace cli
+
+namespace {
+
+using cli::first_word;
 
 // Just past the word and the one character that follows it.
 char *after_word(char *text)

@@ -15,6 +15,7 @@
 #include "later_parts.h"
 #include "line_editor.h"
 #include "line_reader.h"
+#include "shell_state.h"
 #include "signals.h"
 #include "terminal.h"
 
@@ -36,12 +37,6 @@ const ModeWord kModeWords[] = {
 };
 
 char line_buffer[CLI_LINE_SIZE];
-
-void make_root_current()
-{
-    current_directory = cli_root_directory;
-    current_entry = cmd_home;
-}
 
 [[noreturn]] void exit_path()
 {
@@ -81,7 +76,7 @@ void check_signal()
 void run_file(std::FILE *file, bool echo)
 {
     for (;;) {
-        make_root_current();
+        cli::make_root_current();
         cli::LineRead got = cli::read_bounded_line(file, line_buffer, sizeof line_buffer);
         if (got == cli::LineRead::End)
             break;
@@ -102,7 +97,7 @@ void run_file(std::FILE *file, bool echo)
 void after_line()
 {
     if (cli_static_mode) {
-        make_root_current();
+        cli::make_root_current();
         build_prompt();
     }
 }
@@ -155,7 +150,7 @@ void silent_loop()
 [[noreturn]] void one_shot(const char *program, const char *argument)
 {
     init_adsl_settings();
-    make_root_current();
+    cli::make_root_current();
     int result;
     if (std::strlen(argument) >= sizeof line_buffer) {
         cli::report_long_line();
