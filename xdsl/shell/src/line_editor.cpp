@@ -195,6 +195,11 @@ bool LineEditor::feed(unsigned char key)
 
 bool LineEditor::handle_key(unsigned char key)
 {
+    // The Delete key sends ESC [ 3 ~: the "~" belongs to the sequence.
+    bool after_delete = after_delete_;
+    after_delete_ = false;
+    if (after_delete && key == '~')
+        return false;
     if (escape_ && bracket_) {
         escape_ = bracket_ = false;
         switch (key) {
@@ -218,6 +223,7 @@ bool LineEditor::handle_key(unsigned char key)
             return false;
         case '3':
             backspace();
+            after_delete_ = true;
             return false;
         default:
             break;  // not a sequence we know: the key is handled as itself

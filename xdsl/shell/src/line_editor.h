@@ -71,6 +71,7 @@ private:
     std::size_t cursor_ = 0;
     bool escape_ = false;
     bool bracket_ = false;
+    bool after_delete_ = false;
     int erase_ = -1;
     int kill_ = -1;
     std::vector<Entry> history_;  // oldest first; the newest is the line being typed

@@ -174,6 +174,14 @@ TEST_F(LineEditorTest, BackspaceEchoes)
     EXPECT_EQ(keys("\b"), "") << "0x08 at the start: nothing";
 }
 
+TEST_F(LineEditorTest, DeleteKeySequenceSwallowsItsTilde)
+{
+    keys("ab");
+    EXPECT_EQ(keys("\x1b[3~"), "\b \b");
+    EXPECT_EQ(keys("~"), "~") << "a later ~ is a plain key";
+    EXPECT_EQ(editor_.line(), "a~");
+}
+
 TEST_F(LineEditorTest, KillErasesTheWholeLine)
 {
     keys("abc" + L);
