@@ -18,20 +18,6 @@ struct MemFree {
     void operator()(char *p) const { Mem_free(p); }
 };
 
-// Quoted when printable, else "%02x" joined by blanks (a trailing blank when
-// trailing_blank is set).
-int add_value(struct Buf *buf, const uint8_t *bytes, uint32_t len, bool trailing_blank)
-{
-    if (Str_ArrIsPrintable(bytes, len))
-        return Buf_AddFormatStr(buf, "\"%.*s\"", static_cast<int>(len), bytes);
-    for (uint32_t i = 0; i < len; i++) {
-        bool blank = trailing_blank || i + 1 < len;
-        if (Buf_AddFormatStr(buf, blank ? "%02x " : "%02x", bytes[i]) != 0)
-            return -1;
-    }
-    return 0;
-}
-
 int add_block(struct Buf *buf, const struct CoAPMessage *msg, uint32_t number, int which)
 {
     struct CoAPMessage_Block b;
@@ -81,11 +67,11 @@ int build(struct Buf *buf, const struct CoAPMessage *msg, bool outgoing, bool wi
         return -1;
 
     if (msg->token_len > 0 && (Buf_AddStr(buf, ", Token: ") != 0 ||
-                               add_value(buf, msg->token, msg->token_len, false) != 0))
+                               mirel::add_quoted_or_hex(buf, msg->token, msg->token_len, false) != 0))
         return -1;
     if (with_payload && msg->payload_len > 0 &&
         (Buf_AddStr(buf, ", Payload: ") != 0 ||
-         add_value(buf, msg->payload, msg->payload_len, true) != 0))
+         mirel::add_quoted_or_hex(buf, msg->payload, msg->payload_len, true) != 0))
         return -1;
     if (with_options) {
         if (Buf_AddStr(buf, ", Options: [") != 0)
@@ -96,7 +82,7 @@ int build(struct Buf *buf, const struct CoAPMessage *msg, bool outgoing, bool wi
             if (Buf_AddFormatStr(buf, "%s%s:", o == msg->options.first ? "" : ", ", name) != 0)
                 return -1;
             int rc = o->length == 0 ? Buf_AddStr(buf, "(empty)")
-                                    : add_value(buf, o->value, o->length, false);
+                                    : mirel::add_quoted_or_hex(buf, o->value, o->length, false);
             if (rc != 0)
                 return -1;
         }

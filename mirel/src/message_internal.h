@@ -49,6 +49,10 @@ int window_key_format(const struct CoAPMessage *msg, char *out, size_t size);
 // Copy of a text through the allocator table, NUL-terminated; null on ENOMEM.
 char *mem_dup(std::string_view text);
 
+// Appends bytes as "text" when printable, else as "%02x" joined by blanks
+// (and one after the last byte when trailing_blank is set).
+int add_quoted_or_hex(struct Buf *buf, const uint8_t *bytes, uint32_t len, bool trailing_blank);
+
 // Text of an errno value, thread-safe.
 const char *errno_text(int code, char *buf, size_t size);
 

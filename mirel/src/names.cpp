@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "message_internal.h"
 
@@ -87,19 +88,34 @@ const char *code_name(int code)
     return nullptr;
 }
 
-// "text" when printable, else "%02x " per byte.
-int add_bytes(struct Buf *buf, const uint8_t *bytes, uint32_t len)
+}  // namespace
+
+namespace mirel {
+
+int add_quoted_or_hex(struct Buf *buf, const uint8_t *bytes, uint32_t len, bool trailing_blank)
 {
     if (Str_ArrIsPrintable(bytes, len))
         return Buf_AddFormatStr(buf, "\"%.*s\"", static_cast<int>(len), bytes);
-    for (uint32_t i = 0; i < len; i++) {
-        if (Buf_AddFormatStr(buf, "%02x ", bytes[i]) != 0)
-            return -1;
+    if (len == 0)
+        return 0;
+    // Built apart and appended once: the buffer reallocates on every append.
+    std::string hex;
+    try {
+        hex.reserve(3 * static_cast<size_t>(len));
+        for (uint32_t i = 0; i < len; i++) {
+            hex += Str_Hex2Char(bytes[i] >> 4);
+            hex += Str_Hex2Char(bytes[i] & 15);
+            if (trailing_blank || i + 1 < len)
+                hex += ' ';
+        }
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return -1;
     }
-    return 0;
+    return Buf_Add(buf, hex.data(), hex.size());
 }
 
-}  // namespace
+}  // namespace mirel
 
 extern "C" {
 
@@ -168,18 +184,18 @@ int CoAPMessage_ToBuf(const struct CoAPMessage *msg, struct Buf *buf)
     if (Buf_AddFormatStr(buf, "%s %s [id%hu]\n", CoAPMessage_GetTypeStr(msg), code, msg->id) != 0)
         return -1;
     if (msg->token_len > 0 &&
-        (Buf_AddStr(buf, "Token: ") != 0 || add_bytes(buf, msg->token, msg->token_len) != 0 ||
+        (Buf_AddStr(buf, "Token: ") != 0 || mirel::add_quoted_or_hex(buf, msg->token, msg->token_len, true) != 0 ||
          Buf_AddCh(buf, '\n') != 0))
         return -1;
     for (const struct CoAPMessage_Option *o = msg->options.first; o; o = o->next) {
         if (Buf_AddFormatStr(buf, "Code %d: ", static_cast<int>(o->number)) != 0)
             return -1;
-        int rc = o->length == 0 ? Buf_AddStr(buf, "empty") : add_bytes(buf, o->value, o->length);
+        int rc = o->length == 0 ? Buf_AddStr(buf, "empty") : mirel::add_quoted_or_hex(buf, o->value, o->length, true);
         if (rc != 0 || Buf_AddCh(buf, '\n') != 0)
             return -1;
     }
     if (msg->payload_len > 0 &&
-        (Buf_AddStr(buf, "Payload: ") != 0 || add_bytes(buf, msg->payload, msg->payload_len) != 0 ||
+        (Buf_AddStr(buf, "Payload: ") != 0 || mirel::add_quoted_or_hex(buf, msg->payload, msg->payload_len, true) != 0 ||
          Buf_AddCh(buf, '\n') != 0))
         return -1;
     return Buf_AddCh(buf, 0);
