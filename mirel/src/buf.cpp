@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "message_internal.h"
 #include "mirel_util.h"
 
 extern "C" {
@@ -93,10 +94,7 @@ void *Buf_GetData(struct Buf *buf, uint32_t *length, int copy)
         *length = buf->len;
     if (!copy)
         return buf->data;
-    void *out = Mem_malloc(buf->len);
-    if (out)
-        std::memcpy(out, buf->data, buf->len);
-    return out;
+    return mirel::mem_copy(buf->data, buf->len);
 }
 
 void Buf_Clear(struct Buf *buf)

@@ -2,7 +2,26 @@
 #include <cerrno>
 #include <cstring>
 
+#include "message_internal.h"
 #include "mirel_util.h"
+
+namespace {
+
+// The bytes to hand out; false with EINVAL or ENODATA.
+bool has_bytes(const struct HexString *hs)
+{
+    if (!hs) {
+        errno = EINVAL;
+        return false;
+    }
+    if (hs->len == 0) {
+        errno = ENODATA;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -49,10 +68,9 @@ int HexString_SetBin(struct HexString *hs, const void *bytes, size_t length)
         errno = EINVAL;
         return -1;
     }
-    auto *copy = static_cast<uint8_t *>(Mem_malloc(length));
+    auto *copy = static_cast<uint8_t *>(mirel::mem_copy(bytes, length));
     if (!copy)
         return -1;
-    std::memcpy(copy, bytes, length);
     Mem_free(hs->bytes);
     hs->bytes = copy;
     hs->len = static_cast<uint32_t>(length);
@@ -61,14 +79,8 @@ int HexString_SetBin(struct HexString *hs, const void *bytes, size_t length)
 
 char *HexString_Get(const struct HexString *hs)
 {
-    if (!hs) {
-        errno = EINVAL;
+    if (!has_bytes(hs))
         return nullptr;
-    }
-    if (hs->len == 0) {
-        errno = ENODATA;
-        return nullptr;
-    }
     size_t size = 2 * static_cast<size_t>(hs->len) + 1;
     char *text = static_cast<char *>(Mem_malloc(size));
     if (!text)
@@ -78,18 +90,11 @@ char *HexString_Get(const struct HexString *hs)
 
 void *HexString_GetBin(const struct HexString *hs, uint32_t *length)
 {
-    if (!hs) {
-        errno = EINVAL;
+    if (!has_bytes(hs))
         return nullptr;
-    }
-    if (hs->len == 0) {
-        errno = ENODATA;
-        return nullptr;
-    }
-    void *copy = Mem_malloc(hs->len);
+    void *copy = mirel::mem_copy(hs->bytes, hs->len);
     if (!copy)
         return nullptr;
-    std::memcpy(copy, hs->bytes, hs->len);
     if (length)
         *length = hs->len;
     return copy;

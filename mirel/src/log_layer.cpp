@@ -14,9 +14,6 @@ struct BufFree {
 };
 using BufPtr = std::unique_ptr<struct Buf, BufFree>;
 
-struct MemFree {
-    void operator()(char *p) const { Mem_free(p); }
-};
 
 int add_block(struct Buf *buf, const struct CoAPMessage *msg, uint32_t number, int which)
 {
@@ -38,10 +35,10 @@ int build(struct Buf *buf, const struct CoAPMessage *msg, bool outgoing, bool wi
         return -1;
 
     if (mirel::code_is_request(msg->code)) {
-        std::unique_ptr<char, MemFree> path(CoAPMessage_GetUriPath(msg));
+        mirel::MemStr path(CoAPMessage_GetUriPath(msg));
         if (path && Buf_AddFormatStr(buf, " %s", path.get()) != 0)
             return -1;
-        std::unique_ptr<char, MemFree> query(CoAPMessage_GetUriQuery(msg));
+        mirel::MemStr query(CoAPMessage_GetUriQuery(msg));
         if (query && Buf_AddFormatStr(buf, " %s", query.get()) != 0)
             return -1;
     }

@@ -36,6 +36,18 @@ char *mem_dup(std::string_view text)
     return out;
 }
 
+void *mem_copy(const void *bytes, size_t size)
+{
+    void *out = Mem_malloc(size);
+    if (!out) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (size)
+        std::memcpy(out, bytes, size);
+    return out;
+}
+
 }  // namespace mirel
 
 extern "C" {

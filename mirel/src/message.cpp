@@ -269,10 +269,9 @@ int CoAPMessage_SetPayload(struct CoAPMessage *msg, const void *bytes, size_t le
         errno = EINVAL;
         return -1;
     }
-    auto *copy = static_cast<uint8_t *>(Mem_malloc(length));
+    auto *copy = static_cast<uint8_t *>(mirel::mem_copy(bytes, length));
     if (!copy)
         return -1;
-    std::memcpy(copy, bytes, length);
     Mem_free(msg->payload);
     msg->payload = copy;
     msg->payload_len = static_cast<uint32_t>(length);

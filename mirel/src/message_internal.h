@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "coap_message.h"
@@ -48,6 +49,25 @@ int window_key_format(const struct CoAPMessage *msg, char *out, size_t size);
 
 // Copy of a text through the allocator table, NUL-terminated; null on ENOMEM.
 char *mem_dup(std::string_view text);
+// Copy of a byte run through the allocator table; null on ENOMEM.
+void *mem_copy(const void *bytes, size_t size);
+
+// Owner of a block from the allocator table.
+struct MemFree {
+    void operator()(void *p) const { Mem_free(p); }
+};
+using MemStr = std::unique_ptr<char, MemFree>;
+
+// Appends to a list head of {first, link to the last next field}; a
+// zero-filled head is an empty list.
+template <typename Head, typename Entry> void list_append(Head *head, Entry *e)
+{
+    if (!head->last)
+        head->last = &head->first;
+    e->next = nullptr;
+    *head->last = e;
+    head->last = &e->next;
+}
 
 // Appends bytes as "text" when printable, else as "%02x" joined by blanks
 // (and one after the last byte when trailing_blank is set).

@@ -144,6 +144,19 @@ int remove_all(struct CoAPMessage *msg, uint32_t number)
     return removed;
 }
 
+// First option of a number; null with EINVAL or ENOENT.
+const struct CoAPMessage_Option *first_option(const struct CoAPMessage *msg, uint32_t number)
+{
+    if (!msg) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const struct CoAPMessage_Option *o = option_find(msg, number);
+    if (!o)
+        errno = ENOENT;
+    return o;
+}
+
 // Shortest big-endian form; 0 is empty.
 size_t uint_encode(uint32_t value, uint8_t out[4])
 {
@@ -169,12 +182,11 @@ struct CoAPMessage_Option *CoAPMessage_Option(uint32_t number, const void *value
         return nullptr;
     opt->number = number;
     if (length > 0) {
-        opt->value = static_cast<uint8_t *>(Mem_malloc(length));
+        opt->value = static_cast<uint8_t *>(mem_copy(value, length));
         if (!opt->value) {
             Mem_free(opt);
             return nullptr;
         }
-        std::memcpy(opt->value, value, length);
         opt->length = static_cast<uint32_t>(length);
     }
     return opt;
@@ -250,15 +262,9 @@ int CoAPMessage_AddOptionBlock(struct CoAPMessage *msg, uint32_t number,
 const uint8_t *CoAPMessage_GetOptionOpaque(const struct CoAPMessage *msg, uint32_t number,
                                            uint32_t *length)
 {
-    if (!msg) {
-        errno = EINVAL;
+    const struct CoAPMessage_Option *o = first_option(msg, number);
+    if (!o)
         return nullptr;
-    }
-    const struct CoAPMessage_Option *o = option_find(msg, number);
-    if (!o) {
-        errno = ENOENT;
-        return nullptr;
-    }
     if (length)
         *length = o->length;
     if (o->length == 0) {
@@ -271,15 +277,9 @@ const uint8_t *CoAPMessage_GetOptionOpaque(const struct CoAPMessage *msg, uint32
 char *CoAPMessage_GetOptionString(const struct CoAPMessage *msg, uint32_t number,
                                   uint32_t *length)
 {
-    if (!msg) {
-        errno = EINVAL;
+    const struct CoAPMessage_Option *o = first_option(msg, number);
+    if (!o)
         return nullptr;
-    }
-    const struct CoAPMessage_Option *o = option_find(msg, number);
-    if (!o) {
-        errno = ENOENT;
-        return nullptr;
-    }
     if (length)
         *length = o->length;
     if (o->length == 0)
@@ -289,15 +289,13 @@ char *CoAPMessage_GetOptionString(const struct CoAPMessage *msg, uint32_t number
 
 int CoAPMessage_GetOptionUint(const struct CoAPMessage *msg, uint32_t number, uint32_t *value)
 {
-    if (!msg || !value) {
+    if (!value) {
         errno = EINVAL;
         return -1;
     }
-    const struct CoAPMessage_Option *o = option_find(msg, number);
-    if (!o) {
-        errno = ENOENT;
+    const struct CoAPMessage_Option *o = first_option(msg, number);
+    if (!o)
         return -1;
-    }
     if (o->length > 4) {
         errno = EBADMSG;
         return -1;
@@ -383,15 +381,13 @@ int CoAPMessage_RemoveOptions(struct CoAPMessage *msg, uint32_t number)
 int CoAPMessage_CopyOption(struct CoAPMessage *dst, const struct CoAPMessage *src,
                            uint32_t number)
 {
-    if (!dst || !src) {
+    if (!dst) {
         errno = EINVAL;
         return -1;
     }
-    const struct CoAPMessage_Option *o = option_find(src, number);
-    if (!o) {
-        errno = ENOENT;
+    const struct CoAPMessage_Option *o = first_option(src, number);
+    if (!o)
         return -1;
-    }
     return CoAPMessage_AddOptionOpaque(dst, number, o->value, o->length);
 }
 

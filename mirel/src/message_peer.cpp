@@ -15,9 +15,6 @@ const zmo_ip_sockaddr_t *peer_of(const struct CoAPMessage *msg)
     return reinterpret_cast<const zmo_ip_sockaddr_t *>(&msg->addr);
 }
 
-struct MemFree {
-    void operator()(uint8_t *p) const { Mem_free(p); }
-};
 
 }  // namespace
 
@@ -70,10 +67,10 @@ extern "C" int CoAPMessage_Equals(struct CoAPMessage *a, struct CoAPMessage *b)
     if (!zmo_ip_sockaddr_is_equal(peer_of(a), peer_of(b)))
         return 0;
     uint32_t la = 0, lb = 0;
-    std::unique_ptr<uint8_t, MemFree> ea(CoAPMessage_ToBytes(a, &la));
+    std::unique_ptr<uint8_t, mirel::MemFree> ea(CoAPMessage_ToBytes(a, &la));
     if (!ea)
         return -1;
-    std::unique_ptr<uint8_t, MemFree> eb(CoAPMessage_ToBytes(b, &lb));
+    std::unique_ptr<uint8_t, mirel::MemFree> eb(CoAPMessage_ToBytes(b, &lb));
     if (!eb)
         return -1;
     return la == lb && std::memcmp(ea.get(), eb.get(), la) == 0;

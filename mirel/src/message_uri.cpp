@@ -55,14 +55,36 @@ int set_destination(struct CoAPMessage *msg, const struct Uri &uri)
     return CoAPMessage_SetSockAddr(msg, &ss);
 }
 
-// Collects the values of one repeatable option.
-template <typename F> int for_each_option(const struct CoAPMessage *msg, uint32_t number, F f)
+// The text of a list made from every option of one number (path or query);
+// ENOENT when the message has none.
+template <typename Head, typename Make>
+char *text_of_options(const struct CoAPMessage *msg, uint32_t number, Make make,
+                      char *(*gen)(const Head *), void (*free_head)(Head *))
 {
-    for (const struct CoAPMessage_Option *o = msg->options.first; o; o = o->next) {
-        if (o->number == number && f(o) != 0)
-            return -1;
+    if (!msg) {
+        errno = EINVAL;
+        return nullptr;
     }
-    return 0;
+    Head head {};
+    bool any = false, ok = true;
+    for (const struct CoAPMessage_Option *o = msg->options.first; o && ok; o = o->next) {
+        if (o->number != number)
+            continue;
+        any = true;
+        auto *e = make(std::string_view(reinterpret_cast<const char *>(o->value), o->length));
+        if (e)
+            list_append(&head, e);
+        ok = e != nullptr;
+    }
+    char *out = nullptr;
+    if (ok && any)
+        out = gen(&head);
+    else if (ok)
+        errno = ENOENT;
+    int saved = errno;
+    free_head(&head);
+    errno = saved;
+    return out;
 }
 
 }  // namespace
@@ -142,73 +164,29 @@ int CoAPMessage_SetUriQuery(struct CoAPMessage *msg, const char *query)
 
 char *CoAPMessage_GetUriPath(const struct CoAPMessage *msg)
 {
-    if (!msg) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    struct Uri_PathHead head {};
-    bool any = false;
-    int rc = for_each_option(msg, COAP_OPTION_URI_PATH, [&](const struct CoAPMessage_Option *o) {
-        any = true;
-        std::unique_ptr<char, void (*)(void *)> seg(
-            mem_dup({reinterpret_cast<const char *>(o->value), o->length}), Mem_free);
-        struct Uri_PathEntry *e = seg ? Uri_PathEntry(seg.get()) : nullptr;
-        if (!e)
-            return -1;
-        if (!head.last)
-            head.last = &head.first;
-        *head.last = e;
-        head.last = &e->next;
-        return 0;
-    });
-    char *out = nullptr;
-    if (rc == 0 && any)
-        out = Uri_PathGen(&head);
-    else if (rc == 0)
-        errno = ENOENT;
-    int saved = errno;
-    Uri_PathHeadFree(&head);
-    errno = saved;
-    return out;
+    return text_of_options<struct Uri_PathHead>(
+        msg, COAP_OPTION_URI_PATH,
+        [](std::string_view value) {
+            MemStr seg(mem_dup(value));
+            return seg ? Uri_PathEntry(seg.get()) : nullptr;
+        },
+        Uri_PathGen, Uri_PathHeadFree);
 }
 
 char *CoAPMessage_GetUriQuery(const struct CoAPMessage *msg)
 {
-    if (!msg) {
-        errno = EINVAL;
-        return nullptr;
-    }
-    struct Uri_QueryHead head {};
-    bool any = false;
-    int rc = for_each_option(msg, COAP_OPTION_URI_QUERY, [&](const struct CoAPMessage_Option *o) {
-        any = true;
-        std::string_view text(reinterpret_cast<const char *>(o->value), o->length);
-        size_t eq = text.find('=');
-        // "k=v" splits; "k=" keeps its "=" as an empty value so it comes back as "k=".
-        std::unique_ptr<char, void (*)(void *)> key(
-            mem_dup(text.substr(0, eq)), Mem_free);
-        std::unique_ptr<char, void (*)(void *)> value(
-            eq == std::string_view::npos ? nullptr : mem_dup(text.substr(eq + 1)), Mem_free);
-        if (!key || (eq != std::string_view::npos && !value))
-            return -1;
-        struct Uri_QueryEntry *e = Uri_QueryEntry(key.get(), value.get());
-        if (!e)
-            return -1;
-        if (!head.last)
-            head.last = &head.first;
-        *head.last = e;
-        head.last = &e->next;
-        return 0;
-    });
-    char *out = nullptr;
-    if (rc == 0 && any)
-        out = Uri_QueryGen(&head);
-    else if (rc == 0)
-        errno = ENOENT;
-    int saved = errno;
-    Uri_QueryHeadFree(&head);
-    errno = saved;
-    return out;
+    return text_of_options<struct Uri_QueryHead>(
+        msg, COAP_OPTION_URI_QUERY,
+        [](std::string_view value) -> struct Uri_QueryEntry * {
+            // "k=v" splits; "k=" keeps its "=" as an empty value and comes back as "k=".
+            size_t eq = value.find('=');
+            MemStr key(mem_dup(value.substr(0, eq)));
+            MemStr val(eq == std::string_view::npos ? nullptr : mem_dup(value.substr(eq + 1)));
+            if (!key || (eq != std::string_view::npos && !val))
+                return nullptr;
+            return Uri_QueryEntry(key.get(), val.get());
+        },
+        Uri_QueryGen, Uri_QueryHeadFree);
 }
 
 char *CoAPMessage_GetUri(const struct CoAPMessage *msg)
@@ -224,8 +202,7 @@ char *CoAPMessage_GetUri(const struct CoAPMessage *msg)
     int secure = 0;
     if (CoAPMessage_GetSecure(msg, &secure) != 0)
         return nullptr;
-    std::unique_ptr<char, void (*)(void *)> host(
-        CoAPMessage_GetOptionString(msg, COAP_OPTION_URI_HOST, nullptr), Mem_free);
+    MemStr host(CoAPMessage_GetOptionString(msg, COAP_OPTION_URI_HOST, nullptr));
     char numeric[ZMO_IP_ADDRSTRLEN];
     if (!host && !zmo_ip_sockaddr_ntop(as_zmo(&peer), numeric, sizeof numeric)) {
         errno = EINVAL;
@@ -239,10 +216,10 @@ char *CoAPMessage_GetUri(const struct CoAPMessage *msg)
         return nullptr;
     }
 
-    std::unique_ptr<char, void (*)(void *)> path(CoAPMessage_GetUriPath(msg), Mem_free);
+    MemStr path(CoAPMessage_GetUriPath(msg));
     if (!path && errno != ENOENT)
         return nullptr;
-    std::unique_ptr<char, void (*)(void *)> query(CoAPMessage_GetUriQuery(msg), Mem_free);
+    MemStr query(CoAPMessage_GetUriQuery(msg));
     if (!query && errno != ENOENT)
         return nullptr;
 

@@ -29,6 +29,17 @@ struct SlidingWindow {
     {
         return number >= offset && number - offset < window_size;
     }
+
+    // The held block of that number; null with ENOENT.
+    Block *block(uint32_t number)
+    {
+        auto it = blocks.find(number);
+        if (it == blocks.end()) {
+            errno = ENOENT;
+            return nullptr;
+        }
+        return &it->second;
+    }
 };
 
 extern "C" {
@@ -143,16 +154,14 @@ const uint8_t *SlidingWindow_ReadBlock(struct SlidingWindow *w, uint32_t number,
         errno = ERANGE;
         return nullptr;
     }
-    auto it = w->blocks.find(number);
-    if (it == w->blocks.end()) {
-        errno = ENOENT;
+    Block *b = w->block(number);
+    if (!b)
         return nullptr;
-    }
     if (length)
-        *length = static_cast<uint32_t>(it->second.data.size());
+        *length = static_cast<uint32_t>(b->data.size());
     if (flags)
-        *flags = it->second.flags;
-    return it->second.data.data();
+        *flags = b->flags;
+    return b->data.data();
 }
 
 int SlidingWindow_ReadBlockIter(struct SlidingWindow *w, int in_window,
@@ -186,12 +195,10 @@ int SlidingWindow_GetBlockFlags(struct SlidingWindow *w, uint32_t number, uint8_
         errno = EINVAL;
         return -1;
     }
-    auto it = w->blocks.find(number);
-    if (it == w->blocks.end()) {
-        errno = ENOENT;
+    Block *b = w->block(number);
+    if (!b)
         return -1;
-    }
-    *flags = it->second.flags;
+    *flags = b->flags;
     return 0;
 }
 
@@ -201,12 +208,10 @@ int SlidingWindow_SetBlockFlags(struct SlidingWindow *w, uint32_t number, uint8_
         errno = EINVAL;
         return -1;
     }
-    auto it = w->blocks.find(number);
-    if (it == w->blocks.end()) {
-        errno = ENOENT;
+    Block *b = w->block(number);
+    if (!b)
         return -1;
-    }
-    it->second.flags = flags;
+    b->flags = flags;
     return 0;
 }
 

@@ -8,18 +8,10 @@
 #include "coap_uri.h"
 #include "message_internal.h"
 
+using mirel::list_append;
 using mirel::mem_dup;
 
 namespace {
-
-template <typename Head, typename Entry> void list_append(Head *head, Entry *e)
-{
-    if (!head->last)
-        head->last = &head->first;
-    e->next = nullptr;
-    *head->last = e;
-    head->last = &e->next;
-}
 
 bool is_unreserved(unsigned char c)
 {

@@ -46,8 +46,18 @@ void log_transfer(const std::string &key, const Transfer &t)
 }  // namespace
 
 struct SlidingWindowPool {
+    using Map = std::unordered_map<std::string, Transfer>;
     std::mutex mutex;
-    std::unordered_map<std::string, Transfer> transfers;
+    Map transfers;
+
+    // The transfer of a key, or end() with ENOENT; called with the mutex held.
+    Map::iterator lookup(const char *key)
+    {
+        auto it = transfers.find(key);
+        if (it == transfers.end())
+            errno = ENOENT;
+        return it;
+    }
 };
 
 extern "C" {
@@ -98,11 +108,9 @@ struct SlidingWindow *SlidingWindowPool_Get(struct SlidingWindowPool *pool, cons
         return nullptr;
     }
     std::lock_guard<std::mutex> lock(pool->mutex);
-    auto it = pool->transfers.find(key);
-    if (it == pool->transfers.end()) {
-        errno = ENOENT;
+    auto it = pool->lookup(key);
+    if (it == pool->transfers.end())
         return nullptr;
-    }
     if (tmpl)
         *tmpl = it->second.tmpl;
     if (handler)
@@ -117,11 +125,9 @@ int SlidingWindowPool_SetCode(struct SlidingWindowPool *pool, const char *key, i
         return -1;
     }
     std::lock_guard<std::mutex> lock(pool->mutex);
-    auto it = pool->transfers.find(key);
-    if (it == pool->transfers.end()) {
-        errno = ENOENT;
+    auto it = pool->lookup(key);
+    if (it == pool->transfers.end())
         return 0;
-    }
     it->second.has_code = true;
     it->second.code = code;
     return 0;
@@ -134,8 +140,10 @@ int SlidingWindowPool_GetCode(struct SlidingWindowPool *pool, const char *key)
         return -1;
     }
     std::lock_guard<std::mutex> lock(pool->mutex);
-    auto it = pool->transfers.find(key);
-    if (it == pool->transfers.end() || !it->second.has_code) {
+    auto it = pool->lookup(key);
+    if (it == pool->transfers.end())
+        return -1;
+    if (!it->second.has_code) {
         errno = ENOENT;
         return -1;
     }
@@ -149,11 +157,9 @@ int SlidingWindowPool_Del(struct SlidingWindowPool *pool, const char *key)
         return -1;
     }
     std::lock_guard<std::mutex> lock(pool->mutex);
-    auto it = pool->transfers.find(key);
-    if (it == pool->transfers.end()) {
-        errno = ENOENT;
+    auto it = pool->lookup(key);
+    if (it == pool->transfers.end())
         return -1;
-    }
     log_transfer(it->first, it->second);
     release(it->second);
     pool->transfers.erase(it);

@@ -13,16 +13,6 @@ using namespace mirel_test;
 
 namespace {
 
-struct sockaddr_storage v4(const char *ip, uint16_t port)
-{
-    struct sockaddr_storage ss {};
-    auto *sin = reinterpret_cast<struct sockaddr_in *>(&ss);
-    sin->sin_family = AF_INET;
-    sin->sin_port = htons(port);
-    inet_pton(AF_INET, ip, &sin->sin_addr);
-    return ss;
-}
-
 int dummy_handler(struct Mirel *, struct CoAPMessage *) { return 0; }
 
 TEST(Message, ConsecutiveIdsWrapAtSixteenBits)

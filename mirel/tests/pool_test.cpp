@@ -16,16 +16,6 @@ using namespace mirel_test;
 
 namespace {
 
-struct sockaddr_storage v4(const char *ip, uint16_t port = 5683)
-{
-    struct sockaddr_storage ss {};
-    auto *sin = reinterpret_cast<struct sockaddr_in *>(&ss);
-    sin->sin_family = AF_INET;
-    sin->sin_port = htons(port);
-    inet_pton(AF_INET, ip, &sin->sin_addr);
-    return ss;
-}
-
 Msg message_to(const char *ip, int type, int id)
 {
     Msg m(CoAPMessage(type, COAP_CODE_GET, id));

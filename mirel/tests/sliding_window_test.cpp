@@ -309,24 +309,23 @@ TEST(WindowPool, DeleteLogsTheTransfer)
         },
         &lines);
     WPool pool(SlidingWindowPool());
-    struct SlidingWindow *w = SlidingWindow(1, 1024, 70);
-    Bytes b = body(2500);
-    SlidingWindow_Write(w, b.data(), b.size());
-    for (uint32_t k = 0; k < 3; k++)
-        SlidingWindow_SetBlockFlags(w, k, static_cast<uint8_t>(SW_BLOCK_ACKED | (k == 2 ? SW_BLOCK_LAST : 0)));
-    SlidingWindow_Advance(w, nullptr);
-    SlidingWindowPool_Set(pool.get(), "peer_01", w, nullptr, nullptr);
-
+    // A sent body of 2500 bytes whose three blocks are all acknowledged.
+    auto register_finished = [&] {
+        struct SlidingWindow *w = SlidingWindow(1, 1024, 70);
+        Bytes b = body(2500);
+        SlidingWindow_Write(w, b.data(), b.size());
+        for (uint32_t k = 0; k < 3; k++)
+            SlidingWindow_SetBlockFlags(
+                w, k, static_cast<uint8_t>(SW_BLOCK_ACKED | (k == 2 ? SW_BLOCK_LAST : 0)));
+        SlidingWindow_Advance(w, nullptr);
+        ASSERT_EQ(SlidingWindowPool_Set(pool.get(), "peer_01", w, nullptr, nullptr), 0);
+    };
+    register_finished();
     zmo_log_set_debug(0);
     SlidingWindowPool_Del(pool.get(), "peer_01");
     EXPECT_TRUE(lines.empty());
 
-    w = SlidingWindow(1, 1024, 70);
-    SlidingWindow_Write(w, b.data(), b.size());
-    for (uint32_t k = 0; k < 3; k++)
-        SlidingWindow_SetBlockFlags(w, k, static_cast<uint8_t>(SW_BLOCK_ACKED | (k == 2 ? SW_BLOCK_LAST : 0)));
-    SlidingWindow_Advance(w, nullptr);
-    SlidingWindowPool_Set(pool.get(), "peer_01", w, nullptr, nullptr);
+    register_finished();
     zmo_log_set_debug(1);
     SlidingWindowPool_Del(pool.get(), "peer_01");
     zmo_log_set_debug(0);

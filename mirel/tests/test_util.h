@@ -2,6 +2,9 @@
 #ifndef MIREL_TEST_UTIL_H
 #define MIREL_TEST_UTIL_H
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,6 +26,16 @@ struct MemDeleter {
 template <typename T> using Mem = std::unique_ptr<T, MemDeleter>;
 
 using Bytes = std::vector<uint8_t>;
+
+inline struct sockaddr_storage v4(const char *ip, uint16_t port = 5683)
+{
+    struct sockaddr_storage ss {};
+    auto *sin = reinterpret_cast<struct sockaddr_in *>(&ss);
+    sin->sin_family = AF_INET;
+    sin->sin_port = htons(port);
+    inet_pton(AF_INET, ip, &sin->sin_addr);
+    return ss;
+}
 
 // "41 01 ab" -> bytes; blanks are ignored.
 inline Bytes hex(const std::string &text)
