@@ -13,22 +13,27 @@ using Fe = int64_t[10];
 // Bits of limb i; limb i starts at bit ceil(25.5 * i).
 constexpr int kBits[10] = {26, 25, 26, 25, 26, 25, 26, 25, 26, 25};
 
-// One carry pass: every limb back to its width (signed, centred), the top
-// carry folded into limb 0 times 19 (2^255 = 19).
+// Moves the excess of limb i into the next one (limb 9's, times 19, into
+// limb 0, as 2^255 = 19), leaving limb i signed and centred on 0.
+inline void carry_step(int64_t h[10], int i)
+{
+    int b = kBits[i];
+    int64_t c = (h[i] + (int64_t {1} << (b - 1))) >> b;
+    h[i] -= c * (int64_t {1} << b);
+    if (i < 9)
+        h[i + 1] += c;
+    else
+        h[0] += 19 * c;
+}
+
+// Two interleaved chains, so neighbouring steps do not wait on each other;
+// afterwards every limb is within its width (plus a bit for limb 1).
 void carry(Fe h)
 {
-    for (int i = 0; i < 10; i++) {
-        int b = kBits[i];
-        int64_t c = (h[i] + (int64_t {1} << (b - 1))) >> b;
-        h[i] -= c * (int64_t {1} << b);
-        if (i < 9)
-            h[i + 1] += c;
-        else
-            h[0] += 19 * c;
-    }
-    int64_t c = (h[0] + (int64_t {1} << 25)) >> 26;
-    h[0] -= c * (int64_t {1} << 26);
-    h[1] += c;
+    static constexpr int kOrder[12] = {0, 4, 1, 5, 2, 6, 3, 7, 4, 8, 9, 0};
+#pragma GCC unroll 12
+    for (int i : kOrder)
+        carry_step(h, i);
 }
 
 void fe_copy(Fe h, const Fe f) { std::memcpy(h, f, sizeof(Fe)); }
@@ -50,12 +55,37 @@ void fe_sub(Fe h, const Fe f, const Fe g)
 
 void fe_mul(Fe h, const Fe f, const Fe g)
 {
+    int64_t g19[10];
+    for (int j = 0; j < 10; j++)
+        g19[j] = 19 * g[j];
     int64_t t[10] = {};
+#pragma GCC unroll 10
     for (int i = 0; i < 10; i++) {
-        for (int j = 0; j < 10; j++) {
-            int64_t p = f[i] * g[j];
-            // Two 25-bit limbs meet half a bit short of the target limb.
+        // Two 25-bit limbs (both odd) meet half a bit short of the target limb.
+        const int64_t fi = f[i], fi_odd = (i & 1) ? 2 * f[i] : f[i];
+#pragma GCC unroll 10
+        for (int j = 0; j < 10 - i; j++)
+            t[i + j] += ((j & 1) ? fi_odd : fi) * g[j];
+#pragma GCC unroll 10
+        for (int j = 10 - i; j < 10; j++)
+            t[i + j - 10] += ((j & 1) ? fi_odd : fi) * g19[j];
+    }
+    carry(t);
+    fe_copy(h, t);
+}
+
+// Squaring: each cross product once, doubled.
+void fe_sq(Fe h, const Fe f)
+{
+    int64_t t[10] = {};
+#pragma GCC unroll 10
+    for (int i = 0; i < 10; i++) {
+#pragma GCC unroll 10
+        for (int j = i; j < 10; j++) {
+            int64_t p = f[i] * f[j];
             if ((i & 1) && (j & 1))
+                p *= 2;
+            if (j != i)
                 p *= 2;
             if (i + j >= 10)
                 t[i + j - 10] += 19 * p;
@@ -66,8 +96,6 @@ void fe_mul(Fe h, const Fe f, const Fe g)
     carry(t);
     fe_copy(h, t);
 }
-
-void fe_sq(Fe h, const Fe f) { fe_mul(h, f, f); }
 
 void fe_sqn(Fe h, const Fe f, int n)
 {
