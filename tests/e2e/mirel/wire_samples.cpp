@@ -1,6 +1,8 @@
 // Puts what the library encodes on a wire a peer can read:
 //   wire_samples pcap FILE          sample datagrams into a capture file
 //   wire_samples ask ADDR PORT PATH a confirmable GET to a peer, the decoded answer printed
+//   wire_samples serve PORT TEXT    answers one request on 127.0.0.1 with 2.05 and TEXT,
+//                                   the decoded request printed
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -169,6 +171,41 @@ int ask(const char *addr, int port, const char *path)
     return 1;
 }
 
+int serve(int port, const char *text)
+{
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    struct sockaddr_in at {};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (s < 0 || bind(s, reinterpret_cast<struct sockaddr *>(&at), sizeof at) != 0) {
+        perror("bind");
+        return 1;
+    }
+    printf("ready\n");
+    fflush(stdout);
+    uint8_t buf[1500];
+    struct sockaddr_in from {};
+    socklen_t from_len = sizeof from;
+    ssize_t n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<struct sockaddr *>(&from), &from_len);
+    struct CoAPMessage *req = n > 0 ? CoAPMessage_FromBytes(buf, static_cast<size_t>(n)) : nullptr;
+    if (!req) {
+        fprintf(stderr, "request does not decode\n");
+        return 1;
+    }
+    CoAPMessage_Print(req, stdout);
+    // Piggybacked answer: same id and token, plain text.
+    struct CoAPMessage *ans = CoAPMessage(COAP_TYPE_ACK, 69, CoAPMessage_GetId(req));
+    CoAPMessage_CopyToken(ans, req);
+    CoAPMessage_AddOptionUint(ans, COAP_OPTION_CONTENT_FORMAT, 0);
+    CoAPMessage_SetPayload(ans, text, strlen(text));
+    CoAPMessage_Decref(req);
+    Bytes d = encode(ans);
+    sendto(s, d.data(), d.size(), 0, reinterpret_cast<struct sockaddr *>(&from), from_len);
+    close(s);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -177,6 +214,8 @@ int main(int argc, char **argv)
         return write_pcap(argv[2]);
     if (argc == 5 && std::string(argv[1]) == "ask")
         return ask(argv[2], atoi(argv[3]), argv[4]);
-    fprintf(stderr, "usage: %s pcap FILE | ask ADDR PORT PATH\n", argv[0]);
+    if (argc == 4 && std::string(argv[1]) == "serve")
+        return serve(atoi(argv[2]), argv[3]);
+    fprintf(stderr, "usage: %s pcap FILE | ask ADDR PORT PATH | serve PORT TEXT\n", argv[0]);
     return 2;
 }
