@@ -59,12 +59,12 @@ public:
 		}
 	}
 
-	// The deepest stored name that is the key itself or a whole-label
-	// suffix of it: a trie holding ".x.b" answers ".x.b.a" but not ".x.ba".
-	// The root key "." holds for every name.
-	Match lookup(std::string_view key) const
+	// fn(value, exact) for every stored name that is the key itself or a
+	// whole-label suffix of it, shallowest first: a trie holding ".x.b"
+	// answers ".x.b.a" but not ".x.ba". The root key "." holds for every name.
+	template <class F>
+	void matches(std::string_view key, F fn) const
 	{
-		Match best;
 		const Node *parent = &root_;
 		size_t pos = 0;
 		while (pos < key.size()) {
@@ -74,12 +74,17 @@ public:
 			if (!c || key.compare(pos, c->label.size(), c->label) != 0)
 				break;
 			pos += c->label.size();
-			if (c->value && (pos == key.size() || key[pos] == '.' || key[pos - 1] == '.')) {
-				best.value = c->value.get();
-				best.exact = pos == key.size();
-			}
+			if (c->value && (pos == key.size() || key[pos] == '.' || key[pos - 1] == '.'))
+				fn(static_cast<const V &>(*c->value), pos == key.size());
 			parent = c;
 		}
+	}
+
+	// The deepest of those matches.
+	Match lookup(std::string_view key) const
+	{
+		Match best;
+		matches(key, [&](const V &v, bool exact) { best = Match{&v, exact}; });
 		return best;
 	}
 
