@@ -6,6 +6,19 @@
 
 namespace dnsr {
 
+namespace {
+// Rank changes are the detail DNSRELAYD_DEBUG_VERBOSE=1 asks for.
+void set_rank(ServerStats &s, uint32_t rank)
+{
+	if (s.rank != rank) {
+		char text[ZMO_IP_ADDRSTRLEN];
+		zmo_log_debug(2, "rank of %s: %u -> %u (median %u ms)", zmo_ip_sockaddr_ntop(&s.address, text, sizeof text),
+			      s.rank, rank, s.median);
+	}
+	s.rank = rank;
+}
+} // namespace
+
 void stats_summarize(ServerStats &s)
 {
 	if (s.samples == 0)
@@ -99,11 +112,11 @@ void UpstreamStats::compute_ranks(Mt19937 &rng)
 				f = 2 * c;
 		}
 		if (s.tolerance < q) {
-			s.rank = 0;
+			set_rank(s, 0);
 			return;
 		}
 		uint64_t rank = (h > 0 && s.rank > 0) ? d + f : d + rng.next() % 4 + f;
-		s.rank = uint32_t(std::clamp<uint64_t>(rank, 1, kRankMax));
+		set_rank(s, uint32_t(std::clamp<uint64_t>(rank, 1, kRankMax)));
 	});
 }
 

@@ -65,6 +65,16 @@ int study(dns_packet *P)
 	return rc;
 }
 
+// The index of a section in a message whose bounds are known, or an error.
+int studied_section(dns_packet *P, unsigned section)
+{
+	int idx = section_index(section);
+	if (idx < 0)
+		return DNS_EILLEGAL;
+	int rc = study(P);
+	return rc < 0 ? rc : idx;
+}
+
 } // namespace
 
 extern "C" unsigned char *dns_p_data(dns_packet *P) { return reinterpret_cast<unsigned char *>(P) + offsetof(dns_packet, u.data); }
@@ -130,12 +140,9 @@ extern "C" unsigned dns_p_count(const dns_packet *P, unsigned sections)
 
 extern "C" int dns_p_section(dns_packet *P, dns_section section, uint16_t *base, uint16_t *end)
 {
-	int idx = section_index(section);
+	int idx = studied_section(P, section);
 	if (idx < 0)
-		return DNS_EILLEGAL;
-	int rc = study(P);
-	if (rc < 0)
-		return rc;
+		return idx;
 	*base = P->memo[idx].base;
 	*end = P->memo[idx].end;
 	return 0;
@@ -217,12 +224,10 @@ template <class PushData>
 int push_record(dns_packet *P, dns_section section, const char *name, uint16_t type, uint16_t class_,
 		uint32_t ttl, PushData push_data)
 {
-	int idx = section_index(section);
+	int idx = studied_section(P, section);
 	if (idx < 0)
-		return DNS_EILLEGAL;
-	int rc = study(P);
-	if (rc < 0)
-		return rc;
+		return idx;
+	int rc;
 	for (int later = idx + 1; later < 4; later++)
 		if (count_at(P, later) != 0)
 			return DNS_EILLEGAL;
