@@ -75,6 +75,11 @@ until grep -q ' 203\.0\.113\.7 ' "$stats" 2>/dev/null && grep -q ' 198\.51\.100\
   sleep 0.1
 done
 ! grep -q ' 192\.0\.2\.1 ' "$stats" || fail "a removed server is still listed"
+# A reload starts the counters and ranks again.
+grep -q '^Total incoming requests: 0$' "$stats" || fail "counters not reset on reload"
+for a in 203.0.113.7 192.0.2.2 198.51.100.14 198.51.100.15 198.51.100.24 198.51.100.99; do
+  grep -Eq "^ +$a +0 +0 +0 +0ms +0ms +1  \$" "$stats" || fail "server $a not at its start values: $(cat "$stats")"
+done
 grep -q 'updating configuration' "$work/log" || fail "no reload in the log"
 kill -0 "$pid" || fail "the proxy died on SIGURG"
 ss -Hlun 'sport = :53' | grep -q '0.0.0.0:53' || fail "listeners lost on reload"
