@@ -89,14 +89,13 @@ int SlotTable::poll_and_dispatch(Server &server, int timeout_ms, const sigset_t 
 	int n = ppoll(pfds_.data(), pfds_.size(), timeout_ms < 0 ? nullptr : &ts, wait_mask);
 	if (n <= 0)
 		return n;
-	// The array may be rebuilt by a handler: walk a copy.
-	std::vector<pollfd> ready = pfds_;
-	std::vector<int> index = pfd_slot_;
-	for (size_t k = 0; k < ready.size(); k++) {
-		const pollfd &p = ready[k];
+	// Handlers only mark the array for rebuilding (at the next poll), so it
+	// stays as it is while it is walked.
+	for (size_t k = 0; k < pfds_.size(); k++) {
+		const pollfd &p = pfds_[k];
 		if (!p.revents)
 			continue;
-		int i = index[k];
+		int i = pfd_slot_[k];
 		Slot &s = slots_[size_t(i)];
 		if (s.fd != p.fd)
 			continue; // closed (and perhaps reused) by an earlier handler
