@@ -31,6 +31,7 @@ struct Slot {
 	int fd = -1;
 	SlotHandler read = nullptr;
 	SlotHandler write = nullptr;
+	bool taken = false; // a connection slot handed out and not yet freed
 };
 
 class SlotTable {

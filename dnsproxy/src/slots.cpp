@@ -34,16 +34,18 @@ void SlotTable::set_fd(int index, int fd)
 
 int SlotTable::take_connection_slot()
 {
+	int index;
 	if (!free_connections_.empty()) {
-		int index = free_connections_.back();
+		index = free_connections_.back();
 		free_connections_.pop_back();
-		return index;
-	}
-	if (next_connection_ >= kSlotCount) {
+	} else if (next_connection_ < kSlotCount) {
+		index = next_connection_++;
+	} else {
 		zmo_log(ZMO_LOG_ERROR, "out of socket file descriptors");
 		return -1;
 	}
-	return next_connection_++;
+	slots_[size_t(index)].taken = true;
+	return index;
 }
 
 void SlotTable::close(int index)
@@ -53,8 +55,11 @@ void SlotTable::close(int index)
 	if (s.fd >= 0)
 		::close(s.fd);
 	s.fd = -1;
-	if (index >= kFirstConnectionSlot)
+	// A second close must not free the index twice.
+	if (s.taken) {
+		s.taken = false;
 		free_connections_.push_back(index);
+	}
 	dirty_ = true;
 }
 

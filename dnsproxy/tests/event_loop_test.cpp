@@ -124,7 +124,9 @@ TEST_F(EventLoop, HandlersMayCloseSlotsAndSlotsAreReused)
 	ASSERT_EQ(1, write(b[1], "x", 1));
 	server.slots.poll_and_dispatch(server, 1000, nullptr);
 	EXPECT_EQ((std::vector<int>{first}), g_read); // the second was closed before its turn
+	server.slots.close(second); // closing twice frees it once
 	EXPECT_EQ(second, server.slots.take_connection_slot()); // freed index first
+	EXPECT_NE(second, server.slots.take_connection_slot());
 	int w = server.slots.take_connection_slot();
 	server.slots.set_fd(w, a[1]);
 	server.slots.set_handlers(w, nullptr, on_write_then_close);
