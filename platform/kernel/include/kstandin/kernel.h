@@ -31,6 +31,18 @@
 extern "C" {
 #endif
 
+/* ---- basic types ---- */
+typedef uint8_t u8;
+typedef uint16_t u16;
+typedef uint32_t u32;
+typedef int32_t s32;
+typedef uint64_t u64;
+
+static inline unsigned long simple_strtoul(const char *cp, char **endp, unsigned int base)
+{
+	return strtoul(cp, endp, (int)base);
+}
+
 /* ---- module boilerplate ---- */
 #define __user
 #define __init
