@@ -1,7 +1,8 @@
 // The chip simulator on the far end of a link: every frame on the
 // interface goes to the chip model, its answers go back out, late ones when
 // their time comes.
-//   usage: chipsim --iface IF [--running] [--mac MAC] [--boot-mac MAC]
+//   usage: chipsim --iface IF [--running] [--mac MAC] [--boot-mac MAC] [--trace]
+// --trace prints every frame the chip takes in, as hex, on standard output.
 #include "chipsim/chip.hpp"
 
 #include "bench_frame.hpp"
@@ -44,7 +45,7 @@ bool parse_mac(const char *text, chipsim::Mac &out)
 
 int usage(const char *prog)
 {
-    std::fprintf(stderr, "usage: %s --iface IF [--running] [--mac MAC] [--boot-mac MAC]\n", prog);
+    std::fprintf(stderr, "usage: %s --iface IF [--running] [--mac MAC] [--boot-mac MAC] [--trace]\n", prog);
     return 2;
 }
 
@@ -54,10 +55,13 @@ int main(int argc, char **argv)
 {
     chipsim::Chip::Config cfg{chipsim::Mac EBM_CHIP_MGMT_MAC, chipsim::Mac EBM_CHIP_DEFAULT_BOOT_MAC, false};
     std::string iface;
+    bool trace = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         if (a == "--iface" && i + 1 < argc)
             iface = argv[++i];
+        else if (a == "--trace")
+            trace = true;
         else if (a == "--running")
             cfg.running = true;
         else if (a == "--mac" && i + 1 < argc && parse_mac(argv[i + 1], cfg.mgmt_mac))
@@ -139,6 +143,16 @@ int main(int argc, char **argv)
             std::string answer = "re " + chip.control(text);
             send_frame(chipsim::bench_frame(buf + 6, own, id, answer));
             continue;
+        }
+        if (trace) {
+            std::string hex;
+            char two[3];
+            for (ssize_t i = 0; i < n; i++) {
+                std::snprintf(two, sizeof two, "%02x", buf[i]);
+                hex += two;
+            }
+            std::printf("rx %s\n", hex.c_str());
+            std::fflush(stdout);
         }
         for (auto &out : chip.on_frame(buf, static_cast<size_t>(n))) {
             if (out.delay_ms == 0)
