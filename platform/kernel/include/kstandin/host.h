@@ -15,6 +15,10 @@ extern "C" {
 
 struct task_struct;
 
+/* ---- the module linked into this process (its module_init/module_exit) ---- */
+int kstandin_module_init(void);
+void kstandin_module_exit(void);
+
 /* ---- clock: real by default; a fake clock advances only by sleeping ---- */
 void kstandin_clock_use_fake(int64_t start_ns);
 void kstandin_clock_use_real(void);
