@@ -21,11 +21,7 @@ uint32_t word24(const uint8_t *p) { return static_cast<uint32_t>(p[0] << 16 | p[
 // Replies go back as frames of the management ethertype.
 std::vector<uint8_t> Chip::boot_reply(const uint8_t *req, uint8_t code, uint8_t b17, uint8_t status) const
 {
-    std::vector<uint8_t> r(60, 0);
-    std::memcpy(r.data(), req + 6, 6);
-    std::memcpy(r.data() + 6, cfg_.mgmt_mac.data(), 6);
-    r[12] = EBM_ETHERTYPE >> 8;
-    r[13] = EBM_ETHERTYPE & 0xFF;
+    std::vector<uint8_t> r = reply_frame(req);
     r[15] = 0x08;
     r[16] = code;
     r[17] = b17;

@@ -18,6 +18,17 @@ uint16_t fcs16(const uint8_t *data, size_t len)
     return static_cast<uint16_t>(~fcs);
 }
 
+// A reply to the sender of req, from the chip, of the management ethertype.
+std::vector<uint8_t> Chip::reply_frame(const uint8_t *req) const
+{
+    std::vector<uint8_t> r(60, 0);
+    std::memcpy(r.data(), req + 6, 6);
+    std::memcpy(r.data() + 6, cfg_.mgmt_mac.data(), 6);
+    r[12] = EBM_ETHERTYPE >> 8;
+    r[13] = EBM_ETHERTYPE & 0xFF;
+    return r;
+}
+
 std::vector<Output> Chip::ebm(const uint8_t *f, size_t len)
 {
     const uint8_t bcast[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -43,12 +54,7 @@ std::vector<Output> Chip::ebm(const uint8_t *f, size_t len)
         value = peek(mem, addr);
     }
 
-    std::vector<uint8_t> r(60, 0);
-    std::memcpy(r.data(), f + 6, 6);
-    std::memcpy(r.data() + 6, cfg_.mgmt_mac.data(), 6);
-    r[12] = EBM_ETHERTYPE >> 8;
-    r[13] = EBM_ETHERTYPE & 0xFF;
-    r[14] = 0x00;
+    std::vector<uint8_t> r = reply_frame(f);
     r[15] = 0x07;
     uint8_t *a = r.data() + EBM_REQUEST_OFFSET;
     a[0] = req[0];

@@ -4,6 +4,8 @@
 #include "kstandin/host.h"
 #include "kstandin/kernel.h"
 
+#include "devhost_wait.h"
+
 #include <cerrno>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -34,15 +36,7 @@ void handle_messages(const char *buf, size_t len)
 void watch(int nl, int stop_fd)
 {
     alignas(nlmsghdr) char buf[16384];
-    for (;;) {
-        pollfd p[2] = {{nl, POLLIN, 0}, {stop_fd, POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (p[1].revents)
-            break;
+    while (kstandin::wait_readable(nl, stop_fd)) {
         ssize_t n = recv(nl, buf, sizeof buf, MSG_DONTWAIT);
         if (n > 0)
             handle_messages(buf, static_cast<size_t>(n));

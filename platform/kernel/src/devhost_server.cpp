@@ -4,6 +4,7 @@
 #include "kstandin/host.h"
 #include "kstandin/kernel.h"
 
+#include "devhost_wait.h"
 #include "devhost_wire.h"
 #include "vdsl_dev.h"
 
@@ -113,17 +114,7 @@ extern "C" int kstandin_devhost_serve(const char *path, unsigned int major, int 
         return -1;
     chmod(path, 0666);
 
-    for (;;) {
-        pollfd p[2] = {{lfd.fd, POLLIN, 0}, {stop_fd, POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (p[1].revents)
-            break;
-        if (!(p[0].revents & POLLIN))
-            continue;
+    while (kstandin::wait_readable(lfd.fd, stop_fd)) {
         int cfd = accept4(lfd.fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (cfd < 0)
             continue;

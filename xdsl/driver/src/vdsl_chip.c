@@ -32,22 +32,27 @@ int reset_chip(int port)
 	return 0;
 }
 
-int reset_chip_high(int port)
+/* One level on the reset line; only port 0 has a state record. */
+static int reset_line(int port, int high)
 {
 	if (port >= 2)
 		return 1;
-	SV_GPIO_SET(RESET_LINE_MASK);
+	if (high)
+		SV_GPIO_SET(RESET_LINE_MASK);
+	else
+		SV_GPIO_CLR(RESET_LINE_MASK);
 	set_disabled(port);
 	return 0;
 }
 
+int reset_chip_high(int port)
+{
+	return reset_line(port, 1);
+}
+
 int reset_chip_low(int port)
 {
-	if (port >= 2)
-		return 1;
-	SV_GPIO_CLR(RESET_LINE_MASK);
-	set_disabled(port);
-	return 0;
+	return reset_line(port, 0);
 }
 
 static void print_bytes(const char *title, const u8 *bytes, int n)
@@ -60,18 +65,29 @@ static void print_bytes(const char *title, const u8 *bytes, int n)
 	printk("\n");
 }
 
-int hpi_test(int port)
+/* "HPI test", then the pattern written to the window; NULL without one. */
+static volatile u8 *hpi_write_pattern(int port)
 {
 	volatile u8 *win = soc_get_hpi_addr(port);
-	u8 got[sizeof(hpi_pattern)];
 	unsigned int i;
 
 	printk("HPI test\n");
 	if (!win)
-		return -1;
+		return NULL;
 	for (i = 0; i < sizeof(hpi_pattern); i++)
 		*win = hpi_pattern[i];
 	print_bytes("Sent data:\n", hpi_pattern, sizeof(hpi_pattern));
+	return win;
+}
+
+int hpi_test(int port)
+{
+	volatile u8 *win = hpi_write_pattern(port);
+	u8 got[sizeof(hpi_pattern)];
+	unsigned int i;
+
+	if (!win)
+		return -1;
 	for (i = 0; i < sizeof(got); i++)
 		got[i] = *win;
 	print_bytes("Received data:\n", got, sizeof(got));
@@ -80,16 +96,7 @@ int hpi_test(int port)
 
 int hpi_test_write_only(int port)
 {
-	volatile u8 *win = soc_get_hpi_addr(port);
-	unsigned int i;
-
-	printk("HPI test\n");
-	if (!win)
-		return -1;
-	for (i = 0; i < sizeof(hpi_pattern); i++)
-		*win = hpi_pattern[i];
-	print_bytes("Sent data:\n", hpi_pattern, sizeof(hpi_pattern));
-	return 0;
+	return hpi_write_pattern(port) ? 0 : -1;
 }
 
 int hpi_test_read_only_fixsize(int port)

@@ -20,12 +20,6 @@ protected:
         std::copy(head.begin(), head.end(), b.begin());
         return ioctl(cmd, b);
     }
-    uint8_t op_state()
-    {
-        Block b = block(VDSL_BLOCK_HEAD);
-        ioctl(VDSL_OP_STATUS, b);
-        return b[0];
-    }
 };
 
 TEST_F(Chip, ResetRequestsAndPortState)

@@ -16,12 +16,6 @@ protected:
         Block b = block();
         return ioctl(VDSL_CHECK_BINDRV, b);
     }
-    uint8_t op_state()
-    {
-        Block b = block(VDSL_BLOCK_HEAD);
-        ioctl(VDSL_OP_STATUS, b);
-        return b[0];
-    }
 };
 
 TEST_F(Firmware, StartPhasesAndImageGiveMibAccess)

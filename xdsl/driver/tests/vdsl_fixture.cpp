@@ -188,6 +188,13 @@ long Driver::word_write(unsigned cmd, uint32_t addr, int mem, uint32_t value)
     return ioctl(cmd, b);
 }
 
+uint8_t Driver::op_state()
+{
+    Block b = block(VDSL_BLOCK_HEAD);
+    ioctl(VDSL_OP_STATUS, b);
+    return b[0];
+}
+
 void Driver::bring_up()
 {
     TestImage::prepare_chip(chip);

@@ -57,6 +57,7 @@ protected:
     long mib_write(const std::string &oid, const std::string &value);
     long word_read(unsigned cmd, uint32_t addr, int mem, uint32_t &value);
     long word_write(unsigned cmd, uint32_t addr, int mem, uint32_t value);
+    uint8_t op_state();
     // The chip runs, its image is loaded and checked.
     void bring_up();
 

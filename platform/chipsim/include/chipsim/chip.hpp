@@ -78,6 +78,7 @@ public:
 private:
     std::vector<Output> ebm(const uint8_t *f, size_t len);
     std::vector<Output> boot(const uint8_t *f, size_t len);
+    std::vector<uint8_t> reply_frame(const uint8_t *req) const;
     std::vector<uint8_t> boot_reply(const uint8_t *req, uint8_t code, uint8_t b17, uint8_t status) const;
     void start_firmware();
 
