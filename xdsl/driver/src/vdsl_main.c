@@ -114,7 +114,7 @@ static int fetch_text(unsigned long arg, unsigned long off, char *to, long max)
 	n = strnlen_user((const char __user *)(arg + off), max + 1);
 	if (n == 0)
 		return -EFAULT;
-	if (n > max + 1 || n - 1 > max)
+	if (n > max + 1)
 		return VDSL_ERR_OID_TOO_LONG;
 	if (copy_from_user(to, (const void __user *)(arg + off), n))
 		return -EFAULT;

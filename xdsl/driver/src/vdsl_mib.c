@@ -287,12 +287,19 @@ int set_port_mib(int port, const char *oid, const char *value)
 }
 
 /* Entries the counter handler computes instead of reading the chip. */
-static int computed_entry(int g, int t, int interval)
+static int computed_entry(int g, int t, int i, int interval)
 {
 	if (interval != 255)
 		return 1;
 	if (g == 2 && (t == 2 || t == 3))
 		return 1;
+	/* interval counts of tables 0.16, 0.17 and 0.22 */
+	if (g == 0 && t == 16)
+		return i == 2 || i == 3 || i == 10 || i == 11;
+	if (g == 0 && t == 17)
+		return i == 1 || i == 2 || i == 8 || i == 9;
+	if (g == 0 && t == 22)
+		return i == 2 || i == 3 || i == 7 || i == 8;
 	return 0;
 }
 
@@ -308,7 +315,7 @@ int get_port_mib(int port, const char *oid, u8 *answer)
 	if (vdsl_port_refused(port))
 		return VDSL_ERR_FAILED;
 	oid2gtip(oid, &g, &t, &i, &idx, &intv);
-	if (computed_entry(g, t, intv)) {
+	if (computed_entry(g, t, i, intv)) {
 		printk(KERN_WARNING "xDSL: PM counter entries are not served by this build\n");
 		return -ENOSYS;
 	}
