@@ -50,16 +50,15 @@ one"
 check "and not on the host" test ! -e "/bin/$tag" -a ! -e "/usr/bin/$tag" -a ! -e "/etc/$tag.conf"
 
 "$nsrun" -- sh -c 'sleep 313.25 & exit 0'
-sleep 0.2
-check "what the command started dies with it" test -z "$(pgrep -f 'sleep 313.25')"
+gone() { for _ in $(seq 60); do pgrep -f "$1" > /dev/null || return 0; sleep 0.05; done; return 1; }
+check "what the command started dies with it" gone 'sleep 313.25'
 
 "$nsrun" -- sleep 314.25 &
 runner=$!
 for _ in $(seq 50); do pgrep -f 'sleep 314.25' > /dev/null && break; sleep 0.05; done
 kill -KILL "$runner"
 wait "$runner" 2> /dev/null
-sleep 0.3
-check "a killed nsrun takes its namespace along" test -z "$(pgrep -f 'sleep 314.25')"
+check "a killed nsrun takes its namespace along" gone 'sleep 314.25'
 
 ! bash -c ". '$harness/lib.sh'; require_scenario_ns" 2> /dev/null
 check "the guard refuses the host's namespace" test $? = 0
