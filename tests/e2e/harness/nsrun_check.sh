@@ -18,10 +18,18 @@ case $? in 0) ;; 77) echo "namespaces unavailable: skip"; exit 77 ;; *) echo "FA
 tag=nsrun-check-$$
 # Not under /tmp: the scenario's own /tmp covers it.
 work=$(mktemp -d "${FW_BUILD_DIR:-/var/tmp}/nsrun-check.XXXXXX")
-trap 'rm -rf "$work" "/tmp/$tag-host"' EXIT
+trap 'rm -rf "$work" "/tmp/$tag-host" "/tmp/$tag-tree"' EXIT
 
 "$nsrun" -- sh -c 'exit 7'
 check "exit status comes back" test $? = 7
+
+# A checkout under /tmp (CI may clone there) stays in sight, its host
+# neighbours do not.
+mkdir -p "/tmp/$tag-tree/tree/sub" && echo 'echo kept' > "/tmp/$tag-tree/tree/sub/s.sh"
+touch "/tmp/$tag-tree/neighbour"
+check "a tree under /tmp stays in sight" test "$(cd "/tmp/$tag-tree/tree" &&
+  "$nsrun" -- sh -c "bash /tmp/$tag-tree/tree/sub/s.sh; test -e /tmp/$tag-tree/neighbour || echo hidden")" = "kept
+hidden"
 
 check "hostname is the scenario's" test "$("$nsrun" --hostname box -- hostname)" = box
 check "host keeps its hostname" test "$(hostname)" != box
