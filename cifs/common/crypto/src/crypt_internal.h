@@ -1,0 +1,115 @@
+// Helpers shared by the cryptographic sources: byte order, wiping, fragment
+// walks and the incremental digests the keyed constructions are built on.
+#ifndef CIFS_CRYPT_INTERNAL_H
+#define CIFS_CRYPT_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "cmcrypt.h"
+#include "cmcryptcipher.h"
+
+namespace cmcrypt {
+
+inline uint32_t load32be(const uint8_t *p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+inline uint32_t load32le(const uint8_t *p) {
+    return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+}
+inline uint64_t load64be(const uint8_t *p) { return uint64_t(load32be(p)) << 32 | load32be(p + 4); }
+inline void store32be(uint8_t *p, uint32_t v) {
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+inline void store32le(uint8_t *p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+inline void store64be(uint8_t *p, uint64_t v) {
+    store32be(p, uint32_t(v >> 32));
+    store32be(p + 4, uint32_t(v));
+}
+inline void store64le(uint8_t *p, uint64_t v) {
+    store32le(p, uint32_t(v));
+    store32le(p + 4, uint32_t(v >> 32));
+}
+inline uint32_t rotl32(uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
+inline uint32_t rotr32(uint32_t v, int n) { return (v >> n) | (v << (32 - n)); }
+inline uint64_t rotr64(uint64_t v, int n) { return (v >> n) | (v << (64 - n)); }
+
+inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
+    for (int i = 0; i < 16; ++i)
+        dst[i] = uint8_t(a[i] ^ b[i]);
+}
+
+// Clears secrets so that the compiler cannot drop the stores.
+void wipe(void *p, size_t n);
+
+// Calls f(data, length) for every fragment that carries data, in order.
+template <typename F>
+void forEachFragment(const CMBlob *fragments, uint32_t count, F &&f) {
+    if (!fragments)
+        return;
+    for (uint32_t i = 0; i < count; ++i)
+        if (fragments[i].data && fragments[i].len)
+            f(fragments[i].data, size_t(fragments[i].len));
+}
+
+struct Md5 {
+    uint32_t h[4];
+    uint64_t count;
+    uint8_t block[64];
+    size_t waiting;
+    void init();
+    void update(const uint8_t *data, size_t n);
+    void final(uint8_t *out); // 16 bytes; clears the context
+};
+
+struct Sha256 {
+    uint32_t h[8];
+    uint64_t count;
+    uint8_t block[64];
+    size_t waiting;
+    void init();
+    void update(const uint8_t *data, size_t n);
+    void final(uint8_t *out); // 32 bytes; clears the context
+};
+
+void sha512Init(CMSha512Context *c);
+void sha512Update(CMSha512Context *c, const uint8_t *data, size_t n);
+void sha512Final(CMSha512Context *c, uint8_t *out); // 64 bytes; keeps the digest words
+
+// HMAC pads over a 64-byte block; longer keys are reduced by the hash first.
+template <typename Hash, size_t DigestSize>
+void hmacPads(const uint8_t *key, size_t keyLength, uint8_t *ipad, uint8_t *opad) {
+    uint8_t shortKey[DigestSize];
+    if (keyLength > 64) {
+        Hash h;
+        h.init();
+        h.update(key, keyLength);
+        h.final(shortKey);
+        key = shortKey;
+        keyLength = DigestSize;
+    }
+    std::memset(ipad, 0x36, 64);
+    std::memset(opad, 0x5c, 64);
+    for (size_t i = 0; i < keyLength; ++i) {
+        ipad[i] ^= key[i];
+        opad[i] ^= key[i];
+    }
+    wipe(shortKey, sizeof shortKey);
+}
+
+// AES encryption core over round keys in the table-driven layout.
+int aesKeySetup(uint32_t *roundKeys, const uint8_t *key, int keyBits);
+void aesEncryptBlock(const uint32_t *roundKeys, int rounds, const uint8_t *in, uint8_t *out);
+
+} // namespace cmcrypt
+
+#endif
