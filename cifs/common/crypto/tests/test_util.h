@@ -50,6 +50,11 @@ inline std::string toHex(const Bytes &b) { return toHex(b.data(), b.size()); }
 
 inline Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
+inline Bytes cat(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 inline Bytes repeat(uint8_t value, size_t n) { return Bytes(n, value); }
 
 // Deterministic data so that a failure can be replayed.
