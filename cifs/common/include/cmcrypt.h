@@ -6,13 +6,9 @@
 #ifndef CMCRYPT_H
 #define CMCRYPT_H
 
-#include <stdint.h>
+#include "cmtypes.h"
 
-#include "cmcryptblob.h"
-
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "cmmemory.h"
 
 #define CM_MD4_SIZE 16
 #define CM_MD5_SIZE 16
@@ -64,46 +60,42 @@ typedef struct CMCrypters {
 } CMCrypters;
 
 /* The live table; never null. */
-const CMCrypters *cmGetCrypters(void);
+VX_API const CMCrypters *cmGetCrypters(void);
 /* Non-null entries of the record replace live ones; null entries are kept. */
-void cmSetExternalCrypters(const CMCrypters *crypters);
-void cmResetExternalCrypters(void);
+VX_API void cmSetExternalCrypters(const CMCrypters *crypters);
+VX_API void cmResetExternalCrypters(void);
 
 /* Built-in defaults of entries 0 to 3 and 5 (the AES modes are in cmcryptmodes.h).
  * Output lengths are ignored: the full digest is always written. */
-void md4Vector(const uint8_t *data, uint8_t *digest, uint32_t length);
-void md5Vector(const CMBlob *key, const CMBlob *unused, const CMBlob *fragments, uint32_t count,
+VX_API void md4Vector(const uint8_t *data, uint8_t *digest, uint32_t length);
+VX_API void md5Vector(const CMBlob *key, const CMBlob *unused, const CMBlob *fragments, uint32_t count,
                uint8_t *out, uint32_t outLength);
 /* Keys longer than 64 bytes are hashed first, as HMAC prescribes. */
-void hmacMd5Vector(const CMBlob *key, const CMBlob *unused, const CMBlob *fragments, uint32_t count,
+VX_API void hmacMd5Vector(const CMBlob *key, const CMBlob *unused, const CMBlob *fragments, uint32_t count,
                    uint8_t *out, uint32_t outLength);
-void sha256Vector(const CMBlob *unused1, const CMBlob *unused2, const CMBlob *fragments,
+VX_API void sha256Vector(const CMBlob *unused1, const CMBlob *unused2, const CMBlob *fragments,
                   uint32_t count, uint8_t *out, uint32_t outLength);
 /* With a null work area the context lives on the stack; a caller's area is
  * left holding the digest words. A null output writes "digest is null". */
-void sha512Vector(const CMBlob *unused1, const CMBlob *unused2, const CMBlob *fragments,
+VX_API void sha512Vector(const CMBlob *unused1, const CMBlob *unused2, const CMBlob *fragments,
                   uint32_t count, uint8_t *out, uint32_t outLength, CMSha512Context *work);
 
 /* One-buffer wrappers over the live table. */
-void cmMD4(uint8_t *out, const uint8_t *data, uint32_t length);
-void cmMD5(uint8_t *out, const uint8_t *data, uint32_t length);
-int cmHMACMD5(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
+VX_API void cmMD4(uint8_t *out, const uint8_t *data, uint32_t length);
+VX_API void cmMD5(uint8_t *out, const uint8_t *data, uint32_t length);
+VX_API int cmHMACMD5(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
               uint8_t *out);
 /* HMAC-SHA256 over the live SHA-256 entry (SMB2 signing, key derivation); 32 bytes out.
  * Keys longer than 64 bytes are hashed first. */
-void cmHMACSHA256Vector(const uint8_t *key, uint32_t keyLength, const CMBlob *fragments,
+VX_API void cmHMACSHA256Vector(const uint8_t *key, uint32_t keyLength, const CMBlob *fragments,
                         uint32_t count, uint8_t *out);
-void cmHMACSHA256(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
+VX_API void cmHMACSHA256(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
                   uint8_t *out);
 
 /* Bytes from the kernel's generator (challenges, nonces, UUIDs). A length of 0 writes nothing. */
-void cmCreateRandomByteSequence(uint8_t *buffer, uint32_t length);
+VX_API void cmCreateRandomByteSequence(uint8_t *buffer, uint32_t length);
 
 /* 1 when the two byte strings are equal; the time taken depends on the length only. */
-int cmCryptEqual(const void *a, const void *b, uint32_t length);
-
-#ifdef __cplusplus
-}
-#endif
+VX_API int cmCryptEqual(const void *a, const void *b, uint32_t length);
 
 #endif

@@ -2,12 +2,8 @@
 // schedule for CCM and CMAC shares the same core and is expanded once per message.
 #include <array>
 
+#include "cmbuffer.h"
 #include "crypt_internal.h"
-
-extern "C" {
-void *cmBufManTake(uint32_t size);
-void cmBufManGive(void *buffer);
-}
 
 namespace {
 
@@ -181,7 +177,7 @@ extern "C" int rijndaelKeySetupEnc(uint32_t *roundKeys, const uint8_t *key, int 
 extern "C" CMAesContext *aesEncryptInit(const uint8_t *key, uint32_t keyLength, CMAesContext *context) {
     if (keyLength != 16 && keyLength != 24 && keyLength != 32)
         return nullptr;
-    CMAesContext *c = context ? context : static_cast<CMAesContext *>(cmBufManTake(sizeof(CMAesContext)));
+    CMAesContext *c = context ? context : reinterpret_cast<CMAesContext *>(cmBufManTake(sizeof(CMAesContext)));
     if (!c)
         return nullptr;
     c->rounds = uint32_t(cmcrypt::aesKeySetup(c->roundKeys, key, int(keyLength * 8)));
@@ -197,7 +193,7 @@ extern "C" void aesEncrypt_deinit(CMAesContext *context, int callerProvided) {
         return;
     cmcrypt::wipe(context, sizeof *context);
     if (!callerProvided)
-        cmBufManGive(context);
+        cmBufManGive(reinterpret_cast<uint8_t *>(context));
 }
 
 extern "C" void AES_128_ExpandKey(uint32_t *roundKeys, const uint8_t *key) {

@@ -4,20 +4,12 @@
 #include <new>
 
 #include "cmcryptntlm.h"
+#include "cmstring.h"
 #include "crypt_internal.h"
 
 namespace {
 
-// Upper-casing of UTF-16 names for the NTLMv2 hash: ASCII and Latin-1 letters.
-uint16_t upper16(uint16_t c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xe0 && c <= 0xfe && c != 0xf7))
-        return uint16_t(c - 0x20);
-    if (c == 0xff)
-        return 0x178;
-    return c;
-}
-
-size_t wideLength(const uint16_t *s) {
+size_t wideLength(const CMWchar *s) {
     size_t n = 0;
     if (s)
         while (s[n])
@@ -26,9 +18,11 @@ size_t wideLength(const uint16_t *s) {
 }
 
 // Appends the characters as UTF-16LE bytes, upper-cased when asked.
-uint8_t *putWide(uint8_t *out, const uint16_t *s, size_t n, bool upper) {
+uint8_t *putWide(uint8_t *out, const CMWchar *s, size_t n, bool upper) {
     for (size_t i = 0; i < n; ++i) {
-        uint16_t c = upper ? upper16(s[i]) : s[i];
+        CMWchar c = s[i];
+        if (upper)
+            cmWToupper(&c, s[i]);
         *out++ = uint8_t(c);
         *out++ = uint8_t(c >> 8);
     }
@@ -89,7 +83,7 @@ extern "C" void cmEncryptPlainTextPassword(const char *password, const uint8_t *
     cmcrypt::wipe(hash, sizeof hash);
 }
 
-extern "C" int cmCreateV2Hash(const uint16_t *domain, int upperUserOnly, const uint16_t *user,
+extern "C" int cmCreateV2Hash(const CMWchar *domain, int upperUserOnly, const CMWchar *user,
                               const uint8_t *hash, uint32_t hashLength, uint8_t *v2hash) {
     // Names of any length: a stack buffer for the usual case, the heap beyond it.
     size_t userLength = wideLength(user), domainLength = wideLength(domain);

@@ -5,6 +5,7 @@
 #include <openssl/des.h>
 #include <openssl/rc4.h>
 
+#include "cmbuffer.h"
 #include "cmcryptcipher.h"
 #include "test_util.h"
 
@@ -50,6 +51,7 @@ TEST(Aes, Fips197BothSchedules) {
 }
 
 TEST(Aes, KeyLengthsAndBufferManagerContext) {
+    ASSERT_EQ(cmBufManStart(), 1);
     uint32_t rk[60];
     uint8_t key[32] = {};
     EXPECT_EQ(rijndaelKeySetupEnc(rk, key, 128), 10);
@@ -64,7 +66,12 @@ TEST(Aes, KeyLengthsAndBufferManagerContext) {
     ASSERT_NE(taken, nullptr);
     EXPECT_EQ(taken->rounds, 14u);
     aesEncrypt_deinit(taken, 0);
+    // The buffer went back: the next take hands out the same one.
+    uint8_t *again = cmBufManTake(100);
+    EXPECT_EQ(again, reinterpret_cast<uint8_t *>(taken));
+    cmBufManGive(again);
     aesEncrypt_deinit(&mine, 1);
+    cmBufManShutdown();
 }
 
 // The exported tables agree with each other: byte rotations, and Td4 undoes Te4.
