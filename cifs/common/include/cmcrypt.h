@@ -19,7 +19,7 @@
 /* SHA-512 work area (720 bytes) a caller may keep so that no memory is taken per call. */
 typedef struct CMSha512Context {
     uint64_t state[8];
-    uint64_t count;   /* bytes hashed */
+    uint64_t count; /* bytes hashed */
     uint8_t block[128];
     uint32_t waiting; /* bytes waiting in block */
     uint32_t reserved[129];
@@ -39,8 +39,7 @@ typedef int (*CMCryptCcmEncrypt)(const CMBlob *key, const CMBlob *nonce, const C
 typedef int (*CMCryptCcmDecrypt)(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad,
                                  const CMBlob *message, const uint8_t *tag);
 typedef int (*CMCryptGcmEncrypt)(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad,
-                                 const CMBlob *message, uint8_t *tag, void *aesContext,
-                                 uint8_t *workBuffer);
+                                 const CMBlob *message, uint8_t *tag, void *aesContext, uint8_t *workBuffer);
 typedef int (*CMCryptGcmDecrypt)(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad,
                                  const CMBlob *message, const uint8_t *tag, void *aesContext,
                                  uint8_t *workBuffer);
@@ -69,28 +68,28 @@ VX_API void cmResetExternalCrypters(void);
  * Output lengths are ignored: the full digest is always written. */
 VX_API void md4Vector(const uint8_t *data, uint8_t *digest, uint32_t length);
 VX_API void md5Vector(const CMBlob *key, const CMBlob *unused, const CMBlob *fragments, uint32_t count,
-               uint8_t *out, uint32_t outLength);
+                      uint8_t *out, uint32_t outLength);
 /* Keys longer than 64 bytes are hashed first, as HMAC prescribes. */
 VX_API void hmacMd5Vector(const CMBlob *key, const CMBlob *unused, const CMBlob *fragments, uint32_t count,
-                   uint8_t *out, uint32_t outLength);
+                          uint8_t *out, uint32_t outLength);
 VX_API void sha256Vector(const CMBlob *unused1, const CMBlob *unused2, const CMBlob *fragments,
-                  uint32_t count, uint8_t *out, uint32_t outLength);
+                         uint32_t count, uint8_t *out, uint32_t outLength);
 /* With a null work area the context lives on the stack; a caller's area is
  * left holding the digest words. A null output writes "digest is null". */
 VX_API void sha512Vector(const CMBlob *unused1, const CMBlob *unused2, const CMBlob *fragments,
-                  uint32_t count, uint8_t *out, uint32_t outLength, CMSha512Context *work);
+                         uint32_t count, uint8_t *out, uint32_t outLength, CMSha512Context *work);
 
 /* One-buffer wrappers over the live table. */
 VX_API void cmMD4(uint8_t *out, const uint8_t *data, uint32_t length);
 VX_API void cmMD5(uint8_t *out, const uint8_t *data, uint32_t length);
 VX_API int cmHMACMD5(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
-              uint8_t *out);
+                     uint8_t *out);
 /* HMAC-SHA256 over the live SHA-256 entry (SMB2 signing, key derivation); 32 bytes out.
  * Keys longer than 64 bytes are hashed first. */
 VX_API void cmHMACSHA256Vector(const uint8_t *key, uint32_t keyLength, const CMBlob *fragments,
-                        uint32_t count, uint8_t *out);
+                               uint32_t count, uint8_t *out);
 VX_API void cmHMACSHA256(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
-                  uint8_t *out);
+                         uint8_t *out);
 
 /* Bytes from the kernel's generator (challenges, nonces, UUIDs). A length of 0 writes nothing. */
 VX_API void cmCreateRandomByteSequence(uint8_t *buffer, uint32_t length);

@@ -23,29 +23,29 @@ VX_API void cmHashPassword(const char *password, uint8_t *hash);
 /* 24-byte response to an 8-byte challenge from a 16-byte LM or NT hash. */
 VX_API void cmEncryptHashedPassword(const uint8_t *hash, const uint8_t *challenge, uint8_t *response);
 VX_API void cmEncryptLMPassword(const uint8_t *challenge, const uint8_t *hash, uint8_t *response,
-                         uint16_t *responseLength);
+                                uint16_t *responseLength);
 VX_API void cmEncryptNTLMPassword(const uint8_t *challenge, const uint8_t *hash, uint8_t *response,
-                           uint16_t *responseLength);
+                                  uint16_t *responseLength);
 VX_API void cmEncryptPlainTextPassword(const char *password, const uint8_t *challenge, uint8_t *response);
 /* NTLMv2 hash from UTF-16 (zero-terminated) user and domain names, upper-cased with cmWToupper.
  * Returns 0, or -1 (v2hash zeroed) when no memory could be had for long names. */
-VX_API int cmCreateV2Hash(const CMWchar *domain, int upperUserOnly, const CMWchar *user,
-                   const uint8_t *hash, uint32_t hashLength, uint8_t *v2hash);
+VX_API int cmCreateV2Hash(const CMWchar *domain, int upperUserOnly, const CMWchar *user, const uint8_t *hash,
+                          uint32_t hashLength, uint8_t *v2hash);
 VX_API void cmEncryptNTLMv2Password(const uint8_t *serverChallenge, const uint8_t *v2hash,
-                             const uint8_t *clientBlob, uint32_t clientBlobLength, uint8_t *proof,
-                             uint16_t *proofLength);
+                                    const uint8_t *clientBlob, uint32_t clientBlobLength, uint8_t *proof,
+                                    uint16_t *proofLength);
 /* HMAC-MD5 of 16 bytes under a 16-byte key; sessionKey may be key. */
 VX_API void cmGenerateExtSecuritySessionKey(const uint8_t *key, const uint8_t *data, uint8_t *sessionKey);
 /* Signing keys (16 bytes) or prepared RC4 sealing states (CMArcfourState) into out. */
 VX_API void cmCalculateNtlmSigningKey(const uint8_t *sessionKey, uint8_t *out, int which);
 VX_API void cmCalculateDcerpcSignature(const uint8_t *message, uint32_t messageLength,
-                                const uint8_t *signingKey, CMArcfourState *sealingState,
-                                uint32_t sequenceNumber, uint8_t *checksum);
+                                       const uint8_t *signingKey, CMArcfourState *sealingState,
+                                       uint32_t sequenceNumber, uint8_t *checksum);
 /* Decrypts the first 516 bytes of a SAMR password buffer in place; with salted
  * the 16-byte salt follows them. */
 VX_API void cmDecryptPassword(const uint8_t *key, uint8_t *buffer, int salted);
 VX_API void cmGenerateNetlogonCredentials(const uint8_t *clientChallenge, const uint8_t *serverChallenge,
-                                   const uint8_t *sharedSecret, uint8_t *clientCredential,
-                                   uint8_t *serverCredential, uint8_t *sessionKey);
+                                          const uint8_t *sharedSecret, uint8_t *clientCredential,
+                                          uint8_t *serverCredential, uint8_t *sessionKey);
 
 #endif

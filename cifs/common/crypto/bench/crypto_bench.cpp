@@ -25,9 +25,7 @@ const uint8_t kKey[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}
 const uint8_t kNonce[12] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2};
 const uint8_t kAad[32] = {0x42};
 
-void done(benchmark::State &state) {
-    state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
-}
+void done(benchmark::State &state) { state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0)); }
 
 // ---- AES block ----
 
@@ -72,8 +70,7 @@ void AesBlockLowLevel_openssl(benchmark::State &state) {
 
 // ---- digests ----
 
-template <int Algo>
-void Digest_ours(benchmark::State &state) {
+template <int Algo> void Digest_ours(benchmark::State &state) {
     auto buf = data(size_t(state.range(0)));
     CMBlob fragment{buf.data(), uint32_t(buf.size())};
     uint8_t out[64];
@@ -90,8 +87,7 @@ void Digest_ours(benchmark::State &state) {
     done(state);
 }
 
-template <int Algo>
-void Digest_openssl(benchmark::State &state) {
+template <int Algo> void Digest_openssl(benchmark::State &state) {
     auto buf = data(size_t(state.range(0)));
     const EVP_MD *md = Algo == 0 ? EVP_md5() : Algo == 1 ? EVP_sha256() : EVP_sha512();
     EVP_MD_CTX *c = EVP_MD_CTX_new();
@@ -196,8 +192,8 @@ void Cmac_openssl(benchmark::State &state) {
 
 } // namespace
 
-#define PAIR(name)                                                                                 \
-    BENCHMARK(name##_ours)->Name(#name "/ours")->Arg(1024)->Arg(16384);                             \
+#define PAIR(name)                                                                                           \
+    BENCHMARK(name##_ours)->Name(#name "/ours")->Arg(1024)->Arg(16384);                                      \
     BENCHMARK(name##_openssl)->Name(#name "/openssl")->Arg(1024)->Arg(16384)
 
 PAIR(AesBlock);

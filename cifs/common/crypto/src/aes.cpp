@@ -140,10 +140,10 @@ void aesEncryptBlock(const uint32_t *rk, int rounds, const uint8_t *in, uint8_t 
     uint32_t s2 = load32be(in + 8) ^ rk[2];
     uint32_t s3 = load32be(in + 12) ^ rk[3];
     uint32_t t0, t1, t2, t3;
-#define AES_ROUND(d0, d1, d2, d3, a0, a1, a2, a3, k)                                               \
-    d0 = Te0[a0 >> 24] ^ Te1[(a1 >> 16) & 0xff] ^ Te2[(a2 >> 8) & 0xff] ^ Te3[a3 & 0xff] ^ (k)[0]; \
-    d1 = Te0[a1 >> 24] ^ Te1[(a2 >> 16) & 0xff] ^ Te2[(a3 >> 8) & 0xff] ^ Te3[a0 & 0xff] ^ (k)[1]; \
-    d2 = Te0[a2 >> 24] ^ Te1[(a3 >> 16) & 0xff] ^ Te2[(a0 >> 8) & 0xff] ^ Te3[a1 & 0xff] ^ (k)[2]; \
+#define AES_ROUND(d0, d1, d2, d3, a0, a1, a2, a3, k)                                                         \
+    d0 = Te0[a0 >> 24] ^ Te1[(a1 >> 16) & 0xff] ^ Te2[(a2 >> 8) & 0xff] ^ Te3[a3 & 0xff] ^ (k)[0];           \
+    d1 = Te0[a1 >> 24] ^ Te1[(a2 >> 16) & 0xff] ^ Te2[(a3 >> 8) & 0xff] ^ Te3[a0 & 0xff] ^ (k)[1];           \
+    d2 = Te0[a2 >> 24] ^ Te1[(a3 >> 16) & 0xff] ^ Te2[(a0 >> 8) & 0xff] ^ Te3[a1 & 0xff] ^ (k)[2];           \
     d3 = Te0[a3 >> 24] ^ Te1[(a0 >> 16) & 0xff] ^ Te2[(a1 >> 8) & 0xff] ^ Te3[a2 & 0xff] ^ (k)[3]
     // Two rounds per pass; the last full round is left for the final step below.
     for (int r = rounds >> 1;;) {
@@ -177,7 +177,8 @@ extern "C" int rijndaelKeySetupEnc(uint32_t *roundKeys, const uint8_t *key, int 
 extern "C" CMAesContext *aesEncryptInit(const uint8_t *key, uint32_t keyLength, CMAesContext *context) {
     if (keyLength != 16 && keyLength != 24 && keyLength != 32)
         return nullptr;
-    CMAesContext *c = context ? context : reinterpret_cast<CMAesContext *>(cmBufManTake(sizeof(CMAesContext)));
+    CMAesContext *c =
+        context ? context : reinterpret_cast<CMAesContext *>(cmBufManTake(sizeof(CMAesContext)));
     if (!c)
         return nullptr;
     c->rounds = uint32_t(cmcrypt::aesKeySetup(c->roundKeys, key, int(keyLength * 8)));

@@ -9,8 +9,8 @@ using cmcrypt::aesEncryptBlock;
 
 struct Ccm {
     uint32_t rk[44];
-    uint8_t mac[16];  // running CBC-MAC
-    uint8_t ctr[16];  // counter block Ai
+    uint8_t mac[16]; // running CBC-MAC
+    uint8_t ctr[16]; // counter block Ai
     uint8_t pending[16];
     uint32_t waiting = 0;
 
@@ -48,8 +48,8 @@ bool usable(const CMBlob *key, const CMBlob *nonce, const CMBlob *message) {
 }
 
 // Runs CBC-MAC and counter mode over the message in place; s0Tag gets T xor S0.
-void ccmRun(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad, const CMBlob *message,
-            bool decrypt, uint8_t *s0Tag) {
+void ccmRun(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad, const CMBlob *message, bool decrypt,
+            uint8_t *s0Tag) {
     Ccm c;
     cmcrypt::aesKeySetup(c.rk, key->data, 128);
     const uint8_t *a = aad && aad->data ? aad->data : nullptr;
@@ -130,8 +130,7 @@ extern "C" int aesCcmDecryptVector(const CMBlob *key, const CMBlob *nonce, const
 }
 
 extern "C" int cmAes128CcmSeal(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
-                               uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                               uint8_t *tag) {
+                               uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag) {
     CMBlob k = {const_cast<uint8_t *>(key), 16}, n = {const_cast<uint8_t *>(nonce), CM_CCM_NONCE_SIZE};
     CMBlob a = {const_cast<uint8_t *>(aad), aadLength}, m = {message, messageLength};
     return cmGetCrypters()->aesCcmEncrypt(&k, &n, &a, &m, tag);

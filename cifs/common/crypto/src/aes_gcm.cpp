@@ -23,7 +23,7 @@ constexpr std::array<uint64_t, 16> makeLast4() {
 constexpr std::array<uint64_t, 16> kLast4 = makeLast4();
 
 class Ghash {
-public:
+  public:
     explicit Ghash(const uint8_t *h) {
         uint64_t vh = load64be(h), vl = load64be(h + 8);
         hl_[0] = hh_[0] = 0;
@@ -70,7 +70,7 @@ public:
         store64be(out + 8, yl_);
     }
 
-private:
+  private:
     // Y := Y * H, four bits at a time from the low end of Y.
     void multiply() {
         uint64_t zh = 0, zl = 0;
@@ -189,16 +189,16 @@ extern "C" int aesGcmDecryptVector(const CMBlob *key, const CMBlob *nonce, const
 }
 
 extern "C" int cmAes128GcmSeal(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
-                               uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                               uint8_t *tag, CMAesContext *aesContext, uint8_t *workBuffer) {
+                               uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag,
+                               CMAesContext *aesContext, uint8_t *workBuffer) {
     CMBlob k = {const_cast<uint8_t *>(key), 16}, n = {const_cast<uint8_t *>(nonce), CM_GCM_NONCE_SIZE};
     CMBlob a = {const_cast<uint8_t *>(aad), aadLength}, m = {message, messageLength};
     return cmGetCrypters()->aesGcmEncrypt(&k, &n, &a, &m, tag, aesContext, workBuffer);
 }
 
 extern "C" void aes128GcmEncrypt(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
-                                 uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                                 uint8_t *tag, CMAesContext *aesContext, uint8_t *workBuffer) {
+                                 uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag,
+                                 CMAesContext *aesContext, uint8_t *workBuffer) {
     cmAes128GcmSeal(key, nonce, message, messageLength, aad, aadLength, tag, aesContext, workBuffer);
 }
 
@@ -212,8 +212,7 @@ extern "C" int aes128GcmDecrypt(const uint8_t *key, const uint8_t *nonce, uint8_
 
 extern "C" int aesGcmAuthEncrypt(const uint8_t *key, uint32_t keyLength, const uint8_t *nonce,
                                  uint32_t nonceLength, const uint8_t *plaintext, uint32_t length,
-                                 const uint8_t *aad, uint32_t aadLength, uint8_t *ciphertext,
-                                 uint8_t *tag) {
+                                 const uint8_t *aad, uint32_t aadLength, uint8_t *ciphertext, uint8_t *tag) {
     if (!key || !nonce || nonceLength != CM_GCM_NONCE_SIZE || !tag || (length && (!plaintext || !ciphertext)))
         return -1;
     CMAesContext local;

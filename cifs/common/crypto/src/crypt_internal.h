@@ -52,8 +52,7 @@ inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
 void wipe(void *p, size_t n);
 
 // Calls f(data, length) for every fragment that carries data, in order.
-template <typename F>
-void forEachFragment(const CMBlob *fragments, uint32_t count, F &&f) {
+template <typename F> void forEachFragment(const CMBlob *fragments, uint32_t count, F &&f) {
     if (!fragments)
         return;
     for (uint32_t i = 0; i < count; ++i)

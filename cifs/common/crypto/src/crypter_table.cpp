@@ -5,16 +5,14 @@
 namespace {
 
 constexpr CMCrypters kDefaults = {
-    md4Vector,           md5Vector,           hmacMd5Vector,       sha256Vector,
-    aesCmacVector,       sha512Vector,        aesCcmEncryptVector, aesCcmDecryptVector,
-    aesGcmEncryptVector, aesGcmDecryptVector,
+    md4Vector,    md5Vector,           hmacMd5Vector,       sha256Vector,        aesCmacVector,
+    sha512Vector, aesCcmEncryptVector, aesCcmDecryptVector, aesGcmEncryptVector, aesGcmDecryptVector,
 };
 
 // Written only at start-up, before any other thread hashes.
 CMCrypters live = kDefaults;
 
-template <typename T>
-void replace(T &entry, T with) {
+template <typename T> void replace(T &entry, T with) {
     if (with)
         entry = with;
 }
@@ -40,17 +38,15 @@ extern "C" void cmSetExternalCrypters(const CMCrypters *c) {
 
 extern "C" void cmResetExternalCrypters(void) { live = kDefaults; }
 
-extern "C" void cmMD4(uint8_t *out, const uint8_t *data, uint32_t length) {
-    live.md4(data, out, length);
-}
+extern "C" void cmMD4(uint8_t *out, const uint8_t *data, uint32_t length) { live.md4(data, out, length); }
 
 extern "C" void cmMD5(uint8_t *out, const uint8_t *data, uint32_t length) {
     CMBlob fragment = {const_cast<uint8_t *>(data), length};
     live.md5(nullptr, nullptr, &fragment, 1, out, CM_MD5_SIZE);
 }
 
-extern "C" int cmHMACMD5(const uint8_t *key, uint32_t keyLength, const uint8_t *data,
-                         uint32_t dataLength, uint8_t *out) {
+extern "C" int cmHMACMD5(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
+                         uint8_t *out) {
     CMBlob k = {const_cast<uint8_t *>(key), keyLength};
     CMBlob fragment = {const_cast<uint8_t *>(data), dataLength};
     live.hmacMd5(&k, nullptr, &fragment, 1, out, CM_MD5_SIZE);

@@ -122,8 +122,8 @@ extern "C" void md5Vector(const CMBlob *, const CMBlob *, const CMBlob *fragment
     md.final(out);
 }
 
-extern "C" void hmacMd5Vector(const CMBlob *key, const CMBlob *, const CMBlob *fragments,
-                              uint32_t count, uint8_t *out, uint32_t) {
+extern "C" void hmacMd5Vector(const CMBlob *key, const CMBlob *, const CMBlob *fragments, uint32_t count,
+                              uint8_t *out, uint32_t) {
     uint8_t ipad[64], opad[64], inner[16];
     const uint8_t *k = key ? key->data : nullptr;
     cmcrypt::hmacPads<Md5, 16>(k, k ? key->len : 0, ipad, opad);

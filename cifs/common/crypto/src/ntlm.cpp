@@ -29,8 +29,7 @@ uint8_t *putWide(uint8_t *out, const CMWchar *s, size_t n, bool upper) {
     return out;
 }
 
-void hmacMd5(const uint8_t *key, uint32_t keyLength, const CMBlob *fragments, uint32_t count,
-             uint8_t *out) {
+void hmacMd5(const uint8_t *key, uint32_t keyLength, const CMBlob *fragments, uint32_t count, uint8_t *out) {
     CMBlob k = {const_cast<uint8_t *>(key), keyLength};
     cmGetCrypters()->hmacMd5(&k, nullptr, fragments, count, out, 16);
 }
@@ -108,15 +107,16 @@ extern "C" int cmCreateV2Hash(const CMWchar *domain, int upperUserOnly, const CM
 }
 
 extern "C" void cmEncryptNTLMv2Password(const uint8_t *serverChallenge, const uint8_t *v2hash,
-                                        const uint8_t *clientBlob, uint32_t clientBlobLength,
-                                        uint8_t *proof, uint16_t *proofLength) {
+                                        const uint8_t *clientBlob, uint32_t clientBlobLength, uint8_t *proof,
+                                        uint16_t *proofLength) {
     CMBlob data[2] = {blob(serverChallenge, 8), blob(clientBlob, clientBlobLength)};
     hmacMd5(v2hash, 16, data, 2, proof);
     if (proofLength)
         *proofLength = 16;
 }
 
-extern "C" void cmGenerateExtSecuritySessionKey(const uint8_t *key, const uint8_t *data, uint8_t *sessionKey) {
+extern "C" void cmGenerateExtSecuritySessionKey(const uint8_t *key, const uint8_t *data,
+                                                uint8_t *sessionKey) {
     // The output may overlay the key: compute aside first.
     uint8_t out[16];
     CMBlob fragment = blob(data, 16);

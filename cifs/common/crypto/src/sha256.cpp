@@ -33,12 +33,12 @@ void sha256Compress(uint32_t *state, const uint8_t *p, size_t blocks) {
 #define s1(x) (rotr32(x, 17) ^ rotr32(x, 19) ^ ((x) >> 10))
 #define CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
 #define MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
-#define W(i) (w[(i) & 15] += s1(w[((i) - 2) & 15]) + w[((i) - 7) & 15] + s0(w[((i) - 15) & 15]))
-#define ROUND(a, b, c, d, e, f, g, h, i, wi)                                                          \
-    do {                                                                                           \
-        uint32_t t1 = h + S1(e) + CH(e, f, g) + sha256_k[i] + (wi);                                \
-        d += t1;                                                                                   \
-        h = t1 + S0(a) + MAJ(a, b, c);                                                             \
+#define W(i) (w[(i)&15] += s1(w[((i)-2) & 15]) + w[((i)-7) & 15] + s0(w[((i)-15) & 15]))
+#define ROUND(a, b, c, d, e, f, g, h, i, wi)                                                                 \
+    do {                                                                                                     \
+        uint32_t t1 = h + S1(e) + CH(e, f, g) + sha256_k[i] + (wi);                                          \
+        d += t1;                                                                                             \
+        h = t1 + S0(a) + MAJ(a, b, c);                                                                       \
     } while (0)
         for (int i = 0; i < 16; ++i)
             w[i] = load32be(p + 4 * i);
@@ -168,8 +168,8 @@ extern "C" void cmHMACSHA256Vector(const uint8_t *key, uint32_t keyLength, const
     cmcrypt::wipe(inner, 32);
 }
 
-extern "C" void cmHMACSHA256(const uint8_t *key, uint32_t keyLength, const uint8_t *data,
-                             uint32_t dataLength, uint8_t *out) {
+extern "C" void cmHMACSHA256(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
+                             uint8_t *out) {
     CMBlob fragment = {const_cast<uint8_t *>(data), dataLength};
     cmHMACSHA256Vector(key, keyLength, &fragment, 1, out);
 }

@@ -25,9 +25,8 @@ constexpr uint64_t kK[80] = {
     0x113f9804bef90dae, 0x1b710b35131c471b, 0x28db77f523047d84, 0x32caab7b40c72493, 0x3c9ebe0a15c9bebc,
     0x431d67c49c100d4c, 0x4cc5d4becb3e42b6, 0x597f299cfc657e2a, 0x5fcb6fab3ad6faec, 0x6c44198c4a475817};
 
-constexpr uint64_t kH0[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b,
-                             0xa54ff53a5f1d36f1, 0x510e527fade682d1, 0x9b05688c2b3e6c1f,
-                             0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
+constexpr uint64_t kH0[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b, 0xa54ff53a5f1d36f1,
+                             0x510e527fade682d1, 0x9b05688c2b3e6c1f, 0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
 
 void sha512Compress(uint64_t *state, const uint8_t *p, size_t blocks) {
     for (; blocks; --blocks, p += 128) {
@@ -40,12 +39,12 @@ void sha512Compress(uint64_t *state, const uint8_t *p, size_t blocks) {
 #define s1(x) (rotr64(x, 19) ^ rotr64(x, 61) ^ ((x) >> 6))
 #define CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
 #define MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
-#define W(i) (w[(i) & 15] += s1(w[((i) - 2) & 15]) + w[((i) - 7) & 15] + s0(w[((i) - 15) & 15]))
-#define ROUND(a, b, c, d, e, f, g, h, i, wi)                                                          \
-    do {                                                                                           \
-        uint64_t t1 = h + S1(e) + CH(e, f, g) + kK[i] + (wi);                                      \
-        d += t1;                                                                                   \
-        h = t1 + S0(a) + MAJ(a, b, c);                                                             \
+#define W(i) (w[(i)&15] += s1(w[((i)-2) & 15]) + w[((i)-7) & 15] + s0(w[((i)-15) & 15]))
+#define ROUND(a, b, c, d, e, f, g, h, i, wi)                                                                 \
+    do {                                                                                                     \
+        uint64_t t1 = h + S1(e) + CH(e, f, g) + kK[i] + (wi);                                                \
+        d += t1;                                                                                             \
+        h = t1 + S0(a) + MAJ(a, b, c);                                                                       \
     } while (0)
         for (int i = 0; i < 16; ++i)
             w[i] = load64be(p + 8 * i);

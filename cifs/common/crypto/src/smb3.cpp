@@ -23,8 +23,8 @@ extern "C" void cmKeyDerivation(const uint8_t *key, uint32_t keyLength, const ui
 }
 
 extern "C" int cmSmb3SealMessage(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
-                                 uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                                 uint8_t *tag, int useGcm, CMAesContext *aesContext, uint8_t *workBuffer) {
+                                 uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag,
+                                 int useGcm, CMAesContext *aesContext, uint8_t *workBuffer) {
     if (useGcm)
         return cmAes128GcmSeal(key, nonce, message, messageLength, aad, aadLength, tag, aesContext,
                                workBuffer);

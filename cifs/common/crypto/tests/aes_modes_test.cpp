@@ -221,7 +221,8 @@ TEST(Ccm, ExportedWrappers) {
     Sealed expected = opensslSeal(false, key, nonce, aad, plain);
     EXPECT_EQ(message, expected.cipher);
     EXPECT_EQ(tag, expected.tag);
-    EXPECT_EQ(AES_128_CCM_Decrypt(key.data(), nonce.data(), message.data(), 100, aad.data(), 32, tag.data()), 1);
+    EXPECT_EQ(AES_128_CCM_Decrypt(key.data(), nonce.data(), message.data(), 100, aad.data(), 32, tag.data()),
+              1);
     EXPECT_EQ(message, plain);
 }
 
@@ -278,7 +279,8 @@ const GcmCase kGcmCases[] = {
 TEST(Gcm, PaperTestCases) {
     for (const auto &c : kGcmCases) {
         bool zeroKey = hex(c.key) == Bytes(hex(c.key).size(), 0);
-        Aead a{true, hex(c.key), hex(zeroKey ? "000000000000000000000000" : "cafebabefacedbaddecaf888"), hex(c.aad)};
+        Aead a{true, hex(c.key), hex(zeroKey ? "000000000000000000000000" : "cafebabefacedbaddecaf888"),
+               hex(c.aad)};
         Bytes message = hex(c.plain), tag;
         ASSERT_EQ(a.seal(message, tag), 1);
         EXPECT_EQ(toHex(message), c.cipher) << c.key;
@@ -306,13 +308,14 @@ TEST(Gcm, CallerContextAndExportedWrappers) {
     CMAesContext context;
     uint8_t work[8]; // accepted for form; the mode works in place
     Bytes message = plain, tag(16);
-    aes128GcmEncrypt(key.data(), nonce.data(), message.data(), 300, aad.data(), 32, tag.data(), &context, work);
+    aes128GcmEncrypt(key.data(), nonce.data(), message.data(), 300, aad.data(), 32, tag.data(), &context,
+                     work);
     Sealed expected = opensslSeal(true, key, nonce, aad, plain);
     EXPECT_EQ(message, expected.cipher);
     EXPECT_EQ(tag, expected.tag);
     EXPECT_EQ(context.rounds, 10u);
-    EXPECT_EQ(aes128GcmDecrypt(key.data(), nonce.data(), message.data(), 300, aad.data(), 32, tag.data(), nullptr,
-                               nullptr),
+    EXPECT_EQ(aes128GcmDecrypt(key.data(), nonce.data(), message.data(), 300, aad.data(), 32, tag.data(),
+                               nullptr, nullptr),
               1);
     EXPECT_EQ(message, plain);
     EXPECT_EQ(aesGcmAuthEncrypt(key.data(), 17, nonce.data(), 12, plain.data(), 300, aad.data(), 32,

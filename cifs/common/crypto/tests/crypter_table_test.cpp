@@ -19,7 +19,7 @@ void fakeHmac(const CMBlob *, const CMBlob *, const CMBlob *, uint32_t, uint8_t 
 }
 
 class CrypterTable : public testing::Test {
-protected:
+  protected:
     void TearDown() override { cmResetExternalCrypters(); }
 };
 

@@ -36,9 +36,7 @@ Bytes digest(Algo algo, const CMBlob *fragments, uint32_t count, CMSha512Context
         sha256Vector(nullptr, nullptr, fragments, count, out.data(), 0);
         out.resize(32);
         break;
-    case Algo::Sha512:
-        sha512Vector(nullptr, nullptr, fragments, count, out.data(), 0, work);
-        break;
+    case Algo::Sha512: sha512Vector(nullptr, nullptr, fragments, count, out.data(), 0, work); break;
     }
     return out;
 }
@@ -51,9 +49,18 @@ Bytes digestOf(Algo algo, Bytes data) {
 Bytes oracle(Algo algo, const Bytes &data) {
     Bytes out(64);
     switch (algo) {
-    case Algo::Md4: MD4(data.data(), data.size(), out.data()); out.resize(16); break;
-    case Algo::Md5: MD5(data.data(), data.size(), out.data()); out.resize(16); break;
-    case Algo::Sha256: SHA256(data.data(), data.size(), out.data()); out.resize(32); break;
+    case Algo::Md4:
+        MD4(data.data(), data.size(), out.data());
+        out.resize(16);
+        break;
+    case Algo::Md5:
+        MD5(data.data(), data.size(), out.data());
+        out.resize(16);
+        break;
+    case Algo::Sha256:
+        SHA256(data.data(), data.size(), out.data());
+        out.resize(32);
+        break;
     case Algo::Sha512: SHA512(data.data(), data.size(), out.data()); break;
     }
     return out;
@@ -99,7 +106,8 @@ TEST(Digest, PublishedVectors) {
          "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
          "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
         {Algo::Sha512,
-         "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrst"
+         "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmno"
+         "pqrst"
          "nopqrstu",
          "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018"
          "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909"},
@@ -207,10 +215,12 @@ TEST(Hmac, Sha256Rfc4231) {
     for (uint8_t i = 1; i <= 25; ++i)
         key4.push_back(i);
     const HmacVector vectors[] = {
-        {repeat(0x0b, 20), text("Hi There"), "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
+        {repeat(0x0b, 20), text("Hi There"),
+         "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
         {text("Jefe"), text("what do ya want for nothing?"),
          "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
-        {repeat(0xaa, 20), repeat(0xdd, 50), "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe"},
+        {repeat(0xaa, 20), repeat(0xdd, 50),
+         "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe"},
         {key4, repeat(0xcd, 50), "82558a389a443c0ea4cc819899f2083a85f0faa3e578f8077a2e3ff46729665b"},
         {repeat(0xaa, 131), text("Test Using Larger Than Block-Size Key - Hash Key First"),
          "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"},
@@ -221,7 +231,8 @@ TEST(Hmac, Sha256Rfc4231) {
     };
     for (const auto &v : vectors) {
         Bytes out(32);
-        cmHMACSHA256(v.key.data(), uint32_t(v.key.size()), v.data.data(), uint32_t(v.data.size()), out.data());
+        cmHMACSHA256(v.key.data(), uint32_t(v.key.size()), v.data.data(), uint32_t(v.data.size()),
+                     out.data());
         EXPECT_EQ(toHex(out), v.expected);
     }
     // Case 5 truncates to 128 bits: its prefix is what the callers keep.

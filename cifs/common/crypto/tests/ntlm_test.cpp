@@ -122,15 +122,16 @@ TEST(NtlmExamples, NtlmV2) {
 
     uint16_t length = 0;
     Bytes proof(16);
-    cmEncryptNTLMv2Password(kServerChallenge.data(), v2.data(), kClientChallenge.data(), 8, proof.data(), &length);
+    cmEncryptNTLMv2Password(kServerChallenge.data(), v2.data(), kClientChallenge.data(), 8, proof.data(),
+                            &length);
     EXPECT_EQ(length, 16);
     EXPECT_EQ(toHex(proof), "86c35097ac9cec102554764a57cccc19"); // LMv2
 
     Bytes blob = hex("0101000000000000 0000000000000000 aaaaaaaaaaaaaaaa 00000000"
                      "02000c00 44006f006d00610069006e00 01000c00 530065007200760065007200 00000000"
                      "00000000");
-    cmEncryptNTLMv2Password(kServerChallenge.data(), v2.data(), blob.data(), uint32_t(blob.size()), proof.data(),
-                            &length);
+    cmEncryptNTLMv2Password(kServerChallenge.data(), v2.data(), blob.data(), uint32_t(blob.size()),
+                            proof.data(), &length);
     EXPECT_EQ(toHex(proof), "68cd0ab851e51c96aabc927bebef6a1c");
     Bytes base(16);
     cmGenerateExtSecuritySessionKey(v2.data(), proof.data(), base.data());

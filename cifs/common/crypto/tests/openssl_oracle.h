@@ -24,7 +24,8 @@ inline const uint8_t *ptr(const Bytes &b) {
 }
 
 // ccm: 11-byte nonce, 16-byte tag; gcm: 12-byte nonce, 16-byte tag.
-inline Sealed opensslSeal(bool gcm, const Bytes &key, const Bytes &nonce, const Bytes &aad, const Bytes &plain) {
+inline Sealed opensslSeal(bool gcm, const Bytes &key, const Bytes &nonce, const Bytes &aad,
+                          const Bytes &plain) {
     Sealed s{Bytes(plain.size() + 16), Bytes(16)};
     EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
     int len = 0, total = 0;

@@ -22,7 +22,8 @@ Bytes kbkdf(const Bytes &key, const Bytes &label, const Bytes &context) {
         OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
         OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_MODE, mode, 0),
         OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<uint8_t *>(key.data()), key.size()),
-        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<uint8_t *>(label.data()), label.size()),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, const_cast<uint8_t *>(label.data()),
+                                          label.size()),
         OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, const_cast<uint8_t *>(context.data()),
                                           context.size()),
         OSSL_PARAM_construct_end()};
@@ -53,18 +54,24 @@ TEST(KeyDerivation, MatchesOpenSslKbkdfForEveryLabel) {
         const char *label;
         Bytes context;
     } rows[] = {
-        {"SMB2AESCMAC", withZero("SmbSign")},   {"SMB2AESCCM", withZero("ServerOut")},
-        {"SMB2AESCCM", withZero("ServerIn ")},  {"SMB2APP", withZero("SmbRpc")},
-        {"SMBSigningKey", preauth},             {"SMBS2CCipherKey", preauth},
-        {"SMBC2SCipherKey", preauth},           {"SMBAppKey", preauth},
+        {"SMB2AESCMAC", withZero("SmbSign")},
+        {"SMB2AESCCM", withZero("ServerOut")},
+        {"SMB2AESCCM", withZero("ServerIn ")},
+        {"SMB2APP", withZero("SmbRpc")},
+        {"SMBSigningKey", preauth},
+        {"SMBS2CCipherKey", preauth},
+        {"SMBC2SCipherKey", preauth},
+        {"SMBAppKey", preauth},
     };
     for (const auto &r : rows) {
         Bytes label = withZero(r.label);
-        EXPECT_EQ(toHex(derive(session, label, r.context)), toHex(kbkdf(session, label, r.context))) << r.label;
+        EXPECT_EQ(toHex(derive(session, label, r.context)), toHex(kbkdf(session, label, r.context)))
+            << r.label;
     }
     // Random keys and lengths, including a key longer than the HMAC block.
     for (size_t keyLength : {1, 16, 32, 64, 100}) {
-        Bytes key = rng.bytes(keyLength), label = rng.bytes(rng.below(40) + 1), context = rng.bytes(rng.below(90));
+        Bytes key = rng.bytes(keyLength), label = rng.bytes(rng.below(40) + 1),
+              context = rng.bytes(rng.below(90));
         EXPECT_EQ(toHex(derive(key, label, context)), toHex(kbkdf(key, label, context))) << keyLength;
     }
 }
@@ -109,8 +116,8 @@ TEST(Transform, SealAndOpenBothCiphers) {
                                       Bytes(t.aad(), t.aad() + 32), plain);
         EXPECT_EQ(message, expected.cipher);
         EXPECT_EQ(Bytes(t.signature(), t.signature() + 16), expected.tag);
-        EXPECT_EQ(cmSmb3DecryptMessage(t.key.data(), t.nonce(), message.data(), 333, t.aad(), 32, t.signature(),
-                                       useGcm),
+        EXPECT_EQ(cmSmb3DecryptMessage(t.key.data(), t.nonce(), message.data(), 333, t.aad(), 32,
+                                       t.signature(), useGcm),
                   1);
         EXPECT_EQ(message, plain);
 
@@ -129,13 +136,19 @@ TEST(Transform, TamperedMessageOrSignatureFails) {
         cmSmb3EncryptMessage(t.key.data(), t.nonce(), sealed.data(), 64, t.aad(), 32, t.signature(), useGcm);
         Bytes m = sealed;
         m[10] ^= 0x04;
-        EXPECT_EQ(cmSmb3DecryptMessage(t.key.data(), t.nonce(), m.data(), 64, t.aad(), 32, t.signature(), useGcm), 0);
+        EXPECT_EQ(
+            cmSmb3DecryptMessage(t.key.data(), t.nonce(), m.data(), 64, t.aad(), 32, t.signature(), useGcm),
+            0);
         m = sealed;
         t.signature()[15] ^= 0x01;
-        EXPECT_EQ(cmSmb3DecryptMessage(t.key.data(), t.nonce(), m.data(), 64, t.aad(), 32, t.signature(), useGcm), 0);
+        EXPECT_EQ(
+            cmSmb3DecryptMessage(t.key.data(), t.nonce(), m.data(), 64, t.aad(), 32, t.signature(), useGcm),
+            0);
         t.signature()[15] ^= 0x01;
         t.header[51] ^= 0x80; // session id, inside the associated data
-        EXPECT_EQ(cmSmb3DecryptMessage(t.key.data(), t.nonce(), m.data(), 64, t.aad(), 32, t.signature(), useGcm), 0);
+        EXPECT_EQ(
+            cmSmb3DecryptMessage(t.key.data(), t.nonce(), m.data(), 64, t.aad(), 32, t.signature(), useGcm),
+            0);
     }
 }
 
@@ -143,11 +156,11 @@ TEST(Transform, UnsealableMessageIsReportedAndLeftAlone) {
     Transform t;
     Bytes message(40, 0x11);
     Bytes before = t.header;
-    EXPECT_EQ(cmSmb3SealMessage(t.key.data(), nullptr, message.data(), 40, t.aad(), 32, t.signature(), 1, nullptr,
-                                nullptr),
+    EXPECT_EQ(cmSmb3SealMessage(t.key.data(), nullptr, message.data(), 40, t.aad(), 32, t.signature(), 1,
+                                nullptr, nullptr),
               0);
-    EXPECT_EQ(cmSmb3SealMessage(t.key.data(), nullptr, message.data(), 40, t.aad(), 32, t.signature(), 0, nullptr,
-                                nullptr),
+    EXPECT_EQ(cmSmb3SealMessage(t.key.data(), nullptr, message.data(), 40, t.aad(), 32, t.signature(), 0,
+                                nullptr, nullptr),
               0);
     EXPECT_EQ(message, Bytes(40, 0x11));
     EXPECT_EQ(t.header, before);

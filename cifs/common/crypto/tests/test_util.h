@@ -59,7 +59,7 @@ inline Bytes repeat(uint8_t value, size_t n) { return Bytes(n, value); }
 
 // Deterministic data so that a failure can be replayed.
 class Rng {
-public:
+  public:
     explicit Rng(uint32_t seed) : engine_(seed) {}
     Bytes bytes(size_t n) {
         Bytes b(n);
@@ -69,7 +69,7 @@ public:
     }
     size_t below(size_t n) { return n ? size_t(engine_() % n) : 0; }
 
-private:
+  private:
     std::mt19937 engine_;
 };
 
