@@ -60,6 +60,45 @@ template <typename F> void forEachFragment(const CMBlob *fragments, uint32_t cou
             f(fragments[i].data, size_t(fragments[i].len));
 }
 
+// Feeds bytes to a block compressor: the waiting block is completed first,
+// whole blocks are then compressed straight from the input, the rest waits.
+template <size_t B, typename N, typename Compress>
+void absorb(uint8_t *block, N &waiting, const uint8_t *data, size_t n, Compress compress) {
+    if (waiting) {
+        size_t take = B - waiting < n ? B - waiting : n;
+        std::memcpy(block + waiting, data, take);
+        waiting = N(waiting + take);
+        data += take;
+        n -= take;
+        if (waiting < B)
+            return;
+        compress(block, 1);
+        waiting = 0;
+    }
+    compress(data, n / B);
+    data += n - n % B;
+    waiting = N(n % B);
+    if (waiting)
+        std::memcpy(block, data, waiting);
+}
+
+// Pads with 0x80 and zeros up to the L-byte length field at the block's end
+// (one more block when the waiting bytes leave no room), lets putLength fill
+// the field and compresses.
+template <size_t B, size_t L, typename N, typename Compress, typename PutLength>
+void finish(uint8_t *block, N &waiting, Compress compress, PutLength putLength) {
+    block[waiting++] = 0x80;
+    if (waiting > B - L) {
+        std::memset(block + waiting, 0, B - waiting);
+        compress(block, 1);
+        waiting = 0;
+    }
+    std::memset(block + waiting, 0, B - L - waiting);
+    putLength(block + B - L);
+    compress(block, 1);
+    waiting = 0;
+}
+
 struct Md5 {
     uint32_t h[4];
     uint64_t count;

@@ -76,35 +76,15 @@ void Md5::init() {
 
 void Md5::update(const uint8_t *data, size_t n) {
     count += n;
-    if (waiting) {
-        size_t take = 64 - waiting < n ? 64 - waiting : n;
-        std::memcpy(block + waiting, data, take);
-        waiting += take;
-        data += take;
-        n -= take;
-        if (waiting < 64)
-            return;
-        md5Compress(h, block, 1);
-        waiting = 0;
-    }
-    md5Compress(h, data, n / 64);
-    data += n & ~size_t(63);
-    waiting = n & 63;
-    if (waiting)
-        std::memcpy(block, data, waiting);
+    absorb<64>(block, waiting, data, n,
+               [this](const uint8_t *p, size_t blocks) { md5Compress(h, p, blocks); });
 }
 
 void Md5::final(uint8_t *out) {
     uint64_t bits = count * 8;
-    block[waiting++] = 0x80;
-    if (waiting > 56) {
-        std::memset(block + waiting, 0, 64 - waiting);
-        md5Compress(h, block, 1);
-        waiting = 0;
-    }
-    std::memset(block + waiting, 0, 56 - waiting);
-    store64le(block + 56, bits);
-    md5Compress(h, block, 1);
+    finish<64, 8>(
+        block, waiting, [this](const uint8_t *p, size_t blocks) { md5Compress(h, p, blocks); },
+        [bits](uint8_t *field) { store64le(field, bits); });
     for (int i = 0; i < 4; ++i)
         store32le(out + 4 * i, h[i]);
     wipe(this, sizeof *this);

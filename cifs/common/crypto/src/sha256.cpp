@@ -1,5 +1,5 @@
 // SHA-256 and HMAC-SHA256 (SMB2 signing, SMB3 key derivation).
-#include "crypt_internal.h"
+#include "sha2_core.h"
 
 #include <new>
 
@@ -22,63 +22,19 @@ constexpr uint32_t sha256_k[64] = {
 constexpr uint32_t sha256_h0[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                    0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
+struct Sha256Words {
+    using Word = uint32_t;
+    static constexpr int kRounds = 64;
+    static constexpr const uint32_t *kK = sha256_k;
+    static Word load(const uint8_t *p) { return load32be(p); }
+    static Word S0(Word x) { return rotr32(x, 2) ^ rotr32(x, 13) ^ rotr32(x, 22); }
+    static Word S1(Word x) { return rotr32(x, 6) ^ rotr32(x, 11) ^ rotr32(x, 25); }
+    static Word s0(Word x) { return rotr32(x, 7) ^ rotr32(x, 18) ^ (x >> 3); }
+    static Word s1(Word x) { return rotr32(x, 17) ^ rotr32(x, 19) ^ (x >> 10); }
+};
+
 void sha256Compress(uint32_t *state, const uint8_t *p, size_t blocks) {
-    for (; blocks; --blocks, p += 64) {
-        uint32_t w[16];
-        uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-        uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-#define S0(x) (rotr32(x, 2) ^ rotr32(x, 13) ^ rotr32(x, 22))
-#define S1(x) (rotr32(x, 6) ^ rotr32(x, 11) ^ rotr32(x, 25))
-#define s0(x) (rotr32(x, 7) ^ rotr32(x, 18) ^ ((x) >> 3))
-#define s1(x) (rotr32(x, 17) ^ rotr32(x, 19) ^ ((x) >> 10))
-#define CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
-#define W(i) (w[(i)&15] += s1(w[((i)-2) & 15]) + w[((i)-7) & 15] + s0(w[((i)-15) & 15]))
-#define ROUND(a, b, c, d, e, f, g, h, i, wi)                                                                 \
-    do {                                                                                                     \
-        uint32_t t1 = h + S1(e) + CH(e, f, g) + sha256_k[i] + (wi);                                          \
-        d += t1;                                                                                             \
-        h = t1 + S0(a) + MAJ(a, b, c);                                                                       \
-    } while (0)
-        for (int i = 0; i < 16; ++i)
-            w[i] = load32be(p + 4 * i);
-        for (int i = 0; i < 16; i += 8) {
-            ROUND(a, b, c, d, e, f, g, h, i, w[i]);
-            ROUND(h, a, b, c, d, e, f, g, i + 1, w[i + 1]);
-            ROUND(g, h, a, b, c, d, e, f, i + 2, w[i + 2]);
-            ROUND(f, g, h, a, b, c, d, e, i + 3, w[i + 3]);
-            ROUND(e, f, g, h, a, b, c, d, i + 4, w[i + 4]);
-            ROUND(d, e, f, g, h, a, b, c, i + 5, w[i + 5]);
-            ROUND(c, d, e, f, g, h, a, b, i + 6, w[i + 6]);
-            ROUND(b, c, d, e, f, g, h, a, i + 7, w[i + 7]);
-        }
-        for (int i = 16; i < 64; i += 8) {
-            ROUND(a, b, c, d, e, f, g, h, i, W(i));
-            ROUND(h, a, b, c, d, e, f, g, i + 1, W(i + 1));
-            ROUND(g, h, a, b, c, d, e, f, i + 2, W(i + 2));
-            ROUND(f, g, h, a, b, c, d, e, i + 3, W(i + 3));
-            ROUND(e, f, g, h, a, b, c, d, i + 4, W(i + 4));
-            ROUND(d, e, f, g, h, a, b, c, i + 5, W(i + 5));
-            ROUND(c, d, e, f, g, h, a, b, i + 6, W(i + 6));
-            ROUND(b, c, d, e, f, g, h, a, i + 7, W(i + 7));
-        }
-#undef S0
-#undef S1
-#undef s0
-#undef s1
-#undef CH
-#undef MAJ
-#undef W
-#undef ROUND
-        state[0] += a;
-        state[1] += b;
-        state[2] += c;
-        state[3] += d;
-        state[4] += e;
-        state[5] += f;
-        state[6] += g;
-        state[7] += h;
-    }
+    sha2Compress<Sha256Words>(state, p, blocks);
 }
 
 } // namespace
@@ -91,35 +47,15 @@ void Sha256::init() {
 
 void Sha256::update(const uint8_t *data, size_t n) {
     count += n;
-    if (waiting) {
-        size_t take = 64 - waiting < n ? 64 - waiting : n;
-        std::memcpy(block + waiting, data, take);
-        waiting += take;
-        data += take;
-        n -= take;
-        if (waiting < 64)
-            return;
-        sha256Compress(h, block, 1);
-        waiting = 0;
-    }
-    sha256Compress(h, data, n / 64);
-    data += n & ~size_t(63);
-    waiting = n & 63;
-    if (waiting)
-        std::memcpy(block, data, waiting);
+    absorb<64>(block, waiting, data, n,
+               [this](const uint8_t *p, size_t blocks) { sha256Compress(h, p, blocks); });
 }
 
 void Sha256::final(uint8_t *out) {
     uint64_t bits = count * 8;
-    block[waiting++] = 0x80;
-    if (waiting > 56) {
-        std::memset(block + waiting, 0, 64 - waiting);
-        sha256Compress(h, block, 1);
-        waiting = 0;
-    }
-    std::memset(block + waiting, 0, 56 - waiting);
-    store64be(block + 56, bits);
-    sha256Compress(h, block, 1);
+    finish<64, 8>(
+        block, waiting, [this](const uint8_t *p, size_t blocks) { sha256Compress(h, p, blocks); },
+        [bits](uint8_t *field) { store64be(field, bits); });
     for (int i = 0; i < 8; ++i)
         store32be(out + 4 * i, h[i]);
     wipe(this, sizeof *this);

@@ -1,13 +1,13 @@
 // SHA-512 (SMB 3.1.1 preauth integrity hash).
 #include <cstdio>
 
-#include "crypt_internal.h"
+#include "sha2_core.h"
 
 namespace cmcrypt {
 
 namespace {
 
-constexpr uint64_t kK[80] = {
+constexpr uint64_t kK512[80] = {
     0x428a2f98d728ae22, 0x7137449123ef65cd, 0xb5c0fbcfec4d3b2f, 0xe9b5dba58189dbbc, 0x3956c25bf348b538,
     0x59f111f1b605d019, 0x923f82a4af194f9b, 0xab1c5ed5da6d8118, 0xd807aa98a3030242, 0x12835b0145706fbe,
     0x243185be4ee4b28c, 0x550c7dc3d5ffb4e2, 0x72be5d74f27b896f, 0x80deb1fe3b1696b1, 0x9bdc06a725c71235,
@@ -28,63 +28,19 @@ constexpr uint64_t kK[80] = {
 constexpr uint64_t kH0[8] = {0x6a09e667f3bcc908, 0xbb67ae8584caa73b, 0x3c6ef372fe94f82b, 0xa54ff53a5f1d36f1,
                              0x510e527fade682d1, 0x9b05688c2b3e6c1f, 0x1f83d9abfb41bd6b, 0x5be0cd19137e2179};
 
+struct Sha512Words {
+    using Word = uint64_t;
+    static constexpr int kRounds = 80;
+    static constexpr const uint64_t *kK = kK512;
+    static Word load(const uint8_t *p) { return load64be(p); }
+    static Word S0(Word x) { return rotr64(x, 28) ^ rotr64(x, 34) ^ rotr64(x, 39); }
+    static Word S1(Word x) { return rotr64(x, 14) ^ rotr64(x, 18) ^ rotr64(x, 41); }
+    static Word s0(Word x) { return rotr64(x, 1) ^ rotr64(x, 8) ^ (x >> 7); }
+    static Word s1(Word x) { return rotr64(x, 19) ^ rotr64(x, 61) ^ (x >> 6); }
+};
+
 void sha512Compress(uint64_t *state, const uint8_t *p, size_t blocks) {
-    for (; blocks; --blocks, p += 128) {
-        uint64_t w[16];
-        uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-        uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-#define S0(x) (rotr64(x, 28) ^ rotr64(x, 34) ^ rotr64(x, 39))
-#define S1(x) (rotr64(x, 14) ^ rotr64(x, 18) ^ rotr64(x, 41))
-#define s0(x) (rotr64(x, 1) ^ rotr64(x, 8) ^ ((x) >> 7))
-#define s1(x) (rotr64(x, 19) ^ rotr64(x, 61) ^ ((x) >> 6))
-#define CH(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
-#define MAJ(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
-#define W(i) (w[(i)&15] += s1(w[((i)-2) & 15]) + w[((i)-7) & 15] + s0(w[((i)-15) & 15]))
-#define ROUND(a, b, c, d, e, f, g, h, i, wi)                                                                 \
-    do {                                                                                                     \
-        uint64_t t1 = h + S1(e) + CH(e, f, g) + kK[i] + (wi);                                                \
-        d += t1;                                                                                             \
-        h = t1 + S0(a) + MAJ(a, b, c);                                                                       \
-    } while (0)
-        for (int i = 0; i < 16; ++i)
-            w[i] = load64be(p + 8 * i);
-        for (int i = 0; i < 16; i += 8) {
-            ROUND(a, b, c, d, e, f, g, h, i, w[i]);
-            ROUND(h, a, b, c, d, e, f, g, i + 1, w[i + 1]);
-            ROUND(g, h, a, b, c, d, e, f, i + 2, w[i + 2]);
-            ROUND(f, g, h, a, b, c, d, e, i + 3, w[i + 3]);
-            ROUND(e, f, g, h, a, b, c, d, i + 4, w[i + 4]);
-            ROUND(d, e, f, g, h, a, b, c, i + 5, w[i + 5]);
-            ROUND(c, d, e, f, g, h, a, b, i + 6, w[i + 6]);
-            ROUND(b, c, d, e, f, g, h, a, i + 7, w[i + 7]);
-        }
-        for (int i = 16; i < 80; i += 8) {
-            ROUND(a, b, c, d, e, f, g, h, i, W(i));
-            ROUND(h, a, b, c, d, e, f, g, i + 1, W(i + 1));
-            ROUND(g, h, a, b, c, d, e, f, i + 2, W(i + 2));
-            ROUND(f, g, h, a, b, c, d, e, i + 3, W(i + 3));
-            ROUND(e, f, g, h, a, b, c, d, i + 4, W(i + 4));
-            ROUND(d, e, f, g, h, a, b, c, i + 5, W(i + 5));
-            ROUND(c, d, e, f, g, h, a, b, i + 6, W(i + 6));
-            ROUND(b, c, d, e, f, g, h, a, i + 7, W(i + 7));
-        }
-#undef S0
-#undef S1
-#undef s0
-#undef s1
-#undef CH
-#undef MAJ
-#undef W
-#undef ROUND
-        state[0] += a;
-        state[1] += b;
-        state[2] += c;
-        state[3] += d;
-        state[4] += e;
-        state[5] += f;
-        state[6] += g;
-        state[7] += h;
-    }
+    sha2Compress<Sha512Words>(state, p, blocks);
 }
 
 } // namespace
@@ -97,38 +53,19 @@ void sha512Init(CMSha512Context *c) {
 
 void sha512Update(CMSha512Context *c, const uint8_t *data, size_t n) {
     c->count += n;
-    if (c->waiting) {
-        size_t take = 128 - c->waiting < n ? 128 - c->waiting : n;
-        std::memcpy(c->block + c->waiting, data, take);
-        c->waiting += uint32_t(take);
-        data += take;
-        n -= take;
-        if (c->waiting < 128)
-            return;
-        sha512Compress(c->state, c->block, 1);
-        c->waiting = 0;
-    }
-    sha512Compress(c->state, data, n / 128);
-    data += n & ~size_t(127);
-    c->waiting = uint32_t(n & 127);
-    if (c->waiting)
-        std::memcpy(c->block, data, c->waiting);
+    absorb<128>(c->block, c->waiting, data, n,
+                [c](const uint8_t *p, size_t blocks) { sha512Compress(c->state, p, blocks); });
 }
 
 void sha512Final(CMSha512Context *c, uint8_t *out) {
-    // The length field is 128 bits; the high half is always zero for a 64-bit byte count.
-    uint64_t bitsHigh = c->count >> 61, bitsLow = c->count << 3;
-    c->block[c->waiting++] = 0x80;
-    if (c->waiting > 112) {
-        std::memset(c->block + c->waiting, 0, 128 - c->waiting);
-        sha512Compress(c->state, c->block, 1);
-        c->waiting = 0;
-    }
-    std::memset(c->block + c->waiting, 0, 112 - c->waiting);
-    store64be(c->block + 112, bitsHigh);
-    store64be(c->block + 120, bitsLow);
-    sha512Compress(c->state, c->block, 1);
-    c->waiting = 0;
+    // The length field is 128 bits: the bit count of a 64-bit byte count.
+    uint64_t bytes = c->count;
+    finish<128, 16>(
+        c->block, c->waiting, [c](const uint8_t *p, size_t blocks) { sha512Compress(c->state, p, blocks); },
+        [bytes](uint8_t *field) {
+            store64be(field, bytes >> 61);
+            store64be(field + 8, bytes << 3);
+        });
     wipe(c->block, sizeof c->block);
     for (int i = 0; i < 8; ++i)
         store64be(out + 8 * i, c->state[i]);
