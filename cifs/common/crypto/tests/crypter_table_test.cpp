@@ -5,6 +5,8 @@
 
 #include "cmcrypt.h"
 #include "cmcryptmodes.h"
+#include "cmcryptntlm.h"
+#include "cmcryptsmb3.h"
 #include "test_util.h"
 
 using namespace cryptotest;
@@ -58,6 +60,33 @@ TEST_F(CrypterTable, ReplacesOnlyNonNullEntriesAndResets) {
     EXPECT_EQ(cmGetCrypters()->hmacMd5, &hmacMd5Vector);
     cmHMACMD5(key, 16, key, 16, out);
     EXPECT_EQ(fakeCalls, 1);
+}
+
+void fakeMd5(const CMBlob *, const CMBlob *, const CMBlob *, uint32_t, uint8_t *out, uint32_t) {
+    ++fakeCalls;
+    std::memset(out, 0x11, 16);
+}
+
+void fakeSha512(const CMBlob *, const CMBlob *, const CMBlob *, uint32_t, uint8_t *out, uint32_t,
+                CMSha512Context *) {
+    ++fakeCalls;
+    std::memset(out, 0x22, 64);
+}
+
+// The higher operations reach the digests through the live table, so a host's entries serve them.
+TEST_F(CrypterTable, HigherOperationsUseTheLiveEntries) {
+    CMCrypters record = {};
+    record.md5 = fakeMd5;
+    record.sha512 = fakeSha512;
+    cmSetExternalCrypters(&record);
+    fakeCalls = 0;
+    uint8_t session[16] = {}, key[16];
+    cmCalculateNtlmSigningKey(session, key, CM_NTLM_CLIENT_SIGNING);
+    EXPECT_EQ(toHex(key, 16), std::string(32, '1'));
+    uint8_t hash[64] = {}, message[3] = {1, 2, 3};
+    cmSmb311CalcMessagesHash(message, 3, hash, nullptr);
+    EXPECT_EQ(hash[63], 0x22);
+    EXPECT_EQ(fakeCalls, 2);
 }
 
 TEST(Random, ZeroLengthWritesNothing) {
