@@ -83,29 +83,35 @@ void ccmRun(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad, const CMB
 
     c.ctr[0] = 0x03;
     std::memcpy(c.ctr + 1, nonce->data, 11);
-    uint8_t ks[16], block[16];
-    for (uint32_t i = 1, off = 0; off < len; ++i, off += 16) {
-        uint32_t n = len - off < 16 ? len - off : 16;
+    uint8_t ks[16];
+    uint32_t i = 1, off = 0;
+    // Whole blocks: the CBC-MAC takes the plaintext straight from the message.
+    for (; len - off >= 16; ++i, off += 16) {
         cmcrypt::store32be(c.ctr + 12, i);
         aesEncryptBlock(c.rk, 10, c.ctr, ks);
-        if (!decrypt) {
-            std::memset(block, 0, 16);
-            std::memcpy(block, m + off, n);
-            c.macBlock(block);
-        }
+        if (!decrypt)
+            c.macBlock(m + off);
+        cmcrypt::xor16(m + off, m + off, ks);
+        if (decrypt)
+            c.macBlock(m + off);
+    }
+    // The last partial block is zero-filled for the MAC and uses as many key-stream bytes as it has.
+    if (off < len) {
+        uint32_t n = len - off;
+        cmcrypt::store32be(c.ctr + 12, i);
+        aesEncryptBlock(c.rk, 10, c.ctr, ks);
+        if (!decrypt)
+            c.macStream(m + off, n);
         for (uint32_t k = 0; k < n; ++k)
             m[off + k] ^= ks[k];
-        if (decrypt) {
-            std::memset(block, 0, 16);
-            std::memcpy(block, m + off, n);
-            c.macBlock(block);
-        }
+        if (decrypt)
+            c.macStream(m + off, n);
+        c.macFlush();
     }
     cmcrypt::store32be(c.ctr + 12, 0);
     aesEncryptBlock(c.rk, 10, c.ctr, ks);
     cmcrypt::xor16(s0Tag, c.mac, ks);
     cmcrypt::wipe(ks, sizeof ks);
-    cmcrypt::wipe(block, sizeof block);
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // AES-GCM with a 12-byte nonce and a 16-byte tag (SMB 3.1.1 encryption).
-// GHASH runs on per-message 4-bit tables; the key is expanded once per message
+// GHASH runs on a per-message 8-bit table; the key is expanded once per message
 // and the message is transformed in place, so no work buffer is needed.
 #include <array>
 
@@ -11,32 +11,35 @@ namespace {
 using cmcrypt::load64be;
 using cmcrypt::store64be;
 
-// Reduction of the four bits shifted out of the low end, by the polynomial's R = 0xE1 || 0^120.
-constexpr std::array<uint64_t, 16> makeLast4() {
-    std::array<uint64_t, 16> t{};
-    for (int r = 0; r < 16; ++r)
-        for (int b = 0; b < 4; ++b)
+// Reduction of the eight bits shifted out of the low end, by the polynomial's
+// R = 0xE1 || 0^120: the bit b places below the end folds back as R >> (7 - b).
+constexpr std::array<uint64_t, 256> makeLast8() {
+    std::array<uint64_t, 256> t{};
+    for (int r = 0; r < 256; ++r)
+        for (int b = 0; b < 8; ++b)
             if (r & (1 << b))
-                t[size_t(r)] ^= uint64_t(0xe100 >> (3 - b)) << 48;
+                t[size_t(r)] ^= uint64_t(0xe100 >> (7 - b)) << 48;
     return t;
 }
-constexpr std::array<uint64_t, 16> kLast4 = makeLast4();
+constexpr std::array<uint64_t, 256> kLast8 = makeLast8();
 
+// GHASH with a per-message table of the 256 multiples of H (4 KiB): one look-up
+// per byte of input.
 class Ghash {
   public:
     explicit Ghash(const uint8_t *h) {
         uint64_t vh = load64be(h), vl = load64be(h + 8);
         hl_[0] = hh_[0] = 0;
-        hl_[8] = vl;
-        hh_[8] = vh;
-        for (int i = 4; i > 0; i >>= 1) {
+        hl_[128] = vl;
+        hh_[128] = vh;
+        for (int i = 64; i > 0; i >>= 1) {
             uint64_t t = (vl & 1) ? 0xe100000000000000ull : 0;
             vl = (vh << 63) | (vl >> 1);
             vh = (vh >> 1) ^ t;
             hl_[i] = vl;
             hh_[i] = vh;
         }
-        for (int i = 2; i <= 8; i *= 2)
+        for (int i = 2; i <= 128; i *= 2)
             for (int j = 1; j < i; ++j) {
                 hh_[i + j] = hh_[i] ^ hh_[j];
                 hl_[i + j] = hl_[i] ^ hl_[j];
@@ -71,24 +74,24 @@ class Ghash {
     }
 
   private:
-    // Y := Y * H, four bits at a time from the low end of Y.
+    // Y := Y * H, a byte at a time from the low end of Y.
     void multiply() {
         uint64_t zh = 0, zl = 0;
         for (int w = 0; w < 2; ++w) {
             uint64_t x = w ? yh_ : yl_;
-            for (int k = 0; k < 16; ++k, x >>= 4) {
-                unsigned nib = unsigned(x & 0xf), rem = unsigned(zl & 0xf);
-                zl = (zh << 60) | (zl >> 4);
-                zh = (zh >> 4) ^ kLast4[rem];
-                zh ^= hh_[nib];
-                zl ^= hl_[nib];
+            for (int k = 0; k < 8; ++k, x >>= 8) {
+                unsigned byte = unsigned(x & 0xff), rem = unsigned(zl & 0xff);
+                zl = (zh << 56) | (zl >> 8);
+                zh = (zh >> 8) ^ kLast8[rem];
+                zh ^= hh_[byte];
+                zl ^= hl_[byte];
             }
         }
         yh_ = zh;
         yl_ = zl;
     }
 
-    uint64_t hl_[16], hh_[16];
+    uint64_t hl_[256], hh_[256];
     uint64_t yh_ = 0, yl_ = 0;
 };
 

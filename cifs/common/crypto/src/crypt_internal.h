@@ -146,7 +146,41 @@ void hmacPads(const uint8_t *key, size_t keyLength, uint8_t *ipad, uint8_t *opad
 
 // AES encryption core over round keys in the table-driven layout.
 int aesKeySetup(uint32_t *roundKeys, const uint8_t *key, int keyBits);
-void aesEncryptBlock(const uint32_t *roundKeys, int rounds, const uint8_t *in, uint8_t *out);
+// One block; in and out may be the same. Inline so that the modes' loops can
+// overlap a block's rounds with their own work.
+inline void aesEncryptBlock(const uint32_t *rk, int rounds, const uint8_t *in, uint8_t *out) {
+    uint32_t s0 = load32be(in) ^ rk[0];
+    uint32_t s1 = load32be(in + 4) ^ rk[1];
+    uint32_t s2 = load32be(in + 8) ^ rk[2];
+    uint32_t s3 = load32be(in + 12) ^ rk[3];
+    uint32_t t0, t1, t2, t3;
+#define AES_ROUND(d0, d1, d2, d3, a0, a1, a2, a3, k)                                                         \
+    d0 = Te0[a0 >> 24] ^ Te1[(a1 >> 16) & 0xff] ^ Te2[(a2 >> 8) & 0xff] ^ Te3[a3 & 0xff] ^ (k)[0];           \
+    d1 = Te0[a1 >> 24] ^ Te1[(a2 >> 16) & 0xff] ^ Te2[(a3 >> 8) & 0xff] ^ Te3[a0 & 0xff] ^ (k)[1];           \
+    d2 = Te0[a2 >> 24] ^ Te1[(a3 >> 16) & 0xff] ^ Te2[(a0 >> 8) & 0xff] ^ Te3[a1 & 0xff] ^ (k)[2];           \
+    d3 = Te0[a3 >> 24] ^ Te1[(a0 >> 16) & 0xff] ^ Te2[(a1 >> 8) & 0xff] ^ Te3[a2 & 0xff] ^ (k)[3]
+    // Two rounds per pass; the last full round is left for the final step below.
+    for (int r = rounds >> 1;;) {
+        AES_ROUND(t0, t1, t2, t3, s0, s1, s2, s3, rk + 4);
+        rk += 8;
+        if (--r == 0)
+            break;
+        AES_ROUND(s0, s1, s2, s3, t0, t1, t2, t3, rk);
+    }
+#undef AES_ROUND
+    s0 = (Te4[t0 >> 24] & 0xff000000) ^ (Te4[(t1 >> 16) & 0xff] & 0x00ff0000) ^
+         (Te4[(t2 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t3 & 0xff] & 0x000000ff) ^ rk[0];
+    s1 = (Te4[t1 >> 24] & 0xff000000) ^ (Te4[(t2 >> 16) & 0xff] & 0x00ff0000) ^
+         (Te4[(t3 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t0 & 0xff] & 0x000000ff) ^ rk[1];
+    s2 = (Te4[t2 >> 24] & 0xff000000) ^ (Te4[(t3 >> 16) & 0xff] & 0x00ff0000) ^
+         (Te4[(t0 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t1 & 0xff] & 0x000000ff) ^ rk[2];
+    s3 = (Te4[t3 >> 24] & 0xff000000) ^ (Te4[(t0 >> 16) & 0xff] & 0x00ff0000) ^
+         (Te4[(t1 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t2 & 0xff] & 0x000000ff) ^ rk[3];
+    store32be(out, s0);
+    store32be(out + 4, s1);
+    store32be(out + 8, s2);
+    store32be(out + 12, s3);
+}
 
 } // namespace cmcrypt
 
