@@ -5,6 +5,7 @@
 # repeated and interleaved at random, and medians compared, so that a busy
 # machine weighs on both sides alike.
 #   cifs/common/crypto/bench/compare.sh [build-dir]
+# On a busy machine pin it to one core: taskset -c 3 .../compare.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../../../.." && pwd)
 build=${1:-$root/build/bench}
