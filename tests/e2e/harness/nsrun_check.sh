@@ -18,10 +18,18 @@ case $? in 0) ;; 77) echo "namespaces unavailable: skip"; exit 77 ;; *) echo "FA
 tag=nsrun-check-$$
 # Not under /tmp: the scenario's own /tmp covers it.
 work=$(mktemp -d "${FW_BUILD_DIR:-/var/tmp}/nsrun-check.XXXXXX")
-trap 'rm -rf "$work" "/tmp/$tag-host"' EXIT
+trap 'rm -rf "$work" "/tmp/$tag-host" "/tmp/$tag-tree"' EXIT
 
 "$nsrun" -- sh -c 'exit 7'
 check "exit status comes back" test $? = 7
+
+# A checkout under /tmp (CI may clone there) stays in sight, its host
+# neighbours do not.
+mkdir -p "/tmp/$tag-tree/tree/sub" && echo 'echo kept' > "/tmp/$tag-tree/tree/sub/s.sh"
+touch "/tmp/$tag-tree/neighbour"
+check "a tree under /tmp stays in sight" test "$(cd "/tmp/$tag-tree/tree" &&
+  "$nsrun" -- sh -c "bash /tmp/$tag-tree/tree/sub/s.sh; test -e /tmp/$tag-tree/neighbour || echo hidden")" = "kept
+hidden"
 
 check "hostname is the scenario's" test "$("$nsrun" --hostname box -- hostname)" = box
 check "host keeps its hostname" test "$(hostname)" != box
@@ -50,16 +58,15 @@ one"
 check "and not on the host" test ! -e "/bin/$tag" -a ! -e "/usr/bin/$tag" -a ! -e "/etc/$tag.conf"
 
 "$nsrun" -- sh -c 'sleep 313.25 & exit 0'
-sleep 0.2
-check "what the command started dies with it" test -z "$(pgrep -f 'sleep 313.25')"
+gone() { for _ in $(seq 60); do pgrep -f "$1" > /dev/null || return 0; sleep 0.05; done; return 1; }
+check "what the command started dies with it" gone 'sleep 313.25'
 
 "$nsrun" -- sleep 314.25 &
 runner=$!
 for _ in $(seq 50); do pgrep -f 'sleep 314.25' > /dev/null && break; sleep 0.05; done
 kill -KILL "$runner"
 wait "$runner" 2> /dev/null
-sleep 0.3
-check "a killed nsrun takes its namespace along" test -z "$(pgrep -f 'sleep 314.25')"
+check "a killed nsrun takes its namespace along" gone 'sleep 314.25'
 
 ! bash -c ". '$harness/lib.sh'; require_scenario_ns" 2> /dev/null
 check "the guard refuses the host's namespace" test $? = 0

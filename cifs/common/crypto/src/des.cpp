@@ -1,0 +1,110 @@
+// Single-block DES encryption with 56-bit keys given as 7 bytes (LM hash,
+// NTLMv1 responses, Netlogon credentials).
+#include "crypt_internal.h"
+
+namespace {
+
+// The standard's tables; bit 1 is the most significant bit of the input.
+constexpr uint8_t kIP[64] = {58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
+                             62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
+                             57, 49, 41, 33, 25, 17, 9,  1, 59, 51, 43, 35, 27, 19, 11, 3,
+                             61, 53, 45, 37, 29, 21, 13, 5, 63, 55, 47, 39, 31, 23, 15, 7};
+constexpr uint8_t kE[48] = {32, 1,  2,  3,  4,  5,  4,  5,  6,  7,  8,  9,  8,  9,  10, 11,
+                            12, 13, 12, 13, 14, 15, 16, 17, 16, 17, 18, 19, 20, 21, 20, 21,
+                            22, 23, 24, 25, 24, 25, 26, 27, 28, 29, 28, 29, 30, 31, 32, 1};
+constexpr uint8_t kP[32] = {16, 7, 20, 21, 29, 12, 28, 17, 1,  15, 23, 26, 5,  18, 31, 10,
+                            2,  8, 24, 14, 32, 27, 3,  9,  19, 13, 30, 6,  22, 11, 4,  25};
+constexpr uint8_t kPC1[56] = {57, 49, 41, 33, 25, 17, 9,  1,  58, 50, 42, 34, 26, 18, 10, 2,  59, 51, 43,
+                              35, 27, 19, 11, 3,  60, 52, 44, 36, 63, 55, 47, 39, 31, 23, 15, 7,  62, 54,
+                              46, 38, 30, 22, 14, 6,  61, 53, 45, 37, 29, 21, 13, 5,  28, 20, 12, 4};
+constexpr uint8_t kPC2[48] = {14, 17, 11, 24, 1,  5,  3,  28, 15, 6,  21, 10, 23, 19, 12, 4,
+                              26, 8,  16, 7,  27, 20, 13, 2,  41, 52, 31, 37, 47, 55, 30, 40,
+                              51, 45, 33, 48, 44, 49, 39, 56, 34, 53, 46, 42, 50, 36, 29, 32};
+constexpr uint8_t kShifts[16] = {1, 1, 2, 2, 2, 2, 2, 2, 1, 2, 2, 2, 2, 2, 2, 1};
+constexpr uint8_t kS[8][64] = {
+    {14, 4,  13, 1, 2,  15, 11, 8, 3, 10, 6, 12, 5,  9,  0,  7,  0,  15, 7,  4,  14, 2,
+     13, 1,  10, 6, 12, 11, 9,  5, 3, 8,  4, 1,  14, 8,  13, 6,  2,  11, 15, 12, 9,  7,
+     3,  10, 5,  0, 15, 12, 8,  2, 4, 9,  1, 7,  5,  11, 3,  14, 10, 0,  6,  13},
+    {15, 1,  8,  14, 6,  11, 3,  4, 9,  7,  2, 13, 12, 0,  5,  10, 3,  13, 4,  7, 15, 2,
+     8,  14, 12, 0,  1,  10, 6,  9, 11, 5,  0, 14, 7,  11, 10, 4,  13, 1,  5,  8, 12, 6,
+     9,  3,  2,  15, 13, 8,  10, 1, 3,  15, 4, 2,  11, 6,  7,  12, 0,  5,  14, 9},
+    {10, 0,  9,  14, 6, 3,  15, 5,  1,  13, 12, 7, 11, 4,  2,  8,  13, 7, 0,  9, 3, 4,
+     6,  10, 2,  8,  5, 14, 12, 11, 15, 1,  13, 6, 4,  9,  8,  15, 3,  0, 11, 1, 2, 12,
+     5,  10, 14, 7,  1, 10, 13, 0,  6,  9,  8,  7, 4,  15, 14, 3,  11, 5, 2,  12},
+    {7, 13, 14, 3, 0, 6,  9, 10, 1,  2, 8,  5, 11, 12, 4,  15, 13, 8,  11, 5, 6, 15,
+     0, 3,  4,  7, 2, 12, 1, 10, 14, 9, 10, 6, 9,  0,  12, 11, 7,  13, 15, 1, 3, 14,
+     5, 2,  8,  4, 3, 15, 0, 6,  10, 1, 13, 8, 9,  4,  5,  11, 12, 7,  2,  14},
+    {2,  12, 4, 1,  7,  10, 11, 6, 8, 5,  3, 15, 13, 0,  14, 9,  14, 11, 2,  12, 4,  7,
+     13, 1,  5, 0,  15, 10, 3,  9, 8, 6,  4, 2,  1,  11, 10, 13, 7,  8,  15, 9,  12, 5,
+     6,  3,  0, 14, 11, 8,  12, 7, 1, 14, 2, 13, 6,  15, 0,  9,  10, 4,  5,  3},
+    {12, 1,  10, 15, 9,  2,  6, 8,  0, 13, 3,  4,  14, 7,  5, 11, 10, 15, 4, 2, 7, 12,
+     9,  5,  6,  1,  13, 14, 0, 11, 3, 8,  9,  14, 15, 5,  2, 8,  12, 3,  7, 0, 4, 10,
+     1,  13, 11, 6,  4,  3,  2, 12, 9, 5,  15, 10, 11, 14, 1, 7,  6,  0,  8, 13},
+    {4, 11, 2,  14, 15, 0,  8,  13, 3, 12, 9,  7, 5,  10, 6,  1,  13, 0,  11, 7,  4, 9,
+     1, 10, 14, 3,  5,  12, 2,  15, 8, 6,  1,  4, 11, 13, 12, 3,  7,  14, 10, 15, 6, 8,
+     0, 5,  9,  2,  6,  11, 13, 8,  1, 4,  10, 7, 9,  5,  0,  15, 14, 2,  3,  12},
+    {13, 2, 8,  4, 6, 15, 11, 1,  10, 9,  3, 14, 5,  0,  12, 7,  1,  15, 13, 8, 10, 3,
+     7,  4, 12, 5, 6, 11, 0,  14, 9,  2,  7, 11, 4,  1,  9,  12, 14, 2,  0,  6, 10, 13,
+     15, 3, 5,  8, 2, 1,  14, 7,  4,  10, 8, 13, 15, 12, 9,  0,  3,  5,  6,  11}};
+
+// Picks bits of an inWidth-bit value (bit 1 = most significant) by table.
+uint64_t permute(uint64_t in, int inWidth, const uint8_t *table, int outWidth) {
+    uint64_t out = 0;
+    for (int i = 0; i < outWidth; ++i)
+        out = (out << 1) | ((in >> (inWidth - table[i])) & 1);
+    return out;
+}
+
+uint64_t load64(const uint8_t *p) { return cmcrypt::load64be(p); }
+
+uint32_t feistel(uint32_t r, uint64_t subkey) {
+    uint64_t x = permute(r, 32, kE, 48) ^ subkey;
+    uint32_t out = 0;
+    for (int box = 0; box < 8; ++box) {
+        unsigned six = unsigned(x >> (42 - 6 * box)) & 0x3f;
+        unsigned row = ((six >> 4) & 2) | (six & 1), col = (six >> 1) & 0xf;
+        out = (out << 4) | kS[box][row * 16 + col];
+    }
+    return uint32_t(permute(out, 32, kP, 32));
+}
+
+void desEncrypt(uint8_t *out, const uint8_t *in, const uint8_t *key8) {
+    uint64_t cd = permute(load64(key8), 64, kPC1, 56);
+    uint32_t c = uint32_t(cd >> 28) & 0x0fffffff, d = uint32_t(cd) & 0x0fffffff;
+    uint64_t block = permute(load64(in), 64, kIP, 64);
+    uint32_t l = uint32_t(block >> 32), r = uint32_t(block);
+    for (int round = 0; round < 16; ++round) {
+        int s = kShifts[round];
+        c = ((c << s) | (c >> (28 - s))) & 0x0fffffff;
+        d = ((d << s) | (d >> (28 - s))) & 0x0fffffff;
+        uint64_t subkey = permute(uint64_t(c) << 28 | d, 56, kPC2, 48);
+        uint32_t next = l ^ feistel(r, subkey);
+        l = r;
+        r = next;
+    }
+    // The halves swap before the final permutation, the inverse of IP.
+    uint64_t pre = uint64_t(r) << 32 | l, result = 0;
+    for (int i = 0; i < 64; ++i)
+        result |= ((pre >> (63 - i)) & 1) << (64 - kIP[i]);
+    cmcrypt::store64be(out, result);
+}
+
+} // namespace
+
+extern "C" void desEncryptBlock(uint8_t *out, const uint8_t *in, const uint8_t *key) {
+    // 56 key bits, most significant first, cut into eight 7-bit groups; parity bits stay 0.
+    uint64_t bits = 0;
+    for (int i = 0; i < 7; ++i)
+        bits = (bits << 8) | key[i];
+    uint8_t key8[8];
+    for (int n = 0; n < 8; ++n)
+        key8[n] = uint8_t(((bits >> (49 - 7 * n)) & 0x7f) << 1);
+    desEncrypt(out, in, key8);
+    cmcrypt::wipe(key8, sizeof key8);
+}
+
+extern "C" void cmDES112(uint8_t *out, const uint8_t *in, const uint8_t *key) {
+    uint8_t middle[8];
+    desEncryptBlock(middle, in, key);
+    desEncryptBlock(out, middle, key + 7);
+}

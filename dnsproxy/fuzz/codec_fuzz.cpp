@@ -1,0 +1,88 @@
+// Feeds arbitrary bytes to the codec as a message. Whatever parses must
+// rebuild, record by record, into a message that parses to the same text.
+#include "dns.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string lower(std::string s)
+{
+	for (char &c : s)
+		if (c >= 'A' && c <= 'Z')
+			c += 32;
+	return s;
+}
+
+// Names compress case-insensitively, so a rebuilt name may take the case
+// of an earlier one: compare the text without case.
+std::vector<std::string> print_all(dns_packet *P)
+{
+	std::vector<std::string> out;
+	std::vector<char> buf(1 << 17);
+	dns_rr_i it{};
+	dns_rr rr;
+	while (dns_rr_next(&it, P, &rr) == 1) {
+		if (dns_rr_print(buf.data(), buf.size(), &rr, P) != 0)
+			abort();
+		out.push_back(lower(buf.data()));
+	}
+	return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	if (size > 4096)
+		return 0;
+	std::vector<unsigned char> inmem(dns_p_calcsize(size + 16));
+	dns_packet *in = dns_p_init(inmem.data(), inmem.size());
+	if (!in || dns_p_load(in, data, size) != 0)
+		abort();
+
+	// Every way of looking at the message must stay inside it.
+	char name[DNS_D_MAXTEXT];
+	for (size_t off = 0; off < size && off < 512; off++) {
+		uint16_t next;
+		if (dns_d_skip(uint16_t(off), in, &next) == 0 && next > size)
+			abort();
+		size_t len = 0;
+		if (dns_d_expand(name, sizeof name, uint16_t(off), in, &len) == 0 && strlen(name) != len)
+			abort();
+	}
+
+	std::vector<unsigned char> outmem(dns_p_calcsize(65535));
+	dns_packet *out = dns_p_init(outmem.data(), outmem.size());
+	dns_p_setid(out, dns_p_id(in));
+	dns_p_setflags(out, dns_p_flags(in));
+	auto any = std::make_unique<dns_any>();
+	dns_rr_i it{};
+	dns_rr rr;
+	int rc;
+	while ((rc = dns_rr_next(&it, in, &rr)) == 1) {
+		if (dns_d_expand(name, sizeof name, rr.dn.p, in, nullptr) != 0)
+			return 0;
+		if (rr.section == DNS_S_QD) {
+			rc = dns_p_push_question(out, name, rr.type, rr.class_);
+		} else if (dns_type_known(rr.type)) {
+			if (dns_any_parse(any.get(), &rr, in) != 0)
+				return 0; // the record's data is malformed: nothing to rebuild
+			rc = dns_p_push(out, rr.section, name, rr.type, rr.class_, rr.ttl, any.get());
+		} else {
+			rc = dns_p_push_raw(out, rr.section, name, rr.type, rr.class_, rr.ttl,
+					    dns_p_cdata(in) + rr.rd.p, rr.rd.len);
+		}
+		if (rc != 0)
+			abort();
+	}
+	if (rc < 0)
+		return 0;
+	if (print_all(in) != print_all(out))
+		abort();
+	return 0;
+}

@@ -1,0 +1,65 @@
+// The proxy's process context: configuration, statistics, sockets, timers
+// and the poll loop that runs them.
+#pragma once
+
+#include "accounted_alloc.h"
+#include "config.h"
+#include "mt19937.h"
+#include "slots.h"
+#include "stats_file.h"
+#include "timers.h"
+#include "upstream_rank.h"
+
+#include <memory>
+#include <string>
+
+namespace dnsr {
+
+constexpr const char *kProgram = "dnsrelayd";
+constexpr const char *kVersion = "1.3.0b22";
+
+struct Options {
+	const char *main_file = nullptr;
+	const char *safe_file = nullptr;
+	const char *pid_file = nullptr;
+	bool debug = false;
+	int verbosity = 0; // DNSRELAYD_DEBUG_VERBOSE: more detail in debug lines
+};
+
+struct Server {
+	Options options;
+	std::unique_ptr<Config> cfg;
+	std::unique_ptr<UpstreamStats> stats;
+	Accountant acc;
+	ProcessCounters counters;
+	Mt19937 rng;
+	SlotTable slots;
+	Timers timers{acc};
+	zmo_time_t next_cache_expiry{};
+	unsigned reloads_seen = 0;
+	bool fatal = false; // a listener could not be made
+
+	explicit Server(const Options &o) : options(o) {}
+};
+
+// Options and environment; false with the usage text printed when "-c" is
+// missing.
+bool parse_options(int argc, char **argv, Options &out);
+void print_usage(FILE *to);
+
+// Seeds the generator from 16 words of /dev/urandom.
+bool seed_random(Mt19937 &rng);
+
+// Loads both files into a fresh configuration and statistics table, then
+// resets the context (counters, statistics file). False when the tables
+// can't be made.
+bool server_load(Server &s);
+// Start: SIGURG handler, pid file, sockets, periodic timers. False (with the
+// reason logged) when the server cannot run.
+bool server_start(Server &s);
+// The poll loop, until a termination signal or a fatal failure.
+void server_loop(Server &s);
+// Count of SIGURG signals received.
+unsigned server_reload_requests();
+
+} // namespace dnsr

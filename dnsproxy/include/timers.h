@@ -1,0 +1,53 @@
+// Timers of the event loop: a list scanned every round and a list of
+// zero-delay timers that run at the end of the round they were added in.
+#pragma once
+
+#include "accounted_alloc.h"
+
+#include <zmo.h>
+
+#include <cstdint>
+
+namespace dnsr {
+
+struct Server;
+using TimerFn = void (*)(Server &, uint32_t arg);
+
+class Timers {
+public:
+	static constexpr int64_t kMaxWaitMs = 10000;
+
+	explicit Timers(Accountant &acc) : acc_(acc) {}
+	~Timers();
+	Timers(const Timers &) = delete;
+	Timers &operator=(const Timers &) = delete;
+
+	// Delay 0 puts the timer on the immediate list. Logs and drops the timer
+	// when memory is short.
+	void add(int64_t delay_ms, TimerFn fn, uint32_t arg = 0);
+	// The immediate timers present now, most recently added first.
+	void run_immediate(Server &server);
+	// Every timer whose deadline has passed; then the wait for the next poll.
+	void run_due(Server &server);
+	// How long poll may wait: the least time left, at most 10000 ms, 0 when
+	// immediate timers are waiting.
+	int poll_timeout() const;
+	size_t pending() const;
+
+private:
+	struct Timer {
+		Timer *next;
+		zmo_time_t deadline;
+		TimerFn fn;
+		uint32_t arg;
+	};
+	void release(Timer *t);
+	void update_timeout();
+
+	Accountant &acc_;
+	Timer *list_ = nullptr;
+	Timer *immediate_ = nullptr;
+	int64_t timeout_ = kMaxWaitMs;
+};
+
+} // namespace dnsr

@@ -1,0 +1,288 @@
+// Process context: loading and reloading, sockets, pid file, periodic
+// timers and the poll loop.
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace dnsr {
+
+namespace {
+
+volatile sig_atomic_t g_reload_requests = 0;
+
+void on_sigurg(int) { g_reload_requests = g_reload_requests + 1; }
+
+std::string addr_port_text(const zmo_ip_sockaddr_t &sa)
+{
+	char text[ZMO_IP_ADDRSTRLEN];
+	return std::string(zmo_ip_sockaddr_ntop(&sa, text, sizeof text) ? text : "?") + "#" +
+	       std::to_string(zmo_ip_sockaddr_port(&sa));
+}
+
+void write_stats(Server &s)
+{
+	const std::string &path = s.cfg->settings.stat_file;
+	if (!path.empty())
+		stats_write_file(path, s.counters, s.acc.in_use(), s.acc.limit(), *s.stats);
+}
+
+// Every context reset: at start and after each reload.
+void reset_context(Server &s)
+{
+	zmo_time_get_monotonic_plus_msec(&s.next_cache_expiry, 3600000);
+	for (const auto &a : config_servers(*s.cfg))
+		zmo_log_debug(1, "DNS server: %s", addr_port_text(a).c_str());
+	s.counters = ProcessCounters{};
+	write_stats(s);
+}
+
+// The periodic timers each run their work and add themselves again with
+// the period the configuration gives now.
+void tick_stats_file(Server &s, uint32_t)
+{
+	write_stats(s);
+	s.timers.add(s.cfg->settings.stat_time, tick_stats_file);
+}
+
+void tick_ranks(Server &s, uint32_t)
+{
+	s.stats->compute_ranks(s.rng);
+	s.timers.add(100, tick_ranks);
+}
+
+void tick_rank_reset(Server &s, uint32_t)
+{
+	s.stats->reset_ranks();
+	s.timers.add(s.cfg->settings.rank_reset_time, tick_rank_reset);
+}
+
+void tick_revival(Server &s, uint32_t)
+{
+	s.stats->revive_failed();
+	s.timers.add(s.cfg->settings.rrs_reset_time, tick_revival);
+}
+
+void tick_all_failed(Server &s, uint32_t)
+{
+	s.stats->revive_if_all_failed();
+	s.timers.add(s.cfg->settings.rrs_reset_time, tick_all_failed);
+}
+
+bool no_ipv6(int err) { return err == EAFNOSUPPORT || err == EPROTONOSUPPORT || err == EADDRNOTAVAIL; }
+
+// A non-blocking socket with the address reused; bound when bind_port is
+// not negative. -1 with errno set on failure (logged unless the family is
+// missing and quiet_v6 is set).
+int open_socket(int family, int type, int bind_port, bool quiet_v6)
+{
+	int fd = socket(family, type | SOCK_CLOEXEC, 0);
+	if (fd < 0) {
+		if (!(family == AF_INET6 && quiet_v6 && no_ipv6(errno)))
+			zmo_log(ZMO_LOG_ERROR, "unable to create socket: %s", zmo_sys_strerror(errno));
+		return -1;
+	}
+	int one = 1;
+	auto fail = [&](const char *what) {
+		int err = errno;
+		zmo_log(ZMO_LOG_ERROR, what, zmo_sys_strerror(err));
+		close(fd);
+		errno = err;
+		return -1;
+	};
+	if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+		return fail("failed to set a reuse mode on a socket: %s");
+	int flags = fcntl(fd, F_GETFL);
+	if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+		return fail("failed to set a non-blocking socket mode: %s");
+	if (family == AF_INET6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0)
+		return fail("failed to set \"IPv6 only\" socket option: %s");
+	if (bind_port >= 0) {
+		zmo_ip_sockaddr_t sa = family == AF_INET ? *ZMO_IP_SOCKADDR_ANY : *ZMO_IP_SOCKADDR_ANY6;
+		zmo_ip_sockaddr_set_port(&sa, uint16_t(bind_port));
+		if (bind(fd, &sa.u.sa, zmo_ip_sockaddr_len(&sa)) != 0) {
+			int err = errno;
+			if (!(family == AF_INET6 && quiet_v6 && no_ipv6(err))) {
+				char text[ZMO_IP_ADDRSTRLEN];
+				zmo_log(ZMO_LOG_ERROR, "failed to bind to %s:%d reason: %s",
+					zmo_ip_sockaddr_ntop(&sa, text, sizeof text), bind_port, zmo_sys_strerror(err));
+			}
+			close(fd);
+			errno = err;
+			return -1;
+		}
+	}
+	return fd;
+}
+
+bool open_sockets(Server &s)
+{
+	const Settings &st = s.cfg->settings;
+	int fd;
+	if (st.dns_udp_port != 0) {
+		if ((fd = open_socket(AF_INET, SOCK_DGRAM, st.dns_udp_port, false)) < 0) {
+			zmo_log(ZMO_LOG_FATAL, "can not bind to IPv4 address, aborted");
+			return false;
+		}
+		s.slots.set_fd(kSlotUdp4, fd);
+		if ((fd = open_socket(AF_INET6, SOCK_DGRAM, st.dns_udp_port, true)) >= 0)
+			s.slots.set_fd(kSlotUdp6, fd);
+		else if (!no_ipv6(errno))
+			zmo_log(ZMO_LOG_ERROR, "can not bind to IPv6 address");
+	}
+	if ((fd = open_socket(AF_INET, SOCK_DGRAM, -1, false)) < 0) {
+		zmo_log(ZMO_LOG_FATAL, "can not create IPv4 socket, aborted");
+		return false;
+	}
+	s.slots.set_fd(kSlotUpstream4, fd);
+	if ((fd = open_socket(AF_INET6, SOCK_DGRAM, -1, true)) >= 0)
+		s.slots.set_fd(kSlotUpstream6, fd);
+	else if (!no_ipv6(errno))
+		zmo_log(ZMO_LOG_ERROR, "can not create IPv6 socket");
+	if (st.dns_tcp_port != 0) {
+		if ((fd = open_socket(AF_INET, SOCK_STREAM, st.dns_tcp_port, false)) < 0) {
+			zmo_log(ZMO_LOG_FATAL, "can not bind to IPv4 address, aborted");
+			return false;
+		}
+		s.slots.set_fd(kSlotTcp4, fd);
+		if (listen(fd, 64) != 0)
+			zmo_log(ZMO_LOG_FATAL, "failed to bring IPv4 server socket to listen mode: %s", zmo_sys_strerror(errno));
+		if ((fd = open_socket(AF_INET6, SOCK_STREAM, st.dns_tcp_port, true)) >= 0) {
+			if (listen(fd, 64) != 0) {
+				zmo_log(ZMO_LOG_ERROR, "failed to bring IPv6 server socket to listen mode: %s",
+					zmo_sys_strerror(errno));
+				close(fd);
+			} else
+				s.slots.set_fd(kSlotTcp6, fd);
+		} else if (!no_ipv6(errno))
+			zmo_log(ZMO_LOG_ERROR, "can not bind to IPv6 address");
+	}
+	if (st.rpc_port != 0) {
+		if ((fd = open_socket(AF_INET, SOCK_DGRAM, st.rpc_port, false)) >= 0)
+			s.slots.set_fd(kSlotRpc, fd);
+		else
+			zmo_log(ZMO_LOG_ERROR, "can not bind to IPv4 address (RPC)");
+	}
+	return true;
+}
+
+bool write_pid_file(const char *path)
+{
+	zmo_log(ZMO_LOG_INFO, "PID file: %s", path);
+	FILE *f = fopen(path, "w");
+	if (!f) {
+		zmo_log(ZMO_LOG_FATAL, "Can't open PID file %s: %s", path, zmo_sys_strerror(errno));
+		return false;
+	}
+	bool ok = fprintf(f, "%d\n", int(getpid())) > 0;
+	ok = fclose(f) == 0 && ok;
+	if (!ok) {
+		zmo_log(ZMO_LOG_FATAL, "Can't open write to PID file: %s", zmo_sys_strerror(errno));
+		return false;
+	}
+	return true;
+}
+
+} // namespace
+
+unsigned server_reload_requests() { return unsigned(g_reload_requests); }
+
+bool server_load(Server &s)
+{
+	auto cfg = config_load(s.options.main_file, s.options.safe_file, s.options.debug);
+	if (!cfg)
+		return false;
+	auto stats = std::make_unique<UpstreamStats>(config_servers(*cfg));
+	if (!stats->ok()) {
+		zmo_log(ZMO_LOG_FATAL, "can not initialize a dns stats. storage, out of memory");
+		return false;
+	}
+	s.cfg = std::move(cfg);
+	s.stats = std::move(stats);
+	s.acc.set_limit(s.cfg->settings.max_mem);
+	reset_context(s);
+	return true;
+}
+
+bool server_start(Server &s)
+{
+	struct sigaction sa;
+	memset(&sa, 0, sizeof sa);
+	sa.sa_handler = on_sigurg;
+	sa.sa_flags = SA_RESTART;
+	sigfillset(&sa.sa_mask);
+	sigset_t urg;
+	sigemptyset(&urg);
+	sigaddset(&urg, SIGURG);
+	if (sigaction(SIGURG, &sa, nullptr) != 0 || sigprocmask(SIG_UNBLOCK, &urg, nullptr) != 0)
+		zmo_log(ZMO_LOG_ERROR, "can not set SIGURG handler");
+	s.reloads_seen = server_reload_requests();
+	if (s.options.pid_file && !write_pid_file(s.options.pid_file))
+		return false;
+	if (!s.cfg->settings.stat_file.empty())
+		zmo_log(ZMO_LOG_INFO, "stats. file: %s", s.cfg->settings.stat_file.c_str());
+	if (!open_sockets(s)) {
+		s.fatal = true;
+		return true; // the loop ends at once; the pid file is already there
+	}
+	zmo_log_debug(1, "sockets created, entering event loop");
+	const Settings &st = s.cfg->settings;
+	s.timers.add(st.stat_time, tick_stats_file);
+	s.timers.add(100, tick_ranks);
+	s.timers.add(st.rank_reset_time, tick_rank_reset);
+	s.timers.add(st.rrs_reset_time, tick_revival);
+	s.timers.add(1000, tick_all_failed);
+	return true;
+}
+
+void server_loop(Server &s)
+{
+	// Signals reach the process only while it waits in poll, so none can
+	// slip in between the checks below and the wait.
+	sigset_t watched, outside;
+	sigemptyset(&watched);
+	for (int sig : {SIGTERM, SIGINT, SIGQUIT, SIGURG})
+		sigaddset(&watched, sig);
+	sigprocmask(SIG_BLOCK, &watched, &outside);
+	for (int sig : {SIGTERM, SIGINT, SIGQUIT, SIGURG})
+		sigdelset(&outside, sig);
+
+	while (!s.fatal) {
+		if (zmo_sys_is_interrupted()) {
+			zmo_log_debug(1, "dnsr__basic_server stopped");
+			break;
+		}
+		unsigned requests = server_reload_requests();
+		if (requests != s.reloads_seen) {
+			s.reloads_seen = requests;
+			zmo_log_debug(1, "updating configuration...");
+			if (!server_load(s)) {
+				zmo_log(ZMO_LOG_FATAL, "can not reload the configuration, stopping");
+				s.fatal = true;
+				break;
+			}
+			zmo_log_set_debug(s.cfg->settings.debug ? 1 + s.options.verbosity : 0);
+			if (!s.cfg->settings.stat_file.empty())
+				zmo_log_debug(1, "stats. file: %s", s.cfg->settings.stat_file.c_str());
+		}
+		int n = s.slots.poll_and_dispatch(s, s.timers.poll_timeout(), &outside);
+		if (n < 0 && errno != EINTR) {
+			zmo_log(ZMO_LOG_FATAL, "poll failed: %s", zmo_sys_strerror(errno));
+			s.fatal = true;
+			break;
+		}
+		s.timers.run_immediate(s);
+		s.timers.run_due(s);
+	}
+	sigprocmask(SIG_UNBLOCK, &watched, nullptr);
+}
+
+} // namespace dnsr

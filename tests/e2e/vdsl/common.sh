@@ -1,0 +1,50 @@
+# Shared by the xDSL driver scenarios: run under nsrun with the paths of
+# vdsl_devhost, vdslreq, chipsim and chipsimctl as arguments.
+. "$(dirname "${BASH_SOURCE[0]}")/../../harness/lib.sh"
+require_scenario_ns
+devhost=$1 vdslreq=$2 chipsim=$3 chipsimctl=$4
+
+# start_devhost: the driver's device host, its kernel log in /tmp/klog.
+start_devhost() {
+  "$devhost" 2> /tmp/klog &
+  devhost_pid=$!
+  on_exit kill "$devhost_pid"
+  for _ in $(seq 200); do [ -S /var/run/vdsl.sock ] && return 0; sleep 0.02; done
+  fail "device host did not start: $(cat /tmp/klog)"
+}
+
+# start_chip [OPTIONS]: the simulator on host "chip", tracing into /tmp/chip-trace.
+start_chip() {
+  ns_add_host chip 10.62.0.2/24 10.62.0.1/24
+  mgt=$(ns_if chip)
+  ns_exec chip "$chipsim" --iface eth0 --trace "$@" > /tmp/chip-trace 2> /tmp/chip-log &
+  on_exit kill $!
+  for _ in $(seq 200); do grep -q ready /tmp/chip-log 2> /dev/null && return 0; sleep 0.02; done
+  fail "chip simulator did not start: $(cat /tmp/chip-log)"
+}
+
+# bench CMD...: a bench command to the simulator; prints its answer.
+bench() { "$chipsimctl" "$mgt" "$@" || fail "bench command failed: $*"; }
+
+# req ARGS...: one request through vdslreq; sets $result and $answer (the
+# lines after the result).
+req() {
+  local out
+  out=$("$vdslreq" "$@") || fail "vdslreq $* failed"
+  result=$(sed -n 's/^result=//p' <<< "$out")
+  answer=$(sed -n '2,$p' <<< "$out")
+}
+
+# expect RESULT ARGS...: one request that must answer RESULT.
+expect() {
+  local want=$1
+  shift
+  req "$@"
+  [ "$result" = "$want" ] || fail "vdslreq $* answered $result, not $want"
+}
+
+# hex24 VALUE: three bytes as hex for a block.
+hex24() { printf '%06x' "$1"; }
+
+# ms: a monotonic clock in milliseconds.
+ms() { echo $(( $(date +%s%N) / 1000000 )); }
