@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -48,6 +50,24 @@ TEST_F(BufMan, GrowsByOneAndReusesTheLastGiven) {
     EXPECT_EQ(cmBufManTake(10), b[2]);
     for (auto &p : b)
         cmBufManGive(p);
+}
+
+TEST_F(BufMan, AnyThreadTakesAndGives) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 500; ++i) {
+                uint8_t *b = cmBufManTake(64);
+                ASSERT_NE(b, nullptr);
+                b[0] = (uint8_t)t; // each buffer has one holder at a time
+                std::this_thread::yield();
+                ASSERT_EQ(b[0], (uint8_t)t);
+                cmBufManGive(b);
+            }
+        });
+    }
+    for (auto &t : threads)
+        t.join();
 }
 
 TEST(BufManStopped, TakeBeforeStartGivesNull) { EXPECT_EQ(cmBufManTake(10), nullptr); }

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -114,6 +117,26 @@ TEST_F(Memory, StringClones) {
     EXPECT_EQ(cmMemoryGetTotal(), 4u);
     EXPECT_STREQ(e, "");
     cmMemoryFreeNonDebug(e);
+}
+
+TEST_F(Memory, LimitHoldsAcrossThreads) {
+    cmMemoryStart(4000);
+    std::vector<std::thread> threads;
+    std::atomic<bool> over{false};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 2000; ++i) {
+                void *p = cmMemoryAllocNonDebug(100);
+                if (cmMemoryGetTotal() > 4000)
+                    over = true;
+                cmMemoryFreeNonDebug(p);
+            }
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+    EXPECT_FALSE(over);
+    EXPECT_EQ(cmMemoryGetTotal(), 0u);
 }
 
 }  // namespace

@@ -24,6 +24,14 @@ struct Packer {
 
 const CMWchar kAb[] = {'a', 'b', 0};
 
+// A little-endian descriptor over the whole of b.
+CMRpcPacketDescriptor over(Bytes &b) {
+    CMRpcPacketDescriptor d;
+    cmRpcSetDescriptor(&d, b.data(), 0);
+    d.length = (uint32_t)b.size();
+    return d;
+}
+
 TEST(Ndr, UnicodeFlagSets) {
     struct {
         uint32_t flags;
@@ -78,9 +86,7 @@ TEST(Ndr, NullAndAsciiStrings) {
 
 TEST(Ndr, ParseConformantVarying) {
     Bytes wire = {2, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 'a', 0, 'b', 0};
-    CMRpcPacketDescriptor d;
-    cmRpcSetDescriptor(&d, wire.data(), 0);
-    d.length = (uint32_t)wire.size();
+    CMRpcPacketDescriptor d = over(wire);
     CMRpcUnicodeString s;
     cmRpcParseUnicode(&d, &s, 10);
     EXPECT_EQ(s.size, 2u);
@@ -92,8 +98,7 @@ TEST(Ndr, ParseConformantVarying) {
 
     // An odd count keeps 4-byte alignment: 3 units take 8 bytes.
     Bytes odd = {3, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 'a', 0, 'b', 0, 'c', 0, 0, 0};
-    cmRpcSetDescriptor(&d, odd.data(), 0);
-    d.length = (uint32_t)odd.size();
+    d = over(odd);
     cmRpcParseUnicode(&d, &s, 10);
     EXPECT_EQ(d.current - d.origin, 20);
     EXPECT_FALSE(cmRpcIsOverrun(&d));
@@ -102,9 +107,7 @@ TEST(Ndr, ParseConformantVarying) {
 TEST(Ndr, ParseRefusesCountsPastTheEnd) {
     // Actual count 0x40000000: the text would run far past the packet.
     Bytes wire = {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 'a', 0, 'b', 0};
-    CMRpcPacketDescriptor d;
-    cmRpcSetDescriptor(&d, wire.data(), 0);
-    d.length = (uint32_t)wire.size();
+    CMRpcPacketDescriptor d = over(wire);
     CMRpcUnicodeString s;
     cmRpcParseUnicode(&d, &s, 10);
     EXPECT_TRUE(cmRpcIsOverrun(&d));
@@ -114,15 +117,13 @@ TEST(Ndr, ParseRefusesCountsPastTheEnd) {
     // An unterminated string without a count is not read past the end.
     Bytes raw = {'a', 'b', 'c'};
     CMRpcAsciiString a;
-    cmRpcSetDescriptor(&d, raw.data(), 0);
-    d.length = 3;
+    d = over(raw);
     cmRpcParseAscii(&d, &a, 0);
     EXPECT_TRUE(cmRpcIsOverrun(&d));
     EXPECT_EQ(a.size, 0u);
 
     Bytes term = {'a', 'b', 0, 'z'};
-    cmRpcSetDescriptor(&d, term.data(), 0);
-    d.length = 4;
+    d = over(term);
     cmRpcParseAscii(&d, &a, 0);
     EXPECT_FALSE(cmRpcIsOverrun(&d));
     EXPECT_EQ(a.size, 2u);
@@ -131,9 +132,7 @@ TEST(Ndr, ParseRefusesCountsPastTheEnd) {
 
 TEST(Ndr, ParseAsciiForms) {
     Bytes wire = {3, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 'x', 'y', 0};
-    CMRpcPacketDescriptor d;
-    cmRpcSetDescriptor(&d, wire.data(), 0);
-    d.length = (uint32_t)wire.size();
+    CMRpcPacketDescriptor d = over(wire);
     CMRpcAsciiString a;
     cmRpcParseAscii(&d, &a, 0x0A);
     EXPECT_EQ(a.size, 3u);
