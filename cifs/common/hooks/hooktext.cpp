@@ -1,0 +1,120 @@
+// Text and file helpers shared by the hook files.
+#include "udcontext.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ud {
+
+std::string narrow(const uint16_t* text)
+{
+    std::string out;
+    if (text == nullptr)
+        return out;
+    for (; *text != 0; ++text)
+        out.push_back(static_cast<char>(*text & 0xFF));
+    return out;
+}
+
+void widen(uint16_t* dest, const std::string& text)
+{
+    for (unsigned char c : text)
+        *dest++ = c;
+    *dest = 0;
+}
+
+bool isSafeValue(const std::string& text, size_t max, int delim, bool startsLine)
+{
+    if (text.size() > max)
+        return false;
+    if (!text.empty()) {
+        // The line reader and parseDelimiter skip blanks before a field.
+        if (text[0] == ' ' || text[0] == '\t')
+            return false;
+        if (startsLine && text[0] == '#')
+            return false;
+    }
+    for (unsigned char c : text) {
+        if (parseIsControl(static_cast<signed char>(c)) || (delim != 0 && c == delim))
+            return false;
+    }
+    return true;
+}
+
+Rewrite::~Rewrite()
+{
+    discard();
+}
+
+bool Rewrite::open()
+{
+    // A scratch file left by an interrupted rewrite must not reach the target.
+    unlink(ctx_.tempFile.c_str());
+    restore_.clear();
+    file_ = std::fopen(ctx_.tempFile.c_str(), "ae");
+    failed_ = false;
+    return file_ != nullptr;
+}
+
+bool Rewrite::openFromRenamed(const std::string& target)
+{
+    unlink(ctx_.tempFile.c_str());
+    struct stat st {};
+    if (stat(target.c_str(), &st) != 0 || std::rename(target.c_str(), ctx_.tempFile.c_str()) != 0)
+        return false;
+    restore_ = target;
+    restoreSize_ = static_cast<long>(st.st_size);
+    failed_ = false;
+    file_ = std::fopen(ctx_.tempFile.c_str(), "ae");
+    if (file_ == nullptr) {
+        abandon();
+        return false;
+    }
+    return true;
+}
+
+void Rewrite::write(const std::string& line)
+{
+    if (file_ != nullptr && std::fwrite(line.data(), 1, line.size(), file_) != line.size())
+        failed_ = true;
+}
+
+bool Rewrite::commit(const std::string& target)
+{
+    if (file_ == nullptr)
+        return false;
+    bool ok = !failed_ && std::fflush(file_) == 0;
+    ok = (std::fclose(file_) == 0) && ok;
+    file_ = nullptr;
+    if (ok && std::rename(ctx_.tempFile.c_str(), target.c_str()) == 0) {
+        restore_.clear();
+        return true;
+    }
+    abandon();
+    return false;
+}
+
+void Rewrite::discard()
+{
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    abandon();
+}
+
+void Rewrite::abandon()
+{
+    if (restore_.empty()) {
+        unlink(ctx_.tempFile.c_str());
+        return;
+    }
+    if (truncate(ctx_.tempFile.c_str(), restoreSize_) != 0 ||
+        std::rename(ctx_.tempFile.c_str(), restore_.c_str()) != 0)
+        unlink(ctx_.tempFile.c_str());
+    restore_.clear();
+}
+
+} // namespace ud
