@@ -67,11 +67,14 @@ bool Rewrite::openFromRenamed(const std::string& target)
     restore_ = target;
     restoreSize_ = static_cast<long>(st.st_size);
     failed_ = false;
-    file_ = std::fopen(ctx_.tempFile.c_str(), "ae");
+    file_ = std::fopen(ctx_.tempFile.c_str(), "a+e");
     if (file_ == nullptr) {
         abandon();
         return false;
     }
+    // A last line without its line end must not swallow the next one.
+    if (st.st_size > 0 && std::fseek(file_, -1, SEEK_END) == 0 && std::fgetc(file_) != '\n')
+        write("\n");
     return true;
 }
 
