@@ -1,6 +1,8 @@
 // Text and file helpers shared by the hook files.
 #include "udcontext.h"
 
+#include "cmstring.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
@@ -8,21 +10,18 @@
 
 namespace ud {
 
-std::string narrow(const uint16_t* text)
+std::string narrow(const CMWchar* text)
 {
-    std::string out;
     if (text == nullptr)
-        return out;
-    for (; *text != 0; ++text)
-        out.push_back(static_cast<char>(*text & 0xFF));
+        return std::string();
+    std::string out(cmWStrlen(text), '\0');
+    cmUnicodeToAnsi(&out[0], text);
     return out;
 }
 
-void widen(uint16_t* dest, const std::string& text)
+void widen(CMWchar* dest, const std::string& text)
 {
-    for (unsigned char c : text)
-        *dest++ = c;
-    *dest = 0;
+    cmAnsiToUnicode(dest, text.c_str());
 }
 
 bool isSafeValue(const std::string& text, size_t max, int delim, bool startsLine)

@@ -48,9 +48,9 @@ Context* files();
 void readDomainSettings(Context& ctx);
 
 // UTF-16 to 8-bit text, one byte a unit (low byte kept); null gives "".
-std::string narrow(const uint16_t* text);
+std::string narrow(const CMWchar* text);
 // 8-bit text widened into dest, terminator included.
-void widen(uint16_t* dest, const std::string& text);
+void widen(CMWchar* dest, const std::string& text);
 
 // Whether text is read back unchanged from a field that ends at `delim`
 // (parseValue) with room for `max` characters. Leading blanks and '#' at the

@@ -3,11 +3,7 @@
 #ifndef UDPARSE_H
 #define UDPARSE_H
 
-#include <stdint.h>
-
-#ifdef __cplusplus
-extern "C" {
-#endif
+#include "cmtypes.h"
 
 #define PARSE_CHUNK 512
 
@@ -22,26 +18,22 @@ typedef struct ParseContext {
 /* Characters come out as signed bytes widened to int; -1 is the end of file. */
 #define PARSE_EOF (-1)
 
-int parseInit(ParseContext* ctx, const char* path);
-void parseStop(ParseContext* ctx);
-void parseReadChunk(ParseContext* ctx);
-int parseAtFileEnd(ParseContext* ctx);
-int parseAtLineEnd(ParseContext* ctx);
-int parseGet(ParseContext* ctx);
-void parseUnget(ParseContext* ctx, int c);
-void parseSkipSpaces(ParseContext* ctx);
-int parseDelimiter(ParseContext* ctx, int d);
-void parseName(ParseContext* ctx, char* buf, uint32_t size);
-void parseValue(ParseContext* ctx, char* buf, uint32_t size, int d);
-void parseSkipLine(ParseContext* ctx);
+VX_API int parseInit(ParseContext* ctx, const char* path);
+VX_API void parseStop(ParseContext* ctx);
+VX_API void parseReadChunk(ParseContext* ctx);
+VX_API int parseAtFileEnd(ParseContext* ctx);
+VX_API int parseAtLineEnd(ParseContext* ctx);
+VX_API int parseGet(ParseContext* ctx);
+VX_API void parseUnget(ParseContext* ctx, int c);
+VX_API void parseSkipSpaces(ParseContext* ctx);
+VX_API int parseDelimiter(ParseContext* ctx, int d);
+VX_API void parseName(ParseContext* ctx, char* buf, uint32_t size);
+VX_API void parseValue(ParseContext* ctx, char* buf, uint32_t size, int d);
+VX_API void parseSkipLine(ParseContext* ctx);
 
 /* Whether a byte is one parseName keeps in a name. */
-int parseIsNameChar(int c);
+VX_API int parseIsNameChar(int c);
 /* Whether a character ends a value or a line: below 32 but not tab, or negative. */
-int parseIsControl(int c);
-
-#ifdef __cplusplus
-}
-#endif
+VX_API int parseIsControl(int c);
 
 #endif
