@@ -1,0 +1,106 @@
+# Shell helpers for end-to-end scenarios. Source it from a script that runs
+# under tests/harness/nsrun:
+#   . "$FW_SOURCE_DIR/tests/harness/lib.sh"
+#   require_scenario_ns
+# Extra hosts are network namespaces joined to the scenario's by veth pairs;
+# whatever a scenario starts dies with nsrun's pid namespace, and on_exit
+# actions run first, also when a step fails.
+
+# Refuses to go on outside an nsrun namespace: daemons bound to fixed ports
+# and paths must never start in the host's own namespaces.
+require_scenario_ns() {
+  local want
+  want=$(cat /run/.nsrun/pidns 2>/dev/null) || want=
+  if [ -z "$want" ] || [ "$want" != "$(stat -L -c %i /proc/self/ns/pid)" ]; then
+    echo "refusing to run outside a scenario namespace: start this under tests/harness/nsrun" >&2
+    exit 1
+  fi
+}
+
+_ns_exit_actions=()
+# on_exit CMD...: run CMD when the scenario ends, the latest first.
+on_exit() {
+  local q
+  printf -v q '%q ' "$@"
+  _ns_exit_actions=("$q" "${_ns_exit_actions[@]}")
+}
+_ns_run_exit_actions() {
+  local status=$? a
+  for a in "${_ns_exit_actions[@]}"; do eval "$a" || true; done
+  exit "$status"
+}
+trap _ns_run_exit_actions EXIT
+
+log() { echo "== $*" >&2; }
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# ns_add_host NAME ADDR/PREFIX PEERADDR/PREFIX
+# A second host: network namespace NAME whose "eth0" has ADDR, joined by a
+# veth pair to the scenario namespace's "veth-NAME", which has PEERADDR.
+ns_add_host() {
+  local name=$1 addr=$2 peer=$3
+  local ours="veth-$name"
+  [ ${#ours} -le 15 ] || fail "host name too long for an interface: $name"
+  ip netns add "$name" || fail "can't add namespace $name"
+  on_exit ip netns delete "$name"
+  ip link add "$ours" type veth peer name "tmp-$name" || fail "can't make veth for $name"
+  ip link set "tmp-$name" netns "$name"
+  ip -n "$name" link set "tmp-$name" name eth0
+  ip -n "$name" link set lo up
+  ip -n "$name" addr add "$addr" dev eth0
+  ip -n "$name" link set eth0 up
+  ip addr add "$peer" dev "$ours"
+  ip link set "$ours" up
+}
+
+# ns_if NAME: the scenario side's interface towards host NAME.
+ns_if() { echo "veth-$1"; }
+
+# ns_exec NAME CMD...: run CMD on host NAME.
+ns_exec() {
+  local name=$1
+  shift
+  ip netns exec "$name" "$@"
+}
+
+# ns_mac NAME [IF]: the MAC address of IF (eth0) on host NAME; NAME "-" is
+# the scenario namespace itself.
+ns_mac() {
+  local name=$1 ifname=${2:-eth0}
+  if [ "$name" = - ]; then
+    cat "/sys/class/net/$ifname/address"
+  else
+    ip -n "$name" -o link show "$ifname" | sed -n 's/.*link\/ether \([0-9a-f:]*\).*/\1/p'
+  fi
+}
+
+# wait_port tcp|udp PORT [TIMEOUT_S] [NAME]: until something listens on PORT
+# (in the scenario namespace, or on host NAME).
+wait_port() {
+  local proto=$1 port=$2 timeout=${3:-10} name=${4:-} flag
+  case "$proto" in tcp) flag=-Hltn ;; udp) flag=-Hlun ;; *) fail "wait_port: tcp or udp" ;; esac
+  local deadline=$((SECONDS + timeout))
+  while [ $SECONDS -lt $deadline ]; do
+    if [ -n "$name" ]; then
+      ns_exec "$name" ss $flag "sport = :$port" | grep -q . && return 0
+    else
+      ss $flag "sport = :$port" | grep -q . && return 0
+    fi
+    sleep 0.05
+  done
+  fail "nothing listens on $proto port $port after ${timeout}s"
+}
+
+# wait_file PATH [TIMEOUT_S]: until PATH exists and is not empty.
+wait_file() {
+  local path=$1 timeout=${2:-10}
+  local deadline=$((SECONDS + timeout))
+  while [ $SECONDS -lt $deadline ]; do
+    [ -s "$path" ] && return 0
+    sleep 0.05
+  done
+  fail "$path did not appear after ${timeout}s"
+}
