@@ -9,12 +9,17 @@
 #include "udhooks.h"
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sched.h>
 #include <sstream>
 #include <string>
+#include <net/if.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace testenv {
@@ -28,6 +33,26 @@ inline bool enterPrivateRun()
         if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             return false;
         return mount("tmpfs", "/var/run", "tmpfs", 0, "mode=0755") == 0;
+    }();
+    return entered;
+}
+
+// True once the process runs in a network namespace of its own with the
+// loopback interface up: fixed ports, broadcasts and multicasts stay in it.
+inline bool enterPrivateNet()
+{
+    static const bool entered = [] {
+        if (unshare(CLONE_NEWNET) != 0)
+            return false;
+        int s = socket(AF_INET, SOCK_DGRAM, 0);
+        struct ifreq req {};
+        std::strncpy(req.ifr_name, "lo", IFNAMSIZ - 1);
+        bool up = s >= 0 && ioctl(s, SIOCGIFFLAGS, &req) == 0;
+        req.ifr_flags |= IFF_UP;
+        up = up && ioctl(s, SIOCSIFFLAGS, &req) == 0;
+        if (s >= 0)
+            close(s);
+        return up;
     }();
     return entered;
 }
