@@ -61,11 +61,15 @@ inline uint64_t get(CMRpcPacketDescriptor *d, unsigned size) {
 }
 
 inline void putBytes(CMRpcPacketDescriptor *d, const void *data, uint32_t n) {
+    if (n == 0)
+        return;
     if (uint8_t *p = claim(d, n))
         std::memmove(p, data, n);
 }
 
 inline void getBytes(CMRpcPacketDescriptor *d, void *out, uint32_t n) {
+    if (n == 0)
+        return;
     if (const uint8_t *p = claim(d, n))
         std::memmove(out, p, n);
     else if (n)

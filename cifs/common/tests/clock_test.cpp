@@ -1,0 +1,64 @@
+// Wall clock, local time both ways and the zone offset across a day change.
+#include "syclock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace {
+
+struct Zone {
+    explicit Zone(const char *tz) {
+        const char *old = getenv("TZ");
+        had = old != nullptr;
+        saved = old ? old : "";
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~Zone() {
+        if (had)
+            setenv("TZ", saved.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+    std::string saved;
+    bool had;
+};
+
+TEST(Clock, MillisecondsSince1970) {
+    CMUint64 ms;
+    EXPECT_EQ(syGetTimeInMsec(&ms), &ms);
+    uint64_t v = (uint64_t)ms.high << 32 | ms.low;
+    EXPECT_GT(ms.high, 0u) << "past 2^32 ms since 1970";
+    EXPECT_NEAR((double)v / 1000, (double)time(nullptr), 2.0);
+}
+
+TEST(Clock, ZoneOffsetIsUtcMinusLocal) {
+    struct {
+        const char *tz;
+        int32_t minutes;
+    } cases[] = {{"UTC0", 0}, {"MSK-3", -180}, {"EST5", 300}, {"NZST-12", -720}, {"IST-5:30", -330}};
+    for (auto &c : cases) {
+        Zone z(c.tz);
+        // Holds at any instant, including when local time is already tomorrow.
+        EXPECT_EQ(syGetTimeZone(), c.minutes) << c.tz;
+    }
+}
+
+TEST(Clock, ComposeAndDecomposeLocalTime) {
+    Zone z("MSK-3");
+    SYTimeFragments f;
+    syDecomposeTime(86399, &f); // 1970-01-01 23:59:59 UTC = 02:59:59 next day in Moscow
+    EXPECT_EQ(f.day, 2);
+    EXPECT_EQ(f.hour, 2);
+    EXPECT_EQ(f.minutes, 59);
+    EXPECT_EQ(f.seconds, 59);
+    EXPECT_EQ(f.month, 0);
+    EXPECT_EQ(f.year, 70);
+    EXPECT_EQ(syComposeTime(&f), 86399);
+}
+
+}  // namespace
