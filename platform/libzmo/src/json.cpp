@@ -120,6 +120,16 @@ auto guarded(F f, decltype(f()) failure) -> decltype(f()) {
   }
   return failure;
 }
+template <typename Fill>
+int set_scalar(zmo_json_value_t *object, const char *name, Kind kind, Fill fill) {
+  return guarded(
+      [&] {
+        zmo_json_value_t *v = set_member(object, name, kind);
+        if (v) fill(v);
+        return v ? 1 : 0;
+      },
+      0);
+}
 }  // namespace
 
 extern "C" {
@@ -240,23 +250,11 @@ int zmo_json_object_set_string(zmo_json_value_t *object, const char *name, const
     errno = EINVAL;
     return 0;
   }
-  return guarded(
-      [&] {
-        zmo_json_value_t *v = set_member(object, name, Kind::String);
-        if (v) v->text = value;
-        return v ? 1 : 0;
-      },
-      0);
+  return set_scalar(object, name, Kind::String, [&](zmo_json_value_t *v) { v->text = value; });
 }
 
 int zmo_json_object_set_ullong(zmo_json_value_t *object, const char *name, unsigned long long value) {
-  return guarded(
-      [&] {
-        zmo_json_value_t *v = set_member(object, name, Kind::Unsigned);
-        if (v) v->unsigned_value = value;
-        return v ? 1 : 0;
-      },
-      0);
+  return set_scalar(object, name, Kind::Unsigned, [&](zmo_json_value_t *v) { v->unsigned_value = value; });
 }
 
 int zmo_json_object_set_ushort(zmo_json_value_t *object, const char *name, unsigned short value) {
@@ -264,13 +262,7 @@ int zmo_json_object_set_ushort(zmo_json_value_t *object, const char *name, unsig
 }
 
 int zmo_json_object_set_boolean(zmo_json_value_t *object, const char *name, int value) {
-  return guarded(
-      [&] {
-        zmo_json_value_t *v = set_member(object, name, Kind::Boolean);
-        if (v) v->boolean = value != 0;
-        return v ? 1 : 0;
-      },
-      0);
+  return set_scalar(object, name, Kind::Boolean, [&](zmo_json_value_t *v) { v->boolean = value != 0; });
 }
 
 char *zmo_json_object_print(const zmo_json_value_t *object, int compact, size_t *len) {

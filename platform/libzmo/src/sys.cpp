@@ -2,6 +2,8 @@
 #include "zmo.h"
 
 #include <cerrno>
+#include <pthread.h>
+
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -44,20 +46,39 @@ void zmo_sys_reset_interrupted(void) { g_interrupted = 0; }
 
 int zmo_sys_sleep_msec(int64_t ms, int flags) {
   if (ms < 0) ms = 0;
+  const bool interruptible = !(flags & ZMO_SYS_SLEEP_UNINTERRUPTIBLE);
   struct timespec left;
   left.tv_sec = static_cast<time_t>(ms / 1000);
   left.tv_nsec = static_cast<long>((ms % 1000) * 1000000);
-  for (;;) {
-    if (!(flags & ZMO_SYS_SLEEP_UNINTERRUPTIBLE) && g_interrupted) {
-      errno = EINTR;
-      return 0;
-    }
+  // The termination signals stay blocked between the flag test and the wait,
+  // and ppoll lets them in atomically: one that comes in between still ends
+  // the sleep instead of being noticed only after it.
+  sigset_t term, old;
+  sigemptyset(&term);
+  for (int sig : {SIGINT, SIGTERM, SIGQUIT}) sigaddset(&term, sig);
+  if (interruptible) pthread_sigmask(SIG_BLOCK, &term, &old);
+  int result = 1;
+  if (interruptible && g_interrupted) {
+    errno = EINTR;
+    result = 0;
+  } else if (interruptible) {
+    if (ppoll(nullptr, 0, &left, &old) < 0) result = 0;
+  } else {
     struct timespec rest;
-    if (nanosleep(&left, &rest) == 0) return 1;
-    if (errno != EINTR) return 0;
-    if (!(flags & ZMO_SYS_SLEEP_UNINTERRUPTIBLE)) return 0;
-    left = rest;
+    while (nanosleep(&left, &rest) != 0) {
+      if (errno != EINTR) {
+        result = 0;
+        break;
+      }
+      left = rest;
+    }
   }
+  if (interruptible) {
+    int err = errno;
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = err;
+  }
+  return result;
 }
 
 const char *zmo_sys_strerror(int err) {

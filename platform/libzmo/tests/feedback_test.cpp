@@ -149,10 +149,10 @@ TEST_F(Feedback, FormatsEveryConversionLikePrintf) {
   std::string path = dir + "/f";
   const char *words[] = {path.c_str(), nullptr};
   ASSERT_TRUE(zmo_feedback(1000, 0, words, "%5d|%-3s|%.2f|%x|%c|%lld|%zu|%*d|%.*s|%%|%hhu", -42, "ab", 3.14159, 255u, 'z',
-                           -1234567890123LL, static_cast<size_t>(9), 4, 7, 2, "abcdef", 300));
+                           -1234567890123LL, static_cast<size_t>(9), 4, 7, 2, "abcdef", static_cast<unsigned char>(200)));
   char expected[200];
   snprintf(expected, sizeof expected, "%5d|%-3s|%.2f|%x|%c|%lld|%zu|%*d|%.*s|%%|%hhu", -42, "ab", 3.14159, 255u, 'z',
-           -1234567890123LL, static_cast<size_t>(9), 4, 7, 2, "abcdef", 300);
+           -1234567890123LL, static_cast<size_t>(9), 4, 7, 2, "abcdef", static_cast<unsigned char>(200));
   EXPECT_EQ(read("f"), expected);
 }
 }  // namespace
