@@ -66,6 +66,8 @@ VX_API void udServerDataIn(void);
 VX_API void udNetBiosDataIn(void);
 VX_API void udServerShareConnect(const CMWchar* share);
 VX_API void udServerShareDisconnect(const CMWchar* share);
+/* Called by the NetBIOS daemon on a name-service error. */
+VX_API void udNetBiosError(uint32_t code, const CMWchar* name);
 
 /* Users (pwd_list.txt) */
 #define UD_USER_NAME_MAX 49
