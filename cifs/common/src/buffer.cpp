@@ -129,10 +129,7 @@ void cmBufferWriteUint64(CMBufferWriter *writer, const CMUint64 *value) {
     put(writer, (uint64_t)value->high << 32 | value->low, 8);
 }
 void cmBufferWriteBytes(CMBufferWriter *writer, const void *data, uint32_t count) { putBytes(writer, data, count); }
-void cmBufferWriteZeroes(CMBufferWriter *writer, uint32_t count) {
-    if (uint8_t *p = claim(writer, count))
-        std::memset(p, 0, count);
-}
+void cmBufferWriteZeroes(CMBufferWriter *writer, uint32_t count) { cmRpcPackZeroes(writer, count); }
 void cmBufferWriteRandomBytes(CMBufferWriter *writer, uint32_t count) {
     if (uint8_t *p = claim(writer, count))
         for (uint32_t i = 0; i < count; ++i)

@@ -52,12 +52,10 @@ int cmRepositoryItemPoolAlloc(CMRepository *r, uint32_t count, uint32_t itemSize
     r->poolSize = count;
     r->itemSize = itemSize;
     while (r->freeCount < count) {
-        CMItem *item = cmListItemCreate((uint32_t)sizeof(CMItem) + itemSize, nullptr, 0);
+        CMItem *item = newItem(r);
         if (!item)
             break;
         cmListItemAdd(&r->free, item, nullptr);
-        if (r->initCallback)
-            r->initCallback(CM_ITEM_DATA(item));
         r->freeCount++;
     }
     return 1;

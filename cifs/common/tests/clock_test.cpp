@@ -1,6 +1,8 @@
 // Wall clock, local time both ways and the zone offset across a day change.
 #include "syclock.h"
 
+#include "time_zone.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,25 +10,6 @@
 #include <string>
 
 namespace {
-
-struct Zone {
-    explicit Zone(const char *tz) {
-        const char *old = getenv("TZ");
-        had = old != nullptr;
-        saved = old ? old : "";
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~Zone() {
-        if (had)
-            setenv("TZ", saved.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    std::string saved;
-    bool had;
-};
 
 TEST(Clock, MillisecondsSince1970) {
     CMUint64 ms;
@@ -42,14 +25,14 @@ TEST(Clock, ZoneOffsetIsUtcMinusLocal) {
         int32_t minutes;
     } cases[] = {{"UTC0", 0}, {"MSK-3", -180}, {"EST5", 300}, {"NZST-12", -720}, {"IST-5:30", -330}};
     for (auto &c : cases) {
-        Zone z(c.tz);
+        TimeZone z(c.tz);
         // Holds at any instant, including when local time is already tomorrow.
         EXPECT_EQ(syGetTimeZone(), c.minutes) << c.tz;
     }
 }
 
 TEST(Clock, ComposeAndDecomposeLocalTime) {
-    Zone z("MSK-3");
+    TimeZone z("MSK-3");
     SYTimeFragments f;
     syDecomposeTime(86399, &f); // 1970-01-01 23:59:59 UTC = 02:59:59 next day in Moscow
     EXPECT_EQ(f.day, 2);

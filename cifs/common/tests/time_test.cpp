@@ -2,6 +2,8 @@
 // words in local time, and UUID field order.
 #include "cmtime.h"
 
+#include "time_zone.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,26 +14,6 @@ namespace {
 
 CMUint64 u(uint64_t v) { return CMUint64{(uint32_t)v, (uint32_t)(v >> 32)}; }
 uint64_t v(const CMUint64 &x) { return (uint64_t)x.high << 32 | x.low; }
-
-// Runs a test body under a fixed time zone.
-struct Zone {
-    explicit Zone(const char *tz) {
-        const char *old = getenv("TZ");
-        saved = old ? old : "";
-        had = old != nullptr;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~Zone() {
-        if (had)
-            setenv("TZ", saved.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-    std::string saved;
-    bool had;
-};
 
 TEST(U64, Arithmetic) {
     CMUint64 x = u(0xFFFFFFFF);
@@ -131,7 +113,7 @@ TEST(FileTime, SecondsAndNow) {
 }
 
 TEST(SmbTime, WordsInUtc) {
-    Zone z("UTC0");
+    TimeZone z("UTC0");
     // 2023-06-15 13:45:59 UTC
     uint64_t ms = 1686836759000ull;
     uint16_t t, d;
@@ -146,7 +128,7 @@ TEST(SmbTime, WordsInUtc) {
 }
 
 TEST(SmbTime, WordsAreLocalTime) {
-    Zone z("EST5");
+    TimeZone z("EST5");
     uint16_t t, d;
     cmCifsTimeToSmbTime(0, 0, &t, &d);
     EXPECT_EQ(d, 0 << 9 | 1 << 5 | 1) << "1 January west of UTC";
