@@ -1,0 +1,34 @@
+// What start-up, exit and resident mode need until the profile store, the
+// ADSL settings and the remote-tool service arrive.
+#include "later_parts.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cfgmgr_access.h"
+#include "cli_command.h"
+#include "cli_print.h"
+
+extern "C" int init_adsl_settings(void)
+{
+    char value[256];
+    if (cfgmgr_read("CLI_HOSTNAME", value, sizeof value) == CFGMGR_READ_OK)
+        cli_set_hostname(str_trim(value));
+    cli_print(CLI_LEVEL_TRACE, "Initialize ADSL settings");
+    return 0;
+}
+
+extern "C" int profiles_save_all(void)
+{
+    return CLI_USAGE;  // nothing was ever loaded
+}
+
+extern "C" void free_vdsl_profiles_fun(void)
+{
+}
+
+extern "C" int run_remote_tool_service(void)
+{
+    std::fputs("druvel: the remote-tool service is not available in this build\n", stderr);
+    return -1;
+}

@@ -1,0 +1,17 @@
+// Operations of the shell that later work provides: the ADSL start-up
+// settings and the profile store, and the remote-tool service. Until then
+// later_parts.cpp carries what start-up and exit need of them.
+#pragma once
+
+extern "C" {
+
+// Reads the host name (CLI_HOSTNAME) and the ADSL settings; 0 or an errno value.
+int init_adsl_settings(void);
+// Saves every changed profile type; -111 when the store was never loaded.
+int profiles_save_all(void);
+// Frees every profile record.
+void free_vdsl_profiles_fun(void);
+// Serves the remote tool until its socket cannot be set up or accepting fails.
+int run_remote_tool_service(void);
+
+}

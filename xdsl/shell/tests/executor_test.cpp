@@ -1,0 +1,234 @@
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli_command.h"
+#include "cli_print.h"
+#include "shell_fixture.h"
+
+namespace {
+
+using shelltest::take;
+
+class ExecutorTest : public shelltest::ShellTest {};
+
+TEST(StrTrim, Cases)
+{
+    struct Case {
+        const char *in, *out;
+    } cases[] = {
+        {"   ", ""},           {"show ?", "show"},     {"?", ""},
+        {"  show  \n", "show"}, {"a??", "a"},          {"\t x \t", "x"},
+        {"x", "x"},            {"show summary ??", "show summary"},
+    };
+    for (const auto &c : cases) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%s", c.in);
+        EXPECT_STREQ(str_trim(buf), c.out) << '"' << c.in << '"';
+    }
+}
+
+TEST_F(ExecutorTest, NothingToRunReturnsZeroSilently)
+{
+    for (const char *line : {"", "\n", "# comment", "#", "    ", "   \n"}) {
+        EXPECT_EQ(run(line), CLI_DONE) << '"' << line << '"';
+        EXPECT_EQ(take(), "") << '"' << line << '"';
+    }
+}
+
+TEST_F(ExecutorTest, DirectoryWordsMoveTheUserAndSetThePrompt)
+{
+    EXPECT_EQ(run("profiles line-profile set"), CLI_DONE);
+    EXPECT_STREQ(cli_prompt(), "router (profiles line-profile set)>");
+    EXPECT_EQ(run("exit"), CLI_DONE);
+    EXPECT_STREQ(cli_prompt(), "router (profiles line-profile)>");
+    EXPECT_EQ(run("set"), CLI_DONE);
+    EXPECT_EQ(run("home"), CLI_DONE);
+    EXPECT_STREQ(cli_prompt(), "router>");
+    EXPECT_EQ(current_directory, cli_root_directory);
+    EXPECT_EQ(run("interface"), CLI_DONE);
+    EXPECT_EQ(run("exit"), CLI_DONE) << "exit below the root goes home";
+    EXPECT_STREQ(cli_prompt(), "router>");
+}
+
+TEST_F(ExecutorTest, LeafCommandRunsInsideAndTheUserStaysWhereTheyWere)
+{
+    ASSERT_EQ(run("util"), CLI_DONE);
+    take();
+    // "misc help" runs help inside (util misc), then the user is back in (util).
+    EXPECT_EQ(run("misc help"), CLI_DONE);
+    std::string out = take();
+    EXPECT_EQ(out.rfind("pktcount         - Pkt tx/rx count information\n", 0), 0u) << out;
+    EXPECT_STREQ(cli_prompt(), "router (util)>");
+    EXPECT_EQ(run("misc pktcount"), CLI_DONE);
+    EXPECT_STREQ(cli_prompt(), "router (util misc pktcount)>");
+}
+
+TEST_F(ExecutorTest, UnknownWordsAnswerNoSuchCommand)
+{
+    struct Case {
+        const char *line;
+        const char *prompt_after;
+    } cases[] = {
+        {"Show", "router>"},  // case matters
+        {"sh", "router>"},    // no abbreviation
+        {"profiles foo", "router>"},
+        {"show foo", "router>"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(run(c.line), CLI_NO_SUCH_COMMAND) << c.line;
+        EXPECT_EQ(take(), "No such command.\n") << c.line;
+        EXPECT_STREQ(cli_prompt(), c.prompt_after) << c.line;
+        EXPECT_EQ(current_directory, cli_root_directory);
+    }
+}
+
+TEST_F(ExecutorTest, QuitAndRootExitEndTheShell)
+{
+    EXPECT_EQ(run("quit"), CLI_QUIT);
+    EXPECT_EQ(run("exit"), CLI_QUIT);
+    EXPECT_EQ(run("profiles port set quit"), CLI_QUIT);
+}
+
+TEST_F(ExecutorTest, CommandsOfLaterWorkSayTheyAreNotAvailable)
+{
+    EXPECT_EQ(run("show summary"), CLI_FAILED);
+    EXPECT_EQ(take(), "Command \"show summary\" is not available in this build.\n");
+    EXPECT_STREQ(cli_prompt(), "router>");
+}
+
+TEST_F(ExecutorTest, HelpListsLooksUpOrRefuses)
+{
+    ASSERT_EQ(run("help"), CLI_DONE);
+    std::string all = take();
+    EXPECT_EQ(all.find("?"), std::string::npos) << "rows named ? are not listed";
+    EXPECT_EQ(all.rfind("interface        - Commands for interfaces\n", 0), 0u) << all;
+    EXPECT_NE(all.find("quit             - Exit this CLI session\n"), std::string::npos);
+
+    EXPECT_EQ(run("help q"), CLI_DONE);
+    EXPECT_EQ(take(), all) << "a one-character argument lists everything";
+    EXPECT_EQ(run("help quit"), CLI_DONE);
+    EXPECT_EQ(take(), "quit             - Exit this CLI session\n");
+    EXPECT_EQ(run("help nothing"), CLI_DONE);
+    EXPECT_EQ(take(), "No help for such command.\n");
+    EXPECT_EQ(run("?"), CLI_DONE);
+    EXPECT_EQ(take(), all);
+}
+
+TEST_F(ExecutorTest, SaveOnlyConfirms)
+{
+    EXPECT_EQ(run("save"), CLI_DONE);
+    EXPECT_EQ(take(), "Configuration saved\n");
+}
+
+TEST_F(ExecutorTest, VariablesExpandThroughTheConfigurationManager)
+{
+    store("CLI_HOSTNAME", "router");
+    take();
+    EXPECT_EQ(run("show $CLI_HOSTNAME$"), CLI_NO_SUCH_COMMAND);
+    EXPECT_EQ(take(), "show router\nNo such command.\n");
+    EXPECT_EQ(run("he$MISSING$lp quit"), CLI_DONE) << "an absent key contributes nothing";
+    EXPECT_EQ(take(), "help quit\nquit             - Exit this CLI session\n");
+}
+
+TEST_F(ExecutorTest, UnclosedVariableRunsTheTextBeforeIt)
+{
+    EXPECT_EQ(run("help quit $oops"), CLI_DONE);
+    EXPECT_EQ(take(), "Variable format error!!\nquit             - Exit this CLI session\n");
+    EXPECT_EQ(run("$"), CLI_DONE);
+    EXPECT_EQ(take(), "Variable format error!!\n");
+}
+
+TEST_F(ExecutorTest, VariableNamesAreLettersDigitsAndUnderscore)
+{
+    for (const char *line : {"show $a;touch x$", "show $A B$", "show $../x$", "show $$"}) {
+        EXPECT_EQ(run(line), CLI_FAILED) << line;
+        EXPECT_NE(take().find("refused"), std::string::npos) << line;
+    }
+    EXPECT_EQ(argv_log(), "") << "a refused name never reaches the configuration manager";
+}
+
+TEST_F(ExecutorTest, OverlongLinesAreRefusedNotCut)
+{
+    store("LONG", std::string(250, 'x'));
+    take();
+    std::string line = "help $LONG$ $LONG$ $LONG$";
+    EXPECT_EQ(run(line), CLI_FAILED);
+    EXPECT_NE(take().find("too long after variable expansion"), std::string::npos);
+
+    std::string typed = "help " + std::string(600, 'y');
+    EXPECT_EQ(run(typed), CLI_FAILED);
+    EXPECT_NE(take().find("too long"), std::string::npos);
+
+    std::string fits = "help " + std::string(506, 'y');
+    EXPECT_EQ(fits.size(), 511u);
+    EXPECT_EQ(run(fits), CLI_DONE);
+    EXPECT_EQ(take(), "No help for such command.\n");
+}
+
+TEST_F(ExecutorTest, ScriptRunsLinesFromTheRootAndStopsAtQuit)
+{
+    std::string path = write_file("s.cli", "help quit\nprofiles\nline-profile\nquit\nhelp save\n");
+    EXPECT_EQ(run("script " + path), CLI_QUIT);
+    std::string out = take();
+    EXPECT_EQ(out, "Running script " + path + ":\n>>help quit\n\nquit             - Exit this CLI session\n"
+                   ">>profiles\n\n>>line-profile\n\nNo such command.\n>>quit\n\n");
+}
+
+TEST_F(ExecutorTest, ScriptUsageMissingFileAndNesting)
+{
+    EXPECT_EQ(run("script"), CLI_USAGE);
+    EXPECT_EQ(take(), "Usage: script <file_name>\n");
+    EXPECT_EQ(run("script " + dir_ + "/none"), CLI_FAILED);
+    EXPECT_EQ(take(), "Script file " + dir_ + "/none was not found.\n");
+
+    // A script that runs itself stops at the nesting limit instead of the stack's end.
+    std::string path = dir_ + "/self.cli";
+    write_file("self.cli", "script " + path + "\n");
+    EXPECT_EQ(run("script " + path), CLI_FAILED);
+    EXPECT_NE(take().find("nested too deep"), std::string::npos);
+    EXPECT_STREQ(cli_prompt(), "router>");
+}
+
+TEST_F(ExecutorTest, ShellScriptRunsTheNamedFileThroughTheShell)
+{
+    std::string marker = dir_ + "/ran";
+    std::string path = write_file("run.sh", "echo \"$1\" > " + marker + "\n");
+    EXPECT_EQ(run("shellscript " + path + " hello"), CLI_DONE);
+    EXPECT_EQ(take(), "Running shell script " + path + ":\n");
+    std::ifstream in(marker);
+    std::string word;
+    in >> word;
+    EXPECT_EQ(word, "hello");
+
+    EXPECT_EQ(run("shellscript"), CLI_USAGE);
+    take();
+    EXPECT_EQ(run("shellscript " + dir_ + "/none.sh&"), CLI_FAILED);
+    EXPECT_EQ(take(), "Script file " + dir_ + "/none.sh& was not found.\n");
+}
+
+TEST_F(ExecutorTest, InvalidPortPrintsAtThePortLevel)
+{
+    EXPECT_EQ(invalid_port(1), CLI_INVALID_PORT);
+    EXPECT_EQ(take(), "Invalid portid=1\n\n");
+    cli_print_mask = CLI_MASK_INTERACTIVE;
+    invalid_port(3);
+    EXPECT_EQ(take(), "");
+}
+
+TEST_F(ExecutorTest, PrintKeyValueFindsTheKey)
+{
+    std::string path = write_file("kv.txt", "A=1\nSELT_DATA=/tmp/x=ignored\nB\n");
+    std::FILE *f = std::fopen(path.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(print_key_value(f, "SELT_DATA"), CLI_DONE);
+    EXPECT_EQ(take(), "Value = /tmp/x\n");
+    std::rewind(f);
+    EXPECT_EQ(print_key_value(f, "C"), CLI_FAILED);
+    EXPECT_EQ(take(), "No C value.\n");
+    std::fclose(f);
+}
+
+}  // namespace
