@@ -2,7 +2,8 @@
 // identity, credentials, transports and the message buffer area.
 #include "udcontext.h"
 
-#include <arpa/inet.h>
+#include "cmipaddr.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -86,14 +87,8 @@ void readDomainSettings(Context& ctx)
     if (!parseInit(&p, ctx.domainFile.c_str()))
         return;
     while (!parseAtFileEnd(&p)) {
-        parseSkipSpaces(&p);
-        int c = parseGet(&p);
-        if (parseIsControl(c) || c == '#') {
-            parseUnget(&p, c == '#' ? 0 : c);
-            parseSkipLine(&p);
+        if (ud::skipBlankOrComment(p))
             continue;
-        }
-        parseUnget(&p, c);
         char key[100];
         char value[100];
         parseName(&p, key, sizeof key);
@@ -103,9 +98,9 @@ void readDomainSettings(Context& ctx)
         }
         parseValue(&p, value, sizeof value, ':');
         if (startsWith(key, "WINS")) {
-            in_addr addr{};
-            if (inet_pton(AF_INET, value, &addr) == 1)
-                ctx.wins = addr.s_addr;
+            uint32_t addr = 0;
+            if (cmAsciiToIp(value, &addr) == 0)
+                ctx.wins = addr;
         } else if (startsWith(key, "SCOPE_ID")) {
             ctx.scopeId = value;
         }
@@ -236,9 +231,7 @@ void syGetDnsParams(char* domain, uint32_t* server)
         ud::readDomainSettings(*ctx);
     std::string name = ctx != nullptr ? ctx->domain : std::string(ud::kDefaultDomain);
     std::memcpy(domain, name.c_str(), name.size() + 1);
-    in_addr addr{};
-    inet_pton(AF_INET, kDnsServer, &addr);
-    *server = addr.s_addr;
+    cmAsciiToIp(kDnsServer, server);
 }
 
 void udSetComputerId(const char* id)

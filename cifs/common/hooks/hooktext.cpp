@@ -42,6 +42,40 @@ bool isSafeValue(const std::string& text, size_t max, int delim, bool startsLine
     return true;
 }
 
+int hexDigit(int c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool skipBlankOrComment(ParseContext& p)
+{
+    parseSkipSpaces(&p);
+    int c = parseGet(&p);
+    if (parseIsControl(c) || c == '#') {
+        // A '#' is consumed; a line end goes back for parseSkipLine to eat.
+        parseUnget(&p, c == '#' ? 0 : c);
+        parseSkipLine(&p);
+        return true;
+    }
+    parseUnget(&p, c);
+    return false;
+}
+
+bool readField(ParseContext& p, char* buf, uint32_t size, int delim)
+{
+    parseValue(&p, buf, size, delim);
+    if (parseDelimiter(&p, delim))
+        return true;
+    parseSkipLine(&p);
+    return false;
+}
+
 Rewrite::~Rewrite()
 {
     discard();

@@ -24,6 +24,26 @@ bool atMark(ParseContext* ctx)
     return ctx->buffer[ctx->position] == kEndMark;
 }
 
+// Stores characters while `keep` holds them, at most size - 1 of them and
+// a terminator; the rest is read and dropped, and the first character that
+// is not kept goes back.
+template <typename Keep>
+void readWhile(ParseContext* ctx, char* buf, uint32_t size, Keep keep)
+{
+    uint32_t stored = 0;
+    for (;;) {
+        int c = parseGet(ctx);
+        if (!keep(c)) {
+            parseUnget(ctx, c);
+            break;
+        }
+        if (size > 0 && stored < size - 1)
+            buf[stored++] = static_cast<char>(c);
+    }
+    if (size > 0)
+        buf[stored] = '\0';
+}
+
 } // namespace
 
 extern "C" {
@@ -139,34 +159,12 @@ int parseDelimiter(ParseContext* ctx, int d)
 
 void parseName(ParseContext* ctx, char* buf, uint32_t size)
 {
-    uint32_t stored = 0;
-    for (;;) {
-        int c = parseGet(ctx);
-        if (!parseIsNameChar(c)) {
-            parseUnget(ctx, c);
-            break;
-        }
-        if (size > 0 && stored < size - 1)
-            buf[stored++] = static_cast<char>(c);
-    }
-    if (size > 0)
-        buf[stored] = '\0';
+    readWhile(ctx, buf, size, [](int c) { return parseIsNameChar(c) != 0; });
 }
 
 void parseValue(ParseContext* ctx, char* buf, uint32_t size, int d)
 {
-    uint32_t stored = 0;
-    for (;;) {
-        int c = parseGet(ctx);
-        if (parseIsControl(c) || (d != 0 && c == d)) {
-            parseUnget(ctx, c);
-            break;
-        }
-        if (size > 0 && stored < size - 1)
-            buf[stored++] = static_cast<char>(c);
-    }
-    if (size > 0)
-        buf[stored] = '\0';
+    readWhile(ctx, buf, size, [d](int c) { return !parseIsControl(c) && (d == 0 || c != d); });
 }
 
 void parseSkipLine(ParseContext* ctx)

@@ -69,17 +69,6 @@ off_t findRecord(int fd, const std::string& name, Record& r, off_t& end)
     return -1;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 void reportOverflow()
 {
     std::printf("UDCONFIG - Buffer overflow while loading share SD\n");
@@ -149,8 +138,8 @@ uint32_t udDefLoadShareSecurityDescriptor(const uint16_t* name, uint8_t* buf, ui
     }
     uint32_t count = 0;
     for (size_t i = 0; i + 1 < kHexField && hex[i] != '\0'; i += 2) {
-        int hi = hexValue(hex[i]);
-        int lo = hexValue(hex[i + 1]);
+        int hi = ud::hexDigit(hex[i]);
+        int lo = ud::hexDigit(hex[i + 1]);
         if (hi < 0 || lo < 0) {
             size_t bad = hi < 0 ? i : i + 1;
             std::printf("UDCONFIG - Non-hexadecimal character found in Share SD file: %.*s\n",

@@ -12,20 +12,6 @@ namespace {
 constexpr const char kDefaultShareName[] = "C$";
 constexpr const char kDefaultShareComment[] = "Default share";
 
-// Passes over an empty or comment line; false when the line holds fields.
-bool skipBlankOrComment(ParseContext& p)
-{
-    parseSkipSpaces(&p);
-    int c = parseGet(&p);
-    if (parseIsControl(c) || c == '#') {
-        parseUnget(&p, c == '#' ? 0 : c);
-        parseSkipLine(&p);
-        return true;
-    }
-    parseUnget(&p, c);
-    return false;
-}
-
 // A line belongs to a share when the text before its first ';' is the name.
 bool belongsTo(const std::string& line, const std::string& name)
 {
@@ -79,19 +65,10 @@ int udDefGetNextShare(uint16_t* name, uint16_t* path, int* isPrinter, uint16_t* 
     if (isPrinter != nullptr)
         *isPrinter = 0;
     while (!parseAtFileEnd(&p)) {
-        if (skipBlankOrComment(p))
-            continue;
         char n[UD_SHARE_NAME_SIZE], dir[UD_SHARE_PATH_SIZE], remark[UD_SHARE_COMMENT_SIZE];
-        parseValue(&p, n, sizeof n, ';');
-        if (!parseDelimiter(&p, ';')) {
-            parseSkipLine(&p);
+        if (ud::skipBlankOrComment(p) || !ud::readField(p, n, sizeof n, ';') ||
+            !ud::readField(p, dir, sizeof dir, ';'))
             continue;
-        }
-        parseValue(&p, dir, sizeof dir, ';');
-        if (!parseDelimiter(&p, ';')) {
-            parseSkipLine(&p);
-            continue;
-        }
         parseValue(&p, remark, sizeof remark, 0);
         parseSkipLine(&p);
         if (n[0] == '\0')
@@ -182,14 +159,9 @@ int udDefGetNextMount(uint16_t* first, uint16_t* second)
         ctx->mountEnumRunning = true;
     }
     while (!parseAtFileEnd(&p)) {
-        if (skipBlankOrComment(p))
-            continue;
         char a[UD_MOUNT_TEXT_SIZE], b[UD_MOUNT_TEXT_SIZE];
-        parseValue(&p, a, sizeof a, ';');
-        if (!parseDelimiter(&p, ';')) {
-            parseSkipLine(&p);
+        if (ud::skipBlankOrComment(p) || !ud::readField(p, a, sizeof a, ';'))
             continue;
-        }
         parseValue(&p, b, sizeof b, ';');
         parseSkipLine(&p);
         ud::widen(first, a);

@@ -57,6 +57,15 @@ void widen(CMWchar* dest, const std::string& text);
 // start of a line are not: the line reader eats them.
 bool isSafeValue(const std::string& text, size_t max, int delim, bool startsLine);
 
+// The value of a hexadecimal digit of either case, or -1.
+int hexDigit(int c);
+
+// Passes over an empty or comment line; false when the line holds fields.
+bool skipBlankOrComment(ParseContext& p);
+// Reads a field up to `delim` and the delimiter after it; false (and the
+// rest of the line skipped) when the delimiter is missing.
+bool readField(ParseContext& p, char* buf, uint32_t size, int delim);
+
 // A rewrite of a hook file: lines go to "__temp__", which replaces the target
 // by a rename only when every write succeeded.
 class Rewrite {

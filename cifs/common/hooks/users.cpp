@@ -38,14 +38,8 @@ std::string lower(std::string text)
 bool nextUser(ParseContext& p, UserLine& u)
 {
     while (!parseAtFileEnd(&p)) {
-        parseSkipSpaces(&p);
-        int c = parseGet(&p);
-        if (parseIsControl(c) || c == '#') {
-            parseUnget(&p, c == '#' ? 0 : c);
-            parseSkipLine(&p);
+        if (ud::skipBlankOrComment(p))
             continue;
-        }
-        parseUnget(&p, c);
         char name[kNameSize], password[kPasswordSize], rid[kRidSize], flags[kFlagsSize];
         name[0] = password[0] = rid[0] = flags[0] = '\0';
         parseName(&p, name, sizeof name);
@@ -115,14 +109,6 @@ bool isHashText(const std::string& text)
     return true;
 }
 
-int hexValue(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = std::tolower(c);
-    return (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
-}
-
 // Takes the first line for which `match` holds out of users.
 template <typename Match>
 bool takeUser(std::vector<UserLine>& users, UserLine& taken, Match match)
@@ -155,6 +141,13 @@ bool findUser(UserLine& found, Match match)
     if (hit)
         found = u;
     return hit;
+}
+
+// The first line whose name equals name without regard to case.
+bool findByName(const uint16_t* name, UserLine& found)
+{
+    std::string key = lower(ud::narrow(name));
+    return findUser(found, [&key](const UserLine& l) { return lower(l.name) == key; });
 }
 
 void putNames(const UserLine& u, uint16_t* name, uint16_t* fullName)
@@ -334,9 +327,8 @@ int udGetUserNameByRid(int32_t rid, uint16_t* name, uint16_t* fullName)
 
 int udDefGetUserRidByName(const uint16_t* name, int32_t* rid)
 {
-    std::string key = lower(ud::narrow(name));
     UserLine u;
-    if (!findUser(u, [&key](const UserLine& l) { return lower(l.name) == key; }))
+    if (!findByName(name, u))
         return 0;
     if (rid != nullptr)
         *rid = static_cast<int32_t>(u.ridValue());
@@ -350,9 +342,8 @@ int udGetUserRidByName(const uint16_t* name, int32_t* rid)
 
 int udDefGetPrinterOwnerFlag(const uint16_t* name, int* flag)
 {
-    std::string key = lower(ud::narrow(name));
     UserLine u;
-    if (!findUser(u, [&key](const UserLine& l) { return lower(l.name) == key; }))
+    if (!findByName(name, u))
         return 0;
     if (flag != nullptr)
         *flag = u.flagSet() ? 1 : 0;
@@ -380,7 +371,7 @@ int udDefGetPassword(const uint16_t* name, uint8_t* out, int* isHashed, int32_t*
         return 1;
     parseStop(&probe);
     UserLine u;
-    if (!findUser(u, [&key](const UserLine& l) { return lower(l.name) == key; }))
+    if (!findByName(name, u))
         return 2;
     if (rid != nullptr)
         *rid = static_cast<int32_t>(u.ridValue());
@@ -394,8 +385,8 @@ int udDefGetPassword(const uint16_t* name, uint8_t* out, int* isHashed, int32_t*
     }
     size_t bytes = pw.size() / 2;
     for (size_t i = 0; i < bytes; ++i) {
-        int hi = hexValue(static_cast<unsigned char>(pw[2 * i]));
-        int lo = hexValue(static_cast<unsigned char>(pw[2 * i + 1]));
+        int hi = ud::hexDigit(static_cast<unsigned char>(pw[2 * i]));
+        int lo = ud::hexDigit(static_cast<unsigned char>(pw[2 * i + 1]));
         if (hi < 0 || lo < 0)
             return 2;
         out[i] = static_cast<uint8_t>(hi << 4 | lo);

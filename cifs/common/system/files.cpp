@@ -81,6 +81,21 @@ const char* toUtf8(const CMWchar* name, std::array<char, SY_NAME_BUFFER_SIZE>& d
     return dest.data();
 }
 
+// UTF-8 text with its terminator into UTF-16 at dest; 0 or -1.
+int fromUtf8(CMWchar* dest, const char* src, uint32_t destBytes, bool report)
+{
+    size_t len = 0;
+    if (dest == nullptr || src == nullptr || destBytes < sizeof(CMWchar)) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!convert("UTF-16LE", "UTF-8", src, std::strlen(src) + 1, dest, destBytes, &len, report)) {
+        dest[0] = 0;
+        return -1;
+    }
+    return 0;
+}
+
 const char* convertName(const CMWchar* name)
 {
     if (gSystem == nullptr) {
@@ -180,31 +195,16 @@ const char* filenameToUtf8(const CMWchar* name)
 
 int filenameFromUtf8(CMWchar* dest, uint32_t destBytes)
 {
-    if (gSystem == nullptr || dest == nullptr || destBytes < sizeof(CMWchar)) {
+    if (gSystem == nullptr) {
         errno = EINVAL;
         return -1;
     }
-    size_t len = 0;
-    const char* src = gSystem->name.data();
-    if (!convert("UTF-16LE", "UTF-8", src, std::strlen(src) + 1, dest, destBytes, &len, true)) {
-        dest[0] = 0;
-        return -1;
-    }
-    return 0;
+    return fromUtf8(dest, gSystem->name.data(), destBytes, true);
 }
 
 int syUTF8ToUnicodeN(CMWchar* dest, const char* src, uint32_t destBytes)
 {
-    size_t len = 0;
-    if (dest == nullptr || src == nullptr || destBytes < sizeof(CMWchar)) {
-        errno = EINVAL;
-        return -1;
-    }
-    if (!convert("UTF-16LE", "UTF-8", src, std::strlen(src) + 1, dest, destBytes, &len, false)) {
-        dest[0] = 0;
-        return -1;
-    }
-    return 0;
+    return fromUtf8(dest, src, destBytes, false);
 }
 
 int syUnicodeToUTF8N(char* dest, const CMWchar* src, uint32_t destBytes)
