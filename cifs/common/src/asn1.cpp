@@ -84,8 +84,12 @@ int cmAsn1ParseCompareOid(CMBufferReader *reader, const CMAsn1Oid *oid, int rest
     uint8_t *start = reader->current;
     uint32_t length;
     uint8_t tag = cmAsn1ParseTag(reader, &length);
-    if (reader->overrun)
-        return 0; // an element that does not fit is a mismatch
+    if (reader->overrun) {
+        // An element that does not fit is a mismatch; the flag stays set.
+        if (restore)
+            reader->current = start;
+        return 0;
+    }
     bool match = oid && tag == CM_ASN1_OID && length == oid->size &&
                  std::memcmp(reader->current, oid->data, length) == 0;
     reader->current += length;

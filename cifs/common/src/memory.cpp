@@ -29,11 +29,11 @@ struct Shard {
     std::mutex lock;
     std::unordered_set<const void *> blocks;
 };
-std::array<Shard, 16> g_shards;
-
 Shard &shardOf(const void *p) {
+    // Never destroyed: blocks may still be freed by other static destructors.
+    static auto *shards = new std::array<Shard, 16>;
     auto v = reinterpret_cast<uintptr_t>(p);
-    return g_shards[(v >> 4 ^ v >> 12) & 15];
+    return (*shards)[(v >> 4 ^ v >> 12) & 15];
 }
 
 void release(uint32_t n) {
@@ -70,7 +70,7 @@ void cmMemoryShutdown(void) {}
 uint32_t cmMemoryGetTotal(void) { return g_total.load(); }
 
 void *cmMemoryAllocNonDebug(uint32_t size) {
-    if (size == 0 || !reserve(size))
+    if (size == 0 || size > SIZE_MAX - kLead || !reserve(size))
         return nullptr;
     auto *raw = static_cast<uint8_t *>(std::malloc((size_t)size + kLead));
     if (!raw) {

@@ -134,6 +134,7 @@ TEST(Asn1, OidPackAndCompare) {
     cmBufferReaderInit(&r, cut.data(), 4);
     EXPECT_EQ(cmAsn1ParseCompareOid(&r, &cmGssApiOidNtlmSsp, 1), 0);
     EXPECT_TRUE(cmBufferReaderIsOverrun(&r));
+    EXPECT_EQ(cmBufferReaderGetDataCount(&r), 0u) << "restored all the same";
 }
 
 uint32_t g_result;

@@ -19,7 +19,7 @@ struct Out {
 };
 
 TEST(Buffer, InitialState) {
-    uint8_t b[10];
+    uint8_t b[10] = {};
     CMBufferReader r;
     cmBufferReaderInit(&r, b, sizeof b);
     EXPECT_EQ(cmBufferReaderGetStart(&r), b);

@@ -23,7 +23,9 @@ TEST(Clock, ZoneOffsetIsUtcMinusLocal) {
     struct {
         const char *tz;
         int32_t minutes;
-    } cases[] = {{"UTC0", 0}, {"MSK-3", -180}, {"EST5", 300}, {"NZST-12", -720}, {"IST-5:30", -330}};
+    } cases[] = {{"UTC0", 0}, {"MSK-3", -180}, {"EST5", 300}, {"NZST-12", -720}, {"IST-5:30", -330},
+                 // Local time a day ahead of (or behind) UTC at nearly every instant.
+                 {"<+2359>-23:59", -1439}, {"<-2359>23:59", 1439}};
     for (auto &c : cases) {
         TimeZone z(c.tz);
         // Holds at any instant, including when local time is already tomorrow.
