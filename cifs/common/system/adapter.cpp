@@ -1,6 +1,7 @@
 // The host's interfaces as the stack sees them: the first usable ones of the
 // getifaddrs walk, and hardware addresses by interface name.
 #include "syadapter.h"
+#include "udhooks.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -10,9 +11,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-// The host hooks' WINS server, once the hooks are part of the library.
-extern "C" uint32_t udGetWins(void) __attribute__((weak));
 
 namespace {
 
@@ -52,7 +50,7 @@ int syGetAdapter(int next, int *ordinal, char *name, uint32_t *ip, void *, uint3
         if (position < first || !usable(e))
             continue;
         *ordinal = position;
-        *wins = udGetWins ? udGetWins() : 0;
+        *wins = udGetWins();
         std::strncpy(name, e->ifa_name, SY_ADAPTER_NAME_SIZE - 1);
         name[SY_ADAPTER_NAME_SIZE - 1] = 0;
         if (e->ifa_addr->sa_family == AF_INET) {
