@@ -58,7 +58,7 @@ void Chip::set_phase(Phase p)
     poke(EBM_MEM_X, addr, (peek(EBM_MEM_X, addr) & ~kPhaseMask) | static_cast<uint32_t>(p) << 8);
 }
 
-void Chip::take_host_command(uint32_t command)
+void Chip::take_host_command(uint32_t command, uint64_t when)
 {
     commands_.push_back(command);
     auto status = layout_.phy_status;
@@ -71,7 +71,7 @@ void Chip::take_host_command(uint32_t command)
     case Connect:
         if (!walking_ && phase() == Phase::Idle) {
             walking_ = true;
-            walk_start_ = now();
+            walk_start_ = when;
         }
         break;
     case LoopOn:
@@ -115,11 +115,12 @@ void Chip::advance()
     uint64_t t = now();
     if (go_pending_ && !timing_.go_stuck && t >= go_due_) {
         go_pending_ = false;
-        take_host_command(layout_.host_command >= 0 ? peek(EBM_MEM_X, static_cast<uint32_t>(layout_.host_command)) : 0);
+        uint32_t command = layout_.host_command >= 0 ? peek(EBM_MEM_X, static_cast<uint32_t>(layout_.host_command)) : 0;
+        take_host_command(command, go_due_);
         poke(EBM_MEM_X, static_cast<uint32_t>(layout_.host_go), 0);
     }
     if (walking_) {
-        uint64_t steps = timing_.phase_ms ? (t - walk_start_) / timing_.phase_ms : 3;
+        uint64_t steps = timing_.phase_ms ? (t - walk_start_) / timing_.phase_ms : 0;
         Phase p = steps >= 2 ? Phase::Showtime : steps >= 1 ? Phase::Training : Phase::Handshake;
         set_phase(p);
         if (p == Phase::Showtime)

@@ -266,8 +266,9 @@ static int get_port_data_logic32(int port, const char *oid, u8 *answer)
 		goto out;
 	r = mib_answer_word(answer, 0);
 	if (r == 0 || r == COUNTER_NONE || r == COUNTER_UNSET) {
-		slot->total = slot->last;
-		shown = slot->last;
+		/* No reading: the total stands; dropping it to the last 24-bit
+		 * reading would lose every wrap counted so far. */
+		shown = slot->total;
 	} else {
 		slot->total += r - slot->last;
 		if (r < slot->last)

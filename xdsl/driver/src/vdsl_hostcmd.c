@@ -156,6 +156,11 @@ int connect_port(int port)
 		kfree(answer);
 		return -ERESTARTSYS;
 	}
+	/* A port in reset stays there: it must not look as if it trained. */
+	if (vdsl_port_refused(port) || vdsl_port_disabled(port)) {
+		rc = VDSL_ERR_FAILED;
+		goto out;
+	}
 	for (tries = 0; tries < CONNECT_TRIES; tries++) {
 		PRINTL(PL_ERR, "connect_port return %i\n", issue_host_command(port, "3"));
 		msleep(SETTLE_MS);
@@ -170,6 +175,7 @@ int connect_port(int port)
 	}
 	set_state(port, VDSL_STATE_HANDSHAKE);
 	connect_status = 1;
+out:
 	up(&vdsl_chip_sem);
 	kfree(answer);
 	return rc;

@@ -159,10 +159,7 @@ int clear_port_stats(int port);
 int get_retrain_log(int port, u32 *log31);
 void counter32_reset_all(void);
 
-/* ---- exported to other kernel code (vdsl_kapi.h) ---- */
-int get_phy_status(int port, u8 *state, u8 *connected);
-int connect_port(int port);
-int disconnect_port(int port);
-int get_port_mib(int port, const char *oid, u8 *answer);
+/* ---- exported to other kernel code ---- */
+#include "vdsl_kapi.h"
 
 #endif

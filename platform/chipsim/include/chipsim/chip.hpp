@@ -67,7 +67,7 @@ enum class Phase : uint32_t { Idle = 0, Handshake = 1, Training = 2, Showtime = 
 struct FirmwareTiming {
     uint32_t go_ms = 30;    // a host command is taken this long after its go flag
     bool go_stuck = false;  // the go flag is never cleared
-    uint32_t phase_ms = 200; // each line phase lasts this long after a connect
+    uint32_t phase_ms = 200; // each line phase lasts this long after a connect (0: stays in handshake)
     uint32_t mbox_ms = 0;   // the far end answers this long after the request
     bool mbox_refuse = false; // the far end answers "49"
 };
@@ -127,7 +127,7 @@ private:
     void advance();
     void on_write(unsigned mem, uint32_t addr);
     void on_read(unsigned mem, uint32_t addr);
-    void take_host_command(uint32_t command);
+    void take_host_command(uint32_t command, uint64_t when);
     void set_phase(Phase p);
     void mailbox_request();
     void mailbox_answer();
