@@ -65,6 +65,8 @@ TEST_F(DeviceRequest, BlocksCarryTheirFieldsAndExactSizes)
     ASSERT_EQ(port_control(0, 17), 0); // unknown operations connect
     ASSERT_EQ(dsp_mem_write_word(0, 0x123456, VDSL_MEM_Y, word), 0);
     ASSERT_EQ(dsp_mem_read_remote(0, 0x44, 0x0102, word), 0);
+    const unsigned char out[3] = {0xAB, 0xCD, 0xEF};
+    std::memcpy(word, out, 3);
     ASSERT_EQ(ebm_access_word(0, word, 1), 0);
     EXPECT_STREQ(reinterpret_cast<char *>(answer) + 2, "00abcd");
     EXPECT_EQ(state, 2);
@@ -129,7 +131,7 @@ TEST_F(DeviceRequest, ValueReaders)
     cli_print_mask = 0xFFFFFFFFu & ~0x80000000u;
     EXPECT_EQ(print_mib_value_idx(0, "%s %s %s", "0.3.2", "rate:", "kbps", 3), 0);
     EXPECT_EQ(print_mib_value_idx(0, "%s %s %s", "0.3.2", "rate:", "kbps", 4), 0);
-    EXPECT_EQ(take(), "rate: NA kbps\nrate:=NA|\nrate: -1 kbps\nrate:=-1|\n");
+    EXPECT_EQ(take(), "rate: NA kbps\nrate: -1 kbps\n"); // the records show only in silent mode
 
     dev.values["2.1.1"] = "000102";
     dev.values["2.1.5"] = "000001";
