@@ -13,6 +13,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
@@ -40,12 +42,14 @@ std::mutex active_lock;
 std::condition_variable active_cv;
 int active_requests = 0;
 
-void serve_connection(int cfd, unsigned int major)
+constexpr size_t kMessageMax = sizeof(kstandin::WireRequest) + VDSL_DEV_MAX_BLOCK + 1;
+
+// msg: the worker's receive buffer of kMessageMax bytes.
+void serve_connection(int cfd, unsigned int major, std::vector<unsigned char> &msg)
 {
     Fd conn(cfd);
     using kstandin::WireAnswer;
     using kstandin::WireRequest;
-    std::vector<unsigned char> msg(sizeof(WireRequest) + VDSL_DEV_MAX_BLOCK + 1);
     for (;;) {
         iovec iov{msg.data(), msg.size()};
         msghdr mh{};
@@ -97,6 +101,68 @@ void serve_connection(int cfd, unsigned int major)
     }
 }
 
+/*
+ * Processes open and close the device around every request, so a thread
+ * per connection would spend more on starting threads than on requests.
+ * Workers stay for the next connection; a connection that finds none idle
+ * gets a new one, so a long request never holds up another open.
+ */
+class Workers {
+public:
+    explicit Workers(unsigned int major) : major_(major) {}
+
+    void hand_over(int cfd)
+    {
+        std::unique_lock<std::mutex> g(lock_);
+        pending_.push_back(cfd);
+        if (idle_ > 0) {
+            idle_--;
+            wakeups_++;
+            cv_.notify_one();
+            return;
+        }
+        g.unlock();
+        try {
+            std::thread([this] { run(); }).detach();
+        } catch (...) {
+            // No new thread: a running worker takes the connection later.
+        }
+    }
+
+private:
+    static constexpr int kIdleMax = 8;
+
+    void run()
+    {
+        std::vector<unsigned char> msg(kMessageMax);
+        std::unique_lock<std::mutex> g(lock_);
+        for (;;) {
+            if (!pending_.empty()) {
+                int cfd = pending_.front();
+                pending_.pop_front();
+                g.unlock();
+                serve_connection(cfd, major_, msg);
+                g.lock();
+                continue;
+            }
+            if (idle_ >= kIdleMax)
+                return;
+            // hand_over takes us off the idle count when it wakes us; every
+            // connection handed over has a worker woken or started for it.
+            idle_++;
+            cv_.wait(g, [this] { return wakeups_ > 0; });
+            wakeups_--;
+        }
+    }
+
+    unsigned int major_;
+    std::mutex lock_;
+    std::condition_variable cv_;
+    std::deque<int> pending_;
+    int idle_ = 0;
+    int wakeups_ = 0;
+};
+
 } // namespace
 
 extern "C" int kstandin_devhost_serve(const char *path, unsigned int major, int stop_fd)
@@ -114,15 +180,12 @@ extern "C" int kstandin_devhost_serve(const char *path, unsigned int major, int 
         return -1;
     chmod(path, 0666);
 
+    // Workers outlive this call: they may still be finishing a connection.
+    auto *workers = new Workers(major);
     while (kstandin::wait_readable(lfd.fd, stop_fd)) {
         int cfd = accept4(lfd.fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (cfd < 0)
-            continue;
-        try {
-            std::thread(serve_connection, cfd, major).detach();
-        } catch (...) {
-            close(cfd);
-        }
+        if (cfd >= 0)
+            workers->hand_over(cfd);
     }
     unlink(path);
     // Let running requests finish before the module goes away.
