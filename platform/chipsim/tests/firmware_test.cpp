@@ -1,6 +1,7 @@
 // The running firmware's own behaviour: host commands, line phases, the
 // far-end mailbox and counters, driven by EBM frames and a test clock.
 #include "chipsim/chip.hpp"
+#include "ebm_frames.hpp"
 
 #include "vdsl_ebm.h"
 
@@ -30,22 +31,8 @@ struct Firmware : ::testing::Test {
     // One EBM exchange; the word the chip answers.
     uint32_t frame(bool write, uint32_t addr, uint32_t value = 0)
     {
-        std::vector<uint8_t> f(EBM_FRAME_LEN, 0);
-        const auto &mac = chip.mgmt_mac();
-        std::memcpy(f.data(), mac.data(), 6);
-        f[12] = 0x61;
-        f[13] = 0x20;
-        f[15] = 0x07;
-        uint8_t *r = f.data() + 16;
-        r[0] = static_cast<uint8_t>((write ? EBM_REQ_WRITE : 0) | 1);
-        r[1] = static_cast<uint8_t>(addr >> 8);
-        r[2] = static_cast<uint8_t>(addr);
-        r[3] = static_cast<uint8_t>(value >> 16);
-        r[4] = static_cast<uint8_t>(value >> 8);
-        r[5] = static_cast<uint8_t>(value);
-        uint16_t fcs = fcs16(r, 6);
-        r[6] = static_cast<uint8_t>(fcs);
-        r[7] = static_cast<uint8_t>(fcs >> 8);
+        auto f = ebm_request(chip.mgmt_mac(), Mac{2, 0, 0, 0, 0, 1},
+                             static_cast<uint8_t>((write ? EBM_REQ_WRITE : 0) | 1), static_cast<uint16_t>(addr), value);
         auto outs = chip.on_frame(f.data(), f.size());
         EXPECT_EQ(outs.size(), 1u);
         const uint8_t *a = outs.at(0).frame.data() + 16;

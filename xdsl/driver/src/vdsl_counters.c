@@ -158,18 +158,25 @@ static void answer_value(u8 *answer, u32 v)
 	PRINTL(PL_PORT, "get_port_mib return %d\n", v);
 }
 
+/* Port 1 has its own answer; any other port but 0 is refused. */
+static int counter_port_check(int port)
+{
+	if (port == 1) {
+		PRINTL(PL_PORT, "Invalid portid=%i\n", port);
+		return VDSL_ERR_PORT_ONE;
+	}
+	return vdsl_port_refused(port) ? VDSL_ERR_FAILED : 0;
+}
+
 int get_port_mib(int port, const char *oid, u8 *answer)
 {
 	int g, t, i, idx, intv, rc;
 	long v = -1;
 
 	mib_answer_preset(answer);
-	if (port == 1) {
-		PRINTL(PL_PORT, "Invalid portid=%i\n", port);
-		return VDSL_ERR_PORT_ONE;
-	}
-	if (vdsl_port_refused(port))
-		return VDSL_ERR_FAILED;
+	rc = counter_port_check(port);
+	if (rc)
+		return rc;
 	oid2gtip(oid, &g, &t, &i, &idx, &intv);
 	if (intv != NO_INTERVAL) {
 		v = interval_query(port, g, t, i, idx, intv);
@@ -287,12 +294,9 @@ int get_port_mib32(int port, const char *oid, u8 *answer)
 	int rc;
 
 	mib_answer_preset(answer);
-	if (port == 1) {
-		PRINTL(PL_PORT, "Invalid portid=%i\n", port);
-		return VDSL_ERR_PORT_ONE;
-	}
-	if (vdsl_port_refused(port))
-		return VDSL_ERR_FAILED;
+	rc = counter_port_check(port);
+	if (rc)
+		return rc;
 	vdsl_busy_take();
 	rc = get_port_data_logic32(port, oid, answer);
 	vdsl_busy_release();

@@ -40,56 +40,60 @@ int std_oid_rewrite(const char *std, char *out)
 	return VDSL_ERR_FAILED;
 }
 
-static int std_oid_checks(int port, const char *std, char *logic)
+/*
+ * Rewrites the standard OID under the chip semaphore and runs op on the
+ * logic OID; value is the write's value text, NULL for a read.
+ */
+static int with_logic_oid(int port, const char *std, int (*op)(int, const char *, u8 *, const char *),
+			  u8 *answer, const char *value)
 {
+	char *logic = kmalloc(VDSL_OID_MAX + 1, GFP_KERNEL);
+	int rc;
+
+	if (!logic)
+		return -ENOMEM;
+	if (down_interruptible(&vdsl_chip_sem)) {
+		kfree(logic);
+		return -ERESTARTSYS;
+	}
 	if (port == 1) {
 		PRINTL(PL_ERR, "Invalid portid=%i\n", port);
-		return VDSL_ERR_PORT_ONE;
+		rc = VDSL_ERR_PORT_ONE;
+	} else {
+		rc = std_oid_rewrite(std, logic);
 	}
-	return std_oid_rewrite(std, logic);
+	if (rc == 0)
+		rc = op(port, logic, answer, value);
+	up(&vdsl_chip_sem);
+	kfree(logic);
+	return rc;
+}
+
+/* Standard OIDs never name far-end entries. */
+static int read_op(int port, const char *logic, u8 *answer, const char *value)
+{
+	(void)value;
+	return mib_read_near(port, logic, answer);
+}
+
+static int write_op(int port, const char *logic, u8 *answer, const char *value)
+{
+	int g, t, i, idx;
+
+	(void)answer;
+	/* An empty value writes nothing, once the entry passed its checks. */
+	if (!*value)
+		return mib_entry_checks(port, logic, &g, &t, &i, &idx);
+	return mib_write_logic(port, logic, value);
 }
 
 int get_port_data(int port, const char *std, u8 *answer)
 {
-	char *logic = kmalloc(VDSL_OID_MAX + 1, GFP_KERNEL);
-	int rc;
-
 	mib_answer_preset(answer);
-	if (!logic)
-		return -ENOMEM;
-	if (down_interruptible(&vdsl_chip_sem)) {
-		kfree(logic);
-		return -ERESTARTSYS;
-	}
-	rc = std_oid_checks(port, std, logic);
-	if (rc == 0)
-		rc = mib_read_near(port, logic, answer);
-	up(&vdsl_chip_sem);
-	kfree(logic);
-	return rc;
+	return with_logic_oid(port, std, read_op, answer, NULL);
 }
 
 int set_port_data(int port, const char *std, const char *value)
 {
-	char *logic = kmalloc(VDSL_OID_MAX + 1, GFP_KERNEL);
-	int rc;
-
-	if (!logic)
-		return -ENOMEM;
-	if (down_interruptible(&vdsl_chip_sem)) {
-		kfree(logic);
-		return -ERESTARTSYS;
-	}
-	rc = std_oid_checks(port, std, logic);
-	if (rc == 0 && !*value) {
-		int g, t, i, idx;
-
-		/* An empty value writes nothing, once the entry passed its checks. */
-		rc = mib_entry_checks(port, logic, &g, &t, &i, &idx);
-	} else if (rc == 0) {
-		rc = mib_write_logic(port, logic, value);
-	}
-	up(&vdsl_chip_sem);
-	kfree(logic);
-	return rc;
+	return with_logic_oid(port, std, write_op, NULL, value);
 }

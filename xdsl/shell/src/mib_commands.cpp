@@ -127,6 +127,45 @@ int show_oid(int port, const char *oid)
     return 0;
 }
 
+// A read of one entry (b0 the port, OID from b1) into the last answer,
+// printed with its markup; the state check comes first.
+int read_and_print(int port, unsigned long number, const char *oid, const char *markup)
+{
+    if (vdsl_port_refused(port) || state_check(port))
+        return CLI_FAILED;
+    std::memset(std_block, 0, sizeof std_block);
+    std_block[0] = static_cast<unsigned char>(port);
+    std::memcpy(std_block + 1, oid, std::strlen(oid) + 1); // within one command line
+    int rc = vdsl_port_request(port, number, std_block, sizeof std_block);
+    std::memcpy(vdsl_last_answer, std_block, sizeof std_block);
+    vdsl_last_answer[VDSL_MIB_BLOCK_SIZE - 1] = 0;
+    if (rc != 0) {
+        cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
+        return rc;
+    }
+    print_value(markup, oid, answer_text());
+    return 0;
+}
+
+int set_oid(int port, const char *oid, const char *value)
+{
+    if (vdsl_port_refused(port))
+        return CLI_FAILED;
+    int rc = mib_set_logic(port, oid, value);
+    print_write_outcome(rc);
+    return rc;
+}
+
+// The entry OID and port index of a standard OID; false when it has none.
+bool split_standard(const char *text, char *entry, int *port)
+{
+    int port_number = 0;
+    if (roid_split(text, entry, CLI_COMMAND_SIZE, &port_number) != 0)
+        return false;
+    *port = port_number - 1;
+    return true;
+}
+
 }  // namespace
 
 extern "C" int cmd_xdsl_set_oid(char *rest, const cli_dir_row *)
@@ -134,14 +173,10 @@ extern "C" int cmd_xdsl_set_oid(char *rest, const cli_dir_row *)
     Args a;
     if (std::sscanf(rest, "%i %511s %511s", &a.port, a.first, a.second) != 3)
         return usage("Usage:cmd <portid> <loid> <value>");
-    if (vdsl_port_refused(a.port - 1))
-        return CLI_FAILED;
-    int rc = mib_set_logic(a.port - 1, a.first, a.second);
-    print_write_outcome(rc);
-    return rc;
+    return set_oid(a.port - 1, a.first, a.second);
 }
 
-extern "C" int cmd_xdsl_set_mibname(char *rest, const cli_dir_row *subdirectory)
+extern "C" int cmd_xdsl_set_mibname(char *rest, const cli_dir_row *)
 {
     Args a;
     if (std::sscanf(rest, "%i %511s %511s", &a.port, a.first, a.second) != 3)
@@ -151,9 +186,8 @@ extern "C" int cmd_xdsl_set_mibname(char *rest, const cli_dir_row *subdirectory)
         cli_print(CLI_LEVEL_ORDINARY, "MIB name %s not found", a.first);
         return CLI_FAILED;
     }
-    char line[CLI_COMMAND_SIZE];
-    std::snprintf(line, sizeof line, "%i %s %s", a.port, oid, a.second);
-    return cmd_xdsl_set_oid(line, subdirectory);
+    // Straight to the write: a rewritten line could cut a long value.
+    return set_oid(a.port - 1, oid, a.second);
 }
 
 extern "C" int cmd_xdsl_set_oidbit(char *rest, const cli_dir_row *)
@@ -184,10 +218,9 @@ extern "C" int cmd_xdsl_set_roid(char *rest, const cli_dir_row *)
     if (std::sscanf(rest, "%511s %511s", a.first, a.second) != 2)
         return usage("Usage:cmd <oid> <value>");
     char entry[CLI_COMMAND_SIZE];
-    int port_number = 0;
-    if (roid_split(a.first, entry, sizeof entry, &port_number) != 0)
+    int port = 0;
+    if (!split_standard(a.first, entry, &port))
         return CLI_FAILED;
-    int port = port_number - 1;
     if (vdsl_port_refused(port))
         return CLI_FAILED;
     std::memset(std_block, 0, sizeof std_block);
@@ -227,24 +260,10 @@ extern "C" int cmd_xdsl_show_roid(char *rest, const cli_dir_row *)
     if (std::sscanf(rest, "%511s", a.first) != 1)
         return usage("Usage:cmd <oid>");
     char entry[CLI_COMMAND_SIZE];
-    int port_number = 0;
-    if (roid_split(a.first, entry, sizeof entry, &port_number) != 0)
+    int port = 0;
+    if (!split_standard(a.first, entry, &port))
         return CLI_FAILED;
-    int port = port_number - 1;
-    if (vdsl_port_refused(port) || state_check(port))
-        return CLI_FAILED;
-    std::memset(std_block, 0, sizeof std_block);
-    std_block[0] = static_cast<unsigned char>(port);
-    std::memcpy(std_block + 1, entry, std::strlen(entry) + 1);
-    int rc = vdsl_port_request(port, kGetData, std_block, sizeof std_block);
-    std::memcpy(vdsl_last_answer, std_block, sizeof std_block);
-    vdsl_last_answer[VDSL_MIB_BLOCK_SIZE - 1] = 0;
-    if (rc != 0) {
-        cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
-        return rc;
-    }
-    print_value("<MIB idx=\"0\" oid=\"%s\" value=\"%d\"></MIB>", entry, answer_text());
-    return 0;
+    return read_and_print(port, kGetData, entry, "<MIB idx=\"0\" oid=\"%s\" value=\"%d\"></MIB>");
 }
 
 extern "C" int cmd_xdsl_show_oid32(char *rest, const cli_dir_row *)
@@ -252,21 +271,7 @@ extern "C" int cmd_xdsl_show_oid32(char *rest, const cli_dir_row *)
     Args a;
     if (std::sscanf(rest, "%i %511s", &a.port, a.first) != 2)
         return usage("Usage:cmd <portid> <loid>");
-    int port = a.port - 1;
-    if (vdsl_port_refused(port) || state_check(port))
-        return CLI_FAILED;
-    unsigned char block[VDSL_MIB_BLOCK_SIZE] = {};
-    block[0] = static_cast<unsigned char>(port);
-    std::memcpy(block + 1, a.first, std::strlen(a.first) + 1);
-    int rc = vdsl_port_request(port, kGetMib32, block, sizeof block);
-    std::memcpy(vdsl_last_answer, block, sizeof block);
-    vdsl_last_answer[VDSL_MIB_BLOCK_SIZE - 1] = 0;
-    if (rc != 0) {
-        cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
-        return rc;
-    }
-    print_value("<MIB idx=\"0\" loid=\"%s\" value=\"%d\"></MIB>", a.first, answer_text());
-    return 0;
+    return read_and_print(a.port - 1, kGetMib32, a.first, "<MIB idx=\"0\" loid=\"%s\" value=\"%d\"></MIB>");
 }
 
 extern "C" int cmd_show_loopback(char *rest, const cli_dir_row *)
