@@ -4,7 +4,6 @@
 #include "kstandin/host.h"
 #include "kstandin/kernel.h"
 
-#include "devhost_wait.h"
 #include "devhost_wire.h"
 #include "vdsl_dev.h"
 
@@ -13,7 +12,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <poll.h>
@@ -103,30 +101,39 @@ void serve_connection(int cfd, unsigned int major, std::vector<unsigned char> &m
 
 /*
  * Processes open and close the device around every request, so a thread
- * per connection would spend more on starting threads than on requests.
- * Workers stay for the next connection; a connection that finds none idle
- * gets a new one, so a long request never holds up another open.
+ * per connection would spend more on starting threads than on requests,
+ * and a hand-over from an accepting thread would add a wake-up to each.
+ * Workers accept for themselves and stay for the next open; when the last
+ * idle one takes a connection it starts another, so a long request never
+ * holds up another open. A blocked accept wakes one worker only.
  */
-class Workers {
+class Workers : public std::enable_shared_from_this<Workers> {
 public:
-    explicit Workers(unsigned int major) : major_(major) {}
+    Workers(int lfd, unsigned int major) : lfd_(lfd), major_(major) {}
+    // The last worker gone: nothing can accept on the descriptor any more.
+    ~Workers() { close(lfd_); }
 
-    void hand_over(int cfd)
+    void start()
     {
-        std::unique_lock<std::mutex> g(lock_);
-        pending_.push_back(cfd);
-        if (idle_ > 0) {
-            idle_--;
-            wakeups_++;
-            cv_.notify_one();
-            return;
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            idle_++;
         }
-        g.unlock();
         try {
-            std::thread([this] { run(); }).detach();
+            auto self = shared_from_this();
+            std::thread([self] { self->run(); }).detach();
         } catch (...) {
-            // No new thread: a running worker takes the connection later.
+            std::lock_guard<std::mutex> g(lock_);
+            idle_--; // the workers running take the connections later
         }
+    }
+
+    // Wakes every blocked accept; the workers end as they come back.
+    void stop()
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        stopping_ = true;
+        shutdown(lfd_, SHUT_RDWR);
     }
 
 private:
@@ -135,32 +142,33 @@ private:
     void run()
     {
         std::vector<unsigned char> msg(kMessageMax);
-        std::unique_lock<std::mutex> g(lock_);
         for (;;) {
-            if (!pending_.empty()) {
-                int cfd = pending_.front();
-                pending_.pop_front();
-                g.unlock();
-                serve_connection(cfd, major_, msg);
-                g.lock();
-                continue;
-            }
-            if (idle_ >= kIdleMax)
+            int cfd = accept4(lfd_, nullptr, nullptr, SOCK_CLOEXEC);
+            std::unique_lock<std::mutex> g(lock_);
+            if (stopping_) {
+                if (cfd >= 0)
+                    close(cfd);
                 return;
-            // hand_over takes us off the idle count when it wakes us; every
-            // connection handed over has a worker woken or started for it.
+            }
+            if (cfd < 0)
+                continue;
+            bool more = --idle_ == 0;
+            g.unlock();
+            if (more)
+                start();
+            serve_connection(cfd, major_, msg);
+            g.lock();
+            if (stopping_ || idle_ >= kIdleMax)
+                return;
             idle_++;
-            cv_.wait(g, [this] { return wakeups_ > 0; });
-            wakeups_--;
         }
     }
 
+    int lfd_;
     unsigned int major_;
     std::mutex lock_;
-    std::condition_variable cv_;
-    std::deque<int> pending_;
     int idle_ = 0;
-    int wakeups_ = 0;
+    bool stopping_ = false;
 };
 
 } // namespace
@@ -180,13 +188,16 @@ extern "C" int kstandin_devhost_serve(const char *path, unsigned int major, int 
         return -1;
     chmod(path, 0666);
 
-    // Workers outlive this call: they may still be finishing a connection.
-    auto *workers = new Workers(major);
-    while (kstandin::wait_readable(lfd.fd, stop_fd)) {
-        int cfd = accept4(lfd.fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (cfd >= 0)
-            workers->hand_over(cfd);
+    // The workers keep the listening descriptor open while any of them may
+    // still accept on it; they may outlive this call, finishing a connection.
+    int listening = lfd.fd;
+    lfd.fd = -1;
+    auto workers = std::make_shared<Workers>(listening, major);
+    workers->start();
+    pollfd p{stop_fd, POLLIN, 0};
+    while (poll(&p, 1, -1) < 0 && errno == EINTR) {
     }
+    workers->stop();
     unlink(path);
     // Let running requests finish before the module goes away.
     std::unique_lock<std::mutex> g(active_lock);
