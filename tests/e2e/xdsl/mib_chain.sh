@@ -84,6 +84,15 @@ shell "interface xdsl show oid-32 1 0.22.5.1"
 [ "$out" = "MIB2 value: 01000010" ] || fail "counter after the wrap: $out"
 log "counter across the wrap: $out"
 
+# A far-end word through the chip's mailbox.
+bench far poke 0x44 0xabcdef > /dev/null
+expect 0 0x7629 --size 64 --hex 1 000044 --show 3
+[ "$answer" = "ab cd ef" ] || fail "far-end word read as $answer"
+bench mailbox refuse on > /dev/null
+expect 100 0x7629 --size 64 --hex 1 000044
+bench mailbox refuse off > /dev/null
+log "far-end word through the mailbox; a refusing far end fails after its retries"
+
 # Two shell processes at once, each reading its own entry.
 bench poke x "${addr[2.1.10]}" 0x0a0a0a > /dev/null
 reader() {
