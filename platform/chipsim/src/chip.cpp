@@ -11,6 +11,7 @@ Chip::Chip(const Config &cfg) : cfg_(cfg)
 {
     for (auto &m : mem_)
         m.assign(kWords, 0);
+    far_.assign(kWords, 0);
     boot_mac_ = cfg_.default_boot_mac;
     if (cfg_.running)
         start_firmware();
@@ -41,6 +42,7 @@ void Chip::set_reset_line(bool high)
         boot_finished_ = false;
         boot_mac_ = cfg_.default_boot_mac;
         expected_seq_ = 1;
+        go_pending_ = walking_ = mbox_pending_ = false;
         return;
     }
     if (state_ == State::Held)

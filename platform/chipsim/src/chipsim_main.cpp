@@ -1,8 +1,10 @@
 // The chip simulator on the far end of a link: every frame on the
 // interface goes to the chip model, its answers go back out, late ones when
 // their time comes.
-//   usage: chipsim --iface IF [--running] [--mac MAC] [--boot-mac MAC] [--trace]
+//   usage: chipsim --iface IF [--running] [--mac MAC] [--boot-mac MAC] [--setup FILE] [--trace]
 // --trace prints every frame the chip takes in, as hex, on standard output.
+// --setup runs the bench commands of FILE (one a line, # comments) before
+// the first frame: words, the firmware's own entries, counters.
 #include "chipsim/chip.hpp"
 
 #include "bench_frame.hpp"
@@ -13,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
 #include <cstring>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
@@ -45,8 +48,29 @@ bool parse_mac(const char *text, chipsim::Mac &out)
 
 int usage(const char *prog)
 {
-    std::fprintf(stderr, "usage: %s --iface IF [--running] [--mac MAC] [--boot-mac MAC] [--trace]\n", prog);
+    std::fprintf(stderr, "usage: %s --iface IF [--running] [--mac MAC] [--boot-mac MAC] [--setup FILE] [--trace]\n",
+                 prog);
     return 2;
+}
+
+bool run_setup(chipsim::Chip &chip, const std::string &path)
+{
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "chipsim: cannot read %s\n", path.c_str());
+        return false;
+    }
+    std::string line;
+    for (int n = 1; std::getline(in, line); n++) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::string answer = chip.control(line);
+        if (answer.compare(0, 2, "ok") != 0) {
+            std::fprintf(stderr, "chipsim: %s:%d: %s\n", path.c_str(), n, answer.c_str());
+            return false;
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -54,7 +78,7 @@ int usage(const char *prog)
 int main(int argc, char **argv)
 {
     chipsim::Chip::Config cfg{chipsim::Mac EBM_CHIP_MGMT_MAC, chipsim::Mac EBM_CHIP_DEFAULT_BOOT_MAC, false};
-    std::string iface;
+    std::string iface, setup;
     bool trace = false;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -62,6 +86,8 @@ int main(int argc, char **argv)
             iface = argv[++i];
         else if (a == "--trace")
             trace = true;
+        else if (a == "--setup" && i + 1 < argc)
+            setup = argv[++i];
         else if (a == "--running")
             cfg.running = true;
         else if (a == "--mac" && i + 1 < argc && parse_mac(argv[i + 1], cfg.mgmt_mac))
@@ -104,6 +130,8 @@ int main(int argc, char **argv)
     sigaction(SIGINT, &sa, nullptr);
 
     chipsim::Chip chip(cfg);
+    if (!setup.empty() && !run_setup(chip, setup))
+        return 1;
     using Clock = std::chrono::steady_clock;
     std::multimap<Clock::time_point, std::vector<uint8_t>> pending;
     auto send_frame = [&](const std::vector<uint8_t> &f) {

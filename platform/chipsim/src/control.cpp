@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 namespace chipsim {
@@ -109,6 +110,63 @@ std::string Chip::control(const std::string &command)
                       static_cast<unsigned long long>(stats_.bad_fcs),
                       static_cast<unsigned long long>(stats_.replies),
                       static_cast<unsigned long long>(stats_.boot_frames));
+        return buf;
+    }
+    return firmware_control(verb, a, b, c);
+}
+
+// Bench commands of the firmware: layout, timing, counters, far-end words.
+std::string Chip::firmware_control(const std::string &verb, const std::string &a, const std::string &b,
+                                   const std::string &c)
+{
+    uint32_t v = 0, w = 0;
+    if (verb == "entry") {
+        std::map<std::string, int32_t *> names = {
+            {"host_command", &layout_.host_command}, {"host_go", &layout_.host_go},
+            {"phy_status", &layout_.phy_status},     {"mbox_request", &layout_.mbox_request},
+            {"mbox_command", &layout_.mbox_command}, {"mbox_tag", &layout_.mbox_tag},
+            {"mbox_data", &layout_.mbox_data}};
+        auto it = names.find(a);
+        if (it == names.end() || !number(b, 0xFFFF, v))
+            return "err entry NAME ADDR";
+        *it->second = static_cast<int32_t>(v);
+        return "ok";
+    }
+    if (verb == "hostcmd") {
+        if (a == "stuck" && (b == "on" || b == "off"))
+            timing_.go_stuck = b == "on";
+        else if (a == "delay" && number(b, 60000, v))
+            timing_.go_ms = v;
+        else if (a == "phase" && number(b, 60000, v))
+            timing_.phase_ms = v;
+        else
+            return "err hostcmd stuck on|off|delay MS|phase MS";
+        return "ok";
+    }
+    if (verb == "mailbox") {
+        if (a == "refuse" && (b == "on" || b == "off"))
+            timing_.mbox_refuse = b == "on";
+        else if (a == "delay" && number(b, 60000, v))
+            timing_.mbox_ms = v;
+        else
+            return "err mailbox refuse on|off|delay MS";
+        return "ok";
+    }
+    if (verb == "far" && a == "poke" && number(b, 0xFFFF, v) && number(c, 0xFFFFFF, w)) {
+        far_poke(v, w);
+        return "ok";
+    }
+    if (verb == "counter") {
+        uint32_t m = 0;
+        if (!memory(a, m) || !number(b, 0xFFFF, v) || !number(c, 0xFFFFFF, w))
+            return "err counter MEM ADDR STEP";
+        set_counter(m, v, w);
+        return "ok";
+    }
+    if (verb == "line") {
+        advance();
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "ok phase=%u commands=%zu", static_cast<unsigned>(phase()), commands_.size());
         return buf;
     }
     return "err unknown command";

@@ -44,14 +44,17 @@ std::vector<Output> Chip::ebm(const uint8_t *f, size_t len)
         return {};
     }
     stats_.ebm_requests++;
+    advance();
     unsigned mem = (req[0] >> EBM_REQ_MEM_SHIFT) & 3;
     uint32_t addr = static_cast<uint32_t>(req[1] << 8 | req[2]);
     uint32_t value;
     if (req[0] & EBM_REQ_WRITE) {
         value = static_cast<uint32_t>(req[3] << 16 | req[4] << 8 | req[5]);
         poke(mem, addr, value);
+        on_write(mem, addr);
     } else {
         value = peek(mem, addr);
+        on_read(mem, addr);
     }
 
     std::vector<uint8_t> r = reply_frame(f);

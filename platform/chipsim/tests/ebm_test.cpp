@@ -1,4 +1,5 @@
 #include "chipsim/chip.hpp"
+#include "ebm_frames.hpp"
 
 #include "vdsl_ebm.h"
 
@@ -13,23 +14,7 @@ const Mac kHost = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
 
 std::vector<uint8_t> request(const Mac &dst, uint8_t b0, uint16_t addr, uint32_t value)
 {
-    std::vector<uint8_t> f(EBM_FRAME_LEN, 0);
-    std::memcpy(f.data(), dst.data(), 6);
-    std::memcpy(f.data() + 6, kHost.data(), 6);
-    f[12] = 0x61;
-    f[13] = 0x20;
-    f[15] = 0x07;
-    uint8_t *r = f.data() + 16;
-    r[0] = b0;
-    r[1] = static_cast<uint8_t>(addr >> 8);
-    r[2] = static_cast<uint8_t>(addr);
-    r[3] = static_cast<uint8_t>(value >> 16);
-    r[4] = static_cast<uint8_t>(value >> 8);
-    r[5] = static_cast<uint8_t>(value);
-    uint16_t fcs = fcs16(r, 6);
-    r[6] = static_cast<uint8_t>(fcs);
-    r[7] = static_cast<uint8_t>(fcs >> 8);
-    return f;
+    return ebm_request(dst, kHost, b0, addr, value);
 }
 
 struct Ebm : ::testing::Test {

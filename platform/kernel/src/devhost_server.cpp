@@ -4,7 +4,6 @@
 #include "kstandin/host.h"
 #include "kstandin/kernel.h"
 
-#include "devhost_wait.h"
 #include "devhost_wire.h"
 #include "vdsl_dev.h"
 
@@ -13,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <poll.h>
 #include <sys/socket.h>
@@ -40,12 +40,14 @@ std::mutex active_lock;
 std::condition_variable active_cv;
 int active_requests = 0;
 
-void serve_connection(int cfd, unsigned int major)
+constexpr size_t kMessageMax = sizeof(kstandin::WireRequest) + VDSL_DEV_MAX_BLOCK + 1;
+
+// msg: the worker's receive buffer of kMessageMax bytes.
+void serve_connection(int cfd, unsigned int major, std::vector<unsigned char> &msg)
 {
     Fd conn(cfd);
     using kstandin::WireAnswer;
     using kstandin::WireRequest;
-    std::vector<unsigned char> msg(sizeof(WireRequest) + VDSL_DEV_MAX_BLOCK + 1);
     for (;;) {
         iovec iov{msg.data(), msg.size()};
         msghdr mh{};
@@ -97,6 +99,78 @@ void serve_connection(int cfd, unsigned int major)
     }
 }
 
+/*
+ * Processes open and close the device around every request, so a thread
+ * per connection would spend more on starting threads than on requests,
+ * and a hand-over from an accepting thread would add a wake-up to each.
+ * Workers accept for themselves and stay for the next open; when the last
+ * idle one takes a connection it starts another, so a long request never
+ * holds up another open. A blocked accept wakes one worker only.
+ */
+class Workers : public std::enable_shared_from_this<Workers> {
+public:
+    Workers(int lfd, unsigned int major) : lfd_(lfd), major_(major) {}
+    // The last worker gone: nothing can accept on the descriptor any more.
+    ~Workers() { close(lfd_); }
+
+    void start()
+    {
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            idle_++;
+        }
+        try {
+            auto self = shared_from_this();
+            std::thread([self] { self->run(); }).detach();
+        } catch (...) {
+            std::lock_guard<std::mutex> g(lock_);
+            idle_--; // the workers running take the connections later
+        }
+    }
+
+    // Wakes every blocked accept; the workers end as they come back.
+    void stop()
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        stopping_ = true;
+        shutdown(lfd_, SHUT_RDWR);
+    }
+
+private:
+    static constexpr int kIdleMax = 8;
+
+    void run()
+    {
+        std::vector<unsigned char> msg(kMessageMax);
+        for (;;) {
+            int cfd = accept4(lfd_, nullptr, nullptr, SOCK_CLOEXEC);
+            std::unique_lock<std::mutex> g(lock_);
+            if (stopping_) {
+                if (cfd >= 0)
+                    close(cfd);
+                return;
+            }
+            if (cfd < 0)
+                continue;
+            bool more = --idle_ == 0;
+            g.unlock();
+            if (more)
+                start();
+            serve_connection(cfd, major_, msg);
+            g.lock();
+            if (stopping_ || idle_ >= kIdleMax)
+                return;
+            idle_++;
+        }
+    }
+
+    int lfd_;
+    unsigned int major_;
+    std::mutex lock_;
+    int idle_ = 0;
+    bool stopping_ = false;
+};
+
 } // namespace
 
 extern "C" int kstandin_devhost_serve(const char *path, unsigned int major, int stop_fd)
@@ -114,16 +188,16 @@ extern "C" int kstandin_devhost_serve(const char *path, unsigned int major, int 
         return -1;
     chmod(path, 0666);
 
-    while (kstandin::wait_readable(lfd.fd, stop_fd)) {
-        int cfd = accept4(lfd.fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (cfd < 0)
-            continue;
-        try {
-            std::thread(serve_connection, cfd, major).detach();
-        } catch (...) {
-            close(cfd);
-        }
+    // The workers keep the listening descriptor open while any of them may
+    // still accept on it; they may outlive this call, finishing a connection.
+    int listening = lfd.fd;
+    lfd.fd = -1;
+    auto workers = std::make_shared<Workers>(listening, major);
+    workers->start();
+    pollfd p{stop_fd, POLLIN, 0};
+    while (poll(&p, 1, -1) < 0 && errno == EINTR) {
     }
+    workers->stop();
     unlink(path);
     // Let running requests finish before the module goes away.
     std::unique_lock<std::mutex> g(active_lock);

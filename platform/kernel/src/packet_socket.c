@@ -7,6 +7,7 @@
 #include "kstandin_internal.h"
 
 #include <arpa/inet.h>
+#include <net/if.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -24,6 +25,7 @@ struct kstandin_sock_impl {
 	int protocol; /* network byte order, as given */
 	int fd;       /* host socket once bound to a host interface */
 	int ifindex;  /* virtual device bound to, 0 when none */
+	int host_ifindex; /* host interface whose descriptor may be parked */
 	struct rx_frame *queue;
 	pthread_cond_t cond;
 	struct kstandin_sock_impl *next_bound;
@@ -31,6 +33,57 @@ struct kstandin_sock_impl {
 
 static pthread_mutex_t sock_lock = PTHREAD_MUTEX_INITIALIZER;
 static struct kstandin_sock_impl *bound_list;
+
+/*
+ * Closing a host packet socket waits for the host kernel's RCU grace period
+ * (tens of milliseconds), which a kernel socket released by a module does
+ * not cost the module. A released socket's descriptor is therefore parked
+ * and handed to the next socket bound the same way, emptied first so that
+ * it sees only frames that arrive after its bind, as a new socket would.
+ */
+struct parked_fd {
+	int fd;
+	int ifindex;
+	int protocol;
+};
+#define PARKED_MAX 4
+static struct parked_fd parked[PARKED_MAX];
+static int parked_count;
+
+static int take_parked(int ifindex, int protocol)
+{
+	int fd = -1;
+	pthread_mutex_lock(&sock_lock);
+	for (int i = 0; i < parked_count; i++) {
+		if (parked[i].ifindex == ifindex && parked[i].protocol == protocol) {
+			fd = parked[i].fd;
+			parked[i] = parked[--parked_count];
+			break;
+		}
+	}
+	pthread_mutex_unlock(&sock_lock);
+	if (fd >= 0) {
+		unsigned char frame[ETH_FRAME_LEN + 64];
+		while (recv(fd, frame, sizeof frame, MSG_DONTWAIT) >= 0)
+			;
+	}
+	return fd;
+}
+
+static void park_or_close(int fd, int ifindex, int protocol)
+{
+	pthread_mutex_lock(&sock_lock);
+	if (parked_count < PARKED_MAX && ifindex > 0) {
+		parked[parked_count].fd = fd;
+		parked[parked_count].ifindex = ifindex;
+		parked[parked_count].protocol = protocol;
+		parked_count++;
+		fd = -1;
+	}
+	pthread_mutex_unlock(&sock_lock);
+	if (fd >= 0)
+		close(fd);
+}
 
 int sock_create_kern(int family, int type, int protocol, struct socket **res)
 {
@@ -73,7 +126,15 @@ int kernel_bind(struct socket *sock, struct sockaddr *addr, int addrlen)
 		pthread_mutex_unlock(&sock_lock);
 		return 0;
 	}
-	int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, s->protocol);
+	/* A parked descriptor serves only while its interface still exists. */
+	char name[IF_NAMESIZE];
+	int fd = if_indextoname((unsigned)ll->sll_ifindex, name) ? take_parked(ll->sll_ifindex, s->protocol) : -1;
+	if (fd >= 0) {
+		s->fd = fd;
+		s->host_ifindex = ll->sll_ifindex;
+		return 0;
+	}
+	fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, s->protocol);
 	if (fd < 0)
 		return -errno;
 	if (bind(fd, addr, (socklen_t)addrlen) != 0) {
@@ -82,6 +143,9 @@ int kernel_bind(struct socket *sock, struct sockaddr *addr, int addrlen)
 		return -e;
 	}
 	s->fd = fd;
+	/* Only descriptors bound with the socket's own protocol are reused. */
+	if (!ll->sll_protocol || ll->sll_protocol == s->protocol)
+		s->host_ifindex = ll->sll_ifindex;
 	return 0;
 }
 
@@ -232,7 +296,9 @@ void sock_release(struct socket *sock)
 		s->queue = f->next;
 		free(f);
 	}
-	if (s->fd >= 0)
+	if (s->fd >= 0 && s->host_ifindex)
+		park_or_close(s->fd, s->host_ifindex, s->protocol);
+	else if (s->fd >= 0)
 		close(s->fd);
 	pthread_cond_destroy(&s->cond);
 	free(s);

@@ -48,3 +48,15 @@ hex24() { printf '%06x' "$1"; }
 
 # ms: a monotonic clock in milliseconds.
 ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# load_bindrv FILE RESULT: phases 1, 2 (512-byte chunks), 3; phase 3 answers RESULT.
+load_bindrv() {
+  local file=$1 want=$2 size off n
+  size=$(stat -c %s "$file")
+  expect 0 0x7633 --hex 0 010000
+  for ((off = 0; off < size; off += 512)); do
+    n=$(( size - off < 512 ? size - off : 512 ))
+    expect 0 0x7633 --hex 0 "02$(printf '%04x' "$n")" --file 3 "$file" "$off" "$n"
+  done
+  expect "$want" 0x7633 --hex 0 030000
+}

@@ -12,17 +12,6 @@ expect 0 0x7660 --size 64 --str 0 "$mgt"
 python3 "$here/chip_images.py" firmware /tmp/firmware.bin
 for kind in good badsig malformed; do python3 "$here/chip_images.py" bindrv "/tmp/bindrv-$kind.bin" "$kind"; done
 
-# load_bindrv FILE RESULT: phases 1, 2 (512-byte chunks), 3; phase 3 answers RESULT.
-load_bindrv() {
-  local file=$1 want=$2 size off n
-  size=$(stat -c %s "$file")
-  expect 0 0x7633 --hex 0 010000
-  for ((off = 0; off < size; off += 512)); do
-    n=$(( size - off < 512 ? size - off : 512 ))
-    expect 0 0x7633 --hex 0 "02$(printf '%04x' "$n")" --file 3 "$file" "$off" "$n"
-  done
-  expect "$want" 0x7633 --hex 0 030000
-}
 mib_read() { req 0x7610 --str 1 "$1" --text 2; }
 
 # Firmware start: phase 1, the reset line pulsed, the boot, phase 3.

@@ -157,12 +157,6 @@ static int fetch_chunk(struct vdsl_req *r, unsigned long off, u32 len, int refus
 	return 0;
 }
 
-static int not_served(unsigned int cmd)
-{
-	printk(KERN_WARNING "xDSL: request 0x%x is not served by this build\n", cmd);
-	return -ENOSYS;
-}
-
 static long vdsl_dispatch(unsigned int cmd, struct vdsl_req *r)
 {
 	u8 *b = r->b;
@@ -345,24 +339,62 @@ static long vdsl_dispatch(unsigned int cmd, struct vdsl_req *r)
 		sv_sk_close();
 		return sv_sk_open();
 
-	/* Host commands, PM counters, standard OIDs and far-end reads. */
 	case VDSL_INIT_MODEM:
+		return init_modem(port);
 	case VDSL_RESET_MODEM:
+		return reset_modem(port);
 	case VDSL_CONNECT_PORT:
+		return connect_port(port);
 	case VDSL_DISCONNECT_PORT:
+		return disconnect_port(port);
 	case VDSL_CLEAR_PORT_STATS:
+		return clear_port_stats(port);
 	case VDSL_SHUTDOWN_SYSTEM:
+		return shutdown_system(0);
 	case VDSL_SHUTDOWN_CHIP:
-	case VDSL_RETRAIN_LOG:
+		return shutdown_chip(port);
+	case VDSL_LOOPBACK_ON:
+		return enable_loopback(port);
+	case VDSL_LOOPBACK_OFF:
+		return disable_loopback(port);
+
+	case VDSL_RETRAIN_LOG: {
+		u32 *log31 = (u32 *)r->work;
+
+		rc = get_retrain_log(port, log31);
+		answer(r, log31, 31 * sizeof(u32));
+		return rc;
+	}
+
 	case VDSL_GET_DATA:
-	case VDSL_SET_DATA:
-	case VDSL_GET_MEM_REMOTE:
 	case VDSL_GET_MIB32:
 	case VDSL_GET_MIB32_B:
+		rc = fetch_oid(r, 1, oid, NULL);
+		if (rc)
+			return rc;
+		rc = cmd == VDSL_GET_DATA ? get_port_data(port, oid, r->work) : get_port_mib32(port, oid, r->work);
+		answer(r, r->work, VDSL_BLOCK_SIZE);
+		return rc;
+
+	case VDSL_SET_DATA:
+		rc = fetch_oid(r, 1, oid, value);
+		if (rc)
+			return rc;
+		return set_port_data(port, oid, value);
+
 	case VDSL_CLEAR_MIB32:
-	case VDSL_LOOPBACK_ON:
-	case VDSL_LOOPBACK_OFF:
-		return not_served(cmd);
+		rc = fetch_oid(r, 1, oid, NULL);
+		if (rc)
+			return rc;
+		rc = clear_port_mib32(port, oid);
+		memset(r->work, 0, VDSL_BLOCK_SIZE);
+		answer(r, r->work, VDSL_BLOCK_SIZE);
+		return rc;
+
+	case VDSL_GET_MEM_REMOTE:
+		rc = get_port_mem_remote(port, addr24(b), b);
+		answer(r, b, 3);
+		return rc;
 
 	default:
 		printk("no such ioctl case 0x%x\n", cmd);
@@ -426,6 +458,8 @@ static int __init vdsl_init(void)
 	DELAY = 3000;
 	ebm_reset_sequence();
 	vdsl_firmware_init();
+	vdsl_remote_init();
+	counter32_reset_all();
 
 	rc = register_chrdev(vdsl_major, "vdsl", &vdsl_fops);
 	if (rc < 0) {

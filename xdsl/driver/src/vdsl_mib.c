@@ -21,6 +21,33 @@ static const struct {
 
 #define FAR_END_BIT 0x80
 
+int mib_table_dims(int group, int table, int *rows, int *items)
+{
+	if (group < 0 || group >= 4 || table < 1 || table > group_tables[group])
+		return -1;
+	*rows = mib_dims[group][table - 1].indexes;
+	*items = mib_dims[group][table - 1].items;
+	return 0;
+}
+
+/*
+ * The SELT status entry: the SELT commands name it 65535.65535.65535, which
+ * no table of the dimensions holds. It is the first item of the image's
+ * table with every group and table bit set.
+ */
+#define SELT_STATUS_OID "65535.65535.65535"
+
+static int selt_status_entry(const char *oid, int *g, int *t, int *i, int *idx)
+{
+	if (strcmp(oid, SELT_STATUS_OID))
+		return 0;
+	*g = SELT_GROUP;
+	*t = SELT_TABLE;
+	*i = 1;
+	*idx = 1;
+	return 1;
+}
+
 /* group.table.item[.index[.interval]], components of up to three digits. */
 void oid2gtip(const char *oid, int *group, int *table, int *item, int *index, int *interval)
 {
@@ -62,7 +89,7 @@ int mib_dimension_check(int group, int table, int item, int index)
 	return 0;
 }
 
-static void answer_preset(u8 *answer)
+void mib_answer_preset(u8 *answer)
 {
 	answer[0] = 0;
 	answer[1] = 0;
@@ -75,7 +102,7 @@ static void answer_word(u8 *answer, int k, const u8 *w)
 }
 
 /* Port, dimension and state checks shared by reads and writes. */
-static int mib_entry_checks(int port, const char *oid, int *g, int *t, int *i, int *idx)
+int mib_entry_checks(int port, const char *oid, int *g, int *t, int *i, int *idx)
 {
 	int rc;
 
@@ -83,10 +110,12 @@ static int mib_entry_checks(int port, const char *oid, int *g, int *t, int *i, i
 		PRINTL(PL_ERR, "Invalid portid=%i\n", port);
 		return VDSL_ERR_PORT_ONE;
 	}
-	oid2gtip(oid, g, t, i, idx, NULL);
-	rc = mib_dimension_check(*g, *t, *i, *idx);
-	if (rc)
-		return rc;
+	if (!selt_status_entry(oid, g, t, i, idx)) {
+		oid2gtip(oid, g, t, i, idx, NULL);
+		rc = mib_dimension_check(*g, *t, *i, *idx);
+		if (rc)
+			return rc;
+	}
 	if (vdsl_port_refused(port))
 		return VDSL_ERR_FAILED;
 	if (vdsl_port_disabled(port)) {
@@ -99,27 +128,35 @@ static int mib_entry_checks(int port, const char *oid, int *g, int *t, int *i, i
 	return rc;
 }
 
-/* Runs under the caller's chip semaphore. */
-int mib_read_logic(int port, const char *oid, u8 *answer)
+/* Runs under the caller's chip semaphore; far: serve far-end entries. */
+static int mib_read(int port, const char *oid, u8 *answer, int far)
 {
 	int g, t, i, idx, n, k, rc;
 	u32 addr;
 	u8 w[3];
 
-	answer_preset(answer);
+	mib_answer_preset(answer);
 	rc = mib_entry_checks(port, oid, &g, &t, &i, &idx);
 	if (rc)
 		return rc;
-	if (idx & FAR_END_BIT) {
-		printk(KERN_WARNING "xDSL: far-end entries are not served by this build\n");
-		return -ENOSYS;
-	}
-	n = trans_mib_addr(g, t, idx, i, &addr);
+	n = trans_mib_addr(g, t, idx & ~FAR_END_BIT, i, &addr);
 	if (n < 0)
 		return VDSL_ERR_NOT_FOUND;
-	/* The answer must fit the caller's block with its zero byte. */
+	/* 180 words and more would not leave the answer terminated inside the
+	 * caller's 1080 bytes. */
 	if (n >= MIB_MAX_WORDS)
 		return VDSL_ERR_TOO_LONG;
+	if (far && (idx & FAR_END_BIT)) {
+		/* Only the first word of a far-end entry is fetched. */
+		PRINTL(PL_ERR, "remote!!\n");
+		rc = gpmr_bdy(port, addr, w);
+		answer[1] = (u8)n;
+		for (k = 0; k < n; k++)
+			snprintf((char *)answer + 2 + 6 * k, 7, "%06x", 0);
+		if (rc == 0)
+			answer_word(answer, 0, w);
+		return rc;
+	}
 	for (k = 0; k < n; k++) {
 		rc = new_dsp_get(port, addr + k, EBM_MEM_X, w);
 		if (rc) {
@@ -131,6 +168,16 @@ int mib_read_logic(int port, const char *oid, u8 *answer)
 	}
 	answer[1] = (u8)n;
 	return 0;
+}
+
+int mib_read_logic(int port, const char *oid, u8 *answer)
+{
+	return mib_read(port, oid, answer, 1);
+}
+
+int mib_read_near(int port, const char *oid, u8 *answer)
+{
+	return mib_read(port, oid, answer, 0);
 }
 
 /* Six hex digits (or fewer, for a one-word text) to a word; -1 when the
@@ -235,7 +282,7 @@ int get_port_data_logic(int port, const char *name, u8 *answer)
 	if (down_interruptible(&vdsl_chip_sem))
 		return -ERESTARTSYS;
 	if (is_raw_name(name)) {
-		answer_preset(answer);
+		mib_answer_preset(answer);
 		if (raw_name(name, &mem, &addr)) {
 			rc = new_dsp_get(port, addr, mem, w);
 			if (rc == 0) {
@@ -258,7 +305,9 @@ int set_port_data_logic(int port, const char *name, const char *value)
 
 	if (down_interruptible(&vdsl_chip_sem))
 		return -ERESTARTSYS;
-	if (is_raw_name(name)) {
+	if (threshold_check(port, name, value)) {
+		rc = VDSL_ERR_FAILED;
+	} else if (is_raw_name(name)) {
 		if (raw_name(name, &mem, &addr)) {
 			u32 v = (u32)simple_strtoul(value, NULL, 16);
 
@@ -285,46 +334,6 @@ int set_port_mib(int port, const char *oid, const char *value)
 	vdsl_busy_release();
 	return rc;
 }
-
-/* Entries the counter handler computes instead of reading the chip. */
-static int computed_entry(int g, int t, int i, int interval)
-{
-	if (interval != 255)
-		return 1;
-	if (g == 2 && (t == 2 || t == 3))
-		return 1;
-	/* interval counts of tables 0.16, 0.17 and 0.22 */
-	if (g == 0 && t == 16)
-		return i == 2 || i == 3 || i == 10 || i == 11;
-	if (g == 0 && t == 17)
-		return i == 1 || i == 2 || i == 8 || i == 9;
-	if (g == 0 && t == 22)
-		return i == 2 || i == 3 || i == 7 || i == 8;
-	return 0;
-}
-
-int get_port_mib(int port, const char *oid, u8 *answer)
-{
-	int g, t, i, idx, intv, rc;
-
-	answer_preset(answer);
-	if (port == 1) {
-		PRINTL(PL_PORT, "Invalid portid=%i\n", port);
-		return VDSL_ERR_PORT_ONE;
-	}
-	if (vdsl_port_refused(port))
-		return VDSL_ERR_FAILED;
-	oid2gtip(oid, &g, &t, &i, &idx, &intv);
-	if (computed_entry(g, t, i, intv)) {
-		printk(KERN_WARNING "xDSL: PM counter entries are not served by this build\n");
-		return -ENOSYS;
-	}
-	vdsl_busy_take();
-	rc = get_port_data_logic(port, oid, answer);
-	vdsl_busy_release();
-	return rc;
-}
-EXPORT_SYMBOL(get_port_mib);
 
 int get_mib2_info(const char *oid, u32 *addr, u32 *count, u32 *mem)
 {

@@ -112,14 +112,54 @@ int mib_write_logic(int port, const char *oid, const char *value);
 int get_port_data_logic(int port, const char *name, u8 *answer);
 int set_port_data_logic(int port, const char *name, const char *value);
 int set_port_mib(int port, const char *oid, const char *value);
-int get_port_mib(int port, const char *oid, u8 *answer);
 int get_mib2_info(const char *oid, u32 *addr, u32 *count, u32 *mem);
 int get_port_mem(int port, u32 addr, int mem, u8 *word);
 int set_port_mem(int port, u32 addr, int mem, const u8 *word);
 int get_port_mem_sk(int port, u32 addr, int mem, u8 *word);
 int set_port_mem_sk(int port, u32 addr, int mem, const u8 *word);
+void mib_answer_preset(u8 *answer);
+/* First word (k = 0) or word k of a MIB answer's value text. */
+u32 mib_answer_word(const u8 *answer, int k);
+int mib_table_dims(int group, int table, int *rows, int *items);
+/* Port, dimension, state and image checks of a logic OID. */
+int mib_entry_checks(int port, const char *oid, int *g, int *t, int *i, int *idx);
+/* mib_read_logic without far-end entries. */
+int mib_read_near(int port, const char *oid, u8 *answer);
+/* The image table that holds the SELT status entry. */
+#define SELT_GROUP 7
+#define SELT_TABLE 32
+
+/* ---- retransmission limits (vdsl_threshold.c) ---- */
+int threshold_check(int port, const char *name, const char *value);
+
+/* ---- standard OIDs (vdsl_stdoid.c) ---- */
+int std_oid_rewrite(const char *std, char *out);
+int get_port_data(int port, const char *std, u8 *answer);
+int set_port_data(int port, const char *std, const char *value);
+
+/* ---- far-end words (vdsl_remote.c) ---- */
+void vdsl_remote_init(void);
+int gpmr_bdy(int port, u32 addr, u8 *word);
+int get_port_mem_remote(int port, u32 addr, u8 *word);
+
+/* ---- host commands and port operations (vdsl_hostcmd.c) ---- */
+int issue_host_command(int port, const char *command);
+int init_modem(int port);
+int reset_modem(int port);
+int shutdown_chip(int port);
+int shutdown_system(int port);
+int enable_loopback(int port);
+int disable_loopback(int port);
+
+/* ---- PM counters (vdsl_counters.c) ---- */
+long mib_handler_pmcounter(int port, int kind, int index);
+int get_port_mib32(int port, const char *oid, u8 *answer);
+int clear_port_mib32(int port, const char *oid);
+int clear_port_stats(int port);
+int get_retrain_log(int port, u32 *log31);
+void counter32_reset_all(void);
 
 /* ---- exported to other kernel code ---- */
-int get_phy_status(int port, u8 *state, u8 *connected);
+#include "vdsl_kapi.h"
 
 #endif

@@ -137,13 +137,6 @@ TEST_F(Ioctl, FirmwarePhaseForPortTwoAnswersOneAndLeavesDriverUsable)
     EXPECT_EQ(ioctl(VDSL_DRIVER_VERSION, v), 0);
 }
 
-TEST_F(Ioctl, RequestsOfLaterWorkSayThatTheyAreNotServed)
-{
-    Block b = block();
-    EXPECT_EQ(ioctl(VDSL_CONNECT_PORT, b), -ENOSYS);
-    EXPECT_NE(log().find("request 0x7605 is not served"), std::string::npos);
-}
-
 TEST_F(Ioctl, InterruptedWaitForTheRequestLockAnswersMinus512)
 {
     down(&vdsl_req_sem); // another request holds the device

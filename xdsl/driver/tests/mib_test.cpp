@@ -133,15 +133,6 @@ TEST_F(Mib, PortsOtherThanTheFirst)
     EXPECT_TRUE(sent.empty());
 }
 
-TEST_F(Mib, CounterEntriesAreLeftToTheCounterHandler)
-{
-    for (const char *oid : {"2.3.1", "2.2.4", "0.16.3.1", "0.22.7.4", "0.18.1.1.1"}) {
-        Block a;
-        EXPECT_EQ(mib_read(oid, a, VDSL_GET_MIB), -ENOSYS) << oid;
-    }
-    EXPECT_TRUE(sent.empty());
-}
-
 TEST_F(Mib, TranslationAndLocation)
 {
     Block b = block(VDSL_BLOCK_HEAD);

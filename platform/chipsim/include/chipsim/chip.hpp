@@ -8,6 +8,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,31 @@ struct Stats {
     uint64_t ignored = 0;
 };
 
+// Where the firmware keeps the words it serves itself (X memory); the
+// binary driver image that describes the chip names the same addresses.
+// -1: the firmware has no such word.
+struct FirmwareLayout {
+    int32_t host_command = -1; // command number of a host command
+    int32_t host_go = -1;      // nonzero until the firmware took the command
+    int32_t phy_status = -1;   // bits 9-8 line phase, bit 11 loop-back
+    int32_t mbox_request = -1; // far-end request: tag, address, count
+    int32_t mbox_command = -1; // far-end command word and status
+    int32_t mbox_tag = -1;     // tag of the far-end answer
+    int32_t mbox_data = -1;    // the far-end word
+};
+
+// Line phases in bits 9-8 of the status word.
+enum class Phase : uint32_t { Idle = 0, Handshake = 1, Training = 2, Showtime = 3 };
+
+// How the firmware's own behaviour runs; the bench changes it.
+struct FirmwareTiming {
+    uint32_t go_ms = 30;    // a host command is taken this long after its go flag
+    bool go_stuck = false;  // the go flag is never cleared
+    uint32_t phase_ms = 200; // each line phase lasts this long after a connect (0: stays in handshake)
+    uint32_t mbox_ms = 0;   // the far end answers this long after the request
+    bool mbox_refuse = false; // the far end answers "49"
+};
+
 constexpr uint32_t kFirmwareSignature = 0x474154;
 constexpr uint16_t kSignatureAddress = 0x6C36; // X memory
 constexpr size_t kWords = 65536;
@@ -65,6 +92,21 @@ public:
     // A text command from the test bench; returns "ok ..." or "err ...".
     std::string control(const std::string &command);
 
+    // Time in milliseconds for the firmware's timed behaviour; steady clock
+    // unless a test gives its own.
+    void set_clock(std::function<uint64_t()> now_ms) { now_ms_ = std::move(now_ms); }
+    void set_layout(const FirmwareLayout &l) { layout_ = l; }
+    const FirmwareLayout &layout() const { return layout_; }
+    FirmwareTiming &timing() { return timing_; }
+    // The far end's X memory, read through the mailbox.
+    uint32_t far_peek(uint32_t addr) const { return far_[addr & 0xFFFF]; }
+    void far_poke(uint32_t addr, uint32_t v) { far_[addr & 0xFFFF] = v & 0xFFFFFF; }
+    // A word that grows by step after each read (0 stops it); 24 bits wrap.
+    void set_counter(unsigned mem, uint32_t addr, uint32_t step);
+    Phase phase() const;
+    // Host commands the firmware has taken, oldest first.
+    const std::vector<uint32_t> &host_commands() const { return commands_; }
+
     uint32_t peek(unsigned mem, uint32_t addr) const;
     void poke(unsigned mem, uint32_t addr, uint32_t value);
     void set_reset_line(bool high);
@@ -81,6 +123,17 @@ private:
     std::vector<uint8_t> reply_frame(const uint8_t *req) const;
     std::vector<uint8_t> boot_reply(const uint8_t *req, uint8_t code, uint8_t b17, uint8_t status) const;
     void start_firmware();
+    // The firmware's own work: commands taken, phases walked, answers due.
+    void advance();
+    void on_write(unsigned mem, uint32_t addr);
+    void on_read(unsigned mem, uint32_t addr);
+    void take_host_command(uint32_t command, uint64_t when);
+    void set_phase(Phase p);
+    void mailbox_request();
+    void mailbox_answer();
+    uint64_t now() const;
+    std::string firmware_control(const std::string &verb, const std::string &a, const std::string &b,
+                                 const std::string &c);
 
     Config cfg_;
     State state_ = State::Boot;
@@ -92,6 +145,19 @@ private:
     bool boot_finished_ = false;
     Mac boot_mac_{};
     uint8_t expected_seq_ = 1;
+    // running firmware
+    std::function<uint64_t()> now_ms_;
+    FirmwareLayout layout_;
+    FirmwareTiming timing_;
+    std::vector<uint32_t> far_;
+    std::map<std::pair<unsigned, uint32_t>, uint32_t> counters_;
+    std::vector<uint32_t> commands_;
+    bool go_pending_ = false;
+    uint64_t go_due_ = 0;
+    bool walking_ = false;   // a connect walks the phases up to showtime
+    uint64_t walk_start_ = 0;
+    bool mbox_pending_ = false;
+    uint64_t mbox_due_ = 0;
 };
 
 } // namespace chipsim

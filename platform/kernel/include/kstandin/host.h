@@ -23,6 +23,8 @@ void kstandin_module_exit(void);
 void kstandin_clock_use_fake(int64_t start_ns);
 void kstandin_clock_use_real(void);
 int64_t kstandin_now_ns(void);
+/* Moves the fake clock on (a sleep of that long under the real one). */
+void kstandin_advance_ns(int64_t ns);
 /* Wall clock seconds seen by do_gettimeofday under the fake clock. */
 void kstandin_clock_set_wall(int64_t unix_seconds);
 

@@ -44,6 +44,7 @@ static inline unsigned long simple_strtoul(const char *cp, char **endp, unsigned
 }
 
 /* ---- module boilerplate ---- */
+#define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define __user
 #define __init
 #define __exit

@@ -1,0 +1,137 @@
+// The running firmware's own behaviour: host commands, line phases, the
+// far-end mailbox and counters, driven by EBM frames and a test clock.
+#include "chipsim/chip.hpp"
+#include "ebm_frames.hpp"
+
+#include "vdsl_ebm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace chipsim {
+namespace {
+
+constexpr uint32_t kCmd = 0x1006, kGo = 0x1007, kPhy = 0x1004;
+constexpr uint32_t kReq = 0x1100, kMbox = 0x1110, kTag = 0x1111, kData = 0x1112;
+
+struct Firmware : ::testing::Test {
+    Chip chip{Chip::Config{Mac EBM_CHIP_MGMT_MAC, Mac EBM_CHIP_DEFAULT_BOOT_MAC, true}};
+    uint64_t t = 1000;
+
+    void SetUp() override
+    {
+        chip.set_clock([this] { return t; });
+        for (const char *line : {"entry host_command 0x1006", "entry host_go 0x1007", "entry phy_status 0x1004",
+                                 "entry mbox_request 0x1100", "entry mbox_command 0x1110", "entry mbox_tag 0x1111",
+                                 "entry mbox_data 0x1112"})
+            ASSERT_EQ(chip.control(line), "ok") << line;
+    }
+
+    // One EBM exchange; the word the chip answers.
+    uint32_t frame(bool write, uint32_t addr, uint32_t value = 0)
+    {
+        auto f = ebm_request(chip.mgmt_mac(), Mac{2, 0, 0, 0, 0, 1},
+                             static_cast<uint8_t>((write ? EBM_REQ_WRITE : 0) | 1), static_cast<uint16_t>(addr), value);
+        auto outs = chip.on_frame(f.data(), f.size());
+        EXPECT_EQ(outs.size(), 1u);
+        const uint8_t *a = outs.at(0).frame.data() + 16;
+        return static_cast<uint32_t>(a[3] << 16 | a[4] << 8 | a[5]);
+    }
+    uint32_t read(uint32_t addr) { return frame(false, addr); }
+    void write(uint32_t addr, uint32_t v) { frame(true, addr, v); }
+    void host_command(uint32_t c)
+    {
+        write(kCmd, c);
+        write(kGo, 1);
+    }
+};
+
+TEST_F(Firmware, GoFlagIsClearedOnlyOnceTheCommandIsTaken)
+{
+    host_command(5);
+    EXPECT_EQ(read(kGo), 1u);
+    EXPECT_TRUE(chip.host_commands().empty());
+    t += 30;
+    EXPECT_EQ(read(kGo), 0u);
+    EXPECT_EQ(chip.host_commands(), std::vector<uint32_t>{5});
+    EXPECT_EQ(read(kPhy) & 0x800, 0x800u); // loop-back on
+    host_command(6);
+    t += 30;
+    EXPECT_EQ(read(kPhy) & 0x800, 0u);
+}
+
+TEST_F(Firmware, StuckGoFlagNeverClears)
+{
+    ASSERT_EQ(chip.control("hostcmd stuck on"), "ok");
+    host_command(3);
+    t += 10000;
+    EXPECT_EQ(read(kGo), 1u);
+    EXPECT_TRUE(chip.host_commands().empty());
+}
+
+TEST_F(Firmware, ConnectWalksTheLineToShowtimeAndDisconnectStopsIt)
+{
+    host_command(3);
+    EXPECT_EQ(read(kPhy) >> 8 & 3, 0u); // not taken yet
+    t += 30;
+    struct Step {
+        uint64_t after;
+        uint32_t phase;
+    } steps[] = {{0, 1}, {200, 2}, {200, 3}, {1000, 3}};
+    for (const Step &s : steps) {
+        t += s.after;
+        EXPECT_EQ(read(kPhy) >> 8 & 3, s.phase) << "at " << t;
+    }
+    host_command(4);
+    t += 30;
+    EXPECT_EQ(read(kPhy) >> 8 & 3, 0u);
+    EXPECT_EQ(chip.control("line"), "ok phase=0 commands=2");
+}
+
+TEST_F(Firmware, MailboxAnswersFarEndWordsWithTheRequestTag)
+{
+    chip.far_poke(0x44, 0xABCDEF);
+    ASSERT_EQ(chip.control("mailbox delay 100"), "ok");
+    write(kReq, 0x200081);
+    write(kReq + 1, 0x44);
+    write(kReq + 2, 1);
+    write(kMbox, 0x81407D);
+    EXPECT_EQ(read(kMbox), 0x81407Du); // not yet answered
+    t += 100;
+    EXPECT_EQ(read(kMbox) >> 16, 0x51u);
+    EXPECT_EQ(read(kTag), 0x200081u);
+    EXPECT_EQ(read(kData), 0xABCDEFu);
+
+    ASSERT_EQ(chip.control("mailbox refuse on"), "ok");
+    write(kMbox, 0x81407D);
+    t += 100;
+    EXPECT_EQ(read(kMbox) >> 16, 0x49u);
+    write(kMbox, 0x123456); // any other command is just a word
+    t += 100;
+    EXPECT_EQ(read(kMbox), 0x123456u);
+}
+
+TEST_F(Firmware, CountersGrowOnEveryReadAndWrapAt24Bits)
+{
+    ASSERT_EQ(chip.control("poke x 0x2000 0xfffff8"), "ok");
+    ASSERT_EQ(chip.control("counter x 0x2000 5"), "ok");
+    EXPECT_EQ(read(0x2000), 0xFFFFF8u);
+    EXPECT_EQ(read(0x2000), 0xFFFFFDu);
+    EXPECT_EQ(read(0x2000), 0x000002u);
+    ASSERT_EQ(chip.control("counter x 0x2000 0"), "ok");
+    EXPECT_EQ(read(0x2000), 0x000007u);
+    EXPECT_EQ(read(0x2000), 0x000007u);
+}
+
+TEST_F(Firmware, BenchCommandsRefuseWhatTheyCannotTake)
+{
+    for (const char *bad : {"entry nothing 0x10", "entry host_go 0x10000", "hostcmd stuck maybe", "mailbox delay x",
+                            "counter q 0x10 1", "far poke 0x10", "far poke 0x10 0x1000000"})
+        EXPECT_EQ(chip.control(bad).compare(0, 3, "err"), 0) << bad;
+    EXPECT_EQ(chip.control("far poke 0x10 0x123"), "ok");
+    EXPECT_EQ(chip.far_peek(0x10), 0x123u);
+}
+
+} // namespace
+} // namespace chipsim

@@ -1,0 +1,307 @@
+// MIB access commands of "interface xdsl": entries by logic OID, by name
+// and by standard OID, the loop-back status and the whole-memory dump.
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cli_command.h"
+#include "cli_print.h"
+#include "device_request.h"
+#include "mib_names.h"
+#include "vdsl_device.h"
+#include "vdsl_request.h"
+
+namespace {
+
+enum : unsigned long {
+    kTransMibAddr = 0x7617,
+    kGetData = 0x7625,
+    kSetData = 0x7626,
+    kGetMib32 = 0x7670,
+};
+constexpr int kLongEntryWords = 181;
+constexpr uint32_t kLoopbackBit = 0x800;
+
+// Requests by standard OID use the second MIB block.
+unsigned char std_block[VDSL_MIB_BLOCK_SIZE];
+
+// Fields of a command line; the texts are bounded by the line's own size.
+struct Args {
+    int port = 0;
+    char first[CLI_COMMAND_SIZE] = "";
+    char second[CLI_COMMAND_SIZE] = "";
+};
+
+int usage(const char *text, uint32_t level = CLI_LEVEL_ERROR)
+{
+    cli_print(level, "%s", text);
+    return CLI_USAGE;
+}
+
+void print_write_outcome(int rc)
+{
+    cli_print(CLI_LEVEL_ERROR, rc == 0 ? "MIB value has set." : "Error setting MIB value.");
+}
+
+// Refuses to read a disabled port.
+int state_check(int port)
+{
+    unsigned char state = 0;
+    xdsl_get_opstate(port, &state);
+    if (state == VDSL_OPSTATE_DISABLED) {
+        cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
+        return CLI_FAILED;
+    }
+    return 0;
+}
+
+void print_value(const char *markup, const char *oid, const char *text)
+{
+    cli_print(CLI_LEVEL_ORDINARY, "MIB2 value: %s", text);
+    cli_print(CLI_LEVEL_RECORD, markup, oid, static_cast<int>(std::strtoul(text, nullptr, 16)));
+}
+
+const char *answer_text()
+{
+    return reinterpret_cast<const char *>(vdsl_last_answer) + VDSL_ANSWER_TEXT;
+}
+
+// Length in words of an entry as the driver locates it; -1 when unknown.
+int32_t entry_length(int port, const char *oid)
+{
+    int g = 0, t = 0, item = 0;
+    std::sscanf(oid, "%d.%d.%d", &g, &t, &item);
+    int fd = vdsl_request::open_device_or_report();
+    if (fd < 0)
+        return -1;
+    unsigned char block[VDSL_MIB_BLOCK_SIZE] = {};
+    block[0] = static_cast<unsigned char>(g);
+    block[1] = static_cast<unsigned char>(t);
+    block[2] = static_cast<unsigned char>(port);
+    block[3] = static_cast<unsigned char>(item);
+    vdsl_device::request(fd, kTransMibAddr, block, sizeof block);
+    vdsl_device::close_device(fd);
+    int32_t length;
+    std::memcpy(&length, block, sizeof length);
+    return length;
+}
+
+bool long_entry(const char *oid)
+{
+    for (const char *name : {"0.6.2", "0.6.3", "0.6.4", "0.6.7"})
+        if (std::strcmp(oid, name) == 0)
+            return true;
+    return false;
+}
+
+int show_oid(int port, const char *oid)
+{
+    if (vdsl_port_refused(port) || state_check(port))
+        return CLI_FAILED;
+    std::string text;
+    int32_t length = entry_length(port, oid);
+    if (length >= kLongEntryWords && long_entry(oid)) {
+        int words = length < VDSL_LONG_ENTRY_WORDS ? length : VDSL_LONG_ENTRY_WORDS;
+        static unsigned char bytes[3 * VDSL_LONG_ENTRY_WORDS];
+        int rc = mib_read_by_name(port, oid, bytes, 3 * words);
+        if (rc != 0) {
+            cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
+            return rc;
+        }
+        char word[8];
+        for (int i = 0; i < words; i++) {
+            std::snprintf(word, sizeof word, "%02x%02x%02x", bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]);
+            text += word;
+        }
+    } else {
+        int rc = mib_get_logic(port, oid, vdsl_last_answer);
+        if (rc != 0) {
+            cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
+            return rc;
+        }
+        text = answer_text();
+    }
+    print_value("<MIB idx=\"0\" loid=\"%s\" value=\"%d\"></MIB>", oid, text.c_str());
+    return 0;
+}
+
+// A read of one entry (b0 the port, OID from b1) into the last answer,
+// printed with its markup; the state check comes first.
+int read_and_print(int port, unsigned long number, const char *oid, const char *markup)
+{
+    if (vdsl_port_refused(port) || state_check(port))
+        return CLI_FAILED;
+    std::memset(std_block, 0, sizeof std_block);
+    std_block[0] = static_cast<unsigned char>(port);
+    std::memcpy(std_block + 1, oid, std::strlen(oid) + 1); // within one command line
+    int rc = vdsl_port_request(port, number, std_block, sizeof std_block);
+    std::memcpy(vdsl_last_answer, std_block, sizeof std_block);
+    vdsl_last_answer[VDSL_MIB_BLOCK_SIZE - 1] = 0;
+    if (rc != 0) {
+        cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
+        return rc;
+    }
+    print_value(markup, oid, answer_text());
+    return 0;
+}
+
+int set_oid(int port, const char *oid, const char *value)
+{
+    if (vdsl_port_refused(port))
+        return CLI_FAILED;
+    int rc = mib_set_logic(port, oid, value);
+    print_write_outcome(rc);
+    return rc;
+}
+
+// The entry OID and port index of a standard OID; false when it has none.
+bool split_standard(const char *text, char *entry, int *port)
+{
+    int port_number = 0;
+    if (roid_split(text, entry, CLI_COMMAND_SIZE, &port_number) != 0)
+        return false;
+    *port = port_number - 1;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int cmd_xdsl_set_oid(char *rest, const cli_dir_row *)
+{
+    Args a;
+    if (std::sscanf(rest, "%i %511s %511s", &a.port, a.first, a.second) != 3)
+        return usage("Usage:cmd <portid> <loid> <value>");
+    return set_oid(a.port - 1, a.first, a.second);
+}
+
+extern "C" int cmd_xdsl_set_mibname(char *rest, const cli_dir_row *)
+{
+    Args a;
+    if (std::sscanf(rest, "%i %511s %511s", &a.port, a.first, a.second) != 3)
+        return usage("Usage:cmd <portid> <name> <value>");
+    const char *oid = mib_name_lookup(a.first);
+    if (!oid) {
+        cli_print(CLI_LEVEL_ORDINARY, "MIB name %s not found", a.first);
+        return CLI_FAILED;
+    }
+    // Straight to the write: a rewritten line could cut a long value.
+    return set_oid(a.port - 1, oid, a.second);
+}
+
+extern "C" int cmd_xdsl_set_oidbit(char *rest, const cli_dir_row *)
+{
+    Args a;
+    unsigned mask = 0, value = 0;
+    if (std::sscanf(rest, "%i %511s %x %x", &a.port, a.first, &mask, &value) != 4)
+        return usage("Usage:cmd <portid> <loid> <bitmask> <value>");
+    cli_print(CLI_LEVEL_ERROR, "portid=%i,loid=%s,bitmask=%i,value=%i", a.port, a.first, static_cast<int>(mask),
+              static_cast<int>(value));
+    if (vdsl_port_refused(a.port - 1))
+        return CLI_FAILED;
+    // A failed read leaves no old value to keep: nothing is written.
+    int rc = mib_get_logic(a.port - 1, a.first, vdsl_last_answer);
+    if (rc == 0) {
+        uint32_t old = static_cast<uint32_t>(std::strtoul(answer_text(), nullptr, 16));
+        char text[16];
+        std::snprintf(text, sizeof text, "%06x", (old & ~mask) | (value & mask));
+        rc = mib_set_logic(a.port - 1, a.first, text);
+    }
+    cli_print(CLI_LEVEL_ERROR, rc == 0 ? "MIB bit value has set." : "Error setting MIB bit value.");
+    return rc;
+}
+
+extern "C" int cmd_xdsl_set_roid(char *rest, const cli_dir_row *)
+{
+    Args a;
+    if (std::sscanf(rest, "%511s %511s", a.first, a.second) != 2)
+        return usage("Usage:cmd <oid> <value>");
+    char entry[CLI_COMMAND_SIZE];
+    int port = 0;
+    if (!split_standard(a.first, entry, &port))
+        return CLI_FAILED;
+    if (vdsl_port_refused(port))
+        return CLI_FAILED;
+    std::memset(std_block, 0, sizeof std_block);
+    size_t oid_len = std::strlen(entry), value_len = std::strlen(a.second);
+    std_block[0] = static_cast<unsigned char>(port);
+    std::memcpy(std_block + 1, entry, oid_len + 1);
+    std::memcpy(std_block + 2 + oid_len, a.second, value_len + 1); // both within one command line
+    int rc = vdsl_port_request(port, kSetData, std_block, sizeof std_block);
+    print_write_outcome(rc);
+    return rc;
+}
+
+extern "C" int cmd_xdsl_show_oid(char *rest, const cli_dir_row *)
+{
+    Args a;
+    if (std::sscanf(rest, "%i %511s", &a.port, a.first) != 2)
+        return usage("Usage:cmd <portid> <loid>");
+    return show_oid(a.port - 1, a.first);
+}
+
+extern "C" int cmd_xdsl_show_mibname(char *rest, const cli_dir_row *)
+{
+    Args a;
+    if (std::sscanf(rest, "%i %511s", &a.port, a.first) != 2)
+        return usage("Usage:cmd <portid> <mib name>");
+    const char *oid = mib_name_lookup(a.first);
+    if (!oid) {
+        cli_print(CLI_LEVEL_ORDINARY, "MIB name %s not found", a.first);
+        return CLI_FAILED;
+    }
+    return show_oid(a.port - 1, oid);
+}
+
+extern "C" int cmd_xdsl_show_roid(char *rest, const cli_dir_row *)
+{
+    Args a;
+    if (std::sscanf(rest, "%511s", a.first) != 1)
+        return usage("Usage:cmd <oid>");
+    char entry[CLI_COMMAND_SIZE];
+    int port = 0;
+    if (!split_standard(a.first, entry, &port))
+        return CLI_FAILED;
+    return read_and_print(port, kGetData, entry, "<MIB idx=\"0\" oid=\"%s\" value=\"%d\"></MIB>");
+}
+
+extern "C" int cmd_xdsl_show_oid32(char *rest, const cli_dir_row *)
+{
+    Args a;
+    if (std::sscanf(rest, "%i %511s", &a.port, a.first) != 2)
+        return usage("Usage:cmd <portid> <loid>");
+    return read_and_print(a.port - 1, kGetMib32, a.first, "<MIB idx=\"0\" loid=\"%s\" value=\"%d\"></MIB>");
+}
+
+extern "C" int cmd_show_loopback(char *rest, const cli_dir_row *)
+{
+    unsigned port = 0;
+    if (std::sscanf(rest, "%u", &port) != 1)
+        return usage("Usage: cmd <portid>", CLI_LEVEL_ORDINARY);
+    int index = static_cast<int>(port) - 1;
+    if (vdsl_port_refused(index))
+        return CLI_FAILED;
+    int32_t status = 0;
+    int rc = mib_get_int24(index, "2.1.5", &status);
+    if (rc != 0) {
+        cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
+        return rc;
+    }
+    cli_print(CLI_LEVEL_ORDINARY, (status & kLoopbackBit) ? "Loop-Back mode: Enable" : "Loop-Back mode: Disable");
+    return 0;
+}
+
+extern "C" int cmd_xdsl_dump_mem(char *rest, const cli_dir_row *)
+{
+    int port = 0;
+    if (std::sscanf(rest, "%i", &port) != 1)
+        return usage("Usage: cmd <portid>", CLI_LEVEL_ORDINARY);
+    if (vdsl_port_refused(port - 1))
+        return CLI_FAILED;
+    cli_print(CLI_LEVEL_ORDINARY, "Dumping whole X memory for port %d...", port);
+    dsp_mem_dump_file(port - 1, VDSL_MEM_X);
+    cli_print(CLI_LEVEL_ORDINARY, "Dumping whole Y memory for port %d...", port);
+    dsp_mem_dump_file(port - 1, VDSL_MEM_Y);
+    return 0;
+}

@@ -1,0 +1,130 @@
+#include "fake_device.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "vdsl_device.h"
+
+namespace fakedev {
+
+namespace {
+
+Device *dev = new Device;
+
+unsigned word_at(unsigned long key)
+{
+    auto it = device().words.find(key);
+    return it == device().words.end() ? 0 : it->second;
+}
+
+int builtin(unsigned long number, unsigned char *b, std::size_t size)
+{
+    Device &d = device();
+    const std::string oid = size > 1 ? reinterpret_cast<const char *>(b + 1) : "";
+    auto mib_answer = [&](const std::string &text) {
+        std::memset(b, 0, size);
+        b[1] = static_cast<unsigned char>(text.size() / 6);
+        std::memcpy(b + 2, text.c_str(), text.size() + 1);
+    };
+    switch (number) {
+    case 0x7610: case 0x7625: case 0x7670: {
+        auto f = d.failures.find(oid);
+        if (f != d.failures.end())
+            return f->second;
+        auto v = d.values.find(oid);
+        mib_answer(v == d.values.end() ? "000000" : v->second);
+        return 0;
+    }
+    case 0x7628: case 0x7626: {
+        auto f = d.failures.find(oid);
+        if (f != d.failures.end())
+            return f->second;
+        d.values[oid] = reinterpret_cast<const char *>(b + 2 + oid.size());
+        return 0;
+    }
+    case 0x7614:
+        b[0] = d.state;
+        return 0;
+    case 0x7617: {
+        char key[32];
+        std::snprintf(key, sizeof key, "%d.%d.%d", b[0], b[1], b[3]);
+        auto l = d.lengths.find(key);
+        uint32_t out[2] = {l == d.lengths.end() ? 0xFFFFFFFFu : l->second, 0x1000};
+        std::memcpy(b, out, sizeof out);
+        return 0;
+    }
+    case 0x762B: {
+        std::string name = reinterpret_cast<const char *>(b);
+        auto l = d.lengths.find(name);
+        if (l == d.lengths.end())
+            return 118;
+        uint32_t out[3] = {0x1000, l->second, 0};
+        std::memcpy(b, out, sizeof out);
+        return 0;
+    }
+    case 0x7623: case 0x7681: {
+        unsigned long key = static_cast<unsigned long>(b[4]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
+        if (d.failures.count("mem"))
+            return d.failures["mem"];
+        unsigned w = word_at(key);
+        b[0] = static_cast<unsigned char>(w >> 16);
+        b[1] = static_cast<unsigned char>(w >> 8);
+        b[2] = static_cast<unsigned char>(w);
+        return 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+}  // namespace
+
+Device &device()
+{
+    return *dev;
+}
+
+void reset()
+{
+    *dev = Device{};
+}
+
+std::vector<unsigned long> Device::numbers() const
+{
+    std::vector<unsigned long> n;
+    for (const Request &r : requests)
+        n.push_back(r.number);
+    return n;
+}
+
+}  // namespace fakedev
+
+namespace vdsl_device {
+
+int open_device()
+{
+    fakedev::Device &d = fakedev::device();
+    if (d.open_fails)
+        return -1;
+    d.opens++;
+    d.open_now++;
+    return 7;
+}
+
+int request(int fd, unsigned long number, void *block, std::size_t size)
+{
+    fakedev::Device &d = fakedev::device();
+    if (fd != 7 || d.open_now != 1)
+        return -9; // a request outside one open and close
+    auto *b = static_cast<unsigned char *>(block);
+    d.requests.push_back({number, std::vector<unsigned char>(b, b + size)});
+    return d.handler ? d.handler(number, b, size) : fakedev::builtin(number, b, size);
+}
+
+void close_device(int)
+{
+    fakedev::device().closes++;
+    fakedev::device().open_now--;
+}
+
+}  // namespace vdsl_device

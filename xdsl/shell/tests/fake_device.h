@@ -1,0 +1,36 @@
+// A fake xDSL device behind the shell's device calls: it records every open,
+// request and close, and answers MIB and chip word requests from maps.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fakedev {
+
+struct Request {
+    unsigned long number;
+    std::vector<unsigned char> block; // as the shell passed it
+};
+
+struct Device {
+    int opens = 0, closes = 0, open_now = 0;
+    bool open_fails = false;
+    std::vector<Request> requests;
+    std::map<std::string, std::string> values; // logic OID -> value text
+    std::map<std::string, int> failures;       // logic OID -> driver result
+    std::map<unsigned long, unsigned> words;   // mem << 24 | address -> word
+    std::map<std::string, unsigned> lengths;   // "g.t.i" -> words (0x7617, 0x762B)
+    unsigned char state = 2;
+    // Replaces the built-in answers when set.
+    std::function<int(unsigned long, unsigned char *, std::size_t)> handler;
+
+    std::vector<unsigned long> numbers() const;
+};
+
+Device &device();
+void reset();
+
+}  // namespace fakedev
