@@ -107,8 +107,18 @@ void readDomainSettings(Context& ctx)
         if (startsWith(key, "DOMAIN")) {
             ctx.domain = value;
             ctx.isWorkgroup = 1;
-            if (parseGet(&p) == ':' && parseGet(&p) == 'D')
-                ctx.isWorkgroup = 0;
+            // Only the role letter is taken: a line end read here would make
+            // parseSkipLine swallow the next line.
+            int c = parseGet(&p);
+            if (c == ':') {
+                c = parseGet(&p);
+                if (c == 'D')
+                    ctx.isWorkgroup = 0;
+                else
+                    parseUnget(&p, c);
+            } else {
+                parseUnget(&p, c);
+            }
         }
         parseSkipLine(&p);
     }
