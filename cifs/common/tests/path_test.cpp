@@ -4,37 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "failing_new.h"
+
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 #include <vector>
-
-namespace {
-
-// While set, the next operator new on this thread fails as on a full router.
-thread_local bool t_failNextNew = false;
-
-}  // namespace
-
-// The replaced pair is malloc and free underneath, matched by construction.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpragmas"
-#pragma GCC diagnostic ignored "-Wunknown-warning-option"
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void *operator new(std::size_t size) {
-    if (t_failNextNew) {
-        t_failNextNew = false;
-        throw std::bad_alloc();
-    }
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -125,9 +100,9 @@ TEST(Path, OutOfMemoryIsARefusalNotAnException) {
     CMWchar out[CM_PATH_BUFFER];
     CMWchar *result = out;
     errno = 0;
-    t_failNextNew = true;
+    t_newsBeforeFailure = 0;
     EXPECT_NO_THROW(result = cmCifsNtohFilename(out, share.data(), "dir\\file", 0, 0));
-    t_failNextNew = false;
+    t_newsBeforeFailure = -1;
     EXPECT_EQ(result, nullptr);
     EXPECT_EQ(errno, ENOMEM);
     EXPECT_NE(cmCifsNtohFilename(out, share.data(), "dir\\file", 0, 0), nullptr) << "and works again";
