@@ -193,6 +193,18 @@ TEST_F(UsersTest, MalformedLineIsWrittenBackWithFourFields)
     EXPECT_EQ(users(), "ann:::\nbob::2:0\ncarl::3:0\n");
 }
 
+// A byte from 0x80 up ends the name; the rest of its line is no user.
+TEST_F(UsersTest, HighByteInANameDoesNotSplitTheLine)
+{
+    setUsers("j\xc3\xb6" "e:secret:5:0\nbob::6:0\n");
+    uint8_t out[UD_PASSWORD_OUT_SIZE] = {};
+    int32_t rid = -1;
+    EXPECT_EQ(udGetPassword(W("e").data(), out, nullptr, &rid), 2);
+    EXPECT_EQ(udGetUserRidByName(W("bob").data(), &rid), 1);
+    EXPECT_EQ(rid, 6);
+    EXPECT_EQ(udGetUserCount(), 2u) << "j (fields cut) and bob";
+}
+
 TEST_F(UsersTest, Passwords)
 {
     const std::string lm = "00112233445566778899aabbccddeeff";
