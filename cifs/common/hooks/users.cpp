@@ -123,6 +123,20 @@ bool takeUser(std::vector<UserLine>& users, UserLine& taken, Match match)
     return false;
 }
 
+// Moves the first line whose RID field equals rid, changed, to the end of the
+// file; 1, or 0 without a users file, such a line or a good rewrite.
+template <typename Change>
+int rewriteByRid(const ud::Context& ctx, int32_t rid, Change change)
+{
+    std::vector<UserLine> users;
+    UserLine u;
+    if (!loadUsers(ctx, users) ||
+        !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
+        return 0;
+    change(u);
+    return saveUsers(ctx, users, u.text()) ? 1 : 0;
+}
+
 // Finds the first line for which `match` holds without rewriting anything.
 template <typename Match>
 bool findUser(UserLine& found, Match match)
@@ -199,15 +213,11 @@ int udDefSetUserInfo(int32_t rid, const uint16_t* name, const uint16_t*, const u
         std::string newName = ud::narrow(name);
         if (name != nullptr && !isSafeUserName(newName))
             return 0;
-        std::vector<UserLine> users;
-        UserLine u;
-        if (!loadUsers(*ctx, users) ||
-            !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
-            return 0;
-        if (name != nullptr)
-            u.name = newName;
-        u.password = hex + hex;
-        return saveUsers(*ctx, users, u.text()) ? 1 : 0;
+        return rewriteByRid(*ctx, rid, [&](UserLine& u) {
+            if (name != nullptr)
+                u.name = newName;
+            u.password = hex + hex;
+        });
     });
 }
 
@@ -248,13 +258,8 @@ int udDefSetUserAsAdministrator(int32_t rid, int isAdmin)
         ud::Context* ctx = ud::files();
         if (ctx == nullptr)
             return 0;
-        std::vector<UserLine> users;
-        UserLine u;
-        if (!loadUsers(*ctx, users) ||
-            !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
-            return 0;
-        u.rid = std::to_string(-static_cast<long long>(rid));
-        return saveUsers(*ctx, users, u.text()) ? 1 : 0;
+        return rewriteByRid(*ctx, rid,
+                            [rid](UserLine& u) { u.rid = std::to_string(-static_cast<long long>(rid)); });
     });
 }
 
@@ -269,13 +274,7 @@ int udDefSetUserAsPrinterOwner(int32_t rid, int flag)
         ud::Context* ctx = ud::files();
         if (ctx == nullptr)
             return 0;
-        std::vector<UserLine> users;
-        UserLine u;
-        if (!loadUsers(*ctx, users) ||
-            !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
-            return 0;
-        u.flags = flag > 0 ? "1" : "0";
-        return saveUsers(*ctx, users, u.text()) ? 1 : 0;
+        return rewriteByRid(*ctx, rid, [flag](UserLine& u) { u.flags = flag > 0 ? "1" : "0"; });
     });
 }
 
