@@ -86,6 +86,7 @@ void readDomainSettings(Context& ctx)
     ParseContext p;
     if (!parseInit(&p, ctx.domainFile.c_str()))
         return;
+    ud::ParseCloser closer{p};
     while (!parseAtFileEnd(&p)) {
         if (ud::skipBlankOrComment(p))
             continue;
@@ -107,8 +108,18 @@ void readDomainSettings(Context& ctx)
         if (startsWith(key, "DOMAIN")) {
             ctx.domain = value;
             ctx.isWorkgroup = 1;
-            if (parseGet(&p) == ':' && parseGet(&p) == 'D')
-                ctx.isWorkgroup = 0;
+            // Only the role letter is taken: a line end read here would make
+            // parseSkipLine swallow the next line.
+            int c = parseGet(&p);
+            if (c == ':') {
+                c = parseGet(&p);
+                if (c == 'D')
+                    ctx.isWorkgroup = 0;
+                else
+                    parseUnget(&p, c);
+            } else {
+                parseUnget(&p, c);
+            }
         }
         parseSkipLine(&p);
     }
@@ -122,23 +133,25 @@ extern "C" {
 
 int udDefInit(void)
 {
-    udDefStop();
-    auto* ctx = new (std::nothrow) ud::Context;
-    if (ctx == nullptr)
-        return -1;
-    gContext = ctx;
-    ctx->shareParser.fd = -1;
-    ctx->mountParser.fd = -1;
-    ud::files();
-
-    struct stat st {};
-    if (stat(UD_CONFIG_DIR, &st) != 0) {
-        if (errno != ENOENT || mkdir(UD_CONFIG_DIR, 0700) != 0)
+    return ud::guarded<int>(-1, [&]() -> int {
+        udDefStop();
+        auto* ctx = new (std::nothrow) ud::Context;
+        if (ctx == nullptr)
             return -1;
-    }
-    // Every start begins without users: the host adds them again.
-    unlink(ctx->userFile.c_str());
-    return 0;
+        gContext = ctx;
+        ctx->shareParser.fd = -1;
+        ctx->mountParser.fd = -1;
+        ud::files();
+
+        struct stat st {};
+        if (stat(UD_CONFIG_DIR, &st) != 0) {
+            if (errno != ENOENT || mkdir(UD_CONFIG_DIR, 0700) != 0)
+                return -1;
+        }
+        // Every start begins without users: the host adds them again.
+        unlink(ctx->userFile.c_str());
+        return 0;
+    });
 }
 
 int udInit(void)
@@ -163,11 +176,13 @@ void udStop(void)
 
 uint32_t udDefGetWins(void)
 {
-    ud::Context* ctx = ud::context();
-    if (ctx == nullptr)
-        return 0;
-    ud::readDomainSettings(*ctx);
-    return ctx->wins;
+    return ud::guarded<uint32_t>(0u, [&]() -> uint32_t {
+        ud::Context* ctx = ud::context();
+        if (ctx == nullptr)
+            return 0;
+        ud::readDomainSettings(*ctx);
+        return ctx->wins;
+    });
 }
 
 uint32_t udGetWins(void)
@@ -177,10 +192,12 @@ uint32_t udGetWins(void)
 
 void udDefGetScopeID(uint16_t* dest)
 {
-    ud::Context* ctx = ud::context();
-    if (ctx != nullptr)
-        ud::readDomainSettings(*ctx);
-    ud::widen(dest, ctx != nullptr ? ctx->scopeId : std::string());
+    ud::guarded([&] {
+        ud::Context* ctx = ud::context();
+        if (ctx != nullptr)
+            ud::readDomainSettings(*ctx);
+        ud::widen(dest, ctx != nullptr ? ctx->scopeId : std::string());
+    });
 }
 
 void udGetScopeID(uint16_t* dest)
@@ -190,19 +207,21 @@ void udGetScopeID(uint16_t* dest)
 
 void udDefGetDomain(uint16_t* dest, uint32_t size, int* isWorkgroup)
 {
-    ud::Context* ctx = ud::context();
-    std::string domain = hostDomainName();
-    if (ctx != nullptr)
-        ctx->domain = domain;
-    if (isWorkgroup != nullptr)
-        *isWorkgroup = ctx != nullptr ? ctx->isWorkgroup : 1;
-    if (dest == nullptr || size < sizeof(uint16_t))
-        return;
-    std::memset(dest, 0, size);
-    size_t room = size / sizeof(uint16_t) - 1;
-    domain = upper(domain);
-    for (size_t i = 0; i < domain.size() && i < room; ++i)
-        dest[i] = static_cast<unsigned char>(domain[i]);
+    ud::guarded([&] {
+        ud::Context* ctx = ud::context();
+        std::string domain = hostDomainName();
+        if (ctx != nullptr)
+            ctx->domain = domain;
+        if (isWorkgroup != nullptr)
+            *isWorkgroup = ctx != nullptr ? ctx->isWorkgroup : 1;
+        if (dest == nullptr || size < sizeof(uint16_t))
+            return;
+        std::memset(dest, 0, size);
+        size_t room = size / sizeof(uint16_t) - 1;
+        domain = upper(domain);
+        for (size_t i = 0; i < domain.size() && i < room; ++i)
+            dest[i] = static_cast<unsigned char>(domain[i]);
+    });
 }
 
 void udGetDomain(uint16_t* dest, uint32_t size, int* isWorkgroup)
@@ -212,11 +231,13 @@ void udGetDomain(uint16_t* dest, uint32_t size, int* isWorkgroup)
 
 void udDefGetDnsParams(uint16_t* domain, uint16_t* server)
 {
-    ud::Context* ctx = ud::context();
-    if (ctx != nullptr)
-        ud::readDomainSettings(*ctx);
-    ud::widen(domain, ctx != nullptr ? ctx->domain : std::string(ud::kDefaultDomain));
-    ud::widen(server, kDnsServer);
+    ud::guarded([&] {
+        ud::Context* ctx = ud::context();
+        if (ctx != nullptr)
+            ud::readDomainSettings(*ctx);
+        ud::widen(domain, ctx != nullptr ? ctx->domain : std::string(ud::kDefaultDomain));
+        ud::widen(server, kDnsServer);
+    });
 }
 
 void udGetDnsParams(uint16_t* domain, uint16_t* server)
@@ -226,12 +247,14 @@ void udGetDnsParams(uint16_t* domain, uint16_t* server)
 
 void syGetDnsParams(char* domain, uint32_t* server)
 {
-    ud::Context* ctx = ud::context();
-    if (ctx != nullptr)
-        ud::readDomainSettings(*ctx);
-    std::string name = ctx != nullptr ? ctx->domain : std::string(ud::kDefaultDomain);
-    std::memcpy(domain, name.c_str(), name.size() + 1);
-    cmAsciiToIp(kDnsServer, server);
+    ud::guarded([&] {
+        ud::Context* ctx = ud::context();
+        if (ctx != nullptr)
+            ud::readDomainSettings(*ctx);
+        std::string name = ctx != nullptr ? ctx->domain : std::string(ud::kDefaultDomain);
+        std::memcpy(domain, name.c_str(), name.size() + 1);
+        cmAsciiToIp(kDnsServer, server);
+    });
 }
 
 void udSetComputerId(const char* id)
@@ -251,12 +274,16 @@ void udDefGetComputerId(char* id)
 
 void udGetServerComment(uint16_t* dest)
 {
-    ud::widen(dest, "VXE SMB Server");
+    ud::guarded([&] {
+        ud::widen(dest, "VXE SMB Server");
+    });
 }
 
 void udGetFileSystemName(const uint16_t*, const uint16_t*, uint16_t* dest)
 {
-    ud::widen(dest, "NTFS");
+    ud::guarded([&] {
+        ud::widen(dest, "NTFS");
+    });
 }
 
 void udGetDriverName(char* dest)
@@ -266,47 +293,51 @@ void udGetDriverName(char* dest)
 
 int udGetCredentials(const void*, uint16_t* user, uint16_t* password, uint16_t* domain)
 {
-    ud::Context* ctx = ud::context();
-    ud::widen(user, ctx != nullptr ? ctx->credUser : ud::kDefaultUser);
-    ud::widen(password, ctx != nullptr ? ctx->credPassword : ud::kDefaultPassword);
-    ud::widen(domain, ctx != nullptr ? ctx->credDomain : ud::kDefaultDomain);
-    return 1;
+    return ud::guarded<int>(0, [&]() -> int {
+        ud::Context* ctx = ud::context();
+        ud::widen(user, ctx != nullptr ? ctx->credUser : ud::kDefaultUser);
+        ud::widen(password, ctx != nullptr ? ctx->credPassword : ud::kDefaultPassword);
+        ud::widen(domain, ctx != nullptr ? ctx->credDomain : ud::kDefaultDomain);
+        return 1;
+    });
 }
 
 void udSetCredentials(const char* user, const char* password, const char* domain)
 {
-    if (user == nullptr && password == nullptr && domain == nullptr) {
-        std::printf("/%s\n", std::string(73, '=').c_str());
-        std::printf("Call udSetCredentials with three arguments:\n");
-        std::printf("  \"user name\", \"password\", \"domain\"\n");
-        std::printf("each in double quotes.\n");
-        std::printf("Fields left out take the built-in defaults.\n");
-        std::printf("%s/\n", std::string(73, '=').c_str());
-        return;
-    }
-    if (user == nullptr) {
-        std::printf("You have entered wrong user name. Please try again...\n");
-        return;
-    }
-    if (password == nullptr) {
-        std::printf("You have entered wrong password. Please try again...\n");
-        return;
-    }
-    ud::Context* ctx = ud::context();
-    if (ctx == nullptr)
-        return;
-    char text[257];
-    if (domain == nullptr) {
-        std::printf("Using predefined value (the domain of the client).\n");
-        ctx->credDomain = ctx->domain;
-    } else {
-        copyText(text, domain, 256);
-        ctx->credDomain = upper(text);
-    }
-    copyText(text, user, 256);
-    ctx->credUser = text;
-    copyText(text, password, 100);
-    ctx->credPassword = text;
+    ud::guarded([&] {
+        if (user == nullptr && password == nullptr && domain == nullptr) {
+            std::printf("/%s\n", std::string(73, '=').c_str());
+            std::printf("Call udSetCredentials with three arguments:\n");
+            std::printf("  \"user name\", \"password\", \"domain\"\n");
+            std::printf("each in double quotes.\n");
+            std::printf("Fields left out take the built-in defaults.\n");
+            std::printf("%s/\n", std::string(73, '=').c_str());
+            return;
+        }
+        if (user == nullptr) {
+            std::printf("You have entered wrong user name. Please try again...\n");
+            return;
+        }
+        if (password == nullptr) {
+            std::printf("You have entered wrong password. Please try again...\n");
+            return;
+        }
+        ud::Context* ctx = ud::context();
+        if (ctx == nullptr)
+            return;
+        char text[257];
+        if (domain == nullptr) {
+            std::printf("Using predefined value (the domain of the client).\n");
+            ctx->credDomain = ctx->domain;
+        } else {
+            copyText(text, domain, 256);
+            ctx->credDomain = upper(text);
+        }
+        copyText(text, user, 256);
+        ctx->credUser = text;
+        copyText(text, password, 100);
+        ctx->credPassword = text;
+    });
 }
 
 int udGetTaskPriorities(void)

@@ -169,17 +169,20 @@ void parseValue(ParseContext* ctx, char* buf, uint32_t size, int d)
 
 void parseSkipLine(ParseContext* ctx)
 {
+    // A byte from 0x80 up ends a field but not the line: the rest of
+    // "caf\xc3\xa9x;..." must not come back as a line "x;..." of its own.
+    auto lineEnd = [](int c) { return c >= 0 && parseIsControl(c); };
     int c;
     do {
         c = parseGet(ctx);
         if (c == PARSE_EOF)
             return;
-    } while (!parseIsControl(c));
+    } while (!lineEnd(c));
     do {
         c = parseGet(ctx);
         if (c == PARSE_EOF)
             return;
-    } while (parseIsControl(c));
+    } while (lineEnd(c));
     parseUnget(ctx, c);
 }
 

@@ -80,36 +80,38 @@ extern "C" {
 
 int udDefSaveShareSecurityDescriptor(const uint16_t* name, const uint8_t* sd, uint32_t length)
 {
-    ud::Context* ctx = ud::files();
-    std::string n = ud::narrow(name);
-    // A descriptor must load back: its hex has to leave a terminator in the
-    // field, and the name has to fit its field to be found again.
-    if (ctx == nullptr || length > UD_SHARE_SD_MAX || (sd == nullptr && length != 0) ||
-        n.empty() || n.size() >= kNameField)
-        return -1;
-    Fd fd(open(ctx->shareSdFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0777));
-    if (fd.get() < 0)
-        return -1;
-    Record r;
-    off_t end = 0;
-    off_t at = findRecord(fd.get(), n, r, end);
-    if (at < 0)
-        at = end; // a torn record at the end is overwritten, keeping records aligned
+    return ud::guarded<int>(-1, [&]() -> int {
+        ud::Context* ctx = ud::files();
+        std::string n = ud::narrow(name);
+        // A descriptor must load back: its hex has to leave a terminator in the
+        // field, and the name has to fit its field to be found again.
+        if (ctx == nullptr || length > UD_SHARE_SD_MAX || (sd == nullptr && length != 0) ||
+            n.empty() || n.size() >= kNameField)
+            return -1;
+        Fd fd(open(ctx->shareSdFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0777));
+        if (fd.get() < 0)
+            return -1;
+        Record r;
+        off_t end = 0;
+        off_t at = findRecord(fd.get(), n, r, end);
+        if (at < 0)
+            at = end; // a torn record at the end is overwritten, keeping records aligned
 
-    r.fill(0);
-    std::memcpy(r.data(), n.data(), n.size());
-    r[kNameField] = ';';
-    r[kNameField + 1] = ';';
-    static const char kHex[] = "0123456789abcdef";
-    for (uint32_t i = 0; i < length; ++i) {
-        r[kHexOffset + 2 * i] = kHex[sd[i] >> 4];
-        r[kHexOffset + 2 * i + 1] = kHex[sd[i] & 0xF];
-    }
-    r[kRecord - 2] = 0x0A;
-    r[kRecord - 1] = 0x0D;
-    if (pwrite(fd.get(), r.data(), kRecord, at) != static_cast<ssize_t>(kRecord))
-        return -1;
-    return 0;
+        r.fill(0);
+        std::memcpy(r.data(), n.data(), n.size());
+        r[kNameField] = ';';
+        r[kNameField + 1] = ';';
+        static const char kHex[] = "0123456789abcdef";
+        for (uint32_t i = 0; i < length; ++i) {
+            r[kHexOffset + 2 * i] = kHex[sd[i] >> 4];
+            r[kHexOffset + 2 * i + 1] = kHex[sd[i] & 0xF];
+        }
+        r[kRecord - 2] = 0x0A;
+        r[kRecord - 1] = 0x0D;
+        if (pwrite(fd.get(), r.data(), kRecord, at) != static_cast<ssize_t>(kRecord))
+            return -1;
+        return 0;
+    });
 }
 
 int udSaveShareSecurityDescriptor(const uint16_t* name, const uint8_t* sd, uint32_t length)
@@ -119,40 +121,42 @@ int udSaveShareSecurityDescriptor(const uint16_t* name, const uint8_t* sd, uint3
 
 uint32_t udDefLoadShareSecurityDescriptor(const uint16_t* name, uint8_t* buf, uint32_t size)
 {
-    ud::Context* ctx = ud::files();
-    if (ctx == nullptr)
-        return 0;
-    Fd fd(open(ctx->shareSdFile.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
-        return 0;
-    Record r;
-    off_t end = 0;
-    if (findRecord(fd.get(), ud::narrow(name), r, end) < 0)
-        return 0;
-    const char* hex = r.data() + kHexOffset;
-    if (hex[0] == '\0')
-        return 0;
-    if (size == 0) {
-        reportOverflow();
-        return 0;
-    }
-    uint32_t count = 0;
-    for (size_t i = 0; i + 1 < kHexField && hex[i] != '\0'; i += 2) {
-        int hi = ud::hexDigit(hex[i]);
-        int lo = ud::hexDigit(hex[i + 1]);
-        if (hi < 0 || lo < 0) {
-            size_t bad = hi < 0 ? i : i + 1;
-            std::printf("UDCONFIG - Non-hexadecimal character found in Share SD file: %.*s\n",
-                        static_cast<int>(strnlen(hex + bad, kHexField - bad)), hex + bad);
+    return ud::guarded<uint32_t>(0u, [&]() -> uint32_t {
+        ud::Context* ctx = ud::files();
+        if (ctx == nullptr)
             return 0;
-        }
-        if (count == size) {
+        Fd fd(open(ctx->shareSdFile.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0)
+            return 0;
+        Record r;
+        off_t end = 0;
+        if (findRecord(fd.get(), ud::narrow(name), r, end) < 0)
+            return 0;
+        const char* hex = r.data() + kHexOffset;
+        if (hex[0] == '\0')
+            return 0;
+        if (size == 0) {
             reportOverflow();
             return 0;
         }
-        buf[count++] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    return count;
+        uint32_t count = 0;
+        for (size_t i = 0; i + 1 < kHexField && hex[i] != '\0'; i += 2) {
+            int hi = ud::hexDigit(hex[i]);
+            int lo = ud::hexDigit(hex[i + 1]);
+            if (hi < 0 || lo < 0) {
+                size_t bad = hi < 0 ? i : i + 1;
+                std::printf("UDCONFIG - Non-hexadecimal character found in Share SD file: %.*s\n",
+                            static_cast<int>(strnlen(hex + bad, kHexField - bad)), hex + bad);
+                return 0;
+            }
+            if (count == size) {
+                reportOverflow();
+                return 0;
+            }
+            buf[count++] = static_cast<uint8_t>(hi << 4 | lo);
+        }
+        return count;
+    });
 }
 
 uint32_t udLoadShareSecurityDescriptor(const uint16_t* name, uint8_t* buf, uint32_t size)

@@ -40,6 +40,27 @@ struct Context {
     bool mountEnumRunning = false;
 };
 
+// Runs a hook's body; running out of memory gives `failed` instead of an
+// exception through the C interface.
+template <typename R, typename Body>
+R guarded(R failed, Body&& body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return failed;
+    }
+}
+
+template <typename Body>
+void guarded(Body&& body) noexcept
+{
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
 // The process's context; null before udInit and after udStop.
 Context* context();
 // The context with the file names built; null when the hooks are not started.
@@ -59,6 +80,12 @@ bool isSafeValue(const std::string& text, size_t max, int delim, bool startsLine
 
 // The value of a hexadecimal digit of either case, or -1.
 int hexDigit(int c);
+
+// Closes a parser on every way out of a scope.
+struct ParseCloser {
+    ParseContext& p;
+    ~ParseCloser() { parseStop(&p); }
+};
 
 // Passes over an empty or comment line; false when the line holds fields.
 bool skipBlankOrComment(ParseContext& p);

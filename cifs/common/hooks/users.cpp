@@ -67,10 +67,10 @@ bool loadUsers(const ud::Context& ctx, std::vector<UserLine>& users)
     ParseContext p;
     if (!parseInit(&p, ctx.userFile.c_str()))
         return false;
+    ud::ParseCloser closer{p};
     UserLine u;
     while (nextUser(p, u))
         users.push_back(u);
-    parseStop(&p);
     return true;
 }
 
@@ -123,6 +123,20 @@ bool takeUser(std::vector<UserLine>& users, UserLine& taken, Match match)
     return false;
 }
 
+// Moves the first line whose RID field equals rid, changed, to the end of the
+// file; 1, or 0 without a users file, such a line or a good rewrite.
+template <typename Change>
+int rewriteByRid(const ud::Context& ctx, int32_t rid, Change change)
+{
+    std::vector<UserLine> users;
+    UserLine u;
+    if (!loadUsers(ctx, users) ||
+        !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
+        return 0;
+    change(u);
+    return saveUsers(ctx, users, u.text()) ? 1 : 0;
+}
+
 // Finds the first line for which `match` holds without rewriting anything.
 template <typename Match>
 bool findUser(UserLine& found, Match match)
@@ -133,11 +147,11 @@ bool findUser(UserLine& found, Match match)
     ParseContext p;
     if (!parseInit(&p, ctx->userFile.c_str()))
         return false;
+    ud::ParseCloser closer{p};
     bool hit = false;
     UserLine u;
     while (!hit && nextUser(p, u))
         hit = match(u);
-    parseStop(&p);
     if (hit)
         found = u;
     return hit;
@@ -164,21 +178,23 @@ extern "C" {
 
 int udDefCreateUser(const uint16_t* name, const uint16_t*, const uint16_t*)
 {
-    ud::Context* ctx = ud::files();
-    std::string text = ud::narrow(name);
-    if (ctx == nullptr || !isSafeUserName(text))
-        return 0;
-    std::vector<UserLine> users;
-    loadUsers(*ctx, users);
-    long long largest = 0;
-    for (const auto& u : users) {
-        if (u.name == text)
+    return ud::guarded<int>(0, [&]() -> int {
+        ud::Context* ctx = ud::files();
+        std::string text = ud::narrow(name);
+        if (ctx == nullptr || !isSafeUserName(text))
             return 0;
-        largest = std::max(largest, std::llabs(u.ridValue()));
-    }
-    if (largest >= INT32_MAX)
-        return 0;
-    return saveUsers(*ctx, users, text + "::" + std::to_string(largest + 1) + ":0\n") ? 1 : 0;
+        std::vector<UserLine> users;
+        loadUsers(*ctx, users);
+        long long largest = 0;
+        for (const auto& u : users) {
+            if (u.name == text)
+                return 0;
+            largest = std::max(largest, std::llabs(u.ridValue()));
+        }
+        if (largest >= INT32_MAX)
+            return 0;
+        return saveUsers(*ctx, users, text + "::" + std::to_string(largest + 1) + ":0\n") ? 1 : 0;
+    });
 }
 
 int udCreateUser(const uint16_t* name, const uint16_t* fullName, const uint16_t* description)
@@ -189,22 +205,20 @@ int udCreateUser(const uint16_t* name, const uint16_t* fullName, const uint16_t*
 int udDefSetUserInfo(int32_t rid, const uint16_t* name, const uint16_t*, const uint16_t*,
                      const uint16_t* hash)
 {
-    ud::Context* ctx = ud::files();
-    std::string hex = ud::narrow(hash);
-    if (ctx == nullptr || hash == nullptr || !isHashText(hex))
-        return 0;
-    std::string newName = ud::narrow(name);
-    if (name != nullptr && !isSafeUserName(newName))
-        return 0;
-    std::vector<UserLine> users;
-    UserLine u;
-    if (!loadUsers(*ctx, users) ||
-        !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
-        return 0;
-    if (name != nullptr)
-        u.name = newName;
-    u.password = hex + hex;
-    return saveUsers(*ctx, users, u.text()) ? 1 : 0;
+    return ud::guarded<int>(0, [&]() -> int {
+        ud::Context* ctx = ud::files();
+        std::string hex = ud::narrow(hash);
+        if (ctx == nullptr || hash == nullptr || !isHashText(hex))
+            return 0;
+        std::string newName = ud::narrow(name);
+        if (name != nullptr && !isSafeUserName(newName))
+            return 0;
+        return rewriteByRid(*ctx, rid, [&](UserLine& u) {
+            if (name != nullptr)
+                u.name = newName;
+            u.password = hex + hex;
+        });
+    });
 }
 
 int udSetUserInfo(int32_t rid, const uint16_t* name, const uint16_t* fullName,
@@ -215,18 +229,20 @@ int udSetUserInfo(int32_t rid, const uint16_t* name, const uint16_t* fullName,
 
 int udDefDeleteUserByRid(int32_t rid)
 {
-    ud::Context* ctx = ud::files();
-    if (ctx == nullptr)
-        return 0;
-    std::vector<UserLine> users;
-    bool exists = loadUsers(*ctx, users);
-    size_t before = users.size();
-    users.erase(std::remove_if(users.begin(), users.end(),
-                               [rid](const UserLine& l) { return l.ridValue() == rid; }),
-                users.end());
-    // The file is replaced even when nothing matched.
-    bool saved = saveUsers(*ctx, users, std::string());
-    return exists && saved && users.size() != before ? 1 : 0;
+    return ud::guarded<int>(0, [&]() -> int {
+        ud::Context* ctx = ud::files();
+        if (ctx == nullptr)
+            return 0;
+        std::vector<UserLine> users;
+        bool exists = loadUsers(*ctx, users);
+        size_t before = users.size();
+        users.erase(std::remove_if(users.begin(), users.end(),
+                                   [rid](const UserLine& l) { return l.ridValue() == rid; }),
+                    users.end());
+        // The file is replaced even when nothing matched.
+        bool saved = saveUsers(*ctx, users, std::string());
+        return exists && saved && users.size() != before ? 1 : 0;
+    });
 }
 
 int udDeleteUserByRid(int32_t rid)
@@ -236,18 +252,15 @@ int udDeleteUserByRid(int32_t rid)
 
 int udDefSetUserAsAdministrator(int32_t rid, int isAdmin)
 {
-    if ((rid < 0 && isAdmin != 0) || (rid > 0 && isAdmin == 0))
-        return 1;
-    ud::Context* ctx = ud::files();
-    if (ctx == nullptr)
-        return 0;
-    std::vector<UserLine> users;
-    UserLine u;
-    if (!loadUsers(*ctx, users) ||
-        !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
-        return 0;
-    u.rid = std::to_string(-static_cast<long long>(rid));
-    return saveUsers(*ctx, users, u.text()) ? 1 : 0;
+    return ud::guarded<int>(0, [&]() -> int {
+        if ((rid < 0 && isAdmin != 0) || (rid > 0 && isAdmin == 0))
+            return 1;
+        ud::Context* ctx = ud::files();
+        if (ctx == nullptr)
+            return 0;
+        return rewriteByRid(*ctx, rid,
+                            [rid](UserLine& u) { u.rid = std::to_string(-static_cast<long long>(rid)); });
+    });
 }
 
 int udSetUserAsAdministrator(int32_t rid, int isAdmin)
@@ -257,16 +270,12 @@ int udSetUserAsAdministrator(int32_t rid, int isAdmin)
 
 int udDefSetUserAsPrinterOwner(int32_t rid, int flag)
 {
-    ud::Context* ctx = ud::files();
-    if (ctx == nullptr)
-        return 0;
-    std::vector<UserLine> users;
-    UserLine u;
-    if (!loadUsers(*ctx, users) ||
-        !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
-        return 0;
-    u.flags = flag > 0 ? "1" : "0";
-    return saveUsers(*ctx, users, u.text()) ? 1 : 0;
+    return ud::guarded<int>(0, [&]() -> int {
+        ud::Context* ctx = ud::files();
+        if (ctx == nullptr)
+            return 0;
+        return rewriteByRid(*ctx, rid, [flag](UserLine& u) { u.flags = flag > 0 ? "1" : "0"; });
+    });
 }
 
 int udSetUserAsPrinterOwner(int32_t rid, int flag)
@@ -276,11 +285,13 @@ int udSetUserAsPrinterOwner(int32_t rid, int flag)
 
 uint32_t udDefGetUserCount(void)
 {
-    ud::Context* ctx = ud::files();
-    std::vector<UserLine> users;
-    if (ctx != nullptr)
-        loadUsers(*ctx, users);
-    return static_cast<uint32_t>(users.size());
+    return ud::guarded<uint32_t>(0u, [&]() -> uint32_t {
+        ud::Context* ctx = ud::files();
+        std::vector<UserLine> users;
+        if (ctx != nullptr)
+            loadUsers(*ctx, users);
+        return static_cast<uint32_t>(users.size());
+    });
 }
 
 uint32_t udGetUserCount(void)
@@ -291,18 +302,20 @@ uint32_t udGetUserCount(void)
 int udDefGetUserInfo(uint32_t index, int32_t* rid, int* isPrinterOwner, uint16_t* name,
                      uint16_t* fullName, uint16_t* description)
 {
-    uint32_t n = 0;
-    UserLine u;
-    if (!findUser(u, [&n, index](const UserLine&) { return n++ == index; }))
-        return 0;
-    if (rid != nullptr)
-        *rid = static_cast<int32_t>(u.ridValue());
-    if (isPrinterOwner != nullptr)
-        *isPrinterOwner = u.flagSet() ? 1 : 0;
-    putNames(u, name, fullName);
-    if (description != nullptr)
-        ud::widen(description, u.ridValue() < 0 ? "Administrator" : "Ordinary user");
-    return 1;
+    return ud::guarded<int>(0, [&]() -> int {
+        uint32_t n = 0;
+        UserLine u;
+        if (!findUser(u, [&n, index](const UserLine&) { return n++ == index; }))
+            return 0;
+        if (rid != nullptr)
+            *rid = static_cast<int32_t>(u.ridValue());
+        if (isPrinterOwner != nullptr)
+            *isPrinterOwner = u.flagSet() ? 1 : 0;
+        putNames(u, name, fullName);
+        if (description != nullptr)
+            ud::widen(description, u.ridValue() < 0 ? "Administrator" : "Ordinary user");
+        return 1;
+    });
 }
 
 int udGetUserInfo(uint32_t index, int32_t* rid, int* isPrinterOwner, uint16_t* name,
@@ -313,11 +326,13 @@ int udGetUserInfo(uint32_t index, int32_t* rid, int* isPrinterOwner, uint16_t* n
 
 int udDefGetUserNameByRid(int32_t rid, uint16_t* name, uint16_t* fullName)
 {
-    UserLine u;
-    if (!findUser(u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
-        return 0;
-    putNames(u, name, fullName);
-    return 1;
+    return ud::guarded<int>(0, [&]() -> int {
+        UserLine u;
+        if (!findUser(u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
+            return 0;
+        putNames(u, name, fullName);
+        return 1;
+    });
 }
 
 int udGetUserNameByRid(int32_t rid, uint16_t* name, uint16_t* fullName)
@@ -327,12 +342,14 @@ int udGetUserNameByRid(int32_t rid, uint16_t* name, uint16_t* fullName)
 
 int udDefGetUserRidByName(const uint16_t* name, int32_t* rid)
 {
-    UserLine u;
-    if (!findByName(name, u))
-        return 0;
-    if (rid != nullptr)
-        *rid = static_cast<int32_t>(u.ridValue());
-    return 1;
+    return ud::guarded<int>(0, [&]() -> int {
+        UserLine u;
+        if (!findByName(name, u))
+            return 0;
+        if (rid != nullptr)
+            *rid = static_cast<int32_t>(u.ridValue());
+        return 1;
+    });
 }
 
 int udGetUserRidByName(const uint16_t* name, int32_t* rid)
@@ -342,12 +359,14 @@ int udGetUserRidByName(const uint16_t* name, int32_t* rid)
 
 int udDefGetPrinterOwnerFlag(const uint16_t* name, int* flag)
 {
-    UserLine u;
-    if (!findByName(name, u))
-        return 0;
-    if (flag != nullptr)
-        *flag = u.flagSet() ? 1 : 0;
-    return 1;
+    return ud::guarded<int>(0, [&]() -> int {
+        UserLine u;
+        if (!findByName(name, u))
+            return 0;
+        if (flag != nullptr)
+            *flag = u.flagSet() ? 1 : 0;
+        return 1;
+    });
 }
 
 int udGetPrinterOwnerFlag(const uint16_t* name, int* flag)
@@ -357,42 +376,44 @@ int udGetPrinterOwnerFlag(const uint16_t* name, int* flag)
 
 int udDefGetPassword(const uint16_t* name, uint8_t* out, int* isHashed, int32_t* rid)
 {
-    std::string key = lower(ud::narrow(name));
-    if (key == "anonymous logon") {
-        if (rid != nullptr)
-            *rid = 666;
-        return 1;
-    }
-    ud::Context* ctx = ud::files();
-    if (ctx == nullptr)
-        return 1;
-    ParseContext probe;
-    if (!parseInit(&probe, ctx->userFile.c_str()))
-        return 1;
-    parseStop(&probe);
-    UserLine u;
-    if (!findByName(name, u))
-        return 2;
-    if (rid != nullptr)
-        *rid = static_cast<int32_t>(u.ridValue());
-    std::string pw = u.password.substr(0, kAuthPasswordMax);
-    bool hashed = pw.size() == 32 || pw.size() == 64;
-    if (isHashed != nullptr)
-        *isHashed = hashed ? 1 : 0;
-    if (!hashed) {
-        std::memcpy(out, pw.c_str(), pw.size() + 1);
-        return 4;
-    }
-    size_t bytes = pw.size() / 2;
-    for (size_t i = 0; i < bytes; ++i) {
-        int hi = ud::hexDigit(static_cast<unsigned char>(pw[2 * i]));
-        int lo = ud::hexDigit(static_cast<unsigned char>(pw[2 * i + 1]));
-        if (hi < 0 || lo < 0)
+    return ud::guarded<int>(2, [&]() -> int {
+        std::string key = lower(ud::narrow(name));
+        if (key == "anonymous logon") {
+            if (rid != nullptr)
+                *rid = 666;
+            return 1;
+        }
+        ud::Context* ctx = ud::files();
+        if (ctx == nullptr)
+            return 1;
+        ParseContext probe;
+        if (!parseInit(&probe, ctx->userFile.c_str()))
+            return 1;
+        parseStop(&probe);
+        UserLine u;
+        if (!findByName(name, u))
             return 2;
-        out[i] = static_cast<uint8_t>(hi << 4 | lo);
-    }
-    out[bytes] = 0;
-    return bytes == 32 ? 4 : 3;
+        if (rid != nullptr)
+            *rid = static_cast<int32_t>(u.ridValue());
+        std::string pw = u.password.substr(0, kAuthPasswordMax);
+        bool hashed = pw.size() == 32 || pw.size() == 64;
+        if (isHashed != nullptr)
+            *isHashed = hashed ? 1 : 0;
+        if (!hashed) {
+            std::memcpy(out, pw.c_str(), pw.size() + 1);
+            return 4;
+        }
+        size_t bytes = pw.size() / 2;
+        for (size_t i = 0; i < bytes; ++i) {
+            int hi = ud::hexDigit(static_cast<unsigned char>(pw[2 * i]));
+            int lo = ud::hexDigit(static_cast<unsigned char>(pw[2 * i + 1]));
+            if (hi < 0 || lo < 0)
+                return 2;
+            out[i] = static_cast<uint8_t>(hi << 4 | lo);
+        }
+        out[bytes] = 0;
+        return bytes == 32 ? 4 : 3;
+    });
 }
 
 int udGetPassword(const uint16_t* name, uint8_t* out, int* isHashed, int32_t* rid)

@@ -177,6 +177,14 @@ void cmRpcParseAscii(CMRpcPacketDescriptor *d, CMRpcAsciiString *result, uint32_
         result->size = boundedALen(d);
     if (!(flags & CM_RP_FRAGMENT32 || sized16))
         result->length = result->size;
+    // Only size bytes are claimed: an actual count beyond them would let a
+    // caller read past what was checked.
+    if (result->length > result->size) {
+        overrun(d);
+        result->size = result->offset = result->length = 0;
+        result->text = reinterpret_cast<char *>(d->current);
+        return;
+    }
     claimText<CMRpcAsciiString, char>(d, result, result->size);
 }
 

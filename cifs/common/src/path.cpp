@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -45,8 +46,12 @@ CMWchar *cmCifsExtractFilenameFromFullName(CMWchar *wpath) {
     return slash ? slash + 1 : wpath;
 }
 
-CMWchar *cmCifsNtohFilename(CMWchar *out, const CMWchar *sharePath, const void *name, int nameIsUnicode,
-                            int allowWildcards) {
+}  // extern "C"
+
+namespace {
+
+CMWchar *ntohFilename(CMWchar *out, const CMWchar *sharePath, const void *name, int nameIsUnicode,
+                      int allowWildcards) {
     uint32_t n = sharePath ? cmWStrlen(sharePath) : 0;
     uint32_t nameLen = nameIsUnicode ? cmWStrlen(static_cast<const CMWchar *>(name))
                                      : (uint32_t)std::strlen(static_cast<const char *>(name));
@@ -101,6 +106,21 @@ CMWchar *cmCifsNtohFilename(CMWchar *out, const CMWchar *sharePath, const void *
     std::memcpy(out, result.data(), result.size() * sizeof(CMWchar));
     out[result.size()] = 0;
     return out;
+}
+
+}  // namespace
+
+extern "C" {
+
+CMWchar *cmCifsNtohFilename(CMWchar *out, const CMWchar *sharePath, const void *name, int nameIsUnicode,
+                            int allowWildcards) {
+    // Out of memory is a refused name, not an exception through the C interface.
+    try {
+        return ntohFilename(out, sharePath, name, nameIsUnicode, allowWildcards);
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return nullptr;
+    }
 }
 
 }  // extern "C"

@@ -156,6 +156,18 @@ int64_t offset64(uint32_t low, uint32_t high)
     return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
 }
 
+// base + signed low + high * 2^32; false when the sum leaves 64 bits, which
+// a client's offset must not turn into a wrapped position.
+bool relative(uint32_t low, uint32_t high, int64_t base, int64_t* out)
+{
+    int64_t far = static_cast<int64_t>(static_cast<uint64_t>(high) << 32);
+    int64_t sum = 0;
+    if (__builtin_add_overflow(base, static_cast<int32_t>(low), &sum) ||
+        __builtin_add_overflow(sum, far, out))
+        return false;
+    return true;
+}
+
 // A busy non-blocking descriptor is waited on rather than spun on.
 void waitReady(int fd, short events)
 {
@@ -421,8 +433,11 @@ int64_t sySeekFileStart(int fd, uint32_t low, uint32_t high)
 
 int64_t sySeekFileCurrent(int fd, uint32_t low, uint32_t high)
 {
-    int64_t delta = static_cast<int64_t>(static_cast<int32_t>(low)) +
-                    static_cast<int64_t>(static_cast<uint64_t>(high) << 32);
+    int64_t delta = 0;
+    if (!relative(low, high, 0, &delta)) {
+        errno = EINVAL;
+        return -1;
+    }
     return lseek64(fd, delta, SEEK_CUR);
 }
 
@@ -431,8 +446,15 @@ int64_t sySeekFileEnd(int fd, uint32_t low, uint32_t high)
     struct stat64 st {};
     if (fstat64(fd, &st) != 0)
         return -1;
-    int64_t pos = st.st_size + static_cast<int64_t>(static_cast<int32_t>(low)) +
-                  static_cast<int64_t>(static_cast<uint64_t>(high) << 32);
+    int64_t pos = 0;
+    if (!relative(low, high, st.st_size, &pos)) {
+        // Far below the start is still before it; far above is no position.
+        if (static_cast<int32_t>(high) >= 0) {
+            errno = EOVERFLOW;
+            return -1;
+        }
+        pos = 0;
+    }
     if (pos < 0)
         pos = 0;
     return lseek64(fd, pos, SEEK_SET);

@@ -173,6 +173,29 @@ TEST_F(ParserTest, SkipLineEatsCrLfAndBlankLines)
     EXPECT_EQ(parseAtFileEnd(&ctx), 1);
 }
 
+TEST_F(ParserTest, SkipLineGoesToTheRealLineEnd)
+{
+    const struct {
+        const char* text;
+        int next; // the first character after parseSkipLine
+    } cases[] = {
+        {"caf\xc3\xa9x;/mnt;c\nnext", 'n'},
+        {"\xc3\xa9\nnext", 'n'},
+        {"a\n\xc3\xa9;x\n", -61}, // a line may start with a high byte
+        {"ab\tc\r\n\r\nnext", 'n'},
+        {"last\xc3", PARSE_EOF},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        open(c.text);
+        parseSkipLine(&ctx);
+        EXPECT_EQ(parseGet(&ctx), c.next);
+        parseStop(&ctx);
+        unlink(path.c_str());
+        path.clear();
+    }
+}
+
 TEST_F(ParserTest, LastLineOfOneCharacterWithoutLineEndIsKept)
 {
     open("a:1\nb");

@@ -141,6 +141,27 @@ TEST(Ndr, ParseAsciiForms) {
     EXPECT_EQ(cmRpcSpace(&d), 0);
 }
 
+// An actual count above the maximum count would hand out more characters
+// than were checked to be there.
+TEST(Ndr, ParseAsciiActualCountBeyondSizeIsRefused) {
+    const struct {
+        uint8_t size, length;
+        bool refused;
+    } cases[] = {{2, 2, false}, {2, 1, false}, {2, 3, true}, {2, 200, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.size) << "/" << int(c.length));
+        Bytes wire = {c.size, 0, 0, 0, 0, 0, 0, 0, c.length, 0, 0, 0, 'x', 'y', 0, 0};
+        CMRpcPacketDescriptor d = over(wire);
+        CMRpcAsciiString a;
+        cmRpcParseAscii(&d, &a, 0x0A);
+        EXPECT_EQ(cmRpcIsOverrun(&d) != 0, c.refused);
+        if (c.refused)
+            EXPECT_EQ(a.length, 0u);
+        else
+            EXPECT_EQ(a.length, c.length);
+    }
+}
+
 TEST(Ndr, IntegersInBothOrders) {
     Packer le, be(64, true);
     cmRpcPackUint32(&le.d, 258);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "failing_new.h"
+
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -91,6 +93,19 @@ TEST(Path, SlashHelpersAndPipePrefix) {
     EXPECT_EQ(cmCifsInit(), 0);
     cmCifsExit();
     cmCifsExit(); // twice is harmless
+}
+
+TEST(Path, OutOfMemoryIsARefusalNotAnException) {
+    auto share = w("/mnt/disk");
+    CMWchar out[CM_PATH_BUFFER];
+    CMWchar *result = out;
+    errno = 0;
+    t_newsBeforeFailure = 0;
+    EXPECT_NO_THROW(result = cmCifsNtohFilename(out, share.data(), "dir\\file", 0, 0));
+    t_newsBeforeFailure = -1;
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(errno, ENOMEM);
+    EXPECT_NE(cmCifsNtohFilename(out, share.data(), "dir\\file", 0, 0), nullptr) << "and works again";
 }
 
 }  // namespace

@@ -209,6 +209,37 @@ TEST_F(FilesTest, Seeks)
     EXPECT_EQ(sySeekFileEnd(fd, 0, 0), -1);
 }
 
+// Offsets at the ends of the 64-bit range must fail or clamp, never wrap.
+TEST_F(FilesTest, SeeksToExtremeOffsets)
+{
+    int fd = makeFile("far", "");
+    ASSERT_GE(fd, 0);
+    const struct {
+        bool fromEnd;
+        uint32_t low, high;
+        int64_t expected;
+    } cases[] = {
+        {false, 0x80000000u, 0x80000000u, -1}, // below the start
+        {false, 0x7FFFFFFFu, 0x7FFFFFFFu, 0x7FFFFFFF7FFFFFFFll},
+        {true, 0x80000000u, 0x80000000u, 0},   // before the start: clamped
+        {true, 0xFFFFFFFFu, 0xFFFFFFFFu, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.fromEnd << " " << std::hex << c.high << ":" << c.low);
+        ASSERT_EQ(sySeekFileStart(fd, 0, 0), 0);
+        int64_t got = c.fromEnd ? sySeekFileEnd(fd, c.low, c.high) : sySeekFileCurrent(fd, c.low, c.high);
+        // A far position may be refused by the file system; never a wrapped one.
+        if (c.expected > 0 && got == -1)
+            continue;
+        EXPECT_EQ(got, c.expected);
+    }
+    // From the end of a file past 2^31 bytes: the sum overflows 64 bits.
+    ASSERT_EQ(ftruncate(fd, int64_t{1} << 32), 0);
+    EXPECT_EQ(sySeekFileEnd(fd, 0x7FFFFFFFu, 0x7FFFFFFFu), -1);
+    EXPECT_EQ(errno, EOVERFLOW);
+    syCloseFile(fd);
+}
+
 TEST_F(FilesTest, Truncate)
 {
     int fd = makeFile("size", std::string(100, 'x'));

@@ -38,6 +38,10 @@ TEST_F(ConfigTest, DomainSettingsFile)
         {"WINSSERVER=10.1.2.3\n", "10.1.2.3", "", 1},
         {"# WINS=10.0.0.9\n\n  SCOPE_ID=corp\r\nDOMAIN=X:D", "0.0.0.0", "corp", 0},
         {"garbage line\nWINS=10.0.0.2:extra\n", "10.0.0.2", "", 1},
+        // The line after a DOMAIN line is read like any other.
+        {"DOMAIN=OFFICE\nWINS=10.0.0.3\n", "10.0.0.3", "", 1},
+        {"DOMAIN=OFFICE:\nSCOPE_ID=corp\n", "0.0.0.0", "corp", 1},
+        {"DOMAIN=OFFICE:D\nWINS=10.0.0.4\nSCOPE_ID=lan\n", "10.0.0.4", "lan", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

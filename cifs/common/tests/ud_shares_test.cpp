@@ -43,6 +43,14 @@ TEST_F(SharesTest, EnumerationAddsDefaultShareOnce)
     EXPECT_EQ(enumerate(), (V{"Music|/mnt/music|My music", "Docs |/mnt/docs|"}));
 }
 
+// A byte from 0x80 up cuts a line short; what follows it is no share.
+TEST_F(SharesTest, HighByteDropsTheLineNotSplitsIt)
+{
+    setShares("M\xc3\xbasica;/mnt/usb;Music\nOk;/srv;caf\xc3\xa9;x;/etc;y\nLast;/x;z\n");
+    using V = std::vector<std::string>;
+    EXPECT_EQ(enumerate(), (V{"Ok|/srv|caf", "Last|/x|z", "C$|/var/run/cifs/|Default share"}));
+}
+
 TEST_F(SharesTest, NoShareFileMeansNoShareAtAll)
 {
     EXPECT_TRUE(enumerate().empty());

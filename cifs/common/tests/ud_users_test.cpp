@@ -1,6 +1,10 @@
 // Users in pwd_list.txt: rewrites, RIDs, passwords and refused names.
 #include "ud_test_env.h"
 
+#include "failing_new.h"
+
+#include <dirent.h>
+#include <functional>
 #include <sys/stat.h>
 
 using namespace testenv;
@@ -189,6 +193,18 @@ TEST_F(UsersTest, MalformedLineIsWrittenBackWithFourFields)
     EXPECT_EQ(users(), "ann:::\nbob::2:0\ncarl::3:0\n");
 }
 
+// A byte from 0x80 up ends the name; the rest of its line is no user.
+TEST_F(UsersTest, HighByteInANameDoesNotSplitTheLine)
+{
+    setUsers("j\xc3\xb6" "e:secret:5:0\nbob::6:0\n");
+    uint8_t out[UD_PASSWORD_OUT_SIZE] = {};
+    int32_t rid = -1;
+    EXPECT_EQ(udGetPassword(W("e").data(), out, nullptr, &rid), 2);
+    EXPECT_EQ(udGetUserRidByName(W("bob").data(), &rid), 1);
+    EXPECT_EQ(rid, 6);
+    EXPECT_EQ(udGetUserCount(), 2u) << "j (fields cut) and bob";
+}
+
 TEST_F(UsersTest, Passwords)
 {
     const std::string lm = "00112233445566778899aabbccddeeff";
@@ -229,6 +245,60 @@ TEST_F(UsersTest, Passwords)
     EXPECT_EQ(rid, 666);
     std::filesystem::remove(path("pwd_list.txt"));
     EXPECT_EQ(udGetPassword(W("plain").data(), out, &hashed, &rid), 1);
+}
+
+int openDescriptors()
+{
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d) != nullptr)
+            ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// Every allocation a hook makes is failed in turn: the hook answers its
+// failure value, throws nothing, leaves the file as it was and closes it.
+TEST_F(UsersTest, RunningOutOfMemoryNeitherThrowsNorLeaks)
+{
+    const std::string before = "bob:pw:5:0\nann::6:0\n";
+    // Arguments are made before any allocation is failed.
+    const auto carl = W("carl");
+    const auto longName = W("a-name-longer-than-a-short-string");
+    const struct {
+        const char* what;
+        std::function<long()> call;
+        long failed;
+    } hooks[] = {
+        {"create", [&] { return udCreateUser(carl.data(), nullptr, nullptr); }, 0},
+        {"administrator", [] { return udSetUserAsAdministrator(5, 1); }, 0},
+        {"printer owner", [] { return udSetUserAsPrinterOwner(6, 1); }, 0},
+        {"delete", [] { return udDeleteUserByRid(6); }, 0},
+        {"count", [] { return static_cast<long>(udGetUserCount()); }, 0},
+        {"password", [&] {
+             uint8_t out[UD_PASSWORD_OUT_SIZE];
+             return udGetPassword(longName.data(), out, nullptr, nullptr);
+         }, 2},
+    };
+    for (const auto& h : hooks) {
+        for (int granted = 0; granted < 200; ++granted) {
+            SCOPED_TRACE(testing::Message() << h.what << " after " << granted << " allocations");
+            setUsers(before);
+            int fds = openDescriptors();
+            long result = -99;
+            t_newsBeforeFailure = granted;
+            EXPECT_NO_THROW(result = h.call());
+            bool failed = t_newsBeforeFailure == -1;
+            t_newsBeforeFailure = -1;
+            if (!failed)
+                break; // every allocation was granted: nothing left to fail
+            EXPECT_EQ(result, h.failed);
+            EXPECT_EQ(users(), before);
+            EXPECT_FALSE(exists(path("__temp__")));
+            EXPECT_EQ(openDescriptors(), fds);
+        }
+    }
 }
 
 } // namespace
