@@ -148,11 +148,24 @@ bool format_text(std::string *out, const char *format, va_list ap) {
   return true;
 }
 
+// Keys that the dynamic loader or the script's shell act on before the
+// script runs: a value reported from the network must never land in them.
+bool steers_the_script(const std::string &key) {
+  static const char *const kNames[] = {"PATH", "IFS", "ENV", "BASH_ENV", "SHELLOPTS", "BASHOPTS", "PS4",
+                                       "CDPATH", "GCONV_PATH", "LOCPATH", "NLSPATH", "HOSTALIASES",
+                                       "RES_OPTIONS", "LOCALDOMAIN", "TMPDIR", "TZDIR"};
+  if (key.compare(0, 3, "LD_") == 0 || key.compare(0, 7, "MALLOC_") == 0 || key.compare(0, 6, "GLIBC_") == 0)
+    return true;
+  for (const char *n : kNames)
+    if (key == n) return true;
+  return false;
+}
+
 bool valid_key(const std::string &key) {
   if (key.empty() || std::isdigit(static_cast<unsigned char>(key[0]))) return false;
   for (char c : key)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
-  return true;
+  return !steers_the_script(key);
 }
 
 // The process environment plus each KEY=value line of the text.

@@ -65,6 +65,22 @@ TEST_F(Feedback, WholeTextKeepsItsLinesButNotControlBytesInValues) {
   EXPECT_EQ(read("env"), "K1=a\nK2=b_c\nK3=\n");
 }
 
+// Lines of the text become variables, but none that the loader or the shell
+// act on: those stay as inherited and the script still reads them on stdin.
+TEST_F(Feedback, TextCannotSetVariablesThatSteerTheScript) {
+  std::string s = script("fb", "echo \"${LD_PRELOAD-unset}|${BASH_ENV-unset}|${ENV-unset}|$K\" > \"$OUT/env\"\n"
+                               "cat > \"$OUT/stdin\"\n");
+  setenv("OUT", dir.c_str(), 1);
+  const char *words[] = {s.c_str(), nullptr};
+  const char *lines[] = {"PATH=/nonexistent", "LD_PRELOAD=/nonexistent/x.so", "LD_LIBRARY_PATH=/nonexistent",
+                         "IFS=/", "BASH_ENV=/nonexistent/rc", "ENV=/nonexistent/rc", "K=kept"};
+  std::string text;
+  for (const char *l : lines) text += std::string(l) + "\n";
+  ASSERT_TRUE(zmo_feedback(5000, 0, words, "%s", text.c_str()));
+  EXPECT_EQ(read("env"), "unset|unset|unset|kept\n");
+  EXPECT_EQ(read("stdin"), text);
+}
+
 TEST_F(Feedback, TimeOutKillsTheScriptAndWhatItStarted) {
   std::string s = script("slow", "sleep 30 &\necho $! > \"$OUT/child\"\nwait\n");
   setenv("OUT", dir.c_str(), 1);
