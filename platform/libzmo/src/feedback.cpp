@@ -242,6 +242,9 @@ bool run_script(const char *const *words, const std::string &text, int timeout_m
   zmo_time_t deadline;
   zmo_time_get_monotonic_plus_msec(&deadline, timeout_ms);
 
+  long max_fd = sysconf(_SC_OPEN_MAX);
+  if (max_fd < 0 || max_fd > 65536) max_fd = 65536;
+
   pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
@@ -252,6 +255,12 @@ bool run_script(const char *const *words, const std::string &text, int timeout_m
     sigemptyset(&all);
     sigprocmask(SIG_SETMASK, &all, nullptr);
     if (dup2(sv[1], 0) < 0) _exit(127);
+    // The caller's sockets and files stay the caller's: a script that leaves
+    // something running must not keep them open.
+#ifdef SYS_close_range
+    if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
+#endif
+      for (long fd = 3; fd < max_fd; ++fd) close(static_cast<int>(fd));
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
