@@ -18,6 +18,7 @@ struct Entry {
     uint64_t created;      // ms
     uint64_t last_sent;    // ms, valid once send_count > 0
     struct CoAPMessage *msg;
+    uint16_t id;           // key as added; a holder may change the message id later
     uint8_t send_count;
     uint8_t extra;
     bool awaiting;
@@ -53,7 +54,7 @@ struct CoAPMessagePool {
 
     void drop(EntryList::iterator it)
     {
-        auto range = by_id.equal_range(it->msg->id);
+        auto range = by_id.equal_range(it->id);
         for (auto m = range.first; m != range.second; ++m) {
             if (m->second == it) {
                 by_id.erase(m);
@@ -141,7 +142,7 @@ int CoAPMessagePool_Add(struct CoAPMessagePool *pool, struct CoAPMessage *msg, u
     CoAPMessage_Incref(msg);
     try {
         std::lock_guard<std::mutex> lock(pool->mutex);
-        Entry e {pool->next_seq++, pool->now(), 0, msg, 0, extra, false};
+        Entry e {pool->next_seq++, pool->now(), 0, msg, msg->id, 0, extra, false};
         auto it = pool->entries.insert(pool->entries.end(), e);
         try {
             pool->by_id.emplace(msg->id, it);
@@ -196,10 +197,10 @@ int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoA
         return -1;
     }
     std::lock_guard<std::mutex> lock(pool->mutex);
-    auto range = pool->by_id.equal_range(msg->id);
-    for (auto m = range.first; m != range.second; ++m) {
-        if (m->second->msg == msg) {
-            pool->drop(m->second);
+    // By pointer, not by id: the message may carry another id by now.
+    for (auto it = pool->entries.begin(); it != pool->entries.end(); ++it) {
+        if (it->msg == msg) {
+            pool->drop(it);
             return 0;
         }
     }

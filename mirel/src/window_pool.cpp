@@ -1,9 +1,10 @@
 // Running block-wise transfers of an endpoint, by transfer key.
 #include <cerrno>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 
 #include "sliding_window.h"
 #include "zmo.h"
@@ -46,14 +47,16 @@ void log_transfer(const std::string &key, const Transfer &t)
 }  // namespace
 
 struct SlidingWindowPool {
-    using Map = std::unordered_map<std::string, Transfer>;
+    // Ordered, with a transparent comparison: a lookup by the caller's text
+    // allocates nothing, so it cannot fail for want of memory.
+    using Map = std::map<std::string, Transfer, std::less<>>;
     std::mutex mutex;
     Map transfers;
 
     // The transfer of a key, or end() with ENOENT; called with the mutex held.
     Map::iterator lookup(const char *key)
     {
-        auto it = transfers.find(key);
+        auto it = transfers.find(std::string_view(key));
         if (it == transfers.end())
             errno = ENOENT;
         return it;

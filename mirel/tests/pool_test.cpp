@@ -186,6 +186,32 @@ TEST(Pool, SameIdAndPeerLatestFirst)
     EXPECT_EQ(CoAPMessagePool_Remove(pool.get(), 7, nullptr), -1);
 }
 
+// A holder may renumber a message it has queued (to send it again); the entry
+// stays findable under the id it was added with and is dropped cleanly.
+TEST(Pool, IdChangedAfterAddLeavesTheEntryConsistent)
+{
+    PoolPtr pool(CoAPMessagePool());
+    Msg renumbered = message_to("192.0.2.1", COAP_TYPE_CON, 20);
+    Msg other = message_to("192.0.2.1", COAP_TYPE_CON, 21);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), renumbered.get(), 0), 0);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), other.get(), 0), 0);
+    CoAPMessage_SetId(renumbered.get(), 21);
+
+    ASSERT_EQ(CoAPMessagePool_Remove(pool.get(), 20, nullptr), 0);
+    // The lookups walk what is left; a stale index entry would be a freed node.
+    EXPECT_EQ(CoAPMessagePool_Get(pool.get(), 20, nullptr, nullptr), nullptr);
+    Msg got(CoAPMessagePool_Get(pool.get(), 21, nullptr, nullptr));
+    EXPECT_EQ(got.get(), other.get());
+
+    // Removing by the message itself finds it under its old id too.
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), renumbered.get(), 0), 0);
+    CoAPMessage_SetId(renumbered.get(), 22);
+    EXPECT_EQ(CoAPMessagePool_RemoveMessage(pool.get(), renumbered.get()), 0);
+    EXPECT_EQ(CoAPMessagePool_Get(pool.get(), 22, nullptr, nullptr), nullptr);
+    EXPECT_EQ(CoAPMessagePool_Remove(pool.get(), 21, nullptr), 0);
+    EXPECT_EQ(CoAPMessagePool_Remove(pool.get(), 21, nullptr), -1);
+}
+
 TEST(Pool, ReferencesAndArguments)
 {
     PoolPtr pool(CoAPMessagePool());

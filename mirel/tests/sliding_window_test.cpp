@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +14,32 @@
 #include "zmo.h"
 
 using namespace mirel_test;
+
+namespace {
+// While set, operator new fails on this thread, as it would out of memory.
+thread_local bool t_new_fails = false;
+}  // namespace
+
+// The library's C++ allocations come here too; all forms in use go to malloc
+// so that every delete matches its new.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void *operator new(size_t size)
+{
+    if (t_new_fails)
+        throw std::bad_alloc();
+    if (void *p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void *operator new(size_t size, const std::nothrow_t &) noexcept
+{
+    return t_new_fails ? nullptr : std::malloc(size ? size : 1);
+}
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete(void *p, size_t) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -276,6 +304,47 @@ TEST(WindowPool, TransfersByKey)
     EXPECT_EQ(SlidingWindowPool_Set(pool.get(), k2.c_str(), SlidingWindow(0, 0, 1), nullptr,
                                     nullptr),
               0);
+}
+
+// Out of memory, lookups still answer and registering fails cleanly: no
+// exception may leave the library.
+TEST(WindowPool, LookupsNeedNoMemory)
+{
+    struct SlidingWindowPool *pool = SlidingWindowPool();
+    ASSERT_NE(pool, nullptr);
+    // As long as a real transfer key, so that a copy of it would not fit inline.
+    const std::string key = "192.0.2.1:5683_0102030405060708";
+    ASSERT_EQ(SlidingWindowPool_Set(pool, key.c_str(), SlidingWindow(0, 16, 4), nullptr, nullptr), 0);
+
+    t_new_fails = true;
+    struct SlidingWindow *got = SlidingWindowPool_Get(pool, key.c_str(), nullptr, nullptr);
+    int set_code = SlidingWindowPool_SetCode(pool, key.c_str(), 68);
+    int code = SlidingWindowPool_GetCode(pool, key.c_str());
+    errno = 0;
+    struct SlidingWindow *extra = SlidingWindow(0, 16, 4);
+    int extra_errno = errno;
+    int del = SlidingWindowPool_Del(pool, key.c_str());
+    t_new_fails = false;
+
+    EXPECT_NE(got, nullptr);
+    EXPECT_EQ(set_code, 0);
+    EXPECT_EQ(code, 68);
+    EXPECT_EQ(extra, nullptr);
+    EXPECT_EQ(extra_errno, ENOMEM);
+    EXPECT_EQ(del, 0);
+    EXPECT_EQ(SlidingWindowPool_Get(pool, key.c_str(), nullptr, nullptr), nullptr);
+
+    // Registering without memory fails with ENOMEM and leaves the window to us.
+    struct SlidingWindow *w = SlidingWindow(0, 16, 4);
+    t_new_fails = true;
+    errno = 0;
+    int rc = SlidingWindowPool_Set(pool, key.c_str(), w, nullptr, nullptr);
+    int set_errno = errno;
+    t_new_fails = false;
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(set_errno, ENOMEM);
+    SlidingWindow_Free(w);
+    SlidingWindowPool_Free(pool);
 }
 
 TEST(WindowPool, OneRegistrationWinsARace)

@@ -232,47 +232,49 @@ zmo_core_event_t *zmo_core_event_connection_get(zmo_core_event_connection_t *con
     return nullptr;
   }
   try {
-    char buf[4096];
+    // Takes from the socket only what this event still lacks: whatever
+    // follows stays there, so the descriptor keeps showing it to poll.
     for (;;) {
-      ssize_t n = recv(conn->fd, buf, sizeof buf, MSG_DONTWAIT);
+      size_t want;
+      size_t eol = conn->pending.find('\n');
+      if (eol == std::string::npos) {
+        if (conn->pending.size() > 256) return protocol_error(conn);
+        want = 1;  // the header byte by byte: its length is not known yet
+      } else {
+        // "EVENT <type> <length>"
+        std::string header = conn->pending.substr(0, eol);
+        size_t sp1 = header.find(' '), sp2 = header.rfind(' ');
+        if (header.compare(0, 6, "EVENT ") != 0 || sp1 == sp2) return protocol_error(conn);
+        unsigned long length;
+        std::string length_text = header.substr(sp2 + 1);
+        if (!zmo_int_parse_ulong(length_text.c_str(), &length) || length > kMaxEvent) return protocol_error(conn);
+        size_t have = conn->pending.size() - eol - 1;
+        if (have >= length) {
+          zmo_core_event_t *ev = new zmo_core_event_t;
+          ev->type = header.substr(sp1 + 1, sp2 - sp1 - 1);
+          ev->root = zmo_xml_parse(&ev->pool, conn->pending.data() + eol + 1, length);
+          conn->pending.clear();
+          if (!ev->root) {
+            delete ev;
+            errno = EBADMSG;
+            return nullptr;
+          }
+          return ev;
+        }
+        want = length - have;
+      }
+      char buf[4096];
+      ssize_t n = recv(conn->fd, buf, want < sizeof buf ? want : sizeof buf, MSG_DONTWAIT);
       if (n > 0) {
         conn->pending.append(buf, static_cast<size_t>(n));
-        if (conn->pending.size() > kMaxEvent + 256) break;
         continue;
       }
-      if (n == 0 && conn->pending.empty()) {
+      if (n == 0) {
         errno = ECONNRESET;
         return nullptr;
       }
-      break;
+      if (errno != EINTR) return nullptr;  // EAGAIN: the rest has not come yet
     }
-    size_t eol = conn->pending.find('\n');
-    if (eol == std::string::npos) {
-      if (conn->pending.size() > 256) return protocol_error(conn);
-      errno = EAGAIN;
-      return nullptr;
-    }
-    // "EVENT <type> <length>"
-    std::string header = conn->pending.substr(0, eol);
-    size_t sp1 = header.find(' '), sp2 = header.rfind(' ');
-    if (header.compare(0, 6, "EVENT ") != 0 || sp1 == sp2) return protocol_error(conn);
-    unsigned long length;
-    std::string length_text = header.substr(sp2 + 1);
-    if (!zmo_int_parse_ulong(length_text.c_str(), &length) || length > kMaxEvent) return protocol_error(conn);
-    if (conn->pending.size() - eol - 1 < length) {
-      errno = EAGAIN;
-      return nullptr;
-    }
-    zmo_core_event_t *ev = new zmo_core_event_t;
-    ev->type = header.substr(sp1 + 1, sp2 - sp1 - 1);
-    ev->root = zmo_xml_parse(&ev->pool, conn->pending.data() + eol + 1, length);
-    conn->pending.erase(0, eol + 1 + length);
-    if (!ev->root) {
-      delete ev;
-      errno = EBADMSG;
-      return nullptr;
-    }
-    return ev;
   } catch (...) {
     errno = ENOMEM;
     return nullptr;

@@ -148,11 +148,24 @@ bool format_text(std::string *out, const char *format, va_list ap) {
   return true;
 }
 
+// Keys that the dynamic loader or the script's shell act on before the
+// script runs: a value reported from the network must never land in them.
+bool steers_the_script(const std::string &key) {
+  static const char *const kNames[] = {"PATH", "IFS", "ENV", "BASH_ENV", "SHELLOPTS", "BASHOPTS", "PS4",
+                                       "CDPATH", "GCONV_PATH", "LOCPATH", "NLSPATH", "HOSTALIASES",
+                                       "RES_OPTIONS", "LOCALDOMAIN", "TMPDIR", "TZDIR"};
+  if (key.compare(0, 3, "LD_") == 0 || key.compare(0, 7, "MALLOC_") == 0 || key.compare(0, 6, "GLIBC_") == 0)
+    return true;
+  for (const char *n : kNames)
+    if (key == n) return true;
+  return false;
+}
+
 bool valid_key(const std::string &key) {
   if (key.empty() || std::isdigit(static_cast<unsigned char>(key[0]))) return false;
   for (char c : key)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
-  return true;
+  return !steers_the_script(key);
 }
 
 // The process environment plus each KEY=value line of the text.
@@ -229,6 +242,9 @@ bool run_script(const char *const *words, const std::string &text, int timeout_m
   zmo_time_t deadline;
   zmo_time_get_monotonic_plus_msec(&deadline, timeout_ms);
 
+  long max_fd = sysconf(_SC_OPEN_MAX);
+  if (max_fd < 0 || max_fd > 65536) max_fd = 65536;
+
   pid_t pid = fork();
   if (pid < 0) return false;
   if (pid == 0) {
@@ -239,6 +255,12 @@ bool run_script(const char *const *words, const std::string &text, int timeout_m
     sigemptyset(&all);
     sigprocmask(SIG_SETMASK, &all, nullptr);
     if (dup2(sv[1], 0) < 0) _exit(127);
+    // The caller's sockets and files stay the caller's: a script that leaves
+    // something running must not keep them open.
+#ifdef SYS_close_range
+    if (syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
+#endif
+      for (long fd = 3; fd < max_fd; ++fd) close(static_cast<int>(fd));
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }

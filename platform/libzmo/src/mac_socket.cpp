@@ -36,7 +36,9 @@ int zmo_mac_socket_open(int *s, uint16_t ethertype, int *ifindex, zmo_mac_addr_t
     return 0;
   }
   *s = -1;
-  int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(ethertype));
+  // Bound to one interface, the socket takes frames only once bound: opened
+  // with the ethertype it would queue frames of every interface meanwhile.
+  int fd = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, *ifindex > 0 ? 0 : htons(ethertype));
   if (fd < 0) return 0;
   // Our own frames would otherwise come back to every packet socket here.
   int one = 1;

@@ -1,6 +1,7 @@
 // Monotonic time values and their arithmetic.
 #include "zmo.h"
 
+#include <cstdint>
 #include <ctime>
 
 namespace {
@@ -53,12 +54,24 @@ void zmo_time_add_msec(zmo_time_t *t, int64_t ms) {
 int64_t zmo_time_left_monotonic_msec(const zmo_time_t *t) {
   zmo_time_t now;
   zmo_time_get_monotonic(&now);
-  int64_t ns = (t->sec - now.sec) * kNsPerSec + (t->nsec - now.nsec);
+  int64_t sec;
+  if (__builtin_sub_overflow(t->sec, now.sec, &sec)) return t->sec > now.sec ? INT64_MAX : INT64_MIN;
+  int64_t ns = t->nsec - now.nsec;
+  // Seconds and nanoseconds of one sign, so that whole milliseconds come from
+  // the seconds: a far deadline must not overflow a nanosecond count.
+  if (sec > 0 && ns < 0) {
+    --sec;
+    ns += kNsPerSec;
+  } else if (sec < 0 && ns > 0) {
+    ++sec;
+    ns -= kNsPerSec;
+  }
   // Round away from zero: a poll on "time left" never spins at 0 ms while
   // the deadline is still ahead, and a passed deadline is always negative.
-  if (ns > 0) return (ns + kNsPerMs - 1) / kNsPerMs;
-  if (ns < 0) return -((-ns + kNsPerMs - 1) / kNsPerMs);
-  return 0;
+  const int64_t part = ns > 0 ? (ns + kNsPerMs - 1) / kNsPerMs : -((-ns + kNsPerMs - 1) / kNsPerMs);
+  if (sec > INT64_MAX / 1000 - 1) return INT64_MAX;
+  if (sec < INT64_MIN / 1000 + 1) return INT64_MIN;
+  return sec * 1000 + part;
 }
 
 int zmo_time_less(const zmo_time_t *a, const zmo_time_t *b) { return compare(a, b) < 0; }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -20,6 +21,7 @@ struct FakeCore : ::testing::Test {
   int listener = -1;
   std::thread server;
   std::atomic<bool> stop{false};
+  bool two_at_once = false;  // both events in one write
 
   void SetUp() override {
     path = "/tmp/zmo-core-test-" + std::to_string(getpid()) + ".sock";
@@ -66,6 +68,10 @@ struct FakeCore : ::testing::Test {
           put(fd, "OK\n");
           std::string xml = "<event><name>ConfigurationSaved</name></event>";
           std::string ev = "EVENT config " + std::to_string(xml.size()) + "\n" + xml;
+          if (two_at_once) {
+            put(fd, ev + ev);
+            continue;
+          }
           // The first event arrives in two pieces.
           put(fd, ev.substr(0, 10));
           usleep(20000);
@@ -110,6 +116,33 @@ TEST_F(FakeCore, EventsArriveWholeAndBadOnesAreDropped) {
   EXPECT_EQ(errno, EBADMSG);
   EXPECT_EQ(zmo_core_event_connection_get(conn), nullptr);  // idle
   zmo_core_event_connection_close(conn);
+}
+
+// The caller polls the descriptor and takes one event per wake-up: a second
+// event that came in the same read must still wake it.
+TEST_F(FakeCore, EventsInOneReadEachWakeThePoller) {
+  two_at_once = true;
+  // Closed on every path, or the fake core would wait on it for ever.
+  std::unique_ptr<zmo_core_event_connection_t, void (*)(zmo_core_event_connection_t *)> conn(
+      zmo_core_event_connection_open(15000), zmo_core_event_connection_close);
+  ASSERT_NE(conn, nullptr);
+  struct pollfd p = {zmo_core_event_connection_fd(conn.get()), POLLIN, 0};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(poll(&p, 1, 2000), 1) << "event " << i << " never announced";
+    zmo_core_event_t *ev = nullptr;
+    // The write may arrive in pieces; the descriptor is readable until it is whole.
+    for (int tries = 0; tries < 100 && !ev; ++tries) {
+      ev = zmo_core_event_connection_get(conn.get());
+      if (!ev) {
+        ASSERT_EQ(errno, EAGAIN);
+        poll(&p, 1, 100);
+      }
+    }
+    ASSERT_NE(ev, nullptr);
+    EXPECT_STREQ(zmo_core_event_type(ev), "config");
+    zmo_core_event_free(ev);
+  }
+  EXPECT_EQ(poll(&p, 1, 50), 0);
 }
 
 TEST(Core, OpenFailsWithoutACore) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -63,6 +64,39 @@ TEST_F(Feedback, WholeTextKeepsItsLinesButNotControlBytesInValues) {
   const char *words[] = {s.c_str(), nullptr};
   ASSERT_TRUE(zmo_feedback(5000, 0, words, "%s", "K1=a\nK2=b\tc\n9BAD=x\nnot a line\n=empty\nK3=\n"));
   EXPECT_EQ(read("env"), "K1=a\nK2=b_c\nK3=\n");
+}
+
+// Lines of the text become variables, but none that the loader or the shell
+// act on: those stay as inherited and the script still reads them on stdin.
+TEST_F(Feedback, TextCannotSetVariablesThatSteerTheScript) {
+  std::string s = script("fb", "echo \"${LD_PRELOAD-unset}|${BASH_ENV-unset}|${ENV-unset}|$K\" > \"$OUT/env\"\n"
+                               "cat > \"$OUT/stdin\"\n");
+  setenv("OUT", dir.c_str(), 1);
+  const char *words[] = {s.c_str(), nullptr};
+  const char *lines[] = {"PATH=/nonexistent", "LD_PRELOAD=/nonexistent/x.so", "LD_LIBRARY_PATH=/nonexistent",
+                         "IFS=/", "BASH_ENV=/nonexistent/rc", "ENV=/nonexistent/rc", "K=kept"};
+  std::string text;
+  for (const char *l : lines) text += std::string(l) + "\n";
+  ASSERT_TRUE(zmo_feedback(5000, 0, words, "%s", text.c_str()));
+  EXPECT_EQ(read("env"), "unset|unset|unset|kept\n");
+  EXPECT_EQ(read("stdin"), text);
+}
+
+TEST_F(Feedback, ScriptInheritsNoDescriptorOfTheCaller) {
+  std::string s = script("fb", "ls /proc/$$/fd > \"$OUT/fds\"\n");
+  setenv("OUT", dir.c_str(), 1);
+  // A descriptor without close-on-exec, as a daemon's socket may be.
+  int fd = open("/dev/null", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(dup2(fd, 77), 77);
+  close(fd);
+  const char *words[] = {s.c_str(), nullptr};
+  bool ok = zmo_feedback(5000, 0, words, "A=%d\n", 1);
+  close(77);
+  ASSERT_TRUE(ok);
+  std::string fds = read("fds");
+  EXPECT_FALSE(fds.empty());
+  EXPECT_EQ(("\n" + fds).find("\n77\n"), std::string::npos) << fds;
 }
 
 TEST_F(Feedback, TimeOutKillsTheScriptAndWhatItStarted) {

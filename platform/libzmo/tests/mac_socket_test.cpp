@@ -1,15 +1,47 @@
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <net/if.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "zmo.h"
 
 namespace {
+// Runs once just before the next bind(), to put traffic in the gap between
+// socket() and bind() of an open.
+std::function<void()> g_before_bind;
+}  // namespace
+
+extern "C" int bind(int fd, const struct sockaddr *addr, socklen_t len) {
+  using Fn = int (*)(int, const struct sockaddr *, socklen_t);
+  static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "bind"));
+  if (g_before_bind) {
+    std::function<void()> f;
+    f.swap(g_before_bind);
+    f();
+  }
+  return real(fd, addr, len);
+}
+
+namespace {
+std::vector<uint8_t> test_frame(uint16_t ethertype) {
+  std::vector<uint8_t> frame(60, 0x5a);
+  const uint8_t dst[6] = {0x02, 0, 0, 0, 0, 0x61};
+  std::memcpy(frame.data(), dst, 6);
+  std::memset(frame.data() + 6, 0, 6);
+  frame[12] = static_cast<uint8_t>(ethertype >> 8);
+  frame[13] = static_cast<uint8_t>(ethertype);
+  return frame;
+}
+
 // Loopback carries raw frames back to this host without leaving it; the
 // veth case between two namespaces is the end-to-end scenario's.
 TEST(MacSocket, FrameOverLoopbackArrivesIntact) {
@@ -51,6 +83,45 @@ TEST(MacSocket, FrameOverLoopbackArrivesIntact) {
   zmo_mac_socket_close(&rx);
   zmo_mac_socket_close(&tx);
   EXPECT_EQ(rx, -1);
+}
+
+// A socket bound to one interface never hands out a frame of another one,
+// not even one that arrived while it was being opened.
+TEST(MacSocket, BoundSocketGetsNoFrameOfAnotherInterface) {
+  int lo = static_cast<int>(if_nametoindex("lo"));
+  int other = 0;
+  // An interface that is up: a socket bound to one that is down reports an error.
+  int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  struct if_nameindex *names = if_nameindex();
+  for (struct if_nameindex *n = names; n && n->if_index && !other; ++n) {
+    struct ifreq ifr;
+    std::memset(&ifr, 0, sizeof ifr);
+    std::snprintf(ifr.ifr_name, sizeof ifr.ifr_name, "%s", n->if_name);
+    if (static_cast<int>(n->if_index) != lo && ioctl(probe, SIOCGIFFLAGS, &ifr) == 0 && (ifr.ifr_flags & IFF_UP))
+      other = static_cast<int>(n->if_index);
+  }
+  if_freenameindex(names);
+  close(probe);
+  if (other == 0) GTEST_SKIP() << "no interface up besides loopback";
+  int tx = -1;
+  if (!zmo_mac_socket_open(&tx, 0x6123, &lo, nullptr)) {
+    if (errno == EPERM) GTEST_SKIP() << "raw sockets need CAP_NET_RAW";
+    FAIL() << zmo_sys_strerror(errno);
+  }
+  std::vector<uint8_t> frame = test_frame(0x6123);
+  g_before_bind = [&] {
+    EXPECT_EQ(zmo_mac_socket_send(tx, frame.data(), frame.size(), 0, lo, nullptr),
+              static_cast<ssize_t>(frame.size()));
+  };
+  int rx = -1;
+  ASSERT_TRUE(zmo_mac_socket_open(&rx, 0x6123, &other, nullptr)) << zmo_sys_strerror(errno);
+  EXPECT_FALSE(g_before_bind) << "the open did not bind";
+  // Later loopback traffic must not reach it either.
+  ASSERT_EQ(zmo_mac_socket_send(tx, frame.data(), frame.size(), 0, lo, nullptr), static_cast<ssize_t>(frame.size()));
+  struct pollfd p = {rx, POLLIN, 0};
+  EXPECT_EQ(zmo_poll(&p, 1, 200), 0) << "a loopback frame reached a socket bound elsewhere";
+  zmo_mac_socket_close(&rx);
+  zmo_mac_socket_close(&tx);
 }
 
 TEST(MacSocket, RefusesBadArguments) {

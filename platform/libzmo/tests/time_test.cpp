@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "zmo.h"
 
 namespace {
@@ -61,5 +63,24 @@ TEST(Time, LeftIsPositiveAheadAndNegativeOncePassed) {
     deadline.sec++;
   }
   EXPECT_GE(zmo_time_left_monotonic_msec(&deadline), 0);
+}
+
+// A deadline centuries away (a caller's "never") keeps its sign and size.
+TEST(Time, FarDeadlinesKeepTheirSign) {
+  struct Case {
+    int64_t ms;
+    bool ahead;
+  } cases[] = {{INT64_MAX / 4, true}, {-(INT64_MAX / 4), false}, {20000000000000LL, true}, {-20000000000000LL, false}};
+  for (const Case &c : cases) {
+    zmo_time_t deadline;
+    zmo_time_get_monotonic_plus_msec(&deadline, c.ms);
+    int64_t left = zmo_time_left_monotonic_msec(&deadline);
+    if (c.ahead)
+      EXPECT_GT(left, c.ms / 2) << c.ms;
+    else
+      EXPECT_LT(left, c.ms / 2) << c.ms;
+  }
+  zmo_time_t never = {INT64_MAX, 0};
+  EXPECT_EQ(zmo_time_left_monotonic_msec(&never), INT64_MAX);
 }
 }  // namespace
