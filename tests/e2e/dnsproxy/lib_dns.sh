@@ -1,0 +1,84 @@
+# Helpers of the DNS proxy scenarios: nsd as a real upstream, the scripted
+# upstream peers, the proxy itself and dig with short waits.
+# Needs: $work (a scratch folder) and lib.sh already sourced.
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+quiet_kill() { kill -KILL "$1" 2>/dev/null || true; }
+
+# start_nsd ADDR PORT: nsd, authoritative for example.test (not on port 53,
+# which the proxy takes on every address).
+start_nsd() {
+  local addr=$1 port=$2
+  cat >"$work/example.test.zone" <<'ZONE'
+$ORIGIN example.test.
+$TTL 300
+@    IN SOA ns.example.test. host.example.test. 1 3600 600 86400 300
+     IN NS  ns.example.test.
+ns   IN A   192.0.2.1
+www  IN A   192.0.2.10
+www  IN AAAA 2001:db8::10
+*.wild IN A 192.0.2.11
+txt  IN TXT "hello \"quoted\" world"
+ZONE
+  cat >"$work/nsd.conf" <<CONF
+server:
+  ip-address: $addr
+  port: $port
+  username: ""
+  chroot: ""
+  zonesdir: "$work"
+  pidfile: "$work/nsd.pid"
+  database: ""
+  zonelistfile: "$work/zone.list"
+  xfrdfile: "$work/xfrd.state"
+  xfrdir: "$work"
+  server-count: 1
+  rrl-ratelimit: 0
+  rrl-whitelist-ratelimit: 0
+  verbosity: 0
+remote-control:
+  control-enable: no
+zone:
+  name: example.test
+  zonefile: example.test.zone
+CONF
+  nsd -d -c "$work/nsd.conf" >"$work/nsd.log" 2>&1 &
+  on_exit quiet_kill "$!"
+  wait_port udp "$port" 10
+}
+
+# start_peers SPEC...: the scripted upstreams (ADDR:PORT:MODE each); their
+# queries are logged in $work/peers.log.
+start_peers() {
+  : >"$work/peers.log"
+  /usr/bin/python3 "$here/upstream_peer.py" "$work/peers.log" "$@" >"$work/peers.out" 2>&1 &
+  on_exit quiet_kill "$!"
+  wait_file "$work/peers.out"
+}
+
+# start_proxy DAEMON CONFIG: dnsrelayd in the background, debug log in
+# $work/proxy.log; waits for its listeners.
+start_proxy() {
+  "$1" -c "$2" -p /var/run/dnsrelayd.pid -d 2>>"$work/proxy.log" &
+  proxy_pid=$!
+  on_exit quiet_kill "$proxy_pid"
+  wait_file /var/run/dnsrelayd.pid
+  wait_port udp 53
+}
+
+# peer_count MODE NAME: queries for NAME that peer MODE received.
+peer_count() { awk -v m="$1" -v n="$2" '$1 == m && $2 == n { c++ } END { print c + 0 }' "$work/peers.log"; }
+
+# ask [DIG ARGS...]: dig at the proxy, short answer only.
+ask() { dig @127.0.0.1 +short +tries=1 +time=3 "$@"; }
+status_of() { dig @127.0.0.1 +tries=1 +time=3 "$@" | sed -n 's/.*status: \([A-Z]*\),.*/\1/p'; }
+
+# ms CMD...: runs CMD, prints how long it took in milliseconds on fd 3.
+elapsed_ms() {
+  local t0 t1
+  t0=$(date +%s%N)
+  "$@"
+  t1=$(date +%s%N)
+  echo $(((t1 - t0) / 1000000)) >&3
+}
