@@ -12,8 +12,10 @@ namespace dnsr {
 
 namespace {
 
-constexpr int64_t kArpRoundReadMs = 1000; // re-read at the top of a round
-constexpr int64_t kArpMissReadMs = 100;   // re-read for a client not in it
+// Re-read at the top of a round at most this often; a client not in the
+// table always gets a fresh read: a new host's first query must not miss its
+// profile (safe access would fall back to direct).
+constexpr int64_t kArpRoundReadMs = 1000;
 
 bool arp_due(Road &road, int64_t every_ms)
 {
@@ -96,7 +98,7 @@ int road_profile_of(Server &s, const zmo_ip_sockaddr_t &client)
 	zmo_ip_sockaddr_t ip = client;
 	zmo_ip_sockaddr_set_port(&ip, 0);
 	MacValue *mac = s.road.arp.find(ip.u.storage);
-	if (!mac && ip.u.sa.sa_family == AF_INET && arp_due(s.road, kArpMissReadMs)) {
+	if (!mac && ip.u.sa.sa_family == AF_INET) {
 		arp_read(s.road);
 		mac = s.road.arp.find(ip.u.storage);
 	}
