@@ -140,7 +140,16 @@ uint32_t CacheKeyTraits::hash(const CacheKey &k)
 	uint16_t words[(12 + 256) / 2];
 	size_t n = (12 + size_t(k.name_len) + 1) / 2;
 	memcpy(words, &k, n * 2);
-	return fletcher32(words, n);
+	// Fletcher's low half is a plain sum of the words, so names that differ
+	// in a digit or two land in neighbouring buckets; the buckets are picked
+	// from the low bits, so the bits are mixed first.
+	uint32_t h = fletcher32(words, n);
+	h ^= h >> 16;
+	h *= 0x85ebca6bu;
+	h ^= h >> 13;
+	h *= 0xc2b2ae35u;
+	h ^= h >> 16;
+	return h;
 }
 
 bool CacheKeyTraits::equal(const CacheKey &a, const CacheKey &b)

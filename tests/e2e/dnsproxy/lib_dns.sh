@@ -45,6 +45,7 @@ zone:
 CONF
   nsd -d -c "$work/nsd.conf" >"$work/nsd.log" 2>&1 &
   on_exit quiet_kill "$!"
+  disown "$!" # its end at the scenario's end is no news
   wait_port udp "$port" 10
 }
 
@@ -54,6 +55,7 @@ start_peers() {
   : >"$work/peers.log"
   /usr/bin/python3 "$here/upstream_peer.py" "$work/peers.log" "$@" >"$work/peers.out" 2>&1 &
   on_exit quiet_kill "$!"
+  disown "$!"
   wait_file "$work/peers.out"
 }
 
@@ -73,12 +75,3 @@ peer_count() { awk -v m="$1" -v n="$2" '$1 == m && $2 == n { c++ } END { print c
 # ask [DIG ARGS...]: dig at the proxy, short answer only.
 ask() { dig @127.0.0.1 +short +tries=1 +time=3 "$@"; }
 status_of() { dig @127.0.0.1 +tries=1 +time=3 "$@" | sed -n 's/.*status: \([A-Z]*\),.*/\1/p'; }
-
-# ms CMD...: runs CMD, prints how long it took in milliseconds on fd 3.
-elapsed_ms() {
-  local t0 t1
-  t0=$(date +%s%N)
-  "$@"
-  t1=$(date +%s%N)
-  echo $(((t1 - t0) / 1000000)) >&3
-}
