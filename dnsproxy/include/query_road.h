@@ -70,6 +70,15 @@ size_t msg_truncate(uint8_t *msg, size_t len, const Question &q);
 size_t msg_udp_limit(const uint8_t *msg, size_t len);
 // Least TTL of the answer-section records in seconds; -1 without any.
 int64_t msg_min_answer_ttl(const uint8_t *msg, size_t len);
+// Numeric text of an address, for the log.
+inline std::string addr_text(const zmo_ip_sockaddr_t &sa)
+{
+	char text[ZMO_IP_ADDRSTRLEN];
+	return zmo_ip_sockaddr_ntop(&sa, text, sizeof text) ? text : "?";
+}
+// Bounded: when every id seems taken, give up rather than spin.
+constexpr int kIdDraws = 64;
+
 inline uint16_t rd16(const uint8_t *p) { return uint16_t(p[0] << 8 | p[1]); }
 inline void wr16(uint8_t *p, uint16_t v)
 {

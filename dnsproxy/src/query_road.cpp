@@ -15,13 +15,6 @@ enum class Source { Upstream, Static, Cache, Opcode2, Finish };
 
 constexpr int64_t kUntriedLifeMs = 60000;
 constexpr int64_t kNegativeLifeMs = 300000;
-constexpr int kIdDraws = 64;
-
-std::string addr_text(const zmo_ip_sockaddr_t &sa)
-{
-	char text[ZMO_IP_ADDRSTRLEN];
-	return zmo_ip_sockaddr_ntop(&sa, text, sizeof text) ? text : "?";
-}
 
 bool passed(const zmo_time_t &t) { return zmo_time_left_monotonic_msec(&t) <= 0; }
 
@@ -181,7 +174,8 @@ void try_next(Server &s, uint64_t arg)
 		maybe_orphan(s, r);
 		return;
 	}
-	std::string where = addr_text(p->server);
+	// The address text only when a debug line will show it.
+	std::string where = zmo_log_get_debug() >= 1 ? addr_text(p->server) : std::string();
 	int port = zmo_ip_sockaddr_port(&p->server);
 	uint8_t *buf = s.road.scratch.data();
 	if (r.kind == kKindTcp) {

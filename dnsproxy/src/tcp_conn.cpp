@@ -16,12 +16,6 @@ namespace {
 
 constexpr int kAcceptsPerRound = 16;
 
-std::string addr_text(const zmo_ip_sockaddr_t &sa)
-{
-	char text[ZMO_IP_ADDRSTRLEN];
-	return zmo_ip_sockaddr_ntop(&sa, text, sizeof text) ? text : "?";
-}
-
 TcpConn &conn_of(Server &s, int slot) { return s.road.tcp[size_t(slot)]; }
 
 void conn_start(Server &s, int slot, int fd, TcpConn::Role role, const zmo_ip_sockaddr_t &peer)

@@ -21,7 +21,6 @@ namespace {
 constexpr size_t kMaxRequest = 510;
 constexpr size_t kMaxLines = 4093;
 constexpr size_t kMaxTxt = 1024;
-constexpr int kIdDraws = 64;
 
 void send_text(Server &s, const zmo_ip_sockaddr_t &to, const std::string &text)
 {
@@ -204,9 +203,7 @@ void text_read(Server &s, int slot)
 		if (size_t(n) > kMaxRequest)
 			continue;
 		if (!is_local(from)) {
-			char t[ZMO_IP_ADDRSTRLEN];
-			zmo_log_debug(1, "text query from %s refused: not a local program",
-				      zmo_ip_sockaddr_ntop(&from, t, sizeof t));
+			zmo_log_debug(1, "text query from %s refused: not a local program", addr_text(from).c_str());
 			continue;
 		}
 		handle(s, from, buf, size_t(n));

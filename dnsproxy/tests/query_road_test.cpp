@@ -279,6 +279,25 @@ TEST_F(Road, LongAnswerIsCutForAClientWithoutEdns)
 	EXPECT_EQ(query("many.test", 1).size(), a.size());
 }
 
+TEST_F(Road, AnswerPastTheDatagramBufferIsNotRelayedCut)
+{
+	load(server_line(upstream_port));
+	// The client takes 4096 bytes (EDNS); the server sends more than that.
+	Bytes q = query("huge.test", 1);
+	q[11] = 1;
+	q.insert(q.end(), {0, 0, 41, 0x10, 0x00, 0, 0, 0, 0, 0, 0});
+	ask(q);
+	Bytes up, a;
+	ASSERT_TRUE(upstream_got(upstream, up));
+	Bytes big = answer(up, 0, std::vector<std::string>(320, "192.0.2.1"));
+	ASSERT_GT(big.size(), 4096u);
+	reply(upstream, big);
+	ASSERT_TRUE(client_got(a));
+	EXPECT_TRUE(a[2] & 0x02) << "a cut answer went out without TC";
+	EXPECT_EQ(0u, ancount(a));
+	EXPECT_EQ(query("huge.test", 1).size(), a.size());
+}
+
 TEST_F(Road, EmptyAndFailedAnswersGoOnThenRefusedOrNxdomain)
 {
 	load(server_line(upstream_port) + server_line(upstream2_port));

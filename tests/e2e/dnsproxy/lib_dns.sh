@@ -59,10 +59,12 @@ start_peers() {
   wait_file "$work/peers.out"
 }
 
-# start_proxy DAEMON CONFIG: dnsrelayd in the background, debug log in
-# $work/proxy.log; waits for its listeners.
+# start_proxy DAEMON CONFIG [ARGS...]: dnsrelayd in the background, debug
+# log in $work/proxy.log; waits for its listeners.
 start_proxy() {
-  "$1" -c "$2" -p /var/run/dnsrelayd.pid -d 2>>"$work/proxy.log" &
+  local daemon=$1 config=$2
+  shift 2
+  "$daemon" -c "$config" -p /var/run/dnsrelayd.pid -d "$@" 2>>"$work/proxy.log" &
   proxy_pid=$!
   on_exit quiet_kill "$proxy_pid"
   wait_file /var/run/dnsrelayd.pid

@@ -31,11 +31,7 @@ profile 2 safe-access
 profile-set-server 2 127.0.0.6:5300
 set-profile-ip 10.0.3.2 2
 CONF
-"$daemon" -c "$work/main.conf" -s "$work/safe.conf" -p /var/run/dnsrelayd.pid -d 2>>"$work/proxy.log" &
-proxy_pid=$!
-on_exit quiet_kill "$proxy_pid"
-wait_file /var/run/dnsrelayd.pid
-wait_port udp 53
+start_proxy "$daemon" "$work/main.conf" -s "$work/safe.conf"
 
 client_ask() { ns_exec "$1" dig @"$2" +short +tries=1 +time=3 "$3" A; }
 
