@@ -52,8 +52,14 @@ struct RecordWalk {
 			off = end + 4;
 		}
 	}
-	// The next record: its section (0-2), TYPE, TTL and RDATA bounds.
-	bool next(int &sec, uint16_t &type, uint16_t &klass, uint32_t &ttl, size_t &rdata, size_t &rdlen)
+	struct Record {
+		int sec; // 0 answer, 1 authority, 2 additional
+		uint16_t type, klass;
+		uint32_t ttl;
+		size_t rdata, rdlen;
+	};
+	// The next record: its section, TYPE, CLASS, TTL and RDATA bounds.
+	bool next(Record &r)
 	{
 		while (section < 3 && left[section] == 0)
 			section++;
@@ -65,17 +71,17 @@ struct RecordWalk {
 			bad = true;
 			return false;
 		}
-		sec = section;
-		type = rd16(msg + end);
-		klass = rd16(msg + end + 2);
-		ttl = uint32_t(msg[end + 4]) << 24 | uint32_t(msg[end + 5]) << 16 | uint32_t(msg[end + 6]) << 8 | msg[end + 7];
-		rdlen = rd16(msg + end + 8);
-		rdata = end + 10;
-		if (rdata + rdlen > len) {
+		r.sec = section;
+		r.type = rd16(msg + end);
+		r.klass = rd16(msg + end + 2);
+		r.ttl = uint32_t(msg[end + 4]) << 24 | uint32_t(msg[end + 5]) << 16 | uint32_t(msg[end + 6]) << 8 | msg[end + 7];
+		r.rdlen = rd16(msg + end + 8);
+		r.rdata = end + 10;
+		if (r.rdata + r.rdlen > len) {
 			bad = true;
 			return false;
 		}
-		off = rdata + rdlen;
+		off = r.rdata + r.rdlen;
 		return true;
 	}
 };
@@ -193,26 +199,20 @@ size_t msg_truncate(uint8_t *msg, size_t len, const Question &q)
 size_t msg_udp_limit(const uint8_t *msg, size_t len)
 {
 	RecordWalk w(msg, len);
-	int sec;
-	uint16_t type, klass;
-	uint32_t ttl;
-	size_t rdata, rdlen;
-	while (w.next(sec, type, klass, ttl, rdata, rdlen))
-		if (sec == 2 && type == 41)
-			return std::min<size_t>(std::max<size_t>(klass, 512), kMaxUdpMessage);
+	RecordWalk::Record r;
+	while (w.next(r))
+		if (r.sec == 2 && r.type == 41)
+			return std::min<size_t>(std::max<size_t>(r.klass, 512), kMaxUdpMessage);
 	return 512;
 }
 
 int64_t msg_min_answer_ttl(const uint8_t *msg, size_t len)
 {
 	RecordWalk w(msg, len);
-	int sec;
-	uint16_t type, klass;
-	uint32_t ttl;
-	size_t rdata, rdlen;
+	RecordWalk::Record r;
 	int64_t least = -1;
-	while (w.next(sec, type, klass, ttl, rdata, rdlen) && sec == 0) {
-		int64_t t = ttl & 0x7fffffffu;
+	while (w.next(r) && r.sec == 0) {
+		int64_t t = r.ttl & 0x7fffffffu;
 		if (least < 0 || t < least)
 			least = t;
 	}

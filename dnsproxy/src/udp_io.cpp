@@ -22,6 +22,19 @@ union ControlBuffer {
 	char bytes[CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo))];
 };
 
+// The one control message of a send.
+template <class T>
+void set_control(msghdr &mh, ControlBuffer &control, int level, int type, const T &value)
+{
+	mh.msg_control = control.bytes;
+	mh.msg_controllen = CMSG_SPACE(sizeof value);
+	cmsghdr *c = CMSG_FIRSTHDR(&mh);
+	c->cmsg_level = level;
+	c->cmsg_type = type;
+	c->cmsg_len = CMSG_LEN(sizeof value);
+	memcpy(CMSG_DATA(c), &value, sizeof value);
+}
+
 // One datagram; its destination address from the packet-info message. 0 on
 // EAGAIN, -1 on errors (logged).
 ssize_t receive(Server &s, int fd, zmo_ip_sockaddr_t &from, zmo_ip_sockaddr_t *local, int *ifindex, bool &cut)
@@ -130,26 +143,14 @@ bool udp_reply(Server &s, const Request &r, const uint8_t *msg, size_t len)
 	memset(&control, 0, sizeof control);
 	// Answer from the address the client asked, whatever the routes say.
 	if (r.local.u.sa.sa_family == AF_INET && to.u.sa.sa_family == AF_INET) {
-		mh.msg_control = control.bytes;
-		mh.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
-		cmsghdr *c = CMSG_FIRSTHDR(&mh);
-		c->cmsg_level = IPPROTO_IP;
-		c->cmsg_type = IP_PKTINFO;
-		c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
 		in_pktinfo pi{};
 		pi.ipi_spec_dst = r.local.u.in.sin_addr;
-		memcpy(CMSG_DATA(c), &pi, sizeof pi);
+		set_control(mh, control, IPPROTO_IP, IP_PKTINFO, pi);
 	} else if (r.local.u.sa.sa_family == AF_INET6 && to.u.sa.sa_family == AF_INET6) {
-		mh.msg_control = control.bytes;
-		mh.msg_controllen = CMSG_SPACE(sizeof(in6_pktinfo));
-		cmsghdr *c = CMSG_FIRSTHDR(&mh);
-		c->cmsg_level = IPPROTO_IPV6;
-		c->cmsg_type = IPV6_PKTINFO;
-		c->cmsg_len = CMSG_LEN(sizeof(in6_pktinfo));
 		in6_pktinfo pi{};
 		pi.ipi6_addr = r.local.u.in6.sin6_addr;
 		pi.ipi6_ifindex = unsigned(r.local_ifindex);
-		memcpy(CMSG_DATA(c), &pi, sizeof pi);
+		set_control(mh, control, IPPROTO_IPV6, IPV6_PKTINFO, pi);
 	}
 	if (sendmsg(fd, &mh, 0) < 0) {
 		if (errno != EINTR)

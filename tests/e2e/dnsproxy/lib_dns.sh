@@ -1,6 +1,9 @@
 # Helpers of the DNS proxy scenarios: nsd as a real upstream, the scripted
 # upstream peers, the proxy itself and dig with short waits.
-# Needs: $work (a scratch folder) and lib.sh already sourced.
+# Needs lib.sh already sourced. $work is the scratch folder: made here
+# unless the caller has one (DNS_E2E_KEEP names one that outlives the run).
+work=${work:-${DNS_E2E_KEEP:-$(mktemp -d)}}
+mkdir -p "$work"
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 

@@ -6,8 +6,6 @@ set -euo pipefail
 . "$FW_SOURCE_DIR/tests/harness/lib.sh"
 require_scenario_ns
 daemon=$1
-work=$(mktemp -d)
-if [ -n "${DNS_E2E_KEEP:-}" ]; then work=$DNS_E2E_KEEP; mkdir -p "$work"; fi
 . "$(dirname "$0")/lib_dns.sh"
 
 start_nsd 127.0.0.2 5353
