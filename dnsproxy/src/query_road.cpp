@@ -124,6 +124,7 @@ void finish(Server &s, Request &r)
 }
 
 void try_next(Server &s, uint64_t arg);
+void try_now_or_finish(Server &s, Request &r);
 
 void schedule_try(Server &s, Request &r, int64_t delay)
 {
@@ -203,8 +204,13 @@ void try_next(Server &s, uint64_t arg)
 	}
 	int fd = s.slots.at(p->upstream_slot).fd;
 	if (fd < 0) {
-		// No next try: the entry waits for its deadline.
+		// No socket of that family (a host without IPv6): waiting for the
+		// entry's deadline would hold the client for a minute, so the next
+		// server is tried at once.
 		zmo_log(ZMO_LOG_ERROR, "socket is not ready for request");
+		p->done = true;
+		s.road.answer_this_round = true;
+		try_now_or_finish(s, r);
 		return;
 	}
 	size_t len = upstream_message(s, r, id, buf);

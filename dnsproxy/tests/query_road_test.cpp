@@ -345,6 +345,19 @@ TEST_F(Road, StaticsAndOpcodeTwo)
 	EXPECT_EQ(12u, a.size());
 }
 
+TEST_F(Road, ServerOfAMissingFamilyIsPassedAtOnce)
+{
+	// No IPv6 upstream socket here: the IPv6 server (newest, so first) is
+	// skipped without waiting for proceed or its deadline.
+	load(server_line(upstream_port) + "dns_server = [2001:db8::1]:53\n");
+	LogCapture log;
+	ask(query("v6less.test", 1));
+	round(); // the next try runs in the next round, which doesn't wait
+	Bytes q;
+	ASSERT_TRUE(upstream_got(upstream, q));
+	EXPECT_EQ((std::vector<std::string>{"socket is not ready for request"}), log.lines());
+}
+
 TEST_F(Road, NoServerGivesRefused)
 {
 	load("");
