@@ -10,6 +10,7 @@ cat > /tmp/dnsrelayd.conf <<CONF
 dns_server = 127.0.0.2:5353
 stat_file = /var/run/dnsrelayd.stats
 rpc_port = 6053
+max_mem = 1M
 static_a = router.lan 192.168.1.1
 static_a = *.lan 192.168.1.2
 CONF
