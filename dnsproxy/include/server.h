@@ -5,6 +5,7 @@
 #include "accounted_alloc.h"
 #include "config.h"
 #include "mt19937.h"
+#include "query_road.h"
 #include "slots.h"
 #include "stats_file.h"
 #include "timers.h"
@@ -35,6 +36,7 @@ struct Server {
 	Mt19937 rng;
 	SlotTable slots;
 	Timers timers{acc};
+	Road road{acc}; // before the timers and slots in destruction
 	zmo_time_t next_cache_expiry{};
 	unsigned reloads_seen = 0;
 	bool fatal = false; // a listener could not be made

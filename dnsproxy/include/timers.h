@@ -1,5 +1,7 @@
-// Timers of the event loop: a list scanned every round and a list of
-// zero-delay timers that run at the end of the round they were added in.
+// Timers of the event loop: timers with a delay, ordered by deadline, and a
+// list of zero-delay timers that run at the end of the round they were
+// added in. Every request keeps a try timer, so the delayed ones sit in a
+// binary heap: a round costs the due timers, not all of them.
 #pragma once
 
 #include "accounted_alloc.h"
@@ -7,11 +9,13 @@
 #include <zmo.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace dnsr {
 
 struct Server;
-using TimerFn = void (*)(Server &, uint32_t arg);
+// The argument holds a number or a pointer.
+using TimerFn = void (*)(Server &, uint64_t arg);
 
 class Timers {
 public:
@@ -24,7 +28,7 @@ public:
 
 	// Delay 0 puts the timer on the immediate list. Logs and drops the timer
 	// when memory is short.
-	void add(int64_t delay_ms, TimerFn fn, uint32_t arg = 0);
+	void add(int64_t delay_ms, TimerFn fn, uint64_t arg = 0);
 	// The immediate timers present now, most recently added first.
 	void run_immediate(Server &server);
 	// Every timer whose deadline has passed; then the wait for the next poll.
@@ -39,13 +43,14 @@ private:
 		Timer *next;
 		zmo_time_t deadline;
 		TimerFn fn;
-		uint32_t arg;
+		uint64_t arg;
 	};
+	static bool later(const Timer *a, const Timer *b) { return zmo_time_less(&b->deadline, &a->deadline); }
 	void release(Timer *t);
 	void update_timeout();
 
 	Accountant &acc_;
-	Timer *list_ = nullptr;
+	std::vector<Timer *> heap_; // earliest deadline first
 	Timer *immediate_ = nullptr;
 	int64_t timeout_ = kMaxWaitMs;
 };

@@ -38,6 +38,7 @@ void write_stats(Server &s)
 // Every context reset: at start and after each reload.
 void reset_context(Server &s)
 {
+	road_reset(s);
 	zmo_time_get_monotonic_plus_msec(&s.next_cache_expiry, 3600000);
 	for (const auto &a : config_servers(*s.cfg))
 		zmo_log_debug(1, "DNS server: %s", addr_port_text(a).c_str());
@@ -47,34 +48,59 @@ void reset_context(Server &s)
 
 // The periodic timers each run their work and add themselves again with
 // the period the configuration gives now.
-void tick_stats_file(Server &s, uint32_t)
+void tick_stats_file(Server &s, uint64_t)
 {
 	write_stats(s);
 	s.timers.add(s.cfg->settings.stat_time, tick_stats_file);
 }
 
-void tick_ranks(Server &s, uint32_t)
+void tick_ranks(Server &s, uint64_t)
 {
 	s.stats->compute_ranks(s.rng);
 	s.timers.add(100, tick_ranks);
 }
 
-void tick_rank_reset(Server &s, uint32_t)
+void tick_rank_reset(Server &s, uint64_t)
 {
 	s.stats->reset_ranks();
 	s.timers.add(s.cfg->settings.rank_reset_time, tick_rank_reset);
 }
 
-void tick_revival(Server &s, uint32_t)
+void tick_revival(Server &s, uint64_t)
 {
 	s.stats->revive_failed();
 	s.timers.add(s.cfg->settings.rrs_reset_time, tick_revival);
 }
 
-void tick_all_failed(Server &s, uint32_t)
+void tick_all_failed(Server &s, uint64_t)
 {
 	s.stats->revive_if_all_failed();
 	s.timers.add(s.cfg->settings.rrs_reset_time, tick_all_failed);
+}
+
+void tick_pending_check(Server &s, uint64_t)
+{
+	road_pending_check(s);
+	s.timers.add(s.cfg->settings.timeout + 100, tick_pending_check);
+}
+
+void tick_cache_expiry(Server &s, uint64_t)
+{
+	road_cache_expiry(s);
+	s.timers.add(10000, tick_cache_expiry);
+}
+
+void tick_text_sweep(Server &s, uint64_t)
+{
+	text_sweep(s);
+	s.timers.add(2 * s.cfg->settings.rpc_ttl, tick_text_sweep);
+}
+
+// Silent connections give their slots back.
+void tick_tcp_idle(Server &s, uint64_t)
+{
+	tcp_close_idle(s);
+	s.timers.add(1000, tick_tcp_idle);
 }
 
 bool no_ipv6(int err) { return err == EAFNOSUPPORT || err == EPROTONOSUPPORT || err == EADDRNOTAVAIL; }
@@ -132,10 +158,14 @@ bool open_sockets(Server &s)
 			zmo_log(ZMO_LOG_FATAL, "can not bind to IPv4 address, aborted");
 			return false;
 		}
+		road_prepare_listener(fd, AF_INET);
 		s.slots.set_fd(kSlotUdp4, fd);
-		if ((fd = open_socket(AF_INET6, SOCK_DGRAM, st.dns_udp_port, true)) >= 0)
+		s.slots.set_handlers(kSlotUdp4, udp_read_listener, nullptr);
+		if ((fd = open_socket(AF_INET6, SOCK_DGRAM, st.dns_udp_port, true)) >= 0) {
+			road_prepare_listener(fd, AF_INET6);
 			s.slots.set_fd(kSlotUdp6, fd);
-		else if (!no_ipv6(errno))
+			s.slots.set_handlers(kSlotUdp6, udp_read_listener, nullptr);
+		} else if (!no_ipv6(errno))
 			zmo_log(ZMO_LOG_ERROR, "can not bind to IPv6 address");
 	}
 	if ((fd = open_socket(AF_INET, SOCK_DGRAM, -1, false)) < 0) {
@@ -143,9 +173,11 @@ bool open_sockets(Server &s)
 		return false;
 	}
 	s.slots.set_fd(kSlotUpstream4, fd);
-	if ((fd = open_socket(AF_INET6, SOCK_DGRAM, -1, true)) >= 0)
+	s.slots.set_handlers(kSlotUpstream4, udp_read_upstream, nullptr);
+	if ((fd = open_socket(AF_INET6, SOCK_DGRAM, -1, true)) >= 0) {
 		s.slots.set_fd(kSlotUpstream6, fd);
-	else if (!no_ipv6(errno))
+		s.slots.set_handlers(kSlotUpstream6, udp_read_upstream, nullptr);
+	} else if (!no_ipv6(errno))
 		zmo_log(ZMO_LOG_ERROR, "can not create IPv6 socket");
 	if (st.dns_tcp_port != 0) {
 		if ((fd = open_socket(AF_INET, SOCK_STREAM, st.dns_tcp_port, false)) < 0) {
@@ -153,6 +185,7 @@ bool open_sockets(Server &s)
 			return false;
 		}
 		s.slots.set_fd(kSlotTcp4, fd);
+		s.slots.set_handlers(kSlotTcp4, tcp_accept, nullptr);
 		if (listen(fd, 64) != 0)
 			zmo_log(ZMO_LOG_FATAL, "failed to bring IPv4 server socket to listen mode: %s", zmo_sys_strerror(errno));
 		if ((fd = open_socket(AF_INET6, SOCK_STREAM, st.dns_tcp_port, true)) >= 0) {
@@ -160,15 +193,19 @@ bool open_sockets(Server &s)
 				zmo_log(ZMO_LOG_ERROR, "failed to bring IPv6 server socket to listen mode: %s",
 					zmo_sys_strerror(errno));
 				close(fd);
-			} else
+			} else {
 				s.slots.set_fd(kSlotTcp6, fd);
+				s.slots.set_handlers(kSlotTcp6, tcp_accept, nullptr);
+			}
 		} else if (!no_ipv6(errno))
 			zmo_log(ZMO_LOG_ERROR, "can not bind to IPv6 address");
 	}
 	if (st.rpc_port != 0) {
-		if ((fd = open_socket(AF_INET, SOCK_DGRAM, st.rpc_port, false)) >= 0)
+		if ((fd = open_socket(AF_INET, SOCK_DGRAM, st.rpc_port, false)) >= 0) {
 			s.slots.set_fd(kSlotRpc, fd);
-		else
+			s.slots.set_handlers(kSlotRpc, text_read, nullptr);
+			s.timers.add(2 * st.rpc_ttl, tick_text_sweep);
+		} else
 			zmo_log(ZMO_LOG_ERROR, "can not bind to IPv4 address (RPC)");
 	}
 	return true;
@@ -235,6 +272,9 @@ bool server_start(Server &s)
 	}
 	zmo_log_debug(1, "sockets created, entering event loop");
 	const Settings &st = s.cfg->settings;
+	s.timers.add(st.timeout + 100, tick_pending_check);
+	s.timers.add(10000, tick_cache_expiry);
+	s.timers.add(1000, tick_tcp_idle);
 	s.timers.add(st.stat_time, tick_stats_file);
 	s.timers.add(100, tick_ranks);
 	s.timers.add(st.rank_reset_time, tick_rank_reset);
@@ -273,14 +313,17 @@ void server_loop(Server &s)
 			if (!s.cfg->settings.stat_file.empty())
 				zmo_log_debug(1, "stats. file: %s", s.cfg->settings.stat_file.c_str());
 		}
+		road_before_poll(s);
 		int n = s.slots.poll_and_dispatch(s, s.timers.poll_timeout(), &outside);
 		if (n < 0 && errno != EINTR) {
 			zmo_log(ZMO_LOG_FATAL, "poll failed: %s", zmo_sys_strerror(errno));
 			s.fatal = true;
 			break;
 		}
+		road_end_of_round(s);
 		s.timers.run_immediate(s);
 		s.timers.run_due(s);
+		road_end_of_round(s);
 	}
 	sigprocmask(SIG_UNBLOCK, &watched, nullptr);
 }

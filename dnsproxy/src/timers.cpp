@@ -1,4 +1,4 @@
-// Timer lists.
+// Timers: a deadline heap and the immediate list.
 #include "timers.h"
 
 #include <algorithm>
@@ -8,11 +8,12 @@ namespace dnsr {
 
 Timers::~Timers()
 {
-	for (Timer **head : {&list_, &immediate_})
-		while (Timer *t = *head) {
-			*head = t->next;
-			release(t);
-		}
+	for (Timer *t : heap_)
+		release(t);
+	while (Timer *t = immediate_) {
+		immediate_ = t->next;
+		release(t);
+	}
 }
 
 void Timers::release(Timer *t)
@@ -21,7 +22,7 @@ void Timers::release(Timer *t)
 	acc_.free(t);
 }
 
-void Timers::add(int64_t delay_ms, TimerFn fn, uint32_t arg)
+void Timers::add(int64_t delay_ms, TimerFn fn, uint64_t arg)
 {
 	void *mem = acc_.alloc(sizeof(Timer));
 	if (!mem) {
@@ -35,8 +36,8 @@ void Timers::add(int64_t delay_ms, TimerFn fn, uint32_t arg)
 		return;
 	}
 	zmo_time_get_monotonic_plus_msec(&t->deadline, delay_ms);
-	t->next = list_;
-	list_ = t;
+	heap_.push_back(t);
+	std::push_heap(heap_.begin(), heap_.end(), later);
 	timeout_ = std::min(timeout_, delay_ms);
 }
 
@@ -55,24 +56,16 @@ void Timers::run_immediate(Server &server)
 
 void Timers::run_due(Server &server)
 {
-	// Walk a detached list; timers added by callbacks go on the live one.
-	Timer *batch = list_;
-	list_ = nullptr;
-	Timer *keep = nullptr;
-	while (Timer *t = batch) {
-		batch = t->next;
-		if (zmo_time_left_monotonic_msec(&t->deadline) <= 0) {
-			t->fn(server, t->arg);
-			release(t);
-		} else {
-			t->next = keep;
-			keep = t;
-		}
-	}
-	while (Timer *t = keep) {
-		keep = t->next;
-		t->next = list_;
-		list_ = t;
+	// Only timers due when the walk starts run: one that a callback adds
+	// with a deadline already passed waits for the next round.
+	zmo_time_t now;
+	zmo_time_get_monotonic(&now);
+	while (!heap_.empty() && zmo_time_less_or_equal(&heap_.front()->deadline, &now)) {
+		std::pop_heap(heap_.begin(), heap_.end(), later);
+		Timer *t = heap_.back();
+		heap_.pop_back();
+		t->fn(server, t->arg);
+		release(t);
 	}
 	update_timeout();
 }
@@ -80,18 +73,17 @@ void Timers::run_due(Server &server)
 void Timers::update_timeout()
 {
 	timeout_ = kMaxWaitMs;
-	for (Timer *t = list_; t; t = t->next)
-		timeout_ = std::min(timeout_, std::max<int64_t>(0, zmo_time_left_monotonic_msec(&t->deadline)));
+	if (!heap_.empty())
+		timeout_ = std::min(timeout_, std::max<int64_t>(0, zmo_time_left_monotonic_msec(&heap_.front()->deadline)));
 }
 
 int Timers::poll_timeout() const { return immediate_ ? 0 : int(timeout_); }
 
 size_t Timers::pending() const
 {
-	size_t n = 0;
-	for (Timer *head : {list_, immediate_})
-		for (Timer *t = head; t; t = t->next)
-			n++;
+	size_t n = heap_.size();
+	for (Timer *t = immediate_; t; t = t->next)
+		n++;
 	return n;
 }
 

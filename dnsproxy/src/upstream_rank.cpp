@@ -147,10 +147,21 @@ void UpstreamStats::revive_if_all_failed()
 
 bool ServerHeap::push(uint32_t rank, uint16_t id)
 {
-	if (items_.size() >= capacity_)
+	auto cmp = [](const Item &a, const Item &b) { return before(b, a); };
+	Item item{rank, pushed_++, id};
+	if (items_.size() < capacity_) {
+		items_.push_back(item);
+		std::push_heap(items_.begin(), items_.end(), cmp);
+		return true;
+	}
+	// Full: the best servers stay, so a better one takes the worst one's place.
+	if (capacity_ == 0)
 		return false;
-	items_.push_back({rank, pushed_++, id});
-	std::push_heap(items_.begin(), items_.end(), [](const Item &a, const Item &b) { return before(b, a); });
+	auto worst = std::min_element(items_.begin(), items_.end(), cmp);
+	if (!before(item, *worst))
+		return false;
+	*worst = item;
+	std::make_heap(items_.begin(), items_.end(), cmp);
 	return true;
 }
 

@@ -11,10 +11,10 @@
 
 namespace {
 
-std::vector<uint32_t> g_ran;
+std::vector<uint64_t> g_ran;
 
-void record(dnsr::Server &, uint32_t arg) { g_ran.push_back(arg); }
-void readd_zero(dnsr::Server &s, uint32_t arg)
+void record(dnsr::Server &, uint64_t arg) { g_ran.push_back(arg); }
+void readd_zero(dnsr::Server &s, uint64_t arg)
 {
 	g_ran.push_back(arg);
 	s.timers.add(0, readd_zero, arg + 1);
@@ -32,12 +32,12 @@ TEST_F(EventLoop, ImmediateTimersRunNewestFirstAndOnlyOncePerRound)
 	server.timers.add(0, readd_zero, 10);
 	EXPECT_EQ(0, server.timers.poll_timeout());
 	server.timers.run_immediate(server);
-	EXPECT_EQ((std::vector<uint32_t>{10, 2, 1}), g_ran);
+	EXPECT_EQ((std::vector<uint64_t>{10, 2, 1}), g_ran);
 	// The timer that re-added itself waits for the next round.
 	EXPECT_EQ(1u, server.timers.pending());
 	EXPECT_EQ(0, server.timers.poll_timeout());
 	server.timers.run_immediate(server);
-	EXPECT_EQ((std::vector<uint32_t>{10, 2, 1, 11}), g_ran);
+	EXPECT_EQ((std::vector<uint64_t>{10, 2, 1, 11}), g_ran);
 }
 
 TEST_F(EventLoop, DueTimersRunAndTheWaitShrinks)
@@ -51,7 +51,7 @@ TEST_F(EventLoop, DueTimersRunAndTheWaitShrinks)
 	EXPECT_LE(server.timers.poll_timeout(), 30);
 	usleep(40 * 1000);
 	server.timers.run_due(server);
-	EXPECT_EQ((std::vector<uint32_t>{1}), g_ran);
+	EXPECT_EQ((std::vector<uint64_t>{1}), g_ran);
 	EXPECT_GT(server.timers.poll_timeout(), 4000);
 	EXPECT_LE(server.timers.poll_timeout(), 5000);
 	EXPECT_EQ(1u, server.timers.pending());

@@ -163,6 +163,23 @@ TEST(ServerHeap, RankFirstThenPushOrder)
 	EXPECT_FALSE(small.push(1, 2));
 }
 
+TEST(ServerHeap, AFullHeapKeepsTheBestServers)
+{
+	// Three places, five servers: the two worst are dropped whatever the
+	// order they came in, and the kept ones still come out best first.
+	dnsr::ServerHeap heap(3);
+	EXPECT_TRUE(heap.push(1, 1));
+	EXPECT_TRUE(heap.push(0, 2));
+	EXPECT_TRUE(heap.push(5, 3));
+	EXPECT_TRUE(heap.push(9, 4));  // takes the rank-0 server's place
+	EXPECT_FALSE(heap.push(1, 5)); // no better than the worst kept (rank 1, pushed earlier)
+	std::vector<uint16_t> order;
+	uint16_t id;
+	while (heap.pop(id))
+		order.push_back(id);
+	EXPECT_EQ((std::vector<uint16_t>{4, 3, 1}), order);
+}
+
 TEST(Mt19937, MatchesThePublishedSequence)
 {
 	// Reference output of the authors' init_by_array({0x123, 0x234, 0x345, 0x456}).
