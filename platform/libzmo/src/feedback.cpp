@@ -34,8 +34,8 @@ void clean(std::string *s) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #pragma GCC diagnostic ignored "-Wformat-security"
 template <typename T>
-bool one(std::string *out, const std::string &spec, const int *stars, int nstars, T value) {
-  const char *f = spec.c_str();
+bool one(std::string *out, const std::string &directive, const int *stars, int nstars, T value) {
+  const char *f = directive.c_str();
   auto print = [&](char *buf, size_t size) {
     switch (nstars) {
       case 0: return std::snprintf(buf, size, f, value);
@@ -99,43 +99,43 @@ bool format_text(std::string *out, const char *format, va_list ap) {
       return false;
     }
     ++p;
-    const std::string spec(start, p);
+    const std::string directive(start, p);
     const std::string l(len);
     std::string piece;
     bool ok;
     switch (conv) {
       case 'd':
       case 'i':
-        if (l == "l") ok = one(&piece, spec, stars, nstars, va_arg(ap, long));
-        else if (l == "ll") ok = one(&piece, spec, stars, nstars, va_arg(ap, long long));
-        else if (l == "j") ok = one(&piece, spec, stars, nstars, va_arg(ap, intmax_t));
-        else if (l == "z") ok = one(&piece, spec, stars, nstars, va_arg(ap, ssize_t));
-        else if (l == "t") ok = one(&piece, spec, stars, nstars, va_arg(ap, ptrdiff_t));
-        else ok = one(&piece, spec, stars, nstars, va_arg(ap, int));
+        if (l == "l") ok = one(&piece, directive, stars, nstars, va_arg(ap, long));
+        else if (l == "ll") ok = one(&piece, directive, stars, nstars, va_arg(ap, long long));
+        else if (l == "j") ok = one(&piece, directive, stars, nstars, va_arg(ap, intmax_t));
+        else if (l == "z") ok = one(&piece, directive, stars, nstars, va_arg(ap, ssize_t));
+        else if (l == "t") ok = one(&piece, directive, stars, nstars, va_arg(ap, ptrdiff_t));
+        else ok = one(&piece, directive, stars, nstars, va_arg(ap, int));
         break;
       case 'u':
       case 'o':
       case 'x':
       case 'X':
-        if (l == "l") ok = one(&piece, spec, stars, nstars, va_arg(ap, unsigned long));
-        else if (l == "ll") ok = one(&piece, spec, stars, nstars, va_arg(ap, unsigned long long));
-        else if (l == "j") ok = one(&piece, spec, stars, nstars, va_arg(ap, uintmax_t));
-        else if (l == "z") ok = one(&piece, spec, stars, nstars, va_arg(ap, size_t));
-        else if (l == "t") ok = one(&piece, spec, stars, nstars, va_arg(ap, ptrdiff_t));
-        else ok = one(&piece, spec, stars, nstars, va_arg(ap, unsigned));
+        if (l == "l") ok = one(&piece, directive, stars, nstars, va_arg(ap, unsigned long));
+        else if (l == "ll") ok = one(&piece, directive, stars, nstars, va_arg(ap, unsigned long long));
+        else if (l == "j") ok = one(&piece, directive, stars, nstars, va_arg(ap, uintmax_t));
+        else if (l == "z") ok = one(&piece, directive, stars, nstars, va_arg(ap, size_t));
+        else if (l == "t") ok = one(&piece, directive, stars, nstars, va_arg(ap, ptrdiff_t));
+        else ok = one(&piece, directive, stars, nstars, va_arg(ap, unsigned));
         break;
       case 'c':
-        ok = l == "l" ? one(&piece, spec, stars, nstars, va_arg(ap, wint_t))
-                      : one(&piece, spec, stars, nstars, va_arg(ap, int));
+        ok = l == "l" ? one(&piece, directive, stars, nstars, va_arg(ap, wint_t))
+                      : one(&piece, directive, stars, nstars, va_arg(ap, int));
         break;
       case 's':
-        ok = l == "l" ? one(&piece, spec, stars, nstars, va_arg(ap, const wchar_t *))
-                      : one(&piece, spec, stars, nstars, va_arg(ap, const char *));
+        ok = l == "l" ? one(&piece, directive, stars, nstars, va_arg(ap, const wchar_t *))
+                      : one(&piece, directive, stars, nstars, va_arg(ap, const char *));
         break;
-      case 'p': ok = one(&piece, spec, stars, nstars, va_arg(ap, void *)); break;
+      case 'p': ok = one(&piece, directive, stars, nstars, va_arg(ap, void *)); break;
       case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
-        ok = l == "L" ? one(&piece, spec, stars, nstars, va_arg(ap, long double))
-                      : one(&piece, spec, stars, nstars, va_arg(ap, double));
+        ok = l == "L" ? one(&piece, directive, stars, nstars, va_arg(ap, long double))
+                      : one(&piece, directive, stars, nstars, va_arg(ap, double));
         break;
       default:  // %n and unknown conversions are refused
         errno = EINVAL;

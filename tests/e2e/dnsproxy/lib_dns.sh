@@ -52,7 +52,7 @@ CONF
   wait_port udp "$port" 10
 }
 
-# start_peers SPEC...: the scripted upstreams (ADDR:PORT:MODE each); their
+# start_peers PEER...: the scripted upstreams (ADDR:PORT:MODE each); their
 # queries are logged in $work/peers.log.
 start_peers() {
   : >"$work/peers.log"

@@ -67,8 +67,8 @@ def answer(msg, qend, rcode=0, addr=None, tc=False, soa=False, qid=None):
 def main():
     log = open(sys.argv[1], "a", buffering=1)
     socks = {}
-    for spec in sys.argv[2:]:
-        addr, port, mode = spec.rsplit(":", 2)
+    for entry in sys.argv[2:]:
+        addr, port, mode = entry.rsplit(":", 2)
         u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         u.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         u.bind((addr, int(port)))

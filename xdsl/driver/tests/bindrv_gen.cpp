@@ -29,7 +29,7 @@ uint32_t stride_of(const Table &t)
     return t.stride ? t.stride : row_size(t);
 }
 
-const Table *find(const Spec &s, int group, int table, size_t *index)
+const Table *find(const Layout &s, int group, int table, size_t *index)
 {
     for (size_t k = 0; k < s.tables.size(); k++)
         if (s.tables[k].group == group && s.tables[k].table == table) {
@@ -44,24 +44,24 @@ const Table *find(const Spec &s, int group, int table, size_t *index)
 uint32_t Built::words(int group, int table, int item) const
 {
     size_t k;
-    return find(spec_, group, table, &k)->words.at(static_cast<size_t>(item - 1));
+    return find(layout_, group, table, &k)->words.at(static_cast<size_t>(item - 1));
 }
 
 uint32_t Built::address(int group, int table, int item, int row) const
 {
     size_t k;
-    const Table *t = find(spec_, group, table, &k);
+    const Table *t = find(layout_, group, table, &k);
     uint32_t off = std::accumulate(t->words.begin(), t->words.begin() + (item - 1), 0u);
     return starts[k] + off + static_cast<uint32_t>(row - 1) * stride_of(*t);
 }
 
-Built build(const Spec &spec)
+Built build(const Layout &layout)
 {
-    const uint32_t n = spec.items_per_row;
-    const uint32_t real = static_cast<uint32_t>(spec.tables.size());
+    const uint32_t n = layout.items_per_row;
+    const uint32_t real = static_cast<uint32_t>(layout.tables.size());
     std::vector<uint32_t> extra(real);
     for (uint32_t k = 0; k < real; k++)
-        extra[k] = static_cast<uint32_t>((spec.tables[k].words.size() + n - 1) / n) - 1;
+        extra[k] = static_cast<uint32_t>((layout.tables[k].words.size() + n - 1) / n) - 1;
     const uint32_t t_count = real + std::accumulate(extra.begin(), extra.end(), 0u);
 
     // Continuation rows are handed out from the last row down, the tables
@@ -82,17 +82,17 @@ Built build(const Spec &spec)
 
     std::vector<uint32_t> w(kHeaderWords + t_count + t_count * n, 0);
     Built out;
-    out.spec_ = spec;
+    out.layout_ = layout;
     std::memcpy(&w[0], "VROS", 4);
-    w[3] = spec.version;
-    w[4] = spec.sig_block;
-    w[6] = spec.table_starts;
+    w[3] = layout.version;
+    w[4] = layout.sig_block;
+    w[6] = layout.table_starts;
     w[7] = t_count;
     w[8] = n;
     w[9] = t_count;
-    uint32_t addr = spec.first_table;
+    uint32_t addr = layout.first_table;
     for (uint32_t k = 0; k < real; k++) {
-        const Table &t = spec.tables[k];
+        const Table &t = layout.tables[k];
         w[kHeaderWords + k] = static_cast<uint32_t>(t.group) << 29 | static_cast<uint32_t>(t.table - 1) << 24 |
                               stride_of(t) << 8 | mark[k] << 4;
         out.starts.push_back(addr);
@@ -121,20 +121,20 @@ Built build(const Spec &spec)
 
     // The signature block and its marks, then the table start addresses.
     out.chip_words = {
-        {EBM_MEM_X, spec.sig_block, spec.version},
-        {EBM_MEM_X, spec.sig_block + 1, 0xEA0000 | spec.end_marker},
-        {EBM_MEM_X, spec.sig_block + 4, spec.sig_pointer},
-        {EBM_MEM_X, spec.sig_pointer + 5, 0x474154},
-        {EBM_MEM_X, spec.end_marker, 0xEAEAEA},
+        {EBM_MEM_X, layout.sig_block, layout.version},
+        {EBM_MEM_X, layout.sig_block + 1, 0xEA0000 | layout.end_marker},
+        {EBM_MEM_X, layout.sig_block + 4, layout.sig_pointer},
+        {EBM_MEM_X, layout.sig_pointer + 5, 0x474154},
+        {EBM_MEM_X, layout.end_marker, 0xEAEAEA},
     };
     for (uint32_t k = 0; k < t_count; k++)
-        out.chip_words.push_back({EBM_MEM_X, spec.table_starts + k, k < real ? out.starts[k] : 0});
+        out.chip_words.push_back({EBM_MEM_X, layout.table_starts + k, k < real ? out.starts[k] : 0});
     return out;
 }
 
-Spec full_mib()
+Layout full_mib()
 {
-    Spec s;
+    Layout s;
     s.items_per_row = 64;
     for (int g = 0; g < 4; g++)
         for (int t = 1;; t++) {

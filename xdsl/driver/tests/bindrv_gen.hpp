@@ -18,7 +18,7 @@ struct Table {
     uint32_t stride = 0;         // words from one row to the next; 0: the row's size
 };
 
-struct Spec {
+struct Layout {
     uint32_t items_per_row = 16; // N
     uint32_t version = 0x000102;
     uint32_t sig_block = 0x100, table_starts = 0x200, sig_pointer = 0x300, end_marker = 0x400;
@@ -34,20 +34,20 @@ struct ChipWord {
 struct Built {
     std::vector<uint8_t> image;
     std::vector<ChipWord> chip_words;
-    std::vector<uint32_t> starts; // start address of each table of the spec
+    std::vector<uint32_t> starts; // start address of each table of the layout
 
     // Address and word count of an entry as the description lays it out.
     uint32_t address(int group, int table, int item, int row = 1) const;
     uint32_t words(int group, int table, int item) const;
-    const Spec &spec() const { return spec_; }
-    Spec spec_;
+    const Layout &layout() const { return layout_; }
+    Layout layout_;
 };
 
-Built build(const Spec &spec);
+Built build(const Layout &layout);
 
 // Every table of the driver's MIB dimensions, one word an item, except the
 // entries that the system reads as longer ones, and the SELT status table.
-Spec full_mib();
+Layout full_mib();
 
 // Bench commands that make a running chip simulator match the image: its
 // chip words and the addresses of the entries the firmware serves itself.

@@ -23,9 +23,9 @@ const uint32_t kOracleWords[] = {
     5, 8, 9,    // row 3, 2.1 items 4-6 (first continuation row)
 };
 
-bindrv::Spec oracle_spec()
+bindrv::Layout oracle_layout()
 {
-    bindrv::Spec s;
+    bindrv::Layout s;
     s.items_per_row = 3;
     bindrv::Table a;
     a.group = 2;
@@ -52,7 +52,7 @@ std::vector<uint8_t> oracle_bytes()
 
 TEST(ImageGenerator, BuildsTheHandComputedImage)
 {
-    bindrv::Built b = bindrv::build(oracle_spec());
+    bindrv::Built b = bindrv::build(oracle_layout());
     EXPECT_EQ(b.image, oracle_bytes());
     EXPECT_EQ(b.starts, (std::vector<uint32_t>{0x1000, 0x100A}));
     EXPECT_EQ(b.address(2, 1, 7), 0x1009u);
@@ -61,7 +61,7 @@ TEST(ImageGenerator, BuildsTheHandComputedImage)
 
 TEST(ImageGenerator, RefusesWhatTheFormatCannotHold)
 {
-    bindrv::Spec s = oracle_spec();
+    bindrv::Layout s = oracle_layout();
     // Three tables of eight continuation rows: the last one's first row
     // lies 17 rows from the end, beyond a 4-bit mark.
     s.tables[0].words.assign(3 * 9, 1);
@@ -69,7 +69,7 @@ TEST(ImageGenerator, RefusesWhatTheFormatCannotHold)
     s.tables.push_back(s.tables[0]);
     s.tables.back().group = 1;
     EXPECT_THROW(bindrv::build(s), std::length_error);
-    s = oracle_spec();
+    s = oracle_layout();
     s.tables[0].rows = 7000; // past the chip's memory
     EXPECT_THROW(bindrv::build(s), std::length_error);
 }
@@ -79,7 +79,7 @@ protected:
     void SetUp() override
     {
         Driver::SetUp();
-        for (const bindrv::ChipWord &w : bindrv::build(oracle_spec()).chip_words)
+        for (const bindrv::ChipWord &w : bindrv::build(oracle_layout()).chip_words)
             chip.poke(w.mem, w.addr, w.value);
         ASSERT_EQ(set_mgt(), 0);
         ASSERT_EQ(firmware_phase(3), 0);
