@@ -1,6 +1,7 @@
 // Bounded readers and writers of messages: positions relative to an origin,
 // sub-writers for fields filled later, alignment and string forms.
 #include "cmbuffer.h"
+#include "cmcrypt.h"
 #include "cmstring.h"
 #include "cursor.h"
 
@@ -130,10 +131,10 @@ void cmBufferWriteUint64(CMBufferWriter *writer, const CMUint64 *value) {
 }
 void cmBufferWriteBytes(CMBufferWriter *writer, const void *data, uint32_t count) { putBytes(writer, data, count); }
 void cmBufferWriteZeroes(CMBufferWriter *writer, uint32_t count) { cmRpcPackZeroes(writer, count); }
+// These bytes can end up as challenges or nonces: the kernel's generator, not rand().
 void cmBufferWriteRandomBytes(CMBufferWriter *writer, uint32_t count) {
     if (uint8_t *p = claim(writer, count))
-        for (uint32_t i = 0; i < count; ++i)
-            p[i] = (uint8_t)(std::rand() & 255);
+        cmCreateRandomByteSequence(p, count);
 }
 
 void cmBufferWriteUuid(CMBufferWriter *writer, const uint8_t *uuid) { cmRpcPackUuid(writer, uuid); }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -179,6 +180,17 @@ TEST(Buffer, FillersAndUuid) {
     const uint8_t uuid[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     cmBufferWriteUuid(&o.w, uuid);
     EXPECT_EQ(std::memcmp(o.buf.data() + 7, uuid, 16), 0);
+}
+
+TEST(Buffer, RandomBytesDoNotFollowTheCLibrarySeed) {
+    // Two writers after the same srand() must still get different bytes.
+    Out a, b;
+    std::srand(1);
+    cmBufferWriteRandomBytes(&a.w, 16);
+    std::srand(1);
+    cmBufferWriteRandomBytes(&b.w, 16);
+    EXPECT_EQ(cmBufferWriterGetDataCount(&a.w), 16u);
+    EXPECT_NE(a.written(), b.written());
 }
 
 TEST(Buffer, ReadsPastTheEndGiveZerosAndStick) {
