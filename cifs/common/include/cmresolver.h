@@ -8,7 +8,7 @@
 #include "cmtypes.h"
 
 /* Method types. Host lookups use the registrant's own types. */
-#define CM_RESOLVER_NETBIOS 1     /* host lookups by the NetBIOS layer and DNS */
+#define CM_RESOLVER_HOST 1        /* host lookups by DNS and LLMNR */
 #define CM_RESOLVER_EXTERNAL 5    /* registered by the host */
 #define CM_RESOLVER_DC 8          /* domain controllers, one stage */
 #define CM_RESOLVER_DC_TWO_STAGE 10 /* candidates first, then each candidate */

@@ -141,7 +141,7 @@ protected:
         uint32_t server = inet_addr("10.1.0.1");
         ASSERT_EQ(cmResolverRegisterMethod(&dc, &server), 1);
         CMResolverMethodDescriptor host{};
-        host.type = CM_RESOLVER_NETBIOS;
+        host.type = CM_RESOLVER_HOST;
         host.priority = 1;
         host.timeout = CMUint64{1000, 0};
         host.requestByName = hostRequest;

@@ -94,7 +94,7 @@ int fakeResponseByIp(int sock, CMWchar *name, void **, uint32_t *)
 CMResolverMethodDescriptor fake(uint32_t priority, uint32_t timeoutMs = 1000)
 {
     CMResolverMethodDescriptor d{};
-    d.type = CM_RESOLVER_NETBIOS;
+    d.type = CM_RESOLVER_HOST;
     d.priority = priority;
     d.timeout = CMUint64{timeoutMs, 0};
     d.requestByName = fakeRequestByName;
@@ -234,7 +234,7 @@ TEST_F(ResolverTest, NothingFoundIsNotCachedAndExternalFunctionsAreLast)
     EXPECT_TRUE(lookup("nobody").empty());
     EXPECT_TRUE(lookup("nobody").empty());
     EXPECT_EQ(gFakes[ip("10.9.0.1")].calls, 2);
-    uint32_t key[2] = {CM_RESOLVER_NETBIOS, 0};
+    uint32_t key[2] = {CM_RESOLVER_HOST, 0};
     uint32_t server = ip("10.9.0.1");
     cmResolverRemoveMethod(key, &server);
 
@@ -270,12 +270,12 @@ TEST_F(ResolverTest, EnableRemoveAndExternalRegistration)
 {
     add(ip("10.9.0.1"), 1, {{ip("10.0.0.1")}});
     cmResolverCacheSet(0);
-    cmResolverEnableMethod(CM_RESOLVER_NETBIOS, 0, 1);
+    cmResolverEnableMethod(CM_RESOLVER_HOST, 0, 1);
     EXPECT_TRUE(lookup("host").empty());
     EXPECT_EQ(gFakes[ip("10.9.0.1")].calls, 0);
-    cmResolverEnableMethod(CM_RESOLVER_NETBIOS, 1, 1);
+    cmResolverEnableMethod(CM_RESOLVER_HOST, 1, 1);
     EXPECT_EQ(lookup("host").size(), 1u);
-    uint32_t key[2] = {CM_RESOLVER_NETBIOS, 0};
+    uint32_t key[2] = {CM_RESOLVER_HOST, 0};
     uint32_t other = ip("10.9.9.9");
     cmResolverRemoveMethod(key, &other);
     EXPECT_EQ(lookup("host").size(), 1u);
