@@ -8,7 +8,7 @@ import hmac
 import subprocess
 import sys
 
-from impacket import crypto, ntlm
+from impacket import crypto, ntlm, smb
 from impacket.spnego import SPNEGO_NegTokenInit, SPNEGO_NegTokenResp, TypesMech
 
 probe = sys.argv[1]
@@ -96,6 +96,20 @@ packet = bytes(message[:48]) + bytes(16) + bytes(message[64:])
 check('SMB2 signature', ask(f'sign2 {bytes(message).hex()}')[0],
       hmac.new(key, packet, hashlib.sha256).digest()[:16].hex())
 check('SMB3 signature', ask(f'sign3 {bytes(message).hex()}')[0], crypto.AES_CMAC(key, packet, len(packet)).hex())
+
+# SMB1: impacket's own signing routine over the same message and sequence number.
+class Signer:
+    _SignSequenceNumber = 6
+    _SignatureVerificationEnabled = True
+
+
+request = smb.NewSMBPacket()
+request['Command'] = smb.SMB.SMB_COM_ECHO
+request['Flags2'] = smb.SMB.FLAGS2_SMB_SECURITY_SIGNATURE | smb.SMB.FLAGS2_UNICODE
+request['Data'] = b'\x01\x00\x00' + b'echo' * 4
+packet = smb.NewSMBPacket(data=request.getData())
+smb.SMB.signSMB(Signer(), packet, key, b'')
+check('SMB1 signature', ask(f'sign1 {request.getData().hex()} 6')[0], packet['SecurityFeatures'].hex())
 
 p.stdin.close()
 p.wait()

@@ -74,6 +74,24 @@ int main(int argc, char **argv) {
             std::cout << "ok" << std::endl;
             continue;
         }
+        if (word == "sign1") {
+            // Signs an SMB1 response with the logged-on user's key as the
+            // extended-security MAC key, at the given sequence number.
+            std::string sequence;
+            in >> sequence;
+            std::vector<uint8_t> message = fromHex(blobHex);
+            if (!user || message.size() < 32) {
+                std::cout << "none" << std::endl;
+                continue;
+            }
+            session->signingActive = 1;
+            session->waitingForFirstKey = 0;
+            std::memcpy(session->signingKey, user->sessionKey, 16);
+            session->responseSequence = uint32_t(std::stoul(sequence));
+            csCreateMessageSignatureSMB(session, user, message.data(), uint32_t(message.size()));
+            std::cout << toHex(message.data() + 14, 8) << std::endl;
+            continue;
+        }
         if (word == "sign2" || word == "sign3") {
             // Signs a response of the logged-on user with its key.
             std::vector<uint8_t> message = fromHex(blobHex);

@@ -138,7 +138,10 @@ uint32_t amSpnegoServerAcceptBlobW(AMMechanismContext *context, CMBlob *in, CMBl
     } else {
         // A raw NTLMSSP message is answered raw.
         *context = round.mechanism;
-        status = spnegoPackNegTokenResp(round.mechanism->oid, runMechanism, &round, &r, &w, 1);
+        CMBufferReader message;
+        cmBufferReaderInit(&message, in->data, in->len);
+        status = spnegoPackNegTokenResp(round.mechanism->oid, runMechanism, &round, &message, &w, 1);
+        cmBufferReaderSkip(&r, in->len);
     }
     if (cmBufferWriterIsOverrun(&w)) {
         if (*domain) {

@@ -190,6 +190,29 @@ TEST_F(SpnegoTest, SessionSecurityReplacesTheChallengeOnlyFor24ByteResponses) {
     }
 }
 
+TEST_F(SpnegoTest, EightBitAccountNames) {
+    AMMechanismContext context = nullptr;
+    Bytes message = authenticate({Bytes(24, 1), Bytes(24, 2), utf16("Domain"), utf16("alice"), {}, {}, 0xA2000215});
+    for (const Bytes &blob : {negotiate(), message}) {
+        Bytes copy = blob, out(1024);
+        CMBlob in{copy.data(), uint32_t(copy.size())}, answer{out.data(), uint32_t(out.size())};
+        char account[257] = "untouched";
+        CMWchar *domain = nullptr;
+        const uint8_t *key = nullptr;
+        AMNtlmsspResult result;
+        uint32_t status = amSpnegoServerAcceptBlobA(&context, &in, &answer, account, &domain, &key, &result);
+        EXPECT_EQ(status, blob == message ? 2u : 3u);
+        EXPECT_EQ(in.len, 0u) << "the whole blob was parsed";
+        if (blob == message) {
+            EXPECT_STREQ(account, "alice");
+            EXPECT_EQ(key, nullptr);
+            EXPECT_EQ(result.ntLength, 24u);
+        }
+        if (domain)
+            cmMemoryFreeNonDebug(domain);
+    }
+}
+
 TEST(SpnegoChallenge, FoundRawAndWrappedOnly) {
     Bytes raw(40, 0);
     raw[24] = 0x42;
