@@ -140,10 +140,10 @@ uint32_t cmSdGetAccess(const CMBlob *blob, const CMSdAccessToken *token) {
         return true;
     });
     uint32_t owner = u32(sd.data + kOwner);
-    if (owner && token && token->ridCount && owner + 8 <= CM_SD_MAX_SIZE) {
+    if (owner && token && token->ridCount && fits(owner, 8)) {
         uint32_t count = std::min<uint32_t>(sd.data[owner + 1], CM_SD_MAX_SUBAUTHORITIES);
         uint32_t last = owner + 8 + 4 * (count ? count - 1 : 0);
-        if (count && last + 4 <= CM_SD_MAX_SIZE && u32(sd.data + last) == token->rids[0])
+        if (count && fits(last, 4) && u32(sd.data + last) == token->rids[0])
             granted |= CM_SD_READ_CONTROL | CM_SD_WRITE_DAC;
     }
     return granted;
@@ -246,11 +246,11 @@ int cmSdIsExclusiveSecurityDescriptor(const CMSdAccessToken *token, const CMSdSe
     uint32_t rid = token->ridCount ? token->rids[0] : 0xFFFFFFFFu;
     uint32_t owner = u32(sd->data + kOwner);
     if (owner) {
-        if (owner + 8 > CM_SD_MAX_SIZE)
+        if (!fits(owner, 8))
             return 0;
         uint32_t count = std::min<uint32_t>(sd->data[owner + 1], CM_SD_MAX_SUBAUTHORITIES);
         uint32_t last = owner + 8 + 4 * (count ? count - 1 : 0);
-        if (!count || last + 4 > CM_SD_MAX_SIZE || u32(sd->data + last) != rid)
+        if (!count || !fits(last, 4) || u32(sd->data + last) != rid)
             return 0;
     }
     uint32_t count = u32(sd->data + dacl + 4);
@@ -259,7 +259,7 @@ int cmSdIsExclusiveSecurityDescriptor(const CMSdAccessToken *token, const CMSdSe
     const uint32_t domainCount = std::min<uint32_t>(token->domain.count, CM_SD_MAX_SUBAUTHORITIES);
     uint32_t pos = dacl + 8;
     for (uint32_t i = 0; i < count; ++i) {
-        if (pos + 8 > CM_SD_MAX_SIZE)
+        if (!fits(pos, 16))
             return 0;
         AceView a = viewAce(sd->data, pos);
         uint32_t need = CM_SD_DELETE | CM_SD_WRITE_DAC | CM_SD_WRITE_OWNER | CM_SD_SYNCHRONIZE;

@@ -20,6 +20,9 @@ constexpr uint32_t kOwner = 4, kGroup = 8, kSacl = 12, kDacl = 16, kHeader = 20;
 // Highest DACL offset that leaves room for the ACL header and one ACE.
 constexpr uint32_t kMaxDaclOffset = 464;
 
+// n bytes at offset lie inside the 512-byte area, without wrapping.
+inline bool fits(uint32_t offset, uint32_t n) { return offset <= CM_SD_MAX_SIZE && n <= CM_SD_MAX_SIZE - offset; }
+
 // A record cursor over the descriptor's 512 bytes, starting at offset.
 inline CMRpcPacketDescriptor recordAt(uint8_t *data, uint32_t offset) {
     CMRpcPacketDescriptor r;
@@ -49,6 +52,10 @@ struct AceView {
 inline AceView viewAce(const uint8_t *data, uint32_t pos) {
     AceView a{};
     a.p = data + pos;
+    a.sid = a.p + 8;
+    // Not even a whole ACE header and empty SID fit: size 0 ends every walk.
+    if (!fits(pos, 16))
+        return a;
     a.type = a.p[0];
     a.flags = a.p[1];
     a.size = u16(a.p + 2);

@@ -79,6 +79,11 @@ TEST_F(SdAccessTest, GetAccessAddsAndRemovesMasks) {
          kRead | kWrite},
         {"owner with an empty DACL", descriptor({userSid(1000), {}, {}, acl({})}), 0x00060000},
         {"other owner", descriptor({userSid(1001), {}, {}, acl({})}), 0},
+        {"owner offset wrapping past the area", [&] {
+             Bytes b = descriptor({userSid(1000), {}, {}, acl({ace(0, 0, kRead, kEveryone)})});
+             b[4] = 0xFD, b[5] = b[6] = b[7] = 0xFF;
+             return b;
+         }(), kRead},
         {"no DACL", descriptor({kAdmins, {}, {}, {}}), 0xFFFFFFFF},
     };
     for (const Case &c : cases) {
@@ -157,6 +162,9 @@ TEST_F(SdAccessTest, ExclusiveDescriptor) {
     EXPECT_EQ(cmSdIsExclusiveSecurityDescriptor(&user, &sd), 1);
     CMSdAccessToken other = token(domain(), {1001, 545});
     EXPECT_EQ(cmSdIsExclusiveSecurityDescriptor(&other, &sd), 0);
+    CMSdSecurityDescriptor wrapped = sd;
+    wrapped.data[4] = 0xFD, wrapped.data[5] = wrapped.data[6] = wrapped.data[7] = 0xFF;
+    EXPECT_EQ(cmSdIsExclusiveSecurityDescriptor(&user, &wrapped), 0);
     CMSdSecurityDescriptor share;
     cmSdGetShareSecurityDescriptor(&share);
     EXPECT_EQ(cmSdIsExclusiveSecurityDescriptor(&user, &share), 0);
