@@ -28,6 +28,7 @@ uint32_t ip(const char *text) { return inet_addr(text); }
 struct Behaviour {
     std::vector<uint32_t> answer; // empty: stays silent
     bool junkFirst = false;       // a datagram the method ignores comes first
+    int flood = 0;                // datagrams the method ignores, sent instead of an answer
     std::string name;             // answer to a question by address
     int calls = 0;
 };
@@ -54,6 +55,8 @@ int fakeRequestByName(int sock, const CMWchar *, void **, const uint32_t *server
     Behaviour &b = gFakes[*server];
     ++b.calls;
     if (b.junkFirst)
+        sendToSelf(sock, "bad");
+    for (int i = 0; i < b.flood; ++i)
         sendToSelf(sock, "bad");
     if (!b.answer.empty())
         sendToSelf(sock, std::string(reinterpret_cast<const char *>(b.answer.data()), 4 * b.answer.size()));
@@ -176,6 +179,22 @@ TEST_F(ResolverTest, IgnoredDatagramIsNoAnswer)
     add(ip("10.9.0.1"), 1, b);
     add(ip("10.9.0.2"), 2, {{ip("10.0.0.6")}});
     EXPECT_EQ(lookup("host"), (std::vector<uint32_t>{ip("10.0.0.5")}));
+}
+
+TEST_F(ResolverTest, FloodOfIgnoredDatagramsEndsWithTheTimeOut)
+{
+    Behaviour b;
+    b.flood = 2000;
+    add(ip("10.9.0.1"), 1, b);
+    cmResolverCacheSet(0);
+    for (int round = 0; round < 2; ++round) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(lookup("host").empty());
+        EXPECT_LT(seconds(start), 2.5);
+    }
+    // What is left of the flood is thrown away before the next question.
+    gFakes[ip("10.9.0.1")] = Behaviour{{ip("10.0.0.1")}};
+    EXPECT_EQ(lookup("host"), (std::vector<uint32_t>{ip("10.0.0.1")}));
 }
 
 TEST_F(ResolverTest, CacheAndItsLifetime)
