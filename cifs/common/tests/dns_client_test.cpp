@@ -5,12 +5,14 @@
 
 #include "cmdns.h"
 #include "cmmemory.h"
+#include "cmnetbios.h"
 #include "cmresolver.h"
 #include "cmselfip.h"
 
 #include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -263,6 +265,21 @@ TEST_F(DnsClientTest, ReverseAndServiceLookups)
     EXPECT_STREQ(result, "ldap.corp.lan");
     EXPECT_EQ(server.questions().back().name, "_ldap.corp.lan") << "a single label gets the domain";
     EXPECT_EQ(nsDnsGetHostNameByService("\\\\10.0.0.1", result), -1);
+}
+
+TEST_F(DnsClientTest, TargetAddressesNeedAnOwnAddress)
+{
+    ASSERT_EQ(sethostname("nas", 3), 0);
+    ASSERT_EQ(cmNetBiosInit(), 0);
+    EXPECT_EQ(nsDnsSetTargetAddresses(), 0);
+    ASSERT_EQ(std::system("ip link set lo down"), 0);
+    EXPECT_EQ(nsDnsSetTargetAddresses(), -1);
+    ASSERT_EQ(sethostname("", 0), 0);
+    ASSERT_EQ(cmNetBiosInit(), 0);
+    EXPECT_EQ(nsDnsSetTargetAddresses(), 0) << "no NetBIOS name: nothing to announce";
+    ASSERT_EQ(std::system("ip link set lo up"), 0);
+    EXPECT_EQ(nsDnsClearTargetAddress(), 0);
+    cmNetBiosExit();
 }
 
 TEST_F(DnsClientTest, ServerListsAndDomains)
