@@ -23,6 +23,8 @@ namespace {
 constexpr uint32_t kDefaultLifetime = 10;
 constexpr uint32_t kPriorities = 5;
 constexpr int kMaxAddresses = 64;
+// Datagrams thrown away per method when a lookup starts: a flood cannot hold it.
+constexpr int kMaxDrained = 4096;
 // The published suffix of an IPv6 address written as a host name in UNC paths.
 constexpr char kIpv6LiteralSuffix[] = ".ipv6-literal.net";
 
@@ -141,7 +143,7 @@ void resetMethods(Context &c)
         m->context = nullptr;
         if (m->socket < 0 || m->socket >= FD_SETSIZE)
             return true;
-        for (int i = 0; i < 64; ++i) {
+        for (int i = 0; i < kMaxDrained; ++i) {
             fd_set set;
             FD_ZERO(&set);
             FD_SET(m->socket, &set);

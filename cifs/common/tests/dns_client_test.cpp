@@ -5,11 +5,14 @@
 
 #include "cmdns.h"
 #include "cmmemory.h"
+#include "cmnetbios.h"
 #include "cmresolver.h"
 #include "cmselfip.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -65,6 +68,7 @@ public:
         close(socket_);
     }
     bool ok() const { return socket_ >= 0; }
+    int socket() const { return socket_; }
     std::vector<Question> questions() const
     {
         std::lock_guard<std::mutex> hold(lock_);
@@ -207,6 +211,28 @@ TEST_F(DnsClientTest, SpoofedAnswersAloneResolveNothing)
     EXPECT_TRUE(lookup("nas.corp.lan").empty());
 }
 
+TEST_F(DnsClientTest, FloodOfForgedAndMalformedAnswers)
+{
+    ScriptedServer server("127.0.0.1", [&](ScriptedServer &s, const Question &q) {
+        if (q.type != CM_DNS_TYPE_A) {
+            s.answer(q, q.id, {});
+            return;
+        }
+        uint8_t junk[40];
+        // Few enough that the socket buffer keeps the real answer behind them.
+        for (int i = 0; i < 60; ++i) {
+            for (size_t j = 0; j < sizeof junk; ++j)
+                junk[j] = static_cast<uint8_t>(i * 31 + j * 7);
+            sendto(s.socket(), junk, static_cast<size_t>(i % sizeof junk), 0,
+                   reinterpret_cast<const sockaddr *>(&q.from), sizeof q.from);
+            s.answer(q, static_cast<uint16_t>(q.id + 2 + i), {"10.6.6.6"});
+        }
+        s.answer(q, q.id, {"10.0.0.43"});
+    });
+    ASSERT_TRUE(server.ok());
+    EXPECT_EQ(lookup("big.corp.lan"), (std::vector<uint32_t>{inet_addr("10.0.0.43")}));
+}
+
 TEST_F(DnsClientTest, ReverseAndServiceLookups)
 {
     ScriptedServer server("127.0.0.1", [&](ScriptedServer &s, const Question &q) {
@@ -241,6 +267,21 @@ TEST_F(DnsClientTest, ReverseAndServiceLookups)
     EXPECT_EQ(nsDnsGetHostNameByService("\\\\10.0.0.1", result), -1);
 }
 
+TEST_F(DnsClientTest, TargetAddressesNeedAnOwnAddress)
+{
+    ASSERT_EQ(sethostname("nas", 3), 0);
+    ASSERT_EQ(cmNetBiosInit(), 0);
+    EXPECT_EQ(nsDnsSetTargetAddresses(), 0);
+    ASSERT_EQ(std::system("ip link set lo down"), 0);
+    EXPECT_EQ(nsDnsSetTargetAddresses(), -1);
+    ASSERT_EQ(sethostname("", 0), 0);
+    ASSERT_EQ(cmNetBiosInit(), 0);
+    EXPECT_EQ(nsDnsSetTargetAddresses(), 0) << "no NetBIOS name: nothing to announce";
+    ASSERT_EQ(std::system("ip link set lo up"), 0);
+    EXPECT_EQ(nsDnsClearTargetAddress(), 0);
+    cmNetBiosExit();
+}
+
 TEST_F(DnsClientTest, ServerListsAndDomains)
 {
     ScriptedServer one("127.0.0.1", [](ScriptedServer &s, const Question &q) {
@@ -251,7 +292,9 @@ TEST_F(DnsClientTest, ServerListsAndDomains)
     });
     ASSERT_TRUE(one.ok() && two.ok());
     cmDnsSetServersA("127.0.0.1;127.000.000.002;bogus;127.0.0.2");
-    EXPECT_EQ(lookup("a.lan"), (std::vector<uint32_t>{inet_addr("10.0.0.1"), inet_addr("10.0.0.2")}));
+    std::vector<uint32_t> both = lookup("a.lan");
+    std::sort(both.begin(), both.end()); // in the order the two answers came
+    EXPECT_EQ(both, (std::vector<uint32_t>{inet_addr("10.0.0.1"), inet_addr("10.0.0.2")}));
     EXPECT_EQ(two.questions().size(), 2u) << "the 16-character entry was left out, the other asked once";
     cmDnsSetServersA(nullptr);
     EXPECT_TRUE(lookup("b.lan").empty());

@@ -3,12 +3,15 @@
 // union, ordering, cache and external functions run as with real methods.
 #include "ud_test_env.h"
 
+#include "failing_new.h"
+
 #include "cmmemory.h"
 #include "cmresolver.h"
 #include "cmselfip.h"
 #include "cmstring.h"
 #include "sysockets.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstdlib>
@@ -28,6 +31,7 @@ uint32_t ip(const char *text) { return inet_addr(text); }
 struct Behaviour {
     std::vector<uint32_t> answer; // empty: stays silent
     bool junkFirst = false;       // a datagram the method ignores comes first
+    int flood = 0;                // datagrams the method ignores, sent instead of an answer
     std::string name;             // answer to a question by address
     int calls = 0;
 };
@@ -55,6 +59,8 @@ int fakeRequestByName(int sock, const CMWchar *, void **, const uint32_t *server
     ++b.calls;
     if (b.junkFirst)
         sendToSelf(sock, "bad");
+    for (int i = 0; i < b.flood; ++i)
+        sendToSelf(sock, "bad");
     if (!b.answer.empty())
         sendToSelf(sock, std::string(reinterpret_cast<const char *>(b.answer.data()), 4 * b.answer.size()));
     return 1;
@@ -67,6 +73,8 @@ int fakeResponseByName(int sock, uint32_t **ips, int *count, void **)
     if (n <= 0 || n % 4 != 0)
         return CM_RESOLVER_PENDING;
     *ips = static_cast<uint32_t *>(cmMemoryAllocNonDebug(static_cast<uint32_t>(n)));
+    if (*ips == nullptr)
+        return CM_ERR_NOMEM;
     std::memcpy(*ips, buf, static_cast<size_t>(n));
     *count = static_cast<int>(n / 4);
     return 0;
@@ -176,6 +184,62 @@ TEST_F(ResolverTest, IgnoredDatagramIsNoAnswer)
     add(ip("10.9.0.1"), 1, b);
     add(ip("10.9.0.2"), 2, {{ip("10.0.0.6")}});
     EXPECT_EQ(lookup("host"), (std::vector<uint32_t>{ip("10.0.0.5")}));
+}
+
+TEST_F(ResolverTest, FloodOfIgnoredDatagramsEndsWithTheTimeOut)
+{
+    Behaviour b;
+    b.flood = 2000;
+    add(ip("10.9.0.1"), 1, b);
+    cmResolverCacheSet(0);
+    for (int round = 0; round < 2; ++round) {
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(lookup("host").empty());
+        EXPECT_LT(seconds(start), 2.5);
+    }
+    // What is left of the flood is thrown away before the next question.
+    gFakes[ip("10.9.0.1")] = Behaviour{{ip("10.0.0.1")}};
+    EXPECT_EQ(lookup("host"), (std::vector<uint32_t>{ip("10.0.0.1")}));
+}
+
+TEST_F(ResolverTest, MemoryRunningOutLosesOnlyAnswers)
+{
+    add(ip("10.9.0.1"), 1, {{ip("10.0.0.1"), ip("10.0.0.2")}});
+    add(ip("10.9.0.2"), 1, {{ip("10.0.0.3")}});
+    cmResolverCacheSet(0);
+    const std::vector<uint32_t> all = {ip("10.0.0.1"), ip("10.0.0.2"), ip("10.0.0.3")};
+    // Whatever comes back is some of the answers, each once: an answer that
+    // could not be kept is lost like a lost datagram.
+    auto someOf = [&](const uint32_t *ips, int count) {
+        std::vector<uint32_t> got(ips, ips + count);
+        std::sort(got.begin(), got.end());
+        return count > 0 && std::unique(got.begin(), got.end()) == got.end() &&
+               std::includes(all.begin(), all.end(), got.begin(), got.end());
+    };
+    for (int granted = 0; granted < 12; ++granted) {
+        SCOPED_TRACE(granted);
+        std::vector<uint16_t> w = W("host");
+        int count = -1;
+        t_newsBeforeFailure = granted;
+        uint32_t *ips = cmResolverGetHostIps(w.data(), &count);
+        t_newsBeforeFailure = -1;
+        EXPECT_TRUE(ips == nullptr ? count == 0 : someOf(ips, count));
+        cmMemoryFreeNonDebug(ips);
+    }
+    cmResolverCacheSet(10);
+    for (uint32_t room = 0; room < 200; room += 4) {
+        SCOPED_TRACE(room);
+        ASSERT_EQ(cmMemoryStart(cmMemoryGetTotal() + room), 1);
+        std::vector<uint16_t> w = W("host");
+        int count = -1;
+        uint32_t *ips = cmResolverGetHostIps(w.data(), &count);
+        ASSERT_EQ(cmMemoryStart(0), 1);
+        EXPECT_TRUE(ips == nullptr ? count == 0 : someOf(ips, count));
+        cmMemoryFreeNonDebug(ips);
+        cmResolverCacheSet(0);
+        cmResolverCacheSet(10);
+    }
+    EXPECT_EQ(lookup("host").size(), all.size());
 }
 
 TEST_F(ResolverTest, CacheAndItsLifetime)
