@@ -57,7 +57,6 @@ uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge) {
     const char *full = cmGetFullDomainName();
     const uint32_t fullLength = full ? uint32_t(std::strlen(full)) : 0;
     const uint32_t info = 4 * 5 + 2 * (domainLength + hostLength + fullLength + hostLength);
-    uint8_t *start = cmBufferWriterGetPosition(w);
     cmBufferWriteBytes(w, kSignature, sizeof kSignature);
     cmBufferWriteUint32(w, kChallenge);
     // Target name
@@ -72,7 +71,7 @@ uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge) {
     cmBufferWriteUint16(w, uint16_t(info));
     cmBufferWriteUint32(w, kChallengeHeader + 2 * domainLength);
     writeUtf16(w, auth->name, domainLength);
-    char text[CM_NB_FULL_NAME_MAX + 1];
+    char text[CM_NB_FULL_NAME_MAX + 1] = {};
     auto pair = [&](uint16_t type, const char *value, uint32_t n) {
         std::memcpy(text, value, n);
         text[n] = 0;
@@ -83,7 +82,6 @@ uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge) {
     pair(kAvDnsDomain, full ? full : "", fullLength);
     pair(kAvDnsComputer, host, hostLength);
     ntlmsspPackAvPair(w, kAvEol, nullptr);
-    (void)start;
     return AM_SPNEGO_CONTINUE;
 }
 
