@@ -111,6 +111,9 @@ VX_API void cmNetBiosSetWinsA(const char *list);
 /* Sessions */
 VX_API NSSocket *nsAccept(NSSocket *listening, uint32_t *peerIp);
 VX_API int nsPostAccept(NSSocket **slot);
+/* The received session request [message, message + length): 1 with both
+ * names, 0 when only the called name parses, -1 when it is no request. */
+VX_API int nsParseSessionRequest(const uint8_t *message, uint32_t length, char *called17, char *calling17);
 VX_API int nsConnect(NSSocket *slot, uint32_t *peerIp, const CMNetBiosNameInfo *called);
 VX_API uint32_t frameSessionMessage(uint8_t *buffer, const void *payload, uint32_t length);
 VX_API int frameInternalSessionRequest(uint8_t *buffer, const CMNetBiosNameInfo *called, const NSSocket *slot);

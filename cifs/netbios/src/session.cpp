@@ -200,34 +200,40 @@ int nsPostAccept(NSSocket **slotRef)
         return -1;
     }
     int n = syRecvSocket(slot->sySocket, buffer, NS_DATAGRAM_BUFFER_SIZE);
-    const uint8_t *end = buffer + (n > 0 ? n : 0);
     char called[CM_NB_NAME_SIZE + 1] = {}, calling[CM_NB_NAME_SIZE + 1] = {};
-    const uint8_t *next = nullptr;
-    if (n >= 4 && buffer[0] == kRequest)
-        next = cmNetBiosParseName(buffer, end, buffer + 4, called, nullptr, 0);
-    if (next == nullptr) {
-        nsPutRecvDatagramBuffer();
+    int parsed = nsParseSessionRequest(buffer, n > 0 ? static_cast<uint32_t>(n) : 0, called, calling);
+    nsPutRecvDatagramBuffer();
+    if (parsed < 0) {
         closeAndForget(slotRef);
         return -1;
     }
     if (!acceptsCalledName(slot, called)) {
-        nsPutRecvDatagramBuffer();
         uint8_t negative[5];
         frameNegativeSessionResponse(negative);
         sendAll(slot->sySocket, negative, sizeof negative);
         closeAndForget(slotRef);
         return -1;
     }
-    bool callingParsed = cmNetBiosParseName(buffer, end, next, calling, nullptr, 0) != nullptr;
-    nsPutRecvDatagramBuffer();
     uint8_t positive[4];
-    if (!callingParsed || !sendAll(slot->sySocket, positive, framePositiveSessionResponse(positive))) {
+    if (parsed == 0 || !sendAll(slot->sySocket, positive, framePositiveSessionResponse(positive))) {
         closeAndForget(slotRef);
         return -1;
     }
     std::memcpy(slot->peerName.name, calling, sizeof calling);
     slot->peerName.isGroup = 0;
     return 0;
+}
+
+int nsParseSessionRequest(const uint8_t *message, uint32_t length, char *called17, char *calling17)
+{
+    if (message == nullptr || called17 == nullptr || calling17 == nullptr || length < NS_SESSION_HEADER ||
+        message[0] != kRequest)
+        return -1;
+    const uint8_t *end = message + length;
+    const uint8_t *next = cmNetBiosParseName(message, end, message + NS_SESSION_HEADER, called17, nullptr, 0);
+    if (next == nullptr)
+        return -1;
+    return cmNetBiosParseName(message, end, next, calling17, nullptr, 0) != nullptr ? 1 : 0;
 }
 
 int nsConnect(NSSocket *slot, uint32_t *peerIp, const CMNetBiosNameInfo *called)
