@@ -33,4 +33,12 @@ rc, out, _ = s.run(["help $BIG$ $BIG$ $BIG$"])
 s.equal("over-long expansion fails", rc, 1)
 s.contains("and says why", out, "Command line too long after variable expansion (at most 511 characters).\n")
 
+# shellscript hands each expanded value to sh as one argument of the
+# script, never as shell syntax: a stored "x; touch" plants nothing.
+s.store("SCRIPTARG", "x; touch /tmp/p $(touch /tmp/q)")
+script = s.write("args.sh", 'for a in "$@"; do echo "arg<$a>"; done\n')
+rc, out, _ = s.run(shell='"$DRUVEL" ' + shlex.quote("shellscript " + script + " $SCRIPTARG$ last") + '; ls /tmp')
+s.contains("the value arrived as one argument", out, "arg<x; touch /tmp/p $(touch /tmp/q)>\narg<last>\n")
+s.check("nothing was run from it", not any(n in out.split("\n") for n in ("p", "q")), out)
+
 s.finish()

@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr unsigned long kMib2Info = 0x762B;
 constexpr uint32_t kModemStatusWord = 0x1C;
 constexpr uint32_t kMemoryWords = 0x10000;
 constexpr int kSegmentTones = 128;
@@ -22,7 +21,7 @@ constexpr int kSegmentAttempts = 5;
 constexpr uint32_t kSegmentDone = 0x100000;
 
 // Entries located through the driver: the second MIB block.
-unsigned char info_block[VDSL_MIB_BLOCK_SIZE];
+unsigned char info_block[VDSL_BLOCK_SIZE];
 
 }  // namespace
 
@@ -44,7 +43,7 @@ extern "C" int mib_read_by_name(int port, const char *oid, unsigned char *buffer
         return -1;
     std::memset(info_block, 0, sizeof info_block);
     std::memcpy(info_block, name.c_str(), name.size() + 1);
-    int rc = vdsl_device::request(fd, kMib2Info, info_block, sizeof info_block);
+    int rc = vdsl_device::request(fd, VDSL_MIB2_INFO, info_block, sizeof info_block);
     vdsl_device::close_device(fd);
     uint32_t info[3];
     std::memcpy(info, info_block, sizeof info);

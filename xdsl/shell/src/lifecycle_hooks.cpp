@@ -1,6 +1,6 @@
 // What start-up, exit and resident mode need until the profile store, the
 // ADSL settings and the remote-tool service arrive.
-#include "later_parts.h"
+#include "lifecycle_hooks.h"
 
 #include <cstdio>
 #include <cstring>
