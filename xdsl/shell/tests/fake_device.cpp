@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "vdsl.h"
+#include "boot_if_device.h"
 #include "vdsl_device.h"
 
 namespace fakedev {
@@ -129,3 +130,13 @@ void close_device(int)
 }
 
 }  // namespace vdsl_device
+
+namespace boot_if {
+
+int private_request(int, const char *ifname, unsigned long request)
+{
+    fakedev::device().resets.emplace_back(ifname, request);
+    return 0;
+}
+
+}  // namespace boot_if
