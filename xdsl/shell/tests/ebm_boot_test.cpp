@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
+
 #include "chipsim/chip.hpp"
 #include "cli_print.h"
 #include "ebm_boot.h"
@@ -183,6 +185,76 @@ TEST_F(EbmBoot, SilentLoaderIsTriedTenTimes)
     want += "Tried 10 times for start request, stop\n";
     EXPECT_EQ(take(), want);
     EXPECT_EQ(sleeps, std::vector<unsigned long>(10, 500000));
+}
+
+// A loader that answers wrongly: short frames, a wrong sequence byte, a
+// refusal, or a flood of strangers' frames. Each ends the boot with 100 at
+// the step it hit, and nothing is read past the frames.
+class HostileLink : public ChipLink {
+public:
+    enum Mode { Short, WrongSequence, Refusing, Flood };
+    explicit HostileLink(Mode m) : mode(m) {}
+    int receive(unsigned char *buffer, size_t capacity, int timeout) override
+    {
+        int n = ChipLink::receive(buffer, capacity, timeout);
+        if (n <= 0 || sent.size() < 3)
+            return n;  // start and init go through
+        switch (mode) {
+        case Short:
+            return 17;
+        case WrongSequence:
+            buffer[17] ^= 0x40;
+            return n;
+        case Refusing:
+            buffer[18] = 0x01;
+            return n;
+        case Flood:
+            std::memset(buffer, 0xA5, static_cast<size_t>(n));
+            return n;
+        }
+        return n;
+    }
+    Mode mode;
+};
+
+TEST_F(EbmBoot, WrongRepliesEndTheBoot)
+{
+    for (HostileLink::Mode m : {HostileLink::Short, HostileLink::WrongSequence, HostileLink::Refusing,
+                                HostileLink::Flood}) {
+        HostileLink link(m);
+        EXPECT_EQ(boot(link, pkgtest::boot_image({{0x010000, {1}}, {0x010001, {2}}})), 100) << m;
+        EXPECT_THAT(take(), testing::EndsWith("Got failed on bootrequest_srec_pkt\n")) << m;
+        EXPECT_EQ(link.sent.size(), 3u) << m;
+    }
+}
+
+TEST_F(EbmBoot, AccessTestWritesAndReadsBack)
+{
+    store("EBM_BOOT_IF_P1", "lo");
+    unsigned char word[3] = {};
+    fakedev::device().handler = [&word](unsigned long number, unsigned char *b, std::size_t) {
+        if (number == VDSL_EBM_ACCESS && b[5] == 1)
+            std::memcpy(word, b + 6, 3);
+        else if (number == VDSL_EBM_ACCESS)
+            std::memcpy(b, word, 3);
+        return 0;
+    };
+    cli_print_mask = CLI_LEVEL_ORDINARY;
+    EXPECT_EQ(run("util ebm-access 1 3"), 0);
+    EXPECT_THAT(take(), testing::EndsWith("Start Test...\nW_count:1,value=123456\nR_count:1,value=123456\n"
+                                          "W_count:2,value=112233\nR_count:2,value=112233\n"
+                                          "W_count:3,value=123456\nR_count:3,value=123456\nEnd Test...\n"));
+    // A word that reads back without the expected bits stops the test.
+    fakedev::device().handler = [](unsigned long, unsigned char *b, std::size_t) {
+        b[0] = 0x04;
+        return 0;
+    };
+    EXPECT_EQ(run("util ebm-access 1 3"), 0);
+    EXPECT_THAT(take(), testing::EndsWith("W_count:1,value=123456\nError value!!\nEnd Test...\n"));
+    EXPECT_EQ(run("util ebm-access 2 3"), 100);
+    take();
+    EXPECT_EQ(run("util ebm-access 1"), 0);
+    EXPECT_EQ(take(), "Usage:cmd <portid> <times>\n");
 }
 
 TEST_F(EbmBoot, RepliesAreCheckedByKind)
