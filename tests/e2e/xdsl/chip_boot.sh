@@ -10,7 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 declare -A addr
 while read -r entry a _; do addr[$entry]=$a; done < <(
-  "$mkimage" /tmp/bindrv.bin /tmp/chip-setup 2.1.9 2.1.167 2.1.175 2.1.383 2.1.118 2.1.48)
+  "$mkimage" /tmp/bindrv.bin /tmp/chip-setup 2.1.9 2.1.167 2.1.175 2.1.383 2.1.118 2.1.48 2.1.151 2.1.201)
 
 # The package: image 1 carries the chip words the binary driver image names,
 # image 2 is 299 records long; profile 2 is the default.
@@ -82,6 +82,17 @@ grep -q "^PVC1     1      40    200 " <<< "$out" || fail "PVC1 not reloaded: $ou
 grep -q "^PVC3     3      43     10 " <<< "$out" || fail "PVC3 not loaded after the bad PVC2: $out"
 /bin/cfgmgr -d ADSL_PVC2
 log "pvc basic stored, reloaded by a new shell; a bad stored PVC is made the minimum"
+
+# A read that finds no answer leaves its entry unwritten; the rest goes on.
+bench poke x "${addr[2.1.151]}" 0x00abcd > /dev/null
+bench fault silent 3 > /dev/null   # the driver's three sends of one read
+shell "interface xdsl pvc vlanop 0 7 1 8 2"
+bench fault none > /dev/null
+has "Error getting MIB value of 2.1.151: not written."
+has "OID: 2.1.201 - CfgSarSegVlanFr: 0x000007"
+[ "$(peek 2.1.151)" = "ok 00abcd" ] || fail "CfgSarSegProcP0 written after a failed read: $(peek 2.1.151)"
+[ "$(/bin/cfgmgr -r ADSL_PVC0_VLAN_OP)" = "7@1@8@2" ] || fail "ADSL_PVC0_VLAN_OP not stored"
+log "a failed read before a SAR write writes nothing for that entry"
 
 # The 299-record image: the sequence byte wraps once.
 shell "util dpf 1 2 0"

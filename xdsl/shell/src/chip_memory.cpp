@@ -9,6 +9,7 @@
 #include "cli_command.h"
 #include "cli_print.h"
 #include "device_request.h"
+#include "shell_sleep.h"
 #include "vdsl_device.h"
 #include "vdsl_request.h"
 
@@ -80,7 +81,7 @@ extern "C" void request_tone_segments(int port, int count)
             std::snprintf(value, sizeof value, "%06x", 0x820081);
             if (mib_set_logic(port, "2.1.88", value) != 0)
                 break;
-            sleep(1);
+            cli::sleep_us(1000000);
             uint32_t status = 0;
             if (mib_get_hex(port, "2.1.88", &status) == 0 && (status & kSegmentDone))
                 break;

@@ -345,18 +345,17 @@ int run(Link &link, int port, const unsigned char own_mac[6], const char *mac_te
 extern "C" int boot_reply_accepted(int kind, const unsigned char *f, size_t length, const unsigned char *mac,
                                    unsigned char seq)
 {
-    if (length < 24)
-        return 0;
+    // Each kind is judged only on bytes the frame holds.
     switch (kind) {
     case EBM_REPLY_START:
-        return f[16] == 0x80 && (f[17] & 3) == 0 && std::memcmp(f + 18, mac, 6) == 0;
+        return length >= 24 && f[16] == 0x80 && (f[17] & 3) == 0 && std::memcmp(f + 18, mac, 6) == 0;
     case EBM_REPLY_INIT:
-        return f[16] == 0x84 && f[17] == 1 && (f[18] & 3) == 0;
+        return length >= 19 && f[16] == 0x84 && f[17] == 1 && (f[18] & 3) == 0;
     case EBM_REPLY_DATA:
     case EBM_REPLY_FINISH:
-        return f[16] == 0x84 && f[17] == seq && (f[18] & 3) == 0;
+        return length >= 19 && f[16] == 0x84 && f[17] == seq && (f[18] & 3) == 0;
     case EBM_REPLY_STOP:
-        return f[16] == 0x82 && (f[17] & 3) == 0;
+        return length >= 18 && f[16] == 0x82 && (f[17] & 3) == 0;
     default:
         return 0;
     }

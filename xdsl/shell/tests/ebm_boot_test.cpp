@@ -271,7 +271,13 @@ TEST_F(EbmBoot, RepliesAreCheckedByKind)
     EXPECT_FALSE(boot_reply_accepted(EBM_REPLY_DATA, f, sizeof f, mac, 8));
     f[18] = 1;
     EXPECT_FALSE(boot_reply_accepted(EBM_REPLY_DATA, f, sizeof f, mac, 9));
-    EXPECT_FALSE(boot_reply_accepted(EBM_REPLY_DATA, f, 20, mac, 9));  // too short to tell
+    f[18] = 0;
+    EXPECT_TRUE(boot_reply_accepted(EBM_REPLY_DATA, f, 19, mac, 9));
+    EXPECT_FALSE(boot_reply_accepted(EBM_REPLY_DATA, f, 18, mac, 9));  // too short to tell
+    f[16] = 0x82, f[17] = 0;
+    EXPECT_TRUE(boot_reply_accepted(EBM_REPLY_STOP, f, 18, mac, 0));
+    EXPECT_FALSE(boot_reply_accepted(EBM_REPLY_STOP, f, 17, mac, 0));
+    EXPECT_FALSE(boot_reply_accepted(EBM_REPLY_START, f, 23, mac, 0));
 }
 
 TEST_F(EbmBoot, InterfacesComeFromTheConfiguration)
