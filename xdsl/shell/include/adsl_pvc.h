@@ -49,6 +49,9 @@ int write_sar_vlan_fr(int port);
 int write_sar_pvc_select(int port);
 int set_tw_config2(int port);
 int write_qos_fr(int port);
+/* A PVC's own SAR entries from its record, with or without its VLAN
+ * operations; set_sar_qos's result. */
+int write_pvc_entries(int port, int pvc, int with_vlan_ops);
 /* The ADSL re-apply sequence after a chip start; set_tw_config2's result. */
 int adsl_reapply_settings(int port);
 

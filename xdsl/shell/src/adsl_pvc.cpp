@@ -284,14 +284,8 @@ extern "C" int cmd_pvc_basic(char *rest, const cli_dir_row *)
         return 0;
     }
     adsl_pvcs[p] = next;
-    const adsl_pvc &r = adsl_pvcs[p];
-    if (r.activation == 1) {
-        write_sar_mappers(kPort, p, r.vpi, r.vci);
-        set_mapping_sarvlan(kPort, p, r.vlan_id, r.encapsulation);
-        set_seg_proc(kPort, p, r.encapsulation, r.crc_option);
-        set_ream_proc(kPort, p, r.encapsulation, r.crc_option);
-        set_sar_qos(kPort, p, r.atm_qos, r.pcr, r.scr);
-    }
+    if (next.activation == 1)
+        write_pvc_entries(kPort, p, 0);
     write_qos_fr(kPort);
     write_sar_pvc_select(kPort);
     set_tw_config2(kPort);

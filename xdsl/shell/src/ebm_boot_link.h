@@ -28,4 +28,16 @@ int wait_reply(Link &link, int kind, const unsigned char *mac, unsigned char seq
 int run(Link &link, int port, const unsigned char own_mac[6], const char *mac_text, FILE *image, long start,
         long length);
 
+// The interfaces and boot MAC address of one boot.
+struct Choice {
+    char boot_if[16];
+    char mac[18];
+    // The configured boot MAC text, or none for the default.
+    const char *boot_mac() const { return mac[0] ? mac : nullptr; }
+};
+
+// The typed port checked and its interfaces chosen (the management
+// interface handed to the driver): 0, or 100 after the messages.
+int choose_for_port(int number, int *port, Choice &choice);
+
 }  // namespace boot

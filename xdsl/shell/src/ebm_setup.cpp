@@ -110,6 +110,19 @@ extern "C" int choose_ebm_interfaces(int port, char *boot_if, char *mac)
     return 0;
 }
 
+namespace boot {
+
+int choose_for_port(int number, int *port, Choice &choice)
+{
+    static_assert(sizeof choice.boot_if == EBM_IFNAME_SIZE && sizeof choice.mac == EBM_MAC_TEXT_SIZE,
+                  "the buffers of one boot");
+    if (vdsl_port_index(number, port))
+        return CLI_FAILED;
+    return choose_ebm_interfaces(*port, choice.boot_if, choice.mac) != 0 ? CLI_FAILED : 0;
+}
+
+}  // namespace boot
+
 extern "C" int socket_ioctl_reset(int port, int mode)
 {
     char ifname[EBM_IFNAME_SIZE];
@@ -172,11 +185,8 @@ extern "C" int cmd_util_ebm_access(char *rest, const cli_dir_row *)
         return 0;
     }
     int port;
-    if (vdsl_port_index(number, &port))
-        return CLI_FAILED;
-    char boot_if[EBM_IFNAME_SIZE];
-    char mac[EBM_MAC_TEXT_SIZE];
-    if (choose_ebm_interfaces(port, boot_if, mac) != 0)
+    boot::Choice choice;
+    if (boot::choose_for_port(number, &port, choice) != 0)
         return CLI_FAILED;
     cli_print(CLI_LEVEL_ORDINARY, "Start Test...");
     int rc = 0;

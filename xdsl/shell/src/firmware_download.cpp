@@ -15,6 +15,7 @@
 #include "cli_command.h"
 #include "cli_print.h"
 #include "ebm_boot.h"
+#include "ebm_boot_link.h"
 #include "firmware_package.h"
 #include "shell_sleep.h"
 #include "vdsl_request.h"
@@ -185,9 +186,8 @@ extern "C" int cmd_util_df(char *rest, const cli_dir_row *)
         cli_print(CLI_LEVEL_ORDINARY, "Firmware file \"%s\" was not found!!", path);
         return CLI_FAILED;
     }
-    char boot_if[EBM_IFNAME_SIZE];
-    char mac[EBM_MAC_TEXT_SIZE];
-    if (choose_ebm_interfaces(port, boot_if, mac) != 0)
+    boot::Choice choice;
+    if (choose_ebm_interfaces(port, choice.boot_if, choice.mac) != 0)
         return CLI_FAILED;
     struct stat st;
     if (fstat(fileno(image.get()), &st) != 0)
@@ -198,7 +198,7 @@ extern "C" int cmd_util_df(char *rest, const cli_dir_row *)
         cli_print(CLI_LEVEL_ORDINARY, "Reseting chip was error");
         return rc;
     }
-    rc = ebm_boot(port, boot_if, mac[0] ? mac : nullptr, image.get(), 0, static_cast<long>(st.st_size));
+    rc = ebm_boot(port, choice.boot_if, choice.boot_mac(), image.get(), 0, static_cast<long>(st.st_size));
     if (rc != 0) {
         cli_print(CLI_LEVEL_ORDINARY, "EBM booting failed");
         return rc;
@@ -218,15 +218,12 @@ extern "C" int cmd_util_dpf(char *rest, const cli_dir_row *)
     if (fields == 2)
         profile = 255;
     int port;
-    if (vdsl_port_index(number, &port))
-        return CLI_FAILED;
-    char boot_if[EBM_IFNAME_SIZE];
-    char mac[EBM_MAC_TEXT_SIZE];
-    if (choose_ebm_interfaces(port, boot_if, mac) != 0)
+    boot::Choice choice;
+    if (boot::choose_for_port(number, &port, choice) != 0)
         return CLI_FAILED;
     int download = 0;
     if (id != 0)
-        download = package_download(port, static_cast<unsigned>(id) & 0xFFFF, boot_if, mac[0] ? mac : nullptr);
+        download = package_download(port, static_cast<unsigned>(id) & 0xFFFF, choice.boot_if, choice.boot_mac());
     if (profile == 0)
         return download;
     apply_package_profile(port, profile);

@@ -120,6 +120,12 @@ bool directory(Package &pkg, uint32_t &count, uint32_t &dir)
     return pkg.word(PKG_PROFILE_COUNT, count) && pkg.word(PKG_PROFILE_DIR, dir);
 }
 
+// The file opened and its directory's entry count and offset read.
+bool open_directory(Package &pkg, uint32_t &count, uint32_t &dir)
+{
+    return pkg.open() && directory(pkg, count, dir);
+}
+
 // Walks the pairs from off until "0.0.0.0"; on_pair(oid, value) returns
 // false to stop early. 1 when stopped early, 0 at the end, -1 malformed.
 template <typename F>
@@ -286,10 +292,8 @@ extern "C" int sysprof_apply(int port, const char *prefix, const char *name)
 extern "C" int apply_package_profile(int port, int number)
 {
     Package pkg;
-    if (!pkg.open())
-        return CLI_FAILED;
     uint32_t count, dir;
-    if (!directory(pkg, count, dir))
+    if (!open_directory(pkg, count, dir))
         return CLI_FAILED;
     if (number == 255) {
         uint32_t fallback;
@@ -315,10 +319,8 @@ extern "C" int sysprof_list(int mode, int n, const char *prefix, char *name)
     if (mode == 0)
         name[0] = '\0';
     Package pkg;
-    if (!pkg.open())
-        return CLI_FAILED;
     uint32_t count, dir;
-    if (!directory(pkg, count, dir))
+    if (!open_directory(pkg, count, dir))
         return CLI_FAILED;
     if (dir > pkg.size()) {
         cli_print(CLI_LEVEL_ERROR, "Error setting file position (%d).", EINVAL);

@@ -67,6 +67,17 @@ int write_entry(int port, int item, const char *label, uint32_t value, bool plai
     return rc;
 }
 
+// Read-modify-write: the bits of keep stay, bits are set; nothing is
+// written when the read fails.
+int update_entry(int port, int item, const char *label, uint32_t keep, uint32_t bits)
+{
+    uint32_t old;
+    int rc;
+    if (!read_entry(port, item, old, rc))
+        return rc;
+    return write_entry(port, item, label, (old & keep) | bits);
+}
+
 struct Label {
     char text[48];
     Label(const char *format, int pvc) { std::snprintf(text, sizeof text, format, pvc); }
@@ -95,32 +106,20 @@ extern "C" int set_mapping_sarvlan(int port, int pvc, unsigned vlan_id, unsigned
 
 extern "C" int set_seg_proc(int port, int pvc, unsigned encapsulation, unsigned crc_option)
 {
-    uint32_t old;
-    int rc;
-    if (!read_entry(port, kSegProc + pvc, old, rc))
-        return rc;
-    uint32_t v = old & 0x7E3FFF;
-    if (encapsulation >= 1 && encapsulation <= 6)
-        v |= encapsulation << 14;
+    uint32_t bits = encapsulation >= 1 && encapsulation <= 6 ? encapsulation << 14 : 0;
     if (crc_option & 1)
-        v |= 0x800000;
-    return write_entry(port, kSegProc + pvc, Label("CfgSarSegProcP%d", pvc).text, v);
+        bits |= 0x800000;
+    return update_entry(port, kSegProc + pvc, Label("CfgSarSegProcP%d", pvc).text, 0x7E3FFF, bits);
 }
 
 extern "C" int set_ream_proc(int port, int pvc, unsigned encapsulation, unsigned crc_option)
 {
-    uint32_t old;
-    int rc;
-    if (!read_entry(port, kReamProc + pvc, old, rc))
-        return rc;
-    uint32_t v = old & 0x3E3FFF;
-    if (encapsulation >= 1 && encapsulation <= 6)
-        v |= encapsulation << 14;
+    uint32_t bits = encapsulation >= 1 && encapsulation <= 6 ? encapsulation << 14 : 0;
     if (encapsulation == 4 && (crc_option & 4))
-        v |= 0x400000;
+        bits |= 0x400000;
     if (crc_option & 2)
-        v |= 0x800000;
-    return write_entry(port, kReamProc + pvc, Label("CfgSarReamProcP%d", pvc).text, v);
+        bits |= 0x800000;
+    return update_entry(port, kReamProc + pvc, Label("CfgSarReamProcP%d", pvc).text, 0x3E3FFF, bits);
 }
 
 extern "C" int set_sar_qos(int port, int pvc, unsigned qos, unsigned pcr, unsigned scr)
@@ -132,43 +131,26 @@ extern "C" int set_sar_qos(int port, int pvc, unsigned qos, unsigned pcr, unsign
 
 extern "C" int write_sar_seg_proc(int port, int pvc, unsigned tx_vlan_id, unsigned tx_vlan_op)
 {
-    uint32_t old;
-    int rc;
-    if (read_entry(port, kSegProc + pvc, old, rc))
-        rc = write_entry(port, kSegProc + pvc, Label("CfgSarSegProcP%d", pvc).text,
-                         (tx_vlan_op & 3) << 12 | (tx_vlan_id & 0xFFF) | (old & 0xFFC000));
-    if (read_entry(port, kSegVlanFr, old, rc)) {
-        uint32_t tx = adsl_pvcs[pvc_index(adsl_default_pvc)].tx_vlan_id;
-        rc = write_entry(port, kSegVlanFr, "CfgSarSegVlanFr", (tx & 0xFFF) | (old & 0xFFF000));
-    }
-    return rc;
+    update_entry(port, kSegProc + pvc, Label("CfgSarSegProcP%d", pvc).text, 0xFFC000,
+                 (tx_vlan_op & 3) << 12 | (tx_vlan_id & 0xFFF));
+    uint32_t tx = adsl_pvcs[pvc_index(adsl_default_pvc)].tx_vlan_id;
+    return update_entry(port, kSegVlanFr, "CfgSarSegVlanFr", 0xFFF000, tx & 0xFFF);
 }
 
 extern "C" int write_sar_ream_proc(int port, int pvc, unsigned rx_vlan_id, unsigned rx_vlan_op)
 {
-    uint32_t old;
-    int rc;
-    if (read_entry(port, kReamProc + pvc, old, rc))
-        rc = write_entry(port, kReamProc + pvc, Label("CfgSarReamProcP%d", pvc).text,
-                         (rx_vlan_op & 3) << 12 | (rx_vlan_id & 0xFFF) | (old & 0xFFC000));
-    if (read_entry(port, kReamVlanFr + pvc, old, rc))
-        rc = write_entry(port, kReamVlanFr + pvc, Label("CfgSarReamVlanFrP%d", pvc).text,
-                         (rx_vlan_id & 0xFFF) | (old & 0xFFF000));
-    return rc;
+    update_entry(port, kReamProc + pvc, Label("CfgSarReamProcP%d", pvc).text, 0xFFC000,
+                 (rx_vlan_op & 3) << 12 | (rx_vlan_id & 0xFFF));
+    return update_entry(port, kReamVlanFr + pvc, Label("CfgSarReamVlanFrP%d", pvc).text, 0xFFF000,
+                        rx_vlan_id & 0xFFF);
 }
 
 extern "C" int write_sar_vlan_fr(int port)
 {
     const uint32_t d = pvc_index(adsl_default_pvc);
-    uint32_t old;
-    int rc;
-    if (read_entry(port, kQosVlanFr, old, rc))
-        rc = write_entry(port, kQosVlanFr, "CfgM2QosVlanfr", d << 20 | (old & ~(7u << 20)));
-    if (read_entry(port, kSegFr, old, rc))
-        rc = write_entry(port, kSegFr, "CfgSarSegFr", d << 7 | d << 4 | (old & ~0x3FFu));
-    if (read_entry(port, kReamFr, old, rc))
-        rc = write_entry(port, kReamFr, "CfgSarReamFr", d << 7 | d << 4 | (old & ~0x3FFu));
-    return rc;
+    update_entry(port, kQosVlanFr, "CfgM2QosVlanfr", 0xFFFFFF & ~(7u << 20), d << 20);
+    update_entry(port, kSegFr, "CfgSarSegFr", 0xFFFFFF & ~0x3FFu, d << 7 | d << 4);
+    return update_entry(port, kReamFr, "CfgSarReamFr", 0xFFFFFF & ~0x3FFu, d << 7 | d << 4);
 }
 
 extern "C" int write_sar_pvc_select(int port)
@@ -193,28 +175,29 @@ extern "C" int set_tw_config2(int port)
 
 extern "C" int write_qos_fr(int port)
 {
-    uint32_t old;
-    int rc;
-    if (!read_entry(port, kQosFr, old, rc))
-        return rc;
-    return write_entry(port, kQosFr, "CfgM2Qosfr", old | kQosFrBits);
+    return update_entry(port, kQosFr, "CfgM2Qosfr", 0xFFFFFF, kQosFrBits);
+}
+
+extern "C" int write_pvc_entries(int port, int pvc, int with_vlan_ops)
+{
+    const adsl_pvc &r = adsl_pvcs[pvc_index(pvc)];
+    write_sar_mappers(port, pvc, r.vpi, r.vci);
+    set_mapping_sarvlan(port, pvc, r.vlan_id, r.encapsulation);
+    set_seg_proc(port, pvc, r.encapsulation, r.crc_option);
+    set_ream_proc(port, pvc, r.encapsulation, r.crc_option);
+    if (with_vlan_ops) {
+        write_sar_seg_proc(port, pvc, r.tx_vlan_id, r.tx_vlan_op);
+        write_sar_ream_proc(port, pvc, r.rx_vlan_id, r.rx_vlan_op);
+    }
+    return set_sar_qos(port, pvc, r.atm_qos, r.pcr, r.scr);
 }
 
 extern "C" int adsl_reapply_settings(int port)
 {
     write_sar_vlan_fr(port);
-    for (int p = 0; p < ADSL_PVC_COUNT; p++) {
-        const adsl_pvc &r = adsl_pvcs[p];
-        if (r.activation != 1)
-            continue;
-        write_sar_mappers(port, p, r.vpi, r.vci);
-        set_mapping_sarvlan(port, p, r.vlan_id, r.encapsulation);
-        set_seg_proc(port, p, r.encapsulation, r.crc_option);
-        set_ream_proc(port, p, r.encapsulation, r.crc_option);
-        write_sar_seg_proc(port, p, r.tx_vlan_id, r.tx_vlan_op);
-        write_sar_ream_proc(port, p, r.rx_vlan_id, r.rx_vlan_op);
-        set_sar_qos(port, p, r.atm_qos, r.pcr, r.scr);
-    }
+    for (int p = 0; p < ADSL_PVC_COUNT; p++)
+        if (adsl_pvcs[p].activation == 1)
+            write_pvc_entries(port, p, 1);
     write_qos_fr(port);
     write_sar_pvc_select(port);
     return set_tw_config2(port);

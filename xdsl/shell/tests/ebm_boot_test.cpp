@@ -17,7 +17,7 @@
 #include "fake_device.h"
 #include "package_builder.h"
 #include "shell_fixture.h"
-#include "shell_sleep.h"
+#include "sleep_recorder.h"
 #include "vdsl.h"
 #include "vdsl_ebm.h"
 
@@ -26,8 +26,7 @@ namespace {
 using shelltest::take;
 using pkgtest::Bytes;
 
-std::vector<unsigned long> sleeps;
-void record_sleep(unsigned long us) { sleeps.push_back(us); }
+std::vector<unsigned long> &sleeps = shelltest::SleepRecorder::waits();
 
 // The chip model on the far end of the boot interface.
 class ChipLink : public boot::Link {
@@ -64,13 +63,7 @@ protected:
         ShellTest::SetUp();
         fakedev::reset();
         sleeps.clear();
-        cli::set_sleep_hook(record_sleep);
         take();
-    }
-    void TearDown() override
-    {
-        cli::set_sleep_hook(nullptr);
-        ShellTest::TearDown();
     }
     // The image as a file, booted over link.
     int boot(ChipLink &link, const Bytes &image, const char *mac = nullptr)
@@ -81,6 +74,7 @@ protected:
         std::fclose(f);
         return rc;
     }
+    shelltest::SleepRecorder recorder_;
 };
 
 TEST_F(EbmBoot, ImageLandsInTheChipFrameByFrame)

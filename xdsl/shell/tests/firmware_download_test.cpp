@@ -9,7 +9,7 @@
 #include "firmware_package.h"
 #include "package_builder.h"
 #include "shell_fixture.h"
-#include "shell_sleep.h"
+#include "sleep_recorder.h"
 #include "vdsl.h"
 
 namespace {
@@ -17,8 +17,7 @@ namespace {
 using shelltest::take;
 using pkgtest::Bytes;
 
-std::vector<unsigned long> sleeps;
-void record_sleep(unsigned long us) { sleeps.push_back(us); }
+std::vector<unsigned long> &sleeps = shelltest::SleepRecorder::waits();
 
 class Download : public shelltest::ShellTest {
 protected:
@@ -27,7 +26,6 @@ protected:
         ShellTest::SetUp();
         fakedev::reset();
         sleeps.clear();
-        cli::set_sleep_hook(record_sleep);
         path_ = dir_ + "/firmware_package.b";
         firmware_package_path = path_.c_str();
         store("EBM_BOOT_IF_P1", "lo");
@@ -35,7 +33,6 @@ protected:
     }
     void TearDown() override
     {
-        cli::set_sleep_hook(nullptr);
         firmware_package_path = FIRMWARE_PACKAGE_PATH;
         ShellTest::TearDown();
     }
@@ -47,6 +44,7 @@ protected:
     }
     fakedev::Device &dev = fakedev::device();
     std::string path_;
+    shelltest::SleepRecorder recorder_;
 };
 
 TEST_F(Download, UnknownImageStillAppliesTheDefaultProfile)
