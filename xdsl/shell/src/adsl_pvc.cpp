@@ -29,17 +29,31 @@ struct Range {
     const char *message;  // with the two bounds, or none for "0 - 1"
 };
 
-// The stored key's fields split at '@'; false when the key gave nothing.
-bool read_fields(const char *key, std::vector<std::string> &fields)
+// Stored values of keys, read in one run of the configuration manager;
+// an empty text for a key without one (or one too long to be a record).
+std::vector<std::string> read_keys(const std::vector<std::string> &keys)
 {
-    char line[kLineSize];
-    fields.clear();
-    if (cfgmgr_read(key, line, sizeof line) != CFGMGR_READ_OK)
-        return false;
-    char *value = str_trim(line);
-    if (!*value || *value == '\n')
-        return false;
-    std::string text = value;
+    std::vector<const char *> names;
+    for (const std::string &k : keys)
+        names.push_back(k.c_str());
+    std::vector<std::string> values(keys.size());
+    cfgmgr_read_many(names.data(), names.size(), kLineSize - 1,
+                     [](void *context, size_t index, const char *line) {
+                         (*static_cast<std::vector<std::string> *>(context))[index] = line;
+                     },
+                     &values);
+    return values;
+}
+
+// A stored record's fields split at '@'; none when it is empty.
+std::vector<std::string> split_fields(std::string text)
+{
+    std::vector<std::string> fields;
+    std::vector<char> buffer(text.begin(), text.end());
+    buffer.push_back('\0');
+    text = str_trim(buffer.data());
+    if (text.empty())
+        return fields;
     size_t start = 0;
     for (;;) {
         size_t at = text.find('@', start);
@@ -48,7 +62,18 @@ bool read_fields(const char *key, std::vector<std::string> &fields)
             break;
         start = at + 1;
     }
-    return true;
+    return fields;
+}
+
+std::vector<std::string> numbered_keys(const char *format)
+{
+    std::vector<std::string> keys;
+    for (int p = 0; p < ADSL_PVC_COUNT; p++) {
+        char key[32];
+        std::snprintf(key, sizeof key, format, p);
+        keys.push_back(key);
+    }
+    return keys;
 }
 
 unsigned long field_number(const std::string &text)
@@ -115,11 +140,9 @@ int load_pvc(int p, const std::vector<std::string> &f)
 
 void load_vlan_ops()
 {
-    std::vector<std::string> f;
+    const std::vector<std::string> stored = read_keys(numbered_keys("ADSL_PVC%d_VLAN_OP"));
     for (int p = 0; p < ADSL_PVC_COUNT; p++) {
-        char key[32];
-        std::snprintf(key, sizeof key, "ADSL_PVC%d_VLAN_OP", p);
-        read_fields(key, f);
+        const std::vector<std::string> f = split_fields(stored[p]);
         if (f.size() < 4)
             return;  // this and every later PVC keep their operations
         adsl_pvc &r = adsl_pvcs[p];
@@ -138,11 +161,11 @@ void load_vlan_ops()
 
 void load_default_pvc()
 {
-    char line[kLineSize];
-    if (cfgmgr_read("ADSL_DEFAULT_PVC", line, sizeof line) != CFGMGR_READ_OK)
-        return;
-    char *value = str_trim(line);
-    if (!*value || *value == '\n')
+    std::string stored = read_keys({"ADSL_DEFAULT_PVC"})[0];
+    std::vector<char> line(stored.begin(), stored.end());
+    line.push_back('\0');
+    char *value = str_trim(line.data());
+    if (!*value)
         return;
     char *end;
     long d = std::strtol(value, &end, 10);
@@ -209,12 +232,9 @@ extern "C" void set_pvc_minimum(int p)
 
 extern "C" int load_adsl_pvcs(void)
 {
-    std::vector<std::string> f;
+    const std::vector<std::string> stored = read_keys(numbered_keys("ADSL_PVC%d"));
     for (int p = 0; p < ADSL_PVC_COUNT; p++) {
-        char key[32];
-        std::snprintf(key, sizeof key, "ADSL_PVC%d", p);
-        read_fields(key, f);
-        if (load_pvc(p, f) < 0)
+        if (load_pvc(p, split_fields(stored[p])) < 0)
             return CLI_FAILED;  // the rest keep what they held
     }
     return 0;
