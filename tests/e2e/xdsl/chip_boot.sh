@@ -129,6 +129,21 @@ Invalid option or command or script file \"util ff /tmp/flash.bin\" was not foun
 grep -q "no such ioctl case 0x7634" /tmp/klog || fail "0x7634 never reached the driver"
 log "ff ends after Erasing Flash Memory... (-25 from the driver)"
 
+# df boots from a file: image 1 cut out of the package.
+python3 -c '
+import sys
+pkg = open(sys.argv[1], "rb").read()
+word = lambda at: pkg[at] << 16 | pkg[at + 1] << 8 | pkg[at + 2]
+open(sys.argv[2], "wb").write(pkg[word(39):word(42)])' "$pkg" /tmp/image1.bin
+bench reset low > /dev/null
+shell "util df 1 /tmp/image1.bin"
+[ "$rc" = 0 ] || fail "df failed: $out"
+has "Sendto Success! : Stop"
+[ "$(bench state)" = "ok running" ] || fail "chip state after df: $(bench state)"
+shell "util df 1 /tmp/none.bin"
+has "Firmware file \"/tmp/none.bin\" was not found!!"
+log "df boots the chip from a file"
+
 # No boot loader on the line (a peer where nothing runs): ten start
 # requests, then the boot gives up.
 ns_add_host mute 10.63.0.2/24 10.63.0.1/24
