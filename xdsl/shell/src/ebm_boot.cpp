@@ -81,10 +81,10 @@ private:
 class Boot {
 public:
     Boot(boot::Link &link, int port, const Mac &own, const Mac *configured)
-        : link_(link), own_(own), configured_(configured != nullptr)
+        : link_(link), own_(own), mgmt_(port_mac(Mac EBM_CHIP_MGMT_MAC, port)),
+          boot_mac_(configured ? *configured : port_mac(Mac EBM_CHIP_DEFAULT_BOOT_MAC, port)),
+          configured_(configured != nullptr)
     {
-        mgmt_ = port_mac(Mac EBM_CHIP_MGMT_MAC, port);
-        boot_mac_ = configured ? *configured : port_mac(Mac EBM_CHIP_DEFAULT_BOOT_MAC, port);
     }
 
     int run(FILE *image, long start, long length);
