@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 #include "cfgmgr_program.h"
@@ -20,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         cli::set_cfgmgr_program("/nonexistent/cfgmgr");
         int f = mkstemp(path);
         firmware_package_path = path;
+        std::atexit([] { unlink(path); });
         return f;
     }();
     if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
