@@ -26,6 +26,7 @@ enum ebm_reply_kind { EBM_REPLY_START, EBM_REPLY_INIT, EBM_REPLY_DATA, EBM_REPLY
 enum ebm_config_key { EBM_BOOT_IF, EBM_MGT_IF, EBM_BOOT_MAC };
 
 int ebm_boot(int port, const char *ifname, const char *mac_text, FILE *image, long start, long length);
+/* One frame within a second, checked as boot_reply_accepted does: 0 or 100. */
 int wait_boot_reply(int fd, int kind, const unsigned char *mac, unsigned char seq);
 /* The next 24-bit word; *remaining counts the bytes down (-1 after the end
  * of the file). */
@@ -39,7 +40,8 @@ int choose_ebm_interfaces(int port, char *boot_if, char *mac);
 int socket_ioctl_reset(int port, int mode);
 int chip_reset(int port, int mode);
 
-/* Whether a received frame answers the boot request of its kind. */
+/* Whether a received frame answers the boot request of its kind; mac null
+ * stands for the default boot MAC address (port index 0). */
 int boot_reply_accepted(int kind, const unsigned char *frame, size_t length, const unsigned char *mac,
                         unsigned char seq);
 

@@ -345,6 +345,10 @@ int run(Link &link, int port, const unsigned char own_mac[6], const char *mac_te
 extern "C" int boot_reply_accepted(int kind, const unsigned char *f, size_t length, const unsigned char *mac,
                                    unsigned char seq)
 {
+    // Without an expected address the start reply must name the default one.
+    static const unsigned char kDefaultBootMac[6] = EBM_CHIP_DEFAULT_BOOT_MAC;
+    if (!mac)
+        mac = kDefaultBootMac;
     // Each kind is judged only on bytes the frame holds.
     switch (kind) {
     case EBM_REPLY_START:

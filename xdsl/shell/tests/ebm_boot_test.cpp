@@ -258,6 +258,7 @@ TEST_F(EbmBoot, RepliesAreCheckedByKind)
     f[16] = 0x80;
     std::memcpy(f + 18, mac, 6);
     EXPECT_TRUE(boot_reply_accepted(EBM_REPLY_START, f, sizeof f, mac, 0));
+    EXPECT_TRUE(boot_reply_accepted(EBM_REPLY_START, f, sizeof f, nullptr, 0));  // the default
     f[23] ^= 1;
     EXPECT_FALSE(boot_reply_accepted(EBM_REPLY_START, f, sizeof f, mac, 0));  // another boot MAC
     f[16] = 0x84, f[17] = 9, f[18] = 0;
