@@ -69,6 +69,14 @@ shell "interface xdsl set oid 1 2.1.9 123456"
 [ "$(peek 2.1.9)" = "ok 123456" ] || fail "set oid after dpf left $(peek 2.1.9)"
 log "versioninfo and MIB commands work on the booted chip"
 
+shell "util ebm-access 1 2"
+[ "$(grep -E '^(W|R)_count' <<< "$out")" = "W_count:1,value=123456
+R_count:1,value=123456
+W_count:2,value=112233
+R_count:2,value=112233" ] || fail "ebm-access printed: $out"
+[ "$(bench peek x 0x6c32)" = "ok 112233" ] || fail "ebm-access word holds $(bench peek x 0x6c32)"
+log "ebm-access writes and reads back the chip word"
+
 # A new shell reloads the stored PVCs; a bad one becomes the minimum PVC.
 shell "interface xdsl pvc basic 1 1 40 200 0 0 0 1 0 0 0 1"
 has "OID: 2.1.168 - CfgSarSegTransP1: 0x010028"
