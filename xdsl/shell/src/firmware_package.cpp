@@ -271,6 +271,8 @@ extern "C" int sysprof_find(const char *prefix, const char *name, const char *oi
     if (!found) {
         if (walked == 0)
             cli_print(CLI_LEVEL_ERROR, "No such OID!!");
+        else
+            cli_print(CLI_LEVEL_ERROR, "Value of %s does not fit its buffer (%zu bytes).", oid, capacity);
         if (capacity > 0)
             value[0] = '\0';
         return CLI_FAILED;

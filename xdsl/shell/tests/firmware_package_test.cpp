@@ -112,6 +112,10 @@ TEST_F(Package, ProfilesAreFoundListedAndApplied)
     EXPECT_THAT(take(), testing::EndsWith("LOID: 0.0.0.0\nNo such OID!!\n"));
     EXPECT_EQ(sysprof_find("SYS_", "none", "0.9.2", value, sizeof value), 100);
     EXPECT_THAT(take(), testing::EndsWith("No such Profile!!\n"));
+    char small[6];
+    EXPECT_EQ(sysprof_find("SYS_", "Annex_A", "0.9.2", small, sizeof small), 100);
+    EXPECT_STREQ(small, "");
+    EXPECT_THAT(take(), testing::EndsWith("Value of 0.9.2 does not fit its buffer (6 bytes).\n"));
 
     char name[SYSPROF_NAME_SIZE];
     struct Case {
