@@ -9,6 +9,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../../../.." && pwd)
 build=${1:-$root/build/bench}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_SANITIZE=OFF -DFW_TESTS=OFF >/dev/null
 cmake --build "$build" --target cifs_crypto_bench >/dev/null
 out=$(mktemp)
