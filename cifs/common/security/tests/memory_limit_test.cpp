@@ -70,6 +70,7 @@ TEST_F(MemoryLimitTest, NothingStaysAllocatedAfterLogonsAndReleases) {
     // A signing SMB1 session keeps a copy of the response until the user goes.
     session->dialect = CS_DIALECT_SMB1;
     session->signingActive = 1;
+    std::memcpy(session->challenge, kServerChallenge.data(), 8);
     Bytes request(29, 0);
     request[0] = 13;
     request[17] = 24;
