@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """Scripted DNS or LLMNR peer for the name scenarios.
 
-dns_peer.py dns ADDR OTHER   answers on ADDR:53; "spoofed." names get an
+dns_peer.py dns ADDR OTHER   answers on ADDR:53; "spoofed..." names get an
                              answer with another id, one from OTHER:53 and
-                             then the real one; "forged." names only the
-                             first two; anything else an empty answer.
+                             then the real one; "forged..." names only the
+                             first two; "loop." names an answer whose name
+                             points at itself, "cut." names one cut short,
+                             "tiny." names A data of 2 bytes; anything else
+                             an empty answer.
 dns_peer.py llmnr ADDR NAME  joins 224.0.0.252 on ADDR's interface and
                              answers A questions for NAME with ADDR.
 """
@@ -41,10 +44,22 @@ def dns(addr, other):
         query, peer = main.recvfrom(1500)
         qid, name, qtype, question = parse(query)
         print("query", qtype, name, flush=True)
-        if qtype == 1 and name.split(".")[0] in ("spoofed", "forged"):
+        first = name.split(".")[0]
+        if qtype == 1 and first == "loop":
+            out = response(qid, question, [])
+            at = len(out)
+            out = out[:6] + struct.pack("!H", 1) + out[8:]
+            main.sendto(out + struct.pack("!HHHIH", 0xC000 | at, 1, 1, 60, 4) + b"\x0a\0\0\x01", peer)
+        elif qtype == 1 and first == "cut":
+            main.sendto(response(qid, question, ["10.0.0.1", "10.0.0.2"])[:-6], peer)
+        elif qtype == 1 and first == "tiny":
+            out = response(qid, question, [])
+            out = out[:6] + struct.pack("!H", 1) + out[8:]
+            main.sendto(out + struct.pack("!HHHIH", 0xC00C, 1, 1, 60, 2) + b"\x0a\0", peer)
+        elif qtype == 1 and first.startswith(("spoofed", "forged")):
             main.sendto(response(qid ^ 0x5A5A, question, ["10.6.6.6"]), peer)
             side.sendto(response(qid, question, ["10.7.7.7"]), peer)
-            if name.startswith("spoofed."):
+            if first.startswith("spoofed"):
                 main.sendto(response(qid, question, ["10.0.0.42"]), peer)
         else:
             main.sendto(response(qid, question, []), peer)

@@ -80,6 +80,10 @@ on_exit kill $!
 wait_port udp 53 10 dns
 expect "answers with another id or from another address ignored" "$(ask 'ip spoofed.corp.lan')" 10.0.0.42
 expect "nothing but forged answers" "$(ask 'ip forged.corp.lan')" none
+expect "an answer whose name points at itself" "$(ask 'ip loop.corp.lan')" none
+expect "an answer cut short" "$(ask 'ip cut.corp.lan')" 10.0.0.1
+expect "A data of 2 bytes" "$(ask 'ip tiny.corp.lan')" none
+expect "still answering after them" "$(ask 'ip spoofed-again.corp.lan')" 10.0.0.42
 grep -q "query 1 forged.corp.lan" "$work/peer.log" || fail "the scripted server was not asked: $(cat "$work/peer.log")"
 
 expect "stop" "$(ask 'exit 2')" 0
