@@ -180,6 +180,13 @@ public:
         }
     }
 
+    // Where the last name request came from.
+    sockaddr_in lastNameRequester()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lastFrom_;
+    }
+
     bool holds(const std::string &name16)
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -217,9 +224,11 @@ private:
                 b.resize(static_cast<size_t>(n));
                 std::lock_guard<std::mutex> lock(mutex_);
                 seen_.push_back({i == 0 ? 1026 : 1027, b});
-                if (i == 0)
+                if (i == 0) {
+                    lastFrom_ = from;
                     onName(b, from);
-                else
+                }
+                if (i != 0)
                     onDatagram(b, from);
                 cv_.notify_all();
             }
@@ -294,6 +303,7 @@ private:
     std::vector<Seen> seen_;
     std::vector<Request> held_;
     std::set<std::string> names_;
+    sockaddr_in lastFrom_{};
 };
 
 } // namespace fakend
