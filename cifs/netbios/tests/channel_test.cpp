@@ -2,6 +2,7 @@
 // daemon's answers, and the client calls against the scripted daemon.
 #include "layer_env.h"
 
+#include "cmmemory.h"
 #include "cmresolver.h"
 
 #include <arpa/inet.h>
@@ -356,6 +357,26 @@ TEST_F(Channel, GroupDatagramLeavesThroughTheDaemon)
     EXPECT_TRUE(daemon.waitFor(1027, 2));
     EXPECT_EQ(daemon.seenOn(1027).size(), 2u);
     nsClose(slot);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Channel, ResolverAsksTheDaemonByBroadcastMethod)
+{
+    auto w = testenv::W("printer");
+    int count = 0;
+    uint32_t *ips = cmResolverGetHostIps(w.data(), &count);
+    ASSERT_NE(ips, nullptr);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(ips[0], inet_addr("10.0.0.7"));
+    cmMemoryFreeNonDebug(ips);
+    // The question went to the daemon's name channel, suffix <20>.
+    bool asked = false;
+    for (auto &s : daemon.seenOn(1026))
+        asked = asked || fakend::decodeName(s.bytes, 12) == n16("printer", 0x20);
+    EXPECT_TRUE(asked);
 }
 
 } // namespace
