@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -31,6 +32,8 @@ struct DatagramBuffer {
 MessagePool gMessages;
 std::unique_ptr<DatagramBuffer> gSend, gRecv;
 std::unique_ptr<std::array<uint8_t, NS_DATAGRAM_BUFFER_SIZE>> gCompose;
+// Two threads sending datagrams at once would build into the same bytes.
+std::mutex gComposeMutex;
 
 void releaseDatagramBuffers()
 {
@@ -104,7 +107,16 @@ int initMessage()
 
 void exitMessage() { gCompose.reset(); }
 
-uint8_t *composeBuffer() { return gCompose ? gCompose->data() : nullptr; }
+uint8_t *takeComposeBuffer()
+{
+    gComposeMutex.lock();
+    if (gCompose)
+        return gCompose->data();
+    gComposeMutex.unlock();
+    return nullptr;
+}
+
+void giveComposeBuffer() { gComposeMutex.unlock(); }
 
 } // namespace ns
 

@@ -365,6 +365,8 @@ int nsParseResponseFromND(const uint8_t *message, uint32_t length, uint8_t *out6
 int nsReceiveResponseFromND(int socket, uint8_t *out6)
 {
     uint8_t *buffer = nsGetRecvDatagramBuffer();
+    if (buffer == nullptr)
+        return ns::fail(NS_ERR_DATAGRAM);
     int n = syRecvFromSocket(socket, buffer, NS_DATAGRAM_BUFFER_SIZE, nullptr, nullptr);
     int result = n < 0 ? -1 : nsParseResponseFromND(buffer, static_cast<uint32_t>(n), out6);
     int saved = errno;
@@ -406,6 +408,8 @@ int nsProceedRequestToDD(const void *data, uint32_t length, const CMNetBiosNameI
         if (waitReadable(socket, channelWait()) != 1)
             continue;
         uint8_t *buffer = nsGetRecvDatagramBuffer();
+        if (buffer == nullptr)
+            return ns::fail(NS_ERR_DATAGRAM);
         int n = syRecvFromSocket(socket, buffer, NS_DATAGRAM_BUFFER_SIZE, nullptr, nullptr);
         CMNetBiosNameInfo source{};
         uint8_t answer[6] = {};

@@ -98,13 +98,16 @@ int nsSendTo(NSSocket *slot, const void *data, uint32_t length, CMNetBiosNameInf
         return ns::fail(NS_ERR_BAD_NAME);
     if (ip == nullptr)
         return ns::fail(NS_ERR_NO_ADDRESS);
-    uint8_t *buffer = ns::composeBuffer();
+    uint8_t *buffer = ns::takeComposeBuffer();
     if (buffer == nullptr)
         return ns::fail(NS_ERR_DATAGRAM);
     int total = frameComposeDatagram(buffer, slot, kDirectGroup, &slot->name, name, data, length);
-    if (total < 0)
+    if (total < 0) {
+        ns::giveComposeBuffer();
         return ns::fail(NS_ERR_DATAGRAM);
+    }
     int n = sySendToSocket(slot->sySocket, buffer, static_cast<uint32_t>(total), ip, htons(udGetPort(138)));
+    ns::giveComposeBuffer();
     return n < 1 ? -1 : n;
 }
 
@@ -121,18 +124,20 @@ int nsSendToName(NSSocket *slot, const void *data, uint32_t length, CMNetBiosNam
         return nsSendTo(slot, data, length, name, &ip);
     }
     // A group datagram leaves through the daemon, which sends it on every adapter.
-    uint8_t *buffer = ns::composeBuffer();
-    if (buffer == nullptr)
-        return ns::fail(NS_ERR_DATAGRAM);
-    int total = frameComposeDatagram(buffer, slot, kDirectGroup, &slot->name, name, data, length);
-    if (total < 0)
-        return ns::fail(NS_ERR_DATAGRAM);
     NSInternalSocket *channel = getInternalSocketDD();
     if (channel == nullptr)
         return ns::fail(NS_ERR_DATAGRAM);
-    int n = sySendToSocket(channel->sySocket, buffer, static_cast<uint32_t>(total), ns::loopback(),
-                           ns::channelPort(NS_DD_PORT));
+    uint8_t *buffer = ns::takeComposeBuffer();
+    int total = buffer != nullptr ? frameComposeDatagram(buffer, slot, kDirectGroup, &slot->name, name, data, length)
+                                  : -1;
+    int n = total < 0 ? -1
+                      : sySendToSocket(channel->sySocket, buffer, static_cast<uint32_t>(total), ns::loopback(),
+                                       ns::channelPort(NS_DD_PORT));
+    if (buffer != nullptr)
+        ns::giveComposeBuffer();
     putInternalSocketDD(channel);
+    if (total < 0)
+        return ns::fail(NS_ERR_DATAGRAM);
     if (n != total)
         return ns::fail(NS_ERR_SEND);
     return static_cast<int>(length);

@@ -55,7 +55,10 @@ int initMessageBufferPool();
 void releaseMessageBufferPool();
 int initMessage();
 void exitMessage();
-uint8_t *composeBuffer();
+// The datagram compose buffer, held until given back; null (not held) when
+// the layer is not started.
+uint8_t *takeComposeBuffer();
+void giveComposeBuffer();
 void registerResolverMethods();
 
 // The WINS record's flag: the domain group name is held by the daemon.

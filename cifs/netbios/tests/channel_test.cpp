@@ -380,3 +380,35 @@ TEST_F(Channel, ResolverAsksTheDaemonByBroadcastMethod)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Channel, GroupDatagramsFromTwoThreadsStayWhole)
+{
+    NSSocket *slot = nsSocket(NS_SOCKET_DATAGRAM, NS_TRANSPORT_NETBIOS);
+    CMNetBiosNameInfo fred = name("fred", 0x20);
+    ASSERT_EQ(nsBindNetBios(slot, &fred, 1), 0);
+    CMNetBiosNameInfo group = name("workgroup", 0x1D, 1);
+    auto sender = [&](char fill, size_t size) {
+        std::string data(size, fill);
+        for (int i = 0; i < 100; ++i)
+            EXPECT_EQ(nsSendToName(slot, data.data(), static_cast<uint32_t>(size), &group), static_cast<int>(size));
+    };
+    std::thread a(sender, 'a', 300), b(sender, 'b', 120);
+    a.join();
+    b.join();
+    daemon.waitFor(1027, 200);
+    size_t seen = 0;
+    for (auto &s : daemon.seenOn(1027)) {
+        if (s.bytes[0] != 0x11)
+            continue;
+        ++seen;
+        std::string data(s.bytes.begin() + 82, s.bytes.end());
+        EXPECT_TRUE(data == std::string(300, 'a') || data == std::string(120, 'b'));
+        EXPECT_EQ((s.bytes[10] << 8 | s.bytes[11]) + 14u, s.bytes.size());
+    }
+    EXPECT_EQ(seen, 200u);
+    nsClose(slot);
+}
+
+} // namespace
