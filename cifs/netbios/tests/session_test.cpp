@@ -448,3 +448,25 @@ TEST_F(Connects, StarNamesAndUnknownTransports)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Messages, RpcFragmentLengthFromItsHeader)
+{
+    // A DCE/RPC header: version 5.0, bind, flags, data representation, frag length 24.
+    std::string fragment("\x05\x00\x0B\x03\x10\x00\x00\x00\x18\x00", 10);
+    fragment += std::string(14, 'r');
+    ASSERT_EQ(send(client, fragment.data(), fragment.size(), 0), static_cast<ssize_t>(fragment.size()));
+    NSRecvContext ctx{};
+    uint8_t header[10];
+    ASSERT_EQ(nsStartRecvIntoRpcBuffer(slot, &ctx, header), 24);
+    uint8_t rest[32];
+    EXPECT_EQ(nsRecvIntoBuffer(&ctx, rest, 14), 14);
+    EXPECT_EQ(ctx.remaining, 10u);
+    // Length zero: refused.
+    std::string zero("\x05\x00\x0B\x03\x10\x00\x00\x00\x00\x00", 10);
+    send(client, zero.data(), zero.size(), 0);
+    EXPECT_EQ(nsStartRecvIntoRpcBuffer(slot, &ctx, header), -1);
+}
+
+} // namespace

@@ -2,6 +2,8 @@
 // lists and the names registered for other programs.
 #include "layer_env.h"
 
+#include "cminit.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -178,6 +180,30 @@ TEST_F(Slots, WinsListsMethodsAndLimits)
     EXPECT_EQ(cmNetBiosGetNumWinsServers(), static_cast<uint32_t>(NS_MAX_WINS_SERVERS));
     ndSetWinsW(testenv::W("").data());
     EXPECT_EQ(cmNetBiosGetNumWinsServers(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+class FailingStart : public HookedTest {};
+
+TEST_F(FailingStart, AFailedCommonStartLeavesNothingStarted)
+{
+    if (!testenv::enterPrivateNet())
+        GTEST_SKIP() << "needs a network namespace";
+    cmInitSetStepHook([](const char *step) { return std::string(step) == "cmThreadStart" ? 1 : 0; });
+    EXPECT_EQ(nsInit(0, 4), -1);
+    cmInitSetStepHook(nullptr);
+    EXPECT_EQ(nsSocket(NS_SOCKET_DATAGRAM, NS_TRANSPORT_IP), nullptr);
+    // Without a daemon the host-name socket cannot be had: the start fails
+    // whole and a later one succeeds.
+    nsChannelSetWait(1);
+    EXPECT_EQ(nsInit(1, 4), -1);
+    EXPECT_EQ(nsGetBuffer(), nullptr);
+    ASSERT_EQ(nsInit(0, 4), 0);
+    EXPECT_EQ(nsExit(0, 4), 0);
+    nsChannelSetWait(0);
 }
 
 } // namespace
