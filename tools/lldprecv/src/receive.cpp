@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -19,7 +20,9 @@ namespace lldp {
 namespace {
 constexpr int kPollMs = 61440;
 constexpr int64_t kBackoffMs = 333;
-constexpr socklen_t kLinkAddressLen = 18; // sockaddr_ll up to a 6-byte address
+// sockaddr_ll up to a 6-byte address; later kernels than the board's pad
+// the length to the whole structure.
+constexpr socklen_t kLinkAddressLen = offsetof(struct sockaddr_ll, sll_addr) + 6;
 } // namespace
 
 bool report_neighbour(const Neighbour &n, bool debug, const char *file)
@@ -74,7 +77,7 @@ void lldp_receive(int s, bool debug)
         return;
     }
     size_t len = static_cast<size_t>(n);
-    if (alen != kLinkAddressLen) {
+    if (alen < kLinkAddressLen || alen > sizeof sll || sll.sll_halen != 6) {
         if (debug)
             zmo_log(ZMO_LOG_ERROR, "invalid address size");
         return;
