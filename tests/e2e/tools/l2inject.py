@@ -4,6 +4,11 @@
   l2inject.py send IF HEX...    sends each frame (hex, whole Ethernet frame)
   l2inject.py pado IF SECONDS   answers every PADI heard on IF with a set of
                                 broken PADOs and one good one, for SECONDS
+  l2inject.py pado-flood IF SECONDS
+                                answers every PADI with offers under ever new
+                                names and addresses until the next PADI
+  l2inject.py flood IF SECONDS HEX...
+                                sends the frames round and round for SECONDS
 """
 import select
 import socket
@@ -80,6 +85,47 @@ def answer_padis(ifname, seconds):
             s.send(f)
 
 
+def flood_pados(ifname, seconds):
+    s = open_socket(ifname, PPPOE_DISC)
+    s.setblocking(False)
+    end = time.monotonic() + seconds
+    n = 0
+    probe = None
+    while time.monotonic() < end:
+        try:
+            frame = s.recv(2048)
+            if len(frame) >= 20 and frame[15] == 0x09:
+                probe = frame[6:12]
+        except BlockingIOError:
+            pass
+        if probe is None:
+            time.sleep(0.001)
+            continue
+        for _ in range(64):
+            n += 1
+            src = struct.pack("!HI", 0x0200, n)
+            f = pppoe(probe, src, tag(0x0102, b"flood-%d" % n) + tag(0x0101, b"s" * 200) + tag(0x0203, b"e" * 900))
+            try:
+                s.send(f)
+            except BlockingIOError:
+                time.sleep(0.0005)
+    print(n)
+
+
+def flood(ifname, seconds, frames):
+    s = open_socket(ifname)
+    end = time.monotonic() + seconds
+    n = 0
+    while time.monotonic() < end:
+        for f in frames:
+            try:
+                s.send(f)
+                n += 1
+            except (BlockingIOError, OSError):
+                time.sleep(0.0005)
+    print(n)
+
+
 def main():
     if len(sys.argv) >= 3 and sys.argv[1] == "send":
         s = open_socket(sys.argv[2])
@@ -87,6 +133,10 @@ def main():
             s.send(bytes.fromhex(h))
     elif len(sys.argv) == 4 and sys.argv[1] == "pado":
         answer_padis(sys.argv[2], float(sys.argv[3]))
+    elif len(sys.argv) == 4 and sys.argv[1] == "pado-flood":
+        flood_pados(sys.argv[2], float(sys.argv[3]))
+    elif len(sys.argv) >= 5 and sys.argv[1] == "flood":
+        flood(sys.argv[2], float(sys.argv[3]), [bytes.fromhex(h) for h in sys.argv[4:]])
     else:
         sys.exit(__doc__)
 

@@ -35,4 +35,21 @@ if LC_ALL=C grep -q $'[\x01-\x08\x0b-\x1f\x7f]' /tmp/out; then fail "control byt
 grep -q 'several AC names' /tmp/err || fail "two AC names not reported"
 grep -q 'with an invalid length' /tmp/err || fail "tag past the length not reported"
 log "$(grep -c 'AC name' /tmp/out) offers printed, $(wc -l < /tmp/feedback.env) variables, all well-formed"
+
+log "a flood of offers under ever new names and addresses"
+ns_exec bad /usr/bin/python3 "$inject" pado-flood eth0 5 > /tmp/flood.count &
+injector=$!
+sleep 0.5
+rm -f /tmp/feedback.env
+# A small quarantine, so that the sanitizer's own store of freed blocks does
+# not stand for what the probe keeps.
+ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=8" \
+  /usr/bin/time -f '%M' -o /tmp/rss "$probe" -I veth-bad -w 3 -r 3 -f /tmp/feedback.sh > /tmp/out 2> /tmp/err \
+  || fail "probe failed under the flood: $(tail -3 /tmp/err)"
+wait "$injector"
+grep -q 'Too many access concentrators' /tmp/err || fail "the full list went unnoticed"
+[ "$(grep -c '^AC name' /tmp/out)" -le 256 ] || fail "more offers kept than the list holds"
+[ "$(grep -c '_NAME=' /tmp/feedback.env)" = 256 ] || fail "feedback: $(grep -c '_NAME=' /tmp/feedback.env) names"
+log "$(cat /tmp/flood.count) offers sent, 256 kept, peak RSS $(cat /tmp/rss) KiB"
+[ "$(cat /tmp/rss)" -lt 100000 ] || fail "peak RSS $(cat /tmp/rss) KiB"
 echo PASS

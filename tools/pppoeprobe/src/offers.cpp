@@ -15,6 +15,8 @@ OfferList::Added OfferList::add(Offer offer)
                     it->services == offer.services;
         added = same ? Added::Same : Added::Changed;
         offers_.erase(it);
+    } else if (offers_.size() >= kMaxOffers) {
+        return Added::Full;
     }
     offers_.push_back(std::move(offer));
     return added;

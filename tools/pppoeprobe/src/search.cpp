@@ -54,6 +54,7 @@ bool search(const Link &link, unsigned long wait_s, unsigned long period_ms, Off
 {
     zmo_time_t end;
     zmo_time_get_monotonic_plus_msec(&end, static_cast<int64_t>(wait_s) * 1000);
+    bool full_said = false;
     while (!zmo_sys_is_interrupted() && zmo_time_left_monotonic_msec(&end) > 0) {
         zmo_time_t cycle_end;
         zmo_time_get_monotonic_plus_msec(&cycle_end, static_cast<int64_t>(period_ms));
@@ -86,8 +87,16 @@ bool search(const Link &link, unsigned long wait_s, unsigned long period_ms, Off
                 if (r == Received::Nothing)
                     continue;
                 Offer shown = offer;
-                if (list->add(std::move(offer)) != OfferList::Added::Same)
+                OfferList::Added added = list->add(std::move(offer));
+                if (added == OfferList::Added::New || added == OfferList::Added::Changed) {
                     print_offer(out, shown);
+                } else if (added == OfferList::Added::Full && !full_said) {
+                    char mac[ZMO_MAC_ADDR_STRLEN];
+                    std::fprintf(err, "Too many access concentrators: the offer from %s and later new ones are "
+                                      "ignored.\n",
+                                 zmo_mac_addr_as_string(&shown.mac, mac));
+                    full_said = true;
+                }
             } catch (const std::bad_alloc &) {
                 std::fputs("Failed to allocate memory for AC desription.\n", err);
                 return false;

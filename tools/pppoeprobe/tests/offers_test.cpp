@@ -58,3 +58,20 @@ TEST(Offers, UnnamedOffersAreComparedByTheEmptyName)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Offers, NewOffersFindNoRoomOnceTheListIsFull)
+{
+    OfferList l;
+    for (size_t i = 0; i < kMaxOffers; i++)
+        ASSERT_EQ(l.add(offer(("ac" + std::to_string(i)).c_str(), "02:00:00:00:00:01")), OfferList::Added::New);
+    EXPECT_EQ(l.add(offer("one-more", "02:00:00:00:00:01")), OfferList::Added::Full);
+    EXPECT_EQ(l.offers().size(), kMaxOffers);
+    // Those kept still change and move.
+    EXPECT_EQ(l.add(offer("ac0", "02:00:00:00:00:01", {"s"})), OfferList::Added::Changed);
+    EXPECT_EQ(l.offers().back().ac_name, "ac0");
+    EXPECT_EQ(l.offers().size(), kMaxOffers);
+}
+
+} // namespace
