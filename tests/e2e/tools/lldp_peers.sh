@@ -28,7 +28,7 @@ expect_lines() { # FILE LINE...: each LINE appears in FILE, leading blanks ignor
   local file=$1 l
   shift
   for l in "$@"; do
-    sed 's/^ *//' "$file" | grep -qxF -- "$l" || fail "no '$l' in $file:
+    sed "s/^ *//" "$file" | grep -xF -- "$l" > /dev/null || fail "no '$l' in $file:
 $(cat "$file")"
   done
 }

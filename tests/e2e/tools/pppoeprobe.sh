@@ -25,9 +25,9 @@ log "one concentrator"
 ns_add_host ac1 10.70.1.2/24 10.70.1.1/24
 start_ac ac1 first-ac isp video
 ac1_mac=$(ns_mac ac1)
-tcpdump -i veth-ac1 -w /tmp/padi.pcap -U 'ether proto 0x8863' 2> /dev/null &
+tcpdump -i veth-ac1 -w /tmp/padi.pcap -U 'ether proto 0x8863' 2> /tmp/tcpdump.err &
 dump=$!
-sleep 0.5
+for _ in $(seq 200); do grep -q 'listening on' /tmp/tcpdump.err && break; sleep 0.05; done
 started=$(date +%s%N)
 "$probe" -I veth-ac1 -w 3 -r 3 -f /tmp/feedback.sh > /tmp/out1 || fail "probe failed: $(cat /tmp/out1)"
 took=$(( ($(date +%s%N) - started) / 1000000 ))
@@ -60,15 +60,15 @@ ns_add_host ac2 10.70.2.2/24 10.70.2.1/24
 ns_add_host ac3 10.70.3.2/24 10.70.3.1/24
 start_ac ac2 second-ac office voip
 start_ac ac3 first-ac backup spare
-ip link add br0 type bridge
+ip link add br0 type bridge forward_delay 0
 for i in veth-ac1 veth-ac2 veth-ac3; do ip link set "$i" master br0; done
 ip link set br0 up
-sleep 1.5 # the bridge forwards once its ports are through their states
+sleep 0.5
 rm -f /tmp/feedback.env
 "$probe" -I br0 -w 3 -r 3 -f /tmp/feedback.sh > /tmp/out2 || fail "probe failed: $(cat /tmp/out2)"
 for mac_name in "$ac1_mac first-ac isp video" "$(ns_mac ac2) second-ac office voip" "$(ns_mac ac3) first-ac backup spare"; do
   set -- $mac_name
-  grep -A3 -x "AC name   : $2" /tmp/out2 | grep -qx "HW address: $1" || fail "no $2 at $1 in: $(cat /tmp/out2)"
+  grep -A3 -x "AC name   : $2" /tmp/out2 | grep -x "HW address: $1" > /dev/null || fail "no $2 at $1 in: $(cat /tmp/out2)"
   n=$(grep "=$1\$" /tmp/feedback.env | sed 's/PPPOE_AC\([0-9]*\)_HW_ADDR=.*/\1/')
   [ -n "$n" ] || fail "no feedback for $1"
   grep -qx "PPPOE_AC${n}_NAME=$2" /tmp/feedback.env || fail "AC$n name"
