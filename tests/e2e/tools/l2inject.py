@@ -8,8 +8,10 @@
                                 answers every PADI with offers under ever new
                                 names and addresses until the next PADI
   l2inject.py flood IF SECONDS HEX...
-                                sends the frames round and round for SECONDS
+                                sends the frames round and round for SECONDS,
+                                at most $L2INJECT_RATE a second when set
 """
+import os
 import select
 import socket
 import struct
@@ -112,11 +114,16 @@ def flood_pados(ifname, seconds):
     print(n)
 
 
-def flood(ifname, seconds, frames):
+def flood(ifname, seconds, frames, rate=0):
     s = open_socket(ifname)
-    end = time.monotonic() + seconds
+    start = time.monotonic()
+    end = start + seconds
     n = 0
     while time.monotonic() < end:
+        if rate:
+            ahead = n / rate - (time.monotonic() - start)
+            if ahead > 0:
+                time.sleep(ahead)
         for f in frames:
             try:
                 s.send(f)
@@ -136,7 +143,8 @@ def main():
     elif len(sys.argv) == 4 and sys.argv[1] == "pado-flood":
         flood_pados(sys.argv[2], float(sys.argv[3]))
     elif len(sys.argv) >= 5 and sys.argv[1] == "flood":
-        flood(sys.argv[2], float(sys.argv[3]), [bytes.fromhex(h) for h in sys.argv[4:]])
+        rate = float(os.environ.get("L2INJECT_RATE", "0"))
+        flood(sys.argv[2], float(sys.argv[3]), [bytes.fromhex(h) for h in sys.argv[4:]], rate)
     else:
         sys.exit(__doc__)
 
