@@ -81,6 +81,20 @@ stdbuf -oL timeout 3 pppoe -I br0 -A > /tmp/pppoe_a || true
 [ "$(grep -c '^Access-Concentrator:' /tmp/pppoe_a)" = 3 ] || fail "pppoe -A sees: $(cat /tmp/pppoe_a)"
 log "three ACs found, each once, as pppoe -A sees them"
 
+log "SIGTERM ends the search early, with the report and the feedback"
+rm -f /tmp/feedback.env
+"$probe" -I br0 -w 10 -r 2 -f /tmp/feedback.sh > /tmp/out4 &
+prober=$!
+sleep 1.5
+started=$(date +%s%N)
+kill -TERM "$prober"
+wait "$prober" || fail "an interrupted search is no failure"
+took=$(( ($(date +%s%N) - started) / 1000000 ))
+[ "$took" -lt 2000 ] || fail "took $took ms to stop"
+grep -qx "AC name   : second-ac" /tmp/out4 || fail "report after SIGTERM: $(cat /tmp/out4)"
+grep -qx "PPPOE_AC[0-2]_NAME=second-ac" /tmp/feedback.env || fail "no feedback after SIGTERM"
+log "stopped in $took ms"
+
 log "no feedback without an offer"
 ns_add_host quiet 10.70.4.2/24 10.70.4.1/24
 rm -f /tmp/feedback.env
