@@ -57,3 +57,28 @@ tlv() {
   local len=${3:-$(( ${#2} / 2 ))}
   printf '%04x%s' $(( ($1 << 9) | len )) "$2"
 }
+
+# wait_dropped PID ID: until PID runs as user ID - its socket is open by then.
+wait_dropped() {
+  local pid=$1 id=$2
+  for _ in $(seq 200); do
+    grep -qP "^Uid:\t$id\t" "/proc/$pid/status" 2> /dev/null && return 0
+    kill -0 "$pid" 2> /dev/null || fail "process $pid is gone"
+    sleep 0.05
+  done
+  fail "process $pid never dropped to user $id"
+}
+
+# wait_lldpd SOCK [NETNS]: until lldpd behind SOCK has taken up an interface.
+wait_lldpd() {
+  local sock=$1 ns=${2:-}
+  for _ in $(seq 200); do
+    if [ -n "$ns" ]; then
+      ip netns exec "$ns" lldpcli -u "$sock" show interfaces -f keyvalue 2> /dev/null | grep -q '\.ttl\.ttl=' && return 0
+    else
+      lldpcli -u "$sock" show interfaces -f keyvalue 2> /dev/null | grep -q '\.ttl\.ttl=' && return 0
+    fi
+    sleep 0.05
+  done
+  fail "lldpd at $sock took up no interface"
+}

@@ -17,7 +17,7 @@ peer_idx=$(ns_exec peer cat /sys/class/net/eth0/ifindex)
 # stand for what lldprecv keeps under the flood below.
 ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=8" ip netns exec peer "$lldprecv" -u lldptest &
 receiver=$!
-sleep 0.3
+wait_dropped "$receiver" 4711
 
 chassis=$(tlv 1 "04$src")
 end=$(tlv 0 "")

@@ -15,14 +15,20 @@ mac=$(ns_mac - veth-peer)
 idx=$(cat /sys/class/net/veth-peer/ifindex)
 peer_idx=$(ns_exec peer cat /sys/class/net/eth0/ifindex)
 
-# capture NAME: the next LLDP frame from the router to the peer's eth0,
-# decoded, into /tmp/NAME.txt.
+# capture NAME: the next LLDP frame from the router to the peer's eth0 into
+# /tmp/NAME.pcap; tcpdump says it listens once its socket is in place.
 capture() {
-  rm -f "/tmp/$1.txt" "/tmp/$1.err"
-  ns_exec peer tshark -i eth0 -c 1 -f "ether proto 0x88cc and ether src $mac" -V > "/tmp/$1.txt" 2> "/tmp/$1.err" &
+  rm -f "/tmp/$1.pcap" "/tmp/$1.err"
+  ip netns exec peer tcpdump -i eth0 -c 1 -U -w "/tmp/$1.pcap" "ether proto 0x88cc and ether src $mac" \
+    2> "/tmp/$1.err" &
   capture_pid=$!
-  for _ in $(seq 200); do grep -q 'Capturing on' "/tmp/$1.err" 2> /dev/null && return 0; sleep 0.05; done
-  fail "tshark did not start: $(cat "/tmp/$1.err")"
+  for _ in $(seq 200); do grep -q 'listening on' "/tmp/$1.err" 2> /dev/null && return 0; sleep 0.05; done
+  fail "tcpdump did not start: $(cat "/tmp/$1.err")"
+}
+# decode NAME: tshark's reading of the captured frame into /tmp/NAME.txt.
+decode() {
+  wait "$capture_pid" || fail "no LLDP frame captured"
+  tshark -r "/tmp/$1.pcap" -V > "/tmp/$1.txt" 2> /dev/null || fail "tshark could not read /tmp/$1.pcap"
 }
 expect_lines() { # FILE LINE...: each LINE appears in FILE, leading blanks ignored
   local file=$1 l
@@ -36,10 +42,11 @@ $(cat "$file")"
 log "public form: tshark and lldpd"
 ip netns exec peer lldpd -d -I eth0 -u /tmp/lldpd-peer.sock -O /dev/null > /tmp/lldpd-peer.log 2>&1 &
 lldpd_peer=$!
+wait_lldpd /tmp/lldpd-peer.sock peer
 capture public
 "$lldpsend" -u lldptest -M "$mac" -I veth-peer -x "$idx" -p uplink -n gw -D 'Test router' -b &
 sender=$!
-wait "$capture_pid" || fail "no LLDP frame captured"
+decode public
 expect_lines /tmp/public.txt \
   "Destination: LLDP_Multicast (01:80:c2:00:00:0e)" \
   "Chassis Id: $mac ($mac)" \
@@ -82,12 +89,12 @@ wait "$lldpd_peer" || true
 log "private form: tshark and lldprecv"
 ip netns exec peer "$lldprecv" -u lldptest &
 receiver=$!
-sleep 0.3
+wait_dropped "$receiver" 4711
 capture private
 "$lldpsend" -u lldptest -S private -M "$mac" -I veth-peer -x "$idx" -D 'Test router' -A 192.168.1.1 -P 80 \
   -V 4.1.2 -c client-1 -C ctl-9 -m router &
 sender=$!
-wait "$capture_pid" || fail "no LLDP frame captured"
+decode private
 expect_lines /tmp/private.txt \
   "Destination: Broadcast (ff:ff:ff:ff:ff:ff)" \
   "Address String Length: 5" \
@@ -112,7 +119,7 @@ log "lldpd's frames with a ZMO custom TLV reach lldprecv"
 # gives no report.
 lldpd -d -I veth-peer -m 10.71.0.1 -u /tmp/lldpd-router.sock -O /dev/null > /tmp/lldpd-router.log 2>&1 &
 lldpd_router=$!
-for _ in $(seq 100); do [ -S /tmp/lldpd-router.sock ] && break; sleep 0.05; done
+wait_lldpd /tmp/lldpd-router.sock
 lldpcli -u /tmp/lldpd-router.sock configure lldp custom-tlv oui 5a,4d,4f subtype 1 oui-info "$(hex client | sed 's/../&,/g; s/,$//')" > /dev/null
 lldpcli -u /tmp/lldpd-router.sock update > /dev/null
 # 10.71.0.1 read the way lldprecv reads it: the first byte least significant.

@@ -17,11 +17,8 @@ idx=$(cat /sys/class/net/veth-peer/ifindex)
 # check_dropped PID NAME: the ids of the user and no groups besides.
 check_dropped() {
   local pid=$1 name=$2 status
-  for _ in $(seq 100); do
-    status=$(cat "/proc/$pid/status")
-    grep -q '^Uid:.*4711' <<< "$status" && break
-    sleep 0.02
-  done
+  wait_dropped "$pid" 4711
+  status=$(cat "/proc/$pid/status")
   grep -qP '^Uid:\t4711\t4711\t4711\t4711$' <<< "$status" || fail "$name uid: $(grep Uid <<< "$status")"
   grep -qP '^Gid:\t4711\t4711\t4711\t4711$' <<< "$status" || fail "$name gid: $(grep Gid <<< "$status")"
   grep -qP '^Groups:\s*$' <<< "$status" || fail "$name kept groups: $(grep Groups <<< "$status")"
