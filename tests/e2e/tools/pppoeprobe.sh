@@ -95,6 +95,14 @@ grep -qx "AC name   : second-ac" /tmp/out4 || fail "report after SIGTERM: $(cat 
 grep -qx "PPPOE_AC[0-2]_NAME=second-ac" /tmp/feedback.env || fail "no feedback after SIGTERM"
 log "stopped in $took ms"
 
+log "a failing feedback script fails the run"
+printf '#!/bin/sh\nexit 3\n' > /tmp/failing.sh
+chmod +x /tmp/failing.sh
+status=0
+"$probe" -I br0 -w 1 -r 1 -f /tmp/failing.sh > /tmp/out5 2> /tmp/err5 || status=$?
+[ "$status" = 1 ] || fail "status $status after a failed feedback"
+grep -q '^Failed to send a feedback: ' /tmp/err5 || fail "no message: $(cat /tmp/err5)"
+
 log "no feedback without an offer"
 ns_add_host quiet 10.70.4.2/24 10.70.4.1/24
 rm -f /tmp/feedback.env
