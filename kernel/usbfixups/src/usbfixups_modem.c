@@ -9,15 +9,8 @@ struct usb_fixups_modem {
 
 /* Searched in this order. */
 static const struct usb_fixups_modem usb_fixups_modems[] = {
-	{ 0x15A9, 0x002A },
-	{ 0x15A9, 0x002B },
-	{ 0x15A9, 0x002C },
-	{ 0x15A9, 0x0030 },
-	{ 0x216F, 0x0042 },
-	{ 0x216F, 0x0043 },
-	{ 0x216F, 0x0044 },
-	{ 0x216F, 0x0045 },
-	{ 0x1BBB, 0x025E },
+	{ 0x15A9, 0x002A }, { 0x15A9, 0x002B }, { 0x15A9, 0x002C }, { 0x15A9, 0x0030 }, { 0x216F, 0x0042 },
+	{ 0x216F, 0x0043 }, { 0x216F, 0x0044 }, { 0x216F, 0x0045 }, { 0x1BBB, 0x025E },
 };
 
 #define WCID_STRING_INDEX 0xEE
@@ -65,8 +58,8 @@ static int usb_fixups_has_os_string(struct usb_device *dev)
 static int usb_fixups_read_ext_compat(struct usb_device *dev, u8 *buf, u16 len)
 {
 	int rc = usb_control_msg(dev, usb_rcvctrlpipe(dev, 0), WCID_VENDOR_REQUEST,
-				 USB_DIR_IN | USB_TYPE_VENDOR | USB_RECIP_DEVICE, 0, WCID_EXT_COMPAT_INDEX, buf, len,
-				 USB_CTRL_GET_TIMEOUT);
+				 USB_DIR_IN | USB_TYPE_VENDOR | USB_RECIP_DEVICE, 0, WCID_EXT_COMPAT_INDEX,
+				 buf, len, USB_CTRL_GET_TIMEOUT);
 	return rc == len ? 0 : -EIO;
 }
 

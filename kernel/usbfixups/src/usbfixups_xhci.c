@@ -18,13 +18,13 @@ static struct ctl_table usb_fixups_table[] = {
 		.extra1 = &usb_fixups_min,
 		.extra2 = &usb_fixups_max,
 	},
-	{}
+	{},
 };
 
 static const struct ctl_path usb_fixups_path[] = {
 	{ .procname = "dev" },
 	{ .procname = "usb" },
-	{}
+	{},
 };
 
 int usb_fixups_force_usb2_handler(struct ctl_table *table, int write, void __user *buffer, size_t *lenp,

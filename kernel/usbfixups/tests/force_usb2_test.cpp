@@ -78,8 +78,9 @@ TEST_F(ForceUsb2, SameValueOrRefusedTextRestartsNothing)
         const char *text;
         long result;
     } cases[] = {
-        {"1", 1}, {" 1\n", 3}, {"2", -EINVAL}, {"-1", -EINVAL}, {"x", -EINVAL}, {"1x", -EINVAL},
-        {"", 0},  {"\n", -EINVAL}, {"99999999999999999999", -EINVAL},
+        {"1", 1},        {" 1\n", 3},     {"2", -EINVAL},
+        {"-1", -EINVAL}, {"x", -EINVAL},  {"1x", -EINVAL},
+        {"", 0},         {"\n", -EINVAL}, {"99999999999999999999", -EINVAL},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
@@ -150,4 +151,4 @@ TEST_F(ForceUsb2, PlainSignalDoesNotEndTheWait)
     EXPECT_EQ(restarts(), (std::vector<int>{1, 0}));
 }
 
-} // namespace
+}  // namespace

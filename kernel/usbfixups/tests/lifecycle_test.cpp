@@ -52,9 +52,8 @@ TEST_F(Lifecycle, FailedRegistrationTakesTheHookBack)
         {"name taken", [] {}},
     };
     static int other = 0;
-    static struct ctl_table taken[] = {{"force_usb2", &other, sizeof(int), 0644, nullptr, proc_dointvec,
-                                        nullptr, nullptr, nullptr},
-                                       {}};
+    static struct ctl_table taken[] = {
+        {"force_usb2", &other, sizeof(int), 0644, nullptr, proc_dointvec, nullptr, nullptr, nullptr}, {}};
     static const struct ctl_path dev_usb[] = {{"dev"}, {"usb"}, {}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -106,4 +105,4 @@ TEST_F(Lifecycle, UnloadWaitsForAHookCallInAControlTransfer)
     EXPECT_NE(kernel_log().find("<6>usbfixups: unloaded\n"), std::string::npos);
 }
 
-} // namespace
+}  // namespace

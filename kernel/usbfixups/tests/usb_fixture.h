@@ -79,6 +79,6 @@ constexpr std::array<std::array<uint16_t, 2>, 9> kModems = {{{0x15A9, 0x002A},
                                                              {0x216F, 0x0045},
                                                              {0x1BBB, 0x025E}}};
 
-} // namespace usbfixups_test
+}  // namespace usbfixups_test
 
 #endif

@@ -36,8 +36,10 @@ TEST_F(WcidHook, EveryListedModemIsAskedAndAnUnlistedDeviceIsNot)
         EXPECT_EQ(usb_fixups_wcid_hook(d.get()), 2);
         EXPECT_EQ(control_calls(d.get()).size(), 2u);
     }
-    for (auto [vendor, product] : {std::pair<uint16_t, uint16_t>{0x15A9, 0x0031}, {0x216F, 0x002A},
-                                   {0x1BBB, 0x025F}, {0x0000, 0x0000}}) {
+    for (auto [vendor, product] : {std::pair<uint16_t, uint16_t>{0x15A9, 0x0031},
+                                   {0x216F, 0x002A},
+                                   {0x1BBB, 0x025F},
+                                   {0x0000, 0x0000}}) {
         Device d = make_device(vendor, product);
         answer(d.get(), ext_compat_header());
         answer(d.get(), ext_compat_descriptor(1, "MBIM"));
@@ -48,11 +50,11 @@ TEST_F(WcidHook, EveryListedModemIsAskedAndAnUnlistedDeviceIsNot)
 
 struct HookCase {
     const char *name;
-    const char *os_string; // null: no string at 0xEE
+    const char *os_string;  // null: no string at 0xEE
     std::function<void(struct usb_device *)> script;
     int result;
     size_t calls;
-    const char *log; // expected kernel log, "" for none
+    const char *log;  // expected kernel log, "" for none
 };
 
 std::vector<uint8_t> cut(std::vector<uint8_t> v, size_t n)
@@ -66,12 +68,12 @@ const HookCase kCases[] = {
     {"other string", "MSFT10", [](struct usb_device *) {}, 0, 0, ""},
     {"string not at start", "xMSFT100", [](struct usb_device *) {}, 0, 0, ""},
     {"empty string", "", [](struct usb_device *) {}, 0, 0, ""},
-    {"header of another index", "MSFT100\x20",
-     [](struct usb_device *d) { answer(d, ext_compat_header(5)); }, 1, 1, ""},
-    {"first request fails", "MSFT100",
-     [](struct usb_device *d) { kstandin_usb_answer_error(d, -ETIMEDOUT); }, 1, 1, ""},
-    {"first answer short", "MSFT100",
-     [](struct usb_device *d) { answer(d, cut(ext_compat_header(), 8)); }, 1, 1, ""},
+    {"header of another index", "MSFT100\x20", [](struct usb_device *d) { answer(d, ext_compat_header(5)); },
+     1, 1, ""},
+    {"first request fails", "MSFT100", [](struct usb_device *d) { kstandin_usb_answer_error(d, -ETIMEDOUT); },
+     1, 1, ""},
+    {"first answer short", "MSFT100", [](struct usb_device *d) { answer(d, cut(ext_compat_header(), 8)); }, 1,
+     1, ""},
     {"second request fails", "MSFT100",
      [](struct usb_device *d) {
          answer(d, ext_compat_header());
@@ -174,7 +176,7 @@ TEST_F(WcidHook, NoBufferIsOutOfMemory)
 {
     Device d = make_device(0x15A9, 0x002A);
     answer(d.get(), ext_compat_header());
-    kstandin_kmem_fail_after(1); // the cached string, then the buffer
+    kstandin_kmem_fail_after(1);  // the cached string, then the buffer
     EXPECT_EQ(usb_fixups_wcid_hook(d.get()), -ENOMEM);
     EXPECT_TRUE(control_calls(d.get()).empty());
 }
@@ -187,4 +189,4 @@ TEST_F(WcidHook, NoMemoryForTheStringIsNoString)
     EXPECT_TRUE(control_calls(d.get()).empty());
 }
 
-} // namespace
+}  // namespace

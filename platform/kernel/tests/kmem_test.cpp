@@ -41,4 +41,4 @@ TEST(Kmem, ZeroedBlockIsZero)
     kfree(p);
 }
 
-} // namespace
+}  // namespace

@@ -67,4 +67,4 @@ TEST(WaitQueue, WaitEventReturnsOnceTheConditionHolds)
     EXPECT_EQ(w.wait_for(std::chrono::seconds(5)), std::future_status::ready);
 }
 
-} // namespace
+}  // namespace

@@ -48,9 +48,18 @@ TEST_F(Sysctl, WritesAreCheckedAgainstTheRange)
         long result;
         int after;
     } cases[] = {
-        {"3", 1, 3},          {"-5\n", 3, -5},  {"  4  \n", 6, 4}, {"0x2", 3, 2},   {"6", -EINVAL, 2},
-        {"-6", -EINVAL, 2},   {"", 0, 2},       {" ", -EINVAL, 2}, {"a", -EINVAL, 2}, {"3a", -EINVAL, 2},
-        {"2147483648", -EINVAL, 2}, {"1 2", 2, 1},
+        {"3", 1, 3},
+        {"-5\n", 3, -5},
+        {"  4  \n", 6, 4},
+        {"0x2", 3, 2},
+        {"6", -EINVAL, 2},
+        {"-6", -EINVAL, 2},
+        {"", 0, 2},
+        {" ", -EINVAL, 2},
+        {"a", -EINVAL, 2},
+        {"3a", -EINVAL, 2},
+        {"2147483648", -EINVAL, 2},
+        {"1 2", 2, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
@@ -92,4 +101,4 @@ TEST_F(Sysctl, HandlerCopiesThroughUserMemoryOnly)
     EXPECT_EQ(proc_dointvec_minmax(&table[0], 1, (void *)(KSTANDIN_USER_BASE + 4096), &len, &pos), -EFAULT);
 }
 
-} // namespace
+}  // namespace

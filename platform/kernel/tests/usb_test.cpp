@@ -75,10 +75,7 @@ TEST(Usb, BlockedAnswerWaitsForRelease)
 }
 
 int hook_calls;
-int counting_hook(struct usb_device *)
-{
-    return ++hook_calls;
-}
+int counting_hook(struct usb_device *) { return ++hook_calls; }
 
 TEST(Usb, EnumerationAsksTheHookWhenOneIsSet)
 {
@@ -104,4 +101,4 @@ TEST(Xhci, RestartsFollowTheScript)
     EXPECT_EQ(kstandin_xhci_restarts(modes, 4), 0u);
 }
 
-} // namespace
+}  // namespace

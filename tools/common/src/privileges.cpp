@@ -11,11 +11,8 @@ namespace tools {
 
 namespace {
 // getpwnam and getgrnam leave errno alone for a name that does not exist.
-const char *lookup_error(int err)
-{
-    return zmo_sys_strerror(err ? err : ENOENT);
-}
-} // namespace
+const char *lookup_error(int err) { return zmo_sys_strerror(err ? err : ENOENT); }
+}  // namespace
 
 bool drop_privileges(const char *user)
 {
@@ -47,4 +44,4 @@ bool drop_privileges(const char *user)
     return true;
 }
 
-} // namespace tools
+}  // namespace tools

@@ -10,4 +10,4 @@ namespace tools {
 // False with the log line (level 2) already written when a step fails.
 bool drop_privileges(const char *user);
 
-} // namespace tools
+}  // namespace tools

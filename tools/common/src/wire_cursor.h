@@ -114,4 +114,4 @@ private:
     bool overrun_ = false;
 };
 
-} // namespace wire
+}  // namespace wire

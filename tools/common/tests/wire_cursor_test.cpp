@@ -36,4 +36,4 @@ TEST(WireCursor, WriterNeverWritesPastItsBuffer)
     EXPECT_EQ(buf[3], 0xD4);
 }
 
-} // namespace
+}  // namespace

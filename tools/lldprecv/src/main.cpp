@@ -21,8 +21,12 @@ int main(int argc, char *argv[])
     int c;
     while ((c = getopt(argc, argv, "u:d")) != -1) {
         switch (c) {
-        case 'u': user = optarg; break;
-        case 'd': debug = true; break;
+        case 'u':
+            user = optarg;
+            break;
+        case 'd':
+            debug = true;
+            break;
         default:
             zmo_log(ZMO_LOG_ERROR, "unknown option \"%c\"", optopt);
             return 1;

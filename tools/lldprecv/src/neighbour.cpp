@@ -44,7 +44,7 @@ void organisation(std::string_view value, Neighbour *n)
     }
 }
 
-} // namespace
+}  // namespace
 
 bool parse_lldpdu(const uint8_t *frame, size_t len, Neighbour *n, const Diag &diag)
 {
@@ -59,8 +59,7 @@ bool parse_lldpdu(const uint8_t *frame, size_t len, Neighbour *n, const Diag &di
         size_t tlv_len = tlv_length(header);
         if (tlv_len > r.left()) {
             char line[96];
-            std::snprintf(line, sizeof line, "packet len: %zu, offset: %zu, TLV len:%zu", len, at,
-                          tlv_len);
+            std::snprintf(line, sizeof line, "packet len: %zu, offset: %zu, TLV len:%zu", len, at, tlv_len);
             diag(line);
             break;
         }
@@ -93,4 +92,4 @@ bool parse_lldpdu(const uint8_t *frame, size_t len, Neighbour *n, const Diag &di
     return true;
 }
 
-} // namespace lldp
+}  // namespace lldp

@@ -11,12 +11,12 @@ namespace lldp {
 constexpr size_t kDescMax = 383;
 constexpr size_t kModeMax = 31;
 constexpr size_t kIdTextMax = 127;
-constexpr size_t kChassisIdMin = 7; // subtype and a MAC address
+constexpr size_t kChassisIdMin = 7;  // subtype and a MAC address
 constexpr size_t kReceiveMax = 2048;
 
 struct Neighbour {
     uint8_t mac[6] = {};
-    uint32_t ip = 0; // address bytes as they lie, the first least significant
+    uint32_t ip = 0;  // address bytes as they lie, the first least significant
     std::string desc;
     std::string mode;
     uint16_t http_port = 0;
@@ -34,4 +34,4 @@ using Diag = std::function<void(const char *line)>;
 // management address that is no IPv4 address.
 bool parse_lldpdu(const uint8_t *frame, size_t len, Neighbour *n, const Diag &diag);
 
-} // namespace lldp
+}  // namespace lldp

@@ -23,7 +23,7 @@ constexpr int64_t kBackoffMs = 333;
 // sockaddr_ll up to a 6-byte address; later kernels than the board's pad
 // the length to the whole structure.
 constexpr socklen_t kLinkAddressLen = offsetof(struct sockaddr_ll, sll_addr) + 6;
-} // namespace
+}  // namespace
 
 bool report_neighbour(const Neighbour &n, bool debug, const char *file)
 {
@@ -33,9 +33,9 @@ bool report_neighbour(const Neighbour &n, bool debug, const char *file)
     const char *words[] = {file, "lldp", nullptr};
     if (!zmo_feedback(15000, 0, words, "%s=%s\n%s=%u\n%s=%s\n%s=%s\n%s=%u\n%s=%d\n%s=%s\n%s=%s\n%s=%s", "mac",
                       zmo_mac_addr_as_string(&mac, mac_text), "ip", n.ip, "desc", n.desc.c_str(), "mode",
-                      n.mode.c_str(), "http_port", unsigned(n.http_port), "interface_idx", int(n.interface_idx),
-                      "fw_version", n.fw_version.c_str(), "cid", n.cid.c_str(), "controller_cid",
-                      n.controller_cid.c_str())) {
+                      n.mode.c_str(), "http_port", unsigned(n.http_port), "interface_idx",
+                      int(n.interface_idx), "fw_version", n.fw_version.c_str(), "cid", n.cid.c_str(),
+                      "controller_cid", n.controller_cid.c_str())) {
         if (debug)
             zmo_log(ZMO_LOG_ERROR, "unable to communicate with zmo: \"%s\"", zmo_sys_strerror(errno));
         return false;
@@ -89,7 +89,8 @@ void lldp_receive(int s, bool debug)
     }
     if (len == sizeof buf && debug)
         zmo_log(ZMO_LOG_ERROR, "packet is truncated");
-    if (ntohs(sll.sll_protocol) != kEthertype || (len >= kEthHeader && (buf[12] << 8 | buf[13]) != kEthertype))
+    if (ntohs(sll.sll_protocol) != kEthertype ||
+        (len >= kEthHeader && (buf[12] << 8 | buf[13]) != kEthertype))
         return;
 
     Neighbour neighbour;
@@ -153,4 +154,4 @@ void lldp_receive_loop(int s, bool debug)
     pthread_sigmask(SIG_SETMASK, &open_mask, nullptr);
 }
 
-} // namespace lldp
+}  // namespace lldp

@@ -23,4 +23,4 @@ void lldp_receive(int s, bool debug);
 // Until a termination signal or an interrupted poll.
 void lldp_receive_loop(int s, bool debug);
 
-} // namespace lldp
+}  // namespace lldp

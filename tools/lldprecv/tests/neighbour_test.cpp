@@ -81,7 +81,8 @@ TEST(Neighbour, LldpsendPrivateFrame)
 {
     Result r = parse(sent(private_form()));
     ASSERT_TRUE(r.report);
-    EXPECT_EQ(std::vector<uint8_t>(r.n.mac, r.n.mac + 6), (std::vector<uint8_t>{2, 0xaa, 0xbb, 0xcc, 0xdd, 0xee}));
+    EXPECT_EQ(std::vector<uint8_t>(r.n.mac, r.n.mac + 6),
+              (std::vector<uint8_t>{2, 0xaa, 0xbb, 0xcc, 0xdd, 0xee}));
     EXPECT_EQ(r.n.ip, 16885952u) << "192.168.1.1, first byte least significant";
     EXPECT_EQ(r.n.desc, "Gateway 4");
     EXPECT_EQ(r.n.mode, "router");
@@ -112,13 +113,16 @@ TEST(Neighbour, FramesThatGiveNoReport)
         const char *name;
         std::vector<uint8_t> f;
     } cases[] = {
-        {"locally assigned chassis", frame(cat({tlv(1, "\x07" "router1"), tlv(0, "")}))},
-        {"chassis of six bytes", frame(cat({tlv(1, std::string("\x04\x01\x02\x03\x04\x05", 6)), tlv(0, "")}))},
+        {"locally assigned chassis", frame(cat({tlv(1, "\x07"
+                                                       "router1"),
+                                                tlv(0, "")}))},
+        {"chassis of six bytes",
+         frame(cat({tlv(1, std::string("\x04\x01\x02\x03\x04\x05", 6)), tlv(0, "")}))},
         {"chassis of one byte", frame(cat({tlv(1, "\x04")}))},
         {"empty chassis", frame(cat({tlv(1, "")}))},
-        {"IPv6 management address", frame(cat({tlv(1, kChassis), tlv(8, std::string("\x11\x02", 2) +
-                                                                          std::string(16, '\x01') + "\x02" +
-                                                                          std::string(5, '\0'))}))},
+        {"IPv6 management address",
+         frame(cat({tlv(1, kChassis), tlv(8, std::string("\x11\x02", 2) + std::string(16, '\x01') + "\x02" +
+                                                 std::string(5, '\0'))}))},
         {"short management address", frame(cat({tlv(1, kChassis), tlv(8, "\x05\x01\xC0")}))},
         {"two bytes after the header", frame({0x02})},
         {"header only", frame({})},
@@ -141,21 +145,26 @@ TEST(Neighbour, FieldLimits)
          [](const Neighbour &n) { EXPECT_EQ(n.mode.size(), 31u); }},
         {"mode of 32 bytes", zmo(1, std::string(32, 'm')), [](const Neighbour &n) { EXPECT_EQ(n.mode, ""); }},
         {"port of one byte", zmo(2, "\x50"), [](const Neighbour &n) { EXPECT_EQ(n.http_port, 0); }},
-        {"port of three bytes", zmo(2, std::string("\x1f\x90\x00", 3)), [](const Neighbour &n) { EXPECT_EQ(n.http_port, 0); }},
+        {"port of three bytes", zmo(2, std::string("\x1f\x90\x00", 3)),
+         [](const Neighbour &n) { EXPECT_EQ(n.http_port, 0); }},
         {"port 8080", zmo(2, "\x1f\x90"), [](const Neighbour &n) { EXPECT_EQ(n.http_port, 8080); }},
         {"client id of 127", zmo(4, std::string(127, 'c')),
          [](const Neighbour &n) { EXPECT_EQ(n.cid.size(), 127u); }},
         {"client id of 128", zmo(4, std::string(128, 'c')), [](const Neighbour &n) { EXPECT_EQ(n.cid, ""); }},
-        {"firmware of 128", zmo(3, std::string(128, 'v')), [](const Neighbour &n) { EXPECT_EQ(n.fw_version, ""); }},
+        {"firmware of 128", zmo(3, std::string(128, 'v')),
+         [](const Neighbour &n) { EXPECT_EQ(n.fw_version, ""); }},
         {"controller id", zmo(5, "ctl"), [](const Neighbour &n) { EXPECT_EQ(n.controller_cid, "ctl"); }},
         {"other subtype", zmo(9, "x"), [](const Neighbour &n) { EXPECT_EQ(n.mode, ""); }},
         {"other OUI", tlv(127, std::string("\x00\x12\x0f\x01", 4) + "mode"),
          [](const Neighbour &n) { EXPECT_EQ(n.mode, ""); }},
-        {"organisation TLV of three bytes", tlv(127, "ZMO"), [](const Neighbour &n) { EXPECT_EQ(n.mode, ""); }},
-        {"organisation TLV of OUI and subtype", zmo(1, ""), [](const Neighbour &n) { EXPECT_EQ(n.mode, ""); }},
+        {"organisation TLV of three bytes", tlv(127, "ZMO"),
+         [](const Neighbour &n) { EXPECT_EQ(n.mode, ""); }},
+        {"organisation TLV of OUI and subtype", zmo(1, ""),
+         [](const Neighbour &n) { EXPECT_EQ(n.mode, ""); }},
         {"description of 383", tlv(6, std::string(383, 'd')),
          [](const Neighbour &n) { EXPECT_EQ(n.desc.size(), 383u); }},
-        {"description of 384", tlv(6, std::string(384, 'd')), [](const Neighbour &n) { EXPECT_EQ(n.desc, ""); }},
+        {"description of 384", tlv(6, std::string(384, 'd')),
+         [](const Neighbour &n) { EXPECT_EQ(n.desc, ""); }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -192,4 +201,4 @@ TEST(Neighbour, ShortFrameIsMalformed)
     EXPECT_EQ(r.diag, std::vector<std::string>{"malformed LLDP packet"});
 }
 
-} // namespace
+}  // namespace

@@ -73,4 +73,4 @@ TEST_F(Report, MissingFolderFails)
     EXPECT_FALSE(report_neighbour(n, true, gone.c_str()));
 }
 
-} // namespace
+}  // namespace

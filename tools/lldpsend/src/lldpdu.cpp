@@ -13,11 +13,11 @@ namespace {
 // its value, and whether it goes in at all.
 struct Item {
     unsigned type;
-    uint8_t subtype_or_org; // Port ID subtype, or the "ZMO" subtype
+    uint8_t subtype_or_org;  // Port ID subtype, or the "ZMO" subtype
     bool organisation;
     const char *field;
-    const std::string *text; // null: fixed value
-    size_t fixed;            // value bytes besides the text
+    const std::string *text;  // null: fixed value
+    size_t fixed;             // value bytes besides the text
     bool present;
 };
 
@@ -31,7 +31,8 @@ public:
     std::string_view fit(const Item &it, size_t reserve)
     {
         size_t cap = (it.organisation ? kOrgDataMax : kTlvValueMax - it.fixed);
-        size_t room = w_.left() >= reserve + kTlvHeader + it.fixed ? w_.left() - reserve - kTlvHeader - it.fixed : 0;
+        size_t room =
+            w_.left() >= reserve + kTlvHeader + it.fixed ? w_.left() - reserve - kTlvHeader - it.fixed : 0;
         size_t keep = std::min({it.text->size(), cap, room});
         if (keep < it.text->size() && cuts_)
             cuts_->push_back({it.field, it.text->size(), keep});
@@ -43,7 +44,7 @@ private:
     std::vector<Cut> *cuts_;
 };
 
-} // namespace
+}  // namespace
 
 size_t build(const Announcement &a, uint8_t *buf, std::vector<Cut> *cuts)
 {
@@ -109,7 +110,7 @@ size_t build(const Announcement &a, uint8_t *buf, std::vector<Cut> *cuts)
             w.bytes(a.address, 4);
             w.u8(kNumberingIfIndex);
             w.u32(static_cast<uint32_t>(a.ifindex));
-            w.u8(0); // OID string length
+            w.u8(0);  // OID string length
             break;
         case kTlvCapabilities:
             w.u16(caps);
@@ -128,4 +129,4 @@ size_t build(const Announcement &a, uint8_t *buf, std::vector<Cut> *cuts)
     return w.overrun() ? 0 : w.size();
 }
 
-} // namespace lldp
+}  // namespace lldp

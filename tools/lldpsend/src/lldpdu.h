@@ -39,10 +39,10 @@ enum TlvType : unsigned {
     kTlvOrganisation = 127,
 };
 
-constexpr uint8_t kChassisMac = 4;       // Chassis ID subtype
-constexpr uint8_t kPortInterfaceName = 5; // Port ID subtype
+constexpr uint8_t kChassisMac = 4;         // Chassis ID subtype
+constexpr uint8_t kPortInterfaceName = 5;  // Port ID subtype
 constexpr uint16_t kTtlSeconds = 120;
-constexpr uint8_t kAddressStringLen = 5; // subtype and 4 IPv4 bytes
+constexpr uint8_t kAddressStringLen = 5;  // subtype and 4 IPv4 bytes
 constexpr uint8_t kAddressIpv4 = 1;
 constexpr uint8_t kNumberingIfIndex = 2;
 constexpr size_t kManagementAddressLen = 12;
@@ -94,4 +94,4 @@ struct Cut {
 // the TLVs that must follow; each cut is listed in cuts when given.
 size_t build(const Announcement &a, uint8_t *buf, std::vector<Cut> *cuts = nullptr);
 
-} // namespace lldp
+}  // namespace lldp

@@ -38,8 +38,8 @@ int main(int argc, char *argv[])
     uint8_t probe[lldp::kFrameMax];
     lldp::build(settings.announce, probe, &cuts);
     for (const lldp::Cut &c : cuts)
-        zmo_log(ZMO_LOG_WARNING, "the %s of %zu bytes is cut to %zu bytes to fit the LLDPDU", c.field, c.length,
-                c.kept);
+        zmo_log(ZMO_LOG_WARNING, "the %s of %zu bytes is cut to %zu bytes to fit the LLDPDU", c.field,
+                c.length, c.kept);
 
     int s = lldp::open_send_socket(settings);
     if (s < 0)

@@ -16,4 +16,4 @@ struct SendSettings {
 // True to go on; false after the reason was logged (exit status 1).
 bool parse_send_options(int argc, char *const argv[], SendSettings *settings);
 
-} // namespace lldp
+}  // namespace lldp

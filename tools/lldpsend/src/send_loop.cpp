@@ -26,7 +26,7 @@ struct sockaddr_ll link_address(const SendSettings &s)
     std::memcpy(sll.sll_addr, s.announce.chassis.bytes, 6);
     return sll;
 }
-} // namespace
+}  // namespace
 
 int open_send_socket(const SendSettings &settings)
 {
@@ -47,7 +47,7 @@ int open_send_socket(const SendSettings &settings)
         return -1;
     }
     struct sockaddr_ll sll = link_address(settings);
-    sll.sll_protocol = 0; // sends only: no frame of any type is queued for it
+    sll.sll_protocol = 0;  // sends only: no frame of any type is queued for it
     if (bind(s, reinterpret_cast<struct sockaddr *>(&sll), sizeof sll) != 0) {
         zmo_log(ZMO_LOG_ERROR, "unable to bind send socket: %s", zmo_sys_strerror(errno));
         close(s);
@@ -89,4 +89,4 @@ void lldp_send_loop(int s, const SendSettings &settings)
     }
 }
 
-} // namespace lldp
+}  // namespace lldp

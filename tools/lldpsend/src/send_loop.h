@@ -14,4 +14,4 @@ bool send_frame(int s, const SendSettings &settings, const uint8_t *frame, size_
 
 void lldp_send_loop(int s, const SendSettings &settings);
 
-} // namespace lldp
+}  // namespace lldp

@@ -74,7 +74,8 @@ TEST(Lldpdu, PublicFormWithDefaults)
     EXPECT_EQ(std::string(f.bytes.begin() + 6, f.bytes.begin() + 12), "\x02\x11\x22\x33\x44\x55");
     const std::vector<Tlv> want = {
         {1, std::string("\x04\x02\x11\x22\x33\x44\x55", 7)},
-        {2, "\x05" "eth0"},
+        {2, "\x05"
+            "eth0"},
         {3, std::string("\x00\x78", 2)},
         {4, ""},
         {5, ""},
@@ -102,7 +103,8 @@ TEST(Lldpdu, PrivateFormWithAddressPortAndIds)
     EXPECT_EQ(f.dest(), std::string(6, '\xff'));
     const std::vector<Tlv> want = {
         {1, std::string("\x04\x02\x11\x22\x33\x44\x55", 7)},
-        {2, "\x05" "eth0"},
+        {2, "\x05"
+            "eth0"},
         {3, std::string("\x00\x78", 2)},
         {4, ""},
         {5, ""},
@@ -124,7 +126,7 @@ TEST(Lldpdu, WhatEachFormLeavesOut)
     struct Case {
         const char *name;
         std::function<void(Announcement &)> set;
-        std::vector<unsigned> types; // after the six first TLVs, ZMO subtypes as 127+n
+        std::vector<unsigned> types;  // after the six first TLVs, ZMO subtypes as 127+n
     } cases[] = {
         {"public form ignores private fields",
          [](Announcement &a) {
@@ -133,20 +135,25 @@ TEST(Lldpdu, WhatEachFormLeavesOut)
              a.client_id = "cid";
          },
          {7, 128, 0}},
-        {"private without address or port", [](Announcement &a) { a.private_scope = true; }, {7, 128, 130, 0}},
-        {"one-character client ids", [](Announcement &a) {
+        {"private without address or port",
+         [](Announcement &a) { a.private_scope = true; },
+         {7, 128, 130, 0}},
+        {"one-character client ids",
+         [](Announcement &a) {
              a.private_scope = true;
              a.client_id = "c";
              a.controller_client_id = "d";
          },
          {7, 128, 130, 0}},
-        {"two-character client ids", [](Announcement &a) {
+        {"two-character client ids",
+         [](Announcement &a) {
              a.private_scope = true;
              a.client_id = "cc";
              a.controller_client_id = "dd";
          },
          {7, 128, 130, 131, 132, 0}},
-        {"port 0", [](Announcement &a) {
+        {"port 0",
+         [](Announcement &a) {
              a.private_scope = true;
              a.http_port = 0;
              a.has_address = true;
@@ -171,8 +178,11 @@ TEST(Lldpdu, Capabilities)
         const char *mode;
         bool bridge, wlan;
         uint16_t caps;
-    } cases[] = {{"router", false, false, 16}, {"client", true, true, 12}, {"client", false, false, 0},
-                 {"router", true, true, 28}, {"Router", false, true, 8}};
+    } cases[] = {{"router", false, false, 16},
+                 {"client", true, true, 12},
+                 {"client", false, false, 0},
+                 {"router", true, true, 28},
+                 {"Router", false, true, 8}};
     for (const Case &c : cases) {
         Announcement a = minimal();
         a.mode = c.mode;
@@ -235,4 +245,4 @@ TEST(Lldpdu, EveryTextAtItsLongestStillMakesAWholeFrame)
     EXPECT_EQ(cuts.size(), 8u);
 }
 
-} // namespace
+}  // namespace

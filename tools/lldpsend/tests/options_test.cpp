@@ -36,9 +36,10 @@ Parsed parse(std::vector<std::string> args)
 
 TEST(SendOptions, AllSettings)
 {
-    Parsed p = parse({"-u", "lldp", "-S", "private", "-m", "client", "-M", "02:aa:bb:cc:dd:ee", "-I", "eth1", "-p",
-                      "uplink", "-x", "-7", "-n", "gw", "-D", "desc", "-A", "192.168.1.1", "-P", "8080", "-b", "-w",
-                      "-V", "4.1", "-d", "-c", "cid", "-C", "ctl"});
+    Parsed p = parse({"-u", "lldp", "-S", "private",     "-m",  "client", "-M", "02:aa:bb:cc:dd:ee",
+                      "-I", "eth1", "-p", "uplink",      "-x",  "-7",     "-n", "gw",
+                      "-D", "desc", "-A", "192.168.1.1", "-P",  "8080",   "-b", "-w",
+                      "-V", "4.1",  "-d", "-c",          "cid", "-C",     "ctl"});
     ASSERT_TRUE(p.ok);
     const Announcement &a = p.s.announce;
     EXPECT_EQ(p.s.user, "lldp");
@@ -92,4 +93,4 @@ TEST(SendOptions, Refusals)
     }
 }
 
-} // namespace
+}  // namespace

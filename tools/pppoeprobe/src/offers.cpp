@@ -22,4 +22,4 @@ OfferList::Added OfferList::add(Offer offer)
     return added;
 }
 
-} // namespace pppoe
+}  // namespace pppoe

@@ -24,4 +24,4 @@ private:
     std::vector<Offer> offers_;
 };
 
-} // namespace pppoe
+}  // namespace pppoe

@@ -43,10 +43,18 @@ int parse_options(int argc, char *const argv[], const char *ident, Settings *set
             break;
         case ':':
             switch (optopt) {
-            case 'w': std::fputs("A wait time value required for a '-w' option.\n", err); break;
-            case 'r': std::fputs("A request count value required for a '-r' option.\n", err); break;
-            case 'I': std::fputs("An interface name required for a '-I' option.\n", err); break;
-            default: std::fputs("A script name required for a '-f' option.\n", err); break;
+            case 'w':
+                std::fputs("A wait time value required for a '-w' option.\n", err);
+                break;
+            case 'r':
+                std::fputs("A request count value required for a '-r' option.\n", err);
+                break;
+            case 'I':
+                std::fputs("An interface name required for a '-I' option.\n", err);
+                break;
+            default:
+                std::fputs("A script name required for a '-f' option.\n", err);
+                break;
             }
             return 1;
         default:
@@ -74,4 +82,4 @@ int parse_options(int argc, char *const argv[], const char *ident, Settings *set
     return -1;
 }
 
-} // namespace pppoe
+}  // namespace pppoe

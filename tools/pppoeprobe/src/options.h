@@ -9,8 +9,8 @@ namespace pppoe {
 struct Settings {
     unsigned long wait_s = 5;
     unsigned long requests = 2;
-    std::string ifname; // empty: not given
-    std::string script; // empty: no feedback
+    std::string ifname;  // empty: not given
+    std::string script;  // empty: no feedback
     unsigned long period_ms() const { return wait_s * 1000 / requests; }
 };
 
@@ -21,4 +21,4 @@ constexpr unsigned long kMaxWait = 10;
 // exit status, the reason printed on err (the usage text on out).
 int parse_options(int argc, char *const argv[], const char *ident, Settings *settings, FILE *out, FILE *err);
 
-} // namespace pppoe
+}  // namespace pppoe

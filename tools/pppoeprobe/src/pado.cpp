@@ -15,7 +15,7 @@ void set_error(Offer *offer, std::string_view value, const char *when_empty)
     offer->has_error = true;
     offer->error = value.empty() ? std::string(when_empty) : std::string(value);
 }
-} // namespace
+}  // namespace
 
 void padi_build(uint8_t (&frame)[kPadiLen], const zmo_mac_addr_t &own_mac)
 {
@@ -25,8 +25,8 @@ void padi_build(uint8_t (&frame)[kPadiLen], const zmo_mac_addr_t &own_mac)
     w.u16(kDiscoveryEthertype);
     w.u8(kVersionType);
     w.u8(kCodePadi);
-    w.u16(0); // session
-    w.u16(4); // payload: one empty Service-Name tag
+    w.u16(0);  // session
+    w.u16(4);  // payload: one empty Service-Name tag
     w.u16(kTagServiceName);
     w.u16(0);
 }
@@ -34,9 +34,9 @@ void padi_build(uint8_t (&frame)[kPadiLen], const zmo_mac_addr_t &own_mac)
 bool pado_parse(const uint8_t *frame, size_t len, Offer *offer, FILE *diag)
 {
     wire::Reader header(frame, len);
-    header.claim(6); // destination
+    header.claim(6);  // destination
     const uint8_t *source = header.claim(6);
-    header.u16();    // ethertype, chosen by the socket
+    header.u16();  // ethertype, chosen by the socket
     uint8_t version_type = header.u8();
     uint8_t code = header.u8();
     uint16_t session = header.u16();
@@ -79,8 +79,8 @@ bool pado_parse(const uint8_t *frame, size_t len, Offer *offer, FILE *diag)
                 offer->ac_name.assign(value);
                 named = true;
             } else {
-                std::fprintf(diag, "%s server sends several AC names (\"%s\", \"%s\") in the same packet.\n", sender,
-                             printable(offer->ac_name).c_str(), printable(value).c_str());
+                std::fprintf(diag, "%s server sends several AC names (\"%s\", \"%s\") in the same packet.\n",
+                             sender, printable(offer->ac_name).c_str(), printable(value).c_str());
                 set_error(offer, kAcError, kAcError);
             }
             break;
@@ -100,4 +100,4 @@ bool pado_parse(const uint8_t *frame, size_t len, Offer *offer, FILE *diag)
     return true;
 }
 
-} // namespace pppoe
+}  // namespace pppoe

@@ -14,7 +14,7 @@ constexpr uint16_t kDiscoveryEthertype = 0x8863;
 constexpr uint8_t kVersionType = 0x11;
 constexpr uint8_t kCodePadi = 0x09;
 constexpr uint8_t kCodePado = 0x07;
-constexpr size_t kHeaderLen = 20; // Ethernet and PPPoE headers
+constexpr size_t kHeaderLen = 20;  // Ethernet and PPPoE headers
 constexpr size_t kPadiLen = 24;
 constexpr size_t kMaxPayload = 1476;
 constexpr size_t kReceiveBuffer = 1496;
@@ -29,7 +29,7 @@ enum Tag : uint16_t {
 };
 
 struct Offer {
-    std::string ac_name; // empty when the offer names no AC
+    std::string ac_name;  // empty when the offer names no AC
     bool has_error = false;
     std::string error;
     std::string ifname;
@@ -45,4 +45,4 @@ void padi_build(uint8_t (&frame)[kPadiLen], const zmo_mac_addr_t &own_mac);
 // error text. The walk never reads past len, whatever the length field says.
 bool pado_parse(const uint8_t *frame, size_t len, Offer *offer, FILE *diag);
 
-} // namespace pppoe
+}  // namespace pppoe

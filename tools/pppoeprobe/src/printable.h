@@ -18,4 +18,4 @@ inline std::string printable(std::string_view s)
     return out;
 }
 
-} // namespace pppoe
+}  // namespace pppoe

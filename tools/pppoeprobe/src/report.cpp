@@ -8,8 +8,9 @@ void print_offer(FILE *out, const Offer &offer)
 {
     char mac[ZMO_MAC_ADDR_STRLEN];
     std::string error = printable(offer.error);
-    std::fprintf(out, "\nAC name   : %s%s%s%s%s\n", printable(offer.ac_name).c_str(), offer.has_error ? " " : "",
-                 offer.has_error ? "[" : "", offer.has_error ? error.c_str() : "", offer.has_error ? "]" : "");
+    std::fprintf(out, "\nAC name   : %s%s%s%s%s\n", printable(offer.ac_name).c_str(),
+                 offer.has_error ? " " : "", offer.has_error ? "[" : "", offer.has_error ? error.c_str() : "",
+                 offer.has_error ? "]" : "");
     std::fprintf(out, "HW address: %s\n", zmo_mac_addr_as_string(&offer.mac, mac));
     for (const std::string &s : offer.services)
         std::fprintf(out, "   Service: %s\n", printable(s).c_str());
@@ -25,7 +26,7 @@ void line(std::string *text, const std::string &key, const std::string &value)
 {
     text->append(key).append("=").append(printable(value)).append("\n");
 }
-} // namespace
+}  // namespace
 
 std::string feedback_text(const std::string &ifname, const OfferList &list)
 {
@@ -46,4 +47,4 @@ std::string feedback_text(const std::string &ifname, const OfferList &list)
     return text;
 }
 
-} // namespace pppoe
+}  // namespace pppoe

@@ -14,4 +14,4 @@ void print_summary(FILE *out, const OfferList &list);
 // PPPOE_INTERFACE and the PPPOE_AC<n>_* lines, wire texts made printable.
 std::string feedback_text(const std::string &ifname, const OfferList &list);
 
-} // namespace pppoe
+}  // namespace pppoe

@@ -14,13 +14,14 @@ int wait_ms(const zmo_time_t &until)
     int64_t left = zmo_time_left_monotonic_msec(&until);
     return left < 1 ? 1 : static_cast<int>(left);
 }
-} // namespace
+}  // namespace
 
 bool padi_send(const Link &link, FILE *err)
 {
     uint8_t frame[kPadiLen];
     padi_build(frame, link.own_mac);
-    ssize_t n = zmo_mac_socket_send(link.socket, frame, sizeof frame, 0, link.ifindex, ZMO_MAC_ADDR_BROADCAST);
+    ssize_t n =
+        zmo_mac_socket_send(link.socket, frame, sizeof frame, 0, link.ifindex, ZMO_MAC_ADDR_BROADCAST);
     if (n != static_cast<ssize_t>(sizeof frame)) {
         std::fprintf(err, "Failed to send a PADI packet: %s.\n", zmo_sys_strerror(n < 0 ? errno : EMSGSIZE));
         return false;
@@ -66,7 +67,7 @@ bool search(const Link &link, unsigned long wait_s, unsigned long period_ms, Off
             return false;
         }
         if (rc == 0)
-            continue; // not writable in time: this cycle is lost
+            continue;  // not writable in time: this cycle is lost
         if (rc > 0 && !padi_send(link, err))
             return false;
 
@@ -92,8 +93,9 @@ bool search(const Link &link, unsigned long wait_s, unsigned long period_ms, Off
                     print_offer(out, shown);
                 } else if (added == OfferList::Added::Full && !full_said) {
                     char mac[ZMO_MAC_ADDR_STRLEN];
-                    std::fprintf(err, "Too many access concentrators: the offer from %s and later new ones are "
-                                      "ignored.\n",
+                    std::fprintf(err,
+                                 "Too many access concentrators: the offer from %s and later new ones are "
+                                 "ignored.\n",
                                  zmo_mac_addr_as_string(&shown.mac, mac));
                     full_said = true;
                 }
@@ -106,4 +108,4 @@ bool search(const Link &link, unsigned long wait_s, unsigned long period_ms, Off
     return true;
 }
 
-} // namespace pppoe
+}  // namespace pppoe

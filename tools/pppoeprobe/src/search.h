@@ -27,4 +27,4 @@ Received pado_receive(const Link &link, Offer *offer, FILE *err);
 bool search(const Link &link, unsigned long wait_s, unsigned long period_ms, OfferList *list, FILE *out,
             FILE *err);
 
-} // namespace pppoe
+}  // namespace pppoe

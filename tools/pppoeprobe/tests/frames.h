@@ -12,7 +12,7 @@ namespace pppoe_test {
 struct Tag {
     uint16_t type;
     std::string value;
-    int declared = -1; // tag length field when it lies
+    int declared = -1;  // tag length field when it lies
 };
 
 inline std::vector<uint8_t> pado(const std::vector<Tag> &tags, int declared_length = -1,
@@ -34,4 +34,4 @@ inline std::vector<uint8_t> pado(const std::vector<Tag> &tags, int declared_leng
     return f;
 }
 
-} // namespace pppoe_test
+}  // namespace pppoe_test

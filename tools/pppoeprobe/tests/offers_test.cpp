@@ -7,7 +7,8 @@ using namespace pppoe;
 
 namespace {
 
-Offer offer(const char *name, const char *mac, std::vector<std::string> services = {}, const char *error = nullptr)
+Offer offer(const char *name, const char *mac, std::vector<std::string> services = {},
+            const char *error = nullptr)
 {
     Offer o;
     o.ac_name = name;
@@ -57,7 +58,7 @@ TEST(Offers, UnnamedOffersAreComparedByTheEmptyName)
     EXPECT_EQ(l.offers().size(), 1u);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -65,7 +66,8 @@ TEST(Offers, NewOffersFindNoRoomOnceTheListIsFull)
 {
     OfferList l;
     for (size_t i = 0; i < kMaxOffers; i++)
-        ASSERT_EQ(l.add(offer(("ac" + std::to_string(i)).c_str(), "02:00:00:00:00:01")), OfferList::Added::New);
+        ASSERT_EQ(l.add(offer(("ac" + std::to_string(i)).c_str(), "02:00:00:00:00:01")),
+                  OfferList::Added::New);
     EXPECT_EQ(l.add(offer("one-more", "02:00:00:00:00:01")), OfferList::Added::Full);
     EXPECT_EQ(l.offers().size(), kMaxOffers);
     // Those kept still change and move.
@@ -74,4 +76,4 @@ TEST(Offers, NewOffersFindNoRoomOnceTheListIsFull)
     EXPECT_EQ(l.offers().size(), kMaxOffers);
 }
 
-} // namespace
+}  // namespace

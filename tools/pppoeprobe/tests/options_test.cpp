@@ -94,4 +94,4 @@ TEST(Options, Accepted)
     EXPECT_EQ(run({"-w", "10", "-r", "10"}).status, -1) << "the interface is checked later";
 }
 
-} // namespace
+}  // namespace

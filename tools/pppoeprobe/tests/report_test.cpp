@@ -36,12 +36,17 @@ Offer offer(const char *name, const char *mac, std::vector<std::string> services
 
 TEST(Report, OfferLines)
 {
-    EXPECT_EQ(printed([](FILE *f) { print_offer(f, offer("ac1", "02:aa:00:00:00:01", {"isp", ""})); }),
+    EXPECT_EQ(printed([](FILE *f) {
+                  print_offer(f, offer("ac1", "02:aa:00:00:00:01", {"isp", ""}));
+              }),
               "\nAC name   : ac1\nHW address: 02:aa:00:00:00:01\n   Service: isp\n   Service: \n");
-    EXPECT_EQ(printed([](FILE *f) { print_offer(f, offer("ac1", "02:aa:00:00:00:01", {}, "unknown service name error")); }),
+    EXPECT_EQ(printed([](FILE *f) {
+                  print_offer(f, offer("ac1", "02:aa:00:00:00:01", {}, "unknown service name error"));
+              }),
               "\nAC name   : ac1 [unknown service name error]\nHW address: 02:aa:00:00:00:01\n");
-    EXPECT_EQ(printed([](FILE *f) { print_offer(f, offer("a\nb", "02:aa:00:00:00:01", {"x\r\x1b[2J"}, "e\n")); }),
-              "\nAC name   : a_b [e_]\nHW address: 02:aa:00:00:00:01\n   Service: x__[2J\n");
+    EXPECT_EQ(
+        printed([](FILE *f) { print_offer(f, offer("a\nb", "02:aa:00:00:00:01", {"x\r\x1b[2J"}, "e\n")); }),
+        "\nAC name   : a_b [e_]\nHW address: 02:aa:00:00:00:01\n   Service: x__[2J\n");
 }
 
 TEST(Report, Summary)
@@ -82,4 +87,4 @@ TEST(Report, WireTextsCannotAddVariables)
                                 "PPPOE_AC0_SERVICE1=n_ul\n"));
 }
 
-} // namespace
+}  // namespace
