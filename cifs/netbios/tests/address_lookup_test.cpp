@@ -186,3 +186,47 @@ TEST_F(HostName, ThroughTheResolver)
 }
 
 } // namespace
+
+namespace {
+
+// With a WINS server configured the resolver asks it first, by unicast.
+class Wins : public HostName {
+protected:
+    void SetUp() override
+    {
+        cmConfig = "WINS=127.0.0.1\n";
+        HostName::SetUp();
+    }
+};
+
+TEST_F(Wins, NameQueryGoesToTheServer)
+{
+    EXPECT_EQ(cmNetBiosGetNumWinsServers(), 1u);
+    EXPECT_EQ(cmNetBiosGetWins(0), inet_addr("127.0.0.1"));
+    respond({[&](uint16_t) {
+        Bytes q = requests.back();
+        // A positive answer under the question's name: NB flags, 10.9.8.7.
+        Bytes a(q.begin(), q.begin() + 2);
+        a.insert(a.end(), {0x85, 0x00, 0, 0, 0, 1, 0, 0, 0, 0});
+        size_t n = fakend::nameLength(q, 12);
+        a.insert(a.end(), q.begin() + 12, q.begin() + 12 + static_cast<long>(n));
+        a.insert(a.end(), {0, 0x20, 0, 1, 0, 0, 0, 0, 0, 6, 0x60, 0, 10, 9, 8, 7});
+        return std::vector<std::pair<int, Bytes>>{{0, a}};
+    }});
+    auto w = testenv::W("files");
+    int count = 0;
+    uint32_t *ips = cmResolverGetHostIps(w.data(), &count);
+    ASSERT_NE(ips, nullptr);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(ips[0], inet_addr("10.9.8.7"));
+    cmMemoryFreeNonDebug(ips);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0][2], 0x01); // flags 0x0100: a query, recursion desired
+    EXPECT_EQ(requests[0][3], 0x00);
+    EXPECT_EQ(fakend::decodeName(requests[0], 12), n16("files", 0x20));
+    // The daemon was not asked: WINS answered at the higher priority.
+    for (auto &s : daemon.seenOn(1026))
+        EXPECT_NE(fakend::decodeName(s.bytes, 12), n16("files", 0x20));
+}
+
+} // namespace
