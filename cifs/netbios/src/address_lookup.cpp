@@ -2,7 +2,10 @@
 // first active <20> name of the answer.
 #include "nssocket.h"
 
+#include "cmipaddr.h"
 #include "cmmemory.h"
+#include "cmstring.h"
+#include "nschannel.h"
 #include "cmresolver.h"
 #include "ndpackets.h"
 #include "ns_internal.h"
@@ -129,6 +132,58 @@ int nsResponseByIp(int socket, CMWchar *name, void **, uint32_t *count)
         *count = 1;
     return 0;
 }
+
+namespace ns {
+
+int responseByNameDC(int socket, uint32_t **block, int *count, void **context)
+{
+    uint32_t *ips = nullptr;
+    int n = 0;
+    if (nsResponseByName(socket, &ips, &n, context) != 0)
+        return -1;
+    char text[16] = {};
+    cmIpToAscii(text, ips);
+    cmMemoryFreeNonDebug(ips);
+    auto *names = static_cast<CMWchar *>(cmMemoryAllocNonDebug(sizeof text * sizeof(CMWchar)));
+    if (names == nullptr)
+        return fail(CM_ERR_NOMEM);
+    std::memset(names, 0, sizeof text * sizeof(CMWchar));
+    for (size_t i = 0; text[i] != '\0'; ++i)
+        names[i] = static_cast<uint8_t>(text[i]);
+    *block = reinterpret_cast<uint32_t *>(names);
+    *count = 1;
+    return 0;
+}
+
+int requestByIpDC(int socket, const uint32_t *candidate, void **context, const uint32_t *server)
+{
+    uint32_t ip = 0;
+    if (candidate == nullptr || cmWcharToIp(reinterpret_cast<const CMWchar *>(candidate), &ip) != 0)
+        return -1;
+    return nsRequestByIp(socket, &ip, context, server);
+}
+
+int responseByIpDC(int socket, CMWchar *, void **context, uint32_t *count)
+{
+    if (context == nullptr || count == nullptr)
+        return -1;
+    CMWchar name[CM_RESOLVER_NAME_SIZE] = {};
+    if (nsResponseByIp(socket, name, nullptr, nullptr) != 0)
+        return -1;
+    uint32_t units = cmWStrlen(name) + 2; // the name and the block's end
+    auto *block = static_cast<CMWchar *>(cmMemoryAllocNonDebug(units * sizeof(CMWchar)));
+    if (block == nullptr)
+        return fail(CM_ERR_NOMEM);
+    std::memset(block, 0, units * sizeof(CMWchar));
+    cmWStrcpy(block, name);
+    if (*context != nullptr)
+        cmMemoryFreeNonDebug(*context);
+    *context = block;
+    *count = 1;
+    return 0;
+}
+
+} // namespace ns
 
 int nsGetHostName(const uint32_t *ip, char *name16)
 {

@@ -61,6 +61,14 @@ uint8_t *takeComposeBuffer();
 void giveComposeBuffer();
 void registerResolverMethods();
 
+// Domain-controller methods in the resolver's two stages: the first answer
+// (the controller's address, from the daemon or a WINS server) becomes a
+// candidate given as its address text; the candidate's node status gives
+// the controller's name as a block of one name.
+int responseByNameDC(int socket, uint32_t **block, int *count, void **context);
+int requestByIpDC(int socket, const uint32_t *candidate, void **context, const uint32_t *server);
+int responseByIpDC(int socket, CMWchar *name, void **context, uint32_t *count);
+
 // The WINS record's flag: the domain group name is held by the daemon.
 bool domainGroupRegistered();
 void setDomainGroupRegistered(bool value);

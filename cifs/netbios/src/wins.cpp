@@ -31,13 +31,13 @@ const CMResolverMethodDescriptor kBroadcast = {
     2, 1, 4, {2000, 0}, 0, nsRequestByNameBcast, nsResponseByName, nsRequestByIp, nsResponseByIp,
 };
 const CMResolverMethodDescriptor kBroadcastDC = {
-    10, 1, 4, {2000, 0}, 0, nsRequestByNameBcastDC, nsResponseByName, nsRequestByIp, nsResponseByIp,
+    10, 1, 4, {2000, 0}, 0, nsRequestByNameBcastDC, ns::responseByNameDC, ns::requestByIpDC, ns::responseByIpDC,
 };
 const CMResolverMethodDescriptor kWinsMethod = {
     2, 0, 2, {1000, 0}, 1, nsRequestByNameWins, nsResponseByName, nsRequestByIp, nsResponseByIp,
 };
 const CMResolverMethodDescriptor kWinsDC = {
-    10, 0, 2, {1000, 0}, 0, nsRequestByNameWinsDC, nsResponseByName, nsRequestByIp, nsResponseByIp,
+    10, 0, 2, {1000, 0}, 0, nsRequestByNameWinsDC, ns::responseByNameDC, ns::requestByIpDC, ns::responseByIpDC,
 };
 
 void removeWinsMethods()

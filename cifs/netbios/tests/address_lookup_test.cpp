@@ -230,3 +230,33 @@ TEST_F(Wins, NameQueryGoesToTheServer)
 }
 
 } // namespace
+
+namespace {
+
+// Domain controllers by broadcast: the daemon gives CORP<1B>'s address, its
+// node status gives the controller's name.
+class Controllers : public HostName {
+protected:
+    void prepare() override
+    {
+        daemon.queryAnswers[n16("corp", 0x1B)] = bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6));
+        daemon.queryAnswers[n16("dc1", 0x20)] = bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6));
+    }
+};
+
+TEST_F(Controllers, ByBroadcastThenNodeStatus)
+{
+    respond({[&](uint16_t id) {
+        return std::vector<std::pair<int, Bytes>>{{0, statusAnswer(id, 0x8400, {{n16("dc1", 0x20), 0x0400}})}};
+    }});
+    // Controller lookups belong to the full start.
+    ASSERT_EQ(nsExit(0, 4), 0);
+    ASSERT_EQ(nsInit(0, 2), 0);
+    char dc[CM_DC_NAME_MAX + 1] = {};
+    EXPECT_EQ(cmGetDCNameByDomain("CORP", dc), 0);
+    EXPECT_STREQ(dc, "DC1");
+    ASSERT_EQ(nsExit(0, 2), 0);
+    ASSERT_EQ(nsInit(0, 4), 0);
+}
+
+} // namespace
