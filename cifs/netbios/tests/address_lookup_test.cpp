@@ -239,8 +239,8 @@ class Controllers : public HostName {
 protected:
     void prepare() override
     {
-        daemon.queryAnswers[n16("corp", 0x1B)] = bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6));
-        daemon.queryAnswers[n16("dc1", 0x20)] = bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6));
+        daemon.queryAnswers[n16("corp", 0x1B)] = text_bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6));
+        daemon.queryAnswers[n16("dc1", 0x20)] = text_bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6));
     }
 };
 

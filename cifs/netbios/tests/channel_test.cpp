@@ -104,7 +104,7 @@ TEST_F(ChannelFrames, ListenAndCancelListen)
     slot.port = htons(40000);
     const std::string pid = le32(static_cast<uint32_t>(getpid()));
     const std::string dd = std::string("\x20") + "FEEBFCFBFFEFEOEJFI" + "CAEOECFECAEEEE" + std::string("\0", 1);
-    ASSERT_EQ(fakend::encodeName(fakend::kDistributor), bytes(dd));
+    ASSERT_EQ(fakend::encodeName(fakend::kDistributor), text_bytes(dd));
     struct Case {
         const char *what;
         int (*frame)(uint8_t *, const NSSocket *);
@@ -141,9 +141,9 @@ TEST_F(ChannelFrames, ListenAndCancelListen)
 TEST(ChannelAnswers, ChecksAndRdata)
 {
     auto answer = [](uint16_t flags, const std::string &rdata) {
-        Bytes req = bytes(std::string("\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12) + encodedFred(0x20) +
+        Bytes req = text_bytes(std::string("\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12) + encodedFred(0x20) +
                           std::string("\x00\x20\x00\x01", 4));
-        return fakend::nameAnswer(req, flags, bytes(rdata));
+        return fakend::nameAnswer(req, flags, text_bytes(rdata));
     };
     const std::string six("\x80\x00\x0A\x01\x02\x03", 6);
     auto cut = [](Bytes b, size_t n) { b.resize(b.size() - n); return b; };
@@ -184,8 +184,8 @@ protected:
     void prepare() override
     {
         daemon.refused.insert(n16("taken", 0x20));
-        daemon.queryAnswers[n16("printer", 0x20)] = bytes(std::string("\x00\x00\x0A\x00\x00\x07", 6));
-        daemon.queryAnswers[n16("staff", 0x20)] = bytes(std::string("\x80\x00\x0A\x00\x00\x08", 6));
+        daemon.queryAnswers[n16("printer", 0x20)] = text_bytes(std::string("\x00\x00\x0A\x00\x00\x07", 6));
+        daemon.queryAnswers[n16("staff", 0x20)] = text_bytes(std::string("\x80\x00\x0A\x00\x00\x08", 6));
     }
 };
 

@@ -120,7 +120,7 @@ TEST_F(DatagramFrames, ParserRefusals)
 // A receiver on UDP 138 of 127.0.0.1 inside the test's namespace.
 class Datagrams : public LayerTest {
 protected:
-    void prepare() override { daemon.queryAnswers[n16("printer", 0x20)] = bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6)); }
+    void prepare() override { daemon.queryAnswers[n16("printer", 0x20)] = text_bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6)); }
     int receiver(uint16_t port)
     {
         int s = socket(AF_INET, SOCK_DGRAM, 0);

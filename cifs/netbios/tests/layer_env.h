@@ -6,6 +6,8 @@
 
 #include "ud_test_env.h"
 
+#include "fw_test/bytes.h"
+
 #include "cmnetbios.h"
 #include "fake_daemon.h"
 #include "nschannel.h"
@@ -16,9 +18,8 @@
 
 namespace nbtest {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes bytes(const std::string &s) { return Bytes(s.begin(), s.end()); }
+using fw_test::Bytes;
+using fw_test::text_bytes;
 
 // "FRED" <suffix>, encoded by hand: the oracle for every name on the wire.
 inline std::string encodedFred(uint8_t suffix)
