@@ -2,6 +2,7 @@
 // upstream tries and their pacing, answers, replies and caching.
 #include "query_road.h"
 #include "server.h"
+#include "udp_io.h"
 
 #include <algorithm>
 #include <cstring>
@@ -53,7 +54,11 @@ void cache_store(Server &s, const Request &r, const uint8_t *msg, size_t len, So
 	if (how == Source::Finish && rcode == 3) {
 		life = kNegativeLifeMs;
 	} else {
-		int64_t ttl = msg_min_answer_ttl(msg, len);
+		// An upstream answer was walked into the road's packet on arrival;
+		// the id and flags changed since, the records did not.
+		if (how != Source::Upstream && !s.road.parsed.load(msg, len))
+			return;
+		int64_t ttl = msg_min_answer_ttl(s.road.parsed.packet());
 		if (ttl <= 0)
 			return;
 		life = std::min<int64_t>(ttl, 3600000) * 1000;
@@ -137,20 +142,19 @@ void schedule_try(Server &s, Request &r, int64_t delay)
 size_t upstream_message(Server &s, const Request &r, uint16_t id, uint8_t *out)
 {
 	memcpy(out, r.query, r.query_len);
-	wr16(out, id);
+	put16(out, id);
 	size_t len = r.query_len;
 	const Profile &p = s.cfg->profiles[size_t(r.profile)];
 	if ((p.flags & (kProfileSafeAccess | kProfileHasOption)) == (kProfileSafeAccess | kProfileHasOption)) {
 		// Root name, TYPE, CLASS 1, TTL 0, RDLENGTH 4, the option.
-		static const uint8_t head[] = {0, uint8_t(kOptionType >> 8), uint8_t(kOptionType & 0xff), 0, 1, 0, 0, 0, 0, 0, 4};
-		uint8_t *o = out + len;
-		memcpy(o, head, sizeof head);
-		o[11] = uint8_t(p.option >> 24);
-		o[12] = uint8_t(p.option >> 16);
-		o[13] = uint8_t(p.option >> 8);
-		o[14] = uint8_t(p.option);
-		len += kOptionRecordSize;
-		wr16(out + 10, uint16_t(rd16(out + 10) + 1));
+		dnsc::Cursor o(out, r.query_len + kOptionRecordSize, len);
+		o.u8(0);
+		o.u16(kOptionType);
+		o.u16(1);
+		o.u32(0);
+		o.u16(4);
+		o.u32(p.option);
+		put16(out + 10, uint16_t(get16(out + 10) + 1));
 	}
 	return len;
 }
@@ -315,18 +319,23 @@ size_t static_reply(Server &s, const uint8_t *query, const Question &q, const st
 	memcpy(buf, query, q.end);
 	buf[2] &= 0x01; // keep RD only
 	buf[3] = 0;
-	wr16(buf + 4, 1);
-	wr16(buf + 6, 1);
-	wr16(buf + 8, 0);
-	wr16(buf + 10, 0);
-	uint8_t *o = buf + q.end;
-	uint32_t ttl = uint32_t(s.cfg->settings.static_ttl) & 0x7fffffffu;
-	size_t rdlen = q.type == 1 ? 4 : 16;
-	const uint8_t rr[] = {0xc0, 0x0c, uint8_t(q.type >> 8), uint8_t(q.type), 0, 1, uint8_t(ttl >> 24), uint8_t(ttl >> 16),
-			      uint8_t(ttl >> 8), uint8_t(ttl), 0, uint8_t(rdlen)};
-	memcpy(o, rr, sizeof rr);
-	memcpy(o + sizeof rr, q.type == 1 ? static_cast<const void *>(&rec->v4) : static_cast<const void *>(&rec->v6), rdlen);
-	return q.end + sizeof rr + rdlen;
+	size_t len = 4;
+	dnsc::Cursor out(buf, s.road.scratch.size(), len);
+	// QDCOUNT 1, ANCOUNT 1, no other records.
+	out.u16(1);
+	out.u16(1);
+	out.u16(0);
+	out.u16(0);
+	len = q.end;
+	// The question's name by pointer, TYPE, CLASS IN, TTL, the address.
+	uint16_t rdlen = q.type == 1 ? 4 : 16;
+	out.u16(0xc000 | DNS_HEADER_SIZE);
+	out.u16(q.type);
+	out.u16(1);
+	out.u32(uint32_t(s.cfg->settings.static_ttl) & 0x7fffffffu);
+	out.u16(rdlen);
+	out.bytes(q.type == 1 ? static_cast<const void *>(&rec->v4) : static_cast<const void *>(&rec->v6), rdlen);
+	return out.overrun ? 0 : len;
 }
 
 } // namespace
@@ -363,12 +372,13 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 	if (len < 12 || (msg[2] & 0x80))
 		return; // an answer sent to the listener is nobody's query
 	Question q;
-	if (!question_parse(msg, len, q)) {
+	Parsed &parsed = s.road.parsed;
+	if (!parsed.load(msg, len) || !question_parse(parsed.packet(), q)) {
 		zmo_log_debug(1, "unable to extract domain from request");
 		return;
 	}
 	// Loop: our own try to that server came back to us with its question.
-	uint16_t qid = rd16(msg);
+	uint16_t qid = get16(msg);
 	if (Pending *p = s.road.pending.find(qid)) {
 		if (zmo_ip_sockaddr_address_is_equal(&client, &p->server) && question_same(q, p->req->question)) {
 			zmo_log(ZMO_LOG_ERROR, "Proxy loop detected: %s <-> %s, request dropped", addr_text(client).c_str(),
@@ -379,7 +389,7 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 	}
 	int profile = s.cfg->profile_max > 0 ? road_profile_of(s, client) : 0;
 	std::string name;
-	if (!question_text(msg, len, name)) {
+	if (!question_text(parsed.packet(), name)) {
 		zmo_log_debug(1, "unable to extract domain from request");
 		return;
 	}
@@ -396,7 +406,7 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 	now.profile = profile;
 	now.key = cache_key(kind, profile, q);
 	now.question = q;
-	now.udp_limit = uint16_t(kind == kKindUdp ? msg_udp_limit(msg, len) : kMaxTcpMessage);
+	now.udp_limit = uint16_t(kind == kKindUdp ? msg_udp_limit(parsed.packet()) : kMaxTcpMessage);
 	now.query_len = uint16_t(len);
 	now.query = msg;
 	uint8_t *buf = s.road.scratch.data();
@@ -477,7 +487,7 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 {
 	if (len < 12 || !(msg[2] & 0x80))
 		return; // a query reflected at us is no answer
-	uint16_t id = rd16(msg);
+	uint16_t id = get16(msg);
 	Pending *p = s.road.pending.find(id);
 	if (!p) {
 		zmo_log_debug(1, "missed query, id %d", int(id));
@@ -493,7 +503,7 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 	}
 	Question q;
 	Request &r = *p->req;
-	if (!question_parse(msg, len, q) || !question_same(q, r.question)) {
+	if (!s.road.parsed.load(msg, len) || !question_parse(s.road.parsed.packet(), q) || !question_same(q, r.question)) {
 		zmo_log_debug(1, "answer for id %d ignored: another question", int(id));
 		return;
 	}
@@ -507,7 +517,7 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 	int64_t ms = zmo_time_to_msec(&took);
 	zmo_ip_sockaddr_t server = p->server;
 	unsigned rcode = msg[3] & 0x0f;
-	unsigned records = rd16(msg + 6) + rd16(msg + 8);
+	unsigned records = get16(msg + 6) + get16(msg + 8);
 	if (truncated || (msg[2] & 0x02)) {
 		// Cut on the way or by the server: the client retries over TCP.
 		if (truncated)

@@ -1,6 +1,7 @@
 // Process context: loading and reloading, sockets, pid file, periodic
 // timers and the poll loop.
 #include "server.h"
+#include "udp_io.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,5 +1,6 @@
 // TCP: client connections carrying one query each, upstream connections
 // carrying one try each; messages framed by a two-byte length.
+#include "tcp_conn.h"
 #include "query_road.h"
 #include "server.h"
 
@@ -77,7 +78,7 @@ void tcp_read(Server &s, int slot)
 			c.len_bytes[c.have_len++] = buf[i++];
 			if (c.have_len < 2)
 				continue;
-			c.want = rd16(c.len_bytes);
+			c.want = get16(c.len_bytes);
 			if (c.want < 12) {
 				tcp_close(s, slot);
 				return;
@@ -185,7 +186,7 @@ bool tcp_queue(Server &s, int slot, const uint8_t *msg, size_t len)
 	c.tx = static_cast<uint8_t *>(s.acc.alloc(len + 2));
 	if (!c.tx)
 		return false;
-	wr16(c.tx, uint16_t(len));
+	put16(c.tx, uint16_t(len));
 	memcpy(c.tx + 2, msg, len);
 	c.tx_len = len + 2;
 	c.tx_sent = 0;

@@ -1,5 +1,6 @@
 // UDP: queries on the listeners, answers on the upstream sockets, replies
 // sent from the address the client asked.
+#include "udp_io.h"
 #include "query_road.h"
 #include "server.h"
 

@@ -2,6 +2,7 @@
 // upstream socket, and a fake upstream server, all on loopback.
 #include "log_capture.h"
 #include "server.h"
+#include "udp_io.h"
 
 #include <gtest/gtest.h>
 
@@ -391,21 +392,25 @@ TEST_F(Road, MemoryPurgeKeepsTheLaterHalfOfTheCache)
 
 TEST(QueryMessage, QuestionAndUdpLimit)
 {
+	auto parsed = std::make_unique<dnsr::Parsed>();
+	auto load = [&](const Bytes &m) { return parsed->load(m.data(), m.size()) ? parsed->packet() : nullptr; };
 	dnsr::Question q;
 	Bytes m = query("A.b", 257, 3);
-	ASSERT_TRUE(dnsr::question_parse(m.data(), m.size(), q));
+	ASSERT_TRUE(load(m));
+	ASSERT_TRUE(dnsr::question_parse(load(m), q));
 	EXPECT_EQ(257, q.type);
 	EXPECT_EQ(3, q.klass);
 	EXPECT_EQ('a', q.name[1]);
-	EXPECT_EQ(512u, dnsr::msg_udp_limit(m.data(), m.size()));
+	EXPECT_EQ(512u, dnsr::msg_udp_limit(load(m)));
 	// An OPT record offering 1232 bytes.
 	m[11] = 1;
 	m.insert(m.end(), {0, 0, 41, 0x04, 0xd0, 0, 0, 0, 0, 0, 0});
-	EXPECT_EQ(1232u, dnsr::msg_udp_limit(m.data(), m.size()));
+	EXPECT_EQ(1232u, dnsr::msg_udp_limit(load(m)));
 	// Malformed first questions.
-	for (Bytes bad : {Bytes(11, 0), Bytes{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xc0, 0x0c, 0, 1, 0, 1},
-			  Bytes{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 5, 'a', 0}})
-		EXPECT_FALSE(dnsr::question_parse(bad.data(), bad.size(), q));
+	EXPECT_FALSE(load(Bytes(11, 0)));
+	for (Bytes bad : {Bytes{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xc0, 0x0c, 0, 1, 0, 1},
+			  Bytes{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 5, 'a', 0}, Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}})
+		EXPECT_FALSE(dnsr::question_parse(load(bad), q));
 }
 
 TEST(QueryMessage, TextFormat)
