@@ -19,6 +19,14 @@ constexpr int64_t kNegativeLifeMs = 300000;
 
 bool passed(const zmo_time_t &t) { return zmo_time_left_monotonic_msec(&t) <= 0; }
 
+struct Pin {
+	Request &r;
+	explicit Pin(Request &req) : r(req) { r.pinned++; }
+	~Pin() { r.pinned--; }
+	Pin(const Pin &) = delete;
+	Pin &operator=(const Pin &) = delete;
+};
+
 void request_unlink_free(Server &s, Request *r)
 {
 	Road &road = s.road;
@@ -96,6 +104,9 @@ void deliver(Server &s, Request &r, uint8_t *msg, size_t len, Source how)
 	if (r.answered || len < 12)
 		return;
 	r.answered = true;
+	// Storing the answer may purge memory, and the purge's pending check
+	// frees answered requests: not this one, which is still in use here.
+	Pin pin(r);
 	memcpy(msg, r.query, 2);
 	if (how != Source::Opcode2)
 		msg_set_reply_flags(msg, 16);
@@ -107,8 +118,11 @@ void deliver(Server &s, Request &r, uint8_t *msg, size_t len, Source how)
 		udp_reply(s, r, msg, len);
 		break;
 	case kKindTcp:
-		if (s.road.tcp[size_t(r.slot)].serial == r.conn_serial && s.road.tcp[size_t(r.slot)].role == TcpConn::kClient)
-			tcp_queue(s, r.slot, msg, len);
+		// A reply that can't be queued ends the connection, which would
+		// otherwise wait silent for its idle time.
+		if (s.road.tcp[size_t(r.slot)].serial == r.conn_serial && s.road.tcp[size_t(r.slot)].role == TcpConn::kClient &&
+		    !tcp_queue(s, r.slot, msg, len))
+			tcp_close(s, r.slot);
 		break;
 	default:
 		text_answer(s, r, msg, len);
@@ -198,6 +212,13 @@ void try_next(Server &s, uint64_t arg)
 			maybe_orphan(s, r);
 			return;
 		}
+		// Queueing may have purged memory: the entry is looked up again.
+		p = s.road.pending.find(id);
+		if (!p) {
+			tcp_close(s, slot);
+			maybe_orphan(s, r);
+			return;
+		}
 		zmo_log_debug(1, "send tcp request to: [%d] %s#%d", r.profile, where.c_str(), port);
 		p->tcp_slot = slot;
 		p->tcp_serial = s.road.tcp[size_t(slot)].serial;
@@ -206,8 +227,9 @@ void try_next(Server &s, uint64_t arg)
 			schedule_try(s, r, st.proceed);
 		return;
 	}
-	int fd = s.slots.at(p->upstream_slot).fd;
-	if (fd < 0) {
+	UpstreamPool &pool = s.pool_of(p->server.u.sa.sa_family);
+	UpstreamSocket *sock = pool.pick();
+	if (!sock) {
 		// No socket of that family (a host without IPv6): waiting for the
 		// entry's deadline would hold the client for a minute, so the next
 		// server is tried at once.
@@ -221,7 +243,7 @@ void try_next(Server &s, uint64_t arg)
 	zmo_log_debug(1, "send udp request to: [%d] %s#%d", r.profile, where.c_str(), port);
 	if (r.next_try < r.n_ids)
 		schedule_try(s, r, st.proceed);
-	if (sendto(fd, buf, len, 0, &p->server.u.sa, zmo_ip_sockaddr_len(&p->server)) < 0) {
+	if (sendto(sock->fd, buf, len, 0, &p->server.u.sa, zmo_ip_sockaddr_len(&p->server)) < 0) {
 		int err = errno;
 		if (err == ENETUNREACH)
 			zmo_log_debug(1, "unable to send request: %s", zmo_sys_strerror(err));
@@ -232,6 +254,10 @@ void try_next(Server &s, uint64_t arg)
 		s.road.answer_this_round = true;
 		return;
 	}
+	// Only the socket it left from takes the answer.
+	p->sock_id = sock->id;
+	p->sock_index = uint8_t(sock - pool.live().data());
+	pool.sent(*sock, st.timeout + 100);
 	s.counters.proxied++;
 	s.stats->sent(p->server);
 	zmo_time_get_monotonic(&p->sent_at);
@@ -301,7 +327,7 @@ bool draw_id(Server &s, uint16_t &id)
 {
 	// Bounded: with every id in use the server is skipped, not waited for.
 	for (int i = 0; i < kIdDraws; i++) {
-		id = uint16_t(s.rng.next());
+		id = s.random.next16();
 		if (!s.road.pending.find(id))
 			return true;
 	}
@@ -444,6 +470,11 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 	if (!mem) {
 		zmo_log(ZMO_LOG_ERROR, "unable to allocate memory for the request data");
 		road_pending_check(s);
+		// The client hears REFUSED now rather than nothing: built in place,
+		// it needs no memory.
+		memcpy(buf, msg, len);
+		msg_set_reply_flags(buf, 5);
+		deliver(s, now, buf, len, Source::Finish);
 		return;
 	}
 	Request *r = new (mem) Request(now);
@@ -469,7 +500,6 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 			zmo_ip_sockaddr_set_port(&p.server, *port);
 		if (zmo_ip_sockaddr_port(&p.server) == 0)
 			zmo_ip_sockaddr_set_port(&p.server, 53);
-		p.upstream_slot = c.addr.u.sa.sa_family == AF_INET6 ? kSlotUpstream6 : kSlotUpstream4;
 		zmo_time_get_monotonic_plus_msec(&p.deadline, kUntriedLifeMs);
 		road_reserve(s, 64 + sizeof p);
 		if (!s.road.pending.insert(id, p))
@@ -483,7 +513,8 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 		maybe_orphan(s, *r);
 }
 
-void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &from, int tcp_slot, bool truncated)
+void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &from, int tcp_slot, bool truncated,
+		 uint32_t sock_id)
 {
 	if (len < 12 || !(msg[2] & 0x80))
 		return; // a query reflected at us is no answer
@@ -493,9 +524,10 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 		zmo_log_debug(1, "missed query, id %d", int(id));
 		return;
 	}
-	// Only the server the try went to, on the way it went, answers it.
+	// Only the server the try went to, on the way it went (the connection,
+	// or the socket it left from), answers it.
 	bool same_way = tcp_slot ? p->tcp_slot == tcp_slot && p->tcp_serial == s.road.tcp[size_t(tcp_slot)].serial
-				 : p->tcp_slot == 0 && zmo_ip_sockaddr_is_equal(&p->server, &from);
+				 : p->tcp_slot == 0 && p->sock_id == sock_id && zmo_ip_sockaddr_is_equal(&p->server, &from);
 	if (!same_way || !p->sent || p->done) {
 		zmo_log_debug(1, "answer from %s#%d for id %d ignored: not the server asked", addr_text(from).c_str(),
 			      int(zmo_ip_sockaddr_port(&from)), int(id));
@@ -503,7 +535,17 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 	}
 	Question q;
 	Request &r = *p->req;
-	if (!s.road.parsed.load(msg, len) || !question_parse(s.road.parsed.packet(), q) || !question_same(q, r.question)) {
+	if (truncated) {
+		// Cut on the way: only the header and the question are kept.
+		msg[2] |= 0x02;
+		size_t at = 6;
+		dnsc::Cursor counts(msg, len, at);
+		counts.u16(0);
+		counts.u16(0);
+		counts.u16(0);
+	}
+	Parsed &parsed = s.road.parsed;
+	if (!parsed.load(msg, len) || !question_parse(parsed.packet(), q) || !question_same(q, r.question)) {
 		zmo_log_debug(1, "answer for id %d ignored: another question", int(id));
 		return;
 	}
@@ -518,6 +560,14 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 	zmo_ip_sockaddr_t server = p->server;
 	unsigned rcode = msg[3] & 0x0f;
 	unsigned records = get16(msg + 6) + get16(msg + 8);
+	// Nothing that does not parse whole reaches a client or the cache: it
+	// counts as a failed try, and the next server is asked.
+	if (!truncated && !msg_well_formed(parsed.packet())) {
+		zmo_log_debug(1, "malformed answer from %s#%d for id %d dropped", addr_text(from).c_str(),
+			      int(zmo_ip_sockaddr_port(&from)), int(id));
+		try_now_or_finish(s, r);
+		return;
+	}
 	if (truncated || (msg[2] & 0x02)) {
 		// Cut on the way or by the server: the client retries over TCP.
 		if (truncated)
@@ -574,6 +624,8 @@ void road_pending_check(Server &s)
 			return true;
 		if (p.tcp_slot && road.tcp[size_t(p.tcp_slot)].serial == p.tcp_serial)
 			tcp_close(s, p.tcp_slot);
+		if (p.sock_id)
+			s.pool_of(p.server.u.sa.sa_family).settle(p.sock_id, p.sock_index);
 		if (p.sent && !p.done)
 			p.req->in_flight--;
 		p.req->entries--;
@@ -584,13 +636,18 @@ void road_pending_check(Server &s)
 	std::vector<Request *> orphans;
 	orphans.swap(road.orphans);
 	for (Request *r : orphans) {
+		if (r->pinned) {
+			// In use further up the stack: the end of the round frees it.
+			road.orphans.push_back(r);
+			continue;
+		}
 		r->orphan_listed = false;
 		if (r->tries_scheduled || r->entries)
 			continue;
 		finish(s, *r);
 		request_unlink_free(s, r);
 	}
-	road.answer_this_round = false;
+	road.answer_this_round = !road.orphans.empty();
 	road.pending.shrink();
 	road.arp.shrink();
 }

@@ -40,6 +40,7 @@ struct Request {
 	bool answered;
 	bool nx_seen;
 	bool orphan_listed; // waits for the pending check to finish it
+	uint8_t pinned;      // being delivered: the pending check leaves it be
 	uint8_t kind;
 	int slot;            // listener (UDP), connection (TCP) or the text port
 	uint32_t conn_serial; // TCP: the connection the query came on
@@ -64,8 +65,9 @@ struct Pending {
 	bool done;
 	bool sent;
 	Request *req;
-	int upstream_slot;
 	int tcp_slot;         // 0 for UDP
+	uint32_t sock_id;     // UDP: the pool socket the try left from, 0 before
+	uint8_t sock_index;   // its place in the pool while it is live
 	uint32_t tcp_serial;
 	zmo_ip_sockaddr_t server; // address and the port the query goes to
 	zmo_time_t deadline;
@@ -115,8 +117,10 @@ void road_end_of_round(Server &s);
 void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, const zmo_ip_sockaddr_t &client,
 		const zmo_ip_sockaddr_t *local, int local_ifindex, const zmo_ip_sockaddr_t *forced);
 // An answer from an upstream server: from its address and port (UDP) or on
-// connection slot tcp_slot. truncated: the datagram did not fit.
-void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &from, int tcp_slot, bool truncated);
+// connection slot tcp_slot. truncated: the datagram did not fit. sock_id:
+// the pool socket a UDP answer came in on.
+void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &from, int tcp_slot, bool truncated,
+		 uint32_t sock_id = 0);
 // An upstream TCP connection finished sending try id, or failed.
 void road_tcp_sent(Server &s, uint16_t id, int slot);
 void road_tcp_failed(Server &s, uint16_t id, int slot);

@@ -97,11 +97,25 @@ void tick_text_sweep(Server &s, uint64_t)
 	s.timers.add(2 * s.cfg->settings.rpc_ttl, tick_text_sweep);
 }
 
+// Retired upstream sockets are kept while a try may still be answered.
+int64_t upstream_grace_ms(const Server &s) { return s.cfg->settings.timeout + 100; }
+
+// Now and then, at random, one socket of each pool gets a new port.
+void tick_upstream_rotate(Server &s, uint64_t)
+{
+	for (UpstreamPool *pool : {&s.pool4, &s.pool6}) {
+		pool->rotate(upstream_grace_ms(s));
+		pool->sweep();
+	}
+	s.timers.add(200 + s.random.below(1000), tick_upstream_rotate);
+}
+
 // Silent connections give their slots back.
 void tick_tcp_idle(Server &s, uint64_t)
 {
 	tcp_close_idle(s);
 	s.timers.add(1000, tick_tcp_idle);
+	s.timers.add(200 + s.random.below(1000), tick_upstream_rotate);
 }
 
 bool no_ipv6(int err) { return err == EAFNOSUPPORT || err == EPROTONOSUPPORT || err == EADDRNOTAVAIL; }
@@ -169,16 +183,11 @@ bool open_sockets(Server &s)
 		} else if (!no_ipv6(errno))
 			zmo_log(ZMO_LOG_ERROR, "can not bind to IPv6 address");
 	}
-	if ((fd = open_socket(AF_INET, SOCK_DGRAM, -1, false)) < 0) {
+	if (!upstream_open(s, AF_INET)) {
 		zmo_log(ZMO_LOG_FATAL, "can not create IPv4 socket, aborted");
 		return false;
 	}
-	s.slots.set_fd(kSlotUpstream4, fd);
-	s.slots.set_handlers(kSlotUpstream4, udp_read_upstream, nullptr);
-	if ((fd = open_socket(AF_INET6, SOCK_DGRAM, -1, true)) >= 0) {
-		s.slots.set_fd(kSlotUpstream6, fd);
-		s.slots.set_handlers(kSlotUpstream6, udp_read_upstream, nullptr);
-	} else if (!no_ipv6(errno))
+	if (!upstream_open(s, AF_INET6) && !no_ipv6(errno))
 		zmo_log(ZMO_LOG_ERROR, "can not create IPv6 socket");
 	if (st.dns_tcp_port != 0) {
 		if ((fd = open_socket(AF_INET, SOCK_STREAM, st.dns_tcp_port, false)) < 0) {
@@ -276,6 +285,7 @@ bool server_start(Server &s)
 	s.timers.add(st.timeout + 100, tick_pending_check);
 	s.timers.add(10000, tick_cache_expiry);
 	s.timers.add(1000, tick_tcp_idle);
+	s.timers.add(200 + s.random.below(1000), tick_upstream_rotate);
 	s.timers.add(st.stat_time, tick_stats_file);
 	s.timers.add(100, tick_ranks);
 	s.timers.add(st.rank_reset_time, tick_rank_reset);

@@ -11,7 +11,11 @@ namespace dnsr {
 
 struct Server;
 
-constexpr int64_t kTcpIdleMs = 10000; // a connection silent this long is closed
+constexpr int64_t kTcpIdleMs = 10000;   // a connection silent this long is closed
+constexpr int64_t kTcpMessageMs = 4000; // a message must be whole this long after its first byte
+// Client connections stop short of the slot count: upstream tries over TCP
+// always find a slot.
+constexpr int kTcpUpstreamReserve = 48;
 
 // State of one TCP connection slot.
 struct TcpConn {
@@ -22,6 +26,9 @@ struct TcpConn {
 	size_t want = 0;     // message length once known
 	uint8_t *rx = nullptr;
 	size_t rx_have = 0;
+	size_t rx_room = 0;        // bytes allocated for rx: never more than came
+	zmo_time_t first_byte{};   // of the message being read
+	bool reading = false;      // a message has begun
 	uint8_t *tx = nullptr;
 	size_t tx_len = 0, tx_sent = 0;
 	uint16_t pending_id = 0; // upstream connections: the try they carry

@@ -131,9 +131,7 @@ struct Road : ::testing::Test {
 		dnsr::road_prepare_listener(fd, AF_INET);
 		s.slots.set_fd(dnsr::kSlotUdp4, fd);
 		s.slots.set_handlers(dnsr::kSlotUdp4, dnsr::udp_read_listener, nullptr);
-		fd = udp_socket(&proxy_out_port);
-		s.slots.set_fd(dnsr::kSlotUpstream4, fd);
-		s.slots.set_handlers(dnsr::kSlotUpstream4, dnsr::udp_read_upstream, nullptr);
+		ASSERT_TRUE(dnsr::upstream_open(s, AF_INET));
 	}
 	std::string server_line(uint16_t port, const char *domain = "")
 	{
@@ -153,8 +151,16 @@ struct Road : ::testing::Test {
 		send_to(client, q, listener_port);
 		round();
 	}
-	// What the upstream got, with its id; the answer goes back from sock.
-	bool upstream_got(int sock, Bytes &q) { return receive(sock, q); }
+	// What the upstream got, with its id; the answer goes back from sock, to
+	// the port the query came from.
+	bool upstream_got(int sock, Bytes &q)
+	{
+		sockaddr_in from{};
+		if (!receive(sock, q, &from))
+			return false;
+		proxy_out_port = ntohs(from.sin_port);
+		return true;
+	}
 	void reply(int sock, const Bytes &a, uint16_t to_port = 0)
 	{
 		send_to(sock, a, to_port ? to_port : proxy_out_port);
