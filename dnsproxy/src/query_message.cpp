@@ -17,18 +17,21 @@ bool Parsed::load(const uint8_t *msg, size_t len)
 
 bool question_parse(dns_packet *P, Question &q)
 {
-	dns_rr rr;
+	// Only the question: an answer whose records are broken still names the
+	// try it belongs to.
+	uint16_t end;
 	size_t n = 0;
-	if (dns_p_count(P, DNS_S_QD) == 0 || dns_rr_parse(&rr, DNS_HEADER_SIZE, P) != 0 ||
-	    dns_d_copy(q.name, rr.dn.p, P, &n) != 0)
+	if (dns_p_count(P, DNS_S_QD) == 0 || dns_d_skip(DNS_HEADER_SIZE, P, &end) != 0 ||
+	    dns_d_copy(q.name, DNS_HEADER_SIZE, P, &n) != 0 || size_t(end) + 4 > P->end)
 		return false;
+	const unsigned char *data = dns_p_cdata(P);
 	for (size_t i = 0; i < n; i++)
 		if (q.name[i] >= 'A' && q.name[i] <= 'Z')
 			q.name[i] = uint8_t(q.name[i] + 32);
 	q.name_len = uint8_t(n);
-	q.type = rr.type;
-	q.klass = rr.class_;
-	q.end = rr.end;
+	q.type = get16(data + end);
+	q.klass = get16(data + end + 2);
+	q.end = uint16_t(end + 4);
 	return true;
 }
 

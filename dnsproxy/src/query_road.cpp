@@ -257,7 +257,7 @@ void try_next(Server &s, uint64_t arg)
 	// Only the socket it left from takes the answer.
 	p->sock_id = sock->id;
 	p->sock_index = uint8_t(sock - pool.live().data());
-	pool.sent(*sock, st.timeout + 100);
+	pool.sent(p->sock_index, st.timeout + 100);
 	s.counters.proxied++;
 	s.stats->sent(p->server);
 	zmo_time_get_monotonic(&p->sent_at);
@@ -535,15 +535,6 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 	}
 	Question q;
 	Request &r = *p->req;
-	if (truncated) {
-		// Cut on the way: only the header and the question are kept.
-		msg[2] |= 0x02;
-		size_t at = 6;
-		dnsc::Cursor counts(msg, len, at);
-		counts.u16(0);
-		counts.u16(0);
-		counts.u16(0);
-	}
 	Parsed &parsed = s.road.parsed;
 	if (!parsed.load(msg, len) || !question_parse(parsed.packet(), q) || !question_same(q, r.question)) {
 		zmo_log_debug(1, "answer for id %d ignored: another question", int(id));

@@ -118,11 +118,12 @@ void UpstreamPool::retire(size_t index, int64_t grace_ms)
 	live_[index] = next;
 }
 
-void UpstreamPool::sent(UpstreamSocket &sock, int64_t grace_ms)
+void UpstreamPool::sent(size_t index, int64_t grace_ms)
 {
+	UpstreamSocket &sock = live_[index];
 	sock.outstanding++;
 	if (sock.budget > 0 && --sock.budget == 0)
-		retire(size_t(&sock - live_.data()), grace_ms);
+		retire(index, grace_ms);
 }
 
 void UpstreamPool::settle(uint32_t id, size_t index)

@@ -43,8 +43,9 @@ public:
 
 	// The socket for the next query, at random; null when the pool is closed.
 	UpstreamSocket *pick();
-	// A query left from the socket: at the end of its budget it retires.
-	void sent(UpstreamSocket &sock, int64_t grace_ms);
+	// A query left from the live socket at index: at the end of its budget
+	// it retires (and another takes its place at index).
+	void sent(size_t index, int64_t grace_ms);
 	// A try sent from socket id (live at index, or retired) is over.
 	void settle(uint32_t id, size_t index);
 	// One live socket at random retires (the timer's schedule is random too).

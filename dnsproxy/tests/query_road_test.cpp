@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
+#include <set>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -394,6 +396,127 @@ TEST_F(Road, MemoryPurgeKeepsTheLaterHalfOfTheCache)
 	EXPECT_FALSE(upstream_got(upstream, q));
 	ask(query("n0.test", 1));
 	EXPECT_TRUE(upstream_got(upstream, q));
+}
+
+TEST_F(Road, PurgeWhileDeliveringKeepsTheRequestUntilTheRoundEnds)
+{
+	load(server_line(upstream_port));
+	for (int i = 0; i < 4; i++) {
+		ask(query("full" + std::to_string(i) + ".test", 1));
+		Bytes q, a;
+		ASSERT_TRUE(upstream_got(upstream, q));
+		reply(upstream, answer(q, 0, {"192.0.2.1"}));
+		ASSERT_TRUE(client_got(a));
+	}
+	ask(query("last.test", 1));
+	Bytes q, a;
+	ASSERT_TRUE(upstream_got(upstream, q));
+	// Storing this answer can't fit: the purge runs inside the delivery, and
+	// its pending check finds the request answered and without entries.
+	s.acc.set_limit(uint32_t(s.acc.in_use() + 64));
+	reply(upstream, answer(q, 0, {"192.0.2.2"}));
+	ASSERT_TRUE(client_got(a));
+	EXPECT_EQ((Bytes{192, 0, 2, 2}), Bytes(a.end() - 4, a.end()));
+	EXPECT_LT(s.road.cache.size(), 4u) << "the purge did not run";
+	round();
+	EXPECT_EQ(nullptr, s.road.requests) << "the delivered request was never freed";
+}
+
+TEST_F(Road, RequestWithoutMemoryIsRefusedAtOnce)
+{
+	load(server_line(upstream_port));
+	s.acc.set_limit(uint32_t(s.acc.in_use() + 16));
+	ask(query("nomem.test", 1, 1, 0x7777));
+	Bytes a, q;
+	ASSERT_TRUE(client_got(a));
+	EXPECT_EQ(0x77, a[0]);
+	EXPECT_EQ(5u, rcode(a));
+	EXPECT_FALSE(upstream_got(upstream, q));
+}
+
+TEST_F(Road, MalformedAnswerIsAFailedTryAndNeverCached)
+{
+	std::string long_name; // 250 octets on the wire
+	for (int l : {63, 63, 63, 56})
+		long_name += std::string(size_t(l), 'a') + ".";
+	long_name.pop_back();
+	// Each answer is the good one with a fault put in; rr is where its one
+	// record starts (its owner a pointer to the question).
+	struct Case {
+		const char *what;
+		std::string name;
+		std::function<void(Bytes &a, size_t rr)> spoil;
+	} cases[] = {
+		{"owner pointing at itself", "self.test", [](Bytes &a, size_t rr) { a[rr + 1] = uint8_t(rr); }},
+		{"owner pointing forward", "fwd.test", [](Bytes &a, size_t rr) { a[rr + 1] = uint8_t(rr + 20); }},
+		{"record length past the end", "rdlen.test", [](Bytes &a, size_t rr) { a[rr + 11] = 200; }},
+		{"count larger than the records", "count.test", [](Bytes &a, size_t) { a[7] = 3; }},
+		{"name over 255 octets through a pointer", long_name,
+		 [](Bytes &a, size_t rr) {
+			 const uint8_t label[] = {9, 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+			 a.insert(a.begin() + long(rr), label, label + sizeof label);
+		 }},
+	};
+	load(server_line(upstream_port) + server_line(upstream2_port));
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		ask(query(c.name, 1));
+		Bytes q, a;
+		ASSERT_TRUE(upstream_got(upstream2, q)); // newest server first
+		Bytes bad = answer(q, 0, {"6.6.6.6"});
+		c.spoil(bad, q.size());
+		reply(upstream2, bad);
+		round(); // the next try runs in the next round, at once
+		ASSERT_TRUE(upstream_got(upstream, q)) << "the next server was not asked";
+		reply(upstream, answer(q, 0, {"192.0.2.5"}));
+		ASSERT_TRUE(client_got(a));
+		EXPECT_EQ((Bytes{192, 0, 2, 5}), Bytes(a.end() - 4, a.end()));
+		// What the cache holds is the good answer.
+		ask(query(c.name, 1));
+		ASSERT_TRUE(client_got(a));
+		EXPECT_EQ((Bytes{192, 0, 2, 5}), Bytes(a.end() - 4, a.end()));
+		EXPECT_FALSE(upstream_got(upstream2, q));
+	}
+}
+
+TEST_F(Road, AnswerOnAnotherUpstreamSocketIsIgnored)
+{
+	load(server_line(upstream_port));
+	ask(query("port.test", 1));
+	Bytes q, a;
+	ASSERT_TRUE(upstream_got(upstream, q));
+	uint16_t asked_from = proxy_out_port;
+	uint16_t other = 0;
+	for (const dnsr::UpstreamSocket &sock : s.pool4.live())
+		if (sock.port != asked_from)
+			other = sock.port;
+	ASSERT_NE(0, other);
+	// The right server, id and question, to another socket of the pool.
+	reply(upstream, answer(q, 0, {"6.6.6.6"}), other);
+	EXPECT_FALSE(client_got(a));
+	reply(upstream, answer(q, 0, {"192.0.2.6"}), asked_from);
+	ASSERT_TRUE(client_got(a));
+	EXPECT_EQ((Bytes{192, 0, 2, 6}), Bytes(a.end() - 4, a.end()));
+}
+
+TEST_F(Road, PendingIdsAreNeverSharedAndSourcePortsSpread)
+{
+	// A server that never answers keeps every try pending.
+	load("timeout = 60000\n" + server_line(upstream_port));
+	std::set<unsigned> ids;
+	std::set<uint16_t> ports;
+	const int n = 400;
+	for (int i = 0; i < n; i++) {
+		ask(query("p" + std::to_string(i) + ".test", 1));
+		Bytes q;
+		ASSERT_TRUE(upstream_got(upstream, q));
+		ids.insert(unsigned(q[0] << 8 | q[1]));
+		ports.insert(proxy_out_port);
+	}
+	EXPECT_EQ(size_t(n), ids.size()) << "an id of a pending try was drawn again";
+	// 64 sockets, each retiring after 16 to 127 queries.
+	EXPECT_GE(ports.size(), 64u);
+	EXPECT_LE(s.pool4.retired_count(), dnsr::UpstreamPool::kMaxRetired);
 }
 
 TEST(QueryMessage, QuestionAndUdpLimit)
