@@ -145,10 +145,29 @@ void finish(Server &s, Request &r)
 void try_next(Server &s, uint64_t arg);
 void try_now_or_finish(Server &s, Request &r);
 
-void schedule_try(Server &s, Request &r, int64_t delay)
+// False when no timer could be had, even after a purge.
+bool schedule_try(Server &s, Request &r, int64_t delay)
 {
+	{
+		// The purge may find r without tries or entries left: it stays.
+		Pin pin(r);
+		road_reserve(s, Timers::timer_bytes());
+	}
+	if (!s.timers.add(delay, try_next, uint64_t(reinterpret_cast<uintptr_t>(&r))))
+		return false;
 	r.tries_scheduled++;
-	s.timers.add(delay, try_next, uint64_t(reinterpret_cast<uintptr_t>(&r)));
+	return true;
+}
+
+// A request that can't schedule its first try ends now (REFUSED at the
+// pending check) rather than wait for its untried entries to expire.
+void give_up_tries(Server &s, Request &r)
+{
+	for (uint16_t k = r.next_try; k < r.n_ids; k++)
+		if (Pending *p = s.road.pending.find(r.ids[k]))
+			p->done = true;
+	r.next_try = r.n_ids;
+	s.road.answer_this_round = true;
 }
 
 // The message for an upstream server: the pending id, and the profile's
@@ -270,9 +289,10 @@ void try_next(Server &s, uint64_t arg)
 // end when none is left and no other try is still out.
 void try_now_or_finish(Server &s, Request &r)
 {
-	if (r.next_try < r.n_ids)
-		schedule_try(s, r, 0);
-	else if (r.in_flight == 0)
+	if (r.next_try < r.n_ids && schedule_try(s, r, 0))
+		return;
+	give_up_tries(s, r);
+	if (r.in_flight == 0)
 		finish(s, r);
 }
 
@@ -507,10 +527,10 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 		r->ids[r->n_ids++] = id;
 		r->entries++;
 	}
-	if (r->n_ids)
-		schedule_try(s, *r, 0);
-	else
+	if (!r->n_ids)
 		maybe_orphan(s, *r);
+	else if (!schedule_try(s, *r, 0))
+		give_up_tries(s, *r);
 }
 
 void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &from, int tcp_slot, bool truncated,

@@ -48,53 +48,59 @@ void reset_context(Server &s)
 }
 
 // The periodic timers each run their work and add themselves again with
-// the period the configuration gives now.
+// the period the configuration gives now; memory is made for them first, a
+// lost periodic timer would stop that work for good.
+void rearm(Server &s, int64_t delay, TimerFn fn)
+{
+	road_reserve(s, Timers::timer_bytes());
+	s.timers.add(delay, fn);
+}
 void tick_stats_file(Server &s, uint64_t)
 {
 	write_stats(s);
-	s.timers.add(s.cfg->settings.stat_time, tick_stats_file);
+	rearm(s, s.cfg->settings.stat_time, tick_stats_file);
 }
 
 void tick_ranks(Server &s, uint64_t)
 {
 	s.stats->compute_ranks(s.rng);
-	s.timers.add(100, tick_ranks);
+	rearm(s, 100, tick_ranks);
 }
 
 void tick_rank_reset(Server &s, uint64_t)
 {
 	s.stats->reset_ranks();
-	s.timers.add(s.cfg->settings.rank_reset_time, tick_rank_reset);
+	rearm(s, s.cfg->settings.rank_reset_time, tick_rank_reset);
 }
 
 void tick_revival(Server &s, uint64_t)
 {
 	s.stats->revive_failed();
-	s.timers.add(s.cfg->settings.rrs_reset_time, tick_revival);
+	rearm(s, s.cfg->settings.rrs_reset_time, tick_revival);
 }
 
 void tick_all_failed(Server &s, uint64_t)
 {
 	s.stats->revive_if_all_failed();
-	s.timers.add(s.cfg->settings.rrs_reset_time, tick_all_failed);
+	rearm(s, s.cfg->settings.rrs_reset_time, tick_all_failed);
 }
 
 void tick_pending_check(Server &s, uint64_t)
 {
 	road_pending_check(s);
-	s.timers.add(s.cfg->settings.timeout + 100, tick_pending_check);
+	rearm(s, s.cfg->settings.timeout + 100, tick_pending_check);
 }
 
 void tick_cache_expiry(Server &s, uint64_t)
 {
 	road_cache_expiry(s);
-	s.timers.add(10000, tick_cache_expiry);
+	rearm(s, 10000, tick_cache_expiry);
 }
 
 void tick_text_sweep(Server &s, uint64_t)
 {
 	text_sweep(s);
-	s.timers.add(2 * s.cfg->settings.rpc_ttl, tick_text_sweep);
+	rearm(s, 2 * s.cfg->settings.rpc_ttl, tick_text_sweep);
 }
 
 // Retired upstream sockets are kept while a try may still be answered.
@@ -107,15 +113,14 @@ void tick_upstream_rotate(Server &s, uint64_t)
 		pool->rotate(upstream_grace_ms(s));
 		pool->sweep();
 	}
-	s.timers.add(200 + s.random.below(1000), tick_upstream_rotate);
+	rearm(s, 200 + s.random.below(1000), tick_upstream_rotate);
 }
 
 // Silent connections give their slots back.
 void tick_tcp_idle(Server &s, uint64_t)
 {
 	tcp_close_idle(s);
-	s.timers.add(1000, tick_tcp_idle);
-	s.timers.add(200 + s.random.below(1000), tick_upstream_rotate);
+	rearm(s, 1000, tick_tcp_idle);
 }
 
 bool no_ipv6(int err) { return err == EAFNOSUPPORT || err == EPROTONOSUPPORT || err == EADDRNOTAVAIL; }

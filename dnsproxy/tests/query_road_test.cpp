@@ -505,7 +505,7 @@ TEST_F(Road, PendingIdsAreNeverSharedAndSourcePortsSpread)
 	load("timeout = 60000\n" + server_line(upstream_port));
 	std::set<unsigned> ids;
 	std::set<uint16_t> ports;
-	const int n = 400;
+	const int n = 1000;
 	for (int i = 0; i < n; i++) {
 		ask(query("p" + std::to_string(i) + ".test", 1));
 		Bytes q;
