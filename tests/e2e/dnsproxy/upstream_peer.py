@@ -13,7 +13,7 @@ Modes: good (A 192.0.2.80), fast, slow (the same after 20 and 100 ms), safe
 nothing else; TCP: A 192.0.2.99), wrongid (another id), spoof (A 6.6.6.6
 from another port at once, the good answer 100 ms later), reflect (the query
 itself back to the sender), loop (the query sent on to the proxy's port 53),
-slow3 (the good answer after 3 s). Malformed answers (A 6.6.6.6 inside):
+slow5 (the good answer after 5 s). Malformed answers (A 6.6.6.6 inside):
 ptrloop (an owner pointing at itself), ptrfwd (an owner pointing forward),
 rdlen (a record length past the end), count (more answers counted than
 there are), longname (an owner of 261 octets through a pointer).
@@ -186,8 +186,8 @@ def main():
                 reply(bytes(msg))
             elif mode == "loop":
                 other.sendto(bytes(msg), ("127.0.0.1", 53))
-            elif mode == "slow3":
-                reply(answer(msg, qend, addr="192.0.2.80"), 3.0)
+            elif mode == "slow5":
+                reply(answer(msg, qend, addr="192.0.2.80"), 5.0)
             elif mode in MALFORMED:
                 reply(MALFORMED[mode](answer(msg, qend, addr="6.6.6.6"), qend))
             elif kind == "tcp":
