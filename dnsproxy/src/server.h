@@ -47,6 +47,14 @@ struct Server {
 	bool fatal = false; // a listener could not be made
 
 	explicit Server(const Options &o) : options(o) {}
+	// The upstream slots poll the pools' descriptors, which the pools close.
+	~Server()
+	{
+		slots.set_fd(kSlotUpstream4, -1);
+		slots.set_fd(kSlotUpstream6, -1);
+	}
+	Server(const Server &) = delete;
+	Server &operator=(const Server &) = delete;
 	UpstreamPool &pool_of(int family) { return family == AF_INET6 ? pool6 : pool4; }
 };
 
