@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -96,7 +97,9 @@ void tcp_read(Server &s, int slot)
 		// Memory for the bytes that came, not for the length announced: a
 		// prefix alone must not cost the cache anything.
 		if (c.rx_have + take > c.rx_room) {
-			size_t room = c.rx_have + take;
+			// Doubling keeps a message that comes a byte at a time from
+			// being copied over and over, and stays within twice what came.
+			size_t room = std::max(c.rx_have + take, std::min(2 * c.rx_room, c.want));
 			// The last step leaves room for the option record of a try.
 			if (room == c.want)
 				room += kOptionRecordSize;
