@@ -35,22 +35,6 @@ Bytes cmacBytewise(const Bytes &key, const Bytes &data) {
     return mac;
 }
 
-Bytes opensslCmac(const Bytes &key, const Bytes &data) {
-    EVP_MAC *mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
-    EVP_MAC_CTX *c = EVP_MAC_CTX_new(mac);
-    char cipher[] = "AES-128-CBC";
-    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_CIPHER, cipher, 0),
-                           OSSL_PARAM_construct_end()};
-    EVP_MAC_init(c, key.data(), key.size(), params);
-    EVP_MAC_update(c, ptr(data), data.size());
-    Bytes out(16);
-    size_t len = 0;
-    EVP_MAC_final(c, out.data(), &len, out.size());
-    EVP_MAC_CTX_free(c);
-    EVP_MAC_free(mac);
-    return out;
-}
-
 TEST(Cmac, Rfc4493) {
     uint8_t k1[16], k2[16];
     AES_CMAC_GenSubKey(kRfc4493Key.data(), k1, k2);
