@@ -556,8 +556,25 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 	Question q;
 	Request &r = *p->req;
 	Parsed &parsed = s.road.parsed;
-	if (!parsed.load(msg, len) || !question_parse(parsed.packet(), q) || !question_same(q, r.question)) {
+	if (!parsed.load(msg, len)) {
 		zmo_log_debug(1, "answer for id %d ignored: another question", int(id));
+		return;
+	}
+	// A server that refuses a query may leave its question out (FORMERR to
+	// a malformed one): from the socket, server and id of the try, that is
+	// the try's failure, not a stranger's answer; holding the request until
+	// its deadline would let junk queries hold memory.
+	bool refusal = dns_p_count(parsed.packet(), DNS_S_QD) == 0 && (msg[3] & 0x0f) != 0;
+	if (!refusal && (!question_parse(parsed.packet(), q) || !question_same(q, r.question))) {
+		zmo_log_debug(1, "answer for id %d ignored: another question", int(id));
+		return;
+	}
+	if (refusal) {
+		p->done = true;
+		r.in_flight--;
+		s.road.answer_this_round = true;
+		zmo_log_debug(1, "answer for id %d: RCODE %d without a question, next server", int(id), int(msg[3] & 0x0f));
+		try_now_or_finish(s, r);
 		return;
 	}
 	p->done = true;

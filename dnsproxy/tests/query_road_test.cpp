@@ -479,6 +479,30 @@ TEST_F(Road, MalformedAnswerIsAFailedTryAndNeverCached)
 	}
 }
 
+TEST_F(Road, RefusalWithoutQuestionFailsTheTryOnlyWithAnError)
+{
+	load(server_line(upstream_port) + server_line(upstream2_port));
+	ask(query("junk.test", 1));
+	Bytes q, a;
+	ASSERT_TRUE(upstream_got(upstream2, q)); // newest server first
+	// Just a header with the try's id: NOERROR says nothing, it is ignored.
+	Bytes header(q.begin(), q.begin() + 12);
+	header[2] = 0x80;
+	header[3] = 0x80;
+	header[5] = 0;
+	reply(upstream2, header);
+	round();
+	EXPECT_FALSE(upstream_got(upstream, q)) << "a bare NOERROR header ended the try";
+	// FORMERR without the question: the try failed, the next server at once.
+	header[3] = 0x81;
+	reply(upstream2, header);
+	round();
+	ASSERT_TRUE(upstream_got(upstream, q));
+	reply(upstream, answer(q, 0, {"192.0.2.7"}));
+	ASSERT_TRUE(client_got(a));
+	EXPECT_EQ((Bytes{192, 0, 2, 7}), Bytes(a.end() - 4, a.end()));
+}
+
 TEST_F(Road, AnswerOnAnotherUpstreamSocketIsIgnored)
 {
 	load(server_line(upstream_port));

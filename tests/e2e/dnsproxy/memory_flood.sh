@@ -2,7 +2,8 @@
 # A flood of distinct names at a small max_mem (64K, then 256K), nsd behind
 # the proxy: every query is answered or refused, the accounted memory stays
 # under the limit, the resident set within the limit plus a fixed overhead,
-# and the sanitizers have nothing to say.
+# garbage and cut datagrams change nothing, and the sanitizers have nothing
+# to say.
 set -euo pipefail
 . "$FW_SOURCE_DIR/tests/harness/lib.sh"
 require_scenario_ns
@@ -56,6 +57,27 @@ CONF
   # Fixed overhead: ASan's shadow and quarantine, the allocator's caches.
   [ $((peak - idle)) -le $((limit_kib + 16384)) ] || fail "$limit: RSS $idle -> $peak KiB"
   log "$limit: $(grep -E 'NOERROR|REFUSED' "$work/perf.out" | tr -s ' ' | tr '\n' ' ') RSS $idle -> $peak KiB, accounted $used"
+  if [ "$limit" = 64K ]; then
+    log "$limit: 20000 datagrams of garbage and cut queries, then a real query"
+    /usr/bin/python3 - <<'PY'
+import os, random, socket, struct
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+q = struct.pack("!HHHHHH", 1, 0x0100, 1, 0, 0, 1) + b"\x03www\x07example\x04test\x00" + struct.pack("!HH", 1, 1)
+for i in range(20000):
+    if i % 2:
+        d = os.urandom(random.randrange(0, 600))
+    else:
+        d = q[:random.randrange(0, len(q) + 1)]  # cut anywhere, header included
+    s.sendto(d, ("127.0.0.1", 53))
+PY
+    # Junk that parses as a query goes upstream and may hold memory until
+    # its try fails (at most the timeout, 3 s): REFUSED meanwhile is fine.
+    deadline=$((SECONDS + 5))
+    until [ "$(ask www.example.test A)" = 192.0.2.10 ]; do
+      [ $SECONDS -lt $deadline ] || fail "$limit: no answer 5 s after the garbage"
+      sleep 0.2
+    done
+  fi
   kill -0 "$proxy_pid" || fail "the proxy died"
   kill -TERM "$proxy_pid"
   wait "$proxy_pid" || fail "$limit: unclean stop: $(tail -5 "$work/proxy.log")"
