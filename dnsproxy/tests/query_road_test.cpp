@@ -503,6 +503,44 @@ TEST_F(Road, RefusalWithoutQuestionFailsTheTryOnlyWithAnError)
 	EXPECT_EQ((Bytes{192, 0, 2, 7}), Bytes(a.end() - 4, a.end()));
 }
 
+TEST_F(Road, IPv6ServerThroughItsOwnPool)
+{
+	int v6 = socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+	if (v6 < 0)
+		GTEST_SKIP() << "no IPv6 here";
+	sockaddr_in6 a{};
+	a.sin6_family = AF_INET6;
+	a.sin6_addr = in6addr_loopback;
+	if (bind(v6, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+		close(v6);
+		GTEST_SKIP() << "no IPv6 loopback here";
+	}
+	socklen_t l = sizeof a;
+	getsockname(v6, reinterpret_cast<sockaddr *>(&a), &l);
+	load("dns_server = [::1]:" + std::to_string(ntohs(a.sin6_port)) + "\n");
+	ASSERT_TRUE(dnsr::upstream_open(s, AF_INET6));
+	ask(query("six.test", 1));
+	pollfd p{v6, POLLIN, 0};
+	ASSERT_EQ(1, poll(&p, 1, 300));
+	uint8_t buf[512];
+	sockaddr_in6 from{};
+	l = sizeof from;
+	ssize_t n = recvfrom(v6, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &l);
+	ASSERT_GT(n, 12);
+	bool from_pool = false;
+	for (const dnsr::UpstreamSocket &sock : s.pool6.live())
+		from_pool |= sock.port == ntohs(from.sin6_port);
+	EXPECT_TRUE(from_pool) << "the query did not leave from the IPv6 pool";
+	Bytes reply_msg = answer(Bytes(buf, buf + n), 0, {"192.0.2.66"});
+	ASSERT_EQ(ssize_t(reply_msg.size()),
+		  sendto(v6, reply_msg.data(), reply_msg.size(), 0, reinterpret_cast<sockaddr *>(&from), l));
+	round();
+	Bytes got;
+	ASSERT_TRUE(client_got(got));
+	EXPECT_EQ((Bytes{192, 0, 2, 66}), Bytes(got.end() - 4, got.end()));
+	close(v6);
+}
+
 TEST_F(Road, AnswerOnAnotherUpstreamSocketIsIgnored)
 {
 	load(server_line(upstream_port));

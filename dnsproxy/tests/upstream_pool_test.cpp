@@ -156,3 +156,30 @@ TEST(KernelRandom, BelowStaysInRangeAndBytesAreUniform)
 		EXPECT_LT(chi, 341.0);
 	}
 }
+
+TEST(UpstreamPool, IPv6PoolWhereTheHostHasIPv6)
+{
+	int probe = socket(AF_INET6, SOCK_DGRAM, 0);
+	if (probe < 0)
+		GTEST_SKIP() << "no IPv6 here";
+	close(probe);
+	dnsr::KernelRandom random;
+	dnsr::UpstreamPool pool(random);
+	ASSERT_TRUE(pool.open(AF_INET6, 8));
+	EXPECT_EQ(8u, ports_of(pool).size());
+	// An answer to ::1 reaches the socket it was sent to.
+	int out = socket(AF_INET6, SOCK_DGRAM, 0);
+	sockaddr_in6 to{};
+	to.sin6_family = AF_INET6;
+	to.sin6_addr = in6addr_loopback;
+	to.sin6_port = htons(pool.live()[5].port);
+	if (sendto(out, "x", 1, 0, reinterpret_cast<sockaddr *>(&to), sizeof to) != 1) {
+		close(out);
+		GTEST_SKIP() << "no IPv6 loopback here";
+	}
+	close(out);
+	int fds[dnsr::UpstreamPool::kSize];
+	uint32_t ids[dnsr::UpstreamPool::kSize];
+	ASSERT_EQ(1u, pool.ready(fds, ids, dnsr::UpstreamPool::kSize));
+	EXPECT_EQ(pool.live()[5].id, ids[0]);
+}
