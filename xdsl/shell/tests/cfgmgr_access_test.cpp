@@ -71,6 +71,21 @@ TEST_F(CfgmgrAccessTest, LongLinesAreReportedNotCut)
     EXPECT_EQ(std::strlen(big), 301u);
 }
 
+TEST_F(CfgmgrAccessTest, ValueThatFillsTheBufferPassesOneMoreIsRefused)
+{
+    char buf[256];
+    store("FULL", std::string(255, 'f'));
+    EXPECT_EQ(cfgmgr_read("FULL", buf, sizeof buf), CFGMGR_READ_OK);
+    EXPECT_EQ(std::string(buf), std::string(255, 'f'));
+    store("OVER", std::string(256, 'o'));
+    EXPECT_EQ(cfgmgr_read("OVER", buf, sizeof buf), CFGMGR_READ_TOO_LONG);
+    EXPECT_STREQ(buf, "");
+    // A shorter value keeps its newline: an empty value still reads as one.
+    store("EMPTY", "");
+    EXPECT_EQ(cfgmgr_read("EMPTY", buf, sizeof buf), CFGMGR_READ_OK);
+    EXPECT_STREQ(buf, "\n");
+}
+
 TEST_F(CfgmgrAccessTest, SeveralKeysComeBackInOrder)
 {
     store("VdslLineProfiles3", "p3@1");
