@@ -18,9 +18,11 @@ void KernelRandom::refill()
 	size_t want = sizeof words_, got = 0;
 	while (got < want) {
 		// Called through syscall(): older C libraries lack the wrapper, and
-		// kernels before 3.17 the call (then /dev/urandom serves).
-		long n = urandom_fd_ < 0 ? syscall(SYS_getrandom, p + got, want - got, 0) : -1;
-		if (n < 0 && urandom_fd_ < 0 && errno == ENOSYS)
+		// kernels before 3.17 the call; there, and early at boot where the
+		// call would block, /dev/urandom serves.
+		constexpr unsigned kNonBlock = 1; // GRND_NONBLOCK
+		long n = urandom_fd_ < 0 ? syscall(SYS_getrandom, p + got, want - got, kNonBlock) : -1;
+		if (n < 0 && urandom_fd_ < 0 && (errno == ENOSYS || errno == EAGAIN))
 			urandom_fd_ = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
 		if (n < 0 && urandom_fd_ >= 0)
 			n = read(urandom_fd_, p + got, want - got);
