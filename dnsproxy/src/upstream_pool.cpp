@@ -122,8 +122,13 @@ void UpstreamPool::sent(size_t index, int64_t grace_ms)
 {
 	UpstreamSocket &sock = live_[index];
 	sock.outstanding++;
-	if (sock.budget > 0 && --sock.budget == 0)
-		retire(index, grace_ms);
+	if (sock.budget > 1) {
+		sock.budget--;
+		return;
+	}
+	// Spent: it retires now, or (the retired list full) at its next query.
+	sock.budget = 0;
+	retire(index, grace_ms);
 }
 
 void UpstreamPool::settle(uint32_t id, size_t index)

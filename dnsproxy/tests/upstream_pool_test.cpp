@@ -88,6 +88,19 @@ TEST(UpstreamPool, RetiredSocketsAreBounded)
 	}
 	EXPECT_EQ(dnsr::UpstreamPool::kMaxRetired, pool.retired_count());
 	EXPECT_EQ(8u, pool.live().size());
+	// With no room to retire, a socket spends its whole budget and stays.
+	uint32_t spent = pool.live()[0].id;
+	for (int i = 0; i < 128; i++)
+		pool.sent(0, 60000);
+	ASSERT_EQ(spent, pool.live()[0].id);
+	// Once the retired ones close, it retires at its very next query.
+	for (uint32_t id = 1; id < 1000; id++)
+		for (int k = 0; k < 200; k++)
+			pool.settle(id, dnsr::UpstreamPool::kSize);
+	pool.sweep();
+	EXPECT_EQ(0u, pool.retired_count());
+	pool.sent(0, 60000);
+	EXPECT_NE(spent, pool.live()[0].id) << "a spent socket stayed live";
 }
 
 TEST(UpstreamPool, PinnedPortIsOneSocketThatStays)
