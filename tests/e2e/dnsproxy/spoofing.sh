@@ -36,7 +36,7 @@ attack() {
   shift
   dig @127.0.0.1 +short +tries=1 +time=9 "$name" A >"$work/dig.out" 2>&1 &
   local dig_pid=$!
-  sleep 0.3
+  wait_line "$work/peers.log" "$name" 5 # the try is out: the forger's moment
   ns_exec evil /usr/bin/python3 "$here/forge_answers.py" 10.0.1.2 53 10.0.1.1 "$name" 4 "$@" >>"$work/forge.out" 2>&1
   wait "$dig_pid" || true
   cat "$work/dig.out"
@@ -44,9 +44,9 @@ attack() {
 
 log "pinned to port 40000: the forged answer is planted"
 DNSRELAYD_TEST_UPSTREAM_PORT=40000 start_proxy "$daemon" "$conf"
-got=$(attack q1.spoof.test 40000)
-[ "$got" = 6.6.6.6 ] || fail "the forgery was not planted on a pinned port (got '$got'): the scenario can't tell"
-[ "$(ask q1.spoof.test A)" = 6.6.6.6 ] || fail "the planted answer was not cached"
+# Not planted here, the scenario could not tell a sound proxy from a blind one.
+expect "pinned port: the client's answer" "$(attack q1.spoof.test 40000)" 6.6.6.6
+expect "pinned port: the cached answer" "$(ask q1.spoof.test A)" 6.6.6.6
 kill -TERM "$proxy_pid"
 wait "$proxy_pid" || fail "unclean stop"
 rm -f /var/run/dnsrelayd.pid
@@ -60,9 +60,8 @@ range=$((high - low + 1))
 [ $range -gt 20000 ] || fail "ephemeral range of only $range ports"
 ports=$(shuf -i "$low-$high" -n 10 | tr '\n' ' ')
 # shellcheck disable=SC2086
-got=$(attack q2.spoof.test $ports)
-[ "$got" = 192.0.2.80 ] || fail "got '$got' with ten guessed ports (odds of a lucky hit: 10 in $range)"
-[ "$(ask q2.spoof.test A)" = 192.0.2.80 ] || fail "the cache holds something else"
+expect "ten guessed ports (a lucky hit: 10 in $range): the client's answer" "$(attack q2.spoof.test $ports)" 192.0.2.80
+expect "ten guessed ports: the cached answer" "$(ask q2.spoof.test A)" 192.0.2.80
 log "forger: $(tr '\n' ';' <"$work/forge.out"); odds of a lucky hit 10 in $range"
 
 kill -0 "$proxy_pid" || fail "the proxy died"

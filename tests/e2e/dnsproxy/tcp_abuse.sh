@@ -20,17 +20,19 @@ ulimit -n 4096
 
 log "a warm cache stays warm while connections announce 64K messages"
 for i in $(seq 1 20); do [ "$(ask "c$i.lan" A)" = 192.0.2.80 ] || fail "c$i.lan"; done
-/usr/bin/python3 - <<'PY' &
-import socket, time
+/usr/bin/python3 - "$work/prefix.out" <<'PY' &
+import socket, sys, time
 conns = []
 for _ in range(4):
     s = socket.create_connection(("127.0.0.1", 53))
     s.sendall(b"\xff\xff")
     conns.append(s)
+open(sys.argv[1], "w").write("sent\n")
 time.sleep(3)
 PY
 prefix_pid=$!
-sleep 0.5
+wait_line "$work/prefix.out" sent
+sleep 0.2 # the proxy reads them
 for i in $(seq 1 20); do [ "$(ask "c$i.lan" A)" = 192.0.2.80 ] || fail "c$i.lan again"; done
 for i in $(seq 1 20); do
   [ "$(peer_count good "c$i.lan.")" = 1 ] || fail "c$i.lan left the cache for a length prefix"

@@ -65,8 +65,8 @@ PY
 log "no id is drawn twice while its try is pending"
 awk 'BEGIN { for (i = 0; i < 5000; i++) printf "d%d.drop.test A\n", i }' >"$work/names.txt"
 dnsperf -s 127.0.0.1 -d "$work/names.txt" -n 1 -q 5000 -t 1 >"$work/perf.out" 2>&1 || true
-sleep 0.5
-[ "$(grep -c '^drop ' "$ids")" = 5000 ] || fail "the silent server saw $(grep -c '^drop ' "$ids") queries"
+all_seen() { [ "$(grep -c '^drop ' "$ids")" = 5000 ]; }
+wait_until 5 all_seen || fail "the silent server saw $(grep -c '^drop ' "$ids") queries"
 dups=$(awk '$1 == "drop" { print $2 }' "$ids" | sort | uniq -d | wc -l)
 [ "$dups" = 0 ] || fail "$dups ids were used twice among 5000 pending tries"
 
