@@ -546,8 +546,9 @@ TEST(CodecCheck, LeastAnswerTtlAndEdnsSize)
 		Packet pk(c.wire);
 		uint32_t ttl = 0;
 		EXPECT_EQ(c.found, dns_p_min_answer_ttl(pk.P, &ttl));
-		if (c.found > 0)
+		if (c.found > 0) {
 			EXPECT_EQ(c.ttl, ttl);
+		}
 		EXPECT_EQ(c.edns, dns_p_edns_size(pk.P));
 	}
 }
