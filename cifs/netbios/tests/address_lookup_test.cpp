@@ -81,8 +81,9 @@ TEST(NodeStatus, Answers)
         SCOPED_TRACE(c.what);
         char name17[17] = {};
         EXPECT_EQ(nsParseNodeStatus(c.message.data(), static_cast<uint32_t>(c.message.size()), name17), c.result);
-        if (c.result == 0)
+        if (c.result == 0) {
             EXPECT_EQ(std::string(name17, 16), c.name);
+        }
     }
 }
 

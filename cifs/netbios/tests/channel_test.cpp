@@ -171,10 +171,11 @@ TEST(ChannelAnswers, ChecksAndRdata)
         uint8_t out[6] = {};
         errno = 0;
         EXPECT_EQ(nsParseResponseFromND(c.message.data(), static_cast<uint32_t>(c.message.size()), out), c.result);
-        if (c.result != 0)
+        if (c.result != 0) {
             EXPECT_EQ(errno, c.error);
-        else if (std::string(c.what) == "query answered")
+        } else if (std::string(c.what) == "query answered") {
             EXPECT_EQ(std::string(out, out + 6), six);
+        }
     }
 }
 

@@ -109,8 +109,9 @@ TEST_F(DatagramFrames, ParserRefusals)
         errno = 0;
         EXPECT_EQ(frameParseDatagram(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &source, out, sizeof out, &to),
                   c.result);
-        if (c.result < 0)
+        if (c.result < 0) {
             EXPECT_EQ(errno, c.error);
+        }
     }
     // Without a source output the source name is only skipped.
     uint8_t out[16];

@@ -117,8 +117,9 @@ protected:
     {
         *client = tcpConnect(139);
         EXPECT_GE(*client, 0);
-        if (!what.empty())
+        if (!what.empty()) {
             EXPECT_EQ(send(*client, what.data(), what.size(), 0), static_cast<ssize_t>(what.size()));
+        }
         uint32_t peer = 0;
         NSSocket *slot = nsAccept(listener, &peer);
         EXPECT_NE(slot, nullptr);
@@ -388,8 +389,9 @@ TEST_F(Connects, PositiveNegativeSilentAndRetargeted)
         uint32_t ip = inet_addr("127.0.0.1");
         errno = 0;
         EXPECT_EQ(nsConnect(slot, &ip, &called), c.result);
-        if (c.result != 0)
+        if (c.result != 0) {
             EXPECT_EQ(errno, c.error);
+        }
         EXPECT_EQ(std::string(slot->peerName.name, 16), n16("server", 0x20));
         EXPECT_EQ(slot->peerPort, 139u);
         nsClose(slot);
