@@ -1,0 +1,205 @@
+// libzmoToy: a small plug-in that uses what the real ones use (a component
+// with its lock, events, a chain, ports, a dashboard key, a context with a
+// setting, a progress action and a show action), for the tests and as an
+// example. Initialize undoes everything when a step fails.
+#include "zmocore.h"
+
+namespace Toy {
+
+constexpr const char *SOURCE = "lib::libzmoToy";
+constexpr const char *CHAIN = "_ZMO_TOY";
+
+class Component : public Core::Module::Component {
+ public:
+  Component() : lock_(40) {}
+  ~Component() override { Undo_(); }
+  const char *Ident() const override { return "Toy::Component"; }
+
+  ReturnT Setup() {
+    auto *nf = static_cast<Netfilter::Manager *>(Core::Core::Find_(Netfilter::Manager::IDENT));
+    auto *ports = static_cast<Network::PortAllocator *>(Core::Core::Find_(Network::PortAllocator::IDENT));
+    if (!nf || !ports) return StatusLog(SOURCE).SetFail(1);
+    nf_ = nf;
+    ports_ = ports;
+    Mutex::Guard g(lock_);
+    // Chain with a jump from the core's output chain.
+    Netfilter::Table *t = nullptr;
+    if (Failed(nf_->Acquire(Netfilter::Table::FILTER, &t))) return StatusLog(SOURCE).SetFail(2);
+    Netfilter::Entry jump;
+    jump.protocol = 17;
+    jump.target = CHAIN;
+    bool ok = !Failed(t->CreateChain(CHAIN)) && !Failed(t->Prepend(Netfilter::Table::CHAIN_ZMO_OUTPUT, jump)) &&
+              !Failed(t->Commit());
+    nf_->Release(t);
+    if (!ok) return StatusLog(0x80770002u, 2, SOURCE, "failed to create \"%1\"") << CHAIN;
+    chain_ = true;
+    for (uint16_t port : {8080, 8081}) {
+      auto proto = port == 8080 ? Network::PortAllocator::TCP : Network::PortAllocator::UDP;
+      if (Failed(ports_->Reserve(Ident(), proto, port, 0)))
+        return StatusLog(0x80770003u, 2, SOURCE, "port %1 is taken") << static_cast<int>(port);
+      ports_held_ = true;
+    }
+    if (Failed(Event::Subscribe(Event::Type::Fs, Event::Delegate::Make(Ident(), this, &Component::OnFs_, &lock_))) ||
+        Failed(Event::Subscribe(Event::Type::ServiceUp,
+                                Event::Delegate::Make(Ident(), this, &Component::OnServiceUp_, &lock_)))) {
+      return StatusLog(0x80770004u, 2, SOURCE, "failed to subscribe");
+    }
+    subscribed_ = true;
+    if (Failed(keys_.RegisterKey("TOY_VALUE", 0, 2))) return StatusLog(0x80770005u, 2, SOURCE, "no dashboard key");
+    return StatusLog(SOURCE).SetDone(1);
+  }
+
+  ReturnT SetValue(const String &v) {
+    Mutex::Guard g(lock_);
+    value_ = v;
+    keys_.SetKey("TOY_VALUE", static_cast<int64_t>(v.size()));
+    if (v == "bad") return StatusLog(0x80770010u, 2, SOURCE, "value \"%1\" refused") << v;
+    return StatusLog(0x00770010u, 0, SOURCE, "value set to \"%1\"") << v;
+  }
+  String Value() {
+    Mutex::Guard g(lock_);
+    return value_;
+  }
+  int FsEvents() {
+    Mutex::Guard g(lock_);
+    return fs_events_;
+  }
+
+ private:
+  void OnFs_(const Event::Fs &e) {
+    ++fs_events_;
+    Log::Write(Ident(), 0, "file system " + e.name + " action " + std::to_string(e.action));
+  }
+  void OnServiceUp_(const Event::ServiceUp &e) { Log::Write(Ident(), 0, "service " + e.id + " up"); }
+  void Undo_() {
+    if (subscribed_) Event::Unsubscribe(Ident());
+    keys_.UnregisterKeys();
+    if (ports_held_) ports_->Clear(Ident());
+    if (chain_) nf_->RemoveChain(Netfilter::Table::FILTER, CHAIN);
+    subscribed_ = ports_held_ = chain_ = false;
+  }
+
+  Mutex lock_;
+  Netfilter::Manager *nf_ = nullptr;
+  Network::PortAllocator *ports_ = nullptr;
+  Core::Dashboard::KeyHolder keys_;
+  bool chain_ = false, ports_held_ = false, subscribed_ = false;
+  String value_;
+  int fs_events_ = 0;
+};
+
+Component *g_component = nullptr;
+
+namespace Command {
+
+// "toy": the context.
+class Toy : public ::Command::Setting {
+ public:
+  Toy() : Setting("", "toy", 300, "toy settings", 0, nullptr, "(config-toy)") {}
+};
+
+const ::Command::ErrorCodeEntry kValueErrors[] = {{0x80770010u, "value"}, {0, nullptr}};
+
+// "toy value TEXT [loud]"; "no toy value".
+class ToyValue : public ::Command::Setting {
+ public:
+  ToyValue() : Setting("toy", "value", 10, "a value", 1, kValueErrors) {}
+  ReturnT Execute(::Command::Request &req, ::Command::Response &) override {
+    return g_component->SetValue(req.No() ? String() : req.Get("value"));
+  }
+  ReturnT GetConfig(::Command::Config &out) override {
+    String v = g_component->Value();
+    if (v.empty()) return static_cast<ReturnT>(Code::DONE);
+    out.Set("value", v);
+    out.Set("enabled", 1);
+    out.End();
+    return static_cast<ReturnT>(Code::DONE);
+  }
+  bool GetArgumentParser(::Command::Argument::Parser &p) override {
+    return p.Add(new (std::nothrow)::Command::Argument::Text("value")) &&
+           p.Add(new (std::nothrow)::Command::Argument::Keyword("loud"));
+  }
+};
+
+// "toy count N": counts to N, one step per Continue, with progress.
+class ToyCount : public ::Command::Action {
+ public:
+  ToyCount() : Action("toy", "count", 20, "count slowly", 32) {}
+  ReturnT Execute(::Command::Request &req, ::Command::Response &resp) override {
+    int n = std::atoi(req.Get("steps").c_str());
+    auto *st = steps_.Get();
+    if (!st) return StatusLog(SOURCE).SetOom(3);
+    *st = {0, n};
+    resp.Continue();
+    return StatusLog(0x00770020u, 0, SOURCE, "counting to %1") << n;
+  }
+  ReturnT Continue(::Command::Request &, ::Command::Response &resp) override {
+    auto *st = steps_.Get();
+    if (!st) return StatusLog(SOURCE).SetOom(4);
+    ++st->first;
+    Event::Raise(Event::Progress("toy", st->first * 100 / (st->second ? st->second : 1), 0));
+    if (resp.Node()) resp.Node()->Add("step", st->first);
+    if (st->first < st->second) {
+      resp.Continue();
+      return static_cast<ReturnT>(Code::DONE);
+    }
+    return StatusLog(0x00770021u, 0, SOURCE, "counted to %1") << st->second;
+  }
+  ReturnT Terminate(::Command::Request &, ::Command::Response &) override {
+    auto *st = steps_.Get();
+    return StatusLog(0x40770022u, 1, SOURCE, "counting interrupted at %1") << (st ? st->first : 0);
+  }
+  bool GetArgumentParser(::Command::Argument::Parser &p) override {
+    return p.Add(new (std::nothrow)::Command::Argument::Number("steps", 1, 1000));
+  }
+
+ private:
+  ThreadSpecific<std::pair<int, int>> steps_;
+};
+
+// "show toy".
+class ShowToy : public ::Command::Action {
+ public:
+  ShowToy() : Action("show", "toy", 30, "show the toy", 32) {}
+  ReturnT Execute(::Command::Request &, ::Command::Response &resp) override {
+    if (resp.Node()) {
+      resp.Node()->Add("value", g_component->Value());
+      resp.Node()->Add("fs-events", g_component->FsEvents());
+    }
+    return static_cast<ReturnT>(Code::DONE);
+  }
+};
+
+}  // namespace Command
+
+class Module : public Core::Module::Object {
+ public:
+  Module() : Object("libzmoToy", "\"Toy plug-in\"", "libzmoCorePack", "libzmoCore", 15) {}
+  ReturnT Initialize() override {
+    auto *c = new (std::nothrow) Component;
+    if (!c) return StatusLog(SOURCE).SetOom(1);
+    ReturnT r = c->Setup();
+    if (Failed(r)) {
+      delete c;
+      return r;
+    }
+    g_component = c;
+    if (!Register(c)) {
+      g_component = nullptr;
+      return StatusLog(SOURCE).SetFail(5);
+    }
+    if (!Register(new (std::nothrow) Command::Toy) || !Register(new (std::nothrow) Command::ToyValue) ||
+        !Register(new (std::nothrow) Command::ToyCount) || !Register(new (std::nothrow) Command::ShowToy)) {
+      Cleanup();
+      g_component = nullptr;
+      return StatusLog(SOURCE).SetFail(6);
+    }
+    return StatusLog(SOURCE).SetDone(7);
+  }
+};
+
+Module g_module;
+
+}  // namespace Toy
+
+extern "C" ZMOCORE_API Core::Module::Object *libzmoToyObject() { return &Toy::g_module; }
