@@ -52,7 +52,11 @@ struct Host::Impl {
 
   // ---- failure injection
   std::mutex fail_mutex;
-  std::map<String, int> failures;
+  struct Injected {
+    int after = 0;
+    int count = 0;
+  };
+  std::map<String, Injected> failures;
   bool ShouldFail(const String &op);
 
   // ---- components

@@ -70,8 +70,12 @@ void Host::Impl::Note(const String &line) {
 bool Host::Impl::ShouldFail(const String &op) {
   std::lock_guard<std::mutex> g(fail_mutex);
   auto it = failures.find(op);
-  if (it == failures.end() || it->second <= 0) return false;
-  if (--it->second == 0) failures.erase(it);
+  if (it == failures.end()) return false;
+  if (it->second.after > 0) {
+    --it->second.after;
+    return false;
+  }
+  if (--it->second.count <= 0) failures.erase(it);
   return true;
 }
 
@@ -210,9 +214,10 @@ void Host::Advance(int64_t ms) {
 Time::Span Host::Now() const { return Time::Span(impl_->NowMs()); }
 bool Host::Drain(uint32_t timeout_ms) { return impl_->Drain(timeout_ms); }
 
-void Host::InjectFailure(const String &op, int count) {
+void Host::InjectFailure(const String &op, int count, int after) {
+  if (count <= 0) return;
   std::lock_guard<std::mutex> g(impl_->fail_mutex);
-  impl_->failures[op] += count;
+  impl_->failures[op] = {after, count};
 }
 
 bool Host::ShouldFail(const String &op) { return impl_->ShouldFail(op); }

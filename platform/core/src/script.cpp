@@ -587,9 +587,11 @@ bool Host::RunLine(const String &line, std::ostream &out) {
     return true;
   }
   if (c == "fail" && w.size() >= 2) {
-    int64_t n = 1;
+    // fail OP [COUNT [AFTER]]
+    int64_t n = 1, after = 0;
     if (w.size() > 2 && !ParseInt(w[2], &n)) return false;
-    InjectFailure(w[1], static_cast<int>(n));
+    if (w.size() > 3 && !ParseInt(w[3], &after)) return false;
+    InjectFailure(w[1], static_cast<int>(n), static_cast<int>(after));
     return true;
   }
   if (c == "dashboard") {

@@ -67,7 +67,8 @@ class ZMOCORE_API Host {
   // "file.open", "file.write", "file.close", "file.truncate", "file.ioctl",
   // "auth.tag", "printer.register", "service.new", "process.start",
   // "swap.on", "swap.off", "dns.reinit", "config.wan_mac").
-  void InjectFailure(const String &op, int count = 1);
+  // after: calls that still pass first.
+  void InjectFailure(const String &op, int count = 1, int after = 0);
   // Consumes one injected failure.
   bool ShouldFail(const String &op);
 

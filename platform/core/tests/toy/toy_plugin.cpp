@@ -39,12 +39,12 @@ class Component : public Core::Module::Component {
         return StatusLog(0x80770003u, 2, SOURCE, "port %1 is taken") << static_cast<int>(port);
       ports_held_ = true;
     }
+    subscribed_ = true;  // a refusal half-way must still drop the first
     if (Failed(Event::Subscribe(Event::Type::Fs, Event::Delegate::Make(Ident(), this, &Component::OnFs_, &lock_))) ||
         Failed(Event::Subscribe(Event::Type::ServiceUp,
                                 Event::Delegate::Make(Ident(), this, &Component::OnServiceUp_, &lock_)))) {
       return StatusLog(0x80770004u, 2, SOURCE, "failed to subscribe");
     }
-    subscribed_ = true;
     if (Failed(keys_.RegisterKey("TOY_VALUE", 0, 2))) return StatusLog(0x80770005u, 2, SOURCE, "no dashboard key");
     return StatusLog(SOURCE).SetDone(1);
   }

@@ -1,0 +1,138 @@
+// Loading a plug-in by its export, rolling back a failed Initialize, and
+// its commands through the script host.
+#include "core_fixture.h"
+
+namespace {
+
+class PluginTest : public CoreTest {
+ protected:
+  ReturnT Load() {
+    std::ostringstream out;
+    ReturnT r = host_->LoadPlugin(ZMOCORE_TOY, out);
+    load_output_ = out.str();
+    return r;
+  }
+  std::string load_output_;
+};
+
+TEST_F(PluginTest, LoadsByExportNameAndUnloadsEverything) {
+  ASSERT_FALSE(Failed(Load())) << load_output_;
+  EXPECT_NE(load_output_.find("plugin libzmoToy: [0x0fff0007]"), std::string::npos);
+  EXPECT_NE(Core::Core::Find_("Toy::Component"), nullptr);
+  EXPECT_TRUE(Journaled("command register toy value"));
+  EXPECT_TRUE(Journaled("port reserve Toy::Component tcp 8080"));
+  host_->UnloadAll();
+  EXPECT_EQ(Core::Core::Find_("Toy::Component"), nullptr);
+  EXPECT_TRUE(Journaled("port clear Toy::Component"));
+  EXPECT_TRUE(Journaled("event unsubscribe Toy::Component"));
+  EXPECT_TRUE(Journaled("command unregister toy value"));
+  EXPECT_EQ(Run("netfilter filter").find("_ZMO_TOY"), std::string::npos);
+}
+
+TEST_F(PluginTest, NoEntryIsRefused) {
+  std::ostringstream out;
+  EXPECT_TRUE(Failed(host_->LoadPlugin(ZMOCORE_CHILD, out)));  // not a library at all
+}
+
+// Each step of Initialize failing in turn, half-way where a step repeats,
+// leaves no subscription, port, chain, key or command behind.
+TEST_F(PluginTest, InitializeFailingHalfWayLeavesNothing) {
+  struct Step {
+    const char *op;
+    int after;  // calls that pass first
+  } steps[] = {{"netfilter.commit", 0}, {"port.reserve", 1},     {"event.subscribe", 1},
+               {"dashboard.register", 0}, {"command.register", 2}};
+  for (const Step &step : steps) {
+    SCOPED_TRACE(step.op);
+    host_->ClearJournal();
+    host_->InjectFailure(step.op, 1, step.after);
+    ReturnT r = Load();
+    EXPECT_TRUE(Failed(r)) << load_output_;
+    EXPECT_EQ(Core::Core::Find_("Toy::Component"), nullptr);
+    std::string nf = Run("netfilter filter");
+    EXPECT_EQ(nf.find("_ZMO_TOY"), std::string::npos) << nf;
+    EXPECT_EQ(Run("ports"), "");
+    EXPECT_EQ(Run("dashboard"), "");
+    std::ostringstream out;
+    EXPECT_FALSE(host_->RunLine("toy value x", out));
+    if (Journaled("event subscribe Toy::Component")) EXPECT_TRUE(Journaled("event unsubscribe Toy::Component"));
+    if (Journaled("command register toy")) EXPECT_TRUE(Journaled("command unregister toy"));
+    // Nobody handles an event any more (a handler left behind would run on a freed object).
+    Run("event fs add name=USB9 dir=/tmp");
+    EXPECT_FALSE(Journaled("log 0 Toy::Component"));
+  }
+  // And then it loads cleanly.
+  ASSERT_FALSE(Failed(Load())) << load_output_;
+}
+
+// Another owner's port is refused, and nothing of the plug-in stays.
+TEST_F(PluginTest, PortOfAnotherOwnerStopsTheStart) {
+  auto *ports = static_cast<Network::PortAllocator *>(Core::Core::Find_(Network::PortAllocator::IDENT));
+  ASSERT_FALSE(Failed(ports->Reserve("Other", Network::PortAllocator::UDP, 8081, 0)));
+  EXPECT_TRUE(Failed(Load()));
+  EXPECT_NE(load_output_.find("port 8081 is taken"), std::string::npos) << load_output_;
+  EXPECT_EQ(Run("ports"), "udp 8081 Other\n");
+}
+
+TEST_F(PluginTest, SettingNoFormAndConfiguration) {
+  ASSERT_FALSE(Failed(Load()));
+  EXPECT_EQ(Run("show running-config"), "");
+  std::string out = Run("toy\nvalue \"two words; and more\"\nexit\nshow running-config");
+  EXPECT_NE(out.find("[0x00770010] value set to \"two words; and more\""), std::string::npos) << out;
+  EXPECT_NE(out.find("toy\n    value \"two words; and more\"\n"), std::string::npos) << out;
+  out = Run("no toy value\nshow running-config");
+  EXPECT_EQ(out.find("    value"), std::string::npos) << out;
+  // A failure names the argument it blames.
+  std::ostringstream o;
+  EXPECT_TRUE(host_->RunLine("toy value bad", o));
+  EXPECT_NE(o.str().find("[0x80770010] value \"bad\" refused (argument \"value\")"), std::string::npos) << o.str();
+}
+
+TEST_F(PluginTest, BadArgumentsAreRefusedBeforeTheCommandRuns) {
+  ASSERT_FALSE(Failed(Load()));
+  struct Case {
+    const char *line;
+    const char *why;
+  } cases[] = {
+      {"toy value", "missing value"},
+      {"toy value a b", "unexpected \"b\""},
+      {"toy count x", "is not a number"},
+      {"toy count 1001", "out of range"},
+      {"toy value \"open", "unbalanced quotes"},
+      {"nonsense", "unknown command"},
+  };
+  for (const Case &c : cases) {
+    std::ostringstream o;
+    EXPECT_FALSE(host_->RunLine(c.line, o)) << c.line;
+    EXPECT_NE(o.str().find(c.why), std::string::npos) << c.line << ": " << o.str();
+  }
+  EXPECT_FALSE(Journaled("status 0x00770010"));
+}
+
+TEST_F(PluginTest, ProgressCommandContinuedThenInterrupted) {
+  ASSERT_FALSE(Failed(Load()));
+  std::string out = Run("toy count 10\ncontinue 3\ninterrupt");
+  EXPECT_NE(out.find("[0x00770020] counting to 10"), std::string::npos) << out;
+  EXPECT_NE(out.find("<step>3</step>"), std::string::npos) << out;
+  EXPECT_EQ(out.find("<step>4</step>"), std::string::npos) << out;
+  EXPECT_NE(out.find("interrupted [0x40770022] counting interrupted at 3"), std::string::npos) << out;
+  EXPECT_TRUE(Journaled("event Progress toy 30%"));
+  // Without an interrupt the next line waits for the end.
+  out = Run("toy count 2\nshow toy");
+  EXPECT_LT(out.find("finished [0x00770021] counted to 2"), out.find("<fs-events>")) << out;
+}
+
+TEST_F(PluginTest, ScriptFileThroughTheProgram) {
+  const std::string script = dir_ + "/s.txt";
+  std::ofstream(script) << "toy value v1\nevent fs add name=USB0 label=DISK usb=1 dir=" << dir_
+                        << "\nshow toy\nshow running-config\n";
+  const std::string cmd = std::string(ZMOCORE_BIN) + " --root " + dir_ + " --plugin " + ZMOCORE_TOY +
+                          " --script " + script + " > " + dir_ + "/out.txt 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << File(dir_ + "/out.txt");
+  std::string out = File(dir_ + "/out.txt");
+  EXPECT_NE(out.find("plugin libzmoToy: [0x0fff0007]"), std::string::npos) << out;
+  EXPECT_NE(out.find("<fs-events>1</fs-events>"), std::string::npos) << out;
+  EXPECT_NE(out.find("toy\n    value v1"), std::string::npos) << out;
+}
+
+}  // namespace
