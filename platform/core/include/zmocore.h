@@ -3,6 +3,7 @@
 #define ZMOCORE_H
 
 #include "zmocore/base.h"
+#include "zmocore/cifs.h"
 #include "zmocore/command.h"
 #include "zmocore/event.h"
 #include "zmocore/interface.h"
@@ -10,6 +11,7 @@
 #include "zmocore/module.h"
 #include "zmocore/netfilter.h"
 #include "zmocore/network.h"
+#include "zmocore/regex.h"
 #include "zmocore/services.h"
 #include "zmocore/task.h"
 #include "zmocore/xml.h"

@@ -182,7 +182,9 @@ bool Parser::Parse(const StringVector &words, Request &request, String *why) {
 Base::Base(const char *parent, const char *keyword, unsigned number, const char *help, unsigned flags,
            const ErrorCodeEntry *errors, const char *prompt)
     : parent_(parent ? parent : ""), keyword_(keyword ? keyword : ""), help_(help ? help : ""),
-      prompt_(prompt ? prompt : ""), number_(number), flags_(flags), errors_(errors) {}
+      prompt_(prompt ? prompt : ""), number_(number), flags_(flags), errors_(errors) {
+  initialized_ = !::Core::Fail("command.init");
+}
 
 Base::~Base() {
   if (in_tree_) UnregisterFromTree();

@@ -212,3 +212,21 @@ TEST_F(ServicesTest, FilesWithInjectedFailures) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ServicesTest, RegexGroupsAndCodes) {
+  Regex::Expression re("/([0-9][0-9]*/[0-9][0-9]*)$");
+  ASSERT_TRUE(re.Initialized());
+  StringVector g;
+  EXPECT_EQ(static_cast<uint32_t>(re.Match("/devices/pci0/usb1/1-1/1/3", g)), Regex::MATCH);
+  ASSERT_EQ(g.size(), 2u);
+  EXPECT_EQ(g[1], "1/3");
+  EXPECT_EQ(static_cast<uint32_t>(re.Match("/devices/usb1/1-1", g)), Regex::NO_MATCH);
+  host_->InjectFailure("regex.match");
+  EXPECT_EQ(static_cast<uint32_t>(re.Match("/1/3", g)), Regex::NO_MEMORY);
+  Regex::Expression bad("(");
+  EXPECT_FALSE(bad.Initialized());
+}
+
+}  // namespace

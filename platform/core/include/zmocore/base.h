@@ -43,6 +43,13 @@ constexpr uint32_t OOM = 0xcffe0000u;
 constexpr uint32_t TIMEOUT = 0x8fff0001u;
 }  // namespace Code
 
+// What the core's interfaces are made of: something with an identifier.
+class ZMOCORE_API Object {
+ public:
+  virtual ~Object();
+  virtual const char *Ident() const = 0;
+};
+
 class ZMOCORE_API Log {
  public:
   // Log control of a status: QUIET logs at debug only, VERBOSE always.

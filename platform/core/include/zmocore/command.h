@@ -203,7 +203,8 @@ class ZMOCORE_API Base {
   // The argument that a failure code blames, or null.
   const char *Blames(ReturnT code) const;
   virtual bool IsSetting() const = 0;
-  virtual bool Initialized() const { return true; }
+  // False when the framework part could not be set up ("command.init").
+  virtual bool Initialized() const { return initialized_; }
   // Entry points the tree calls; they dispatch to the virtual operations.
   bool RegisterInTree();
   void UnregisterFromTree();
@@ -218,6 +219,7 @@ class ZMOCORE_API Base {
   unsigned number_, flags_;
   const ErrorCodeEntry *errors_;
   bool in_tree_ = false;
+  bool initialized_ = true;
 };
 
 class ZMOCORE_API Setting : public Base {

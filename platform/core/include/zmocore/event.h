@@ -187,6 +187,9 @@ struct ZMOCORE_API Device : Base {
   String subsystem;
   std::map<String, String> values;
   String Get(const String &key) const;
+  // Four-digit lower-case hex texts ("04e8").
+  String Vendor() const { return Get("VENDOR"); }
+  String Model() const { return Get("MODEL"); }
   String Describe() const override;
 };
 
