@@ -17,6 +17,7 @@ namespace {
 std::atomic<Host::Impl *> g_current{nullptr};
 Host *g_host = nullptr;
 const auto g_process_start = std::chrono::steady_clock::now();
+constexpr size_t kJournalLimit = 100000;
 
 String Hex(uint32_t code) {
   char b[16];
@@ -60,6 +61,11 @@ int64_t Host::Impl::NowMs() const {
 void Host::Impl::Note(const String &line) {
   try {
     std::lock_guard<std::mutex> g(journal_mutex);
+    // A flood must not grow the core without bound: the oldest half goes.
+    if (journal.size() >= kJournalLimit) {
+      journal.erase(journal.begin(), journal.begin() + kJournalLimit / 2);
+      journal.push_back("journal: " + std::to_string(kJournalLimit / 2) + " older lines dropped");
+    }
     journal.push_back(line);
   } catch (...) {
     return;

@@ -616,6 +616,19 @@ bool Host::RunLine(const String &line, std::ostream &out) {
       out << id << (core.children->ServiceState(id) == 1 ? " up" : " down") << "\n";
     return true;
   }
+  if (c == "resolve" && (w.size() == 3 || w.size() == 4)) {
+    // resolve NAME SERVER [PORT]: the resolver as the plug-ins call it
+    Network::IpAddress server;
+    int64_t port = 53;
+    if (!server.Parse(w[2]) || (w.size() == 4 && (!ParseInt(w[3], &port) || port < 1 || port > 65535)))
+      return false;
+    std::vector<Network::IpAddress> addrs;
+    ReturnT r = Dns::Resolver::GetAddresses(w[1], addrs, 1000, Log::VERBOSE, server, static_cast<uint16_t>(port));
+    out << "[" << Hex(static_cast<uint32_t>(r)) << "]";
+    for (const auto &a : addrs) out << " " << a.ToString();
+    out << "\n";
+    return true;
+  }
   if (c == "seed" && w.size() == 2) {
     int64_t s;
     if (!ParseInt(w[1], &s)) return false;

@@ -3,7 +3,12 @@
 
 #include "core_impl.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <thread>
 
 namespace {
 
@@ -94,6 +99,53 @@ TEST(FeedbackWire, RoundTripAndRefusals) {
   String huge = Core::FeedbackEncode("/p", {}, {});
   huge[huge.size() - 8] = 0x7f;
   EXPECT_FALSE(Core::FeedbackDecode(reinterpret_cast<const uint8_t *>(huge.data()), huge.size(), &path, &f));
+}
+
+}  // namespace
+
+namespace {
+
+// Anyone who reaches the socket may send anything: a flood of short,
+// truncated and oversized datagrams, then one good run, which still arrives.
+TEST_F(FeedbackTest, FloodOfMalformedDatagramsLeavesTheListenerWorking) {
+  Sink s;
+  ASSERT_FALSE(Failed(s.Register("/var/run/flood")));
+  const std::string sock = host_->Path("/var/run/zmocore.feedback");
+  int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un sa{};
+  sa.sun_family = AF_UNIX;
+  std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", sock.c_str());
+  const String good = Core::FeedbackEncode("/var/run/flood", {"w"}, {{"K", "v"}});
+  std::vector<uint8_t> junk(70000, 0xff);
+  std::srand(7);
+  for (int i = 0; i < 5000; ++i) {
+    size_t n;
+    const void *p;
+    String cut;
+    switch (i % 4) {
+      case 0: n = static_cast<size_t>(std::rand()) % 64, p = junk.data(); break;
+      case 1: cut = good.substr(0, static_cast<size_t>(std::rand()) % good.size()), n = cut.size(), p = cut.data(); break;
+      case 2: n = junk.size(), p = junk.data(); break;  // larger than any message
+      default:
+        cut = good;
+        cut[static_cast<size_t>(std::rand()) % cut.size()] ^= 0x55;
+        n = cut.size(), p = cut.data();
+    }
+    sendto(fd, p, n, 0, reinterpret_cast<sockaddr *>(&sa), sizeof sa);  // drops when full are fine
+  }
+  // The good one, until it gets through the backlog.
+  bool delivered = false;
+  for (int i = 0; i < 200 && !delivered; ++i) {
+    sendto(fd, good.data(), good.size(), 0, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    host_->Drain();
+    std::lock_guard<std::mutex> g(s.m);
+    delivered = !s.got.empty();
+  }
+  close(fd);
+  EXPECT_TRUE(delivered);
+  EXPECT_TRUE(Journaled("feedback refused: malformed message"));
 }
 
 }  // namespace

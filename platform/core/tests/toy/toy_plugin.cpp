@@ -4,6 +4,8 @@
 // example. Initialize undoes everything when a step fails.
 #include "zmocore.h"
 
+#include <cstdlib>
+
 namespace Toy {
 
 constexpr const char *SOURCE = "lib::libzmoToy";
@@ -60,6 +62,30 @@ class Component : public Core::Module::Component {
     Mutex::Guard g(lock_);
     return value_;
   }
+  // Runs PROGRAM MODE "/var/run/toy.pid" "/tmp/toy log; x" as "Toy daemon".
+  ReturnT StartDaemon(const String &program, const String &mode) {
+    Mutex::Guard g(lock_);
+    StopDaemon_();
+    auto up = Event::Delegate::Make(Ident(), this, &Component::OnServiceUp_, &lock_);
+    auto down = Event::Delegate::Make(Ident(), this, &Component::OnServiceDown_, &lock_);
+    daemon_.reset(Service::New(program.c_str(), "Toy daemon", {mode, "/var/run/toy.pid", "/tmp/toy log; x"}, true, 1,
+                               Time::Span(1000), Time::Span(500), up, down, "/var/run/toy.pid", Time::Span(5000),
+                               2000));
+    if (!daemon_) return StatusLog(0x80770030u, 2, SOURCE, "no daemon");
+    daemon_->Start();
+    return StatusLog(0x00770030u, 0, SOURCE, "daemon %1 started") << program;
+  }
+  // Keeps the service: its down event still comes, once we let go of the lock.
+  ReturnT StopDaemon() {
+    Mutex::Guard g(lock_);
+    if (daemon_) daemon_->StopWait();
+    return StatusLog(0x00770031u, 0, SOURCE, "daemon stopped");
+  }
+  ReturnT ReloadDaemon() {
+    Mutex::Guard g(lock_);
+    if (!daemon_ || Failed(daemon_->Signal(1))) return StatusLog(0x80770032u, 2, SOURCE, "nothing to reload");
+    return StatusLog(0x00770032u, 0, SOURCE, "reloaded");
+  }
   int FsEvents() {
     Mutex::Guard g(lock_);
     return fs_events_;
@@ -71,7 +97,15 @@ class Component : public Core::Module::Component {
     Log::Write(Ident(), 0, "file system " + e.name + " action " + std::to_string(e.action));
   }
   void OnServiceUp_(const Event::ServiceUp &e) { Log::Write(Ident(), 0, "service " + e.id + " up"); }
+  // Takes the lock that StopDaemon holds over StopWait.
+  void OnServiceDown_(const Event::ServiceDown &e) { Log::Write(Ident(), 0, "service " + e.id + " down"); }
+  void StopDaemon_() {
+    if (!daemon_) return;
+    daemon_->StopWait();
+    daemon_.reset();
+  }
   void Undo_() {
+    StopDaemon_();
     if (subscribed_) Event::Unsubscribe(Ident());
     keys_.UnregisterKeys();
     if (ports_held_) ports_->Clear(Ident());
@@ -86,6 +120,100 @@ class Component : public Core::Module::Component {
   bool chain_ = false, ports_held_ = false, subscribed_ = false;
   String value_;
   int fs_events_ = 0;
+  std::unique_ptr<Service> daemon_;
+};
+
+// A USB modem interface: what the factory, feedback and interface lines do.
+class Modem : public Network::Interface::Usb,
+              public Network::Interface::Wireless,
+              public Network::Interface::Ethernet,
+              public FeedbackListener {
+ public:
+  explicit Modem(unsigned index) : Network::Interface::Base("ToyModem", index, nullptr) {}
+  ~Modem() override { Network::Interface::Base::Unregister(Ident()); }
+  const char *Ident() const override { return "Toy::Modem"; }
+  const char *Type() const override { return "ToyModem"; }
+  ReturnT Initialize(Network::Interface::InitT init) override {
+    ReturnT r = Usb::Initialize(init);
+    if (!Failed(r)) r = Base::Initialize(init);
+    if (!Failed(r)) r = Ethernet::Initialize(init);
+    if (Failed(r)) return r;
+    SetSystemName("toy" + std::to_string(Index()));
+    r = FeedbackListener::Register("/var/run/toymodem-" + SystemName());
+    if (Failed(r)) return r;
+    Network::Interface::IP::SetGlobal(*this);
+    SetState(1);
+    return StatusLog(SOURCE).SetDone(0x40);
+  }
+  bool AttachTo(Xml::Node &node) override {
+    bool ok = Usb::AttachTo(node) && Ethernet::AttachTo(node);
+    node.Add("ifup", ifup_);
+    node.Add("link", link_);
+    if (GetSsid().IsSet()) node.Add("ssid", GetSsid().Value());
+    if (!rssi_.empty()) node.Add("rssi", rssi_);
+    return ok && node.Valid();
+  }
+  ReturnT GetLink(Network::Interface::LinkT &l) const override {
+    l = link_;
+    return static_cast<ReturnT>(Code::DONE);
+  }
+  ReturnT GetIfUp(Network::Interface::IfUpT &u) const override {
+    u = ifup_;
+    return static_cast<ReturnT>(Code::DONE);
+  }
+  ReturnT SetIfUp(Network::Interface::IfUpT u) override {
+    ifup_ = u;
+    return StatusLog(0x00770040u, 0, SOURCE, "%1 is %2") << Id() << (u ? "up" : "down");
+  }
+  void Cleanup() override { FeedbackListener::Unregister(); }
+  ReturnT SetSsid_(const Network::Interface::Ssid &ssid) override {
+    if (ssid.Value().find('@') != 0) return StatusLog(0x80770041u, 2, SOURCE, "bad SSID \"%1\"") << ssid.Value();
+    return StatusLog(0x00770041u, 0, SOURCE, "SSID %1") << ssid.Value();
+  }
+  void OnFeedback(const Feedback &f) override {
+    if (f.Word(1) != SystemName()) return;
+    if (f.Word(0) == "if-up") {
+      link_ = 1;
+      Event::Raise(Event::IfStateChanged(0, Id(), SystemName(), 1, 1, static_cast<int>(ifup_)));
+    } else if (f.Word(0) == "stats") {
+      rssi_ = f.Get("RSSI");
+    }
+  }
+
+ private:
+  Network::Interface::IfUpT ifup_ = 0;
+  Network::Interface::LinkT link_ = 0;
+  String rssi_;
+};
+
+const char *const kModems[] = {"1234", "5678", nullptr, nullptr};
+const char *const kTypes[] = {"ToyModem", nullptr};
+
+class ModemCreator : public Network::Interface::Factory::NoParentCreator<Modem> {
+ public:
+  ReturnT Create(Network::Interface::Base *parent, unsigned index,
+                 AutoPtr<Network::Interface::Base> &out) override {
+    ReturnT r = CheckCreate_(parent, index);
+    if (Failed(r)) return r;
+    auto *m = new (std::nothrow) Modem(index);
+    if (!m) return StatusLog(SOURCE).SetOom(0x41);
+    if (Failed(m->Network::Interface::Base::Register("Toy::Modem", "ToyModem"))) {
+      delete m;
+      return StatusLog(SOURCE).SetFail(0x42);
+    }
+    out.reset(m);
+    return static_cast<ReturnT>(Code::DONE);
+  }
+  const char *Ident() const override { return "Toy::Modem"; }
+  const char *Type() const override { return "ToyModem"; }
+  unsigned Priority() const override { return 7; }
+  unsigned MaxIndex() const override { return Network::Interface::Base::MAX_INDEX; }
+  bool Matches(const Event::Device &d) const override {
+    return (d.subsystem == "usb_device" || d.subsystem == "usb_endpoint") &&
+           Network::Interface::Usb::DeviceIndex(kModems, d.Vendor(), d.Model()) >= 0 &&
+           Network::Interface::Usb::Matches(d);
+  }
+  const char *const *Types_() const override { return kTypes; }
 };
 
 Component *g_component = nullptr;
@@ -157,6 +285,25 @@ class ToyCount : public ::Command::Action {
   ThreadSpecific<std::pair<int, int>> steps_;
 };
 
+// "toy daemon PROGRAM MODE"; "no toy daemon"; "toy reload".
+class ToyDaemon : public ::Command::Setting {
+ public:
+  ToyDaemon() : Setting("toy", "daemon", 40, "run a daemon", 1) {}
+  ReturnT Execute(::Command::Request &req, ::Command::Response &) override {
+    if (req.No()) return g_component->StopDaemon();
+    return g_component->StartDaemon(req.Get("program"), req.Get("mode"));
+  }
+  bool GetArgumentParser(::Command::Argument::Parser &p) override {
+    return p.Add(new (std::nothrow)::Command::Argument::Text("program")) &&
+           p.Add(new (std::nothrow)::Command::Argument::Text("mode"));
+  }
+};
+class ToyReload : public ::Command::Action {
+ public:
+  ToyReload() : Action("toy", "reload", 50, "reload the daemon", 32) {}
+  ReturnT Execute(::Command::Request &, ::Command::Response &) override { return g_component->ReloadDaemon(); }
+};
+
 // "show toy".
 class ShowToy : public ::Command::Action {
  public:
@@ -189,7 +336,9 @@ class Module : public Core::Module::Object {
       return StatusLog(SOURCE).SetFail(5);
     }
     if (!Register(new (std::nothrow) Command::Toy) || !Register(new (std::nothrow) Command::ToyValue) ||
-        !Register(new (std::nothrow) Command::ToyCount) || !Register(new (std::nothrow) Command::ShowToy)) {
+        !Register(new (std::nothrow) Command::ToyCount) || !Register(new (std::nothrow) Command::ShowToy) ||
+        !Register(new (std::nothrow) Command::ToyDaemon) || !Register(new (std::nothrow) Command::ToyReload) ||
+        !Register(new (std::nothrow) ModemCreator)) {
       Cleanup();
       g_component = nullptr;
       return StatusLog(SOURCE).SetFail(6);
