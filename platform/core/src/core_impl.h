@@ -190,6 +190,7 @@ class ServiceImpl : public Service {
   // One look from the supervisor's loop (its mutex held).
   void Tick(int64_t now);
   bool UpLocked() const { return state_ == UP; }
+  unsigned Number() const { return number_; }
 
  private:
   enum State { IDLE, STARTING, UP, STOPPING, BACKOFF };
