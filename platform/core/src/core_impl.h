@@ -90,7 +90,7 @@ struct Host::Impl {
   void Unsubscribe(const String &owner);
   void Post(std::function<void()> call);
   bool Drain(uint32_t timeout_ms);
-  std::thread::id event_thread_id;
+  std::atomic<std::thread::id> event_thread_id{};
 
   // ---- children, task queue, commands, feedback, built-in services
   std::unique_ptr<ChildSupervisor> children;

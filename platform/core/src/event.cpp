@@ -204,7 +204,7 @@ bool Host::Impl::Drain(uint32_t timeout_ms) {
 }
 
 void Host::Impl::EventLoop() {
-  event_thread_id = std::this_thread::get_id();
+
   std::unique_lock<std::mutex> g(ev_mutex);
   for (;;) {
     ev_cv.wait(g, [&] { return ev_stop || !ev_queue.empty(); });

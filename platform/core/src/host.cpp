@@ -100,6 +100,7 @@ Host::Host(const HostOptions &options) : impl_(new Impl(options)) {
   c.builtins.reset(new BuiltIns(c.options));
   c.commands.reset(new CommandTree);
   c.ev_thread = std::thread([&c] { c.EventLoop(); });
+  c.event_thread_id = c.ev_thread.get_id();
   c.children.reset(new ChildSupervisor(c));
   c.core_queue.reset(Task::Queue::New("Core queue", Time::Span(1000), nullptr));
   c.feedback.reset(new FeedbackHub(c));

@@ -164,19 +164,18 @@ TEST_F(ServicesTest, MacTextAsTheBaseLibraryWritesIt) {
 }
 
 TEST_F(ServicesTest, ReinitProxySendsSigurgToThePidOfItsPidFile) {
-  pid_t child = fork();
-  if (child == 0) {
-    signal(SIGURG, [](int) { _exit(42); });
-    for (;;) pause();
-  }
-  std::ofstream(host_->Path("/var/run/dnsrelayd.pid")) << child << "\n";
+  const std::string pid_file = host_->Path("/var/run/dnsrelayd.pid");
+  Io::Process proxy("Test::Proxy", ZMOCORE_CHILD, 3, 2, 1, 2000, "");
+  proxy.SetArguments({"urg", pid_file});
+  ASSERT_FALSE(Failed(proxy.Start()));
+  for (int i = 0; i < 500 && File(pid_file).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_FALSE(File(pid_file).empty());
   auto &d = Find<Dns::Manager>();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_FALSE(Failed(d.ReinitProxy(0)));
-  int st = 0;
-  ASSERT_EQ(waitpid(child, &st, 0), child);
-  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 42);
-  unlink(host_->Path("/var/run/dnsrelayd.pid").c_str());
+  EXPECT_FALSE(Failed(proxy.Wait(5000)));
+  EXPECT_EQ(proxy.ExitStatus(), 42);
+  EXPECT_TRUE(Journaled("dns reinit-proxy SIGURG pid="));
+  unlink(pid_file.c_str());
   EXPECT_FALSE(Failed(d.ReinitProxy(0)));  // nothing runs: it reads its files when it starts
   host_->InjectFailure("dns.reinit");
   EXPECT_TRUE(Failed(d.ReinitProxy(0)));

@@ -4,6 +4,7 @@
 //   child stubborn PIDFILE       ignores SIGTERM
 //   child hup PIDFILE LOG        notes "reload" per SIGHUP and "term" at SIGTERM
 //   child print CODE WORD...     prints the words and exits with CODE
+//   child urg PIDFILE            exits with 42 at SIGURG
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -76,6 +77,11 @@ int main(int argc, char **argv) {
     }
     Note(argv[3], "term");
     return 0;
+  }
+  if (mode == "urg" && argc >= 3) {
+    signal(SIGURG, [](int) { _exit(42); });
+    WritePid(argv[2]);
+    for (;;) pause();
   }
   if (mode == "print" && argc >= 3) {
     for (int i = 3; i < argc; ++i) std::printf("%s\n", argv[i]);
