@@ -1,39 +1,26 @@
 // Address texts.
 #include "core_impl.h"
+#include "zmo.h"
+
+#include <algorithm>
 
 #include <cstdio>
 
 namespace Network {
 
-namespace {
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-}  // namespace
-
+// The base library's text, so the core and the programs write MACs alike.
 bool MacAddress::Parse(const String &text) {
-  if (text.size() != 17) return false;
-  std::array<uint8_t, 6> b{};
-  const char sep = text[2];
-  if (sep != ':' && sep != '-') return false;
-  for (size_t i = 0; i < 6; ++i) {
-    int hi = HexDigit(text[i * 3]), lo = HexDigit(text[i * 3 + 1]);
-    if (hi < 0 || lo < 0) return false;
-    if (i < 5 && text[i * 3 + 2] != sep) return false;
-    b[i] = static_cast<uint8_t>(hi * 16 + lo);
-  }
-  bytes_ = b;
+  zmo_mac_addr_t m;
+  if (!zmo_mac_addr_parse(&m, text.c_str())) return false;
+  std::copy(m.bytes, m.bytes + 6, bytes_.begin());
   return true;
 }
 
 String MacAddress::ToString() const {
-  char buf[18];
-  std::snprintf(buf, sizeof buf, "%02x:%02x:%02x:%02x:%02x:%02x", bytes_[0], bytes_[1], bytes_[2], bytes_[3],
-                bytes_[4], bytes_[5]);
-  return buf;
+  zmo_mac_addr_t m;
+  std::copy(bytes_.begin(), bytes_.end(), m.bytes);
+  char buf[ZMO_MAC_ADDR_STRLEN];
+  return zmo_mac_addr_as_string(&m, buf);
 }
 
 bool MacAddress::IsZero() const {
