@@ -14,6 +14,9 @@
 #include <set>
 #include <thread>
 
+// Nothing in here is part of the interface (Host::Impl hangs off Host all the same).
+#pragma GCC visibility push(hidden)
+
 namespace Core {
 
 class ChildSupervisor;
@@ -32,7 +35,7 @@ struct PendingEvent {
   std::function<void()> call;          // or a plain call on the event thread
 };
 
-struct Host::Impl {
+struct __attribute__((visibility("hidden"))) Host::Impl {
   explicit Impl(const HostOptions &o);
 
   HostOptions options;
@@ -259,7 +262,7 @@ bool FeedbackDecode(const uint8_t *data, size_t size, String *path, Feedback *ou
 void FeedbackFromRun(const StringVector &args, const String &input, StringVector *words,
                      std::vector<std::pair<String, String>> *values);
 // The zmocore program's forwarder mode: reads its input and delivers.
-int FeedbackForward(const String &socket_path, const String &path, const StringVector &args);
+ZMOCORE_API int FeedbackForward(const String &socket_path, const String &path, const StringVector &args);
 
 // DNS over UDP: the query for name's A records and the answer's addresses.
 bool DnsBuildQuery(const String &name, uint16_t id, std::vector<uint8_t> *out);
@@ -269,5 +272,7 @@ bool DnsParseAnswer(const uint8_t *data, size_t size, uint16_t id, std::vector<N
 bool IsLocalAddress(Network::IpAddress addr);
 
 }  // namespace Core
+
+#pragma GCC visibility pop
 
 #endif

@@ -10,7 +10,8 @@
 #include <iostream>
 
 namespace Core {
-int FeedbackForward(const String &socket_path, const String &path, const StringVector &args);
+// The library's forwarding mode; exported for this program alone.
+ZMOCORE_API int FeedbackForward(const String &socket_path, const String &path, const StringVector &args);
 }
 
 namespace {

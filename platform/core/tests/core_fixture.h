@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "fw_test/matchers.h"
+#include "fw_test/temp_dir.h"
+
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,20 +16,18 @@
 #include "zmocore.h"
 #include "zmocore/host.h"
 
+using fw_test::HasSubstr;
+using fw_test::Not;
+
 class CoreTest : public ::testing::Test {
  protected:
   void SetUp() override { Make(false); }
-  void TearDown() override {
-    host_.reset();
-    if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-  }
+  void TearDown() override { host_.reset(); }
   void Make(bool manual_clock) {
     host_.reset();
     if (dir_.empty()) {
-      char tmpl[] = "/tmp/zmocore-test.XXXXXX";
-      ASSERT_NE(mkdtemp(tmpl), nullptr);
-      dir_ = tmpl;
-      std::system(("mkdir -p '" + dir_ + "/var/run'").c_str());
+      dir_ = tmp_.path();
+      std::filesystem::create_directories(dir_ + "/var/run");
     }
     Core::HostOptions o;
     o.root = dir_;
@@ -40,7 +42,9 @@ class CoreTest : public ::testing::Test {
     std::string line;
     while (std::getline(in, line)) {
       bool ok = host_->RunLine(line, out);
-      if (expect_ok) EXPECT_TRUE(ok) << line << "\n" << out.str();
+      if (expect_ok) {
+        EXPECT_TRUE(ok) << line << "\n" << out.str();
+      }
     }
     return out.str();
   }
@@ -51,6 +55,7 @@ class CoreTest : public ::testing::Test {
     s << f.rdbuf();
     return s.str();
   }
+  fw_test::TempDir tmp_{"zmocore-test"};
   std::string dir_;
   std::unique_ptr<Core::Host> host_;
 };

@@ -41,13 +41,11 @@ TEST_F(NetfilterTest, EntriesRenderAsIptablesSaveAndCommitJournalsTheTable) {
   ASSERT_FALSE(Failed(t->Commit()));
   Nf().Release(t);
   const std::string save = Nf().Save(Netfilter::Table::FILTER);
-  EXPECT_NE(save.find(":_ZMO_NBNS_OUTPUT_FILTER - [0:0]\n"), std::string::npos) << save;
-  EXPECT_NE(save.find("-A _ZMO_OUTPUT -p udp -j _ZMO_NBNS_OUTPUT_FILTER\n"), std::string::npos) << save;
-  EXPECT_NE(save.find("-A _ZMO_NBNS_OUTPUT_FILTER -o ppp+ -p udp -m udp --sport 137:138 -j DROP\n"),
-            std::string::npos)
+  EXPECT_THAT(save, HasSubstr(":_ZMO_NBNS_OUTPUT_FILTER - [0:0]\n")) << save;
+  EXPECT_THAT(save, HasSubstr("-A _ZMO_OUTPUT -p udp -j _ZMO_NBNS_OUTPUT_FILTER\n")) << save;
+  EXPECT_THAT(save, HasSubstr("-A _ZMO_NBNS_OUTPUT_FILTER -o ppp+ -p udp -m udp --sport 137:138 -j DROP\n"))
       << save;
-  EXPECT_NE(save.find("-A _ZMO_MCAST_INPUT -d 224.0.0.252/32 -i eth1 -p udp -m udp --dport 5355 -j DROP\n"),
-            std::string::npos)
+  EXPECT_THAT(save, HasSubstr("-A _ZMO_MCAST_INPUT -d 224.0.0.252/32 -i eth1 -p udp -m udp --dport 5355 -j DROP\n"))
       << save;
   EXPECT_TRUE(Journaled("netfilter commit filter\n*filter\n"));
 
@@ -58,7 +56,7 @@ TEST_F(NetfilterTest, EntriesRenderAsIptablesSaveAndCommitJournalsTheTable) {
   t->Commit();
   Nf().Release(t);
   ASSERT_FALSE(Failed(Nf().RemoveChain(Netfilter::Table::FILTER, "_ZMO_NBNS_OUTPUT_FILTER")));
-  EXPECT_EQ(Nf().Save(Netfilter::Table::FILTER).find("NBNS"), std::string::npos);
+  EXPECT_THAT(Nf().Save(Netfilter::Table::FILTER), Not(HasSubstr("NBNS")));
 }
 
 TEST_F(NetfilterTest, NatRedirectAndRepeatLeavesTheChain) {
@@ -85,14 +83,12 @@ TEST_F(NetfilterTest, NatRedirectAndRepeatLeavesTheChain) {
   EXPECT_FALSE(Failed(t->Commit()));
   Nf().Release(t);
   const std::string save = Nf().Save(Netfilter::Table::NAT);
-  EXPECT_NE(save.find("-A _ZMO_AG_REDIRECT -s 192.168.1.10/32 -i br0 -p udp -m udp --dport 53 -j RETURN\n"),
-            std::string::npos)
+  EXPECT_THAT(save, HasSubstr("-A _ZMO_AG_REDIRECT -s 192.168.1.10/32 -i br0 -p udp -m udp --dport 53 -j RETURN\n"))
       << save;
-  EXPECT_NE(save.find("-A _ZMO_AG_REDIRECT ! -d 224.0.0.0/4 -i br0 -p udp -m udp --dport 5353 -j REDIRECT "
-                      "--to-ports 53\n"),
-            std::string::npos)
+  EXPECT_THAT(save, HasSubstr("-A _ZMO_AG_REDIRECT ! -d 224.0.0.0/4 -i br0 -p udp -m udp --dport 5353 -j REDIRECT "
+                      "--to-ports 53\n"))
       << save;
-  EXPECT_NE(save.find("-A _ZMO_DNS_REDIRECT -j _ZMO_AG_REDIRECT\n"), std::string::npos) << save;
+  EXPECT_THAT(save, HasSubstr("-A _ZMO_DNS_REDIRECT -j _ZMO_AG_REDIRECT\n")) << save;
 }
 
 TEST_F(NetfilterTest, RefusalsAndUncommittedChanges) {
@@ -107,13 +103,13 @@ TEST_F(NetfilterTest, RefusalsAndUncommittedChanges) {
   EXPECT_TRUE(Failed(t->CreateChain("_ZMO_X")));
   EXPECT_TRUE(Failed(t->RemoveChain("INPUT")));
   Nf().Release(t);  // never committed: dropped
-  EXPECT_EQ(Nf().Save(Netfilter::Table::FILTER).find("_ZMO_X"), std::string::npos);
+  EXPECT_THAT(Nf().Save(Netfilter::Table::FILTER), Not(HasSubstr("_ZMO_X")));
   host_->InjectFailure("netfilter.commit");
   ASSERT_FALSE(Failed(Nf().Acquire(Netfilter::Table::FILTER, &t)));
   t->CreateChain("_ZMO_Y");
   EXPECT_TRUE(Failed(t->Commit()));
   Nf().Release(t);
-  EXPECT_EQ(Nf().Save(Netfilter::Table::FILTER).find("_ZMO_Y"), std::string::npos);
+  EXPECT_THAT(Nf().Save(Netfilter::Table::FILTER), Not(HasSubstr("_ZMO_Y")));
   EXPECT_TRUE(Failed(Nf().ClearChain(Netfilter::Table::NAT, "_MISSING")));
 }
 

@@ -17,7 +17,7 @@ class PluginTest : public CoreTest {
 
 TEST_F(PluginTest, LoadsByExportNameAndUnloadsEverything) {
   ASSERT_FALSE(Failed(Load())) << load_output_;
-  EXPECT_NE(load_output_.find("plugin libzmoToy: [0x0fff0007]"), std::string::npos);
+  EXPECT_THAT(load_output_, HasSubstr("plugin libzmoToy: [0x0fff0007]"));
   EXPECT_NE(Core::Core::Find_("Toy::Component"), nullptr);
   EXPECT_TRUE(Journaled("command register toy value"));
   EXPECT_TRUE(Journaled("port reserve Toy::Component tcp 8080"));
@@ -26,7 +26,7 @@ TEST_F(PluginTest, LoadsByExportNameAndUnloadsEverything) {
   EXPECT_TRUE(Journaled("port clear Toy::Component"));
   EXPECT_TRUE(Journaled("event unsubscribe Toy::Component"));
   EXPECT_TRUE(Journaled("command unregister toy value"));
-  EXPECT_EQ(Run("netfilter filter").find("_ZMO_TOY"), std::string::npos);
+  EXPECT_THAT(Run("netfilter filter"), Not(HasSubstr("_ZMO_TOY")));
 }
 
 TEST_F(PluginTest, NoEntryIsRefused) {
@@ -50,13 +50,17 @@ TEST_F(PluginTest, InitializeFailingHalfWayLeavesNothing) {
     EXPECT_TRUE(Failed(r)) << load_output_;
     EXPECT_EQ(Core::Core::Find_("Toy::Component"), nullptr);
     std::string nf = Run("netfilter filter");
-    EXPECT_EQ(nf.find("_ZMO_TOY"), std::string::npos) << nf;
+    EXPECT_THAT(nf, Not(HasSubstr("_ZMO_TOY"))) << nf;
     EXPECT_EQ(Run("ports"), "");
     EXPECT_EQ(Run("dashboard"), "");
     std::ostringstream out;
     EXPECT_FALSE(host_->RunLine("toy value x", out));
-    if (Journaled("event subscribe Toy::Component")) EXPECT_TRUE(Journaled("event unsubscribe Toy::Component"));
-    if (Journaled("command register toy")) EXPECT_TRUE(Journaled("command unregister toy"));
+    if (Journaled("event subscribe Toy::Component")) {
+      EXPECT_TRUE(Journaled("event unsubscribe Toy::Component"));
+    }
+    if (Journaled("command register toy")) {
+      EXPECT_TRUE(Journaled("command unregister toy"));
+    }
     // Nobody handles an event any more (a handler left behind would run on a freed object).
     Run("event fs add name=USB9 dir=/tmp");
     EXPECT_FALSE(Journaled("log 0 Toy::Component"));
@@ -70,7 +74,7 @@ TEST_F(PluginTest, PortOfAnotherOwnerStopsTheStart) {
   auto *ports = static_cast<Network::PortAllocator *>(Core::Core::Find_(Network::PortAllocator::IDENT));
   ASSERT_FALSE(Failed(ports->Reserve("Other", Network::PortAllocator::UDP, 8081, 0)));
   EXPECT_TRUE(Failed(Load()));
-  EXPECT_NE(load_output_.find("port 8081 is taken"), std::string::npos) << load_output_;
+  EXPECT_THAT(load_output_, HasSubstr("port 8081 is taken")) << load_output_;
   EXPECT_EQ(Run("ports"), "udp 8081 Other\n");
 }
 
@@ -78,14 +82,14 @@ TEST_F(PluginTest, SettingNoFormAndConfiguration) {
   ASSERT_FALSE(Failed(Load()));
   EXPECT_EQ(Run("show running-config"), "");
   std::string out = Run("toy\nvalue \"two words; and more\"\nexit\nshow running-config");
-  EXPECT_NE(out.find("[0x00770010] value set to \"two words; and more\""), std::string::npos) << out;
-  EXPECT_NE(out.find("toy\n    value \"two words; and more\"\n"), std::string::npos) << out;
+  EXPECT_THAT(out, HasSubstr("[0x00770010] value set to \"two words; and more\"")) << out;
+  EXPECT_THAT(out, HasSubstr("toy\n    value \"two words; and more\"\n")) << out;
   out = Run("no toy value\nshow running-config");
-  EXPECT_EQ(out.find("    value"), std::string::npos) << out;
+  EXPECT_THAT(out, Not(HasSubstr("    value"))) << out;
   // A failure names the argument it blames.
   std::ostringstream o;
   EXPECT_TRUE(host_->RunLine("toy value bad", o));
-  EXPECT_NE(o.str().find("[0x80770010] value \"bad\" refused (argument \"value\")"), std::string::npos) << o.str();
+  EXPECT_THAT(o.str(), HasSubstr("[0x80770010] value \"bad\" refused (argument \"value\")")) << o.str();
 }
 
 TEST_F(PluginTest, BadArgumentsAreRefusedBeforeTheCommandRuns) {
@@ -104,7 +108,7 @@ TEST_F(PluginTest, BadArgumentsAreRefusedBeforeTheCommandRuns) {
   for (const Case &c : cases) {
     std::ostringstream o;
     EXPECT_FALSE(host_->RunLine(c.line, o)) << c.line;
-    EXPECT_NE(o.str().find(c.why), std::string::npos) << c.line << ": " << o.str();
+    EXPECT_THAT(o.str(), HasSubstr(c.why)) << c.line << ": " << o.str();
   }
   EXPECT_FALSE(Journaled("status 0x00770010"));
 }
@@ -112,10 +116,10 @@ TEST_F(PluginTest, BadArgumentsAreRefusedBeforeTheCommandRuns) {
 TEST_F(PluginTest, ProgressCommandContinuedThenInterrupted) {
   ASSERT_FALSE(Failed(Load()));
   std::string out = Run("toy count 10\ncontinue 3\ninterrupt");
-  EXPECT_NE(out.find("[0x00770020] counting to 10"), std::string::npos) << out;
-  EXPECT_NE(out.find("<step>3</step>"), std::string::npos) << out;
-  EXPECT_EQ(out.find("<step>4</step>"), std::string::npos) << out;
-  EXPECT_NE(out.find("interrupted [0x40770022] counting interrupted at 3"), std::string::npos) << out;
+  EXPECT_THAT(out, HasSubstr("[0x00770020] counting to 10")) << out;
+  EXPECT_THAT(out, HasSubstr("<step>3</step>")) << out;
+  EXPECT_THAT(out, Not(HasSubstr("<step>4</step>"))) << out;
+  EXPECT_THAT(out, HasSubstr("interrupted [0x40770022] counting interrupted at 3")) << out;
   EXPECT_TRUE(Journaled("event Progress toy 30%"));
   // Without an interrupt the next line waits for the end.
   out = Run("toy count 2\nshow toy");
@@ -130,9 +134,9 @@ TEST_F(PluginTest, ScriptFileThroughTheProgram) {
                           " --script " + script + " > " + dir_ + "/out.txt 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << File(dir_ + "/out.txt");
   std::string out = File(dir_ + "/out.txt");
-  EXPECT_NE(out.find("plugin libzmoToy: [0x0fff0007]"), std::string::npos) << out;
-  EXPECT_NE(out.find("<fs-events>1</fs-events>"), std::string::npos) << out;
-  EXPECT_NE(out.find("toy\n    value v1"), std::string::npos) << out;
+  EXPECT_THAT(out, HasSubstr("plugin libzmoToy: [0x0fff0007]")) << out;
+  EXPECT_THAT(out, HasSubstr("<fs-events>1</fs-events>")) << out;
+  EXPECT_THAT(out, HasSubstr("toy\n    value v1")) << out;
 }
 
 }  // namespace

@@ -62,7 +62,9 @@ TEST_F(ServicesTest, FileSystemNamesLabelsAndRealNames) {
   for (const Case &c : cases) {
     ReturnT r = fs.GetRealName(c.name, real);
     EXPECT_EQ(static_cast<uint32_t>(r), c.code) << c.name;
-    if (c.real) EXPECT_EQ(real, dir_ + c.real) << c.name;
+    if (c.real) {
+      EXPECT_EQ(real, dir_ + c.real) << c.name;
+    }
   }
   host_->InjectFailure("fs.repository");
   EXPECT_EQ(static_cast<uint32_t>(fs.GetRealName("USB0:/a", real)), FileSystem::Repository::FAILURE);
