@@ -45,7 +45,7 @@ say "event usb add subsystem=usb_device VENDOR=1234 MODEL=5678 DEVICE=/devices/u
 wait_file /var/run/toymodem-toy0
 printf 'RSSI=-61\nRSSI2=x\nevil\nSTATE=1\n' | /var/run/toymodem-toy0 stats toy0
 /var/run/toymodem-toy0 if-up toy0 </dev/null
-say "wait journal event\ IfStateChanged 5s"
+say 'wait journal "event IfStateChanged" 5s'
 say "interface show ToyModem0"
 expect "<rssi>-61</rssi>"
 expect "<link>1</link>"
@@ -63,7 +63,7 @@ expect "[0x80ff0050]"
 
 say "quit"
 exec 3>&-
-wait "$core" || true
+wait "$core" || fail "a line failed: $(grep '^%' "$work/out")"
 grep -q "dns resolve check.example @8.8.8.8:53 refused" <("$zmocore" --plugin "$toy" --journal --script - <<<"resolve check.example 8.8.8.8") ||
   fail "refusal not journaled"
 log "ok"
