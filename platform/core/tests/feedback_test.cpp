@@ -70,6 +70,20 @@ TEST_F(FeedbackTest, NoKeyIsInjected) {
   EXPECT_EQ(f.Values().size(), 4u);
 }
 
+// A caller that never closes the forwarder's input does not hold it: it
+// delivers what came within its time.
+TEST_F(FeedbackTest, SilentInputDoesNotHoldTheForwarder) {
+  Sink s;
+  ASSERT_FALSE(Failed(s.Register("/var/run/slow")));
+  const std::string cmd = "(echo K=v; exec sleep 4) | " + host_->Path("/var/run/slow") + " if-down x &";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  // Its input stays open for 4 s; it gives up reading after 2.
+  EXPECT_TRUE(host_->WaitJournal("feedback /var/run/slow", 3500));
+  ASSERT_TRUE(host_->Drain());
+  ASSERT_EQ(s.got.size(), 1u);
+  EXPECT_EQ(s.got[0].Get("K"), "v");
+}
+
 TEST_F(FeedbackTest, ARunForAnotherPathReachesNobody) {
   Sink s;
   ASSERT_FALSE(Failed(s.Register("/var/run/one")));

@@ -126,6 +126,20 @@ TEST_F(PluginTest, ProgressCommandContinuedThenInterrupted) {
   EXPECT_LT(out.find("finished [0x00770021] counted to 2"), out.find("<fs-events>")) << out;
 }
 
+// The script's clock line moves the one clock that the task queue watches.
+TEST_F(PluginTest, DeferredApplyJoinsUnderTheScriptClock) {
+  Make(true);
+  ASSERT_FALSE(Failed(Load()));
+  Run("toy apply\nclock +1000ms\ntoy apply\nclock +499ms");
+  EXPECT_FALSE(Journaled("log 0 Toy::Component: applied"));
+  Run("clock +1ms");
+  EXPECT_TRUE(Journaled("log 0 Toy::Component: applied 2 request(s)"));
+  EXPECT_EQ(host_->JournalMatching("task apply run").size(), 1u);
+  std::ostringstream out;
+  EXPECT_TRUE(host_->RunLine("clock +5000ms", out));
+  EXPECT_EQ(host_->JournalMatching("task apply run").size(), 1u);
+}
+
 TEST_F(PluginTest, ScriptFileThroughTheProgram) {
   const std::string script = dir_ + "/s.txt";
   std::ofstream(script) << "toy value v1\nevent fs add name=USB0 label=DISK usb=1 dir=" << dir_

@@ -11,9 +11,9 @@ namespace Toy {
 constexpr const char *SOURCE = "lib::libzmoToy";
 constexpr const char *CHAIN = "_ZMO_TOY";
 
-class Component : public Core::Module::Component {
+class Component : public Core::Module::Component, public Task::Apply::Owner {
  public:
-  Component() : lock_(40) {}
+  Component() : lock_(40), apply_(*this, Core::Core::TaskQueue(), &lock_) {}
   ~Component() override { Undo_(); }
   const char *Ident() const override { return "Toy::Component"; }
 
@@ -81,6 +81,17 @@ class Component : public Core::Module::Component {
     if (daemon_) daemon_->StopWait();
     return StatusLog(0x00770031u, 0, SOURCE, "daemon stopped");
   }
+  // Asks for Apply() 1500 ms later; a request while one is pending joins it.
+  ReturnT RequestApply() {
+    Mutex::Guard g(lock_);
+    ++requests_;
+    return apply_.Enqueue(1500);
+  }
+  ReturnT Apply() override {
+    Log::Write(Ident(), 0, "applied " + std::to_string(requests_) + " request(s)");
+    requests_ = 0;
+    return static_cast<ReturnT>(Code::DONE);
+  }
   ReturnT ReloadDaemon() {
     Mutex::Guard g(lock_);
     if (!daemon_ || Failed(daemon_->Signal(1))) return StatusLog(0x80770032u, 2, SOURCE, "nothing to reload");
@@ -105,6 +116,7 @@ class Component : public Core::Module::Component {
     daemon_.reset();
   }
   void Undo_() {
+    apply_.Cleanup();
     StopDaemon_();
     if (subscribed_) Event::Unsubscribe(Ident());
     keys_.UnregisterKeys();
@@ -121,6 +133,8 @@ class Component : public Core::Module::Component {
   String value_;
   int fs_events_ = 0;
   std::unique_ptr<Service> daemon_;
+  Task::Apply apply_;
+  int requests_ = 0;
 };
 
 // A USB modem interface: what the factory, feedback and interface lines do.
@@ -304,6 +318,13 @@ class ToyReload : public ::Command::Action {
   ReturnT Execute(::Command::Request &, ::Command::Response &) override { return g_component->ReloadDaemon(); }
 };
 
+// "toy apply".
+class ToyApply : public ::Command::Action {
+ public:
+  ToyApply() : Action("toy", "apply", 60, "apply later", 32) {}
+  ReturnT Execute(::Command::Request &, ::Command::Response &) override { return g_component->RequestApply(); }
+};
+
 // "show toy".
 class ShowToy : public ::Command::Action {
  public:
@@ -338,7 +359,7 @@ class Module : public Core::Module::Object {
     if (!Register(new (std::nothrow) Command::Toy) || !Register(new (std::nothrow) Command::ToyValue) ||
         !Register(new (std::nothrow) Command::ToyCount) || !Register(new (std::nothrow) Command::ShowToy) ||
         !Register(new (std::nothrow) Command::ToyDaemon) || !Register(new (std::nothrow) Command::ToyReload) ||
-        !Register(new (std::nothrow) ModemCreator)) {
+        !Register(new (std::nothrow) Command::ToyApply) || !Register(new (std::nothrow) ModemCreator)) {
       Cleanup();
       g_component = nullptr;
       return StatusLog(SOURCE).SetFail(6);
