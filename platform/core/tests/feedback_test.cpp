@@ -75,7 +75,8 @@ TEST_F(FeedbackTest, NoKeyIsInjected) {
 TEST_F(FeedbackTest, SilentInputDoesNotHoldTheForwarder) {
   Sink s;
   ASSERT_FALSE(Failed(s.Register("/var/run/slow")));
-  const std::string cmd = "(echo K=v; exec sleep 4) | " + host_->Path("/var/run/slow") + " if-down x &";
+  const std::string cmd =
+      "{ (echo K=v; exec sleep 4) | " + host_->Path("/var/run/slow") + " if-down x; } </dev/null >/dev/null 2>&1 &";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   // Its input stays open for 4 s; it gives up reading after 2.
   EXPECT_TRUE(host_->WaitJournal("feedback /var/run/slow", 3500));
