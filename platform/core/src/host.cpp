@@ -28,6 +28,11 @@ String Hex(uint32_t code) {
 
 Host::Impl *Current() { return g_current.load(); }
 
+bool AllocationRefused() {
+  Host::Impl *c = Current();
+  return c && c->ShouldFail("alloc");
+}
+
 void Journal(const String &line) {
   if (Host::Impl *c = Current()) c->Note(line);
 }
@@ -228,6 +233,14 @@ void Host::InjectFailure(const String &op, int count, int after) {
 }
 
 bool Host::ShouldFail(const String &op) { return impl_->ShouldFail(op); }
+
+bool Host::FailurePending(const String &op, bool clear) {
+  std::lock_guard<std::mutex> g(impl_->fail_mutex);
+  auto it = impl_->failures.find(op);
+  if (it == impl_->failures.end()) return false;
+  if (clear) impl_->failures.erase(it);
+  return true;
+}
 String Host::Path(const String &path) const { return MapPath(path); }
 
 }  // namespace Core

@@ -250,6 +250,11 @@ static bool RunCommand(Host::Impl &core, ScriptState &st, StringVector words, st
     out << "% " << cmd->Path() << ": " << (why.empty() ? "bad arguments" : why) << "\n";
     return false;
   }
+  if (cmd->IsSetting() ? !static_cast<Command::Setting *>(cmd)->Probe(req)
+                      : !static_cast<Command::Action *>(cmd)->Probe(req)) {
+    out << "% " << cmd->Path() << ": not available now\n";
+    return false;
+  }
   auto p = std::unique_ptr<ScriptState::Pending>(new ScriptState::Pending);
   p->command = cmd;
   p->request = req;

@@ -69,6 +69,25 @@ TEST_F(PluginTest, InitializeFailingHalfWayLeavesNothing) {
   ASSERT_FALSE(Failed(Load())) << load_output_;
 }
 
+// Every allocation of Initialize failing in turn: it fails cleanly or,
+// once there are no more to fail, loads.
+TEST_F(PluginTest, EveryAllocationOfInitializeFailingInTurn) {
+  for (int after = 0;; ++after) {
+    SCOPED_TRACE(after);
+    host_->InjectFailure("alloc", 1, after);
+    ReturnT r = Load();
+    if (host_->FailurePending("alloc")) {  // fewer allocations than that: it loaded
+      ASSERT_FALSE(Failed(r)) << load_output_;
+      break;
+    }
+    EXPECT_TRUE(Failed(r)) << load_output_;
+    EXPECT_EQ(Core::Core::Find_("Toy::Component"), nullptr);
+    EXPECT_EQ(Run("ports"), "");
+    EXPECT_THAT(Run("netfilter filter"), Not(HasSubstr("_ZMO_TOY")));
+    ASSERT_LT(after, 100);
+  }
+}
+
 // Another owner's port is refused, and nothing of the plug-in stays.
 TEST_F(PluginTest, PortOfAnotherOwnerStopsTheStart) {
   auto *ports = static_cast<Network::PortAllocator *>(Core::Core::Find_(Network::PortAllocator::IDENT));

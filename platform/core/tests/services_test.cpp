@@ -231,3 +231,31 @@ TEST_F(ServicesTest, RegexGroupsAndCodes) {
 }
 
 }  // namespace
+
+namespace {
+
+// A plug-in fails each of its allocations in turn with Core::New.
+TEST_F(ServicesTest, AllocationsFailInTurn) {
+  struct Thing {
+    explicit Thing(int v) : value(v) {}
+    int value;
+  };
+  for (int after = 0; after < 3; ++after) {
+    host_->InjectFailure("alloc", 1, after);
+    std::vector<std::unique_ptr<Thing>> made;
+    int refused = 0;
+    for (int i = 0; i < 4; ++i) {
+      std::unique_ptr<Thing> t(Core::New<Thing>(i));
+      if (!t) {
+        ++refused;
+        EXPECT_EQ(i, after);
+      }
+    }
+    EXPECT_EQ(refused, 1);
+  }
+  std::unique_ptr<Thing> t(Core::New<Thing>(7));
+  ASSERT_TRUE(t);
+  EXPECT_EQ(t->value, 7);
+}
+
+}  // namespace

@@ -26,6 +26,18 @@ using AutoPVector = std::vector<std::unique_ptr<T>>;
 template <typename K, typename T>
 using AutoPMap = std::map<K, std::unique_ptr<T>>;
 
+namespace Core {
+// True when the host asked this allocation to fail ("alloc"); for New.
+ZMOCORE_API bool AllocationRefused();
+// A non-throwing allocation that the host can make fail, so that a
+// plug-in's every allocation can be failed in turn.
+template <typename T, typename... A>
+T *New(A &&...args) {
+  if (AllocationRefused()) return nullptr;
+  return new (std::nothrow) T(static_cast<A &&>(args)...);
+}
+}  // namespace Core
+
 // Code layout: top nibble the kind (0 done, 4 warning, 8 error, C critical),
 // bits 16-23 the facility, the low 16 bits the number.
 inline bool Failed(ReturnT r) { return r < 0; }

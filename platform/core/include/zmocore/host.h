@@ -62,15 +62,22 @@ class ZMOCORE_API Host {
   // Waits until every queued event has been handled (real time bound).
   bool Drain(uint32_t timeout_ms = 5000);
 
-  // The next count calls of the named operation fail ("port.reserve",
-  // "event.subscribe", "netfilter.commit", "dashboard.register",
-  // "file.open", "file.write", "file.close", "file.truncate", "file.ioctl",
-  // "auth.tag", "printer.register", "service.new", "process.start",
-  // "swap.on", "swap.off", "dns.reinit", "config.wan_mac").
+  // The next count calls of the named operation fail: "alloc" (Core::New),
+  // "auth.tag", "auth.users", "command.init", "command.register",
+  // "config.wan_mac", "dashboard.register", "dashboard.set", "dhcp.autostart",
+  // "dns.reinit", "event.subscribe", "file.close", "file.ioctl", "file.open",
+  // "file.remove", "file.truncate", "file.write", "fs.exists", "fs.mounted",
+  // "fs.repository", "interfaces.ids", "netfilter.acquire",
+  // "netfilter.commit", "port.reserve", "printer.register", "process.start",
+  // "regex.compile", "regex.match", "service.new", "service.spawn",
+  // "swap.off", "swap.on".
   // after: calls that still pass first.
   void InjectFailure(const String &op, int count = 1, int after = 0);
   // Consumes one injected failure.
   bool ShouldFail(const String &op);
+  // An injected failure of op that has not happened yet (is then dropped
+  // when clear is set).
+  bool FailurePending(const String &op, bool clear = true);
 
   // The path of a fixed system path under the root.
   String Path(const String &path) const;

@@ -209,7 +209,7 @@ class ModemCreator : public Network::Interface::Factory::NoParentCreator<Modem> 
                  AutoPtr<Network::Interface::Base> &out) override {
     ReturnT r = CheckCreate_(parent, index);
     if (Failed(r)) return r;
-    auto *m = new (std::nothrow) Modem(index);
+    auto *m = Core::New<Modem>(index);
     if (!m) return StatusLog(SOURCE).SetOom(0x41);
     if (Failed(m->Network::Interface::Base::Register("Toy::Modem", "ToyModem"))) {
       delete m;
@@ -258,8 +258,8 @@ class ToyValue : public ::Command::Setting {
     return static_cast<ReturnT>(Code::DONE);
   }
   bool GetArgumentParser(::Command::Argument::Parser &p) override {
-    return p.Add(new (std::nothrow)::Command::Argument::Text("value")) &&
-           p.Add(new (std::nothrow)::Command::Argument::Keyword("loud"));
+    return p.Add(Core::New<::Command::Argument::Text>("value")) &&
+           p.Add(Core::New<::Command::Argument::Keyword>("loud"));
   }
 };
 
@@ -292,7 +292,7 @@ class ToyCount : public ::Command::Action {
     return StatusLog(0x40770022u, 1, SOURCE, "counting interrupted at %1") << (st ? st->first : 0);
   }
   bool GetArgumentParser(::Command::Argument::Parser &p) override {
-    return p.Add(new (std::nothrow)::Command::Argument::Number("steps", 1, 1000));
+    return p.Add(Core::New<::Command::Argument::Number>("steps", 1, 1000));
   }
 
  private:
@@ -308,8 +308,8 @@ class ToyDaemon : public ::Command::Setting {
     return g_component->StartDaemon(req.Get("program"), req.Get("mode"));
   }
   bool GetArgumentParser(::Command::Argument::Parser &p) override {
-    return p.Add(new (std::nothrow)::Command::Argument::Text("program")) &&
-           p.Add(new (std::nothrow)::Command::Argument::Text("mode"));
+    return p.Add(Core::New<::Command::Argument::Text>("program")) &&
+           p.Add(Core::New<::Command::Argument::Text>("mode"));
   }
 };
 class ToyReload : public ::Command::Action {
@@ -344,7 +344,7 @@ class Module : public Core::Module::Object {
  public:
   Module() : Object("libzmoToy", "\"Toy plug-in\"", "libzmoCorePack", "libzmoCore", 15) {}
   ReturnT Initialize() override {
-    auto *c = new (std::nothrow) Component;
+    auto *c = Core::New<Component>();
     if (!c) return StatusLog(SOURCE).SetOom(1);
     ReturnT r = c->Setup();
     if (Failed(r)) {
@@ -356,10 +356,10 @@ class Module : public Core::Module::Object {
       g_component = nullptr;
       return StatusLog(SOURCE).SetFail(5);
     }
-    if (!Register(new (std::nothrow) Command::Toy) || !Register(new (std::nothrow) Command::ToyValue) ||
-        !Register(new (std::nothrow) Command::ToyCount) || !Register(new (std::nothrow) Command::ShowToy) ||
-        !Register(new (std::nothrow) Command::ToyDaemon) || !Register(new (std::nothrow) Command::ToyReload) ||
-        !Register(new (std::nothrow) Command::ToyApply) || !Register(new (std::nothrow) ModemCreator)) {
+    if (!Register(Core::New<Command::Toy>()) || !Register(Core::New<Command::ToyValue>()) ||
+        !Register(Core::New<Command::ToyCount>()) || !Register(Core::New<Command::ShowToy>()) ||
+        !Register(Core::New<Command::ToyDaemon>()) || !Register(Core::New<Command::ToyReload>()) ||
+        !Register(Core::New<Command::ToyApply>()) || !Register(Core::New<ModemCreator>())) {
       Cleanup();
       g_component = nullptr;
       return StatusLog(SOURCE).SetFail(6);
