@@ -162,7 +162,8 @@ TEST_F(PluginTest, DeferredApplyJoinsUnderTheScriptClock) {
 TEST_F(PluginTest, ScriptFileThroughTheProgram) {
   const std::string script = dir_ + "/s.txt";
   std::ofstream(script) << "toy value v1\nevent fs add name=USB0 label=DISK usb=1 dir=" << dir_
-                        << "\nshow toy\nshow running-config\n";
+                        << "\nshow toy\nshow running-config\ntoy count 9\ncontinue 2\ninterrupt\n"
+                        << "no toy value\nshow running-config\n";
   const std::string cmd = std::string(ZMOCORE_BIN) + " --root " + dir_ + " --plugin " + ZMOCORE_TOY +
                           " --script " + script + " > " + dir_ + "/out.txt 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << File(dir_ + "/out.txt");
@@ -170,6 +171,8 @@ TEST_F(PluginTest, ScriptFileThroughTheProgram) {
   EXPECT_THAT(out, HasSubstr("plugin libzmoToy: [0x0fff0007]")) << out;
   EXPECT_THAT(out, HasSubstr("<fs-events>1</fs-events>")) << out;
   EXPECT_THAT(out, HasSubstr("toy\n    value v1")) << out;
+  EXPECT_THAT(out, HasSubstr("> interrupt\ninterrupted [0x40770022] counting interrupted at 2")) << out;
+  EXPECT_THAT(out, HasSubstr("> no toy value\n[0x00770010] value set to \"\"\n> show running-config\n")) << out;
 }
 
 }  // namespace
