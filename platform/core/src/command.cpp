@@ -222,6 +222,33 @@ namespace {
 ReturnT Done() { return static_cast<ReturnT>(Code::DONE); }
 }  // namespace
 
+// Settings and actions are the only kinds; the flag says which.
+ReturnT Base::DoExecute(Request &req, Response &resp) {
+  return setting_ ? static_cast<Setting *>(this)->Execute(req, resp) : static_cast<Action *>(this)->Execute(req, resp);
+}
+ReturnT Base::DoGetConfig(Config &out) {
+  return setting_ ? static_cast<Setting *>(this)->GetConfig(out) : static_cast<Action *>(this)->GetConfig(out);
+}
+bool Base::DoProbe(Request &req) {
+  return setting_ ? static_cast<Setting *>(this)->Probe(req) : static_cast<Action *>(this)->Probe(req);
+}
+ReturnT Base::DoContinue(Request &req, Response &resp) {
+  return setting_ ? static_cast<Setting *>(this)->Continue(req, resp)
+                  : static_cast<Action *>(this)->Continue(req, resp);
+}
+ReturnT Base::DoTerminate(Request &req, Response &resp) {
+  return setting_ ? static_cast<Setting *>(this)->Terminate(req, resp)
+                  : static_cast<Action *>(this)->Terminate(req, resp);
+}
+bool Base::DoArgumentParser(Argument::Parser &p, bool no) {
+  if (setting_) {
+    auto *s = static_cast<Setting *>(this);
+    return no ? s->GetArgumentParserNo(p) : s->GetArgumentParser(p);
+  }
+  auto *a = static_cast<Action *>(this);
+  return no ? a->GetArgumentParserNo(p) : a->GetArgumentParser(p);
+}
+
 Setting::~Setting() = default;
 bool Setting::Register() { return Initialized() && RegisterInTree(); }
 void Setting::Unregister() { UnregisterFromTree(); }

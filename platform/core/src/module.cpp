@@ -46,8 +46,8 @@ struct Object::Owned {
       delete component;
     }
     if (command) {
-      if (auto *s = dynamic_cast<Command::Setting *>(command)) s->Unregister();
-      else if (auto *a = dynamic_cast<Command::Action *>(command)) a->Unregister();
+      if (command->IsSetting()) static_cast<Command::Setting *>(command)->Unregister();
+      else static_cast<Command::Action *>(command)->Unregister();
       delete command;
     }
     if (creator) {
@@ -92,9 +92,8 @@ bool Object::Register(Command::Base *command) {
   auto o = std::unique_ptr<Owned>(new (std::nothrow) Owned);
   bool ok = o != nullptr;
   if (ok) {
-    if (auto *s = dynamic_cast<Command::Setting *>(command)) ok = s->Register();
-    else if (auto *a = dynamic_cast<Command::Action *>(command)) ok = a->Register();
-    else ok = false;
+    ok = command->IsSetting() ? static_cast<Command::Setting *>(command)->Register()
+                              : static_cast<Command::Action *>(command)->Register();
   }
   if (!ok) {
     delete command;

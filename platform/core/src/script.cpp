@@ -250,8 +250,7 @@ static bool RunCommand(Host::Impl &core, ScriptState &st, StringVector words, st
     out << "% " << cmd->Path() << ": " << (why.empty() ? "bad arguments" : why) << "\n";
     return false;
   }
-  if (cmd->IsSetting() ? !static_cast<Command::Setting *>(cmd)->Probe(req)
-                      : !static_cast<Command::Action *>(cmd)->Probe(req)) {
+  if (!cmd->DoProbe(req)) {
     out << "% " << cmd->Path() << ": not available now\n";
     return false;
   }

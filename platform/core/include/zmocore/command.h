@@ -202,17 +202,23 @@ class ZMOCORE_API Base {
   const ErrorCodeEntry *Errors() const { return errors_; }
   // The argument that a failure code blames, or null.
   const char *Blames(ReturnT code) const;
-  virtual bool IsSetting() const = 0;
+  bool IsSetting() const { return setting_; }
   // False when the framework part could not be set up ("command.init").
-  virtual bool Initialized() const { return initialized_; }
-  // Entry points the tree calls; they dispatch to the virtual operations.
+  bool Initialized() const { return initialized_; }
+  // What the tree calls: the setting's or the action's own operation. (No
+  // virtual here, so a setting's and an action's tables begin with their
+  // own operations in their own order.)
   bool RegisterInTree();
   void UnregisterFromTree();
-  virtual ReturnT DoExecute(Request &req, Response &resp) = 0;
-  virtual ReturnT DoGetConfig(Config &out) = 0;
-  virtual ReturnT DoContinue(Request &req, Response &resp) = 0;
-  virtual ReturnT DoTerminate(Request &req, Response &resp) = 0;
-  virtual bool DoArgumentParser(Argument::Parser &p, bool no) = 0;
+  ReturnT DoExecute(Request &req, Response &resp);
+  ReturnT DoGetConfig(Config &out);
+  bool DoProbe(Request &req);
+  ReturnT DoContinue(Request &req, Response &resp);
+  ReturnT DoTerminate(Request &req, Response &resp);
+  bool DoArgumentParser(Argument::Parser &p, bool no);
+
+ protected:
+  void SetKind(bool setting) { setting_ = setting; }
 
  private:
   String parent_, keyword_, help_, prompt_;
@@ -220,13 +226,16 @@ class ZMOCORE_API Base {
   const ErrorCodeEntry *errors_;
   bool in_tree_ = false;
   bool initialized_ = true;
+  bool setting_ = true;
 };
 
 class ZMOCORE_API Setting : public Base {
  public:
   Setting(const char *parent, const char *keyword, unsigned number, const char *help, unsigned flags,
           const ErrorCodeEntry *errors = nullptr, const char *prompt = nullptr)
-      : Base(parent, keyword, number, help, flags, errors, prompt) {}
+      : Base(parent, keyword, number, help, flags, errors, prompt) {
+    SetKind(true);
+  }
   ~Setting() override;
   virtual bool Register();
   virtual void Unregister();
@@ -238,22 +247,15 @@ class ZMOCORE_API Setting : public Base {
   virtual bool GetArgumentParser(Argument::Parser &p);
   virtual bool GetArgumentParserNo(Argument::Parser &p);
   virtual const char *Name() const;
-
-  bool IsSetting() const override { return true; }
-  ReturnT DoExecute(Request &req, Response &resp) override { return Execute(req, resp); }
-  ReturnT DoGetConfig(Config &out) override { return GetConfig(out); }
-  ReturnT DoContinue(Request &req, Response &resp) override { return Continue(req, resp); }
-  ReturnT DoTerminate(Request &req, Response &resp) override { return Terminate(req, resp); }
-  bool DoArgumentParser(Argument::Parser &p, bool no) override {
-    return no ? GetArgumentParserNo(p) : GetArgumentParser(p);
-  }
 };
 
 class ZMOCORE_API Action : public Base {
  public:
   Action(const char *parent, const char *keyword, unsigned number, const char *help, unsigned flags,
          const ErrorCodeEntry *errors = nullptr, const char *prompt = nullptr)
-      : Base(parent, keyword, number, help, flags, errors, prompt) {}
+      : Base(parent, keyword, number, help, flags, errors, prompt) {
+    SetKind(false);
+  }
   ~Action() override;
   virtual bool Register();
   virtual void Unregister();
@@ -264,15 +266,6 @@ class ZMOCORE_API Action : public Base {
   virtual bool GetArgumentParser(Argument::Parser &p);
   virtual bool GetArgumentParserNo(Argument::Parser &p);
   virtual ReturnT GetConfig(Config &out);
-
-  bool IsSetting() const override { return false; }
-  ReturnT DoExecute(Request &req, Response &resp) override { return Execute(req, resp); }
-  ReturnT DoGetConfig(Config &out) override { return GetConfig(out); }
-  ReturnT DoContinue(Request &req, Response &resp) override { return Continue(req, resp); }
-  ReturnT DoTerminate(Request &req, Response &resp) override { return Terminate(req, resp); }
-  bool DoArgumentParser(Argument::Parser &p, bool no) override {
-    return no ? GetArgumentParserNo(p) : GetArgumentParser(p);
-  }
 };
 
 namespace Util {
