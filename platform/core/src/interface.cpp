@@ -248,17 +248,21 @@ bool InterfaceRepositoryImpl::AddCreator(Network::Interface::Factory::BaseCreato
 }
 
 void InterfaceRepositoryImpl::RemoveCreator(Network::Interface::Factory::BaseCreator *c) {
-  std::lock_guard<std::recursive_mutex> g(mutex_);
-  creators_.erase(std::remove(creators_.begin(), creators_.end(), c), creators_.end());
-  // What it made goes with it.
-  for (auto it = created_.begin(); it != created_.end();) {
-    if (String((*it)->Type()) == c->Type()) {
-      (*it)->Cleanup();
-      it = created_.erase(it);
-    } else {
-      ++it;
+  std::vector<std::unique_ptr<Base>> gone;
+  {
+    std::lock_guard<std::recursive_mutex> g(mutex_);
+    creators_.erase(std::remove(creators_.begin(), creators_.end(), c), creators_.end());
+    // What it made goes with it.
+    for (auto it = created_.begin(); it != created_.end();) {
+      if (String((*it)->Type()) == c->Type()) {
+        gone.push_back(std::move(*it));
+        it = created_.erase(it);
+      } else {
+        ++it;
+      }
     }
   }
+  for (auto &b : gone) b->Cleanup();
 }
 
 bool InterfaceRepositoryImpl::IndexTaken(const String &type, unsigned index) const {
@@ -276,10 +280,18 @@ bool InterfaceRepositoryImpl::DeviceHeld(const Event::Device &d) const {
   return false;
 }
 
+// Runs on the event thread and calls the plug-ins' code without holding the
+// repository's lock, so their handlers may look interfaces up meanwhile.
 void InterfaceRepositoryImpl::OfferDevice(const Event::Device &d) {
-  std::lock_guard<std::recursive_mutex> g(mutex_);
+  std::vector<Base *> objects;
+  std::vector<Network::Interface::Factory::BaseCreator *> cs;
+  {
+    std::lock_guard<std::recursive_mutex> g(mutex_);
+    objects = objects_;
+    cs = creators_;
+  }
   if (d.action != 0) {
-    for (Base *b : objects_)
+    for (Base *b : objects)
       if (auto *u = dynamic_cast<Network::Interface::Usb *>(b))
         if (u->HasDevice(d)) {
           ReturnT r = u->OnDeviceRemoved(d);
@@ -290,12 +302,11 @@ void InterfaceRepositoryImpl::OfferDevice(const Event::Device &d) {
     return;
   }
   if (DeviceHeld(d)) return;
-  std::vector<Network::Interface::Factory::BaseCreator *> cs = creators_;
   std::stable_sort(cs.begin(), cs.end(), [](auto *a, auto *b) { return a->Priority() > b->Priority(); });
   for (auto *c : cs) {
     if (!c->Matches(d)) continue;
     // A free interface of this kind takes it; else a new one.
-    for (Base *b : objects_) {
+    for (Base *b : objects) {
       auto *u = dynamic_cast<Network::Interface::Usb *>(b);
       if (u && String(b->Type()) == c->Type() && u->HasNoDevice()) {
         ReturnT r = u->OnDeviceAdded(d);
@@ -319,6 +330,7 @@ void InterfaceRepositoryImpl::OfferDevice(const Event::Device &d) {
     }
     Base *b = out.get();
     try {
+      std::lock_guard<std::recursive_mutex> g(mutex_);
       created_.push_back(std::move(out));
     } catch (...) {
       b->Cleanup();
@@ -333,10 +345,14 @@ void InterfaceRepositoryImpl::OfferDevice(const Event::Device &d) {
 }
 
 void InterfaceRepositoryImpl::DestroyCreated() {
-  std::lock_guard<std::recursive_mutex> g(mutex_);
-  while (!created_.empty()) {
-    created_.back()->Cleanup();
-    created_.pop_back();
+  std::vector<std::unique_ptr<Base>> gone;
+  {
+    std::lock_guard<std::recursive_mutex> g(mutex_);
+    gone.swap(created_);
+  }
+  while (!gone.empty()) {
+    gone.back()->Cleanup();
+    gone.pop_back();
   }
 }
 

@@ -61,7 +61,7 @@ Object::Object(const char *name, const char *description, const char *libraries,
     : name_(name ? name : ""), description_(description ? description : ""), libraries_(libraries ? libraries : ""),
       needs_(needs ? needs : ""), mode_(mode) {}
 
-Object::~Object() { Cleanup(); }
+Object::~Object() { Object::Cleanup(); }
 
 void Object::Cleanup() {
   while (!owned_.empty()) owned_.pop_back();  // the latest first

@@ -383,9 +383,10 @@ static bool EventLine(Host::Impl &core, const StringVector &w, std::ostream &out
     for (const auto &p : kv)
       if (p.first != "subsystem") e->values[p.first] = p.second;
     raise(e);
+    // Creators are offered the device after the event, on the event thread.
+    auto *repo = &core.builtins->interfaces;
+    core.Post([repo, e] { repo->OfferDevice(*e); });
     core.Drain(5000);
-    // Creators are offered the device on the script's thread.
-    core.builtins->interfaces.OfferDevice(*e);
     return true;
   }
   if (kind == "printer") {

@@ -46,7 +46,7 @@ ServiceImpl::ServiceImpl(Host::Impl &core, const String &program, const String &
 }
 
 ServiceImpl::~ServiceImpl() {
-  StopWait();
+  ServiceImpl::StopWait();
   core_.children->Remove(this);
   core_.ForgetSource(this);
   Journal("service delete " + id_);
