@@ -122,7 +122,8 @@ void FeedbackHub::Loop() {
       Journal("feedback refused: malformed message of " + std::to_string(n) + " bytes");
       continue;
     }
-    Journal("feedback " + path + " " + JoinWords(fb->Words()));
+    // Queued first, journaled after: whoever sees the line finds the delivery queued.
+    const String line = "feedback " + path + " " + JoinWords(fb->Words());
     core_.Post([this, path, fb] {
       std::lock_guard<std::recursive_mutex> g(mutex_);
       auto it = listeners_.find(path);
@@ -132,6 +133,7 @@ void FeedbackHub::Loop() {
       }
       it->second->OnFeedback(*fb);
     });
+    Journal(line);
   }
 }
 

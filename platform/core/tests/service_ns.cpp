@@ -55,7 +55,7 @@ TEST_F(ServiceTest, WordsArriveIntactWithoutAShell) {
   }
   EXPECT_EQ(seen, words);
   EXPECT_NE(access(Path("pwned").c_str(), F_OK), 0);
-  EXPECT_TRUE(Journaled("service Argv spawn pid="));
+  EXPECT_TRUE(host_->WaitJournal("service Argv spawn pid=", 5000));
   s->StopWait();
 }
 
@@ -161,7 +161,7 @@ TEST_F(ServiceTest, RunsOnlyWhileConfiguredAndComesBackAfterTheThirdSpan) {
   kill(first, SIGKILL);
   ASSERT_TRUE(host_->WaitJournal("service Conf died", 5000));
   ASSERT_TRUE(WaitFor([&] { return s->IsUp() && s->Pid() != first; }));
-  EXPECT_TRUE(Journaled("event ServiceDown Conf"));
+  EXPECT_TRUE(host_->WaitJournal("event ServiceDown Conf", 5000));
   s->SetConfigured(false);
   ASSERT_TRUE(WaitFor([&] { return s->Pid() == -1; }));
 }
