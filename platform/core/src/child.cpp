@@ -42,7 +42,10 @@ String JoinWords(const StringVector &words) {
   return o;
 }
 
-ChildSupervisor::ChildSupervisor(Host::Impl &core) : core_(core), thread_([this] { Loop(); }) {}
+ChildSupervisor::ChildSupervisor(Host::Impl &core) : core_(core) {
+  core_.AddWatcher(&watcher_);
+  thread_ = std::thread([this] { Loop(); });
+}
 
 ChildSupervisor::~ChildSupervisor() {
   {
@@ -51,6 +54,7 @@ ChildSupervisor::~ChildSupervisor() {
   }
   cv_.notify_all();
   thread_.join();
+  core_.RemoveWatcher(&watcher_);
   // Nothing outlives the core.
   for (auto &w : runs_) {
     if (auto r = w.lock()) {
@@ -201,6 +205,7 @@ void ChildSupervisor::Loop() {
     }
     const int64_t now = core_.NowMs();
     for (ServiceImpl *s : services_) s->Tick(now);
+    watcher_.seen = now;
     cv_.wait_for(g, std::chrono::milliseconds(5));
   }
 }

@@ -44,6 +44,18 @@ struct __attribute__((visibility("hidden"))) Host::Impl {
   std::chrono::steady_clock::time_point real_start;
   std::atomic<int64_t> manual_ms{0};
   int64_t NowMs() const;
+  // Loops that act on the clock (task queues, the supervisor) report the
+  // time of their last complete look, so that moving the manual clock can
+  // wait until each has acted on it.
+  struct Watcher {
+    std::atomic<int64_t> seen{-1};
+  };
+  std::mutex watchers_mutex;
+  std::vector<Watcher *> watchers;
+  void AddWatcher(Watcher *w);
+  void RemoveWatcher(Watcher *w);
+  // Until every watcher has looked at time t (real-time bound).
+  void WaitWatchers(int64_t t, uint32_t timeout_ms);
   // Sleeps a short real slice, or less; for loops that watch the clock.
   static void Nap() { std::this_thread::sleep_for(std::chrono::milliseconds(5)); }
 
@@ -167,6 +179,7 @@ class ChildSupervisor {
   std::condition_variable cv_;
   std::vector<std::weak_ptr<ChildRun>> runs_;
   std::vector<ServiceImpl *> services_;
+  Host::Impl::Watcher watcher_;
   bool stop_ = false;
   std::thread thread_;
   friend class ServiceImpl;

@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
@@ -61,6 +63,29 @@ Host::Impl::Impl(const HostOptions &o) : options(o), real_start(std::chrono::ste
 int64_t Host::Impl::NowMs() const {
   if (options.manual_clock) return manual_ms.load();
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - real_start).count();
+}
+
+void Host::Impl::AddWatcher(Watcher *w) {
+  std::lock_guard<std::mutex> g(watchers_mutex);
+  watchers.push_back(w);
+}
+
+void Host::Impl::RemoveWatcher(Watcher *w) {
+  std::lock_guard<std::mutex> g(watchers_mutex);
+  watchers.erase(std::remove(watchers.begin(), watchers.end(), w), watchers.end());
+}
+
+void Host::Impl::WaitWatchers(int64_t t, uint32_t timeout_ms) {
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    bool all = true;
+    {
+      std::lock_guard<std::mutex> g(watchers_mutex);
+      for (Watcher *w : watchers) all = all && w->seen.load() >= t;
+    }
+    if (all || std::chrono::steady_clock::now() > limit) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void Host::Impl::Note(const String &line) {
@@ -216,11 +241,14 @@ StringVector Host::JournalMatching(const String &prefix) const {
 
 void Host::Advance(int64_t ms) {
   if (!impl_->options.manual_clock || ms <= 0) return;
-  impl_->manual_ms += ms;
+  const int64_t t = impl_->manual_ms += ms;
   impl_->Note("clock +" + std::to_string(ms) + "ms");
-  // The loops look at the clock every few milliseconds.
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  Drain(5000);
+  // Each loop acts on the new time (runs what fell due), then the events
+  // that raised are handled; twice, for what those events queued in turn.
+  for (int round = 0; round < 2; ++round) {
+    impl_->WaitWatchers(t, 5000);
+    Drain(5000);
+  }
 }
 
 Time::Span Host::Now() const { return Time::Span(impl_->NowMs()); }

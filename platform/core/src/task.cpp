@@ -31,6 +31,10 @@ class QueueImpl : public Queue {
   QueueImpl(const String &name, Time::Span idle, void (*destructor)(Object *))
       : name_(name), idle_(idle), destructor_(destructor) {}
   bool Start() {
+    if (Core::Host::Impl *c = ::Core::Current()) {
+      core_ = c;
+      c->AddWatcher(&watcher_);
+    }
     try {
       thread_ = std::thread([this] { Loop(); });
     } catch (...) {
@@ -46,6 +50,7 @@ class QueueImpl : public Queue {
     }
     cv_.notify_all();
     if (thread_.joinable()) thread_.join();
+    if (core_) core_->RemoveWatcher(&watcher_);
     for (Entry &e : entries_)
       if (destructor_) destructor_(e.task);
   }
@@ -143,8 +148,11 @@ class QueueImpl : public Queue {
       } else if (task != entries_.end()) {
         Entry e = *task;
         entries_.erase(task);
+        // A task may run long: the clock need not wait for it to end.
+        watcher_.seen = now;
         RunTask(g, e);
       } else {
+        watcher_.seen = now;  // nothing due at now
         cv_.wait_for(g, std::chrono::milliseconds(5));
       }
     }
@@ -223,6 +231,8 @@ class QueueImpl : public Queue {
   Event::Delegate running_delegate_;
   std::atomic<bool> interrupt_{false};
   bool stop_ = false;
+  Core::Host::Impl *core_ = nullptr;
+  Core::Host::Impl::Watcher watcher_;
   std::thread thread_;
 };
 
