@@ -58,8 +58,20 @@ on_exit kill $!
 wait_port udp 53
 say "resolve check.example 94.140.14.14"
 expect "[0x0fff0000] 192.0.2.53"
+# With a way out to a second host, a query for an outside server would
+# leave through the veth: the capture there stays empty.
+ns_add_host peer 10.9.0.2/24 10.9.0.1/24
+ip route add default via 10.9.0.2
+tcpdump -i "$(ns_if peer)" -n -U -w "$work/out.pcap" udp port 53 2>"$work/tcpdump.err" &
+dump=$!
+on_exit kill "$dump"
+until grep -q "listening on" "$work/tcpdump.err"; do sleep 0.05; done
 say "resolve check.example 8.8.8.8"
 expect "[0x80ff0050]"
+sleep 0.3
+kill "$dump"
+wait "$dump" || true
+[ "$(tcpdump -r "$work/out.pcap" -n 2>/dev/null | wc -l)" = 0 ] || fail "a query left: $(tcpdump -r "$work/out.pcap" -n 2>/dev/null)"
 
 say "quit"
 exec 3>&-
