@@ -199,6 +199,11 @@ private:
     bool open(int &s, uint16_t port)
     {
         s = socket(AF_INET, SOCK_DGRAM, 0);
+        // Bursts of datagrams from several test threads must not be lost
+        // to a small queue on a loaded machine (as root the limit is ours).
+        int queue = 4 << 20;
+        if (s >= 0 && setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &queue, sizeof queue) != 0)
+            setsockopt(s, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
