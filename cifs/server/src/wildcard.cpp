@@ -116,7 +116,7 @@ bool match(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, 
 class MatchTable {
 public:
     MatchTable(const CMWchar *pattern, uint32_t p, const CMWchar *name, uint32_t n)
-        : p_(p), n_(n), cells_((size_t(p) + 1) * (n + 1), 0) {
+        : n_(n), cells_((size_t(p) + 1) * (n + 1), 0) {
         LastDot dots(name, n);
         at(p, n) = 1;
         for (int64_t i = int64_t(p) - 1; i >= 0; --i) {
@@ -136,7 +136,7 @@ public:
 
 private:
     uint8_t &at(uint32_t i, uint32_t j) { return cells_[size_t(i) * (n_ + 1) + j]; }
-    uint32_t p_, n_;
+    uint32_t n_;
     std::vector<uint8_t> cells_;
 };
 
