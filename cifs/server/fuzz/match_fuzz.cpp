@@ -3,6 +3,7 @@
 #include "csfiles.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -16,7 +17,20 @@ int lastDot(const CMWchar *name, int n) {
     return d;
 }
 
-// Each wildcard as the recursive form has it.
+// Each wildcard as the recursive form has it; answers are remembered by
+// (pattern, name) position so that the reference itself stays quick.
+signed char gMemo[17][21];
+const CMWchar *gPattern;
+
+bool recursive(const CMWchar *p, const CMWchar *whole, int n, int i);
+
+bool remembered(const CMWchar *p, const CMWchar *whole, int n, int i) {
+    signed char &m = gMemo[p - gPattern][i];
+    if (m < 0)
+        m = recursive(p, whole, n, i) ? 1 : 0;
+    return m != 0;
+}
+
 bool recursive(const CMWchar *p, const CMWchar *whole, int n, int i) {
     const CMWchar *name = whole + i;
     if (!*p)
@@ -24,29 +38,29 @@ bool recursive(const CMWchar *p, const CMWchar *whole, int n, int i) {
     switch (*p) {
     case '*':
         for (int k = i; k <= n; ++k)
-            if (recursive(p + 1, whole, n, k))
+            if (remembered(p + 1, whole, n, k))
                 return true;
         return false;
     case '?':
-        return i < n && recursive(p + 1, whole, n, i + 1);
+        return i < n && remembered(p + 1, whole, n, i + 1);
     case '<': {
         int d = lastDot(whole, n);
         int limit = d >= i ? d : n;
         for (int k = i; k <= limit; ++k)
-            if (recursive(p + 1, whole, n, k))
+            if (remembered(p + 1, whole, n, k))
                 return true;
         return false;
     }
     case '>':
         if (i == n || *name == '.')
-            return recursive(p + 1, whole, n, i);
-        return recursive(p + 1, whole, n, i + 1);
+            return remembered(p + 1, whole, n, i);
+        return remembered(p + 1, whole, n, i + 1);
     case '"':
         if (i == n)
-            return recursive(p + 1, whole, n, i);
-        return *name == '.' && recursive(p + 1, whole, n, i + 1);
+            return remembered(p + 1, whole, n, i);
+        return *name == '.' && remembered(p + 1, whole, n, i + 1);
     default:
-        return i < n && upper(*p) == upper(*name) && recursive(p + 1, whole, n, i + 1);
+        return i < n && upper(*p) == upper(*name) && remembered(p + 1, whole, n, i + 1);
     }
 }
 
@@ -67,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         else if (n < 16 && c != '*' && c != '?' && c != '<' && c != '>' && c != '"')
             name[n++] = c;
     }
+    std::memset(gMemo, -1, sizeof gMemo);
+    gPattern = pattern;
     if (csMatchPattern(pattern, name) != (recursive(pattern, name, int(n), 0) ? 1 : 0))
         std::abort();
     return 0;

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -18,10 +19,14 @@ const CMWchar kDotDot[] = {'.', '.', 0};
 CSEnumeration *gSource, *gDestination;
 
 CMWchar upper(CMWchar c) {
+    if (c < 0x80)
+        return c >= 'a' && c <= 'z' ? CMWchar(c - 32) : c;
     CMWchar u;
     cmWToupper(&u, c);
     return u;
 }
+
+bool sameUnit(CMWchar a, CMWchar b) { return a == b || upper(a) == upper(b); }
 
 bool isWildUnit(CMWchar c) { return c == '*' || c == '?' || c == '<' || c == '>' || c == '"'; }
 bool isMaskWildcard(CMWchar c) { return c == '*' || c == '?' || c == '>'; }
@@ -64,6 +69,7 @@ bool skips(CMWchar p, const CMWchar *name, uint32_t i, uint32_t n) {
 }
 
 // The pattern position after taking name unit i at position j; -1 for none.
+// Both texts are upper-cased already.
 int64_t takes(const CMWchar *pattern, uint32_t j, const CMWchar *name, uint32_t i, const LastDot &dots) {
     CMWchar p = pattern[j], c = name[i];
     switch (p) {
@@ -78,15 +84,21 @@ int64_t takes(const CMWchar *pattern, uint32_t j, const CMWchar *name, uint32_t 
     case '"':
         return c == '.' ? int64_t(j) + 1 : -1;
     default:
-        return upper(p) == upper(c) ? int64_t(j) + 1 : -1;
+        return p == c ? int64_t(j) + 1 : -1;
     }
 }
 
+void toUpper(CMWchar *out, const CMWchar *text, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i)
+        out[i] = upper(text[i]);
+}
+
 // All positions of the pattern at once, one name unit at a time: linear in
-// each length, whatever the pattern.
-bool match(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, uint32_t nameLength) {
-    std::vector<uint8_t> now(patternLength + 1, 0), next(patternLength + 1, 0);
+// each length, whatever the pattern. now and next hold patternLength + 1.
+bool matchUpper(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, uint32_t nameLength,
+                uint8_t *now, uint8_t *next) {
     LastDot dots(name, nameLength);
+    std::memset(now, 0, patternLength + 1);
     now[0] = 1;
     for (uint32_t i = 0;; ++i) {
         for (uint32_t j = 0; j < patternLength; ++j)
@@ -94,7 +106,7 @@ bool match(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, 
                 now[j + 1] = 1;
         if (i == nameLength)
             return now[patternLength] != 0;
-        std::fill(next.begin(), next.end(), 0);
+        std::memset(next, 0, patternLength + 1);
         bool any = false;
         for (uint32_t j = 0; j < patternLength; ++j) {
             if (!now[j])
@@ -107,16 +119,68 @@ bool match(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, 
         }
         if (!any)
             return false;
-        now.swap(next);
+        std::swap(now, next);
     }
+}
+
+// Names of a directory and the patterns of requests fit the stack; longer
+// texts take the heap.
+constexpr uint32_t kStackPattern = 256, kStackName = 1024;
+
+// '*' and '?' alone: one pass that returns to the last '*' on a mismatch,
+// at most once per name unit and star, never recursively.
+bool matchStars(const CMWchar *pattern, uint32_t p, const CMWchar *name, uint32_t n) {
+    uint32_t i = 0, j = 0, starI = 0;
+    int64_t starJ = -1;
+    while (i < n) {
+        if (j < p && pattern[j] != '*' && (pattern[j] == '?' || sameUnit(pattern[j], name[i]))) {
+            ++i;
+            ++j;
+        } else if (j < p && pattern[j] == '*') {
+            starJ = j++;
+            starI = i;
+        } else if (starJ >= 0) {
+            j = uint32_t(starJ) + 1;
+            i = ++starI;
+        } else {
+            return false;
+        }
+    }
+    while (j < p && pattern[j] == '*')
+        ++j;
+    return j == p;
+}
+
+bool match(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, uint32_t nameLength) {
+    bool dosWildcards = false;
+    for (uint32_t j = 0; j < patternLength && !dosWildcards; ++j)
+        dosWildcards = pattern[j] == '<' || pattern[j] == '>' || pattern[j] == '"';
+    if (!dosWildcards)
+        return matchStars(pattern, patternLength, name, nameLength);
+    if (patternLength <= kStackPattern && nameLength <= kStackName) {
+        CMWchar p[kStackPattern], n[kStackName];
+        uint8_t now[kStackPattern + 1], next[kStackPattern + 1];
+        toUpper(p, pattern, patternLength);
+        toUpper(n, name, nameLength);
+        return matchUpper(p, patternLength, n, nameLength, now, next);
+    }
+    std::vector<CMWchar> p(patternLength + 1), n(nameLength + 1);
+    std::vector<uint8_t> now(patternLength + 1), next(patternLength + 1);
+    toUpper(p.data(), pattern, patternLength);
+    toUpper(n.data(), name, nameLength);
+    return matchUpper(p.data(), patternLength, n.data(), nameLength, now.data(), next.data());
 }
 
 // rest[i][j]: pattern from i matches name from j (the rule of match, filled
 // backwards), so a '*' of the destination builder asks in one step.
 class MatchTable {
 public:
-    MatchTable(const CMWchar *pattern, uint32_t p, const CMWchar *name, uint32_t n)
+    MatchTable(const CMWchar *rawPattern, uint32_t p, const CMWchar *rawName, uint32_t n)
         : n_(n), cells_((size_t(p) + 1) * (n + 1), 0) {
+        std::vector<CMWchar> upperPattern(p + 1), upperName(n + 1);
+        toUpper(upperPattern.data(), rawPattern, p);
+        toUpper(upperName.data(), rawName, n);
+        const CMWchar *pattern = upperPattern.data(), *name = upperName.data();
         LastDot dots(name, n);
         at(p, n) = 1;
         for (int64_t i = int64_t(p) - 1; i >= 0; --i) {
