@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -466,6 +467,44 @@ TEST_F(ClientTest, ARequestTooLongForADatagramIsNeverSent) {
     EXPECT_EQ(csCtrlTransact(7777, nullptr, nullptr, nullptr, 5), -1);
     EXPECT_EQ(errno, int(CM_ERR_GENERAL));
     EXPECT_EQ(served.load(), 1);
+}
+
+// Answers each request with the next of the given replies, as they stand.
+class ScriptedServerTest : public ClientTest {
+protected:
+    void answerWith(std::vector<std::vector<uint8_t>> replies) {
+        loop = std::thread([this, replies] {
+            for (const std::vector<uint8_t> &reply : replies) {
+                uint8_t in[CS_CTRL_MAX_MESSAGE];
+                sockaddr_in from{};
+                socklen_t n = sizeof from;
+                if (recvfrom(port, in, sizeof in, 0, reinterpret_cast<sockaddr *>(&from), &n) <= 0)
+                    return;
+                sendto(port, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr *>(&from), n);
+            }
+        });
+    }
+};
+
+TEST_F(ScriptedServerTest, RepliesAreReadWithinTheirBoundsAndTheRecordsFields) {
+    Message longName = Message(0).text(std::string(300, 'n')).text("/p").text("").u16(0xFFFF).text("c");
+    Message cut = Message(0).text("name").text("/path");
+    std::vector<uint8_t> statusOnly = {0xD1, 0x07, 0xFF, 0x00};
+    answerWith({longName.bytes, cut.bytes, statusOnly, {0x00, 0x00}});
+    CSCtrlShareRecord share;
+    std::memset(&share, 0x55, sizeof share);
+    ASSERT_EQ(csCtrlEnumShares(&share, 0), 0);
+    EXPECT_EQ(A(share.name), std::string(63, 'n')) << "cut to the record's field";
+    EXPECT_EQ(A(share.path), "/p");
+    EXPECT_EQ(share.debugLevel, -1);
+    EXPECT_EQ(A(share.comment), "c");
+    EXPECT_EQ(csCtrlEnumShares(&share, 1), -1) << "a record that ends early";
+    EXPECT_EQ(errno, EBADMSG);
+    EXPECT_EQ(csCtrlEnumShares(&share, 2), -1);
+    EXPECT_EQ(errno, int(kFailed));
+    EXPECT_EQ(csCtrlSetPermissive(1), -1) << "a reply shorter than its status";
+    EXPECT_EQ(errno, EBADMSG);
+    loop.join();
 }
 
 TEST_F(ClientTest, NoAnswerInTimeIsItsOwnError) {
