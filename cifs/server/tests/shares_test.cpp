@@ -10,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -161,6 +165,27 @@ TEST_F(SharesTest, RemovingCutsEveryTreeOfTheShare) {
     EXPECT_EQ(errno, CM_ERR_GENERAL);
     EXPECT_EQ(vxRemoveShareA("C$"), -1) << "the administrative share stays";
     EXPECT_EQ(errno, CM_ERR_GENERAL);
+}
+
+std::mutex gDispatch;
+void takeDispatch() { gDispatch.lock(); }
+void giveDispatch() { gDispatch.unlock(); }
+
+TEST_F(SharesTest, AChangeFromAnotherThreadWaitsForTheRequestUnderWay) {
+    ASSERT_EQ(csInitDatabase(takeDispatch, giveDispatch), 0);
+    std::atomic<bool> added{false};
+    gDispatch.lock(); // a request is being served
+    std::thread other([&] {
+        EXPECT_EQ(vxAddShareA("Late", "/mnt/late", "", -1, ""), 0);
+        added = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(added.load());
+    EXPECT_EQ(csGetShareByName(W("Late").data()), nullptr);
+    gDispatch.unlock();
+    other.join();
+    EXPECT_TRUE(added.load());
+    EXPECT_NE(csGetShareByName(W("Late").data()), nullptr);
 }
 
 TEST_F(SharesTest, NothingWithoutADatabase) {
