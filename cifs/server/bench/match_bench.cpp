@@ -15,7 +15,8 @@ struct Case {
     std::string pattern, name;
 };
 
-std::vector<Case> cases() {
+std::vector<Case> cases()
+{
     std::string stars;
     for (int i = 0; i < 12; ++i)
         stars += "*a";
@@ -27,13 +28,15 @@ std::vector<Case> cases() {
     };
 }
 
-std::vector<CMWchar> wide(const std::string &s) {
+std::vector<CMWchar> wide(const std::string &s)
+{
     std::vector<CMWchar> w(s.begin(), s.end());
     w.push_back(0);
     return w;
 }
 
-void ours(benchmark::State &state) {
+void ours(benchmark::State &state)
+{
     Case c = cases()[size_t(state.range(0))];
     std::vector<CMWchar> p = wide(c.pattern), n = wide(c.name);
     for (auto _ : state)
@@ -41,14 +44,15 @@ void ours(benchmark::State &state) {
     state.SetLabel(c.label);
 }
 
-void fnmatchCase(benchmark::State &state) {
+void fnmatchCase(benchmark::State &state)
+{
     Case c = cases()[size_t(state.range(0))];
     for (auto _ : state)
         benchmark::DoNotOptimize(fnmatch(c.pattern.c_str(), c.name.c_str(), FNM_CASEFOLD));
     state.SetLabel(c.label);
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(ours)->Name("Match/ours")->DenseRange(0, 3);
 BENCHMARK(fnmatchCase)->Name("Match/fnmatch")->DenseRange(0, 3);

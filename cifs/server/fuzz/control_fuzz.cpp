@@ -21,7 +21,8 @@ namespace {
 int gSockets[3];
 uint32_t gAddresses[3] = {0x0501A8C0, 0x0601A8C0, 0x0701A8C0};
 
-void seed() {
+void seed()
+{
     csInitDatabase(nullptr, nullptr);
     const char *names[] = {"bob", "guest", "carol"};
     for (int i = 0; i < 3; ++i) {
@@ -51,9 +52,10 @@ void seed() {
     csDispatchSetSocket(nullptr);
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
     // The hooks' files go to a /var/run of the fuzzer's own.
     if (!testenv::enterPrivateRun())
         std::abort();
@@ -63,12 +65,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     csAuthInit();
     csServerContextCreate();
     testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt", "Music;/mnt/usb1/music;My music\n");
-    testenv::writeFile(UD_CONFIG_DIR "pwd_list.txt", "bob:00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff:1:0\n");
+    testenv::writeFile(UD_CONFIG_DIR "pwd_list.txt",
+                       "bob:00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff:1:0\n");
     seed();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     static unsigned runs;
     if (++runs % 2000 == 0 || csGetSessionsCount() == 0)
         seed();

@@ -7,7 +7,8 @@
 
 namespace {
 
-template <size_t N> void terminated(const CMWchar (&text)[N]) {
+template <size_t N> void terminated(const CMWchar (&text)[N])
+{
     if (!std::memchr(text, 0, sizeof text) && text[N - 1] != 0) {
         for (size_t i = 0; i < N; ++i)
             if (text[i] == 0)
@@ -16,9 +17,10 @@ template <size_t N> void terminated(const CMWchar (&text)[N]) {
     }
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     if (size < 1)
         return 0;
     CMBufferReader r;

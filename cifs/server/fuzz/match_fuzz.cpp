@@ -9,7 +9,8 @@ namespace {
 
 CMWchar upper(CMWchar c) { return c >= 'a' && c <= 'z' ? CMWchar(c - 32) : c; }
 
-int lastDot(const CMWchar *name, int n) {
+int lastDot(const CMWchar *name, int n)
+{
     int d = -1;
     for (int i = 0; i < n; ++i)
         if (name[i] == '.')
@@ -24,14 +25,16 @@ const CMWchar *gPattern;
 
 bool recursive(const CMWchar *p, const CMWchar *whole, int n, int i);
 
-bool remembered(const CMWchar *p, const CMWchar *whole, int n, int i) {
+bool remembered(const CMWchar *p, const CMWchar *whole, int n, int i)
+{
     signed char &m = gMemo[p - gPattern][i];
     if (m < 0)
         m = recursive(p, whole, n, i) ? 1 : 0;
     return m != 0;
 }
 
-bool recursive(const CMWchar *p, const CMWchar *whole, int n, int i) {
+bool recursive(const CMWchar *p, const CMWchar *whole, int n, int i)
+{
     const CMWchar *name = whole + i;
     if (!*p)
         return i == n;
@@ -66,9 +69,10 @@ bool recursive(const CMWchar *p, const CMWchar *whole, int n, int i) {
 
 const char kAlphabet[] = "ab.A*?<>\"";
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     if (size < 1)
         return 0;
     size_t split = data[0] % 13;

@@ -72,8 +72,8 @@ VX_API int csCtrlTransact(uint32_t code, CSCtrlPack pack, CSCtrlParse parse, voi
 
 VX_API int csCtrlStop(void);
 VX_API int csCtrlRestart(void);
-VX_API int csCtrlAddShareW(const CMWchar *name, const CMWchar *path, const CMWchar *statusPath, int16_t debugLevel,
-                           const CMWchar *comment);
+VX_API int csCtrlAddShareW(const CMWchar *name, const CMWchar *path, const CMWchar *statusPath,
+                           int16_t debugLevel, const CMWchar *comment);
 VX_API int csCtrlAddShareA(const char *name, const char *path, const char *statusPath, int16_t debugLevel,
                            const char *comment);
 VX_API int csCtrlRemoveShareW(const CMWchar *name);
@@ -81,8 +81,8 @@ VX_API int csCtrlRemoveShareA(const char *name);
 VX_API int csCtrlEnumShares(CSCtrlShareRecord *record, uint32_t index);
 VX_API int csCtrlAddUserW(const CMWchar *name, const CMWchar *fullName, const CMWchar *description,
                           const CMWchar *credential, int administrator);
-VX_API int csCtrlAddUserA(const char *name, const char *fullName, const char *description, const char *credential,
-                          int administrator);
+VX_API int csCtrlAddUserA(const char *name, const char *fullName, const char *description,
+                          const char *credential, int administrator);
 VX_API int csCtrlRemoveUserW(const CMWchar *name);
 VX_API int csCtrlRemoveUserA(const char *name);
 VX_API int csCtrlCleanUserConnectionsW(const CMWchar *name, int domainUser);

@@ -54,8 +54,8 @@ typedef struct CSFile {
     CSLateResponseContext notifyContext;
     uint32_t createOptions;
     uint32_t isPrintJob;
-    uint32_t printerHandle; /* all ones: none */
-    uint16_t sid;           /* search of this handle; CS_FREE_ID none */
+    uint32_t printerHandle;           /* all ones: none */
+    uint16_t sid;                     /* search of this handle; CS_FREE_ID none */
     uint32_t asyncIdLow, asyncIdHigh; /* a waiting SMB2 change notify */
     /* Named pipes: presentation contexts (all ones when handed out), the
      * largest response fragment and the call under way. */

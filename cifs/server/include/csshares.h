@@ -30,8 +30,8 @@ typedef struct CSShare {
 
 /* 0, or -1 with errno: 0xff0bcd not started, 0xff0003 too long, unknown or
  * the administrative share, 0xff0016 exists, 0xff0829 no room. */
-VX_API int vxAddShareW(const CMWchar *name, const CMWchar *path, const CMWchar *statusPath, int16_t debugLevel,
-                       const CMWchar *comment);
+VX_API int vxAddShareW(const CMWchar *name, const CMWchar *path, const CMWchar *statusPath,
+                       int16_t debugLevel, const CMWchar *comment);
 VX_API int vxAddShareA(const char *name, const char *path, const char *statusPath, int16_t debugLevel,
                        const char *comment);
 VX_API int vxRemoveShareW(const CMWchar *name);

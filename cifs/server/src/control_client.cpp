@@ -18,12 +18,13 @@ namespace {
 
 using cs::ctrl::Item;
 
-constexpr uint32_t kLoopback = 0x0100007F; // 127.0.0.1 in network order
+constexpr uint32_t kLoopback = 0x0100007F;  // 127.0.0.1 in network order
 
 class Socket {
 public:
     Socket() : fd_(syCreateSocket(0, 0)) {}
-    ~Socket() {
+    ~Socket()
+    {
         if (fd_ >= 0)
             syCloseSocket(fd_);
     }
@@ -42,7 +43,8 @@ struct Request {
     void *record;
 };
 
-void packItems(CMBufferWriter *w, const void *parameters) {
+void packItems(CMBufferWriter *w, const void *parameters)
+{
     const Request *r = static_cast<const Request *>(parameters);
     for (size_t i = 0; i < r->count; ++i) {
         const Item &it = r->items[i];
@@ -54,21 +56,25 @@ void packItems(CMBufferWriter *w, const void *parameters) {
 }
 
 template <typename Record, int (*Parse)(CMBufferReader *, Record *)>
-int parseInto(CMBufferReader *r, void *parameters) {
+int parseInto(CMBufferReader *r, void *parameters)
+{
     return Parse(r, static_cast<Record *>(static_cast<Request *>(parameters)->record));
 }
 
-Item text(const CMWchar *t) {
+Item text(const CMWchar *t)
+{
     static const CMWchar kEmpty[] = {0};
     return {Item::Wide, t ? t : kEmpty, nullptr, 0};
 }
 Item number(uint32_t n) { return {Item::Number, nullptr, nullptr, uint16_t(n)}; }
 
-int send(uint32_t code, Request &request, CSCtrlParse parse = nullptr, uint32_t timeout = CS_CTRL_TIMEOUT) {
+int send(uint32_t code, Request &request, CSCtrlParse parse = nullptr, uint32_t timeout = CS_CTRL_TIMEOUT)
+{
     return csCtrlTransact(code, packItems, parse, &request, timeout);
 }
 
-int enumerate(uint32_t code, void *record, uint32_t index, CSCtrlParse parse) {
+int enumerate(uint32_t code, void *record, uint32_t index, CSCtrlParse parse)
+{
     if (!record)
         return -1;
     Request request{{number(index)}, 1, record};
@@ -78,7 +84,8 @@ int enumerate(uint32_t code, void *record, uint32_t index, CSCtrlParse parse) {
 // 8-bit (UTF-8) text converted into a buffer of N units; a text that does
 // not convert or fit is refused before anything is sent.
 template <size_t N> struct Utf16 {
-    explicit Utf16(const char *source) {
+    explicit Utf16(const char *source)
+    {
         units[0] = 0;
         ok = !source || syUTF8ToUnicodeN(units, source, sizeof units) == 0;
     }
@@ -86,16 +93,19 @@ template <size_t N> struct Utf16 {
     bool ok;
 };
 
-int refuse() {
+int refuse()
+{
     errno = CM_ERR_GENERAL;
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-int csCtrlTransact(uint32_t code, CSCtrlPack pack, CSCtrlParse parse, void *parameters, uint32_t timeoutSeconds) {
+int csCtrlTransact(uint32_t code, CSCtrlPack pack, CSCtrlParse parse, void *parameters,
+                   uint32_t timeoutSeconds)
+{
     if (!udGetTransportPriority(2) && !udGetTransportPriority(1))
         return -1;
     Socket socket;
@@ -120,7 +130,8 @@ int csCtrlTransact(uint32_t code, CSCtrlPack pack, CSCtrlParse parse, void *para
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now() + std::chrono::milliseconds(999));
+        auto left = std::chrono::duration_cast<std::chrono::seconds>(deadline - Clock::now() +
+                                                                     std::chrono::milliseconds(999));
         if (left.count() <= 0) {
             errno = CM_ERR_CTRL_TIMEOUT;
             return -1;
@@ -165,18 +176,27 @@ int csCtrlTransact(uint32_t code, CSCtrlPack pack, CSCtrlParse parse, void *para
 
 int csCtrlStop(void) { return csCtrlTransact(CS_CTRL_STOP, nullptr, nullptr, nullptr, CS_CTRL_STOP_TIMEOUT); }
 
-int csCtrlRestart(void) { return csCtrlTransact(CS_CTRL_RESTART, nullptr, nullptr, nullptr, CS_CTRL_STOP_TIMEOUT); }
+int csCtrlRestart(void)
+{
+    return csCtrlTransact(CS_CTRL_RESTART, nullptr, nullptr, nullptr, CS_CTRL_STOP_TIMEOUT);
+}
 
 int csCtrlAddShareW(const CMWchar *name, const CMWchar *path, const CMWchar *statusPath, int16_t debugLevel,
-                    const CMWchar *comment) {
-    Request request{{text(name), text(path), text(statusPath), number(uint16_t(debugLevel)), text(comment)}, 5, nullptr};
+                    const CMWchar *comment)
+{
+    Request request{
+        {text(name), text(path), text(statusPath), number(uint16_t(debugLevel)), text(comment)}, 5, nullptr};
     return send(CS_CTRL_ADD_SHARE, request);
 }
 
 int csCtrlAddShareA(const char *name, const char *path, const char *statusPath, int16_t debugLevel,
-                    const char *comment) {
+                    const char *comment)
+{
     struct Texts {
-        Texts(const char *n, const char *p, const char *s, const char *c) : name(n), path(p), status(s), comment(c) {}
+        Texts(const char *n, const char *p, const char *s, const char *c)
+            : name(n), path(p), status(s), comment(c)
+        {
+        }
         Utf16<130> name;
         Utf16<1002> path, status;
         Utf16<502> comment;
@@ -191,91 +211,110 @@ int csCtrlAddShareA(const char *name, const char *path, const char *statusPath, 
     return csCtrlAddShareW(t->name.units, t->path.units, t->status.units, debugLevel, t->comment.units);
 }
 
-int csCtrlRemoveShareW(const CMWchar *name) {
+int csCtrlRemoveShareW(const CMWchar *name)
+{
     Request request{{text(name)}, 1, nullptr};
     return send(CS_CTRL_REMOVE_SHARE, request);
 }
 
-int csCtrlRemoveShareA(const char *name) {
+int csCtrlRemoveShareA(const char *name)
+{
     Utf16<64> n(name);
     return n.ok ? csCtrlRemoveShareW(n.units) : refuse();
 }
 
-int csCtrlEnumShares(CSCtrlShareRecord *record, uint32_t index) {
+int csCtrlEnumShares(CSCtrlShareRecord *record, uint32_t index)
+{
     return enumerate(CS_CTRL_ENUM_SHARES, record, index, parseInto<CSCtrlShareRecord, cs::ctrl::parseShare>);
 }
 
-int csCtrlAddUserW(const CMWchar *name, const CMWchar *fullName, const CMWchar *description, const CMWchar *credential,
-                   int administrator) {
-    Request request{{text(name), text(fullName), text(description), text(credential), number(administrator ? 1 : 0)},
-                    5,
-                    nullptr};
+int csCtrlAddUserW(const CMWchar *name, const CMWchar *fullName, const CMWchar *description,
+                   const CMWchar *credential, int administrator)
+{
+    Request request{
+        {text(name), text(fullName), text(description), text(credential), number(administrator ? 1 : 0)},
+        5,
+        nullptr};
     return send(CS_CTRL_ADD_USER, request);
 }
 
 int csCtrlAddUserA(const char *name, const char *fullName, const char *description, const char *credential,
-                   int administrator) {
+                   int administrator)
+{
     Utf16<514> n(name), f(fullName), d(description), c(credential);
     if (!n.ok || !f.ok || !d.ok || !c.ok)
         return refuse();
     return csCtrlAddUserW(n.units, f.units, d.units, c.units, administrator);
 }
 
-int csCtrlRemoveUserW(const CMWchar *name) {
+int csCtrlRemoveUserW(const CMWchar *name)
+{
     Request request{{text(name)}, 1, nullptr};
     return send(CS_CTRL_REMOVE_USER, request);
 }
 
-int csCtrlRemoveUserA(const char *name) {
+int csCtrlRemoveUserA(const char *name)
+{
     Utf16<130> n(name);
     return n.ok ? csCtrlRemoveUserW(n.units) : refuse();
 }
 
-int csCtrlCleanUserConnectionsW(const CMWchar *name, int domainUser) {
+int csCtrlCleanUserConnectionsW(const CMWchar *name, int domainUser)
+{
     Request request{{number(domainUser ? 1 : 0), text(name)}, 2, nullptr};
     return send(CS_CTRL_CLEAN_USER_CONNECTIONS, request);
 }
 
-int csCtrlCleanUserConnectionsA(const char *name, int domainUser) {
+int csCtrlCleanUserConnectionsA(const char *name, int domainUser)
+{
     Utf16<514> n(name);
     return n.ok ? csCtrlCleanUserConnectionsW(n.units, domainUser) : refuse();
 }
 
-int csCtrlEnumUsers(CSCtrlUserRecord *record, uint32_t index) {
+int csCtrlEnumUsers(CSCtrlUserRecord *record, uint32_t index)
+{
     return enumerate(CS_CTRL_ENUM_USERS, record, index, parseInto<CSCtrlUserRecord, cs::ctrl::parseUser>);
 }
 
-int csCtrlEnumClients(CSCtrlClientRecord *record, uint32_t index) {
-    return enumerate(CS_CTRL_ENUM_CLIENTS, record, index, parseInto<CSCtrlClientRecord, cs::ctrl::parseClient>);
+int csCtrlEnumClients(CSCtrlClientRecord *record, uint32_t index)
+{
+    return enumerate(CS_CTRL_ENUM_CLIENTS, record, index,
+                     parseInto<CSCtrlClientRecord, cs::ctrl::parseClient>);
 }
 
-int csCtrlEnumFiles(CSCtrlFileRecord *record, uint32_t index) {
+int csCtrlEnumFiles(CSCtrlFileRecord *record, uint32_t index)
+{
     return enumerate(CS_CTRL_ENUM_FILES, record, index, parseInto<CSCtrlFileRecord, cs::ctrl::parseFile>);
 }
 
-int csCtrlSetEncryptionMethods(uint16_t methods) {
+int csCtrlSetEncryptionMethods(uint16_t methods)
+{
     Request request{{number(methods)}, 1, nullptr};
     return send(CS_CTRL_SET_ENCRYPTION_METHODS, request);
 }
 
-int csCtrlSetMessageSigningPolicy(uint16_t policy) {
+int csCtrlSetMessageSigningPolicy(uint16_t policy)
+{
     Request request{{number(policy)}, 1, nullptr};
     return send(CS_CTRL_SET_SIGNING_POLICY, request);
 }
 
-int csCtrlSetPermissive(int flag) {
+int csCtrlSetPermissive(int flag)
+{
     Request request{{number(flag ? 1 : 0)}, 1, nullptr};
     return send(CS_CTRL_SET_PERMISSIVE, request);
 }
 
-int csCtrlSetPrinterOwnerW(const CMWchar *name, int owner) {
+int csCtrlSetPrinterOwnerW(const CMWchar *name, int owner)
+{
     Request request{{number(owner ? 1 : 0), text(name)}, 2, nullptr};
     return send(CS_CTRL_SET_PRINTER_OWNER, request);
 }
 
-int csCtrlSetPrinterOwnerA(const char *name, int owner) {
+int csCtrlSetPrinterOwnerA(const char *name, int owner)
+{
     Utf16<130> n(name);
     return n.ok ? csCtrlSetPrinterOwnerW(n.units, owner) : refuse();
 }
 
-} // extern "C"
+}  // extern "C"

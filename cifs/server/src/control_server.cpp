@@ -28,12 +28,14 @@ constexpr uint32_t kShareName = 130, kSharePath = 1002, kShareComment = 502, kUs
 const CMWchar kUnknown[] = {'u', 'n', 'k', 'n', 'o', 'w', 'n', 0};
 const CMWchar kEmpty[] = {0};
 
-int answer(CMBufferWriter *w, bool ok) {
+int answer(CMBufferWriter *w, bool ok)
+{
     cmBufferWriteUint32(w, ok ? kOk : CM_ERR_CTRL_FAILED);
     return 1;
 }
 
-bool readNumber(CMBufferReader *r, uint16_t *value) {
+bool readNumber(CMBufferReader *r, uint16_t *value)
+{
     cmBufferReadUint16(r, value);
     return !cmBufferReaderIsOverrun(r);
 }
@@ -46,7 +48,8 @@ struct Text {
     std::vector<CMWchar> units;
 };
 
-int doStop(CMBufferReader *, CMBufferWriter *w) {
+int doStop(CMBufferReader *, CMBufferWriter *w)
+{
     if (CSServerContext *c = csGetServerContext())
         c->restart = 0;
     csServerEndLoop();
@@ -54,7 +57,8 @@ int doStop(CMBufferReader *, CMBufferWriter *w) {
     return 0;
 }
 
-int doRestart(CMBufferReader *, CMBufferWriter *w) {
+int doRestart(CMBufferReader *, CMBufferWriter *w)
+{
     if (CSServerContext *c = csGetServerContext())
         c->restart = 1;
     csServerEndLoop();
@@ -62,7 +66,8 @@ int doRestart(CMBufferReader *, CMBufferWriter *w) {
     return 0;
 }
 
-int doAddShare(CMBufferReader *r, CMBufferWriter *w) {
+int doAddShare(CMBufferReader *r, CMBufferWriter *w)
+{
     Text name(kShareName), path(kSharePath), status(kSharePath), comment(kShareComment);
     uint16_t level = 0;
     if (!name.read(r) || !path.read(r) || !status.read(r) || !readNumber(r, &level) || !comment.read(r))
@@ -70,14 +75,16 @@ int doAddShare(CMBufferReader *r, CMBufferWriter *w) {
     return answer(w, vxAddShareW(name.get(), path.get(), status.get(), int16_t(level), comment.get()) == 0);
 }
 
-int doRemoveShare(CMBufferReader *r, CMBufferWriter *w) {
+int doRemoveShare(CMBufferReader *r, CMBufferWriter *w)
+{
     Text name(kShareName);
     if (!name.read(r))
         return answer(w, false);
     return answer(w, vxRemoveShareW(name.get()) == 0);
 }
 
-int doEnumShares(CMBufferReader *r, CMBufferWriter *w) {
+int doEnumShares(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t index = 0;
     CSShare *s = readNumber(r, &index) ? csGetShareByIndex(index) : nullptr;
     if (!s)
@@ -92,7 +99,8 @@ int doEnumShares(CMBufferReader *r, CMBufferWriter *w) {
     return 1;
 }
 
-int doAddUser(CMBufferReader *r, CMBufferWriter *w) {
+int doAddUser(CMBufferReader *r, CMBufferWriter *w)
+{
     Text name(kUserText), fullName(kUserText), description(kUserText), credential(kUserText);
     uint16_t administrator = 0;
     if (!name.read(r) || !fullName.read(r) || !description.read(r) || !credential.read(r) ||
@@ -116,7 +124,8 @@ int doAddUser(CMBufferReader *r, CMBufferWriter *w) {
     return answer(w, true);
 }
 
-int doRemoveUser(CMBufferReader *r, CMBufferWriter *w) {
+int doRemoveUser(CMBufferReader *r, CMBufferWriter *w)
+{
     Text name(kUserName);
     int32_t rid = 0;
     if (!name.read(r) || !udGetUserRidByName(name.get(), &rid))
@@ -132,7 +141,8 @@ int doRemoveUser(CMBufferReader *r, CMBufferWriter *w) {
     return answer(w, deleted);
 }
 
-int doCleanUserConnections(CMBufferReader *r, CMBufferWriter *w) {
+int doCleanUserConnections(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t domainUser = 0;
     Text name(kUserText);
     if (!readNumber(r, &domainUser) || !name.read(r))
@@ -140,7 +150,8 @@ int doCleanUserConnections(CMBufferReader *r, CMBufferWriter *w) {
     return answer(w, vxCleanUserServerConnectionsW(name.get(), domainUser) == 0);
 }
 
-int doEnumUsers(CMBufferReader *r, CMBufferWriter *w) {
+int doEnumUsers(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t index = 0;
     CSServerContext *c = csGetServerContext();
     int32_t rid = 0;
@@ -157,7 +168,8 @@ int doEnumUsers(CMBufferReader *r, CMBufferWriter *w) {
     return 1;
 }
 
-CSSession *sessionByIndex(uint32_t index) {
+CSSession *sessionByIndex(uint32_t index)
+{
     for (uint32_t id = 0; id < CS_MAX_SESSIONS; ++id)
         if (CSSession *s = csGetSessionById(id))
             if (index-- == 0)
@@ -165,7 +177,8 @@ CSSession *sessionByIndex(uint32_t index) {
     return nullptr;
 }
 
-int doEnumClients(CMBufferReader *r, CMBufferWriter *w) {
+int doEnumClients(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t index = 0;
     CSSession *s = readNumber(r, &index) ? sessionByIndex(index) : nullptr;
     if (!s)
@@ -186,12 +199,14 @@ int doEnumClients(CMBufferReader *r, CMBufferWriter *w) {
     return 1;
 }
 
-int doSetEncryptionMethods(CMBufferReader *r, CMBufferWriter *w) {
+int doSetEncryptionMethods(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t methods = 0;
     return answer(w, readNumber(r, &methods) && csChangeEncryptionLevel(methods));
 }
 
-int doSetMessageSigningPolicy(CMBufferReader *r, CMBufferWriter *w) {
+int doSetMessageSigningPolicy(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t policy = 0;
     if (!readNumber(r, &policy) || policy > 2)
         return answer(w, false);
@@ -199,7 +214,8 @@ int doSetMessageSigningPolicy(CMBufferReader *r, CMBufferWriter *w) {
     return answer(w, true);
 }
 
-int doEnumFiles(CMBufferReader *r, CMBufferWriter *w) {
+int doEnumFiles(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t index = 0;
     CSFile *f = readNumber(r, &index) ? csGetFileByIndex(index) : nullptr;
     if (!f)
@@ -219,7 +235,8 @@ int doEnumFiles(CMBufferReader *r, CMBufferWriter *w) {
     return 1;
 }
 
-int doSetPermissive(CMBufferReader *r, CMBufferWriter *w) {
+int doSetPermissive(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t value = 0;
     if (!readNumber(r, &value))
         return answer(w, false);
@@ -231,7 +248,8 @@ int doSetPermissive(CMBufferReader *r, CMBufferWriter *w) {
     return answer(w, true);
 }
 
-int doSetPrinterOwner(CMBufferReader *r, CMBufferWriter *w) {
+int doSetPrinterOwner(CMBufferReader *r, CMBufferWriter *w)
+{
     uint16_t owner = 0;
     Text name(kUserName);
     int32_t rid = 0;
@@ -266,9 +284,10 @@ const Command kCommands[] = {
     {CS_CTRL_ENUM_FILES, doEnumFiles},
 };
 
-} // namespace
+}  // namespace
 
-int serve(const uint8_t *request, uint32_t length, uint8_t *reply, uint32_t room, uint32_t *replyLength) {
+int serve(const uint8_t *request, uint32_t length, uint8_t *reply, uint32_t room, uint32_t *replyLength)
+{
     CMBufferReader r;
     CMBufferWriter w;
     cmBufferWriterInit(&w, reply, room);
@@ -299,9 +318,10 @@ int serve(const uint8_t *request, uint32_t length, uint8_t *reply, uint32_t room
     return result;
 }
 
-} // namespace cs::ctrl
+}  // namespace cs::ctrl
 
-extern "C" int doControl(int descriptor) {
+extern "C" int doControl(int descriptor)
+{
     // One byte more than a message may have tells a longer datagram apart.
     uint8_t request[CS_CTRL_MAX_MESSAGE + 1];
     uint8_t reply[CS_CTRL_MAX_MESSAGE];

@@ -12,7 +12,8 @@ namespace cs::ctrl {
 namespace {
 
 // The units of a string that stays inside the message, or null.
-const uint8_t *stringUnits(CMBufferReader *r, uint16_t *count) {
+const uint8_t *stringUnits(CMBufferReader *r, uint16_t *count)
+{
     cmBufferReadUint16(r, count);
     if (cmBufferReaderIsOverrun(r) || cmBufferReaderGetRemaining(r) < (uint32_t(*count) + 1) * 2)
         return nullptr;
@@ -24,7 +25,8 @@ const uint8_t *stringUnits(CMBufferReader *r, uint16_t *count) {
 CMWchar unitAt(const uint8_t *p, uint32_t i) { return CMWchar(p[2 * i] | p[2 * i + 1] << 8); }
 
 // Keeps a surrogate pair whole when a string is shortened.
-uint32_t cutAt(const CMWchar *text, uint32_t length, uint32_t cap) {
+uint32_t cutAt(const CMWchar *text, uint32_t length, uint32_t cap)
+{
     if (length <= cap)
         return length;
     if (cap > 0 && text[cap - 1] >= 0xD800 && text[cap - 1] <= 0xDBFF)
@@ -32,9 +34,10 @@ uint32_t cutAt(const CMWchar *text, uint32_t length, uint32_t cap) {
     return cap;
 }
 
-} // namespace
+}  // namespace
 
-bool readString(CMBufferReader *r, CMWchar *out, uint32_t room) {
+bool readString(CMBufferReader *r, CMWchar *out, uint32_t room)
+{
     uint16_t count = 0;
     const uint8_t *units = stringUnits(r, &count);
     if (!units || uint32_t(count) + 1 > room)
@@ -48,7 +51,8 @@ bool readString(CMBufferReader *r, CMWchar *out, uint32_t room) {
     return true;
 }
 
-bool readStringCut(CMBufferReader *r, CMWchar *out, uint32_t room) {
+bool readStringCut(CMBufferReader *r, CMWchar *out, uint32_t room)
+{
     uint16_t count = 0;
     const uint8_t *units = stringUnits(r, &count);
     if (!units)
@@ -60,14 +64,16 @@ bool readStringCut(CMBufferReader *r, CMWchar *out, uint32_t room) {
     return true;
 }
 
-void writeString(CMBufferWriter *w, const CMWchar *text, uint32_t units) {
+void writeString(CMBufferWriter *w, const CMWchar *text, uint32_t units)
+{
     cmBufferWriteUint16(w, uint16_t(units));
     for (uint32_t i = 0; i < units; ++i)
         cmBufferWriteUint16(w, text[i]);
     cmBufferWriteUint16(w, 0);
 }
 
-void writeRecord(CMBufferWriter *w, const Item *items, size_t count) {
+void writeRecord(CMBufferWriter *w, const Item *items, size_t count)
+{
     // Bytes that do not shrink: numbers, narrow texts, each string's count and terminator.
     uint32_t fixed = 0, longest = 0, total = 0;
     uint32_t lengths[8] = {};
@@ -118,7 +124,8 @@ void writeRecord(CMBufferWriter *w, const Item *items, size_t count) {
     }
 }
 
-int parseShare(CMBufferReader *r, CSCtrlShareRecord *record) {
+int parseShare(CMBufferReader *r, CSCtrlShareRecord *record)
+{
     uint16_t level = 0;
     bool ok = readStringCut(r, record->name, 64) && readStringCut(r, record->path, 500) &&
               readStringCut(r, record->statusPath, 500);
@@ -128,7 +135,8 @@ int parseShare(CMBufferReader *r, CSCtrlShareRecord *record) {
     return ok && !cmBufferReaderIsOverrun(r) ? 0 : -1;
 }
 
-int parseUser(CMBufferReader *r, CSCtrlUserRecord *record) {
+int parseUser(CMBufferReader *r, CSCtrlUserRecord *record)
+{
     uint16_t admin = 0;
     bool ok = readStringCut(r, record->name, 256) && readStringCut(r, record->fullName, 256) &&
               readStringCut(r, record->description, 256);
@@ -137,7 +145,8 @@ int parseUser(CMBufferReader *r, CSCtrlUserRecord *record) {
     return ok && !cmBufferReaderIsOverrun(r) ? 0 : -1;
 }
 
-int parseClient(CMBufferReader *r, CSCtrlClientRecord *record) {
+int parseClient(CMBufferReader *r, CSCtrlClientRecord *record)
+{
     CMWchar address[34];
     uint16_t dialect = 0, guest = 0, anonymous = 0, owner = 0;
     bool ok = readStringCut(r, address, 34);
@@ -156,7 +165,8 @@ int parseClient(CMBufferReader *r, CSCtrlClientRecord *record) {
     return ok && !cmBufferReaderIsOverrun(r) ? 0 : -1;
 }
 
-int parseFile(CMBufferReader *r, CSCtrlFileRecord *record) {
+int parseFile(CMBufferReader *r, CSCtrlFileRecord *record)
+{
     uint16_t length = 0, directory = 0;
     char address[18] = {};
     cmBufferReadUint16(r, &length);
@@ -173,4 +183,4 @@ int parseFile(CMBufferReader *r, CSCtrlFileRecord *record) {
     return ok && !cmBufferReaderIsOverrun(r) ? 0 : -1;
 }
 
-} // namespace cs::ctrl
+}  // namespace cs::ctrl

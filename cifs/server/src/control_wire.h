@@ -38,4 +38,4 @@ int parseUser(CMBufferReader *r, CSCtrlUserRecord *record);
 int parseClient(CMBufferReader *r, CSCtrlClientRecord *record);
 int parseFile(CMBufferReader *r, CSCtrlFileRecord *record);
 
-} // namespace cs::ctrl
+}  // namespace cs::ctrl

@@ -37,4 +37,4 @@ bool ofCurrentConnection(uint32_t sessionId);
 void initFileTables(Database &d);
 void initShares(Database &d);
 
-} // namespace cs
+}  // namespace cs

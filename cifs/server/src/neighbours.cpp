@@ -17,7 +17,8 @@ struct PrinterSlot {
 
 PrinterSlot gPrinters[CS_PRINTER_SLOTS];
 
-uint32_t printerSlot(const CMWchar *path) {
+uint32_t printerSlot(const CMWchar *path)
+{
     if (!path || cmWStrlen(path) >= CS_SHARE_PATH_UNITS)
         return 0xFFFFFFFFu;
     for (uint32_t i = 0; i < CS_PRINTER_SLOTS; ++i)
@@ -32,19 +33,24 @@ uint32_t printerSlot(const CMWchar *path) {
     return 0xFFFFFFFFu;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
 __attribute__((weak)) int csDcerpcClosePipe(CSFile *) { return 0; }
 
-__attribute__((weak)) int syEndPrintJob(uint32_t printer, uint32_t) { return printer < CS_PRINTER_SLOTS ? 0 : -1; }
+__attribute__((weak)) int syEndPrintJob(uint32_t printer, uint32_t)
+{
+    return printer < CS_PRINTER_SLOTS ? 0 : -1;
+}
 
-__attribute__((weak)) uint32_t syGetPrinterHandle(const CMWchar *path, const CMWchar *, int16_t) {
+__attribute__((weak)) uint32_t syGetPrinterHandle(const CMWchar *path, const CMWchar *, int16_t)
+{
     return printerSlot(path);
 }
 
-__attribute__((weak)) int syPrinterSetSecurityDescriptor(uint32_t slot, const uint8_t *sd, uint32_t length) {
+__attribute__((weak)) int syPrinterSetSecurityDescriptor(uint32_t slot, const uint8_t *sd, uint32_t length)
+{
     if (slot >= CS_PRINTER_SLOTS || !sd || length > sizeof gPrinters[slot].sd)
         return -1;
     std::memcpy(gPrinters[slot].sd, sd, length);
@@ -53,15 +59,18 @@ __attribute__((weak)) int syPrinterSetSecurityDescriptor(uint32_t slot, const ui
 }
 
 // A printer not yet in a slot takes one at its first poll.
-__attribute__((weak)) void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *, const CMWchar *, int16_t) {
+__attribute__((weak)) void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *, const CMWchar *,
+                                                 int16_t)
+{
     printerSlot(path);
 }
 
 __attribute__((weak)) void csNotifyImmediatelly(const CMWchar *, uint32_t, uint32_t) {}
 
-__attribute__((weak)) int csCheckFile(const CMWchar *path, uint32_t) {
+__attribute__((weak)) int csCheckFile(const CMWchar *path, uint32_t)
+{
     SYFileInformation info;
     return path && syGetFileInformationByName(path, &info) == 0 ? 1 : 0;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -21,7 +21,8 @@ constexpr uint32_t kRemoved = 2, kRemovedFilter = 3, kModified = 3, kModifiedFil
 
 Database *block() { return cs::db(); }
 
-CSFile *fileSlot(uint16_t fid) {
+CSFile *fileSlot(uint16_t fid)
+{
     Database *d = block();
     if (!d || fid < CS_FID_BASE || fid >= CS_FID_BASE + CS_MAX_FILES)
         return nullptr;
@@ -29,14 +30,16 @@ CSFile *fileSlot(uint16_t fid) {
     return f.fid == fid ? &f : nullptr;
 }
 
-CSName *nameSlot(uint16_t nid) {
+CSName *nameSlot(uint16_t nid)
+{
     Database *d = block();
     if (!d || nid >= CS_MAX_NAMES || d->names[nid].nid != nid)
         return nullptr;
     return &d->names[nid];
 }
 
-void freeFile(CSFile &f) {
+void freeFile(CSFile &f)
+{
     std::memset(&f, 0, sizeof f);
     f.fid = CS_FREE_ID;
     f.tid = CS_FREE_ID;
@@ -46,15 +49,20 @@ void freeFile(CSFile &f) {
     f.nid = CS_FREE_ID;
 }
 
-void freeSearch(CSSearch &s) {
+void freeSearch(CSSearch &s)
+{
     std::memset(&s, 0, sizeof s);
     s.sid = CS_FREE_ID;
 }
 
-bool pathExists(const CMWchar *path, SYFileInformation &info) { return syGetFileInformationByName(path, &info) == 0; }
+bool pathExists(const CMWchar *path, SYFileInformation &info)
+{
+    return syGetFileInformationByName(path, &info) == 0;
+}
 
 // The tree of a tid whatever connection is served.
-const CSTree *anyTree(uint16_t tid) {
+const CSTree *anyTree(uint16_t tid)
+{
     Database *d = block();
     if (!d || tid < CS_TID_BASE || tid >= CS_TID_BASE + CS_MAX_TREES)
         return nullptr;
@@ -62,7 +70,8 @@ const CSTree *anyTree(uint16_t tid) {
     return t.tid == tid ? &t : nullptr;
 }
 
-const CSUser *anyUser(uint16_t uid) {
+const CSUser *anyUser(uint16_t uid)
+{
     Database *d = block();
     if (!d || uid < CS_UID_BASE || uid >= CS_UID_BASE + CS_MAX_USERS)
         return nullptr;
@@ -70,11 +79,12 @@ const CSUser *anyUser(uint16_t uid) {
     return u.uid == uid ? &u : nullptr;
 }
 
-} // namespace
+}  // namespace
 
 namespace cs {
 
-void initFileTables(Database &d) {
+void initFileTables(Database &d)
+{
     for (CSName &n : d.names) {
         std::memset(&n, 0, sizeof n);
         n.nid = CS_FREE_ID;
@@ -86,11 +96,12 @@ void initFileTables(Database &d) {
     d.filesCount = d.uniqueFilesCount = d.notifyCursor = 0;
 }
 
-} // namespace cs
+}  // namespace cs
 
 extern "C" {
 
-int csDatabaseInitFileTables(void) {
+int csDatabaseInitFileTables(void)
+{
     if (Database *d = block()) {
         cs::initFileTables(*d);
         cs::initShares(*d);
@@ -98,7 +109,8 @@ int csDatabaseInitFileTables(void) {
     return 0;
 }
 
-CSName *csGetNewName(const CMWchar *path, uint16_t uid) {
+CSName *csGetNewName(const CMWchar *path, uint16_t uid)
+{
     Database *d = block();
     if (!d || !path)
         return nullptr;
@@ -125,7 +137,8 @@ CSName *csGetNewName(const CMWchar *path, uint16_t uid) {
     return nullptr;
 }
 
-CSFile *csGetNewFile(const CSTree *tree, CSName *name, uint16_t access) {
+CSFile *csGetNewFile(const CSTree *tree, CSName *name, uint16_t access)
+{
     Database *d = block();
     if (!d || !tree || !name || name->nid == CS_FREE_ID)
         return nullptr;
@@ -154,7 +167,8 @@ CSFile *csGetNewFile(const CSTree *tree, CSName *name, uint16_t access) {
     return nullptr;
 }
 
-CSSearch *csGetNewSearch(const CSTree *tree) {
+CSSearch *csGetNewSearch(const CSTree *tree)
+{
     Database *d = block();
     if (!d || !tree)
         return nullptr;
@@ -172,7 +186,8 @@ CSSearch *csGetNewSearch(const CSTree *tree) {
     return nullptr;
 }
 
-void csReleaseName(uint16_t nid) {
+void csReleaseName(uint16_t nid)
+{
     CSName *n = nameSlot(nid);
     if (!n)
         return;
@@ -190,7 +205,8 @@ void csReleaseName(uint16_t nid) {
         --block()->uniqueFilesCount;
 }
 
-void csReleaseFile(uint16_t fid) {
+void csReleaseFile(uint16_t fid)
+{
     CSFile *f = fileSlot(fid);
     if (!f)
         return;
@@ -229,7 +245,8 @@ void csReleaseFile(uint16_t fid) {
         --block()->filesCount;
 }
 
-void csReleaseSearch(uint16_t sid) {
+void csReleaseSearch(uint16_t sid)
+{
     Database *d = block();
     if (!d || sid >= CS_MAX_SEARCHES || d->searches[sid].sid != sid)
         return;
@@ -237,7 +254,8 @@ void csReleaseSearch(uint16_t sid) {
     d->searches[sid].sid = CS_FREE_ID;
 }
 
-void csReleaseTreeFiles(uint16_t tid, int) {
+void csReleaseTreeFiles(uint16_t tid, int)
+{
     Database *d = block();
     if (!d)
         return;
@@ -246,7 +264,8 @@ void csReleaseTreeFiles(uint16_t tid, int) {
             csReleaseFile(f.fid);
 }
 
-void csReleaseTreeSearches(uint16_t tid, int) {
+void csReleaseTreeSearches(uint16_t tid, int)
+{
     Database *d = block();
     if (!d)
         return;
@@ -255,7 +274,8 @@ void csReleaseTreeSearches(uint16_t tid, int) {
             csReleaseSearch(s.sid);
 }
 
-CSFile *csGetFileByFid(uint16_t fid, uint16_t tid, uint16_t uid) {
+CSFile *csGetFileByFid(uint16_t fid, uint16_t tid, uint16_t uid)
+{
     CSFile *f = fileSlot(fid);
     if (!f || !cs::ofCurrentConnection(f->sessionId) || f->tid != tid || f->uid != uid)
         return nullptr;
@@ -264,7 +284,8 @@ CSFile *csGetFileByFid(uint16_t fid, uint16_t tid, uint16_t uid) {
 
 CSFile *csGetFileByJustFid(uint16_t fid) { return fileSlot(fid); }
 
-CSFile *csGetFileByContext(uint16_t pid, uint16_t mid, uint16_t tid, uint16_t uid) {
+CSFile *csGetFileByContext(uint16_t pid, uint16_t mid, uint16_t tid, uint16_t uid)
+{
     Database *d = block();
     if (!d)
         return nullptr;
@@ -275,7 +296,8 @@ CSFile *csGetFileByContext(uint16_t pid, uint16_t mid, uint16_t tid, uint16_t ui
     return nullptr;
 }
 
-CSFile *cs2GetFileByContext(uint32_t asyncLow, uint32_t asyncHigh, uint16_t uid) {
+CSFile *cs2GetFileByContext(uint32_t asyncLow, uint32_t asyncHigh, uint16_t uid)
+{
     Database *d = block();
     if (!d)
         return nullptr;
@@ -286,7 +308,8 @@ CSFile *cs2GetFileByContext(uint32_t asyncLow, uint32_t asyncHigh, uint16_t uid)
     return nullptr;
 }
 
-const CMWchar *csGetFileName(uint16_t fid) {
+const CMWchar *csGetFileName(uint16_t fid)
+{
     CSFile *f = fileSlot(fid);
     CSName *n = f ? nameSlot(f->nid) : nullptr;
     return n ? n->path : nullptr;
@@ -294,7 +317,8 @@ const CMWchar *csGetFileName(uint16_t fid) {
 
 CSName *csGetNameByNid(uint16_t nid) { return nameSlot(nid); }
 
-CSName *csGetNameByName(const CMWchar *path) {
+CSName *csGetNameByName(const CMWchar *path)
+{
     Database *d = block();
     if (!d || !path)
         return nullptr;
@@ -304,12 +328,14 @@ CSName *csGetNameByName(const CMWchar *path) {
     return nullptr;
 }
 
-int csFileMarkedForDeletion(const CMWchar *path) {
+int csFileMarkedForDeletion(const CMWchar *path)
+{
     CSName *n = csGetNameByName(path);
     return n && n->deleteOnClose ? 1 : 0;
 }
 
-uint16_t csGetNextFileOpen(uint16_t fid) {
+uint16_t csGetNextFileOpen(uint16_t fid)
+{
     Database *d = block();
     if (!d)
         return CS_FREE_ID;
@@ -320,12 +346,14 @@ uint16_t csGetNextFileOpen(uint16_t fid) {
     return CS_FREE_ID;
 }
 
-CSFile *csGetNextFileByName(uint16_t fid) {
+CSFile *csGetNextFileByName(uint16_t fid)
+{
     CSFile *f = fileSlot(fid);
     return f ? f->next : nullptr;
 }
 
-CSFile *csGetNextFileByPid(uint32_t pid, uint16_t fid) {
+CSFile *csGetNextFileByPid(uint32_t pid, uint16_t fid)
+{
     Database *d = block();
     if (!d)
         return nullptr;
@@ -341,7 +369,8 @@ CSFile *csGetNextFileByPid(uint32_t pid, uint16_t fid) {
     return nullptr;
 }
 
-CSFile *csGetFileByIndex(uint32_t index) {
+CSFile *csGetFileByIndex(uint32_t index)
+{
     Database *d = block();
     if (!d)
         return nullptr;
@@ -351,7 +380,8 @@ CSFile *csGetFileByIndex(uint32_t index) {
     return nullptr;
 }
 
-uint32_t csGetNumberOfUserFiles(const CSUser *user) {
+uint32_t csGetNumberOfUserFiles(const CSUser *user)
+{
     Database *d = block();
     if (!d || !user)
         return 0;
@@ -361,7 +391,8 @@ uint32_t csGetNumberOfUserFiles(const CSUser *user) {
     return n;
 }
 
-uint32_t csGetNumberOfShareFiles(const void *share) {
+uint32_t csGetNumberOfShareFiles(const void *share)
+{
     Database *d = block();
     if (!d)
         return 0;
@@ -375,7 +406,8 @@ uint32_t csGetNumberOfShareFiles(const void *share) {
     return n;
 }
 
-CSSearch *csGetSearchBySid(uint16_t sid) {
+CSSearch *csGetSearchBySid(uint16_t sid)
+{
     Database *d = block();
     if (!d || sid >= CS_MAX_SEARCHES || d->searches[sid].sid != sid ||
         !cs::ofCurrentConnection(d->searches[sid].sessionId))
@@ -383,12 +415,14 @@ CSSearch *csGetSearchBySid(uint16_t sid) {
     return &d->searches[sid];
 }
 
-void csStartNotifyRequestSearch(void) {
+void csStartNotifyRequestSearch(void)
+{
     if (Database *d = block())
         d->notifyCursor = 0;
 }
 
-CSFile *csEnumerateNotifyRequest(void) {
+CSFile *csEnumerateNotifyRequest(void)
+{
     Database *d = block();
     if (!d)
         return nullptr;
@@ -400,7 +434,8 @@ CSFile *csEnumerateNotifyRequest(void) {
     return nullptr;
 }
 
-int vxEnumerateOpenFilesW(uint32_t index, VXOpenFileInfoW *record) {
+int vxEnumerateOpenFilesW(uint32_t index, VXOpenFileInfoW *record)
+{
     CSFile *f = csGetFileByIndex(index);
     if (!f || !record)
         return 0;
@@ -418,7 +453,8 @@ int vxEnumerateOpenFilesW(uint32_t index, VXOpenFileInfoW *record) {
     return 1;
 }
 
-int vxEnumerateOpenFilesA(uint32_t index, VXOpenFileInfoA *record) {
+int vxEnumerateOpenFilesA(uint32_t index, VXOpenFileInfoA *record)
+{
     VXOpenFileInfoW *wide = static_cast<VXOpenFileInfoW *>(cmMemoryAllocNonDebug(sizeof(VXOpenFileInfoW)));
     if (!wide || !record) {
         cmMemoryFreeNonDebug(wide);
@@ -435,4 +471,4 @@ int vxEnumerateOpenFilesA(uint32_t index, VXOpenFileInfoA *record) {
     return found;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -10,36 +10,41 @@ CSServerContext *gContext;
 void (*gEndLoop)(void);
 void (*gDropAllClients)(void);
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-CSServerContext *csServerContextCreate(void) {
+CSServerContext *csServerContextCreate(void)
+{
     if (!gContext)
         gContext = static_cast<CSServerContext *>(std::calloc(1, sizeof(CSServerContext)));
     return gContext;
 }
 
-void csServerContextFree(void) {
+void csServerContextFree(void)
+{
     std::free(gContext);
     gContext = nullptr;
 }
 
 CSServerContext *csGetServerContext(void) { return gContext; }
 
-void csServerSetLoopHooks(void (*endLoop)(void), void (*dropAllClients)(void)) {
+void csServerSetLoopHooks(void (*endLoop)(void), void (*dropAllClients)(void))
+{
     gEndLoop = endLoop;
     gDropAllClients = dropAllClients;
 }
 
-void csServerEndLoop(void) {
+void csServerEndLoop(void)
+{
     if (gEndLoop)
         gEndLoop();
 }
 
-void csServerDropAllClients(void) {
+void csServerDropAllClients(void)
+{
     if (gDropAllClients)
         gDropAllClients();
 }
 
-} // extern "C"
+}  // extern "C"

@@ -25,12 +25,14 @@ const CMWchar kEmpty[] = {0};
 // Database mutex, then dispatch mutex; released the other way round.
 class ShareLock {
 public:
-    explicit ShareLock(Database &d) : d_(d) {
+    explicit ShareLock(Database &d) : d_(d)
+    {
         syMutexTake(&d_.mutex);
         if (d_.lock)
             d_.lock();
     }
-    ~ShareLock() {
+    ~ShareLock()
+    {
         if (d_.unlock)
             d_.unlock();
         syMutexGive(&d_.mutex);
@@ -42,22 +44,26 @@ private:
     Database &d_;
 };
 
-int fail(int32_t code) {
+int fail(int32_t code)
+{
     sySetLastVxError(code);
     return -1;
 }
 
-int succeed() {
+int succeed()
+{
     errno = 0;
     return 0;
 }
 
-Database *started() {
+Database *started()
+{
     Database *d = cs::db();
     return d && d->started ? d : nullptr;
 }
 
-CSShare *findShare(Database &d, const CMWchar *name) {
+CSShare *findShare(Database &d, const CMWchar *name)
+{
     for (CSShare &s : d.shares)
         if (!s.free && cmWStricmp(s.name, name) == 0)
             return &s;
@@ -68,7 +74,10 @@ bool hasUnit(const CMWchar *s, CMWchar c) { return cmWStrchr(s, c) != nullptr; }
 
 // A narrow text widened unit for unit; null stays null.
 struct Wide {
-    explicit Wide(const char *text) : text(text ? cmMemoryCloneAStringNonDebug(text) : nullptr), ok(!text || this->text) {}
+    explicit Wide(const char *text)
+        : text(text ? cmMemoryCloneAStringNonDebug(text) : nullptr), ok(!text || this->text)
+    {
+    }
     ~Wide() { cmMemoryFreeNonDebug(text); }
     Wide(const Wide &) = delete;
     Wide &operator=(const Wide &) = delete;
@@ -76,11 +85,12 @@ struct Wide {
     bool ok;
 };
 
-} // namespace
+}  // namespace
 
 namespace cs {
 
-void initShares(Database &d) {
+void initShares(Database &d)
+{
     for (uint16_t i = 0; i < CS_MAX_SHARES; ++i) {
         std::memset(&d.shares[i], 0, sizeof d.shares[i]);
         d.shares[i].index = i;
@@ -90,11 +100,12 @@ void initShares(Database &d) {
     d.sharesCount = 0;
 }
 
-} // namespace cs
+}  // namespace cs
 
 extern "C" {
 
-int csDatabaseLoadShares(void) {
+int csDatabaseLoadShares(void)
+{
     vxAddShareA("IPC$", "", "", -1, "IPC Service");
     CMWchar name[UD_SHARE_NAME_SIZE], path[UD_SHARE_PATH_SIZE], comment[UD_SHARE_COMMENT_SIZE];
     int isPrinter = 0;
@@ -111,7 +122,8 @@ int csDatabaseLoadShares(void) {
 }
 
 int vxAddShareW(const CMWchar *name, const CMWchar *path, const CMWchar *statusPath, int16_t debugLevel,
-                const CMWchar *comment) {
+                const CMWchar *comment)
+{
     Database *d = started();
     if (!d)
         return fail(CM_ERR_DB_NOT_STARTED);
@@ -164,7 +176,9 @@ int vxAddShareW(const CMWchar *name, const CMWchar *path, const CMWchar *statusP
     return succeed();
 }
 
-int vxAddShareA(const char *name, const char *path, const char *statusPath, int16_t debugLevel, const char *comment) {
+int vxAddShareA(const char *name, const char *path, const char *statusPath, int16_t debugLevel,
+                const char *comment)
+{
     if (!name)
         return fail(CM_ERR_GENERAL);
     Wide n(name), p(path), s(statusPath), c(comment);
@@ -173,7 +187,8 @@ int vxAddShareA(const char *name, const char *path, const char *statusPath, int1
     return vxAddShareW(n.text, p.text, s.text, debugLevel, c.text);
 }
 
-int vxRemoveShareW(const CMWchar *name) {
+int vxRemoveShareW(const CMWchar *name)
+{
     Database *d = started();
     if (!d)
         return fail(CM_ERR_DB_NOT_STARTED);
@@ -194,14 +209,16 @@ int vxRemoveShareW(const CMWchar *name) {
     return succeed();
 }
 
-int vxRemoveShareA(const char *name) {
+int vxRemoveShareA(const char *name)
+{
     Wide n(name);
     if (!n.ok)
         return fail(CM_ERR_NOMEM);
     return vxRemoveShareW(n.text);
 }
 
-int vxSetShareEncryptionW(const CMWchar *name, uint32_t flag) {
+int vxSetShareEncryptionW(const CMWchar *name, uint32_t flag)
+{
     Database *d = started();
     if (!d)
         return fail(CM_ERR_DB_NOT_STARTED);
@@ -217,19 +234,22 @@ int vxSetShareEncryptionW(const CMWchar *name, uint32_t flag) {
     return succeed();
 }
 
-int vxSetShareEncryptionA(const char *name, uint32_t flag) {
+int vxSetShareEncryptionA(const char *name, uint32_t flag)
+{
     Wide n(name);
     if (!n.ok)
         return fail(CM_ERR_NOMEM);
     return vxSetShareEncryptionW(n.text, flag);
 }
 
-CSShare *csGetShareByName(const CMWchar *name) {
+CSShare *csGetShareByName(const CMWchar *name)
+{
     Database *d = cs::db();
     return d && name ? findShare(*d, name) : nullptr;
 }
 
-CSShare *csGetShareByIndex(uint32_t index) {
+CSShare *csGetShareByIndex(uint32_t index)
+{
     Database *d = cs::db();
     if (!d)
         return nullptr;
@@ -239,7 +259,8 @@ CSShare *csGetShareByIndex(uint32_t index) {
     return nullptr;
 }
 
-CSShare *csGetHiddenShareByMap(const CMWchar *path) {
+CSShare *csGetHiddenShareByMap(const CMWchar *path)
+{
     Database *d = cs::db();
     if (!d || !path)
         return nullptr;
@@ -249,7 +270,8 @@ CSShare *csGetHiddenShareByMap(const CMWchar *path) {
     return nullptr;
 }
 
-void csLoadShareSecurityDescriptor(CSShare *share) {
+void csLoadShareSecurityDescriptor(CSShare *share)
+{
     if (!share)
         return;
     uint32_t length = udLoadShareSecurityDescriptor(share->name, share->sd.data, sizeof share->sd.data);
@@ -258,13 +280,15 @@ void csLoadShareSecurityDescriptor(CSShare *share) {
         cmSdGetShareSecurityDescriptor(&share->sd);
 }
 
-int csSetShareSecurityDescriptor(CSShare *share) {
+int csSetShareSecurityDescriptor(CSShare *share)
+{
     if (share)
         udSaveShareSecurityDescriptor(share->name, share->sd.data, share->sd.length);
     return 1;
 }
 
-void vxUpdatePrinterStatuses(void) {
+void vxUpdatePrinterStatuses(void)
+{
     Database *d = cs::db();
     if (!d)
         return;
@@ -273,7 +297,8 @@ void vxUpdatePrinterStatuses(void) {
             syUpdatePrinterStatus(s.path, s.name, s.statusPath, s.debugLevel);
 }
 
-void vxRemovePrinterStatuses(void) {
+void vxRemovePrinterStatuses(void)
+{
     Database *d = cs::db();
     if (!d)
         return;
@@ -282,7 +307,8 @@ void vxRemovePrinterStatuses(void) {
             syDeleteFile(s.statusPath);
 }
 
-void csDisconnectAllPrinters(const CMWchar *userName) {
+void csDisconnectAllPrinters(const CMWchar *userName)
+{
     Database *d = cs::db();
     if (!d || !userName)
         return;
@@ -291,4 +317,4 @@ void csDisconnectAllPrinters(const CMWchar *userName) {
             csRpcSpoolssCleanupUser(u.uid);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -18,7 +18,8 @@ const CMWchar kDotDot[] = {'.', '.', 0};
 
 CSEnumeration *gSource, *gDestination;
 
-CMWchar upper(CMWchar c) {
+CMWchar upper(CMWchar c)
+{
     if (c < 0x80)
         return c >= 'a' && c <= 'z' ? CMWchar(c - 32) : c;
     CMWchar u;
@@ -33,7 +34,8 @@ bool isMaskWildcard(CMWchar c) { return c == '*' || c == '?' || c == '>'; }
 
 uint32_t length(const CMWchar *s) { return cmWStrlen(s); }
 
-bool equals(const CMWchar *a, const char *b) {
+bool equals(const CMWchar *a, const char *b)
+{
     for (; *a && *b; ++a, ++b)
         if (*a != CMWchar(*b))
             return false;
@@ -43,7 +45,8 @@ bool equals(const CMWchar *a, const char *b) {
 // Where '<' may stop matching at name position i: the name's last '.' when
 // it is still ahead, else the end.
 struct LastDot {
-    explicit LastDot(const CMWchar *name, uint32_t n) : n(n) {
+    explicit LastDot(const CMWchar *name, uint32_t n) : n(n)
+    {
         for (uint32_t i = 0; i < n; ++i)
             if (name[i] == '.')
                 dot = int64_t(i);
@@ -54,7 +57,8 @@ struct LastDot {
 };
 
 // Whether pattern position j may be passed without taking a name unit at i.
-bool skips(CMWchar p, const CMWchar *name, uint32_t i, uint32_t n) {
+bool skips(CMWchar p, const CMWchar *name, uint32_t i, uint32_t n)
+{
     switch (p) {
     case '*':
     case '<':
@@ -70,7 +74,8 @@ bool skips(CMWchar p, const CMWchar *name, uint32_t i, uint32_t n) {
 
 // The pattern position after taking name unit i at position j; -1 for none.
 // Both texts are upper-cased already.
-int64_t takes(const CMWchar *pattern, uint32_t j, const CMWchar *name, uint32_t i, const LastDot &dots) {
+int64_t takes(const CMWchar *pattern, uint32_t j, const CMWchar *name, uint32_t i, const LastDot &dots)
+{
     CMWchar p = pattern[j], c = name[i];
     switch (p) {
     case '*':
@@ -88,7 +93,8 @@ int64_t takes(const CMWchar *pattern, uint32_t j, const CMWchar *name, uint32_t 
     }
 }
 
-void toUpper(CMWchar *out, const CMWchar *text, uint32_t n) {
+void toUpper(CMWchar *out, const CMWchar *text, uint32_t n)
+{
     for (uint32_t i = 0; i < n; ++i)
         out[i] = upper(text[i]);
 }
@@ -96,7 +102,8 @@ void toUpper(CMWchar *out, const CMWchar *text, uint32_t n) {
 // All positions of the pattern at once, one name unit at a time: linear in
 // each length, whatever the pattern. now and next hold patternLength + 1.
 bool matchUpper(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, uint32_t nameLength,
-                uint8_t *now, uint8_t *next) {
+                uint8_t *now, uint8_t *next)
+{
     LastDot dots(name, nameLength);
     std::memset(now, 0, patternLength + 1);
     now[0] = 1;
@@ -129,7 +136,8 @@ constexpr uint32_t kStackPattern = 256, kStackName = 1024;
 
 // '*' and '?' alone: one pass that returns to the last '*' on a mismatch,
 // at most once per name unit and star, never recursively.
-bool matchStars(const CMWchar *pattern, uint32_t p, const CMWchar *name, uint32_t n) {
+bool matchStars(const CMWchar *pattern, uint32_t p, const CMWchar *name, uint32_t n)
+{
     uint32_t i = 0, j = 0, starI = 0;
     int64_t starJ = -1;
     while (i < n) {
@@ -151,7 +159,8 @@ bool matchStars(const CMWchar *pattern, uint32_t p, const CMWchar *name, uint32_
     return j == p;
 }
 
-bool match(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, uint32_t nameLength) {
+bool match(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, uint32_t nameLength)
+{
     bool dosWildcards = false;
     for (uint32_t j = 0; j < patternLength && !dosWildcards; ++j)
         dosWildcards = pattern[j] == '<' || pattern[j] == '>' || pattern[j] == '"';
@@ -176,7 +185,8 @@ bool match(const CMWchar *pattern, uint32_t patternLength, const CMWchar *name, 
 class MatchTable {
 public:
     MatchTable(const CMWchar *rawPattern, uint32_t p, const CMWchar *rawName, uint32_t n)
-        : n_(n), cells_((size_t(p) + 1) * (n + 1), 0) {
+        : n_(n), cells_((size_t(p) + 1) * (n + 1), 0)
+    {
         std::vector<CMWchar> upperPattern(p + 1), upperName(n + 1);
         toUpper(upperPattern.data(), rawPattern, p);
         toUpper(upperName.data(), rawName, n);
@@ -205,7 +215,8 @@ private:
 };
 
 // Appends text to the result after the directory; false when it does not fit.
-bool putEntry(CSEnumeration *c, const CMWchar *text) {
+bool putEntry(CSEnumeration *c, const CMWchar *text)
+{
     uint32_t room = uint32_t(c->result + CS_ENUM_PATH_UNITS - c->entry);
     uint32_t n = length(text);
     if (n + 1 > room)
@@ -215,7 +226,8 @@ bool putEntry(CSEnumeration *c, const CMWchar *text) {
 }
 
 // The result buffer begins with the directory and a '/'.
-bool startResult(CSEnumeration *c) {
+bool startResult(CSEnumeration *c)
+{
     uint32_t n = length(c->directory);
     if (n + 2 > CS_ENUM_PATH_UNITS)
         return false;
@@ -226,7 +238,8 @@ bool startResult(CSEnumeration *c) {
     return true;
 }
 
-void restorePath(CSEnumeration *c) {
+void restorePath(CSEnumeration *c)
+{
     if (c->hasDirectory && c->pattern && c->pattern > c->path)
         c->pattern[-1] = '/';
 }
@@ -236,7 +249,9 @@ void restorePath(CSEnumeration *c) {
 // the mask's last wildcard the source's matches are not copied (a mask
 // "*.bak" for "*.*" gives "abc.bak", not "abc.baktxt"). False when the name
 // does not fit in room units.
-bool buildDestination(const CMWchar *pattern, const CMWchar *name, const CMWchar *mask, CMWchar *out, uint32_t room) {
+bool buildDestination(const CMWchar *pattern, const CMWchar *name, const CMWchar *mask, CMWchar *out,
+                      uint32_t room)
+{
     uint32_t p = length(pattern), n = length(name), used = 0;
     MatchTable table(pattern, p, name, n);
     auto put = [&](CMWchar c) {
@@ -281,11 +296,12 @@ bool buildDestination(const CMWchar *pattern, const CMWchar *name, const CMWchar
     return fits;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-int csMatchPattern(const CMWchar *pattern, const CMWchar *name) {
+int csMatchPattern(const CMWchar *pattern, const CMWchar *name)
+{
     if (!pattern || !name)
         return 0;
     try {
@@ -295,14 +311,16 @@ int csMatchPattern(const CMWchar *pattern, const CMWchar *name) {
     }
 }
 
-const CMWchar *csFindWildcard(const CMWchar *pattern) {
+const CMWchar *csFindWildcard(const CMWchar *pattern)
+{
     for (; pattern && *pattern; ++pattern)
         if (isMaskWildcard(*pattern))
             return pattern;
     return nullptr;
 }
 
-void csSplitPathPattern(CSEnumeration *c, const CMWchar *path) {
+void csSplitPathPattern(CSEnumeration *c, const CMWchar *path)
+{
     uint32_t n = length(path);
     if (n >= CS_ENUM_PATH_UNITS)
         n = CS_ENUM_PATH_UNITS - 1;
@@ -323,7 +341,8 @@ void csSplitPathPattern(CSEnumeration *c, const CMWchar *path) {
         c->isWild |= isWildUnit(*q);
 }
 
-int csEnumerateSourceName(CSEnumeration *c, const CMWchar *path, uint32_t attributes) {
+int csEnumerateSourceName(CSEnumeration *c, const CMWchar *path, uint32_t attributes)
+{
     if (!c || !path)
         return -1;
     if (c->state)
@@ -348,7 +367,8 @@ int csEnumerateSourceName(CSEnumeration *c, const CMWchar *path, uint32_t attrib
     return 0;
 }
 
-const CMWchar *csNextSourceName(CSEnumeration *c) {
+const CMWchar *csNextSourceName(CSEnumeration *c)
+{
     if (!c || !c->state)
         return nullptr;
     if (c->pendingFirstResult) {
@@ -387,7 +407,8 @@ const CMWchar *csNextSourceName(CSEnumeration *c) {
     }
 }
 
-void csCancelEnumeration(CSEnumeration *c) {
+void csCancelEnumeration(CSEnumeration *c)
+{
     if (!c)
         return;
     if (c->handle) {
@@ -399,7 +420,8 @@ void csCancelEnumeration(CSEnumeration *c) {
     c->state = 0;
 }
 
-int csFnamesInit(void) {
+int csFnamesInit(void)
+{
     csFnamesExit();
     gSource = static_cast<CSEnumeration *>(cmMemoryAllocNonDebug(sizeof(CSEnumeration)));
     gDestination = static_cast<CSEnumeration *>(cmMemoryAllocNonDebug(sizeof(CSEnumeration)));
@@ -412,14 +434,16 @@ int csFnamesInit(void) {
     return 0;
 }
 
-void csFnamesExit(void) {
+void csFnamesExit(void)
+{
     csCancelEnumeration(gSource);
     cmMemoryFreeNonDebug(gSource);
     cmMemoryFreeNonDebug(gDestination);
     gSource = gDestination = nullptr;
 }
 
-int csEnumerateSourceAndDestinationName(const CMWchar *source, const CMWchar *mask, uint32_t attributes) {
+int csEnumerateSourceAndDestinationName(const CMWchar *source, const CMWchar *mask, uint32_t attributes)
+{
     if (!gSource || !gDestination || !mask || length(mask) >= CS_ENUM_PATH_UNITS)
         return -1;
     if (csEnumerateSourceName(gSource, source, attributes) != 0)
@@ -435,7 +459,8 @@ int csEnumerateSourceAndDestinationName(const CMWchar *source, const CMWchar *ma
     return 0;
 }
 
-int csNextSourceAndDestinationName(const CMWchar **source, const CMWchar **destination) {
+int csNextSourceAndDestinationName(const CMWchar **source, const CMWchar **destination)
+{
     if (!gSource || !gDestination)
         return 0;
     for (;;) {
@@ -452,7 +477,8 @@ int csNextSourceAndDestinationName(const CMWchar **source, const CMWchar **desti
         uint32_t room = uint32_t(gDestination->result + CS_ENUM_PATH_UNITS - gDestination->entry);
         bool built = false;
         try {
-            built = buildDestination(gSource->pattern, gSource->entry, gDestination->pattern, gDestination->entry, room);
+            built = buildDestination(gSource->pattern, gSource->entry, gDestination->pattern,
+                                     gDestination->entry, room);
         } catch (const std::bad_alloc &) {
             built = false;
         }
@@ -465,10 +491,11 @@ int csNextSourceAndDestinationName(const CMWchar **source, const CMWchar **desti
     }
 }
 
-void csCancelDefaultEnumeration(void) {
+void csCancelDefaultEnumeration(void)
+{
     csCancelEnumeration(gSource);
     if (gDestination)
         gDestination->state = 0;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -35,7 +35,7 @@ namespace {
 std::vector<std::string> gCalls;
 std::vector<CSSocketSlot> gClosed;
 
-} // namespace
+}  // namespace
 
 extern "C" void csRpcSpoolssCleanupUser(uint16_t uid) { gCalls.push_back("spoolss " + std::to_string(uid)); }
 
@@ -48,13 +48,15 @@ const std::string kHash = "00112233445566778899aabbccddeeff";
 struct Message {
     std::vector<uint8_t> bytes;
     explicit Message(uint32_t code) { u32(code); }
-    Message &u16(uint16_t v) {
+    Message &u16(uint16_t v)
+    {
         bytes.push_back(uint8_t(v));
         bytes.push_back(uint8_t(v >> 8));
         return *this;
     }
     Message &u32(uint32_t v) { return u16(uint16_t(v)).u16(uint16_t(v >> 16)); }
-    Message &text(const std::string &s) {
+    Message &text(const std::string &s)
+    {
         u16(uint16_t(s.size()));
         for (unsigned char c : s)
             u16(c);
@@ -65,15 +67,19 @@ struct Message {
 struct Reply {
     std::vector<uint8_t> bytes;
     size_t at = 4;
-    uint32_t status() const {
-        return bytes.size() < 4 ? 0xFFFFFFFF : uint32_t(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24);
+    uint32_t status() const
+    {
+        return bytes.size() < 4 ? 0xFFFFFFFF
+                                : uint32_t(bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24);
     }
-    uint16_t u16() {
+    uint16_t u16()
+    {
         uint16_t v = at + 2 <= bytes.size() ? uint16_t(bytes[at] | bytes[at + 1] << 8) : 0xFFFF;
         at += 2;
         return v;
     }
-    std::string text() {
+    std::string text()
+    {
         uint16_t n = u16();
         std::string s;
         for (uint16_t i = 0; i < n; ++i)
@@ -81,7 +87,8 @@ struct Reply {
         u16();
         return s;
     }
-    std::string narrow() {
+    std::string narrow()
+    {
         uint16_t n = u16();
         std::string s(bytes.begin() + long(at), bytes.begin() + long(at + n));
         at += n + 1;
@@ -95,7 +102,8 @@ void closeConnection(CSSocketSlot socket) { gClosed.push_back(socket); }
 
 class ControlTest : public testenv::HookTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         testenv::HookTest::SetUp();
         if (IsSkipped())
             return;
@@ -120,7 +128,8 @@ protected:
         timeval tv{2, 0};
         setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (server >= 0)
             close(server);
         if (client >= 0)
@@ -137,7 +146,8 @@ protected:
         testenv::HookTest::TearDown();
     }
     // Sends the bytes, serves them, and gives the answer (none for an empty one).
-    Reply exchange(const std::vector<uint8_t> &bytes, int *result = nullptr) {
+    Reply exchange(const std::vector<uint8_t> &bytes, int *result = nullptr)
+    {
         sendto(client, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&address), sizeof address);
         int r = doControl(server);
         if (result)
@@ -155,7 +165,8 @@ protected:
     sockaddr_in address{};
 };
 
-TEST_F(ControlTest, UnknownCodesAndMalformedDatagramsAreAnsweredAndServingGoesOn) {
+TEST_F(ControlTest, UnknownCodesAndMalformedDatagramsAreAnsweredAndServingGoesOn)
+{
     int result = 0;
     Reply r = exchange(Message(7777), &result);
     EXPECT_EQ(r.status(), kUnknown);
@@ -173,7 +184,8 @@ TEST_F(ControlTest, UnknownCodesAndMalformedDatagramsAreAnsweredAndServingGoesOn
     EXPECT_EQ(status(Message(CS_CTRL_ENUM_SHARES).u16(0)), 0u) << "still serving";
 }
 
-TEST_F(ControlTest, StopAndRestartEndTheLoop) {
+TEST_F(ControlTest, StopAndRestartEndTheLoop)
+{
     int result = 1;
     EXPECT_EQ(exchange(Message(CS_CTRL_RESTART), &result).status(), 0u);
     EXPECT_EQ(result, 0);
@@ -184,8 +196,11 @@ TEST_F(ControlTest, StopAndRestartEndTheLoop) {
     EXPECT_EQ(gCalls, (std::vector<std::string>{"end loop", "end loop"}));
 }
 
-TEST_F(ControlTest, SharesAreAddedListedAndRemoved) {
-    EXPECT_EQ(status(Message(CS_CTRL_ADD_SHARE).text("Docs").text("/mnt/docs").text("").u16(0xFFFF).text("Papers")), 0u);
+TEST_F(ControlTest, SharesAreAddedListedAndRemoved)
+{
+    EXPECT_EQ(
+        status(Message(CS_CTRL_ADD_SHARE).text("Docs").text("/mnt/docs").text("").u16(0xFFFF).text("Papers")),
+        0u);
     std::vector<std::string> listed;
     for (uint16_t i = 0;; ++i) {
         Reply r = exchange(Message(CS_CTRL_ENUM_SHARES).u16(i));
@@ -198,30 +213,36 @@ TEST_F(ControlTest, SharesAreAddedListedAndRemoved) {
         listed.push_back(name + "|" + dir + "|" + statusPath + "|" + std::to_string(level) + "|" + r.text());
         EXPECT_EQ(r.at, r.bytes.size());
     }
-    EXPECT_EQ(listed, (std::vector<std::string>{"IPC$|||-1|IPC Service", "Music|/mnt/music||-1|Songs",
-                                                "C$|/var/run/cifs/||-1|Default share", "Docs|/mnt/docs||-1|Papers"}));
+    EXPECT_EQ(listed,
+              (std::vector<std::string>{"IPC$|||-1|IPC Service", "Music|/mnt/music||-1|Songs",
+                                        "C$|/var/run/cifs/||-1|Default share", "Docs|/mnt/docs||-1|Papers"}));
     EXPECT_EQ(status(Message(CS_CTRL_REMOVE_SHARE).text("docs")), 0u);
     EXPECT_EQ(status(Message(CS_CTRL_REMOVE_SHARE).text("docs")), kFailed);
     EXPECT_EQ(status(Message(CS_CTRL_REMOVE_SHARE).text("C$")), kFailed);
 }
 
-TEST_F(ControlTest, ARequestEndingInsideAFieldChangesNothing) {
-    Message whole = Message(CS_CTRL_ADD_SHARE).text("Docs").text("/mnt/docs").text("").u16(0xFFFF).text("Papers");
+TEST_F(ControlTest, ARequestEndingInsideAFieldChangesNothing)
+{
+    Message whole =
+        Message(CS_CTRL_ADD_SHARE).text("Docs").text("/mnt/docs").text("").u16(0xFFFF).text("Papers");
     for (size_t cut = 4; cut < whole.bytes.size(); ++cut) {
         std::vector<uint8_t> part(whole.bytes.begin(), whole.bytes.begin() + long(cut));
         EXPECT_EQ(exchange(part).status(), kFailed) << cut;
     }
     // Counts that run past the datagram or past the field, and a zero unit inside.
     Message pastDatagram = Message(CS_CTRL_REMOVE_SHARE).u16(0xFFFF).u16('M');
-    Message pastField = Message(CS_CTRL_ADD_SHARE).text(std::string(200, 'n')).text("/x").text("").u16(0xFFFF).text("");
-    Message zeroInside = Message(CS_CTRL_ADD_SHARE).text(std::string("Do\0cs", 5)).text("/x").text("").u16(0xFFFF).text("");
+    Message pastField =
+        Message(CS_CTRL_ADD_SHARE).text(std::string(200, 'n')).text("/x").text("").u16(0xFFFF).text("");
+    Message zeroInside =
+        Message(CS_CTRL_ADD_SHARE).text(std::string("Do\0cs", 5)).text("/x").text("").u16(0xFFFF).text("");
     for (const Message *m : {&pastDatagram, &pastField, &zeroInside})
         EXPECT_EQ(status(*m), kFailed);
     EXPECT_EQ(csGetSharesCount(), 3u);
     EXPECT_EQ(status(Message(CS_CTRL_REMOVE_SHARE).text("Music")), 0u) << "the whole request still works";
 }
 
-TEST_F(ControlTest, ARecordTooLongForADatagramGetsShorterStrings) {
+TEST_F(ControlTest, ARecordTooLongForADatagramGetsShorterStrings)
+{
     std::vector<CMWchar> name = W(std::string(CS_SHARE_NAME_MAX, 'n')), dir = W("/" + std::string(1000, 'p')),
                          status = W("/" + std::string(1000, 's')), comment = W(std::string(501, 'c'));
     ASSERT_EQ(vxAddShareW(name.data(), dir.data(), status.data(), 2, comment.data()), 0);
@@ -238,9 +259,11 @@ TEST_F(ControlTest, ARecordTooLongForADatagramGetsShorterStrings) {
     EXPECT_EQ(p.size(), s.size());
 }
 
-TEST_F(ControlTest, UsersAreAddedOnlyWhole) {
+TEST_F(ControlTest, UsersAreAddedOnlyWhole)
+{
     auto addUser = [&](const std::string &name, const std::string &password, uint16_t admin) {
-        return status(Message(CS_CTRL_ADD_USER).text(name).text(name + " full").text("desc").text(password).u16(admin));
+        return status(
+            Message(CS_CTRL_ADD_USER).text(name).text(name + " full").text("desc").text(password).u16(admin));
     };
     EXPECT_EQ(addUser("plain", "secret", 0), kFailed);
     EXPECT_EQ(udGetUserCount(), 0u) << "no account is left with an empty password";
@@ -258,10 +281,13 @@ TEST_F(ControlTest, UsersAreAddedOnlyWhole) {
     EXPECT_EQ(users, (std::vector<std::string>{"admin|admin|Administrator|1", "user|user|Ordinary user|0"}));
 }
 
-TEST_F(ControlTest, RemovingAUserReleasesEveryLogonOfIt) {
-    testenv::writeFile(path("pwd_list.txt"), "ann:" + kHash + kHash + ":4:0\nbob:" + kHash + kHash + ":5:0\n");
+TEST_F(ControlTest, RemovingAUserReleasesEveryLogonOfIt)
+{
+    testenv::writeFile(path("pwd_list.txt"),
+                       "ann:" + kHash + kHash + ":4:0\nbob:" + kHash + kHash + ":5:0\n");
     int s1 = 0, s2 = 0, s3 = 0;
-    Client a1 = connect(&s1, 1, "ann", nullptr), a2 = connect(&s2, 2, "ann", nullptr), b = connect(&s3, 3, "bob", nullptr);
+    Client a1 = connect(&s1, 1, "ann", nullptr), a2 = connect(&s2, 2, "ann", nullptr),
+           b = connect(&s3, 3, "bob", nullptr);
     for (auto [c, rid] : {std::pair{&a1, 4u}, std::pair{&a2, 4u}, std::pair{&b, 5u}}) {
         c->user->token.ridCount = 1;
         c->user->token.rids[0] = rid;
@@ -273,7 +299,8 @@ TEST_F(ControlTest, RemovingAUserReleasesEveryLogonOfIt) {
     EXPECT_EQ(status(Message(CS_CTRL_REMOVE_USER).text("ann")), kFailed);
 }
 
-TEST_F(ControlTest, ClientsAndFilesAreListed) {
+TEST_F(ControlTest, ClientsAndFilesAreListed)
+{
     int s1 = 0, s2 = 0;
     CSShare *music = csGetShareByName(W("Music").data());
     Client bob = connect(&s1, 0x0501A8C0, "bob", music);
@@ -315,7 +342,8 @@ TEST_F(ControlTest, ClientsAndFilesAreListed) {
     EXPECT_EQ(status(Message(CS_CTRL_CLEAN_USER_CONNECTIONS).u16(0).text("bob")), kFailed);
 }
 
-TEST_F(ControlTest, PolicySwitches) {
+TEST_F(ControlTest, PolicySwitches)
+{
     EXPECT_EQ(status(Message(CS_CTRL_SET_SIGNING_POLICY).u16(2)), 0u);
     EXPECT_EQ(csIsMessageSigningRequired(), 1u);
     EXPECT_EQ(status(Message(CS_CTRL_SET_SIGNING_POLICY).u16(3)), kFailed);
@@ -340,7 +368,8 @@ TEST_F(ControlTest, PolicySwitches) {
     (void)ann;
 }
 
-TEST_F(ControlTest, PrinterOwners) {
+TEST_F(ControlTest, PrinterOwners)
+{
     testenv::writeFile(path("pwd_list.txt"), "ann:" + kHash + kHash + ":4:0\n");
     int s1 = 0;
     Client ann = connect(&s1, 1, "ann", nullptr);
@@ -356,7 +385,8 @@ TEST_F(ControlTest, PrinterOwners) {
 // The client functions against a loop serving 127.0.0.1:4445.
 class ClientTest : public ControlTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (!testenv::enterPrivateNet())
             GTEST_SKIP() << "needs a network namespace of its own for port 4445";
         ControlTest::SetUp();
@@ -366,13 +396,15 @@ protected:
         uint32_t loopback = htonl(INADDR_LOOPBACK);
         ASSERT_EQ(syBindSocket(port, &loopback, htons(CS_CTRL_PORT)), 0);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         stopServing();
         if (port >= 0)
             syCloseSocket(port);
         ControlTest::TearDown();
     }
-    void serveInBackground() {
+    void serveInBackground()
+    {
         loop = std::thread([this] {
             while (running) {
                 fd_set set;
@@ -387,7 +419,8 @@ protected:
             }
         });
     }
-    void stopServing() {
+    void stopServing()
+    {
         running = false;
         if (loop.joinable())
             loop.join();
@@ -398,7 +431,8 @@ protected:
     std::atomic<int> served{0};
 };
 
-TEST_F(ClientTest, EachFunctionReachesItsHandler) {
+TEST_F(ClientTest, EachFunctionReachesItsHandler)
+{
     serveInBackground();
     EXPECT_EQ(csCtrlAddShareA("Docs", "/mnt/docs", "", -1, "Papers"), 0);
     CSCtrlShareRecord share{};
@@ -408,8 +442,9 @@ TEST_F(ClientTest, EachFunctionReachesItsHandler) {
         shares.push_back(A(share.name) + "|" + A(share.path) + "|" + std::to_string(share.debugLevel) + "|" +
                          A(share.comment));
     EXPECT_EQ(errno, int(kFailed));
-    EXPECT_EQ(shares, (std::vector<std::string>{"IPC$||-1|IPC Service", "Music|/mnt/music|-1|Songs",
-                                                "C$|/var/run/cifs/|-1|Default share", "Docs|/mnt/docs|-1|Papers"}));
+    EXPECT_EQ(shares,
+              (std::vector<std::string>{"IPC$||-1|IPC Service", "Music|/mnt/music|-1|Songs",
+                                        "C$|/var/run/cifs/|-1|Default share", "Docs|/mnt/docs|-1|Papers"}));
     EXPECT_EQ(csCtrlRemoveShareA("Docs"), 0);
     EXPECT_EQ(csCtrlRemoveShareA("Docs"), -1);
     EXPECT_EQ(errno, int(kFailed));
@@ -454,7 +489,8 @@ TEST_F(ClientTest, EachFunctionReachesItsHandler) {
     csChangeEncryptionLevel(CS_AUTH_ALL);
 }
 
-TEST_F(ClientTest, ARequestTooLongForADatagramIsNeverSent) {
+TEST_F(ClientTest, ARequestTooLongForADatagramIsNeverSent)
+{
     serveInBackground();
     std::string longText(900, 'x');
     EXPECT_EQ(csCtrlAddShareA("Big", longText.c_str(), longText.c_str(), -1, ""), -1);
@@ -472,7 +508,8 @@ TEST_F(ClientTest, ARequestTooLongForADatagramIsNeverSent) {
 // Answers each request with the next of the given replies, as they stand.
 class ScriptedServerTest : public ClientTest {
 protected:
-    void answerWith(std::vector<std::vector<uint8_t>> replies) {
+    void answerWith(std::vector<std::vector<uint8_t>> replies)
+    {
         loop = std::thread([this, replies] {
             for (const std::vector<uint8_t> &reply : replies) {
                 uint8_t in[CS_CTRL_MAX_MESSAGE];
@@ -486,7 +523,8 @@ protected:
     }
 };
 
-TEST_F(ScriptedServerTest, RepliesAreReadWithinTheirBoundsAndTheRecordsFields) {
+TEST_F(ScriptedServerTest, RepliesAreReadWithinTheirBoundsAndTheRecordsFields)
+{
     Message longName = Message(0).text(std::string(300, 'n')).text("/p").text("").u16(0xFFFF).text("c");
     Message cut = Message(0).text("name").text("/path");
     std::vector<uint8_t> statusOnly = {0xD1, 0x07, 0xFF, 0x00};
@@ -507,7 +545,8 @@ TEST_F(ScriptedServerTest, RepliesAreReadWithinTheirBoundsAndTheRecordsFields) {
     loop.join();
 }
 
-TEST_F(ClientTest, NoAnswerInTimeIsItsOwnError) {
+TEST_F(ClientTest, NoAnswerInTimeIsItsOwnError)
+{
     // Nobody serves the port; a datagram from elsewhere is not the answer.
     int stray = socket(AF_INET, SOCK_DGRAM, 0);
     std::thread noise([&] {
@@ -534,4 +573,4 @@ TEST_F(ClientTest, NoAnswerInTimeIsItsOwnError) {
     close(stray);
 }
 
-} // namespace
+}  // namespace

@@ -18,24 +18,27 @@
 #include <vector>
 
 using namespace server_test;
-using ::testing::Contains;
 using fw_test::HasSubstr;
+using ::testing::Contains;
 
 namespace {
 
 std::vector<std::string> gCalls;
 
-} // namespace
+}  // namespace
 
 // The neighbours record what the tables ask of them.
-extern "C" void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter) {
+extern "C" void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter)
+{
     gCalls.push_back("notify " + A(path) + " " + std::to_string(action) + " " + std::to_string(filter));
 }
-extern "C" int syEndPrintJob(uint32_t printer, uint32_t job) {
+extern "C" int syEndPrintJob(uint32_t printer, uint32_t job)
+{
     gCalls.push_back("end job " + std::to_string(printer) + " " + std::to_string(job));
     return 0;
 }
-extern "C" int csDcerpcClosePipe(CSFile *file) {
+extern "C" int csDcerpcClosePipe(CSFile *file)
+{
     gCalls.push_back("close pipe " + std::to_string(file->fid));
     return 0;
 }
@@ -44,7 +47,8 @@ namespace {
 
 class OpenFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         gCalls.clear();
         ASSERT_EQ(syInit(), 1);
         ASSERT_EQ(csInitDatabase(nullptr, nullptr), 0);
@@ -52,13 +56,15 @@ protected:
         bob = connect(&b, 0x0301A8C0, "bob", &other);
         serve(&a);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         csCloseDatabase();
         csDispatchSetSocket(nullptr);
         syStop();
     }
     void serve(int *socket) { csDispatchSetSocket(socket); }
-    std::string file(const std::string &name, const std::string &content = "x") {
+    std::string file(const std::string &name, const std::string &content = "x")
+    {
         std::string path = dir.file(name);
         std::ofstream(path) << content;
         return path;
@@ -70,7 +76,8 @@ protected:
     fw_test::TempDir dir{"csfiles"};
 };
 
-TEST_F(OpenFilesTest, IdsFollowSlotsUntilTheTablesAreFull) {
+TEST_F(OpenFilesTest, IdsFollowSlotsUntilTheTablesAreFull)
+{
     fw_test::LogCapture log;
     std::vector<CSFile *> files;
     for (int i = 0; i < CS_MAX_FILES; ++i) {
@@ -101,7 +108,8 @@ TEST_F(OpenFilesTest, IdsFollowSlotsUntilTheTablesAreFull) {
     EXPECT_EQ(again->fid, 0x4001);
 }
 
-TEST_F(OpenFilesTest, ReleasesIgnoreIdsThatNameNothing) {
+TEST_F(OpenFilesTest, ReleasesIgnoreIdsThatNameNothing)
+{
     for (uint16_t fid : {0x0000, 0x4000, 0x4001, 0x4141, 0xFFFF})
         csReleaseFile(fid);
     csReleaseName(CS_MAX_NAMES);
@@ -112,7 +120,8 @@ TEST_F(OpenFilesTest, ReleasesIgnoreIdsThatNameNothing) {
     EXPECT_TRUE(gCalls.empty());
 }
 
-TEST_F(OpenFilesTest, TwoHandlesShareOneNameAndTheLastDeletesIt) {
+TEST_F(OpenFilesTest, TwoHandlesShareOneNameAndTheLastDeletesIt)
+{
     std::string path = file("shared.txt");
     CSFile *first = open(alice, path);
     CSFile *second = open(alice, path);
@@ -144,7 +153,8 @@ TEST_F(OpenFilesTest, TwoHandlesShareOneNameAndTheLastDeletesIt) {
                                                 "notify " + path + " 2 3"}));
 }
 
-TEST_F(OpenFilesTest, AChangedNameReportsAModificationWhenReleased) {
+TEST_F(OpenFilesTest, AChangedNameReportsAModificationWhenReleased)
+{
     CSFile *f = open(alice, "/share/changed");
     ASSERT_NE(f, nullptr);
     csGetNameByNid(f->nid)->changed = 1;
@@ -152,7 +162,8 @@ TEST_F(OpenFilesTest, AChangedNameReportsAModificationWhenReleased) {
     EXPECT_EQ(gCalls, std::vector<std::string>{"notify /share/changed 3 16"});
 }
 
-TEST_F(OpenFilesTest, DeleteOnCloseRemovesADirectory) {
+TEST_F(OpenFilesTest, DeleteOnCloseRemovesADirectory)
+{
     std::string path = dir.file("sub");
     std::filesystem::create_directory(path);
     CSFile *f = open(alice, path);
@@ -163,7 +174,8 @@ TEST_F(OpenFilesTest, DeleteOnCloseRemovesADirectory) {
     EXPECT_FALSE(std::filesystem::exists(path));
 }
 
-TEST_F(OpenFilesTest, LookupsFindOnlyTheServedConnectionsFiles) {
+TEST_F(OpenFilesTest, LookupsFindOnlyTheServedConnectionsFiles)
+{
     CSFile *mine = open(alice, "/share/mine");
     ASSERT_NE(mine, nullptr);
     uint16_t tid = alice.tree->tid, uid = alice.user->uid;
@@ -179,7 +191,8 @@ TEST_F(OpenFilesTest, LookupsFindOnlyTheServedConnectionsFiles) {
     EXPECT_EQ(csGetFileName(0x4002), nullptr);
 }
 
-TEST_F(OpenFilesTest, WalksOverTheOpenFiles) {
+TEST_F(OpenFilesTest, WalksOverTheOpenFiles)
+{
     CSFile *f1 = open(alice, "/share/1");
     CSFile *f2 = open(bob, "/other/2");
     CSFile *f3 = open(alice, "/share/3");
@@ -205,7 +218,8 @@ TEST_F(OpenFilesTest, WalksOverTheOpenFiles) {
     EXPECT_EQ(csGetNumberOfShareFiles(&other), 0u);
 }
 
-TEST_F(OpenFilesTest, ReleasingAUserClosesItsTreesFilesAndSearches) {
+TEST_F(OpenFilesTest, ReleasingAUserClosesItsTreesFilesAndSearches)
+{
     CSFile *f = open(alice, file("a.txt"));
     f->fd = ::open(dir.file("a.txt").c_str(), O_RDONLY);
     int fd = f->fd;
@@ -219,7 +233,8 @@ TEST_F(OpenFilesTest, ReleasingAUserClosesItsTreesFilesAndSearches) {
     EXPECT_EQ(csGetFileByIndex(0)->uid, bob.user->uid);
 }
 
-TEST_F(OpenFilesTest, SearchesFillUpAndGoWithTheirHandle) {
+TEST_F(OpenFilesTest, SearchesFillUpAndGoWithTheirHandle)
+{
     fw_test::LogCapture log;
     for (uint16_t i = 0; i < CS_MAX_SEARCHES; ++i) {
         CSSearch *s = csGetNewSearch(alice.tree);
@@ -242,7 +257,8 @@ TEST_F(OpenFilesTest, SearchesFillUpAndGoWithTheirHandle) {
     EXPECT_NE(csGetSearchBySid(4), nullptr);
 }
 
-TEST_F(OpenFilesTest, WaitingNotifyRequestsAreFoundAndWalked) {
+TEST_F(OpenFilesTest, WaitingNotifyRequestsAreFoundAndWalked)
+{
     CSFile *f1 = open(alice, "/share/1");
     CSFile *f2 = open(alice, "/share/2");
     CSFile *f3 = open(bob, "/other/3");
@@ -265,7 +281,8 @@ TEST_F(OpenFilesTest, WaitingNotifyRequestsAreFoundAndWalked) {
     (void)f2;
 }
 
-TEST_F(OpenFilesTest, PrintJobsEndAndPipesClose) {
+TEST_F(OpenFilesTest, PrintJobsEndAndPipesClose)
+{
     CSFile *job = open(alice, "/printer/job");
     job->isPrintJob = 1;
     job->printerHandle = 2;
@@ -278,14 +295,16 @@ TEST_F(OpenFilesTest, PrintJobsEndAndPipesClose) {
     EXPECT_EQ(gCalls, (std::vector<std::string>{"end job 2 77", "close pipe " + std::to_string(pipeFid)}));
 }
 
-TEST_F(OpenFilesTest, APathLongerThanANameHoldsIsRefused) {
+TEST_F(OpenFilesTest, APathLongerThanANameHoldsIsRefused)
+{
     std::vector<CMWchar> longest = W("/" + std::string(CS_NAME_PATH_UNITS - 2, 'p'));
     std::vector<CMWchar> tooLong = W("/" + std::string(CS_NAME_PATH_UNITS - 1, 'p'));
     EXPECT_NE(csGetNewName(longest.data(), 500), nullptr);
     EXPECT_EQ(csGetNewName(tooLong.data(), 500), nullptr);
 }
 
-TEST_F(OpenFilesTest, OpenFilesAreListedForTheHost) {
+TEST_F(OpenFilesTest, OpenFilesAreListedForTheHost)
+{
     CSFile *f = open(bob, "/other/report.doc");
     open(alice, "/share/photos")->isDirectory = 1;
     VXOpenFileInfoW wide;
@@ -304,4 +323,4 @@ TEST_F(OpenFilesTest, OpenFilesAreListedForTheHost) {
     (void)f;
 }
 
-} // namespace
+}  // namespace

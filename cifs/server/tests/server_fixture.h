@@ -15,7 +15,8 @@
 namespace server_test {
 
 // Zero-terminated UTF-16 of 8-bit text, unit for unit.
-inline std::vector<CMWchar> W(const std::string &text) {
+inline std::vector<CMWchar> W(const std::string &text)
+{
     std::vector<CMWchar> out;
     for (unsigned char c : text)
         out.push_back(c);
@@ -23,7 +24,8 @@ inline std::vector<CMWchar> W(const std::string &text) {
     return out;
 }
 
-inline std::string A(const CMWchar *text) {
+inline std::string A(const CMWchar *text)
+{
     std::string out;
     for (; text && *text; ++text)
         out.push_back(char(*text));
@@ -37,7 +39,8 @@ struct Client {
 };
 
 // Connects a client on socket with a logged-on user name, and a tree on share.
-inline Client connect(int *socket, uint32_t address, const std::string &name, void *share) {
+inline Client connect(int *socket, uint32_t address, const std::string &name, void *share)
+{
     static uint32_t addresses[64];
     static size_t next;
     uint32_t *slot = &addresses[next++ % 64];
@@ -62,7 +65,8 @@ inline Client connect(int *socket, uint32_t address, const std::string &name, vo
 }
 
 // Opens path for the client's tree: a name shared with other handles, and a file.
-inline CSFile *open(const Client &c, const std::string &path) {
+inline CSFile *open(const Client &c, const std::string &path)
+{
     std::vector<CMWchar> w = W(path);
     CSName *name = csGetNameByName(w.data());
     if (!name)
@@ -70,4 +74,4 @@ inline CSFile *open(const Client &c, const std::string &path) {
     return name ? csGetNewFile(c.tree, name, 0) : nullptr;
 }
 
-} // namespace server_test
+}  // namespace server_test

@@ -28,10 +28,11 @@ namespace {
 
 std::vector<std::string> gCalls;
 
-} // namespace
+}  // namespace
 
 extern "C" void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *name, const CMWchar *statusPath,
-                                      int16_t level) {
+                                      int16_t level)
+{
     gCalls.push_back("status " + A(path) + " " + A(name) + " " + A(statusPath) + " " + std::to_string(level));
 }
 extern "C" void csRpcSpoolssCleanupUser(uint16_t uid) { gCalls.push_back("spoolss " + std::to_string(uid)); }
@@ -43,7 +44,8 @@ void unlockDispatch() { gCalls.push_back("unlock"); }
 
 class SharesTest : public testenv::HookTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         testenv::HookTest::SetUp();
         if (IsSkipped())
             return;
@@ -51,32 +53,37 @@ protected:
         ASSERT_EQ(syInit(), 1);
         ASSERT_EQ(cmSdInit(), 0);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         csCloseDatabase();
         cmSdExit();
         syStop();
         csDispatchSetSocket(nullptr);
         testenv::HookTest::TearDown();
     }
-    void start(const std::string &configured = "") {
+    void start(const std::string &configured = "")
+    {
         if (!configured.empty())
             testenv::writeFile(path("cs_cfg.txt"), configured);
         ASSERT_EQ(csInitDatabase(lockDispatch, unlockDispatch), 0);
         gCalls.clear();
     }
-    std::vector<std::string> names() {
+    std::vector<std::string> names()
+    {
         std::vector<std::string> out;
         for (uint32_t i = 0; CSShare *s = csGetShareByIndex(i); ++i)
             out.push_back(A(s->name));
         return out;
     }
     int add(const std::string &name, const std::string &dir = "/mnt/x", int16_t level = -1,
-            const std::string &status = "") {
+            const std::string &status = "")
+    {
         return vxAddShareW(W(name).data(), W(dir).data(), W(status).data(), level, W("").data());
     }
 };
 
-TEST_F(SharesTest, ConfiguredSharesFollowIpcAndTheWalkIsDrained) {
+TEST_F(SharesTest, ConfiguredSharesFollowIpcAndTheWalkIsDrained)
+{
     start("Music;/mnt/usb1/music;My music\nDocs;/mnt/usb1/docs;\n");
     EXPECT_EQ(names(), (std::vector<std::string>{"IPC$", "Music", "Docs", "C$"}));
     CSShare *ipc = csGetShareByIndex(0);
@@ -102,7 +109,8 @@ TEST_F(SharesTest, ConfiguredSharesFollowIpcAndTheWalkIsDrained) {
     EXPECT_THAT(testenv::readFile(path("cs_cfg.txt")), HasSubstr("New;/mnt/new;"));
 }
 
-TEST_F(SharesTest, AtMostFourteenConfiguredSharesAndTheRestIsDrained) {
+TEST_F(SharesTest, AtMostFourteenConfiguredSharesAndTheRestIsDrained)
+{
     std::string lines;
     for (int i = 0; i < 20; ++i)
         lines += "s" + std::to_string(i) + ";/mnt/" + std::to_string(i) + ";\n";
@@ -115,7 +123,8 @@ TEST_F(SharesTest, AtMostFourteenConfiguredSharesAndTheRestIsDrained) {
     EXPECT_THAT(testenv::readFile(path("cs_cfg.txt")), Not(HasSubstr("s0;")));
 }
 
-TEST_F(SharesTest, AddingRefusesWhatDoesNotFit) {
+TEST_F(SharesTest, AddingRefusesWhatDoesNotFit)
+{
     start("# nothing configured\n");
     ASSERT_EQ(names(), (std::vector<std::string>{"IPC$", "C$"}));
     EXPECT_EQ(add("Music"), 0);
@@ -143,7 +152,8 @@ TEST_F(SharesTest, AddingRefusesWhatDoesNotFit) {
     EXPECT_EQ(errno, CM_ERR_NO_ROOM);
 }
 
-TEST_F(SharesTest, RemovingCutsEveryTreeOfTheShare) {
+TEST_F(SharesTest, RemovingCutsEveryTreeOfTheShare)
+{
     start();
     ASSERT_EQ(add("Music"), 0);
     CSShare *music = csGetShareByName(W("Music").data());
@@ -171,10 +181,11 @@ std::mutex gDispatch;
 void takeDispatch() { gDispatch.lock(); }
 void giveDispatch() { gDispatch.unlock(); }
 
-TEST_F(SharesTest, AChangeFromAnotherThreadWaitsForTheRequestUnderWay) {
+TEST_F(SharesTest, AChangeFromAnotherThreadWaitsForTheRequestUnderWay)
+{
     ASSERT_EQ(csInitDatabase(takeDispatch, giveDispatch), 0);
     std::atomic<bool> added{false};
-    gDispatch.lock(); // a request is being served
+    gDispatch.lock();  // a request is being served
     std::thread other([&] {
         EXPECT_EQ(vxAddShareA("Late", "/mnt/late", "", -1, ""), 0);
         added = true;
@@ -188,7 +199,8 @@ TEST_F(SharesTest, AChangeFromAnotherThreadWaitsForTheRequestUnderWay) {
     EXPECT_NE(csGetShareByName(W("Late").data()), nullptr);
 }
 
-TEST_F(SharesTest, NothingWithoutADatabase) {
+TEST_F(SharesTest, NothingWithoutADatabase)
+{
     EXPECT_EQ(add("Music"), -1);
     EXPECT_EQ(errno, CM_ERR_DB_NOT_STARTED);
     EXPECT_EQ(vxRemoveShareA("Music"), -1);
@@ -198,7 +210,8 @@ TEST_F(SharesTest, NothingWithoutADatabase) {
     EXPECT_EQ(csGetShareByIndex(0), nullptr);
 }
 
-TEST_F(SharesTest, EncryptionPerShareAndServerWide) {
+TEST_F(SharesTest, EncryptionPerShareAndServerWide)
+{
     start();
     ASSERT_EQ(add("Music"), 0);
     EXPECT_EQ(vxSetShareEncryptionA("music", 1), 0);
@@ -209,7 +222,8 @@ TEST_F(SharesTest, EncryptionPerShareAndServerWide) {
     EXPECT_EQ(csIsServerEncrypted(), 1u);
 }
 
-TEST_F(SharesTest, DescriptorsComeFromTheStoreOrTheDefault) {
+TEST_F(SharesTest, DescriptorsComeFromTheStoreOrTheDefault)
+{
     start("# nothing configured\n");
     CMSdSecurityDescriptor stored, fallback, adminOnly;
     ASSERT_TRUE(cmSdGetReadonlyShareSecurityDescriptor(&stored));
@@ -235,7 +249,8 @@ TEST_F(SharesTest, DescriptorsComeFromTheStoreOrTheDefault) {
     EXPECT_EQ(udLoadShareSecurityDescriptor(W("None").data(), back, sizeof back), stored.length);
 }
 
-TEST_F(SharesTest, PrinterSharesTakeOneOfFourSlotsAndKeepAStatusFile) {
+TEST_F(SharesTest, PrinterSharesTakeOneOfFourSlotsAndKeepAStatusFile)
+{
     start();
     std::string status = std::string(UD_CONFIG_DIR) + "lp0.status";
     testenv::writeFile(status, "idle");
@@ -261,7 +276,8 @@ TEST_F(SharesTest, PrinterSharesTakeOneOfFourSlotsAndKeepAStatusFile) {
     EXPECT_FALSE(testenv::exists(status));
 }
 
-TEST_F(SharesTest, PrintersAreReleasedForEveryLogonOfAName) {
+TEST_F(SharesTest, PrintersAreReleasedForEveryLogonOfAName)
+{
     start();
     int a = 0, b = 0;
     Client one = connect(&a, 1, "alice", nullptr);
@@ -273,4 +289,4 @@ TEST_F(SharesTest, PrintersAreReleasedForEveryLogonOfAName) {
                                                 "spoolss " + std::to_string(two.user->uid)}));
 }
 
-} // namespace
+}  // namespace

@@ -51,17 +51,19 @@ const MatchCase kCases[] = {
     {"*.*", "noext", 0},
     {"*.*", "one.two", 1},
     {"A*", "abc", 1},
-    {"\xe4*", "\xc4x", 1}, // upper-casing beyond ASCII
+    {"\xe4*", "\xc4x", 1},  // upper-casing beyond ASCII
 };
 
-TEST(MatchPattern, CasesOfEachWildcard) {
+TEST(MatchPattern, CasesOfEachWildcard)
+{
     for (const MatchCase &c : kCases)
         EXPECT_EQ(csMatchPattern(W(c.pattern).data(), W(c.name).data()), c.matches)
             << '"' << c.pattern << "\" against \"" << c.name << '"';
     EXPECT_EQ(csMatchPattern(nullptr, W("a").data()), 0);
 }
 
-TEST(MatchPattern, APathologicalPatternAnswersAtOnce) {
+TEST(MatchPattern, APathologicalPatternAnswersAtOnce)
+{
     // Forty stars before a letter the name lacks: a backtracking matcher
     // would try every split of the name among them.
     std::string pattern;
@@ -75,7 +77,8 @@ TEST(MatchPattern, APathologicalPatternAnswersAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
-TEST(MatchPattern, FindsTheWildcardsOfTheDestinationWalk) {
+TEST(MatchPattern, FindsTheWildcardsOfTheDestinationWalk)
+{
     std::vector<CMWchar> p = W("ab<c\"d?e");
     EXPECT_EQ(csFindWildcard(p.data()), p.data() + 6);
     EXPECT_EQ(csFindWildcard(W("plain").data()), nullptr);
@@ -83,18 +86,21 @@ TEST(MatchPattern, FindsTheWildcardsOfTheDestinationWalk) {
 
 class WalkTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_EQ(syInit(), 1);
         ASSERT_EQ(csFnamesInit(), 0);
         for (const char *name : {"abc.txt", "abd.txt", "x.bin", "readme"})
             std::ofstream(dir.file(name)) << "x";
         std::filesystem::create_directory(dir.file("sub"));
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         csFnamesExit();
         syStop();
     }
-    std::vector<std::string> walk(const std::string &pattern, uint32_t attributes = 0) {
+    std::vector<std::string> walk(const std::string &pattern, uint32_t attributes = 0)
+    {
         CSEnumeration c{};
         std::vector<std::string> out;
         if (csEnumerateSourceName(&c, W(dir.path() + "/" + pattern).data(), attributes) != 0)
@@ -105,7 +111,9 @@ protected:
         EXPECT_EQ(c.handle, nullptr);
         return out;
     }
-    std::vector<std::pair<std::string, std::string>> rename(const std::string &source, const std::string &mask) {
+    std::vector<std::pair<std::string, std::string>> rename(const std::string &source,
+                                                            const std::string &mask)
+    {
         std::vector<std::pair<std::string, std::string>> out;
         EXPECT_EQ(csEnumerateSourceAndDestinationName(W(dir.path() + "/" + source).data(),
                                                       W(dir.path() + "/" + mask).data(), 0),
@@ -119,7 +127,8 @@ protected:
     fw_test::TempDir dir{"cswalk"};
 };
 
-TEST_F(WalkTest, StarDotStarGivesTheDotsFirstAndEveryEntryOnce) {
+TEST_F(WalkTest, StarDotStarGivesTheDotsFirstAndEveryEntryOnce)
+{
     std::vector<std::string> got = walk("*.*");
     ASSERT_GE(got.size(), 2u);
     EXPECT_EQ(got[0], ".");
@@ -128,7 +137,8 @@ TEST_F(WalkTest, StarDotStarGivesTheDotsFirstAndEveryEntryOnce) {
     EXPECT_EQ(rest, (std::multiset<std::string>{"abc.txt", "abd.txt", "x.bin"}));
 }
 
-TEST_F(WalkTest, PatternsAndPlainNames) {
+TEST_F(WalkTest, PatternsAndPlainNames)
+{
     std::vector<std::string> got = walk("AB?.TXT");
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, (std::vector<std::string>{"abc.txt", "abd.txt"}));
@@ -137,7 +147,8 @@ TEST_F(WalkTest, PatternsAndPlainNames) {
     EXPECT_EQ(walk("nodir/a*"), std::vector<std::string>{});
 }
 
-TEST_F(WalkTest, APathWithoutADirectoryWalksTheCurrentOne) {
+TEST_F(WalkTest, APathWithoutADirectoryWalksTheCurrentOne)
+{
     CSEnumeration c{};
     csSplitPathPattern(&c, W("*.txt").data());
     EXPECT_EQ(A(c.directory), ".");
@@ -150,7 +161,8 @@ TEST_F(WalkTest, APathWithoutADirectoryWalksTheCurrentOne) {
     EXPECT_EQ(c.isWild, 1u);
 }
 
-TEST_F(WalkTest, EntriesWhosePathDoesNotFitAreSkippedNotCut) {
+TEST_F(WalkTest, EntriesWhosePathDoesNotFitAreSkippedNotCut)
+{
     // A directory so deep that only short entry names fit after it.
     std::string deep = dir.path();
     while (deep.size() < CS_ENUM_PATH_UNITS - 40)
@@ -169,30 +181,35 @@ TEST_F(WalkTest, EntriesWhosePathDoesNotFitAreSkippedNotCut) {
     EXPECT_EQ(csEnumerateSourceName(&c, W("/" + std::string(CS_ENUM_PATH_UNITS, 'x')).data(), 0), -1);
 }
 
-TEST_F(WalkTest, DestinationNamesFollowTheMask) {
-    EXPECT_EQ(rename("a*.txt", "b*.bak"),
-              (std::vector<std::pair<std::string, std::string>>{{"abc.txt", "bbc.bak"}, {"abd.txt", "bbd.bak"}}));
+TEST_F(WalkTest, DestinationNamesFollowTheMask)
+{
+    EXPECT_EQ(rename("a*.txt", "b*.bak"), (std::vector<std::pair<std::string, std::string>>{
+                                              {"abc.txt", "bbc.bak"}, {"abd.txt", "bbd.bak"}}));
     EXPECT_EQ(rename("ab?.txt", "x?.t"),
               (std::vector<std::pair<std::string, std::string>>{{"abc.txt", "xc.t"}, {"abd.txt", "xd.t"}}));
-    EXPECT_EQ(rename("x.bin", "y*.dat"), (std::vector<std::pair<std::string, std::string>>{{"x.bin", "y*.dat"}}))
+    EXPECT_EQ(rename("x.bin", "y*.dat"),
+              (std::vector<std::pair<std::string, std::string>>{{"x.bin", "y*.dat"}}))
         << "a plain source takes the destination as it stands";
     EXPECT_EQ(rename("a*.txt", "fixed"),
               (std::vector<std::pair<std::string, std::string>>{{"abc.txt", "fixed"}, {"abd.txt", "fixed"}}));
 }
 
-TEST_F(WalkTest, AMaskWithFewerWildcardsDropsTheRest) {
-    EXPECT_EQ(rename("*.txt", "*.bak"),
-              (std::vector<std::pair<std::string, std::string>>{{"abc.txt", "abc.bak"}, {"abd.txt", "abd.bak"}}));
+TEST_F(WalkTest, AMaskWithFewerWildcardsDropsTheRest)
+{
+    EXPECT_EQ(rename("*.txt", "*.bak"), (std::vector<std::pair<std::string, std::string>>{
+                                            {"abc.txt", "abc.bak"}, {"abd.txt", "abd.bak"}}));
     EXPECT_EQ(rename("x*.*", "*.old"), (std::vector<std::pair<std::string, std::string>>{{"x.bin", ".old"}}));
     std::vector<std::pair<std::string, std::string>> got = rename("ab*.*", "*.bak");
-    EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{{"abc.txt", "c.bak"}, {"abd.txt", "d.bak"}}));
+    EXPECT_EQ(got,
+              (std::vector<std::pair<std::string, std::string>>{{"abc.txt", "c.bak"}, {"abd.txt", "d.bak"}}));
 }
 
-TEST_F(WalkTest, ADestinationThatDoesNotFitSkipsItsSource) {
+TEST_F(WalkTest, ADestinationThatDoesNotFitSkipsItsSource)
+{
     // The mask fits; what "a*" matched ("bc.txt") on top of it does not.
     std::string mask = "*" + std::string(CS_ENUM_PATH_UNITS - dir.path().size() - 3, 'm');
     std::vector<std::pair<std::string, std::string>> got = rename("a*", mask);
     EXPECT_TRUE(got.empty()) << got.size();
 }
 
-} // namespace
+}  // namespace

@@ -15,30 +15,36 @@
 
 namespace {
 
-std::string narrow(const CMWchar *text) {
+std::string narrow(const CMWchar *text)
+{
     std::string out;
     for (; *text; ++text)
         out.push_back(*text < 0x80 ? char(*text) : '?');
     return out;
 }
 
-std::string address(uint32_t ip) {
+std::string address(uint32_t ip)
+{
     char text[16];
     cmIpToAscii(text, &ip);
     return text;
 }
 
-int verdict(int result, std::chrono::steady_clock::time_point start) {
+int verdict(int result, std::chrono::steady_clock::time_point start)
+{
     if (result == 0) {
         std::printf("ok\n");
         return 0;
     }
-    long ms = long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    long ms =
+        long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                 .count());
     std::printf("fail 0x%x %ld\n", unsigned(errno), ms);
     return 1;
 }
 
-template <typename Record, typename Print> int enumerate(int (*call)(Record *, uint32_t), Print print) {
+template <typename Record, typename Print> int enumerate(int (*call)(Record *, uint32_t), Print print)
+{
     Record r;
     uint32_t i = 0;
     for (; std::memset(&r, 0, sizeof r), call(&r, i) == 0; ++i)
@@ -47,11 +53,15 @@ template <typename Record, typename Print> int enumerate(int (*call)(Record *, u
     return 0;
 }
 
-bool flag(const char *word) { return !strcasecmp(word, "1") || !strcasecmp(word, "yes") || !strcasecmp(word, "true"); }
+bool flag(const char *word)
+{
+    return !strcasecmp(word, "1") || !strcasecmp(word, "yes") || !strcasecmp(word, "true");
+}
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s KEYWORD [WORDS]...\n", argv[0]);
         return 2;
@@ -101,13 +111,13 @@ int main(int argc, char **argv) {
         });
     else if (k == "EC")
         return enumerate<CSCtrlClientRecord>(csCtrlEnumClients, [](const CSCtrlClientRecord &c) {
-            std::printf("%s|%u|%s|%u|%u|%u\n", address(c.address).c_str(), c.dialect, narrow(c.name).c_str(), c.guest,
-                        c.anonymous, c.printerOwner);
+            std::printf("%s|%u|%s|%u|%u|%u\n", address(c.address).c_str(), c.dialect, narrow(c.name).c_str(),
+                        c.guest, c.anonymous, c.printerOwner);
         });
     else if (k == "EF")
         return enumerate<CSCtrlFileRecord>(csCtrlEnumFiles, [](const CSCtrlFileRecord &f) {
-            std::printf("%s|%s|%s|%u\n", narrow(f.path).c_str(), narrow(f.user).c_str(), address(f.address).c_str(),
-                        f.isDirectory);
+            std::printf("%s|%s|%s|%u\n", narrow(f.path).c_str(), narrow(f.user).c_str(),
+                        address(f.address).c_str(), f.isDirectory);
         });
     else {
         std::fprintf(stderr, "unknown keyword %s\n", k.c_str());

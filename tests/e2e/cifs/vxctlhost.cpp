@@ -46,7 +46,8 @@ std::vector<OpenSeed> gOpens;
 std::vector<int *> gSlots;
 uint16_t gEncryptionMethods = CS_AUTH_ALL;
 
-std::vector<std::string> split(const std::string &text) {
+std::vector<std::string> split(const std::string &text)
+{
     std::vector<std::string> out;
     std::stringstream in(text);
     for (std::string part; std::getline(in, part, ',');)
@@ -54,7 +55,8 @@ std::vector<std::string> split(const std::string &text) {
     return out;
 }
 
-std::vector<CMWchar> wide(const std::string &text) {
+std::vector<CMWchar> wide(const std::string &text)
+{
     std::vector<CMWchar> out(text.size() * 2 + 2, 0);
     syUTF8ToUnicodeN(out.data(), text.c_str(), uint32_t(out.size() * sizeof(CMWchar)));
     return out;
@@ -62,7 +64,8 @@ std::vector<CMWchar> wide(const std::string &text) {
 
 int gSlotStorage[64];
 
-void closeConnection(CSSocketSlot socket) {
+void closeConnection(CSSocketSlot socket)
+{
     for (size_t i = 0; i < gSlots.size(); ++i)
         if (gSlots[i] && gSlots[i] == socket) {
             std::printf("closed %s\n", gSeeds[i].name.c_str());
@@ -70,7 +73,8 @@ void closeConnection(CSSocketSlot socket) {
         }
 }
 
-void dropAllClients() {
+void dropAllClients()
+{
     for (int *&slot : gSlots) {
         if (!slot)
             continue;
@@ -80,7 +84,8 @@ void dropAllClients() {
     std::printf("dropped every client\n");
 }
 
-void seed() {
+void seed()
+{
     gSlots.clear();
     CSShare *share = csGetShareByIndex(1) ? csGetShareByIndex(1) : csGetShareByIndex(0);
     std::vector<CSTree *> trees;
@@ -122,14 +127,16 @@ void seed() {
 }
 
 // Share writes are refused while the hooks' share walk runs: show that they are not.
-void probeShareWrites() {
+void probeShareWrites()
+{
     std::vector<CMWchar> name = wide("__probe__"), path = wide("/tmp"), none = wide("");
     bool written = udSaveShareInformation(nullptr, name.data(), path.data(), none.data()) == 1 &&
                    udRemoveShare(name.data()) == 1;
     std::printf("share writes %s\n", written ? "work" : "refused");
 }
 
-bool startDatabase() {
+bool startDatabase()
+{
     if (csInitDatabase(nullptr, nullptr) != 0 || csFnamesInit() != 0)
         return false;
     csDatabaseSetCloseHook(closeConnection);
@@ -138,30 +145,35 @@ bool startDatabase() {
     return true;
 }
 
-void stopDatabase() {
+void stopDatabase()
+{
     dropAllClients();
     csDatabaseSetCloseHook(nullptr);
     csFnamesExit();
     csCloseDatabase();
 }
 
-void state() {
+void state()
+{
     std::printf("state signing=%u/%u permissive=%d methods=0x%x clients=%u users=%u files=%u shares=%u\n",
-                csIsMessageSigningEnabled(), csIsMessageSigningRequired(), csAuthIsPermissive(), gEncryptionMethods,
-                csGetSessionsCount(), csGetUsersCount(), csGetFilesCount(), csGetSharesCount());
+                csIsMessageSigningEnabled(), csIsMessageSigningRequired(), csAuthIsPermissive(),
+                gEncryptionMethods, csGetSessionsCount(), csGetUsersCount(), csGetFilesCount(),
+                csGetSharesCount());
     std::fflush(stdout);
 }
 
-} // namespace
+}  // namespace
 
 // Sees the accepted logon forms on their way to the library.
-extern "C" int csChangeEncryptionLevel(uint16_t mask) {
+extern "C" int csChangeEncryptionLevel(uint16_t mask)
+{
     gEncryptionMethods = mask;
     auto next = reinterpret_cast<int (*)(uint16_t)>(dlsym(RTLD_NEXT, "csChangeEncryptionLevel"));
     return next ? next(mask) : 1;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string option = argv[i];
         std::vector<std::string> f = split(argv[i + 1]);
@@ -176,8 +188,9 @@ int main(int argc, char **argv) {
         } else if (option == "--open" && f.size() >= 2) {
             gOpens.push_back({size_t(std::stoul(f[0])), f[1], f.size() > 2 && f[2] == "dir"});
         } else {
-            std::fprintf(stderr, "usage: %s [--client NAME,ADDRESS,DIALECT[,guest|anonymous]]... "
-                                 "[--open CLIENT,PATH[,dir]]...\n",
+            std::fprintf(stderr,
+                         "usage: %s [--client NAME,ADDRESS,DIALECT[,guest|anonymous]]... "
+                         "[--open CLIENT,PATH[,dir]]...\n",
                          argv[0]);
             return 2;
         }
