@@ -1,0 +1,34 @@
+// The dispatch frame as the dispatcher's sources share it.
+#pragma once
+#include "csdispatch.h"
+
+#include <new>
+
+namespace cs {
+
+struct Frame {
+    uint8_t *lateBuffer;
+    CSSocketSlot socket;
+    uint8_t *requestBuffer;
+    const uint32_t *clientAddress;
+    uint32_t ntStatusMode;
+    uint32_t smb2;
+    int dtFd;
+    uint32_t dtCount;
+    NSRecvContext *savedReader;
+    uint8_t *savedPosition;
+    uint32_t dtIn;
+    uint32_t dtOut;
+    // The write being served, for the write commands' save callbacks.
+    uint32_t writeFid;
+    void *writeFile;
+    // The monotonic time (ms) by which the current message must be in.
+    uint64_t deadlineMs;
+};
+
+extern Frame gFrame;
+
+// Reads exactly n bytes of the current message by the frame's deadline.
+bool readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n);
+
+}  // namespace cs
