@@ -294,15 +294,16 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
         bool failed = false;
         for (uint32_t hop = 0;; ++hop) {
             const CSCommandRow &row = table()[command];
+            // The mode comes first: an unsupported command is answered in it too.
+            uint32_t nt = (u16(request + 10) & kNtStatusFlag) ? 1 : 0;
+            if (!(row.flags & CS_CMD_NO_SESSION) && user)
+                nt = user->ntStatusMode;
+            gFrame.ntStatusMode = nt;
             if (!(row.flags & CS_CMD_SUPPORTED)) {
                 status = csErrorReturn(0xC00000BBu, 0xFFFF0002u);
                 failed = true;
                 break;
             }
-            uint32_t nt = (u16(request + 10) & kNtStatusFlag) ? 1 : 0;
-            if (!(row.flags & CS_CMD_NO_SESSION) && user)
-                nt = user->ntStatusMode;
-            gFrame.ntStatusMode = nt;
             if (hop >= CS_MAX_CHAIN || !blockFits(offset, received, length)) {
                 status = csErrorReturn(0xC000000Du, 0x00570001u);
                 failed = true;
