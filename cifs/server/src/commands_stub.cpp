@@ -2,6 +2,7 @@
 // commands and the SMB2 dispatcher. Each one's own part replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
+#include "csserver.h"
 
 extern "C" {
 
@@ -28,5 +29,15 @@ __attribute__((weak)) void cs2DispatchPrepareLateResponse(CSLateResponseContext 
 }
 __attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, uint32_t) { return 0; }
 __attribute__((weak)) const uint8_t *cs2DispatchCurrentHeader(void) { return nullptr; }
+
+}  // extern "C"
+
+extern "C" {
+
+__attribute__((weak)) int cs2NotifyInit(void) { return 0; }
+__attribute__((weak)) void cs2NotifyExit(void) {}
+// The pipes (RPC) are not linked in yet: nothing to start.
+__attribute__((weak)) int csDcerpcInit(void) { return 0; }
+__attribute__((weak)) void csDcerpcStop(void) {}
 
 }  // extern "C"
