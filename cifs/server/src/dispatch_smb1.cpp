@@ -137,6 +137,36 @@ bool setIdentity(const CSUser *user)
     return zmo_acl_set_user(name) == 0 && zmo_acl_set_permissive(permissive) == 0;
 }
 
+// Walks the whole chain before any command runs, so a malformed one is
+// refused without half of it served: each block inside the message and
+// after the previous one's words and count (no loops, no going back), at
+// most CS_MAX_CHAIN of them.
+bool chainFits(uint32_t received, uint32_t length)
+{
+    const uint8_t *request = gFrame.requestBuffer;
+    uint8_t command = request[4];
+    uint32_t offset = kHeader;
+    for (uint32_t hop = 0; hop < CS_MAX_CHAIN; ++hop) {
+        if (!blockFits(offset, received, length))
+            return false;
+        const CSCommandRow &row = table()[command];
+        if ((row.flags & (CS_CMD_SUPPORTED | CS_CMD_ANDX)) != (CS_CMD_SUPPORTED | CS_CMD_ANDX))
+            return true;
+        const uint8_t words = request[offset];
+        if (words < 2)
+            return false;
+        const uint8_t next = request[offset + 1];
+        if (next == kNoCommand)
+            return true;
+        const uint32_t nextOffset = u16(request + offset + 3);
+        if (nextOffset < offset + 3 + 2u * words)
+            return false;
+        command = next;
+        offset = nextOffset;
+    }
+    return false;
+}
+
 enum class Outcome { Continue, Error, Late };
 
 Outcome classify(uint32_t status, uint8_t *response)
@@ -304,7 +334,8 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
                 failed = true;
                 break;
             }
-            if (hop >= CS_MAX_CHAIN || !blockFits(offset, received, length)) {
+            if (hop >= CS_MAX_CHAIN || !blockFits(offset, received, length) ||
+                (hop == 0 && !chainFits(received, length))) {
                 status = csErrorReturn(0xC000000Du, 0x00570001u);
                 failed = true;
                 break;

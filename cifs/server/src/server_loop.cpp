@@ -272,8 +272,13 @@ void run(Loop &l)
             vxUpdatePrinterStatuses();
             l.nextPrinterPoll += CS_PRINTER_POLL_SECONDS;
         }
-        if (selected == 0)
+        if (selected == 0) {
+            // A quiet pass still closes NetBIOS clients that never sent
+            // their session request: otherwise only traffic would.
+            nsClearSocketSet(&set);
+            serveClients(l, set, uint32_t(time(nullptr)));
             continue;
+        }
         if (selected < 0) {
             if (!l.netbios || !nsIsSocketAlive(l.netbios) || !l.direct || !nsIsSocketAlive(l.direct))
                 return;
