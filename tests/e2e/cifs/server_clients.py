@@ -3,7 +3,7 @@
 against vxcs on 127.0.0.1: what is answered, what drops only its own
 client, eviction from the 50 client slots and the per-message deadline.
 
-usage: server_clients.py crafted|evict|trickle|held
+usage: server_clients.py crafted|evict|trickle|held|hostile
 """
 import socket
 import struct
@@ -235,5 +235,45 @@ def held():
     check("the listener still serves", answered(connect()), True)
 
 
+def hostile():
+    """Malformed, truncated and random messages, connect floods and slow
+    clients at once; a well-behaved client is answered afterwards."""
+    import random
+    rnd = random.Random(7)
+    slow = [connect(445 if i % 2 else 139) for i in range(6)]
+    for c in slow:
+        c.sendall(b"\x00")
+    deadline = time.monotonic() + 4.0
+    sent = 0
+    while time.monotonic() < deadline:
+        try:
+            c = connect(rnd.choice((445, 139)))
+            kind = rnd.randrange(5)
+            if kind == 0:  # random SMB1 body behind a real header
+                body = bytes(rnd.randrange(256) for _ in range(rnd.randrange(0, 120)))
+                c.sendall(frame(smb1(rnd.randrange(256), rnd.randrange(256), rnd.randrange(65536), raw_block=body)))
+            elif kind == 1:  # truncated: more claimed than sent
+                c.sendall(frame(smb1(0x2B, 0, 0x4000), claimed=1000)[:40])
+            elif kind == 2:  # random bytes, any session message type
+                c.sendall(bytes(rnd.randrange(256) for _ in range(rnd.randrange(1, 64))))
+            elif kind == 3:  # a chain of blocks pointing anywhere
+                block = b"".join(andx_block(rnd.choice((0x2E, 0x2D, 0x73, 0x75, 0x2F)), rnd.randrange(65536))
+                                 for _ in range(rnd.randrange(1, 6)))
+                c.sendall(frame(smb1(0x2E, 0, 0x4000, raw_block=block)))
+            # kind 4: a bare connect and close
+            c.close()
+            sent += 1
+        except OSError:
+            pass
+    for c in slow:
+        try:
+            c.sendall(b"\x00")
+        except OSError:
+            pass
+        c.close()
+    print("ok: %d hostile clients" % sent, flush=True)
+    check("a client is served after the storm", answered(connect()), True)
+
+
 if __name__ == "__main__":
-    {"crafted": crafted, "evict": evict, "trickle": trickle, "held": held}[sys.argv[1]]()
+    {"crafted": crafted, "evict": evict, "trickle": trickle, "held": held, "hostile": hostile}[sys.argv[1]]()

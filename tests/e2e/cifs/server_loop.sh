@@ -2,7 +2,7 @@
 # vxcs in a namespace of its own, the NetBIOS daemon played by the scripted
 # one: its instance ID, pid file and listeners; crafted SMB1 over 445 and
 # 139; a crowd past the 50 client slots; a trickling client; smbclient
-# refused cleanly; a restart by control code 2; SIGTERM; 445 taken.
+# refused cleanly; hostile clients under the sanitizers; a restart by control code 2; SIGTERM; 445 taken.
 set -euo pipefail
 vxcs=$1 faked=$2 ctl=$3 clients=$4
 . "$(dirname "$0")/../../harness/lib.sh"
@@ -52,6 +52,9 @@ log "listeners on 445, 139, 127.0.0.1:4445: ok"
 /usr/bin/python3 "$clients" crafted
 /usr/bin/python3 "$clients" evict
 /usr/bin/python3 "$clients" trickle
+/usr/bin/python3 "$clients" hostile
+kill -0 "$server" || fail "the server died under hostile clients: $(cat "$work/vxcs.log")"
+! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
 
 rc=0
 timeout 20 smbclient -L //127.0.0.1 -N -m NT1 > "$work/smbclient.log" 2>&1 || rc=$?
@@ -76,4 +79,5 @@ wait "$server" || rc=$?
 expect "SIGTERM exit" "$rc" 0
 [ ! -e /var/run/vxcs.pid ] || fail "the pid file outlived the server"
 grep -q "VX Server was shut down" "$work/vxcs.log" || fail "no shut-down line"
+! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
 log "SIGTERM: ok"
