@@ -3,7 +3,7 @@
 against vxcs on 127.0.0.1: what is answered, what drops only its own
 client, eviction from the 50 client slots and the per-message deadline.
 
-usage: server_clients.py crafted|evict|trickle|held|hostile
+usage: server_clients.py crafted|evict|trickle|held|served|hostile
 """
 import socket
 import struct
@@ -276,4 +276,5 @@ def hostile():
 
 
 if __name__ == "__main__":
-    {"crafted": crafted, "evict": evict, "trickle": trickle, "held": held, "hostile": hostile}[sys.argv[1]]()
+    {"crafted": crafted, "evict": evict, "trickle": trickle, "held": held, "hostile": hostile,
+     "served": lambda: check("served", answered(connect()), True)}[sys.argv[1]]()

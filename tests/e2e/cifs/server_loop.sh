@@ -2,7 +2,7 @@
 # vxcs in a namespace of its own, the NetBIOS daemon played by the scripted
 # one: its instance ID, pid file and listeners; crafted SMB1 over 445 and
 # 139; a crowd past the 50 client slots; a trickling client; smbclient
-# refused cleanly; hostile clients under the sanitizers; a restart by control code 2; SIGTERM; 445 taken.
+# refused cleanly; hostile clients under the sanitizers; a restart by control code 2 and by SIGHUP; SIGTERM; 445 taken.
 set -euo pipefail
 vxcs=$1 faked=$2 ctl=$3 clients=$4
 . "$(dirname "$0")/../../harness/lib.sh"
@@ -72,6 +72,14 @@ wait "$held" || fail "restart: $(cat "$work/held.log")"
 "$ctl" ES | grep -q '^Docs|' || fail "shares not reloaded: $("$ctl" ES)"
 kill -0 "$server" || fail "the server ended at a restart"
 log "restart: ok"
+
+ready=$(grep -c "VXCS: server is ready" "$work/vxcs.log")
+kill -HUP "$server"
+more_ready() { [ "$(grep -c "VXCS: server is ready" "$work/vxcs.log")" -gt "$ready" ]; }
+wait_until 10 more_ready ||
+  fail "no restart on SIGHUP: $(cat "$work/vxcs.log")"
+/usr/bin/python3 "$clients" served
+log "SIGHUP restarts: ok"
 
 kill -TERM "$server"
 rc=0
