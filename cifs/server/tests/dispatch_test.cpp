@@ -4,14 +4,19 @@
 #include "csdispatch.h"
 #include "csauth.h"
 #include "cmsd.h"
+#include "cmstring.h"
 #include "cssign.h"
 #include "nssocket.h"
 #include "syfiles.h"
 #include "ud_test_env.h"
+#include "zmo_acl.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
@@ -56,6 +61,21 @@ uint32_t csComQueryInformation(const uint8_t *, uint8_t *, uint8_t **position)
 {
     emptyBlock(position);
     return 0x80000005u;
+}
+// The write's payload goes straight to gWriteFd for as many bytes as
+// gWriteCount says (the announced DataLength when it is 0).
+int gWriteFd = -1;
+uint32_t gWriteCount;
+uint32_t csComWriteAndX(const uint8_t *params, uint8_t *, uint8_t **position)
+{
+    uint32_t announced = get16(params + 1 + 20);
+    if (csDispatchIsDtIn())
+        csDispatchDtSet(gWriteFd, gWriteCount ? gWriteCount : announced);
+    uint8_t *p = *position;
+    std::memset(p, 0, 7);
+    p[0] = 2;
+    *position += 7;
+    return 0;
 }
 uint32_t csComFlush(const uint8_t *, uint8_t *, uint8_t **)
 {
@@ -358,6 +378,142 @@ TEST_F(DispatchTest, ALateBodyThatDoesNotFitIsRefused)
     std::vector<uint8_t> a = answer();
     ASSERT_EQ(a.size(), 35u);
     EXPECT_EQ(get32(&a[5]), 0xC0000023u);
+}
+
+// WriteAndX with n bytes of data: 12 words, DataOffset 60 (an even one, so
+// a pad byte precedes the data), ByteCount pad + n.
+std::vector<uint8_t> writeAndX(uint32_t n)
+{
+    std::vector<uint8_t> b(1 + 24 + 2 + 1, 0);
+    b[0] = 12;
+    b[1] = 0xFF;
+    put16(&b[1 + 20], uint16_t(n));
+    put16(&b[1 + 22], 60);
+    put16(&b[25], uint16_t(n + 1));
+    for (uint32_t i = 0; i < n; ++i)
+        b.push_back(uint8_t('a' + i % 26));
+    return b;
+}
+
+class DirectTransferTest : public DispatchTest {
+protected:
+    void SetUp() override
+    {
+        DispatchTest::SetUp();
+        if (IsSkipped())
+            return;
+        file = std::tmpfile();
+        ASSERT_NE(file, nullptr);
+        gWriteFd = fileno(file);
+        gWriteCount = 0;
+    }
+    void TearDown() override
+    {
+        if (file)
+            std::fclose(file);
+        gWriteFd = -1;
+        DispatchTest::TearDown();
+    }
+    std::string written()
+    {
+        std::string out(size_t(lseek(gWriteFd, 0, SEEK_END)), '\0');
+        pread(gWriteFd, out.data(), out.size(), 0);
+        return out;
+    }
+    FILE *file = nullptr;
+};
+
+TEST_F(DirectTransferTest, APayloadGoesToTheFileAndTheNextRequestIsServed)
+{
+    send(smb(0x2F, 0x08, 0x4000, writeAndX(100)));
+    send(smb(0x2B, 0, 0x4000));
+    ASSERT_EQ(serve(), 0);
+    std::vector<uint8_t> a = answer();
+    ASSERT_EQ(a.size(), 39u);
+    EXPECT_EQ(get32(&a[5]), 0u);
+    EXPECT_EQ(written().size(), 100u);
+    EXPECT_EQ(written().substr(0, 3), "abc");
+    ASSERT_EQ(serve(), 0);
+    EXPECT_EQ(answer().size(), 35u);
+}
+
+TEST_F(DirectTransferTest, ACountPastTheMessageTakesNothingAndDropsTheClient)
+{
+    gWriteCount = 150;
+    send(smb(0x2F, 0x08, 0x4000, writeAndX(100)));
+    send(smb(0x2B, 0, 0x4000));
+    EXPECT_EQ(serve(), -1);
+    EXPECT_TRUE(answer().empty());
+    EXPECT_EQ(written().size(), 0u);
+}
+
+TEST_F(DirectTransferTest, AShortMoveDropsTheClient)
+{
+    std::vector<uint8_t> m = smb(0x2F, 0x08, 0x4000, writeAndX(100));
+    uint32_t claimed = uint32_t(m.size());
+    m.resize(m.size() - 60);
+    send(m, claimed);
+    shutdown(peer, SHUT_WR);
+    EXPECT_EQ(serve(), -1);
+    EXPECT_TRUE(answer().empty());
+}
+
+class IdentityTest : public DispatchTest {
+protected:
+    void SetUp() override
+    {
+        DispatchTest::SetUp();
+        if (IsSkipped())
+            return;
+        csDispatchSetSocket(&slot);
+        csDispatchSetSocketIp(&address);
+        CSSession *session = csGetNewSession();
+        ASSERT_NE(session, nullptr);
+        user = csGetNewUser(session);
+        ASSERT_NE(user, nullptr);
+        cmAnsiToUnicode(user->name, "bob");
+        user->loggedOn = user->authenticated = 1;
+    }
+    void TearDown() override
+    {
+        unsetenv("ZMO_ACL_POLICY");
+        zmo_acl_init();
+        DispatchTest::TearDown();
+    }
+    std::vector<uint8_t> echo()
+    {
+        std::vector<uint8_t> m = smb(0x2B, 0, 0x4000);
+        put16(&m[28], user->uid);
+        return m;
+    }
+    CSUser *user = nullptr;
+};
+
+TEST_F(IdentityTest, EveryRequestRunsAsItsUser)
+{
+    for (int i = 0; i < 2; ++i) {
+        // Whatever set the identity in between (an SMB2 request, say), the
+        // next SMB1 request of bob runs as bob.
+        ASSERT_EQ(zmo_acl_set_user("somebody"), 0);
+        send(echo());
+        ASSERT_EQ(serve(), 0);
+        EXPECT_EQ(answer().size(), 35u);
+        EXPECT_STREQ(zmo_acl_get_user(), "bob");
+    }
+}
+
+TEST_F(IdentityTest, AnIdentityThatCannotBeSetIsRefused)
+{
+    std::string policy = testing::TempDir() + "dispatch_acl_policy";
+    std::ofstream(policy) << "refuse bob\n";
+    setenv("ZMO_ACL_POLICY", policy.c_str(), 1);
+    ASSERT_EQ(zmo_acl_init(), 0);
+    send(echo());
+    ASSERT_EQ(serve(), 0);
+    std::vector<uint8_t> a = answer();
+    ASSERT_EQ(a.size(), 35u);
+    EXPECT_EQ(get32(&a[5]), 0xC0000022u);
+    std::remove(policy.c_str());
 }
 
 }  // namespace
