@@ -1,6 +1,7 @@
 // What of the server loop runs without the NetBIOS daemon: the stop request
 // and its wait, and a start that cannot reach the daemon.
 #include "csserver.h"
+#include "nschannel.h"
 #include "ud_test_env.h"
 #include "syfiles.h"
 
@@ -26,6 +27,13 @@ protected:
         if (IsSkipped())
             return;
         ASSERT_EQ(syInit(), 1);
+        // A daemon that is not there is given up after a second.
+        nsChannelSetWait(1);
+    }
+    void TearDown() override
+    {
+        nsChannelSetWait(0);
+        testenv::HookTest::TearDown();
     }
 };
 
