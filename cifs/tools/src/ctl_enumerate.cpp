@@ -49,6 +49,10 @@ private:
 
 const char *yesNo(uint32_t flag) { return flag == 1 ? "Yes" : "No"; }
 
+// The request carries the index in 16 bits: a server that never says "no
+// such item" would otherwise be walked from index 0 again, for ever.
+constexpr uint32_t kIndexes = 0x10000;
+
 // Calls get(record, index) from 0 on and prints each entry (numbered from
 // 1). The server's "no such item" ends the list; any other failure (no
 // answer, an unknown command, a send error) fails the listing after what
@@ -57,12 +61,13 @@ template <typename Record, typename Print>
 int enumerate(int (*get)(Record *, uint32_t), Print print)
 {
     Record record;
-    for (uint32_t index = 0;; ++index) {
+    for (uint32_t index = 0; index < kIndexes; ++index) {
         std::memset(&record, 0, sizeof record);
         if (get(&record, index) != 0)
             return errno == int(CM_ERR_CTRL_FAILED) ? 0 : -1;
         print(record, int(index) + 1);
     }
+    return 0;
 }
 
 }  // namespace

@@ -111,20 +111,23 @@ class FakeServer:
 
     def script(self, replies):
         with self.lock:
-            self.replies, self.seen = list(replies), []
+            self.replies, self.seen = replies if callable(replies) else list(replies), []
 
     def serve(self):
         while True:
             datagram, sender = self.sock.recvfrom(4096)
             with self.lock:
                 self.seen.append(datagram)
-                reply = self.replies.pop(0) if self.replies else None
+                if callable(self.replies):
+                    reply = self.replies(datagram)
+                else:
+                    reply = self.replies.pop(0) if self.replies else None
             if reply is not None:
                 self.sock.sendto(reply, sender)
 
     def taken(self):
         with self.lock:
-            return [decode(d) for d in self.seen], self.replies
+            return [decode(d) for d in self.seen], [] if callable(self.replies) else self.replies
 
 
 def progress(description, rest):
@@ -314,10 +317,29 @@ def run(tool, server, row, seconds=None):
     return not problems
 
 
+def endless(tool, server):
+    """A server that never says "no such item": the listing stops where the
+    16-bit index ends instead of walking the list again for ever."""
+    server.script(lambda datagram: user("u", "", "", 0))
+    done = subprocess.run([tool, "EU"], capture_output=True, timeout=60)
+    seen, _ = server.taken()
+    entries = done.stdout.count(b"User name: u")
+    indexes = [args[1] for args in seen]
+    if done.returncode != 0 or entries != 0x10000 or indexes != list(range(0x10000)):
+        print(f"FAIL: vxcsctrl EU, endless: exit {done.returncode}, {entries} entries, {len(indexes)} requests")
+        return False
+    if not done.stdout.endswith(b"        User is Admin: No\n succeeded\n"):
+        print(f"FAIL: vxcsctrl EU, endless: ends {done.stdout[-60:]!r}")
+        return False
+    print("== vxcsctrl EU, endless: ok")
+    return True
+
+
 def main():
     tool = sys.argv[1]
     server = FakeServer()
-    good = all([run(tool, server, row) for row in ROWS] + [run(tool, server, row, 5) for row in SILENT])
+    good = all([run(tool, server, row) for row in ROWS] + [run(tool, server, row, 5) for row in SILENT] +
+               [endless(tool, server)])
     if not good:
         sys.exit(1)
     print("PASS")
