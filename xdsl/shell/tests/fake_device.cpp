@@ -82,6 +82,11 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
 
 }  // namespace
 
+int builtin_answer(unsigned long number, unsigned char *block, std::size_t size)
+{
+    return builtin(number, block, size);
+}
+
 Device &device()
 {
     return *dev;

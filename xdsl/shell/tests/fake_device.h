@@ -35,5 +35,7 @@ struct Device {
 
 Device &device();
 void reset();
+// The built-in answers, for a handler that changes only some requests.
+int builtin_answer(unsigned long number, unsigned char *block, std::size_t size);
 
 }  // namespace fakedev
