@@ -11,7 +11,7 @@ namespace line_display {
 constexpr int kDirectionTries = 3;
 
 // The typed port (from 1) read with "%u": false after the usage line when
-// it is missing; *index is the port index, or the check's result in *rc.
+// it is missing.
 bool parse_port(const char *rest, const char *usage, unsigned *number);
 // The port rule for a typed number: 0 and the index, or 100 after its messages.
 int check_port(unsigned number, int *index);

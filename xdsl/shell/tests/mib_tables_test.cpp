@@ -93,6 +93,10 @@ TEST_F(MibTables, ScStatusAndLineTables)
     EXPECT_NE(out.find("\nDirection                               |2                        upstream(1),downstream(2)\n"),
               std::string::npos) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 2 * 11);
+    std::string record = silent("show scstatus 1");
+    EXPECT_EQ(record.rfind("Direction=0|Scale factor to H(f) linear value=0|", 0), 0u) << record;
+    EXPECT_NE(record.find("Row Status=0|Direction=2|"), std::string::npos) << record;
+    EXPECT_EQ(std::count(record.begin(), record.end(), '|'), 20);
 
     set("0.1.26.1", 0x10);
     EXPECT_EQ(run("show line 1"), CLI_DONE);
@@ -129,6 +133,15 @@ TEST_F(MibTables, ChannelStatusRecordSeparatesChannels)
     out = take();
     EXPECT_NE(out.find("Error getting MIB value.\n"), std::string::npos);
     EXPECT_EQ(out.find("Upstream:"), std::string::npos);
+}
+
+TEST_F(MibTables, TableDirectoryAndItsWords)
+{
+    EXPECT_EQ(run("interface xdsl show table"), CLI_DONE);
+    EXPECT_STREQ(cli_prompt(), "router (interface xdsl show table)>");
+    set("0.2.1.1", 1);
+    EXPECT_EQ(run("lineband 1"), CLI_DONE);
+    EXPECT_NE(take().find("Band ID                 |1 "), std::string::npos);
 }
 
 TEST_F(MibTables, PowerOffMessagesAndUsage)
