@@ -92,10 +92,10 @@ log "an empty V_DISABLE_P1 shows Disable; a script shows only the echo and the b
 before=$(bench stats | sed 's/.*requests=\([0-9]*\).*/\1/')
 shell "show status 1"
 per_run=$(( $(bench stats | sed 's/.*requests=\([0-9]*\).*/\1/') - before ))
-bench fault delay 10 > /dev/null
+bench fault delay 20 > /dev/null
 start=$(bench stats | sed 's/.*requests=\([0-9]*\).*/\1/')
 "$druvel" "show status 1" > /tmp/failed.out 2>&1 & shell_pid=$!
-until [ $(( $(bench stats | sed 's/.*requests=\([0-9]*\).*/\1/') - start )) -ge $(( per_run * 2 / 3 )) ]; do
+until [ $(( $(bench stats | sed 's/.*requests=\([0-9]*\).*/\1/') - start )) -ge $(( per_run / 2 )) ]; do
   sleep 0.005
 done
 bench fault silent 3 > /dev/null
