@@ -25,8 +25,7 @@ void read_pair(int port, int first_item, uint32_t *pair)
     }
 }
 
-template <size_t N>
-int tone_in(uint32_t tone, const uint32_t *plan, const int (&slots)[N])
+template <size_t N> int tone_in(uint32_t tone, const uint32_t *plan, const int (&slots)[N])
 {
     for (int s : slots)
         if (plan[s + 1] != 0 && plan[s] <= tone && tone <= plan[s + 1])

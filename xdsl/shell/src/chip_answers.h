@@ -54,10 +54,10 @@ constexpr size_t kSerialBytes = 32;
 
 struct InventoryVersion {
     enum Form { Raw, Octets, Base62 } form;
-    std::string octets;     // 32 hex digits
-    std::string raw;        // the bytes as characters, up to the first zero
-    std::string text;       // the shown version in its form
-    int numbers[4];         // the base-62 form
+    std::string octets;  // 32 hex digits
+    std::string raw;     // the bytes as characters, up to the first zero
+    std::string text;    // the shown version in its form
+    int numbers[4];      // the base-62 form
 };
 
 // The bytes as characters up to the first zero, never past n.

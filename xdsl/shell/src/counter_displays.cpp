@@ -16,9 +16,9 @@ struct CounterRow {
     const char *name, *oid;
 };
 
-const CounterRow k15MinRows[] = {{"15M FECS", "0.16.5"}, {"15M ES", "0.16.6"}, {"15M SES", "0.16.7"},
+const CounterRow k15MinRows[] = {{"15M FECS", "0.16.5"}, {"15M ES", "0.16.6"},  {"15M SES", "0.16.7"},
                                  {"15M LOSS", "0.16.8"}, {"15M UAS", "0.16.9"}, {nullptr, nullptr}};
-const CounterRow k1DayRows[] = {{"1Day FECS", "0.16.13"}, {"1Day ES", "0.16.14"}, {"1Day SES", "0.16.15"},
+const CounterRow k1DayRows[] = {{"1Day FECS", "0.16.13"}, {"1Day ES", "0.16.14"},  {"1Day SES", "0.16.15"},
                                 {"1Day LOSS", "0.16.16"}, {"1Day UAS", "0.16.17"}, {nullptr, nullptr}};
 
 enum { kOffice = 1, kRemote = 2 };
@@ -65,7 +65,8 @@ extern "C" int cmd_show_pm_line_curr(char *rest, const cli_dir_row *)
     uint32_t remote = static_cast<uint32_t>(value_or_zero_idx(port, "0.16.4", kRemote));
     cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24s%-24s", "15M Elapsed time", minutes_text(office).c_str(),
               minutes_text(remote).c_str());
-    cli_print(CLI_LEVEL_RECORD, "15M Elapsed time=%d %d|", static_cast<int>(office), static_cast<int>(remote));
+    cli_print(CLI_LEVEL_RECORD, "15M Elapsed time=%d %d|", static_cast<int>(office),
+              static_cast<int>(remote));
     counter_table(port, k15MinRows);
     cli_print(CLI_LEVEL_RECORD, "|");
 
@@ -73,7 +74,8 @@ extern "C" int cmd_show_pm_line_curr(char *rest, const cli_dir_row *)
     remote = static_cast<uint32_t>(value_or_zero_idx(port, "0.16.12", kRemote));
     cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24s%-24s", "1Day Elapsed time", hours_text(office).c_str(),
               hours_text(remote).c_str());
-    cli_print(CLI_LEVEL_RECORD, "1Day Elapsed time=%d %d|", static_cast<int>(office), static_cast<int>(remote));
+    cli_print(CLI_LEVEL_RECORD, "1Day Elapsed time=%d %d|", static_cast<int>(office),
+              static_cast<int>(remote));
     counter_table(port, k1DayRows);
     return CLI_DONE;
 }

@@ -33,7 +33,7 @@ struct Write {
 enum class Kind { Plain, Ndr, Etr };
 
 struct Setter {
-    int values;  // 2 or 4
+    int values;         // 2 or 4
     const char *typed;  // the typed values' line
     std::vector<Check> checks;
     std::vector<Write> writes;
@@ -52,95 +52,123 @@ const char kUsageInp[] = "Usage:cmd <portid> <us> <us 8> <ds> <ds 8>";
 const char kUsageRange[] = "Usage:cmd <portid> <us min> <us max> <ds min> <ds max>";
 
 const Setter kRetranMode{
-    2, kTyped2,
+    2,
+    kTyped2,
     {{0, 0, 3, "Allowed retransmission mode for upstream is %d - %d"},
      {1, 0, 3, "Allowed retransmission mode for downstream is %d - %d"}},
     {{0, 3, "xdslRtxChConfUsRtxMode"}, {1, 2, "xdslRtxChConfDsRtxMode"}},
     "G_INP_RETRAN_MODE",
     {kUsage2, kPortLine, "  us: %d - %d", "  ds: %d - %d", "  0:disable 1:preferred 2:force 3:test"},
-    {0, 3, 0, 3}, Kind::Plain};
+    {0, 3, 0, 3},
+    Kind::Plain};
 
 const Setter kFreqRein{
-    2, kTyped2,
+    2,
+    kTyped2,
     {{0, 0, 1, "Allowed REIN frequency for upstream is %d - %d"},
      {1, 0, 1, "Allowed REIN frequency for downstream is %d - %d"}},
     {{0, 25, "xdslRtxChConfUsIatReinRtx"}, {1, 24, "xdslRtxChConfDsIatReinRtx"}},
     "G_INP_FREQ_REIN",
     {kUsage2, kPortLine, "  us: %d for 100 Hz, %d for 120 Hz", "  ds: %d for 100 Hz, %d for 120 Hz"},
-    {0, 1, 0, 1}, Kind::Plain};
+    {0, 1, 0, 1},
+    Kind::Plain};
 
-const Setter kInpMinRein{
-    4, kTypedInp,
-    {{0, 0, 7, "Allowed mininum upstream INP for REIN with 4.3125 kHz is %d - %d"},
-     {2, 0, 7, "Allowed mininum downstream INP for REIN with 4.3125 kHz is %d - %d"},
-     {1, 0, 13, "Allowed mininum upstream INP for REIN with 8.625 kHz is %d - %d"},
-     {3, 0, 13, "Allowed mininum downstream INP for REIN with 8.625 kHz is %d - %d"}},
-    {{0, 21, "xdslRtxChConfUsInpMinReinRtx"}, {1, 23, "xdslRtxChConfUsInpMin8ReinRtx"},
-     {2, 20, "xdslRtxChConfDsInpMinReinRtx"}, {3, 22, "xdslRtxChConfDsInpMin8ReinRtx"}},
-    "G_INP_MIN_INP_REIN",
-    {kUsageInp, kPortLine, "  us  : %d - %d symbol with 4.3125 kHz", "  us 8: %d - %d symbol with 8.625 kHz",
-     "  ds  : %d - %d symbol with 4.3125 kHz", "  ds 8: %d - %d symbol with 8.625 kHz"},
-    {0, 7, 0, 13, 0, 7, 0, 13}, Kind::Plain};
+const Setter kInpMinRein{4,
+                         kTypedInp,
+                         {{0, 0, 7, "Allowed mininum upstream INP for REIN with 4.3125 kHz is %d - %d"},
+                          {2, 0, 7, "Allowed mininum downstream INP for REIN with 4.3125 kHz is %d - %d"},
+                          {1, 0, 13, "Allowed mininum upstream INP for REIN with 8.625 kHz is %d - %d"},
+                          {3, 0, 13, "Allowed mininum downstream INP for REIN with 8.625 kHz is %d - %d"}},
+                         {{0, 21, "xdslRtxChConfUsInpMinReinRtx"},
+                          {1, 23, "xdslRtxChConfUsInpMin8ReinRtx"},
+                          {2, 20, "xdslRtxChConfDsInpMinReinRtx"},
+                          {3, 22, "xdslRtxChConfDsInpMin8ReinRtx"}},
+                         "G_INP_MIN_INP_REIN",
+                         {kUsageInp, kPortLine, "  us  : %d - %d symbol with 4.3125 kHz",
+                          "  us 8: %d - %d symbol with 8.625 kHz", "  ds  : %d - %d symbol with 4.3125 kHz",
+                          "  ds 8: %d - %d symbol with 8.625 kHz"},
+                         {0, 7, 0, 13, 0, 7, 0, 13},
+                         Kind::Plain};
 
-const Setter kInpMin{
-    4, kTypedInp,
-    {{0, 0, 63, "Allowed mininum upstream INP for SHINE with 4.3125 kHz is %d - %d"},
-     {2, 0, 63, "Allowed mininum downstream INP for SHINE with 4.3125 kHz is %d - %d"},
-     {1, 0, 127, "Allowed mininum upstream INP for SHINE with 8.625 kHz is %d - %d"},
-     {3, 0, 127, "Allowed mininum downstream INP for SHINE with 8.625 kHz is %d - %d"}},
-    {{0, 15, "xdslRtxChConfUsInpMinShineRtx"}, {1, 17, "xdslRtxChConfUsInpMin8ShineRtx"},
-     {2, 14, "xdslRtxChConfDsInpMinShineRtx"}, {3, 16, "xdslRtxChConfDsInpMin8ShineRtx"}},
-    "G_INP_MIN_INP_SHINE",
-    {kUsageInp, kPortLine, "  us  : %d - %d symbol with 4.3125 kHz", "  us 8: %d - %d symbol with 8.625 kHz",
-     "  ds  : %d - %d symbol with 4.3125 kHz", "  ds 8: %d - %d symbol with 8.625 kHz"},
-    {0, 63, 0, 127, 0, 63, 0, 127}, Kind::Plain};
+const Setter kInpMin{4,
+                     kTypedInp,
+                     {{0, 0, 63, "Allowed mininum upstream INP for SHINE with 4.3125 kHz is %d - %d"},
+                      {2, 0, 63, "Allowed mininum downstream INP for SHINE with 4.3125 kHz is %d - %d"},
+                      {1, 0, 127, "Allowed mininum upstream INP for SHINE with 8.625 kHz is %d - %d"},
+                      {3, 0, 127, "Allowed mininum downstream INP for SHINE with 8.625 kHz is %d - %d"}},
+                     {{0, 15, "xdslRtxChConfUsInpMinShineRtx"},
+                      {1, 17, "xdslRtxChConfUsInpMin8ShineRtx"},
+                      {2, 14, "xdslRtxChConfDsInpMinShineRtx"},
+                      {3, 16, "xdslRtxChConfDsInpMin8ShineRtx"}},
+                     "G_INP_MIN_INP_SHINE",
+                     {kUsageInp, kPortLine, "  us  : %d - %d symbol with 4.3125 kHz",
+                      "  us 8: %d - %d symbol with 8.625 kHz", "  ds  : %d - %d symbol with 4.3125 kHz",
+                      "  ds 8: %d - %d symbol with 8.625 kHz"},
+                     {0, 63, 0, 127, 0, 63, 0, 127},
+                     Kind::Plain};
 
-const Setter kDelay{
-    4, kTypedRange,
-    {{0, 0, 63, "Allowed minimum upstream INP delay is %d - %d"},
-     {1, 1, 63, "Allowed maximum upstream INP delay is %d - %d"},
-     {2, 0, 63, "Allowed minimum downstream INP delay is %d - %d"},
-     {3, 1, 63, "Allowed maximum downstream INP delay is %d - %d"}},
-    {{0, 13, "xdslRtxChConfUsDelayMinRtx"}, {1, 11, "xdslRtxChConfUsDelayMaxRtx"},
-     {2, 12, "xdslRtxChConfDsDelayMinRtx"}, {3, 10, "xdslRtxChConfDsDelayMaxRtx"}},
-    "G_INP_DELAY",
-    {kUsageRange, kPortLine, "  us min: %d - %d ms", "  us max: %d - %d ms", "  ds min: %d - %d ms",
-     "  ds max: %d - %d ms"},
-    {0, 63, 1, 63, 0, 63, 1, 63}, Kind::Plain};
+const Setter kDelay{4,
+                    kTypedRange,
+                    {{0, 0, 63, "Allowed minimum upstream INP delay is %d - %d"},
+                     {1, 1, 63, "Allowed maximum upstream INP delay is %d - %d"},
+                     {2, 0, 63, "Allowed minimum downstream INP delay is %d - %d"},
+                     {3, 1, 63, "Allowed maximum downstream INP delay is %d - %d"}},
+                    {{0, 13, "xdslRtxChConfUsDelayMinRtx"},
+                     {1, 11, "xdslRtxChConfUsDelayMaxRtx"},
+                     {2, 12, "xdslRtxChConfDsDelayMinRtx"},
+                     {3, 10, "xdslRtxChConfDsDelayMaxRtx"}},
+                    "G_INP_DELAY",
+                    {kUsageRange, kPortLine, "  us min: %d - %d ms", "  us max: %d - %d ms",
+                     "  ds min: %d - %d ms", "  ds max: %d - %d ms"},
+                    {0, 63, 1, 63, 0, 63, 1, 63},
+                    Kind::Plain};
 
 const Setter kLeftr{
-    2, kTyped2,
+    2,
+    kTyped2,
     {{0, 0, 99, "Allowed upstream leftr is %d - %d"}, {1, 0, 99, "Allowed downstream leftr is %d - %d"}},
     {{0, 27, "xdslRtxChConfUsLeftrThresh"}, {1, 26, "xdslRtxChConfDsLeftrThresh"}},
     "G_INP_LEFTR",
     {kUsage2, kPortLine, "  us: from %d - %d unit of 0.01", "  ds: from %d - %d unit of 0.01"},
-    {0, 99, 0, 99}, Kind::Plain};
+    {0, 99, 0, 99},
+    Kind::Plain};
 
 const Setter kShineRatio{
-    2, kTyped2,
-    {{0, 0, 100, "Allowed upstream SHINE ratio is %d - %d"}, {1, 0, 100, "Allowed downstream SHINE ratio is %d - %d"}},
+    2,
+    kTyped2,
+    {{0, 0, 100, "Allowed upstream SHINE ratio is %d - %d"},
+     {1, 0, 100, "Allowed downstream SHINE ratio is %d - %d"}},
     {{0, 19, "xdslRtxChConfUsInpShineRatioRtx"}, {1, 18, "xdslRtxChConfDsInpShineRatioRtx"}},
     "G_INP_SHINE_RATIO",
     {kUsage2, kPortLine, "  us: from %d - %d unit of 0.001", "  ds: from %d - %d unit of 0.001"},
-    {0, 100, 0, 100}, Kind::Plain};
+    {0, 100, 0, 100},
+    Kind::Plain};
 
 const Setter kMaxNdr{
-    2, kTyped2,
+    2,
+    kTyped2,
     {{0, 0, 200000, "Allowed upstream NDR is %d - %d"}, {1, 0, 200000, "Allowed downstream NDR is %d - %d"}},
     {{0, 9, "xdslRtxChConfUsMaxNdrRtx"}, {1, 8, "xdslRtxChConfDsMaxNdrRtx"}},
     "G_INP_NDR",
-    {kUsage2, kPortLine, "  us: multiples of 8, from %d - %d kbps", "  ds: multiples of 8, from %d - %d kbps"},
-    {0, 200000, 0, 200000}, Kind::Ndr};
+    {kUsage2, kPortLine, "  us: multiples of 8, from %d - %d kbps",
+     "  ds: multiples of 8, from %d - %d kbps"},
+    {0, 200000, 0, 200000},
+    Kind::Ndr};
 
-const Setter kEtr{
-    4, kTypedRange,
-    {},
-    {{0, 5, "xdslRtxChConfUsMinEtrRtx"}, {1, 7, "xdslRtxChConfUsMaxEtrRtx"},
-     {2, 4, "xdslRtxChConfDsMinEtrRtx"}, {3, 6, "xdslRtxChConfDsMaxEtrRtx"}},
-    "G_INP_ETR",
-    {kUsageRange, kPortLine, "  us min: multiples of 8, from %d - Ndr kbps", "  us max: multiples of 8, from %d - Ndr kbps",
-     "  ds min: multiples of 8, from %d - Ndr kbps", "  ds max: multiples of 8, from %d - Ndr kbps"},
-    {0, 0, 0, 0}, Kind::Etr};
+const Setter kEtr{4,
+                  kTypedRange,
+                  {},
+                  {{0, 5, "xdslRtxChConfUsMinEtrRtx"},
+                   {1, 7, "xdslRtxChConfUsMaxEtrRtx"},
+                   {2, 4, "xdslRtxChConfDsMinEtrRtx"},
+                   {3, 6, "xdslRtxChConfDsMaxEtrRtx"}},
+                  "G_INP_ETR",
+                  {kUsageRange, kPortLine, "  us min: multiples of 8, from %d - Ndr kbps",
+                   "  us max: multiples of 8, from %d - Ndr kbps",
+                   "  ds min: multiples of 8, from %d - Ndr kbps",
+                   "  ds max: multiples of 8, from %d - Ndr kbps"},
+                  {0, 0, 0, 0},
+                  Kind::Etr};
 
 constexpr unsigned kNdrLimit = 200000;
 
@@ -155,7 +183,8 @@ void print_usage(const Setter &s)
         for (const char *p = std::strstr(line, "%d"); p; p = std::strstr(p + 2, "%d"))
             placeholders++;
         n += static_cast<size_t>(placeholders);
-        cli_print(i == 0 ? CLI_LEVEL_ERROR : CLI_LEVEL_ORDINARY, line, static_cast<int>(a), static_cast<int>(b));
+        cli_print(i == 0 ? CLI_LEVEL_ERROR : CLI_LEVEL_ORDINARY, line, static_cast<int>(a),
+                  static_cast<int>(b));
     }
 }
 
@@ -169,15 +198,17 @@ int read_ndr(int port, const char *oid, unsigned *rate)
         cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
         return rc;
     }
-    *rate = static_cast<unsigned>(std::strtoul(reinterpret_cast<const char *>(answer) + VDSL_ANSWER_TEXT, nullptr, 16));
+    *rate = static_cast<unsigned>(
+        std::strtoul(reinterpret_cast<const char *>(answer) + VDSL_ANSWER_TEXT, nullptr, 16));
     return 0;
 }
 
 int run_setter(const Setter &s, const char *rest)
 {
     int typed[5];
-    int n = s.values == 2 ? std::sscanf(rest, "%i %i %i", &typed[0], &typed[1], &typed[2])
-                          : std::sscanf(rest, "%i %i %i %i %i", &typed[0], &typed[1], &typed[2], &typed[3], &typed[4]);
+    int n = s.values == 2
+                ? std::sscanf(rest, "%i %i %i", &typed[0], &typed[1], &typed[2])
+                : std::sscanf(rest, "%i %i %i %i %i", &typed[0], &typed[1], &typed[2], &typed[3], &typed[4]);
     if (n != s.values + 1) {
         print_usage(s);
         return CLI_USAGE;
@@ -207,14 +238,14 @@ int run_setter(const Setter &s, const char *rest)
             return rc;
         if (int rc = read_ndr(port, "3.3.8", &ndr_ds))
             return rc;
-        static const char *const kMultiples[] = {
-            "Allowed minimum upstream ETR should be multiples of 8", "Allowed maximum upstream ETR should be multiples of 8",
-            "Allowed minimum downstream ETR should be multiples of 8",
-            "Allowed maximum downstream ETR should be multiples of 8"};
-        static const char *const kRanges[] = {
-            "Allowed minimum upstream ETR should be %d - ndr(%d)", "Allowed maximum upstream ETR should be %d - ndr(%d)",
-            "Allowed minimum downstream ETR should be %d - ndr(%d)",
-            "Allowed maximum downstream ETR should be %d - ndr(%d)"};
+        static const char *const kMultiples[] = {"Allowed minimum upstream ETR should be multiples of 8",
+                                                 "Allowed maximum upstream ETR should be multiples of 8",
+                                                 "Allowed minimum downstream ETR should be multiples of 8",
+                                                 "Allowed maximum downstream ETR should be multiples of 8"};
+        static const char *const kRanges[] = {"Allowed minimum upstream ETR should be %d - ndr(%d)",
+                                              "Allowed maximum upstream ETR should be %d - ndr(%d)",
+                                              "Allowed minimum downstream ETR should be %d - ndr(%d)",
+                                              "Allowed maximum downstream ETR should be %d - ndr(%d)"};
         for (int i = 0; i < 4; i++)
             if (values[i] % 8) {
                 cli_print(CLI_LEVEL_ERROR, "%s", kMultiples[i]);
@@ -260,7 +291,10 @@ int run_setter(const Setter &s, const char *rest)
 
 extern "C" int cmd_ginp_retran_mode(char *rest, const cli_dir_row *) { return run_setter(kRetranMode, rest); }
 extern "C" int cmd_ginp_freq_rein(char *rest, const cli_dir_row *) { return run_setter(kFreqRein, rest); }
-extern "C" int cmd_ginp_inp_min_rein(char *rest, const cli_dir_row *) { return run_setter(kInpMinRein, rest); }
+extern "C" int cmd_ginp_inp_min_rein(char *rest, const cli_dir_row *)
+{
+    return run_setter(kInpMinRein, rest);
+}
 extern "C" int cmd_ginp_inp_min(char *rest, const cli_dir_row *) { return run_setter(kInpMin, rest); }
 extern "C" int cmd_ginp_delay(char *rest, const cli_dir_row *) { return run_setter(kDelay, rest); }
 extern "C" int cmd_ginp_leftr(char *rest, const cli_dir_row *) { return run_setter(kLeftr, rest); }
@@ -270,11 +304,10 @@ extern "C" int cmd_ginp_etr(char *rest, const cli_dir_row *) { return run_setter
 
 extern "C" int cmd_ginp_table(char *rest, const cli_dir_row *)
 {
-    static const char *const kNames[] = {"Unit",         "RtxUsed",     "Etr",         "Eftr",
-                                         "EftrMin",      "ActInpShine", "ActInpRein",  "ActDelayRtx",
-                                         "LeftrsHi",     "LeftrsLo",    "ErrorFreeBitsHi", "ErrorFreeBitsLo",
-                                         "RtxUc",        "RtxC",        "RtxTx",       "RtxSupport",
-                                         "ActNdr",       "PreviousEtr"};
+    static const char *const kNames[] = {
+        "Unit",       "RtxUsed",     "Etr",      "Eftr",       "EftrMin",         "ActInpShine",
+        "ActInpRein", "ActDelayRtx", "LeftrsHi", "LeftrsLo",   "ErrorFreeBitsHi", "ErrorFreeBitsLo",
+        "RtxUc",      "RtxC",        "RtxTx",    "RtxSupport", "ActNdr",          "PreviousEtr"};
     int number;
     if (std::sscanf(rest, "%i", &number) != 1) {
         cli_print(CLI_LEVEL_ORDINARY, "Usage:cmd <portid>");

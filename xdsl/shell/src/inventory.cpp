@@ -56,10 +56,10 @@ void print_end(const EndInventory &inv)
 
     if (unit)
         cli_print(CLI_LEVEL_ORDINARY, "Unit\t                  |%-40s", unit);
-    cli_print(CLI_LEVEL_ORDINARY, "G994vendorid              |Country code:%02x%02x,Vendor=%-40s", gc[0], gc[1],
-              g994.c_str());
-    cli_print(CLI_LEVEL_ORDINARY, "Systemvendorid            |Country code:%02x%02x,Vendor=%-40s", sc[0], sc[1],
-              system.c_str());
+    cli_print(CLI_LEVEL_ORDINARY, "G994vendorid              |Country code:%02x%02x,Vendor=%-40s", gc[0],
+              gc[1], g994.c_str());
+    cli_print(CLI_LEVEL_ORDINARY, "Systemvendorid            |Country code:%02x%02x,Vendor=%-40s", sc[0],
+              sc[1], system.c_str());
     if (v.form == InventoryVersion::Raw)
         cli_print(CLI_LEVEL_ORDINARY, "version no.               |%-20s", v.text.c_str());
     else
@@ -75,7 +75,8 @@ void print_end(const EndInventory &inv)
     if (unit)
         cli_print(CLI_LEVEL_RECORD, "Unit=%s|", unit);
     cli_print(CLI_LEVEL_RECORD, "G994vendorid=Country code:%02x%02x,Vendor=%s|", gc[0], gc[1], g994.c_str());
-    cli_print(CLI_LEVEL_RECORD, "Systemvendorid=Country code:%02x%02x,Vendor=%s|", sc[0], sc[1], system.c_str());
+    cli_print(CLI_LEVEL_RECORD, "Systemvendorid=Country code:%02x%02x,Vendor=%s|", sc[0], sc[1],
+              system.c_str());
     cli_print(CLI_LEVEL_RECORD, "version no.=%s|", v.text.c_str());
     cli_print(CLI_LEVEL_RECORD, "version no.(octet string)=%s|", v.octets.c_str());
     if (v.form == InventoryVersion::Base62)

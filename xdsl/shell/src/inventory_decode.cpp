@@ -60,7 +60,8 @@ InventoryVersion decode_inventory_version(const unsigned char (&system_vendor)[k
         v.numbers[2] = d[3] * 62 + d[4];
         v.numbers[3] = d[5] * 62 + d[6];
         char text[64];
-        std::snprintf(text, sizeof text, "%d_%d_%d_%d", v.numbers[0], v.numbers[1], v.numbers[2], v.numbers[3]);
+        std::snprintf(text, sizeof text, "%d_%d_%d_%d", v.numbers[0], v.numbers[1], v.numbers[2],
+                      v.numbers[3]);
         v.text = text;
     }
     return v;

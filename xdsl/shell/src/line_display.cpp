@@ -73,7 +73,8 @@ int32_t value_or_zero_idx(int port, const char *oid, int index)
 std::string minutes_text(uint32_t seconds)
 {
     char text[64];
-    std::snprintf(text, sizeof text, "%d mins %d secs", static_cast<int>(seconds / 60), static_cast<int>(seconds % 60));
+    std::snprintf(text, sizeof text, "%d mins %d secs", static_cast<int>(seconds / 60),
+                  static_cast<int>(seconds % 60));
     return text;
 }
 

@@ -120,10 +120,7 @@ const StateWords &state_words(unsigned char state)
     return kWords[state >= VDSL_STATE_DISABLE && state <= VDSL_STATE_ERROR ? state - 1 : 6];
 }
 
-int32_t sign_extend24(uint32_t v)
-{
-    return static_cast<int32_t>((v & 0x800000) ? v | 0xFF000000u : v);
-}
+int32_t sign_extend24(uint32_t v) { return static_cast<int32_t>((v & 0x800000) ? v | 0xFF000000u : v); }
 
 const char *profile_name(uint32_t word)
 {
@@ -264,12 +261,13 @@ extern "C" int cmd_show_summary(char *, const cli_dir_row *)
         tx = static_cast<uint32_t>(value_or_zero(port, "3.1.12"));
         rx = static_cast<uint32_t>(value_or_zero(port, "3.1.11"));
     }
-    cli_print(CLI_LEVEL_ORDINARY, "%-4d|%9d %7d/%-7d%-12s%6d/%-6d%7d/%-7d%6u/%-6u%u/%-u", 1, link, rate_us, rate_ds,
-              status, inp_us, inp_ds, delay_us, delay_ds, crc_us, crc_ds, tx, rx);
-    cli_print(CLI_LEVEL_RECORD,
-              "Port=%d|Link time=%d|Rate US/DS=%d/%d|Status=%s|INP US/DS=%d/%d|Delay US/DS=%d/%d|CRC US/DS=%u/%u|"
-              "TxPkts=%u|RxPkts=%u|",
-              1, link, rate_us, rate_ds, status, inp_us, inp_ds, delay_us, delay_ds, crc_us, crc_ds, tx, rx);
+    cli_print(CLI_LEVEL_ORDINARY, "%-4d|%9d %7d/%-7d%-12s%6d/%-6d%7d/%-7d%6u/%-6u%u/%-u", 1, link, rate_us,
+              rate_ds, status, inp_us, inp_ds, delay_us, delay_ds, crc_us, crc_ds, tx, rx);
+    cli_print(
+        CLI_LEVEL_RECORD,
+        "Port=%d|Link time=%d|Rate US/DS=%d/%d|Status=%s|INP US/DS=%d/%d|Delay US/DS=%d/%d|CRC US/DS=%u/%u|"
+        "TxPkts=%u|RxPkts=%u|",
+        1, link, rate_us, rate_ds, status, inp_us, inp_ds, delay_us, delay_ds, crc_us, crc_ds, tx, rx);
     return CLI_DONE;
 }
 

@@ -22,16 +22,10 @@ constexpr unsigned kTopTone = 8191;
 constexpr size_t kPsdCharsUs = 96, kPsdCharsDs = 192;
 const char kBlackoutOid[] = "0.9.4";
 
-void say(const char *text)
-{
-    cli_print(CLI_LEVEL_ORDINARY, "%s", text);
-}
+void say(const char *text) { cli_print(CLI_LEVEL_ORDINARY, "%s", text); }
 
 // A word of the rest of the line; the line bounds it.
-std::vector<char> word_buffer(const char *rest)
-{
-    return std::vector<char>(std::strlen(rest) + 1);
-}
+std::vector<char> word_buffer(const char *rest) { return std::vector<char>(std::strlen(rest) + 1); }
 
 const char *answer_text(const unsigned char *answer)
 {
@@ -124,7 +118,8 @@ extern "C" int cmd_psd_show(char *rest, const cli_dir_row *)
         return rc;
     }
     const std::string text(answer_text(answer));
-    cli_print(CLI_LEVEL_ORDINARY, "PSDs: %s", text.substr(0, dir == "us" ? kPsdCharsUs : kPsdCharsDs).c_str());
+    cli_print(CLI_LEVEL_ORDINARY, "PSDs: %s",
+              text.substr(0, dir == "us" ? kPsdCharsUs : kPsdCharsDs).c_str());
     return CLI_DONE;
 }
 
@@ -146,8 +141,8 @@ extern "C" int cmd_show_black_tone(char *rest, const cli_dir_row *)
     say("Index\tStart Tone\tLast Tone");
     const auto list = chip_answers::decode_blackout_list(answer_text(answer));
     for (size_t i = 0; i < list.size(); i++)
-        cli_print(CLI_LEVEL_ORDINARY, "%5d\t%10d\t%9d", static_cast<int>(i + 1), static_cast<int>(list[i].first),
-                  static_cast<int>(list[i].last));
+        cli_print(CLI_LEVEL_ORDINARY, "%5d\t%10d\t%9d", static_cast<int>(i + 1),
+                  static_cast<int>(list[i].first), static_cast<int>(list[i].last));
     say(" ");
     return CLI_DONE;
 }
@@ -172,7 +167,8 @@ extern "C" int cmd_black_tone(char *rest, const cli_dir_row *)
     unsigned char answer[VDSL_BLOCK_SIZE];
     if (int rc = mib_get_logic(port, kBlackoutOid, answer)) {
         say("Getting MIB failed.");
-        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first), static_cast<int>(last));
+        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first),
+                  static_cast<int>(last));
         return rc;
     }
     auto list = chip_answers::decode_blackout_list(answer_text(answer));
@@ -182,17 +178,20 @@ extern "C" int cmd_black_tone(char *rest, const cli_dir_row *)
         return CLI_FAILED;
     case InsertResult::Full:
         say("No room for another section: 32 sections are blacked out.");
-        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first), static_cast<int>(last));
+        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first),
+                  static_cast<int>(last));
         return CLI_FAILED;
     case InsertResult::Done:
         break;
     }
     if (int rc = mib_set_logic(port, kBlackoutOid, chip_answers::encode_blackout_list(list).c_str())) {
         say("Settng MIB failed.");
-        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first), static_cast<int>(last));
+        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first),
+                  static_cast<int>(last));
         return rc;
     }
-    cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] has been blacked out.", static_cast<int>(first), static_cast<int>(last));
+    cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] has been blacked out.", static_cast<int>(first),
+              static_cast<int>(last));
     return CLI_DONE;
 }
 

@@ -101,8 +101,9 @@ const Table kPmLineInit{"xdsl2PMLineInitCurrTable of Line %u:", 42, 24, {1}, kPm
                         "Error getting pmlineinitcurr table."};
 const Table kScStatus{"xdsl2SCStatusTable of Line %u:", 40, 24, {1, 2}, kScStatusRows, true,
                       "Error getting scstatus table."};
-const Table kLineBand{"xdsl2LineBandTable of Line %u:", 24, 24, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
-                      kLineBandRows, true, "Error getting line band table."};
+const Table kLineBand{
+    "xdsl2LineBandTable of Line %u:", 24, 24, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}, kLineBandRows, true,
+    "Error getting line band table."};
 const Table kChannelStatus{"xdsl2ChannelStatusTable of Line %u:", 40, 10, {1, 3}, kChannelStatusRows, false,
                            "Error getting channel status table."};
 const Table kLine{"xdsl2LineTable of Line %u:", 24, 24, {1}, kLineRows, false, "Error getting line table."};
@@ -195,10 +196,9 @@ void show_psd_direction(int port, bool up)
         return;
     }
     PsdPrinter printer;
-    chip_answers::expand_psd(
-        chip_answers::decode_psd_breakpoints(text, up ? chip_answers::kPsdBreakpointsUs
-                                                      : chip_answers::kPsdBreakpointsDs),
-        edges, cli_silent_mode != 0, printer);
+    chip_answers::expand_psd(chip_answers::decode_psd_breakpoints(text, up ? chip_answers::kPsdBreakpointsUs
+                                                                           : chip_answers::kPsdBreakpointsDs),
+                             edges, cli_silent_mode != 0, printer);
 }
 
 }  // namespace
@@ -208,15 +208,9 @@ extern "C" int cmd_show_pmlineinitcurr(char *rest, const cli_dir_row *)
     return show_table(rest, kPmLineInit);
 }
 
-extern "C" int cmd_show_scstatus(char *rest, const cli_dir_row *)
-{
-    return show_table(rest, kScStatus);
-}
+extern "C" int cmd_show_scstatus(char *rest, const cli_dir_row *) { return show_table(rest, kScStatus); }
 
-extern "C" int cmd_show_lineband(char *rest, const cli_dir_row *)
-{
-    return show_table(rest, kLineBand);
-}
+extern "C" int cmd_show_lineband(char *rest, const cli_dir_row *) { return show_table(rest, kLineBand); }
 
 extern "C" int cmd_show_channelstatus(char *rest, const cli_dir_row *)
 {

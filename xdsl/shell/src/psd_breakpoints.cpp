@@ -122,10 +122,7 @@ private:
 
 }  // namespace
 
-bool psd_absent(const char *text)
-{
-    return std::strncmp(text, "c69a53", 6) == 0;
-}
+bool psd_absent(const char *text) { return std::strncmp(text, "c69a53", 6) == 0; }
 
 std::vector<PsdBreakpoint> decode_psd_breakpoints(const char *text, size_t max)
 {
@@ -133,7 +130,8 @@ std::vector<PsdBreakpoint> decode_psd_breakpoints(const char *text, size_t max)
     const size_t length = std::strlen(text);
     for (size_t at = 0; points.size() < max && at + kBreakpointChars <= length; at += kBreakpointChars) {
         uint32_t tone, word;
-        if (!hex_field(text + at, kToneDigits, &tone) || !hex_field(text + at + kToneDigits, kLevelDigits, &word))
+        if (!hex_field(text + at, kToneDigits, &tone) ||
+            !hex_field(text + at + kToneDigits, kLevelDigits, &word))
             break;
         // Computed in double precision, kept in single.
         points.push_back({tone, static_cast<float>(word * 0.1 - 140.0)});

@@ -76,7 +76,8 @@ TEST_F(BandPlan, Us0LimitIsTone64)
             EXPECT_EQ(plan[16], 3000u);
             EXPECT_EQ(plan[17], 3100u);
             for (const fakedev::Request &r : dev.requests)
-                EXPECT_STRNE(reinterpret_cast<const char *>(r.block.data() + 1), "2.1.338") << "fifth pair read";
+                EXPECT_STRNE(reinterpret_cast<const char *>(r.block.data() + 1), "2.1.338")
+                    << "fifth pair read";
         }
     }
 }

@@ -89,8 +89,10 @@ TEST(PsdExpansion, GapBetweenBandsAndLineBreaksEveryEighthValue)
 {
     const int32_t edges[kBandEdges] = {200, -1, -1, -1, -1};
     Recorder r;
-    expand_psd(decode_psd_breakpoints((bp(198, 500) + bp(200, 500) + bp(205, 500)).c_str(), 32), edges, false, r);
-    EXPECT_EQ(r.out, " 198|-90.0   199|-90.0   200|-90.0   201|-100.0  202|-100.0  203|-100.0  204|-100.0 \n");
+    expand_psd(decode_psd_breakpoints((bp(198, 500) + bp(200, 500) + bp(205, 500)).c_str(), 32), edges, false,
+               r);
+    EXPECT_EQ(r.out,
+              " 198|-90.0   199|-90.0   200|-90.0   201|-100.0  202|-100.0  203|-100.0  204|-100.0 \n");
 
     Recorder lines;
     expand_psd(decode_psd_breakpoints((bp(0, 500) + bp(10, 500)).c_str(), 32), kNoEdges, false, lines);
@@ -102,8 +104,9 @@ TEST(PsdExpansion, SilentModeKeepsRecordsOnly)
 {
     const int32_t edges[kBandEdges] = {200, -1, -1, -1, -1};
     Recorder r;
-    expand_psd(decode_psd_breakpoints((bp(100, 500) + bp(200, 500) + bp(205, 500) + bp(300, 500)).c_str(), 32),
-               edges, true, r);
+    expand_psd(
+        decode_psd_breakpoints((bp(100, 500) + bp(200, 500) + bp(205, 500) + bp(300, 500)).c_str(), 32),
+        edges, true, r);
     EXPECT_EQ(r.out, "\n");
     EXPECT_EQ(r.records, "100=-90.0|200=-90.0|205=-90.0|300=-90.0|");
 }
@@ -111,8 +114,8 @@ TEST(PsdExpansion, SilentModeKeepsRecordsOnly)
 TEST(PsdExpansion, BreakpointsWithoutLevelAreSkippedAndToneZeroOnlyWithALevel)
 {
     Recorder r;
-    expand_psd(decode_psd_breakpoints((bp(0, 0) + bp(5, 500) + bp(7, 0) + bp(9, 500)).c_str(), 32), kNoEdges, false,
-               r);
+    expand_psd(decode_psd_breakpoints((bp(0, 0) + bp(5, 500) + bp(7, 0) + bp(9, 500)).c_str(), 32), kNoEdges,
+               false, r);
     EXPECT_EQ(r.records, "5=-90.0|7=-140.0|9=-90.0|");
     EXPECT_EQ(r.out, "\n");
 }
@@ -120,8 +123,8 @@ TEST(PsdExpansion, BreakpointsWithoutLevelAreSkippedAndToneZeroOnlyWithALevel)
 TEST(PsdExpansion, ToneThatDoesNotRiseHasNoSegment)
 {
     Recorder r;
-    expand_psd(decode_psd_breakpoints((bp(100, 500) + bp(100, 600) + bp(50, 600)).c_str(), 32), kNoEdges, false,
-               r);
+    expand_psd(decode_psd_breakpoints((bp(100, 500) + bp(100, 600) + bp(50, 600)).c_str(), 32), kNoEdges,
+               false, r);
     EXPECT_EQ(r.out, "\n");
     EXPECT_EQ(r.records, "100=-90.0|100=-80.0|50=-80.0|");
 }
@@ -191,8 +194,9 @@ TEST(BlackoutList, InsertKeepsOrderAndRefusesOverlaps)
         uint32_t first, last;
         InsertResult want;
     } cases[] = {
-        {150, 300, InsertResult::Overlap}, {100, 120, InsertResult::Overlap}, {50, 100, InsertResult::Overlap},
-        {50, 250, InsertResult::Overlap},  {200, 250, InsertResult::Overlap}, {10, 20, InsertResult::Done},
+        {150, 300, InsertResult::Overlap}, {100, 120, InsertResult::Overlap},
+        {50, 100, InsertResult::Overlap},  {50, 250, InsertResult::Overlap},
+        {200, 250, InsertResult::Overlap}, {10, 20, InsertResult::Done},
         {300, 400, InsertResult::Done},    {201, 299, InsertResult::Done},
     };
     for (const Case &c : cases)

@@ -48,26 +48,26 @@ TEST_F(Counters, LineCountersElapsedTimesAndRecord)
     set("0.16.17.2", 9);
     EXPECT_EQ(run("show pm-line-curr 1"), CLI_DONE);
     std::string out = take();
-    const std::string want =
-        "Portdisabled\n\n"
-        "Current line counters of Line 1:\n"
-        "                     Central Office          Remote site             \n"
-        "15M Elapsed time    |14 mins 59 secs         1 mins 0 secs           \n"
-        "15M FECS            |3                       4                       \n"
-        "15M ES              |0                       0                       \n"
-        "15M SES             |0                       0                       \n"
-        "15M LOSS            |0                       0                       \n"
-        "15M UAS             |0                       0                       \n"
-        "1Day Elapsed time   |23 hours 59 mins 59 secs1 hours 1 mins 1 secs   \n"
-        "1Day FECS           |0                       0                       \n"
-        "1Day ES             |0                       0                       \n"
-        "1Day SES            |0                       0                       \n"
-        "1Day LOSS           |0                       0                       \n"
-        "1Day UAS            |0                       9                       \n";
+    const std::string want = "Portdisabled\n\n"
+                             "Current line counters of Line 1:\n"
+                             "                     Central Office          Remote site             \n"
+                             "15M Elapsed time    |14 mins 59 secs         1 mins 0 secs           \n"
+                             "15M FECS            |3                       4                       \n"
+                             "15M ES              |0                       0                       \n"
+                             "15M SES             |0                       0                       \n"
+                             "15M LOSS            |0                       0                       \n"
+                             "15M UAS             |0                       0                       \n"
+                             "1Day Elapsed time   |23 hours 59 mins 59 secs1 hours 1 mins 1 secs   \n"
+                             "1Day FECS           |0                       0                       \n"
+                             "1Day ES             |0                       0                       \n"
+                             "1Day SES            |0                       0                       \n"
+                             "1Day LOSS           |0                       0                       \n"
+                             "1Day UAS            |0                       9                       \n";
     EXPECT_EQ(out, want);
-    EXPECT_EQ(silent("interface xdsl show pm-line-curr 1"),
-              "15M Elapsed time=899 60|15M FECS=3 4|15M ES=0 0|15M SES=0 0|15M LOSS=0 0|15M UAS=0 0|"
-              "|1Day Elapsed time=86399 3661|1Day FECS=0 0|1Day ES=0 0|1Day SES=0 0|1Day LOSS=0 0|1Day UAS=0 9|");
+    EXPECT_EQ(
+        silent("interface xdsl show pm-line-curr 1"),
+        "15M Elapsed time=899 60|15M FECS=3 4|15M ES=0 0|15M SES=0 0|15M LOSS=0 0|15M UAS=0 0|"
+        "|1Day Elapsed time=86399 3661|1Day FECS=0 0|1Day ES=0 0|1Day SES=0 0|1Day LOSS=0 0|1Day UAS=0 9|");
 }
 
 TEST_F(Counters, FailedRemoteReadEndsTheTableOnly)
@@ -119,8 +119,9 @@ TEST_F(Counters, Thresholds)
                       "UAS |0              0             \n"
                       "CV  |0              0             \n"
                       "FEC |0              -1            \n");
-    EXPECT_EQ(silent("show threshold 1"), "15MinFECS=10 11|15MinES=0 0|15MinSES=0 0|15MinLOSS=0 0|15MinUAS=0 0|"
-                                          "15MinCV=0 0|15MinFEC=0 -1");
+    EXPECT_EQ(silent("show threshold 1"),
+              "15MinFECS=10 11|15MinES=0 0|15MinSES=0 0|15MinLOSS=0 0|15MinUAS=0 0|"
+              "15MinCV=0 0|15MinFEC=0 -1");
 }
 
 TEST_F(Counters, ChannelCountersBothChannels)
@@ -149,8 +150,10 @@ TEST_F(Counters, ChannelCountersBothChannels)
                    "1Day CV             |0                       \n"
                    "1Day FEC            |7                       \n");
     std::string record = silent("show pm-ch-curr 1");
-    EXPECT_EQ(record, "Upstream:15M Elapsed time=899|15M CV=5|15M FEC=0|1Day Elapsed time=0|1Day CV=0|1Day FEC=0;"
-                      "Downstream:15M Elapsed time=0|15M CV=0|15M FEC=0|1Day Elapsed time=86399|1Day CV=0|1Day FEC=7");
+    EXPECT_EQ(
+        record,
+        "Upstream:15M Elapsed time=899|15M CV=5|15M FEC=0|1Day Elapsed time=0|1Day CV=0|1Day FEC=0;"
+        "Downstream:15M Elapsed time=0|15M CV=0|15M FEC=0|1Day Elapsed time=86399|1Day CV=0|1Day FEC=7");
 }
 
 TEST_F(Counters, SilentDirectionWordGivesUpAfterThreeTries)

@@ -59,11 +59,17 @@ TEST_F(Ginp, EverySetterWritesItsEntriesInOrder)
         std::vector<std::string> writes;
     } cases[] = {
         {"freq_rein 1 1 0", "G_INP_FREQ_REIN", "1@0", {"3.3.25=000001", "3.3.24=000000"}},
-        {"inp_min_rein 1 7 13 6 12", "G_INP_MIN_INP_REIN", "7@13@6@12",
+        {"inp_min_rein 1 7 13 6 12",
+         "G_INP_MIN_INP_REIN",
+         "7@13@6@12",
          {"3.3.21=000007", "3.3.23=00000d", "3.3.20=000006", "3.3.22=00000c"}},
-        {"inp_min 1 63 127 1 2", "G_INP_MIN_INP_SHINE", "63@127@1@2",
+        {"inp_min 1 63 127 1 2",
+         "G_INP_MIN_INP_SHINE",
+         "63@127@1@2",
          {"3.3.15=00003f", "3.3.17=00007f", "3.3.14=000001", "3.3.16=000002"}},
-        {"delay 1 0 63 2 8", "G_INP_DELAY", "0@63@2@8",
+        {"delay 1 0 63 2 8",
+         "G_INP_DELAY",
+         "0@63@2@8",
          {"3.3.13=000000", "3.3.11=00003f", "3.3.12=000002", "3.3.10=000008"}},
         {"leftr 1 99 0", "G_INP_LEFTR", "99@0", {"3.3.27=000063", "3.3.26=000000"}},
         {"shine_ratio 1 100 5", "G_INP_SHINE_RATIO", "100@5", {"3.3.19=000064", "3.3.18=000005"}},
@@ -115,7 +121,8 @@ TEST_F(Ginp, EtrBoundsComeFromTheChip)
     EXPECT_EQ(run("interface xdsl g.inp etr 1 8 1024 16 8192"), 0);
     take();
     EXPECT_EQ(key("G_INP_ETR"), "8@1024@16@8192");
-    EXPECT_EQ(written(), (std::vector<std::string>{"3.3.5=000008", "3.3.7=000400", "3.3.4=000010", "3.3.6=002000"}));
+    EXPECT_EQ(written(),
+              (std::vector<std::string>{"3.3.5=000008", "3.3.7=000400", "3.3.4=000010", "3.3.6=002000"}));
 
     // An unread bound ends the command with that read's result: nothing written.
     dev.requests.clear();
@@ -180,18 +187,17 @@ TEST_F(Ginp, StatusTable)
     cli_print_mask = CLI_MASK_CLEAN;
     EXPECT_EQ(run("interface xdsl g.inp table 1"), 0);
     std::string out = take();
-    EXPECT_EQ(out.substr(0, out.find("ErrorFree")),
-              "     Table Name         OT         RT\n"
-              "Unit                     0          0\n"
-              "RtxUsed                  3          1\n"
-              "Etr                   abcd          1\n"
-              "Eftr                     0          0\n"
-              "EftrMin                  0          0\n"
-              "ActInpShine              0          0\n"
-              "ActInpRein               0          0\n"
-              "ActDelayRtx              0          0\n"
-              "LeftrsHi                 0          0\n"
-              "LeftrsLo                 0          0\n");
+    EXPECT_EQ(out.substr(0, out.find("ErrorFree")), "     Table Name         OT         RT\n"
+                                                    "Unit                     0          0\n"
+                                                    "RtxUsed                  3          1\n"
+                                                    "Etr                   abcd          1\n"
+                                                    "Eftr                     0          0\n"
+                                                    "EftrMin                  0          0\n"
+                                                    "ActInpShine              0          0\n"
+                                                    "ActInpRein               0          0\n"
+                                                    "ActDelayRtx              0          0\n"
+                                                    "LeftrsHi                 0          0\n"
+                                                    "LeftrsLo                 0          0\n");
     EXPECT_NE(out.find("\nActNdr                   0     ffffff\n"), std::string::npos) << out;
     // No record of its own: the rows themselves pass the silent mask.
     std::string joined = out;

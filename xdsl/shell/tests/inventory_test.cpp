@@ -63,7 +63,8 @@ TEST_F(Inventory, BothEndsInTheirVersionForms)
 {
     const std::string sorv = std::string("\x00\x01", 2) + "SORV";
     end(1, std::string("\x00\x01", 2) + "ABCD", "V1.2", std::string(32, 'S'));
-    end(2, sorv, std::string("\x01\x02\x03\x12\xaa\xbb\xcc\xdd\xee\xff\x00\x11\x22\x33\x44\x55", 16), "RT-42");
+    end(2, sorv, std::string("\x01\x02\x03\x12\xaa\xbb\xcc\xdd\xee\xff\x00\x11\x22\x33\x44\x55", 16),
+        "RT-42");
     EXPECT_EQ(run("show invent 1"), CLI_DONE);
     std::string out = take();
     const std::string want =
@@ -73,7 +74,9 @@ TEST_F(Inventory, BothEndsInTheirVersionForms)
         "Systemvendorid            |Country code:0001,Vendor=ABCD                                    \n"
         "version no.               |V1.2                \n"
         "version no.(octet string) |56312E32000000000000000000000000\n"
-        "serial no.                |" + std::string(32, 'S') + "        \n"
+        "serial no.                |" +
+        std::string(32, 'S') +
+        "        \n"
         "self-test result          |passed                                  \n"
         "tx capabilities           |000102030405060708                      \n\n"
         "Line Inventory of Line 1:\n"
@@ -83,13 +86,14 @@ TEST_F(Inventory, BothEndsInTheirVersionForms)
         << out;
 
     std::string record = silent("interface xdsl show invent 1");
-    EXPECT_EQ(record.rfind("Unit=Central Office|G994vendorid=Country code:b500,Vendor=BDCM|"
-                           "Systemvendorid=Country code:0001,Vendor=ABCD|version no.=V1.2|"
-                           "version no.(octet string)=56312E32000000000000000000000000|serial no.=" +
-                               std::string(32, 'S') +
-                               "|self-test result=passed|tx capabilities=000102030405060708|Unit=Remote Site|",
-                           0),
-              0u)
+    EXPECT_EQ(
+        record.rfind("Unit=Central Office|G994vendorid=Country code:b500,Vendor=BDCM|"
+                     "Systemvendorid=Country code:0001,Vendor=ABCD|version no.=V1.2|"
+                     "version no.(octet string)=56312E32000000000000000000000000|serial no.=" +
+                         std::string(32, 'S') +
+                         "|self-test result=passed|tx capabilities=000102030405060708|Unit=Remote Site|",
+                     0),
+        0u)
         << record;
 }
 
@@ -101,8 +105,9 @@ TEST_F(Inventory, Base62VersionShowsTheRawTextToo)
     std::string out = take();
     EXPECT_NE(out.find("version no.               |1_1674_1611_3784\n"), std::string::npos) << out;
     EXPECT_NE(out.find("raw version no.           |bBaz9!c             \n"), std::string::npos) << out;
-    EXPECT_NE(silent("show invent 1").find("|version no.=1_1674_1611_3784|version no.(octet string)="
-                                           "6242617A392163000000000000000000|raw version no.=bBaz9!c|"),
+    EXPECT_NE(silent("show invent 1")
+                  .find("|version no.=1_1674_1611_3784|version no.(octet string)="
+                        "6242617A392163000000000000000000|raw version no.=bBaz9!c|"),
               std::string::npos);
 }
 

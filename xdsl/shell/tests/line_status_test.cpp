@@ -118,7 +118,7 @@ TEST_F(LineStatus, ProfileWordsAndLinkTimeVersions)
         unsigned profile, version;
         const char *name, *link;
     } cases[] = {
-        {0x30, 130000, "12a", "3600"}, {0, 130000, "8a", "3600"},       {0x80, 129999, "30a", "0"},
+        {0x30, 130000, "12a", "3600"}, {0, 130000, "8a", "3600"},          {0x80, 129999, "30a", "0"},
         {0x41, 0x800000, "8a", "0"},   {0xFFFFFF, 0x7FFFFF, "8a", "3600"},
     };
     for (const Case &c : cases) {
@@ -179,9 +179,10 @@ TEST_F(LineStatus, RecordHoldsEveryFieldInOrder)
 {
     showtime();
     std::string record = silent("show status 1");
-    const std::string head = "Status=Showtime|Profile=12a|Actual Data Rate=40000 NA|SNR Margin=-2 0|"
-                             "Singal Attenuation=0 0|Line Attenuation=0 0|Electrical Length=123|Link Time=3600|"
-                             "Firmware Version=1fbd0|Actual delay=0 0|";
+    const std::string head =
+        "Status=Showtime|Profile=12a|Actual Data Rate=40000 NA|SNR Margin=-2 0|"
+        "Singal Attenuation=0 0|Line Attenuation=0 0|Electrical Length=123|Link Time=3600|"
+        "Firmware Version=1fbd0|Actual delay=0 0|";
     EXPECT_EQ(record.substr(0, head.size()), head);
     EXPECT_NE(record.find("|SNR Margin 0=0 --|SNR Margin 1=0 0|"), std::string::npos) << record;
     EXPECT_NE(record.find("|Showtime CV=7 NA|"), std::string::npos) << record;
@@ -221,11 +222,13 @@ TEST_F(LineStatus, Summary)
     set("3.1.12", 1000);
     set("3.1.11", 2000);
     EXPECT_EQ(run("show summary"), CLI_DONE);
-    EXPECT_EQ(take(),
-              "Port|Link time Rate US/DS     Status      INP US/DS    Delay US/DS    CRC US/DS    TxPkts/RxPkts\n"
-              "1   |       61   40000/8388607Showtime        20/30          4/8           7/8     1000/2000\n");
-    EXPECT_EQ(silent("show summary"), "Port=1|Link time=61|Rate US/DS=40000/8388607|Status=Showtime|INP US/DS=20/30|"
-                                      "Delay US/DS=4/8|CRC US/DS=7/8|TxPkts=1000|RxPkts=2000|");
+    EXPECT_EQ(
+        take(),
+        "Port|Link time Rate US/DS     Status      INP US/DS    Delay US/DS    CRC US/DS    TxPkts/RxPkts\n"
+        "1   |       61   40000/8388607Showtime        20/30          4/8           7/8     1000/2000\n");
+    EXPECT_EQ(silent("show summary"),
+              "Port=1|Link time=61|Rate US/DS=40000/8388607|Status=Showtime|INP US/DS=20/30|"
+              "Delay US/DS=4/8|CRC US/DS=7/8|TxPkts=1000|RxPkts=2000|");
     // Unsigned here: a version word with bit 23 set counts as new firmware.
     set("2.1.1", 0x800000);
     EXPECT_NE(silent("interface xdsl show summary").find("Link time=61|"), std::string::npos);

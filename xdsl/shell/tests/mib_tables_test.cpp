@@ -56,8 +56,10 @@ TEST_F(MibTables, PmLineInitCurrTable)
               "xdsl2PMLineInitCurrTable of Line 1:\n"
               "                                           Value                    Description\n");
     EXPECT_NE(out.find("\n15M elapsed seconds                       |120                      (seconds)\n"),
-              std::string::npos) << out;
-    EXPECT_NE(out.find("\n1Day count of failed full initializations |NA                       \n"), std::string::npos)
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\n1Day count of failed full initializations |NA                       \n"),
+              std::string::npos)
         << out;
     EXPECT_EQ(out.find("1Day invalid intervals"), std::string::npos);  // its read failed
     EXPECT_EQ(silent("interface xdsl show table pmlineinitcurr 1"),
@@ -74,14 +76,15 @@ TEST_F(MibTables, LineBandHasElevenBlocks)
     EXPECT_EQ(run("show lineband 1"), CLI_DONE);
     std::string out = take();
     int blocks = 0;
-    for (size_t at = 0; (at = out.find("SNR Margin              |0                        (0.1 dB)\n\n", at)) !=
-                        std::string::npos;
+    for (size_t at = 0; (at = out.find("SNR Margin              |0                        (0.1 dB)\n\n",
+                                       at)) != std::string::npos;
          at++)
         blocks++;
     EXPECT_EQ(blocks, 11) << out;
     EXPECT_NE(out.find("Band ID                 |11                       us(1),ds(2)"), std::string::npos);
     std::string record = silent("show lineband 1");
-    EXPECT_EQ(record.rfind("Band ID=1|Line Attenuation=0|Signal Attenuation=0|SNR Margin=0|Band ID=2|", 0), 0u);
+    EXPECT_EQ(record.rfind("Band ID=1|Line Attenuation=0|Signal Attenuation=0|SNR Margin=0|Band ID=2|", 0),
+              0u);
     EXPECT_EQ(std::count(record.begin(), record.end(), '|'), 44);
 }
 
@@ -90,8 +93,11 @@ TEST_F(MibTables, ScStatusAndLineTables)
     set("0.4.1.2", 2);
     EXPECT_EQ(run("interface xdsl show table scstatus 1"), CLI_DONE);
     std::string out = take();
-    EXPECT_NE(out.find("\nDirection                               |2                        upstream(1),downstream(2)\n"),
-              std::string::npos) << out;
+    EXPECT_NE(
+        out.find(
+            "\nDirection                               |2                        upstream(1),downstream(2)\n"),
+        std::string::npos)
+        << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2 + 2 * 11);
     std::string record = silent("show scstatus 1");
     EXPECT_EQ(record.rfind("Direction=0|Scale factor to H(f) linear value=0|", 0), 0u) << record;
@@ -101,9 +107,12 @@ TEST_F(MibTables, ScStatusAndLineTables)
     set("0.1.26.1", 0x10);
     EXPECT_EQ(run("show line 1"), CLI_DONE);
     out = take();
-    EXPECT_NE(out.find("\nProfile                 |16                       8a(0),8b(1)"), std::string::npos) << out;
-    EXPECT_EQ(silent("show line 1").find("Profile=16|"), 5 * 0 + std::string("4-No power management=0|Attainable Rate Ds=0|"
-                                                                  "Attainable Rate Us=0|ATP Ds=0|ATP Us=0|").size());
+    EXPECT_NE(out.find("\nProfile                 |16                       8a(0),8b(1)"), std::string::npos)
+        << out;
+    EXPECT_EQ(silent("show line 1").find("Profile=16|"),
+              5 * 0 + std::string("4-No power management=0|Attainable Rate Ds=0|"
+                                  "Attainable Rate Us=0|ATP Ds=0|ATP Us=0|")
+                          .size());
 }
 
 TEST_F(MibTables, ChannelStatusRecordSeparatesChannels)
@@ -181,7 +190,8 @@ TEST_F(MibTables, LinePsdExpandsBreakpoints)
                         0),
               0u)
         << out;
-    EXPECT_NE(out.find(" 200|-90.0   201|-100.0  202|-100.0  203|-100.0 \n 204|-100.0 \n"), std::string::npos) << out;
+    EXPECT_NE(out.find(" 200|-90.0   201|-100.0  202|-100.0  203|-100.0 \n 204|-100.0 \n"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("Psd level (dBm/Hz) Ds : Tone No.|PSD level\nNA\n"), std::string::npos) << out;
 
     EXPECT_EQ(silent("show line 1 psd"),
