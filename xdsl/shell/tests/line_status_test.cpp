@@ -211,6 +211,38 @@ TEST_F(LineStatus, PortAndUsage)
     EXPECT_TRUE(dev.requests.empty());
 }
 
+TEST_F(LineStatus, DisplaysAnswerAlikeOnBothPaths)
+{
+    showtime();
+    const std::pair<const char *, const char *> paths[] = {
+        {"show status 1", "interface xdsl show status 1"},
+        {"show summary", "interface xdsl show summary"},
+        {"show pm-line-curr 1", "interface xdsl show pm-line-curr 1"},
+        {"show pm-ch-curr 1", "interface xdsl show pm-ch-curr 1"},
+        {"show threshold 1", "interface xdsl show threshold 1"},
+        {"show invent 1", "interface xdsl show invent 1"},
+        {"show line 1", "interface xdsl show table line 1"},
+        {"show line 1 psd", "interface xdsl show table line 1 psd"},
+        {"show lineband 1", "interface xdsl show table lineband 1"},
+        {"show channelstatus 1", "interface xdsl show table channelstatus 1"},
+        {"show scstatus 1", "interface xdsl show table scstatus 1"},
+        {"show pmlineinitcurr 1", "interface xdsl show table pmlineinitcurr 1"},
+        {"show g.inp 1", "interface xdsl g.inp table 1"},
+    };
+    for (const auto &p : paths) {
+        EXPECT_EQ(run(p.first), CLI_DONE) << p.first;
+        const std::string root = take();
+        const std::string root_record = silent(p.first);
+        take();  // what goes straight out in silent mode
+        EXPECT_EQ(run(p.second), CLI_DONE) << p.second;
+        EXPECT_EQ(take(), root) << p.second;
+        EXPECT_EQ(silent(p.second), root_record) << p.second;
+        take();
+        EXPECT_EQ(root.find("not available"), std::string::npos) << root;
+        cmd_home(nullptr, nullptr);
+    }
+}
+
 TEST_F(LineStatus, Summary)
 {
     showtime();
