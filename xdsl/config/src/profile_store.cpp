@@ -21,6 +21,9 @@ std::string line_template, alarm_template;
 const char *const kSystemPrefix[11] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                       nullptr, "VNS_",  "DPB_",  "RFI_",  "PSD_"};
 
+// The sub-profile of a new line profile when the package has none of the kind.
+const char kNoSubProfile[] = "none";
+
 }  // namespace
 
 std::list<profile_record> &records()
@@ -100,7 +103,9 @@ profile_record *make(int type, const char *name)
             } else {
                 char first[SYSPROF_NAME_SIZE] = "";
                 sysprof_list(0, 1, row.sysprefix, first);
-                r.values.emplace_back(first);
+                // Without such a system profile the slot still needs a
+                // value: an empty one would make the stored record short.
+                r.values.emplace_back(first[0] ? first : kNoSubProfile);
             }
         }
     } else {
