@@ -25,6 +25,10 @@ constexpr size_t kBatchMax = 51;
 constexpr uint32_t kSequenceMax = 65535;
 constexpr uint32_t kRenumberAt = 60000;
 
+// Renumbering loads every type first; that load must not start another
+// renumbering while the high numbers are still in place.
+bool renumbering = false;
+
 // '@'-tokens of text, empty ones skipped as the stored records never hold one.
 std::vector<std::string> tokens(const std::string &text)
 {
@@ -200,7 +204,7 @@ extern "C" int profiles_load(int type)
         const TypeInfo &info = type_info(t);
         profile_load(t, info.tokens, info.index_key, info.table_key);
     }
-    for (int t = 0; t <= 10; t++) {
+    for (int t = 0; t <= 10 && !renumbering; t++) {
         if (descriptor(t).next_sequence >= kRenumberAt) {
             cli_print(CLI_LEVEL_ORDINARY, "Sorting Profile , please wait few minutes");
             profiles_renumber_all();
@@ -301,8 +305,10 @@ extern "C" int profiles_renumber_type(int type, const char *table_key)
 
 extern "C" int profiles_renumber_all(void)
 {
+    renumbering = true;
     if (profile_store_state() != PROFILE_STORE_LOADED)
         profiles_load(PROFILE_ALL);
+    renumbering = false;
     for (int t = 1; t <= 10; t++)
         profiles_renumber_type(t, type_info(t).table_key);
     for (int t = 1; t <= 10; t++)
