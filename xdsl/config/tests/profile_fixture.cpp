@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "cfgmgr_access.h"
+#include "cli_print.h"
 #include "firmware_package.h"
 #include "vdsl.h"
 #include "vdsl_profiles.h"
@@ -20,6 +21,8 @@ void ProfileTest::SetUp()
     firmware_package_path = package_path_.c_str();
     write_package(package());
     seen_ = 0;
+    // The package reader's trace lines would drown what the tests look at.
+    cli_print_mask = CLI_MASK_CLEAN & ~CLI_LEVEL_TRACE;
     shelltest::take();
 }
 
@@ -39,7 +42,7 @@ pkgtest::Spec ProfileTest::package()
                   {"SYS_b", {{"0.9.1", "000002"}}},
                   {"BND_b40", {{"0.10.4", "64"}, {"0.10.5", "65"}, {"0.10.2", "fffe70"}, {"0.10.3", "fffe71"},
                                {"0.9.35", "40"}}},
-                  {"BND_b10", {{"0.10.4", "1"}, {"0.10.5", "2"}, {"0.10.2", "3"}, {"0.10.3", "4"}, {"0.9.35", "10"}}},
+                  {"BND_b10", {{"0.10.4", "1"}, {"0.10.5", "2"}, {"0.10.2", "3"}, {"0.10.3", "4"}, {"0.9.35", "8"}}},
                   {"VNS_v", {{"0.9.27", "000001"}}},
                   {"PSD_p", {{"0.10.14", "5003e8"}, {"0.10.15", "5103e8"}}},
                   {"RFI_r", {{"0.9.5", "000010"}}},

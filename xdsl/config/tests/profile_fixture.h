@@ -19,7 +19,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // The package: SYS_a/SYS_b, BND_b40 (0.9.35 = 40), BND_b10, VNS_v,
+    // The package: SYS_a/SYS_b, BND_b40 (0.9.35 = 40), BND_b10 (0.9.35 = 8), VNS_v,
     // PSD_p, RFI_r, DPB_d, IOT_5 unless a test writes its own.
     static pkgtest::Spec package();
     void write_package(const pkgtest::Spec &spec);
