@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "coap_message.h"
+#include "fw_test/bytes.h"
+#include "fw_test/log_capture.h"
 #include "mirel_util.h"
 
 namespace mirel_test {
@@ -25,7 +27,10 @@ struct MemDeleter {
 };
 template <typename T> using Mem = std::unique_ptr<T, MemDeleter>;
 
-using Bytes = std::vector<uint8_t>;
+// The suites' shared helpers (tests/support), under the names used here.
+using fw_test::Bytes;
+using fw_test::hex;
+using fw_test::LogCapture;
 
 inline struct sockaddr_storage v4(const char *ip, uint16_t port = 5683)
 {
@@ -35,25 +40,6 @@ inline struct sockaddr_storage v4(const char *ip, uint16_t port = 5683)
     sin->sin_port = htons(port);
     inet_pton(AF_INET, ip, &sin->sin_addr);
     return ss;
-}
-
-// "41 01 ab" -> bytes; blanks are ignored.
-inline Bytes hex(const std::string &text)
-{
-    Bytes out;
-    int hi = -1;
-    for (char c : text) {
-        int v = Str_Char2Hex(static_cast<unsigned char>(c));
-        if (v < 0)
-            continue;
-        if (hi < 0) {
-            hi = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(hi << 4 | v));
-            hi = -1;
-        }
-    }
-    return out;
 }
 
 inline Bytes encode(struct CoAPMessage *m)

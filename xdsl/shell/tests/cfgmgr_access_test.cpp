@@ -1,4 +1,5 @@
 // The access layer against the stand-in program.
+#include "fw_test/matchers.h"
 #include "cfgmgr_access.h"
 
 #include <cstring>
@@ -8,6 +9,8 @@
 
 #include "cfgmgr_program.h"
 #include "shell_fixture.h"
+
+using fw_test::HasSubstr;
 
 namespace {
 
@@ -57,7 +60,7 @@ TEST_F(CfgmgrAccessTest, BadKeysAndValuesNeverReachTheProgram)
     }
     EXPECT_EQ(cfgmgr_write("K", "two\nlines"), -1);
     EXPECT_EQ(argv_log(), "");
-    EXPECT_NE(take().find("refused"), std::string::npos);
+    EXPECT_THAT(take(), HasSubstr("refused"));
 }
 
 TEST_F(CfgmgrAccessTest, LongLinesAreReportedNotCut)

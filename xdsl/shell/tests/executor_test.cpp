@@ -9,10 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "fw_test/matchers.h"
 #include "cli_command.h"
 #include "cli_print.h"
 #include "shell_command.h"
 #include "shell_fixture.h"
+
+using fw_test::HasSubstr;
+using fw_test::Not;
 
 namespace {
 
@@ -109,9 +113,9 @@ TEST_F(ExecutorTest, HelpListsLooksUpOrRefuses)
 {
     ASSERT_EQ(run("help"), CLI_DONE);
     std::string all = take();
-    EXPECT_EQ(all.find("?"), std::string::npos) << "rows named ? are not listed";
+    EXPECT_THAT(all, Not(HasSubstr("?"))) << "rows named ? are not listed";
     EXPECT_EQ(all.rfind("interface        - Commands for interfaces\n", 0), 0u) << all;
-    EXPECT_NE(all.find("quit             - Exit this CLI session\n"), std::string::npos);
+    EXPECT_THAT(all, HasSubstr("quit             - Exit this CLI session\n"));
 
     EXPECT_EQ(run("help q"), CLI_DONE);
     EXPECT_EQ(take(), all) << "a one-character argument lists everything";
@@ -151,7 +155,7 @@ TEST_F(ExecutorTest, VariableNamesAreLettersDigitsAndUnderscore)
 {
     for (const char *line : {"show $a;touch x$", "show $A B$", "show $../x$", "show $$"}) {
         EXPECT_EQ(run(line), CLI_FAILED) << line;
-        EXPECT_NE(take().find("refused"), std::string::npos) << line;
+        EXPECT_THAT(take(), HasSubstr("refused")) << line;
     }
     EXPECT_EQ(argv_log(), "") << "a refused name never reaches the configuration manager";
 }
@@ -162,11 +166,11 @@ TEST_F(ExecutorTest, OverlongLinesAreRefusedNotCut)
     take();
     std::string line = "help $LONG$ $LONG$ $LONG$";
     EXPECT_EQ(run(line), CLI_FAILED);
-    EXPECT_NE(take().find("too long after variable expansion"), std::string::npos);
+    EXPECT_THAT(take(), HasSubstr("too long after variable expansion"));
 
     std::string typed = "help " + std::string(600, 'y');
     EXPECT_EQ(run(typed), CLI_FAILED);
-    EXPECT_NE(take().find("too long"), std::string::npos);
+    EXPECT_THAT(take(), HasSubstr("too long"));
 
     std::string fits = "help " + std::string(506, 'y');
     EXPECT_EQ(fits.size(), 511u);
@@ -194,7 +198,7 @@ TEST_F(ExecutorTest, ScriptUsageMissingFileAndNesting)
     std::string path = dir_ + "/self.cli";
     write_file("self.cli", "script " + path + "\n");
     EXPECT_EQ(run("script " + path), CLI_FAILED);
-    EXPECT_NE(take().find("nested too deep"), std::string::npos);
+    EXPECT_THAT(take(), HasSubstr("nested too deep"));
     EXPECT_STREQ(cli_prompt(), "router>");
 }
 

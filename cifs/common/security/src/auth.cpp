@@ -65,7 +65,7 @@ struct Logon {
 const uint8_t *readName(const uint8_t *p, const uint8_t *end, bool unicode, CMWchar *out) {
     uint32_t n = 0;
     if (unicode) {
-        if (reinterpret_cast<uintptr_t>(p) & 1)
+        if ((reinterpret_cast<uintptr_t>(p) & 1) && p < end)
             ++p;
         while (p + 2 <= end) {
             CMWchar c = u16(p);

@@ -155,6 +155,7 @@ int cmSdParseSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor
 
 void cmSdPackSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor *sd, uint32_t information) {
     uint8_t *start = d->current;
+    const uint32_t overrunBefore = d->overrun;
     cmRpcPackUint16(d, uint16_t(sd->data[0] | sd->data[1] << 8));
     cmRpcPackUint16(d, u16(sd->data + 2));
     cmRpcPackZeroes(d, 16);
@@ -184,8 +185,9 @@ void cmSdPackSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor
         furthest = std::max(furthest, d->current);
     }
     if (!written) {
+        // Only what this call wrote is taken back; an earlier overrun stays.
         d->current = start;
-        d->overrun = 0;
+        d->overrun = overrunBefore;
         if (information & (CM_SD_OWNER | CM_SD_GROUP | CM_SD_DACL | CM_SD_SACL)) {
             cmRpcPackZeroes(d, 4);
         } else {

@@ -342,6 +342,14 @@ TEST_F(Smb1AuthTest, FullUserTable) {
     EXPECT_EQ(round(smb1Request(r)), 0xC0000017u);
 }
 
+TEST_F(AuthTest, NoDomainControllerLeavesTheCacheEmpty) {
+    EXPECT_EQ(csAuthGetPDCName(), nullptr);
+    EXPECT_EQ(csAuthGetPDCName(), nullptr);
+    csAuthShutdown();
+    EXPECT_EQ(csAuthGetPDCName(), nullptr);
+    EXPECT_EQ(csAuthInit(), 1);
+}
+
 TEST_F(AuthTest, ShareAccessAndTokens) {
     CSUser record{};
     EXPECT_EQ(csAuthShareIsAccessible(&record, 0), 1);

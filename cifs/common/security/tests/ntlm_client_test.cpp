@@ -71,6 +71,12 @@ TEST(NtlmClient, Ntlmv2BlobLayout) {
               1);
     EXPECT_EQ(out.ntResponse.len, 52u);
     amCryptDispose(&out);
+    // An NTLMv2 LM-side response never spills into the NT side's 24-byte MAC-key copy.
+    ASSERT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_NTLMV2, AM_CRYPT_NTLM, kServerChallenge.data(), nullptr, 0, 0, &out),
+              1);
+    EXPECT_EQ(out.lmResponse.len, 52u);
+    EXPECT_EQ(blob(out.macKey), blob(out.ntResponse));
+    amCryptDispose(&out);
     Bytes huge(1800, 0);
     CMBlob tooLong{huge.data(), uint32_t(huge.size())};
     EXPECT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_NONE, AM_CRYPT_NTLMV2, kServerChallenge.data(), &tooLong, 0, 0, &out),

@@ -48,6 +48,22 @@ TEST(SdWire, PackOfADescriptorWithoutPartsIsFourZeroBytes) {
     EXPECT_EQ(sd.length, 4u);
 }
 
+TEST(SdWire, PackKeepsAnEarlierOverrunAndReportsItsOwn) {
+    CMSdSecurityDescriptor sd;
+    ASSERT_EQ(parse(descriptor({}), sd), 1);
+    uint8_t out[8];
+    CMRpcPacketDescriptor d;
+    cmRpcSetDescriptor(&d, out, 0);
+    d.length = sizeof out;
+    d.overrun = 1;
+    cmSdPackSecurityDescriptor(&d, &sd, 0x7);
+    EXPECT_TRUE(cmRpcIsOverrun(&d));
+    cmRpcSetDescriptor(&d, out, 0);
+    d.length = sizeof out;
+    cmSdPackSecurityDescriptor(&d, &sd, 0);
+    EXPECT_TRUE(cmRpcIsOverrun(&d)) << "20 bytes do not fit 8";
+}
+
 TEST(SdWire, PackWritesOwnerFirstWhateverTheWireOrder) {
     // DACL before owner on the wire.
     Bytes dacl = acl({ace(0, 3, 0x1F01FF, kEveryone)});
