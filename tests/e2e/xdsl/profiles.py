@@ -102,4 +102,11 @@ s.contains("... and ends with 2", out, "status=2")
 s.check("the line alarm profile was saved on SIGINT",
         stored().get("VdslLineAlarmProfiles1", "").startswith("la1@0@"), str(stored()))
 
+# SIGBUS sent to a silent shell: the same save, status 0.
+rc, out, _ = s.run(files=files, shell=script.replace("-INT", "-BUS").replace("la1", "la2"))
+s.contains("silent mode catches SIGBUS", out, "Catch signal #7: SIGBUS\n")
+s.contains("... and ends with 0", out, "status=0")
+s.check("the second line alarm profile was saved on SIGBUS",
+        stored().get("VdslLineAlarmProfiles2", "").startswith("la2@0@"), str(stored()))
+
 s.finish()
