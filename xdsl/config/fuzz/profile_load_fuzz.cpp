@@ -54,7 +54,11 @@ Snapshot snapshot(int type)
     for (const auto &kv : keys) {
         if (kv.first.compare(0, prefix.size(), prefix) != 0)
             continue;
-        std::string name = kv.second.substr(0, kv.second.find('@'));
+        // The loader reads the value trimmed, as the manager's line.
+        std::string value = kv.second;
+        size_t b = value.find_first_not_of(" \t\r\n\v\f");
+        value = b == std::string::npos ? std::string() : value.substr(b);
+        std::string name = value.substr(0, value.find('@'));
         const profile_record *r = profile_find(type, name.c_str());
         if (!r)
             continue;

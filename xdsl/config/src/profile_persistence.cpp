@@ -106,6 +106,13 @@ int take_record(int type, int token_count, const char *table_key, uint32_t seque
         cli_print(CLI_LEVEL_ORDINARY, "%s%u: stored text too long, not loaded", table_key, sequence);
         return 1;
     }
+    // No command makes a name or value with blanks; one that has them would
+    // not read back the same after the next save.
+    if (std::any_of(t.begin(), t.end(),
+                    [](const std::string &v) { return v.find_first_of(" \t\r\n\v\f") != std::string::npos; })) {
+        cli_print(CLI_LEVEL_ORDINARY, "%s%u: stored text holds blanks, not loaded", table_key, sequence);
+        return 1;
+    }
     if (lookup(type, name)) {
         // Two keys with one name would fold into one record.
         cli_print(CLI_LEVEL_ERROR, "%s Profile Exist", name.c_str());
@@ -174,10 +181,19 @@ extern "C" int profile_load(int type, int token_count, const char *index_key, co
             continue;
         // Each answer line belongs to the key asked at its position.
         for (size_t i = 0; i < count; i++) {
-            if (take_record(type, token_count, table_key, numbers[first + i], batch.lines[i]) < 0) {
+            const uint32_t number = numbers[first + i];
+            int taken = take_record(type, token_count, table_key, number, batch.lines[i]);
+            if (taken < 0) {
                 result = CLI_USAGE;
                 break;
             }
+            std::vector<uint32_t> &kept = refused(type);
+            bool held = false;
+            for (const profile_record &r : records())
+                held = held || (r.type == type && r.sequence == number);
+            if (taken > 0 && !held && !batch.lines[i].empty() &&
+                std::find(kept.begin(), kept.end(), number) == kept.end())
+                kept.push_back(number);
         }
     }
     d.next_sequence = std::max(d.next_sequence, largest);
@@ -255,6 +271,8 @@ extern "C" void save_vdsl_profiles_fun(int type, const char *index_key, const ch
         cfgmgr_write(key.c_str(), text.c_str());
         r.state = PROFILE_STORED;
     }
+    for (uint32_t number : refused(type))
+        index += std::to_string(number) + "@";
     if (!index.empty())
         index.pop_back();
     cfgmgr_write(index_key, index.c_str());
@@ -283,6 +301,8 @@ extern "C" int profiles_renumber_type(int type, const char *table_key)
     for (const profile_record &r : records())
         if (r.type == type && r.sequence <= kSequenceMax)
             used[r.sequence] = true;
+    for (uint32_t number : refused(type))
+        used[number] = true;
     const uint32_t count = descriptor(type).count;
     uint32_t search = 1;
     for (profile_record &r : records()) {
@@ -314,7 +334,14 @@ extern "C" int profiles_renumber_all(void)
     for (int t = 1; t <= 10; t++)
         descriptor(t).dirty = 1;
     profiles_save_all();
-    for (int t = 1; t <= 10; t++)
-        descriptor(t).next_sequence = descriptor(t).count;
+    for (int t = 1; t <= 10; t++) {
+        uint32_t next = descriptor(t).count;
+        for (uint32_t number : refused(t))
+            next = std::max(next, number);
+        for (const profile_record &r : records())
+            if (r.type == t)
+                next = std::max(next, r.sequence);
+        descriptor(t).next_sequence = next;
+    }
     return 0;
 }

@@ -17,6 +17,7 @@ std::list<profile_record> all_records;
 profile_descriptor descriptors[11];
 int state_word = PROFILE_STORE_EMPTY;
 std::string line_template, alarm_template;
+std::vector<uint32_t> refused_numbers[11];
 
 const char *const kSystemPrefix[11] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                                       nullptr, "VNS_",  "DPB_",  "RFI_",  "PSD_"};
@@ -39,6 +40,11 @@ profile_descriptor &descriptor(int type)
 void set_store_state(int state)
 {
     state_word = state;
+}
+
+std::vector<uint32_t> &refused(int type)
+{
+    return refused_numbers[valid_type(type) ? type : 0];
 }
 
 std::string &map_line()
@@ -327,6 +333,8 @@ extern "C" int vdsl_profiles_map_port_fun(int type, const char *name, char *mark
 extern "C" void free_vdsl_profiles_fun(void)
 {
     all_records.clear();
+    for (std::vector<uint32_t> &r : refused_numbers)
+        r.clear();
     state_word = PROFILE_STORE_EMPTY;
     std::memset(descriptors, 0, sizeof descriptors);
 }

@@ -35,6 +35,10 @@ profile_record *find(int type, const char *name);
 // The record with the type's defaults, appended; null after its message.
 profile_record *make(int type, const char *name);
 
+// Numbers of stored records the loader refused: their keys stay as stored,
+// so no other record may take the number and the index keeps naming them.
+std::vector<uint32_t> &refused(int type);
+
 // The port template map.
 std::string &map_line();
 std::string &map_alarm();

@@ -92,6 +92,22 @@ TEST_F(Persistence, ARecordOfTheWrongLengthIsRefusedAloneAndTheRestStays)
     EXPECT_EQ(profile_record_sequence(profile_find(PROFILE_LINE, "n")), 4u);
     ASSERT_EQ(profiles_save_all(), 0);
     EXPECT_EQ(stored("VdslLineProfiles2"), record("short", 53));
+    // The index still names it, so the next load reports it again.
+    EXPECT_EQ(stored("LINE_PROFILE_INDEX"), "1@3@4@2");
+}
+
+TEST_F(Persistence, RenumberingLeavesARefusedRecordsKeyAlone)
+{
+    store("CHAN_PROFILE_INDEX", "1@9");
+    store("VdslChanProfiles1", record("short", 9));
+    store("VdslChanProfiles9", record("good", 10));
+    ASSERT_EQ(profiles_renumber_all(), 0);
+    EXPECT_EQ(profile_record_sequence(profile_find(PROFILE_CHANNEL, "good")), 2u);
+    EXPECT_EQ(stored("VdslChanProfiles1"), record("short", 9));
+    EXPECT_EQ(stored("VdslChanProfiles2"), record("good", 10));
+    EXPECT_EQ(stored("CHAN_PROFILE_INDEX"), "2@1");
+    ASSERT_EQ(run("profiles chan-profile new next"), 0);
+    EXPECT_EQ(profile_record_sequence(profile_find(PROFILE_CHANNEL, "next")), 3u);
 }
 
 TEST_F(Persistence, EachAnswerLineBelongsToTheKeyAskedAtItsPosition)
@@ -130,6 +146,19 @@ TEST_F(Persistence, DuplicateStoredNamesDoNotFoldIntoOneRecord)
     const profile_record *r = profile_find(4, "a");
     EXPECT_EQ(profile_record_sequence(r), 1u);
     EXPECT_STREQ(profile_record_value(r, 0), "x");
+}
+
+TEST_F(Persistence, StoredTextsNoCommandMakesAreRefusedAlone)
+{
+    store("ALARM_TEMPLATE_INDEX", "1@2@3");
+    store("VdslAlarmTemplates1", "a b@x@y");
+    store("VdslAlarmTemplates2", "@\tc@x@y");
+    store("VdslAlarmTemplates3", "ok@x@y");
+    take();
+    ASSERT_EQ(profiles_load(PROFILE_ALARM_TEMPLATE), 0);
+    EXPECT_THAT(take(), HasSubstr("VdslAlarmTemplates1: stored text holds blanks, not loaded"));
+    EXPECT_EQ(profile_type_descriptor(4)->count, 1u);
+    EXPECT_NE(profile_find(4, "ok"), nullptr);
 }
 
 TEST_F(Persistence, AStoredNameOfASystemProfileStopsThatTypesLoad)
