@@ -107,9 +107,7 @@ void line_profile(int port, const profile_record &r)
 
 bool port_enabled(int number)
 {
-    char key[32], line[PROFILE_NAME_SIZE];
-    std::snprintf(key, sizeof key, "V_DISABLE_P%d", number);
-    return cfgmgr_read(key, line, sizeof line) == CFGMGR_READ_OK && line[0] == '#';
+    return port_flag("V_DISABLE_P%d", number);
 }
 
 void store_map(int number)
@@ -293,8 +291,9 @@ extern "C" int cmd_port_initprofile(char *, const cli_dir_row *)
     ensure_loaded();
     port_control(0, VDSL_PORT_DISCONNECT);
     char line[PROFILE_NAME_SIZE];
+    // No value at all skips the initialisation and its message.
     if (cfgmgr_read("V_POWEROFF_P1", line, sizeof line) == CFGMGR_READ_OK) {
-        if (line[0] == '#') {
+        if (port_flag("V_POWEROFF_P%d", 1)) {
             cli_print(CLI_LEVEL_ORDINARY, "Init Port%d LineTemplate(%s), AlarmTemplate(%s)", 1, map_line().c_str(),
                       map_alarm().c_str());
             std::string lt = map_line(), at = map_alarm();

@@ -61,18 +61,10 @@ const Kind *kind_of(const std::string &word)
     return nullptr;
 }
 
-bool port_flag(const char *key)
-{
-    char line[PROFILE_NAME_SIZE];
-    if (cfgmgr_read(key, line, sizeof line) != CFGMGR_READ_OK)
-        return false;
-    return cfgmgr_value_trim(line)[0] == '#';
-}
-
 void port_view()
 {
-    bool powered = port_flag("V_POWEROFF_P1");
-    bool enabled = port_flag("V_DISABLE_P1");
+    bool powered = port_flag("V_POWEROFF_P%d", 1);
+    bool enabled = port_flag("V_DISABLE_P%d", 1);
     if (!descriptor(PROFILE_LINE_TEMPLATE).loaded)
         profiles_load(PROFILE_LINE_TEMPLATE);
     const char *power = powered ? "PowerOn" : "PowerOff";

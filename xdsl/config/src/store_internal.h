@@ -45,6 +45,10 @@ std::string &map_alarm();
 
 void mark_changed(profile_record &r);
 
+// A flag key of the port (format "V_DISABLE_P%d"): set when its value
+// begins with '#'; anything else, or no value, is clear.
+bool port_flag(const char *format, int port);
+
 // Splits text at blanks; a word of PROFILE_NAME_SIZE characters or more
 // is refused with a message (false).
 bool split_words(const char *text, std::vector<std::string> &words);
