@@ -1,5 +1,6 @@
 // The in-memory profile store: one list of records of all ten types.
 #include <cstdio>
+#include <new>
 #include <cstring>
 
 #include "cfgmgr_access.h"
@@ -168,7 +169,12 @@ extern "C" const profile_record *profile_find(int type, const char *name)
 
 extern "C" int new_vdsl_profiles_fun(int type, const char *name)
 {
-    return make(type, name) ? 0 : CLI_USAGE;
+    try {
+        return make(type, name) ? 0 : CLI_USAGE;
+    } catch (const std::bad_alloc &) {
+        cli_print(CLI_LEVEL_ORDINARY, "Memory allocation fail!!");
+        return CLI_USAGE;
+    }
 }
 
 extern "C" int profile_remove(int type, const char *name, const char *table_key)
@@ -189,8 +195,10 @@ extern "C" int profile_remove(int type, const char *name, const char *table_key)
     return CLI_USAGE;
 }
 
-extern "C" int update_profile_value_fun(const char *name, int type, const char *oid, const char *parameter,
-                                        uint32_t number, const char *text)
+namespace {
+
+int update_value(const char *name, int type, const char *oid, const char *parameter, uint32_t number,
+                 const char *text)
 {
     if (std::strcmp(name, PROFILE_DEFAULT_NAME) == 0) {
         cli_print(CLI_LEVEL_ORDINARY, "Can't modify Default Profile");
@@ -233,6 +241,19 @@ extern "C" int update_profile_value_fun(const char *name, int type, const char *
     }
     descriptors[type].dirty = 1;
     return 0;
+}
+
+}  // namespace
+
+extern "C" int update_profile_value_fun(const char *name, int type, const char *oid, const char *parameter,
+                                        uint32_t number, const char *text)
+{
+    try {
+        return update_value(name, type, oid, parameter, number, text);
+    } catch (const std::bad_alloc &) {
+        cli_print(CLI_LEVEL_ORDINARY, "Memory allocation fail!!");
+        return CLI_USAGE;
+    }
 }
 
 extern "C" int update_psd_type_profile_fun(const char *name, int type, const char *oid, int index, int tone,
