@@ -146,6 +146,14 @@ int portop_one(int test, int p)
     }
 }
 
+// A line dispatched in the current directory, as the CRC test does it.
+int dispatch_here(const char *line)
+{
+    char buffer[CLI_COMMAND_SIZE];
+    std::snprintf(buffer, sizeof buffer, "%s", line);
+    return dispatch_command(buffer, current_directory);
+}
+
 // The mask while a long test runs: the terminal level, or silent mode's
 // record level, or nothing.
 struct NarrowMask {
@@ -252,14 +260,14 @@ extern "C" int cmd_util_bdset(char *rest, const cli_dir_row *)
     case 2: {
         NarrowMask narrow;
         for (int i = 0; i < count; i++) {
-            rc = run_from_root("vdsl init 2 1");
+            rc = dispatch_here("vdsl init 2 1");
             cli::sleep_us(50 * kSecond);
-            run_from_root("vdsl show linerate 1");
-            rc = run_from_root("vdsl show firmver 1");
+            dispatch_here("vdsl show linerate 1");
+            rc = dispatch_here("vdsl show firmver 1");
             for (int s = 0; s < 900; s++)
                 cli::sleep_us(kSecond);
-            run_from_root("vdsl show linerate 1");
-            rc = run_from_root("vdsl show firmver 1");
+            dispatch_here("vdsl show linerate 1");
+            rc = dispatch_here("vdsl show firmver 1");
         }
         return rc;
     }

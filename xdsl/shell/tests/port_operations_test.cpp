@@ -166,4 +166,13 @@ TEST_F(PortOps, RandomConnectTestSleepsTenSecondsACycle)
     EXPECT_EQ(cli_print_mask, CLI_MASK_CLEAN);
 }
 
+TEST_F(PortOps, CrcTestDispatchesLinesTheTreeDoesNotHave)
+{
+    EXPECT_EQ(run("util bdset 2 1 1"), CLI_NO_SUCH_COMMAND);
+    std::vector<unsigned long> &w = shelltest::SleepRecorder::waits();
+    EXPECT_EQ(w.size(), 901u);
+    EXPECT_EQ(w.front(), 50000000ul);
+    EXPECT_EQ(w.back(), 1000000ul);
+}
+
 }  // namespace
