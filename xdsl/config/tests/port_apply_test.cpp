@@ -172,6 +172,24 @@ TEST_F(Apply, ActiveReappliesBothTemplatesWhenThePortUsesTheProfile)
     EXPECT_THAT(take(), HasSubstr("Usage: cmd <options> <Profile Name>\noptions range:1-10\n1:LineTemplate"));
 }
 
+TEST_F(Apply, LineAlarmTemplateConnectsWhateverTheFlagHolds)
+{
+    ASSERT_EQ(run("profiles port set line-alarm-template 1 T A"), 0);
+    EXPECT_THAT(port_ops(), ElementsAre(1, 0));
+    EXPECT_EQ(stored("port1_map_profile"), "T@A");
+    take();
+    EXPECT_EQ(run("profiles port set line-alarm-template 1 T"), -111);
+    std::string out = take();
+    EXPECT_THAT(out, HasSubstr("Usage: cmd <port> <LineTemplate Name> <AlarmTemplate Name>\nxDSL Line Template:\nT\n"
+                               "xDSL Alarm Template:\nA\n"));
+    EXPECT_EQ(run("profiles port set line-alarm-template 2 T A"), -111);
+    EXPECT_THAT(take(), HasSubstr("Over MAX_PORTS"));
+    // A missing alarm template is reported; the line template is still mapped.
+    ASSERT_EQ(run("profiles port set line-alarm-template 1 T gone"), 0);
+    EXPECT_THAT(take(), HasSubstr("gone Alarm Template No Exist"));
+    EXPECT_EQ(stored("port1_map_profile"), "T@A");
+}
+
 TEST_F(Apply, InitProfile)
 {
     store("V_POWEROFF_P1", "");
