@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 
+#include "command_tree.h"
 #include "profile_fixture.h"
 #include "vdsl_profiles.h"
 
@@ -79,6 +80,29 @@ TEST_F(Parameters, NumericSettersTable)
         EXPECT_EQ(run(std::string("profiles ") + c.line), c.result) << c.line;
         EXPECT_EQ(value(c.type, c.name, c.slot), c.value) << c.line;
     }
+}
+
+TEST_F(Parameters, EverySetterOfTheTreeRefusesAMissingValue)
+{
+    int seen = 0;
+    for (unsigned d = 0; d < cli_directory_count; d++) {
+        const cli_directory_info &dir = cli_directories[d];
+        std::string path = dir.path;
+        if (path.rfind("profiles ", 0) != 0 || path.size() < 4 || path.substr(path.size() - 4) != " set" ||
+            path == "profiles port set")
+            continue;
+        for (const cli_dir_row *row = dir.table; row->name; row++) {
+            if (row->subdirectory)
+                continue;
+            std::string word = row->name;
+            if (word == "help" || word == "exit" || word == "home" || word == "quit" || word == "?")
+                continue;
+            EXPECT_EQ(run(path + " " + word + " L"), -111) << path << " " << word;
+            seen++;
+        }
+    }
+    EXPECT_EQ(seen, 54 + 10 + 12 + 4 + 4);
+    take();
 }
 
 TEST_F(Parameters, SettersAnswerTheStoresRefusal)
