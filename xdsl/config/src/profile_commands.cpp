@@ -235,8 +235,12 @@ int root_show(char *rest, int type)
         return 0;
     }
     int mode = 1;
-    if (type == PROFILE_LINE && w.size() > 1)
-        mode = std::atoi(w[1].c_str());
+    if (type == PROFILE_LINE && w.size() > 1) {
+        char *end;
+        long m = std::strtol(w[1].c_str(), &end, 10);
+        if (end != w[1].c_str())
+            mode = m < -1 || m > 3 ? -1 : static_cast<int>(m);  // anything else is refused there
+    }
     display_vdsl_profiles_fun(w[0].c_str(), type, mode);
     return 0;
 }

@@ -155,6 +155,8 @@ TEST_F(Commands, RootShowWords)
     EXPECT_THAT(out, Not(HasSubstr("maxSnrmDs")));
     EXPECT_EQ(run("show line-profile L 3"), 0);
     EXPECT_THAT(take(), HasSubstr("input param ERROR in display_vdsl_profiles_fun!!"));
+    EXPECT_EQ(run("show line-profile L x"), 0);  // no number: the full show
+    EXPECT_THAT(take(), HasSubstr("maxSnrmDs"));
 }
 
 TEST_F(Commands, SystemProfileListings)
