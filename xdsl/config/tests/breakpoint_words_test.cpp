@@ -23,11 +23,13 @@ TEST(BreakpointWords, FromToneAndLevel)
     for (const ToWord &c : cases) {
         char word[16];
         psd_text_to_word(c.tone, c.level, word);
-        if (c.psd)
+        if (c.psd) {
             EXPECT_STREQ(word, c.psd) << c.tone << " " << c.level;
+        }
         vn_text_to_word(c.tone, c.level, word);
-        if (c.vn)
+        if (c.vn) {
             EXPECT_STREQ(word, c.vn) << c.tone << " " << c.level;
+        }
     }
 }
 

@@ -101,7 +101,7 @@ TEST_F(Store, ValueChangesByParameterNameOrOid)
 TEST_F(Store, ValuesThatWouldBreakTheStoredRecordAreRefused)
 {
     ASSERT_EQ(new_vdsl_profiles_fun(PROFILE_CHANNEL, "c"), 0);
-    for (const std::string bad : {std::string("a@b"), std::string(), std::string(241, 'a'), std::string("a b")})
+    for (const std::string &bad : {std::string("a@b"), std::string(), std::string(241, 'a'), std::string("a b")})
         EXPECT_EQ(update_profile_value_fun("c", PROFILE_CHANNEL, "0.12.2", nullptr, 0, bad.c_str()), -111) << bad;
     EXPECT_EQ(value(PROFILE_CHANNEL, "c", 0), "100");
 }
