@@ -20,6 +20,8 @@ namespace {
 
 constexpr size_t kRecordBuffer = 4096;
 constexpr size_t kLineLimit = 4095;
+// Longer answer lines are read whole to be told apart from missing keys.
+constexpr size_t kReadLimit = 65536;
 constexpr size_t kIndexMax = 31;
 constexpr size_t kBatchMax = 51;
 constexpr uint32_t kSequenceMax = 65535;
@@ -82,6 +84,10 @@ void collect(void *context, size_t index, const char *line)
 // One stored record: 0 taken, 1 refused alone, -1 the type's load stops.
 int take_record(int type, int token_count, const char *table_key, uint32_t sequence, const std::string &line)
 {
+    if (line.size() > kLineLimit) {
+        cli_print(CLI_LEVEL_ORDINARY, "%s%u: stored text too long, not loaded", table_key, sequence);
+        return 1;
+    }
     std::vector<std::string> t = tokens(trimmed(line.c_str()));
     if (t.empty())
         return 1;  // no such key
@@ -177,7 +183,7 @@ extern "C" int profile_load(int type, int token_count, const char *index_key, co
             key_ptrs.push_back(k.c_str());
         Batch batch;
         batch.lines.resize(count);
-        if (cfgmgr_read_many(key_ptrs.data(), count, kLineLimit, collect, &batch) < 0)
+        if (cfgmgr_read_many(key_ptrs.data(), count, kReadLimit, collect, &batch) < 0)
             continue;
         // Each answer line belongs to the key asked at its position.
         for (size_t i = 0; i < count; i++) {

@@ -161,6 +161,21 @@ TEST_F(Persistence, StoredTextsNoCommandMakesAreRefusedAlone)
     EXPECT_NE(profile_find(4, "ok"), nullptr);
 }
 
+TEST_F(Persistence, AnOverlongStoredLineIsRefusedAndKeepsItsKey)
+{
+    store("RFI_PROFILE_INDEX", "1@2");
+    store("VdslRfiBands1", "long@" + std::string(4100, 'a'));
+    store("VdslRfiBands2", "ok@" + std::string(192, '0'));
+    take();
+    ASSERT_EQ(profiles_load(PROFILE_RFI_BANDS), 0);
+    EXPECT_THAT(take(), HasSubstr("VdslRfiBands1: stored text too long, not loaded"));
+    ASSERT_EQ(run("profiles pre-define rfi-new new"), 0);
+    EXPECT_EQ(profile_record_sequence(profile_find(9, "new")), 3u);
+    ASSERT_EQ(profiles_save_all(), 0);
+    EXPECT_EQ(stored("RFI_PROFILE_INDEX"), "2@3@1");
+    EXPECT_EQ(stored("VdslRfiBands1").size(), 4105u);
+}
+
 TEST_F(Persistence, AStoredNameOfASystemProfileStopsThatTypesLoad)
 {
     store("PSD_PROFILE_INDEX", "1@2@3");
