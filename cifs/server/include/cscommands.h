@@ -5,6 +5,49 @@
 
 #include "cmtypes.h"
 
+/* params: the command block from its WordCount byte; response: the
+ * response's SMB header; position: where the block goes, advanced past it. */
+VX_API uint32_t csComCreateDirectory(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComDeleteDirectory(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComOpen(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComCreate(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComClose(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComFlush(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComDelete(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComRename(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComQueryInformation(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComSetInformation(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComRead(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComWrite(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComCreateNew(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComCheckDirectory(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComProcessExit(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComSeek(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComSetInformation2(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComQueryInformation2(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComLockingAndX(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComTransaction(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComEcho(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComOpenAndX(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComReadAndX(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComWriteAndX(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComTransaction2(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComFindClose2(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComTreeConnect(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComTreeDisconnect(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComNegotiate(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComSessionSetupAndX(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComLogoffAndX(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComTreeConnectAndX(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComQueryInformationDisk(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComNtTransaction(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComNtCreateAndX(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComNtCancel(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComOpenPrintFile(const uint8_t *params, uint8_t *response, uint8_t **position);
+VX_API uint32_t csComClosePrintFile(const uint8_t *params, uint8_t *response, uint8_t **position);
+
+/* The table: code, handler, flags (csdispatch.h CS_CMD_*). */
 #define CS_COMMANDS(X)                                                                                    \
     X(0x00, csComCreateDirectory, 0x01) X(0x01, csComDeleteDirectory, 0x01) X(0x02, csComOpen, 0x01)      \
     X(0x03, csComCreate, 0x01) X(0x04, csComClose, 0x01) X(0x05, csComFlush, 0x01)                        \
@@ -20,10 +63,5 @@
     X(0x80, csComQueryInformationDisk, 0x01) X(0x81, csComSearch, 0x01) X(0xA0, csComNtTransaction, 0x01) \
     X(0xA2, csComNtCreateAndX, 0x03) X(0xA4, csComNtCancel, 0x01) X(0xC0, csComOpenPrintFile, 0x01)       \
     X(0xC2, csComClosePrintFile, 0x01)
-
-#define CS_DECLARE_COMMAND(code, name, flags) \
-    VX_API uint32_t name(const uint8_t *params, uint8_t *response, uint8_t **position);
-CS_COMMANDS(CS_DECLARE_COMMAND)
-#undef CS_DECLARE_COMMAND
 
 #endif
