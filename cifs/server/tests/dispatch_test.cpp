@@ -516,4 +516,42 @@ TEST_F(IdentityTest, AnIdentityThatCannotBeSetIsRefused)
     std::remove(policy.c_str());
 }
 
+TEST_F(DispatchTest, ABadSignatureIsRefusedInTheClientsMode)
+{
+    csDispatchSetSocket(&slot);
+    csDispatchSetSocketIp(&address);
+    CSSession *session = csGetNewSession();
+    ASSERT_NE(session, nullptr);
+    session->signingActive = 1;
+    session->waitingForFirstKey = 0;
+    std::memset(session->signingKey, 0x5A, sizeof session->signingKey);
+    const struct {
+        uint16_t flags2;
+        uint32_t status;
+    } cases[] = {{0x4000, 0xC0000022u}, {0x0000, 0x00FF07D4u}};
+    for (const auto &c : cases) {
+        send(smb(0x2B, 0, c.flags2));
+        ASSERT_EQ(serve(), 0);
+        std::vector<uint8_t> a = answer();
+        ASSERT_EQ(a.size(), 35u);
+        EXPECT_EQ(get32(&a[5]), c.status);
+    }
+}
+
+TEST_F(DispatchTest, NoResourcesAnswersTheNextMessage)
+{
+    csDispatchSetNtError(1);
+    std::vector<uint8_t> m = smb(0x2B, 0, 0xC000, {1, 7, 0, 0, 0});
+    send(m);
+    ASSERT_EQ(csDispatchErrorNoResources(&slot), 0);
+    std::vector<uint8_t> a = answer();
+    ASSERT_EQ(a.size(), 35u);
+    EXPECT_EQ(get32(&a[5]), 0xC000009Au);
+    EXPECT_EQ(get16(&a[10]) & 0x4000, 0x4000);
+    EXPECT_EQ(a[32], 0);
+    // A message too short for a header is not answered.
+    send(std::vector<uint8_t>(20, 0));
+    EXPECT_EQ(csDispatchErrorNoResources(&slot), -1);
+}
+
 }  // namespace
