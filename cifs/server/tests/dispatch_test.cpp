@@ -48,8 +48,11 @@ uint32_t emptyBlock(uint8_t **position)
 // Test handlers, replacing the library's least versions.
 extern "C" {
 uint32_t csComEcho(const uint8_t *, uint8_t *, uint8_t **position) { return emptyBlock(position); }
+int gReadFd = -1;
 uint32_t csComReadAndX(const uint8_t *, uint8_t *, uint8_t **position)
 {
+    if (gReadFd >= 0 && csDispatchIsDtOut())
+        csDispatchDtSet(gReadFd, 26);
     uint8_t *p = *position;
     std::memset(p, 0, 7);
     p[0] = 2;
@@ -552,6 +555,21 @@ TEST_F(DispatchTest, NoResourcesAnswersTheNextMessage)
     // A message too short for a header is not answered.
     send(std::vector<uint8_t>(20, 0));
     EXPECT_EQ(csDispatchErrorNoResources(&slot), -1);
+}
+
+TEST_F(DirectTransferTest, AReadSendsTheFileBehindItsAnswer)
+{
+    ASSERT_EQ(pwrite(gWriteFd, "abcdefghijklmnopqrstuvwxyz", 26, 0), 26);
+    ASSERT_EQ(lseek(gWriteFd, 0, SEEK_SET), 0);
+    gReadFd = gWriteFd;
+    send(smb(0x2E, 0, 0x4000, andx(0xFF, 0)));
+    int served = serve();
+    gReadFd = -1;
+    ASSERT_EQ(served, 0);
+    std::vector<uint8_t> a = answer();
+    ASSERT_EQ(a.size(), 39u + 26u);
+    EXPECT_EQ(get32(&a[5]), 0u);
+    EXPECT_EQ(std::string(a.begin() + 39, a.end()), "abcdefghijklmnopqrstuvwxyz");
 }
 
 }  // namespace
