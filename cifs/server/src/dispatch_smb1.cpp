@@ -101,6 +101,8 @@ struct Buffers {
     uint8_t *response = nullptr;
     ~Buffers()
     {
+        if (request && gFrame.requestBuffer == request)
+            gFrame.requestBuffer = nullptr;
         if (request)
             nsPutBuffer(request);
         if (response)
@@ -353,8 +355,13 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
             if (position < block || position > response + (CS_RESPONSE_LIMIT - 1))
                 position = block; // a handler that wrote outside its room answers nothing
             Outcome outcome = classify(status, response);
-            if (outcome == Outcome::Late)
-                return 0;
+            if (outcome == Outcome::Late) {
+                // What the command left of the message is read past, so the
+                // next request starts where the client put it.
+                if (gFrame.dtOut)
+                    syDtEndPacket(fd);
+                return nsEndRecvIntoBuffer(&reader) == 0 ? 0 : -1;
+            }
             if (outcome == Outcome::Error) {
                 failed = true;
                 break;
