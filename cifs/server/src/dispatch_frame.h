@@ -28,6 +28,19 @@ struct Frame {
 
 extern Frame gFrame;
 
+// Little-endian fields of the SMB1 header and blocks.
+inline uint16_t u16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline void setU16(uint8_t *p, uint16_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void setU32(uint8_t *p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
+
 // Reads exactly n bytes of the current message by the frame's deadline.
 bool readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n);
 

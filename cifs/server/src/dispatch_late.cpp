@@ -8,17 +8,14 @@
 #include <cstring>
 
 using cs::gFrame;
+using cs::setU16;
+using cs::setU32;
+using cs::u16;
 
 namespace {
 
 constexpr uint32_t kHeader = CM_SMB_HEADER_SIZE;
 
-uint16_t u16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
-void setU16(uint8_t *p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
 
 uint8_t *lateHeader() { return gFrame.lateBuffer + NS_SESSION_HEADER; }
 
@@ -94,8 +91,7 @@ int csDispatchSendLateResponse(CSLateResponseContext *context, uint32_t status, 
         std::memset(h + kHeader, 0, 3);
         length = 3;
     }
-    for (int i = 0; i < 4; ++i)
-        h[5 + i] = uint8_t(status >> (8 * i));
+    setU32(h + 5, status);
     if (gFrame.ntStatusMode)
         setU16(h + 10, uint16_t(u16(h + 10) | 0x4000));
 

@@ -44,17 +44,9 @@ const std::array<CSCommandRow, 256> &table()
     return rows;
 }
 
-uint16_t u16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
-void setU16(uint8_t *p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void setU32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
+using cs::setU16;
+using cs::setU32;
+using cs::u16;
 
 uint64_t nowMs()
 {
