@@ -129,13 +129,6 @@ profile_record *make(int type, const char *name)
     return &all_records.back();
 }
 
-bool port_flag(const char *format, int port)
-{
-    char key[32], line[PROFILE_NAME_SIZE];
-    std::snprintf(key, sizeof key, format, port);
-    return cfgmgr_read(key, line, sizeof line) == CFGMGR_READ_OK && line[0] == '#';
-}
-
 bool split_words(const char *text, std::vector<std::string> &words)
 {
     words.clear();

@@ -36,13 +36,6 @@ void counter_table(int port, const CounterRow *rows)
     }
 }
 
-// The power-off test; a state that cannot be read shows nothing either.
-bool powered_off(int port)
-{
-    unsigned char state;
-    return !read_state(port, &state) || state == VDSL_STATE_DISABLE;
-}
-
 }  // namespace
 
 extern "C" int cmd_show_pm_line_curr(char *rest, const cli_dir_row *)
@@ -50,10 +43,8 @@ extern "C" int cmd_show_pm_line_curr(char *rest, const cli_dir_row *)
     cli_print(CLI_LEVEL_PORT_STATE, "Portdisabled\n");
     unsigned number;
     int port;
-    if (!parse_port(rest, "Usage: cmd <portid>", &number))
-        return CLI_USAGE;
-    if (check_port(number, &port))
-        return CLI_FAILED;
+    if (int rc = open_port(rest, "Usage: cmd <portid>", &number, &port))
+        return rc;
     if (powered_off(port)) {
         cli_print(CLI_LEVEL_ERROR, "Error getting curent line counter.");
         return CLI_FAILED;
@@ -95,10 +86,8 @@ extern "C" int cmd_show_threshold(char *rest, const cli_dir_row *)
     };
     unsigned number;
     int port;
-    if (!parse_port(rest, "Usage: cmd <portid>", &number))
-        return CLI_USAGE;
-    if (check_port(number, &port))
-        return CLI_FAILED;
+    if (int rc = open_port(rest, "Usage: cmd <portid>", &number, &port))
+        return rc;
     if (powered_off(port))
         return CLI_FAILED;
 
@@ -120,10 +109,8 @@ extern "C" int cmd_show_pm_ch_curr(char *rest, const cli_dir_row *)
 {
     unsigned number;
     int port;
-    if (!parse_port(rest, "Usage: cmd <portid>", &number))
-        return CLI_USAGE;
-    if (check_port(number, &port))
-        return CLI_FAILED;
+    if (int rc = open_port(rest, "Usage: cmd <portid>", &number, &port))
+        return rc;
     if (powered_off(port)) {
         cli_print(CLI_LEVEL_ERROR, "Error getting current channel counter.");
         return CLI_FAILED;
