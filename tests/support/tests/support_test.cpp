@@ -73,6 +73,16 @@ TEST(Bytes, HexBothWays)
     EXPECT_EQ(text_bytes("Az"), (Bytes{'A', 'z'}));
 }
 
+TEST(Bytes, LittleEndianNumbers)
+{
+    Bytes b;
+    put_le16(b, 0x1234);
+    put_le32(b, 0x89abcdef);
+    EXPECT_EQ(b, hex("3412 efcdab89"));
+    EXPECT_EQ(get_le16(b.data()), 0x1234);
+    EXPECT_EQ(get_le32(b.data() + 2), 0x89abcdefu);
+}
+
 TEST(MemoryFile, HoldsWhatIsPrinted)
 {
     fw_test::MemoryFile f;

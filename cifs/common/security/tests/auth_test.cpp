@@ -328,7 +328,7 @@ TEST_F(Smb1AuthTest, SigningStartsWithTheSessionKeyAndKeepsTheResponse) {
     Bytes nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
     ASSERT_EQ(round(smb1Request({Bytes(24, 0), nt, "User", "Domain"})), kOk);
     EXPECT_EQ(session->waitingForFirstKey, 0u);
-    EXPECT_EQ(toHex(session->signingKey, 16), "d87262b0cde4b1cb7499becccdf10784");
+    EXPECT_EQ(to_hex(session->signingKey, 16), "d87262b0cde4b1cb7499becccdf10784");
     EXPECT_EQ(session->expectedSequence, 2u);
     ASSERT_NE(user->macResponse.data, nullptr);
     EXPECT_EQ(Bytes(user->macResponse.data, user->macResponse.data + user->macResponse.len), nt);

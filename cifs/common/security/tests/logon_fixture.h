@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fw_test/bytes.h"
+
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -21,24 +23,9 @@
 
 namespace logontest {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes hex(const std::string &text) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(uint8_t(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-inline std::string toHex(const uint8_t *p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
+using fw_test::Bytes;
+using fw_test::hex;
+using fw_test::to_hex;
 
 inline Bytes utf16(const std::string &text) {
     Bytes out;
@@ -49,21 +36,15 @@ inline Bytes utf16(const std::string &text) {
     return out;
 }
 
-inline void put16(Bytes &b, uint16_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-inline void put32(Bytes &b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-inline uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t get32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
+using fw_test::get_le16;
+using fw_test::get_le32;
+using fw_test::put_le16;
+using fw_test::put_le32;
 
 inline Bytes negotiate(uint32_t flags = 0xE2088297) {
     Bytes b{'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
-    put32(b, 1);
-    put32(b, flags);
+    put_le32(b, 1);
+    put_le32(b, flags);
     b.resize(32, 0);
     return b;
 }
@@ -77,16 +58,16 @@ struct Authenticate {
 // unless a test overrides them afterwards.
 inline Bytes authenticate(const Authenticate &a) {
     Bytes b{'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
-    put32(b, 3);
+    put_le32(b, 3);
     const Bytes *fields[] = {&a.lm, &a.nt, &a.domain, &a.user, &a.workstation, &a.key};
     uint32_t offset = 64;
     for (const Bytes *f : fields) {
-        put16(b, uint16_t(f->size()));
-        put16(b, uint16_t(f->size()));
-        put32(b, offset);
+        put_le16(b, uint16_t(f->size()));
+        put_le16(b, uint16_t(f->size()));
+        put_le32(b, offset);
         offset += uint32_t(f->size());
     }
-    put32(b, a.flags);
+    put_le32(b, a.flags);
     b.resize(64, 0);
     for (const Bytes *f : fields)
         b.insert(b.end(), f->begin(), f->end());
@@ -206,7 +187,7 @@ protected:
         return smb2Round(spnego ? negTokenResp(msg, true) : msg);
     }
 
-    std::string sessionKey() const { return user ? toHex(user->sessionKey, 16) : std::string(); }
+    std::string sessionKey() const { return user ? to_hex(user->sessionKey, 16) : std::string(); }
 
     int connectionA = 0, connectionB = 0;
     uint32_t address = 0x0100000A;

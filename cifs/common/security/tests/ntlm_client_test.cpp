@@ -111,7 +111,7 @@ TEST_F(NtlmClientLogonTest, ServerAcceptsTheClientsResponses) {
         a.nt = blob(out.ntResponse);
         a.flags = 0xA2000215;
         EXPECT_EQ(exchange(a), 0u);
-        EXPECT_EQ(sessionKey(), toHex(out.sessionKey.data, 16));
+        EXPECT_EQ(sessionKey(), to_hex(out.sessionKey.data, 16));
         amCryptDispose(&out);
     }
 }
