@@ -81,6 +81,14 @@ void mark_changed(profile_record &r)
     descriptors[r.type].dirty = 1;
 }
 
+bool refuse_default(const char *name)
+{
+    if (std::strcmp(name, PROFILE_DEFAULT_NAME) != 0)
+        return false;
+    cli_print(CLI_LEVEL_ORDINARY, "Can't modify Default Profile");
+    return true;
+}
+
 profile_record *make(int type, const char *name)
 {
     if (!valid_type(type)) {
@@ -193,10 +201,8 @@ namespace {
 int update_value(const char *name, int type, const char *oid, const char *parameter, uint32_t number,
                  const char *text)
 {
-    if (std::strcmp(name, PROFILE_DEFAULT_NAME) == 0) {
-        cli_print(CLI_LEVEL_ORDINARY, "Can't modify Default Profile");
+    if (refuse_default(name))
         return CLI_USAGE;
-    }
     profile_record *r = find(type, name);
     if (!r) {
         cli_print(CLI_LEVEL_ORDINARY, "%s Profile No Exist", name);

@@ -46,6 +46,10 @@ std::string &map_alarm();
 
 void mark_changed(profile_record &r);
 
+// True after "Can't modify Default Profile" when name is the default
+// profile, which no command changes.
+bool refuse_default(const char *name);
+
 using line_display::port_enabled;
 using line_display::port_flag;
 
