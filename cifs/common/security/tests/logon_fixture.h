@@ -118,6 +118,53 @@ const Bytes kServerChallenge = hex("0123456789abcdef");
 const Bytes kClientChallenge = hex("aaaaaaaaaaaaaaaa");
 const Bytes kRandomSessionKey(16, 0x55);
 
+constexpr uint32_t kEss = 0x00080000, kKeyExchange = 0x40000000;
+
+const Bytes kNtlmv2Blob = hex("0101000000000000" "0000000000000000" "aaaaaaaaaaaaaaaa" "00000000"
+                              "02000c0044006f006d00610069006e00" "01000c00530065007200760065007200"
+                              "00000000" "00000000");
+
+// The worked examples' AUTHENTICATE messages, and two spoilt on purpose.
+enum Variant { kNtlm, kNtlmEss, kNtlmv2, kWrongPassword, kShortNtlmv2 };
+
+inline Authenticate worked(Variant v, bool keyExchange, const std::string &name = "User") {
+    Authenticate a;
+    a.user = utf16(name);
+    a.domain = utf16("Domain");
+    a.flags = 0xA2000215 | (keyExchange ? kKeyExchange : 0);
+    switch (v) {
+    case kNtlm:
+    case kWrongPassword:
+        a.lm = hex("98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13");
+        a.nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
+        if (v == kWrongPassword)
+            a.nt[3] ^= 1;
+        if (keyExchange)
+            a.key = hex("518822b1b3f350c8958682ecbb3e3cb7");
+        break;
+    case kNtlmEss:
+        a.lm = cat({kClientChallenge, Bytes(16, 0)});
+        a.nt = hex("7537f803ae367128ca458204bde7caf81e97ed2683267232");
+        a.flags |= kEss;
+        if (keyExchange)
+            a.key = hex("c24aaae976dbb40586052e128d87b4a6");
+        break;
+    case kNtlmv2:
+    case kShortNtlmv2:
+        a.lm = hex("86c35097ac9cec102554764a57cccc19aaaaaaaaaaaaaaaa");
+        a.nt = cat({hex("68cd0ab851e51c96aabc927bebef6a1c"), kNtlmv2Blob});
+        if (v == kShortNtlmv2) {
+            a.lm.clear();
+            a.nt.resize(20);
+        }
+        a.flags |= kEss;
+        if (keyExchange)
+            a.key = hex("c5dad2544fc9799094ce1ce90bc9d03e");
+        break;
+    }
+    return a;
+}
+
 class LogonTest : public testenv::HookTest {
 protected:
     void SetUp() override {
@@ -185,6 +232,13 @@ protected:
             return status;
         Bytes msg = authenticate(a);
         return smb2Round(spnego ? negTokenResp(msg, true) : msg);
+    }
+
+    // Ends the last logon's user, if any, before the next attempt.
+    void dropUser() {
+        if (user)
+            csReleaseUser(user->uid, 0);
+        user = nullptr;
     }
 
     std::string sessionKey() const { return user ? to_hex(user->sessionKey, 16) : std::string(); }

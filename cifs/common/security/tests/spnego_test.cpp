@@ -72,12 +72,7 @@ TEST_F(SpnegoTest, WrappedExchangeAnswersAcceptIncompleteThenCompleted) {
     ASSERT_NE(challenge, nullptr);
     EXPECT_EQ(Bytes(challenge, challenge + 8), kServerChallenge);
     EXPECT_EQ(Bytes(challenge - 24, challenge - 16), Bytes({'N', 'T', 'L', 'M', 'S', 'S', 'P', 0}));
-    Authenticate a;
-    a.user = utf16("User");
-    a.domain = utf16("Domain");
-    a.lm = hex("98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13");
-    a.nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
-    a.flags = 0xA2000215;
+    Authenticate a = worked(kNtlm, false);
     for (bool withState : {true, false}) {
         SCOPED_TRACE(withState);
         csReleaseUser(user ? user->uid : 0xFFFF, 0);
