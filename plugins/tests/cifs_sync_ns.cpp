@@ -1,0 +1,89 @@
+// Control-tool runs against a running (fake) server: argument vectors,
+// the tool's failures reported, users, printers and automount. Runs in a
+// scenario namespace: the daemons' pid files are the fixed ones.
+#include "cifs_fixture.h"
+
+#include <chrono>
+
+namespace {
+
+using cifs_test::CifsTest;
+using cifs_test::Lines;
+
+TEST_F(CifsTest, RunsAreArgumentVectorsAndTheirFailuresAreReported) {
+  StartServing();
+  EXPECT_THAT(Runs(), HasSubstr("[addfileshare][USB0][" + dir_ + "/media/usb0/][]\n[setpermissive][no]\n")) << Runs();
+  EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=1\nCIFS_PRINTERS=0\nCIFS_SHARES=1\n");
+  ClearRuns();
+  // Words with spaces and shell characters reach the tool as they are.
+  ASSERT_FALSE(Failed(Server()->AddShare("my $(x) disk", "DISK:/", false, "a; b")));
+  EXPECT_EQ(Runs(), "[addfileshare][my $(x) disk][" + dir_ + "/media/usb0/][a; b]\n");
+  EXPECT_EQ(static_cast<uint32_t>(Server()->AddShare("usb0", "USB0:/", false, "")), Cifs::Code::SHARE_EXISTS);
+
+  ToolStatus("3");
+  ClearRuns();
+  EXPECT_EQ(static_cast<uint32_t>(Server()->AddShare("Other", "USB0:/", false, "")), Cifs::Code::RUN_FAILED);
+  EXPECT_TRUE(Journaled("log 2 Cifs::ServerVX: vxcsctrl addfileshare exited with 3: refused by the server"))
+      << Lines(host_->Journal());
+  std::vector<Cifs::Share> shares;
+  ASSERT_TRUE(Server()->GetShares(shares));
+  EXPECT_EQ(shares.size(), 2u);
+  EXPECT_EQ(static_cast<uint32_t>(Server()->SetPermissive(true)), Cifs::Code::RUN_FAILED);
+  EXPECT_FALSE(Server()->IsPermissive());
+  Printer::Id id{0x04e8, 0x3242};
+  EXPECT_FALSE(Printers()->ActivatePrinter(id, "lp", "/dev/usb/lp0", "/tmp/st", false, 0, 2));
+  EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=1\nCIFS_PRINTERS=0\nCIFS_SHARES=2\n");
+
+  ToolStatus("0");
+  ClearRuns();
+  ASSERT_FALSE(Failed(Server()->SetPermissive(true)));
+  EXPECT_TRUE(Server()->IsPermissive());
+  EXPECT_TRUE(Printers()->ActivatePrinter(id, "lp", "/dev/usb/lp0", "/tmp/st", false, 0, 2));
+  EXPECT_TRUE(Printers()->ActivatePrinter(id, "lp2", "/dev/usb/lp1", "/tmp/st", false, 0, 3));
+  EXPECT_EQ(Runs(),
+            "[setpermissive][yes]\n[addprintershare][lp][/dev/usb/lp0][/tmp/st][2]\n"
+            "[addprintershare][lp2][/dev/usb/lp1][/tmp/st][3]\n");
+  EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=1\nCIFS_PRINTERS=1\nCIFS_SHARES=2\n");
+}
+
+TEST_F(CifsTest, AHungToolIsStoppedAtTheBound) {
+  StartServing();
+  ToolStatus("hang");
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(static_cast<uint32_t>(Server()->SetPermissive(true)), Cifs::Code::RUN_FAILED);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_GE(ms, 4900);
+  EXPECT_LT(ms, 9000);
+  EXPECT_TRUE(Journaled("log 2 Cifs::ServerVX: vxcsctrl setpermissive timed out"));
+}
+
+TEST_F(CifsTest, AutomountFallsBackToTheNameForABadLabel) {
+  StartServing();
+  std::filesystem::create_directories(dir_ + "/media/usb1");
+  ASSERT_FALSE(Failed(Server()->SetAutomount(true)));
+  ClearRuns();
+  Run("event fs add name=USB1 label=A/B usb=1 dir=" + dir_ + "/media/usb1");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[addfileshare][USB1][" + dir_ + "/media/usb1][]\n");
+  ClearRuns();
+  Run("event fs remove name=USB1");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[removeshare][USB1]\n");
+}
+
+TEST_F(CifsTest, UsersAreAddedInOrderAndRemoved) {
+  StartServing();
+  ClearRuns();
+  Run("event user add name=ann tags=cifs nt=0123456789abcdef0123456789abcdef");
+  Run("event user add name=bob tags=cifs");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[removeuser][ann]\n[adduser][ann][0123456789abcdef0123456789abcdef]\n[setprinterowner][ann][no]\n");
+  EXPECT_TRUE(Journaled("status 0x40ce0011 Cifs::ServerVX: \"bob\" user has \"cifs\" tag but has no \"nt\" password, ignored"));
+  ClearRuns();
+  Run("event user remove name=ann");
+  Run("event user remove name=bob");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[removeuser][ann]\n");
+}
+
+}  // namespace
