@@ -4,7 +4,8 @@ add_library(zmoCifsVX_objects OBJECT
   ${CMAKE_CURRENT_SOURCE_DIR}/src/Cifs/ServerVX.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/Cifs/Firewall.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/Cifs/Controller.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/src/Cifs/Sync.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/Cifs/Sync.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/Cifs/Command/Commands.cpp)
 target_include_directories(zmoCifsVX_objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/src)
 target_link_libraries(zmoCifsVX_objects PUBLIC zmocore_stub)
 add_library(zmoCifsVX MODULE ${CMAKE_CURRENT_SOURCE_DIR}/src/lib/libzmoCifsVX/libzmoCifsVX.cpp)

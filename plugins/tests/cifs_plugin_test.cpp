@@ -46,7 +46,7 @@ TEST_F(CifsTest, EachFailingStepLeavesTheCoreAsBefore) {
   } steps[] = {{"netfilter.acquire", 0}, {"netfilter.commit", 0}, {"port.reserve", 5},   {"printer.register", 0},
                {"config.wan_mac", 0},    {"service.new", 0},      {"service.new", 1},    {"event.subscribe", 0},
                {"event.subscribe", 2},   {"event.subscribe", 7},  {"auth.tag", 0},       {"dashboard.register", 2},
-               {"interfaces.ids", 0}};
+               {"interfaces.ids", 0},    {"command.register", 0}, {"command.register", 5}};
   for (const Step &step : steps) {
     SCOPED_TRACE(std::string(step.op) + " after " + std::to_string(step.after));
     host_->ClearJournal();

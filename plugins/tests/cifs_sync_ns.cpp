@@ -3,6 +3,7 @@
 // scenario namespace: the daemons' pid files are the fixed ones.
 #include "cifs_fixture.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -84,6 +85,49 @@ TEST_F(CifsTest, UsersAreAddedInOrderAndRemoved) {
   Run("event user remove name=bob");
   ASSERT_TRUE(host_->Drain());
   EXPECT_EQ(Runs(), "[removeuser][ann]\n");
+}
+
+TEST_F(CifsTest, CommandsForwardAndShowTheConfiguration) {
+  ASSERT_FALSE(Failed(Load())) << load_output_;
+  Run("event fs add name=USB0 label=DISK usb=1 dir=" + dir_ + "/media/usb0");
+  const struct {
+    const char *line, *answer;
+  } lines[] = {{"cifs", "(config-cifs)\n"},
+               {"share USB0 USB0:/", "[0x00ce0001]\n"},
+               {"share usb0 USB0:/", "[0x80ce0006] a share record for \"usb0\" already exists\n"},
+               {"share TM DISK:/ timemachine \"my disk\"", "[0x00ce0001]\n"},
+               {"share A/B USB0:/", "[0x80ce000d] a share label \"A/B\" is invalid\n"},
+               {"master", "[0xcffd0000]\n"},
+               {"no master", "[0xcffd0000]\n"},
+               {"map-hidden", "[0xcffd0000]\n"},
+               {"no map-hidden", "[0xcffd0000]\n"},
+               {"exit", ""}};
+  for (const auto &l : lines) EXPECT_EQ(Run(l.line), l.answer) << l.line;
+  std::string out = Run("show running-config");
+  EXPECT_THAT(out, HasSubstr("cifs\n    share USB0 USB0:/\n    share TM DISK:/ \"my disk\"\n"))
+      << out;
+  EXPECT_THAT(out, Not(HasSubstr("service cifs\n"))) << out;
+
+  out = Run("service cifs");
+  ASSERT_TRUE(host_->WaitJournal("status 0x00ce0001 Cifs::ServerVX: service started", 15000)) << Lines(host_->Journal());
+  ASSERT_TRUE(host_->Drain());
+  out = Run("show running-config\nshow cifs");
+  EXPECT_THAT(out, HasSubstr("\nservice cifs\n")) << out;
+  EXPECT_THAT(out, HasSubstr("<enabled>true</enabled>")) << out;
+  EXPECT_THAT(out, HasSubstr("<label>TM</label>\n    <description>my disk</description>\n    <active>true</active>"))
+      << out;
+  ClearRuns();
+  host_->ClearJournal();
+  Run("cifs\nno share\nexit\nno service cifs");
+  EXPECT_EQ(Runs(), "[removeshare][USB0]\n[removeshare][TM]\n");
+  out = Run("show running-config");
+  EXPECT_THAT(out, Not(HasSubstr("share"))) << out;
+  EXPECT_THAT(out, Not(HasSubstr("service cifs\n"))) << out;
+  // The server goes before the NetBIOS daemon.
+  StringVector stops = host_->JournalMatching("service ");
+  auto at = [&](const std::string &line) { return std::find(stops.begin(), stops.end(), line) - stops.begin(); };
+  EXPECT_LT(at("service CIFS stop"), at("service NETBIOS browser stop")) << Lines(stops);
+  EXPECT_LT(at("service NETBIOS browser stop"), static_cast<std::ptrdiff_t>(stops.size())) << Lines(stops);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // libzmoCifsVX: the module object and its start.
+#include "Cifs/Command/Commands.h"
 #include "Cifs/ServerVX.h"
 
 namespace lib {
@@ -37,6 +38,10 @@ class libzmoCifsVX : public Core::Module::Object {
       return StatusLog(Cifs::MODULE_SOURCE).SetFail(3);
     }
     if (!Register(static_cast<Core::Module::Component *>(server))) return StatusLog(Cifs::MODULE_SOURCE).SetFail(4);
+    if (!Cifs::Command::RegisterAll(*this, *server, *c.files)) {
+      Cleanup();  // the commands so far, then the component
+      return StatusLog(Cifs::MODULE_SOURCE).SetFail(6);
+    }
     return StatusLog(Cifs::MODULE_SOURCE).SetDone(5);
   }
 };
