@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 
 namespace {
 
@@ -128,6 +129,64 @@ TEST_F(CifsTest, CommandsForwardAndShowTheConfiguration) {
   auto at = [&](const std::string &line) { return std::find(stops.begin(), stops.end(), line) - stops.begin(); };
   EXPECT_LT(at("service CIFS stop"), at("service NETBIOS browser stop")) << Lines(stops);
   EXPECT_LT(at("service NETBIOS browser stop"), static_cast<std::ptrdiff_t>(stops.size())) << Lines(stops);
+}
+
+TEST_F(CifsTest, DaemonsRunOnlyWhenEnabledAndConfigured) {
+  ASSERT_FALSE(Failed(Load())) << load_output_;
+  Run("service cifs");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_FALSE(Journaled("service NETBIOS browser start"));
+  EXPECT_FALSE(Journaled("service CIFS start"));
+  Run("event fs add name=USB0 label=DISK usb=1 dir=" + dir_ + "/media/usb0\ncifs\nshare USB0 USB0:/\nexit");
+  ASSERT_TRUE(host_->WaitJournal("status 0x00ce0001 Cifs::ServerVX: service started", 15000)) << Lines(host_->Journal());
+  StringVector j = host_->JournalMatching("service ");
+  auto at = [&](const std::string &line) { return std::find(j.begin(), j.end(), line) - j.begin(); };
+  EXPECT_LT(at("service NETBIOS browser start"), at("service CIFS start")) << Lines(j);
+  EXPECT_LT(at("service CIFS start"), static_cast<std::ptrdiff_t>(j.size())) << Lines(j);
+  ASSERT_TRUE(host_->Drain());
+
+  // A new address: the NetBIOS daemon re-reads its configuration and keeps running.
+  host_->ClearJournal();
+  Run("interface add id=Lan name=br0 ip=192.168.1.1/24 level=2");
+  Run("interface ip id=Lan ip=192.168.2.1/24");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_TRUE(Journaled("service NETBIOS browser signal Hangup")) << Lines(host_->Journal());
+  EXPECT_FALSE(Journaled("service NETBIOS browser died"));
+
+  // Host name change: the running server restarts, the NetBIOS daemon stays.
+  host_->ClearJournal();
+  Run("event host name=router2");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_TRUE(Journaled("service CIFS stop"));
+  EXPECT_TRUE(Journaled("service CIFS start"));
+  EXPECT_FALSE(Journaled("service NETBIOS browser stop"));
+
+  // After shutdown nothing starts again.
+  Run("event shutdown");
+  ASSERT_TRUE(host_->Drain());
+  host_->ClearJournal();
+  Run("event host name=router3\ncifs\nshare More USB0:/\nexit\nno service cifs\nservice cifs");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_TRUE(host_->JournalMatching("service CIFS start").empty()) << Lines(host_->Journal());
+  EXPECT_TRUE(host_->JournalMatching("service NETBIOS browser start").empty()) << Lines(host_->Journal());
+}
+
+// The NetBIOS daemon gone: the server stops with it and comes back after it.
+TEST_F(CifsTest, LosingTheNetbiosDaemonStopsTheServerUntilItIsBack) {
+  StartServing();
+  int pid = 0;
+  std::ifstream("/var/run/vxnd.pid") >> pid;
+  ASSERT_GT(pid, 0);
+  host_->ClearJournal();
+  kill(pid, SIGKILL);
+  ASSERT_TRUE(host_->WaitJournal("service CIFS stopped", 10000)) << Lines(host_->Journal());
+  ASSERT_TRUE(host_->WaitJournal("status 0x00ce0001 Cifs::ServerVX: service started", 20000))
+      << Lines(host_->Journal());
+  StringVector j = host_->JournalMatching("service ");
+  auto at = [&](const std::string &prefix) {
+    return std::find_if(j.begin(), j.end(), [&](const std::string &l) { return l.rfind(prefix, 0) == 0; }) - j.begin();
+  };
+  EXPECT_LT(at("service NETBIOS browser up"), at("service CIFS spawn")) << Lines(j);
 }
 
 }  // namespace
