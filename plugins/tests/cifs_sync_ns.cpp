@@ -189,4 +189,39 @@ TEST_F(CifsTest, LosingTheNetbiosDaemonStopsTheServerUntilItIsBack) {
   EXPECT_LT(at("service NETBIOS browser up"), at("service CIFS spawn")) << Lines(j);
 }
 
+// The server starting with fifty users to replay: three runs each, in order.
+TEST_F(CifsTest, ReplayBringsBackEveryUser) {
+  auto *printers = static_cast<Printer::Manager *>(Core::Core::Find_(Printer::Manager::IDENT));
+  ASSERT_NE(printers, nullptr);
+  std::string expected;
+  for (int i = 0; i < 50; ++i) {
+    char name[8];
+    snprintf(name, sizeof name, "u%02d", i);
+    const std::string hash = std::string(30, '0') + std::to_string(10 + i);
+    const bool owner = i % 10 == 0;
+    Run(std::string("event user add name=") + name + " tags=cifs" + (owner ? std::string(",") + printers->Tag() : "") +
+        " nt=" + hash);
+    expected += std::string("[removeuser][") + name + "]\n[adduser][" + name + "][" + hash + "]\n[setprinterowner][" +
+                name + "][" + (owner ? "yes" : "no") + "]\n";
+  }
+  Run("event user add name=zed tags=cifs");
+  auto t0 = std::chrono::steady_clock::now();
+  StartServing();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  const std::string runs = Runs();
+  const size_t from = runs.find("[removeuser]");
+  ASSERT_NE(from, std::string::npos) << runs;
+  EXPECT_EQ(runs.substr(from), expected);
+  EXPECT_TRUE(Journaled("status 0x40ce0011 Cifs::ServerVX: \"zed\" user has \"cifs\" tag but has no \"nt\" password"))
+      << Lines(host_->Journal());
+  RecordProperty("replay_ms", static_cast<int>(ms));
+  EXPECT_LT(ms, 60000);
+
+  // Removal locks a replayed user out.
+  ClearRuns();
+  Run("event user remove name=u07");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[removeuser][u07]\n");
+}
+
 }  // namespace
