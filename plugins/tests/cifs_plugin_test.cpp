@@ -140,4 +140,50 @@ TEST_F(CifsTest, NothingRunsWhileTheServerIsDisabled) {
   EXPECT_EQ(static_cast<uint32_t>(Server()->RemoveShare("none")), Cifs::Code::NO_SHARE);
 }
 
+// An IfDestroyed raised no later than the record was made is about an older
+// interface of that id: the record and its rules stay.
+TEST_F(CifsTest, AnOlderIfDestroyedIsIgnored) {
+  Make(true);
+  ASSERT_FALSE(Failed(Load())) << load_output_;
+  Run("interface add id=A name=eth3 ip=10.1.2.3/16 level=1\ninterface del id=A");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_THAT(Run("netfilter filter"), HasSubstr("-o eth3"));
+  Run("interface add id=B name=eth5 ip=10.9.0.1/16 level=1\nclock +1500ms\ninterface del id=B");
+  ASSERT_TRUE(host_->Drain());
+  std::string nf = Run("netfilter filter");
+  EXPECT_THAT(nf, Not(HasSubstr("eth5"))) << nf;
+  EXPECT_THAT(nf, HasSubstr("-o eth3")) << nf;
+}
+
+// Every allocation of the start failing in turn: a clean refusal each time,
+// then a start once there are no more to fail.
+TEST_F(CifsTest, EveryAllocationOfTheStartFailingInTurn) {
+  for (int after = 0;; ++after) {
+    SCOPED_TRACE(after);
+    host_->InjectFailure("alloc", 1, after);
+    ReturnT r = Load();
+    if (host_->FailurePending("alloc")) {
+      ASSERT_FALSE(Failed(r)) << load_output_;
+      break;
+    }
+    EXPECT_TRUE(Failed(r)) << load_output_;
+    EXPECT_EQ(Core::Core::Find_("Cifs::ServerVX"), nullptr);
+    EXPECT_EQ(Run("ports"), "");
+    EXPECT_EQ(Run("dashboard"), "");
+    EXPECT_THAT(Run("netfilter filter"), Not(HasSubstr("_ZMO_NBNS")));
+    ASSERT_LT(after, 100);
+  }
+}
+
+TEST_F(CifsTest, SystemReadySetsTheKeys) {
+  ASSERT_FALSE(Failed(Load())) << load_output_;
+  Run("event fs add name=USB0 label=DISK usb=1 dir=" + dir_ + "/media/usb0");
+  ASSERT_FALSE(Failed(Server()->AddShare("USB0", "USB0:/", false, "")));
+  ASSERT_FALSE(Failed(Server()->AddShare("Gone", "USB5:/", false, "")));
+  host_->ClearJournal();
+  Run("event ready");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Lines(host_->JournalMatching("dashboard ")), "dashboard CIFS_ENABLE=0\ndashboard CIFS_SHARES=1\ndashboard CIFS_PRINTERS=0\n");
+}
+
 }  // namespace

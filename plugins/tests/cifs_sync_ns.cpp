@@ -86,6 +86,13 @@ TEST_F(CifsTest, UsersAreAddedInOrderAndRemoved) {
   Run("event user remove name=bob");
   ASSERT_TRUE(host_->Drain());
   EXPECT_EQ(Runs(), "[removeuser][ann]\n");
+  // A refusing tool during an event is logged; the event's other runs go on.
+  ToolStatus("4");
+  ClearRuns();
+  Run("event user add name=cid tags=cifs nt=0123456789abcdef0123456789abcdef");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[removeuser][cid]\n[adduser][cid][0123456789abcdef0123456789abcdef]\n[setprinterowner][cid][no]\n");
+  EXPECT_TRUE(Journaled("log 2 Cifs::ServerVX: vxcsctrl adduser exited with 4: refused by the server"));
 }
 
 TEST_F(CifsTest, CommandsForwardAndShowTheConfiguration) {
@@ -132,6 +139,7 @@ TEST_F(CifsTest, CommandsForwardAndShowTheConfiguration) {
 }
 
 TEST_F(CifsTest, DaemonsRunOnlyWhenEnabledAndConfigured) {
+  Run("interface add id=Lan name=br0 ip=192.168.1.1/24 level=2");
   ASSERT_FALSE(Failed(Load())) << load_output_;
   Run("service cifs");
   ASSERT_TRUE(host_->Drain());
@@ -147,7 +155,6 @@ TEST_F(CifsTest, DaemonsRunOnlyWhenEnabledAndConfigured) {
 
   // A new address: the NetBIOS daemon re-reads its configuration and keeps running.
   host_->ClearJournal();
-  Run("interface add id=Lan name=br0 ip=192.168.1.1/24 level=2");
   Run("interface ip id=Lan ip=192.168.2.1/24");
   ASSERT_TRUE(host_->Drain());
   EXPECT_TRUE(Journaled("service NETBIOS browser signal Hangup")) << Lines(host_->Journal());
@@ -222,6 +229,36 @@ TEST_F(CifsTest, ReplayBringsBackEveryUser) {
   Run("event user remove name=u07");
   ASSERT_TRUE(host_->Drain());
   EXPECT_EQ(Runs(), "[removeuser][u07]\n");
+}
+
+// A share whose medium is not there yet waits for it; unplugging hides it
+// and plugging it in again brings it back, the record kept throughout.
+TEST_F(CifsTest, SharesFollowTheirMedium) {
+  StartServing();
+  std::filesystem::create_directories(dir_ + "/media/usb2");
+  ClearRuns();
+  ASSERT_FALSE(Failed(Server()->AddShare("Later", "USB2:/", false, "")));
+  EXPECT_EQ(Runs(), "");
+  EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=1\nCIFS_PRINTERS=0\nCIFS_SHARES=1\n");
+  Run("event fs add name=USB2 label=STICK usb=1 dir=" + dir_ + "/media/usb2");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[addfileshare][Later][" + dir_ + "/media/usb2/][]\n");
+  EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=1\nCIFS_PRINTERS=0\nCIFS_SHARES=2\n");
+  ClearRuns();
+  Run("event fs remove name=USB2");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[removeshare][Later]\n");
+  EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=1\nCIFS_PRINTERS=0\nCIFS_SHARES=1\n");
+  std::vector<Cifs::Share> shares;
+  ASSERT_TRUE(Server()->GetShares(shares));
+  EXPECT_EQ(shares.size(), 2u);
+  ClearRuns();
+  Run("event fs add name=USB2 label=STICK usb=1 dir=" + dir_ + "/media/usb2");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_EQ(Runs(), "[addfileshare][Later][" + dir_ + "/media/usb2/][]\n");
+  // A file system that is not USB storage can't be shared.
+  Run("event fs add name=HDD0 label=INT usb=0 dir=" + dir_ + "/media/usb2");
+  EXPECT_EQ(static_cast<uint32_t>(Server()->AddShare("Int", "HDD0:/", false, "")), Cifs::Code::NOT_USB);
 }
 
 }  // namespace
