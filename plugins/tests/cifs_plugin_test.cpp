@@ -138,6 +138,11 @@ TEST_F(CifsTest, NothingRunsWhileTheServerIsDisabled) {
   EXPECT_FALSE(Journaled("service NETBIOS browser start"));
   EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=0\nCIFS_PRINTERS=0\nCIFS_SHARES=1\n");
   EXPECT_EQ(static_cast<uint32_t>(Server()->RemoveShare("none")), Cifs::Code::NO_SHARE);
+  // A host name change restarts only a server that runs.
+  host_->ClearJournal();
+  Run("event host name=router2\nevent domain name=home");
+  ASSERT_TRUE(host_->Drain());
+  EXPECT_FALSE(Journaled("service CIFS"));
 }
 
 // An IfDestroyed raised no later than the record was made is about an older
@@ -184,6 +189,25 @@ TEST_F(CifsTest, SystemReadySetsTheKeys) {
   Run("event ready");
   ASSERT_TRUE(host_->Drain());
   EXPECT_EQ(Lines(host_->JournalMatching("dashboard ")), "dashboard CIFS_ENABLE=0\ndashboard CIFS_SHARES=1\ndashboard CIFS_PRINTERS=0\n");
+}
+
+TEST_F(CifsTest, AMissingCoreComponentStopsTheStart) {
+  for (const char *ident : {Network::Interface::Repository::IDENT, FileSystem::Repository::IDENT,
+                            Core::Authenticator::IDENT, Core::System::Config::IDENT, Core::Dashboard::IDENT,
+                            Core::ModeComponent::IDENT, Network::PortAllocator::IDENT, Netfilter::Manager::IDENT,
+                            Printer::Manager::IDENT}) {
+    SCOPED_TRACE(ident);
+    Core::Module::Component *c = Core::Core::Find_(ident);
+    ASSERT_NE(c, nullptr);
+    c->Unregister();
+    host_->ClearJournal();
+    EXPECT_TRUE(Failed(Load())) << load_output_;
+    EXPECT_EQ(Core::Core::Find_("Cifs::ServerVX"), nullptr);
+    EXPECT_TRUE(host_->JournalMatching("port reserve").empty());
+    EXPECT_TRUE(host_->JournalMatching("netfilter commit").empty());
+    ASSERT_TRUE(c->Register());
+  }
+  ASSERT_FALSE(Failed(Load())) << load_output_;
 }
 
 }  // namespace
