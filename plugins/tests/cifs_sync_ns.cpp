@@ -25,7 +25,8 @@ TEST_F(CifsTest, RunsAreArgumentVectorsAndTheirFailuresAreReported) {
   ToolStatus("3");
   ClearRuns();
   EXPECT_EQ(static_cast<uint32_t>(Server()->AddShare("Other", "USB0:/", false, "")), Cifs::Code::RUN_FAILED);
-  EXPECT_TRUE(Journaled("log 2 Cifs::ServerVX: vxcsctrl addfileshare exited with 3: refused by the server"))
+  EXPECT_EQ(Lines(host_->JournalMatching("log 2 Cifs::ServerVX: vxcsctrl")),
+            "log 2 Cifs::ServerVX: vxcsctrl addfileshare exited with 3: refused by the server\n")
       << Lines(host_->Journal());
   std::vector<Cifs::Share> shares;
   ASSERT_TRUE(Server()->GetShares(shares));

@@ -39,6 +39,7 @@ ReturnT ServerVX::Do_(const StringVector &words) {
   int status = ended ? process_->ExitStatus() : -1;
   String output = started ? process_->Output() : String();
   process_->StopWait();
+  while (!output.empty() && std::isspace(static_cast<unsigned char>(output.back()))) output.pop_back();
   if (status == 0) return Done();
   Log::Write(Ident(), 2,
              "vxcsctrl " + verb +
