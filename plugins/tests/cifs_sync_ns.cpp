@@ -47,6 +47,15 @@ TEST_F(CifsTest, RunsAreArgumentVectorsAndTheirFailuresAreReported) {
             "[setpermissive][yes]\n[addprintershare][lp][/dev/usb/lp0][/tmp/st][2]\n"
             "[addprintershare][lp2][/dev/usb/lp1][/tmp/st][3]\n");
   EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=1\nCIFS_PRINTERS=1\nCIFS_SHARES=2\n");
+  ClearRuns();
+  Printers()->DeactivatePrinter(Printer::Id{0x04e8, 0x9999});
+  Printers()->DeactivatePrinter(id);
+  EXPECT_EQ(Runs(), "[removeshare][lp2]\n");
+  EXPECT_EQ(Run("dashboard"), "CIFS_ENABLE=1\nCIFS_PRINTERS=0\nCIFS_SHARES=2\n");
+  // A dashboard that refuses the key changes nothing of the answer.
+  host_->InjectFailure("dashboard.set");
+  EXPECT_EQ(static_cast<uint32_t>(Server()->Disable()), Cifs::Code::DONE);
+  EXPECT_FALSE(Server()->IsEnabled());
 }
 
 TEST_F(CifsTest, AHungToolIsStoppedAtTheBound) {
