@@ -66,7 +66,7 @@ class ZMOCORE_API Host {
   // "auth.tag", "auth.users", "command.init", "command.register",
   // "config.wan_mac", "dashboard.register", "dashboard.set", "dhcp.autostart",
   // "dns.reinit", "event.subscribe", "file.close", "file.ioctl", "file.open",
-  // "file.remove", "file.truncate", "file.write", "fs.exists", "fs.mounted",
+  // "file.remove", "file.rename", "file.truncate", "file.write", "fs.exists", "fs.mounted",
   // "fs.repository", "interfaces.ids", "netfilter.acquire",
   // "netfilter.commit", "port.reserve", "printer.register", "process.start",
   // "regex.compile", "regex.match", "service.new", "service.spawn",
