@@ -71,6 +71,8 @@ class ZMOCORE_API Host {
   // "netfilter.commit", "port.reserve", "printer.register", "process.start",
   // "regex.compile", "regex.match", "service.new", "service.spawn",
   // "swap.off", "swap.on".
+  // "file.ioctl.accept" is the other way round: the next file ioctl is
+  // answered as done without reaching the system.
   // after: calls that still pass first.
   void InjectFailure(const String &op, int count = 1, int after = 0);
   // Consumes one injected failure.
