@@ -46,22 +46,8 @@ wait_port udp 53
 loads() { grep -c "updating configuration" "$work/proxy.log" || true; }
 reloaded_since() { [ "$(loads)" -gt "$1" ]; }
 
-mkfifo "$work/in"
-"$zmocore" --plugin "$plugin" --script - <"$work/in" >"$work/out" 2>"$work/err" &
-core=$!
-exec 3>"$work/in"
-on_exit quiet_kill "$core"
-say() { echo "$*" >&3; }
-# after_last PROMPT: what the core printed after its last "> PROMPT" line.
-after_last() { awk -v p="> $1" '$0 == p { buf = ""; seen = 1; next } seen { buf = buf $0 "\n" } END { printf "%s", buf }' "$work/out"; }
-# ask LINE: runs a core line and waits until its answer is complete.
-n=0
-ask() {
-  n=$((n + 1))
-  say "$1"
-  say "resolve mark$n.invalid 127.0.0.1 9"  # a line whose echo shows the previous one is done
-  wait_line "$work/out" "> resolve mark$n.invalid" 10
-}
+. "$(dirname "$0")/lib_core.sh"
+start_core "$zmocore" --plugin "$plugin"
 chain() { ask "netfilter nat" && after_last "netfilter nat" | sed -n 's/^-A _ZMO_AG_REDIRECT //p'; }
 client() { ns_exec "$1" dig @"$2" +short +tries=1 +time=3 "$3" A; }
 
@@ -137,6 +123,5 @@ after_last "journal service-lock" | grep -q "service-lock DNS released by AdGuar
 expect "default host after" "$(client family 10.0.1.1 after.example.test)" 192.0.2.80
 
 kill -0 "$proxy" || fail "the proxy died"
-say quit
-wait "$core" || fail "the core ended badly: $(cat "$work/err")"
+stop_core
 log ok
