@@ -158,6 +158,9 @@ void Manager::CancelInitializer_(bool clear) {
 void Manager::StopInitializer() {
   Mutex::Guard g(mutex_);
   CancelInitializer_(true);
+  // Stopped before its first page: it never said so itself.
+  if (static_cast<uint32_t>(status_.Code()) == 0x009c000au)
+    status_.Set(static_cast<ReturnT>(0x409c0004u), 1, SOURCE_, "swap initialization interrupted");
 }
 
 ReturnT Manager::UnsetArea() {

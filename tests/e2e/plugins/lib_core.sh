@@ -13,13 +13,13 @@ start_core() {
   exec 3>"$work/in"
   on_exit quiet_kill "$core"
 }
-_core_marks=0
 ask() {
-  _core_marks=$((_core_marks + 1))
+  # A line whose echo shows that the ones before it have finished; random,
+  # as ask also runs in subshells.
+  local mark="mark$SRANDOM$SRANDOM.invalid"
   echo "$1" >&3
-  # A line whose echo shows that the one before it has finished.
-  echo "resolve mark$_core_marks.invalid 127.0.0.1 9" >&3
-  wait_line "$work/out" "> resolve mark$_core_marks.invalid" 30
+  echo "resolve $mark 127.0.0.1 9" >&3
+  wait_line "$work/out" "> resolve $mark" 30
 }
 after_last() {
   awk -v p="> $1" '$0 == p { buf = ""; on = 1; next } /^> / { on = 0 } on { buf = buf $0 "\n" } END { printf "%s", buf }' "$work/out"

@@ -15,7 +15,8 @@ truncate -s 1200M "$work/usb.img"
 mkfs.ext4 -q -F -L DISK "$work/usb.img"
 mount -o loop "$work/usb.img" "$mnt" || { echo "no loop mounts here; skipping" >&2; exit 77; }
 on_exit umount -l "$mnt"
-on_exit bash -c "swapoff $mnt/swapfile 2>/dev/null || true"
+# Real swap areas are the host's: none may outlive the scenario.
+on_exit bash -c "awk -v m=$mnt/ 'index(\$1, m) == 1 { print \$1 }' /proc/swaps | xargs -r -n1 swapoff"
 file=$mnt/swapfile
 mounted="event fs add name=USB0 label=DISK usb=1 dir=$mnt"
 
