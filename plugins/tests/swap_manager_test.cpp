@@ -104,17 +104,16 @@ TEST_F(SwapTest, RepeatedMountEventRewritesNothing) {
   EXPECT_TRUE(Journaled("event SaveConfiguration"));
   const std::string before = File(dir_ + "/mnt/swapfile");
   host_->ClearJournal();
-  // The same volume again, and one whose name the area begins with.
+  // The same volume again, and another whose label the area begins with.
   Mount();
-  Run("event fs add name=USB event fs add name=USB label=X dir=/other");
-  Run("event fs add name=USB label=X dir=/other");
+  Run("event fs add name=USB7 label=USB dir=/other");
   host_->Drain();
   usleep(50000);
   EXPECT_EQ(File(dir_ + "/mnt/swapfile"), before);
   EXPECT_FALSE(Journaled("swapon"));
   EXPECT_FALSE(Journaled("file open"));
   // That other volume going away does not turn ours off in our books.
-  Run("event fs remove name=USB");
+  Run("event fs remove name=USB7");
   Run("event fs prepare name=USB0");
   EXPECT_TRUE(Journaled("swapoff /mnt/swapfile"));
 }
