@@ -206,6 +206,21 @@ TEST_F(SwapTest, RefusedSwapOnEndsTheProgress) {
   EXPECT_THAT(out, HasSubstr("unable to turn on swap area USB0:/swapfile")) << out;
 }
 
+// A file made for a task that could not be had is not left behind (it
+// would be refused later as "not a swap file").
+TEST_F(SwapTest, FileOfAnInitializerThatCouldNotBeMadeGoes) {
+  Mount();
+  for (int after : {3, 4}) {  // past the two arguments and the file: the task, its page buffer
+    SCOPED_TRACE(after);
+    host_->InjectFailure("alloc", 1, after);
+    std::string out = Run("system swap USB0:/swapfile 64");
+    EXPECT_THAT(out, HasSubstr("[0xcffe0")) << out;
+    EXPECT_FALSE(Exists("/mnt/swapfile"));
+  }
+  Set("system swap USB0:/swapfile 64");
+  EXPECT_TRUE(WaitSwapOn("/mnt/swapfile"));
+}
+
 class SwapStartTest : public PluginCoreTest {};
 
 TEST_F(SwapStartTest, EveryAllocationOfInitializeFailingInTurn) {
