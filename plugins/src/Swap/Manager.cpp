@@ -30,12 +30,16 @@ Manager::Manager(FileSystem::Repository &repository, const Core::RandomNumberGen
 }
 
 Manager::~Manager() {
-  if (subscribed_) Event::Unsubscribe(IDENT);
-  Mutex::Guard g(mutex_);
-  if (queue_) queue_->Cancel(delegate_);
-  initializer_.reset();
-  queue_.reset();
-  if (flags_ & ON) TurnOff_();
+  {
+    Mutex::Guard g(mutex_);
+    if (queue_) queue_->Cancel(delegate_);
+    initializer_.reset();
+    queue_.reset();
+    if (flags_ & ON) TurnOff_();
+  }
+  // Last, and without the lock that our handlers take: this also drops the
+  // end of a task that the queue reported just now.
+  Event::Unsubscribe(IDENT);
 }
 
 ReturnT Manager::SetArea(const String &area, const String &size) {
