@@ -41,10 +41,10 @@ Io recv_whole(int fd, void *buffer, size_t size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0) {
-            cli_print(CLI_LEVEL_ORDINARY, "Client closed connection\n");
+            cli_print(CLI_LEVEL_ORDINARY, "Client closed connection\n\n");
             return Io::Closed;
         }
-        cli_print(CLI_LEVEL_ORDINARY, "recv() failed: Error \"%s\"", std::strerror(errno));
+        cli_print(CLI_LEVEL_ORDINARY, "recv() failed: Error \"%s\"\n", std::strerror(errno));
         return Io::Failed;
     }
     return Io::Ok;
@@ -58,7 +58,7 @@ bool send_whole(int fd, const void *data, size_t size)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            cli_print(CLI_LEVEL_ORDINARY, "send() failed: Error \"%s\"", std::strerror(errno));
+            cli_print(CLI_LEVEL_ORDINARY, "send() failed: Error \"%s\"\n", std::strerror(errno));
             return false;
         }
         p += n;
@@ -112,11 +112,11 @@ bool read_mib(int fd, const Request &r)
     std::memset(answer, 0, sizeof answer);
     int rc = mib_get_logic(r.bytes[1] - 1, r.text(2), answer);
     if (rc == 0) {
-        cli_print(kDebugLevel, "=================\nMIB value: %s\n=================",
+        cli_print(kDebugLevel, "=================\nMIB value: %s\n=================\n",
                   reinterpret_cast<const char *>(answer + VDSL_ANSWER_TEXT));
-        cli_print(kDebugLevel, "in debug_enable: GetMIBData==DSL_ERR_OK\n");
+        cli_print(kDebugLevel, "in debug_enable: GetMIBData==DSL_ERR_OK\n\n");
     } else {
-        cli_print(kDebugLevel, "in debug_enable: GetMIBData!=DSL_ERR_OK\n");
+        cli_print(kDebugLevel, "in debug_enable: GetMIBData!=DSL_ERR_OK\n\n");
     }
     size_t n = rt_mib_read_reply(rc, answer, sizeof answer, r.bytes[3], reply);
     return send_whole(fd, reply, n);
@@ -127,8 +127,8 @@ bool write_mib(int fd, const Request &r)
     const char *oid = r.text(2);
     size_t value_at = 2 + std::strlen(oid) + 1;
     int rc = mib_set_logic(r.bytes[1] - 1, oid, r.text(value_at));
-    cli_print(kDebugLevel, rc == 0 ? "in debug_enable: SetMIBData==DSL_ERR_OK\n"
-                                   : "in debug_enable: SetMIBData!=DSL_ERR_OK\n");
+    cli_print(kDebugLevel, rc == 0 ? "in debug_enable: SetMIBData==DSL_ERR_OK\n\n"
+                                   : "in debug_enable: SetMIBData!=DSL_ERR_OK\n\n");
     return reply2(fd, rt_status_byte(rc, 0x00), r.bytes[1]);
 }
 
@@ -204,7 +204,7 @@ bool receive_file(int fd, const Request &r)
                    ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)
                    : -1;
     if (file < 0) {
-        cli_print(CLI_LEVEL_ORDINARY, "Can't open file \"%s\"", r.text(1));
+        cli_print(CLI_LEVEL_ORDINARY, "Can't open file \"%s\"\n", r.text(1));
         return true;
     }
     bool alive = true;
@@ -252,7 +252,7 @@ bool dispatch(int fd, const Request &r)
     case RT_OP_CHECK_HEADER:
         return check_header(fd, r);
     default:
-        cli_print(CLI_LEVEL_ORDINARY, "debug_enable: No such command.\n");
+        cli_print(CLI_LEVEL_ORDINARY, "debug_enable: No such command.\n\n");
         return true;
     }
 }
@@ -301,7 +301,7 @@ extern "C" int run_remote_tool_service(void)
     std::signal(SIGCHLD, SIG_DFL);
     int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener < 0) {
-        cli_print(CLI_LEVEL_ORDINARY, "socket() failed: Error \"%s\"", std::strerror(errno));
+        cli_print(CLI_LEVEL_ORDINARY, "socket() failed: Error \"%s\"\n", std::strerror(errno));
         return -1;
     }
     int on = 1;
@@ -311,19 +311,19 @@ extern "C" int run_remote_tool_service(void)
     addr.sin_port = htons(RT_SERVICE_PORT);
     addr.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(listener, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        cli_print(CLI_LEVEL_ORDINARY, "bind() failed: Error \"%s\"", std::strerror(errno));
+        cli_print(CLI_LEVEL_ORDINARY, "bind() failed: Error \"%s\"\n", std::strerror(errno));
         close(listener);
         return -1;
     }
     if (listen(listener, 5) != 0) {
-        cli_print(CLI_LEVEL_ORDINARY, "listen() failed: Error \"%s\"", std::strerror(errno));
+        cli_print(CLI_LEVEL_ORDINARY, "listen() failed: Error \"%s\"\n", std::strerror(errno));
         close(listener);
         return -1;
     }
     linger lg{1, 0};
     setsockopt(listener, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-    cli_print(CLI_LEVEL_ORDINARY, "debug_enable:Server is listening");
-    cli_print(CLI_LEVEL_ORDINARY, "Listening on port %d", RT_SERVICE_PORT);
+    cli_print(CLI_LEVEL_ORDINARY, "debug_enable:Server is listening\n");
+    cli_print(CLI_LEVEL_ORDINARY, "Listening on port %d\n", RT_SERVICE_PORT);
 
     pid_t child = -1;
     for (;;) {
@@ -333,7 +333,7 @@ extern "C" int run_remote_tool_service(void)
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            cli_print(CLI_LEVEL_ORDINARY, "accept() error: Error \"%s\"", std::strerror(errno));
+            cli_print(CLI_LEVEL_ORDINARY, "accept() error: Error \"%s\"\n", std::strerror(errno));
             close(listener);
             return -1;
         }
@@ -353,7 +353,7 @@ extern "C" int run_remote_tool_service(void)
             close(listener);
             char ip[INET_ADDRSTRLEN] = "?";
             inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
-            cli_print(CLI_LEVEL_ORDINARY, "accepted connection from %s, port %d", ip, ntohs(peer.sin_port));
+            cli_print(CLI_LEVEL_ORDINARY, "accepted connection from %s, port %d\n", ip, ntohs(peer.sin_port));
             int ended = rt_serve_connection(fd);
             close(fd);
             if (!ended)
