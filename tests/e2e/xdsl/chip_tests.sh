@@ -34,6 +34,11 @@ shell "util mem 4 1 0 ff 1"
 [ "$rc" = 1 ] || fail "mem 4 was not refused: $rc $out"
 log "mem: written, read back, award memory refused"
 
+clean "util firmver 1"
+has "xDSLDriverVersion=1.7.9-37 - 201904102211"
+has "1.7.9-37"
+log "firmver: the driver's version and build stamp"
+
 # Packet counters of a far-end chip are cleared in the RT pair.
 bench poke x "${addr[2.1.5]}" 0x000001 > /dev/null
 shell "util misc pktcount clear 1"
