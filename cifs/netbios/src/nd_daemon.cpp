@@ -243,7 +243,17 @@ int ndStart(sem_t *semaphore)
         return -1;
     }
     {
+        // One daemon per process: a second start must not take the first's
+        // place (its stop would then reach nobody).
         std::lock_guard<std::mutex> lock(daemonGuard);
+        if (running != nullptr) {
+            close(d->wake[0]);
+            close(d->wake[1]);
+            delete d;
+            nsExit(0, 4);
+            post(semaphore);
+            return -1;
+        }
         running = d;
     }
     bool ok = ndDatagramInit() == 0 && ndNameInit() == 0 && ndAdapterListInit() == 0;

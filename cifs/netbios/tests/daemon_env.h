@@ -130,7 +130,8 @@ protected:
     void arrive(NDAdapter *a, const Bytes &message, uint32_t src, uint16_t portNetworkOrder)
     {
         ASSERT_LE(message.size(), sizeof receiveBuffer);
-        std::memcpy(receiveBuffer, message.data(), message.size());
+        if (!message.empty())
+            std::memcpy(receiveBuffer, message.data(), message.size());
         a->recv = receiveBuffer;
         a->length = static_cast<uint32_t>(message.size());
         a->srcIp = src;
