@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# vxnd on its own host, a peer over a veth: the usage texts and exit
+# codes; the pid file and ready line; names held for the test tool answered
+# to nmblookup (unicast, node status, broadcast, with a scope after SIGHUP);
+# LLMNR answers to dig (A with EDNS, PTR, none for 16 characters); SIGTERM
+# releases the names on the wire and ends with 0 and no pid file.
+set -euo pipefail
+vxnd=$1
+tool=$2
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../harness/lib.sh"
+require_scenario_ns
+work=$(mktemp -d)
+command -v nmblookup > /dev/null && command -v tshark > /dev/null && command -v dig > /dev/null ||
+  { echo "no nmblookup, tshark or dig here: skipping" >&2; exit 77; }
+
+# Usage texts, exit 255, before any daemon state
+usage() { set +e; "$vxnd" "$@" > "$work/usage.out" 2>&1; echo "$? $(tr '\n' '|' < "$work/usage.out")"; set -e; }
+expect "no argument" "$(usage)" "255 Usage:|  -i <12 byte computer ID>|"
+expect "other option" "$(usage -x 001122334455)" "255 a computer ID argument required|"
+expect "three arguments" "$(usage -i 001122334455 extra)" "255 a computer ID argument required|"
+expect "11 characters" "$(usage -i 00112233445)" "255 a computer ID should be 12 bytes long|"
+expect "13 characters" "$(usage -i 0011223344556)" "255 a computer ID should be 12 bytes long|"
+[ ! -e /var/run/vxnd.pid ] || fail "a usage error left a pid file"
+
+ns_add_host peer 192.168.61.2/24 192.168.61.1/24
+tshark -n -i "$(ns_if peer)" -f "udp port 137" -w "$work/ns.pcap" 2> "$work/tshark.err" &
+tshark_pid=$!
+on_exit quiet_kill "$tshark_pid"
+wait_line "$work/tshark.err" "Capturing on"
+
+"$vxnd" -i 001122334455 > "$work/vxnd.out" 2>&1 &
+vxnd_pid=$!
+on_exit quiet_kill "$vxnd_pid"
+wait_line "$work/vxnd.out" "VXND: server is ready"
+expect "pid file" "$(cat /var/run/vxnd.pid)" "$vxnd_pid"
+
+got=$(printf 'init 0 1\nregister WIDGET\nregister WIDGET/00\n' | "$tool" | sed -n 's/^> //p' | tr '\n' ' ')
+expect "names registered" "$got" "0 0 0 "
+
+lookup() { ns_exec peer nmblookup "$@" 2> /dev/null | grep -v '^querying' || true; }
+expect "unicast query" "$(lookup -U 192.168.61.1 --recursion 'WIDGET#20')" "192.168.61.1 WIDGET<20>"
+expect "broadcast query" "$(lookup -B 192.168.61.255 'WIDGET#20')" "192.168.61.1 WIDGET<20>"
+status=$(lookup -A 192.168.61.1)
+echo "$status" | grep -q 'WIDGET *<20> - *B <ACTIVE>' || fail "node status: $status"
+echo "$status" | grep -q 'WIDGET *<00> - *B <ACTIVE>' || fail "node status: $status"
+log "node status: ok"
+
+# LLMNR
+llmnr() { ns_exec peer dig -p 5355 @192.168.61.1 +time=1 +tries=1 "$@" 2>&1 || true; }
+a=$(llmnr +edns widget A)
+echo "$a" | grep -q 'ANSWER: 1, AUTHORITY: 0, ADDITIONAL: 0' || fail "A answer counts: $a"
+expect "A answer" "$(echo "$a" | awk '/ANSWER SECTION/{getline; print $1, $4, $5}')" "widget. A 192.168.61.1"
+! echo "$a" | grep -qi 'malformed\|warning' || fail "dig warns: $a"
+ptr=$(llmnr -x 192.168.61.1)
+expect "PTR answer" "$(echo "$ptr" | awk '/ANSWER SECTION/{getline; print $4, $5}')" "PTR NAS."
+long=$(llmnr widgetwidgetwidg A)
+! echo "$long" | grep -q 'ANSWER SECTION' || fail "a 16-character name was answered: $long"
+log "LLMNR: ok"
+
+# A scope read at the next reload: the names answer within it only.
+printf 'SCOPE_ID=corp.lan\n' >> /var/run/cifs/cm_cfg.txt
+kill -HUP "$vxnd_pid"
+scoped=
+for _ in $(seq 20); do
+  scoped=$(lookup -U 192.168.61.1 --netbios-scope=corp.lan 'WIDGET#20')
+  [ -n "$scoped" ] && break
+  sleep 0.25
+done
+kill -0 "$vxnd_pid" || fail "SIGHUP ended the daemon"
+expect "query within the scope" "$scoped" "192.168.61.1 WIDGET<20>"
+
+# SIGTERM: released on the wire, exit 0 within a second, no pid file
+start=$(date +%s%N)
+kill -TERM "$vxnd_pid"
+set +e
+wait "$vxnd_pid"
+code=$?
+set -e
+took=$((($(date +%s%N) - start) / 1000000))
+expect "exit status after SIGTERM" "$code" 0
+[ "$took" -lt 1000 ] || fail "SIGTERM took ${took} ms"
+[ ! -e /var/run/vxnd.pid ] || fail "pid file left"
+sleep 0.5
+kill -INT "$tshark_pid"
+wait "$tshark_pid" 2> /dev/null || true
+released=$(tshark -n -r "$work/ns.pcap" -Y 'nbns.flags.opcode == 6' -T fields -e nbns.name 2> /dev/null | cut -d, -f1 | sort -u | tr '\n' ' ')
+expect "releases on the wire" "$released" "WIDGET<00>.corp.lan WIDGET<20>.corp.lan "
+echo PASS
