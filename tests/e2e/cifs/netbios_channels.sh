@@ -16,11 +16,7 @@ expect() {
   log "$1: ok"
 }
 
-tshark -n -i lo -f "udp port 1026 or udp port 1027" -w "$work/lo.pcap" 2> "$work/tshark.err" &
-tshark_pid=$!
-on_exit kill "$tshark_pid"
-for _ in $(seq 100); do grep -q "Capturing on" "$work/tshark.err" && break; sleep 0.1; done
-grep -q "Capturing on" "$work/tshark.err" || fail "tshark did not start: $(cat "$work/tshark.err")"
+start_capture lo "$work/lo.pcap" "udp port 1026 or udp port 1027"
 
 coproc FAKED { "$faked" --refuse TAKEN/20 --answer PRINTER/20=10.0.0.7 --answer STAFF/1E=10.0.0.8,group; }
 on_exit kill "$FAKED_PID"
@@ -59,8 +55,7 @@ fail 0xff0fa1
 0"
 
 sleep 0.5
-kill -INT "$tshark_pid"
-wait "$tshark_pid" 2>/dev/null || true
+stop_capture
 decode() { tshark -n -r "$work/lo.pcap" -d udp.port==1026,nbns -d udp.port==1027,nbdgm "$@" 2>/dev/null; }
 
 # Host announcements as the browser sees them: periodicity and server type.

@@ -56,10 +56,7 @@ coproc FAKED { "$faked"; }
 on_exit kill "$FAKED_PID"
 read -r -t 5 ready <&"${FAKED[0]}" || fail "the fake daemon did not start"
 
-tshark -n -i "$(ns_if peer)" -f "tcp port 139" -w "$work/nbss.pcap" 2> "$work/tshark.err" &
-tshark_pid=$!
-on_exit kill "$tshark_pid"
-for _ in $(seq 100); do grep -q "Capturing on" "$work/tshark.err" && break; sleep 0.1; done
+start_capture "$(ns_if peer)" "$work/nbss.pcap" "tcp port 139"
 
 # Four sessions: NAS, the address text, OTHER (refused; smbclient then tries
 # *SMBSERVER on a new connection).
@@ -91,8 +88,7 @@ done
 log "negotiates arrived whole: ok"
 
 sleep 0.5
-kill -INT "$tshark_pid"
-wait "$tshark_pid" 2>/dev/null || true
+stop_capture
 sessions=$(tshark -n -r "$work/nbss.pcap" -Y 'nbss.type == 0x81 || nbss.type == 0x82 || nbss.type == 0x83' \
   -T fields -e nbss.type -e nbss.called_name 2>/dev/null | sed 's/ ([^)]*)//' | tr '\t' ' ')
 expect "session requests and answers" "$sessions" "0x81 NAS<20>
