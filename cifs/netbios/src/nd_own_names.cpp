@@ -158,7 +158,9 @@ void sendRegistration(OwnName &e, PerAdapter &r)
 {
     const bool multiHomed = ndGetNumAdapters() >= 2 && !e.name.isGroup;
     if (r.state == RegisteringBcast) {
-        sendRequest(e, r, multiHomed ? 0x7810 : 0x2810, r.adapter->bcast, true, true);
+        // Multi-homed registrations are for name servers only: a defending
+        // node drops one that is broadcast, and the conflict goes unseen.
+        sendRequest(e, r, 0x2810, r.adapter->bcast, true, true);
         return;
     }
     uint32_t n = cmNetBiosGetNumWinsServers();

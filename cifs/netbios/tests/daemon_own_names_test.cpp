@@ -266,3 +266,21 @@ TEST_F(WinsNames, AClaimAfterAChallengeEndsRegistered)
 
 } // namespace
 } // namespace ndtest
+
+namespace ndtest {
+namespace {
+
+TEST_F(OwnNames, BroadcastRegistrationsAreNeverMultiHomed)
+{
+    load({{ip("127.1.0.1"), ip("127.1.0.255"), ip("255.255.255.0")},
+          {ip("127.4.0.1"), ip("127.4.0.255"), ip("255.255.255.0")}});
+    registerName("WIDGET", 0x20);
+    for (int i = 0; i < 2; ++i) {
+        Bytes request = receive(network);
+        ASSERT_GE(request.size(), 4u);
+        EXPECT_EQ(be16(request, 2), 0x2810) << "nodes drop broadcast multi-homed registrations undefended";
+    }
+}
+
+} // namespace
+} // namespace ndtest
