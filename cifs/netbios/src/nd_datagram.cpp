@@ -69,18 +69,19 @@ int listenReply(NDAdapter *a, const Names &n)
     uint16_t status = ndInternalNameSetPort(n.source.name, port) == 0 ? kAccepted : kNotOwn;
     CMNetBiosNameInfo distributor{};
     std::memcpy(distributor.name, kDistributor, CM_NB_NAME_SIZE);
-    CMBufferWriter w = ns::writer(a->recv, ND_BUFFER_SIZE);
-    cmBufferWriterSkip(&w, kHeaderSize);
+    // The request's header, the names turned round, {1, the operation, status}
+    CMBufferWriter w = ns::writer(a->send, ND_BUFFER_SIZE);
+    cmBufferWriteBytes(&w, a->recv, kHeaderSize);
     if (!ns::writeName(&w, &distributor) || !ns::writeName(&w, &n.source))
         return -1;
     cmBufferWriterSetByteOrder(&w, 1);
     cmBufferWriteUint16(&w, 1);
-    cmBufferWriterSkip(&w, 2);
+    cmBufferWriteBytes(&w, user + 2, 2);
     cmBufferWriteUint16(&w, status);
     if (cmBufferWriterIsOverrun(&w))
         return -1;
     uint32_t length = cmBufferWriterGetDataCount(&w);
-    return ndSend(a->datagramSocket, a->recv, length, a->srcIp, a->srcPort) ? 1 : -1;
+    return ndSend(a->datagramSocket, a->send, length, a->srcIp, a->srcPort) ? 1 : -1;
 }
 
 } // namespace
