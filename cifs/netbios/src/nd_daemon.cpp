@@ -130,6 +130,10 @@ void dispatch(Daemon *d, const Slot &slot, NDAdapter *adapter)
 
 void runLoop(Daemon *d)
 {
+    // Timers run by the time since their last run, not since the current
+    // select began: a steady flood would otherwise never let a select last
+    // a whole second, and no registration would ever complete.
+    time_t lastRun = time(nullptr);
     for (;;) {
         uint32_t stop, changed;
         {
@@ -154,14 +158,14 @@ void runLoop(Daemon *d)
             if (d->slots[i].socket > highest)
                 highest = d->slots[i].socket;
         }
-        time_t t0 = time(nullptr);
         int n = sySelectSocket(highest, &set, d->timeout);
         if (n < 0)
             return;
         time_t now = time(nullptr);
-        uint32_t elapsed = now > t0 ? static_cast<uint32_t>(now - t0) : 0;
+        uint32_t elapsed = now > lastRun ? static_cast<uint32_t>(now - lastRun) : 0;
         if (n == 0) {
             d->timeout = nameTimeout(elapsed);
+            lastRun = now;
             continue;
         }
         if (FD_ISSET(d->wake[0], &set)) {
@@ -171,8 +175,10 @@ void runLoop(Daemon *d)
         if (n == 0)
             continue; // only woken: the flags are read at the top
         udNetBiosDataIn();
-        if (elapsed >= d->timeout)
+        if (elapsed >= d->timeout) {
             nameTimeout(elapsed);
+            lastRun = now;
+        }
         d->timeout = 1;
         for (uint32_t i = 0; i < d->socketCount; ++i) {
             const Slot &slot = d->slots[i];

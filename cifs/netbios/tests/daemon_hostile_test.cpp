@@ -7,6 +7,7 @@
 #include "cmdns.h"
 #include "nschannel.h"
 
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -194,6 +195,30 @@ TEST_F(Running, AFloodOfJunkLeavesItAnsweringAndAStopEndsItAtOnce)
     }
     EXPECT_EQ(result, -1);
     EXPECT_FALSE(testenv::exists(UD_NETBIOS_PID_FILE));
+}
+
+TEST_F(Running, ARegistrationCompletesUnderASteadyFlood)
+{
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        int s = udp("127.0.0.1", 0);
+        const Bytes junk{0xde, 0xad, 0xbe, 0xef};
+        while (flooding)
+            sendTo(s, junk, udGetPort(137));
+        close(s);
+    });
+    int s = udp("127.0.0.1", 0);
+    CMNetBiosNameInfo n = nbtest::name("WIDGET", 0x20);
+    uint8_t buffer[ND_BUFFER_SIZE];
+    int len = frameInternalNameRegistrationRequest(buffer, &n);
+    ASSERT_GT(len, 0);
+    sendTo(s, Bytes(buffer, buffer + len), udGetPort(1026));
+    Bytes answer = receive(s, 6000);
+    flooding = false;
+    flood.join();
+    close(s);
+    ASSERT_GE(answer.size(), 4u) << "the name timers run while messages keep coming";
+    EXPECT_EQ(be16(answer, 2), 0xA800);
 }
 
 TEST_F(Running, ASecondDaemonCannotStartAndSaysSoOnce)
