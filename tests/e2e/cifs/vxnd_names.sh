@@ -2,7 +2,8 @@
 # vxnd on its own host, a peer over a veth: the usage texts and exit
 # codes; the pid file and ready line; names held for the test tool answered
 # to nmblookup (unicast, node status, broadcast, with a scope after SIGHUP);
-# LLMNR answers to dig (A with EDNS, PTR, none for 16 characters); SIGTERM
+# LLMNR answers to dig (A with EDNS, PTR, none for 16 characters); junk
+# from the peer leaves it answering; SIGTERM
 # releases the names on the wire and ends with 0 and no pid file.
 set -euo pipefail
 vxnd=$1
@@ -58,6 +59,36 @@ long=$(llmnr widgetwidgetwidg A)
 ! echo "$long" | grep -q 'ANSWER SECTION' || fail "a 16-character name was answered: $long"
 log "LLMNR: ok"
 
+# Malformed and truncated messages, then a burst of junk, from the peer:
+# the daemon still answers.
+cat > "$work/junk.py" <<'PY'
+import random, socket
+def enc(name, suffix):
+    raw = name.ljust(15).encode() + bytes([suffix])
+    return bytes([32]) + bytes(b for c in raw for b in (65 + (c >> 4), 65 + (c & 15))) + b"\0"
+hdr = lambda flags, an: bytes([0x12, 0x34, flags >> 8, flags & 255, 0, 1, 0, an, 0, 0, 0, 1])
+rr = lambda ttl, rdlen, rdata: b"\0\x20\0\1" + ttl.to_bytes(4, "big") + rdlen.to_bytes(2, "big") + rdata
+name = enc("WIDGET", 0x20)
+bad = [
+    hdr(0x0000, 0) + b"\xc0\x0c\0\x20\0\x01",                 # pointer to itself
+    hdr(0x0000, 0) + b"\xc0\x20\0\x20\0\x01" + name,          # forward pointer
+    hdr(0x8500, 1) + name + rr(300, 65535, b"\0\0\x7f\0\0\x01"),  # RDLENGTH 65535
+    hdr(0xbc00, 1) + name + rr(0, 2, b"\0\0"),                # WACK of TTL 0
+    hdr(0xad80, 1) + name + rr(0, 6, b"\0\0\xc0\xa8\x3d\x02"),   # TTL 0 answer
+]
+bad += [m[:n] for m in list(bad) for n in range(0, len(m), 3)]
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for m in bad:
+    for port in (137, 138, 5355):
+        s.sendto(m, ("192.168.61.1", port))
+r = random.Random(5)
+for i in range(3000):
+    s.sendto(bytes(r.getrandbits(8) for _ in range(r.randrange(80))), ("192.168.61.1", (137, 138, 5355)[i % 3]))
+PY
+ns_exec peer python3 "$work/junk.py"
+kill -0 "$vxnd_pid" || fail "the daemon died of malformed messages"
+expect "answering after junk" "$(lookup -U 192.168.61.1 'WIDGET#20')" "192.168.61.1 WIDGET<20>"
+
 # A scope read at the next reload: the names answer within it only.
 printf 'SCOPE_ID=corp.lan\n' >> /var/run/cifs/cm_cfg.txt
 kill -HUP "$vxnd_pid"
@@ -84,6 +115,6 @@ expect "exit status after SIGTERM" "$code" 0
 sleep 0.5
 kill -INT "$tshark_pid"
 wait "$tshark_pid" 2> /dev/null || true
-released=$(tshark -n -r "$work/ns.pcap" -Y 'nbns.flags.opcode == 6' -T fields -e nbns.name 2> /dev/null | cut -d, -f1 | sort -u | tr '\n' ' ')
+released=$(tshark -n -r "$work/ns.pcap" -Y 'ip.src == 192.168.61.1 && nbns.flags.opcode == 6' -T fields -e nbns.name 2> /dev/null | cut -d, -f1 | sort -u | tr '\n' ' ')
 expect "releases on the wire" "$released" "WIDGET<00>.corp.lan WIDGET<20>.corp.lan "
 echo PASS
