@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # vxnd on its own host, a peer over a veth: the usage texts and exit
-# codes; the pid file and ready line; names held for the test tool answered
+# codes (255 for usage, 1 for a start that fails); the pid file and ready line; names held for the test tool answered
 # to nmblookup (unicast, node status, broadcast, with a scope after SIGHUP);
 # LLMNR answers to dig (A with EDNS, PTR, none for 16 characters); junk
 # from the peer leaves it answering; SIGTERM
@@ -23,6 +23,20 @@ expect "three arguments" "$(usage -i 001122334455 extra)" "255 a computer ID arg
 expect "11 characters" "$(usage -i 00112233445)" "255 a computer ID should be 12 bytes long|"
 expect "13 characters" "$(usage -i 0011223344556)" "255 a computer ID should be 12 bytes long|"
 [ ! -e /var/run/vxnd.pid ] || fail "a usage error left a pid file"
+
+# A daemon that cannot start (UDP 137 taken) ends unasked: exit 1, no pid file.
+python3 -c 'import socket, time; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("0.0.0.0", 137)); print("bound", flush=True); time.sleep(30)' > "$work/holder.out" &
+holder=$!
+on_exit quiet_kill "$holder"
+wait_line "$work/holder.out" bound
+set +e
+timeout 10 "$vxnd" -i 001122334455 > "$work/failed.out" 2>&1
+code=$?
+set -e
+expect "exit status of a failed start" "$code" 1
+[ ! -e /var/run/vxnd.pid ] || fail "a failed start left a pid file"
+kill "$holder"
+wait "$holder" 2> /dev/null || true
 
 ns_add_host peer 192.168.61.2/24 192.168.61.1/24
 tshark -n -i "$(ns_if peer)" -f "udp port 137" -w "$work/ns.pcap" 2> "$work/tshark.err" &
