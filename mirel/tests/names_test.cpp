@@ -104,21 +104,6 @@ TEST(Names, MultiLineText)
     EXPECT_EQ(CoAPMessage_ToBuf(nullptr, nullptr), -1);
 }
 
-// Every line the base library logs, as the log layer's fixture sees it.
-struct LogCapture {
-    std::vector<std::string> lines;
-    LogCapture() { zmo_log_set_hook(hook, this); }
-    ~LogCapture()
-    {
-        zmo_log_set_hook(nullptr, nullptr);
-        zmo_log_set_debug(0);
-    }
-    static void hook(void *ctx, int, const char *, const char *line)
-    {
-        static_cast<LogCapture *>(ctx)->lines.push_back(line);
-    }
-};
-
 Msg request_to(const char *uri, int type = COAP_TYPE_CON, int code = COAP_CODE_GET, int id = 7)
 {
     Msg m(CoAPMessage(type, code, id));
@@ -134,8 +119,8 @@ TEST(LogLayer, SummaryLines)
     const uint8_t tok[] = {1, 2};
     CoAPMessage_SetToken(m.get(), tok, 2);
     EXPECT_EQ(LogLayer_OnSend(nullptr, m.get(), 0, nullptr), LAYER_CONTINUE);
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0], "[7] S $ CON 0.01 (Get) /info to 192.0.2.1, Token: 01 02");
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0], "[7] S $ CON 0.01 (Get) /info to 192.0.2.1, Token: 01 02");
 
     // Blocks, window, payload, query and a port other than 5683.
     Msg b = request_to("coap://192.0.2.9:5684/up?x=1", COAP_TYPE_CON, COAP_CODE_POST, 9);
@@ -146,15 +131,15 @@ TEST(LogLayer, SummaryLines)
     CoAPMessage_SetPayload(b.get(), "abc", 3);
     CoAPMessage_SetToken(b.get(), "T", 1);
     LogLayer_OnReceive(nullptr, b.get(), 0, nullptr);
-    ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[1], "[9] R CON 0.02 (Post) /up ?x=1, 1:3/1/1024, 2:0/0/64, W:70, [3b] "
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_EQ(log.lines()[1], "[9] R CON 0.02 (Post) /up ?x=1, 1:3/1/1024, 2:0/0/64, W:70, [3b] "
                             "from 192.0.2.9:5684, Token: \"T\"");
 
     // A response never shows a path.
     Msg r = request_to("coap://192.0.2.1/info", COAP_TYPE_ACK, 69, 10);
     LogLayer_OnReceive(nullptr, r.get(), 0, nullptr);
-    ASSERT_EQ(log.lines.size(), 3u);
-    EXPECT_EQ(log.lines[2], "[10] R ACK 2.05 (Content) from 192.0.2.1");
+    ASSERT_EQ(log.lines().size(), 3u);
+    EXPECT_EQ(log.lines()[2], "[10] R ACK 2.05 (Content) from 192.0.2.1");
 }
 
 TEST(LogLayer, LevelsDecideWhatIsShown)
@@ -167,18 +152,18 @@ TEST(LogLayer, LevelsDecideWhatIsShown)
 
     zmo_log_set_debug(0);
     LogLayer_OnSend(nullptr, m.get(), 0, nullptr);
-    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(log.lines().empty());
 
     zmo_log_set_debug(1);
     LogLayer_OnSend(nullptr, m.get(), 0, nullptr);
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].find(", Options: ["), std::string::npos);
-    EXPECT_EQ(log.lines[0].find(", Payload: "), std::string::npos);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].find(", Options: ["), std::string::npos);
+    EXPECT_EQ(log.lines()[0].find(", Payload: "), std::string::npos);
 
     zmo_log_set_debug(2);
     LogLayer_OnSend(nullptr, m.get(), 0, nullptr);
-    ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[1], "[7] S CON 0.01 (Get) /a, [2b] to 192.0.2.1, Payload: 00 01 , "
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_EQ(log.lines()[1], "[7] S CON 0.01 (Get) /a, [2b] to 192.0.2.1, Payload: 00 01 , "
                             "Options: [Uri-Path:\"a\", If-None-Match:(empty)]");
     EXPECT_EQ(LogLayer_OnSend(nullptr, nullptr, 0, nullptr), LAYER_CONTINUE);
 }

@@ -7,11 +7,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "coap_message.h"
 #include "mirel_util.h"
+#include "zmo.h"
 
 namespace mirel_test {
 
@@ -77,6 +79,45 @@ inline std::vector<uint32_t> option_numbers(const struct CoAPMessage *m)
         &out);
     return out;
 }
+
+// Every line the base library logs, also from the endpoint's threads.
+class LogCapture {
+public:
+    LogCapture() { zmo_log_set_hook(hook, this); }
+    ~LogCapture()
+    {
+        zmo_log_set_hook(nullptr, nullptr);
+        zmo_log_set_debug(0);
+    }
+    std::vector<std::string> lines()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    bool contains(const std::string &part)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string &l : lines_)
+            if (l.find(part) != std::string::npos)
+                return true;
+        return false;
+    }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
+    }
+
+private:
+    static void hook(void *ctx, int, const char *, const char *line)
+    {
+        auto *self = static_cast<LogCapture *>(ctx);
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->lines_.push_back(line);
+    }
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
 
 }  // namespace mirel_test
 

@@ -1,0 +1,138 @@
+// Endpoints for the tests: a live one on loopback with a plain UDP socket
+// as its peer, and a bare record (pool and resources, no threads) for
+// driving single layers.
+#ifndef MIREL_ENDPOINT_FIXTURE_H
+#define MIREL_ENDPOINT_FIXTURE_H
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
+#include <optional>
+
+#include "../src/endpoint.h"
+#include "coap_uri.h"
+#include "test_util.h"
+
+namespace mirel_test {
+
+struct EndpointFree {
+    void operator()(struct Mirel *ep) const { Mirel_Free(ep); }
+};
+using Endpoint = std::unique_ptr<struct Mirel, EndpointFree>;
+
+inline Endpoint loopback_endpoint() { return Endpoint(Mirel(0, htonl(INADDR_LOOPBACK))); }
+
+inline uint16_t endpoint_port(const struct Mirel *ep)
+{
+    struct sockaddr_in a {};
+    socklen_t len = sizeof a;
+    getsockname(ep->rt.sock, reinterpret_cast<struct sockaddr *>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+// A plain UDP socket on 127.0.0.1 playing the endpoint's peer.
+class Peer {
+public:
+    Peer()
+    {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        struct sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<struct sockaddr *>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<struct sockaddr *>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~Peer() { close(fd_); }
+    Peer(const Peer &) = delete;
+    Peer &operator=(const Peer &) = delete;
+
+    uint16_t port() const { return port_; }
+    struct sockaddr_storage address() const { return v4("127.0.0.1", port_); }
+
+    void send(uint16_t to, const Bytes &bytes) const
+    {
+        struct sockaddr_storage a = v4("127.0.0.1", to);
+        sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<struct sockaddr *>(&a),
+               sizeof(struct sockaddr_in));
+    }
+    void send(uint16_t to, struct CoAPMessage *m) const { send(to, encode(m)); }
+
+    std::optional<Bytes> recv(int timeout_ms) const
+    {
+        struct pollfd p {fd_, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) != 1)
+            return std::nullopt;
+        Bytes buf(2048);
+        ssize_t n = ::recv(fd_, buf.data(), buf.size(), 0);
+        if (n < 0)
+            return std::nullopt;
+        buf.resize(static_cast<size_t>(n));
+        return buf;
+    }
+    Msg recv_msg(int timeout_ms) const
+    {
+        auto b = recv(timeout_ms);
+        return Msg(b ? CoAPMessage_FromBytes(b->data(), b->size()) : nullptr);
+    }
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+// The endpoint record without socket or threads: what the layers see. What
+// they send stays in the pool, where the test reads it with Next.
+struct BareEndpoint {
+    struct Mirel ep;
+    BareEndpoint() { ep.pool = CoAPMessagePool(); }
+    ~BareEndpoint()
+    {
+        mirel::free_resources(&ep);
+        CoAPMessagePool_Free(ep.pool);
+    }
+    // The next queued message, or null when none is queued.
+    Msg next_sent()
+    {
+        CoAPMessagePool_Wake(ep.pool);
+        Msg m(CoAPMessagePool_Next(ep.pool, nullptr));
+        if (m)
+            CoAPMessagePool_RemoveMessage(ep.pool, m.get());
+        return m;
+    }
+};
+
+inline Msg request(int type, int code, int id, const char *path, const Bytes &token = {0x7a})
+{
+    Msg m(CoAPMessage(type, code, id));
+    if (path)
+        CoAPMessage_SetUriPath(m.get(), path);
+    if (!token.empty())
+        CoAPMessage_SetToken(m.get(), token.data(), token.size());
+    return m;
+}
+
+inline Bytes token_of(const struct CoAPMessage *m)
+{
+    uint8_t t[COAP_TOKEN_MAX];
+    size_t len = sizeof t;
+    if (CoAPMessage_GetToken(m, t, &len) != 0)
+        return {};
+    return Bytes(t, t + len);
+}
+
+inline std::string payload_of(const struct CoAPMessage *m)
+{
+    uint32_t len = 0;
+    auto *p = static_cast<const char *>(CoAPMessage_GetPayload(m, &len, 0));
+    return p ? std::string(p, len) : std::string();
+}
+
+}  // namespace mirel_test
+
+#endif
