@@ -1,0 +1,213 @@
+// mirel_node: a program on libmirel for the scenarios, as an application
+// of the library would be.
+//   mirel_node serve ADDR
+//       An endpoint on 5683 (multicast on ADDR) serving /hello (GET),
+//       /echo (POST, PUT: the body comes back), /cmd (POST: one line
+//       "run /cmd BODY" on stdout per handler run) and /gone (DELETE).
+//       Prints "ready"; runs until SIGTERM or SIGINT.
+//   mirel_node ask ADDR PEER[:PORT] [--non] [--timeout S] METHOD PATH [BODY...]
+//       One request per BODY (one without body when none), one after the
+//       other; prints "answer CODE BODY" or "timeout" for each. Exit 0 when
+//       every request was answered.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "coap_uri.h"
+#include "mirel.h"
+#include "zmo.h"
+
+namespace {
+
+constexpr int kChanged = COAP_CODE(2, 4);
+constexpr int kContent = COAP_CODE(2, 5);
+constexpr int kDeleted = COAP_CODE(2, 2);
+
+std::string body_of(const struct CoAPMessage *m)
+{
+    uint32_t len = 0;
+    const char *p = static_cast<const char *>(CoAPMessage_GetPayload(m, &len, 0));
+    return p ? std::string(p, len) : std::string();
+}
+
+int on_hello(struct Mirel *, struct CoAPMessage *, struct CoAPMessage *resp)
+{
+    CoAPMessage_SetCode(resp, kContent);
+    CoAPMessage_SetPayload(resp, "hello", 5);
+    return 0;
+}
+
+int on_echo(struct Mirel *, struct CoAPMessage *req, struct CoAPMessage *resp)
+{
+    std::string body = body_of(req);
+    CoAPMessage_SetCode(resp, kChanged);
+    if (!body.empty())
+        CoAPMessage_SetPayload(resp, body.data(), body.size());
+    return 0;
+}
+
+int on_cmd(struct Mirel *, struct CoAPMessage *req, struct CoAPMessage *resp)
+{
+    std::string body = body_of(req);
+    std::printf("run /cmd %s\n", body.c_str());
+    std::fflush(stdout);
+    CoAPMessage_SetCode(resp, kChanged);
+    std::string text = "ran " + body;
+    CoAPMessage_SetPayload(resp, text.data(), text.size());
+    return 0;
+}
+
+int on_gone(struct Mirel *, struct CoAPMessage *, struct CoAPMessage *resp)
+{
+    CoAPMessage_SetCode(resp, kDeleted);
+    return 0;
+}
+
+uint32_t parse_ipv4(const char *text)
+{
+    struct in_addr a {};
+    if (inet_pton(AF_INET, text, &a) != 1) {
+        std::fprintf(stderr, "mirel_node: not an IPv4 address: %s\n", text);
+        std::exit(2);
+    }
+    return a.s_addr;
+}
+
+int serve(const char *addr)
+{
+    struct Mirel *ep = Mirel(COAP_DEFAULT_PORT, parse_ipv4(addr));
+    if (!ep)
+        return 1;
+    Mirel_AddRes(ep, "/hello", MIREL_GET, on_hello);
+    Mirel_AddRes(ep, "/echo", MIREL_POST | MIREL_PUT, on_echo);
+    Mirel_AddRes(ep, "/cmd", MIREL_POST, on_cmd);
+    Mirel_AddRes(ep, "/gone", MIREL_DELETE, on_gone);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    while (!zmo_sys_is_interrupted())
+        zmo_sys_sleep_msec(200);
+    Mirel_Free(ep);
+    return 0;
+}
+
+// The answer of the request in flight, handed over from the receiver thread.
+struct Waiter {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+    std::string line;
+} g_waiter;
+
+int on_answer(struct Mirel *, struct CoAPMessage *answer)
+{
+    char code[48];
+    CoAPMessage_GetCodeStr(answer, code, sizeof code);
+    std::string line = std::string("answer ") + code;
+    std::string body = body_of(answer);
+    if (!body.empty())
+        line += " " + body;
+    std::lock_guard<std::mutex> lock(g_waiter.mutex);
+    g_waiter.line = line;
+    g_waiter.done = true;
+    g_waiter.cv.notify_all();
+    return 0;
+}
+
+int method_code(const char *name)
+{
+    const char *names[] = {"get", "post", "put", "delete"};
+    for (int i = 0; i < 4; i++)
+        if (std::strcmp(name, names[i]) == 0)
+            return i + 1;
+    std::fprintf(stderr, "mirel_node: method is get, post, put or delete\n");
+    std::exit(2);
+}
+
+int ask(int argc, char **argv)
+{
+    if (argc < 6)
+        return 2;
+    const char *addr = argv[2];
+    std::string peer = argv[3];
+    int type = COAP_TYPE_CON, i = 4;
+    double timeout_s = 12;
+    for (; i < argc && argv[i][0] == '-'; i++) {
+        if (std::strcmp(argv[i], "--non") == 0)
+            type = COAP_TYPE_NON;
+        else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
+            timeout_s = std::atof(argv[++i]);
+    }
+    if (i + 2 > argc)
+        return 2;
+    int code = method_code(argv[i]);
+    std::string path = argv[i + 1];
+    std::vector<std::string> bodies(argv + i + 2, argv + argc);
+    if (bodies.empty())
+        bodies.emplace_back();
+
+    struct Mirel *ep = Mirel(COAP_DEFAULT_PORT, parse_ipv4(addr));
+    if (!ep)
+        return 1;
+    int unanswered = 0;
+    for (const std::string &body : bodies) {
+        struct CoAPMessage *m = CoAPMessage(type, code, -1);
+        std::string uri = "coap://" + peer + path;
+        uint8_t token[8];
+        CoAPMessage_GenToken(token, sizeof token);
+        if (!m || CoAPMessage_SetUri(m, uri.c_str(), 0) != 0 ||
+            CoAPMessage_SetToken(m, token, sizeof token) != 0) {
+            std::fprintf(stderr, "mirel_node: bad request %s\n", uri.c_str());
+            return 2;
+        }
+        if (!body.empty())
+            CoAPMessage_SetPayload(m, body.data(), body.size());
+        CoAPMessage_SetHandler(m, on_answer);
+        {
+            std::lock_guard<std::mutex> lock(g_waiter.mutex);
+            g_waiter.done = false;
+        }
+        Mirel_Send(ep, m);
+        CoAPMessage_Decref(m);
+        std::unique_lock<std::mutex> lock(g_waiter.mutex);
+        if (g_waiter.cv.wait_for(lock, std::chrono::milliseconds(static_cast<long>(timeout_s * 1000)),
+                                 [] { return g_waiter.done; })) {
+            std::printf("%s\n", g_waiter.line.c_str());
+        } else {
+            std::printf("timeout\n");
+            unanswered++;
+        }
+        std::fflush(stdout);
+    }
+    Mirel_Free(ep);
+    return unanswered == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    zmo_log_init("mirel_node", nullptr, 1, 0);
+    zmo_sys_set_default_signals();
+    if (const char *d = std::getenv("MIREL_DEBUG"))
+        zmo_log_set_debug(std::atoi(d));
+    if (argc >= 3 && std::strcmp(argv[1], "serve") == 0)
+        return serve(argv[2]);
+    if (argc >= 2 && std::strcmp(argv[1], "ask") == 0) {
+        int rc = ask(argc, argv);
+        if (rc == 2)
+            std::fprintf(stderr, "usage: mirel_node ask ADDR PEER[:PORT] [--non] [--timeout S] "
+                                 "METHOD PATH [BODY...]\n");
+        return rc;
+    }
+    std::fprintf(stderr, "usage: mirel_node serve ADDR | ask ...\n");
+    return 2;
+}
