@@ -69,6 +69,15 @@ size_t DuplicateMemory::size()
     return index_.size();
 }
 
+void DuplicateMemory::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    index_.clear();
+    peers_.clear();
+    order_.clear();
+    answer_bytes_ = 0;
+}
+
 // Only ever called for the oldest node of its peer, which is the front of
 // the peer's queue: both queues are in arrival order.
 void DuplicateMemory::drop_node(Order::iterator it)

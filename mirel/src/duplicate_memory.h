@@ -44,6 +44,7 @@ public:
                        size_t length);
     void set_clock(Clock clock, void *context);
     size_t size();
+    void clear();
 
     struct PeerId {
         uint8_t bytes[19] {}; // family, port, address
