@@ -5,10 +5,11 @@
 //       /echo (POST, PUT: the body comes back), /cmd (POST: one line
 //       "run /cmd BODY" on stdout per handler run) and /gone (DELETE).
 //       Prints "ready"; runs until SIGTERM or SIGINT.
-//   mirel_node ask ADDR PEER[:PORT] [--non] [--timeout S] METHOD PATH [BODY...]
+//   mirel_node ask ADDR PEER[:PORT] [--non] [--together] [--timeout S] METHOD PATH [BODY...]
 //       One request per BODY (one without body when none), one after the
-//       other; prints "answer CODE BODY" or "timeout" for each. Exit 0 when
-//       every request was answered.
+//       other (--together: all at once); prints "answer CODE BODY" for each
+//       answer and "timeout" for each request left unanswered after S
+//       seconds. Exit 0 when every request was answered.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -99,12 +100,11 @@ int serve(const char *addr)
     return 0;
 }
 
-// The answer of the request in flight, handed over from the receiver thread.
+// Answers as they come, handed over from the receiver thread.
 struct Waiter {
     std::mutex mutex;
     std::condition_variable cv;
-    bool done = false;
-    std::string line;
+    size_t answered = 0;
 } g_waiter;
 
 int on_answer(struct Mirel *, struct CoAPMessage *answer)
@@ -116,8 +116,9 @@ int on_answer(struct Mirel *, struct CoAPMessage *answer)
     if (!body.empty())
         line += " " + body;
     std::lock_guard<std::mutex> lock(g_waiter.mutex);
-    g_waiter.line = line;
-    g_waiter.done = true;
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    g_waiter.answered++;
     g_waiter.cv.notify_all();
     return 0;
 }
@@ -139,10 +140,13 @@ int ask(int argc, char **argv)
     const char *addr = argv[2];
     std::string peer = argv[3];
     int type = COAP_TYPE_CON, i = 4;
+    bool together = false;
     double timeout_s = 12;
     for (; i < argc && argv[i][0] == '-'; i++) {
         if (std::strcmp(argv[i], "--non") == 0)
             type = COAP_TYPE_NON;
+        else if (std::strcmp(argv[i], "--together") == 0)
+            together = true;
         else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
             timeout_s = std::atof(argv[++i]);
     }
@@ -157,7 +161,17 @@ int ask(int argc, char **argv)
     struct Mirel *ep = Mirel(COAP_DEFAULT_PORT, parse_ipv4(addr));
     if (!ep)
         return 1;
-    int unanswered = 0;
+    auto wait_for = [&](size_t count) {
+        std::unique_lock<std::mutex> lock(g_waiter.mutex);
+        auto limit = std::chrono::milliseconds(static_cast<long>(timeout_s * 1000));
+        g_waiter.cv.wait_for(lock, limit, [&] { return g_waiter.answered >= count; });
+        return g_waiter.answered;
+    };
+    auto answered_now = [] {
+        std::lock_guard<std::mutex> lock(g_waiter.mutex);
+        return g_waiter.answered;
+    };
+    size_t sent = 0, unanswered = 0;
     for (const std::string &body : bodies) {
         struct CoAPMessage *m = CoAPMessage(type, code, -1);
         std::string uri = "coap://" + peer + path;
@@ -171,21 +185,20 @@ int ask(int argc, char **argv)
         if (!body.empty())
             CoAPMessage_SetPayload(m, body.data(), body.size());
         CoAPMessage_SetHandler(m, on_answer);
-        {
-            std::lock_guard<std::mutex> lock(g_waiter.mutex);
-            g_waiter.done = false;
-        }
+        size_t before = answered_now();
         Mirel_Send(ep, m);
         CoAPMessage_Decref(m);
-        std::unique_lock<std::mutex> lock(g_waiter.mutex);
-        if (g_waiter.cv.wait_for(lock, std::chrono::milliseconds(static_cast<long>(timeout_s * 1000)),
-                                 [] { return g_waiter.done; })) {
-            std::printf("%s\n", g_waiter.line.c_str());
-        } else {
+        sent++;
+        if (!together && wait_for(before + 1) == before) {
             std::printf("timeout\n");
+            std::fflush(stdout);
             unanswered++;
         }
-        std::fflush(stdout);
+    }
+    if (together) {
+        size_t answered = wait_for(sent);
+        for (; answered < sent; answered++, unanswered++)
+            std::printf("timeout\n");
     }
     Mirel_Free(ep);
     return unanswered == 0 ? 0 : 1;
