@@ -12,6 +12,7 @@
 
 #include "coap_pool.h"
 #include "duplicate_memory.h"
+#include "sec_session.h"
 #include "mirel.h"
 #include "sliding_window.h"
 
@@ -42,6 +43,7 @@ struct Mirel {
     uint8_t private_key[MIREL_KEY_SIZE] {};
     uint8_t public_key[MIREL_KEY_SIZE] {};
     mirel::DuplicateMemory dups;
+    mirel::SessionTable *sessions = nullptr; // from SecLayer_Init
 };
 
 namespace mirel {

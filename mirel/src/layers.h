@@ -26,6 +26,8 @@ void SecLayer_Deinit(struct Mirel *ep);
 int SecLayer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err);
 int SecLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
                        struct Err *err);
+int SecLayer_OnReceive_SessionError(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                                    struct Err *err);
 
 int ArqBlock1Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
                           struct Err *err);

@@ -90,11 +90,48 @@ private:
 // they send stays in the pool, where the test reads it with Next.
 struct BareEndpoint {
     struct Mirel ep;
-    BareEndpoint() { ep.pool = CoAPMessagePool(); }
+    BareEndpoint()
+    {
+        ep.pool = CoAPMessagePool();
+        ep.windows = SlidingWindowPool();
+        struct Err err;
+        LayerStack_Init(&ep, &err);
+    }
     ~BareEndpoint()
     {
+        LayerStack_Deinit(&ep);
         mirel::free_resources(&ep);
         CoAPMessagePool_Free(ep.pool);
+        SlidingWindowPool_Free(ep.windows);
+    }
+    // What the sender thread would put on the wire now: every message due,
+    // through the send layers, encoded; non-CON messages leave the pool.
+    std::vector<Bytes> pump()
+    {
+        std::vector<Bytes> out;
+        for (;;) {
+            CoAPMessagePool_Wake(ep.pool);
+            uint8_t extra = 0;
+            Msg m(CoAPMessagePool_Next(ep.pool, &extra));
+            if (!m)
+                return out;
+            struct Err err;
+            int rc = LayerStack_OnSend(&ep, m.get(), extra, &err);
+            if (rc == 0)
+                out.push_back(encode(m.get()));
+            if (rc != 1 && CoAPMessage_GetType(m.get()) != COAP_TYPE_CON)
+                CoAPMessagePool_RemoveMessage(ep.pool, m.get());
+        }
+    }
+    // A datagram from `from` through the receive layers: the stack's result.
+    int deliver(const Bytes &wire, const struct sockaddr_storage &from)
+    {
+        Msg m(CoAPMessage_FromBytes(wire.data(), wire.size()));
+        if (!m)
+            return -1;
+        CoAPMessage_SetSockAddr(m.get(), &from);
+        struct Err err;
+        return LayerStack_OnReceive(&ep, m.get(), 0, &err);
     }
     // The next queued message, or null when none is queued.
     Msg next_sent()
