@@ -1,15 +1,18 @@
 // mirel_node: a program on libmirel for the scenarios, as an application
 // of the library would be.
-//   mirel_node serve ADDR
+//   mirel_node serve ADDR [--key HEX]
 //       An endpoint on 5683 (multicast on ADDR) serving /hello (GET),
 //       /echo (POST, PUT: the body comes back), /cmd (POST: one line
 //       "run /cmd BODY" on stdout per handler run) and /gone (DELETE).
 //       Prints "ready"; runs until SIGTERM or SIGINT.
-//   mirel_node ask ADDR PEER[:PORT] [--non] [--together] [--timeout S] METHOD PATH [BODY...]
+//   mirel_node ask ADDR PEER[:PORT] [--non] [--together] [--timeout S] [--key HEX] [--secure]
+//                  METHOD PATH [BODY...]
 //       One request per BODY (one without body when none), one after the
 //       other (--together: all at once); prints "answer CODE BODY" for each
 //       answer and "timeout" for each request left unanswered after S
 //       seconds. Exit 0 when every request was answered.
+// --key sets the endpoint's private key (64 hex digits); --secure sends the
+// requests sealed ("coaps").
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -83,11 +86,31 @@ uint32_t parse_ipv4(const char *text)
     return a.s_addr;
 }
 
-int serve(const char *addr)
+bool set_key(struct Mirel *ep, const char *text)
+{
+    if (!text)
+        return true;
+    struct HexString *hs = HexString();
+    uint32_t len = 0;
+    bool ok = hs && HexString_Set(hs, text) == 0;
+    void *bytes = ok ? HexString_GetBin(hs, &len) : nullptr;
+    ok = bytes && Mirel_SetPrivateKey(ep, static_cast<uint8_t *>(bytes), len) == 0;
+    Mem_free(bytes);
+    HexString_Free(hs);
+    if (!ok)
+        std::fprintf(stderr, "mirel_node: the key is 64 hex digits\n");
+    return ok;
+}
+
+int serve(const char *addr, const char *key)
 {
     struct Mirel *ep = Mirel(COAP_DEFAULT_PORT, parse_ipv4(addr));
     if (!ep)
         return 1;
+    if (!set_key(ep, key)) {
+        Mirel_Free(ep);
+        return 2;
+    }
     Mirel_AddRes(ep, "/hello", MIREL_GET, on_hello);
     Mirel_AddRes(ep, "/echo", MIREL_POST | MIREL_PUT, on_echo);
     Mirel_AddRes(ep, "/cmd", MIREL_POST, on_cmd);
@@ -140,13 +163,18 @@ int ask(int argc, char **argv)
     const char *addr = argv[2];
     std::string peer = argv[3];
     int type = COAP_TYPE_CON, i = 4;
-    bool together = false;
+    bool together = false, secure = false;
+    const char *key = nullptr;
     double timeout_s = 12;
     for (; i < argc && argv[i][0] == '-'; i++) {
         if (std::strcmp(argv[i], "--non") == 0)
             type = COAP_TYPE_NON;
         else if (std::strcmp(argv[i], "--together") == 0)
             together = true;
+        else if (std::strcmp(argv[i], "--secure") == 0)
+            secure = true;
+        else if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc)
+            key = argv[++i];
         else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
             timeout_s = std::atof(argv[++i]);
     }
@@ -161,6 +189,10 @@ int ask(int argc, char **argv)
     struct Mirel *ep = Mirel(COAP_DEFAULT_PORT, parse_ipv4(addr));
     if (!ep)
         return 1;
+    if (!set_key(ep, key)) {
+        Mirel_Free(ep);
+        return 2;
+    }
     auto wait_for = [&](size_t count) {
         std::unique_lock<std::mutex> lock(g_waiter.mutex);
         auto limit = std::chrono::milliseconds(static_cast<long>(timeout_s * 1000));
@@ -174,7 +206,7 @@ int ask(int argc, char **argv)
     size_t sent = 0, unanswered = 0;
     for (const std::string &body : bodies) {
         struct CoAPMessage *m = CoAPMessage(type, code, -1);
-        std::string uri = "coap://" + peer + path;
+        std::string uri = (secure ? "coaps://" : "coap://") + peer + path;
         uint8_t token[8];
         CoAPMessage_GenToken(token, sizeof token);
         if (!m || CoAPMessage_SetUri(m, uri.c_str(), 0) != 0 ||
@@ -213,7 +245,7 @@ int main(int argc, char **argv)
     if (const char *d = std::getenv("MIREL_DEBUG"))
         zmo_log_set_debug(std::atoi(d));
     if (argc >= 3 && std::strcmp(argv[1], "serve") == 0)
-        return serve(argv[2]);
+        return serve(argv[2], argc >= 5 && std::strcmp(argv[3], "--key") == 0 ? argv[4] : nullptr);
     if (argc >= 2 && std::strcmp(argv[1], "ask") == 0) {
         int rc = ask(argc, argv);
         if (rc == 2)
