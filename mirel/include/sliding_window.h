@@ -44,7 +44,12 @@ void SlidingWindow_Free(struct SlidingWindow *w);
 
 struct SlidingWindowPool;
 
+/* Monotonic milliseconds; TimeMono_Ms unless told otherwise. */
+typedef uint64_t (*SlidingWindowPool_Clock)(void *context);
+
 struct SlidingWindowPool *SlidingWindowPool(void);
+void SlidingWindowPool_SetClock(struct SlidingWindowPool *pool, SlidingWindowPool_Clock clock,
+                                void *context);
 /* Takes over the window and the caller's reference on the template (which
  * may be null) on success only. */
 int SlidingWindowPool_Set(struct SlidingWindowPool *pool, const char *key,
@@ -56,6 +61,11 @@ struct SlidingWindow *SlidingWindowPool_Get(struct SlidingWindowPool *pool, cons
 int SlidingWindowPool_SetCode(struct SlidingWindowPool *pool, const char *key, int code);
 int SlidingWindowPool_GetCode(struct SlidingWindowPool *pool, const char *key);
 int SlidingWindowPool_Del(struct SlidingWindowPool *pool, const char *key);
+/* Deletes every transfer without activity (Set or Get) for idle_ms; the
+ * number deleted. Call it from the thread that uses the windows. */
+int SlidingWindowPool_Expire(struct SlidingWindowPool *pool, uint64_t idle_ms);
+/* Running transfers, receiving (rx 1), sending (rx 0) or all (rx -1). */
+int SlidingWindowPool_Count(struct SlidingWindowPool *pool, int rx);
 void SlidingWindowPool_Free(struct SlidingWindowPool *pool);
 
 #ifdef __cplusplus
