@@ -37,6 +37,12 @@ int CoAPMessagePool_Add(struct CoAPMessagePool *pool, struct CoAPMessage *msg, u
  * first, with a new reference for the caller; null when none. */
 struct CoAPMessage *CoAPMessagePool_Get(struct CoAPMessagePool *pool, uint16_t id,
                                         const struct sockaddr_storage *peer, uint8_t *extra);
+/* The pending confirmable message with that token sent to peer (as Get
+ * matches peers), the latest added first, with a new reference; null when
+ * none. For answers whose id is not the request's. */
+struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, const uint8_t *token,
+                                               size_t length,
+                                               const struct sockaddr_storage *peer);
 /* Drops the entry that Get would return: 0, or -1 with EINVAL or ENOENT. */
 int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
                            const struct sockaddr_storage *peer);

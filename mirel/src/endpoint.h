@@ -50,6 +50,8 @@ namespace mirel {
 
 // Largest datagram read; a longer one is dropped whole.
 constexpr size_t kMaxDatagram = 1500;
+// A block-wise transfer without activity this long is dropped.
+constexpr uint64_t kTransferIdleMs = 60000;
 
 // One datagram as the receiver thread handles it: decode, duplicate check,
 // receive layers. Also the entry of the receive fuzzer.

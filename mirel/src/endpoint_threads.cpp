@@ -126,8 +126,11 @@ void *receiver_main(void *arg)
         ssize_t n = recvfrom(ep->rt.sock, buf, sizeof buf, MSG_TRUNC,
                              reinterpret_cast<struct sockaddr *>(&from), &from_len);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                // A quiet moment: block-wise transfers that went idle go.
+                SlidingWindowPool_Expire(ep->windows, kTransferIdleMs);
                 continue;
+            }
             char text[100];
             zmo_log(ZMO_LOG_WARNING, "%s (recvfrom): %s", kReceiver,
                     errno_text(errno, text, sizeof text));

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <new>
@@ -171,6 +172,22 @@ struct CoAPMessage *CoAPMessagePool_Get(struct CoAPMessagePool *pool, uint16_t i
     if (extra)
         *extra = it->extra;
     return CoAPMessage_Incref(it->msg);
+}
+
+struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, const uint8_t *token,
+                                               size_t length,
+                                               const struct sockaddr_storage *peer)
+{
+    if (!pool || (!token && length > 0) || length > COAP_TOKEN_MAX)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    for (auto it = pool->entries.rbegin(); it != pool->entries.rend(); ++it) {
+        const struct CoAPMessage *m = it->msg;
+        if (m->type == COAP_TYPE_CON && m->token_len == length &&
+            std::memcmp(m->token, token, length) == 0 && same_peer(m, peer))
+            return CoAPMessage_Incref(it->msg);
+    }
+    return nullptr;
 }
 
 int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,

@@ -4,6 +4,7 @@
 #ifndef MIREL_ENDPOINT_FIXTURE_H
 #define MIREL_ENDPOINT_FIXTURE_H
 
+#include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -141,6 +142,35 @@ struct BareEndpoint {
         if (m)
             CoAPMessagePool_RemoveMessage(ep.pool, m.get());
         return m;
+    }
+};
+
+// Two endpoint records that exchange datagrams by hand.
+struct BarePair : ::testing::Test {
+    BareEndpoint a, b;
+    const struct sockaddr_storage addr_a = v4("192.0.2.1");
+    const struct sockaddr_storage addr_b = v4("192.0.2.2");
+
+    // Everything due on each side crosses over until both are quiet; a
+    // filter may drop datagrams (true = deliver).
+    template <typename Filter> void settle(Filter keep, int rounds = 1000)
+    {
+        for (int round = 0; round < rounds; round++) {
+            auto from_a = a.pump();
+            auto from_b = b.pump();
+            if (from_a.empty() && from_b.empty())
+                return;
+            for (const Bytes &w : from_a)
+                if (keep(true, w))
+                    b.deliver(w, addr_a);
+            for (const Bytes &w : from_b)
+                if (keep(false, w))
+                    a.deliver(w, addr_b);
+        }
+    }
+    void settle()
+    {
+        settle([](bool, const Bytes &) { return true; });
     }
 };
 

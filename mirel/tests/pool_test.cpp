@@ -322,3 +322,27 @@ TEST(Pool, WaitsForTheDueTimeWithoutSpinning)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Pool, GetByTokenFindsPendingConfirmables)
+{
+    PoolPtr pool(CoAPMessagePool());
+    Msg a = message_to("192.0.2.1", COAP_TYPE_CON, 1);
+    CoAPMessage_SetToken(a.get(), "tok", 3);
+    Msg n = message_to("192.0.2.1", COAP_TYPE_NON, 2);
+    CoAPMessage_SetToken(n.get(), "non", 3);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), a.get(), 0), 0);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), n.get(), 0), 0);
+    struct sockaddr_storage p1 = v4("192.0.2.1"), p2 = v4("192.0.2.2");
+    const uint8_t tok[] = {'t', 'o', 'k'}, non[] = {'n', 'o', 'n'};
+    Msg found(CoAPMessagePool_GetByToken(pool.get(), tok, 3, &p1));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(CoAPMessage_GetId(found.get()), 1);
+    EXPECT_FALSE(Msg(CoAPMessagePool_GetByToken(pool.get(), tok, 3, &p2))) << "other peer";
+    EXPECT_FALSE(Msg(CoAPMessagePool_GetByToken(pool.get(), tok, 2, &p1))) << "shorter token";
+    EXPECT_FALSE(Msg(CoAPMessagePool_GetByToken(pool.get(), non, 3, &p1))) << "not confirmable";
+    EXPECT_TRUE(Msg(CoAPMessagePool_GetByToken(pool.get(), tok, 3, nullptr))) << "any peer";
+}
+
+}  // namespace

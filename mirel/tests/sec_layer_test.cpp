@@ -42,11 +42,7 @@ int info(struct Mirel *, struct CoAPMessage *req, struct CoAPMessage *resp)
     return 0;
 }
 
-struct Pair : ::testing::Test {
-    BareEndpoint a, b;
-    const struct sockaddr_storage addr_a = v4("192.0.2.1");
-    const struct sockaddr_storage addr_b = v4("192.0.2.2");
-
+struct Pair : BarePair {
     void SetUp() override
     {
         answers.clear();
@@ -67,20 +63,6 @@ struct Pair : ::testing::Test {
         CoAPMessage_SetHandler(m.get(), record);
         EXPECT_EQ(Mirel_Send(&a.ep, m.get()), 0);
         return static_cast<uint16_t>(CoAPMessage_GetId(m.get()));
-    }
-    // Everything due on each side crosses over until both are quiet.
-    void settle()
-    {
-        for (int round = 0; round < 10; round++) {
-            auto from_a = a.pump();
-            auto from_b = b.pump();
-            if (from_a.empty() && from_b.empty())
-                return;
-            for (const Bytes &w : from_a)
-                b.deliver(w, addr_a);
-            for (const Bytes &w : from_b)
-                a.deliver(w, addr_b);
-        }
     }
     int state_of(BareEndpoint &e, const char *key)
     {
