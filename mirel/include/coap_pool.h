@@ -43,6 +43,11 @@ struct CoAPMessage *CoAPMessagePool_Get(struct CoAPMessagePool *pool, uint16_t i
 struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, const uint8_t *token,
                                                size_t length,
                                                const struct sockaddr_storage *peer);
+/* Drops every pending confirmable message with that token sent to peer,
+ * but keep (which may be null); the number dropped. */
+int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token,
+                                  size_t length, const struct sockaddr_storage *peer,
+                                  const struct CoAPMessage *keep);
 /* Drops the entry that Get would return: 0, or -1 with EINVAL or ENOENT. */
 int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
                            const struct sockaddr_storage *peer);

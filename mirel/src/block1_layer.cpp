@@ -126,8 +126,16 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
     SlidingWindow_SetBlockFlags(w, b.num, flags | SW_BLOCK_ACKED);
     uint8_t complete = 0;
     SlidingWindow_Advance(w, &complete);
-    if (msg->code != kCodeContinue)
+    if (msg->code != kCodeContinue) {
         SlidingWindowPool_SetCode(ep->windows, key, msg->code);
+        // The server answers with another code only once it has the whole
+        // body (or refuses it): this is the answer, with its payload, even
+        // when acknowledgements of earlier blocks were lost. Those blocks
+        // need no more retransmissions.
+        complete = 1;
+        // This block stays: the response layer finds the request by it.
+        CoAPMessagePool_RemoveByToken(ep->pool, msg->token, msg->token_len, &msg->addr, block.m);
+    }
     if (!complete) {
         CoAPMessagePool_RemoveMessage(ep->pool, block.m);
         if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK1, b.szx, nullptr, err) != 0)

@@ -190,6 +190,29 @@ struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, con
     return nullptr;
 }
 
+int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token,
+                                  size_t length, const struct sockaddr_storage *peer,
+                                  const struct CoAPMessage *keep)
+{
+    if (!pool || (!token && length > 0) || length > COAP_TOKEN_MAX) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    int n = 0;
+    for (auto it = pool->entries.begin(); it != pool->entries.end();) {
+        const struct CoAPMessage *m = it->msg;
+        if (m != keep && m->type == COAP_TYPE_CON && m->token_len == length &&
+            std::memcmp(m->token, token, length) == 0 && same_peer(m, peer)) {
+            pool->drop(it++);
+            n++;
+        } else {
+            ++it;
+        }
+    }
+    return n;
+}
+
 int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
                            const struct sockaddr_storage *peer)
 {

@@ -265,6 +265,31 @@ TEST_F(Blocks, SealedBothWays)
     EXPECT_EQ(transfers(a) + transfers(b), 0);
 }
 
+// The final answer comes while an earlier block's acknowledgement is
+// lost: the answer with its payload is the request's, and the earlier
+// block is not sent again.
+TEST_F(Blocks, FinalAnswerBeforeALostAcknowledgement)
+{
+    post(body_of_size(3000));
+    auto blocks = a.pump();
+    ASSERT_EQ(blocks.size(), 3u);
+    b.deliver(blocks[0], addr_a);
+    b.pump(); // block 0's acknowledgement is lost
+    b.deliver(blocks[1], addr_a);
+    a.deliver(b.pump().at(0), addr_b);
+    b.deliver(blocks[2], addr_a);
+    auto fin = b.pump();
+    ASSERT_EQ(fin.size(), 1u);
+    EXPECT_EQ(look(fin[0], COAP_OPTION_BLOCK1).code, kChanged);
+    a.deliver(fin[0], addr_b);
+    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 3000"}));
+    EXPECT_EQ(transfers(a), 0);
+    EXPECT_EQ(CoAPMessagePool_GetByToken(a.ep.pool, reinterpret_cast<const uint8_t *>("tk"), 2,
+                                         nullptr),
+              nullptr)
+        << "nothing of the request left to retransmit";
+}
+
 TEST_F(Blocks, NonBlocksStartNoTransfer)
 {
     post(body_of_size(1500), COAP_TYPE_NON);

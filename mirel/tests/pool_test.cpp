@@ -343,6 +343,18 @@ TEST(Pool, GetByTokenFindsPendingConfirmables)
     EXPECT_FALSE(Msg(CoAPMessagePool_GetByToken(pool.get(), tok, 2, &p1))) << "shorter token";
     EXPECT_FALSE(Msg(CoAPMessagePool_GetByToken(pool.get(), non, 3, &p1))) << "not confirmable";
     EXPECT_TRUE(Msg(CoAPMessagePool_GetByToken(pool.get(), tok, 3, nullptr))) << "any peer";
+
+    Msg b = message_to("192.0.2.1", COAP_TYPE_CON, 3);
+    CoAPMessage_SetToken(b.get(), "tok", 3);
+    Msg c = message_to("192.0.2.2", COAP_TYPE_CON, 4);
+    CoAPMessage_SetToken(c.get(), "tok", 3);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), b.get(), 0), 0);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), c.get(), 0), 0);
+    EXPECT_EQ(CoAPMessagePool_RemoveByToken(pool.get(), tok, 3, &p1, b.get()), 1);
+    EXPECT_TRUE(Msg(CoAPMessagePool_Get(pool.get(), 3, &p1, nullptr))) << "kept";
+    EXPECT_FALSE(Msg(CoAPMessagePool_Get(pool.get(), 1, &p1, nullptr)));
+    EXPECT_TRUE(Msg(CoAPMessagePool_Get(pool.get(), 4, &p2, nullptr))) << "other peer's";
+    EXPECT_TRUE(Msg(CoAPMessagePool_Get(pool.get(), 2, &p1, nullptr))) << "NON stays";
 }
 
 }  // namespace

@@ -4,13 +4,21 @@
 //       An endpoint on 5683 (multicast on ADDR) serving /hello (GET),
 //       /echo (POST, PUT: the body comes back), /cmd (POST: one line
 //       "run /cmd BODY" on stdout per handler run) and /gone (DELETE).
-//       Prints "ready"; runs until SIGTERM or SIGINT.
+//       Prints "ready"; runs until SIGTERM or SIGINT. Also /blob (POST:
+//       answers "len=N fnv=X" of the body; GET ?n=N: N bytes of the
+//       pattern) and /transfers (GET: running block-wise transfers).
+//       MIREL_NODE_FAST_EXPIRY=1 runs the transfers' idle clock ten times
+//       faster, so a stalled transfer goes in 6 s rather than 60.
+//   mirel_node pattern N
+//       Prints "len=N fnv=X" of N bytes of the pattern.
 //   mirel_node ask ADDR PEER[:PORT] [--non] [--together] [--timeout S] [--key HEX] [--secure]
 //                  METHOD PATH [BODY...]
 //       One request per BODY (one without body when none), one after the
 //       other (--together: all at once); prints "answer CODE BODY" for each
 //       answer and "timeout" for each request left unanswered after S
-//       seconds. Exit 0 when every request was answered.
+//       seconds. Exit 0 when every request was answered. --body-size N sends
+//       N bytes of the pattern as the one body. Answer bodies over 64 bytes
+//       print as "len=N fnv=X".
 // --key sets the endpoint's private key (64 hex digits); --secure sends the
 // requests sealed ("coaps").
 #include <arpa/inet.h>
@@ -26,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "../../../mirel/src/endpoint.h"
 #include "coap_uri.h"
 #include "mirel.h"
 #include "zmo.h"
@@ -41,6 +50,63 @@ std::string body_of(const struct CoAPMessage *m)
     uint32_t len = 0;
     const char *p = static_cast<const char *>(CoAPMessage_GetPayload(m, &len, 0));
     return p ? std::string(p, len) : std::string();
+}
+
+std::string pattern(size_t n)
+{
+    std::string s(n, '\0');
+    uint32_t x = 2463534242u;
+    for (size_t i = 0; i < n; i++) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        s[i] = static_cast<char>(x);
+    }
+    return s;
+}
+
+std::string digest(const std::string &body)
+{
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : body)
+        h = (h ^ c) * 1099511628211ull;
+    char text[64];
+    std::snprintf(text, sizeof text, "len=%zu fnv=%016llx", body.size(),
+                  static_cast<unsigned long long>(h));
+    return text;
+}
+
+int on_blob(struct Mirel *, struct CoAPMessage *req, struct CoAPMessage *resp)
+{
+    if (CoAPMessage_GetCode(req) == COAP_CODE_POST) {
+        std::string d = digest(body_of(req));
+        CoAPMessage_SetCode(resp, kChanged);
+        CoAPMessage_SetPayload(resp, d.data(), d.size());
+        return 0;
+    }
+    char *q = CoAPMessage_GetUriQuery(req);
+    size_t n = q && std::strncmp(q, "?n=", 3) == 0 ? std::strtoul(q + 3, nullptr, 10) : 0;
+    Mem_free(q);
+    std::string body = pattern(n);
+    CoAPMessage_SetCode(resp, kContent);
+    if (!body.empty())
+        CoAPMessage_SetPayload(resp, body.data(), body.size());
+    return 0;
+}
+
+int on_transfers(struct Mirel *ep, struct CoAPMessage *, struct CoAPMessage *resp)
+{
+    std::string n = std::to_string(SlidingWindowPool_Count(ep->windows, -1));
+    CoAPMessage_SetCode(resp, kContent);
+    CoAPMessage_SetPayload(resp, n.data(), n.size());
+    return 0;
+}
+
+uint64_t fast_clock(void *) { return TimeMono_Ms() * 10; }
+
+void maybe_fast_expiry(struct Mirel *ep)
+{
+    const char *fast = std::getenv("MIREL_NODE_FAST_EXPIRY");
+    if (fast && std::strcmp(fast, "1") == 0)
+        SlidingWindowPool_SetClock(ep->windows, fast_clock, nullptr);
 }
 
 int on_hello(struct Mirel *, struct CoAPMessage *, struct CoAPMessage *resp)
@@ -115,6 +181,9 @@ int serve(const char *addr, const char *key)
     Mirel_AddRes(ep, "/echo", MIREL_POST | MIREL_PUT, on_echo);
     Mirel_AddRes(ep, "/cmd", MIREL_POST, on_cmd);
     Mirel_AddRes(ep, "/gone", MIREL_DELETE, on_gone);
+    Mirel_AddRes(ep, "/blob", MIREL_GET | MIREL_POST, on_blob);
+    Mirel_AddRes(ep, "/transfers", MIREL_GET, on_transfers);
+    maybe_fast_expiry(ep);
     std::printf("ready\n");
     std::fflush(stdout);
     while (!zmo_sys_is_interrupted())
@@ -136,7 +205,9 @@ int on_answer(struct Mirel *, struct CoAPMessage *answer)
     CoAPMessage_GetCodeStr(answer, code, sizeof code);
     std::string line = std::string("answer ") + code;
     std::string body = body_of(answer);
-    if (!body.empty())
+    if (body.size() > 64)
+        line += " " + digest(body);
+    else if (!body.empty())
         line += " " + body;
     std::lock_guard<std::mutex> lock(g_waiter.mutex);
     std::printf("%s\n", line.c_str());
@@ -165,6 +236,7 @@ int ask(int argc, char **argv)
     int type = COAP_TYPE_CON, i = 4;
     bool together = false, secure = false;
     const char *key = nullptr;
+    long body_size = -1;
     double timeout_s = 12;
     for (; i < argc && argv[i][0] == '-'; i++) {
         if (std::strcmp(argv[i], "--non") == 0)
@@ -175,6 +247,8 @@ int ask(int argc, char **argv)
             secure = true;
         else if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc)
             key = argv[++i];
+        else if (std::strcmp(argv[i], "--body-size") == 0 && i + 1 < argc)
+            body_size = std::strtol(argv[++i], nullptr, 10);
         else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
             timeout_s = std::atof(argv[++i]);
     }
@@ -183,6 +257,8 @@ int ask(int argc, char **argv)
     int code = method_code(argv[i]);
     std::string path = argv[i + 1];
     std::vector<std::string> bodies(argv + i + 2, argv + argc);
+    if (body_size >= 0)
+        bodies.assign(1, pattern(static_cast<size_t>(body_size)));
     if (bodies.empty())
         bodies.emplace_back();
 
@@ -193,6 +269,7 @@ int ask(int argc, char **argv)
         Mirel_Free(ep);
         return 2;
     }
+    maybe_fast_expiry(ep);
     auto wait_for = [&](size_t count) {
         std::unique_lock<std::mutex> lock(g_waiter.mutex);
         auto limit = std::chrono::milliseconds(static_cast<long>(timeout_s * 1000));
@@ -246,6 +323,10 @@ int main(int argc, char **argv)
         zmo_log_set_debug(std::atoi(d));
     if (argc >= 3 && std::strcmp(argv[1], "serve") == 0)
         return serve(argv[2], argc >= 5 && std::strcmp(argv[3], "--key") == 0 ? argv[4] : nullptr);
+    if (argc >= 3 && std::strcmp(argv[1], "pattern") == 0) {
+        std::printf("%s\n", digest(pattern(std::strtoul(argv[2], nullptr, 10))).c_str());
+        return 0;
+    }
     if (argc >= 2 && std::strcmp(argv[1], "ask") == 0) {
         int rc = ask(argc, argv);
         if (rc == 2)
