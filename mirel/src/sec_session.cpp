@@ -16,6 +16,10 @@ namespace mirel {
 namespace {
 
 constexpr size_t kIdWords = 65536 / 64;
+// Near the end of the id space a free id takes long to find, and at its end
+// there is none: the record starts over. Ids then repeat under the same
+// keys, as they do in every new session of two static key pairs.
+constexpr uint32_t kIdCycle = 65536 - 1024;
 
 using Bytes = std::unique_ptr<uint8_t, MemFree>;
 
@@ -48,9 +52,14 @@ bool Session::id_sealed(uint16_t id) const
 
 void Session::mark_sealed(uint16_t id)
 {
-    if (sealed_ids.empty())
+    if (sealed_ids.empty() || sealed_count >= kIdCycle) {
         sealed_ids.assign(kIdWords, 0);
-    sealed_ids[id / 64] |= uint64_t {1} << (id % 64);
+        sealed_count = 0;
+    }
+    uint64_t bit = uint64_t {1} << (id % 64);
+    if (!(sealed_ids[id / 64] & bit))
+        sealed_count++;
+    sealed_ids[id / 64] |= bit;
 }
 
 int Session::derive(const uint8_t own_private[MIREL_X25519_SIZE],
@@ -74,6 +83,7 @@ int Session::derive(const uint8_t own_private[MIREL_X25519_SIZE],
     aead = a;
     // New keys: no nonce of theirs is used yet.
     sealed_ids.clear();
+    sealed_count = 0;
     return 0;
 }
 
@@ -122,13 +132,8 @@ int seal_message(Session &s, struct CoAPMessage *msg, struct Err *err)
     }
     if (msg->type == COAP_TYPE_CON || msg->type == COAP_TYPE_NON) {
         // Answers keep the peer's id; our own messages can move.
-        int tries = 0;
-        while (s.id_sealed(msg->id) && ++tries <= 65536)
+        while (s.id_sealed(msg->id))
             msg->id = CoAPMessage_GenId();
-        if (tries > 65536) {
-            Err_Set(err, ENOSPC, "Aead_Seal");
-            return -1;
-        }
     }
     try {
         s.mark_sealed(msg->id);

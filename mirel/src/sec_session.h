@@ -31,6 +31,7 @@ struct Session {
     // Ids sealed in this session (a bit each), so that our own CON and NON
     // never share a nonce.
     std::vector<uint64_t> sealed_ids;
+    uint32_t sealed_count = 0;
     uint64_t last_used = 0; // ms
 
     Session() = default;

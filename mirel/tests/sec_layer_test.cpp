@@ -381,6 +381,20 @@ TEST_F(Pair, NonceReuseThatTheFormatLeaves)
     EXPECT_EQ(Bytes(c1, c1 + n1), Bytes(c2, c2 + n2));
 }
 
+// A long session never runs out of ids: the record of sealed ids starts
+// over before the id space is used up.
+TEST(SecSession, SealedIdsStartOverBeforeTheSpaceIsFull)
+{
+    mirel::Session s;
+    for (uint32_t i = 0; i < 65536 - 1024; i++)
+        s.mark_sealed(static_cast<uint16_t>(i));
+    EXPECT_TRUE(s.id_sealed(100));
+    EXPECT_FALSE(s.id_sealed(65000));
+    s.mark_sealed(65000);
+    EXPECT_TRUE(s.id_sealed(65000));
+    EXPECT_FALSE(s.id_sealed(100)) << "a new cycle";
+}
+
 TEST_F(Pair, MirrorImageKeys)
 {
     mirel::Session init, resp;

@@ -9,6 +9,10 @@
 //       pattern) and /transfers (GET: running block-wise transfers).
 //       MIREL_NODE_FAST_EXPIRY=1 runs the transfers' idle clock ten times
 //       faster, so a stalled transfer goes in 6 s rather than 60.
+//   mirel_node bench ADDR PEER[:PORT] WINDOW SECONDS [--key HEX] [--secure] [--port P] PATH
+//       Keeps WINDOW GETs of PATH outstanding for SECONDS; prints
+//       "first_ms=F median_us=M per_second=R" (F: the first answer's time,
+//       with any handshake; M: the median round trip after it).
 //   mirel_node pattern N
 //       Prints "len=N fnv=X" of N bytes of the pattern.
 //   mirel_node ask ADDR PEER[:PORT] [--non] [--together] [--timeout S] [--key HEX] [--secure]
@@ -20,7 +24,8 @@
 //       N bytes of the pattern as the one body. Answer bodies over 64 bytes
 //       print as "len=N fnv=X".
 // --key sets the endpoint's private key (64 hex digits); --secure sends the
-// requests sealed ("coaps").
+// requests sealed ("coaps"); --port binds the asking endpoint to another
+// port than 5683 (ask and bench), so that it can share a host with a server.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <unistd.h>
@@ -30,7 +35,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <mutex>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -217,6 +224,114 @@ int on_answer(struct Mirel *, struct CoAPMessage *answer)
     return 0;
 }
 
+// Bench: every answer sends the next request from the receiver thread.
+struct Bench {
+    struct Mirel *ep = nullptr;
+    std::string uri;
+    std::mutex mutex;
+    std::vector<double> rtt_us;
+    std::unordered_map<uint16_t, uint64_t> sent_us;
+    size_t answered = 0;
+    bool stop = false;
+} g_bench;
+
+int bench_answer(struct Mirel *ep, struct CoAPMessage *answer);
+
+void bench_send()
+{
+    struct CoAPMessage *m = CoAPMessage(COAP_TYPE_CON, COAP_CODE_GET, -1);
+    uint8_t token[4];
+    CoAPMessage_GenToken(token, sizeof token);
+    CoAPMessage_SetUri(m, g_bench.uri.c_str(), 0);
+    CoAPMessage_SetToken(m, token, sizeof token);
+    CoAPMessage_SetHandler(m, bench_answer);
+    {
+        std::lock_guard<std::mutex> lock(g_bench.mutex);
+        g_bench.sent_us[static_cast<uint16_t>(CoAPMessage_GetId(m))] = TimeMono_Us();
+    }
+    Mirel_Send(g_bench.ep, m);
+    CoAPMessage_Decref(m);
+}
+
+int bench_answer(struct Mirel *, struct CoAPMessage *answer)
+{
+    uint64_t now = TimeMono_Us();
+    {
+        std::lock_guard<std::mutex> lock(g_bench.mutex);
+        auto it = g_bench.sent_us.find(static_cast<uint16_t>(CoAPMessage_GetId(answer)));
+        if (it != g_bench.sent_us.end()) {
+            g_bench.rtt_us.push_back(static_cast<double>(now - it->second));
+            g_bench.sent_us.erase(it);
+        }
+        g_bench.answered++;
+        if (g_bench.stop)
+            return 0;
+    }
+    bench_send();
+    return 0;
+}
+
+int bench(int argc, char **argv)
+{
+    if (argc < 7)
+        return 2;
+    const char *addr = argv[2];
+    std::string peer = argv[3];
+    int window = std::atoi(argv[4]);
+    double seconds = std::atof(argv[5]);
+    bool secure = false;
+    const char *key = nullptr;
+    uint16_t port = COAP_DEFAULT_PORT;
+    int i = 6;
+    for (; i < argc && argv[i][0] == '-'; i++) {
+        if (std::strcmp(argv[i], "--secure") == 0)
+            secure = true;
+        else if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc)
+            port = static_cast<uint16_t>(std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc)
+            key = argv[++i];
+    }
+    if (i >= argc)
+        return 2;
+    g_bench.uri = (secure ? "coaps://" : "coap://") + peer + argv[i];
+    g_bench.ep = Mirel(port, parse_ipv4(addr));
+    if (!g_bench.ep || !set_key(g_bench.ep, key))
+        return 1;
+    uint64_t start = TimeMono_Us();
+    bench_send();
+    // The first answer alone, then the window.
+    while (TimeMono_Us() - start < 5000000) {
+        std::lock_guard<std::mutex> lock(g_bench.mutex);
+        if (g_bench.answered > 0)
+            break;
+    }
+    double first_ms = (TimeMono_Us() - start) / 1000.0;
+    for (int k = 1; k < window; k++)
+        bench_send();
+    uint64_t t0 = TimeMono_Us();
+    size_t a0;
+    {
+        std::lock_guard<std::mutex> lock(g_bench.mutex);
+        a0 = g_bench.answered;
+    }
+    zmo_sys_sleep_msec(static_cast<int64_t>(seconds * 1000));
+    std::vector<double> rtts;
+    size_t a1;
+    {
+        std::lock_guard<std::mutex> lock(g_bench.mutex);
+        g_bench.stop = true;
+        a1 = g_bench.answered;
+        rtts = g_bench.rtt_us;
+    }
+    double elapsed = (TimeMono_Us() - t0) / 1e6;
+    std::sort(rtts.begin() + (rtts.empty() ? 0 : 1), rtts.end());
+    double median = rtts.size() > 1 ? rtts[1 + (rtts.size() - 1) / 2] : 0;
+    std::printf("first_ms=%.3f median_us=%.0f per_second=%.0f\n", first_ms, median,
+                (a1 - a0) / elapsed);
+    Mirel_Free(g_bench.ep);
+    return 0;
+}
+
 int method_code(const char *name)
 {
     const char *names[] = {"get", "post", "put", "delete"};
@@ -237,6 +352,7 @@ int ask(int argc, char **argv)
     bool together = false, secure = false;
     const char *key = nullptr;
     long body_size = -1;
+    uint16_t port = COAP_DEFAULT_PORT;
     double timeout_s = 12;
     for (; i < argc && argv[i][0] == '-'; i++) {
         if (std::strcmp(argv[i], "--non") == 0)
@@ -249,6 +365,8 @@ int ask(int argc, char **argv)
             key = argv[++i];
         else if (std::strcmp(argv[i], "--body-size") == 0 && i + 1 < argc)
             body_size = std::strtol(argv[++i], nullptr, 10);
+        else if (std::strcmp(argv[i], "--port") == 0 && i + 1 < argc)
+            port = static_cast<uint16_t>(std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc)
             timeout_s = std::atof(argv[++i]);
     }
@@ -262,7 +380,7 @@ int ask(int argc, char **argv)
     if (bodies.empty())
         bodies.emplace_back();
 
-    struct Mirel *ep = Mirel(COAP_DEFAULT_PORT, parse_ipv4(addr));
+    struct Mirel *ep = Mirel(port, parse_ipv4(addr));
     if (!ep)
         return 1;
     if (!set_key(ep, key)) {
@@ -327,6 +445,8 @@ int main(int argc, char **argv)
         std::printf("%s\n", digest(pattern(std::strtoul(argv[2], nullptr, 10))).c_str());
         return 0;
     }
+    if (argc >= 2 && std::strcmp(argv[1], "bench") == 0)
+        return bench(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "ask") == 0) {
         int rc = ask(argc, argv);
         if (rc == 2)
