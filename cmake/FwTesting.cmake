@@ -6,14 +6,15 @@ if(FW_TESTS)
 endif()
 
 # fw_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2)
-# One GoogleTest binary, registered with CTest under NAME.
+# One GoogleTest binary, registered with CTest under NAME. It links the shared
+# test helpers (tests/support: temporary folders, log capture, hex, matchers).
 function(fw_add_gtest name)
   if(NOT FW_TESTS)
     return()
   endif()
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} fw_test_support GTest::gtest GTest::gtest_main Threads::Threads)
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES LABELS "unit;${T_LABELS}" TIMEOUT 300)
 endfunction()

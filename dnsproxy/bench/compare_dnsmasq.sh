@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Side-by-side benchmark of dnsrelayd and dnsmasq (a forwarding cache with
 # the same upstream, nsd), in a namespace of its own:
-#   dnsproxy/bench/compare_dnsmasq.sh [--soak SECONDS] [--rounds N] [--length SECONDS]
-# Builds a release of dnsrelayd into build/bench when it is missing. Reports:
+#   dnsproxy/bench/compare_dnsmasq.sh [--build DIR] [--soak SECONDS] [--rounds N] [--length SECONDS]
+# Builds a release of dnsrelayd into DIR (build/bench by default; any folder,
+# also one under /tmp) when it is missing. Reports:
 # cached and uncached queries per second (dnsperf -t 1, the two daemons
 # alternating, median of the rounds), p99 latency at half of each one's
 # cached and uncached rate, resident memory idle and over a soak, and a run
@@ -12,11 +13,18 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 
 if [ "${1:-}" != --inner ]; then
   build=$root/build/bench
+  if [ "${1:-}" = --build ]; then
+    build=${2:?--build wants a folder}
+    shift 2
+  fi
+  mkdir -p "$build"
+  build=$(cd "$build" && pwd)
   if [ ! -x "$build/dnsproxy/dnsrelayd" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_SANITIZE=OFF -DFW_TESTS=OFF >/dev/null
   fi
   cmake --build "$build" --target dnsrelayd >/dev/null
-  export FW_SOURCE_DIR=$root FW_BENCH_DAEMON=$build/dnsproxy/dnsrelayd
+  # nsrun keeps $FW_BUILD_DIR in sight, also under /tmp (its /tmp is new).
+  export FW_SOURCE_DIR=$root FW_BUILD_DIR=$build FW_BENCH_DAEMON=$build/dnsproxy/dnsrelayd
   exec "$root/tests/harness/nsrun" --hostname bench -- bash "$0" --inner "$@"
 fi
 shift

@@ -1,5 +1,6 @@
 // The DNS message codec against real server answers and hand-made messages.
 #include "dns.h"
+#include "fw_test/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -23,14 +24,6 @@ struct Packet {
 	}
 };
 
-std::vector<unsigned char> unhex(const std::string &hex)
-{
-	std::vector<unsigned char> out;
-	for (size_t i = 0; i + 1 < hex.size(); i += 2)
-		out.push_back((unsigned char)std::stoi(hex.substr(i, 2), nullptr, 16));
-	return out;
-}
-
 struct Fixture {
 	std::string query;
 	std::vector<unsigned char> wire;
@@ -46,7 +39,7 @@ std::vector<Fixture> load_fixtures()
 		if (line.rfind("query ", 0) == 0)
 			all.push_back({line.substr(6), {}, {}});
 		else if (line.rfind("wire ", 0) == 0)
-			all.back().wire = unhex(line.substr(5));
+			all.back().wire = fw_test::hex(line.substr(5));
 		else if (line.rfind("= ", 0) == 0)
 			all.back().lines.push_back(line.substr(2));
 	}

@@ -1,7 +1,8 @@
 // The configuration language: good and bad lines with what they log, the
 // profiles of the safety file, and the static records.
 #include "config.h"
-#include "log_capture.h"
+#include "fw_test/log_capture.h"
+#include "fw_test/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <fstream>
 
 namespace {
+
+using fw_test::LogCapture;
 
 using dnsr::Config;
 
@@ -336,9 +339,9 @@ TEST(ConfigStatics, ExactWildcardAndExcluded)
 
 TEST(ConfigLoad, BuiltInLocalhostAndBothFiles)
 {
-	char dir[] = "/tmp/dnsrcfgXXXXXX";
-	ASSERT_NE(nullptr, mkdtemp(dir));
-	std::string main_file = std::string(dir) + "/main.conf", safe_file = std::string(dir) + "/safe.conf";
+	fw_test::TempDir tmp("dnsrcfg");
+	const std::string dir = tmp.path();
+	std::string main_file = dir + "/main.conf", safe_file = dir + "/safe.conf";
 	std::ofstream(main_file) << "timeout = 1000\nstatic_a = localhost 127.0.0.9\ndns_server = 192.0.2.1\n";
 	std::ofstream(safe_file) << kSafetyFile;
 	{
@@ -365,9 +368,6 @@ TEST(ConfigLoad, BuiltInLocalhostAndBothFiles)
 		EXPECT_EQ((std::vector<std::string>{"Can't open config file: " + std::string(dir) + "/none.conf"}), log.lines());
 		EXPECT_EQ(3000, cfg->settings.timeout);
 	}
-	remove(main_file.c_str());
-	remove(safe_file.c_str());
-	rmdir(dir);
 }
 
 } // namespace

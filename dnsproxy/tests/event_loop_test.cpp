@@ -1,5 +1,5 @@
 // Timers, socket slots and the command line of the event loop.
-#include "log_capture.h"
+#include "fw_test/log_capture.h"
 #include "server.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,8 @@
 #include <cstdlib>
 
 namespace {
+
+using fw_test::LogCapture;
 
 std::vector<uint64_t> g_ran;
 

@@ -1,6 +1,7 @@
 // The query road in one process: a client socket, the proxy's listener and
 // upstream socket, and a fake upstream server, all on loopback.
-#include "log_capture.h"
+#include "fw_test/matchers.h"
+#include "fw_test/log_capture.h"
 #include "server.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,11 @@
 #include <string>
 #include <vector>
 
+using fw_test::HasSubstr;
+
 namespace {
+
+using fw_test::LogCapture;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -247,7 +252,7 @@ TEST_F(Road, LoopNeedsTheSameQuestion)
 	round();
 	EXPECT_TRUE(s.stats->find(s.cfg->pool[0])->inactive);
 	ASSERT_FALSE(log.lines().empty());
-	EXPECT_NE(std::string::npos, log.lines()[0].find("Proxy loop detected"));
+	EXPECT_THAT(log.lines()[0], HasSubstr("Proxy loop detected"));
 }
 
 TEST_F(Road, TruncatedAnswerReachesTheClientWithTc)

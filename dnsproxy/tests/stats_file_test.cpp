@@ -1,16 +1,23 @@
 // The statistics file's exact text, and how it is written.
+#include "fw_test/matchers.h"
 #include "accounted_alloc.h"
-#include "log_capture.h"
+#include "fw_test/log_capture.h"
+#include "fw_test/temp_dir.h"
 #include "stats_file.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+using fw_test::HasSubstr;
+
 namespace {
+
+using fw_test::LogCapture;
 
 zmo_ip_sockaddr_t addr(const char *text)
 {
@@ -48,16 +55,15 @@ TEST(StatsFile, CountersRatioAndLimit)
 	st.answered(addr("192.0.2.1"), 3, 30);
 	dnsr::ProcessCounters c{8, 3, 2};
 	std::string text = dnsr::stats_text(c, 2048, 65536, st);
-	EXPECT_NE(std::string::npos, text.find("Total incoming requests: 8\nProxy requests sent:     3\n"
+	EXPECT_THAT(text, HasSubstr("Total incoming requests: 8\nProxy requests sent:     3\n"
 					       "Cache hits ratio:        0.250 (2)\nMemory usage:            2.00K of 64.00K\n"));
-	EXPECT_NE(std::string::npos, text.find("               192.0.2.1       3       1        1      30ms      21ms     1  \n"));
+	EXPECT_THAT(text, HasSubstr("               192.0.2.1       3       1        1      30ms      21ms     1  \n"));
 }
 
 TEST(StatsFile, WrittenWholeThroughARename)
 {
-	char dir[] = "/tmp/dnsrstatXXXXXX";
-	ASSERT_NE(nullptr, mkdtemp(dir));
-	std::string path = std::string(dir) + "/stats";
+	fw_test::TempDir dir("dnsrstat");
+	std::string path = dir.file("stats");
 	std::ofstream(path) << "old text that is much longer than the new statistics file will ever be, "
 			    << std::string(4000, 'x');
 	struct stat before;
@@ -71,7 +77,7 @@ TEST(StatsFile, WrittenWholeThroughARename)
 	ASSERT_EQ(0, stat(path.c_str(), &after));
 	EXPECT_NE(before.st_ino, after.st_ino); // a new file took the name
 	unlink(path.c_str());
-	ASSERT_EQ(0, rmdir(dir)); // no temporary file left behind
+	EXPECT_TRUE(std::filesystem::is_empty(dir.path())); // no temporary file left behind
 
 	LogCapture log;
 	EXPECT_FALSE(dnsr::stats_write_file("/nonexistent-dir/stats", {}, 0, 0, st));

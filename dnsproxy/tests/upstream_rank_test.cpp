@@ -1,5 +1,5 @@
 // Ranking of upstream servers, the request's server heap and the generator.
-#include "log_capture.h"
+#include "fw_test/log_capture.h"
 #include "mt19937.h"
 #include "upstream_rank.h"
 
@@ -8,6 +8,8 @@
 #include <string>
 
 namespace {
+
+using fw_test::LogCapture;
 
 zmo_ip_sockaddr_t server(int n)
 {

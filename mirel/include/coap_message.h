@@ -91,85 +91,85 @@ struct CoAPMessage_Block {
 };
 
 /* Life and copies. */
-struct CoAPMessage *CoAPMessage(int type, int code, int id);
-struct CoAPMessage *CoAPMessage_Incref(struct CoAPMessage *msg);
-void CoAPMessage_Decref(struct CoAPMessage *msg);
-struct CoAPMessage *CoAPMessage_Clone(const struct CoAPMessage *msg, int copy_payload);
-int CoAPMessage_Equals(struct CoAPMessage *a, struct CoAPMessage *b);
+MIREL_API struct CoAPMessage *CoAPMessage(int type, int code, int id);
+MIREL_API struct CoAPMessage *CoAPMessage_Incref(struct CoAPMessage *msg);
+MIREL_API void CoAPMessage_Decref(struct CoAPMessage *msg);
+MIREL_API struct CoAPMessage *CoAPMessage_Clone(const struct CoAPMessage *msg, int copy_payload);
+MIREL_API int CoAPMessage_Equals(struct CoAPMessage *a, struct CoAPMessage *b);
 
 /* Header fields. */
-int CoAPMessage_GetType(const struct CoAPMessage *msg);
-int CoAPMessage_SetType(struct CoAPMessage *msg, int type);
-int CoAPMessage_GetCode(const struct CoAPMessage *msg);
-int CoAPMessage_SetCode(struct CoAPMessage *msg, int code);
-int CoAPMessage_GetId(const struct CoAPMessage *msg);
-int CoAPMessage_SetId(struct CoAPMessage *msg, int id);
-void CoAPMessage_Init(void);
-uint16_t CoAPMessage_GenId(void);
-int CoAPMessage_SetHandler(struct CoAPMessage *msg, CoAPMessage_Handler handler);
-CoAPMessage_Handler CoAPMessage_GetHandler(const struct CoAPMessage *msg);
+MIREL_API int CoAPMessage_GetType(const struct CoAPMessage *msg);
+MIREL_API int CoAPMessage_SetType(struct CoAPMessage *msg, int type);
+MIREL_API int CoAPMessage_GetCode(const struct CoAPMessage *msg);
+MIREL_API int CoAPMessage_SetCode(struct CoAPMessage *msg, int code);
+MIREL_API int CoAPMessage_GetId(const struct CoAPMessage *msg);
+MIREL_API int CoAPMessage_SetId(struct CoAPMessage *msg, int id);
+MIREL_API void CoAPMessage_Init(void);
+MIREL_API uint16_t CoAPMessage_GenId(void);
+MIREL_API int CoAPMessage_SetHandler(struct CoAPMessage *msg, CoAPMessage_Handler handler);
+MIREL_API CoAPMessage_Handler CoAPMessage_GetHandler(const struct CoAPMessage *msg);
 
 /* Peer address (a 128-byte store). */
-int CoAPMessage_SetSockAddr(struct CoAPMessage *msg, const struct sockaddr_storage *address);
-int CoAPMessage_GetSockAddr(const struct CoAPMessage *msg, struct sockaddr_storage *out);
-int CoAPMessage_CopySockAddr(struct CoAPMessage *dst, const struct CoAPMessage *src);
-int CoAPMessage_IsMulticast(const struct CoAPMessage *msg);
+MIREL_API int CoAPMessage_SetSockAddr(struct CoAPMessage *msg, const struct sockaddr_storage *address);
+MIREL_API int CoAPMessage_GetSockAddr(const struct CoAPMessage *msg, struct sockaddr_storage *out);
+MIREL_API int CoAPMessage_CopySockAddr(struct CoAPMessage *dst, const struct CoAPMessage *src);
+MIREL_API int CoAPMessage_IsMulticast(const struct CoAPMessage *msg);
 
 /* Token. */
-int CoAPMessage_SetToken(struct CoAPMessage *msg, const void *bytes, size_t length);
-int CoAPMessage_GetToken(const struct CoAPMessage *msg, void *buffer, size_t *length);
-int CoAPMessage_CopyToken(struct CoAPMessage *dst, const struct CoAPMessage *src);
-int CoAPMessage_GenToken(void *buffer, size_t length);
+MIREL_API int CoAPMessage_SetToken(struct CoAPMessage *msg, const void *bytes, size_t length);
+MIREL_API int CoAPMessage_GetToken(const struct CoAPMessage *msg, void *buffer, size_t *length);
+MIREL_API int CoAPMessage_CopyToken(struct CoAPMessage *dst, const struct CoAPMessage *src);
+MIREL_API int CoAPMessage_GenToken(void *buffer, size_t length);
 
 /* Payload; flags bit 0 = hand out a copy, bit 1 = NUL after the copy. */
 #define COAP_PAYLOAD_COPY 1
 #define COAP_PAYLOAD_NUL 2
-int CoAPMessage_SetPayload(struct CoAPMessage *msg, const void *bytes, size_t length);
-void *CoAPMessage_GetPayload(const struct CoAPMessage *msg, uint32_t *length, int flags);
+MIREL_API int CoAPMessage_SetPayload(struct CoAPMessage *msg, const void *bytes, size_t length);
+MIREL_API void *CoAPMessage_GetPayload(const struct CoAPMessage *msg, uint32_t *length, int flags);
 
 /* Options. */
-struct CoAPMessage_Option *CoAPMessage_Option(uint32_t number, const void *value, size_t length);
-struct CoAPMessage_Option *CoAPMessage_OptionDup(const struct CoAPMessage_Option *option);
-void CoAPMessage_OptionFree(struct CoAPMessage_Option *option);
-int CoAPMessage_AddOptionOpaque(struct CoAPMessage *msg, uint32_t number, const void *value,
+MIREL_API struct CoAPMessage_Option *CoAPMessage_Option(uint32_t number, const void *value, size_t length);
+MIREL_API struct CoAPMessage_Option *CoAPMessage_OptionDup(const struct CoAPMessage_Option *option);
+MIREL_API void CoAPMessage_OptionFree(struct CoAPMessage_Option *option);
+MIREL_API int CoAPMessage_AddOptionOpaque(struct CoAPMessage *msg, uint32_t number, const void *value,
                                 size_t length);
-int CoAPMessage_AddOptionString(struct CoAPMessage *msg, uint32_t number, const char *text);
-int CoAPMessage_AddOptionEmpty(struct CoAPMessage *msg, uint32_t number);
-int CoAPMessage_AddOptionUint(struct CoAPMessage *msg, uint32_t number, uint32_t value);
-int CoAPMessage_AddOptionBlock(struct CoAPMessage *msg, uint32_t number,
+MIREL_API int CoAPMessage_AddOptionString(struct CoAPMessage *msg, uint32_t number, const char *text);
+MIREL_API int CoAPMessage_AddOptionEmpty(struct CoAPMessage *msg, uint32_t number);
+MIREL_API int CoAPMessage_AddOptionUint(struct CoAPMessage *msg, uint32_t number, uint32_t value);
+MIREL_API int CoAPMessage_AddOptionBlock(struct CoAPMessage *msg, uint32_t number,
                                const struct CoAPMessage_Block *block);
-const uint8_t *CoAPMessage_GetOptionOpaque(const struct CoAPMessage *msg, uint32_t number,
+MIREL_API const uint8_t *CoAPMessage_GetOptionOpaque(const struct CoAPMessage *msg, uint32_t number,
                                            uint32_t *length);
-char *CoAPMessage_GetOptionString(const struct CoAPMessage *msg, uint32_t number,
+MIREL_API char *CoAPMessage_GetOptionString(const struct CoAPMessage *msg, uint32_t number,
                                   uint32_t *length);
-int CoAPMessage_GetOptionUint(const struct CoAPMessage *msg, uint32_t number, uint32_t *value);
-int CoAPMessage_GetOptionBlock(const struct CoAPMessage *msg, uint32_t number,
+MIREL_API int CoAPMessage_GetOptionUint(const struct CoAPMessage *msg, uint32_t number, uint32_t *value);
+MIREL_API int CoAPMessage_GetOptionBlock(const struct CoAPMessage *msg, uint32_t number,
                                struct CoAPMessage_Block *block);
-int CoAPMessage_GetOptions(const struct CoAPMessage *msg, uint32_t number,
+MIREL_API int CoAPMessage_GetOptions(const struct CoAPMessage *msg, uint32_t number,
                            struct CoAPMessage_OptionList *list);
-void CoAPMessage_GetOptionsFree(struct CoAPMessage_OptionList *list);
-int CoAPMessage_RemoveOptions(struct CoAPMessage *msg, uint32_t number);
-int CoAPMessage_CopyOption(struct CoAPMessage *dst, const struct CoAPMessage *src,
+MIREL_API void CoAPMessage_GetOptionsFree(struct CoAPMessage_OptionList *list);
+MIREL_API int CoAPMessage_RemoveOptions(struct CoAPMessage *msg, uint32_t number);
+MIREL_API int CoAPMessage_CopyOption(struct CoAPMessage *dst, const struct CoAPMessage *src,
                            uint32_t number);
 typedef int (*CoAPMessage_OptionCallback)(uint32_t number, const uint8_t *value,
                                           uint32_t length, int last, void *context);
-int CoAPMessage_IterOptions(const struct CoAPMessage *msg, CoAPMessage_OptionCallback callback,
+MIREL_API int CoAPMessage_IterOptions(const struct CoAPMessage *msg, CoAPMessage_OptionCallback callback,
                             void *context);
-int CoAPMessage_SetSecure(struct CoAPMessage *msg, int flag);
-int CoAPMessage_GetSecure(const struct CoAPMessage *msg, int *flag);
+MIREL_API int CoAPMessage_SetSecure(struct CoAPMessage *msg, int flag);
+MIREL_API int CoAPMessage_GetSecure(const struct CoAPMessage *msg, int *flag);
 
 /* Byte form (one datagram). */
-uint8_t *CoAPMessage_ToBytes(struct CoAPMessage *msg, uint32_t *length);
-struct CoAPMessage *CoAPMessage_FromBytes(const void *bytes, size_t length);
+MIREL_API uint8_t *CoAPMessage_ToBytes(struct CoAPMessage *msg, uint32_t *length);
+MIREL_API struct CoAPMessage *CoAPMessage_FromBytes(const void *bytes, size_t length);
 
 /* Names and printing. */
 enum { COAP_CODESTR_TEXT = 0, COAP_CODESTR_NAME = 1, COAP_CODESTR_BOTH = 2 };
-char *CoAPMessage_CodeStr(int code, char *buffer, size_t size, int mode);
-char *CoAPMessage_GetCodeStr(const struct CoAPMessage *msg, char *buffer, size_t size);
-char *CoAPMessage_OptionCodeStr(uint32_t number, char *buffer, size_t size);
-const char *CoAPMessage_GetTypeStr(const struct CoAPMessage *msg);
-int CoAPMessage_ToBuf(const struct CoAPMessage *msg, struct Buf *buf);
-int CoAPMessage_Print(const struct CoAPMessage *msg, FILE *stream);
+MIREL_API char *CoAPMessage_CodeStr(int code, char *buffer, size_t size, int mode);
+MIREL_API char *CoAPMessage_GetCodeStr(const struct CoAPMessage *msg, char *buffer, size_t size);
+MIREL_API char *CoAPMessage_OptionCodeStr(uint32_t number, char *buffer, size_t size);
+MIREL_API const char *CoAPMessage_GetTypeStr(const struct CoAPMessage *msg);
+MIREL_API int CoAPMessage_ToBuf(const struct CoAPMessage *msg, struct Buf *buf);
+MIREL_API int CoAPMessage_Print(const struct CoAPMessage *msg, FILE *stream);
 
 #ifdef __cplusplus
 }

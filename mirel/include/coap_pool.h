@@ -27,40 +27,40 @@ struct CoAPMessagePool;
 /* Monotonic milliseconds; the pool uses TimeMono_Ms unless told otherwise. */
 typedef uint64_t (*CoAPMessagePool_Clock)(void *context);
 
-struct CoAPMessagePool *CoAPMessagePool(void);
-void CoAPMessagePool_SetClock(struct CoAPMessagePool *pool, CoAPMessagePool_Clock clock,
+MIREL_API struct CoAPMessagePool *CoAPMessagePool(void);
+MIREL_API void CoAPMessagePool_SetClock(struct CoAPMessagePool *pool, CoAPMessagePool_Clock clock,
                               void *context);
-int CoAPMessagePool_Add(struct CoAPMessagePool *pool, struct CoAPMessage *msg, uint8_t extra);
+MIREL_API int CoAPMessagePool_Add(struct CoAPMessagePool *pool, struct CoAPMessage *msg, uint8_t extra);
 
 /* The pending message with that id sent to peer (any peer when peer is null;
  * a message sent to a multicast group matches every peer), the latest added
  * first, with a new reference for the caller; null when none. */
-struct CoAPMessage *CoAPMessagePool_Get(struct CoAPMessagePool *pool, uint16_t id,
+MIREL_API struct CoAPMessage *CoAPMessagePool_Get(struct CoAPMessagePool *pool, uint16_t id,
                                         const struct sockaddr_storage *peer, uint8_t *extra);
 /* The pending confirmable message with that token sent to peer (as Get
  * matches peers), the latest added first, with a new reference; null when
  * none. For answers whose id is not the request's. */
-struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, const uint8_t *token,
+MIREL_API struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, const uint8_t *token,
                                                size_t length,
                                                const struct sockaddr_storage *peer);
 /* Drops every pending confirmable message with that token sent to peer,
  * but keep (which may be null); the number dropped. */
-int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token,
+MIREL_API int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token,
                                   size_t length, const struct sockaddr_storage *peer,
                                   const struct CoAPMessage *keep);
 /* Drops the entry that Get would return: 0, or -1 with EINVAL or ENOENT. */
-int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
+MIREL_API int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
                            const struct sockaddr_storage *peer);
 /* Drops the entry holding exactly this message: 0, or -1 with EINVAL or ENOENT. */
-int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoAPMessage *msg);
-int CoAPMessagePool_Clear(struct CoAPMessagePool *pool);
-void CoAPMessagePool_Free(struct CoAPMessagePool *pool);
+MIREL_API int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoAPMessage *msg);
+MIREL_API int CoAPMessagePool_Clear(struct CoAPMessagePool *pool);
+MIREL_API void CoAPMessagePool_Free(struct CoAPMessagePool *pool);
 
 /* The next message to transmit, with a new reference; blocks until one is due
  * (or CoAPMessagePool_Wake is called) and may return null: call again. */
-struct CoAPMessage *CoAPMessagePool_Next(struct CoAPMessagePool *pool, uint8_t *extra);
+MIREL_API struct CoAPMessage *CoAPMessagePool_Next(struct CoAPMessagePool *pool, uint8_t *extra);
 /* Makes a waiting (or the next) CoAPMessagePool_Next return; for shutdown. */
-void CoAPMessagePool_Wake(struct CoAPMessagePool *pool);
+MIREL_API void CoAPMessagePool_Wake(struct CoAPMessagePool *pool);
 
 #ifdef __cplusplus
 }

@@ -44,35 +44,35 @@ struct Uri_PathHead {
     struct Uri_PathEntry **last;
 };
 
-int Uri_Parse(struct Uri *record, const char *text);
-void Uri_ParseFree(struct Uri *record);
-char *Uri_Gen(const struct Uri *record);
+MIREL_API int Uri_Parse(struct Uri *record, const char *text);
+MIREL_API void Uri_ParseFree(struct Uri *record);
+MIREL_API char *Uri_Gen(const struct Uri *record);
 
-struct Uri_QueryEntry *Uri_QueryEntry(const char *key, const char *value);
-void Uri_QueryEntryFree(struct Uri_QueryEntry *entry);
-void Uri_QueryHeadFree(struct Uri_QueryHead *head);
-struct Uri_PathEntry *Uri_PathEntry(const char *segment);
-void Uri_PathEntryFree(struct Uri_PathEntry *entry);
-void Uri_PathHeadFree(struct Uri_PathHead *head);
+MIREL_API struct Uri_QueryEntry *Uri_QueryEntry(const char *key, const char *value);
+MIREL_API void Uri_QueryEntryFree(struct Uri_QueryEntry *entry);
+MIREL_API void Uri_QueryHeadFree(struct Uri_QueryHead *head);
+MIREL_API struct Uri_PathEntry *Uri_PathEntry(const char *segment);
+MIREL_API void Uri_PathEntryFree(struct Uri_PathEntry *entry);
+MIREL_API void Uri_PathHeadFree(struct Uri_PathHead *head);
 
-int Uri_QueryParse(const char *text, struct Uri_QueryHead *head, int split);
-int Uri_PathParse(const char *text, struct Uri_PathHead *head);
-char *Uri_QueryGen(const struct Uri_QueryHead *head);
-char *Uri_PathGen(const struct Uri_PathHead *head);
-char *Uri_StrEncode(const char *text);
-char *Uri_StrDecode(const char *text, size_t length);
+MIREL_API int Uri_QueryParse(const char *text, struct Uri_QueryHead *head, int split);
+MIREL_API int Uri_PathParse(const char *text, struct Uri_PathHead *head);
+MIREL_API char *Uri_QueryGen(const struct Uri_QueryHead *head);
+MIREL_API char *Uri_PathGen(const struct Uri_PathHead *head);
+MIREL_API char *Uri_StrEncode(const char *text);
+MIREL_API char *Uri_StrDecode(const char *text, size_t length);
 
 /* parts: bit 0 secure flag, bit 1 destination, bit 2 path, bit 3 query; 0 = all. */
 #define COAP_URI_SECURE 1
 #define COAP_URI_ADDRESS 2
 #define COAP_URI_PATH 4
 #define COAP_URI_QUERY 8
-int CoAPMessage_SetUri(struct CoAPMessage *msg, const char *text, int parts);
-int CoAPMessage_SetUriPath(struct CoAPMessage *msg, const char *path);
-int CoAPMessage_SetUriQuery(struct CoAPMessage *msg, const char *query);
-char *CoAPMessage_GetUriPath(const struct CoAPMessage *msg);
-char *CoAPMessage_GetUriQuery(const struct CoAPMessage *msg);
-char *CoAPMessage_GetUri(const struct CoAPMessage *msg);
+MIREL_API int CoAPMessage_SetUri(struct CoAPMessage *msg, const char *text, int parts);
+MIREL_API int CoAPMessage_SetUriPath(struct CoAPMessage *msg, const char *path);
+MIREL_API int CoAPMessage_SetUriQuery(struct CoAPMessage *msg, const char *query);
+MIREL_API char *CoAPMessage_GetUriPath(const struct CoAPMessage *msg);
+MIREL_API char *CoAPMessage_GetUriQuery(const struct CoAPMessage *msg);
+MIREL_API char *CoAPMessage_GetUri(const struct CoAPMessage *msg);
 
 #ifdef __cplusplus
 }

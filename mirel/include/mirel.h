@@ -32,22 +32,22 @@ typedef int (*Mirel_ResHandler)(struct Mirel *ep, struct CoAPMessage *request,
 
 /* port in host order, interface address (IPv4, network order) for the
  * multicast group; null on any failure (logged). IPv4 only. */
-struct Mirel *Mirel(uint16_t port, uint32_t interface_address);
+MIREL_API struct Mirel *Mirel(uint16_t port, uint32_t interface_address);
 /* Must not be called from a handler (it joins the receiver thread). */
-void Mirel_Free(struct Mirel *ep);
-int Mirel_Send(struct Mirel *ep, struct CoAPMessage *msg);
-int Mirel_SetPrivateKey(struct Mirel *ep, const uint8_t *key, size_t length);
+MIREL_API void Mirel_Free(struct Mirel *ep);
+MIREL_API int Mirel_Send(struct Mirel *ep, struct CoAPMessage *msg);
+MIREL_API int Mirel_SetPrivateKey(struct Mirel *ep, const uint8_t *key, size_t length);
 /* The path is kept by pointer while the resource is registered. */
-int Mirel_AddRes(struct Mirel *ep, const char *path, uint32_t methods, Mirel_ResHandler handler);
-int Mirel_GetRes(struct Mirel *ep, const char *path, int method, Mirel_ResHandler *handler);
-int Mirel_RemRes(struct Mirel *ep, const char *path);
+MIREL_API int Mirel_AddRes(struct Mirel *ep, const char *path, uint32_t methods, Mirel_ResHandler handler);
+MIREL_API int Mirel_GetRes(struct Mirel *ep, const char *path, int method, Mirel_ResHandler *handler);
+MIREL_API int Mirel_RemRes(struct Mirel *ep, const char *path);
 
 /* Layer stacks: results 0 continue, 1 stop, 2 error (error record filled). */
-int LayerStack_Init(struct Mirel *ep, struct Err *err);
-void LayerStack_Deinit(struct Mirel *ep);
-int LayerStack_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+MIREL_API int LayerStack_Init(struct Mirel *ep, struct Err *err);
+MIREL_API void LayerStack_Deinit(struct Mirel *ep);
+MIREL_API int LayerStack_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
                          struct Err *err);
-int LayerStack_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err);
+MIREL_API int LayerStack_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "mirel_util.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -17,24 +19,24 @@ extern "C" {
 
 /* X25519 of RFC 7748: out = scalar * point. Returns 0; -1 with EINVAL for a
  * null argument or when the result is all zero (a low-order peer point). */
-int curve25519_donna(uint8_t *out, const uint8_t *scalar, const uint8_t *point);
+MIREL_API int curve25519_donna(uint8_t *out, const uint8_t *scalar, const uint8_t *point);
 
 /* HKDF-SHA256 with empty salt and info: 40 bytes into out. 0 or -1. */
-int Hkdf(const uint8_t *secret, size_t secret_length, uint8_t *out);
+MIREL_API int Hkdf(const uint8_t *secret, size_t secret_length, uint8_t *out);
 
 struct Aead;
 
-struct Aead *Aead(const uint8_t *open_key, size_t open_key_length, const uint8_t *seal_key,
+MIREL_API struct Aead *Aead(const uint8_t *open_key, size_t open_key_length, const uint8_t *seal_key,
                   size_t seal_key_length, const uint8_t *open_iv, size_t open_iv_length,
                   const uint8_t *seal_iv, size_t seal_iv_length);
-void Aead_Free(struct Aead *aead);
+MIREL_API void Aead_Free(struct Aead *aead);
 
 /* Both return 0, or -1 .. -6 for the failing step (no errno):
  * -1 arguments, -2 nonce, -3 additional data, -4 update, -5 final (tag
  * mismatch when opening), -6 tag. */
-int Aead_Seal(struct Aead *aead, const uint8_t *plaintext, size_t length, uint16_t message_id,
+MIREL_API int Aead_Seal(struct Aead *aead, const uint8_t *plaintext, size_t length, uint16_t message_id,
               const uint8_t *aad, size_t aad_length, uint8_t *out, size_t *out_length);
-int Aead_Open(struct Aead *aead, const uint8_t *sealed, size_t sealed_length,
+MIREL_API int Aead_Open(struct Aead *aead, const uint8_t *sealed, size_t sealed_length,
               uint16_t message_id, const uint8_t *aad, size_t aad_length, uint8_t *out,
               size_t *out_length);
 

@@ -7,18 +7,23 @@
 #include <stdint.h>
 #include <stdio.h>
 
+/* Marks what libmirel exports; every public header includes this one. The
+ * library is built with hidden visibility (mirel/CMakeLists.txt), so a
+ * declaration without MIREL_API is not reachable from outside. */
+#define MIREL_API __attribute__((visibility("default")))
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Allocator table: every block the library hands out is freed with Mem_free. */
-void *Mem_malloc(size_t size);
-void *Mem_calloc(size_t count, size_t size);
-void *Mem_realloc(void *block, size_t size);
-void Mem_free(void *block);
-char *Mem_strdup(const char *text);
-char *Mem_strndup(const char *text, size_t size);
-void Mem_Setup(void *(*calloc_fn)(size_t, size_t), void *(*malloc_fn)(size_t),
+MIREL_API void *Mem_malloc(size_t size);
+MIREL_API void *Mem_calloc(size_t count, size_t size);
+MIREL_API void *Mem_realloc(void *block, size_t size);
+MIREL_API void Mem_free(void *block);
+MIREL_API char *Mem_strdup(const char *text);
+MIREL_API char *Mem_strndup(const char *text, size_t size);
+MIREL_API void Mem_Setup(void *(*calloc_fn)(size_t, size_t), void *(*malloc_fn)(size_t),
                void *(*realloc_fn)(void *, size_t), void (*free_fn)(void *),
                char *(*strdup_fn)(const char *), char *(*strndup_fn)(const char *, size_t));
 
@@ -28,16 +33,16 @@ struct Buf {
     uint8_t *data;
 };
 
-struct Buf *Buf(void);
-int Buf_Add(struct Buf *buf, const void *bytes, size_t size);
-int Buf_AddStr(struct Buf *buf, const char *text);
-int Buf_AddCh(struct Buf *buf, uint8_t byte);
-int Buf_AddFormatStr(struct Buf *buf, const char *format, ...)
+MIREL_API struct Buf *Buf(void);
+MIREL_API int Buf_Add(struct Buf *buf, const void *bytes, size_t size);
+MIREL_API int Buf_AddStr(struct Buf *buf, const char *text);
+MIREL_API int Buf_AddCh(struct Buf *buf, uint8_t byte);
+MIREL_API int Buf_AddFormatStr(struct Buf *buf, const char *format, ...)
     __attribute__((format(printf, 2, 3)));
-void *Buf_GetData(struct Buf *buf, uint32_t *length, int copy);
-void Buf_Clear(struct Buf *buf);
-void Buf_Free(struct Buf *buf);
-int Buf_Print(const struct Buf *buf, FILE *stream);
+MIREL_API void *Buf_GetData(struct Buf *buf, uint32_t *length, int copy);
+MIREL_API void Buf_Clear(struct Buf *buf);
+MIREL_API void Buf_Free(struct Buf *buf);
+MIREL_API int Buf_Print(const struct Buf *buf, FILE *stream);
 
 /* Hex text and its bytes. */
 struct HexString {
@@ -45,12 +50,12 @@ struct HexString {
     uint32_t len;
 };
 
-struct HexString *HexString(void);
-int HexString_Set(struct HexString *hs, const char *text);
-int HexString_SetBin(struct HexString *hs, const void *bytes, size_t length);
-char *HexString_Get(const struct HexString *hs);
-void *HexString_GetBin(const struct HexString *hs, uint32_t *length);
-void HexString_Free(struct HexString *hs);
+MIREL_API struct HexString *HexString(void);
+MIREL_API int HexString_Set(struct HexString *hs, const char *text);
+MIREL_API int HexString_SetBin(struct HexString *hs, const void *bytes, size_t length);
+MIREL_API char *HexString_Get(const struct HexString *hs);
+MIREL_API void *HexString_GetBin(const struct HexString *hs, uint32_t *length);
+MIREL_API void HexString_Free(struct HexString *hs);
 
 /* Error record filled by layer handlers, logged as "[name] text". */
 #define ERR_NAME_SIZE 50
@@ -61,25 +66,25 @@ struct Err {
     char text[ERR_TEXT_SIZE];
 };
 
-void Err_Init(struct Err *err, const char *name);
-void Err_Set(struct Err *err, int code, const char *format, ...)
+MIREL_API void Err_Init(struct Err *err, const char *name);
+MIREL_API void Err_Set(struct Err *err, int code, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 
 /* Strings. */
-void Str_Up(char *text);
-void Str_Low(char *text);
-int Str_ArrIsPrintable(const void *bytes, size_t length);
-char *Str_FromArr(const void *bytes, size_t length, char *out, size_t size);
-const char *Str_strnchr(const char *text, size_t length, int ch);
-char Str_Hex2Char(unsigned value);
-int Str_Char2Hex(int ch);
-char *Str_SizeFormat(uint64_t size, char *out, size_t out_size);
-char *Str_SpeedFormat(double bytes_per_second, char *out, size_t out_size);
+MIREL_API void Str_Up(char *text);
+MIREL_API void Str_Low(char *text);
+MIREL_API int Str_ArrIsPrintable(const void *bytes, size_t length);
+MIREL_API char *Str_FromArr(const void *bytes, size_t length, char *out, size_t size);
+MIREL_API const char *Str_strnchr(const char *text, size_t length, int ch);
+MIREL_API char Str_Hex2Char(unsigned value);
+MIREL_API int Str_Char2Hex(int ch);
+MIREL_API char *Str_SizeFormat(uint64_t size, char *out, size_t out_size);
+MIREL_API char *Str_SpeedFormat(double bytes_per_second, char *out, size_t out_size);
 
 /* Raw monotonic clock; 0 when it cannot be read. */
-uint64_t TimeMono_Us(void);
-uint64_t TimeMono_Ms(void);
-uint32_t TimeMono_Sec(void);
+MIREL_API uint64_t TimeMono_Us(void);
+MIREL_API uint64_t TimeMono_Ms(void);
+MIREL_API uint32_t TimeMono_Sec(void);
 
 #ifdef __cplusplus
 }

@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "fw_test/matchers.h"
 #include "../src/layers.h"
 #include "coap_uri.h"
 #include "test_util.h"
 #include "zmo.h"
+
+using fw_test::HasSubstr;
+using fw_test::Not;
 
 using namespace mirel_test;
 
@@ -91,8 +95,8 @@ TEST(Names, MultiLineText)
     CoAPMessage_SetToken(m.get(), raw, 2);
     CoAPMessage_SetPayload(m.get(), "ok", 2);
     std::string t = to_text(m.get());
-    EXPECT_NE(t.find("Token: 00 ab \n"), std::string::npos) << t;
-    EXPECT_NE(t.find("Payload: \"ok\"\n"), std::string::npos) << t;
+    EXPECT_THAT(t, HasSubstr("Token: 00 ab \n")) << t;
+    EXPECT_THAT(t, HasSubstr("Payload: \"ok\"\n")) << t;
 
     char *out = nullptr;
     size_t size = 0;
@@ -157,8 +161,8 @@ TEST(LogLayer, LevelsDecideWhatIsShown)
     zmo_log_set_debug(1);
     LogLayer_OnSend(nullptr, m.get(), 0, nullptr);
     ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(log.lines()[0].find(", Options: ["), std::string::npos);
-    EXPECT_EQ(log.lines()[0].find(", Payload: "), std::string::npos);
+    EXPECT_THAT(log.lines()[0], Not(HasSubstr(", Options: [")));
+    EXPECT_THAT(log.lines()[0], Not(HasSubstr(", Payload: ")));
 
     zmo_log_set_debug(2);
     LogLayer_OnSend(nullptr, m.get(), 0, nullptr);

@@ -7,13 +7,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "coap_message.h"
+#include "fw_test/bytes.h"
+#include "fw_test/log_capture.h"
 #include "mirel_util.h"
-#include "zmo.h"
 
 namespace mirel_test {
 
@@ -27,7 +27,10 @@ struct MemDeleter {
 };
 template <typename T> using Mem = std::unique_ptr<T, MemDeleter>;
 
-using Bytes = std::vector<uint8_t>;
+// The suites' shared helpers (tests/support), under the names used here.
+using fw_test::Bytes;
+using fw_test::hex;
+using fw_test::LogCapture;
 
 inline struct sockaddr_storage v4(const char *ip, uint16_t port = 5683)
 {
@@ -37,25 +40,6 @@ inline struct sockaddr_storage v4(const char *ip, uint16_t port = 5683)
     sin->sin_port = htons(port);
     inet_pton(AF_INET, ip, &sin->sin_addr);
     return ss;
-}
-
-// "41 01 ab" -> bytes; blanks are ignored.
-inline Bytes hex(const std::string &text)
-{
-    Bytes out;
-    int hi = -1;
-    for (char c : text) {
-        int v = Str_Char2Hex(static_cast<unsigned char>(c));
-        if (v < 0)
-            continue;
-        if (hi < 0) {
-            hi = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(hi << 4 | v));
-            hi = -1;
-        }
-    }
-    return out;
 }
 
 inline Bytes encode(struct CoAPMessage *m)
@@ -79,45 +63,6 @@ inline std::vector<uint32_t> option_numbers(const struct CoAPMessage *m)
         &out);
     return out;
 }
-
-// Every line the base library logs, also from the endpoint's threads.
-class LogCapture {
-public:
-    LogCapture() { zmo_log_set_hook(hook, this); }
-    ~LogCapture()
-    {
-        zmo_log_set_hook(nullptr, nullptr);
-        zmo_log_set_debug(0);
-    }
-    std::vector<std::string> lines()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-    bool contains(const std::string &part)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const std::string &l : lines_)
-            if (l.find(part) != std::string::npos)
-                return true;
-        return false;
-    }
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.clear();
-    }
-
-private:
-    static void hook(void *ctx, int, const char *, const char *line)
-    {
-        auto *self = static_cast<LogCapture *>(ctx);
-        std::lock_guard<std::mutex> lock(self->mutex_);
-        self->lines_.push_back(line);
-    }
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
 
 }  // namespace mirel_test
 

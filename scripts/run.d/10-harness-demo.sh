@@ -3,7 +3,7 @@
 probe=$FW_BUILD_DIR/tests/l2probe
 ns_add_host chip 10.61.0.2/24 10.61.0.1/24
 ns_exec chip "$probe" recv eth0 24864 3000 > /tmp/chip-frame &
-for _ in $(seq 100); do grep -q ready /tmp/chip-frame 2> /dev/null && break; sleep 0.05; done
+wait_line /tmp/chip-frame ready 5
 echo "sent:     $("$probe" send "$(ns_if chip)" "$(ns_mac chip)" 24864 00070a0b0c0d0e0f1011)"
 wait $! || true
 echo "received: $(sed -n 2p /tmp/chip-frame)"

@@ -1,7 +1,9 @@
-# Shell helpers for end-to-end scenarios. Source it from a script that runs
-# under tests/harness/nsrun:
+# Shell helpers for end-to-end scenarios, benchmarks and scripts/run.d. Source
+# it from a script that runs under tests/harness/nsrun:
 #   . "$FW_SOURCE_DIR/tests/harness/lib.sh"
 #   require_scenario_ns
+# and wait with wait_line / wait_port / wait_file / wait_socket, never with a
+# loop of one's own; expect and quiet_kill are here too.
 # Extra hosts are network namespaces joined to the scenario's by veth pairs;
 # whatever a scenario starts dies with nsrun's pid namespace, and on_exit
 # actions run first, also when a step fails.
@@ -77,30 +79,62 @@ ns_mac() {
   fi
 }
 
+# wait_until TIMEOUT_S CMD...: until CMD succeeds (tried every 50 ms); returns
+# 1 when it still fails after TIMEOUT_S seconds. The waits below use it; a
+# scenario writes: wait_until 5 test -S "$sock" || fail "no socket: $(cat "$log")"
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
+_listens() { # _listens FLAG PORT [NAME]
+  if [ -n "${3:-}" ]; then
+    ns_exec "$3" ss "$1" "sport = :$2" | grep -q .
+  else
+    ss "$1" "sport = :$2" | grep -q .
+  fi
+}
+
 # wait_port tcp|udp PORT [TIMEOUT_S] [NAME]: until something listens on PORT
 # (in the scenario namespace, or on host NAME).
 wait_port() {
   local proto=$1 port=$2 timeout=${3:-10} name=${4:-} flag
   case "$proto" in tcp) flag=-Hltn ;; udp) flag=-Hlun ;; *) fail "wait_port: tcp or udp" ;; esac
-  local deadline=$((SECONDS + timeout))
-  while [ $SECONDS -lt $deadline ]; do
-    if [ -n "$name" ]; then
-      ns_exec "$name" ss $flag "sport = :$port" | grep -q . && return 0
-    else
-      ss $flag "sport = :$port" | grep -q . && return 0
-    fi
-    sleep 0.05
-  done
-  fail "nothing listens on $proto port $port after ${timeout}s"
+  wait_until "$timeout" _listens "$flag" "$port" "$name" ||
+    fail "nothing listens on $proto port $port after ${timeout}s"
 }
 
 # wait_file PATH [TIMEOUT_S]: until PATH exists and is not empty.
 wait_file() {
-  local path=$1 timeout=${2:-10}
-  local deadline=$((SECONDS + timeout))
-  while [ $SECONDS -lt $deadline ]; do
-    [ -s "$path" ] && return 0
-    sleep 0.05
-  done
-  fail "$path did not appear after ${timeout}s"
+  wait_until "${2:-10}" test -s "$1" || fail "$1 did not appear after ${2:-10}s"
+}
+
+# wait_socket PATH [TIMEOUT_S]: until PATH is a Unix socket.
+wait_socket() {
+  wait_until "${2:-10}" test -S "$1" || fail "no socket at $1 after ${2:-10}s"
+}
+
+# wait_line FILE TEXT [TIMEOUT_S]: until a line of FILE holds TEXT (a fixed
+# string), as a program's "ready" on its output. On a timeout it fails and
+# shows what FILE holds.
+wait_line() {
+  local file=$1 text=$2 timeout=${3:-10}
+  wait_until "$timeout" grep -qF -- "$text" "$file" 2> /dev/null ||
+    fail "no '$text' in $file after ${timeout}s: $(cat "$file" 2> /dev/null)"
+}
+
+# expect WHAT GOT WANTED: fails unless GOT is WANTED, saying both.
+expect() {
+  [ "$2" = "$3" ] || fail "$1: got [$2], wanted [$3]"
+  log "$1: ok"
+}
+
+# quiet_kill PID...: SIGKILL, silent when the process is already gone
+# (on_exit quiet_kill "$pid" for a daemon that a step may have stopped).
+quiet_kill() {
+  kill -KILL "$@" 2> /dev/null || true
 }

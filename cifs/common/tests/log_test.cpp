@@ -1,7 +1,7 @@
 // The error log: level 2, one line, cut at 1023 characters.
 #include "syerror.h"
 
-#include <zmo.h>
+#include "fw_test/log_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,28 +10,21 @@
 
 namespace {
 
-struct Line {
-    int level;
-    std::string text;
-};
-
-void capture(void *ctx, int level, const char *, const char *line) {
-    static_cast<std::vector<Line> *>(ctx)->push_back({level, line});
-}
-
 TEST(LogError, OneLineAtErrorLevel) {
-    std::vector<Line> lines;
-    zmo_log_set_hook(capture, &lines);
-    logError("No more %s slots", "session");
-    logError("%s", std::string(2000, 'x').c_str());
-    logError("100%% of %d", 5);
-    zmo_log_set_hook(nullptr, nullptr);
+    std::vector<fw_test::LogLine> lines;
+    {
+        fw_test::LogCapture log;
+        logError("No more %s slots", "session");
+        logError("%s", std::string(2000, 'x').c_str());
+        logError("100%% of %d", 5);
+        lines = log.entries();
+    }
 
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].level, 2);
-    EXPECT_EQ(lines[0].text, "No more session slots");
-    EXPECT_EQ(lines[1].text, std::string(1023, 'x'));
-    EXPECT_EQ(lines[2].text, "100% of 5") << "the text is not formatted twice";
+    EXPECT_EQ(lines[0].line, "No more session slots");
+    EXPECT_EQ(lines[1].line, std::string(1023, 'x'));
+    EXPECT_EQ(lines[2].line, "100% of 5") << "the text is not formatted twice";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Files and directories by UTF-16 names through the access-control library.
+#include "fw_test/matchers.h"
 #include "syfiles.h"
 
+#include "fw_test/temp_dir.h"
 #include "zmo_acl.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,8 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+using fw_test::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -52,9 +56,6 @@ class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/syfilesXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
         ASSERT_EQ(syInit(), 1);
         zmo_acl_set_log_hook(
             [](void* ctx, const char* call, const char* path, const char*, int, int error) {
@@ -67,7 +68,6 @@ protected:
         zmo_acl_set_log_hook(nullptr, nullptr);
         zmo_acl_inject_error(nullptr, nullptr, 0, 0);
         syStop();
-        fs::remove_all(dir);
     }
 
     std::vector<CMWchar> name(const std::string& leaf) { return U(dir + "/" + leaf); }
@@ -82,7 +82,8 @@ protected:
         return fd;
     }
 
-    std::string dir;
+    fw_test::TempDir tmp{"syfiles"};
+    std::string dir = tmp.path();
     std::vector<Call> calls;
 };
 
@@ -143,7 +144,7 @@ TEST_F(FilesTest, FailedConversionNeverActsOnThePreviousName)
     EXPECT_EQ(syRenameFile(lone.data(), name("stolen").data()), -1);
     EXPECT_EQ(syRenameFile(name("victim").data(), lone.data()), -1);
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("!! Unable to convert UTF-16LE to UTF-8 (iconv failed with errno"), std::string::npos);
+    EXPECT_THAT(out, HasSubstr("!! Unable to convert UTF-16LE to UTF-8 (iconv failed with errno"));
     EXPECT_TRUE(calls.empty());
     EXPECT_TRUE(fs::exists(path("victim")));
 

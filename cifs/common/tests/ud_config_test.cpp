@@ -1,9 +1,12 @@
 // cm_cfg.txt, the domain name, identity, transports, buffers and event hooks.
+#include "fw_test/matchers.h"
 #include "ud_test_env.h"
 
 #include <arpa/inet.h>
 #include <cstring>
 #include <unistd.h>
+
+using fw_test::HasSubstr;
 
 using namespace testenv;
 
@@ -141,8 +144,8 @@ TEST_F(ConfigTest, Credentials)
     udSetCredentials("u", nullptr, nullptr);
     udSetCredentials("alice", std::string(150, 'p').c_str(), "office");
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("You have entered wrong user name. Please try again..."), std::string::npos);
-    EXPECT_NE(out.find("You have entered wrong password. Please try again..."), std::string::npos);
+    EXPECT_THAT(out, HasSubstr("You have entered wrong user name. Please try again..."));
+    EXPECT_THAT(out, HasSubstr("You have entered wrong password. Please try again..."));
     udGetCredentials(nullptr, user, pass, domain);
     EXPECT_EQ(A(user), "alice");
     EXPECT_EQ(A(pass), std::string(100, 'p'));

@@ -13,32 +13,37 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+/* Marks what the library exports. It is built with hidden visibility
+ * (platform/acl/CMakeLists.txt), so a declaration here without ZMO_ACL_API
+ * is not reachable from outside. */
+#define ZMO_ACL_API __attribute__((visibility("default")))
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* 0 on success, -1 with errno. */
-int zmo_acl_init(void);
-int zmo_acl_cleanup(void);
+ZMO_ACL_API int zmo_acl_init(void);
+ZMO_ACL_API int zmo_acl_cleanup(void);
 
 /* The identity of the following calls (process-wide). A null or empty name,
  * or one longer than 257 bytes, fails with EINVAL. 0 or -1. */
-int zmo_acl_set_user(const char *name);
-int zmo_acl_set_permissive(int permissive);
+ZMO_ACL_API int zmo_acl_set_user(const char *name);
+ZMO_ACL_API int zmo_acl_set_permissive(int permissive);
 /* The recorded identity: "" before any user was set. */
-const char *zmo_acl_get_user(void);
-int zmo_acl_get_permissive(void);
+ZMO_ACL_API const char *zmo_acl_get_user(void);
+ZMO_ACL_API int zmo_acl_get_permissive(void);
 
-int zmo_acl_open(const char *path, int flags);
-int zmo_acl_open3(const char *path, int flags, mode_t mode);
-int zmo_acl_stat(const char *path, struct stat64 *st);
-int zmo_acl_unlink(const char *path);
-int zmo_acl_rename(const char *from, const char *to);
-int zmo_acl_mkdir(const char *path, mode_t mode);
-int zmo_acl_rmdir(const char *path);
-DIR *zmo_acl_opendir(const char *path); /* close it with closedir */
+ZMO_ACL_API int zmo_acl_open(const char *path, int flags);
+ZMO_ACL_API int zmo_acl_open3(const char *path, int flags, mode_t mode);
+ZMO_ACL_API int zmo_acl_stat(const char *path, struct stat64 *st);
+ZMO_ACL_API int zmo_acl_unlink(const char *path);
+ZMO_ACL_API int zmo_acl_rename(const char *from, const char *to);
+ZMO_ACL_API int zmo_acl_mkdir(const char *path, mode_t mode);
+ZMO_ACL_API int zmo_acl_rmdir(const char *path);
+ZMO_ACL_API DIR *zmo_acl_opendir(const char *path); /* close it with closedir */
 /* The next entry, or null: errno 0 at the end, else the error. */
-struct dirent64 *zmo_acl_readdir(DIR *dir);
+ZMO_ACL_API struct dirent64 *zmo_acl_readdir(DIR *dir);
 
 /* ---- test hooks ----------------------------------------------------------- */
 
@@ -47,12 +52,12 @@ struct dirent64 *zmo_acl_readdir(DIR *dir);
  * errno (0 for success). A null hook removes it. */
 typedef void (*zmo_acl_log_fn)(void *ctx, const char *call, const char *path, const char *user, int permissive,
                                int error);
-void zmo_acl_set_log_hook(zmo_acl_log_fn hook, void *ctx);
+ZMO_ACL_API void zmo_acl_set_log_hook(zmo_acl_log_fn hook, void *ctx);
 
 /* The next `count` calls named `call` (any call when null) whose path holds
  * `path_part` (any path when null) fail with `error` (EACCES, EIO...) without
  * touching the file system; count -1 keeps failing. error 0 removes every rule. */
-void zmo_acl_inject_error(const char *call, const char *path_part, int error, int count);
+ZMO_ACL_API void zmo_acl_inject_error(const char *call, const char *path_part, int error, int count);
 
 #ifdef __cplusplus
 }

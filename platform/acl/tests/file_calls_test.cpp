@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fw_test/temp_dir.h"
 #include "zmo_acl.h"
 
 namespace {
@@ -18,16 +19,14 @@ struct Call {
 };
 
 struct AclFiles : ::testing::Test {
-  std::string dir;
+  fw_test::TempDir tmp{"zmo-acl"};
+  std::string dir = tmp.path();
   std::vector<Call> calls;
 
   static void hook(void *ctx, const char *call, const char *path, const char *user, int permissive, int error) {
     static_cast<AclFiles *>(ctx)->calls.push_back({call, path ? path : "", user, permissive, error});
   }
   void SetUp() override {
-    char tmpl[] = "/tmp/zmo-acl-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
     zmo_acl_init();
     zmo_acl_set_log_hook(hook, this);
   }
@@ -35,7 +34,6 @@ struct AclFiles : ::testing::Test {
     zmo_acl_set_log_hook(nullptr, nullptr);
     zmo_acl_inject_error(nullptr, nullptr, 0, 0);
     zmo_acl_cleanup();
-    EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0);
   }
   std::string at(const char *name) { return dir + "/" + name; }
 };

@@ -1,5 +1,7 @@
 #include "key_store.h"
 
+#include "fw_test/temp_dir.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -10,14 +12,7 @@ namespace {
 
 class KeyStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char dir[] = "/tmp/cfgmgr_test_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        path_ = dir_ + "/store";
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+    void SetUp() override { path_ = dir_.file("store"); }
 
     // Runs one command against the file, as one program run would.
     int run(std::vector<std::string> args, std::string *out = nullptr)
@@ -35,7 +30,8 @@ protected:
         return status;
     }
 
-    std::string dir_, path_;
+    fw_test::TempDir dir_{"cfgmgr_test"};
+    std::string path_;
 };
 
 TEST_F(KeyStoreTest, WriteReadRemoveRoundTrip)

@@ -13,18 +13,17 @@
 #include <sstream>
 #include <string>
 
+#include "fw_test/matchers.h"
+#include "fw_test/temp_dir.h"
 #include "zmo.h"
+
+using fw_test::HasSubstr;
+using fw_test::Not;
 
 namespace {
 struct Feedback : ::testing::Test {
-  std::string dir;
-
-  void SetUp() override {
-    char tmpl[] = "/tmp/zmo-feedback-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override { EXPECT_EQ(system(("rm -rf " + dir).c_str()), 0); }
+  fw_test::TempDir tmp{"zmo-feedback"};
+  std::string dir = tmp.path();
 
   std::string script(const std::string &name, const std::string &body) {
     std::string path = dir + "/" + name;
@@ -52,10 +51,10 @@ TEST_F(Feedback, ScriptGetsArgvStdinAndEnvironment) {
   EXPECT_EQ(read("argv"), s + " lldp\n");
   EXPECT_EQ(read("stdin"), "PPPOE_INTERFACE=eth0\nPPPOE_AC0_NAME=evil_INJECTED=1__\n");
   std::string env = read("env");
-  EXPECT_NE(env.find("PPPOE_AC0_NAME=evil_INJECTED=1__\n"), std::string::npos) << env;
-  EXPECT_NE(env.find("PPPOE_INTERFACE=eth0\n"), std::string::npos) << env;
-  EXPECT_EQ(env.find("INJECTED=1\n"), std::string::npos) << env;
-  EXPECT_EQ(env.find("stale"), std::string::npos) << env;
+  EXPECT_THAT(env, HasSubstr("PPPOE_AC0_NAME=evil_INJECTED=1__\n")) << env;
+  EXPECT_THAT(env, HasSubstr("PPPOE_INTERFACE=eth0\n")) << env;
+  EXPECT_THAT(env, Not(HasSubstr("INJECTED=1\n"))) << env;
+  EXPECT_THAT(env, Not(HasSubstr("stale"))) << env;
 }
 
 TEST_F(Feedback, WholeTextKeepsItsLinesButNotControlBytesInValues) {
@@ -96,7 +95,7 @@ TEST_F(Feedback, ScriptInheritsNoDescriptorOfTheCaller) {
   ASSERT_TRUE(ok);
   std::string fds = read("fds");
   EXPECT_FALSE(fds.empty());
-  EXPECT_EQ(("\n" + fds).find("\n77\n"), std::string::npos) << fds;
+  EXPECT_THAT("\n" + fds, Not(HasSubstr("\n77\n"))) << fds;
 }
 
 TEST_F(Feedback, TimeOutKillsTheScriptAndWhatItStarted) {

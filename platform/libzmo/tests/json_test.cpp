@@ -4,7 +4,10 @@
 #include <memory>
 #include <string>
 
+#include "fw_test/matchers.h"
 #include "zmo.h"
+
+using fw_test::HasSubstr;
 
 namespace {
 struct PoolFixture : ::testing::Test {
@@ -48,7 +51,7 @@ TEST_F(Json, BuiltObjectsPrintInInsertionOrderAndReplaceInPlace) {
   std::string s = print(o);
   const std::string first = R"({"cid-2":{"name":"kitchen","port":81,"ip":"10.0.0.2"},)";
   EXPECT_EQ(s.substr(0, first.size()), first);
-  EXPECT_NE(s.find(R"("k49":true,"cid-2b":"x"})"), std::string::npos);
+  EXPECT_THAT(s, HasSubstr(R"("k49":true,"cid-2b":"x"})"));
 }
 
 TEST_F(Json, GettersCheckTypeAndRange) {

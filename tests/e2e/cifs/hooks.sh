@@ -23,11 +23,6 @@ probe=$2
 . "$(dirname "$0")/../../harness/lib.sh"
 require_scenario_ns
 
-expect() { # expect WHAT GOT WANTED
-  [ "$2" = "$3" ] || fail "$1: got [$2], wanted [$3]"
-  log "$1: ok"
-}
-
 # ---- own addresses ----------------------------------------------------------
 veth() { # veth NAME ADDR/PREFIX
   ip link add "$1" type veth peer name "$1p"

@@ -3,6 +3,7 @@
 // tab-separated commands from standard input (in one process, since every
 // start drops the users) and answers each with a "> " line.
 #include "cmselfip.h"
+#include "fw_test/bytes.h"
 #include "syfiles.h"
 #include "udhooks.h"
 #include "zmo_acl.h"
@@ -47,25 +48,6 @@ std::string unescape(const std::string& in)
     return out;
 }
 
-std::string hex(const uint8_t* p, size_t n)
-{
-    std::string out;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", p[i]);
-        out += b;
-    }
-    return out;
-}
-
-std::vector<uint8_t> bytes(const std::string& h)
-{
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < h.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(std::stoi(h.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 std::string command(const std::vector<std::string>& f)
 {
     const std::string& c = f[0];
@@ -86,7 +68,7 @@ std::string command(const std::vector<std::string>& f)
         int hashed = 0;
         int32_t rid = 0;
         int r = udGetPassword(w(1).data(), out, &hashed, &rid);
-        return std::to_string(r) + " " + std::to_string(rid) + " " + hex(out, r == 3 ? 16 : r == 4 && hashed ? 32 : 0);
+        return std::to_string(r) + " " + std::to_string(rid) + " " + fw_test::to_hex(out, r == 3 ? 16 : r == 4 && hashed ? 32 : 0);
     }
     if (c == "saveshare") {
         auto old = w(1);
@@ -104,13 +86,13 @@ std::string command(const std::vector<std::string>& f)
         return all;
     }
     if (c == "savesd") {
-        auto sd = bytes(f.at(2));
+        auto sd = fw_test::hex(f.at(2));
         return std::to_string(udSaveShareSecurityDescriptor(w(1).data(), sd.data(), static_cast<uint32_t>(sd.size())));
     }
     if (c == "loadsd") {
         uint8_t buf[512];
         uint32_t len = udLoadShareSecurityDescriptor(w(1).data(), buf, sizeof buf);
-        return std::to_string(len) + " " + hex(buf, len);
+        return std::to_string(len) + " " + fw_test::to_hex(buf, len);
     }
     if (c == "mkfile") {
         int fd = syCreateFile(w(1).data(), 0, 0, 0);

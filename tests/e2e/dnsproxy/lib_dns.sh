@@ -7,8 +7,6 @@ mkdir -p "$work"
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-quiet_kill() { kill -KILL "$1" 2>/dev/null || true; }
-
 # start_nsd ADDR PORT: nsd, authoritative for example.test (not on port 53,
 # which the proxy takes on every address).
 start_nsd() {

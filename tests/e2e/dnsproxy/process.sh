@@ -29,8 +29,6 @@ stat_time = 100
 static_a = router.lan 192.168.1.1
 CONF
 
-quiet_kill() { kill -KILL "$1" 2>/dev/null; }
-
 start() {
   "$daemon" -c "$work/main.conf" -s /var/dnsrelaydsafe.conf -p "$pidfile" -d 2>>"$work/log" &
   pid=$!
@@ -69,11 +67,8 @@ log "SIGURG: changed files take effect"
 sed -i 's/^dns_server = 192.0.2.1$/dns_server = 203.0.113.7/' "$work/main.conf"
 echo "profile-set-server 2 198.51.100.99:53" >>/var/dnsrelaydsafe.conf
 kill -URG "$pid"
-deadline=$((SECONDS + 10))
-until grep -q ' 203\.0\.113\.7 ' "$stats" 2>/dev/null && grep -q ' 198\.51\.100\.99 ' "$stats"; do
-  [ $SECONDS -lt $deadline ] || fail "reload did not take effect: $(cat "$stats")"
-  sleep 0.1
-done
+reloaded() { grep -q ' 203\.0\.113\.7 ' "$stats" 2>/dev/null && grep -q ' 198\.51\.100\.99 ' "$stats"; }
+wait_until 10 reloaded || fail "reload did not take effect: $(cat "$stats")"
 ! grep -q ' 192\.0\.2\.1 ' "$stats" || fail "a removed server is still listed"
 # A reload starts the counters and ranks again.
 grep -q '^Total incoming requests: 0$' "$stats" || fail "counters not reset on reload"

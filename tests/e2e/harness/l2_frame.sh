@@ -16,8 +16,7 @@ for payload in 00070a0b0c0d0e0f1011 "$big"; do
   rm -f "$out"
   ns_exec chip "$probe" recv eth0 24864 5000 > "$out" &
   receiver=$!
-  for _ in $(seq 100); do grep -q ready "$out" 2>/dev/null && break; sleep 0.05; done
-  grep -q ready "$out" || fail "receiver did not start"
+  wait_line "$out" ready 5
   sent=$("$probe" send "$(ns_if chip)" "$chip_mac" 24864 "$payload")
   wait "$receiver" || fail "receiver got nothing"
   got=$(sed -n 2p "$out")
@@ -29,7 +28,7 @@ done
 rm -f "$out"
 ns_exec chip "$probe" recv eth0 24864 300 > "$out" &
 receiver=$!
-for _ in $(seq 100); do grep -q ready "$out" 2>/dev/null && break; sleep 0.05; done
+wait_line "$out" ready 5
 "$probe" send "$(ns_if chip)" "$chip_mac" 24865 00070102 > /dev/null
 if wait "$receiver"; then fail "a 0x6121 frame reached the 0x6120 socket"; fi
 echo PASS

@@ -10,19 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "fw_test/bytes.h"
 #include "zmo.h"
 
 namespace {
-std::string hex(const uint8_t *p, size_t n) {
-  std::string s;
-  char b[3];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02x", p[i]);
-    s += b;
-  }
-  return s;
-}
-
 bool unhex(const char *text, std::vector<uint8_t> *out) {
   size_t n = std::strlen(text);
   if (n % 2) return false;
@@ -79,7 +70,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "l2probe: send: %s\n", zmo_sys_strerror(errno));
       return 1;
     }
-    std::printf("%s\n", hex(frame.data(), frame.size()).c_str());
+    std::printf("%s\n", fw_test::to_hex(frame.data(), frame.size()).c_str());
     return 0;
   }
   if (argc == 5 && std::strcmp(argv[1], "recv") == 0) {
@@ -102,7 +93,7 @@ int main(int argc, char **argv) {
       std::fprintf(stderr, "l2probe: recv: %s\n", zmo_sys_strerror(errno));
       return 1;
     }
-    std::printf("%s\n", hex(buf.data(), static_cast<size_t>(n)).c_str());
+    std::printf("%s\n", fw_test::to_hex(buf.data(), static_cast<size_t>(n)).c_str());
     return info.ifindex == ifindex ? 0 : 1;
   }
   return usage();

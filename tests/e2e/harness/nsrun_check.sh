@@ -5,6 +5,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 harness=$(cd "$here/../../harness" && pwd)
 nsrun=$harness/nsrun
+. "$harness/lib.sh"
 fails=0
 check() {  # check NAME COMMAND...: passes when COMMAND succeeds
   local name=$1
@@ -18,7 +19,7 @@ case $? in 0) ;; 77) echo "namespaces unavailable: skip"; exit 77 ;; *) echo "FA
 tag=nsrun-check-$$
 # Not under /tmp: the scenario's own /tmp covers it.
 work=$(mktemp -d "${FW_BUILD_DIR:-/var/tmp}/nsrun-check.XXXXXX")
-trap 'rm -rf "$work" "/tmp/$tag-host" "/tmp/$tag-tree"' EXIT
+on_exit rm -rf "$work" "/tmp/$tag-host" "/tmp/$tag-tree"
 
 "$nsrun" -- sh -c 'exit 7'
 check "exit status comes back" test $? = 7
@@ -58,15 +59,15 @@ one"
 check "and not on the host" test ! -e "/bin/$tag" -a ! -e "/usr/bin/$tag" -a ! -e "/etc/$tag.conf"
 
 "$nsrun" -- sh -c 'sleep 313.25 & exit 0'
-gone() { for _ in $(seq 60); do pgrep -f "$1" > /dev/null || return 0; sleep 0.05; done; return 1; }
-check "what the command started dies with it" gone 'sleep 313.25'
+gone() { ! pgrep -f "$1" > /dev/null; }
+check "what the command started dies with it" wait_until 3 gone 'sleep 313.25'
 
 "$nsrun" -- sleep 314.25 &
 runner=$!
-for _ in $(seq 50); do pgrep -f 'sleep 314.25' > /dev/null && break; sleep 0.05; done
+wait_until 3 pgrep -f 'sleep 314.25' > /dev/null || fail "nsrun did not start its command"
 kill -KILL "$runner"
 wait "$runner" 2> /dev/null
-check "a killed nsrun takes its namespace along" gone 'sleep 314.25'
+check "a killed nsrun takes its namespace along" wait_until 3 gone 'sleep 314.25'
 
 ! bash -c ". '$harness/lib.sh'; require_scenario_ns" 2> /dev/null
 check "the guard refuses the host's namespace" test $? = 0

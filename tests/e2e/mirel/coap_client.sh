@@ -11,10 +11,7 @@ out=/tmp/served.txt
 "$samples" serve 5683 "answer from mirel" > "$out" &
 server=$!
 on_exit bash -c "kill $server 2>/dev/null || true"
-for _ in $(seq 50); do
-  grep -q ready "$out" 2>/dev/null && break
-  sleep 0.1
-done
+wait_line "$out" ready 5
 
 got=$(timeout 10 coap-client-notls -m get -B 5 'coap://127.0.0.1/zmo/info?a=1&b=2') ||
   fail "coap-client-notls failed: $got"

@@ -10,20 +10,18 @@ command -v coap-server-notls >/dev/null || { echo "coap-server-notls missing: sk
 coap-server-notls -A 127.0.0.1 -p 5683 &
 server=$!
 on_exit kill "$server"
-for _ in $(seq 50); do
-  ss -Hlun 'sport = :5683' | grep -q . && break
-  sleep 0.1
-done
+wait_port udp 5683
 
-expect() {
+# check_answer PATH LINE: the answer to a GET of PATH has LINE and our token.
+check_answer() {
   local path=$1 want=$2 got
   got=$("$samples" ask 127.0.0.1 5683 "$path") || fail "no decodable answer for $path"
   printf '%s\n' "$got" | grep -qxF -- "$want" || fail "answer for $path lacks '$want': $got"
   printf '%s\n' "$got" | grep -qxF 'Token: de ad be ef ' || fail "token not echoed for $path: $got"
 }
 # Link format (Content-Format 40) listing the server's resources.
-expect /.well-known/core 'ACK 2.05 (Content) [id16962]'
-expect /.well-known/core 'Code 12: "("'
-expect /time 'ACK 2.05 (Content) [id16962]'
-expect /no/such/path 'ACK 4.04 (Not Found) [id16962]'
+check_answer /.well-known/core 'ACK 2.05 (Content) [id16962]'
+check_answer /.well-known/core 'Code 12: "("'
+check_answer /time 'ACK 2.05 (Content) [id16962]'
+check_answer /no/such/path 'ACK 4.04 (Not Found) [id16962]'
 log "coap-server-notls answered every request"

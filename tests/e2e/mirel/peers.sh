@@ -26,7 +26,7 @@ expect() {
   got=$(client "$@") || fail "coap-client-notls $*: exit $?"
   [ "$got" = "$want" ] || fail "coap-client-notls $*: '$got', want '$want'"
 }
-expect '</gone>,</cmd>,</echo>,</hello>' -m get coap://127.0.0.1/.well-known/core
+expect '</transfers>,</blob>,</gone>,</cmd>,</echo>,</hello>' -m get coap://127.0.0.1/.well-known/core
 expect 'hello' -m get coap://127.0.0.1/hello
 expect 'a body that comes back' -m post -e 'a body that comes back' coap://127.0.0.1/echo
 expect '4.04' -m get coap://127.0.0.1/nothing/here

@@ -3,8 +3,9 @@
 set -euo pipefail
 samples=$1
 command -v tshark >/dev/null || { echo "tshark missing: skipped"; exit 77; }
+. "$(dirname "$0")/../../harness/lib.sh"
 dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
+on_exit rm -rf "$dir"
 "$samples" pcap "$dir/samples.pcap"
 
 decode() {

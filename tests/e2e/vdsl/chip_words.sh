@@ -7,10 +7,10 @@ set -euo pipefail
 
 start_chip --running
 start_devhost
-expect 0 0x7660 --size 64 --str 0 "$mgt"
+expect_result 0 0x7660 --size 64 --str 0 "$mgt"
 
 # The first request after load reads the firmware signature word.
-expect 0 0x7651 --size 64 --hex 1 006c36 --show 3
+expect_result 0 0x7651 --size 64 --hex 1 006c36 --show 3
 [ "$answer" = "47 41 54" ] || fail "X:0x6C36 read as $answer"
 our_mac=$(tr -d : < "/sys/class/net/$mgt/address")
 first=$(grep -m1 '^rx 0200eb000000' /tmp/chip-trace | cut -d' ' -f2)
@@ -18,15 +18,15 @@ first=$(grep -m1 '^rx 0200eb000000' /tmp/chip-trace | cut -d' ' -f2)
 log "first read of X:0x6C36 went out as $first"
 
 # Writes and reads: one-shot and persistent socket.
-expect 0 0x7651 --size 64 --hex 1 006c32 --hex 5 01 --hex 6 123456
+expect_result 0 0x7651 --size 64 --hex 1 006c32 --hex 5 01 --hex 6 123456
 [ "$(bench peek x 0x6c32)" = "ok 123456" ] || fail "write of X:0x6C32 did not land"
-expect 100 0x7681 --size 64 --hex 1 006c32              # port disabled: chip not started
-expect 0 0x7632 --hex 0 0003                            # firmware start phase 3: signature read
-expect 0 0x7682 --size 64 --hex 1 000010 --hex 4 01 --hex 5 abcdef
+expect_result 100 0x7681 --size 64 --hex 1 006c32              # port disabled: chip not started
+expect_result 0 0x7632 --hex 0 0003                            # firmware start phase 3: signature read
+expect_result 0 0x7682 --size 64 --hex 1 000010 --hex 4 01 --hex 5 abcdef
 [ "$(bench peek y 0x10)" = "ok abcdef" ] || fail "write of Y:0x10 did not land"
-expect 0 0x7681 --size 64 --hex 1 000010 --hex 4 01 --show 3
+expect_result 0 0x7681 --size 64 --hex 1 000010 --hex 4 01 --show 3
 [ "$answer" = "ab cd ef" ] || fail "Y:0x10 read back as $answer"
-for i in $(seq 6); do expect 0 0x7681 --size 64 --hex 1 006c32 --show 3; done
+for i in $(seq 6); do expect_result 0 0x7681 --size 64 --hex 1 006c32 --show 3; done
 [ "$answer" = "12 34 56" ] || fail "X:0x6C32 read as $answer"
 
 # Every frame so far: 24 bytes, sequence numbers 1..7, 0, 1..., sound FCS.
@@ -53,7 +53,7 @@ log "11 frames of 24 bytes, sequence 1..7,0,1.., FCS sound"
 bench fault silent > /dev/null
 before=$(grep -c '^rx 0200eb' /tmp/chip-trace)
 t0=$(ms)
-expect -11 0x7651 --size 64 --hex 1 006c36
+expect_result -11 0x7651 --size 64 --hex 1 006c36
 took=$(( $(ms) - t0 ))
 sleep 0.1
 sends=$(( $(grep -c '^rx 0200eb' /tmp/chip-trace) - before ))
@@ -64,10 +64,10 @@ log "silent chip: 3 sends, failed after $took ms"
 # Late replies: they must not answer the next request.
 bench poke x 0x20 0x222222 > /dev/null
 bench fault delay 600 3 > /dev/null
-expect -11 0x7681 --size 64 --hex 1 006c32
+expect_result -11 0x7681 --size 64 --hex 1 006c32
 sleep 0.5                                               # the late replies reach our socket
 bench fault none > /dev/null
-expect 0 0x7681 --size 64 --hex 1 000020 --show 3
+expect_result 0 0x7681 --size 64 --hex 1 000020 --show 3
 [ "$answer" = "22 22 22" ] || fail "a late reply answered the next request: $answer"
 log "late replies dropped"
 
@@ -90,7 +90,7 @@ log "two clients at once got their own words"
 # The management interface goes away: its socket is closed.
 ip link del "$mgt"
 sleep 0.2
-expect -127 0x7681 --size 64 --hex 1 006c32
-expect 0 0x7616 --size 64
+expect_result -127 0x7681 --size 64 --hex 1 006c32
+expect_result 0 0x7616 --size 64
 log "interface removal closed the persistent socket"
 echo PASS

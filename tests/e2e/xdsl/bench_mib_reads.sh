@@ -10,6 +10,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" != --inside ]; then
   build=$(cd "${1:?usage: bench_mib_reads.sh BUILD_DIR [READS]}" && pwd)
   reads=${2:-5000}
+  # nsrun keeps $FW_BUILD_DIR in sight, also under /tmp (its /tmp is new).
+  export FW_BUILD_DIR=$build
   exec "$here/../../harness/nsrun" --file /bin/cfgmgr="$build/platform/cfgmgr/cfgmgr" -- \
     bash "$here/bench_mib_reads.sh" --inside "$reads" \
     "$build/xdsl/driver/vdsl_devhost" "$build/xdsl/driver/vdslreq" "$build/platform/chipsim/chipsim" \
@@ -31,10 +33,10 @@ ns_add_host chip 10.62.0.2/24 10.62.0.1/24
 mgt=$(ns_if chip)
 ns_exec chip "$chipsim" --iface eth0 --running --setup /tmp/chip-setup 2> /tmp/chip-log &
 on_exit kill $!
-for _ in $(seq 200); do grep -q ready /tmp/chip-log 2> /dev/null && break; sleep 0.02; done
+wait_line /tmp/chip-log ready 4
 start_devhost
-expect 0 0x7660 --size 64 --str 0 "$mgt"
-expect 0 0x7632 --hex 0 0003
+expect_result 0 0x7660 --size 64 --str 0 "$mgt"
+expect_result 0 0x7632 --hex 0 0003
 load_bindrv /tmp/bindrv.bin 0
 bench poke x "$addr" 0x123456 > /dev/null
 

@@ -33,4 +33,21 @@ rc, out, _ = s.run(["help $BIG$ $BIG$ $BIG$"])
 s.equal("over-long expansion fails", rc, 1)
 s.contains("and says why", out, "Command line too long after variable expansion (at most 511 characters).\n")
 
+# A value of 255 characters is the longest the shell takes; 256 is refused.
+s.store("FULL", "f" * 255)
+s.store("OVER", "o" * 256)
+rc, out, _ = s.run(["help $FULL$"])
+s.contains("255 characters expand", out, "help " + "f" * 255 + "\n")
+rc, out, _ = s.run(["help $OVER$"])
+s.equal("256 characters fail", rc, 1)
+s.contains("and say why", out, "Value of variable OVER too long (at most 255 characters).\n")
+
+# shellscript hands each expanded value to sh as one argument of the
+# script, never as shell syntax: a stored "x; touch" plants nothing.
+s.store("SCRIPTARG", "x; touch /tmp/p $(touch /tmp/q)")
+script = s.write("args.sh", 'for a in "$@"; do echo "arg<$a>"; done\n')
+rc, out, _ = s.run(shell='"$DRUVEL" ' + shlex.quote("shellscript " + script + " $SCRIPTARG$ last") + '; ls /tmp')
+s.contains("the value arrived as one argument", out, "arg<x; touch /tmp/p $(touch /tmp/q)>\narg<last>\n")
+s.check("nothing was run from it", not any(n in out.split("\n") for n in ("p", "q")), out)
+
 s.finish()

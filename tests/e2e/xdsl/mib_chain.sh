@@ -17,8 +17,8 @@ while read -r entry a _; do addr[$entry]=$a; done < <(
 
 start_chip --running --setup /tmp/chip-setup
 start_devhost
-expect 0 0x7660 --size 64 --str 0 "$mgt"
-expect 0 0x7632 --hex 0 0003                          # signature read: port idle
+expect_result 0 0x7660 --size 64 --str 0 "$mgt"
+expect_result 0 0x7632 --hex 0 0003                          # signature read: port idle
 load_bindrv /tmp/bindrv.bin 0
 
 # shell LINE: druvel with one command line; its output in $out.
@@ -46,19 +46,18 @@ log "port 2 refused without a chip exchange"
 
 # Connecting walks the line to showtime through host commands.
 bench hostcmd phase 150 > /dev/null
-expect 0 0x7605 --size 64
+expect_result 0 0x7605 --size 64
 state=0
-for _ in $(seq 50); do
+showtime() {
   req 0x7614 --size 64 --show 2
   state=${answer%% *}
-  [ "$state" = 05 ] && break
-  sleep 0.05
-done
-[ "$state" = 05 ] || fail "the line did not reach showtime (state $state)"
+  [ "$state" = 05 ]
+}
+wait_until 5 showtime || fail "the line did not reach showtime (state $state)"
 [ "${answer#* }" = 01 ] || fail "not connected after 0x7605: $answer"
 shell "show loop-back 1"
 [ "$out" = "Loop-Back mode: Disable" ] || fail "loop-back: $out"
-expect 0 0x76018 --size 64
+expect_result 0 0x76018 --size 64
 sleep 0.1
 shell "show loop-back 1"
 [ "$out" = "Loop-Back mode: Enable" ] || fail "loop-back after 0x76018: $out"
@@ -66,9 +65,9 @@ log "connect reached showtime; loop-back on shows as enabled"
 
 # A go flag the chip never clears: the command fails after its polls.
 bench hostcmd stuck on > /dev/null
-expect 0 0x7606 --size 64                            # this one sets the flag
+expect_result 0 0x7606 --size 64                            # this one sets the flag
 t0=$(ms)
-expect 100 0x7606 --size 64
+expect_result 100 0x7606 --size 64
 took=$(( $(ms) - t0 ))
 [ "$took" -ge 1900 ] || fail "stuck go flag failed after only $took ms"
 bench hostcmd stuck off > /dev/null
@@ -86,10 +85,10 @@ log "counter across the wrap: $out"
 
 # A far-end word through the chip's mailbox.
 bench far poke 0x44 0xabcdef > /dev/null
-expect 0 0x7629 --size 64 --hex 1 000044 --show 3
+expect_result 0 0x7629 --size 64 --hex 1 000044 --show 3
 [ "$answer" = "ab cd ef" ] || fail "far-end word read as $answer"
 bench mailbox refuse on > /dev/null
-expect 100 0x7629 --size 64 --hex 1 000044
+expect_result 100 0x7629 --size 64 --hex 1 000044
 bench mailbox refuse off > /dev/null
 log "far-end word through the mailbox; a refusing far end fails after its retries"
 

@@ -20,6 +20,14 @@ s.contains("long script line refused", out, "Line too long (at most 4095 charact
 s.contains("the next line still runs", out, ">>help quit\n\nquit             - Exit this CLI session\n")
 s.check("no part of the long line ran", "No help for such command." not in out, out)
 
+# A file without line ends (a device) is given up after a bound, in script
+# mode and through the script command alike.
+rc, out, _ = s.run(["/dev/zero"], timeout=20)
+s.equal("script mode returns from /dev/zero, silently", (rc, out), (0, ""))
+rc, out, _ = s.run([], stdin=b"script /dev/zero\nhelp quit\n", timeout=20)
+s.contains("the script command returns from /dev/zero", out, "the rest is not read.\n")
+s.contains("and the shell goes on", out, "quit             - Exit this CLI session\n")
+
 # Setup mode without /etc/system.conf: message, status 1, nothing else.
 rc, out, _ = s.run(["setup"])
 s.equal("setup without /etc/system.conf", (rc, out),

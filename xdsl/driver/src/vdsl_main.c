@@ -78,6 +78,7 @@ void vdsl_busy_release(void)
 
 /* One request: its kernel copies and what goes back to the caller. */
 struct vdsl_req {
+	unsigned int cmd;
 	unsigned long arg;
 	u8 *b;    /* the 64-byte copy of the block's head */
 	u8 *work; /* 2048-byte work buffer */
@@ -157,188 +158,263 @@ static int fetch_chunk(struct vdsl_req *r, unsigned long off, u32 len, int refus
 	return 0;
 }
 
-static long vdsl_dispatch(unsigned int cmd, struct vdsl_req *r)
+/*
+ * The request table. Each request names how its argument is fetched from
+ * the caller before the handler runs, and how much of which buffer goes
+ * back to the caller afterwards (a handler may still answer on its own).
+ */
+enum vdsl_fetch {
+	FETCH_HEAD,		/* the block's 64-byte head only */
+	FETCH_OID,		/* the OID text from byte 1 */
+	FETCH_OID_VALUE,	/* the OID text from byte 1 and the value behind it */
+	FETCH_NAME,		/* the OID text from byte 0 */
+};
+
+enum vdsl_answer {
+	ANSWER_NONE,
+	ANSWER_HEAD,	/* from the block's head copy */
+	ANSWER_WORK,	/* from the work buffer */
+};
+
+struct vdsl_request_desc {
+	unsigned int number;
+	enum vdsl_fetch fetch;
+	long (*handler)(struct vdsl_req *r);
+	enum vdsl_answer answer;
+	unsigned long answer_len;
+};
+
+#define REQ_PORT(r) ((int)(r)->b[0])
+
+static long req_op_status(struct vdsl_req *r)
+{
+	return get_op_status(REQ_PORT(r), &r->b[0]);
+}
+
+static long req_phy_status(struct vdsl_req *r)
+{
+	u8 state = r->b[0], connected = r->b[1];
+	int rc = get_phy_status(REQ_PORT(r), &state, &connected);
+
+	r->b[0] = state;
+	r->b[1] = connected;
+	return rc;
+}
+
+static long req_driver_version(struct vdsl_req *r)
+{
+	memset(r->b, 0, VDSL_BLOCK_HEAD);
+	snprintf((char *)r->b, VDSL_BLOCK_HEAD, "%s;%s", VDSL_VERSION, VDSL_BUILD_STAMP);
+	return 0;
+}
+
+static long req_get_entry(struct vdsl_req *r)
+{
+	int port = REQ_PORT(r);
+
+	switch (r->cmd) {
+	case VDSL_GET_MIB:
+		return get_port_mib(port, r->oid, r->work);
+	case VDSL_GET_DATA_LOGIC:
+		return get_port_data_logic(port, r->oid, r->work);
+	case VDSL_GET_DATA:
+		return get_port_data(port, r->oid, r->work);
+	default:
+		return get_port_mib32(port, r->oid, r->work);
+	}
+}
+
+static long req_set_entry(struct vdsl_req *r)
+{
+	int port = REQ_PORT(r);
+
+	switch (r->cmd) {
+	case VDSL_SET_MIB:
+		return set_port_mib(port, r->oid, r->value);
+	case VDSL_SET_DATA_LOGIC:
+		return set_port_data_logic(port, r->oid, r->value);
+	default:
+		return set_port_data(port, r->oid, r->value);
+	}
+}
+
+static long req_trans_mib_addr(struct vdsl_req *r)
 {
 	u8 *b = r->b;
-	char *oid = r->oid;
-	char *value = r->value;
-	int port = b[0];
+	u32 out[2] = { 0xFFFFFFFFu, 0 };
+	int n = trans_mib_addr(b[0], b[1], b[2], b[3], &out[1]);
+
+	if (n >= 0)
+		out[0] = (u32)n;
+	memcpy(b, out, sizeof(out));
+	return 0;
+}
+
+static long req_mib2_info(struct vdsl_req *r)
+{
+	u32 out[3] = { 0, 0, 0 };
+	int rc = get_mib2_info(r->oid, &out[0], &out[1], &out[2]);
+
+	memcpy(r->b, out, sizeof(out));
+	return rc;
+}
+
+static long req_get_mem(struct vdsl_req *r)
+{
+	u8 *b = r->b;
+
+	if (r->cmd == VDSL_GET_MEM)
+		return get_port_mem(REQ_PORT(r), addr24(b), b[4], b);
+	return get_port_mem_sk(REQ_PORT(r), addr24(b), b[4], b);
+}
+
+static long req_set_mem(struct vdsl_req *r)
+{
+	u8 *b = r->b;
+
+	if (r->cmd == VDSL_SET_MEM)
+		return set_port_mem(REQ_PORT(r), addr24(b), b[4], &b[5]);
+	return set_port_mem_sk(REQ_PORT(r), addr24(b), b[4], &b[5]);
+}
+
+static long req_set_thread_delay(struct vdsl_req *r)
+{
+	char text[VDSL_BLOCK_HEAD + 1];
+
+	memcpy(text, r->b, VDSL_BLOCK_HEAD);
+	text[VDSL_BLOCK_HEAD] = 0;
+	thread_delay = (u32)simple_strtoul(text, NULL, 10);
+	return 0;
+}
+
+static long req_set_debug_level(struct vdsl_req *r)
+{
+	u8 *b = r->b;
+
+	debug_level = (u32)b[0] << 24 | (u32)b[1] << 16 | (u32)b[2] << 8 | b[3];
+	return 0;
+}
+
+static long req_download_firmware(struct vdsl_req *r)
+{
+	u8 *b = r->b;
+	u32 len = (u32)b[2] << 8 | b[3];
 	int rc;
 
-	switch (cmd) {
-	case VDSL_OP_STATUS:
-		rc = get_op_status(port, &b[0]);
-		answer(r, b, 1);
+	if (REQ_PORT(r) >= 2)
+		return 1;
+	rc = fetch_chunk(r, 4, len, 0);
+	if (rc)
 		return rc;
+	return download_firmware(REQ_PORT(r), b[1], len, r->work);
+}
 
-	case VDSL_PHY_STATUS: {
-		u8 state = b[0], connected = b[1];
+static long req_load_bindrv(struct vdsl_req *r)
+{
+	u8 *b = r->b;
+	u32 len = (u32)b[1] << 8 | b[2];
+	int rc = fetch_chunk(r, 3, len, 1);
 
-		rc = get_phy_status(port, &state, &connected);
-		b[0] = state;
-		b[1] = connected;
-		answer(r, b, VDSL_BLOCK_HEAD);
+	if (rc)
 		return rc;
-	}
+	return load_firmware_bindrv(b[0], len, r->work);
+}
 
-	case VDSL_DRIVER_VERSION:
-		memset(b, 0, VDSL_BLOCK_HEAD);
-		snprintf((char *)b, VDSL_BLOCK_HEAD, "%s;%s", VDSL_VERSION, VDSL_BUILD_STAMP);
-		answer(r, b, VDSL_BLOCK_HEAD);
-		return 0;
+static long req_bus_mark(struct vdsl_req *r)
+{
+	vdsl_bus_mark(r->cmd == VDSL_BUS_MARK_1 ? 0x590000 : 0x5A0000);
+	return 0;
+}
 
-	case VDSL_GET_MIB:
-	case VDSL_GET_DATA_LOGIC:
-		rc = fetch_oid(r, 1, oid, NULL);
-		if (rc)
-			return rc;
-		rc = cmd == VDSL_GET_MIB ? get_port_mib(port, oid, r->work)
-					 : get_port_data_logic(port, oid, r->work);
-		answer(r, r->work, VDSL_BLOCK_SIZE);
-		return rc;
+static long req_check_bindrv(struct vdsl_req *r)
+{
+	return get_mib2_header(REQ_PORT(r));
+}
 
-	case VDSL_SET_MIB:
-	case VDSL_SET_DATA_LOGIC:
-		rc = fetch_oid(r, 1, oid, value);
-		if (rc)
-			return rc;
-		return cmd == VDSL_SET_MIB ? set_port_mib(port, oid, value)
-					   : set_port_data_logic(port, oid, value);
+static long req_reset_chip(struct vdsl_req *r)
+{
+	int port = REQ_PORT(r);
 
-	case VDSL_TRANS_MIB_ADDR: {
-		u32 out[2] = { 0xFFFFFFFFu, 0 };
-		int n = trans_mib_addr(b[0], b[1], b[2], b[3], &out[1]);
-
-		if (n >= 0)
-			out[0] = (u32)n;
-		memcpy(b, out, sizeof(out));
-		answer(r, b, sizeof(out));
-		return 0;
-	}
-
-	case VDSL_MIB2_INFO: {
-		u32 out[3] = { 0, 0, 0 };
-
-		rc = fetch_oid(r, 0, oid, NULL);
-		if (rc)
-			return rc;
-		rc = get_mib2_info(oid, &out[0], &out[1], &out[2]);
-		memcpy(b, out, sizeof(out));
-		answer(r, b, sizeof(out));
-		return rc;
-	}
-
-	case VDSL_GET_MEM:
-	case VDSL_GET_MEM_SK: {
-		u32 a = addr24(b);
-		int mem = b[4];
-
-		rc = cmd == VDSL_GET_MEM ? get_port_mem(port, a, mem, b) : get_port_mem_sk(port, a, mem, b);
-		answer(r, b, 3);
-		return rc;
-	}
-
-	case VDSL_SET_MEM:
-		return set_port_mem(port, addr24(b), b[4], &b[5]);
-	case VDSL_SET_MEM_SK:
-		return set_port_mem_sk(port, addr24(b), b[4], &b[5]);
-
-	case VDSL_SET_THREAD_DELAY: {
-		char text[VDSL_BLOCK_HEAD + 1];
-
-		memcpy(text, b, VDSL_BLOCK_HEAD);
-		text[VDSL_BLOCK_HEAD] = 0;
-		thread_delay = (u32)simple_strtoul(text, NULL, 10);
-		return 0;
-	}
-
-	case VDSL_SET_DEBUG_LEVEL:
-		debug_level = (u32)b[0] << 24 | (u32)b[1] << 16 | (u32)b[2] << 8 | b[3];
-		return 0;
-
-	case VDSL_DOWNLOAD_FIRMWARE:
-		if (port >= 2)
-			return 1;
-		rc = fetch_chunk(r, 4, (u32)b[2] << 8 | b[3], 0);
-		if (rc)
-			return rc;
-		return download_firmware(port, b[1], (u32)b[2] << 8 | b[3], r->work);
-
-	case VDSL_LOAD_BINDRV: {
-		u32 len = (u32)b[1] << 8 | b[2];
-
-		rc = fetch_chunk(r, 3, len, 1);
-		if (rc)
-			return rc;
-		return load_firmware_bindrv(b[0], len, r->work);
-	}
-
-	case VDSL_BUS_MARK_1:
-		vdsl_bus_mark(0x590000);
-		return 0;
-	case VDSL_BUS_MARK_2:
-		vdsl_bus_mark(0x5A0000);
-		return 0;
-
-	case VDSL_CHECK_BINDRV:
-		return get_mib2_header(port);
-
-	case VDSL_RESET_CHIP:
+	if (r->cmd == VDSL_RESET_CHIP)
 		reset_chip(port);
-		return 0;
-	case VDSL_RESET_CHIP_HIGH:
+	else if (r->cmd == VDSL_RESET_CHIP_HIGH)
 		reset_chip_high(port);
-		return 0;
-	case VDSL_RESET_CHIP_LOW:
+	else
 		reset_chip_low(port);
-		return 0;
+	return 0;
+}
 
-	case VDSL_AUTO_RESET:
-		if (b[0] == 0 || b[0] == 1) {
-			auto_reset = b[0];
-		} else if (b[0] == 2) {
-			b[0] = auto_reset;
-			answer(r, b, VDSL_BLOCK_HEAD);
-		}
-		return 0;
+static long req_auto_reset(struct vdsl_req *r)
+{
+	u8 *b = r->b;
 
-	case VDSL_HPI_TEST:
+	if (b[0] == 0 || b[0] == 1) {
+		auto_reset = b[0];
+	} else if (b[0] == 2) {
+		b[0] = auto_reset;
+		answer(r, b, VDSL_BLOCK_HEAD);
+	}
+	return 0;
+}
+
+static long req_hpi_test(struct vdsl_req *r)
+{
+	int port = REQ_PORT(r);
+
+	if (r->cmd == VDSL_HPI_TEST)
 		hpi_test(port);
-		return 0;
-	case VDSL_HPI_TEST_READ:
+	else if (r->cmd == VDSL_HPI_TEST_READ)
 		hpi_test_read_only();
-		return 0;
-	case VDSL_HPI_TEST_WRITE:
+	else if (r->cmd == VDSL_HPI_TEST_WRITE)
 		hpi_test_write_only(port);
-		return 0;
-	case VDSL_SET_DELAY:
-		DELAY = b[0];
-		return 0;
-	case VDSL_HPI_TEST_READ_FIXSIZE:
+	else
 		hpi_test_read_only_fixsize(port);
-		return 0;
-	case VDSL_GPIO_TEST:
-		vdsl_gpio_test(b);
-		return 0;
+	return 0;
+}
 
-	case VDSL_EBM_ACCESS:
-		if (b[5] == 1)
-			return new_dsp_set(port, addr24(b), b[4], &b[6]);
-		rc = new_dsp_get(port, addr24(b), b[4], b);
-		answer(r, b, 3);
-		return rc;
+static long req_set_delay(struct vdsl_req *r)
+{
+	DELAY = r->b[0];
+	return 0;
+}
 
-	case VDSL_SET_MGT_IFACE:
-		memcpy(ebm_mgt_ethif, b, sizeof(ebm_mgt_ethif) - 1);
-		ebm_mgt_ethif[sizeof(ebm_mgt_ethif) - 1] = 0;
-		sv_sk_close();
-		sv_sk_open();
-		return 0;
+static long req_gpio_test(struct vdsl_req *r)
+{
+	vdsl_gpio_test(r->b);
+	return 0;
+}
 
-	case VDSL_REOPEN_SOCKET:
-		sv_sk_close();
-		return sv_sk_open();
+static long req_ebm_access(struct vdsl_req *r)
+{
+	u8 *b = r->b;
 
+	if (b[5] == 1)
+		return new_dsp_set(REQ_PORT(r), addr24(b), b[4], &b[6]);
+	answer(r, b, 3);
+	return new_dsp_get(REQ_PORT(r), addr24(b), b[4], b);
+}
+
+static long req_set_mgt_iface(struct vdsl_req *r)
+{
+	memcpy(ebm_mgt_ethif, r->b, sizeof(ebm_mgt_ethif) - 1);
+	ebm_mgt_ethif[sizeof(ebm_mgt_ethif) - 1] = 0;
+	sv_sk_close();
+	sv_sk_open();
+	return 0;
+}
+
+static long req_reopen_socket(struct vdsl_req *r)
+{
+	(void)r;
+	sv_sk_close();
+	return sv_sk_open();
+}
+
+static long req_port_op(struct vdsl_req *r)
+{
+	int port = REQ_PORT(r);
+
+	switch (r->cmd) {
 	case VDSL_INIT_MODEM:
 		return init_modem(port);
 	case VDSL_RESET_MODEM:
@@ -355,51 +431,122 @@ static long vdsl_dispatch(unsigned int cmd, struct vdsl_req *r)
 		return shutdown_chip(port);
 	case VDSL_LOOPBACK_ON:
 		return enable_loopback(port);
-	case VDSL_LOOPBACK_OFF:
-		return disable_loopback(port);
-
-	case VDSL_RETRAIN_LOG: {
-		u32 *log31 = (u32 *)r->work;
-
-		rc = get_retrain_log(port, log31);
-		answer(r, log31, 31 * sizeof(u32));
-		return rc;
-	}
-
-	case VDSL_GET_DATA:
-	case VDSL_GET_MIB32:
-	case VDSL_GET_MIB32_B:
-		rc = fetch_oid(r, 1, oid, NULL);
-		if (rc)
-			return rc;
-		rc = cmd == VDSL_GET_DATA ? get_port_data(port, oid, r->work) : get_port_mib32(port, oid, r->work);
-		answer(r, r->work, VDSL_BLOCK_SIZE);
-		return rc;
-
-	case VDSL_SET_DATA:
-		rc = fetch_oid(r, 1, oid, value);
-		if (rc)
-			return rc;
-		return set_port_data(port, oid, value);
-
-	case VDSL_CLEAR_MIB32:
-		rc = fetch_oid(r, 1, oid, NULL);
-		if (rc)
-			return rc;
-		rc = clear_port_mib32(port, oid);
-		memset(r->work, 0, VDSL_BLOCK_SIZE);
-		answer(r, r->work, VDSL_BLOCK_SIZE);
-		return rc;
-
-	case VDSL_GET_MEM_REMOTE:
-		rc = get_port_mem_remote(port, addr24(b), b);
-		answer(r, b, 3);
-		return rc;
-
 	default:
+		return disable_loopback(port);
+	}
+}
+
+static long req_retrain_log(struct vdsl_req *r)
+{
+	return get_retrain_log(REQ_PORT(r), (u32 *)r->work);
+}
+
+static long req_clear_mib32(struct vdsl_req *r)
+{
+	int rc = clear_port_mib32(REQ_PORT(r), r->oid);
+
+	memset(r->work, 0, VDSL_BLOCK_SIZE);
+	return rc;
+}
+
+static long req_get_mem_remote(struct vdsl_req *r)
+{
+	return get_port_mem_remote(REQ_PORT(r), addr24(r->b), r->b);
+}
+
+static const struct vdsl_request_desc vdsl_requests[] = {
+	{ VDSL_OP_STATUS, FETCH_HEAD, req_op_status, ANSWER_HEAD, 1 },
+	{ VDSL_PHY_STATUS, FETCH_HEAD, req_phy_status, ANSWER_HEAD, VDSL_BLOCK_HEAD },
+	{ VDSL_DRIVER_VERSION, FETCH_HEAD, req_driver_version, ANSWER_HEAD, VDSL_BLOCK_HEAD },
+	{ VDSL_GET_MIB, FETCH_OID, req_get_entry, ANSWER_WORK, VDSL_BLOCK_SIZE },
+	{ VDSL_GET_DATA_LOGIC, FETCH_OID, req_get_entry, ANSWER_WORK, VDSL_BLOCK_SIZE },
+	{ VDSL_GET_DATA, FETCH_OID, req_get_entry, ANSWER_WORK, VDSL_BLOCK_SIZE },
+	{ VDSL_GET_MIB32, FETCH_OID, req_get_entry, ANSWER_WORK, VDSL_BLOCK_SIZE },
+	{ VDSL_GET_MIB32_B, FETCH_OID, req_get_entry, ANSWER_WORK, VDSL_BLOCK_SIZE },
+	{ VDSL_SET_MIB, FETCH_OID_VALUE, req_set_entry, ANSWER_NONE, 0 },
+	{ VDSL_SET_DATA_LOGIC, FETCH_OID_VALUE, req_set_entry, ANSWER_NONE, 0 },
+	{ VDSL_SET_DATA, FETCH_OID_VALUE, req_set_entry, ANSWER_NONE, 0 },
+	{ VDSL_TRANS_MIB_ADDR, FETCH_HEAD, req_trans_mib_addr, ANSWER_HEAD, 2 * sizeof(u32) },
+	{ VDSL_MIB2_INFO, FETCH_NAME, req_mib2_info, ANSWER_HEAD, 3 * sizeof(u32) },
+	{ VDSL_GET_MEM, FETCH_HEAD, req_get_mem, ANSWER_HEAD, 3 },
+	{ VDSL_GET_MEM_SK, FETCH_HEAD, req_get_mem, ANSWER_HEAD, 3 },
+	{ VDSL_SET_MEM, FETCH_HEAD, req_set_mem, ANSWER_NONE, 0 },
+	{ VDSL_SET_MEM_SK, FETCH_HEAD, req_set_mem, ANSWER_NONE, 0 },
+	{ VDSL_SET_THREAD_DELAY, FETCH_HEAD, req_set_thread_delay, ANSWER_NONE, 0 },
+	{ VDSL_SET_DEBUG_LEVEL, FETCH_HEAD, req_set_debug_level, ANSWER_NONE, 0 },
+	{ VDSL_DOWNLOAD_FIRMWARE, FETCH_HEAD, req_download_firmware, ANSWER_NONE, 0 },
+	{ VDSL_LOAD_BINDRV, FETCH_HEAD, req_load_bindrv, ANSWER_NONE, 0 },
+	{ VDSL_BUS_MARK_1, FETCH_HEAD, req_bus_mark, ANSWER_NONE, 0 },
+	{ VDSL_BUS_MARK_2, FETCH_HEAD, req_bus_mark, ANSWER_NONE, 0 },
+	{ VDSL_CHECK_BINDRV, FETCH_HEAD, req_check_bindrv, ANSWER_NONE, 0 },
+	{ VDSL_RESET_CHIP, FETCH_HEAD, req_reset_chip, ANSWER_NONE, 0 },
+	{ VDSL_RESET_CHIP_HIGH, FETCH_HEAD, req_reset_chip, ANSWER_NONE, 0 },
+	{ VDSL_RESET_CHIP_LOW, FETCH_HEAD, req_reset_chip, ANSWER_NONE, 0 },
+	/* Answers only when asked for the setting (mode 2). */
+	{ VDSL_AUTO_RESET, FETCH_HEAD, req_auto_reset, ANSWER_NONE, 0 },
+	{ VDSL_HPI_TEST, FETCH_HEAD, req_hpi_test, ANSWER_NONE, 0 },
+	{ VDSL_HPI_TEST_READ, FETCH_HEAD, req_hpi_test, ANSWER_NONE, 0 },
+	{ VDSL_HPI_TEST_WRITE, FETCH_HEAD, req_hpi_test, ANSWER_NONE, 0 },
+	{ VDSL_HPI_TEST_READ_FIXSIZE, FETCH_HEAD, req_hpi_test, ANSWER_NONE, 0 },
+	{ VDSL_SET_DELAY, FETCH_HEAD, req_set_delay, ANSWER_NONE, 0 },
+	{ VDSL_GPIO_TEST, FETCH_HEAD, req_gpio_test, ANSWER_NONE, 0 },
+	/* Answers the word of a read only. */
+	{ VDSL_EBM_ACCESS, FETCH_HEAD, req_ebm_access, ANSWER_NONE, 0 },
+	{ VDSL_SET_MGT_IFACE, FETCH_HEAD, req_set_mgt_iface, ANSWER_NONE, 0 },
+	{ VDSL_REOPEN_SOCKET, FETCH_HEAD, req_reopen_socket, ANSWER_NONE, 0 },
+	{ VDSL_INIT_MODEM, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_RESET_MODEM, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_CONNECT_PORT, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_DISCONNECT_PORT, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_CLEAR_PORT_STATS, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_SHUTDOWN_SYSTEM, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_SHUTDOWN_CHIP, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_LOOPBACK_ON, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_LOOPBACK_OFF, FETCH_HEAD, req_port_op, ANSWER_NONE, 0 },
+	{ VDSL_RETRAIN_LOG, FETCH_HEAD, req_retrain_log, ANSWER_WORK, 31 * sizeof(u32) },
+	{ VDSL_CLEAR_MIB32, FETCH_OID, req_clear_mib32, ANSWER_WORK, VDSL_BLOCK_SIZE },
+	{ VDSL_GET_MEM_REMOTE, FETCH_HEAD, req_get_mem_remote, ANSWER_HEAD, 3 },
+};
+
+static const struct vdsl_request_desc *find_request(unsigned int cmd)
+{
+	size_t i;
+
+	for (i = 0; i < ARRAY_SIZE(vdsl_requests); i++)
+		if (vdsl_requests[i].number == cmd)
+			return &vdsl_requests[i];
+	return NULL;
+}
+
+static long vdsl_dispatch(unsigned int cmd, struct vdsl_req *r)
+{
+	const struct vdsl_request_desc *d = find_request(cmd);
+	long rc;
+
+	if (!d) {
 		printk("no such ioctl case 0x%x\n", cmd);
 		return -ENOTTY;
 	}
+	switch (d->fetch) {
+	case FETCH_OID:
+		rc = fetch_oid(r, 1, r->oid, NULL);
+		break;
+	case FETCH_OID_VALUE:
+		rc = fetch_oid(r, 1, r->oid, r->value);
+		break;
+	case FETCH_NAME:
+		rc = fetch_oid(r, 0, r->oid, NULL);
+		break;
+	default:
+		rc = 0;
+		break;
+	}
+	if (rc)
+		return rc;
+	if (d->answer != ANSWER_NONE)
+		answer(r, d->answer == ANSWER_HEAD ? (void *)r->b : (void *)r->work, d->answer_len);
+	r->cmd = cmd;
+	return d->handler(r);
 }
 
 static long vdsl_ioctl(struct file *file, unsigned int cmd, unsigned long arg)

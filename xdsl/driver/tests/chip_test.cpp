@@ -1,5 +1,8 @@
 // Chip reset, board hooks and self tests.
+#include "fw_test/matchers.h"
 #include "vdsl_fixture.hpp"
+
+using fw_test::HasSubstr;
 
 namespace vdsltest {
 namespace {
@@ -65,7 +68,7 @@ TEST_F(Chip, GpioTestPrintsAndChecksItsArguments)
     for (const Case &c : cases) {
         kstandin_log_clear();
         EXPECT_EQ(req(VDSL_GPIO_TEST, {c.pin, c.type, c.value}), 0);
-        EXPECT_NE(log().find(c.printed), std::string::npos) << c.printed << " in " << log();
+        EXPECT_THAT(log(), HasSubstr(c.printed)) << c.printed << " in " << log();
     }
 }
 
@@ -75,7 +78,7 @@ TEST_F(Chip, HpiTestsWithoutAWindow)
     EXPECT_EQ(req(VDSL_HPI_TEST_WRITE, {0}), 0);
     EXPECT_EQ(log(), "HPI test\nHPI test\n");
     EXPECT_EQ(req(VDSL_HPI_TEST_READ_FIXSIZE, {0}), 0);
-    EXPECT_NE(log().find("hpi_test_read_only_fixsize: Reading 16 bytes\n"), std::string::npos);
+    EXPECT_THAT(log(), HasSubstr("hpi_test_read_only_fixsize: Reading 16 bytes\n"));
     EXPECT_TRUE(sent.empty());
     // The read-only test reads X word 0 over EBM.
     EXPECT_EQ(req(VDSL_HPI_TEST_READ, {}), 0);

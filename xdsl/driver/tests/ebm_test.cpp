@@ -1,6 +1,9 @@
 // Management frames: layout, FCS, sequence numbers, retries and time-outs,
 // reply matching, the persistent socket and the interface notifier.
+#include "fw_test/matchers.h"
 #include "vdsl_fixture.hpp"
+
+using fw_test::HasSubstr;
 
 namespace vdsltest {
 namespace {
@@ -147,7 +150,7 @@ TEST_F(Ebm, InterfaceStates)
     ASSERT_GT(kstandin_vdev_add(kMgt, kMgtMac, xmit, this), 0);
     kstandin_vdev_set_up(kMgt, 0);
     EXPECT_EQ(set_mgt(), 0);
-    EXPECT_NE(log().find("Device mgt0 is down\n"), std::string::npos);
+    EXPECT_THAT(log(), HasSubstr("Device mgt0 is down\n"));
     EXPECT_EQ(word_read(VDSL_GET_MEM_SK, 0x6C36, 0, v), -127);
     EXPECT_EQ(word_read(VDSL_EBM_ACCESS, 0x6C36, 0, v), -6);
 

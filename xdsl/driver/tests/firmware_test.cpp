@@ -1,5 +1,8 @@
 // Firmware start phases, binary driver loading and the image check.
+#include "fw_test/matchers.h"
 #include "vdsl_fixture.hpp"
+
+using fw_test::HasSubstr;
 
 namespace vdsltest {
 namespace {
@@ -64,7 +67,7 @@ TEST_F(Firmware, PhaseOneResetsAndForgetsTheImage)
     ASSERT_EQ(check(), 0);
 
     EXPECT_EQ(firmware_phase(1), 0);
-    EXPECT_NE(log().find("Resetting Chip...\n"), std::string::npos);
+    EXPECT_THAT(log(), HasSubstr("Resetting Chip...\n"));
     EXPECT_EQ(op_state(), VDSL_STATE_DISABLE);
     ASSERT_EQ(firmware_phase(3), 0);
     Block a;

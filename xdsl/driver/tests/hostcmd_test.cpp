@@ -1,5 +1,8 @@
 // Host commands and the port operations built on them.
+#include "fw_test/matchers.h"
 #include "full_mib.hpp"
+
+using fw_test::HasSubstr;
 
 namespace vdsltest {
 namespace {
@@ -71,7 +74,7 @@ TEST_F(HostCommands, StuckGoFlagFailsAfterItsPolls)
     EXPECT_EQ(request(VDSL_DISCONNECT_PORT), 100);
     EXPECT_GE(now_ms() - t0, 99 * 20);
     EXPECT_EQ(sent.size() - before, 100u); // one read of the flag a poll, nothing written
-    EXPECT_NE(log().find("Issue host command failed!!\n"), std::string::npos);
+    EXPECT_THAT(log(), HasSubstr("Issue host command failed!!\n"));
     // A loop-back still tries its second command when the first failed.
     sent.clear();
     EXPECT_EQ(request(VDSL_LOOPBACK_ON), 100);

@@ -1,9 +1,13 @@
 // The device and its request set: load, blocks, texts, unknown numbers,
 // the simple setters and the request lock.
+#include "fw_test/matchers.h"
 #include "vdsl_fixture.hpp"
 
 #include <atomic>
 #include <thread>
+
+using fw_test::HasSubstr;
+using fw_test::Not;
 
 namespace vdsltest {
 namespace {
@@ -12,7 +16,7 @@ using Ioctl = Driver;
 
 TEST_F(Ioctl, LoadPrintsVersionAndRegistersMajor109)
 {
-    EXPECT_NE(log().find("<6>xDSL device driver 1.7.9-37 loaded\n"), std::string::npos);
+    EXPECT_THAT(log(), HasSubstr("<6>xDSL device driver 1.7.9-37 loaded\n"));
     EXPECT_TRUE(kstandin_chrdev_registered(VDSL_MAJOR));
 }
 
@@ -32,7 +36,7 @@ TEST_F(Ioctl, UnknownNumbersAnswerMinus25AndAreLogged)
         EXPECT_EQ(ioctl(cmd, b), -25) << std::hex << cmd;
         char want[40];
         snprintf(want, sizeof want, "no such ioctl case 0x%x\n", cmd);
-        EXPECT_NE(log().find(want), std::string::npos) << want;
+        EXPECT_THAT(log(), HasSubstr(want)) << want;
     }
 }
 
@@ -118,13 +122,13 @@ TEST_F(Ioctl, PortChecksAndDebugPrint)
 
     b[0] = 1;
     EXPECT_EQ(ioctl(VDSL_OP_STATUS, b), 100);
-    EXPECT_EQ(log().find("Invalid portid"), std::string::npos); // debug mask 0: silent
+    EXPECT_THAT(log(), Not(HasSubstr("Invalid portid"))); // debug mask 0: silent
     Block mask = block(VDSL_BLOCK_HEAD);
     mask[3] = 8;
     ioctl(VDSL_SET_DEBUG_LEVEL, mask);
     b[0] = 1;
     EXPECT_EQ(ioctl(VDSL_OP_STATUS, b), 100);
-    EXPECT_NE(log().find("Invalid portid=1\n"), std::string::npos);
+    EXPECT_THAT(log(), HasSubstr("Invalid portid=1\n"));
 }
 
 TEST_F(Ioctl, FirmwarePhaseForPortTwoAnswersOneAndLeavesDriverUsable)
@@ -160,7 +164,7 @@ TEST_F(Ioctl, InterruptedWaitForTheRequestLockAnswersMinus512)
 TEST_F(Ioctl, UnloadPrintsAndRemovesTheDevice)
 {
     kstandin_module_exit();
-    EXPECT_NE(log().find("<6>xDSL device driver 1.7.9-37 unloaded\n"), std::string::npos);
+    EXPECT_THAT(log(), HasSubstr("<6>xDSL device driver 1.7.9-37 unloaded\n"));
     EXPECT_FALSE(kstandin_chrdev_registered(VDSL_MAJOR));
     ASSERT_EQ(kstandin_module_init(), 0); // for TearDown
 }

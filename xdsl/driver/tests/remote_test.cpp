@@ -1,6 +1,9 @@
 // Far-end words through the chip's mailbox: request 0x7629, far-end
 // entries of logic reads, and the retries.
+#include "fw_test/matchers.h"
 #include "full_mib.hpp"
+
+using fw_test::HasSubstr;
 
 namespace vdsltest {
 namespace {
@@ -41,7 +44,7 @@ TEST_F(Remote, LateAnswersArePolledForAndRefusalsRetried)
     ASSERT_EQ(ioctl(VDSL_SET_DEBUG_LEVEL, level), 0);
     EXPECT_EQ(far_read(0x10, v), 100);
     for (int attempt = 1; attempt <= 3; attempt++)
-        EXPECT_NE(log().find("gpmr_bdy: retry " + std::to_string(attempt) + ", res 5\n"), std::string::npos);
+        EXPECT_THAT(log(), HasSubstr("gpmr_bdy: retry " + std::to_string(attempt) + ", res 5\n"));
 }
 
 TEST_F(Remote, SilentFarEndGivesUpAfterThreeAttempts)

@@ -48,6 +48,8 @@ void cli_silent_buffer_replace_last(char c);
 
 /* Writes raw bytes where cli_print writes (standard output), outside the mask. */
 void cli_write_raw(const char *data, size_t length);
+/* Formats and writes where cli_print writes, outside the mask, as is. */
+void cli_printf_raw(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 #ifdef __cplusplus
 }

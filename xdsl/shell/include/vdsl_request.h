@@ -8,12 +8,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "vdsl.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define VDSL_MIB_BLOCK_SIZE  1080
-#define VDSL_WORD_BLOCK_SIZE 64
+/* Request numbers, block sizes and the driver's codes: vdsl.h. */
+
 /* Value text of a MIB answer: from byte 2 of the block. */
 #define VDSL_ANSWER_TEXT 2
 /* A long entry's value text holds at most this many words. */
@@ -24,9 +26,6 @@ extern "C" {
 #define VDSL_MEM_Y 1
 #define VDSL_MEM_P 2
 
-/* Operational states answered by xdsl_get_opstate. */
-#define VDSL_OPSTATE_DISABLED 1
-
 /* Port operations of port_control. */
 #define VDSL_PORT_CONNECT 0
 #define VDSL_PORT_DISCONNECT 1
@@ -34,7 +33,7 @@ extern "C" {
 #define VDSL_PORT_LOOPBACK_OFF 3
 
 /* The copy of the most recent MIB answer that the value readers parse. */
-extern unsigned char vdsl_last_answer[VDSL_MIB_BLOCK_SIZE];
+extern unsigned char vdsl_last_answer[VDSL_BLOCK_SIZE];
 
 int mib_get_logic(int port, const char *oid, unsigned char *answer);
 int mib_set_logic(int port, const char *oid, const char *value);
@@ -51,8 +50,16 @@ int ebm_socket_reopen(void);
 /* The port rule: 0 for index 0, else 100 after "Invalid portid=%i" and
  * "Error Code = -5". */
 int vdsl_port_refused(int port);
+/* A port as typed (counted from 1): its index in *index and 0, or 100
+ * after the port rule's messages. The range is checked before any
+ * arithmetic, so no typed number can overflow. */
+int vdsl_port_index(int number, int *index);
 /* One request with a block of its own; the layer's port rule first. */
 int vdsl_port_request(int port, unsigned long request, unsigned char *block, size_t size);
+/* Length in words of an entry as the driver locates it (request
+ * VDSL_TRANS_MIB_ADDR); -1 when the device cannot be opened or the entry is
+ * unknown. */
+int32_t mib_entry_length(int port, const char *oid);
 
 /* Value readers: a logic read into the last answer, then its text. */
 int mib_get_hex(int port, const char *oid, uint32_t *value);

@@ -86,7 +86,8 @@ pid_t spawn(const std::vector<std::string> &args, Fd *out_fd)
 }
 
 // Reads the child's whole output (so it never blocks on a full pipe) and
-// hands each line to on_line; a line over the limit is reported as such.
+// hands each line to on_line; a line of more than limit characters (its
+// newline not counted) is reported as such.
 template <typename F>
 void read_lines(int fd, size_t limit, F on_line)
 {
@@ -102,7 +103,7 @@ void read_lines(int fd, size_t limit, F on_line)
         for (ssize_t i = 0; i < n; i++) {
             char c = chunk[i];
             if (!too_long) {
-                if (line.size() >= limit)
+                if (c != '\n' && line.size() >= limit)
                     too_long = true;
                 else
                     line.push_back(c);
@@ -182,8 +183,10 @@ extern "C" enum cfgmgr_read_result cfgmgr_read(const char *key, char *buffer, si
             result = CFGMGR_READ_TOO_LONG;
             return;
         }
-        std::memcpy(buffer, line.data(), line.size());
-        buffer[line.size()] = '\0';
+        // A value that fills the buffer leaves its newline out.
+        size_t n = line.size() < capacity - 1 ? line.size() : capacity - 1;
+        std::memcpy(buffer, line.data(), n);
+        buffer[n] = '\0';
         result = CFGMGR_READ_OK;
     });
     out.reset();

@@ -9,12 +9,12 @@
 #include "cli_command.h"
 #include "cli_print.h"
 #include "device_request.h"
+#include "shell_sleep.h"
 #include "vdsl_device.h"
 #include "vdsl_request.h"
 
 namespace {
 
-constexpr unsigned long kMib2Info = 0x762B;
 constexpr uint32_t kModemStatusWord = 0x1C;
 constexpr uint32_t kMemoryWords = 0x10000;
 constexpr int kSegmentTones = 128;
@@ -22,7 +22,7 @@ constexpr int kSegmentAttempts = 5;
 constexpr uint32_t kSegmentDone = 0x100000;
 
 // Entries located through the driver: the second MIB block.
-unsigned char info_block[VDSL_MIB_BLOCK_SIZE];
+unsigned char info_block[VDSL_BLOCK_SIZE];
 
 }  // namespace
 
@@ -44,7 +44,7 @@ extern "C" int mib_read_by_name(int port, const char *oid, unsigned char *buffer
         return -1;
     std::memset(info_block, 0, sizeof info_block);
     std::memcpy(info_block, name.c_str(), name.size() + 1);
-    int rc = vdsl_device::request(fd, kMib2Info, info_block, sizeof info_block);
+    int rc = vdsl_device::request(fd, VDSL_MIB2_INFO, info_block, sizeof info_block);
     vdsl_device::close_device(fd);
     uint32_t info[3];
     std::memcpy(info, info_block, sizeof info);
@@ -81,7 +81,7 @@ extern "C" void request_tone_segments(int port, int count)
             std::snprintf(value, sizeof value, "%06x", 0x820081);
             if (mib_set_logic(port, "2.1.88", value) != 0)
                 break;
-            sleep(1);
+            cli::sleep_us(1000000);
             uint32_t status = 0;
             if (mib_get_hex(port, "2.1.88", &status) == 0 && (status & kSegmentDone))
                 break;

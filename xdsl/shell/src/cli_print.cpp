@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -56,6 +57,26 @@ extern "C" void cli_write_raw(const char *data, size_t length)
         return;
     }
     std::fwrite(data, 1, length, stdout);
+}
+
+extern "C" void cli_printf_raw(const char *format, ...)
+{
+    char small[256];
+    va_list ap;
+    va_start(ap, format);
+    int n = std::vsnprintf(small, sizeof small, format, ap);
+    va_end(ap);
+    if (n < 0)
+        return;
+    if (static_cast<size_t>(n) < sizeof small) {
+        cli_write_raw(small, static_cast<size_t>(n));
+        return;
+    }
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    va_start(ap, format);
+    std::vsnprintf(&big[0], big.size(), format, ap);
+    va_end(ap);
+    cli_write_raw(big.data(), static_cast<size_t>(n));
 }
 
 extern "C" void cli_print(uint32_t level, const char *format, ...)

@@ -10,32 +10,12 @@
 
 namespace {
 
-// Request numbers of the driver.
-enum : unsigned long {
-    kGetMib = 0x7610,
-    kPhyStatus = 0x7614,
-    kConnect = 0x7605,
-    kDisconnect = 0x7606,
-    kLoopbackOn = 0x76018,
-    kLoopbackOff = 0x76019,
-    kGetMem = 0x7623,
-    kSetMem = 0x7624,
-    kSetDataLogic = 0x7628,
-    kGetMemRemote = 0x7629,
-    kEbmAccess = 0x7651,
-    kClearMib32 = 0x7671,
-    kGetMemSk = 0x7681,
-    kReopenSocket = 0x7685,
-};
-
-// The driver's own answer to a text that cannot be carried.
-constexpr int kTextTooLong = -117;
 constexpr uint32_t kEbmAccessWord = 0x6C32;
 
 // The layer's blocks; an answer is copied out before the next request.
-unsigned char mib_block[VDSL_MIB_BLOCK_SIZE];
-unsigned char word_block[VDSL_WORD_BLOCK_SIZE];
-unsigned char state_block[VDSL_WORD_BLOCK_SIZE];
+unsigned char mib_block[VDSL_BLOCK_SIZE];
+unsigned char word_block[VDSL_BLOCK_HEAD];
+unsigned char state_block[VDSL_BLOCK_HEAD];
 
 void put_addr24(unsigned char *b, uint32_t addr)
 {
@@ -73,7 +53,7 @@ int read_word(int port, unsigned long number, uint32_t addr, int mem, unsigned c
 
 }  // namespace
 
-unsigned char vdsl_last_answer[VDSL_MIB_BLOCK_SIZE];
+unsigned char vdsl_last_answer[VDSL_BLOCK_SIZE];
 
 int vdsl_request::open_device_or_report()
 {
@@ -94,6 +74,18 @@ extern "C" int vdsl_port_refused(int port)
     return CLI_FAILED;
 }
 
+extern "C" int vdsl_port_index(int number, int *index)
+{
+    if (number < 1 || number > MAX_PORTS) {
+        // The index is shown as the driver's rule shows it, in a width that cannot overflow.
+        cli_print(CLI_LEVEL_PORT, "Invalid portid=%lld\n", static_cast<long long>(number) - 1);
+        cli_print(CLI_LEVEL_ERROR_CODE, "Error Code = %i", CLI_INVALID_PORT);
+        return CLI_FAILED;
+    }
+    *index = number - 1;
+    return 0;
+}
+
 extern "C" int vdsl_port_request(int port, unsigned long request, unsigned char *block, size_t size)
 {
     if (vdsl_port_refused(port))
@@ -109,26 +101,26 @@ extern "C" int vdsl_port_request(int port, unsigned long request, unsigned char 
 extern "C" int mib_get_logic(int port, const char *oid, unsigned char *answer)
 {
     if (!fill_mib_block(port, oid, nullptr))
-        return kTextTooLong;
-    int rc = vdsl_port_request(port, kGetMib, mib_block, sizeof mib_block);
+        return VDSL_ERR_OID_TOO_LONG;
+    int rc = vdsl_port_request(port, VDSL_GET_MIB, mib_block, sizeof mib_block);
     std::memcpy(answer, mib_block, sizeof mib_block);
     // The value text is read as a string: it ends inside the block.
-    answer[VDSL_MIB_BLOCK_SIZE - 1] = 0;
+    answer[VDSL_BLOCK_SIZE - 1] = 0;
     return rc;
 }
 
 extern "C" int mib_set_logic(int port, const char *oid, const char *value)
 {
     if (!fill_mib_block(port, oid, value))
-        return kTextTooLong;
-    return vdsl_port_request(port, kSetDataLogic, mib_block, sizeof mib_block);
+        return VDSL_ERR_OID_TOO_LONG;
+    return vdsl_port_request(port, VDSL_SET_DATA_LOGIC, mib_block, sizeof mib_block);
 }
 
 extern "C" int xdsl_get_opstate(int port, unsigned char *state)
 {
     std::memset(state_block, 0, sizeof state_block);
     state_block[0] = static_cast<unsigned char>(port);
-    int rc = vdsl_port_request(port, kPhyStatus, state_block, sizeof state_block);
+    int rc = vdsl_port_request(port, VDSL_PHY_STATUS, state_block, sizeof state_block);
     if (port == 0)
         *state = state_block[0];
     return rc;
@@ -136,10 +128,10 @@ extern "C" int xdsl_get_opstate(int port, unsigned char *state)
 
 extern "C" int port_control(int port, int operation)
 {
-    unsigned long number = operation == VDSL_PORT_DISCONNECT    ? kDisconnect
-                           : operation == VDSL_PORT_LOOPBACK_ON  ? kLoopbackOn
-                           : operation == VDSL_PORT_LOOPBACK_OFF ? kLoopbackOff
-                                                                 : kConnect;
+    unsigned long number = operation == VDSL_PORT_DISCONNECT    ? VDSL_DISCONNECT_PORT
+                           : operation == VDSL_PORT_LOOPBACK_ON  ? VDSL_LOOPBACK_ON
+                           : operation == VDSL_PORT_LOOPBACK_OFF ? VDSL_LOOPBACK_OFF
+                                                                 : VDSL_CONNECT_PORT;
     std::memset(word_block, 0, sizeof word_block);
     word_block[0] = static_cast<unsigned char>(port);
     return vdsl_port_request(port, number, word_block, sizeof word_block);
@@ -147,12 +139,12 @@ extern "C" int port_control(int port, int operation)
 
 extern "C" int dsp_mem_read_word(int port, uint32_t addr, int mem, unsigned char *word)
 {
-    return read_word(port, kGetMem, addr, mem, word);
+    return read_word(port, VDSL_GET_MEM, addr, mem, word);
 }
 
 extern "C" int dsp_mem_read_word_sk(int port, uint32_t addr, int mem, unsigned char *word)
 {
-    return read_word(port, kGetMemSk, addr, mem, word);
+    return read_word(port, VDSL_GET_MEM_SK, addr, mem, word);
 }
 
 extern "C" int dsp_mem_write_word(int port, uint32_t addr, int mem, const unsigned char *word)
@@ -162,7 +154,7 @@ extern "C" int dsp_mem_write_word(int port, uint32_t addr, int mem, const unsign
     put_addr24(word_block, addr);
     word_block[4] = static_cast<unsigned char>(mem);
     std::memcpy(word_block + 5, word, 3);
-    return vdsl_port_request(port, kSetMem, word_block, sizeof word_block);
+    return vdsl_port_request(port, VDSL_SET_MEM, word_block, sizeof word_block);
 }
 
 extern "C" int dsp_mem_read_remote(int port, uint32_t addr, unsigned number, unsigned char *word)
@@ -172,7 +164,7 @@ extern "C" int dsp_mem_read_remote(int port, uint32_t addr, unsigned number, uns
     put_addr24(word_block, addr);
     word_block[4] = static_cast<unsigned char>(number >> 8);
     word_block[5] = static_cast<unsigned char>(number);
-    int rc = vdsl_port_request(port, kGetMemRemote, word_block, sizeof word_block);
+    int rc = vdsl_port_request(port, VDSL_GET_MEM_REMOTE, word_block, sizeof word_block);
     std::memcpy(word, word_block, 3);
     return rc;
 }
@@ -186,7 +178,7 @@ extern "C" int ebm_access_word(int port, unsigned char *word, int operation)
     word_block[5] = static_cast<unsigned char>(operation == 1 ? 1 : 0);
     if (operation == 1)
         std::memcpy(word_block + 6, word, 3);
-    int rc = vdsl_port_request(port, kEbmAccess, word_block, sizeof word_block);
+    int rc = vdsl_port_request(port, VDSL_EBM_ACCESS, word_block, sizeof word_block);
     if (operation != 1)
         std::memcpy(word, word_block, 3);
     return rc;
@@ -195,11 +187,27 @@ extern "C" int ebm_access_word(int port, unsigned char *word, int operation)
 extern "C" int mib32_clear(int port, const char *oid)
 {
     if (!fill_mib_block(port, oid, nullptr))
-        return kTextTooLong;
-    return vdsl_port_request(port, kClearMib32, mib_block, sizeof mib_block);
+        return VDSL_ERR_OID_TOO_LONG;
+    return vdsl_port_request(port, VDSL_CLEAR_MIB32, mib_block, sizeof mib_block);
 }
 
 extern "C" int ebm_socket_reopen(void)
 {
-    return vdsl_port_request(0, kReopenSocket, word_block, sizeof word_block);
+    return vdsl_port_request(0, VDSL_REOPEN_SOCKET, word_block, sizeof word_block);
+}
+
+extern "C" int32_t mib_entry_length(int port, const char *oid)
+{
+    int group = 0, table = 0, item = 0;
+    std::sscanf(oid, "%d.%d.%d", &group, &table, &item);
+    unsigned char block[VDSL_BLOCK_SIZE] = {};
+    block[0] = static_cast<unsigned char>(group);
+    block[1] = static_cast<unsigned char>(table);
+    block[2] = static_cast<unsigned char>(port);
+    block[3] = static_cast<unsigned char>(item);
+    if (vdsl_port_request(port, VDSL_TRANS_MIB_ADDR, block, sizeof block) != 0)
+        return -1;
+    int32_t length;
+    std::memcpy(&length, block, sizeof length);
+    return length;
 }

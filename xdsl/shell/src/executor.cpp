@@ -2,6 +2,8 @@
 // directory tables and the handler call.
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cfgmgr_access.h"
 #include "cli_command.h"
@@ -19,6 +21,9 @@ namespace {
 
 constexpr size_t kWordMax = 511;
 constexpr size_t kKeyValueSize = 256;
+
+// What $KEY$ expansions put into the line whose handler runs now.
+std::vector<cli::TextSpan> current_spans;
 
 bool is_space(char c)
 {
@@ -43,6 +48,11 @@ std::string first_word(const char *text, const char **end)
     return std::string(start, length > kWordMax ? kWordMax : length);
 }
 
+const std::vector<TextSpan> &expanded_spans()
+{
+    return current_spans;
+}
+
 void make_root_current()
 {
     current_directory = cli_root_directory;
@@ -54,6 +64,27 @@ void make_root_current()
 namespace {
 
 using cli::first_word;
+
+// Offsets in the expanded line of what each $KEY$ put there.
+using SpanOffsets = std::vector<std::pair<size_t, size_t>>;
+
+// The spans of one line for as long as it runs; a script run by that line
+// gets its own and the caller's come back afterwards.
+class SpanScope {
+public:
+    SpanScope(const char *buffer, const SpanOffsets &offsets) : saved_(std::move(current_spans))
+    {
+        current_spans.clear();
+        for (const auto &o : offsets)
+            current_spans.push_back({buffer + o.first, buffer + o.second});
+    }
+    ~SpanScope() { current_spans = std::move(saved_); }
+    SpanScope(const SpanScope &) = delete;
+    SpanScope &operator=(const SpanScope &) = delete;
+
+private:
+    std::vector<cli::TextSpan> saved_;
+};
 
 // Just past the word and the one character that follows it.
 char *after_word(char *text)
@@ -93,9 +124,10 @@ enum class Expansion { Done, FormatError, Refused };
 // Replaces every $KEY$ by the configuration manager's value of KEY. The
 // result must fit the command buffer; a name that is not letters, digits
 // and '_' or a result that would not fit refuses the whole line.
-Expansion expand_variables(const char *line, std::string &out)
+Expansion expand_variables(const char *line, std::string &out, SpanOffsets &spans)
 {
     out.clear();
+    spans.clear();
     const char *p = line;
     for (;;) {
         const char *open = std::strchr(p, '$');
@@ -115,15 +147,19 @@ Expansion expand_variables(const char *line, std::string &out)
         }
         char value[kKeyValueSize];
         switch (cfgmgr_read(key.c_str(), value, sizeof value)) {
-        case CFGMGR_READ_OK:
+        case CFGMGR_READ_OK: {
+            size_t begin = out.size();
             out.append(str_trim(value));
+            spans.emplace_back(begin, out.size());
             break;
+        }
         case CFGMGR_READ_TOO_LONG:
             cli_print(CLI_LEVEL_ERROR, "Value of variable %s too long (at most %zu characters).",
                       key.c_str(), kKeyValueSize - 1);
             return Expansion::Refused;
         default:
-            break;  // an absent key contributes nothing
+            spans.emplace_back(out.size(), out.size());  // an absent key contributes nothing
+            break;
         }
         if (out.size() >= CLI_COMMAND_SIZE)
             break;
@@ -185,14 +221,16 @@ extern "C" int execute_command_line(char *input)
         return CLI_DONE;
 
     std::string text = input;
+    SpanOffsets spans;
     if (text.find('$') != std::string::npos) {
         std::string expanded;
-        switch (expand_variables(input, expanded)) {
+        switch (expand_variables(input, expanded, spans)) {
         case Expansion::Refused:
             return CLI_FAILED;
         case Expansion::FormatError:
             cli_print(CLI_LEVEL_ERROR, "Variable format error!!");
             text.resize(text.find('$'));
+            spans.clear();
             break;
         case Expansion::Done:
             text = expanded;
@@ -211,6 +249,7 @@ extern "C" int execute_command_line(char *input)
     }
     char buffer[CLI_COMMAND_SIZE];
     std::memcpy(buffer, text.c_str(), text.size() + 1);
+    SpanScope scope(buffer, spans);
 
     char *line = buffer;
     while (*line) {

@@ -12,7 +12,7 @@
 
 #include "cli_command.h"
 #include "cli_print.h"
-#include "later_parts.h"
+#include "lifecycle_hooks.h"
 #include "line_editor.h"
 #include "line_reader.h"
 #include "shell_state.h"
@@ -80,6 +80,10 @@ void run_file(std::FILE *file, bool echo)
         cli::LineRead got = cli::read_bounded_line(file, line_buffer, sizeof line_buffer);
         if (got == cli::LineRead::End)
             break;
+        if (got == cli::LineRead::Refused) {
+            cli::report_refused_stream();
+            break;
+        }
         if (got == cli::LineRead::TooLong) {
             cli::report_long_line();
             continue;
@@ -137,6 +141,10 @@ void silent_loop()
         cli::LineRead got = cli::read_bounded_line(stdin, line_buffer, sizeof line_buffer);
         if (got == cli::LineRead::End)
             break;
+        if (got == cli::LineRead::Refused) {
+            cli::report_refused_stream();
+            break;
+        }
         if (got == cli::LineRead::TooLong) {
             cli::report_long_line();
             continue;

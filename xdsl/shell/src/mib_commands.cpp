@@ -15,17 +15,11 @@
 
 namespace {
 
-enum : unsigned long {
-    kTransMibAddr = 0x7617,
-    kGetData = 0x7625,
-    kSetData = 0x7626,
-    kGetMib32 = 0x7670,
-};
 constexpr int kLongEntryWords = 181;
 constexpr uint32_t kLoopbackBit = 0x800;
 
 // Requests by standard OID use the second MIB block.
-unsigned char std_block[VDSL_MIB_BLOCK_SIZE];
+unsigned char std_block[VDSL_BLOCK_SIZE];
 
 // Fields of a command line; the texts are bounded by the line's own size.
 struct Args {
@@ -50,7 +44,7 @@ int state_check(int port)
 {
     unsigned char state = 0;
     xdsl_get_opstate(port, &state);
-    if (state == VDSL_OPSTATE_DISABLED) {
+    if (state == VDSL_STATE_DISABLE) {
         cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
         return CLI_FAILED;
     }
@@ -68,26 +62,6 @@ const char *answer_text()
     return reinterpret_cast<const char *>(vdsl_last_answer) + VDSL_ANSWER_TEXT;
 }
 
-// Length in words of an entry as the driver locates it; -1 when unknown.
-int32_t entry_length(int port, const char *oid)
-{
-    int g = 0, t = 0, item = 0;
-    std::sscanf(oid, "%d.%d.%d", &g, &t, &item);
-    int fd = vdsl_request::open_device_or_report();
-    if (fd < 0)
-        return -1;
-    unsigned char block[VDSL_MIB_BLOCK_SIZE] = {};
-    block[0] = static_cast<unsigned char>(g);
-    block[1] = static_cast<unsigned char>(t);
-    block[2] = static_cast<unsigned char>(port);
-    block[3] = static_cast<unsigned char>(item);
-    vdsl_device::request(fd, kTransMibAddr, block, sizeof block);
-    vdsl_device::close_device(fd);
-    int32_t length;
-    std::memcpy(&length, block, sizeof length);
-    return length;
-}
-
 bool long_entry(const char *oid)
 {
     for (const char *name : {"0.6.2", "0.6.3", "0.6.4", "0.6.7"})
@@ -101,7 +75,7 @@ int show_oid(int port, const char *oid)
     if (vdsl_port_refused(port) || state_check(port))
         return CLI_FAILED;
     std::string text;
-    int32_t length = entry_length(port, oid);
+    int32_t length = mib_entry_length(port, oid);
     if (length >= kLongEntryWords && long_entry(oid)) {
         int words = length < VDSL_LONG_ENTRY_WORDS ? length : VDSL_LONG_ENTRY_WORDS;
         static unsigned char bytes[3 * VDSL_LONG_ENTRY_WORDS];
@@ -138,7 +112,7 @@ int read_and_print(int port, unsigned long number, const char *oid, const char *
     std::memcpy(std_block + 1, oid, std::strlen(oid) + 1); // within one command line
     int rc = vdsl_port_request(port, number, std_block, sizeof std_block);
     std::memcpy(vdsl_last_answer, std_block, sizeof std_block);
-    vdsl_last_answer[VDSL_MIB_BLOCK_SIZE - 1] = 0;
+    vdsl_last_answer[VDSL_BLOCK_SIZE - 1] = 0;
     if (rc != 0) {
         cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
         return rc;
@@ -162,8 +136,7 @@ bool split_standard(const char *text, char *entry, int *port)
     int port_number = 0;
     if (roid_split(text, entry, CLI_COMMAND_SIZE, &port_number) != 0)
         return false;
-    *port = port_number - 1;
-    return true;
+    return vdsl_port_index(port_number, port) == 0;
 }
 
 }  // namespace
@@ -173,7 +146,10 @@ extern "C" int cmd_xdsl_set_oid(char *rest, const cli_dir_row *)
     Args a;
     if (std::sscanf(rest, "%i %511s %511s", &a.port, a.first, a.second) != 3)
         return usage("Usage:cmd <portid> <loid> <value>");
-    return set_oid(a.port - 1, a.first, a.second);
+    int port;
+    if (vdsl_port_index(a.port, &port))
+        return CLI_FAILED;
+    return set_oid(port, a.first, a.second);
 }
 
 extern "C" int cmd_xdsl_set_mibname(char *rest, const cli_dir_row *)
@@ -186,8 +162,11 @@ extern "C" int cmd_xdsl_set_mibname(char *rest, const cli_dir_row *)
         cli_print(CLI_LEVEL_ORDINARY, "MIB name %s not found", a.first);
         return CLI_FAILED;
     }
+    int port;
+    if (vdsl_port_index(a.port, &port))
+        return CLI_FAILED;
     // Straight to the write: a rewritten line could cut a long value.
-    return set_oid(a.port - 1, oid, a.second);
+    return set_oid(port, oid, a.second);
 }
 
 extern "C" int cmd_xdsl_set_oidbit(char *rest, const cli_dir_row *)
@@ -198,15 +177,16 @@ extern "C" int cmd_xdsl_set_oidbit(char *rest, const cli_dir_row *)
         return usage("Usage:cmd <portid> <loid> <bitmask> <value>");
     cli_print(CLI_LEVEL_ERROR, "portid=%i,loid=%s,bitmask=%i,value=%i", a.port, a.first, static_cast<int>(mask),
               static_cast<int>(value));
-    if (vdsl_port_refused(a.port - 1))
+    int port;
+    if (vdsl_port_index(a.port, &port))
         return CLI_FAILED;
     // A failed read leaves no old value to keep: nothing is written.
-    int rc = mib_get_logic(a.port - 1, a.first, vdsl_last_answer);
+    int rc = mib_get_logic(port, a.first, vdsl_last_answer);
     if (rc == 0) {
         uint32_t old = static_cast<uint32_t>(std::strtoul(answer_text(), nullptr, 16));
         char text[16];
         std::snprintf(text, sizeof text, "%06x", (old & ~mask) | (value & mask));
-        rc = mib_set_logic(a.port - 1, a.first, text);
+        rc = mib_set_logic(port, a.first, text);
     }
     cli_print(CLI_LEVEL_ERROR, rc == 0 ? "MIB bit value has set." : "Error setting MIB bit value.");
     return rc;
@@ -228,7 +208,7 @@ extern "C" int cmd_xdsl_set_roid(char *rest, const cli_dir_row *)
     std_block[0] = static_cast<unsigned char>(port);
     std::memcpy(std_block + 1, entry, oid_len + 1);
     std::memcpy(std_block + 2 + oid_len, a.second, value_len + 1); // both within one command line
-    int rc = vdsl_port_request(port, kSetData, std_block, sizeof std_block);
+    int rc = vdsl_port_request(port, VDSL_SET_DATA, std_block, sizeof std_block);
     print_write_outcome(rc);
     return rc;
 }
@@ -238,7 +218,10 @@ extern "C" int cmd_xdsl_show_oid(char *rest, const cli_dir_row *)
     Args a;
     if (std::sscanf(rest, "%i %511s", &a.port, a.first) != 2)
         return usage("Usage:cmd <portid> <loid>");
-    return show_oid(a.port - 1, a.first);
+    int port;
+    if (vdsl_port_index(a.port, &port))
+        return CLI_FAILED;
+    return show_oid(port, a.first);
 }
 
 extern "C" int cmd_xdsl_show_mibname(char *rest, const cli_dir_row *)
@@ -251,7 +234,10 @@ extern "C" int cmd_xdsl_show_mibname(char *rest, const cli_dir_row *)
         cli_print(CLI_LEVEL_ORDINARY, "MIB name %s not found", a.first);
         return CLI_FAILED;
     }
-    return show_oid(a.port - 1, oid);
+    int port;
+    if (vdsl_port_index(a.port, &port))
+        return CLI_FAILED;
+    return show_oid(port, oid);
 }
 
 extern "C" int cmd_xdsl_show_roid(char *rest, const cli_dir_row *)
@@ -263,7 +249,7 @@ extern "C" int cmd_xdsl_show_roid(char *rest, const cli_dir_row *)
     int port = 0;
     if (!split_standard(a.first, entry, &port))
         return CLI_FAILED;
-    return read_and_print(port, kGetData, entry, "<MIB idx=\"0\" oid=\"%s\" value=\"%d\"></MIB>");
+    return read_and_print(port, VDSL_GET_DATA, entry, "<MIB idx=\"0\" oid=\"%s\" value=\"%d\"></MIB>");
 }
 
 extern "C" int cmd_xdsl_show_oid32(char *rest, const cli_dir_row *)
@@ -271,16 +257,18 @@ extern "C" int cmd_xdsl_show_oid32(char *rest, const cli_dir_row *)
     Args a;
     if (std::sscanf(rest, "%i %511s", &a.port, a.first) != 2)
         return usage("Usage:cmd <portid> <loid>");
-    return read_and_print(a.port - 1, kGetMib32, a.first, "<MIB idx=\"0\" loid=\"%s\" value=\"%d\"></MIB>");
+    int port;
+    if (vdsl_port_index(a.port, &port))
+        return CLI_FAILED;
+    return read_and_print(port, VDSL_GET_MIB32_B, a.first, "<MIB idx=\"0\" loid=\"%s\" value=\"%d\"></MIB>");
 }
 
 extern "C" int cmd_show_loopback(char *rest, const cli_dir_row *)
 {
-    unsigned port = 0;
-    if (std::sscanf(rest, "%u", &port) != 1)
+    int port = 0, index;
+    if (std::sscanf(rest, "%i", &port) != 1)
         return usage("Usage: cmd <portid>", CLI_LEVEL_ORDINARY);
-    int index = static_cast<int>(port) - 1;
-    if (vdsl_port_refused(index))
+    if (vdsl_port_index(port, &index))
         return CLI_FAILED;
     int32_t status = 0;
     int rc = mib_get_int24(index, "2.1.5", &status);
@@ -297,11 +285,12 @@ extern "C" int cmd_xdsl_dump_mem(char *rest, const cli_dir_row *)
     int port = 0;
     if (std::sscanf(rest, "%i", &port) != 1)
         return usage("Usage: cmd <portid>", CLI_LEVEL_ORDINARY);
-    if (vdsl_port_refused(port - 1))
+    int index;
+    if (vdsl_port_index(port, &index))
         return CLI_FAILED;
     cli_print(CLI_LEVEL_ORDINARY, "Dumping whole X memory for port %d...", port);
-    dsp_mem_dump_file(port - 1, VDSL_MEM_X);
+    dsp_mem_dump_file(index, VDSL_MEM_X);
     cli_print(CLI_LEVEL_ORDINARY, "Dumping whole Y memory for port %d...", port);
-    dsp_mem_dump_file(port - 1, VDSL_MEM_Y);
+    dsp_mem_dump_file(index, VDSL_MEM_Y);
     return 0;
 }

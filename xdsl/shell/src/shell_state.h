@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -11,5 +12,15 @@ void make_root_current();
 // The first white-space delimited word of text (at most 511 characters);
 // end, when given, points just past it.
 std::string first_word(const char *text, const char **end = nullptr);
+
+// A stretch of the line being run that a $KEY$ expansion put there.
+struct TextSpan {
+    const char *begin;
+    const char *end;
+};
+
+// The expanded stretches of the line whose handler runs now, in order;
+// empty outside a handler or when the line had no $KEY$.
+const std::vector<TextSpan> &expanded_spans();
 
 }  // namespace cli

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "later_parts.h"
+#include "lifecycle_hooks.h"
 #include "terminal.h"
 
 namespace {

@@ -1,4 +1,5 @@
 // The access layer against the stand-in program.
+#include "fw_test/matchers.h"
 #include "cfgmgr_access.h"
 
 #include <cstring>
@@ -8,6 +9,8 @@
 
 #include "cfgmgr_program.h"
 #include "shell_fixture.h"
+
+using fw_test::HasSubstr;
 
 namespace {
 
@@ -57,7 +60,7 @@ TEST_F(CfgmgrAccessTest, BadKeysAndValuesNeverReachTheProgram)
     }
     EXPECT_EQ(cfgmgr_write("K", "two\nlines"), -1);
     EXPECT_EQ(argv_log(), "");
-    EXPECT_NE(take().find("refused"), std::string::npos);
+    EXPECT_THAT(take(), HasSubstr("refused"));
 }
 
 TEST_F(CfgmgrAccessTest, LongLinesAreReportedNotCut)
@@ -69,6 +72,21 @@ TEST_F(CfgmgrAccessTest, LongLinesAreReportedNotCut)
     char big[4096];
     EXPECT_EQ(cfgmgr_read("BIG", big, sizeof big), CFGMGR_READ_OK);
     EXPECT_EQ(std::strlen(big), 301u);
+}
+
+TEST_F(CfgmgrAccessTest, ValueThatFillsTheBufferPassesOneMoreIsRefused)
+{
+    char buf[256];
+    store("FULL", std::string(255, 'f'));
+    EXPECT_EQ(cfgmgr_read("FULL", buf, sizeof buf), CFGMGR_READ_OK);
+    EXPECT_EQ(std::string(buf), std::string(255, 'f'));
+    store("OVER", std::string(256, 'o'));
+    EXPECT_EQ(cfgmgr_read("OVER", buf, sizeof buf), CFGMGR_READ_TOO_LONG);
+    EXPECT_STREQ(buf, "");
+    // A shorter value keeps its newline: an empty value still reads as one.
+    store("EMPTY", "");
+    EXPECT_EQ(cfgmgr_read("EMPTY", buf, sizeof buf), CFGMGR_READ_OK);
+    EXPECT_STREQ(buf, "\n");
 }
 
 TEST_F(CfgmgrAccessTest, SeveralKeysComeBackInOrder)

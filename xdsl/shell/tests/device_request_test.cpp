@@ -29,7 +29,7 @@ protected:
 
 TEST_F(DeviceRequest, EveryOperationRefusesOtherPortsWithoutOpening)
 {
-    unsigned char answer[VDSL_MIB_BLOCK_SIZE], word[3] = {1, 2, 3}, state = 9;
+    unsigned char answer[VDSL_BLOCK_SIZE], word[3] = {1, 2, 3}, state = 9;
     uint32_t hex = 0;
     int32_t value = 0;
     const std::function<int()> ops[] = {
@@ -56,7 +56,7 @@ TEST_F(DeviceRequest, EveryOperationRefusesOtherPortsWithoutOpening)
 
 TEST_F(DeviceRequest, BlocksCarryTheirFieldsAndExactSizes)
 {
-    unsigned char answer[VDSL_MIB_BLOCK_SIZE], word[3] = {0xAB, 0xCD, 0xEF}, state = 0;
+    unsigned char answer[VDSL_BLOCK_SIZE], word[3] = {0xAB, 0xCD, 0xEF}, state = 0;
     dev.values["2.1.5"] = "00abcd";
     ASSERT_EQ(mib_get_logic(0, "2.1.5", answer), 0);
     ASSERT_EQ(mib_set_logic(0, "2.1.9", "123456"), 0);
@@ -100,7 +100,7 @@ TEST_F(DeviceRequest, TextsThatDoNotFitTheBlockAreNotSent)
 TEST_F(DeviceRequest, OpenFailureIsSaidOnStandardOutput)
 {
     dev.open_fails = true;
-    unsigned char answer[VDSL_MIB_BLOCK_SIZE];
+    unsigned char answer[VDSL_BLOCK_SIZE];
     EXPECT_EQ(mib_get_logic(0, "2.1.5", answer), -1);
     EXPECT_EQ(take(), "vdsl device open failed.\n");
 }

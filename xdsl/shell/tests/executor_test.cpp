@@ -4,9 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+#include "fw_test/matchers.h"
 #include "cli_command.h"
 #include "cli_print.h"
+#include "shell_command.h"
 #include "shell_fixture.h"
+
+using fw_test::HasSubstr;
+using fw_test::Not;
 
 namespace {
 
@@ -103,9 +113,9 @@ TEST_F(ExecutorTest, HelpListsLooksUpOrRefuses)
 {
     ASSERT_EQ(run("help"), CLI_DONE);
     std::string all = take();
-    EXPECT_EQ(all.find("?"), std::string::npos) << "rows named ? are not listed";
+    EXPECT_THAT(all, Not(HasSubstr("?"))) << "rows named ? are not listed";
     EXPECT_EQ(all.rfind("interface        - Commands for interfaces\n", 0), 0u) << all;
-    EXPECT_NE(all.find("quit             - Exit this CLI session\n"), std::string::npos);
+    EXPECT_THAT(all, HasSubstr("quit             - Exit this CLI session\n"));
 
     EXPECT_EQ(run("help q"), CLI_DONE);
     EXPECT_EQ(take(), all) << "a one-character argument lists everything";
@@ -145,7 +155,7 @@ TEST_F(ExecutorTest, VariableNamesAreLettersDigitsAndUnderscore)
 {
     for (const char *line : {"show $a;touch x$", "show $A B$", "show $../x$", "show $$"}) {
         EXPECT_EQ(run(line), CLI_FAILED) << line;
-        EXPECT_NE(take().find("refused"), std::string::npos) << line;
+        EXPECT_THAT(take(), HasSubstr("refused")) << line;
     }
     EXPECT_EQ(argv_log(), "") << "a refused name never reaches the configuration manager";
 }
@@ -156,11 +166,11 @@ TEST_F(ExecutorTest, OverlongLinesAreRefusedNotCut)
     take();
     std::string line = "help $LONG$ $LONG$ $LONG$";
     EXPECT_EQ(run(line), CLI_FAILED);
-    EXPECT_NE(take().find("too long after variable expansion"), std::string::npos);
+    EXPECT_THAT(take(), HasSubstr("too long after variable expansion"));
 
     std::string typed = "help " + std::string(600, 'y');
     EXPECT_EQ(run(typed), CLI_FAILED);
-    EXPECT_NE(take().find("too long"), std::string::npos);
+    EXPECT_THAT(take(), HasSubstr("too long"));
 
     std::string fits = "help " + std::string(506, 'y');
     EXPECT_EQ(fits.size(), 511u);
@@ -188,7 +198,7 @@ TEST_F(ExecutorTest, ScriptUsageMissingFileAndNesting)
     std::string path = dir_ + "/self.cli";
     write_file("self.cli", "script " + path + "\n");
     EXPECT_EQ(run("script " + path), CLI_FAILED);
-    EXPECT_NE(take().find("nested too deep"), std::string::npos);
+    EXPECT_THAT(take(), HasSubstr("nested too deep"));
     EXPECT_STREQ(cli_prompt(), "router>");
 }
 
@@ -207,6 +217,76 @@ TEST_F(ExecutorTest, ShellScriptRunsTheNamedFileThroughTheShell)
     take();
     EXPECT_EQ(run("shellscript " + dir_ + "/none.sh&"), CLI_FAILED);
     EXPECT_EQ(take(), "Script file " + dir_ + "/none.sh& was not found.\n");
+}
+
+TEST(SplitShellCommand, ExpandedValuesStayOneWord)
+{
+    struct Case {
+        const char *text;
+        std::vector<std::pair<size_t, size_t>> spans;  // offsets of expanded stretches
+        std::vector<std::string> words;
+        bool background;
+    } cases[] = {
+        {"run.sh a  b", {}, {"run.sh", "a", "b"}, false},
+        {"run.sh x; touch /tmp/p", {{7, 22}}, {"run.sh", "x; touch /tmp/p"}, false},
+        {"run.sh pre-x y-post", {{11, 14}}, {"run.sh", "pre-x y-post"}, false},
+        {"run.sh  end", {{7, 7}}, {"run.sh", "", "end"}, false},
+        {"run.sh&", {}, {"run.sh"}, true},
+        {"run.sh a &", {}, {"run.sh", "a"}, true},
+        {"run.sh a&", {{7, 9}}, {"run.sh", "a&"}, false},  // an expanded '&' is text
+        {"   ", {}, {}, false},
+    };
+    for (const Case &c : cases) {
+        std::vector<cli::TextSpan> spans;
+        for (auto &o : c.spans)
+            spans.push_back({c.text + o.first, c.text + o.second});
+        ShellCommand got = split_shell_command(c.text, spans);
+        EXPECT_EQ(got.words, c.words) << c.text;
+        EXPECT_EQ(got.background, c.background) << c.text;
+    }
+}
+
+TEST_F(ExecutorTest, ShellScriptGetsStoredValuesAsArgumentsNeverAsSyntax)
+{
+    std::string out = dir_ + "/args";
+    std::string path = write_file("args.sh", "printf '%s|' \"$#\" \"$@\" > " + out + "\n");
+    std::string planted = dir_ + "/planted";
+    store("EVIL", "x; touch " + planted);
+    EXPECT_EQ(run("shellscript " + path + " $EVIL$ two"), CLI_DONE);
+    take();
+    std::ifstream in(out);
+    std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got, "2|x; touch " + planted + "|two|");
+    EXPECT_FALSE(std::ifstream(planted).good());
+}
+
+TEST_F(ExecutorTest, ShellScriptWithTrailingAmpersandDoesNotWait)
+{
+    std::string marker = dir_ + "/late";
+    std::string path = write_file("slow.sh", "sleep 1; echo done > " + marker + "\n");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run("shellscript " + path + " &"), CLI_DONE);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+    EXPECT_FALSE(std::ifstream(marker).good());
+    for (int i = 0; i < 50 && !std::ifstream(marker).good(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(std::ifstream(marker).good());
+}
+
+TEST_F(ExecutorTest, ScriptRefusesAnOverlongLineAndRunsTheNext)
+{
+    std::string path = write_file("long.cli", "help " + std::string(5000, 'x') + " quit\nhelp quit\n");
+    EXPECT_EQ(run("script " + path), CLI_DONE);
+    std::string out = take();
+    EXPECT_NE(out.find("Line too long (at most 4095 characters): not run.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("quit             - "), std::string::npos) << out;
+    EXPECT_EQ(out.find("No help for such command."), std::string::npos) << out;
+}
+
+TEST_F(ExecutorTest, ScriptOfAnEndlessLineReturns)
+{
+    EXPECT_EQ(run("script /dev/zero"), CLI_FAILED);
+    EXPECT_NE(take().find("the rest is not read"), std::string::npos);
 }
 
 TEST_F(ExecutorTest, InvalidPortPrintsAtThePortLevel)

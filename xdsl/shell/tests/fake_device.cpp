@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vdsl.h"
+#include "boot_if_device.h"
 #include "vdsl_device.h"
 
 namespace fakedev {
@@ -27,7 +29,7 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
         std::memcpy(b + 2, text.c_str(), text.size() + 1);
     };
     switch (number) {
-    case 0x7610: case 0x7625: case 0x7670: {
+    case VDSL_GET_MIB: case VDSL_GET_DATA: case VDSL_GET_MIB32_B: {
         auto f = d.failures.find(oid);
         if (f != d.failures.end())
             return f->second;
@@ -35,17 +37,17 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
         mib_answer(v == d.values.end() ? "000000" : v->second);
         return 0;
     }
-    case 0x7628: case 0x7626: {
+    case VDSL_SET_DATA_LOGIC: case VDSL_SET_DATA: {
         auto f = d.failures.find(oid);
         if (f != d.failures.end())
             return f->second;
         d.values[oid] = reinterpret_cast<const char *>(b + 2 + oid.size());
         return 0;
     }
-    case 0x7614:
+    case VDSL_PHY_STATUS:
         b[0] = d.state;
         return 0;
-    case 0x7617: {
+    case VDSL_TRANS_MIB_ADDR: {
         char key[32];
         std::snprintf(key, sizeof key, "%d.%d.%d", b[0], b[1], b[3]);
         auto l = d.lengths.find(key);
@@ -53,16 +55,16 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
         std::memcpy(b, out, sizeof out);
         return 0;
     }
-    case 0x762B: {
+    case VDSL_MIB2_INFO: {
         std::string name = reinterpret_cast<const char *>(b);
         auto l = d.lengths.find(name);
         if (l == d.lengths.end())
-            return 118;
+            return VDSL_ERR_NOT_FOUND;
         uint32_t out[3] = {0x1000, l->second, 0};
         std::memcpy(b, out, sizeof out);
         return 0;
     }
-    case 0x7623: case 0x7681: {
+    case VDSL_GET_MEM: case VDSL_GET_MEM_SK: {
         unsigned long key = static_cast<unsigned long>(b[4]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
         if (d.failures.count("mem"))
             return d.failures["mem"];
@@ -128,3 +130,13 @@ void close_device(int)
 }
 
 }  // namespace vdsl_device
+
+namespace boot_if {
+
+int private_request(int, const char *ifname, unsigned long request)
+{
+    fakedev::device().resets.emplace_back(ifname, request);
+    return 0;
+}
+
+}  // namespace boot_if

@@ -24,6 +24,8 @@ struct Device {
     std::map<unsigned long, unsigned> words;   // mem << 24 | address -> word
     std::map<std::string, unsigned> lengths;   // "g.t.i" -> words (0x7617, 0x762B)
     unsigned char state = 2;
+    // Private requests of the boot interface: (interface, request) in order.
+    std::vector<std::pair<std::string, unsigned long>> resets;
     // Replaces the built-in answers when set.
     std::function<int(unsigned long, unsigned char *, std::size_t)> handler;
 

@@ -1,4 +1,5 @@
 // Key by key against the exact bytes the editor writes.
+#include "fw_test/matchers.h"
 #include "line_editor.h"
 
 #include <string>
@@ -6,6 +7,9 @@
 #include "cli_command.h"
 #include "cli_print.h"
 #include "shell_fixture.h"
+
+using fw_test::HasSubstr;
+using fw_test::Not;
 
 namespace {
 
@@ -62,8 +66,8 @@ TEST_F(LineEditorTest, SecondTabListsTheDirectoryBelow)
     keys("pro\t");
     std::string out = keys("\t");
     EXPECT_EQ(out.rfind("\n" + row("line-template", "xDSL line configuration template"), 0), 0u) << out;
-    EXPECT_NE(out.find(row("pre-define", "xDSL pre-define configuration")), std::string::npos);
-    EXPECT_EQ(out.find("?"), std::string::npos);
+    EXPECT_THAT(out, HasSubstr(row("pre-define", "xDSL pre-define configuration")));
+    EXPECT_THAT(out, Not(HasSubstr("?")));
     EXPECT_TRUE(ends_with(out, "\n\nrouter>profiles ")) << out;
 }
 
@@ -87,8 +91,8 @@ TEST_F(LineEditorTest, TabOnAnEmptyLineListsEverythingButQuestionMark)
 {
     std::string out = keys("\t");
     EXPECT_EQ(out.rfind("\n" + row("interface", "Commands for interfaces"), 0), 0u);
-    EXPECT_NE(out.find(row("quit", "Exit this CLI session") + "\nrouter>"), std::string::npos);
-    EXPECT_EQ(out.find("?"), std::string::npos);
+    EXPECT_THAT(out, HasSubstr(row("quit", "Exit this CLI session") + "\nrouter>"));
+    EXPECT_THAT(out, Not(HasSubstr("?")));
     EXPECT_EQ(editor_.line(), "");
 }
 

@@ -144,6 +144,17 @@ TEST_F(MibCommands, OtherPortsAndBadArgumentsNeverReachTheDevice)
         {"interface xdsl dump mem", -111, "Usage: cmd <portid>\n"},
         {"show loop-back", -111, "Usage: cmd <portid>\n"},
         {"show loop-back 2", 100, "Invalid portid=1\n\nError Code = -5\n"},
+        // Extreme port numbers are refused before any arithmetic on them.
+        {"interface xdsl set oid -2147483648 2.1.9 1", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
+        {"interface xdsl show oid -2147483648 2.1.9", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
+        {"interface xdsl show mibname -2147483648 xdsl2BanplanSYS", 100,
+         "Invalid portid=-2147483649\n\nError Code = -5\n"},
+        {"interface xdsl set oidbit -2147483648 2.1.9 1 1", 100,
+         "portid=-2147483648,loid=2.1.9,bitmask=1,value=1\nInvalid portid=-2147483649\n\nError Code = -5\n"},
+        {"interface xdsl show oid-32 -2147483648 0.22.5.1", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
+        {"interface xdsl dump mem -2147483648", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
+        {"show loop-back -2147483648", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
+        {"show loop-back 2147483647", 100, "Invalid portid=2147483646\n\nError Code = -5\n"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(run(c.line), c.rc) << c.line;
@@ -154,7 +165,7 @@ TEST_F(MibCommands, OtherPortsAndBadArgumentsNeverReachTheDevice)
 
 TEST_F(MibCommands, DisabledPortIsNotRead)
 {
-    dev.state = VDSL_OPSTATE_DISABLED;
+    dev.state = VDSL_STATE_DISABLE;
     EXPECT_EQ(run("interface xdsl show oid 1 2.1.5"), 100);
     EXPECT_EQ(take(), "Error getting MIB value.\n");
     EXPECT_EQ(dev.numbers(), std::vector<unsigned long>{0x7614});

@@ -38,9 +38,6 @@ std::string take()
 
 void ShellTest::SetUp()
 {
-    char dir[] = "/tmp/druvel_test_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
     setenv("CFGMGR_DB", (dir_ + "/store").c_str(), 1);
     setenv("CFGMGR_LOG", (dir_ + "/argv.log").c_str(), 1);
 #ifdef CFGMGR_STANDIN
@@ -61,7 +58,6 @@ void ShellTest::TearDown()
 {
     cli::set_output_sink(nullptr);
     cli::set_cfgmgr_program(nullptr);
-    std::system(("rm -rf '" + dir_ + "'").c_str());
 }
 
 int ShellTest::run(const std::string &line)

@@ -2,6 +2,8 @@
 // state and gives it a private configuration manager store.
 #pragma once
 
+#include "fw_test/temp_dir.h"
+
 #include <gtest/gtest.h>
 #include <string>
 
@@ -23,7 +25,8 @@ protected:
     std::string argv_log() const;
     std::string write_file(const std::string &name, const std::string &text) const;
 
-    std::string dir_;
+    fw_test::TempDir tmp_{"druvel_test"};
+    std::string dir_ = tmp_.path();
 };
 
 }  // namespace shelltest

@@ -9,6 +9,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../../../.." && pwd)
 build=${1:-$root/build/bench}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_SANITIZE=OFF -DFW_TESTS=OFF >/dev/null
 cmake --build "$build" --target cifs_crypto_bench >/dev/null
 out=$(mktemp)
@@ -21,7 +23,7 @@ import json, sys
 runs = {b["run_name"]: b["bytes_per_second"] for b in json.load(open(sys.argv[1]))["benchmarks"]
         if b.get("aggregate_name") == "median"}
 print(f'{"algorithm":<18}{"size":>7}{"ours MB/s":>11}{"OpenSSL MB/s":>14}{"ratio":>8}')
-order = ["AesBlock", "Md5", "Sha512", "Sha256", "Gcm", "Ccm", "Cmac"]
+order = ["AesBlock", "Md5", "Sha512", "Sha256", "Gcm", "Ccm", "Cmac", "Smb2Sign"]
 keys = sorted((n for n in runs if n.split("/")[1] == "ours"),
               key=lambda n: (order.index(n.split("/")[0]), int(n.split("/")[2])))
 for name in keys:

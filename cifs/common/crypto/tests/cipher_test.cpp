@@ -38,16 +38,16 @@ TEST(Aes, Fips197BothSchedules) {
         ASSERT_EQ(aesEncryptInit(key.data(), uint32_t(key.size()), &context), &context);
         EXPECT_EQ(context.rounds, key.size() / 4 + 6);
         aesEncrypt(&context, in.data(), out.data());
-        EXPECT_EQ(toHex(out), v.cipher) << v.key;
+        EXPECT_EQ(to_hex(out), v.cipher) << v.key;
         if (key.size() == 16) {
             uint32_t rk[44];
             AES_128_ExpandKey(rk, key.data());
             Bytes out2(16);
             AES_Encryption(in.data(), rk, out2.data());
-            EXPECT_EQ(toHex(out2), v.cipher);
+            EXPECT_EQ(to_hex(out2), v.cipher);
             // In place.
             AES_Encryption(in.data(), rk, in.data());
-            EXPECT_EQ(toHex(in), v.cipher);
+            EXPECT_EQ(to_hex(in), v.cipher);
         }
     }
 }
@@ -104,7 +104,7 @@ TEST(Aes, DifferentialAgainstOpenSsl) {
             AES_KEY ref;
             AES_set_encrypt_key(key.data(), bits, &ref);
             AES_encrypt(in.data(), theirs.data(), &ref);
-            ASSERT_EQ(toHex(mine), toHex(theirs)) << bits;
+            ASSERT_EQ(to_hex(mine), to_hex(theirs)) << bits;
         }
     }
 }
@@ -141,9 +141,9 @@ TEST(Des, SevenByteKeys) {
         const char *key8;
     } cases[] = {{Bytes(7, 0x00), "0000000000000000"}, {Bytes(7, 0xff), "fefefefefefefefe"}};
     for (const auto &c : cases) {
-        EXPECT_EQ(toHex(spread(c.key7)), c.key8);
+        EXPECT_EQ(to_hex(spread(c.key7)), c.key8);
         desEncryptBlock(out.data(), in.data(), c.key7.data());
-        EXPECT_EQ(toHex(out), toHex(opensslDes(hex(c.key8), in)));
+        EXPECT_EQ(to_hex(out), to_hex(opensslDes(hex(c.key8), in)));
     }
 }
 
@@ -152,13 +152,13 @@ TEST(Des, DifferentialAgainstOpenSsl) {
     for (int i = 0; i < 200; ++i) {
         Bytes key = rng.bytes(7), in = rng.bytes(8), out(8);
         desEncryptBlock(out.data(), in.data(), key.data());
-        ASSERT_EQ(toHex(out), toHex(opensslDes(spread(key), in)));
+        ASSERT_EQ(to_hex(out), to_hex(opensslDes(spread(key), in)));
     }
     // Two-key chain: second half encrypts the first half's output.
     Bytes key14 = rng.bytes(14), in = rng.bytes(8), out(8);
     cmDES112(out.data(), in.data(), key14.data());
     Bytes first = opensslDes(spread(Bytes(key14.begin(), key14.begin() + 7)), in);
-    EXPECT_EQ(toHex(out), toHex(opensslDes(spread(Bytes(key14.begin() + 7, key14.end())), first)));
+    EXPECT_EQ(to_hex(out), to_hex(opensslDes(spread(Bytes(key14.begin() + 7, key14.end())), first)));
 }
 
 // RFC 6229 keystream at chosen offsets.
@@ -178,7 +178,7 @@ TEST(Rc4, Rfc6229) {
     for (const auto &c : cases) {
         Bytes key = hex(c.key), data(c.offset + 16, 0);
         cmArcfourCrypt(data.data(), uint32_t(data.size()), key.data(), uint32_t(key.size()));
-        EXPECT_EQ(toHex(data.data() + c.offset, 16), c.stream) << c.key << "@" << c.offset;
+        EXPECT_EQ(to_hex(data.data() + c.offset, 16), c.stream) << c.key << "@" << c.offset;
     }
 }
 
@@ -192,7 +192,7 @@ TEST(Rc4, DifferentialOneCallAndSplit) {
             RC4(&ref, n, data.data(), theirs.data());
             Bytes once = data;
             cmArcfourCrypt(once.data(), uint32_t(n), key.data(), uint32_t(keyLength));
-            EXPECT_EQ(toHex(once), toHex(theirs));
+            EXPECT_EQ(to_hex(once), to_hex(theirs));
             // A prepared state used in two pieces continues the same stream.
             CMArcfourState state;
             cmArcfourPrepareState(key.data(), uint32_t(keyLength), &state);
@@ -201,7 +201,7 @@ TEST(Rc4, DifferentialOneCallAndSplit) {
             size_t first = rng.below(n + 1);
             cmArcfourCryptWithState(split.data(), uint32_t(first), &state);
             cmArcfourCryptWithState(split.data() + first, uint32_t(n - first), &state);
-            EXPECT_EQ(toHex(split), toHex(theirs));
+            EXPECT_EQ(to_hex(split), to_hex(theirs));
             // Twice with the same key restores the data.
             cmArcfourCrypt(once.data(), uint32_t(n), key.data(), uint32_t(keyLength));
             EXPECT_EQ(once, data);

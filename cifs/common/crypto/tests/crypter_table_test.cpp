@@ -82,7 +82,7 @@ TEST_F(CrypterTable, HigherOperationsUseTheLiveEntries) {
     fakeCalls = 0;
     uint8_t session[16] = {}, key[16];
     cmCalculateNtlmSigningKey(session, key, CM_NTLM_CLIENT_SIGNING);
-    EXPECT_EQ(toHex(key, 16), std::string(32, '1'));
+    EXPECT_EQ(to_hex(key, 16), std::string(32, '1'));
     uint8_t hash[64] = {}, message[3] = {1, 2, 3};
     cmSmb311CalcMessagesHash(message, 3, hash, nullptr);
     EXPECT_EQ(hash[63], 0x22);
@@ -92,7 +92,7 @@ TEST_F(CrypterTable, HigherOperationsUseTheLiveEntries) {
 TEST(Random, ZeroLengthWritesNothing) {
     uint8_t buffer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     cmCreateRandomByteSequence(buffer, 0);
-    EXPECT_EQ(toHex(buffer, 8), "0102030405060708");
+    EXPECT_EQ(to_hex(buffer, 8), "0102030405060708");
 }
 
 // Challenges must differ between calls and between processes: no fixed seed.

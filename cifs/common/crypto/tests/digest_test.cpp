@@ -113,7 +113,7 @@ TEST(Digest, PublishedVectors) {
          "501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909"},
     };
     for (const auto &v : vectors)
-        EXPECT_EQ(toHex(digestOf(v.algo, text(v.message))), v.expected) << '"' << v.message << '"';
+        EXPECT_EQ(to_hex(digestOf(v.algo, text(v.message))), v.expected) << '"' << v.message << '"';
 }
 
 // MD4's one or two final blocks: the lengths around the 56-byte length field and the block end.
@@ -122,7 +122,7 @@ TEST(Digest, Md4FinalBlockBoundaries) {
         Bytes data(n);
         for (size_t i = 0; i < n; ++i)
             data[i] = uint8_t('a' + i % 26);
-        EXPECT_EQ(toHex(digestOf(Algo::Md4, data)), toHex(oracle(Algo::Md4, data))) << n;
+        EXPECT_EQ(to_hex(digestOf(Algo::Md4, data)), to_hex(oracle(Algo::Md4, data))) << n;
     }
 }
 
@@ -131,11 +131,11 @@ TEST(Digest, FragmentRules) {
     (void)junk;
     CMBlob list[3] = {{ab, 2}, {nullptr, 5}, {c, 1}};
     for (Algo algo : {Algo::Md5, Algo::Sha256, Algo::Sha512})
-        EXPECT_EQ(toHex(digest(algo, list, 3)), toHex(oracle(algo, text("abc"))));
+        EXPECT_EQ(to_hex(digest(algo, list, 3)), to_hex(oracle(algo, text("abc"))));
     // A count of zero is the digest of the empty message; a null list likewise.
     for (Algo algo : {Algo::Md5, Algo::Sha256, Algo::Sha512}) {
-        EXPECT_EQ(toHex(digest(algo, list, 0)), toHex(oracle(algo, {})));
-        EXPECT_EQ(toHex(digest(algo, nullptr, 4)), toHex(oracle(algo, {})));
+        EXPECT_EQ(to_hex(digest(algo, list, 0)), to_hex(oracle(algo, {})));
+        EXPECT_EQ(to_hex(digest(algo, nullptr, 4)), to_hex(oracle(algo, {})));
     }
     // HMAC-MD5 skips the null fragment too.
     uint8_t key[16] = {7};
@@ -153,9 +153,9 @@ TEST(Digest, DifferentialOneCallAndSplit) {
             Bytes data = rng.bytes(n);
             Bytes expected = oracle(algo, data);
             CMBlob one{data.data(), uint32_t(n)};
-            ASSERT_EQ(toHex(digest(algo, &one, 1)), toHex(expected)) << int(algo) << " len " << n;
+            ASSERT_EQ(to_hex(digest(algo, &one, 1)), to_hex(expected)) << int(algo) << " len " << n;
             auto parts = randomFragments(data, rng);
-            ASSERT_EQ(toHex(digest(algo, parts.data(), uint32_t(parts.size()))), toHex(expected))
+            ASSERT_EQ(to_hex(digest(algo, parts.data(), uint32_t(parts.size()))), to_hex(expected))
                 << int(algo) << " split len " << n;
         }
     }
@@ -206,7 +206,7 @@ TEST(Hmac, Md5Rfc2202) {
     for (const auto &v : vectors) {
         Bytes out(16);
         cmHMACMD5(v.key.data(), uint32_t(v.key.size()), v.data.data(), uint32_t(v.data.size()), out.data());
-        EXPECT_EQ(toHex(out), v.expected);
+        EXPECT_EQ(to_hex(out), v.expected);
     }
 }
 
@@ -233,13 +233,13 @@ TEST(Hmac, Sha256Rfc4231) {
         Bytes out(32);
         cmHMACSHA256(v.key.data(), uint32_t(v.key.size()), v.data.data(), uint32_t(v.data.size()),
                      out.data());
-        EXPECT_EQ(toHex(out), v.expected);
+        EXPECT_EQ(to_hex(out), v.expected);
     }
     // Case 5 truncates to 128 bits: its prefix is what the callers keep.
     Bytes out(32);
     Bytes k = repeat(0x0c, 20), d = text("Test With Truncation");
     cmHMACSHA256(k.data(), 20, d.data(), uint32_t(d.size()), out.data());
-    EXPECT_EQ(toHex(out.data(), 16), "a3b6167473100ee06e0c796c2955552b");
+    EXPECT_EQ(to_hex(out.data(), 16), "a3b6167473100ee06e0c796c2955552b");
 }
 
 TEST(Hmac, DifferentialAgainstOpenSsl) {
@@ -258,8 +258,8 @@ TEST(Hmac, DifferentialAgainstOpenSsl) {
             hmacMd5Vector(&k, nullptr, parts.data(), uint32_t(parts.size()), mine5.data(), 0);
             cmHMACSHA256Vector(key.data(), uint32_t(keyLength), parts.data(), uint32_t(parts.size()),
                                mine256.data());
-            EXPECT_EQ(toHex(mine5), toHex(md5)) << keyLength << "/" << n;
-            EXPECT_EQ(toHex(mine256), toHex(sha)) << keyLength << "/" << n;
+            EXPECT_EQ(to_hex(mine5), to_hex(md5)) << keyLength << "/" << n;
+            EXPECT_EQ(to_hex(mine256), to_hex(sha)) << keyLength << "/" << n;
         }
     }
 }
@@ -275,7 +275,7 @@ TEST(Hmac, Sha256LongFragmentList) {
     unsigned len = 0;
     cmHMACSHA256Vector(key, 16, parts.data(), uint32_t(parts.size()), mine.data());
     HMAC(EVP_sha256(), key, 16, data.data(), data.size(), theirs.data(), &len);
-    EXPECT_EQ(toHex(mine), toHex(theirs));
+    EXPECT_EQ(to_hex(mine), to_hex(theirs));
 }
 
 } // namespace

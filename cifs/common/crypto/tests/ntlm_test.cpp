@@ -59,17 +59,17 @@ const Bytes kRandomSessionKey = repeat(0x55, 16);
 TEST(NtlmExamples, NtlmV1) {
     Bytes lm(16), response(24);
     cmHashPassword("Password", lm.data());
-    EXPECT_EQ(toHex(lm), "e52cac67419a9a224a3b108f3fa6cb6d");
+    EXPECT_EQ(to_hex(lm), "e52cac67419a9a224a3b108f3fa6cb6d");
     Bytes nt = ntHash("Password");
-    EXPECT_EQ(toHex(nt), "a4f49c406510bdcab6824ee7c30fd852");
+    EXPECT_EQ(to_hex(nt), "a4f49c406510bdcab6824ee7c30fd852");
 
     uint16_t length = 0;
     cmEncryptNTLMPassword(kServerChallenge.data(), nt.data(), response.data(), &length);
     EXPECT_EQ(length, 24);
-    EXPECT_EQ(toHex(response), "67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
+    EXPECT_EQ(to_hex(response), "67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
     Bytes lmResponse(24);
     cmEncryptLMPassword(kServerChallenge.data(), lm.data(), lmResponse.data(), &length);
-    EXPECT_EQ(toHex(lmResponse), "98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13");
+    EXPECT_EQ(to_hex(lmResponse), "98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13");
     Bytes plain(24);
     cmEncryptPlainTextPassword("Password", kServerChallenge.data(), plain.data());
     EXPECT_EQ(plain, lmResponse);
@@ -77,24 +77,24 @@ TEST(NtlmExamples, NtlmV1) {
     // Session base key = MD4(NT hash); key exchange RC4-encrypts the random session key.
     Bytes base(16);
     cmMD4(base.data(), nt.data(), 16);
-    EXPECT_EQ(toHex(base), "d87262b0cde4b1cb7499becccdf10784");
+    EXPECT_EQ(to_hex(base), "d87262b0cde4b1cb7499becccdf10784");
     Bytes sealed = kRandomSessionKey;
     cmArcfourCrypt(sealed.data(), 16, base.data(), 16);
-    EXPECT_EQ(toHex(sealed), "518822b1b3f350c8958682ecbb3e3cb7");
+    EXPECT_EQ(to_hex(sealed), "518822b1b3f350c8958682ecbb3e3cb7");
 
     // The LM-key exchange key: two DES halves over the LM response, as the example derives it.
     Bytes kx(16), key7b = {lm[7], 0xbd, 0xbd, 0xbd, 0xbd, 0xbd, 0xbd};
     desEncryptBlock(kx.data(), lmResponse.data(), lm.data());
     desEncryptBlock(kx.data() + 8, lmResponse.data(), key7b.data());
-    EXPECT_EQ(toHex(kx), "b09e379f7fbecb1eaf0afdcb0383c8a0");
+    EXPECT_EQ(to_hex(kx), "b09e379f7fbecb1eaf0afdcb0383c8a0");
     sealed = kRandomSessionKey;
     cmArcfourCrypt(sealed.data(), 16, kx.data(), 16);
-    EXPECT_EQ(toHex(sealed), "4cd7bb57d697ef9b549f02b8f9b37864");
+    EXPECT_EQ(to_hex(sealed), "4cd7bb57d697ef9b549f02b8f9b37864");
     // Non-NT session key: the LM hash's first half, zero-filled.
     Bytes nonNt = cat(Bytes(lm.begin(), lm.begin() + 8), Bytes(8, 0));
     sealed = kRandomSessionKey;
     cmArcfourCrypt(sealed.data(), 16, nonNt.data(), 16);
-    EXPECT_EQ(toHex(sealed), "7452ca55c225a1ca04b48fae32cf56fc");
+    EXPECT_EQ(to_hex(sealed), "7452ca55c225a1ca04b48fae32cf56fc");
 }
 
 TEST(NtlmExamples, NtlmV1WithExtendedSessionSecurity) {
@@ -104,11 +104,11 @@ TEST(NtlmExamples, NtlmV1WithExtendedSessionSecurity) {
     Bytes both = cat(kServerChallenge, kClientChallenge);
     cmMD5(digest.data(), both.data(), 16);
     cmEncryptHashedPassword(nt.data(), digest.data(), response.data());
-    EXPECT_EQ(toHex(response), "7537f803ae367128ca458204bde7caf81e97ed2683267232");
+    EXPECT_EQ(to_hex(response), "7537f803ae367128ca458204bde7caf81e97ed2683267232");
     cmMD4(base.data(), nt.data(), 16);
     Bytes kx(16);
     cmGenerateExtSecuritySessionKey(base.data(), both.data(), kx.data());
-    EXPECT_EQ(toHex(kx), "eb93429a8bd952f8b89c55b87f475edc");
+    EXPECT_EQ(to_hex(kx), "eb93429a8bd952f8b89c55b87f475edc");
     // In place over the key, as the logon code calls it.
     cmGenerateExtSecuritySessionKey(base.data(), both.data(), base.data());
     EXPECT_EQ(base, kx);
@@ -118,33 +118,33 @@ TEST(NtlmExamples, NtlmV2) {
     Bytes nt = ntHash("Password"), v2(16);
     auto user = wide("User"), domain = wide("Domain");
     EXPECT_EQ(cmCreateV2Hash(domain.data(), 1, user.data(), nt.data(), 16, v2.data()), 0);
-    EXPECT_EQ(toHex(v2), "0c868a403bfd7a93a3001ef22ef02e3f");
+    EXPECT_EQ(to_hex(v2), "0c868a403bfd7a93a3001ef22ef02e3f");
 
     uint16_t length = 0;
     Bytes proof(16);
     cmEncryptNTLMv2Password(kServerChallenge.data(), v2.data(), kClientChallenge.data(), 8, proof.data(),
                             &length);
     EXPECT_EQ(length, 16);
-    EXPECT_EQ(toHex(proof), "86c35097ac9cec102554764a57cccc19"); // LMv2
+    EXPECT_EQ(to_hex(proof), "86c35097ac9cec102554764a57cccc19"); // LMv2
 
     Bytes blob = hex("0101000000000000 0000000000000000 aaaaaaaaaaaaaaaa 00000000"
                      "02000c00 44006f006d00610069006e00 01000c00 530065007200760065007200 00000000"
                      "00000000");
     cmEncryptNTLMv2Password(kServerChallenge.data(), v2.data(), blob.data(), uint32_t(blob.size()),
                             proof.data(), &length);
-    EXPECT_EQ(toHex(proof), "68cd0ab851e51c96aabc927bebef6a1c");
+    EXPECT_EQ(to_hex(proof), "68cd0ab851e51c96aabc927bebef6a1c");
     Bytes base(16);
     cmGenerateExtSecuritySessionKey(v2.data(), proof.data(), base.data());
-    EXPECT_EQ(toHex(base), "8de40ccadbc14a82f15cb0ad0de95ca3");
+    EXPECT_EQ(to_hex(base), "8de40ccadbc14a82f15cb0ad0de95ca3");
     Bytes sealed = kRandomSessionKey;
     cmArcfourCrypt(sealed.data(), 16, base.data(), 16);
-    EXPECT_EQ(toHex(sealed), "c5dad2544fc9799094ce1ce90bc9d03e");
+    EXPECT_EQ(to_hex(sealed), "c5dad2544fc9799094ce1ce90bc9d03e");
 }
 
 TEST(LmHash, EdgeCases) {
     Bytes empty(16), upper(16), mixed(16), longer(16), cut(16);
     cmHashPassword("", empty.data());
-    EXPECT_EQ(toHex(empty), "aad3b435b51404eeaad3b435b51404ee");
+    EXPECT_EQ(to_hex(empty), "aad3b435b51404eeaad3b435b51404ee");
     cmHashPassword("SeCrEt12", mixed.data());
     cmHashPassword("SECRET12", upper.data());
     EXPECT_EQ(mixed, upper);
@@ -161,8 +161,8 @@ TEST(LmHash, EdgeCases) {
 TEST(Responses, ZeroHashGivesThreeEqualParts) {
     Bytes zero(16, 0), response(24);
     cmEncryptHashedPassword(zero.data(), kServerChallenge.data(), response.data());
-    EXPECT_EQ(toHex(response.data(), 8), toHex(response.data() + 8, 8));
-    EXPECT_EQ(toHex(response.data(), 8), toHex(response.data() + 16, 8));
+    EXPECT_EQ(to_hex(response.data(), 8), to_hex(response.data() + 8, 8));
+    EXPECT_EQ(to_hex(response.data(), 8), to_hex(response.data() + 16, 8));
 }
 
 TEST(V2Hash, CaseRulesAndLongNames) {
@@ -179,15 +179,15 @@ TEST(V2Hash, CaseRulesAndLongNames) {
         }
         return b;
     };
-    EXPECT_EQ(toHex(userOnly), toHex(hmacMd5(nt, utf16("ALICEWorkGroup"))));
-    EXPECT_EQ(toHex(both), toHex(hmacMd5(nt, utf16("ALICEWORKGROUP"))));
+    EXPECT_EQ(to_hex(userOnly), to_hex(hmacMd5(nt, utf16("ALICEWorkGroup"))));
+    EXPECT_EQ(to_hex(both), to_hex(hmacMd5(nt, utf16("ALICEWORKGROUP"))));
 
     // Names past the old fixed 1,029 characters are hashed whole, not overrun.
     std::string longUser(1500, 'u'), longDomain(700, 'd');
     auto lu = wide(longUser), ld = wide(longDomain);
     Bytes out(16);
     EXPECT_EQ(cmCreateV2Hash(ld.data(), 1, lu.data(), nt.data(), 16, out.data()), 0);
-    EXPECT_EQ(toHex(out), toHex(hmacMd5(nt, utf16(std::string(1500, 'U') + longDomain))));
+    EXPECT_EQ(to_hex(out), to_hex(hmacMd5(nt, utf16(std::string(1500, 'U') + longDomain))));
 }
 
 TEST(SessionSecurity, SigningAndSealingKeys) {
@@ -208,14 +208,14 @@ TEST(SessionSecurity, SigningAndSealingKeys) {
         if (c.which <= CM_NTLM_SERVER_SIGNING) {
             Bytes out(16);
             cmCalculateNtlmSigningKey(session.data(), out.data(), c.which);
-            EXPECT_EQ(toHex(out), toHex(expected));
+            EXPECT_EQ(to_hex(out), to_hex(expected));
         } else {
             CMArcfourState state;
             cmCalculateNtlmSigningKey(session.data(), reinterpret_cast<uint8_t *>(&state), c.which);
             state.i = state.j = 0;
             Bytes data(32, 0);
             cmArcfourCryptWithState(data.data(), 32, &state);
-            EXPECT_EQ(toHex(data), toHex(rc4(expected, Bytes(32, 0))));
+            EXPECT_EQ(to_hex(data), to_hex(rc4(expected, Bytes(32, 0))));
         }
     }
     Bytes untouched(16, 0xcd);
@@ -238,7 +238,7 @@ TEST(SessionSecurity, DcerpcSignatureContinuesTheSealingStream) {
         size_t at = seq ? 8 : 0;
         for (size_t i = 0; i < 8; ++i)
             mac[i] ^= stream[at + i];
-        EXPECT_EQ(toHex(checksum), toHex(mac)) << seq;
+        EXPECT_EQ(to_hex(checksum), to_hex(mac)) << seq;
     }
 }
 
@@ -266,13 +266,13 @@ TEST(Netlogon, CredentialsAndSessionKey) {
     cmGenerateNetlogonCredentials(cc.data(), sc.data(), secret.data(), clientCred.data(), serverCred.data(),
                                   sessionKey.data());
     Bytes expectedKey = hmacMd5(secret, md5(cat(cat(Bytes(4, 0), cc), sc)));
-    EXPECT_EQ(toHex(sessionKey), toHex(expectedKey));
+    EXPECT_EQ(to_hex(sessionKey), to_hex(expectedKey));
     Bytes c1(8), c2(8);
     desEncryptBlock(c1.data(), cc.data(), expectedKey.data());
     desEncryptBlock(c2.data(), c1.data(), expectedKey.data() + 7);
-    EXPECT_EQ(toHex(clientCred), toHex(c2));
+    EXPECT_EQ(to_hex(clientCred), to_hex(c2));
     cmDES112(c2.data(), sc.data(), expectedKey.data());
-    EXPECT_EQ(toHex(serverCred), toHex(c2));
+    EXPECT_EQ(to_hex(serverCred), to_hex(c2));
 }
 
 } // namespace

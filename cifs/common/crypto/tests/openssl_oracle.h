@@ -2,7 +2,9 @@
 #ifndef CIFS_CRYPTO_OPENSSL_ORACLE_H
 #define CIFS_CRYPTO_OPENSSL_ORACLE_H
 
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/params.h>
 
 #include "test_util.h"
 
@@ -46,6 +48,22 @@ inline Sealed opensslSeal(bool gcm, const Bytes &key, const Bytes &nonce, const 
     EVP_CIPHER_CTX_ctrl(c, gcm ? EVP_CTRL_GCM_GET_TAG : EVP_CTRL_CCM_GET_TAG, 16, s.tag.data());
     EVP_CIPHER_CTX_free(c);
     return s;
+}
+
+inline Bytes opensslCmac(const Bytes &key, const Bytes &data) {
+    EVP_MAC *mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
+    EVP_MAC_CTX *c = EVP_MAC_CTX_new(mac);
+    char cipher[] = "AES-128-CBC";
+    OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_CIPHER, cipher, 0),
+                           OSSL_PARAM_construct_end()};
+    EVP_MAC_init(c, key.data(), key.size(), params);
+    EVP_MAC_update(c, ptr(data), data.size());
+    Bytes out(16);
+    size_t len = 0;
+    EVP_MAC_final(c, out.data(), &len, out.size());
+    EVP_MAC_CTX_free(c);
+    EVP_MAC_free(mac);
+    return out;
 }
 
 } // namespace cryptotest

@@ -65,14 +65,14 @@ TEST(KeyDerivation, MatchesOpenSslKbkdfForEveryLabel) {
     };
     for (const auto &r : rows) {
         Bytes label = withZero(r.label);
-        EXPECT_EQ(toHex(derive(session, label, r.context)), toHex(kbkdf(session, label, r.context)))
+        EXPECT_EQ(to_hex(derive(session, label, r.context)), to_hex(kbkdf(session, label, r.context)))
             << r.label;
     }
     // Random keys and lengths, including a key longer than the HMAC block.
     for (size_t keyLength : {1, 16, 32, 64, 100}) {
         Bytes key = rng.bytes(keyLength), label = rng.bytes(rng.below(40) + 1),
               context = rng.bytes(rng.below(90));
-        EXPECT_EQ(toHex(derive(key, label, context)), toHex(kbkdf(key, label, context))) << keyLength;
+        EXPECT_EQ(to_hex(derive(key, label, context)), to_hex(kbkdf(key, label, context))) << keyLength;
     }
 }
 
@@ -88,12 +88,12 @@ TEST(PreauthHash, ChainsSha512) {
     ASSERT_EQ(cmSmb311CalcMessagesHash(message.data(), 200, hash.data(), &work), 0);
     Bytes first(64);
     SHA512(cat(Bytes(64, 0), message).data(), 264, first.data());
-    EXPECT_EQ(toHex(hash), toHex(first));
+    EXPECT_EQ(to_hex(hash), to_hex(first));
     // Second link, without a work area.
     cmSmb311CalcMessagesHash(message.data(), 100, hash.data(), nullptr);
     Bytes second(64);
     SHA512(cat(first, Bytes(message.begin(), message.begin() + 100)).data(), 164, second.data());
-    EXPECT_EQ(toHex(hash), toHex(second));
+    EXPECT_EQ(to_hex(hash), to_hex(second));
 }
 
 // A transform message as the dispatcher sees it: 52-byte header, AAD = its bytes 20..51.

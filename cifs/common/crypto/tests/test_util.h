@@ -1,4 +1,4 @@
-// Shared helpers of the cryptography tests: hex, seeded random data, splits.
+// Shared helpers of the cryptography tests: seeded random data, splits.
 #ifndef CIFS_CRYPTO_TEST_UTIL_H
 #define CIFS_CRYPTO_TEST_UTIL_H
 
@@ -9,44 +9,14 @@
 #include <vector>
 
 #include "cmcrypt.h"
+#include "fw_test/bytes.h"
 
 namespace cryptotest {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes hex(const std::string &text) {
-    Bytes out;
-    int high = -1;
-    for (char ch : text) {
-        int v;
-        if (ch >= '0' && ch <= '9')
-            v = ch - '0';
-        else if (ch >= 'a' && ch <= 'f')
-            v = ch - 'a' + 10;
-        else if (ch >= 'A' && ch <= 'F')
-            v = ch - 'A' + 10;
-        else
-            continue; // spaces between groups
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(uint8_t(high << 4 | v));
-            high = -1;
-        }
-    }
-    return out;
-}
-
-inline std::string toHex(const uint8_t *p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
-inline std::string toHex(const Bytes &b) { return toHex(b.data(), b.size()); }
+// The suites' shared helpers (tests/support), under the names used here.
+using fw_test::Bytes;
+using fw_test::hex;
+using fw_test::to_hex;
 
 inline Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
 

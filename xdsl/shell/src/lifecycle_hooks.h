@@ -1,6 +1,6 @@
-// Operations of the shell that later work provides: the ADSL start-up
-// settings and the profile store, and the remote-tool service. Until then
-// later_parts.cpp carries what start-up and exit need of them.
+// What start-up, exit and resident mode call of the parts around the
+// command tree: the ADSL start-up settings, the profile store and the
+// remote-tool service.
 #pragma once
 
 extern "C" {

@@ -1,6 +1,6 @@
-// What start-up, exit and resident mode need until the profile store, the
-// ADSL settings and the remote-tool service arrive.
-#include "later_parts.h"
+// What exit and resident mode need until the profile store and the
+// remote-tool service arrive.
+#include "lifecycle_hooks.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,15 +8,6 @@
 #include "cfgmgr_access.h"
 #include "cli_command.h"
 #include "cli_print.h"
-
-extern "C" int init_adsl_settings(void)
-{
-    char value[256];
-    if (cfgmgr_read("CLI_HOSTNAME", value, sizeof value) == CFGMGR_READ_OK)
-        cli_set_hostname(str_trim(value));
-    cli_print(CLI_LEVEL_TRACE, "Initialize ADSL settings");
-    return 0;
-}
 
 extern "C" int profiles_save_all(void)
 {
