@@ -21,7 +21,7 @@
 //       other (--together: all at once); prints "answer CODE BODY" for each
 //       answer and "timeout" for each request left unanswered after S
 //       seconds. Exit 0 when every request was answered. --body-size N sends
-//       N bytes of the pattern as the one body. Answer bodies over 64 bytes
+//       N bytes of the pattern as the one body. Answer bodies over 512 bytes
 //       print as "len=N fnv=X".
 // --key sets the endpoint's private key (64 hex digits); --secure sends the
 // requests sealed ("coaps"); --port binds the asking endpoint to another
@@ -212,7 +212,7 @@ int on_answer(struct Mirel *, struct CoAPMessage *answer)
     CoAPMessage_GetCodeStr(answer, code, sizeof code);
     std::string line = std::string("answer ") + code;
     std::string body = body_of(answer);
-    if (body.size() > 64)
+    if (body.size() > 512)
         line += " " + digest(body);
     else if (!body.empty())
         line += " " + body;
