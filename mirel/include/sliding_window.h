@@ -64,6 +64,13 @@ MIREL_API int SlidingWindowPool_Del(struct SlidingWindowPool *pool, const char *
 /* Deletes every transfer without activity (Set or Get) for idle_ms; the
  * number deleted. Call it from the thread that uses the windows. */
 MIREL_API int SlidingWindowPool_Expire(struct SlidingWindowPool *pool, uint64_t idle_ms);
+/* Calls visit for every transfer (without counting it as activity), with the
+ * pool locked: visit must not call the pool. It returns 1 to go on, 0 to
+ * stop. */
+typedef int (*SlidingWindowPool_Visit)(const char *key, struct SlidingWindow *w,
+                                       struct CoAPMessage *tmpl, void *context);
+MIREL_API int SlidingWindowPool_ForEach(struct SlidingWindowPool *pool,
+                                        SlidingWindowPool_Visit visit, void *context);
 /* Running transfers, receiving (rx 1), sending (rx 0) or all (rx -1). */
 MIREL_API int SlidingWindowPool_Count(struct SlidingWindowPool *pool, int rx);
 MIREL_API void SlidingWindowPool_Free(struct SlidingWindowPool *pool);

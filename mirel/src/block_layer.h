@@ -22,6 +22,9 @@ constexpr uint32_t kMaxPeerWindow = 256;
 constexpr uint32_t kMaxPeerSzx = 6;
 constexpr uint64_t kMaxBody = 1u << 20;
 constexpr int kMaxTransfers = 16;
+// A block's three transmissions span 6 s and the pool keeps it 3 s more:
+// a window standing still longer than this has lost one for good.
+constexpr uint64_t kStallMs = 10000;
 
 constexpr int kCodeContinue = COAP_CODE(2, 31);
 constexpr int kCodeTooLarge = COAP_CODE(4, 13);

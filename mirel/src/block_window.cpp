@@ -2,9 +2,11 @@
 // block-wise layers.
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "block_layer.h"
 #include "mirel.h"
+#include "zmo.h"
 
 namespace mirel {
 
@@ -112,6 +114,65 @@ struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessag
         return pending;
     CoAPMessage_Decref(pending);
     return nullptr;
+}
+
+namespace {
+
+struct SweepContext {
+    struct Mirel *ep;
+    uint64_t now;
+    std::map<std::string, std::pair<int64_t, uint64_t>> seen;
+};
+
+int unsend_unacknowledged(struct SlidingWindow *, uint32_t, const uint8_t *, uint32_t,
+                          uint8_t *flags, void *)
+{
+    if (!(*flags & SW_BLOCK_ACKED))
+        *flags &= static_cast<uint8_t>(~SW_BLOCK_SENT);
+    return 1;
+}
+
+int check_progress(const char *key, struct SlidingWindow *w, struct CoAPMessage *tmpl,
+                   void *context)
+{
+    auto *c = static_cast<SweepContext *>(context);
+    if (SlidingWindow_IsRx(w) || !tmpl)
+        return 1;
+    int64_t offset = SlidingWindow_GetOffset(w);
+    auto &progress = c->ep->block_progress;
+    auto it = progress.find(key);
+    std::pair<int64_t, uint64_t> state {offset, c->now};
+    if (it != progress.end() && it->second.first == offset) {
+        state = it->second;
+        if (c->now - state.second >= kStallMs) {
+            zmo_log_debug(1, "ARQ tx transfer %s stalled at block %lld, sent again", key,
+                          static_cast<long long>(offset));
+            SlidingWindow_ReadBlockIter(w, 1, unsend_unacknowledged, nullptr);
+            uint32_t option = code_is_request(tmpl->code) ? COAP_OPTION_BLOCK1 : COAP_OPTION_BLOCK2;
+            struct Err err;
+            Err_Init(&err, "ARQ");
+            if (send_window(c->ep, w, tmpl, option, kBlockSzx, nullptr, &err) != 0)
+                zmo_log(ZMO_LOG_ERROR, "[%s] %s", err.name, err.text);
+            state.second = c->now;
+        }
+    }
+    try {
+        c->seen.emplace(key, state);
+    } catch (const std::bad_alloc &) {
+    }
+    return 1;
+}
+
+}  // namespace
+
+void block_sweep(struct Mirel *ep, uint64_t now_ms)
+{
+    ep->last_block_sweep = now_ms;
+    SlidingWindowPool_Expire(ep->windows, kTransferIdleMs);
+    SweepContext c {ep, now_ms, {}};
+    SlidingWindowPool_ForEach(ep->windows, check_progress, &c);
+    // Transfers that ended are forgotten here too.
+    ep->block_progress.swap(c.seen);
 }
 
 bool transfer_room(struct Mirel *ep, bool expire)

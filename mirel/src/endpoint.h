@@ -8,7 +8,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <mutex>
+#include <string>
 
 #include "coap_pool.h"
 #include "duplicate_memory.h"
@@ -44,6 +46,10 @@ struct Mirel {
     uint8_t public_key[MIREL_KEY_SIZE] {};
     mirel::DuplicateMemory dups;
     mirel::SessionTable *sessions = nullptr; // from SecLayer_Init
+    // Per sending transfer, its window offset and since when it stands
+    // (receiver thread only).
+    std::map<std::string, std::pair<int64_t, uint64_t>> block_progress;
+    uint64_t last_block_sweep = 0;
 };
 
 namespace mirel {
@@ -59,6 +65,11 @@ void endpoint_receive(struct Mirel *ep, const uint8_t *bytes, size_t length,
                       const struct sockaddr_storage &from);
 // One message taken from the pool as the sender thread handles it.
 void endpoint_send(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra);
+
+// Sending transfers whose window stood still past every retransmission of
+// its lowest block get their unacknowledged blocks sent again; idle
+// transfers expire. Receiver thread only.
+void block_sweep(struct Mirel *ep, uint64_t now_ms);
 
 void *receiver_main(void *arg);
 void *sender_main(void *arg);

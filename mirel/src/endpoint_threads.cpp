@@ -127,8 +127,8 @@ void *receiver_main(void *arg)
                              reinterpret_cast<struct sockaddr *>(&from), &from_len);
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
-                // A quiet moment: block-wise transfers that went idle go.
-                SlidingWindowPool_Expire(ep->windows, kTransferIdleMs);
+                // A quiet moment: look after the block-wise transfers.
+                block_sweep(ep, TimeMono_Ms());
                 continue;
             }
             char text[100];
@@ -144,6 +144,10 @@ void *receiver_main(void *arg)
             continue;
         }
         endpoint_receive(ep, buf, static_cast<size_t>(n), from);
+        // A busy socket has no quiet moments: sweep once a second anyway.
+        uint64_t now = TimeMono_Ms();
+        if (now - ep->last_block_sweep >= 1000)
+            block_sweep(ep, now);
     }
     return nullptr;
 }

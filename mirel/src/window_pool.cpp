@@ -211,6 +211,20 @@ int SlidingWindowPool_Expire(struct SlidingWindowPool *pool, uint64_t idle_ms)
     return gone;
 }
 
+int SlidingWindowPool_ForEach(struct SlidingWindowPool *pool, SlidingWindowPool_Visit visit,
+                              void *context)
+{
+    if (!pool || !visit) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    for (auto &kv : pool->transfers)
+        if (visit(kv.first.c_str(), kv.second.window, kv.second.tmpl, context) == 0)
+            break;
+    return 0;
+}
+
 int SlidingWindowPool_Count(struct SlidingWindowPool *pool, int rx)
 {
     if (!pool) {

@@ -290,6 +290,33 @@ TEST_F(Blocks, FinalAnswerBeforeALostAcknowledgement)
         << "nothing of the request left to retransmit";
 }
 
+// A block lost with all its retransmissions would hold its window for
+// good: a window standing still 10 s sends its unacknowledged blocks again.
+TEST_F(Blocks, StalledWindowSendsAgain)
+{
+    post(body_of_size(3000));
+    auto blocks = a.pump();
+    ASSERT_EQ(blocks.size(), 3u);
+    b.deliver(blocks[0], addr_a);
+    b.deliver(blocks[2], addr_a); // block 1 is lost, every time
+    for (const Bytes &w : b.pump())
+        a.deliver(w, addr_b);
+    const uint64_t t0 = 1000000;
+    mirel::block_sweep(&a.ep, t0);
+    mirel::block_sweep(&a.ep, t0 + 9999);
+    EXPECT_TRUE(a.pump().empty()) << "not yet";
+    mirel::block_sweep(&a.ep, t0 + 10000);
+    auto again = a.pump();
+    ASSERT_EQ(again.size(), 1u);
+    Seen s = look(again[0], COAP_OPTION_BLOCK1);
+    EXPECT_EQ(s.block.num, 1u);
+    EXPECT_NE(s.id, look(blocks[1], COAP_OPTION_BLOCK1).id) << "a fresh id";
+    b.deliver(again[0], addr_a);
+    settle();
+    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 3000"}));
+    EXPECT_EQ(transfers(a), 0);
+}
+
 TEST_F(Blocks, NonBlocksStartNoTransfer)
 {
     post(body_of_size(1500), COAP_TYPE_NON);
