@@ -53,6 +53,10 @@ MIREL_API int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
                            const struct sockaddr_storage *peer);
 /* Drops the entry holding exactly this message: 0, or -1 with EINVAL or ENOENT. */
 MIREL_API int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoAPMessage *msg);
+/* Sets the layer-pass bits of the entry holding exactly this message:
+ * 0, or -1 with EINVAL or ENOENT. */
+MIREL_API int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMessage *msg,
+                                       uint8_t extra);
 MIREL_API int CoAPMessagePool_Clear(struct CoAPMessagePool *pool);
 MIREL_API void CoAPMessagePool_Free(struct CoAPMessagePool *pool);
 

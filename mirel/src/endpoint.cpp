@@ -93,6 +93,9 @@ void stop_threads(struct Mirel *ep)
 {
     ep->rt.stop.store(true);
     CoAPMessagePool_Wake(ep->pool);
+    // Ends a receive in progress at once instead of at its time-out.
+    if (ep->rt.sock >= 0)
+        shutdown(ep->rt.sock, SHUT_RD);
     if (ep->rt.receiver_started)
         pthread_join(ep->rt.receiver, nullptr);
     if (ep->rt.sender_started)

@@ -248,6 +248,24 @@ int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoA
     return -1;
 }
 
+int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMessage *msg,
+                             uint8_t extra)
+{
+    if (!pool || !msg) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    for (auto it = pool->entries.rbegin(); it != pool->entries.rend(); ++it) {
+        if (it->msg == msg) {
+            it->extra = extra;
+            return 0;
+        }
+    }
+    errno = ENOENT;
+    return -1;
+}
+
 int CoAPMessagePool_Clear(struct CoAPMessagePool *pool)
 {
     if (!pool) {

@@ -282,6 +282,19 @@ int SecLayer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, st
         Err_Set(err, errno, "Mem_calloc:");
         return LAYER_ERROR;
     }
+    // Established and nothing waiting: seal it where it stands and let it
+    // go now, rather than through the queue and the pool once more. Only
+    // when its id stays, for the pool knows it by that id.
+    if (s->state == mirel::kSessionEstablished && s->queue.empty() && !s->id_sealed(msg->id)) {
+        if (mirel::seal_message(*s, msg, err) != 0)
+            return LAYER_ERROR;
+        if (CoAPMessagePool_SetExtra(ep->pool, msg, COAP_POOL_PASS_BLOCK | COAP_POOL_PASS_SEC) != 0 &&
+            errno != ENOENT) {
+            Err_Set(err, errno, "CoAPMessagePool_Add:");
+            return LAYER_ERROR;
+        }
+        return LAYER_CONTINUE;
+    }
     try {
         s->queue.push_back(CoAPMessage_Incref(msg));
     } catch (const std::bad_alloc &) {

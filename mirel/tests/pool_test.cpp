@@ -325,6 +325,21 @@ TEST(Pool, WaitsForTheDueTimeWithoutSpinning)
 
 namespace {
 
+TEST(Pool, SetExtraOfOneEntry)
+{
+    PoolPtr pool(CoAPMessagePool());
+    Msg a = message_to("192.0.2.1", COAP_TYPE_CON, 1);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), a.get(), 0), 0);
+    EXPECT_EQ(CoAPMessagePool_SetExtra(pool.get(), a.get(), 3), 0);
+    uint8_t extra = 0;
+    Msg got(CoAPMessagePool_Get(pool.get(), 1, nullptr, &extra));
+    EXPECT_EQ(extra, 3);
+    Msg other = message_to("192.0.2.1", COAP_TYPE_CON, 1);
+    errno = 0;
+    EXPECT_EQ(CoAPMessagePool_SetExtra(pool.get(), other.get(), 3), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
 TEST(Pool, GetByTokenFindsPendingConfirmables)
 {
     PoolPtr pool(CoAPMessagePool());
