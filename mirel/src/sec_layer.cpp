@@ -237,6 +237,9 @@ int on_sealed(struct Mirel *ep, struct CoAPMessage *msg, const char *key, struct
     if (mirel::open_message(*s, msg, &open_err) != 0) {
         lock.unlock();
         zmo_log_debug(1, "[%d] SecLayer_OnReceive: %s", msg->id, open_err.text);
+        // Whoever sent it from the peer's address, it does not spend the
+        // id: the peer's own message with that id must still get through.
+        ep->dups.forget(msg->addr, msg->id);
         // An answer that does not open is dropped; a request is told.
         if (request_like)
             return send_session_error(ep, msg, COAP_OPTION_SESSION_EXPIRED, err);

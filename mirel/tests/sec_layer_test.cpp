@@ -176,7 +176,13 @@ TEST_F(Pair, TamperedOrUnsealedAnswered4003)
         ASSERT_EQ(wire.size(), 1u);
         Msg m = decode(wire[0]);
         c.spoil(m.get());
+        // As the receiver thread does: the id is remembered first.
+        b.ep.dups.check(addr_a, static_cast<uint16_t>(CoAPMessage_GetId(m.get())), nullptr);
         b.deliver(encode(m.get()), addr_a);
+        EXPECT_EQ(b.ep.dups.check(addr_a, static_cast<uint16_t>(CoAPMessage_GetId(m.get())),
+                                  nullptr),
+                  mirel::DuplicateMemory::Seen::New)
+            << "a message that does not open spends no id";
         EXPECT_EQ(served, 0);
         auto reply = b.pump();
         ASSERT_EQ(reply.size(), 1u);
