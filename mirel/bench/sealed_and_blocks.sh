@@ -145,14 +145,15 @@ relay_run() { # relay options, then the command
   "$@"
   kill $r; wait $r 2>/dev/null || true
 }
-ns_exec hb "$node" serve 10.9.2.2 >"$work/mirel-hb.out" 2>&1 &
+# ip netns exec straight, so that $! is the server itself.
+ip netns exec hb "$node" serve 10.9.2.2 >"$work/mirel-hb.out" 2>&1 &
 server=$!
 wait_port udp 5683 10 hb
 m_d=$(series "$rounds" relay_run --delay 1 -- get_mirel ns_exec ha "$node" ask 10.9.1.2 10.9.1.1 --timeout 120)
 m_l=$(series "$rounds" relay_run --delay 1 --drop 0.05 --seed 9 -- \
   get_mirel ns_exec ha "$node" ask 10.9.1.2 10.9.1.1 --timeout 120)
 kill "$server"; wait "$server" 2>/dev/null || true
-ns_exec hb coap-server-notls -A 10.9.2.2 -p 5683 -d 4 -v 0 >"$work/libcoap-hb.out" 2>&1 &
+ip netns exec hb coap-server-notls -A 10.9.2.2 -p 5683 -d 4 -v 0 >"$work/libcoap-hb.out" 2>&1 &
 server=$!
 wait_port udp 5683 10 hb
 ns_exec hb coap-client-notls -m put -b 1024 -f "$work/big" coap://10.9.2.2/big >/dev/null
