@@ -138,7 +138,7 @@ relay_run() { # relay options, then the command
   local opts=() r
   while [ "$1" != -- ]; do opts+=("$1"); shift; done
   shift
-  "$relay" --a 10.9.1.1:5683 --to-a 10.9.1.2:5683 --b 10.9.2.1:5683 --to-b 10.9.2.2:5683 \
+  "$relay" --a 10.9.1.1:5683 --to-a learn --b 10.9.2.1:5683 --to-b 10.9.2.2:5683 \
     --log /dev/null "${opts[@]}" &
   r=$!
   sleep 0.2

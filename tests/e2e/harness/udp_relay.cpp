@@ -9,6 +9,8 @@
 //
 // What arrives on socket A (bound to --a) leaves from socket B (--b) to
 // --to-b: direction "ab"; what arrives on B leaves from A to --to-a: "ba".
+// --to-a learn sends "ba" to wherever A's last datagram came from (a client
+// on a port of its own choosing).
 // Each datagram draws, in arrival order: drop (probability P), duplicate
 // (a second copy), reorder (held back by twice the delay plus 5 ms so later
 // ones overtake it); then it waits the delay plus up to the jitter.
@@ -44,6 +46,7 @@ void on_signal(int) { g_stop = 1; }
 
 struct Options {
     sockaddr_in a {}, to_a {}, b {}, to_b {};
+    bool learn_a = false;
     unsigned seed = 1;
     double drop = 0, dup = 0, reorder = 0;
     int delay_ms = 0, jitter_ms = 0;
@@ -97,7 +100,13 @@ Options parse(int argc, char **argv)
             return argv[++i];
         };
         if (k == "--a") { o.a = parse_addr(val()); have[0] = true; }
-        else if (k == "--to-a") { o.to_a = parse_addr(val()); have[1] = true; }
+        else if (k == "--to-a") {
+            const char *v = val();
+            o.learn_a = std::string(v) == "learn";
+            if (!o.learn_a)
+                o.to_a = parse_addr(v);
+            have[1] = true;
+        }
         else if (k == "--b") { o.b = parse_addr(val()); have[2] = true; }
         else if (k == "--to-b") { o.to_b = parse_addr(val()); have[3] = true; }
         else if (k == "--seed") o.seed = static_cast<unsigned>(std::strtoul(val(), nullptr, 10));
@@ -216,9 +225,14 @@ int main(int argc, char **argv)
             if (!(p[side].revents & POLLIN))
                 continue;
             std::vector<uint8_t> buf(65536);
-            ssize_t len = recv(p[side].fd, buf.data(), buf.size(), 0);
+            sockaddr_in from {};
+            socklen_t from_len = sizeof from;
+            ssize_t len = recvfrom(p[side].fd, buf.data(), buf.size(), 0,
+                                   reinterpret_cast<sockaddr *>(&from), &from_len);
             if (len < 0)
                 continue;
+            if (side == 0 && o.learn_a)
+                o.to_a = from;
             buf.resize(static_cast<size_t>(len));
             unsigned nth = ++count[side];
             const char *dir = side == 0 ? "ab" : "ba";
