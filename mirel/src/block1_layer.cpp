@@ -138,7 +138,8 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
     }
     if (!complete) {
         CoAPMessagePool_RemoveMessage(ep->pool, block.m);
-        if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK1, b.szx, nullptr, err) != 0)
+        if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK1, b.szx, nullptr, err) != 0 ||
+            fast_retransmit(ep, w, tmpl, COAP_OPTION_BLOCK1, b.num, err) != 0)
             return LAYER_ERROR;
         return LAYER_STOP;
     }

@@ -127,7 +127,8 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         SlidingWindowPool_Del(ep->windows, key);
         return LAYER_STOP;
     }
-    if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK2, b.szx, nullptr, err) != 0)
+    if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK2, b.szx, nullptr, err) != 0 ||
+        fast_retransmit(ep, w, tmpl, COAP_OPTION_BLOCK2, b.num, err) != 0)
         return LAYER_ERROR;
     return LAYER_STOP;
 }

@@ -22,8 +22,11 @@ constexpr uint32_t kMaxPeerWindow = 256;
 constexpr uint32_t kMaxPeerSzx = 6;
 constexpr uint64_t kMaxBody = 1u << 20;
 constexpr int kMaxTransfers = 16;
-// A block's three transmissions span 6 s and the pool keeps it 3 s more:
-// a window standing still longer than this has lost one for good.
+// A window standing still this long gets its lowest block sent again
+// (nothing later may be left in flight to say it was lost)...
+constexpr uint64_t kQuickStallMs = 1000;
+// ...and this long, past every retransmission of the pool (6 s of sends,
+// 3 s kept), every unacknowledged block of the window.
 constexpr uint64_t kStallMs = 10000;
 
 constexpr int kCodeContinue = COAP_CODE(2, 31);
@@ -65,6 +68,13 @@ int acknowledge(struct Mirel *ep, const struct CoAPMessage *block, int code, uin
 // ACK's id and peer carrying the same block number; null when none.
 struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessage *ack,
                                        uint32_t option, const struct CoAPMessage_Block &b);
+
+// After an acknowledgement of block `acked`: when the window's lowest block
+// is still unacknowledged and three blocks above it have been acknowledged
+// since it went out, it is sent again at once (its loss is plain; the
+// pool's 3 s would hold the whole window).
+int fast_retransmit(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl,
+                    uint32_t option, uint32_t acked, struct Err *err);
 
 // Room for one more transfer. Only the receiver thread, which uses the
 // windows, lets idle transfers expire first.

@@ -118,10 +118,40 @@ struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessag
 
 namespace {
 
+// Block flags above the three the window knows count acknowledgements of
+// later blocks while this one waits.
+constexpr uint8_t kFlagBits = SW_BLOCK_SENT | SW_BLOCK_ACKED | SW_BLOCK_LAST;
+constexpr int kSkipShift = 3;
+constexpr int kSkipsForResend = 3;
+
+}  // namespace
+
+int fast_retransmit(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl,
+                    uint32_t option, uint32_t acked, struct Err *err)
+{
+    int64_t offset = SlidingWindow_GetOffset(w);
+    uint8_t f = 0;
+    if (offset < 0 || acked <= static_cast<uint64_t>(offset) ||
+        SlidingWindow_GetBlockFlags(w, static_cast<uint32_t>(offset), &f) != 0 ||
+        !(f & SW_BLOCK_SENT) || (f & SW_BLOCK_ACKED))
+        return 0;
+    int skips = (f >> kSkipShift) + 1;
+    if (skips < kSkipsForResend) {
+        SlidingWindow_SetBlockFlags(w, static_cast<uint32_t>(offset),
+                                    static_cast<uint8_t>((f & kFlagBits) | skips << kSkipShift));
+        return 0;
+    }
+    SlidingWindow_SetBlockFlags(w, static_cast<uint32_t>(offset),
+                                static_cast<uint8_t>(f & kFlagBits & ~SW_BLOCK_SENT));
+    return send_window(ep, w, tmpl, option, kBlockSzx, nullptr, err);
+}
+
+namespace {
+
 struct SweepContext {
     struct Mirel *ep;
     uint64_t now;
-    std::map<std::string, std::pair<int64_t, uint64_t>> seen;
+    std::map<std::string, Mirel::BlockProgress> seen;
 };
 
 int unsend_unacknowledged(struct SlidingWindow *, uint32_t, const uint8_t *, uint32_t,
@@ -141,19 +171,29 @@ int check_progress(const char *key, struct SlidingWindow *w, struct CoAPMessage 
     int64_t offset = SlidingWindow_GetOffset(w);
     auto &progress = c->ep->block_progress;
     auto it = progress.find(key);
-    std::pair<int64_t, uint64_t> state {offset, c->now};
-    if (it != progress.end() && it->second.first == offset) {
+    Mirel::BlockProgress state {offset, c->now, c->now};
+    if (it != progress.end() && it->second.offset == offset) {
         state = it->second;
-        if (c->now - state.second >= kStallMs) {
-            zmo_log_debug(1, "ARQ tx transfer %s stalled at block %lld, sent again", key,
+        bool all = c->now - state.since >= kStallMs;
+        bool lowest = c->now - state.resent >= kQuickStallMs;
+        uint8_t f = 0;
+        if (all) {
+            zmo_log_debug(1, "ARQ tx transfer %s stalled at block %lld, window sent again", key,
                           static_cast<long long>(offset));
             SlidingWindow_ReadBlockIter(w, 1, unsend_unacknowledged, nullptr);
+            state.since = c->now;
+        } else if (lowest && SlidingWindow_GetBlockFlags(w, static_cast<uint32_t>(offset), &f) == 0 &&
+                   (f & SW_BLOCK_SENT) && !(f & SW_BLOCK_ACKED)) {
+            SlidingWindow_SetBlockFlags(w, static_cast<uint32_t>(offset),
+                                        static_cast<uint8_t>(f & ~SW_BLOCK_SENT));
+        }
+        if (all || lowest) {
             uint32_t option = code_is_request(tmpl->code) ? COAP_OPTION_BLOCK1 : COAP_OPTION_BLOCK2;
             struct Err err;
             Err_Init(&err, "ARQ");
             if (send_window(c->ep, w, tmpl, option, kBlockSzx, nullptr, &err) != 0)
                 zmo_log(ZMO_LOG_ERROR, "[%s] %s", err.name, err.text);
-            state.second = c->now;
+            state.resent = c->now;
         }
     }
     try {

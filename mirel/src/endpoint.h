@@ -46,9 +46,14 @@ struct Mirel {
     uint8_t public_key[MIREL_KEY_SIZE] {};
     mirel::DuplicateMemory dups;
     mirel::SessionTable *sessions = nullptr; // from SecLayer_Init
-    // Per sending transfer, its window offset and since when it stands
-    // (receiver thread only).
-    std::map<std::string, std::pair<int64_t, uint64_t>> block_progress;
+    // Per sending transfer: its window offset, since when it stands, and
+    // when its lowest block last went again (receiver thread only).
+    struct BlockProgress {
+        int64_t offset;
+        uint64_t since;
+        uint64_t resent;
+    };
+    std::map<std::string, BlockProgress> block_progress;
     uint64_t last_block_sweep = 0;
 };
 

@@ -291,30 +291,65 @@ TEST_F(Blocks, FinalAnswerBeforeALostAcknowledgement)
 }
 
 // A block lost with all its retransmissions would hold its window for
-// good: a window standing still 10 s sends its unacknowledged blocks again.
+// good: a window standing still 1 s sends its lowest block again, 10 s
+// every unacknowledged block.
 TEST_F(Blocks, StalledWindowSendsAgain)
 {
-    post(body_of_size(3000));
+    post(body_of_size(4000));
     auto blocks = a.pump();
-    ASSERT_EQ(blocks.size(), 3u);
+    ASSERT_EQ(blocks.size(), 4u);
     b.deliver(blocks[0], addr_a);
-    b.deliver(blocks[2], addr_a); // block 1 is lost, every time
+    b.deliver(blocks[3], addr_a); // blocks 1 and 2 are lost, every time
     for (const Bytes &w : b.pump())
         a.deliver(w, addr_b);
     const uint64_t t0 = 1000000;
-    mirel::block_sweep(&a.ep, t0);
-    mirel::block_sweep(&a.ep, t0 + 9999);
-    EXPECT_TRUE(a.pump().empty()) << "not yet";
-    mirel::block_sweep(&a.ep, t0 + 10000);
-    auto again = a.pump();
-    ASSERT_EQ(again.size(), 1u);
-    Seen s = look(again[0], COAP_OPTION_BLOCK1);
-    EXPECT_EQ(s.block.num, 1u);
-    EXPECT_NE(s.id, look(blocks[1], COAP_OPTION_BLOCK1).id) << "a fresh id";
-    b.deliver(again[0], addr_a);
+    auto resent = [&](uint64_t at) {
+        mirel::block_sweep(&a.ep, t0 + at);
+        std::vector<uint32_t> nums;
+        for (const Bytes &w : a.pump())
+            nums.push_back(look(w, COAP_OPTION_BLOCK1).block.num);
+        return nums;
+    };
+    EXPECT_EQ(resent(0), std::vector<uint32_t> {});
+    EXPECT_EQ(resent(999), std::vector<uint32_t> {});
+    EXPECT_EQ(resent(1000), std::vector<uint32_t> {1}) << "the lowest, at 1 s";
+    EXPECT_EQ(resent(1999), std::vector<uint32_t> {});
+    EXPECT_EQ(resent(2000), std::vector<uint32_t> {1});
+    EXPECT_EQ(resent(10000), (std::vector<uint32_t> {1, 2})) << "the whole window, at 10 s";
+    for (const Bytes &w : blocks)
+        b.deliver(w, addr_a);
+    mirel::block_sweep(&a.ep, t0 + 11000);
     settle();
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 3000"}));
+    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 4000"}));
     EXPECT_EQ(transfers(a), 0);
+}
+
+// A lost lowest block goes again as soon as three later blocks are
+// acknowledged, not after the pool's 3 s.
+TEST_F(Blocks, LostBlockSentAgainAfterThreeLaterAcknowledgements)
+{
+    post(body_of_size(5000));
+    auto blocks = a.pump();
+    ASSERT_EQ(blocks.size(), 5u);
+    for (size_t i = 1; i <= 3; i++) { // block 0 is lost
+        b.deliver(blocks[i], addr_a);
+        auto ack = b.pump();
+        ASSERT_EQ(ack.size(), 1u);
+        a.deliver(ack[0], addr_b);
+        auto out = a.pump();
+        if (i < 3) {
+            EXPECT_TRUE(out.empty()) << i;
+            continue;
+        }
+        ASSERT_EQ(out.size(), 1u);
+        Seen s = look(out[0], COAP_OPTION_BLOCK1);
+        EXPECT_EQ(s.block.num, 0u);
+        EXPECT_NE(s.id, look(blocks[0], COAP_OPTION_BLOCK1).id);
+        b.deliver(out[0], addr_a);
+    }
+    b.deliver(blocks[4], addr_a);
+    settle();
+    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 5000"}));
 }
 
 TEST_F(Blocks, NonBlocksStartNoTransfer)
