@@ -103,8 +103,13 @@ void DuplicateMemory::expire(uint64_t t)
         drop_oldest();
 }
 
+uint64_t DuplicateMemory::fingerprint(const uint8_t *bytes, size_t length)
+{
+    return fnv(bytes, length);
+}
+
 DuplicateMemory::Seen DuplicateMemory::check(const struct sockaddr_storage &peer, uint16_t id,
-                                             std::vector<uint8_t> *answer)
+                                             std::vector<uint8_t> *answer, uint64_t print)
 {
     if (answer)
         answer->clear();
@@ -113,6 +118,14 @@ DuplicateMemory::Seen DuplicateMemory::check(const struct sockaddr_storage &peer
     uint64_t t = now();
     expire(t);
     auto ix = index_.find(key);
+    if (ix != index_.end() && ix->second->print != print) {
+        // Not a copy of what came under this id: a new message.
+        Node &n = *ix->second;
+        n.print = print;
+        answer_bytes_ -= n.answer.size();
+        std::vector<uint8_t>().swap(n.answer);
+        return Seen::New;
+    }
     if (ix != index_.end()) {
         if (answer) {
             try {
@@ -131,7 +144,7 @@ DuplicateMemory::Seen DuplicateMemory::check(const struct sockaddr_storage &peer
             drop_oldest();
         // The peer's queue may have gone with the nodes dropped above.
         auto &fresh = peers_[key.peer];
-        auto it = order_.insert(order_.end(), Node {key, t, {}});
+        auto it = order_.insert(order_.end(), Node {key, t, print, {}});
         try {
             fresh.push_back(it);
         } catch (...) {

@@ -34,9 +34,14 @@ public:
     DuplicateMemory &operator=(const DuplicateMemory &) = delete;
 
     // The first sight of (peer, id) is remembered and gives New; a later one
-    // gives Duplicate, with the answer sent for it in *answer (empty while
-    // none went out). Never throws: without memory the id is not remembered.
-    Seen check(const struct sockaddr_storage &peer, uint16_t id, std::vector<uint8_t> *answer);
+    // with the same fingerprint (of the datagram's bytes: a retransmission
+    // is the same datagram) gives Duplicate, with the answer sent for it in
+    // *answer (empty while none went out). Another datagram under a
+    // remembered id (a peer that restarted, a forger) is new and replaces
+    // it. Never throws: without memory the id is not remembered.
+    Seen check(const struct sockaddr_storage &peer, uint16_t id, std::vector<uint8_t> *answer,
+               uint64_t fingerprint = 0);
+    static uint64_t fingerprint(const uint8_t *bytes, size_t length);
     // The request failed before it was answered: its next copy counts as new.
     void forget(const struct sockaddr_storage &peer, uint16_t id);
     // The bytes of the ACK or RST that answered (peer, id), if it is remembered.
@@ -64,6 +69,7 @@ private:
     struct Node {
         Key key;
         uint64_t time;
+        uint64_t print;
         std::vector<uint8_t> answer;
     };
     using Order = std::list<Node>;

@@ -36,12 +36,14 @@ struct MsgRef {
 
 // A retransmitted request reaches no handler again; a confirmable one gets
 // the answer already sent for it once more. True when msg was a duplicate.
-bool handled_as_duplicate(struct Mirel *ep, const struct CoAPMessage *msg)
+bool handled_as_duplicate(struct Mirel *ep, const struct CoAPMessage *msg, const uint8_t *bytes,
+                          size_t length)
 {
     if (msg->type != COAP_TYPE_CON && msg->type != COAP_TYPE_NON)
         return false;
     std::vector<uint8_t> answer;
-    if (ep->dups.check(msg->addr, msg->id, &answer) == mirel::DuplicateMemory::Seen::New)
+    uint64_t print = mirel::DuplicateMemory::fingerprint(bytes, length);
+    if (ep->dups.check(msg->addr, msg->id, &answer, print) == mirel::DuplicateMemory::Seen::New)
         return false;
     char addr[ZMO_IP_ADDRSTRLEN];
     if (msg->type == COAP_TYPE_CON && !answer.empty()) {
@@ -67,7 +69,7 @@ void endpoint_receive(struct Mirel *ep, const uint8_t *bytes, size_t length,
     if (!msg.m)
         return;
     CoAPMessage_SetSockAddr(msg.m, &from);
-    if (handled_as_duplicate(ep, msg.m))
+    if (handled_as_duplicate(ep, msg.m, bytes, length))
         return;
     struct Err err;
     Err_Init(&err, kReceiver);

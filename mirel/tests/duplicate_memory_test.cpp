@@ -55,6 +55,23 @@ TEST(DuplicateMemory, AnswerGivenBackOnceRecorded)
     EXPECT_TRUE(answer.empty());
 }
 
+// A retransmission is the same datagram; another one under a remembered id
+// (a peer restarted on its port, a forger) is new and takes the id over.
+TEST(DuplicateMemory, OtherDatagramUnderAnIdIsNew)
+{
+    Clocked c;
+    Bytes answer;
+    EXPECT_EQ(c.mem.check(a, 7, &answer, 111), DuplicateMemory::Seen::New);
+    const uint8_t ack[] = {0x60, 0x45, 0x00, 0x07};
+    c.mem.record_answer(a, 7, ack, sizeof ack);
+    EXPECT_EQ(c.mem.check(a, 7, &answer, 111), DuplicateMemory::Seen::Duplicate);
+    EXPECT_EQ(answer.size(), 4u);
+    EXPECT_EQ(c.mem.check(a, 7, &answer, 222), DuplicateMemory::Seen::New);
+    EXPECT_EQ(c.mem.check(a, 7, &answer, 222), DuplicateMemory::Seen::Duplicate);
+    EXPECT_TRUE(answer.empty()) << "the old answer went with the old message";
+    EXPECT_NE(DuplicateMemory::fingerprint(ack, 4), DuplicateMemory::fingerprint(ack, 3));
+}
+
 TEST(DuplicateMemory, ForgottenIdIsNewAgain)
 {
     Clocked c;

@@ -256,6 +256,13 @@ TEST_F(LiveEndpoint, DuplicatesRunNoHandlerTwice)
     EXPECT_EQ(*again, *first);
     EXPECT_EQ(runs_a.load(), 1);
 
+    // The same id with other bytes: a peer that restarted, not a copy.
+    Msg renewed = request(COAP_TYPE_CON, COAP_CODE_POST, 0x3333, "/cmd", {0x55});
+    peer.send(endpoint_port(ep.get()), renewed.get());
+    ASSERT_TRUE(peer.recv(kWait));
+    EXPECT_EQ(runs_a.load(), 2);
+    runs_a = 1;
+
     // The same id from another peer is another request.
     Peer other;
     other.send(endpoint_port(ep.get()), con.get());
