@@ -72,6 +72,13 @@ void kstandin_advance_to(int64_t when_ns)
 		;
 }
 
+void kstandin_real_sleep_ms(int ms)
+{
+	struct timespec ts = { ms / 1000, (long)(ms % 1000) * 1000000 };
+	while (nanosleep(&ts, &ts) != 0 && errno == EINTR)
+		;
+}
+
 unsigned long kstandin_jiffies(void)
 {
 	return (unsigned long)(kstandin_now_ns() / (1000000000 / HZ));

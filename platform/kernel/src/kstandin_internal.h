@@ -9,6 +9,9 @@ int kstandin_clock_is_fake(void);
 void kstandin_advance_ns(int64_t ns);
 /* Moves the fake clock forward to when_ns; nothing on the real clock. */
 void kstandin_advance_to(int64_t when_ns);
+/* Wall-time sleep whatever the module clock is, for the host side's own
+ * polling waits. */
+void kstandin_real_sleep_ms(int ms);
 
 struct net_device;
 /* Packet sockets: frames arriving on a virtual device. */

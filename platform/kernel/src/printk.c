@@ -95,20 +95,3 @@ void kstandin_log_clear(void)
 		log_buf[0] = 0;
 	pthread_mutex_unlock(&log_lock);
 }
-
-void *kmalloc(size_t size, gfp_t flags)
-{
-	(void)flags;
-	return malloc(size ? size : 1);
-}
-
-void *kzalloc(size_t size, gfp_t flags)
-{
-	(void)flags;
-	return calloc(1, size ? size : 1);
-}
-
-void kfree(const void *p)
-{
-	free((void *)p);
-}

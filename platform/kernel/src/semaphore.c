@@ -6,6 +6,7 @@
 
 struct task_struct {
 	int sigpending;
+	int fatal;
 };
 
 static __thread struct task_struct self_task;
@@ -25,9 +26,21 @@ void kstandin_task_interrupt(struct task_struct *t)
 	__atomic_store_n(&t->sigpending, 1, __ATOMIC_SEQ_CST);
 }
 
+void kstandin_task_kill(struct task_struct *t)
+{
+	__atomic_store_n(&t->fatal, 1, __ATOMIC_SEQ_CST);
+	__atomic_store_n(&t->sigpending, 1, __ATOMIC_SEQ_CST);
+}
+
 void kstandin_task_clear_interrupt(void)
 {
+	__atomic_store_n(&self_task.fatal, 0, __ATOMIC_SEQ_CST);
 	__atomic_store_n(&self_task.sigpending, 0, __ATOMIC_SEQ_CST);
+}
+
+int fatal_signal_pending(struct task_struct *t)
+{
+	return __atomic_load_n(&t->fatal, __ATOMIC_SEQ_CST);
 }
 
 int signal_pending(struct task_struct *t)

@@ -1,7 +1,9 @@
 /*
  * User-space stand-in for the kernel interfaces our kernel modules use on
- * the board: character devices, user copies, semaphores, sleeps, printk,
- * network-device lookup and notifiers, kernel packet sockets.
+ * the board: character devices, user copies, semaphores, mutexes, wait
+ * queues, sleeps, printk, network-device lookup and notifiers, kernel packet
+ * sockets, sysctl tables, the USB core calls and the two symbols the board
+ * kernel adds to its USB core and XHCI driver.
  *
  * Only what the modules call is here, with the board kernel's names and
  * results (negative errno codes), so the module sources build unchanged.
@@ -24,6 +26,8 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <time.h>
+#include <endian.h>
+#include <sys/types.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 
@@ -37,6 +41,9 @@ typedef uint16_t u16;
 typedef uint32_t u32;
 typedef int32_t s32;
 typedef uint64_t u64;
+typedef uint16_t __le16;
+#define le16_to_cpu(x) ((u16)le16toh(x))
+#define cpu_to_le16(x) ((__le16)htole16(x))
 
 static inline unsigned long simple_strtoul(const char *cp, char **endp, unsigned int base)
 {
@@ -52,6 +59,7 @@ static inline unsigned long simple_strtoul(const char *cp, char **endp, unsigned
 #define MODULE_LICENSE(x)
 #define MODULE_AUTHOR(x)
 #define MODULE_DESCRIPTION(x)
+#define MODULE_SOFTDEP(x)
 struct module;
 #define THIS_MODULE ((struct module *)0)
 
@@ -94,6 +102,8 @@ struct task_struct *kstandin_current(void);
 #define current kstandin_current()
 #endif
 int signal_pending(struct task_struct *t);
+/* SIGKILL is pending: only killable waits end for it. */
+int fatal_signal_pending(struct task_struct *t);
 static inline int in_interrupt(void) { return 0; }
 
 /* ---- semaphores ---- */
@@ -107,6 +117,53 @@ void down(struct semaphore *sem);
 int down_interruptible(struct semaphore *sem);
 int down_trylock(struct semaphore *sem);
 void up(struct semaphore *sem);
+
+/* ---- mutexes ---- */
+struct mutex {
+	pthread_mutex_t lock;
+	pthread_cond_t cond;
+	int held;
+};
+#define DEFINE_MUTEX(name) \
+	struct mutex name = { PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER, 0 }
+void mutex_init(struct mutex *m);
+void mutex_lock(struct mutex *m);
+/* -EINTR when a fatal signal comes for the waiting task. */
+int mutex_lock_killable(struct mutex *m);
+void mutex_unlock(struct mutex *m);
+int mutex_is_locked(struct mutex *m);
+
+/* ---- wait queues ---- */
+typedef struct {
+	pthread_mutex_t lock;
+	pthread_cond_t cond;
+} wait_queue_head_t;
+#define DECLARE_WAIT_QUEUE_HEAD(name) \
+	wait_queue_head_t name = { PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER }
+void init_waitqueue_head(wait_queue_head_t *q);
+/* One short sleep on the queue; a wake_up or a time slice ends it. */
+void kstandin_wait_queue_sleep(wait_queue_head_t *q);
+#define wait_event(wq, condition) \
+	do { \
+		while (!(condition)) \
+			kstandin_wait_queue_sleep(&(wq)); \
+	} while (0)
+void wake_up(wait_queue_head_t *q);
+
+/* ---- atomics and barriers ---- */
+typedef struct {
+	int counter;
+} atomic_t;
+#define ATOMIC_INIT(i) { (i) }
+static inline int atomic_read(const atomic_t *v) { return __atomic_load_n(&v->counter, __ATOMIC_SEQ_CST); }
+static inline void atomic_set(atomic_t *v, int i) { __atomic_store_n(&v->counter, i, __ATOMIC_SEQ_CST); }
+static inline void atomic_inc(atomic_t *v) { __atomic_fetch_add(&v->counter, 1, __ATOMIC_SEQ_CST); }
+static inline void atomic_dec(atomic_t *v) { __atomic_fetch_sub(&v->counter, 1, __ATOMIC_SEQ_CST); }
+static inline int atomic_dec_and_test(atomic_t *v) { return __atomic_sub_fetch(&v->counter, 1, __ATOMIC_SEQ_CST) == 0; }
+#define smp_mb() __atomic_thread_fence(__ATOMIC_SEQ_CST)
+/* Waits for readers under rcu_read_lock in the network stack; nothing here
+ * reads under it, so there is nothing to wait for. */
+void synchronize_net(void);
 
 /* ---- atomic bit operations ---- */
 static inline int test_and_set_bit(int nr, volatile unsigned long *addr)
@@ -198,6 +255,103 @@ int kernel_bind(struct socket *sock, struct sockaddr *addr, int addrlen);
 int kernel_sendmsg(struct socket *sock, struct msghdr *msg, struct kvec *vec, size_t num, size_t len);
 int kernel_recvmsg(struct socket *sock, struct msghdr *msg, struct kvec *vec, size_t num, size_t len, int flags);
 void sock_release(struct socket *sock);
+
+/* ---- sysctl tables ---- */
+struct ctl_table;
+typedef int proc_handler(struct ctl_table *table, int write, void __user *buffer, size_t *lenp, loff_t *ppos);
+struct ctl_table {
+	const char *procname;
+	void *data;
+	int maxlen;
+	unsigned short mode;
+	struct ctl_table *child;
+	proc_handler *proc_handler;
+	void *poll;
+	void *extra1;
+	void *extra2;
+};
+struct ctl_path {
+	const char *procname;
+};
+struct ctl_table_header;
+/* The path and the table end with an entry without a name; null when the
+ * entry exists already or no memory is left. */
+struct ctl_table_header *register_sysctl_paths(const struct ctl_path *path, struct ctl_table *table);
+void unregister_sysctl_table(struct ctl_table_header *header);
+/* Integers as text through the user copies: a read gives the values and a
+ * newline from position 0 on, nothing after; a write reads whitespace-
+ * separated numbers, -EINVAL when one is missing or outside extra1..extra2. */
+int proc_dointvec_minmax(struct ctl_table *table, int write, void __user *buffer, size_t *lenp, loff_t *ppos);
+int proc_dointvec(struct ctl_table *table, int write, void __user *buffer, size_t *lenp, loff_t *ppos);
+
+/* ---- USB core ---- */
+#define USB_DIR_OUT 0x00
+#define USB_DIR_IN 0x80
+#define USB_TYPE_STANDARD (0x00 << 5)
+#define USB_TYPE_CLASS (0x01 << 5)
+#define USB_TYPE_VENDOR (0x02 << 5)
+#define USB_RECIP_DEVICE 0x00
+#define USB_RECIP_INTERFACE 0x01
+#define USB_CTRL_GET_TIMEOUT 5000
+#define USB_CTRL_SET_TIMEOUT 5000
+
+struct usb_device_descriptor {
+	u8 bLength;
+	u8 bDescriptorType;
+	__le16 bcdUSB;
+	u8 bDeviceClass;
+	u8 bDeviceSubClass;
+	u8 bDeviceProtocol;
+	u8 bMaxPacketSize0;
+	__le16 idVendor;
+	__le16 idProduct;
+	__le16 bcdDevice;
+	u8 iManufacturer;
+	u8 iProduct;
+	u8 iSerialNumber;
+	u8 bNumConfigurations;
+} __attribute__((packed));
+
+struct kstandin_usb_impl;
+struct usb_device {
+	int devnum;
+	struct usb_device_descriptor descriptor;
+	char *product;
+	char *manufacturer;
+	char *serial;
+	struct kstandin_usb_impl *kstandin; /* strings and scripted answers */
+};
+
+/* Pipes as the USB core encodes them: type in bits 30-31, device number in
+ * 8-14, endpoint in 15-18, direction in bit 7. */
+#define PIPE_ISOCHRONOUS 0u
+#define PIPE_INTERRUPT 1u
+#define PIPE_CONTROL 2u
+#define PIPE_BULK 3u
+static inline unsigned int kstandin_usb_pipe(const struct usb_device *dev, unsigned int endpoint)
+{
+	return ((unsigned int)dev->devnum << 8) | (endpoint << 15);
+}
+#define usb_sndctrlpipe(dev, ep) ((PIPE_CONTROL << 30u) | kstandin_usb_pipe(dev, ep))
+#define usb_rcvctrlpipe(dev, ep) ((PIPE_CONTROL << 30u) | kstandin_usb_pipe(dev, ep) | USB_DIR_IN)
+#define usb_pipein(pipe) ((pipe) & USB_DIR_IN)
+#define usb_pipetype(pipe) (((pipe) >> 30) & 3)
+#define usb_pipeendpoint(pipe) (((pipe) >> 15) & 0xf)
+#define usb_pipedevice(pipe) (((pipe) >> 8) & 0x7f)
+
+/* The string descriptor at index as text, in a block from kmalloc that the
+ * caller frees; null when the device has none or no memory is left. */
+char *usb_cache_string(struct usb_device *udev, int index);
+/* Bytes transferred, or a negative error; sleeps up to timeout ms. */
+int usb_control_msg(struct usb_device *dev, unsigned int pipe, u8 request, u8 requesttype, u16 value, u16 index,
+		    void *data, u16 size, int timeout);
+
+/* Added by the board kernel to its USB core: asked during enumeration
+ * whether the new device has Microsoft OS descriptors. */
+extern int (*usb_get_os_str_desc_hook)(struct usb_device *udev);
+/* Added by the board kernel to its XHCI driver: restarts the root hub,
+ * in USB 2.0 mode when usb2_only is set. */
+int xhci_hub_restart(int usb2_only);
 
 #ifdef __cplusplus
 }
