@@ -136,6 +136,14 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         // This block stays: the response layer finds the request by it.
         CoAPMessagePool_RemoveByToken(ep->pool, msg->token, msg->token_len, &msg->addr, block.m);
     }
+    if (complete && msg->code == kCodeContinue &&
+        SlidingWindowPool_GetCode(ep->windows, key) < 0) {
+        // Every block is acknowledged, but by 2.31: the server's answer
+        // (sent for an earlier copy of a block) was lost. It comes again
+        // for that copy's retransmission; a 2.31 is no answer.
+        CoAPMessagePool_RemoveMessage(ep->pool, block.m);
+        return LAYER_STOP;
+    }
     if (!complete) {
         CoAPMessagePool_RemoveMessage(ep->pool, block.m);
         if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK1, b.szx, nullptr, err) != 0 ||

@@ -324,6 +324,41 @@ TEST_F(Blocks, StalledWindowSendsAgain)
     EXPECT_EQ(transfers(a), 0);
 }
 
+// The server's answer is lost and a block goes again under a fresh id: the
+// server, done with the body, acknowledges it with 2.31. That is no answer;
+// the answer replayed for the block's first copy is.
+TEST_F(Blocks, ContinueIsNoFinalAnswer)
+{
+    post(body_of_size(3000));
+    auto blocks = a.pump();
+    ASSERT_EQ(blocks.size(), 3u);
+    b.deliver(blocks[0], addr_a);
+    b.deliver(blocks[2], addr_a);
+    for (const Bytes &w : b.pump())
+        a.deliver(w, addr_b); // 2.31 for blocks 0 and 2
+    b.deliver(blocks[1], addr_a);
+    auto fin = b.pump();
+    ASSERT_EQ(fin.size(), 1u); // the answer, lost on its way
+    Msg copy(CoAPMessage_FromBytes(blocks[1].data(), blocks[1].size()));
+    Msg pending(CoAPMessagePool_Get(a.ep.pool, static_cast<uint16_t>(CoAPMessage_GetId(copy.get())),
+                                    nullptr, nullptr));
+    ASSERT_TRUE(pending);
+    // The client's fresh copy of block 1 (as the window's resend makes it).
+    Msg fresh(CoAPMessage_Clone(pending.get(), 1));
+    CoAPMessage_SetId(fresh.get(), CoAPMessage_GetId(copy.get()) + 7);
+    ASSERT_EQ(Mirel_Send(&a.ep, fresh.get()), 0);
+    for (const Bytes &w : a.pump())
+        b.deliver(w, addr_a);
+    auto cont = b.pump();
+    ASSERT_EQ(cont.size(), 1u);
+    EXPECT_EQ(look(cont[0], COAP_OPTION_BLOCK1).code, mirel::kCodeContinue);
+    a.deliver(cont[0], addr_b);
+    EXPECT_TRUE(answers.empty()) << "2.31 reached the handler";
+    a.deliver(fin[0], addr_b); // replayed for the first copy
+    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 3000"}));
+    EXPECT_EQ(transfers(a), 0);
+}
+
 // A lost lowest block goes again as soon as three later blocks are
 // acknowledged, not after the pool's 3 s.
 TEST_F(Blocks, LostBlockSentAgainAfterThreeLaterAcknowledgements)
