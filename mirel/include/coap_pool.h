@@ -57,6 +57,8 @@ MIREL_API int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const 
  * 0, or -1 with EINVAL or ENOENT. */
 MIREL_API int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMessage *msg,
                                        uint8_t extra);
+/* Entries not transmitted yet. */
+MIREL_API int CoAPMessagePool_Unsent(struct CoAPMessagePool *pool);
 MIREL_API int CoAPMessagePool_Clear(struct CoAPMessagePool *pool);
 MIREL_API void CoAPMessagePool_Free(struct CoAPMessagePool *pool);
 

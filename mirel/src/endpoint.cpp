@@ -20,6 +20,7 @@ namespace {
 const char kPrefix[] = "Mirel";
 constexpr size_t kThreadStack = 256 * 1024;
 constexpr long kReceiveTimeoutUs = 333000;
+constexpr int kFlushMs = 200;
 
 const char *err_text(char *buf, size_t size) { return mirel::errno_text(errno, buf, size); }
 
@@ -88,9 +89,14 @@ bool open_socket(struct Mirel *ep, uint16_t port, uint32_t interface_address)
     return true;
 }
 
-// Stops and joins what start_threads started.
+// Stops and joins what start_threads started. Answers already queued (the
+// last acknowledgement of a transfer, say) get a moment to leave first, or
+// the peer would resend for nothing.
 void stop_threads(struct Mirel *ep)
 {
+    if (ep->rt.sender_started)
+        for (int i = 0; i < kFlushMs && CoAPMessagePool_Unsent(ep->pool) > 0; i++)
+            usleep(1000);
     ep->rt.stop.store(true);
     CoAPMessagePool_Wake(ep->pool);
     // Ends a receive in progress at once instead of at its time-out.

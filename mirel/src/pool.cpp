@@ -266,6 +266,19 @@ int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMess
     return -1;
 }
 
+int CoAPMessagePool_Unsent(struct CoAPMessagePool *pool)
+{
+    if (!pool) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    int n = 0;
+    for (const Entry &e : pool->entries)
+        n += e.send_count == 0;
+    return n;
+}
+
 int CoAPMessagePool_Clear(struct CoAPMessagePool *pool)
 {
     if (!pool) {

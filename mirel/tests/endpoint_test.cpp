@@ -339,6 +339,25 @@ TEST(Endpoint, FreeReturnsPromptly)
     Mirel_Free(nullptr);
 }
 
+// What is queued when the application stops goes out first.
+TEST(Endpoint, FreeSendsWhatIsQueued)
+{
+    Peer peer;
+    Endpoint ep = loopback_endpoint();
+    ASSERT_TRUE(ep);
+    struct sockaddr_storage to = peer.address();
+    for (int i = 0; i < 20; i++) {
+        Msg ack(CoAPMessage(COAP_TYPE_ACK, 0, 100 + i));
+        CoAPMessage_SetSockAddr(ack.get(), &to);
+        ASSERT_EQ(Mirel_Send(ep.get(), ack.get()), 0);
+    }
+    ep.reset();
+    int got = 0;
+    while (peer.recv(200))
+        got++;
+    EXPECT_EQ(got, 20);
+}
+
 TEST(Endpoint, ConstructionFailureIsLoggedAndUndone)
 {
     LogCapture log;

@@ -325,6 +325,20 @@ TEST(Pool, WaitsForTheDueTimeWithoutSpinning)
 
 namespace {
 
+TEST(Pool, UnsentEntries)
+{
+    PoolPtr pool(CoAPMessagePool());
+    EXPECT_EQ(CoAPMessagePool_Unsent(pool.get()), 0);
+    Msg a = message_to("192.0.2.1", COAP_TYPE_CON, 1);
+    Msg b = message_to("192.0.2.1", COAP_TYPE_ACK, 2);
+    CoAPMessagePool_Add(pool.get(), a.get(), 0);
+    CoAPMessagePool_Add(pool.get(), b.get(), 0);
+    EXPECT_EQ(CoAPMessagePool_Unsent(pool.get()), 2);
+    Msg first(CoAPMessagePool_Next(pool.get(), nullptr));
+    EXPECT_EQ(CoAPMessagePool_Unsent(pool.get()), 1);
+    EXPECT_EQ(CoAPMessagePool_Unsent(nullptr), -1);
+}
+
 TEST(Pool, SetExtraOfOneEntry)
 {
     PoolPtr pool(CoAPMessagePool());
