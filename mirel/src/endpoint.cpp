@@ -20,7 +20,7 @@ namespace {
 const char kPrefix[] = "Mirel";
 constexpr size_t kThreadStack = 256 * 1024;
 constexpr long kReceiveTimeoutUs = 333000;
-constexpr int kFlushMs = 200;
+constexpr int kFlushMs = 500;
 
 const char *err_text(char *buf, size_t size) { return mirel::errno_text(errno, buf, size); }
 

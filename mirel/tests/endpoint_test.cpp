@@ -335,7 +335,7 @@ TEST(Endpoint, FreeReturnsPromptly)
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                   std::chrono::steady_clock::now() - t0)
                   .count();
-    EXPECT_LT(ms, 200) << "well within the receive time-out";
+    EXPECT_LT(ms, 300) << "within the receive time-out";
     Mirel_Free(nullptr);
 }
 
