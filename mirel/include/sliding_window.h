@@ -44,7 +44,12 @@ MIREL_API void SlidingWindow_Free(struct SlidingWindow *w);
 
 struct SlidingWindowPool;
 
+/* Monotonic milliseconds; TimeMono_Ms unless told otherwise. */
+typedef uint64_t (*SlidingWindowPool_Clock)(void *context);
+
 MIREL_API struct SlidingWindowPool *SlidingWindowPool(void);
+MIREL_API void SlidingWindowPool_SetClock(struct SlidingWindowPool *pool,
+                                          SlidingWindowPool_Clock clock, void *context);
 /* Takes over the window and the caller's reference on the template (which
  * may be null) on success only. */
 MIREL_API int SlidingWindowPool_Set(struct SlidingWindowPool *pool, const char *key,
@@ -56,6 +61,18 @@ MIREL_API struct SlidingWindow *SlidingWindowPool_Get(struct SlidingWindowPool *
 MIREL_API int SlidingWindowPool_SetCode(struct SlidingWindowPool *pool, const char *key, int code);
 MIREL_API int SlidingWindowPool_GetCode(struct SlidingWindowPool *pool, const char *key);
 MIREL_API int SlidingWindowPool_Del(struct SlidingWindowPool *pool, const char *key);
+/* Deletes every transfer without activity (Set or Get) for idle_ms; the
+ * number deleted. Call it from the thread that uses the windows. */
+MIREL_API int SlidingWindowPool_Expire(struct SlidingWindowPool *pool, uint64_t idle_ms);
+/* Calls visit for every transfer (without counting it as activity), with the
+ * pool locked: visit must not call the pool. It returns 1 to go on, 0 to
+ * stop. */
+typedef int (*SlidingWindowPool_Visit)(const char *key, struct SlidingWindow *w,
+                                       struct CoAPMessage *tmpl, void *context);
+MIREL_API int SlidingWindowPool_ForEach(struct SlidingWindowPool *pool,
+                                        SlidingWindowPool_Visit visit, void *context);
+/* Running transfers, receiving (rx 1), sending (rx 0) or all (rx -1). */
+MIREL_API int SlidingWindowPool_Count(struct SlidingWindowPool *pool, int rx);
 MIREL_API void SlidingWindowPool_Free(struct SlidingWindowPool *pool);
 
 #ifdef __cplusplus

@@ -17,6 +17,31 @@ typedef int (*LayerHandler)(struct Mirel *ep, struct CoAPMessage *msg, uint8_t e
 int LogLayer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err);
 int LogLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
                        struct Err *err);
+
+typedef int (*LayerInit)(struct Mirel *ep, struct Err *err);
+typedef void (*LayerDeinit)(struct Mirel *ep);
+
+int SecLayer_Init(struct Mirel *ep, struct Err *err);
+void SecLayer_Deinit(struct Mirel *ep);
+int SecLayer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err);
+int SecLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                       struct Err *err);
+int SecLayer_OnReceive_SessionError(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                                    struct Err *err);
+
+int ArqBlock1Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                          struct Err *err);
+int ArqBlock2Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                          struct Err *err);
+int ArqBlock1Layer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                             struct Err *err);
+int ArqBlock2Layer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                             struct Err *err);
+
+int ReqLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                       struct Err *err);
+int ResLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+                       struct Err *err);
 }
 
 namespace mirel {

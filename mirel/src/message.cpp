@@ -1,5 +1,6 @@
 // Message record: life, header fields, peer address, token and payload.
 #include <netinet/in.h>
+#include <sys/random.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -12,6 +13,18 @@ namespace {
 
 // Drawn by every thread that makes a message with a new id.
 std::atomic<uint16_t> g_next_id {0};
+
+// Ids and tokens come from the kernel's generator: a counter that starts
+// where it started last time, or tokens that follow from an observed one,
+// would let a forger answer for the peer. random() only when it fails.
+void random_bytes(uint8_t *out, size_t length)
+{
+    ssize_t n = getrandom(out, length, 0);
+    if (n == static_cast<ssize_t>(length))
+        return;
+    for (size_t i = 0; i < length; i++)
+        out[i] = static_cast<uint8_t>(random());
+}
 
 void message_free(struct CoAPMessage *msg)
 {
@@ -133,7 +146,9 @@ int CoAPMessage_SetId(struct CoAPMessage *msg, int id)
 
 void CoAPMessage_Init(void)
 {
-    g_next_id.store(static_cast<uint16_t>(random() % 65535), std::memory_order_relaxed);
+    uint8_t r[2];
+    random_bytes(r, sizeof r);
+    g_next_id.store(static_cast<uint16_t>((r[0] << 8 | r[1]) % 65535), std::memory_order_relaxed);
 }
 
 uint16_t CoAPMessage_GenId(void)
@@ -251,8 +266,9 @@ int CoAPMessage_GenToken(void *buffer, size_t length)
         return -1;
     }
     auto *p = static_cast<uint8_t *>(buffer);
+    random_bytes(p, length);
     for (size_t i = 0; i < length; i++)
-        p[i] = static_cast<uint8_t>(random() % 255);
+        p[i] = static_cast<uint8_t>(p[i] % 255);
     return 0;
 }
 

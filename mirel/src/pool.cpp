@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <list>
 #include <mutex>
 #include <new>
@@ -173,6 +174,45 @@ struct CoAPMessage *CoAPMessagePool_Get(struct CoAPMessagePool *pool, uint16_t i
     return CoAPMessage_Incref(it->msg);
 }
 
+struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, const uint8_t *token,
+                                               size_t length,
+                                               const struct sockaddr_storage *peer)
+{
+    if (!pool || (!token && length > 0) || length > COAP_TOKEN_MAX)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    for (auto it = pool->entries.rbegin(); it != pool->entries.rend(); ++it) {
+        const struct CoAPMessage *m = it->msg;
+        if (m->type == COAP_TYPE_CON && m->token_len == length &&
+            std::memcmp(m->token, token, length) == 0 && same_peer(m, peer))
+            return CoAPMessage_Incref(it->msg);
+    }
+    return nullptr;
+}
+
+int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token,
+                                  size_t length, const struct sockaddr_storage *peer,
+                                  const struct CoAPMessage *keep)
+{
+    if (!pool || (!token && length > 0) || length > COAP_TOKEN_MAX) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    int n = 0;
+    for (auto it = pool->entries.begin(); it != pool->entries.end();) {
+        const struct CoAPMessage *m = it->msg;
+        if (m != keep && m->type == COAP_TYPE_CON && m->token_len == length &&
+            std::memcmp(m->token, token, length) == 0 && same_peer(m, peer)) {
+            pool->drop(it++);
+            n++;
+        } else {
+            ++it;
+        }
+    }
+    return n;
+}
+
 int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
                            const struct sockaddr_storage *peer)
 {
@@ -206,6 +246,37 @@ int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoA
     }
     errno = ENOENT;
     return -1;
+}
+
+int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMessage *msg,
+                             uint8_t extra)
+{
+    if (!pool || !msg) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    for (auto it = pool->entries.rbegin(); it != pool->entries.rend(); ++it) {
+        if (it->msg == msg) {
+            it->extra = extra;
+            return 0;
+        }
+    }
+    errno = ENOENT;
+    return -1;
+}
+
+int CoAPMessagePool_Unsent(struct CoAPMessagePool *pool)
+{
+    if (!pool) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    int n = 0;
+    for (const Entry &e : pool->entries)
+        n += e.send_count == 0;
+    return n;
 }
 
 int CoAPMessagePool_Clear(struct CoAPMessagePool *pool)

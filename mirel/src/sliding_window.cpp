@@ -24,6 +24,10 @@ struct SlidingWindow {
     std::map<uint32_t, Block> blocks;
     bool receiving = false;
     bool complete = false;
+    // Number of the block flagged last, once one is held: nothing beyond it
+    // belongs to the body.
+    bool last_known = false;
+    uint32_t last = 0;
 
     bool in_window(uint32_t number) const
     {
@@ -132,6 +136,14 @@ int SlidingWindow_WriteBlock(struct SlidingWindow *w, uint32_t number, const voi
         errno = EEXIST;
         return -1;
     }
+    bool is_last = flags && (*flags & SW_BLOCK_LAST);
+    // A peer that keeps sending past its last block, or names a last block
+    // below blocks already held, is not building one body.
+    if ((w->last_known && number > w->last) ||
+        (is_last && (w->last_known || (!w->blocks.empty() && w->blocks.rbegin()->first > number)))) {
+        errno = ERANGE;
+        return -1;
+    }
     const auto *p = static_cast<const uint8_t *>(data);
     try {
         w->blocks.emplace(number, Block {std::vector<uint8_t>(p, p + length),
@@ -139,6 +151,10 @@ int SlidingWindow_WriteBlock(struct SlidingWindow *w, uint32_t number, const voi
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;
         return -1;
+    }
+    if (is_last) {
+        w->last_known = true;
+        w->last = number;
     }
     return 0;
 }

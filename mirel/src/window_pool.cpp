@@ -18,7 +18,10 @@ struct Transfer {
     bool has_code = false;
     int code = 0;
     uint64_t start_us = 0;
+    uint64_t active_ms = 0; // last Set or Get
 };
+
+uint64_t real_clock(void *) { return TimeMono_Ms(); }
 
 void release(Transfer &t)
 {
@@ -52,6 +55,10 @@ struct SlidingWindowPool {
     using Map = std::map<std::string, Transfer, std::less<>>;
     std::mutex mutex;
     Map transfers;
+    SlidingWindowPool_Clock clock = real_clock;
+    void *clock_ctx = nullptr;
+
+    uint64_t now() { return clock(clock_ctx); }
 
     // The transfer of a key, or end() with ENOENT; called with the mutex held.
     Map::iterator lookup(const char *key)
@@ -95,6 +102,7 @@ int SlidingWindowPool_Set(struct SlidingWindowPool *pool, const char *key,
         t.tmpl = tmpl;
         t.handler = handler;
         t.start_us = TimeMono_Us();
+        t.active_ms = pool->now();
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;
         return -1;
@@ -118,6 +126,7 @@ struct SlidingWindow *SlidingWindowPool_Get(struct SlidingWindowPool *pool, cons
         *tmpl = it->second.tmpl;
     if (handler)
         *handler = it->second.handler;
+    it->second.active_ms = pool->now();
     return it->second.window;
 }
 
@@ -167,6 +176,67 @@ int SlidingWindowPool_Del(struct SlidingWindowPool *pool, const char *key)
     release(it->second);
     pool->transfers.erase(it);
     return 0;
+}
+
+void SlidingWindowPool_SetClock(struct SlidingWindowPool *pool, SlidingWindowPool_Clock clock,
+                                void *context)
+{
+    if (!pool)
+        return;
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    pool->clock = clock ? clock : real_clock;
+    pool->clock_ctx = clock ? context : nullptr;
+}
+
+int SlidingWindowPool_Expire(struct SlidingWindowPool *pool, uint64_t idle_ms)
+{
+    if (!pool) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    uint64_t t = pool->now();
+    int gone = 0;
+    for (auto it = pool->transfers.begin(); it != pool->transfers.end();) {
+        if (t - it->second.active_ms >= idle_ms) {
+            zmo_log_debug(1, "ARQ %s transfer %s idle, dropped",
+                          SlidingWindow_IsRx(it->second.window) ? "rx" : "tx", it->first.c_str());
+            release(it->second);
+            it = pool->transfers.erase(it);
+            gone++;
+        } else {
+            ++it;
+        }
+    }
+    return gone;
+}
+
+int SlidingWindowPool_ForEach(struct SlidingWindowPool *pool, SlidingWindowPool_Visit visit,
+                              void *context)
+{
+    if (!pool || !visit) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    for (auto &kv : pool->transfers)
+        if (visit(kv.first.c_str(), kv.second.window, kv.second.tmpl, context) == 0)
+            break;
+    return 0;
+}
+
+int SlidingWindowPool_Count(struct SlidingWindowPool *pool, int rx)
+{
+    if (!pool) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    int n = 0;
+    for (const auto &kv : pool->transfers)
+        if (rx < 0 || SlidingWindow_IsRx(kv.second.window) == rx)
+            n++;
+    return n;
 }
 
 void SlidingWindowPool_Free(struct SlidingWindowPool *pool)

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -30,6 +31,24 @@ TEST(Message, ConsecutiveIdsWrapAtSixteenBits)
     EXPECT_EQ(CoAPMessage_GetId(c.get()), 7) << "explicit ids are taken modulo 65536";
     CoAPMessage_Init();
     EXPECT_LT(CoAPMessage_GenId(), 65535);
+}
+
+// A restarted endpoint must not reuse the ids of its last run, nor tokens
+// follow from each other: eight starts or tokens alike by chance are
+// beyond belief.
+TEST(Message, IdsAndTokensAreUnpredictable)
+{
+    std::set<int> starts;
+    std::set<std::vector<uint8_t>> tokens;
+    for (int i = 0; i < 8; i++) {
+        CoAPMessage_Init();
+        starts.insert(CoAPMessage_GenId());
+        std::vector<uint8_t> t(8);
+        ASSERT_EQ(CoAPMessage_GenToken(t.data(), t.size()), 0);
+        tokens.insert(t);
+    }
+    EXPECT_GT(starts.size(), 1u);
+    EXPECT_EQ(tokens.size(), 8u);
 }
 
 TEST(Message, HeaderAccessorsRefuseNull)

@@ -322,3 +322,68 @@ TEST(Pool, WaitsForTheDueTimeWithoutSpinning)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Pool, UnsentEntries)
+{
+    PoolPtr pool(CoAPMessagePool());
+    EXPECT_EQ(CoAPMessagePool_Unsent(pool.get()), 0);
+    Msg a = message_to("192.0.2.1", COAP_TYPE_CON, 1);
+    Msg b = message_to("192.0.2.1", COAP_TYPE_ACK, 2);
+    CoAPMessagePool_Add(pool.get(), a.get(), 0);
+    CoAPMessagePool_Add(pool.get(), b.get(), 0);
+    EXPECT_EQ(CoAPMessagePool_Unsent(pool.get()), 2);
+    Msg first(CoAPMessagePool_Next(pool.get(), nullptr));
+    EXPECT_EQ(CoAPMessagePool_Unsent(pool.get()), 1);
+    EXPECT_EQ(CoAPMessagePool_Unsent(nullptr), -1);
+}
+
+TEST(Pool, SetExtraOfOneEntry)
+{
+    PoolPtr pool(CoAPMessagePool());
+    Msg a = message_to("192.0.2.1", COAP_TYPE_CON, 1);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), a.get(), 0), 0);
+    EXPECT_EQ(CoAPMessagePool_SetExtra(pool.get(), a.get(), 3), 0);
+    uint8_t extra = 0;
+    Msg got(CoAPMessagePool_Get(pool.get(), 1, nullptr, &extra));
+    EXPECT_EQ(extra, 3);
+    Msg other = message_to("192.0.2.1", COAP_TYPE_CON, 1);
+    errno = 0;
+    EXPECT_EQ(CoAPMessagePool_SetExtra(pool.get(), other.get(), 3), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(Pool, GetByTokenFindsPendingConfirmables)
+{
+    PoolPtr pool(CoAPMessagePool());
+    Msg a = message_to("192.0.2.1", COAP_TYPE_CON, 1);
+    CoAPMessage_SetToken(a.get(), "tok", 3);
+    Msg n = message_to("192.0.2.1", COAP_TYPE_NON, 2);
+    CoAPMessage_SetToken(n.get(), "non", 3);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), a.get(), 0), 0);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), n.get(), 0), 0);
+    struct sockaddr_storage p1 = v4("192.0.2.1"), p2 = v4("192.0.2.2");
+    const uint8_t tok[] = {'t', 'o', 'k'}, non[] = {'n', 'o', 'n'};
+    Msg found(CoAPMessagePool_GetByToken(pool.get(), tok, 3, &p1));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(CoAPMessage_GetId(found.get()), 1);
+    EXPECT_FALSE(Msg(CoAPMessagePool_GetByToken(pool.get(), tok, 3, &p2))) << "other peer";
+    EXPECT_FALSE(Msg(CoAPMessagePool_GetByToken(pool.get(), tok, 2, &p1))) << "shorter token";
+    EXPECT_FALSE(Msg(CoAPMessagePool_GetByToken(pool.get(), non, 3, &p1))) << "not confirmable";
+    EXPECT_TRUE(Msg(CoAPMessagePool_GetByToken(pool.get(), tok, 3, nullptr))) << "any peer";
+
+    Msg b = message_to("192.0.2.1", COAP_TYPE_CON, 3);
+    CoAPMessage_SetToken(b.get(), "tok", 3);
+    Msg c = message_to("192.0.2.2", COAP_TYPE_CON, 4);
+    CoAPMessage_SetToken(c.get(), "tok", 3);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), b.get(), 0), 0);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), c.get(), 0), 0);
+    EXPECT_EQ(CoAPMessagePool_RemoveByToken(pool.get(), tok, 3, &p1, b.get()), 1);
+    EXPECT_TRUE(Msg(CoAPMessagePool_Get(pool.get(), 3, &p1, nullptr))) << "kept";
+    EXPECT_FALSE(Msg(CoAPMessagePool_Get(pool.get(), 1, &p1, nullptr)));
+    EXPECT_TRUE(Msg(CoAPMessagePool_Get(pool.get(), 4, &p2, nullptr))) << "other peer's";
+    EXPECT_TRUE(Msg(CoAPMessagePool_Get(pool.get(), 2, &p1, nullptr))) << "NON stays";
+}
+
+}  // namespace

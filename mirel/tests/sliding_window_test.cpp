@@ -404,3 +404,52 @@ TEST(WindowPool, DeleteLogsTheTransfer)
 }
 
 }  // namespace
+
+namespace {
+
+// Once a block is flagged last, no block past it is stored, and no block
+// below one already held may claim to be last.
+TEST(SlidingWindow, NothingIsStoredPastTheLastBlock)
+{
+    Win w(SlidingWindow(0, 4, 1000));
+    const uint8_t last = SW_BLOCK_LAST;
+    ASSERT_EQ(SlidingWindow_WriteBlock(w.get(), 3, "abcd", 4, 1, nullptr), 0);
+    errno = 0;
+    EXPECT_EQ(SlidingWindow_WriteBlock(w.get(), 2, "ab", 2, 1, &last), -1);
+    EXPECT_EQ(errno, ERANGE);
+    ASSERT_EQ(SlidingWindow_WriteBlock(w.get(), 5, "ab", 2, 1, &last), 0);
+    for (uint32_t n : {6u, 100u, 999u}) {
+        errno = 0;
+        EXPECT_EQ(SlidingWindow_WriteBlock(w.get(), n, "abcd", 4, 1, nullptr), -1) << n;
+        EXPECT_EQ(errno, ERANGE);
+    }
+    EXPECT_EQ(SlidingWindow_WriteBlock(w.get(), 7, "ab", 2, 1, &last), -1) << "a second last";
+    EXPECT_EQ(SlidingWindow_WriteBlock(w.get(), 4, "abcd", 4, 1, nullptr), 0) << "below is fine";
+}
+
+// Transfers nobody touched for the idle time go, senders and receivers
+// alike; a Get keeps one alive.
+TEST(WindowPool, IdleTransfersExpire)
+{
+    WPool pool(SlidingWindowPool());
+    static uint64_t now = 1000;
+    SlidingWindowPool_SetClock(pool.get(), [](void *) { return now; }, nullptr);
+    ASSERT_EQ(SlidingWindowPool_Set(pool.get(), "rx", SlidingWindow(0, 0, 70), nullptr, nullptr), 0);
+    ASSERT_EQ(SlidingWindowPool_Set(pool.get(), "tx", SlidingWindow(1, 1024, 70), nullptr, nullptr),
+              0);
+    EXPECT_EQ(SlidingWindowPool_Count(pool.get(), -1), 2);
+    EXPECT_EQ(SlidingWindowPool_Count(pool.get(), 1), 1);
+    EXPECT_EQ(SlidingWindowPool_Count(pool.get(), 0), 1);
+    now += 30000;
+    EXPECT_NE(SlidingWindowPool_Get(pool.get(), "rx", nullptr, nullptr), nullptr);
+    now += 30000;
+    EXPECT_EQ(SlidingWindowPool_Expire(pool.get(), 60000), 1);
+    EXPECT_EQ(SlidingWindowPool_Get(pool.get(), "tx", nullptr, nullptr), nullptr);
+    EXPECT_NE(SlidingWindowPool_Get(pool.get(), "rx", nullptr, nullptr), nullptr);
+    now += 60000;
+    EXPECT_EQ(SlidingWindowPool_Expire(pool.get(), 60000), 1);
+    EXPECT_EQ(SlidingWindowPool_Count(pool.get(), -1), 0);
+    EXPECT_EQ(SlidingWindowPool_Expire(nullptr, 1), -1);
+}
+
+}  // namespace

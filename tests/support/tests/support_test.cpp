@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include <zmo.h>
 
@@ -51,6 +52,20 @@ TEST(LogCapture, SeesLinesWhileItLives)
     }
     zmo_log(ZMO_LOG_INFO, "after");  // no hook left behind
     EXPECT_EQ(zmo_log_get_debug(), 0);
+}
+
+// Lines logged by other threads while the test reads.
+TEST(LogCapture, LinesFromOtherThreads)
+{
+    LogCapture log;
+    std::thread t([] {
+        for (int i = 0; i < 1000; i++)
+            zmo_log(ZMO_LOG_INFO, "line %d", i);
+    });
+    while (!log.contains("line 999"))
+        (void)log.lines();
+    t.join();
+    EXPECT_EQ(log.lines().size(), 1000u);
 }
 
 TEST(LogCapture, DebugVerbosity)

@@ -2,6 +2,7 @@
 // by its test hook, for as long as the object lives.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,13 +23,18 @@ public:
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
+    // Lines may come from other threads (a library's own): entries() is for
+    // when they are quiet, lines() and contains() for any time.
     const std::vector<LogLine> &entries() const { return entries_; }
     // The texts alone, in order.
     std::vector<std::string> lines() const;
-    void clear() { entries_.clear(); }
+    // Whether any line holds the text.
+    bool contains(const std::string &text) const;
+    void clear();
 
 private:
     static void hook(void *ctx, int level, const char *ident, const char *line);
+    mutable std::mutex mutex_;
     std::vector<LogLine> entries_;
 };
 

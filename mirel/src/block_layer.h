@@ -1,0 +1,85 @@
+// What the two block-wise layers share: constants, the block sender and
+// block acknowledgements.
+#ifndef MIREL_BLOCK_LAYER_H
+#define MIREL_BLOCK_LAYER_H
+
+#include <cerrno>
+#include <cstdint>
+
+#include "coap_message.h"
+#include "endpoint.h"
+#include "message_internal.h"
+#include "sliding_window.h"
+
+namespace mirel {
+
+constexpr uint32_t kBlockSzx = 6; // 1024-byte blocks
+constexpr uint32_t kBlockSize = 1u << (kBlockSzx + 4);
+constexpr uint32_t kBlockWindow = 70;
+// What a peer may ask of us: its window and block size are clamped, its
+// body and the number of running transfers capped, idle transfers expire.
+constexpr uint32_t kMaxPeerWindow = 256;
+constexpr uint32_t kMaxPeerSzx = 6;
+constexpr uint64_t kMaxBody = 1u << 20;
+constexpr int kMaxTransfers = 16;
+// A window standing still this long gets its lowest block sent again
+// (nothing later may be left in flight to say it was lost)...
+constexpr uint64_t kQuickStallMs = 1000;
+// ...and this long, past every retransmission of the pool (6 s of sends,
+// 3 s kept), every unacknowledged block of the window.
+constexpr uint64_t kStallMs = 10000;
+
+constexpr int kCodeContinue = COAP_CODE(2, 31);
+constexpr int kCodeTooLarge = COAP_CODE(4, 13);
+constexpr int kCodeUnavailable = COAP_CODE(5, 3);
+
+struct MsgRef {
+    struct CoAPMessage *m;
+    ~MsgRef() { CoAPMessage_Decref(m); }
+};
+
+inline bool copy_if_present(struct CoAPMessage *dst, const struct CoAPMessage *src,
+                            uint32_t number)
+{
+    return CoAPMessage_CopyOption(dst, src, number) == 0 || errno == ENOENT;
+}
+
+inline uint32_t block_size_of(uint32_t szx)
+{
+    return 1u << ((szx > kMaxPeerSzx ? kMaxPeerSzx : szx) + 4);
+}
+
+// The peer's window from its option 3001, within 1 .. kMaxPeerWindow.
+uint32_t peer_window(const struct CoAPMessage *msg);
+
+// Sends the blocks of the window not sent yet: copies of the template with
+// option 3001, the block option and the block's bytes; Block2 blocks go as
+// CON. The first block sent takes *first_id when it is set (and empties it).
+// 0, or -1 with the failing step in err.
+int send_window(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl,
+                uint32_t option, uint32_t szx, int *first_id, struct Err *err);
+
+// An ACK to a block: its id, token and peer, the given code, the block
+// option as received and option 3001 as received (or ours).
+int acknowledge(struct Mirel *ep, const struct CoAPMessage *block, int code, uint32_t option,
+                struct Err *err);
+
+// The block of ours that an ACK acknowledges: the pending message with the
+// ACK's id and peer carrying the same block number; null when none.
+struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessage *ack,
+                                       uint32_t option, const struct CoAPMessage_Block &b);
+
+// After an acknowledgement of block `acked`: when the window's lowest block
+// is still unacknowledged and three blocks above it have been acknowledged
+// since it went out, it is sent again at once (its loss is plain; the
+// pool's 3 s would hold the whole window).
+int fast_retransmit(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl,
+                    uint32_t option, uint32_t acked, struct Err *err);
+
+// Room for one more transfer. Only the receiver thread, which uses the
+// windows, lets idle transfers expire first.
+bool transfer_room(struct Mirel *ep, bool expire);
+
+}  // namespace mirel
+
+#endif
