@@ -1,8 +1,8 @@
 # fw_board_kernel_objects(NAME SOURCES a.c ... LIBS lib... DEFINITIONS D...)
 # In the board build, a module's kernel C compiled as the board kernel builds
-# modules (no PIC, no FPU, long calls), against the stand-in's headers, and
-# the CTest check kernel_objects_NAME: the objects call no compiler run-time
-# helper that the kernel lacks (64-bit division, floating point, atomics the
+# modules (MIPS32, no PIC, no FPU, long calls), against the stand-in's
+# headers, and the CTest check kernel_objects_NAME: the objects call no
+# compiler run-time helper that the kernel lacks (64-bit division, floating point, atomics the
 # CPU can't do inline). The objects are never linked.
 function(fw_board_kernel_objects name)
   if(NOT CMAKE_CROSSCOMPILING OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^mips")
@@ -14,7 +14,7 @@ function(fw_board_kernel_objects name)
   target_link_libraries(${objects} PRIVATE ${K_LIBS})
   target_compile_definitions(${objects} PRIVATE ${K_DEFINITIONS})
   target_compile_options(${objects} PRIVATE
-    -ffreestanding -fno-pic -mno-abicalls -G 0 -mlong-calls -msoft-float
+    -mno-mips16 -ffreestanding -fno-pic -mno-abicalls -G 0 -mlong-calls -msoft-float
     -fno-common -fno-strict-aliasing -fno-delete-null-pointer-checks)
   set_target_properties(${objects} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
   # The stand-in's headers come from the hard-float C library, which has no
