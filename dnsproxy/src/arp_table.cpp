@@ -1,4 +1,5 @@
 // The ARP table from /proc/net/arp and the profile of a client.
+#include "arp_table.h"
 #include "query_road.h"
 #include "server.h"
 

@@ -27,47 +27,81 @@ namespace {
 
 enum class Kind { Time, U32, Size, Port, Bool, Path, Directive };
 
+// The actions of the language, in the order of its table of actions.
+enum class Action {
+	Timeout,
+	Bantime,
+	Proceed,
+	BanThreshold,
+	StatTime,
+	MaxTtl,
+	StaticTtl,
+	RankResetTime,
+	RrsResetTime,
+	MaxMem,
+	MaxCache,
+	RpcPort,
+	RpcTtl,
+	RpcWait,
+	Debug,
+	RpcOnly,
+	DnsTcpPort,
+	DnsUdpPort,
+	StatFile,
+	DnsServer,
+	StaticRecord,
+	ExcludeStatic,
+	SetPort,
+	SafeOption,
+	SafeServer,
+	Profile,
+	ProfileSetAccess,
+	ProfileSetServer,
+	ProfileSetOption,
+	SetProfile,
+	SetProfileIp,
+};
+
 struct Keyword {
 	const char *name;
-	int slot;
+	Action action;
 	Kind kind;
 };
 
-// Slot numbers follow the language's table of actions.
 const Keyword kKeywords[] = {
-	{"timeout", 0, Kind::Time},
-	{"bantime", 1, Kind::Time},
-	{"proceed", 2, Kind::Time},
-	{"ban_threshold", 3, Kind::U32},
-	{"stat_time", 4, Kind::Time},
-	{"max_ttl", 5, Kind::Time},
-	{"static_ttl", 6, Kind::Time},
-	{"rank_reset_time", 7, Kind::Time},
-	{"rrs_reset_time", 8, Kind::Time},
-	{"max_mem", 9, Kind::Size},
-	{"max_cache", 10, Kind::Size},
-	{"rpc_port", 11, Kind::Port},
-	{"rpc_ttl", 12, Kind::Time},
-	{"rpc_wait", 13, Kind::Time},
-	{"debug", 14, Kind::Bool},
-	{"rpc_only", 15, Kind::Bool},
-	{"dns_tcp_port", 16, Kind::Port},
-	{"dns_udp_port", 17, Kind::Port},
-	{"stat_file", 18, Kind::Path},
-	{"status_file", 18, Kind::Path},
-	{"dns_server", 19, Kind::Directive},
-	{"static_a", 20, Kind::Directive},
-	{"static_aaaa", 20, Kind::Directive},
-	{"exclude-static", 21, Kind::Directive},
-	{"set_port", 22, Kind::Directive},
-	{"safe_option", 23, Kind::Directive},
-	{"safe_server", 24, Kind::Directive},
-	{"profile", 25, Kind::Directive},
-	{"profile-set-access", 26, Kind::Directive},
-	{"profile-set-server", 27, Kind::Directive},
-	{"profile-set-option", 28, Kind::Directive},
-	{"set-profile", 29, Kind::Directive},
-	{"set-profile-ip", 30, Kind::Directive},
+	{"timeout", Action::Timeout, Kind::Time},
+	{"bantime", Action::Bantime, Kind::Time},
+	{"proceed", Action::Proceed, Kind::Time},
+	{"ban_threshold", Action::BanThreshold, Kind::U32},
+	{"stat_time", Action::StatTime, Kind::Time},
+	{"max_ttl", Action::MaxTtl, Kind::Time},
+	{"static_ttl", Action::StaticTtl, Kind::Time},
+	{"rank_reset_time", Action::RankResetTime, Kind::Time},
+	{"rrs_reset_time", Action::RrsResetTime, Kind::Time},
+	{"max_mem", Action::MaxMem, Kind::Size},
+	{"max_cache", Action::MaxCache, Kind::Size},
+	{"rpc_port", Action::RpcPort, Kind::Port},
+	{"rpc_ttl", Action::RpcTtl, Kind::Time},
+	{"rpc_wait", Action::RpcWait, Kind::Time},
+	{"debug", Action::Debug, Kind::Bool},
+	{"rpc_only", Action::RpcOnly, Kind::Bool},
+	{"dns_tcp_port", Action::DnsTcpPort, Kind::Port},
+	{"dns_udp_port", Action::DnsUdpPort, Kind::Port},
+	{"stat_file", Action::StatFile, Kind::Path},
+	{"status_file", Action::StatFile, Kind::Path},
+	{"dns_server", Action::DnsServer, Kind::Directive},
+	{"static_a", Action::StaticRecord, Kind::Directive},
+	{"static_aaaa", Action::StaticRecord, Kind::Directive},
+	{"exclude-static", Action::ExcludeStatic, Kind::Directive},
+	{"set_port", Action::SetPort, Kind::Directive},
+	{"safe_option", Action::SafeOption, Kind::Directive},
+	{"safe_server", Action::SafeServer, Kind::Directive},
+	{"profile", Action::Profile, Kind::Directive},
+	{"profile-set-access", Action::ProfileSetAccess, Kind::Directive},
+	{"profile-set-server", Action::ProfileSetServer, Kind::Directive},
+	{"profile-set-option", Action::ProfileSetOption, Kind::Directive},
+	{"set-profile", Action::SetProfile, Kind::Directive},
+	{"set-profile-ip", Action::SetProfileIp, Kind::Directive},
 };
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -244,23 +278,23 @@ struct Line {
 		case Kind::Directive:
 			return;
 		}
-		switch (k.slot) {
-		case 0: s.timeout = int64_t(v); break;
-		case 1: s.bantime = int64_t(v); break;
-		case 2: s.proceed = v < 10 ? 10 : int64_t(v); break;
-		case 3: s.ban_threshold = uint32_t(v); break;
-		case 4: s.stat_time = int64_t(v); break;
-		case 5: s.max_ttl = int64_t(v); break;
-		case 6: s.static_ttl = int64_t(v); break;
-		case 7: s.rank_reset_time = int64_t(v); break;
-		case 8: s.rrs_reset_time = int64_t(v); break;
-		case 9: s.max_mem = uint32_t(v); break;
-		case 10: s.max_cache = uint32_t(v); break;
-		case 11: s.rpc_port = uint16_t(v); break;
-		case 12: s.rpc_ttl = int64_t(v); break;
-		case 13: s.rpc_wait = int64_t(v); break;
-		case 14: s.debug = b; break;
-		case 15:
+		switch (k.action) {
+		case Action::Timeout: s.timeout = int64_t(v); break;
+		case Action::Bantime: s.bantime = int64_t(v); break;
+		case Action::Proceed: s.proceed = v < 10 ? 10 : int64_t(v); break;
+		case Action::BanThreshold: s.ban_threshold = uint32_t(v); break;
+		case Action::StatTime: s.stat_time = int64_t(v); break;
+		case Action::MaxTtl: s.max_ttl = int64_t(v); break;
+		case Action::StaticTtl: s.static_ttl = int64_t(v); break;
+		case Action::RankResetTime: s.rank_reset_time = int64_t(v); break;
+		case Action::RrsResetTime: s.rrs_reset_time = int64_t(v); break;
+		case Action::MaxMem: s.max_mem = uint32_t(v); break;
+		case Action::MaxCache: s.max_cache = uint32_t(v); break;
+		case Action::RpcPort: s.rpc_port = uint16_t(v); break;
+		case Action::RpcTtl: s.rpc_ttl = int64_t(v); break;
+		case Action::RpcWait: s.rpc_wait = int64_t(v); break;
+		case Action::Debug: s.debug = b; break;
+		case Action::RpcOnly:
 			s.rpc_only = b;
 			if (b) {
 				s.dns_tcp_port = s.dns_udp_port = 0;
@@ -271,9 +305,10 @@ struct Line {
 					s.dns_udp_port = 53;
 			}
 			break;
-		case 16: s.dns_tcp_port = uint16_t(v); break;
-		case 17: s.dns_udp_port = uint16_t(v); break;
-		case 18: s.stat_file = value; break;
+		case Action::DnsTcpPort: s.dns_tcp_port = uint16_t(v); break;
+		case Action::DnsUdpPort: s.dns_udp_port = uint16_t(v); break;
+		case Action::StatFile: s.stat_file = value; break;
+		default: break; // directives: their own handlers
 		}
 	}
 
@@ -410,29 +445,29 @@ struct Line {
 	{
 		uint32_t n = 0;
 		bool safe = false;
-		switch (k.slot) {
-		case 19:
+		switch (k.action) {
+		case Action::DnsServer:
 			return dns_server(w);
-		case 20:
+		case Action::StaticRecord:
 			return static_record(k.name, w);
-		case 21:
+		case Action::ExcludeStatic:
 			return exclude_static(w);
-		case 22:
+		case Action::SetPort:
 			return set_port(w);
-		case 23:
-		case 24: {
+		case Action::SafeOption:
+		case Action::SafeServer: {
 			if (w.size() != 2)
 				return bad("%s takes a MAC address (or mac_default) and a value", k.name);
 			int p = profile_of(w[0]);
 			if (p < 0)
 				return;
-			if (k.slot == 23)
+			if (k.action == Action::SafeOption)
 				set_option(p, w[1]);
 			else
 				add_profile_server(p, w[1]);
 			return;
 		}
-		case 25:
+		case Action::Profile:
 			if (w.size() != 2)
 				return bad("profile takes a number and an access");
 			if (!profile_number(w[0], n) || !access_word(w[1], safe))
@@ -446,9 +481,9 @@ struct Line {
 			cfg.profiles[n].flags = safe ? uint32_t(kProfileSafeAccess) : 0u;
 			raise_max(int(n));
 			return;
-		case 26:
-		case 27:
-		case 28:
+		case Action::ProfileSetAccess:
+		case Action::ProfileSetServer:
+		case Action::ProfileSetOption:
 			if (w.size() != 2)
 				return bad("%s takes a profile number and a value", k.name);
 			if (!profile_number(w[0], n))
@@ -457,14 +492,14 @@ struct Line {
 				zmo_log(ZMO_LOG_ERROR, "max. profiles num exhausted: %u", n);
 				return;
 			}
-			if (k.slot == 26) {
+			if (k.action == Action::ProfileSetAccess) {
 				if (!access_word(w[1], safe))
 					return;
 				if (safe)
 					cfg.profiles[n].flags |= kProfileSafeAccess;
 				else
 					cfg.profiles[n].flags &= ~uint32_t(kProfileSafeAccess);
-			} else if (k.slot == 27) {
+			} else if (k.action == Action::ProfileSetServer) {
 				size_t before = cfg.pool.size();
 				add_profile_server(int(n), w[1]);
 				if (cfg.pool.size() == before)
@@ -473,19 +508,19 @@ struct Line {
 				return;
 			raise_max(int(n));
 			return;
-		case 29:
-		case 30: {
+		case Action::SetProfile:
+		case Action::SetProfileIp: {
 			if (w.size() != 2)
-				return bad("%s takes %s and a profile number", k.name, k.slot == 29 ? "a MAC address" : "an address");
+				return bad("%s takes %s and a profile number", k.name, k.action == Action::SetProfile ? "a MAC address" : "an address");
 			if (!profile_number(w[1], n))
 				return;
 			if (n > uint32_t(kMaxProfile)) {
 				zmo_log(ZMO_LOG_ERROR, "Profile number is too large: %u", n);
 				return;
 			}
-			if (k.slot == 29 && w[0] == "mac_default") {
+			if (k.action == Action::SetProfile && w[0] == "mac_default") {
 				cfg.mac_default = int(n);
-			} else if (k.slot == 29) {
+			} else if (k.action == Action::SetProfile) {
 				zmo_mac_addr_t mac;
 				if (!zmo_mac_addr_parse(&mac, w[0].c_str()))
 					return bad("bad MAC address \"%s\"", w[0].c_str());
@@ -508,6 +543,8 @@ struct Line {
 			raise_max(int(n));
 			return;
 		}
+		default:
+			return; // settings: handled as values
 		}
 	}
 

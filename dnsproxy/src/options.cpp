@@ -34,6 +34,14 @@ bool parse_options(int argc, char **argv, Options &out)
 	}
 	const char *verbose = getenv("DNSRELAYD_DEBUG_VERBOSE");
 	out.verbosity = verbose && (verbose[0] == '1' || verbose[0] == '2') ? verbose[0] - '0' : 0;
+	// Test switch: every IPv4 upstream query from this one port, so that a
+	// scenario can show what the random ports protect against.
+	if (const char *pin = getenv("DNSRELAYD_TEST_UPSTREAM_PORT")) {
+		char *end = nullptr;
+		unsigned long port = strtoul(pin, &end, 10);
+		if (end != pin && *end == '\0' && port > 0 && port < 65536)
+			out.pinned_upstream_port = uint16_t(port);
+	}
 	if (!out.main_file) {
 		print_usage(stderr);
 		return false;

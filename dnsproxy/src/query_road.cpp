@@ -2,6 +2,7 @@
 // upstream tries and their pacing, answers, replies and caching.
 #include "query_road.h"
 #include "server.h"
+#include "udp_io.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +18,14 @@ constexpr int64_t kUntriedLifeMs = 60000;
 constexpr int64_t kNegativeLifeMs = 300000;
 
 bool passed(const zmo_time_t &t) { return zmo_time_left_monotonic_msec(&t) <= 0; }
+
+struct Pin {
+	Request &r;
+	explicit Pin(Request &req) : r(req) { r.pinned++; }
+	~Pin() { r.pinned--; }
+	Pin(const Pin &) = delete;
+	Pin &operator=(const Pin &) = delete;
+};
 
 void request_unlink_free(Server &s, Request *r)
 {
@@ -53,7 +62,11 @@ void cache_store(Server &s, const Request &r, const uint8_t *msg, size_t len, So
 	if (how == Source::Finish && rcode == 3) {
 		life = kNegativeLifeMs;
 	} else {
-		int64_t ttl = msg_min_answer_ttl(msg, len);
+		// An upstream answer was walked into the road's packet on arrival;
+		// the id and flags changed since, the records did not.
+		if (how != Source::Upstream && !s.road.parsed.load(msg, len))
+			return;
+		int64_t ttl = msg_min_answer_ttl(s.road.parsed.packet());
 		if (ttl <= 0)
 			return;
 		life = std::min<int64_t>(ttl, 3600000) * 1000;
@@ -91,6 +104,9 @@ void deliver(Server &s, Request &r, uint8_t *msg, size_t len, Source how)
 	if (r.answered || len < 12)
 		return;
 	r.answered = true;
+	// Storing the answer may purge memory, and the purge's pending check
+	// frees answered requests: not this one, which is still in use here.
+	Pin pin(r);
 	memcpy(msg, r.query, 2);
 	if (how != Source::Opcode2)
 		msg_set_reply_flags(msg, 16);
@@ -102,8 +118,11 @@ void deliver(Server &s, Request &r, uint8_t *msg, size_t len, Source how)
 		udp_reply(s, r, msg, len);
 		break;
 	case kKindTcp:
-		if (s.road.tcp[size_t(r.slot)].serial == r.conn_serial && s.road.tcp[size_t(r.slot)].role == TcpConn::kClient)
-			tcp_queue(s, r.slot, msg, len);
+		// A reply that can't be queued ends the connection, which would
+		// otherwise wait silent for its idle time.
+		if (s.road.tcp[size_t(r.slot)].serial == r.conn_serial && s.road.tcp[size_t(r.slot)].role == TcpConn::kClient &&
+		    !tcp_queue(s, r.slot, msg, len))
+			tcp_close(s, r.slot);
 		break;
 	default:
 		text_answer(s, r, msg, len);
@@ -126,10 +145,29 @@ void finish(Server &s, Request &r)
 void try_next(Server &s, uint64_t arg);
 void try_now_or_finish(Server &s, Request &r);
 
-void schedule_try(Server &s, Request &r, int64_t delay)
+// False when no timer could be had, even after a purge.
+bool schedule_try(Server &s, Request &r, int64_t delay)
 {
+	{
+		// The purge may find r without tries or entries left: it stays.
+		Pin pin(r);
+		road_reserve(s, Timers::timer_bytes());
+	}
+	if (!s.timers.add(delay, try_next, uint64_t(reinterpret_cast<uintptr_t>(&r))))
+		return false;
 	r.tries_scheduled++;
-	s.timers.add(delay, try_next, uint64_t(reinterpret_cast<uintptr_t>(&r)));
+	return true;
+}
+
+// A request that can't schedule its first try ends now (REFUSED at the
+// pending check) rather than wait for its untried entries to expire.
+void give_up_tries(Server &s, Request &r)
+{
+	for (uint16_t k = r.next_try; k < r.n_ids; k++)
+		if (Pending *p = s.road.pending.find(r.ids[k]))
+			p->done = true;
+	r.next_try = r.n_ids;
+	s.road.answer_this_round = true;
 }
 
 // The message for an upstream server: the pending id, and the profile's
@@ -137,20 +175,19 @@ void schedule_try(Server &s, Request &r, int64_t delay)
 size_t upstream_message(Server &s, const Request &r, uint16_t id, uint8_t *out)
 {
 	memcpy(out, r.query, r.query_len);
-	wr16(out, id);
+	put16(out, id);
 	size_t len = r.query_len;
 	const Profile &p = s.cfg->profiles[size_t(r.profile)];
 	if ((p.flags & (kProfileSafeAccess | kProfileHasOption)) == (kProfileSafeAccess | kProfileHasOption)) {
 		// Root name, TYPE, CLASS 1, TTL 0, RDLENGTH 4, the option.
-		static const uint8_t head[] = {0, uint8_t(kOptionType >> 8), uint8_t(kOptionType & 0xff), 0, 1, 0, 0, 0, 0, 0, 4};
-		uint8_t *o = out + len;
-		memcpy(o, head, sizeof head);
-		o[11] = uint8_t(p.option >> 24);
-		o[12] = uint8_t(p.option >> 16);
-		o[13] = uint8_t(p.option >> 8);
-		o[14] = uint8_t(p.option);
-		len += kOptionRecordSize;
-		wr16(out + 10, uint16_t(rd16(out + 10) + 1));
+		dnsc::Cursor o(out, r.query_len + kOptionRecordSize, len);
+		o.u8(0);
+		o.u16(kOptionType);
+		o.u16(1);
+		o.u32(0);
+		o.u16(4);
+		o.u32(p.option);
+		put16(out + 10, uint16_t(get16(out + 10) + 1));
 	}
 	return len;
 }
@@ -194,6 +231,13 @@ void try_next(Server &s, uint64_t arg)
 			maybe_orphan(s, r);
 			return;
 		}
+		// Queueing may have purged memory: the entry is looked up again.
+		p = s.road.pending.find(id);
+		if (!p) {
+			tcp_close(s, slot);
+			maybe_orphan(s, r);
+			return;
+		}
 		zmo_log_debug(1, "send tcp request to: [%d] %s#%d", r.profile, where.c_str(), port);
 		p->tcp_slot = slot;
 		p->tcp_serial = s.road.tcp[size_t(slot)].serial;
@@ -202,8 +246,9 @@ void try_next(Server &s, uint64_t arg)
 			schedule_try(s, r, st.proceed);
 		return;
 	}
-	int fd = s.slots.at(p->upstream_slot).fd;
-	if (fd < 0) {
+	UpstreamPool &pool = s.pool_of(p->server.u.sa.sa_family);
+	UpstreamSocket *sock = pool.pick();
+	if (!sock) {
 		// No socket of that family (a host without IPv6): waiting for the
 		// entry's deadline would hold the client for a minute, so the next
 		// server is tried at once.
@@ -217,7 +262,7 @@ void try_next(Server &s, uint64_t arg)
 	zmo_log_debug(1, "send udp request to: [%d] %s#%d", r.profile, where.c_str(), port);
 	if (r.next_try < r.n_ids)
 		schedule_try(s, r, st.proceed);
-	if (sendto(fd, buf, len, 0, &p->server.u.sa, zmo_ip_sockaddr_len(&p->server)) < 0) {
+	if (sendto(sock->fd, buf, len, 0, &p->server.u.sa, zmo_ip_sockaddr_len(&p->server)) < 0) {
 		int err = errno;
 		if (err == ENETUNREACH)
 			zmo_log_debug(1, "unable to send request: %s", zmo_sys_strerror(err));
@@ -228,6 +273,10 @@ void try_next(Server &s, uint64_t arg)
 		s.road.answer_this_round = true;
 		return;
 	}
+	// Only the socket it left from takes the answer.
+	p->sock_id = sock->id;
+	p->sock_index = uint8_t(sock - pool.live().data());
+	pool.sent(p->sock_index, st.timeout + 100);
 	s.counters.proxied++;
 	s.stats->sent(p->server);
 	zmo_time_get_monotonic(&p->sent_at);
@@ -240,9 +289,10 @@ void try_next(Server &s, uint64_t arg)
 // end when none is left and no other try is still out.
 void try_now_or_finish(Server &s, Request &r)
 {
-	if (r.next_try < r.n_ids)
-		schedule_try(s, r, 0);
-	else if (r.in_flight == 0)
+	if (r.next_try < r.n_ids && schedule_try(s, r, 0))
+		return;
+	give_up_tries(s, r);
+	if (r.in_flight == 0)
 		finish(s, r);
 }
 
@@ -297,7 +347,7 @@ bool draw_id(Server &s, uint16_t &id)
 {
 	// Bounded: with every id in use the server is skipped, not waited for.
 	for (int i = 0; i < kIdDraws; i++) {
-		id = uint16_t(s.rng.next());
+		id = s.random.next16();
 		if (!s.road.pending.find(id))
 			return true;
 	}
@@ -315,18 +365,23 @@ size_t static_reply(Server &s, const uint8_t *query, const Question &q, const st
 	memcpy(buf, query, q.end);
 	buf[2] &= 0x01; // keep RD only
 	buf[3] = 0;
-	wr16(buf + 4, 1);
-	wr16(buf + 6, 1);
-	wr16(buf + 8, 0);
-	wr16(buf + 10, 0);
-	uint8_t *o = buf + q.end;
-	uint32_t ttl = uint32_t(s.cfg->settings.static_ttl) & 0x7fffffffu;
-	size_t rdlen = q.type == 1 ? 4 : 16;
-	const uint8_t rr[] = {0xc0, 0x0c, uint8_t(q.type >> 8), uint8_t(q.type), 0, 1, uint8_t(ttl >> 24), uint8_t(ttl >> 16),
-			      uint8_t(ttl >> 8), uint8_t(ttl), 0, uint8_t(rdlen)};
-	memcpy(o, rr, sizeof rr);
-	memcpy(o + sizeof rr, q.type == 1 ? static_cast<const void *>(&rec->v4) : static_cast<const void *>(&rec->v6), rdlen);
-	return q.end + sizeof rr + rdlen;
+	size_t len = 4;
+	dnsc::Cursor out(buf, s.road.scratch.size(), len);
+	// QDCOUNT 1, ANCOUNT 1, no other records.
+	out.u16(1);
+	out.u16(1);
+	out.u16(0);
+	out.u16(0);
+	len = q.end;
+	// The question's name by pointer, TYPE, CLASS IN, TTL, the address.
+	uint16_t rdlen = q.type == 1 ? 4 : 16;
+	out.u16(0xc000 | DNS_HEADER_SIZE);
+	out.u16(q.type);
+	out.u16(1);
+	out.u32(uint32_t(s.cfg->settings.static_ttl) & 0x7fffffffu);
+	out.u16(rdlen);
+	out.bytes(q.type == 1 ? static_cast<const void *>(&rec->v4) : static_cast<const void *>(&rec->v6), rdlen);
+	return out.overrun ? 0 : len;
 }
 
 } // namespace
@@ -363,12 +418,13 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 	if (len < 12 || (msg[2] & 0x80))
 		return; // an answer sent to the listener is nobody's query
 	Question q;
-	if (!question_parse(msg, len, q)) {
+	Parsed &parsed = s.road.parsed;
+	if (!parsed.load(msg, len) || !question_parse(parsed.packet(), q)) {
 		zmo_log_debug(1, "unable to extract domain from request");
 		return;
 	}
 	// Loop: our own try to that server came back to us with its question.
-	uint16_t qid = rd16(msg);
+	uint16_t qid = get16(msg);
 	if (Pending *p = s.road.pending.find(qid)) {
 		if (zmo_ip_sockaddr_address_is_equal(&client, &p->server) && question_same(q, p->req->question)) {
 			zmo_log(ZMO_LOG_ERROR, "Proxy loop detected: %s <-> %s, request dropped", addr_text(client).c_str(),
@@ -379,7 +435,7 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 	}
 	int profile = s.cfg->profile_max > 0 ? road_profile_of(s, client) : 0;
 	std::string name;
-	if (!question_text(msg, len, name)) {
+	if (!question_text(parsed.packet(), name)) {
 		zmo_log_debug(1, "unable to extract domain from request");
 		return;
 	}
@@ -396,7 +452,7 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 	now.profile = profile;
 	now.key = cache_key(kind, profile, q);
 	now.question = q;
-	now.udp_limit = uint16_t(kind == kKindUdp ? msg_udp_limit(msg, len) : kMaxTcpMessage);
+	now.udp_limit = uint16_t(kind == kKindUdp ? msg_udp_limit(parsed.packet()) : kMaxTcpMessage);
 	now.query_len = uint16_t(len);
 	now.query = msg;
 	uint8_t *buf = s.road.scratch.data();
@@ -434,6 +490,11 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 	if (!mem) {
 		zmo_log(ZMO_LOG_ERROR, "unable to allocate memory for the request data");
 		road_pending_check(s);
+		// The client hears REFUSED now rather than nothing: built in place,
+		// it needs no memory.
+		memcpy(buf, msg, len);
+		msg_set_reply_flags(buf, 5);
+		deliver(s, now, buf, len, Source::Finish);
 		return;
 	}
 	Request *r = new (mem) Request(now);
@@ -459,7 +520,6 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 			zmo_ip_sockaddr_set_port(&p.server, *port);
 		if (zmo_ip_sockaddr_port(&p.server) == 0)
 			zmo_ip_sockaddr_set_port(&p.server, 53);
-		p.upstream_slot = c.addr.u.sa.sa_family == AF_INET6 ? kSlotUpstream6 : kSlotUpstream4;
 		zmo_time_get_monotonic_plus_msec(&p.deadline, kUntriedLifeMs);
 		road_reserve(s, 64 + sizeof p);
 		if (!s.road.pending.insert(id, p))
@@ -467,25 +527,27 @@ void road_query(Server &s, uint8_t *msg, size_t len, uint8_t kind, int slot, con
 		r->ids[r->n_ids++] = id;
 		r->entries++;
 	}
-	if (r->n_ids)
-		schedule_try(s, *r, 0);
-	else
+	if (!r->n_ids)
 		maybe_orphan(s, *r);
+	else if (!schedule_try(s, *r, 0))
+		give_up_tries(s, *r);
 }
 
-void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &from, int tcp_slot, bool truncated)
+void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &from, int tcp_slot, bool truncated,
+		 uint32_t sock_id)
 {
 	if (len < 12 || !(msg[2] & 0x80))
 		return; // a query reflected at us is no answer
-	uint16_t id = rd16(msg);
+	uint16_t id = get16(msg);
 	Pending *p = s.road.pending.find(id);
 	if (!p) {
 		zmo_log_debug(1, "missed query, id %d", int(id));
 		return;
 	}
-	// Only the server the try went to, on the way it went, answers it.
+	// Only the server the try went to, on the way it went (the connection,
+	// or the socket it left from), answers it.
 	bool same_way = tcp_slot ? p->tcp_slot == tcp_slot && p->tcp_serial == s.road.tcp[size_t(tcp_slot)].serial
-				 : p->tcp_slot == 0 && zmo_ip_sockaddr_is_equal(&p->server, &from);
+				 : p->tcp_slot == 0 && p->sock_id == sock_id && zmo_ip_sockaddr_is_equal(&p->server, &from);
 	if (!same_way || !p->sent || p->done) {
 		zmo_log_debug(1, "answer from %s#%d for id %d ignored: not the server asked", addr_text(from).c_str(),
 			      int(zmo_ip_sockaddr_port(&from)), int(id));
@@ -493,8 +555,26 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 	}
 	Question q;
 	Request &r = *p->req;
-	if (!question_parse(msg, len, q) || !question_same(q, r.question)) {
+	Parsed &parsed = s.road.parsed;
+	if (!parsed.load(msg, len)) {
 		zmo_log_debug(1, "answer for id %d ignored: another question", int(id));
+		return;
+	}
+	// A server that refuses a query may leave its question out (FORMERR to
+	// a malformed one): from the socket, server and id of the try, that is
+	// the try's failure, not a stranger's answer; holding the request until
+	// its deadline would let junk queries hold memory.
+	bool refusal = dns_p_count(parsed.packet(), DNS_S_QD) == 0 && (msg[3] & 0x0f) != 0;
+	if (!refusal && (!question_parse(parsed.packet(), q) || !question_same(q, r.question))) {
+		zmo_log_debug(1, "answer for id %d ignored: another question", int(id));
+		return;
+	}
+	if (refusal) {
+		p->done = true;
+		r.in_flight--;
+		s.road.answer_this_round = true;
+		zmo_log_debug(1, "answer for id %d: RCODE %d without a question, next server", int(id), int(msg[3] & 0x0f));
+		try_now_or_finish(s, r);
 		return;
 	}
 	p->done = true;
@@ -507,7 +587,15 @@ void road_answer(Server &s, uint8_t *msg, size_t len, const zmo_ip_sockaddr_t &f
 	int64_t ms = zmo_time_to_msec(&took);
 	zmo_ip_sockaddr_t server = p->server;
 	unsigned rcode = msg[3] & 0x0f;
-	unsigned records = rd16(msg + 6) + rd16(msg + 8);
+	unsigned records = get16(msg + 6) + get16(msg + 8);
+	// Nothing that does not parse whole reaches a client or the cache: it
+	// counts as a failed try, and the next server is asked.
+	if (!truncated && !msg_well_formed(parsed.packet())) {
+		zmo_log_debug(1, "malformed answer from %s#%d for id %d dropped", addr_text(from).c_str(),
+			      int(zmo_ip_sockaddr_port(&from)), int(id));
+		try_now_or_finish(s, r);
+		return;
+	}
 	if (truncated || (msg[2] & 0x02)) {
 		// Cut on the way or by the server: the client retries over TCP.
 		if (truncated)
@@ -564,6 +652,8 @@ void road_pending_check(Server &s)
 			return true;
 		if (p.tcp_slot && road.tcp[size_t(p.tcp_slot)].serial == p.tcp_serial)
 			tcp_close(s, p.tcp_slot);
+		if (p.sock_id)
+			s.pool_of(p.server.u.sa.sa_family).settle(p.sock_id, p.sock_index);
 		if (p.sent && !p.done)
 			p.req->in_flight--;
 		p.req->entries--;
@@ -574,13 +664,18 @@ void road_pending_check(Server &s)
 	std::vector<Request *> orphans;
 	orphans.swap(road.orphans);
 	for (Request *r : orphans) {
+		if (r->pinned) {
+			// In use further up the stack: the end of the round frees it.
+			road.orphans.push_back(r);
+			continue;
+		}
 		r->orphan_listed = false;
 		if (r->tries_scheduled || r->entries)
 			continue;
 		finish(s, *r);
 		request_unlink_free(s, r);
 	}
-	road.answer_this_round = false;
+	road.answer_this_round = !road.orphans.empty();
 	road.pending.shrink();
 	road.arp.shrink();
 }

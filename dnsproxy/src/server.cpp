@@ -1,6 +1,7 @@
 // Process context: loading and reloading, sockets, pid file, periodic
 // timers and the poll loop.
 #include "server.h"
+#include "udp_io.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -47,60 +48,79 @@ void reset_context(Server &s)
 }
 
 // The periodic timers each run their work and add themselves again with
-// the period the configuration gives now.
+// the period the configuration gives now; memory is made for them first, a
+// lost periodic timer would stop that work for good.
+void rearm(Server &s, int64_t delay, TimerFn fn)
+{
+	road_reserve(s, Timers::timer_bytes());
+	s.timers.add(delay, fn);
+}
 void tick_stats_file(Server &s, uint64_t)
 {
 	write_stats(s);
-	s.timers.add(s.cfg->settings.stat_time, tick_stats_file);
+	rearm(s, s.cfg->settings.stat_time, tick_stats_file);
 }
 
 void tick_ranks(Server &s, uint64_t)
 {
 	s.stats->compute_ranks(s.rng);
-	s.timers.add(100, tick_ranks);
+	rearm(s, 100, tick_ranks);
 }
 
 void tick_rank_reset(Server &s, uint64_t)
 {
 	s.stats->reset_ranks();
-	s.timers.add(s.cfg->settings.rank_reset_time, tick_rank_reset);
+	rearm(s, s.cfg->settings.rank_reset_time, tick_rank_reset);
 }
 
 void tick_revival(Server &s, uint64_t)
 {
 	s.stats->revive_failed();
-	s.timers.add(s.cfg->settings.rrs_reset_time, tick_revival);
+	rearm(s, s.cfg->settings.rrs_reset_time, tick_revival);
 }
 
 void tick_all_failed(Server &s, uint64_t)
 {
 	s.stats->revive_if_all_failed();
-	s.timers.add(s.cfg->settings.rrs_reset_time, tick_all_failed);
+	rearm(s, s.cfg->settings.rrs_reset_time, tick_all_failed);
 }
 
 void tick_pending_check(Server &s, uint64_t)
 {
 	road_pending_check(s);
-	s.timers.add(s.cfg->settings.timeout + 100, tick_pending_check);
+	rearm(s, s.cfg->settings.timeout + 100, tick_pending_check);
 }
 
 void tick_cache_expiry(Server &s, uint64_t)
 {
 	road_cache_expiry(s);
-	s.timers.add(10000, tick_cache_expiry);
+	rearm(s, 10000, tick_cache_expiry);
 }
 
 void tick_text_sweep(Server &s, uint64_t)
 {
 	text_sweep(s);
-	s.timers.add(2 * s.cfg->settings.rpc_ttl, tick_text_sweep);
+	rearm(s, 2 * s.cfg->settings.rpc_ttl, tick_text_sweep);
+}
+
+// Retired upstream sockets are kept while a try may still be answered.
+int64_t upstream_grace_ms(const Server &s) { return s.cfg->settings.timeout + 100; }
+
+// Now and then, at random, one socket of each pool gets a new port.
+void tick_upstream_rotate(Server &s, uint64_t)
+{
+	for (UpstreamPool *pool : {&s.pool4, &s.pool6}) {
+		pool->rotate(upstream_grace_ms(s));
+		pool->sweep();
+	}
+	rearm(s, 200 + s.random.below(1000), tick_upstream_rotate);
 }
 
 // Silent connections give their slots back.
 void tick_tcp_idle(Server &s, uint64_t)
 {
 	tcp_close_idle(s);
-	s.timers.add(1000, tick_tcp_idle);
+	rearm(s, 1000, tick_tcp_idle);
 }
 
 bool no_ipv6(int err) { return err == EAFNOSUPPORT || err == EPROTONOSUPPORT || err == EADDRNOTAVAIL; }
@@ -168,16 +188,11 @@ bool open_sockets(Server &s)
 		} else if (!no_ipv6(errno))
 			zmo_log(ZMO_LOG_ERROR, "can not bind to IPv6 address");
 	}
-	if ((fd = open_socket(AF_INET, SOCK_DGRAM, -1, false)) < 0) {
+	if (!upstream_open(s, AF_INET)) {
 		zmo_log(ZMO_LOG_FATAL, "can not create IPv4 socket, aborted");
 		return false;
 	}
-	s.slots.set_fd(kSlotUpstream4, fd);
-	s.slots.set_handlers(kSlotUpstream4, udp_read_upstream, nullptr);
-	if ((fd = open_socket(AF_INET6, SOCK_DGRAM, -1, true)) >= 0) {
-		s.slots.set_fd(kSlotUpstream6, fd);
-		s.slots.set_handlers(kSlotUpstream6, udp_read_upstream, nullptr);
-	} else if (!no_ipv6(errno))
+	if (!upstream_open(s, AF_INET6) && !no_ipv6(errno))
 		zmo_log(ZMO_LOG_ERROR, "can not create IPv6 socket");
 	if (st.dns_tcp_port != 0) {
 		if ((fd = open_socket(AF_INET, SOCK_STREAM, st.dns_tcp_port, false)) < 0) {
@@ -275,6 +290,7 @@ bool server_start(Server &s)
 	s.timers.add(st.timeout + 100, tick_pending_check);
 	s.timers.add(10000, tick_cache_expiry);
 	s.timers.add(1000, tick_tcp_idle);
+	s.timers.add(200 + s.random.below(1000), tick_upstream_rotate);
 	s.timers.add(st.stat_time, tick_stats_file);
 	s.timers.add(100, tick_ranks);
 	s.timers.add(st.rank_reset_time, tick_rank_reset);

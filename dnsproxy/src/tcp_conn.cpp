@@ -1,5 +1,6 @@
 // TCP: client connections carrying one query each, upstream connections
 // carrying one try each; messages framed by a two-byte length.
+#include "tcp_conn.h"
 #include "query_road.h"
 #include "server.h"
 
@@ -7,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -40,7 +42,8 @@ void conn_message(Server &s, int slot)
 	uint8_t *msg = c.rx;
 	size_t len = c.want;
 	c.rx = nullptr;
-	c.rx_have = c.want = c.have_len = 0;
+	c.rx_have = c.rx_room = c.want = c.have_len = 0;
+	c.reading = false;
 	if (c.role == TcpConn::kClient) {
 		// One query per connection: nothing more is read from it.
 		s.slots.set_handlers(slot, nullptr, s.slots.at(slot).write);
@@ -70,6 +73,10 @@ void tcp_read(Server &s, int slot)
 		return;
 	}
 	zmo_time_get_monotonic(&c.last_active);
+	if (!c.reading) {
+		c.reading = true;
+		c.first_byte = c.last_active;
+	}
 	size_t i = 0;
 	while (i < size_t(n)) {
 		// The length may come split over reads, even one byte at a time.
@@ -77,21 +84,43 @@ void tcp_read(Server &s, int slot)
 			c.len_bytes[c.have_len++] = buf[i++];
 			if (c.have_len < 2)
 				continue;
-			c.want = rd16(c.len_bytes);
+			c.want = get16(c.len_bytes);
 			if (c.want < 12) {
-				tcp_close(s, slot);
-				return;
-			}
-			road_reserve(s, c.want + kOptionRecordSize);
-			c.rx = static_cast<uint8_t *>(s.acc.alloc(c.want + kOptionRecordSize));
-			if (!c.rx) {
-				zmo_log(ZMO_LOG_ERROR, "unable to allocate memory for TCP data");
 				tcp_close(s, slot);
 				return;
 			}
 			c.rx_have = 0;
 		}
 		size_t take = std::min(c.want - c.rx_have, size_t(n) - i);
+		if (take == 0)
+			break; // the length alone: the message comes with a later read
+		// Memory for the bytes that came, not for the length announced: a
+		// prefix alone must not cost the cache anything.
+		if (c.rx_have + take > c.rx_room) {
+			// Doubling keeps a message that comes a byte at a time from
+			// being copied over and over, and stays within twice what came.
+			size_t room = std::max(c.rx_have + take, std::min(2 * c.rx_room, c.want));
+			// The last step leaves room for the option record of a try.
+			if (room == c.want)
+				room += kOptionRecordSize;
+			uint32_t serial = c.serial;
+			road_reserve(s, room);
+			if (c.serial != serial)
+				return; // the purge closed it: an upstream try past its time
+			auto *grown = static_cast<uint8_t *>(s.acc.alloc(room));
+			if (!grown) {
+				zmo_log(ZMO_LOG_ERROR, "unable to allocate memory for TCP data");
+				if (c.role == TcpConn::kUpstream)
+					road_tcp_failed(s, c.pending_id, slot);
+				tcp_close(s, slot);
+				return;
+			}
+			if (c.rx_have)
+				memcpy(grown, c.rx, c.rx_have);
+			s.acc.free(c.rx);
+			c.rx = grown;
+			c.rx_room = room;
+		}
 		memcpy(c.rx + c.rx_have, buf + i, take);
 		c.rx_have += take;
 		i += take;
@@ -152,6 +181,36 @@ void tcp_write(Server &s, int slot)
 	road_tcp_sent(s, c.pending_id, slot);
 }
 
+constexpr int kMaxClientConns = kSlotCount - kFirstConnectionSlot - kTcpUpstreamReserve;
+
+int clients_of(Server &s)
+{
+	int n = 0;
+	for (int i = kFirstConnectionSlot; i < kSlotCount; i++)
+		n += conn_of(s, i).role == TcpConn::kClient;
+	return n;
+}
+
+// With every client slot taken, the oldest client still sending its query
+// goes: slow senders hold slots only until newer clients come, and a client
+// whose query is whole keeps its slot until its answer is out.
+void make_room_for_client(Server &s)
+{
+	int clients = 0, oldest = -1;
+	for (int i = kFirstConnectionSlot; i < kSlotCount; i++) {
+		const TcpConn &c = conn_of(s, i);
+		if (c.role != TcpConn::kClient)
+			continue;
+		clients++;
+		if (s.slots.at(i).read && (oldest < 0 || c.serial < conn_of(s, oldest).serial))
+			oldest = i;
+	}
+	if (clients >= kMaxClientConns && oldest >= 0) {
+		zmo_log_debug(1, "TCP client %s dropped for a newer one", addr_text(conn_of(s, oldest).peer).c_str());
+		tcp_close(s, oldest);
+	}
+}
+
 } // namespace
 
 void tcp_accept(Server &s, int slot)
@@ -165,7 +224,8 @@ void tcp_accept(Server &s, int slot)
 				zmo_log(ZMO_LOG_ERROR, "unable to create socket: %s", zmo_sys_strerror(errno));
 			return;
 		}
-		int index = s.slots.take_connection_slot();
+		make_room_for_client(s);
+		int index = clients_of(s) < kMaxClientConns ? s.slots.take_connection_slot() : -1;
 		if (index < 0) {
 			// Accepted and closed: left in the backlog it would wake every poll.
 			close(fd);
@@ -185,7 +245,7 @@ bool tcp_queue(Server &s, int slot, const uint8_t *msg, size_t len)
 	c.tx = static_cast<uint8_t *>(s.acc.alloc(len + 2));
 	if (!c.tx)
 		return false;
-	wr16(c.tx, uint16_t(len));
+	put16(c.tx, uint16_t(len));
 	memcpy(c.tx + 2, msg, len);
 	c.tx_len = len + 2;
 	c.tx_sent = 0;
@@ -229,7 +289,12 @@ void tcp_close_idle(Server &s)
 {
 	for (int i = kFirstConnectionSlot; i < kSlotCount; i++) {
 		TcpConn &c = conn_of(s, i);
-		if (c.role == TcpConn::kNone || zmo_time_left_monotonic_msec(&c.last_active) > -kTcpIdleMs)
+		if (c.role == TcpConn::kNone)
+			continue;
+		// Silent too long, or a message that drips in too slowly.
+		bool idle = zmo_time_left_monotonic_msec(&c.last_active) <= -kTcpIdleMs;
+		bool late = c.reading && zmo_time_left_monotonic_msec(&c.first_byte) <= -kTcpMessageMs;
+		if (!idle && !late)
 			continue;
 		if (c.role == TcpConn::kUpstream)
 			road_tcp_failed(s, c.pending_id, i);

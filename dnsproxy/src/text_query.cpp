@@ -1,5 +1,6 @@
 // The text query port: "resolv-conf", "resolv-via" and "poll" from local
 // programs, answered with lines of addresses and texts.
+#include "text_query.h"
 #include "query_road.h"
 #include "server.h"
 
@@ -129,13 +130,18 @@ void resolve(Server &s, const zmo_ip_sockaddr_t &client, int mode, const std::st
 	}
 	// The query: that id, RD, one question of class IN.
 	uint8_t q[12 + DNS_D_MAXNAME + 4 + kOptionRecordSize] = {};
-	wr16(q, id);
-	q[2] = 0x01;
-	wr16(q + 4, 1);
-	memcpy(q + 12, wire, wire_len);
-	wr16(q + 12 + wire_len, type);
-	wr16(q + 14 + wire_len, 1);
-	road_query(s, q, 16 + wire_len, kKindText, kSlotRpc, client, nullptr, 0, via);
+	size_t len = 0;
+	dnsc::Cursor out(q, sizeof q, len);
+	out.u16(id);
+	out.u16(0x0100);
+	out.u16(1);
+	out.u16(0);
+	out.u16(0);
+	out.u16(0);
+	out.bytes(wire, wire_len);
+	out.u16(type);
+	out.u16(1);
+	road_query(s, q, len, kKindText, kSlotRpc, client, nullptr, 0, via);
 	s.timers.add(s.cfg->settings.rpc_wait, text_wait, id);
 }
 
@@ -212,7 +218,7 @@ void text_read(Server &s, int slot)
 
 void text_answer(Server &s, Request &r, const uint8_t *msg, size_t len)
 {
-	uint16_t id = rd16(msg);
+	uint16_t id = get16(msg);
 	TextEntry *e = s.road.text.find(id);
 	if (!e || e->answered)
 		return;

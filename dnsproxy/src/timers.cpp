@@ -22,23 +22,26 @@ void Timers::release(Timer *t)
 	acc_.free(t);
 }
 
-void Timers::add(int64_t delay_ms, TimerFn fn, uint64_t arg)
+size_t Timers::timer_bytes() { return sizeof(Timer); }
+
+bool Timers::add(int64_t delay_ms, TimerFn fn, uint64_t arg)
 {
 	void *mem = acc_.alloc(sizeof(Timer));
 	if (!mem) {
 		zmo_log(ZMO_LOG_ERROR, "can't allocate a timer: out of memory");
-		return;
+		return false;
 	}
 	Timer *t = new (mem) Timer{nullptr, {}, fn, arg};
 	if (delay_ms <= 0) {
 		t->next = immediate_;
 		immediate_ = t;
-		return;
+		return true;
 	}
 	zmo_time_get_monotonic_plus_msec(&t->deadline, delay_ms);
 	heap_.push_back(t);
 	std::push_heap(heap_.begin(), heap_.end(), later);
 	timeout_ = std::min(timeout_, delay_ms);
+	return true;
 }
 
 void Timers::run_immediate(Server &server)

@@ -1,5 +1,6 @@
 // UDP: queries on the listeners, answers on the upstream sockets, replies
 // sent from the address the client asked.
+#include "udp_io.h"
 #include "query_road.h"
 #include "server.h"
 
@@ -110,21 +111,36 @@ void udp_read_listener(Server &s, int slot)
 	}
 }
 
+bool upstream_open(Server &s, int family)
+{
+	int slot = family == AF_INET6 ? kSlotUpstream6 : kSlotUpstream4;
+	UpstreamPool &pool = s.pool_of(family);
+	if (!pool.open(family, UpstreamPool::kSize, family == AF_INET ? s.options.pinned_upstream_port : 0))
+		return false;
+	s.slots.set_fd(slot, pool.poll_fd());
+	s.slots.set_handlers(slot, udp_read_upstream, nullptr);
+	return true;
+}
+
 void udp_read_upstream(Server &s, int slot)
 {
-	for (int i = 0; i < kReadsPerRound; i++) {
-		int fd = s.slots.at(slot).fd;
-		if (fd < 0)
-			return;
+	UpstreamPool &pool = s.pool_of(slot == kSlotUpstream6 ? AF_INET6 : AF_INET);
+	int fds[UpstreamPool::kSize];
+	uint32_t ids[UpstreamPool::kSize];
+	size_t ready = pool.ready(fds, ids, UpstreamPool::kSize);
+	// One datagram from each ready socket: under load most have just one,
+	// and a socket with more is ready again in the next round, so no read
+	// is spent on finding a socket empty.
+	for (size_t k = 0; k < ready; k++) {
 		zmo_ip_sockaddr_t from;
 		bool cut = false;
-		ssize_t n = receive(s, fd, from, nullptr, nullptr, cut);
-		if (n == 0 || n == -1)
-			return;
-		if (n < 0)
-			continue;
-		road_answer(s, s.road.rx.data(), size_t(n), from, 0, cut);
+		ssize_t n = receive(s, fds[k], from, nullptr, nullptr, cut);
+		if (n > 0)
+			road_answer(s, s.road.rx.data(), size_t(n), from, 0, cut, ids[k]);
 	}
+	// Only now, with no descriptor of the list above in use, may retired
+	// sockets close.
+	pool.sweep();
 }
 
 bool udp_reply(Server &s, const Request &r, const uint8_t *msg, size_t len)

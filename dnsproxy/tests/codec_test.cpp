@@ -427,3 +427,141 @@ TEST(CodecPacket, CopyNeedsRoom)
 }
 
 } // namespace
+
+namespace {
+
+// An answer for www.ex. A: the question, then the records given, counts as given.
+std::vector<unsigned char> answer_with(unsigned an, unsigned ns, unsigned ar, const std::vector<unsigned char> &records,
+				       std::vector<unsigned char> qname = {3, 'w', 'w', 'w', 2, 'e', 'x', 0})
+{
+	std::vector<unsigned char> m = {0x12, 0x34, 0x81, 0x80, 0, 1, 0, (unsigned char)an, 0, (unsigned char)ns,
+					0, (unsigned char)ar};
+	m.insert(m.end(), qname.begin(), qname.end());
+	m.insert(m.end(), {0, 1, 0, 1});
+	m.insert(m.end(), records.begin(), records.end());
+	return m;
+}
+
+// Owner by pointer to the question, TYPE, CLASS IN, TTL, then the data.
+std::vector<unsigned char> rr(uint16_t type, uint32_t ttl, std::vector<unsigned char> data,
+			      std::vector<unsigned char> owner = {0xc0, 12})
+{
+	std::vector<unsigned char> r = owner;
+	r.insert(r.end(), {(unsigned char)(type >> 8), (unsigned char)type, 0, 1, (unsigned char)(ttl >> 24),
+			   (unsigned char)(ttl >> 16), (unsigned char)(ttl >> 8), (unsigned char)ttl,
+			   (unsigned char)(data.size() >> 8), (unsigned char)data.size()});
+	r.insert(r.end(), data.begin(), data.end());
+	return r;
+}
+
+std::vector<unsigned char> cat(std::initializer_list<std::vector<unsigned char>> parts)
+{
+	std::vector<unsigned char> out;
+	for (auto &p : parts)
+		out.insert(out.end(), p.begin(), p.end());
+	return out;
+}
+
+} // namespace
+
+TEST(CodecCheck, WholeMessageWalk)
+{
+	const std::vector<unsigned char> a = {192, 0, 2, 1};
+	// The question starts at 12; its name is 8 octets, so records start at 24.
+	std::vector<unsigned char> longest; // 255 octets: 63, 63, 63, 61 and the root
+	for (int l : {63, 63, 63, 61}) {
+		longest.push_back((unsigned char)l);
+		longest.insert(longest.end(), l, 'a');
+	}
+	longest.push_back(0);
+	struct Case {
+		const char *what;
+		std::vector<unsigned char> wire;
+		int rc;
+	} cases[] = {
+		{"plain answer", answer_with(1, 0, 0, rr(1, 300, a)), 0},
+		{"CNAME by pointer, then A", answer_with(2, 0, 0, cat({rr(5, 60, {1, 'x', 0xc0, 16}), rr(1, 60, a)})), 0},
+		{"SOA in authority", answer_with(0, 1, 0, rr(6, 60, cat({{2, 'n', 's', 0xc0, 12, 0xc0, 12}, std::vector<unsigned char>(20, 0)}))), 0},
+		{"trailing bytes after the records", cat({answer_with(1, 0, 0, rr(1, 300, a)), {0, 0}}), 0},
+		{"longest name in the question", answer_with(0, 0, 0, {}, longest), 0},
+		{"owner pointing at itself", answer_with(1, 0, 0, rr(1, 300, a, {0xc0, 24})), DNS_EILLEGAL},
+		{"owner pointing forward", answer_with(1, 0, 0, rr(1, 300, a, {0xc0, 40})), DNS_EILLEGAL},
+		{"pointer loop through two names", answer_with(2, 0, 0, cat({rr(1, 1, a, {1, 'b', 0xc0, 40}), rr(1, 1, a, {1, 'c', 0xc0, 24})})), DNS_EILLEGAL},
+		{"CNAME data pointing forward", answer_with(1, 0, 0, rr(5, 60, {0xc0, 60})), DNS_EILLEGAL},
+		{"CNAME name running past its data", answer_with(2, 0, 0, cat({rr(5, 60, {3, 'a'}), rr(1, 60, a)})), DNS_EILLEGAL},
+		{"MX without its name", answer_with(1, 0, 0, rr(15, 60, {0, 10})), DNS_EILLEGAL},
+		{"SOA cut short", answer_with(0, 1, 0, rr(6, 60, {0xc0, 12, 0xc0, 12, 0, 0})), DNS_EILLEGAL},
+		{"record length past the end", [&] {
+			 auto m = answer_with(1, 0, 0, rr(1, 300, a));
+			 m[m.size() - 5] = 40; // RDLENGTH 40 of 4 bytes there
+			 return m;
+		 }(), DNS_EILLEGAL},
+		{"count larger than the records", answer_with(2, 0, 0, rr(1, 300, a)), DNS_EILLEGAL},
+		{"additional count larger", answer_with(1, 0, 3, rr(1, 300, a)), DNS_EILLEGAL},
+		{"A of five bytes", answer_with(1, 0, 0, rr(1, 300, {1, 2, 3, 4, 5})), DNS_EILLEGAL},
+		{"AAAA of four bytes", answer_with(1, 0, 0, rr(28, 300, a)), DNS_EILLEGAL},
+		{"TXT without strings", answer_with(1, 0, 0, rr(16, 300, {})), DNS_EILLEGAL},
+		{"TXT string past its data", answer_with(1, 0, 0, rr(16, 300, {5, 'a'})), DNS_EILLEGAL},
+		{"name over 255 octets through a pointer",
+		 answer_with(1, 0, 0, rr(1, 300, a, {1, 'b', 0xc0, 12}), longest), DNS_EILLEGAL},
+		{"label length 64 in an owner", answer_with(1, 0, 0, rr(1, 300, a, {64, 'a', 0})), DNS_EILLEGAL},
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		Packet pk(c.wire);
+		EXPECT_EQ(c.rc, dns_p_check(pk.P));
+	}
+}
+
+TEST(CodecCheck, EveryServerAnswerIsWellFormed)
+{
+	for (auto &f : load_fixtures()) {
+		SCOPED_TRACE(f.query);
+		Packet pk(f.wire);
+		EXPECT_EQ(0, dns_p_check(pk.P));
+	}
+}
+
+TEST(CodecCheck, LeastAnswerTtlAndEdnsSize)
+{
+	const std::vector<unsigned char> a = {192, 0, 2, 1};
+	const std::vector<unsigned char> opt = {0, 0, 41, 0x04, 0xd0, 0, 0, 0, 0, 0, 0};
+	struct Case {
+		const char *what;
+		std::vector<unsigned char> wire;
+		int found;
+		uint32_t ttl;
+		unsigned edns;
+	} cases[] = {
+		{"one answer", answer_with(1, 0, 0, rr(1, 300, a)), 1, 300, 0},
+		{"least of three", answer_with(3, 0, 0, cat({rr(1, 300, a), rr(1, 20, a), rr(1, 90, a)})), 1, 20, 0},
+		{"top bit of the TTL cleared", answer_with(1, 0, 0, rr(1, 0x80000005u, a)), 1, 5, 0},
+		{"authority TTLs don't count", answer_with(1, 1, 0, cat({rr(1, 300, a), rr(1, 7, a)})), 1, 300, 0},
+		{"no answers, EDNS 1232", answer_with(0, 0, 1, opt), 0, 0, 1232},
+		{"answer and EDNS", answer_with(1, 0, 1, cat({rr(1, 60, a), opt})), 1, 60, 1232},
+		{"malformed", answer_with(2, 0, 0, rr(1, 300, a)), DNS_EILLEGAL, 0, 0},
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		Packet pk(c.wire);
+		uint32_t ttl = 0;
+		EXPECT_EQ(c.found, dns_p_min_answer_ttl(pk.P, &ttl));
+		if (c.found > 0) {
+			EXPECT_EQ(c.ttl, ttl);
+		}
+		EXPECT_EQ(c.edns, dns_p_edns_size(pk.P));
+	}
+}
+
+TEST(CodecNames, CopyFollowsPointers)
+{
+	auto m = answer_with(1, 0, 0, rr(5, 60, {1, 'x', 0xc0, 12}, {3, 'W', 'w', 'w', 0xc0, 16}));
+	Packet pk(m);
+	unsigned char name[DNS_D_MAXNAME];
+	size_t len = 0;
+	ASSERT_EQ(0, dns_d_copy(name, 24, pk.P, &len));
+	const unsigned char want[] = {3, 'W', 'w', 'w', 2, 'e', 'x', 0};
+	ASSERT_EQ(sizeof want, len);
+	EXPECT_EQ(0, memcmp(want, name, len));
+	EXPECT_EQ(DNS_EILLEGAL, dns_d_copy(name, uint16_t(m.size() - 3), pk.P, &len)); // the "x" byte: no label length
+}

@@ -3,6 +3,7 @@
 #include "fw_test/matchers.h"
 #include "fw_test/log_capture.h"
 #include "server.h"
+#include "udp_io.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
+#include <set>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -135,9 +138,7 @@ struct Road : ::testing::Test {
 		dnsr::road_prepare_listener(fd, AF_INET);
 		s.slots.set_fd(dnsr::kSlotUdp4, fd);
 		s.slots.set_handlers(dnsr::kSlotUdp4, dnsr::udp_read_listener, nullptr);
-		fd = udp_socket(&proxy_out_port);
-		s.slots.set_fd(dnsr::kSlotUpstream4, fd);
-		s.slots.set_handlers(dnsr::kSlotUpstream4, dnsr::udp_read_upstream, nullptr);
+		ASSERT_TRUE(dnsr::upstream_open(s, AF_INET));
 	}
 	std::string server_line(uint16_t port, const char *domain = "")
 	{
@@ -157,8 +158,16 @@ struct Road : ::testing::Test {
 		send_to(client, q, listener_port);
 		round();
 	}
-	// What the upstream got, with its id; the answer goes back from sock.
-	bool upstream_got(int sock, Bytes &q) { return receive(sock, q); }
+	// What the upstream got, with its id; the answer goes back from sock, to
+	// the port the query came from.
+	bool upstream_got(int sock, Bytes &q)
+	{
+		sockaddr_in from{};
+		if (!receive(sock, q, &from))
+			return false;
+		proxy_out_port = ntohs(from.sin_port);
+		return true;
+	}
 	void reply(int sock, const Bytes &a, uint16_t to_port = 0)
 	{
 		send_to(sock, a, to_port ? to_port : proxy_out_port);
@@ -394,23 +403,210 @@ TEST_F(Road, MemoryPurgeKeepsTheLaterHalfOfTheCache)
 	EXPECT_TRUE(upstream_got(upstream, q));
 }
 
+TEST_F(Road, PurgeWhileDeliveringKeepsTheRequestUntilTheRoundEnds)
+{
+	load(server_line(upstream_port));
+	for (int i = 0; i < 4; i++) {
+		ask(query("full" + std::to_string(i) + ".test", 1));
+		Bytes q, a;
+		ASSERT_TRUE(upstream_got(upstream, q));
+		reply(upstream, answer(q, 0, {"192.0.2.1"}));
+		ASSERT_TRUE(client_got(a));
+	}
+	ask(query("last.test", 1));
+	Bytes q, a;
+	ASSERT_TRUE(upstream_got(upstream, q));
+	// Storing this answer can't fit: the purge runs inside the delivery, and
+	// its pending check finds the request answered and without entries.
+	s.acc.set_limit(uint32_t(s.acc.in_use() + 64));
+	reply(upstream, answer(q, 0, {"192.0.2.2"}));
+	ASSERT_TRUE(client_got(a));
+	EXPECT_EQ((Bytes{192, 0, 2, 2}), Bytes(a.end() - 4, a.end()));
+	EXPECT_LT(s.road.cache.size(), 4u) << "the purge did not run";
+	round();
+	EXPECT_EQ(nullptr, s.road.requests) << "the delivered request was never freed";
+}
+
+TEST_F(Road, RequestWithoutMemoryIsRefusedAtOnce)
+{
+	load(server_line(upstream_port));
+	s.acc.set_limit(uint32_t(s.acc.in_use() + 16));
+	ask(query("nomem.test", 1, 1, 0x7777));
+	Bytes a, q;
+	ASSERT_TRUE(client_got(a));
+	EXPECT_EQ(0x77, a[0]);
+	EXPECT_EQ(5u, rcode(a));
+	EXPECT_FALSE(upstream_got(upstream, q));
+}
+
+TEST_F(Road, MalformedAnswerIsAFailedTryAndNeverCached)
+{
+	std::string long_name; // 250 octets on the wire
+	for (int l : {63, 63, 63, 56})
+		long_name += std::string(size_t(l), 'a') + ".";
+	long_name.pop_back();
+	// Each answer is the good one with a fault put in; rr is where its one
+	// record starts (its owner a pointer to the question).
+	struct Case {
+		const char *what;
+		std::string name;
+		std::function<void(Bytes &a, size_t rr)> spoil;
+	} cases[] = {
+		{"owner pointing at itself", "self.test", [](Bytes &a, size_t rr) { a[rr + 1] = uint8_t(rr); }},
+		{"owner pointing forward", "fwd.test", [](Bytes &a, size_t rr) { a[rr + 1] = uint8_t(rr + 20); }},
+		{"record length past the end", "rdlen.test", [](Bytes &a, size_t rr) { a[rr + 11] = 200; }},
+		{"count larger than the records", "count.test", [](Bytes &a, size_t) { a[7] = 3; }},
+		{"name over 255 octets through a pointer", long_name,
+		 [](Bytes &a, size_t rr) {
+			 const uint8_t label[] = {9, 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
+			 a.insert(a.begin() + long(rr), label, label + sizeof label);
+		 }},
+	};
+	load(server_line(upstream_port) + server_line(upstream2_port));
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		ask(query(c.name, 1));
+		Bytes q, a;
+		ASSERT_TRUE(upstream_got(upstream2, q)); // newest server first
+		Bytes bad = answer(q, 0, {"6.6.6.6"});
+		c.spoil(bad, q.size());
+		reply(upstream2, bad);
+		round(); // the next try runs in the next round, at once
+		ASSERT_TRUE(upstream_got(upstream, q)) << "the next server was not asked";
+		reply(upstream, answer(q, 0, {"192.0.2.5"}));
+		ASSERT_TRUE(client_got(a));
+		EXPECT_EQ((Bytes{192, 0, 2, 5}), Bytes(a.end() - 4, a.end()));
+		// What the cache holds is the good answer.
+		ask(query(c.name, 1));
+		ASSERT_TRUE(client_got(a));
+		EXPECT_EQ((Bytes{192, 0, 2, 5}), Bytes(a.end() - 4, a.end()));
+		EXPECT_FALSE(upstream_got(upstream2, q));
+	}
+}
+
+TEST_F(Road, RefusalWithoutQuestionFailsTheTryOnlyWithAnError)
+{
+	load(server_line(upstream_port) + server_line(upstream2_port));
+	ask(query("junk.test", 1));
+	Bytes q, a;
+	ASSERT_TRUE(upstream_got(upstream2, q)); // newest server first
+	// Just a header with the try's id: NOERROR says nothing, it is ignored.
+	Bytes header(q.begin(), q.begin() + 12);
+	header[2] = 0x80;
+	header[3] = 0x80;
+	header[5] = 0;
+	reply(upstream2, header);
+	round();
+	EXPECT_FALSE(upstream_got(upstream, q)) << "a bare NOERROR header ended the try";
+	// FORMERR without the question: the try failed, the next server at once.
+	header[3] = 0x81;
+	reply(upstream2, header);
+	round();
+	ASSERT_TRUE(upstream_got(upstream, q));
+	reply(upstream, answer(q, 0, {"192.0.2.7"}));
+	ASSERT_TRUE(client_got(a));
+	EXPECT_EQ((Bytes{192, 0, 2, 7}), Bytes(a.end() - 4, a.end()));
+}
+
+TEST_F(Road, IPv6ServerThroughItsOwnPool)
+{
+	int v6 = socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+	if (v6 < 0)
+		GTEST_SKIP() << "no IPv6 here";
+	sockaddr_in6 a{};
+	a.sin6_family = AF_INET6;
+	a.sin6_addr = in6addr_loopback;
+	if (bind(v6, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+		close(v6);
+		GTEST_SKIP() << "no IPv6 loopback here";
+	}
+	socklen_t l = sizeof a;
+	getsockname(v6, reinterpret_cast<sockaddr *>(&a), &l);
+	load("dns_server = [::1]:" + std::to_string(ntohs(a.sin6_port)) + "\n");
+	ASSERT_TRUE(dnsr::upstream_open(s, AF_INET6));
+	ask(query("six.test", 1));
+	pollfd p{v6, POLLIN, 0};
+	ASSERT_EQ(1, poll(&p, 1, 300));
+	uint8_t buf[512];
+	sockaddr_in6 from{};
+	l = sizeof from;
+	ssize_t n = recvfrom(v6, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &l);
+	ASSERT_GT(n, 12);
+	bool from_pool = false;
+	for (const dnsr::UpstreamSocket &sock : s.pool6.live())
+		from_pool |= sock.port == ntohs(from.sin6_port);
+	EXPECT_TRUE(from_pool) << "the query did not leave from the IPv6 pool";
+	Bytes reply_msg = answer(Bytes(buf, buf + n), 0, {"192.0.2.66"});
+	ASSERT_EQ(ssize_t(reply_msg.size()),
+		  sendto(v6, reply_msg.data(), reply_msg.size(), 0, reinterpret_cast<sockaddr *>(&from), l));
+	round();
+	Bytes got;
+	ASSERT_TRUE(client_got(got));
+	EXPECT_EQ((Bytes{192, 0, 2, 66}), Bytes(got.end() - 4, got.end()));
+	close(v6);
+}
+
+TEST_F(Road, AnswerOnAnotherUpstreamSocketIsIgnored)
+{
+	load(server_line(upstream_port));
+	ask(query("port.test", 1));
+	Bytes q, a;
+	ASSERT_TRUE(upstream_got(upstream, q));
+	uint16_t asked_from = proxy_out_port;
+	uint16_t other = 0;
+	for (const dnsr::UpstreamSocket &sock : s.pool4.live())
+		if (sock.port != asked_from)
+			other = sock.port;
+	ASSERT_NE(0, other);
+	// The right server, id and question, to another socket of the pool.
+	reply(upstream, answer(q, 0, {"6.6.6.6"}), other);
+	EXPECT_FALSE(client_got(a));
+	reply(upstream, answer(q, 0, {"192.0.2.6"}), asked_from);
+	ASSERT_TRUE(client_got(a));
+	EXPECT_EQ((Bytes{192, 0, 2, 6}), Bytes(a.end() - 4, a.end()));
+}
+
+TEST_F(Road, PendingIdsAreNeverSharedAndSourcePortsSpread)
+{
+	// A server that never answers keeps every try pending.
+	load("timeout = 60000\n" + server_line(upstream_port));
+	std::set<unsigned> ids;
+	std::set<uint16_t> ports;
+	const int n = 1000;
+	for (int i = 0; i < n; i++) {
+		ask(query("p" + std::to_string(i) + ".test", 1));
+		Bytes q;
+		ASSERT_TRUE(upstream_got(upstream, q));
+		ids.insert(unsigned(q[0] << 8 | q[1]));
+		ports.insert(proxy_out_port);
+	}
+	EXPECT_EQ(size_t(n), ids.size()) << "an id of a pending try was drawn again";
+	// 64 sockets, each retiring after 16 to 127 queries.
+	EXPECT_GE(ports.size(), 64u);
+	EXPECT_LE(s.pool4.retired_count(), dnsr::UpstreamPool::kMaxRetired);
+}
+
 TEST(QueryMessage, QuestionAndUdpLimit)
 {
+	auto parsed = std::make_unique<dnsr::Parsed>();
+	auto load = [&](const Bytes &m) { return parsed->load(m.data(), m.size()) ? parsed->packet() : nullptr; };
 	dnsr::Question q;
 	Bytes m = query("A.b", 257, 3);
-	ASSERT_TRUE(dnsr::question_parse(m.data(), m.size(), q));
+	ASSERT_TRUE(load(m));
+	ASSERT_TRUE(dnsr::question_parse(load(m), q));
 	EXPECT_EQ(257, q.type);
 	EXPECT_EQ(3, q.klass);
 	EXPECT_EQ('a', q.name[1]);
-	EXPECT_EQ(512u, dnsr::msg_udp_limit(m.data(), m.size()));
+	EXPECT_EQ(512u, dnsr::msg_udp_limit(load(m)));
 	// An OPT record offering 1232 bytes.
 	m[11] = 1;
 	m.insert(m.end(), {0, 0, 41, 0x04, 0xd0, 0, 0, 0, 0, 0, 0});
-	EXPECT_EQ(1232u, dnsr::msg_udp_limit(m.data(), m.size()));
+	EXPECT_EQ(1232u, dnsr::msg_udp_limit(load(m)));
 	// Malformed first questions.
-	for (Bytes bad : {Bytes(11, 0), Bytes{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xc0, 0x0c, 0, 1, 0, 1},
-			  Bytes{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 5, 'a', 0}})
-		EXPECT_FALSE(dnsr::question_parse(bad.data(), bad.size(), q));
+	EXPECT_FALSE(load(Bytes(11, 0)));
+	for (Bytes bad : {Bytes{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0xc0, 0x0c, 0, 1, 0, 1},
+			  Bytes{0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 5, 'a', 0}, Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}})
+		EXPECT_FALSE(dnsr::question_parse(load(bad), q));
 }
 
 TEST(QueryMessage, TextFormat)

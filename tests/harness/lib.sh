@@ -133,6 +133,29 @@ expect() {
   log "$1: ok"
 }
 
+# start_capture IF FILE FILTER [NAME]: tcpdump on IF (of host NAME) writes
+# each packet to FILE as soon as it passes (--immediate-mode -U); returns once
+# it listens. stop_capture ends it. Decode FILE with tshark -r afterwards; wait
+# for what a step sent with wait_until rather than a fixed sleep.
+start_capture() {
+  local iface=$1 file=$2 filter=$3 name=${4:-}
+  local cmd=(tcpdump -n -U --immediate-mode -i "$iface" -w "$file" "$filter")
+  if [ -n "$name" ]; then
+    ip netns exec "$name" "${cmd[@]}" 2> "$file.err" &
+  else
+    "${cmd[@]}" 2> "$file.err" &
+  fi
+  capture_pid=$!
+  on_exit quiet_kill "$capture_pid"
+  wait_line "$file.err" "listening on" 10
+}
+
+# stop_capture: ends the capture start_capture began last.
+stop_capture() {
+  kill -INT "$capture_pid" 2> /dev/null || true
+  wait "$capture_pid" 2> /dev/null || true
+}
+
 # quiet_kill PID...: SIGKILL, silent when the process is already gone
 # (on_exit quiet_kill "$pid" for a daemon that a step may have stopped).
 quiet_kill() {

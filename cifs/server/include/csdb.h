@@ -144,9 +144,9 @@ VX_API CSTree *csGetNextTreeByShare(const void *share, uint16_t tid);
 VX_API uint32_t csGetNumberOfShareUsers(const void *share);
 VX_API void csReleaseTree(uint16_t tid, int flag);
 
-/* Filled by the other tables of the block (names, files, searches,
- * shares) and by the printer pipes; each is a no-op until its part of the
- * server is linked in. */
+/* The other tables' parts of the block's set-up and of a tree's release
+ * (names, files, searches, shares), and the printer pipes' part of a user's
+ * release (a no-op until the pipes are linked in). */
 VX_API int csDatabaseInitFileTables(void);
 VX_API int csDatabaseLoadShares(void);
 VX_API void csReleaseTreeFiles(uint16_t tid, int flag);

@@ -5,6 +5,21 @@
 #include "csdb.h"
 #include "cmtypes.h"
 
+/* What an answer sent later needs of its request. */
+typedef struct CSLateResponseContext {
+    uint16_t tid, uid, mid, pid, pidHigh;
+    uint8_t command, flags;
+    uint16_t flags2;
+    uint32_t fileId;
+    uint32_t isSmb2;
+    uint32_t saveResponse;
+    CSSocketSlot socket;
+    uint8_t *response;
+    uint32_t remaining;
+    void *file;
+    uint32_t sequence;
+} CSLateResponseContext;
+
 VX_API void csDispatchSetSocket(CSSocketSlot socket);
 VX_API CSSocketSlot csDispatchGetSocket(void);
 /* The client's IPv4 address (network order) lives in its connection slot. */

@@ -1,5 +1,6 @@
 // The server database's block: sessions, users and trees in fixed tables.
 // A record's id follows from its slot; a free record carries 0xFFFF.
+#include "db_block.h"
 #include "csdb.h"
 #include "csdispatch.h"
 #include "cmcrypt.h"
@@ -14,21 +15,7 @@
 
 namespace {
 
-struct Database {
-    CSSession sessions[CS_MAX_SESSIONS];
-    CSUser users[CS_MAX_USERS];
-    CSTree trees[CS_MAX_TREES];
-    void *adminShare;
-    uint32_t started;
-    SYMutex mutex;
-    uint32_t sharesCount, usersCount, filesCount, uniqueFilesCount, notifyCursor;
-    uint8_t cleared[16];
-    uint8_t serverGuid[16];
-    CMUint64 startTime;
-    uint32_t encryptionRequired;
-    uint32_t signingEnabled, signingRequired;
-    CSLockFunction lock, unlock;
-};
+using cs::Database;
 
 Database *gDb;
 void (*gCloseConnection)(CSSocketSlot);
@@ -36,7 +23,7 @@ void (*gCloseConnection)(CSSocketSlot);
 uint32_t now() { return uint32_t(std::time(nullptr)); }
 
 bool ownedByCurrentConnection(uint32_t sessionId) {
-    if (sessionId >= CS_MAX_SESSIONS)
+    if (!gDb || sessionId >= CS_MAX_SESSIONS)
         return false;
     const CSSession &s = gDb->sessions[sessionId];
     return s.id == sessionId && s.socket == csDispatchGetSocket();
@@ -73,13 +60,16 @@ void freeSession(CSSession &s) {
 
 } // namespace
 
+namespace cs {
+
+Database *db() { return gDb; }
+bool ofCurrentConnection(uint32_t sessionId) { return ownedByCurrentConnection(sessionId); }
+
+} // namespace cs
+
 extern "C" {
 
-// The other tables and the printer pipes fill these in.
-__attribute__((weak)) int csDatabaseInitFileTables(void) { return 0; }
-__attribute__((weak)) int csDatabaseLoadShares(void) { return 0; }
-__attribute__((weak)) void csReleaseTreeFiles(uint16_t, int) {}
-__attribute__((weak)) void csReleaseTreeSearches(uint16_t, int) {}
+// The printer pipes fill this in.
 __attribute__((weak)) void csRpcSpoolssCleanupUser(uint16_t) {}
 
 int csInitDatabase(CSLockFunction lock, CSLockFunction unlock) {

@@ -61,11 +61,12 @@ start_peers() {
 }
 
 # start_proxy DAEMON CONFIG [ARGS...]: dnsrelayd in the background, debug
-# log in $work/proxy.log; waits for its listeners.
+# log (unless proxy_debug is set empty) in $work/proxy.log; waits for its
+# listeners.
 start_proxy() {
   local daemon=$1 config=$2
   shift 2
-  "$daemon" -c "$config" -p /var/run/dnsrelayd.pid -d "$@" 2>>"$work/proxy.log" &
+  "$daemon" -c "$config" -p /var/run/dnsrelayd.pid ${proxy_debug--d} "$@" 2>>"$work/proxy.log" &
   proxy_pid=$!
   on_exit quiet_kill "$proxy_pid"
   wait_file /var/run/dnsrelayd.pid

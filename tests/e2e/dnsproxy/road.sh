@@ -13,7 +13,7 @@ start_nsd 127.0.0.2 5353
 # same domain on another port of that address: statistics and ranks go by
 # address, so the two always rank alike and the newest (the faulty one) is
 # tried first.
-faults=(drop delay servfail empty wrongid reflect tc)
+faults=(drop delay servfail empty wrongid reflect tc ptrloop ptrfwd rdlen count longname)
 specs=(127.0.0.5:5300:good 127.0.0.40:5300:slow 127.0.0.41:5300:fast 127.0.0.42:5300:spoof 127.0.0.43:5300:nx
   127.0.0.44:5300:loop)
 conf="$work/main.conf"
@@ -137,7 +137,19 @@ servfail 192.0.2.80 no
 empty 192.0.2.80 no
 wrongid 192.0.2.80 yes
 reflect 192.0.2.80 yes
+ptrloop 192.0.2.80 no
+ptrfwd 192.0.2.80 no
+rdlen 192.0.2.80 no
+count 192.0.2.80 no
+longname 192.0.2.80 no
 CASES
+
+log "malformed answers: neither relayed nor cached; the good one is"
+for mode in ptrloop ptrfwd rdlen count longname; do
+  [ "$(ask "q.$mode.test" A)" = 192.0.2.80 ] || fail "$mode: the cached answer is not the good one"
+  [ "$(peer_count "$mode" "q.$mode.test.")" = 1 ] || fail "$mode: not answered from the cache"
+done
+grep -q 'malformed answer from' "$work/proxy.log" || fail "malformed answers were not reported"
 grep -q 'missed query' "$work/proxy.log" || fail "the wrong id was not reported"
 
 log "truncated upstream answer: relayed with TC, the client retries over TCP"

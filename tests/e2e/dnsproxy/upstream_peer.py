@@ -12,7 +12,13 @@ Modes: good (A 192.0.2.80), fast, slow (the same after 20 and 100 ms), safe
 (NOERROR without records), nx (NXDOMAIN with an SOA), tc (UDP: TC and
 nothing else; TCP: A 192.0.2.99), wrongid (another id), spoof (A 6.6.6.6
 from another port at once, the good answer 100 ms later), reflect (the query
-itself back to the sender), loop (the query sent on to the proxy's port 53).
+itself back to the sender), loop (the query sent on to the proxy's port 53),
+slow5 (the good answer after 5 s). Malformed answers (A 6.6.6.6 inside):
+ptrloop (an owner pointing at itself), ptrfwd (an owner pointing forward),
+rdlen (a record length past the end), count (more answers counted than
+there are), longname (an owner of 261 octets through a pointer).
+
+Every UDP query is also logged in LOGFILE.ids as "MODE ID SOURCEPORT".
 """
 import heapq
 import select
@@ -64,8 +70,28 @@ def answer(msg, qend, rcode=0, addr=None, tc=False, soa=False, qid=None):
     return struct.pack("!HHHHHH", qid, flags, 1, an, ns, 0) + msg[12:qend] + records
 
 
+def _longname(a, qend):
+    # A CNAME to a 200-octet name, then a record whose owner is a 60-octet
+    # label in front of that name by pointer: 261 octets.
+    target = b"".join(bytes([50]) + b"t" * 50 for _ in range(3)) + bytes([46]) + b"t" * 46 + b"\0"
+    cname = b"\xc0\x0c" + struct.pack("!HHIH", 5, 1, 300, len(target)) + target
+    owner = bytes([60]) + b"x" * 60 + struct.pack("!H", 0xC000 | (qend + 12))
+    rec = owner + struct.pack("!HHIH", 1, 1, 300, 4) + bytes([6, 6, 6, 6])
+    return a[:6] + struct.pack("!H", 2) + a[8:qend] + cname + rec
+
+
+MALFORMED = {
+    "ptrloop": lambda a, qend: a[:qend] + struct.pack("!H", 0xC000 | qend) + a[qend + 2:],
+    "ptrfwd": lambda a, qend: a[:qend] + struct.pack("!H", 0xC000 | (qend + 20)) + a[qend + 2:],
+    "rdlen": lambda a, qend: a[:qend + 10] + struct.pack("!H", 200) + a[qend + 12:],
+    "count": lambda a, qend: a[:6] + struct.pack("!H", 3) + a[8:],
+    "longname": _longname,
+}
+
+
 def main():
     log = open(sys.argv[1], "a", buffering=1)
+    ids = open(sys.argv[1] + ".ids", "a", buffering=1)
     socks = {}
     for entry in sys.argv[2:]:
         addr, port, mode = entry.rsplit(":", 2)
@@ -118,6 +144,8 @@ def main():
             except (IndexError, struct.error):
                 continue
             log.write("%s %s %d %s %s\n" % (mode, name, qtype, option, kind))
+            if kind == "udp":
+                ids.write("%s %d %d\n" % (mode, struct.unpack("!H", msg[:2])[0], src[1]))
 
             def reply(data, delay=0.0, via=None):
                 nonlocal seq
@@ -158,6 +186,10 @@ def main():
                 reply(bytes(msg))
             elif mode == "loop":
                 other.sendto(bytes(msg), ("127.0.0.1", 53))
+            elif mode == "slow5":
+                reply(answer(msg, qend, addr="192.0.2.80"), 5.0)
+            elif mode in MALFORMED:
+                reply(MALFORMED[mode](answer(msg, qend, addr="6.6.6.6"), qend))
             elif kind == "tcp":
                 s.close()
 

@@ -36,6 +36,7 @@ enum dns_type {
 	DNS_T_AAAA = 28,
 	DNS_T_SRV = 33,
 	DNS_T_SSHFP = 44,
+	DNS_T_OPT = 41,
 	DNS_T_SPF = 99,
 	DNS_T_ALL = 255,
 };
@@ -94,8 +95,22 @@ unsigned dns_p_count(const struct dns_packet *P, unsigned sections);
 /* Offset of the first record of a section and the offset past its last. */
 int dns_p_section(struct dns_packet *P, enum dns_section section, uint16_t *base, uint16_t *end);
 
+/* Walks the whole message: the counts match the records, every name (in
+ * owners and inside the data of the known types) parses with its pointers
+ * leading back to earlier names, no name passes 255 octets and every record
+ * ends inside the message. 0 or DNS_EILLEGAL. */
+int dns_p_check(struct dns_packet *P);
+/* Least TTL of the answer-section records: 1 with *ttl set, 0 without answer
+ * records, a negative error for a malformed message. */
+int dns_p_min_answer_ttl(struct dns_packet *P, uint32_t *ttl);
+/* The UDP payload size that an OPT record of the additional section offers;
+ * 0 without one (or in a malformed message). */
+unsigned dns_p_edns_size(struct dns_packet *P);
+
 /* Names. */
 int dns_d_skip(uint16_t off, const struct dns_packet *P, uint16_t *next);
+/* Copies the name at off, pointers followed, in uncompressed wire form. */
+int dns_d_copy(unsigned char dst[DNS_D_MAXNAME], uint16_t off, const struct dns_packet *P, size_t *len);
 /* Writes the name at off as dotted text ending in "." ("." for the root).
  * Octets that are not plain printable characters, "." and "\" inside a
  * label are escaped ("\." "\\" "\DDD"), so two different names never give

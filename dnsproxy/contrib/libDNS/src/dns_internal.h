@@ -2,6 +2,7 @@
 #pragma once
 
 #include "dns.h"
+#include "dns_wire.h"
 
 #include <cstdarg>
 #include <cstdint>
@@ -10,60 +11,11 @@
 
 namespace dnsc {
 
-inline uint16_t get16(const unsigned char *p) { return uint16_t(p[0] << 8 | p[1]); }
-inline uint32_t get32(const unsigned char *p)
-{
-	return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-inline void put16(unsigned char *p, uint16_t v)
-{
-	p[0] = uint8_t(v >> 8);
-	p[1] = uint8_t(v);
-}
-inline void put32(unsigned char *p, uint32_t v)
-{
-	put16(p, uint16_t(v >> 16));
-	put16(p + 2, uint16_t(v));
-}
 inline unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
-// Bounded appends to the end of a message: each checks room and fails
-// without writing, so a caller checks once after a chain of them.
-struct Writer {
-	dns_packet *P;
-	bool overrun = false;
-
-	explicit Writer(dns_packet *p) : P(p) {}
-	unsigned char *room(size_t n)
-	{
-		if (overrun || P->size - P->end < n) {
-			overrun = true;
-			return nullptr;
-		}
-		unsigned char *at = dns_p_data(P) + P->end;
-		P->end += n;
-		return at;
-	}
-	void u8(uint8_t v)
-	{
-		if (auto *p = room(1))
-			*p = v;
-	}
-	void u16(uint16_t v)
-	{
-		if (auto *p = room(2))
-			put16(p, v);
-	}
-	void u32(uint32_t v)
-	{
-		if (auto *p = room(4))
-			put32(p, v);
-	}
-	void bytes(const void *src, size_t n)
-	{
-		if (auto *p = room(n))
-			memcpy(p, src, n);
-	}
+// Appends to the end of a message: the cursor over the packet's used length.
+struct Writer : Cursor {
+	explicit Writer(dns_packet *P) : Cursor(dns_p_data(P), P->size, P->end) {}
 };
 
 // snprintf-like text accumulation: counts what it needs, writes what fits.
@@ -100,6 +52,13 @@ struct Text {
 		str(buf);
 	}
 };
+
+// Checks the name at off whole (pointers, length) and gives the offset past
+// its bytes at off.
+int check_name(const dns_packet *P, uint16_t off, uint16_t *next);
+
+// Checks a record's data by its TYPE where the type table knows its shape.
+int check_rdata(const dns_rr *rr, dns_packet *P);
 
 // Pushes a name, compressing against the remembered names when asked.
 int push_name(dns_packet *P, const char *text, size_t textlen, bool compress);

@@ -79,6 +79,30 @@ extern "C" int dns_d_skip(uint16_t off, const dns_packet *P, uint16_t *next)
 	}
 }
 
+int dnsc::check_name(const dns_packet *P, uint16_t off, uint16_t *next)
+{
+	int rc = dns_d_skip(off, P, next);
+	if (rc < 0)
+		return rc;
+	return walk_name(P, off, [](const unsigned char *, size_t, size_t) { return true; });
+}
+
+extern "C" int dns_d_copy(unsigned char dst[DNS_D_MAXNAME], uint16_t off, const dns_packet *P, size_t *len)
+{
+	size_t n = 0;
+	int rc = walk_name(P, off, [&](const unsigned char *label, size_t l, size_t) {
+		dst[n++] = uint8_t(l);
+		memcpy(dst + n, label, l);
+		n += l;
+		return true;
+	});
+	if (rc < 0)
+		return rc;
+	dst[n++] = 0;
+	*len = n;
+	return 0;
+}
+
 extern "C" int dns_d_expand(char *dst, size_t lim, uint16_t off, const dns_packet *P, size_t *len)
 {
 	Text t(dst, lim);

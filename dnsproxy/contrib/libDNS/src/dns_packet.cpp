@@ -216,6 +216,42 @@ extern "C" int dns_rr_next(dns_rr_i *i, dns_packet *P, dns_rr *rr)
 	return 0;
 }
 
+extern "C" int dns_p_check(dns_packet *P)
+{
+	dns_rr_i it{};
+	dns_rr rr;
+	int rc;
+	while ((rc = dns_rr_next(&it, P, &rr)) > 0) {
+		uint16_t next;
+		if ((rc = check_name(P, rr.dn.p, &next)) < 0 || (rr.section != DNS_S_QD && (rc = check_rdata(&rr, P)) < 0))
+			return rc;
+	}
+	return rc;
+}
+
+extern "C" int dns_p_min_answer_ttl(dns_packet *P, uint32_t *ttl)
+{
+	dns_rr_i it{};
+	it.section = DNS_S_AN;
+	dns_rr rr;
+	int rc, found = 0;
+	while ((rc = dns_rr_next(&it, P, &rr)) > 0) {
+		if (!found || rr.ttl < *ttl)
+			*ttl = rr.ttl;
+		found = 1;
+	}
+	return rc < 0 ? rc : found;
+}
+
+extern "C" unsigned dns_p_edns_size(dns_packet *P)
+{
+	dns_rr_i it{};
+	it.section = DNS_S_AR;
+	it.type = DNS_T_OPT;
+	dns_rr rr;
+	return dns_rr_next(&it, P, &rr) > 0 ? rr.class_ : 0;
+}
+
 namespace {
 
 // Appends a record to the end of its section. Sections are appended in

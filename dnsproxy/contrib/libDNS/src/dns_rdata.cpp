@@ -344,3 +344,54 @@ extern "C" const char *dns_any_name(const dns_any *any, uint16_t type)
 	const RRType *t = find_type(type);
 	return t && t->inner_name ? t->inner_name(any) : nullptr;
 }
+
+int dnsc::check_rdata(const dns_rr *rr, dns_packet *P)
+{
+	size_t pos = rr->rd.p, end = size_t(rr->rd.p) + rr->rd.len;
+	auto fixed = [&](size_t n) {
+		if (end - pos < n)
+			return false;
+		pos += n;
+		return true;
+	};
+	auto name = [&] {
+		uint16_t next;
+		if (pos >= end || check_name(P, uint16_t(pos), &next) < 0 || next > end)
+			return false;
+		pos = next;
+		return true;
+	};
+	bool ok = true;
+	switch (rr->type) {
+	case DNS_T_A:
+		ok = rr->class_ != DNS_C_IN || rr->rd.len == 4;
+		break;
+	case DNS_T_AAAA:
+		ok = rr->class_ != DNS_C_IN || rr->rd.len == 16;
+		break;
+	case DNS_T_NS:
+	case DNS_T_CNAME:
+	case DNS_T_PTR:
+		ok = name() && pos == end;
+		break;
+	case DNS_T_MX:
+		ok = fixed(2) && name() && pos == end;
+		break;
+	case DNS_T_SRV:
+		ok = fixed(6) && name() && pos == end;
+		break;
+	case DNS_T_SOA:
+		ok = name() && name() && fixed(20) && pos == end;
+		break;
+	case DNS_T_TXT:
+	case DNS_T_SPF:
+		// One or more character-strings, filling the data exactly.
+		ok = pos < end;
+		while (ok && pos < end)
+			ok = fixed(1 + size_t(dns_p_cdata(P)[pos]));
+		break;
+	default:
+		break;
+	}
+	return ok ? 0 : DNS_EILLEGAL;
+}

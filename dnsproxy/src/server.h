@@ -4,11 +4,13 @@
 
 #include "accounted_alloc.h"
 #include "config.h"
+#include "kernel_random.h"
 #include "mt19937.h"
 #include "query_road.h"
 #include "slots.h"
 #include "stats_file.h"
 #include "timers.h"
+#include "upstream_pool.h"
 #include "upstream_rank.h"
 
 #include <memory>
@@ -25,6 +27,7 @@ struct Options {
 	const char *pid_file = nullptr;
 	bool debug = false;
 	int verbosity = 0; // DNSRELAYD_DEBUG_VERBOSE: more detail in debug lines
+	uint16_t pinned_upstream_port = 0; // DNSRELAYD_TEST_UPSTREAM_PORT, tests only
 };
 
 struct Server {
@@ -33,7 +36,9 @@ struct Server {
 	std::unique_ptr<UpstreamStats> stats;
 	Accountant acc;
 	ProcessCounters counters;
-	Mt19937 rng;
+	Mt19937 rng;        // text query ids and ranks
+	KernelRandom random; // upstream query ids and sockets
+	UpstreamPool pool4{random}, pool6{random};
 	SlotTable slots;
 	Timers timers{acc};
 	Road road{acc}; // before the timers and slots in destruction
@@ -42,6 +47,15 @@ struct Server {
 	bool fatal = false; // a listener could not be made
 
 	explicit Server(const Options &o) : options(o) {}
+	// The upstream slots poll the pools' descriptors, which the pools close.
+	~Server()
+	{
+		slots.set_fd(kSlotUpstream4, -1);
+		slots.set_fd(kSlotUpstream6, -1);
+	}
+	Server(const Server &) = delete;
+	Server &operator=(const Server &) = delete;
+	UpstreamPool &pool_of(int family) { return family == AF_INET6 ? pool6 : pool4; }
 };
 
 // Options and environment; false with the usage text printed when "-c" is

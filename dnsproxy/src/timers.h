@@ -27,8 +27,10 @@ public:
 	Timers &operator=(const Timers &) = delete;
 
 	// Delay 0 puts the timer on the immediate list. Logs and drops the timer
-	// when memory is short.
-	void add(int64_t delay_ms, TimerFn fn, uint64_t arg = 0);
+	// (false) when memory is short.
+	bool add(int64_t delay_ms, TimerFn fn, uint64_t arg = 0);
+	// What one timer takes from the accounted allocator.
+	static size_t timer_bytes();
 	// The immediate timers present now, most recently added first.
 	void run_immediate(Server &server);
 	// Every timer whose deadline has passed; then the wait for the next poll.
