@@ -16,8 +16,9 @@ wait_port udp 5683
 check_answer() {
   local path=$1 want=$2 got
   got=$("$samples" ask 127.0.0.1 5683 "$path") || fail "no decodable answer for $path"
-  printf '%s\n' "$got" | grep -qxF -- "$want" || fail "answer for $path lacks '$want': $got"
-  printf '%s\n' "$got" | grep -qxF 'Token: de ad be ef ' || fail "token not echoed for $path: $got"
+  # A here-string, not a pipe: grep -q leaving early must not fail the writer under pipefail.
+  grep -qxF -- "$want" <<< "$got" || fail "answer for $path lacks '$want': $got"
+  grep -qxF 'Token: de ad be ef ' <<< "$got" || fail "token not echoed for $path: $got"
 }
 # Link format (Content-Format 40) listing the server's resources.
 check_answer /.well-known/core 'ACK 2.05 (Content) [id16962]'

@@ -32,9 +32,9 @@ rc, out, _ = s.run(["help quit"])
 s.equal("one-shot success exits 0", rc, 0)
 s.equal("one-shot success output, no banner", out, "quit             - Exit this CLI session\n")
 
-rc, out, _ = s.run(["show summary"])
+rc, out, _ = s.run(["util dumpsoc"])
 s.equal("a command of later work fails the one-shot", rc, 1)
-s.contains("it says it is not available", out, 'Command "show summary" is not available in this build.\n')
+s.contains("it says it is not available", out, 'Command "util dumpsoc" is not available in this build.\n')
 
 # Two arguments: the first is a file, else one command; mode words are not tried.
 rc, out, _ = s.run(["setup", "extra"])

@@ -148,8 +148,21 @@ Layout full_mib()
             tab.words.assign(static_cast<size_t>(items), 1);
             if (g == 0 && t == 6) // per-tone segments
                 tab.words = {1, 256, 256, 256, 256, 256, 512};
-            if (g == 0 && t == 7) // inventory texts
-                tab.words[1] = tab.words[2] = tab.words[4] = 4;
+            if (g == 0 && t == 1) {
+                tab.words[33] = 96; // 0.1.34 downstream PSD: 48 breakpoints
+                tab.words[34] = 64; // 0.1.35 upstream PSD: 32 breakpoints
+            }
+            if (g == 0 && t == 7) { // inventory texts
+                tab.words[1] = tab.words[2] = 4;
+                tab.words[3] = 6;  // 0.7.4 version, 16 bytes
+                tab.words[4] = 11; // 0.7.5 serial, 32 bytes
+            }
+            if (g == 0 && t == 9)
+                tab.words[3] = 64; // 0.9.4 tone blackout list, 32 sections
+            if (g == 0 && t == 10) {
+                tab.words[6] = 32; // 0.10.7 downstream user PSD mask
+                tab.words[7] = 16; // 0.10.8 upstream user PSD mask
+            }
             if (g == 2 && t == 1) {
                 tab.words[122] = 3; // 2.1.123 far-end request: tag, address, count
                 tab.words[123] = 3; // 2.1.124 tone segment request

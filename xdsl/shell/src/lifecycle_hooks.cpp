@@ -1,5 +1,4 @@
-// What exit and resident mode need until the profile store and the
-// remote-tool service arrive.
+// What resident mode needs until the remote-tool service arrives.
 #include "lifecycle_hooks.h"
 
 #include <cstdio>
@@ -8,15 +7,6 @@
 #include "cfgmgr_access.h"
 #include "cli_command.h"
 #include "cli_print.h"
-
-extern "C" int profiles_save_all(void)
-{
-    return CLI_USAGE;  // nothing was ever loaded
-}
-
-extern "C" void free_vdsl_profiles_fun(void)
-{
-}
 
 extern "C" int run_remote_tool_service(void)
 {

@@ -138,6 +138,7 @@ void interactive_loop()
 void silent_loop()
 {
     for (;;) {
+        check_signal();
         cli::LineRead got = cli::read_bounded_line(stdin, line_buffer, sizeof line_buffer);
         if (got == cli::LineRead::End)
             break;
@@ -153,6 +154,8 @@ void silent_loop()
             break;
         after_line();
     }
+    // A signal ends a blocked read like the end of input does.
+    check_signal();
 }
 
 [[noreturn]] void one_shot(const char *program, const char *argument)
@@ -262,6 +265,8 @@ int main(int argc, char **argv)
     common_startup(argc, argv);
     if (cli_interactive)
         interactive_setup();
+    else if (mode == Mode::Silent)
+        cli::install_signal_handlers();  // unsaved profiles survive a SIGINT here too
 
     switch (mode) {
     case Mode::Setup:

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "cli_command.h"
 #include "lifecycle_hooks.h"
 #include "terminal.h"
 
@@ -89,7 +90,8 @@ void finish_on_signal(int signal_number)
     std::printf("Catch signal #%d: %s\n", signal_number, signal_name(signal_number));
     std::fflush(stdout);
     save_profiles_and_free();
-    restore_stdin();
+    if (cli_interactive)
+        restore_stdin();
     std::exit(signal_number == SIGINT ? 2 : 0);
 }
 

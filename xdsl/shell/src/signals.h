@@ -1,4 +1,4 @@
-// SIGINT and SIGBUS in the interactive modes: the handler only records the
+// SIGINT and SIGBUS in the interactive modes and in silent mode: the handler only records the
 // signal; the main path saves the profiles and ends the process.
 #pragma once
 
@@ -12,7 +12,8 @@ void install_signal_handlers();
 int pending_signal();
 
 // Ends the process for a recorded signal: message, profiles saved with the
-// signals blocked, store freed, terminal restored; exit 2 (SIGINT) or 0.
+// signals blocked, store freed, terminal restored (interactive modes);
+// exit 2 (SIGINT) or 0.
 [[noreturn]] void finish_on_signal(int signal_number);
 
 // Saves the changed profiles and frees the store with SIGINT and SIGBUS

@@ -60,7 +60,8 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
         auto l = d.lengths.find(name);
         if (l == d.lengths.end())
             return VDSL_ERR_NOT_FOUND;
-        uint32_t out[3] = {0x1000, l->second, 0};
+        auto a = d.addresses.find(name);
+        uint32_t out[3] = {a == d.addresses.end() ? 0x1000u : a->second, l->second, 0};
         std::memcpy(b, out, sizeof out);
         return 0;
     }
@@ -80,6 +81,11 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
 }
 
 }  // namespace
+
+int builtin_answer(unsigned long number, unsigned char *block, std::size_t size)
+{
+    return builtin(number, block, size);
+}
 
 Device &device()
 {

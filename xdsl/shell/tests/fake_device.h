@@ -23,6 +23,7 @@ struct Device {
     std::map<std::string, int> failures;       // logic OID -> driver result
     std::map<unsigned long, unsigned> words;   // mem << 24 | address -> word
     std::map<std::string, unsigned> lengths;   // "g.t.i" -> words (0x7617, 0x762B)
+    std::map<std::string, unsigned> addresses; // entry -> X address of 0x762B (else 0x1000)
     unsigned char state = 2;
     // Private requests of the boot interface: (interface, request) in order.
     std::vector<std::pair<std::string, unsigned long>> resets;
@@ -34,5 +35,7 @@ struct Device {
 
 Device &device();
 void reset();
+// The built-in answers, for a handler that changes only some requests.
+int builtin_answer(unsigned long number, unsigned char *block, std::size_t size);
 
 }  // namespace fakedev
