@@ -57,6 +57,13 @@ function(fw_test_program var target)
     return()
   endif()
   set(script ${CMAKE_BINARY_DIR}/test_programs/${target})
+  set(${var} ${script} PARENT_SCOPE)
+  # One script a program, however many folders ask for it.
+  get_property(made GLOBAL PROPERTY FW_TEST_PROGRAM_${target})
+  if(made)
+    return()
+  endif()
+  set_property(GLOBAL PROPERTY FW_TEST_PROGRAM_${target} ON)
   set(words "")
   foreach(w IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
     string(APPEND words "'${w}' ")
@@ -64,7 +71,6 @@ function(fw_test_program var target)
   file(GENERATE OUTPUT ${script}
     CONTENT "#!/bin/sh\nexec ${words}'$<TARGET_FILE:${target}>' \"$@\"\n"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-  set(${var} ${script} PARENT_SCOPE)
 endfunction()
 
 # fw_add_e2e(NAME COMMAND cmd args...)
