@@ -10,6 +10,7 @@
 #include "cmstring.h"
 #include "resolver_internal.h"
 #include "sysockets.h"
+#include "mutex_hold.h"
 #include "sythread.h"
 
 #include <algorithm>
@@ -64,17 +65,6 @@ uint64_t nowMs()
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<uint64_t>(t.tv_sec) * 1000 + static_cast<uint64_t>(t.tv_nsec) / 1000000;
 }
-
-class Hold {
-public:
-    explicit Hold(SYMutex &m) : m_(m) { syMutexTake(&m_); }
-    ~Hold() { syMutexGive(&m_); }
-    Hold(const Hold &) = delete;
-    Hold &operator=(const Hold &) = delete;
-
-private:
-    SYMutex &m_;
-};
 
 Method *methodOf(CMItem *item) { return static_cast<Method *>(CM_ITEM_DATA(item)); }
 CacheEntry *entryOf(CMItem *item) { return static_cast<CacheEntry *>(CM_ITEM_DATA(item)); }
@@ -510,7 +500,7 @@ void cmResolverShutdown(void)
     if (c == nullptr)
         return;
     {
-        Hold hold(c->mutex);
+        MutexHold hold(c->mutex);
         removeIf(c->cache, [](CMItem *) { return true; }, disposeEntry);
         removeIf(c->methods, [](CMItem *) { return true; }, disposeMethod);
         cmListShutdown(&c->cache);
@@ -526,7 +516,7 @@ int cmResolverRegisterMethod(const CMResolverMethodDescriptor *method, const uin
     Context *c = gContext;
     if (c == nullptr || method == nullptr)
         return 0;
-    Hold hold(c->mutex);
+    MutexHold hold(c->mutex);
     CMItem *item =
         cmListItemCreateAndAdd(&c->methods, sizeof(CMItem) + sizeof(Method), nullptr, nullptr, CM_LISTITEM_NOGUARD);
     if (item == nullptr)
@@ -582,7 +572,7 @@ void cmResolverEnableMethod(uint32_t type, uint32_t unicastValue, uint32_t broad
     Context *c = gContext;
     if (c == nullptr)
         return;
-    Hold hold(c->mutex);
+    MutexHold hold(c->mutex);
     forEach(c->methods, [&](CMItem *item) {
         Method *m = methodOf(item);
         if (m->d.type == type)
@@ -597,7 +587,7 @@ void cmResolverRemoveMethod(const uint32_t key[2], const uint32_t *server)
     if (c == nullptr || key == nullptr)
         return;
     uint32_t address = server != nullptr ? *server : 0;
-    Hold hold(c->mutex);
+    MutexHold hold(c->mutex);
     CMItem *victim = nullptr;
     forEach(c->methods, [&](CMItem *item) {
         Method *m = methodOf(item);
@@ -616,7 +606,7 @@ void cmResolverCacheSet(uint32_t seconds)
     Context *c = gContext;
     if (c == nullptr)
         return;
-    Hold hold(c->mutex);
+    MutexHold hold(c->mutex);
     if (seconds == 0) {
         removeIf(c->cache, [](CMItem *) { return true; }, disposeEntry);
         c->cacheOn = 0;
@@ -629,7 +619,7 @@ void cmResolverCacheSet(uint32_t seconds)
 void cmResolverSetExternalA(CMResolverNameToIpA nameToIp, CMResolverIpToNameA ipToName)
 {
     if (Context *c = gContext) {
-        Hold hold(c->mutex);
+        MutexHold hold(c->mutex);
         c->nameToIpA = nameToIp;
         c->ipToNameA = ipToName;
     }
@@ -638,7 +628,7 @@ void cmResolverSetExternalA(CMResolverNameToIpA nameToIp, CMResolverIpToNameA ip
 void cmResolverSetExternalW(CMResolverNameToIpW nameToIp, CMResolverIpToNameW ipToName)
 {
     if (Context *c = gContext) {
-        Hold hold(c->mutex);
+        MutexHold hold(c->mutex);
         c->nameToIpW = nameToIp;
         c->ipToNameW = ipToName;
     }
@@ -653,7 +643,7 @@ uint32_t *cmResolverGetHostIps(const CMWchar *name, int *count)
     Context *c = gContext;
     if (c == nullptr || name == nullptr || name[0] == 0)
         return nullptr;
-    Hold hold(c->mutex);
+    MutexHold hold(c->mutex);
     try {
         return hostIps(*c, name, count);
     } catch (const std::bad_alloc &) {
@@ -667,7 +657,7 @@ CMWchar *cmResolverGetHostName(const uint32_t *ip)
     Context *c = gContext;
     if (c == nullptr || ip == nullptr)
         return nullptr;
-    Hold hold(c->mutex);
+    MutexHold hold(c->mutex);
     try {
         return hostName(*c, ip);
     } catch (const std::bad_alloc &) {
@@ -684,7 +674,7 @@ CMWchar *cmResolverGetDCName(const CMWchar *domain, int *count)
     Context *c = gContext;
     if (c == nullptr || domain == nullptr)
         return nullptr;
-    Hold hold(c->mutex);
+    MutexHold hold(c->mutex);
     try {
         return dcNames(*c, domain, count);
     } catch (const std::bad_alloc &) {

@@ -13,6 +13,7 @@
 #include "cmstring.h"
 #include "syerror.h"
 #include "sysockets.h"
+#include "mutex_hold.h"
 #include "sythread.h"
 #include "udhooks.h"
 
@@ -54,17 +55,6 @@ struct Asked {
     uint32_t target;
 };
 
-class Hold {
-public:
-    explicit Hold(SYMutex &m) : m_(m) { syMutexTake(&m_); }
-    ~Hold() { syMutexGive(&m_); }
-    Hold(const Hold &) = delete;
-    Hold &operator=(const Hold &) = delete;
-
-private:
-    SYMutex &m_;
-};
-
 uint32_t llmnrGroup()
 {
     uint32_t group = 0;
@@ -74,7 +64,7 @@ uint32_t llmnrGroup()
 
 uint16_t nextId()
 {
-    Hold hold(gDns->nameMutex);
+    MutexHold hold(gDns->nameMutex);
     return ++gDns->queryId;
 }
 
@@ -150,7 +140,7 @@ bool queryName(const CMWchar *wname, uint32_t target, char *out)
     cmUnicodeToAnsi(out, wname);
     if (target == llmnrGroup() || std::strchr(out, '.') != nullptr)
         return true;
-    Hold hold(gDns->nameMutex);
+    MutexHold hold(gDns->nameMutex);
     size_t used = std::strlen(out);
     size_t domain = std::strlen(gDns->domain);
     if (domain > 0 && used + 1 + domain <= CM_DNS_NAME_MAX) {
@@ -250,7 +240,7 @@ int dcRequest(int socket, const CMWchar *wdomain, void **context, const uint32_t
             return -1;
         cmUnicodeToAnsi(name + prefix, wdomain);
     } else {
-        Hold hold(gDns->nameMutex);
+        MutexHold hold(gDns->nameMutex);
         if (gDns->domain[0] == '\0' || std::strlen(gDns->domain) > CM_DNS_NAME_MAX - prefix) {
             sySetLastVxError(CM_DNS_ERR_NO_DOMAIN);
             return -1;
@@ -381,7 +371,7 @@ void loadParameters(DnsContext &c)
     domain[CM_DNS_DOMAIN_MAX] = 0;
     servers[kServerListUnits] = 0;
     {
-        Hold hold(c.nameMutex);
+        MutexHold hold(c.nameMutex);
         cmUnicodeToAnsiN(c.domain, domain, 2 * CM_DNS_DOMAIN_MAX);
     }
     dropServers(c);
@@ -417,7 +407,7 @@ int nsDnsInit(void)
     }
     c->queryId = 1;
     gDns = c;
-    Hold hold(c->mutex);
+    MutexHold hold(c->mutex);
     loadParameters(*c);
     return 0;
 }
@@ -428,7 +418,7 @@ void nsDnsExit(void)
     if (c == nullptr)
         return;
     {
-        Hold hold(c->mutex);
+        MutexHold hold(c->mutex);
         dropServers(*c);
         const uint32_t llmnr[2] = {CM_RESOLVER_HOST, 1};
         cmResolverRemoveMethod(llmnr, &c->llmnr);
@@ -460,8 +450,8 @@ int cmDnsSetDomainA(const char *domain)
         return -1;
     if (gDns == nullptr)
         return -1;
-    Hold hold(gDns->mutex);
-    Hold names(gDns->nameMutex);
+    MutexHold hold(gDns->mutex);
+    MutexHold names(gDns->nameMutex);
     size_t n = strnlen(domain, CM_DNS_DOMAIN_MAX);
     std::memcpy(gDns->domain, domain, n);
     gDns->domain[n] = '\0';
@@ -482,7 +472,7 @@ void cmDnsSetServersW(const CMWchar *list)
 {
     if (gDns == nullptr)
         return;
-    Hold hold(gDns->mutex);
+    MutexHold hold(gDns->mutex);
     gDns->configured = 1;
     dropServers(*gDns);
     if (list != nullptr && list[0] != 0)
@@ -515,9 +505,9 @@ int nsDnsGetHostNameByService(const char *service, char *result)
     uint32_t servers[CM_DNS_MAX_SERVERS];
     uint32_t count = 0;
     {
-        Hold hold(gDns->mutex);
+        MutexHold hold(gDns->mutex);
         loadParameters(*gDns);
-        Hold names(gDns->nameMutex);
+        MutexHold names(gDns->nameMutex);
         size_t used = std::strlen(name);
         size_t domain = std::strlen(gDns->domain);
         if (std::strchr(name, '.') == nullptr && domain > 0 && used + 1 + domain <= CM_DNS_NAME_MAX) {

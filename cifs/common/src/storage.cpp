@@ -2,18 +2,13 @@
 // table doubles its rows when every record is taken.
 #include "cmmemory.h"
 #include "cmstorage.h"
+#include "mutex_hold.h"
 
 #include <cstring>
 
 namespace {
 
 constexpr uint32_t kRowLimit = 65533;
-
-struct Lock {
-    explicit Lock(SYMutex *m) : m(m) { syMutexTake(m); }
-    ~Lock() { syMutexGive(m); }
-    SYMutex *m;
-};
 
 CMStorageItem *record(const CMStorageList *list, uint32_t row, uint32_t index /* from 1 */) {
     return reinterpret_cast<CMStorageItem *>(list->rows[row].block + (size_t)(index - 1) * list->recordSize);
@@ -83,7 +78,7 @@ bool grow(CMStorageList *list) {
 }
 
 CMStorageItem *takeFree(CMStorageList *list, CMStorageRow *r) {
-    Lock g(r->mutex);
+    MutexHold g(*r->mutex);
     CMStorageItem *rec = r->firstFree;
     r->firstFree = rec->nextFree;
     if (!r->firstFree)
@@ -129,7 +124,7 @@ int cmStorageListInit(CMStorageList *list, uint32_t recordSize, uint32_t rows, u
 }
 
 CMStorageItem *cmStorageItemGetNew(CMStorageList *list, uint32_t flags) {
-    Lock g(&list->mutex);
+    MutexHold g(list->mutex);
     if (flags == CM_STORAGE_ROW0 || flags == (CM_STORAGE_ROW0 | CM_STORAGE_LIMITED)) {
         CMStorageRow *r = &list->rows[0];
         if (!r->firstFree || r->usedCount >= kRowLimit)
@@ -152,7 +147,7 @@ CMStorageItem *cmStorageItemGetNew(CMStorageList *list, uint32_t flags) {
 }
 
 CMStorageItem *cmStorageItemFind(CMStorageList *list, uint32_t row, uint32_t index, int includeHidden) {
-    Lock g(&list->mutex);
+    MutexHold g(list->mutex);
     if (!valid(list, row, index))
         return nullptr;
     CMStorageItem *rec = record(list, row, index);
@@ -160,7 +155,7 @@ CMStorageItem *cmStorageItemFind(CMStorageList *list, uint32_t row, uint32_t ind
 }
 
 void cmStorageItemRemove(CMStorageList *list, uint32_t row, uint32_t index) {
-    Lock g(&list->mutex);
+    MutexHold g(list->mutex);
     if (!valid(list, row, index))
         return;
     CMStorageItem *rec = record(list, row, index);
@@ -168,7 +163,7 @@ void cmStorageItemRemove(CMStorageList *list, uint32_t row, uint32_t index) {
         return;
     rec->isUsed = rec->isFindable = 0;
     CMStorageRow *r = &list->rows[row];
-    Lock rowLock(r->mutex);
+    MutexHold rowLock(*r->mutex);
     rec->nextFree = nullptr;
     if (r->lastFree)
         r->lastFree->nextFree = rec;

@@ -4,6 +4,8 @@
 // domain's controller stays, and a two-stage method asks each candidate.
 #include "ud_test_env.h"
 
+#include "self_datagram.h"
+
 #include "cmmemory.h"
 #include "cmnetbios.h"
 #include "cmresolver.h"
@@ -25,21 +27,6 @@ std::vector<std::string> gControllers; // what the controller method answers
 std::vector<std::string> gKnownHosts;  // names the host method resolves
 int gDcCalls = 0;
 std::string gAskedDomain;
-
-void sendToSelf(int sock, const std::string &payload)
-{
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(sock, reinterpret_cast<sockaddr *>(&a), &len);
-    if (a.sin_port == 0) {
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(sock, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        len = sizeof a;
-        getsockname(sock, reinterpret_cast<sockaddr *>(&a), &len);
-    }
-    sendto(sock, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
-}
 
 // Names as one block of zero-terminated UTF-16 names.
 CMWchar *block(const std::vector<std::string> &names)

@@ -3,6 +3,8 @@
 // union, ordering, cache and external functions run as with real methods.
 #include "ud_test_env.h"
 
+#include "self_datagram.h"
+
 #include "failing_new.h"
 
 #include "cmmemory.h"
@@ -36,22 +38,6 @@ struct Behaviour {
     int calls = 0;
 };
 std::map<uint32_t, Behaviour> gFakes;
-
-// Sends payload to the socket's own address (bound to loopback first).
-void sendToSelf(int sock, const std::string &payload)
-{
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(sock, reinterpret_cast<sockaddr *>(&a), &len);
-    if (a.sin_port == 0) {
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(sock, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        len = sizeof a;
-        getsockname(sock, reinterpret_cast<sockaddr *>(&a), &len);
-    }
-    sendto(sock, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
-}
 
 int fakeRequestByName(int sock, const CMWchar *, void **, const uint32_t *server)
 {

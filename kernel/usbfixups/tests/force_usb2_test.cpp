@@ -49,6 +49,25 @@ protected:
         cleanup_module();
         kstandin_xhci_reset();
     }
+    // A writer of "1" held inside the hub restart with the mutex, and a
+    // second writer of "0" behind it; back once the second one runs (its
+    // task in waiter_).
+    void contend()
+    {
+        kstandin_xhci_block_next_restart();
+        holder_ = std::async(std::launch::async, [] { return write_file("1"); });
+        ASSERT_EQ(kstandin_xhci_wait_blocked(5000), 0);
+        second_ = std::async(std::launch::async, [this] {
+            waiter_ = kstandin_task_self();
+            long rc = write_file("0");
+            kstandin_task_clear_interrupt();
+            return rc;
+        });
+        while (!waiter_)
+            std::this_thread::yield();
+    }
+    std::future<long> holder_, second_;
+    std::atomic<struct task_struct *> waiter_{nullptr};
 };
 
 TEST_F(ForceUsb2, ReadsZeroOnceFromTheStart)
@@ -104,50 +123,27 @@ TEST_F(ForceUsb2, FailedRestartKeepsTheOldValue)
 
 TEST_F(ForceUsb2, KilledWriterWaitingForTheMutexGivesUp)
 {
-    kstandin_xhci_block_next_restart();
-    auto holder = std::async(std::launch::async, [] { return write_file("1"); });
-    ASSERT_EQ(kstandin_xhci_wait_blocked(5000), 0);
-
-    std::atomic<struct task_struct *> waiter{nullptr};
-    auto killed = std::async(std::launch::async, [&] {
-        waiter = kstandin_task_self();
-        long rc = write_file("0");
-        kstandin_task_clear_interrupt();
-        return rc;
-    });
-    while (!waiter)
-        std::this_thread::yield();
+    ASSERT_NO_FATAL_FAILURE(contend());
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(killed.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout)
+    EXPECT_EQ(second_.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout)
         << "the second writer must wait for the mutex";
-    kstandin_task_kill(waiter);
-    EXPECT_EQ(killed.get(), -ERESTARTSYS);
+    kstandin_task_kill(waiter_);
+    EXPECT_EQ(second_.get(), -ERESTARTSYS);
 
     kstandin_xhci_release();
-    EXPECT_EQ(holder.get(), 1);
+    EXPECT_EQ(holder_.get(), 1);
     EXPECT_EQ(read_file(), "1\n");
     EXPECT_EQ(restarts(), (std::vector<int>{1}));
 }
 
 TEST_F(ForceUsb2, PlainSignalDoesNotEndTheWait)
 {
-    kstandin_xhci_block_next_restart();
-    auto holder = std::async(std::launch::async, [] { return write_file("1"); });
-    ASSERT_EQ(kstandin_xhci_wait_blocked(5000), 0);
-    std::atomic<struct task_struct *> waiter{nullptr};
-    auto second = std::async(std::launch::async, [&] {
-        waiter = kstandin_task_self();
-        long rc = write_file("0");
-        kstandin_task_clear_interrupt();
-        return rc;
-    });
-    while (!waiter)
-        std::this_thread::yield();
-    kstandin_task_interrupt(waiter);
+    ASSERT_NO_FATAL_FAILURE(contend());
+    kstandin_task_interrupt(waiter_);
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     kstandin_xhci_release();
-    EXPECT_EQ(holder.get(), 1);
-    EXPECT_EQ(second.get(), 1);
+    EXPECT_EQ(holder_.get(), 1);
+    EXPECT_EQ(second_.get(), 1);
     EXPECT_EQ(restarts(), (std::vector<int>{1, 0}));
 }
 

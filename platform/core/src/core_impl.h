@@ -94,6 +94,9 @@ struct __attribute__((visibility("hidden"))) Host::Impl {
   String calling_owner;
   const void *delivering_source = nullptr;
   bool delivering_forgotten = false;
+  // Owners unsubscribed while the current event is delivered: their extra
+  // delegates are not called any more.
+  std::vector<String> delivering_dropped;
   bool ev_busy = false;
   bool ev_stop = false;
   std::thread ev_thread;

@@ -147,9 +147,18 @@ namespace Core {
 void Host::Impl::Unsubscribe(const String &owner) {
   std::unique_lock<std::mutex> g(ev_mutex);
   size_t before = subscriptions.size();
+  auto of_owner = [&](const Event::Delegate &d) { return d.Owner() == owner; };
   subscriptions.erase(std::remove_if(subscriptions.begin(), subscriptions.end(),
-                                     [&](const Subscription &s) { return s.delegate.Owner() == owner; }),
+                                     [&](const Subscription &s) { return of_owner(s.delegate); }),
                       subscriptions.end());
+  // Events still queued with this owner's own delegates (a task's end) must
+  // not reach an object that may go right after.
+  for (PendingEvent &p : ev_queue) p.extra.erase(std::remove_if(p.extra.begin(), p.extra.end(), of_owner), p.extra.end());
+  try {
+    delivering_dropped.push_back(owner);
+  } catch (...) {
+    delivering_forgotten = true;  // drop them all rather than call a gone one
+  }
   // A handler of this owner may be running: its object may go right after.
   if (std::this_thread::get_id() != event_thread_id)
     ev_cv.wait(g, [&] { return calling_owner != owner || calling_id == 0; });
@@ -214,6 +223,7 @@ void Host::Impl::EventLoop() {
     ev_busy = true;
     delivering_source = p.source;
     delivering_forgotten = false;
+    delivering_dropped.clear();
     if (p.call) {
       g.unlock();
       p.call();
@@ -247,7 +257,8 @@ void Host::Impl::EventLoop() {
             still = false;
             for (const Subscription &s : subscriptions) still = still || s.id == t.id;
           } else {
-            still = !delivering_forgotten;
+            still = !delivering_forgotten && std::find(delivering_dropped.begin(), delivering_dropped.end(),
+                                                       t.d.Owner()) == delivering_dropped.end();
           }
           if (still) {
             calling_id = t.id ? t.id : ~0ull;

@@ -23,7 +23,7 @@ bool Injected(const char *op) {
 }
 }  // namespace
 
-ReturnT File::Open(const String &path, int flags, int eol, size_t buffer) {
+ReturnT File::Open(const String &path, int flags, int eol, size_t buffer, unsigned mode) {
   if (fd_ >= 0) Close();
   error_ = false;
   path_ = path;
@@ -35,7 +35,7 @@ ReturnT File::Open(const String &path, int flags, int eol, size_t buffer) {
     ::Core::Journal("file open " + path + " refused (injected)");
     return static_cast<ReturnT>(Code::FAIL);
   }
-  fd_ = open(Mapped(path).c_str(), flags | O_CLOEXEC, 0644);
+  fd_ = open(Mapped(path).c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd_ < 0) {
     errno_ = errno;
     error_ = true;
@@ -124,9 +124,35 @@ int File::Ioctl(unsigned long request, void *arg) {
     errno = ENOTTY;
     return -1;
   }
+  // A driver request that no file system here knows, taken as done.
+  if (Injected("file.ioctl.accept")) {
+    ::Core::Journal("file ioctl " + path_ + " accepted (injected)");
+    return 0;
+  }
   int r = ioctl(fd_, request, arg);
   if (r < 0) errno_ = errno;
   return r;
+}
+
+bool File::IsRegular() {
+  struct stat st;
+  if (fd_ < 0 || fstat(fd_, &st) != 0) return false;
+  return S_ISREG(st.st_mode);
+}
+
+bool File::ReadAt(uint64_t offset, void *data, size_t size) {
+  if (fd_ < 0 || !Flush()) return false;
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = pread(fd_, static_cast<char *>(data) + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      errno_ = n < 0 ? errno : EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
 }
 
 bool File::Close() {
@@ -157,6 +183,16 @@ bool File::Remove(const String &path) {
   if (Injected("file.remove")) return false;
   bool ok = unlink(Mapped(path).c_str()) == 0;
   ::Core::Journal("file remove " + path + (ok ? "" : " failed"));
+  return ok;
+}
+
+bool File::Rename(const String &from, const String &to) {
+  if (Injected("file.rename")) {
+    ::Core::Journal("file rename " + from + " " + to + " failed (injected)");
+    return false;
+  }
+  bool ok = rename(Mapped(from).c_str(), Mapped(to).c_str()) == 0;
+  ::Core::Journal("file rename " + from + " " + to + (ok ? "" : " failed"));
   return ok;
 }
 

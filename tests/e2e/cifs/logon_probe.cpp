@@ -11,6 +11,8 @@
 #include "cssign.h"
 #include "udhooks.h"
 
+#include "fw_test/bytes.h"
+
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -20,22 +22,8 @@
 
 namespace {
 
-std::vector<uint8_t> fromHex(const std::string &text) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(uint8_t(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string toHex(const uint8_t *p, size_t n) {
-    std::string s;
-    char b[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(b, sizeof b, "%02x", p[i]);
-        s += b;
-    }
-    return s.empty() ? "-" : s;
-}
+// An empty field is "-", so that every answer line keeps its three fields.
+std::string toHex(const uint8_t *p, size_t n) { return n ? fw_test::to_hex(p, n) : "-"; }
 
 } // namespace
 
@@ -79,7 +67,7 @@ int main(int argc, char **argv) {
             // extended-security MAC key, at the given sequence number.
             std::string sequence;
             in >> sequence;
-            std::vector<uint8_t> message = fromHex(blobHex);
+            std::vector<uint8_t> message = fw_test::hex(blobHex);
             if (!user || message.size() < 32) {
                 std::cout << "none" << std::endl;
                 continue;
@@ -94,7 +82,7 @@ int main(int argc, char **argv) {
         }
         if (word == "sign2" || word == "sign3") {
             // Signs a response of the logged-on user with its key.
-            std::vector<uint8_t> message = fromHex(blobHex);
+            std::vector<uint8_t> message = fw_test::hex(blobHex);
             if (!user || message.size() < 64) {
                 std::cout << "none" << std::endl;
                 continue;
@@ -110,7 +98,7 @@ int main(int argc, char **argv) {
             continue;
         }
         session->dialect = uint32_t(std::stoul(word));
-        std::vector<uint8_t> blob = fromHex(blobHex);
+        std::vector<uint8_t> blob = fw_test::hex(blobHex);
         std::vector<uint8_t> request(10, 0);
         request[0] = uint8_t(blob.size());
         request[1] = uint8_t(blob.size() >> 8);

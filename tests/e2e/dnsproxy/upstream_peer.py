@@ -19,8 +19,12 @@ rdlen (a record length past the end), count (more answers counted than
 there are), longname (an owner of 261 octets through a pointer).
 
 Every UDP query is also logged in LOGFILE.ids as "MODE ID SOURCEPORT".
+
+With UPSTREAM_PEER_UDP_ONLY=1 in the environment no TCP port is opened, so
+that a proxy listening on the same port on every address can start beside it.
 """
 import heapq
+import os
 import select
 import socket
 import struct
@@ -98,14 +102,15 @@ def main():
         u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         u.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         u.bind((addr, int(port)))
-        t = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        t.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        t.bind((addr, int(port)))
-        t.listen(16)
         other = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         other.bind((addr, 0))
         socks[u] = ("udp", mode, other)
-        socks[t] = ("listen", mode, other)
+        if os.environ.get("UPSTREAM_PEER_UDP_ONLY") != "1":
+            t = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            t.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            t.bind((addr, int(port)))
+            t.listen(16)
+            socks[t] = ("listen", mode, other)
     later = []  # (when, seq, sock, data, dest)
     seq = 0
     print("ready", flush=True)

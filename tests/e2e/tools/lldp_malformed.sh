@@ -73,8 +73,8 @@ rm /tmp/run/vessik.fb
   "$(frame "$chassis$(tlv 6 "$(printf '%0760d' 0)")$(zmo "03$(printf '%0250d' 0)")$end")" > /tmp/flood.count
 kill -0 "$receiver" || fail "lldprecv died in the flood"
 send "$(frame "$chassis$(desc after-flood)$end")"
-for _ in $(seq 100); do grep -q '^desc=after-flood$' /tmp/run/vessik.fb 2> /dev/null && break; sleep 0.05; done
-grep -q '^desc=after-flood$' /tmp/run/vessik.fb || fail "no report after the flood: $(cat /tmp/run/vessik.fb)"
+wait_until 5 grep -qsx 'desc=after-flood' /tmp/run/vessik.fb ||
+  fail "no report after the flood: $(cat /tmp/run/vessik.fb)"
 hwm=$(awk '/^VmHWM/ { print $2 }' "/proc/$receiver/status")
 log "$(cat /tmp/flood.count) frames sent, peak RSS $hwm KiB"
 [ "$hwm" -lt 100000 ] || fail "peak RSS $hwm KiB"

@@ -22,8 +22,7 @@ capture() {
   ip netns exec peer tcpdump -i eth0 -c 1 -U -w "/tmp/$1.pcap" "ether proto 0x88cc and ether src $mac" \
     2> "/tmp/$1.err" &
   capture_pid=$!
-  for _ in $(seq 200); do grep -q 'listening on' "/tmp/$1.err" 2> /dev/null && return 0; sleep 0.05; done
-  fail "tcpdump did not start: $(cat "/tmp/$1.err")"
+  wait_line "/tmp/$1.err" 'listening on' 10
 }
 # decode NAME: tshark's reading of the captured frame into /tmp/NAME.txt.
 decode() {

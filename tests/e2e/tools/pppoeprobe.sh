@@ -27,7 +27,7 @@ start_ac ac1 first-ac isp video
 ac1_mac=$(ns_mac ac1)
 tcpdump -i veth-ac1 -w /tmp/padi.pcap -U 'ether proto 0x8863' 2> /tmp/tcpdump.err &
 dump=$!
-for _ in $(seq 200); do grep -q 'listening on' /tmp/tcpdump.err && break; sleep 0.05; done
+wait_line /tmp/tcpdump.err 'listening on' 10
 started=$(date +%s%N)
 "$probe" -I veth-ac1 -w 3 -r 3 -f /tmp/feedback.sh > /tmp/out1 || fail "probe failed: $(cat /tmp/out1)"
 took=$(( ($(date +%s%N) - started) / 1000000 ))

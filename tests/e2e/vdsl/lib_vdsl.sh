@@ -11,14 +11,33 @@ start_devhost() {
   wait_until 4 test -S /var/run/vdsl.sock || fail "device host did not start: $(cat /tmp/klog)"
 }
 
-# start_chip [OPTIONS]: the simulator on host "chip", tracing into /tmp/chip-trace.
+# start_chip [--untraced] [OPTIONS]: the simulator on host "chip", tracing
+# into /tmp/chip-trace unless --untraced (the benchmarks measure without it).
 start_chip() {
+  local trace=(--trace)
+  if [ "${1:-}" = --untraced ]; then
+    trace=()
+    shift
+  fi
   ns_add_host chip 10.62.0.2/24 10.62.0.1/24
   mgt=$(ns_if chip)
-  ns_exec chip "$chipsim" --iface eth0 --trace "$@" > /tmp/chip-trace 2> /tmp/chip-log &
+  ns_exec chip "$chipsim" --iface eth0 "${trace[@]}" "$@" > /tmp/chip-trace 2> /tmp/chip-log &
   on_exit kill $!
   wait_line /tmp/chip-log ready 4
 }
+
+# start_driver IMAGE: the device host on the simulator's management link,
+# the port idle, and the binary driver image loaded.
+start_driver() {
+  start_devhost
+  expect_result 0 0x7660 --size 64 --str 0 "$mgt"
+  expect_result 0 0x7632 --hex 0 0003                          # signature read: port idle
+  load_bindrv "$1" 0
+}
+
+# one_cpu: the script and all it starts on one CPU, as on the board: on a
+# virtual machine a wake-up across CPUs costs more than the request it carries.
+one_cpu() { taskset -cp "$(taskset -cp $$ | sed 's/.*: //; s/[-,].*//')" $$ > /dev/null; }
 
 # bench CMD...: a bench command to the simulator; prints its answer.
 bench() { "$chipsimctl" "$mgt" "$@" || fail "bench command failed: $*"; }

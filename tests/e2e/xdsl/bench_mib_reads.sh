@@ -25,19 +25,12 @@ druvel=$5 mkimage=$6
 # One CPU for the whole chain, as on the board (BENCH_CPUS=all to leave it
 # free): on a virtual machine a wake-up across CPUs costs more than a request.
 if [ "${BENCH_CPUS:-one}" = one ]; then
-  taskset -cp "$(taskset -cp $$ | sed 's/.*: //; s/[-,].*//')" $$ > /dev/null
+  one_cpu
 fi
 
 addr=$("$mkimage" /tmp/bindrv.bin /tmp/chip-setup 2.1.9 | cut -d' ' -f2)
-ns_add_host chip 10.62.0.2/24 10.62.0.1/24
-mgt=$(ns_if chip)
-ns_exec chip "$chipsim" --iface eth0 --running --setup /tmp/chip-setup 2> /tmp/chip-log &
-on_exit kill $!
-wait_line /tmp/chip-log ready 4
-start_devhost
-expect_result 0 0x7660 --size 64 --str 0 "$mgt"
-expect_result 0 0x7632 --hex 0 0003
-load_bindrv /tmp/bindrv.bin 0
+start_chip --untraced --running --setup /tmp/chip-setup
+start_driver /tmp/bindrv.bin
 bench poke x "$addr" 0x123456 > /dev/null
 
 for _ in $(seq "$reads"); do echo "interface xdsl show oid 1 2.1.9"; done > /tmp/reads.txt

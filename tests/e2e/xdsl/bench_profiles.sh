@@ -24,7 +24,7 @@ shift
 druvel=$5 mkimage=$6 mkpackage=$7
 
 if [ "${BENCH_CPUS:-one}" = one ]; then
-  taskset -cp "$(taskset -cp $$ | sed 's/.*: //; s/[-,].*//')" $$ > /dev/null
+  one_cpu
 fi
 
 "$mkimage" /tmp/bindrv.bin /tmp/chip-setup > /dev/null
@@ -32,15 +32,8 @@ mount -t tmpfs tmpfs /lib/firmware
 "$mkpackage" /lib/firmware/firmware_package.b --profile SYS_s 0.9.1=000001 --profile BND_b 0.9.35=40 \
   --profile VNS_v 0.9.27=000001 --profile PSD_p 0.10.14=5003e8 --profile RFI_r 0.9.5=000001 \
   --profile DPB_d 0.9.36=000001 --profile IOT_0 1.1.5=000000
-ns_add_host chip 10.62.0.2/24 10.62.0.1/24
-mgt=$(ns_if chip)
-ns_exec chip "$chipsim" --iface eth0 --running --setup /tmp/chip-setup 2> /tmp/chip-log &
-on_exit kill $!
-for _ in $(seq 200); do grep -q ready /tmp/chip-log 2> /dev/null && break; sleep 0.02; done
-start_devhost
-expect_result 0 0x7660 --size 64 --str 0 "$mgt"
-expect_result 0 0x7632 --hex 0 0003
-load_bindrv /tmp/bindrv.bin 0
+start_chip --untraced --running --setup /tmp/chip-setup
+start_driver /tmp/bindrv.bin
 
 printf '%s\n' "profiles line-template new T" "profiles line-profile new L" "profiles chan-profile new C" \
   "profiles line-template set line-profile T L" "profiles line-template set chan-profile T C" quit \

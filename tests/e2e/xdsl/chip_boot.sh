@@ -23,7 +23,7 @@ pkg=/lib/firmware/firmware_package.b
 start_chip --setup /tmp/chip-setup   # the boot loader waits: nothing runs yet
 ns_exec chip tcpdump -i eth0 -U -w /tmp/boot.pcap 2> /tmp/tcpdump.log &
 on_exit kill $!
-for _ in $(seq 100); do grep -q listening /tmp/tcpdump.log 2> /dev/null && break; sleep 0.05; done
+wait_line /tmp/tcpdump.log listening 5
 start_devhost
 
 /bin/cfgmgr -w "EBM_BOOT_IF_P1=$mgt"

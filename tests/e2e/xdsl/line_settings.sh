@@ -62,10 +62,7 @@ has "OID: 3.3.2 - xdslRtxChConfDsRtxMode: 0x000002"
 [ "$(/bin/cfgmgr -r G_INP_RETRAN_MODE)" = "1@1" ] || fail "G_INP_RETRAN_MODE changed without the driver"
 shell "interface xdsl g.inp table 1"
 [ "$(grep -c ' ffffff     ffffff$' <<< "$out")" = 18 ] || fail "unreadable words not shown as ffffff: $out"
-start_devhost
-expect_result 0 0x7660 --size 64 --str 0 "$mgt"
-expect_result 0 0x7632 --hex 0 0003
-load_bindrv /tmp/bindrv.bin 0
+start_driver /tmp/bindrv.bin
 log "without the driver: both writes fail, no key; the status table shows ffffff"
 
 # Bit swapping: a word that cannot be read is not written back.

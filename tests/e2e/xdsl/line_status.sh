@@ -6,7 +6,7 @@ set -euo pipefail
 . "$(dirname "$0")/../vdsl/common.sh"
 druvel=$5 mkimage=$6
 
-taskset -cp "$(taskset -cp $$ | sed 's/.*: //; s/[-,].*//')" $$ > /dev/null
+one_cpu
 
 declare -A addr
 entries=(2.1.5 2.1.1 0.1.26 0.3.2 0.3.2.3 0.2.4.10 2.1.117.1 0.1.31.1 2.1.329 2.1.330 2.1.345 2.1.346
@@ -15,10 +15,7 @@ entries=(2.1.5 2.1.1 0.1.26 0.3.2 0.3.2.3 0.2.4.10 2.1.117.1 0.1.31.1 2.1.329 2.
 while read -r entry a _; do addr[$entry]=$a; done < <("$mkimage" /tmp/bindrv.bin /tmp/chip-setup "${entries[@]}")
 
 start_chip --running --setup /tmp/chip-setup
-start_devhost
-expect_result 0 0x7660 --size 64 --str 0 "$mgt"
-expect_result 0 0x7632 --hex 0 0003                          # signature read: port idle
-load_bindrv /tmp/bindrv.bin 0
+start_driver /tmp/bindrv.bin
 
 shell() { rc=0; out=$("$druvel" "$1" 2>&1) || rc=$?; }
 has() { grep -qxF -- "$1" <<< "$out" || fail "no line \"$1\" in: $out"; }

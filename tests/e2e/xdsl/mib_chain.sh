@@ -6,9 +6,7 @@ set -euo pipefail
 . "$(dirname "$0")/../vdsl/common.sh"
 druvel=$5 mkimage=$6
 
-# One CPU for the whole chain, as on the board: on a virtual machine a
-# wake-up across CPUs costs more than the request it carries.
-taskset -cp "$(taskset -cp $$ | sed 's/.*: //; s/[-,].*//')" $$ > /dev/null
+one_cpu
 
 # addr ENTRY: chip address of a logic entry in the image.
 declare -A addr
@@ -16,10 +14,7 @@ while read -r entry a _; do addr[$entry]=$a; done < <(
   "$mkimage" /tmp/bindrv.bin /tmp/chip-setup 2.1.5 2.1.9 0.16.4.2 0.22.5.1 2.1.10)
 
 start_chip --running --setup /tmp/chip-setup
-start_devhost
-expect_result 0 0x7660 --size 64 --str 0 "$mgt"
-expect_result 0 0x7632 --hex 0 0003                          # signature read: port idle
-load_bindrv /tmp/bindrv.bin 0
+start_driver /tmp/bindrv.bin
 
 # shell LINE: druvel with one command line; its output in $out.
 shell() { rc=0; out=$("$druvel" "$1" 2>&1) || rc=$?; }

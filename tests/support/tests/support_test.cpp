@@ -8,6 +8,7 @@
 #include "fw_test/bytes.h"
 #include "fw_test/log_capture.h"
 #include "fw_test/matchers.h"
+#include "fw_test/memory_file.h"
 #include "fw_test/temp_dir.h"
 
 using namespace fw_test;
@@ -70,6 +71,27 @@ TEST(Bytes, HexBothWays)
     EXPECT_EQ(to_hex(Bytes{0x00, 0x0f, 0xf0, 0xff}), "000ff0ff");
     EXPECT_EQ(to_hex(hex("0123456789abcdef")), "0123456789abcdef");
     EXPECT_EQ(text_bytes("Az"), (Bytes{'A', 'z'}));
+}
+
+TEST(Bytes, LittleEndianNumbers)
+{
+    Bytes b;
+    put_le16(b, 0x1234);
+    put_le32(b, 0x89abcdef);
+    EXPECT_EQ(b, hex("3412 efcdab89"));
+    EXPECT_EQ(get_le16(b.data()), 0x1234);
+    EXPECT_EQ(get_le32(b.data() + 2), 0x89abcdefu);
+}
+
+TEST(MemoryFile, HoldsWhatIsPrinted)
+{
+    fw_test::MemoryFile f;
+    ASSERT_NE(f.get(), nullptr);
+    EXPECT_EQ(f.text(), "");
+    std::fprintf(f.get(), "a=%d\n", 1);
+    EXPECT_EQ(f.text(), "a=1\n");
+    std::fputs("b", f.get());
+    EXPECT_EQ(f.text(), "a=1\nb");
 }
 
 TEST(Matchers, HexIsAndSubstrings)

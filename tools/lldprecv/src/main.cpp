@@ -1,5 +1,6 @@
 // lldprecv: reports every LLDP neighbour to the management core.
 #include "privileges.h"
+#include "startup.h"
 #include "receive.h"
 
 #include "zmo.h"
@@ -34,14 +35,8 @@ int main(int argc, char *argv[])
     }
     if (debug)
         zmo_log(ZMO_LOG_INFO, "debug is enabled");
-    if (!zmo_sys_init()) {
-        zmo_log(ZMO_LOG_ERROR, "unable to init libzmo");
+    if (!tools::start_base())
         return 1;
-    }
-    if (!zmo_sys_set_default_signals()) {
-        zmo_log(ZMO_LOG_ERROR, "unable set signal handlers");
-        return 1;
-    }
     int s = lldp::open_recv_socket();
     if (s < 0)
         return 1;

@@ -1,6 +1,7 @@
 #include "receive.h"
 
 #include "lldpdu.h"
+#include "packet_socket.h"
 
 #include "zmo.h"
 
@@ -9,7 +10,6 @@
 #include <cstddef>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <linux/if_packet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -45,23 +45,7 @@ bool report_neighbour(const Neighbour &n, bool debug, const char *file)
 
 int open_recv_socket()
 {
-    int s = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(kEthertype));
-    if (s < 0) {
-        zmo_log(ZMO_LOG_ERROR, "unable to open recv socket: %s", zmo_sys_strerror(errno));
-        return -1;
-    }
-    int flags = fcntl(s, F_GETFL);
-    if (flags < 0) {
-        zmo_log(ZMO_LOG_ERROR, "unable to get socket flags: %s", zmo_sys_strerror(errno));
-        close(s);
-        return -1;
-    }
-    if (fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) {
-        zmo_log(ZMO_LOG_ERROR, "unable to set socket flags: %s", zmo_sys_strerror(errno));
-        close(s);
-        return -1;
-    }
-    return s;
+    return tools::open_packet_socket(htons(kEthertype), "recv");
 }
 
 void lldp_receive(int s, bool debug)

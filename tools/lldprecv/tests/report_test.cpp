@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include "fw_test/temp_dir.h"
+
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 using namespace lldp;
 
@@ -15,18 +15,6 @@ namespace {
 
 class Report : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/lldprecv_test.XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        file_ = dir_ + "/vessik.fb";
-    }
-    void TearDown() override
-    {
-        unlink(file_.c_str());
-        rmdir(dir_.c_str());
-    }
     std::string written()
     {
         std::ifstream in(file_);
@@ -34,7 +22,8 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    std::string dir_, file_;
+    fw_test::TempDir tmp_{"lldprecv_test"};
+    std::string dir_ = tmp_.path(), file_ = tmp_.file("vessik.fb");
 };
 
 TEST_F(Report, KeysInOrder)

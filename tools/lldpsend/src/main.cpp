@@ -1,6 +1,7 @@
 // lldpsend: announces the router on one port every minute.
 #include "options.h"
 #include "privileges.h"
+#include "startup.h"
 #include "send_loop.h"
 
 #include <cstdio>
@@ -24,14 +25,8 @@ int main(int argc, char *argv[])
         zmo_log_set_debug(1);
         zmo_log(ZMO_LOG_INFO, "debug is enabled");
     }
-    if (!zmo_sys_init()) {
-        zmo_log(ZMO_LOG_ERROR, "unable to init libzmo");
+    if (!tools::start_base())
         return 1;
-    }
-    if (!zmo_sys_set_default_signals()) {
-        zmo_log(ZMO_LOG_ERROR, "unable set signal handlers");
-        return 1;
-    }
 
     // Texts too long for their TLV or the frame are cut; say so once.
     std::vector<lldp::Cut> cuts;

@@ -1,9 +1,10 @@
 #include "send_loop.h"
 
+#include "packet_socket.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <linux/if_packet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,22 +31,9 @@ struct sockaddr_ll link_address(const SendSettings &s)
 
 int open_send_socket(const SendSettings &settings)
 {
-    int s = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        zmo_log(ZMO_LOG_ERROR, "unable to open send socket: %s", zmo_sys_strerror(errno));
+    int s = tools::open_packet_socket(0, "send");
+    if (s < 0)
         return -1;
-    }
-    int flags = fcntl(s, F_GETFL);
-    if (flags < 0) {
-        zmo_log(ZMO_LOG_ERROR, "unable to get socket flags: %s", zmo_sys_strerror(errno));
-        close(s);
-        return -1;
-    }
-    if (fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) {
-        zmo_log(ZMO_LOG_ERROR, "unable to set socket flags: %s", zmo_sys_strerror(errno));
-        close(s);
-        return -1;
-    }
     struct sockaddr_ll sll = link_address(settings);
     sll.sll_protocol = 0;  // sends only: no frame of any type is queued for it
     if (bind(s, reinterpret_cast<struct sockaddr *>(&sll), sizeof sll) != 0) {

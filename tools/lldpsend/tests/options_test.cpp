@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fw_test/log_capture.h"
+
 #include <cstring>
 
 using namespace lldp;
@@ -15,11 +17,6 @@ struct Parsed {
     std::vector<std::string> log;
 };
 
-void capture(void *ctx, int level, const char *, const char *line)
-{
-    static_cast<std::vector<std::string> *>(ctx)->push_back(std::to_string(level) + " " + line);
-}
-
 Parsed parse(std::vector<std::string> args)
 {
     args.insert(args.begin(), "lldpsend");
@@ -28,9 +25,10 @@ Parsed parse(std::vector<std::string> args)
         argv.push_back(&a[0]);
     argv.push_back(nullptr);
     Parsed p;
-    zmo_log_set_hook(capture, &p.log);
+    fw_test::LogCapture log;
     p.ok = parse_send_options(static_cast<int>(args.size()), argv.data(), &p.s);
-    zmo_log_set_hook(nullptr, nullptr);
+    for (const fw_test::LogLine &e : log.entries())
+        p.log.push_back(std::to_string(e.level) + " " + e.line);
     return p;
 }
 

@@ -1,4 +1,4 @@
-// PADO frames for the probe's tests.
+// PADO frames and offers for the probe's tests.
 #pragma once
 
 #include "pado.h"
@@ -32,6 +32,21 @@ inline std::vector<uint8_t> pado(const std::vector<Tag> &tags, int declared_leng
     f[18] = uint8_t(length >> 8);
     f[19] = uint8_t(length);
     return f;
+}
+
+// An offer as a PADO would give it; an error text sets the error flag.
+inline pppoe::Offer offer(const char *name, const char *mac, std::vector<std::string> services = {},
+                          const char *error = nullptr)
+{
+    pppoe::Offer o;
+    o.ac_name = name;
+    zmo_mac_addr_parse(&o.mac, mac);
+    o.services = std::move(services);
+    if (error) {
+        o.has_error = true;
+        o.error = error;
+    }
+    return o;
 }
 
 }  // namespace pppoe_test

@@ -1,25 +1,15 @@
 // The offer list: repeats, changes and order.
 #include "offers.h"
 
+#include "frames.h"
+
 #include <gtest/gtest.h>
 
 using namespace pppoe;
 
 namespace {
 
-Offer offer(const char *name, const char *mac, std::vector<std::string> services = {},
-            const char *error = nullptr)
-{
-    Offer o;
-    o.ac_name = name;
-    zmo_mac_addr_parse(&o.mac, mac);
-    o.services = std::move(services);
-    if (error) {
-        o.has_error = true;
-        o.error = error;
-    }
-    return o;
-}
+using pppoe_test::offer;
 
 std::vector<std::string> names(const OfferList &l)
 {

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include "fw_test/memory_file.h"
+
 #include <vector>
 
 using namespace pppoe;
@@ -23,17 +24,12 @@ Outcome run(std::vector<std::string> args)
     for (auto &a : args)
         argv.push_back(&a[0]);
     argv.push_back(nullptr);
-    char *out = nullptr, *err = nullptr;
-    size_t nout = 0, nerr = 0;
-    FILE *fo = open_memstream(&out, &nout), *fe = open_memstream(&err, &nerr);
+    fw_test::MemoryFile out, err;
     Outcome r;
-    r.status = parse_options(static_cast<int>(args.size()), argv.data(), "pppoeprobe", &r.settings, fo, fe);
-    fclose(fo);
-    fclose(fe);
-    r.out.assign(out, nout);
-    r.err.assign(err, nerr);
-    free(out);
-    free(err);
+    r.status = parse_options(static_cast<int>(args.size()), argv.data(), "pppoeprobe", &r.settings, out.get(),
+                             err.get());
+    r.out = out.text();
+    r.err = err.text();
     return r;
 }
 

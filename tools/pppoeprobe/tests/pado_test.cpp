@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fw_test/memory_file.h"
+
 #include <cstdio>
 #include <optional>
 
@@ -11,23 +13,6 @@ using pppoe_test::pado;
 using pppoe_test::Tag;
 
 namespace {
-
-// The walk's complaints, as the probe prints them.
-struct Diag {
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *f = open_memstream(&text, &size);
-    ~Diag()
-    {
-        fclose(f);
-        free(text);
-    }
-    std::string str()
-    {
-        fflush(f);
-        return std::string(text, size);
-    }
-};
 
 TEST(Padi, FrameIsTheTwentyFourBytesOfTheProtocol)
 {
@@ -74,9 +59,9 @@ TEST(Pado, HeaderChecks)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        Diag d;
+        fw_test::MemoryFile d;  // the walk's complaints, as the probe prints them
         Offer o;
-        EXPECT_EQ(pado_parse(c.frame.data(), c.frame.size(), &o, d.f), c.offer);
+        EXPECT_EQ(pado_parse(c.frame.data(), c.frame.size(), &o, d.get()), c.offer);
     }
 }
 
@@ -182,16 +167,16 @@ TEST(Pado, TagWalk)
     };
     for (const WalkCase &c : cases) {
         SCOPED_TRACE(c.name);
-        Diag d;
+        fw_test::MemoryFile d;  // the walk's complaints, as the probe prints them
         Offer o;
-        ASSERT_TRUE(pado_parse(c.frame.data(), c.frame.size(), &o, d.f));
+        ASSERT_TRUE(pado_parse(c.frame.data(), c.frame.size(), &o, d.get()));
         EXPECT_EQ(o.ac_name, c.ac_name);
         EXPECT_EQ(o.services, c.services);
         EXPECT_EQ(o.has_error, c.error.has_value());
         if (c.error) {
             EXPECT_EQ(o.error, *c.error);
         }
-        EXPECT_EQ(d.str(), c.diag);
+        EXPECT_EQ(d.text(), c.diag);
         char mac[ZMO_MAC_ADDR_STRLEN];
         EXPECT_STREQ(zmo_mac_addr_as_string(&o.mac, mac), "02:00:00:00:00:01");
     }
@@ -206,9 +191,9 @@ TEST(Pado, EveryCutOfAFrameStaysInsideIt)
     for (size_t n = 0; n <= full.size(); n++) {
         std::vector<uint8_t> part(full.begin(), full.begin() + n);
         part.shrink_to_fit();
-        Diag d;
+        fw_test::MemoryFile d;  // the walk's complaints, as the probe prints them
         Offer o;
-        pado_parse(part.data(), part.size(), &o, d.f);
+        pado_parse(part.data(), part.size(), &o, d.get());
     }
 }
 

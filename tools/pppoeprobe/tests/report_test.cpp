@@ -1,37 +1,23 @@
 // Report lines and the feedback text.
 #include "report.h"
 
+#include "frames.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include "fw_test/memory_file.h"
 
 using namespace pppoe;
 
 namespace {
 
+using pppoe_test::offer;
+
 std::string printed(const std::function<void(FILE *)> &print)
 {
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *f = open_memstream(&text, &size);
-    print(f);
-    fclose(f);
-    std::string s(text, size);
-    free(text);
-    return s;
-}
-
-Offer offer(const char *name, const char *mac, std::vector<std::string> services, const char *error = nullptr)
-{
-    Offer o;
-    o.ac_name = name;
-    zmo_mac_addr_parse(&o.mac, mac);
-    o.services = std::move(services);
-    if (error) {
-        o.has_error = true;
-        o.error = error;
-    }
-    return o;
+    fw_test::MemoryFile f;
+    print(f.get());
+    return f.text();
 }
 
 TEST(Report, OfferLines)

@@ -255,10 +255,8 @@ int run_sub_profile(const SubProfile &s, char *rest)
         sub_profile_lists(s);
         return CLI_USAGE;
     }
-    if (w[0] == PROFILE_DEFAULT_NAME) {
-        cli_print(CLI_LEVEL_ORDINARY, "Can't modify Default Profile");
+    if (refuse_default(w[0].c_str()))
         return CLI_USAGE;
-    }
     bool known = sysprof_exists(s.prefix, w[1].c_str()) == 0 || (s.user_type && find(s.user_type, w[1].c_str()));
     if (!known) {
         cli_print(CLI_LEVEL_ORDINARY, s.refusal, w[1].c_str());
@@ -331,10 +329,8 @@ int run_iot(char *rest)
     long long v = 0;
     if (w.size() < 2 || !decimal(w[1], v))
         return usage({"Usage: cmd <profile_name> <value>", "value:0-65535"});
-    if (w[0] == PROFILE_DEFAULT_NAME) {
-        cli_print(CLI_LEVEL_ORDINARY, "Can't modify Default Profile");
+    if (refuse_default(w[0].c_str()))
         return CLI_USAGE;
-    }
     if (v < 0 || v >= 65536) {
         cli_print(CLI_LEVEL_ORDINARY, "over integer range");
         return CLI_USAGE;

@@ -105,11 +105,6 @@ void line_profile(int port, const profile_record &r)
     }
 }
 
-bool port_enabled(int number)
-{
-    return port_flag("V_DISABLE_P%d", number);
-}
-
 void store_map(int number)
 {
     char key[32];

@@ -64,7 +64,7 @@ const Kind *kind_of(const std::string &word)
 void port_view()
 {
     bool powered = port_flag("V_POWEROFF_P%d", 1);
-    bool enabled = port_flag("V_DISABLE_P%d", 1);
+    bool enabled = port_enabled(1);
     if (!descriptor(PROFILE_LINE_TEMPLATE).loaded)
         profiles_load(PROFILE_LINE_TEMPLATE);
     const char *power = powered ? "PowerOn" : "PowerOff";

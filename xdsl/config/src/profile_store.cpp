@@ -81,6 +81,14 @@ void mark_changed(profile_record &r)
     descriptors[r.type].dirty = 1;
 }
 
+bool refuse_default(const char *name)
+{
+    if (std::strcmp(name, PROFILE_DEFAULT_NAME) != 0)
+        return false;
+    cli_print(CLI_LEVEL_ORDINARY, "Can't modify Default Profile");
+    return true;
+}
+
 profile_record *make(int type, const char *name)
 {
     if (!valid_type(type)) {
@@ -127,13 +135,6 @@ profile_record *make(int type, const char *name)
     d.dirty = 1;
     all_records.push_back(std::move(r));
     return &all_records.back();
-}
-
-bool port_flag(const char *format, int port)
-{
-    char key[32], line[PROFILE_NAME_SIZE];
-    std::snprintf(key, sizeof key, format, port);
-    return cfgmgr_read(key, line, sizeof line) == CFGMGR_READ_OK && line[0] == '#';
 }
 
 bool split_words(const char *text, std::vector<std::string> &words)
@@ -200,10 +201,8 @@ namespace {
 int update_value(const char *name, int type, const char *oid, const char *parameter, uint32_t number,
                  const char *text)
 {
-    if (std::strcmp(name, PROFILE_DEFAULT_NAME) == 0) {
-        cli_print(CLI_LEVEL_ORDINARY, "Can't modify Default Profile");
+    if (refuse_default(name))
         return CLI_USAGE;
-    }
     profile_record *r = find(type, name);
     if (!r) {
         cli_print(CLI_LEVEL_ORDINARY, "%s Profile No Exist", name);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "line_display.h"
 #include "vdsl_profiles.h"
 
 struct profile_record {
@@ -45,9 +46,12 @@ std::string &map_alarm();
 
 void mark_changed(profile_record &r);
 
-// A flag key of the port (format "V_DISABLE_P%d"): set when its value
-// begins with '#'; anything else, or no value, is clear.
-bool port_flag(const char *format, int port);
+// True after "Can't modify Default Profile" when name is the default
+// profile, which no command changes.
+bool refuse_default(const char *name);
+
+using line_display::port_enabled;
+using line_display::port_flag;
 
 // Splits text at blanks; a word of PROFILE_NAME_SIZE characters or more
 // is refused with a message (false).

@@ -10,23 +10,6 @@ namespace {
 
 constexpr size_t kSectionChars = 12;
 
-bool hex6(const char *p, uint32_t *value)
-{
-    uint32_t v = 0;
-    for (int i = 0; i < 6; i++) {
-        char c = p[i];
-        int d = c >= '0' && c <= '9'   ? c - '0'
-                : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : -1;
-        if (d < 0)
-            return false;
-        v = v << 4 | static_cast<uint32_t>(d);
-    }
-    *value = v;
-    return true;
-}
-
 }  // namespace
 
 std::vector<ToneSection> decode_blackout_list(const char *text)
@@ -36,7 +19,7 @@ std::vector<ToneSection> decode_blackout_list(const char *text)
     for (size_t at = 0; list.size() < kBlackoutSections && at + kSectionChars <= length;
          at += kSectionChars) {
         ToneSection s;
-        if (!hex6(text + at, &s.first) || !hex6(text + at + 6, &s.last))
+        if (!hex_field(text + at, 6, &s.first) || !hex_field(text + at + 6, 6, &s.last))
             break;
         if (s.first == 0 && s.last == 0)
             break;

@@ -10,6 +10,9 @@
 
 namespace chip_answers {
 
+// n hex digits of either case as one number: false at any other character.
+bool hex_field(const char *p, size_t n, uint32_t *value);
+
 // PSD breakpoints: 12 hex digits each, 6 for the tone and 6 for the level word.
 constexpr size_t kPsdBreakpointsUs = 32;
 constexpr size_t kPsdBreakpointsDs = 48;

@@ -23,6 +23,45 @@ const CounterRow k1DayRows[] = {{"1Day FECS", "0.16.13"}, {"1Day ES", "0.16.14"}
 
 enum { kOffice = 1, kRemote = 2 };
 
+using ElapsedText = std::string (*)(uint32_t seconds);
+
+// The counters of one period of a channel, after its elapsed time.
+struct ChannelPeriod {
+    const char *elapsed_name, *elapsed_oid;
+    ElapsedText text;
+    CounterRow counters[2];
+};
+
+const ChannelPeriod kChannelPeriods[] = {
+    {"15M Elapsed time", "0.22.4", minutes_text, {{"15M CV", "0.22.5"}, {"15M FEC", "0.22.6"}}},
+    {"1Day Elapsed time", "0.22.9", hours_text, {{"1Day CV", "0.22.10"}, {"1Day FEC", "0.22.11"}}},
+};
+
+// A period's elapsed time at both ends: as text, and in seconds in the record.
+void elapsed_row(int port, const char *name, const char *oid, ElapsedText text)
+{
+    uint32_t office = static_cast<uint32_t>(value_or_zero_idx(port, oid, kOffice));
+    uint32_t remote = static_cast<uint32_t>(value_or_zero_idx(port, oid, kRemote));
+    cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24s%-24s", name, text(office).c_str(), text(remote).c_str());
+    cli_print(CLI_LEVEL_RECORD, "%s=%d %d|", name, static_cast<int>(office), static_cast<int>(remote));
+}
+
+// One channel's periods; the record's last field has no separator after it.
+void channel_periods(int port, int channel)
+{
+    for (const ChannelPeriod &p : kChannelPeriods) {
+        uint32_t elapsed = static_cast<uint32_t>(value_or_zero_idx(port, p.elapsed_oid, channel));
+        cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24s", p.elapsed_name, p.text(elapsed).c_str());
+        cli_print(CLI_LEVEL_RECORD, "%s=%d|", p.elapsed_name, static_cast<int>(elapsed));
+        for (const CounterRow &c : p.counters) {
+            const bool last = &p == &kChannelPeriods[1] && &c == &p.counters[1];
+            int32_t v = value_or_zero_idx(port, c.oid, channel);
+            cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24d", c.name, v);
+            cli_print(CLI_LEVEL_RECORD, "%s=%d%s", c.name, v, last ? "" : "|");
+        }
+    }
+}
+
 // Rows of both columns until a read of the remote column fails.
 void counter_table(int port, const CounterRow *rows)
 {
@@ -36,13 +75,6 @@ void counter_table(int port, const CounterRow *rows)
     }
 }
 
-// The power-off test; a state that cannot be read shows nothing either.
-bool powered_off(int port)
-{
-    unsigned char state;
-    return !read_state(port, &state) || state == VDSL_STATE_DISABLE;
-}
-
 }  // namespace
 
 extern "C" int cmd_show_pm_line_curr(char *rest, const cli_dir_row *)
@@ -50,10 +82,8 @@ extern "C" int cmd_show_pm_line_curr(char *rest, const cli_dir_row *)
     cli_print(CLI_LEVEL_PORT_STATE, "Portdisabled\n");
     unsigned number;
     int port;
-    if (!parse_port(rest, "Usage: cmd <portid>", &number))
-        return CLI_USAGE;
-    if (check_port(number, &port))
-        return CLI_FAILED;
+    if (int rc = open_port(rest, "Usage: cmd <portid>", &number, &port))
+        return rc;
     if (powered_off(port)) {
         cli_print(CLI_LEVEL_ERROR, "Error getting curent line counter.");
         return CLI_FAILED;
@@ -61,21 +91,10 @@ extern "C" int cmd_show_pm_line_curr(char *rest, const cli_dir_row *)
     cli_print(CLI_LEVEL_ORDINARY, "Current line counters of Line %u:", number);
     cli_print(CLI_LEVEL_ORDINARY, "%-20s %-24s%-24s", "", "Central Office", "Remote site");
 
-    uint32_t office = static_cast<uint32_t>(value_or_zero_idx(port, "0.16.4", kOffice));
-    uint32_t remote = static_cast<uint32_t>(value_or_zero_idx(port, "0.16.4", kRemote));
-    cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24s%-24s", "15M Elapsed time", minutes_text(office).c_str(),
-              minutes_text(remote).c_str());
-    cli_print(CLI_LEVEL_RECORD, "15M Elapsed time=%d %d|", static_cast<int>(office),
-              static_cast<int>(remote));
+    elapsed_row(port, "15M Elapsed time", "0.16.4", minutes_text);
     counter_table(port, k15MinRows);
     cli_print(CLI_LEVEL_RECORD, "|");
-
-    office = static_cast<uint32_t>(value_or_zero_idx(port, "0.16.12", kOffice));
-    remote = static_cast<uint32_t>(value_or_zero_idx(port, "0.16.12", kRemote));
-    cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24s%-24s", "1Day Elapsed time", hours_text(office).c_str(),
-              hours_text(remote).c_str());
-    cli_print(CLI_LEVEL_RECORD, "1Day Elapsed time=%d %d|", static_cast<int>(office),
-              static_cast<int>(remote));
+    elapsed_row(port, "1Day Elapsed time", "0.16.12", hours_text);
     counter_table(port, k1DayRows);
     return CLI_DONE;
 }
@@ -95,10 +114,8 @@ extern "C" int cmd_show_threshold(char *rest, const cli_dir_row *)
     };
     unsigned number;
     int port;
-    if (!parse_port(rest, "Usage: cmd <portid>", &number))
-        return CLI_USAGE;
-    if (check_port(number, &port))
-        return CLI_FAILED;
+    if (int rc = open_port(rest, "Usage: cmd <portid>", &number, &port))
+        return rc;
     if (powered_off(port))
         return CLI_FAILED;
 
@@ -120,10 +137,8 @@ extern "C" int cmd_show_pm_ch_curr(char *rest, const cli_dir_row *)
 {
     unsigned number;
     int port;
-    if (!parse_port(rest, "Usage: cmd <portid>", &number))
-        return CLI_USAGE;
-    if (check_port(number, &port))
-        return CLI_FAILED;
+    if (int rc = open_port(rest, "Usage: cmd <portid>", &number, &port))
+        return rc;
     if (powered_off(port)) {
         cli_print(CLI_LEVEL_ERROR, "Error getting current channel counter.");
         return CLI_FAILED;
@@ -137,26 +152,7 @@ extern "C" int cmd_show_pm_ch_curr(char *rest, const cli_dir_row *)
             continue;
         cli_write_raw("\n", 1);
         cli_print(CLI_LEVEL_ERROR, direction == 1 ? "Upstream:" : "Downstream:");
-
-        uint32_t elapsed = static_cast<uint32_t>(value_or_zero_idx(port, "0.22.4", channel));
-        cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24s", "15M Elapsed time", minutes_text(elapsed).c_str());
-        cli_print(CLI_LEVEL_RECORD, "15M Elapsed time=%d|", static_cast<int>(elapsed));
-        int32_t v = value_or_zero_idx(port, "0.22.5", channel);
-        cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24d", "15M CV", v);
-        cli_print(CLI_LEVEL_RECORD, "15M CV=%d|", v);
-        v = value_or_zero_idx(port, "0.22.6", channel);
-        cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24d", "15M FEC", v);
-        cli_print(CLI_LEVEL_RECORD, "15M FEC=%d|", v);
-
-        elapsed = static_cast<uint32_t>(value_or_zero_idx(port, "0.22.9", channel));
-        cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24s", "1Day Elapsed time", hours_text(elapsed).c_str());
-        cli_print(CLI_LEVEL_RECORD, "1Day Elapsed time=%d|", static_cast<int>(elapsed));
-        v = value_or_zero_idx(port, "0.22.10", channel);
-        cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24d", "1Day CV", v);
-        cli_print(CLI_LEVEL_RECORD, "1Day CV=%d|", v);
-        v = value_or_zero_idx(port, "0.22.11", channel);
-        cli_print(CLI_LEVEL_ORDINARY, "%-20s|%-24d", "1Day FEC", v);
-        cli_print(CLI_LEVEL_RECORD, "1Day FEC=%d", v);
+        channel_periods(port, channel);
     }
     return CLI_DONE;
 }

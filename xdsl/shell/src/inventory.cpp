@@ -93,12 +93,9 @@ extern "C" int cmd_show_invent(char *rest, const cli_dir_row *)
 {
     unsigned number;
     int port;
-    if (!parse_port(rest, "Usage: cmd <portid>", &number))
-        return CLI_USAGE;
-    if (check_port(number, &port))
-        return CLI_FAILED;
-    unsigned char state;
-    if (!read_state(port, &state) || state == VDSL_STATE_DISABLE) {
+    if (int rc = open_port(rest, "Usage: cmd <portid>", &number, &port))
+        return rc;
+    if (powered_off(port)) {
         cli_print(CLI_LEVEL_ERROR, "Error getting inventory value.");
         return CLI_DONE;
     }

@@ -15,8 +15,6 @@ namespace {
 constexpr uint32_t kNotAvailable1 = 0x7FFFFE;
 constexpr uint32_t kNotAvailable2 = 0x7FFFFF;
 
-}  // namespace
-
 bool parse_port(const char *rest, const char *usage, unsigned *number)
 {
     if (std::sscanf(rest, "%u", number) != 1) {
@@ -33,19 +31,38 @@ int check_port(unsigned number, int *index)
     return vdsl_port_index(typed, index);
 }
 
+}  // namespace
+
+int open_port(const char *rest, const char *usage, unsigned *number, int *index)
+{
+    if (!parse_port(rest, usage, number))
+        return CLI_USAGE;
+    if (check_port(*number, index))
+        return CLI_FAILED;
+    return 0;
+}
+
 bool read_state(int port, unsigned char *state)
 {
     *state = 0;
     return xdsl_get_opstate(port, state) == 0;
 }
 
-bool port_enabled(int number)
+bool powered_off(int port)
+{
+    unsigned char state;
+    return !read_state(port, &state) || state == VDSL_STATE_DISABLE;
+}
+
+bool port_flag(const char *format, int number)
 {
     char key[32];
-    std::snprintf(key, sizeof key, "V_DISABLE_P%d", number);
+    std::snprintf(key, sizeof key, format, number);
     char line[256];
     return cfgmgr_read(key, line, sizeof line) == CFGMGR_READ_OK && line[0] == '#';
 }
+
+bool port_enabled(int number) { return port_flag("V_DISABLE_P%d", number); }
 
 std::string value_text(int port, const char *oid)
 {

@@ -10,16 +10,20 @@ namespace line_display {
 // Tries of a channel's direction word before the channel is given up.
 constexpr int kDirectionTries = 3;
 
-// The typed port (from 1) read with "%u": false after the usage line when
-// it is missing.
-bool parse_port(const char *rest, const char *usage, unsigned *number);
-// The port rule for a typed number: 0 and the index, or 100 after its messages.
-int check_port(unsigned number, int *index);
+// The typed port (from 1) read with "%u" and put through the port rule:
+// 0 with the number and the index, else the command's answer after the
+// usage line or the rule's messages.
+int open_port(const char *rest, const char *usage, unsigned *number, int *index);
 
 // The operational state; false when the request failed.
 bool read_state(int port, unsigned char *state);
-// "#" in V_DISABLE_P<n>; anything else, no value or no configuration manager
-// is a disabled port.
+// The power-off test; a state that cannot be read shows nothing either.
+bool powered_off(int port);
+// A flag key of the port (format "V_DISABLE_P%d", "V_POWEROFF_P%d"): set
+// when its value begins with '#'; anything else, no value or no
+// configuration manager is clear.
+bool port_flag(const char *format, int number);
+// "#" in V_DISABLE_P<n>; clear is a disabled port.
 bool port_enabled(int number);
 
 // "%d", "NA" for the not-available words, "FAILED" for a failed read.

@@ -155,10 +155,8 @@ extern "C" int cmd_show_status(char *rest, const cli_dir_row *)
 {
     unsigned number;
     int port;
-    if (!parse_port(rest, "Usage: cmd <portid>", &number))
-        return CLI_USAGE;
-    if (check_port(number, &port))
-        return CLI_FAILED;
+    if (int rc = open_port(rest, "Usage: cmd <portid>", &number, &port))
+        return rc;
 
     uint32_t side = 0;
     if (mib_get_hex(port, "2.1.5", &side) != 0)

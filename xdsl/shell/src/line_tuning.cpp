@@ -14,6 +14,7 @@
 #include "vdsl_request.h"
 
 using chip_answers::InsertResult;
+using chip_answers::ToneSection;
 
 namespace {
 
@@ -30,6 +31,29 @@ std::vector<char> word_buffer(const char *rest) { return std::vector<char>(std::
 const char *answer_text(const unsigned char *answer)
 {
     return reinterpret_cast<const char *>(answer) + VDSL_ANSWER_TEXT;
+}
+
+// The blacked-out sections as the chip keeps them: the request's answer
+// after "Getting MIB failed." when they cannot be read.
+int read_blackout(int port, std::vector<ToneSection> &list)
+{
+    unsigned char answer[VDSL_BLOCK_SIZE];
+    if (int rc = mib_get_logic(port, kBlackoutOid, answer)) {
+        say("Getting MIB failed.");
+        return rc;
+    }
+    list = chip_answers::decode_blackout_list(answer_text(answer));
+    return 0;
+}
+
+int write_blackout(int port, const std::vector<ToneSection> &list)
+{
+    return mib_set_logic(port, kBlackoutOid, chip_answers::encode_blackout_list(list).c_str());
+}
+
+void say_range(const char *format, unsigned first, unsigned last)
+{
+    cli_print(CLI_LEVEL_ORDINARY, format, static_cast<int>(first), static_cast<int>(last));
 }
 
 }  // namespace
@@ -133,13 +157,10 @@ extern "C" int cmd_show_black_tone(char *rest, const cli_dir_row *)
     int port;
     if (vdsl_port_index(number, &port))
         return CLI_FAILED;
-    unsigned char answer[VDSL_BLOCK_SIZE];
-    if (int rc = mib_get_logic(port, kBlackoutOid, answer)) {
-        say("Getting MIB failed.");
+    std::vector<ToneSection> list;
+    if (int rc = read_blackout(port, list))
         return rc;
-    }
     say("Index\tStart Tone\tLast Tone");
-    const auto list = chip_answers::decode_blackout_list(answer_text(answer));
     for (size_t i = 0; i < list.size(); i++)
         cli_print(CLI_LEVEL_ORDINARY, "%5d\t%10d\t%9d", static_cast<int>(i + 1),
                   static_cast<int>(list[i].first), static_cast<int>(list[i].last));
@@ -164,34 +185,28 @@ extern "C" int cmd_black_tone(char *rest, const cli_dir_row *)
         say("Tone range is illegal.");
         return CLI_USAGE;
     }
-    unsigned char answer[VDSL_BLOCK_SIZE];
-    if (int rc = mib_get_logic(port, kBlackoutOid, answer)) {
-        say("Getting MIB failed.");
-        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first),
-                  static_cast<int>(last));
+    std::vector<ToneSection> list;
+    if (int rc = read_blackout(port, list)) {
+        say_range("[%d, %d] black failed.", first, last);
         return rc;
     }
-    auto list = chip_answers::decode_blackout_list(answer_text(answer));
     switch (chip_answers::blackout_insert(list, first, last)) {
     case InsertResult::Overlap:
         say("Overlapped mask not allowed.");
         return CLI_FAILED;
     case InsertResult::Full:
         say("No room for another section: 32 sections are blacked out.");
-        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first),
-                  static_cast<int>(last));
+        say_range("[%d, %d] black failed.", first, last);
         return CLI_FAILED;
     case InsertResult::Done:
         break;
     }
-    if (int rc = mib_set_logic(port, kBlackoutOid, chip_answers::encode_blackout_list(list).c_str())) {
+    if (int rc = write_blackout(port, list)) {
         say("Settng MIB failed.");
-        cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] black failed.", static_cast<int>(first),
-                  static_cast<int>(last));
+        say_range("[%d, %d] black failed.", first, last);
         return rc;
     }
-    cli_print(CLI_LEVEL_ORDINARY, "[%d, %d] has been blacked out.", static_cast<int>(first),
-              static_cast<int>(last));
+    say_range("[%d, %d] has been blacked out.", first, last);
     return CLI_DONE;
 }
 
@@ -206,19 +221,17 @@ extern "C" int cmd_disblack_tone(char *rest, const cli_dir_row *)
     int port;
     if (vdsl_port_index(number, &port))
         return CLI_FAILED;
-    unsigned char answer[VDSL_BLOCK_SIZE];
-    if (int rc = mib_get_logic(port, kBlackoutOid, answer)) {
-        say("Getting MIB failed.");
+    std::vector<ToneSection> list;
+    if (int rc = read_blackout(port, list)) {
         say("Setting MIB failed.");
         return rc;
     }
-    auto list = chip_answers::decode_blackout_list(answer_text(answer));
     if (section <= 0 || static_cast<size_t>(section) > list.size()) {
         say("Tone index is illegal.");
         return CLI_USAGE;
     }
     list.erase(list.begin() + (section - 1));
-    if (int rc = mib_set_logic(port, kBlackoutOid, chip_answers::encode_blackout_list(list).c_str())) {
+    if (int rc = write_blackout(port, list)) {
         say("Setting MIB failed.");
         return rc;
     }

@@ -131,12 +131,9 @@ void print_rows(int port, const Table &t, int index)
 // state that cannot be read is shown as power-off too. 0 to go on.
 int open_table(const char *rest, const char *usage, const Table &t, unsigned *number, int *port)
 {
-    if (!parse_port(rest, usage, number))
-        return CLI_USAGE;
-    if (check_port(*number, port))
-        return CLI_FAILED;
-    unsigned char state;
-    if (!read_state(*port, &state) || state == VDSL_STATE_DISABLE) {
+    if (int rc = open_port(rest, usage, number, port))
+        return rc;
+    if (powered_off(*port)) {
         cli_print(CLI_LEVEL_ERROR, "%s", t.power_off);
         return CLI_FAILED;
     }

@@ -22,6 +22,8 @@ int hex_digit(char c)
     return -1;
 }
 
+}  // namespace
+
 bool hex_field(const char *p, size_t n, uint32_t *value)
 {
     uint32_t v = 0;
@@ -34,6 +36,8 @@ bool hex_field(const char *p, size_t n, uint32_t *value)
     *value = v;
     return true;
 }
+
+namespace {
 
 class Expansion {
 public:

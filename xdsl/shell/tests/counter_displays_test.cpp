@@ -4,37 +4,20 @@
 
 #include "cli_command.h"
 #include "cli_print.h"
-#include "fake_device.h"
-#include "shell_fixture.h"
+#include "display_fixture.h"
 #include "vdsl_request.h"
 
 namespace {
 
 using shelltest::take;
 
-class Counters : public shelltest::ShellTest {
+class Counters : public shelltest::DisplayTest {
 protected:
     void SetUp() override
     {
-        ShellTest::SetUp();
-        fakedev::reset();
+        DisplayTest::SetUp();
         dev.state = VDSL_STATE_SHOWTIME;
     }
-    void set(const std::string &oid, unsigned word)
-    {
-        char text[16];
-        std::snprintf(text, sizeof text, "%06x", word);
-        dev.values[oid] = text;
-    }
-    std::string silent(const std::string &line)
-    {
-        cli_print_mask = CLI_MASK_SILENT;
-        cli_silent_buffer_clear();
-        run(line);
-        cli_print_mask = CLI_MASK_CLEAN;
-        return cli_silent_buffer();
-    }
-    fakedev::Device &dev = fakedev::device();
 };
 
 TEST_F(Counters, LineCountersElapsedTimesAndRecord)

@@ -6,20 +6,18 @@
 
 #include "cli_command.h"
 #include "cli_print.h"
-#include "fake_device.h"
-#include "shell_fixture.h"
+#include "display_fixture.h"
 #include "vdsl_request.h"
 
 namespace {
 
 using shelltest::take;
 
-class Inventory : public shelltest::ShellTest {
+class Inventory : public shelltest::DisplayTest {
 protected:
     void SetUp() override
     {
-        ShellTest::SetUp();
-        fakedev::reset();
+        DisplayTest::SetUp();
         dev.state = VDSL_STATE_SHOWTIME;
     }
     // Places an entry's bytes into chip words at an address of its own.
@@ -47,15 +45,6 @@ protected:
         dev.values["0.7.6" + i] = "000000";
         dev.values["0.7.7" + i] = "000102030405060708";
     }
-    std::string silent(const std::string &line)
-    {
-        cli_print_mask = CLI_MASK_SILENT;
-        cli_silent_buffer_clear();
-        run(line);
-        cli_print_mask = CLI_MASK_CLEAN;
-        return cli_silent_buffer();
-    }
-    fakedev::Device &dev = fakedev::device();
     unsigned next_ = 0x2000;
 };
 

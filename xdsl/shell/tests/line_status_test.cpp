@@ -5,29 +5,21 @@
 
 #include "cli_command.h"
 #include "cli_print.h"
-#include "fake_device.h"
 #include "line_status.h"
-#include "shell_fixture.h"
+#include "display_fixture.h"
 #include "vdsl_request.h"
 
 namespace {
 
 using shelltest::take;
 
-class LineStatus : public shelltest::ShellTest {
+class LineStatus : public shelltest::DisplayTest {
 protected:
     void SetUp() override
     {
-        ShellTest::SetUp();
-        fakedev::reset();
+        DisplayTest::SetUp();
         store("V_DISABLE_P1", "#");
         take();
-    }
-    void set(const std::string &oid, unsigned word)
-    {
-        char text[16];
-        std::snprintf(text, sizeof text, "%06x", word);
-        dev.values[oid] = text;
     }
     void showtime()
     {
@@ -50,16 +42,6 @@ protected:
     {
         return ("\n" + out).find("\n" + line + "\n") != std::string::npos;
     }
-    std::string silent(const std::string &line, int *rc = nullptr)
-    {
-        cli_print_mask = CLI_MASK_SILENT;
-        cli_silent_buffer_clear();
-        int r = run(line);
-        if (rc)
-            *rc = r;
-        cli_print_mask = CLI_MASK_CLEAN;
-        return cli_silent_buffer();
-    }
     bool oid_read(const std::string &oid) const
     {
         for (const fakedev::Request &r : dev.requests)
@@ -67,7 +49,6 @@ protected:
                 return true;
         return false;
     }
-    fakedev::Device &dev = fakedev::device();
 };
 
 TEST_F(LineStatus, ShowtimeBasicRowsProfileAndLinkTime)

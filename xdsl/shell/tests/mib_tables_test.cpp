@@ -4,37 +4,27 @@
 
 #include "cli_command.h"
 #include "cli_print.h"
-#include "fake_device.h"
-#include "shell_fixture.h"
+#include "display_fixture.h"
 #include "vdsl_request.h"
 
 namespace {
 
 using shelltest::take;
 
-class MibTables : public shelltest::ShellTest {
+class MibTables : public shelltest::DisplayTest {
 protected:
     void SetUp() override
     {
-        ShellTest::SetUp();
-        fakedev::reset();
+        DisplayTest::SetUp();
         dev.state = VDSL_STATE_SHOWTIME;
     }
-    void set(const std::string &oid, unsigned word)
-    {
-        char text[16];
-        std::snprintf(text, sizeof text, "%06x", word);
-        dev.values[oid] = text;
-    }
+    // The tables are also written as in the program's silent mode.
     std::string silent(const std::string &line)
     {
-        cli_print_mask = CLI_MASK_SILENT;
-        cli_silent_buffer_clear();
         cli_silent_mode = 1;
-        run(line);
+        std::string out = DisplayTest::silent(line);
         cli_silent_mode = 0;
-        cli_print_mask = CLI_MASK_CLEAN;
-        return cli_silent_buffer();
+        return out;
     }
     static std::string bp(unsigned tone, unsigned word)
     {
@@ -42,7 +32,6 @@ protected:
         std::snprintf(text, sizeof text, "%06x%06x", tone, word);
         return text;
     }
-    fakedev::Device &dev = fakedev::device();
 };
 
 TEST_F(MibTables, PmLineInitCurrTable)

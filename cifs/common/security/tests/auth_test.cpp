@@ -12,51 +12,6 @@ using testenv::writeFile;
 namespace {
 
 constexpr uint32_t kOk = 0, kLogonFailure = 0xC000006D, kInvalid = 0xC000000D;
-constexpr uint32_t kEss = 0x00080000, kKeyExchange = 0x40000000;
-
-const Bytes kNtlmv2Blob = hex("0101000000000000" "0000000000000000" "aaaaaaaaaaaaaaaa" "00000000"
-                              "02000c0044006f006d00610069006e00" "01000c00530065007200760065007200"
-                              "00000000" "00000000");
-
-enum Variant { kNtlm, kNtlmEss, kNtlmv2, kWrongPassword, kShortNtlmv2 };
-
-Authenticate worked(Variant v, bool keyExchange, const std::string &name = "User") {
-    Authenticate a;
-    a.user = utf16(name);
-    a.domain = utf16("Domain");
-    a.flags = 0xA2000215 | (keyExchange ? kKeyExchange : 0);
-    switch (v) {
-    case kNtlm:
-    case kWrongPassword:
-        a.lm = hex("98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13");
-        a.nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
-        if (v == kWrongPassword)
-            a.nt[3] ^= 1;
-        if (keyExchange)
-            a.key = hex("518822b1b3f350c8958682ecbb3e3cb7");
-        break;
-    case kNtlmEss:
-        a.lm = cat({kClientChallenge, Bytes(16, 0)});
-        a.nt = hex("7537f803ae367128ca458204bde7caf81e97ed2683267232");
-        a.flags |= kEss;
-        if (keyExchange)
-            a.key = hex("c24aaae976dbb40586052e128d87b4a6");
-        break;
-    case kNtlmv2:
-    case kShortNtlmv2:
-        a.lm = hex("86c35097ac9cec102554764a57cccc19aaaaaaaaaaaaaaaa");
-        a.nt = cat({hex("68cd0ab851e51c96aabc927bebef6a1c"), kNtlmv2Blob});
-        if (v == kShortNtlmv2) {
-            a.lm.clear();
-            a.nt.resize(20);
-        }
-        a.flags |= kEss;
-        if (keyExchange)
-            a.key = hex("c5dad2544fc9799094ce1ce90bc9d03e");
-        break;
-    }
-    return a;
-}
 
 class AuthTest : public LogonTest {};
 
@@ -89,9 +44,7 @@ TEST_F(AuthTest, WorkedExamples) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         csChangeEncryptionLevel(c.mask);
-        if (user)
-            csReleaseUser(user->uid, 0);
-        user = nullptr;
+        dropUser();
         std::memcpy(session->challenge, kServerChallenge.data(), 8);
         EXPECT_EQ(exchange(worked(c.variant, c.keyExchange), c.spnego), c.status);
         if (c.status == kOk) {
@@ -130,9 +83,7 @@ TEST_F(AuthTest, GuestsAndAnonymousLogons) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         csAuthSetPermissive(c.permissive);
-        if (user)
-            csReleaseUser(user->uid, 0);
-        user = nullptr;
+        dropUser();
         Authenticate a = worked(c.variant, false, c.name);
         if (c.variant == kShortNtlmv2 && !c.permissive)
             a.nt.resize(1);
@@ -169,9 +120,7 @@ TEST_F(AuthTest, StoredPasswordForms) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         writeFile(path("pwd_list.txt"), "User:" + c.password + ":" + std::to_string(c.rid) + ":0\n");
-        if (user)
-            csReleaseUser(user->uid, 0);
-        user = nullptr;
+        dropUser();
         std::memcpy(session->challenge, kServerChallenge.data(), 8);
         EXPECT_EQ(exchange(worked(kNtlmv2, false)), c.status);
         if (c.status != kOk)
@@ -263,9 +212,7 @@ protected:
 TEST_F(Smb1AuthTest, ThirteenWordLogon) {
     for (bool unicode : {true, false}) {
         SCOPED_TRACE(unicode);
-        if (user)
-            csReleaseUser(user->uid, 0);
-        user = nullptr;
+        dropUser();
         Smb1Request r{Bytes(24, 0), hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94"), "User", "Domain", unicode};
         size_t domainEnd;
         Bytes request = smb1Request(r, &domainEnd);
@@ -328,7 +275,7 @@ TEST_F(Smb1AuthTest, SigningStartsWithTheSessionKeyAndKeepsTheResponse) {
     Bytes nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
     ASSERT_EQ(round(smb1Request({Bytes(24, 0), nt, "User", "Domain"})), kOk);
     EXPECT_EQ(session->waitingForFirstKey, 0u);
-    EXPECT_EQ(toHex(session->signingKey, 16), "d87262b0cde4b1cb7499becccdf10784");
+    EXPECT_EQ(to_hex(session->signingKey, 16), "d87262b0cde4b1cb7499becccdf10784");
     EXPECT_EQ(session->expectedSequence, 2u);
     ASSERT_NE(user->macResponse.data, nullptr);
     EXPECT_EQ(Bytes(user->macResponse.data, user->macResponse.data + user->macResponse.len), nt);

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fw_test/bytes.h"
+
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -21,24 +23,9 @@
 
 namespace logontest {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes hex(const std::string &text) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2)
-        out.push_back(uint8_t(std::stoi(text.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-inline std::string toHex(const uint8_t *p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
+using fw_test::Bytes;
+using fw_test::hex;
+using fw_test::to_hex;
 
 inline Bytes utf16(const std::string &text) {
     Bytes out;
@@ -49,21 +36,15 @@ inline Bytes utf16(const std::string &text) {
     return out;
 }
 
-inline void put16(Bytes &b, uint16_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-inline void put32(Bytes &b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-inline uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t get32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
+using fw_test::get_le16;
+using fw_test::get_le32;
+using fw_test::put_le16;
+using fw_test::put_le32;
 
 inline Bytes negotiate(uint32_t flags = 0xE2088297) {
     Bytes b{'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
-    put32(b, 1);
-    put32(b, flags);
+    put_le32(b, 1);
+    put_le32(b, flags);
     b.resize(32, 0);
     return b;
 }
@@ -77,16 +58,16 @@ struct Authenticate {
 // unless a test overrides them afterwards.
 inline Bytes authenticate(const Authenticate &a) {
     Bytes b{'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
-    put32(b, 3);
+    put_le32(b, 3);
     const Bytes *fields[] = {&a.lm, &a.nt, &a.domain, &a.user, &a.workstation, &a.key};
     uint32_t offset = 64;
     for (const Bytes *f : fields) {
-        put16(b, uint16_t(f->size()));
-        put16(b, uint16_t(f->size()));
-        put32(b, offset);
+        put_le16(b, uint16_t(f->size()));
+        put_le16(b, uint16_t(f->size()));
+        put_le32(b, offset);
         offset += uint32_t(f->size());
     }
-    put32(b, a.flags);
+    put_le32(b, a.flags);
     b.resize(64, 0);
     for (const Bytes *f : fields)
         b.insert(b.end(), f->begin(), f->end());
@@ -136,6 +117,53 @@ inline Bytes negTokenResp(const Bytes &token, bool withState) {
 const Bytes kServerChallenge = hex("0123456789abcdef");
 const Bytes kClientChallenge = hex("aaaaaaaaaaaaaaaa");
 const Bytes kRandomSessionKey(16, 0x55);
+
+constexpr uint32_t kEss = 0x00080000, kKeyExchange = 0x40000000;
+
+const Bytes kNtlmv2Blob = hex("0101000000000000" "0000000000000000" "aaaaaaaaaaaaaaaa" "00000000"
+                              "02000c0044006f006d00610069006e00" "01000c00530065007200760065007200"
+                              "00000000" "00000000");
+
+// The worked examples' AUTHENTICATE messages, and two spoilt on purpose.
+enum Variant { kNtlm, kNtlmEss, kNtlmv2, kWrongPassword, kShortNtlmv2 };
+
+inline Authenticate worked(Variant v, bool keyExchange, const std::string &name = "User") {
+    Authenticate a;
+    a.user = utf16(name);
+    a.domain = utf16("Domain");
+    a.flags = 0xA2000215 | (keyExchange ? kKeyExchange : 0);
+    switch (v) {
+    case kNtlm:
+    case kWrongPassword:
+        a.lm = hex("98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13");
+        a.nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
+        if (v == kWrongPassword)
+            a.nt[3] ^= 1;
+        if (keyExchange)
+            a.key = hex("518822b1b3f350c8958682ecbb3e3cb7");
+        break;
+    case kNtlmEss:
+        a.lm = cat({kClientChallenge, Bytes(16, 0)});
+        a.nt = hex("7537f803ae367128ca458204bde7caf81e97ed2683267232");
+        a.flags |= kEss;
+        if (keyExchange)
+            a.key = hex("c24aaae976dbb40586052e128d87b4a6");
+        break;
+    case kNtlmv2:
+    case kShortNtlmv2:
+        a.lm = hex("86c35097ac9cec102554764a57cccc19aaaaaaaaaaaaaaaa");
+        a.nt = cat({hex("68cd0ab851e51c96aabc927bebef6a1c"), kNtlmv2Blob});
+        if (v == kShortNtlmv2) {
+            a.lm.clear();
+            a.nt.resize(20);
+        }
+        a.flags |= kEss;
+        if (keyExchange)
+            a.key = hex("c5dad2544fc9799094ce1ce90bc9d03e");
+        break;
+    }
+    return a;
+}
 
 class LogonTest : public testenv::HookTest {
 protected:
@@ -206,7 +234,14 @@ protected:
         return smb2Round(spnego ? negTokenResp(msg, true) : msg);
     }
 
-    std::string sessionKey() const { return user ? toHex(user->sessionKey, 16) : std::string(); }
+    // Ends the last logon's user, if any, before the next attempt.
+    void dropUser() {
+        if (user)
+            csReleaseUser(user->uid, 0);
+        user = nullptr;
+    }
+
+    std::string sessionKey() const { return user ? to_hex(user->sessionKey, 16) : std::string(); }
 
     int connectionA = 0, connectionB = 0;
     uint32_t address = 0x0100000A;

@@ -43,12 +43,7 @@ TEST_F(MemoryLimitTest, StartUpAndBlobsReportIt) {
 }
 
 TEST_F(MemoryLimitTest, LogonWithoutTheDomainCopy) {
-    Authenticate a;
-    a.user = utf16("User");
-    a.domain = utf16("Domain");
-    a.lm = hex("98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13");
-    a.nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
-    a.flags = 0xA2000215;
+    Authenticate a = worked(kNtlm, false);
     ASSERT_EQ(cmMemoryStart(1), 1);
     EXPECT_EQ(exchange(a), 0u);
     EXPECT_EQ(sessionKey(), "d87262b0cde4b1cb7499becccdf10784");

@@ -99,9 +99,7 @@ TEST_F(NtlmClientLogonTest, ServerAcceptsTheClientsResponses) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         csChangeEncryptionLevel(c.mask);
-        if (user)
-            csReleaseUser(user->uid, 0);
-        user = nullptr;
+        dropUser();
         std::memcpy(session->challenge, kServerChallenge.data(), 8);
         AMCryptOutput out;
         ASSERT_EQ(amCryptEncrypt(w.data(), c.lm, c.nt, kServerChallenge.data(), nullptr, 0, 0, &out), 1);
@@ -111,7 +109,7 @@ TEST_F(NtlmClientLogonTest, ServerAcceptsTheClientsResponses) {
         a.nt = blob(out.ntResponse);
         a.flags = 0xA2000215;
         EXPECT_EQ(exchange(a), 0u);
-        EXPECT_EQ(sessionKey(), toHex(out.sessionKey.data, 16));
+        EXPECT_EQ(sessionKey(), to_hex(out.sessionKey.data, 16));
         amCryptDispose(&out);
     }
 }

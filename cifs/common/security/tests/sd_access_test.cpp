@@ -16,8 +16,8 @@ protected:
     Bytes userSid(uint32_t rid) {
         Bytes s{1, 5, 0, 0, 0, 0, 0, 5};
         for (int i = 0; i < 4; ++i)
-            put32(s, domain().subauthorities[i]);
-        put32(s, rid);
+            put_le32(s, domain().subauthorities[i]);
+        put_le32(s, rid);
         return s;
     }
 };
@@ -105,13 +105,13 @@ TEST_F(SdAccessTest, InheritKeepsInheritableAcesAndRecomputesTheDacl) {
     CMBlob child{out, sizeof out};
     uint32_t length = cmSdInherit(&parent, &child, nullptr);
     Bytes dacl = acl({ace(0, 0x04, kRead, kUsers), ace(0, 0x0B, kRead, kEveryone)});
-    uint32_t daclAt = get32(out + 16);
+    uint32_t daclAt = get_le32(out + 16);
     ASSERT_EQ(length, daclAt + dacl.size() + kAdmins.size() + kUsers.size());
     EXPECT_EQ(child.len, length);
     EXPECT_EQ(Bytes(out + daclAt, out + daclAt + dacl.size()), dacl);
-    EXPECT_EQ(get32(out + 12), 0u) << "the SACL is not carried";
-    EXPECT_EQ(get32(out + 4), daclAt + dacl.size());
-    EXPECT_EQ(Bytes(out + get32(out + 8), out + get32(out + 8) + 16), kUsers);
+    EXPECT_EQ(get_le32(out + 12), 0u) << "the SACL is not carried";
+    EXPECT_EQ(get_le32(out + 4), daclAt + dacl.size());
+    EXPECT_EQ(Bytes(out + get_le32(out + 8), out + get_le32(out + 8) + 16), kUsers);
     CMSdSecurityDescriptor sd = record(Bytes(out, out + length));
     EXPECT_EQ(cmSdIsValid(&sd), 1);
 
@@ -119,9 +119,9 @@ TEST_F(SdAccessTest, InheritKeepsInheritableAcesAndRecomputesTheDacl) {
     CMSdAccessToken user = token(domain(), {1000, 545});
     child = {out, sizeof out};
     length = cmSdInherit(&parent, &child, &user);
-    EXPECT_EQ(Bytes(out + get32(out + 4), out + get32(out + 4) + 28), userSid(1000));
-    EXPECT_EQ(Bytes(out + get32(out + 8), out + get32(out + 8) + 28), userSid(513));
-    EXPECT_EQ(length, get32(out + 8) + 28);
+    EXPECT_EQ(Bytes(out + get_le32(out + 4), out + get_le32(out + 4) + 28), userSid(1000));
+    EXPECT_EQ(Bytes(out + get_le32(out + 8), out + get_le32(out + 8) + 28), userSid(513));
+    EXPECT_EQ(length, get_le32(out + 8) + 28);
 }
 
 TEST_F(SdAccessTest, InheritWithoutOwnerWritesNoGroupOffset) {
@@ -131,9 +131,9 @@ TEST_F(SdAccessTest, InheritWithoutOwnerWritesNoGroupOffset) {
     uint8_t out[512];
     CMBlob child{out, sizeof out};
     uint32_t length = cmSdInherit(&parent, &child, nullptr);
-    EXPECT_EQ(get32(out + 4), 0u);
-    EXPECT_EQ(get32(out + 8), 0u);
-    EXPECT_EQ(length, get32(out + 16) + 28);
+    EXPECT_EQ(get_le32(out + 4), 0u);
+    EXPECT_EQ(get_le32(out + 8), 0u);
+    EXPECT_EQ(length, get_le32(out + 16) + 28);
     // A child buffer too small, or a parent that is not valid, gives nothing.
     CMBlob small{out, 30};
     EXPECT_EQ(cmSdInherit(&parent, &small, nullptr), 0u);
@@ -149,10 +149,10 @@ TEST_F(SdAccessTest, ExclusiveDescriptor) {
     ASSERT_EQ(cmSdCreateExclusiveSecurityDescriptor(&user, &sd), 1);
     EXPECT_EQ(sd.length, 144u);
     Bytes expected{1, 0, 4, 0x80};
-    put32(expected, 88);
-    put32(expected, 116);
-    put32(expected, 0);
-    put32(expected, 20);
+    put_le32(expected, 88);
+    put_le32(expected, 116);
+    put_le32(expected, 0);
+    put_le32(expected, 20);
     Bytes dacl = acl({ace(0, 3, CM_SD_FULL_CONTROL, kAdmins), ace(0, 3, CM_SD_FULL_CONTROL, userSid(1000))});
     expected.insert(expected.end(), dacl.begin(), dacl.end());
     Bytes owner = userSid(1000), group = userSid(513);

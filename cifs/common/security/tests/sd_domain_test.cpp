@@ -133,15 +133,15 @@ TEST_F(SdDomainTest, PreparedDescriptors) {
         CMSdSecurityDescriptor sd;
         ASSERT_EQ(c.get(&sd), 1) << c.what;
         EXPECT_EQ(sd.length, c.length) << c.what;
-        EXPECT_EQ(get16(sd.data + 2), c.control) << c.what;
-        uint32_t dacl = get32(sd.data + 16);
+        EXPECT_EQ(get_le16(sd.data + 2), c.control) << c.what;
+        uint32_t dacl = get_le32(sd.data + 16);
         if (c.aces == UINT32_MAX) {
             EXPECT_EQ(dacl, 0u) << c.what;
         } else {
             ASSERT_NE(dacl, 0u) << c.what;
-            EXPECT_EQ(get32(sd.data + dacl + 4), c.aces) << c.what;
+            EXPECT_EQ(get_le32(sd.data + dacl + 4), c.aces) << c.what;
             EXPECT_EQ(sd.data[dacl], 2) << c.what;
-            EXPECT_EQ(dacl + get16(sd.data + dacl + 2), c.length) << c.what;
+            EXPECT_EQ(dacl + get_le16(sd.data + dacl + 2), c.length) << c.what;
             EXPECT_EQ(cmSdIsValid(&sd), 1) << c.what;
         }
     }
@@ -158,9 +158,9 @@ TEST_F(SdDomainTest, DefaultDescriptorByTokenAddsTheUser) {
     CMSdSecurityDescriptor sd;
     ASSERT_EQ(cmSdGetDefaultSecurityDescriptorByToken(&t, &sd), 1);
     EXPECT_EQ(sd.length, 152u);
-    uint32_t dacl = get32(sd.data + 16);
-    EXPECT_EQ(get32(sd.data + dacl + 4), 5u);
-    EXPECT_EQ(get16(sd.data + dacl + 2), 132u);
+    uint32_t dacl = get_le32(sd.data + 16);
+    EXPECT_EQ(get_le32(sd.data + dacl + 4), 5u);
+    EXPECT_EQ(get_le16(sd.data + dacl + 2), 132u);
     EXPECT_EQ(Bytes(sd.data + 116, sd.data + 152),
               ace(0, 3, CM_SD_FULL_CONTROL, sid(5, {21, 1, 2, 10000, 1000})));
     EXPECT_EQ(cmSdIsValid(&sd), 1);

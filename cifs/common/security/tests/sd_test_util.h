@@ -4,6 +4,8 @@
 
 #include "cmsd.h"
 
+#include "fw_test/bytes.h"
+
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -11,31 +13,25 @@
 
 namespace sdtest {
 
-using Bytes = std::vector<uint8_t>;
+using fw_test::Bytes;
 
-inline void put16(Bytes &b, uint16_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
-}
-inline void put32(Bytes &b, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-inline uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t get32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
+using fw_test::get_le16;
+using fw_test::get_le32;
+using fw_test::put_le16;
+using fw_test::put_le32;
 
 // S-<revision>-<authority>-<subs...>
 inline Bytes sid(uint8_t authority, std::initializer_list<uint32_t> subs) {
     Bytes b{1, uint8_t(subs.size()), 0, 0, 0, 0, 0, authority};
     for (uint32_t s : subs)
-        put32(b, s);
+        put_le32(b, s);
     return b;
 }
 
 inline Bytes ace(uint8_t type, uint8_t flags, uint32_t mask, const Bytes &s, uint16_t size = 0) {
     Bytes b{type, flags};
-    put16(b, size ? size : uint16_t(8 + s.size()));
-    put32(b, mask);
+    put_le16(b, size ? size : uint16_t(8 + s.size()));
+    put_le32(b, mask);
     b.insert(b.end(), s.begin(), s.end());
     return b;
 }
@@ -45,8 +41,8 @@ inline Bytes acl(std::initializer_list<Bytes> aces, uint32_t count = UINT32_MAX)
     for (const Bytes &a : aces)
         body.insert(body.end(), a.begin(), a.end());
     Bytes b{2, 0};
-    put16(b, uint16_t(8 + body.size()));
-    put32(b, count == UINT32_MAX ? uint32_t(aces.size()) : count);
+    put_le16(b, uint16_t(8 + body.size()));
+    put_le32(b, count == UINT32_MAX ? uint32_t(aces.size()) : count);
     b.insert(b.end(), body.begin(), body.end());
     return b;
 }
@@ -59,7 +55,7 @@ struct Parts {
 
 inline Bytes descriptor(const Parts &p) {
     Bytes b{1, 0};
-    put16(b, p.control);
+    put_le16(b, p.control);
     b.resize(20, 0);
     auto place = [&](const Bytes &part, uint32_t header) {
         if (part.empty())

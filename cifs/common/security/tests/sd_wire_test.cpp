@@ -79,8 +79,8 @@ TEST(SdWire, PackWritesOwnerFirstWhateverTheWireOrder) {
     // The owner after the DACL is part of the descriptor.
     EXPECT_EQ(sd.length, wire.size());
     Bytes out = pack(sd, CM_SD_OWNER | CM_SD_DACL);
-    EXPECT_EQ(get32(&out[4]), 20u);
-    EXPECT_EQ(get32(&out[16]), 20u + kAdmins.size());
+    EXPECT_EQ(get_le32(&out[4]), 20u);
+    EXPECT_EQ(get_le32(&out[16]), 20u + kAdmins.size());
     EXPECT_EQ(Bytes(out.begin() + 20, out.begin() + 36), kAdmins);
 }
 
@@ -105,7 +105,7 @@ TEST(SdWire, PackSidRidAppendsTheRid) {
     cmSdPackSidRid(&d, &s, 1000);
     EXPECT_EQ(d.current - out, 28);
     EXPECT_EQ(out[1], 5);
-    EXPECT_EQ(get32(out + 24), 1000u);
+    EXPECT_EQ(get_le32(out + 24), 1000u);
     EXPECT_EQ(s.count, 4);
 }
 
@@ -123,7 +123,7 @@ TEST(SdWire, PartsOutsideTheInputOrTheRecordAreRefused) {
     };
     Bytes truncated(good.begin(), good.end() - 3);
     Bytes hugeCount = good;
-    put32(hugeCount, 0);
+    put_le32(hugeCount, 0);
     uint32_t count = 0xFFFFFFFF;
     std::memcpy(&hugeCount[20 + kAdmins.size() + 4], &count, 4);
     Bytes farDacl = descriptor({});

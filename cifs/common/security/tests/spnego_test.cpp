@@ -30,18 +30,18 @@ TEST_F(SpnegoTest, ChallengeMessage) {
     const uint8_t *m = answer.data();
     ASSERT_GE(answer.size(), 48u);
     EXPECT_EQ(Bytes(m, m + 8), Bytes({'N', 'T', 'L', 'M', 'S', 'S', 'P', 0}));
-    EXPECT_EQ(get32(m + 8), 2u);
-    EXPECT_EQ(get32(m + 20), 0xE0890231u);
+    EXPECT_EQ(get_le32(m + 8), 2u);
+    EXPECT_EQ(get_le32(m + 20), 0xE0890231u);
     EXPECT_EQ(Bytes(m + 24, m + 32), kServerChallenge);
     EXPECT_EQ(Bytes(m + 32, m + 40), Bytes(8, 0));
     // Target name: the 9-character workgroup at 48.
-    EXPECT_EQ(get16(m + 12), 18u);
-    EXPECT_EQ(get16(m + 14), 18u);
-    EXPECT_EQ(get32(m + 16), 48u);
+    EXPECT_EQ(get_le16(m + 12), 18u);
+    EXPECT_EQ(get_le16(m + 14), 18u);
+    EXPECT_EQ(get_le32(m + 16), 48u);
     EXPECT_EQ(Bytes(m + 48, m + 66), utf16("WORKGROUP"));
     // Target information: pairs 2, 1, 4, 3, 0.
-    uint32_t infoLength = get16(m + 40), infoAt = get32(m + 44);
-    EXPECT_EQ(get16(m + 42), infoLength);
+    uint32_t infoLength = get_le16(m + 40), infoAt = get_le32(m + 44);
+    EXPECT_EQ(get_le16(m + 42), infoLength);
     EXPECT_EQ(infoAt, 66u);
     ASSERT_EQ(infoAt + infoLength, answer.size());
     const char *full = cmGetFullDomainName();
@@ -52,8 +52,8 @@ TEST_F(SpnegoTest, ChallengeMessage) {
     } const pairs[] = {{2, utf16("WORKGROUP")}, {1, utf16("ROUTER")}, {4, utf16(fullName)}, {3, utf16("ROUTER")}, {0, {}}};
     const uint8_t *p = m + infoAt;
     for (const Pair &pair : pairs) {
-        EXPECT_EQ(get16(p), pair.type);
-        ASSERT_EQ(get16(p + 2), pair.value.size());
+        EXPECT_EQ(get_le16(p), pair.type);
+        ASSERT_EQ(get_le16(p + 2), pair.value.size());
         EXPECT_EQ(Bytes(p + 4, p + 4 + pair.value.size()), pair.value);
         p += 4 + pair.value.size();
     }
@@ -72,12 +72,7 @@ TEST_F(SpnegoTest, WrappedExchangeAnswersAcceptIncompleteThenCompleted) {
     ASSERT_NE(challenge, nullptr);
     EXPECT_EQ(Bytes(challenge, challenge + 8), kServerChallenge);
     EXPECT_EQ(Bytes(challenge - 24, challenge - 16), Bytes({'N', 'T', 'L', 'M', 'S', 'S', 'P', 0}));
-    Authenticate a;
-    a.user = utf16("User");
-    a.domain = utf16("Domain");
-    a.lm = hex("98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13");
-    a.nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
-    a.flags = 0xA2000215;
+    Authenticate a = worked(kNtlm, false);
     for (bool withState : {true, false}) {
         SCOPED_TRACE(withState);
         csReleaseUser(user ? user->uid : 0xFFFF, 0);

@@ -66,11 +66,13 @@ class ZMOCORE_API Host {
   // "auth.tag", "auth.users", "command.init", "command.register",
   // "config.wan_mac", "dashboard.register", "dashboard.set", "dhcp.autostart",
   // "dns.reinit", "event.subscribe", "file.close", "file.ioctl", "file.open",
-  // "file.remove", "file.truncate", "file.write", "fs.exists", "fs.mounted",
+  // "file.remove", "file.rename", "file.truncate", "file.write", "fs.exists", "fs.mounted",
   // "fs.repository", "interfaces.ids", "netfilter.acquire",
   // "netfilter.commit", "port.reserve", "printer.register", "process.start",
   // "regex.compile", "regex.match", "service.new", "service.spawn",
   // "swap.off", "swap.on".
+  // "file.ioctl.accept" is the other way round: the next file ioctl is
+  // answered as done without reaching the system.
   // after: calls that still pass first.
   void InjectFailure(const String &op, int count = 1, int after = 0);
   // Consumes one injected failure.

@@ -82,8 +82,9 @@ class ZMOCORE_API File {
   ~File();
   File(const File &) = delete;
   File &operator=(const File &) = delete;
-  // flags as open(2); the path goes through the core's root.
-  ReturnT Open(const String &path, int flags, int eol = EOL_LF, size_t buffer = 16384);
+  // flags as open(2); the path goes through the core's root; mode is for a
+  // file that the call creates.
+  ReturnT Open(const String &path, int flags, int eol = EOL_LF, size_t buffer = 16384, unsigned mode = 0644);
   bool IsOpen() const { return fd_ >= 0; }
   // The stream failed (a failed write or seek); sticky until ClearError.
   bool Error() const { return error_; }
@@ -95,6 +96,10 @@ class ZMOCORE_API File {
   bool SetLength(uint64_t length);
   bool GetLength(uint64_t *length);
   int Ioctl(unsigned long request, void *arg);
+  // True when the open file is a regular file.
+  bool IsRegular();
+  // Reads exactly size bytes at offset; false on a short read or error.
+  bool ReadAt(uint64_t offset, void *data, size_t size);
   // Flushes and closes; false when that failed.
   bool Close();
   File &operator<<(const String &s);
@@ -106,6 +111,8 @@ class ZMOCORE_API File {
   const String &Path() const { return path_; }
   // Removes a file (through the root); false when it fails.
   static bool Remove(const String &path);
+  // Renames a file over another (both through the root); false when it fails.
+  static bool Rename(const String &from, const String &to);
 
  private:
   bool Flush();

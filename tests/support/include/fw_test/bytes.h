@@ -19,4 +19,21 @@ inline std::string to_hex(const Bytes &b) { return to_hex(b.data(), b.size()); }
 // The characters of s as bytes.
 inline Bytes text_bytes(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
+// Little-endian numbers appended to a message, or read from one.
+inline void put_le16(Bytes &b, uint16_t v)
+{
+    b.push_back(uint8_t(v));
+    b.push_back(uint8_t(v >> 8));
+}
+inline void put_le32(Bytes &b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(uint8_t(v >> (8 * i)));
+}
+inline uint16_t get_le16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t get_le32(const uint8_t *p)
+{
+    return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
+}
+
 }  // namespace fw_test
