@@ -65,6 +65,6 @@ void udServerDataIn(void) {}
 void udNetBiosDataIn(void) {}
 void udServerShareConnect(const uint16_t*) {}
 void udServerShareDisconnect(const uint16_t*) {}
-void udNetBiosError(uint32_t, const uint16_t*) {}
+void udNetBiosError(uint32_t, const char*) {}
 
 } // extern "C"

@@ -66,8 +66,9 @@ VX_API void udServerDataIn(void);
 VX_API void udNetBiosDataIn(void);
 VX_API void udServerShareConnect(const CMWchar* share);
 VX_API void udServerShareDisconnect(const CMWchar* share);
-/* Called by the NetBIOS daemon on a name-service error. */
-VX_API void udNetBiosError(uint32_t code, const CMWchar* name);
+/* Called by the NetBIOS daemon on a name-service error, with the 16 name
+ * bytes of the name concerned (8-bit, suffix last). */
+VX_API void udNetBiosError(uint32_t code, const char* name);
 
 /* Users (pwd_list.txt) */
 #define UD_USER_NAME_MAX 49

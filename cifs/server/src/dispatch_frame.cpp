@@ -1,20 +1,39 @@
-// The dispatch frame's request identity: which connection is being served,
-// from which address, and in which error mode its client is answered.
-#include "csdispatch.h"
+// The dispatch frame: which request is being served, from which connection
+// and address, in which error mode its client is answered, and the direct
+// transfer of its payload.
+#include "dispatch_frame.h"
 
-namespace {
+#include "cssign.h"
+#include "sysockets.h"
 
-struct Frame {
-    CSSocketSlot socket;
-    const uint32_t *clientAddress;
-    uint32_t ntStatusMode;
-};
+#include <algorithm>
+
+namespace cs {
 
 Frame gFrame;
 
-} // namespace
+}  // namespace cs
+
+using cs::gFrame;
 
 extern "C" {
+
+int csDispatchInit(void)
+{
+    if (!gFrame.lateBuffer) {
+        gFrame.lateBuffer = new (std::nothrow) uint8_t[CS_LATE_BUFFER_SIZE]();
+        if (!gFrame.lateBuffer)
+            return -1;
+    }
+    gFrame.dtFd = -1;
+    return 0;
+}
+
+void csDispatchExit(void)
+{
+    delete[] gFrame.lateBuffer;
+    gFrame.lateBuffer = nullptr;
+}
 
 void csDispatchSetSocket(CSSocketSlot socket) { gFrame.socket = socket; }
 CSSocketSlot csDispatchGetSocket(void) { return gFrame.socket; }
@@ -22,8 +41,10 @@ void csDispatchSetSocketIp(const uint32_t *address) { gFrame.clientAddress = add
 const uint32_t *csDispatchGetSocketIp(void) { return gFrame.clientAddress; }
 void csDispatchSetNtError(uint32_t mode) { gFrame.ntStatusMode = mode; }
 uint32_t csDispatchIsNtError(void) { return gFrame.ntStatusMode; }
+uint32_t csDispatchIsSmb2(void) { return gFrame.smb2; }
 
-uint32_t csErrorReturn(uint32_t nt, uint32_t dos) {
+uint32_t csErrorReturn(uint32_t nt, uint32_t dos)
+{
     if (dos == 0) {
         gFrame.ntStatusMode = 1;
         return nt;
@@ -35,4 +56,73 @@ uint32_t csErrorReturn(uint32_t nt, uint32_t dos) {
     return gFrame.ntStatusMode ? nt : dos;
 }
 
-} // extern "C"
+uint32_t csDispatchCheckSpace(const uint8_t *responseStart, const uint8_t *position, uint32_t need)
+{
+    if (position < responseStart)
+        return csErrorReturn(0xC0000023u, 0x00010002u);
+    uint64_t end = uint64_t(position - responseStart) + need;
+    return end < CS_RESPONSE_LIMIT ? 0 : csErrorReturn(0xC0000023u, 0x00010002u);
+}
+
+void csDispatchSetDtIn(uint32_t flag) { gFrame.dtIn = flag; }
+uint32_t csDispatchIsDtIn(void) { return gFrame.dtIn; }
+void csDispatchSetDtOut(uint32_t flag) { gFrame.dtOut = flag; }
+uint32_t csDispatchIsDtOut(void) { return gFrame.dtOut; }
+
+void csDispatchDtSet(int fd, uint32_t count)
+{
+    gFrame.dtFd = fd;
+    gFrame.dtCount = count;
+}
+
+uint32_t csDispatchDtGetCount(void) { return gFrame.dtCount; }
+int csDispatchDtAvailable(void) { return gFrame.dtFd != -1; }
+
+void csDispatchDtSaveParameters(uint8_t *position, NSRecvContext *reader)
+{
+    gFrame.savedPosition = position;
+    gFrame.savedReader = reader;
+}
+
+int csDispatchDtToSocket(NSRecvContext *)
+{
+    if (gFrame.dtFd == -1)
+        return 1;
+    NSSocket *slot = static_cast<NSSocket *>(gFrame.socket);
+    uint32_t count = gFrame.dtCount;
+    return syDtToSocket(nsGetSySocket(slot), gFrame.dtFd, &count) == 0 ? 1 : 0;
+}
+
+int csDispatchDtFromSocket(NSRecvContext *reader, uint32_t expected)
+{
+    if (gFrame.dtFd == -1 || gFrame.dtFd == -2)
+        return 1;
+    // A count past the message would pull the client's next requests into the file.
+    if (!reader || expected > reader->remaining)
+        return 0;
+    NSSocket *slot = static_cast<NSSocket *>(gFrame.socket);
+    uint32_t count = expected;
+    if (syDtFromSocket(nsGetSySocket(slot), gFrame.dtFd, &count) != 0 || count != expected)
+        return 0;
+    reader->remaining -= count;
+    return 1;
+}
+
+int csDispatchDtDiscard(void)
+{
+    if (!gFrame.dtIn)
+        return 1;
+    gFrame.dtIn = 0;
+    NSRecvContext *reader = gFrame.savedReader;
+    if (!reader || !gFrame.savedPosition || !gFrame.requestBuffer)
+        return 0;
+    const uint8_t *end = gFrame.requestBuffer + NS_MESSAGE_BUFFER_SIZE;
+    if (gFrame.savedPosition > end || reader->remaining > uint32_t(end - gFrame.savedPosition))
+        return 0;
+    uint32_t want = reader->remaining;
+    if (want == 0)
+        return 1;
+    return cs::readMessage(reader, gFrame.savedPosition, want) ? 1 : 0;
+}
+
+}  // extern "C"

@@ -18,6 +18,16 @@ struct Injection {
   int count;  // -1: for ever
 };
 
+// A rule of the policy file: calls fail with error when every given field
+// matches (empty: any); refuse_user makes set_user of user fail.
+struct PolicyRule {
+  std::string user;
+  std::string call;
+  std::string path_part;
+  int error = 0;
+  bool refuse_user = false;
+};
+
 struct State {
   std::mutex lock;
   std::string user;
@@ -25,7 +35,15 @@ struct State {
   zmo_acl_log_fn hook = nullptr;
   void *hook_ctx = nullptr;
   std::vector<Injection> injections;
+  std::vector<PolicyRule> policy;
 };
+
+// Reads the file that ZMO_ACL_POLICY names (nothing when unset) into the
+// state's policy; a line that cannot be read is reported and skipped.
+void load_policy(State &s);
+// The policy's error for a call by user, or 0.
+int policy_error(const State &s, const char *call, const char *path);
+bool policy_refuses_user(const State &s, const std::string &user);
 
 State &state();
 }  // namespace zmo_acl

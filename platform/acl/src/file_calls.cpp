@@ -15,6 +15,7 @@ namespace {
 // An injected error for this call, or 0.
 int injected(const char *call, const char *path) {
   std::lock_guard<std::mutex> guard(state().lock);
+  if (int err = zmo_acl::policy_error(state(), call, path)) return err;
   auto &rules = state().injections;
   for (auto it = rules.begin(); it != rules.end(); ++it) {
     if (!it->call.empty() && it->call != call) continue;

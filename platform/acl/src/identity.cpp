@@ -21,6 +21,13 @@ int zmo_acl_init(void) {
   std::lock_guard<std::mutex> guard(state().lock);
   state().user.clear();
   state().permissive = 0;
+  try {
+    zmo_acl::load_policy(state());
+  } catch (...) {
+    state().policy.clear();
+    errno = ENOMEM;
+    return -1;
+  }
   return 0;
 }
 
@@ -38,6 +45,10 @@ int zmo_acl_set_user(const char *name) {
   }
   try {
     std::lock_guard<std::mutex> guard(state().lock);
+    if (zmo_acl::policy_refuses_user(state(), name)) {
+      errno = EACCES;
+      return -1;
+    }
     state().user = name;
   } catch (...) {
     errno = ENOMEM;

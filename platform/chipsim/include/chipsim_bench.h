@@ -24,6 +24,10 @@ int chipsim_bench_command(const char *ifname, const char *command, char *reply, 
  * high != 0 drives the chip's reset line high, 0 low. 0 or -1. */
 int chipsim_reset_line(const char *ifname, int high);
 
+/* What the boot interface's driver does for its service record request:
+ * the board's record of size bytes into record. 0 or -1. */
+int chipsim_service_record(const char *ifname, unsigned char *record, size_t size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
 #include <chrono>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -81,4 +84,22 @@ extern "C" int chipsim_bench_command(const char *ifname, const char *command, ch
 extern "C" int chipsim_reset_line(const char *ifname, int high)
 {
     return chipsim_bench_command(ifname, high ? "reset high" : "reset low", nullptr, 0, 1000) == 0 ? 0 : -1;
+}
+
+extern "C" int chipsim_service_record(const char *ifname, unsigned char *record, size_t size)
+{
+    // "ok " and two hex digits a byte.
+    std::vector<char> reply(3 + 2 * size + 2);
+    if (chipsim_bench_command(ifname, "service", reply.data(), reply.size(), 1000) != 0)
+        return -1;
+    const char *hex = reply.data() + 3;
+    if (std::strlen(hex) != 2 * size)
+        return -1;
+    for (size_t i = 0; i < size; i++) {
+        unsigned byte = 0;
+        if (std::sscanf(hex + 2 * i, "%2x", &byte) != 1)
+            return -1;
+        record[i] = static_cast<unsigned char>(byte);
+    }
+    return 0;
 }

@@ -13,6 +13,9 @@ Chip::Chip(const Config &cfg) : cfg_(cfg)
         m.assign(kWords, 0);
     far_.assign(kWords, 0);
     boot_mac_ = cfg_.default_boot_mac;
+    for (const char *field : {"tag SIM0001", "host service.sim", "pass simpass", "hwid ZMO-SIM-01",
+                              "checksum 0123456789abcdef0123456789abcdef"})
+        control(std::string("service ") + field);
     if (cfg_.running)
         start_firmware();
 }

@@ -1,6 +1,7 @@
 // Commands of the test bench: reset line, fault injection, memory access.
 #include "chipsim/chip.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -163,6 +164,8 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
         set_counter(m, v, w);
         return "ok";
     }
+    if (verb == "service")
+        return service_control(a, b);
     if (verb == "line") {
         advance();
         char buf[64];
@@ -170,6 +173,40 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
         return buf;
     }
     return "err unknown command";
+}
+
+// "service": the record in hex; "service FIELD TEXT" sets one field (cut
+// at its width, zero-filled; "-" for empty); "service refuse on|off".
+std::string Chip::service_control(const std::string &a, const std::string &b)
+{
+    static const struct {
+        const char *name;
+        size_t offset, width;
+    } kFields[] = {{"tag", 0, 32}, {"host", 32, 48}, {"pass", 80, 32}, {"hwid", 112, 32}, {"checksum", 144, 32}};
+    if (a.empty()) {
+        if (service_refused_)
+            return "err refused";
+        std::string out = "ok ";
+        char two[3];
+        for (uint8_t byte : service_) {
+            std::snprintf(two, sizeof two, "%02x", byte);
+            out += two;
+        }
+        return out;
+    }
+    if (a == "refuse" && (b == "on" || b == "off")) {
+        service_refused_ = b == "on";
+        return "ok";
+    }
+    for (const auto &f : kFields) {
+        if (a != f.name || b.empty())
+            continue;
+        std::string text = b == "-" ? "" : b;
+        std::fill_n(service_.begin() + static_cast<long>(f.offset), f.width, 0);
+        std::copy_n(text.begin(), std::min(text.size(), f.width), service_.begin() + static_cast<long>(f.offset));
+        return "ok";
+    }
+    return "err service [tag|host|pass|hwid|checksum TEXT | refuse on|off]";
 }
 
 } // namespace chipsim

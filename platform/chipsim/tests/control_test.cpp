@@ -32,5 +32,30 @@ TEST(Control, CommandsAndTheirAnswers)
         EXPECT_EQ(chip.control(c.command), c.answer) << c.command;
 }
 
+TEST(Control, ServiceRecord)
+{
+    Chip chip;
+    ASSERT_NE(chip.service_record(), nullptr);
+    auto text = [&](size_t offset) { return std::string(reinterpret_cast<const char *>(chip.service_record()->data() + offset)); };
+    EXPECT_EQ(text(0), "SIM0001");
+    EXPECT_EQ(text(112), "ZMO-SIM-01");
+    EXPECT_EQ(chip.control("service host h.example"), "ok");
+    EXPECT_EQ(text(32), "h.example");
+    // A value longer than its field is cut at the width: the next field stays.
+    EXPECT_EQ(chip.control("service tag " + std::string(40, 't')), "ok");
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(chip.service_record()->data()), 32), std::string(32, 't'));
+    EXPECT_EQ(text(32), "h.example");
+    EXPECT_EQ(chip.control("service pass -"), "ok");
+    EXPECT_EQ(text(80), "");
+    std::string hex = chip.control("service");
+    ASSERT_EQ(hex.size(), 3 + 2 * kServiceRecordSize);
+    EXPECT_EQ(hex.substr(0, 3 + 8), "ok 74747474");
+    EXPECT_EQ(chip.control("service refuse on"), "ok");
+    EXPECT_EQ(chip.service_record(), nullptr);
+    EXPECT_EQ(chip.control("service"), "err refused");
+    EXPECT_EQ(chip.control("service refuse off"), "ok");
+    EXPECT_EQ(chip.control("service nothing x"), "err service [tag|host|pass|hwid|checksum TEXT | refuse on|off]");
+}
+
 } // namespace
 } // namespace chipsim

@@ -51,8 +51,11 @@ s.equal("silent mode shows nothing", out, "")
 rc, out, _ = s.run(["silent"], stdin=b"help\nquit\nhelp\n")
 s.equal("silent mode ends at quit", (rc, out), (0, ""))
 
-# Resident mode shows nothing; the service ends and so does the program.
-rc, out, _ = s.run(["resident"])
+# Resident mode shows nothing; with its port taken the service ends at
+# once, and so does the program.
+rc, out, _ = s.run(shell="python3 -c 'import os, socket, subprocess, sys\n"
+                   "s = socket.socket(); s.bind((\"\", 5001)); s.listen()\n"
+                   "sys.exit(subprocess.call([os.environ[\"DRUVEL\"], \"resident\"]))'")
 s.equal("resident mode output", (rc, out), (0, ""))
 
 # Interactive mode on a pipe: banner, prompts with the directory path.

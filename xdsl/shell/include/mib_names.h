@@ -18,6 +18,8 @@ extern const unsigned mib_name_count;
 
 /* The OID of a name (exact, case-sensitive; first row that matches), or null. */
 const char *mib_name_lookup(const char *name);
+/* The name of a logic OID (first row that matches), or null. */
+const char *mib_name_of(const char *oid);
 
 /* Rewrites a standard OID into the entry OID and port number the driver
  * takes (into out, outsize bytes); 0, 100 (malformed or too long) or 101

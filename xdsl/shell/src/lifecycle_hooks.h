@@ -10,7 +10,8 @@ extern "C" {
 
 // Reads the host name (CLI_HOSTNAME) and the ADSL settings; 0 or an errno value.
 int init_adsl_settings(void);
-// Serves the remote tool until its socket cannot be set up or accepting fails.
+// Serves the remote tool on TCP 5001 (remote_tool_service.cpp) until its
+// socket cannot be set up or accepting fails.
 int run_remote_tool_service(void);
 
 }

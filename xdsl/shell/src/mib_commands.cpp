@@ -294,3 +294,55 @@ extern "C" int cmd_xdsl_dump_mem(char *rest, const cli_dir_row *)
     dsp_mem_dump_file(index, VDSL_MEM_Y);
     return 0;
 }
+
+extern "C" int cmd_util_misc_pktcount_show(char *rest, const cli_dir_row *)
+{
+    static const char kUsage[] = "Usage:cmd <portid> <ottx/otrx/rttx/rtrx>";
+    Args a;
+    if (std::sscanf(rest, "%i %511s", &a.port, a.first) != 2)
+        return usage(kUsage);
+    static const struct {
+        const char *word, *oid;
+    } kCounters[] = {{"otrx", "3.1.11"}, {"ottx", "3.1.12"}, {"rtrx", "3.1.11.2"}, {"rttx", "3.1.12.2"}};
+    const char *oid = nullptr;
+    for (const auto &c : kCounters)
+        if (std::strcmp(a.first, c.word) == 0)
+            oid = c.oid;
+    if (!oid)
+        return usage(kUsage);
+    int port;
+    if (vdsl_port_index(a.port, &port))
+        return CLI_FAILED;
+    return read_and_print(port, VDSL_GET_MIB32, oid, "<MIB idx=\"0\" loid=\"%s\" value=\"%d\"></MIB>");
+}
+
+extern "C" int cmd_util_misc_pktcount_clear(char *rest, const cli_dir_row *)
+{
+    int number = 0;
+    if (std::sscanf(rest, "%i", &number) != 1)
+        return usage("Usage: cmd <portid>, port id start from 1", CLI_LEVEL_ORDINARY);
+    int port;
+    if (vdsl_port_index(number, &port))
+        return CLI_FAILED;
+    cli_print(CLI_LEVEL_ORDINARY, "Clear pkt count...");
+    // The chip's role picks the pair; without it nothing is known to clear.
+    static unsigned char role[VDSL_BLOCK_SIZE];
+    if (mib_get_logic(port, "2.1.5", role) != 0) {
+        cli_print(CLI_LEVEL_ORDINARY, "Clear pktcount failed");
+        return CLI_FAILED;
+    }
+    bool far_end = std::strtoul(reinterpret_cast<const char *>(role) + VDSL_ANSWER_TEXT, nullptr, 16) & 1;
+    const char *const pair[2] = {far_end ? "3.1.11.2" : "3.1.11", far_end ? "3.1.12.2" : "3.1.12"};
+    for (const char *oid : pair) {
+        if (mib_set_logic(port, oid, "0") != 0) {
+            cli_print(CLI_LEVEL_ORDINARY, "Clear pktcount failed");
+            return CLI_FAILED;
+        }
+        if (mib32_clear(port, oid) != 0) {
+            cli_print(CLI_LEVEL_ORDINARY, "Clear mib32 failed");
+            return CLI_FAILED;
+        }
+    }
+    cli_print(CLI_LEVEL_ORDINARY, "Clear Success!!");
+    return 0;
+}

@@ -44,6 +44,14 @@ extern "C" const char *mib_name_lookup(const char *name)
     return nullptr;
 }
 
+extern "C" const char *mib_name_of(const char *oid)
+{
+    for (const mib_name_row *row = mib_name_table; row->name; row++)
+        if (std::strcmp(row->oid, oid) == 0)
+            return row->name;
+    return nullptr;
+}
+
 extern "C" int roid_split(const char *text, char *out, unsigned outsize, int *port_number)
 {
     const StdPrefix *p = nullptr;

@@ -11,6 +11,7 @@
 #include "cli_command.h"
 #include "cli_print.h"
 #include "ebm_boot.h"
+#include "narrow_mask.h"
 #include "shell_sleep.h"
 #include "shell_state.h"
 #include "vdsl_device.h"
@@ -154,18 +155,7 @@ int dispatch_here(const char *line)
     return dispatch_command(buffer, current_directory);
 }
 
-// The mask while a long test runs: the terminal level, or silent mode's
-// record level, or nothing.
-struct NarrowMask {
-    uint32_t saved = cli_print_mask;
-    NarrowMask()
-    {
-        cli_print_mask = (saved & CLI_MASK_INTERACTIVE)  ? CLI_MASK_INTERACTIVE
-                         : (saved & CLI_MASK_SILENT) ? CLI_MASK_SILENT
-                                                     : 0;
-    }
-    ~NarrowMask() { cli_print_mask = saved; }
-};
+using cli::NarrowMask;
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "fake_device.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -143,6 +144,16 @@ int private_request(int, const char *ifname, unsigned long request)
 {
     fakedev::device().resets.emplace_back(ifname, request);
     return 0;
+}
+
+int service_record(int, const char *ifname, unsigned char *record, unsigned long size)
+{
+    fakedev::Device &d = fakedev::device();
+    d.service_asked.emplace_back(ifname);
+    if (d.service_answer < 0)
+        return d.service_answer;
+    std::memcpy(record, d.service.data(), std::min<std::size_t>(size, d.service.size()));
+    return d.service_answer;
 }
 
 }  // namespace boot_if

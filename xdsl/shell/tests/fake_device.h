@@ -27,6 +27,10 @@ struct Device {
     unsigned char state = 2;
     // Private requests of the boot interface: (interface, request) in order.
     std::vector<std::pair<std::string, unsigned long>> resets;
+    // The boot interface driver's service record; the interfaces asked for it.
+    std::string service = std::string(200, '\0');
+    int service_answer = 0;
+    std::vector<std::string> service_asked;
     // Replaces the built-in answers when set.
     std::function<int(unsigned long, unsigned char *, std::size_t)> handler;
 

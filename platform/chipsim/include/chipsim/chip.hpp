@@ -75,6 +75,8 @@ struct FirmwareTiming {
 constexpr uint32_t kFirmwareSignature = 0x474154;
 constexpr uint16_t kSignatureAddress = 0x6C36; // X memory
 constexpr size_t kWords = 65536;
+// The board's service record that the boot interface's driver hands out.
+constexpr size_t kServiceRecordSize = 200;
 
 class Chip {
 public:
@@ -112,6 +114,12 @@ public:
     void set_reset_line(bool high);
     void set_fault(const Fault &f) { fault_ = f; }
 
+    // The service record, or none while the bench makes the driver refuse it.
+    const std::array<uint8_t, kServiceRecordSize> *service_record() const
+    {
+        return service_refused_ ? nullptr : &service_;
+    }
+
     State state() const { return state_; }
     const Stats &stats() const { return stats_; }
     const Mac &mgmt_mac() const { return cfg_.mgmt_mac; }
@@ -132,6 +140,7 @@ private:
     void mailbox_request();
     void mailbox_answer();
     uint64_t now() const;
+    std::string service_control(const std::string &a, const std::string &b);
     std::string firmware_control(const std::string &verb, const std::string &a, const std::string &b,
                                  const std::string &c);
 
@@ -157,6 +166,8 @@ private:
     bool walking_ = false;   // a connect walks the phases up to showtime
     uint64_t walk_start_ = 0;
     bool mbox_pending_ = false;
+    std::array<uint8_t, kServiceRecordSize> service_{};
+    bool service_refused_ = false;
     uint64_t mbox_due_ = 0;
 };
 

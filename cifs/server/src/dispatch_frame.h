@@ -1,0 +1,47 @@
+// The dispatch frame as the dispatcher's sources share it.
+#pragma once
+#include "csdispatch.h"
+
+#include <new>
+
+namespace cs {
+
+struct Frame {
+    uint8_t *lateBuffer;
+    CSSocketSlot socket;
+    uint8_t *requestBuffer;
+    const uint32_t *clientAddress;
+    uint32_t ntStatusMode;
+    uint32_t smb2;
+    int dtFd;
+    uint32_t dtCount;
+    NSRecvContext *savedReader;
+    uint8_t *savedPosition;
+    uint32_t dtIn;
+    uint32_t dtOut;
+    // The write being served, for the write commands' save callbacks.
+    uint32_t writeFid;
+    void *writeFile;
+    // The monotonic time (ms) by which the current message must be in.
+    uint64_t deadlineMs;
+};
+
+extern Frame gFrame;
+
+// Little-endian fields of the SMB1 header and blocks.
+inline uint16_t u16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline void setU16(uint8_t *p, uint16_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void setU32(uint8_t *p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
+
+// Reads exactly n bytes of the current message by the frame's deadline.
+bool readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n);
+
+}  // namespace cs
