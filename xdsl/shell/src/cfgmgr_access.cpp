@@ -128,12 +128,17 @@ bool refuse_key(const char *key)
     return true;
 }
 
+// A C library whose posix_spawn forks (the board's, or a process under an
+// emulator) can't report a failed exec to the caller: the child exits 127.
+constexpr int kNotRun = 127;
+
 int run_plain(const std::vector<std::string> &args)
 {
     pid_t pid = spawn(args, nullptr);
     if (pid < 0)
         return -1;
-    return wait_child(pid);
+    int status = wait_child(pid);
+    return status == kNotRun ? -1 : status;
 }
 
 }  // namespace
@@ -190,7 +195,8 @@ extern "C" enum cfgmgr_read_result cfgmgr_read(const char *key, char *buffer, si
         result = CFGMGR_READ_OK;
     });
     out.reset();
-    wait_child(pid);
+    if (wait_child(pid) == kNotRun)
+        return CFGMGR_READ_FAILED;
     return result;
 }
 
@@ -222,7 +228,8 @@ extern "C" int cfgmgr_read_many(const char *const *keys, size_t count, size_t li
         index++;
     });
     out.reset();
-    wait_child(pid);
+    if (wait_child(pid) == kNotRun)
+        return -1;
     return static_cast<int>(index < count ? index : count);
 }
 

@@ -2,6 +2,7 @@
 #include "fw_test/matchers.h"
 #include "cfgmgr_access.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -114,6 +115,26 @@ TEST_F(CfgmgrAccessTest, MissingProgramIsAFailedRead)
     char buf[64];
     EXPECT_EQ(cfgmgr_read("K", buf, sizeof buf), CFGMGR_READ_FAILED);
     EXPECT_NE(cfgmgr_write("K", "v"), 0);
+}
+
+// Where posix_spawn forks, a program that can't be started is only a child
+// that exits 127: that is no answer, not an absent key.
+TEST_F(CfgmgrAccessTest, ChildThatCouldNotStartTheProgramIsAFailedRead)
+{
+    static std::string failed;
+    failed = dir_ + "/exec-failed";
+    FILE *f = std::fopen(failed.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("#!/bin/sh\necho partial\nexit 127\n", f);
+    std::fclose(f);
+    ASSERT_EQ(chmod(failed.c_str(), 0755), 0);
+    cli::set_cfgmgr_program(failed.c_str());
+    char buf[64];
+    EXPECT_EQ(cfgmgr_read("K", buf, sizeof buf), CFGMGR_READ_FAILED);
+    const char *keys[] = {"A", "B"};
+    EXPECT_EQ(cfgmgr_read_many(keys, 2, 64, [](void *, size_t, const char *) {}, nullptr), -1);
+    EXPECT_EQ(cfgmgr_write("K", "v"), -1);
+    EXPECT_EQ(cfgmgr_remove("K"), -1);
 }
 
 TEST(CfgmgrValueTrim, Cases)
