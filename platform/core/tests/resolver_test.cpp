@@ -83,7 +83,7 @@ TEST_F(ResolverTest, NonLocalTargetIsRefusedUnsent) {
   const auto t0 = std::chrono::steady_clock::now();
   ReturnT r = Dns::Resolver::GetAddresses("x.example", out, 1000, Log::QUIET, Network::IpAddress(0x5e8c0e0e), 53);
   EXPECT_TRUE(Failed(r));
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(100));  // no waiting for an answer
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));  // well under the 1000 ms a sent query would wait
   EXPECT_TRUE(Journaled("dns resolve x.example @94.140.14.14:53 refused: not a local address"));
 }
 
