@@ -11,7 +11,7 @@ struct Server;
 struct Road;
 
 struct MacValue {
-	uint8_t bytes[6];
+    uint8_t bytes[6];
 };
 
 // Reads "/proc/net/arp" (or the file named) into the ARP table.
@@ -21,4 +21,4 @@ void road_before_poll(Server &s);
 // Profile of a client: by MAC (ARP), by IP address, the default, or 0.
 int road_profile_of(Server &s, const zmo_ip_sockaddr_t &client);
 
-} // namespace dnsr
+}  // namespace dnsr

@@ -9,15 +9,15 @@ namespace dnsr {
 
 class Mt19937 {
 public:
-	Mt19937() { seed(5489u); }
-	void seed(uint32_t s);
-	void seed_by_array(const uint32_t *key, size_t length);
-	uint32_t next();
+    Mt19937() { seed(5489u); }
+    void seed(uint32_t s);
+    void seed_by_array(const uint32_t *key, size_t length);
+    uint32_t next();
 
 private:
-	static constexpr int N = 624;
-	uint32_t mt_[N];
-	int index_ = N + 1;
+    static constexpr int N = 624;
+    uint32_t mt_[N];
+    int index_ = N + 1;
 };
 
-} // namespace dnsr
+}  // namespace dnsr

@@ -15,7 +15,7 @@ namespace dnsr {
 
 constexpr size_t kMaxUdpMessage = 4096;
 constexpr size_t kMaxTcpMessage = 65535;
-constexpr size_t kOptionRecordSize = 15; // root name, fixed fields, 4-byte option
+constexpr size_t kOptionRecordSize = 15;  // root name, fixed fields, 4-byte option
 constexpr uint16_t kOptionType = 65517;
 
 using dnsc::get16;
@@ -25,26 +25,26 @@ using dnsc::put16;
 // message: loaded once, then walked as often as the road needs.
 class Parsed {
 public:
-	Parsed();
-	Parsed(const Parsed &) = delete;
-	Parsed &operator=(const Parsed &) = delete;
-	// False when the message is shorter than a header or too long.
-	bool load(const uint8_t *msg, size_t len);
-	dns_packet *packet() { return P_; }
+    Parsed();
+    Parsed(const Parsed &) = delete;
+    Parsed &operator=(const Parsed &) = delete;
+    // False when the message is shorter than a header or too long.
+    bool load(const uint8_t *msg, size_t len);
+    dns_packet *packet() { return P_; }
 
 private:
-	alignas(dns_packet) std::array<unsigned char, dns_p_calcsize(kMaxTcpMessage + kOptionRecordSize)> mem_;
-	dns_packet *P_;
+    alignas(dns_packet) std::array<unsigned char, dns_p_calcsize(kMaxTcpMessage + kOptionRecordSize)> mem_;
+    dns_packet *P_;
 };
 
 // The first question of a message: its name in wire form, lower-cased, and
 // the full TYPE and CLASS.
 struct Question {
-	uint8_t name[255];
-	uint8_t name_len = 0;
-	uint16_t type = 0;
-	uint16_t klass = 0;
-	uint16_t end = 0; // offset past the question
+    uint8_t name[255];
+    uint8_t name_len = 0;
+    uint16_t type = 0;
+    uint16_t klass = 0;
+    uint16_t end = 0;  // offset past the question
 };
 // False when the message has no question or does not parse.
 bool question_parse(dns_packet *P, Question &q);
@@ -55,22 +55,22 @@ bool question_text(dns_packet *P, std::string &text);
 // Cache key: transport kind, profile, full TYPE and CLASS, and the name in
 // wire form (lower-cased): A and CAA, IN and CH never share an entry.
 struct CacheKey {
-	uint8_t kind;
-	uint8_t name_len;
-	uint16_t type;
-	uint16_t klass;
-	uint16_t pad;
-	uint32_t profile;
-	uint8_t name[256]; // zero after name_len
+    uint8_t kind;
+    uint8_t name_len;
+    uint16_t type;
+    uint16_t klass;
+    uint16_t pad;
+    uint32_t profile;
+    uint8_t name[256];  // zero after name_len
 };
 struct CacheKeyTraits {
-	static uint32_t hash(const CacheKey &k);
-	static bool equal(const CacheKey &a, const CacheKey &b);
+    static uint32_t hash(const CacheKey &k);
+    static bool equal(const CacheKey &a, const CacheKey &b);
 };
 CacheKey cache_key(uint8_t kind, int profile, const Question &q);
 
 // Header-only replies and edits in place.
-void msg_set_reply_flags(uint8_t *msg, unsigned rcode); // QR, RA, and RCODE when rcode <= 15
+void msg_set_reply_flags(uint8_t *msg, unsigned rcode);  // QR, RA, and RCODE when rcode <= 15
 // Cuts a message to its header and first question with TC set; the new length.
 size_t msg_truncate(uint8_t *msg, size_t len, const Question &q);
 // The UDP payload a client takes: 512, or what its EDNS record offers.
@@ -80,4 +80,4 @@ int64_t msg_min_answer_ttl(dns_packet *P);
 // Every section, name and record of the message parses.
 bool msg_well_formed(dns_packet *P);
 
-} // namespace dnsr
+}  // namespace dnsr

@@ -22,40 +22,40 @@ constexpr const char *kProgram = "dnsrelayd";
 constexpr const char *kVersion = "1.3.0b22";
 
 struct Options {
-	const char *main_file = nullptr;
-	const char *safe_file = nullptr;
-	const char *pid_file = nullptr;
-	bool debug = false;
-	int verbosity = 0; // DNSRELAYD_DEBUG_VERBOSE: more detail in debug lines
-	uint16_t pinned_upstream_port = 0; // DNSRELAYD_TEST_UPSTREAM_PORT, tests only
+    const char *main_file = nullptr;
+    const char *safe_file = nullptr;
+    const char *pid_file = nullptr;
+    bool debug = false;
+    int verbosity = 0;                  // DNSRELAYD_DEBUG_VERBOSE: more detail in debug lines
+    uint16_t pinned_upstream_port = 0;  // DNSRELAYD_TEST_UPSTREAM_PORT, tests only
 };
 
 struct Server {
-	Options options;
-	std::unique_ptr<Config> cfg;
-	std::unique_ptr<UpstreamStats> stats;
-	Accountant acc;
-	ProcessCounters counters;
-	Mt19937 rng;        // text query ids and ranks
-	KernelRandom random; // upstream query ids and sockets
-	UpstreamPool pool4{random}, pool6{random};
-	SlotTable slots;
-	Timers timers{acc};
-	Road road{acc}; // before the timers and slots in destruction
-	zmo_time_t next_cache_expiry{};
-	unsigned reloads_seen = 0;
-	bool fatal = false; // a listener could not be made
+    Options options;
+    std::unique_ptr<Config> cfg;
+    std::unique_ptr<UpstreamStats> stats;
+    Accountant acc;
+    ProcessCounters counters;
+    Mt19937 rng;          // text query ids and ranks
+    KernelRandom random;  // upstream query ids and sockets
+    UpstreamPool pool4{random}, pool6{random};
+    SlotTable slots;
+    Timers timers{acc};
+    Road road{acc};  // before the timers and slots in destruction
+    zmo_time_t next_cache_expiry{};
+    unsigned reloads_seen = 0;
+    bool fatal = false;  // a listener could not be made
 
-	explicit Server(const Options &o) : options(o) {}
-	// The upstream slots poll the pools' descriptors, which the pools close.
-	~Server()
-	{
-		slots.set_fd(kSlotUpstream4, -1);
-		slots.set_fd(kSlotUpstream6, -1);
-	}
-	Server(const Server &) = delete;
-	Server &operator=(const Server &) = delete;
-	UpstreamPool &pool_of(int family) { return family == AF_INET6 ? pool6 : pool4; }
+    explicit Server(const Options &o) : options(o) {}
+    // The upstream slots poll the pools' descriptors, which the pools close.
+    ~Server()
+    {
+        slots.set_fd(kSlotUpstream4, -1);
+        slots.set_fd(kSlotUpstream6, -1);
+    }
+    Server(const Server &) = delete;
+    Server &operator=(const Server &) = delete;
+    UpstreamPool &pool_of(int family) { return family == AF_INET6 ? pool6 : pool4; }
 };
 
 // Options and environment; false with the usage text printed when "-c" is
@@ -78,4 +78,4 @@ void server_loop(Server &s);
 // Count of SIGURG signals received.
 unsigned server_reload_requests();
 
-} // namespace dnsr
+}  // namespace dnsr

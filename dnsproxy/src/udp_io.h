@@ -18,4 +18,4 @@ bool upstream_open(Server &s, int family);
 void udp_read_upstream(Server &s, int slot);
 bool udp_reply(Server &s, const Request &r, const uint8_t *msg, size_t len);
 
-} // namespace dnsr
+}  // namespace dnsr

@@ -27,8 +27,12 @@ using Clock = std::chrono::steady_clock;
 std::vector<uint8_t> get_request(uint16_t id, const std::string &path)
 {
     // CON GET, token of 2 bytes (the id), Uri-Path options.
-    std::vector<uint8_t> m {0x42, 0x01, static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id),
-                            static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id)};
+    std::vector<uint8_t> m{0x42,
+                           0x01,
+                           static_cast<uint8_t>(id >> 8),
+                           static_cast<uint8_t>(id),
+                           static_cast<uint8_t>(id >> 8),
+                           static_cast<uint8_t>(id)};
     unsigned last = 0;
     size_t pos = 1;
     while (pos < path.size()) {
@@ -51,7 +55,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: coap_load ADDR PORT PATH WINDOW SECONDS\n");
         return 2;
     }
-    sockaddr_in to {};
+    sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(std::atoi(argv[2])));
     if (inet_pton(AF_INET, argv[1], &to.sin_addr) != 1)
@@ -81,7 +85,7 @@ int main(int argc, char **argv)
     uint8_t buf[2048];
     Clock::time_point last_sweep = start;
     while (Clock::now() < end) {
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 100) == 1) {
             ssize_t n = recv(fd, buf, sizeof buf, 0);
             if (n >= 4 && (buf[0] >> 4 & 3) == 2) {

@@ -30,7 +30,7 @@ int on_response(struct Mirel *, struct CoAPMessage *) { return 0; }
 
 struct Setup {
     struct Mirel *ep = nullptr;
-    struct sockaddr_storage peers[2] {};
+    struct sockaddr_storage peers[2]{};
     int sinks[2] = {-1, -1};
 
     Setup()
@@ -61,8 +61,7 @@ Setup &setup()
     return s;
 }
 
-void add_pending(struct Mirel *ep, const uint8_t *bytes, size_t len,
-                 const struct sockaddr_storage &peer)
+void add_pending(struct Mirel *ep, const uint8_t *bytes, size_t len, const struct sockaddr_storage &peer)
 {
     if (len < 4)
         return;

@@ -12,7 +12,7 @@
 
 namespace {
 
-const uint8_t kOurKey[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+const uint8_t kOurKey[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                              17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 const uint8_t kPeerKey[32] = {99, 98, 97, 96, 95, 94, 93, 92, 91, 90, 89, 88, 87, 86, 85, 84,
                               83, 82, 81, 80, 79, 78, 77, 76, 75, 74, 73, 72, 71, 70, 69, 68};
@@ -20,16 +20,15 @@ const char kPeerKeyText[] = "192.0.2.7:5683";
 
 struct Setup {
     struct Mirel ep;
-    mirel::Session peer_side; // the initiator's half, for sealing inputs
+    mirel::Session peer_side;  // the initiator's half, for sealing inputs
     struct sockaddr_storage peer {};
-    uint8_t peer_public[32] {};
+    uint8_t peer_public[32]{};
 
     Setup()
     {
         ep.pool = CoAPMessagePool();
         struct Err err;
-        if (!ep.pool || LayerStack_Init(&ep, &err) != 0 ||
-            Mirel_SetPrivateKey(&ep, kOurKey, 32) != 0)
+        if (!ep.pool || LayerStack_Init(&ep, &err) != 0 || Mirel_SetPrivateKey(&ep, kOurKey, 32) != 0)
             abort();
         static const uint8_t base[32] = {9};
         curve25519_donna(peer_public, kPeerKey, base);
@@ -71,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     struct Err err;
     if (data[0] & 1) {
         CoAPMessage_SetSecure(msg, 1);
-        s.peer_side.sealed_ids.clear(); // each input seals under its own id
+        s.peer_side.sealed_ids.clear();  // each input seals under its own id
         if (mirel::seal_message(s.peer_side, msg, &err) != 0) {
             CoAPMessage_Decref(msg);
             return 0;

@@ -18,13 +18,9 @@ void check(bool ok)
         std::abort();
 }
 
-const char kExpression[] =
-    "^coap(s)?://([^:/?#]+)(:[0-9]{1,5})?(/[^?#]+)?/?(\\?[^#]+)?(#.+)?$";
+const char kExpression[] = "^coap(s)?://([^:/?#]+)(:[0-9]{1,5})?(/[^?#]+)?/?(\\?[^#]+)?(#.+)?$";
 
-bool same(const char *a, const char *b)
-{
-    return (!a && !b) || (a && b && std::strcmp(a, b) == 0);
-}
+bool same(const char *a, const char *b) { return (!a && !b) || (a && b && std::strcmp(a, b) == 0); }
 
 }  // namespace
 
@@ -48,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             check(saved == EBADE);
             // The expression also takes ports above 65535, which are refused.
             if (matches)
-                check(m[3].rm_so >= 0 &&
-                      std::strtoul(text.c_str() + m[3].rm_so + 1, nullptr, 10) > 65535);
+                check(m[3].rm_so >= 0 && std::strtoul(text.c_str() + m[3].rm_so + 1, nullptr, 10) > 65535);
         }
     }
     if (rc == 0) {

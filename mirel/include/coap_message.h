@@ -132,29 +132,27 @@ MIREL_API struct CoAPMessage_Option *CoAPMessage_Option(uint32_t number, const v
 MIREL_API struct CoAPMessage_Option *CoAPMessage_OptionDup(const struct CoAPMessage_Option *option);
 MIREL_API void CoAPMessage_OptionFree(struct CoAPMessage_Option *option);
 MIREL_API int CoAPMessage_AddOptionOpaque(struct CoAPMessage *msg, uint32_t number, const void *value,
-                                size_t length);
+                                          size_t length);
 MIREL_API int CoAPMessage_AddOptionString(struct CoAPMessage *msg, uint32_t number, const char *text);
 MIREL_API int CoAPMessage_AddOptionEmpty(struct CoAPMessage *msg, uint32_t number);
 MIREL_API int CoAPMessage_AddOptionUint(struct CoAPMessage *msg, uint32_t number, uint32_t value);
 MIREL_API int CoAPMessage_AddOptionBlock(struct CoAPMessage *msg, uint32_t number,
-                               const struct CoAPMessage_Block *block);
+                                         const struct CoAPMessage_Block *block);
 MIREL_API const uint8_t *CoAPMessage_GetOptionOpaque(const struct CoAPMessage *msg, uint32_t number,
-                                           uint32_t *length);
-MIREL_API char *CoAPMessage_GetOptionString(const struct CoAPMessage *msg, uint32_t number,
-                                  uint32_t *length);
+                                                     uint32_t *length);
+MIREL_API char *CoAPMessage_GetOptionString(const struct CoAPMessage *msg, uint32_t number, uint32_t *length);
 MIREL_API int CoAPMessage_GetOptionUint(const struct CoAPMessage *msg, uint32_t number, uint32_t *value);
 MIREL_API int CoAPMessage_GetOptionBlock(const struct CoAPMessage *msg, uint32_t number,
-                               struct CoAPMessage_Block *block);
+                                         struct CoAPMessage_Block *block);
 MIREL_API int CoAPMessage_GetOptions(const struct CoAPMessage *msg, uint32_t number,
-                           struct CoAPMessage_OptionList *list);
+                                     struct CoAPMessage_OptionList *list);
 MIREL_API void CoAPMessage_GetOptionsFree(struct CoAPMessage_OptionList *list);
 MIREL_API int CoAPMessage_RemoveOptions(struct CoAPMessage *msg, uint32_t number);
-MIREL_API int CoAPMessage_CopyOption(struct CoAPMessage *dst, const struct CoAPMessage *src,
-                           uint32_t number);
-typedef int (*CoAPMessage_OptionCallback)(uint32_t number, const uint8_t *value,
-                                          uint32_t length, int last, void *context);
+MIREL_API int CoAPMessage_CopyOption(struct CoAPMessage *dst, const struct CoAPMessage *src, uint32_t number);
+typedef int (*CoAPMessage_OptionCallback)(uint32_t number, const uint8_t *value, uint32_t length, int last,
+                                          void *context);
 MIREL_API int CoAPMessage_IterOptions(const struct CoAPMessage *msg, CoAPMessage_OptionCallback callback,
-                            void *context);
+                                      void *context);
 MIREL_API int CoAPMessage_SetSecure(struct CoAPMessage *msg, int flag);
 MIREL_API int CoAPMessage_GetSecure(const struct CoAPMessage *msg, int *flag);
 

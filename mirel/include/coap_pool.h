@@ -29,28 +29,27 @@ typedef uint64_t (*CoAPMessagePool_Clock)(void *context);
 
 MIREL_API struct CoAPMessagePool *CoAPMessagePool(void);
 MIREL_API void CoAPMessagePool_SetClock(struct CoAPMessagePool *pool, CoAPMessagePool_Clock clock,
-                              void *context);
+                                        void *context);
 MIREL_API int CoAPMessagePool_Add(struct CoAPMessagePool *pool, struct CoAPMessage *msg, uint8_t extra);
 
 /* The pending message with that id sent to peer (any peer when peer is null;
  * a message sent to a multicast group matches every peer), the latest added
  * first, with a new reference for the caller; null when none. */
 MIREL_API struct CoAPMessage *CoAPMessagePool_Get(struct CoAPMessagePool *pool, uint16_t id,
-                                        const struct sockaddr_storage *peer, uint8_t *extra);
+                                                  const struct sockaddr_storage *peer, uint8_t *extra);
 /* The pending confirmable message with that token sent to peer (as Get
  * matches peers), the latest added first, with a new reference; null when
  * none. For answers whose id is not the request's. */
 MIREL_API struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, const uint8_t *token,
-                                               size_t length,
-                                               const struct sockaddr_storage *peer);
+                                                         size_t length, const struct sockaddr_storage *peer);
 /* Drops every pending confirmable message with that token sent to peer,
  * but keep (which may be null); the number dropped. */
-MIREL_API int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token,
-                                  size_t length, const struct sockaddr_storage *peer,
-                                  const struct CoAPMessage *keep);
+MIREL_API int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token, size_t length,
+                                            const struct sockaddr_storage *peer,
+                                            const struct CoAPMessage *keep);
 /* Drops the entry that Get would return: 0, or -1 with EINVAL or ENOENT. */
 MIREL_API int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
-                           const struct sockaddr_storage *peer);
+                                     const struct sockaddr_storage *peer);
 /* Drops the entry holding exactly this message: 0, or -1 with EINVAL or ENOENT. */
 MIREL_API int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoAPMessage *msg);
 /* Sets the layer-pass bits of the entry holding exactly this message:

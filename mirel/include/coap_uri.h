@@ -15,11 +15,11 @@ extern "C" {
 #define COAP_DEFAULT_PORT 5683
 
 struct Uri {
-    uint8_t secure;  /* 1 for "coaps" */
+    uint8_t secure; /* 1 for "coaps" */
     uint16_t port;
-    char *host;      /* never empty */
-    char *path;      /* begins with "/", or null */
-    char *query;     /* begins with "?", or null */
+    char *host;  /* never empty */
+    char *path;  /* begins with "/", or null */
+    char *query; /* begins with "?", or null */
 };
 
 struct Uri_QueryEntry {

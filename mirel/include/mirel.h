@@ -27,8 +27,7 @@ struct Mirel;
 
 /* Runs on the receiver thread; 0 = the library sends the prepared response,
  * anything else = nothing is sent for this request. */
-typedef int (*Mirel_ResHandler)(struct Mirel *ep, struct CoAPMessage *request,
-                                struct CoAPMessage *response);
+typedef int (*Mirel_ResHandler)(struct Mirel *ep, struct CoAPMessage *request, struct CoAPMessage *response);
 
 /* port in host order, interface address (IPv4, network order) for the
  * multicast group; null on any failure (logged). IPv4 only. */
@@ -45,8 +44,7 @@ MIREL_API int Mirel_RemRes(struct Mirel *ep, const char *path);
 /* Layer stacks: results 0 continue, 1 stop, 2 error (error record filled). */
 MIREL_API int LayerStack_Init(struct Mirel *ep, struct Err *err);
 MIREL_API void LayerStack_Deinit(struct Mirel *ep);
-MIREL_API int LayerStack_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
-                         struct Err *err);
+MIREL_API int LayerStack_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err);
 MIREL_API int LayerStack_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err);
 
 #ifdef __cplusplus

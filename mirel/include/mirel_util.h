@@ -24,8 +24,8 @@ MIREL_API void Mem_free(void *block);
 MIREL_API char *Mem_strdup(const char *text);
 MIREL_API char *Mem_strndup(const char *text, size_t size);
 MIREL_API void Mem_Setup(void *(*calloc_fn)(size_t, size_t), void *(*malloc_fn)(size_t),
-               void *(*realloc_fn)(void *, size_t), void (*free_fn)(void *),
-               char *(*strdup_fn)(const char *), char *(*strndup_fn)(const char *, size_t));
+                         void *(*realloc_fn)(void *, size_t), void (*free_fn)(void *),
+                         char *(*strdup_fn)(const char *), char *(*strndup_fn)(const char *, size_t));
 
 /* Growable byte buffer; the data block is always exactly as long as the content. */
 struct Buf {

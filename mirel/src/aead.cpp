@@ -77,9 +77,8 @@ void Aead_Free(struct Aead *aead)
 int Aead_Seal(struct Aead *aead, const uint8_t *plaintext, size_t length, uint16_t message_id,
               const uint8_t *aad, size_t aad_length, uint8_t *out, size_t *out_length)
 {
-    if (!aead || !plaintext || length == 0 || !out || !out_length ||
-        *out_length < length + AEAD_TAG_SIZE || !fits_int(length) || !fits_int(aad_length) ||
-        (!aad && aad_length > 0))
+    if (!aead || !plaintext || length == 0 || !out || !out_length || *out_length < length + AEAD_TAG_SIZE ||
+        !fits_int(length) || !fits_int(aad_length) || (!aad && aad_length > 0))
         return -1;
     uint8_t nonce[kNonceSize];
     make_nonce(nonce, aead->seal_iv, message_id);
@@ -102,13 +101,12 @@ int Aead_Seal(struct Aead *aead, const uint8_t *plaintext, size_t length, uint16
     return 0;
 }
 
-int Aead_Open(struct Aead *aead, const uint8_t *sealed, size_t sealed_length,
-              uint16_t message_id, const uint8_t *aad, size_t aad_length, uint8_t *out,
-              size_t *out_length)
+int Aead_Open(struct Aead *aead, const uint8_t *sealed, size_t sealed_length, uint16_t message_id,
+              const uint8_t *aad, size_t aad_length, uint8_t *out, size_t *out_length)
 {
     if (!aead || !sealed || sealed_length <= AEAD_TAG_SIZE || !out || !out_length ||
-        *out_length < sealed_length - AEAD_TAG_SIZE || !fits_int(sealed_length) ||
-        !fits_int(aad_length) || (!aad && aad_length > 0))
+        *out_length < sealed_length - AEAD_TAG_SIZE || !fits_int(sealed_length) || !fits_int(aad_length) ||
+        (!aad && aad_length > 0))
         return -1;
     size_t cipher_len = sealed_length - AEAD_TAG_SIZE;
     uint8_t tag[AEAD_TAG_SIZE];

@@ -16,7 +16,7 @@ const char kName[] = "ArqBlock1Layer";
 // A request answered at once with a code, for blocks we will not take.
 int refuse(struct Mirel *ep, const struct CoAPMessage *block, int code, struct Err *err)
 {
-    MsgRef r {CoAPMessage(COAP_TYPE_ACK, code, block->id)};
+    MsgRef r{CoAPMessage(COAP_TYPE_ACK, code, block->id)};
     if (!r.m || CoAPMessage_CopyToken(r.m, block) != 0 || CoAPMessage_CopySockAddr(r.m, block) != 0) {
         Err_Set(err, errno, "CoAPMessage:");
         return LAYER_ERROR;
@@ -59,7 +59,7 @@ int on_request_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
     }
     if (msg->payload_len == 0)
         return LAYER_STOP;
-    uint64_t end = (uint64_t {b.num} + 1) * block_size_of(b.szx);
+    uint64_t end = (uint64_t{b.num} + 1) * block_size_of(b.szx);
     if (end > kMaxBody) {
         SlidingWindowPool_Del(ep->windows, key);
         return refuse(ep, msg, kCodeTooLarge, err);
@@ -71,7 +71,7 @@ int on_request_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         // was lost. Say it again, or the sender stalls.
         if (e == EEXIST || (e == ERANGE && b.num < SlidingWindow_GetOffset(w)))
             return acknowledge(ep, msg, kCodeContinue, COAP_OPTION_BLOCK1, err) == 0 ? LAYER_STOP
-                                                                                   : LAYER_ERROR;
+                                                                                     : LAYER_ERROR;
         Err_Set(err, e, "SlidingWindow_WriteBlock:");
         return LAYER_ERROR;
     }
@@ -79,10 +79,11 @@ int on_request_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
     SlidingWindow_Advance(w, &complete);
     if (!complete) {
         // "more" = 0 in the acknowledgement's Block1, as for every block.
-        MsgRef ack {CoAPMessage(COAP_TYPE_ACK, kCodeContinue, msg->id)};
-        struct CoAPMessage_Block ab {b.num, b.szx, 0};
-        if (!ack.m || CoAPMessage_CopyToken(ack.m, msg) != 0 ||
-            CoAPMessage_CopySockAddr(ack.m, msg) != 0 ||
+        MsgRef ack{CoAPMessage(COAP_TYPE_ACK, kCodeContinue, msg->id)};
+        struct CoAPMessage_Block ab {
+            b.num, b.szx, 0
+        };
+        if (!ack.m || CoAPMessage_CopyToken(ack.m, msg) != 0 || CoAPMessage_CopySockAddr(ack.m, msg) != 0 ||
             CoAPMessage_AddOptionBlock(ack.m, COAP_OPTION_BLOCK1, &ab) != 0 ||
             CoAPMessage_CopyOption(ack.m, msg, COAP_OPTION_SR_WINDOW_SIZE) != 0) {
             Err_Set(err, errno, "CoAPMessage:");
@@ -119,7 +120,7 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
     struct SlidingWindow *w = SlidingWindowPool_Get(ep->windows, key, &tmpl, &handler);
     if (!w)
         return LAYER_STOP;
-    MsgRef block {acknowledged_block(ep, msg, COAP_OPTION_BLOCK1, b)};
+    MsgRef block{acknowledged_block(ep, msg, COAP_OPTION_BLOCK1, b)};
     uint8_t flags = 0;
     if (!block.m || SlidingWindow_GetBlockFlags(w, b.num, &flags) != 0)
         return LAYER_STOP;
@@ -136,8 +137,7 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         // This block stays: the response layer finds the request by it.
         CoAPMessagePool_RemoveByToken(ep->pool, msg->token, msg->token_len, &msg->addr, block.m);
     }
-    if (complete && msg->code == kCodeContinue &&
-        SlidingWindowPool_GetCode(ep->windows, key) < 0) {
+    if (complete && msg->code == kCodeContinue && SlidingWindowPool_GetCode(ep->windows, key) < 0) {
         // Every block is acknowledged, but by 2.31: the server's answer
         // (sent for an earlier copy of a block) was lost. It comes again
         // for that copy's retransmission; a 2.31 is no answer.
@@ -168,12 +168,10 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
 
 extern "C" {
 
-int ArqBlock1Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
-                          struct Err *err)
+int ArqBlock1Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err)
 {
     Err_Init(err, "ArqBlock1Layer_OnSend");
-    if ((extra & COAP_POOL_PASS_BLOCK) || !code_is_request(msg->code) ||
-        msg->payload_len <= kBlockSize)
+    if ((extra & COAP_POOL_PASS_BLOCK) || !code_is_request(msg->code) || msg->payload_len <= kBlockSize)
         return LAYER_CONTINUE;
     // The long request itself never goes out.
     CoAPMessagePool_RemoveMessage(ep->pool, msg);
@@ -218,8 +216,7 @@ int ArqBlock1Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t ext
     return LAYER_STOP;
 }
 
-int ArqBlock1Layer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t,
-                             struct Err *err)
+int ArqBlock1Layer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t, struct Err *err)
 {
     Err_Init(err, kName);
     struct CoAPMessage_Block b;

@@ -41,8 +41,7 @@ int on_response_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key
     if (!w) {
         // The announcement may have been lost: a block for a request still
         // pending (same peer and token) starts the transfer itself.
-        MsgRef request {CoAPMessagePool_GetByToken(ep->pool, msg->token, msg->token_len,
-                                                   &msg->addr)};
+        MsgRef request{CoAPMessagePool_GetByToken(ep->pool, msg->token, msg->token_len, &msg->addr)};
         if (!request.m || !transfer_room(ep, true)) {
             zmo_log_debug(1, "[%d] %s: block %u for no transfer dropped", msg->id, kName, b.num);
             return LAYER_STOP;
@@ -57,8 +56,8 @@ int on_response_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key
         Err_Set(err, ENODATA, "CoAPMessage_GetPayload:");
         return LAYER_ERROR;
     }
-    SlidingWindow_SetBlockSize(w, block_size_of(b.szx)); // the first block's, once
-    uint64_t end = (uint64_t {b.num} + 1) * block_size_of(b.szx);
+    SlidingWindow_SetBlockSize(w, block_size_of(b.szx));  // the first block's, once
+    uint64_t end = (uint64_t{b.num} + 1) * block_size_of(b.szx);
     if (end > kMaxBody) {
         // A body past the cap is a failure the requester sees, with the
         // code a server would have given.
@@ -76,8 +75,8 @@ int on_response_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key
         int e = errno;
         // Held or passed already: its acknowledgement was lost.
         if (e == EEXIST || (e == ERANGE && b.num < SlidingWindow_GetOffset(w)))
-            return acknowledge(ep, msg, b.more ? kCodeContinue : COAP_CODE_EMPTY,
-                               COAP_OPTION_BLOCK2, err) == 0
+            return acknowledge(ep, msg, b.more ? kCodeContinue : COAP_CODE_EMPTY, COAP_OPTION_BLOCK2, err) ==
+                           0
                        ? LAYER_STOP
                        : LAYER_ERROR;
         Err_Set(err, e, "SlidingWindow_WriteBlock:");
@@ -115,7 +114,7 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
     struct SlidingWindow *w = SlidingWindowPool_Get(ep->windows, key, &tmpl, nullptr);
     if (!w)
         return LAYER_STOP;
-    MsgRef block {acknowledged_block(ep, msg, COAP_OPTION_BLOCK2, b)};
+    MsgRef block{acknowledged_block(ep, msg, COAP_OPTION_BLOCK2, b)};
     uint8_t flags = 0;
     if (!block.m || SlidingWindow_GetBlockFlags(w, b.num, &flags) != 0)
         return LAYER_STOP;
@@ -136,7 +135,7 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
 // Client: the empty ACK that announces a block-wise answer to a request.
 int on_announcement(struct Mirel *ep, struct CoAPMessage *msg, const char *key, struct Err *err)
 {
-    MsgRef request {CoAPMessagePool_Get(ep->pool, msg->id, &msg->addr, nullptr)};
+    MsgRef request{CoAPMessagePool_Get(ep->pool, msg->id, &msg->addr, nullptr)};
     if (!request.m || request.m->type != COAP_TYPE_CON || request.m->token_len != msg->token_len ||
         std::memcmp(request.m->token, msg->token, msg->token_len) != 0)
         return LAYER_STOP;
@@ -156,12 +155,11 @@ int on_announcement(struct Mirel *ep, struct CoAPMessage *msg, const char *key, 
 
 extern "C" {
 
-int ArqBlock2Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
-                          struct Err *err)
+int ArqBlock2Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err)
 {
     Err_Init(err, "ArqBlock2Layer_OnSend");
-    if ((extra & COAP_POOL_PASS_BLOCK) || msg->code < COAP_CODE(2, 1) ||
-        msg->code > COAP_CODE(5, 6) || msg->payload_len <= kBlockSize)
+    if ((extra & COAP_POOL_PASS_BLOCK) || msg->code < COAP_CODE(2, 1) || msg->code > COAP_CODE(5, 6) ||
+        msg->payload_len <= kBlockSize)
         return LAYER_CONTINUE;
     CoAPMessagePool_RemoveMessage(ep->pool, msg);
     char key[kWindowKeySize];
@@ -187,9 +185,8 @@ int ArqBlock2Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t ext
         return LAYER_ERROR;
     }
     // The announcement: an empty ACK to the request.
-    MsgRef ann {CoAPMessage(COAP_TYPE_ACK, COAP_CODE_EMPTY, msg->id)};
-    if (!ann.m || CoAPMessage_CopyToken(ann.m, msg) != 0 ||
-        CoAPMessage_CopySockAddr(ann.m, msg) != 0 ||
+    MsgRef ann{CoAPMessage(COAP_TYPE_ACK, COAP_CODE_EMPTY, msg->id)};
+    if (!ann.m || CoAPMessage_CopyToken(ann.m, msg) != 0 || CoAPMessage_CopySockAddr(ann.m, msg) != 0 ||
         !copy_if_present(ann.m, msg, COAP_OPTION_URI_SCHEME) ||
         CoAPMessage_AddOptionUint(ann.m, COAP_OPTION_SR_WINDOW_SIZE, kBlockWindow) != 0 ||
         !copy_if_present(ann.m, msg, COAP_OPTION_BLOCK1)) {
@@ -218,8 +215,7 @@ int ArqBlock2Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t ext
     return LAYER_STOP;
 }
 
-int ArqBlock2Layer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t,
-                             struct Err *err)
+int ArqBlock2Layer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t, struct Err *err)
 {
     Err_Init(err, kName);
     uint32_t window = 0;

@@ -13,7 +13,7 @@
 
 namespace mirel {
 
-constexpr uint32_t kBlockSzx = 6; // 1024-byte blocks
+constexpr uint32_t kBlockSzx = 6;  // 1024-byte blocks
 constexpr uint32_t kBlockSize = 1u << (kBlockSzx + 4);
 constexpr uint32_t kBlockWindow = 70;
 // What a peer may ask of us: its window and block size are clamped, its
@@ -38,16 +38,12 @@ struct MsgRef {
     ~MsgRef() { CoAPMessage_Decref(m); }
 };
 
-inline bool copy_if_present(struct CoAPMessage *dst, const struct CoAPMessage *src,
-                            uint32_t number)
+inline bool copy_if_present(struct CoAPMessage *dst, const struct CoAPMessage *src, uint32_t number)
 {
     return CoAPMessage_CopyOption(dst, src, number) == 0 || errno == ENOENT;
 }
 
-inline uint32_t block_size_of(uint32_t szx)
-{
-    return 1u << ((szx > kMaxPeerSzx ? kMaxPeerSzx : szx) + 4);
-}
+inline uint32_t block_size_of(uint32_t szx) { return 1u << ((szx > kMaxPeerSzx ? kMaxPeerSzx : szx) + 4); }
 
 // The peer's window from its option 3001, within 1 .. kMaxPeerWindow.
 uint32_t peer_window(const struct CoAPMessage *msg);
@@ -56,8 +52,8 @@ uint32_t peer_window(const struct CoAPMessage *msg);
 // option 3001, the block option and the block's bytes; Block2 blocks go as
 // CON. The first block sent takes *first_id when it is set (and empties it).
 // 0, or -1 with the failing step in err.
-int send_window(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl,
-                uint32_t option, uint32_t szx, int *first_id, struct Err *err);
+int send_window(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl, uint32_t option,
+                uint32_t szx, int *first_id, struct Err *err);
 
 // An ACK to a block: its id, token and peer, the given code, the block
 // option as received and option 3001 as received (or ours).
@@ -66,8 +62,8 @@ int acknowledge(struct Mirel *ep, const struct CoAPMessage *block, int code, uin
 
 // The block of ours that an ACK acknowledges: the pending message with the
 // ACK's id and peer carrying the same block number; null when none.
-struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessage *ack,
-                                       uint32_t option, const struct CoAPMessage_Block &b);
+struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessage *ack, uint32_t option,
+                                       const struct CoAPMessage_Block &b);
 
 // After an acknowledgement of block `acked`: when the window's lowest block
 // is still unacknowledged and three blocks above it have been acknowledged

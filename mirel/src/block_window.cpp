@@ -21,18 +21,20 @@ struct SendContext {
     struct Err *err;
 };
 
-int send_block(struct SlidingWindow *, uint32_t number, const uint8_t *data, uint32_t length,
-               uint8_t *flags, void *context)
+int send_block(struct SlidingWindow *, uint32_t number, const uint8_t *data, uint32_t length, uint8_t *flags,
+               void *context)
 {
     auto *c = static_cast<SendContext *>(context);
     if (*flags & SW_BLOCK_SENT)
         return 1;
-    MsgRef m {CoAPMessage_Clone(c->tmpl, 0)};
+    MsgRef m{CoAPMessage_Clone(c->tmpl, 0)};
     if (!m.m) {
         Err_Set(c->err, errno, "CoAPMessage_Clone:");
         return -1;
     }
-    struct CoAPMessage_Block b {number, c->szx, static_cast<uint8_t>(!(*flags & SW_BLOCK_LAST))};
+    struct CoAPMessage_Block b {
+        number, c->szx, static_cast<uint8_t>(!(*flags & SW_BLOCK_LAST))
+    };
     if (CoAPMessage_AddOptionUint(m.m, COAP_OPTION_SR_WINDOW_SIZE, kBlockWindow) != 0 ||
         CoAPMessage_AddOptionBlock(m.m, c->option, &b) != 0) {
         Err_Set(c->err, errno, "CoAPMessage_AddOptionUint:");
@@ -69,10 +71,10 @@ uint32_t peer_window(const struct CoAPMessage *msg)
     return w > kMaxPeerWindow ? kMaxPeerWindow : w;
 }
 
-int send_window(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl,
-                uint32_t option, uint32_t szx, int *first_id, struct Err *err)
+int send_window(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl, uint32_t option,
+                uint32_t szx, int *first_id, struct Err *err)
 {
-    SendContext c {ep, tmpl, option, szx > kMaxPeerSzx ? kMaxPeerSzx : szx, first_id, err};
+    SendContext c{ep, tmpl, option, szx > kMaxPeerSzx ? kMaxPeerSzx : szx, first_id, err};
     if (SlidingWindow_ReadBlockIter(w, 1, send_block, &c) < 0) {
         if (err->text[0] == '\0')
             Err_Set(err, 0, "SlidingWindow_ReadBlockIter");
@@ -81,12 +83,10 @@ int send_window(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMess
     return 0;
 }
 
-int acknowledge(struct Mirel *ep, const struct CoAPMessage *block, int code, uint32_t option,
-                struct Err *err)
+int acknowledge(struct Mirel *ep, const struct CoAPMessage *block, int code, uint32_t option, struct Err *err)
 {
-    MsgRef ack {CoAPMessage(COAP_TYPE_ACK, code, block->id)};
-    if (!ack.m || CoAPMessage_CopyToken(ack.m, block) != 0 ||
-        CoAPMessage_CopySockAddr(ack.m, block) != 0) {
+    MsgRef ack{CoAPMessage(COAP_TYPE_ACK, code, block->id)};
+    if (!ack.m || CoAPMessage_CopyToken(ack.m, block) != 0 || CoAPMessage_CopySockAddr(ack.m, block) != 0) {
         Err_Set(err, errno, "CoAPMessage:");
         return -1;
     }
@@ -102,15 +102,14 @@ int acknowledge(struct Mirel *ep, const struct CoAPMessage *block, int code, uin
     return 0;
 }
 
-struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessage *ack,
-                                       uint32_t option, const struct CoAPMessage_Block &b)
+struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessage *ack, uint32_t option,
+                                       const struct CoAPMessage_Block &b)
 {
     struct CoAPMessage *pending = CoAPMessagePool_Get(ep->pool, ack->id, &ack->addr, nullptr);
     struct CoAPMessage_Block ours;
     if (pending && pending->type == COAP_TYPE_CON &&
         CoAPMessage_GetOptionBlock(pending, option, &ours) == 0 && ours.num == b.num &&
-        pending->token_len == ack->token_len &&
-        std::memcmp(pending->token, ack->token, ack->token_len) == 0)
+        pending->token_len == ack->token_len && std::memcmp(pending->token, ack->token, ack->token_len) == 0)
         return pending;
     CoAPMessage_Decref(pending);
     return nullptr;
@@ -132,8 +131,8 @@ int fast_retransmit(struct Mirel *ep, struct SlidingWindow *w, const struct CoAP
     int64_t offset = SlidingWindow_GetOffset(w);
     uint8_t f = 0;
     if (offset < 0 || acked <= static_cast<uint64_t>(offset) ||
-        SlidingWindow_GetBlockFlags(w, static_cast<uint32_t>(offset), &f) != 0 ||
-        !(f & SW_BLOCK_SENT) || (f & SW_BLOCK_ACKED))
+        SlidingWindow_GetBlockFlags(w, static_cast<uint32_t>(offset), &f) != 0 || !(f & SW_BLOCK_SENT) ||
+        (f & SW_BLOCK_ACKED))
         return 0;
     int skips = (f >> kSkipShift) + 1;
     if (skips < kSkipsForResend) {
@@ -154,16 +153,14 @@ struct SweepContext {
     std::map<std::string, Mirel::BlockProgress> seen;
 };
 
-int unsend_unacknowledged(struct SlidingWindow *, uint32_t, const uint8_t *, uint32_t,
-                          uint8_t *flags, void *)
+int unsend_unacknowledged(struct SlidingWindow *, uint32_t, const uint8_t *, uint32_t, uint8_t *flags, void *)
 {
     if (!(*flags & SW_BLOCK_ACKED))
         *flags &= static_cast<uint8_t>(~SW_BLOCK_SENT);
     return 1;
 }
 
-int check_progress(const char *key, struct SlidingWindow *w, struct CoAPMessage *tmpl,
-                   void *context)
+int check_progress(const char *key, struct SlidingWindow *w, struct CoAPMessage *tmpl, void *context)
 {
     auto *c = static_cast<SweepContext *>(context);
     if (SlidingWindow_IsRx(w) || !tmpl)
@@ -171,7 +168,7 @@ int check_progress(const char *key, struct SlidingWindow *w, struct CoAPMessage 
     int64_t offset = SlidingWindow_GetOffset(w);
     auto &progress = c->ep->block_progress;
     auto it = progress.find(key);
-    Mirel::BlockProgress state {offset, c->now, c->now};
+    Mirel::BlockProgress state{offset, c->now, c->now};
     if (it != progress.end() && it->second.offset == offset) {
         state = it->second;
         bool all = c->now - state.since >= kStallMs;
@@ -209,7 +206,7 @@ void block_sweep(struct Mirel *ep, uint64_t now_ms)
 {
     ep->last_block_sweep = now_ms;
     SlidingWindowPool_Expire(ep->windows, kTransferIdleMs);
-    SweepContext c {ep, now_ms, {}};
+    SweepContext c{ep, now_ms, {}};
     SlidingWindowPool_ForEach(ep->windows, check_progress, &c);
     // Transfers that ended are forgotten here too.
     ep->block_progress.swap(c.seen);

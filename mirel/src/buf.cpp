@@ -9,10 +9,7 @@
 
 extern "C" {
 
-struct Buf *Buf(void)
-{
-    return static_cast<struct Buf *>(Mem_calloc(1, sizeof(struct Buf)));
-}
+struct Buf *Buf(void) { return static_cast<struct Buf *>(Mem_calloc(1, sizeof(struct Buf))); }
 
 int Buf_Add(struct Buf *buf, const void *bytes, size_t size)
 {
@@ -38,10 +35,7 @@ int Buf_AddStr(struct Buf *buf, const char *text)
     return Buf_Add(buf, text, std::strlen(text));
 }
 
-int Buf_AddCh(struct Buf *buf, uint8_t byte)
-{
-    return Buf_Add(buf, &byte, 1);
-}
+int Buf_AddCh(struct Buf *buf, uint8_t byte) { return Buf_Add(buf, &byte, 1); }
 
 int Buf_AddFormatStr(struct Buf *buf, const char *format, ...)
 {

@@ -43,10 +43,7 @@ bool DuplicateMemory::PeerId::operator==(const PeerId &o) const
     return std::memcmp(bytes, o.bytes, sizeof bytes) == 0;
 }
 
-size_t DuplicateMemory::Hash::operator()(const PeerId &p) const
-{
-    return fnv(p.bytes, sizeof p.bytes);
-}
+size_t DuplicateMemory::Hash::operator()(const PeerId &p) const { return fnv(p.bytes, sizeof p.bytes); }
 
 size_t DuplicateMemory::Hash::operator()(const Key &k) const
 {
@@ -103,17 +100,14 @@ void DuplicateMemory::expire(uint64_t t)
         drop_oldest();
 }
 
-uint64_t DuplicateMemory::fingerprint(const uint8_t *bytes, size_t length)
-{
-    return fnv(bytes, length);
-}
+uint64_t DuplicateMemory::fingerprint(const uint8_t *bytes, size_t length) { return fnv(bytes, length); }
 
 DuplicateMemory::Seen DuplicateMemory::check(const struct sockaddr_storage &peer, uint16_t id,
                                              std::vector<uint8_t> *answer, uint64_t print)
 {
     if (answer)
         answer->clear();
-    Key key {peer_id(peer), id};
+    Key key{peer_id(peer), id};
     std::lock_guard<std::mutex> lock(mutex_);
     uint64_t t = now();
     expire(t);
@@ -144,7 +138,7 @@ DuplicateMemory::Seen DuplicateMemory::check(const struct sockaddr_storage &peer
             drop_oldest();
         // The peer's queue may have gone with the nodes dropped above.
         auto &fresh = peers_[key.peer];
-        auto it = order_.insert(order_.end(), Node {key, t, print, {}});
+        auto it = order_.insert(order_.end(), Node{key, t, print, {}});
         try {
             fresh.push_back(it);
         } catch (...) {
@@ -170,22 +164,21 @@ void DuplicateMemory::forget(const struct sockaddr_storage &peer, uint16_t id)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     // The node stays in the queues until its turn; only the lookup goes.
-    index_.erase(Key {peer_id(peer), id});
+    index_.erase(Key{peer_id(peer), id});
 }
 
-void DuplicateMemory::record_answer(const struct sockaddr_storage &peer, uint16_t id,
-                                    const uint8_t *bytes, size_t length)
+void DuplicateMemory::record_answer(const struct sockaddr_storage &peer, uint16_t id, const uint8_t *bytes,
+                                    size_t length)
 {
     if (!bytes || length == 0 || length > limits_.answer_bytes)
         return;
-    Key key {peer_id(peer), id};
+    Key key{peer_id(peer), id};
     std::lock_guard<std::mutex> lock(mutex_);
     auto ix = index_.find(key);
     if (ix == index_.end())
         return;
     Order::iterator it = ix->second;
-    while (answer_bytes_ - it->answer.size() + length > limits_.answer_bytes &&
-           order_.begin() != it)
+    while (answer_bytes_ - it->answer.size() + length > limits_.answer_bytes && order_.begin() != it)
         drop_oldest();
     if (answer_bytes_ - it->answer.size() + length > limits_.answer_bytes)
         return;

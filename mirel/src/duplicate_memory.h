@@ -20,10 +20,10 @@ public:
     using Clock = uint64_t (*)(void *context);
 
     struct Limits {
-        size_t per_peer = 1024;        // ids kept for one peer
-        size_t entries = 4096;         // ids kept for all peers together
-        size_t answer_bytes = 1 << 20; // stored answers, all peers together
-        uint64_t keep_ms = 60000;      // an id is forgotten this long after it came
+        size_t per_peer = 1024;         // ids kept for one peer
+        size_t entries = 4096;          // ids kept for all peers together
+        size_t answer_bytes = 1 << 20;  // stored answers, all peers together
+        uint64_t keep_ms = 60000;       // an id is forgotten this long after it came
     };
 
     enum class Seen { New, Duplicate };
@@ -45,14 +45,13 @@ public:
     // The request failed before it was answered: its next copy counts as new.
     void forget(const struct sockaddr_storage &peer, uint16_t id);
     // The bytes of the ACK or RST that answered (peer, id), if it is remembered.
-    void record_answer(const struct sockaddr_storage &peer, uint16_t id, const uint8_t *bytes,
-                       size_t length);
+    void record_answer(const struct sockaddr_storage &peer, uint16_t id, const uint8_t *bytes, size_t length);
     void set_clock(Clock clock, void *context);
     size_t size();
     void clear();
 
     struct PeerId {
-        uint8_t bytes[19] {}; // family, port, address
+        uint8_t bytes[19]{};  // family, port, address
         bool operator==(const PeerId &o) const;
     };
     struct Key {
@@ -81,7 +80,7 @@ private:
 
     Limits limits_;
     std::mutex mutex_;
-    Order order_; // oldest first
+    Order order_;  // oldest first
     std::unordered_map<Key, Order::iterator, Hash> index_;
     std::unordered_map<PeerId, std::deque<Order::iterator>, Hash> peers_;
     size_t answer_bytes_ = 0;

@@ -43,8 +43,7 @@ void teardown(struct Mirel *ep, bool stack_up)
     delete ep;
 }
 
-bool set_option(int sock, int level, int name, const void *value, socklen_t size,
-                const char *format)
+bool set_option(int sock, int level, int name, const void *value, socklen_t size, const char *format)
 {
     if (setsockopt(sock, level, name, value, size) == 0)
         return true;
@@ -61,16 +60,18 @@ bool open_socket(struct Mirel *ep, uint16_t port, uint32_t interface_address)
     }
     int sock = ep->rt.sock;
     int one = 1, zero = 0;
-    struct timeval tv {0, kReceiveTimeoutUs};
+    struct timeval tv {
+        0, kReceiveTimeoutUs
+    };
     struct ip_mreqn group {};
     inet_pton(AF_INET, MIREL_MULTICAST_GROUP, &group.imr_multiaddr);
     group.imr_address.s_addr = interface_address;
     group.imr_ifindex = 0;
-    struct in_addr iface {interface_address};
-    if (!set_option(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one,
-                    "%s (setsockopt SO_REUSEADDR): %s") ||
-        !set_option(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv,
-                    "%s (setsockopt SO_RCVTIMEO): %s") ||
+    struct in_addr iface {
+        interface_address
+    };
+    if (!set_option(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one, "%s (setsockopt SO_REUSEADDR): %s") ||
+        !set_option(sock, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv, "%s (setsockopt SO_RCVTIMEO): %s") ||
         !set_option(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group,
                     "%s (setsockopt IP_ADD_MEMBERSHIP): %s") ||
         !set_option(sock, IPPROTO_IP, IP_MULTICAST_IF, &iface, sizeof iface,

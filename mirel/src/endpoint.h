@@ -19,20 +19,20 @@
 #include "sliding_window.h"
 
 struct MirelResource {
-    const char *path; // the caller's, kept by pointer
+    const char *path;  // the caller's, kept by pointer
     Mirel_ResHandler handler;
     MirelResource *next;
     uint32_t methods;
 };
 
 struct MirelRuntime {
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     int sock = -1;
-    pthread_t receiver {};
-    pthread_t sender {};
+    pthread_t receiver{};
+    pthread_t sender{};
     bool receiver_started = false;
     bool sender_started = false;
-    MirelResource *resources = nullptr; // guarded by Mirel::lock
+    MirelResource *resources = nullptr;  // guarded by Mirel::lock
 };
 
 struct Mirel {
@@ -42,10 +42,10 @@ struct Mirel {
     // Guards the resource list and the keys: the receiver thread reads them
     // while the application may still add resources.
     std::mutex lock;
-    uint8_t private_key[MIREL_KEY_SIZE] {};
-    uint8_t public_key[MIREL_KEY_SIZE] {};
+    uint8_t private_key[MIREL_KEY_SIZE]{};
+    uint8_t public_key[MIREL_KEY_SIZE]{};
     mirel::DuplicateMemory dups;
-    mirel::SessionTable *sessions = nullptr; // from SecLayer_Init
+    mirel::SessionTable *sessions = nullptr;  // from SecLayer_Init
     // Per sending transfer: its window offset, since when it stands, and
     // when its lowest block last went again (receiver thread only).
     struct BlockProgress {

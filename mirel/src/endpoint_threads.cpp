@@ -24,8 +24,7 @@ socklen_t peer_length(const struct sockaddr_storage &peer)
 
 const char *peer_text(const struct sockaddr_storage &peer, char *buf, size_t size)
 {
-    const char *text =
-        zmo_ip_sockaddr_ntop(reinterpret_cast<const zmo_ip_sockaddr_t *>(&peer), buf, size);
+    const char *text = zmo_ip_sockaddr_ntop(reinterpret_cast<const zmo_ip_sockaddr_t *>(&peer), buf, size);
     return text ? text : "-";
 }
 
@@ -65,7 +64,7 @@ namespace mirel {
 void endpoint_receive(struct Mirel *ep, const uint8_t *bytes, size_t length,
                       const struct sockaddr_storage &from)
 {
-    MsgRef msg {CoAPMessage_FromBytes(bytes, length)};
+    MsgRef msg{CoAPMessage_FromBytes(bytes, length)};
     if (!msg.m)
         return;
     CoAPMessage_SetSockAddr(msg.m, &from);
@@ -93,7 +92,7 @@ void endpoint_send(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra)
     Err_Init(&err, kSender);
     int rc = LayerStack_OnSend(ep, msg, extra, &err);
     if (rc == LAYER_STOP)
-        return; // a layer took the message over
+        return;  // a layer took the message over
     if (rc == LAYER_ERROR) {
         zmo_log(ZMO_LOG_ERROR, "[%s] %s", err.name, err.text);
     } else {
@@ -104,12 +103,11 @@ void endpoint_send(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra)
             zmo_log(ZMO_LOG_ERROR, "%s (CoAPMessage_ToBytes): %s", kSender,
                     errno_text(errno, text, sizeof text));
         } else {
-            if (sendto(ep->rt.sock, bytes.get(), length, 0,
-                       reinterpret_cast<const struct sockaddr *>(&peer), peer_length(peer)) < 0)
+            if (sendto(ep->rt.sock, bytes.get(), length, 0, reinterpret_cast<const struct sockaddr *>(&peer),
+                       peer_length(peer)) < 0)
                 zmo_log_debug(1, "%s (sendto): %s", kSender, errno_text(errno, text, sizeof text));
             if (msg->type == COAP_TYPE_ACK || msg->type == COAP_TYPE_RST)
-                ep->dups.record_answer(peer, msg->id, reinterpret_cast<uint8_t *>(bytes.get()),
-                                       length);
+                ep->dups.record_answer(peer, msg->id, reinterpret_cast<uint8_t *>(bytes.get()), length);
         }
     }
     // Only confirmable messages wait for an answer and retransmission.
@@ -134,15 +132,14 @@ void *receiver_main(void *arg)
                 continue;
             }
             char text[100];
-            zmo_log(ZMO_LOG_WARNING, "%s (recvfrom): %s", kReceiver,
-                    errno_text(errno, text, sizeof text));
-            usleep(10000); // no log flood from a socket that keeps failing
+            zmo_log(ZMO_LOG_WARNING, "%s (recvfrom): %s", kReceiver, errno_text(errno, text, sizeof text));
+            usleep(10000);  // no log flood from a socket that keeps failing
             continue;
         }
         if (static_cast<size_t>(n) > sizeof buf) {
             char addr[ZMO_IP_ADDRSTRLEN];
-            zmo_log_debug(1, "%s: datagram of %zd bytes from %s dropped, longer than %zu",
-                          kReceiver, n, peer_text(from, addr, sizeof addr), sizeof buf);
+            zmo_log_debug(1, "%s: datagram of %zd bytes from %s dropped, longer than %zu", kReceiver, n,
+                          peer_text(from, addr, sizeof addr), sizeof buf);
             continue;
         }
         endpoint_receive(ep, buf, static_cast<size_t>(n), from);

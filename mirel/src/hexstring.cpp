@@ -53,8 +53,7 @@ int HexString_Set(struct HexString *hs, const char *text)
         if (!bytes)
             return -1;
         for (size_t i = 0; i < len / 2; i++)
-            bytes[i] = static_cast<uint8_t>(Str_Char2Hex(text[2 * i]) << 4 |
-                                            Str_Char2Hex(text[2 * i + 1]));
+            bytes[i] = static_cast<uint8_t>(Str_Char2Hex(text[2 * i]) << 4 | Str_Char2Hex(text[2 * i + 1]));
     }
     Mem_free(hs->bytes);
     hs->bytes = bytes;

@@ -23,8 +23,7 @@ extern "C" int Hkdf(const uint8_t *secret, size_t secret_length, uint8_t *out)
         return -1;
     // Empty salt and no info: only the key and the digest are set.
     size_t len = HKDF_OUT_SIZE;
-    if (EVP_PKEY_derive_init(ctx.get()) <= 0 ||
-        EVP_PKEY_CTX_set_hkdf_md(ctx.get(), EVP_sha256()) <= 0 ||
+    if (EVP_PKEY_derive_init(ctx.get()) <= 0 || EVP_PKEY_CTX_set_hkdf_md(ctx.get(), EVP_sha256()) <= 0 ||
         EVP_PKEY_CTX_set1_hkdf_key(ctx.get(), secret, static_cast<int>(secret_length)) <= 0 ||
         EVP_PKEY_derive(ctx.get(), out, &len) <= 0 || len != HKDF_OUT_SIZE)
         return -1;

@@ -38,15 +38,18 @@ constexpr Layer kSendLayers[] = {
 const char *result_name(int rc)
 {
     switch (rc) {
-    case LAYER_CONTINUE: return "continue";
-    case LAYER_STOP: return "stop";
-    default: return "error";
+    case LAYER_CONTINUE:
+        return "continue";
+    case LAYER_STOP:
+        return "stop";
+    default:
+        return "error";
     }
 }
 
 template <size_t N>
-int run(const Layer (&layers)[N], const char *tag, struct Mirel *ep, struct CoAPMessage *msg,
-        uint8_t extra, struct Err *err)
+int run(const Layer (&layers)[N], const char *tag, struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
+        struct Err *err)
 {
     if (!ep || !msg)
         return LAYER_ERROR;
@@ -100,8 +103,7 @@ void LayerStack_Deinit(struct Mirel *ep)
     deinit_all(kSendLayers, ep);
 }
 
-int LayerStack_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra,
-                         struct Err *err)
+int LayerStack_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, struct Err *err)
 {
     return run(kReceiveLayers, "RL", ep, msg, extra, err);
 }

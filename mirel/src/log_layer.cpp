@@ -14,7 +14,6 @@ struct BufFree {
 };
 using BufPtr = std::unique_ptr<struct Buf, BufFree>;
 
-
 int add_block(struct Buf *buf, const struct CoAPMessage *msg, uint32_t number, int which)
 {
     struct CoAPMessage_Block b;
@@ -23,15 +22,14 @@ int add_block(struct Buf *buf, const struct CoAPMessage *msg, uint32_t number, i
     return Buf_AddFormatStr(buf, ", %d:%u/%u/%u", which, b.num, b.more, 1u << (b.szx + 4));
 }
 
-int build(struct Buf *buf, const struct CoAPMessage *msg, bool outgoing, bool with_options,
-          bool with_payload)
+int build(struct Buf *buf, const struct CoAPMessage *msg, bool outgoing, bool with_options, bool with_payload)
 {
     int secure = 0;
     CoAPMessage_GetSecure(msg, &secure);
     char code[48];
     CoAPMessage_GetCodeStr(msg, code, sizeof code);
-    if (Buf_AddFormatStr(buf, "[%d] %s %s%s %s", msg->id, outgoing ? "S" : "R",
-                         secure ? "$ " : "", CoAPMessage_GetTypeStr(msg), code) != 0)
+    if (Buf_AddFormatStr(buf, "[%d] %s %s%s %s", msg->id, outgoing ? "S" : "R", secure ? "$ " : "",
+                         CoAPMessage_GetTypeStr(msg), code) != 0)
         return -1;
 
     if (mirel::code_is_request(msg->code)) {
@@ -42,8 +40,7 @@ int build(struct Buf *buf, const struct CoAPMessage *msg, bool outgoing, bool wi
         if (query && Buf_AddFormatStr(buf, " %s", query.get()) != 0)
             return -1;
     }
-    if (add_block(buf, msg, COAP_OPTION_BLOCK1, 1) != 0 ||
-        add_block(buf, msg, COAP_OPTION_BLOCK2, 2) != 0)
+    if (add_block(buf, msg, COAP_OPTION_BLOCK1, 1) != 0 || add_block(buf, msg, COAP_OPTION_BLOCK2, 2) != 0)
         return -1;
     uint32_t window;
     if (CoAPMessage_GetOptionUint(msg, COAP_OPTION_SR_WINDOW_SIZE, &window) == 0 &&
@@ -101,8 +98,7 @@ int log_layer(struct CoAPMessage *msg, bool outgoing)
 
 namespace mirel {
 
-int message_summary(const struct CoAPMessage *msg, bool outgoing, bool with_options,
-                    bool with_payload)
+int message_summary(const struct CoAPMessage *msg, bool outgoing, bool with_options, bool with_payload)
 {
     if (!msg) {
         errno = EINVAL;

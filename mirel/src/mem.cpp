@@ -60,8 +60,8 @@ char *Mem_strdup(const char *text) { return g_alloc.strdup_fn(text); }
 char *Mem_strndup(const char *text, size_t size) { return g_alloc.strndup_fn(text, size); }
 
 void Mem_Setup(void *(*calloc_fn)(size_t, size_t), void *(*malloc_fn)(size_t),
-               void *(*realloc_fn)(void *, size_t), void (*free_fn)(void *),
-               char *(*strdup_fn)(const char *), char *(*strndup_fn)(const char *, size_t))
+               void *(*realloc_fn)(void *, size_t), void (*free_fn)(void *), char *(*strdup_fn)(const char *),
+               char *(*strndup_fn)(const char *, size_t))
 {
     g_alloc.calloc_fn = calloc_fn;
     g_alloc.malloc_fn = malloc_fn;

@@ -12,7 +12,7 @@
 namespace {
 
 // Drawn by every thread that makes a message with a new id.
-std::atomic<uint16_t> g_next_id {0};
+std::atomic<uint16_t> g_next_id{0};
 
 // Ids and tokens come from the kernel's generator: a counter that starts
 // where it started last time, or tokens that follow from an observed one,
@@ -97,12 +97,12 @@ struct CoAPMessage *CoAPMessage_Clone(const struct CoAPMessage *msg, int copy_pa
     return copy;
 }
 
-#define CHECK_MSG(msg, fail)                                                                       \
-    do {                                                                                           \
-        if (!(msg)) {                                                                              \
-            errno = EINVAL;                                                                        \
-            return fail;                                                                           \
-        }                                                                                          \
+#define CHECK_MSG(msg, fail)                                                                                 \
+    do {                                                                                                     \
+        if (!(msg)) {                                                                                        \
+            errno = EINVAL;                                                                                  \
+            return fail;                                                                                     \
+        }                                                                                                    \
     } while (0)
 
 int CoAPMessage_GetType(const struct CoAPMessage *msg)

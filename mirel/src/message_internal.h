@@ -20,10 +20,10 @@ struct CoAPMessage {
     uint32_t payload_len = 0;
     CoAPMessage_Handler handler = nullptr;
     struct CoAPMessage_OptionList options {};
-    uint8_t token[COAP_TOKEN_MAX] {};
+    uint8_t token[COAP_TOKEN_MAX]{};
     uint8_t token_len = 0;
     // Held by several threads at once (pool, layers, application).
-    std::atomic<uint32_t> refs {1};
+    std::atomic<uint32_t> refs{1};
 };
 
 namespace mirel {

@@ -176,8 +176,7 @@ struct CoAPMessage_Option *CoAPMessage_Option(uint32_t number, const void *value
         errno = EINVAL;
         return nullptr;
     }
-    auto *opt = static_cast<struct CoAPMessage_Option *>(
-        Mem_calloc(1, sizeof(struct CoAPMessage_Option)));
+    auto *opt = static_cast<struct CoAPMessage_Option *>(Mem_calloc(1, sizeof(struct CoAPMessage_Option)));
     if (!opt)
         return nullptr;
     opt->number = number;
@@ -209,8 +208,7 @@ void CoAPMessage_OptionFree(struct CoAPMessage_Option *option)
     Mem_free(option);
 }
 
-int CoAPMessage_AddOptionOpaque(struct CoAPMessage *msg, uint32_t number, const void *value,
-                                size_t length)
+int CoAPMessage_AddOptionOpaque(struct CoAPMessage *msg, uint32_t number, const void *value, size_t length)
 {
     if (!msg) {
         errno = EINVAL;
@@ -259,8 +257,7 @@ int CoAPMessage_AddOptionBlock(struct CoAPMessage *msg, uint32_t number,
     return CoAPMessage_AddOptionUint(msg, number, v);
 }
 
-const uint8_t *CoAPMessage_GetOptionOpaque(const struct CoAPMessage *msg, uint32_t number,
-                                           uint32_t *length)
+const uint8_t *CoAPMessage_GetOptionOpaque(const struct CoAPMessage *msg, uint32_t number, uint32_t *length)
 {
     const struct CoAPMessage_Option *o = first_option(msg, number);
     if (!o)
@@ -274,8 +271,7 @@ const uint8_t *CoAPMessage_GetOptionOpaque(const struct CoAPMessage *msg, uint32
     return o->value;
 }
 
-char *CoAPMessage_GetOptionString(const struct CoAPMessage *msg, uint32_t number,
-                                  uint32_t *length)
+char *CoAPMessage_GetOptionString(const struct CoAPMessage *msg, uint32_t number, uint32_t *length)
 {
     const struct CoAPMessage_Option *o = first_option(msg, number);
     if (!o)
@@ -378,8 +374,7 @@ int CoAPMessage_RemoveOptions(struct CoAPMessage *msg, uint32_t number)
     return 0;
 }
 
-int CoAPMessage_CopyOption(struct CoAPMessage *dst, const struct CoAPMessage *src,
-                           uint32_t number)
+int CoAPMessage_CopyOption(struct CoAPMessage *dst, const struct CoAPMessage *src, uint32_t number)
 {
     if (!dst) {
         errno = EINVAL;
@@ -391,8 +386,7 @@ int CoAPMessage_CopyOption(struct CoAPMessage *dst, const struct CoAPMessage *sr
     return CoAPMessage_AddOptionOpaque(dst, number, o->value, o->length);
 }
 
-int CoAPMessage_IterOptions(const struct CoAPMessage *msg, CoAPMessage_OptionCallback callback,
-                            void *context)
+int CoAPMessage_IterOptions(const struct CoAPMessage *msg, CoAPMessage_OptionCallback callback, void *context)
 {
     if (!msg || !callback) {
         errno = EINVAL;

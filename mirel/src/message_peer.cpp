@@ -15,7 +15,6 @@ const zmo_ip_sockaddr_t *peer_of(const struct CoAPMessage *msg)
     return reinterpret_cast<const zmo_ip_sockaddr_t *>(&msg->addr);
 }
 
-
 }  // namespace
 
 namespace mirel {

@@ -19,10 +19,7 @@ struct UriFree {
     void operator()(struct Uri *u) const { Uri_ParseFree(u); }
 };
 
-zmo_ip_sockaddr_t *as_zmo(struct sockaddr_storage *ss)
-{
-    return reinterpret_cast<zmo_ip_sockaddr_t *>(ss);
-}
+zmo_ip_sockaddr_t *as_zmo(struct sockaddr_storage *ss) { return reinterpret_cast<zmo_ip_sockaddr_t *>(ss); }
 
 // Numeric host first (IPv4, then IPv6), else an IPv4 name lookup. A looked-up
 // name is also carried as Uri-Host.
@@ -58,14 +55,14 @@ int set_destination(struct CoAPMessage *msg, const struct Uri &uri)
 // The text of a list made from every option of one number (path or query);
 // ENOENT when the message has none.
 template <typename Head, typename Make>
-char *text_of_options(const struct CoAPMessage *msg, uint32_t number, Make make,
-                      char *(*gen)(const Head *), void (*free_head)(Head *))
+char *text_of_options(const struct CoAPMessage *msg, uint32_t number, Make make, char *(*gen)(const Head *),
+                      void (*free_head)(Head *))
 {
     if (!msg) {
         errno = EINVAL;
         return nullptr;
     }
-    Head head {};
+    Head head{};
     bool any = false, ok = true;
     for (const struct CoAPMessage_Option *o = msg->options.first; o && ok; o = o->next) {
         if (o->number != number)
@@ -176,8 +173,7 @@ char *CoAPMessage_GetUriPath(const struct CoAPMessage *msg)
 char *CoAPMessage_GetUriQuery(const struct CoAPMessage *msg)
 {
     return text_of_options<struct Uri_QueryHead>(
-        msg, COAP_OPTION_URI_QUERY,
-        [](std::string_view value) -> struct Uri_QueryEntry * {
+        msg, COAP_OPTION_URI_QUERY, [](std::string_view value) -> struct Uri_QueryEntry * {
             // "k=v" splits; "k=" keeps its "=" as an empty value and comes back as "k=".
             size_t eq = value.find('=');
             MemStr key(mem_dup(value.substr(0, eq)));

@@ -184,19 +184,20 @@ int CoAPMessage_ToBuf(const struct CoAPMessage *msg, struct Buf *buf)
     if (Buf_AddFormatStr(buf, "%s %s [id%hu]\n", CoAPMessage_GetTypeStr(msg), code, msg->id) != 0)
         return -1;
     if (msg->token_len > 0 &&
-        (Buf_AddStr(buf, "Token: ") != 0 || mirel::add_quoted_or_hex(buf, msg->token, msg->token_len, true) != 0 ||
-         Buf_AddCh(buf, '\n') != 0))
+        (Buf_AddStr(buf, "Token: ") != 0 ||
+         mirel::add_quoted_or_hex(buf, msg->token, msg->token_len, true) != 0 || Buf_AddCh(buf, '\n') != 0))
         return -1;
     for (const struct CoAPMessage_Option *o = msg->options.first; o; o = o->next) {
         if (Buf_AddFormatStr(buf, "Code %d: ", static_cast<int>(o->number)) != 0)
             return -1;
-        int rc = o->length == 0 ? Buf_AddStr(buf, "empty") : mirel::add_quoted_or_hex(buf, o->value, o->length, true);
+        int rc = o->length == 0 ? Buf_AddStr(buf, "empty")
+                                : mirel::add_quoted_or_hex(buf, o->value, o->length, true);
         if (rc != 0 || Buf_AddCh(buf, '\n') != 0)
             return -1;
     }
-    if (msg->payload_len > 0 &&
-        (Buf_AddStr(buf, "Payload: ") != 0 || mirel::add_quoted_or_hex(buf, msg->payload, msg->payload_len, true) != 0 ||
-         Buf_AddCh(buf, '\n') != 0))
+    if (msg->payload_len > 0 && (Buf_AddStr(buf, "Payload: ") != 0 ||
+                                 mirel::add_quoted_or_hex(buf, msg->payload, msg->payload_len, true) != 0 ||
+                                 Buf_AddCh(buf, '\n') != 0))
         return -1;
     return Buf_AddCh(buf, 0);
 }

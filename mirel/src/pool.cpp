@@ -15,11 +15,11 @@
 namespace {
 
 struct Entry {
-    uint64_t seq;          // insertion rank: the latest wins a lookup
-    uint64_t created;      // ms
-    uint64_t last_sent;    // ms, valid once send_count > 0
+    uint64_t seq;        // insertion rank: the latest wins a lookup
+    uint64_t created;    // ms
+    uint64_t last_sent;  // ms, valid once send_count > 0
     struct CoAPMessage *msg;
-    uint16_t id;           // key as added; a holder may change the message id later
+    uint16_t id;  // key as added; a holder may change the message id later
     uint8_t send_count;
     uint8_t extra;
     bool awaiting;
@@ -94,9 +94,8 @@ struct CoAPMessagePool {
             }
             if (e.awaiting) {
                 // Multicast requests are sent once and kept for every answer.
-                uint64_t due = CoAPMessage_IsMulticast(e.msg)
-                                   ? kNever
-                                   : e.last_sent + COAP_POOL_RETRANSMIT_MS;
+                uint64_t due =
+                    CoAPMessage_IsMulticast(e.msg) ? kNever : e.last_sent + COAP_POOL_RETRANSMIT_MS;
                 if (t < due) {
                     *next_due = std::min(*next_due, std::min(due, expires));
                     ++it;
@@ -124,8 +123,7 @@ struct CoAPMessagePool *CoAPMessagePool(void)
     return pool;
 }
 
-void CoAPMessagePool_SetClock(struct CoAPMessagePool *pool, CoAPMessagePool_Clock clock,
-                              void *context)
+void CoAPMessagePool_SetClock(struct CoAPMessagePool *pool, CoAPMessagePool_Clock clock, void *context)
 {
     if (!pool)
         return;
@@ -143,7 +141,7 @@ int CoAPMessagePool_Add(struct CoAPMessagePool *pool, struct CoAPMessage *msg, u
     CoAPMessage_Incref(msg);
     try {
         std::lock_guard<std::mutex> lock(pool->mutex);
-        Entry e {pool->next_seq++, pool->now(), 0, msg, msg->id, 0, extra, false};
+        Entry e{pool->next_seq++, pool->now(), 0, msg, msg->id, 0, extra, false};
         auto it = pool->entries.insert(pool->entries.end(), e);
         try {
             pool->by_id.emplace(msg->id, it);
@@ -175,24 +173,22 @@ struct CoAPMessage *CoAPMessagePool_Get(struct CoAPMessagePool *pool, uint16_t i
 }
 
 struct CoAPMessage *CoAPMessagePool_GetByToken(struct CoAPMessagePool *pool, const uint8_t *token,
-                                               size_t length,
-                                               const struct sockaddr_storage *peer)
+                                               size_t length, const struct sockaddr_storage *peer)
 {
     if (!pool || (!token && length > 0) || length > COAP_TOKEN_MAX)
         return nullptr;
     std::lock_guard<std::mutex> lock(pool->mutex);
     for (auto it = pool->entries.rbegin(); it != pool->entries.rend(); ++it) {
         const struct CoAPMessage *m = it->msg;
-        if (m->type == COAP_TYPE_CON && m->token_len == length &&
-            std::memcmp(m->token, token, length) == 0 && same_peer(m, peer))
+        if (m->type == COAP_TYPE_CON && m->token_len == length && std::memcmp(m->token, token, length) == 0 &&
+            same_peer(m, peer))
             return CoAPMessage_Incref(it->msg);
     }
     return nullptr;
 }
 
-int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token,
-                                  size_t length, const struct sockaddr_storage *peer,
-                                  const struct CoAPMessage *keep)
+int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *token, size_t length,
+                                  const struct sockaddr_storage *peer, const struct CoAPMessage *keep)
 {
     if (!pool || (!token && length > 0) || length > COAP_TOKEN_MAX) {
         errno = EINVAL;
@@ -213,8 +209,7 @@ int CoAPMessagePool_RemoveByToken(struct CoAPMessagePool *pool, const uint8_t *t
     return n;
 }
 
-int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id,
-                           const struct sockaddr_storage *peer)
+int CoAPMessagePool_Remove(struct CoAPMessagePool *pool, uint16_t id, const struct sockaddr_storage *peer)
 {
     if (!pool) {
         errno = EINVAL;
@@ -248,8 +243,7 @@ int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoA
     return -1;
 }
 
-int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMessage *msg,
-                             uint8_t extra)
+int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMessage *msg, uint8_t extra)
 {
     if (!pool || !msg) {
         errno = EINVAL;

@@ -39,7 +39,7 @@ struct CoAPMessage *reply_to(const struct CoAPMessage *req, int type)
 
 int answer_ping(struct Mirel *ep, const struct CoAPMessage *req, struct Err *err)
 {
-    MsgRef rst {reply_to(req, COAP_TYPE_RST)};
+    MsgRef rst{reply_to(req, COAP_TYPE_RST)};
     if (!rst.m) {
         Err_Set(err, errno, "CoAPMessage:");
         return LAYER_ERROR;
@@ -53,8 +53,7 @@ int answer_ping(struct Mirel *ep, const struct CoAPMessage *req, struct Err *err
 
 }  // namespace
 
-extern "C" int ReqLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t,
-                                  struct Err *err)
+extern "C" int ReqLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t, struct Err *err)
 {
     Err_Init(err, "ReqLayer_OnReceive");
     if (msg->type == COAP_TYPE_CON && msg->code == COAP_CODE_EMPTY)
@@ -76,7 +75,7 @@ extern "C" int ReqLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uin
     }
 
     // Always an ACK, also for a NON request.
-    MsgRef response {reply_to(msg, COAP_TYPE_ACK)};
+    MsgRef response{reply_to(msg, COAP_TYPE_ACK)};
     if (!response.m) {
         Err_Set(err, errno, "CoAPMessage:");
         return LAYER_ERROR;
@@ -98,8 +97,8 @@ extern "C" int ReqLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uin
         else
             return LAYER_STOP;
         char text[48];
-        zmo_log_debug(1, "%s: resource \"%s\" with code %s doesn't exist", "ReqLayer_OnReceive",
-                      path.get(), CoAPMessage_GetCodeStr(msg, text, sizeof text));
+        zmo_log_debug(1, "%s: resource \"%s\" with code %s doesn't exist", "ReqLayer_OnReceive", path.get(),
+                      CoAPMessage_GetCodeStr(msg, text, sizeof text));
         CoAPMessage_SetCode(response.m, code);
         if (Mirel_Send(ep, response.m) != 0) {
             Err_Set(err, errno, "Mirel_Send:");

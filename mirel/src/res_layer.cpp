@@ -21,7 +21,7 @@ bool same_token(const struct CoAPMessage *a, const struct CoAPMessage *b)
 bool answers(const struct CoAPMessage *pending, const struct CoAPMessage *answer)
 {
     if (pending->type != COAP_TYPE_CON)
-        return false; // one of our own answers, still queued
+        return false;  // one of our own answers, still queued
     if (CoAPMessage_IsMulticast(pending) || answer->code != COAP_CODE_EMPTY)
         return same_token(pending, answer);
     return true;
@@ -29,8 +29,7 @@ bool answers(const struct CoAPMessage *pending, const struct CoAPMessage *answer
 
 }  // namespace
 
-extern "C" int ResLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t,
-                                  struct Err *)
+extern "C" int ResLayer_OnReceive(struct Mirel *ep, struct CoAPMessage *msg, uint8_t, struct Err *)
 {
     if (msg->type != COAP_TYPE_ACK && msg->type != COAP_TYPE_RST)
         return LAYER_CONTINUE;

@@ -34,8 +34,7 @@ bool is_secure(const struct CoAPMessage *msg)
 int handshake_type(const struct CoAPMessage *msg)
 {
     uint32_t v = 0;
-    return CoAPMessage_GetOptionUint(msg, COAP_OPTION_HANDSHAKE_TYPE, &v) == 0 ? static_cast<int>(v)
-                                                                               : 0;
+    return CoAPMessage_GetOptionUint(msg, COAP_OPTION_HANDSHAKE_TYPE, &v) == 0 ? static_cast<int>(v) : 0;
 }
 
 void own_keys(struct Mirel *ep, uint8_t priv[MIREL_KEY_SIZE], uint8_t pub[MIREL_KEY_SIZE])
@@ -57,10 +56,9 @@ struct CoAPMessage *answer_to(const struct CoAPMessage *msg, int code, struct Er
     return a;
 }
 
-int send_session_error(struct Mirel *ep, const struct CoAPMessage *msg, uint32_t option,
-                       struct Err *err)
+int send_session_error(struct Mirel *ep, const struct CoAPMessage *msg, uint32_t option, struct Err *err)
 {
-    MsgRef e {answer_to(msg, kCodeUnauthorized, err)};
+    MsgRef e{answer_to(msg, kCodeUnauthorized, err)};
     if (!e.m)
         return LAYER_ERROR;
     if (CoAPMessage_AddOptionUint(e.m, option, 1) != 0) {
@@ -92,15 +90,13 @@ int seal_queue(struct Mirel *ep, Session &s, struct Err *err)
     return LAYER_STOP;
 }
 
-int send_handshake_request(struct Mirel *ep, Session &s, const struct CoAPMessage *cause,
-                           struct Err *err)
+int send_handshake_request(struct Mirel *ep, Session &s, const struct CoAPMessage *cause, struct Err *err)
 {
     uint8_t priv[MIREL_KEY_SIZE], pub[MIREL_KEY_SIZE];
     own_keys(ep, priv, pub);
     std::memset(priv, 0, sizeof priv);
-    MsgRef req {CoAPMessage(COAP_TYPE_CON, COAP_CODE_GET, -1)};
-    if (!req.m || CoAPMessage_CopyToken(req.m, cause) != 0 ||
-        CoAPMessage_CopySockAddr(req.m, cause) != 0) {
+    MsgRef req{CoAPMessage(COAP_TYPE_CON, COAP_CODE_GET, -1)};
+    if (!req.m || CoAPMessage_CopyToken(req.m, cause) != 0 || CoAPMessage_CopySockAddr(req.m, cause) != 0) {
         Err_Set(err, errno, "CoAPMessage:");
         return LAYER_ERROR;
     }
@@ -125,13 +121,12 @@ int send_handshake_request(struct Mirel *ep, Session &s, const struct CoAPMessag
 
 bool answers_our_handshake(const Session &s, const struct CoAPMessage *msg)
 {
-    return s.state == mirel::kSessionHandshakeSent && s.handshake_pending &&
-           msg->id == s.handshake_id && msg->token_len == s.handshake_token_len &&
+    return s.state == mirel::kSessionHandshakeSent && s.handshake_pending && msg->id == s.handshake_id &&
+           msg->token_len == s.handshake_token_len &&
            std::memcmp(msg->token, s.handshake_token, msg->token_len) == 0;
 }
 
-int on_handshake_answer(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
-                        struct Err *err)
+int on_handshake_answer(struct Mirel *ep, struct CoAPMessage *msg, const char *key, struct Err *err)
 {
     if (msg->payload_len != MIREL_KEY_SIZE)
         return LAYER_STOP;
@@ -158,8 +153,7 @@ int on_handshake_answer(struct Mirel *ep, struct CoAPMessage *msg, const char *k
     return LAYER_CONTINUE;
 }
 
-int on_handshake_request(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
-                         struct Err *err)
+int on_handshake_request(struct Mirel *ep, struct CoAPMessage *msg, const char *key, struct Err *err)
 {
     if (msg->payload_len != MIREL_KEY_SIZE)
         return LAYER_STOP;
@@ -199,7 +193,7 @@ int on_handshake_request(struct Mirel *ep, struct CoAPMessage *msg, const char *
     s->state = mirel::kSessionEstablished;
     s->queue.swap(waiting);
 
-    MsgRef answer {answer_to(msg, kCodeContent, err)};
+    MsgRef answer{answer_to(msg, kCodeContent, err)};
     if (!answer.m)
         return LAYER_ERROR;
     if (CoAPMessage_AddOptionUint(answer.m, COAP_OPTION_HANDSHAKE_TYPE, kHandshakeAnswer) != 0 ||
@@ -312,8 +306,8 @@ int SecLayer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, st
         return send_handshake_request(ep, *s, msg, err);
     case mirel::kSessionHandshakeSent:
         if (zmo_time_left_monotonic_msec(&s->deadline) < 0) {
-            zmo_log_debug(1, "SecLayer_OnSend: no handshake answer from %s, %zu messages dropped",
-                          key, s->queue.size());
+            zmo_log_debug(1, "SecLayer_OnSend: no handshake answer from %s, %zu messages dropped", key,
+                          s->queue.size());
             t.erase(key);
         }
         return LAYER_STOP;
@@ -322,14 +316,12 @@ int SecLayer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra, st
     }
 }
 
-int SecLayer_OnReceive_SessionError(struct Mirel *ep, struct CoAPMessage *msg, uint8_t,
-                                    struct Err *err)
+int SecLayer_OnReceive_SessionError(struct Mirel *ep, struct CoAPMessage *msg, uint8_t, struct Err *err)
 {
     Err_Init(err, "SecLayer_OnReceive_SessionError");
     // Only an error answering one of our pending requests ends a session.
     struct CoAPMessage *pending = CoAPMessagePool_Get(ep->pool, msg->id, &msg->addr, nullptr);
-    bool ours = pending && pending->type == COAP_TYPE_CON &&
-                pending->token_len == msg->token_len &&
+    bool ours = pending && pending->type == COAP_TYPE_CON && pending->token_len == msg->token_len &&
                 std::memcmp(pending->token, msg->token, msg->token_len) == 0;
     CoAPMessage_Decref(pending);
     if (!ours)

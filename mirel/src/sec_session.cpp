@@ -56,7 +56,7 @@ void Session::mark_sealed(uint16_t id)
         sealed_ids.assign(kIdWords, 0);
         sealed_count = 0;
     }
-    uint64_t bit = uint64_t {1} << (id % 64);
+    uint64_t bit = uint64_t{1} << (id % 64);
     if (!(sealed_ids[id / 64] & bit))
         sealed_count++;
     sealed_ids[id / 64] |= bit;
@@ -74,8 +74,7 @@ int Session::derive(const uint8_t own_private[MIREL_X25519_SIZE],
     if (rc != 0)
         return -1;
     const uint8_t *k1 = okm, *k2 = okm + 16, *iv1 = okm + 32, *iv2 = okm + 36;
-    struct Aead *a = initiator ? Aead(k1, 16, k2, 16, iv1, 4, iv2, 4)
-                               : Aead(k2, 16, k1, 16, iv2, 4, iv1, 4);
+    struct Aead *a = initiator ? Aead(k1, 16, k2, 16, iv1, 4, iv2, 4) : Aead(k2, 16, k1, 16, iv2, 4, iv1, 4);
     std::memset(okm, 0, sizeof okm);
     if (!a)
         return -1;
@@ -107,8 +106,8 @@ Session *SessionTable::find_or_make(const char *key, uint64_t now_ms)
                     oldest = it;
             sessions.erase(oldest);
         }
-        auto ins = sessions.emplace(std::piecewise_construct, std::forward_as_tuple(key),
-                                    std::forward_as_tuple());
+        auto ins =
+            sessions.emplace(std::piecewise_construct, std::forward_as_tuple(key), std::forward_as_tuple());
         ins.first->second.last_used = now_ms;
         return &ins.first->second;
     } catch (const std::bad_alloc &) {
@@ -149,8 +148,8 @@ int seal_message(Session &s, struct CoAPMessage *msg, struct Err *err)
             Err_Set(err, errno, "Mem_malloc:");
             return -1;
         }
-        if (Aead_Seal(s.aead, msg->payload, msg->payload_len, msg->id, nullptr, 0, out.get(),
-                      &out_len) != 0) {
+        if (Aead_Seal(s.aead, msg->payload, msg->payload_len, msg->id, nullptr, 0, out.get(), &out_len) !=
+            0) {
             Err_Set(err, 0, "Aead_Seal");
             return -1;
         }
@@ -172,8 +171,8 @@ int seal_message(Session &s, struct CoAPMessage *msg, struct Err *err)
         Err_Set(err, errno, "Mem_malloc:");
         return -1;
     }
-    if (Aead_Seal(s.aead, reinterpret_cast<const uint8_t *>(uri.get()), uri_len, msg->id,
-                  nullptr, 0, out.get(), &out_len) != 0) {
+    if (Aead_Seal(s.aead, reinterpret_cast<const uint8_t *>(uri.get()), uri_len, msg->id, nullptr, 0,
+                  out.get(), &out_len) != 0) {
         Err_Set(err, 0, "Aead_Seal");
         return -1;
     }
@@ -200,8 +199,8 @@ int open_message(Session &s, struct CoAPMessage *msg, struct Err *err)
     if (!uri)
         return -1;
     size_t uri_len = sealed_len - AEAD_TAG_SIZE;
-    if (Aead_Open(s.aead, sealed, sealed_len, msg->id, nullptr, 0,
-                  reinterpret_cast<uint8_t *>(uri.get()), &uri_len) != 0) {
+    if (Aead_Open(s.aead, sealed, sealed_len, msg->id, nullptr, 0, reinterpret_cast<uint8_t *>(uri.get()),
+                  &uri_len) != 0) {
         Err_Set(err, 0, "DecryptUri:");
         return -1;
     }
@@ -214,8 +213,8 @@ int open_message(Session &s, struct CoAPMessage *msg, struct Err *err)
         }
         Bytes plain(static_cast<uint8_t *>(Mem_malloc(msg->payload_len - AEAD_TAG_SIZE)));
         size_t plain_len = msg->payload_len - AEAD_TAG_SIZE;
-        if (!plain || Aead_Open(s.aead, msg->payload, msg->payload_len, msg->id, nullptr, 0,
-                                plain.get(), &plain_len) != 0) {
+        if (!plain || Aead_Open(s.aead, msg->payload, msg->payload_len, msg->id, nullptr, 0, plain.get(),
+                                &plain_len) != 0) {
             Err_Set(err, 0, "DecryptPayload:");
             return -1;
         }

@@ -21,18 +21,18 @@ enum SessionState { kSessionNone = 0, kSessionHandshakeSent = 1, kSessionEstabli
 struct Session {
     int state = kSessionNone;
     struct Aead *aead = nullptr;
-    std::deque<struct CoAPMessage *> queue; // one reference each
-    zmo_time_t deadline {};
+    std::deque<struct CoAPMessage *> queue;  // one reference each
+    zmo_time_t deadline{};
     // Our handshake request in flight: only its answer sets the keys.
     bool handshake_pending = false;
     uint16_t handshake_id = 0;
-    uint8_t handshake_token[COAP_TOKEN_MAX] {};
+    uint8_t handshake_token[COAP_TOKEN_MAX]{};
     uint8_t handshake_token_len = 0;
     // Ids sealed in this session (a bit each), so that our own CON and NON
     // never share a nonce.
     std::vector<uint64_t> sealed_ids;
     uint32_t sealed_count = 0;
-    uint64_t last_used = 0; // ms
+    uint64_t last_used = 0;  // ms
 
     Session() = default;
     Session(const Session &) = delete;
@@ -46,8 +46,8 @@ struct Session {
     void mark_sealed(uint16_t id);
     // Keys from our private key and the peer's public key; the initiator
     // opens with K1/IV1 and seals with K2/IV2, the responder the other way.
-    int derive(const uint8_t own_private[MIREL_X25519_SIZE],
-               const uint8_t peer_public[MIREL_X25519_SIZE], bool initiator);
+    int derive(const uint8_t own_private[MIREL_X25519_SIZE], const uint8_t peer_public[MIREL_X25519_SIZE],
+               bool initiator);
 };
 
 struct SessionTable {

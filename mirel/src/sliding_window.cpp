@@ -29,10 +29,7 @@ struct SlidingWindow {
     bool last_known = false;
     uint32_t last = 0;
 
-    bool in_window(uint32_t number) const
-    {
-        return number >= offset && number - offset < window_size;
-    }
+    bool in_window(uint32_t number) const { return number >= offset && number - offset < window_size; }
 
     // The held block of that number; null with ENOENT.
     Block *block(uint32_t number)
@@ -103,8 +100,8 @@ int SlidingWindow_Write(struct SlidingWindow *w, const void *data, size_t length
             size_t n = std::min<size_t>(w->block_size, length - at);
             bool last = at + n == length;
             w->blocks.emplace(static_cast<uint32_t>(k),
-                              Block {std::vector<uint8_t>(p + at, p + at + n),
-                                     static_cast<uint8_t>(last ? SW_BLOCK_LAST : 0)});
+                              Block{std::vector<uint8_t>(p + at, p + at + n),
+                                    static_cast<uint8_t>(last ? SW_BLOCK_LAST : 0)});
         }
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;
@@ -113,8 +110,8 @@ int SlidingWindow_Write(struct SlidingWindow *w, const void *data, size_t length
     return 0;
 }
 
-int SlidingWindow_WriteBlock(struct SlidingWindow *w, uint32_t number, const void *data,
-                             size_t length, int check, const uint8_t *flags)
+int SlidingWindow_WriteBlock(struct SlidingWindow *w, uint32_t number, const void *data, size_t length,
+                             int check, const uint8_t *flags)
 {
     if (!w || !data || length == 0) {
         errno = EINVAL;
@@ -146,8 +143,8 @@ int SlidingWindow_WriteBlock(struct SlidingWindow *w, uint32_t number, const voi
     }
     const auto *p = static_cast<const uint8_t *>(data);
     try {
-        w->blocks.emplace(number, Block {std::vector<uint8_t>(p, p + length),
-                                         static_cast<uint8_t>(flags ? *flags : 0)});
+        w->blocks.emplace(
+            number, Block{std::vector<uint8_t>(p, p + length), static_cast<uint8_t>(flags ? *flags : 0)});
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;
         return -1;
@@ -159,8 +156,8 @@ int SlidingWindow_WriteBlock(struct SlidingWindow *w, uint32_t number, const voi
     return 0;
 }
 
-const uint8_t *SlidingWindow_ReadBlock(struct SlidingWindow *w, uint32_t number,
-                                       uint32_t *length, int check, uint8_t *flags)
+const uint8_t *SlidingWindow_ReadBlock(struct SlidingWindow *w, uint32_t number, uint32_t *length, int check,
+                                       uint8_t *flags)
 {
     if (!w) {
         errno = EINVAL;
@@ -180,8 +177,8 @@ const uint8_t *SlidingWindow_ReadBlock(struct SlidingWindow *w, uint32_t number,
     return b->data.data();
 }
 
-int SlidingWindow_ReadBlockIter(struct SlidingWindow *w, int in_window,
-                                SlidingWindow_BlockCallback callback, void *context)
+int SlidingWindow_ReadBlockIter(struct SlidingWindow *w, int in_window, SlidingWindow_BlockCallback callback,
+                                void *context)
 {
     if (!w || !callback) {
         errno = EINVAL;
@@ -197,8 +194,8 @@ int SlidingWindow_ReadBlockIter(struct SlidingWindow *w, int in_window,
         if (in_window && !w->in_window(it->first))
             break;
         Block &b = it->second;
-        int rc = callback(w, it->first, b.data.data(), static_cast<uint32_t>(b.data.size()),
-                          &b.flags, context);
+        int rc =
+            callback(w, it->first, b.data.data(), static_cast<uint32_t>(b.data.size()), &b.flags, context);
         if (rc < 1)
             return rc;
     }
@@ -305,14 +302,8 @@ void *SlidingWindow_Read(const struct SlidingWindow *w, uint32_t *length)
     return out;
 }
 
-int SlidingWindow_IsRx(const struct SlidingWindow *w)
-{
-    return w ? w->receiving : 0;
-}
+int SlidingWindow_IsRx(const struct SlidingWindow *w) { return w ? w->receiving : 0; }
 
-void SlidingWindow_Free(struct SlidingWindow *w)
-{
-    delete w;
-}
+void SlidingWindow_Free(struct SlidingWindow *w) { delete w; }
 
 }  // extern "C"

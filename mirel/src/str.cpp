@@ -86,10 +86,7 @@ const char *Str_strnchr(const char *text, size_t length, int ch)
     return nullptr;
 }
 
-char Str_Hex2Char(unsigned value)
-{
-    return "0123456789abcdef"[value & 15];
-}
+char Str_Hex2Char(unsigned value) { return "0123456789abcdef"[value & 15]; }
 
 int Str_Char2Hex(int ch)
 {

@@ -5,10 +5,7 @@
 
 namespace {
 
-bool now(struct timespec *ts)
-{
-    return clock_gettime(CLOCK_MONOTONIC_RAW, ts) == 0;
-}
+bool now(struct timespec *ts) { return clock_gettime(CLOCK_MONOTONIC_RAW, ts) == 0; }
 
 }  // namespace
 

@@ -15,8 +15,8 @@ namespace {
 
 bool is_unreserved(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -185,8 +185,8 @@ void Uri_ParseFree(struct Uri *record)
 
 char *Uri_Gen(const struct Uri *record)
 {
-    if (!record || !record->host || !*record->host ||
-        (record->path && record->path[0] != '/') || (record->query && record->query[0] != '?')) {
+    if (!record || !record->host || !*record->host || (record->path && record->path[0] != '/') ||
+        (record->query && record->query[0] != '?')) {
         errno = EINVAL;
         return nullptr;
     }

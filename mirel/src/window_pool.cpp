@@ -18,7 +18,7 @@ struct Transfer {
     bool has_code = false;
     int code = 0;
     uint64_t start_us = 0;
-    uint64_t active_ms = 0; // last Set or Get
+    uint64_t active_ms = 0;  // last Set or Get
 };
 
 uint64_t real_clock(void *) { return TimeMono_Ms(); }
@@ -43,8 +43,8 @@ void log_transfer(const std::string &key, const Transfer &t)
     char size_text[32], speed_text[32];
     Str_SizeFormat(size, size_text, sizeof size_text);
     Str_SpeedFormat(static_cast<double>(size) / seconds, speed_text, sizeof speed_text);
-    zmo_log_debug(1, "ARQ %s transfer %s %s at %s", SlidingWindow_IsRx(t.window) ? "rx" : "tx",
-                  key.c_str(), size_text, speed_text);
+    zmo_log_debug(1, "ARQ %s transfer %s %s at %s", SlidingWindow_IsRx(t.window) ? "rx" : "tx", key.c_str(),
+                  size_text, speed_text);
 }
 
 }  // namespace
@@ -80,9 +80,8 @@ struct SlidingWindowPool *SlidingWindowPool(void)
     return pool;
 }
 
-int SlidingWindowPool_Set(struct SlidingWindowPool *pool, const char *key,
-                          struct SlidingWindow *w, struct CoAPMessage *tmpl,
-                          CoAPMessage_Handler handler)
+int SlidingWindowPool_Set(struct SlidingWindowPool *pool, const char *key, struct SlidingWindow *w,
+                          struct CoAPMessage *tmpl, CoAPMessage_Handler handler)
 {
     if (!pool || !key || !w) {
         errno = EINVAL;
@@ -111,8 +110,7 @@ int SlidingWindowPool_Set(struct SlidingWindowPool *pool, const char *key,
 }
 
 struct SlidingWindow *SlidingWindowPool_Get(struct SlidingWindowPool *pool, const char *key,
-                                            struct CoAPMessage **tmpl,
-                                            CoAPMessage_Handler *handler)
+                                            struct CoAPMessage **tmpl, CoAPMessage_Handler *handler)
 {
     if (!pool || !key) {
         errno = EINVAL;
@@ -178,8 +176,7 @@ int SlidingWindowPool_Del(struct SlidingWindowPool *pool, const char *key)
     return 0;
 }
 
-void SlidingWindowPool_SetClock(struct SlidingWindowPool *pool, SlidingWindowPool_Clock clock,
-                                void *context)
+void SlidingWindowPool_SetClock(struct SlidingWindowPool *pool, SlidingWindowPool_Clock clock, void *context)
 {
     if (!pool)
         return;
@@ -211,8 +208,7 @@ int SlidingWindowPool_Expire(struct SlidingWindowPool *pool, uint64_t idle_ms)
     return gone;
 }
 
-int SlidingWindowPool_ForEach(struct SlidingWindowPool *pool, SlidingWindowPool_Visit visit,
-                              void *context)
+int SlidingWindowPool_ForEach(struct SlidingWindowPool *pool, SlidingWindowPool_Visit visit, void *context)
 {
     if (!pool || !visit) {
         errno = EINVAL;

@@ -18,8 +18,8 @@ constexpr int kBits[10] = {26, 25, 26, 25, 26, 25, 26, 25, 26, 25};
 inline void carry_step(int64_t h[10], int i)
 {
     int b = kBits[i];
-    int64_t c = (h[i] + (int64_t {1} << (b - 1))) >> b;
-    h[i] -= c * (int64_t {1} << b);
+    int64_t c = (h[i] + (int64_t{1} << (b - 1))) >> b;
+    h[i] -= c * (int64_t{1} << b);
     if (i < 9)
         h[i + 1] += c;
     else
@@ -117,28 +117,28 @@ void fe_mul_small(Fe h, const Fe f, int64_t k)
 void fe_invert(Fe out, const Fe z)
 {
     Fe t0, t1, t2, t3;
-    fe_sq(t0, z);           // 2
-    fe_sqn(t1, t0, 2);      // 8
-    fe_mul(t1, z, t1);      // 9
-    fe_mul(t0, t0, t1);     // 11
-    fe_sq(t2, t0);          // 22
-    fe_mul(t1, t1, t2);     // 2^5 - 1
+    fe_sq(t0, z);        // 2
+    fe_sqn(t1, t0, 2);   // 8
+    fe_mul(t1, z, t1);   // 9
+    fe_mul(t0, t0, t1);  // 11
+    fe_sq(t2, t0);       // 22
+    fe_mul(t1, t1, t2);  // 2^5 - 1
     fe_sqn(t2, t1, 5);
-    fe_mul(t1, t2, t1);     // 2^10 - 1
+    fe_mul(t1, t2, t1);  // 2^10 - 1
     fe_sqn(t2, t1, 10);
-    fe_mul(t2, t2, t1);     // 2^20 - 1
+    fe_mul(t2, t2, t1);  // 2^20 - 1
     fe_sqn(t3, t2, 20);
-    fe_mul(t2, t3, t2);     // 2^40 - 1
+    fe_mul(t2, t3, t2);  // 2^40 - 1
     fe_sqn(t2, t2, 10);
-    fe_mul(t1, t2, t1);     // 2^50 - 1
+    fe_mul(t1, t2, t1);  // 2^50 - 1
     fe_sqn(t2, t1, 50);
-    fe_mul(t2, t2, t1);     // 2^100 - 1
+    fe_mul(t2, t2, t1);  // 2^100 - 1
     fe_sqn(t3, t2, 100);
-    fe_mul(t2, t3, t2);     // 2^200 - 1
+    fe_mul(t2, t3, t2);  // 2^200 - 1
     fe_sqn(t2, t2, 50);
-    fe_mul(t1, t2, t1);     // 2^250 - 1
-    fe_sqn(t1, t1, 5);      // 2^255 - 32
-    fe_mul(out, t1, t0);    // 2^255 - 21
+    fe_mul(t1, t2, t1);   // 2^250 - 1
+    fe_sqn(t1, t1, 5);    // 2^255 - 32
+    fe_mul(out, t1, t0);  // 2^255 - 21
 }
 
 // The top bit of the u-coordinate is ignored; values >= p are taken mod p.
@@ -155,7 +155,7 @@ void fe_frombytes(Fe h, const uint8_t s[32])
         // Gather up to 5 bytes from the limb's first byte, then cut.
         for (int k = 0; k < 5 && byte + k < 32; k++)
             v |= static_cast<uint64_t>(b[byte + k]) << (8 * k);
-        h[i] = static_cast<int64_t>((v >> shift) & ((uint64_t {1} << kBits[i]) - 1));
+        h[i] = static_cast<int64_t>((v >> shift) & ((uint64_t{1} << kBits[i]) - 1));
         bit += kBits[i];
     }
 }
@@ -168,14 +168,14 @@ void fe_tobytes(uint8_t s[32], const Fe f)
     carry(h);
     carry(h);
     // q = floor((h + 19) / 2^255) is 1 exactly when h >= p.
-    int64_t q = (19 * h[9] + (int64_t {1} << 24)) >> 25;
+    int64_t q = (19 * h[9] + (int64_t{1} << 24)) >> 25;
     for (int i = 0; i < 10; i++)
         q = (h[i] + q) >> kBits[i];
     h[0] += 19 * q;
     // Exact carries now, dropping what leaves bit 255.
     for (int i = 0; i < 10; i++) {
         int64_t c = h[i] >> kBits[i];
-        h[i] -= c * (int64_t {1} << kBits[i]);
+        h[i] -= c * (int64_t{1} << kBits[i]);
         if (i < 9)
             h[i + 1] += c;
     }

@@ -83,8 +83,8 @@ struct Seen {
 Seen look(const Bytes &w, uint32_t option)
 {
     Msg m(CoAPMessage_FromBytes(w.data(), w.size()));
-    Seen s {CoAPMessage_GetType(m.get()), CoAPMessage_GetCode(m.get()), CoAPMessage_GetId(m.get()),
-            false, {}, 0};
+    Seen s{
+        CoAPMessage_GetType(m.get()), CoAPMessage_GetCode(m.get()), CoAPMessage_GetId(m.get()), false, {}, 0};
     s.has_block = CoAPMessage_GetOptionBlock(m.get(), option, &s.block) == 0;
     CoAPMessage_GetPayload(m.get(), &s.payload, 0);
     return s;
@@ -94,10 +94,10 @@ TEST_F(Blocks, SplitOnlyPastOneBlock)
 {
     struct Row {
         size_t size;
-        std::vector<uint32_t> blocks; // payload length of each datagram
+        std::vector<uint32_t> blocks;  // payload length of each datagram
     };
-    for (Row r : {Row {1024, {1024}}, Row {1025, {1024, 1}}, Row {2048, {1024, 1024}},
-                  Row {2049, {1024, 1024, 1}}}) {
+    for (Row r :
+         {Row{1024, {1024}}, Row{1025, {1024, 1}}, Row{2048, {1024, 1024}}, Row{2049, {1024, 1024, 1}}}) {
         SCOPED_TRACE(r.size);
         BareEndpoint c;
         Msg m = make(COAP_TYPE_CON, COAP_CODE_POST, body_of_size(r.size));
@@ -144,7 +144,7 @@ TEST_F(Blocks, LongRequestWindowByWindow)
     settle();
     EXPECT_EQ(served, 1);
     EXPECT_TRUE(last_body == body);
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 102400"}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.04 (Changed) stored 102400"}));
     EXPECT_EQ(transfers(a), 0);
     EXPECT_EQ(transfers(b), 0);
 }
@@ -171,9 +171,9 @@ TEST_F(Blocks, LongAnswerAnnouncedThenBlocks)
         ack_codes.push_back(look(acks[0], COAP_OPTION_BLOCK2).code);
         b.deliver(acks[0], addr_a);
     }
-    EXPECT_EQ(ack_codes, (std::vector<int> {mirel::kCodeContinue, mirel::kCodeContinue, 0}))
+    EXPECT_EQ(ack_codes, (std::vector<int>{mirel::kCodeContinue, mirel::kCodeContinue, 0}))
         << "the last block is acknowledged with code 0";
-    EXPECT_TRUE(answers == std::vector<std::string> {"2.05 (Content) " + body_of_size(3000)});
+    EXPECT_TRUE(answers == std::vector<std::string>{"2.05 (Content) " + body_of_size(3000)});
     EXPECT_EQ(transfers(a), 0);
     EXPECT_EQ(transfers(b), 0);
 }
@@ -184,7 +184,7 @@ TEST_F(Blocks, LongAnswerToLongRequest)
     post(body_of_size(4000));
     settle();
     EXPECT_TRUE(last_body == body_of_size(4000));
-    EXPECT_TRUE(answers == std::vector<std::string> {"2.05 (Content) " + body_of_size(5000)});
+    EXPECT_TRUE(answers == std::vector<std::string>{"2.05 (Content) " + body_of_size(5000)});
     EXPECT_EQ(transfers(a), 0);
     EXPECT_EQ(transfers(b), 0);
 }
@@ -212,7 +212,7 @@ TEST_F(Blocks, LostAcknowledgementsAndAnnouncements)
     b.deliver(blocks[1], addr_a);
     b.deliver(blocks[2], addr_a);
     settle();
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 3000"}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.04 (Changed) stored 3000"}));
 
     answers.clear();
     answer_size = 2500;
@@ -222,10 +222,10 @@ TEST_F(Blocks, LostAcknowledgementsAndAnnouncements)
     b.deliver(a.pump()[0], addr_a);
     auto out = b.pump();
     ASSERT_EQ(out.size(), 4u);
-    for (size_t i = 1; i < out.size(); i++) // the announcement is lost
+    for (size_t i = 1; i < out.size(); i++)  // the announcement is lost
         a.deliver(out[i], addr_b);
     settle();
-    EXPECT_TRUE(answers == std::vector<std::string> {"2.05 (Content) " + body_of_size(2500)});
+    EXPECT_TRUE(answers == std::vector<std::string>{"2.05 (Content) " + body_of_size(2500)});
     EXPECT_EQ(transfers(a), 0);
 }
 
@@ -259,7 +259,7 @@ TEST_F(Blocks, SealedBothWays)
         return true;
     });
     EXPECT_TRUE(last_body == body_of_size(4000));
-    EXPECT_TRUE(answers == std::vector<std::string> {"2.05 (Content) " + body_of_size(5000)});
+    EXPECT_TRUE(answers == std::vector<std::string>{"2.05 (Content) " + body_of_size(5000)});
     EXPECT_EQ(sealed_blocks, 4u + 5u);
     EXPECT_GE(clear_acks, 3u + 4u);
     EXPECT_EQ(transfers(a) + transfers(b), 0);
@@ -274,7 +274,7 @@ TEST_F(Blocks, FinalAnswerBeforeALostAcknowledgement)
     auto blocks = a.pump();
     ASSERT_EQ(blocks.size(), 3u);
     b.deliver(blocks[0], addr_a);
-    b.pump(); // block 0's acknowledgement is lost
+    b.pump();  // block 0's acknowledgement is lost
     b.deliver(blocks[1], addr_a);
     a.deliver(b.pump().at(0), addr_b);
     b.deliver(blocks[2], addr_a);
@@ -282,10 +282,9 @@ TEST_F(Blocks, FinalAnswerBeforeALostAcknowledgement)
     ASSERT_EQ(fin.size(), 1u);
     EXPECT_EQ(look(fin[0], COAP_OPTION_BLOCK1).code, kChanged);
     a.deliver(fin[0], addr_b);
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 3000"}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.04 (Changed) stored 3000"}));
     EXPECT_EQ(transfers(a), 0);
-    EXPECT_EQ(CoAPMessagePool_GetByToken(a.ep.pool, reinterpret_cast<const uint8_t *>("tk"), 2,
-                                         nullptr),
+    EXPECT_EQ(CoAPMessagePool_GetByToken(a.ep.pool, reinterpret_cast<const uint8_t *>("tk"), 2, nullptr),
               nullptr)
         << "nothing of the request left to retransmit";
 }
@@ -299,7 +298,7 @@ TEST_F(Blocks, StalledWindowSendsAgain)
     auto blocks = a.pump();
     ASSERT_EQ(blocks.size(), 4u);
     b.deliver(blocks[0], addr_a);
-    b.deliver(blocks[3], addr_a); // blocks 1 and 2 are lost, every time
+    b.deliver(blocks[3], addr_a);  // blocks 1 and 2 are lost, every time
     for (const Bytes &w : b.pump())
         a.deliver(w, addr_b);
     const uint64_t t0 = 1000000;
@@ -310,17 +309,17 @@ TEST_F(Blocks, StalledWindowSendsAgain)
             nums.push_back(look(w, COAP_OPTION_BLOCK1).block.num);
         return nums;
     };
-    EXPECT_EQ(resent(0), std::vector<uint32_t> {});
-    EXPECT_EQ(resent(999), std::vector<uint32_t> {});
-    EXPECT_EQ(resent(1000), std::vector<uint32_t> {1}) << "the lowest, at 1 s";
-    EXPECT_EQ(resent(1999), std::vector<uint32_t> {});
-    EXPECT_EQ(resent(2000), std::vector<uint32_t> {1});
-    EXPECT_EQ(resent(10000), (std::vector<uint32_t> {1, 2})) << "the whole window, at 10 s";
+    EXPECT_EQ(resent(0), std::vector<uint32_t>{});
+    EXPECT_EQ(resent(999), std::vector<uint32_t>{});
+    EXPECT_EQ(resent(1000), std::vector<uint32_t>{1}) << "the lowest, at 1 s";
+    EXPECT_EQ(resent(1999), std::vector<uint32_t>{});
+    EXPECT_EQ(resent(2000), std::vector<uint32_t>{1});
+    EXPECT_EQ(resent(10000), (std::vector<uint32_t>{1, 2})) << "the whole window, at 10 s";
     for (const Bytes &w : blocks)
         b.deliver(w, addr_a);
     mirel::block_sweep(&a.ep, t0 + 11000);
     settle();
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 4000"}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.04 (Changed) stored 4000"}));
     EXPECT_EQ(transfers(a), 0);
 }
 
@@ -335,13 +334,13 @@ TEST_F(Blocks, ContinueIsNoFinalAnswer)
     b.deliver(blocks[0], addr_a);
     b.deliver(blocks[2], addr_a);
     for (const Bytes &w : b.pump())
-        a.deliver(w, addr_b); // 2.31 for blocks 0 and 2
+        a.deliver(w, addr_b);  // 2.31 for blocks 0 and 2
     b.deliver(blocks[1], addr_a);
     auto fin = b.pump();
-    ASSERT_EQ(fin.size(), 1u); // the answer, lost on its way
+    ASSERT_EQ(fin.size(), 1u);  // the answer, lost on its way
     Msg copy(CoAPMessage_FromBytes(blocks[1].data(), blocks[1].size()));
-    Msg pending(CoAPMessagePool_Get(a.ep.pool, static_cast<uint16_t>(CoAPMessage_GetId(copy.get())),
-                                    nullptr, nullptr));
+    Msg pending(CoAPMessagePool_Get(a.ep.pool, static_cast<uint16_t>(CoAPMessage_GetId(copy.get())), nullptr,
+                                    nullptr));
     ASSERT_TRUE(pending);
     // The client's fresh copy of block 1 (as the window's resend makes it).
     Msg fresh(CoAPMessage_Clone(pending.get(), 1));
@@ -354,8 +353,8 @@ TEST_F(Blocks, ContinueIsNoFinalAnswer)
     EXPECT_EQ(look(cont[0], COAP_OPTION_BLOCK1).code, mirel::kCodeContinue);
     a.deliver(cont[0], addr_b);
     EXPECT_TRUE(answers.empty()) << "2.31 reached the handler";
-    a.deliver(fin[0], addr_b); // replayed for the first copy
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 3000"}));
+    a.deliver(fin[0], addr_b);  // replayed for the first copy
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.04 (Changed) stored 3000"}));
     EXPECT_EQ(transfers(a), 0);
 }
 
@@ -366,7 +365,7 @@ TEST_F(Blocks, LostBlockSentAgainAfterThreeLaterAcknowledgements)
     post(body_of_size(5000));
     auto blocks = a.pump();
     ASSERT_EQ(blocks.size(), 5u);
-    for (size_t i = 1; i <= 3; i++) { // block 0 is lost
+    for (size_t i = 1; i <= 3; i++) {  // block 0 is lost
         b.deliver(blocks[i], addr_a);
         auto ack = b.pump();
         ASSERT_EQ(ack.size(), 1u);
@@ -384,7 +383,7 @@ TEST_F(Blocks, LostBlockSentAgainAfterThreeLaterAcknowledgements)
     }
     b.deliver(blocks[4], addr_a);
     settle();
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.04 (Changed) stored 5000"}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.04 (Changed) stored 5000"}));
 }
 
 TEST_F(Blocks, NonBlocksStartNoTransfer)
@@ -408,7 +407,9 @@ TEST_F(Blocks, PeerCannotMakeUsHoldMore)
         Msg m(CoAPMessage(COAP_TYPE_CON, COAP_CODE_POST, id));
         CoAPMessage_SetUri(m.get(), "coap://192.0.2.2/store", 0);
         CoAPMessage_SetToken(m.get(), "zz", 2);
-        struct CoAPMessage_Block b {num, 6, more};
+        struct CoAPMessage_Block b {
+            num, 6, more
+        };
         CoAPMessage_AddOptionBlock(m.get(), COAP_OPTION_BLOCK1, &b);
         CoAPMessage_AddOptionUint(m.get(), COAP_OPTION_SR_WINDOW_SIZE, window);
         std::string data(1024, 'x');
@@ -445,7 +446,9 @@ TEST_F(Blocks, LiveTransfersAreCapped)
         CoAPMessage_SetUri(m.get(), "coap://192.0.2.2/store", 0);
         uint8_t tok[2] = {9, static_cast<uint8_t>(i)};
         CoAPMessage_SetToken(m.get(), tok, 2);
-        struct CoAPMessage_Block blk {0, 6, 1};
+        struct CoAPMessage_Block blk {
+            0, 6, 1
+        };
         CoAPMessage_AddOptionBlock(m.get(), COAP_OPTION_BLOCK1, &blk);
         CoAPMessage_AddOptionUint(m.get(), COAP_OPTION_SR_WINDOW_SIZE, 70);
         CoAPMessage_SetPayload(m.get(), std::string(1024, 'y').data(), 1024);
@@ -458,7 +461,8 @@ TEST_F(Blocks, LiveTransfersAreCapped)
     EXPECT_EQ(transfers(b), mirel::kMaxTransfers);
     static uint64_t now = 0;
     now = TimeMono_Ms() + 61000;
-    SlidingWindowPool_SetClock(b.ep.windows, [](void *) { return now; }, nullptr);
+    SlidingWindowPool_SetClock(
+        b.ep.windows, [](void *) { return now; }, nullptr);
     EXPECT_EQ(SlidingWindowPool_Expire(b.ep.windows, 60000), mirel::kMaxTransfers);
 }
 

@@ -31,7 +31,9 @@ TEST(Buf, AppendsAndKeepsExactLength)
     EXPECT_EQ(Buf_AddFormatStr(b.get(), "%d-%s", 42, "x"), 0);
     EXPECT_EQ(Buf_Add(b.get(), "yz", 2), 0);
     EXPECT_EQ(b->len, 9u);
-    EXPECT_EQ(contents(b.get()), std::string("ab\0" "42-xyz", 9));
+    EXPECT_EQ(contents(b.get()), std::string("ab\0"
+                                             "42-xyz",
+                                             9));
 
     uint32_t len = 0;
     Mem<char> copy(static_cast<char *>(Buf_GetData(b.get(), &len, 1)));

@@ -11,10 +11,7 @@ using namespace mirel_test;
 
 namespace {
 
-Msg decode(const Bytes &b)
-{
-    return Msg(CoAPMessage_FromBytes(b.data(), b.size()));
-}
+Msg decode(const Bytes &b) { return Msg(CoAPMessage_FromBytes(b.data(), b.size())); }
 
 TEST(Codec, WorkedExamples)
 {
@@ -72,16 +69,15 @@ TEST(Codec, LongListsSortStably)
     for (uint8_t i = 0; i < 37; i++) {
         uint32_t number = (i * 7u) % 5u == 0 ? 11 : 100 + (i * 13u) % 17u;
         CoAPMessage_AddOptionOpaque(m.get(), number, &i, 1);
-        if (number == 11 || std::none_of(added.begin(), added.end(),
-                                         [&](auto &p) { return p.first == number; }))
+        if (number == 11 ||
+            std::none_of(added.begin(), added.end(), [&](auto &p) { return p.first == number; }))
             added.push_back({number, i});
         else
             for (auto &p : added)
                 if (p.first == number)
                     p.second = i;
     }
-    std::stable_sort(added.begin(), added.end(),
-                     [](auto &a, auto &b) { return a.first < b.first; });
+    std::stable_sort(added.begin(), added.end(), [](auto &a, auto &b) { return a.first < b.first; });
     encode(m.get());
     std::vector<std::pair<uint32_t, uint8_t>> got;
     CoAPMessage_IterOptions(

@@ -197,8 +197,8 @@ Bytes seal(struct Aead *a, const Bytes &plain, uint16_t id, const Bytes &aad = {
 {
     Bytes out(plain.size() + 12);
     size_t len = out.size();
-    EXPECT_EQ(Aead_Seal(a, plain.data(), plain.size(), id, aad.empty() ? nullptr : aad.data(),
-                        aad.size(), out.data(), &len),
+    EXPECT_EQ(Aead_Seal(a, plain.data(), plain.size(), id, aad.empty() ? nullptr : aad.data(), aad.size(),
+                        out.data(), &len),
               0);
     out.resize(len);
     return out;
@@ -208,8 +208,8 @@ int open(struct Aead *a, const Bytes &sealed, uint16_t id, Bytes *plain, const B
 {
     plain->assign(sealed.size() > 12 ? sealed.size() - 12 : 1, 0);
     size_t len = plain->size();
-    int rc = Aead_Open(a, sealed.data(), sealed.size(), id, aad.empty() ? nullptr : aad.data(),
-                       aad.size(), plain->data(), &len);
+    int rc = Aead_Open(a, sealed.data(), sealed.size(), id, aad.empty() ? nullptr : aad.data(), aad.size(),
+                       plain->data(), &len);
     if (rc == 0)
         plain->resize(len);
     return rc;

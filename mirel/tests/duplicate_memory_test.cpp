@@ -41,14 +41,14 @@ TEST(DuplicateMemory, SameIdFromSamePeerOnly)
 TEST(DuplicateMemory, AnswerGivenBackOnceRecorded)
 {
     Clocked c;
-    Bytes answer {1};
+    Bytes answer{1};
     EXPECT_FALSE(c.dup(a, 7, &answer));
     EXPECT_TRUE(answer.empty());
     EXPECT_TRUE(c.dup(a, 7, &answer));
     EXPECT_TRUE(answer.empty()) << "nothing while the answer is queued";
     const uint8_t ack[] = {0x60, 0x45, 0x00, 0x07};
     c.mem.record_answer(a, 7, ack, sizeof ack);
-    c.mem.record_answer(b, 7, ack, 2); // not remembered: ignored
+    c.mem.record_answer(b, 7, ack, 2);  // not remembered: ignored
     EXPECT_TRUE(c.dup(a, 7, &answer));
     EXPECT_EQ(answer, Bytes(ack, ack + 4));
     EXPECT_FALSE(c.dup(b, 7, &answer));

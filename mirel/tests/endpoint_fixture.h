@@ -66,7 +66,9 @@ public:
 
     std::optional<Bytes> recv(int timeout_ms) const
     {
-        struct pollfd p {fd_, POLLIN, 0};
+        struct pollfd p {
+            fd_, POLLIN, 0
+        };
         if (poll(&p, 1, timeout_ms) != 1)
             return std::nullopt;
         Bytes buf(2048);

@@ -17,10 +17,10 @@ using namespace mirel_test;
 namespace {
 
 constexpr int kContent = COAP_CODE(2, 5);
-constexpr int kWait = 2000; // ms for an answer that is due
-constexpr int kQuiet = 400; // ms of silence that counts as "nothing sent"
+constexpr int kWait = 2000;  // ms for an answer that is due
+constexpr int kQuiet = 400;  // ms of silence that counts as "nothing sent"
 
-std::atomic<int> runs_a {0}, runs_b {0};
+std::atomic<int> runs_a{0}, runs_b{0};
 int handler_a(struct Mirel *, struct CoAPMessage *, struct CoAPMessage *resp)
 {
     runs_a++;
@@ -86,12 +86,17 @@ TEST_F(LiveEndpoint, GetResErrors)
     struct Row {
         const char *path;
         int method;
-        int want_errno; // 0: found
+        int want_errno;  // 0: found
     };
     const Row rows[] = {
-        {"/r", 0, EINVAL},        {"/r", 5, EINVAL},     {"/r", COAP_CODE_POST, ENOKEY},
-        {"/r", COAP_CODE_PUT, ENOKEY}, {"/nope", COAP_CODE_GET, ENOENT},
-        {"/r/", COAP_CODE_GET, ENOENT}, {"/r", COAP_CODE_GET, 0}, {"/r", COAP_CODE_DELETE, 0},
+        {"/r", 0, EINVAL},
+        {"/r", 5, EINVAL},
+        {"/r", COAP_CODE_POST, ENOKEY},
+        {"/r", COAP_CODE_PUT, ENOKEY},
+        {"/nope", COAP_CODE_GET, ENOENT},
+        {"/r/", COAP_CODE_GET, ENOENT},
+        {"/r", COAP_CODE_GET, 0},
+        {"/r", COAP_CODE_DELETE, 0},
     };
     for (const Row &r : rows) {
         SCOPED_TRACE(std::string(r.path) + " " + std::to_string(r.method));
@@ -153,7 +158,7 @@ TEST_F(LiveEndpoint, PrivateKeyOfThirtyTwoBytesOnly)
     EXPECT_EQ(Bytes(ep->private_key, ep->private_key + 32), priv);
 
     const Bytes other(33, 0x42);
-    for (size_t len : {size_t {0}, size_t {31}, size_t {33}}) {
+    for (size_t len : {size_t{0}, size_t{31}, size_t{33}}) {
         errno = 0;
         EXPECT_EQ(Mirel_SetPrivateKey(ep.get(), other.data(), len), -1) << len;
         EXPECT_EQ(errno, EINVAL);
@@ -204,7 +209,7 @@ TEST_F(LiveEndpoint, SendOnceOrUntilAnswered)
     EXPECT_EQ(Mirel_Send(nullptr, pending.get()), -1);
 }
 
-std::atomic<int> answers {0};
+std::atomic<int> answers{0};
 int count_answer(struct Mirel *, struct CoAPMessage *)
 {
     answers++;
@@ -214,7 +219,7 @@ int count_answer(struct Mirel *, struct CoAPMessage *)
 // On the pool's clock: sends at 0, 3 and 6 s, gone at 9 s, no handler.
 TEST_F(LiveEndpoint, UnansweredConRetransmittedAtThePoolsTimes)
 {
-    static std::atomic<uint64_t> now {5000000};
+    static std::atomic<uint64_t> now{5000000};
     CoAPMessagePool_SetClock(
         ep->pool, [](void *) -> uint64_t { return now.load(); }, nullptr);
     answers = 0;
@@ -229,8 +234,8 @@ TEST_F(LiveEndpoint, UnansweredConRetransmittedAtThePoolsTimes)
         uint64_t at;
         bool sent;
     };
-    for (Step s : {Step {2999, false}, Step {3000, true}, Step {5999, false}, Step {6000, true},
-                   Step {9000, false}}) {
+    for (Step s :
+         {Step{2999, false}, Step{3000, true}, Step{5999, false}, Step{6000, true}, Step{9000, false}}) {
         SCOPED_TRACE(s.at);
         now = start + s.at;
         CoAPMessagePool_Wake(ep->pool);
@@ -294,7 +299,7 @@ TEST_F(LiveEndpoint, PingAnsweredByReset)
     EXPECT_EQ(CoAPMessage_GetType(rst.get()), COAP_TYPE_RST);
     EXPECT_EQ(CoAPMessage_GetCode(rst.get()), 0);
     EXPECT_EQ(CoAPMessage_GetId(rst.get()), 0x1234);
-    EXPECT_EQ(token_of(rst.get()), (Bytes {9, 8}));
+    EXPECT_EQ(token_of(rst.get()), (Bytes{9, 8}));
     EXPECT_FALSE(peer.recv(kQuiet));
 }
 
@@ -305,7 +310,7 @@ TEST_F(LiveEndpoint, DatagramsOverFifteenHundredBytesAreDropped)
     LogCapture log;
     zmo_log_set_debug(1);
     ASSERT_EQ(Mirel_AddRes(ep.get(), "/cmd", MIREL_POST, handler_a), 0);
-    for (size_t total : {size_t {1500}, size_t {1501}, size_t {4000}}) {
+    for (size_t total : {size_t{1500}, size_t{1501}, size_t{4000}}) {
         SCOPED_TRACE(total);
         Msg req = request(COAP_TYPE_CON, COAP_CODE_POST, ++id, "/cmd");
         Bytes head = encode(req.get());
@@ -319,8 +324,8 @@ TEST_F(LiveEndpoint, DatagramsOverFifteenHundredBytesAreDropped)
     EXPECT_EQ(runs_a.load(), 1);
     EXPECT_TRUE(log.contains("datagram of 1501 bytes from 127.0.0.1 dropped"));
     // Garbage is dropped too, and the endpoint still serves.
-    peer.send(endpoint_port(ep.get()), Bytes {0xff, 0x00});
-    peer.send(endpoint_port(ep.get()), Bytes {});
+    peer.send(endpoint_port(ep.get()), Bytes{0xff, 0x00});
+    peer.send(endpoint_port(ep.get()), Bytes{});
     Msg ok = ask(COAP_CODE_POST, "/cmd");
     EXPECT_TRUE(ok);
 }
@@ -329,12 +334,11 @@ TEST(Endpoint, FreeReturnsPromptly)
 {
     Endpoint ep = loopback_endpoint();
     ASSERT_TRUE(ep);
-    usleep(50000); // the receiver waits in its receive by now
+    usleep(50000);  // the receiver waits in its receive by now
     auto t0 = std::chrono::steady_clock::now();
     ep.reset();
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::steady_clock::now() - t0)
-                  .count();
+    auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_LT(ms, 300) << "within the receive time-out";
     Mirel_Free(nullptr);
 }

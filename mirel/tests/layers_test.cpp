@@ -41,8 +41,8 @@ struct ReqCase {
     const char *name;
     int type;
     int code;
-    const char *path; // null: no Uri-Path
-    int want_type;    // -1: nothing is sent
+    const char *path;  // null: no Uri-Path
+    int want_type;     // -1: nothing is sent
     int want_code;
     const char *want_payload;
 };
@@ -53,15 +53,12 @@ TEST(ReqLayer, AnswersByPathAndMethod)
     const ReqCase cases[] = {
         {"ping", COAP_TYPE_CON, COAP_CODE_EMPTY, nullptr, COAP_TYPE_RST, 0, ""},
         {"unknown path", COAP_TYPE_CON, COAP_CODE_GET, "/nothing", COAP_TYPE_ACK, kNotFound, ""},
-        {"method outside the mask", COAP_TYPE_CON, COAP_CODE_POST, "/get-only",
-         COAP_TYPE_ACK, kNotAllowed, ""},
-        {"no Uri-Path is /", COAP_TYPE_CON, COAP_CODE_GET, nullptr, COAP_TYPE_ACK, kContent,
-         "root"},
+        {"method outside the mask", COAP_TYPE_CON, COAP_CODE_POST, "/get-only", COAP_TYPE_ACK, kNotAllowed,
+         ""},
+        {"no Uri-Path is /", COAP_TYPE_CON, COAP_CODE_GET, nullptr, COAP_TYPE_ACK, kContent, "root"},
         {"handler declines", COAP_TYPE_CON, COAP_CODE_GET, "/silent", -1, 0, ""},
-        {"NON request gets an ACK", COAP_TYPE_NON, COAP_CODE_POST, "/echo", COAP_TYPE_ACK,
-         kContent, "body"},
-        {"DELETE dispatched", COAP_TYPE_CON, COAP_CODE_DELETE, "/echo", COAP_TYPE_ACK, kContent,
-         "body"},
+        {"NON request gets an ACK", COAP_TYPE_NON, COAP_CODE_POST, "/echo", COAP_TYPE_ACK, kContent, "body"},
+        {"DELETE dispatched", COAP_TYPE_CON, COAP_CODE_DELETE, "/echo", COAP_TYPE_ACK, kContent, "body"},
     };
     for (const ReqCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -87,7 +84,7 @@ TEST(ReqLayer, AnswersByPathAndMethod)
         EXPECT_EQ(CoAPMessage_GetType(sent.get()), c.want_type);
         EXPECT_EQ(CoAPMessage_GetCode(sent.get()), c.want_code);
         EXPECT_EQ(CoAPMessage_GetId(sent.get()), 0x1234);
-        EXPECT_EQ(token_of(sent.get()), (Bytes {1, 2, 3}));
+        EXPECT_EQ(token_of(sent.get()), (Bytes{1, 2, 3}));
         struct sockaddr_storage to {};
         ASSERT_EQ(CoAPMessage_GetSockAddr(sent.get(), &to), 0);
         EXPECT_EQ(std::memcmp(&to, &from, sizeof(struct sockaddr_in)), 0);
@@ -101,7 +98,9 @@ TEST(ReqLayer, ResponsesTakeSchemeBlock1AndWindowOptions)
     BareEndpoint b;
     ASSERT_EQ(Mirel_AddRes(&b.ep, "/echo", MIREL_POST, echo), 0);
     Msg req = request(COAP_TYPE_CON, COAP_CODE_POST, 9, "/echo");
-    struct CoAPMessage_Block blk {3, 6, 0};
+    struct CoAPMessage_Block blk {
+        3, 6, 0
+    };
     CoAPMessage_AddOptionUint(req.get(), COAP_OPTION_URI_SCHEME, 1);
     CoAPMessage_AddOptionBlock(req.get(), COAP_OPTION_BLOCK1, &blk);
     CoAPMessage_AddOptionUint(req.get(), COAP_OPTION_SR_WINDOW_SIZE, 70);
@@ -111,9 +110,8 @@ TEST(ReqLayer, ResponsesTakeSchemeBlock1AndWindowOptions)
     Msg sent = b.next_sent();
     ASSERT_TRUE(sent);
     // Copied in this order; Content-Format stays behind.
-    EXPECT_EQ(option_numbers(sent.get()),
-              (std::vector<uint32_t> {COAP_OPTION_URI_SCHEME, COAP_OPTION_BLOCK1,
-                                      COAP_OPTION_SR_WINDOW_SIZE}));
+    EXPECT_EQ(option_numbers(sent.get()), (std::vector<uint32_t>{COAP_OPTION_URI_SCHEME, COAP_OPTION_BLOCK1,
+                                                                 COAP_OPTION_SR_WINDOW_SIZE}));
     uint32_t window = 0;
     EXPECT_EQ(CoAPMessage_GetOptionUint(sent.get(), COAP_OPTION_SR_WINDOW_SIZE, &window), 0);
     EXPECT_EQ(window, 70u);
@@ -138,8 +136,7 @@ TEST(ReqLayer, UnknownResourceLogsItsCode)
     Msg req = request(COAP_TYPE_CON, COAP_CODE_PUT, 1, "/a/b");
     struct Err err;
     ReqLayer_OnReceive(&b.ep, req.get(), 0, &err);
-    EXPECT_TRUE(log.contains(
-        "ReqLayer_OnReceive: resource \"/a/b\" with code 0.03 (Put) doesn't exist"))
+    EXPECT_TRUE(log.contains("ReqLayer_OnReceive: resource \"/a/b\" with code 0.03 (Put) doesn't exist"))
         << testing::PrintToString(log.lines());
 }
 
@@ -158,13 +155,12 @@ TEST(LayerStack, RunnerLinesAtDebugLevelThree)
     for (const std::string &l : log.lines())
         if (l.find("RL#") != std::string::npos)
             runner.push_back(l);
-    EXPECT_EQ(runner, (std::vector<std::string> {
-                          "[77] RL#0 \"log\": enter", "[77] RL#0 \"log\": continue",
-                          "[77] RL#1 \"sec\": enter", "[77] RL#1 \"sec\": continue",
-                          "[77] RL#2 \"log\": enter", "[77] RL#2 \"log\": continue",
-                          "[77] RL#3 \"bl1\": enter", "[77] RL#3 \"bl1\": continue",
-                          "[77] RL#4 \"bl2\": enter", "[77] RL#4 \"bl2\": continue",
-                          "[77] RL#5 \"req\": enter", "[77] RL#5 \"req\": stop"}));
+    EXPECT_EQ(runner, (std::vector<std::string>{"[77] RL#0 \"log\": enter", "[77] RL#0 \"log\": continue",
+                                                "[77] RL#1 \"sec\": enter", "[77] RL#1 \"sec\": continue",
+                                                "[77] RL#2 \"log\": enter", "[77] RL#2 \"log\": continue",
+                                                "[77] RL#3 \"bl1\": enter", "[77] RL#3 \"bl1\": continue",
+                                                "[77] RL#4 \"bl2\": enter", "[77] RL#4 \"bl2\": continue",
+                                                "[77] RL#5 \"req\": enter", "[77] RL#5 \"req\": stop"}));
 
     log.clear();
     Msg answer = b.next_sent();
@@ -174,11 +170,10 @@ TEST(LayerStack, RunnerLinesAtDebugLevelThree)
     for (const std::string &l : log.lines())
         if (l.find("SL#") != std::string::npos)
             send.push_back(l);
-    EXPECT_EQ(send, (std::vector<std::string> {
-                        "[77] SL#0 \"bl1\": enter", "[77] SL#0 \"bl1\": continue",
-                        "[77] SL#1 \"bl2\": enter", "[77] SL#1 \"bl2\": continue",
-                        "[77] SL#2 \"log\": enter", "[77] SL#2 \"log\": continue",
-                        "[77] SL#3 \"sec\": enter", "[77] SL#3 \"sec\": continue"}));
+    EXPECT_EQ(send, (std::vector<std::string>{"[77] SL#0 \"bl1\": enter", "[77] SL#0 \"bl1\": continue",
+                                              "[77] SL#1 \"bl2\": enter", "[77] SL#1 \"bl2\": continue",
+                                              "[77] SL#2 \"log\": enter", "[77] SL#2 \"log\": continue",
+                                              "[77] SL#3 \"sec\": enter", "[77] SL#3 \"sec\": continue"}));
 }
 
 TEST(LayerStack, NullArgumentsAreErrors)
@@ -202,40 +197,49 @@ int on_answer(struct Mirel *, struct CoAPMessage *answer)
 
 struct AnswerCase {
     const char *name;
-    const char *to;    // where the request went
-    int type;          // of the answer
+    const char *to;  // where the request went
+    int type;        // of the answer
     int code;
     int id_offset;     // answer id - request id
     const char *from;  // where the answer comes from
     Bytes token;
-    bool reaches;      // the handler runs
-    bool stays;        // the request stays pending
+    bool reaches;  // the handler runs
+    bool stays;    // the request stays pending
 };
 
 TEST(ResLayer, MatchesByIdPeerAndToken)
 {
-    const Bytes tok {0xa1, 0xb2, 0xc3, 0xd4};
+    const Bytes tok{0xa1, 0xb2, 0xc3, 0xd4};
     const AnswerCase cases[] = {
-        {"piggybacked answer", "192.0.2.1", COAP_TYPE_ACK, kContent, 0, "192.0.2.1", tok, true,
-         false},
-        {"other token", "192.0.2.1", COAP_TYPE_ACK, kContent, 0, "192.0.2.1", {0xa1}, false,
-         true},
+        {"piggybacked answer", "192.0.2.1", COAP_TYPE_ACK, kContent, 0, "192.0.2.1", tok, true, false},
+        {"other token", "192.0.2.1", COAP_TYPE_ACK, kContent, 0, "192.0.2.1", {0xa1}, false, true},
         {"no token", "192.0.2.1", COAP_TYPE_ACK, kContent, 0, "192.0.2.1", {}, false, true},
         {"other peer", "192.0.2.1", COAP_TYPE_ACK, kContent, 0, "192.0.2.66", tok, false, true},
         {"other id", "192.0.2.1", COAP_TYPE_ACK, kContent, 1, "192.0.2.1", tok, false, true},
-        {"empty ACK by id and peer", "192.0.2.1", COAP_TYPE_ACK, 0, 0, "192.0.2.1", {}, true,
-         false},
-        {"empty ACK from another peer", "192.0.2.1", COAP_TYPE_ACK, 0, 0, "192.0.2.66", {}, false,
-         true},
+        {"empty ACK by id and peer", "192.0.2.1", COAP_TYPE_ACK, 0, 0, "192.0.2.1", {}, true, false},
+        {"empty ACK from another peer", "192.0.2.1", COAP_TYPE_ACK, 0, 0, "192.0.2.66", {}, false, true},
         {"RST by id and peer", "192.0.2.1", COAP_TYPE_RST, 0, 0, "192.0.2.1", {}, true, false},
-        {"CON is no answer", "192.0.2.1", COAP_TYPE_CON, kContent, 0, "192.0.2.1", tok, false,
+        {"CON is no answer", "192.0.2.1", COAP_TYPE_CON, kContent, 0, "192.0.2.1", tok, false, true},
+        {"multicast: any peer with the token", "224.0.0.187", COAP_TYPE_ACK, kContent, 0, "192.0.2.7", tok,
+         true, true},
+        {"multicast: other token",
+         "224.0.0.187",
+         COAP_TYPE_ACK,
+         kContent,
+         0,
+         "192.0.2.7",
+         {0x01},
+         false,
          true},
-        {"multicast: any peer with the token", "224.0.0.187", COAP_TYPE_ACK, kContent, 0,
-         "192.0.2.7", tok, true, true},
-        {"multicast: other token", "224.0.0.187", COAP_TYPE_ACK, kContent, 0, "192.0.2.7",
-         {0x01}, false, true},
-        {"multicast: empty ACK needs the token too", "224.0.0.187", COAP_TYPE_ACK, 0, 0,
-         "192.0.2.7", {}, false, true},
+        {"multicast: empty ACK needs the token too",
+         "224.0.0.187",
+         COAP_TYPE_ACK,
+         0,
+         0,
+         "192.0.2.7",
+         {},
+         false,
+         true},
     };
     for (const AnswerCase &c : cases) {
         SCOPED_TRACE(c.name);

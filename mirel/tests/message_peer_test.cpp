@@ -38,9 +38,16 @@ TEST(PeerKeys, FitTheLongestAddresses)
         const char *peer, *window;
     } cases[] = {
         {AF_INET, "192.0.2.1", 5683, {}, "192.0.2.1:5683", "192.0.2.1:5683_"},
-        {AF_INET, "255.255.255.255", 65535, {0x0a, 0xff}, "255.255.255.255:65535",
+        {AF_INET,
+         "255.255.255.255",
+         65535,
+         {0x0a, 0xff},
+         "255.255.255.255:65535",
          "255.255.255.255:65535_0aff"},
-        {AF_INET6, "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", 65535, {1, 2, 3, 4, 5, 6, 7, 8},
+        {AF_INET6,
+         "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff",
+         65535,
+         {1, 2, 3, 4, 5, 6, 7, 8},
          "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff:65535",
          "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff:65535_0102030405060708"},
     };

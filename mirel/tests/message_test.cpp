@@ -155,8 +155,11 @@ TEST(Message, AddressAndMulticast)
     struct Case {
         const char *ip;
         int multicast;
-    } cases[] = {{"224.0.0.187", 1}, {"239.255.255.255", 1}, {"223.255.255.255", 0},
-                 {"240.0.0.1", 0}, {"192.0.2.1", 0}};
+    } cases[] = {{"224.0.0.187", 1},
+                 {"239.255.255.255", 1},
+                 {"223.255.255.255", 0},
+                 {"240.0.0.1", 0},
+                 {"192.0.2.1", 0}};
     for (const auto &c : cases) {
         struct sockaddr_storage a = v4(c.ip, 5683);
         ASSERT_EQ(CoAPMessage_SetSockAddr(m.get(), &a), 0);

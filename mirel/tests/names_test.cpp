@@ -56,8 +56,7 @@ TEST(Names, OptionAndTypeNames)
     EXPECT_STREQ(CoAPMessage_OptionCodeStr(9, buf, sizeof buf), "0x9");
     EXPECT_STREQ(CoAPMessage_OptionCodeStr(2111, buf, sizeof buf), "Uri-Scheme");
     EXPECT_STREQ(CoAPMessage_OptionCodeStr(4005, buf, sizeof buf), "Coaps-Uri");
-    EXPECT_STREQ(CoAPMessage_OptionCodeStr(3001, buf, sizeof buf), "Selective-Repea")
-        << "cut to the buffer";
+    EXPECT_STREQ(CoAPMessage_OptionCodeStr(3001, buf, sizeof buf), "Selective-Repea") << "cut to the buffer";
     const char *types[] = {"CON", "NON", "ACK", "RST"};
     for (int t = 0; t < 4; t++) {
         Msg m(CoAPMessage(t, 0, 0));
@@ -84,13 +83,12 @@ TEST(Names, MultiLineText)
     CoAPMessage_AddOptionEmpty(m.get(), COAP_OPTION_IF_NONE_MATCH);
     CoAPMessage_AddOptionUint(m.get(), COAP_OPTION_CONTENT_FORMAT, 0x0102);
     CoAPMessage_SetPayload(m.get(), "\x01\xff", 2);
-    EXPECT_EQ(to_text(m.get()),
-              "CON 0.01 (Get) [id513]\n"
-              "Token: \"tk\"\n"
-              "Code 11: \"info\"\n"
-              "Code 5: empty\n"
-              "Code 12: 01 02 \n"
-              "Payload: 01 ff \n");
+    EXPECT_EQ(to_text(m.get()), "CON 0.01 (Get) [id513]\n"
+                                "Token: \"tk\"\n"
+                                "Code 11: \"info\"\n"
+                                "Code 5: empty\n"
+                                "Code 12: 01 02 \n"
+                                "Payload: 01 ff \n");
     const uint8_t raw[] = {0, 0xAB};
     CoAPMessage_SetToken(m.get(), raw, 2);
     CoAPMessage_SetPayload(m.get(), "ok", 2);
@@ -137,7 +135,7 @@ TEST(LogLayer, SummaryLines)
     LogLayer_OnReceive(nullptr, b.get(), 0, nullptr);
     ASSERT_EQ(log.lines().size(), 2u);
     EXPECT_EQ(log.lines()[1], "[9] R CON 0.02 (Post) /up ?x=1, 1:3/1/1024, 2:0/0/64, W:70, [3b] "
-                            "from 192.0.2.9:5684, Token: \"T\"");
+                              "from 192.0.2.9:5684, Token: \"T\"");
 
     // A response never shows a path.
     Msg r = request_to("coap://192.0.2.1/info", COAP_TYPE_ACK, 69, 10);
@@ -168,7 +166,7 @@ TEST(LogLayer, LevelsDecideWhatIsShown)
     LogLayer_OnSend(nullptr, m.get(), 0, nullptr);
     ASSERT_EQ(log.lines().size(), 2u);
     EXPECT_EQ(log.lines()[1], "[7] S CON 0.01 (Get) /a, [2b] to 192.0.2.1, Payload: 00 01 , "
-                            "Options: [Uri-Path:\"a\", If-None-Match:(empty)]");
+                              "Options: [Uri-Path:\"a\", If-None-Match:(empty)]");
     EXPECT_EQ(LogLayer_OnSend(nullptr, nullptr, 0, nullptr), LAYER_CONTINUE);
 }
 

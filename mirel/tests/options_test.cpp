@@ -24,9 +24,9 @@ TEST(Options, SingleValuedReplacesRepeatableAppends)
     CoAPMessage_AddOptionString(m.get(), COAP_OPTION_URI_PATH, "a");
     CoAPMessage_AddOptionUint(m.get(), COAP_OPTION_CONTENT_FORMAT, 50);
     CoAPMessage_AddOptionString(m.get(), COAP_OPTION_URI_PATH, "b");
-    EXPECT_EQ(option_numbers(m.get()),
-              (std::vector<uint32_t>{COAP_OPTION_URI_PATH, COAP_OPTION_CONTENT_FORMAT,
-                                     COAP_OPTION_URI_PATH}));
+    EXPECT_EQ(
+        option_numbers(m.get()),
+        (std::vector<uint32_t>{COAP_OPTION_URI_PATH, COAP_OPTION_CONTENT_FORMAT, COAP_OPTION_URI_PATH}));
     uint32_t v = 0;
     ASSERT_EQ(CoAPMessage_GetOptionUint(m.get(), COAP_OPTION_CONTENT_FORMAT, &v), 0);
     EXPECT_EQ(v, 50u);
@@ -160,7 +160,7 @@ TEST(Options, CopyAndIterate)
     errno = 0;
     EXPECT_EQ(CoAPMessage_CopyOption(dst.get(), src.get(), COAP_OPTION_BLOCK1), -1);
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(encode(dst.get()).size() , encode(src.get()).size());
+    EXPECT_EQ(encode(dst.get()).size(), encode(src.get()).size());
 
     int calls = 0;
     Msg empty(CoAPMessage(0, 1, 3));
@@ -182,8 +182,7 @@ TEST(Options, CopyAndIterate)
               1);
     EXPECT_EQ(lasts, (std::vector<int>{0, 1}));
     EXPECT_EQ(CoAPMessage_IterOptions(
-                  src.get(), [](uint32_t, const uint8_t *, uint32_t, int, void *) { return -3; },
-                  nullptr),
+                  src.get(), [](uint32_t, const uint8_t *, uint32_t, int, void *) { return -3; }, nullptr),
               -3);
 }
 

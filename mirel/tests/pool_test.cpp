@@ -33,7 +33,7 @@ using PoolPtr = std::unique_ptr<struct CoAPMessagePool, PoolFree>;
 struct FakeTimeline : ::testing::Test {
     uint64_t now = 1000000;
     uint64_t start = now;
-    PoolPtr pool {CoAPMessagePool()};
+    PoolPtr pool{CoAPMessagePool()};
 
     void SetUp() override
     {
@@ -73,8 +73,8 @@ TEST_F(FakeTimeline, UnicastConIsSentThreeTimesThreeSecondsApart)
         Ids sent;
         bool pending;
     } timeline[] = {
-        {0, {1}, true},    {1, {}, true},     {2999, {}, true}, {3000, {1}, true},
-        {5999, {}, true},  {6000, {1}, true}, {8999, {}, true}, {9000, {}, false},
+        {0, {1}, true},   {1, {}, true},     {2999, {}, true}, {3000, {1}, true},
+        {5999, {}, true}, {6000, {1}, true}, {8999, {}, true}, {9000, {}, false},
     };
     for (const auto &s : timeline) {
         EXPECT_EQ(sends_at(s.ms), s.sent) << "at " << s.ms << " ms";
@@ -86,14 +86,14 @@ TEST_F(FakeTimeline, MulticastConIsSentOnceAndKeptTwentyFiveSeconds)
 {
     Msg con = message_to("224.0.0.187", COAP_TYPE_CON, 2);
     CoAPMessagePool_Add(pool.get(), con.get(), 0);
-    EXPECT_EQ(sends_at(0), Ids {2});
-    EXPECT_EQ(sends_at(3000), Ids {});
-    EXPECT_EQ(sends_at(24999), Ids {});
+    EXPECT_EQ(sends_at(0), Ids{2});
+    EXPECT_EQ(sends_at(3000), Ids{});
+    EXPECT_EQ(sends_at(24999), Ids{});
     // Every member's answer finds it, whatever its address.
     struct sockaddr_storage member = v4("192.0.2.77");
     Msg found(CoAPMessagePool_Get(pool.get(), 2, &member, nullptr));
     EXPECT_TRUE(found);
-    EXPECT_EQ(sends_at(25000), Ids {});
+    EXPECT_EQ(sends_at(25000), Ids{});
     EXPECT_FALSE(pending(2));
 }
 
@@ -102,18 +102,18 @@ TEST_F(FakeTimeline, NothingOutlivesSixtySeconds)
     Msg con = message_to("224.0.0.187", COAP_TYPE_CON, 3);
     CoAPMessagePool_Add(pool.get(), con.get(), 0);
     // The sender was late: first transmission 40 s after the message was queued.
-    EXPECT_EQ(sends_at(40000), Ids {3});
+    EXPECT_EQ(sends_at(40000), Ids{3});
     EXPECT_TRUE(pending(3));
-    EXPECT_EQ(sends_at(59999), Ids {});
+    EXPECT_EQ(sends_at(59999), Ids{});
     EXPECT_TRUE(pending(3));
-    EXPECT_EQ(sends_at(60000), Ids {});
+    EXPECT_EQ(sends_at(60000), Ids{});
     EXPECT_FALSE(pending(3));
 
     Msg never = message_to("192.0.2.1", COAP_TYPE_CON, 4);
     start = now;
     CoAPMessagePool_Add(pool.get(), never.get(), 0);
     now = start + 60000;
-    EXPECT_EQ(sends_at(60000), Ids {}) << "too old to be sent at all";
+    EXPECT_EQ(sends_at(60000), Ids{}) << "too old to be sent at all";
     EXPECT_FALSE(pending(4));
 }
 
@@ -242,7 +242,7 @@ TEST(Pool, ReferencesAndArguments)
 TEST(Pool, NextBlocksUntilAddOrWake)
 {
     PoolPtr pool(CoAPMessagePool());
-    std::atomic<bool> returned {false};
+    std::atomic<bool> returned{false};
     struct CoAPMessage *got = nullptr;
     std::thread sender([&] {
         got = CoAPMessagePool_Next(pool.get(), nullptr);
@@ -279,7 +279,7 @@ double thread_cpu_ms()
 TEST(Pool, WaitsForTheDueTimeWithoutSpinning)
 {
     PoolPtr pool(CoAPMessagePool());
-    static std::atomic<uint64_t> offset {0};
+    static std::atomic<uint64_t> offset{0};
     offset = 0;
     CoAPMessagePool_SetClock(
         pool.get(), [](void *) { return TimeMono_Ms() + offset.load(); }, nullptr);
@@ -294,7 +294,7 @@ TEST(Pool, WaitsForTheDueTimeWithoutSpinning)
     // Skip ahead so that the first one is due in about 150 ms of real time.
     offset = COAP_POOL_RETRANSMIT_MS - 150;
 
-    std::atomic<bool> done {false};
+    std::atomic<bool> done{false};
     std::thread receiver([&] {
         // Meanwhile the receiver thread looks answers up without delay.
         while (!done) {

@@ -86,7 +86,7 @@ TEST_F(Pair, HandshakeThenSealedGetAndPost)
     EXPECT_EQ(CoAPMessage_GetOptionUint(hs.get(), COAP_OPTION_HANDSHAKE_TYPE, &v), 0);
     EXPECT_EQ(v, 1u);
     EXPECT_EQ(payload_of(hs.get()), std::string(reinterpret_cast<char *>(a.ep.public_key), 32));
-    EXPECT_EQ(option_numbers(hs.get()), (std::vector<uint32_t> {COAP_OPTION_HANDSHAKE_TYPE}));
+    EXPECT_EQ(option_numbers(hs.get()), (std::vector<uint32_t>{COAP_OPTION_HANDSHAKE_TYPE}));
 
     b.deliver(first[0], addr_a);
     auto reply = b.pump();
@@ -103,14 +103,14 @@ TEST_F(Pair, HandshakeThenSealedGetAndPost)
     ASSERT_EQ(sealed.size(), 1u);
     Msg get = decode(sealed[0]);
     EXPECT_EQ(option_numbers(get.get()),
-              (std::vector<uint32_t> {COAP_OPTION_URI_SCHEME, COAP_OPTION_COAPS_URI}))
+              (std::vector<uint32_t>{COAP_OPTION_URI_SCHEME, COAP_OPTION_COAPS_URI}))
         << "4005 in place of 11 and 15";
     uint32_t ulen = 0;
     CoAPMessage_GetOptionOpaque(get.get(), COAP_OPTION_COAPS_URI, &ulen);
     EXPECT_EQ(ulen, std::strlen("coaps://192.0.2.2/info?x=1") + 12);
     b.deliver(sealed[0], addr_a);
     settle();
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.05 (Content) info ?x=1"}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.05 (Content) info ?x=1"}));
 
     // POST: the payload is 12 bytes longer on the wire.
     send_a(COAP_CODE_POST, "coaps://192.0.2.2/info", "hello");
@@ -165,8 +165,7 @@ TEST_F(Pair, TamperedOrUnsealedAnswered4003)
              CoAPMessage_RemoveOptions(m, COAP_OPTION_COAPS_URI);
              CoAPMessage_SetUriPath(m, "/info");
          }},
-        {"payload of 12 bytes",
-         [](struct CoAPMessage *m) { CoAPMessage_SetPayload(m, "123456789012", 12); }},
+        {"payload of 12 bytes", [](struct CoAPMessage *m) { CoAPMessage_SetPayload(m, "123456789012", 12); }},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -179,8 +178,7 @@ TEST_F(Pair, TamperedOrUnsealedAnswered4003)
         // As the receiver thread does: the id is remembered first.
         b.ep.dups.check(addr_a, static_cast<uint16_t>(CoAPMessage_GetId(m.get())), nullptr);
         b.deliver(encode(m.get()), addr_a);
-        EXPECT_EQ(b.ep.dups.check(addr_a, static_cast<uint16_t>(CoAPMessage_GetId(m.get())),
-                                  nullptr),
+        EXPECT_EQ(b.ep.dups.check(addr_a, static_cast<uint16_t>(CoAPMessage_GetId(m.get())), nullptr),
                   mirel::DuplicateMemory::Seen::New)
             << "a message that does not open spends no id";
         EXPECT_EQ(served, 0);
@@ -256,8 +254,8 @@ TEST_F(Pair, HandshakeAnswersThatAreNotOursAreDropped)
         bool change_token;
         size_t key_len;
     };
-    for (Row r : {Row {"31-byte key", 0, false, 31}, Row {"other id", 1, false, 32},
-                  Row {"other token", 0, true, 32}}) {
+    for (Row r :
+         {Row{"31-byte key", 0, false, 31}, Row{"other id", 1, false, 32}, Row{"other token", 0, true, 32}}) {
         SCOPED_TRACE(r.name);
         Msg bad(CoAPMessage_Clone(good.get(), 1));
         CoAPMessage_SetId(bad.get(), CoAPMessage_GetId(good.get()) + r.id_delta);
@@ -273,7 +271,7 @@ TEST_F(Pair, HandshakeAnswersThatAreNotOursAreDropped)
     // Established: a later answer, even a well-formed one, changes nothing.
     EXPECT_EQ(a.deliver(reply[0], addr_b), LAYER_STOP);
     settle();
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.05 (Content) info "}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.05 (Content) info "}));
 }
 
 TEST_F(Pair, HandshakeDeadlineDropsTheQueue)
@@ -287,7 +285,7 @@ TEST_F(Pair, HandshakeDeadlineDropsTheQueue)
         mirel::Session *s = a.ep.sessions->find("192.0.2.2:5683");
         ASSERT_NE(s, nullptr);
         EXPECT_EQ(s->queue.size(), 2u);
-        zmo_time_get_monotonic_plus_msec(&s->deadline, -1000); // 11 s went by
+        zmo_time_get_monotonic_plus_msec(&s->deadline, -1000);  // 11 s went by
     }
     send_a(COAP_CODE_GET, "coaps://192.0.2.2/info?3");
     EXPECT_TRUE(a.pump().empty());
@@ -297,7 +295,7 @@ TEST_F(Pair, HandshakeDeadlineDropsTheQueue)
     ASSERT_EQ(hs.size(), 1u) << "a new handshake";
     b.deliver(hs[0], addr_a);
     settle();
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.05 (Content) info ?4"}));
+    EXPECT_EQ(answers, (std::vector<std::string>{"2.05 (Content) info ?4"}));
 }
 
 // Both sides start a handshake at once: one of them answers, takes its
@@ -319,8 +317,8 @@ TEST_F(Pair, CrossingHandshakesRecover)
     a.deliver(hs_b[0], addr_b);
     settle();
     std::sort(answers.begin(), answers.end());
-    EXPECT_EQ(answers, (std::vector<std::string> {"2.05 (Content) info ?from-a",
-                                                  "2.05 (Content) info ?from-b"}));
+    EXPECT_EQ(answers,
+              (std::vector<std::string>{"2.05 (Content) info ?from-a", "2.05 (Content) info ?from-b"}));
     EXPECT_EQ(served, 2);
 }
 
@@ -380,10 +378,8 @@ TEST_F(Pair, NonceReuseThatTheFormatLeaves)
     ASSERT_EQ(s2.derive(kKeyA.data(), b.ep.public_key, true), 0);
     uint8_t c1[32], c2[32];
     size_t n1 = sizeof c1, n2 = sizeof c2;
-    ASSERT_EQ(Aead_Seal(s1.aead, reinterpret_cast<const uint8_t *>("same"), 4, 9, nullptr, 0, c1,
-                        &n1), 0);
-    ASSERT_EQ(Aead_Seal(s2.aead, reinterpret_cast<const uint8_t *>("same"), 4, 9, nullptr, 0, c2,
-                        &n2), 0);
+    ASSERT_EQ(Aead_Seal(s1.aead, reinterpret_cast<const uint8_t *>("same"), 4, 9, nullptr, 0, c1, &n1), 0);
+    ASSERT_EQ(Aead_Seal(s2.aead, reinterpret_cast<const uint8_t *>("same"), 4, 9, nullptr, 0, c2, &n2), 0);
     EXPECT_EQ(Bytes(c1, c1 + n1), Bytes(c2, c2 + n2));
 }
 

@@ -85,9 +85,9 @@ TEST(SlidingWindow, WriteCutsIntoBlocks)
             EXPECT_EQ(flags, k + 1 == c.sizes.size() ? SW_BLOCK_LAST : 0) << c.length << "/" << k;
         }
         errno = 0;
-        EXPECT_EQ(SlidingWindow_ReadBlock(w.get(), static_cast<uint32_t>(c.sizes.size()), nullptr, 0,
-                                          nullptr),
-                  nullptr);
+        EXPECT_EQ(
+            SlidingWindow_ReadBlock(w.get(), static_cast<uint32_t>(c.sizes.size()), nullptr, 0, nullptr),
+            nullptr);
         EXPECT_EQ(errno, ENOENT);
     }
 }
@@ -239,8 +239,7 @@ TEST(SlidingWindow, SendingWaitsForAcknowledgements)
     seen.clear();
     EXPECT_EQ(SlidingWindow_ReadBlockIter(
                   w.get(), 0,
-                  [](struct SlidingWindow *, uint32_t n, const uint8_t *, uint32_t, uint8_t *,
-                     void *ctx) {
+                  [](struct SlidingWindow *, uint32_t n, const uint8_t *, uint32_t, uint8_t *, void *ctx) {
                       static_cast<std::vector<uint32_t> *>(ctx)->push_back(n);
                       return n == 2 ? 0 : 1;
                   },
@@ -302,12 +301,8 @@ TEST(WindowPool, TransfersByKey)
     // Keys are not cut: two long IPv6 keys that share a long prefix differ.
     std::string k1 = "2001:db8:1111:2222:3333:4444:5555:6666:5683_0a";
     std::string k2 = "2001:db8:1111:2222:3333:4444:5555:6666:5683_0b";
-    ASSERT_EQ(SlidingWindowPool_Set(pool.get(), k1.c_str(), SlidingWindow(0, 0, 1), nullptr,
-                                    nullptr),
-              0);
-    EXPECT_EQ(SlidingWindowPool_Set(pool.get(), k2.c_str(), SlidingWindow(0, 0, 1), nullptr,
-                                    nullptr),
-              0);
+    ASSERT_EQ(SlidingWindowPool_Set(pool.get(), k1.c_str(), SlidingWindow(0, 0, 1), nullptr, nullptr), 0);
+    EXPECT_EQ(SlidingWindowPool_Set(pool.get(), k2.c_str(), SlidingWindow(0, 0, 1), nullptr, nullptr), 0);
 }
 
 // Out of memory, lookups still answer and registering fails cleanly: no
@@ -354,7 +349,7 @@ TEST(WindowPool, LookupsNeedNoMemory)
 TEST(WindowPool, OneRegistrationWinsARace)
 {
     WPool pool(SlidingWindowPool());
-    std::atomic<int> wins {0};
+    std::atomic<int> wins{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; t++) {
         threads.emplace_back([&] {
@@ -383,8 +378,8 @@ TEST(WindowPool, DeleteLogsTheTransfer)
         Bytes b = body(2500);
         SlidingWindow_Write(w, b.data(), b.size());
         for (uint32_t k = 0; k < 3; k++)
-            SlidingWindow_SetBlockFlags(
-                w, k, static_cast<uint8_t>(SW_BLOCK_ACKED | (k == 2 ? SW_BLOCK_LAST : 0)));
+            SlidingWindow_SetBlockFlags(w, k,
+                                        static_cast<uint8_t>(SW_BLOCK_ACKED | (k == 2 ? SW_BLOCK_LAST : 0)));
         SlidingWindow_Advance(w, nullptr);
         ASSERT_EQ(SlidingWindowPool_Set(pool.get(), "peer_01", w, nullptr, nullptr), 0);
     };
@@ -433,10 +428,10 @@ TEST(WindowPool, IdleTransfersExpire)
 {
     WPool pool(SlidingWindowPool());
     static uint64_t now = 1000;
-    SlidingWindowPool_SetClock(pool.get(), [](void *) { return now; }, nullptr);
+    SlidingWindowPool_SetClock(
+        pool.get(), [](void *) { return now; }, nullptr);
     ASSERT_EQ(SlidingWindowPool_Set(pool.get(), "rx", SlidingWindow(0, 0, 70), nullptr, nullptr), 0);
-    ASSERT_EQ(SlidingWindowPool_Set(pool.get(), "tx", SlidingWindow(1, 1024, 70), nullptr, nullptr),
-              0);
+    ASSERT_EQ(SlidingWindowPool_Set(pool.get(), "tx", SlidingWindow(1, 1024, 70), nullptr, nullptr), 0);
     EXPECT_EQ(SlidingWindowPool_Count(pool.get(), -1), 2);
     EXPECT_EQ(SlidingWindowPool_Count(pool.get(), 1), 1);
     EXPECT_EQ(SlidingWindowPool_Count(pool.get(), 0), 1);

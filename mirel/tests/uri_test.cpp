@@ -54,10 +54,9 @@ TEST(Uri, ParseTable)
 TEST(Uri, ParseRefusals)
 {
     const char *bad[] = {
-        "coap://h:123456",   "coap://h:65536",  "coap://h:12a",     "coap://h:",
-        "http://h",          "coapx://h",       "coap:/h",          "coap://[::1]/x",
-        "coap://",           "coap://:80",      "coap://h?",        "coap://h#",
-        "coap://h/p?#f",     " coap://h",       "coaps//h",         "COAP://h",
+        "coap://h:123456", "coap://h:65536", "coap://h:12a", "coap://h:",  "http://h",  "coapx://h",
+        "coap:/h",         "coap://[::1]/x", "coap://",      "coap://:80", "coap://h?", "coap://h#",
+        "coap://h/p?#f",   " coap://h",      "coaps//h",     "COAP://h",
     };
     for (const char *t : bad) {
         struct Uri u;
@@ -133,8 +132,7 @@ TEST(Uri, QueryParseAndGen)
                               {"a=1", "(none)"}, {"b", "(none)"}, {"c=", "(none)"}}));
     Uri_QueryHeadFree(&h);
     ASSERT_EQ(Uri_QueryParse("?=x&k=a%20b=c", &h, 1), 0);
-    EXPECT_EQ(entries(h), (std::vector<std::pair<std::string, std::string>>{
-                              {"", "x"}, {"k", "a b=c"}}))
+    EXPECT_EQ(entries(h), (std::vector<std::pair<std::string, std::string>>{{"", "x"}, {"k", "a b=c"}}))
         << "an empty key stays empty";
     // A bad escape frees the whole list, earlier entries included.
     errno = 0;
@@ -198,8 +196,7 @@ TEST(Uri, MessageRoundTrip)
     Msg m(CoAPMessage(COAP_TYPE_CON, COAP_CODE_GET, 1));
     ASSERT_EQ(CoAPMessage_SetUri(m.get(), "coap://192.0.2.1/info?x=1", 0), 0);
     EXPECT_EQ(peer_text(m.get()), "192.0.2.1:5683");
-    EXPECT_EQ(option_numbers(m.get()),
-              (std::vector<uint32_t>{COAP_OPTION_URI_PATH, COAP_OPTION_URI_QUERY}));
+    EXPECT_EQ(option_numbers(m.get()), (std::vector<uint32_t>{COAP_OPTION_URI_PATH, COAP_OPTION_URI_QUERY}));
     uint32_t len;
     errno = 0;
     EXPECT_EQ(CoAPMessage_GetOptionOpaque(m.get(), COAP_OPTION_URI_HOST, &len), nullptr);

@@ -6,16 +6,17 @@
 #include "core_fixture.h"
 
 class PluginCoreTest : public CoreTest {
- protected:
-  ReturnT Load(const char *library) {
-    std::ostringstream out;
-    ReturnT r = host_->LoadPlugin(library, out);
-    load_output_ = out.str();
-    return r;
-  }
-  size_t Count(const std::string &prefix) { return host_->JournalMatching(prefix).size(); }
-  bool Exists(const std::string &path) { return std::filesystem::exists(dir_ + path); }
-  std::string load_output_;
+protected:
+    ReturnT Load(const char *library)
+    {
+        std::ostringstream out;
+        ReturnT r = host_->LoadPlugin(library, out);
+        load_output_ = out.str();
+        return r;
+    }
+    size_t Count(const std::string &prefix) { return host_->JournalMatching(prefix).size(); }
+    bool Exists(const std::string &path) { return std::filesystem::exists(dir_ + path); }
+    std::string load_output_;
 };
 
 #endif

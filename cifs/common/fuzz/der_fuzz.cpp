@@ -8,13 +8,15 @@
 
 namespace {
 
-uint32_t echo(void *context, CMBufferReader *in, CMBufferWriter *out) {
+uint32_t echo(void *context, CMBufferReader *in, CMBufferWriter *out)
+{
     auto *token = static_cast<std::vector<uint8_t> *>(context);
     cmBufferWriteBytes(out, token->data(), (uint32_t)token->size());
     return cmBufferReaderGetRemaining(in) & 1 ? 2 : 3;
 }
 
-void walk(CMBufferReader *r, int depth, std::vector<uint8_t> &lastOctets) {
+void walk(CMBufferReader *r, int depth, std::vector<uint8_t> &lastOctets)
+{
     while (cmBufferReaderGetRemaining(r) > 0 && !cmBufferReaderIsOverrun(r)) {
         const uint8_t *start = cmBufferReaderGetPosition(r);
         uint32_t length;
@@ -22,7 +24,7 @@ void walk(CMBufferReader *r, int depth, std::vector<uint8_t> &lastOctets) {
         if (cmBufferReaderIsOverrun(r))
             return;
         if (length > cmBufferReaderGetRemaining(r))
-            std::abort(); // a parsed length must never pass the end
+            std::abort();  // a parsed length must never pass the end
         const uint8_t *body = cmBufferReaderGetPosition(r);
         if (tag == CM_ASN1_OID) {
             CMBufferReader probe;
@@ -43,7 +45,8 @@ void walk(CMBufferReader *r, int depth, std::vector<uint8_t> &lastOctets) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     CMBufferReader r;
     cmBufferReaderInit(&r, data, (uint32_t)size);
     std::vector<uint8_t> octets;
@@ -57,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     cmBufferReaderInit(&in, data, (uint32_t)size);
     spnegoPackNegTokenResp(&cmGssApiOidNtlmSsp, echo, &octets, &in, &w, 0);
     if (cmBufferWriterIsOverrun(&w))
-        std::abort(); // 64 bytes of room always hold the wrapper
+        std::abort();  // 64 bytes of room always hold the wrapper
     CMBufferReader back;
     cmBufferReaderInit(&back, out.data(), cmBufferWriterGetDataCount(&w));
     uint32_t length;

@@ -12,13 +12,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::vector<uint8_t> message(data, data + size);
     uint16_t id = size >= 2 ? static_cast<uint16_t>((data[0] << 8) | data[1]) : 0;
-    const uint16_t types[] = {CM_DNS_TYPE_A, CM_DNS_TYPE_PTR, CM_DNS_TYPE_SRV, CM_DNS_TYPE_CNAME, CM_DNS_TYPE_AAAA};
+    const uint16_t types[] = {CM_DNS_TYPE_A, CM_DNS_TYPE_PTR, CM_DNS_TYPE_SRV, CM_DNS_TYPE_CNAME,
+                              CM_DNS_TYPE_AAAA};
     for (uint16_t type : types) {
         uint32_t addresses[10];
         char names[300];
         uint32_t count = 99;
-        int r = nsDnsParseAnswers(message.data(), static_cast<uint32_t>(message.size()), id, type, addresses, 10,
-                                  &count, names, sizeof names);
+        int r = nsDnsParseAnswers(message.data(), static_cast<uint32_t>(message.size()), id, type, addresses,
+                                  10, &count, names, sizeof names);
         if (count > 10 || (r == 0) != (count > 0))
             std::abort();
         if (r == 0 && type != CM_DNS_TYPE_A) {

@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     if (size < 1)
         return 0;
     const uint8_t control = data[0];
@@ -34,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             if (cmRpcIsOverrun(&d))
                 break;
             // The text lies inside the packet with all its units.
-            if ((uint8_t *)u.text < packet.data() || (uint8_t *)u.text + (size_t)u.length * 2 > packet.data() + packet.size())
+            if ((uint8_t *)u.text < packet.data() ||
+                (uint8_t *)u.text + (size_t)u.length * 2 > packet.data() + packet.size())
                 std::abort();
             break;
         case 1:

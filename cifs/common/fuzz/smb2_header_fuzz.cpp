@@ -4,7 +4,8 @@
 
 #include <cstdlib>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     CMBufferReader r;
     cmBufferReaderInit(&r, data, (uint32_t)size);
     for (int hops = 0; hops < 1000; ++hops) {

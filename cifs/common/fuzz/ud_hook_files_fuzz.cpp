@@ -13,15 +13,15 @@
 
 namespace {
 
-const char* const kFiles[] = {"pwd_list.txt", "cs_cfg.txt", "cc_cfg.txt", "cm_cfg.txt", "share_sd.txt"};
+const char *const kFiles[] = {"pwd_list.txt", "cs_cfg.txt", "cc_cfg.txt", "cm_cfg.txt", "share_sd.txt"};
 
 const CMWchar kName[] = {'a', 0};
 const CMWchar kShare[] = {'M', 'u', 's', 'i', 'c', 0};
 const CMWchar kPath[] = {'/', 'm', 'n', 't', 0};
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("tmpfs", "/var/run", "tmpfs", 0, "mode=0755") != 0) {
@@ -31,14 +31,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
     if (udInit() != 0)
         std::abort();
     std::string path = std::string(UD_CONFIG_DIR) + kFiles[data[0] % 5];
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    if (FILE *f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data + 1, 1, size - 1, f);
         std::fclose(f);
     }

@@ -14,12 +14,12 @@
 
 namespace {
 
-ud::Context* gContext = nullptr;
+ud::Context *gContext = nullptr;
 char gComputerId[UD_COMPUTER_ID_SIZE] = {};
 
 constexpr const char kDnsServer[] = "192.168.19.2";
 
-bool startsWith(const char* text, const char* word)
+bool startsWith(const char *text, const char *word)
 {
     return std::strncmp(text, word, std::strlen(word)) == 0;
 }
@@ -37,31 +37,28 @@ std::string hostDomainName()
 
 std::string upper(std::string text)
 {
-    for (char& c : text)
+    for (char &c : text)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
 // Copies at most max characters and a terminator.
-void copyText(char* dest, const std::string& text, size_t max)
+void copyText(char *dest, const std::string &text, size_t max)
 {
     size_t n = text.size() < max ? text.size() : max;
     std::memcpy(dest, text.data(), n);
     dest[n] = '\0';
 }
 
-} // namespace
+}  // namespace
 
 namespace ud {
 
-Context* context()
-{
-    return gContext;
-}
+Context *context() { return gContext; }
 
-Context* files()
+Context *files()
 {
-    Context* ctx = gContext;
+    Context *ctx = gContext;
     if (ctx == nullptr)
         return nullptr;
     if (!ctx->namesBuilt) {
@@ -79,7 +76,7 @@ Context* files()
     return ctx;
 }
 
-void readDomainSettings(Context& ctx)
+void readDomainSettings(Context &ctx)
 {
     if (ctx.cmConfigRead || files() == nullptr)
         return;
@@ -127,7 +124,7 @@ void readDomainSettings(Context& ctx)
     ctx.cmConfigRead = true;
 }
 
-} // namespace ud
+}  // namespace ud
 
 extern "C" {
 
@@ -135,7 +132,7 @@ int udDefInit(void)
 {
     return ud::guarded<int>(-1, [&]() -> int {
         udDefStop();
-        auto* ctx = new (std::nothrow) ud::Context;
+        auto *ctx = new (std::nothrow) ud::Context;
         if (ctx == nullptr)
             return -1;
         gContext = ctx;
@@ -154,10 +151,7 @@ int udDefInit(void)
     });
 }
 
-int udInit(void)
-{
-    return udDefInit();
-}
+int udInit(void) { return udDefInit(); }
 
 void udDefStop(void)
 {
@@ -169,15 +163,12 @@ void udDefStop(void)
     gContext = nullptr;
 }
 
-void udStop(void)
-{
-    udDefStop();
-}
+void udStop(void) { udDefStop(); }
 
 uint32_t udDefGetWins(void)
 {
     return ud::guarded<uint32_t>(0u, [&]() -> uint32_t {
-        ud::Context* ctx = ud::context();
+        ud::Context *ctx = ud::context();
         if (ctx == nullptr)
             return 0;
         ud::readDomainSettings(*ctx);
@@ -185,30 +176,24 @@ uint32_t udDefGetWins(void)
     });
 }
 
-uint32_t udGetWins(void)
-{
-    return udDefGetWins();
-}
+uint32_t udGetWins(void) { return udDefGetWins(); }
 
-void udDefGetScopeID(uint16_t* dest)
+void udDefGetScopeID(uint16_t *dest)
 {
     ud::guarded([&] {
-        ud::Context* ctx = ud::context();
+        ud::Context *ctx = ud::context();
         if (ctx != nullptr)
             ud::readDomainSettings(*ctx);
         ud::widen(dest, ctx != nullptr ? ctx->scopeId : std::string());
     });
 }
 
-void udGetScopeID(uint16_t* dest)
-{
-    udDefGetScopeID(dest);
-}
+void udGetScopeID(uint16_t *dest) { udDefGetScopeID(dest); }
 
-void udDefGetDomain(uint16_t* dest, uint32_t size, int* isWorkgroup)
+void udDefGetDomain(uint16_t *dest, uint32_t size, int *isWorkgroup)
 {
     ud::guarded([&] {
-        ud::Context* ctx = ud::context();
+        ud::Context *ctx = ud::context();
         std::string domain = hostDomainName();
         if (ctx != nullptr)
             ctx->domain = domain;
@@ -224,15 +209,12 @@ void udDefGetDomain(uint16_t* dest, uint32_t size, int* isWorkgroup)
     });
 }
 
-void udGetDomain(uint16_t* dest, uint32_t size, int* isWorkgroup)
-{
-    udDefGetDomain(dest, size, isWorkgroup);
-}
+void udGetDomain(uint16_t *dest, uint32_t size, int *isWorkgroup) { udDefGetDomain(dest, size, isWorkgroup); }
 
-void udDefGetDnsParams(uint16_t* domain, uint16_t* server)
+void udDefGetDnsParams(uint16_t *domain, uint16_t *server)
 {
     ud::guarded([&] {
-        ud::Context* ctx = ud::context();
+        ud::Context *ctx = ud::context();
         if (ctx != nullptr)
             ud::readDomainSettings(*ctx);
         ud::widen(domain, ctx != nullptr ? ctx->domain : std::string(ud::kDefaultDomain));
@@ -240,15 +222,12 @@ void udDefGetDnsParams(uint16_t* domain, uint16_t* server)
     });
 }
 
-void udGetDnsParams(uint16_t* domain, uint16_t* server)
-{
-    udDefGetDnsParams(domain, server);
-}
+void udGetDnsParams(uint16_t *domain, uint16_t *server) { udDefGetDnsParams(domain, server); }
 
-void syGetDnsParams(char* domain, uint32_t* server)
+void syGetDnsParams(char *domain, uint32_t *server)
 {
     ud::guarded([&] {
-        ud::Context* ctx = ud::context();
+        ud::Context *ctx = ud::context();
         if (ctx != nullptr)
             ud::readDomainSettings(*ctx);
         std::string name = ctx != nullptr ? ctx->domain : std::string(ud::kDefaultDomain);
@@ -257,44 +236,28 @@ void syGetDnsParams(char* domain, uint32_t* server)
     });
 }
 
-void udSetComputerId(const char* id)
+void udSetComputerId(const char *id) { std::memcpy(gComputerId, id, UD_COMPUTER_ID_SIZE); }
+
+void udGetComputerId(char *id) { std::memcpy(id, gComputerId, UD_COMPUTER_ID_SIZE); }
+
+void udDefGetComputerId(char *id) { std::memset(id, 0xA5, UD_COMPUTER_ID_SIZE); }
+
+void udGetServerComment(uint16_t *dest)
 {
-    std::memcpy(gComputerId, id, UD_COMPUTER_ID_SIZE);
+    ud::guarded([&] { ud::widen(dest, "VXE SMB Server"); });
 }
 
-void udGetComputerId(char* id)
+void udGetFileSystemName(const uint16_t *, const uint16_t *, uint16_t *dest)
 {
-    std::memcpy(id, gComputerId, UD_COMPUTER_ID_SIZE);
+    ud::guarded([&] { ud::widen(dest, "NTFS"); });
 }
 
-void udDefGetComputerId(char* id)
-{
-    std::memset(id, 0xA5, UD_COMPUTER_ID_SIZE);
-}
+void udGetDriverName(char *dest) { std::strcpy(dest, "/net"); }
 
-void udGetServerComment(uint16_t* dest)
-{
-    ud::guarded([&] {
-        ud::widen(dest, "VXE SMB Server");
-    });
-}
-
-void udGetFileSystemName(const uint16_t*, const uint16_t*, uint16_t* dest)
-{
-    ud::guarded([&] {
-        ud::widen(dest, "NTFS");
-    });
-}
-
-void udGetDriverName(char* dest)
-{
-    std::strcpy(dest, "/net");
-}
-
-int udGetCredentials(const void*, uint16_t* user, uint16_t* password, uint16_t* domain)
+int udGetCredentials(const void *, uint16_t *user, uint16_t *password, uint16_t *domain)
 {
     return ud::guarded<int>(0, [&]() -> int {
-        ud::Context* ctx = ud::context();
+        ud::Context *ctx = ud::context();
         ud::widen(user, ctx != nullptr ? ctx->credUser : ud::kDefaultUser);
         ud::widen(password, ctx != nullptr ? ctx->credPassword : ud::kDefaultPassword);
         ud::widen(domain, ctx != nullptr ? ctx->credDomain : ud::kDefaultDomain);
@@ -302,7 +265,7 @@ int udGetCredentials(const void*, uint16_t* user, uint16_t* password, uint16_t* 
     });
 }
 
-void udSetCredentials(const char* user, const char* password, const char* domain)
+void udSetCredentials(const char *user, const char *password, const char *domain)
 {
     ud::guarded([&] {
         if (user == nullptr && password == nullptr && domain == nullptr) {
@@ -322,7 +285,7 @@ void udSetCredentials(const char* user, const char* password, const char* domain
             std::printf("You have entered wrong password. Please try again...\n");
             return;
         }
-        ud::Context* ctx = ud::context();
+        ud::Context *ctx = ud::context();
         if (ctx == nullptr)
             return;
         char text[257];
@@ -340,22 +303,13 @@ void udSetCredentials(const char* user, const char* password, const char* domain
     });
 }
 
-int udGetTaskPriorities(void)
-{
-    return 1;
-}
+int udGetTaskPriorities(void) { return 1; }
 
-uint16_t udGetPort(uint16_t port)
-{
-    return port;
-}
+uint16_t udGetPort(uint16_t port) { return port; }
 
-int udGetTransportPriority(uint32_t)
-{
-    return 1;
-}
+int udGetTransportPriority(uint32_t) { return 1; }
 
-void cmGetTransportPriorities(uint32_t* out)
+void cmGetTransportPriorities(uint32_t *out)
 {
     if (out == nullptr)
         return;
@@ -369,33 +323,21 @@ void cmGetTransportPriorities(uint32_t* out)
     }
 }
 
-uint32_t cmGetNumOfAvailableTransports(void)
-{
-    return 2;
-}
+uint32_t cmGetNumOfAvailableTransports(void) { return 2; }
 
-void* udAllocateBuffer(uint32_t index, uint32_t, uint32_t size)
+void *udAllocateBuffer(uint32_t index, uint32_t, uint32_t size)
 {
-    ud::Context* ctx = ud::context();
+    ud::Context *ctx = ud::context();
     // A buffer must lie wholly inside the area.
-    if (ctx == nullptr || size == 0 ||
-        (static_cast<uint64_t>(index) + 1) * size > UD_BUFFER_AREA_SIZE)
+    if (ctx == nullptr || size == 0 || (static_cast<uint64_t>(index) + 1) * size > UD_BUFFER_AREA_SIZE)
         return nullptr;
     return ctx->buffers.data() + static_cast<size_t>(index) * size;
 }
 
-void udReleaseBuffer(uint32_t, uint32_t, void*, uint32_t)
-{
-}
+void udReleaseBuffer(uint32_t, uint32_t, void *, uint32_t) {}
 
-int udGetSecurityDescriptor(int, uint32_t, uint8_t*)
-{
-    return -1;
-}
+int udGetSecurityDescriptor(int, uint32_t, uint8_t *) { return -1; }
 
-int udSetSecurityDescriptor(int, uint32_t, const uint8_t*, uint32_t)
-{
-    return -1;
-}
+int udSetSecurityDescriptor(int, uint32_t, const uint8_t *, uint32_t) { return -1; }
 
-} // extern "C"
+}  // extern "C"

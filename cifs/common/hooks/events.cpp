@@ -8,9 +8,9 @@
 
 namespace {
 
-void writePidFile(const char* path)
+void writePidFile(const char *path)
 {
-    FILE* f = std::fopen(path, "w+e");
+    FILE *f = std::fopen(path, "w+e");
     if (f == nullptr) {
         std::fprintf(stderr, "Could not open a lock file '%s': %s.\n", path, std::strerror(errno));
         return;
@@ -20,15 +20,12 @@ void writePidFile(const char* path)
     std::fclose(f);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
 // The printer spooler supplies the real one; without it there are no slots to set up.
-__attribute__((weak)) int syInitPrinters(void)
-{
-    return 0;
-}
+__attribute__((weak)) int syInitPrinters(void) { return 0; }
 
 void udCifsServerStarted(void)
 {
@@ -63,8 +60,8 @@ void udBrowserDaemonStarted(void) {}
 void udBrowserDaemonClosed(void) {}
 void udServerDataIn(void) {}
 void udNetBiosDataIn(void) {}
-void udServerShareConnect(const uint16_t*) {}
-void udServerShareDisconnect(const uint16_t*) {}
-void udNetBiosError(uint32_t, const char*) {}
+void udServerShareConnect(const uint16_t *) {}
+void udServerShareDisconnect(const uint16_t *) {}
+void udNetBiosError(uint32_t, const char *) {}
 
-} // extern "C"
+}  // extern "C"

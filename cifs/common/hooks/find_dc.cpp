@@ -61,12 +61,13 @@ void purge(DcState &s)
     cmListIteratorTerminate(&it);
 }
 
-void store(DcState &s, const CMWchar *domain, const char *dc, uint32_t found, uint32_t lifetime, uint32_t permanent)
+void store(DcState &s, const CMWchar *domain, const char *dc, uint32_t found, uint32_t lifetime,
+           uint32_t permanent)
 {
     if (CMItem *old = cmListItemFind(&s.cache, domain, 1, 0))
         cmListItemRemoveAndDispose(old);
-    CMItem *item =
-        cmListItemCreateAndAdd(&s.cache, sizeof(CMItem) + sizeof(DcEntry), domain, nullptr, CM_LISTITEM_NOGUARD);
+    CMItem *item = cmListItemCreateAndAdd(&s.cache, sizeof(CMItem) + sizeof(DcEntry), domain, nullptr,
+                                          CM_LISTITEM_NOGUARD);
     if (item == nullptr)
         return;
     DcEntry *e = entryOf(item);
@@ -100,7 +101,7 @@ bool lookup(const CMWchar *domain, char *dc)
     return found;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -220,4 +221,4 @@ int cmGetDCName(char *dc, char *domainOut)
     return 0;
 }
 
-} // extern "C"
+}  // extern "C"

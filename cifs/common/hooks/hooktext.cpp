@@ -10,7 +10,7 @@
 
 namespace ud {
 
-std::string narrow(const CMWchar* text)
+std::string narrow(const CMWchar *text)
 {
     if (text == nullptr)
         return std::string();
@@ -19,12 +19,9 @@ std::string narrow(const CMWchar* text)
     return out;
 }
 
-void widen(CMWchar* dest, const std::string& text)
-{
-    cmAnsiToUnicode(dest, text.c_str());
-}
+void widen(CMWchar *dest, const std::string &text) { cmAnsiToUnicode(dest, text.c_str()); }
 
-bool isSafeValue(const std::string& text, size_t max, int delim, bool startsLine)
+bool isSafeValue(const std::string &text, size_t max, int delim, bool startsLine)
 {
     if (text.size() > max)
         return false;
@@ -53,7 +50,7 @@ int hexDigit(int c)
     return -1;
 }
 
-bool skipBlankOrComment(ParseContext& p)
+bool skipBlankOrComment(ParseContext &p)
 {
     parseSkipSpaces(&p);
     int c = parseGet(&p);
@@ -67,7 +64,7 @@ bool skipBlankOrComment(ParseContext& p)
     return false;
 }
 
-bool readField(ParseContext& p, char* buf, uint32_t size, int delim)
+bool readField(ParseContext &p, char *buf, uint32_t size, int delim)
 {
     parseValue(&p, buf, size, delim);
     if (parseDelimiter(&p, delim))
@@ -76,10 +73,7 @@ bool readField(ParseContext& p, char* buf, uint32_t size, int delim)
     return false;
 }
 
-Rewrite::~Rewrite()
-{
-    discard();
-}
+Rewrite::~Rewrite() { discard(); }
 
 bool Rewrite::open()
 {
@@ -91,7 +85,7 @@ bool Rewrite::open()
     return file_ != nullptr;
 }
 
-bool Rewrite::openFromRenamed(const std::string& target)
+bool Rewrite::openFromRenamed(const std::string &target)
 {
     unlink(ctx_.tempFile.c_str());
     struct stat st {};
@@ -111,13 +105,13 @@ bool Rewrite::openFromRenamed(const std::string& target)
     return true;
 }
 
-void Rewrite::write(const std::string& line)
+void Rewrite::write(const std::string &line)
 {
     if (file_ != nullptr && std::fwrite(line.data(), 1, line.size(), file_) != line.size())
         failed_ = true;
 }
 
-bool Rewrite::commit(const std::string& target)
+bool Rewrite::commit(const std::string &target)
 {
     if (file_ == nullptr)
         return false;
@@ -153,4 +147,4 @@ void Rewrite::abandon()
     restore_.clear();
 }
 
-} // namespace ud
+}  // namespace ud

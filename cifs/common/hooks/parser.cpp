@@ -10,7 +10,7 @@ namespace {
 
 constexpr unsigned char kEndMark = 0xFF;
 
-void closeFile(ParseContext* ctx)
+void closeFile(ParseContext *ctx)
 {
     if (ctx->fd >= 0) {
         close(ctx->fd);
@@ -18,7 +18,7 @@ void closeFile(ParseContext* ctx)
     }
 }
 
-bool atMark(ParseContext* ctx)
+bool atMark(ParseContext *ctx)
 {
     parseReadChunk(ctx);
     return ctx->buffer[ctx->position] == kEndMark;
@@ -27,8 +27,7 @@ bool atMark(ParseContext* ctx)
 // Stores characters while `keep` holds them, at most size - 1 of them and
 // a terminator; the rest is read and dropped, and the first character that
 // is not kept goes back.
-template <typename Keep>
-void readWhile(ParseContext* ctx, char* buf, uint32_t size, Keep keep)
+template <typename Keep> void readWhile(ParseContext *ctx, char *buf, uint32_t size, Keep keep)
 {
     uint32_t stored = 0;
     for (;;) {
@@ -44,7 +43,7 @@ void readWhile(ParseContext* ctx, char* buf, uint32_t size, Keep keep)
         buf[stored] = '\0';
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -53,20 +52,28 @@ int parseIsNameChar(int c)
     if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
         return 1;
     switch (c) {
-    case ' ': case '!': case '#': case '$': case '%': case '&': case '\'':
-    case '(': case ')': case '.': case '^': case '_': case '`':
+    case ' ':
+    case '!':
+    case '#':
+    case '$':
+    case '%':
+    case '&':
+    case '\'':
+    case '(':
+    case ')':
+    case '.':
+    case '^':
+    case '_':
+    case '`':
         return 1;
     default:
         return 0;
     }
 }
 
-int parseIsControl(int c)
-{
-    return c < 32 && c != '\t';
-}
+int parseIsControl(int c) { return c < 32 && c != '\t'; }
 
-int parseInit(ParseContext* ctx, const char* path)
+int parseInit(ParseContext *ctx, const char *path)
 {
     ctx->position = PARSE_CHUNK;
     ctx->unget = 0;
@@ -75,12 +82,9 @@ int parseInit(ParseContext* ctx, const char* path)
     return ctx->fd >= 0;
 }
 
-void parseStop(ParseContext* ctx)
-{
-    closeFile(ctx);
-}
+void parseStop(ParseContext *ctx) { closeFile(ctx); }
 
-void parseReadChunk(ParseContext* ctx)
+void parseReadChunk(ParseContext *ctx)
 {
     if (ctx->position < PARSE_CHUNK)
         return;
@@ -100,7 +104,7 @@ void parseReadChunk(ParseContext* ctx)
     ctx->position = 0;
 }
 
-int parseAtFileEnd(ParseContext* ctx)
+int parseAtFileEnd(ParseContext *ctx)
 {
     // A character pushed back is still to be read: a last line of one
     // character without a line end must not be lost.
@@ -112,13 +116,13 @@ int parseAtFileEnd(ParseContext* ctx)
     return 1;
 }
 
-int parseAtLineEnd(ParseContext* ctx)
+int parseAtLineEnd(ParseContext *ctx)
 {
     parseReadChunk(ctx);
     return parseIsControl(static_cast<signed char>(ctx->buffer[ctx->position]));
 }
 
-int parseGet(ParseContext* ctx)
+int parseGet(ParseContext *ctx)
 {
     if (ctx->unget != 0) {
         int c = ctx->unget;
@@ -130,12 +134,9 @@ int parseGet(ParseContext* ctx)
     return static_cast<signed char>(ctx->buffer[ctx->position++]);
 }
 
-void parseUnget(ParseContext* ctx, int c)
-{
-    ctx->unget = c;
-}
+void parseUnget(ParseContext *ctx, int c) { ctx->unget = c; }
 
-void parseSkipSpaces(ParseContext* ctx)
+void parseSkipSpaces(ParseContext *ctx)
 {
     int c;
     do {
@@ -145,7 +146,7 @@ void parseSkipSpaces(ParseContext* ctx)
         parseUnget(ctx, c);
 }
 
-int parseDelimiter(ParseContext* ctx, int d)
+int parseDelimiter(ParseContext *ctx, int d)
 {
     parseSkipSpaces(ctx);
     int c = parseGet(ctx);
@@ -157,17 +158,17 @@ int parseDelimiter(ParseContext* ctx, int d)
     return 0;
 }
 
-void parseName(ParseContext* ctx, char* buf, uint32_t size)
+void parseName(ParseContext *ctx, char *buf, uint32_t size)
 {
     readWhile(ctx, buf, size, [](int c) { return parseIsNameChar(c) != 0; });
 }
 
-void parseValue(ParseContext* ctx, char* buf, uint32_t size, int d)
+void parseValue(ParseContext *ctx, char *buf, uint32_t size, int d)
 {
     readWhile(ctx, buf, size, [d](int c) { return !parseIsControl(c) && (d == 0 || c != d); });
 }
 
-void parseSkipLine(ParseContext* ctx)
+void parseSkipLine(ParseContext *ctx)
 {
     // A byte from 0x80 up ends a field but not the line: the rest of
     // "caf\xc3\xa9x;..." must not come back as a line "x;..." of its own.
@@ -186,4 +187,4 @@ void parseSkipLine(ParseContext* ctx)
     parseUnget(ctx, c);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -10,7 +10,7 @@ std::mutex gLock;
 uint16_t gNext = CM_PORT_FIRST;
 uint16_t gFreed = CM_PORT_FIRST;
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -49,9 +49,6 @@ void cmManageFreePort(uint16_t port)
     gFreed = port;
 }
 
-int cmPortManageShutdown(void)
-{
-    return 1;
-}
+int cmPortManageShutdown(void) { return 1; }
 
-} // extern "C"
+}  // extern "C"

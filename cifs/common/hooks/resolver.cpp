@@ -71,7 +71,10 @@ CacheEntry *entryOf(CMItem *item) { return static_cast<CacheEntry *>(CM_ITEM_DAT
 
 const uint32_t *serverOf(const Method &m) { return &m.server; }
 
-bool isDcMethod(const Method &m) { return m.d.type == CM_RESOLVER_DC || m.d.type == CM_RESOLVER_DC_TWO_STAGE; }
+bool isDcMethod(const Method &m)
+{
+    return m.d.type == CM_RESOLVER_DC || m.d.type == CM_RESOLVER_DC_TWO_STAGE;
+}
 
 void disposeMethod(CMItem *item)
 {
@@ -89,8 +92,7 @@ void disposeEntry(CMItem *item)
 }
 
 // Every item of a list for which pick says so, disposed of by drop.
-template <class Pick, class Drop>
-void removeIf(CMList &list, Pick pick, Drop drop)
+template <class Pick, class Drop> void removeIf(CMList &list, Pick pick, Drop drop)
 {
     CMIterator it;
     cmListIteratorStart(&list, &it);
@@ -102,8 +104,7 @@ void removeIf(CMList &list, Pick pick, Drop drop)
     cmListIteratorTerminate(&it);
 }
 
-template <class Visit>
-void forEach(CMList &list, Visit visit)
+template <class Visit> void forEach(CMList &list, Visit visit)
 {
     CMIterator it;
     cmListIteratorStart(&list, &it);
@@ -184,11 +185,13 @@ struct Step {
     }
 };
 
-uint64_t timeoutOf(const Method &m) { return (static_cast<uint64_t>(m.d.timeout.high) << 32) | m.d.timeout.low; }
+uint64_t timeoutOf(const Method &m)
+{
+    return (static_cast<uint64_t>(m.d.timeout.high) << 32) | m.d.timeout.low;
+}
 
 // Asks every enabled method of this priority that pick accepts.
-template <class Pick, class Ask>
-void ask(Context &c, uint32_t priority, Step &step, Pick pick, Ask request)
+template <class Pick, class Ask> void ask(Context &c, uint32_t priority, Step &step, Pick pick, Ask request)
 {
     forEach(c.methods, [&](CMItem *item) {
         Method *m = methodOf(item);
@@ -211,8 +214,7 @@ void ask(Context &c, uint32_t priority, Step &step, Pick pick, Ask request)
 // Waits for the answers of a step. answer(method, step) reads one and gives
 // the method's new status; a datagram that the method ignored
 // (CM_RESOLVER_PENDING) is no answer and leaves the count expected alone.
-template <class Answer>
-void wait(Step &step, Answer answer)
+template <class Answer> void wait(Step &step, Answer answer)
 {
     step.startMs = nowMs();
     while (step.expected > 0 && !step.finished && !step.waiting.empty()) {
@@ -275,11 +277,12 @@ void cacheStore(Context &c, const CMWchar *name, const uint32_t *ips, int count)
 {
     if (!c.cacheOn || count <= 0)
         return;
-    auto *copy = static_cast<uint32_t *>(cmMemoryAllocNonDebug(static_cast<uint32_t>(count) * sizeof(uint32_t)));
+    auto *copy =
+        static_cast<uint32_t *>(cmMemoryAllocNonDebug(static_cast<uint32_t>(count) * sizeof(uint32_t)));
     if (copy == nullptr)
         return;
-    CMItem *item =
-        cmListItemCreateAndAdd(&c.cache, sizeof(CMItem) + sizeof(CacheEntry), name, nullptr, CM_LISTITEM_NOGUARD);
+    CMItem *item = cmListItemCreateAndAdd(&c.cache, sizeof(CMItem) + sizeof(CacheEntry), name, nullptr,
+                                          CM_LISTITEM_NOGUARD);
     if (item == nullptr) {
         cmMemoryFreeNonDebug(copy);
         return;
@@ -290,7 +293,8 @@ void cacheStore(Context &c, const CMWchar *name, const uint32_t *ips, int count)
 
 uint32_t *copyOut(const std::vector<uint32_t> &ips, int *count)
 {
-    auto *out = static_cast<uint32_t *>(cmMemoryAllocNonDebug(static_cast<uint32_t>(ips.size()) * sizeof(uint32_t)));
+    auto *out =
+        static_cast<uint32_t *>(cmMemoryAllocNonDebug(static_cast<uint32_t>(ips.size()) * sizeof(uint32_t)));
     if (out == nullptr)
         return nullptr;
     std::copy(ips.begin(), ips.end(), out);
@@ -313,7 +317,8 @@ uint32_t *hostIps(Context &c, const CMWchar *name, int *count)
     bool failed = false;
     for (uint32_t priority = 1; priority <= kPriorities && result.empty() && !failed; ++priority) {
         Step step;
-        ask(c, priority, step, [](const Method &m) { return !isDcMethod(m) && m.d.requestByName != nullptr; },
+        ask(
+            c, priority, step, [](const Method &m) { return !isDcMethod(m) && m.d.requestByName != nullptr; },
             [&](Method &m) { return m.d.requestByName(m.socket, name, &m.context, serverOf(m)); });
         wait(step, [&](Method &m, Step &s) {
             if (m.d.responseByName == nullptr)
@@ -371,7 +376,8 @@ CMWchar *hostName(Context &c, const uint32_t *ip)
     bool failed = false;
     for (uint32_t priority = 1; priority <= kPriorities && !done && !failed; ++priority) {
         Step step;
-        ask(c, priority, step, [](const Method &m) { return !isDcMethod(m) && m.d.requestByIp != nullptr; },
+        ask(
+            c, priority, step, [](const Method &m) { return !isDcMethod(m) && m.d.requestByIp != nullptr; },
             [&](Method &m) { return m.d.requestByIp(m.socket, ip, &m.context, serverOf(m)); });
         wait(step, [&](Method &m, Step &s) {
             if (m.d.responseByIp == nullptr)
@@ -414,7 +420,8 @@ CMWchar *dcNames(Context &c, const CMWchar *domain, int *count)
     for (uint32_t priority = 1; priority <= kPriorities && names == nullptr && !failed; ++priority) {
         Step step;
         bool secondStage = false;
-        ask(c, priority, step, [](const Method &m) { return isDcMethod(m) && m.d.requestByName != nullptr; },
+        ask(
+            c, priority, step, [](const Method &m) { return isDcMethod(m) && m.d.requestByName != nullptr; },
             [&](Method &m) { return m.d.requestByName(m.socket, domain, &m.context, serverOf(m)); });
         wait(step, [&](Method &m, Step &s) {
             if (m.d.type == CM_RESOLVER_DC_TWO_STAGE && !secondStage) {
@@ -427,8 +434,8 @@ CMWchar *dcNames(Context &c, const CMWchar *domain, int *count)
                     secondStage = true;
                     const CMWchar *candidate = reinterpret_cast<const CMWchar *>(block);
                     for (int i = 0; i < n; ++i) {
-                        if (m.d.requestByIp(m.socket, reinterpret_cast<const uint32_t *>(candidate), &m.context,
-                                            serverOf(m)) >= 0) {
+                        if (m.d.requestByIp(m.socket, reinterpret_cast<const uint32_t *>(candidate),
+                                            &m.context, serverOf(m)) >= 0) {
                             ++s.expected;
                             s.extend(timeoutOf(m));
                         }
@@ -456,21 +463,15 @@ CMWchar *dcNames(Context &c, const CMWchar *domain, int *count)
     return names;
 }
 
-uint32_t monotonicSeconds()
-{
-    return static_cast<uint32_t>(nowMs() / 1000);
-}
+uint32_t monotonicSeconds() { return static_cast<uint32_t>(nowMs() / 1000); }
 
-} // namespace
+}  // namespace
 
 namespace cm {
 
-uint32_t resolverNow()
-{
-    return gClock != nullptr ? gClock() : monotonicSeconds();
-}
+uint32_t resolverNow() { return gClock != nullptr ? gClock() : monotonicSeconds(); }
 
-} // namespace cm
+}  // namespace cm
 
 extern "C" {
 
@@ -501,8 +502,10 @@ void cmResolverShutdown(void)
         return;
     {
         MutexHold hold(c->mutex);
-        removeIf(c->cache, [](CMItem *) { return true; }, disposeEntry);
-        removeIf(c->methods, [](CMItem *) { return true; }, disposeMethod);
+        removeIf(
+            c->cache, [](CMItem *) { return true; }, disposeEntry);
+        removeIf(
+            c->methods, [](CMItem *) { return true; }, disposeMethod);
         cmListShutdown(&c->cache);
         cmListShutdown(&c->methods);
         gContext = nullptr;
@@ -517,12 +520,13 @@ int cmResolverRegisterMethod(const CMResolverMethodDescriptor *method, const uin
     if (c == nullptr || method == nullptr)
         return 0;
     MutexHold hold(c->mutex);
-    CMItem *item =
-        cmListItemCreateAndAdd(&c->methods, sizeof(CMItem) + sizeof(Method), nullptr, nullptr, CM_LISTITEM_NOGUARD);
+    CMItem *item = cmListItemCreateAndAdd(&c->methods, sizeof(CMItem) + sizeof(Method), nullptr, nullptr,
+                                          CM_LISTITEM_NOGUARD);
     if (item == nullptr)
         return 0;
     Method *m = methodOf(item);
-    *m = Method{*method, syCreateSocket(0, 0), server != nullptr ? *server : 0, nullptr, CM_RESOLVER_PENDING, 1};
+    *m = Method{*method, syCreateSocket(0, 0), server != nullptr ? *server : 0,
+                nullptr, CM_RESOLVER_PENDING,  1};
     if (m->socket < 0) {
         disposeMethod(item);
         return 0;
@@ -608,7 +612,8 @@ void cmResolverCacheSet(uint32_t seconds)
         return;
     MutexHold hold(c->mutex);
     if (seconds == 0) {
-        removeIf(c->cache, [](CMItem *) { return true; }, disposeEntry);
+        removeIf(
+            c->cache, [](CMItem *) { return true; }, disposeEntry);
         c->cacheOn = 0;
         return;
     }
@@ -702,9 +707,6 @@ int cmIsIPv6Literal(const CMWchar *name)
     return 1;
 }
 
-void cmResolverSetClock(uint32_t (*secondsNow)(void))
-{
-    gClock = secondsNow;
-}
+void cmResolverSetClock(uint32_t (*secondsNow)(void)) { gClock = secondsNow; }
 
-} // extern "C"
+}  // extern "C"

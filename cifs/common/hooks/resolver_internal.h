@@ -8,4 +8,4 @@ namespace cm {
 // Seconds of the resolver's clock (monotonic, or the test's).
 uint32_t resolverNow();
 
-} // namespace cm
+}  // namespace cm

@@ -11,17 +11,17 @@
 
 namespace {
 
-CMList* gList = nullptr;
-CMIterator* gIterator = nullptr;
+CMList *gList = nullptr;
+CMIterator *gIterator = nullptr;
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
 int cmSelfipStart(void)
 {
-    gList = static_cast<CMList*>(cmMemoryAllocNonDebug(sizeof(CMList)));
-    gIterator = static_cast<CMIterator*>(cmMemoryAllocNonDebug(sizeof(CMIterator)));
+    gList = static_cast<CMList *>(cmMemoryAllocNonDebug(sizeof(CMList)));
+    gIterator = static_cast<CMIterator *>(cmMemoryAllocNonDebug(sizeof(CMIterator)));
     if (gList == nullptr || gIterator == nullptr) {
         cmMemoryFreeNonDebug(gList);
         cmMemoryFreeNonDebug(gIterator);
@@ -62,13 +62,13 @@ void cmSelfipIterate(void)
             break;
         if (ip == 0)
             continue;
-        CMItem* item = cmListItemCreateAndAdd(gList, sizeof(CMItem) + sizeof(CMSelfIp), nullptr,
-                                              nullptr, CM_LISTITEM_NOGUARD);
+        CMItem *item = cmListItemCreateAndAdd(gList, sizeof(CMItem) + sizeof(CMSelfIp), nullptr, nullptr,
+                                              CM_LISTITEM_NOGUARD);
         // Out of memory: the records made so far are still iterated, so
         // that every reader can end with cmSelfipTerminate as usual.
         if (item == nullptr)
             break;
-        auto* self = static_cast<CMSelfIp*>(CM_ITEM_DATA(item));
+        auto *self = static_cast<CMSelfIp *>(CM_ITEM_DATA(item));
         self->ip = ip;
         self->bcast = bcast;
         self->mask = mask;
@@ -79,12 +79,12 @@ void cmSelfipIterate(void)
     syMutexGive(&gList->mutex);
 }
 
-const CMSelfIp* cmSelfipNext(void)
+const CMSelfIp *cmSelfipNext(void)
 {
     if (gIterator == nullptr || gIterator->next == nullptr)
         return nullptr;
-    CMItem* item = cmListIteratorNext(gIterator);
-    return item != nullptr ? static_cast<const CMSelfIp*>(CM_ITEM_DATA(item)) : nullptr;
+    CMItem *item = cmListIteratorNext(gIterator);
+    return item != nullptr ? static_cast<const CMSelfIp *>(CM_ITEM_DATA(item)) : nullptr;
 }
 
 void cmSelfipTerminate(void)
@@ -96,4 +96,4 @@ void cmSelfipTerminate(void)
     }
 }
 
-} // extern "C"
+}  // extern "C"

@@ -27,15 +27,15 @@ public:
         if (fd_ >= 0)
             close(fd_);
     }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
     int get() const { return fd_; }
 
 private:
     int fd_;
 };
 
-ssize_t readFull(int fd, char* buf, size_t len)
+ssize_t readFull(int fd, char *buf, size_t len)
 {
     size_t got = 0;
     while (got < len) {
@@ -49,7 +49,7 @@ ssize_t readFull(int fd, char* buf, size_t len)
     return static_cast<ssize_t>(got);
 }
 
-bool nameIs(const Record& r, const std::string& name)
+bool nameIs(const Record &r, const std::string &name)
 {
     size_t len = strnlen(r.data(), kNameField);
     return len == name.size() && std::memcmp(r.data(), name.data(), len) == 0;
@@ -57,7 +57,7 @@ bool nameIs(const Record& r, const std::string& name)
 
 // Reads records until one carries the name; its offset, or -1 with `end` set
 // to the offset after the last whole record.
-off_t findRecord(int fd, const std::string& name, Record& r, off_t& end)
+off_t findRecord(int fd, const std::string &name, Record &r, off_t &end)
 {
     off_t offset = 0;
     while (readFull(fd, r.data(), kRecord) == static_cast<ssize_t>(kRecord)) {
@@ -69,24 +69,21 @@ off_t findRecord(int fd, const std::string& name, Record& r, off_t& end)
     return -1;
 }
 
-void reportOverflow()
-{
-    std::printf("UDCONFIG - Buffer overflow while loading share SD\n");
-}
+void reportOverflow() { std::printf("UDCONFIG - Buffer overflow while loading share SD\n"); }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-int udDefSaveShareSecurityDescriptor(const uint16_t* name, const uint8_t* sd, uint32_t length)
+int udDefSaveShareSecurityDescriptor(const uint16_t *name, const uint8_t *sd, uint32_t length)
 {
     return ud::guarded<int>(-1, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         std::string n = ud::narrow(name);
         // A descriptor must load back: its hex has to leave a terminator in the
         // field, and the name has to fit its field to be found again.
-        if (ctx == nullptr || length > UD_SHARE_SD_MAX || (sd == nullptr && length != 0) ||
-            n.empty() || n.size() >= kNameField)
+        if (ctx == nullptr || length > UD_SHARE_SD_MAX || (sd == nullptr && length != 0) || n.empty() ||
+            n.size() >= kNameField)
             return -1;
         Fd fd(open(ctx->shareSdFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0777));
         if (fd.get() < 0)
@@ -95,7 +92,7 @@ int udDefSaveShareSecurityDescriptor(const uint16_t* name, const uint8_t* sd, ui
         off_t end = 0;
         off_t at = findRecord(fd.get(), n, r, end);
         if (at < 0)
-            at = end; // a torn record at the end is overwritten, keeping records aligned
+            at = end;  // a torn record at the end is overwritten, keeping records aligned
 
         r.fill(0);
         std::memcpy(r.data(), n.data(), n.size());
@@ -114,15 +111,15 @@ int udDefSaveShareSecurityDescriptor(const uint16_t* name, const uint8_t* sd, ui
     });
 }
 
-int udSaveShareSecurityDescriptor(const uint16_t* name, const uint8_t* sd, uint32_t length)
+int udSaveShareSecurityDescriptor(const uint16_t *name, const uint8_t *sd, uint32_t length)
 {
     return udDefSaveShareSecurityDescriptor(name, sd, length);
 }
 
-uint32_t udDefLoadShareSecurityDescriptor(const uint16_t* name, uint8_t* buf, uint32_t size)
+uint32_t udDefLoadShareSecurityDescriptor(const uint16_t *name, uint8_t *buf, uint32_t size)
 {
     return ud::guarded<uint32_t>(0u, [&]() -> uint32_t {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr)
             return 0;
         Fd fd(open(ctx->shareSdFile.c_str(), O_RDONLY | O_CLOEXEC));
@@ -132,7 +129,7 @@ uint32_t udDefLoadShareSecurityDescriptor(const uint16_t* name, uint8_t* buf, ui
         off_t end = 0;
         if (findRecord(fd.get(), ud::narrow(name), r, end) < 0)
             return 0;
-        const char* hex = r.data() + kHexOffset;
+        const char *hex = r.data() + kHexOffset;
         if (hex[0] == '\0')
             return 0;
         if (size == 0) {
@@ -159,9 +156,9 @@ uint32_t udDefLoadShareSecurityDescriptor(const uint16_t* name, uint8_t* buf, ui
     });
 }
 
-uint32_t udLoadShareSecurityDescriptor(const uint16_t* name, uint8_t* buf, uint32_t size)
+uint32_t udLoadShareSecurityDescriptor(const uint16_t *name, uint8_t *buf, uint32_t size)
 {
     return udDefLoadShareSecurityDescriptor(name, buf, size);
 }
 
-} // extern "C"
+}  // extern "C"

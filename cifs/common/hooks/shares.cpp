@@ -13,7 +13,7 @@ constexpr const char kDefaultShareName[] = "C$";
 constexpr const char kDefaultShareComment[] = "Default share";
 
 // A line belongs to a share when the text before its first ';' is the name.
-bool belongsTo(const std::string& line, const std::string& name)
+bool belongsTo(const std::string &line, const std::string &name)
 {
     size_t semi = line.find(';');
     return semi != std::string::npos && line.compare(0, semi, name) == 0;
@@ -21,18 +21,18 @@ bool belongsTo(const std::string& line, const std::string& name)
 
 // Copies every line of `path` that does not belong to `name`, as read, of
 // any length. False when the file cannot be read.
-bool copyOtherLines(const std::string& path, const std::string& name, ud::Rewrite& rw)
+bool copyOtherLines(const std::string &path, const std::string &name, ud::Rewrite &rw)
 {
-    FILE* in = std::fopen(path.c_str(), "re");
+    FILE *in = std::fopen(path.c_str(), "re");
     if (in == nullptr)
         return false;
-    char* line = nullptr;
+    char *line = nullptr;
     size_t cap = 0;
     ssize_t n;
     while ((n = getline(&line, &cap, in)) > 0) {
         std::string text(line, static_cast<size_t>(n));
         if (text.back() != '\n')
-            text.push_back('\n'); // the next line must not join a last line
+            text.push_back('\n');  // the next line must not join a last line
         std::string bare = text.substr(0, text.size() - 1);
         if (!belongsTo(bare, name))
             rw.write(text);
@@ -42,22 +42,19 @@ bool copyOtherLines(const std::string& path, const std::string& name, ud::Rewrit
     return true;
 }
 
-bool fileExists(const std::string& path)
-{
-    return access(path.c_str(), F_OK) == 0;
-}
+bool fileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-int udDefGetNextShare(uint16_t* name, uint16_t* path, int* isPrinter, uint16_t* comment)
+int udDefGetNextShare(uint16_t *name, uint16_t *path, int *isPrinter, uint16_t *comment)
 {
     return ud::guarded<int>(0, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr)
             return 0;
-        ParseContext& p = ctx->shareParser;
+        ParseContext &p = ctx->shareParser;
         if (!ctx->shareEnumRunning) {
             if (!parseInit(&p, ctx->shareFile.c_str()))
                 return 0;
@@ -92,16 +89,16 @@ int udDefGetNextShare(uint16_t* name, uint16_t* path, int* isPrinter, uint16_t* 
     });
 }
 
-int udGetNextShare(uint16_t* name, uint16_t* path, int* isPrinter, uint16_t* comment)
+int udGetNextShare(uint16_t *name, uint16_t *path, int *isPrinter, uint16_t *comment)
 {
     return udDefGetNextShare(name, path, isPrinter, comment);
 }
 
-int udDefSaveShareInformation(const uint16_t* oldName, const uint16_t* name,
-                              const uint16_t* path, const uint16_t* comment)
+int udDefSaveShareInformation(const uint16_t *oldName, const uint16_t *name, const uint16_t *path,
+                              const uint16_t *comment)
 {
     return ud::guarded<int>(1, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr || ctx->shareEnumRunning || name == nullptr)
             return 0;
         std::string n = ud::narrow(name), dir = ud::narrow(path), remark = ud::narrow(comment);
@@ -127,16 +124,16 @@ int udDefSaveShareInformation(const uint16_t* oldName, const uint16_t* name,
     });
 }
 
-int udSaveShareInformation(const uint16_t* oldName, const uint16_t* name, const uint16_t* path,
-                           const uint16_t* comment)
+int udSaveShareInformation(const uint16_t *oldName, const uint16_t *name, const uint16_t *path,
+                           const uint16_t *comment)
 {
     return udDefSaveShareInformation(oldName, name, path, comment);
 }
 
-int udDefRemoveShare(const uint16_t* name)
+int udDefRemoveShare(const uint16_t *name)
 {
     return ud::guarded<int>(1, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr || ctx->shareEnumRunning)
             return 0;
         ud::Rewrite rw(*ctx);
@@ -148,18 +145,15 @@ int udDefRemoveShare(const uint16_t* name)
     });
 }
 
-int udRemoveShare(const uint16_t* name)
-{
-    return udDefRemoveShare(name);
-}
+int udRemoveShare(const uint16_t *name) { return udDefRemoveShare(name); }
 
-int udDefGetNextMount(uint16_t* first, uint16_t* second)
+int udDefGetNextMount(uint16_t *first, uint16_t *second)
 {
     return ud::guarded<int>(0, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr)
             return 0;
-        ParseContext& p = ctx->mountParser;
+        ParseContext &p = ctx->mountParser;
         if (!ctx->mountEnumRunning) {
             if (!parseInit(&p, ctx->mountFile.c_str()))
                 return 0;
@@ -181,9 +175,6 @@ int udDefGetNextMount(uint16_t* first, uint16_t* second)
     });
 }
 
-int udGetNextMount(uint16_t* first, uint16_t* second)
-{
-    return udDefGetNextMount(first, second);
-}
+int udGetNextMount(uint16_t *first, uint16_t *second) { return udDefGetNextMount(first, second); }
 
-} // extern "C"
+}  // extern "C"

@@ -28,14 +28,14 @@ constexpr uint32_t kFlagsSize = 31;
 
 std::string lower(std::string text)
 {
-    for (char& c : text)
+    for (char &c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
 // Reads the next user line; false at the end of the file. A field is read
 // only when the ':' before it is there.
-bool nextUser(ParseContext& p, UserLine& u)
+bool nextUser(ParseContext &p, UserLine &u)
 {
     while (!parseAtFileEnd(&p)) {
         if (ud::skipBlankOrComment(p))
@@ -62,7 +62,7 @@ bool nextUser(ParseContext& p, UserLine& u)
 }
 
 // Every user line in file order; false when there is no users file.
-bool loadUsers(const ud::Context& ctx, std::vector<UserLine>& users)
+bool loadUsers(const ud::Context &ctx, std::vector<UserLine> &users)
 {
     ParseContext p;
     if (!parseInit(&p, ctx.userFile.c_str()))
@@ -75,19 +75,19 @@ bool loadUsers(const ud::Context& ctx, std::vector<UserLine>& users)
 }
 
 // Writes the kept lines, then the changed one, and replaces the users file.
-bool saveUsers(const ud::Context& ctx, const std::vector<UserLine>& kept, const std::string& last)
+bool saveUsers(const ud::Context &ctx, const std::vector<UserLine> &kept, const std::string &last)
 {
     ud::Rewrite rw(ctx);
     if (!rw.open())
         return false;
-    for (const auto& u : kept)
+    for (const auto &u : kept)
         rw.write(u.text());
     rw.write(last);
     return rw.commit(ctx.userFile);
 }
 
 // Names are written where the name reader reads them back unchanged.
-bool isSafeUserName(const std::string& name)
+bool isSafeUserName(const std::string &name)
 {
     if (name.empty() || name.size() > UD_USER_NAME_MAX || name[0] == ' ' || name[0] == '#')
         return false;
@@ -98,7 +98,7 @@ bool isSafeUserName(const std::string& name)
     return true;
 }
 
-bool isHashText(const std::string& text)
+bool isHashText(const std::string &text)
 {
     if (text.size() != 32)
         return false;
@@ -110,8 +110,7 @@ bool isHashText(const std::string& text)
 }
 
 // Takes the first line for which `match` holds out of users.
-template <typename Match>
-bool takeUser(std::vector<UserLine>& users, UserLine& taken, Match match)
+template <typename Match> bool takeUser(std::vector<UserLine> &users, UserLine &taken, Match match)
 {
     for (auto it = users.begin(); it != users.end(); ++it) {
         if (match(*it)) {
@@ -125,23 +124,21 @@ bool takeUser(std::vector<UserLine>& users, UserLine& taken, Match match)
 
 // Moves the first line whose RID field equals rid, changed, to the end of the
 // file; 1, or 0 without a users file, such a line or a good rewrite.
-template <typename Change>
-int rewriteByRid(const ud::Context& ctx, int32_t rid, Change change)
+template <typename Change> int rewriteByRid(const ud::Context &ctx, int32_t rid, Change change)
 {
     std::vector<UserLine> users;
     UserLine u;
     if (!loadUsers(ctx, users) ||
-        !takeUser(users, u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
+        !takeUser(users, u, [rid](const UserLine &l) { return l.ridValue() == rid; }))
         return 0;
     change(u);
     return saveUsers(ctx, users, u.text()) ? 1 : 0;
 }
 
 // Finds the first line for which `match` holds without rewriting anything.
-template <typename Match>
-bool findUser(UserLine& found, Match match)
+template <typename Match> bool findUser(UserLine &found, Match match)
 {
-    ud::Context* ctx = ud::files();
+    ud::Context *ctx = ud::files();
     if (ctx == nullptr)
         return false;
     ParseContext p;
@@ -158,13 +155,13 @@ bool findUser(UserLine& found, Match match)
 }
 
 // The first line whose name equals name without regard to case.
-bool findByName(const uint16_t* name, UserLine& found)
+bool findByName(const uint16_t *name, UserLine &found)
 {
     std::string key = lower(ud::narrow(name));
-    return findUser(found, [&key](const UserLine& l) { return lower(l.name) == key; });
+    return findUser(found, [&key](const UserLine &l) { return lower(l.name) == key; });
 }
 
-void putNames(const UserLine& u, uint16_t* name, uint16_t* fullName)
+void putNames(const UserLine &u, uint16_t *name, uint16_t *fullName)
 {
     if (name != nullptr)
         ud::widen(name, u.name);
@@ -172,21 +169,21 @@ void putNames(const UserLine& u, uint16_t* name, uint16_t* fullName)
         ud::widen(fullName, u.name);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-int udDefCreateUser(const uint16_t* name, const uint16_t*, const uint16_t*)
+int udDefCreateUser(const uint16_t *name, const uint16_t *, const uint16_t *)
 {
     return ud::guarded<int>(0, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         std::string text = ud::narrow(name);
         if (ctx == nullptr || !isSafeUserName(text))
             return 0;
         std::vector<UserLine> users;
         loadUsers(*ctx, users);
         long long largest = 0;
-        for (const auto& u : users) {
+        for (const auto &u : users) {
             if (u.name == text)
                 return 0;
             largest = std::max(largest, std::llabs(u.ridValue()));
@@ -197,23 +194,23 @@ int udDefCreateUser(const uint16_t* name, const uint16_t*, const uint16_t*)
     });
 }
 
-int udCreateUser(const uint16_t* name, const uint16_t* fullName, const uint16_t* description)
+int udCreateUser(const uint16_t *name, const uint16_t *fullName, const uint16_t *description)
 {
     return udDefCreateUser(name, fullName, description);
 }
 
-int udDefSetUserInfo(int32_t rid, const uint16_t* name, const uint16_t*, const uint16_t*,
-                     const uint16_t* hash)
+int udDefSetUserInfo(int32_t rid, const uint16_t *name, const uint16_t *, const uint16_t *,
+                     const uint16_t *hash)
 {
     return ud::guarded<int>(0, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         std::string hex = ud::narrow(hash);
         if (ctx == nullptr || hash == nullptr || !isHashText(hex))
             return 0;
         std::string newName = ud::narrow(name);
         if (name != nullptr && !isSafeUserName(newName))
             return 0;
-        return rewriteByRid(*ctx, rid, [&](UserLine& u) {
+        return rewriteByRid(*ctx, rid, [&](UserLine &u) {
             if (name != nullptr)
                 u.name = newName;
             u.password = hex + hex;
@@ -221,8 +218,8 @@ int udDefSetUserInfo(int32_t rid, const uint16_t* name, const uint16_t*, const u
     });
 }
 
-int udSetUserInfo(int32_t rid, const uint16_t* name, const uint16_t* fullName,
-                  const uint16_t* description, const uint16_t* hash)
+int udSetUserInfo(int32_t rid, const uint16_t *name, const uint16_t *fullName, const uint16_t *description,
+                  const uint16_t *hash)
 {
     return udDefSetUserInfo(rid, name, fullName, description, hash);
 }
@@ -230,14 +227,14 @@ int udSetUserInfo(int32_t rid, const uint16_t* name, const uint16_t* fullName,
 int udDefDeleteUserByRid(int32_t rid)
 {
     return ud::guarded<int>(0, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr)
             return 0;
         std::vector<UserLine> users;
         bool exists = loadUsers(*ctx, users);
         size_t before = users.size();
         users.erase(std::remove_if(users.begin(), users.end(),
-                                   [rid](const UserLine& l) { return l.ridValue() == rid; }),
+                                   [rid](const UserLine &l) { return l.ridValue() == rid; }),
                     users.end());
         // The file is replaced even when nothing matched.
         bool saved = saveUsers(*ctx, users, std::string());
@@ -245,48 +242,39 @@ int udDefDeleteUserByRid(int32_t rid)
     });
 }
 
-int udDeleteUserByRid(int32_t rid)
-{
-    return udDefDeleteUserByRid(rid);
-}
+int udDeleteUserByRid(int32_t rid) { return udDefDeleteUserByRid(rid); }
 
 int udDefSetUserAsAdministrator(int32_t rid, int isAdmin)
 {
     return ud::guarded<int>(0, [&]() -> int {
         if ((rid < 0 && isAdmin != 0) || (rid > 0 && isAdmin == 0))
             return 1;
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr)
             return 0;
         return rewriteByRid(*ctx, rid,
-                            [rid](UserLine& u) { u.rid = std::to_string(-static_cast<long long>(rid)); });
+                            [rid](UserLine &u) { u.rid = std::to_string(-static_cast<long long>(rid)); });
     });
 }
 
-int udSetUserAsAdministrator(int32_t rid, int isAdmin)
-{
-    return udDefSetUserAsAdministrator(rid, isAdmin);
-}
+int udSetUserAsAdministrator(int32_t rid, int isAdmin) { return udDefSetUserAsAdministrator(rid, isAdmin); }
 
 int udDefSetUserAsPrinterOwner(int32_t rid, int flag)
 {
     return ud::guarded<int>(0, [&]() -> int {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr)
             return 0;
-        return rewriteByRid(*ctx, rid, [flag](UserLine& u) { u.flags = flag > 0 ? "1" : "0"; });
+        return rewriteByRid(*ctx, rid, [flag](UserLine &u) { u.flags = flag > 0 ? "1" : "0"; });
     });
 }
 
-int udSetUserAsPrinterOwner(int32_t rid, int flag)
-{
-    return udDefSetUserAsPrinterOwner(rid, flag);
-}
+int udSetUserAsPrinterOwner(int32_t rid, int flag) { return udDefSetUserAsPrinterOwner(rid, flag); }
 
 uint32_t udDefGetUserCount(void)
 {
     return ud::guarded<uint32_t>(0u, [&]() -> uint32_t {
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         std::vector<UserLine> users;
         if (ctx != nullptr)
             loadUsers(*ctx, users);
@@ -294,18 +282,15 @@ uint32_t udDefGetUserCount(void)
     });
 }
 
-uint32_t udGetUserCount(void)
-{
-    return udDefGetUserCount();
-}
+uint32_t udGetUserCount(void) { return udDefGetUserCount(); }
 
-int udDefGetUserInfo(uint32_t index, int32_t* rid, int* isPrinterOwner, uint16_t* name,
-                     uint16_t* fullName, uint16_t* description)
+int udDefGetUserInfo(uint32_t index, int32_t *rid, int *isPrinterOwner, uint16_t *name, uint16_t *fullName,
+                     uint16_t *description)
 {
     return ud::guarded<int>(0, [&]() -> int {
         uint32_t n = 0;
         UserLine u;
-        if (!findUser(u, [&n, index](const UserLine&) { return n++ == index; }))
+        if (!findUser(u, [&n, index](const UserLine &) { return n++ == index; }))
             return 0;
         if (rid != nullptr)
             *rid = static_cast<int32_t>(u.ridValue());
@@ -318,29 +303,29 @@ int udDefGetUserInfo(uint32_t index, int32_t* rid, int* isPrinterOwner, uint16_t
     });
 }
 
-int udGetUserInfo(uint32_t index, int32_t* rid, int* isPrinterOwner, uint16_t* name,
-                  uint16_t* fullName, uint16_t* description)
+int udGetUserInfo(uint32_t index, int32_t *rid, int *isPrinterOwner, uint16_t *name, uint16_t *fullName,
+                  uint16_t *description)
 {
     return udDefGetUserInfo(index, rid, isPrinterOwner, name, fullName, description);
 }
 
-int udDefGetUserNameByRid(int32_t rid, uint16_t* name, uint16_t* fullName)
+int udDefGetUserNameByRid(int32_t rid, uint16_t *name, uint16_t *fullName)
 {
     return ud::guarded<int>(0, [&]() -> int {
         UserLine u;
-        if (!findUser(u, [rid](const UserLine& l) { return l.ridValue() == rid; }))
+        if (!findUser(u, [rid](const UserLine &l) { return l.ridValue() == rid; }))
             return 0;
         putNames(u, name, fullName);
         return 1;
     });
 }
 
-int udGetUserNameByRid(int32_t rid, uint16_t* name, uint16_t* fullName)
+int udGetUserNameByRid(int32_t rid, uint16_t *name, uint16_t *fullName)
 {
     return udDefGetUserNameByRid(rid, name, fullName);
 }
 
-int udDefGetUserRidByName(const uint16_t* name, int32_t* rid)
+int udDefGetUserRidByName(const uint16_t *name, int32_t *rid)
 {
     return ud::guarded<int>(0, [&]() -> int {
         UserLine u;
@@ -352,12 +337,9 @@ int udDefGetUserRidByName(const uint16_t* name, int32_t* rid)
     });
 }
 
-int udGetUserRidByName(const uint16_t* name, int32_t* rid)
-{
-    return udDefGetUserRidByName(name, rid);
-}
+int udGetUserRidByName(const uint16_t *name, int32_t *rid) { return udDefGetUserRidByName(name, rid); }
 
-int udDefGetPrinterOwnerFlag(const uint16_t* name, int* flag)
+int udDefGetPrinterOwnerFlag(const uint16_t *name, int *flag)
 {
     return ud::guarded<int>(0, [&]() -> int {
         UserLine u;
@@ -369,12 +351,9 @@ int udDefGetPrinterOwnerFlag(const uint16_t* name, int* flag)
     });
 }
 
-int udGetPrinterOwnerFlag(const uint16_t* name, int* flag)
-{
-    return udDefGetPrinterOwnerFlag(name, flag);
-}
+int udGetPrinterOwnerFlag(const uint16_t *name, int *flag) { return udDefGetPrinterOwnerFlag(name, flag); }
 
-int udDefGetPassword(const uint16_t* name, uint8_t* out, int* isHashed, int32_t* rid)
+int udDefGetPassword(const uint16_t *name, uint8_t *out, int *isHashed, int32_t *rid)
 {
     return ud::guarded<int>(2, [&]() -> int {
         std::string key = lower(ud::narrow(name));
@@ -383,7 +362,7 @@ int udDefGetPassword(const uint16_t* name, uint8_t* out, int* isHashed, int32_t*
                 *rid = 666;
             return 1;
         }
-        ud::Context* ctx = ud::files();
+        ud::Context *ctx = ud::files();
         if (ctx == nullptr)
             return 1;
         ParseContext probe;
@@ -416,9 +395,9 @@ int udDefGetPassword(const uint16_t* name, uint8_t* out, int* isHashed, int32_t*
     });
 }
 
-int udGetPassword(const uint16_t* name, uint8_t* out, int* isHashed, int32_t* rid)
+int udGetPassword(const uint16_t *name, uint8_t *out, int *isHashed, int32_t *rid)
 {
     return udDefGetPassword(name, out, isHashed, rid);
 }
 
-} // extern "C"
+}  // extern "C"

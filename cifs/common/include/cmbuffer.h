@@ -65,7 +65,8 @@ VX_API void cmBufferWriteRandomBytes(CMBufferWriter *writer, uint32_t count);
 VX_API void cmBufferWriteUuid(CMBufferWriter *writer, const uint8_t *uuid);
 VX_API void cmBufferWriteUnicode(CMBufferWriter *writer, const CMWchar *wtext);
 VX_API void cmBufferWriteUnicodeNoNull(CMBufferWriter *writer, const CMWchar *wtext);
-VX_API void cmBufferWriteAsciiAsUnicodeN(CMBufferWriter *writer, const char *text, uint32_t count, uint32_t flags);
+VX_API void cmBufferWriteAsciiAsUnicodeN(CMBufferWriter *writer, const char *text, uint32_t count,
+                                         uint32_t flags);
 VX_API void cmBufferWriteString(CMBufferWriter *writer, int asAscii, const void *text, int textIsUnicode,
                                 uint32_t flags);
 

@@ -13,9 +13,9 @@
 #define CM_LLMNR_PORT 5355
 #define CM_LLMNR_GROUP "224.0.0.252"
 #define CM_DNS_MAX_SERVERS 128
-#define CM_DNS_NAME_MAX 255      /* characters of a decoded name */
+#define CM_DNS_NAME_MAX 255 /* characters of a decoded name */
 #define CM_DNS_DOMAIN_MAX 256
-#define CM_DNS_MAX_POINTERS 8    /* compression pointers followed in one name */
+#define CM_DNS_MAX_POINTERS 8 /* compression pointers followed in one name */
 #define CM_DNS_REVERSED_NAME_SIZE 257
 #define CM_DNS_HEADER_SIZE 12
 

@@ -40,7 +40,7 @@ typedef struct CMIterator {
 } CMIterator;
 
 /* Item creation flags. */
-#define CM_LISTITEM_LOCK    0x1 /* created with lock count 1 */
+#define CM_LISTITEM_LOCK 0x1    /* created with lock count 1 */
 #define CM_LISTITEM_NOGUARD 0x2 /* no guard mutex */
 
 /* Repository flags. */
@@ -63,7 +63,7 @@ typedef struct CMRepository {
 
 /* The user data that follows an item's header, and back. */
 #define CM_ITEM_DATA(item) ((void *)((CMItem *)(item) + 1))
-#define CM_DATA_ITEM(data) ((CMItem *)(data) - 1)
+#define CM_DATA_ITEM(data) ((CMItem *)(data)-1)
 
 VX_API void cmListStart(CMList *list);
 VX_API void cmListShutdown(CMList *list);
@@ -95,7 +95,8 @@ VX_API int cmRepositoryInit(CMRepository *repository, uint32_t flags, CMReposito
 VX_API int cmRepositoryItemPoolAlloc(CMRepository *repository, uint32_t count, uint32_t itemSize);
 VX_API void *cmRepositoryGetNewItem(CMRepository *repository);
 VX_API int cmRepositoryReleaseItem(CMRepository *repository, void *userData);
-VX_API int cmRepositoryAddItem(CMRepository *repository, CMItem *item, void *ignored, CMItemCallback callback);
+VX_API int cmRepositoryAddItem(CMRepository *repository, CMItem *item, void *ignored,
+                               CMItemCallback callback);
 VX_API void cmRepositoryIteratorStart(CMRepository *repository, CMIterator *iterator);
 VX_API void *cmRepositoryIteratorNext(CMIterator *iterator);
 VX_API void cmRepositoryIteratorTerminate(CMRepository *repository, CMIterator *iterator);

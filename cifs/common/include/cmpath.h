@@ -14,7 +14,7 @@ VX_API void cmCifsHtonFilename(CMWchar *wpath);
 VX_API CMWchar *cmCifsExtractFilenameFromFullName(CMWchar *wpath);
 /* out (CM_PATH_BUFFER units) = share path joined to name with one "/", or
  * null for a name too long, a pipe name, or wildcards where not allowed. */
-VX_API CMWchar *cmCifsNtohFilename(CMWchar *out, const CMWchar *sharePath, const void *name, int nameIsUnicode,
-                                   int allowWildcards);
+VX_API CMWchar *cmCifsNtohFilename(CMWchar *out, const CMWchar *sharePath, const void *name,
+                                   int nameIsUnicode, int allowWildcards);
 
 #endif

@@ -8,9 +8,9 @@
 #include "cmtypes.h"
 
 /* Method types. Host lookups use the registrant's own types. */
-#define CM_RESOLVER_HOST 1        /* host lookups by DNS and LLMNR */
-#define CM_RESOLVER_EXTERNAL 5    /* registered by the host */
-#define CM_RESOLVER_DC 8          /* domain controllers, one stage */
+#define CM_RESOLVER_HOST 1          /* host lookups by DNS and LLMNR */
+#define CM_RESOLVER_EXTERNAL 5      /* registered by the host */
+#define CM_RESOLVER_DC 8            /* domain controllers, one stage */
 #define CM_RESOLVER_DC_TWO_STAGE 10 /* candidates first, then each candidate */
 
 /* Status of a method that has not answered (also "does not settle it"). */
@@ -24,7 +24,8 @@
  * server asked); the resolver frees it when the lookup starts again. */
 /* Sends the question for name; the answers to expect (0 and 1 both mean
  * one), or a negative value when it cannot ask. */
-typedef int (*CMResolverRequestByName)(int socket, const CMWchar *name, void **context, const uint32_t *server);
+typedef int (*CMResolverRequestByName)(int socket, const CMWchar *name, void **context,
+                                       const uint32_t *server);
 /* Reads one answer: 0 with an allocated address array (network order) and
  * its count; CM_RESOLVER_PENDING or -1 when it does not settle it; anything
  * else is a failure. A two-stage controller method gives its candidate names

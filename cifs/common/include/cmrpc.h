@@ -9,12 +9,12 @@
 #include "cmtypes.h"
 
 typedef struct CMRpcPacketDescriptor {
-    void *token;       /* the caller's security token, or null */
-    uint8_t *current;  /* position */
-    uint32_t nbo;      /* 0 little-endian, else big-endian */
-    uint8_t *origin;   /* buffer start; alignment is measured from it */
-    uint32_t length;   /* buffer size from the origin */
-    uint32_t overrun;  /* sticky: some operation passed the end */
+    void *token;      /* the caller's security token, or null */
+    uint8_t *current; /* position */
+    uint32_t nbo;     /* 0 little-endian, else big-endian */
+    uint8_t *origin;  /* buffer start; alignment is measured from it */
+    uint32_t length;  /* buffer size from the origin */
+    uint32_t overrun; /* sticky: some operation passed the end */
 } CMRpcPacketDescriptor;
 
 /* Parse result of an NDR string: the text points into the packet and is not
@@ -34,17 +34,18 @@ typedef struct CMRpcAsciiString {
 } CMRpcAsciiString;
 
 /* NDR string flags. */
-#define CM_RP_NULLTERM   0x01 /* terminator written and counted */
-#define CM_RP_SIZE32     0x02 /* u32 maximum count first */
-#define CM_RP_SIZE16     0x04 /* u16 count (8-bit strings without 0x02) */
-#define CM_RP_FRAGMENT32 0x08 /* u32 offset 0 and u32 actual count */
+#define CM_RP_NULLTERM 0x01    /* terminator written and counted */
+#define CM_RP_SIZE32 0x02      /* u32 maximum count first */
+#define CM_RP_SIZE16 0x04      /* u16 count (8-bit strings without 0x02) */
+#define CM_RP_FRAGMENT32 0x08  /* u32 offset 0 and u32 actual count */
 #define CM_RP_INCMAXCOUNT 0x10 /* maximum count one above the characters */
 #define CM_RP_DECACTCOUNT 0x20 /* actual count one below the characters */
 
 /* Origin = position = buffer; no token. The descriptor has no room until the
  * caller sets `length` to the buffer's size. */
 VX_API void cmRpcSetDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t bigEndian);
-VX_API void cmRpcSetTokenDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t bigEndian, void *token);
+VX_API void cmRpcSetTokenDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t bigEndian,
+                                    void *token);
 VX_API void cmRpcResetDescriptor(CMRpcPacketDescriptor *d);
 VX_API void cmRpcCloneDescriptor(const CMRpcPacketDescriptor *source, CMRpcPacketDescriptor *destination);
 VX_API int32_t cmRpcSpace(const CMRpcPacketDescriptor *d);

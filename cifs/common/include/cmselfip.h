@@ -10,10 +10,10 @@
 #define CM_PORT_END 10000
 
 typedef struct CMSelfIp {
-    uint32_t ip;    /* network byte order */
+    uint32_t ip; /* network byte order */
     uint32_t bcast;
     uint32_t mask;
-    char name[16];  /* interface name */
+    char name[16]; /* interface name */
 } CMSelfIp;
 
 /* 1, or 0 with the last error 0xFF03F0. */
@@ -23,7 +23,7 @@ VX_API void cmSelfipShutdown(void);
  * holds the list from here until cmSelfipTerminate. */
 VX_API void cmSelfipIterate(void);
 /* The next own address, null at the end. */
-VX_API const CMSelfIp* cmSelfipNext(void);
+VX_API const CMSelfIp *cmSelfipNext(void);
 VX_API void cmSelfipTerminate(void);
 
 /* Ports run CM_PORT_FIRST .. CM_PORT_END - 2 and start again; a port handed

@@ -21,10 +21,10 @@ VX_API void cmSmbCalculateMessageSignature(const uint8_t *key, uint32_t keyLengt
                                            uint32_t extraLength, const uint8_t *response,
                                            uint32_t responseLength, uint8_t *signature);
 VX_API void cmSmb2CalculateMessageSignature(const uint8_t *key, uint32_t keyLength, uint8_t *message,
-                                            uint32_t messageLength, const uint8_t *extra, uint32_t extraLength,
-                                            uint8_t *signature);
+                                            uint32_t messageLength, const uint8_t *extra,
+                                            uint32_t extraLength, uint8_t *signature);
 VX_API void cmSmb3CalculateMessageSignature(const uint8_t *key, uint32_t keyLength, uint8_t *message,
-                                            uint32_t messageLength, const uint8_t *extra, uint32_t extraLength,
-                                            uint8_t *signature);
+                                            uint32_t messageLength, const uint8_t *extra,
+                                            uint32_t extraLength, uint8_t *signature);
 
 #endif

@@ -79,7 +79,8 @@ VX_API uint32_t cmSmb2HeaderGetReaderOffset(const CMSmb2Header *header, const CM
 VX_API uint32_t cmSmb2HeaderGetWriterOffset(const CMSmb2Header *header, const CMBufferWriter *writer);
 VX_API void cmSmb2HeaderSetReaderOffset(const CMSmb2Header *header, CMBufferReader *reader, uint32_t offset);
 VX_API void cmSmb2HeaderAlignReader(const CMSmb2Header *header, CMBufferReader *reader, uint32_t alignment);
-VX_API uint32_t cmSmb2HeaderAlignWriter(const CMSmb2Header *header, CMBufferWriter *writer, uint32_t alignment);
+VX_API uint32_t cmSmb2HeaderAlignWriter(const CMSmb2Header *header, CMBufferWriter *writer,
+                                        uint32_t alignment);
 /* 1 and the reader at the next compounded header when there is a whole one
  * (at least 64 bytes past this header's start); else 0, reader untouched. */
 VX_API int cmSmb2HeaderShiftNext(const CMSmb2Header *header, CMBufferReader *reader);

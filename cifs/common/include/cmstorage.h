@@ -52,8 +52,8 @@ typedef struct CMStorageHashList {
 } CMStorageHashList;
 
 /* Flags of cmStorageItemGetNew. */
-#define CM_STORAGE_ROW0 0x100    /* only row 0 (0x100 or 0x110 exactly) */
-#define CM_STORAGE_LIMITED 0x10  /* row numbers stay below 65533 */
+#define CM_STORAGE_ROW0 0x100   /* only row 0 (0x100 or 0x110 exactly) */
+#define CM_STORAGE_LIMITED 0x10 /* row numbers stay below 65533 */
 
 VX_API int cmStorageListInit(CMStorageList *list, uint32_t recordSize, uint32_t rows, uint32_t recordsPerRow);
 VX_API CMStorageItem *cmStorageItemGetNew(CMStorageList *list, uint32_t flags);

@@ -15,17 +15,17 @@
 typedef SYSemaphore CMThreadCond;
 
 typedef struct CMWorkerThread {
-    CMItem header;                        /* release callback: the clean-up */
+    CMItem header; /* release callback: the clean-up */
     pthread_t id;
-    CMThreadCond conds[CM_THREAD_CONDS];  /* an adopted thread has the first two */
+    CMThreadCond conds[CM_THREAD_CONDS]; /* an adopted thread has the first two */
     void *context;
     uint32_t contextSize;
-    CMItem embedded;                      /* own guard */
-    struct CMWorkerThread *self;          /* the embedded item's user data */
+    CMItem embedded;             /* own guard */
+    struct CMWorkerThread *self; /* the embedded item's user data */
     void (*body)(void *argument);
     void *argument;
     uint32_t flags;
-    uint32_t condCount;                   /* condition objects set up */
+    uint32_t condCount; /* condition objects set up */
 } CMWorkerThread;
 
 /* Starts the thread list; 1. */

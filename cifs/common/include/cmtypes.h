@@ -30,12 +30,12 @@ typedef struct CMInt64 {
 
 /* The stack's own errno values: 0xff0000 plus a number. */
 #define CM_ERRNO(n) (0xFF0000 + (n))
-#define CM_ERR_GENERAL        CM_ERRNO(0x0003) /* failure, not found, too long */
-#define CM_ERR_EXISTS         CM_ERRNO(0x0016)
-#define CM_ERR_NOMEM          CM_ERRNO(0x03F0)
-#define CM_ERR_CTRL_FAILED    CM_ERRNO(0x07D1)
-#define CM_ERR_NO_ROOM        CM_ERRNO(0x0829)
-#define CM_ERR_CTRL_TIMEOUT   CM_ERRNO(0x0BB7)
+#define CM_ERR_GENERAL CM_ERRNO(0x0003) /* failure, not found, too long */
+#define CM_ERR_EXISTS CM_ERRNO(0x0016)
+#define CM_ERR_NOMEM CM_ERRNO(0x03F0)
+#define CM_ERR_CTRL_FAILED CM_ERRNO(0x07D1)
+#define CM_ERR_NO_ROOM CM_ERRNO(0x0829)
+#define CM_ERR_CTRL_TIMEOUT CM_ERRNO(0x0BB7)
 #define CM_ERR_DB_NOT_STARTED CM_ERRNO(0x0BCD)
 
 #endif

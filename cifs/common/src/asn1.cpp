@@ -15,7 +15,8 @@ const uint8_t kKerberosU2U[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x12, 0x01, 0x02, 
 // Lengths above 4 bytes never occur in a token that fits a message.
 constexpr uint32_t kMaxLengthBytes = 4;
 
-uint32_t significantBytes(uint32_t v) {
+uint32_t significantBytes(uint32_t v)
+{
     uint32_t n = 0;
     for (; v; v >>= 8)
         ++n;
@@ -36,7 +37,8 @@ uint32_t cmAsn1PackLen(uint32_t length) { return length < 128 ? 1 : 1 + signific
 
 uint32_t cmAsn1GetElementLength(uint32_t length) { return 1 + cmAsn1PackLen(length) + length; }
 
-void cmAsn1PackTag(CMBufferWriter *writer, uint8_t tag, uint32_t length) {
+void cmAsn1PackTag(CMBufferWriter *writer, uint8_t tag, uint32_t length)
+{
     cmBufferWriteByte(writer, tag);
     if (length < 128) {
         cmBufferWriteByte(writer, (uint8_t)length);
@@ -48,14 +50,16 @@ void cmAsn1PackTag(CMBufferWriter *writer, uint8_t tag, uint32_t length) {
         cmBufferWriteByte(writer, (uint8_t)(length >> (8 * i)));
 }
 
-void cmAsn1PackOid(CMBufferWriter *writer, const CMAsn1Oid *oid) {
+void cmAsn1PackOid(CMBufferWriter *writer, const CMAsn1Oid *oid)
+{
     if (!oid)
         return;
     cmAsn1PackTag(writer, CM_ASN1_OID, oid->size);
     cmBufferWriteBytes(writer, oid->data, oid->size);
 }
 
-uint8_t cmAsn1ParseTag(CMBufferReader *reader, uint32_t *length) {
+uint8_t cmAsn1ParseTag(CMBufferReader *reader, uint32_t *length)
+{
     uint8_t tag, first;
     *length = 0;
     cmBufferReadByte(reader, &tag);
@@ -80,7 +84,8 @@ uint8_t cmAsn1ParseTag(CMBufferReader *reader, uint32_t *length) {
     return tag;
 }
 
-int cmAsn1ParseCompareOid(CMBufferReader *reader, const CMAsn1Oid *oid, int restore) {
+int cmAsn1ParseCompareOid(CMBufferReader *reader, const CMAsn1Oid *oid, int restore)
+{
     uint8_t *start = reader->current;
     uint32_t length;
     uint8_t tag = cmAsn1ParseTag(reader, &length);
@@ -101,7 +106,8 @@ int cmAsn1ParseCompareOid(CMBufferReader *reader, const CMAsn1Oid *oid, int rest
 }
 
 uint32_t spnegoPackNegTokenResp(const CMAsn1Oid *mechanism, CMSpnegoProcess process, void *context,
-                                CMBufferReader *in, CMBufferWriter *out, int raw) {
+                                CMBufferReader *in, CMBufferWriter *out, int raw)
+{
     uint8_t *token = out->current;
     uint32_t result = process(context, in, out);
     if (raw || out->overrun)

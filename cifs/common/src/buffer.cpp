@@ -11,7 +11,8 @@ using namespace cm;
 
 namespace {
 
-void init(CMRpcPacketDescriptor *d, const uint8_t *buffer, uint32_t size) {
+void init(CMRpcPacketDescriptor *d, const uint8_t *buffer, uint32_t size)
+{
     d->token = nullptr;
     d->origin = d->current = const_cast<uint8_t *>(buffer);
     d->nbo = 0;
@@ -19,13 +20,15 @@ void init(CMRpcPacketDescriptor *d, const uint8_t *buffer, uint32_t size) {
     d->overrun = 0;
 }
 
-const CMWchar *evenText(const void *s) {
+const CMWchar *evenText(const void *s)
+{
     auto v = reinterpret_cast<uintptr_t>(s);
     return reinterpret_cast<const CMWchar *>((v + 1) & ~uintptr_t(1));
 }
 
 // UTF-16 text goes on the wire little-endian, as it is held in memory.
-void putUnits(CMBufferWriter *w, const CMWchar *units, uint32_t n) {
+void putUnits(CMBufferWriter *w, const CMWchar *units, uint32_t n)
+{
     uint8_t *p = claim(w, n * 2);
     if (!p)
         return;
@@ -35,7 +38,8 @@ void putUnits(CMBufferWriter *w, const CMWchar *units, uint32_t n) {
     }
 }
 
-void putNarrowed(CMBufferWriter *w, const CMWchar *units, uint32_t n) {
+void putNarrowed(CMBufferWriter *w, const CMWchar *units, uint32_t n)
+{
     uint8_t *p = claim(w, n);
     if (!p)
         return;
@@ -47,10 +51,22 @@ void putNarrowed(CMBufferWriter *w, const CMWchar *units, uint32_t n) {
 
 extern "C" {
 
-void cmBufferReaderInit(CMBufferReader *reader, const uint8_t *buffer, uint32_t size) { init(reader, buffer, size); }
-void cmBufferWriterInit(CMBufferWriter *writer, uint8_t *buffer, uint32_t size) { init(writer, buffer, size); }
-void cmBufferReaderSetByteOrder(CMBufferReader *reader, int littleEndian) { reader->nbo = littleEndian ? 0 : 1; }
-void cmBufferWriterSetByteOrder(CMBufferWriter *writer, int littleEndian) { writer->nbo = littleEndian ? 0 : 1; }
+void cmBufferReaderInit(CMBufferReader *reader, const uint8_t *buffer, uint32_t size)
+{
+    init(reader, buffer, size);
+}
+void cmBufferWriterInit(CMBufferWriter *writer, uint8_t *buffer, uint32_t size)
+{
+    init(writer, buffer, size);
+}
+void cmBufferReaderSetByteOrder(CMBufferReader *reader, int littleEndian)
+{
+    reader->nbo = littleEndian ? 0 : 1;
+}
+void cmBufferWriterSetByteOrder(CMBufferWriter *writer, int littleEndian)
+{
+    writer->nbo = littleEndian ? 0 : 1;
+}
 int cmBufferReaderIsOverrun(const CMBufferReader *reader) { return reader->overrun != 0; }
 int cmBufferWriterIsOverrun(const CMBufferWriter *writer) { return writer->overrun != 0; }
 
@@ -69,14 +85,16 @@ void cmBufferWriterSkip(CMBufferWriter *writer, uint32_t count) { claim(writer, 
 void cmBufferReaderReset(CMBufferReader *reader) { reader->current = reader->origin; }
 void cmBufferWriterReset(CMBufferWriter *writer) { writer->current = writer->origin; }
 
-void cmBufferReaderSetOffset(CMBufferReader *reader, uint32_t offset) {
+void cmBufferReaderSetOffset(CMBufferReader *reader, uint32_t offset)
+{
     if (offset > reader->length)
         overrun(reader);
     else
         reader->current = reader->origin + offset;
 }
 
-uint32_t cmBufferReaderStart(CMBufferReader *reader) {
+uint32_t cmBufferReaderStart(CMBufferReader *reader)
+{
     reader->length -= used(reader);
     reader->origin = reader->current;
     return reader->length;
@@ -84,21 +102,25 @@ uint32_t cmBufferReaderStart(CMBufferReader *reader) {
 
 uint32_t cmBufferWriterStart(CMBufferWriter *writer) { return cmBufferReaderStart(writer); }
 
-void cmBufferReaderAlign(CMBufferReader *reader, const uint8_t *start, uint32_t alignment) {
+void cmBufferReaderAlign(CMBufferReader *reader, const uint8_t *start, uint32_t alignment)
+{
     alignFrom(reader, start, alignment, false);
 }
 
-uint32_t cmBufferWriterAlign(CMBufferWriter *writer, const uint8_t *start, uint32_t alignment) {
+uint32_t cmBufferWriterAlign(CMBufferWriter *writer, const uint8_t *start, uint32_t alignment)
+{
     return alignFrom(writer, start, alignment, true);
 }
 
-void cmBufferWriterSync(CMBufferWriter *writer, const CMBufferWriter *other) {
+void cmBufferWriterSync(CMBufferWriter *writer, const CMBufferWriter *other)
+{
     seek(writer, other->current);
     if (other->overrun)
         writer->overrun = 1;
 }
 
-void cmBufferWriterBranch(const CMBufferWriter *writer, CMBufferWriter *subWriter, uint32_t offset) {
+void cmBufferWriterBranch(const CMBufferWriter *writer, CMBufferWriter *subWriter, uint32_t offset)
+{
     // The sub-writer ends where the writer ends, so an offset never buys room
     // past the buffer.
     uint32_t room = left(writer);
@@ -109,7 +131,8 @@ void cmBufferWriterBranch(const CMBufferWriter *writer, CMBufferWriter *subWrite
     subWriter->overrun = writer->overrun || offset > room;
 }
 
-void cmBufferWriterClone(const CMBufferWriter *writer, CMBufferWriter *copy, int32_t offset) {
+void cmBufferWriterClone(const CMBufferWriter *writer, CMBufferWriter *copy, int32_t offset)
+{
     *copy = *writer;
     int64_t target = (int64_t)used(writer) + offset;
     if (target < 0 || target > (int64_t)writer->length)
@@ -118,7 +141,8 @@ void cmBufferWriterClone(const CMBufferWriter *writer, CMBufferWriter *copy, int
         copy->current = copy->origin + target;
 }
 
-void cmBufferWriterCloneAndSkip(CMBufferWriter *writer, CMBufferWriter *copy, uint32_t count) {
+void cmBufferWriterCloneAndSkip(CMBufferWriter *writer, CMBufferWriter *copy, uint32_t count)
+{
     *copy = *writer;
     claim(writer, count);
 }
@@ -126,30 +150,38 @@ void cmBufferWriterCloneAndSkip(CMBufferWriter *writer, CMBufferWriter *copy, ui
 void cmBufferWriteByte(CMBufferWriter *writer, uint8_t value) { put(writer, value, 1); }
 void cmBufferWriteUint16(CMBufferWriter *writer, uint16_t value) { put(writer, value, 2); }
 void cmBufferWriteUint32(CMBufferWriter *writer, uint32_t value) { put(writer, value, 4); }
-void cmBufferWriteUint64(CMBufferWriter *writer, const CMUint64 *value) {
+void cmBufferWriteUint64(CMBufferWriter *writer, const CMUint64 *value)
+{
     put(writer, (uint64_t)value->high << 32 | value->low, 8);
 }
-void cmBufferWriteBytes(CMBufferWriter *writer, const void *data, uint32_t count) { putBytes(writer, data, count); }
+void cmBufferWriteBytes(CMBufferWriter *writer, const void *data, uint32_t count)
+{
+    putBytes(writer, data, count);
+}
 void cmBufferWriteZeroes(CMBufferWriter *writer, uint32_t count) { cmRpcPackZeroes(writer, count); }
 // These bytes can end up as challenges or nonces: the kernel's generator, not rand().
-void cmBufferWriteRandomBytes(CMBufferWriter *writer, uint32_t count) {
+void cmBufferWriteRandomBytes(CMBufferWriter *writer, uint32_t count)
+{
     if (uint8_t *p = claim(writer, count))
         cmCreateRandomByteSequence(p, count);
 }
 
 void cmBufferWriteUuid(CMBufferWriter *writer, const uint8_t *uuid) { cmRpcPackUuid(writer, uuid); }
 
-void cmBufferWriteUnicode(CMBufferWriter *writer, const CMWchar *wtext) {
+void cmBufferWriteUnicode(CMBufferWriter *writer, const CMWchar *wtext)
+{
     cmBufferWriteUnicodeNoNull(writer, wtext);
     cmBufferWriteUint16(writer, 0);
 }
 
-void cmBufferWriteUnicodeNoNull(CMBufferWriter *writer, const CMWchar *wtext) {
+void cmBufferWriteUnicodeNoNull(CMBufferWriter *writer, const CMWchar *wtext)
+{
     const CMWchar *w = evenText(wtext);
     putUnits(writer, w, cmWStrlen(w));
 }
 
-void cmBufferWriteAsciiAsUnicodeN(CMBufferWriter *writer, const char *text, uint32_t count, uint32_t flags) {
+void cmBufferWriteAsciiAsUnicodeN(CMBufferWriter *writer, const char *text, uint32_t count, uint32_t flags)
+{
     uint32_t n = (uint32_t)strnlen(text, count);
     uint8_t *p = claim(writer, n * 2);
     if (p) {
@@ -162,7 +194,9 @@ void cmBufferWriteAsciiAsUnicodeN(CMBufferWriter *writer, const char *text, uint
         cmBufferWriteUint16(writer, 0);
 }
 
-void cmBufferWriteString(CMBufferWriter *writer, int asAscii, const void *text, int textIsUnicode, uint32_t flags) {
+void cmBufferWriteString(CMBufferWriter *writer, int asAscii, const void *text, int textIsUnicode,
+                         uint32_t flags)
+{
     if (textIsUnicode) {
         const CMWchar *w = evenText(text);
         uint32_t n = cmWStrlen(w);
@@ -192,12 +226,14 @@ void cmBufferReadByte(CMBufferReader *reader, uint8_t *value) { *value = (uint8_
 void cmBufferReadUint16(CMBufferReader *reader, uint16_t *value) { *value = (uint16_t)get(reader, 2); }
 void cmBufferReadUint32(CMBufferReader *reader, uint32_t *value) { *value = (uint32_t)get(reader, 4); }
 // The mirror of cmBufferWriteUint64 in either byte order.
-void cmBufferReadUint64(CMBufferReader *reader, CMUint64 *value) {
+void cmBufferReadUint64(CMBufferReader *reader, CMUint64 *value)
+{
     uint64_t v = get(reader, 8);
     value->low = (uint32_t)v;
     value->high = (uint32_t)(v >> 32);
 }
-void cmBufferReadBytes(CMBufferReader *reader, void *destination, uint32_t count) {
+void cmBufferReadBytes(CMBufferReader *reader, void *destination, uint32_t count)
+{
     getBytes(reader, destination, count);
 }
 

@@ -19,13 +19,15 @@ CMRepository g_buffers;
 
 extern "C" {
 
-int cmBufManStart(void) {
+int cmBufManStart(void)
+{
     cmRepositoryInit(&g_buffers, 0, nullptr, nullptr);
     cmRepositoryItemPoolAlloc(&g_buffers, kPreallocated, kItemSize);
     return 1;
 }
 
-uint8_t *cmBufManTake(uint32_t size) {
+uint8_t *cmBufManTake(uint32_t size)
+{
     if (size > CM_BUFMAN_MAX_SIZE)
         return nullptr;
     auto *data = static_cast<uint8_t *>(cmRepositoryGetNewItem(&g_buffers));
@@ -36,7 +38,8 @@ uint8_t *cmBufManTake(uint32_t size) {
     return buffer;
 }
 
-void cmBufManGive(uint8_t *buffer) {
+void cmBufManGive(uint8_t *buffer)
+{
     if (!buffer)
         return;
     CMRepository *owner = reinterpret_cast<CMRepository **>(buffer)[-1];

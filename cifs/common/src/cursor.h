@@ -7,18 +7,21 @@
 namespace cm {
 
 inline uint32_t used(const CMRpcPacketDescriptor *d) { return (uint32_t)(d->current - d->origin); }
-inline uint32_t left(const CMRpcPacketDescriptor *d) {
+inline uint32_t left(const CMRpcPacketDescriptor *d)
+{
     uint32_t u = used(d);
     return d->length > u ? d->length - u : 0;
 }
 
-inline void overrun(CMRpcPacketDescriptor *d) {
+inline void overrun(CMRpcPacketDescriptor *d)
+{
     d->overrun = 1;
     d->current = d->origin + d->length;
 }
 
 // The next n bytes, advancing past them; null (and overrun) when they are not all there.
-inline uint8_t *claim(CMRpcPacketDescriptor *d, uint32_t n) {
+inline uint8_t *claim(CMRpcPacketDescriptor *d, uint32_t n)
+{
     if (n > left(d)) {
         overrun(d);
         return nullptr;
@@ -29,7 +32,8 @@ inline uint8_t *claim(CMRpcPacketDescriptor *d, uint32_t n) {
 }
 
 // Moves to an absolute position inside [origin, origin + length]; else overrun.
-inline void seek(CMRpcPacketDescriptor *d, const uint8_t *p) {
+inline void seek(CMRpcPacketDescriptor *d, const uint8_t *p)
+{
     auto v = reinterpret_cast<uintptr_t>(p), o = reinterpret_cast<uintptr_t>(d->origin);
     if (v < o || v - o > d->length) {
         overrun(d);
@@ -38,7 +42,8 @@ inline void seek(CMRpcPacketDescriptor *d, const uint8_t *p) {
     d->current = d->origin + (v - o);
 }
 
-inline void put(CMRpcPacketDescriptor *d, uint64_t v, unsigned size) {
+inline void put(CMRpcPacketDescriptor *d, uint64_t v, unsigned size)
+{
     uint8_t *p = claim(d, size);
     if (!p)
         return;
@@ -48,7 +53,8 @@ inline void put(CMRpcPacketDescriptor *d, uint64_t v, unsigned size) {
     }
 }
 
-inline uint64_t get(CMRpcPacketDescriptor *d, unsigned size) {
+inline uint64_t get(CMRpcPacketDescriptor *d, unsigned size)
+{
     const uint8_t *p = claim(d, size);
     if (!p)
         return 0;
@@ -60,14 +66,16 @@ inline uint64_t get(CMRpcPacketDescriptor *d, unsigned size) {
     return v;
 }
 
-inline void putBytes(CMRpcPacketDescriptor *d, const void *data, uint32_t n) {
+inline void putBytes(CMRpcPacketDescriptor *d, const void *data, uint32_t n)
+{
     if (n == 0)
         return;
     if (uint8_t *p = claim(d, n))
         std::memmove(p, data, n);
 }
 
-inline void getBytes(CMRpcPacketDescriptor *d, void *out, uint32_t n) {
+inline void getBytes(CMRpcPacketDescriptor *d, void *out, uint32_t n)
+{
     if (n == 0)
         return;
     if (const uint8_t *p = claim(d, n))
@@ -77,7 +85,8 @@ inline void getBytes(CMRpcPacketDescriptor *d, void *out, uint32_t n) {
 }
 
 // Pad so that (position - start) is a multiple of alignment; returns the gap.
-inline uint32_t alignFrom(CMRpcPacketDescriptor *d, const uint8_t *start, uint32_t alignment, bool zero) {
+inline uint32_t alignFrom(CMRpcPacketDescriptor *d, const uint8_t *start, uint32_t alignment, bool zero)
+{
     if (alignment == 0)
         return 0;
     auto off = (uint64_t)(reinterpret_cast<uintptr_t>(d->current) - reinterpret_cast<uintptr_t>(start));

@@ -24,7 +24,7 @@
 namespace {
 
 constexpr uint32_t kServerListUnits = 4096;
-constexpr uint32_t kEntryMax = 15; // an address as text
+constexpr uint32_t kEntryMax = 15;  // an address as text
 constexpr uint32_t kMethodTimeoutMs = 1000;
 constexpr uint32_t kHostAnswerSize = 1460;
 constexpr uint32_t kOtherAnswerSize = 1024;
@@ -181,8 +181,8 @@ int hostResponseByName(int socket, uint32_t **addresses, int *count, void **cont
         return n == 0 ? CM_RESOLVER_PENDING : -1;
     uint32_t found[kMaxHostAddresses];
     uint32_t taken = 0;
-    int r = nsDnsParseAnswers(buffer, static_cast<uint32_t>(n), id, CM_DNS_TYPE_A, found, kMaxHostAddresses, &taken,
-                              nullptr, 0);
+    int r = nsDnsParseAnswers(buffer, static_cast<uint32_t>(n), id, CM_DNS_TYPE_A, found, kMaxHostAddresses,
+                              &taken, nullptr, 0);
     if (r != 0 || taken == 0)
         return r == CM_DNS_ERR_REFUSED ? r : -1;
     *addresses = static_cast<uint32_t *>(cmMemoryAllocNonDebug(taken * sizeof(uint32_t)));
@@ -220,8 +220,8 @@ int hostResponseByIp(int socket, CMWchar *wname, void **context, uint32_t *)
     if (n <= 0)
         return n == 0 ? CM_RESOLVER_PENDING : -1;
     char name[CM_DNS_NAME_MAX + 1];
-    int r = nsDnsParseAnswers(buffer, static_cast<uint32_t>(n), id, CM_DNS_TYPE_PTR, nullptr, 1, nullptr, name,
-                              sizeof name);
+    int r = nsDnsParseAnswers(buffer, static_cast<uint32_t>(n), id, CM_DNS_TYPE_PTR, nullptr, 1, nullptr,
+                              name, sizeof name);
     if (r != 0)
         return r;
     cmAnsiToUnicode(wname, name);
@@ -268,8 +268,8 @@ int dcResponse(int socket, CMWchar *, void **context, uint32_t *count)
         return n == 0 ? CM_RESOLVER_PENDING : -1;
     char names[kOtherAnswerSize];
     uint32_t taken = 0;
-    int r = nsDnsParseAnswers(buffer, static_cast<uint32_t>(n), id, CM_DNS_TYPE_SRV, nullptr, 64, &taken, names,
-                              sizeof names);
+    int r = nsDnsParseAnswers(buffer, static_cast<uint32_t>(n), id, CM_DNS_TYPE_SRV, nullptr, 64, &taken,
+                              names, sizeof names);
     if (r != 0 || taken == 0)
         return r == CM_DNS_ERR_REFUSED ? r : -1;
     uint32_t units = 0;
@@ -380,7 +380,7 @@ void loadParameters(DnsContext &c)
     replaceMethod(CM_RESOLVER_HOST, 1, 4, c.llmnr);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -429,10 +429,7 @@ void nsDnsExit(void)
     cmMemoryFreeNonDebug(c);
 }
 
-int nsDnsClearTargetAddress(void)
-{
-    return 0;
-}
+int nsDnsClearTargetAddress(void) { return 0; }
 
 int nsDnsSetTargetAddresses(void)
 {
@@ -446,7 +443,8 @@ int nsDnsSetTargetAddresses(void)
 
 int cmDnsSetDomainA(const char *domain)
 {
-    if (domain == nullptr || domain[0] == '\0' || strnlen(domain, CM_DNS_DOMAIN_MAX + 2) >= CM_DNS_DOMAIN_MAX + 2)
+    if (domain == nullptr || domain[0] == '\0' ||
+        strnlen(domain, CM_DNS_DOMAIN_MAX + 2) >= CM_DNS_DOMAIN_MAX + 2)
         return -1;
     if (gDns == nullptr)
         return -1;
@@ -537,8 +535,8 @@ int nsDnsGetHostNameByService(const char *service, char *result)
                 int n = receiveAnswer(socket, &context, buffer, sizeof buffer, &id);
                 char names[kHostAnswerSize];
                 uint32_t taken = 0;
-                if (n > 0 && nsDnsParseAnswers(buffer, static_cast<uint32_t>(n), id, CM_DNS_TYPE_SRV, nullptr, 1,
-                                               &taken, names, sizeof names) == 0) {
+                if (n > 0 && nsDnsParseAnswers(buffer, static_cast<uint32_t>(n), id, CM_DNS_TYPE_SRV, nullptr,
+                                               1, &taken, names, sizeof names) == 0) {
                     std::strncpy(result, names, CM_DNS_NAME_MAX);
                     result[CM_DNS_NAME_MAX] = '\0';
                     found = true;
@@ -550,4 +548,4 @@ int nsDnsGetHostNameByService(const char *service, char *result)
     return found ? 0 : -1;
 }
 
-} // extern "C"
+}  // extern "C"

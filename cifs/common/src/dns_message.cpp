@@ -38,7 +38,7 @@ struct Sink {
     }
 };
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -81,7 +81,7 @@ int nsDnsEncodeName(CMBufferWriter *writer, const char *text)
         for (j = i; j < length && text[j] != '.'; ++j) {
         }
         if (j == i)
-            continue; // "a..b" and a final "." add no empty label
+            continue;  // "a..b" and a final "." add no empty label
         cmBufferWriteByte(writer, static_cast<uint8_t>(j - i));
         cmBufferWriteBytes(writer, text + i, static_cast<uint32_t>(j - i));
     }
@@ -140,7 +140,8 @@ int nsDnsDecodeName(CMBufferReader *reader, char *text)
     return -1;
 }
 
-void nsDnsWriteAnswer(CMBufferWriter *writer, const char *name, uint16_t type, const void *data, uint32_t length)
+void nsDnsWriteAnswer(CMBufferWriter *writer, const char *name, uint16_t type, const void *data,
+                      uint32_t length)
 {
     nsDnsEncodeName(writer, name);
     cmBufferWriteUint16(writer, type);
@@ -196,8 +197,9 @@ uint32_t *nsDnsParseReversedName(const char *name, uint32_t length)
     return out;
 }
 
-int nsDnsParseAnswers(const uint8_t *message, uint32_t length, uint16_t id, uint16_t type, uint32_t *addresses,
-                      uint32_t maxItems, uint32_t *count, char *names, uint32_t namesSize)
+int nsDnsParseAnswers(const uint8_t *message, uint32_t length, uint16_t id, uint16_t type,
+                      uint32_t *addresses, uint32_t maxItems, uint32_t *count, char *names,
+                      uint32_t namesSize)
 {
     if (count != nullptr)
         *count = 0;
@@ -268,4 +270,4 @@ int nsDnsParseAnswers(const uint8_t *message, uint32_t length, uint16_t id, uint
     return sink.taken > 0 ? 0 : -1;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -6,7 +6,8 @@
 namespace {
 
 // Removes every item that can be removed; dispose decides whether it is freed.
-void drain(CMList *list, bool dispose) {
+void drain(CMList *list, bool dispose)
+{
     if (!list->isStarted)
         return;
     CMIterator it;
@@ -26,7 +27,8 @@ void drain(CMList *list, bool dispose) {
     syMutexDelete(&list->mutex);
 }
 
-void stop(CMStorageHashList *hl, bool dispose) {
+void stop(CMStorageHashList *hl, bool dispose)
+{
     for (CMList &list : hl->lists)
         drain(&list, dispose);
     hl->hash = nullptr;
@@ -37,7 +39,8 @@ void stop(CMStorageHashList *hl, bool dispose) {
 
 extern "C" {
 
-uint32_t cmStorageNameHash(const CMWchar *name) {
+uint32_t cmStorageNameHash(const CMWchar *name)
+{
     uint32_t n = cmWStrlen(name);
     if (n == 0)
         return 1;
@@ -49,7 +52,8 @@ uint32_t cmStorageNameHash(const CMWchar *name) {
     return h % CM_STORAGE_HASH_LISTS;
 }
 
-int cmStorageHashListStart(CMStorageHashList *hl, CMStorageHashFunction hash) {
+int cmStorageHashListStart(CMStorageHashList *hl, CMStorageHashFunction hash)
+{
     for (CMList &list : hl->lists)
         cmListStart(&list);
     hl->hash = hash;
@@ -57,7 +61,8 @@ int cmStorageHashListStart(CMStorageHashList *hl, CMStorageHashFunction hash) {
     return 1;
 }
 
-CMList *cmStorageHashFindList(CMStorageHashList *hl, const CMWchar *name) {
+CMList *cmStorageHashFindList(CMStorageHashList *hl, const CMWchar *name)
+{
     if (!hl->isStarted || !hl->hash)
         return nullptr;
     return &hl->lists[hl->hash(name) % CM_STORAGE_HASH_LISTS];

@@ -105,7 +105,7 @@ void build(Identity &id)
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -145,25 +145,13 @@ void cmNetBiosNameExit(void)
     gIdentity = nullptr;
 }
 
-int cmNetBiosInit(void)
-{
-    return cmNetBiosNameInit();
-}
+int cmNetBiosInit(void) { return cmNetBiosNameInit(); }
 
-void cmNetBiosExit(void)
-{
-    cmNetBiosNameExit();
-}
+void cmNetBiosExit(void) { cmNetBiosNameExit(); }
 
-const char *cmNetBiosGetScope(void)
-{
-    return gIdentity != nullptr ? gIdentity->scope : "";
-}
+const char *cmNetBiosGetScope(void) { return gIdentity != nullptr ? gIdentity->scope : ""; }
 
-uint32_t cmNetBiosGetScopeLength(void)
-{
-    return gIdentity != nullptr ? gIdentity->scopeLength : 0;
-}
+uint32_t cmNetBiosGetScopeLength(void) { return gIdentity != nullptr ? gIdentity->scopeLength : 0; }
 
 const CMNetBiosNameInfo *cmNetBiosGetHostNameInfo(void)
 {
@@ -190,10 +178,7 @@ const CMNetBiosNameInfo *cmNetBiosGetDomainAuth(void)
     return gIdentity != nullptr ? &gIdentity->domainAuth : &kEmptyRecord;
 }
 
-const char *cmGetFullHostName(void)
-{
-    return gIdentity != nullptr ? gIdentity->fullHost : "";
-}
+const char *cmGetFullHostName(void) { return gIdentity != nullptr ? gIdentity->fullHost : ""; }
 
 const char *cmGetFullDomainName(void)
 {
@@ -209,4 +194,4 @@ void cmNetBiosSetDomainAuth(const CMWchar *wname)
         narrow(gIdentity->domainAuth.name, wname, CM_NB_NAME_SIZE);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -6,13 +6,15 @@
 
 extern "C" {
 
-int cmIpToAscii(char *text, const uint32_t *address) {
+int cmIpToAscii(char *text, const uint32_t *address)
+{
     auto *b = reinterpret_cast<const uint8_t *>(address);
     std::snprintf(text, 16, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
     return 0;
 }
 
-int cmAsciiToIp(const char *text, uint32_t *address) {
+int cmAsciiToIp(const char *text, uint32_t *address)
+{
     if (!text || !*text)
         return -1;
     uint8_t parts[4];
@@ -20,7 +22,7 @@ int cmAsciiToIp(const char *text, uint32_t *address) {
     const char *p = text;
     for (;;) {
         if (*p < '0' || *p > '9' || count == 4)
-            return -1; // empty part, stray character or a fifth part
+            return -1;  // empty part, stray character or a fifth part
         unsigned value = 0;
         for (; *p >= '0' && *p <= '9'; ++p) {
             value = value * 10 + (unsigned)(*p - '0');
@@ -42,7 +44,8 @@ int cmAsciiToIp(const char *text, uint32_t *address) {
     return 0;
 }
 
-int cmWcharToIp(const CMWchar *wtext, uint32_t *address) {
+int cmWcharToIp(const CMWchar *wtext, uint32_t *address)
+{
     // Longer than "255.255.255.255" is never an address; refusing it up front
     // also keeps a cut copy from parsing as one.
     char text[16];

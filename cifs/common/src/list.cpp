@@ -19,13 +19,15 @@ CMItem *&referenceTarget(CMItem *ref) { return *static_cast<CMItem **>(CM_ITEM_D
 
 extern "C" {
 
-void cmListStart(CMList *list) {
+void cmListStart(CMList *list)
+{
     list->first = list->last = nullptr;
     syMutexCreate(&list->mutex);
     list->isStarted = 1;
 }
 
-void cmListShutdown(CMList *list) {
+void cmListShutdown(CMList *list)
+{
     if (!list->isStarted)
         return;
     takeList(list);
@@ -35,7 +37,8 @@ void cmListShutdown(CMList *list) {
     syMutexDelete(&list->mutex);
 }
 
-void cmListRemoveAndDisposeAll(CMList *list) {
+void cmListRemoveAndDisposeAll(CMList *list)
+{
     if (!list->isStarted)
         return;
     takeList(list);
@@ -44,27 +47,31 @@ void cmListRemoveAndDisposeAll(CMList *list) {
     giveList(list);
 }
 
-void cmListIteratorStart(CMList *list, CMIterator *iterator) {
+void cmListIteratorStart(CMList *list, CMIterator *iterator)
+{
     iterator->list = list;
     if (list->isStarted)
         takeList(list);
     iterator->next = list->isStarted ? list->first : nullptr;
 }
 
-CMItem *cmListIteratorNext(CMIterator *iterator) {
+CMItem *cmListIteratorNext(CMIterator *iterator)
+{
     CMItem *item = iterator->next;
     if (item)
         iterator->next = item->next;
     return item;
 }
 
-void cmListIteratorTerminate(CMIterator *iterator) {
+void cmListIteratorTerminate(CMIterator *iterator)
+{
     if (iterator->list && iterator->list->isStarted)
         giveList(iterator->list);
     iterator->next = nullptr;
 }
 
-void cmListItemInit(CMItem *item) {
+void cmListItemInit(CMItem *item)
+{
     item->next = item->prev = nullptr;
     item->locks = 0;
     item->callback = nullptr;
@@ -76,7 +83,8 @@ void cmListItemInit(CMItem *item) {
     item->guard = nullptr;
 }
 
-CMItem *cmListItemCreate(uint32_t size, const CMWchar *name, uint32_t flags) {
+CMItem *cmListItemCreate(uint32_t size, const CMWchar *name, uint32_t flags)
+{
     if (size < sizeof(CMItem))
         return nullptr;
     auto *item = static_cast<CMItem *>(cmMemoryAllocNonDebug(size));
@@ -105,7 +113,8 @@ CMItem *cmListItemCreate(uint32_t size, const CMWchar *name, uint32_t flags) {
 }
 
 CMItem *cmListItemCreateAndAdd(CMList *list, uint32_t size, const CMWchar *name, CMItemCallback callback,
-                               uint32_t flags) {
+                               uint32_t flags)
+{
     CMItem *item = cmListItemCreate(size, name, flags);
     if (item && !cmListItemAdd(list, item, callback)) {
         cmListItemDispose(item);
@@ -114,7 +123,8 @@ CMItem *cmListItemCreateAndAdd(CMList *list, uint32_t size, const CMWchar *name,
     return item;
 }
 
-int cmListItemAdd(CMList *list, CMItem *item, CMItemCallback callback) {
+int cmListItemAdd(CMList *list, CMItem *item, CMItemCallback callback)
+{
     if (!item || !list->isStarted)
         return 0;
     takeList(list);
@@ -135,7 +145,8 @@ int cmListItemAdd(CMList *list, CMItem *item, CMItemCallback callback) {
     return 1;
 }
 
-int cmListItemRemove(CMItem *item) {
+int cmListItemRemove(CMItem *item)
+{
     if (!item || item->locks != 0 || !item->master || !item->master->isStarted)
         return 0;
     CMList *list = item->master;
@@ -160,7 +171,8 @@ int cmListItemRemove(CMItem *item) {
     return removed;
 }
 
-void cmListItemDispose(CMItem *item) {
+void cmListItemDispose(CMItem *item)
+{
     if (!item)
         return;
     cmListItemTake(item);
@@ -190,30 +202,35 @@ void cmListItemDispose(CMItem *item) {
     cmMemoryFreeNonDebug(item);
 }
 
-int cmListItemRemoveAndDispose(CMItem *item) {
+int cmListItemRemoveAndDispose(CMItem *item)
+{
     if (!cmListItemRemove(item))
         return 0;
     cmListItemDispose(item);
     return 1;
 }
 
-void cmListItemTake(CMItem *item) {
+void cmListItemTake(CMItem *item)
+{
     if (item->guard && !item->beingDisposed)
         syMutexTake(item->guard);
 }
 
-void cmListItemGive(CMItem *item) {
+void cmListItemGive(CMItem *item)
+{
     if (item->guard && !item->beingDisposed)
         syMutexGive(item->guard);
 }
 
-void cmListItemLock(CMItem *item) {
+void cmListItemLock(CMItem *item)
+{
     cmListItemTake(item);
     item->locks++;
     cmListItemGive(item);
 }
 
-void cmListItemUnlock(CMItem *item) {
+void cmListItemUnlock(CMItem *item)
+{
     cmListItemTake(item);
     if (item->locks > 0 && --item->locks > 0) {
         cmListItemGive(item);
@@ -228,7 +245,8 @@ void cmListItemUnlock(CMItem *item) {
     cmListItemGive(item);
 }
 
-void cmListItemCheck(CMItem *item) {
+void cmListItemCheck(CMItem *item)
+{
     cmListItemTake(item);
     if (item->locks != 0) {
         cmListItemGive(item);
@@ -241,15 +259,18 @@ void cmListItemCheck(CMItem *item) {
     }
 }
 
-void cmListItemAddReference(CMItem *item, CMItem *referenced) {
-    CMItem *ref = cmListItemCreateAndAdd(&item->references, sizeof(CMItem) + sizeof(CMItem *), nullptr, nullptr, 0);
+void cmListItemAddReference(CMItem *item, CMItem *referenced)
+{
+    CMItem *ref =
+        cmListItemCreateAndAdd(&item->references, sizeof(CMItem) + sizeof(CMItem *), nullptr, nullptr, 0);
     if (!ref)
         return;
     referenceTarget(ref) = referenced;
     cmListItemLock(referenced);
 }
 
-void cmListItemRemoveReference(CMItem *item, CMItem *referenced) {
+void cmListItemRemoveReference(CMItem *item, CMItem *referenced)
+{
     CMIterator it;
     CMItem *match = nullptr;
     cmListIteratorStart(&item->references, &it);
@@ -265,7 +286,8 @@ void cmListItemRemoveReference(CMItem *item, CMItem *referenced) {
         cmListItemUnlock(referenced);
 }
 
-CMItem *cmListItemFind(CMList *list, const CMWchar *name, int ignoreCase, int lock) {
+CMItem *cmListItemFind(CMList *list, const CMWchar *name, int ignoreCase, int lock)
+{
     if (!name)
         return nullptr;
     CMIterator it;

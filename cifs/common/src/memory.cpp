@@ -29,21 +29,24 @@ struct Shard {
     std::mutex lock;
     std::unordered_set<const void *> blocks;
 };
-Shard &shardOf(const void *p) {
+Shard &shardOf(const void *p)
+{
     // Never destroyed: blocks may still be freed by other static destructors.
     static auto *shards = new std::array<Shard, 16>;
     auto v = reinterpret_cast<uintptr_t>(p);
     return (*shards)[(v >> 4 ^ v >> 12) & 15];
 }
 
-void release(uint32_t n) {
+void release(uint32_t n)
+{
     // cmMemoryStart may clear the total while blocks live; never wrap below 0.
     uint32_t total = g_total.load();
     while (!g_total.compare_exchange_weak(total, total > n ? total - n : 0)) {
     }
 }
 
-bool reserve(uint32_t n) {
+bool reserve(uint32_t n)
+{
     uint32_t total = g_total.load();
     for (;;) {
         uint32_t limit = g_limit.load();
@@ -58,7 +61,8 @@ bool reserve(uint32_t n) {
 
 extern "C" {
 
-int cmMemoryStart(uint32_t limit) {
+int cmMemoryStart(uint32_t limit)
+{
     g_limit = limit;
     g_total = 0;
     g_sequence = 0;
@@ -69,7 +73,8 @@ void cmMemoryShutdown(void) {}
 
 uint32_t cmMemoryGetTotal(void) { return g_total.load(); }
 
-void *cmMemoryAllocNonDebug(uint32_t size) {
+void *cmMemoryAllocNonDebug(uint32_t size)
+{
     if (size == 0 || size > SIZE_MAX - kLead || !reserve(size))
         return nullptr;
     auto *raw = static_cast<uint8_t *>(std::malloc((size_t)size + kLead));
@@ -92,7 +97,8 @@ void *cmMemoryAllocNonDebug(uint32_t size) {
     return block;
 }
 
-void cmMemoryFreeNonDebug(const void *block) {
+void cmMemoryFreeNonDebug(const void *block)
+{
     if (!block)
         return;
     bool ours;
@@ -112,7 +118,8 @@ void cmMemoryFreeNonDebug(const void *block) {
     std::free(const_cast<uint8_t *>(p - kLead));
 }
 
-CMBlob cmMemoryCloneBlobNonDebug(const CMBlob *source) {
+CMBlob cmMemoryCloneBlobNonDebug(const CMBlob *source)
+{
     CMBlob copy{nullptr, source->len};
     if (source->data) {
         copy.data = static_cast<uint8_t *>(cmMemoryAllocNonDebug(source->len));
@@ -122,21 +129,24 @@ CMBlob cmMemoryCloneBlobNonDebug(const CMBlob *source) {
     return copy;
 }
 
-void cmMemoryFreeBlobNonDebug(CMBlob *blob) {
+void cmMemoryFreeBlobNonDebug(CMBlob *blob)
+{
     if (blob->data)
         cmMemoryFreeNonDebug(blob->data);
     blob->data = nullptr;
     blob->len = 0;
 }
 
-CMWchar *cmMemoryCloneAStringNonDebug(const char *text) {
+CMWchar *cmMemoryCloneAStringNonDebug(const char *text)
+{
     auto *w = static_cast<CMWchar *>(cmMemoryAllocNonDebug((uint32_t)(std::strlen(text) + 1) * 2));
     if (w)
         cmAnsiToUnicode(w, text);
     return w;
 }
 
-CMWchar *cmMemoryCloneWStringNonDebug(const CMWchar *wtext) {
+CMWchar *cmMemoryCloneWStringNonDebug(const CMWchar *wtext)
+{
     uint32_t bytes = (cmWStrlen(wtext) + 1) * 2;
     auto *w = static_cast<CMWchar *>(cmMemoryAllocNonDebug(bytes));
     if (w)
@@ -144,7 +154,8 @@ CMWchar *cmMemoryCloneWStringNonDebug(const CMWchar *wtext) {
     return w;
 }
 
-char *cmMemoryCloneWStringAsAsciiNonDebug(const CMWchar *wtext) {
+char *cmMemoryCloneWStringAsAsciiNonDebug(const CMWchar *wtext)
+{
     auto *a = static_cast<char *>(cmMemoryAllocNonDebug((cmWStrlen(wtext) + 1) * 4));
     if (a)
         cmUnicodeToAnsi(a, wtext);

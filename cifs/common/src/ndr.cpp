@@ -9,13 +9,15 @@ using namespace cm;
 
 namespace {
 
-const CMWchar *evenText(const CMWchar *s) {
+const CMWchar *evenText(const CMWchar *s)
+{
     auto v = reinterpret_cast<uintptr_t>(s);
     return reinterpret_cast<const CMWchar *>((v + 1) & ~uintptr_t(1));
 }
 
 // Units before the terminator within the bytes left; overrun when there is none.
-uint32_t boundedWLen(CMRpcPacketDescriptor *d) {
+uint32_t boundedWLen(CMRpcPacketDescriptor *d)
+{
     uint32_t max = left(d) / 2;
     for (uint32_t i = 0; i < max; ++i)
         if ((d->current[2 * i] | d->current[2 * i + 1]) == 0)
@@ -24,7 +26,8 @@ uint32_t boundedWLen(CMRpcPacketDescriptor *d) {
     return 0;
 }
 
-uint32_t boundedALen(CMRpcPacketDescriptor *d) {
+uint32_t boundedALen(CMRpcPacketDescriptor *d)
+{
     uint32_t max = left(d);
     const void *z = std::memchr(d->current, 0, max);
     if (!z) {
@@ -35,8 +38,8 @@ uint32_t boundedALen(CMRpcPacketDescriptor *d) {
 }
 
 // Claims a counted text; on overrun the result describes an empty string.
-template <typename S, typename C>
-void claimText(CMRpcPacketDescriptor *d, S *result, uint64_t bytes) {
+template <typename S, typename C> void claimText(CMRpcPacketDescriptor *d, S *result, uint64_t bytes)
+{
     result->text = reinterpret_cast<C *>(d->current);
     if (bytes > left(d)) {
         overrun(d);
@@ -51,11 +54,13 @@ void claimText(CMRpcPacketDescriptor *d, S *result, uint64_t bytes) {
 
 extern "C" {
 
-void cmRpcSetDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t bigEndian) {
+void cmRpcSetDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t bigEndian)
+{
     cmRpcSetTokenDescriptor(d, buffer, bigEndian, nullptr);
 }
 
-void cmRpcSetTokenDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t bigEndian, void *token) {
+void cmRpcSetTokenDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t bigEndian, void *token)
+{
     d->token = token;
     d->origin = d->current = buffer;
     d->nbo = bigEndian ? 1 : 0;
@@ -65,7 +70,8 @@ void cmRpcSetTokenDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t
 
 void cmRpcResetDescriptor(CMRpcPacketDescriptor *d) { d->current = d->origin; }
 
-void cmRpcCloneDescriptor(const CMRpcPacketDescriptor *source, CMRpcPacketDescriptor *destination) {
+void cmRpcCloneDescriptor(const CMRpcPacketDescriptor *source, CMRpcPacketDescriptor *destination)
+{
     *destination = *source;
 }
 
@@ -75,11 +81,13 @@ int cmRpcIsOverrun(const CMRpcPacketDescriptor *d) { return d->overrun != 0; }
 void cmRpcPackByte(CMRpcPacketDescriptor *d, uint8_t value) { put(d, value, 1); }
 void cmRpcPackUint16(CMRpcPacketDescriptor *d, uint16_t value) { put(d, value, 2); }
 void cmRpcPackUint32(CMRpcPacketDescriptor *d, uint32_t value) { put(d, value, 4); }
-void cmRpcPackUint64(CMRpcPacketDescriptor *d, uint32_t low, uint32_t high) {
+void cmRpcPackUint64(CMRpcPacketDescriptor *d, uint32_t low, uint32_t high)
+{
     put(d, (uint64_t)high << 32 | low, 8);
 }
 void cmRpcPackBytes(CMRpcPacketDescriptor *d, const void *data, uint32_t count) { putBytes(d, data, count); }
-void cmRpcPackZeroes(CMRpcPacketDescriptor *d, uint32_t count) {
+void cmRpcPackZeroes(CMRpcPacketDescriptor *d, uint32_t count)
+{
     if (uint8_t *p = claim(d, count))
         std::memset(p, 0, count);
 }
@@ -88,20 +96,26 @@ void cmRpcPackSkip(CMRpcPacketDescriptor *d, uint32_t count) { claim(d, count); 
 void cmRpcParseByte(CMRpcPacketDescriptor *d, uint8_t *value) { *value = (uint8_t)get(d, 1); }
 void cmRpcParseUint16(CMRpcPacketDescriptor *d, uint16_t *value) { *value = (uint16_t)get(d, 2); }
 void cmRpcParseUint32(CMRpcPacketDescriptor *d, uint32_t *value) { *value = (uint32_t)get(d, 4); }
-void cmRpcParseUint64(CMRpcPacketDescriptor *d, uint32_t *low, uint32_t *high) {
+void cmRpcParseUint64(CMRpcPacketDescriptor *d, uint32_t *low, uint32_t *high)
+{
     uint64_t v = get(d, 8);
     *low = (uint32_t)v;
     *high = (uint32_t)(v >> 32);
 }
-void cmRpcParseBytes(CMRpcPacketDescriptor *d, void *destination, uint32_t count) {
+void cmRpcParseBytes(CMRpcPacketDescriptor *d, void *destination, uint32_t count)
+{
     getBytes(d, destination, count);
 }
 void cmRpcParseSkip(CMRpcPacketDescriptor *d, uint32_t count) { claim(d, count); }
 
 void cmRpcAllign(CMRpcPacketDescriptor *d, uint32_t alignment) { alignFrom(d, d->origin, alignment, false); }
-void cmRpcAllignZero(CMRpcPacketDescriptor *d, uint32_t alignment) { alignFrom(d, d->origin, alignment, true); }
+void cmRpcAllignZero(CMRpcPacketDescriptor *d, uint32_t alignment)
+{
+    alignFrom(d, d->origin, alignment, true);
+}
 
-int cmRpcPackUnicode(CMRpcPacketDescriptor *d, const CMWchar *wtext, uint32_t flags) {
+int cmRpcPackUnicode(CMRpcPacketDescriptor *d, const CMWchar *wtext, uint32_t flags)
+{
     wtext = evenText(wtext);
     uint32_t n = cmWStrlen(wtext);
     uint32_t count = n + (flags & CM_RP_NULLTERM ? 1 : 0);
@@ -124,12 +138,14 @@ int cmRpcPackUnicode(CMRpcPacketDescriptor *d, const CMWchar *wtext, uint32_t fl
     return 0;
 }
 
-int cmRpcPackWcharAsUnicode(CMRpcPacketDescriptor *d, const CMWchar *wtext, uint32_t flags) {
+int cmRpcPackWcharAsUnicode(CMRpcPacketDescriptor *d, const CMWchar *wtext, uint32_t flags)
+{
     static const CMWchar empty[1] = {0};
     return cmRpcPackUnicode(d, wtext ? wtext : empty, flags);
 }
 
-int cmRpcPackAsciiAsUnicode(CMRpcPacketDescriptor *d, const char *text, uint32_t flags) {
+int cmRpcPackAsciiAsUnicode(CMRpcPacketDescriptor *d, const char *text, uint32_t flags)
+{
     CMWchar *w = cmMemoryCloneAStringNonDebug(text);
     if (!w)
         return -1;
@@ -138,7 +154,8 @@ int cmRpcPackAsciiAsUnicode(CMRpcPacketDescriptor *d, const char *text, uint32_t
     return 0;
 }
 
-void cmRpcPackAscii(CMRpcPacketDescriptor *d, const char *text, uint32_t flags) {
+void cmRpcPackAscii(CMRpcPacketDescriptor *d, const char *text, uint32_t flags)
+{
     uint32_t n = (uint32_t)std::strlen(text);
     uint32_t count = n + (flags & CM_RP_NULLTERM ? 1 : 0);
     if (flags & CM_RP_SIZE32) {
@@ -155,7 +172,8 @@ void cmRpcPackAscii(CMRpcPacketDescriptor *d, const char *text, uint32_t flags) 
         cmRpcPackByte(d, 0);
 }
 
-void cmRpcParseAscii(CMRpcPacketDescriptor *d, CMRpcAsciiString *result, uint32_t flags) {
+void cmRpcParseAscii(CMRpcPacketDescriptor *d, CMRpcAsciiString *result, uint32_t flags)
+{
     result->size = result->offset = 0;
     bool sized = true;
     bool sized16 = false;
@@ -188,7 +206,8 @@ void cmRpcParseAscii(CMRpcPacketDescriptor *d, CMRpcAsciiString *result, uint32_
     claimText<CMRpcAsciiString, char>(d, result, result->size);
 }
 
-void cmRpcParseUnicode(CMRpcPacketDescriptor *d, CMRpcUnicodeString *result, uint32_t flags) {
+void cmRpcParseUnicode(CMRpcPacketDescriptor *d, CMRpcUnicodeString *result, uint32_t flags)
+{
     result->size = result->offset = 0;
     if (flags & CM_RP_SIZE32)
         cmRpcParseUint32(d, &result->size);
@@ -207,28 +226,32 @@ void cmRpcParseUnicode(CMRpcPacketDescriptor *d, CMRpcUnicodeString *result, uin
 
 int32_t cmRpcTcharAsUnicodeLength(const CMWchar *wtext) { return (int32_t)cmWStrlen(wtext); }
 
-void cmRpcPackUuid(CMRpcPacketDescriptor *d, const uint8_t *uuid) {
-    cmRpcPackUint32(d, (uint32_t)uuid[0] | (uint32_t)uuid[1] << 8 | (uint32_t)uuid[2] << 16 | (uint32_t)uuid[3] << 24);
+void cmRpcPackUuid(CMRpcPacketDescriptor *d, const uint8_t *uuid)
+{
+    cmRpcPackUint32(d, (uint32_t)uuid[0] | (uint32_t)uuid[1] << 8 | (uint32_t)uuid[2] << 16 |
+                           (uint32_t)uuid[3] << 24);
     cmRpcPackUint16(d, (uint16_t)(uuid[4] | uuid[5] << 8));
     cmRpcPackUint16(d, (uint16_t)(uuid[6] | uuid[7] << 8));
     putBytes(d, uuid + 8, 2);
     putBytes(d, uuid + 10, 6);
 }
 
-void cmRpcParseUuid(CMRpcPacketDescriptor *d, uint8_t *uuid) {
+void cmRpcParseUuid(CMRpcPacketDescriptor *d, uint8_t *uuid)
+{
     uint32_t d1;
     uint16_t d2, d3;
     cmRpcParseUint32(d, &d1);
     cmRpcParseUint16(d, &d2);
     cmRpcParseUint16(d, &d3);
     const uint8_t fields[8] = {(uint8_t)d1, (uint8_t)(d1 >> 8), (uint8_t)(d1 >> 16), (uint8_t)(d1 >> 24),
-                               (uint8_t)d2, (uint8_t)(d2 >> 8), (uint8_t)d3, (uint8_t)(d3 >> 8)};
+                               (uint8_t)d2, (uint8_t)(d2 >> 8), (uint8_t)d3,         (uint8_t)(d3 >> 8)};
     std::memcpy(uuid, fields, 8);
     getBytes(d, uuid + 8, 2);
     getBytes(d, uuid + 10, 6);
 }
 
-void cmRpcPackTimeAsUTC(CMRpcPacketDescriptor *d, uint32_t msLow, uint32_t msHigh) {
+void cmRpcPackTimeAsUTC(CMRpcPacketDescriptor *d, uint32_t msLow, uint32_t msHigh)
+{
     uint32_t low, high;
     cmCifsTimeToUTC(msLow, msHigh, &low, &high);
     cmRpcPackUint64(d, low, high);

@@ -111,7 +111,7 @@ const uint8_t *walkName(const uint8_t *start, const uint8_t *end, const uint8_t 
     return resume != nullptr ? resume : p;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -184,8 +184,8 @@ uint32_t cmNetBiosEncodeName(const CMNetBiosNameInfo *record, uint8_t *out)
     return static_cast<uint32_t>(p - out);
 }
 
-const uint8_t *cmNetBiosParseName(const uint8_t *packetStart, const uint8_t *packetEnd, const uint8_t *encoded,
-                                  char *name17, char *scopeOut, uint32_t scopeSize)
+const uint8_t *cmNetBiosParseName(const uint8_t *packetStart, const uint8_t *packetEnd,
+                                  const uint8_t *encoded, char *name17, char *scopeOut, uint32_t scopeSize)
 {
     return walkName(packetStart, packetEnd, encoded, name17, scopeOut, scopeSize);
 }
@@ -207,15 +207,9 @@ uint32_t cmNetBiosEncodeNamePointer(const uint8_t *packetStart, uint8_t *out, co
     return 2;
 }
 
-uint16_t cmNetBiosGetNextTranId(void)
-{
-    return gTranId.fetch_add(1, std::memory_order_relaxed);
-}
+uint16_t cmNetBiosGetNextTranId(void) { return gTranId.fetch_add(1, std::memory_order_relaxed); }
 
-uint32_t cmNetBiosGetNodeType(void)
-{
-    return udGetWins() != 0 ? CM_NB_NODE_M : CM_NB_NODE_B;
-}
+uint32_t cmNetBiosGetNodeType(void) { return udGetWins() != 0 ? CM_NB_NODE_M : CM_NB_NODE_B; }
 
 void cmNetBiosSetDatagramFlags(uint8_t *flags)
 {
@@ -233,4 +227,4 @@ void cmNetBiosSetDatagramFlags(uint8_t *flags)
     }
 }
 
-} // extern "C"
+}  // extern "C"

@@ -14,7 +14,8 @@ CMWchar *g_pipePrefix;
 const CMWchar kPipePrefix[] = {'\\', 'P', 'I', 'P', 'E', '\\', 0};
 constexpr uint32_t kPipePrefixLen = 6;
 
-bool isWildcard(CMWchar c) {
+bool isWildcard(CMWchar c)
+{
     return c == '*' || c == '?' || c == '<' || c == '>' || c == '"' || c == '\\' || c == '/';
 }
 
@@ -22,7 +23,8 @@ bool isWildcard(CMWchar c) {
 
 extern "C" {
 
-int cmCifsInit(void) {
+int cmCifsInit(void)
+{
     g_pipePrefix = cmMemoryCloneWStringNonDebug(kPipePrefix);
     if (!g_pipePrefix) {
         errno = CM_ERR_NOMEM;
@@ -31,17 +33,20 @@ int cmCifsInit(void) {
     return 0;
 }
 
-void cmCifsExit(void) {
+void cmCifsExit(void)
+{
     cmMemoryFreeNonDebug(g_pipePrefix);
     g_pipePrefix = nullptr;
 }
 
-void cmCifsHtonFilename(CMWchar *wpath) {
+void cmCifsHtonFilename(CMWchar *wpath)
+{
     for (CMWchar *p = cmWStrchr(wpath, '/'); p; p = cmWStrchr(p + 1, '/'))
         *p = '\\';
 }
 
-CMWchar *cmCifsExtractFilenameFromFullName(CMWchar *wpath) {
+CMWchar *cmCifsExtractFilenameFromFullName(CMWchar *wpath)
+{
     CMWchar *slash = cmWStrrchr(wpath, '/');
     return slash ? slash + 1 : wpath;
 }
@@ -51,7 +56,8 @@ CMWchar *cmCifsExtractFilenameFromFullName(CMWchar *wpath) {
 namespace {
 
 CMWchar *ntohFilename(CMWchar *out, const CMWchar *sharePath, const void *name, int nameIsUnicode,
-                      int allowWildcards) {
+                      int allowWildcards)
+{
     uint32_t n = sharePath ? cmWStrlen(sharePath) : 0;
     uint32_t nameLen = nameIsUnicode ? cmWStrlen(static_cast<const CMWchar *>(name))
                                      : (uint32_t)std::strlen(static_cast<const char *>(name));
@@ -113,7 +119,8 @@ CMWchar *ntohFilename(CMWchar *out, const CMWchar *sharePath, const void *name, 
 extern "C" {
 
 CMWchar *cmCifsNtohFilename(CMWchar *out, const CMWchar *sharePath, const void *name, int nameIsUnicode,
-                            int allowWildcards) {
+                            int allowWildcards)
+{
     // Out of memory is a refused name, not an exception through the C interface.
     try {
         return ntohFilename(out, sharePath, name, nameIsUnicode, allowWildcards);

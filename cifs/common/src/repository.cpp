@@ -6,18 +6,21 @@
 namespace {
 
 struct Guard {
-    explicit Guard(CMRepository *r) : m(r->guard) {
+    explicit Guard(CMRepository *r) : m(r->guard)
+    {
         if (m)
             syMutexTake(m);
     }
-    ~Guard() {
+    ~Guard()
+    {
         if (m)
             syMutexGive(m);
     }
     SYMutex *m;
 };
 
-CMItem *newItem(CMRepository *r) {
+CMItem *newItem(CMRepository *r)
+{
     CMItem *item = cmListItemCreate((uint32_t)sizeof(CMItem) + r->itemSize, nullptr, 0);
     if (item && r->initCallback)
         r->initCallback(CM_ITEM_DATA(item));
@@ -29,7 +32,8 @@ CMItem *newItem(CMRepository *r) {
 extern "C" {
 
 int cmRepositoryInit(CMRepository *r, uint32_t flags, CMRepositoryItemCallback initCallback,
-                     CMRepositoryItemCallback disposeCallback) {
+                     CMRepositoryItemCallback disposeCallback)
+{
     r->flags = flags;
     r->initCallback = initCallback;
     r->disposeCallback = disposeCallback;
@@ -47,7 +51,8 @@ int cmRepositoryInit(CMRepository *r, uint32_t flags, CMRepositoryItemCallback i
     return 1;
 }
 
-int cmRepositoryItemPoolAlloc(CMRepository *r, uint32_t count, uint32_t itemSize) {
+int cmRepositoryItemPoolAlloc(CMRepository *r, uint32_t count, uint32_t itemSize)
+{
     Guard g(r);
     r->poolSize = count;
     r->itemSize = itemSize;
@@ -61,7 +66,8 @@ int cmRepositoryItemPoolAlloc(CMRepository *r, uint32_t count, uint32_t itemSize
     return 1;
 }
 
-void *cmRepositoryGetNewItem(CMRepository *r) {
+void *cmRepositoryGetNewItem(CMRepository *r)
+{
     if (!r->isStarted)
         return nullptr;
     Guard g(r);
@@ -81,7 +87,8 @@ void *cmRepositoryGetNewItem(CMRepository *r) {
     return CM_ITEM_DATA(item);
 }
 
-int cmRepositoryReleaseItem(CMRepository *r, void *userData) {
+int cmRepositoryReleaseItem(CMRepository *r, void *userData)
+{
     if (!r->isStarted || !userData)
         return 0;
     Guard g(r);
@@ -97,31 +104,36 @@ int cmRepositoryReleaseItem(CMRepository *r, void *userData) {
     return 1;
 }
 
-int cmRepositoryAddItem(CMRepository *r, CMItem *item, void *, CMItemCallback callback) {
+int cmRepositoryAddItem(CMRepository *r, CMItem *item, void *, CMItemCallback callback)
+{
     if (!r->isStarted)
         return 0;
     Guard g(r);
     return cmListItemAdd(&r->used, item, callback);
 }
 
-void cmRepositoryIteratorStart(CMRepository *r, CMIterator *iterator) {
+void cmRepositoryIteratorStart(CMRepository *r, CMIterator *iterator)
+{
     if (r->guard)
         syMutexTake(r->guard);
     cmListIteratorStart(&r->used, iterator);
 }
 
-void *cmRepositoryIteratorNext(CMIterator *iterator) {
+void *cmRepositoryIteratorNext(CMIterator *iterator)
+{
     CMItem *item = cmListIteratorNext(iterator);
     return item ? CM_ITEM_DATA(item) : nullptr;
 }
 
-void cmRepositoryIteratorTerminate(CMRepository *r, CMIterator *iterator) {
+void cmRepositoryIteratorTerminate(CMRepository *r, CMIterator *iterator)
+{
     cmListIteratorTerminate(iterator);
     if (r->guard)
         syMutexGive(r->guard);
 }
 
-void cmRepositoryShutdown(CMRepository *r) {
+void cmRepositoryShutdown(CMRepository *r)
+{
     if (!r->isStarted)
         return;
     {

@@ -8,11 +8,12 @@ extern "C" {
 
 const uint8_t cmSmbProtocolId[4] = {0xFF, 'S', 'M', 'B'};
 
-void cmSmbHeaderRead(CMSmbHeader *h, CMBufferReader *reader) {
+void cmSmbHeaderRead(CMSmbHeader *h, CMBufferReader *reader)
+{
     uint16_t pidHigh, pidLow;
     h->_start = cmBufferReaderGetPosition(reader);
     h->size = CM_SMB_HEADER_SIZE;
-    cmBufferReaderSkip(reader, 4); // the dispatcher has already classified the message
+    cmBufferReaderSkip(reader, 4);  // the dispatcher has already classified the message
     cmBufferReadByte(reader, &h->command);
     cmBufferReadUint32(reader, &h->status);
     cmBufferReadByte(reader, &h->flags);
@@ -27,7 +28,8 @@ void cmSmbHeaderRead(CMSmbHeader *h, CMBufferReader *reader) {
     h->pid = (uint32_t)pidHigh << 16 | pidLow;
 }
 
-void cmSmbHeaderWrite(const CMSmbHeader *h, CMBufferWriter *writer) {
+void cmSmbHeaderWrite(const CMSmbHeader *h, CMBufferWriter *writer)
+{
     cmBufferWriteBytes(writer, cmSmbProtocolId, 4);
     cmBufferWriteByte(writer, h->command);
     cmBufferWriteUint32(writer, h->status);
@@ -42,7 +44,8 @@ void cmSmbHeaderWrite(const CMSmbHeader *h, CMBufferWriter *writer) {
     cmBufferWriteUint16(writer, h->mid);
 }
 
-void cmSmbHeaderInitForRequest(CMSmbHeader *h, const CMBufferWriter *writer, uint8_t command) {
+void cmSmbHeaderInitForRequest(CMSmbHeader *h, const CMBufferWriter *writer, uint8_t command)
+{
     std::memset(h, 0, sizeof *h);
     h->size = CM_SMB_HEADER_SIZE;
     h->_start = cmBufferWriterGetPosition(writer);
@@ -50,35 +53,42 @@ void cmSmbHeaderInitForRequest(CMSmbHeader *h, const CMBufferWriter *writer, uin
     h->pid = (uint32_t)getpid() & 0xFFFF;
 }
 
-void cmSmbHeaderInitForResponse(CMSmbHeader *h, const CMBufferWriter *writer) {
+void cmSmbHeaderInitForResponse(CMSmbHeader *h, const CMBufferWriter *writer)
+{
     std::memset(h, 0, sizeof *h);
     h->size = CM_SMB_HEADER_SIZE;
     cmSmbHeaderSetForResponse(h, writer);
 }
 
-void cmSmbHeaderSetForResponse(CMSmbHeader *h, const CMBufferWriter *writer) {
+void cmSmbHeaderSetForResponse(CMSmbHeader *h, const CMBufferWriter *writer)
+{
     h->_start = cmBufferWriterGetPosition(writer);
     h->flags |= 0x80;
 }
 
-uint32_t cmSmbHeaderGetReaderOffset(const CMSmbHeader *h, const CMBufferReader *reader) {
+uint32_t cmSmbHeaderGetReaderOffset(const CMSmbHeader *h, const CMBufferReader *reader)
+{
     return (uint32_t)(cmBufferReaderGetPosition(reader) - h->_start);
 }
 
-uint32_t cmSmbHeaderGetWriterOffset(const CMSmbHeader *h, const CMBufferWriter *writer) {
+uint32_t cmSmbHeaderGetWriterOffset(const CMSmbHeader *h, const CMBufferWriter *writer)
+{
     return (uint32_t)(cmBufferWriterGetPosition(writer) - h->_start);
 }
 
-void cmSmbHeaderSetReaderOffset(const CMSmbHeader *h, CMBufferReader *reader, uint32_t offset) {
+void cmSmbHeaderSetReaderOffset(const CMSmbHeader *h, CMBufferReader *reader, uint32_t offset)
+{
     uint32_t base = (uint32_t)(h->_start - cmBufferReaderGetStart(reader));
     cmBufferReaderSetOffset(reader, (uint64_t)base + offset > UINT32_MAX ? UINT32_MAX : base + offset);
 }
 
-void cmSmbHeaderAlignReader(const CMSmbHeader *h, CMBufferReader *reader, uint32_t alignment) {
+void cmSmbHeaderAlignReader(const CMSmbHeader *h, CMBufferReader *reader, uint32_t alignment)
+{
     cmBufferReaderAlign(reader, h->_start, alignment);
 }
 
-uint32_t cmSmbHeaderAlignWriter(const CMSmbHeader *h, CMBufferWriter *writer, uint32_t alignment) {
+uint32_t cmSmbHeaderAlignWriter(const CMSmbHeader *h, CMBufferWriter *writer, uint32_t alignment)
+{
     return cmBufferWriterAlign(writer, h->_start, alignment);
 }
 

@@ -33,12 +33,14 @@ struct Step {
 
 // In start order.
 const Step kSteps[] = {
-    {"cmMemoryStart", [] { return cmMemoryStart(0); }, Success::NonZero, Mode4::Run, "cmMemoryShutdown", cmMemoryShutdown},
+    {"cmMemoryStart", [] { return cmMemoryStart(0); }, Success::NonZero, Mode4::Run, "cmMemoryShutdown",
+     cmMemoryShutdown},
     {"cmNetBiosInit", cmNetBiosInit, Success::NotMinusOne, Mode4::Run, "cmNetBiosExit", cmNetBiosExit},
     {"cmCifsInit", cmCifsInit, Success::NotMinusOne, Mode4::Run, "cmCifsExit", cmCifsExit},
     {"cmSdInit", cmSdInit, Success::NotMinusOne, Mode4::Skip, "cmSdExit", cmSdExit},
     {"cmSelfipStart", cmSelfipStart, Success::NonZero, Mode4::Run, "cmSelfipShutdown", cmSelfipShutdown},
-    {"cmResolverStart", cmResolverStart, Success::NonZero, Mode4::Run, "cmResolverShutdown", cmResolverShutdown},
+    {"cmResolverStart", cmResolverStart, Success::NonZero, Mode4::Run, "cmResolverShutdown",
+     cmResolverShutdown},
     {"cmThreadStart", cmThreadStart, Success::NonZero, Mode4::Run, "cmThreadShutdown", cmThreadShutdown},
     {"cmPortManageStart", cmPortManageStart, Success::NonZero, Mode4::Run, "cmPortManageShutdown",
      [] { cmPortManageShutdown(); }},
@@ -48,18 +50,17 @@ const Step kSteps[] = {
 };
 
 // Stop orders, by the names in the table.
-const char *const kFullStop[] = {"cmBufManShutdown", "cmNetBiosExit", "cmCifsExit", "cmSdExit",
-                                 "cmFindDCExit", "cmResolverShutdown", "cmThreadShutdown", "cmSelfipShutdown",
-                                 "cmPortManageShutdown", "amSpnegoShutdown", "cmMemoryShutdown"};
-const char *const kNetBiosStop[] = {"cmNetBiosExit", "cmCifsExit", "cmResolverShutdown", "cmThreadShutdown",
-                                    "cmSelfipShutdown", "cmPortManageShutdown", "cmMemoryShutdown"};
+const char *const kFullStop[] = {"cmBufManShutdown", "cmNetBiosExit",    "cmCifsExit",
+                                 "cmSdExit",         "cmFindDCExit",     "cmResolverShutdown",
+                                 "cmThreadShutdown", "cmSelfipShutdown", "cmPortManageShutdown",
+                                 "amSpnegoShutdown", "cmMemoryShutdown"};
+const char *const kNetBiosStop[] = {"cmNetBiosExit",    "cmCifsExit",       "cmResolverShutdown",
+                                    "cmThreadShutdown", "cmSelfipShutdown", "cmPortManageShutdown",
+                                    "cmMemoryShutdown"};
 
 int (*gHook)(const char *) = nullptr;
 
-bool hookFails(const char *name)
-{
-    return gHook != nullptr && gHook(name) != 0;
-}
+bool hookFails(const char *name) { return gHook != nullptr && gHook(name) != 0; }
 
 void runUndo(const char *name)
 {
@@ -88,7 +89,7 @@ bool started(const Step &s)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -123,9 +124,6 @@ void cmExit(uint32_t mode)
         runUndo(name);
 }
 
-void cmInitSetStepHook(int (*hook)(const char *name))
-{
-    gHook = hook;
-}
+void cmInitSetStepHook(int (*hook)(const char *name)) { gHook = hook; }
 
-} // extern "C"
+}  // extern "C"

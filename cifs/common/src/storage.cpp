@@ -10,11 +10,13 @@ namespace {
 
 constexpr uint32_t kRowLimit = 65533;
 
-CMStorageItem *record(const CMStorageList *list, uint32_t row, uint32_t index /* from 1 */) {
+CMStorageItem *record(const CMStorageList *list, uint32_t row, uint32_t index /* from 1 */)
+{
     return reinterpret_cast<CMStorageItem *>(list->rows[row].block + (size_t)(index - 1) * list->recordSize);
 }
 
-void releaseRow(CMStorageRow *r) {
+void releaseRow(CMStorageRow *r)
+{
     if (r->mutex) {
         syMutexDelete(r->mutex);
         cmMemoryFreeNonDebug(r->mutex);
@@ -25,7 +27,8 @@ void releaseRow(CMStorageRow *r) {
 }
 
 // A row with every record on its free chain, in index order.
-bool setUpRow(CMStorageList *list, uint32_t number) {
+bool setUpRow(CMStorageList *list, uint32_t number)
+{
     CMStorageRow *r = &list->rows[number];
     std::memset(r, 0, sizeof *r);
     r->number = number;
@@ -52,7 +55,8 @@ bool setUpRow(CMStorageList *list, uint32_t number) {
     return true;
 }
 
-bool grow(CMStorageList *list) {
+bool grow(CMStorageList *list)
+{
     uint64_t count = (uint64_t)list->rowCount * 2;
     if (count == 0 || count * sizeof(CMStorageRow) > UINT32_MAX)
         return false;
@@ -77,7 +81,8 @@ bool grow(CMStorageList *list) {
     return true;
 }
 
-CMStorageItem *takeFree(CMStorageList *list, CMStorageRow *r) {
+CMStorageItem *takeFree(CMStorageList *list, CMStorageRow *r)
+{
     MutexHold g(*r->mutex);
     CMStorageItem *rec = r->firstFree;
     r->firstFree = rec->nextFree;
@@ -90,7 +95,8 @@ CMStorageItem *takeFree(CMStorageList *list, CMStorageRow *r) {
     return rec;
 }
 
-bool valid(const CMStorageList *list, uint32_t row, uint32_t index) {
+bool valid(const CMStorageList *list, uint32_t row, uint32_t index)
+{
     return row < list->rowCount && index >= 1 && index <= list->perRow;
 }
 
@@ -98,7 +104,8 @@ bool valid(const CMStorageList *list, uint32_t row, uint32_t index) {
 
 extern "C" {
 
-int cmStorageListInit(CMStorageList *list, uint32_t recordSize, uint32_t rows, uint32_t recordsPerRow) {
+int cmStorageListInit(CMStorageList *list, uint32_t recordSize, uint32_t rows, uint32_t recordsPerRow)
+{
     std::memset(list, 0, sizeof *list);
     if (recordSize < sizeof(CMStorageItem) || rows == 0 || recordsPerRow == 0 || recordsPerRow > 0xFFFF)
         return 0;
@@ -106,7 +113,8 @@ int cmStorageListInit(CMStorageList *list, uint32_t recordSize, uint32_t rows, u
     list->recordSize = (recordSize + alignof(CMStorageItem) - 1) & ~(uint32_t)(alignof(CMStorageItem) - 1);
     list->perRow = recordsPerRow;
     uint64_t bytes = (uint64_t)rows * sizeof(CMStorageRow);
-    list->rows = bytes > UINT32_MAX ? nullptr : static_cast<CMStorageRow *>(cmMemoryAllocNonDebug((uint32_t)bytes));
+    list->rows =
+        bytes > UINT32_MAX ? nullptr : static_cast<CMStorageRow *>(cmMemoryAllocNonDebug((uint32_t)bytes));
     if (!list->rows)
         return 0;
     for (uint32_t i = 0; i < rows; ++i) {
@@ -123,7 +131,8 @@ int cmStorageListInit(CMStorageList *list, uint32_t recordSize, uint32_t rows, u
     return 1;
 }
 
-CMStorageItem *cmStorageItemGetNew(CMStorageList *list, uint32_t flags) {
+CMStorageItem *cmStorageItemGetNew(CMStorageList *list, uint32_t flags)
+{
     MutexHold g(list->mutex);
     if (flags == CM_STORAGE_ROW0 || flags == (CM_STORAGE_ROW0 | CM_STORAGE_LIMITED)) {
         CMStorageRow *r = &list->rows[0];
@@ -146,7 +155,8 @@ CMStorageItem *cmStorageItemGetNew(CMStorageList *list, uint32_t flags) {
     return takeFree(list, &list->rows[first]);
 }
 
-CMStorageItem *cmStorageItemFind(CMStorageList *list, uint32_t row, uint32_t index, int includeHidden) {
+CMStorageItem *cmStorageItemFind(CMStorageList *list, uint32_t row, uint32_t index, int includeHidden)
+{
     MutexHold g(list->mutex);
     if (!valid(list, row, index))
         return nullptr;
@@ -154,7 +164,8 @@ CMStorageItem *cmStorageItemFind(CMStorageList *list, uint32_t row, uint32_t ind
     return rec->isUsed && (rec->isFindable || includeHidden) ? rec : nullptr;
 }
 
-void cmStorageItemRemove(CMStorageList *list, uint32_t row, uint32_t index) {
+void cmStorageItemRemove(CMStorageList *list, uint32_t row, uint32_t index)
+{
     MutexHold g(list->mutex);
     if (!valid(list, row, index))
         return;
@@ -176,7 +187,8 @@ void cmStorageItemRemove(CMStorageList *list, uint32_t row, uint32_t index) {
         list->usedCount--;
 }
 
-void cmStorageIteratorStart(CMStorageList *list, CMStorageIterator *it) {
+void cmStorageIteratorStart(CMStorageList *list, CMStorageIterator *it)
+{
     syMutexCreate(&it->mutex);
     syMutexTake(&it->mutex);
     syMutexTake(&list->mutex);
@@ -185,7 +197,8 @@ void cmStorageIteratorStart(CMStorageList *list, CMStorageIterator *it) {
     it->index = 0;
 }
 
-int cmStorageIteratorHasNext(CMStorageIterator *it) {
+int cmStorageIteratorHasNext(CMStorageIterator *it)
+{
     CMStorageList *list = it->list;
     while (list && it->row < list->rowCount) {
         if (list->rows[it->row].usedCount == 0 || it->index >= list->perRow) {
@@ -201,7 +214,8 @@ int cmStorageIteratorHasNext(CMStorageIterator *it) {
     return 0;
 }
 
-CMStorageItem *cmStorageIteratorNext(CMStorageIterator *it) {
+CMStorageItem *cmStorageIteratorNext(CMStorageIterator *it)
+{
     CMStorageList *list = it->list;
     if (!list || it->row >= list->rowCount || it->index >= list->perRow)
         return nullptr;
@@ -213,7 +227,8 @@ CMStorageItem *cmStorageIteratorNext(CMStorageIterator *it) {
     return rec;
 }
 
-void cmStorageIteratorTerminate(CMStorageIterator *it) {
+void cmStorageIteratorTerminate(CMStorageIterator *it)
+{
     if (it->list)
         syMutexGive(&it->list->mutex);
     it->list = nullptr;
@@ -222,7 +237,8 @@ void cmStorageIteratorTerminate(CMStorageIterator *it) {
     syMutexDelete(&it->mutex);
 }
 
-void cmStorageListShutdown(CMStorageList *list) {
+void cmStorageListShutdown(CMStorageList *list)
+{
     if (!list->rows)
         return;
     for (uint32_t i = 0; i < list->rowCount; ++i)

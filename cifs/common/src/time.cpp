@@ -5,21 +5,23 @@
 
 namespace {
 
-constexpr uint64_t kEpochDelta = 116444736000000000ull; // 1601 to 1970 in 100 ns units
-constexpr uint32_t kSmbEpoch = 315619200;               // 1980-01-02 00:00 UTC
+constexpr uint64_t kEpochDelta = 116444736000000000ull;  // 1601 to 1970 in 100 ns units
+constexpr uint32_t kSmbEpoch = 315619200;                // 1980-01-02 00:00 UTC
 
 }  // namespace
 
 extern "C" {
 
-void cmCifsTimeToUTC(uint32_t msLow, uint32_t msHigh, uint32_t *fileTimeLow, uint32_t *fileTimeHigh) {
+void cmCifsTimeToUTC(uint32_t msLow, uint32_t msHigh, uint32_t *fileTimeLow, uint32_t *fileTimeHigh)
+{
     uint64_t ms = (uint64_t)msHigh << 32 | msLow;
-    uint64_t ft = ms == 0 ? 0 : ms * 10000 + kEpochDelta; // a negative count wraps like the word pair does
+    uint64_t ft = ms == 0 ? 0 : ms * 10000 + kEpochDelta;  // a negative count wraps like the word pair does
     *fileTimeLow = (uint32_t)ft;
     *fileTimeHigh = (uint32_t)(ft >> 32);
 }
 
-CMUint64 *cmCifsUTCToTime(CMUint64 *result, uint32_t fileTimeLow, uint32_t fileTimeHigh) {
+CMUint64 *cmCifsUTCToTime(CMUint64 *result, uint32_t fileTimeLow, uint32_t fileTimeHigh)
+{
     uint64_t ft = (uint64_t)fileTimeHigh << 32 | fileTimeLow;
     // Floor division: a FILETIME 1 unit before 1970 is -1 ms, not 0.
     int64_t ms;
@@ -34,7 +36,8 @@ CMUint64 *cmCifsUTCToTime(CMUint64 *result, uint32_t fileTimeLow, uint32_t fileT
     return result;
 }
 
-void cmGetCurrentTime(CMUint64 *fileTime) {
+void cmGetCurrentTime(CMUint64 *fileTime)
+{
     CMUint64 now;
     syGetTimeInMsec(&now);
     cmCifsTimeToUTC(now.low, now.high, &fileTime->low, &fileTime->high);
@@ -42,11 +45,13 @@ void cmGetCurrentTime(CMUint64 *fileTime) {
 
 void cmTimeConvertSecToMSec(CMUint64 *result, uint32_t seconds) { cmU64MultU32U32(result, seconds, 1000); }
 
-uint32_t cmTimeConvertMSecToSec(const CMUint64 *ms) {
+uint32_t cmTimeConvertMSecToSec(const CMUint64 *ms)
+{
     return (uint32_t)(((uint64_t)ms->high << 32 | ms->low) / 1000);
 }
 
-void cmCifsTimeToSmbTime(uint32_t msLow, uint32_t msHigh, uint16_t *time, uint16_t *date) {
+void cmCifsTimeToSmbTime(uint32_t msLow, uint32_t msHigh, uint16_t *time, uint16_t *date)
+{
     uint64_t seconds = ((uint64_t)msHigh << 32 | msLow) / 1000;
     if (seconds < kSmbEpoch)
         seconds = kSmbEpoch;
@@ -56,7 +61,8 @@ void cmCifsTimeToSmbTime(uint32_t msLow, uint32_t msHigh, uint16_t *time, uint16
     *date = (uint16_t)((f.year + 1900 - 1980) << 9 | (f.month + 1) << 5 | f.day);
 }
 
-uint32_t cmCifsSmbTimeToTime(uint16_t time, uint16_t date) {
+uint32_t cmCifsSmbTimeToTime(uint16_t time, uint16_t date)
+{
     SYTimeFragments f;
     f.seconds = (uint16_t)((time & 31) * 2);
     f.minutes = (uint16_t)((time >> 5) & 63);
@@ -67,12 +73,14 @@ uint32_t cmCifsSmbTimeToTime(uint16_t time, uint16_t date) {
     return (uint32_t)syComposeTime(&f);
 }
 
-void cmTimeRead(CMBufferReader *reader, CMUint64 *fileTime) {
+void cmTimeRead(CMBufferReader *reader, CMUint64 *fileTime)
+{
     cmBufferReadUint32(reader, &fileTime->low);
     cmBufferReadUint32(reader, &fileTime->high);
 }
 
-void cmTimeWrite(CMBufferWriter *writer, const CMUint64 *fileTime) {
+void cmTimeWrite(CMBufferWriter *writer, const CMUint64 *fileTime)
+{
     cmBufferWriteUint32(writer, fileTime->low);
     cmBufferWriteUint32(writer, fileTime->high);
 }

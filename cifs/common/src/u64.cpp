@@ -4,7 +4,8 @@
 namespace {
 
 uint64_t v(const CMUint64 *x) { return (uint64_t)x->high << 32 | x->low; }
-void set(CMUint64 *x, uint64_t value) {
+void set(CMUint64 *x, uint64_t value)
+{
     x->low = (uint32_t)value;
     x->high = (uint32_t)(value >> 32);
 }
@@ -19,7 +20,8 @@ void cmU64AddU32(CMUint64 *value, uint32_t n) { set(value, v(value) + n); }
 void cmU64AddU64(CMUint64 *value, const CMUint64 *addend) { set(value, v(value) + v(addend)); }
 void cmU64SubU64U64(CMUint64 *result, const CMUint64 *a, const CMUint64 *b) { set(result, v(a) - v(b)); }
 
-void cmU64AddS64(CMUint64 *value, const CMInt64 *addend) {
+void cmU64AddS64(CMUint64 *value, const CMInt64 *addend)
+{
     uint64_t magnitude = (uint64_t)addend->high << 32 | addend->low;
     set(value, addend->sign == 0xFFFFFFFFu ? v(value) - magnitude : v(value) + magnitude);
 }
@@ -30,7 +32,8 @@ void cmU64Min(CMUint64 *result, const CMUint64 *a, const CMUint64 *b) { *result 
 
 void cmU64MultU32U32(CMUint64 *result, uint32_t a, uint32_t b) { set(result, (uint64_t)a * b); }
 
-void cmU128MultU64U64(CMUint64 *low, CMUint64 *high, const CMUint64 *a, const CMUint64 *b) {
+void cmU128MultU64U64(CMUint64 *low, CMUint64 *high, const CMUint64 *a, const CMUint64 *b)
+{
     // Schoolbook on 32-bit halves: portable to targets without a 128-bit type.
     uint64_t a0 = a->low, a1 = a->high, b0 = b->low, b1 = b->high;
     uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;

@@ -131,7 +131,7 @@ void *context(CMWorkerThread *thread, uint32_t size, bool asStatItem)
     return result;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -174,10 +174,7 @@ CMWorkerThread *cmThreadGetCurrent(void)
     return t;
 }
 
-CMWorkerThread *cmThreadSubscribe(void)
-{
-    return cmThreadGetCurrent();
-}
+CMWorkerThread *cmThreadSubscribe(void) { return cmThreadGetCurrent(); }
 
 void cmThreadUnsubscribe(void)
 {
@@ -190,10 +187,7 @@ void cmThreadUnsubscribe(void)
     syMutexGive(&gThreads.mutex);
 }
 
-void *cmThreadGetContext(CMWorkerThread *thread, uint32_t size)
-{
-    return context(thread, size, false);
-}
+void *cmThreadGetContext(CMWorkerThread *thread, uint32_t size) { return context(thread, size, false); }
 
 void *cmThreadGetContextAsStatItem(CMWorkerThread *thread, uint32_t size)
 {
@@ -258,20 +252,11 @@ uint16_t cmThreadBindPort(int socket)
     }
 }
 
-void cmThreadFreePort(uint16_t port)
-{
-    cmManageFreePort(port);
-}
+void cmThreadFreePort(uint16_t port) { cmManageFreePort(port); }
 
-int cmThreadCondSet(CMThreadCond *cond)
-{
-    return cond != nullptr && sem_init(cond, 0, 0) == 0 ? 1 : 0;
-}
+int cmThreadCondSet(CMThreadCond *cond) { return cond != nullptr && sem_init(cond, 0, 0) == 0 ? 1 : 0; }
 
-int cmThreadCondSignal(CMThreadCond *cond)
-{
-    return cond != nullptr && sem_post(cond) == 0 ? 1 : 0;
-}
+int cmThreadCondSignal(CMThreadCond *cond) { return cond != nullptr && sem_post(cond) == 0 ? 1 : 0; }
 
 int cmThreadCondWait(CMThreadCond *cond, uint32_t seconds)
 {
@@ -295,4 +280,4 @@ int cmThreadCondRelease(CMThreadCond *cond)
     return 1;
 }
 
-} // extern "C"
+}  // extern "C"

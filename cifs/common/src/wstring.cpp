@@ -8,13 +8,14 @@
 namespace {
 
 // Strings in messages may follow odd-sized fields: start at the next even address.
-template <typename T>
-T *even(T *s) {
+template <typename T> T *even(T *s)
+{
     auto v = reinterpret_cast<uintptr_t>(s);
     return reinterpret_cast<T *>((v + 1) & ~uintptr_t(1));
 }
 
-int compare(const CMWchar *a, const CMWchar *b, uint32_t n, bool fold) {
+int compare(const CMWchar *a, const CMWchar *b, uint32_t n, bool fold)
+{
     a = even(a);
     b = even(b);
     for (uint32_t i = 0; i < n; ++i) {
@@ -28,7 +29,8 @@ int compare(const CMWchar *a, const CMWchar *b, uint32_t n, bool fold) {
     return 0;
 }
 
-int acompare(const char *a, const char *b, size_t n) {
+int acompare(const char *a, const char *b, size_t n)
+{
     for (size_t i = 0; i < n; ++i) {
         auto x = (signed char)std::toupper((unsigned char)a[i]);
         auto y = (signed char)std::toupper((unsigned char)b[i]);
@@ -44,7 +46,8 @@ int acompare(const char *a, const char *b, size_t n) {
 
 extern "C" {
 
-uint32_t cmWStrlen(const CMWchar *s) {
+uint32_t cmWStrlen(const CMWchar *s)
+{
     s = even(s);
     uint32_t n = 0;
     while (s[n])
@@ -52,20 +55,23 @@ uint32_t cmWStrlen(const CMWchar *s) {
     return n;
 }
 
-void cmWStrcpy(CMWchar *dst, const CMWchar *src) {
+void cmWStrcpy(CMWchar *dst, const CMWchar *src)
+{
     dst = even(dst);
     src = even(src);
     std::memmove(dst, src, (cmWStrlen(src) + 1) * sizeof(CMWchar));
 }
 
-CMWchar *cmWStrcat(CMWchar *dst, const CMWchar *src) {
+CMWchar *cmWStrcat(CMWchar *dst, const CMWchar *src)
+{
     dst = even(dst);
     CMWchar *end = dst + cmWStrlen(dst);
     cmWStrcpy(end, src);
     return end + cmWStrlen(end) + 1;
 }
 
-uint32_t cmWStrncpy(CMWchar *dst, const CMWchar *src, uint32_t n) {
+uint32_t cmWStrncpy(CMWchar *dst, const CMWchar *src, uint32_t n)
+{
     dst = even(dst);
     src = even(src);
     for (uint32_t i = 0; i < n; ++i) {
@@ -76,7 +82,8 @@ uint32_t cmWStrncpy(CMWchar *dst, const CMWchar *src, uint32_t n) {
     return n;
 }
 
-CMWchar *cmWStrchr(const CMWchar *s, CMWchar c) {
+CMWchar *cmWStrchr(const CMWchar *s, CMWchar c)
+{
     s = even(s);
     for (;; ++s) {
         if (*s == c)
@@ -86,7 +93,8 @@ CMWchar *cmWStrchr(const CMWchar *s, CMWchar c) {
     }
 }
 
-CMWchar *cmWStrrchr(const CMWchar *s, CMWchar c) {
+CMWchar *cmWStrrchr(const CMWchar *s, CMWchar c)
+{
     s = even(s);
     const CMWchar *found = nullptr;
     for (; *s; ++s)
@@ -100,12 +108,14 @@ int cmWStrncmp(const CMWchar *a, const CMWchar *b, uint32_t n) { return compare(
 int cmWStricmp(const CMWchar *a, const CMWchar *b) { return compare(a, b, UINT32_MAX, true); }
 int cmWStrincmp(const CMWchar *a, const CMWchar *b, uint32_t n) { return compare(a, b, n, true); }
 
-int cmWToupper(CMWchar *dst, CMWchar src) {
+int cmWToupper(CMWchar *dst, CMWchar src)
+{
     *dst = cmUpperUnit(src);
     return 1;
 }
 
-void cmWStrupr(CMWchar *s) {
+void cmWStrupr(CMWchar *s)
+{
     for (s = even(s); *s; ++s)
         *s = cmUpperUnit(*s);
 }
@@ -115,12 +125,14 @@ const CMWchar *cmWDump(const CMWchar *s) { return s; }
 char *cmAStrchr(const char *s, int c) { return const_cast<char *>(std::strchr(s, c)); }
 char *cmAStrrchr(const char *s, int c) { return const_cast<char *>(std::strrchr(s, c)); }
 
-int cmAToupper(char *dst, char src) {
+int cmAToupper(char *dst, char src)
+{
     *dst = (char)std::toupper((unsigned char)src);
     return 1;
 }
 
-void cmAStrupr(char *s) {
+void cmAStrupr(char *s)
+{
     for (; *s; ++s)
         cmAToupper(s, *s);
 }
@@ -128,7 +140,8 @@ void cmAStrupr(char *s) {
 int cmAStricmp(const char *a, const char *b) { return acompare(a, b, SIZE_MAX); }
 int cmAStrincmp(const char *a, const char *b, uint32_t n) { return acompare(a, b, n); }
 
-void cmAnsiToUnicodeN(CMWchar *dst, const char *src, uint32_t n) {
+void cmAnsiToUnicodeN(CMWchar *dst, const char *src, uint32_t n)
+{
     dst = even(dst);
     uint32_t i = 0;
     for (; i < n && src[i]; ++i)
@@ -138,7 +151,8 @@ void cmAnsiToUnicodeN(CMWchar *dst, const char *src, uint32_t n) {
 
 void cmAnsiToUnicode(CMWchar *dst, const char *src) { cmAnsiToUnicodeN(dst, src, UINT32_MAX); }
 
-void cmUnicodeToAnsiN(char *dst, const CMWchar *src, uint32_t nBytes) {
+void cmUnicodeToAnsiN(char *dst, const CMWchar *src, uint32_t nBytes)
+{
     src = even(src);
     uint32_t i = 0;
     for (; i < nBytes / 2 && src[i]; ++i)
@@ -146,7 +160,8 @@ void cmUnicodeToAnsiN(char *dst, const CMWchar *src, uint32_t nBytes) {
     dst[i] = 0;
 }
 
-void cmUnicodeToAnsi(char *dst, const CMWchar *src) {
+void cmUnicodeToAnsi(char *dst, const CMWchar *src)
+{
     src = even(src);
     uint32_t i = 0;
     for (; src[i]; ++i)
@@ -154,7 +169,8 @@ void cmUnicodeToAnsi(char *dst, const CMWchar *src) {
     dst[i] = 0;
 }
 
-void *cmUnicodeToStr(void *dst, const CMWchar *src, int unicode) {
+void *cmUnicodeToStr(void *dst, const CMWchar *src, int unicode)
+{
     if (!unicode) {
         auto *d = static_cast<char *>(dst);
         cmUnicodeToAnsi(d, src);
@@ -167,7 +183,8 @@ void *cmUnicodeToStr(void *dst, const CMWchar *src, int unicode) {
 
 void *cmWcharToStr(void *dst, const CMWchar *src, int unicode) { return cmUnicodeToStr(dst, src, unicode); }
 
-void *cmAnsiToStr(void *dst, const char *src, int unicode) {
+void *cmAnsiToStr(void *dst, const char *src, int unicode)
+{
     if (!unicode) {
         auto *d = static_cast<char *>(dst);
         size_t n = std::strlen(src) + 1;

@@ -16,7 +16,8 @@ namespace {
 
 constexpr int kMaxEntries = 148;
 
-bool usable(const ifaddrs *e) {
+bool usable(const ifaddrs *e)
+{
     if (!e->ifa_addr)
         return false;
     // Bit 3 of the family is masked, so both AF_INET (2) and AF_INET6 (10) pass.
@@ -30,7 +31,8 @@ bool usable(const ifaddrs *e) {
     return true;
 }
 
-uint32_t ipv4(const sockaddr *a) {
+uint32_t ipv4(const sockaddr *a)
+{
     return a && a->sa_family == AF_INET ? reinterpret_cast<const sockaddr_in *>(a)->sin_addr.s_addr : 0;
 }
 
@@ -38,8 +40,9 @@ uint32_t ipv4(const sockaddr *a) {
 
 extern "C" {
 
-int syGetAdapter(int next, int *ordinal, char *name, uint32_t *ip, void *, uint32_t *mask, uint32_t *broadcast,
-                 uint32_t *wins) {
+int syGetAdapter(int next, int *ordinal, char *name, uint32_t *ip, void *, uint32_t *mask,
+                 uint32_t *broadcast, uint32_t *wins)
+{
     ifaddrs *list = nullptr;
     if (getifaddrs(&list) != 0 || !list)
         return -1;
@@ -67,7 +70,8 @@ int syGetAdapter(int next, int *ordinal, char *name, uint32_t *ip, void *, uint3
     return result;
 }
 
-int syGetMacAddressByName(const char *name, uint8_t *mac) {
+int syGetMacAddressByName(const char *name, uint8_t *mac)
+{
     std::memset(mac, 0, 6);
     int fd = socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
@@ -82,7 +86,8 @@ int syGetMacAddressByName(const char *name, uint8_t *mac) {
     return 0;
 }
 
-int syGetMacAddress(int, uint8_t *mac) {
+int syGetMacAddress(int, uint8_t *mac)
+{
     std::memset(mac, 0, 6);
     return 0;
 }

@@ -6,7 +6,8 @@
 namespace {
 
 // Days from 1970-01-01 to the given civil date; lets the zone offset span a day change.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d)
+{
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = (unsigned)(y - era * 400);
@@ -15,8 +16,10 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + (int64_t)doe - 719468;
 }
 
-int64_t minutesOf(const struct tm &t) {
-    return (daysFromCivil(t.tm_year + 1900, (unsigned)t.tm_mon + 1, (unsigned)t.tm_mday) * 24 + t.tm_hour) * 60 +
+int64_t minutesOf(const struct tm &t)
+{
+    return (daysFromCivil(t.tm_year + 1900, (unsigned)t.tm_mon + 1, (unsigned)t.tm_mday) * 24 + t.tm_hour) *
+               60 +
            t.tm_min;
 }
 
@@ -24,7 +27,8 @@ int64_t minutesOf(const struct tm &t) {
 
 extern "C" {
 
-CMUint64 *syGetTimeInMsec(CMUint64 *out) {
+CMUint64 *syGetTimeInMsec(CMUint64 *out)
+{
     timeval tv{};
     gettimeofday(&tv, nullptr);
     uint64_t ms = (uint64_t)tv.tv_sec * 1000 + (uint64_t)tv.tv_usec / 1000;
@@ -33,7 +37,8 @@ CMUint64 *syGetTimeInMsec(CMUint64 *out) {
     return out;
 }
 
-time_t syComposeTime(const SYTimeFragments *f) {
+time_t syComposeTime(const SYTimeFragments *f)
+{
     struct tm t {};
     t.tm_sec = f->seconds;
     t.tm_min = f->minutes;
@@ -41,11 +46,12 @@ time_t syComposeTime(const SYTimeFragments *f) {
     t.tm_mday = f->day;
     t.tm_mon = f->month;
     t.tm_year = f->year;
-    t.tm_isdst = -1; // let the zone rules decide daylight saving
+    t.tm_isdst = -1;  // let the zone rules decide daylight saving
     return mktime(&t);
 }
 
-void syDecomposeTime(time_t t, SYTimeFragments *f) {
+void syDecomposeTime(time_t t, SYTimeFragments *f)
+{
     struct tm local {};
     localtime_r(&t, &local);
     f->seconds = (uint16_t)local.tm_sec;
@@ -56,9 +62,11 @@ void syDecomposeTime(time_t t, SYTimeFragments *f) {
     f->year = (uint16_t)local.tm_year;
 }
 
-int32_t syGetTimeZone(void) {
+int32_t syGetTimeZone(void)
+{
     time_t now = time(nullptr);
-    struct tm utc {}, local {};
+    struct tm utc {
+    }, local{};
     gmtime_r(&now, &utc);
     localtime_r(&now, &local);
     return (int32_t)(minutesOf(utc) - minutesOf(local));

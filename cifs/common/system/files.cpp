@@ -20,19 +20,19 @@
 namespace {
 
 struct SystemContext {
-    std::array<char, SY_NAME_BUFFER_SIZE> name{};   // every converted name
-    std::array<char, SY_NAME_BUFFER_SIZE> target{}; // a rename's new name
+    std::array<char, SY_NAME_BUFFER_SIZE> name{};    // every converted name
+    std::array<char, SY_NAME_BUFFER_SIZE> target{};  // a rename's new name
 };
 
-SystemContext* gSystem = nullptr;
+SystemContext *gSystem = nullptr;
 CMWchar gEntryName[SY_ENTRY_NAME_UNITS];
 
 constexpr int kLargeFile = O_LARGEFILE | O_CLOEXEC;
 
 // Bytes of a UTF-16 text with its terminating unit; names may sit at any address.
-size_t utf16Bytes(const CMWchar* text)
+size_t utf16Bytes(const CMWchar *text)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
     size_t n = 0;
     while (p[n] != 0 || p[n + 1] != 0)
         n += 2;
@@ -40,10 +40,10 @@ size_t utf16Bytes(const CMWchar* text)
 }
 
 // One conversion by the base library; false with errno on any failure.
-bool convert(const char* to, const char* from, const void* in, size_t inBytes, void* out,
-             size_t outBytes, size_t* outLen, bool report)
+bool convert(const char *to, const char *from, const void *in, size_t inBytes, void *out, size_t outBytes,
+             size_t *outLen, bool report)
 {
-    zmo_conv_t* c = zmo_conv_open(to, from);
+    zmo_conv_t *c = zmo_conv_open(to, from);
     if (c == nullptr) {
         int e = errno;
         if (report)
@@ -65,7 +65,7 @@ bool convert(const char* to, const char* from, const void* in, size_t inBytes, v
 
 // The UTF-8 form of name in dest; null when it cannot be had. A failed
 // conversion leaves nothing behind that a later call could act on.
-const char* toUtf8(const CMWchar* name, std::array<char, SY_NAME_BUFFER_SIZE>& dest)
+const char *toUtf8(const CMWchar *name, std::array<char, SY_NAME_BUFFER_SIZE> &dest)
 {
     dest[0] = '\0';
     if (name == nullptr) {
@@ -82,7 +82,7 @@ const char* toUtf8(const CMWchar* name, std::array<char, SY_NAME_BUFFER_SIZE>& d
 }
 
 // UTF-8 text with its terminator into UTF-16 at dest; 0 or -1.
-int fromUtf8(CMWchar* dest, const char* src, uint32_t destBytes, bool report)
+int fromUtf8(CMWchar *dest, const char *src, uint32_t destBytes, bool report)
 {
     size_t len = 0;
     if (dest == nullptr || src == nullptr || destBytes < sizeof(CMWchar)) {
@@ -96,7 +96,7 @@ int fromUtf8(CMWchar* dest, const char* src, uint32_t destBytes, bool report)
     return 0;
 }
 
-const char* convertName(const CMWchar* name)
+const char *convertName(const CMWchar *name)
 {
     if (gSystem == nullptr) {
         errno = EINVAL;
@@ -105,29 +105,23 @@ const char* convertName(const CMWchar* name)
     return toUtf8(name, gSystem->name);
 }
 
-int openByName(const CMWchar* name, int flags)
+int openByName(const CMWchar *name, int flags)
 {
-    const char* path = convertName(name);
+    const char *path = convertName(name);
     return path != nullptr ? zmo_acl_open(path, flags | kLargeFile) : -1;
 }
 
 // Name-based calls answer 0 or nonzero; the layer answers 0 or -1.
-int result(int r)
-{
-    return r == 0 ? 0 : -1;
-}
+int result(int r) { return r == 0 ? 0 : -1; }
 
-CMUint64 toUint64(uint64_t v)
-{
-    return CMUint64{static_cast<uint32_t>(v), static_cast<uint32_t>(v >> 32)};
-}
+CMUint64 toUint64(uint64_t v) { return CMUint64{static_cast<uint32_t>(v), static_cast<uint32_t>(v >> 32)}; }
 
-uint64_t msec(const struct timespec& t)
+uint64_t msec(const struct timespec &t)
 {
     return static_cast<uint64_t>(t.tv_sec) * 1000u + static_cast<uint64_t>(t.tv_nsec) / 1000000u;
 }
 
-void fillInformation(const struct stat64& st, SYFileInformation* info)
+void fillInformation(const struct stat64 &st, SYFileInformation *info)
 {
     uint64_t change = msec(st.st_ctim), modify = msec(st.st_mtim), access = msec(st.st_atim);
     uint64_t creation = change;
@@ -158,7 +152,7 @@ int64_t offset64(uint32_t low, uint32_t high)
 
 // base + signed low + high * 2^32; false when the sum leaves 64 bits, which
 // a client's offset must not turn into a wrapped position.
-bool relative(uint32_t low, uint32_t high, int64_t base, int64_t* out)
+bool relative(uint32_t low, uint32_t high, int64_t base, int64_t *out)
 {
     int64_t far = static_cast<int64_t>(static_cast<uint64_t>(high) << 32);
     int64_t sum = 0;
@@ -171,11 +165,13 @@ bool relative(uint32_t low, uint32_t high, int64_t base, int64_t* out)
 // A busy non-blocking descriptor is waited on rather than spun on.
 void waitReady(int fd, short events)
 {
-    struct pollfd p {fd, events, 0};
+    struct pollfd p {
+        fd, events, 0
+    };
     poll(&p, 1, 100);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -200,12 +196,9 @@ int syStop(void)
     return zmo_acl_cleanup();
 }
 
-const char* filenameToUtf8(const CMWchar* name)
-{
-    return convertName(name);
-}
+const char *filenameToUtf8(const CMWchar *name) { return convertName(name); }
 
-int filenameFromUtf8(CMWchar* dest, uint32_t destBytes)
+int filenameFromUtf8(CMWchar *dest, uint32_t destBytes)
 {
     if (gSystem == nullptr) {
         errno = EINVAL;
@@ -214,12 +207,12 @@ int filenameFromUtf8(CMWchar* dest, uint32_t destBytes)
     return fromUtf8(dest, gSystem->name.data(), destBytes, true);
 }
 
-int syUTF8ToUnicodeN(CMWchar* dest, const char* src, uint32_t destBytes)
+int syUTF8ToUnicodeN(CMWchar *dest, const char *src, uint32_t destBytes)
 {
     return fromUtf8(dest, src, destBytes, false);
 }
 
-int syUnicodeToUTF8N(char* dest, const CMWchar* src, uint32_t destBytes)
+int syUnicodeToUTF8N(char *dest, const CMWchar *src, uint32_t destBytes)
 {
     size_t len = 0;
     if (dest == nullptr || src == nullptr || destBytes == 0) {
@@ -233,26 +226,17 @@ int syUnicodeToUTF8N(char* dest, const CMWchar* src, uint32_t destBytes)
     return 0;
 }
 
-int syOpenFileForRead(const CMWchar* name)
-{
-    return openByName(name, O_RDONLY);
-}
+int syOpenFileForRead(const CMWchar *name) { return openByName(name, O_RDONLY); }
 
-int syOpenFileForWrite(const CMWchar* name)
-{
-    return openByName(name, O_WRONLY);
-}
+int syOpenFileForWrite(const CMWchar *name) { return openByName(name, O_WRONLY); }
 
-int syOpenFileForReadWrite(const CMWchar* name)
-{
-    return openByName(name, O_RDWR);
-}
+int syOpenFileForReadWrite(const CMWchar *name) { return openByName(name, O_RDWR); }
 
-int syCreateFile(const CMWchar* name, int, int, int)
+int syCreateFile(const CMWchar *name, int, int, int)
 {
     // Alternate data streams are not supported.
     if (name != nullptr) {
-        const auto* p = reinterpret_cast<const unsigned char*>(name);
+        const auto *p = reinterpret_cast<const unsigned char *>(name);
         for (size_t i = 0, n = utf16Bytes(name) - 2; i < n; i += 2) {
             if (p[i] == ':' && p[i + 1] == 0) {
                 errno = ENAMETOOLONG;
@@ -260,42 +244,42 @@ int syCreateFile(const CMWchar* name, int, int, int)
             }
         }
     }
-    const char* path = convertName(name);
+    const char *path = convertName(name);
     return path != nullptr ? zmo_acl_open3(path, O_RDWR | O_CREAT | kLargeFile, 0700) : -1;
 }
 
-int syDeleteFile(const CMWchar* name)
+int syDeleteFile(const CMWchar *name)
 {
-    const char* path = convertName(name);
+    const char *path = convertName(name);
     return path != nullptr ? result(zmo_acl_unlink(path)) : -1;
 }
 
-int syRenameFile(const CMWchar* oldName, const CMWchar* newName)
+int syRenameFile(const CMWchar *oldName, const CMWchar *newName)
 {
     if (gSystem == nullptr) {
         errno = EINVAL;
         return -1;
     }
-    const char* to = toUtf8(newName, gSystem->target);
-    const char* from = to != nullptr ? convertName(oldName) : nullptr;
+    const char *to = toUtf8(newName, gSystem->target);
+    const char *from = to != nullptr ? convertName(oldName) : nullptr;
     return from != nullptr ? result(zmo_acl_rename(from, to)) : -1;
 }
 
-int syCreateDirectory(const CMWchar* name)
+int syCreateDirectory(const CMWchar *name)
 {
-    const char* path = convertName(name);
+    const char *path = convertName(name);
     return path != nullptr ? result(zmo_acl_mkdir(path, 0766)) : -1;
 }
 
-int syDeleteDirectory(const CMWchar* name)
+int syDeleteDirectory(const CMWchar *name)
 {
-    const char* path = convertName(name);
+    const char *path = convertName(name);
     return path != nullptr ? result(zmo_acl_rmdir(path)) : -1;
 }
 
-int syGetFileInformationByName(const CMWchar* name, SYFileInformation* info)
+int syGetFileInformationByName(const CMWchar *name, SYFileInformation *info)
 {
-    const char* path = convertName(name);
+    const char *path = convertName(name);
     struct stat64 st {};
     if (path == nullptr || zmo_acl_stat(path, &st) != 0)
         return -1;
@@ -303,15 +287,15 @@ int syGetFileInformationByName(const CMWchar* name, SYFileInformation* info)
     return 0;
 }
 
-SYDirectory syOpenDirectory(const CMWchar* name)
+SYDirectory syOpenDirectory(const CMWchar *name)
 {
-    const char* path = convertName(name);
+    const char *path = convertName(name);
     if (path == nullptr)
         return nullptr;
     return zmo_acl_opendir(path[0] == '\0' ? "/" : path);
 }
 
-int syFirstDirectoryFile(const CMWchar* name, SYDirectory* dir, const CMWchar** entryName)
+int syFirstDirectoryFile(const CMWchar *name, SYDirectory *dir, const CMWchar **entryName)
 {
     *entryName = nullptr;
     *dir = syOpenDirectory(name);
@@ -320,7 +304,7 @@ int syFirstDirectoryFile(const CMWchar* name, SYDirectory* dir, const CMWchar** 
     return syNextDirectoryFile(*dir, entryName);
 }
 
-int syNextDirectoryFile(SYDirectory dir, const CMWchar** entryName)
+int syNextDirectoryFile(SYDirectory dir, const CMWchar **entryName)
 {
     *entryName = nullptr;
     if (gSystem == nullptr) {
@@ -329,7 +313,7 @@ int syNextDirectoryFile(SYDirectory dir, const CMWchar** entryName)
     }
     for (;;) {
         errno = 0;
-        struct dirent64* entry = zmo_acl_readdir(dir);
+        struct dirent64 *entry = zmo_acl_readdir(dir);
         if (entry == nullptr)
             return errno == 0 ? 0 : -1;
         std::snprintf(gSystem->name.data(), gSystem->name.size(), "%s", entry->d_name);
@@ -341,16 +325,13 @@ int syNextDirectoryFile(SYDirectory dir, const CMWchar** entryName)
     }
 }
 
-int syCloseDirectory(SYDirectory dir)
-{
-    return closedir(dir);
-}
+int syCloseDirectory(SYDirectory dir) { return closedir(dir); }
 
-int sySetFileInformation(const CMWchar* name, int fd, const SYFileInformation* info)
+int sySetFileInformation(const CMWchar *name, int fd, const SYFileInformation *info)
 {
     int own = -1;
     if (fd == -1) {
-        const char* path = convertName(name);
+        const char *path = convertName(name);
         if (path == nullptr)
             return -1;
         own = zmo_acl_open3(path, O_RDONLY | kLargeFile, 0777);
@@ -390,12 +371,9 @@ int sySetFileInformation(const CMWchar* name, int fd, const SYFileInformation* i
     return 0;
 }
 
-int syCloseFile(int fd)
-{
-    return close(fd) == 0 ? 0 : -1;
-}
+int syCloseFile(int fd) { return close(fd) == 0 ? 0 : -1; }
 
-int syReadFile(int fd, void* buf, uint32_t len)
+int syReadFile(int fd, void *buf, uint32_t len)
 {
     for (;;) {
         ssize_t n = read(fd, buf, len);
@@ -408,9 +386,9 @@ int syReadFile(int fd, void* buf, uint32_t len)
     }
 }
 
-int syWriteFile(int fd, const void* buf, uint32_t len)
+int syWriteFile(int fd, const void *buf, uint32_t len)
 {
-    const auto* p = static_cast<const char*>(buf);
+    const auto *p = static_cast<const char *>(buf);
     uint32_t done = 0;
     while (done < len) {
         ssize_t n = write(fd, p + done, len - done);
@@ -477,7 +455,7 @@ int syTruncateFile(int fd, uint32_t low, uint32_t high)
     return -1;
 }
 
-int syGetFileInformation(int fd, const CMWchar*, SYFileInformation* info)
+int syGetFileInformation(int fd, const CMWchar *, SYFileInformation *info)
 {
     struct stat64 st {};
     if (fstat64(fd, &st) != 0)
@@ -486,9 +464,9 @@ int syGetFileInformation(int fd, const CMWchar*, SYFileInformation* info)
     return 0;
 }
 
-int syGetVolumeInformation(const CMWchar* name, SYVolumeInformation* vol)
+int syGetVolumeInformation(const CMWchar *name, SYVolumeInformation *vol)
 {
-    const char* path = convertName(name);
+    const char *path = convertName(name);
     struct statfs64 fs {};
     if (path == nullptr || statfs64(path, &fs) != 0)
         return -1;
@@ -516,9 +494,6 @@ uint32_t syUnixMode2DosAttr(uint32_t mode)
     return attr == 0 ? SY_ATTR_NORMAL : attr;
 }
 
-void syConvertTimeSpecToTimeInMsec(CMUint64* out, const struct timespec* in)
-{
-    *out = toUint64(msec(*in));
-}
+void syConvertTimeSpecToTimeInMsec(CMUint64 *out, const struct timespec *in) { *out = toUint64(msec(*in)); }
 
-} // extern "C"
+}  // extern "C"

@@ -12,11 +12,12 @@ constexpr int kErrorLevel = 2;
 
 }  // namespace
 
-extern "C" void logError(const char *format, ...) {
+extern "C" void logError(const char *format, ...)
+{
     char line[1024];
     va_list ap;
     va_start(ap, format);
-    int n = std::vsnprintf(line, sizeof line, format, ap); // cuts at 1023 characters
+    int n = std::vsnprintf(line, sizeof line, format, ap);  // cuts at 1023 characters
     va_end(ap);
     zmo_log(kErrorLevel, "%s", n < 0 ? "internal error" : line);
 }

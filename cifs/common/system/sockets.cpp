@@ -21,7 +21,7 @@ namespace {
 // Inbound direct transfers go through this one buffer (the server loop is single-threaded).
 unsigned char gTransferBuffer[SY_DT_BUFFER_SIZE];
 
-sockaddr_in makeAddress(const uint32_t* ip, uint16_t port)
+sockaddr_in makeAddress(const uint32_t *ip, uint16_t port)
 {
     sockaddr_in a;
     std::memset(&a, 0, sizeof a);
@@ -31,7 +31,7 @@ sockaddr_in makeAddress(const uint32_t* ip, uint16_t port)
     return a;
 }
 
-void report(const sockaddr_in& a, uint32_t* ip, uint16_t* port)
+void report(const sockaddr_in &a, uint32_t *ip, uint16_t *port)
 {
     if (ip != nullptr)
         *ip = a.sin_addr.s_addr;
@@ -47,17 +47,19 @@ int setInt(int sock, int level, int option, int value)
 // Waits up to `ms` for the descriptor; the poll result.
 int waitFor(int sock, short events, int ms)
 {
-    struct pollfd p {sock, events, 0};
+    struct pollfd p {
+        sock, events, 0
+    };
     return poll(&p, 1, ms);
 }
 
 // Joins or leaves group on every interface; results are not needed.
-void membership(int sock, const uint32_t* group, int option)
+void membership(int sock, const uint32_t *group, int option)
 {
-    struct if_nameindex* list = if_nameindex();
+    struct if_nameindex *list = if_nameindex();
     if (list == nullptr)
         return;
-    for (struct if_nameindex* i = list; i->if_index != 0 || i->if_name != nullptr; ++i) {
+    for (struct if_nameindex *i = list; i->if_index != 0 || i->if_name != nullptr; ++i) {
         struct ip_mreqn req;
         std::memset(&req, 0, sizeof req);
         req.imr_multiaddr.s_addr = *group;
@@ -68,7 +70,7 @@ void membership(int sock, const uint32_t* group, int option)
     if_freenameindex(list);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -77,12 +79,12 @@ int syCreateSocket(int isStream, int)
     return socket(AF_INET, (isStream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, 0);
 }
 
-int syBindSocket(int sock, const uint32_t* ip, uint16_t port)
+int syBindSocket(int sock, const uint32_t *ip, uint16_t port)
 {
     if (setInt(sock, SOL_SOCKET, SO_REUSEADDR, 1) != 0)
         return -1;
     sockaddr_in a = makeAddress(ip, port);
-    if (bind(sock, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    if (bind(sock, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
         return -1;
     // On a datagram socket the TCP option fails harmlessly.
     setInt(sock, SOL_SOCKET, SO_BROADCAST, 1);
@@ -91,28 +93,25 @@ int syBindSocket(int sock, const uint32_t* ip, uint16_t port)
     return 0;
 }
 
-int syListenSocket(int sock, int backlog)
-{
-    return listen(sock, backlog) == 0 ? 0 : -1;
-}
+int syListenSocket(int sock, int backlog) { return listen(sock, backlog) == 0 ? 0 : -1; }
 
-int syAcceptSocket(int listenSock, uint32_t* ip, uint16_t* port)
+int syAcceptSocket(int listenSock, uint32_t *ip, uint16_t *port)
 {
     sockaddr_in a;
     socklen_t len = sizeof a;
     int s;
     do {
-        s = accept4(listenSock, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
+        s = accept4(listenSock, reinterpret_cast<sockaddr *>(&a), &len, SOCK_CLOEXEC);
     } while (s < 0 && errno == EINTR);
     if (s >= 0)
         report(a, ip, port);
     return s;
 }
 
-int syConnectSocket(int sock, const uint32_t* ip, uint16_t port)
+int syConnectSocket(int sock, const uint32_t *ip, uint16_t port)
 {
     sockaddr_in a = makeAddress(ip, port);
-    if (connect(sock, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    if (connect(sock, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
         return -1;
     setInt(sock, SOL_SOCKET, SO_KEEPALIVE, 0);
     setInt(sock, IPPROTO_TCP, TCP_NODELAY, 1);
@@ -123,7 +122,9 @@ int sySetClientSocketOptions(int sock)
 {
     setInt(sock, SOL_SOCKET, SO_SNDBUF, 262800);
     setInt(sock, SOL_SOCKET, SO_RCVBUF, 394200);
-    struct timeval t {10, 0};
+    struct timeval t {
+        10, 0
+    };
     setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
     return setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t) == 0 ? 0 : -1;
 }
@@ -134,26 +135,20 @@ int syAllowBroadcastsSocket(int sock)
     return 0;
 }
 
-void syGetSocketPortAndIP(int sock, uint32_t* ip, uint16_t* port)
+void syGetSocketPortAndIP(int sock, uint32_t *ip, uint16_t *port)
 {
     sockaddr_in a;
     socklen_t len = sizeof a;
-    if (getsockname(sock, reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET)
+    if (getsockname(sock, reinterpret_cast<sockaddr *>(&a), &len) != 0 || a.sin_family != AF_INET)
         a = makeAddress(nullptr, 0);
     report(a, ip, port);
 }
 
-int sySendSocket(int sock, const void* buf, uint32_t len)
-{
-    return syWriteFile(sock, buf, len);
-}
+int sySendSocket(int sock, const void *buf, uint32_t len) { return syWriteFile(sock, buf, len); }
 
-int syRecvSocket(int sock, void* buf, uint32_t len)
-{
-    return syReadFile(sock, buf, len);
-}
+int syRecvSocket(int sock, void *buf, uint32_t len) { return syReadFile(sock, buf, len); }
 
-int syRecvSocketWithTimeout(int sock, void* buf, uint32_t len, uint32_t seconds)
+int syRecvSocketWithTimeout(int sock, void *buf, uint32_t len, uint32_t seconds)
 {
     // poll rather than select: a descriptor above 1023 must not overflow a set.
     uint64_t ms = static_cast<uint64_t>(seconds) * 1000u;
@@ -167,11 +162,11 @@ int syRecvSocketWithTimeout(int sock, void* buf, uint32_t len, uint32_t seconds)
     return static_cast<int>(n);
 }
 
-int sySendToSocket(int sock, const void* buf, uint32_t len, const uint32_t* ip, uint16_t port)
+int sySendToSocket(int sock, const void *buf, uint32_t len, const uint32_t *ip, uint16_t port)
 {
     sockaddr_in a = makeAddress(ip, port);
     for (;;) {
-        ssize_t n = sendto(sock, buf, len, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ssize_t n = sendto(sock, buf, len, 0, reinterpret_cast<sockaddr *>(&a), sizeof a);
         if (n >= 0)
             return static_cast<int>(n);
         if (errno == EAGAIN)
@@ -181,12 +176,12 @@ int sySendToSocket(int sock, const void* buf, uint32_t len, const uint32_t* ip, 
     }
 }
 
-int syRecvFromSocket(int sock, void* buf, uint32_t len, uint32_t* ip, uint16_t* port)
+int syRecvFromSocket(int sock, void *buf, uint32_t len, uint32_t *ip, uint16_t *port)
 {
     for (;;) {
         sockaddr_in a;
         socklen_t alen = sizeof a;
-        ssize_t n = recvfrom(sock, buf, len, 0, reinterpret_cast<sockaddr*>(&a), &alen);
+        ssize_t n = recvfrom(sock, buf, len, 0, reinterpret_cast<sockaddr *>(&a), &alen);
         if (n >= 0) {
             report(a, ip, port);
             return static_cast<int>(n);
@@ -198,39 +193,34 @@ int syRecvFromSocket(int sock, void* buf, uint32_t len, uint32_t* ip, uint16_t* 
     }
 }
 
-int sySelectSocket(int maxSock, fd_set* readSet, uint32_t seconds)
+int sySelectSocket(int maxSock, fd_set *readSet, uint32_t seconds)
 {
-    struct timeval t {static_cast<time_t>(seconds), 0};
+    struct timeval t {
+        static_cast<time_t>(seconds), 0
+    };
     int n = select(maxSock + 1, readSet, nullptr, nullptr, &t);
     if (n < 0)
         return (errno == EINTR || errno == EAGAIN) ? 0 : -1;
     return n;
 }
 
-int syCloseSocket(int sock)
-{
-    return close(sock) == 0 ? 0 : -1;
-}
+int syCloseSocket(int sock) { return close(sock) == 0 ? 0 : -1; }
 
-int syShutdownSocket(int sock)
-{
-    return shutdown(sock, SHUT_RDWR) == 0 ? 0 : -1;
-}
+int syShutdownSocket(int sock) { return shutdown(sock, SHUT_RDWR) == 0 ? 0 : -1; }
 
 int syIsSocketAlive(int sock)
 {
-    struct pollfd p {sock, static_cast<short>(POLLIN | POLLRDHUP), 0};
+    struct pollfd p {
+        sock, static_cast<short>(POLLIN | POLLRDHUP), 0
+    };
     if (poll(&p, 1, 0) <= 0)
         return 1;
     return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) ? 0 : 1;
 }
 
-void sySubscribeToMulticast(int sock, const uint32_t* group)
-{
-    membership(sock, group, IP_ADD_MEMBERSHIP);
-}
+void sySubscribeToMulticast(int sock, const uint32_t *group) { membership(sock, group, IP_ADD_MEMBERSHIP); }
 
-int sySendMulticast(int sock, const void* buf, uint32_t len, const uint32_t* group, uint16_t port)
+int sySendMulticast(int sock, const void *buf, uint32_t len, const uint32_t *group, uint16_t port)
 {
     membership(sock, group, IP_ADD_MEMBERSHIP);
     int n = sySendToSocket(sock, buf, len, group, port);
@@ -238,15 +228,15 @@ int sySendMulticast(int sock, const void* buf, uint32_t len, const uint32_t* gro
     return n;
 }
 
-uint32_t syGetHostByName(const char* name)
+uint32_t syGetHostByName(const char *name)
 {
     struct addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;
-    struct addrinfo* res = nullptr;
+    struct addrinfo *res = nullptr;
     if (name == nullptr || getaddrinfo(name, nullptr, &hints, &res) != 0 || res == nullptr)
         return 0;
-    uint32_t ip = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr;
+    uint32_t ip = reinterpret_cast<sockaddr_in *>(res->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(res);
     return ip;
 }
@@ -257,12 +247,9 @@ int syDtStartPacket(int sock)
     return 0;
 }
 
-int syDtEndPacket(int sock)
-{
-    return setInt(sock, IPPROTO_TCP, TCP_CORK, 0);
-}
+int syDtEndPacket(int sock) { return setInt(sock, IPPROTO_TCP, TCP_CORK, 0); }
 
-int syDtToSocket(int sock, int fileFd, uint32_t* count)
+int syDtToSocket(int sock, int fileFd, uint32_t *count)
 {
     ssize_t n;
     do {
@@ -272,7 +259,7 @@ int syDtToSocket(int sock, int fileFd, uint32_t* count)
     return n < 0 ? -1 : 0;
 }
 
-int syDtFromSocket(int sock, int fileFd, uint32_t* count)
+int syDtFromSocket(int sock, int fileFd, uint32_t *count)
 {
     uint32_t remaining = *count;
     while (remaining > 0) {
@@ -305,4 +292,4 @@ int syDtFromSocket(int sock, int fileFd, uint32_t* count)
     return 0;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -6,7 +6,8 @@
 
 extern "C" {
 
-int syMutexCreate(SYMutex *mutex) {
+int syMutexCreate(SYMutex *mutex)
+{
     pthread_mutexattr_t attr;
     if (pthread_mutexattr_init(&attr) != 0)
         return -1;
@@ -20,7 +21,8 @@ void syMutexDelete(SYMutex *mutex) { pthread_mutex_destroy(mutex); }
 void syMutexTake(SYMutex *mutex) { pthread_mutex_lock(mutex); }
 void syMutexGive(SYMutex *mutex) { pthread_mutex_unlock(mutex); }
 
-int syThreadStart(SYThread *thread, void *(*start)(void *), void *) {
+int syThreadStart(SYThread *thread, void *(*start)(void *), void *)
+{
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
@@ -29,7 +31,8 @@ int syThreadStart(SYThread *thread, void *(*start)(void *), void *) {
     return 0;
 }
 
-int sySemaphoreTimedTake(SYSemaphore *sem, uint32_t seconds) {
+int sySemaphoreTimedTake(SYSemaphore *sem, uint32_t seconds)
+{
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);
     deadline.tv_sec += seconds;

@@ -25,17 +25,17 @@ constexpr int kSkip = 77;
 
 // Runs in a forked child inside a fresh network namespace; reports each
 // adapter as one line on the pipe.
-[[noreturn]] void walkInNamespace(int out) {
+[[noreturn]] void walkInNamespace(int out)
+{
     if (unshare(CLONE_NEWNET) != 0)
         _exit(kSkip);
-    const char *setup =
-        "ip link set lo up && "
-        "ip link add lan0 type veth peer name ppp0 && "
-        "ip link add ezcfg0 type veth peer name v6only && "
-        "ip addr add 10.1.2.3/24 broadcast 10.1.2.255 dev lan0 && "
-        "ip addr add 10.9.9.9/24 broadcast 10.9.9.255 dev ppp0 && "
-        "ip addr add 10.8.8.8/24 broadcast 10.8.8.255 dev ezcfg0 && "
-        "for i in lan0 ppp0 ezcfg0 v6only; do ip link set $i up; done";
+    const char *setup = "ip link set lo up && "
+                        "ip link add lan0 type veth peer name ppp0 && "
+                        "ip link add ezcfg0 type veth peer name v6only && "
+                        "ip addr add 10.1.2.3/24 broadcast 10.1.2.255 dev lan0 && "
+                        "ip addr add 10.9.9.9/24 broadcast 10.9.9.255 dev ppp0 && "
+                        "ip addr add 10.8.8.8/24 broadcast 10.8.8.255 dev ezcfg0 && "
+                        "for i in lan0 ppp0 ezcfg0 v6only; do ip link set $i up; done";
     if (std::system(setup) != 0)
         _exit(kSkip);
     std::system("ip -6 addr add fd00::1/64 dev v6only nodad 2>/dev/null");
@@ -53,7 +53,8 @@ constexpr int kSkip = 77;
     _exit(0);
 }
 
-TEST(Adapter, UsableInterfacesInANamespace) {
+TEST(Adapter, UsableInterfacesInANamespace)
+{
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     pid_t pid = fork();
@@ -102,7 +103,8 @@ TEST(Adapter, UsableInterfacesInANamespace) {
     }
 }
 
-TEST(Adapter, HardwareAddressByName) {
+TEST(Adapter, HardwareAddressByName)
+{
     uint8_t mac[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(syGetMacAddressByName("lo", mac), 0);
     for (uint8_t b : mac)

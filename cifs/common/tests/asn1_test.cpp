@@ -10,7 +10,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes packTag(uint8_t tag, uint32_t length) {
+Bytes packTag(uint8_t tag, uint32_t length)
+{
     Bytes buf(16);
     CMBufferWriter w;
     cmBufferWriterInit(&w, buf.data(), 16);
@@ -19,7 +20,8 @@ Bytes packTag(uint8_t tag, uint32_t length) {
     return buf;
 }
 
-TEST(Asn1, TagsAndLengths) {
+TEST(Asn1, TagsAndLengths)
+{
     struct {
         uint32_t length;
         Bytes bytes;
@@ -46,7 +48,8 @@ struct Parsed {
     bool overrun;
 };
 
-Parsed parse(const Bytes &b) {
+Parsed parse(const Bytes &b)
+{
     CMBufferReader r;
     cmBufferReaderInit(&r, b.data(), (uint32_t)b.size());
     Parsed p;
@@ -55,7 +58,8 @@ Parsed parse(const Bytes &b) {
     return p;
 }
 
-TEST(Asn1, ParseTag) {
+TEST(Asn1, ParseTag)
+{
     Bytes body(256, 0);
     Bytes longForm = {0x30, 0x82, 0x01, 0x00};
     longForm.insert(longForm.end(), body.begin(), body.end());
@@ -73,15 +77,16 @@ TEST(Asn1, ParseTag) {
     EXPECT_EQ(p.length, 2u);
 }
 
-TEST(Asn1, ParseTagRefusesWhatIsNotThere) {
+TEST(Asn1, ParseTagRefusesWhatIsNotThere)
+{
     const Bytes refused[] = {
-        {0x30, 0x82, 0x01, 0x00},                   // 256 bytes claimed, none there
-        {0x30, 0x85, 0, 0, 0, 0, 1, 0},             // five length bytes
-        {0x30, 0x88, 0, 0, 0, 0, 0, 0, 0, 1},       // eight
-        {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF},       // 4 GiB
-        {0x30, 0x82, 0x01},                         // length bytes cut off
-        {0x30, 0x03, 1, 2},                         // short form past the end
-        {0x30},                                     // no length at all
+        {0x30, 0x82, 0x01, 0x00},              // 256 bytes claimed, none there
+        {0x30, 0x85, 0, 0, 0, 0, 1, 0},        // five length bytes
+        {0x30, 0x88, 0, 0, 0, 0, 0, 0, 0, 1},  // eight
+        {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF},  // 4 GiB
+        {0x30, 0x82, 0x01},                    // length bytes cut off
+        {0x30, 0x03, 1, 2},                    // short form past the end
+        {0x30},                                // no length at all
         {},
     };
     for (auto &b : refused) {
@@ -92,7 +97,8 @@ TEST(Asn1, ParseTagRefusesWhatIsNotThere) {
     }
 }
 
-TEST(Asn1, OidPackAndCompare) {
+TEST(Asn1, OidPackAndCompare)
+{
     Bytes buf(32);
     CMBufferWriter w;
     cmBufferWriterInit(&w, buf.data(), 32);
@@ -139,17 +145,19 @@ TEST(Asn1, OidPackAndCompare) {
 
 uint32_t g_result;
 Bytes g_token;
-uint32_t mechanism(void *context, CMBufferReader *, CMBufferWriter *out) {
+uint32_t mechanism(void *context, CMBufferReader *, CMBufferWriter *out)
+{
     ++*static_cast<int *>(context);
     cmBufferWriteBytes(out, g_token.data(), (uint32_t)g_token.size());
     return g_result;
 }
 
-Bytes wrap(const Bytes &token, uint32_t result, int raw, uint32_t room = 512, bool *overrun = nullptr) {
+Bytes wrap(const Bytes &token, uint32_t result, int raw, uint32_t room = 512, bool *overrun = nullptr)
+{
     g_token = token;
     g_result = result;
     Bytes out(room + 4, 0xEE);
-    out[0] = 0x77; // something before the token that must stay
+    out[0] = 0x77;  // something before the token that must stay
     CMBufferWriter w;
     cmBufferWriterInit(&w, out.data(), room);
     cmBufferWriterSkip(&w, 1);
@@ -164,21 +172,24 @@ Bytes wrap(const Bytes &token, uint32_t result, int raw, uint32_t room = 512, bo
     return Bytes(out.begin() + 1, out.begin() + cmBufferWriterGetDataCount(&w));
 }
 
-TEST(Spnego, ResponseWithoutToken) {
+TEST(Spnego, ResponseWithoutToken)
+{
     EXPECT_EQ(wrap({}, 2, 0), (Bytes{0xA1, 0x07, 0x30, 0x05, 0xA0, 0x03, 0x0A, 0x01, 0x00}));
     EXPECT_EQ(wrap({}, 3, 0), (Bytes{0xA1, 0x07, 0x30, 0x05, 0xA0, 0x03, 0x0A, 0x01, 0x01}));
 }
 
-TEST(Spnego, ResponseWithToken) {
+TEST(Spnego, ResponseWithToken)
+{
     Bytes token = {'N', 'T', 'L', 'M'};
-    Bytes expect = {0xA1, 0x1D, 0x30, 0x1B, 0xA0, 0x03, 0x0A, 0x01, 0x01, 0xA1, 0x0C, 0x06, 0x0A,
-                    0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x02, 0x0A, 0xA2, 0x06, 0x04,
-                    0x04, 'N',  'T',  'L',  'M'};
+    Bytes expect = {0xA1, 0x1D, 0x30, 0x1B, 0xA0, 0x03, 0x0A, 0x01, 0x01, 0xA1, 0x0C,
+                    0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x02,
+                    0x0A, 0xA2, 0x06, 0x04, 0x04, 'N',  'T',  'L',  'M'};
     EXPECT_EQ(wrap(token, 3, 0), expect);
     EXPECT_EQ(wrap(token, 3, 1), token) << "raw answers go out unwrapped";
 }
 
-TEST(Spnego, LongTokenGetsLongFormLengths) {
+TEST(Spnego, LongTokenGetsLongFormLengths)
+{
     Bytes token(300);
     for (size_t i = 0; i < token.size(); ++i)
         token[i] = (uint8_t)i;
@@ -200,7 +211,8 @@ TEST(Spnego, LongTokenGetsLongFormLengths) {
     EXPECT_EQ(Bytes(cmBufferReaderGetPosition(&r), cmBufferReaderGetPosition(&r) + 300), token);
 }
 
-TEST(Spnego, NoRoomForTheWrapperIsAnOverrun) {
+TEST(Spnego, NoRoomForTheWrapperIsAnOverrun)
+{
     bool overrun = false;
     wrap(Bytes(20, 1), 3, 0, 30, &overrun);
     EXPECT_TRUE(overrun);

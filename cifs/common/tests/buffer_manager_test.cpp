@@ -11,27 +11,31 @@
 namespace {
 
 struct BufMan : ::testing::Test {
-    void SetUp() override {
+    void SetUp() override
+    {
         cmMemoryStart(0);
         cmBufManStart();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         cmBufManShutdown();
         EXPECT_EQ(cmMemoryGetTotal(), 0u) << "every item freed at shutdown";
     }
 };
 
-TEST_F(BufMan, LargestSizeIsTheUsableSize) {
+TEST_F(BufMan, LargestSizeIsTheUsableSize)
+{
     uint8_t *b = cmBufManTake(65852);
     ASSERT_NE(b, nullptr);
     b[0] = 1;
-    b[65851] = 2; // the whole usable size is ours
+    b[65851] = 2;  // the whole usable size is ours
     EXPECT_EQ(cmBufManTake(65853), nullptr);
     cmBufManGive(b);
     cmBufManGive(nullptr);
 }
 
-TEST_F(BufMan, GrowsByOneAndReusesTheLastGiven) {
+TEST_F(BufMan, GrowsByOneAndReusesTheLastGiven)
+{
     const uint32_t preallocated = cmMemoryGetTotal();
     std::set<uint8_t *> seen;
     uint8_t *b[6];
@@ -52,14 +56,15 @@ TEST_F(BufMan, GrowsByOneAndReusesTheLastGiven) {
         cmBufManGive(p);
 }
 
-TEST_F(BufMan, AnyThreadTakesAndGives) {
+TEST_F(BufMan, AnyThreadTakesAndGives)
+{
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < 500; ++i) {
                 uint8_t *b = cmBufManTake(64);
                 ASSERT_NE(b, nullptr);
-                b[0] = (uint8_t)t; // each buffer has one holder at a time
+                b[0] = (uint8_t)t;  // each buffer has one holder at a time
                 std::this_thread::yield();
                 ASSERT_EQ(b[0], (uint8_t)t);
                 cmBufManGive(b);

@@ -19,7 +19,8 @@ struct Out {
     CMBufferWriter w;
 };
 
-TEST(Buffer, InitialState) {
+TEST(Buffer, InitialState)
+{
     uint8_t b[10] = {};
     CMBufferReader r;
     cmBufferReaderInit(&r, b, sizeof b);
@@ -31,7 +32,8 @@ TEST(Buffer, InitialState) {
     EXPECT_FALSE(cmBufferReaderIsOverrun(&r));
 }
 
-TEST(Buffer, AlignWritesZerosFromTheGivenStart) {
+TEST(Buffer, AlignWritesZerosFromTheGivenStart)
+{
     struct {
         uint32_t before, align, added;
     } cases[] = {{3, 8, 5}, {8, 8, 0}, {1, 2, 1}, {0, 4, 0}, {5, 4, 3}};
@@ -54,7 +56,8 @@ TEST(Buffer, AlignWritesZerosFromTheGivenStart) {
     EXPECT_EQ(cmBufferReaderGetDataCount(&r), 9u);
 }
 
-TEST(Buffer, StartMakesANewOrigin) {
+TEST(Buffer, StartMakesANewOrigin)
+{
     Out o;
     cmBufferWriteUint32(&o.w, 1);
     uint32_t before = cmBufferWriterGetRemaining(&o.w);
@@ -66,7 +69,8 @@ TEST(Buffer, StartMakesANewOrigin) {
     EXPECT_EQ(cmBufferWriterGetPosition(&o.w), o.buf.data() + 4);
 }
 
-TEST(Buffer, CloneAndSkipFillsAFieldLater) {
+TEST(Buffer, CloneAndSkipFillsAFieldLater)
+{
     Out o;
     CMBufferWriter length;
     cmBufferWriterCloneAndSkip(&o.w, &length, 4);
@@ -84,7 +88,8 @@ TEST(Buffer, CloneAndSkipFillsAFieldLater) {
     EXPECT_FALSE(cmBufferWriterIsOverrun(&o.w));
 }
 
-TEST(Buffer, BranchStaysInsideTheWriter) {
+TEST(Buffer, BranchStaysInsideTheWriter)
+{
     Out o(16);
     cmBufferWriteUint32(&o.w, 0);
     CMBufferWriter sub;
@@ -105,7 +110,8 @@ TEST(Buffer, BranchStaysInsideTheWriter) {
     EXPECT_EQ(cmBufferWriterGetRemaining(&far), 0u);
 }
 
-TEST(Buffer, IntegersAndByteOrder) {
+TEST(Buffer, IntegersAndByteOrder)
+{
     Out o;
     cmBufferWriteByte(&o.w, 1);
     cmBufferWriteUint16(&o.w, 0x0203);
@@ -115,8 +121,8 @@ TEST(Buffer, IntegersAndByteOrder) {
     cmBufferWriterSetByteOrder(&o.w, 0);
     cmBufferWriteUint16(&o.w, 0x0203);
     cmBufferWriteUint64(&o.w, &v);
-    EXPECT_EQ(o.written(), (Bytes{1, 3, 2, 7, 6, 5, 4, 0xF, 0xE, 0xD, 0xC, 0xB, 0xA, 9, 8, 2, 3, 8, 9, 0xA, 0xB,
-                                  0xC, 0xD, 0xE, 0xF}));
+    EXPECT_EQ(o.written(), (Bytes{1, 3, 2, 7, 6, 5, 4,   0xF, 0xE, 0xD, 0xC, 0xB, 0xA,
+                                  9, 8, 2, 3, 8, 9, 0xA, 0xB, 0xC, 0xD, 0xE, 0xF}));
 
     CMBufferReader r;
     cmBufferReaderInit(&r, o.buf.data(), cmBufferWriterGetDataCount(&o.w));
@@ -143,7 +149,8 @@ TEST(Buffer, IntegersAndByteOrder) {
     EXPECT_FALSE(cmBufferReaderIsOverrun(&r));
 }
 
-TEST(Buffer, StringForms) {
+TEST(Buffer, StringForms)
+{
     const CMWchar ab[] = {'A', 'B', 0};
     struct {
         int asAscii;
@@ -161,7 +168,8 @@ TEST(Buffer, StringForms) {
     };
     for (auto &c : cases) {
         Out o;
-        cmBufferWriteString(&o.w, c.asAscii, c.unicode ? (const void *)ab : (const void *)"AB", c.unicode, c.flags);
+        cmBufferWriteString(&o.w, c.asAscii, c.unicode ? (const void *)ab : (const void *)"AB", c.unicode,
+                            c.flags);
         EXPECT_EQ(o.written(), c.bytes) << c.asAscii << c.unicode << c.flags;
     }
     Out u;
@@ -171,7 +179,8 @@ TEST(Buffer, StringForms) {
     EXPECT_EQ(u.written(), (Bytes{'A', 0, 'B', 0, 0, 0, 'A', 0, 'B', 0, 'x', 0, 'y', 0}));
 }
 
-TEST(Buffer, FillersAndUuid) {
+TEST(Buffer, FillersAndUuid)
+{
     Out o;
     cmBufferWriteZeroes(&o.w, 3);
     cmBufferWriteRandomBytes(&o.w, 4);
@@ -182,7 +191,8 @@ TEST(Buffer, FillersAndUuid) {
     EXPECT_EQ(std::memcmp(o.buf.data() + 7, uuid, 16), 0);
 }
 
-TEST(Buffer, RandomBytesDoNotFollowTheCLibrarySeed) {
+TEST(Buffer, RandomBytesDoNotFollowTheCLibrarySeed)
+{
     // Two writers after the same srand() must still get different bytes.
     Out a, b;
     std::srand(1);
@@ -193,7 +203,8 @@ TEST(Buffer, RandomBytesDoNotFollowTheCLibrarySeed) {
     EXPECT_NE(a.written(), b.written());
 }
 
-TEST(Buffer, ReadsPastTheEndGiveZerosAndStick) {
+TEST(Buffer, ReadsPastTheEndGiveZerosAndStick)
+{
     const uint8_t three[3] = {1, 2, 3};
     CMBufferReader r;
     cmBufferReaderInit(&r, three, 3);
@@ -214,7 +225,8 @@ TEST(Buffer, ReadsPastTheEndGiveZerosAndStick) {
     EXPECT_TRUE(cmBufferReaderIsOverrun(&r)) << "only a new init clears it";
 }
 
-TEST(Buffer, PositionsOutsideTheBufferAreRefused) {
+TEST(Buffer, PositionsOutsideTheBufferAreRefused)
+{
     uint8_t b[8] = {};
     CMBufferReader r;
     cmBufferReaderInit(&r, b, 8);
@@ -241,7 +253,8 @@ TEST(Buffer, PositionsOutsideTheBufferAreRefused) {
     EXPECT_TRUE(cmBufferWriterIsOverrun(&w));
 }
 
-TEST(Buffer, WritesPastTheEndAreDropped) {
+TEST(Buffer, WritesPastTheEndAreDropped)
+{
     Out o(5);
     const CMWchar abc[] = {'a', 'b', 'c', 0};
     cmBufferWriteUnicode(&o.w, abc);

@@ -19,7 +19,7 @@ protected:
             unlink(path.c_str());
     }
 
-    void open(const std::string& text)
+    void open(const std::string &text)
     {
         char tmpl[] = "/tmp/cfgparseXXXXXX";
         int fd = mkstemp(tmpl);
@@ -73,7 +73,9 @@ TEST_F(ParserTest, TextAcrossChunksReadsWhole)
 
 TEST_F(ParserTest, ByteFFEndsTheFile)
 {
-    open(std::string("ab\xff" "cd", 5));
+    open(std::string("ab\xff"
+                     "cd",
+                     5));
     EXPECT_EQ(drain(), "ab");
     EXPECT_EQ(parseAtFileEnd(&ctx), 1);
 }
@@ -89,8 +91,8 @@ TEST_F(ParserTest, HighBytesComeOutNegative)
 TEST_F(ParserTest, NameStopsAtNonNameCharacters)
 {
     struct Case {
-        const char* text;
-        const char* name;
+        const char *text;
+        const char *name;
         int next;
     };
     const Case cases[] = {
@@ -101,7 +103,7 @@ TEST_F(ParserTest, NameStopsAtNonNameCharacters)
         {"semi;colon", "semi", ';'},
         {"tab\there", "tab", '\t'},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         TearDown();
         open(c.text);
@@ -133,16 +135,16 @@ TEST_F(ParserTest, ValueCutKeepsDelimiterNext)
 TEST_F(ParserTest, ValueKeepsTabsAndStopsAtLineEndOrHighByte)
 {
     const struct {
-        const char* text;
+        const char *text;
         int delim;
-        const char* value;
+        const char *value;
     } cases[] = {
         {"a\tb;c\n", ';', "a\tb"},
         {"a\tb;c\r\n", 0, "a\tb;c"},
         {"abc\xc3z", 0, "abc"},
         {"to the end", 0, "to the end"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         TearDown();
         open(c.text);
@@ -176,16 +178,14 @@ TEST_F(ParserTest, SkipLineEatsCrLfAndBlankLines)
 TEST_F(ParserTest, SkipLineGoesToTheRealLineEnd)
 {
     const struct {
-        const char* text;
-        int next; // the first character after parseSkipLine
+        const char *text;
+        int next;  // the first character after parseSkipLine
     } cases[] = {
-        {"caf\xc3\xa9x;/mnt;c\nnext", 'n'},
-        {"\xc3\xa9\nnext", 'n'},
-        {"a\n\xc3\xa9;x\n", -61}, // a line may start with a high byte
-        {"ab\tc\r\n\r\nnext", 'n'},
-        {"last\xc3", PARSE_EOF},
+        {"caf\xc3\xa9x;/mnt;c\nnext", 'n'}, {"\xc3\xa9\nnext", 'n'},
+        {"a\n\xc3\xa9;x\n", -61},  // a line may start with a high byte
+        {"ab\tc\r\n\r\nnext", 'n'},         {"last\xc3", PARSE_EOF},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         open(c.text);
         parseSkipLine(&ctx);
@@ -213,4 +213,4 @@ TEST_F(ParserTest, AtLineEndLooksAtTheBuffer)
     EXPECT_EQ(parseAtLineEnd(&ctx), 1);
 }
 
-} // namespace
+}  // namespace

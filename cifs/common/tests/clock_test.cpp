@@ -11,7 +11,8 @@
 
 namespace {
 
-TEST(Clock, MillisecondsSince1970) {
+TEST(Clock, MillisecondsSince1970)
+{
     CMUint64 ms;
     EXPECT_EQ(syGetTimeInMsec(&ms), &ms);
     uint64_t v = (uint64_t)ms.high << 32 | ms.low;
@@ -19,13 +20,19 @@ TEST(Clock, MillisecondsSince1970) {
     EXPECT_NEAR((double)v / 1000, (double)time(nullptr), 2.0);
 }
 
-TEST(Clock, ZoneOffsetIsUtcMinusLocal) {
+TEST(Clock, ZoneOffsetIsUtcMinusLocal)
+{
     struct {
         const char *tz;
         int32_t minutes;
-    } cases[] = {{"UTC0", 0}, {"MSK-3", -180}, {"EST5", 300}, {"NZST-12", -720}, {"IST-5:30", -330},
+    } cases[] = {{"UTC0", 0},
+                 {"MSK-3", -180},
+                 {"EST5", 300},
+                 {"NZST-12", -720},
+                 {"IST-5:30", -330},
                  // Local time a day ahead of (or behind) UTC at nearly every instant.
-                 {"<+2359>-23:59", -1439}, {"<-2359>23:59", 1439}};
+                 {"<+2359>-23:59", -1439},
+                 {"<-2359>23:59", 1439}};
     for (auto &c : cases) {
         TimeZone z(c.tz);
         // Holds at any instant, including when local time is already tomorrow.
@@ -33,10 +40,11 @@ TEST(Clock, ZoneOffsetIsUtcMinusLocal) {
     }
 }
 
-TEST(Clock, ComposeAndDecomposeLocalTime) {
+TEST(Clock, ComposeAndDecomposeLocalTime)
+{
     TimeZone z("MSK-3");
     SYTimeFragments f;
-    syDecomposeTime(86399, &f); // 1970-01-01 23:59:59 UTC = 02:59:59 next day in Moscow
+    syDecomposeTime(86399, &f);  // 1970-01-01 23:59:59 UTC = 02:59:59 next day in Moscow
     EXPECT_EQ(f.day, 2);
     EXPECT_EQ(f.hour, 2);
     EXPECT_EQ(f.minutes, 59);

@@ -285,15 +285,17 @@ TEST_F(DnsClientTest, TargetAddressesNeedAnOwnAddress)
 TEST_F(DnsClientTest, ServerListsAndDomains)
 {
     ScriptedServer one("127.0.0.1", [](ScriptedServer &s, const Question &q) {
-        s.answer(q, q.id, q.type == CM_DNS_TYPE_A ? std::vector<std::string>{"10.0.0.1"} : std::vector<std::string>{});
+        s.answer(q, q.id,
+                 q.type == CM_DNS_TYPE_A ? std::vector<std::string>{"10.0.0.1"} : std::vector<std::string>{});
     });
     ScriptedServer two("127.0.0.2", [](ScriptedServer &s, const Question &q) {
-        s.answer(q, q.id, q.type == CM_DNS_TYPE_A ? std::vector<std::string>{"10.0.0.2"} : std::vector<std::string>{});
+        s.answer(q, q.id,
+                 q.type == CM_DNS_TYPE_A ? std::vector<std::string>{"10.0.0.2"} : std::vector<std::string>{});
     });
     ASSERT_TRUE(one.ok() && two.ok());
     cmDnsSetServersA("127.0.0.1;127.000.000.002;bogus;127.0.0.2");
     std::vector<uint32_t> both = lookup("a.lan");
-    std::sort(both.begin(), both.end()); // in the order the two answers came
+    std::sort(both.begin(), both.end());  // in the order the two answers came
     EXPECT_EQ(both, (std::vector<uint32_t>{inet_addr("10.0.0.1"), inet_addr("10.0.0.2")}));
     EXPECT_EQ(two.questions().size(), 2u) << "the 16-character entry was left out, the other asked once";
     cmDnsSetServersA(nullptr);
@@ -313,4 +315,4 @@ TEST_F(DnsClientTest, ServerListsAndDomains)
     EXPECT_EQ(two.questions().back().name, "e.home.arpa");
 }
 
-} // namespace
+}  // namespace

@@ -77,7 +77,7 @@ TEST(DnsName, DecodeWithPointers)
 
 TEST(DnsName, DecodeRefusesWhatWouldRunAway)
 {
-    Bytes chain; // nine pointers, each to the one before, then a name
+    Bytes chain;  // nine pointers, each to the one before, then a name
     chain = {1, 'x', 0};
     for (int i = 0; i < 9; ++i) {
         uint8_t target = static_cast<uint8_t>(i == 0 ? 0 : chain.size() - 2);
@@ -89,7 +89,7 @@ TEST(DnsName, DecodeRefusesWhatWouldRunAway)
         long256.push_back(63);
         long256.insert(long256.end(), 63, 'a');
     }
-    long256.push_back(0); // 4 * 63 + 3 dots = 255: fits
+    long256.push_back(0);  // 4 * 63 + 3 dots = 255: fits
     Bytes long259 = long256;
     long259.pop_back();
     long259.push_back(3);
@@ -144,7 +144,7 @@ TEST(DnsReversedName, RoundTrip)
     EXPECT_EQ(nsDnsParseReversedName(name, 16), nullptr);
     cmMemoryFreeNonDebug(name);
     const char *bad[] = {"10.1.168.in-addr.arpa", "10.1.168.192.in-addr.arp", "300.1.1.1.in-addr.arpa",
-                         ".in-addr.arpa", "a.b.c.d.in-addr.arpa", ""};
+                         ".in-addr.arpa",         "a.b.c.d.in-addr.arpa",     ""};
     for (const char *b : bad) {
         SCOPED_TRACE(b);
         EXPECT_EQ(nsDnsParseReversedName(b, 4), nullptr);
@@ -184,7 +184,8 @@ public:
     Response &a(const char *address)
     {
         uint32_t ip = inet_addr(address);
-        return record("host.lan", CM_DNS_TYPE_A, Bytes(reinterpret_cast<uint8_t *>(&ip), reinterpret_cast<uint8_t *>(&ip) + 4));
+        return record("host.lan", CM_DNS_TYPE_A,
+                      Bytes(reinterpret_cast<uint8_t *>(&ip), reinterpret_cast<uint8_t *>(&ip) + 4));
     }
     Response &srv(const char *target)
     {
@@ -217,8 +218,8 @@ Parsed parse(const Bytes &m, uint16_t id, uint16_t type)
     char names[600];
     uint32_t count = 0;
     Parsed p;
-    p.result = nsDnsParseAnswers(m.data(), static_cast<uint32_t>(m.size()), id, type, addresses, 10, &count, names,
-                                 sizeof names);
+    p.result = nsDnsParseAnswers(m.data(), static_cast<uint32_t>(m.size()), id, type, addresses, 10, &count,
+                                 names, sizeof names);
     if (type == CM_DNS_TYPE_A) {
         p.addresses.assign(addresses, addresses + count);
     } else {
@@ -312,4 +313,4 @@ TEST(DnsAnswers, WriteAnswerReadsBack)
     EXPECT_EQ(back.answers, 2);
 }
 
-} // namespace
+}  // namespace

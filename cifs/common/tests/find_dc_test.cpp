@@ -23,8 +23,8 @@ using namespace testenv;
 
 namespace {
 
-std::vector<std::string> gControllers; // what the controller method answers
-std::vector<std::string> gKnownHosts;  // names the host method resolves
+std::vector<std::string> gControllers;  // what the controller method answers
+std::vector<std::string> gKnownHosts;   // names the host method resolves
 int gDcCalls = 0;
 std::string gAskedDomain;
 
@@ -229,4 +229,4 @@ TEST_F(FindDcTest, TwoStageMethodAsksEachCandidate)
     cmMemoryFreeNonDebug(names);
 }
 
-} // namespace
+}  // namespace

@@ -77,8 +77,8 @@ TEST_F(HostIdentityTest, LongNamesAreCut)
     EXPECT_EQ(cmNetBiosGetScopeLength(), 99u);
     ASSERT_NE(cmGetFullDomainName(), nullptr);
     EXPECT_EQ(std::strlen(cmGetFullDomainName()), longDomain.size());
-    EXPECT_EQ(std::string(cmGetFullHostName()), "ABCDEFGHIJKLMNOP." + std::string(30, 'D') + "." +
-                                                    std::string(33, 'E'));
+    EXPECT_EQ(std::string(cmGetFullHostName()),
+              "ABCDEFGHIJKLMNOP." + std::string(30, 'D') + "." + std::string(33, 'E'));
 }
 
 TEST_F(HostIdentityTest, NoHostName)
@@ -114,4 +114,4 @@ TEST_F(HostIdentityTest, AllocationFailureKeepsNothing)
     EXPECT_EQ(cmGetFullDomainName(), nullptr);
 }
 
-} // namespace
+}  // namespace

@@ -10,26 +10,20 @@
 
 namespace {
 
-TEST(IpAddr, ParsesExactlyFourParts) {
+TEST(IpAddr, ParsesExactlyFourParts)
+{
     struct {
         const char *text;
         int rc;
         const char *normal;
     } cases[] = {
-        {"10.0.0.1", 0, "10.0.0.1"},
-        {"255.255.255.255", 0, "255.255.255.255"},
-        {"0.0.0.0", 0, "0.0.0.0"},
-        {"010.001.0.1", 0, "10.1.0.1"},
-        {"10.0.1", -1, nullptr},
-        {"10.0.0.1.", -1, nullptr},
-        {".10.0.0.1", -1, nullptr},
-        {"10..0.1", -1, nullptr},
-        {"10.0.0.256", -1, nullptr},
-        {"10.0.0.99999999999999999999", -1, nullptr},
-        {"10.0.0.a", -1, nullptr},
-        {"1.2.3.4.5", -1, nullptr},
-        {"1.2.3.4 ", -1, nullptr},
-        {"-1.2.3.4", -1, nullptr},
+        {"10.0.0.1", 0, "10.0.0.1"}, {"255.255.255.255", 0, "255.255.255.255"},
+        {"0.0.0.0", 0, "0.0.0.0"},   {"010.001.0.1", 0, "10.1.0.1"},
+        {"10.0.1", -1, nullptr},     {"10.0.0.1.", -1, nullptr},
+        {".10.0.0.1", -1, nullptr},  {"10..0.1", -1, nullptr},
+        {"10.0.0.256", -1, nullptr}, {"10.0.0.99999999999999999999", -1, nullptr},
+        {"10.0.0.a", -1, nullptr},   {"1.2.3.4.5", -1, nullptr},
+        {"1.2.3.4 ", -1, nullptr},   {"-1.2.3.4", -1, nullptr},
         {"", -1, nullptr},
     };
     for (auto &c : cases) {
@@ -49,7 +43,8 @@ TEST(IpAddr, ParsesExactlyFourParts) {
     EXPECT_STREQ(cmIPDump(), "");
 }
 
-TEST(IpAddr, WideText) {
+TEST(IpAddr, WideText)
+{
     auto wide = [](const char *s) {
         std::vector<CMWchar> v(std::strlen(s) + 1);
         cmAnsiToUnicode(v.data(), s);

@@ -12,7 +12,8 @@
 
 namespace {
 
-std::vector<CMWchar> w(const char *s) {
+std::vector<CMWchar> w(const char *s)
+{
     std::vector<CMWchar> v(std::strlen(s) + 1);
     cmAnsiToUnicode(v.data(), s);
     return v;
@@ -20,7 +21,8 @@ std::vector<CMWchar> w(const char *s) {
 
 int g_released;
 int countRelease(CMItem *) { return ++g_released; }
-int disposeOnRelease(CMItem *item) {
+int disposeOnRelease(CMItem *item)
+{
     ++g_released;
     cmListItemRemoveAndDispose(item);
     return 0;
@@ -28,20 +30,24 @@ int disposeOnRelease(CMItem *item) {
 
 struct Lists : ::testing::Test {
     CMList list;
-    void SetUp() override {
+    void SetUp() override
+    {
         cmMemoryStart(0);
         g_released = 0;
         cmListStart(&list);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         cmListShutdown(&list);
         EXPECT_EQ(cmMemoryGetTotal(), 0u) << "every item and name freed";
     }
-    CMItem *add(const char *name = nullptr, CMItemCallback cb = nullptr) {
+    CMItem *add(const char *name = nullptr, CMItemCallback cb = nullptr)
+    {
         auto n = name ? w(name) : std::vector<CMWchar>();
         return cmListItemCreateAndAdd(&list, sizeof(CMItem) + 8, name ? n.data() : nullptr, cb, 0);
     }
-    std::vector<CMItem *> contents() {
+    std::vector<CMItem *> contents()
+    {
         std::vector<CMItem *> v;
         CMIterator it;
         cmListIteratorStart(&list, &it);
@@ -52,7 +58,8 @@ struct Lists : ::testing::Test {
     }
 };
 
-TEST_F(Lists, AppendsInOrderAndUnlinksFromAnyPlace) {
+TEST_F(Lists, AppendsInOrderAndUnlinksFromAnyPlace)
+{
     CMItem *a = add(), *b = add(), *c = add();
     EXPECT_EQ(contents(), (std::vector<CMItem *>{a, b, c}));
     EXPECT_EQ(cmListItemRemoveAndDispose(b), 1);
@@ -64,7 +71,8 @@ TEST_F(Lists, AppendsInOrderAndUnlinksFromAnyPlace) {
     EXPECT_EQ(list.last, nullptr);
 }
 
-TEST_F(Lists, LockedItemCannotBeRemoved) {
+TEST_F(Lists, LockedItemCannotBeRemoved)
+{
     CMItem *a = add();
     cmListItemLock(a);
     EXPECT_EQ(cmListItemRemove(a), 0);
@@ -76,7 +84,8 @@ TEST_F(Lists, LockedItemCannotBeRemoved) {
     cmListItemDispose(a);
 }
 
-TEST_F(Lists, ReleaseCallbackRunsOnceWhenTheLastLockGoes) {
+TEST_F(Lists, ReleaseCallbackRunsOnceWhenTheLastLockGoes)
+{
     CMItem *a = add("a", countRelease);
     cmListItemLock(a);
     cmListItemLock(a);
@@ -90,12 +99,13 @@ TEST_F(Lists, ReleaseCallbackRunsOnceWhenTheLastLockGoes) {
     EXPECT_EQ(g_released, 1) << "no longer findable";
 }
 
-TEST_F(Lists, CheckReleasesAnItemNobodyHolds) {
+TEST_F(Lists, CheckReleasesAnItemNobodyHolds)
+{
     CMItem *a = add("a", disposeOnRelease);
     cmListItemLock(a);
     cmListItemCheck(a);
     EXPECT_EQ(g_released, 0);
-    cmListItemUnlock(a); // disposes it through the callback
+    cmListItemUnlock(a);  // disposes it through the callback
     EXPECT_EQ(g_released, 1);
     EXPECT_TRUE(contents().empty());
     CMItem *b = add("b", disposeOnRelease);
@@ -104,7 +114,8 @@ TEST_F(Lists, CheckReleasesAnItemNobodyHolds) {
     EXPECT_TRUE(contents().empty());
 }
 
-TEST_F(Lists, ShutdownStopsAtTheFirstLockedItem) {
+TEST_F(Lists, ShutdownStopsAtTheFirstLockedItem)
+{
     CMItem *a = add(), *b = add(), *c = add();
     (void)a;
     cmListItemLock(b);
@@ -122,7 +133,8 @@ TEST_F(Lists, ShutdownStopsAtTheFirstLockedItem) {
     cmListStart(&list);
 }
 
-TEST_F(Lists, FindByNameWithAndWithoutCase) {
+TEST_F(Lists, FindByNameWithAndWithoutCase)
+{
     add();
     CMItem *share = add("Share");
     add("Other");
@@ -135,17 +147,19 @@ TEST_F(Lists, FindByNameWithAndWithoutCase) {
     cmListItemUnlock(share);
 }
 
-TEST_F(Lists, FirstMatchDecidesEvenWhenHidden) {
+TEST_F(Lists, FirstMatchDecidesEvenWhenHidden)
+{
     CMItem *first = add("dup", countRelease);
     CMItem *second = add("dup");
     (void)second;
     cmListItemLock(first);
-    cmListItemUnlock(first); // clears findable
+    cmListItemUnlock(first);  // clears findable
     auto dup = w("dup");
     EXPECT_EQ(cmListItemFind(&list, dup.data(), 0, 0), nullptr);
 }
 
-TEST_F(Lists, ReferencesKeepTargetsAliveUntilTheReferrerGoes) {
+TEST_F(Lists, ReferencesKeepTargetsAliveUntilTheReferrerGoes)
+{
     CMItem *referrer = add(), *target = add("t", countRelease);
     cmListItemAddReference(referrer, target);
     cmListItemAddReference(referrer, target);
@@ -153,14 +167,15 @@ TEST_F(Lists, ReferencesKeepTargetsAliveUntilTheReferrerGoes) {
     EXPECT_EQ(cmListItemRemove(target), 0);
     cmListItemRemoveReference(referrer, target);
     EXPECT_EQ(target->locks, 1u);
-    cmListItemRemoveReference(referrer, referrer); // no such reference: nothing
+    cmListItemRemoveReference(referrer, referrer);  // no such reference: nothing
     EXPECT_EQ(target->locks, 1u);
     EXPECT_EQ(cmListItemRemoveAndDispose(referrer), 1);
     EXPECT_EQ(target->locks, 0u);
     EXPECT_EQ(g_released, 1);
 }
 
-TEST_F(Lists, StaticItemsAreNeverFreed) {
+TEST_F(Lists, StaticItemsAreNeverFreed)
+{
     struct Holder {
         CMItem item;
         int data;
@@ -172,7 +187,8 @@ TEST_F(Lists, StaticItemsAreNeverFreed) {
     EXPECT_EQ(holder.item.master, nullptr);
 }
 
-TEST_F(Lists, CreateFlags) {
+TEST_F(Lists, CreateFlags)
+{
     CMItem *locked = cmListItemCreate(sizeof(CMItem), nullptr, CM_LISTITEM_LOCK | CM_LISTITEM_NOGUARD);
     ASSERT_NE(locked, nullptr);
     EXPECT_EQ(locked->locks, 1u);
@@ -182,7 +198,8 @@ TEST_F(Lists, CreateFlags) {
     EXPECT_EQ(cmListItemCreate(4, nullptr, 0), nullptr) << "smaller than the header";
 }
 
-TEST_F(Lists, IterationHoldsOffOtherThreads) {
+TEST_F(Lists, IterationHoldsOffOtherThreads)
+{
     add();
     CMIterator it;
     cmListIteratorStart(&list, &it);
@@ -199,7 +216,8 @@ TEST_F(Lists, IterationHoldsOffOtherThreads) {
     EXPECT_EQ(contents().size(), 2u);
 }
 
-TEST_F(Lists, IteratorMayDisposeTheItemJustReturned) {
+TEST_F(Lists, IteratorMayDisposeTheItemJustReturned)
+{
     for (int i = 0; i < 4; ++i)
         add();
     CMIterator it;

@@ -10,7 +10,8 @@
 
 namespace {
 
-TEST(LogError, OneLineAtErrorLevel) {
+TEST(LogError, OneLineAtErrorLevel)
+{
     std::vector<fw_test::LogLine> lines;
     {
         fw_test::LogCapture log;

@@ -17,12 +17,14 @@ struct Memory : ::testing::Test {
     void TearDown() override { cmMemoryStart(0); }
 };
 
-TEST_F(Memory, ZeroSizeGivesNullAndChangesNothing) {
+TEST_F(Memory, ZeroSizeGivesNullAndChangesNothing)
+{
     EXPECT_EQ(cmMemoryAllocNonDebug(0), nullptr);
     EXPECT_EQ(cmMemoryGetTotal(), 0u);
 }
 
-TEST_F(Memory, LimitIsInclusiveAndFreedBytesComeBack) {
+TEST_F(Memory, LimitIsInclusiveAndFreedBytesComeBack)
+{
     cmMemoryStart(100);
     void *a = cmMemoryAllocNonDebug(100);
     ASSERT_NE(a, nullptr);
@@ -35,13 +37,15 @@ TEST_F(Memory, LimitIsInclusiveAndFreedBytesComeBack) {
     cmMemoryFreeNonDebug(b);
 }
 
-TEST_F(Memory, HugeRequestUnderLimitDoesNotWrap) {
+TEST_F(Memory, HugeRequestUnderLimitDoesNotWrap)
+{
     cmMemoryStart(100);
     EXPECT_EQ(cmMemoryAllocNonDebug(0xFFFFFFF0u), nullptr);
     EXPECT_EQ(cmMemoryGetTotal(), 0u);
 }
 
-TEST_F(Memory, BlocksAreAlignedAndCarryTheirHeader) {
+TEST_F(Memory, BlocksAreAlignedAndCarryTheirHeader)
+{
     auto *p = static_cast<uint8_t *>(cmMemoryAllocNonDebug(3));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t), 0u);
@@ -53,9 +57,10 @@ TEST_F(Memory, BlocksAreAlignedAndCarryTheirHeader) {
     cmMemoryFreeNonDebug(p);
 }
 
-TEST_F(Memory, ForeignBlocksAreFreedWithoutTouchingTheTotal) {
+TEST_F(Memory, ForeignBlocksAreFreedWithoutTouchingTheTotal)
+{
     void *own = cmMemoryAllocNonDebug(8);
-    char *foreign = strdup("x"); // two bytes: nothing in front of it may be read
+    char *foreign = strdup("x");  // two bytes: nothing in front of it may be read
     cmMemoryFreeNonDebug(foreign);
     void *big = std::malloc(64);
     std::memset(big, 0, 64);
@@ -66,7 +71,8 @@ TEST_F(Memory, ForeignBlocksAreFreedWithoutTouchingTheTotal) {
     EXPECT_EQ(cmMemoryGetTotal(), 0u);
 }
 
-TEST_F(Memory, RestartWithLiveBlocksNeverWrapsTheTotal) {
+TEST_F(Memory, RestartWithLiveBlocksNeverWrapsTheTotal)
+{
     void *a = cmMemoryAllocNonDebug(50);
     cmMemoryStart(10);
     cmMemoryFreeNonDebug(a);
@@ -76,7 +82,8 @@ TEST_F(Memory, RestartWithLiveBlocksNeverWrapsTheTotal) {
     cmMemoryFreeNonDebug(b);
 }
 
-TEST_F(Memory, BlobCopies) {
+TEST_F(Memory, BlobCopies)
+{
     uint8_t bytes[] = {1, 2, 3};
     CMBlob src{bytes, 3};
     CMBlob copy = cmMemoryCloneBlobNonDebug(&src);
@@ -96,7 +103,8 @@ TEST_F(Memory, BlobCopies) {
     EXPECT_EQ(cmMemoryCloneBlobNonDebug(&empty).data, nullptr);
 }
 
-TEST_F(Memory, StringClones) {
+TEST_F(Memory, StringClones)
+{
     CMWchar *w = cmMemoryCloneAStringNonDebug("Ab\xe9");
     ASSERT_NE(w, nullptr);
     const CMWchar expect[] = {'A', 'b', 0xe9, 0};
@@ -119,7 +127,8 @@ TEST_F(Memory, StringClones) {
     cmMemoryFreeNonDebug(e);
 }
 
-TEST_F(Memory, LimitHoldsAcrossThreads) {
+TEST_F(Memory, LimitHoldsAcrossThreads)
+{
     cmMemoryStart(4000);
     std::vector<std::thread> threads;
     std::atomic<bool> over{false};

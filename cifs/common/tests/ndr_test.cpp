@@ -13,7 +13,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 struct Packer {
-    explicit Packer(uint32_t size = 64, bool bigEndian = false) : buf(size, 0xEE) {
+    explicit Packer(uint32_t size = 64, bool bigEndian = false) : buf(size, 0xEE)
+    {
         cmRpcSetDescriptor(&d, buf.data(), bigEndian);
         d.length = size;
     }
@@ -25,14 +26,16 @@ struct Packer {
 const CMWchar kAb[] = {'a', 'b', 0};
 
 // A little-endian descriptor over the whole of b.
-CMRpcPacketDescriptor over(Bytes &b) {
+CMRpcPacketDescriptor over(Bytes &b)
+{
     CMRpcPacketDescriptor d;
     cmRpcSetDescriptor(&d, b.data(), 0);
     d.length = (uint32_t)b.size();
     return d;
 }
 
-TEST(Ndr, UnicodeFlagSets) {
+TEST(Ndr, UnicodeFlagSets)
+{
     struct {
         uint32_t flags;
         Bytes bytes;
@@ -51,14 +54,16 @@ TEST(Ndr, UnicodeFlagSets) {
     }
 }
 
-TEST(Ndr, UnicodeBigEndian) {
+TEST(Ndr, UnicodeBigEndian)
+{
     Packer p(64, true);
     cmRpcPackUnicode(&p.d, kAb, 11);
     Bytes expect = {0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 3, 0, 'a', 0, 'b', 0, 0, 0, 0};
     EXPECT_EQ(p.written(), expect);
 }
 
-TEST(Ndr, NullAndAsciiStrings) {
+TEST(Ndr, NullAndAsciiStrings)
+{
     Packer p;
     cmRpcPackWcharAsUnicode(&p.d, nullptr, 11);
     EXPECT_EQ(p.written(), (Bytes{1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}));
@@ -84,7 +89,8 @@ TEST(Ndr, NullAndAsciiStrings) {
     }
 }
 
-TEST(Ndr, ParseConformantVarying) {
+TEST(Ndr, ParseConformantVarying)
+{
     Bytes wire = {2, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 'a', 0, 'b', 0};
     CMRpcPacketDescriptor d = over(wire);
     CMRpcUnicodeString s;
@@ -104,7 +110,8 @@ TEST(Ndr, ParseConformantVarying) {
     EXPECT_FALSE(cmRpcIsOverrun(&d));
 }
 
-TEST(Ndr, ParseRefusesCountsPastTheEnd) {
+TEST(Ndr, ParseRefusesCountsPastTheEnd)
+{
     // Actual count 0x40000000: the text would run far past the packet.
     Bytes wire = {2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 'a', 0, 'b', 0};
     CMRpcPacketDescriptor d = over(wire);
@@ -130,7 +137,8 @@ TEST(Ndr, ParseRefusesCountsPastTheEnd) {
     EXPECT_EQ(d.current - d.origin, 2) << "the terminator is not skipped";
 }
 
-TEST(Ndr, ParseAsciiForms) {
+TEST(Ndr, ParseAsciiForms)
+{
     Bytes wire = {3, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 'x', 'y', 0};
     CMRpcPacketDescriptor d = over(wire);
     CMRpcAsciiString a;
@@ -143,7 +151,8 @@ TEST(Ndr, ParseAsciiForms) {
 
 // An actual count above the maximum count would hand out more characters
 // than were checked to be there.
-TEST(Ndr, ParseAsciiActualCountBeyondSizeIsRefused) {
+TEST(Ndr, ParseAsciiActualCountBeyondSizeIsRefused)
+{
     const struct {
         uint8_t size, length;
         bool refused;
@@ -162,7 +171,8 @@ TEST(Ndr, ParseAsciiActualCountBeyondSizeIsRefused) {
     }
 }
 
-TEST(Ndr, IntegersInBothOrders) {
+TEST(Ndr, IntegersInBothOrders)
+{
     Packer le, be(64, true);
     cmRpcPackUint32(&le.d, 258);
     cmRpcPackUint32(&be.d, 258);
@@ -202,7 +212,8 @@ TEST(Ndr, IntegersInBothOrders) {
     EXPECT_EQ(two[1], 2);
 }
 
-TEST(Ndr, Alignment) {
+TEST(Ndr, Alignment)
+{
     Packer p;
     cmRpcPackSkip(&p.d, 5);
     cmRpcAllign(&p.d, 4);
@@ -214,7 +225,8 @@ TEST(Ndr, Alignment) {
     EXPECT_EQ(p.written(), (Bytes{0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 1, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST(Ndr, WritesPastTheEndAreDropped) {
+TEST(Ndr, WritesPastTheEndAreDropped)
+{
     Packer p(6);
     cmRpcPackUint32(&p.d, 1);
     EXPECT_EQ(cmRpcSpace(&p.d), 2);
@@ -236,7 +248,8 @@ TEST(Ndr, WritesPastTheEndAreDropped) {
     EXPECT_TRUE(cmRpcIsOverrun(&fresh)) << "no room until the length is set";
 }
 
-TEST(Ndr, ReadsPastTheEndGiveZeros) {
+TEST(Ndr, ReadsPastTheEndGiveZeros)
+{
     uint8_t two[2] = {0x11, 0x22};
     CMRpcPacketDescriptor d;
     cmRpcSetDescriptor(&d, two, 0);
@@ -252,7 +265,8 @@ TEST(Ndr, ReadsPastTheEndGiveZeros) {
         EXPECT_EQ(b, 0);
 }
 
-TEST(Ndr, UuidAndTime) {
+TEST(Ndr, UuidAndTime)
+{
     const uint8_t uuid[16] = {0x78, 0x56, 0x34, 0x12, 0x34, 0x12, 0xcd, 0xab, 1, 2, 3, 4, 5, 6, 7, 8};
     Packer be(64, true);
     cmRpcPackUuid(&be.d, uuid);

@@ -47,7 +47,7 @@ TEST(NetBiosName, CreateFormatAndClean)
     const struct {
         const char *text;
         uint8_t suffix;
-        const char *name; // 16 bytes
+        const char *name;  // 16 bytes
     } cases[] = {
         {"fred.example.com", 0x20, "FRED           \x20"},
         {"abcdefghijklmnopq", 0x1B, "ABCDEFGHIJKLMNO\x1B"},
@@ -120,7 +120,7 @@ struct Packet {
 Bytes encodedBody(const char *text, uint8_t suffix)
 {
     Bytes b = encode(record(text, suffix));
-    b.pop_back(); // without the terminating zero label
+    b.pop_back();  // without the terminating zero label
     return b;
 }
 
@@ -188,17 +188,81 @@ TEST(NetBiosName, RefusesWhatIsNotANameInsideThePacket)
         const char *what;
         std::function<Packet(size_t &)> make;
     } cases[] = {
-        {"wrong first byte", [&](size_t &at) { Packet p; Bytes b = name; b[0] = 0x21; b.push_back(0); at = p.add(b); return p; }},
-        {"truncated name", [&](size_t &at) { Packet p; at = p.add(Bytes(name.begin(), name.begin() + 20)); return p; }},
-        {"no terminating label", [&](size_t &at) { Packet p; at = p.add(name); return p; }},
-        {"label past the end", [&](size_t &at) { Packet p; Bytes b = name; b.push_back(9); b.push_back('a'); at = p.add(b); return p; }},
-        {"reserved label kind", [&](size_t &at) { Packet p; Bytes b = name; b.push_back(0x41); b.push_back(0); at = p.add(b); return p; }},
-        {"pointer to itself", [&](size_t &at) { Packet p; at = p.data.size(); p.add({0xC0, static_cast<uint8_t>(at)}); return p; }},
-        {"forward pointer", [&](size_t &at) { Packet p; at = p.add({0xC0, 14}); Bytes b = name; b.push_back(0); p.add(b); return p; }},
-        {"pointer past the packet", [&](size_t &at) { Packet p; at = p.add({0xFF, 0xFF}); return p; }},
-        {"half a pointer", [&](size_t &at) { Packet p; at = p.add({0xC0}); return p; }},
-        {"pointer to a non-name", [&](size_t &at) { Packet p; at = p.add({0xC0, 2}); return p; }},
-        {"second pointer (loop)", [&](size_t &at) {
+        {"wrong first byte",
+         [&](size_t &at) {
+             Packet p;
+             Bytes b = name;
+             b[0] = 0x21;
+             b.push_back(0);
+             at = p.add(b);
+             return p;
+         }},
+        {"truncated name",
+         [&](size_t &at) {
+             Packet p;
+             at = p.add(Bytes(name.begin(), name.begin() + 20));
+             return p;
+         }},
+        {"no terminating label",
+         [&](size_t &at) {
+             Packet p;
+             at = p.add(name);
+             return p;
+         }},
+        {"label past the end",
+         [&](size_t &at) {
+             Packet p;
+             Bytes b = name;
+             b.push_back(9);
+             b.push_back('a');
+             at = p.add(b);
+             return p;
+         }},
+        {"reserved label kind",
+         [&](size_t &at) {
+             Packet p;
+             Bytes b = name;
+             b.push_back(0x41);
+             b.push_back(0);
+             at = p.add(b);
+             return p;
+         }},
+        {"pointer to itself",
+         [&](size_t &at) {
+             Packet p;
+             at = p.data.size();
+             p.add({0xC0, static_cast<uint8_t>(at)});
+             return p;
+         }},
+        {"forward pointer",
+         [&](size_t &at) {
+             Packet p;
+             at = p.add({0xC0, 14});
+             Bytes b = name;
+             b.push_back(0);
+             p.add(b);
+             return p;
+         }},
+        {"pointer past the packet",
+         [&](size_t &at) {
+             Packet p;
+             at = p.add({0xFF, 0xFF});
+             return p;
+         }},
+        {"half a pointer",
+         [&](size_t &at) {
+             Packet p;
+             at = p.add({0xC0});
+             return p;
+         }},
+        {"pointer to a non-name",
+         [&](size_t &at) {
+             Packet p;
+             at = p.add({0xC0, 2});
+             return p;
+         }},
+        {"second pointer (loop)",
+         [&](size_t &at) {
              // The scope's pointer leads back to the pointer that led here.
              Packet p;
              Bytes b = name;
@@ -209,7 +273,8 @@ TEST(NetBiosName, RefusesWhatIsNotANameInsideThePacket)
              at = p.add({0xC0, static_cast<uint8_t>(start)});
              return p;
          }},
-        {"scope pointer loop", [&](size_t &at) {
+        {"scope pointer loop",
+         [&](size_t &at) {
              Packet p;
              Bytes b = name;
              size_t loop = p.data.size() + name.size();
@@ -258,8 +323,9 @@ TEST_F(NetBiosScopeTest, EncodeWithScopeAndParseBack)
         }
         char out[17];
         char scope[100];
-        EXPECT_EQ(cmNetBiosParseName(got.data(), got.data() + got.size(), got.data(), out, scope, sizeof scope),
-                  got.data() + got.size());
+        EXPECT_EQ(
+            cmNetBiosParseName(got.data(), got.data() + got.size(), got.data(), out, scope, sizeof scope),
+            got.data() + got.size());
         EXPECT_STREQ(scope, c.parsed);
         cmNetBiosExit();
     }
@@ -279,4 +345,4 @@ TEST_F(NetBiosScopeTest, NodeTypeFollowsWins)
     EXPECT_EQ(flags, 0x0A);
 }
 
-} // namespace
+}  // namespace

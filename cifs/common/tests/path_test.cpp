@@ -13,23 +13,26 @@
 
 namespace {
 
-std::vector<CMWchar> w(const std::string &s) {
+std::vector<CMWchar> w(const std::string &s)
+{
     std::vector<CMWchar> v(s.size() + 1);
     cmAnsiToUnicode(v.data(), s.c_str());
     return v;
 }
 
-std::string narrow(const CMWchar *s) {
+std::string narrow(const CMWchar *s)
+{
     std::string out(cmWStrlen(s), 0);
     cmUnicodeToAnsi(&out[0], s);
     return out;
 }
 
-TEST(Path, SharePathJoins) {
+TEST(Path, SharePathJoins)
+{
     struct {
         const char *share, *name;
         int wildcards;
-        const char *result; // null: refused
+        const char *result;  // null: refused
     } cases[] = {
         {"/mnt/disk", "\\dir\\file.txt", 0, "/mnt/disk/dir/file.txt"},
         {"/mnt/disk", "dir\\", 0, "/mnt/disk/dir"},
@@ -42,7 +45,7 @@ TEST(Path, SharePathJoins) {
         {"/mnt/disk", "a?b", 0, nullptr},
         {"/mnt/disk", "a\"b", 0, nullptr},
         {"/mnt/disk", "a<b", 0, nullptr},
-        {"/mnt/disk", "d*r\\file", 0, "/mnt/disk/d*r/file"}, // only the last component is checked
+        {"/mnt/disk", "d*r\\file", 0, "/mnt/disk/d*r/file"},  // only the last component is checked
         {nullptr, "\\dir\\x", 0, "/dir/x"},
         {"\\PIPE\\", "srvsvc", 0, nullptr},
     };
@@ -64,8 +67,9 @@ TEST(Path, SharePathJoins) {
     }
 }
 
-TEST(Path, LongNamesStayInTheBuffer) {
-    auto share = w("/mnt/disk"); // 9 characters
+TEST(Path, LongNamesStayInTheBuffer)
+{
+    auto share = w("/mnt/disk");  // 9 characters
     CMWchar out[CM_PATH_BUFFER + 8];
     for (auto &u : out)
         u = 0xEEEE;
@@ -74,7 +78,7 @@ TEST(Path, LongNamesStayInTheBuffer) {
     EXPECT_EQ(cmWStrlen(out), 512u);
     EXPECT_EQ(out[CM_PATH_BUFFER], 0xEEEE) << "nothing past the 513 units";
 
-    std::string edge(512 - 9, 'b'); // one more than fits with the separator: cut
+    std::string edge(512 - 9, 'b');  // one more than fits with the separator: cut
     ASSERT_NE(cmCifsNtohFilename(out, share.data(), edge.c_str(), 0, 0), nullptr);
     EXPECT_LE(cmWStrlen(out), 512u);
     EXPECT_EQ(out[CM_PATH_BUFFER], 0xEEEE);
@@ -83,7 +87,8 @@ TEST(Path, LongNamesStayInTheBuffer) {
     EXPECT_EQ(cmCifsNtohFilename(out, share.data(), tooLong.c_str(), 0, 0), nullptr);
 }
 
-TEST(Path, SlashHelpersAndPipePrefix) {
+TEST(Path, SlashHelpersAndPipePrefix)
+{
     auto p = w("/a/b/c.txt");
     EXPECT_EQ(narrow(cmCifsExtractFilenameFromFullName(p.data())), "c.txt");
     auto bare = w("file");
@@ -92,10 +97,11 @@ TEST(Path, SlashHelpersAndPipePrefix) {
     EXPECT_EQ(narrow(p.data()), "\\a\\b\\c.txt");
     EXPECT_EQ(cmCifsInit(), 0);
     cmCifsExit();
-    cmCifsExit(); // twice is harmless
+    cmCifsExit();  // twice is harmless
 }
 
-TEST(Path, OutOfMemoryIsARefusalNotAnException) {
+TEST(Path, OutOfMemoryIsARefusalNotAnException)
+{
     auto share = w("/mnt/disk");
     CMWchar out[CM_PATH_BUFFER];
     CMWchar *result = out;

@@ -15,17 +15,20 @@ void onDispose(void *) { ++g_disposes; }
 
 struct Repo : ::testing::Test {
     CMRepository repo{};
-    void SetUp() override {
+    void SetUp() override
+    {
         cmMemoryStart(0);
         g_inits = g_disposes = 0;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         cmRepositoryShutdown(&repo);
         EXPECT_EQ(cmMemoryGetTotal(), 0u);
     }
 };
 
-TEST_F(Repo, PoolFirstThenGrowth) {
+TEST_F(Repo, PoolFirstThenGrowth)
+{
     cmRepositoryInit(&repo, 0, onInit, onDispose);
     cmRepositoryItemPoolAlloc(&repo, 5, 32);
     EXPECT_EQ(g_inits, 5);
@@ -43,7 +46,8 @@ TEST_F(Repo, PoolFirstThenGrowth) {
     EXPECT_EQ(g_disposes, 1) << "dispose callback for the free items only";
 }
 
-TEST_F(Repo, ReleasedLastComesBackFirst) {
+TEST_F(Repo, ReleasedLastComesBackFirst)
+{
     cmRepositoryInit(&repo, 0, nullptr, nullptr);
     cmRepositoryItemPoolAlloc(&repo, 5, 16);
     void *a = cmRepositoryGetNewItem(&repo);
@@ -56,7 +60,8 @@ TEST_F(Repo, ReleasedLastComesBackFirst) {
     EXPECT_EQ(cmRepositoryReleaseItem(&repo, a), 0) << "already free";
 }
 
-TEST_F(Repo, ItemsOfAnotherRepositoryAreRefused) {
+TEST_F(Repo, ItemsOfAnotherRepositoryAreRefused)
+{
     CMRepository other{};
     cmRepositoryInit(&repo, 0, nullptr, nullptr);
     cmRepositoryInit(&other, 0, nullptr, nullptr);
@@ -68,7 +73,8 @@ TEST_F(Repo, ItemsOfAnotherRepositoryAreRefused) {
     cmRepositoryShutdown(&other);
 }
 
-TEST_F(Repo, ImmediateReleaseDisposes) {
+TEST_F(Repo, ImmediateReleaseDisposes)
+{
     cmRepositoryInit(&repo, CM_REPOSITORY_RELEASE_IMMEDIATELY, nullptr, nullptr);
     cmRepositoryItemPoolAlloc(&repo, 0, 100);
     void *a = cmRepositoryGetNewItem(&repo);
@@ -78,7 +84,8 @@ TEST_F(Repo, ImmediateReleaseDisposes) {
     EXPECT_EQ(repo.freeCount, 0u);
 }
 
-TEST_F(Repo, LockedItemStaysInUse) {
+TEST_F(Repo, LockedItemStaysInUse)
+{
     cmRepositoryInit(&repo, 0, nullptr, nullptr);
     cmRepositoryItemPoolAlloc(&repo, 1, 8);
     void *a = cmRepositoryGetNewItem(&repo);
@@ -88,7 +95,8 @@ TEST_F(Repo, LockedItemStaysInUse) {
     EXPECT_EQ(cmRepositoryReleaseItem(&repo, a), 1);
 }
 
-TEST_F(Repo, IterationVisitsUsedItemsOnly) {
+TEST_F(Repo, IterationVisitsUsedItemsOnly)
+{
     cmRepositoryInit(&repo, 0, nullptr, nullptr);
     cmRepositoryItemPoolAlloc(&repo, 3, 8);
     void *a = cmRepositoryGetNewItem(&repo);
@@ -102,7 +110,8 @@ TEST_F(Repo, IterationVisitsUsedItemsOnly) {
     EXPECT_EQ(seen, (std::set<void *>{a, b}));
 }
 
-TEST_F(Repo, StoppedRepositoryGivesNothing) {
+TEST_F(Repo, StoppedRepositoryGivesNothing)
+{
     EXPECT_EQ(cmRepositoryGetNewItem(&repo), nullptr);
     EXPECT_EQ(cmRepositoryAddItem(&repo, nullptr, nullptr, nullptr), 0);
 }

@@ -31,10 +31,10 @@ uint32_t ip(const char *text) { return inet_addr(text); }
 
 // What the fake behind one server address does when asked.
 struct Behaviour {
-    std::vector<uint32_t> answer; // empty: stays silent
-    bool junkFirst = false;       // a datagram the method ignores comes first
-    int flood = 0;                // datagrams the method ignores, sent instead of an answer
-    std::string name;             // answer to a question by address
+    std::vector<uint32_t> answer;  // empty: stays silent
+    bool junkFirst = false;        // a datagram the method ignores comes first
+    int flood = 0;                 // datagrams the method ignores, sent instead of an answer
+    std::string name;              // answer to a question by address
     int calls = 0;
 };
 std::map<uint32_t, Behaviour> gFakes;
@@ -352,9 +352,10 @@ TEST_F(ResolverTest, OwnNetworksFirst)
 {
     if (!enterPrivateNet())
         GTEST_SKIP() << "needs a network namespace of its own";
-    ASSERT_EQ(std::system("ip link add rs0 type veth peer name rs1 && ip addr add 192.168.1.1/24 brd + dev rs0 "
-                          "&& ip link set rs0 up && ip link set rs1 up"),
-              0);
+    ASSERT_EQ(
+        std::system("ip link add rs0 type veth peer name rs1 && ip addr add 192.168.1.1/24 brd + dev rs0 "
+                    "&& ip link set rs0 up && ip link set rs1 up"),
+        0);
     // 192.0.1.5 has only bits of the broadcast address 192.168.1.255 set, yet
     // lies on no own network.
     add(ip("10.9.0.1"), 1, {{ip("10.0.0.5"), ip("192.0.1.5"), ip("192.168.1.5"), ip("192.168.1.7")}});
@@ -369,12 +370,9 @@ TEST(ResolverIpv6Literal, Suffix)
         const char *name;
         int want;
     } cases[] = {
-        {"fe80--1s4.ipv6-literal.net", 1},
-        {"2001-DB8--1.IPV6-LITERAL.NET", 1},
-        {".ipv6-literal.net", 1},
-        {"ipv6-literal.net", 0},
-        {"host.example.net", 0},
-        {"", 0},
+        {"fe80--1s4.ipv6-literal.net", 1}, {"2001-DB8--1.IPV6-LITERAL.NET", 1},
+        {".ipv6-literal.net", 1},          {"ipv6-literal.net", 0},
+        {"host.example.net", 0},           {"", 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -395,4 +393,4 @@ TEST(ResolverStopped, AnswersNothing)
     EXPECT_EQ(cmResolverRegisterMethod(&d, nullptr), 0);
 }
 
-} // namespace
+}  // namespace

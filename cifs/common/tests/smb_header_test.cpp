@@ -14,23 +14,24 @@ using Bytes = std::vector<uint8_t>;
 uint16_t le16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
 uint32_t le32(const uint8_t *p) { return le16(p) | (uint32_t)le16(p + 2) << 16; }
 
-TEST(SmbHeader, PidHalvesRoundTrip) {
+TEST(SmbHeader, PidHalvesRoundTrip)
+{
     Bytes wire(32, 0);
     std::memcpy(wire.data(), cmSmbProtocolId, 4);
     wire[4] = 0x72;
-    wire[5] = 0x22; // status 0xC0000022
+    wire[5] = 0x22;  // status 0xC0000022
     wire[8] = 0xC0;
     wire[9] = 0x18;
     wire[10] = 0x07;
     wire[11] = 0xC8;
-    wire[12] = 1; // PIDHigh
+    wire[12] = 1;  // PIDHigh
     for (int i = 0; i < 8; ++i)
         wire[14 + i] = (uint8_t)(0xA0 + i);
     wire[24] = 5;  // TID
     wire[26] = 3;  // PID 515
     wire[27] = 2;
-    wire[28] = 100; // UID
-    wire[30] = 7;   // MID
+    wire[28] = 100;  // UID
+    wire[30] = 7;    // MID
     CMBufferReader r;
     cmBufferReaderInit(&r, wire.data(), 32);
     CMSmbHeader h;
@@ -53,7 +54,8 @@ TEST(SmbHeader, PidHalvesRoundTrip) {
     EXPECT_EQ(out, wire);
 }
 
-TEST(SmbHeader, ResponseKeepsTheRequestFields) {
+TEST(SmbHeader, ResponseKeepsTheRequestFields)
+{
     uint8_t buf[64];
     CMBufferWriter w;
     cmBufferWriterInit(&w, buf, sizeof buf);
@@ -84,7 +86,8 @@ TEST(SmbHeader, ResponseKeepsTheRequestFields) {
     EXPECT_EQ(cmBufferReaderGetDataCount(&r), 20u);
 }
 
-CMSmb2Header sample(uint32_t flags) {
+CMSmb2Header sample(uint32_t flags)
+{
     CMSmb2Header h{};
     h.size = 0;
     h.creditCharge = 2;
@@ -103,7 +106,8 @@ CMSmb2Header sample(uint32_t flags) {
     return h;
 }
 
-TEST(Smb2Header, WireFormAndRoundTrip) {
+TEST(Smb2Header, WireFormAndRoundTrip)
+{
     for (uint32_t flags : {0u, (uint32_t)CM_SMB2_FLAG_ASYNC | CM_SMB2_FLAG_RESPONSE}) {
         CMSmb2Header h = sample(flags);
         Bytes out(64, 0xEE);
@@ -149,7 +153,8 @@ TEST(Smb2Header, WireFormAndRoundTrip) {
     }
 }
 
-TEST(Smb2Header, CreditsAreCapped) {
+TEST(Smb2Header, CreditsAreCapped)
+{
     uint8_t buf[8];
     CMBufferWriter w;
     cmBufferWriterInit(&w, buf, sizeof buf);
@@ -169,20 +174,18 @@ TEST(Smb2Header, CreditsAreCapped) {
     EXPECT_EQ(req.size, 64);
 }
 
-TEST(Smb2Header, ShiftNextStaysInsideTheMessage) {
+TEST(Smb2Header, ShiftNextStaysInsideTheMessage)
+{
     struct {
         uint32_t size, headerAt, next;
         int moved;
     } cases[] = {
-        {130, 0, 72, 0},          // 72 + 64 > 130
-        {136, 0, 72, 1},          // exactly fits
-        {200, 0, 0, 0},           // last header
-        {200, 0, 8, 0},           // inside this header
-        {200, 0, 63, 0},
-        {200, 0, 64, 1},
-        {200, 8, 0xFFFFFFF8u, 0}, // would wrap a pointer sum
-        {200, 72, 64, 1},
-        {200, 72, 65, 0},
+        {130, 0, 72, 0},                                               // 72 + 64 > 130
+        {136, 0, 72, 1},                                               // exactly fits
+        {200, 0, 0, 0},                                                // last header
+        {200, 0, 8, 0},                                                // inside this header
+        {200, 0, 63, 0},  {200, 0, 64, 1},  {200, 8, 0xFFFFFFF8u, 0},  // would wrap a pointer sum
+        {200, 72, 64, 1}, {200, 72, 65, 0},
     };
     for (auto &c : cases) {
         Bytes buf(c.size, 0);
@@ -200,7 +203,8 @@ TEST(Smb2Header, ShiftNextStaysInsideTheMessage) {
     }
 }
 
-TEST(Smb2Header, OffsetsAndAlignmentFromTheHeaderStart) {
+TEST(Smb2Header, OffsetsAndAlignmentFromTheHeaderStart)
+{
     uint8_t buf[128];
     CMBufferWriter w;
     cmBufferWriterInit(&w, buf, sizeof buf);
@@ -221,7 +225,8 @@ TEST(Smb2Header, OffsetsAndAlignmentFromTheHeaderStart) {
     EXPECT_TRUE(cmBufferReaderIsOverrun(&r));
 }
 
-TEST(Smb2Header, TruncatedHeaderIsAnOverrun) {
+TEST(Smb2Header, TruncatedHeaderIsAnOverrun)
+{
     Bytes wire(40, 0x11);
     CMBufferReader r;
     cmBufferReaderInit(&r, wire.data(), 40);
@@ -231,7 +236,8 @@ TEST(Smb2Header, TruncatedHeaderIsAnOverrun) {
     EXPECT_EQ(h.sid.low, 0u);
 }
 
-TEST(TransformHeader, WireFormAndRoundTrip) {
+TEST(TransformHeader, WireFormAndRoundTrip)
+{
     CMSmb2TransformHeader h{};
     for (int i = 0; i < 16; ++i) {
         h.signature[i] = 0x55;

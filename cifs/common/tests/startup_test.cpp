@@ -25,12 +25,12 @@ int recordStep(const char *name)
 
 using Names = std::vector<std::string>;
 
-const Names kFullStart = {"cmMemoryStart", "cmNetBiosInit", "cmCifsInit", "cmSdInit",
+const Names kFullStart = {"cmMemoryStart", "cmNetBiosInit",   "cmCifsInit",    "cmSdInit",
                           "cmSelfipStart", "cmResolverStart", "cmThreadStart", "cmPortManageStart",
-                          "cmFindDCInit", "amSpnegoStart", "cmBufManStart"};
-const Names kUndo = {"cmMemoryShutdown", "cmNetBiosExit", "cmCifsExit", "cmSdExit",
+                          "cmFindDCInit",  "amSpnegoStart",   "cmBufManStart"};
+const Names kUndo = {"cmMemoryShutdown", "cmNetBiosExit",      "cmCifsExit",       "cmSdExit",
                      "cmSelfipShutdown", "cmResolverShutdown", "cmThreadShutdown", "cmPortManageShutdown",
-                     "cmFindDCExit", "amSpnegoShutdown"};
+                     "cmFindDCExit",     "amSpnegoShutdown"};
 
 class StartupTest : public HookTest {
 protected:
@@ -62,8 +62,8 @@ TEST_F(StartupTest, NetBiosModeStartsPartAndStopsIt)
     auto [r, out] = start(4);
     ASSERT_EQ(r, 0);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(gCalls, (Names{"cmMemoryStart", "cmNetBiosInit", "cmCifsInit", "cmSelfipStart", "cmResolverStart",
-                             "cmThreadStart", "cmPortManageStart"}));
+    EXPECT_EQ(gCalls, (Names{"cmMemoryStart", "cmNetBiosInit", "cmCifsInit", "cmSelfipStart",
+                             "cmResolverStart", "cmThreadStart", "cmPortManageStart"}));
     EXPECT_NE(cmNetBiosGetHostNameInfo()->name[0], '\0') << "the identity is there";
     gCalls.clear();
     cmExit(4);
@@ -83,8 +83,8 @@ TEST_F(StartupTest, FullModeStartsEverythingAndStopsIt)
         EXPECT_EQ(cmGetDCNameByDomain("nowhere.lan", dc), -1) << "controller lookups are up";
         gCalls.clear();
         cmExit(mode);
-        EXPECT_EQ(gCalls, (Names{"cmBufManShutdown", "cmNetBiosExit", "cmCifsExit", "cmSdExit", "cmFindDCExit",
-                                 "cmResolverShutdown", "cmThreadShutdown", "cmSelfipShutdown",
+        EXPECT_EQ(gCalls, (Names{"cmBufManShutdown", "cmNetBiosExit", "cmCifsExit", "cmSdExit",
+                                 "cmFindDCExit", "cmResolverShutdown", "cmThreadShutdown", "cmSelfipShutdown",
                                  "cmPortManageShutdown", "amSpnegoShutdown", "cmMemoryShutdown"}));
     }
 }
@@ -130,4 +130,4 @@ TEST_F(StartupTest, BufferManagerFailureDoesNotFailTheStart)
     cmExit(2);
 }
 
-} // namespace
+}  // namespace

@@ -21,17 +21,20 @@ Place at(const CMStorageItem *r) { return {r->row, r->index}; }
 
 struct Storage : ::testing::Test {
     CMStorageList list;
-    void SetUp() override {
+    void SetUp() override
+    {
         cmMemoryStart(0);
         ASSERT_EQ(cmStorageListInit(&list, sizeof(Record), 1, 4), 1);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         cmStorageListShutdown(&list);
         EXPECT_EQ(cmMemoryGetTotal(), 0u);
     }
 };
 
-TEST_F(Storage, GrowsPastRowZeroAndReusesAtTheChainEnd) {
+TEST_F(Storage, GrowsPastRowZeroAndReusesAtTheChainEnd)
+{
     CMStorageItem *a = cmStorageItemGetNew(&list, 0);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(list.rowCount, 2u) << "row 0 serves only the row-0 flags";
@@ -51,7 +54,8 @@ TEST_F(Storage, GrowsPastRowZeroAndReusesAtTheChainEnd) {
     EXPECT_EQ(list.usedCount, 5u);
 }
 
-TEST_F(Storage, RowZeroFlags) {
+TEST_F(Storage, RowZeroFlags)
+{
     for (uint32_t flags : {0x100u, 0x110u}) {
         CMStorageItem *r = cmStorageItemGetNew(&list, flags);
         ASSERT_NE(r, nullptr);
@@ -63,7 +67,8 @@ TEST_F(Storage, RowZeroFlags) {
     EXPECT_EQ(list.rowCount, 1u);
 }
 
-TEST_F(Storage, FindNeedsAValidPlaceInUse) {
+TEST_F(Storage, FindNeedsAValidPlaceInUse)
+{
     CMStorageItem *a = cmStorageItemGetNew(&list, 0);
     reinterpret_cast<Record *>(a)->payload = 42;
     EXPECT_EQ(cmStorageItemFind(&list, 1, 1, 0), a);
@@ -75,13 +80,14 @@ TEST_F(Storage, FindNeedsAValidPlaceInUse) {
     EXPECT_EQ(cmStorageItemFind(&list, 1, 1, 0), nullptr);
     EXPECT_EQ(cmStorageItemFind(&list, 1, 1, 1), a);
     cmStorageItemRemove(&list, 1, 1);
-    cmStorageItemRemove(&list, 1, 1); // twice: nothing
+    cmStorageItemRemove(&list, 1, 1);  // twice: nothing
     EXPECT_EQ(cmStorageItemFind(&list, 1, 1, 1), nullptr);
     EXPECT_EQ(list.usedCount, 0u);
     EXPECT_EQ(list.rows[1].usedCount, 0u);
 }
 
-TEST_F(Storage, IteratorVisitsFindableRecordsInOrder) {
+TEST_F(Storage, IteratorVisitsFindableRecordsInOrder)
+{
     std::vector<CMStorageItem *> made;
     for (int i = 0; i < 6; ++i)
         made.push_back(cmStorageItemGetNew(&list, 0));
@@ -96,20 +102,23 @@ TEST_F(Storage, IteratorVisitsFindableRecordsInOrder) {
     EXPECT_EQ(seen, (std::vector<CMStorageItem *>{made[0], made[3], made[4], made[5]}));
 }
 
-TEST(StorageInit, RefusesImpossibleShapes) {
+TEST(StorageInit, RefusesImpossibleShapes)
+{
     CMStorageList l;
     EXPECT_EQ(cmStorageListInit(&l, 4, 1, 4), 0) << "smaller than the record header";
     EXPECT_EQ(cmStorageListInit(&l, sizeof(Record), 0, 4), 0);
     EXPECT_EQ(cmStorageListInit(&l, sizeof(Record), 1, 0), 0);
 }
 
-std::vector<CMWchar> w(const char *s) {
+std::vector<CMWchar> w(const char *s)
+{
     std::vector<CMWchar> v(std::strlen(s) + 1);
     cmAnsiToUnicode(v.data(), s);
     return v;
 }
 
-TEST(NameHash, FixedValues) {
+TEST(NameHash, FixedValues)
+{
     EXPECT_EQ(cmStorageNameHash(w("").data()), 1u);
     // FNV-style over the units from the last to the first, modulo 17.
     uint32_t h = 0x811C9DC5u;
@@ -123,7 +132,8 @@ TEST(NameHash, FixedValues) {
     }
 }
 
-TEST(HashList, PicksListsAndDisposes) {
+TEST(HashList, PicksListsAndDisposes)
+{
     cmMemoryStart(0);
     CMStorageHashList hl;
     std::memset(&hl, 0, sizeof hl);
@@ -140,7 +150,8 @@ TEST(HashList, PicksListsAndDisposes) {
     EXPECT_EQ(cmMemoryGetTotal(), 0u);
 }
 
-TEST(HashList, ShutdownLeavesItemsToTheirOwner) {
+TEST(HashList, ShutdownLeavesItemsToTheirOwner)
+{
     cmMemoryStart(0);
     CMStorageHashList hl;
     cmStorageHashListStart(&hl, cmStorageNameHash);

@@ -28,16 +28,23 @@ namespace {
 
 // UTF-16 of a UTF-8 text (the test's own small encoder: no surrogates needed
 // beyond those written by hand).
-std::vector<CMWchar> U(const std::string& utf8)
+std::vector<CMWchar> U(const std::string &utf8)
 {
     std::vector<CMWchar> out;
     for (size_t i = 0; i < utf8.size();) {
         unsigned char c = utf8[i];
         uint32_t cp;
         int n;
-        if (c < 0x80) { cp = c; n = 1; }
-        else if (c < 0xE0) { cp = c & 0x1F; n = 2; }
-        else { cp = c & 0x0F; n = 3; }
+        if (c < 0x80) {
+            cp = c;
+            n = 1;
+        } else if (c < 0xE0) {
+            cp = c & 0x1F;
+            n = 2;
+        } else {
+            cp = c & 0x0F;
+            n = 3;
+        }
         for (int k = 1; k < n; ++k)
             cp = cp << 6 | (utf8[i + k] & 0x3F);
         out.push_back(static_cast<CMWchar>(cp));
@@ -58,8 +65,8 @@ protected:
     {
         ASSERT_EQ(syInit(), 1);
         zmo_acl_set_log_hook(
-            [](void* ctx, const char* call, const char* path, const char*, int, int error) {
-                static_cast<std::vector<Call>*>(ctx)->push_back({call, path ? path : "", error});
+            [](void *ctx, const char *call, const char *path, const char *, int, int error) {
+                static_cast<std::vector<Call> *>(ctx)->push_back({call, path ? path : "", error});
             },
             &calls);
     }
@@ -70,10 +77,10 @@ protected:
         syStop();
     }
 
-    std::vector<CMWchar> name(const std::string& leaf) { return U(dir + "/" + leaf); }
-    std::string path(const std::string& leaf) { return dir + "/" + leaf; }
+    std::vector<CMWchar> name(const std::string &leaf) { return U(dir + "/" + leaf); }
+    std::string path(const std::string &leaf) { return dir + "/" + leaf; }
 
-    int makeFile(const std::string& leaf, const std::string& content = "")
+    int makeFile(const std::string &leaf, const std::string &content = "")
     {
         int fd = syCreateFile(name(leaf).data(), 0, 0, 0);
         if (fd >= 0 && !content.empty())
@@ -114,9 +121,11 @@ TEST_F(FilesTest, NamesReachTheDiskAsUtf8ThroughTheLibrary)
     EXPECT_TRUE(fs::is_empty(dir));
 
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"open", path(leaf)}, {"open", path(leaf)}, {"open", path(leaf)}, {"open", path(leaf)},
-        {"stat", path(leaf)}, {"mkdir", path("d\xc3\xbc")}, {"rename", path(leaf)},
-        {"unlink", path("d\xc3\xbc/moved")}, {"rmdir", path("d\xc3\xbc")},
+        {"open", path(leaf)},         {"open", path(leaf)},
+        {"open", path(leaf)},         {"open", path(leaf)},
+        {"stat", path(leaf)},         {"mkdir", path("d\xc3\xbc")},
+        {"rename", path(leaf)},       {"unlink", path("d\xc3\xbc/moved")},
+        {"rmdir", path("d\xc3\xbc")},
     };
     ASSERT_EQ(calls.size(), expected.size());
     for (size_t i = 0; i < calls.size(); ++i) {
@@ -136,7 +145,7 @@ TEST_F(FilesTest, FailedConversionNeverActsOnThePreviousName)
     calls.clear();
 
     std::vector<CMWchar> lone = name("x");
-    lone[lone.size() - 2] = 0xD800; // an unpaired surrogate
+    lone[lone.size() - 2] = 0xD800;  // an unpaired surrogate
     testing::internal::CaptureStdout();
     EXPECT_EQ(syDeleteFile(lone.data()), -1);
     EXPECT_EQ(syDeleteDirectory(lone.data()), -1);
@@ -150,9 +159,9 @@ TEST_F(FilesTest, FailedConversionNeverActsOnThePreviousName)
 
     // More than the name buffer holds.
     std::vector<CMWchar> wide = name(std::string(700, 'x'));
-    for (auto& u : wide)
+    for (auto &u : wide)
         if (u == 'x')
-            u = 0x65E5; // three UTF-8 bytes each
+            u = 0x65E5;  // three UTF-8 bytes each
     testing::internal::CaptureStdout();
     errno = 0;
     EXPECT_EQ(syDeleteFile(wide.data()), -1);
@@ -188,11 +197,10 @@ TEST_F(FilesTest, ModeToDosAttributes)
     const struct {
         uint32_t mode, attr;
     } cases[] = {
-        {0100644, 0x80}, {0100744, 0x20}, {0100444, 0x01}, {0100544, 0x21},
-        {040644, 0x10},  {040755, 0x30},  {040444, 0x11},  {040555, 0x31},
-        {0100200, 0x80}, {0100020, 0x80}, {0100002, 0x80}, {0100000, 0x01},
+        {0100644, 0x80}, {0100744, 0x20}, {0100444, 0x01}, {0100544, 0x21}, {040644, 0x10},  {040755, 0x30},
+        {040444, 0x11},  {040555, 0x31},  {0100200, 0x80}, {0100020, 0x80}, {0100002, 0x80}, {0100000, 0x01},
     };
-    for (const auto& c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(syUnixMode2DosAttr(c.mode), c.attr) << std::oct << c.mode;
 }
 
@@ -220,12 +228,12 @@ TEST_F(FilesTest, SeeksToExtremeOffsets)
         uint32_t low, high;
         int64_t expected;
     } cases[] = {
-        {false, 0x80000000u, 0x80000000u, -1}, // below the start
+        {false, 0x80000000u, 0x80000000u, -1},  // below the start
         {false, 0x7FFFFFFFu, 0x7FFFFFFFu, 0x7FFFFFFF7FFFFFFFll},
-        {true, 0x80000000u, 0x80000000u, 0},   // before the start: clamped
+        {true, 0x80000000u, 0x80000000u, 0},  // before the start: clamped
         {true, 0xFFFFFFFFu, 0xFFFFFFFFu, 0},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.fromEnd << " " << std::hex << c.high << ":" << c.low);
         ASSERT_EQ(sySeekFileStart(fd, 0, 0), 0);
         int64_t got = c.fromEnd ? sySeekFileEnd(fd, c.low, c.high) : sySeekFileCurrent(fd, c.low, c.high);
@@ -249,7 +257,7 @@ TEST_F(FilesTest, Truncate)
         uint32_t size;
         off_t expected;
     } steps[] = {{100, 100}, {40, 40}, {5000, 5000}, {0, 0}};
-    for (const auto& s : steps) {
+    for (const auto &s : steps) {
         EXPECT_EQ(syTruncateFile(fd, s.size, 0), 0);
         struct stat st;
         fstat(fd, &st);
@@ -270,7 +278,7 @@ TEST_F(FilesTest, InformationFromStat)
     ASSERT_EQ(syGetFileInformation(fd, nullptr, &info), 0);
     struct stat64 st;
     fstat64(fd, &st);
-    auto u64 = [](const CMUint64& v) { return (uint64_t{v.high} << 32) | v.low; };
+    auto u64 = [](const CMUint64 &v) { return (uint64_t{v.high} << 32) | v.low; };
     EXPECT_EQ(u64(info.creationTime), 1000000000250ull);
     EXPECT_EQ(u64(info.lastAccessTime), 1000000000250ull);
     EXPECT_EQ(u64(info.lastWriteTime), 1500000000000ull);
@@ -291,7 +299,9 @@ TEST_F(FilesTest, InformationFromStat)
     EXPECT_EQ(errno, ENOENT);
 
     CMUint64 ms;
-    struct timespec t {4294968, 999999999};
+    struct timespec t {
+        4294968, 999999999
+    };
     syConvertTimeSpecToTimeInMsec(&ms, &t);
     EXPECT_EQ(u64(ms), 4294968999ull);
 }
@@ -311,7 +321,7 @@ TEST_F(FilesTest, SetInformation)
     struct stat st;
     stat(path("attrs").c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0544u);
-    EXPECT_EQ(st.st_atime, 1200000000); // both times 0: unchanged
+    EXPECT_EQ(st.st_atime, 1200000000);  // both times 0: unchanged
     EXPECT_EQ(st.st_mtime, 1300000000);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].call, "open");
@@ -321,7 +331,7 @@ TEST_F(FilesTest, SetInformation)
     info.lastChangeTime = CMUint64{static_cast<uint32_t>(modify), static_cast<uint32_t>(modify >> 32)};
     fd = open(path("attrs").c_str(), O_RDONLY);
     EXPECT_EQ(sySetFileInformation(nullptr, fd, &info), 0);
-    EXPECT_NE(fcntl(fd, F_GETFD), -1); // a given descriptor stays open
+    EXPECT_NE(fcntl(fd, F_GETFD), -1);  // a given descriptor stays open
     close(fd);
     stat(path("attrs").c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0666u);
@@ -333,20 +343,20 @@ TEST_F(FilesTest, SetInformation)
 
 TEST_F(FilesTest, DirectoryListing)
 {
-    for (const char* leaf : {"a", "b\xc3\xa9", "c"})
+    for (const char *leaf : {"a", "b\xc3\xa9", "c"})
         syCloseFile(makeFile(leaf));
     // A name on disk that is not UTF-8 cannot be named by a client.
     close(open(path("bad\xff").c_str(), O_CREAT | O_WRONLY, 0600));
     calls.clear();
 
     SYDirectory d = nullptr;
-    const CMWchar* entry = nullptr;
+    const CMWchar *entry = nullptr;
     std::set<std::vector<CMWchar>> seen;
     testing::internal::CaptureStdout();
     int r = syFirstDirectoryFile(U(dir).data(), &d, &entry);
     ASSERT_NE(d, nullptr);
     while (r == 0 && entry != nullptr) {
-        const CMWchar* e = entry;
+        const CMWchar *e = entry;
         std::vector<CMWchar> copy;
         while (*e != 0)
             copy.push_back(*e++);
@@ -355,7 +365,8 @@ TEST_F(FilesTest, DirectoryListing)
         r = syNextDirectoryFile(d, &entry);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "!! Unable to convert UTF-8 to UTF-16LE (iconv failed with errno " + std::to_string(EILSEQ) + ")\n");
+              "!! Unable to convert UTF-8 to UTF-16LE (iconv failed with errno " + std::to_string(EILSEQ) +
+                  ")\n");
     EXPECT_EQ(r, 0);
     EXPECT_EQ(entry, nullptr);
     std::set<std::vector<CMWchar>> expected = {U("."), U(".."), U("a"), U("b\xc3\xa9"), U("c")};
@@ -364,7 +375,8 @@ TEST_F(FilesTest, DirectoryListing)
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls[0].call, "opendir");
     EXPECT_EQ(calls[0].path, dir);
-    EXPECT_TRUE(std::all_of(calls.begin() + 1, calls.end(), [](const Call& c) { return c.call == "readdir"; }));
+    EXPECT_TRUE(
+        std::all_of(calls.begin() + 1, calls.end(), [](const Call &c) { return c.call == "readdir"; }));
 
     // A read error is not the end of the directory.
     d = syOpenDirectory(U(dir).data());
@@ -383,7 +395,7 @@ TEST_F(FilesTest, EmptyNameListsRoot)
 {
     calls.clear();
     SYDirectory d = nullptr;
-    const CMWchar* entry = nullptr;
+    const CMWchar *entry = nullptr;
     const CMWchar empty[] = {0};
     EXPECT_EQ(syFirstDirectoryFile(empty, &d, &entry), 0);
     ASSERT_NE(d, nullptr);
@@ -424,7 +436,8 @@ TEST_F(FilesTest, WriteWaitsOnBusyDescriptor)
             got.append(buf, n);
         }
     });
-    EXPECT_EQ(syWriteFile(p[1], data.data(), static_cast<uint32_t>(data.size())), static_cast<int>(data.size()));
+    EXPECT_EQ(syWriteFile(p[1], data.data(), static_cast<uint32_t>(data.size())),
+              static_cast<int>(data.size()));
     reader.join();
     EXPECT_EQ(got, data);
     close(p[1]);
@@ -445,4 +458,4 @@ TEST_F(FilesTest, TextConversions)
     EXPECT_EQ(wide[0], 0);
 }
 
-} // namespace
+}  // namespace

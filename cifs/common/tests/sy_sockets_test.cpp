@@ -73,7 +73,7 @@ protected:
 
 TEST_F(SocketsTest, PortsStayInNetworkOrder)
 {
-    const uint16_t port445 = 48385; // what 445 looks like swapped on this host
+    const uint16_t port445 = 48385;  // what 445 looks like swapped on this host
     ASSERT_EQ(htons(445), port445);
     int l = listener(port445);
     uint32_t ip = 0;
@@ -113,7 +113,7 @@ TEST_F(SocketsTest, PortsStayInNetworkOrder)
 TEST_F(SocketsTest, OptionsOfBoundAndConnectedSockets)
 {
     int u = keep(syCreateSocket(0, 0));
-    EXPECT_EQ(syBindSocket(u, &kLoopback, 0), 0); // the TCP option fails harmlessly
+    EXPECT_EQ(syBindSocket(u, &kLoopback, 0), 0);  // the TCP option fails harmlessly
     EXPECT_EQ(option(u, SOL_SOCKET, SO_BROADCAST), 1);
     EXPECT_EQ(option(u, SOL_SOCKET, SO_TYPE), SOCK_DGRAM);
 
@@ -174,18 +174,20 @@ TEST_F(SocketsTest, Liveness)
     auto [c, a] = connection(htons(7003));
     ASSERT_EQ(sySendSocket(c, "data", 4), 4);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(syIsSocketAlive(a), 1); // unread data alone
+    EXPECT_EQ(syIsSocketAlive(a), 1);  // unread data alone
     syShutdownSocket(c);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(syIsSocketAlive(a), 1); // a half-close alone
+    EXPECT_EQ(syIsSocketAlive(a), 1);  // a half-close alone
 
     auto [c2, a2] = connection(htons(7004));
-    struct linger lg {1, 0};
+    struct linger lg {
+        1, 0
+    };
     setsockopt(c2, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
     close(c2);
     fds.erase(std::find(fds.begin(), fds.end(), c2));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(syIsSocketAlive(a2), 0); // reset by the peer
+    EXPECT_EQ(syIsSocketAlive(a2), 0);  // reset by the peer
 }
 
 TEST_F(SocketsTest, MulticastStaysInTheNamespace)
@@ -196,7 +198,9 @@ TEST_F(SocketsTest, MulticastStaysInTheNamespace)
     ASSERT_EQ(syBindSocket(r, &any, htons(7005)), 0);
     sySubscribeToMulticast(r, &group);
     int s = keep(syCreateSocket(0, 0));
-    struct in_addr lo {kLoopback};
+    struct in_addr lo {
+        kLoopback
+    };
     setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, &lo, sizeof lo);
     ASSERT_EQ(sySendMulticast(s, "hello", 5, &group, htons(7005)), 5);
     char buf[8];
@@ -244,7 +248,9 @@ TEST_F(TransferTest, FromSocketInChunks)
 TEST_F(TransferTest, PeerClosingEarlyFailsInsteadOfWaiting)
 {
     auto [c, a] = connection(htons(7007));
-    struct timeval guard {5, 0};
+    struct timeval guard {
+        5, 0
+    };
     setsockopt(a, SOL_SOCKET, SO_RCVTIMEO, &guard, sizeof guard);
     ASSERT_EQ(sySendSocket(c, std::string(1000, 'x').data(), 1000), 1000);
     close(c);
@@ -284,4 +290,4 @@ TEST_F(TransferTest, ToSocketReportsShortTransfer)
     EXPECT_EQ(count, static_cast<uint32_t>(-1));
 }
 
-} // namespace
+}  // namespace

@@ -8,7 +8,8 @@
 
 namespace {
 
-TEST(Threads, MutexIsRecursive) {
+TEST(Threads, MutexIsRecursive)
+{
     SYMutex m;
     ASSERT_EQ(syMutexCreate(&m), 0);
     syMutexTake(&m);
@@ -21,13 +22,15 @@ TEST(Threads, MutexIsRecursive) {
 }
 
 SYSemaphore g_started;
-void *body(void *arg) {
+void *body(void *arg)
+{
     EXPECT_EQ(arg, nullptr);
     sem_post(&g_started);
     return nullptr;
 }
 
-TEST(Threads, StartRunsDetachedAndTimedTakeWaits) {
+TEST(Threads, StartRunsDetachedAndTimedTakeWaits)
+{
     sem_init(&g_started, 0, 0);
     SYThread t;
     EXPECT_EQ(syThreadStart(&t, body, &t), 0);

@@ -15,7 +15,8 @@ namespace {
 CMUint64 u(uint64_t v) { return CMUint64{(uint32_t)v, (uint32_t)(v >> 32)}; }
 uint64_t v(const CMUint64 &x) { return (uint64_t)x.high << 32 | x.low; }
 
-TEST(U64, Arithmetic) {
+TEST(U64, Arithmetic)
+{
     CMUint64 x = u(0xFFFFFFFF);
     cmU64Inc(&x);
     EXPECT_EQ(v(x), 0x100000000ull);
@@ -64,14 +65,15 @@ TEST(U64, Arithmetic) {
     EXPECT_EQ(cmVX_UINT64toU32(5, 2), 0xFFFFFFFFu);
 }
 
-TEST(FileTime, FromMilliseconds) {
+TEST(FileTime, FromMilliseconds)
+{
     struct {
         uint64_t ms, ft;
     } cases[] = {
         {0, 0},
         {1, 116444736000010000ull},
         {1000, 116444736010000000ull},
-        {(uint64_t)-1, 116444735999990000ull}, // one millisecond before 1970
+        {(uint64_t)-1, 116444735999990000ull},  // one millisecond before 1970
     };
     for (auto &c : cases) {
         uint32_t lo, hi;
@@ -80,16 +82,15 @@ TEST(FileTime, FromMilliseconds) {
     }
 }
 
-TEST(FileTime, ToMillisecondsRoundsDown) {
+TEST(FileTime, ToMillisecondsRoundsDown)
+{
     struct {
         uint64_t ft;
         int64_t ms;
     } cases[] = {
-        {116444736000000000ull, 0},
-        {116444736000010000ull, 1},
-        {116444736000019999ull, 1},
-        {116444735999990000ull, -1},
-        {116444735999999999ull, -1}, // 100 ns before 1970 is still the millisecond before
+        {116444736000000000ull, 0},  {116444736000010000ull, 1},  {116444736000019999ull, 1},
+        {116444735999990000ull, -1}, {116444735999999999ull, -1},  // 100 ns before 1970 is still the
+                                                                   // millisecond before
         {0, -11644473600000},
     };
     for (auto &c : cases) {
@@ -99,7 +100,8 @@ TEST(FileTime, ToMillisecondsRoundsDown) {
     }
 }
 
-TEST(FileTime, SecondsAndNow) {
+TEST(FileTime, SecondsAndNow)
+{
     CMUint64 ms;
     cmTimeConvertSecToMSec(&ms, 4000000);
     EXPECT_EQ(v(ms), 4000000000ull);
@@ -112,7 +114,8 @@ TEST(FileTime, SecondsAndNow) {
     EXPECT_NEAR((double)v(ft), (double)expect, 2e7);
 }
 
-TEST(SmbTime, WordsInUtc) {
+TEST(SmbTime, WordsInUtc)
+{
     TimeZone z("UTC0");
     // 2023-06-15 13:45:59 UTC
     uint64_t ms = 1686836759000ull;
@@ -127,7 +130,8 @@ TEST(SmbTime, WordsInUtc) {
     EXPECT_EQ(t, 0);
 }
 
-TEST(SmbTime, WordsAreLocalTime) {
+TEST(SmbTime, WordsAreLocalTime)
+{
     TimeZone z("EST5");
     uint16_t t, d;
     cmCifsTimeToSmbTime(0, 0, &t, &d);
@@ -136,7 +140,8 @@ TEST(SmbTime, WordsAreLocalTime) {
     EXPECT_EQ(cmCifsSmbTimeToTime(t, d), 315619200u);
 }
 
-TEST(Uuid, FieldOrderBothWays) {
+TEST(Uuid, FieldOrderBothWays)
+{
     const uint8_t uuid[16] = {0x78, 0x56, 0x34, 0x12, 0x34, 0x12, 0xcd, 0xab,
                               0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
     uint8_t buf[16];
@@ -166,7 +171,8 @@ TEST(Uuid, FieldOrderBothWays) {
     EXPECT_EQ(std::memcmp(g1, zero, 16), 0);
 }
 
-TEST(Time, ReadWriteFileTimeWords) {
+TEST(Time, ReadWriteFileTimeWords)
+{
     uint8_t buf[8];
     CMBufferWriter w;
     cmBufferWriterInit(&w, buf, sizeof buf);

@@ -7,14 +7,16 @@
 
 class TimeZone {
 public:
-    explicit TimeZone(const char *tz) {
+    explicit TimeZone(const char *tz)
+    {
         const char *old = std::getenv("TZ");
         had_ = old != nullptr;
         saved_ = old ? old : "";
         setenv("TZ", tz, 1);
         tzset();
     }
-    ~TimeZone() {
+    ~TimeZone()
+    {
         if (had_)
             setenv("TZ", saved_.c_str(), 1);
         else

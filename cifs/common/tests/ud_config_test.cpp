@@ -15,22 +15,22 @@ namespace {
 class ConfigTest : public HookTest {
 protected:
     // Starts the hooks again so that cm_cfg.txt is read anew.
-    void restartWith(const std::string& cmConfig)
+    void restartWith(const std::string &cmConfig)
     {
         udStop();
         ASSERT_EQ(udInit(), 0);
         writeFile(path("cm_cfg.txt"), cmConfig);
     }
 
-    static void setDomain(const char* name) { ASSERT_EQ(setdomainname(name, std::strlen(name)), 0); }
+    static void setDomain(const char *name) { ASSERT_EQ(setdomainname(name, std::strlen(name)), 0); }
 };
 
 TEST_F(ConfigTest, DomainSettingsFile)
 {
     const struct {
-        const char* text;
-        const char* wins;
-        const char* scope;
+        const char *text;
+        const char *wins;
+        const char *scope;
         int isWorkgroup;
     } cases[] = {
         {"DOMAIN=OFFICE:D\n", "0.0.0.0", "", 0},
@@ -46,7 +46,7 @@ TEST_F(ConfigTest, DomainSettingsFile)
         {"DOMAIN=OFFICE:\nSCOPE_ID=corp\n", "0.0.0.0", "corp", 1},
         {"DOMAIN=OFFICE:D\nWINS=10.0.0.4\nSCOPE_ID=lan\n", "10.0.0.4", "lan", 0},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
         restartWith(c.text);
         EXPECT_EQ(udGetWins(), inet_addr(c.wins));
@@ -73,17 +73,14 @@ TEST_F(ConfigTest, MissingFileIsTriedAgain)
 TEST_F(ConfigTest, DomainComesFromTheHostUpperCased)
 {
     const struct {
-        const char* host;
+        const char *host;
         uint32_t size;
-        const char* expected;
+        const char *expected;
     } cases[] = {
-        {"office", 2056, "OFFICE"},
-        {"office", 8, "OFF"},
-        {"office", 2, ""},
-        {"(none)", 2056, "WORKGROUP"},
-        {"", 2056, "WORKGROUP"},
+        {"office", 2056, "OFFICE"},    {"office", 8, "OFF"},    {"office", 2, ""},
+        {"(none)", 2056, "WORKGROUP"}, {"", 2056, "WORKGROUP"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.host);
         setDomain(c.host);
         uint16_t dest[1028];
@@ -163,9 +160,9 @@ TEST_F(ConfigTest, TransportsAndBuffers)
     EXPECT_EQ(cmGetNumOfAvailableTransports(), 2u);
     EXPECT_EQ(udGetTransportPriority(1), 1);
 
-    auto* start = static_cast<uint8_t*>(udAllocateBuffer(0, 4, 65700));
+    auto *start = static_cast<uint8_t *>(udAllocateBuffer(0, 4, 65700));
     ASSERT_NE(start, nullptr);
-    EXPECT_EQ(static_cast<uint8_t*>(udAllocateBuffer(3, 4, 65700)), start + 197100);
+    EXPECT_EQ(static_cast<uint8_t *>(udAllocateBuffer(3, 4, 65700)), start + 197100);
     // Only buffers inside the area are handed out.
     EXPECT_EQ(udAllocateBuffer(4, 4, 65700), nullptr);
     EXPECT_EQ(udAllocateBuffer(0, 1, UD_BUFFER_AREA_SIZE + 1), nullptr);
@@ -177,16 +174,16 @@ TEST_F(ConfigTest, EventsWriteAndRemovePidFiles)
     const struct {
         void (*started)();
         void (*closed)();
-        const char* pidFile;
-        const char* ready;
-        const char* down;
+        const char *pidFile;
+        const char *ready;
+        const char *down;
     } cases[] = {
         {udCifsServerStarted, udCifsServerClosed, UD_SERVER_PID_FILE, "VXCS: server is ready\n",
          "\n---- VX Server was shut down ---\n"},
-        {udNetBiosDaemonStarted, udNetBiosDaemonClosed, UD_NETBIOS_PID_FILE,
-         "VXND: server is ready\n", "\n---- NETBIOS Server was shut down ---\n"},
+        {udNetBiosDaemonStarted, udNetBiosDaemonClosed, UD_NETBIOS_PID_FILE, "VXND: server is ready\n",
+         "\n---- NETBIOS Server was shut down ---\n"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.pidFile);
         writeFile(c.pidFile, "99999999999 stale\n");
         testing::internal::CaptureStdout();
@@ -212,4 +209,4 @@ TEST_F(ConfigTest, PidFileFailureIsReportedAndSurvived)
     std::filesystem::remove(UD_SERVER_PID_FILE);
 }
 
-} // namespace
+}  // namespace

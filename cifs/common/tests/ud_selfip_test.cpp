@@ -15,7 +15,7 @@ namespace {
 
 struct Record {
     std::string name, ip, bcast, mask;
-    bool operator==(const Record& o) const
+    bool operator==(const Record &o) const
     {
         return name == o.name && ip == o.ip && bcast == o.bcast && mask == o.mask;
     }
@@ -34,23 +34,21 @@ std::vector<Record> ownAddresses()
 {
     std::vector<Record> out;
     cmSelfipIterate();
-    while (const CMSelfIp* s = cmSelfipNext())
+    while (const CMSelfIp *s = cmSelfipNext())
         out.push_back({s->name, dotted(s->ip), dotted(s->bcast), dotted(s->mask)});
     cmSelfipTerminate();
     if (!out.empty())
-        std::sort(out.begin() + 1, out.end(), [](const Record& a, const Record& b) { return a.name < b.name; });
+        std::sort(out.begin() + 1, out.end(),
+                  [](const Record &a, const Record &b) { return a.name < b.name; });
     return out;
 }
 
-void sh(const std::string& cmd)
-{
-    ASSERT_EQ(std::system((cmd + " >/dev/null 2>&1").c_str()), 0) << cmd;
-}
+void sh(const std::string &cmd) { ASSERT_EQ(std::system((cmd + " >/dev/null 2>&1").c_str()), 0) << cmd; }
 
 // A veth pair whose first end is up with an IPv4 address; the second end is
 // named `peer` and stays down unless it gets an address too.
-void vethPair(const std::string& a, const std::string& b, const std::string& addrA,
-              const std::string& addrB = "")
+void vethPair(const std::string &a, const std::string &b, const std::string &addrA,
+              const std::string &addrB = "")
 {
     sh("ip link add " + a + " type veth peer name " + b);
     if (!addrA.empty())
@@ -119,7 +117,8 @@ TEST_F(SelfIpTest, AdaptersSkipAndReportIpv6WithoutAddress)
     int ordinal = -1;
     char name[SY_ADAPTER_NAME_SIZE];
     uint32_t ip, mask, bcast, wins;
-    for (int next = 0; syGetAdapter(next, &ordinal, name, &ip, nullptr, &mask, &bcast, &wins) == 0; next = 1) {
+    for (int next = 0; syGetAdapter(next, &ordinal, name, &ip, nullptr, &mask, &bcast, &wins) == 0;
+         next = 1) {
         names.push_back(name);
         ips.push_back(ip);
     }
@@ -142,10 +141,9 @@ TEST_F(SelfIpTest, AtMostThirtyTwoRecords)
     std::string script;
     for (int i = 0; i < 20; ++i) {
         std::string n = std::to_string(i);
-        script += "ip link add a" + n + " type veth peer name b" + n + " && " +
-                  "ip addr add 10.80." + n + ".1/24 brd + dev a" + n + " && " +
-                  "ip addr add 10.81." + n + ".1/24 brd + dev b" + n + " && " +
-                  "ip link set a" + n + " up && ip link set b" + n + " up && ";
+        script += "ip link add a" + n + " type veth peer name b" + n + " && " + "ip addr add 10.80." + n +
+                  ".1/24 brd + dev a" + n + " && " + "ip addr add 10.81." + n + ".1/24 brd + dev b" + n +
+                  " && " + "ip link set a" + n + " up && ip link set b" + n + " up && ";
     }
     sh(script + "true");
     EXPECT_EQ(ownAddresses().size(), static_cast<size_t>(CM_SELFIP_MAX));
@@ -171,10 +169,10 @@ TEST(PortManager, CountsReissuesAndWraps)
         port = cmPortManage();
     }
     EXPECT_EQ(last, 9998);
-    EXPECT_EQ(port, 1036); // the call that would give 9999 starts again
-    EXPECT_EQ(cmPortManage(), 1037); // and 1036 is not given out twice
+    EXPECT_EQ(port, 1036);            // the call that would give 9999 starts again
+    EXPECT_EQ(cmPortManage(), 1037);  // and 1036 is not given out twice
     EXPECT_EQ(cmPortManage(), 1038);
     EXPECT_EQ(cmPortManageShutdown(), 1);
 }
 
-} // namespace
+}  // namespace

@@ -10,14 +10,13 @@ namespace {
 class SharesTest : public HookTest {
 protected:
     std::string shares() { return readFile(path("cs_cfg.txt")); }
-    void setShares(const std::string& text) { writeFile(path("cs_cfg.txt"), text); }
+    void setShares(const std::string &text) { writeFile(path("cs_cfg.txt"), text); }
 
-    int save(const char* oldName, const std::string& name, const std::string& dir,
-             const std::string& comment)
+    int save(const char *oldName, const std::string &name, const std::string &dir, const std::string &comment)
     {
         auto o = W(oldName != nullptr ? oldName : "");
-        return udSaveShareInformation(oldName != nullptr ? o.data() : nullptr, W(name).data(),
-                                      W(dir).data(), W(comment).data());
+        return udSaveShareInformation(oldName != nullptr ? o.data() : nullptr, W(name).data(), W(dir).data(),
+                                      W(comment).data());
     }
 
     // Every share of one enumeration as "name|path|comment".
@@ -38,8 +37,8 @@ TEST_F(SharesTest, EnumerationAddsDefaultShareOnce)
 {
     setShares("Music;/mnt/music;My music\n# comment\nbroken line\n  Docs ;/mnt/docs;\r\n");
     using V = std::vector<std::string>;
-    EXPECT_EQ(enumerate(), (V{"Music|/mnt/music|My music", "Docs |/mnt/docs|",
-                              "C$|/var/run/cifs/|Default share"}));
+    EXPECT_EQ(enumerate(),
+              (V{"Music|/mnt/music|My music", "Docs |/mnt/docs|", "C$|/var/run/cifs/|Default share"}));
     EXPECT_EQ(enumerate(), (V{"Music|/mnt/music|My music", "Docs |/mnt/docs|"}));
 }
 
@@ -51,10 +50,7 @@ TEST_F(SharesTest, HighByteDropsTheLineNotSplitsIt)
     EXPECT_EQ(enumerate(), (V{"Ok|/srv|caf", "Last|/x|z", "C$|/var/run/cifs/|Default share"}));
 }
 
-TEST_F(SharesTest, NoShareFileMeansNoShareAtAll)
-{
-    EXPECT_TRUE(enumerate().empty());
-}
+TEST_F(SharesTest, NoShareFileMeansNoShareAtAll) { EXPECT_TRUE(enumerate().empty()); }
 
 TEST_F(SharesTest, WritersRefuseDuringEnumeration)
 {
@@ -123,7 +119,7 @@ TEST_F(SharesTest, TextThatWouldNotReadBackIsRefused)
         {"Ok", "/a", "two\nlines"},
         {"Ok", "/a", std::string(250, 'c')},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name + "|" + c.dir + "|" + c.comment);
         EXPECT_EQ(save(nullptr, c.name, c.dir, c.comment), 0);
         EXPECT_EQ(save("Music", c.name, c.dir, c.comment), 0);
@@ -253,4 +249,4 @@ TEST_F(ShareSdTest, TornRecordAtTheEndIsOverwritten)
     EXPECT_EQ(udLoadShareSecurityDescriptor(W("B").data(), buf, sizeof buf), 8u);
 }
 
-} // namespace
+}  // namespace

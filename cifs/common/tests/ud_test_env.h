@@ -58,7 +58,7 @@ inline bool enterPrivateNet()
 }
 
 // A zero-terminated UTF-16 copy of 8-bit text.
-inline std::vector<uint16_t> W(const std::string& text)
+inline std::vector<uint16_t> W(const std::string &text)
 {
     std::vector<uint16_t> out(text.begin(), text.end());
     for (size_t i = 0; i < text.size(); ++i)
@@ -68,7 +68,7 @@ inline std::vector<uint16_t> W(const std::string& text)
 }
 
 // 8-bit text of a zero-terminated UTF-16 buffer.
-inline std::string A(const uint16_t* text)
+inline std::string A(const uint16_t *text)
 {
     std::string out;
     for (; *text != 0; ++text)
@@ -76,7 +76,7 @@ inline std::string A(const uint16_t* text)
     return out;
 }
 
-inline std::string readFile(const std::string& path)
+inline std::string readFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
@@ -84,15 +84,12 @@ inline std::string readFile(const std::string& path)
     return out.str();
 }
 
-inline void writeFile(const std::string& path, const std::string& text)
+inline void writeFile(const std::string &path, const std::string &text)
 {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-inline bool exists(const std::string& path)
-{
-    return std::filesystem::exists(path);
-}
+inline bool exists(const std::string &path) { return std::filesystem::exists(path); }
 
 // Each test starts the hooks on an empty configuration folder.
 class HookTest : public ::testing::Test {
@@ -106,9 +103,9 @@ protected:
     }
     void TearDown() override { udStop(); }
 
-    static std::string path(const char* file) { return std::string(UD_CONFIG_DIR) + file; }
+    static std::string path(const char *file) { return std::string(UD_CONFIG_DIR) + file; }
 };
 
-} // namespace testenv
+}  // namespace testenv
 
 #endif

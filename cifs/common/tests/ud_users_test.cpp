@@ -14,8 +14,8 @@ namespace {
 class UsersTest : public HookTest {
 protected:
     std::string users() { return readFile(path("pwd_list.txt")); }
-    void setUsers(const std::string& text) { writeFile(path("pwd_list.txt"), text); }
-    int create(const std::string& name) { return udCreateUser(W(name).data(), nullptr, nullptr); }
+    void setUsers(const std::string &text) { writeFile(path("pwd_list.txt"), text); }
+    int create(const std::string &name) { return udCreateUser(W(name).data(), nullptr, nullptr); }
 };
 
 TEST_F(UsersTest, InitMakesPrivateFolderAndDropsUsers)
@@ -59,7 +59,7 @@ TEST_F(UsersTest, SameNameRefusedOtherCaseAdded)
 TEST_F(UsersTest, TextThatWouldNotReadBackIsRefused)
 {
     setUsers("ann::1:0\n");
-    const char* bad[] = {
+    const char *bad[] = {
         "",
         "eve\nroot::-1:0",
         "eve:x",
@@ -68,21 +68,21 @@ TEST_F(UsersTest, TextThatWouldNotReadBackIsRefused)
         " lead",
         "caf\xe9",
         "tab\tname",
-        "abcdefghijabcdefghijabcdefghijabcdefghijabcdefghij", // 50 characters
+        "abcdefghijabcdefghijabcdefghijabcdefghijabcdefghij",  // 50 characters
     };
-    for (const char* name : bad) {
+    for (const char *name : bad) {
         SCOPED_TRACE(name);
         EXPECT_EQ(create(name), 0);
-        EXPECT_EQ(udSetUserInfo(1, W(name).data(), nullptr, nullptr,
-                                W("00112233445566778899aabbccddeeff").data()),
-                  0);
+        EXPECT_EQ(
+            udSetUserInfo(1, W(name).data(), nullptr, nullptr, W("00112233445566778899aabbccddeeff").data()),
+            0);
         EXPECT_EQ(users(), "ann::1:0\n");
     }
     // Narrowing keeps the low byte: a unit 0x010A must not become a line feed.
     std::vector<uint16_t> sneaky = W("eveXroot");
     sneaky[3] = 0x010A;
     EXPECT_EQ(udCreateUser(sneaky.data(), nullptr, nullptr), 0);
-    EXPECT_EQ(create("abcdefghijabcdefghijabcdefghijabcdefghijabcdefghi"), 1); // 49
+    EXPECT_EQ(create("abcdefghijabcdefghijabcdefghijabcdefghijabcdefghi"), 1);  // 49
 }
 
 TEST_F(UsersTest, SetUserInfoMovesLineLastWithDoubledHash)
@@ -101,14 +101,14 @@ TEST_F(UsersTest, SetUserInfoRefusals)
     setUsers("ann::1:0\n");
     const struct {
         int32_t rid;
-        const char* hash;
+        const char *hash;
     } cases[] = {
-        {1, "0011223344556677889900112233445"},   // 31 digits
-        {1, "0011223344556677889900112233445g"},  // not hexadecimal
-        {1, "0011223344556677889900112233445\n"}, // line end
-        {9, "00112233445566778899001122334455"},  // no such RID
+        {1, "0011223344556677889900112233445"},    // 31 digits
+        {1, "0011223344556677889900112233445g"},   // not hexadecimal
+        {1, "0011223344556677889900112233445\n"},  // line end
+        {9, "00112233445566778899001122334455"},   // no such RID
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.hash);
         EXPECT_EQ(udSetUserInfo(c.rid, W("ann").data(), nullptr, nullptr, W(c.hash).data()), 0);
     }
@@ -120,7 +120,7 @@ TEST_F(UsersTest, SetUserInfoRefusals)
 TEST_F(UsersTest, AdministratorFlipsRidSign)
 {
     setUsers("ann::5:1\nbob::6:0\n");
-    EXPECT_EQ(udSetUserAsAdministrator(-5, 1), 1); // already says so: nothing to do
+    EXPECT_EQ(udSetUserAsAdministrator(-5, 1), 1);  // already says so: nothing to do
     EXPECT_EQ(users(), "ann::5:1\nbob::6:0\n");
     EXPECT_EQ(udSetUserAsAdministrator(5, 1), 1);
     EXPECT_EQ(users(), "bob::6:0\nann::-5:1\n");
@@ -175,7 +175,7 @@ TEST_F(UsersTest, MissingFile)
     EXPECT_EQ(udSetUserAsAdministrator(1, 1), 0);
     EXPECT_FALSE(exists(path("pwd_list.txt")));
     EXPECT_EQ(udDeleteUserByRid(1), 0);
-    EXPECT_EQ(users(), ""); // the empty scratch file became the users file
+    EXPECT_EQ(users(), "");  // the empty scratch file became the users file
     EXPECT_TRUE(exists(path("pwd_list.txt")));
 }
 
@@ -196,7 +196,8 @@ TEST_F(UsersTest, MalformedLineIsWrittenBackWithFourFields)
 // A byte from 0x80 up ends the name; the rest of its line is no user.
 TEST_F(UsersTest, HighByteInANameDoesNotSplitTheLine)
 {
-    setUsers("j\xc3\xb6" "e:secret:5:0\nbob::6:0\n");
+    setUsers("j\xc3\xb6"
+             "e:secret:5:0\nbob::6:0\n");
     uint8_t out[UD_PASSWORD_OUT_SIZE] = {};
     int32_t rid = -1;
     EXPECT_EQ(udGetPassword(W("e").data(), out, nullptr, &rid), 2);
@@ -209,24 +210,28 @@ TEST_F(UsersTest, Passwords)
 {
     const std::string lm = "00112233445566778899aabbccddeeff";
     const std::string nt = "FFEEDDCCBBAA99887766554433221100";
-    setUsers("plain:secret:1:0\nhash1:" + lm + ":2:0\nhash2:" + lm + nt + ":-3:0\n"
+    setUsers("plain:secret:1:0\nhash1:" + lm + ":2:0\nhash2:" + lm + nt +
+             ":-3:0\n"
              "bad:0011223344556677889900112233445z:4:0\nnone::5:0\n");
     const struct {
-        const char* name;
+        const char *name;
         int result;
         int hashed;
         int32_t rid;
         std::string out;
     } cases[] = {
         {"PLAIN", 4, 0, 1, "secret"},
-        {"hash1", 3, 1, 2, std::string("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff", 16)},
-        {"hash2", 4, 1, -3, std::string("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff"
-                                         "\xff\xee\xdd\xcc\xbb\xaa\x99\x88\x77\x66\x55\x44\x33\x22\x11\x00", 32)},
+        {"hash1", 3, 1, 2,
+         std::string("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff", 16)},
+        {"hash2", 4, 1, -3,
+         std::string("\x00\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa\xbb\xcc\xdd\xee\xff"
+                     "\xff\xee\xdd\xcc\xbb\xaa\x99\x88\x77\x66\x55\x44\x33\x22\x11\x00",
+                     32)},
         {"bad", 2, 1, 4, ""},
         {"none", 4, 0, 5, ""},
         {"nobody", 2, -1, -100, ""},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         uint8_t out[UD_PASSWORD_OUT_SIZE] = {};
         int hashed = -1;
@@ -235,7 +240,7 @@ TEST_F(UsersTest, Passwords)
         EXPECT_EQ(hashed, c.hashed);
         EXPECT_EQ(rid, c.rid);
         if (c.result >= 3) {
-            EXPECT_EQ(std::string(reinterpret_cast<char*>(out), c.out.size() + 1), c.out + '\0');
+            EXPECT_EQ(std::string(reinterpret_cast<char *>(out), c.out.size() + 1), c.out + '\0');
         }
     }
     int32_t rid = 0;
@@ -250,7 +255,7 @@ TEST_F(UsersTest, Passwords)
 int openDescriptors()
 {
     int n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
+    if (DIR *d = opendir("/proc/self/fd")) {
         while (readdir(d) != nullptr)
             ++n;
         closedir(d);
@@ -267,7 +272,7 @@ TEST_F(UsersTest, RunningOutOfMemoryNeitherThrowsNorLeaks)
     const auto carl = W("carl");
     const auto longName = W("a-name-longer-than-a-short-string");
     const struct {
-        const char* what;
+        const char *what;
         std::function<long()> call;
         long failed;
     } hooks[] = {
@@ -276,12 +281,14 @@ TEST_F(UsersTest, RunningOutOfMemoryNeitherThrowsNorLeaks)
         {"printer owner", [] { return udSetUserAsPrinterOwner(6, 1); }, 0},
         {"delete", [] { return udDeleteUserByRid(6); }, 0},
         {"count", [] { return static_cast<long>(udGetUserCount()); }, 0},
-        {"password", [&] {
+        {"password",
+         [&] {
              uint8_t out[UD_PASSWORD_OUT_SIZE];
              return udGetPassword(longName.data(), out, nullptr, nullptr);
-         }, 2},
+         },
+         2},
     };
-    for (const auto& h : hooks) {
+    for (const auto &h : hooks) {
         for (int granted = 0; granted < 200; ++granted) {
             SCOPED_TRACE(testing::Message() << h.what << " after " << granted << " allocations");
             setUsers(before);
@@ -292,7 +299,7 @@ TEST_F(UsersTest, RunningOutOfMemoryNeitherThrowsNorLeaks)
             bool failed = t_newsBeforeFailure == -1;
             t_newsBeforeFailure = -1;
             if (!failed)
-                break; // every allocation was granted: nothing left to fail
+                break;  // every allocation was granted: nothing left to fail
             EXPECT_EQ(result, h.failed);
             EXPECT_EQ(users(), before);
             EXPECT_FALSE(exists(path("__temp__")));
@@ -301,4 +308,4 @@ TEST_F(UsersTest, RunningOutOfMemoryNeitherThrowsNorLeaks)
     }
 }
 
-} // namespace
+}  // namespace

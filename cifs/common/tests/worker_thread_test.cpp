@@ -41,7 +41,7 @@ TEST_F(WorkerThreadTest, AdoptionIsPerThread)
     EXPECT_NE(other, nullptr);
     EXPECT_NE(other, mine);
     cmThreadUnsubscribe();
-    cmThreadUnsubscribe(); // nothing left: nothing happens
+    cmThreadUnsubscribe();  // nothing left: nothing happens
     CMWorkerThread *again = cmThreadGetCurrent();
     ASSERT_NE(again, nullptr);
 }
@@ -68,7 +68,7 @@ TEST_F(WorkerThreadTest, ContextGrowsOnlyWhenAskedForMore)
     CMList list;
     cmListStart(&list);
     ASSERT_TRUE(cmListItemAdd(&list, item, nullptr));
-    cmListShutdown(&list); // the static context is not freed by the list
+    cmListShutdown(&list);  // the static context is not freed by the list
     EXPECT_EQ(cmThreadGetContext(t, 8), item);
 }
 
@@ -180,4 +180,4 @@ TEST_F(BindPortTest, EveryPortInUseGivesZeroAfterOneCycle)
             close(held[i]);
 }
 
-} // namespace
+}  // namespace

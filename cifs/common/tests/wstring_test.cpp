@@ -9,19 +9,22 @@
 
 namespace {
 
-std::vector<CMWchar> w(const char *s) {
+std::vector<CMWchar> w(const char *s)
+{
     std::vector<CMWchar> v(std::strlen(s) + 1);
     cmAnsiToUnicode(v.data(), s);
     return v;
 }
 
-CMWchar upper(CMWchar c) {
+CMWchar upper(CMWchar c)
+{
     CMWchar out = 0;
     EXPECT_EQ(cmWToupper(&out, c), 1);
     return out;
 }
 
-TEST(WString, UpperCaseTable) {
+TEST(WString, UpperCaseTable)
+{
     struct {
         CMWchar in, out;
     } cases[] = {
@@ -37,7 +40,8 @@ TEST(WString, UpperCaseTable) {
         EXPECT_EQ(upper(c.in), c.out) << std::hex << c.in;
 }
 
-TEST(WString, CaseInsensitiveCompare) {
+TEST(WString, CaseInsensitiveCompare)
+{
     const CMWchar a[] = {'f', 0x00e9, 0}, b[] = {'F', 0x00c9, 0}, c[] = {'F', 0x00ca, 0};
     EXPECT_EQ(cmWStricmp(a, b), 0);
     EXPECT_NE(cmWStrcmp(a, b), 0);
@@ -49,15 +53,17 @@ TEST(WString, CaseInsensitiveCompare) {
     EXPECT_GT(cmWStrcmp(hi, lo), 0);
 }
 
-TEST(WString, StruprLeavesDigitsAndCjk) {
+TEST(WString, StruprLeavesDigitsAndCjk)
+{
     CMWchar s[] = {'a', '1', 0x4e2d, 0xff41, 0x00ff, 0};
     cmWStrupr(s);
     const CMWchar expect[] = {'A', '1', 0x4e2d, 0xff21, 0x0178, 0};
     EXPECT_EQ(std::memcmp(s, expect, sizeof s), 0);
 }
 
-TEST(WString, OddAddressesStartAtTheNextEvenOne) {
-    alignas(4) uint8_t buf[16] = {0xAA, 0xBB, 'a', 0, 'b', 0, 0, 0}; // pad byte, then "ab"
+TEST(WString, OddAddressesStartAtTheNextEvenOne)
+{
+    alignas(4) uint8_t buf[16] = {0xAA, 0xBB, 'a', 0, 'b', 0, 0, 0};  // pad byte, then "ab"
     auto *odd = reinterpret_cast<CMWchar *>(buf + 1);
     EXPECT_EQ(cmWStrlen(odd), 2u);
     alignas(4) uint8_t out[16] = {};
@@ -66,7 +72,8 @@ TEST(WString, OddAddressesStartAtTheNextEvenOne) {
     EXPECT_EQ(out[4], 'b');
 }
 
-TEST(WString, CopiesSearchesAndConcatenation) {
+TEST(WString, CopiesSearchesAndConcatenation)
+{
     auto ab = w("ab"), abc = w("abcab");
     CMWchar dst[16] = {};
     EXPECT_EQ(cmWStrncpy(dst, abc.data(), 0), 0u);
@@ -90,7 +97,8 @@ TEST(WString, CopiesSearchesAndConcatenation) {
     EXPECT_EQ(cmWDump(ab.data()), ab.data());
 }
 
-TEST(WString, Conversions) {
+TEST(WString, Conversions)
+{
     CMWchar wide[8];
     cmAnsiToUnicode(wide, "\xe9x");
     EXPECT_EQ(wide[0], 0x00e9);
@@ -112,7 +120,8 @@ TEST(WString, Conversions) {
     EXPECT_STREQ(narrow, "");
 }
 
-TEST(WString, ToStrForms) {
+TEST(WString, ToStrForms)
+{
     auto ab = w("ab");
     uint8_t buf[16] = {};
     auto *end = static_cast<uint8_t *>(cmUnicodeToStr(buf, ab.data(), 0));
@@ -127,7 +136,8 @@ TEST(WString, ToStrForms) {
     EXPECT_EQ(buf[2], 'y');
 }
 
-TEST(AString, CaseHelpers) {
+TEST(AString, CaseHelpers)
+{
     char s[] = "abC1";
     cmAStrupr(s);
     EXPECT_STREQ(s, "ABC1");

@@ -17,7 +17,8 @@ inline NDAdapter *setUp()
         ndNameInit();
         ndDatagramInit();
         ndAdapterListInit();
-        ndAdapterListLoadFrom({{inet_addr("127.1.0.1"), inet_addr("127.1.0.255"), inet_addr("255.255.255.0")}});
+        ndAdapterListLoadFrom(
+            {{inet_addr("127.1.0.1"), inet_addr("127.1.0.255"), inet_addr("255.255.255.0")}});
         return ndFindAdapter(inet_addr("127.1.0.7"), nullptr);
     }();
     return adapter;
@@ -42,4 +43,4 @@ inline void feed(int (*handler)(NDAdapter *), NDAdapter *a, const uint8_t *data,
     a->length = 0;
 }
 
-} // namespace ndfuzz
+}  // namespace ndfuzz

@@ -8,9 +8,9 @@
 #include "cmnetbios.h"
 #include "cmtypes.h"
 
-#define ND_TYPE_NB     0x0020
+#define ND_TYPE_NB 0x0020
 #define ND_TYPE_NBSTAT 0x0021
-#define ND_CLASS_IN    0x0001
+#define ND_CLASS_IN 0x0001
 
 /* The NB flags of an own name: unique or group, b-node or other. */
 VX_API uint16_t ndNameFlags(int bNode, int isGroup);

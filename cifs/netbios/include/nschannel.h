@@ -15,8 +15,8 @@
 
 /* Flags of the name channel's requests */
 #define NS_FLAGS_REGISTER 0x2900
-#define NS_FLAGS_RELEASE  0x3000
-#define NS_FLAGS_QUERY    0x0100
+#define NS_FLAGS_RELEASE 0x3000
+#define NS_FLAGS_QUERY 0x0100
 #define NS_FLAGS_SET_WINS 0x6000
 
 /* The daemon's datagram distributor, as a NetBIOS name. */

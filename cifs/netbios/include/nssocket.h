@@ -13,30 +13,30 @@
 #include <sys/select.h>
 
 /* errno values of the layer */
-#define NS_ERR_NO_SOCKET      CM_ERRNO(0x0FA0)
-#define NS_ERR_BAD_NAME       CM_ERRNO(0x0FA1)
-#define NS_ERR_NO_ANSWER      CM_ERRNO(0x0FA2)
-#define NS_ERR_REFUSED        CM_ERRNO(0x0FA3)
-#define NS_ERR_NO_ADDRESS     CM_ERRNO(0x0FA4)
+#define NS_ERR_NO_SOCKET CM_ERRNO(0x0FA0)
+#define NS_ERR_BAD_NAME CM_ERRNO(0x0FA1)
+#define NS_ERR_NO_ANSWER CM_ERRNO(0x0FA2)
+#define NS_ERR_REFUSED CM_ERRNO(0x0FA3)
+#define NS_ERR_NO_ADDRESS CM_ERRNO(0x0FA4)
 #define NS_ERR_LISTEN_REQUEST CM_ERRNO(0x0FA5)
-#define NS_ERR_NO_SLOT        CM_ERRNO(0x0FA6)
-#define NS_ERR_NOT_BOUND      CM_ERRNO(0x0FA7)
-#define NS_ERR_BAD_SOURCE     CM_ERRNO(0x0FA8)
+#define NS_ERR_NO_SLOT CM_ERRNO(0x0FA6)
+#define NS_ERR_NOT_BOUND CM_ERRNO(0x0FA7)
+#define NS_ERR_BAD_SOURCE CM_ERRNO(0x0FA8)
 #define NS_ERR_BAD_DESTINATION CM_ERRNO(0x0FA9)
-#define NS_ERR_INVALID        CM_ERRNO(0x0FAA)
-#define NS_ERR_DATAGRAM       CM_ERRNO(0x0FAB)
-#define NS_ERR_DATAGRAM_TYPE  CM_ERRNO(0x0FAC)
-#define NS_ERR_SEND           CM_ERRNO(0x0FAD)
-#define NS_ERR_RELEASE        CM_ERRNO(0x0FAF)
-#define NS_ERR_LISTEN         CM_ERRNO(0x0FB0)
-#define NS_ERR_NOT_CREATED    CM_ERRNO(0x1388)
-#define NS_ERR_BIND           CM_ERRNO(0x1389)
-#define NS_ERR_NO_PORT        CM_ERRNO(0x138A)
+#define NS_ERR_INVALID CM_ERRNO(0x0FAA)
+#define NS_ERR_DATAGRAM CM_ERRNO(0x0FAB)
+#define NS_ERR_DATAGRAM_TYPE CM_ERRNO(0x0FAC)
+#define NS_ERR_SEND CM_ERRNO(0x0FAD)
+#define NS_ERR_RELEASE CM_ERRNO(0x0FAF)
+#define NS_ERR_LISTEN CM_ERRNO(0x0FB0)
+#define NS_ERR_NOT_CREATED CM_ERRNO(0x1388)
+#define NS_ERR_BIND CM_ERRNO(0x1389)
+#define NS_ERR_NO_PORT CM_ERRNO(0x138A)
 
-#define NS_SOCKET_STREAM   1
+#define NS_SOCKET_STREAM 1
 #define NS_SOCKET_DATAGRAM 2
 #define NS_TRANSPORT_NETBIOS 1 /* session service, port 139 */
-#define NS_TRANSPORT_IP      2 /* direct TCP, port 445 */
+#define NS_TRANSPORT_IP 2      /* direct TCP, port 445 */
 
 #define NS_SOCKET_POOL 35
 #define NS_MESSAGE_BUFFERS 4
@@ -48,7 +48,7 @@
 #define NS_MAX_WINS_SERVERS 128
 
 typedef struct NSSocket {
-    int sySocket;            /* -1: none */
+    int sySocket; /* -1: none */
     uint32_t transport;
     uint32_t isNetBios;
     uint32_t type;
@@ -116,7 +116,8 @@ VX_API int nsPostAccept(NSSocket **slot);
 VX_API int nsParseSessionRequest(const uint8_t *message, uint32_t length, char *called17, char *calling17);
 VX_API int nsConnect(NSSocket *slot, uint32_t *peerIp, const CMNetBiosNameInfo *called);
 VX_API uint32_t frameSessionMessage(uint8_t *buffer, const void *payload, uint32_t length);
-VX_API int frameInternalSessionRequest(uint8_t *buffer, const CMNetBiosNameInfo *called, const NSSocket *slot);
+VX_API int frameInternalSessionRequest(uint8_t *buffer, const CMNetBiosNameInfo *called,
+                                       const NSSocket *slot);
 VX_API uint32_t framePositiveSessionResponse(uint8_t *buffer);
 VX_API uint32_t frameNegativeSessionResponse(uint8_t *buffer);
 VX_API uint32_t nsPrepareNBBuffer(uint8_t *buffer, uint32_t length, uint32_t size);
@@ -139,15 +140,17 @@ VX_API uint8_t *nsGetRecvDatagramBuffer(void);
 VX_API void nsPutRecvDatagramBuffer(void);
 
 /* Datagrams */
-VX_API int frameComposeDatagram(uint8_t *buffer, const NSSocket *slot, uint8_t type, const CMNetBiosNameInfo *source,
-                                const CMNetBiosNameInfo *destination, const void *data, uint32_t length);
+VX_API int frameComposeDatagram(uint8_t *buffer, const NSSocket *slot, uint8_t type,
+                                const CMNetBiosNameInfo *source, const CMNetBiosNameInfo *destination,
+                                const void *data, uint32_t length);
 /* As above, refusing (0xff0fab) a datagram that does not fit size bytes. */
 VX_API int frameComposeDatagramBounded(uint8_t *buffer, uint32_t size, const NSSocket *slot, uint8_t type,
                                        const CMNetBiosNameInfo *source, const CMNetBiosNameInfo *destination,
                                        const void *data, uint32_t length);
-VX_API int frameParseDatagram(const uint8_t *buffer, uint32_t length, CMNetBiosNameInfo *source, uint8_t *data,
-                              uint32_t maxData, const CMNetBiosNameInfo *expected);
-VX_API int nsSendTo(NSSocket *slot, const void *data, uint32_t length, CMNetBiosNameInfo *name, const uint32_t *ip);
+VX_API int frameParseDatagram(const uint8_t *buffer, uint32_t length, CMNetBiosNameInfo *source,
+                              uint8_t *data, uint32_t maxData, const CMNetBiosNameInfo *expected);
+VX_API int nsSendTo(NSSocket *slot, const void *data, uint32_t length, CMNetBiosNameInfo *name,
+                    const uint32_t *ip);
 VX_API int nsSendToName(NSSocket *slot, const void *data, uint32_t length, CMNetBiosNameInfo *name);
 VX_API int nsRecvFromName(NSSocket *slot, uint8_t *buffer, uint32_t size, CMNetBiosNameInfo *source);
 

@@ -22,8 +22,8 @@ constexpr uint32_t kStatusWait = 2;
 constexpr uint32_t kMaxWackWait = 60;
 
 struct StatusAnswer {
-    int result;           // 0, or -1 with errno
-    uint32_t wackSeconds; // a WACK's TTL: wait that long for the real answer
+    int result;            // 0, or -1 with errno
+    uint32_t wackSeconds;  // a WACK's TTL: wait that long for the real answer
 };
 
 // The node status answer; id < 0 accepts any transaction id.
@@ -90,7 +90,7 @@ int frameStatusRequest(uint8_t *buffer, uint32_t size, uint16_t *id)
     return n;
 }
 
-} // namespace
+}  // namespace
 
 int nsParseNodeStatus(const uint8_t *message, uint32_t length, char *name17)
 {
@@ -170,7 +170,7 @@ int responseByIpDC(int socket, CMWchar *, void **context, uint32_t *count)
     CMWchar name[CM_RESOLVER_NAME_SIZE] = {};
     if (nsResponseByIp(socket, name, nullptr, nullptr) != 0)
         return -1;
-    uint32_t units = cmWStrlen(name) + 2; // the name and the block's end
+    uint32_t units = cmWStrlen(name) + 2;  // the name and the block's end
     auto *block = static_cast<CMWchar *>(cmMemoryAllocNonDebug(units * sizeof(CMWchar)));
     if (block == nullptr)
         return fail(CM_ERR_NOMEM);
@@ -183,7 +183,7 @@ int responseByIpDC(int socket, CMWchar *, void **context, uint32_t *count)
     return 0;
 }
 
-} // namespace ns
+}  // namespace ns
 
 int nsGetHostName(const uint32_t *ip, char *name16)
 {

@@ -45,7 +45,7 @@ void releaseDatagramBuffers()
     gRecv.reset();
 }
 
-} // namespace
+}  // namespace
 
 namespace ns {
 
@@ -118,7 +118,7 @@ uint8_t *takeComposeBuffer()
 
 void giveComposeBuffer() { gComposeMutex.unlock(); }
 
-} // namespace ns
+}  // namespace ns
 
 uint8_t *nsGetBuffer(void)
 {

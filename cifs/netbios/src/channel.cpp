@@ -172,7 +172,8 @@ int frameNameRequest(uint8_t *buffer, const CMNetBiosNameInfo *name, uint16_t fl
 }
 
 // The datagram-channel requests' user data, little-endian words.
-int frameDistributorRequest(uint8_t *buffer, const NSSocket *slot, uint16_t request, uint16_t kind, bool withPort)
+int frameDistributorRequest(uint8_t *buffer, const NSSocket *slot, uint16_t request, uint16_t kind,
+                            bool withPort)
 {
     if (slot == nullptr)
         return ns::fail(NS_ERR_BAD_NAME);
@@ -191,7 +192,8 @@ int frameDistributorRequest(uint8_t *buffer, const NSSocket *slot, uint16_t requ
     cmBufferWriteUint32(&w, static_cast<uint32_t>(getpid()));
     CMNetBiosNameInfo distributor{};
     std::memcpy(distributor.name, NS_DD_NAME, CM_NB_NAME_SIZE);
-    return frameComposeDatagram(buffer, slot, 0x10, &slot->name, &distributor, data, cmBufferWriterGetDataCount(&w));
+    return frameComposeDatagram(buffer, slot, 0x10, &slot->name, &distributor, data,
+                                cmBufferWriterGetDataCount(&w));
 }
 
 uint16_t socketKind(const NSSocket *slot, uint16_t datagram, uint16_t stream)
@@ -222,7 +224,7 @@ int queryFor(int socket, const CMWchar *name, uint8_t suffix, const uint32_t *se
     return 1;
 }
 
-} // namespace
+}  // namespace
 
 namespace ns {
 
@@ -234,7 +236,7 @@ const uint32_t *loopback()
     return &kLoopback;
 }
 
-} // namespace ns
+}  // namespace ns
 
 int nsInitInternalSockets(void)
 {
@@ -336,10 +338,10 @@ int nsParseResponseFromND(const uint8_t *message, uint32_t length, uint8_t *out6
     if ((flags & 0x000F) != 0)
         return ns::fail(NS_ERR_REFUSED);
     switch ((flags >> 11) & 0x0F) {
-    case 5: // registration
-    case 6: // release
+    case 5:  // registration
+    case 6:  // release
         return 0;
-    case 0: { // query
+    case 0: {  // query
         if (out6 == nullptr)
             return 0;
         // Answer record: name, type, class, TTL, RDLENGTH, then NB flags and address
@@ -355,7 +357,7 @@ int nsParseResponseFromND(const uint8_t *message, uint32_t length, uint8_t *out6
         std::memcpy(out6, rdata, sizeof rdata);
         return 0;
     }
-    case 7: // WACK
+    case 7:  // WACK
         return ns::fail(NS_ERR_NO_ANSWER);
     default:
         return ns::fail(NS_ERR_INVALID);
@@ -413,8 +415,9 @@ int nsProceedRequestToDD(const void *data, uint32_t length, const CMNetBiosNameI
         int n = syRecvFromSocket(socket, buffer, NS_DATAGRAM_BUFFER_SIZE, nullptr, nullptr);
         CMNetBiosNameInfo source{};
         uint8_t answer[6] = {};
-        int got = n < 0 ? -1 : frameParseDatagram(buffer, static_cast<uint32_t>(n), &source, answer, sizeof answer,
-                                                  expected);
+        int got = n < 0 ? -1
+                        : frameParseDatagram(buffer, static_cast<uint32_t>(n), &source, answer, sizeof answer,
+                                             expected);
         nsPutRecvDatagramBuffer();
         if (got < 0 || std::memcmp(source.name, NS_DD_NAME, CM_NB_NAME_SIZE) != 0)
             continue;

@@ -18,7 +18,7 @@ constexpr uint8_t kDirectGroup = 0x11;
 
 bool startsWithStar(const CMNetBiosNameInfo *name) { return name == nullptr || name->name[0] == '*'; }
 
-} // namespace
+}  // namespace
 
 int frameComposeDatagramBounded(uint8_t *buffer, uint32_t size, const NSSocket *slot, uint8_t type,
                                 const CMNetBiosNameInfo *source, const CMNetBiosNameInfo *destination,
@@ -54,7 +54,8 @@ int frameComposeDatagramBounded(uint8_t *buffer, uint32_t size, const NSSocket *
 int frameComposeDatagram(uint8_t *buffer, const NSSocket *slot, uint8_t type, const CMNetBiosNameInfo *source,
                          const CMNetBiosNameInfo *destination, const void *data, uint32_t length)
 {
-    return frameComposeDatagramBounded(buffer, NS_DATAGRAM_BUFFER_SIZE, slot, type, source, destination, data, length);
+    return frameComposeDatagramBounded(buffer, NS_DATAGRAM_BUFFER_SIZE, slot, type, source, destination, data,
+                                       length);
 }
 
 int frameParseDatagram(const uint8_t *buffer, uint32_t length, CMNetBiosNameInfo *source, uint8_t *data,
@@ -128,11 +129,12 @@ int nsSendToName(NSSocket *slot, const void *data, uint32_t length, CMNetBiosNam
     if (channel == nullptr)
         return ns::fail(NS_ERR_DATAGRAM);
     uint8_t *buffer = ns::takeComposeBuffer();
-    int total = buffer != nullptr ? frameComposeDatagram(buffer, slot, kDirectGroup, &slot->name, name, data, length)
-                                  : -1;
+    int total = buffer != nullptr
+                    ? frameComposeDatagram(buffer, slot, kDirectGroup, &slot->name, name, data, length)
+                    : -1;
     int n = total < 0 ? -1
-                      : sySendToSocket(channel->sySocket, buffer, static_cast<uint32_t>(total), ns::loopback(),
-                                       ns::channelPort(NS_DD_PORT));
+                      : sySendToSocket(channel->sySocket, buffer, static_cast<uint32_t>(total),
+                                       ns::loopback(), ns::channelPort(NS_DD_PORT));
     if (buffer != nullptr)
         ns::giveComposeBuffer();
     putInternalSocketDD(channel);
@@ -151,7 +153,9 @@ int nsRecvFromName(NSSocket *slot, uint8_t *buffer, uint32_t size, CMNetBiosName
     if (datagram == nullptr)
         return ns::fail(NS_ERR_DATAGRAM);
     int n = syRecvFromSocket(slot->sySocket, datagram, NS_DATAGRAM_BUFFER_SIZE, nullptr, nullptr);
-    int result = n < 0 ? -1 : frameParseDatagram(datagram, static_cast<uint32_t>(n), source, buffer, size, &slot->name);
+    int result =
+        n < 0 ? -1
+              : frameParseDatagram(datagram, static_cast<uint32_t>(n), source, buffer, size, &slot->name);
     int saved = errno;
     nsPutRecvDatagramBuffer();
     errno = saved;

@@ -20,26 +20,29 @@ constexpr uint32_t kServerType = 110;
 // Bytes 0-118: the SMB header, the transaction words and the announcement's
 // fixed fields; the build step writes the rest.
 constexpr uint8_t kTemplate[119] = {
-    0xFF, 'S', 'M', 'B', 0x25, // protocol, TRANSACTION
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // rest of the header
-    17,                        // word count
-    0, 0, 0, 0, 0, 0, 0, 0,    // total parameter and data, max parameter and data
-    0, 0,                      // max setup, reserved
-    0, 0, 0, 0, 0, 0,          // flags, timeout
-    0, 0,                      // reserved
-    0, 0, 0, 0, 0, 0, 0, 0,    // parameter count and offset, data count and offset
-    3, 0,                      // setup count, reserved
-    1, 0, 0, 0, 2, 0,          // mailslot write, priority 0, class 2
-    0, 0,                      // byte count
-    '\\', 'M', 'A', 'I', 'L', 'S', 'L', 'O', 'T', '\\', 'B', 'R', 'O', 'W', 'S', 'E', 0,
-    1, 0,                      // host announcement, update count
-    0, 0, 0, 0,                // periodicity
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, // server name
-    2, 0,                      // OS version
-    0, 0, 0, 0,                // server type
-    4, 0,                      // browser version
-    0x55, 0xAA,                // signature
-    0,                         // empty comment
+    0xFF, 'S',  'M', 'B', 0x25,  // protocol, TRANSACTION
+    0,    0,    0,   0,   0,    0,   0,   0,   0,   0,    0,   0,   0,   0,   0,   0,   0, 0, 0, 0,
+    0,    0,    0,   0,   0,    0,   0,       // rest of the header
+    17,                                       // word count
+    0,    0,    0,   0,   0,    0,   0,   0,  // total parameter and data, max parameter and data
+    0,    0,                                  // max setup, reserved
+    0,    0,    0,   0,   0,    0,            // flags, timeout
+    0,    0,                                  // reserved
+    0,    0,    0,   0,   0,    0,   0,   0,  // parameter count and offset, data count and offset
+    3,    0,                                  // setup count, reserved
+    1,    0,    0,   0,   2,    0,            // mailslot write, priority 0, class 2
+    0,    0,                                  // byte count
+    '\\', 'M',  'A', 'I', 'L',  'S', 'L', 'O', 'T', '\\', 'B', 'R', 'O', 'W', 'S', 'E', 0, 1, 0,  // host
+                                                                                                  // announcement,
+                                                                                                  // update
+                                                                                                  // count
+    0,    0,    0,   0,                                                                // periodicity
+    0,    0,    0,   0,   0,    0,   0,   0,   0,   0,    0,   0,   0,   0,   0,   0,  // server name
+    2,    0,                                                                           // OS version
+    0,    0,    0,   0,                                                                // server type
+    4,    0,                                                                           // browser version
+    0x55, 0xAA,                                                                        // signature
+    0,                                                                                 // empty comment
 };
 
 struct Browse {
@@ -70,18 +73,18 @@ void build(Browse &b)
         return;
     uint8_t *m = b.message.data();
     std::memcpy(m, kTemplate, sizeof kTemplate);
-    put16(m + 35, CS_ANNOUNCEMENT_DATA_SIZE); // total data count
-    put16(m + 43, 0x0002);                    // no response
-    put32(m + 45, 1000);                      // timeout
-    put16(m + 55, CS_ANNOUNCEMENT_DATA_SIZE); // data count
-    put16(m + 57, CS_ANNOUNCEMENT_DATA);      // data offset
-    put16(m + 67, CS_ANNOUNCEMENT_SIZE - 69); // byte count
+    put16(m + 35, CS_ANNOUNCEMENT_DATA_SIZE);  // total data count
+    put16(m + 43, 0x0002);                     // no response
+    put32(m + 45, 1000);                       // timeout
+    put16(m + 55, CS_ANNOUNCEMENT_DATA_SIZE);  // data count
+    put16(m + 57, CS_ANNOUNCEMENT_DATA);       // data offset
+    put16(m + 67, CS_ANNOUNCEMENT_SIZE - 69);  // byte count
     std::memcpy(m + kServerName, cmNetBiosGetHostNameZeroed(), 16);
     put32(m + kServerType, csGetHostType());
     b.built = 1;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" __attribute__((weak)) uint32_t csGetHostType(void)
 {

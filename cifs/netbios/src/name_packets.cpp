@@ -35,7 +35,7 @@ void writeCounts(CMBufferWriter *w, uint16_t qd, uint16_t an, uint16_t nscount, 
     cmBufferWriteUint16(w, ar);
 }
 
-} // namespace
+}  // namespace
 
 namespace ns {
 
@@ -60,14 +60,14 @@ bool readName(CMBufferReader *r, char *name17)
                                             : cmNetBiosSkipName(start, end, at);
     if (next == nullptr) {
         cmBufferReaderSetPosition(r, end);
-        cmBufferReaderSkip(r, 1); // leaves the overrun flag set
+        cmBufferReaderSkip(r, 1);  // leaves the overrun flag set
         return false;
     }
     cmBufferReaderSetPosition(r, next);
     return true;
 }
 
-} // namespace ns
+}  // namespace ns
 
 uint16_t ndNameFlags(int bNode, int isGroup)
 {
@@ -77,8 +77,8 @@ uint16_t ndNameFlags(int bNode, int isGroup)
     return flags;
 }
 
-int ndGenerateNameWhateverRequest(uint8_t *buffer, uint32_t size, const CMNetBiosNameInfo *name, const uint32_t *ip,
-                                  int bNode, int isGroup)
+int ndGenerateNameWhateverRequest(uint8_t *buffer, uint32_t size, const CMNetBiosNameInfo *name,
+                                  const uint32_t *ip, int bNode, int isGroup)
 {
     if (buffer == nullptr || name == nullptr || ip == nullptr)
         return ns::fail(NS_ERR_BAD_NAME);
@@ -104,8 +104,8 @@ int ndGenerateNameWhateverRequest(uint8_t *buffer, uint32_t size, const CMNetBio
     return finish(&w);
 }
 
-int ndGenerateNameWhateverResponse(uint8_t *buffer, uint32_t size, const CMNetBiosNameInfo *name, uint16_t type,
-                                   const void *rdata, uint16_t rdataLength)
+int ndGenerateNameWhateverResponse(uint8_t *buffer, uint32_t size, const CMNetBiosNameInfo *name,
+                                   uint16_t type, const void *rdata, uint16_t rdataLength)
 {
     if (buffer == nullptr || name == nullptr || (rdata == nullptr && rdataLength != 0))
         return ns::fail(NS_ERR_BAD_NAME);

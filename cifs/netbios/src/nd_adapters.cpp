@@ -90,7 +90,7 @@ void endLoad()
     }
 }
 
-} // namespace
+}  // namespace
 
 int ndAdapterListInit()
 {

@@ -18,7 +18,13 @@
 
 namespace {
 
-enum Kind : uint32_t { NameKind = 0, DatagramKind = 1, InternalNameKind = 3, InternalDatagramKind = 4, LlmnrKind = 5 };
+enum Kind : uint32_t {
+    NameKind = 0,
+    DatagramKind = 1,
+    InternalNameKind = 3,
+    InternalDatagramKind = 4,
+    LlmnrKind = 5
+};
 
 struct Slot {
     int socket = -1;
@@ -47,7 +53,7 @@ void wakeUp(Daemon *d)
 {
     if (d->wake[1] >= 0) {
         char c = 1;
-        ssize_t ignored = write(d->wake[1], &c, 1); // a full pipe already wakes
+        ssize_t ignored = write(d->wake[1], &c, 1);  // a full pipe already wakes
         (void)ignored;
     }
 }
@@ -173,7 +179,7 @@ void runLoop(Daemon *d)
             --n;
         }
         if (n == 0)
-            continue; // only woken: the flags are read at the top
+            continue;  // only woken: the flags are read at the top
         udNetBiosDataIn();
         if (elapsed >= d->timeout) {
             nameTimeout(elapsed);
@@ -233,7 +239,7 @@ void post(sem_t *semaphore)
         sem_post(semaphore);
 }
 
-} // namespace
+}  // namespace
 
 int ndStart(sem_t *semaphore)
 {

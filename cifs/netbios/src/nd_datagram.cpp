@@ -34,7 +34,7 @@ std::unique_ptr<Scratch> scratch;
 struct Names {
     CMNetBiosNameInfo source{};
     CMNetBiosNameInfo destination{};
-    uint32_t userData = 0; // offset behind both names
+    uint32_t userData = 0;  // offset behind both names
 };
 
 bool parseNames(const NDAdapter *a, Names *n)
@@ -43,8 +43,8 @@ bool parseNames(const NDAdapter *a, Names *n)
         return false;
     const uint8_t *start = a->recv;
     const uint8_t *end = start + a->length;
-    const uint8_t *next =
-        cmNetBiosParseName(start, end, start + kHeaderSize, n->source.name, scratch->scope, sizeof scratch->scope);
+    const uint8_t *next = cmNetBiosParseName(start, end, start + kHeaderSize, n->source.name, scratch->scope,
+                                             sizeof scratch->scope);
     if (next == nullptr)
         return false;
     next = cmNetBiosParseName(start, end, next, n->destination.name, scratch->destinationScope,
@@ -84,7 +84,7 @@ int listenReply(NDAdapter *a, const Names &n)
     return ndSend(a->datagramSocket, a->send, length, a->srcIp, a->srcPort) ? 1 : -1;
 }
 
-} // namespace
+}  // namespace
 
 int ndDatagramInit()
 {

@@ -21,7 +21,7 @@ struct NDAdapter {
     int nameSocket;
     int datagramSocket;
     // The message at hand
-    uint16_t srcPort; // network order
+    uint16_t srcPort;  // network order
     uint32_t srcIp;
     uint16_t tranId;
     uint16_t spare;
@@ -79,7 +79,7 @@ struct NDMessage {
     uint16_t id;
     uint16_t flags;
     uint16_t key;
-    uint32_t behindName; // offset
+    uint32_t behindName;  // offset
 };
 bool ndParseNameMessage(const NDAdapter *adapter, NDMessage *message);
 // Resource record behind the name: type, TTL and rdata, bounded by the packet.
@@ -87,7 +87,7 @@ struct NDRecord {
     uint16_t type;
     uint32_t ttl;
     uint16_t rdLength;
-    const uint8_t *rdata; // rdLength bytes inside the packet
+    const uint8_t *rdata;  // rdLength bytes inside the packet
 };
 bool ndReadRecord(const NDAdapter *adapter, uint32_t offset, NDRecord *record);
 
@@ -109,4 +109,4 @@ int ndLLMNRProcessExternalMessage(NDAdapter *adapter);
 
 // Sends len bytes of the adapter's send buffer; false on failure.
 bool ndSend(int socket, const uint8_t *data, uint32_t length, uint32_t ip, uint16_t portNetworkOrder);
-uint16_t ndPort(uint16_t hostOrder); // udGetPort, network order
+uint16_t ndPort(uint16_t hostOrder);  // udGetPort, network order

@@ -36,7 +36,7 @@ int answer(NDAdapter *a, const CMDnsHeader &query, const uint8_t *question, uint
     return ndSend(llmnrSocket, a->send, length, a->srcIp, a->srcPort) ? 0 : -1;
 }
 
-} // namespace
+}  // namespace
 
 void ndLLMNRSetSocket(int socket) { llmnrSocket = socket; }
 
@@ -80,7 +80,8 @@ int ndLLMNRProcessExternalMessage(NDAdapter *a)
             cmMemoryFreeNonDebug(address);
             if (mine) {
                 const char *host = cmNetBiosGetHostNameZeroed();
-                return answer(a, h, start, length, text, type, host, static_cast<uint32_t>(std::strlen(host)));
+                return answer(a, h, start, length, text, type, host,
+                              static_cast<uint32_t>(std::strlen(host)));
             }
         }
     }

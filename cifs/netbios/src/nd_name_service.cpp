@@ -23,7 +23,7 @@ uint16_t keyOf(uint16_t flags)
     return static_cast<uint16_t>((flags & 0xF800) | ((flags & 0x000F) != 0 ? 1 : 0));
 }
 
-} // namespace
+}  // namespace
 
 bool ndSend(int socket, const uint8_t *data, uint32_t length, uint32_t ip, uint16_t port)
 {
@@ -44,7 +44,8 @@ bool ndParseNameMessage(const NDAdapter *adapter, NDMessage *m)
     m->flags = static_cast<uint16_t>(start[2] << 8 | start[3]);
     m->key = keyOf(m->flags);
     std::memset(&m->name, 0, sizeof m->name);
-    const uint8_t *next = cmNetBiosParseName(start, end, start + 12, m->name.name, scopeScratch, sizeof scopeScratch);
+    const uint8_t *next =
+        cmNetBiosParseName(start, end, start + 12, m->name.name, scopeScratch, sizeof scopeScratch);
     if (next == nullptr)
         return false;
     m->behindName = static_cast<uint32_t>(next - start);

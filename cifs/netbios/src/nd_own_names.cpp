@@ -72,10 +72,7 @@ OwnName *find(const char *name16)
     return nullptr;
 }
 
-void resetEntry(OwnName &e)
-{
-    e = OwnName{};
-}
+void resetEntry(OwnName &e) { e = OwnName{}; }
 
 // Header: id, flags; the generators write the rest from byte 4.
 void putHeader(uint8_t *buffer, uint16_t id, uint16_t flags)
@@ -221,7 +218,7 @@ void registerOnAdapter(NDAdapter *requester, NDAdapter *adapter, OwnName &e)
         answerNegative(e, adapter->ip);
         break;
     default:
-        break; // the running registration answers later
+        break;  // the running registration answers later
     }
 }
 
@@ -244,7 +241,8 @@ void sendReleaseAnswer(NDAdapter *requester, bool positive, const CMNetBiosNameI
 {
     if (requester == nullptr)
         return;
-    sendRegistrationAnswer(requester, requester->srcPort, requester->tranId, positive ? 0xB000 : 0xB003, name, ip);
+    sendRegistrationAnswer(requester, requester->srcPort, requester->tranId, positive ? 0xB000 : 0xB003, name,
+                           ip);
 }
 
 void positiveRegistration(NDAdapter *adapter, const NDMessage &m)
@@ -350,11 +348,11 @@ bool listedInStatus(uint32_t state, uint16_t *flags)
         *flags = 0;
         return true;
     case Challenge:
-        *flags = 0x0800; // conflict
+        *flags = 0x0800;  // conflict
         return true;
     case RefusedWins:
     case RefusedNode:
-        *flags = 0x1000; // deregistering
+        *flags = 0x1000;  // deregistering
         return true;
     default:
         return false;
@@ -391,7 +389,8 @@ void nodeStatus(NDAdapter *adapter, const NDMessage &m)
             continue;
         // Node name: 16 bytes and NAME_FLAGS (active)
         cmBufferWriteBytes(&w, e.name.name, CM_NB_NAME_SIZE);
-        cmBufferWriteUint16(&w, static_cast<uint16_t>(ndNameFlags(adapter->bNode, e.name.isGroup) | 0x0400 | extra));
+        cmBufferWriteUint16(
+            &w, static_cast<uint16_t>(ndNameFlags(adapter->bNode, e.name.isGroup) | 0x0400 | extra));
         ++listed;
     }
     // Statistics: the unit id (MAC), the counters zero
@@ -420,7 +419,7 @@ void positiveQueryAnswer(NDAdapter *adapter, const OwnName &e, uint16_t id)
     ndSend(adapter->nameSocket, adapter->send, static_cast<uint32_t>(n), adapter->srcIp, adapter->srcPort);
 }
 
-} // namespace
+}  // namespace
 
 int ndInternalNameInit()
 {
@@ -465,7 +464,7 @@ void ndInternalNameRegisterAllAdapters(NDAdapter *requester, const CMNetBiosName
             }
         }
         if (e == nullptr)
-            return; // the requester's wait ends by its own time-out
+            return;  // the requester's wait ends by its own time-out
     }
     e->answerPending = 1;
     e->positiveSeen = e->fallback = e->outstandingWins = 0;
@@ -549,7 +548,7 @@ void ndInternalNameReleaseAllAdapters(NDAdapter *requester, const CMNetBiosNameI
             }
             break;
         default:
-            continue; // states 6 to 10 stay
+            continue;  // states 6 to 10 stay
         }
         r.state = Idle;
     }
@@ -682,7 +681,8 @@ int ndInternalProcessNameQuery(NDAdapter *adapter, const CMNetBiosNameInfo *name
         for (uint32_t i = 0; i < ND_OWN_NAMES; ++i) {
             const OwnName &e = names[i];
             uint32_t s = e.records[adapter->ordinal].state;
-            if (!isFree(e) && e.records[adapter->ordinal].adapter == adapter && (s == Registered || s == RegisteredWins))
+            if (!isFree(e) && e.records[adapter->ordinal].adapter == adapter &&
+                (s == Registered || s == RegisteredWins))
                 positiveQueryAnswer(adapter, e, adapter->tranId);
         }
         return 0;

@@ -137,7 +137,8 @@ int firstReachable(const uint32_t *ips, uint32_t count)
     int chosen = -1;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectLimitMs);
     while (chosen < 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         bool pending = false;
         for (uint32_t i = 0; i < count; ++i)
             pending = pending || fds[i].fd >= 0;
@@ -165,7 +166,7 @@ int firstReachable(const uint32_t *ips, uint32_t count)
     return chosen;
 }
 
-} // namespace
+}  // namespace
 
 int ndExternalNameInit()
 {

@@ -10,8 +10,7 @@
 namespace ns {
 
 // Sets errno to code and returns result: the layer's one way of failing.
-template <typename T>
-inline T fail(int code, T result)
+template <typename T> inline T fail(int code, T result)
 {
     errno = code;
     return result;
@@ -78,4 +77,4 @@ void setCommonDatagramSocket(NSSocket *slot);
 // Name text of a record with the given suffix, unique.
 CMNetBiosNameInfo nameOf(const char *text, uint8_t suffix, bool group);
 
-} // namespace ns
+}  // namespace ns

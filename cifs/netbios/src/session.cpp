@@ -153,7 +153,7 @@ int connectSession(NSSocket *slot, uint32_t *ip, uint16_t port, const CMNetBiosN
     return connectSession(slot, ip, newPort, called, depth + 1);
 }
 
-} // namespace
+}  // namespace
 
 NSSocket *nsAccept(NSSocket *listening, uint32_t *peerIp)
 {

@@ -80,13 +80,13 @@ bool openHostNameSocket()
     return true;
 }
 
-} // namespace
+}  // namespace
 
 namespace ns {
 
 void setCommonDatagramSocket(NSSocket *slot) { gHostNameSocket = slot; }
 
-} // namespace ns
+}  // namespace ns
 
 void nsInitGuard(void) { makeGuard(); }
 

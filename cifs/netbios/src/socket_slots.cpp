@@ -57,7 +57,7 @@ void registerDomainGroup()
         ns::setDomainGroupRegistered(true);
 }
 
-} // namespace
+}  // namespace
 
 namespace ns {
 
@@ -97,7 +97,7 @@ void exitSocketPool()
     gSlotsStarted = false;
 }
 
-} // namespace ns
+}  // namespace ns
 
 NSSocket *nsSocket(uint32_t type, uint32_t transport)
 {
@@ -276,7 +276,10 @@ int nsSocketInSet(const NSSocketSet *set, const NSSocket *slot)
     return FD_ISSET(slot->sySocket, set) ? 1 : 0;
 }
 
-int nsSelect(int highest, NSSocketSet *set, uint32_t seconds) { return sySelectSocket(highest, set, seconds); }
+int nsSelect(int highest, NSSocketSet *set, uint32_t seconds)
+{
+    return sySelectSocket(highest, set, seconds);
+}
 
 int vxRegisterNetBiosName(const char *text)
 {

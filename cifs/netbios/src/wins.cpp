@@ -31,13 +31,29 @@ const CMResolverMethodDescriptor kBroadcast = {
     2, 1, 4, {2000, 0}, 0, nsRequestByNameBcast, nsResponseByName, nsRequestByIp, nsResponseByIp,
 };
 const CMResolverMethodDescriptor kBroadcastDC = {
-    10, 1, 4, {2000, 0}, 0, nsRequestByNameBcastDC, ns::responseByNameDC, ns::requestByIpDC, ns::responseByIpDC,
+    10,
+    1,
+    4,
+    {2000, 0},
+    0,
+    nsRequestByNameBcastDC,
+    ns::responseByNameDC,
+    ns::requestByIpDC,
+    ns::responseByIpDC,
 };
 const CMResolverMethodDescriptor kWinsMethod = {
     2, 0, 2, {1000, 0}, 1, nsRequestByNameWins, nsResponseByName, nsRequestByIp, nsResponseByIp,
 };
 const CMResolverMethodDescriptor kWinsDC = {
-    10, 0, 2, {1000, 0}, 0, nsRequestByNameWinsDC, ns::responseByNameDC, ns::requestByIpDC, ns::responseByIpDC,
+    10,
+    0,
+    2,
+    {1000, 0},
+    0,
+    nsRequestByNameWinsDC,
+    ns::responseByNameDC,
+    ns::requestByIpDC,
+    ns::responseByIpDC,
 };
 
 void removeWinsMethods()
@@ -75,7 +91,7 @@ void parseList(const CMWchar *list)
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace ns {
 
@@ -117,7 +133,7 @@ void setDomainGroupRegistered(bool value)
         gWins->domainGroupRegistered = value ? 1 : 0;
 }
 
-} // namespace ns
+}  // namespace ns
 
 uint32_t cmNetBiosGetNumWinsServers(void) { return gWins ? gWins->count : 0; }
 

@@ -64,10 +64,11 @@ TEST(NodeStatus, Answers)
         std::string name;
     } cases[] = {
         {"third name is the one",
-         statusAnswer(1, 0x8400, {{ws, 0x0400}, {n16("workgroup", 0x1E), 0x8400}, {server, 0x0400}}), 0, server},
+         statusAnswer(1, 0x8400, {{ws, 0x0400}, {n16("workgroup", 0x1E), 0x8400}, {server, 0x0400}}), 0,
+         server},
         {"active <20>", statusAnswer(1, 0x8400, {{ws, 0x0400}, {server, 0x0400}}), 0, server},
-        {"inactive <20> skipped", statusAnswer(1, 0x8400, {{server, 0x0000}, {n16("other", 0x20), 0x0400}}), 0,
-         n16("other", 0x20)},
+        {"inactive <20> skipped", statusAnswer(1, 0x8400, {{server, 0x0000}, {n16("other", 0x20), 0x0400}}),
+         0, n16("other", 0x20)},
         {"no <20>", statusAnswer(1, 0x8400, {{ws, 0x0400}}), -1, ""},
         {"count past the answer", statusAnswer(1, 0x8400, {{ws, 0x0400}}, 200), -1, ""},
         {"count zero", statusAnswer(1, 0x8400, {{server, 0x0400}}, 0), -1, ""},
@@ -80,7 +81,8 @@ TEST(NodeStatus, Answers)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         char name17[17] = {};
-        EXPECT_EQ(nsParseNodeStatus(c.message.data(), static_cast<uint32_t>(c.message.size()), name17), c.result);
+        EXPECT_EQ(nsParseNodeStatus(c.message.data(), static_cast<uint32_t>(c.message.size()), name17),
+                  c.result);
         if (c.result == 0) {
             EXPECT_EQ(std::string(name17, 16), c.name);
         }
@@ -135,14 +137,14 @@ protected:
 TEST_F(HostName, AnswerAfterNoiseAndWack)
 {
     respond({[&](uint16_t id) {
-                 // A stale answer, then a WACK of 4 s, the answer after 3 s.
-                 Bytes wack = statusAnswer(id, 0xBC00, {});
-                 wack[12 + 34 + 4 + 3] = 4; // TTL
-                 return std::vector<std::pair<int, Bytes>>{
-                     {0, statusAnswer(static_cast<uint16_t>(id + 1), 0x8400, {{n16("wrong", 0x20), 0x0400}})},
-                     {0, wack},
-                     {3000, statusAnswer(id, 0x8400, {{server, 0x0400}})}};
-             }});
+        // A stale answer, then a WACK of 4 s, the answer after 3 s.
+        Bytes wack = statusAnswer(id, 0xBC00, {});
+        wack[12 + 34 + 4 + 3] = 4;  // TTL
+        return std::vector<std::pair<int, Bytes>>{
+            {0, statusAnswer(static_cast<uint16_t>(id + 1), 0x8400, {{n16("wrong", 0x20), 0x0400}})},
+            {0, wack},
+            {3000, statusAnswer(id, 0x8400, {{server, 0x0400}})}};
+    }});
     uint32_t ip = inet_addr("127.0.0.1");
     char name16[16];
     // The stale answer is none; the WACK stretches the wait of the first attempt.
@@ -160,7 +162,9 @@ TEST_F(HostName, AnswerAfterNoiseAndWack)
 
 TEST_F(HostName, RefusedOrSilent)
 {
-    respond({[&](uint16_t id) { return std::vector<std::pair<int, Bytes>>{{0, statusAnswer(id, 0x8403, {})}}; }});
+    respond({[&](uint16_t id) {
+        return std::vector<std::pair<int, Bytes>>{{0, statusAnswer(id, 0x8403, {})}};
+    }});
     uint32_t ip = inet_addr("127.0.0.1");
     char name16[16];
     errno = 0;
@@ -186,7 +190,7 @@ TEST_F(HostName, ThroughTheResolver)
     cmMemoryFreeNonDebug(got);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -222,7 +226,7 @@ TEST_F(Wins, NameQueryGoesToTheServer)
     EXPECT_EQ(ips[0], inet_addr("10.9.8.7"));
     cmMemoryFreeNonDebug(ips);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0][2], 0x01); // flags 0x0100: a query, recursion desired
+    EXPECT_EQ(requests[0][2], 0x01);  // flags 0x0100: a query, recursion desired
     EXPECT_EQ(requests[0][3], 0x00);
     EXPECT_EQ(fakend::decodeName(requests[0], 12), n16("files", 0x20));
     // The daemon was not asked: WINS answered at the higher priority.
@@ -230,7 +234,7 @@ TEST_F(Wins, NameQueryGoesToTheServer)
         EXPECT_NE(fakend::decodeName(s.bytes, 12), n16("files", 0x20));
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -248,7 +252,8 @@ protected:
 TEST_F(Controllers, ByBroadcastThenNodeStatus)
 {
     respond({[&](uint16_t id) {
-        return std::vector<std::pair<int, Bytes>>{{0, statusAnswer(id, 0x8400, {{n16("dc1", 0x20), 0x0400}})}};
+        return std::vector<std::pair<int, Bytes>>{
+            {0, statusAnswer(id, 0x8400, {{n16("dc1", 0x20), 0x0400}})}};
     }});
     // Controller lookups belong to the full start.
     ASSERT_EQ(nsExit(0, 4), 0);
@@ -260,4 +265,4 @@ TEST_F(Controllers, ByBroadcastThenNodeStatus)
     ASSERT_EQ(nsInit(0, 4), 0);
 }
 
-} // namespace
+}  // namespace

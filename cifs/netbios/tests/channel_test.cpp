@@ -31,7 +31,7 @@ std::string framed(int (*frame)(uint8_t *, const CMNetBiosNameInfo *), const CMN
     Bytes b(NS_DATAGRAM_BUFFER_SIZE, 0xEE);
     int len = frame(b.data(), &n);
     EXPECT_GT(len, 4);
-    return len > 4 ? std::string(b.begin() + 2, b.begin() + len) : std::string(); // past the id
+    return len > 4 ? std::string(b.begin() + 2, b.begin() + len) : std::string();  // past the id
 }
 
 class ChannelFrames : public HookedTest {};
@@ -49,14 +49,14 @@ TEST_F(ChannelFrames, NameRequestsByteForByte)
         std::string want;
     } cases[] = {
         {"registration", frameInternalNameRegistrationRequest, 0,
-         std::string("\x29\x00", 2) + counts1 + encodedFred(0x20) + std::string("\x00\x20\x00\x01", 4) + additional +
-             std::string("\x00\x00", 2) + pid},
+         std::string("\x29\x00", 2) + counts1 + encodedFred(0x20) + std::string("\x00\x20\x00\x01", 4) +
+             additional + std::string("\x00\x00", 2) + pid},
         {"group registration", frameInternalNameRegistrationRequest, 1,
-         std::string("\x29\x00", 2) + counts1 + encodedFred(0x20) + std::string("\x00\x20\x00\x01", 4) + additional +
-             std::string("\x80\x00", 2) + pid},
+         std::string("\x29\x00", 2) + counts1 + encodedFred(0x20) + std::string("\x00\x20\x00\x01", 4) +
+             additional + std::string("\x80\x00", 2) + pid},
         {"release", frameInternalNameReleaseRequest, 0,
-         std::string("\x30\x00", 2) + counts1 + encodedFred(0x20) + std::string("\x00\x20\x00\x01", 4) + additional +
-             std::string("\x00\x00", 2) + pid},
+         std::string("\x30\x00", 2) + counts1 + encodedFred(0x20) + std::string("\x00\x20\x00\x01", 4) +
+             additional + std::string("\x00\x00", 2) + pid},
         {"query", frameInternalNameQueryRequest, 0,
          std::string("\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10) + encodedFred(0x20) +
              std::string("\x00\x20\x00\x01", 4)},
@@ -84,7 +84,8 @@ TEST_F(ChannelFrames, SetWinsLengthIsTwiceCharactersPlusSeven)
         Bytes b(NS_DATAGRAM_BUFFER_SIZE, 0xEE);
         int n = frameInternalSetWinsRequest(b.data(), static_cast<uint32_t>(b.size()), w.data());
         ASSERT_EQ(n, static_cast<int>(2 * (list.size() + 7)));
-        EXPECT_EQ(std::string(b.begin() + 2, b.begin() + 12), std::string("\x60\x00\x00\x01\x00\x00\x00\x00\x00\x01", 10));
+        EXPECT_EQ(std::string(b.begin() + 2, b.begin() + 12),
+                  std::string("\x60\x00\x00\x01\x00\x00\x00\x00\x00\x01", 10));
         for (size_t i = 0; i < list.size(); ++i)
             EXPECT_EQ(b[12 + 2 * i] | (b[13 + 2 * i] << 8), list[i]);
         EXPECT_EQ(b[n - 2] | b[n - 1], 0);
@@ -103,7 +104,8 @@ TEST_F(ChannelFrames, ListenAndCancelListen)
     slot.ip = inet_addr("127.0.0.1");
     slot.port = htons(40000);
     const std::string pid = le32(static_cast<uint32_t>(getpid()));
-    const std::string dd = std::string("\x20") + "FEEBFCFBFFEFEOEJFI" + "CAEOECFECAEEEE" + std::string("\0", 1);
+    const std::string dd =
+        std::string("\x20") + "FEEBFCFBFFEFEOEJFI" + "CAEOECFECAEEEE" + std::string("\0", 1);
     ASSERT_EQ(fakend::encodeName(fakend::kDistributor), text_bytes(dd));
     struct Case {
         const char *what;
@@ -112,9 +114,11 @@ TEST_F(ChannelFrames, ListenAndCancelListen)
         std::string data;
     } cases[] = {
         {"listen datagram", frameInternalListenRequest, NS_SOCKET_DATAGRAM,
-         std::string("\x01\x00\x11\x00\x01\x00\x9C\x40", 8) + "*123456789012345" + std::string("\0", 1) + pid},
+         std::string("\x01\x00\x11\x00\x01\x00\x9C\x40", 8) + "*123456789012345" + std::string("\0", 1) +
+             pid},
         {"listen stream", frameInternalListenRequest, NS_SOCKET_STREAM,
-         std::string("\x01\x00\x11\x00\x03\x00\x9C\x40", 8) + "*123456789012345" + std::string("\0", 1) + pid},
+         std::string("\x01\x00\x11\x00\x03\x00\x9C\x40", 8) + "*123456789012345" + std::string("\0", 1) +
+             pid},
         {"cancel datagram", frameInternalCancelListen, NS_SOCKET_DATAGRAM,
          std::string("\x01\x00\x19\x00\x05\x00", 6) + pid},
         {"cancel stream", frameInternalCancelListen, NS_SOCKET_STREAM,
@@ -127,7 +131,7 @@ TEST_F(ChannelFrames, ListenAndCancelListen)
         int n = c.frame(b.data(), &slot);
         ASSERT_EQ(n, static_cast<int>(14 + 68 + c.data.size()));
         EXPECT_EQ(b[0], 0x10);
-        EXPECT_EQ(b[1], 0x02); // b-node, first fragment
+        EXPECT_EQ(b[1], 0x02);  // b-node, first fragment
         const std::string header = std::string("\x7F\x00\x00\x01\x9C\x40\x00", 7) +
                                    static_cast<char>(n - 14) + std::string("\0\0", 2);
         EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 14), header);
@@ -141,12 +145,15 @@ TEST_F(ChannelFrames, ListenAndCancelListen)
 TEST(ChannelAnswers, ChecksAndRdata)
 {
     auto answer = [](uint16_t flags, const std::string &rdata) {
-        Bytes req = text_bytes(std::string("\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12) + encodedFred(0x20) +
-                          std::string("\x00\x20\x00\x01", 4));
+        Bytes req = text_bytes(std::string("\x12\x34\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12) +
+                               encodedFred(0x20) + std::string("\x00\x20\x00\x01", 4));
         return fakend::nameAnswer(req, flags, text_bytes(rdata));
     };
     const std::string six("\x80\x00\x0A\x01\x02\x03", 6);
-    auto cut = [](Bytes b, size_t n) { b.resize(b.size() - n); return b; };
+    auto cut = [](Bytes b, size_t n) {
+        b.resize(b.size() - n);
+        return b;
+    };
     const struct {
         const char *what;
         Bytes message;
@@ -170,7 +177,8 @@ TEST(ChannelAnswers, ChecksAndRdata)
         SCOPED_TRACE(c.what);
         uint8_t out[6] = {};
         errno = 0;
-        EXPECT_EQ(nsParseResponseFromND(c.message.data(), static_cast<uint32_t>(c.message.size()), out), c.result);
+        EXPECT_EQ(nsParseResponseFromND(c.message.data(), static_cast<uint32_t>(c.message.size()), out),
+                  c.result);
         if (c.result != 0) {
             EXPECT_EQ(errno, c.error);
         } else if (std::string(c.what) == "query answered") {
@@ -225,7 +233,7 @@ TEST_F(Channel, RefusedNameIsAskedTwiceAndTheSocketStaysBound)
     EXPECT_EQ(errno, NS_ERR_REFUSED);
     auto seen = daemon.seenOn(1026);
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].bytes, seen[1].bytes); // the same request again
+    EXPECT_EQ(seen[0].bytes, seen[1].bytes);  // the same request again
     // Still bound to its port: bind fails on a bound socket.
     sockaddr_in a{};
     socklen_t len = sizeof a;
@@ -276,7 +284,7 @@ TEST_F(Channel, NoDaemonAnswerIsNoAnswer)
     errno = 0;
     EXPECT_EQ(nsRegisterName(&fred), -1);
     EXPECT_EQ(errno, NS_ERR_NO_ANSWER);
-    EXPECT_EQ(daemon.seenOn(1026).size(), 1u); // a time-out is not tried again
+    EXPECT_EQ(daemon.seenOn(1026).size(), 1u);  // a time-out is not tried again
     NSSocket slot{};
     slot.type = NS_SOCKET_DATAGRAM;
     slot.name = fred;
@@ -290,7 +298,7 @@ TEST_F(Channel, NoDaemonAnswerIsNoAnswer)
 
 TEST_F(Channel, SetWinsDoesNotWaitForAnAnswer)
 {
-    nsChannelSetWait(0); // the full 102 s, were it to wait
+    nsChannelSetWait(0);  // the full 102 s, were it to wait
     auto start = std::chrono::steady_clock::now();
     cmNetBiosSetWinsA("10.0.0.1;nonsense;10.0.0.2");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -339,7 +347,8 @@ TEST_F(Channel, GroupDatagramLeavesThroughTheDaemon)
     ASSERT_EQ(nsBindNetBios(slot, &fred, 1), 0);
     CMNetBiosNameInfo group = name("workgroup", 0x1D, 1);
     const std::string data = "hello group";
-    EXPECT_EQ(nsSendToName(slot, data.data(), static_cast<uint32_t>(data.size()), &group), static_cast<int>(data.size()));
+    EXPECT_EQ(nsSendToName(slot, data.data(), static_cast<uint32_t>(data.size()), &group),
+              static_cast<int>(data.size()));
     ASSERT_TRUE(daemon.waitFor(1027, 1));
     Bytes got = daemon.seenOn(1027)[0].bytes;
     ASSERT_EQ(got.size(), 14 + 68 + data.size());
@@ -360,7 +369,7 @@ TEST_F(Channel, GroupDatagramLeavesThroughTheDaemon)
     nsClose(slot);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -380,7 +389,7 @@ TEST_F(Channel, ResolverAsksTheDaemonByBroadcastMethod)
     EXPECT_TRUE(asked);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -393,7 +402,8 @@ TEST_F(Channel, GroupDatagramsFromTwoThreadsStayWhole)
     auto sender = [&](char fill, size_t size) {
         std::string data(size, fill);
         for (int i = 0; i < 100; ++i)
-            EXPECT_EQ(nsSendToName(slot, data.data(), static_cast<uint32_t>(size), &group), static_cast<int>(size));
+            EXPECT_EQ(nsSendToName(slot, data.data(), static_cast<uint32_t>(size), &group),
+                      static_cast<int>(size));
     };
     std::thread a(sender, 'a', 300), b(sender, 'b', 120);
     a.join();
@@ -412,4 +422,4 @@ TEST_F(Channel, GroupDatagramsFromTwoThreadsStayWhole)
     nsClose(slot);
 }
 
-} // namespace
+}  // namespace

@@ -62,11 +62,11 @@ TEST_F(Adapters, SourcesAreAttributedBySubnet)
     NDAdapter fallback{};
     const struct {
         const char *source;
-        const char *wanted; // address of the adapter, or null for the default
+        const char *wanted;  // address of the adapter, or null for the default
     } cases[] = {
-        {"192.168.5.77", "192.168.5.1"}, // no "brd" set: the subnet's broadcast stands in
+        {"192.168.5.77", "192.168.5.1"},  // no "brd" set: the subnet's broadcast stands in
         {"192.168.6.77", nullptr},
-        {"127.0.0.1", nullptr}, // the loopback adapter's broadcast is 255
+        {"127.0.0.1", nullptr},  // the loopback adapter's broadcast is 255
         {"10.9.9.9", nullptr},
     };
     for (const auto &c : cases) {
@@ -92,4 +92,4 @@ TEST_F(Adapters, MoreThan32AddressesKeepTheFirst32)
     EXPECT_EQ(ndFindAdapter(ip("10.0.35.5"), nullptr), nullptr);
 }
 
-} // namespace
+}  // namespace

@@ -87,7 +87,7 @@ TEST_F(Datagrams, ADatagramToAnOwnNameReachesEachListenerOnce)
     int two = udp("127.0.0.1", 0);
     ASSERT_EQ(listenFor("WIDGET", 0x01, one), 1);
     ASSERT_EQ(listenFor("WIDGET", 0x01, two), 1);
-    ASSERT_EQ(listenFor("WIDGET", 0x01, two), 1); // asked twice, recorded once
+    ASSERT_EQ(listenFor("WIDGET", 0x01, two), 1);  // asked twice, recorded once
     while (!receive(client, 20).empty()) {
     }
     Bytes d = datagram(0x10, encoded("PEER", 0x00), encoded("WIDGET", 0x01), nbtest::text_bytes("hello"));
@@ -96,7 +96,8 @@ TEST_F(Datagrams, ADatagramToAnOwnNameReachesEachListenerOnce)
     EXPECT_EQ(receive(two), d);
     EXPECT_TRUE(receive(two, 50).empty());
     // Broadcast datagrams are not delivered locally.
-    EXPECT_EQ(fromPeer(datagram(0x12, encoded("PEER", 0), encoded("WIDGET", 0x01), Bytes{1}), htons(138)), -1);
+    EXPECT_EQ(fromPeer(datagram(0x12, encoded("PEER", 0), encoded("WIDGET", 0x01), Bytes{1}), htons(138)),
+              -1);
     EXPECT_TRUE(receive(one, 50).empty());
     close(one);
     close(two);
@@ -136,5 +137,5 @@ TEST_F(Datagrams, ALocalGroupDatagramLeavesOncePerAdapterWithItsSource)
     EXPECT_EQ(sources, (std::vector<Bytes>{first, second}));
 }
 
-} // namespace
-} // namespace ndtest
+}  // namespace
+}  // namespace ndtest

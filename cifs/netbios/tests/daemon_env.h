@@ -122,10 +122,7 @@ protected:
             a->send = sendBuffer;
         }
     }
-    NDAdapter *adapter(uint32_t address)
-    {
-        return ndFindAdapter(address | htonl(0xFF), nullptr);
-    }
+    NDAdapter *adapter(uint32_t address) { return ndFindAdapter(address | htonl(0xFF), nullptr); }
     // A message arriving on adapter a from src:port.
     void arrive(NDAdapter *a, const Bytes &message, uint32_t src, uint16_t portNetworkOrder)
     {
@@ -139,16 +136,22 @@ protected:
         a->word = 0;
     }
     // A request of the loopback name channel from the client socket.
-    void fromClient(const Bytes &message)
-    {
-        arrive(&requester, message, ip("127.0.0.1"), portOf(client));
-    }
+    void fromClient(const Bytes &message) { arrive(&requester, message, ip("127.0.0.1"), portOf(client)); }
     // A name service message: header (id, flags, counts) and what follows.
     static Bytes header(uint16_t id, uint16_t flags, uint16_t qd, uint16_t an, uint16_t ns, uint16_t ar)
     {
-        return Bytes{static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id), static_cast<uint8_t>(flags >> 8),
-                     static_cast<uint8_t>(flags), 0, static_cast<uint8_t>(qd), 0, static_cast<uint8_t>(an),
-                     0, static_cast<uint8_t>(ns), 0, static_cast<uint8_t>(ar)};
+        return Bytes{static_cast<uint8_t>(id >> 8),
+                     static_cast<uint8_t>(id),
+                     static_cast<uint8_t>(flags >> 8),
+                     static_cast<uint8_t>(flags),
+                     0,
+                     static_cast<uint8_t>(qd),
+                     0,
+                     static_cast<uint8_t>(an),
+                     0,
+                     static_cast<uint8_t>(ns),
+                     0,
+                     static_cast<uint8_t>(ar)};
     }
     static Bytes encoded(const char *text, uint8_t suffix)
     {
@@ -158,15 +161,21 @@ protected:
         return Bytes(out, out + len);
     }
     // A response record: name, type, class 1, TTL, rdata.
-    static Bytes response(uint16_t id, uint16_t flags, const char *text, uint8_t suffix, uint16_t type, uint32_t ttl,
-                          const Bytes &rdata)
+    static Bytes response(uint16_t id, uint16_t flags, const char *text, uint8_t suffix, uint16_t type,
+                          uint32_t ttl, const Bytes &rdata)
     {
         Bytes m = header(id, flags, 0, 1, 0, 0);
         Bytes n = encoded(text, suffix);
         m.insert(m.end(), n.begin(), n.end());
-        Bytes rest{static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type), 0, 1,
-                   static_cast<uint8_t>(ttl >> 24), static_cast<uint8_t>(ttl >> 16), static_cast<uint8_t>(ttl >> 8),
-                   static_cast<uint8_t>(ttl), static_cast<uint8_t>(rdata.size() >> 8),
+        Bytes rest{static_cast<uint8_t>(type >> 8),
+                   static_cast<uint8_t>(type),
+                   0,
+                   1,
+                   static_cast<uint8_t>(ttl >> 24),
+                   static_cast<uint8_t>(ttl >> 16),
+                   static_cast<uint8_t>(ttl >> 8),
+                   static_cast<uint8_t>(ttl),
+                   static_cast<uint8_t>(rdata.size() >> 8),
                    static_cast<uint8_t>(rdata.size())};
         m.insert(m.end(), rest.begin(), rest.end());
         m.insert(m.end(), rdata.begin(), rdata.end());
@@ -179,7 +188,7 @@ protected:
         return Bytes{static_cast<uint8_t>(flags >> 8), static_cast<uint8_t>(flags), p[0], p[1], p[2], p[3]};
     }
 
-    std::string wins; // set before SetUp for WINS adapters
+    std::string wins;  // set before SetUp for WINS adapters
     bool started = false;
     int network = -1, network138 = -1, client = -1, daemonName = -1, daemonDatagram = -1;
     uint8_t receiveBuffer[ND_BUFFER_SIZE]{};
@@ -187,6 +196,6 @@ protected:
     NDAdapter requester{};
 };
 
-} // namespace ndtest
+}  // namespace ndtest
 
 #endif

@@ -34,11 +34,7 @@ protected:
 std::vector<Bytes> badNames()
 {
     return {
-        Bytes{0xC0, 12},
-        Bytes{0xC0, 40, 0, 0x20, 0, 1},
-        Bytes{0x20, 'A', 'B'},
-        Bytes{0xC0},
-        Bytes{0x3F, 'A'},
+        Bytes{0xC0, 12}, Bytes{0xC0, 40, 0, 0x20, 0, 1}, Bytes{0x20, 'A', 'B'}, Bytes{0xC0}, Bytes{0x3F, 'A'},
     };
 }
 
@@ -161,7 +157,7 @@ TEST_F(Running, AFloodOfJunkLeavesItAnsweringAndAStopEndsItAtOnce)
         for (auto &b : m)
             b = static_cast<uint8_t>(random());
         if (m.size() >= 4 && (m[2] & 0xF8) == 0x60)
-            m[2] = 0; // no set-WINS pauses
+            m[2] = 0;  // no set-WINS pauses
         const uint16_t ports[] = {udGetPort(137), udGetPort(138), udGetPort(1026), udGetPort(1027), 5355};
         sendTo(s, m, ports[i % 5]);
     }
@@ -236,5 +232,5 @@ TEST_F(Running, ASecondDaemonCannotStartAndSaysSoOnce)
     sem_destroy(&second);
 }
 
-} // namespace
-} // namespace ndtest
+}  // namespace
+}  // namespace ndtest

@@ -77,8 +77,8 @@ TEST_F(Llmnr, AnAQuestionForAnOwnNameIsAnsweredWithOneQuestionAndOneAnswer)
         // The message ends with the answer: nothing promised is missing.
         uint32_t addresses[4];
         uint32_t count = 0;
-        EXPECT_EQ(nsDnsParseAnswers(answer.data(), static_cast<uint32_t>(answer.size()), 0x4242, 1, addresses, 4,
-                                    &count, nullptr, 0),
+        EXPECT_EQ(nsDnsParseAnswers(answer.data(), static_cast<uint32_t>(answer.size()), 0x4242, 1, addresses,
+                                    4, &count, nullptr, 0),
                   0);
         EXPECT_EQ(count, 1u);
     }
@@ -105,11 +105,11 @@ TEST_F(Llmnr, APtrQuestionForTheAdapterGetsTheHostName)
     ASSERT_GE(answer.size(), 12u);
     char names[300] = {};
     uint32_t count = 0;
-    ASSERT_EQ(nsDnsParseAnswers(answer.data(), static_cast<uint32_t>(answer.size()), 0x4242, 12, nullptr, 0, &count,
-                                names, sizeof names),
+    ASSERT_EQ(nsDnsParseAnswers(answer.data(), static_cast<uint32_t>(answer.size()), 0x4242, 12, nullptr, 0,
+                                &count, names, sizeof names),
               0);
     EXPECT_STREQ(names, "NAS");
 }
 
-} // namespace
-} // namespace ndtest
+}  // namespace
+}  // namespace ndtest

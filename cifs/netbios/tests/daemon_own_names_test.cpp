@@ -139,7 +139,7 @@ TEST_F(OwnNames, NodeStatusListsRegisteredNamesWithTheAdapterMac)
     Bytes q = header(0x55, 0x0000, 1, 0, 0, 0);
     Bytes star = encoded("*", 0x00);
     star[1] = 'C';
-    star[2] = 'K'; // "*" then zeros: CKAAAA...
+    star[2] = 'K';  // "*" then zeros: CKAAAA...
     for (size_t i = 3; i < 33; ++i)
         star[i] = 'A';
     q.insert(q.end(), star.begin(), star.end());
@@ -230,7 +230,7 @@ TEST_F(WinsNames, ARefreshIsSentWhenARunPassesMoreSecondsThanRemain)
     uint16_t id = startRegistration();
     fromPeer(response(id, 0xAD80, "WIDGET", 0x20, ND_TYPE_NB, 5, nb(0x4000, "127.1.0.1")), "127.2.0.9");
     receive(client);
-    ndInternalNameTimeout(10); // the timer stood at 4
+    ndInternalNameTimeout(10);  // the timer stood at 4
     Bytes refresh = receive(network);
     ASSERT_GE(refresh.size(), 4u);
     EXPECT_EQ(be16(refresh, 2), 0x4000);
@@ -264,8 +264,8 @@ TEST_F(WinsNames, AClaimAfterAChallengeEndsRegistered)
     EXPECT_TRUE(receive(client, 50).empty());
 }
 
-} // namespace
-} // namespace ndtest
+}  // namespace
+}  // namespace ndtest
 
 namespace ndtest {
 namespace {
@@ -282,5 +282,5 @@ TEST_F(OwnNames, BroadcastRegistrationsAreNeverMultiHomed)
     }
 }
 
-} // namespace
-} // namespace ndtest
+}  // namespace
+}  // namespace ndtest

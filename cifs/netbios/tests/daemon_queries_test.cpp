@@ -69,7 +69,8 @@ TEST_F(Queries, AStaleTransactionIdIsIgnored)
 {
     ask(client);
     uint16_t id = sentQueryId();
-    answerFromPeer(response(static_cast<uint16_t>(id + 1), 0x8500, "FILER", 0x20, ND_TYPE_NB, 0, nb(0, "127.1.0.7")));
+    answerFromPeer(
+        response(static_cast<uint16_t>(id + 1), 0x8500, "FILER", 0x20, ND_TYPE_NB, 0, nb(0, "127.1.0.7")));
     EXPECT_TRUE(receive(client, 50).empty());
     EXPECT_EQ(ndExternalNameState(nbtest::name("FILER", 0x20).name), 1);
 }
@@ -77,7 +78,7 @@ TEST_F(Queries, AStaleTransactionIdIsIgnored)
 struct Choice {
     const char *what;
     std::vector<const char *> addresses;
-    Bytes wanted; // empty: none chosen
+    Bytes wanted;  // empty: none chosen
 };
 
 TEST_F(Queries, OneOfSeveralAddressesIsChosen)
@@ -158,5 +159,5 @@ TEST_F(Queries, MalformedAnswersLeaveTheQueryWaiting)
     EXPECT_EQ(lastFour(receive(client)), (Bytes{127, 1, 0, 7}));
 }
 
-} // namespace
-} // namespace ndtest
+}  // namespace
+}  // namespace ndtest

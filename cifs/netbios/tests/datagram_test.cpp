@@ -107,7 +107,8 @@ TEST_F(DatagramFrames, ParserRefusals)
         uint8_t out[8];
         CMNetBiosNameInfo source{};
         errno = 0;
-        EXPECT_EQ(frameParseDatagram(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &source, out, sizeof out, &to),
+        EXPECT_EQ(frameParseDatagram(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &source, out,
+                                     sizeof out, &to),
                   c.result);
         if (c.result < 0) {
             EXPECT_EQ(errno, c.error);
@@ -115,13 +116,18 @@ TEST_F(DatagramFrames, ParserRefusals)
     }
     // Without a source output the source name is only skipped.
     uint8_t out[16];
-    EXPECT_EQ(frameParseDatagram(good.data(), static_cast<uint32_t>(good.size()), nullptr, out, sizeof out, &to), 10);
+    EXPECT_EQ(
+        frameParseDatagram(good.data(), static_cast<uint32_t>(good.size()), nullptr, out, sizeof out, &to),
+        10);
 }
 
 // A receiver on UDP 138 of 127.0.0.1 inside the test's namespace.
 class Datagrams : public LayerTest {
 protected:
-    void prepare() override { daemon.queryAnswers[n16("printer", 0x20)] = text_bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6)); }
+    void prepare() override
+    {
+        daemon.queryAnswers[n16("printer", 0x20)] = text_bytes(std::string("\x00\x00\x7F\x00\x00\x01", 6));
+    }
     int receiver(uint16_t port)
     {
         int s = socket(AF_INET, SOCK_DGRAM, 0);
@@ -212,4 +218,4 @@ TEST_F(Datagrams, ReceivedForUsOrForSomeoneElse)
     nsClose(slot);
 }
 
-} // namespace
+}  // namespace

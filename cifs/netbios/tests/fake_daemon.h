@@ -112,7 +112,7 @@ inline Bytes listenAnswer(const Bytes &request, uint16_t status)
 class Daemon {
 public:
     struct Seen {
-        int channel; // 1026 or 1027
+        int channel;  // 1026 or 1027
         Bytes bytes;
     };
 
@@ -223,7 +223,8 @@ private:
                 Bytes b(1500);
                 sockaddr_in from{};
                 socklen_t len = sizeof from;
-                ssize_t n = recvfrom(fds[i].fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
+                ssize_t n =
+                    recvfrom(fds[i].fd, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&from), &len);
                 if (n < 0)
                     continue;
                 b.resize(static_cast<size_t>(n));
@@ -264,7 +265,7 @@ private:
         std::string name = decodeName(b, 12);
         const Bytes local{0, 0, 127, 0, 0, 1};
         switch (flags & 0xF800) {
-        case 0x2800: // registration
+        case 0x2800:  // registration
             if (refused.count(name)) {
                 reply(nameSocket_, nameAnswer(b, 0xA803, local), from);
             } else {
@@ -272,16 +273,17 @@ private:
                 reply(nameSocket_, nameAnswer(b, 0xA800, local), from);
             }
             break;
-        case 0x3000: // release
+        case 0x3000:  // release
             reply(nameSocket_, nameAnswer(b, names_.erase(name) ? 0xB000 : 0xB003, local), from);
             break;
-        case 0x0000: { // query
+        case 0x0000: {  // query
             auto it = queryAnswers.find(name);
-            reply(nameSocket_, it != queryAnswers.end() ? nameAnswer(b, 0x8000, it->second) : nameAnswer(b, 0x8003, {}),
+            reply(nameSocket_,
+                  it != queryAnswers.end() ? nameAnswer(b, 0x8000, it->second) : nameAnswer(b, 0x8003, {}),
                   from);
             break;
         }
-        default: // set-WINS and the rest: no answer
+        default:  // set-WINS and the rest: no answer
             break;
         }
     }
@@ -311,6 +313,6 @@ private:
     sockaddr_in lastFrom_{};
 };
 
-} // namespace fakend
+}  // namespace fakend
 
 #endif

@@ -26,7 +26,7 @@ std::string name16(const std::string &word)
     return text + static_cast<char>(suffix);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -44,11 +44,11 @@ TEST_F(Announce, MessageFields)
         int size;
         uint32_t value;
     } fields[] = {
-        {0, 4, 0x424D53FF}, {4, 1, 0x25},   {32, 1, 17},   {33, 2, 0},    {35, 2, 288}, {37, 2, 0},
-        {39, 2, 0},         {41, 1, 0},     {43, 2, 2},    {45, 4, 1000}, {51, 2, 0},   {53, 2, 0},
-        {55, 2, 288},       {57, 2, 86},    {59, 1, 3},    {61, 2, 1},    {63, 2, 0},   {65, 2, 2},
-        {67, 2, 305},       {86, 1, 1},     {87, 1, 0},    {108, 1, 2},   {109, 1, 0},  {110, 4, 0x8202},
-        {114, 1, 4},        {115, 1, 0},    {116, 2, 0xAA55}, {118, 1, 0},
+        {0, 4, 0x424D53FF}, {4, 1, 0x25}, {32, 1, 17},      {33, 2, 0},    {35, 2, 288}, {37, 2, 0},
+        {39, 2, 0},         {41, 1, 0},   {43, 2, 2},       {45, 4, 1000}, {51, 2, 0},   {53, 2, 0},
+        {55, 2, 288},       {57, 2, 86},  {59, 1, 3},       {61, 2, 1},    {63, 2, 0},   {65, 2, 2},
+        {67, 2, 305},       {86, 1, 1},   {87, 1, 0},       {108, 1, 2},   {109, 1, 0},  {110, 4, 0x8202},
+        {114, 1, 4},        {115, 1, 0},  {116, 2, 0xAA55}, {118, 1, 0},
     };
     for (const auto &f : fields) {
         SCOPED_TRACE(f.offset);
@@ -56,8 +56,10 @@ TEST_F(Announce, MessageFields)
     }
     for (uint32_t i = 5; i < 32; ++i)
         EXPECT_EQ(m[i], 0) << i;
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(m + 69), 17), std::string("\\MAILSLOT\\BROWSE\0", 17));
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(m + 92), 16), std::string("NAS") + std::string(13, '\0'));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(m + 69), 17),
+              std::string("\\MAILSLOT\\BROWSE\0", 17));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(m + 92), 16),
+              std::string("NAS") + std::string(13, '\0'));
 }
 
 TEST_F(Announce, PeriodsAndWhatReachesTheDaemon)
@@ -108,7 +110,7 @@ TEST_F(RefusedAnnounce, NoSocketNoBrowsing)
     EXPECT_EQ(csAnnounceServer(), -1);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -123,4 +125,4 @@ TEST_F(Announce, NoHostNameSendsNothingButThePeriodGrows)
         EXPECT_NE(s.bytes[0], 0x11);
 }
 
-} // namespace
+}  // namespace

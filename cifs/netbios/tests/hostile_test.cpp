@@ -55,19 +55,19 @@ TEST_F(Hostile, SessionRequestFlood)
         ASSERT_GE(c, 0);
         Bytes junk;
         switch (i % 4) {
-        case 0: // random bytes
+        case 0:  // random bytes
             junk.resize(random() % 200 + 1);
             for (auto &b : junk)
                 b = static_cast<uint8_t>(random());
             break;
-        case 1: // a good request cut anywhere
+        case 1:  // a good request cut anywhere
             junk.assign(good.begin(), good.begin() + static_cast<long>(random() % good.size()));
             break;
-        case 2: // a good request with one byte changed
+        case 2:  // a good request with one byte changed
             junk = good;
             junk[random() % junk.size()] = static_cast<uint8_t>(random());
             break;
-        default: // good
+        default:  // good
             junk = good;
         }
         if (!junk.empty())
@@ -113,7 +113,7 @@ TEST_F(Hostile, GarbageDatagramsToAListeningSlot)
         for (auto &b : junk)
             b = static_cast<uint8_t>(random());
         if (i % 3 == 0)
-            junk[0] = 0x11; // a datagram type, the rest garbage
+            junk[0] = 0x11;  // a datagram type, the rest garbage
         sendto(s, junk.data(), junk.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
         uint8_t out[64];
         EXPECT_EQ(nsRecvFromName(slot, out, sizeof out, nullptr), -1);
@@ -149,4 +149,4 @@ TEST_F(Hostile, ForgedChannelAnswersCountAsFailedAttempts)
     close(s);
 }
 
-} // namespace
+}  // namespace

@@ -24,7 +24,8 @@ using fw_test::text_bytes;
 // "FRED" <suffix>, encoded by hand: the oracle for every name on the wire.
 inline std::string encodedFred(uint8_t suffix)
 {
-    std::string s = "\x20" "EGFCEFEE";
+    std::string s = "\x20"
+                    "EGFCEFEE";
     for (int i = 0; i < 11; ++i)
         s += "CA";
     s += static_cast<char>('A' + (suffix >> 4));
@@ -95,6 +96,6 @@ protected:
     bool started = false;
 };
 
-} // namespace nbtest
+}  // namespace nbtest
 
 #endif

@@ -30,7 +30,7 @@ TEST(NamePackets, RequestFlagsByNodeAndGroup)
         Bytes b(600, 0xEE);
         int n = ndGenerateNameWhateverRequest(b.data(), 600, &fred, &ip, c.bNode, c.group);
         std::string want = kKeep + std::string("\x00\x01\x00\x00\x00\x00\x00\x01", 8) + encodedFred(0x20) +
-                           std::string("\x00\x20\x00\x01", 4) + // question
+                           std::string("\x00\x20\x00\x01", 4) +  // question
                            std::string("\xC0\x0C\x00\x20\x00\x01\x00\x00\x00\x00\x00\x06", 12) + c.flags +
                            std::string("\x0A\x00\x00\x02", 4);
         ASSERT_EQ(n, static_cast<int>(want.size()));
@@ -101,10 +101,11 @@ TEST(NamePackets, RefusedWithoutNameOrRoom)
     int whole = ndGenerateNameWhateverRequest(b.data(), 600, &fred, &ip, 0, 0);
     Bytes small(static_cast<size_t>(whole - 1) + 8, 0xEE);
     errno = 0;
-    EXPECT_EQ(ndGenerateNameWhateverRequest(small.data(), static_cast<uint32_t>(whole - 1), &fred, &ip, 0, 0), -1);
+    EXPECT_EQ(ndGenerateNameWhateverRequest(small.data(), static_cast<uint32_t>(whole - 1), &fred, &ip, 0, 0),
+              -1);
     EXPECT_EQ(errno, NS_ERR_BAD_NAME);
     for (size_t i = static_cast<size_t>(whole - 1); i < small.size(); ++i)
         EXPECT_EQ(small[i], 0xEE);
 }
 
-} // namespace
+}  // namespace

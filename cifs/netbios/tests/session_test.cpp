@@ -80,7 +80,8 @@ std::string sessionRequest(const std::string &called16, const std::string &calli
 {
     Bytes a = fakend::encodeName(called16), b = fakend::encodeName(calling16);
     std::string body = std::string(a.begin(), a.end()) + std::string(b.begin(), b.end());
-    return std::string("\x81\x00", 2) + static_cast<char>(body.size() >> 8) + static_cast<char>(body.size()) + body;
+    return std::string("\x81\x00", 2) + static_cast<char>(body.size() >> 8) + static_cast<char>(body.size()) +
+           body;
 }
 
 // What came back before the server closed (up to 16 bytes).
@@ -284,7 +285,8 @@ TEST_F(Messages, BadHeadersAndClosedPeers)
 TEST_F(Messages, RecvReadsThePayloadOnceAndFailsOnClose)
 {
     // Longer than the buffer: the first 8 bytes, the rest dropped.
-    std::string framed = std::string("\x00\x00\x00\x0C", 4) + "abcdefghijkl" + std::string("\x00\x00\x00\x03", 4) + "xyz";
+    std::string framed =
+        std::string("\x00\x00\x00\x0C", 4) + "abcdefghijkl" + std::string("\x00\x00\x00\x03", 4) + "xyz";
     ASSERT_EQ(send(client, framed.data(), framed.size(), 0), static_cast<ssize_t>(framed.size()));
     uint8_t b[8];
     EXPECT_EQ(nsRecv(slot, b, sizeof b), 8);
@@ -305,10 +307,11 @@ TEST_F(Messages, SendFromBufferSendsAllAndReleases)
     ASSERT_NE(buffer, nullptr);
     std::memcpy(buffer + 4, "reply", 5);
     uint32_t framed = nsPrepareNBBuffer(buffer, 5, 5);
-    EXPECT_EQ(nsSendFromBuffer(slot, buffer, framed, framed, [](uint8_t *b) {
-                  ++released;
-                  nsPutBuffer(b);
-              }),
+    EXPECT_EQ(nsSendFromBuffer(slot, buffer, framed, framed,
+                               [](uint8_t *b) {
+                                   ++released;
+                                   nsPutBuffer(b);
+                               }),
               9);
     EXPECT_EQ(released, 1);
     Bytes got = drain(client);
@@ -316,10 +319,11 @@ TEST_F(Messages, SendFromBufferSendsAllAndReleases)
     // Nothing to send: the buffer still goes back.
     buffer = nsGetBuffer();
     errno = 0;
-    EXPECT_EQ(nsSendFromBuffer(slot, buffer, 0, 0, [](uint8_t *b) {
-                  ++released;
-                  nsPutBuffer(b);
-              }),
+    EXPECT_EQ(nsSendFromBuffer(slot, buffer, 0, 0,
+                               [](uint8_t *b) {
+                                   ++released;
+                                   nsPutBuffer(b);
+                               }),
               -1);
     EXPECT_EQ(errno, NS_ERR_INVALID);
     EXPECT_EQ(released, 2);
@@ -449,7 +453,7 @@ TEST_F(Connects, StarNamesAndUnknownTransports)
     nsClose(slot);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -471,4 +475,4 @@ TEST_F(Messages, RpcFragmentLengthFromItsHeader)
     EXPECT_EQ(nsStartRecvIntoRpcBuffer(slot, &ctx, header), -1);
 }
 
-} // namespace
+}  // namespace

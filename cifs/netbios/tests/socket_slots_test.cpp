@@ -148,7 +148,7 @@ TEST_F(Slots, NamesForOtherPrograms)
     ASSERT_FALSE(requests.empty());
     const Bytes &last = requests.back().bytes;
     EXPECT_EQ(fakend::decodeName(last, 12), n16("scanner", 0x1E));
-    EXPECT_EQ(last[last.size() - 6], 0x80); // group flag in the NB flags
+    EXPECT_EQ(last[last.size() - 6], 0x80);  // group flag in the NB flags
     EXPECT_EQ(vxReleaseNetBiosNameEx("scanner", 0x80 | 0x1E), 0);
 }
 
@@ -182,7 +182,7 @@ TEST_F(Slots, WinsListsMethodsAndLimits)
     EXPECT_EQ(cmNetBiosGetNumWinsServers(), 0u);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -206,4 +206,4 @@ TEST_F(FailingStart, AFailedCommonStartLeavesNothingStarted)
     nsChannelSetWait(0);
 }
 
-} // namespace
+}  // namespace

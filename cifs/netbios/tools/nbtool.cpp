@@ -187,7 +187,8 @@ std::string run(const std::string &verb, std::istringstream &words)
         int r = nsRecvFromName(gListening, data, sizeof data, &source);
         if (r < 0)
             return failure();
-        return trimmed(source.name) + " " + std::string(reinterpret_cast<char *>(data), static_cast<size_t>(r));
+        return trimmed(source.name) + " " +
+               std::string(reinterpret_cast<char *>(data), static_cast<size_t>(r));
     }
     if (verb == "wins") {
         cmNetBiosSetWinsA(a.c_str());
@@ -232,7 +233,7 @@ std::string run(const std::string &verb, std::istringstream &words)
     return "unknown command";
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {

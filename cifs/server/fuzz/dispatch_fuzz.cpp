@@ -117,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::abort();
     csDispatchSetSocket(&gSlot);
     int unread = 0;
-    if (csDispatchRequest(&gSlot, &gAddress) != 0 || ioctl(gSlot.sySocket, FIONREAD, &unread) != 0 || unread > 0)
+    if (csDispatchRequest(&gSlot, &gAddress) != 0 || ioctl(gSlot.sySocket, FIONREAD, &unread) != 0 ||
+        unread > 0)
         connectPair();
     else
         drain();

@@ -125,7 +125,8 @@ VX_API CSUser *csGetUserByUid(uint16_t uid);
 VX_API CSUser *csGetUserBySession(const CSSession *session);
 VX_API CSUser *csGetUserByIndex(uint32_t index);
 VX_API CSUser *csGetUserByNameAndSession(const CMWchar *name, uint32_t sessionId);
-VX_API CSUser *csGetUserByNameAndCredentials(const CMWchar *name, const uint8_t *credentials, uint32_t length);
+VX_API CSUser *csGetUserByNameAndCredentials(const CMWchar *name, const uint8_t *credentials,
+                                             uint32_t length);
 VX_API uint32_t csGetUserRid(const CSUser *user);
 VX_API void csRenewUserTimeStamp(CSUser *user);
 VX_API int csUserHasExpired(uint16_t uid);

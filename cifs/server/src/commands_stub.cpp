@@ -6,10 +6,10 @@
 
 extern "C" {
 
-#define CS_DEFINE_COMMAND(code, name, flags)                                        \
-    __attribute__((weak)) uint32_t name(const uint8_t *, uint8_t *, uint8_t **) \
-    {                                                                               \
-        return csErrorReturn(0xC00000BBu, 0xFFFF0002u);                             \
+#define CS_DEFINE_COMMAND(code, name, flags)                                                                 \
+    __attribute__((weak)) uint32_t name(const uint8_t *, uint8_t *, uint8_t **)                              \
+    {                                                                                                        \
+        return csErrorReturn(0xC00000BBu, 0xFFFF0002u);                                                      \
     }
 CS_COMMANDS(CS_DEFINE_COMMAND)
 #undef CS_DEFINE_COMMAND

@@ -22,21 +22,24 @@ void (*gCloseConnection)(CSSocketSlot);
 
 uint32_t now() { return uint32_t(std::time(nullptr)); }
 
-bool ownedByCurrentConnection(uint32_t sessionId) {
+bool ownedByCurrentConnection(uint32_t sessionId)
+{
     if (!gDb || sessionId >= CS_MAX_SESSIONS)
         return false;
     const CSSession &s = gDb->sessions[sessionId];
     return s.id == sessionId && s.socket == csDispatchGetSocket();
 }
 
-void clearUser(CSUser &u) {
+void clearUser(CSUser &u)
+{
     if (u.macResponse.data)
         cmMemoryFreeNonDebug(u.macResponse.data);
     std::memset(&u, 0, sizeof u);
     u.uid = CS_FREE_ID;
 }
 
-void takeUserSlot(CSUser &u, uint32_t index, CSSession *session) {
+void takeUserSlot(CSUser &u, uint32_t index, CSSession *session)
+{
     clearUser(u);
     u.sessionId = session->id;
     u.session = session;
@@ -46,33 +49,36 @@ void takeUserSlot(CSUser &u, uint32_t index, CSSession *session) {
     ++gDb->usersCount;
 }
 
-int userIndex(uint16_t uid) {
+int userIndex(uint16_t uid)
+{
     if (!gDb || uid < CS_UID_BASE || uid >= CS_UID_BASE + CS_MAX_USERS)
         return -1;
     int i = uid - CS_UID_BASE;
     return gDb->users[i].uid == uid ? i : -1;
 }
 
-void freeSession(CSSession &s) {
+void freeSession(CSSession &s)
+{
     std::memset(&s, 0, sizeof s);
     s.id = CS_FREE_ID;
 }
 
-} // namespace
+}  // namespace
 
 namespace cs {
 
 Database *db() { return gDb; }
 bool ofCurrentConnection(uint32_t sessionId) { return ownedByCurrentConnection(sessionId); }
 
-} // namespace cs
+}  // namespace cs
 
 extern "C" {
 
 // The printer pipes fill this in.
 __attribute__((weak)) void csRpcSpoolssCleanupUser(uint16_t) {}
 
-int csInitDatabase(CSLockFunction lock, CSLockFunction unlock) {
+int csInitDatabase(CSLockFunction lock, CSLockFunction unlock)
+{
     csCloseDatabase();
     gDb = new (std::nothrow) Database();
     if (!gDb) {
@@ -103,7 +109,8 @@ int csInitDatabase(CSLockFunction lock, CSLockFunction unlock) {
     return 0;
 }
 
-void csCloseDatabase(void) {
+void csCloseDatabase(void)
+{
     if (!gDb)
         return;
     for (CSUser &u : gDb->users)
@@ -117,19 +124,22 @@ const uint8_t *cs2GetServerUuid(void) { return gDb ? gDb->serverGuid : nullptr; 
 
 CMUint64 cs2GetServerStartTime(void) { return gDb ? gDb->startTime : CMUint64{0, 0}; }
 
-void csSetServerEncryption(uint32_t flag) {
+void csSetServerEncryption(uint32_t flag)
+{
     if (gDb)
         gDb->encryptionRequired = flag;
 }
 
 uint32_t csIsServerEncrypted(void) { return gDb ? gDb->encryptionRequired : 0; }
 
-void csSetMessageSigningEnabled(uint32_t flag) {
+void csSetMessageSigningEnabled(uint32_t flag)
+{
     if (gDb)
         gDb->signingEnabled = flag;
 }
 
-void csSetMessageSigningRequired(uint32_t flag) {
+void csSetMessageSigningRequired(uint32_t flag)
+{
     if (gDb)
         gDb->signingRequired = flag;
 }
@@ -137,7 +147,8 @@ void csSetMessageSigningRequired(uint32_t flag) {
 uint32_t csIsMessageSigningEnabled(void) { return gDb ? gDb->signingEnabled : 0; }
 uint32_t csIsMessageSigningRequired(void) { return gDb ? gDb->signingRequired : 0; }
 
-void csSetMessageSigningPolicy(uint32_t policy) {
+void csSetMessageSigningPolicy(uint32_t policy)
+{
     if (policy > 2)
         return;
     csSetMessageSigningEnabled(policy >= 1);
@@ -148,7 +159,8 @@ int csHasAdminShare(void) { return gDb && gDb->adminShare ? 1 : 0; }
 
 uint32_t csGetUsersCount(void) { return gDb ? gDb->usersCount : 0; }
 
-uint32_t csGetSessionsCount(void) {
+uint32_t csGetSessionsCount(void)
+{
     uint32_t n = 0;
     if (gDb)
         for (const CSSession &s : gDb->sessions)
@@ -160,9 +172,13 @@ uint32_t csGetSharesCount(void) { return gDb ? gDb->sharesCount : 0; }
 uint32_t csGetFilesCount(void) { return gDb ? gDb->filesCount : 0; }
 uint32_t csGetUniqueFilesCount(void) { return gDb ? gDb->uniqueFilesCount : 0; }
 
-void csDatabaseSetCloseHook(void (*closeConnection)(CSSocketSlot socket)) { gCloseConnection = closeConnection; }
+void csDatabaseSetCloseHook(void (*closeConnection)(CSSocketSlot socket))
+{
+    gCloseConnection = closeConnection;
+}
 
-CSSession *csGetNewSession(void) {
+CSSession *csGetNewSession(void)
+{
     if (!gDb)
         return nullptr;
     for (uint32_t i = 0; i < CS_MAX_SESSIONS; ++i) {
@@ -183,13 +199,15 @@ CSSession *csGetNewSession(void) {
     return nullptr;
 }
 
-CSSession *csGetSessionById(uint32_t id) {
+CSSession *csGetSessionById(uint32_t id)
+{
     if (!gDb || id >= CS_MAX_SESSIONS || gDb->sessions[id].id != id)
         return nullptr;
     return &gDb->sessions[id];
 }
 
-CSSession *csGetSessionBySpecificSocket(CSSocketSlot socket) {
+CSSession *csGetSessionBySpecificSocket(CSSocketSlot socket)
+{
     if (!gDb)
         return nullptr;
     for (CSSession &s : gDb->sessions)
@@ -202,7 +220,8 @@ CSSession *csGetSessionBySocket(void) { return csGetSessionBySpecificSocket(csDi
 
 int csSessionExists(void) { return csGetSessionBySocket() != nullptr; }
 
-CSSession *csGetSessionByIp(uint32_t address) {
+CSSession *csGetSessionByIp(uint32_t address)
+{
     if (!gDb)
         return nullptr;
     for (CSSession &s : gDb->sessions)
@@ -211,7 +230,8 @@ CSSession *csGetSessionByIp(uint32_t address) {
     return nullptr;
 }
 
-void csReleaseSessions(CSSocketSlot socket, int flag) {
+void csReleaseSessions(CSSocketSlot socket, int flag)
+{
     if (!gDb)
         return;
     for (CSSession &s : gDb->sessions) {
@@ -224,7 +244,8 @@ void csReleaseSessions(CSSocketSlot socket, int flag) {
     }
 }
 
-CSUser *csGetNewUser(CSSession *session) {
+CSUser *csGetNewUser(CSSession *session)
+{
     if (!gDb || !session)
         return nullptr;
     for (uint32_t i = 0; i < CS_MAX_USERS; ++i) {
@@ -246,14 +267,16 @@ CSUser *csGetNewUser(CSSession *session) {
     return expired;
 }
 
-CSUser *csGetUserByUid(uint16_t uid) {
+CSUser *csGetUserByUid(uint16_t uid)
+{
     int i = userIndex(uid);
     if (i < 0 || !ownedByCurrentConnection(gDb->users[i].sessionId))
         return nullptr;
     return &gDb->users[i];
 }
 
-CSUser *csGetUserBySession(const CSSession *session) {
+CSUser *csGetUserBySession(const CSSession *session)
+{
     if (!gDb || !session)
         return nullptr;
     for (CSUser &u : gDb->users)
@@ -262,7 +285,8 @@ CSUser *csGetUserBySession(const CSSession *session) {
     return nullptr;
 }
 
-CSUser *csGetUserByIndex(uint32_t index) {
+CSUser *csGetUserByIndex(uint32_t index)
+{
     if (!gDb)
         return nullptr;
     for (CSUser &u : gDb->users)
@@ -271,7 +295,8 @@ CSUser *csGetUserByIndex(uint32_t index) {
     return nullptr;
 }
 
-CSUser *csGetUserByNameAndSession(const CMWchar *name, uint32_t sessionId) {
+CSUser *csGetUserByNameAndSession(const CMWchar *name, uint32_t sessionId)
+{
     if (!gDb || !name)
         return nullptr;
     for (CSUser &u : gDb->users)
@@ -280,7 +305,8 @@ CSUser *csGetUserByNameAndSession(const CMWchar *name, uint32_t sessionId) {
     return nullptr;
 }
 
-CSUser *csGetUserByNameAndCredentials(const CMWchar *name, const uint8_t *credentials, uint32_t length) {
+CSUser *csGetUserByNameAndCredentials(const CMWchar *name, const uint8_t *credentials, uint32_t length)
+{
     if (!gDb || !name || length > CS_CREDENTIALS_SIZE)
         return nullptr;
     for (CSUser &u : gDb->users) {
@@ -294,19 +320,22 @@ CSUser *csGetUserByNameAndCredentials(const CMWchar *name, const uint8_t *creden
 
 uint32_t csGetUserRid(const CSUser *user) { return user ? user->rid : CS_FREE_ID; }
 
-void csRenewUserTimeStamp(CSUser *user) {
+void csRenewUserTimeStamp(CSUser *user)
+{
     if (user && user->uid != CS_FREE_ID)
         user->renewalTime = now();
 }
 
-int csUserHasExpired(uint16_t uid) {
+int csUserHasExpired(uint16_t uid)
+{
     int i = userIndex(uid);
     if (i < 0)
         return 0;
     return now() - gDb->users[i].renewalTime >= CS_USER_EXPIRY_SECONDS;
 }
 
-CSUser *csGetExpiredUser(void) {
+CSUser *csGetExpiredUser(void)
+{
     if (!gDb)
         return nullptr;
     for (CSUser &u : gDb->users)
@@ -315,7 +344,8 @@ CSUser *csGetExpiredUser(void) {
     return nullptr;
 }
 
-void csReleaseUser(uint16_t uid, int flag) {
+void csReleaseUser(uint16_t uid, int flag)
+{
     int i = userIndex(uid);
     if (i < 0)
         return;
@@ -327,7 +357,8 @@ void csReleaseUser(uint16_t uid, int flag) {
     --gDb->usersCount;
 }
 
-void csReleaseUserAndDisconnect(uint16_t uid, int flag) {
+void csReleaseUserAndDisconnect(uint16_t uid, int flag)
+{
     int i = userIndex(uid);
     if (i < 0)
         return;
@@ -343,7 +374,8 @@ void csReleaseUserAndDisconnect(uint16_t uid, int flag) {
         gCloseConnection(socket);
 }
 
-void csDisconnectAllAnonymousUsers(void) {
+void csDisconnectAllAnonymousUsers(void)
+{
     if (!gDb)
         return;
     for (CSUser &u : gDb->users)
@@ -351,12 +383,14 @@ void csDisconnectAllAnonymousUsers(void) {
             csReleaseUserAndDisconnect(u.uid, 0);
 }
 
-int vxCleanUserServerConnectionsW(const CMWchar *name, uint32_t domainUser) {
+int vxCleanUserServerConnectionsW(const CMWchar *name, uint32_t domainUser)
+{
     if (!gDb || !name)
         return -1;
     int released = 0;
     for (CSUser &u : gDb->users) {
-        if (u.uid != CS_FREE_ID && !u.anonymous && u.domainUser == domainUser && cmWStrcmp(u.name, name) == 0) {
+        if (u.uid != CS_FREE_ID && !u.anonymous && u.domainUser == domainUser &&
+            cmWStrcmp(u.name, name) == 0) {
             csReleaseUserAndDisconnect(u.uid, 0);
             ++released;
         }
@@ -364,7 +398,8 @@ int vxCleanUserServerConnectionsW(const CMWchar *name, uint32_t domainUser) {
     return released ? 0 : -1;
 }
 
-int vxCleanUserServerConnectionsA(const char *name, uint32_t domainUser) {
+int vxCleanUserServerConnectionsA(const char *name, uint32_t domainUser)
+{
     if (!name)
         return -1;
     CMWchar *wide = cmMemoryCloneAStringNonDebug(name);
@@ -375,7 +410,8 @@ int vxCleanUserServerConnectionsA(const char *name, uint32_t domainUser) {
     return result;
 }
 
-CSTree *csGetNewTree(const CSUser *user) {
+CSTree *csGetNewTree(const CSUser *user)
+{
     if (!gDb || !user)
         return nullptr;
     for (uint32_t i = 0; i < CS_MAX_TREES; ++i) {
@@ -389,7 +425,8 @@ CSTree *csGetNewTree(const CSUser *user) {
     return nullptr;
 }
 
-CSTree *csGetTreeByTid(uint16_t tid) {
+CSTree *csGetTreeByTid(uint16_t tid)
+{
     if (!gDb || tid < CS_TID_BASE || tid >= CS_TID_BASE + CS_MAX_TREES)
         return nullptr;
     CSTree &t = gDb->trees[tid - CS_TID_BASE];
@@ -398,12 +435,14 @@ CSTree *csGetTreeByTid(uint16_t tid) {
     return &t;
 }
 
-void *csGetShareByUidTid(uint16_t uid, uint16_t tid) {
+void *csGetShareByUidTid(uint16_t uid, uint16_t tid)
+{
     CSTree *t = csGetTreeByTid(tid);
     return t && t->uid == uid ? t->share : nullptr;
 }
 
-CSTree *csGetNextTreeByShare(const void *share, uint16_t tid) {
+CSTree *csGetNextTreeByShare(const void *share, uint16_t tid)
+{
     if (!gDb)
         return nullptr;
     uint32_t from = tid == CS_FREE_ID ? 0 : uint32_t(tid - CS_TID_BASE + 1);
@@ -415,7 +454,8 @@ CSTree *csGetNextTreeByShare(const void *share, uint16_t tid) {
     return nullptr;
 }
 
-uint32_t csGetNumberOfShareUsers(const void *share) {
+uint32_t csGetNumberOfShareUsers(const void *share)
+{
     if (!gDb)
         return 0;
     uint32_t n = 0;
@@ -425,13 +465,15 @@ uint32_t csGetNumberOfShareUsers(const void *share) {
             continue;
         bool seen = false;
         for (uint32_t k = 0; k < i && !seen; ++k)
-            seen = gDb->trees[k].tid != CS_FREE_ID && gDb->trees[k].share == share && gDb->trees[k].uid == t.uid;
+            seen =
+                gDb->trees[k].tid != CS_FREE_ID && gDb->trees[k].share == share && gDb->trees[k].uid == t.uid;
         n += !seen;
     }
     return n;
 }
 
-void csReleaseTree(uint16_t tid, int flag) {
+void csReleaseTree(uint16_t tid, int flag)
+{
     if (!gDb || tid < CS_TID_BASE || tid >= CS_TID_BASE + CS_MAX_TREES)
         return;
     CSTree &t = gDb->trees[tid - CS_TID_BASE];
@@ -442,4 +484,4 @@ void csReleaseTree(uint16_t tid, int flag) {
     t.tid = CS_FREE_ID;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -16,7 +16,6 @@ namespace {
 
 constexpr uint32_t kHeader = CM_SMB_HEADER_SIZE;
 
-
 uint8_t *lateHeader() { return gFrame.lateBuffer + NS_SESSION_HEADER; }
 
 }  // namespace
@@ -112,8 +111,8 @@ int csDispatchSendLateResponse(CSLateResponseContext *context, uint32_t status, 
     uint32_t packet = nsPrepareNBBuffer(gFrame.lateBuffer, kHeader + length, kHeader + length);
     if (packet == 0)
         return 0;
-    return nsSendFromBuffer(static_cast<NSSocket *>(context->socket), gFrame.lateBuffer, packet, packet, nullptr) ==
-           int(packet);
+    return nsSendFromBuffer(static_cast<NSSocket *>(context->socket), gFrame.lateBuffer, packet, packet,
+                            nullptr) == int(packet);
 }
 
 void csDispatchSetWriteFile(uint32_t fid, void *file)

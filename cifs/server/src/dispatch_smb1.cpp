@@ -79,7 +79,7 @@ bool waitForHeader(int fd)
         if (!waitReadable(fd))
             return false;
         int n = available(fd);
-        if (n >= int(NS_SESSION_HEADER) || n == 0) // 0 and readable: closed, the read says so
+        if (n >= int(NS_SESSION_HEADER) || n == 0)  // 0 and readable: closed, the read says so
             return true;
         usleep(2000);
     }
@@ -102,10 +102,7 @@ struct Buffers {
     }
 };
 
-bool isSmb2(const uint8_t *p)
-{
-    return std::memcmp(p, cmSmb2ProtocolId, 4) == 0;
-}
+bool isSmb2(const uint8_t *p) { return std::memcmp(p, cmSmb2ProtocolId, 4) == 0; }
 
 // The block at offset lies inside the message with its counts: parameter
 // words and ByteCount among the received bytes, the data within length.
@@ -263,7 +260,8 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
     if (length < 4 || !cs::readMessage(&reader, request, 4))
         return -1;
 
-    if (std::memcmp(request, cmSmb2ProtocolId, 4) == 0 || std::memcmp(request, cmSmb2TrnsfrmHdrProtocolId, 4) == 0) {
+    if (std::memcmp(request, cmSmb2ProtocolId, 4) == 0 ||
+        std::memcmp(request, cmSmb2TrnsfrmHdrProtocolId, 4) == 0) {
         gFrame.smb2 = 1;
         return csSmb2DispatchRequest(&reader, request, length - 4) ? 0 : -1;
     }
@@ -345,7 +343,7 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
             uint8_t *block = position;
             status = row.handler(request + offset, response, &position);
             if (position < block || position > response + (CS_RESPONSE_LIMIT - 1))
-                position = block; // a handler that wrote outside its room answers nothing
+                position = block;  // a handler that wrote outside its room answers nothing
             Outcome outcome = classify(status, response);
             if (outcome == Outcome::Late) {
                 // What the command left of the message is read past, so the

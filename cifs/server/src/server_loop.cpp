@@ -25,9 +25,9 @@ namespace {
 struct ClientSlot {
     NSSocket *socket;
     uint32_t peer;
-    uint32_t lastActivity; // wall-clock seconds
+    uint32_t lastActivity;  // wall-clock seconds
     uint32_t acceptTime;
-    uint32_t pending; // NetBIOS session request not yet received
+    uint32_t pending;  // NetBIOS session request not yet received
 };
 
 struct Loop {
@@ -148,9 +148,9 @@ bool initParts()
 {
     // Each part fails by -1, except the security part, which succeeds by 1
     // alone: anything else from it is a failure.
-    return csInitDatabase(csLockDispatch, csUnlockDispatch) == 0 && csDcerpcInit() == 0 && csInitBrowse() == 0 &&
-           csFnamesInit() == 0 && csAuthInit() == 1 && csDispatchInit() == 0 && cs2DispatchInit() == 0 &&
-           csNotifyInit() == 0;
+    return csInitDatabase(csLockDispatch, csUnlockDispatch) == 0 && csDcerpcInit() == 0 &&
+           csInitBrowse() == 0 && csFnamesInit() == 0 && csAuthInit() == 1 && csDispatchInit() == 0 &&
+           cs2DispatchInit() == 0 && csNotifyInit() == 0;
 }
 
 void shutdownParts(Loop &l, bool restarting)
@@ -242,8 +242,8 @@ void run(Loop &l)
     CSServerContext *ctx = csGetServerContext();
     for (;;) {
         int64_t now = monotonicSeconds();
-        int64_t wait = std::min<int64_t>({std::min<int64_t>(l.nextAnnouncement - now, 2147483),
-                                          l.nextPrinterPoll - now, 1});
+        int64_t wait = std::min<int64_t>(
+            {std::min<int64_t>(l.nextAnnouncement - now, 2147483), l.nextPrinterPoll - now, 1});
         wait = std::max<int64_t>(wait, 0);
 
         NSSocketSet set;

@@ -13,13 +13,15 @@ namespace {
 
 std::vector<std::string> gEvents;
 
-} // namespace
+}  // namespace
 
 // The other tables of the block and the printer pipes record what they were asked.
-extern "C" void csReleaseTreeFiles(uint16_t tid, int flag) {
+extern "C" void csReleaseTreeFiles(uint16_t tid, int flag)
+{
     gEvents.push_back("files " + std::to_string(tid) + " " + std::to_string(flag));
 }
-extern "C" void csReleaseTreeSearches(uint16_t tid, int flag) {
+extern "C" void csReleaseTreeSearches(uint16_t tid, int flag)
+{
     gEvents.push_back("searches " + std::to_string(tid) + " " + std::to_string(flag));
 }
 extern "C" void csRpcSpoolssCleanupUser(uint16_t uid) { gEvents.push_back("spoolss " + std::to_string(uid)); }
@@ -31,24 +33,28 @@ void closeConnection(CSSocketSlot socket) { gClosed.push_back(socket); }
 
 class DatabaseTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         gEvents.clear();
         gClosed.clear();
         ASSERT_EQ(csInitDatabase(nullptr, nullptr), 0);
         csDatabaseSetCloseHook(closeConnection);
         serve(&a);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         csDatabaseSetCloseHook(nullptr);
         csCloseDatabase();
         csDispatchSetSocket(nullptr);
         csDispatchSetSocketIp(nullptr);
     }
-    void serve(int *connection) {
+    void serve(int *connection)
+    {
         csDispatchSetSocket(connection);
         csDispatchSetSocketIp(&address);
     }
-    CSSession *session(uint32_t dialect) {
+    CSSession *session(uint32_t dialect)
+    {
         CSSession *s = csGetNewSession();
         if (s)
             s->dialect = dialect;
@@ -58,7 +64,8 @@ protected:
     uint32_t address = 0x0101A8C0;
 };
 
-TEST_F(DatabaseTest, FiftyOfEachWithTheirIds) {
+TEST_F(DatabaseTest, FiftyOfEachWithTheirIds)
+{
     std::vector<CSSession *> sessions;
     for (uint32_t i = 0; i < CS_MAX_SESSIONS; ++i) {
         CSSession *s = session(CS_DIALECT_SMB311);
@@ -98,7 +105,8 @@ TEST_F(DatabaseTest, FiftyOfEachWithTheirIds) {
     EXPECT_EQ(csGetUserByIndex(50), nullptr);
 }
 
-TEST_F(DatabaseTest, IdsOfOtherConnectionsAreNotFound) {
+TEST_F(DatabaseTest, IdsOfOtherConnectionsAreNotFound)
+{
     CSSession *mine = session(CS_DIALECT_SMB202);
     CSUser *u = csGetNewUser(mine);
     CSTree *t = csGetNewTree(u);
@@ -125,7 +133,8 @@ TEST_F(DatabaseTest, IdsOfOtherConnectionsAreNotFound) {
     EXPECT_EQ(csGetSessionByIp(address), mine);
 }
 
-TEST_F(DatabaseTest, IdleSmb2UsersGiveWayWhenTheTableIsFull) {
+TEST_F(DatabaseTest, IdleSmb2UsersGiveWayWhenTheTableIsFull)
+{
     CSSession *smb2 = session(CS_DIALECT_SMB30);
     CSSession *smb1 = session(CS_DIALECT_SMB1);
     std::vector<CSUser *> users;
@@ -161,7 +170,8 @@ TEST_F(DatabaseTest, IdleSmb2UsersGiveWayWhenTheTableIsFull) {
     csRenewUserTimeStamp(nullptr);
 }
 
-TEST_F(DatabaseTest, ReleasingCascades) {
+TEST_F(DatabaseTest, ReleasingCascades)
+{
     CSSession *s = session(CS_DIALECT_SMB202);
     CSUser *u = csGetNewUser(s);
     CSUser *other = csGetNewUser(s);
@@ -174,7 +184,7 @@ TEST_F(DatabaseTest, ReleasingCascades) {
     EXPECT_EQ(csGetNextTreeByShare(&share, 12)->tid, 13);
     EXPECT_EQ(csGetNextTreeByShare(&share, 13), nullptr);
     csReleaseUser(u->uid, 1);
-    const std::vector<std::string> expected = {"spoolss 500",  "files 10 1", "searches 10 1", "files 11 1",
+    const std::vector<std::string> expected = {"spoolss 500",   "files 10 1", "searches 10 1", "files 11 1",
                                                "searches 11 1", "files 12 1", "searches 12 1"};
     EXPECT_EQ(gEvents, expected);
     EXPECT_EQ(csGetUsersCount(), 1u);
@@ -195,7 +205,8 @@ TEST_F(DatabaseTest, ReleasingCascades) {
     EXPECT_TRUE(gEvents.empty());
 }
 
-TEST_F(DatabaseTest, DisconnectClosesTheConnectionOnceItsLastUserGoes) {
+TEST_F(DatabaseTest, DisconnectClosesTheConnectionOnceItsLastUserGoes)
+{
     CSSession *s = session(CS_DIALECT_SMB202);
     CSUser *first = csGetNewUser(s);
     CSUser *second = csGetNewUser(s);
@@ -218,7 +229,8 @@ TEST_F(DatabaseTest, DisconnectClosesTheConnectionOnceItsLastUserGoes) {
     EXPECT_EQ(csGetSessionsCount(), 0u);
 }
 
-TEST_F(DatabaseTest, NamesAndCredentials) {
+TEST_F(DatabaseTest, NamesAndCredentials)
+{
     CSSession *s = session(CS_DIALECT_SMB1);
     CSUser *u = csGetNewUser(s);
     const CMWchar bob[] = {'b', 'o', 'b', 0}, Bob[] = {'B', 'o', 'b', 0};
@@ -234,7 +246,8 @@ TEST_F(DatabaseTest, NamesAndCredentials) {
     EXPECT_EQ(csGetUserByNameAndCredentials(bob, good, 1), nullptr);
 }
 
-TEST_F(DatabaseTest, PolicyWords) {
+TEST_F(DatabaseTest, PolicyWords)
+{
     EXPECT_EQ(csIsMessageSigningEnabled(), 1u);
     EXPECT_EQ(csIsMessageSigningRequired(), 0u);
     csSetMessageSigningPolicy(2);
@@ -253,12 +266,15 @@ TEST_F(DatabaseTest, PolicyWords) {
     EXPECT_FALSE(csHasAdminShare());
 }
 
-TEST(ErrorReturn, PicksThePairByTheClientsMode) {
+TEST(ErrorReturn, PicksThePairByTheClientsMode)
+{
     struct Case {
         uint32_t mode, nt, dos, result, modeAfter;
     } const cases[] = {
-        {0, 0xC000006D, 0, 0xC000006D, 1}, {1, 0, 0x50001, 0x50001, 0},
-        {1, 0xC000006D, 0x50001, 0xC000006D, 1}, {0, 0xC000006D, 0x50001, 0x50001, 0},
+        {0, 0xC000006D, 0, 0xC000006D, 1},
+        {1, 0, 0x50001, 0x50001, 0},
+        {1, 0xC000006D, 0x50001, 0xC000006D, 1},
+        {0, 0xC000006D, 0x50001, 0x50001, 0},
     };
     for (const Case &c : cases) {
         csDispatchSetNtError(c.mode);
@@ -267,4 +283,4 @@ TEST(ErrorReturn, PicksThePairByTheClientsMode) {
     }
 }
 
-} // namespace
+}  // namespace

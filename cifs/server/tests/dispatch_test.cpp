@@ -33,7 +33,10 @@ void put16(uint8_t *p, uint16_t v)
     p[1] = uint8_t(v >> 8);
 }
 uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t *p) { return uint32_t(p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24)); }
+uint32_t get32(const uint8_t *p)
+{
+    return uint32_t(p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24));
+}
 
 // An empty block: WordCount 0, ByteCount 0.
 uint32_t emptyBlock(uint8_t **position)
@@ -59,7 +62,10 @@ uint32_t csComReadAndX(const uint8_t *, uint8_t *, uint8_t **position)
     *position += 7;
     return 0;
 }
-uint32_t csComClose(const uint8_t *, uint8_t *, uint8_t **) { return csErrorReturn(0xC0000008u, 0x00060001u); }
+uint32_t csComClose(const uint8_t *, uint8_t *, uint8_t **)
+{
+    return csErrorReturn(0xC0000008u, 0x00060001u);
+}
 uint32_t csComQueryInformation(const uint8_t *, uint8_t *, uint8_t **position)
 {
     emptyBlock(position);
@@ -126,7 +132,8 @@ protected:
     }
 
     // A session message holding an SMB1 header for command, then body.
-    static std::vector<uint8_t> smb(uint8_t command, uint8_t flags, uint16_t flags2, std::vector<uint8_t> body = {0, 0, 0})
+    static std::vector<uint8_t> smb(uint8_t command, uint8_t flags, uint16_t flags2,
+                                    std::vector<uint8_t> body = {0, 0, 0})
     {
         std::vector<uint8_t> m(32, 0);
         m[0] = 0xFF, m[1] = 'S', m[2] = 'M', m[3] = 'B';
@@ -242,7 +249,10 @@ TEST_F(DispatchTest, MessagesThatCannotBeServedDropTheClient)
 }
 
 // ReadAndX (0x2E) blocks: WordCount 2, AndXCommand, reserved, AndXOffset, ByteCount 0.
-std::vector<uint8_t> andx(uint8_t next, uint16_t offset) { return {2, next, 0, uint8_t(offset), uint8_t(offset >> 8), 0, 0}; }
+std::vector<uint8_t> andx(uint8_t next, uint16_t offset)
+{
+    return {2, next, 0, uint8_t(offset), uint8_t(offset >> 8), 0, 0};
+}
 
 TEST_F(DispatchTest, AndXChainsStayInsideTheMessage)
 {
@@ -253,11 +263,29 @@ TEST_F(DispatchTest, AndXChainsStayInsideTheMessage)
         size_t size;
     } cases[] = {
         {"back to itself", andx(0x2E, 32), 0xC000000Du, 35},
-        {"backwards", [] { auto b = andx(0x2E, 39); auto c = andx(0x2E, 20); b.insert(b.end(), c.begin(), c.end()); return b; }(),
+        {"backwards",
+         [] {
+             auto b = andx(0x2E, 39);
+             auto c = andx(0x2E, 20);
+             b.insert(b.end(), c.begin(), c.end());
+             return b;
+         }(),
          0xC000000Du, 35},
         {"past the end", andx(0x2B, 400), 0xC000000Du, 35},
-        {"words past the end", [] { auto b = andx(0x2B, 39); b.push_back(9); return b; }(), 0xC000000Du, 35},
-        {"read then echo", [] { auto b = andx(0x2B, 39); b.insert(b.end(), {0, 0, 0}); return b; }(), 0, 32 + 7 + 3},
+        {"words past the end",
+         [] {
+             auto b = andx(0x2B, 39);
+             b.push_back(9);
+             return b;
+         }(),
+         0xC000000Du, 35},
+        {"read then echo",
+         [] {
+             auto b = andx(0x2B, 39);
+             b.insert(b.end(), {0, 0, 0});
+             return b;
+         }(),
+         0, 32 + 7 + 3},
         {"a chain no longer than it may be",
          [] {
              std::vector<uint8_t> b;
@@ -290,10 +318,8 @@ TEST_F(DispatchTest, ErrorsOfTheSystemLayerInEachMode)
         int error;
         uint32_t nt, dos;
     } cases[] = {
-        {ENOENT, 0xC0000034u, 0x00020001u},
-        {EACCES, 0xC0000022u, 0x00050001u},
-        {EEXIST, 0xC0000035u, 0x00500001u},
-        {0, 0xC0000001u, 0x00010002u},
+        {ENOENT, 0xC0000034u, 0x00020001u}, {EACCES, 0xC0000022u, 0x00050001u},
+        {EEXIST, 0xC0000035u, 0x00500001u}, {0, 0xC0000001u, 0x00010002u},
         {ENOSPC, 0xC000007Fu, 0x00270003u},
     };
     for (const Case &c : cases) {
@@ -352,7 +378,7 @@ TEST_F(DispatchTest, LateAnswersAreSignedWithTheSavedSequence)
     EXPECT_EQ(gLate.sequence, 7u);
     EXPECT_EQ(gLate.mid, 0x1234);
 
-    session->responseSequence = 41; // other requests came in between
+    session->responseSequence = 41;  // other requests came in between
     session->waitingForFirstKey = 0;
     csDispatchPrepareLateResponse(&gLate);
     ASSERT_NE(gLate.response, nullptr);

@@ -57,8 +57,7 @@ constexpr uint32_t kIndexes = 0x10000;
 // 1). The server's "no such item" ends the list; any other failure (no
 // answer, an unknown command, a send error) fails the listing after what
 // was printed.
-template <typename Record, typename Print>
-int enumerate(int (*get)(Record *, uint32_t), Print print)
+template <typename Record, typename Print> int enumerate(int (*get)(Record *, uint32_t), Print print)
 {
     Record record;
     for (uint32_t index = 0; index < kIndexes; ++index) {
@@ -117,12 +116,24 @@ int enumerateClients(int, char **)
         std::printf(" PrinterOwner = %s\n", yesNo(client.printerOwner));
         std::printf(" SMB Version:");
         switch (client.dialect) {
-        case 1: std::printf(" SMB \n"); break;
-        case 2: std::printf(" SMB2 \n"); break;
-        case 4: std::printf(" SMB2.1 \n"); break;
-        case 6: std::printf(" SMB3.0 \n"); break;
-        case 8: std::printf(" SMB3.1.1 \n"); break;
-        default: std::printf(" Unk 0x%04x \n", unsigned(client.dialect & 0xFFFF)); break;
+        case 1:
+            std::printf(" SMB \n");
+            break;
+        case 2:
+            std::printf(" SMB2 \n");
+            break;
+        case 4:
+            std::printf(" SMB2.1 \n");
+            break;
+        case 6:
+            std::printf(" SMB3.0 \n");
+            break;
+        case 8:
+            std::printf(" SMB3.1.1 \n");
+            break;
+        default:
+            std::printf(" Unk 0x%04x \n", unsigned(client.dialect & 0xFFFF));
+            break;
         }
     });
 }

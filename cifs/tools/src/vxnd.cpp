@@ -41,7 +41,7 @@ int usage(const char *text)
     return 255;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

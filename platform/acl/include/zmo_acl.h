@@ -50,8 +50,8 @@ ZMO_ACL_API struct dirent64 *zmo_acl_readdir(DIR *dir);
 /* Called after each call: its name ("open", "stat", ...), the path (the
  * source for rename, null for readdir), the recorded identity and the call's
  * errno (0 for success). A null hook removes it. */
-typedef void (*zmo_acl_log_fn)(void *ctx, const char *call, const char *path, const char *user, int permissive,
-                               int error);
+typedef void (*zmo_acl_log_fn)(void *ctx, const char *call, const char *path, const char *user,
+                               int permissive, int error);
 ZMO_ACL_API void zmo_acl_set_log_hook(zmo_acl_log_fn hook, void *ctx);
 
 /* The next `count` calls named `call` (any call when null) whose path holds

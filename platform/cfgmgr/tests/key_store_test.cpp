@@ -77,9 +77,10 @@ TEST_F(KeyStoreTest, BadArgumentsAreRefusedAndChangeNothing)
     struct Case {
         std::vector<std::string> args;
     } cases[] = {
-        {{"-w", "NOEQUALS"}},     {{"-w", "BAD KEY=v"}}, {{"-w", "K;x=v"}}, {{"-w", "K=two\nlines"}},
-        {{"-r", "a;b"}},          {{"-r", ""}},          {{"-d", "x y"}},   {{"-x", "K"}},
-        {{"-r"}},                 {{"-r", "K", "extra"}},
+        {{"-w", "NOEQUALS"}},     {{"-w", "BAD KEY=v"}}, {{"-w", "K;x=v"}},
+        {{"-w", "K=two\nlines"}}, {{"-r", "a;b"}},       {{"-r", ""}},
+        {{"-d", "x y"}},          {{"-x", "K"}},         {{"-r"}},
+        {{"-r", "K", "extra"}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(run(c.args), 2) << testing::PrintToString(c.args);

@@ -36,4 +36,4 @@ inline bool bench_parse(const uint8_t *f, size_t len, uint32_t &id, std::string 
     return true;
 }
 
-} // namespace chipsim
+}  // namespace chipsim

@@ -16,7 +16,7 @@ constexpr uint8_t kStatusBadRecord = 0x02;
 
 uint32_t word24(const uint8_t *p) { return static_cast<uint32_t>(p[0] << 16 | p[1] << 8 | p[2]); }
 
-} // namespace
+}  // namespace
 
 // Replies go back as frames of the management ethertype.
 std::vector<uint8_t> Chip::boot_reply(const uint8_t *req, uint8_t code, uint8_t b17, uint8_t status) const
@@ -74,7 +74,7 @@ std::vector<Output> Chip::boot(const uint8_t *f, size_t len)
     uint8_t seq = q[1];
     uint8_t status = seq == expected_seq_ ? kStatusOk : kStatusBadSequence;
     switch (q[2]) {
-    case 0x00: // init, with the image length
+    case 0x00:  // init, with the image length
         if (body < 7)
             status = kStatusBadRecord;
         if (status == kStatusOk) {
@@ -82,7 +82,7 @@ std::vector<Output> Chip::boot(const uint8_t *f, size_t len)
             expected_seq_ = static_cast<uint8_t>(seq + 1);
         }
         break;
-    case 0x01: { // data record: load address, count, words
+    case 0x01: {  // data record: load address, count, words
         if (status != kStatusOk)
             break;
         if (body < 9) {
@@ -91,7 +91,7 @@ std::vector<Output> Chip::boot(const uint8_t *f, size_t len)
         }
         uint32_t load = word24(q + 3);
         uint32_t n = word24(q + 6);
-        unsigned mem = load >> 16; // 0 P, 1 X, 2 Y
+        unsigned mem = load >> 16;  // 0 P, 1 X, 2 Y
         uint32_t addr = load & 0xFFFF;
         // An end-of-data frame repeats a header but carries no words.
         bool end = body == 9;
@@ -105,7 +105,7 @@ std::vector<Output> Chip::boot(const uint8_t *f, size_t len)
         expected_seq_ = static_cast<uint8_t>(seq + 1);
         break;
     }
-    case 0x02: // finish
+    case 0x02:  // finish
         if (status == kStatusOk)
             boot_finished_ = true;
         break;
@@ -116,4 +116,4 @@ std::vector<Output> Chip::boot(const uint8_t *f, size_t len)
     return {{boot_reply(f, 0x84, seq, status), 0}};
 }
 
-} // namespace chipsim
+}  // namespace chipsim

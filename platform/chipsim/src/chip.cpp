@@ -75,4 +75,4 @@ std::vector<Output> Chip::on_frame(const uint8_t *frame, size_t len)
     return {};
 }
 
-} // namespace chipsim
+}  // namespace chipsim

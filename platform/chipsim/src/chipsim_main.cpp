@@ -48,7 +48,8 @@ bool parse_mac(const char *text, chipsim::Mac &out)
 
 int usage(const char *prog)
 {
-    std::fprintf(stderr, "usage: %s --iface IF [--running] [--mac MAC] [--boot-mac MAC] [--setup FILE] [--trace]\n",
+    std::fprintf(stderr,
+                 "usage: %s --iface IF [--running] [--mac MAC] [--boot-mac MAC] [--setup FILE] [--trace]\n",
                  prog);
     return 2;
 }
@@ -73,7 +74,7 @@ bool run_setup(chipsim::Chip &chip, const std::string &path)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -124,7 +125,7 @@ int main(int argc, char **argv)
     if (ioctl(fd, SIOCGIFHWADDR, &ifr) == 0)
         std::memcpy(own, ifr.ifr_hwaddr.sa_data, 6);
 
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = on_signal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
@@ -141,12 +142,14 @@ int main(int argc, char **argv)
         if (sendto(fd, f.data(), f.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) < 0)
             std::perror("chipsim: sendto");
     };
-    std::fprintf(stderr, "chipsim: ready on %s (%s)\n", iface.c_str(), cfg.running ? "running" : "boot loader");
+    std::fprintf(stderr, "chipsim: ready on %s (%s)\n", iface.c_str(),
+                 cfg.running ? "running" : "boot loader");
 
     while (!stop) {
         int timeout = -1;
         if (!pending.empty()) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(pending.begin()->first - Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(pending.begin()->first - Clock::now());
             timeout = left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
         }
         pollfd p{fd, POLLIN, 0};

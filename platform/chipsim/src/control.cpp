@@ -49,7 +49,7 @@ const char *state_name(State s)
     return "?";
 }
 
-} // namespace
+}  // namespace
 
 std::string Chip::control(const std::string &command)
 {
@@ -169,7 +169,8 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
     if (verb == "line") {
         advance();
         char buf[64];
-        std::snprintf(buf, sizeof buf, "ok phase=%u commands=%zu", static_cast<unsigned>(phase()), commands_.size());
+        std::snprintf(buf, sizeof buf, "ok phase=%u commands=%zu", static_cast<unsigned>(phase()),
+                      commands_.size());
         return buf;
     }
     return "err unknown command";
@@ -182,7 +183,8 @@ std::string Chip::service_control(const std::string &a, const std::string &b)
     static const struct {
         const char *name;
         size_t offset, width;
-    } kFields[] = {{"tag", 0, 32}, {"host", 32, 48}, {"pass", 80, 32}, {"hwid", 112, 32}, {"checksum", 144, 32}};
+    } kFields[] = {
+        {"tag", 0, 32}, {"host", 32, 48}, {"pass", 80, 32}, {"hwid", 112, 32}, {"checksum", 144, 32}};
     if (a.empty()) {
         if (service_refused_)
             return "err refused";
@@ -203,10 +205,11 @@ std::string Chip::service_control(const std::string &a, const std::string &b)
             continue;
         std::string text = b == "-" ? "" : b;
         std::fill_n(service_.begin() + static_cast<long>(f.offset), f.width, 0);
-        std::copy_n(text.begin(), std::min(text.size(), f.width), service_.begin() + static_cast<long>(f.offset));
+        std::copy_n(text.begin(), std::min(text.size(), f.width),
+                    service_.begin() + static_cast<long>(f.offset));
         return "ok";
     }
     return "err service [tag|host|pass|hwid|checksum TEXT | refuse on|off]";
 }
 
-} // namespace chipsim
+}  // namespace chipsim

@@ -96,4 +96,4 @@ std::vector<Output> Chip::ebm(const uint8_t *f, size_t len)
     return outs;
 }
 
-} // namespace chipsim
+}  // namespace chipsim

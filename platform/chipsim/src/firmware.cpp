@@ -25,7 +25,7 @@ bool at(int32_t where, unsigned mem, uint32_t addr)
     return where >= 0 && mem == EBM_MEM_X && static_cast<uint32_t>(where) == (addr & 0xFFFF);
 }
 
-} // namespace
+}  // namespace
 
 uint64_t Chip::now() const
 {
@@ -115,7 +115,8 @@ void Chip::advance()
     uint64_t t = now();
     if (go_pending_ && !timing_.go_stuck && t >= go_due_) {
         go_pending_ = false;
-        uint32_t command = layout_.host_command >= 0 ? peek(EBM_MEM_X, static_cast<uint32_t>(layout_.host_command)) : 0;
+        uint32_t command =
+            layout_.host_command >= 0 ? peek(EBM_MEM_X, static_cast<uint32_t>(layout_.host_command)) : 0;
         take_host_command(command, go_due_);
         poke(EBM_MEM_X, static_cast<uint32_t>(layout_.host_go), 0);
     }
@@ -147,4 +148,4 @@ void Chip::on_read(unsigned mem, uint32_t addr)
         poke(mem, addr, peek(mem, addr) + c->second);
 }
 
-} // namespace chipsim
+}  // namespace chipsim

@@ -71,7 +71,7 @@ TEST_F(Boot, FullBootRunsTheFirmware)
     EXPECT_EQ(r[16], 0x80);
     EXPECT_EQ(0, std::memcmp(r.data() + 18, chip.boot_mac().data(), 6));
 
-    r = one(frame(chip.boot_mac(), {4, 1, 0, 0, 0, 0x10, 0})).frame; // init, 4096 bytes
+    r = one(frame(chip.boot_mac(), {4, 1, 0, 0, 0, 0x10, 0})).frame;  // init, 4096 bytes
     EXPECT_EQ(r[16], 0x84);
     EXPECT_EQ(r[17], 1);
     EXPECT_EQ(r[18] & 3, 0);
@@ -84,16 +84,16 @@ TEST_F(Boot, FullBootRunsTheFirmware)
         ASSERT_EQ(r[18] & 3, 0) << i;
     }
     EXPECT_EQ(seq, 46);
-    r = one(frame(chip.boot_mac(), {4, seq, 1, 0, 0, 0, 0, 0, 0})).frame; // end of data
+    r = one(frame(chip.boot_mac(), {4, seq, 1, 0, 0, 0, 0, 0, 0})).frame;  // end of data
     EXPECT_EQ(r[18] & 3, 0);
     seq++;
-    r = one(frame(chip.boot_mac(), {4, seq, 2})).frame; // finish
+    r = one(frame(chip.boot_mac(), {4, seq, 2})).frame;  // finish
     EXPECT_EQ(r[16], 0x84);
     EXPECT_EQ(r[17], seq);
-    r = one(frame(chip.boot_mac(), {2})).frame; // stop
+    r = one(frame(chip.boot_mac(), {2})).frame;  // stop
     EXPECT_EQ(r[16], 0x82);
     EXPECT_EQ(chip.state(), State::Running);
-    EXPECT_EQ(chip.peek(EBM_MEM_X, 299), 299u); // records landed in X memory
+    EXPECT_EQ(chip.peek(EBM_MEM_X, 299), 299u);  // records landed in X memory
     EXPECT_EQ(chip.peek(EBM_MEM_X, kSignatureAddress), kFirmwareSignature);
 }
 
@@ -143,5 +143,5 @@ TEST_F(Boot, HeldChipIgnoresEverything)
     EXPECT_EQ(one(f).frame[16], 0x80);
 }
 
-} // namespace
-} // namespace chipsim
+}  // namespace
+}  // namespace chipsim

@@ -16,14 +16,14 @@ TEST(Control, CommandsAndTheirAnswers)
         {"poke x 0x6c32 0x123456", "ok"},
         {"peek x 0x6c32", "ok 123456"},
         {"peek y 0x6c32", "ok 000000"},
-        {"poke x 0x10000 1", "err unknown command"}, // address beyond the memory
+        {"poke x 0x10000 1", "err unknown command"},  // address beyond the memory
         {"poke q 1 1", "err unknown command"},
         {"fault delay 500 2", "ok"},
         {"fault delay", "err fault none|silent [N]|dup [N]|badfcs [N]|delay MS [N]"},
         {"fault silent x", "err bad count"},
         {"fault none", "ok"},
         {"reset low", "ok held"},
-        {"peek x 0x6c32", "ok 000000"}, // the reset lost the memories
+        {"peek x 0x6c32", "ok 000000"},  // the reset lost the memories
         {"reset high", "ok boot"},
         {"reset sideways", "err reset high|low|pulse"},
         {"", "err unknown command"},
@@ -36,14 +36,17 @@ TEST(Control, ServiceRecord)
 {
     Chip chip;
     ASSERT_NE(chip.service_record(), nullptr);
-    auto text = [&](size_t offset) { return std::string(reinterpret_cast<const char *>(chip.service_record()->data() + offset)); };
+    auto text = [&](size_t offset) {
+        return std::string(reinterpret_cast<const char *>(chip.service_record()->data() + offset));
+    };
     EXPECT_EQ(text(0), "SIM0001");
     EXPECT_EQ(text(112), "ZMO-SIM-01");
     EXPECT_EQ(chip.control("service host h.example"), "ok");
     EXPECT_EQ(text(32), "h.example");
     // A value longer than its field is cut at the width: the next field stays.
     EXPECT_EQ(chip.control("service tag " + std::string(40, 't')), "ok");
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(chip.service_record()->data()), 32), std::string(32, 't'));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(chip.service_record()->data()), 32),
+              std::string(32, 't'));
     EXPECT_EQ(text(32), "h.example");
     EXPECT_EQ(chip.control("service pass -"), "ok");
     EXPECT_EQ(text(80), "");
@@ -54,8 +57,9 @@ TEST(Control, ServiceRecord)
     EXPECT_EQ(chip.service_record(), nullptr);
     EXPECT_EQ(chip.control("service"), "err refused");
     EXPECT_EQ(chip.control("service refuse off"), "ok");
-    EXPECT_EQ(chip.control("service nothing x"), "err service [tag|host|pass|hwid|checksum TEXT | refuse on|off]");
+    EXPECT_EQ(chip.control("service nothing x"),
+              "err service [tag|host|pass|hwid|checksum TEXT | refuse on|off]");
 }
 
-} // namespace
-} // namespace chipsim
+}  // namespace
+}  // namespace chipsim

@@ -10,7 +10,8 @@
 
 namespace chipsim {
 
-inline std::vector<uint8_t> ebm_request(const Mac &dst, const Mac &src, uint8_t b0, uint16_t addr, uint32_t value)
+inline std::vector<uint8_t> ebm_request(const Mac &dst, const Mac &src, uint8_t b0, uint16_t addr,
+                                        uint32_t value)
 {
     std::vector<uint8_t> f(EBM_FRAME_LEN, 0);
     std::memcpy(f.data(), dst.data(), 6);
@@ -31,4 +32,4 @@ inline std::vector<uint8_t> ebm_request(const Mac &dst, const Mac &src, uint8_t 
     return f;
 }
 
-} // namespace chipsim
+}  // namespace chipsim

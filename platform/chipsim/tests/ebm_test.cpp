@@ -25,7 +25,7 @@ struct Ebm : ::testing::Test {
 TEST(Fcs, MatchesTheKnownFirstRead)
 {
     const uint8_t req[6] = {0x01, 0x6C, 0x36, 0x00, 0x00, 0x00};
-    EXPECT_EQ(fcs16(req, 6), 0x224F); // travels as 4F 22
+    EXPECT_EQ(fcs16(req, 6), 0x224F);  // travels as 4F 22
 }
 
 TEST_F(Ebm, ReadAnswersTheWordAndEchoesTheRequest)
@@ -56,7 +56,8 @@ TEST_F(Ebm, WritesGoToTheNamedMemory)
         uint8_t b0 = static_cast<uint8_t>(EBM_REQ_WRITE | c.mem << EBM_REQ_MEM_SHIFT | 3);
         ASSERT_EQ(send(request(chip.mgmt_mac(), b0, c.addr, c.value)).size(), 1u);
         EXPECT_EQ(chip.peek(c.mem, c.addr), c.value);
-        auto outs = send(request(chip.mgmt_mac(), static_cast<uint8_t>(c.mem << EBM_REQ_MEM_SHIFT | 4), c.addr, 0));
+        auto outs =
+            send(request(chip.mgmt_mac(), static_cast<uint8_t>(c.mem << EBM_REQ_MEM_SHIFT | 4), c.addr, 0));
         ASSERT_EQ(outs.size(), 1u);
         EXPECT_EQ(outs[0].frame[16] & EBM_REQ_SEQ_MASK, 4);
         EXPECT_EQ(static_cast<uint32_t>(outs[0].frame[19] << 16 | outs[0].frame[20] << 8 | outs[0].frame[21]),
@@ -77,7 +78,7 @@ TEST_F(Ebm, DropsWhatIsNotAGoodRequestForIt)
     auto shortf = request(chip.mgmt_mac(), 0x01, 0x6C36, 0);
     shortf.resize(20);
     EXPECT_TRUE(send(shortf).empty());
-    Chip booting; // not running yet: management frames go unanswered
+    Chip booting;  // not running yet: management frames go unanswered
     auto f = request(booting.mgmt_mac(), 0x01, 0x6C36, 0);
     EXPECT_TRUE(booting.on_frame(f.data(), f.size()).empty());
 }
@@ -88,7 +89,7 @@ TEST_F(Ebm, InjectedFaultsShapeTheReplies)
     chip.set_fault({Fault::Silent, 0, 2});
     EXPECT_TRUE(send(f).empty());
     EXPECT_TRUE(send(f).empty());
-    EXPECT_EQ(send(f).size(), 1u); // the count ran out
+    EXPECT_EQ(send(f).size(), 1u);  // the count ran out
 
     chip.set_fault({Fault::Delay, 500, 1});
     auto late = send(f);
@@ -115,5 +116,5 @@ TEST_F(Ebm, ResetLosesTheFirmware)
     EXPECT_EQ(chip.peek(0, kSignatureAddress), 0u);
 }
 
-} // namespace
-} // namespace chipsim
+}  // namespace
+}  // namespace chipsim

@@ -22,9 +22,10 @@ struct Firmware : ::testing::Test {
     void SetUp() override
     {
         chip.set_clock([this] { return t; });
-        for (const char *line : {"entry host_command 0x1006", "entry host_go 0x1007", "entry phy_status 0x1004",
-                                 "entry mbox_request 0x1100", "entry mbox_command 0x1110", "entry mbox_tag 0x1111",
-                                 "entry mbox_data 0x1112"})
+        for (const char *line :
+             {"entry host_command 0x1006", "entry host_go 0x1007", "entry phy_status 0x1004",
+              "entry mbox_request 0x1100", "entry mbox_command 0x1110", "entry mbox_tag 0x1111",
+              "entry mbox_data 0x1112"})
             ASSERT_EQ(chip.control(line), "ok") << line;
     }
 
@@ -32,7 +33,8 @@ struct Firmware : ::testing::Test {
     uint32_t frame(bool write, uint32_t addr, uint32_t value = 0)
     {
         auto f = ebm_request(chip.mgmt_mac(), Mac{2, 0, 0, 0, 0, 1},
-                             static_cast<uint8_t>((write ? EBM_REQ_WRITE : 0) | 1), static_cast<uint16_t>(addr), value);
+                             static_cast<uint8_t>((write ? EBM_REQ_WRITE : 0) | 1),
+                             static_cast<uint16_t>(addr), value);
         auto outs = chip.on_frame(f.data(), f.size());
         EXPECT_EQ(outs.size(), 1u);
         const uint8_t *a = outs.at(0).frame.data() + 16;
@@ -55,7 +57,7 @@ TEST_F(Firmware, GoFlagIsClearedOnlyOnceTheCommandIsTaken)
     t += 30;
     EXPECT_EQ(read(kGo), 0u);
     EXPECT_EQ(chip.host_commands(), std::vector<uint32_t>{5});
-    EXPECT_EQ(read(kPhy) & 0x800, 0x800u); // loop-back on
+    EXPECT_EQ(read(kPhy) & 0x800, 0x800u);  // loop-back on
     host_command(6);
     t += 30;
     EXPECT_EQ(read(kPhy) & 0x800, 0u);
@@ -73,7 +75,7 @@ TEST_F(Firmware, StuckGoFlagNeverClears)
 TEST_F(Firmware, ConnectWalksTheLineToShowtimeAndDisconnectStopsIt)
 {
     host_command(3);
-    EXPECT_EQ(read(kPhy) >> 8 & 3, 0u); // not taken yet
+    EXPECT_EQ(read(kPhy) >> 8 & 3, 0u);  // not taken yet
     t += 30;
     struct Step {
         uint64_t after;
@@ -97,7 +99,7 @@ TEST_F(Firmware, MailboxAnswersFarEndWordsWithTheRequestTag)
     write(kReq + 1, 0x44);
     write(kReq + 2, 1);
     write(kMbox, 0x81407D);
-    EXPECT_EQ(read(kMbox), 0x81407Du); // not yet answered
+    EXPECT_EQ(read(kMbox), 0x81407Du);  // not yet answered
     t += 100;
     EXPECT_EQ(read(kMbox) >> 16, 0x51u);
     EXPECT_EQ(read(kTag), 0x200081u);
@@ -107,7 +109,7 @@ TEST_F(Firmware, MailboxAnswersFarEndWordsWithTheRequestTag)
     write(kMbox, 0x81407D);
     t += 100;
     EXPECT_EQ(read(kMbox) >> 16, 0x49u);
-    write(kMbox, 0x123456); // any other command is just a word
+    write(kMbox, 0x123456);  // any other command is just a word
     t += 100;
     EXPECT_EQ(read(kMbox), 0x123456u);
 }
@@ -126,12 +128,13 @@ TEST_F(Firmware, CountersGrowOnEveryReadAndWrapAt24Bits)
 
 TEST_F(Firmware, BenchCommandsRefuseWhatTheyCannotTake)
 {
-    for (const char *bad : {"entry nothing 0x10", "entry host_go 0x10000", "hostcmd stuck maybe", "mailbox delay x",
-                            "counter q 0x10 1", "far poke 0x10", "far poke 0x10 0x1000000"})
+    for (const char *bad :
+         {"entry nothing 0x10", "entry host_go 0x10000", "hostcmd stuck maybe", "mailbox delay x",
+          "counter q 0x10 1", "far poke 0x10", "far poke 0x10 0x1000000"})
         EXPECT_EQ(chip.control(bad).compare(0, 3, "err"), 0) << bad;
     EXPECT_EQ(chip.control("far poke 0x10 0x123"), "ok");
     EXPECT_EQ(chip.far_peek(0x10), 0x123u);
 }
 
-} // namespace
-} // namespace chipsim
+}  // namespace
+}  // namespace chipsim

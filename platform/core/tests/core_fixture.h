@@ -20,44 +20,47 @@ using fw_test::HasSubstr;
 using fw_test::Not;
 
 class CoreTest : public ::testing::Test {
- protected:
-  void SetUp() override { Make(false); }
-  void TearDown() override { host_.reset(); }
-  void Make(bool manual_clock) {
-    host_.reset();
-    if (dir_.empty()) {
-      dir_ = tmp_.path();
-      std::filesystem::create_directories(dir_ + "/var/run");
+protected:
+    void SetUp() override { Make(false); }
+    void TearDown() override { host_.reset(); }
+    void Make(bool manual_clock)
+    {
+        host_.reset();
+        if (dir_.empty()) {
+            dir_ = tmp_.path();
+            std::filesystem::create_directories(dir_ + "/var/run");
+        }
+        Core::HostOptions o;
+        o.root = dir_;
+        o.manual_clock = manual_clock;
+        o.forwarder = ZMOCORE_BIN;
+        host_.reset(new Core::Host(o));
     }
-    Core::HostOptions o;
-    o.root = dir_;
-    o.manual_clock = manual_clock;
-    o.forwarder = ZMOCORE_BIN;
-    host_.reset(new Core::Host(o));
-  }
-  // Runs script lines; returns what they printed.
-  std::string Run(const std::string &lines, bool expect_ok = true) {
-    std::istringstream in(lines);
-    std::ostringstream out;
-    std::string line;
-    while (std::getline(in, line)) {
-      bool ok = host_->RunLine(line, out);
-      if (expect_ok) {
-        EXPECT_TRUE(ok) << line << "\n" << out.str();
-      }
+    // Runs script lines; returns what they printed.
+    std::string Run(const std::string &lines, bool expect_ok = true)
+    {
+        std::istringstream in(lines);
+        std::ostringstream out;
+        std::string line;
+        while (std::getline(in, line)) {
+            bool ok = host_->RunLine(line, out);
+            if (expect_ok) {
+                EXPECT_TRUE(ok) << line << "\n" << out.str();
+            }
+        }
+        return out.str();
     }
-    return out.str();
-  }
-  bool Journaled(const std::string &prefix) { return !host_->JournalMatching(prefix).empty(); }
-  std::string File(const std::string &path) {
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-  }
-  fw_test::TempDir tmp_{"zmocore-test"};
-  std::string dir_;
-  std::unique_ptr<Core::Host> host_;
+    bool Journaled(const std::string &prefix) { return !host_->JournalMatching(prefix).empty(); }
+    std::string File(const std::string &path)
+    {
+        std::ifstream f(path);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    fw_test::TempDir tmp_{"zmocore-test"};
+    std::string dir_;
+    std::unique_ptr<Core::Host> host_;
 };
 
 #endif

@@ -34,4 +34,4 @@ TEST(Printk, CapturesTheLog)
     EXPECT_EQ(std::string(buf).substr(0, 12), "<6>hello 42\n");
 }
 
-} // namespace
+}  // namespace

@@ -91,7 +91,7 @@ TEST_F(DevHost, ShortOrMissingBlockFaults)
     ASSERT_GE(fd, 0);
     std::vector<unsigned char> small(8, 1);
     EXPECT_EQ(vdsl_dev_ioctl(fd, 1, small.data(), small.size()), -EFAULT);
-    EXPECT_EQ(small[0], 1); // nothing written back
+    EXPECT_EQ(small[0], 1);  // nothing written back
     EXPECT_EQ(vdsl_dev_ioctl(fd, 1, nullptr, 64), -EFAULT);
     std::vector<unsigned char> huge(VDSL_DEV_MAX_BLOCK + 1);
     EXPECT_EQ(vdsl_dev_ioctl(fd, 1, huge.data(), huge.size()), -EINVAL);
@@ -127,4 +127,4 @@ TEST(DevClient, NoHostMeansOpenFails)
     unsetenv("VDSL_DEV_SOCKET");
 }
 
-} // namespace
+}  // namespace

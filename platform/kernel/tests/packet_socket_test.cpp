@@ -73,7 +73,7 @@ TEST_F(PacketSocket, ReceiveTimesOutOnTheFakeClock)
 {
     unsigned char buf[64];
     int64_t t0 = kstandin_now_ns();
-    EXPECT_EQ(recv(buf, sizeof buf, 3), -EAGAIN); // 3 jiffies = 30 ms
+    EXPECT_EQ(recv(buf, sizeof buf, 3), -EAGAIN);  // 3 jiffies = 30 ms
     EXPECT_EQ(kstandin_now_ns() - t0, 30'000'000);
 }
 
@@ -85,17 +85,17 @@ TEST_F(PacketSocket, DelayedFramesArriveInTimeOrderAndByProtocol)
     kstandin_vdev_rx("tst0", other.data(), other.size(), 0);
     unsigned char buf[64];
     int64_t t0 = kstandin_now_ns();
-    ASSERT_EQ(recv(buf, sizeof buf, 2), 24); // the early one, 5 ms in
+    ASSERT_EQ(recv(buf, sizeof buf, 2), 24);  // the early one, 5 ms in
     EXPECT_EQ(buf[16], 1);
     EXPECT_EQ(kstandin_now_ns() - t0, 5'000'000);
-    EXPECT_EQ(recv(buf, sizeof buf, 2), -EAGAIN); // the late one is not due within 20 ms
+    EXPECT_EQ(recv(buf, sizeof buf, 2), -EAGAIN);  // the late one is not due within 20 ms
     ASSERT_EQ(recv(buf, sizeof buf, 10), 24);
     EXPECT_EQ(buf[16], 2);
     EXPECT_EQ(kstandin_now_ns() - t0, 50'000'000);
-    EXPECT_EQ(recv(buf, sizeof buf, 1), -EAGAIN); // the IPv4 frame never matched
+    EXPECT_EQ(recv(buf, sizeof buf, 1), -EAGAIN);  // the IPv4 frame never matched
     // A short read keeps the frame's head.
     kstandin_vdev_rx("tst0", early.data(), early.size(), 0);
     EXPECT_EQ(recv(buf, 8, 1), 8);
 }
 
-} // namespace
+}  // namespace

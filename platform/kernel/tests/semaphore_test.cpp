@@ -50,7 +50,7 @@ TEST(Semaphore, PendingSignalEndsInterruptibleWaitOnly)
     kstandin_task_interrupt(waiter);
     t.join();
     EXPECT_EQ(rc, -EINTR);
-    EXPECT_EQ(down_trylock(&sem), 1); // still taken: nothing was counted down
+    EXPECT_EQ(down_trylock(&sem), 1);  // still taken: nothing was counted down
 
     // An uninterruptible wait ignores the signal and takes the semaphore.
     std::thread u([&] {
@@ -70,7 +70,7 @@ TEST(Clock, FakeClockMovesOnlyBySleeping)
     udelay(1000);
     EXPECT_EQ(kstandin_now_ns(), 5'451'000'000);
     EXPECT_EQ(kstandin_jiffies(), 545ul);
-    kstandin_clock_set_wall(36450); // 10:07:30 on the first day
+    kstandin_clock_set_wall(36450);  // 10:07:30 on the first day
     struct timeval tv;
     do_gettimeofday(&tv);
     struct tm tm;
@@ -81,4 +81,4 @@ TEST(Clock, FakeClockMovesOnlyBySleeping)
     kstandin_clock_use_real();
 }
 
-} // namespace
+}  // namespace

@@ -9,11 +9,17 @@ namespace {
 
 struct Region {
     std::vector<unsigned char> mem;
-    explicit Region(size_t n) : mem(n, 0xAA) { kstandin_user_begin(KSTANDIN_USER_BASE, mem.data(), mem.size()); }
+    explicit Region(size_t n) : mem(n, 0xAA)
+    {
+        kstandin_user_begin(KSTANDIN_USER_BASE, mem.data(), mem.size());
+    }
     ~Region() { kstandin_user_end(); }
 };
 
-const void __user *uptr(unsigned long off) { return reinterpret_cast<const void *>(KSTANDIN_USER_BASE + off); }
+const void __user *uptr(unsigned long off)
+{
+    return reinterpret_cast<const void *>(KSTANDIN_USER_BASE + off);
+}
 
 TEST(UserCopy, CopiesInsideTheBlockOnly)
 {
@@ -24,11 +30,11 @@ TEST(UserCopy, CopiesInsideTheBlockOnly)
         unsigned long n;
         unsigned long left;
     } cases[] = {
-        {0, 64, 0},  // whole block
-        {10, 54, 0}, // up to the end
-        {0, 65, 1},  // one byte past the end
-        {60, 8, 4},  // starts inside, ends outside
-        {64, 1, 1},  // just behind the block
+        {0, 64, 0},   // whole block
+        {10, 54, 0},  // up to the end
+        {0, 65, 1},   // one byte past the end
+        {60, 8, 4},   // starts inside, ends outside
+        {64, 1, 1},   // just behind the block
     };
     for (const Case &c : cases) {
         memset(buf, 0x55, sizeof buf);
@@ -55,11 +61,11 @@ TEST(UserCopy, StrnlenUserMeasuresInTheCallersMemory)
     Region r(16);
     memcpy(r.mem.data(), "abc\0", 4);
     auto s = [](unsigned long off) { return static_cast<const char *>(uptr(off)); };
-    EXPECT_EQ(strnlen_user(s(0), 16), 4);    // with its zero byte
-    EXPECT_EQ(strnlen_user(s(3), 16), 1);    // empty text
-    EXPECT_EQ(strnlen_user(s(4), 12), 13);   // no zero byte within n: n + 1
-    EXPECT_EQ(strnlen_user(s(4), 100), 0);   // runs off the block: a fault
-    EXPECT_EQ(strnlen_user(s(16), 4), 0);    // outside
+    EXPECT_EQ(strnlen_user(s(0), 16), 4);   // with its zero byte
+    EXPECT_EQ(strnlen_user(s(3), 16), 1);   // empty text
+    EXPECT_EQ(strnlen_user(s(4), 12), 13);  // no zero byte within n: n + 1
+    EXPECT_EQ(strnlen_user(s(4), 100), 0);  // runs off the block: a fault
+    EXPECT_EQ(strnlen_user(s(16), 4), 0);   // outside
 }
 
-} // namespace
+}  // namespace

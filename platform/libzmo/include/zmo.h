@@ -51,12 +51,12 @@ ZMO_API const char *zmo_sys_strerror(int err);
 /* ---- log ---------------------------------------------------------------- */
 
 enum {
-  ZMO_LOG_INFO = 0,
-  ZMO_LOG_WARNING = 1,
-  ZMO_LOG_ERROR = 2,
-  ZMO_LOG_FATAL = 3,
-  ZMO_LOG_SPOOLER = 4,
-  ZMO_LOG_DEBUG = 5 /* level handed to the hook for zmo_log_debug lines */
+    ZMO_LOG_INFO = 0,
+    ZMO_LOG_WARNING = 1,
+    ZMO_LOG_ERROR = 2,
+    ZMO_LOG_FATAL = 3,
+    ZMO_LOG_SPOOLER = 4,
+    ZMO_LOG_DEBUG = 5 /* level handed to the hook for zmo_log_debug lines */
 };
 
 /* The program's base name from argv[0] (points into it), "zmo" when none. */
@@ -79,8 +79,8 @@ ZMO_API void zmo_log_set_hook(zmo_log_hook_fn hook, void *ctx);
 /* ---- monotonic time ----------------------------------------------------- */
 
 typedef struct zmo_time {
-  int64_t sec;
-  int64_t nsec; /* 0 .. 999999999 */
+    int64_t sec;
+    int64_t nsec; /* 0 .. 999999999 */
 } zmo_time_t;
 
 ZMO_API int zmo_time_init(void);
@@ -101,12 +101,12 @@ ZMO_API int64_t zmo_time_to_msec(const zmo_time_t *t);         /* truncated */
 /* ---- socket addresses (a 128-byte store) -------------------------------- */
 
 typedef struct zmo_ip_sockaddr {
-  union {
-    struct sockaddr sa;
-    struct sockaddr_in in;
-    struct sockaddr_in6 in6;
-    struct sockaddr_storage storage;
-  } u;
+    union {
+        struct sockaddr sa;
+        struct sockaddr_in in;
+        struct sockaddr_in6 in6;
+        struct sockaddr_storage storage;
+    } u;
 } zmo_ip_sockaddr_t;
 
 #define ZMO_IP_ADDRSTRLEN 46
@@ -129,7 +129,7 @@ ZMO_API int zmo_ip_sockaddr_address_is_equal(const zmo_ip_sockaddr_t *a, const z
 /* ---- MAC addresses and layer-2 sockets ----------------------------------- */
 
 typedef struct zmo_mac_addr {
-  uint8_t bytes[6];
+    uint8_t bytes[6];
 } zmo_mac_addr_t;
 
 #define ZMO_MAC_ADDR_STRLEN 18 /* "aa:bb:cc:dd:ee:ff" and the zero */
@@ -145,10 +145,10 @@ ZMO_API const char *zmo_mac_addr_as_string(const zmo_mac_addr_t *m, char *buf);
 ZMO_API int zmo_mac_addr_is_equal(const zmo_mac_addr_t *a, const zmo_mac_addr_t *b);
 
 typedef struct zmo_mac_recv_info {
-  int ifindex;               /* interface the frame came in on */
-  zmo_mac_addr_t source;     /* from the Ethernet header */
-  zmo_mac_addr_t destination;
-  uint16_t ethertype;
+    int ifindex;           /* interface the frame came in on */
+    zmo_mac_addr_t source; /* from the Ethernet header */
+    zmo_mac_addr_t destination;
+    uint16_t ethertype;
 } zmo_mac_recv_info_t;
 
 /* A raw packet socket for one ethertype. With *ifindex > 0 it is bound to
@@ -157,7 +157,7 @@ typedef struct zmo_mac_recv_info {
 ZMO_API int zmo_mac_socket_open(int *s, uint16_t ethertype, int *ifindex, zmo_mac_addr_t *own_mac);
 /* frame is a whole Ethernet frame, header included; bytes sent or -1. */
 ZMO_API ssize_t zmo_mac_socket_send(int s, const void *frame, size_t len, int flags, int ifindex,
-                            const zmo_mac_addr_t *destination);
+                                    const zmo_mac_addr_t *destination);
 /* A whole frame, header included; bytes received, below 1 on failure. */
 ZMO_API ssize_t zmo_mac_socket_recv(int s, void *buf, size_t size, int flags, zmo_mac_recv_info_t *info);
 ZMO_API void zmo_mac_socket_close(int *s);
@@ -177,11 +177,14 @@ ZMO_API char *zmo_string_ndup(const char *s, size_t n); /* at most n bytes */
 /* A growable text. The bytes may hold several zero-terminated strings
  * (append "%s%c" with 0) which zmo_stracc_next_cstr walks. */
 typedef struct zmo_stracc {
-  char *data;
-  size_t size;
-  size_t capacity;
+    char *data;
+    size_t size;
+    size_t capacity;
 } zmo_stracc_t;
-#define ZMO_STRACC_INIT {0, 0, 0}
+#define ZMO_STRACC_INIT                                                                                      \
+    {                                                                                                        \
+        0, 0, 0                                                                                              \
+    }
 
 ZMO_API int zmo_stracc_append(zmo_stracc_t *acc, const char *format, ...) ZMO_PRINTF(2, 3);
 ZMO_API const char *zmo_stracc_value(const zmo_stracc_t *acc); /* "" when empty */
@@ -197,7 +200,7 @@ ZMO_API zmo_conv_t *zmo_conv_open(const char *to, const char *from); /* null, er
 /* Converts in_size bytes at in to out; *out_len gets the bytes written.
  * E2BIG when out is too small, EILSEQ or EINVAL on bad or cut input. */
 ZMO_API int zmo_conv(zmo_conv_t *c, const void *in, size_t in_size, void *out, size_t out_size,
-             size_t *out_len);
+                     size_t *out_len);
 ZMO_API void zmo_conv_close(zmo_conv_t *c);
 
 /* ---- pools, JSON and XML ------------------------------------------------- */
@@ -221,7 +224,7 @@ ZMO_API zmo_json_value_t *zmo_json_array_get(const zmo_json_value_t *array, size
 
 ZMO_API int zmo_json_value_is_null(const zmo_json_value_t *v);
 ZMO_API int zmo_json_value_is_boolean(const zmo_json_value_t *v);
-ZMO_API int zmo_json_value_is_uchar(const zmo_json_value_t *v);  /* unsigned integer that fits */
+ZMO_API int zmo_json_value_is_uchar(const zmo_json_value_t *v); /* unsigned integer that fits */
 ZMO_API int zmo_json_value_is_ushort(const zmo_json_value_t *v);
 ZMO_API int zmo_json_value_is_ullong(const zmo_json_value_t *v);
 ZMO_API int zmo_json_value_is_string(const zmo_json_value_t *v);
@@ -231,9 +234,9 @@ ZMO_API int zmo_json_value_get_boolean(const zmo_json_value_t *v, int *out);
 ZMO_API int zmo_json_value_get_uchar(const zmo_json_value_t *v, unsigned char *out);
 ZMO_API int zmo_json_value_get_ushort(const zmo_json_value_t *v, unsigned short *out);
 ZMO_API int zmo_json_value_get_ullong(const zmo_json_value_t *v, unsigned long long *out);
-ZMO_API const char *zmo_json_value_get_string(const zmo_json_value_t *v);             /* null if not */
-ZMO_API zmo_json_value_t *zmo_json_value_get_object(const zmo_json_value_t *v);        /* null if not */
-ZMO_API zmo_json_value_t *zmo_json_value_get_array(const zmo_json_value_t *v);         /* null if not */
+ZMO_API const char *zmo_json_value_get_string(const zmo_json_value_t *v);       /* null if not */
+ZMO_API zmo_json_value_t *zmo_json_value_get_object(const zmo_json_value_t *v); /* null if not */
+ZMO_API zmo_json_value_t *zmo_json_value_get_array(const zmo_json_value_t *v);  /* null if not */
 
 ZMO_API zmo_json_value_t *zmo_json_object_new(zmo_pool_t *pool);
 /* Setting a name that exists replaces its value in place. */
@@ -260,9 +263,9 @@ ZMO_API const char *zmo_xml_node_attribute(const zmo_xml_node_t *node, const cha
 /* ---- MD5 ----------------------------------------------------------------- */
 
 typedef struct zmo_md5 {
-  uint32_t state[4];
-  uint64_t length;
-  uint8_t block[64];
+    uint32_t state[4];
+    uint64_t length;
+    uint8_t block[64];
 } zmo_md5_t;
 ZMO_API void zmo_md5_init(zmo_md5_t *ctx);
 ZMO_API void zmo_md5_update(zmo_md5_t *ctx, const void *data, size_t size);
@@ -283,8 +286,8 @@ typedef struct zmo_core_event zmo_core_event_t;
 ZMO_API zmo_core_t *zmo_core_open(const char *name, int timeout_ms, size_t max_answer);
 ZMO_API void zmo_core_close(zmo_core_t *core);
 /* 0 when the request could not be sent or answered; *granted tells the verdict. */
-ZMO_API int zmo_core_authenticate(zmo_core_t *core, const char *login, const char *password,
-                          const char *tag, int *granted);
+ZMO_API int zmo_core_authenticate(zmo_core_t *core, const char *login, const char *password, const char *tag,
+                                  int *granted);
 ZMO_API zmo_core_event_connection_t *zmo_core_event_connection_open(int timeout_ms);
 ZMO_API void zmo_core_event_connection_close(zmo_core_event_connection_t *conn);
 ZMO_API int zmo_core_event_connection_fd(const zmo_core_event_connection_t *conn);

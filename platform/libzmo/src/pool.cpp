@@ -7,10 +7,12 @@ extern "C" {
 
 zmo_pool_t *zmo_pool_new(void) { return new (std::nothrow) zmo_pool_t(); }
 
-void zmo_pool_clear(zmo_pool_t *pool) {
-  if (!pool) return;
-  pool->json.clear();
-  pool->xml.clear();
+void zmo_pool_clear(zmo_pool_t *pool)
+{
+    if (!pool)
+        return;
+    pool->json.clear();
+    pool->xml.clear();
 }
 
 void zmo_pool_free(zmo_pool_t *pool) { delete pool; }

@@ -42,7 +42,7 @@ void signalThread(sigset_t set)
         }
         if (signal == SIGTERM || signal == SIGINT)
             gStopping = true;
-        if (signal == SIGUSR1) // wakes the thread when the server has ended
+        if (signal == SIGUSR1)  // wakes the thread when the server has ended
             break;
         // A stop sent while the server is still starting finds no listener:
         // it is repeated until the server has ended.

@@ -19,7 +19,7 @@
 
 namespace {
 
-std::vector<CMWchar> wide(const std::string& text)
+std::vector<CMWchar> wide(const std::string &text)
 {
     std::vector<CMWchar> out(text.size() + 1);
     if (syUTF8ToUnicodeN(out.data(), text.c_str(), static_cast<uint32_t>(out.size() * 2)) != 0)
@@ -27,14 +27,14 @@ std::vector<CMWchar> wide(const std::string& text)
     return out;
 }
 
-std::string narrow(const CMWchar* text)
+std::string narrow(const CMWchar *text)
 {
     char out[1024];
     return syUnicodeToUTF8N(out, text, sizeof out) == 0 ? out : "?";
 }
 
 // "\n", "\r", "\t" and "\\" in a field stand for themselves escaped.
-std::string unescape(const std::string& in)
+std::string unescape(const std::string &in)
 {
     std::string out;
     for (size_t i = 0; i < in.size(); ++i) {
@@ -48,9 +48,9 @@ std::string unescape(const std::string& in)
     return out;
 }
 
-std::string command(const std::vector<std::string>& f)
+std::string command(const std::vector<std::string> &f)
 {
-    const std::string& c = f[0];
+    const std::string &c = f[0];
     auto w = [&](size_t i) { return wide(f.at(i)); };
     auto n = [&](size_t i) { return std::stoi(f.at(i)); };
     if (c == "adduser")
@@ -68,7 +68,10 @@ std::string command(const std::vector<std::string>& f)
         int hashed = 0;
         int32_t rid = 0;
         int r = udGetPassword(w(1).data(), out, &hashed, &rid);
-        return std::to_string(r) + " " + std::to_string(rid) + " " + fw_test::to_hex(out, r == 3 ? 16 : r == 4 && hashed ? 32 : 0);
+        return std::to_string(r) + " " + std::to_string(rid) + " " +
+               fw_test::to_hex(out, r == 3             ? 16
+                                    : r == 4 && hashed ? 32
+                                                       : 0);
     }
     if (c == "saveshare") {
         auto old = w(1);
@@ -87,7 +90,8 @@ std::string command(const std::vector<std::string>& f)
     }
     if (c == "savesd") {
         auto sd = fw_test::hex(f.at(2));
-        return std::to_string(udSaveShareSecurityDescriptor(w(1).data(), sd.data(), static_cast<uint32_t>(sd.size())));
+        return std::to_string(
+            udSaveShareSecurityDescriptor(w(1).data(), sd.data(), static_cast<uint32_t>(sd.size())));
     }
     if (c == "loadsd") {
         uint8_t buf[512];
@@ -113,11 +117,9 @@ std::string command(const std::vector<std::string>& f)
 
 int run()
 {
-    zmo_acl_set_log_hook(
-        [](void*, const char* call, const char* path, const char*, int, int error) {
-            std::printf("acl %s %s %d\n", call, path ? path : "-", error);
-        },
-        nullptr);
+    zmo_acl_set_log_hook([](void *, const char *call, const char *path, const char *, int,
+                            int error) { std::printf("acl %s %s %d\n", call, path ? path : "-", error); },
+                         nullptr);
     std::string line;
     while (std::getline(std::cin, line)) {
         std::vector<std::string> fields;
@@ -129,7 +131,7 @@ int run()
         std::string answer;
         try {
             answer = command(fields);
-        } catch (const std::exception&) {
+        } catch (const std::exception &) {
             answer = "bad arguments";
         }
         std::printf("> %s\n", answer.c_str());
@@ -143,7 +145,7 @@ int selfip()
     if (!cmSelfipStart())
         return 1;
     cmSelfipIterate();
-    while (const CMSelfIp* s = cmSelfipNext()) {
+    while (const CMSelfIp *s = cmSelfipNext()) {
         char ip[INET_ADDRSTRLEN], bcast[INET_ADDRSTRLEN], mask[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &s->ip, ip, sizeof ip);
         inet_ntop(AF_INET, &s->bcast, bcast, sizeof bcast);
@@ -155,9 +157,9 @@ int selfip()
     return 0;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "selfip")

@@ -25,9 +25,10 @@ namespace {
 // An empty field is "-", so that every answer line keeps its three fields.
 std::string toHex(const uint8_t *p, size_t n) { return n ? fw_test::to_hex(p, n) : "-"; }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s name:password:rid:flags [permissive]\n", argv[0]);
         return 2;
@@ -91,9 +92,11 @@ int main(int argc, char **argv) {
             session->signingActive = 1;
             std::memcpy(user->smb3SigningKey, user->sessionKey, 16);
             if (word == "sign2")
-                csCreateMessageSignatureSMB2(user->uid + CS_SMB2_SESSION_BASE, message.data(), uint32_t(message.size()));
+                csCreateMessageSignatureSMB2(user->uid + CS_SMB2_SESSION_BASE, message.data(),
+                                             uint32_t(message.size()));
             else
-                csCreateMessageSignatureSMB3(user->uid + CS_SMB2_SESSION_BASE, message.data(), uint32_t(message.size()));
+                csCreateMessageSignatureSMB3(user->uid + CS_SMB2_SESSION_BASE, message.data(),
+                                             uint32_t(message.size()));
             std::cout << toHex(message.data() + 48, 16) << std::endl;
             continue;
         }
@@ -105,8 +108,8 @@ int main(int argc, char **argv) {
         request.insert(request.end(), blob.begin(), blob.end());
         std::vector<uint8_t> answer(65536);
         uint32_t length = uint32_t(answer.size());
-        uint32_t status = csAuthenticateUser(request.data() + 10, uint32_t(blob.size()), session, answer.data(),
-                                             &length, 1, &user, nullptr);
+        uint32_t status = csAuthenticateUser(request.data() + 10, uint32_t(blob.size()), session,
+                                             answer.data(), &length, 1, &user, nullptr);
         std::cout << std::hex << status << std::dec << ' ' << toHex(answer.data(), length) << ' '
                   << (user && status == 0 ? toHex(user->sessionKey, 16) : std::string("-")) << std::endl;
     }

@@ -150,7 +150,7 @@ std::string run(const std::string &verb, const std::string &arg)
     return "unknown command";
 }
 
-} // namespace
+}  // namespace
 
 int main()
 {

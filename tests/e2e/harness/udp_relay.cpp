@@ -45,7 +45,7 @@ volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
 struct Options {
-    sockaddr_in a {}, to_a {}, b {}, to_b {};
+    sockaddr_in a{}, to_a{}, b{}, to_b{};
     bool learn_a = false;
     unsigned seed = 1;
     double drop = 0, dup = 0, reorder = 0;
@@ -67,7 +67,7 @@ sockaddr_in parse_addr(const char *text)
     size_t colon = s.rfind(':');
     if (colon == std::string::npos)
         usage("address wants ADDR:PORT");
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     if (inet_pton(AF_INET, s.substr(0, colon).c_str(), &a.sin_addr) != 1)
         usage("bad IPv4 address");
@@ -99,26 +99,41 @@ Options parse(int argc, char **argv)
                 usage(("missing value for " + k).c_str());
             return argv[++i];
         };
-        if (k == "--a") { o.a = parse_addr(val()); have[0] = true; }
-        else if (k == "--to-a") {
+        if (k == "--a") {
+            o.a = parse_addr(val());
+            have[0] = true;
+        } else if (k == "--to-a") {
             const char *v = val();
             o.learn_a = std::string(v) == "learn";
             if (!o.learn_a)
                 o.to_a = parse_addr(v);
             have[1] = true;
-        }
-        else if (k == "--b") { o.b = parse_addr(val()); have[2] = true; }
-        else if (k == "--to-b") { o.to_b = parse_addr(val()); have[3] = true; }
-        else if (k == "--seed") o.seed = static_cast<unsigned>(std::strtoul(val(), nullptr, 10));
-        else if (k == "--drop") o.drop = std::atof(val());
-        else if (k == "--dup") o.dup = std::atof(val());
-        else if (k == "--reorder") o.reorder = std::atof(val());
-        else if (k == "--delay") o.delay_ms = std::atoi(val());
-        else if (k == "--jitter") o.jitter_ms = std::atoi(val());
-        else if (k == "--drop-nth") parse_nth(val(), o);
-        else if (k == "--forge-coap") o.forge = true;
-        else if (k == "--log") o.log = val();
-        else usage(("unknown option " + k).c_str());
+        } else if (k == "--b") {
+            o.b = parse_addr(val());
+            have[2] = true;
+        } else if (k == "--to-b") {
+            o.to_b = parse_addr(val());
+            have[3] = true;
+        } else if (k == "--seed")
+            o.seed = static_cast<unsigned>(std::strtoul(val(), nullptr, 10));
+        else if (k == "--drop")
+            o.drop = std::atof(val());
+        else if (k == "--dup")
+            o.dup = std::atof(val());
+        else if (k == "--reorder")
+            o.reorder = std::atof(val());
+        else if (k == "--delay")
+            o.delay_ms = std::atoi(val());
+        else if (k == "--jitter")
+            o.jitter_ms = std::atoi(val());
+        else if (k == "--drop-nth")
+            parse_nth(val(), o);
+        else if (k == "--forge-coap")
+            o.forge = true;
+        else if (k == "--log")
+            o.log = val();
+        else
+            usage(("unknown option " + k).c_str());
     }
     if (!(have[0] && have[1] && have[2] && have[3]))
         usage("--a, --to-a, --b and --to-b are needed");
@@ -141,7 +156,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Pending {
     Clock::time_point at;
-    uint64_t order; // keeps equal times in arrival order
+    uint64_t order;  // keeps equal times in arrival order
     int fd;
     sockaddr_in to;
     std::vector<uint8_t> bytes;
@@ -156,7 +171,7 @@ void forge(const std::vector<uint8_t> &req, int fd_a, int fd_forger, const socka
     unsigned type = (req[0] >> 4) & 3, tkl = req[0] & 15, code = req[1];
     if (type != 0 || code < 1 || code > 4 || tkl > 8 || req.size() < 4 + tkl)
         return;
-    std::vector<uint8_t> ack {static_cast<uint8_t>(0x60 | tkl), 0x45, req[2], req[3]};
+    std::vector<uint8_t> ack{static_cast<uint8_t>(0x60 | tkl), 0x45, req[2], req[3]};
     ack.insert(ack.end(), req.begin() + 4, req.begin() + 4 + tkl);
     ack.push_back(0xff);
     for (char c : std::string("forged"))
@@ -166,10 +181,9 @@ void forge(const std::vector<uint8_t> &req, int fd_a, int fd_forger, const socka
         other_token[4 + tkl - 1] ^= 0x5a;
     else
         other_token[0] = 0x61, other_token.insert(other_token.begin() + 4, 0x5a);
-    sendto(fd_a, other_token.data(), other_token.size(), 0,
-           reinterpret_cast<const sockaddr *>(&to), sizeof to);
-    sendto(fd_forger, ack.data(), ack.size(), 0, reinterpret_cast<const sockaddr *>(&to),
+    sendto(fd_a, other_token.data(), other_token.size(), 0, reinterpret_cast<const sockaddr *>(&to),
            sizeof to);
+    sendto(fd_forger, ack.data(), ack.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
 }
 
 }  // namespace
@@ -206,8 +220,7 @@ int main(int argc, char **argv)
     while (!g_stop) {
         int timeout = -1;
         if (!queue.empty()) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(queue.top().at -
-                                                                              Clock::now());
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(queue.top().at - Clock::now());
             timeout = left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
         }
         pollfd p[2] = {{fd_a, POLLIN, 0}, {fd_b, POLLIN, 0}};
@@ -215,8 +228,8 @@ int main(int argc, char **argv)
         Clock::time_point now = Clock::now();
         while (!queue.empty() && queue.top().at <= now) {
             const Pending &d = queue.top();
-            sendto(d.fd, d.bytes.data(), d.bytes.size(), 0,
-                   reinterpret_cast<const sockaddr *>(&d.to), sizeof d.to);
+            sendto(d.fd, d.bytes.data(), d.bytes.size(), 0, reinterpret_cast<const sockaddr *>(&d.to),
+                   sizeof d.to);
             queue.pop();
         }
         if (n <= 0)
@@ -225,10 +238,10 @@ int main(int argc, char **argv)
             if (!(p[side].revents & POLLIN))
                 continue;
             std::vector<uint8_t> buf(65536);
-            sockaddr_in from {};
+            sockaddr_in from{};
             socklen_t from_len = sizeof from;
-            ssize_t len = recvfrom(p[side].fd, buf.data(), buf.size(), 0,
-                                   reinterpret_cast<sockaddr *>(&from), &from_len);
+            ssize_t len = recvfrom(p[side].fd, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr *>(&from),
+                                   &from_len);
             if (len < 0)
                 continue;
             if (side == 0 && o.learn_a)
@@ -236,8 +249,8 @@ int main(int argc, char **argv)
             buf.resize(static_cast<size_t>(len));
             unsigned nth = ++count[side];
             const char *dir = side == 0 ? "ab" : "ba";
-            long ms = static_cast<long>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count());
+            long ms =
+                static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(now - start).count());
             // Every draw is made for every datagram, so one seed gives one
             // sequence of fates whatever the options.
             bool lose = coin(rng) < o.drop;
@@ -257,8 +270,8 @@ int main(int argc, char **argv)
                 continue;
             }
             int wait = o.delay_ms + jitter + (hold ? 2 * o.delay_ms + 5 : 0);
-            Pending d {now + std::chrono::milliseconds(wait), order++, side == 0 ? fd_b : fd_a,
-                       side == 0 ? o.to_b : o.to_a, buf};
+            Pending d{now + std::chrono::milliseconds(wait), order++, side == 0 ? fd_b : fd_a,
+                      side == 0 ? o.to_b : o.to_a, buf};
             if (twice) {
                 Pending copy = d;
                 copy.at += std::chrono::milliseconds(1 + o.jitter_ms / 2);
@@ -270,10 +283,12 @@ int main(int argc, char **argv)
             passed++;
             late += hold;
             std::fprintf(log, "%ld %s %u %zd %s\n", ms, dir, nth, len,
-                         twice ? "dup" : hold ? "late" : "pass");
+                         twice  ? "dup"
+                         : hold ? "late"
+                                : "pass");
         }
     }
-    std::fprintf(log, "summary passed=%u dropped=%u duplicated=%u late=%u\n", passed, dropped,
-                 duplicated, late);
+    std::fprintf(log, "summary passed=%u dropped=%u duplicated=%u late=%u\n", passed, dropped, duplicated,
+                 late);
     return 0;
 }

@@ -76,8 +76,7 @@ std::string digest(const std::string &body)
     for (unsigned char c : body)
         h = (h ^ c) * 1099511628211ull;
     char text[64];
-    std::snprintf(text, sizeof text, "len=%zu fnv=%016llx", body.size(),
-                  static_cast<unsigned long long>(h));
+    std::snprintf(text, sizeof text, "len=%zu fnv=%016llx", body.size(), static_cast<unsigned long long>(h));
     return text;
 }
 
@@ -326,8 +325,7 @@ int bench(int argc, char **argv)
     double elapsed = (TimeMono_Us() - t0) / 1e6;
     std::sort(rtts.begin() + (rtts.empty() ? 0 : 1), rtts.end());
     double median = rtts.size() > 1 ? rtts[1 + (rtts.size() - 1) / 2] : 0;
-    std::printf("first_ms=%.3f median_us=%.0f per_second=%.0f\n", first_ms, median,
-                (a1 - a0) / elapsed);
+    std::printf("first_ms=%.3f median_us=%.0f per_second=%.0f\n", first_ms, median, (a1 - a0) / elapsed);
     Mirel_Free(g_bench.ep);
     return 0;
 }

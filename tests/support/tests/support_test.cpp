@@ -113,7 +113,8 @@ TEST(Matchers, HexIsAndSubstrings)
 {
     EXPECT_THAT((Bytes{1, 2, 0xff}), HexIs("01 02 ff"));
     EXPECT_THAT((Bytes{1, 2}), Not(HexIs("01 03")));
-    EXPECT_THAT(std::string("ready on port 53"), AllOf(HasSubstr("port"), StartsWith("ready"), EndsWith("53")));
+    EXPECT_THAT(std::string("ready on port 53"),
+                AllOf(HasSubstr("port"), StartsWith("ready"), EndsWith("53")));
     EXPECT_THAT(std::string("x"), Not(HasSubstr("y")));
     testing::StringMatchResultListener listener;
     EXPECT_FALSE(testing::ExplainMatchResult(HexIs("01"), Bytes{2}, &listener));

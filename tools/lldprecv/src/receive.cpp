@@ -43,10 +43,7 @@ bool report_neighbour(const Neighbour &n, bool debug, const char *file)
     return true;
 }
 
-int open_recv_socket()
-{
-    return tools::open_packet_socket(htons(kEthertype), "recv");
-}
+int open_recv_socket() { return tools::open_packet_socket(htons(kEthertype), "recv"); }
 
 void lldp_receive(int s, bool debug)
 {

@@ -75,10 +75,7 @@ Snapshot snapshot(int type)
 
 }  // namespace
 
-extern "C" int cfgmgr_key_is_valid(const char *key)
-{
-    return key && *key;
-}
+extern "C" int cfgmgr_key_is_valid(const char *key) { return key && *key; }
 
 extern "C" enum cfgmgr_read_result cfgmgr_read(const char *key, char *buffer, size_t capacity)
 {

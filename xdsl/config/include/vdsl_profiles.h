@@ -57,7 +57,8 @@ int new_vdsl_profiles_fun(int type, const char *name);
 int profile_remove(int type, const char *name, const char *table_key);
 int update_profile_value_fun(const char *name, int type, const char *oid, const char *parameter,
                              uint32_t number, const char *text);
-int update_psd_type_profile_fun(const char *name, int type, const char *oid, int index, int tone, float level);
+int update_psd_type_profile_fun(const char *name, int type, const char *oid, int index, int tone,
+                                float level);
 int vdsl_profiles_map_port_fun(int type, const char *name, char *mark);
 void free_vdsl_profiles_fun(void);
 

@@ -7,10 +7,7 @@
 
 namespace {
 
-uint32_t word_value(const char *word)
-{
-    return hex_text_to_uint(word, 6);
-}
+uint32_t word_value(const char *word) { return hex_text_to_uint(word, 6); }
 
 // v: the level in tenths of dBm/Hz, rounded as each format wants.
 int level_tenths(const char *level, bool psd)
@@ -35,7 +32,7 @@ extern "C" uint32_t hex_text_to_uint(const char *text, int n)
     uint32_t v = 0;
     for (int i = 0; i < n && text[i]; i++) {
         char c = text[i];
-        uint32_t d = c >= '0' && c <= '9' ? static_cast<uint32_t>(c - '0')
+        uint32_t d = c >= '0' && c <= '9'   ? static_cast<uint32_t>(c - '0')
                      : c >= 'a' && c <= 'f' ? static_cast<uint32_t>(c - 'a' + 10)
                      : c >= 'A' && c <= 'F' ? static_cast<uint32_t>(c - 'A' + 10)
                                             : 0;

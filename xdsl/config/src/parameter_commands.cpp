@@ -50,18 +50,54 @@ struct NumericSetter {
     const char *usage[kUsageLines];
 };
 
-#define DEC {kHeaderA}
-#define RATE {kHeaderA, "value:0-200000 kbps"}
-#define SNR {kHeaderA, "value:0-310"}
-#define RA_MARGIN {kHeaderB, "value:0-310"}
-#define RA_MODE {kHeaderB, "value:1-3", "1:manual", "2:raInit", "3:dynamicRa"}
-#define V16383 {kHeaderB, "value:0-16383"}
-#define DIS_EN {kHeaderB, "value:1-2", "1:disable", "2:enable"}
-#define CABLE {kHeaderB, "value:0-640"}
-#define PSD_B {kHeaderB, "value:0-4095"}
-#define PSD_A {kHeaderB, "value:4000-8095"}
-#define ATP {kHeaderB, "value:0-205 units 0.1dBm"}
-#define NOMPSD {kHeaderB, "value:-300~-600 units 0.1dBm/Hz"}
+#define DEC                                                                                                  \
+    {                                                                                                        \
+        kHeaderA                                                                                             \
+    }
+#define RATE                                                                                                 \
+    {                                                                                                        \
+        kHeaderA, "value:0-200000 kbps"                                                                      \
+    }
+#define SNR                                                                                                  \
+    {                                                                                                        \
+        kHeaderA, "value:0-310"                                                                              \
+    }
+#define RA_MARGIN                                                                                            \
+    {                                                                                                        \
+        kHeaderB, "value:0-310"                                                                              \
+    }
+#define RA_MODE                                                                                              \
+    {                                                                                                        \
+        kHeaderB, "value:1-3", "1:manual", "2:raInit", "3:dynamicRa"                                         \
+    }
+#define V16383                                                                                               \
+    {                                                                                                        \
+        kHeaderB, "value:0-16383"                                                                            \
+    }
+#define DIS_EN                                                                                               \
+    {                                                                                                        \
+        kHeaderB, "value:1-2", "1:disable", "2:enable"                                                       \
+    }
+#define CABLE                                                                                                \
+    {                                                                                                        \
+        kHeaderB, "value:0-640"                                                                              \
+    }
+#define PSD_B                                                                                                \
+    {                                                                                                        \
+        kHeaderB, "value:0-4095"                                                                             \
+    }
+#define PSD_A                                                                                                \
+    {                                                                                                        \
+        kHeaderB, "value:4000-8095"                                                                          \
+    }
+#define ATP                                                                                                  \
+    {                                                                                                        \
+        kHeaderB, "value:0-205 units 0.1dBm"                                                                 \
+    }
+#define NOMPSD                                                                                               \
+    {                                                                                                        \
+        kHeaderB, "value:-300~-600 units 0.1dBm/Hz"                                                          \
+    }
 
 const NumericSetter kNumeric[] = {
     {"cvThresXtuc", 6, "0.15.2", 0, 8388607, Check::Range, DEC},
@@ -96,7 +132,12 @@ const NumericSetter kNumeric[] = {
     {"maxSnrmUs", 2, "0.9.19", 0, 310, Check::Range, SNR},
     {"minSnrmDs", 2, "0.9.20", 0, 310, Check::Range, SNR},
     {"minSnrmUs", 2, "0.9.21", 0, 310, Check::Range, SNR},
-    {"handshakeTone", 2, "1.1.1", 0, 7, Check::HandshakeTone,
+    {"handshakeTone",
+     2,
+     "1.1.1",
+     0,
+     7,
+     Check::HandshakeTone,
      {kHeaderA, "value:0 , 1 , 2 , 7", "0:auto", "1:A43", "2:B43", "7:V43"}},
     {"upboKLF", 2, "0.9.45", 1, 3, Check::UpboKlf, {kHeaderB, "value:1-3", "1:auto", "3:disableUpbo"}},
     {"upboPsdA0", 2, "0.11.2", 4000, 8095, Check::Range, PSD_A},
@@ -132,7 +173,12 @@ const NumericSetter kNumeric[] = {
     {"maxNomPsdUs", 2, "0.10.3", -600, -300, Check::SignedRange, NOMPSD},
     {"automodeColdStart", 2, "0.1.10", 0, 1, Check::Range, {kHeaderB, "value:0-1", "0:off", "1:on"}},
     {"automodeLength", 2, "1.1.69", 1500, 3900, Check::Range, {kHeaderB, "value:1500-3900"}},
-    {"bandConfig", 2, "0.9.57", 0, 2, Check::Range,
+    {"bandConfig",
+     2,
+     "0.9.57",
+     0,
+     2,
+     Check::Range,
      {kHeaderB, "value:0-2", "0:ALL_TONE_ON", "1:DISABLE_1100K_BELOW", "2:DISABLE_2200K_BELOW",
       "\nWARNING:If you will choice 1 or 2", "\tsuggest set us0 disable,please refer us0disable command"}},
 };
@@ -195,8 +241,10 @@ struct WordSetter {
     const char *first, *second;
 };
 
-const WordSetter kWordSetters[] = {
-    {"led", "on", "off"}, {"bitSwapUs", "on", "off"}, {"bitSwapDs", "on", "off"}, {"us0disable", "allow", "disable"}};
+const WordSetter kWordSetters[] = {{"led", "on", "off"},
+                                   {"bitSwapUs", "on", "off"},
+                                   {"bitSwapDs", "on", "off"},
+                                   {"us0disable", "allow", "disable"}};
 
 int run_word(const WordSetter &s, char *rest)
 {
@@ -257,7 +305,8 @@ int run_sub_profile(const SubProfile &s, char *rest)
     }
     if (refuse_default(w[0].c_str()))
         return CLI_USAGE;
-    bool known = sysprof_exists(s.prefix, w[1].c_str()) == 0 || (s.user_type && find(s.user_type, w[1].c_str()));
+    bool known =
+        sysprof_exists(s.prefix, w[1].c_str()) == 0 || (s.user_type && find(s.user_type, w[1].c_str()));
     if (!known) {
         cli_print(CLI_LEVEL_ORDINARY, s.refusal, w[1].c_str());
         sub_profile_lists(s);
@@ -285,8 +334,9 @@ int run_profile_mask(char *rest)
         return CLI_USAGE;
     if (w.size() < 2 || w[1].size() != 8)
         return usage({"Usage: cmd <profile_name> <8 bit bitmasks>", "\t0 : non-active", "\t1 : active\n",
-                      "Bit 7:30a, Bit 6:17a, Bit 5:12b, Bit 4:12a", "Bit 3:8d,  Bit 2:8c,  Bit 1:8b,  Bit 0:8a", "ex:",
-                      "active 30a:", "cmd <profile_name> 10000000", "active 30a,12b:", "cmd <profile_name> 10100000",
+                      "Bit 7:30a, Bit 6:17a, Bit 5:12b, Bit 4:12a",
+                      "Bit 3:8d,  Bit 2:8c,  Bit 1:8b,  Bit 0:8a", "ex:", "active 30a:",
+                      "cmd <profile_name> 10000000", "active 30a,12b:", "cmd <profile_name> 10100000",
                       "active 30a,17a,12b,12a,8d,8c,8b,8a:", "cmd <profile_name> 11111111"});
     uint32_t m = 0;
     for (char c : w[1]) {
@@ -344,7 +394,7 @@ struct BreakpointSetter {
     const char *word;
     int type;
     const char *oid;
-    int words;        // index range 1..words
+    int words;  // index range 1..words
     bool rfi;
     float low, high;  // level range
     size_t hex_length;
@@ -356,22 +406,64 @@ const char kRfiUsage[] = "Usage:\tcmd <profile_name> <index> <start_tone> <end_t
 const char kHexUsage[] = "Usage:\tcmd <profile_name> <mibs-value>";
 
 const BreakpointSetter kBreakpoints[] = {
-    {"vn-set-ds", 7, "0.9.27", 32, false, -140.0f, -40.0f, 192,
+    {"vn-set-ds",
+     7,
+     "0.9.27",
+     32,
+     false,
+     -140.0f,
+     -40.0f,
+     192,
      {kBpUsage, "index:1~32", "tone:0~7000 (4.3125kHz)", "nlevel:-40~-140 dBm/Hz", kHexUsage,
       "mibs-value is 192 hex encode"}},
-    {"vn-set-us", 7, "0.9.28", 16, false, -140.0f, -40.0f, 96,
+    {"vn-set-us",
+     7,
+     "0.9.28",
+     16,
+     false,
+     -140.0f,
+     -40.0f,
+     96,
      {kBpUsage, "index:1~16", "tone:0~7000 (4.3125kHz)", "nlevel:-40~-140 dBm/Hz", kHexUsage,
       "mibs-value is 96 hex encode"}},
-    {"dpb-set", 8, "0.9.36", 32, false, -127.5f, 0.0f, 192,
+    {"dpb-set",
+     8,
+     "0.9.36",
+     32,
+     false,
+     -127.5f,
+     0.0f,
+     192,
      {kBpUsage, "index:1~32", "tone:0~7000 (4.3125kHz)", "nlevel:-127.5~0 dBm/Hz", kHexUsage,
       "mibs-value is 192 hex encode"}},
-    {"psd-set-ds", 10, "0.10.14", 40, false, -127.5f, 0.0f, 240,
+    {"psd-set-ds",
+     10,
+     "0.10.14",
+     40,
+     false,
+     -127.5f,
+     0.0f,
+     240,
      {kBpUsage, "index:1~40", "tone:0~7000 (4.3125kHz)", "nlevel:0~-127.5 dBm/Hz", kHexUsage,
       "mibs-value is 240 hex encode"}},
-    {"psd-set-us", 10, "0.10.15", 40, false, -127.5f, 0.0f, 240,
+    {"psd-set-us",
+     10,
+     "0.10.15",
+     40,
+     false,
+     -127.5f,
+     0.0f,
+     240,
      {kBpUsage, "index:1~40", "tone:0~7000 (4.3125kHz)", "nlevel:0~-127.5 dBm/Hz", kHexUsage,
       "mibs-value is 240 hex encode"}},
-    {"rfi-set", 9, "0.9.5", 16, true, 0.0f, 0.0f, 192,
+    {"rfi-set",
+     9,
+     "0.9.5",
+     16,
+     true,
+     0.0f,
+     0.0f,
+     192,
      {kRfiUsage, "index:1~16", "tone:0~7000 (4.3125kHz)", kHexUsage, "mibs-value is 192 hex encode"}},
 };
 
@@ -391,7 +483,8 @@ int run_breakpoint(const BreakpointSetter &s, char *rest)
         return usage(s.usage);
     long long index, tone;
     char *end;
-    if (!decimal(w[1], index) || !decimal(w[2], tone) || index < 1 || index > s.words || tone < 0 || tone > 7000)
+    if (!decimal(w[1], index) || !decimal(w[2], tone) || index < 1 || index > s.words || tone < 0 ||
+        tone > 7000)
         return usage(s.usage);
     if (s.rfi) {
         long long stop;
@@ -407,8 +500,8 @@ int run_breakpoint(const BreakpointSetter &s, char *rest)
     float level = std::strtof(w[3].c_str(), &end);
     if (end == w[3].c_str() || !(level >= s.low && level <= s.high))
         return usage(s.usage);
-    return update_psd_type_profile_fun(w[0].c_str(), s.type, s.oid, static_cast<int>(index), static_cast<int>(tone),
-                                       level);
+    return update_psd_type_profile_fun(w[0].c_str(), s.type, s.oid, static_cast<int>(index),
+                                       static_cast<int>(tone), level);
 }
 
 }  // namespace
@@ -417,10 +510,10 @@ int run_breakpoint(const BreakpointSetter &s, char *rest)
 
 using namespace profiles;
 
-#define NUMERIC(word)                                                  \
-    extern "C" int cmd_set_##word(char *rest, const cli_dir_row *)     \
-    {                                                                  \
-        return run_numeric(*numeric(#word), rest);                     \
+#define NUMERIC(word)                                                                                        \
+    extern "C" int cmd_set_##word(char *rest, const cli_dir_row *)                                           \
+    {                                                                                                        \
+        return run_numeric(*numeric(#word), rest);                                                           \
     }
 NUMERIC(cvThresXtuc)
 NUMERIC(correctedThresXtuc)
@@ -492,30 +585,18 @@ NUMERIC(automodeLength)
 NUMERIC(bandConfig)
 #undef NUMERIC
 
-extern "C" int cmd_set_led(char *rest, const cli_dir_row *)
-{
-    return run_word(kWordSetters[0], rest);
-}
+extern "C" int cmd_set_led(char *rest, const cli_dir_row *) { return run_word(kWordSetters[0], rest); }
 
-extern "C" int cmd_set_bitSwapUs(char *rest, const cli_dir_row *)
-{
-    return run_word(kWordSetters[1], rest);
-}
+extern "C" int cmd_set_bitSwapUs(char *rest, const cli_dir_row *) { return run_word(kWordSetters[1], rest); }
 
-extern "C" int cmd_set_bitSwapDs(char *rest, const cli_dir_row *)
-{
-    return run_word(kWordSetters[2], rest);
-}
+extern "C" int cmd_set_bitSwapDs(char *rest, const cli_dir_row *) { return run_word(kWordSetters[2], rest); }
 
-extern "C" int cmd_set_us0disable(char *rest, const cli_dir_row *)
-{
-    return run_word(kWordSetters[3], rest);
-}
+extern "C" int cmd_set_us0disable(char *rest, const cli_dir_row *) { return run_word(kWordSetters[3], rest); }
 
-#define SUB(word, i)                                                   \
-    extern "C" int cmd_set_##word(char *rest, const cli_dir_row *)     \
-    {                                                                  \
-        return run_sub_profile(kSubProfiles[i], rest);                 \
+#define SUB(word, i)                                                                                         \
+    extern "C" int cmd_set_##word(char *rest, const cli_dir_row *)                                           \
+    {                                                                                                        \
+        return run_sub_profile(kSubProfiles[i], rest);                                                       \
     }
 SUB(SYS, 0)
 SUB(BND, 1)
@@ -525,20 +606,14 @@ SUB(RFI, 4)
 SUB(DPB, 5)
 #undef SUB
 
-extern "C" int cmd_set_profiles(char *rest, const cli_dir_row *)
-{
-    return run_profile_mask(rest);
-}
+extern "C" int cmd_set_profiles(char *rest, const cli_dir_row *) { return run_profile_mask(rest); }
 
-extern "C" int cmd_set_IOT(char *rest, const cli_dir_row *)
-{
-    return run_iot(rest);
-}
+extern "C" int cmd_set_IOT(char *rest, const cli_dir_row *) { return run_iot(rest); }
 
-#define BREAKPOINT(name, i)                                             \
-    extern "C" int cmd_##name(char *rest, const cli_dir_row *)          \
-    {                                                                   \
-        return run_breakpoint(kBreakpoints[i], rest);                   \
+#define BREAKPOINT(name, i)                                                                                  \
+    extern "C" int cmd_##name(char *rest, const cli_dir_row *)                                               \
+    {                                                                                                        \
+        return run_breakpoint(kBreakpoints[i], rest);                                                        \
     }
 BREAKPOINT(vn_set_ds, 0)
 BREAKPOINT(vn_set_us, 1)

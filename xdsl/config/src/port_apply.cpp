@@ -207,7 +207,8 @@ extern "C" int profiles_apply_port(int port, const char *name, int type)
     // Copies: applying a sub-profile may load other types.
     if (type == PROFILE_LINE_TEMPLATE || type == PROFILE_ALARM_TEMPLATE) {
         std::string first = r->values[0], second = r->values[1];
-        profiles_apply_port(port, first.c_str(), type == PROFILE_LINE_TEMPLATE ? PROFILE_LINE : PROFILE_LINE_ALARM);
+        profiles_apply_port(port, first.c_str(),
+                            type == PROFILE_LINE_TEMPLATE ? PROFILE_LINE : PROFILE_LINE_ALARM);
         profiles_apply_port(port, second.c_str(),
                             type == PROFILE_LINE_TEMPLATE ? PROFILE_CHANNEL : PROFILE_CHANNEL_ALARM);
         return 0;
@@ -222,15 +223,9 @@ extern "C" int profiles_apply_port(int port, const char *name, int type)
     return 0;
 }
 
-extern "C" int port_set_line_template(char *rest)
-{
-    return set_template(rest, true);
-}
+extern "C" int port_set_line_template(char *rest) { return set_template(rest, true); }
 
-extern "C" int port_set_alarm_template(char *rest)
-{
-    return set_template(rest, false);
-}
+extern "C" int port_set_alarm_template(char *rest) { return set_template(rest, false); }
 
 extern "C" int cmd_port_set_line_template(char *rest, const cli_dir_row *)
 {
@@ -289,8 +284,8 @@ extern "C" int cmd_port_initprofile(char *, const cli_dir_row *)
     // No value at all skips the initialisation and its message.
     if (cfgmgr_read("V_POWEROFF_P1", line, sizeof line) == CFGMGR_READ_OK) {
         if (port_flag("V_POWEROFF_P%d", 1)) {
-            cli_print(CLI_LEVEL_ORDINARY, "Init Port%d LineTemplate(%s), AlarmTemplate(%s)", 1, map_line().c_str(),
-                      map_alarm().c_str());
+            cli_print(CLI_LEVEL_ORDINARY, "Init Port%d LineTemplate(%s), AlarmTemplate(%s)", 1,
+                      map_line().c_str(), map_alarm().c_str());
             std::string lt = map_line(), at = map_alarm();
             if (!find(PROFILE_LINE_TEMPLATE, lt.c_str())) {
                 cli_print(CLI_LEVEL_ORDINARY, "%s Line Template not exist, Use Default", lt.c_str());

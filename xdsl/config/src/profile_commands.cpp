@@ -24,10 +24,11 @@ struct Kind {
 };
 
 const Kind kKinds[] = {
-    {"line-template", 1, nullptr},      {"line-profile", 2, nullptr},       {"chan-profile", 3, nullptr},
-    {"alarm-template", 4, nullptr},     {"line-alarm-profile", 5, nullptr}, {"chan-alarm-profile", 6, nullptr},
-    {"virtual-noise", 7, "VNS_"},       {"dpbopsd", 8, "DPB_"},             {"rfi-bands", 9, "RFI_"},
-    {"psd", 10, "PSD_"},
+    {"line-template", 1, nullptr},      {"line-profile", 2, nullptr},
+    {"chan-profile", 3, nullptr},       {"alarm-template", 4, nullptr},
+    {"line-alarm-profile", 5, nullptr}, {"chan-alarm-profile", 6, nullptr},
+    {"virtual-noise", 7, "VNS_"},       {"dpbopsd", 8, "DPB_"},
+    {"rfi-bands", 9, "RFI_"},           {"psd", 10, "PSD_"},
 };
 
 const char *const kShowUsage[] = {
@@ -114,10 +115,7 @@ void show_breakpoint(const Kind &k, const std::vector<std::string> &w)
     display_vdsl_parent_profile_fun(name, k.type);
 }
 
-int names_of(const char *kind)
-{
-    return profiles_main_vdslprofile_show(kind);
-}
+int names_of(const char *kind) { return profiles_main_vdslprofile_show(kind); }
 
 // "%d %s": the type and the name, each checked.
 bool type_and_name(const char *text, int &type, std::string &name)
@@ -131,8 +129,8 @@ bool type_and_name(const char *text, int &type, std::string &name)
 }
 
 struct InUse {
-    int user_type;     // 1 or 4 (templates), 2 (line profiles), 0 the port
-    int slot;          // the user's value that names the profile
+    int user_type;  // 1 or 4 (templates), 2 (line profiles), 0 the port
+    int slot;       // the user's value that names the profile
     const char *message;
 };
 
@@ -196,7 +194,8 @@ const TemplateSet kTemplateSets[] = {
     {5, 4, 0, "Usage: cmd <AlarmTemplate profile_name> <LineAlarmProfile profile_name>",
      "%s Line Alarm Profile No Exist", "line-alarm-profile", "%s Alarm Template No Exist", "alarm-template"},
     {6, 4, 1, "Usage: cmd <AlarmTemplate profile_name> <ChannelAlarmProfile profile_name>",
-     "%s Channel Alarm Profile No Exist", "chan-alarm-profile", "%s Alarm Template No Exist", "alarm-template"},
+     "%s Channel Alarm Profile No Exist", "chan-alarm-profile", "%s Alarm Template No Exist",
+     "alarm-template"},
 };
 
 int template_set(char *rest, const TemplateSet &s)
@@ -269,7 +268,8 @@ extern "C" int profile_create(const char *text)
     if (!descriptor(type).loaded)
         profiles_load(type);
     if (name.size() > PROFILE_NAME_MAX) {
-        cli_print(CLI_LEVEL_ERROR, "profile_name len=%d too long limit 20 char", static_cast<int>(name.size()));
+        cli_print(CLI_LEVEL_ERROR, "profile_name len=%d too long limit 20 char",
+                  static_cast<int>(name.size()));
         return CLI_USAGE;
     }
     if (name.find('@') != std::string::npos) {
@@ -340,14 +340,14 @@ extern "C" int profiles_main_vdslprofile_show(const char *text)
 }
 
 // Handlers of the command tree.
-#define CREATE_DELETE(suffix, type)                                                  \
-    extern "C" int cmd_profile_new_##suffix(char *rest, const cli_dir_row *)         \
-    {                                                                                \
-        return create_or_delete(rest, type, true);                                   \
-    }                                                                                \
-    extern "C" int cmd_profile_del_##suffix(char *rest, const cli_dir_row *)         \
-    {                                                                                \
-        return create_or_delete(rest, type, false);                                  \
+#define CREATE_DELETE(suffix, type)                                                                          \
+    extern "C" int cmd_profile_new_##suffix(char *rest, const cli_dir_row *)                                 \
+    {                                                                                                        \
+        return create_or_delete(rest, type, true);                                                           \
+    }                                                                                                        \
+    extern "C" int cmd_profile_del_##suffix(char *rest, const cli_dir_row *)                                 \
+    {                                                                                                        \
+        return create_or_delete(rest, type, false);                                                          \
     }
 CREATE_DELETE(line_template, 1)
 CREATE_DELETE(line, 2)
@@ -386,11 +386,8 @@ extern "C" int cmd_template_set_chan_alarm_profile(char *rest, const cli_dir_row
     return template_set(rest, kTemplateSets[3]);
 }
 
-#define ROOT_SHOW(suffix, type)                                                      \
-    extern "C" int cmd_show_##suffix(char *rest, const cli_dir_row *)                \
-    {                                                                                \
-        return root_show(rest, type);                                                \
-    }
+#define ROOT_SHOW(suffix, type)                                                                              \
+    extern "C" int cmd_show_##suffix(char *rest, const cli_dir_row *) { return root_show(rest, type); }
 ROOT_SHOW(line_template, 1)
 ROOT_SHOW(line_profile, 2)
 ROOT_SHOW(chan_profile, 3)
@@ -414,15 +411,9 @@ extern "C" int cmd_show_rfi_bands(char *rest, const cli_dir_row *)
     return root_show_breakpoint(rest, "rfi-bands");
 }
 
-extern "C" int cmd_show_psd(char *rest, const cli_dir_row *)
-{
-    return root_show_breakpoint(rest, "psd");
-}
+extern "C" int cmd_show_psd(char *rest, const cli_dir_row *) { return root_show_breakpoint(rest, "psd"); }
 
-extern "C" int cmd_show_port(char *, const cli_dir_row *)
-{
-    return profiles_main_vdslprofile_show("port");
-}
+extern "C" int cmd_show_port(char *, const cli_dir_row *) { return profiles_main_vdslprofile_show("port"); }
 
 extern "C" int cmd_show_sprofile(char *rest, const cli_dir_row *)
 {

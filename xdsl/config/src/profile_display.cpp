@@ -46,14 +46,11 @@ void port_use(int type, const char *name, const std::string &rule)
     cli_print(CLI_LEVEL_RECORD, "port_list %s|", list);
 }
 
-void column_head()
-{
-    cli_print(CLI_LEVEL_ORDINARY, "%-30s|%-20s %-s ", "", "Value", "Description");
-}
+void column_head() { cli_print(CLI_LEVEL_ORDINARY, "%-30s|%-20s %-s ", "", "Value", "Description"); }
 
 bool text_row(const char *name)
 {
-    static const char *const kText[] = {"SYS", "BND", "VNS", "PSD", "RFI", "DPB",
+    static const char *const kText[] = {"SYS", "BND", "VNS",       "PSD",       "RFI",       "DPB",
                                         "IOT", "led", "bitSwapUs", "bitSwapDs", "us0disable"};
     for (const char *t : kText)
         if (std::strcmp(t, name) == 0)
@@ -105,8 +102,8 @@ extern "C" void vn_tables_display(const char *name, const char *downstream, cons
     std::string ds = downstream ? downstream : "", us = upstream ? upstream : "";
     cli_print(CLI_LEVEL_ORDINARY, "Vitual Noise Config Tables: %s", name);
     cli_print(CLI_LEVEL_ORDINARY, "%s", kShortRule.c_str());
-    cli_print(CLI_LEVEL_ORDINARY, "%2s  %10s %20s %20s %20s", "index", " VnDs_tone(4.3125kHz)", "VnDs_level(dBm/Hz)",
-              "VnUs_tone(4.3125kHz)", "VnUs_level(dBm/Hz)");
+    cli_print(CLI_LEVEL_ORDINARY, "%2s  %10s %20s %20s %20s", "index", " VnDs_tone(4.3125kHz)",
+              "VnDs_level(dBm/Hz)", "VnUs_tone(4.3125kHz)", "VnUs_level(dBm/Hz)");
     for (int i = 0; i < 32; i++) {
         int dt, ut;
         double dl, ul;
@@ -123,7 +120,8 @@ extern "C" void vn_tables_display(const char *name, const char *downstream, cons
     port_use(PROFILE_VIRTUAL_NOISE, name, kShortRule);
 }
 
-extern "C" int psdmask_tables_display_fun(const char *name, const char *downstream, const char *upstream, int type)
+extern "C" int psdmask_tables_display_fun(const char *name, const char *downstream, const char *upstream,
+                                          int type)
 {
     std::string ds = downstream ? downstream : "", us = upstream ? upstream : "";
     if (type == PROFILE_DPBO_EPSD) {
@@ -172,7 +170,8 @@ extern "C" void rfi_tables_display(const char *name, const char *text)
     std::string v = text ? text : "";
     cli_print(CLI_LEVEL_ORDINARY, "RFI Config Tables: %s", name);
     cli_print(CLI_LEVEL_ORDINARY, "%s", kShortRule.c_str());
-    cli_print(CLI_LEVEL_ORDINARY, "%2s  %10s %20s", "Bands index", " start tone(4.3125kHz)", " end tone(4.3125kHz)");
+    cli_print(CLI_LEVEL_ORDINARY, "%2s  %10s %20s", "Bands index", " start tone(4.3125kHz)",
+              " end tone(4.3125kHz)");
     for (int b = 0; b < 16; b++) {
         int start = static_cast<int>(hex_text_to_uint(word_at(v, 2 * b).c_str(), 6) & 0xffff);
         int end = static_cast<int>(hex_text_to_uint(word_at(v, 2 * b + 1).c_str(), 6) & 0xffff);
@@ -256,12 +255,14 @@ extern "C" int display_vdsl_profiles_fun(const char *name, int type, int mode)
     switch (type) {
     case 1:
     case 4:
-        cli_print(CLI_LEVEL_ORDINARY, type == 1 ? "xDSL Line Template Config Tables: %s "
-                                                : "xDSL Alarm Template Config Tables: %s ",
+        cli_print(CLI_LEVEL_ORDINARY,
+                  type == 1 ? "xDSL Line Template Config Tables: %s "
+                            : "xDSL Alarm Template Config Tables: %s ",
                   name);
         cli_print(CLI_LEVEL_RECORD, "%s|", name);
         cli_print(CLI_LEVEL_ORDINARY, "%s", kLongRule.c_str());
-        cli_print(CLI_LEVEL_ORDINARY, type == 1 ? "LineProfile   :%s" : "LineAlarmProfile   :%s", r->values[0].c_str());
+        cli_print(CLI_LEVEL_ORDINARY, type == 1 ? "LineProfile   :%s" : "LineAlarmProfile   :%s",
+                  r->values[0].c_str());
         cli_print(CLI_LEVEL_ORDINARY, type == 1 ? "ChannelProfile:%s" : "ChanneAlarmlProfile:%s",
                   r->values[1].c_str());
         cli_print(CLI_LEVEL_RECORD, "%s|%s|", r->values[0].c_str(), r->values[1].c_str());
@@ -298,7 +299,8 @@ extern "C" int display_vdsl_profiles_fun(const char *name, int type, int mode)
         const ParamRow *rows = type_info(type).rows;
         for (size_t i = 0; i < r->values.size(); i++) {
             const std::string &v = r->values[i];
-            int value = static_cast<int>(hex_text_to_uint(v.c_str(), static_cast<int>(v.size() < 8 ? v.size() : 8)));
+            int value =
+                static_cast<int>(hex_text_to_uint(v.c_str(), static_cast<int>(v.size() < 8 ? v.size() : 8)));
             cli_print(CLI_LEVEL_ORDINARY, "%-30s|%-20d %-s ", rows[i].name, value, rows[i].help);
             cli_print(CLI_LEVEL_RECORD, "%s %d|", rows[i].name, value);
         }

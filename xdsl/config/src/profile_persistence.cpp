@@ -98,24 +98,26 @@ int take_record(int type, int token_count, const char *table_key, uint32_t seque
         // callers hold of it, stays; the key itself is left as stored.
         if (values > token_count) {
             cli_print(CLI_LEVEL_ORDINARY, "%s config file isn't match!! argument too more!!", table_key);
-            cli_print(CLI_LEVEL_ORDINARY, "%s need %d token but config file have %d token", table_key, token_count,
-                      token_count + 1);
+            cli_print(CLI_LEVEL_ORDINARY, "%s need %d token but config file have %d token", table_key,
+                      token_count, token_count + 1);
         } else {
             cli_print(CLI_LEVEL_ORDINARY, "%s config file isn't match!!!! argument too less!!", table_key);
-            cli_print(CLI_LEVEL_ORDINARY, "%s need %d token but config file have %d token", table_key, token_count,
-                      values);
+            cli_print(CLI_LEVEL_ORDINARY, "%s need %d token but config file have %d token", table_key,
+                      token_count, values);
         }
         return 1;
     }
-    if (name.size() >= PROFILE_NAME_SIZE ||
-        std::any_of(t.begin() + 1, t.end(), [](const std::string &v) { return v.size() > PROFILE_VALUE_MAX; })) {
+    if (name.size() >= PROFILE_NAME_SIZE || std::any_of(t.begin() + 1, t.end(), [](const std::string &v) {
+            return v.size() > PROFILE_VALUE_MAX;
+        })) {
         cli_print(CLI_LEVEL_ORDINARY, "%s%u: stored text too long, not loaded", table_key, sequence);
         return 1;
     }
     // No command makes a name or value with blanks; one that has them would
     // not read back the same after the next save.
-    if (std::any_of(t.begin(), t.end(),
-                    [](const std::string &v) { return v.find_first_of(" \t\r\n\v\f") != std::string::npos; })) {
+    if (std::any_of(t.begin(), t.end(), [](const std::string &v) {
+            return v.find_first_of(" \t\r\n\v\f") != std::string::npos;
+        })) {
         cli_print(CLI_LEVEL_ORDINARY, "%s%u: stored text holds blanks, not loaded", table_key, sequence);
         return 1;
     }

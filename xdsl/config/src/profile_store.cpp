@@ -21,42 +21,24 @@ std::string line_template, alarm_template;
 std::vector<uint32_t> refused_numbers[11];
 
 const char *const kSystemPrefix[11] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                      nullptr, "VNS_",  "DPB_",  "RFI_",  "PSD_"};
+                                       nullptr, "VNS_",  "DPB_",  "RFI_",  "PSD_"};
 
 // The sub-profile of a new line profile when the package has none of the kind.
 const char kNoSubProfile[] = "none";
 
 }  // namespace
 
-std::list<profile_record> &records()
-{
-    return all_records;
-}
+std::list<profile_record> &records() { return all_records; }
 
-profile_descriptor &descriptor(int type)
-{
-    return descriptors[valid_type(type) ? type : 0];
-}
+profile_descriptor &descriptor(int type) { return descriptors[valid_type(type) ? type : 0]; }
 
-void set_store_state(int state)
-{
-    state_word = state;
-}
+void set_store_state(int state) { state_word = state; }
 
-std::vector<uint32_t> &refused(int type)
-{
-    return refused_numbers[valid_type(type) ? type : 0];
-}
+std::vector<uint32_t> &refused(int type) { return refused_numbers[valid_type(type) ? type : 0]; }
 
-std::string &map_line()
-{
-    return line_template;
-}
+std::string &map_line() { return line_template; }
 
-std::string &map_alarm()
-{
-    return alarm_template;
-}
+std::string &map_alarm() { return alarm_template; }
 
 profile_record *lookup(int type, const std::string &name)
 {
@@ -151,8 +133,8 @@ bool split_words(const char *text, std::vector<std::string> &words)
             p++;
         size_t n = static_cast<size_t>(p - start);
         if (n >= PROFILE_NAME_SIZE) {
-            cli_print(CLI_LEVEL_ERROR, "Word too long (at most %d characters): %.20s...", PROFILE_NAME_SIZE - 1,
-                      start);
+            cli_print(CLI_LEVEL_ERROR, "Word too long (at most %d characters): %.20s...",
+                      PROFILE_NAME_SIZE - 1, start);
             return false;
         }
         words.emplace_back(start, n);
@@ -163,10 +145,7 @@ bool split_words(const char *text, std::vector<std::string> &words)
 
 using namespace profiles;
 
-extern "C" const profile_record *profile_find(int type, const char *name)
-{
-    return find(type, name);
-}
+extern "C" const profile_record *profile_find(int type, const char *name) { return find(type, name); }
 
 extern "C" int new_vdsl_profiles_fun(int type, const char *name)
 {
@@ -212,8 +191,10 @@ int update_value(const char *name, int type, const char *oid, const char *parame
     std::snprintf(hex, sizeof hex, "%x", number);
     std::string value = text ? text : hex;
     // Stored records join values with '@' and never hold an empty one.
-    if (value.empty() || value.size() > PROFILE_VALUE_MAX || value.find_first_of("@ \t\r\n") != std::string::npos) {
-        cli_print(CLI_LEVEL_ERROR, "Value refused: 1 to %d characters without '@' or blanks.", PROFILE_VALUE_MAX);
+    if (value.empty() || value.size() > PROFILE_VALUE_MAX ||
+        value.find_first_of("@ \t\r\n") != std::string::npos) {
+        cli_print(CLI_LEVEL_ERROR, "Value refused: 1 to %d characters without '@' or blanks.",
+                  PROFILE_VALUE_MAX);
         return CLI_USAGE;
     }
     mark_changed(*r);
@@ -366,25 +347,13 @@ extern "C" void free_vdsl_profiles_fun(void)
     std::memset(descriptors, 0, sizeof descriptors);
 }
 
-extern "C" int profile_store_state(void)
-{
-    return state_word;
-}
+extern "C" int profile_store_state(void) { return state_word; }
 
-extern "C" const profile_descriptor *profile_type_descriptor(int type)
-{
-    return &descriptor(type);
-}
+extern "C" const profile_descriptor *profile_type_descriptor(int type) { return &descriptor(type); }
 
-extern "C" const char *port_line_template(void)
-{
-    return line_template.c_str();
-}
+extern "C" const char *port_line_template(void) { return line_template.c_str(); }
 
-extern "C" const char *port_alarm_template(void)
-{
-    return alarm_template.c_str();
-}
+extern "C" const char *port_alarm_template(void) { return alarm_template.c_str(); }
 
 extern "C" void port_map_set(const char *line, const char *alarm)
 {
@@ -392,20 +361,11 @@ extern "C" void port_map_set(const char *line, const char *alarm)
     alarm_template.assign(alarm, strnlen(alarm, PROFILE_NAME_SIZE - 1));
 }
 
-extern "C" const char *profile_record_name(const profile_record *record)
-{
-    return record->name.c_str();
-}
+extern "C" const char *profile_record_name(const profile_record *record) { return record->name.c_str(); }
 
-extern "C" char profile_record_state(const profile_record *record)
-{
-    return record->state;
-}
+extern "C" char profile_record_state(const profile_record *record) { return record->state; }
 
-extern "C" uint32_t profile_record_sequence(const profile_record *record)
-{
-    return record->sequence;
-}
+extern "C" uint32_t profile_record_sequence(const profile_record *record) { return record->sequence; }
 
 extern "C" int profile_record_slots(const profile_record *record)
 {

@@ -14,8 +14,10 @@ const ParamRow kLineProfileRows[54] = {
     {"profiles", "xDSL Profile", "0.9.35", "ff", nullptr},
     {"targetSnrmDs", "Min Noise Margin the xTU-R receiver shall achieve(0.1dB)", "0.9.16", "3c", nullptr},
     {"targetSnrmUs", "Min Noise Margin the xTU-C receiver shall achieve(0.1dB)", "0.9.17", "3c", nullptr},
-    {"maxSnrmDs", "Max Noise Margin the xTU-R receiver shall try to sustain(0.1dB)", "0.9.18", "136", nullptr},
-    {"maxSnrmUs", "Max Noise Margin the xTU-C receiver shall try to sustain(0.1dB)", "0.9.19", "136", nullptr},
+    {"maxSnrmDs", "Max Noise Margin the xTU-R receiver shall try to sustain(0.1dB)", "0.9.18", "136",
+     nullptr},
+    {"maxSnrmUs", "Max Noise Margin the xTU-C receiver shall try to sustain(0.1dB)", "0.9.19", "136",
+     nullptr},
     {"minSnrmDs", "Min Noise Margin the xTU-R receiver shall tolerate(0.1dB)", "0.9.20", "1e", nullptr},
     {"minSnrmUs", "Min Noise Margin the xTU-C receiver shall tolerate(0.1dB)", "0.9.21", "1e", nullptr},
     {"led", "On/Off vdsl led slow flash of light at vdsl idle status", "2.1.9", "off", nullptr},
@@ -39,8 +41,10 @@ const ParamRow kLineProfileRows[54] = {
     {"dpboMus", "Assumed minimum usable PSD mask of exchange signals at remote site", "0.9.41", "0", nullptr},
     {"dpboFMin", "The lower bound on the DPBO frequency span", "0.9.42", "20", nullptr},
     {"dpboFMax", "The upper bound on the DPBO frequency span", "0.9.43", "200", nullptr},
-    {"raModeDs", "The mode of operation of a rate-adaptive xTU-C in the transmit direction", "0.9.6", "2", nullptr},
-    {"raModeUs", "The mode of operation of a rate-adaptive xTU-R in the transmit direction", "0.9.7", "2", nullptr},
+    {"raModeDs", "The mode of operation of a rate-adaptive xTU-C in the transmit direction", "0.9.6", "2",
+     nullptr},
+    {"raModeUs", "The mode of operation of a rate-adaptive xTU-R in the transmit direction", "0.9.7", "2",
+     nullptr},
     {"raUsNrmDs", "Downstream up-shift Signal/Noise Margin", "0.9.8", "46", nullptr},
     {"raUsNrmUs", "Upstream up-shift Signal/Noise Margin", "0.9.9", "46", nullptr},
     {"raUsTimeDs", "Downstream up-shift time interval", "0.9.10", "e10", nullptr},
@@ -49,8 +53,10 @@ const ParamRow kLineProfileRows[54] = {
     {"raDsNrmUs", "Upstream down-shift Signal/Noise Margin", "0.9.13", "32", nullptr},
     {"raDsTimeDs", "Downstream down-shift time interval", "0.9.14", "e10", nullptr},
     {"raDsTimeUs", "Upstream down-shift  time interval", "0.9.15", "e10", nullptr},
-    {"snrModeDs", "Enable/Disable virtual noise is active on the line in the downstream", "0.9.25", "1", nullptr},
-    {"snrModeUs", "Enable/Disable virtual noise is active on the line in the upstream", "0.9.26", "1", nullptr},
+    {"snrModeDs", "Enable/Disable virtual noise is active on the line in the downstream", "0.9.25", "1",
+     nullptr},
+    {"snrModeUs", "Enable/Disable virtual noise is active on the line in the upstream", "0.9.26", "1",
+     nullptr},
     {"maxNomAtpDs", "Maximum nominal aggregate transmit power in the downstream", "0.10.4", "91", nullptr},
     {"maxNomAtpUs", "Maximum nominal aggregate transmit power in the upstream", "0.10.5", "91", nullptr},
     {"maxNomPsdDs", "Maximum nominal aggregate transmit PSD in the downstream", "0.10.2", "fffe93", nullptr},
@@ -77,31 +83,41 @@ const ParamRow kChannelRows[] = {
 };
 
 const ParamRow kLineAlarmRows[] = {
-    {"xtucFecs", "A threshold for the Fecs counter in the current 15M interval on XTUC", "0.14.2", "0", nullptr},
+    {"xtucFecs", "A threshold for the Fecs counter in the current 15M interval on XTUC", "0.14.2", "0",
+     nullptr},
     {"xtucEs", "A threshold for the Es counter in the current 15M interval on XTUC", "0.14.3", "0", nullptr},
-    {"xtucSes", "A threshold for the Ses counter in the current 15M interval on XTUC", "0.14.4", "0", nullptr},
-    {"xtucLoss", "A threshold for the Loss counter in the current 15M interval on XTUC", "0.14.5", "0", nullptr},
-    {"xtucUas", "A threshold for the Uas counter in the current 15M interval on XTUC", "0.14.6", "0", nullptr},
-    {"xturFecs", "A threshold for the Fecs counter in the current 15M interval on XTUR", "0.14.7", "0", nullptr},
+    {"xtucSes", "A threshold for the Ses counter in the current 15M interval on XTUC", "0.14.4", "0",
+     nullptr},
+    {"xtucLoss", "A threshold for the Loss counter in the current 15M interval on XTUC", "0.14.5", "0",
+     nullptr},
+    {"xtucUas", "A threshold for the Uas counter in the current 15M interval on XTUC", "0.14.6", "0",
+     nullptr},
+    {"xturFecs", "A threshold for the Fecs counter in the current 15M interval on XTUR", "0.14.7", "0",
+     nullptr},
     {"xturEs", "A threshold for the Es counter in the current 15M interval on XTUR", "0.14.8", "0", nullptr},
-    {"xturSes", "A threshold for the Ses counter in the current 15M interval on XTUR", "0.14.9", "0", nullptr},
-    {"xturLoss", "A threshold for the Loss counter in the current 15M interval on XTUR", "0.14.10", "0", nullptr},
-    {"xturUas", "A threshold for the Uas counter in the current 15M interval on XTUR", "0.14.11", "0", nullptr},
-    {"fullInt", "A threshold for the count of failed full initilizations in the current 15M interval", "0.14.12",
-     "0", nullptr},
-    {"shrtInt", "A threshold for the count of failed short initilizations in the current 15M interval", "0.14.13",
-     "0", nullptr},
+    {"xturSes", "A threshold for the Ses counter in the current 15M interval on XTUR", "0.14.9", "0",
+     nullptr},
+    {"xturLoss", "A threshold for the Loss counter in the current 15M interval on XTUR", "0.14.10", "0",
+     nullptr},
+    {"xturUas", "A threshold for the Uas counter in the current 15M interval on XTUR", "0.14.11", "0",
+     nullptr},
+    {"fullInt", "A threshold for the count of failed full initilizations in the current 15M interval",
+     "0.14.12", "0", nullptr},
+    {"shrtInt", "A threshold for the count of failed short initilizations in the current 15M interval",
+     "0.14.13", "0", nullptr},
 };
 
 const ParamRow kChannelAlarmRows[] = {
-    {"cvThresXtuc", "A threshold for the coding violation counter in the current 15M interval on XTUC", "0.15.2",
-     "0", nullptr},
-    {"correctedThresXtuc", "A threshold for the corrected code word counter in the current 15M interval on XTUC",
-     "0.15.3", "0", nullptr},
-    {"cvThresXtur", "A threshold for the coding violation counter in the current 15M interval on XTUR", "0.15.4",
-     "0", nullptr},
-    {"correctedThresXtur", "A threshold for the corrected code word counter in the current 15M interval on XTUR",
-     "0.15.5", "0", nullptr},
+    {"cvThresXtuc", "A threshold for the coding violation counter in the current 15M interval on XTUC",
+     "0.15.2", "0", nullptr},
+    {"correctedThresXtuc",
+     "A threshold for the corrected code word counter in the current 15M interval on XTUC", "0.15.3", "0",
+     nullptr},
+    {"cvThresXtur", "A threshold for the coding violation counter in the current 15M interval on XTUR",
+     "0.15.4", "0", nullptr},
+    {"correctedThresXtur",
+     "A threshold for the corrected code word counter in the current 15M interval on XTUR", "0.15.5", "0",
+     nullptr},
 };
 
 const char *const kVnOids[] = {"0.9.27", "0.9.28"};
@@ -123,33 +139,24 @@ const TypeInfo kTypes[11] = {
      "xDSL Line Alarm Profile:"},
     {"VdslChanAlarmProfiles", "CHAN_ALARM_PROFILE_INDEX", 4, kChannelAlarmRows, nullptr, nullptr,
      "xDSL Channel Alarm Profile:"},
-    {"VdslVitualNoise", "VN_PROFILE_INDEX", 2, nullptr, kVnOids, kVnLengths, "User defined Virtual Noise profile:"},
+    {"VdslVitualNoise", "VN_PROFILE_INDEX", 2, nullptr, kVnOids, kVnLengths,
+     "User defined Virtual Noise profile:"},
     {"VdslDpboEPsd", "DPB_PROFIE_INDEX", 1, nullptr, kDpbOids, kDpbLengths, "User defined DPBO PSD profile:"},
-    {"VdslRfiBands", "RFI_PROFILE_INDEX", 1, nullptr, kRfiOids, kRfiLengths, "User defined RFI Band profile:"},
-    {"VdslPsdMasks", "PSD_PROFILE_INDEX", 2, nullptr, kPsdOids, kPsdLengths, "User defined PSD Masks profile:"},
+    {"VdslRfiBands", "RFI_PROFILE_INDEX", 1, nullptr, kRfiOids, kRfiLengths,
+     "User defined RFI Band profile:"},
+    {"VdslPsdMasks", "PSD_PROFILE_INDEX", 2, nullptr, kPsdOids, kPsdLengths,
+     "User defined PSD Masks profile:"},
 };
 
 }  // namespace
 
-bool valid_type(int type)
-{
-    return type >= 1 && type <= 10;
-}
+bool valid_type(int type) { return type >= 1 && type <= 10; }
 
-const TypeInfo &type_info(int type)
-{
-    return kTypes[valid_type(type) ? type : 0];
-}
+const TypeInfo &type_info(int type) { return kTypes[valid_type(type) ? type : 0]; }
 
-bool is_template(int type)
-{
-    return type == 1 || type == 4;
-}
+bool is_template(int type) { return type == 1 || type == 4; }
 
-bool is_breakpoint_type(int type)
-{
-    return type >= 7 && type <= 10;
-}
+bool is_breakpoint_type(int type) { return type >= 7 && type <= 10; }
 
 int line_row_index(const char *name)
 {

@@ -17,11 +17,11 @@ struct ParamRow {
 struct TypeInfo {
     const char *table_key;
     const char *index_key;
-    int tokens;                  // values after the name in a stored record
-    const ParamRow *rows;        // types 2, 3, 5, 6
-    const char *const *oids;     // types 7-10
-    const int *lengths;          // types 7-10: zero characters per slot
-    const char *heading;         // the listing's heading
+    int tokens;               // values after the name in a stored record
+    const ParamRow *rows;     // types 2, 3, 5, 6
+    const char *const *oids;  // types 7-10
+    const int *lengths;       // types 7-10: zero characters per slot
+    const char *heading;      // the listing's heading
 };
 
 // Indexed by type 1-10; 0 is no type.

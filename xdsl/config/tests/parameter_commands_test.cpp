@@ -107,9 +107,10 @@ TEST_F(Parameters, EverySetterOfTheTreeRefusesAMissingValue)
 
 TEST_F(Parameters, SettersAnswerTheStoresRefusal)
 {
-    for (const char *line : {"profiles line-profile set targetSnrmDs nope 10",
-                             "profiles line-profile set targetSnrmDs DEFVAL 10",
-                             "profiles chan-profile set maxDelayDsCh1 nope 1", "profiles line-profile set led nope on"})
+    for (const char *line :
+         {"profiles line-profile set targetSnrmDs nope 10",
+          "profiles line-profile set targetSnrmDs DEFVAL 10",
+          "profiles chan-profile set maxDelayDsCh1 nope 1", "profiles line-profile set led nope on"})
         EXPECT_EQ(run(line), -111) << line;
     EXPECT_THAT(take(), HasSubstr("Can't modify Default Profile"));
 }
@@ -202,7 +203,8 @@ TEST_F(Parameters, BreakpointSetters)
 TEST_F(Parameters, GetBandPsd)
 {
     EXPECT_EQ(run("util getbndpsd b40"), 0);
-    EXPECT_EQ(take(), "maxNomAtpDs:64|\nmaxNomAtpUs:65|\nmaxNomPsdDs:fffe70|\nmaxNomPsdUs:fffe71|\nprofiles:40|\n");
+    EXPECT_EQ(take(),
+              "maxNomAtpDs:64|\nmaxNomAtpUs:65|\nmaxNomPsdDs:fffe70|\nmaxNomPsdUs:fffe71|\nprofiles:40|\n");
     EXPECT_EQ(run("util getbndpsd nope"), -111);
     EXPECT_THAT(take(), HasSubstr("nope BND profile name isn't exist in system package"));
 }

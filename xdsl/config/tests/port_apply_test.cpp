@@ -22,9 +22,10 @@ protected:
     void SetUp() override
     {
         ProfileTest::SetUp();
-        for (const char *line : {"profiles line-template new T", "profiles line-profile new L",
-                                 "profiles chan-profile new C", "profiles line-template set line-profile T L",
-                                 "profiles line-template set chan-profile T C", "profiles alarm-template new A"})
+        for (const char *line :
+             {"profiles line-template new T", "profiles line-profile new L", "profiles chan-profile new C",
+              "profiles line-template set line-profile T L", "profiles line-template set chan-profile T C",
+              "profiles alarm-template new A"})
             ASSERT_EQ(run(line), 0) << line;
         take();
         writes();
@@ -55,8 +56,8 @@ TEST_F(Apply, LineTemplateOnAnEnabledPortWritesInTableOrderAndReconnects)
     std::vector<std::string> o = oids(w);
     // Sub-profiles first (system profiles' own entries), then the mask.
     std::vector<std::string> head(o.begin(), o.begin() + 12);
-    EXPECT_THAT(head, ElementsAre("0.9.1", "0.10.4", "0.10.5", "0.10.2", "0.10.3", "0.9.35", "0.9.27", "0.10.14",
-                                  "0.10.15", "0.9.5", "0.9.36", "0.9.35"));
+    EXPECT_THAT(head, ElementsAre("0.9.1", "0.10.4", "0.10.5", "0.10.2", "0.10.3", "0.9.35", "0.9.27",
+                                  "0.10.14", "0.10.15", "0.9.5", "0.9.36", "0.9.35"));
     auto at = [&](const char *oid) { return std::find(o.begin(), o.end(), oid) - o.begin(); };
     EXPECT_EQ(at("3.1.39"), at("0.9.6") + 1);
     EXPECT_EQ(value_of(w, "3.1.39"), "0");
@@ -69,7 +70,8 @@ TEST_F(Apply, LineTemplateOnAnEnabledPortWritesInTableOrderAndReconnects)
     EXPECT_EQ(value_of(w, "0.9.57"), "000000");
     EXPECT_EQ(o[o.size() - 11], "1.1.5");  // IOT_0 last of the line profile
     EXPECT_EQ(o.back(), "0.12.15");        // the channel profile's last slot
-    EXPECT_EQ(std::count_if(o.begin(), o.end(), [](const std::string &s) { return s.rfind("0.12.", 0) == 0; }), 10);
+    EXPECT_EQ(
+        std::count_if(o.begin(), o.end(), [](const std::string &s) { return s.rfind("0.12.", 0) == 0; }), 10);
     EXPECT_THAT(port_ops(), ElementsAre(1, 0));
     std::string out = take();
     EXPECT_THAT(out, HasSubstr("Port1 Enabled..."));
@@ -101,7 +103,8 @@ TEST_F(Apply, RefusalsTouchNothing)
     EXPECT_EQ(run("profiles port set line-template 1 nope"), -111);
     EXPECT_THAT(take(), HasSubstr("nope Line Template No Exist"));
     EXPECT_EQ(run("profiles port set line-template 1"), -111);
-    EXPECT_THAT(take(), HasSubstr("Usage: cmd <port> <Vdsl Config Line Template Name>\nxDSL Line Template:\nT"));
+    EXPECT_THAT(take(),
+                HasSubstr("Usage: cmd <port> <Vdsl Config Line Template Name>\nxDSL Line Template:\nT"));
     EXPECT_TRUE(port_ops().empty());
     EXPECT_TRUE(writes().empty());
 }
@@ -180,8 +183,9 @@ TEST_F(Apply, LineAlarmTemplateConnectsWhateverTheFlagHolds)
     take();
     EXPECT_EQ(run("profiles port set line-alarm-template 1 T"), -111);
     std::string out = take();
-    EXPECT_THAT(out, HasSubstr("Usage: cmd <port> <LineTemplate Name> <AlarmTemplate Name>\nxDSL Line Template:\nT\n"
-                               "xDSL Alarm Template:\nA\n"));
+    EXPECT_THAT(
+        out, HasSubstr("Usage: cmd <port> <LineTemplate Name> <AlarmTemplate Name>\nxDSL Line Template:\nT\n"
+                       "xDSL Alarm Template:\nA\n"));
     EXPECT_EQ(run("profiles port set line-alarm-template 2 T A"), -111);
     EXPECT_THAT(take(), HasSubstr("Over MAX_PORTS"));
     // A missing alarm template is reported; the line template is still mapped.

@@ -50,7 +50,7 @@ TEST_F(Commands, PreDefineCreatesReturnTheCreationsResult)
 }
 
 struct InUseCase {
-    const char *setup;     // lines run first
+    const char *setup;  // lines run first
     const char *del;
     const char *message;
 };
@@ -64,12 +64,14 @@ TEST_F(Commands, ProfilesInUseAreNotDeleted)
          "xDSL Port1 used ,Can't Delete AlarmTemplate(A) used"},
         {"profiles line-profile new L;profiles line-template new T2;profiles line-template set line-profile T2 L",
          "profiles line-profile del L", "Vdsl Line Template(T2) used ,Can't Delete LineProfile(L)"},
-        {"profiles chan-profile new C;profiles line-template set chan-profile T2 C", "profiles chan-profile del C",
-         "Vdsl Line Template(T2) used ,Can't Delete ChannelProfile(C)"},
+        {"profiles chan-profile new C;profiles line-template set chan-profile T2 C",
+         "profiles chan-profile del C", "Vdsl Line Template(T2) used ,Can't Delete ChannelProfile(C)"},
         {"profiles line-alarm-profile new LA;profiles alarm-template set line-alarm-profile A LA",
-         "profiles line-alarm-profile del LA", "Vdsl Alarm Template(A) used ,Can't Delete LineAlarmProfile(LA)"},
+         "profiles line-alarm-profile del LA",
+         "Vdsl Alarm Template(A) used ,Can't Delete LineAlarmProfile(LA)"},
         {"profiles chan-alarm-profile new CA;profiles alarm-template set chan-alarm-profile A CA",
-         "profiles chan-alarm-profile del CA", "Vdsl Alarm Template(A) used ,Can't Delete ChannelAlarmProfile(CA)"},
+         "profiles chan-alarm-profile del CA",
+         "Vdsl Alarm Template(A) used ,Can't Delete ChannelAlarmProfile(CA)"},
         {"profiles pre-define vn-new V;profiles line-profile set VNS L V", "profiles pre-define vn-del V",
          "Vdsl Line Profile(L) used ,Can't Delete VirtualNoiseProfile(V)"},
         {"profiles pre-define dpb-new D;profiles line-profile set DPB L D", "profiles pre-define dpb-del D",
@@ -162,7 +164,8 @@ TEST_F(Commands, RootShowWords)
 TEST_F(Commands, SystemProfileListings)
 {
     EXPECT_EQ(run("show sprofile IOT"), -111);
-    EXPECT_THAT(take(), HasSubstr("Usage:\tcmd <options> <profile_name>\noptions:SYS,BND,VNS,PSD,RFI,DPB,ALL"));
+    EXPECT_THAT(take(),
+                HasSubstr("Usage:\tcmd <options> <profile_name>\noptions:SYS,BND,VNS,PSD,RFI,DPB,ALL"));
     EXPECT_EQ(run("show sprofile ALL"), 0);
     std::string out = take();
     size_t sys = out.find("Supported System profile:"), bnd = out.find("Supported Band profile:"),

@@ -49,7 +49,10 @@ TEST_F(Display, BreakpointTables)
     display_vdsl_profiles_fun("V", PROFILE_VIRTUAL_NOISE, 1);
     std::string out = take();
     EXPECT_THAT(out, HasSubstr("Vitual Noise Config Tables: V\n" + std::string(76, '-')));
-    EXPECT_THAT(out, HasSubstr(" 1        1000                         -100.0          0                            0.0\n"));
+    EXPECT_THAT(
+        out,
+        HasSubstr(
+            " 1        1000                         -100.0          0                            0.0\n"));
     EXPECT_THAT(out, HasSubstr("32           0                            0.0\n"));
     EXPECT_EQ(psdmask_tables_display_fun("DEFVAL", "", "", 10), -111);
     EXPECT_THAT(take(), HasSubstr("PsdMask Config Tables: DEFVAL can't display"));

@@ -245,9 +245,9 @@ TEST_F(Persistence, AnOverlongRecordIsNotWrittenShortAndStaysChanged)
     ASSERT_EQ(run("profiles line-profile new big"), 0);
     ASSERT_EQ(run("profiles line-profile new fine"), 0);
     std::string v(240, 'a');
-    for (const char *oid : {"0.9.16", "0.9.17", "0.9.18", "0.9.19", "0.9.20", "0.9.21", "0.9.37", "0.9.38",
-                            "0.9.39", "0.9.40", "0.9.41", "0.9.42", "0.9.43", "0.9.6", "0.9.7", "0.9.8", "0.9.9",
-                            "0.9.10"})
+    for (const char *oid :
+         {"0.9.16", "0.9.17", "0.9.18", "0.9.19", "0.9.20", "0.9.21", "0.9.37", "0.9.38", "0.9.39", "0.9.40",
+          "0.9.41", "0.9.42", "0.9.43", "0.9.6", "0.9.7", "0.9.8", "0.9.9", "0.9.10"})
         ASSERT_EQ(update_profile_value_fun("big", PROFILE_LINE, oid, nullptr, 0, v.c_str()), 0);
     take();
     ASSERT_EQ(profiles_save_all(), 0);

@@ -44,8 +44,8 @@ TEST_F(Store, BodiesOfEveryTypeHaveTheirSlotsAndLengths)
         int type;
         int slots;
         size_t first_length;
-    } cases[] = {{1, 2, 6}, {3, 10, 3}, {4, 2, 6}, {5, 12, 1}, {6, 4, 1}, {7, 2, 192}, {8, 1, 192}, {9, 1, 192},
-                 {10, 2, 240}};
+    } cases[] = {{1, 2, 6},   {3, 10, 3},  {4, 2, 6},   {5, 12, 1},  {6, 4, 1},
+                 {7, 2, 192}, {8, 1, 192}, {9, 1, 192}, {10, 2, 240}};
     for (const Case &c : cases) {
         ASSERT_EQ(new_vdsl_profiles_fun(c.type, "x"), 0) << c.type;
         const profile_record *r = profile_find(c.type, "x");
@@ -101,8 +101,10 @@ TEST_F(Store, ValueChangesByParameterNameOrOid)
 TEST_F(Store, ValuesThatWouldBreakTheStoredRecordAreRefused)
 {
     ASSERT_EQ(new_vdsl_profiles_fun(PROFILE_CHANNEL, "c"), 0);
-    for (const std::string &bad : {std::string("a@b"), std::string(), std::string(241, 'a'), std::string("a b")})
-        EXPECT_EQ(update_profile_value_fun("c", PROFILE_CHANNEL, "0.12.2", nullptr, 0, bad.c_str()), -111) << bad;
+    for (const std::string &bad :
+         {std::string("a@b"), std::string(), std::string(241, 'a'), std::string("a b")})
+        EXPECT_EQ(update_profile_value_fun("c", PROFILE_CHANNEL, "0.12.2", nullptr, 0, bad.c_str()), -111)
+            << bad;
     EXPECT_EQ(value(PROFILE_CHANNEL, "c", 0), "100");
 }
 

@@ -31,8 +31,9 @@ TEST_F(Access, StandardOidsAreRewrittenByPrefix)
     struct Case {
         const char *std, *logic;
     } cases[] = {
-        {"1.4.1.1.1.3.1", "0.16.3.1"}, {"1.1.1.1.5.1", "0.1.5.1"}, {"1.5.1.2.1.7", "0.9.7"},
-        {"1.1.5", "1.1.5"},            {"3.2.9.2", "3.2.9.2"},     {"1.2.5.1.3.1", "0.6.3.1"},
+        {"1.4.1.1.1.3.1", "0.16.3.1"}, {"1.1.1.1.5.1", "0.1.5.1"},
+        {"1.5.1.2.1.7", "0.9.7"},      {"1.1.5", "1.1.5"},
+        {"3.2.9.2", "3.2.9.2"},        {"1.2.5.1.3.1", "0.6.3.1"},
     };
     char out[VDSL_OID_MAX + 1];
     for (const Case &c : cases) {
@@ -58,28 +59,28 @@ TEST_F(Access, StandardOidsAreRewrittenByPrefix)
     EXPECT_EQ(std_write("1.1.1.1.5.1", "000007"), 0);
     EXPECT_EQ(chip.peek(0, at(0, 1, 5)), 7u);
     sent.clear();
-    EXPECT_EQ(std_write("1.1.1.1.5.1", ""), 0); // nothing written
+    EXPECT_EQ(std_write("1.1.1.1.5.1", ""), 0);  // nothing written
     EXPECT_EQ(chip.peek(0, at(0, 1, 5)), 7u);
-    EXPECT_EQ(std_write("1.1.1.1.41.1", ""), 104); // but the entry is checked
+    EXPECT_EQ(std_write("1.1.1.1.41.1", ""), 104);  // but the entry is checked
 }
 
 TEST_F(Access, RetransmissionLimitsFollowTheirRules)
 {
-    chip.poke(0, at(3, 3, 8), 0x100); // current limits of items 4, 6 and 5, 7
+    chip.poke(0, at(3, 3, 8), 0x100);  // current limits of items 4, 6 and 5, 7
     chip.poke(0, at(3, 3, 9), 0x40);
     struct Case {
         const char *oid, *value;
         long want;
     } cases[] = {
-        {"3.3.2", "3", 0}, // below 4: allowed, whatever an example once said
-        {"3.3.3", "4", 100},   {"3.3.1", "0", 100},   {"3.3.27", "63", 0},  {"3.3.26", "64", 100},
-        {"3.3.4", "100", 0},   {"3.3.6", "108", 100}, // above 3.3.8's 0x100
-        {"3.3.5", "40", 0},    {"3.3.7", "48", 100},  {"3.3.10", "0", 100}, {"3.3.11", "3f", 0},
-        {"3.3.16", "7f", 0},   {"3.3.17", "80", 100}, {"3.3.18", "64", 0},  {"3.3.19", "65", 100},
-        {"3.3.20", "7", 0},    {"3.3.22", "e", 100},  {"3.3.24", "1", 0},   {"3.3.25", "2", 100},
-        {"3.2.1", "ffffff", 0}, // other tables pass
-        {"3.3.8", "30d48", 100}, // a multiple of 8 above 200000
-        {"3.3.8", "c", 100},   {"3.3.8", "8", 0},
+        {"3.3.2", "3", 0},  // below 4: allowed, whatever an example once said
+        {"3.3.3", "4", 100},     {"3.3.1", "0", 100},   {"3.3.27", "63", 0},  {"3.3.26", "64", 100},
+        {"3.3.4", "100", 0},     {"3.3.6", "108", 100},  // above 3.3.8's 0x100
+        {"3.3.5", "40", 0},      {"3.3.7", "48", 100},  {"3.3.10", "0", 100}, {"3.3.11", "3f", 0},
+        {"3.3.16", "7f", 0},     {"3.3.17", "80", 100}, {"3.3.18", "64", 0},  {"3.3.19", "65", 100},
+        {"3.3.20", "7", 0},      {"3.3.22", "e", 100},  {"3.3.24", "1", 0},   {"3.3.25", "2", 100},
+        {"3.2.1", "ffffff", 0},   // other tables pass
+        {"3.3.8", "30d48", 100},  // a multiple of 8 above 200000
+        {"3.3.8", "c", 100},     {"3.3.8", "8", 0},
     };
     for (const Case &c : cases)
         EXPECT_EQ(mib_write(c.oid, c.value), c.want) << c.oid << "=" << c.value;
@@ -96,7 +97,7 @@ TEST_F(Access, SeltStatusEntryIsAccepted)
     EXPECT_EQ(text(a).substr(0, 6), "800000");
     EXPECT_EQ(mib_write("65535.65535.65535", "0"), 0);
     EXPECT_EQ(chip.peek(0, at(SELT_GROUP, SELT_TABLE, 1)), 0u);
-    EXPECT_EQ(mib_read("65535.65535.1", a), 102); // only that one text
+    EXPECT_EQ(mib_read("65535.65535.1", a), 102);  // only that one text
 }
 
 TEST_F(Access, AnswerStaysTerminatedInsideTheBlock)
@@ -105,7 +106,7 @@ TEST_F(Access, AnswerStaysTerminatedInsideTheBlock)
     ASSERT_EQ(mib_read("2.1.201", a), 0);
     EXPECT_EQ(a[1], 179);
     EXPECT_EQ(std::strlen(reinterpret_cast<char *>(a.data()) + 2), 179u * 6);
-    EXPECT_EQ(mib_read("2.1.202", a), 119); // 180 words would not fit with the zero byte
+    EXPECT_EQ(mib_read("2.1.202", a), 119);  // 180 words would not fit with the zero byte
 }
 
 TEST_F(Access, ExportedGetters)
@@ -130,7 +131,8 @@ TEST_F(Access, ExportedGetters)
     struct Case {
         int size;
         std::string want;
-    } cases[] = {{12, "ABCDEFGHIJKL"}, {100, "ABCDEFGHIJKL"}, {7, "ABCDEFG"}, {8, "ABCDEFGH"}, {2, "AB"}, {0, ""}};
+    } cases[] = {
+        {12, "ABCDEFGHIJKL"}, {100, "ABCDEFGHIJKL"}, {7, "ABCDEFG"}, {8, "ABCDEFGH"}, {2, "AB"}, {0, ""}};
     for (const Case &c : cases) {
         unsigned char bytes[128] = {};
         int count = -1;
@@ -153,5 +155,5 @@ TEST_F(Access, ExportedGetters)
     EXPECT_EQ(get_phy_status(1, &state, nullptr), 100);
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

@@ -19,15 +19,9 @@ constexpr uint32_t kHeaderWords = 32;
 // Directory rows that only carry continuation rows: a group no lookup names.
 constexpr uint32_t kFillerEntry = 6u << 29 | 31u << 24;
 
-uint32_t row_size(const Table &t)
-{
-    return std::accumulate(t.words.begin(), t.words.end(), 0u);
-}
+uint32_t row_size(const Table &t) { return std::accumulate(t.words.begin(), t.words.end(), 0u); }
 
-uint32_t stride_of(const Table &t)
-{
-    return t.stride ? t.stride : row_size(t);
-}
+uint32_t stride_of(const Table &t) { return t.stride ? t.stride : row_size(t); }
 
 const Table *find(const Layout &s, int group, int table, size_t *index)
 {
@@ -39,7 +33,7 @@ const Table *find(const Layout &s, int group, int table, size_t *index)
     throw std::out_of_range("no such table in the image description");
 }
 
-} // namespace
+}  // namespace
 
 uint32_t Built::words(int group, int table, int item) const
 {
@@ -93,8 +87,8 @@ Built build(const Layout &layout)
     uint32_t addr = layout.first_table;
     for (uint32_t k = 0; k < real; k++) {
         const Table &t = layout.tables[k];
-        w[kHeaderWords + k] = static_cast<uint32_t>(t.group) << 29 | static_cast<uint32_t>(t.table - 1) << 24 |
-                              stride_of(t) << 8 | mark[k] << 4;
+        w[kHeaderWords + k] = static_cast<uint32_t>(t.group) << 29 |
+                              static_cast<uint32_t>(t.table - 1) << 24 | stride_of(t) << 8 | mark[k] << 4;
         out.starts.push_back(addr);
         addr += t.rows * stride_of(t);
         uint32_t end = 0;
@@ -146,28 +140,28 @@ Layout full_mib()
             tab.table = t;
             tab.rows = static_cast<uint32_t>(rows);
             tab.words.assign(static_cast<size_t>(items), 1);
-            if (g == 0 && t == 6) // per-tone segments
+            if (g == 0 && t == 6)  // per-tone segments
                 tab.words = {1, 256, 256, 256, 256, 256, 512};
             if (g == 0 && t == 1) {
-                tab.words[33] = 96; // 0.1.34 downstream PSD: 48 breakpoints
-                tab.words[34] = 64; // 0.1.35 upstream PSD: 32 breakpoints
+                tab.words[33] = 96;  // 0.1.34 downstream PSD: 48 breakpoints
+                tab.words[34] = 64;  // 0.1.35 upstream PSD: 32 breakpoints
             }
-            if (g == 0 && t == 7) { // inventory texts
+            if (g == 0 && t == 7) {  // inventory texts
                 tab.words[1] = tab.words[2] = 4;
-                tab.words[3] = 6;  // 0.7.4 version, 16 bytes
-                tab.words[4] = 11; // 0.7.5 serial, 32 bytes
+                tab.words[3] = 6;   // 0.7.4 version, 16 bytes
+                tab.words[4] = 11;  // 0.7.5 serial, 32 bytes
             }
             if (g == 0 && t == 9)
-                tab.words[3] = 64; // 0.9.4 tone blackout list, 32 sections
+                tab.words[3] = 64;  // 0.9.4 tone blackout list, 32 sections
             if (g == 0 && t == 10) {
-                tab.words[6] = 32; // 0.10.7 downstream user PSD mask
-                tab.words[7] = 16; // 0.10.8 upstream user PSD mask
+                tab.words[6] = 32;  // 0.10.7 downstream user PSD mask
+                tab.words[7] = 16;  // 0.10.8 upstream user PSD mask
             }
             if (g == 2 && t == 1) {
-                tab.words[122] = 3; // 2.1.123 far-end request: tag, address, count
-                tab.words[123] = 3; // 2.1.124 tone segment request
-                tab.words[200] = 179; // longest entry one answer holds
-                tab.words[201] = 180; // one word too many
+                tab.words[122] = 3;    // 2.1.123 far-end request: tag, address, count
+                tab.words[123] = 3;    // 2.1.124 tone segment request
+                tab.words[200] = 179;  // longest entry one answer holds
+                tab.words[201] = 180;  // one word too many
             }
             s.tables.push_back(tab);
         }
@@ -190,8 +184,8 @@ std::vector<std::string> chip_setup(const Built &b)
     const struct {
         const char *name;
         int item;
-    } entries[] = {{"phy_status", 5},     {"host_command", 7}, {"host_go", 8},   {"mbox_command", 87},
-                   {"mbox_tag", 91},      {"mbox_data", 94},   {"mbox_request", 123}};
+    } entries[] = {{"phy_status", 5}, {"host_command", 7}, {"host_go", 8},       {"mbox_command", 87},
+                   {"mbox_tag", 91},  {"mbox_data", 94},   {"mbox_request", 123}};
     for (const auto &e : entries) {
         std::snprintf(buf, sizeof buf, "entry %s 0x%04x", e.name, b.address(2, 1, e.item));
         lines.push_back(buf);
@@ -199,4 +193,4 @@ std::vector<std::string> chip_setup(const Built &b)
     return lines;
 }
 
-} // namespace bindrv
+}  // namespace bindrv

@@ -14,12 +14,12 @@ namespace bindrv {
 struct Table {
     int group = 0, table = 0;
     uint32_t rows = 1;
-    std::vector<uint32_t> words; // word count of each item, item 1 first
-    uint32_t stride = 0;         // words from one row to the next; 0: the row's size
+    std::vector<uint32_t> words;  // word count of each item, item 1 first
+    uint32_t stride = 0;          // words from one row to the next; 0: the row's size
 };
 
 struct Layout {
-    uint32_t items_per_row = 16; // N
+    uint32_t items_per_row = 16;  // N
     uint32_t version = 0x000102;
     uint32_t sig_block = 0x100, table_starts = 0x200, sig_pointer = 0x300, end_marker = 0x400;
     uint32_t first_table = 0x1000;
@@ -34,7 +34,7 @@ struct ChipWord {
 struct Built {
     std::vector<uint8_t> image;
     std::vector<ChipWord> chip_words;
-    std::vector<uint32_t> starts; // start address of each table of the layout
+    std::vector<uint32_t> starts;  // start address of each table of the layout
 
     // Address and word count of an entry as the description lays it out.
     uint32_t address(int group, int table, int item, int row = 1) const;
@@ -53,4 +53,4 @@ Layout full_mib();
 // chip words and the addresses of the entries the firmware serves itself.
 std::vector<std::string> chip_setup(const Built &built);
 
-} // namespace bindrv
+}  // namespace bindrv

@@ -35,7 +35,7 @@ TEST_F(Chip, ResetRequestsAndPortState)
         {VDSL_RESET_CHIP, 2, VDSL_STATE_IDLE},       // port 2: nothing
         {VDSL_RESET_CHIP_HIGH, 1, VDSL_STATE_IDLE},  // port 1 has no record
         {VDSL_RESET_CHIP_LOW, 1, VDSL_STATE_IDLE},
-        {VDSL_RESET_CHIP, 1, VDSL_STATE_DISABLE},    // one chip: port 0 is reset
+        {VDSL_RESET_CHIP, 1, VDSL_STATE_DISABLE},  // one chip: port 0 is reset
         {VDSL_RESET_CHIP_HIGH, 0, VDSL_STATE_DISABLE},
         {VDSL_RESET_CHIP_LOW, 0, VDSL_STATE_DISABLE},
     };
@@ -89,5 +89,5 @@ TEST_F(Chip, HpiTestsWithoutAWindow)
     EXPECT_EQ(req(VDSL_BUS_MARK_2, {}), 0);
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

@@ -10,7 +10,7 @@ using Concurrency = Driver;
 
 TEST_F(Concurrency, CallersAtOnceGetTheirOwnAnswers)
 {
-    kstandin_clock_use_real(); // real waits: the callers really overlap
+    kstandin_clock_use_real();  // real waits: the callers really overlap
     bring_up();
     for (uint32_t a = 0; a < 64; a++)
         chip.poke(0, 0x3000 + a, 0x100000 + a);
@@ -38,5 +38,5 @@ TEST_F(Concurrency, CallersAtOnceGetTheirOwnAnswers)
     EXPECT_EQ(wrong, (std::vector<int>{0, 0, 0, 0}));
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

@@ -14,13 +14,16 @@ TEST_F(Counters, ComputedEntriesNeedNoChip)
         long rc;
         const char *text;
     } cases[] = {
-        {"0.16.3.1", 0, "000060"}, {"0.16.2.1", 0, "000000"}, {"0.16.11.2", 0, "00001e"},
-        {"0.17.9.1", 0, "00001e"}, {"0.22.3.4", 0, "000060"}, {"0.22.3.5", 0, "000000"}, // index out of range: 0
-        {"2.2.4", 0, "000000"},    {"2.3.5.1", 0, "ffffff"},  {"2.3.9.1", 0, "ffffff"},
-        {"2.3.0", 0, "000000"},    {"2.3.11", 0, "000000"},   // refused kinds answer 0
-        {"0.18.1.1.1", -106, "000000"}, {"0.20.7.1.1", 0, "000000"}, {"0.20.7.1.97", -107, "000000"},
-        {"0.17.11.1.1", -104, "000000"}, {"3.7.2.1.1", -106, "000000"}, {"3.7.5.1.31", -107, "000000"},
-        {"0.24.1.5.1", -107, "000000"}, {"0.23.6.4.0", -107, "000000"}, // interval 0 stands for 128
+        {"0.16.3.1", 0, "000060"},       {"0.16.2.1", 0, "000000"},
+        {"0.16.11.2", 0, "00001e"},      {"0.17.9.1", 0, "00001e"},
+        {"0.22.3.4", 0, "000060"},       {"0.22.3.5", 0, "000000"},  // index out of range: 0
+        {"2.2.4", 0, "000000"},          {"2.3.5.1", 0, "ffffff"},
+        {"2.3.9.1", 0, "ffffff"},        {"2.3.0", 0, "000000"},
+        {"2.3.11", 0, "000000"},  // refused kinds answer 0
+        {"0.18.1.1.1", -106, "000000"},  {"0.20.7.1.1", 0, "000000"},
+        {"0.20.7.1.97", -107, "000000"}, {"0.17.11.1.1", -104, "000000"},
+        {"3.7.2.1.1", -106, "000000"},   {"3.7.5.1.31", -107, "000000"},
+        {"0.24.1.5.1", -107, "000000"},  {"0.23.6.4.0", -107, "000000"},  // interval 0 stands for 128
     };
     for (const Case &c : cases) {
         Block a;
@@ -56,11 +59,11 @@ TEST_F(Counters, ThirtyTwoBitCountersKeepCountingAcrossTheWrap)
         EXPECT_EQ(mib_read("0.22.5.1", a, cmd), 0);
         return text(a);
     };
-    chip.poke(0, addr, 0xFFFFF0); // 16 below the wrap
+    chip.poke(0, addr, 0xFFFFF0);  // 16 below the wrap
     EXPECT_EQ(read32(), "00fffff0");
-    chip.poke(0, addr, 0x000010); // 16 after it
+    chip.poke(0, addr, 0x000010);  // 16 after it
     EXPECT_EQ(read32(VDSL_GET_MIB32_B), "01000010");
-    chip.poke(0, addr, 0xFFFFFF); // no reading: the total stays as it was
+    chip.poke(0, addr, 0xFFFFFF);  // no reading: the total stays as it was
     EXPECT_EQ(read32(), "01000010");
     chip.poke(0, addr, 0);
     EXPECT_EQ(read32(), "01000010");
@@ -72,7 +75,7 @@ TEST_F(Counters, ThirtyTwoBitCountersKeepCountingAcrossTheWrap)
     std::string last;
     for (int i = 0; i < 4; i++)
         last = read32();
-    EXPECT_EQ(last, "02000008"); // 0x0fffff0 .. 0xffff8, (0: no reading), 8
+    EXPECT_EQ(last, "02000008");  // 0x0fffff0 .. 0xffff8, (0: no reading), 8
 
     Block a;
     EXPECT_EQ(mib_read("0.22.5.9", a, VDSL_GET_MIB32), 107);
@@ -110,7 +113,7 @@ TEST_F(Counters, RetrainLogAndDriverInfo)
     EXPECT_EQ(words[0], 0u);
     for (int k = 1; k < 31; k++)
         EXPECT_EQ(words[k], 0xFFFFFFFFu);
-    EXPECT_EQ(b[124], 0xAB); // nothing past the log
+    EXPECT_EQ(b[124], 0xAB);  // nothing past the log
 
     char text[512] = "x";
     int len = 1;
@@ -122,5 +125,5 @@ TEST_F(Counters, RetrainLogAndDriverInfo)
     EXPECT_EQ(len, static_cast<int>(want.size()));
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

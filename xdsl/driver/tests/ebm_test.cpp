@@ -14,7 +14,7 @@ protected:
     {
         Driver::SetUp();
         ASSERT_EQ(set_mgt(), 0);
-        ASSERT_EQ(firmware_phase(3), 0); // the chip runs: port 0 is IDLE
+        ASSERT_EQ(firmware_phase(3), 0);  // the chip runs: port 0 is IDLE
         sent.clear();
     }
 };
@@ -54,8 +54,8 @@ TEST_F(Ebm, WriteFrameCarriesBitFiveAndTheValueHighByteFirst)
     ASSERT_EQ(word_write(VDSL_SET_MEM_SK, 0x12ABCD, 1, 0x123456), 0);
     const Block &f = sent.back();
     EXPECT_EQ(f[16] & 0x20, 0x20);
-    EXPECT_EQ((f[16] >> 3) & 3, 1);               // Y memory
-    EXPECT_EQ(f[17], 0xAB);                        // upper address bits dropped
+    EXPECT_EQ((f[16] >> 3) & 3, 1);  // Y memory
+    EXPECT_EQ(f[17], 0xAB);          // upper address bits dropped
     EXPECT_EQ(f[18], 0xCD);
     EXPECT_EQ((Block{f[19], f[20], f[21]}), (Block{0x12, 0x34, 0x56}));
     EXPECT_EQ(chipsim::fcs16(f.data() + 16, 6), f[22] | f[23] << 8);
@@ -78,7 +78,7 @@ TEST_F(Ebm, SilentChipGetsThreeSendsAndFailsAfter450ms)
         EXPECT_EQ(word_read(r.cmd, 0x6C36, 0, v), -11) << std::hex << r.cmd;
         EXPECT_EQ(now_ms() - t0, 450) << std::hex << r.cmd;
         EXPECT_EQ(sent.size(), 3u);
-        EXPECT_EQ(sent[0], sent[2]); // the same request each time
+        EXPECT_EQ(sent[0], sent[2]);  // the same request each time
     }
 }
 
@@ -97,10 +97,10 @@ TEST_F(Ebm, LateReplyDoesNotAnswerTheNextRequest)
 {
     chip.poke(0, 0x10, 0x111111);
     chip.poke(0, 0x20, 0x222222);
-    chip.set_fault({chipsim::Fault::Delay, 500, 3}); // all three sends answered late
+    chip.set_fault({chipsim::Fault::Delay, 500, 3});  // all three sends answered late
     uint32_t v = 0;
     EXPECT_EQ(word_read(VDSL_GET_MEM_SK, 0x10, 0, v), -11);
-    msleep(200); // the late replies are waiting on the socket now
+    msleep(200);  // the late replies are waiting on the socket now
     ASSERT_EQ(word_read(VDSL_GET_MEM_SK, 0x20, 0, v), 0);
     EXPECT_EQ(v, 0x222222u);
 }
@@ -111,7 +111,7 @@ TEST_F(Ebm, DuplicateRepliesAreDropped)
     chip.poke(0, 0x11, 0x333333);
     chip.set_fault({chipsim::Fault::Duplicate, 0, 0});
     uint32_t v = 0;
-    for (int i = 0; i < 10; i++) { // more than one run through the sequence numbers
+    for (int i = 0; i < 10; i++) {  // more than one run through the sequence numbers
         uint32_t addr = i % 2 ? 0x11 : 0x10;
         ASSERT_EQ(word_read(VDSL_GET_MEM_SK, addr, 0, v), 0);
         EXPECT_EQ(v, i % 2 ? 0x333333u : 0x111111u) << i;
@@ -170,5 +170,5 @@ TEST_F(Ebm, LongInterfaceNameIsCutToFifteen)
     EXPECT_EQ(std::string(ebm_mgt_ethif), std::string(15, 'a'));
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

@@ -26,10 +26,10 @@ TEST_F(Firmware, StartPhasesAndImageGiveMibAccess)
     TestImage::prepare_chip(chip);
     chip.poke(0, 0x1004, 0x00ABCD);
     Block a;
-    EXPECT_EQ(mib_read("2.1.5", a), 100); // port disabled until the firmware start
+    EXPECT_EQ(mib_read("2.1.5", a), 100);  // port disabled until the firmware start
     EXPECT_EQ(firmware_phase(3), 0);
     EXPECT_EQ(op_state(), VDSL_STATE_IDLE);
-    EXPECT_EQ(mib_read("2.1.5", a), 112); // no image yet
+    EXPECT_EQ(mib_read("2.1.5", a), 112);  // no image yet
     EXPECT_EQ(a[0], 0);
     EXPECT_STREQ(reinterpret_cast<char *>(a.data()) + 2, "000000");
     EXPECT_EQ(load_image(TestImage::bytes()), 0);
@@ -114,7 +114,7 @@ TEST_F(Firmware, MalformedImagesAreRefused)
             img.resize(c.size);
         EXPECT_EQ(load_image(img), 113) << c.what;
         Block a;
-        EXPECT_EQ(mib_read("2.1.5", a), 112) << c.what; // refused: not loaded
+        EXPECT_EQ(mib_read("2.1.5", a), 112) << c.what;  // refused: not loaded
     }
     EXPECT_EQ(load_image(TestImage::bytes()), 0);
     EXPECT_EQ(check(), 0);
@@ -129,7 +129,7 @@ TEST_F(Firmware, ChunksStayInsideTheBlockAndTheImage)
     b = block();
     b[0] = 2;
     b[1] = 0x04;
-    b[2] = 0x36; // 1078 bytes
+    b[2] = 0x36;  // 1078 bytes
     EXPECT_EQ(ioctl(VDSL_LOAD_BINDRV, b), 100);
     EXPECT_EQ(bd_len, 0u);
     // Up to 16384 bytes are taken; a chunk past that is refused whole.
@@ -169,9 +169,9 @@ TEST_F(Firmware, SignatureBlockFoundThroughTheFallbackPointer)
     // Move the signature block: W[4] no longer points at a sound one.
     chip.poke(0, 0x104, 0);
     chip.poke(1, 0x3F, 0x0500);
-    chip.poke(0, 0x0504, 0x0300);   // p
-    chip.poke(0, 0x0501, 0xEA0400); // end marker address
-    chip.poke(0, 0x0509, 0x1000);   // table starts at the pointer + 9
+    chip.poke(0, 0x0504, 0x0300);    // p
+    chip.poke(0, 0x0501, 0xEA0400);  // end marker address
+    chip.poke(0, 0x0509, 0x1000);    // table starts at the pointer + 9
     chip.poke(0, 0x050A, 0x2000);
     ASSERT_EQ(load_image(TestImage::bytes()), 0);
     chip.poke(0, 0x1004, 0x000777);
@@ -179,7 +179,7 @@ TEST_F(Firmware, SignatureBlockFoundThroughTheFallbackPointer)
     EXPECT_EQ(mib_read("2.1.5", a), 0);
     EXPECT_EQ(word_of(a, 0), 0x777u);
 
-    chip.poke(1, 0x3F, 0x0600); // nothing sound there
+    chip.poke(1, 0x3F, 0x0600);  // nothing sound there
     EXPECT_EQ(firmware_phase(1), 0);
     ASSERT_EQ(firmware_phase(3), 0);
     ASSERT_EQ(load_image(TestImage::bytes()), 0);
@@ -196,7 +196,7 @@ TEST_F(Firmware, UnreadTableStartKeepsTheCheckPending)
     silent_addrs.clear();
     chip.poke(0, 0x2021, 0x000321);
     Block a;
-    EXPECT_EQ(mib_read("3.1.2.2", a), 0); // checked again, start of 3.1 read this time
+    EXPECT_EQ(mib_read("3.1.2.2", a), 0);  // checked again, start of 3.1 read this time
     EXPECT_EQ(word_of(a, 0), 0x321u);
 }
 
@@ -206,9 +206,9 @@ TEST_F(Firmware, LoadCalibratesTheIntervalClock)
     TestImage::prepare_chip(chip);
     ASSERT_EQ(firmware_phase(3), 0);
     ASSERT_EQ(load_image(TestImage::bytes()), 0);
-    EXPECT_EQ(chip.peek(0, 0x100D), 0x1C2u);  // 2.1.13: 450 s left in the quarter hour
-    EXPECT_EQ(chip.peek(0, 0x100E), 0xC31Eu); // 2.1.14: 49950 s left in the day
+    EXPECT_EQ(chip.peek(0, 0x100D), 0x1C2u);   // 2.1.13: 450 s left in the quarter hour
+    EXPECT_EQ(chip.peek(0, 0x100E), 0xC31Eu);  // 2.1.14: 49950 s left in the day
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

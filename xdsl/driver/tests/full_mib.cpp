@@ -21,4 +21,4 @@ long FullMib::request(unsigned cmd, unsigned char port)
     return ioctl(cmd, b);
 }
 
-} // namespace vdsltest
+}  // namespace vdsltest

@@ -18,4 +18,4 @@ protected:
     bindrv::Built built = bindrv::build(bindrv::full_mib());
 };
 
-} // namespace vdsltest
+}  // namespace vdsltest

@@ -26,7 +26,7 @@ TEST_F(Ioctl, VersionAnswersVersionAndStamp)
     std::fill(b.begin(), b.end(), 0xEE);
     EXPECT_EQ(ioctl(VDSL_DRIVER_VERSION, b), 0);
     EXPECT_STREQ(reinterpret_cast<char *>(b.data()), "1.7.9-37;201904102211");
-    EXPECT_EQ(b[63], 0); // the whole 64-byte copy comes back
+    EXPECT_EQ(b[63], 0);  // the whole 64-byte copy comes back
 }
 
 TEST_F(Ioctl, UnknownNumbersAnswerMinus25AndAreLogged)
@@ -50,9 +50,12 @@ TEST_F(Ioctl, BlocksAndTextsStayInsideTheCallersMemory)
         long want;
     } cases[] = {
         {"block shorter than the 64-byte head", VDSL_DRIVER_VERSION, 63, "", -14},
-        {"OID of 511 characters is taken", VDSL_GET_DATA_LOGIC, VDSL_BLOCK_SIZE, "2.1.5" + std::string(506, 'x'), 100},
-        {"OID of 512 characters", VDSL_GET_DATA_LOGIC, VDSL_BLOCK_SIZE, "2.1.5" + std::string(507, 'x'), -117},
-        {"OID without zero byte in the block", VDSL_GET_DATA_LOGIC, VDSL_BLOCK_HEAD, std::string(63, '1'), -14},
+        {"OID of 511 characters is taken", VDSL_GET_DATA_LOGIC, VDSL_BLOCK_SIZE,
+         "2.1.5" + std::string(506, 'x'), 100},
+        {"OID of 512 characters", VDSL_GET_DATA_LOGIC, VDSL_BLOCK_SIZE, "2.1.5" + std::string(507, 'x'),
+         -117},
+        {"OID without zero byte in the block", VDSL_GET_DATA_LOGIC, VDSL_BLOCK_HEAD, std::string(63, '1'),
+         -14},
         {"answer larger than the block", VDSL_GET_DATA_LOGIC, VDSL_BLOCK_HEAD, "2.1.5", -14},
     };
     for (const Case &c : cases) {
@@ -71,7 +74,7 @@ TEST_F(Ioctl, WriteValueMustEndInsideTheBlock)
     Block b = block();
     std::string oid = "2.1.5";
     std::copy(oid.begin(), oid.end(), b.begin() + 1);
-    std::fill(b.begin() + 7, b.end(), 'a'); // value text without a zero byte
+    std::fill(b.begin() + 7, b.end(), 'a');  // value text without a zero byte
     EXPECT_EQ(ioctl(VDSL_SET_DATA_LOGIC, b), -117);
 }
 
@@ -122,7 +125,7 @@ TEST_F(Ioctl, PortChecksAndDebugPrint)
 
     b[0] = 1;
     EXPECT_EQ(ioctl(VDSL_OP_STATUS, b), 100);
-    EXPECT_THAT(log(), Not(HasSubstr("Invalid portid"))); // debug mask 0: silent
+    EXPECT_THAT(log(), Not(HasSubstr("Invalid portid")));  // debug mask 0: silent
     Block mask = block(VDSL_BLOCK_HEAD);
     mask[3] = 8;
     ioctl(VDSL_SET_DEBUG_LEVEL, mask);
@@ -143,7 +146,7 @@ TEST_F(Ioctl, FirmwarePhaseForPortTwoAnswersOneAndLeavesDriverUsable)
 
 TEST_F(Ioctl, InterruptedWaitForTheRequestLockAnswersMinus512)
 {
-    down(&vdsl_req_sem); // another request holds the device
+    down(&vdsl_req_sem);  // another request holds the device
     std::atomic<task_struct *> task{nullptr};
     long rc = 0;
     std::thread t([&] {
@@ -158,7 +161,7 @@ TEST_F(Ioctl, InterruptedWaitForTheRequestLockAnswersMinus512)
     up(&vdsl_req_sem);
     EXPECT_EQ(rc, -512);
     Block b = block(VDSL_BLOCK_HEAD);
-    EXPECT_EQ(ioctl(VDSL_DRIVER_VERSION, b), 0); // the lock was not lost
+    EXPECT_EQ(ioctl(VDSL_DRIVER_VERSION, b), 0);  // the lock was not lost
 }
 
 TEST_F(Ioctl, UnloadPrintsAndRemovesTheDevice)
@@ -166,8 +169,8 @@ TEST_F(Ioctl, UnloadPrintsAndRemovesTheDevice)
     kstandin_module_exit();
     EXPECT_THAT(log(), HasSubstr("<6>xDSL device driver 1.7.9-37 unloaded\n"));
     EXPECT_FALSE(kstandin_chrdev_registered(VDSL_MAJOR));
-    ASSERT_EQ(kstandin_module_init(), 0); // for TearDown
+    ASSERT_EQ(kstandin_module_init(), 0);  // for TearDown
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

@@ -20,16 +20,15 @@ TEST_F(Mib, OidForms)
         const char *oid;
         int g, t, i, idx, intv;
     } cases[] = {
-        {"0.1.5", 0, 1, 5, 1, 255},
-        {"0.2.3.11", 0, 2, 3, 11, 255},
-        {"0.18.1.1.1", 0, 18, 1, 1, 1},
-        {"2.1.1234", 2, 1, 123, 1, 255}, // three digits a component
+        {"0.1.5", 0, 1, 5, 1, 255},     {"0.2.3.11", 0, 2, 3, 11, 255},
+        {"0.18.1.1.1", 0, 18, 1, 1, 1}, {"2.1.1234", 2, 1, 123, 1, 255},  // three digits a component
         {"3", 3, 0, 0, 1, 255},
     };
     for (const Case &c : cases) {
         int g, t, i, idx, intv;
         oid2gtip(c.oid, &g, &t, &i, &idx, &intv);
-        EXPECT_EQ((std::vector<int>{g, t, i, idx, intv}), (std::vector<int>{c.g, c.t, c.i, c.idx, c.intv})) << c.oid;
+        EXPECT_EQ((std::vector<int>{g, t, i, idx, intv}), (std::vector<int>{c.g, c.t, c.i, c.idx, c.intv}))
+            << c.oid;
     }
 }
 
@@ -39,9 +38,9 @@ TEST_F(Mib, DimensionChecks)
         const char *oid;
         long want;
     } cases[] = {
-        {"0.25.1", 103}, {"4.1.1", 102}, {"0.1.41", 104}, {"0.2.3.12", 105},
-        {"0.0.1", 103},  {"2.1.0", 104}, {"2.1.499", 104}, {"3.7.1.3", 105},
-        {"0.2.3.11", 118}, // sound, but the test image has no table 0.2
+        {"0.25.1", 103}, {"4.1.1", 102},   {"0.1.41", 104},  {"0.2.3.12", 105}, {"0.0.1", 103},
+        {"2.1.0", 104},  {"2.1.499", 104}, {"3.7.1.3", 105}, {"0.2.3.11", 118},  // sound, but the test image
+                                                                                 // has no table 0.2
     };
     for (const Case &c : cases) {
         Block a;
@@ -62,11 +61,8 @@ TEST_F(Mib, ReadsEntriesOfOneAndMoreWords)
         const char *oid;
         const char *text;
     } cases[] = {
-        {"2.1.5", "000005"},
-        {"2.1.7", "abcdef012345"},
-        {"2.1.17", "000017"},       // continuation row
-        {"2.1.18", "000018000019"},
-        {"3.1.2.2", "000321"},      // second row: stride 0x20
+        {"2.1.5", "000005"},        {"2.1.7", "abcdef012345"}, {"2.1.17", "000017"},  // continuation row
+        {"2.1.18", "000018000019"}, {"3.1.2.2", "000321"},  // second row: stride 0x20
     };
     for (unsigned cmd : {VDSL_GET_DATA_LOGIC, VDSL_GET_MIB}) {
         for (const Case &c : cases) {
@@ -89,10 +85,10 @@ TEST_F(Mib, WritesCheckTheValueText)
         {"2.1.5", "00000a", 0, 0x1004, 0x00000A},
         {"2.1.5", "7", 0, 0x1004, 7},
         {"2.1.5", "", 0, 0x1004, 0},
-        {"2.1.5", "0000001", 119, 0x1004, 0},      // more than one word's digits
-        {"2.1.7", "0000001", 120, 0x1006, 0},      // not whole words
+        {"2.1.5", "0000001", 119, 0x1004, 0},  // more than one word's digits
+        {"2.1.7", "0000001", 120, 0x1006, 0},  // not whole words
         {"2.1.5", "000000000001", 119, 0x1004, 0},
-        {"2.1.7", "11111122222g", 100, 0x1006, 0}, // not hexadecimal: nothing written
+        {"2.1.7", "11111122222g", 100, 0x1006, 0},  // not hexadecimal: nothing written
         {"2.1.7", "111111222222", 0, 0x1007, 0x222222},
     };
     for (const Case &c : cases) {
@@ -107,7 +103,7 @@ TEST_F(Mib, RawMemoryNames)
     EXPECT_EQ(mib_read("m.0.6c36", a), 0);
     EXPECT_EQ(a[1], 1);
     EXPECT_STREQ(reinterpret_cast<char *>(a.data()) + 2, "474154");
-    EXPECT_EQ(mib_read("m.0", a), 0); // a field missing: the preset answer
+    EXPECT_EQ(mib_read("m.0", a), 0);  // a field missing: the preset answer
     EXPECT_EQ(a[1], 0);
     EXPECT_EQ(mib_write("m.1.3f", "abc"), 0);
     EXPECT_EQ(chip.peek(1, 0x3F), 0xABCu);
@@ -121,8 +117,8 @@ TEST_F(Mib, PortsOtherThanTheFirst)
         long want;
     } cases[] = {
         {VDSL_GET_DATA_LOGIC, 1, -108}, {VDSL_GET_DATA_LOGIC, 2, 100}, {VDSL_GET_MIB, 1, -108},
-        {VDSL_GET_MIB, 3, 100},         {VDSL_SET_MIB, 1, 100},         {VDSL_GET_MEM, 1, 100},
-        {VDSL_GET_MEM_SK, 1, 100},      {VDSL_OP_STATUS, 1, 100},       {VDSL_CHECK_BINDRV, 1, 100},
+        {VDSL_GET_MIB, 3, 100},         {VDSL_SET_MIB, 1, 100},        {VDSL_GET_MEM, 1, 100},
+        {VDSL_GET_MEM_SK, 1, 100},      {VDSL_OP_STATUS, 1, 100},      {VDSL_CHECK_BINDRV, 1, 100},
     };
     for (const Case &c : cases) {
         Block a = block();
@@ -136,14 +132,20 @@ TEST_F(Mib, PortsOtherThanTheFirst)
 TEST_F(Mib, TranslationAndLocation)
 {
     Block b = block(VDSL_BLOCK_HEAD);
-    b[0] = 2; b[1] = 1; b[2] = 1; b[3] = 7;
+    b[0] = 2;
+    b[1] = 1;
+    b[2] = 1;
+    b[3] = 7;
     EXPECT_EQ(ioctl(VDSL_TRANS_MIB_ADDR, b), 0);
     uint32_t out[2];
     std::memcpy(out, b.data(), sizeof out);
     EXPECT_EQ(out[0], 2u);
     EXPECT_EQ(out[1], 0x1006u);
     b = block(VDSL_BLOCK_HEAD);
-    b[0] = 0; b[1] = 5; b[2] = 1; b[3] = 1;
+    b[0] = 0;
+    b[1] = 5;
+    b[2] = 1;
+    b[3] = 1;
     EXPECT_EQ(ioctl(VDSL_TRANS_MIB_ADDR, b), 0);
     std::memcpy(out, b.data(), sizeof out);
     EXPECT_EQ(out[0], 0xFFFFFFFFu);
@@ -189,5 +191,5 @@ TEST_F(Mib, PhysicalStatusFollowsTheLinePhase)
     EXPECT_EQ(b[0], VDSL_STATE_ERROR);
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

@@ -17,7 +17,8 @@ int main(int argc, char **argv)
     try {
         bindrv::Built b = bindrv::build(bindrv::full_mib());
         std::ofstream img(argv[1], std::ios::binary);
-        img.write(reinterpret_cast<const char *>(b.image.data()), static_cast<std::streamsize>(b.image.size()));
+        img.write(reinterpret_cast<const char *>(b.image.data()),
+                  static_cast<std::streamsize>(b.image.size()));
         std::ofstream setup(argv[2]);
         setup << "# the chip words and firmware entries of the whole-MIB image\n";
         for (const std::string &line : bindrv::chip_setup(b))

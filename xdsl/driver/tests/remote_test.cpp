@@ -24,7 +24,7 @@ TEST_F(Remote, ReadsTheFarEndWordWithAFreshTagEachTime)
     ASSERT_EQ(far_read(0x0124, v), 0);
     EXPECT_EQ(v, 0x00BEEFu);
     EXPECT_EQ(chip.peek(0, at(2, 1, 91)), tag1 + 1);
-    EXPECT_EQ(tag1, 0x200081u); // the counter starts at 128 and moves first
+    EXPECT_EQ(tag1, 0x200081u);  // the counter starts at 128 and moves first
     EXPECT_EQ(chip.peek(0, at(2, 1, 123) + 1), 0x0124u);
     EXPECT_EQ(chip.peek(0, at(2, 1, 123) + 2), 1u);
 }
@@ -80,5 +80,5 @@ TEST_F(Remote, RefusedWhileDisabled)
     EXPECT_TRUE(sent.empty());
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

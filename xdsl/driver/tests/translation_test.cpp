@@ -12,15 +12,15 @@ namespace {
 // (items 4-6 and 7 in two continuation rows), 3.1 with two one-word items
 // in two rows four words apart. T = 2 tables + 2 continuation rows.
 const uint32_t kOracleWords[] = {
-    0x534F5256, 0, 0, 0x000102, 0x100, 0, 0x200, 4, 3, 4, // header: VROS .. T
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0x40000A10, // 2.1: stride 10 words, continuation mark 1 (first row T - 1 = 3)
-    0x60000400, // 3.1: stride 4
-    0xDF000000, 0xDF000000, // rows that only carry continuations
-    1, 3, 4,    // row 0, 2.1 items 1-3: end offsets
-    1, 2, 2,    // row 1, 3.1 items 1-2
-    10, 10, 10, // row 2, 2.1 item 7 (second continuation row)
-    5, 8, 9,    // row 3, 2.1 items 4-6 (first continuation row)
+    0x534F5256, 0,          0,  0x000102, 0x100, 0, 0x200, 4, 3, 4,  // header: VROS .. T
+    0,          0,          0,  0,        0,     0, 0,     0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x40000A10,                  // 2.1: stride 10 words, continuation mark 1 (first row T - 1 = 3)
+    0x60000400,                  // 3.1: stride 4
+    0xDF000000, 0xDF000000,      // rows that only carry continuations
+    1,          3,          4,   // row 0, 2.1 items 1-3: end offsets
+    1,          2,          2,   // row 1, 3.1 items 1-2
+    10,         10,         10,  // row 2, 2.1 item 7 (second continuation row)
+    5,          8,          9,   // row 3, 2.1 items 4-6 (first continuation row)
 };
 
 bindrv::Layout oracle_layout()
@@ -70,7 +70,7 @@ TEST(ImageGenerator, RefusesWhatTheFormatCannotHold)
     s.tables.back().group = 1;
     EXPECT_THROW(bindrv::build(s), std::length_error);
     s = oracle_layout();
-    s.tables[0].rows = 7000; // past the chip's memory
+    s.tables[0].rows = 7000;  // past the chip's memory
     EXPECT_THROW(bindrv::build(s), std::length_error);
 }
 
@@ -93,11 +93,15 @@ TEST_F(Oracle, DriverFindsTheEntriesWorkedOutByHand)
         const char *oid;
         uint32_t addr, words;
     } cases[] = {
-        {"2.1.1", 0x1000, 1}, {"2.1.2", 0x1001, 2}, {"2.1.3", 0x1003, 1},
-        {"2.1.4", 0x1004, 1}, // first continuation row, column 0: starts where row 0 ended
-        {"2.1.5", 0x1005, 3}, {"2.1.6", 0x1008, 1},
-        {"2.1.7", 0x1009, 1}, // second continuation row: starts where the first ended
-        {"3.1.1", 0x100A, 1}, {"3.1.2.2", 0x100F, 1},
+        {"2.1.1", 0x1000, 1},
+        {"2.1.2", 0x1001, 2},
+        {"2.1.3", 0x1003, 1},
+        {"2.1.4", 0x1004, 1},  // first continuation row, column 0: starts where row 0 ended
+        {"2.1.5", 0x1005, 3},
+        {"2.1.6", 0x1008, 1},
+        {"2.1.7", 0x1009, 1},  // second continuation row: starts where the first ended
+        {"3.1.1", 0x100A, 1},
+        {"3.1.2.2", 0x100F, 1},
     };
     for (const Case &c : cases) {
         Block b = block();
@@ -122,5 +126,5 @@ TEST_F(Oracle, DriverFindsTheEntriesWorkedOutByHand)
     EXPECT_EQ(a[1], 0);
 }
 
-} // namespace
-} // namespace vdsltest
+}  // namespace
+}  // namespace vdsltest

@@ -19,9 +19,9 @@ std::vector<uint8_t> TestImage::bytes()
     std::vector<uint8_t> img(4 * 32, 0);
     std::memcpy(img.data(), "VROS", 4);
     const uint32_t T = 3, N = 16;
-    set_word(img, 3, 0x000102); // MIB version
-    set_word(img, 4, 0x0100);   // signature block
-    set_word(img, 6, 0x0200);   // table of table starts
+    set_word(img, 3, 0x000102);  // MIB version
+    set_word(img, 4, 0x0100);    // signature block
+    set_word(img, 6, 0x0200);    // table of table starts
     set_word(img, 7, T);
     set_word(img, 8, N);
     set_word(img, 9, T);
@@ -31,21 +31,21 @@ std::vector<uint8_t> TestImage::bytes()
     set_word(img, 34, 7u << 29 | 31u << 24);
     // Offsets rows (end offsets, cumulative).
     for (uint32_t j = 0; j < N; j++) {
-        set_word(img, 32 + T + 0 * N + j, j < 6 ? j + 1 : j + 2); // item 7 has two words
+        set_word(img, 32 + T + 0 * N + j, j < 6 ? j + 1 : j + 2);  // item 7 has two words
         set_word(img, 32 + T + 1 * N + j, j + 1);
-        set_word(img, 32 + T + 2 * N + j, j == 0 ? 18 : 19 + j); // items 17 (1 word), 18 (2 words)
+        set_word(img, 32 + T + 2 * N + j, j == 0 ? 18 : 19 + j);  // items 17 (1 word), 18 (2 words)
     }
     return img;
 }
 
 void TestImage::prepare_chip(chipsim::Chip &chip)
 {
-    chip.poke(EBM_MEM_X, 0x100, 0x000102);   // version
-    chip.poke(EBM_MEM_X, 0x104, 0x0300);     // pointer p
-    chip.poke(EBM_MEM_X, 0x305, 0x474154);   // signature at p + 5
-    chip.poke(EBM_MEM_X, 0x101, 0xEA0400);   // end marker's address
-    chip.poke(EBM_MEM_X, 0x400, 0xEAEAEA);   // end marker
-    chip.poke(EBM_MEM_X, 0x200, 0x1000);     // table starts
+    chip.poke(EBM_MEM_X, 0x100, 0x000102);  // version
+    chip.poke(EBM_MEM_X, 0x104, 0x0300);    // pointer p
+    chip.poke(EBM_MEM_X, 0x305, 0x474154);  // signature at p + 5
+    chip.poke(EBM_MEM_X, 0x101, 0xEA0400);  // end marker's address
+    chip.poke(EBM_MEM_X, 0x400, 0xEAEAEA);  // end marker
+    chip.poke(EBM_MEM_X, 0x200, 0x1000);    // table starts
     chip.poke(EBM_MEM_X, 0x201, 0x2000);
     chip.poke(EBM_MEM_X, 0x202, 0x0000);
 }
@@ -57,7 +57,8 @@ void Driver::xmit(void *ctx, const unsigned char *frame, size_t len)
     {
         std::lock_guard<std::mutex> g(d->lock);
         d->sent.emplace_back(frame, frame + len);
-        if (len >= 24 && !(frame[16] & EBM_REQ_WRITE) && d->silent_addrs.count(static_cast<uint16_t>(frame[17] << 8 | frame[18])))
+        if (len >= 24 && !(frame[16] & EBM_REQ_WRITE) &&
+            d->silent_addrs.count(static_cast<uint16_t>(frame[17] << 8 | frame[18])))
             return;
         outs = d->chip.on_frame(frame, len);
         if (d->rewrite_source)
@@ -211,4 +212,4 @@ uint32_t word_of(const Block &answer, int k)
     return static_cast<uint32_t>(std::stoul(digits, nullptr, 16));
 }
 
-} // namespace vdsltest
+}  // namespace vdsltest

@@ -64,7 +64,8 @@ protected:
     static void xmit(void *ctx, const unsigned char *frame, size_t len);
 
     std::mutex lock;
-    chipsim::Chip chip{chipsim::Chip::Config{chipsim::Mac EBM_CHIP_MGMT_MAC, chipsim::Mac EBM_CHIP_DEFAULT_BOOT_MAC, true}};
+    chipsim::Chip chip{
+        chipsim::Chip::Config{chipsim::Mac EBM_CHIP_MGMT_MAC, chipsim::Mac EBM_CHIP_DEFAULT_BOOT_MAC, true}};
     std::vector<Block> sent;          // every frame the driver sent
     std::set<uint16_t> silent_addrs;  // reads of these go unanswered
     bool rewrite_source = false;      // replies come from another address
@@ -72,4 +73,4 @@ protected:
 
 uint32_t word_of(const Block &answer, int k);
 
-} // namespace vdsltest
+}  // namespace vdsltest

@@ -17,8 +17,9 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: vdslreq REQUEST [--size N] [--hex OFF BYTES] [--str OFF TEXT]\n"
-                         "               [--file OFF PATH [SKIP [LEN]]] [--show N] [--text OFF] [--repeat N]\n");
+    std::fprintf(stderr,
+                 "usage: vdslreq REQUEST [--size N] [--hex OFF BYTES] [--str OFF TEXT]\n"
+                 "               [--file OFF PATH [SKIP [LEN]]] [--show N] [--text OFF] [--repeat N]\n");
     return 2;
 }
 
@@ -54,7 +55,7 @@ bool hex_bytes(const char *s, std::vector<unsigned char> &out)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -94,7 +95,8 @@ int main(int argc, char **argv)
             std::ifstream f(argv[i + 2], std::ios::binary);
             if (!f)
                 return usage();
-            std::vector<unsigned char> data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+            std::vector<unsigned char> data((std::istreambuf_iterator<char>(f)),
+                                            std::istreambuf_iterator<char>());
             i += 2;
             unsigned long skip = 0, len = data.size();
             if (i + 1 < argc && number(argv[i + 1], skip)) {
@@ -134,8 +136,9 @@ int main(int argc, char **argv)
             std::printf("%02x%s", block[i], i + 1 < show && i + 1 < size ? " " : "\n");
     }
     if (text_off >= 0 && static_cast<unsigned long>(text_off) < size)
-        std::printf("%.*s\n", static_cast<int>(strnlen(reinterpret_cast<char *>(block.data()) + text_off,
-                                                        size - static_cast<unsigned long>(text_off))),
+        std::printf("%.*s\n",
+                    static_cast<int>(strnlen(reinterpret_cast<char *>(block.data()) + text_off,
+                                             size - static_cast<unsigned long>(text_off))),
                     reinterpret_cast<char *>(block.data()) + text_off);
     return 0;
 }

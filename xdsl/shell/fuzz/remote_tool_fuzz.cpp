@@ -59,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     int big = 1 << 20;
     setsockopt(sv[0], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
     setsockopt(sv[1], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
-    if (!stream.empty() && write(sv[0], stream.data(), stream.size()) != static_cast<ssize_t>(stream.size())) {
+    if (!stream.empty() &&
+        write(sv[0], stream.data(), stream.size()) != static_cast<ssize_t>(stream.size())) {
         close(sv[0]);
         close(sv[1]);
         return 0;

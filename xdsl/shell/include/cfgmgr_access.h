@@ -13,10 +13,10 @@ extern "C" {
 
 /* Results of a read. */
 enum cfgmgr_read_result {
-    CFGMGR_READ_OK = 0,       /* a line came; the buffer holds it with its newline */
-    CFGMGR_READ_ABSENT = 1,   /* the key gave no line */
-    CFGMGR_READ_FAILED = 2,   /* the program could not be run, or the key was refused */
-    CFGMGR_READ_TOO_LONG = 3  /* the line did not fit; the buffer is emptied */
+    CFGMGR_READ_OK = 0,      /* a line came; the buffer holds it with its newline */
+    CFGMGR_READ_ABSENT = 1,  /* the key gave no line */
+    CFGMGR_READ_FAILED = 2,  /* the program could not be run, or the key was refused */
+    CFGMGR_READ_TOO_LONG = 3 /* the line did not fit; the buffer is emptied */
 };
 
 /* Keys are letters, digits and '_'; anything else is refused. */
@@ -28,8 +28,7 @@ enum cfgmgr_read_result cfgmgr_read(const char *key, char *buffer, size_t capaci
 /* "-r K1,K2,...": calls on_line once per output line (without its newline), in
  * order; line_limit bounds each line. Returns the number of lines, or -1. */
 int cfgmgr_read_many(const char *const *keys, size_t count, size_t line_limit,
-                     void (*on_line)(void *context, size_t index, const char *line),
-                     void *context);
+                     void (*on_line)(void *context, size_t index, const char *line), void *context);
 
 /* "-w KEY=VALUE" (one argument) and "-d KEY". The result is the program's exit
  * status, or -1 when it could not be run or the key or value was refused

@@ -10,18 +10,18 @@ extern "C" {
 #endif
 
 /* Handler results shared by every command. */
-#define CLI_DONE             0
-#define CLI_FAILED         100
+#define CLI_DONE 0
+#define CLI_FAILED 100
 #define CLI_NO_SUCH_COMMAND 109
-#define CLI_QUIT           110
-#define CLI_USAGE         (-111)
-#define CLI_INVALID_PORT    (-5)
+#define CLI_QUIT 110
+#define CLI_USAGE (-111)
+#define CLI_INVALID_PORT (-5)
 
 /* Sizes of the shell's text buffers, terminating zero included. */
-#define CLI_LINE_SIZE      4096  /* a line read from the terminal, a file or stdin */
-#define CLI_COMMAND_SIZE    512  /* a command line after expansion */
-#define CLI_PROMPT_SIZE     256
-#define CLI_HOSTNAME_SIZE    64
+#define CLI_LINE_SIZE 4096   /* a line read from the terminal, a file or stdin */
+#define CLI_COMMAND_SIZE 512 /* a command line after expansion */
+#define CLI_PROMPT_SIZE 256
+#define CLI_HOSTNAME_SIZE 64
 
 typedef struct cli_dir_row cli_dir_row;
 

@@ -11,21 +11,21 @@ extern "C" {
 #endif
 
 /* Message levels. */
-#define CLI_LEVEL_ORDINARY   0x7fffffffu
-#define CLI_LEVEL_ERROR      0xffffffffu
+#define CLI_LEVEL_ORDINARY 0x7fffffffu
+#define CLI_LEVEL_ERROR 0xffffffffu
 #define CLI_LEVEL_ERROR_CODE 0x80000001u
-#define CLI_LEVEL_RECORD     0x80000000u
-#define CLI_LEVEL_TRACE      0x00001000u
-#define CLI_LEVEL_TERMINAL   0x00000400u
-#define CLI_LEVEL_PORT       0x00000008u
+#define CLI_LEVEL_RECORD 0x80000000u
+#define CLI_LEVEL_TRACE 0x00001000u
+#define CLI_LEVEL_TERMINAL 0x00000400u
+#define CLI_LEVEL_PORT 0x00000008u
 #define CLI_LEVEL_PORT_STATE 0x00000001u
 
 /* Print masks of the start-up modes. */
 #define CLI_MASK_INTERACTIVE 0x00000400u
-#define CLI_MASK_SETUP       0x00000800u
-#define CLI_MASK_CLEAN       0x7fffffffu
-#define CLI_MASK_SILENT      0x80000000u
-#define CLI_MASK_ONE_SHOT    0x00004000u
+#define CLI_MASK_SETUP 0x00000800u
+#define CLI_MASK_CLEAN 0x7fffffffu
+#define CLI_MASK_SILENT 0x80000000u
+#define CLI_MASK_ONE_SHOT 0x00004000u
 
 /* Capacity of the silent buffer, terminating zero included. */
 #define CLI_SILENT_BUFFER_SIZE 16384
@@ -36,8 +36,7 @@ extern uint32_t cli_print_mask;
 /* Formats and prints one message when its level shares a bit with the print
  * mask: written with a newline, or appended to the silent buffer while the
  * mask's top bit is set. */
-void cli_print(uint32_t level, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
+void cli_print(uint32_t level, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 /* The text collected in silent mode, and its upkeep. */
 const char *cli_silent_buffer(void);

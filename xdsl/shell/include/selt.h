@@ -9,8 +9,16 @@ extern "C" {
 
 #define SELT_PATH_SIZE 64
 
-enum selt_file { SELT_PARSER, SELT_CALIBRATE_OPEN, SELT_CALIBRATE_CLOSED, SELT_DATA, SELT_XFR_DATA,
-                 SELT_MIB_RAW, SELT_LOG, SELT_FILES };
+enum selt_file {
+    SELT_PARSER,
+    SELT_CALIBRATE_OPEN,
+    SELT_CALIBRATE_CLOSED,
+    SELT_DATA,
+    SELT_XFR_DATA,
+    SELT_MIB_RAW,
+    SELT_LOG,
+    SELT_FILES
+};
 
 /* The seven paths: each its default or its key's value. 0, or -1 (with a
  * message) when a configured path does not fit SELT_PATH_SIZE bytes. */

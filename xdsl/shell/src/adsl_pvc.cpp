@@ -37,11 +37,12 @@ std::vector<std::string> read_keys(const std::vector<std::string> &keys)
     for (const std::string &k : keys)
         names.push_back(k.c_str());
     std::vector<std::string> values(keys.size());
-    cfgmgr_read_many(names.data(), names.size(), kLineSize - 1,
-                     [](void *context, size_t index, const char *line) {
-                         (*static_cast<std::vector<std::string> *>(context))[index] = line;
-                     },
-                     &values);
+    cfgmgr_read_many(
+        names.data(), names.size(), kLineSize - 1,
+        [](void *context, size_t index, const char *line) {
+            (*static_cast<std::vector<std::string> *>(context))[index] = line;
+        },
+        &values);
     return values;
 }
 
@@ -76,10 +77,7 @@ std::vector<std::string> numbered_keys(const char *format)
     return keys;
 }
 
-unsigned long field_number(const std::string &text)
-{
-    return std::strtoul(text.c_str(), nullptr, 10);
-}
+unsigned long field_number(const std::string &text) { return std::strtoul(text.c_str(), nullptr, 10); }
 
 bool in_range(unsigned long value, const Range &r)
 {
@@ -116,7 +114,8 @@ int load_pvc(int p, const std::vector<std::string> &f)
         {&kVci, [](adsl_pvc &r, unsigned long v) { r.vci = static_cast<uint16_t>(v); }},
         {&kVlan, [](adsl_pvc &r, unsigned long v) { r.vlan_id = static_cast<uint16_t>(v); }},
         {&kPriority, [](adsl_pvc &r, unsigned long v) { r.priority = static_cast<uint8_t>(v); }},
-        {&kEncapsulation, [](adsl_pvc &r, unsigned long v) { r.encapsulation = static_cast<uint8_t>(v == 2 ? 1 : v); }},
+        {&kEncapsulation,
+         [](adsl_pvc &r, unsigned long v) { r.encapsulation = static_cast<uint8_t>(v == 2 ? 1 : v); }},
         {&kCrc, [](adsl_pvc &r, unsigned long v) { r.crc_option = static_cast<uint8_t>(v); }},
         {&kQos, [](adsl_pvc &r, unsigned long v) { r.atm_qos = static_cast<uint8_t>(v); }},
         {&kPcr, [](adsl_pvc &r, unsigned long v) { r.pcr = static_cast<uint32_t>(v); }},
@@ -154,7 +153,8 @@ void load_vlan_ops()
         r.rx_vlan_op = static_cast<uint8_t>(rx_op);
         const Range kTxOp{0, 2, "Allowed ATM Tx Vlan Operation is %d - %d"};
         const Range kRxOp{0, 2, "Allowed ATM Rx Vlan Operation is %d - %d"};
-        if (!in_range(tx_id, kVlan) || !in_range(tx_op, kTxOp) || !in_range(rx_id, kVlan) || !in_range(rx_op, kRxOp))
+        if (!in_range(tx_id, kVlan) || !in_range(tx_op, kTxOp) || !in_range(rx_id, kVlan) ||
+            !in_range(rx_op, kRxOp))
             set_pvc_minimum(p);
     }
 }
@@ -184,9 +184,9 @@ int store_pvc(int p)
     const adsl_pvc &r = adsl_pvcs[p];
     char key[32], value[128];
     std::snprintf(key, sizeof key, "ADSL_PVC%d", p);
-    std::snprintf(value, sizeof value, "%d@%d@%d@%d@%d@%d@%d@%d@%d@%d@%d", r.vpi, r.vci, r.vlan_id, r.priority,
-                  r.encapsulation, r.crc_option, r.atm_qos, static_cast<int>(r.pcr), static_cast<int>(r.scr),
-                  static_cast<int>(r.mbs), r.activation);
+    std::snprintf(value, sizeof value, "%d@%d@%d@%d@%d@%d@%d@%d@%d@%d@%d", r.vpi, r.vci, r.vlan_id,
+                  r.priority, r.encapsulation, r.crc_option, r.atm_qos, static_cast<int>(r.pcr),
+                  static_cast<int>(r.scr), static_cast<int>(r.mbs), r.activation);
     return cfgmgr_write(key, value);
 }
 
@@ -256,22 +256,24 @@ extern "C" int init_adsl_settings(void)
 extern "C" int cmd_pvc_basic(char *rest, const cli_dir_row *)
 {
     int a[12];
-    if (std::sscanf(rest, "%i %i %i %i %i %i %i %i %i %i %i %i", &a[0], &a[1], &a[2], &a[3], &a[4], &a[5], &a[6],
-                    &a[7], &a[8], &a[9], &a[10], &a[11]) != 12)
-        return usage({"Usage:cmd <pvc> <vpi> <vci> <vlanid> <priority> <encapsulation> <crc_option> <atmqos> <pcr> "
-                      "<scr> <mbs> <activation>",
-                      "  pvc: 0 - %d", "  vpi: 0 - 255", "  vci: 32 - 65535", "  vlanid: 1 - 4094",
-                      "  priority: 0 - 3",
-                      "  encapsulation: 0: by pass, 1: LLC bridge 8021Q, 2: LLC bridge 8021P, 3: LLC Routed IP, 4: "
-                      "VC MUX bridge, 5: VC MUX routed IP, 6: generic",
-                      "  crc_option: bit0: sar LLC bridge preserve fcs, bit1: ream LLC bridge preserve fcs, bit2: "
-                      "ream VC MUX bridge has crc",
-                      "  atmqos: 1:CBR 2:VBR 3:UBR", "  pcr: 0 - 5500", "  scr: 0 - 5500", "  mbs: 0 - 65535",
-                      "  activation: 0: Deactivate, 1: Activate"});
-    cli_print(CLI_LEVEL_ERROR,
-              "pvc=%i,vpi=%i,vci=%i,vlanid=%i,priority=%i,encapsulation=%i,crc_option=%d,atmqos=%i,pcr=%i,scr=%i,"
-              "mbs=%i,activation=%i",
-              a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11]);
+    if (std::sscanf(rest, "%i %i %i %i %i %i %i %i %i %i %i %i", &a[0], &a[1], &a[2], &a[3], &a[4], &a[5],
+                    &a[6], &a[7], &a[8], &a[9], &a[10], &a[11]) != 12)
+        return usage(
+            {"Usage:cmd <pvc> <vpi> <vci> <vlanid> <priority> <encapsulation> <crc_option> <atmqos> <pcr> "
+             "<scr> <mbs> <activation>",
+             "  pvc: 0 - %d", "  vpi: 0 - 255", "  vci: 32 - 65535", "  vlanid: 1 - 4094",
+             "  priority: 0 - 3",
+             "  encapsulation: 0: by pass, 1: LLC bridge 8021Q, 2: LLC bridge 8021P, 3: LLC Routed IP, 4: "
+             "VC MUX bridge, 5: VC MUX routed IP, 6: generic",
+             "  crc_option: bit0: sar LLC bridge preserve fcs, bit1: ream LLC bridge preserve fcs, bit2: "
+             "ream VC MUX bridge has crc",
+             "  atmqos: 1:CBR 2:VBR 3:UBR", "  pcr: 0 - 5500", "  scr: 0 - 5500", "  mbs: 0 - 65535",
+             "  activation: 0: Deactivate, 1: Activate"});
+    cli_print(
+        CLI_LEVEL_ERROR,
+        "pvc=%i,vpi=%i,vci=%i,vlanid=%i,priority=%i,encapsulation=%i,crc_option=%d,atmqos=%i,pcr=%i,scr=%i,"
+        "mbs=%i,activation=%i",
+        a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11]);
     const Range kVpi{0, 255, "Allowed VPI value is %d - %d"};
     const Range *checks[] = {&kPvc, &kVpi, &kVci, &kVlan, &kPriority, &kEncapsulation,
                              &kCrc, &kQos, &kPcr, &kScr,  &kMbs,      &kActivation};
@@ -319,12 +321,12 @@ extern "C" int cmd_pvc_vlanop(char *rest, const cli_dir_row *)
     int a[5];
     if (std::sscanf(rest, "%i %i %i %i %i", &a[0], &a[1], &a[2], &a[3], &a[4]) != 5)
         return usage({"Usage:cmd <pvc> <vlanid_tx> <vlanop_tx> <vlanid_rx> <vlanop_rx>", "  pvc: 0 - %d",
-                      "  vlanid_tx: 1 - 4094", "  vlanop_tx: 0: pass, 1: replace, 2:remove", "  vlanid_rx: 1 - 4094",
-                      "  vlanop_rx: 0: pass, 1: replace, 2:remove"});
+                      "  vlanid_tx: 1 - 4094", "  vlanop_tx: 0: pass, 1: replace, 2:remove",
+                      "  vlanid_rx: 1 - 4094", "  vlanop_rx: 0: pass, 1: replace, 2:remove"});
     if (pvc_refused(static_cast<unsigned>(a[0])))
         return CLI_FAILED;
-    cli_print(CLI_LEVEL_ERROR, "pvc=%i,vlanid_tx=%i,vlanop_tx=%i,vlanid_rx=%i,vlanop_rx=%i", a[0], a[1], a[2], a[3],
-              a[4]);
+    cli_print(CLI_LEVEL_ERROR, "pvc=%i,vlanid_tx=%i,vlanop_tx=%i,vlanid_rx=%i,vlanop_rx=%i", a[0], a[1], a[2],
+              a[3], a[4]);
     const struct {
         int value;
         Range range;
@@ -336,7 +338,8 @@ extern "C" int cmd_pvc_vlanop(char *rest, const cli_dir_row *)
     };
     for (const auto &c : checks) {
         if (static_cast<unsigned>(c.value) < c.range.low || static_cast<unsigned>(c.value) > c.range.high) {
-            cli_print(CLI_LEVEL_ERROR, c.range.message, static_cast<int>(c.range.low), static_cast<int>(c.range.high));
+            cli_print(CLI_LEVEL_ERROR, c.range.message, static_cast<int>(c.range.low),
+                      static_cast<int>(c.range.high));
             return CLI_FAILED;
         }
     }
@@ -364,7 +367,8 @@ extern "C" int cmd_pvc_activation(char *rest, const cli_dir_row *)
 {
     int p = 0, activation = 0;
     if (std::sscanf(rest, "%i %i", &p, &activation) != 2)
-        return usage({"Usage:cmd <pvc> <activation>", "  pvc: 0 - %d", "  activation: 0: Deactivate, 1: Activate"});
+        return usage(
+            {"Usage:cmd <pvc> <activation>", "  pvc: 0 - %d", "  activation: 0: Deactivate, 1: Activate"});
     cli_print(CLI_LEVEL_ERROR, "pvc=%i, activation=%i", p, activation);
     if (static_cast<unsigned>(activation) > 1) {
         cli_print(CLI_LEVEL_ERROR, "Allowed Activation value is 0 - 1");
@@ -409,8 +413,9 @@ extern "C" int cmd_pvc_default(char *rest, const cli_dir_row *)
 
 extern "C" int show_pvc(char *, const cli_dir_row *)
 {
-    static const char *const kEncapsulations[] = {"by pass",       "LLC Bridge 1Q",    "LLC Bridge 1P", "LLC Routed IP",
-                                                  "VC Mux Bridge", "VC Mux Routed IP", "Generic"};
+    static const char *const kEncapsulations[] = {"by pass",       "LLC Bridge 1Q", "LLC Bridge 1P",
+                                                  "LLC Routed IP", "VC Mux Bridge", "VC Mux Routed IP",
+                                                  "Generic"};
     static const char *const kQosNames[] = {"CBR", "VBR", "UBR"};
     cli_print(CLI_LEVEL_ERROR, "%s %6s %7s %6s %10s %18s %13s %6s %6s %7s %12s", "PVC", "VPI", "VCI", "VLAN",
               "Priority", "Encapsulation", "QoS", "PCR", "SCR", "MBS", "Activation");
@@ -419,12 +424,13 @@ extern "C" int show_pvc(char *, const cli_dir_row *)
         char unknown_encapsulation[16], unknown_qos[16];
         std::snprintf(unknown_encapsulation, sizeof unknown_encapsulation, "Unknown(%2d)", r.encapsulation);
         std::snprintf(unknown_qos, sizeof unknown_qos, "Unknown(%2d)", r.atm_qos);
-        const char *encapsulation = r.encapsulation <= 6 ? kEncapsulations[r.encapsulation] : unknown_encapsulation;
+        const char *encapsulation =
+            r.encapsulation <= 6 ? kEncapsulations[r.encapsulation] : unknown_encapsulation;
         const char *qos = r.atm_qos >= 1 && r.atm_qos <= 3 ? kQosNames[r.atm_qos - 1] : unknown_qos;
         char line[256];
-        std::snprintf(line, sizeof line, "PVC%d %5d %7d %6d %10d %18s %13s %6d %6d %7d %12s ", p, r.vpi, r.vci,
-                      r.vlan_id, r.priority, encapsulation, qos, static_cast<int>(r.pcr), static_cast<int>(r.scr),
-                      static_cast<int>(r.mbs), r.activation == 1 ? "Yes" : "No");
+        std::snprintf(line, sizeof line, "PVC%d %5d %7d %6d %10d %18s %13s %6d %6d %7d %12s ", p, r.vpi,
+                      r.vci, r.vlan_id, r.priority, encapsulation, qos, static_cast<int>(r.pcr),
+                      static_cast<int>(r.scr), static_cast<int>(r.mbs), r.activation == 1 ? "Yes" : "No");
         cli_print(CLI_LEVEL_ERROR, "%s", line);
     }
     cli_print(CLI_LEVEL_ERROR, "Default PVC: %d", adsl_default_pvc);

@@ -121,10 +121,7 @@ extern "C" int cmd_help(char *rest, const cli_dir_row *)
     return CLI_DONE;
 }
 
-extern "C" int cmd_quit(char *, const cli_dir_row *)
-{
-    return CLI_QUIT;
-}
+extern "C" int cmd_quit(char *, const cli_dir_row *) { return CLI_QUIT; }
 
 extern "C" int cmd_save(char *, const cli_dir_row *)
 {

@@ -88,8 +88,7 @@ pid_t spawn(const std::vector<std::string> &args, Fd *out_fd)
 // Reads the child's whole output (so it never blocks on a full pipe) and
 // hands each line to on_line; a line of more than limit characters (its
 // newline not counted) is reported as such.
-template <typename F>
-void read_lines(int fd, size_t limit, F on_line)
+template <typename F> void read_lines(int fd, size_t limit, F on_line)
 {
     std::string line;
     bool too_long = false;
@@ -201,8 +200,7 @@ extern "C" enum cfgmgr_read_result cfgmgr_read(const char *key, char *buffer, si
 }
 
 extern "C" int cfgmgr_read_many(const char *const *keys, size_t count, size_t line_limit,
-                                void (*on_line)(void *context, size_t index, const char *line),
-                                void *context)
+                                void (*on_line)(void *context, size_t index, const char *line), void *context)
 {
     if (count == 0)
         return 0;

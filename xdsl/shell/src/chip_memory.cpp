@@ -122,7 +122,8 @@ extern "C" int dsp_mem_dump_range(int port, uint32_t first, uint32_t count, int 
 
 extern "C" int dsp_mem_dump_file(int port, int mem)
 {
-    std::string path = std::string(vdsl_memdump_dir) + (mem == VDSL_MEM_X ? "/memdump_x.bin" : "/memdump_y.bin");
+    std::string path =
+        std::string(vdsl_memdump_dir) + (mem == VDSL_MEM_X ? "/memdump_x.bin" : "/memdump_y.bin");
     std::FILE *f = std::fopen(path.c_str(), "wb");
     if (!f) {
         cli_print(CLI_LEVEL_ERROR, "Fail to create dump file.");

@@ -101,14 +101,13 @@ extern "C" int cmd_util_spi(char *rest, const cli_dir_row *)
     unsigned value = 0;
     int fields = std::sscanf(rest, "%i %x", &type, &value);
     if (fields != 2 && !(fields == 1 && type == 2)) {
-        static const char *const kUsage[] = {
-            "Usage:cmd <type> <value>",
-            "type : 1:CS, 2:read, 3:write, 4:address",
-            "value: (1) for CS,      0:low, 1:high",
-            "value: (2) for read,    no parameter",
-            "value: (3) for write,   one byte value, ex : a5",
-            "value: (4) for address, 0: read address 6c31 (xdslFirmwareVer)",
-            "                        1: write address 6c31 as 00aa22"};
+        static const char *const kUsage[] = {"Usage:cmd <type> <value>",
+                                             "type : 1:CS, 2:read, 3:write, 4:address",
+                                             "value: (1) for CS,      0:low, 1:high",
+                                             "value: (2) for read,    no parameter",
+                                             "value: (3) for write,   one byte value, ex : a5",
+                                             "value: (4) for address, 0: read address 6c31 (xdslFirmwareVer)",
+                                             "                        1: write address 6c31 as 00aa22"};
         print_lines(kUsage, sizeof kUsage / sizeof *kUsage, CLI_LEVEL_ERROR);
         return CLI_USAGE;
     }
@@ -119,7 +118,8 @@ extern "C" int cmd_util_spi(char *rest, const cli_dir_row *)
         cli_write_raw("vdsl device open failed.\n", 25);
         return CLI_FAILED;
     }
-    unsigned char block[VDSL_BLOCK_HEAD] = {static_cast<unsigned char>(type), static_cast<unsigned char>(value)};
+    unsigned char block[VDSL_BLOCK_HEAD] = {static_cast<unsigned char>(type),
+                                            static_cast<unsigned char>(value)};
     cli_printf_raw("set_spi send type=%d value=%d\n", type, static_cast<int>(value));
     // The driver's answer is not the test's result: the test is watched on the bus.
     (void)dev.request(kSpiTest, block, sizeof block);
@@ -172,7 +172,7 @@ extern "C" int cmd_util_hpi(char *rest, const cli_dir_row *)
         cli_print(CLI_LEVEL_TERMINAL, "vdsl device open failed.");
         return CLI_FAILED;
     }
-    unsigned long request = test == 1 ? VDSL_HPI_TEST
+    unsigned long request = test == 1   ? VDSL_HPI_TEST
                             : test == 2 ? VDSL_HPI_TEST_WRITE
                             : test == 3 ? VDSL_HPI_TEST_READ
                             : test == 4 ? VDSL_HPI_TEST_READ_FIXSIZE
@@ -222,14 +222,15 @@ extern "C" int cmd_util_mem(char *rest, const cli_dir_row *)
     if (test == 3) {
         count = mem;
         mem = 0;
-        cli_print(CLI_LEVEL_ORDINARY, "test id=%i,portid=%i,memtype=%i,address=0x%06x,count=0x%06x", test, port,
-                  static_cast<int>(count), 0u, 0u);
+        cli_print(CLI_LEVEL_ORDINARY, "test id=%i,portid=%i,memtype=%i,address=0x%06x,count=0x%06x", test,
+                  port, static_cast<int>(count), 0u, 0u);
     } else if (test == 2) {
-        cli_print(CLI_LEVEL_ORDINARY, "test id=%i,portid=%i,memtype=%i,address=0x%06x,count=0x%06x,data=0x%06x",
-                  test, port, static_cast<int>(mem), address, count, data);
+        cli_print(CLI_LEVEL_ORDINARY,
+                  "test id=%i,portid=%i,memtype=%i,address=0x%06x,count=0x%06x,data=0x%06x", test, port,
+                  static_cast<int>(mem), address, count, data);
     } else {
-        cli_print(CLI_LEVEL_ORDINARY, "test id=%i,portid=%i,memtype=%i,address=0x%06x,count=0x%06x", test, port,
-                  static_cast<int>(mem), address, count);
+        cli_print(CLI_LEVEL_ORDINARY, "test id=%i,portid=%i,memtype=%i,address=0x%06x,count=0x%06x", test,
+                  port, static_cast<int>(mem), address, count);
     }
     unsigned char word[3];
     switch (test) {
@@ -244,14 +245,16 @@ extern "C" int cmd_util_mem(char *rest, const cli_dir_row *)
         }
         break;
     case 2: {
-        const unsigned char bytes[3] = {static_cast<unsigned char>(data >> 16), static_cast<unsigned char>(data >> 8),
+        const unsigned char bytes[3] = {static_cast<unsigned char>(data >> 16),
+                                        static_cast<unsigned char>(data >> 8),
                                         static_cast<unsigned char>(data)};
         for (uint32_t i = 0; i < count && address + i < kWordSpace; i++) {
             if (dsp_mem_write_word(port, address + i, static_cast<int>(mem & 0xFF), bytes) != 0) {
                 cli_print(CLI_LEVEL_ERROR, "Memory writing error!!");
                 return CLI_FAILED;
             }
-            cli_print(CLI_LEVEL_ORDINARY, "%06i == Address:%06x has written ==", static_cast<int>(i), address + i);
+            cli_print(CLI_LEVEL_ORDINARY, "%06i == Address:%06x has written ==", static_cast<int>(i),
+                      address + i);
         }
         break;
     }
@@ -264,8 +267,9 @@ extern "C" int cmd_util_mem(char *rest, const cli_dir_row *)
                 cli_print(CLI_LEVEL_ERROR, "Memory reading error on Port%i!!", p + 1);
                 return CLI_FAILED;
             }
-            cli_print(CLI_LEVEL_ORDINARY, "%06i == Port%i %s Address:%06x Data:%02x%02x%02x ==", static_cast<int>(i),
-                      p + 1, type ? "Y" : "X", at, word[0], word[1], word[2]);
+            cli_print(CLI_LEVEL_ORDINARY,
+                      "%06i == Port%i %s Address:%06x Data:%02x%02x%02x ==", static_cast<int>(i), p + 1,
+                      type ? "Y" : "X", at, word[0], word[1], word[2]);
         }
         break;
     case 6:

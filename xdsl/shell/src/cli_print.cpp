@@ -124,15 +124,9 @@ extern "C" void cli_print(uint32_t level, const char *format, ...)
     std::free(text);
 }
 
-extern "C" const char *cli_silent_buffer(void)
-{
-    return silent_buffer;
-}
+extern "C" const char *cli_silent_buffer(void) { return silent_buffer; }
 
-extern "C" size_t cli_silent_buffer_length(void)
-{
-    return silent_length;
-}
+extern "C" size_t cli_silent_buffer_length(void) { return silent_length; }
 
 extern "C" void cli_silent_buffer_clear(void)
 {

@@ -7,7 +7,7 @@ struct cli_directory_info {
     const char *path;   // "interface xdsl show"; empty for the root
     const char *label;  // "(interface xdsl show)"; empty for the root
     const cli_dir_row *table;
-    char flag;          // 'R' root, 'H' with "help", 'N' without
+    char flag;  // 'R' root, 'H' with "help", 'N' without
 };
 
 extern const cli_directory_info cli_directories[];

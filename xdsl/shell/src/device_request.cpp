@@ -128,7 +128,7 @@ extern "C" int xdsl_get_opstate(int port, unsigned char *state)
 
 extern "C" int port_control(int port, int operation)
 {
-    unsigned long number = operation == VDSL_PORT_DISCONNECT    ? VDSL_DISCONNECT_PORT
+    unsigned long number = operation == VDSL_PORT_DISCONNECT     ? VDSL_DISCONNECT_PORT
                            : operation == VDSL_PORT_LOOPBACK_ON  ? VDSL_LOOPBACK_ON
                            : operation == VDSL_PORT_LOOPBACK_OFF ? VDSL_LOOPBACK_OFF
                                                                  : VDSL_CONNECT_PORT;

@@ -39,14 +39,11 @@ Mac port_mac(Mac mac, int port)
 bool parse_mac(const char *text, Mac &mac)
 {
     char tail;
-    return std::sscanf(text, "%2hhx:%2hhx:%2hhx:%2hhx:%2hhx:%2hhx%c", &mac[0], &mac[1], &mac[2], &mac[3], &mac[4],
-                       &mac[5], &tail) == 6;
+    return std::sscanf(text, "%2hhx:%2hhx:%2hhx:%2hhx:%2hhx:%2hhx%c", &mac[0], &mac[1], &mac[2], &mac[3],
+                       &mac[4], &mac[5], &tail) == 6;
 }
 
-void report_errno(const char *what)
-{
-    cli_print(CLI_LEVEL_ORDINARY, "%s: %s", what, std::strerror(errno));
-}
+void report_errno(const char *what) { cli_print(CLI_LEVEL_ORDINARY, "%s: %s", what, std::strerror(errno)); }
 
 // One boot frame: destination, own address, the 16-bit number, the request.
 class Frame {
@@ -390,7 +387,8 @@ extern "C" int wait_boot_reply(int fd, int kind, const unsigned char *mac, unsig
     return boot::wait_reply(link, kind, mac, seq);
 }
 
-extern "C" int ebm_boot(int port, const char *ifname, const char *mac_text, FILE *image, long start, long length)
+extern "C" int ebm_boot(int port, const char *ifname, const char *mac_text, FILE *image, long start,
+                        long length)
 {
     unsigned char own[6] = {};
     int fd = boot::open_socket(ifname, EBM_ETHERTYPE, own);

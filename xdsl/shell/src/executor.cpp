@@ -25,10 +25,7 @@ constexpr size_t kKeyValueSize = 256;
 // What $KEY$ expansions put into the line whose handler runs now.
 std::vector<cli::TextSpan> current_spans;
 
-bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 }  // namespace
 
@@ -48,10 +45,7 @@ std::string first_word(const char *text, const char **end)
     return std::string(start, length > kWordMax ? kWordMax : length);
 }
 
-const std::vector<TextSpan> &expanded_spans()
-{
-    return current_spans;
-}
+const std::vector<TextSpan> &expanded_spans() { return current_spans; }
 
 void make_root_current()
 {
@@ -114,10 +108,7 @@ bool nothing_to_run(const char *line)
     return *p == '\0' || (*p == '\n' && p[1] == '\0');
 }
 
-bool valid_variable_name(const std::string &key)
-{
-    return cfgmgr_key_is_valid(key.c_str()) != 0;
-}
+bool valid_variable_name(const std::string &key) { return cfgmgr_key_is_valid(key.c_str()) != 0; }
 
 enum class Expansion { Done, FormatError, Refused };
 
@@ -154,8 +145,8 @@ Expansion expand_variables(const char *line, std::string &out, SpanOffsets &span
             break;
         }
         case CFGMGR_READ_TOO_LONG:
-            cli_print(CLI_LEVEL_ERROR, "Value of variable %s too long (at most %zu characters).",
-                      key.c_str(), kKeyValueSize - 1);
+            cli_print(CLI_LEVEL_ERROR, "Value of variable %s too long (at most %zu characters).", key.c_str(),
+                      kKeyValueSize - 1);
             return Expansion::Refused;
         default:
             spans.emplace_back(out.size(), out.size());  // an absent key contributes nothing

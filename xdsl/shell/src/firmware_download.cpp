@@ -93,7 +93,8 @@ int load_binary_driver(std::FILE *package, int end_result)
         return rc;
     }
     rc = bindrv_load_chunk(3, 0, nullptr);
-    cli_print(CLI_LEVEL_ORDINARY, rc == 0 ? "Loading binary driver complete." : "Loading binary driver failed (end).");
+    cli_print(CLI_LEVEL_ORDINARY,
+              rc == 0 ? "Loading binary driver complete." : "Loading binary driver failed (end).");
     return rc;
 }
 
@@ -166,7 +167,8 @@ extern "C" int package_download(int port, unsigned id, const char *boot_if, cons
         return rc;
     }
     int end = firmware_download_chunk(port, 3, 0);
-    cli_print(CLI_LEVEL_ORDINARY, end == 0 ? "\nDownloading firmware complete." : "\nDownloading firmware failed (end).");
+    cli_print(CLI_LEVEL_ORDINARY,
+              end == 0 ? "\nDownloading firmware complete." : "\nDownloading firmware failed (end).");
     hold_when_powered_off();
     cli::sleep_us(kSecond);
     return load_binary_driver(package.get(), end);
@@ -223,7 +225,8 @@ extern "C" int cmd_util_dpf(char *rest, const cli_dir_row *)
         return CLI_FAILED;
     int download = 0;
     if (id != 0)
-        download = package_download(port, static_cast<unsigned>(id) & 0xFFFF, choice.boot_if, choice.boot_mac());
+        download =
+            package_download(port, static_cast<unsigned>(id) & 0xFFFF, choice.boot_if, choice.boot_mac());
     if (profile == 0)
         return download;
     apply_package_profile(port, profile);

@@ -82,8 +82,8 @@ public:
     bool malformed(const char *why)
     {
         if (!reported_)
-            cli_print(CLI_LEVEL_ERROR, "firmware package file \"%s\" is malformed: %s.", firmware_package_path,
-                      why);
+            cli_print(CLI_LEVEL_ERROR, "firmware package file \"%s\" is malformed: %s.",
+                      firmware_package_path, why);
         reported_ = true;
         return false;
     }
@@ -96,8 +96,8 @@ private:
 
 struct Entry {
     uint32_t data = 0;
-    std::string name;       // at most PKG_NAME_MAX bytes
-    bool cut = false;       // the name was longer and is only its first bytes
+    std::string name;  // at most PKG_NAME_MAX bytes
+    bool cut = false;  // the name was longer and is only its first bytes
 };
 
 bool read_entry(Package &pkg, uint32_t dir, uint32_t index, Entry &e)
@@ -128,8 +128,7 @@ bool open_directory(Package &pkg, uint32_t &count, uint32_t &dir)
 
 // Walks the pairs from off until "0.0.0.0"; on_pair(oid, value) returns
 // false to stop early. 1 when stopped early, 0 at the end, -1 malformed.
-template <typename F>
-int walk_pairs(Package &pkg, uint64_t off, F on_pair)
+template <typename F> int walk_pairs(Package &pkg, uint64_t off, F on_pair)
 {
     for (;;) {
         uint32_t length;
@@ -246,7 +245,8 @@ bool same_kind(const std::string &name, const char *prefix)
 
 }  // namespace
 
-extern "C" int sysprof_find(const char *prefix, const char *name, const char *oid, char *value, size_t capacity)
+extern "C" int sysprof_find(const char *prefix, const char *name, const char *oid, char *value,
+                            size_t capacity)
 {
     if (capacity > 0)
         value[0] = '\0';

@@ -50,8 +50,8 @@ void print_inventory_version(int port)
     int d[7] = {};
     for (int i = 0; i < 7; i++)
         d[i] = base62(i < static_cast<int>(text.size()) ? text[static_cast<size_t>(i)] : 0, i ? d[i - 1] : 0);
-    cli_print(CLI_LEVEL_ORDINARY, "InventoryFWVersionNum=%d_%d_%d_%d", d[0], d[1] * 62 + d[2], d[3] * 62 + d[4],
-              d[5] * 62 + d[6]);
+    cli_print(CLI_LEVEL_ORDINARY, "InventoryFWVersionNum=%d_%d_%d_%d", d[0], d[1] * 62 + d[2],
+              d[3] * 62 + d[4], d[5] * 62 + d[6]);
 }
 
 }  // namespace

@@ -31,10 +31,7 @@ int print_usage(const char *const *lines, size_t count)
     return CLI_USAGE;
 }
 
-std::string key_of(int port)
-{
-    return "PORT" + std::to_string(port + 1) + "_CURR_IOP_CONF";
-}
+std::string key_of(int port) { return "PORT" + std::to_string(port + 1) + "_CURR_IOP_CONF"; }
 
 // The path of a typed name, "curr" read from the port's key. Prints why not.
 bool resolve(int port, const char *name, bool update, char *path)
@@ -75,10 +72,7 @@ bool read_line(FILE *f, std::string &line, bool &long_line)
     return any;
 }
 
-int store_current(int port, const char *path)
-{
-    return cfgmgr_write(key_of(port).c_str(), path);
-}
+int store_current(int port, const char *path) { return cfgmgr_write(key_of(port).c_str(), path); }
 
 const char *const kUpdateUsage[] = {"Usage: cmd <portid> <config_name/curr> <action_id> <action_param>",
                                     "\tconfig_name: config file name",
@@ -101,7 +95,8 @@ int update_usage()
 
 bool is_number(const std::string &token, long *value)
 {
-    if (token.empty() || !std::all_of(token.begin(), token.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    if (token.empty() || !std::all_of(token.begin(), token.end(),
+                                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
         return false;
     *value = token.size() > 3 ? 1000 : std::strtol(token.c_str(), nullptr, 10);
     return true;
@@ -134,10 +129,9 @@ extern "C" int iop_apply(char *rest, const cli_dir_row *)
     int number = 0;
     char name[kPathSize];
     if (std::sscanf(rest, "%i %511s", &number, name) != 2) {
-        static const char *const kUsage[] = {"Usage: cmd <portid> <config_name/curr>",
-                                             "\tconfig_name: the config file name",
-                                             "\tcurr: the current applied config", "E.g., apply sorv123's settings",
-                                             "\tcmd 1 sorv123"};
+        static const char *const kUsage[] = {
+            "Usage: cmd <portid> <config_name/curr>", "\tconfig_name: the config file name",
+            "\tcurr: the current applied config", "E.g., apply sorv123's settings", "\tcmd 1 sorv123"};
         return print_usage(kUsage, sizeof kUsage / sizeof *kUsage);
     }
     int port;
@@ -235,7 +229,8 @@ extern "C" int iop_update(char *rest, const cli_dir_row *)
         while (read_line(f, l, long_line)) {
             int id = 0;
             char param[IOP_PARAM_MAX + 1];
-            if (!long_line && iop_parse_line(l.data(), l.size(), &id, param) == 0 && param[0] && !given.count(id))
+            if (!long_line && iop_parse_line(l.data(), l.size(), &id, param) == 0 && param[0] &&
+                !given.count(id))
                 kept[id] = param;
         }
         std::fclose(f);

@@ -24,25 +24,45 @@ struct Fix {
     const char *name;
     const char *args;
     const char *on_off;
-    const char *word;   // the control word
+    const char *word;  // the control word
     uint32_t bit;
     const char *limit;  // the limit entry of a two-argument fix
 };
 
 constexpr const char *kOnOff = "<on/off>";
 constexpr Fix kCsRrMode{"IOP_FIX_TOPLVL_GHS_CS_RR_MODE", kOnOff, "on=1, off=0", "2.1.440", 0x000001, nullptr};
-constexpr Fix kDisRxpgaAdj{"IOP_FIX_TOPLVL_GHS_DIS_RXPGA_ADJ", kOnOff, "on=1, off=0", "2.1.440", 0x000002, nullptr};
-constexpr Fix kRelaxedDtct{"IOP_FIX_TOPLVL_GHS_RELAXED_DTCT", kOnOff, "on=1, off=0", "2.1.440", 0x000004, nullptr};
-constexpr Fix kSwitch17a{"IOP_FIX_TOPLVL_30A_SWITCH_17A", kOnOff, "on=1; off=0", "2.1.440", 0x000008, nullptr};
-constexpr Fix kReduceQuiet1{"IOP_FIX_TOPLVL_REDUCE_QUIET1", kOnOff, "on=1, off=0", "2.1.440", 0x010000, nullptr};
-constexpr Fix kUsTone{"IOP_FIX_TOPLVL_LIMIT_US_TONE", "<on/off> [<limit us tone number>]", "on=1, off=0", "2.1.441",
-                      0x000001, "2.1.444"};
-constexpr Fix kDsTone{"IOP_FIX_TOPLVL_LIMIT_DS_TONE", "<on/off> [<limit ds tone number>]", "on=1, off=0", "2.1.441",
-                      0x000002, "2.1.445"};
-constexpr Fix kUsRate{"IOP_FIX_TOPLVL_LIMIT_US_RATE", "<on/off> [<limit us rate value>]", "on=1, off=0", "2.1.441",
-                      0x000004, "2.1.446"};
-constexpr Fix kDsRate{"IOP_FIX_TOPLVL_LIMIT_DS_RATE", "<on/off> [<limit ds rate value>]", "on=1, off=0", "2.1.441",
-                      0x000008, "2.1.447"};
+constexpr Fix kDisRxpgaAdj{
+    "IOP_FIX_TOPLVL_GHS_DIS_RXPGA_ADJ", kOnOff, "on=1, off=0", "2.1.440", 0x000002, nullptr};
+constexpr Fix kRelaxedDtct{
+    "IOP_FIX_TOPLVL_GHS_RELAXED_DTCT", kOnOff, "on=1, off=0", "2.1.440", 0x000004, nullptr};
+constexpr Fix kSwitch17a{
+    "IOP_FIX_TOPLVL_30A_SWITCH_17A", kOnOff, "on=1; off=0", "2.1.440", 0x000008, nullptr};
+constexpr Fix kReduceQuiet1{
+    "IOP_FIX_TOPLVL_REDUCE_QUIET1", kOnOff, "on=1, off=0", "2.1.440", 0x010000, nullptr};
+constexpr Fix kUsTone{"IOP_FIX_TOPLVL_LIMIT_US_TONE",
+                      "<on/off> [<limit us tone number>]",
+                      "on=1, off=0",
+                      "2.1.441",
+                      0x000001,
+                      "2.1.444"};
+constexpr Fix kDsTone{"IOP_FIX_TOPLVL_LIMIT_DS_TONE",
+                      "<on/off> [<limit ds tone number>]",
+                      "on=1, off=0",
+                      "2.1.441",
+                      0x000002,
+                      "2.1.445"};
+constexpr Fix kUsRate{"IOP_FIX_TOPLVL_LIMIT_US_RATE",
+                      "<on/off> [<limit us rate value>]",
+                      "on=1, off=0",
+                      "2.1.441",
+                      0x000004,
+                      "2.1.446"};
+constexpr Fix kDsRate{"IOP_FIX_TOPLVL_LIMIT_DS_RATE",
+                      "<on/off> [<limit ds rate value>]",
+                      "on=1, off=0",
+                      "2.1.441",
+                      0x000008,
+                      "2.1.447"};
 
 int usage(const Fix &f)
 {
@@ -128,15 +148,42 @@ const Slot *slot(int id)
 
 }  // namespace
 
-extern "C" int iop_fix_ghs_cs_rr_mode(int port, const char *param) { return one_argument(kCsRrMode, port, param); }
-extern "C" int iop_fix_ghs_dis_rxpga_adj(int port, const char *param) { return one_argument(kDisRxpgaAdj, port, param); }
-extern "C" int iop_fix_ghs_relaxed_dtct(int port, const char *param) { return one_argument(kRelaxedDtct, port, param); }
-extern "C" int iop_fix_30a_switch_17a(int port, const char *param) { return one_argument(kSwitch17a, port, param); }
-extern "C" int iop_fix_reduce_quiet1(int port, const char *param) { return one_argument(kReduceQuiet1, port, param); }
-extern "C" int iop_fix_limit_us_tone(int port, const char *param) { return two_arguments(kUsTone, port, param); }
-extern "C" int iop_fix_limit_ds_tone(int port, const char *param) { return two_arguments(kDsTone, port, param); }
-extern "C" int iop_fix_limit_us_rate(int port, const char *param) { return two_arguments(kUsRate, port, param); }
-extern "C" int iop_fix_limit_ds_rate(int port, const char *param) { return two_arguments(kDsRate, port, param); }
+extern "C" int iop_fix_ghs_cs_rr_mode(int port, const char *param)
+{
+    return one_argument(kCsRrMode, port, param);
+}
+extern "C" int iop_fix_ghs_dis_rxpga_adj(int port, const char *param)
+{
+    return one_argument(kDisRxpgaAdj, port, param);
+}
+extern "C" int iop_fix_ghs_relaxed_dtct(int port, const char *param)
+{
+    return one_argument(kRelaxedDtct, port, param);
+}
+extern "C" int iop_fix_30a_switch_17a(int port, const char *param)
+{
+    return one_argument(kSwitch17a, port, param);
+}
+extern "C" int iop_fix_reduce_quiet1(int port, const char *param)
+{
+    return one_argument(kReduceQuiet1, port, param);
+}
+extern "C" int iop_fix_limit_us_tone(int port, const char *param)
+{
+    return two_arguments(kUsTone, port, param);
+}
+extern "C" int iop_fix_limit_ds_tone(int port, const char *param)
+{
+    return two_arguments(kDsTone, port, param);
+}
+extern "C" int iop_fix_limit_us_rate(int port, const char *param)
+{
+    return two_arguments(kUsRate, port, param);
+}
+extern "C" int iop_fix_limit_ds_rate(int port, const char *param)
+{
+    return two_arguments(kDsRate, port, param);
+}
 
 extern "C" int iop_action(int id, const char **usage, int (**handler)(int, const char *))
 {
@@ -188,7 +235,8 @@ extern "C" int iop_resolve_path(const char *name, int with_prefix_always, char *
     if (p.compare(0, dir.size(), dir) != 0)
         return -1;
     std::string leaf = p.substr(dir.size());
-    if (leaf.empty() || leaf.find('/') != std::string::npos || leaf == "." || leaf == ".." || p.size() >= capacity)
+    if (leaf.empty() || leaf.find('/') != std::string::npos || leaf == "." || leaf == ".." ||
+        p.size() >= capacity)
         return -1;
     std::memcpy(path, p.c_str(), p.size() + 1);
     return 0;

@@ -13,5 +13,4 @@ int init_adsl_settings(void);
 // Serves the remote tool on TCP 5001 (remote_tool_service.cpp) until its
 // socket cannot be set up or accepting fails.
 int run_remote_tool_service(void);
-
 }

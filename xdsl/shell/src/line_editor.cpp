@@ -357,8 +357,8 @@ void LineEditor::complete()
     line_.resize(cursor_);
     WordAnalysis a = complete_word(line_);
 
-    bool last_exact = !a.empty && !a.ends_with_blank && !a.incomplete && !a.bad_word &&
-                      !a.words.empty() && a.matched.size() == a.words.size();
+    bool last_exact = !a.empty && !a.ends_with_blank && !a.incomplete && !a.bad_word && !a.words.empty() &&
+                      a.matched.size() == a.words.size();
     if (last_exact && line_.size() < kMaxLine) {
         line_ += ' ';
         put(' ');
@@ -369,8 +369,8 @@ void LineEditor::complete()
         redraw();
     } else if (!a.bad_word) {
         // After a whole word and its blank the next word is still empty.
-        std::string word = (a.empty || a.ends_with_blank || last_exact || a.words.empty()) ? std::string()
-                                                                                             : a.words.back();
+        std::string word =
+            (a.empty || a.ends_with_blank || last_exact || a.words.empty()) ? std::string() : a.words.back();
         std::vector<const cli_dir_row *> candidates = command_lookup(a.reached, word, false);
         if (candidates.size() == 1) {
             std::string add = std::string(candidates.front()->name).substr(word.size());

@@ -19,7 +19,7 @@ struct WordAnalysis {
     bool empty = false;
     bool bad_word = false;
     bool incomplete = false;
-    const cli_dir_row *reached = nullptr;  // null: the words end at a leaf
+    const cli_dir_row *reached = nullptr;      // null: the words end at a leaf
     std::vector<const cli_dir_row *> matched;  // one row per matched word
 };
 
@@ -27,7 +27,8 @@ struct WordAnalysis {
 WordAnalysis complete_word(const std::string &text);
 
 // Rows of table matching word, exactly or by prefix; rows named "?..." never match.
-std::vector<const cli_dir_row *> command_lookup(const cli_dir_row *table, const std::string &word, bool exact);
+std::vector<const cli_dir_row *> command_lookup(const cli_dir_row *table, const std::string &word,
+                                                bool exact);
 
 class LineEditor {
 public:

@@ -44,8 +44,7 @@ void report_long_line(void)
 
 void report_refused_stream(void)
 {
-    cli_print(CLI_LEVEL_ERROR, "Line without end (over %zu characters): the rest is not read.",
-              kLineDropMax);
+    cli_print(CLI_LEVEL_ERROR, "Line without end (over %zu characters): the rest is not read.", kLineDropMax);
 }
 
 }  // namespace cli

@@ -32,7 +32,7 @@ struct ModeWord {
 
 // Matched in this order, each as a prefix of the argument.
 const ModeWord kModeWords[] = {
-    {"setup", Mode::Setup},   {"clean", Mode::Clean},   {"silent", Mode::Silent},
+    {"setup", Mode::Setup},       {"clean", Mode::Clean},   {"silent", Mode::Silent},
     {"resident", Mode::Resident}, {"static", Mode::Static},
 };
 
@@ -47,8 +47,8 @@ char line_buffer[CLI_LINE_SIZE];
 
 void common_startup(int argc, char **argv)
 {
-    cli_print(CLI_LEVEL_ORDINARY, "%s for %s - %s, Maketime:%s, Header rev: %s", argv[0], "quorin", "1.7.9-37",
-              "201904102211", "080516_161934_1_50_4_66_2_2");
+    cli_print(CLI_LEVEL_ORDINARY, "%s for %s - %s, Maketime:%s, Header rev: %s", argv[0], "quorin",
+              "1.7.9-37", "201904102211", "080516_161934_1_50_4_66_2_2");
     cli_print(CLI_LEVEL_ORDINARY, "argc = %i, argv[0] = %s, argv[1] = %s", argc, argv[0],
               argc > 1 ? argv[1] : "(none)");
     int error = init_adsl_settings();
@@ -172,7 +172,8 @@ void silent_loop()
     }
     if (result == CLI_DONE)
         exit_path();
-    cli_print(CLI_LEVEL_ORDINARY, "\nInvalid option or command or script file \"%s\" was not found.\n", argument);
+    cli_print(CLI_LEVEL_ORDINARY, "\nInvalid option or command or script file \"%s\" was not found.\n",
+              argument);
     cli_print(CLI_LEVEL_ORDINARY, "druvel - The xDSL Configuration Shell utility.");
     cli_print(CLI_LEVEL_ORDINARY, "Usage: %s [option]\n", program);
     cli_print(CLI_LEVEL_ORDINARY, "Options:");

@@ -57,10 +57,7 @@ void print_value(const char *markup, const char *oid, const char *text)
     cli_print(CLI_LEVEL_RECORD, markup, oid, static_cast<int>(std::strtoul(text, nullptr, 16)));
 }
 
-const char *answer_text()
-{
-    return reinterpret_cast<const char *>(vdsl_last_answer) + VDSL_ANSWER_TEXT;
-}
+const char *answer_text() { return reinterpret_cast<const char *>(vdsl_last_answer) + VDSL_ANSWER_TEXT; }
 
 bool long_entry(const char *oid)
 {
@@ -86,7 +83,8 @@ int show_oid(int port, const char *oid)
         }
         char word[8];
         for (int i = 0; i < words; i++) {
-            std::snprintf(word, sizeof word, "%02x%02x%02x", bytes[3 * i], bytes[3 * i + 1], bytes[3 * i + 2]);
+            std::snprintf(word, sizeof word, "%02x%02x%02x", bytes[3 * i], bytes[3 * i + 1],
+                          bytes[3 * i + 2]);
             text += word;
         }
     } else {
@@ -109,7 +107,7 @@ int read_and_print(int port, unsigned long number, const char *oid, const char *
         return CLI_FAILED;
     std::memset(std_block, 0, sizeof std_block);
     std_block[0] = static_cast<unsigned char>(port);
-    std::memcpy(std_block + 1, oid, std::strlen(oid) + 1); // within one command line
+    std::memcpy(std_block + 1, oid, std::strlen(oid) + 1);  // within one command line
     int rc = vdsl_port_request(port, number, std_block, sizeof std_block);
     std::memcpy(vdsl_last_answer, std_block, sizeof std_block);
     vdsl_last_answer[VDSL_BLOCK_SIZE - 1] = 0;
@@ -175,8 +173,8 @@ extern "C" int cmd_xdsl_set_oidbit(char *rest, const cli_dir_row *)
     unsigned mask = 0, value = 0;
     if (std::sscanf(rest, "%i %511s %x %x", &a.port, a.first, &mask, &value) != 4)
         return usage("Usage:cmd <portid> <loid> <bitmask> <value>");
-    cli_print(CLI_LEVEL_ERROR, "portid=%i,loid=%s,bitmask=%i,value=%i", a.port, a.first, static_cast<int>(mask),
-              static_cast<int>(value));
+    cli_print(CLI_LEVEL_ERROR, "portid=%i,loid=%s,bitmask=%i,value=%i", a.port, a.first,
+              static_cast<int>(mask), static_cast<int>(value));
     int port;
     if (vdsl_port_index(a.port, &port))
         return CLI_FAILED;
@@ -207,7 +205,7 @@ extern "C" int cmd_xdsl_set_roid(char *rest, const cli_dir_row *)
     size_t oid_len = std::strlen(entry), value_len = std::strlen(a.second);
     std_block[0] = static_cast<unsigned char>(port);
     std::memcpy(std_block + 1, entry, oid_len + 1);
-    std::memcpy(std_block + 2 + oid_len, a.second, value_len + 1); // both within one command line
+    std::memcpy(std_block + 2 + oid_len, a.second, value_len + 1);  // both within one command line
     int rc = vdsl_port_request(port, VDSL_SET_DATA, std_block, sizeof std_block);
     print_write_outcome(rc);
     return rc;
@@ -276,7 +274,8 @@ extern "C" int cmd_show_loopback(char *rest, const cli_dir_row *)
         cli_print(CLI_LEVEL_ERROR, "Error getting MIB value.");
         return rc;
     }
-    cli_print(CLI_LEVEL_ORDINARY, (status & kLoopbackBit) ? "Loop-Back mode: Enable" : "Loop-Back mode: Disable");
+    cli_print(CLI_LEVEL_ORDINARY,
+              (status & kLoopbackBit) ? "Loop-Back mode: Enable" : "Loop-Back mode: Disable");
     return 0;
 }
 

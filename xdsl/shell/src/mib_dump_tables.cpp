@@ -18,11 +18,12 @@ struct Group {
 };
 
 // Entry lists in printing order; the names come from the MIB name table.
-const char *const kGinpSt[] = {
-    "3.4.1",  "3.4.1.2",  "3.4.2",  "3.4.2.2",  "3.4.3",  "3.4.3.2",  "3.4.4",  "3.4.4.2",  "3.4.5",
-    "3.4.5.2", "3.4.6",  "3.4.6.2",  "3.4.7",  "3.4.7.2",  "3.4.8",  "3.4.8.2",  "3.4.9",  "3.4.9.2",
-    "3.4.10", "3.4.10.2", "3.4.11", "3.4.11.2", "3.4.12", "3.4.12.2", "3.4.13", "3.4.13.2", "3.4.14",
-    "3.4.14.2", "3.4.15", "3.4.15.2", "3.4.16", "3.4.16.2", "3.4.17", "3.4.17.2", "3.4.18", "3.4.18.2"};
+const char *const kGinpSt[] = {"3.4.1",  "3.4.1.2",  "3.4.2",  "3.4.2.2",  "3.4.3",  "3.4.3.2",
+                               "3.4.4",  "3.4.4.2",  "3.4.5",  "3.4.5.2",  "3.4.6",  "3.4.6.2",
+                               "3.4.7",  "3.4.7.2",  "3.4.8",  "3.4.8.2",  "3.4.9",  "3.4.9.2",
+                               "3.4.10", "3.4.10.2", "3.4.11", "3.4.11.2", "3.4.12", "3.4.12.2",
+                               "3.4.13", "3.4.13.2", "3.4.14", "3.4.14.2", "3.4.15", "3.4.15.2",
+                               "3.4.16", "3.4.16.2", "3.4.17", "3.4.17.2", "3.4.18", "3.4.18.2"};
 const char *const kGinpConf[] = {"3.3.2",  "3.3.3",  "3.3.4",  "3.3.5",  "3.3.6",  "3.3.7",  "3.3.8",
                                  "3.3.9",  "3.3.10", "3.3.11", "3.3.12", "3.3.13", "3.3.14", "3.3.15",
                                  "3.3.16", "3.3.17", "3.3.18", "3.3.19", "3.3.20", "3.3.21", "3.3.22",
@@ -44,7 +45,10 @@ const char *const kBandProfile[] = {"0.10.1",  "0.10.9",  "0.9.35",  "0.10.4",  
 const char *const kInterface[] = {"2.1.30", "2.1.32", "2.1.328", "2.1.146", "2.1.12"};
 const char *const kSys[] = {"2.1.9", "2.1.118", "2.1.385", "2.1.107", "1.1.1", "1.1.2", "2.1.133"};
 
-#define GROUP(word, title, list) {word, title, list, sizeof list / sizeof *list}
+#define GROUP(word, title, list)                                                                             \
+    {                                                                                                        \
+        word, title, list, sizeof list / sizeof *list                                                        \
+    }
 const Group kGroups[] = {
     GROUP("sys", "System table of line %u: (%06x_%06x_%06x_%s)", kSys),
     GROUP("interface", "Interface table of line %u: (%06x_%06x_%06x_%s)", kInterface),
@@ -104,8 +108,11 @@ int dump_group(const Group &g, char *rest)
 
 }  // namespace
 
-#define DUMP_COMMAND(word) \
-    extern "C" int cmd_dump_table_##word(char *rest, const cli_dir_row *) { return dump_group(group(#word), rest); }
+#define DUMP_COMMAND(word)                                                                                   \
+    extern "C" int cmd_dump_table_##word(char *rest, const cli_dir_row *)                                    \
+    {                                                                                                        \
+        return dump_group(group(#word), rest);                                                               \
+    }
 DUMP_COMMAND(sys)
 DUMP_COMMAND(interface)
 DUMP_COMMAND(bandprofile)

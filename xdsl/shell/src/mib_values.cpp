@@ -19,15 +19,9 @@ uint32_t answer_hex()
         std::strtoul(reinterpret_cast<const char *>(vdsl_last_answer) + VDSL_ANSWER_TEXT, nullptr, 16));
 }
 
-int32_t sign_extend24(uint32_t v)
-{
-    return static_cast<int32_t>((v & 0x800000) ? v | 0xFF000000u : v);
-}
+int32_t sign_extend24(uint32_t v) { return static_cast<int32_t>((v & 0x800000) ? v | 0xFF000000u : v); }
 
-std::string indexed(const char *oid, int index)
-{
-    return std::string(oid) + "." + std::to_string(index);
-}
+std::string indexed(const char *oid, int index) { return std::string(oid) + "." + std::to_string(index); }
 
 }  // namespace
 

@@ -63,7 +63,7 @@ extern "C" int roid_split(const char *text, char *out, unsigned outsize, int *po
     if (!p || !p->supported)
         return kUnsupported;
     size_t len = std::strlen(text);
-    size_t skip = std::strlen(p->prefix) + 1; // the prefix and the "." behind it
+    size_t skip = std::strlen(p->prefix) + 1;  // the prefix and the "." behind it
     if (len >= kStdOidMax || len <= skip)
         return CLI_FAILED;
     std::vector<std::string> parts;

@@ -17,20 +17,11 @@ extern "C" void cli_set_hostname(const char *name)
     std::snprintf(hostname, sizeof hostname, "%s", name ? name : "");
 }
 
-extern "C" const char *cli_hostname(void)
-{
-    return hostname;
-}
+extern "C" const char *cli_hostname(void) { return hostname; }
 
-extern "C" const char *cli_prompt(void)
-{
-    return prompt;
-}
+extern "C" const char *cli_prompt(void) { return prompt; }
 
-extern "C" void build_prompt(void)
-{
-    std::snprintf(prompt, sizeof prompt, "%s%s", hostname, ">");
-}
+extern "C" void build_prompt(void) { std::snprintf(prompt, sizeof prompt, "%s%s", hostname, ">"); }
 
 extern "C" void set_dir_prompt(const char *label)
 {

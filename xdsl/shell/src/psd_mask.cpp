@@ -42,7 +42,8 @@ extern "C" int psd_sequence_check(const char *direction, const char *text)
     const bool up = std::strcmp(direction, "us") == 0;
     const size_t length = std::strlen(text);
     if (up && length != 96) {
-        cli_print(CLI_LEVEL_ERROR, "Upstream PSD sequence should have a 48 bytes input, that is, 96 characters.");
+        cli_print(CLI_LEVEL_ERROR,
+                  "Upstream PSD sequence should have a 48 bytes input, that is, 96 characters.");
         return CLI_USAGE;
     }
     if (!up && length != 192) {

@@ -48,8 +48,8 @@ extern "C" unsigned char rt_status_byte(int result, unsigned char success_byte)
     }
 }
 
-extern "C" size_t rt_mib_read_reply(int result, const unsigned char *answer, size_t answer_size, unsigned char echo,
-                                    unsigned char *out)
+extern "C" size_t rt_mib_read_reply(int result, const unsigned char *answer, size_t answer_size,
+                                    unsigned char echo, unsigned char *out)
 {
     if (result != 0 || answer_size < VDSL_ANSWER_TEXT) {
         out[0] = 0x00;

@@ -83,7 +83,10 @@ uint32_t addr24(const unsigned char *p)
 struct Request {
     unsigned char bytes[RT_MAX_PAYLOAD + 1];
     size_t length;
-    const char *text(size_t at) const { return at < length ? reinterpret_cast<const char *>(bytes + at) : ""; }
+    const char *text(size_t at) const
+    {
+        return at < length ? reinterpret_cast<const char *>(bytes + at) : "";
+    }
 };
 
 bool read_word(int fd, const Request &r)

@@ -83,10 +83,7 @@ struct Label {
     Label(const char *format, int pvc) { std::snprintf(text, sizeof text, format, pvc); }
 };
 
-unsigned pvc_index(int pvc)
-{
-    return static_cast<unsigned>(pvc) % ADSL_PVC_COUNT;
-}
+unsigned pvc_index(int pvc) { return static_cast<unsigned>(pvc) % ADSL_PVC_COUNT; }
 
 }  // namespace
 

@@ -92,11 +92,9 @@ int dump(int port, uint32_t start, uint32_t count, int mem, const char *path)
 // The parser runs with its arguments as given: no shell reads the paths.
 void run_parser(bool log)
 {
-    std::vector<const char *> argv = {paths[SELT_PARSER],    "-o", paths[SELT_CALIBRATE_OPEN],
-                                      "-c",                  paths[SELT_CALIBRATE_CLOSED],
-                                      "-i",                  paths[SELT_DATA],
-                                      "-x",                  paths[SELT_XFR_DATA],
-                                      "-r",                  paths[SELT_MIB_RAW]};
+    std::vector<const char *> argv = {paths[SELT_PARSER],           "-o", paths[SELT_CALIBRATE_OPEN], "-c",
+                                      paths[SELT_CALIBRATE_CLOSED], "-i", paths[SELT_DATA],           "-x",
+                                      paths[SELT_XFR_DATA],         "-r", paths[SELT_MIB_RAW]};
     if (log) {
         argv.push_back("-l");
         argv.push_back(paths[SELT_LOG]);
@@ -152,10 +150,7 @@ extern "C" int selt_files_init(void)
     return rc;
 }
 
-extern "C" const char *selt_file(int which)
-{
-    return which >= 0 && which < SELT_FILES ? paths[which] : "";
-}
+extern "C" const char *selt_file(int which) { return which >= 0 && which < SELT_FILES ? paths[which] : ""; }
 
 extern "C" int selt_wait_done(int port)
 {
@@ -248,13 +243,18 @@ extern "C" int cmd_selt_show(char *rest, const cli_dir_row *)
         cli_print(CLI_LEVEL_ORDINARY, "Fail to open raw file.");
         return CLI_FAILED;
     }
-    static const char *const kFromFile[] = {
-        "seltTestParaLoopLength",        "seltTestParaLoopTermin",
-        "seltTestParaUpShnCap",          "seltTestParaDwnShnCap",
-        "seltTestParaInbandNoise",       "seltTestParaUpRateAtMgn",
-        "seltTestParaDwnRateAtMgn",      "seltTestParaAttnAt180KHZ",
-        "seltTestParaAttnAt300KHZ",      "seltTestParaUnCalibLineScale",
-        "seltTestParaUnCalibEchoRespRealSegment1", "seltTestParaUnCalibEchoRespImgSegment1"};
+    static const char *const kFromFile[] = {"seltTestParaLoopLength",
+                                            "seltTestParaLoopTermin",
+                                            "seltTestParaUpShnCap",
+                                            "seltTestParaDwnShnCap",
+                                            "seltTestParaInbandNoise",
+                                            "seltTestParaUpRateAtMgn",
+                                            "seltTestParaDwnRateAtMgn",
+                                            "seltTestParaAttnAt180KHZ",
+                                            "seltTestParaAttnAt300KHZ",
+                                            "seltTestParaUnCalibLineScale",
+                                            "seltTestParaUnCalibEchoRespRealSegment1",
+                                            "seltTestParaUnCalibEchoRespImgSegment1"};
     int rc = -1;
     for (const char *key : kFromFile)
         if (std::strcmp(name, key) == 0)

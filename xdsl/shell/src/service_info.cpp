@@ -81,22 +81,10 @@ extern "C" int cmd_show_serviceinfo(char *, const cli_dir_row *)
     return 0;
 }
 
-extern "C" int cmd_show_servicetag(char *, const cli_dir_row *)
-{
-    return show_field(kTag);
-}
+extern "C" int cmd_show_servicetag(char *, const cli_dir_row *) { return show_field(kTag); }
 
-extern "C" int cmd_show_servicehost(char *, const cli_dir_row *)
-{
-    return show_field(kHost);
-}
+extern "C" int cmd_show_servicehost(char *, const cli_dir_row *) { return show_field(kHost); }
 
-extern "C" int cmd_show_servicepass(char *, const cli_dir_row *)
-{
-    return show_field(kPass);
-}
+extern "C" int cmd_show_servicepass(char *, const cli_dir_row *) { return show_field(kPass); }
 
-extern "C" int cmd_show_zmohwid(char *, const cli_dir_row *)
-{
-    return show_field(kHwid);
-}
+extern "C" int cmd_show_zmohwid(char *, const cli_dir_row *) { return show_field(kHwid); }

@@ -15,7 +15,8 @@ void sleep_us(unsigned long microseconds)
         hook(microseconds);
         return;
     }
-    timespec left{static_cast<time_t>(microseconds / 1000000), static_cast<long>(microseconds % 1000000) * 1000};
+    timespec left{static_cast<time_t>(microseconds / 1000000),
+                  static_cast<long>(microseconds % 1000000) * 1000};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
 }

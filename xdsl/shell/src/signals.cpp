@@ -67,10 +67,7 @@ void install_signal_handlers()
         std::fputs("can't catch signal SIGINT\n", stderr);
 }
 
-int pending_signal()
-{
-    return recorded;
-}
+int pending_signal() { return recorded; }
 
 void save_profiles_and_free()
 {

@@ -9,10 +9,7 @@ namespace {
 struct termios saved;
 bool have_saved = false;
 
-int special(cc_t c)
-{
-    return (!have_saved || c == _POSIX_VDISABLE) ? -1 : static_cast<int>(c);
-}
+int special(cc_t c) { return (!have_saved || c == _POSIX_VDISABLE) ? -1 : static_cast<int>(c); }
 
 }  // namespace
 
@@ -42,15 +39,9 @@ void enter_raw_mode()
         std::fputs("Error setting stdin\n", stdout);
 }
 
-int erase_char()
-{
-    return special(saved.c_cc[VERASE]);
-}
+int erase_char() { return special(saved.c_cc[VERASE]); }
 
-int kill_char()
-{
-    return special(saved.c_cc[VKILL]);
-}
+int kill_char() { return special(saved.c_cc[VKILL]); }
 
 void restore_stdin_now()
 {

@@ -43,12 +43,14 @@ TEST_F(AdslPvc, BasicWritesTheSarEntriesAndStoresTheKey)
     dev.values["2.1.48"] = "000001";
     EXPECT_EQ(run("interface xdsl pvc basic 0 8 35 100 1 2 1 3 1000 500 60000 1"), 0);
     std::string out = take();
-    for (const char *line : {"OID: 2.1.167 - CfgSarSegTransP0: 0x080023\n", "OID: 2.1.175 - CfgSarReamMapperP0: 0x080023\n",
-                             "OID: 2.1.159 - CfgSarSegMapperP0: 0xfff064\n", "OID: 2.1.40 - CfgM2QosFilter00: 0xfff064\n",
-                             "OID: 2.1.151 - CfgSarSegProcP0: 0xfe7fff\n", "OID: 2.1.183 - CfgSarReamProcP0: 0x004000\n",
-                             "OID: 2.1.359 - SV_MIB_CfgSarQosTypeP0: 0x3\n", "OID: 2.1.367 - SV_MIB_CfgSarQosPcrP0: 0x3e8\n",
-                             "OID: 2.1.375 - SV_MIB_CfgSarQosScrP0: 0x1f4\n", "OID: 2.1.48 - CfgM2Qosfr: 0x0001e1\n",
-                             "OID: 2.1.383 - SV_MIB_SarPvcSelect: 0x000001\n", "OID: 2.1.118 - SV_MIB_xdslTwConfig2: 0x000800\n"})
+    for (const char *line :
+         {"OID: 2.1.167 - CfgSarSegTransP0: 0x080023\n", "OID: 2.1.175 - CfgSarReamMapperP0: 0x080023\n",
+          "OID: 2.1.159 - CfgSarSegMapperP0: 0xfff064\n", "OID: 2.1.40 - CfgM2QosFilter00: 0xfff064\n",
+          "OID: 2.1.151 - CfgSarSegProcP0: 0xfe7fff\n", "OID: 2.1.183 - CfgSarReamProcP0: 0x004000\n",
+          "OID: 2.1.359 - SV_MIB_CfgSarQosTypeP0: 0x3\n", "OID: 2.1.367 - SV_MIB_CfgSarQosPcrP0: 0x3e8\n",
+          "OID: 2.1.375 - SV_MIB_CfgSarQosScrP0: 0x1f4\n", "OID: 2.1.48 - CfgM2Qosfr: 0x0001e1\n",
+          "OID: 2.1.383 - SV_MIB_SarPvcSelect: 0x000001\n",
+          "OID: 2.1.118 - SV_MIB_xdslTwConfig2: 0x000800\n"})
         EXPECT_NE(out.find(line), std::string::npos) << line << out;
     // Encapsulation 2 is kept as 1.
     EXPECT_NE(argv_log().find("\"-w\" \"ADSL_PVC0=8@35@100@1@1@1@3@1000@500@60000@1\""), std::string::npos);
@@ -56,8 +58,10 @@ TEST_F(AdslPvc, BasicWritesTheSarEntriesAndStoresTheKey)
 
     dev.requests.clear();
     EXPECT_EQ(run("interface xdsl pvc basic 0 8 35 100 1 1 1 3 1000 500 60000 1"), 0);
-    EXPECT_EQ(take(), "pvc=0,vpi=8,vci=35,vlanid=100,priority=1,encapsulation=1,crc_option=1,atmqos=3,pcr=1000,"
-                      "scr=500,mbs=60000,activation=1\nADSL PVC0 Parameter is the Same with Config!!\nADSL PVC0 Applied!!\n");
+    EXPECT_EQ(
+        take(),
+        "pvc=0,vpi=8,vci=35,vlanid=100,priority=1,encapsulation=1,crc_option=1,atmqos=3,pcr=1000,"
+        "scr=500,mbs=60000,activation=1\nADSL PVC0 Parameter is the Same with Config!!\nADSL PVC0 Applied!!\n");
     EXPECT_TRUE(writes().empty());
 
     // A new shell finds the record again.
@@ -114,7 +118,8 @@ TEST_F(AdslPvc, CommandsRefuseBadValues)
     for (const Case &c : cases) {
         EXPECT_EQ(run(c.line), c.rc) << c.line;
         std::string out = take();
-        EXPECT_EQ(out.substr(out.size() - std::min(out.size(), std::strlen(c.last))), c.last) << c.line << out;
+        EXPECT_EQ(out.substr(out.size() - std::min(out.size(), std::strlen(c.last))), c.last)
+            << c.line << out;
     }
     EXPECT_TRUE(writes().empty());
 }
@@ -132,7 +137,8 @@ TEST_F(AdslPvc, StartUpLoadsWhatIsSoundAndStopsAtAMissingField)
     cli_print_mask = CLI_MASK_CLEAN | CLI_LEVEL_ORDINARY;
     EXPECT_EQ(init_adsl_settings(), 0);
     std::string out = take();
-    EXPECT_NE(out.find("Allowed VCI value is 32 - 65535\nset PVC 2 minimun and deactivate it\n"), std::string::npos)
+    EXPECT_NE(out.find("Allowed VCI value is 32 - 65535\nset PVC 2 minimun and deactivate it\n"),
+              std::string::npos)
         << out;
     EXPECT_EQ(adsl_pvcs[2].vci, 32);
     EXPECT_EQ(adsl_pvcs[2].activation, 0);
@@ -147,13 +153,15 @@ TEST_F(AdslPvc, StartUpLoadsWhatIsSoundAndStopsAtAMissingField)
     take();
     EXPECT_EQ(run("show pvc"), 0);
     out = take();
-    EXPECT_NE(out.find("PVC0     1      40     10          0      LLC Bridge 1Q           CBR      0      0       0"
-                       "          Yes \n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("PVC0     1      40     10          0      LLC Bridge 1Q           CBR      0      0       0"
+                 "          Yes \n"),
+        std::string::npos)
         << out;
-    EXPECT_NE(out.find("PVC6     0       0      0          0            by pass   Unknown( 0)      0      0       0"
-                       "           No \n"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("PVC6     0       0      0          0            by pass   Unknown( 0)      0      0       0"
+                 "           No \n"),
+        std::string::npos)
         << out;
     EXPECT_NE(out.find("Default PVC: 0\n"), std::string::npos);
 }

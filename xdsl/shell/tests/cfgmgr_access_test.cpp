@@ -41,7 +41,8 @@ TEST_F(CfgmgrAccessTest, EmptyValueReadsAsANewline)
 
 TEST_F(CfgmgrAccessTest, ShellMetacharactersArriveAsOneArgument)
 {
-    const char *value = "a;touch " "/tmp/druvel_injected $(id) `id` | x & y > z";
+    const char *value = "a;touch "
+                        "/tmp/druvel_injected $(id) `id` | x & y > z";
     EXPECT_EQ(cfgmgr_write("PROFILE_NAME", value), 0);
     EXPECT_EQ(argv_log(), std::string("\"-w\" \"PROFILE_NAME=") + value + "\"\n");
     char buf[256];
@@ -96,13 +97,14 @@ TEST_F(CfgmgrAccessTest, SeveralKeysComeBackInOrder)
     store("VdslLineProfiles7", "p7@2");
     const char *keys[] = {"VdslLineProfiles7", "VdslLineProfiles5", "VdslLineProfiles3"};
     std::vector<std::string> lines;
-    int n = cfgmgr_read_many(keys, 3, 4095,
-                             [](void *ctx, size_t index, const char *line) {
-                                 auto *v = static_cast<std::vector<std::string> *>(ctx);
-                                 v->resize(index + 1);
-                                 (*v)[index] = line;
-                             },
-                             &lines);
+    int n = cfgmgr_read_many(
+        keys, 3, 4095,
+        [](void *ctx, size_t index, const char *line) {
+            auto *v = static_cast<std::vector<std::string> *>(ctx);
+            v->resize(index + 1);
+            (*v)[index] = line;
+        },
+        &lines);
     EXPECT_EQ(n, 3);
     EXPECT_EQ(lines, (std::vector<std::string>{"p7@2", "", "p3@1"}));
 }
@@ -132,7 +134,9 @@ TEST_F(CfgmgrAccessTest, ChildThatCouldNotStartTheProgramIsAFailedRead)
     char buf[64];
     EXPECT_EQ(cfgmgr_read("K", buf, sizeof buf), CFGMGR_READ_FAILED);
     const char *keys[] = {"A", "B"};
-    EXPECT_EQ(cfgmgr_read_many(keys, 2, 64, [](void *, size_t, const char *) {}, nullptr), -1);
+    EXPECT_EQ(cfgmgr_read_many(
+                  keys, 2, 64, [](void *, size_t, const char *) {}, nullptr),
+              -1);
     EXPECT_EQ(cfgmgr_write("K", "v"), -1);
     EXPECT_EQ(cfgmgr_remove("K"), -1);
 }
@@ -142,7 +146,8 @@ TEST(CfgmgrValueTrim, Cases)
     struct Case {
         const char *in, *out;
     } cases[] = {
-        {"value\n", "value"}, {"  lead\n", "  lead"}, {"\n", "\n"}, {"  \n", "  \n"}, {"v??\n", "v"}, {"a b \t\n", "a b"},
+        {"value\n", "value"}, {"  lead\n", "  lead"}, {"\n", "\n"},
+        {"  \n", "  \n"},     {"v??\n", "v"},         {"a b \t\n", "a b"},
     };
     for (const auto &c : cases) {
         char buf[64];

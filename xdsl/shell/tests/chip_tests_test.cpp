@@ -36,7 +36,10 @@ protected:
                 out.push_back(r);
         return out;
     }
-    std::string oid_of(const fakedev::Request &r) { return reinterpret_cast<const char *>(r.block.data() + 1); }
+    std::string oid_of(const fakedev::Request &r)
+    {
+        return reinterpret_cast<const char *>(r.block.data() + 1);
+    }
 };
 
 TEST_F(ChipTests, LevelSetsThePrintMask)
@@ -186,7 +189,9 @@ TEST_F(ChipTests, HpiRequests)
     struct {
         int test;
         unsigned long request;
-    } cases[] = {{1, VDSL_HPI_TEST}, {2, VDSL_HPI_TEST_WRITE}, {3, VDSL_HPI_TEST_READ},
+    } cases[] = {{1, VDSL_HPI_TEST},
+                 {2, VDSL_HPI_TEST_WRITE},
+                 {3, VDSL_HPI_TEST_READ},
                  {4, VDSL_HPI_TEST_READ_FIXSIZE}};
     for (const auto &c : cases) {
         fakedev::device().requests.clear();

@@ -9,10 +9,7 @@ namespace {
 
 std::string out;
 
-void capture(const char *data, std::size_t length)
-{
-    out.append(data, length);
-}
+void capture(const char *data, std::size_t length) { out.append(data, length); }
 
 class CliPrintTest : public ::testing::Test {
 protected:
@@ -34,8 +31,9 @@ enum Seen { Shown, Collected, Hidden };
 // Which levels each mode's mask shows, collects or hides.
 TEST_F(CliPrintTest, ModeMasksAgainstMessageLevels)
 {
-    const uint32_t levels[] = {CLI_LEVEL_ORDINARY, CLI_LEVEL_ERROR, CLI_LEVEL_ERROR_CODE, CLI_LEVEL_RECORD,
-                               CLI_LEVEL_TRACE,    CLI_LEVEL_TERMINAL, CLI_LEVEL_PORT,    CLI_LEVEL_PORT_STATE};
+    const uint32_t levels[] = {CLI_LEVEL_ORDINARY, CLI_LEVEL_ERROR,     CLI_LEVEL_ERROR_CODE,
+                               CLI_LEVEL_RECORD,   CLI_LEVEL_TRACE,     CLI_LEVEL_TERMINAL,
+                               CLI_LEVEL_PORT,     CLI_LEVEL_PORT_STATE};
     struct Row {
         uint32_t mask;
         Seen expect[8];

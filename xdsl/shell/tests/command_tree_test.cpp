@@ -113,7 +113,8 @@ TEST(CommandTree, RowsPointWhereTheirWordsLead)
                     EXPECT_EQ(row->subdirectory, nullptr);
                     EXPECT_EQ(row->handler, cmd_quit);
                 } else {
-                    std::string parent = path.find(' ') == std::string::npos ? "" : path.substr(0, path.rfind(' '));
+                    std::string parent =
+                        path.find(' ') == std::string::npos ? "" : path.substr(0, path.rfind(' '));
                     EXPECT_EQ(row->subdirectory, find_dir(parent)->table);
                     if (parent.empty()) {
                         EXPECT_EQ(row->handler, cmd_home);

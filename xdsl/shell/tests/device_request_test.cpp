@@ -11,7 +11,6 @@
 #include "shell_fixture.h"
 #include "vdsl_request.h"
 
-
 namespace {
 
 using shelltest::take;
@@ -62,7 +61,7 @@ TEST_F(DeviceRequest, BlocksCarryTheirFieldsAndExactSizes)
     ASSERT_EQ(mib_set_logic(0, "2.1.9", "123456"), 0);
     ASSERT_EQ(xdsl_get_opstate(0, &state), 0);
     ASSERT_EQ(port_control(0, VDSL_PORT_LOOPBACK_OFF), 0);
-    ASSERT_EQ(port_control(0, 17), 0); // unknown operations connect
+    ASSERT_EQ(port_control(0, 17), 0);  // unknown operations connect
     ASSERT_EQ(dsp_mem_write_word(0, 0x123456, VDSL_MEM_Y, word), 0);
     ASSERT_EQ(dsp_mem_read_remote(0, 0x44, 0x0102, word), 0);
     const unsigned char out[3] = {0xAB, 0xCD, 0xEF};
@@ -71,18 +70,21 @@ TEST_F(DeviceRequest, BlocksCarryTheirFieldsAndExactSizes)
     EXPECT_STREQ(reinterpret_cast<char *>(answer) + 2, "00abcd");
     EXPECT_EQ(state, 2);
     EXPECT_EQ(dev.values["2.1.9"], "123456");
-    EXPECT_EQ(dev.numbers(), (std::vector<unsigned long>{0x7610, 0x7628, 0x7614, 0x76019, 0x7605, 0x7624, 0x7629,
-                                                         0x7651}));
+    EXPECT_EQ(dev.numbers(),
+              (std::vector<unsigned long>{0x7610, 0x7628, 0x7614, 0x76019, 0x7605, 0x7624, 0x7629, 0x7651}));
     const std::vector<size_t> sizes = {1080, 1080, 64, 64, 64, 64, 64, 64};
     for (size_t k = 0; k < sizes.size(); k++)
         EXPECT_EQ(dev.requests[k].block.size(), sizes[k]) << k;
     const auto &set = dev.requests[1].block;
-    EXPECT_EQ(std::string(reinterpret_cast<const char *>(set.data()) + 1, 13), std::string("2.1.9\0" "123456\0", 13));
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(set.data()) + 1, 13), std::string("2.1.9\0"
+                                                                                           "123456\0",
+                                                                                           13));
     const auto &w = dev.requests[5].block;
     EXPECT_EQ(std::vector<unsigned char>(w.begin(), w.begin() + 8),
               (std::vector<unsigned char>{0, 0x12, 0x34, 0x56, 1, 0xAB, 0xCD, 0xEF}));
     const auto &r = dev.requests[6].block;
-    EXPECT_EQ(std::vector<unsigned char>(r.begin(), r.begin() + 6), (std::vector<unsigned char>{0, 0, 0, 0x44, 1, 2}));
+    EXPECT_EQ(std::vector<unsigned char>(r.begin(), r.begin() + 6),
+              (std::vector<unsigned char>{0, 0, 0, 0x44, 1, 2}));
     const auto &e = dev.requests[7].block;
     EXPECT_EQ(std::vector<unsigned char>(e.begin(), e.begin() + 9),
               (std::vector<unsigned char>{0, 0, 0x6C, 0x32, 0, 1, 0xAB, 0xCD, 0xEF}));
@@ -123,7 +125,7 @@ TEST_F(DeviceRequest, ValueReaders)
     dev.failures["0.1.21"] = 118;
     int32_t kept = 0x00800001;
     EXPECT_EQ(mib_get_int24(0, "0.1.21", &kept), 118);
-    EXPECT_EQ(kept, static_cast<int32_t>(0xFF800001u)); // former contents, sign-extended
+    EXPECT_EQ(kept, static_cast<int32_t>(0xFF800001u));  // former contents, sign-extended
 
     dev.values["0.3.2.3"] = "7fffff";
     dev.values["0.3.2.4"] = "ffffff";
@@ -131,7 +133,7 @@ TEST_F(DeviceRequest, ValueReaders)
     cli_print_mask = 0xFFFFFFFFu & ~0x80000000u;
     EXPECT_EQ(print_mib_value_idx(0, "%s %s %s", "0.3.2", "rate:", "kbps", 3), 0);
     EXPECT_EQ(print_mib_value_idx(0, "%s %s %s", "0.3.2", "rate:", "kbps", 4), 0);
-    EXPECT_EQ(take(), "rate: NA kbps\nrate: -1 kbps\n"); // the records show only in silent mode
+    EXPECT_EQ(take(), "rate: NA kbps\nrate: -1 kbps\n");  // the records show only in silent mode
 
     dev.values["2.1.1"] = "000102";
     dev.values["2.1.5"] = "000001";
@@ -140,7 +142,7 @@ TEST_F(DeviceRequest, ValueReaders)
     dev.failures["2.1.2"] = 100;
     EXPECT_EQ(mib_get_chip_version(0, &v1, &v2, &v3, mode), 0);
     EXPECT_EQ(v1, 0x102u);
-    EXPECT_EQ(v2, 7u); // its read failed
+    EXPECT_EQ(v2, 7u);  // its read failed
     EXPECT_STREQ(mode, "RT");
 }
 
@@ -154,11 +156,11 @@ TEST_F(DeviceRequest, LongEntriesAreReadWordByWordWithinTheBudget)
     size_t reads = dev.requests.size() - 1;
     EXPECT_EQ(reads, 512u);
     EXPECT_EQ(buf[3 * 511 + 2], 511 & 0xFF);
-    EXPECT_EQ(buf[1536], 0xEE); // no partial word
+    EXPECT_EQ(buf[1536], 0xEE);  // no partial word
     dev.requests.clear();
     ASSERT_EQ(mib_read_by_name(0, "0.6.7", buf.data(), 1537), 0);
     EXPECT_EQ(dev.requests.size(), 1u + 513u);
-    EXPECT_EQ(buf[1536], 0); // high byte of word 512
+    EXPECT_EQ(buf[1536], 0);  // high byte of word 512
     EXPECT_EQ(buf[1537], 0xEE);
     EXPECT_EQ(std::string(reinterpret_cast<const char *>(dev.requests[0].block.data())), "0.6.7");
     EXPECT_EQ(dev.requests[1].number, 0x7681u);

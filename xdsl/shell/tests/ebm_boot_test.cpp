@@ -23,8 +23,8 @@
 
 namespace {
 
-using shelltest::take;
 using pkgtest::Bytes;
+using shelltest::take;
 
 std::vector<unsigned long> &sleeps = shelltest::SleepRecorder::waits();
 
@@ -103,12 +103,13 @@ TEST_F(EbmBoot, ImageLandsInTheChipFrameByFrame)
     Bytes init(60, 0);
     std::memcpy(init.data(), boot_mac.data(), 6);
     std::memcpy(init.data() + 6, kOwn, 6);
-    const uint8_t init_req[] = {0x00, 0x07, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(image.size())};
+    const uint8_t init_req[] = {
+        0x00, 0x07, 0x04, 0x01, 0x00, 0x00, 0x00, 0x00, static_cast<uint8_t>(image.size())};
     std::memcpy(init.data() + 12, init_req, sizeof init_req);
     EXPECT_EQ(link.sent[1], init);
 
-    const uint8_t data_req[] = {0x00, 0x0f, 0x04, 0x02, 0x01, 0x01, 0x01, 0x00, 0x00, 0x00,
-                                0x02, 0x12, 0x34, 0x56, 0xab, 0xcd, 0xef};
+    const uint8_t data_req[] = {0x00, 0x0f, 0x04, 0x02, 0x01, 0x01, 0x01, 0x00, 0x00,
+                                0x00, 0x02, 0x12, 0x34, 0x56, 0xab, 0xcd, 0xef};
     EXPECT_EQ(link.sent[2].size(), 60u);
     EXPECT_EQ(Bytes(link.sent[2].begin() + 12, link.sent[2].begin() + 29), Bytes(data_req, data_req + 17));
     EXPECT_EQ(link.sent[4][13], 0x09);  // end mark: a header without words
@@ -152,8 +153,10 @@ TEST_F(EbmBoot, BadImagesAreRefusedBeforeTheyAreSent)
         Bytes image;
         const char *message;
     } cases[] = {
-        {pkgtest::boot_image({{0x010000, std::vector<uint32_t>(77, 1)}}), "Boot record of 77 words refused (at most 76).\n"},
-        {Bytes{0x01, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00}, "Boot record runs past the end of the image.\n"},
+        {pkgtest::boot_image({{0x010000, std::vector<uint32_t>(77, 1)}}),
+         "Boot record of 77 words refused (at most 76).\n"},
+        {Bytes{0x01, 0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00},
+         "Boot record runs past the end of the image.\n"},
     };
     for (const Case &c : cases) {
         ChipLink link;
@@ -175,7 +178,8 @@ TEST_F(EbmBoot, SilentLoaderIsTriedTenTimes)
     EXPECT_EQ(boot(link, pkgtest::boot_image({{0x010000, {1}}})), 100);
     std::string want;
     for (int i = 0; i < 10; i++)
-        want += "No data within 1 seconds.\nNo start request response, try again(" + std::to_string(i) + ")\n";
+        want +=
+            "No data within 1 seconds.\nNo start request response, try again(" + std::to_string(i) + ")\n";
     want += "Tried 10 times for start request, stop\n";
     EXPECT_EQ(take(), want);
     EXPECT_EQ(sleeps, std::vector<unsigned long>(10, 500000));
@@ -213,8 +217,8 @@ public:
 
 TEST_F(EbmBoot, WrongRepliesEndTheBoot)
 {
-    for (HostileLink::Mode m : {HostileLink::Short, HostileLink::WrongSequence, HostileLink::Refusing,
-                                HostileLink::Flood}) {
+    for (HostileLink::Mode m :
+         {HostileLink::Short, HostileLink::WrongSequence, HostileLink::Refusing, HostileLink::Flood}) {
         HostileLink link(m);
         EXPECT_EQ(boot(link, pkgtest::boot_image({{0x010000, {1}}, {0x010001, {2}}})), 100) << m;
         EXPECT_THAT(take(), testing::EndsWith("Got failed on bootrequest_srec_pkt\n")) << m;

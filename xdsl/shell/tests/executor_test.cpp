@@ -29,9 +29,8 @@ TEST(StrTrim, Cases)
     struct Case {
         const char *in, *out;
     } cases[] = {
-        {"   ", ""},           {"show ?", "show"},     {"?", ""},
-        {"  show  \n", "show"}, {"a??", "a"},          {"\t x \t", "x"},
-        {"x", "x"},            {"show summary ??", "show summary"},
+        {"   ", ""},  {"show ?", "show"}, {"?", ""},  {"  show  \n", "show"},
+        {"a??", "a"}, {"\t x \t", "x"},   {"x", "x"}, {"show summary ??", "show summary"},
     };
     for (const auto &c : cases) {
         char buf[64];
@@ -183,8 +182,9 @@ TEST_F(ExecutorTest, ScriptRunsLinesFromTheRootAndStopsAtQuit)
     std::string path = write_file("s.cli", "help quit\nprofiles\nline-profile\nquit\nhelp save\n");
     EXPECT_EQ(run("script " + path), CLI_QUIT);
     std::string out = take();
-    EXPECT_EQ(out, "Running script " + path + ":\n>>help quit\n\nquit             - Exit this CLI session\n"
-                   ">>profiles\n\n>>line-profile\n\nNo such command.\n>>quit\n\n");
+    EXPECT_EQ(out, "Running script " + path +
+                       ":\n>>help quit\n\nquit             - Exit this CLI session\n"
+                       ">>profiles\n\n>>line-profile\n\nNo such command.\n>>quit\n\n");
 }
 
 TEST_F(ExecutorTest, ScriptUsageMissingFileAndNesting)

@@ -30,7 +30,9 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
         std::memcpy(b + 2, text.c_str(), text.size() + 1);
     };
     switch (number) {
-    case VDSL_GET_MIB: case VDSL_GET_DATA: case VDSL_GET_MIB32_B: {
+    case VDSL_GET_MIB:
+    case VDSL_GET_DATA:
+    case VDSL_GET_MIB32_B: {
         auto f = d.failures.find(oid);
         if (f != d.failures.end())
             return f->second;
@@ -38,7 +40,8 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
         mib_answer(v == d.values.end() ? "000000" : v->second);
         return 0;
     }
-    case VDSL_SET_DATA_LOGIC: case VDSL_SET_DATA: {
+    case VDSL_SET_DATA_LOGIC:
+    case VDSL_SET_DATA: {
         auto f = d.failures.find(oid);
         if (f != d.failures.end())
             return f->second;
@@ -66,7 +69,8 @@ int builtin(unsigned long number, unsigned char *b, std::size_t size)
         std::memcpy(b, out, sizeof out);
         return 0;
     }
-    case VDSL_GET_MEM: case VDSL_GET_MEM_SK: {
+    case VDSL_GET_MEM:
+    case VDSL_GET_MEM_SK: {
         unsigned long key = static_cast<unsigned long>(b[4]) << 24 | b[1] << 16 | b[2] << 8 | b[3];
         if (d.failures.count("mem"))
             return d.failures["mem"];
@@ -88,15 +92,9 @@ int builtin_answer(unsigned long number, unsigned char *block, std::size_t size)
     return builtin(number, block, size);
 }
 
-Device &device()
-{
-    return *dev;
-}
+Device &device() { return *dev; }
 
-void reset()
-{
-    *dev = Device{};
-}
+void reset() { *dev = Device{}; }
 
 std::vector<unsigned long> Device::numbers() const
 {
@@ -124,7 +122,7 @@ int request(int fd, unsigned long number, void *block, std::size_t size)
 {
     fakedev::Device &d = fakedev::device();
     if (fd != 7 || d.open_now != 1)
-        return -9; // a request outside one open and close
+        return -9;  // a request outside one open and close
     auto *b = static_cast<unsigned char *>(block);
     d.requests.push_back({number, std::vector<unsigned char>(b, b + size)});
     return d.handler ? d.handler(number, b, size) : fakedev::builtin(number, b, size);

@@ -12,18 +12,18 @@ namespace fakedev {
 
 struct Request {
     unsigned long number;
-    std::vector<unsigned char> block; // as the shell passed it
+    std::vector<unsigned char> block;  // as the shell passed it
 };
 
 struct Device {
     int opens = 0, closes = 0, open_now = 0;
     bool open_fails = false;
     std::vector<Request> requests;
-    std::map<std::string, std::string> values; // logic OID -> value text
-    std::map<std::string, int> failures;       // logic OID -> driver result
-    std::map<unsigned long, unsigned> words;   // mem << 24 | address -> word
-    std::map<std::string, unsigned> lengths;   // "g.t.i" -> words (0x7617, 0x762B)
-    std::map<std::string, unsigned> addresses; // entry -> X address of 0x762B (else 0x1000)
+    std::map<std::string, std::string> values;  // logic OID -> value text
+    std::map<std::string, int> failures;        // logic OID -> driver result
+    std::map<unsigned long, unsigned> words;    // mem << 24 | address -> word
+    std::map<std::string, unsigned> lengths;    // "g.t.i" -> words (0x7617, 0x762B)
+    std::map<std::string, unsigned> addresses;  // entry -> X address of 0x762B (else 0x1000)
     unsigned char state = 2;
     // Private requests of the boot interface: (interface, request) in order.
     std::vector<std::pair<std::string, unsigned long>> resets;

@@ -14,8 +14,8 @@
 
 namespace {
 
-using shelltest::take;
 using pkgtest::Bytes;
+using shelltest::take;
 
 std::vector<unsigned long> &sleeps = shelltest::SleepRecorder::waits();
 
@@ -39,8 +39,8 @@ protected:
     void write_package(const pkgtest::Spec &s)
     {
         Bytes b = pkgtest::build(s);
-        std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char *>(b.data()),
-                                                    static_cast<std::streamsize>(b.size()));
+        std::ofstream(path_, std::ios::binary)
+            .write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
     }
     fakedev::Device &dev = fakedev::device();
     std::string path_;
@@ -69,7 +69,8 @@ TEST_F(Download, NothingToDoButChooseTheInterfaces)
     struct Case {
         const char *line;
         int rc;
-    } cases[] = {{"util dpf 1", -111}, {"util dpf", -111}, {"util dpf 2 1", 100}, {"util dpf -2147483648 1", 100}};
+    } cases[] = {
+        {"util dpf 1", -111}, {"util dpf", -111}, {"util dpf 2 1", 100}, {"util dpf -2147483648 1", 100}};
     for (const Case &c : cases)
         EXPECT_EQ(run(c.line), c.rc) << c.line;
     take();
@@ -97,7 +98,8 @@ TEST_F(Download, FlashGoesInChunksOrStopsAtTheDriversAnswer)
     EXPECT_NE(take().find("\nFlashing Firmware Complete.\n"), std::string::npos);
 
     EXPECT_EQ(run("util ff " + dir_ + "/none"), 100);
-    EXPECT_EQ(take(), "Flashing firmware " + dir_ + "/none...\nfirmware file \"" + dir_ + "/none\" was not found!!\n");
+    EXPECT_EQ(take(), "Flashing firmware " + dir_ + "/none...\nfirmware file \"" + dir_ +
+                          "/none\" was not found!!\n");
 }
 
 TEST_F(Download, VersionInfoShowsFirmwareAndPackage)

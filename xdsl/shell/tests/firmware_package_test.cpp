@@ -13,8 +13,8 @@
 
 namespace {
 
-using shelltest::take;
 using pkgtest::Bytes;
+using shelltest::take;
 
 std::string us_mask()
 {
@@ -87,8 +87,8 @@ TEST_F(Package, BuilderLaysOutTheHandWorkedPackage)
     EXPECT_EQ(word_at(b, 726), 798u);
     EXPECT_EQ(word_at(b, 729), 5u);
     EXPECT_EQ(std::string(b.begin() + 732, b.begin() + 737), "SYS_x");
-    const Bytes pairs = {0, 0, 5, '2', '.', '1', '.', '1', 0, 0, 3, 'a', 'b', 'c',
-                         0, 0, 7, '0', '.', '0', '.', '0', '.', '0'};
+    const Bytes pairs = {0,   0,   5, '2', '.', '1', '.', '1', 0,   0,   3,   'a',
+                         'b', 'c', 0, 0,   7,   '0', '.', '0', '.', '0', '.', '0'};
     EXPECT_EQ(Bytes(b.begin() + 798, b.end()), pairs);
 
     write(b);
@@ -201,10 +201,26 @@ TEST_F(Package, MalformedPackagesAreRefusedNotReadPast)
         size_t at;
         int (*call)();
     } cases[] = {
-        {15, [] { char v[8]; return sysprof_find("SYS_", "Annex_A", "0.9.1", v, sizeof v); }},
-        {12, [] { char v[8]; return sysprof_find("SYS_", "zzz", "0.9.1", v, sizeof v); }},
-        {42, [] { uint32_t s, l; return package_image_span(1, &s, &l); }},
-        {717, [] { uint32_t s, l; return package_bindrv_span(&s, &l); }},
+        {15,
+         [] {
+             char v[8];
+             return sysprof_find("SYS_", "Annex_A", "0.9.1", v, sizeof v);
+         }},
+        {12,
+         [] {
+             char v[8];
+             return sysprof_find("SYS_", "zzz", "0.9.1", v, sizeof v);
+         }},
+        {42,
+         [] {
+             uint32_t s, l;
+             return package_image_span(1, &s, &l);
+         }},
+        {717,
+         [] {
+             uint32_t s, l;
+             return package_bindrv_span(&s, &l);
+         }},
         {dir, [] { return sysprof_apply(0, "SYS_", "Annex_A"); }},
         {first_data, [] { return sysprof_apply(0, "SYS_", "Annex_A"); }},
         {first_data + 3 + 5, [] { return apply_package_profile(0, 1); }},

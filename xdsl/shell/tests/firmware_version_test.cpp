@@ -53,10 +53,11 @@ TEST_F(FirmVer, PrintsDriverInventoryAndFirmware)
     fakedev::device().values["0.7.4"] = hex_of("abAB09zzversion1");
     EXPECT_EQ(run("util firmver 1"), 0);
     std::string out = take();
-    EXPECT_THAT(out, HasSubstr("xDSLDriverVersion=1.7.9-37 - 201904102211\n"
-                               "InventoryFWVersion=abAB09zzversion1\n"
-                               "InventoryFWVersionNum=0_88_1726_3807\n"
-                               "xDSLFirmwareVersion=012345\nxDSLFirmwareDate=190410\nxDSLFirmwareTime=221100\n"));
+    EXPECT_THAT(out,
+                HasSubstr("xDSLDriverVersion=1.7.9-37 - 201904102211\n"
+                          "InventoryFWVersion=abAB09zzversion1\n"
+                          "InventoryFWVersionNum=0_88_1726_3807\n"
+                          "xDSLFirmwareVersion=012345\nxDSLFirmwareDate=190410\nxDSLFirmwareTime=221100\n"));
     EXPECT_THAT(out, HasSubstr("\n1.7.9-37\n"));
     EXPECT_EQ(cli_print_mask, uint32_t(CLI_MASK_CLEAN));
 }

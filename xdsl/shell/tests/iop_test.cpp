@@ -49,7 +49,8 @@ protected:
     std::string key(const std::string &k)
     {
         char line[512];
-        return cfgmgr_read(k.c_str(), line, sizeof line) == CFGMGR_READ_OK ? cfgmgr_value_trim(line) : "<absent>";
+        return cfgmgr_read(k.c_str(), line, sizeof line) == CFGMGR_READ_OK ? cfgmgr_value_trim(line)
+                                                                           : "<absent>";
     }
     std::string value(const std::string &oid)
     {
@@ -95,7 +96,8 @@ TEST_F(Iop, UpdateRefusesBadGroupsAndWritesNothing)
         EXPECT_EQ(run(c.line), CLI_USAGE) << c.line;
         std::string out = take();
         EXPECT_THAT(out, HasSubstr(c.message)) << c.line;
-        EXPECT_THAT(out, HasSubstr("\t25 | IOP_FIX_TOPLVL_LIMIT_US_TONE. <on/off> [<limit us tone number>]\n"));
+        EXPECT_THAT(out,
+                    HasSubstr("\t25 | IOP_FIX_TOPLVL_LIMIT_US_TONE. <on/off> [<limit us tone number>]\n"));
     }
     EXPECT_EQ(run("interface xdsl iop update 1 s"), CLI_USAGE);
     EXPECT_EQ(read(iop_dir_ + "s.iop"), "<absent>");
@@ -107,7 +109,8 @@ TEST_F(Iop, UpdateRefusesBadGroupsAndWritesNothing)
 TEST_F(Iop, NamesStayInsideTheDirectory)
 {
     const std::string outside = dir_ + "/escaped.iop";
-    for (const std::string &name : std::vector<std::string>{"../escaped", "a/../../escaped", "/tmp/x", iop_dir_ + "../escaped"}) {
+    for (const std::string &name :
+         std::vector<std::string>{"../escaped", "a/../../escaped", "/tmp/x", iop_dir_ + "../escaped"}) {
         EXPECT_EQ(run("interface xdsl iop update 1 " + name + " 3 1"), CLI_FAILED) << name;
         EXPECT_EQ(run("interface xdsl iop apply 1 " + name), CLI_FAILED) << name;
         EXPECT_EQ(run("interface xdsl iop list 1 " + name), CLI_FAILED) << name;
@@ -153,7 +156,8 @@ TEST_F(Iop, ApplyReportsABadLineAndGoesOn)
     put("b.iop", "1 2\n" + std::string(120, '9') + "\n5 1\n\n2 1\n");
     EXPECT_EQ(run("interface xdsl iop apply 1 b"), 0);
     std::string out = take();
-    EXPECT_THAT(out, HasSubstr("IOP_FIX_TOPLVL_GHS_CS_RR_MODE: <on/off>\non=1, off=0\nIOP configure failed.\n"));
+    EXPECT_THAT(out,
+                HasSubstr("IOP_FIX_TOPLVL_GHS_CS_RR_MODE: <on/off>\non=1, off=0\nIOP configure failed.\n"));
     // The long line and the id without an action fail alone.
     size_t failures = 0;
     for (size_t at = out.find("IOP configure failed."); at != std::string::npos;
@@ -179,7 +183,7 @@ TEST_F(Iop, HandlerArguments)
         int (*handler)(int, const char *);
         const char *param;
         int rc;
-    } cases[] = {{iop_fix_30a_switch_17a, "1", 0},          {iop_fix_30a_switch_17a, "x", 100},
+    } cases[] = {{iop_fix_30a_switch_17a, "1", 0},         {iop_fix_30a_switch_17a, "x", 100},
                  {iop_fix_reduce_quiet1, "-1", 100},       {iop_fix_limit_ds_rate, "1", 100},
                  {iop_fix_limit_ds_rate, "1 -5", 100},     {iop_fix_limit_ds_rate, "1 16777216", 100},
                  {iop_fix_limit_us_rate, "1 16777215", 0}, {iop_fix_limit_ds_tone, "0", 0},

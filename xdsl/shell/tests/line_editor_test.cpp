@@ -74,9 +74,9 @@ TEST_F(LineEditorTest, SecondTabListsTheDirectoryBelow)
 TEST_F(LineEditorTest, TabListsCandidatesAndKeepsTheirCommonPrefix)
 {
     keys("s");
-    std::string want = "\n" + row("show", "Display xDSL informatons") + row("script", "Executes a CLI script file") +
-                       row("shellscript", "Executes a SHELL script file") + row("save", "Save configuration") +
-                       "\nrouter>s";
+    std::string want =
+        "\n" + row("show", "Display xDSL informatons") + row("script", "Executes a CLI script file") +
+        row("shellscript", "Executes a SHELL script file") + row("save", "Save configuration") + "\nrouter>s";
     EXPECT_EQ(keys("\t"), want);
     EXPECT_EQ(editor_.line(), "s");
 
@@ -206,7 +206,10 @@ TEST_F(LineEditorTest, InsertInsideRedrawsTheRest)
 TEST_F(LineEditorTest, EscapeSequencesAndStrayKeys)
 {
     EXPECT_EQ(keys("\x1b[x"), "x") << "unknown sequence: the key is inserted";
-    EXPECT_EQ(keys("\x1b" "A"), "A") << "no bracket: a plain letter";
+    EXPECT_EQ(keys("\x1b"
+                   "A"),
+              "A")
+        << "no bracket: a plain letter";
     EXPECT_EQ(keys("["), "[");
     EXPECT_EQ(editor_.line(), "xA[");
 }

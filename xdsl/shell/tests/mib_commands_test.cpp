@@ -8,7 +8,6 @@
 #include "shell_fixture.h"
 #include "vdsl_request.h"
 
-
 namespace {
 
 using shelltest::take;
@@ -49,7 +48,7 @@ TEST(MibNames, TableHasEveryRowInItsOrder)
     }
     EXPECT_EQ(mib_name_lookup("xdsl2banplansys"), nullptr);
     EXPECT_STREQ(mib_name_table[0].name, "xdsl2Banplan");
-    EXPECT_STREQ(mib_name_table[51].name, "XdslGltSeltVersion"); // 10.1, 2.2, 2.3, then SELT
+    EXPECT_STREQ(mib_name_table[51].name, "XdslGltSeltVersion");  // 10.1, 2.2, 2.3, then SELT
     EXPECT_STREQ(mib_name_table[1686].name, "xdsl2PMLHist1DLops1");
 }
 
@@ -61,10 +60,14 @@ TEST(RoidSplit, StandardOidsBecomeEntryAndPort)
         const char *entry;
         int port;
     } cases[] = {
-        {"1.1.1.1.20.1", 0, "1.1.1.1.20", 1}, {"1.2.5.1.3.1.2.4", 0, "1.2.5.1.3.2.4", 1},
-        {"1.4.1.3.1.9.2.7", 0, "1.4.1.3.1.9.7", 2}, {"1.5.1.1.1.3.1", 101, "", 0},
-        {"9.9.9", 101, "", 0},                 {"1.1.1.1.20", 100, "", 0},
-        {"1.1.1.1.20.x", 100, "", 0},          {"0.0.0.1.1", 101, "", 0},
+        {"1.1.1.1.20.1", 0, "1.1.1.1.20", 1},
+        {"1.2.5.1.3.1.2.4", 0, "1.2.5.1.3.2.4", 1},
+        {"1.4.1.3.1.9.2.7", 0, "1.4.1.3.1.9.7", 2},
+        {"1.5.1.1.1.3.1", 101, "", 0},
+        {"9.9.9", 101, "", 0},
+        {"1.1.1.1.20", 100, "", 0},
+        {"1.1.1.1.20.x", 100, "", 0},
+        {"0.0.0.1.1", 101, "", 0},
     };
     for (const Case &c : cases) {
         char out[512] = "";
@@ -91,17 +94,18 @@ TEST_F(MibCommands, SetAndShowByOidAndName)
     take();
     EXPECT_EQ(run("interface xdsl set mibname 1 xdsl2banplansys 000001"), 100);
     EXPECT_EQ(take(), "MIB name xdsl2banplansys not found\n");
-    const std::string long_value(450, 'a'); // near the line's limit: reaches the device whole
+    const std::string long_value(450, 'a');  // near the line's limit: reaches the device whole
     EXPECT_EQ(run("interface xdsl set mibname 1 xdsl2LInvSerialNumber0 " + long_value), 0);
     EXPECT_EQ(dev.values["0.7.5"], long_value);
     take();
 
     dev.values["0.16.4.2"] = "000384";
-    cli_print_mask = 0xFFFFFFFFu; // silent: the record goes to the buffer
+    cli_print_mask = 0xFFFFFFFFu;  // silent: the record goes to the buffer
     cli_silent_buffer_clear();
     EXPECT_EQ(run("interface xdsl show mibname 1 xdsl2PMLCurr15MTimeElapsed1"), 0);
-    EXPECT_EQ(std::string(cli_silent_buffer()),
-              "MIB2 value: 000384<MIB idx=\"0\" loid=\"0.16.4.2\" value=\"900\"></MIB>"); // silent: no line ends
+    EXPECT_EQ(
+        std::string(cli_silent_buffer()),
+        "MIB2 value: 000384<MIB idx=\"0\" loid=\"0.16.4.2\" value=\"900\"></MIB>");  // silent: no line ends
     cli_print_mask = 0xFFFFFFFFu & ~0x80000000u;
     dev.failures["2.1.6"] = 118;
     EXPECT_EQ(run("interface xdsl show oid 1 2.1.6"), 118);
@@ -122,7 +126,7 @@ TEST_F(MibCommands, BitSettingWritesOnlyAfterASoundRead)
     dev.requests.clear();
     EXPECT_EQ(run("interface xdsl set oidbit 1 2.1.10 0f0 0a5"), -11);
     EXPECT_EQ(take(), "portid=1,loid=2.1.10,bitmask=240,value=165\nError setting MIB bit value.\n");
-    EXPECT_EQ(dev.numbers(), std::vector<unsigned long>{0x7610}); // nothing written
+    EXPECT_EQ(dev.numbers(), std::vector<unsigned long>{0x7610});  // nothing written
 }
 
 TEST_F(MibCommands, OtherPortsAndBadArgumentsNeverReachTheDevice)
@@ -145,13 +149,15 @@ TEST_F(MibCommands, OtherPortsAndBadArgumentsNeverReachTheDevice)
         {"show loop-back", -111, "Usage: cmd <portid>\n"},
         {"show loop-back 2", 100, "Invalid portid=1\n\nError Code = -5\n"},
         // Extreme port numbers are refused before any arithmetic on them.
-        {"interface xdsl set oid -2147483648 2.1.9 1", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
+        {"interface xdsl set oid -2147483648 2.1.9 1", 100,
+         "Invalid portid=-2147483649\n\nError Code = -5\n"},
         {"interface xdsl show oid -2147483648 2.1.9", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
         {"interface xdsl show mibname -2147483648 xdsl2BanplanSYS", 100,
          "Invalid portid=-2147483649\n\nError Code = -5\n"},
         {"interface xdsl set oidbit -2147483648 2.1.9 1 1", 100,
          "portid=-2147483648,loid=2.1.9,bitmask=1,value=1\nInvalid portid=-2147483649\n\nError Code = -5\n"},
-        {"interface xdsl show oid-32 -2147483648 0.22.5.1", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
+        {"interface xdsl show oid-32 -2147483648 0.22.5.1", 100,
+         "Invalid portid=-2147483649\n\nError Code = -5\n"},
         {"interface xdsl dump mem -2147483648", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
         {"show loop-back -2147483648", 100, "Invalid portid=-2147483649\n\nError Code = -5\n"},
         {"show loop-back 2147483647", 100, "Invalid portid=2147483646\n\nError Code = -5\n"},

@@ -56,13 +56,13 @@ TEST_F(DumpTables, SysOnAnOfficeSideUnit)
                       "ModemErrOvrflow                           |000002\n\n");
     fakedev::device().values["2.1.5"] = "000001";
     EXPECT_EQ(run("interface xdsl dump table interface 1"), 0);
-    EXPECT_EQ(lines_of(take()), (std::vector<std::string>{
-                                    "Interface table of line 1: (0a0b0c_190410_221100_RT)",
-                                    "CfgM2MiiCtlReg                            |000000",
-                                    "CfgM2UtpCfgReg                            |000000",
-                                    "CfgM2QosfrVd                              |000000",
-                                    "CfgPll1Ctl                                |000000",
-                                    "xdslCfgHwConfig                           |000000", ""}));
+    EXPECT_EQ(lines_of(take()),
+              (std::vector<std::string>{"Interface table of line 1: (0a0b0c_190410_221100_RT)",
+                                        "CfgM2MiiCtlReg                            |000000",
+                                        "CfgM2UtpCfgReg                            |000000",
+                                        "CfgM2QosfrVd                              |000000",
+                                        "CfgPll1Ctl                                |000000",
+                                        "xdslCfgHwConfig                           |000000", ""}));
 }
 
 TEST_F(DumpTables, AllPrintsElevenGroupsInOrder)
@@ -70,9 +70,12 @@ TEST_F(DumpTables, AllPrintsElevenGroupsInOrder)
     EXPECT_EQ(run("interface xdsl dump table all 1"), 0);
     std::vector<std::string> lines = lines_of(take());
     const std::vector<std::pair<std::string, size_t>> want = {
-        {"System", 7},      {"Interface", 5}, {"Band profile", 23}, {"Channel profile", 18},
-        {"UPBO", 10},       {"DPBO", 8},      {"SRA", 10},          {"VNS", 4},
-        {"RFI", 1},         {"G.inp configuration", 26}, {"G.inp status", 36}};
+        {"System", 7},        {"Interface", 5},
+        {"Band profile", 23}, {"Channel profile", 18},
+        {"UPBO", 10},         {"DPBO", 8},
+        {"SRA", 10},          {"VNS", 4},
+        {"RFI", 1},           {"G.inp configuration", 26},
+        {"G.inp status", 36}};
     size_t at = 0;
     for (const auto &w : want) {
         ASSERT_LT(at, lines.size());
@@ -95,10 +98,14 @@ TEST_F(DumpTables, NamesOfTheTableMatchTheGroups)
 {
     struct {
         const char *oid, *name;
-    } cases[] = {{"3.4.1.2", "xdslRtxChStatusRtUnit"},  {"3.3.27", "xdslRtxChConfUsLeftrThresh"},
-                 {"0.11.2.4", "xdsl2LConfProfUpboPsdA3"}, {"0.11.3", "xdsl2LConfProfUpboPsdB0"},
-                 {"0.9.37", "xdsl2LConfProfDpboEsEL"},    {"2.1.115", "xdslVdsl2ProfilesLimit30a"},
-                 {"0.12.15", "xdsl2ChConfProfMinProtection8Us0"}, {"0.9.5", "xdsl2LConfProfRfiBands"}};
+    } cases[] = {{"3.4.1.2", "xdslRtxChStatusRtUnit"},
+                 {"3.3.27", "xdslRtxChConfUsLeftrThresh"},
+                 {"0.11.2.4", "xdsl2LConfProfUpboPsdA3"},
+                 {"0.11.3", "xdsl2LConfProfUpboPsdB0"},
+                 {"0.9.37", "xdsl2LConfProfDpboEsEL"},
+                 {"2.1.115", "xdslVdsl2ProfilesLimit30a"},
+                 {"0.12.15", "xdsl2ChConfProfMinProtection8Us0"},
+                 {"0.9.5", "xdsl2LConfProfRfiBands"}};
     for (const auto &c : cases) {
         ASSERT_NE(mib_name_of(c.oid), nullptr) << c.oid;
         EXPECT_STREQ(mib_name_of(c.oid), c.name) << c.oid;

@@ -16,10 +16,7 @@ void put24(Bytes &b, size_t at, uint32_t w)
     b[at + 2] = static_cast<uint8_t>(w);
 }
 
-void append24(Bytes &b, uint32_t w)
-{
-    put24(b, b.size(), w);
-}
+void append24(Bytes &b, uint32_t w) { put24(b, b.size(), w); }
 
 Bytes boot_image(const std::vector<Record> &records)
 {

@@ -64,7 +64,8 @@ TEST_F(PortOps, EnableDisableAndLoopBack)
     EXPECT_EQ(run("util portop 10 1"), 0);
     EXPECT_EQ(run("util portop 11 1"), 0);
     EXPECT_THAT(take(), HasSubstr("Enabling Loop Back...\nDisabling Loop Back..."));
-    EXPECT_THAT(requests(), ElementsAre(VDSL_CONNECT_PORT, VDSL_DISCONNECT_PORT, VDSL_LOOPBACK_ON, VDSL_LOOPBACK_OFF));
+    EXPECT_THAT(requests(),
+                ElementsAre(VDSL_CONNECT_PORT, VDSL_DISCONNECT_PORT, VDSL_LOOPBACK_ON, VDSL_LOOPBACK_OFF));
 }
 
 TEST_F(PortOps, PortListsAreCheckedBeforeAnything)

@@ -31,11 +31,13 @@ TEST_F(PsdMask, SequencesAreCheckedWordByWord)
     } cases[] = {
         {"us", mask({"100010", "200020", "300030"}, 96), 0, ""},
         {"ds", mask({"100010", "200020", "100005", "100100"}, 192), 0, ""},  // two ascending runs
-        {"us", mask({"100010", "200020", "100005"}, 96), -111, "The PSD sequence ascending rule is violated.\n"},
+        {"us", mask({"100010", "200020", "100005"}, 96), -111,
+         "The PSD sequence ascending rule is violated.\n"},
         {"ds", mask({"100010", "100005", "100100", "100001"}, 192), -111,
          "The PSD sequence ascending rule is violated.\n"},
         {"us", mask({"100010", "200010"}, 96), 0, ""},  // same tone, new level: a breakpoint
-        {"us", mask({"100010", "100010"}, 96), -111, "The PSD sequence must have more than one breakpoint.\n"},
+        {"us", mask({"100010", "100010"}, 96), -111,
+         "The PSD sequence must have more than one breakpoint.\n"},
         {"us", mask({"100010"}, 96), -111, "The PSD sequence must have more than one breakpoint.\n"},
         {"us", mask({}, 96), -111, "The PSD sequence must have more than one breakpoint.\n"},
         {"us", mask({"100010", "201000"}, 96), -111, "The PSD index should be in 0 ~ 4095.\n"},

@@ -23,17 +23,17 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes text_bytes(const std::string &s)
-{
-    return Bytes(s.begin(), s.end());
-}
+Bytes text_bytes(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
 TEST(RemoteToolFrames, LengthFieldIsCappedAt1080)
 {
     struct {
         unsigned char head[2];
         size_t want;
-    } cases[] = {{{0x00, 0x00}, 0}, {{0x00, 0x80}, 128}, {{0x04, 0x38}, 1080}, {{0x07, 0xD0}, 1080},
+    } cases[] = {{{0x00, 0x00}, 0},
+                 {{0x00, 0x80}, 128},
+                 {{0x04, 0x38}, 1080},
+                 {{0x07, 0xD0}, 1080},
                  {{0xFF, 0xFF}, 1080}};
     for (const auto &c : cases)
         EXPECT_EQ(rt_payload_length(c.head), c.want) << int(c.head[0]) << " " << int(c.head[1]);
@@ -53,8 +53,8 @@ TEST(RemoteToolFrames, StatusBytes)
     struct {
         int result;
         unsigned char want;
-    } cases[] = {{0, 0x01}, {115, 0xFF}, {116, 0xFE}, {112, 0xFC}, {113, 0xFB},
-                 {114, 0xFA}, {100, 0xFD}, {-1, 0xFD}, {118, 0xFD}};
+    } cases[] = {{0, 0x01},   {115, 0xFF}, {116, 0xFE}, {112, 0xFC}, {113, 0xFB},
+                 {114, 0xFA}, {100, 0xFD}, {-1, 0xFD},  {118, 0xFD}};
     for (const auto &c : cases)
         EXPECT_EQ(rt_status_byte(c.result, 0x01), c.want) << c.result;
 }
@@ -157,7 +157,8 @@ protected:
     }
     void request(const Bytes &payload)
     {
-        Bytes frame = {static_cast<unsigned char>(payload.size() >> 8), static_cast<unsigned char>(payload.size())};
+        Bytes frame = {static_cast<unsigned char>(payload.size() >> 8),
+                       static_cast<unsigned char>(payload.size())};
         frame.insert(frame.end(), payload.begin(), payload.end());
         send_raw(frame);
     }
@@ -219,7 +220,8 @@ TEST_F(RemoteTool, WritesAChipWord)
     ASSERT_FALSE(fakedev::device().requests.empty());
     const auto &r = fakedev::device().requests.back();
     EXPECT_EQ(r.number, static_cast<unsigned long>(VDSL_SET_MEM));
-    EXPECT_EQ(Bytes(r.block.begin(), r.block.begin() + 8), (Bytes{0, 0x00, 0x10, 0x20, VDSL_MEM_X, 0x12, 0x34, 0x56}));
+    EXPECT_EQ(Bytes(r.block.begin(), r.block.begin() + 8),
+              (Bytes{0, 0x00, 0x10, 0x20, VDSL_MEM_X, 0x12, 0x34, 0x56}));
     request({2, 1, 0x00, 0x10, 0x20, 0x12, 0x34, 0x56, 0x13});
     EXPECT_EQ(reply(2), (Bytes{0xFF, 0x01}));
 }

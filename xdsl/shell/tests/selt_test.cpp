@@ -35,7 +35,8 @@ protected:
         shelltest::SleepRecorder::waits().clear();
         // Each read of the status entry takes the next answer; the last stays.
         fakedev::device().handler = [this](unsigned long number, unsigned char *b, std::size_t size) {
-            if (number == VDSL_GET_MIB && kStatus == reinterpret_cast<const char *>(b + 1) && !status_.empty()) {
+            if (number == VDSL_GET_MIB && kStatus == reinterpret_cast<const char *>(b + 1) &&
+                !status_.empty()) {
                 std::string text = status_.front();
                 if (status_.size() > 1)
                     status_.pop_front();
@@ -46,12 +47,15 @@ protected:
             }
             return fakedev::builtin_answer(number, b, size);
         };
-        for (const char *k : {"CALIBRATE_OPEN", "CALIBRATE_CLOSED", "SELT_DATA", "XFR_DATA", "SELTMIB_RAW", "SELT_LOG"})
+        for (const char *k :
+             {"CALIBRATE_OPEN", "CALIBRATE_CLOSED", "SELT_DATA", "XFR_DATA", "SELTMIB_RAW", "SELT_LOG"})
             store(k, dir_ + "/" + k);
         // A parser in a path no shell could take as one word: it logs its
         // arguments one a line and writes the raw file.
-        parser_ = write_file("sel t;x", "#!/bin/sh\n{ echo \"$0\"; for a in \"$@\"; do echo \"$a\"; done; } > \"$(dirname \"$0\")/argv\"\n"
-                                         "echo seltTestParaLoopLength=321 > \"$(dirname \"$0\")/SELTMIB_RAW\"\n");
+        parser_ = write_file(
+            "sel t;x",
+            "#!/bin/sh\n{ echo \"$0\"; for a in \"$@\"; do echo \"$a\"; done; } > \"$(dirname \"$0\")/argv\"\n"
+            "echo seltTestParaLoopLength=321 > \"$(dirname \"$0\")/SELTMIB_RAW\"\n");
         chmod(parser_.c_str(), 0755);
         store("SELT_PARSER", parser_);
         take();
@@ -79,9 +83,10 @@ TEST_F(Selt, TestDumpsThreeRangesAndRunsTheParserWithItsArguments)
     write_file("SELT_DATA", "old\n");
     EXPECT_EQ(run("util selt selt-test 1 1"), 0);
     EXPECT_EQ(read(path("SELT_DATA")), "#X:0010\n000000\n000000\n#X:0020\n000000\n#Y:0030\n123456\n");
-    EXPECT_EQ(read(dir_ + "/argv"), parser_ + "\n-o\n" + path("CALIBRATE_OPEN") + "\n-c\n" + path("CALIBRATE_CLOSED") +
-                                        "\n-i\n" + path("SELT_DATA") + "\n-x\n" + path("XFR_DATA") + "\n-r\n" +
-                                        path("SELTMIB_RAW") + "\n-l\n" + path("SELT_LOG") + "\n");
+    EXPECT_EQ(read(dir_ + "/argv"), parser_ + "\n-o\n" + path("CALIBRATE_OPEN") + "\n-c\n" +
+                                        path("CALIBRATE_CLOSED") + "\n-i\n" + path("SELT_DATA") + "\n-x\n" +
+                                        path("XFR_DATA") + "\n-r\n" + path("SELTMIB_RAW") + "\n-l\n" +
+                                        path("SELT_LOG") + "\n");
     std::string out = take();
     EXPECT_THAT(out, HasSubstr("disconnect...\nMIB value has set.\nMIB value has set.\nset selt mode...\n"));
     EXPECT_THAT(out, HasSubstr("start address = 0x000020, length = 1\n"));

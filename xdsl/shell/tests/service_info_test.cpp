@@ -40,7 +40,8 @@ TEST_F(ServiceInfo, WholeRecordRightAlignedIn15Columns)
     field(176, "trailing");
     EXPECT_EQ(run("show serviceinfo"), 0);
     EXPECT_EQ(take(), "     servicetag: TAG1\n    servicehost: host.example\n    servicepass: secret\n"
-                      "        zmohwid: HW-01\n       checksum: " + std::string(32, 'c') + "\n\n");
+                      "        zmohwid: HW-01\n       checksum: " +
+                          std::string(32, 'c') + "\n\n");
     ASSERT_EQ(fakedev::device().service_asked.size(), 1u);
     EXPECT_EQ(fakedev::device().service_asked[0], "eth1");
 }
@@ -54,9 +55,8 @@ TEST_F(ServiceInfo, SingleFields)
     field(112, "HW-01");
     struct {
         const char *line, *want;
-    } cases[] = {{"show servicetag", "TAG1\n"},
-                 {"show servicepass", "secret\n"},
-                 {"show zmohwid", "HW-01\n"}};
+    } cases[] = {
+        {"show servicetag", "TAG1\n"}, {"show servicepass", "secret\n"}, {"show zmohwid", "HW-01\n"}};
     for (const auto &c : cases) {
         EXPECT_EQ(run(c.line), 0) << c.line;
         EXPECT_EQ(take(), c.want) << c.line;
@@ -70,8 +70,8 @@ TEST_F(ServiceInfo, FailuresAnswer100)
 {
     // Without the trace level only the missing key and the failure show.
     cli_print_mask = CLI_MASK_INTERACTIVE;
-    for (const char *line : {"show serviceinfo", "show servicetag", "show servicehost", "show servicepass",
-                             "show zmohwid"}) {
+    for (const char *line :
+         {"show serviceinfo", "show servicetag", "show servicehost", "show servicepass", "show zmohwid"}) {
         EXPECT_EQ(run(line), CLI_FAILED) << line;
         EXPECT_EQ(take(), "stream reading failed\nError getting Service Info\n\n") << line;
     }
@@ -79,7 +79,9 @@ TEST_F(ServiceInfo, FailuresAnswer100)
 
     cli_print_mask = CLI_MASK_CLEAN;
     EXPECT_EQ(run("show servicetag"), CLI_FAILED);
-    EXPECT_EQ(take(), "stream reading failed\nget_service_info: Can not get EBM_BOOT_IF\n\nError getting Service Info\n\n");
+    EXPECT_EQ(
+        take(),
+        "stream reading failed\nget_service_info: Can not get EBM_BOOT_IF\n\nError getting Service Info\n\n");
 
     store("EBM_BOOT_IF_P1", "eth1");
     fakedev::device().service_answer = -1;

@@ -16,10 +16,7 @@ namespace shelltest {
 
 namespace {
 
-void capture(const char *data, std::size_t length)
-{
-    captured().append(data, length);
-}
+void capture(const char *data, std::size_t length) { captured().append(data, length); }
 
 }  // namespace
 

@@ -17,7 +17,8 @@
 
 namespace {
 
-std::vector<uint8_t> data(size_t n) {
+std::vector<uint8_t> data(size_t n)
+{
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i)
         v[i] = uint8_t(i * 131 + 7);
@@ -32,7 +33,8 @@ void done(benchmark::State &state) { state.SetBytesProcessed(int64_t(state.itera
 
 // ---- AES block ----
 
-void AesBlock_ours(benchmark::State &state) {
+void AesBlock_ours(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     CMAesContext c;
     aesEncryptInit(kKey, 16, &c);
@@ -44,7 +46,8 @@ void AesBlock_ours(benchmark::State &state) {
     done(state);
 }
 
-void AesBlock_openssl(benchmark::State &state) {
+void AesBlock_openssl(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
     EVP_EncryptInit_ex(c, EVP_aes_128_ecb(), nullptr, kKey, nullptr);
@@ -59,7 +62,8 @@ void AesBlock_openssl(benchmark::State &state) {
 }
 
 // The single-block call of OpenSSL's own low-level interface, for reference.
-void AesBlockLowLevel_openssl(benchmark::State &state) {
+void AesBlockLowLevel_openssl(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     AES_KEY key;
     AES_set_encrypt_key(kKey, 128, &key);
@@ -73,7 +77,8 @@ void AesBlockLowLevel_openssl(benchmark::State &state) {
 
 // ---- digests ----
 
-template <int Algo> void Digest_ours(benchmark::State &state) {
+template <int Algo> void Digest_ours(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     CMBlob fragment{buf.data(), uint32_t(buf.size())};
     uint8_t out[64];
@@ -90,7 +95,8 @@ template <int Algo> void Digest_ours(benchmark::State &state) {
     done(state);
 }
 
-template <int Algo> void Digest_openssl(benchmark::State &state) {
+template <int Algo> void Digest_openssl(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     const EVP_MD *md = Algo == 0 ? EVP_md5() : Algo == 1 ? EVP_sha256() : EVP_sha512();
     EVP_MD_CTX *c = EVP_MD_CTX_new();
@@ -115,7 +121,8 @@ void Sha512_openssl(benchmark::State &s) { Digest_openssl<2>(s); }
 
 // ---- AES modes: one message per iteration, key schedule included ----
 
-void Gcm_ours(benchmark::State &state) {
+void Gcm_ours(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     uint8_t tag[16];
     CMAesContext c;
@@ -126,7 +133,8 @@ void Gcm_ours(benchmark::State &state) {
     done(state);
 }
 
-void Ccm_ours(benchmark::State &state) {
+void Ccm_ours(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     uint8_t tag[16];
     for (auto _ : state) {
@@ -136,7 +144,8 @@ void Ccm_ours(benchmark::State &state) {
     done(state);
 }
 
-void aeadOpenssl(benchmark::State &state, bool gcm) {
+void aeadOpenssl(benchmark::State &state, bool gcm)
+{
     auto buf = data(size_t(state.range(0)));
     uint8_t tag[16];
     EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
@@ -162,7 +171,8 @@ void aeadOpenssl(benchmark::State &state, bool gcm) {
 void Gcm_openssl(benchmark::State &s) { aeadOpenssl(s, true); }
 void Ccm_openssl(benchmark::State &s) { aeadOpenssl(s, false); }
 
-void Cmac_ours(benchmark::State &state) {
+void Cmac_ours(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     CMBlob key{const_cast<uint8_t *>(kKey), 16}, fragment{buf.data(), uint32_t(buf.size())};
     uint8_t mac[16];
@@ -173,7 +183,8 @@ void Cmac_ours(benchmark::State &state) {
     done(state);
 }
 
-void Cmac_openssl(benchmark::State &state) {
+void Cmac_openssl(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     EVP_MAC *mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
     EVP_MAC_CTX *c = EVP_MAC_CTX_new(mac);
@@ -195,16 +206,19 @@ void Cmac_openssl(benchmark::State &state) {
 
 // ---- SMB 2.x message signature: HMAC-SHA256 over the whole message ----
 
-void Smb2Sign_ours(benchmark::State &state) {
+void Smb2Sign_ours(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     for (auto _ : state) {
-        cmSmb2CalculateMessageSignature(kKey, 16, buf.data(), uint32_t(buf.size()), nullptr, 0, buf.data() + 48);
+        cmSmb2CalculateMessageSignature(kKey, 16, buf.data(), uint32_t(buf.size()), nullptr, 0,
+                                        buf.data() + 48);
         benchmark::DoNotOptimize(buf.data());
     }
     done(state);
 }
 
-void Smb2Sign_openssl(benchmark::State &state) {
+void Smb2Sign_openssl(benchmark::State &state)
+{
     auto buf = data(size_t(state.range(0)));
     uint8_t mac[32];
     unsigned int len = 0;
@@ -217,7 +231,7 @@ void Smb2Sign_openssl(benchmark::State &state) {
     done(state);
 }
 
-} // namespace
+}  // namespace
 
 #define PAIR(name)                                                                                           \
     BENCHMARK(name##_ours)->Name(#name "/ours")->Arg(1024)->Arg(16384);                                      \

@@ -11,7 +11,8 @@ namespace {
 // and the affine map rather than typed in.
 constexpr uint8_t xtime(uint8_t x) { return uint8_t((x << 1) ^ ((x & 0x80) ? 0x1b : 0)); }
 
-constexpr uint8_t gmul(uint8_t a, uint8_t b) {
+constexpr uint8_t gmul(uint8_t a, uint8_t b)
+{
     uint8_t r = 0;
     while (b) {
         if (b & 1)
@@ -29,7 +30,8 @@ struct SBoxes {
     std::array<uint8_t, 256> inv{};
 };
 
-constexpr SBoxes makeSBoxes() {
+constexpr SBoxes makeSBoxes()
+{
     SBoxes s{};
     // p walks the field by multiplying with 3, q by dividing by 3: q = 1/p.
     uint8_t p = 1, q = 1;
@@ -51,17 +53,20 @@ constexpr SBoxes makeSBoxes() {
 
 constexpr SBoxes kBoxes = makeSBoxes();
 
-constexpr uint32_t word(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+constexpr uint32_t word(uint8_t a, uint8_t b, uint8_t c, uint8_t d)
+{
     return uint32_t(a) << 24 | uint32_t(b) << 16 | uint32_t(c) << 8 | d;
 }
 constexpr uint32_t ror(uint32_t v, int n) { return n ? (v >> n) | (v << (32 - n)) : v; }
 
 // Te0: S-box output times (2, 1, 1, 3); Te1..Te3 rotate it a byte at a time.
-constexpr uint32_t te(int table, int x) {
+constexpr uint32_t te(int table, int x)
+{
     uint8_t s = kBoxes.fwd[x];
     return ror(word(gmul(s, 2), s, s, gmul(s, 3)), 8 * table);
 }
-constexpr uint32_t td(int table, int x) {
+constexpr uint32_t td(int table, int x)
+{
     uint8_t s = kBoxes.inv[x];
     return ror(word(gmul(s, 14), gmul(s, 9), gmul(s, 13), gmul(s, 11)), 8 * table);
 }
@@ -76,14 +81,15 @@ constexpr uint32_t td2(int x) { return td(2, x); }
 constexpr uint32_t td3(int x) { return td(3, x); }
 constexpr uint32_t td4(int x) { return kBoxes.inv[x] * 0x01010101u; }
 
-constexpr uint32_t rc(int i) {
+constexpr uint32_t rc(int i)
+{
     uint8_t r = 1;
     for (int k = 0; k < i; ++k)
         r = xtime(r);
     return uint32_t(r) << 24;
 }
 
-} // namespace
+}  // namespace
 
 #define AES_T4(f, n) f(n), f(n + 1), f(n + 2), f(n + 3)
 #define AES_T16(f, n) AES_T4(f, n), AES_T4(f, n + 4), AES_T4(f, n + 8), AES_T4(f, n + 12)
@@ -109,14 +115,16 @@ namespace cmcrypt {
 
 namespace {
 
-inline uint32_t subWord(uint32_t t) {
+inline uint32_t subWord(uint32_t t)
+{
     return (Te4[(t >> 16) & 0xff] & 0xff000000) ^ (Te4[(t >> 8) & 0xff] & 0x00ff0000) ^
            (Te4[t & 0xff] & 0x0000ff00) ^ (Te4[t >> 24] & 0x000000ff);
 }
 
-} // namespace
+}  // namespace
 
-int aesKeySetup(uint32_t *rk, const uint8_t *key, int keyBits) {
+int aesKeySetup(uint32_t *rk, const uint8_t *key, int keyBits)
+{
     if (keyBits != 128 && keyBits != 192 && keyBits != 256)
         return -1;
     const int nk = keyBits / 32, rounds = nk + 6, total = 4 * (rounds + 1);
@@ -125,7 +133,7 @@ int aesKeySetup(uint32_t *rk, const uint8_t *key, int keyBits) {
     for (int i = nk; i < total; ++i) {
         uint32_t t = rk[i - 1];
         if (i % nk == 0)
-            t = subWord(t) ^ rcon[i / nk - 1]; // subWord rotates by its lane choice
+            t = subWord(t) ^ rcon[i / nk - 1];  // subWord rotates by its lane choice
         else if (nk == 8 && i % nk == 4)
             t = (Te4[t >> 24] & 0xff000000) ^ (Te4[(t >> 16) & 0xff] & 0x00ff0000) ^
                 (Te4[(t >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t & 0xff] & 0x000000ff);
@@ -134,13 +142,15 @@ int aesKeySetup(uint32_t *rk, const uint8_t *key, int keyBits) {
     return rounds;
 }
 
-} // namespace cmcrypt
+}  // namespace cmcrypt
 
-extern "C" int rijndaelKeySetupEnc(uint32_t *roundKeys, const uint8_t *key, int keyBits) {
+extern "C" int rijndaelKeySetupEnc(uint32_t *roundKeys, const uint8_t *key, int keyBits)
+{
     return cmcrypt::aesKeySetup(roundKeys, key, keyBits);
 }
 
-extern "C" CMAesContext *aesEncryptInit(const uint8_t *key, uint32_t keyLength, CMAesContext *context) {
+extern "C" CMAesContext *aesEncryptInit(const uint8_t *key, uint32_t keyLength, CMAesContext *context)
+{
     if (keyLength != 16 && keyLength != 24 && keyLength != 32)
         return nullptr;
     CMAesContext *c =
@@ -151,11 +161,13 @@ extern "C" CMAesContext *aesEncryptInit(const uint8_t *key, uint32_t keyLength, 
     return c;
 }
 
-extern "C" void aesEncrypt(const CMAesContext *context, const uint8_t *in, uint8_t *out) {
+extern "C" void aesEncrypt(const CMAesContext *context, const uint8_t *in, uint8_t *out)
+{
     cmcrypt::aesEncryptBlock(context->roundKeys, int(context->rounds), in, out);
 }
 
-extern "C" void aesEncrypt_deinit(CMAesContext *context, int callerProvided) {
+extern "C" void aesEncrypt_deinit(CMAesContext *context, int callerProvided)
+{
     if (!context)
         return;
     cmcrypt::wipe(context, sizeof *context);
@@ -163,10 +175,12 @@ extern "C" void aesEncrypt_deinit(CMAesContext *context, int callerProvided) {
         cmBufManGive(reinterpret_cast<uint8_t *>(context));
 }
 
-extern "C" void AES_128_ExpandKey(uint32_t *roundKeys, const uint8_t *key) {
+extern "C" void AES_128_ExpandKey(uint32_t *roundKeys, const uint8_t *key)
+{
     cmcrypt::aesKeySetup(roundKeys, key, 128);
 }
 
-extern "C" void AES_Encryption(const uint8_t *in, const uint32_t *roundKeys, uint8_t *out) {
+extern "C" void AES_Encryption(const uint8_t *in, const uint32_t *roundKeys, uint8_t *out)
+{
     cmcrypt::aesEncryptBlock(roundKeys, 10, in, out);
 }

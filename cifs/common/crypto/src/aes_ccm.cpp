@@ -9,17 +9,19 @@ using cmcrypt::aesEncryptBlock;
 
 struct Ccm {
     uint32_t rk[44];
-    uint8_t mac[16]; // running CBC-MAC
-    uint8_t ctr[16]; // counter block Ai
+    uint8_t mac[16];  // running CBC-MAC
+    uint8_t ctr[16];  // counter block Ai
     uint8_t pending[16];
     uint32_t waiting = 0;
 
-    void macBlock(const uint8_t *block) {
+    void macBlock(const uint8_t *block)
+    {
         cmcrypt::xor16(mac, mac, block);
         aesEncryptBlock(rk, 10, mac, mac);
     }
     // Feeds associated data, zero-filling only at the end of the whole field.
-    void macStream(const uint8_t *p, size_t n) {
+    void macStream(const uint8_t *p, size_t n)
+    {
         while (n) {
             size_t take = 16 - waiting < n ? 16 - waiting : n;
             std::memcpy(pending + waiting, p, take);
@@ -32,7 +34,8 @@ struct Ccm {
             }
         }
     }
-    void macFlush() {
+    void macFlush()
+    {
         if (waiting) {
             std::memset(pending + waiting, 0, 16 - waiting);
             macBlock(pending);
@@ -42,14 +45,16 @@ struct Ccm {
     ~Ccm() { cmcrypt::wipe(this, sizeof *this); }
 };
 
-bool usable(const CMBlob *key, const CMBlob *nonce, const CMBlob *message) {
+bool usable(const CMBlob *key, const CMBlob *nonce, const CMBlob *message)
+{
     return key && key->data && nonce && nonce->data && nonce->len == CM_CCM_NONCE_SIZE && message &&
            (message->data || !message->len);
 }
 
 // Runs CBC-MAC and counter mode over the message in place; s0Tag gets T xor S0.
 void ccmRun(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad, const CMBlob *message, bool decrypt,
-            uint8_t *s0Tag) {
+            uint8_t *s0Tag)
+{
     Ccm c;
     cmcrypt::aesKeySetup(c.rk, key->data, 128);
     const uint8_t *a = aad && aad->data ? aad->data : nullptr;
@@ -114,10 +119,11 @@ void ccmRun(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad, const CMB
     cmcrypt::wipe(ks, sizeof ks);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int aesCcmEncryptVector(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad,
-                                   const CMBlob *message, uint8_t *tag) {
+                                   const CMBlob *message, uint8_t *tag)
+{
     if (!usable(key, nonce, message) || !tag)
         return 0;
     ccmRun(key, nonce, aad, message, false, tag);
@@ -125,7 +131,8 @@ extern "C" int aesCcmEncryptVector(const CMBlob *key, const CMBlob *nonce, const
 }
 
 extern "C" int aesCcmDecryptVector(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad,
-                                   const CMBlob *message, const uint8_t *tag) {
+                                   const CMBlob *message, const uint8_t *tag)
+{
     if (!usable(key, nonce, message) || !tag)
         return 0;
     uint8_t expected[16];
@@ -136,7 +143,8 @@ extern "C" int aesCcmDecryptVector(const CMBlob *key, const CMBlob *nonce, const
 }
 
 extern "C" int cmAes128CcmSeal(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
-                               uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag) {
+                               uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag)
+{
     CMBlob k = {const_cast<uint8_t *>(key), 16}, n = {const_cast<uint8_t *>(nonce), CM_CCM_NONCE_SIZE};
     CMBlob a = {const_cast<uint8_t *>(aad), aadLength}, m = {message, messageLength};
     return cmGetCrypters()->aesCcmEncrypt(&k, &n, &a, &m, tag);
@@ -144,13 +152,15 @@ extern "C" int cmAes128CcmSeal(const uint8_t *key, const uint8_t *nonce, uint8_t
 
 extern "C" void AES_128_CCM_Encrypt(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
                                     uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                                    uint8_t *tag) {
+                                    uint8_t *tag)
+{
     cmAes128CcmSeal(key, nonce, message, messageLength, aad, aadLength, tag);
 }
 
 extern "C" int AES_128_CCM_Decrypt(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
                                    uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                                   const uint8_t *tag) {
+                                   const uint8_t *tag)
+{
     CMBlob k = {const_cast<uint8_t *>(key), 16}, n = {const_cast<uint8_t *>(nonce), CM_CCM_NONCE_SIZE};
     CMBlob a = {const_cast<uint8_t *>(aad), aadLength}, m = {message, messageLength};
     return cmGetCrypters()->aesCcmDecrypt(&k, &n, &a, &m, tag);

@@ -6,7 +6,8 @@ extern "C" const uint8_t const_Rb[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 
 
 namespace {
 
-void subKeys(const uint32_t *rk, uint8_t *k1, uint8_t *k2) {
+void subKeys(const uint32_t *rk, uint8_t *k1, uint8_t *k2)
+{
     uint8_t l[16] = {};
     cmcrypt::aesEncryptBlock(rk, 10, l, l);
     if (AES_CMAC_ShiftBitLeft(l, k1))
@@ -16,14 +17,16 @@ void subKeys(const uint32_t *rk, uint8_t *k1, uint8_t *k2) {
     cmcrypt::wipe(l, sizeof l);
 }
 
-inline void absorb(CMAesCmacContext *c, const uint8_t *block) {
+inline void absorb(CMAesCmacContext *c, const uint8_t *block)
+{
     cmcrypt::xor16(c->x, c->x, block);
     cmcrypt::aesEncryptBlock(c->roundKeys, 10, c->x, c->x);
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int AES_CMAC_ShiftBitLeft(const uint8_t *in, uint8_t *out) {
+extern "C" int AES_CMAC_ShiftBitLeft(const uint8_t *in, uint8_t *out)
+{
     int carry = in[0] >> 7;
     for (int i = 0; i < 15; ++i)
         out[i] = uint8_t((in[i] << 1) | (in[i + 1] >> 7));
@@ -31,26 +34,30 @@ extern "C" int AES_CMAC_ShiftBitLeft(const uint8_t *in, uint8_t *out) {
     return carry;
 }
 
-extern "C" void AES_CMAC_Padding(const uint8_t *lastBlock, uint8_t *padded, uint32_t length) {
+extern "C" void AES_CMAC_Padding(const uint8_t *lastBlock, uint8_t *padded, uint32_t length)
+{
     if (length > 16)
         length = 16;
     for (uint32_t i = 0; i < 16; ++i)
         padded[i] = i < length ? lastBlock[i] : i == length ? 0x80 : 0;
 }
 
-extern "C" int AES_XOR_128(const uint8_t *a, const uint8_t *b, uint8_t *out) {
+extern "C" int AES_XOR_128(const uint8_t *a, const uint8_t *b, uint8_t *out)
+{
     cmcrypt::xor16(out, a, b);
     return 16;
 }
 
-extern "C" void AES_CMAC_GenSubKey(const uint8_t *key, uint8_t *k1, uint8_t *k2) {
+extern "C" void AES_CMAC_GenSubKey(const uint8_t *key, uint8_t *k1, uint8_t *k2)
+{
     uint32_t rk[44];
     cmcrypt::aesKeySetup(rk, key, 128);
     subKeys(rk, k1, k2);
     cmcrypt::wipe(rk, sizeof rk);
 }
 
-extern "C" void aes_cmac_init(const uint8_t *key, uint32_t totalLength, CMAesCmacContext *c) {
+extern "C" void aes_cmac_init(const uint8_t *key, uint32_t totalLength, CMAesCmacContext *c)
+{
     std::memset(c, 0, sizeof *c);
     std::memcpy(c->key, key, 16);
     cmcrypt::aesKeySetup(c->roundKeys, key, 128);
@@ -61,7 +68,8 @@ extern "C" void aes_cmac_init(const uint8_t *key, uint32_t totalLength, CMAesCma
 
 // A block is absorbed only once more data follows it, so the message's last
 // block always waits for final, however the caller splits its updates.
-extern "C" void aes_cmac_update(CMAesCmacContext *c, const uint8_t *data, uint32_t length) {
+extern "C" void aes_cmac_update(CMAesCmacContext *c, const uint8_t *data, uint32_t length)
+{
     if (!length)
         return;
     if (c->waiting < 16) {
@@ -80,7 +88,8 @@ extern "C" void aes_cmac_update(CMAesCmacContext *c, const uint8_t *data, uint32
     c->waiting = length;
 }
 
-extern "C" void aes_cmac_final(CMAesCmacContext *c, uint8_t *mac) {
+extern "C" void aes_cmac_final(CMAesCmacContext *c, uint8_t *mac)
+{
     if (c->waiting == 16) {
         AES_XOR_128(c->last, c->k1, c->mLast);
     } else {
@@ -93,7 +102,8 @@ extern "C" void aes_cmac_final(CMAesCmacContext *c, uint8_t *mac) {
 }
 
 extern "C" void aesCmacVector(const CMBlob *key, const CMBlob *, const CMBlob *fragments, uint32_t count,
-                              uint8_t *mac, uint32_t macLength) {
+                              uint8_t *mac, uint32_t macLength)
+{
     std::memset(mac, 0, macLength);
     if (!key || !key->data)
         return;

@@ -13,7 +13,8 @@ using cmcrypt::store64be;
 
 // Reduction of the eight bits shifted out of the low end, by the polynomial's
 // R = 0xE1 || 0^120: the bit b places below the end folds back as R >> (7 - b).
-constexpr std::array<uint64_t, 256> makeLast8() {
+constexpr std::array<uint64_t, 256> makeLast8()
+{
     std::array<uint64_t, 256> t{};
     for (int r = 0; r < 256; ++r)
         for (int b = 0; b < 8; ++b)
@@ -26,8 +27,9 @@ constexpr std::array<uint64_t, 256> kLast8 = makeLast8();
 // GHASH with a per-message table of the 256 multiples of H (4 KiB): one look-up
 // per byte of input.
 class Ghash {
-  public:
-    explicit Ghash(const uint8_t *h) {
+public:
+    explicit Ghash(const uint8_t *h)
+    {
         uint64_t vh = load64be(h), vl = load64be(h + 8);
         hl_[0] = hh_[0] = 0;
         hl_[128] = vl;
@@ -47,35 +49,41 @@ class Ghash {
     }
     ~Ghash() { cmcrypt::wipe(this, sizeof *this); }
 
-    void block(const uint8_t *p) {
+    void block(const uint8_t *p)
+    {
         yh_ ^= load64be(p);
         yl_ ^= load64be(p + 8);
         multiply();
     }
-    void partial(const uint8_t *p, size_t n) {
+    void partial(const uint8_t *p, size_t n)
+    {
         uint8_t b[16] = {};
         std::memcpy(b, p, n);
         block(b);
     }
-    void bytes(const uint8_t *p, size_t n) {
+    void bytes(const uint8_t *p, size_t n)
+    {
         for (; n >= 16; p += 16, n -= 16)
             block(p);
         if (n)
             partial(p, n);
     }
-    void lengths(uint64_t aadBytes, uint64_t textBytes) {
+    void lengths(uint64_t aadBytes, uint64_t textBytes)
+    {
         yh_ ^= aadBytes * 8;
         yl_ ^= textBytes * 8;
         multiply();
     }
-    void result(uint8_t *out) const {
+    void result(uint8_t *out) const
+    {
         store64be(out, yh_);
         store64be(out + 8, yl_);
     }
 
-  private:
+private:
     // Y := Y * H, a byte at a time from the low end of Y.
-    void multiply() {
+    void multiply()
+    {
         uint64_t zh = 0, zl = 0;
         for (int w = 0; w < 2; ++w) {
             uint64_t x = w ? yh_ : yl_;
@@ -98,7 +106,8 @@ class Ghash {
 // Encrypts or decrypts len bytes from in to out (which may be the same buffer)
 // and writes the tag computed over the ciphertext.
 void gcmRun(const CMAesContext *aes, const uint8_t *nonce, const uint8_t *aad, uint32_t aadLength,
-            const uint8_t *in, uint8_t *out, uint32_t len, bool decrypt, uint8_t *tag) {
+            const uint8_t *in, uint8_t *out, uint32_t len, bool decrypt, uint8_t *tag)
+{
     const uint32_t *rk = aes->roundKeys;
     const int rounds = int(aes->rounds);
     uint8_t h[16] = {}, j0[16], ek0[16], ctr[16], ks[16];
@@ -116,7 +125,7 @@ void gcmRun(const CMAesContext *aes, const uint8_t *nonce, const uint8_t *aad, u
     uint32_t counter = 1;
     uint32_t off = 0;
     for (; len - off >= 16; off += 16) {
-        cmcrypt::store32be(ctr + 12, ++counter); // wraps within the last four bytes only
+        cmcrypt::store32be(ctr + 12, ++counter);  // wraps within the last four bytes only
         cmcrypt::aesEncryptBlock(rk, rounds, ctr, ks);
         if (decrypt)
             g.block(in + off);
@@ -144,24 +153,27 @@ void gcmRun(const CMAesContext *aes, const uint8_t *nonce, const uint8_t *aad, u
 }
 
 // Key schedule into the caller's context or a local one; null for a bad key length.
-const CMAesContext *gcmKey(const CMBlob *key, void *aesContext, CMAesContext *local) {
+const CMAesContext *gcmKey(const CMBlob *key, void *aesContext, CMAesContext *local)
+{
     if (!key || !key->data)
         return nullptr;
     CMAesContext *c = aesContext ? static_cast<CMAesContext *>(aesContext) : local;
     return aesEncryptInit(key->data, key->len, c);
 }
 
-bool usable(const CMBlob *nonce, const CMBlob *message) {
+bool usable(const CMBlob *nonce, const CMBlob *message)
+{
     return nonce && nonce->data && nonce->len == CM_GCM_NONCE_SIZE && message &&
            (message->data || !message->len);
 }
 
 const uint8_t *aadData(const CMBlob *aad) { return aad && aad->data ? aad->data : nullptr; }
 
-} // namespace
+}  // namespace
 
 extern "C" int aesGcmEncryptVector(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad,
-                                   const CMBlob *message, uint8_t *tag, void *aesContext, uint8_t *) {
+                                   const CMBlob *message, uint8_t *tag, void *aesContext, uint8_t *)
+{
     if (!usable(nonce, message) || !tag)
         return 0;
     CMAesContext local;
@@ -175,7 +187,8 @@ extern "C" int aesGcmEncryptVector(const CMBlob *key, const CMBlob *nonce, const
 }
 
 extern "C" int aesGcmDecryptVector(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad,
-                                   const CMBlob *message, const uint8_t *tag, void *aesContext, uint8_t *) {
+                                   const CMBlob *message, const uint8_t *tag, void *aesContext, uint8_t *)
+{
     if (!usable(nonce, message) || !tag)
         return -1;
     CMAesContext local;
@@ -193,7 +206,8 @@ extern "C" int aesGcmDecryptVector(const CMBlob *key, const CMBlob *nonce, const
 
 extern "C" int cmAes128GcmSeal(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
                                uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag,
-                               CMAesContext *aesContext, uint8_t *workBuffer) {
+                               CMAesContext *aesContext, uint8_t *workBuffer)
+{
     CMBlob k = {const_cast<uint8_t *>(key), 16}, n = {const_cast<uint8_t *>(nonce), CM_GCM_NONCE_SIZE};
     CMBlob a = {const_cast<uint8_t *>(aad), aadLength}, m = {message, messageLength};
     return cmGetCrypters()->aesGcmEncrypt(&k, &n, &a, &m, tag, aesContext, workBuffer);
@@ -201,13 +215,15 @@ extern "C" int cmAes128GcmSeal(const uint8_t *key, const uint8_t *nonce, uint8_t
 
 extern "C" void aes128GcmEncrypt(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
                                  uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag,
-                                 CMAesContext *aesContext, uint8_t *workBuffer) {
+                                 CMAesContext *aesContext, uint8_t *workBuffer)
+{
     cmAes128GcmSeal(key, nonce, message, messageLength, aad, aadLength, tag, aesContext, workBuffer);
 }
 
 extern "C" int aes128GcmDecrypt(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
                                 uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                                const uint8_t *tag, CMAesContext *aesContext, uint8_t *workBuffer) {
+                                const uint8_t *tag, CMAesContext *aesContext, uint8_t *workBuffer)
+{
     CMBlob k = {const_cast<uint8_t *>(key), 16}, n = {const_cast<uint8_t *>(nonce), CM_GCM_NONCE_SIZE};
     CMBlob a = {const_cast<uint8_t *>(aad), aadLength}, m = {message, messageLength};
     return cmGetCrypters()->aesGcmDecrypt(&k, &n, &a, &m, tag, aesContext, workBuffer);
@@ -215,7 +231,8 @@ extern "C" int aes128GcmDecrypt(const uint8_t *key, const uint8_t *nonce, uint8_
 
 extern "C" int aesGcmAuthEncrypt(const uint8_t *key, uint32_t keyLength, const uint8_t *nonce,
                                  uint32_t nonceLength, const uint8_t *plaintext, uint32_t length,
-                                 const uint8_t *aad, uint32_t aadLength, uint8_t *ciphertext, uint8_t *tag) {
+                                 const uint8_t *aad, uint32_t aadLength, uint8_t *ciphertext, uint8_t *tag)
+{
     if (!key || !nonce || nonceLength != CM_GCM_NONCE_SIZE || !tag || (length && (!plaintext || !ciphertext)))
         return -1;
     CMAesContext local;

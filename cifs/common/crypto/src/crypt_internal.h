@@ -12,30 +12,36 @@
 
 namespace cmcrypt {
 
-inline uint32_t load32be(const uint8_t *p) {
+inline uint32_t load32be(const uint8_t *p)
+{
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
-inline uint32_t load32le(const uint8_t *p) {
+inline uint32_t load32le(const uint8_t *p)
+{
     return uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
 }
 inline uint64_t load64be(const uint8_t *p) { return uint64_t(load32be(p)) << 32 | load32be(p + 4); }
-inline void store32be(uint8_t *p, uint32_t v) {
+inline void store32be(uint8_t *p, uint32_t v)
+{
     p[0] = uint8_t(v >> 24);
     p[1] = uint8_t(v >> 16);
     p[2] = uint8_t(v >> 8);
     p[3] = uint8_t(v);
 }
-inline void store32le(uint8_t *p, uint32_t v) {
+inline void store32le(uint8_t *p, uint32_t v)
+{
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
     p[2] = uint8_t(v >> 16);
     p[3] = uint8_t(v >> 24);
 }
-inline void store64be(uint8_t *p, uint64_t v) {
+inline void store64be(uint8_t *p, uint64_t v)
+{
     store32be(p, uint32_t(v >> 32));
     store32be(p + 4, uint32_t(v));
 }
-inline void store64le(uint8_t *p, uint64_t v) {
+inline void store64le(uint8_t *p, uint64_t v)
+{
     store32le(p, uint32_t(v));
     store32le(p + 4, uint32_t(v >> 32));
 }
@@ -43,7 +49,8 @@ inline uint32_t rotl32(uint32_t v, int n) { return (v << n) | (v >> (32 - n)); }
 inline uint32_t rotr32(uint32_t v, int n) { return (v >> n) | (v << (32 - n)); }
 inline uint64_t rotr64(uint64_t v, int n) { return (v >> n) | (v << (64 - n)); }
 
-inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
+inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b)
+{
     for (int i = 0; i < 16; ++i)
         dst[i] = uint8_t(a[i] ^ b[i]);
 }
@@ -52,7 +59,8 @@ inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
 void wipe(void *p, size_t n);
 
 // Calls f(data, length) for every fragment that carries data, in order.
-template <typename F> void forEachFragment(const CMBlob *fragments, uint32_t count, F &&f) {
+template <typename F> void forEachFragment(const CMBlob *fragments, uint32_t count, F &&f)
+{
     if (!fragments)
         return;
     for (uint32_t i = 0; i < count; ++i)
@@ -63,7 +71,8 @@ template <typename F> void forEachFragment(const CMBlob *fragments, uint32_t cou
 // Feeds bytes to a block compressor: the waiting block is completed first,
 // whole blocks are then compressed straight from the input, the rest waits.
 template <size_t B, typename N, typename Compress>
-void absorb(uint8_t *block, N &waiting, const uint8_t *data, size_t n, Compress compress) {
+void absorb(uint8_t *block, N &waiting, const uint8_t *data, size_t n, Compress compress)
+{
     if (waiting) {
         size_t take = B - waiting < n ? B - waiting : n;
         std::memcpy(block + waiting, data, take);
@@ -86,7 +95,8 @@ void absorb(uint8_t *block, N &waiting, const uint8_t *data, size_t n, Compress 
 // (one more block when the waiting bytes leave no room), lets putLength fill
 // the field and compresses.
 template <size_t B, size_t L, typename N, typename Compress, typename PutLength>
-void finish(uint8_t *block, N &waiting, Compress compress, PutLength putLength) {
+void finish(uint8_t *block, N &waiting, Compress compress, PutLength putLength)
+{
     block[waiting++] = 0x80;
     if (waiting > B - L) {
         std::memset(block + waiting, 0, B - waiting);
@@ -106,7 +116,7 @@ struct Md5 {
     size_t waiting;
     void init();
     void update(const uint8_t *data, size_t n);
-    void final(uint8_t *out); // 16 bytes; clears the context
+    void final(uint8_t *out);  // 16 bytes; clears the context
 };
 
 struct Sha256 {
@@ -116,16 +126,17 @@ struct Sha256 {
     size_t waiting;
     void init();
     void update(const uint8_t *data, size_t n);
-    void final(uint8_t *out); // 32 bytes; clears the context
+    void final(uint8_t *out);  // 32 bytes; clears the context
 };
 
 void sha512Init(CMSha512Context *c);
 void sha512Update(CMSha512Context *c, const uint8_t *data, size_t n);
-void sha512Final(CMSha512Context *c, uint8_t *out); // 64 bytes; keeps the digest words
+void sha512Final(CMSha512Context *c, uint8_t *out);  // 64 bytes; keeps the digest words
 
 // HMAC pads over a 64-byte block; longer keys are reduced by the hash first.
 template <typename Hash, size_t DigestSize>
-void hmacPads(const uint8_t *key, size_t keyLength, uint8_t *ipad, uint8_t *opad) {
+void hmacPads(const uint8_t *key, size_t keyLength, uint8_t *ipad, uint8_t *opad)
+{
     uint8_t shortKey[DigestSize];
     if (keyLength > 64) {
         Hash h;
@@ -148,7 +159,8 @@ void hmacPads(const uint8_t *key, size_t keyLength, uint8_t *ipad, uint8_t *opad
 int aesKeySetup(uint32_t *roundKeys, const uint8_t *key, int keyBits);
 // One block; in and out may be the same. Inline so that the modes' loops can
 // overlap a block's rounds with their own work.
-inline void aesEncryptBlock(const uint32_t *rk, int rounds, const uint8_t *in, uint8_t *out) {
+inline void aesEncryptBlock(const uint32_t *rk, int rounds, const uint8_t *in, uint8_t *out)
+{
     uint32_t s0 = load32be(in) ^ rk[0];
     uint32_t s1 = load32be(in + 4) ^ rk[1];
     uint32_t s2 = load32be(in + 8) ^ rk[2];
@@ -182,6 +194,6 @@ inline void aesEncryptBlock(const uint32_t *rk, int rounds, const uint8_t *in, u
     store32be(out + 12, s3);
 }
 
-} // namespace cmcrypt
+}  // namespace cmcrypt
 
 #endif

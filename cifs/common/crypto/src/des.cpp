@@ -48,7 +48,8 @@ constexpr uint8_t kS[8][64] = {
      15, 3, 5,  8, 2, 1,  14, 7,  4,  10, 8, 13, 15, 12, 9,  0,  3,  5,  6,  11}};
 
 // Picks bits of an inWidth-bit value (bit 1 = most significant) by table.
-uint64_t permute(uint64_t in, int inWidth, const uint8_t *table, int outWidth) {
+uint64_t permute(uint64_t in, int inWidth, const uint8_t *table, int outWidth)
+{
     uint64_t out = 0;
     for (int i = 0; i < outWidth; ++i)
         out = (out << 1) | ((in >> (inWidth - table[i])) & 1);
@@ -57,7 +58,8 @@ uint64_t permute(uint64_t in, int inWidth, const uint8_t *table, int outWidth) {
 
 uint64_t load64(const uint8_t *p) { return cmcrypt::load64be(p); }
 
-uint32_t feistel(uint32_t r, uint64_t subkey) {
+uint32_t feistel(uint32_t r, uint64_t subkey)
+{
     uint64_t x = permute(r, 32, kE, 48) ^ subkey;
     uint32_t out = 0;
     for (int box = 0; box < 8; ++box) {
@@ -68,7 +70,8 @@ uint32_t feistel(uint32_t r, uint64_t subkey) {
     return uint32_t(permute(out, 32, kP, 32));
 }
 
-void desEncrypt(uint8_t *out, const uint8_t *in, const uint8_t *key8) {
+void desEncrypt(uint8_t *out, const uint8_t *in, const uint8_t *key8)
+{
     uint64_t cd = permute(load64(key8), 64, kPC1, 56);
     uint32_t c = uint32_t(cd >> 28) & 0x0fffffff, d = uint32_t(cd) & 0x0fffffff;
     uint64_t block = permute(load64(in), 64, kIP, 64);
@@ -89,9 +92,10 @@ void desEncrypt(uint8_t *out, const uint8_t *in, const uint8_t *key8) {
     cmcrypt::store64be(out, result);
 }
 
-} // namespace
+}  // namespace
 
-extern "C" void desEncryptBlock(uint8_t *out, const uint8_t *in, const uint8_t *key) {
+extern "C" void desEncryptBlock(uint8_t *out, const uint8_t *in, const uint8_t *key)
+{
     // 56 key bits, most significant first, cut into eight 7-bit groups; parity bits stay 0.
     uint64_t bits = 0;
     for (int i = 0; i < 7; ++i)
@@ -103,7 +107,8 @@ extern "C" void desEncryptBlock(uint8_t *out, const uint8_t *in, const uint8_t *
     cmcrypt::wipe(key8, sizeof key8);
 }
 
-extern "C" void cmDES112(uint8_t *out, const uint8_t *in, const uint8_t *key) {
+extern "C" void cmDES112(uint8_t *out, const uint8_t *in, const uint8_t *key)
+{
     uint8_t middle[8];
     desEncryptBlock(middle, in, key);
     desEncryptBlock(out, middle, key + 7);

@@ -6,7 +6,8 @@ namespace {
 using cmcrypt::load32le;
 using cmcrypt::rotl32;
 
-void md4Compress(uint32_t *h, const uint8_t *block) {
+void md4Compress(uint32_t *h, const uint8_t *block)
+{
     uint32_t x[16];
     for (int i = 0; i < 16; ++i)
         x[i] = load32le(block + 4 * i);
@@ -49,9 +50,10 @@ void md4Compress(uint32_t *h, const uint8_t *block) {
     cmcrypt::wipe(x, sizeof x);
 }
 
-} // namespace
+}  // namespace
 
-extern "C" void md4Vector(const uint8_t *data, uint8_t *digest, uint32_t length) {
+extern "C" void md4Vector(const uint8_t *data, uint8_t *digest, uint32_t length)
+{
     uint32_t h[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
     uint32_t left = length;
     // Full blocks straight from the input while more than one block's worth remains.

@@ -16,7 +16,8 @@ constexpr uint32_t kT[64] = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
-void md5Compress(uint32_t *h, const uint8_t *p, size_t blocks) {
+void md5Compress(uint32_t *h, const uint8_t *p, size_t blocks)
+{
     for (; blocks; --blocks, p += 64) {
         uint32_t x[16];
         for (int i = 0; i < 16; ++i)
@@ -63,9 +64,10 @@ void md5Compress(uint32_t *h, const uint8_t *p, size_t blocks) {
     }
 }
 
-} // namespace
+}  // namespace
 
-void Md5::init() {
+void Md5::init()
+{
     h[0] = 0x67452301u;
     h[1] = 0xefcdab89u;
     h[2] = 0x98badcfeu;
@@ -74,13 +76,15 @@ void Md5::init() {
     waiting = 0;
 }
 
-void Md5::update(const uint8_t *data, size_t n) {
+void Md5::update(const uint8_t *data, size_t n)
+{
     count += n;
     absorb<64>(block, waiting, data, n,
                [this](const uint8_t *p, size_t blocks) { md5Compress(h, p, blocks); });
 }
 
-void Md5::final(uint8_t *out) {
+void Md5::final(uint8_t *out)
+{
     uint64_t bits = count * 8;
     finish<64, 8>(
         block, waiting, [this](const uint8_t *p, size_t blocks) { md5Compress(h, p, blocks); },
@@ -90,12 +94,13 @@ void Md5::final(uint8_t *out) {
     wipe(this, sizeof *this);
 }
 
-} // namespace cmcrypt
+}  // namespace cmcrypt
 
 using cmcrypt::Md5;
 
 extern "C" void md5Vector(const CMBlob *, const CMBlob *, const CMBlob *fragments, uint32_t count,
-                          uint8_t *out, uint32_t) {
+                          uint8_t *out, uint32_t)
+{
     Md5 md;
     md.init();
     cmcrypt::forEachFragment(fragments, count, [&](const uint8_t *p, size_t n) { md.update(p, n); });
@@ -103,7 +108,8 @@ extern "C" void md5Vector(const CMBlob *, const CMBlob *, const CMBlob *fragment
 }
 
 extern "C" void hmacMd5Vector(const CMBlob *key, const CMBlob *, const CMBlob *fragments, uint32_t count,
-                              uint8_t *out, uint32_t) {
+                              uint8_t *out, uint32_t)
+{
     uint8_t ipad[64], opad[64], inner[16];
     const uint8_t *k = key ? key->data : nullptr;
     cmcrypt::hmacPads<Md5, 16>(k, k ? key->len : 0, ipad, opad);

@@ -9,7 +9,8 @@
 
 namespace {
 
-size_t wideLength(const CMWchar *s) {
+size_t wideLength(const CMWchar *s)
+{
     size_t n = 0;
     if (s)
         while (s[n])
@@ -18,7 +19,8 @@ size_t wideLength(const CMWchar *s) {
 }
 
 // Appends the characters as UTF-16LE bytes, upper-cased when asked.
-uint8_t *putWide(uint8_t *out, const CMWchar *s, size_t n, bool upper) {
+uint8_t *putWide(uint8_t *out, const CMWchar *s, size_t n, bool upper)
+{
     for (size_t i = 0; i < n; ++i) {
         CMWchar c = s[i];
         if (upper)
@@ -29,32 +31,36 @@ uint8_t *putWide(uint8_t *out, const CMWchar *s, size_t n, bool upper) {
     return out;
 }
 
-void hmacMd5(const uint8_t *key, uint32_t keyLength, const CMBlob *fragments, uint32_t count, uint8_t *out) {
+void hmacMd5(const uint8_t *key, uint32_t keyLength, const CMBlob *fragments, uint32_t count, uint8_t *out)
+{
     CMBlob k = {const_cast<uint8_t *>(key), keyLength};
     cmGetCrypters()->hmacMd5(&k, nullptr, fragments, count, out, 16);
 }
 
-void md5(const CMBlob *fragments, uint32_t count, uint8_t *out) {
+void md5(const CMBlob *fragments, uint32_t count, uint8_t *out)
+{
     cmGetCrypters()->md5(nullptr, nullptr, fragments, count, out, 16);
 }
 
 CMBlob blob(const void *p, uint32_t n) { return CMBlob{static_cast<uint8_t *>(const_cast<void *>(p)), n}; }
 
-} // namespace
+}  // namespace
 
-extern "C" void cmHashPassword(const char *password, uint8_t *hash) {
+extern "C" void cmHashPassword(const char *password, uint8_t *hash)
+{
     static const uint8_t kMagic[8] = {'K', 'G', 'S', '!', '@', '#', '$', '%'};
     uint8_t key[15] = {};
     for (size_t i = 0; password && i < 14 && password[i]; ++i) {
         uint8_t c = uint8_t(password[i]);
-        key[i] = (c >= 'a' && c <= 'z') ? uint8_t(c - 0x20) : c; // toupper of the "C" locale
+        key[i] = (c >= 'a' && c <= 'z') ? uint8_t(c - 0x20) : c;  // toupper of the "C" locale
     }
     desEncryptBlock(hash, kMagic, key);
     desEncryptBlock(hash + 8, kMagic, key + 7);
     cmcrypt::wipe(key, sizeof key);
 }
 
-extern "C" void cmEncryptHashedPassword(const uint8_t *hash, const uint8_t *challenge, uint8_t *response) {
+extern "C" void cmEncryptHashedPassword(const uint8_t *hash, const uint8_t *challenge, uint8_t *response)
+{
     uint8_t keys[21] = {};
     std::memcpy(keys, hash, 16);
     for (int i = 0; i < 3; ++i)
@@ -63,19 +69,21 @@ extern "C" void cmEncryptHashedPassword(const uint8_t *hash, const uint8_t *chal
 }
 
 extern "C" void cmEncryptLMPassword(const uint8_t *challenge, const uint8_t *hash, uint8_t *response,
-                                    uint16_t *responseLength) {
+                                    uint16_t *responseLength)
+{
     cmEncryptHashedPassword(hash, challenge, response);
     *responseLength = CM_NTLM_RESPONSE_SIZE;
 }
 
 extern "C" void cmEncryptNTLMPassword(const uint8_t *challenge, const uint8_t *hash, uint8_t *response,
-                                      uint16_t *responseLength) {
+                                      uint16_t *responseLength)
+{
     cmEncryptHashedPassword(hash, challenge, response);
     *responseLength = CM_NTLM_RESPONSE_SIZE;
 }
 
-extern "C" void cmEncryptPlainTextPassword(const char *password, const uint8_t *challenge,
-                                           uint8_t *response) {
+extern "C" void cmEncryptPlainTextPassword(const char *password, const uint8_t *challenge, uint8_t *response)
+{
     uint8_t hash[16];
     cmHashPassword(password, hash);
     cmEncryptHashedPassword(hash, challenge, response);
@@ -83,7 +91,8 @@ extern "C" void cmEncryptPlainTextPassword(const char *password, const uint8_t *
 }
 
 extern "C" int cmCreateV2Hash(const CMWchar *domain, int upperUserOnly, const CMWchar *user,
-                              const uint8_t *hash, uint32_t hashLength, uint8_t *v2hash) {
+                              const uint8_t *hash, uint32_t hashLength, uint8_t *v2hash)
+{
     // Names of any length: a stack buffer for the usual case, the heap beyond it.
     size_t userLength = wideLength(user), domainLength = wideLength(domain);
     size_t bytes = 2 * (userLength + domainLength);
@@ -108,15 +117,16 @@ extern "C" int cmCreateV2Hash(const CMWchar *domain, int upperUserOnly, const CM
 
 extern "C" void cmEncryptNTLMv2Password(const uint8_t *serverChallenge, const uint8_t *v2hash,
                                         const uint8_t *clientBlob, uint32_t clientBlobLength, uint8_t *proof,
-                                        uint16_t *proofLength) {
+                                        uint16_t *proofLength)
+{
     CMBlob data[2] = {blob(serverChallenge, 8), blob(clientBlob, clientBlobLength)};
     hmacMd5(v2hash, 16, data, 2, proof);
     if (proofLength)
         *proofLength = 16;
 }
 
-extern "C" void cmGenerateExtSecuritySessionKey(const uint8_t *key, const uint8_t *data,
-                                                uint8_t *sessionKey) {
+extern "C" void cmGenerateExtSecuritySessionKey(const uint8_t *key, const uint8_t *data, uint8_t *sessionKey)
+{
     // The output may overlay the key: compute aside first.
     uint8_t out[16];
     CMBlob fragment = blob(data, 16);
@@ -125,7 +135,8 @@ extern "C" void cmGenerateExtSecuritySessionKey(const uint8_t *key, const uint8_
     cmcrypt::wipe(out, sizeof out);
 }
 
-extern "C" void cmCalculateNtlmSigningKey(const uint8_t *sessionKey, uint8_t *out, int which) {
+extern "C" void cmCalculateNtlmSigningKey(const uint8_t *sessionKey, uint8_t *out, int which)
+{
     // The magic texts travel with their terminating zero.
     static const char kClientSign[] = "session key to client-to-server signing key magic constant";
     static const char kServerSign[] = "session key to server-to-client signing key magic constant";
@@ -133,11 +144,20 @@ extern "C" void cmCalculateNtlmSigningKey(const uint8_t *sessionKey, uint8_t *ou
     static const char kServerSeal[] = "session key to server-to-client sealing key magic constant";
     const char *magic;
     switch (which) {
-    case CM_NTLM_CLIENT_SIGNING: magic = kClientSign; break;
-    case CM_NTLM_SERVER_SIGNING: magic = kServerSign; break;
-    case CM_NTLM_CLIENT_SEALING: magic = kClientSeal; break;
-    case CM_NTLM_SERVER_SEALING: magic = kServerSeal; break;
-    default: return;
+    case CM_NTLM_CLIENT_SIGNING:
+        magic = kClientSign;
+        break;
+    case CM_NTLM_SERVER_SIGNING:
+        magic = kServerSign;
+        break;
+    case CM_NTLM_CLIENT_SEALING:
+        magic = kClientSeal;
+        break;
+    case CM_NTLM_SERVER_SEALING:
+        magic = kServerSeal;
+        break;
+    default:
+        return;
     }
     static_assert(sizeof kClientSign == 59, "magic constants are 59 bytes with the zero");
     uint8_t key[16];
@@ -152,7 +172,8 @@ extern "C" void cmCalculateNtlmSigningKey(const uint8_t *sessionKey, uint8_t *ou
 
 extern "C" void cmCalculateDcerpcSignature(const uint8_t *message, uint32_t messageLength,
                                            const uint8_t *signingKey, CMArcfourState *sealingState,
-                                           uint32_t sequenceNumber, uint8_t *checksum) {
+                                           uint32_t sequenceNumber, uint8_t *checksum)
+{
     uint8_t seq[4];
     cmcrypt::store32le(seq, sequenceNumber);
     CMBlob data[2] = {blob(seq, 4), blob(message, messageLength)};
@@ -160,7 +181,8 @@ extern "C" void cmCalculateDcerpcSignature(const uint8_t *message, uint32_t mess
     cmArcfourCryptWithState(checksum, 8, sealingState);
 }
 
-extern "C" void cmDecryptPassword(const uint8_t *key, uint8_t *buffer, int salted) {
+extern "C" void cmDecryptPassword(const uint8_t *key, uint8_t *buffer, int salted)
+{
     uint8_t rc4Key[16];
     if (salted) {
         CMBlob data[2] = {blob(buffer + CM_SAMR_PASSWORD_SIZE, 16), blob(key, 16)};
@@ -174,7 +196,8 @@ extern "C" void cmDecryptPassword(const uint8_t *key, uint8_t *buffer, int salte
 
 extern "C" void cmGenerateNetlogonCredentials(const uint8_t *clientChallenge, const uint8_t *serverChallenge,
                                               const uint8_t *sharedSecret, uint8_t *clientCredential,
-                                              uint8_t *serverCredential, uint8_t *sessionKey) {
+                                              uint8_t *serverCredential, uint8_t *sessionKey)
+{
     static const uint8_t kZeros[4] = {};
     uint8_t digest[16];
     CMBlob data[3] = {blob(kZeros, 4), blob(clientChallenge, 8), blob(serverChallenge, 8)};

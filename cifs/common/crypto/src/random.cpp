@@ -11,7 +11,8 @@
 namespace {
 
 // getrandom(2) where the kernel has it; older kernels (3.4 on the board) answer ENOSYS.
-bool fromSyscall(uint8_t *p, size_t n) {
+bool fromSyscall(uint8_t *p, size_t n)
+{
 #ifdef SYS_getrandom
     while (n) {
         long got = syscall(SYS_getrandom, p, n, 0);
@@ -31,7 +32,8 @@ bool fromSyscall(uint8_t *p, size_t n) {
 #endif
 }
 
-bool fromDevice(uint8_t *p, size_t n) {
+bool fromDevice(uint8_t *p, size_t n)
+{
     int fd;
     do
         fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
@@ -53,9 +55,10 @@ bool fromDevice(uint8_t *p, size_t n) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
-extern "C" void cmCreateRandomByteSequence(uint8_t *buffer, uint32_t length) {
+extern "C" void cmCreateRandomByteSequence(uint8_t *buffer, uint32_t length)
+{
     if (!length)
         return;
     if (fromSyscall(buffer, length) || fromDevice(buffer, length))

@@ -1,7 +1,8 @@
 // RC4 (SAMR password buffers, NTLM sealing).
 #include "crypt_internal.h"
 
-extern "C" void cmArcfourPrepareState(const uint8_t *key, uint32_t keyLength, CMArcfourState *state) {
+extern "C" void cmArcfourPrepareState(const uint8_t *key, uint32_t keyLength, CMArcfourState *state)
+{
     if (!keyLength)
         return;
     uint8_t *s = state->s;
@@ -18,7 +19,8 @@ extern "C" void cmArcfourPrepareState(const uint8_t *key, uint32_t keyLength, CM
     }
 }
 
-extern "C" void cmArcfourCryptWithState(uint8_t *data, uint32_t length, CMArcfourState *state) {
+extern "C" void cmArcfourCryptWithState(uint8_t *data, uint32_t length, CMArcfourState *state)
+{
     uint8_t *s = state->s;
     uint8_t i = state->i, j = state->j;
     for (uint32_t n = 0; n < length; ++n) {
@@ -34,7 +36,8 @@ extern "C" void cmArcfourCryptWithState(uint8_t *data, uint32_t length, CMArcfou
     state->j = j;
 }
 
-extern "C" void cmArcfourCrypt(uint8_t *data, uint32_t length, const uint8_t *key, uint32_t keyLength) {
+extern "C" void cmArcfourCrypt(uint8_t *data, uint32_t length, const uint8_t *key, uint32_t keyLength)
+{
     if (!keyLength)
         return;
     CMArcfourState state;

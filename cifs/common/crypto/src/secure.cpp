@@ -3,15 +3,17 @@
 
 namespace cmcrypt {
 
-void wipe(void *p, size_t n) {
+void wipe(void *p, size_t n)
+{
     volatile uint8_t *v = static_cast<volatile uint8_t *>(p);
     while (n--)
         *v++ = 0;
 }
 
-} // namespace cmcrypt
+}  // namespace cmcrypt
 
-extern "C" int cmCryptEqual(const void *a, const void *b, uint32_t length) {
+extern "C" int cmCryptEqual(const void *a, const void *b, uint32_t length)
+{
     const volatile uint8_t *x = static_cast<const volatile uint8_t *>(a);
     const volatile uint8_t *y = static_cast<const volatile uint8_t *>(b);
     uint8_t diff = 0;

@@ -33,25 +33,29 @@ struct Sha256Words {
     static Word s1(Word x) { return rotr32(x, 17) ^ rotr32(x, 19) ^ (x >> 10); }
 };
 
-void sha256Compress(uint32_t *state, const uint8_t *p, size_t blocks) {
+void sha256Compress(uint32_t *state, const uint8_t *p, size_t blocks)
+{
     sha2Compress<Sha256Words>(state, p, blocks);
 }
 
-} // namespace
+}  // namespace
 
-void Sha256::init() {
+void Sha256::init()
+{
     std::memcpy(h, sha256_h0, sizeof h);
     count = 0;
     waiting = 0;
 }
 
-void Sha256::update(const uint8_t *data, size_t n) {
+void Sha256::update(const uint8_t *data, size_t n)
+{
     count += n;
     absorb<64>(block, waiting, data, n,
                [this](const uint8_t *p, size_t blocks) { sha256Compress(h, p, blocks); });
 }
 
-void Sha256::final(uint8_t *out) {
+void Sha256::final(uint8_t *out)
+{
     uint64_t bits = count * 8;
     finish<64, 8>(
         block, waiting, [this](const uint8_t *p, size_t blocks) { sha256Compress(h, p, blocks); },
@@ -61,10 +65,11 @@ void Sha256::final(uint8_t *out) {
     wipe(this, sizeof *this);
 }
 
-} // namespace cmcrypt
+}  // namespace cmcrypt
 
 extern "C" void sha256Vector(const CMBlob *, const CMBlob *, const CMBlob *fragments, uint32_t count,
-                             uint8_t *out, uint32_t) {
+                             uint8_t *out, uint32_t)
+{
     cmcrypt::Sha256 sha;
     sha.init();
     cmcrypt::forEachFragment(fragments, count, [&](const uint8_t *p, size_t n) { sha.update(p, n); });
@@ -73,7 +78,8 @@ extern "C" void sha256Vector(const CMBlob *, const CMBlob *, const CMBlob *fragm
 
 // HMAC through the live SHA-256 entry: the pads and the inner digest travel as fragments.
 extern "C" void cmHMACSHA256Vector(const uint8_t *key, uint32_t keyLength, const CMBlob *fragments,
-                                   uint32_t count, uint8_t *out) {
+                                   uint32_t count, uint8_t *out)
+{
     uint8_t ipad[64], opad[64], inner[32];
     cmcrypt::hmacPads<cmcrypt::Sha256, 32>(key, key ? keyLength : 0, ipad, opad);
     CMCryptDigest sha256 = cmGetCrypters()->sha256;
@@ -105,7 +111,8 @@ extern "C" void cmHMACSHA256Vector(const uint8_t *key, uint32_t keyLength, const
 }
 
 extern "C" void cmHMACSHA256(const uint8_t *key, uint32_t keyLength, const uint8_t *data, uint32_t dataLength,
-                             uint8_t *out) {
+                             uint8_t *out)
+{
     CMBlob fragment = {const_cast<uint8_t *>(data), dataLength};
     cmHMACSHA256Vector(key, keyLength, &fragment, 1, out);
 }

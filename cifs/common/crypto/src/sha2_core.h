@@ -8,7 +8,8 @@
 
 namespace cmcrypt {
 
-template <typename T> void sha2Compress(typename T::Word *state, const uint8_t *p, size_t blocks) {
+template <typename T> void sha2Compress(typename T::Word *state, const uint8_t *p, size_t blocks)
+{
     using Word = typename T::Word;
     constexpr size_t kWordBytes = sizeof(Word);
     for (; blocks; --blocks, p += 16 * kWordBytes) {
@@ -61,6 +62,6 @@ template <typename T> void sha2Compress(typename T::Word *state, const uint8_t *
     }
 }
 
-} // namespace cmcrypt
+}  // namespace cmcrypt
 
 #endif

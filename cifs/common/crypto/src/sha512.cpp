@@ -39,25 +39,29 @@ struct Sha512Words {
     static Word s1(Word x) { return rotr64(x, 19) ^ rotr64(x, 61) ^ (x >> 6); }
 };
 
-void sha512Compress(uint64_t *state, const uint8_t *p, size_t blocks) {
+void sha512Compress(uint64_t *state, const uint8_t *p, size_t blocks)
+{
     sha2Compress<Sha512Words>(state, p, blocks);
 }
 
-} // namespace
+}  // namespace
 
-void sha512Init(CMSha512Context *c) {
+void sha512Init(CMSha512Context *c)
+{
     std::memcpy(c->state, kH0, sizeof c->state);
     c->count = 0;
     c->waiting = 0;
 }
 
-void sha512Update(CMSha512Context *c, const uint8_t *data, size_t n) {
+void sha512Update(CMSha512Context *c, const uint8_t *data, size_t n)
+{
     c->count += n;
     absorb<128>(c->block, c->waiting, data, n,
                 [c](const uint8_t *p, size_t blocks) { sha512Compress(c->state, p, blocks); });
 }
 
-void sha512Final(CMSha512Context *c, uint8_t *out) {
+void sha512Final(CMSha512Context *c, uint8_t *out)
+{
     // The length field is 128 bits: the bit count of a 64-bit byte count.
     uint64_t bytes = c->count;
     finish<128, 16>(
@@ -71,10 +75,11 @@ void sha512Final(CMSha512Context *c, uint8_t *out) {
         store64be(out + 8 * i, c->state[i]);
 }
 
-} // namespace cmcrypt
+}  // namespace cmcrypt
 
 extern "C" void sha512Vector(const CMBlob *, const CMBlob *, const CMBlob *fragments, uint32_t count,
-                             uint8_t *out, uint32_t, CMSha512Context *work) {
+                             uint8_t *out, uint32_t, CMSha512Context *work)
+{
     if (!out) {
         std::fputs("digest is null\n", stdout);
         return;

@@ -13,33 +13,43 @@ const uint8_t kWaitingForKey[8] = {'B', 'S', 'R', 'S', 'P', 'Y', 'L', ' '};
 
 uint16_t u16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
 uint32_t u32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
-void setU16(uint8_t *p, uint16_t v) {
+void setU16(uint8_t *p, uint16_t v)
+{
     p[0] = uint8_t(v);
     p[1] = uint8_t(v >> 8);
 }
-void setU32(uint8_t *p, uint32_t v) {
+void setU32(uint8_t *p, uint32_t v)
+{
     for (int i = 0; i < 4; ++i)
         p[i] = uint8_t(v >> (8 * i));
 }
 
 void signSmb1(CSSession *session, const CSUser *withResponse, uint8_t *message, uint32_t length,
-              uint32_t sequence) {
+              uint32_t sequence)
+{
     const uint8_t *response = withResponse ? withResponse->macResponse.data : nullptr;
     uint32_t responseLength = response ? withResponse->macResponse.len : 0;
     cmSmbCalculateMessageSignature(session->signingKey, 16, sequence, message, length, nullptr, 0, response,
                                    responseLength, message + CM_SMB1_SIGNATURE_OFFSET);
 }
 
-using Calculate = void (*)(const uint8_t *, uint32_t, uint8_t *, uint32_t, const uint8_t *, uint32_t, uint8_t *);
+using Calculate = void (*)(const uint8_t *, uint32_t, uint8_t *, uint32_t, const uint8_t *, uint32_t,
+                           uint8_t *);
 
-void clearSmb2Signature(uint8_t *message) {
+void clearSmb2Signature(uint8_t *message)
+{
     std::memset(message + CM_SMB2_SIGNATURE_OFFSET, 0, CM_SMB2_SIGNATURE_SIZE);
     setU32(message + CM_SMB2_FLAGS_OFFSET, u32(message + CM_SMB2_FLAGS_OFFSET) & ~CM_SMB2_FLAGS_SIGNED);
 }
 
-CSUser *userOfSession(uint32_t sessionId) { return csGetUserByUid(uint16_t((sessionId - CS_SMB2_SESSION_BASE) & 0xFFFF)); }
+CSUser *userOfSession(uint32_t sessionId)
+{
+    return csGetUserByUid(uint16_t((sessionId - CS_SMB2_SESSION_BASE) & 0xFFFF));
+}
 
-int checkSmb2(CSUser *user, uint8_t *message, uint32_t length, uint32_t flags, const uint8_t *key, Calculate calc) {
+int checkSmb2(CSUser *user, uint8_t *message, uint32_t length, uint32_t flags, const uint8_t *key,
+              Calculate calc)
+{
     if (!user || user->anonymous || user->guest || !user->session || user->session->id == CS_FREE_ID ||
         !user->authenticated)
         return 1;
@@ -53,14 +63,15 @@ int checkSmb2(CSUser *user, uint8_t *message, uint32_t length, uint32_t flags, c
     return cmCryptEqual(received, message + CM_SMB2_SIGNATURE_OFFSET, sizeof received);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
 void cmSmbCalculateMessageSignature(const uint8_t *key, uint32_t keyLength, uint32_t sequenceNumber,
                                     uint8_t *message, uint32_t messageLength, const uint8_t *extra,
                                     uint32_t extraLength, const uint8_t *response, uint32_t responseLength,
-                                    uint8_t *signature) {
+                                    uint8_t *signature)
+{
     setU32(signature, sequenceNumber);
     std::memset(signature + 4, 0, 4);
     CMBlob fragments[4] = {{const_cast<uint8_t *>(key), keyLength},
@@ -74,7 +85,8 @@ void cmSmbCalculateMessageSignature(const uint8_t *key, uint32_t keyLength, uint
 
 void cmSmb2CalculateMessageSignature(const uint8_t *key, uint32_t keyLength, uint8_t *message,
                                      uint32_t messageLength, const uint8_t *extra, uint32_t extraLength,
-                                     uint8_t *signature) {
+                                     uint8_t *signature)
+{
     std::memset(signature, 0, CM_SMB2_SIGNATURE_SIZE);
     CMBlob fragments[2] = {{message, messageLength}, {const_cast<uint8_t *>(extra), extra ? extraLength : 0}};
     uint8_t mac[CM_SHA256_SIZE];
@@ -84,7 +96,8 @@ void cmSmb2CalculateMessageSignature(const uint8_t *key, uint32_t keyLength, uin
 
 void cmSmb3CalculateMessageSignature(const uint8_t *key, uint32_t keyLength, uint8_t *message,
                                      uint32_t messageLength, const uint8_t *extra, uint32_t extraLength,
-                                     uint8_t *signature) {
+                                     uint8_t *signature)
+{
     std::memset(signature, 0, CM_SMB2_SIGNATURE_SIZE);
     CMBlob k = {const_cast<uint8_t *>(key), keyLength};
     CMBlob fragments[2] = {{message, messageLength}, {const_cast<uint8_t *>(extra), extra ? extraLength : 0}};
@@ -93,7 +106,8 @@ void cmSmb3CalculateMessageSignature(const uint8_t *key, uint32_t keyLength, uin
     std::memcpy(signature, mac, CM_SMB2_SIGNATURE_SIZE);
 }
 
-void csCreateMessageSignatureSMB(CSSession *session, CSUser *user, uint8_t *message, uint32_t length) {
+void csCreateMessageSignatureSMB(CSSession *session, CSUser *user, uint8_t *message, uint32_t length)
+{
     if (!session || !session->signingActive || length < kSmb1Header)
         return;
     uint8_t *flags2 = message + CM_SMB1_FLAGS2_OFFSET;
@@ -109,7 +123,8 @@ void csCreateMessageSignatureSMB(CSSession *session, CSUser *user, uint8_t *mess
     signSmb1(session, user && !user->anonymous ? user : nullptr, message, length, session->responseSequence);
 }
 
-int csCheckMessageSignatureSMB(CSSession *session, CSUser *user, uint8_t *message, uint32_t length) {
+int csCheckMessageSignatureSMB(CSSession *session, CSUser *user, uint8_t *message, uint32_t length)
+{
     if (!session || !session->signingActive || session->waitingForFirstKey)
         return 1;
     if (length < kSmb1Header)
@@ -135,7 +150,8 @@ int csCheckMessageSignatureSMB(CSSession *session, CSUser *user, uint8_t *messag
     return cmCryptEqual(received, message + CM_SMB1_SIGNATURE_OFFSET, sizeof received);
 }
 
-void csCreateMessageSignatureSMB2(uint32_t sessionId, uint8_t *message, uint32_t length) {
+void csCreateMessageSignatureSMB2(uint32_t sessionId, uint8_t *message, uint32_t length)
+{
     if (length < kSmb2Header)
         return;
     CSUser *user = userOfSession(sessionId);
@@ -151,7 +167,8 @@ void csCreateMessageSignatureSMB2(uint32_t sessionId, uint8_t *message, uint32_t
     clearSmb2Signature(message);
 }
 
-void csCreateMessageSignatureSMB3(uint32_t sessionId, uint8_t *message, uint32_t length) {
+void csCreateMessageSignatureSMB3(uint32_t sessionId, uint8_t *message, uint32_t length)
+{
     if (length < kSmb2Header)
         return;
     CSUser *user = userOfSession(sessionId);
@@ -166,14 +183,16 @@ void csCreateMessageSignatureSMB3(uint32_t sessionId, uint8_t *message, uint32_t
     clearSmb2Signature(message);
 }
 
-int csCheckMessageSignatureSMB2(CSUser *user, uint8_t *message, uint32_t length, uint32_t flags) {
+int csCheckMessageSignatureSMB2(CSUser *user, uint8_t *message, uint32_t length, uint32_t flags)
+{
     return checkSmb2(user, message, length, flags, user ? user->sessionKey : nullptr,
                      cmSmb2CalculateMessageSignature);
 }
 
-int csCheckMessageSignatureSMB3(CSUser *user, uint8_t *message, uint32_t length, uint32_t flags) {
+int csCheckMessageSignatureSMB3(CSUser *user, uint8_t *message, uint32_t length, uint32_t flags)
+{
     return checkSmb2(user, message, length, flags, user ? user->smb3SigningKey : nullptr,
                      cmSmb3CalculateMessageSignature);
 }
 
-} // extern "C"
+}  // extern "C"

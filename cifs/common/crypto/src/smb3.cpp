@@ -5,11 +5,12 @@
 
 namespace {
 CMBlob blob(const void *p, uint32_t n) { return CMBlob{static_cast<uint8_t *>(const_cast<void *>(p)), n}; }
-} // namespace
+}  // namespace
 
 extern "C" void cmKeyDerivation(const uint8_t *key, uint32_t keyLength, const uint8_t *label,
                                 uint32_t labelLength, const uint8_t *context, uint32_t contextLength,
-                                uint8_t *derivedKey) {
+                                uint8_t *derivedKey)
+{
     // Counter mode, one iteration: i || label || 0x00 || context || L, with L = 128 bits.
     static const uint8_t kCounter[4] = {0, 0, 0, 1};
     static const uint8_t kSeparator[1] = {0};
@@ -24,7 +25,8 @@ extern "C" void cmKeyDerivation(const uint8_t *key, uint32_t keyLength, const ui
 
 extern "C" int cmSmb3SealMessage(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
                                  uint32_t messageLength, const uint8_t *aad, uint32_t aadLength, uint8_t *tag,
-                                 int useGcm, CMAesContext *aesContext, uint8_t *workBuffer) {
+                                 int useGcm, CMAesContext *aesContext, uint8_t *workBuffer)
+{
     if (useGcm)
         return cmAes128GcmSeal(key, nonce, message, messageLength, aad, aadLength, tag, aesContext,
                                workBuffer);
@@ -33,20 +35,23 @@ extern "C" int cmSmb3SealMessage(const uint8_t *key, const uint8_t *nonce, uint8
 
 extern "C" void cmSmb3EncryptMessage(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
                                      uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                                     uint8_t *tag, int useGcm) {
+                                     uint8_t *tag, int useGcm)
+{
     cmSmb3SealMessage(key, nonce, message, messageLength, aad, aadLength, tag, useGcm, nullptr, nullptr);
 }
 
 extern "C" int cmSmb3DecryptMessage(const uint8_t *key, const uint8_t *nonce, uint8_t *message,
                                     uint32_t messageLength, const uint8_t *aad, uint32_t aadLength,
-                                    const uint8_t *tag, int useGcm) {
+                                    const uint8_t *tag, int useGcm)
+{
     if (useGcm)
         return aes128GcmDecrypt(key, nonce, message, messageLength, aad, aadLength, tag, nullptr, nullptr);
     return AES_128_CCM_Decrypt(key, nonce, message, messageLength, aad, aadLength, tag);
 }
 
 extern "C" int cmSmb311CalcMessagesHash(const uint8_t *message, uint32_t messageLength, uint8_t *hash,
-                                        CMSha512Context *workContext) {
+                                        CMSha512Context *workContext)
+{
     uint8_t next[CM_SMB311_HASH_SIZE];
     CMBlob input[2] = {blob(hash, CM_SMB311_HASH_SIZE), blob(message, messageLength)};
     cmGetCrypters()->sha512(nullptr, nullptr, input, 2, next, CM_SMB311_HASH_SIZE, workContext);

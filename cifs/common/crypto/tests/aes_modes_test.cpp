@@ -16,7 +16,8 @@ const Bytes kRfc4493Key = hex("2b7e151628aed2a6abf7158809cf4f3c");
 const Bytes kRfc4493Message = hex("6bc1bee22e409f96e93d7e117393172a ae2d8a571e03ac9c9eb76fac45af8e51"
                                   "30c81c46a35ce411e5fbc1191a0a52ef f69f2445df4f9b17ad2b417be66c3710");
 
-Bytes cmacOneCall(const Bytes &key, const Bytes &data) {
+Bytes cmacOneCall(const Bytes &key, const Bytes &data)
+{
     CMAesCmacContext c;
     aes_cmac_init(key.data(), uint32_t(data.size()), &c);
     aes_cmac_update(&c, data.data(), uint32_t(data.size()));
@@ -25,7 +26,8 @@ Bytes cmacOneCall(const Bytes &key, const Bytes &data) {
     return mac;
 }
 
-Bytes cmacBytewise(const Bytes &key, const Bytes &data) {
+Bytes cmacBytewise(const Bytes &key, const Bytes &data)
+{
     CMAesCmacContext c;
     aes_cmac_init(key.data(), uint32_t(data.size()), &c);
     for (size_t i = 0; i < data.size(); ++i)
@@ -35,7 +37,8 @@ Bytes cmacBytewise(const Bytes &key, const Bytes &data) {
     return mac;
 }
 
-TEST(Cmac, Rfc4493) {
+TEST(Cmac, Rfc4493)
+{
     uint8_t k1[16], k2[16];
     AES_CMAC_GenSubKey(kRfc4493Key.data(), k1, k2);
     EXPECT_EQ(to_hex(k1, 16), "fbeed618357133667c85e08f7236a8de");
@@ -54,7 +57,8 @@ TEST(Cmac, Rfc4493) {
     }
 }
 
-TEST(Cmac, BuildingBlocks) {
+TEST(Cmac, BuildingBlocks)
+{
     uint8_t out[16];
     EXPECT_EQ(AES_CMAC_ShiftBitLeft(hex("80000000000000000000000000000001").data(), out), 1);
     EXPECT_EQ(to_hex(out, 16), "00000000000000000000000000000002");
@@ -65,7 +69,8 @@ TEST(Cmac, BuildingBlocks) {
     EXPECT_EQ(const_Rb[15], 0x87);
 }
 
-TEST(Cmac, VectorEntryTruncatesAndSkipsNullFragments) {
+TEST(Cmac, VectorEntryTruncatesAndSkipsNullFragments)
+{
     Bytes m(kRfc4493Message.begin(), kRfc4493Message.begin() + 40);
     CMBlob key{const_cast<uint8_t *>(kRfc4493Key.data()), 16};
     CMBlob parts[3] = {{m.data(), 10}, {nullptr, 99}, {m.data() + 10, 30}};
@@ -78,7 +83,8 @@ TEST(Cmac, VectorEntryTruncatesAndSkipsNullFragments) {
     EXPECT_EQ(to_hex(mac, 16), "bb1d6929e95937287fa37d129b756746");
 }
 
-TEST(Cmac, DifferentialOneCallAndSplit) {
+TEST(Cmac, DifferentialOneCallAndSplit)
+{
     Rng rng(21);
     for (size_t n : boundaryLengths()) {
         Bytes key = rng.bytes(16), data = rng.bytes(n);
@@ -98,7 +104,8 @@ struct Aead {
     bool gcm;
     Bytes key, nonce, aad;
 
-    int seal(Bytes &message, Bytes &tag) const {
+    int seal(Bytes &message, Bytes &tag) const
+    {
         CMBlob k{const_cast<uint8_t *>(key.data()), uint32_t(key.size())};
         CMBlob n{const_cast<uint8_t *>(nonce.data()), uint32_t(nonce.size())};
         CMBlob a{const_cast<uint8_t *>(aad.data()), uint32_t(aad.size())};
@@ -107,7 +114,8 @@ struct Aead {
         return gcm ? aesGcmEncryptVector(&k, &n, &a, &m, tag.data(), nullptr, nullptr)
                    : aesCcmEncryptVector(&k, &n, &a, &m, tag.data());
     }
-    int open(Bytes &message, const Bytes &tag) const {
+    int open(Bytes &message, const Bytes &tag) const
+    {
         CMBlob k{const_cast<uint8_t *>(key.data()), uint32_t(key.size())};
         CMBlob n{const_cast<uint8_t *>(nonce.data()), uint32_t(nonce.size())};
         CMBlob a{const_cast<uint8_t *>(aad.data()), uint32_t(aad.size())};
@@ -117,7 +125,8 @@ struct Aead {
     }
 };
 
-void differential(bool gcm, size_t keyLength, uint32_t seed) {
+void differential(bool gcm, size_t keyLength, uint32_t seed)
+{
     Rng rng(seed);
     const size_t aadLengths[] = {0, 1, 15, 16, 17, 32, 52};
     for (size_t n : boundaryLengths()) {
@@ -136,7 +145,8 @@ void differential(bool gcm, size_t keyLength, uint32_t seed) {
 TEST(Ccm, DifferentialAgainstOpenSsl) { differential(false, 16, 31); }
 
 // Associated data of 0xFF00 bytes and more takes the six-byte length prefix.
-TEST(Ccm, LongAssociatedData) {
+TEST(Ccm, LongAssociatedData)
+{
     Rng rng(32);
     for (size_t aadLength : {size_t(0xfeff), size_t(0xff00), size_t(0x10005)}) {
         Aead a{false, rng.bytes(16), rng.bytes(11), rng.bytes(aadLength)};
@@ -149,7 +159,8 @@ TEST(Ccm, LongAssociatedData) {
 }
 
 // Every single-bit change of ciphertext, associated data or tag fails the check.
-void bitFlips(bool gcm) {
+void bitFlips(bool gcm)
+{
     Rng rng(gcm ? 41 : 42);
     Aead a{gcm, rng.bytes(16), rng.bytes(gcm ? 12 : 11), rng.bytes(32)};
     Bytes plain = rng.bytes(37), sealed = plain, tag;
@@ -179,7 +190,8 @@ TEST(Ccm, BitFlipFailsTheCheck) { bitFlips(false); }
 TEST(Gcm, BitFlipFailsTheCheck) { bitFlips(true); }
 
 // A nonce of the wrong length seals nothing: message and tag stay as they were.
-TEST(AeadRefusal, WrongNonceLengthWritesNothing) {
+TEST(AeadRefusal, WrongNonceLengthWritesNothing)
+{
     for (bool gcm : {false, true}) {
         Aead a{gcm, Bytes(16, 1), Bytes(gcm ? 11 : 12, 2), Bytes(4, 3)};
         Bytes message(20, 0x44), tag;
@@ -197,7 +209,8 @@ TEST(AeadRefusal, WrongNonceLengthWritesNothing) {
     EXPECT_EQ(message, Bytes(5, 9));
 }
 
-TEST(Ccm, ExportedWrappers) {
+TEST(Ccm, ExportedWrappers)
+{
     Rng rng(43);
     Bytes key = rng.bytes(16), nonce = rng.bytes(11), aad = rng.bytes(32), plain = rng.bytes(100);
     Bytes message = plain, tag(16);
@@ -260,7 +273,8 @@ const GcmCase kGcmCases[] = {
      "76fc6ece0f4e1768cddf8853bb2d551b"},
 };
 
-TEST(Gcm, PaperTestCases) {
+TEST(Gcm, PaperTestCases)
+{
     for (const auto &c : kGcmCases) {
         bool zeroKey = hex(c.key) == Bytes(hex(c.key).size(), 0);
         Aead a{true, hex(c.key), hex(zeroKey ? "000000000000000000000000" : "cafebabefacedbaddecaf888"),
@@ -286,11 +300,12 @@ TEST(Gcm, DifferentialAgainstOpenSsl128) { differential(true, 16, 51); }
 TEST(Gcm, DifferentialAgainstOpenSsl192) { differential(true, 24, 52); }
 TEST(Gcm, DifferentialAgainstOpenSsl256) { differential(true, 32, 53); }
 
-TEST(Gcm, CallerContextAndExportedWrappers) {
+TEST(Gcm, CallerContextAndExportedWrappers)
+{
     Rng rng(54);
     Bytes key = rng.bytes(16), nonce = rng.bytes(12), aad = rng.bytes(32), plain = rng.bytes(300);
     CMAesContext context;
-    uint8_t work[8]; // accepted for form; the mode works in place
+    uint8_t work[8];  // accepted for form; the mode works in place
     Bytes message = plain, tag(16);
     aes128GcmEncrypt(key.data(), nonce.data(), message.data(), 300, aad.data(), 32, tag.data(), &context,
                      work);
@@ -311,7 +326,8 @@ TEST(Gcm, CallerContextAndExportedWrappers) {
 }
 
 // Messages past the buffer manager's 65852 bytes need no work buffer either.
-TEST(Gcm, LargeMessageInPlace) {
+TEST(Gcm, LargeMessageInPlace)
+{
     Rng rng(55);
     Aead a{true, rng.bytes(16), rng.bytes(12), rng.bytes(32)};
     Bytes plain = rng.bytes(200000), message = plain, tag;
@@ -321,4 +337,4 @@ TEST(Gcm, LargeMessageInPlace) {
     EXPECT_EQ(tag, expected.tag);
 }
 
-} // namespace
+}  // namespace

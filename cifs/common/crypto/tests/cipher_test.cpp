@@ -31,7 +31,8 @@ const AesVector kFips197[] = {
      "8ea2b7ca516745bfeafc49904b496089"},
 };
 
-TEST(Aes, Fips197BothSchedules) {
+TEST(Aes, Fips197BothSchedules)
+{
     for (const auto &v : kFips197) {
         Bytes key = hex(v.key), in = hex(v.plain), out(16);
         CMAesContext context;
@@ -52,7 +53,8 @@ TEST(Aes, Fips197BothSchedules) {
     }
 }
 
-TEST(Aes, KeyLengthsAndBufferManagerContext) {
+TEST(Aes, KeyLengthsAndBufferManagerContext)
+{
     ASSERT_EQ(cmBufManStart(), 1);
     uint32_t rk[60];
     uint8_t key[32] = {};
@@ -77,7 +79,8 @@ TEST(Aes, KeyLengthsAndBufferManagerContext) {
 }
 
 // The exported tables agree with each other: byte rotations, and Td4 undoes Te4.
-TEST(Aes, TablesAreConsistent) {
+TEST(Aes, TablesAreConsistent)
+{
     for (int x = 0; x < 256; ++x) {
         uint32_t t = Te0[x];
         EXPECT_EQ(Te1[x], (t >> 8) | (t << 24));
@@ -93,7 +96,8 @@ TEST(Aes, TablesAreConsistent) {
     EXPECT_EQ(rcon[9], 0x36000000u);
 }
 
-TEST(Aes, DifferentialAgainstOpenSsl) {
+TEST(Aes, DifferentialAgainstOpenSsl)
+{
     Rng rng(11);
     for (int bits : {128, 192, 256}) {
         for (int i = 0; i < 50; ++i) {
@@ -110,7 +114,8 @@ TEST(Aes, DifferentialAgainstOpenSsl) {
 }
 
 // The 7-byte key spread to DES form the independent way: seven bits per byte, parity bit clear.
-Bytes spread(const Bytes &key7) {
+Bytes spread(const Bytes &key7)
+{
     Bytes key8(8);
     for (int n = 0; n < 8; ++n) {
         int value = 0;
@@ -123,7 +128,8 @@ Bytes spread(const Bytes &key7) {
     return key8;
 }
 
-Bytes opensslDes(const Bytes &key8, const Bytes &in) {
+Bytes opensslDes(const Bytes &key8, const Bytes &in)
+{
     DES_cblock k;
     std::memcpy(k, key8.data(), 8);
     DES_key_schedule schedule;
@@ -134,7 +140,8 @@ Bytes opensslDes(const Bytes &key8, const Bytes &in) {
     return Bytes(output, output + 8);
 }
 
-TEST(Des, SevenByteKeys) {
+TEST(Des, SevenByteKeys)
+{
     Bytes in = hex("4b47532140232425"), out(8);
     struct {
         Bytes key7;
@@ -147,7 +154,8 @@ TEST(Des, SevenByteKeys) {
     }
 }
 
-TEST(Des, DifferentialAgainstOpenSsl) {
+TEST(Des, DifferentialAgainstOpenSsl)
+{
     Rng rng(12);
     for (int i = 0; i < 200; ++i) {
         Bytes key = rng.bytes(7), in = rng.bytes(8), out(8);
@@ -162,7 +170,8 @@ TEST(Des, DifferentialAgainstOpenSsl) {
 }
 
 // RFC 6229 keystream at chosen offsets.
-TEST(Rc4, Rfc6229) {
+TEST(Rc4, Rfc6229)
+{
     struct {
         const char *key;
         size_t offset;
@@ -182,7 +191,8 @@ TEST(Rc4, Rfc6229) {
     }
 }
 
-TEST(Rc4, DifferentialOneCallAndSplit) {
+TEST(Rc4, DifferentialOneCallAndSplit)
+{
     Rng rng(13);
     for (size_t keyLength : {1, 5, 16, 256}) {
         for (size_t n : {0, 1, 16, 17, 255, 256, 1000}) {
@@ -209,7 +219,8 @@ TEST(Rc4, DifferentialOneCallAndSplit) {
     }
 }
 
-TEST(Rc4, EmptyKeyAndZeroLengthChangeNothing) {
+TEST(Rc4, EmptyKeyAndZeroLengthChangeNothing)
+{
     Bytes data = hex("00112233"), copy = data;
     cmArcfourCrypt(data.data(), 4, data.data(), 0);
     EXPECT_EQ(data, copy);
@@ -223,4 +234,4 @@ TEST(Rc4, EmptyKeyAndZeroLengthChangeNothing) {
     EXPECT_EQ(std::memcmp(&before, &state, sizeof state), 0);
 }
 
-} // namespace
+}  // namespace

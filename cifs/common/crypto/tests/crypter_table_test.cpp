@@ -15,17 +15,19 @@ namespace {
 
 int fakeCalls = 0;
 
-void fakeHmac(const CMBlob *, const CMBlob *, const CMBlob *, uint32_t, uint8_t *out, uint32_t) {
+void fakeHmac(const CMBlob *, const CMBlob *, const CMBlob *, uint32_t, uint8_t *out, uint32_t)
+{
     ++fakeCalls;
     std::memset(out, 0x5a, 16);
 }
 
 class CrypterTable : public testing::Test {
-  protected:
+protected:
     void TearDown() override { cmResetExternalCrypters(); }
 };
 
-TEST_F(CrypterTable, StartsWithTheDefaults) {
+TEST_F(CrypterTable, StartsWithTheDefaults)
+{
     const CMCrypters *t = cmGetCrypters();
     EXPECT_EQ(t->md4, &md4Vector);
     EXPECT_EQ(t->md5, &md5Vector);
@@ -39,7 +41,8 @@ TEST_F(CrypterTable, StartsWithTheDefaults) {
     EXPECT_EQ(t->aesGcmDecrypt, &aesGcmDecryptVector);
 }
 
-TEST_F(CrypterTable, ReplacesOnlyNonNullEntriesAndResets) {
+TEST_F(CrypterTable, ReplacesOnlyNonNullEntriesAndResets)
+{
     CMCrypters record = {};
     record.hmacMd5 = fakeHmac;
     cmSetExternalCrypters(&record);
@@ -55,26 +58,29 @@ TEST_F(CrypterTable, ReplacesOnlyNonNullEntriesAndResets) {
     EXPECT_EQ(fakeCalls, 1);
     EXPECT_EQ(out[0], 0x5a);
 
-    cmSetExternalCrypters(nullptr); // ignored
+    cmSetExternalCrypters(nullptr);  // ignored
     cmResetExternalCrypters();
     EXPECT_EQ(cmGetCrypters()->hmacMd5, &hmacMd5Vector);
     cmHMACMD5(key, 16, key, 16, out);
     EXPECT_EQ(fakeCalls, 1);
 }
 
-void fakeMd5(const CMBlob *, const CMBlob *, const CMBlob *, uint32_t, uint8_t *out, uint32_t) {
+void fakeMd5(const CMBlob *, const CMBlob *, const CMBlob *, uint32_t, uint8_t *out, uint32_t)
+{
     ++fakeCalls;
     std::memset(out, 0x11, 16);
 }
 
 void fakeSha512(const CMBlob *, const CMBlob *, const CMBlob *, uint32_t, uint8_t *out, uint32_t,
-                CMSha512Context *) {
+                CMSha512Context *)
+{
     ++fakeCalls;
     std::memset(out, 0x22, 64);
 }
 
 // The higher operations reach the digests through the live table, so a host's entries serve them.
-TEST_F(CrypterTable, HigherOperationsUseTheLiveEntries) {
+TEST_F(CrypterTable, HigherOperationsUseTheLiveEntries)
+{
     CMCrypters record = {};
     record.md5 = fakeMd5;
     record.sha512 = fakeSha512;
@@ -89,14 +95,16 @@ TEST_F(CrypterTable, HigherOperationsUseTheLiveEntries) {
     EXPECT_EQ(fakeCalls, 2);
 }
 
-TEST(Random, ZeroLengthWritesNothing) {
+TEST(Random, ZeroLengthWritesNothing)
+{
     uint8_t buffer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     cmCreateRandomByteSequence(buffer, 0);
     EXPECT_EQ(to_hex(buffer, 8), "0102030405060708");
 }
 
 // Challenges must differ between calls and between processes: no fixed seed.
-TEST(Random, FillsWithFreshBytes) {
+TEST(Random, FillsWithFreshBytes)
+{
     std::set<Bytes> seen;
     for (int i = 0; i < 64; ++i) {
         Bytes b(16, 0);
@@ -113,7 +121,8 @@ TEST(Random, FillsWithFreshBytes) {
     EXPECT_LT(zeros, 64u);
 }
 
-TEST(ConstantTimeEqual, ComparesEveryByte) {
+TEST(ConstantTimeEqual, ComparesEveryByte)
+{
     Bytes a = Rng(9).bytes(32);
     EXPECT_EQ(cmCryptEqual(a.data(), a.data(), 32), 1);
     EXPECT_EQ(cmCryptEqual(a.data(), a.data(), 0), 1);
@@ -124,4 +133,4 @@ TEST(ConstantTimeEqual, ComparesEveryByte) {
     }
 }
 
-} // namespace
+}  // namespace

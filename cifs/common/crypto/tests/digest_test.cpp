@@ -16,7 +16,8 @@ namespace {
 enum class Algo { Md4, Md5, Sha256, Sha512 };
 
 // One call of the built-in default over a fragment list (MD4 takes the joined bytes).
-Bytes digest(Algo algo, const CMBlob *fragments, uint32_t count, CMSha512Context *work = nullptr) {
+Bytes digest(Algo algo, const CMBlob *fragments, uint32_t count, CMSha512Context *work = nullptr)
+{
     Bytes out(64, 0xee);
     switch (algo) {
     case Algo::Md4: {
@@ -36,17 +37,21 @@ Bytes digest(Algo algo, const CMBlob *fragments, uint32_t count, CMSha512Context
         sha256Vector(nullptr, nullptr, fragments, count, out.data(), 0);
         out.resize(32);
         break;
-    case Algo::Sha512: sha512Vector(nullptr, nullptr, fragments, count, out.data(), 0, work); break;
+    case Algo::Sha512:
+        sha512Vector(nullptr, nullptr, fragments, count, out.data(), 0, work);
+        break;
     }
     return out;
 }
 
-Bytes digestOf(Algo algo, Bytes data) {
+Bytes digestOf(Algo algo, Bytes data)
+{
     CMBlob one{data.data(), uint32_t(data.size())};
     return digest(algo, &one, 1);
 }
 
-Bytes oracle(Algo algo, const Bytes &data) {
+Bytes oracle(Algo algo, const Bytes &data)
+{
     Bytes out(64);
     switch (algo) {
     case Algo::Md4:
@@ -61,7 +66,9 @@ Bytes oracle(Algo algo, const Bytes &data) {
         SHA256(data.data(), data.size(), out.data());
         out.resize(32);
         break;
-    case Algo::Sha512: SHA512(data.data(), data.size(), out.data()); break;
+    case Algo::Sha512:
+        SHA512(data.data(), data.size(), out.data());
+        break;
     }
     return out;
 }
@@ -72,7 +79,8 @@ struct Vector {
     const char *expected;
 };
 
-TEST(Digest, PublishedVectors) {
+TEST(Digest, PublishedVectors)
+{
     const std::string alnum = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     std::string digits;
     for (int i = 0; i < 8; ++i)
@@ -117,7 +125,8 @@ TEST(Digest, PublishedVectors) {
 }
 
 // MD4's one or two final blocks: the lengths around the 56-byte length field and the block end.
-TEST(Digest, Md4FinalBlockBoundaries) {
+TEST(Digest, Md4FinalBlockBoundaries)
+{
     for (size_t n : {0, 55, 56, 63, 64, 65, 119, 120, 128}) {
         Bytes data(n);
         for (size_t i = 0; i < n; ++i)
@@ -126,7 +135,8 @@ TEST(Digest, Md4FinalBlockBoundaries) {
     }
 }
 
-TEST(Digest, FragmentRules) {
+TEST(Digest, FragmentRules)
+{
     uint8_t ab[2] = {'a', 'b'}, c[1] = {'c'}, junk[5] = {1, 2, 3, 4, 5};
     (void)junk;
     CMBlob list[3] = {{ab, 2}, {nullptr, 5}, {c, 1}};
@@ -146,7 +156,8 @@ TEST(Digest, FragmentRules) {
     EXPECT_EQ(a, b);
 }
 
-TEST(Digest, DifferentialOneCallAndSplit) {
+TEST(Digest, DifferentialOneCallAndSplit)
+{
     Rng rng(1);
     for (Algo algo : {Algo::Md4, Algo::Md5, Algo::Sha256, Algo::Sha512}) {
         for (size_t n : boundaryLengths()) {
@@ -161,7 +172,8 @@ TEST(Digest, DifferentialOneCallAndSplit) {
     }
 }
 
-TEST(Digest, Sha512WorkContextKeepsDigestWords) {
+TEST(Digest, Sha512WorkContextKeepsDigestWords)
+{
     CMSha512Context work;
     static_assert(sizeof(CMSha512Context) == 720, "work area size");
     Bytes data = text("abc");
@@ -173,7 +185,8 @@ TEST(Digest, Sha512WorkContextKeepsDigestWords) {
     EXPECT_EQ(digest(Algo::Sha512, &one, 1, &work), withContext);
 }
 
-TEST(Digest, Sha512NullOutputReportsAndWritesNothing) {
+TEST(Digest, Sha512NullOutputReportsAndWritesNothing)
+{
     Bytes data = text("abc");
     CMBlob one{data.data(), 3};
     testing::internal::CaptureStdout();
@@ -187,7 +200,8 @@ struct HmacVector {
     const char *expected;
 };
 
-TEST(Hmac, Md5Rfc2202) {
+TEST(Hmac, Md5Rfc2202)
+{
     Bytes key4;
     for (uint8_t i = 1; i <= 25; ++i)
         key4.push_back(i);
@@ -210,7 +224,8 @@ TEST(Hmac, Md5Rfc2202) {
     }
 }
 
-TEST(Hmac, Sha256Rfc4231) {
+TEST(Hmac, Sha256Rfc4231)
+{
     Bytes key4;
     for (uint8_t i = 1; i <= 25; ++i)
         key4.push_back(i);
@@ -242,7 +257,8 @@ TEST(Hmac, Sha256Rfc4231) {
     EXPECT_EQ(to_hex(out.data(), 16), "a3b6167473100ee06e0c796c2955552b");
 }
 
-TEST(Hmac, DifferentialAgainstOpenSsl) {
+TEST(Hmac, DifferentialAgainstOpenSsl)
+{
     Rng rng(2);
     for (size_t keyLength : {0, 1, 16, 63, 64, 65, 200}) {
         for (size_t n : {0, 1, 55, 56, 64, 65, 129, 1000}) {
@@ -265,7 +281,8 @@ TEST(Hmac, DifferentialAgainstOpenSsl) {
 }
 
 // A list longer than the inline room of the HMAC-SHA256 fragment list still hashes right.
-TEST(Hmac, Sha256LongFragmentList) {
+TEST(Hmac, Sha256LongFragmentList)
+{
     Bytes data = Rng(3).bytes(40);
     std::vector<CMBlob> parts;
     for (size_t i = 0; i < data.size(); ++i)
@@ -278,4 +295,4 @@ TEST(Hmac, Sha256LongFragmentList) {
     EXPECT_EQ(to_hex(mine), to_hex(theirs));
 }
 
-} // namespace
+}  // namespace

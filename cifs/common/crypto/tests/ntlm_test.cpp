@@ -15,13 +15,15 @@ using namespace cryptotest;
 
 namespace {
 
-std::vector<uint16_t> wide(const std::string &s) {
+std::vector<uint16_t> wide(const std::string &s)
+{
     std::vector<uint16_t> w(s.begin(), s.end());
     w.push_back(0);
     return w;
 }
 
-Bytes ntHash(const std::string &password) {
+Bytes ntHash(const std::string &password)
+{
     Bytes utf16;
     for (char c : password) {
         utf16.push_back(uint8_t(c));
@@ -32,21 +34,24 @@ Bytes ntHash(const std::string &password) {
     return out;
 }
 
-Bytes rc4(const Bytes &key, Bytes data) {
+Bytes rc4(const Bytes &key, Bytes data)
+{
     RC4_KEY k;
     RC4_set_key(&k, int(key.size()), key.data());
     RC4(&k, data.size(), data.data(), data.data());
     return data;
 }
 
-Bytes hmacMd5(const Bytes &key, const Bytes &data) {
+Bytes hmacMd5(const Bytes &key, const Bytes &data)
+{
     Bytes out(16);
     unsigned len = 0;
     HMAC(EVP_md5(), key.data(), int(key.size()), data.data(), data.size(), out.data(), &len);
     return out;
 }
 
-Bytes md5(const Bytes &data) {
+Bytes md5(const Bytes &data)
+{
     Bytes out(16);
     MD5(data.data(), data.size(), out.data());
     return out;
@@ -56,7 +61,8 @@ const Bytes kServerChallenge = hex("0123456789abcdef");
 const Bytes kClientChallenge = hex("aaaaaaaaaaaaaaaa");
 const Bytes kRandomSessionKey = repeat(0x55, 16);
 
-TEST(NtlmExamples, NtlmV1) {
+TEST(NtlmExamples, NtlmV1)
+{
     Bytes lm(16), response(24);
     cmHashPassword("Password", lm.data());
     EXPECT_EQ(to_hex(lm), "e52cac67419a9a224a3b108f3fa6cb6d");
@@ -97,7 +103,8 @@ TEST(NtlmExamples, NtlmV1) {
     EXPECT_EQ(to_hex(sealed), "7452ca55c225a1ca04b48fae32cf56fc");
 }
 
-TEST(NtlmExamples, NtlmV1WithExtendedSessionSecurity) {
+TEST(NtlmExamples, NtlmV1WithExtendedSessionSecurity)
+{
     Bytes nt = ntHash("Password"), base(16), response(24);
     // The challenge is the first 8 bytes of MD5(server challenge, client challenge).
     Bytes digest(16);
@@ -114,7 +121,8 @@ TEST(NtlmExamples, NtlmV1WithExtendedSessionSecurity) {
     EXPECT_EQ(base, kx);
 }
 
-TEST(NtlmExamples, NtlmV2) {
+TEST(NtlmExamples, NtlmV2)
+{
     Bytes nt = ntHash("Password"), v2(16);
     auto user = wide("User"), domain = wide("Domain");
     EXPECT_EQ(cmCreateV2Hash(domain.data(), 1, user.data(), nt.data(), 16, v2.data()), 0);
@@ -125,7 +133,7 @@ TEST(NtlmExamples, NtlmV2) {
     cmEncryptNTLMv2Password(kServerChallenge.data(), v2.data(), kClientChallenge.data(), 8, proof.data(),
                             &length);
     EXPECT_EQ(length, 16);
-    EXPECT_EQ(to_hex(proof), "86c35097ac9cec102554764a57cccc19"); // LMv2
+    EXPECT_EQ(to_hex(proof), "86c35097ac9cec102554764a57cccc19");  // LMv2
 
     Bytes blob = hex("0101000000000000 0000000000000000 aaaaaaaaaaaaaaaa 00000000"
                      "02000c00 44006f006d00610069006e00 01000c00 530065007200760065007200 00000000"
@@ -141,7 +149,8 @@ TEST(NtlmExamples, NtlmV2) {
     EXPECT_EQ(to_hex(sealed), "c5dad2544fc9799094ce1ce90bc9d03e");
 }
 
-TEST(LmHash, EdgeCases) {
+TEST(LmHash, EdgeCases)
+{
     Bytes empty(16), upper(16), mixed(16), longer(16), cut(16);
     cmHashPassword("", empty.data());
     EXPECT_EQ(to_hex(empty), "aad3b435b51404eeaad3b435b51404ee");
@@ -158,14 +167,16 @@ TEST(LmHash, EdgeCases) {
     EXPECT_NE(high, high2);
 }
 
-TEST(Responses, ZeroHashGivesThreeEqualParts) {
+TEST(Responses, ZeroHashGivesThreeEqualParts)
+{
     Bytes zero(16, 0), response(24);
     cmEncryptHashedPassword(zero.data(), kServerChallenge.data(), response.data());
     EXPECT_EQ(to_hex(response.data(), 8), to_hex(response.data() + 8, 8));
     EXPECT_EQ(to_hex(response.data(), 8), to_hex(response.data() + 16, 8));
 }
 
-TEST(V2Hash, CaseRulesAndLongNames) {
+TEST(V2Hash, CaseRulesAndLongNames)
+{
     Bytes nt = ntHash("pw"), userOnly(16), both(16);
     auto user = wide("alice"), domain = wide("WorkGroup");
     cmCreateV2Hash(domain.data(), 1, user.data(), nt.data(), 16, userOnly.data());
@@ -190,7 +201,8 @@ TEST(V2Hash, CaseRulesAndLongNames) {
     EXPECT_EQ(to_hex(out), to_hex(hmacMd5(nt, utf16(std::string(1500, 'U') + longDomain))));
 }
 
-TEST(SessionSecurity, SigningAndSealingKeys) {
+TEST(SessionSecurity, SigningAndSealingKeys)
+{
     Bytes session = Rng(61).bytes(16);
     struct {
         int which;
@@ -223,13 +235,14 @@ TEST(SessionSecurity, SigningAndSealingKeys) {
     EXPECT_EQ(untouched, Bytes(16, 0xcd));
 }
 
-TEST(SessionSecurity, DcerpcSignatureContinuesTheSealingStream) {
+TEST(SessionSecurity, DcerpcSignatureContinuesTheSealingStream)
+{
     Rng rng(62);
     Bytes signingKey = rng.bytes(16), sealingKey = rng.bytes(16), message = rng.bytes(77);
     CMArcfourState state;
     cmArcfourPrepareState(sealingKey.data(), 16, &state);
     state.i = state.j = 0;
-    Bytes stream = rc4(sealingKey, Bytes(16, 0)); // two signatures' worth of key stream
+    Bytes stream = rc4(sealingKey, Bytes(16, 0));  // two signatures' worth of key stream
     for (uint32_t seq : {0u, 5u}) {
         Bytes checksum(16);
         cmCalculateDcerpcSignature(message.data(), 77, signingKey.data(), &state, seq, checksum.data());
@@ -242,7 +255,8 @@ TEST(SessionSecurity, DcerpcSignatureContinuesTheSealingStream) {
     }
 }
 
-TEST(Samr, PasswordBufferSaltedAndPlain) {
+TEST(Samr, PasswordBufferSaltedAndPlain)
+{
     Rng rng(63);
     Bytes key = rng.bytes(16), plain = rng.bytes(516), salt = rng.bytes(16);
     // Plain form: RC4 under the key itself; decrypting twice restores the buffer.
@@ -259,7 +273,8 @@ TEST(Samr, PasswordBufferSaltedAndPlain) {
     EXPECT_EQ(Bytes(salted.begin() + 516, salted.end()), salt);
 }
 
-TEST(Netlogon, CredentialsAndSessionKey) {
+TEST(Netlogon, CredentialsAndSessionKey)
+{
     Rng rng(64);
     Bytes cc = rng.bytes(8), sc = rng.bytes(8), secret = rng.bytes(16);
     Bytes clientCred(8), serverCred(8), sessionKey(16);
@@ -275,4 +290,4 @@ TEST(Netlogon, CredentialsAndSessionKey) {
     EXPECT_EQ(to_hex(serverCred), to_hex(c2));
 }
 
-} // namespace
+}  // namespace

@@ -15,19 +15,22 @@ struct Sealed {
     Bytes tag;
 };
 
-inline const EVP_CIPHER *gcmCipher(size_t keyLength) {
+inline const EVP_CIPHER *gcmCipher(size_t keyLength)
+{
     return keyLength == 16 ? EVP_aes_128_gcm() : keyLength == 24 ? EVP_aes_192_gcm() : EVP_aes_256_gcm();
 }
 
 // OpenSSL wants non-null pointers even for empty inputs.
-inline const uint8_t *ptr(const Bytes &b) {
+inline const uint8_t *ptr(const Bytes &b)
+{
     static const uint8_t empty[1] = {0};
     return b.empty() ? empty : b.data();
 }
 
 // ccm: 11-byte nonce, 16-byte tag; gcm: 12-byte nonce, 16-byte tag.
 inline Sealed opensslSeal(bool gcm, const Bytes &key, const Bytes &nonce, const Bytes &aad,
-                          const Bytes &plain) {
+                          const Bytes &plain)
+{
     Sealed s{Bytes(plain.size() + 16), Bytes(16)};
     EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
     int len = 0, total = 0;
@@ -37,7 +40,7 @@ inline Sealed opensslSeal(bool gcm, const Bytes &key, const Bytes &nonce, const 
         EVP_CIPHER_CTX_ctrl(c, EVP_CTRL_CCM_SET_TAG, 16, nullptr);
     EVP_EncryptInit_ex(c, nullptr, nullptr, key.data(), nonce.data());
     if (!gcm)
-        EVP_EncryptUpdate(c, nullptr, &len, nullptr, int(plain.size())); // CCM needs the length first
+        EVP_EncryptUpdate(c, nullptr, &len, nullptr, int(plain.size()));  // CCM needs the length first
     if (!aad.empty())
         EVP_EncryptUpdate(c, nullptr, &len, aad.data(), int(aad.size()));
     EVP_EncryptUpdate(c, s.cipher.data(), &len, ptr(plain), int(plain.size()));
@@ -50,7 +53,8 @@ inline Sealed opensslSeal(bool gcm, const Bytes &key, const Bytes &nonce, const 
     return s;
 }
 
-inline Bytes opensslCmac(const Bytes &key, const Bytes &data) {
+inline Bytes opensslCmac(const Bytes &key, const Bytes &data)
+{
     EVP_MAC *mac = EVP_MAC_fetch(nullptr, "CMAC", nullptr);
     EVP_MAC_CTX *c = EVP_MAC_CTX_new(mac);
     char cipher[] = "AES-128-CBC";
@@ -66,6 +70,6 @@ inline Bytes opensslCmac(const Bytes &key, const Bytes &data) {
     return out;
 }
 
-} // namespace cryptotest
+}  // namespace cryptotest
 
 #endif

@@ -14,7 +14,8 @@ using namespace cryptotest;
 
 namespace {
 
-Bytes random(size_t n, uint32_t seed) {
+Bytes random(size_t n, uint32_t seed)
+{
     std::mt19937 rng(seed);
     Bytes b(n);
     for (auto &x : b)
@@ -22,7 +23,8 @@ Bytes random(size_t n, uint32_t seed) {
     return b;
 }
 
-Bytes opensslSmb1(const Bytes &key, uint32_t sequence, Bytes message, const Bytes &response) {
+Bytes opensslSmb1(const Bytes &key, uint32_t sequence, Bytes message, const Bytes &response)
+{
     for (int i = 0; i < 8; ++i)
         message[14 + i] = i < 4 ? uint8_t(sequence >> (8 * i)) : 0;
     Bytes all = key;
@@ -33,7 +35,8 @@ Bytes opensslSmb1(const Bytes &key, uint32_t sequence, Bytes message, const Byte
     return Bytes(digest, digest + 8);
 }
 
-Bytes opensslSmb2(const Bytes &key, Bytes message) {
+Bytes opensslSmb2(const Bytes &key, Bytes message)
+{
     std::fill(message.begin() + 48, message.begin() + 64, 0);
     uint8_t mac[32];
     unsigned int n = 0;
@@ -41,35 +44,40 @@ Bytes opensslSmb2(const Bytes &key, Bytes message) {
     return Bytes(mac, mac + 16);
 }
 
-Bytes opensslSmb3(const Bytes &key, Bytes message) {
+Bytes opensslSmb3(const Bytes &key, Bytes message)
+{
     std::fill(message.begin() + 48, message.begin() + 64, 0);
     return opensslCmac(key, message);
 }
 
-TEST(Signing, CalculationsEqualOpenSsl) {
+TEST(Signing, CalculationsEqualOpenSsl)
+{
     for (size_t length : {35u, 64u, 100u, 1500u, 65536u}) {
         SCOPED_TRACE(length);
         Bytes key = random(16, uint32_t(length)), response = random(24, 3), message = random(length, 4);
         Bytes m = message;
-        cmSmbCalculateMessageSignature(key.data(), 16, 7, m.data(), uint32_t(m.size()), nullptr, 0, response.data(),
-                                       24, m.data() + 14);
+        cmSmbCalculateMessageSignature(key.data(), 16, 7, m.data(), uint32_t(m.size()), nullptr, 0,
+                                       response.data(), 24, m.data() + 14);
         EXPECT_EQ(Bytes(m.begin() + 14, m.begin() + 22), opensslSmb1(key, 7, message, response));
         m = message;
-        cmSmbCalculateMessageSignature(key.data(), 16, 8, m.data(), uint32_t(m.size()), nullptr, 0, nullptr, 0,
-                                       m.data() + 14);
+        cmSmbCalculateMessageSignature(key.data(), 16, 8, m.data(), uint32_t(m.size()), nullptr, 0, nullptr,
+                                       0, m.data() + 14);
         EXPECT_EQ(Bytes(m.begin() + 14, m.begin() + 22), opensslSmb1(key, 8, message, {}));
         if (length < 64)
             continue;
         m = message;
-        cmSmb2CalculateMessageSignature(key.data(), 16, m.data(), uint32_t(m.size()), nullptr, 0, m.data() + 48);
+        cmSmb2CalculateMessageSignature(key.data(), 16, m.data(), uint32_t(m.size()), nullptr, 0,
+                                        m.data() + 48);
         EXPECT_EQ(Bytes(m.begin() + 48, m.begin() + 64), opensslSmb2(key, message));
         m = message;
-        cmSmb3CalculateMessageSignature(key.data(), 16, m.data(), uint32_t(m.size()), nullptr, 0, m.data() + 48);
+        cmSmb3CalculateMessageSignature(key.data(), 16, m.data(), uint32_t(m.size()), nullptr, 0,
+                                        m.data() + 48);
         EXPECT_EQ(Bytes(m.begin() + 48, m.begin() + 64), opensslSmb3(key, message));
     }
 }
 
-TEST(Signing, ExtraFragmentFollowsTheMessage) {
+TEST(Signing, ExtraFragmentFollowsTheMessage)
+{
     Bytes key = random(16, 1), message = random(200, 2);
     Bytes head(message.begin(), message.begin() + 120), tail(message.begin() + 120, message.end());
     Bytes whole = message, split = head;
@@ -80,7 +88,8 @@ TEST(Signing, ExtraFragmentFollowsTheMessage) {
 
 class SigningTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_EQ(csInitDatabase(nullptr, nullptr), 0);
         csDispatchSetSocket(&connection);
         session = csGetNewSession();
@@ -91,17 +100,20 @@ protected:
         std::memcpy(user->sessionKey, key.data(), 16);
         std::memcpy(user->smb3SigningKey, key.data(), 16);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         csCloseDatabase();
         csDispatchSetSocket(nullptr);
     }
-    Bytes smb1(uint32_t seed = 5) {
+    Bytes smb1(uint32_t seed = 5)
+    {
         Bytes m = random(80, seed);
         m[10] = 0;
         m[11] = 0;
         return m;
     }
-    Bytes smb2(uint32_t flags, uint32_t seed = 6) {
+    Bytes smb2(uint32_t flags, uint32_t seed = 6)
+    {
         Bytes m = random(120, seed);
         for (int i = 0; i < 4; ++i)
             m[16 + i] = uint8_t(flags >> (8 * i));
@@ -114,7 +126,8 @@ protected:
     Bytes key;
 };
 
-TEST_F(SigningTest, Smb1WaitingForTheFirstKey) {
+TEST_F(SigningTest, Smb1WaitingForTheFirstKey)
+{
     session->signingActive = 1;
     Bytes m = smb1();
     csCreateMessageSignatureSMB(session, user, m.data(), uint32_t(m.size()));
@@ -125,7 +138,8 @@ TEST_F(SigningTest, Smb1WaitingForTheFirstKey) {
     EXPECT_EQ(session->expectedSequence, 0u);
 }
 
-TEST_F(SigningTest, Smb1SequenceAdvancesByTwoWhateverTheOutcome) {
+TEST_F(SigningTest, Smb1SequenceAdvancesByTwoWhateverTheOutcome)
+{
     session->signingActive = 1;
     session->waitingForFirstKey = 0;
     session->expectedSequence = 2;
@@ -150,7 +164,8 @@ TEST_F(SigningTest, Smb1SequenceAdvancesByTwoWhateverTheOutcome) {
     EXPECT_EQ(session->responseSequence, 5u);
 }
 
-TEST_F(SigningTest, Smb1AnonymousAndGuest) {
+TEST_F(SigningTest, Smb1AnonymousAndGuest)
+{
     session->signingActive = 1;
     session->waitingForFirstKey = 0;
     user->anonymous = 1;
@@ -168,7 +183,8 @@ TEST_F(SigningTest, Smb1AnonymousAndGuest) {
     EXPECT_EQ(csCheckMessageSignatureSMB(session, user, wrong.data(), uint32_t(wrong.size())), 1);
 }
 
-TEST_F(SigningTest, Smb2SignsAndChecks) {
+TEST_F(SigningTest, Smb2SignsAndChecks)
+{
     session->signingActive = 1;
     Bytes reply = smb2(0x1);
     csCreateMessageSignatureSMB2(sessionId(), reply.data(), uint32_t(reply.size()));
@@ -189,7 +205,8 @@ TEST_F(SigningTest, Smb2SignsAndChecks) {
     EXPECT_EQ(csCheckMessageSignatureSMB3(user, request3.data(), uint32_t(request3.size()), 0x8), 1);
 }
 
-TEST_F(SigningTest, Smb2WhatGoesUnsigned) {
+TEST_F(SigningTest, Smb2WhatGoesUnsigned)
+{
     // Neither flagged nor active: accepted whatever the field holds.
     Bytes request = smb2(0);
     EXPECT_EQ(csCheckMessageSignatureSMB2(user, request.data(), uint32_t(request.size()), 0), 1);
@@ -217,4 +234,4 @@ TEST_F(SigningTest, Smb2WhatGoesUnsigned) {
     EXPECT_EQ(Bytes(foreign.begin() + 48, foreign.begin() + 64), Bytes(16, 0));
 }
 
-} // namespace
+}  // namespace

@@ -13,7 +13,8 @@ using namespace cryptotest;
 
 namespace {
 
-Bytes kbkdf(const Bytes &key, const Bytes &label, const Bytes &context) {
+Bytes kbkdf(const Bytes &key, const Bytes &label, const Bytes &context)
+{
     EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "KBKDF", nullptr);
     EVP_KDF_CTX *c = EVP_KDF_CTX_new(kdf);
     char mac[] = "HMAC", digest[] = "SHA256", mode[] = "counter";
@@ -34,20 +35,23 @@ Bytes kbkdf(const Bytes &key, const Bytes &label, const Bytes &context) {
     return out;
 }
 
-Bytes withZero(const char *s) {
+Bytes withZero(const char *s)
+{
     Bytes b = text(s);
     b.push_back(0);
     return b;
 }
 
-Bytes derive(const Bytes &key, const Bytes &label, const Bytes &context) {
+Bytes derive(const Bytes &key, const Bytes &label, const Bytes &context)
+{
     Bytes out(16);
     cmKeyDerivation(key.data(), uint32_t(key.size()), label.data(), uint32_t(label.size()), context.data(),
                     uint32_t(context.size()), out.data());
     return out;
 }
 
-TEST(KeyDerivation, MatchesOpenSslKbkdfForEveryLabel) {
+TEST(KeyDerivation, MatchesOpenSslKbkdfForEveryLabel)
+{
     Rng rng(71);
     Bytes session = rng.bytes(16), preauth = rng.bytes(64);
     struct {
@@ -76,13 +80,15 @@ TEST(KeyDerivation, MatchesOpenSslKbkdfForEveryLabel) {
     }
 }
 
-TEST(KeyDerivation, CountedTerminatorIsPartOfTheLabel) {
+TEST(KeyDerivation, CountedTerminatorIsPartOfTheLabel)
+{
     Bytes session = Rng(72).bytes(16);
     EXPECT_NE(derive(session, withZero("SMB2AESCMAC"), withZero("SmbSign")),
               derive(session, text("SMB2AESCMAC"), withZero("SmbSign")));
 }
 
-TEST(PreauthHash, ChainsSha512) {
+TEST(PreauthHash, ChainsSha512)
+{
     Bytes message = Rng(73).bytes(200), hash(64, 0);
     CMSha512Context work;
     ASSERT_EQ(cmSmb311CalcMessagesHash(message.data(), 200, hash.data(), &work), 0);
@@ -105,7 +111,8 @@ struct Transform {
     uint8_t *signature() { return header.data() + 4; }
 };
 
-TEST(Transform, SealAndOpenBothCiphers) {
+TEST(Transform, SealAndOpenBothCiphers)
+{
     for (int useGcm : {0, 1}) {
         Transform t;
         Bytes plain = Rng(76).bytes(333), message = plain;
@@ -129,7 +136,8 @@ TEST(Transform, SealAndOpenBothCiphers) {
     }
 }
 
-TEST(Transform, TamperedMessageOrSignatureFails) {
+TEST(Transform, TamperedMessageOrSignatureFails)
+{
     for (int useGcm : {0, 1}) {
         Transform t;
         Bytes plain = Rng(77).bytes(64), sealed = plain;
@@ -145,14 +153,15 @@ TEST(Transform, TamperedMessageOrSignatureFails) {
             cmSmb3DecryptMessage(t.key.data(), t.nonce(), m.data(), 64, t.aad(), 32, t.signature(), useGcm),
             0);
         t.signature()[15] ^= 0x01;
-        t.header[51] ^= 0x80; // session id, inside the associated data
+        t.header[51] ^= 0x80;  // session id, inside the associated data
         EXPECT_EQ(
             cmSmb3DecryptMessage(t.key.data(), t.nonce(), m.data(), 64, t.aad(), 32, t.signature(), useGcm),
             0);
     }
 }
 
-TEST(Transform, UnsealableMessageIsReportedAndLeftAlone) {
+TEST(Transform, UnsealableMessageIsReportedAndLeftAlone)
+{
     Transform t;
     Bytes message(40, 0x11);
     Bytes before = t.header;
@@ -166,4 +175,4 @@ TEST(Transform, UnsealableMessageIsReportedAndLeftAlone) {
     EXPECT_EQ(t.header, before);
 }
 
-} // namespace
+}  // namespace

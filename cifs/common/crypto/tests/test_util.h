@@ -20,7 +20,8 @@ using fw_test::to_hex;
 
 inline Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
 
-inline Bytes cat(Bytes a, const Bytes &b) {
+inline Bytes cat(Bytes a, const Bytes &b)
+{
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -29,9 +30,10 @@ inline Bytes repeat(uint8_t value, size_t n) { return Bytes(n, value); }
 
 // Deterministic data so that a failure can be replayed.
 class Rng {
-  public:
+public:
     explicit Rng(uint32_t seed) : engine_(seed) {}
-    Bytes bytes(size_t n) {
+    Bytes bytes(size_t n)
+    {
         Bytes b(n);
         for (auto &x : b)
             x = uint8_t(engine_());
@@ -39,12 +41,13 @@ class Rng {
     }
     size_t below(size_t n) { return n ? size_t(engine_() % n) : 0; }
 
-  private:
+private:
     std::mt19937 engine_;
 };
 
 // Lengths that cross the block and padding boundaries of 16-, 64- and 128-byte blocks.
-inline std::vector<size_t> boundaryLengths() {
+inline std::vector<size_t> boundaryLengths()
+{
     std::vector<size_t> lengths;
     for (size_t n = 0; n <= 80; ++n)
         lengths.push_back(n);
@@ -55,7 +58,8 @@ inline std::vector<size_t> boundaryLengths() {
 }
 
 // The data cut into random pieces, with a skipped null fragment and an empty one among them.
-inline std::vector<CMBlob> randomFragments(Bytes &data, Rng &rng) {
+inline std::vector<CMBlob> randomFragments(Bytes &data, Rng &rng)
+{
     std::vector<CMBlob> list;
     size_t off = 0;
     list.push_back(CMBlob{nullptr, 7});
@@ -69,6 +73,6 @@ inline std::vector<CMBlob> randomFragments(Bytes &data, Rng &rng) {
     return list;
 }
 
-} // namespace cryptotest
+}  // namespace cryptotest
 
 #endif

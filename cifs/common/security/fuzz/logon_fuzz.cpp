@@ -11,14 +11,16 @@
 #include <vector>
 
 // Stands in for the users file, so the response checks run.
-extern "C" int udGetPassword(const CMWchar *, uint8_t *out, int *isHashed, int32_t *rid) {
+extern "C" int udGetPassword(const CMWchar *, uint8_t *out, int *isHashed, int32_t *rid)
+{
     std::strcpy(reinterpret_cast<char *>(out), "Password");
     *isHashed = 0;
     *rid = 1000;
     return 4;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     static bool started = [] {
         csInitDatabase(nullptr, nullptr);
         csAuthInit();
@@ -56,7 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const uint8_t *end = nullptr;
         uint32_t status = csAuthenticateUser(request.data() + at, uint32_t(request.size() - at), session,
                                              answer.data(), &length, 1, &user, &end);
-        if (length > answer.size() || (end && (end < request.data() || end > request.data() + request.size() + 1)))
+        if (length > answer.size() ||
+            (end && (end < request.data() || end > request.data() + request.size() + 1)))
             __builtin_trap();
         if (status != 0xC0000016u)
             break;

@@ -6,7 +6,8 @@
 #include <cstring>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     if (size < 1)
         return 0;
     const uint8_t selector = data[0];
@@ -47,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::memcpy(inherited.data, child, n);
         inherited.length = n;
         if (!cmSdIsValid(&inherited))
-            __builtin_trap(); // what inherit writes is a valid descriptor
+            __builtin_trap();  // what inherit writes is a valid descriptor
     }
 
     std::vector<uint8_t> packed(selector % 2 ? 600 : 40);

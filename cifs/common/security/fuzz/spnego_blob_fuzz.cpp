@@ -12,15 +12,17 @@ namespace {
 uint8_t gChallenge[8];
 uint8_t gNonce[16];
 
-uint32_t sessionKey(uint8_t **challenge, uint8_t **nonce) {
+uint32_t sessionKey(uint8_t **challenge, uint8_t **nonce)
+{
     *challenge = gChallenge;
     *nonce = gNonce;
     return 8;
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
     amSpnegoServerSetSessionKeyCallback(sessionKey);
     std::memset(gChallenge, 0x11, sizeof gChallenge);
     AMMechanismContext context = nullptr;
@@ -33,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
     }
     const std::pair<const uint8_t *, size_t> rounds[] = {
-        {data, split}, {data + (split + 3 <= size ? split + 3 : size), split + 3 <= size ? size - split - 3 : 0}};
+        {data, split},
+        {data + (split + 3 <= size ? split + 3 : size), split + 3 <= size ? size - split - 3 : 0}};
     for (auto [p, n] : rounds) {
         // An exact-size copy lets the sanitizer see any read past the blob.
         std::vector<uint8_t> blob(p, p + n);

@@ -9,10 +9,10 @@
 #include "cmtypes.h"
 
 /* Results of a round. */
-#define AM_SPNEGO_DONE     2  /* credentials complete */
-#define AM_SPNEGO_CONTINUE 3  /* a challenge was sent */
-#define AM_SPNEGO_REFUSED  10 /* not acceptable */
-#define AM_SPNEGO_NOMEM    12
+#define AM_SPNEGO_DONE 2     /* credentials complete */
+#define AM_SPNEGO_CONTINUE 3 /* a challenge was sent */
+#define AM_SPNEGO_REFUSED 10 /* not acceptable */
+#define AM_SPNEGO_NOMEM 12
 
 /* Largest answer a round writes. */
 #define AM_SPNEGO_ANSWER_MAX 65500
@@ -21,7 +21,7 @@
 
 /* NTLMSSP negotiate flags the server looks at. */
 #define AM_NTLMSSP_NTLM2_SESSION 0x00080000u
-#define AM_NTLMSSP_KEY_EXCHANGE  0x40000000u
+#define AM_NTLMSSP_KEY_EXCHANGE 0x40000000u
 #define AM_NTLMSSP_CHALLENGE_FLAGS 0xE0890231u
 /* Field limits of AUTHENTICATE. */
 #define AM_NTLMSSP_RESPONSE_MAX 1953
@@ -74,8 +74,8 @@ VX_API uint32_t amSpnegoServerAcceptBlobW(AMMechanismContext *context, CMBlob *i
                                           CMWchar *account, CMWchar **domain, const uint8_t **encryptedKey,
                                           AMNtlmsspResult *result);
 /* The same with an 8-bit account name (room for 257 bytes). */
-VX_API uint32_t amSpnegoServerAcceptBlobA(AMMechanismContext *context, CMBlob *in, CMBlob *out,
-                                          char *account, CMWchar **domain, const uint8_t **encryptedKey,
+VX_API uint32_t amSpnegoServerAcceptBlobA(AMMechanismContext *context, CMBlob *in, CMBlob *out, char *account,
+                                          CMWchar **domain, const uint8_t **encryptedKey,
                                           AMNtlmsspResult *result);
 VX_API void amSpnegoFreeKey(void **holder);
 VX_API int cmGssDoesBlobHaveMechType(const uint8_t *blob, uint32_t length, const CMAsn1Oid *oid);
@@ -91,10 +91,10 @@ VX_API void ntlmsspPackAvPair(CMBufferWriter *writer, uint16_t type, const char 
 VX_API const uint8_t *amNtlmsspServerGetChallenge(const CMBlob *blob);
 
 /* Client side. Response types and credentials. */
-#define AM_CRYPT_NONE   0
-#define AM_CRYPT_LM     1
-#define AM_CRYPT_NTLM   2
-#define AM_CRYPT_LMV2   3
+#define AM_CRYPT_NONE 0
+#define AM_CRYPT_LM 1
+#define AM_CRYPT_NTLM 2
+#define AM_CRYPT_LMV2 3
 #define AM_CRYPT_NTLMV2 4
 #define AM_CRYPT_NTLMV2_MAX 1752
 /* Fields of the 8-bit credentials (byte offsets) and of the UTF-16 ones. */

@@ -20,37 +20,37 @@
 /* Security information bits of cmSdPackSecurityDescriptor. */
 #define CM_SD_OWNER 0x1
 #define CM_SD_GROUP 0x2
-#define CM_SD_DACL  0x4
-#define CM_SD_SACL  0x8
+#define CM_SD_DACL 0x4
+#define CM_SD_SACL 0x8
 
 /* ACE types and flags. */
 #define CM_SD_ACE_ALLOWED 0
-#define CM_SD_ACE_DENIED  1
-#define CM_SD_OBJECT_INHERIT    0x01
+#define CM_SD_ACE_DENIED 1
+#define CM_SD_OBJECT_INHERIT 0x01
 #define CM_SD_CONTAINER_INHERIT 0x02
-#define CM_SD_NO_PROPAGATE      0x04
-#define CM_SD_INHERIT_ONLY      0x08
+#define CM_SD_NO_PROPAGATE 0x04
+#define CM_SD_INHERIT_ONLY 0x08
 
 /* Access masks. */
 #define CM_SD_FULL_CONTROL 0x001F01FFu
-#define CM_SD_CHANGE       0x001301BFu
-#define CM_SD_READ         0x001200A9u
-#define CM_SD_DELETE       0x00010000u
+#define CM_SD_CHANGE 0x001301BFu
+#define CM_SD_READ 0x001200A9u
+#define CM_SD_DELETE 0x00010000u
 #define CM_SD_READ_CONTROL 0x00020000u
-#define CM_SD_WRITE_DAC    0x00040000u
-#define CM_SD_WRITE_OWNER  0x00080000u
-#define CM_SD_SYNCHRONIZE  0x00100000u
+#define CM_SD_WRITE_DAC 0x00040000u
+#define CM_SD_WRITE_OWNER 0x00080000u
+#define CM_SD_SYNCHRONIZE 0x00100000u
 
 /* Well-known RIDs. */
-#define CM_SD_RID_ADMIN_USER     500
-#define CM_SD_RID_GUEST_USER     501
-#define CM_SD_RID_DOMAIN_ADMINS  512
-#define CM_SD_RID_DOMAIN_USERS   513
-#define CM_SD_RID_DOMAIN_GUESTS  514
+#define CM_SD_RID_ADMIN_USER 500
+#define CM_SD_RID_GUEST_USER 501
+#define CM_SD_RID_DOMAIN_ADMINS 512
+#define CM_SD_RID_DOMAIN_USERS 513
+#define CM_SD_RID_DOMAIN_GUESTS 514
 #define CM_SD_RID_ADMINISTRATORS 544
-#define CM_SD_RID_USERS          545
-#define CM_SD_RID_GUESTS         546
-#define CM_SD_RID_ACCOUNT_OPS    548
+#define CM_SD_RID_USERS 545
+#define CM_SD_RID_GUESTS 546
+#define CM_SD_RID_ACCOUNT_OPS 548
 
 typedef struct CMSdSecurityDescriptor {
     uint8_t data[CM_SD_MAX_SIZE];

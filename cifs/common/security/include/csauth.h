@@ -8,10 +8,10 @@
 #include "cmtypes.h"
 
 /* Accepted logon responses. */
-#define CS_AUTH_NTLM   0x2
-#define CS_AUTH_LMV2   0x4
+#define CS_AUTH_NTLM 0x2
+#define CS_AUTH_LMV2 0x4
 #define CS_AUTH_NTLMV2 0x8
-#define CS_AUTH_ALL    0xF
+#define CS_AUTH_ALL 0xF
 
 #define CS_AUTH_CONTEXT_SIZE 1764
 /* Work buffers of the account and domain names: 513 units and a terminator. */

@@ -43,8 +43,8 @@ uint8_t gV2Hash[16];
 
 uint16_t u16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
 
-const CMWchar kAnonymousLogon[] = {'A', 'N', 'O', 'N', 'Y', 'M', 'O', 'U', 'S', ' ',
-                                   'L', 'O', 'G', 'O', 'N', 0};
+const CMWchar kAnonymousLogon[] = {'A', 'N', 'O', 'N', 'Y', 'M', 'O', 'U',
+                                   'S', ' ', 'L', 'O', 'G', 'O', 'N', 0};
 const CMWchar kAnonymous[] = {'a', 'n', 'o', 'n', 'y', 'm', 'o', 'u', 's', 0};
 const CMWchar kEmpty[] = {0};
 
@@ -57,12 +57,13 @@ struct Logon {
     uint32_t result = 0;
     uint32_t wordCount = 0;
     bool smb1 = false;
-    bool blob = false; // NTLMSSP, raw or in SPNEGO
+    bool blob = false;  // NTLMSSP, raw or in SPNEGO
 };
 
 // Reads a zero-terminated name of the 13-word request inside [p, end).
 // Returns the position after it, or null when it is longer than the work buffer.
-const uint8_t *readName(const uint8_t *p, const uint8_t *end, bool unicode, CMWchar *out) {
+const uint8_t *readName(const uint8_t *p, const uint8_t *end, bool unicode, CMWchar *out)
+{
     uint32_t n = 0;
     if (unicode) {
         if ((reinterpret_cast<uintptr_t>(p) & 1) && p < end)
@@ -91,7 +92,9 @@ const uint8_t *readName(const uint8_t *p, const uint8_t *end, bool unicode, CMWc
 }
 
 // The 13-word SESSION_SETUP_ANDX: two password fields, account and domain.
-bool readPlainRequest(const uint8_t *request, uint32_t length, bool unicode, Logon &logon, const uint8_t **end) {
+bool readPlainRequest(const uint8_t *request, uint32_t length, bool unicode, Logon &logon,
+                      const uint8_t **end)
+{
     constexpr uint32_t kBytes = 29;
     if (length < kBytes)
         return false;
@@ -118,7 +121,8 @@ bool readPlainRequest(const uint8_t *request, uint32_t length, bool unicode, Log
 }
 
 uint32_t runBlob(const uint8_t *blob, uint32_t blobLength, CSSession *session, uint8_t *answer,
-                 uint32_t *answerLength, Logon &logon) {
+                 uint32_t *answerLength, Logon &logon)
+{
     CMBlob in{const_cast<uint8_t *>(blob), blobLength};
     CMBlob out{answer, *answerLength};
     CMWchar *domain = nullptr;
@@ -139,7 +143,8 @@ uint32_t runBlob(const uint8_t *blob, uint32_t blobLength, CSSession *session, u
 }
 
 // An earlier logon of this connection with the same name and credentials.
-CSUser *earlierLogon(const CMWchar *name, const uint8_t *credentials, uint32_t length, const CSUser *self) {
+CSUser *earlierLogon(const CMWchar *name, const uint8_t *credentials, uint32_t length, const CSUser *self)
+{
     for (uint32_t i = 0; CSUser *u = csGetUserByIndex(i); ++i) {
         if (u == self || !u->authenticated || cmWStrcmp(u->name, name) != 0 || !csGetUserByUid(u->uid))
             continue;
@@ -149,14 +154,16 @@ CSUser *earlierLogon(const CMWchar *name, const uint8_t *credentials, uint32_t l
     return nullptr;
 }
 
-void setName(CSUser *user, const CMWchar *name) {
+void setName(CSUser *user, const CMWchar *name)
+{
     uint32_t n = 0;
     for (; name[n] && n + 1 < CS_USER_NAME_UNITS; ++n)
         user->name[n] = name[n];
     user->name[n] = 0;
 }
 
-uint32_t release(CSUser **slot, int flag, uint32_t nt, uint32_t dos) {
+uint32_t release(CSUser **slot, int flag, uint32_t nt, uint32_t dos)
+{
     if (*slot)
         csReleaseUser((*slot)->uid, flag);
     *slot = nullptr;
@@ -165,7 +172,8 @@ uint32_t release(CSUser **slot, int flag, uint32_t nt, uint32_t dos) {
 
 uint32_t logonFailure(CSUser **slot) { return release(slot, 1, kLogonFailure, kLogonFailureDos); }
 
-void takeEncryptedKey(CSUser *user, const Logon &logon) {
+void takeEncryptedKey(CSUser *user, const Logon &logon)
+{
     if (!logon.encryptedKey || !(logon.exchange.flags & AM_NTLMSSP_KEY_EXCHANGE))
         return;
     uint8_t key[16];
@@ -174,7 +182,8 @@ void takeEncryptedKey(CSUser *user, const Logon &logon) {
     std::memcpy(user->sessionKey, key, 16);
 }
 
-void setToken(CSUser *user, uint32_t count, std::initializer_list<uint32_t> rids) {
+void setToken(CSUser *user, uint32_t count, std::initializer_list<uint32_t> rids)
+{
     user->token.domain = *cmSdGetComputerSid();
     user->token.ridCount = count;
     uint32_t i = 0;
@@ -182,7 +191,8 @@ void setToken(CSUser *user, uint32_t count, std::initializer_list<uint32_t> rids
         user->token.rids[i++] = r;
 }
 
-uint32_t anonymousLogon(CSUser **slot, Logon &logon) {
+uint32_t anonymousLogon(CSUser **slot, Logon &logon)
+{
     CSUser *user = *slot;
     if (CSUser *found = earlierLogon(kAnonymousLogon, nullptr, 0, user)) {
         csReleaseUser(user->uid, 1);
@@ -201,7 +211,8 @@ uint32_t anonymousLogon(CSUser **slot, Logon &logon) {
 }
 
 // The three forms of the NTLMv2 hash, tried in order.
-template <typename Check> bool tryV2Hashes(const Logon &logon, const uint8_t *ntHash, Check check) {
+template <typename Check> bool tryV2Hashes(const Logon &logon, const uint8_t *ntHash, Check check)
+{
     const struct {
         const CMWchar *domain;
         int upperUserOnly;
@@ -215,11 +226,12 @@ template <typename Check> bool tryV2Hashes(const Logon &logon, const uint8_t *nt
     return false;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-uint32_t getCurrentSessionKey(uint8_t **challenge, uint8_t **nonceArea) {
+uint32_t getCurrentSessionKey(uint8_t **challenge, uint8_t **nonceArea)
+{
     CSSession *session = csGetSessionBySocket();
     if (!session)
         return 11;
@@ -228,7 +240,8 @@ uint32_t getCurrentSessionKey(uint8_t **challenge, uint8_t **nonceArea) {
     return 8;
 }
 
-int csAuthInit(void) {
+int csAuthInit(void)
+{
     if (!gContext) {
         gContext = static_cast<AuthContext *>(std::calloc(1, sizeof(AuthContext)));
         if (!gContext)
@@ -238,12 +251,14 @@ int csAuthInit(void) {
     return 1;
 }
 
-void csAuthShutdown(void) {
+void csAuthShutdown(void)
+{
     std::free(gContext);
     gContext = nullptr;
 }
 
-const char *csAuthGetPDCName(void) {
+const char *csAuthGetPDCName(void)
+{
     if (!gContext)
         return nullptr;
     if (!gContext->pdcName[0] && cmGetDCName(gContext->pdcName, nullptr) != 0) {
@@ -256,18 +271,21 @@ const char *csAuthGetPDCName(void) {
 int csAuthIsPermissive(void) { return gPermissive; }
 void csAuthSetPermissive(int flag) { gPermissive = flag; }
 
-int csChangeEncryptionLevel(uint16_t mask) {
+int csChangeEncryptionLevel(uint16_t mask)
+{
     gMask = mask;
     return 1;
 }
 
-int csAuthShareIsAccessible(const CSUser *user, uint32_t shareRestricted) {
+int csAuthShareIsAccessible(const CSUser *user, uint32_t shareRestricted)
+{
     if (gPermissive || shareRestricted == 0)
         return 1;
     return user && user->printerOwner ? 1 : 0;
 }
 
-int csFillUserToken(CSUser *user) {
+int csFillUserToken(CSUser *user)
+{
     if (user->anonymous) {
         user->token.ridCount = 1;
         user->token.rids[0] = kGuestRid;
@@ -279,7 +297,8 @@ int csFillUserToken(CSUser *user) {
 }
 
 int csAuthCheckNtlmv2Response(const uint8_t *challenge, const uint8_t *response, uint32_t length,
-                              CSUser *user) {
+                              CSUser *user)
+{
     // The proof covers the client blob after the first 16 bytes: there must be one.
     if (length <= 24)
         return 0;
@@ -292,7 +311,8 @@ int csAuthCheckNtlmv2Response(const uint8_t *challenge, const uint8_t *response,
     return 1;
 }
 
-int csAuthCheckLmv2Response(const uint8_t *challenge, const uint8_t *response, CSUser *user) {
+int csAuthCheckLmv2Response(const uint8_t *challenge, const uint8_t *response, CSUser *user)
+{
     uint8_t proof[16];
     uint16_t proofLength;
     cmEncryptNTLMv2Password(challenge, gV2Hash, response + 16, 8, proof, &proofLength);
@@ -302,9 +322,11 @@ int csAuthCheckLmv2Response(const uint8_t *challenge, const uint8_t *response, C
     return 1;
 }
 
-void csActivateSmb1Signing(CSUser *user, const AMNtlmsspResult *exchange) {
+void csActivateSmb1Signing(CSUser *user, const AMNtlmsspResult *exchange)
+{
     CSSession *session = user->session;
-    if (!session || session->id == CS_FREE_ID || !session->signingActive || session->dialect != CS_DIALECT_SMB1)
+    if (!session || session->id == CS_FREE_ID || !session->signingActive ||
+        session->dialect != CS_DIALECT_SMB1)
         return;
     auto start = [&] {
         if (!session->waitingForFirstKey)
@@ -339,8 +361,10 @@ void csActivateSmb1Signing(CSUser *user, const AMNtlmsspResult *exchange) {
         std::memcpy(user->macResponse.data, response, length);
 }
 
-uint32_t csAuthenticateUser(const uint8_t *request, uint32_t requestLength, CSSession *session, uint8_t *answer,
-                            uint32_t *answerLength, int unicode, CSUser **slot, const uint8_t **end) {
+uint32_t csAuthenticateUser(const uint8_t *request, uint32_t requestLength, CSSession *session,
+                            uint8_t *answer, uint32_t *answerLength, int unicode, CSUser **slot,
+                            const uint8_t **end)
+{
     if (csIsServerEncrypted() && session->dialect < CS_DIALECT_SMB30)
         return csErrorReturn(kAccessDenied, kAccessDeniedDos);
     Logon logon;
@@ -409,7 +433,8 @@ uint32_t csAuthenticateUser(const uint8_t *request, uint32_t requestLength, CSSe
         if (gPermissive)
             return anonymousLogon(slot, logon);
         uint8_t firstByte = x.lmLength ? x.lmResponse[0] : 0;
-        if (x.ntLength < 2 && (session->dialect >= CS_DIALECT_SMB202 || logon.wordCount == 12 || firstByte == 0))
+        if (x.ntLength < 2 &&
+            (session->dialect >= CS_DIALECT_SMB202 || logon.wordCount == 12 || firstByte == 0))
             return logonFailure(slot);
     }
 
@@ -497,9 +522,8 @@ uint32_t csAuthenticateUser(const uint8_t *request, uint32_t requestLength, CSSe
         }
     }
     if (!x.ntAccepted && x.lmLength == CM_NTLM_RESPONSE_SIZE && (gMask & CS_AUTH_LMV2)) {
-        x.lmv2Accepted = tryV2Hashes(logon, ntHash, [&] {
-            return csAuthCheckLmv2Response(challenge, x.lmResponse, user) != 0;
-        });
+        x.lmv2Accepted = tryV2Hashes(
+            logon, ntHash, [&] { return csAuthCheckLmv2Response(challenge, x.lmResponse, user) != 0; });
     }
     std::memset(lmHash, 0, sizeof lmHash);
     std::memset(ntHash, 0, sizeof ntHash);
@@ -510,11 +534,12 @@ uint32_t csAuthenticateUser(const uint8_t *request, uint32_t requestLength, CSSe
     takeEncryptedKey(user, logon);
     csActivateSmb1Signing(user, &x);
     if (int32_t(rid) < 0)
-        setToken(user, 4, {uint32_t(rid), CM_SD_RID_USERS, CM_SD_RID_DOMAIN_ADMINS, CM_SD_RID_ADMINISTRATORS});
+        setToken(user, 4,
+                 {uint32_t(rid), CM_SD_RID_USERS, CM_SD_RID_DOMAIN_ADMINS, CM_SD_RID_ADMINISTRATORS});
     else
         setToken(user, 2, {uint32_t(rid), CM_SD_RID_USERS});
     user->encryptionRequired = csIsServerEncrypted();
     return 0;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -25,25 +25,29 @@ struct CryptContext {
     uint8_t ntHash[16];
 };
 
-const CMWchar *field(const uint8_t *credentials, uint32_t offset) {
+const CMWchar *field(const uint8_t *credentials, uint32_t offset)
+{
     return reinterpret_cast<const CMWchar *>(credentials + offset);
 }
 
-uint32_t boundedLength(const CMWchar *text, uint32_t maxUnits) {
+uint32_t boundedLength(const CMWchar *text, uint32_t maxUnits)
+{
     uint32_t n = 0;
     while (n < maxUnits && text[n])
         ++n;
     return n;
 }
 
-void copyBlob(CMBlob &to, const uint8_t *data, uint32_t length, uint32_t room) {
+void copyBlob(CMBlob &to, const uint8_t *data, uint32_t length, uint32_t room)
+{
     if (to.data && length <= room) {
         std::memcpy(to.data, data, length);
         to.len = length;
     }
 }
 
-void v2Hash(const CryptContext &c, uint8_t *v2) {
+void v2Hash(const CryptContext &c, uint8_t *v2)
+{
     // The third name alone when it is a principal (user@realm), else third name and account.
     uint32_t n3 = boundedLength(c.name3, 514), na = boundedLength(c.account, 514);
     bool principal = false;
@@ -63,7 +67,8 @@ void v2Hash(const CryptContext &c, uint8_t *v2) {
     cmHMACMD5(c.ntHash, 16, bytes.data(), uint32_t(bytes.size()), v2);
 }
 
-bool runCrypter(int type, const CryptContext &c, CMBlob &response, AMCryptOutput *out) {
+bool runCrypter(int type, const CryptContext &c, CMBlob &response, AMCryptOutput *out)
+{
     if (type == AM_CRYPT_NONE)
         return true;
     if (!response.data || !out->sessionKey.data || !out->macKey.data)
@@ -126,7 +131,8 @@ bool runCrypter(int type, const CryptContext &c, CMBlob &response, AMCryptOutput
     return true;
 }
 
-CMBlob allocate(uint32_t size) {
+CMBlob allocate(uint32_t size)
+{
     CMBlob b{nullptr, 0};
     if (size) {
         b.data = static_cast<uint8_t *>(cmMemoryAllocNonDebug(size));
@@ -136,12 +142,13 @@ CMBlob allocate(uint32_t size) {
     return b;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
 int amCryptEncrypt(const uint8_t *credentials, int lmType, int ntType, const uint8_t *serverChallenge,
-                   const CMBlob *targetInfo, uint32_t timeLow, uint32_t timeHigh, AMCryptOutput *out) {
+                   const CMBlob *targetInfo, uint32_t timeLow, uint32_t timeHigh, AMCryptOutput *out)
+{
     std::memset(out, 0, sizeof *out);
     if (lmType < 0 || lmType > AM_CRYPT_NTLMV2 || ntType < 0 || ntType > AM_CRYPT_NTLMV2)
         return 0;
@@ -179,7 +186,8 @@ int amCryptEncrypt(const uint8_t *credentials, int lmType, int ntType, const uin
     return ok ? 1 : 0;
 }
 
-void amCryptDispose(AMCryptOutput *out) {
+void amCryptDispose(AMCryptOutput *out)
+{
     for (CMBlob *b : {&out->lmResponse, &out->ntResponse, &out->sessionKey, &out->macKey}) {
         if (b->data)
             cmMemoryFreeNonDebug(b->data);
@@ -188,7 +196,8 @@ void amCryptDispose(AMCryptOutput *out) {
     }
 }
 
-void amCredentialsAsciiiToW(uint8_t *credentialsW, const uint8_t *credentialsA) {
+void amCredentialsAsciiiToW(uint8_t *credentialsW, const uint8_t *credentialsA)
+{
     struct {
         uint32_t from, to, size;
     } const fields[] = {{AM_CREDENTIALS_A_NAME, AM_CREDENTIALS_W_NAME, 257},
@@ -206,4 +215,4 @@ void amCredentialsAsciiiToW(uint8_t *credentialsW, const uint8_t *credentialsA) 
     cmWStrupr(reinterpret_cast<CMWchar *>(credentialsW + AM_CREDENTIALS_W_NAME));
 }
 
-} // extern "C"
+}  // extern "C"

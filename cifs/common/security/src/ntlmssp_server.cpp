@@ -21,7 +21,8 @@ struct Field {
     uint32_t offset;
 };
 
-Field readField(CMBufferReader *r) {
+Field readField(CMBufferReader *r)
+{
     Field f{};
     uint16_t maximum;
     cmBufferReadUint16(r, &f.length);
@@ -30,12 +31,11 @@ Field readField(CMBufferReader *r) {
     return f;
 }
 
-bool inside(const Field &f, uint32_t messageLength) {
-    return uint64_t(f.offset) + f.length <= messageLength;
-}
+bool inside(const Field &f, uint32_t messageLength) { return uint64_t(f.offset) + f.length <= messageLength; }
 
 // The text of a name record without its padding.
-uint32_t nameLength(const char *name, uint32_t max) {
+uint32_t nameLength(const char *name, uint32_t max)
+{
     uint32_t n = 0;
     while (n < max && name[n])
         ++n;
@@ -44,12 +44,14 @@ uint32_t nameLength(const char *name, uint32_t max) {
     return n;
 }
 
-void writeUtf16(CMBufferWriter *w, const char *text, uint32_t n) {
+void writeUtf16(CMBufferWriter *w, const char *text, uint32_t n)
+{
     for (uint32_t i = 0; i < n; ++i)
         cmBufferWriteUint16(w, uint8_t(text[i]));
 }
 
-uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge) {
+uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge)
+{
     const CMNetBiosNameInfo *auth = cmNetBiosGetDomainAuth();
     const uint32_t domainLength = nameLength(auth->name, CM_NB_NAME_SIZE);
     const char *host = cmNetBiosGetHostNameZeroed();
@@ -87,9 +89,10 @@ uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge) {
 
 uint32_t readAuthenticate(CMBufferReader *r, const uint8_t *message, uint32_t messageLength,
                           AMNtlmsspResult *result, CMWchar *account, CMWchar **domain,
-                          const uint8_t **encryptedKey) {
+                          const uint8_t **encryptedKey)
+{
     Field lm = readField(r), nt = readField(r), dom = readField(r), user = readField(r);
-    readField(r); // workstation
+    readField(r);  // workstation
     Field key = readField(r);
     uint32_t flags = 0;
     cmBufferReadUint32(r, &flags);
@@ -133,14 +136,15 @@ uint32_t readAuthenticate(CMBufferReader *r, const uint8_t *message, uint32_t me
 
 const AMMechanismDescriptor kNtlmssp = {&cmGssApiOidNtlmSsp, nullptr, ntlmsspServerProcess, 0};
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
 const AMMechanismDescriptor *amNtlmsspGetServerDescriptor(void) { return &kNtlmssp; }
 
 uint32_t ntlmsspServerProcess(CMBufferReader *in, CMBufferWriter *out, AMNtlmsspResult *result,
-                              CMWchar *account, CMWchar **domain, const uint8_t **encryptedKey) {
+                              CMWchar *account, CMWchar **domain, const uint8_t **encryptedKey)
+{
     const uint8_t *message = cmBufferReaderGetPosition(in);
     const uint32_t messageLength = cmBufferReaderGetRemaining(in);
     uint8_t signature[8];
@@ -164,22 +168,24 @@ uint32_t ntlmsspServerProcess(CMBufferReader *in, CMBufferWriter *out, AMNtlmssp
     return AM_SPNEGO_REFUSED;
 }
 
-void ntlmsspPackAvPair(CMBufferWriter *writer, uint16_t type, const char *text) {
+void ntlmsspPackAvPair(CMBufferWriter *writer, uint16_t type, const char *text)
+{
     uint32_t n = text ? uint32_t(std::strlen(text)) : 0;
     cmBufferWriteUint16(writer, type);
     cmBufferWriteUint16(writer, uint16_t(2 * n));
     writeUtf16(writer, text ? text : "", n);
 }
 
-const uint8_t *amNtlmsspServerGetChallenge(const CMBlob *blob) {
+const uint8_t *amNtlmsspServerGetChallenge(const CMBlob *blob)
+{
     if (!blob || !blob->data)
         return nullptr;
     CMBufferReader r;
     cmBufferReaderInit(&r, blob->data, blob->len);
     if (blob->len && blob->data[0] == 0xA1) {
         uint32_t n;
-        if (cmAsn1ParseTag(&r, &n) != 0xA1 || cmAsn1ParseTag(&r, &n) != 0x30 || cmAsn1ParseTag(&r, &n) != 0xA0 ||
-            cmAsn1ParseTag(&r, &n) != 0x0A || n != 1)
+        if (cmAsn1ParseTag(&r, &n) != 0xA1 || cmAsn1ParseTag(&r, &n) != 0x30 ||
+            cmAsn1ParseTag(&r, &n) != 0xA0 || cmAsn1ParseTag(&r, &n) != 0x0A || n != 1)
             return nullptr;
         cmBufferReaderSkip(&r, 1);
         if (cmAsn1ParseTag(&r, &n) != 0xA1 || !cmAsn1ParseCompareOid(&r, &cmGssApiOidNtlmSsp, 0) ||
@@ -192,4 +198,4 @@ const uint8_t *amNtlmsspServerGetChallenge(const CMBlob *blob) {
     return cmBufferReaderGetPosition(&r) + 24;
 }
 
-} // extern "C"
+}  // extern "C"

@@ -12,7 +12,8 @@ bool isEveryone(const AceView &a) { return a.size >= 20 && std::memcmp(a.sid, kE
 bool isBuiltin(const AceView &a) { return a.size >= 20 && std::memcmp(a.sid, kBuiltinPrefix, 12) == 0; }
 
 // The ACE SID's first sub-authorities are the token domain's.
-bool leadingMatch(const AceView &a, const CMSdDomainSid &domain) {
+bool leadingMatch(const AceView &a, const CMSdDomainSid &domain)
+{
     uint32_t n = std::min<uint32_t>(domain.count, CM_SD_MAX_SUBAUTHORITIES);
     if (a.sidCount <= n)
         return false;
@@ -22,7 +23,8 @@ bool leadingMatch(const AceView &a, const CMSdDomainSid &domain) {
     return true;
 }
 
-bool sameSubauthorities(const CMSdDomainSid &a, const CMSdDomainSid &b) {
+bool sameSubauthorities(const CMSdDomainSid &a, const CMSdDomainSid &b)
+{
     if (a.count != b.count)
         return false;
     for (uint32_t i = 0; i < std::min<uint32_t>(a.count, CM_SD_MAX_SUBAUTHORITIES); ++i)
@@ -31,7 +33,8 @@ bool sameSubauthorities(const CMSdDomainSid &a, const CMSdDomainSid &b) {
     return true;
 }
 
-bool tokenMatches(const AceView &a, const CMSdAccessToken *token) {
+bool tokenMatches(const AceView &a, const CMSdAccessToken *token)
+{
     if (!token || token->ridCount == 0)
         return false;
     bool domainOk = isBuiltin(a) ? sameSubauthorities(token->domain, *cmSdGetComputerSid()) ||
@@ -47,7 +50,8 @@ bool tokenMatches(const AceView &a, const CMSdAccessToken *token) {
     return false;
 }
 
-bool hasRid(const CMSdAccessToken *token, uint32_t rid) {
+bool hasRid(const CMSdAccessToken *token, uint32_t rid)
+{
     if (!token)
         return false;
     for (uint32_t i = 0; i < std::min<uint32_t>(token->ridCount, CM_SD_MAX_RIDS); ++i)
@@ -57,7 +61,8 @@ bool hasRid(const CMSdAccessToken *token, uint32_t rid) {
 }
 
 // Walks the DACL of a valid descriptor; visit returns false to stop.
-template <typename Visit> void walkDacl(const CMSdSecurityDescriptor &sd, Visit visit) {
+template <typename Visit> void walkDacl(const CMSdSecurityDescriptor &sd, Visit visit)
+{
     uint32_t dacl = u32(sd.data + kDacl);
     uint32_t count = u32(sd.data + dacl + 4);
     uint32_t pos = dacl + 8;
@@ -69,7 +74,8 @@ template <typename Visit> void walkDacl(const CMSdSecurityDescriptor &sd, Visit 
     }
 }
 
-bool loadBlob(const CMBlob *blob, CMSdSecurityDescriptor &sd) {
+bool loadBlob(const CMBlob *blob, CMSdSecurityDescriptor &sd)
+{
     if (!blob || !blob->data || blob->len > CM_SD_MAX_SIZE || blob->len < kHeader)
         return false;
     std::memset(sd.data, 0, sizeof sd.data);
@@ -78,7 +84,8 @@ bool loadBlob(const CMBlob *blob, CMSdSecurityDescriptor &sd) {
     return cmSdIsValid(&sd) != 0;
 }
 
-void putDomainRid(CMRpcPacketDescriptor *w, const CMSdDomainSid &domain, uint32_t rid, uint32_t forceCount) {
+void putDomainRid(CMRpcPacketDescriptor *w, const CMSdDomainSid &domain, uint32_t rid, uint32_t forceCount)
+{
     CMSdDomainSid sid = domain;
     if (forceCount) {
         for (uint32_t i = sid.count; i < forceCount && i < CM_SD_MAX_SUBAUTHORITIES; ++i)
@@ -88,11 +95,12 @@ void putDomainRid(CMRpcPacketDescriptor *w, const CMSdDomainSid &domain, uint32_
     cmSdPackSidRid(w, &sid, rid);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-int cmSdHasAccess(const CMSdAccessToken *token, const CMSdSecurityDescriptor *sd, uint32_t desired) {
+int cmSdHasAccess(const CMSdAccessToken *token, const CMSdSecurityDescriptor *sd, uint32_t desired)
+{
     if ((desired & (CM_SD_WRITE_DAC | CM_SD_WRITE_OWNER | CM_SD_SYNCHRONIZE)) &&
         hasRid(token, CM_SD_RID_ADMINISTRATORS))
         return 1;
@@ -125,7 +133,8 @@ int cmSdHasAccess(const CMSdAccessToken *token, const CMSdSecurityDescriptor *sd
     return result;
 }
 
-uint32_t cmSdGetAccess(const CMBlob *blob, const CMSdAccessToken *token) {
+uint32_t cmSdGetAccess(const CMBlob *blob, const CMSdAccessToken *token)
+{
     CMSdSecurityDescriptor sd;
     if (!loadBlob(blob, sd))
         return 0xFFFFFFFFu;
@@ -149,7 +158,8 @@ uint32_t cmSdGetAccess(const CMBlob *blob, const CMSdAccessToken *token) {
     return granted;
 }
 
-uint32_t cmSdInherit(const CMBlob *parentBlob, CMBlob *child, const CMSdAccessToken *token) {
+uint32_t cmSdInherit(const CMBlob *parentBlob, CMBlob *child, const CMSdAccessToken *token)
+{
     CMSdSecurityDescriptor parent;
     if (!child || !child->data || !loadBlob(parentBlob, parent))
         return 0;
@@ -209,7 +219,8 @@ uint32_t cmSdInherit(const CMBlob *parentBlob, CMBlob *child, const CMSdAccessTo
     return child->len;
 }
 
-int cmSdCreateExclusiveSecurityDescriptor(const CMSdAccessToken *token, CMSdSecurityDescriptor *sd) {
+int cmSdCreateExclusiveSecurityDescriptor(const CMSdAccessToken *token, CMSdSecurityDescriptor *sd)
+{
     std::memset(sd->data, 0, sizeof sd->data);
     CMRpcPacketDescriptor w = recordAt(sd->data, 0);
     uint32_t rid = token->ridCount ? token->rids[0] : 0;
@@ -239,7 +250,8 @@ int cmSdCreateExclusiveSecurityDescriptor(const CMSdAccessToken *token, CMSdSecu
     return 1;
 }
 
-int cmSdIsExclusiveSecurityDescriptor(const CMSdAccessToken *token, const CMSdSecurityDescriptor *sd) {
+int cmSdIsExclusiveSecurityDescriptor(const CMSdAccessToken *token, const CMSdSecurityDescriptor *sd)
+{
     uint32_t dacl = u32(sd->data + kDacl);
     if (dacl < 1 || dacl > kMaxDaclOffset || !token)
         return 0;
@@ -284,4 +296,4 @@ int cmSdIsExclusiveSecurityDescriptor(const CMSdAccessToken *token, const CMSdSe
     return 1;
 }
 
-} // extern "C"
+}  // extern "C"

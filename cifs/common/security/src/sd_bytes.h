@@ -8,9 +8,17 @@
 namespace sd {
 
 inline uint16_t u16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t u32(const uint8_t *p) { return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24); }
-inline void setU16(uint8_t *p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void setU32(uint8_t *p, uint32_t v) {
+inline uint32_t u32(const uint8_t *p)
+{
+    return uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24);
+}
+inline void setU16(uint8_t *p, uint16_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void setU32(uint8_t *p, uint32_t v)
+{
     for (int i = 0; i < 4; ++i)
         p[i] = uint8_t(v >> (8 * i));
 }
@@ -21,10 +29,14 @@ constexpr uint32_t kOwner = 4, kGroup = 8, kSacl = 12, kDacl = 16, kHeader = 20;
 constexpr uint32_t kMaxDaclOffset = 464;
 
 // n bytes at offset lie inside the 512-byte area, without wrapping.
-inline bool fits(uint32_t offset, uint32_t n) { return offset <= CM_SD_MAX_SIZE && n <= CM_SD_MAX_SIZE - offset; }
+inline bool fits(uint32_t offset, uint32_t n)
+{
+    return offset <= CM_SD_MAX_SIZE && n <= CM_SD_MAX_SIZE - offset;
+}
 
 // A record cursor over the descriptor's 512 bytes, starting at offset.
-inline CMRpcPacketDescriptor recordAt(uint8_t *data, uint32_t offset) {
+inline CMRpcPacketDescriptor recordAt(uint8_t *data, uint32_t offset)
+{
     CMRpcPacketDescriptor r;
     cmRpcSetDescriptor(&r, data, 0);
     r.length = CM_SD_MAX_SIZE;
@@ -44,12 +56,13 @@ struct AceView {
     uint16_t size;
     uint32_t mask;
     const uint8_t *sid;
-    uint32_t sidCount; // sub-authorities that lie inside the ACE
+    uint32_t sidCount;  // sub-authorities that lie inside the ACE
     uint32_t rid() const { return sidCount ? u32(sid + 8 + 4 * (sidCount - 1)) : 0xFFFFFFFFu; }
     uint32_t sub(uint32_t i) const { return u32(sid + 8 + 4 * i); }
 };
 
-inline AceView viewAce(const uint8_t *data, uint32_t pos) {
+inline AceView viewAce(const uint8_t *data, uint32_t pos)
+{
     AceView a{};
     a.p = data + pos;
     a.sid = a.p + 8;
@@ -75,4 +88,4 @@ extern const uint8_t kUsersSid[16];
 extern const uint8_t kSystemSid[12];
 extern const uint8_t kAccountOperatorsSid[16];
 
-} // namespace sd
+}  // namespace sd

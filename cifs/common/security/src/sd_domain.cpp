@@ -44,7 +44,8 @@ const Account kAccounts[] = {
     {514, 2, "Guests", "Local or domain guests"},
 };
 
-void buildComputerSid(SdContext &c) {
+void buildComputerSid(SdContext &c)
+{
     char id[UD_COMPUTER_ID_SIZE];
     udGetComputerId(id);
     CMSdDomainSid &s = c.computerSid;
@@ -83,7 +84,8 @@ constexpr AceSpec kUsersFull{0x03, CM_SD_FULL_CONTROL, kUsersSid, 16};
 
 // Writes the wire form (owner, group, DACL from offset 20) and parses it,
 // so every prepared descriptor passes through the one parser.
-int prepare(const Prepared &p, CMSdSecurityDescriptor *sd) {
+int prepare(const Prepared &p, CMSdSecurityDescriptor *sd)
+{
     uint8_t wire[CM_SD_MAX_SIZE] = {};
     CMRpcPacketDescriptor w = recordAt(wire, 0);
     cmRpcPackByte(&w, 1);
@@ -119,14 +121,15 @@ int prepare(const Prepared &p, CMSdSecurityDescriptor *sd) {
     return cmSdParseSecurityDescriptor(&r, sd);
 }
 
-const Prepared kDefault{0x8404, nullptr, 0, nullptr, 0, true,
-                        {kAdminsFull, kEveryoneFullInheritOnly, kSystemFull, kUsersFull}};
+const Prepared kDefault{
+    0x8404, nullptr, 0, nullptr, 0, true, {kAdminsFull, kEveryoneFullInheritOnly, kSystemFull, kUsersFull}};
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-int cmSdInit(void) {
+int cmSdInit(void)
+{
     if (!gContext) {
         gContext = static_cast<SdContext *>(cmMemoryAllocNonDebug(sizeof(SdContext)));
         if (!gContext)
@@ -137,21 +140,24 @@ int cmSdInit(void) {
     return 0;
 }
 
-void cmSdExit(void) {
+void cmSdExit(void)
+{
     if (gContext)
         cmMemoryFreeNonDebug(gContext);
     gContext = nullptr;
     std::memset(&gFallback, 0, sizeof gFallback);
 }
 
-const CMSdDomainSid *cmSdGetComputerSid(void) {
+const CMSdDomainSid *cmSdGetComputerSid(void)
+{
     SdContext &c = ctx();
     if (!c.computerSidBuilt)
         buildComputerSid(c);
     return &c.computerSid;
 }
 
-int cmSdIsComputerSid(const CMSdDomainSid *sid) {
+int cmSdIsComputerSid(const CMSdDomainSid *sid)
+{
     const CMSdDomainSid *own = cmSdGetComputerSid();
     if (sid->count != own->count)
         return 0;
@@ -161,7 +167,8 @@ int cmSdIsComputerSid(const CMSdDomainSid *sid) {
     return 1;
 }
 
-int cmSdCheckAlias(const CMSdDomainSid *sid, uint32_t *alias) {
+int cmSdCheckAlias(const CMSdDomainSid *sid, uint32_t *alias)
+{
     const CMSdDomainSid *own = cmSdGetComputerSid();
     if (sid->count != own->count + 1 || sid->count > CM_SD_MAX_SUBAUTHORITIES)
         return 0;
@@ -185,14 +192,16 @@ int cmSdCheckAlias(const CMSdDomainSid *sid, uint32_t *alias) {
     return 1;
 }
 
-const CMSdDomainSid *cmSdGetDomainSid(void) {
+const CMSdDomainSid *cmSdGetDomainSid(void)
+{
     SdContext &c = ctx();
     return c.domainSet ? &c.domainSid : cmSdGetComputerSid();
 }
 
 int cmSdIsDomainSidSet(void) { return int(ctx().domainSet); }
 
-const CMSdDomainSid *cmSdSetDomainSid(const CMSdDomainSid *sid) {
+const CMSdDomainSid *cmSdSetDomainSid(const CMSdDomainSid *sid)
+{
     SdContext &c = ctx();
     if (!c.domainSet) {
         c.domainSid = *sid;
@@ -201,7 +210,8 @@ const CMSdDomainSid *cmSdSetDomainSid(const CMSdDomainSid *sid) {
     return &c.domainSid;
 }
 
-const CMSdDomainSid *cmSdGetLocalDomainAlias(void) {
+const CMSdDomainSid *cmSdGetLocalDomainAlias(void)
+{
     SdContext &c = ctx();
     if (!c.aliasBuilt) {
         std::memset(&c.alias, 0, sizeof c.alias);
@@ -214,7 +224,8 @@ const CMSdDomainSid *cmSdGetLocalDomainAlias(void) {
     return &c.alias;
 }
 
-int cmSdLookupName(const CMWchar *name, uint32_t *rid) {
+int cmSdLookupName(const CMWchar *name, uint32_t *rid)
+{
     SdContext &c = ctx();
     uint32_t units = 0;
     while (name[units] && units < sizeof c.nameBuffer - 1)
@@ -236,7 +247,8 @@ int cmSdLookupName(const CMWchar *name, uint32_t *rid) {
     return found;
 }
 
-int cmSdLookupRid(uint32_t rid, CMWchar *name, CMWchar *description) {
+int cmSdLookupRid(uint32_t rid, CMWchar *name, CMWchar *description)
+{
     for (const Account &a : kAccounts) {
         if (a.rid == rid) {
             cmAnsiToUnicode(name, a.name);
@@ -247,7 +259,8 @@ int cmSdLookupRid(uint32_t rid, CMWchar *name, CMWchar *description) {
     return udGetUserNameByRid(int32_t(rid), name, description);
 }
 
-int cmSdIsAdministrator(const CMSdAccessToken *token) {
+int cmSdIsAdministrator(const CMSdAccessToken *token)
+{
     if (token->ridCount >= 1 && int32_t(token->rids[0]) < 0)
         return 1;
     if (token->ridCount < 2)
@@ -260,15 +273,18 @@ int cmSdIsAdministrator(const CMSdAccessToken *token) {
 
 int cmSdGetDefaultSecurityDescriptor(CMSdSecurityDescriptor *sd) { return prepare(kDefault, sd); }
 
-int cmSdGetOwnerAndDaclSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetOwnerAndDaclSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8000, kAdministratorsSid, 16, nullptr, 0, true, {kAdminsFull}}, sd);
 }
 
-int cmSdGetGroupAndDaclSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetGroupAndDaclSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8000, nullptr, 0, kUsersSid, 16, true, {kAdminsFull}}, sd);
 }
 
-int cmSdGetShareSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetShareSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8004,
                     kAdministratorsSid,
                     16,
@@ -282,27 +298,33 @@ int cmSdGetShareSecurityDescriptor(CMSdSecurityDescriptor *sd) {
                    sd);
 }
 
-int cmSdGetEmptyShareSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetEmptyShareSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8004, nullptr, 0, nullptr, 0, true, {}}, sd);
 }
 
-int cmSdGetNoneSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetNoneSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8004, kEveryoneSid, 12, kEveryoneSid, 12, false, {}}, sd);
 }
 
-int cmSdGetOwnerSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetOwnerSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8000, kAdministratorsSid, 16, nullptr, 0, false, {}}, sd);
 }
 
-int cmSdGetGroupSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetGroupSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8000, nullptr, 0, kUsersSid, 16, false, {}}, sd);
 }
 
-int cmSdGetOwnerAndGroupSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetOwnerAndGroupSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8000, kAdministratorsSid, 16, kUsersSid, 16, false, {}}, sd);
 }
 
-int cmSdGetOwnerAndGroupAndDaclSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetOwnerAndGroupAndDaclSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8000,
                     kAdministratorsSid,
                     16,
@@ -313,15 +335,18 @@ int cmSdGetOwnerAndGroupAndDaclSecurityDescriptor(CMSdSecurityDescriptor *sd) {
                    sd);
 }
 
-int cmSdGetReadonlyShareSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetReadonlyShareSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8004, nullptr, 0, nullptr, 0, true, {{0x03, CM_SD_READ, kEveryoneSid, 12}}}, sd);
 }
 
-int cmSdGetAdminonlyShareSecurityDescriptor(CMSdSecurityDescriptor *sd) {
+int cmSdGetAdminonlyShareSecurityDescriptor(CMSdSecurityDescriptor *sd)
+{
     return prepare({0x8104, nullptr, 0, nullptr, 0, true, {kAdminsFull}}, sd);
 }
 
-int cmSdGetDefaultSecurityDescriptorByToken(const CMSdAccessToken *token, CMSdSecurityDescriptor *sd) {
+int cmSdGetDefaultSecurityDescriptorByToken(const CMSdAccessToken *token, CMSdSecurityDescriptor *sd)
+{
     prepare(kDefault, sd);
     uint32_t dacl = u32(sd->data + kDacl);
     uint32_t domainCount = std::min<uint32_t>(token->domain.count, CM_SD_MAX_SUBAUTHORITIES - 1);
@@ -340,7 +365,8 @@ int cmSdGetDefaultSecurityDescriptorByToken(const CMSdAccessToken *token, CMSdSe
     return 1;
 }
 
-int cmSdGetLocalSecurityDescriptorForUser(uint32_t rid, CMSdSecurityDescriptor *sd) {
+int cmSdGetLocalSecurityDescriptorForUser(uint32_t rid, CMSdSecurityDescriptor *sd)
+{
     std::memset(sd->data, 0, sizeof sd->data);
     CMRpcPacketDescriptor w = recordAt(sd->data, 0);
     cmRpcPackByte(&w, 1);
@@ -375,4 +401,4 @@ int cmSdGetLocalSecurityDescriptorForUser(uint32_t rid, CMSdSecurityDescriptor *
     return 1;
 }
 
-} // extern "C"
+}  // extern "C"

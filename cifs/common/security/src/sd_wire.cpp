@@ -13,13 +13,14 @@ const uint8_t kUsersSid[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 
 const uint8_t kSystemSid[12] = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
 const uint8_t kAccountOperatorsSid[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x24, 2, 0, 0};
 
-} // namespace sd
+}  // namespace sd
 
 using namespace sd;
 
 namespace {
 
-void parsePart(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record, bool isSid) {
+void parsePart(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record, bool isSid)
+{
     if (isSid) {
         CMSdDomainSid sid;
         cmSdParseSid(wire, &sid);
@@ -29,11 +30,12 @@ void parsePart(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record, bool 
     }
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
-void cmSdParseSid(CMRpcPacketDescriptor *d, CMSdDomainSid *sid) {
+void cmSdParseSid(CMRpcPacketDescriptor *d, CMSdDomainSid *sid)
+{
     std::memset(sid, 0, sizeof *sid);
     cmRpcParseByte(d, &sid->revision);
     uint8_t count = 0;
@@ -45,7 +47,8 @@ void cmSdParseSid(CMRpcPacketDescriptor *d, CMSdDomainSid *sid) {
         cmRpcParseUint32(d, &sid->subauthorities[i]);
 }
 
-void cmSdPackSid(CMRpcPacketDescriptor *d, const CMSdDomainSid *sid) {
+void cmSdPackSid(CMRpcPacketDescriptor *d, const CMSdDomainSid *sid)
+{
     uint8_t count = std::min<uint8_t>(sid->count, CM_SD_MAX_SUBAUTHORITIES);
     cmRpcPackByte(d, sid->revision);
     cmRpcPackByte(d, count);
@@ -54,7 +57,8 @@ void cmSdPackSid(CMRpcPacketDescriptor *d, const CMSdDomainSid *sid) {
         cmRpcPackUint32(d, sid->subauthorities[i]);
 }
 
-void cmSdPackSidRid(CMRpcPacketDescriptor *d, const CMSdDomainSid *sid, uint32_t rid) {
+void cmSdPackSidRid(CMRpcPacketDescriptor *d, const CMSdDomainSid *sid, uint32_t rid)
+{
     uint8_t count = std::min<uint8_t>(sid->count, CM_SD_MAX_SUBAUTHORITIES);
     cmRpcPackByte(d, sid->revision);
     cmRpcPackByte(d, uint8_t(count + 1));
@@ -64,7 +68,8 @@ void cmSdPackSidRid(CMRpcPacketDescriptor *d, const CMSdDomainSid *sid, uint32_t
     cmRpcPackUint32(d, rid);
 }
 
-void cmSdParseAce(CMRpcPacketDescriptor *d, CMSdAce *ace) {
+void cmSdParseAce(CMRpcPacketDescriptor *d, CMSdAce *ace)
+{
     cmRpcParseByte(d, &ace->type);
     cmRpcParseByte(d, &ace->flags);
     cmRpcParseUint16(d, &ace->size);
@@ -72,7 +77,8 @@ void cmSdParseAce(CMRpcPacketDescriptor *d, CMSdAce *ace) {
     cmSdParseSid(d, &ace->sid);
 }
 
-void cmSdPackAce(CMRpcPacketDescriptor *d, const CMSdAce *ace) {
+void cmSdPackAce(CMRpcPacketDescriptor *d, const CMSdAce *ace)
+{
     cmRpcPackByte(d, ace->type);
     cmRpcPackByte(d, ace->flags);
     cmRpcPackUint16(d, ace->size);
@@ -80,7 +86,8 @@ void cmSdPackAce(CMRpcPacketDescriptor *d, const CMSdAce *ace) {
     cmSdPackSid(d, &ace->sid);
 }
 
-void cmSdParseAcl(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record) {
+void cmSdParseAcl(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record)
+{
     uint16_t revision = 0, size = 0;
     uint32_t count = 0;
     cmRpcParseUint16(wire, &revision);
@@ -98,7 +105,8 @@ void cmSdParseAcl(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record) {
     }
 }
 
-void cmSdPackAcl(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record) {
+void cmSdPackAcl(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record)
+{
     uint16_t revision = 0, size = 0;
     uint32_t count = 0;
     cmRpcParseUint16(record, &revision);
@@ -114,7 +122,8 @@ void cmSdPackAcl(CMRpcPacketDescriptor *wire, CMRpcPacketDescriptor *record) {
     }
 }
 
-int cmSdParseSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor *sd) {
+int cmSdParseSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor *sd)
+{
     std::memset(sd->data, 0, sizeof sd->data);
     sd->length = 0;
     uint8_t *start = d->current;
@@ -153,7 +162,8 @@ int cmSdParseSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor
     return 1;
 }
 
-void cmSdPackSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor *sd, uint32_t information) {
+void cmSdPackSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor *sd, uint32_t information)
+{
     uint8_t *start = d->current;
     const uint32_t overrunBefore = d->overrun;
     cmRpcPackUint16(d, uint16_t(sd->data[0] | sd->data[1] << 8));
@@ -164,8 +174,10 @@ void cmSdPackSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor
     struct Part {
         uint32_t bit, header;
         bool sid;
-    } const parts[] = {{CM_SD_OWNER, kOwner, true}, {CM_SD_GROUP, kGroup, true},
-                       {CM_SD_DACL, kDacl, false}, {CM_SD_SACL, kSacl, false}};
+    } const parts[] = {{CM_SD_OWNER, kOwner, true},
+                       {CM_SD_GROUP, kGroup, true},
+                       {CM_SD_DACL, kDacl, false},
+                       {CM_SD_SACL, kSacl, false}};
     for (const Part &part : parts) {
         uint32_t offset = u32(sd->data + part.header);
         if (!(information & part.bit) || offset == 0 || cmRpcIsOverrun(d))
@@ -199,7 +211,8 @@ void cmSdPackSecurityDescriptor(CMRpcPacketDescriptor *d, CMSdSecurityDescriptor
     sd->length = uint32_t(furthest - start);
 }
 
-int cmSdIsValid(const CMSdSecurityDescriptor *sd) {
+int cmSdIsValid(const CMSdSecurityDescriptor *sd)
+{
     if (sd->length > CM_SD_MAX_SIZE)
         return 0;
     uint32_t dacl = u32(sd->data + kDacl);
@@ -222,7 +235,8 @@ int cmSdIsValid(const CMSdSecurityDescriptor *sd) {
 
 int cmSdIsAnySid(const CMSdDomainSid *sid) { return sid->count == 1 && sid->subauthorities[0] == 32; }
 
-uint32_t cmSdGetRidType(uint32_t rid) {
+uint32_t cmSdGetRidType(uint32_t rid)
+{
     switch (rid) {
     case CM_SD_RID_ADMINISTRATORS:
     case CM_SD_RID_USERS:
@@ -241,4 +255,4 @@ const uint8_t *cmSdGetEveryoneGroupACE(void) { return kEveryoneSid; }
 const uint8_t *cmSdGetAdministratorsGroupACE(void) { return kAdministratorsSid; }
 const uint8_t *cmSdGetUsersGroupACE(void) { return kUsersSid; }
 
-} // extern "C"
+}  // extern "C"

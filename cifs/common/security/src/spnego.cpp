@@ -20,24 +20,27 @@ struct Round {
     const uint8_t **encryptedKey;
 };
 
-uint32_t runMechanism(void *context, CMBufferReader *in, CMBufferWriter *out) {
+uint32_t runMechanism(void *context, CMBufferReader *in, CMBufferWriter *out)
+{
     auto *round = static_cast<Round *>(context);
     return round->mechanism->process(in, out, round->result, round->account, round->domain,
                                      round->encryptedKey);
 }
 
 // The OID of exactly one mechanism (its own or its alternative).
-bool isMechanism(CMBufferReader *r, const AMMechanismDescriptor *m) {
+bool isMechanism(CMBufferReader *r, const AMMechanismDescriptor *m)
+{
     if (cmAsn1ParseCompareOid(r, m->oid, 1))
         return true;
     return m->alternativeOid && cmAsn1ParseCompareOid(r, m->alternativeOid, 1);
 }
 
-bool expect(CMBufferReader *r, uint8_t tag, uint32_t *length) {
+bool expect(CMBufferReader *r, uint8_t tag, uint32_t *length)
+{
     return cmAsn1ParseTag(r, length) == tag && !cmBufferReaderIsOverrun(r);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -47,13 +50,15 @@ void amSpnegoShutdown(void) {}
 
 void amSpnegoServerSetSessionKeyCallback(AMSessionKeyCallback callback) { gSessionKeyCallback = callback; }
 
-uint32_t amSpnegoServerGetCurrentSessionKey(uint8_t **challenge, uint8_t **nonceArea) {
+uint32_t amSpnegoServerGetCurrentSessionKey(uint8_t **challenge, uint8_t **nonceArea)
+{
     if (!gSessionKeyCallback)
         return 11;
     return gSessionKeyCallback(challenge, nonceArea);
 }
 
-CMBlob *amSpnegoServerGenerateMechList(CMBlob *blob) {
+CMBlob *amSpnegoServerGenerateMechList(CMBlob *blob)
+{
     blob->data = static_cast<uint8_t *>(cmMemoryAllocNonDebug(AM_SPNEGO_MECH_LIST_SIZE));
     blob->len = 0;
     if (!blob->data)
@@ -83,7 +88,8 @@ CMBlob *amSpnegoServerGenerateMechList(CMBlob *blob) {
 }
 
 uint32_t amSpnegoServerAcceptBlobW(AMMechanismContext *context, CMBlob *in, CMBlob *out, CMWchar *account,
-                                   CMWchar **domain, const uint8_t **encryptedKey, AMNtlmsspResult *result) {
+                                   CMWchar **domain, const uint8_t **encryptedKey, AMNtlmsspResult *result)
+{
     std::memset(result, 0, sizeof *result);
     uint32_t room = out->len < AM_SPNEGO_ANSWER_MAX ? out->len : AM_SPNEGO_ANSWER_MAX;
     out->len = 0;
@@ -158,7 +164,8 @@ uint32_t amSpnegoServerAcceptBlobW(AMMechanismContext *context, CMBlob *in, CMBl
 }
 
 uint32_t amSpnegoServerAcceptBlobA(AMMechanismContext *context, CMBlob *in, CMBlob *out, char *account,
-                                   CMWchar **domain, const uint8_t **encryptedKey, AMNtlmsspResult *result) {
+                                   CMWchar **domain, const uint8_t **encryptedKey, AMNtlmsspResult *result)
+{
     auto *wide = static_cast<CMWchar *>(cmMemoryAllocNonDebug(2 * (AM_ACCOUNT_NAME_UNITS + 128)));
     if (!wide)
         return AM_SPNEGO_NOMEM;
@@ -169,14 +176,16 @@ uint32_t amSpnegoServerAcceptBlobA(AMMechanismContext *context, CMBlob *in, CMBl
     return status;
 }
 
-void amSpnegoFreeKey(void **holder) {
+void amSpnegoFreeKey(void **holder)
+{
     if (holder && *holder) {
         cmMemoryFreeNonDebug(*holder);
         *holder = nullptr;
     }
 }
 
-int cmGssDoesBlobHaveMechType(const uint8_t *blob, uint32_t length, const CMAsn1Oid *oid) {
+int cmGssDoesBlobHaveMechType(const uint8_t *blob, uint32_t length, const CMAsn1Oid *oid)
+{
     if (!blob || length == 0)
         return 0;
     CMBufferReader r;
@@ -193,4 +202,4 @@ int cmGssDoesBlobHaveMechType(const uint8_t *blob, uint32_t length, const CMAsn1
     return 0;
 }
 
-} // extern "C"
+}  // extern "C"

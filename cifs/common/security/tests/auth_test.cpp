@@ -15,7 +15,8 @@ constexpr uint32_t kOk = 0, kLogonFailure = 0xC000006D, kInvalid = 0xC000000D;
 
 class AuthTest : public LogonTest {};
 
-TEST_F(AuthTest, WorkedExamples) {
+TEST_F(AuthTest, WorkedExamples)
+{
     const std::string exported = "55555555555555555555555555555555";
     struct Case {
         const char *what;
@@ -30,13 +31,15 @@ TEST_F(AuthTest, WorkedExamples) {
         {"NTLMv1, key exchange", kNtlm, 0x2, true, true, kOk, exported},
         {"NTLMv1, mask 8", kNtlm, 0x8, false, false, kLogonFailure, ""},
         {"NTLMv1, mask 4", kNtlm, 0x4, false, false, kLogonFailure, ""},
-        {"NTLMv1 session security, mask 2", kNtlmEss, 0x2, false, true, kOk, "eb93429a8bd952f8b89c55b87f475edc"},
+        {"NTLMv1 session security, mask 2", kNtlmEss, 0x2, false, true, kOk,
+         "eb93429a8bd952f8b89c55b87f475edc"},
         {"NTLMv1 session security, key exchange", kNtlmEss, 0x2, true, false, kOk, exported},
         {"NTLMv1 session security, mask 8", kNtlmEss, 0x8, false, false, kLogonFailure, ""},
         {"NTLMv2, mask 8", kNtlmv2, 0x8, false, false, kOk, "8de40ccadbc14a82f15cb0ad0de95ca3"},
         {"NTLMv2, key exchange", kNtlmv2, 0x8, true, true, kOk, exported},
         {"NTLMv2, mask 2", kNtlmv2, 0x2, false, false, kLogonFailure, ""},
-        {"NTLMv2 refused, LMv2 with mask 4", kNtlmv2, 0x4, false, false, kOk, "79fc6113707eacb96d5d7e0b81bee408"},
+        {"NTLMv2 refused, LMv2 with mask 4", kNtlmv2, 0x4, false, false, kOk,
+         "79fc6113707eacb96d5d7e0b81bee408"},
         {"all accepted", kNtlmv2, 0xF, false, true, kOk, "8de40ccadbc14a82f15cb0ad0de95ca3"},
         {"wrong password", kWrongPassword, 0xF, false, false, kLogonFailure, ""},
         {"NTLMv2 response shorter than its proof", kShortNtlmv2, 0x8, false, false, kLogonFailure, ""},
@@ -63,7 +66,8 @@ TEST_F(AuthTest, WorkedExamples) {
     EXPECT_EQ(csGetUsersCount(), user ? 1u : 0u);
 }
 
-TEST_F(AuthTest, GuestsAndAnonymousLogons) {
+TEST_F(AuthTest, GuestsAndAnonymousLogons)
+{
     struct Case {
         const char *what;
         bool permissive;
@@ -105,7 +109,8 @@ TEST_F(AuthTest, GuestsAndAnonymousLogons) {
     }
 }
 
-TEST_F(AuthTest, StoredPasswordForms) {
+TEST_F(AuthTest, StoredPasswordForms)
+{
     struct Case {
         const char *what;
         std::string password;
@@ -137,7 +142,8 @@ TEST_F(AuthTest, StoredPasswordForms) {
     }
 }
 
-TEST_F(AuthTest, PolicyRefusals) {
+TEST_F(AuthTest, PolicyRefusals)
+{
     csSetServerEncryption(1);
     EXPECT_EQ(smb2Round(negotiate()), 0xC0000022u);
     EXPECT_EQ(user, nullptr);
@@ -160,7 +166,8 @@ struct Smb1Request {
     int32_t byteCountDelta = 0;
 };
 
-Bytes smb1Request(const Smb1Request &r, size_t *domainEnd = nullptr) {
+Bytes smb1Request(const Smb1Request &r, size_t *domainEnd = nullptr)
+{
     Bytes b(29, 0);
     b[0] = 13;
     b[15] = uint8_t(r.lm.size());
@@ -192,28 +199,32 @@ Bytes smb1Request(const Smb1Request &r, size_t *domainEnd = nullptr) {
 
 class Smb1AuthTest : public LogonTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         LogonTest::SetUp();
         if (IsSkipped())
             return;
         session->dialect = CS_DIALECT_SMB1;
     }
-    uint32_t round(const Bytes &request, const uint8_t **end = nullptr, int unicode = 1) {
+    uint32_t round(const Bytes &request, const uint8_t **end = nullptr, int unicode = 1)
+    {
         // The request lies at an even address, as it does after a 32-byte header.
         buffer.assign(request.size() + 2, 0);
         std::memcpy(buffer.data(), request.data(), request.size());
         uint32_t length = 0;
-        return csAuthenticateUser(buffer.data(), uint32_t(request.size()), session, nullptr, &length, unicode, &user,
-                                  end);
+        return csAuthenticateUser(buffer.data(), uint32_t(request.size()), session, nullptr, &length, unicode,
+                                  &user, end);
     }
     Bytes buffer;
 };
 
-TEST_F(Smb1AuthTest, ThirteenWordLogon) {
+TEST_F(Smb1AuthTest, ThirteenWordLogon)
+{
     for (bool unicode : {true, false}) {
         SCOPED_TRACE(unicode);
         dropUser();
-        Smb1Request r{Bytes(24, 0), hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94"), "User", "Domain", unicode};
+        Smb1Request r{Bytes(24, 0), hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94"), "User", "Domain",
+                      unicode};
         size_t domainEnd;
         Bytes request = smb1Request(r, &domainEnd);
         const uint8_t *end = nullptr;
@@ -224,12 +235,13 @@ TEST_F(Smb1AuthTest, ThirteenWordLogon) {
     }
 }
 
-TEST_F(Smb1AuthTest, RequestsThatLeaveTheirBytesAreRefused) {
+TEST_F(Smb1AuthTest, RequestsThatLeaveTheirBytesAreRefused)
+{
     const Bytes nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
     struct Case {
         const char *what;
         Smb1Request request;
-        size_t cut; // bytes dropped from the end of the message
+        size_t cut;  // bytes dropped from the end of the message
     } const cases[] = {
         {"passwords longer than the byte count", {Bytes(24, 0), nt, "User", "Domain", true, -60}, 0},
         {"passwords longer than the message", {Bytes(24, 0), nt, "User", "Domain", true, 0}, 40},
@@ -250,7 +262,8 @@ TEST_F(Smb1AuthTest, RequestsThatLeaveTheirBytesAreRefused) {
     EXPECT_EQ(csGetUsersCount(), 0u);
 }
 
-TEST_F(Smb1AuthTest, EmptyPasswordsGoOnOnlyWithANonZeroFirstByte) {
+TEST_F(Smb1AuthTest, EmptyPasswordsGoOnOnlyWithANonZeroFirstByte)
+{
     Smb1Request r{Bytes(1, 'x'), {}, "User", "Domain"};
     // Checked against the password, and no response matches.
     EXPECT_EQ(round(smb1Request(r)), kLogonFailure);
@@ -258,7 +271,8 @@ TEST_F(Smb1AuthTest, EmptyPasswordsGoOnOnlyWithANonZeroFirstByte) {
     EXPECT_EQ(round(smb1Request(r)), kLogonFailure);
 }
 
-TEST_F(Smb1AuthTest, RepeatedLogonHandsBackTheFirstRecord) {
+TEST_F(Smb1AuthTest, RepeatedLogonHandsBackTheFirstRecord)
+{
     Smb1Request r{Bytes(24, 0), hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94"), "User", "Domain"};
     ASSERT_EQ(round(smb1Request(r)), kOk);
     CSUser *first = user;
@@ -269,7 +283,8 @@ TEST_F(Smb1AuthTest, RepeatedLogonHandsBackTheFirstRecord) {
     EXPECT_EQ(csGetUsersCount(), 1u);
 }
 
-TEST_F(Smb1AuthTest, SigningStartsWithTheSessionKeyAndKeepsTheResponse) {
+TEST_F(Smb1AuthTest, SigningStartsWithTheSessionKeyAndKeepsTheResponse)
+{
     session->signingActive = 1;
     ASSERT_EQ(session->waitingForFirstKey, 1u);
     Bytes nt = hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94");
@@ -281,7 +296,8 @@ TEST_F(Smb1AuthTest, SigningStartsWithTheSessionKeyAndKeepsTheResponse) {
     EXPECT_EQ(Bytes(user->macResponse.data, user->macResponse.data + user->macResponse.len), nt);
 }
 
-TEST_F(Smb1AuthTest, FullUserTable) {
+TEST_F(Smb1AuthTest, FullUserTable)
+{
     for (int i = 0; i < CS_MAX_USERS; ++i)
         ASSERT_NE(csGetNewUser(session), nullptr);
     user = nullptr;
@@ -289,7 +305,8 @@ TEST_F(Smb1AuthTest, FullUserTable) {
     EXPECT_EQ(round(smb1Request(r)), 0xC0000017u);
 }
 
-TEST_F(AuthTest, NoDomainControllerLeavesTheCacheEmpty) {
+TEST_F(AuthTest, NoDomainControllerLeavesTheCacheEmpty)
+{
     EXPECT_EQ(csAuthGetPDCName(), nullptr);
     EXPECT_EQ(csAuthGetPDCName(), nullptr);
     csAuthShutdown();
@@ -297,7 +314,8 @@ TEST_F(AuthTest, NoDomainControllerLeavesTheCacheEmpty) {
     EXPECT_EQ(csAuthInit(), 1);
 }
 
-TEST_F(AuthTest, ShareAccessAndTokens) {
+TEST_F(AuthTest, ShareAccessAndTokens)
+{
     CSUser record{};
     EXPECT_EQ(csAuthShareIsAccessible(&record, 0), 1);
     EXPECT_EQ(csAuthShareIsAccessible(&record, 1), 0);
@@ -320,4 +338,4 @@ TEST_F(AuthTest, ShareAccessAndTokens) {
     EXPECT_EQ(getCurrentSessionKey(&challenge, &nonce), 11u);
 }
 
-} // namespace
+}  // namespace

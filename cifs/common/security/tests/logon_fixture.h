@@ -27,7 +27,8 @@ using fw_test::Bytes;
 using fw_test::hex;
 using fw_test::to_hex;
 
-inline Bytes utf16(const std::string &text) {
+inline Bytes utf16(const std::string &text)
+{
     Bytes out;
     for (char c : text) {
         out.push_back(uint8_t(c));
@@ -41,7 +42,8 @@ using fw_test::get_le32;
 using fw_test::put_le16;
 using fw_test::put_le32;
 
-inline Bytes negotiate(uint32_t flags = 0xE2088297) {
+inline Bytes negotiate(uint32_t flags = 0xE2088297)
+{
     Bytes b{'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
     put_le32(b, 1);
     put_le32(b, flags);
@@ -56,7 +58,8 @@ struct Authenticate {
 
 // Fields follow the 64-byte header in order; offsets and lengths as given
 // unless a test overrides them afterwards.
-inline Bytes authenticate(const Authenticate &a) {
+inline Bytes authenticate(const Authenticate &a)
+{
     Bytes b{'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
     put_le32(b, 3);
     const Bytes *fields[] = {&a.lm, &a.nt, &a.domain, &a.user, &a.workstation, &a.key};
@@ -74,7 +77,8 @@ inline Bytes authenticate(const Authenticate &a) {
     return b;
 }
 
-inline Bytes tlv(uint8_t tag, const Bytes &body) {
+inline Bytes tlv(uint8_t tag, const Bytes &body)
+{
     Bytes b{tag};
     size_t n = body.size();
     if (n < 128) {
@@ -91,7 +95,8 @@ inline Bytes tlv(uint8_t tag, const Bytes &body) {
     return b;
 }
 
-inline Bytes cat(std::initializer_list<Bytes> parts) {
+inline Bytes cat(std::initializer_list<Bytes> parts)
+{
     Bytes out;
     for (const Bytes &p : parts)
         out.insert(out.end(), p.begin(), p.end());
@@ -102,12 +107,14 @@ const Bytes kSpnegoOid = {0x06, 0x06, 0x2B, 0x06, 0x01, 0x05, 0x05, 0x02};
 const Bytes kNtlmOid = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x02, 0x0A};
 const Bytes kKerberosOid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x12, 0x01, 0x02, 0x02};
 
-inline Bytes negTokenInit(const Bytes &token, const Bytes &mechs = kNtlmOid, const Bytes &extra = {}) {
+inline Bytes negTokenInit(const Bytes &token, const Bytes &mechs = kNtlmOid, const Bytes &extra = {})
+{
     Bytes seq = cat({tlv(0xA0, tlv(0x30, mechs)), extra, tlv(0xA2, tlv(0x04, token))});
     return tlv(0x60, cat({kSpnegoOid, tlv(0xA0, tlv(0x30, seq))}));
 }
 
-inline Bytes negTokenResp(const Bytes &token, bool withState) {
+inline Bytes negTokenResp(const Bytes &token, bool withState)
+{
     Bytes seq = withState ? cat({tlv(0xA0, {0x0A, 0x01, 0x01}), tlv(0xA2, tlv(0x04, token))})
                           : tlv(0xA2, tlv(0x04, token));
     return tlv(0xA1, tlv(0x30, seq));
@@ -120,14 +127,20 @@ const Bytes kRandomSessionKey(16, 0x55);
 
 constexpr uint32_t kEss = 0x00080000, kKeyExchange = 0x40000000;
 
-const Bytes kNtlmv2Blob = hex("0101000000000000" "0000000000000000" "aaaaaaaaaaaaaaaa" "00000000"
-                              "02000c0044006f006d00610069006e00" "01000c00530065007200760065007200"
-                              "00000000" "00000000");
+const Bytes kNtlmv2Blob = hex("0101000000000000"
+                              "0000000000000000"
+                              "aaaaaaaaaaaaaaaa"
+                              "00000000"
+                              "02000c0044006f006d00610069006e00"
+                              "01000c00530065007200760065007200"
+                              "00000000"
+                              "00000000");
 
 // The worked examples' AUTHENTICATE messages, and two spoilt on purpose.
 enum Variant { kNtlm, kNtlmEss, kNtlmv2, kWrongPassword, kShortNtlmv2 };
 
-inline Authenticate worked(Variant v, bool keyExchange, const std::string &name = "User") {
+inline Authenticate worked(Variant v, bool keyExchange, const std::string &name = "User")
+{
     Authenticate a;
     a.user = utf16(name);
     a.domain = utf16("Domain");
@@ -167,7 +180,8 @@ inline Authenticate worked(Variant v, bool keyExchange, const std::string &name 
 
 class LogonTest : public testenv::HookTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         HookTest::SetUp();
         if (IsSkipped())
             return;
@@ -186,7 +200,8 @@ protected:
         connect(&connectionA);
         session = newSession(CS_DIALECT_SMB202);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         csAuthShutdown();
         csCloseDatabase();
         cmSdExit();
@@ -196,12 +211,14 @@ protected:
         HookTest::TearDown();
     }
 
-    void connect(int *connection) {
+    void connect(int *connection)
+    {
         csDispatchSetSocket(connection);
         csDispatchSetSocketIp(&address);
     }
 
-    CSSession *newSession(uint32_t dialect) {
+    CSSession *newSession(uint32_t dialect)
+    {
         CSSession *s = csGetNewSession();
         if (s) {
             s->dialect = dialect;
@@ -211,21 +228,23 @@ protected:
     }
 
     // One SMB2 round: the blob with its u16 length 10 bytes before it.
-    uint32_t smb2Round(const Bytes &blob) {
+    uint32_t smb2Round(const Bytes &blob)
+    {
         Bytes request(10, 0);
         request[0] = uint8_t(blob.size());
         request[1] = uint8_t(blob.size() >> 8);
         request.insert(request.end(), blob.begin(), blob.end());
         answer.assign(4096, 0);
         uint32_t length = uint32_t(answer.size());
-        uint32_t status = csAuthenticateUser(request.data() + 10, uint32_t(blob.size()), session, answer.data(),
-                                             &length, 1, &user, nullptr);
+        uint32_t status = csAuthenticateUser(request.data() + 10, uint32_t(blob.size()), session,
+                                             answer.data(), &length, 1, &user, nullptr);
         answer.resize(length);
         return status;
     }
 
     // NEGOTIATE then AUTHENTICATE, raw or in SPNEGO.
-    uint32_t exchange(const Authenticate &a, bool spnego = false) {
+    uint32_t exchange(const Authenticate &a, bool spnego = false)
+    {
         uint32_t status = smb2Round(spnego ? negTokenInit(negotiate()) : negotiate());
         EXPECT_EQ(status, 0xC0000016u);
         if (status != 0xC0000016u)
@@ -235,7 +254,8 @@ protected:
     }
 
     // Ends the last logon's user, if any, before the next attempt.
-    void dropUser() {
+    void dropUser()
+    {
         if (user)
             csReleaseUser(user->uid, 0);
         user = nullptr;
@@ -250,6 +270,6 @@ protected:
     Bytes answer;
 };
 
-} // namespace logontest
+}  // namespace logontest
 
 #endif

@@ -9,13 +9,15 @@ namespace {
 
 class MemoryLimitTest : public LogonTest {
 protected:
-    void TearDown() override {
+    void TearDown() override
+    {
         cmMemoryStart(0);
         LogonTest::TearDown();
     }
 };
 
-TEST_F(MemoryLimitTest, StartUpAndBlobsReportIt) {
+TEST_F(MemoryLimitTest, StartUpAndBlobsReportIt)
+{
     cmSdExit();
     ASSERT_EQ(cmMemoryStart(1), 1);
     EXPECT_EQ(cmSdInit(), -1);
@@ -34,22 +36,24 @@ TEST_F(MemoryLimitTest, StartUpAndBlobsReportIt) {
     EXPECT_EQ(amSpnegoServerAcceptBlobA(&context, &in, &answer, account, &domain, &key, &result), 12u);
     Bytes credentials(AM_CREDENTIALS_W_SIZE, 0);
     AMCryptOutput crypt;
-    EXPECT_EQ(amCryptEncrypt(credentials.data(), AM_CRYPT_LMV2, AM_CRYPT_NTLMV2, kServerChallenge.data(), nullptr, 0,
-                             0, &crypt),
+    EXPECT_EQ(amCryptEncrypt(credentials.data(), AM_CRYPT_LMV2, AM_CRYPT_NTLMV2, kServerChallenge.data(),
+                             nullptr, 0, 0, &crypt),
               0);
     amCryptDispose(&crypt);
     ASSERT_EQ(cmMemoryStart(0), 1);
     EXPECT_EQ(cmSdInit(), 0);
 }
 
-TEST_F(MemoryLimitTest, LogonWithoutTheDomainCopy) {
+TEST_F(MemoryLimitTest, LogonWithoutTheDomainCopy)
+{
     Authenticate a = worked(kNtlm, false);
     ASSERT_EQ(cmMemoryStart(1), 1);
     EXPECT_EQ(exchange(a), 0u);
     EXPECT_EQ(sessionKey(), "d87262b0cde4b1cb7499becccdf10784");
 }
 
-TEST_F(MemoryLimitTest, NothingStaysAllocatedAfterLogonsAndReleases) {
+TEST_F(MemoryLimitTest, NothingStaysAllocatedAfterLogonsAndReleases)
+{
     uint32_t before = cmMemoryGetTotal();
     for (int i = 0; i < 3; ++i) {
         session->dialect = CS_DIALECT_SMB202;
@@ -79,8 +83,8 @@ TEST_F(MemoryLimitTest, NothingStaysAllocatedAfterLogonsAndReleases) {
     Bytes aligned(request.size() + 2);
     std::copy(request.begin(), request.end(), aligned.begin());
     uint32_t length = 0;
-    ASSERT_EQ(csAuthenticateUser(aligned.data(), uint32_t(request.size()), session, nullptr, &length, 1, &user,
-                                 nullptr),
+    ASSERT_EQ(csAuthenticateUser(aligned.data(), uint32_t(request.size()), session, nullptr, &length, 1,
+                                 &user, nullptr),
               0u);
     ASSERT_NE(user->macResponse.data, nullptr);
     EXPECT_GT(cmMemoryGetTotal(), before);
@@ -89,4 +93,4 @@ TEST_F(MemoryLimitTest, NothingStaysAllocatedAfterLogonsAndReleases) {
     EXPECT_EQ(cmMemoryGetTotal(), before);
 }
 
-} // namespace
+}  // namespace

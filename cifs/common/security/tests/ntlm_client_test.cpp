@@ -10,7 +10,8 @@ using namespace logontest;
 namespace {
 
 // 8-bit credentials: account, second and third name, password.
-Bytes credentials(const std::string &account, const std::string &name3, const std::string &password) {
+Bytes credentials(const std::string &account, const std::string &name3, const std::string &password)
+{
     Bytes a(AM_CREDENTIALS_A_SIZE, 0);
     std::memcpy(&a[AM_CREDENTIALS_A_NAME], account.data(), account.size());
     std::memcpy(&a[AM_CREDENTIALS_A_NAME3], name3.data(), name3.size());
@@ -22,7 +23,8 @@ Bytes credentials(const std::string &account, const std::string &name3, const st
 
 Bytes blob(const CMBlob &b) { return Bytes(b.data, b.data + b.len); }
 
-TEST(NtlmClient, CredentialsWidenAndUpperCaseTheAccount) {
+TEST(NtlmClient, CredentialsWidenAndUpperCaseTheAccount)
+{
     Bytes w = credentials("alice", "corp", "pw");
     EXPECT_EQ(Bytes(w.begin(), w.begin() + 12), cat({utf16("ALICE"), Bytes(2, 0)}));
     EXPECT_EQ(Bytes(w.begin() + AM_CREDENTIALS_W_NAME3, w.begin() + AM_CREDENTIALS_W_NAME3 + 10),
@@ -31,17 +33,22 @@ TEST(NtlmClient, CredentialsWidenAndUpperCaseTheAccount) {
               cat({utf16("pw"), Bytes(2, 0)}));
 }
 
-TEST(NtlmClient, WorkedExampleLmAndNtlm) {
+TEST(NtlmClient, WorkedExampleLmAndNtlm)
+{
     Bytes w = credentials("User", "", "Password");
     AMCryptOutput out;
-    ASSERT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_LM, AM_CRYPT_NTLM, kServerChallenge.data(), nullptr, 0, 0, &out), 1);
+    ASSERT_EQ(
+        amCryptEncrypt(w.data(), AM_CRYPT_LM, AM_CRYPT_NTLM, kServerChallenge.data(), nullptr, 0, 0, &out),
+        1);
     EXPECT_EQ(blob(out.lmResponse), hex("98def7b87f88aa5dafe2df779688a172def11c7d5ccdef13"));
     EXPECT_EQ(blob(out.ntResponse), hex("67c43011f30298a2ad35ece64f16331c44bdbed927841f94"));
     EXPECT_EQ(blob(out.sessionKey), hex("d87262b0cde4b1cb7499becccdf10784"));
     EXPECT_EQ(blob(out.macKey), blob(out.ntResponse));
     amCryptDispose(&out);
     EXPECT_EQ(out.ntResponse.data, nullptr);
-    ASSERT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_LM, AM_CRYPT_NONE, kServerChallenge.data(), nullptr, 0, 0, &out), 1);
+    ASSERT_EQ(
+        amCryptEncrypt(w.data(), AM_CRYPT_LM, AM_CRYPT_NONE, kServerChallenge.data(), nullptr, 0, 0, &out),
+        1);
     EXPECT_EQ(blob(out.sessionKey), hex("98def7b87f88aa5d"));
     EXPECT_EQ(out.ntResponse.data, nullptr);
     EXPECT_EQ(blob(out.macKey), blob(out.lmResponse));
@@ -50,13 +57,15 @@ TEST(NtlmClient, WorkedExampleLmAndNtlm) {
     amCryptDispose(&out);
 }
 
-TEST(NtlmClient, Ntlmv2BlobLayout) {
+TEST(NtlmClient, Ntlmv2BlobLayout)
+{
     Bytes w = credentials("User", "", "Password");
     Bytes info = hex("02000c0044006f006d00610069006e0000000000");
     CMBlob target{info.data(), uint32_t(info.size())};
     AMCryptOutput out;
     ASSERT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_LMV2, AM_CRYPT_NTLMV2, kServerChallenge.data(), &target,
-                             0x11223344, 0x01D2A3B4, &out), 1);
+                             0x11223344, 0x01D2A3B4, &out),
+              1);
     Bytes nt = blob(out.ntResponse);
     ASSERT_EQ(nt.size(), info.size() + 44);
     EXPECT_EQ(Bytes(nt.begin() + 16, nt.begin() + 24), hex("0101000000000000"));
@@ -67,19 +76,22 @@ TEST(NtlmClient, Ntlmv2BlobLayout) {
     EXPECT_EQ(out.sessionKey.len, 16u);
     EXPECT_EQ(blob(out.macKey), nt);
     amCryptDispose(&out);
-    ASSERT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_NONE, AM_CRYPT_NTLMV2, kServerChallenge.data(), nullptr, 0, 0, &out),
+    ASSERT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_NONE, AM_CRYPT_NTLMV2, kServerChallenge.data(), nullptr, 0, 0,
+                             &out),
               1);
     EXPECT_EQ(out.ntResponse.len, 52u);
     amCryptDispose(&out);
     // An NTLMv2 LM-side response never spills into the NT side's 24-byte MAC-key copy.
-    ASSERT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_NTLMV2, AM_CRYPT_NTLM, kServerChallenge.data(), nullptr, 0, 0, &out),
+    ASSERT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_NTLMV2, AM_CRYPT_NTLM, kServerChallenge.data(), nullptr, 0, 0,
+                             &out),
               1);
     EXPECT_EQ(out.lmResponse.len, 52u);
     EXPECT_EQ(blob(out.macKey), blob(out.ntResponse));
     amCryptDispose(&out);
     Bytes huge(1800, 0);
     CMBlob tooLong{huge.data(), uint32_t(huge.size())};
-    EXPECT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_NONE, AM_CRYPT_NTLMV2, kServerChallenge.data(), &tooLong, 0, 0, &out),
+    EXPECT_EQ(amCryptEncrypt(w.data(), AM_CRYPT_NONE, AM_CRYPT_NTLMV2, kServerChallenge.data(), &tooLong, 0,
+                             0, &out),
               0);
     amCryptDispose(&out);
 }
@@ -87,7 +99,8 @@ TEST(NtlmClient, Ntlmv2BlobLayout) {
 // What the client side makes, the server side accepts, with the same key.
 class NtlmClientLogonTest : public LogonTest {};
 
-TEST_F(NtlmClientLogonTest, ServerAcceptsTheClientsResponses) {
+TEST_F(NtlmClientLogonTest, ServerAcceptsTheClientsResponses)
+{
     struct Case {
         const char *what;
         int lm, nt;
@@ -114,4 +127,4 @@ TEST_F(NtlmClientLogonTest, ServerAcceptsTheClientsResponses) {
     }
 }
 
-} // namespace
+}  // namespace

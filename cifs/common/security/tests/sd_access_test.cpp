@@ -13,7 +13,8 @@ protected:
     void SetUp() override { ASSERT_EQ(cmSdInit(), 0); }
     void TearDown() override { cmSdExit(); }
     const CMSdDomainSid &domain() { return *cmSdGetComputerSid(); }
-    Bytes userSid(uint32_t rid) {
+    Bytes userSid(uint32_t rid)
+    {
         Bytes s{1, 5, 0, 0, 0, 0, 0, 5};
         for (int i = 0; i < 4; ++i)
             put_le32(s, domain().subauthorities[i]);
@@ -27,14 +28,15 @@ const Bytes kAdmins = sid(5, {32, 544});
 const Bytes kUsers = sid(5, {32, 545});
 constexpr uint32_t kRead = 0x001200A9, kWrite = 0x00130116;
 
-TEST_F(SdAccessTest, HasAccess) {
+TEST_F(SdAccessTest, HasAccess)
+{
     CMSdAccessToken user = token(domain(), {1000, 545});
     CMSdAccessToken admin = token(domain(), {1001, 545, 512, 544});
     CMSdAccessToken stranger = token(domainSid({21, 7, 7, 7}), {1000, 545});
     struct Case {
         const char *what;
         const CMSdAccessToken *token;
-        Bytes wire; // empty: no descriptor
+        Bytes wire;  // empty: no descriptor
         uint32_t desired;
         int granted;
     } const cases[] = {
@@ -45,15 +47,17 @@ TEST_F(SdAccessTest, HasAccess) {
         {"allowed Everyone before denied", &user,
          descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kEveryone), ace(1, 0, kRead, kEveryone)})}), kRead, 1},
         {"denied own RID before allowed Everyone", &user,
-         descriptor({{}, {}, {}, acl({ace(1, 0, kRead, userSid(1000)), ace(0, 0, kRead, kEveryone)})}), kRead, 1},
+         descriptor({{}, {}, {}, acl({ace(1, 0, kRead, userSid(1000)), ace(0, 0, kRead, kEveryone)})}), kRead,
+         1},
         {"bits split over two ACEs", &user,
-         descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kEveryone), ace(0, 0, kWrite, kUsers)})}), kRead | kWrite, 0},
+         descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kEveryone), ace(0, 0, kWrite, kUsers)})}),
+         kRead | kWrite, 0},
         {"Users alias", &user, descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kUsers)})}), kRead, 1},
-        {"Administrators alias refuses a user", &user, descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kAdmins)})}),
-         kRead, 0},
+        {"Administrators alias refuses a user", &user,
+         descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kAdmins)})}), kRead, 0},
         {"own RID", &user, descriptor({{}, {}, {}, acl({ace(0, 0, kRead, userSid(1000))})}), kRead, 1},
-        {"same RID of another domain", &stranger, descriptor({{}, {}, {}, acl({ace(0, 0, kRead, userSid(1000))})}),
-         kRead, 0},
+        {"same RID of another domain", &stranger,
+         descriptor({{}, {}, {}, acl({ace(0, 0, kRead, userSid(1000))})}), kRead, 0},
         {"empty DACL", &user, descriptor({{}, {}, {}, acl({})}), kRead, 0},
         {"no DACL", &user, descriptor({kAdmins, {}, {}, {}}), kRead, 0},
         {"oversized ACE", &user, descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kEveryone, 44)})}), kRead, 0},
@@ -64,7 +68,8 @@ TEST_F(SdAccessTest, HasAccess) {
     }
 }
 
-TEST_F(SdAccessTest, GetAccessAddsAndRemovesMasks) {
+TEST_F(SdAccessTest, GetAccessAddsAndRemovesMasks)
+{
     CMSdAccessToken user = token(domain(), {1000, 545});
     struct Case {
         const char *what;
@@ -72,18 +77,23 @@ TEST_F(SdAccessTest, GetAccessAddsAndRemovesMasks) {
         uint32_t granted;
     } const cases[] = {
         {"denied own RID then allowed Everyone",
-         descriptor({{}, {}, {}, acl({ace(1, 0, kRead, userSid(1000)), ace(0, 0, kRead, kEveryone)})}), kRead},
+         descriptor({{}, {}, {}, acl({ace(1, 0, kRead, userSid(1000)), ace(0, 0, kRead, kEveryone)})}),
+         kRead},
         {"allowed Everyone then denied own RID",
-         descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kEveryone), ace(1, 0, 0x1, userSid(1000))})}), kRead & ~1u},
-        {"union of two ACEs", descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kEveryone), ace(0, 0, kWrite, kUsers)})}),
+         descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kEveryone), ace(1, 0, 0x1, userSid(1000))})}),
+         kRead & ~1u},
+        {"union of two ACEs",
+         descriptor({{}, {}, {}, acl({ace(0, 0, kRead, kEveryone), ace(0, 0, kWrite, kUsers)})}),
          kRead | kWrite},
         {"owner with an empty DACL", descriptor({userSid(1000), {}, {}, acl({})}), 0x00060000},
         {"other owner", descriptor({userSid(1001), {}, {}, acl({})}), 0},
-        {"owner offset wrapping past the area", [&] {
+        {"owner offset wrapping past the area",
+         [&] {
              Bytes b = descriptor({userSid(1000), {}, {}, acl({ace(0, 0, kRead, kEveryone)})});
              b[4] = 0xFD, b[5] = b[6] = b[7] = 0xFF;
              return b;
-         }(), kRead},
+         }(),
+         kRead},
         {"no DACL", descriptor({kAdmins, {}, {}, {}}), 0xFFFFFFFF},
     };
     for (const Case &c : cases) {
@@ -95,7 +105,8 @@ TEST_F(SdAccessTest, GetAccessAddsAndRemovesMasks) {
     EXPECT_EQ(cmSdGetAccess(&tooLong, &user), 0xFFFFFFFFu);
 }
 
-TEST_F(SdAccessTest, InheritKeepsInheritableAcesAndRecomputesTheDacl) {
+TEST_F(SdAccessTest, InheritKeepsInheritableAcesAndRecomputesTheDacl)
+{
     Bytes parentWire = descriptor({kAdmins, kUsers, acl({ace(0, 3, kRead, kEveryone)}),
                                    acl({ace(0, 0x02 | 0x04, kRead, kUsers), ace(0, 0, kWrite, kEveryone),
                                         ace(0, 0x0B, kRead, kEveryone)})});
@@ -124,7 +135,8 @@ TEST_F(SdAccessTest, InheritKeepsInheritableAcesAndRecomputesTheDacl) {
     EXPECT_EQ(length, get_le32(out + 8) + 28);
 }
 
-TEST_F(SdAccessTest, InheritWithoutOwnerWritesNoGroupOffset) {
+TEST_F(SdAccessTest, InheritWithoutOwnerWritesNoGroupOffset)
+{
     Bytes parentWire = descriptor({{}, kUsers, {}, acl({ace(0, 3, kRead, kEveryone)})});
     // Group without owner: nothing follows the DACL, and no offset names it.
     CMBlob parent{parentWire.data(), uint32_t(parentWire.size())};
@@ -143,7 +155,8 @@ TEST_F(SdAccessTest, InheritWithoutOwnerWritesNoGroupOffset) {
     EXPECT_EQ(cmSdInherit(&bad, &child, nullptr), 0u);
 }
 
-TEST_F(SdAccessTest, ExclusiveDescriptor) {
+TEST_F(SdAccessTest, ExclusiveDescriptor)
+{
     CMSdAccessToken user = token(domain(), {1000, 545});
     CMSdSecurityDescriptor sd;
     ASSERT_EQ(cmSdCreateExclusiveSecurityDescriptor(&user, &sd), 1);
@@ -172,4 +185,4 @@ TEST_F(SdAccessTest, ExclusiveDescriptor) {
     EXPECT_EQ(cmSdHasAccess(&other, &sd, kRead), 0);
 }
 
-} // namespace
+}  // namespace

@@ -14,7 +14,8 @@ namespace {
 
 class SdDomainTest : public HookTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         HookTest::SetUp();
         if (IsSkipped())
             return;
@@ -22,13 +23,15 @@ protected:
         udSetComputerId(reinterpret_cast<const char *>(id));
         ASSERT_EQ(cmSdInit(), 0);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         cmSdExit();
         HookTest::TearDown();
     }
 };
 
-TEST_F(SdDomainTest, ComputerSidFromTheComputerId) {
+TEST_F(SdDomainTest, ComputerSidFromTheComputerId)
+{
     const CMSdDomainSid *s = cmSdGetComputerSid();
     EXPECT_EQ(s->revision, 1);
     EXPECT_EQ(s->count, 4);
@@ -50,13 +53,14 @@ TEST_F(SdDomainTest, ComputerSidFromTheComputerId) {
     EXPECT_EQ(alias->subauthorities[0], 32u);
 }
 
-TEST_F(SdDomainTest, Aliases) {
+TEST_F(SdDomainTest, Aliases)
+{
     const CMSdDomainSid *own = cmSdGetComputerSid();
     struct Case {
         uint32_t rid;
         int found;
         uint32_t alias;
-    } const cases[] = {{500, 1, 546}, {501, 1, 546}, {514, 1, 546}, {546, 1, 546},
+    } const cases[] = {{500, 1, 546}, {501, 1, 546}, {514, 1, 546},  {546, 1, 546},
                        {512, 1, 544}, {544, 1, 544}, {1000, 1, 545}, {513, 1, 545}};
     for (const Case &c : cases) {
         CMSdDomainSid s = *own;
@@ -71,15 +75,16 @@ TEST_F(SdDomainTest, Aliases) {
     EXPECT_EQ(alias, 7u);
 }
 
-TEST_F(SdDomainTest, LookupsGoToTheTableThenTheHooks) {
+TEST_F(SdDomainTest, LookupsGoToTheTableThenTheHooks)
+{
     writeFile(path("pwd_list.txt"), "alice:secret:1000:0\nadministrators:x:1001:0\n");
     struct Case {
         const char *name;
         int found;
         uint32_t rid;
-    } const cases[] = {{"Administrators", 1, 544}, {"Users", 1, 545}, {"Guests", 1, 546},
-                       {"None", 1, 513},           {"alice", 1, 1000}, {"administrators", 1, 1001},
-                       {"nobody", 0, 0}};
+    } const cases[] = {
+        {"Administrators", 1, 544}, {"Users", 1, 545},           {"Guests", 1, 546}, {"None", 1, 513},
+        {"alice", 1, 1000},         {"administrators", 1, 1001}, {"nobody", 0, 0}};
     for (const Case &c : cases) {
         uint32_t rid = 0;
         EXPECT_EQ(cmSdLookupName(W(c.name).data(), &rid), c.found) << c.name;
@@ -94,12 +99,13 @@ TEST_F(SdDomainTest, LookupsGoToTheTableThenTheHooks) {
     EXPECT_EQ(cmSdLookupRid(4242, name, description), 0);
 }
 
-TEST_F(SdDomainTest, Administrators) {
+TEST_F(SdDomainTest, Administrators)
+{
     const CMSdDomainSid &d = *cmSdGetComputerSid();
     struct Case {
         CMSdAccessToken token;
         int admin;
-    } const cases[] = {{token(d, {1000, 545, 512}), 1}, {token(d, {500}), 0},
+    } const cases[] = {{token(d, {1000, 545, 512}), 1},  {token(d, {500}), 0},
                        {token(d, {uint32_t(-1000)}), 1}, {token(d, {1000, 545}), 0},
                        {token(d, {1000, 544}), 1},       {token(d, {1000, 500}), 1}};
     for (const Case &c : cases)
@@ -108,13 +114,14 @@ TEST_F(SdDomainTest, Administrators) {
 
 using Getter = int (*)(CMSdSecurityDescriptor *);
 
-TEST_F(SdDomainTest, PreparedDescriptors) {
+TEST_F(SdDomainTest, PreparedDescriptors)
+{
     struct Case {
         const char *what;
         Getter get;
         uint32_t length;
         uint16_t control;
-        uint32_t aces; // UINT32_MAX: no DACL
+        uint32_t aces;  // UINT32_MAX: no DACL
     } const cases[] = {
         {"default", cmSdGetDefaultSecurityDescriptor, 116, 0x8404, 4},
         {"owner and DACL", cmSdGetOwnerAndDaclSecurityDescriptor, 68, 0x8000, 1},
@@ -147,13 +154,17 @@ TEST_F(SdDomainTest, PreparedDescriptors) {
     }
     CMSdSecurityDescriptor sd;
     cmSdGetShareSecurityDescriptor(&sd);
-    Bytes expected = descriptor({sid(5, {32, 544}), sid(5, {32, 545}), {},
-                                 acl({ace(0, 3, CM_SD_CHANGE, sid(1, {0})), ace(0, 3, CM_SD_FULL_CONTROL, sid(5, {32, 544})),
-                                      ace(0, 3, CM_SD_CHANGE, sid(5, {32, 545})), ace(0, 3, CM_SD_FULL_CONTROL, sid(5, {18}))})});
+    Bytes expected = descriptor(
+        {sid(5, {32, 544}),
+         sid(5, {32, 545}),
+         {},
+         acl({ace(0, 3, CM_SD_CHANGE, sid(1, {0})), ace(0, 3, CM_SD_FULL_CONTROL, sid(5, {32, 544})),
+              ace(0, 3, CM_SD_CHANGE, sid(5, {32, 545})), ace(0, 3, CM_SD_FULL_CONTROL, sid(5, {18}))})});
     EXPECT_EQ(Bytes(sd.data, sd.data + sd.length), expected);
 }
 
-TEST_F(SdDomainTest, DefaultDescriptorByTokenAddsTheUser) {
+TEST_F(SdDomainTest, DefaultDescriptorByTokenAddsTheUser)
+{
     CMSdAccessToken t = token(*cmSdGetComputerSid(), {1000, 545});
     CMSdSecurityDescriptor sd;
     ASSERT_EQ(cmSdGetDefaultSecurityDescriptorByToken(&t, &sd), 1);
@@ -166,15 +177,19 @@ TEST_F(SdDomainTest, DefaultDescriptorByTokenAddsTheUser) {
     EXPECT_EQ(cmSdIsValid(&sd), 1);
 }
 
-TEST_F(SdDomainTest, LocalUserObjectDescriptor) {
+TEST_F(SdDomainTest, LocalUserObjectDescriptor)
+{
     CMSdSecurityDescriptor sd;
     ASSERT_EQ(cmSdGetLocalSecurityDescriptorForUser(1000, &sd), 1);
-    Bytes expected = descriptor({{}, {}, {}, acl({ace(0, 0, 0x0002035B, sid(1, {0})),
-                                                 ace(0, 0, 0x000F07FF, sid(5, {32, 544})),
-                                                 ace(0, 0, 0x000F07FF, sid(5, {32, 548})),
-                                                 ace(0, 0, 0x00020044, sid(5, {21, 1, 2, 10000, 1000}))})});
+    Bytes expected =
+        descriptor({{},
+                    {},
+                    {},
+                    acl({ace(0, 0, 0x0002035B, sid(1, {0})), ace(0, 0, 0x000F07FF, sid(5, {32, 544})),
+                         ace(0, 0, 0x000F07FF, sid(5, {32, 548})),
+                         ace(0, 0, 0x00020044, sid(5, {21, 1, 2, 10000, 1000}))})});
     EXPECT_EQ(sd.length, 132u);
     EXPECT_EQ(Bytes(sd.data, sd.data + sd.length), expected);
 }
 
-} // namespace
+}  // namespace

@@ -21,14 +21,16 @@ using fw_test::put_le16;
 using fw_test::put_le32;
 
 // S-<revision>-<authority>-<subs...>
-inline Bytes sid(uint8_t authority, std::initializer_list<uint32_t> subs) {
+inline Bytes sid(uint8_t authority, std::initializer_list<uint32_t> subs)
+{
     Bytes b{1, uint8_t(subs.size()), 0, 0, 0, 0, 0, authority};
     for (uint32_t s : subs)
         put_le32(b, s);
     return b;
 }
 
-inline Bytes ace(uint8_t type, uint8_t flags, uint32_t mask, const Bytes &s, uint16_t size = 0) {
+inline Bytes ace(uint8_t type, uint8_t flags, uint32_t mask, const Bytes &s, uint16_t size = 0)
+{
     Bytes b{type, flags};
     put_le16(b, size ? size : uint16_t(8 + s.size()));
     put_le32(b, mask);
@@ -36,7 +38,8 @@ inline Bytes ace(uint8_t type, uint8_t flags, uint32_t mask, const Bytes &s, uin
     return b;
 }
 
-inline Bytes acl(std::initializer_list<Bytes> aces, uint32_t count = UINT32_MAX) {
+inline Bytes acl(std::initializer_list<Bytes> aces, uint32_t count = UINT32_MAX)
+{
     Bytes body;
     for (const Bytes &a : aces)
         body.insert(body.end(), a.begin(), a.end());
@@ -53,7 +56,8 @@ struct Parts {
     uint16_t control = 0x8004;
 };
 
-inline Bytes descriptor(const Parts &p) {
+inline Bytes descriptor(const Parts &p)
+{
     Bytes b{1, 0};
     put_le16(b, p.control);
     b.resize(20, 0);
@@ -71,14 +75,16 @@ inline Bytes descriptor(const Parts &p) {
     return b;
 }
 
-inline int parse(const Bytes &wire, CMSdSecurityDescriptor &sd) {
+inline int parse(const Bytes &wire, CMSdSecurityDescriptor &sd)
+{
     CMRpcPacketDescriptor d;
     cmRpcSetDescriptor(&d, const_cast<uint8_t *>(wire.data()), 0);
     d.length = uint32_t(wire.size());
     return cmSdParseSecurityDescriptor(&d, &sd);
 }
 
-inline CMSdSecurityDescriptor record(const Bytes &wire) {
+inline CMSdSecurityDescriptor record(const Bytes &wire)
+{
     CMSdSecurityDescriptor sd{};
     if (!wire.empty())
         std::memcpy(sd.data, wire.data(), wire.size() < CM_SD_MAX_SIZE ? wire.size() : CM_SD_MAX_SIZE);
@@ -86,7 +92,8 @@ inline CMSdSecurityDescriptor record(const Bytes &wire) {
     return sd;
 }
 
-inline CMSdAccessToken token(const CMSdDomainSid &domain, std::initializer_list<uint32_t> rids) {
+inline CMSdAccessToken token(const CMSdDomainSid &domain, std::initializer_list<uint32_t> rids)
+{
     CMSdAccessToken t{};
     t.domain = domain;
     for (uint32_t r : rids)
@@ -94,7 +101,8 @@ inline CMSdAccessToken token(const CMSdDomainSid &domain, std::initializer_list<
     return t;
 }
 
-inline CMSdDomainSid domainSid(std::initializer_list<uint32_t> subs) {
+inline CMSdDomainSid domainSid(std::initializer_list<uint32_t> subs)
+{
     CMSdDomainSid s{};
     s.revision = 1;
     s.authority[5] = 5;
@@ -103,6 +111,6 @@ inline CMSdDomainSid domainSid(std::initializer_list<uint32_t> subs) {
     return s;
 }
 
-} // namespace sdtest
+}  // namespace sdtest
 
 #endif

@@ -11,7 +11,8 @@ namespace {
 const Bytes kAdmins = sid(5, {32, 544});
 const Bytes kEveryone = sid(1, {0});
 
-Bytes pack(CMSdSecurityDescriptor &sd, uint32_t information, uint32_t room = 600) {
+Bytes pack(CMSdSecurityDescriptor &sd, uint32_t information, uint32_t room = 600)
+{
     Bytes out(room, 0xEE);
     CMRpcPacketDescriptor d;
     cmRpcSetDescriptor(&d, out.data(), 0);
@@ -21,7 +22,8 @@ Bytes pack(CMSdSecurityDescriptor &sd, uint32_t information, uint32_t room = 600
     return out;
 }
 
-TEST(SdWire, ParseThenPackGivesTheWireBack) {
+TEST(SdWire, ParseThenPackGivesTheWireBack)
+{
     Bytes wire = descriptor({kAdmins, sid(5, {32, 545}), {}, acl({ace(0, 3, 0x1F01FF, kEveryone)})});
     CMSdSecurityDescriptor sd;
     ASSERT_EQ(parse(wire, sd), 1);
@@ -30,7 +32,8 @@ TEST(SdWire, ParseThenPackGivesTheWireBack) {
     EXPECT_EQ(sd.length, wire.size());
 }
 
-TEST(SdWire, PackWithNoInformationIsTheEmptyDescriptor) {
+TEST(SdWire, PackWithNoInformationIsTheEmptyDescriptor)
+{
     Bytes wire = descriptor({kAdmins, {}, {}, acl({ace(0, 3, 0x1F01FF, kEveryone)})});
     CMSdSecurityDescriptor sd;
     ASSERT_EQ(parse(wire, sd), 1);
@@ -40,7 +43,8 @@ TEST(SdWire, PackWithNoInformationIsTheEmptyDescriptor) {
     EXPECT_EQ(sd.length, 20u);
 }
 
-TEST(SdWire, PackOfADescriptorWithoutPartsIsFourZeroBytes) {
+TEST(SdWire, PackOfADescriptorWithoutPartsIsFourZeroBytes)
+{
     CMSdSecurityDescriptor sd;
     ASSERT_EQ(parse(descriptor({}), sd), 1);
     EXPECT_EQ(sd.length, 20u);
@@ -48,7 +52,8 @@ TEST(SdWire, PackOfADescriptorWithoutPartsIsFourZeroBytes) {
     EXPECT_EQ(sd.length, 4u);
 }
 
-TEST(SdWire, PackKeepsAnEarlierOverrunAndReportsItsOwn) {
+TEST(SdWire, PackKeepsAnEarlierOverrunAndReportsItsOwn)
+{
     CMSdSecurityDescriptor sd;
     ASSERT_EQ(parse(descriptor({}), sd), 1);
     uint8_t out[8];
@@ -64,7 +69,8 @@ TEST(SdWire, PackKeepsAnEarlierOverrunAndReportsItsOwn) {
     EXPECT_TRUE(cmRpcIsOverrun(&d)) << "20 bytes do not fit 8";
 }
 
-TEST(SdWire, PackWritesOwnerFirstWhateverTheWireOrder) {
+TEST(SdWire, PackWritesOwnerFirstWhateverTheWireOrder)
+{
     // DACL before owner on the wire.
     Bytes dacl = acl({ace(0, 3, 0x1F01FF, kEveryone)});
     Bytes wire{1, 0, 4, 0x80};
@@ -84,7 +90,8 @@ TEST(SdWire, PackWritesOwnerFirstWhateverTheWireOrder) {
     EXPECT_EQ(Bytes(out.begin() + 20, out.begin() + 36), kAdmins);
 }
 
-TEST(SdWire, SidWithEightSubauthoritiesKeepsSix) {
+TEST(SdWire, SidWithEightSubauthoritiesKeepsSix)
+{
     Bytes wire = sid(5, {21, 1, 2, 3, 4, 5, 6, 7});
     CMRpcPacketDescriptor d;
     cmRpcSetDescriptor(&d, wire.data(), 0);
@@ -96,7 +103,8 @@ TEST(SdWire, SidWithEightSubauthoritiesKeepsSix) {
     EXPECT_FALSE(cmRpcIsOverrun(&d));
 }
 
-TEST(SdWire, PackSidRidAppendsTheRid) {
+TEST(SdWire, PackSidRidAppendsTheRid)
+{
     CMSdDomainSid s = domainSid({21, 7, 8, 9});
     uint8_t out[28];
     CMRpcPacketDescriptor d;
@@ -110,7 +118,8 @@ TEST(SdWire, PackSidRidAppendsTheRid) {
 }
 
 // Parts placed where the input or the record cannot hold them are refused.
-TEST(SdWire, PartsOutsideTheInputOrTheRecordAreRefused) {
+TEST(SdWire, PartsOutsideTheInputOrTheRecordAreRefused)
+{
     struct Case {
         const char *what;
         Bytes wire;
@@ -149,11 +158,12 @@ TEST(SdWire, PartsOutsideTheInputOrTheRecordAreRefused) {
     }
 }
 
-TEST(SdWire, Validity) {
+TEST(SdWire, Validity)
+{
     struct Case {
         const char *what;
         Bytes wire;
-        uint32_t length; // 0: the wire's
+        uint32_t length;  // 0: the wire's
         int valid;
     };
     Bytes dacl1 = acl({ace(0, 3, 0x1F01FF, kEveryone)});
@@ -183,7 +193,8 @@ TEST(SdWire, Validity) {
     }
 }
 
-TEST(SdWire, RidTypesAndWellKnownSids) {
+TEST(SdWire, RidTypesAndWellKnownSids)
+{
     const std::pair<uint32_t, uint32_t> types[] = {{544, 4}, {545, 4}, {546, 4}, {512, 2},
                                                    {513, 2}, {514, 2}, {500, 1}, {1000, 1}};
     for (auto [rid, type] : types)
@@ -196,4 +207,4 @@ TEST(SdWire, RidTypesAndWellKnownSids) {
     EXPECT_EQ(cmSdIsAnySid(&other), 0);
 }
 
-} // namespace
+}  // namespace

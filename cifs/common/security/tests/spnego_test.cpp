@@ -9,14 +9,19 @@ namespace {
 
 class SpnegoTest : public LogonTest {};
 
-TEST(SpnegoMechList, IsTheFixed74Bytes) {
+TEST(SpnegoMechList, IsTheFixed74Bytes)
+{
     CMBlob blob;
     ASSERT_EQ(amSpnegoServerGenerateMechList(&blob), &blob);
     ASSERT_NE(blob.data, nullptr);
     const std::string hint = "not_defined_in_RFC4178@please_ignore";
-    Bytes expected = tlv(0x60, cat({kSpnegoOid,
-                                    tlv(0xA0, tlv(0x30, cat({tlv(0xA0, tlv(0x30, kNtlmOid)),
-                                                             tlv(0xA3, tlv(0x30, tlv(0xA0, tlv(0x1B, Bytes(hint.begin(), hint.end())))))})))}));
+    Bytes expected = tlv(
+        0x60,
+        cat({kSpnegoOid,
+             tlv(0xA0,
+                 tlv(0x30,
+                     cat({tlv(0xA0, tlv(0x30, kNtlmOid)),
+                          tlv(0xA3, tlv(0x30, tlv(0xA0, tlv(0x1B, Bytes(hint.begin(), hint.end())))))})))}));
     EXPECT_EQ(blob.len, 74u);
     EXPECT_EQ(Bytes(blob.data, blob.data + blob.len), expected);
     EXPECT_EQ(cmGssDoesBlobHaveMechType(blob.data, blob.len, &cmGssApiOidNtlmSsp), 1);
@@ -25,7 +30,8 @@ TEST(SpnegoMechList, IsTheFixed74Bytes) {
     cmMemoryFreeNonDebug(blob.data);
 }
 
-TEST_F(SpnegoTest, ChallengeMessage) {
+TEST_F(SpnegoTest, ChallengeMessage)
+{
     ASSERT_EQ(smb2Round(negotiate()), 0xC0000016u);
     const uint8_t *m = answer.data();
     ASSERT_GE(answer.size(), 48u);
@@ -49,7 +55,8 @@ TEST_F(SpnegoTest, ChallengeMessage) {
     struct Pair {
         uint16_t type;
         Bytes value;
-    } const pairs[] = {{2, utf16("WORKGROUP")}, {1, utf16("ROUTER")}, {4, utf16(fullName)}, {3, utf16("ROUTER")}, {0, {}}};
+    } const pairs[] = {
+        {2, utf16("WORKGROUP")}, {1, utf16("ROUTER")}, {4, utf16(fullName)}, {3, utf16("ROUTER")}, {0, {}}};
     const uint8_t *p = m + infoAt;
     for (const Pair &pair : pairs) {
         EXPECT_EQ(get_le16(p), pair.type);
@@ -62,7 +69,8 @@ TEST_F(SpnegoTest, ChallengeMessage) {
     EXPECT_EQ(amNtlmsspServerGetChallenge(&raw), answer.data() + 24);
 }
 
-TEST_F(SpnegoTest, WrappedExchangeAnswersAcceptIncompleteThenCompleted) {
+TEST_F(SpnegoTest, WrappedExchangeAnswersAcceptIncompleteThenCompleted)
+{
     ASSERT_EQ(smb2Round(negTokenInit(negotiate())), 0xC0000016u);
     // negTokenResp { negState 1, supportedMech NTLMSSP, responseToken CHALLENGE }
     ASSERT_GT(answer.size(), 30u);
@@ -83,18 +91,25 @@ TEST_F(SpnegoTest, WrappedExchangeAnswersAcceptIncompleteThenCompleted) {
     }
 }
 
-TEST_F(SpnegoTest, RefusedBlobs) {
+TEST_F(SpnegoTest, RefusedBlobs)
+{
     struct Case {
         const char *what;
         Bytes blob;
     } const cases[] = {
         {"Kerberos listed first", negTokenInit(negotiate(), cat({kKerberosOid, kNtlmOid}))},
         {"reqFlags before the token", negTokenInit(negotiate(), kNtlmOid, tlv(0xA1, {0x03, 0x01, 0x00}))},
-        {"OID that is a prefix of NTLMSSP", negTokenInit(negotiate(), Bytes(kNtlmOid.begin(), kNtlmOid.end() - 1))},
-        {"OID longer than NTLMSSP", negTokenInit(negotiate(), Bytes{0x06, 0x0B, 0x2B, 0x06, 0x01, 0x04, 0x01, 0x82,
-                                                                    0x37, 0x02, 0x02, 0x0A, 0x01})},
+        {"OID that is a prefix of NTLMSSP",
+         negTokenInit(negotiate(), Bytes(kNtlmOid.begin(), kNtlmOid.end() - 1))},
+        {"OID longer than NTLMSSP", negTokenInit(negotiate(), Bytes{0x06, 0x0B, 0x2B, 0x06, 0x01, 0x04, 0x01,
+                                                                    0x82, 0x37, 0x02, 0x02, 0x0A, 0x01})},
         {"not NTLMSSP inside", negTokenInit(Bytes(32, 0x41))},
-        {"raw message of type 2", [] { Bytes b = negotiate(); b[8] = 2; return b; }()},
+        {"raw message of type 2",
+         [] {
+             Bytes b = negotiate();
+             b[8] = 2;
+             return b;
+         }()},
         {"raw message cut", Bytes({'N', 'T', 'L', 'M', 'S', 'S', 'P', 0, 1})},
         {"length past the blob", Bytes({0x60, 0x82, 0x10, 0x00, 0x06})},
         {"negTokenResp without a mechanism", negTokenResp(negotiate(), true)},
@@ -108,12 +123,14 @@ TEST_F(SpnegoTest, RefusedBlobs) {
     }
 }
 
-TEST_F(SpnegoTest, NegotiateWithoutASessionIsRefused) {
+TEST_F(SpnegoTest, NegotiateWithoutASessionIsRefused)
+{
     connect(&connectionB);
     EXPECT_EQ(smb2Round(negotiate()), 0xC000000Du);
 }
 
-TEST_F(SpnegoTest, MalformedAuthenticateFieldsAreRefused) {
+TEST_F(SpnegoTest, MalformedAuthenticateFieldsAreRefused)
+{
     Authenticate good;
     good.user = utf16("User");
     good.domain = utf16("Domain");
@@ -142,7 +159,12 @@ TEST_F(SpnegoTest, MalformedAuthenticateFieldsAreRefused) {
         {"user name of 258 bytes", authenticate(longUser)},
         {"session key of 15 bytes", authenticate(oddKey)},
         {"session key of 17 bytes", authenticate(longKey)},
-        {"header cut", [&] { Bytes m = authenticate(good); m.resize(40); return m; }()},
+        {"header cut",
+         [&] {
+             Bytes m = authenticate(good);
+             m.resize(40);
+             return m;
+         }()},
     };
     for (const Case &c : cases) {
         csReleaseUser(user ? user->uid : 0xFFFF, 0);
@@ -153,11 +175,17 @@ TEST_F(SpnegoTest, MalformedAuthenticateFieldsAreRefused) {
     }
 }
 
-TEST_F(SpnegoTest, SessionSecurityReplacesTheChallengeOnlyFor24ByteResponses) {
+TEST_F(SpnegoTest, SessionSecurityReplacesTheChallengeOnlyFor24ByteResponses)
+{
     for (uint32_t ntLength : {24u, 26u}) {
         std::memcpy(session->challenge, kServerChallenge.data(), 8);
-        Bytes message = authenticate({cat({kClientChallenge, Bytes(16, 0)}), Bytes(ntLength, 0), utf16("D"),
-                                      utf16("U"), {}, {}, 0xA2088215});
+        Bytes message = authenticate({cat({kClientChallenge, Bytes(16, 0)}),
+                                      Bytes(ntLength, 0),
+                                      utf16("D"),
+                                      utf16("U"),
+                                      {},
+                                      {},
+                                      0xA2088215});
         CMBufferReader in;
         cmBufferReaderInit(&in, message.data(), uint32_t(message.size()));
         uint8_t out[16];
@@ -185,9 +213,11 @@ TEST_F(SpnegoTest, SessionSecurityReplacesTheChallengeOnlyFor24ByteResponses) {
     }
 }
 
-TEST_F(SpnegoTest, EightBitAccountNames) {
+TEST_F(SpnegoTest, EightBitAccountNames)
+{
     AMMechanismContext context = nullptr;
-    Bytes message = authenticate({Bytes(24, 1), Bytes(24, 2), utf16("Domain"), utf16("alice"), {}, {}, 0xA2000215});
+    Bytes message =
+        authenticate({Bytes(24, 1), Bytes(24, 2), utf16("Domain"), utf16("alice"), {}, {}, 0xA2000215});
     for (const Bytes &blob : {negotiate(), message}) {
         Bytes copy = blob, out(1024);
         CMBlob in{copy.data(), uint32_t(copy.size())}, answer{out.data(), uint32_t(out.size())};
@@ -208,7 +238,8 @@ TEST_F(SpnegoTest, EightBitAccountNames) {
     }
 }
 
-TEST(SpnegoChallenge, FoundRawAndWrappedOnly) {
+TEST(SpnegoChallenge, FoundRawAndWrappedOnly)
+{
     Bytes raw(40, 0);
     raw[24] = 0x42;
     CMBlob blob{raw.data(), uint32_t(raw.size())};
@@ -221,13 +252,15 @@ TEST(SpnegoChallenge, FoundRawAndWrappedOnly) {
     EXPECT_EQ(amNtlmsspServerGetChallenge(&cut), nullptr);
 }
 
-TEST(SpnegoAvPair, TextAsUtf16WithoutTerminator) {
+TEST(SpnegoAvPair, TextAsUtf16WithoutTerminator)
+{
     uint8_t out[16] = {};
     CMBufferWriter w;
     cmBufferWriterInit(&w, out, sizeof out);
     ntlmsspPackAvPair(&w, 2, "AB");
     ntlmsspPackAvPair(&w, 0, nullptr);
-    EXPECT_EQ(Bytes(out, out + cmBufferWriterGetDataCount(&w)), Bytes({2, 0, 4, 0, 'A', 0, 'B', 0, 0, 0, 0, 0}));
+    EXPECT_EQ(Bytes(out, out + cmBufferWriterGetDataCount(&w)),
+              Bytes({2, 0, 4, 0, 'A', 0, 'B', 0, 0, 0, 0, 0}));
 }
 
-} // namespace
+}  // namespace

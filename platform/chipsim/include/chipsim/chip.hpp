@@ -21,17 +21,17 @@ using Mac = std::array<uint8_t, 6>;
 uint16_t fcs16(const uint8_t *data, size_t len);
 
 enum class State {
-    Held,    // reset line low: nothing answers
-    Boot,    // boot loader waits for the boot frames
-    Running, // firmware runs and answers EBM frames
+    Held,     // reset line low: nothing answers
+    Boot,     // boot loader waits for the boot frames
+    Running,  // firmware runs and answers EBM frames
 };
 
 // Fault injection on EBM replies.
 struct Fault {
     enum Kind { None, Silent, Delay, Duplicate, BadFcs };
     Kind kind = None;
-    uint32_t delay_ms = 0; // Delay: each reply goes out this late
-    uint32_t count = 0;    // requests it applies to; 0 until changed
+    uint32_t delay_ms = 0;  // Delay: each reply goes out this late
+    uint32_t count = 0;     // requests it applies to; 0 until changed
 };
 
 struct Output {
@@ -51,13 +51,13 @@ struct Stats {
 // binary driver image that describes the chip names the same addresses.
 // -1: the firmware has no such word.
 struct FirmwareLayout {
-    int32_t host_command = -1; // command number of a host command
-    int32_t host_go = -1;      // nonzero until the firmware took the command
-    int32_t phy_status = -1;   // bits 9-8 line phase, bit 11 loop-back
-    int32_t mbox_request = -1; // far-end request: tag, address, count
-    int32_t mbox_command = -1; // far-end command word and status
-    int32_t mbox_tag = -1;     // tag of the far-end answer
-    int32_t mbox_data = -1;    // the far-end word
+    int32_t host_command = -1;  // command number of a host command
+    int32_t host_go = -1;       // nonzero until the firmware took the command
+    int32_t phy_status = -1;    // bits 9-8 line phase, bit 11 loop-back
+    int32_t mbox_request = -1;  // far-end request: tag, address, count
+    int32_t mbox_command = -1;  // far-end command word and status
+    int32_t mbox_tag = -1;      // tag of the far-end answer
+    int32_t mbox_data = -1;     // the far-end word
 };
 
 // Line phases in bits 9-8 of the status word.
@@ -65,15 +65,15 @@ enum class Phase : uint32_t { Idle = 0, Handshake = 1, Training = 2, Showtime = 
 
 // How the firmware's own behaviour runs; the bench changes it.
 struct FirmwareTiming {
-    uint32_t go_ms = 30;    // a host command is taken this long after its go flag
-    bool go_stuck = false;  // the go flag is never cleared
-    uint32_t phase_ms = 200; // each line phase lasts this long after a connect (0: stays in handshake)
-    uint32_t mbox_ms = 0;   // the far end answers this long after the request
-    bool mbox_refuse = false; // the far end answers "49"
+    uint32_t go_ms = 30;       // a host command is taken this long after its go flag
+    bool go_stuck = false;     // the go flag is never cleared
+    uint32_t phase_ms = 200;   // each line phase lasts this long after a connect (0: stays in handshake)
+    uint32_t mbox_ms = 0;      // the far end answers this long after the request
+    bool mbox_refuse = false;  // the far end answers "49"
 };
 
 constexpr uint32_t kFirmwareSignature = 0x474154;
-constexpr uint16_t kSignatureAddress = 0x6C36; // X memory
+constexpr uint16_t kSignatureAddress = 0x6C36;  // X memory
 constexpr size_t kWords = 65536;
 // The board's service record that the boot interface's driver hands out.
 constexpr size_t kServiceRecordSize = 200;
@@ -83,7 +83,7 @@ public:
     struct Config {
         Mac mgmt_mac;
         Mac default_boot_mac;
-        bool running = false; // start with firmware already booted
+        bool running = false;  // start with firmware already booted
     };
     Chip();
     explicit Chip(const Config &cfg);
@@ -163,7 +163,7 @@ private:
     std::vector<uint32_t> commands_;
     bool go_pending_ = false;
     uint64_t go_due_ = 0;
-    bool walking_ = false;   // a connect walks the phases up to showtime
+    bool walking_ = false;  // a connect walks the phases up to showtime
     uint64_t walk_start_ = 0;
     bool mbox_pending_ = false;
     std::array<uint8_t, kServiceRecordSize> service_{};
@@ -171,4 +171,4 @@ private:
     uint64_t mbox_due_ = 0;
 };
 
-} // namespace chipsim
+}  // namespace chipsim

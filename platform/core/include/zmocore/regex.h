@@ -12,20 +12,20 @@ constexpr uint32_t NO_MATCH = 0x80390002u;
 constexpr uint32_t FAILURE = 0x80390003u;
 
 class ZMOCORE_API Expression {
- public:
-  explicit Expression(const String &pattern);
-  ~Expression();
-  Expression(const Expression &) = delete;
-  Expression &operator=(const Expression &) = delete;
-  bool Initialized() const { return ok_; }
-  // MATCH with groups[0] the whole match and groups[n] the n-th group;
-  // NO_MATCH, NO_MEMORY or FAILURE otherwise.
-  ReturnT Match(const String &text, StringVector &groups) const;
+public:
+    explicit Expression(const String &pattern);
+    ~Expression();
+    Expression(const Expression &) = delete;
+    Expression &operator=(const Expression &) = delete;
+    bool Initialized() const { return ok_; }
+    // MATCH with groups[0] the whole match and groups[n] the n-th group;
+    // NO_MATCH, NO_MEMORY or FAILURE otherwise.
+    ReturnT Match(const String &text, StringVector &groups) const;
 
- private:
-  struct Impl;
-  Impl *impl_ = nullptr;
-  bool ok_ = false;
+private:
+    struct Impl;
+    Impl *impl_ = nullptr;
+    bool ok_ = false;
 };
 
 }  // namespace Regex
