@@ -54,17 +54,22 @@ fail 0xff0fa1
 30
 0"
 
-sleep 0.5
-stop_capture
 decode() { tshark -n -r "$work/lo.pcap" -d udp.port==1026,nbns -d udp.port==1027,nbdgm "$@" 2>/dev/null; }
 
 # Host announcements as the browser sees them: periodicity and server type.
-announced=$(decode -Y 'browser.command == 0x01' -T fields -e nbdgm.destination_name -e browser.server \
-  -e browser.period -e browser.server_type)
-expect "announcements" "$announced" "WORKGROUP<1d>	NAS	5000	0x00008202
+announcements() {
+  decode -Y 'browser.command == 0x01' -T fields -e nbdgm.destination_name -e browser.server \
+    -e browser.period -e browser.server_type
+}
+want="WORKGROUP<1d>	NAS	5000	0x00008202
 WORKGROUP<1d>	NAS	10000	0x00008202
 WORKGROUP<1d>	NAS	20000	0x00008202
 WORKGROUP<1d>	NAS	30000	0x00008202"
+# The last datagrams may still be on their way into the capture file.
+announced_all() { [ "$(announcements)" = "$want" ]; }
+wait_until 10 announced_all || true
+stop_capture
+expect "announcements" "$(announcements)" "$want"
 
 # The refused registration went out twice; the name queries carry their flags.
 refused=$(decode -Y 'nbns.flags.response == 0 && nbns.name == "TAKEN<20>"' -T fields -e nbns.flags | sort | uniq -c |
