@@ -34,9 +34,9 @@ void ProfileTest::TearDown()
     ShellTest::TearDown();
 }
 
-pkgtest::Spec ProfileTest::package()
+pkgtest::Contents ProfileTest::package()
 {
-    pkgtest::Spec s;
+    pkgtest::Contents s;
     s.images = {pkgtest::Bytes(12, 0x11)};
     s.profiles = {
         {"SYS_a", {{"0.9.1", "000001"}}},
@@ -53,9 +53,9 @@ pkgtest::Spec ProfileTest::package()
     return s;
 }
 
-void ProfileTest::write_package(const pkgtest::Spec &spec)
+void ProfileTest::write_package(const pkgtest::Contents &contents)
 {
-    pkgtest::Bytes b = pkgtest::build(spec);
+    pkgtest::Bytes b = pkgtest::build(contents);
     std::ofstream out(package_path_, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
 }

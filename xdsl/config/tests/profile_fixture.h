@@ -21,8 +21,8 @@ protected:
 
     // The package: SYS_a/SYS_b, BND_b40 (0.9.35 = 40), BND_b10 (0.9.35 = 8), VNS_v,
     // PSD_p, RFI_r, DPB_d, IOT_5 unless a test writes its own.
-    static pkgtest::Spec package();
-    void write_package(const pkgtest::Spec &spec);
+    static pkgtest::Contents package();
+    void write_package(const pkgtest::Contents &contents);
     // The MIB writes sent to the device, in order, since the last call.
     Writes writes();
     // The port operations (0 connect, 1 disconnect, ...) in order.

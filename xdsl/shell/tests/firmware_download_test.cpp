@@ -36,7 +36,7 @@ protected:
         firmware_package_path = FIRMWARE_PACKAGE_PATH;
         ShellTest::TearDown();
     }
-    void write_package(const pkgtest::Spec &s)
+    void write_package(const pkgtest::Contents &s)
     {
         Bytes b = pkgtest::build(s);
         std::ofstream(path_, std::ios::binary)
@@ -49,7 +49,7 @@ protected:
 
 TEST_F(Download, UnknownImageStillAppliesTheDefaultProfile)
 {
-    pkgtest::Spec s;
+    pkgtest::Contents s;
     s.images = {Bytes(6, 0), Bytes(6, 0)};
     s.default_profile = 1;
     s.profiles = {{"SYS_a", {{"0.9.1", "00000a"}}}};
@@ -110,7 +110,7 @@ TEST_F(Download, VersionInfoShowsFirmwareAndPackage)
     EXPECT_EQ(run("util versioninfo 1"), 0);
     EXPECT_EQ(take(), "Header rev: 080516_161934_1_50_4_66_2_2, DSPVer: 0a0b0c_000001_ffffff, "
                       "FirmwarePackageVer: 000000_000000_000000\n");
-    pkgtest::Spec s;
+    pkgtest::Contents s;
     s.version = {0x01, 0x02, 0x03, 0xa4, 0xb5, 0xc6, 0x07, 0x08, 0x09};
     write_package(s);
     EXPECT_EQ(run("util versioninfo 1"), 0);

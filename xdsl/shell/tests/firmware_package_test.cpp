@@ -43,9 +43,9 @@ protected:
         std::ofstream out(path_, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
     }
-    static pkgtest::Spec spec()
+    static pkgtest::Contents contents()
     {
-        pkgtest::Spec s;
+        pkgtest::Contents s;
         s.default_profile = 2;
         s.images = {Bytes(12, 0x11), Bytes(30, 0x22)};
         s.bindrv = Bytes(1300, 0x33);
@@ -70,7 +70,7 @@ uint32_t word_at(const Bytes &b, size_t at)
 // its data at 798: "\0\0\x05" "2.1.1" "\0\0\x03" "abc" "\0\0\x07" "0.0.0.0".
 TEST_F(Package, BuilderLaysOutTheHandWorkedPackage)
 {
-    pkgtest::Spec s;
+    pkgtest::Contents s;
     s.default_profile = 1;
     s.images = {Bytes{1, 2, 3, 4, 5, 6}};
     s.profiles = {{"SYS_x", {{"2.1.1", "abc"}}}};
@@ -103,7 +103,7 @@ TEST_F(Package, BuilderLaysOutTheHandWorkedPackage)
 
 TEST_F(Package, ProfilesAreFoundListedAndApplied)
 {
-    write(pkgtest::build(spec()));
+    write(pkgtest::build(contents()));
     char value[SYSPROF_VALUE_SIZE] = "x";
     EXPECT_EQ(sysprof_find("SYS_", "Annex_A", "0.9.2", value, sizeof value), 0);
     EXPECT_STREQ(value, "0000ff");
@@ -141,7 +141,7 @@ TEST_F(Package, ProfilesAreFoundListedAndApplied)
 
 TEST_F(Package, PackageProfileByNumberThenTheStoredPsdMasks)
 {
-    write(pkgtest::build(spec()));
+    write(pkgtest::build(contents()));
     store("USR_PSD_MASK_US_P1", us_mask());
     store("USR_PSD_MASK_DS_P1", "12");
     EXPECT_EQ(apply_package_profile(0, 255), 0);  // the header names profile 2
@@ -181,7 +181,7 @@ TEST_F(Package, MissingFileAnswers100Everywhere)
 // each is refused with a message or read within the file, never past it.
 TEST_F(Package, MalformedPackagesAreRefusedNotReadPast)
 {
-    const Bytes good = pkgtest::build(spec());
+    const Bytes good = pkgtest::build(contents());
     char value[SYSPROF_VALUE_SIZE], name[SYSPROF_NAME_SIZE];
     for (size_t cut = 0; cut < good.size(); cut += 7) {
         write(Bytes(good.begin(), good.begin() + static_cast<long>(cut)));

@@ -58,25 +58,25 @@ int main(int argc, char **argv)
 {
     if (argc < 2)
         return usage();
-    pkgtest::Spec spec;
+    pkgtest::Contents contents;
     for (int i = 2; i < argc; i++) {
         std::string a = argv[i];
         bool more = i + 1 < argc;
         if (a == "--default" && more) {
-            spec.default_profile = static_cast<uint32_t>(std::stoul(argv[++i]));
+            contents.default_profile = static_cast<uint32_t>(std::stoul(argv[++i]));
         } else if (a == "--version" && more && std::strlen(argv[i + 1]) == 18) {
             const char *hex = argv[++i];
             for (size_t k = 0; k < 9; k++)
-                spec.version[k] = static_cast<uint8_t>(std::stoul(std::string(hex + 2 * k, 2), nullptr, 16));
+                contents.version[k] = static_cast<uint8_t>(std::stoul(std::string(hex + 2 * k, 2), nullptr, 16));
         } else if (a == "--bindrv" && more) {
-            spec.bindrv = read_file(argv[++i]);
+            contents.bindrv = read_file(argv[++i]);
         } else if (a == "--image-setup" && more) {
-            spec.images.push_back(image_from_setup(argv[++i]));
+            contents.images.push_back(image_from_setup(argv[++i]));
         } else if (a == "--image-records" && more) {
             std::vector<pkgtest::Record> records(std::stoul(argv[++i]), {kXMemory | 0x2000, {0x000001}});
             for (size_t r = 0; r < records.size(); r++)
                 records[r].first += static_cast<uint32_t>(r);
-            spec.images.push_back(pkgtest::boot_image(records));
+            contents.images.push_back(pkgtest::boot_image(records));
         } else if (a == "--profile" && more) {
             pkgtest::Profile p{argv[++i], {}};
             while (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) {
@@ -86,12 +86,12 @@ int main(int argc, char **argv)
                     return usage();
                 p.pairs.emplace_back(pair.substr(0, eq), pair.substr(eq + 1));
             }
-            spec.profiles.push_back(p);
+            contents.profiles.push_back(p);
         } else {
             return usage();
         }
     }
-    pkgtest::Bytes b = pkgtest::build(spec);
+    pkgtest::Bytes b = pkgtest::build(contents);
     std::ofstream out(argv[1], std::ios::binary);
     out.write(reinterpret_cast<const char *>(b.data()), static_cast<std::streamsize>(b.size()));
     return out ? 0 : 1;

@@ -32,28 +32,28 @@ Bytes boot_image(const std::vector<Record> &records)
     return out;
 }
 
-Bytes build(const Spec &spec)
+Bytes build(const Contents &contents)
 {
     Bytes b(kHeader, 0);
-    put24(b, 6, spec.default_profile);
-    put24(b, 9, static_cast<uint32_t>(spec.images.size()));
-    put24(b, 12, static_cast<uint32_t>(spec.profiles.size()));
-    for (size_t i = 0; i < spec.version.size(); i++)
-        b[90 + i] = spec.version[i];
-    for (size_t k = 0; k < spec.images.size(); k++) {
+    put24(b, 6, contents.default_profile);
+    put24(b, 9, static_cast<uint32_t>(contents.images.size()));
+    put24(b, 12, static_cast<uint32_t>(contents.profiles.size()));
+    for (size_t i = 0; i < contents.version.size(); i++)
+        b[90 + i] = contents.version[i];
+    for (size_t k = 0; k < contents.images.size(); k++) {
         put24(b, 39 + 3 * k, static_cast<uint32_t>(b.size()));
-        b.insert(b.end(), spec.images[k].begin(), spec.images[k].end());
+        b.insert(b.end(), contents.images[k].begin(), contents.images[k].end());
         put24(b, 42 + 3 * k, static_cast<uint32_t>(b.size()));
     }
-    put24(b, 714, spec.bindrv.empty() ? 0 : static_cast<uint32_t>(b.size()));
-    put24(b, 717, static_cast<uint32_t>(spec.bindrv.size()));
-    b.insert(b.end(), spec.bindrv.begin(), spec.bindrv.end());
+    put24(b, 714, contents.bindrv.empty() ? 0 : static_cast<uint32_t>(b.size()));
+    put24(b, 717, static_cast<uint32_t>(contents.bindrv.size()));
+    b.insert(b.end(), contents.bindrv.begin(), contents.bindrv.end());
 
     const size_t dir = b.size();
     put24(b, 15, static_cast<uint32_t>(dir));
-    b.resize(dir + kEntry * spec.profiles.size(), 0);
-    for (size_t i = 0; i < spec.profiles.size(); i++) {
-        const Profile &p = spec.profiles[i];
+    b.resize(dir + kEntry * contents.profiles.size(), 0);
+    for (size_t i = 0; i < contents.profiles.size(); i++) {
+        const Profile &p = contents.profiles[i];
         const size_t entry = dir + kEntry * i;
         put24(b, entry, static_cast<uint32_t>(b.size()));
         put24(b, entry + 3, static_cast<uint32_t>(p.name.size()));

@@ -17,7 +17,7 @@ struct Profile {
     std::vector<std::pair<std::string, std::string>> pairs;
 };
 
-struct Spec {
+struct Contents {
     uint32_t default_profile = 1;
     std::vector<Bytes> images;
     Bytes bindrv;
@@ -28,7 +28,7 @@ struct Spec {
 // A boot record: load address, data words.
 using Record = std::pair<uint32_t, std::vector<uint32_t>>;
 
-Bytes build(const Spec &spec);
+Bytes build(const Contents &contents);
 // Records one after another, then the end mark (a header with no words).
 Bytes boot_image(const std::vector<Record> &records);
 void put24(Bytes &b, size_t at, uint32_t w);

@@ -60,7 +60,7 @@ void buildComputerSid(SdContext &c)
 }
 
 // One ACE of a prepared descriptor: flags, mask and a wire-form SID.
-struct AceSpec {
+struct AceTemplate {
     uint8_t flags;
     uint32_t mask;
     const uint8_t *sid;
@@ -74,13 +74,13 @@ struct Prepared {
     const uint8_t *group;
     uint32_t groupSize;
     bool dacl;
-    std::initializer_list<AceSpec> aces;
+    std::initializer_list<AceTemplate> aces;
 };
 
-constexpr AceSpec kAdminsFull{0x03, CM_SD_FULL_CONTROL, kAdministratorsSid, 16};
-constexpr AceSpec kEveryoneFullInheritOnly{0x0B, CM_SD_FULL_CONTROL, kEveryoneSid, 12};
-constexpr AceSpec kSystemFull{0x03, CM_SD_FULL_CONTROL, kSystemSid, 12};
-constexpr AceSpec kUsersFull{0x03, CM_SD_FULL_CONTROL, kUsersSid, 16};
+constexpr AceTemplate kAdminsFull{0x03, CM_SD_FULL_CONTROL, kAdministratorsSid, 16};
+constexpr AceTemplate kEveryoneFullInheritOnly{0x0B, CM_SD_FULL_CONTROL, kEveryoneSid, 12};
+constexpr AceTemplate kSystemFull{0x03, CM_SD_FULL_CONTROL, kSystemSid, 12};
+constexpr AceTemplate kUsersFull{0x03, CM_SD_FULL_CONTROL, kUsersSid, 16};
 
 // Writes the wire form (owner, group, DACL from offset 20) and parses it,
 // so every prepared descriptor passes through the one parser.
@@ -104,7 +104,7 @@ int prepare(const Prepared &p, CMSdSecurityDescriptor *sd)
         uint8_t *acl = w.current;
         setU32(wire + kDacl, uint32_t(acl - wire));
         cmRpcPackZeroes(&w, 8);
-        for (const AceSpec &a : p.aces) {
+        for (const AceTemplate &a : p.aces) {
             cmRpcPackByte(&w, CM_SD_ACE_ALLOWED);
             cmRpcPackByte(&w, a.flags);
             cmRpcPackUint16(&w, uint16_t(8 + a.sidSize));
