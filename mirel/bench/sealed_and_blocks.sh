@@ -14,36 +14,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
-if [ "${1:-}" != --inner ]; then
-  build=$root/build/bench
-  args=()
-  while [ $# -gt 0 ]; do
-    case "$1" in
-      --build) build=$(cd "$2" && pwd); shift 2 ;;
-      *) args+=("$1"); shift ;;
-    esac
-  done
-  if [ ! -f "$build/build.ninja" ] && [ ! -f "$build/Makefile" ]; then
-    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFW_SANITIZE=OFF -DFW_TESTS=OFF >/dev/null
-  fi
-  cmake --build "$build" --target mirel_node udp_relay >/dev/null
-  export FW_SOURCE_DIR=$root
-  exec "$root/tests/harness/nsrun" --hostname bench -- bash "$0" --inner "$build" "${args[@]}"
-fi
-shift
-build=$1
-shift
-length=3 rounds=3
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --length) length=$2; shift 2 ;;
-    --rounds) rounds=$2; shift 2 ;;
-    *) echo "unknown option $1" >&2; exit 2 ;;
-  esac
-done
-. "$root/tests/harness/lib.sh"
-require_scenario_ns
-command -v coap-server-notls >/dev/null || fail "coap-server-notls missing (package libcoap3-bin)"
+. "$root/mirel/bench/lib_bench.sh"
+bench_start "mirel_node udp_relay" "$@"
 node=$(find "$build" -name mirel_node -type f -perm -u+x | head -1)
 relay=$(find "$build" -name udp_relay -type f -perm -u+x | head -1)
 [ -n "$node" ] && [ -n "$relay" ] || fail "mirel_node or udp_relay not built in $build"
