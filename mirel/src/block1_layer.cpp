@@ -184,20 +184,9 @@ int ArqBlock1Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t ext
         Err_Set(err, EEXIST, "SlidingWindowPool_Set:");
         return LAYER_ERROR;
     }
-    if (!transfer_room(ep, false)) {
-        Err_Set(err, EBUSY, "SlidingWindowPool_Set:");
+    struct SlidingWindow *w = sending_window(ep, msg, err);
+    if (!w)
         return LAYER_ERROR;
-    }
-    struct SlidingWindow *w = SlidingWindow(1, kBlockSize, kBlockWindow);
-    if (!w) {
-        Err_Set(err, errno, "SlidingWindow:");
-        return LAYER_ERROR;
-    }
-    if (SlidingWindow_Write(w, msg->payload, msg->payload_len) != 0) {
-        Err_Set(err, errno, "SlidingWindow_Write:");
-        SlidingWindow_Free(w);
-        return LAYER_ERROR;
-    }
     struct CoAPMessage *tmpl = CoAPMessage_Clone(msg, 0);
     if (!tmpl) {
         Err_Set(err, errno, "CoAPMessage_Clone:");

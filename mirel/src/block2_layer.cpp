@@ -170,20 +170,9 @@ int ArqBlock2Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t ext
     // One long answer at a time per peer and token.
     if (SlidingWindowPool_Get(ep->windows, key, nullptr, nullptr))
         return LAYER_STOP;
-    if (!transfer_room(ep, false)) {
-        Err_Set(err, EBUSY, "SlidingWindowPool_Set:");
+    struct SlidingWindow *w = sending_window(ep, msg, err);
+    if (!w)
         return LAYER_ERROR;
-    }
-    struct SlidingWindow *w = SlidingWindow(1, kBlockSize, kBlockWindow);
-    if (!w) {
-        Err_Set(err, errno, "SlidingWindow:");
-        return LAYER_ERROR;
-    }
-    if (SlidingWindow_Write(w, msg->payload, msg->payload_len) != 0) {
-        Err_Set(err, errno, "SlidingWindow_Write:");
-        SlidingWindow_Free(w);
-        return LAYER_ERROR;
-    }
     // The announcement: an empty ACK to the request.
     MsgRef ann{CoAPMessage(COAP_TYPE_ACK, COAP_CODE_EMPTY, msg->id)};
     if (!ann.m || CoAPMessage_CopyToken(ann.m, msg) != 0 || CoAPMessage_CopySockAddr(ann.m, msg) != 0 ||

@@ -76,6 +76,11 @@ int fast_retransmit(struct Mirel *ep, struct SlidingWindow *w, const struct CoAP
 // windows, lets idle transfers expire first.
 bool transfer_room(struct Mirel *ep, bool expire);
 
+// The sending window of a body that goes out block-wise, holding the
+// payload; null with err set when there is no room for another transfer or
+// no memory.
+struct SlidingWindow *sending_window(struct Mirel *ep, const struct CoAPMessage *msg, struct Err *err);
+
 }  // namespace mirel
 
 #endif

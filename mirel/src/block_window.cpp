@@ -219,4 +219,23 @@ bool transfer_room(struct Mirel *ep, bool expire)
     return SlidingWindowPool_Count(ep->windows, -1) < kMaxTransfers;
 }
 
+struct SlidingWindow *sending_window(struct Mirel *ep, const struct CoAPMessage *msg, struct Err *err)
+{
+    if (!transfer_room(ep, false)) {
+        Err_Set(err, EBUSY, "SlidingWindowPool_Set:");
+        return nullptr;
+    }
+    struct SlidingWindow *w = SlidingWindow(1, kBlockSize, kBlockWindow);
+    if (!w) {
+        Err_Set(err, errno, "SlidingWindow:");
+        return nullptr;
+    }
+    if (SlidingWindow_Write(w, msg->payload, msg->payload_len) != 0) {
+        Err_Set(err, errno, "SlidingWindow_Write:");
+        SlidingWindow_Free(w);
+        return nullptr;
+    }
+    return w;
+}
+
 }  // namespace mirel
