@@ -59,7 +59,9 @@ bool wait_for(int fd, short events, Clock::time_point deadline)
         if (n > 0)
             return true;
         if (n == 0) {
-            errno = EAGAIN;  // what a receive time-out of the socket gives
+            // A quiet core is a receive time-out of the socket; a dripping
+            // one runs into the deadline.
+            errno = left <= SCGI_IO_TIMEOUT_MS ? ETIMEDOUT : EAGAIN;
             return false;
         }
         if (errno != EINTR)
