@@ -26,7 +26,13 @@ extern "C" {
 #define AGENT_MASTER_HOST "gum.quendra-cloud.net"
 #define AGENT_MASTER_SERVICE "8081"
 
-enum agent_type { AGENT_TYPE_ROUTER, AGENT_TYPE_CLIENT, AGENT_TYPE_REPEATER, AGENT_TYPE_AP, AGENT_TYPE_COUNT };
+enum agent_type {
+    AGENT_TYPE_ROUTER,
+    AGENT_TYPE_CLIENT,
+    AGENT_TYPE_REPEATER,
+    AGENT_TYPE_AP,
+    AGENT_TYPE_COUNT
+};
 const char *agent_type_text(unsigned index); /* null past the table */
 int agent_type_parse(const char *text);      /* index, or -1 */
 

@@ -55,7 +55,6 @@ char *peers_json(void);
 /* One "/info" answer from address: 0 when listed, -1 with errno. */
 int peer_add_info(const char *payload, size_t length, const char *address);
 
-
 #ifdef __cplusplus
 }
 #endif

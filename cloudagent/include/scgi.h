@@ -24,8 +24,8 @@ struct scgi_result {
     size_t body_length;   /* with terminate, counts the added zero byte */
 };
 
-struct scgi_result scgi_request(const char *method, const char *uri, const char *content_type, const void *body,
-                                size_t body_length, int terminate);
+struct scgi_result scgi_request(const char *method, const char *uri, const char *content_type,
+                                const void *body, size_t body_length, int terminate);
 
 /* Parses a whole reply (as read until the core closed); status -EBADMSG when
  * it breaks the form. Exposed for tests and the fuzzer. */

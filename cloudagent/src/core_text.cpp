@@ -20,7 +20,8 @@ extern "C" int core_json_string(const char *uri, char *out, size_t max)
         const char *b = r.body;
         while (n > 0 && (b[n - 1] == '\n' || b[n - 1] == '\r' || b[n - 1] == ' '))
             --n;
-        if (n < 2 || b[0] != '"' || b[n - 1] != '"' || std::memchr(b + 1, '"', n - 2) || std::memchr(b, '\\', n))
+        if (n < 2 || b[0] != '"' || b[n - 1] != '"' || std::memchr(b + 1, '"', n - 2) ||
+            std::memchr(b, '\\', n))
             err = EBADE;
         else if (n - 2 > max)
             err = ENOSPC;

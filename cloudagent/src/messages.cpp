@@ -15,8 +15,9 @@ extern "C" int agent_send(const char *uri, int type, int code, const void *paylo
         return -1;
     uint8_t token[8];
     int rc = -1;
-    if (CoAPMessage_GenToken(token, sizeof token) == 0 && CoAPMessage_SetToken(msg, token, sizeof token) == 0 &&
-        CoAPMessage_SetUri(msg, uri, 0) == 0 && (!length || CoAPMessage_SetPayload(msg, payload, length) == 0) &&
+    if (CoAPMessage_GenToken(token, sizeof token) == 0 &&
+        CoAPMessage_SetToken(msg, token, sizeof token) == 0 && CoAPMessage_SetUri(msg, uri, 0) == 0 &&
+        (!length || CoAPMessage_SetPayload(msg, payload, length) == 0) &&
         (!handler || CoAPMessage_SetHandler(msg, handler) == 0))
         rc = Mirel_Send(g_agent.endpoint, msg);
     int err = errno;

@@ -57,12 +57,13 @@ extern "C" {
 void usage_print(FILE *stream, const char *program)
 {
     const char *name = base_name(program);
-    std::fprintf(stream,
-                 "Usage: %s: [OPTION]... <ADDRESS>\n\nOptions:\n\t-c <cid> - set client id (UUID format),\n\t-C "
-                 "<file> - configuration file,\n\t-f - foreground mode,\n\t-h - display this help and exit,\n\t-k "
-                 "<data> - key,\n\t-l - log to console,\n\t-n <name> - set name (default is \"%s\"),\n\t-t <type> - "
-                 "set type (default is \"%s\").\n\nExample:\n\t$ %s -fd -n Orvale 192.168.1.1\n",
-                 name, AGENT_DEFAULT_NAME, "router", name);
+    std::fprintf(
+        stream,
+        "Usage: %s: [OPTION]... <ADDRESS>\n\nOptions:\n\t-c <cid> - set client id (UUID format),\n\t-C "
+        "<file> - configuration file,\n\t-f - foreground mode,\n\t-h - display this help and exit,\n\t-k "
+        "<data> - key,\n\t-l - log to console,\n\t-n <name> - set name (default is \"%s\"),\n\t-t <type> - "
+        "set type (default is \"%s\").\n\nExample:\n\t$ %s -fd -n Orvale 192.168.1.1\n",
+        name, AGENT_DEFAULT_NAME, "router", name);
 }
 
 int options_parse(int argc, char **argv, struct agent_options *o, FILE *out, FILE *err)

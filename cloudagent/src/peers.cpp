@@ -41,14 +41,16 @@ int peer_add_info(const char *payload, size_t length, const char *address)
         std::string text(payload, length);
         std::unique_ptr<zmo_pool_t, PoolFree> pool(zmo_pool_new());
         zmo_json_value_t *root = nullptr;
-        if (!pool || text.find('\0') != std::string::npos || zmo_json_object_parse(pool.get(), text.c_str(), &root))
+        if (!pool || text.find('\0') != std::string::npos ||
+            zmo_json_object_parse(pool.get(), text.c_str(), &root))
             return errno = EBADMSG, -1;
         const char *cid = zmo_json_value_get_string(zmo_json_object_get(root, "cid"));
         const char *type = zmo_json_value_get_string(zmo_json_object_get(root, "type"));
         const char *name = zmo_json_value_get_string(zmo_json_object_get(root, "name"));
         const zmo_json_value_t *port = zmo_json_object_get(root, "http_port");
         unsigned short p;
-        if (!cid || !type || !name || !port || !zmo_json_value_is_ushort(port) || !zmo_json_value_get_ushort(port, &p))
+        if (!cid || !type || !name || !port || !zmo_json_value_is_ushort(port) ||
+            !zmo_json_value_get_ushort(port, &p))
             return errno = EBADMSG, -1;
         Peer peer{cid, name, type, address, p};
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -73,7 +75,8 @@ char *peers_json(void)
     for (const Peer &p : g_peers) {
         zmo_json_value_t *o = zmo_json_object_set_object(root, p.cid.c_str());
         if (!o || !zmo_json_object_set_string(o, "name", p.name.c_str()) ||
-            !zmo_json_object_set_string(o, "type", p.type.c_str()) || !zmo_json_object_set_ushort(o, "port", p.port) ||
+            !zmo_json_object_set_string(o, "type", p.type.c_str()) ||
+            !zmo_json_object_set_ushort(o, "port", p.port) ||
             !zmo_json_object_set_string(o, "ip", p.ip.c_str()))
             return nullptr;
     }

@@ -91,8 +91,8 @@ int report_system(const char *data)
                 return 0;
             return -1;
         }
-        return send_non(std::string("coaps://") + data + "/s?cid=" + g_agent.cid + "&cpu=" + std::to_string(cpu) +
-                        "&mem=" + std::to_string(mem));
+        return send_non(std::string("coaps://") + data + "/s?cid=" + g_agent.cid +
+                        "&cpu=" + std::to_string(cpu) + "&mem=" + std::to_string(mem));
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;
         return -1;
@@ -117,13 +117,14 @@ int report_interfaces(const char *data)
                 const char *name = zmo_json_object_member_name(root, i);
                 const zmo_json_value_t *iface = zmo_json_object_member_value(root, i);
                 int global = 0, gw = 0;
-                if (!name || !zmo_json_value_is_object(iface) || !member_bool(iface, "global", &global) || !global ||
-                    !member_bool(iface, "defaultgw", &gw))
+                if (!name || !zmo_json_value_is_object(iface) || !member_bool(iface, "global", &global) ||
+                    !global || !member_bool(iface, "defaultgw", &gw))
                     continue;
                 std::unique_ptr<zmo_pool_t, PoolFree> stat_pool(zmo_pool_new());
                 zmo_json_value_t *stat =
-                    stat_pool ? core_json("/rci/show/interface/stat?name=" + uri_encode(name), stat_pool.get())
-                              : nullptr;
+                    stat_pool
+                        ? core_json("/rci/show/interface/stat?name=" + uri_encode(name), stat_pool.get())
+                        : nullptr;
                 unsigned long long rx, tx;
                 if (!stat || !member_ullong(stat, "rxbytes", &rx) || !member_ullong(stat, "txbytes", &tx))
                     continue;
@@ -132,9 +133,9 @@ int report_interfaces(const char *data)
         }
         // Newest first, as the records are kept.
         for (auto it = list.rbegin(); it != list.rend(); ++it)
-            if (send_non(std::string("coaps://") + data + "/td?cid=" + g_agent.cid + "&iface=" + uri_encode(it->name) +
-                         "&rx=" + std::to_string(it->rx) + "&tx=" + std::to_string(it->tx) +
-                         (it->gw ? "&gw=true" : "")) != 0)
+            if (send_non(std::string("coaps://") + data + "/td?cid=" + g_agent.cid +
+                         "&iface=" + uri_encode(it->name) + "&rx=" + std::to_string(it->rx) +
+                         "&tx=" + std::to_string(it->tx) + (it->gw ? "&gw=true" : "")) != 0)
                 return -1;
         return 0;
     } catch (const std::bad_alloc &) {
@@ -154,7 +155,8 @@ int report_hosts(const char *data)
         {
             std::unique_ptr<zmo_pool_t, PoolFree> pool(zmo_pool_new());
             zmo_json_value_t *root = pool ? core_json("/rci/show/ip/hotspot", pool.get()) : nullptr;
-            const zmo_json_value_t *hosts = root ? zmo_json_value_get_array(zmo_json_object_get(root, "host")) : nullptr;
+            const zmo_json_value_t *hosts =
+                root ? zmo_json_value_get_array(zmo_json_object_get(root, "host")) : nullptr;
             if (!hosts)
                 return 0;
             for (size_t i = 0; i < zmo_json_array_size(hosts); ++i) {
@@ -169,8 +171,9 @@ int report_hosts(const char *data)
             }
         }
         for (auto it = list.rbegin(); it != list.rend(); ++it)
-            if (send_non(std::string("coaps://") + data + "/tcd?cid=" + g_agent.cid + "&mac=" + uri_encode(it->mac) +
-                         "&rx=" + std::to_string(it->rx) + "&tx=" + std::to_string(it->tx)) != 0)
+            if (send_non(std::string("coaps://") + data + "/tcd?cid=" + g_agent.cid +
+                         "&mac=" + uri_encode(it->mac) + "&rx=" + std::to_string(it->rx) +
+                         "&tx=" + std::to_string(it->tx)) != 0)
                 return -1;
         return 0;
     } catch (const std::bad_alloc &) {

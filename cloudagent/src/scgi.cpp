@@ -160,8 +160,8 @@ struct scgi_result scgi_reply_parse(const char *reply, size_t length, int termin
     return r;
 }
 
-struct scgi_result scgi_request(const char *method, const char *uri, const char *content_type, const void *body,
-                                size_t body_length, int terminate)
+struct scgi_result scgi_request(const char *method, const char *uri, const char *content_type,
+                                const void *body, size_t body_length, int terminate)
 {
     if (!method || !uri || (body == nullptr) != (body_length == 0))
         return failure(EINVAL);

@@ -73,7 +73,8 @@ bool Worker::send_start(const std::string &data)
     json_quote(json, g_agent.core_version);
     json += "}}]";
     std::string uri = "coaps://" + data + "/r?cid=" + g_agent.cid;
-    return agent_send(uri.c_str(), COAP_TYPE_CON, COAP_CODE_POST, json.data(), json.size(), start_handler) == 0;
+    return agent_send(uri.c_str(), COAP_TYPE_CON, COAP_CODE_POST, json.data(), json.size(), start_handler) ==
+           0;
 }
 
 bool Worker::send_alive(const std::string &master)

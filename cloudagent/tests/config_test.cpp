@@ -30,11 +30,13 @@ TEST(ConfigurationRead, Table)
         {"{\"http_port\": 8080, \"debug_level\": 3}", 8080, 3, false, false, false, ""},
         {"{\"http_port\": 70000, \"debug_level\": 7}", 80, 0, false, false, false, ""},
         {"{\"http_port\": \"81\", \"debug_level\": -1}", 80, 0, false, false, false, ""},
-        {"{\"subscription\": {\"event\": [\"ConfigurationSaved\"]}}", 80, 0, false, false, true, "ConfigurationSaved"},
+        {"{\"subscription\": {\"event\": [\"ConfigurationSaved\"]}}", 80, 0, false, false, true,
+         "ConfigurationSaved"},
         {"{\"subscription\": {\"stats\": true, \"system\": true}}", 80, 0, true, true, false, "statssystem"},
-        {"{\"subscription\": {\"stats\": true, \"system\": 1, \"event\": [\"x\", \"ConfigurationSaved\"]}}", 80, 0,
-         true, false, true, "statsConfigurationSaved"},
-        {"{\"subscription\": {\"stats\": false, \"event\": \"ConfigurationSaved\"}}", 80, 0, false, false, false, ""},
+        {"{\"subscription\": {\"stats\": true, \"system\": 1, \"event\": [\"x\", \"ConfigurationSaved\"]}}",
+         80, 0, true, false, true, "statsConfigurationSaved"},
+        {"{\"subscription\": {\"stats\": false, \"event\": \"ConfigurationSaved\"}}", 80, 0, false, false,
+         false, ""},
         {"{\"subscription\": [1]}", 80, 0, false, false, false, ""},
     };
     fw_test::TempDir dir;

@@ -48,20 +48,25 @@ std::string attribute(const std::string &payload, const char *name)
 TEST(EventPayload, KnownHostNamesParseBackToTheSameValues)
 {
     const std::string nasty = "a\"b\\c&#1;d&#9;e";  // quote, backslash, control bytes
-    Parsed r = payload_of("Event::Type::KnownHost", "<e><mac>aa:bb:cc:dd:ee:ff</mac><action>rename</action>"
-                                                    "<old-name>" + nasty + "</old-name><new-name>x\"}],[{</new-name></e>");
+    Parsed r =
+        payload_of("Event::Type::KnownHost", "<e><mac>aa:bb:cc:dd:ee:ff</mac><action>rename</action>"
+                                             "<old-name>" +
+                                                 nasty + "</old-name><new-name>x\"}],[{</new-name></e>");
     ASSERT_EQ(r.rc, 1);
     EXPECT_EQ(attribute(r.payload, "mac"), "aa:bb:cc:dd:ee:ff");
     EXPECT_EQ(attribute(r.payload, "act"), "rename");
-    EXPECT_EQ(attribute(r.payload, "old-name"), "a\"b\\c\x01" "d\te");
+    EXPECT_EQ(attribute(r.payload, "old-name"), "a\"b\\c\x01"
+                                                "d\te");
     EXPECT_EQ(attribute(r.payload, "new-name"), "x\"}],[{");
 }
 
 TEST(EventPayload, Wan)
 {
-    Parsed r = payload_of("Event::Type::Wan", "<e><id>ISP</id><name>my \"wan\"</name><priority>700</priority></e>");
+    Parsed r =
+        payload_of("Event::Type::Wan", "<e><id>ISP</id><name>my \"wan\"</name><priority>700</priority></e>");
     ASSERT_EQ(r.rc, 1);
-    EXPECT_EQ(r.payload, "[{\"t\":\"Wan\",\"a\":{\"id\":\"ISP\",\"name\":\"my \\\"wan\\\"\",\"priority\":700}}]");
+    EXPECT_EQ(r.payload,
+              "[{\"t\":\"Wan\",\"a\":{\"id\":\"ISP\",\"name\":\"my \\\"wan\\\"\",\"priority\":700}}]");
     EXPECT_EQ(payload_of("Event::Type::Wan", "<e><id></id><name>x</name></e>").rc, 0);
     struct Case {
         const char *xml;
@@ -85,7 +90,8 @@ TEST(EventPayload, ConfigurationSavedTakesTheChecksum)
     core.reply = [&](const ScgiRequest &) { return "Status: 200 OK\r\n\r\n" + checksum; };
     Parsed r = payload_of("Event::Type::ConfigurationSaved", "<e/>");
     ASSERT_EQ(r.rc, 1);
-    EXPECT_EQ(r.payload, "[{\"t\":\"ConfigurationSaved\",\"a\":{\"c\":\"0123456789abcdef0123456789abcdef\"}}]");
+    EXPECT_EQ(r.payload,
+              "[{\"t\":\"ConfigurationSaved\",\"a\":{\"c\":\"0123456789abcdef0123456789abcdef\"}}]");
     EXPECT_EQ(core.requests().at(0).get("REQUEST_URI"), "/rci/show/last-change/checksum");
     checksum = "\"0123456789abcdef0123456789abcdef0\"";
     EXPECT_EQ(payload_of("Event::Type::ConfigurationSaved", "<e/>").rc, -1);
@@ -103,10 +109,11 @@ TEST(CoreJsonString, OnlyAWholeStringIsTaken)
         int err;  // 0: taken
         const char *value;
     } cases[] = {
-        {"\"4.1.2\"", 0, "4.1.2"},       {"\"4.1.2\"\n", 0, "4.1.2"},  {"\"\"", 0, ""},
-        {"\"", EBADE, ""},               {"x", EBADE, ""},            {"", EBADE, ""},
-        {"4.1", EBADE, ""},              {"\"a\"b\"", EBADE, ""},      {"\"a\\\"\"", EBADE, ""},
-        {"\"12345678901234567890\"", ENOSPC, ""},
+        {"\"4.1.2\"", 0, "4.1.2"}, {"\"4.1.2\"\n", 0, "4.1.2"},
+        {"\"\"", 0, ""},           {"\"", EBADE, ""},
+        {"x", EBADE, ""},          {"", EBADE, ""},
+        {"4.1", EBADE, ""},        {"\"a\"b\"", EBADE, ""},
+        {"\"a\\\"\"", EBADE, ""},  {"\"12345678901234567890\"", ENOSPC, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.body);

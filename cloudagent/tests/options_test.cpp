@@ -52,7 +52,7 @@ TEST_F(OptionsTest, Table)
 {
     struct Case {
         std::vector<std::string> args;
-        int status;     // -1: goes on
+        int status;       // -1: goes on
         const char *out;  // start of standard output
         const char *err;  // start of standard error
     } cases[] = {
@@ -103,7 +103,7 @@ TEST_F(OptionsTest, UsageNamesTheDefaults)
 TEST_F(OptionsTest, ValuesReachTheState)
 {
     Parsed r = parse({"-f", "-l", "-c", kCid, "-t", "ap", "-n", std::string(60, 'N'), "-k",
-                   "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "192.168.1.1"});
+                      "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "192.168.1.1"});
     ASSERT_EQ(r.status, -1);
     EXPECT_TRUE(r.o.foreground);
     EXPECT_TRUE(r.o.console);

@@ -78,7 +78,8 @@ TEST_F(ResourcesTest, CiForwardsMethodUriAndBody)
 {
     FakeScgi core;
     core.reply = [](const ScgiRequest &) { return std::string("Status: 200 OK\r\n\r\n{\"a\":1}"); };
-    Exchange get = call(ci_handler, COAP_CODE_GET, "?req=%2Frci%2Fshow%2Fsystem%3Fx%3D1&t=11111111-2222-4333-8444-555555555555");
+    Exchange get = call(ci_handler, COAP_CODE_GET,
+                        "?req=%2Frci%2Fshow%2Fsystem%3Fx%3D1&t=11111111-2222-4333-8444-555555555555");
     EXPECT_EQ(get.code, COAP_CODE(2, 5));
     EXPECT_EQ(get.format, 50);
     EXPECT_EQ(get.payload, "{\"a\":1}");
@@ -182,7 +183,8 @@ TEST_F(ResourcesTest, LogoutAndDiscoveredPeers)
     Exchange e = call(logout_handler, COAP_CODE_POST, "?x=1");
     EXPECT_EQ(e.code, COAP_CODE(4, 0));
     EXPECT_EQ(e.payload, "Token should not be empty");
-    EXPECT_EQ(call(dis_handler, COAP_CODE_GET, "?t=21111111-2222-4333-8444-555555555555").code, COAP_CODE(4, 1));
+    EXPECT_EQ(call(dis_handler, COAP_CODE_GET, "?t=21111111-2222-4333-8444-555555555555").code,
+              COAP_CODE(4, 1));
 
     peers_clear();
     const std::string good = "{\"cid\":\"c1\",\"http_port\":80,\"type\":\"router\",\"name\":\"A \\\"q\\\"\"}";
@@ -192,13 +194,15 @@ TEST_F(ResourcesTest, LogoutAndDiscoveredPeers)
     e = call(dis_handler, COAP_CODE_GET, "?t=11111111-2222-4333-8444-555555555555");
     EXPECT_EQ(e.code, COAP_CODE(2, 5));
     EXPECT_EQ(e.format, 50);
-    EXPECT_EQ(e.payload, "{\"c1\":{\"name\":\"A \\\"q\\\"\",\"type\":\"router\",\"port\":80,\"ip\":\"10.0.0.2\"}}");
+    EXPECT_EQ(e.payload,
+              "{\"c1\":{\"name\":\"A \\\"q\\\"\",\"type\":\"router\",\"port\":80,\"ip\":\"10.0.0.2\"}}");
 
     e = call(logout_handler, COAP_CODE_POST, "?t=11111111-2222-4333-8444-555555555555");
     EXPECT_EQ(e.code, COAP_CODE(2, 4));
     e = call(logout_handler, COAP_CODE_POST, "?t=11111111-2222-4333-8444-555555555555");
     EXPECT_EQ(e.code, COAP_CODE(4, 1));
-    EXPECT_EQ(call(dis_handler, COAP_CODE_GET, "?t=11111111-2222-4333-8444-555555555555").code, COAP_CODE(4, 1));
+    EXPECT_EQ(call(dis_handler, COAP_CODE_GET, "?t=11111111-2222-4333-8444-555555555555").code,
+              COAP_CODE(4, 1));
 }
 
 TEST_F(ResourcesTest, PeerListIsCapped)

@@ -30,8 +30,12 @@ TEST(ScgiRequest, GetSendsThePairsInOrderWithoutBody)
     auto reqs = core.requests();
     ASSERT_EQ(reqs.size(), 1u);
     std::vector<std::pair<std::string, std::string>> want = {
-        {"CONTENT_LENGTH", "0"},    {"REQUEST_METHOD", "GET"},  {"REQUEST_URI", "/rci/show/system?x=1"},
-        {"SCGI", "1"},              {"HTTP_HOST", "127.0.0.1"}, {"REMOTE_ADDR", "127.0.0.1"},
+        {"CONTENT_LENGTH", "0"},
+        {"REQUEST_METHOD", "GET"},
+        {"REQUEST_URI", "/rci/show/system?x=1"},
+        {"SCGI", "1"},
+        {"HTTP_HOST", "127.0.0.1"},
+        {"REMOTE_ADDR", "127.0.0.1"},
         {"SERVER_ADDR", "127.0.0.1"},
     };
     EXPECT_EQ(reqs[0].pairs, want);
@@ -128,7 +132,9 @@ TEST(ScgiRequest, ASlowDripEndsAtTheDeadline)
 TEST(ScgiRequest, AHugeReplyIsRefused)
 {
     FakeScgi core;
-    core.reply = [](const ScgiRequest &) { return "Status: 200 OK\r\n\r\n" + std::string(SCGI_REPLY_MAX, 'x'); };
+    core.reply = [](const ScgiRequest &) {
+        return "Status: 200 OK\r\n\r\n" + std::string(SCGI_REPLY_MAX, 'x');
+    };
     Result res(scgi_request("GET", "/x", nullptr, nullptr, 0, 0));
     EXPECT_EQ(res.r.status, -EMSGSIZE);
     EXPECT_EQ(res.r.body, nullptr);

@@ -100,8 +100,10 @@ TEST(MasterLookup, RequestCarriesIdTypeAndTheReconnectMark)
     ASSERT_EQ(master_lookup("127.0.0.1", m.port().c_str(), 1, &sa), 0);
     char text[32];
     EXPECT_STREQ(address_format(&sa, text, sizeof text), "10.1.2.3:5683");
-    EXPECT_EQ(m.request, "GET /?cid=0123abcd-0000-4000-8000-00000000beef&type=client&error=reconnect HTTP/1.0\r\n"
-                         "Host: 127.0.0.1:" + m.port() + "\r\n\r\n");
+    EXPECT_EQ(m.request,
+              "GET /?cid=0123abcd-0000-4000-8000-00000000beef&type=client&error=reconnect HTTP/1.0\r\n"
+              "Host: 127.0.0.1:" +
+                  m.port() + "\r\n\r\n");
     g_agent.type = AGENT_TYPE_ROUTER;
 }
 
@@ -123,9 +125,9 @@ TEST(SystemReport, MemoryShare)
         const char *text;
         int percent;  // -1: refused
     } cases[] = {
-        {"50/100", 50}, {"1024/2048", 50}, {"0/10", 0},  {"4294967295/4294967295", 100},
-        {"1/0", -1},    {"1/", -1},        {"/1", -1},   {"a/1", -1},
-        {"1/2/3", -1},  {"-1/2", -1},      {"12", -1},   {"", -1},
+        {"50/100", 50}, {"1024/2048", 50}, {"0/10", 0}, {"4294967295/4294967295", 100},
+        {"1/0", -1},    {"1/", -1},        {"/1", -1},  {"a/1", -1},
+        {"1/2/3", -1},  {"-1/2", -1},      {"12", -1},  {"", -1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);

@@ -118,7 +118,7 @@ void answer(int fd, const Options &o, const nlohmann::json &pairs, const std::st
         std::lock_guard<std::mutex> lock(g_log_mutex);
         std::ofstream log(o.log, std::ios::app);
         log << nlohmann::json{{"pairs", pairs}, {"body", body}}.dump(-1, ' ', false,
-                                                                        nlohmann::json::error_handler_t::replace)
+                                                                     nlohmann::json::error_handler_t::replace)
             << "\n";
     }
     nlohmann::json r = route_for(o, value_of(pairs, "REQUEST_URI"));
@@ -139,8 +139,8 @@ void answer(int fd, const Options &o, const nlohmann::json &pairs, const std::st
     } else {
         reply_body = r.dump();
     }
-    std::string reply = "Status: " + std::to_string(status) + " " + reason + "\r\nContent-Type: application/json\r\n\r\n" +
-                        reply_body;
+    std::string reply = "Status: " + std::to_string(status) + " " + reason +
+                        "\r\nContent-Type: application/json\r\n\r\n" + reply_body;
     if (fault == "delay") {
         std::this_thread::sleep_for(std::chrono::seconds(6));
     } else if (fault == "bad-status") {

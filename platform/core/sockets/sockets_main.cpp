@@ -25,7 +25,8 @@ int main(int argc, char **argv)
             o.user = v.substr(0, v.find(':'));
             o.password = v.substr(v.find(':') + 1);
         } else {
-            std::fprintf(stderr, "usage: zmocore_sockets --routes FILE --log FILE [--user L:P] [--events FIFO]\n");
+            std::fprintf(stderr,
+                         "usage: zmocore_sockets --routes FILE --log FILE [--user L:P] [--events FIFO]\n");
             return 2;
         }
     }
