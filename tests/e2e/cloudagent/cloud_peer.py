@@ -150,7 +150,7 @@ def serve(addr, log, mode):
 def ask(agent, method, path, query, body):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.bind(("0.0.0.0", 0))
-    s.settimeout(8)
+    s.settimeout(float(os.environ.get("ASK_TIMEOUT", "8")))
     mid = int.from_bytes(os.urandom(2), "big")
     token = os.urandom(8)
     opts = [(URI_PATH, seg.encode()) for seg in path.strip("/").split("/")]

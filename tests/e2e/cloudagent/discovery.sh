@@ -90,9 +90,10 @@ print(sum(1 for l in open(sys.argv[1]) if (e := json.loads(l)).get("path") == sy
           and dict(e["query"]).get("cid", "").startswith("0000000" + sys.argv[2])))
 END
 }
-wait_until 20 test "$(count 1 /tcd)" -ge 1 || fail "no host traffic from the router"
-wait_until 20 test "$(count 3 /td)" -ge 1 || fail "no interface traffic from the client"
-wait_until 20 test "$(count 2 /s)" -ge 1 || fail "no system report from agent 2"
+sent() { [ "$(count "$1" "$2")" -ge 1 ]; }
+wait_until 20 sent 1 /tcd || fail "no host traffic from the router"
+wait_until 20 sent 3 /td || fail "no interface traffic from the client"
+wait_until 20 sent 2 /s || fail "no system report from agent 2"
 expect "host traffic from the client" "$(count 3 /tcd)" 0
 expect "traffic without the stats subscription" "$(count 2 /td) $(count 2 /tcd)" "0 0"
 log "discovery scenario: ok"
