@@ -44,7 +44,7 @@ echo '{"subscription": {"stats": true, "system": true}}' > "$work/stats.json"
 echo '{"subscription": {"system": true}}' > "$work/nostats.json"
 start_agent() { # N TYPE CONFIG
   ns_exec "a$1" env CLOUDAGENT_TICK_MS=150 "$agent" -f -l -c "0000000$1-0000-4000-8000-000000000000" \
-    -k "$(openssl rand -hex 32)" -t "$2" -C "$work/$3.json" -n "agent $1" "10.9.0.1$1" > "$work/agent$1.out" 2>&1 &
+    -k "$(od -An -tx1 -N32 /dev/urandom | tr -d " \n")" -t "$2" -C "$work/$3.json" -n "agent $1" "10.9.0.1$1" > "$work/agent$1.out" 2>&1 &
   on_exit quiet_kill $!
 }
 start_agent 1 router stats

@@ -38,7 +38,7 @@ on_exit quiet_kill $!
 wait_line "$work/cloud.out" ready
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=8
-CLOUDAGENT_TICK_MS=150 "$agent" -f -l -c 0123abcd-0000-4000-8000-00000000beef -k "$(openssl rand -hex 32)" 10.9.0.1 \
+CLOUDAGENT_TICK_MS=150 "$agent" -f -l -c 0123abcd-0000-4000-8000-00000000beef -k "$(od -An -tx1 -N32 /dev/urandom | tr -d " \n")" 10.9.0.1 \
   > "$work/agent.out" 2>&1 &
 agent_pid=$!
 on_exit quiet_kill "$agent_pid"

@@ -52,7 +52,7 @@ expect "unknown type message" "$(cat "$work/err")" "Unknown mode."
 cat > "$work/agent.json" <<'END'
 {"http_port": 8080, "debug_level": 1, "subscription": {"stats": true, "system": true, "event": ["ConfigurationSaved"]}}
 END
-CLOUDAGENT_TICK_MS=150 "$agent" -f -l -c "$cid" -k "$(openssl rand -hex 32)" -C "$work/agent.json" -n 'Tarn "lab"' 10.9.0.1 \
+CLOUDAGENT_TICK_MS=150 "$agent" -f -l -c "$cid" -k "$(od -An -tx1 -N32 /dev/urandom | tr -d " \n")" -C "$work/agent.json" -n 'Tarn "lab"' 10.9.0.1 \
   > "$work/agent.out" 2>&1 &
 agent_pid=$!
 on_exit quiet_kill "$agent_pid"
