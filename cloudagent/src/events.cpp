@@ -110,8 +110,13 @@ extern "C" int event_forward(zmo_core_event_t *event)
     int rc = event_payload(type, root, &payload);
     if (rc <= 0)
         return rc;
-    std::string uri = std::string("coaps://") + data + "/r?cid=" + g_agent.cid;
-    rc = agent_send(uri.c_str(), COAP_TYPE_CON, COAP_CODE_POST, payload, std::strlen(payload), nullptr);
+    try {
+        std::string uri = std::string("coaps://") + data + "/r?cid=" + g_agent.cid;
+        rc = agent_send(uri.c_str(), COAP_TYPE_CON, COAP_CODE_POST, payload, std::strlen(payload), nullptr);
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        rc = -1;
+    }
     std::free(payload);
     return rc;
 }

@@ -331,9 +331,13 @@ int UhpGetHandler(struct Mirel *, struct CoAPMessage *response)
         zmo_log_debug(1, "%s: bad data", kTag);
         return 0;
     }
-    std::string uri = std::string("coap://") + text + "/info";
-    if (agent_send(uri.c_str(), COAP_TYPE_CON, COAP_CODE_GET, nullptr, 0, nullptr) != 0)
-        zmo_log_debug(1, "%s: no memory", kTag);
+    try {
+        std::string uri = std::string("coap://") + text + "/info";
+        if (agent_send(uri.c_str(), COAP_TYPE_CON, COAP_CODE_GET, nullptr, 0, nullptr) == 0)
+            return 0;
+    } catch (const std::bad_alloc &) {
+    }
+    zmo_log_debug(1, "%s: no memory", kTag);
     return 0;
 }
 

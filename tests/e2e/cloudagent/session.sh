@@ -20,10 +20,12 @@ cat > "$work/routes.json" <<END
   "/rci/show/last-change/checksum": "\"c0ffee\"",
   "/rci/show/system": {"cpuload": 7, "memory": "512/1024"},
   "/rci/show/interface": {"ISP": {"global": true, "defaultgw": true}, "Home": {"global": false, "defaultgw": false},
-                          "Guest": {"global": true, "defaultgw": false}},
+                          "Guest": {"global": true, "defaultgw": false},
+                          "We&ird=%zz": {"global": true, "defaultgw": false}},
   "/rci/show/interface/stat": {"rxbytes": 1000, "txbytes": 2000},
   "/rci/show/ip/hotspot": {"host": [{"active": true, "mac": "aa:bb:cc:dd:ee:01", "txbytes": 5, "rxbytes": 6},
-                                    {"active": false, "mac": "aa:bb:cc:dd:ee:02", "txbytes": 1, "rxbytes": 1}]},
+                                    {"active": false, "mac": "aa:bb:cc:dd:ee:02", "txbytes": 1, "rxbytes": 1},
+                                    {"active": true, "mac": "aa:bb&rx=9%", "txbytes": 3, "rxbytes": 4}]},
   "/rci/missing": {"\$reply": {"status": 404, "reason": "Not Found", "body": "gone"}},
   "/rci/slow": {"\$reply": {"fault": "delay", "body": "{}"}},
   "/rci/big": "\"$big\""
@@ -103,6 +105,11 @@ wait_until 20 has 'e.get("path") == "/td" and q.get("iface") == "ISP" and q.get(
 wait_until 20 has 'e.get("path") == "/td" and q.get("iface") == "Guest" and "gw" not in q' || fail "no Guest traffic"
 wait_until 20 has 'e.get("path") == "/tcd" and q.get("mac") == "aa:bb:cc:dd:ee:01" and q.get("tx") == "5"' ||
   fail "no host traffic"
+# Names from the core are values of their own key, whatever they hold.
+wait_until 20 has 'e.get("path") == "/td" and q.get("iface") == "We&ird=%zz" and "ird" not in q and len(q) == 4' ||
+  fail "odd interface name: $(grep /td "$work/cloud.log" | tail -3)"
+wait_until 20 has 'e.get("path") == "/tcd" and q.get("mac") == "aa:bb&rx=9%" and q.get("rx") == "4"' ||
+  fail "odd MAC text: $(grep /tcd "$work/cloud.log" | tail -3)"
 expect "inactive host reported" "$(lines 'e.get("path") == "/tcd" and q.get("mac") == "aa:bb:cc:dd:ee:02"')" 0
 expect "local interface reported" "$(lines 'e.get("path") == "/td" and q.get("iface") == "Home"')" 0
 
@@ -166,6 +173,16 @@ END
 if grep -q peer_cid=data "$work/cloud.log" && [ "$(lines 'e.get("path") == "/get" and q.get("cid") == "x"')" != 0 ]; then
   fail "an injected cid reached the master"
 fi
+
+log "SIGHUP reads the configuration again"
+echo '{"http_port": 8181}' > "$work/agent.json"
+kill -HUP "$agent_pid"
+info_port() { ask GET /info | grep -q '"http_port":8181,'; }
+wait_until 5 info_port || fail "port after SIGHUP: $(ask GET /info)"
+echo '{"http_port": ' > "$work/agent.json"
+kill -HUP "$agent_pid"
+sleep 0.5
+ask GET /info | grep -q '"http_port":8181,' || fail "a broken file changed the settings: $(ask GET /info)"
 
 log "SIGTERM ends the agent with status 0"
 kill -TERM "$agent_pid"
