@@ -10,10 +10,10 @@ tests/e2e/mirel/sec_peer.py), sharing no code with the library.
         master_status ("200 OK"), master_body ("ADDR:5683"), master_fault
         ("never-close"), data (the data-server address answered to /get),
         alive (answer keep-alives, true), start ("answer" or "drop")
-  cloud_peer.py ask AGENT METHOD PATH [QUERY [BODY]]
-      One clear request to the agent's endpoint from a port of its own;
-      prints "CODE FORMAT PAYLOAD" (CODE as 2.05, FORMAT "-" when none),
-      collecting a block-wise answer whole.
+  cloud_peer.py ask [--sealed] AGENT METHOD PATH [QUERY [BODY]]
+      One request to the agent's endpoint from a port of its own (sealed
+      after a handshake with --sealed); prints "CODE FORMAT PAYLOAD" (CODE
+      as 2.05, FORMAT "-" when none), collecting a block-wise answer whole.
 """
 import json
 import os
@@ -83,6 +83,12 @@ def split_query(options):
     return out
 
 
+def q_peer(query):
+    """The peer a "/get" asks for, other than the data server."""
+    peer = dict(query).get("peer_cid", "data")
+    return None if peer == "data" else peer
+
+
 def serve(addr, log, mode):
     threading.Thread(target=master, args=(addr, log, mode), daemon=True).start()
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -127,11 +133,13 @@ def serve(addr, log, mode):
         record(log, {"kind": "coap", "type": t, "path": path, "query": query, "sealed": sealed,
                      "payload": body.decode(errors="replace"), "from": "%s:%d" % peer})
         answer = None
-        if path == "/get":
+        if path == "/get" and not q_peer(query):
             answer = (0x45, (m.get("data") or "%s:5683" % addr).encode())
         elif path == "/a":
             if m.get("alive", True):
                 answer = (0x44, b"")
+        elif path == "/get" and q_peer(query):
+            answer = (0x45, (m.get("peer_address") or "%s:5683" % addr).encode())
         elif path == "/r":
             is_start = b'"t":"Start"' in body
             if is_start:
@@ -147,23 +155,36 @@ def serve(addr, log, mode):
             s.sendto(encode(ACK, answer[0], mid, token, [], answer[1]), peer)
 
 
-def ask(agent, method, path, query, body):
+def ask(agent, method, path, query, body, sealed=False):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.bind(("0.0.0.0", 0))
     s.settimeout(float(os.environ.get("ASK_TIMEOUT", "8")))
     mid = int.from_bytes(os.urandom(2), "big")
     token = os.urandom(8)
-    opts = [(URI_PATH, seg.encode()) for seg in path.strip("/").split("/")]
-    if query:
-        opts += [(URI_QUERY, urllib.parse.unquote_to_bytes(q)) for q in query.split("&")]
     codes = {"GET": 1, "POST": 2, "PUT": 3, "DELETE": 4}
-    s.sendto(encode(CON, codes[method], mid, token, opts, body.encode()), (agent, 5683))
+    keys = None
+    if sealed:
+        own = X25519PrivateKey.generate()
+        s.sendto(encode(CON, 1, mid, token, [(HS_TYPE, uint(1))], public_bytes(own)), (agent, 5683))
+        t, code, rmid, rtok, options, payload = decode(s.recv(2048))
+        assert (t, code, rmid) == (ACK, 0x45, mid) and opt(options, HS_TYPE) == uint(2), "handshake answer"
+        keys = Keys(own, payload, initiator=True)
+        mid = (mid + 1) & 0xFFFF
+        uri = "coaps://%s:5683%s%s" % (agent, path, "?" + query if query else "")
+        s.sendto(sealed_message(keys, CON, codes[method], mid, token, uri, body.encode()), (agent, 5683))
+    else:
+        opts = [(URI_PATH, seg.encode()) for seg in path.strip("/").split("/")]
+        if query:
+            opts += [(URI_QUERY, urllib.parse.unquote_to_bytes(q)) for q in query.split("&")]
+        s.sendto(encode(CON, codes[method], mid, token, opts, body.encode()), (agent, 5683))
     blocks, last, code, fmt = {}, None, None, None
     while True:
         data, peer = s.recvfrom(2048)
-        t, rcode, rmid, rtok, options, payload = decode(data)
+        t, rcode, rmid, rtok, options, payload = msg = decode(data)
         if rtok != token:
             continue
+        if keys and opt(options, URI_SCHEME) == uint(1):
+            payload = opened(keys, msg)[1]
         block = opt(options, BLOCK2)
         if t == ACK and rmid == mid and block is None:
             if rcode == 0 and opt(options, SR_WINDOW) is not None:
@@ -190,8 +211,9 @@ def main():
     if sys.argv[1] == "serve":
         serve(sys.argv[2], sys.argv[3], sys.argv[4])
     else:
-        a = sys.argv[2:] + ["", ""]
-        ask(a[0], a[1], a[2], a[3], a[4])
+        sealed = sys.argv[2] == "--sealed"
+        a = sys.argv[3 if sealed else 2:] + ["", ""]
+        ask(a[0], a[1], a[2], a[3], a[4], sealed)
 
 
 if __name__ == "__main__":

@@ -155,6 +155,17 @@ expect "ci relative req" "$(ask GET /zmo/ci "req=rci/show/system&t=$token")" "4.
 expect "dis" "$(ask GET /zmo/dis "t=$token")" "2.05 50 {}"
 expect "info" "$(ask GET /info)" '2.05 0 {"cid":"'$cid'","http_port":8080,"type":"router","name":"Tarn \"lab\"","version":"0.3.5-1"}'
 expect "uhp injected cid" "$(ask POST /uhp 'cid=x%26peer_cid%3Ddata')" "4.00 - "
+# The cloud's own way: sealed, after a handshake.
+login
+sealed() { ns_exec cloud python3 "$peer" ask --sealed 10.9.0.1 "$@"; }
+expect "sealed ci" "$(sealed GET /zmo/ci "req=%2Frci%2Fshow%2Fsystem&t=$token")" '2.05 50 {"cpuload":7,"memory":"512/1024"}'
+got=$(sealed GET /zmo/ci "req=/rci/big&t=$token")
+expect "sealed 10 KiB block-wise" "${#got} ${got:0:12}" "$((8 + 10242)) 2.05 50 \"xxx"
+# "/uhp": the master names the peer, and the agent asks it for its "/info".
+expect "uhp" "$(ask POST /uhp 'cid=99999999-2222-4333-8444-555555555555')" "2.04 - "
+wait_until 10 has 'e.get("path") == "/get" and q.get("peer_cid") == "99999999-2222-4333-8444-555555555555"' ||
+  fail "no /get for the peer"
+wait_until 10 has 'e.get("path") == "/info" and e["type"] == 0' || fail "no /info to the peer"
 expect "logout" "$(ask POST /zmo/logout "t=$token")" "2.04 - "
 expect "logout again" "$(ask POST /zmo/logout "t=$token")" "4.01 - "
 expect "ci after logout" "$(ask GET /zmo/ci "req=/rci/show/system&t=$token")" "4.01 - "
