@@ -61,7 +61,16 @@ uint32_t request(CSFile *pipe, Call *c)
 
     CSFile *outer = gServing;
     gServing = pipe;
-    const uint32_t status = f->operations[c->opnum](&in, &out);
+    uint32_t status;
+    try {
+        status = f->operations[c->opnum](&in, &out);
+    } catch (...) {
+        // An operation short of memory for its own work: nothing it wrote
+        // is sent, and nothing escapes to the carrier.
+        gServing = outer;
+        fault(c, kNoMemory);
+        return 0;
+    }
     gServing = outer;
 
     if (status == CS_RPC_LATE) {
