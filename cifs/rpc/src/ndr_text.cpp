@@ -71,9 +71,9 @@ bool copyText(const CMRpcUnicodeString &text, CMWchar *out, uint32_t units)
 
 void packPointer(CMRpcPacketDescriptor *out, bool present)
 {
-    // Any non-zero id serves; one that grows keeps them distinct in a stub.
-    static uint32_t next = 0x00020000;
-    cmRpcPackUint32(out, present ? (next += 4) : 0);
+    // Any non-zero id serves; where it lies in the stub keeps it distinct.
+    const uint32_t id = 0x00020000u + uint32_t(out->current - out->origin);
+    cmRpcPackUint32(out, present ? id : 0);
 }
 
 void packText(CMRpcPacketDescriptor *out, const char *text)
