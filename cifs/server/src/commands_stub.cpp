@@ -3,6 +3,7 @@
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
+#include "cs2tables.h"
 #include "cspaths.h"
 #include "cmsd.h"
 #include "cmstring.h"
@@ -230,5 +231,13 @@ __attribute__((weak)) uint32_t csTruncateFile(CSFile *file, const CMWchar *path,
     sySeekFileStart(file->fd, 0, 0);
     return 0;
 }
+
+}  // extern "C"
+
+extern "C" {
+
+// The pipe and negotiate controls come with the SMB2 ioctl command.
+__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
+__attribute__((weak)) uint32_t cs2FsctlValidateNegotiate(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"
