@@ -1,0 +1,29 @@
+/* File information classes: the SMB1 query levels, the NT pass-through
+ * classes (level = 1000 + class) that SMB2 QUERY_INFO reaches too, and the
+ * file-system levels. Results are 0 or an error in the client's mode. */
+#ifndef CSINFO_H
+#define CSINFO_H
+
+#include "cmtypes.h"
+#include "csfiles.h"
+#include "csshares.h"
+
+/* Where a query writes: parameters (the EA error offset) at parameters,
+ * then its data; room bounds the file-system levels from parameters on. */
+typedef struct CSQueryContext {
+    const uint8_t *header; /* the request's header: its protocol id */
+    uint8_t *parameters;
+    uint32_t parameterCount;
+    uint8_t *data;
+    uint32_t dataCount;
+    uint32_t room;
+} CSQueryContext;
+
+/* byteLimit: the bytes the answer may take from the parameter area on. */
+VX_API uint32_t csQueryFileInformationByName(CSFile *file, const CMWchar *path, uint32_t shareRootLength,
+                                             uint32_t level, uint32_t unicode, uint32_t byteLimit,
+                                             CSQueryContext *query);
+VX_API uint32_t csQueryFsInformation(const CSShare *share, uint32_t level, uint32_t unicode,
+                                     CSQueryContext *query);
+
+#endif
