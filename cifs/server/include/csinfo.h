@@ -26,4 +26,23 @@ VX_API uint32_t csQueryFileInformationByName(CSFile *file, const CMWchar *path, 
 VX_API uint32_t csQueryFsInformation(const CSShare *share, uint32_t level, uint32_t unicode,
                                      CSQueryContext *query);
 
+/* A set request: the level's data as it came, dataLength bytes of it. */
+typedef struct CSSetRequest {
+    uint16_t uid;
+    uint16_t tid;
+    CMWchar *path;
+    uint32_t level;
+    const uint8_t *data;
+    uint32_t dataLength;
+} CSSetRequest;
+
+VX_API uint32_t csSetFileInformationByName(CSFile *file, const CSSetRequest *request);
+/* Renames old to new (wildcards in old select several files, new gives
+ * each its name); search attributes filter the sources. */
+VX_API uint32_t csRenameFile(const CSUser *user, const CSShare *share, uint32_t unicode, uint32_t attributes,
+                             CMWchar *oldPath, CMWchar *newPath);
+/* Deletes the files that path (with wildcards) names and that pass the
+ * search attributes. */
+VX_API uint32_t csDeleteMatchingFiles(const CSShare *share, CMWchar *path, uint32_t attributes);
+
 #endif

@@ -22,7 +22,9 @@ VX_API uint32_t csChangeFileAttributes(uint32_t oldAttributes, uint32_t requeste
 VX_API int csMatchFileAttributes(uint32_t requested, uint32_t attributes);
 VX_API void csResetFileTimes(CSName *name);
 /* Four FILETIMEs (creation, last access, last write, change) into out[32];
- * an open name's pinned times go before the file system's. */
+ * an open name's pinned times go before the file system's. The pinned
+ * times are the first 32 bytes of the name's create state, little-endian
+ * FILETIMEs in the same order, 0 when not pinned. */
 VX_API void csWriteFileTimes(const SYFileInformation *info, const CSName *name, uint8_t *out);
 VX_API int csGetFileInformationByName(const CSShare *share, const CMWchar *path, SYFileInformation *info);
 VX_API int csGetFileInformation(const CSFile *file, const CMWchar *path, SYFileInformation *info);
