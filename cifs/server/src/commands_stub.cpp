@@ -153,15 +153,13 @@ __attribute__((weak)) uint32_t csChangeFileAttributes(uint32_t old, uint32_t req
     return requested == 0 ? old : (old & 0xD8u) | (requested & ~0xD8u);
 }
 
+// Search attributes include: a hidden, system or folder entry is listed
+// only when its bit is asked for; a volume search matches no file.
 __attribute__((weak)) int csMatchFileAttributes(uint32_t requested, uint32_t attributes)
 {
     if (requested & 0x08u)
         return 0;
-    if ((requested & 0x04u) && !(attributes & 0x04u))
-        return 0;
-    if (requested & 0x02u)
-        return (attributes & 0x02u) ? 1 : 0;
-    return 1;
+    return (attributes & 0x16u & ~requested) == 0 ? 1 : 0;
 }
 
 __attribute__((weak)) void csResetFileTimes(CSName *name)

@@ -4,6 +4,7 @@
 // the server's neighbours (include this header in one source per test).
 #pragma once
 #include "server_fixture.h"
+#include "cscommands.h"
 #include "cscreate.h"
 #include "cspaths.h"
 #include "csservices.h"
@@ -15,6 +16,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -68,6 +70,9 @@ extern "C" uint32_t syStartPrintJob(uint32_t printer, const CMWchar *document, c
 }
 
 namespace files_test {
+
+inline uint16_t le16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t le32(const uint8_t *p) { return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16; }
 
 using server_test::A;
 using server_test::W;
@@ -127,6 +132,72 @@ protected:
     }
     static void makeReadOnly(const std::string &path) { ::chmod(path.c_str(), 0444); }
 
+    // An SMB1 request that is not chained: header, words, and a byte block
+    // of names (each behind a buffer format 4), ASCII or Unicode.
+    struct Request {
+        std::vector<uint16_t> words;
+        std::vector<std::string> names;
+        bool unicode = false;
+        std::vector<uint8_t> raw;  // bytes before the names
+    };
+    // Serves it as the dispatcher does: answer holds the block written.
+    uint32_t serve(CSCommandHandler handler, const Request &r)
+    {
+        message.assign(32, 0);
+        const uint8_t protocol[4] = {0xFF, 'S', 'M', 'B'};
+        std::memcpy(message.data(), protocol, 4);
+        uint16_t flags2 = r.unicode ? 0x8000 : 0;
+        auto put16 = [&](size_t at, uint16_t v) {
+            message[at] = uint8_t(v);
+            message[at + 1] = uint8_t(v >> 8);
+        };
+        put16(10, flags2);
+        put16(24, alice.tree->tid);
+        put16(28, alice.user->uid);
+        message.push_back(uint8_t(r.words.size()));
+        for (uint16_t w : r.words) {
+            message.push_back(uint8_t(w));
+            message.push_back(uint8_t(w >> 8));
+        }
+        size_t countAt = message.size();
+        message.resize(message.size() + 2);
+        std::vector<uint8_t> bytes = r.raw;
+        for (const std::string &name : r.names) {
+            bytes.push_back(4);
+            if (r.unicode) {
+                if ((countAt + 2 + bytes.size()) & 1)
+                    bytes.push_back(0);
+                for (char c : name) {
+                    bytes.push_back(uint8_t(c));
+                    bytes.push_back(0);
+                }
+                bytes.push_back(0);
+                bytes.push_back(0);
+            } else {
+                bytes.insert(bytes.end(), name.begin(), name.end());
+                bytes.push_back(0);
+            }
+        }
+        put16(countAt, uint16_t(bytes.size()));
+        message.insert(message.end(), bytes.begin(), bytes.end());
+        response.assign(65700, 0xAA);
+        std::memcpy(response.data(), message.data(), 32);
+        uint8_t *position = response.data() + 32;
+        uint32_t status = handler(message.data() + 32, response.data(), &position);
+        answer.assign(response.data() + 32, position);
+        return status;
+    }
+    // A handle of alice's on name.
+    uint16_t fidOf(const std::string &name, uint16_t mode = 0x42)
+    {
+        keep.push_back(W(root.file(name)));
+        CSFile *file = nullptr;
+        EXPECT_EQ(csOpenFile(keep.back().data(), alice.tree->tid, mode, nullptr, &file), 0u);
+        return file ? file->fid : 0;
+    }
+
+    std::vector<uint8_t> message, response, answer;
+    std::vector<std::vector<CMWchar>> keep;
     int socket = 0;
     fw_test::TempDir root{"csfiles"};
     CSShare share{};

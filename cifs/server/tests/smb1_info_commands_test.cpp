@@ -2,7 +2,6 @@
 // time as the dispatcher hands them over: their answers, their refusals
 // and what they leave on disk.
 #include "files_fixture.h"
-#include "cscommands.h"
 
 #include <sys/statfs.h>
 
@@ -13,78 +12,7 @@ using namespace files_test;
 
 namespace {
 
-uint16_t le16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t *p) { return uint32_t(le16(p)) | uint32_t(le16(p + 2)) << 16; }
-
-class Smb1InfoTest : public FilesTest {
-protected:
-    // A request: header, words, and a byte block of names (each behind a
-    // buffer format 4), ASCII or Unicode.
-    struct Request {
-        std::vector<uint16_t> words;
-        std::vector<std::string> names;
-        bool unicode = false;
-        std::vector<uint8_t> raw;  // bytes instead of names
-    };
-    uint32_t serve(CSCommandHandler handler, const Request &r)
-    {
-        message.assign(32, 0);
-        message[0] = 0xFF;
-        message[1] = 'S';
-        message[2] = 'M';
-        message[3] = 'B';
-        uint16_t flags2 = r.unicode ? 0x8000 : 0;
-        message[10] = uint8_t(flags2);
-        message[11] = uint8_t(flags2 >> 8);
-        message[24] = uint8_t(alice.tree->tid);
-        message[25] = uint8_t(alice.tree->tid >> 8);
-        message[28] = uint8_t(alice.user->uid);
-        message[29] = uint8_t(alice.user->uid >> 8);
-        message.push_back(uint8_t(r.words.size()));
-        for (uint16_t w : r.words) {
-            message.push_back(uint8_t(w));
-            message.push_back(uint8_t(w >> 8));
-        }
-        size_t countAt = message.size();
-        message.resize(message.size() + 2);
-        std::vector<uint8_t> bytes = r.raw;
-        for (const std::string &name : r.names) {
-            bytes.push_back(4);
-            if (r.unicode) {
-                if ((countAt + 2 + bytes.size()) & 1)
-                    bytes.push_back(0);
-                for (char c : name) {
-                    bytes.push_back(uint8_t(c));
-                    bytes.push_back(0);
-                }
-                bytes.push_back(0);
-                bytes.push_back(0);
-            } else {
-                bytes.insert(bytes.end(), name.begin(), name.end());
-                bytes.push_back(0);
-            }
-        }
-        message[countAt] = uint8_t(bytes.size());
-        message[countAt + 1] = uint8_t(bytes.size() >> 8);
-        message.insert(message.end(), bytes.begin(), bytes.end());
-        response.assign(65700, 0xAA);
-        std::memcpy(response.data(), message.data(), 32);
-        uint8_t *position = response.data() + 32;
-        uint32_t status = handler(message.data() + 32, response.data(), &position);
-        answer.assign(response.data() + 32, position);
-        return status;
-    }
-    uint16_t fidOf(const std::string &name, uint16_t mode = 0x42)
-    {
-        keep.push_back(W(root.file(name)));
-        CSFile *file = nullptr;
-        EXPECT_EQ(csOpenFile(keep.back().data(), alice.tree->tid, mode, nullptr, &file), 0u);
-        return file ? file->fid : 0;
-    }
-
-    std::vector<uint8_t> message, response, answer;
-    std::vector<std::vector<CMWchar>> keep;
-};
+using Smb1InfoTest = FilesTest;
 
 TEST_F(Smb1InfoTest, QueryInformationByName)
 {
