@@ -122,10 +122,11 @@ TEST(CoreJsonString, OnlyAWholeStringIsTaken)
         errno = 0;
         int rc = core_json_string("/rci/show/version/release", out, AGENT_CORE_VERSION_MAX);
         EXPECT_EQ(rc, c.err ? -1 : 0);
-        if (c.err)
+        if (c.err) {
             EXPECT_EQ(errno, c.err);
-        else
+        } else {
             EXPECT_STREQ(out, c.value);
+        }
     }
 }
 

@@ -85,10 +85,12 @@ TEST_F(OptionsTest, Table)
         EXPECT_EQ(r.status, c.status);
         EXPECT_THAT(r.out, StartsWith(c.out));
         EXPECT_THAT(r.err, StartsWith(c.err));
-        if (!*c.out)
+        if (!*c.out) {
             EXPECT_EQ(r.out, "");
-        if (!*c.err)
+        }
+        if (!*c.err) {
             EXPECT_EQ(r.err, "");
+        }
     }
 }
 

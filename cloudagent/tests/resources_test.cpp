@@ -31,8 +31,9 @@ Exchange call(Mirel_ResHandler h, int method, const char *query, const std::stri
               int format = -1)
 {
     Msg req(CoAPMessage(COAP_TYPE_CON, method, 7));
-    if (query)
+    if (query) {
         EXPECT_EQ(CoAPMessage_SetUriQuery(req.get(), query), 0) << query;
+    }
     if (!body.empty())
         CoAPMessage_SetPayload(req.get(), body.data(), body.size());
     if (format >= 0)

@@ -133,8 +133,9 @@ TEST(SystemReport, MemoryShare)
         SCOPED_TRACE(c.text);
         uint8_t p = 0;
         EXPECT_EQ(memory_percent(c.text, &p), c.percent < 0 ? -1 : 0);
-        if (c.percent >= 0)
+        if (c.percent >= 0) {
             EXPECT_EQ(p, c.percent);
+        }
     }
 }
 
