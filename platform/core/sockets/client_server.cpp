@@ -64,7 +64,7 @@ void serve(int fd, const Options &o)
         if (verb == "HELLO") {
             reply(fd, "OK");
         } else if (verb == "AUTH") {
-            std::fprintf(stderr, "core: AUTH %s %s\n", unescape(a).c_str(), unescape(b).c_str());
+            std::fprintf(stderr, "core: AUTH %s %s\n", unescape(a).c_str(), unescape(b).c_str());  // never the password
             reply(fd, unescape(b) == o.user && unescape(d) == o.password ? "OK granted" : "OK denied");
         } else if (verb == "EVENTS") {
             reply(fd, "OK");
