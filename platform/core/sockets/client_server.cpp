@@ -64,7 +64,8 @@ void serve(int fd, const Options &o)
         if (verb == "HELLO") {
             reply(fd, "OK");
         } else if (verb == "AUTH") {
-            std::fprintf(stderr, "core: AUTH %s %s\n", unescape(a).c_str(), unescape(b).c_str());  // never the password
+            // The tag and the login, never the password.
+            std::fprintf(stderr, "core: AUTH %s %s\n", unescape(a).c_str(), unescape(b).c_str());
             reply(fd, unescape(b) == o.user && unescape(d) == o.password ? "OK granted" : "OK denied");
         } else if (verb == "EVENTS") {
             reply(fd, "OK");
