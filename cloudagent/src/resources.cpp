@@ -207,7 +207,7 @@ int ci_handler(struct Mirel *, struct CoAPMessage *request, struct CoAPMessage *
     }
     int found = token_find(t);
     if (found == 0 || found == -EINVAL) {
-        zmo_log_debug(1, "Attemp to execute command with unknown token \"%s\"", t);
+        zmo_log_debug(1, "Attemp to execute command with unknown token \"%s\"", log_safe(t).c_str());
         answer(response, kUnauthorized);
         return 0;
     }

@@ -62,3 +62,12 @@ std::string uri_encode(std::string_view text)
     }
     return out;
 }
+
+std::string log_safe(std::string_view text, size_t max)
+{
+    std::string out(text.substr(0, max));
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '_';
+    return out;
+}

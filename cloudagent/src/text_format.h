@@ -13,3 +13,6 @@ bool json_is_integer(std::string_view text);
 // A URI query value percent-encoded: only unreserved characters stay, so a
 // value can't add a key ('&', '=') or an escape ('%') of its own.
 std::string uri_encode(std::string_view text);
+// A text from the wire as a log line may show it: control bytes become '_'
+// (no line of its own), cut to max bytes.
+std::string log_safe(std::string_view text, size_t max = 64);

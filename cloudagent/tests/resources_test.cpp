@@ -8,6 +8,7 @@
 #include "cloud.h"
 #include "coap_uri.h"
 #include "fake_scgi.h"
+#include "fw_test/log_capture.h"
 #include "resources.h"
 #include "tokens.h"
 
@@ -177,6 +178,15 @@ TEST_F(ResourcesTest, CiRefusalsReachNoCore)
         EXPECT_EQ(p ? std::string(p, len) : "", c.payload);
     }
     EXPECT_TRUE(core.requests().empty());
+}
+
+TEST_F(ResourcesTest, AnUnknownTokenIsLoggedOnOneLine)
+{
+    fw_test::LogCapture log(1);
+    Exchange e = call(ci_handler, COAP_CODE_GET, "?req=/rci/x&t=x%0Acloudagent%3A%20forged");
+    EXPECT_EQ(e.code, COAP_CODE(4, 1));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0], "Attemp to execute command with unknown token \"x_cloudagent: forged\"");
 }
 
 TEST_F(ResourcesTest, LogoutAndDiscoveredPeers)
