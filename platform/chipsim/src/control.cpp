@@ -126,7 +126,10 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
             {"host_command", &layout_.host_command}, {"host_go", &layout_.host_go},
             {"phy_status", &layout_.phy_status},     {"mbox_request", &layout_.mbox_request},
             {"mbox_command", &layout_.mbox_command}, {"mbox_tag", &layout_.mbox_tag},
-            {"mbox_data", &layout_.mbox_data}};
+            {"mbox_data", &layout_.mbox_data},       {"ldsf", &layout_.ldsf},
+            {"ldsf_state", &layout_.ldsf_state},     {"tone_request", &layout_.tone_request},
+            {"segment", &layout_.segment},           {"bits_gain", &layout_.bits_gain},
+            {"hlog", &layout_.hlog},                 {"selt_status", &layout_.selt_status}};
         auto it = names.find(a);
         if (it == names.end() || !number(b, 0xFFFF, v))
             return "err entry NAME ADDR";
@@ -151,6 +154,21 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
             timing_.mbox_ms = v;
         else
             return "err mailbox refuse on|off|delay MS";
+        return "ok";
+    }
+    if (verb == "delt") {
+        if (a == "done")
+            timing_.delt = DeltOutcome::Done;
+        else if (a == "fail")
+            timing_.delt = DeltOutcome::Failed;
+        else if (a == "silent")
+            timing_.delt = DeltOutcome::NoHandshake;
+        else
+            return "err delt done|fail|silent";
+        return "ok";
+    }
+    if (verb == "selt" && a == "flags" && number(b, 0x7FFFFF, v)) {
+        timing_.selt_flags = v;
         return "ok";
     }
     if (verb == "far" && a == "poke" && number(b, 0xFFFF, v) && number(c, 0xFFFFFF, w)) {
