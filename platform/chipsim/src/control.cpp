@@ -54,8 +54,8 @@ const char *state_name(State s)
 std::string Chip::control(const std::string &command)
 {
     std::istringstream in(command);
-    std::string verb, a, b, c;
-    in >> verb >> a >> b >> c;
+    std::string verb, a, b, c, d;
+    in >> verb >> a >> b >> c >> d;
     uint32_t m = 0, addr = 0, v = 0;
     char buf[96];
 
@@ -101,6 +101,14 @@ std::string Chip::control(const std::string &command)
     }
     if (verb == "poke" && memory(a, m) && number(b, 0xFFFF, addr) && number(c, 0xFFFFFF, v)) {
         poke(m, addr, v);
+        return "ok";
+    }
+    // "fill MEM ADDR COUNT VALUE": a run of words, as long tables are set.
+    uint32_t n = 0;
+    if (verb == "fill" && memory(a, m) && number(b, 0xFFFF, addr) && number(c, 0x10000, n) &&
+        number(d, 0xFFFFFF, v)) {
+        for (uint32_t i = 0; i < n && addr + i < kWords; i++)
+            poke(m, addr + i, v);
         return "ok";
     }
     if (verb == "state")
@@ -163,8 +171,10 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
             timing_.delt = DeltOutcome::Failed;
         else if (a == "silent")
             timing_.delt = DeltOutcome::NoHandshake;
+        else if (a == "time" && number(b, 600000, v))
+            timing_.delt_ms = v;
         else
-            return "err delt done|fail|silent";
+            return "err delt done|fail|silent|time MS";
         return "ok";
     }
     if (verb == "selt" && a == "flags" && number(b, 0x7FFFFF, v)) {

@@ -123,10 +123,10 @@ void Chip::next_selt_reading()
 void Chip::advance_diagnostics(uint64_t t)
 {
     if (delt_running_ && timing_.delt != DeltOutcome::NoHandshake && timing_.phase_ms) {
-        uint64_t steps = (t - delt_start_) / timing_.phase_ms;
-        if (steps >= 1)
+        const uint64_t elapsed = t - delt_start_;
+        if (elapsed >= timing_.phase_ms)
             poke_at(layout_.ldsf_state, 0, kDeltHandshake);
-        if (steps >= 2) {
+        if (elapsed >= uint64_t{timing_.phase_ms} + timing_.delt_ms) {
             bool done = timing_.delt == DeltOutcome::Done;
             poke_at(layout_.ldsf_state, 0, done ? kDeltDone : kDeltFailed);
             // The diagnostic clears its flag when it ends, and leaves HLOG behind.
