@@ -131,9 +131,7 @@ void Chip::advance()
     uint64_t t = now();
     if (go_pending_ && !timing_.go_stuck && t >= go_due_) {
         go_pending_ = false;
-        uint32_t command =
-            layout_.host_command >= 0 ? peek(EBM_MEM_X, static_cast<uint32_t>(layout_.host_command)) : 0;
-        take_host_command(command, go_due_);
+        take_host_command(go_command_, go_due_);
         poke(EBM_MEM_X, static_cast<uint32_t>(layout_.host_go), 0);
     }
     if (walking_) {
@@ -151,8 +149,14 @@ void Chip::advance()
 void Chip::on_write(unsigned mem, uint32_t addr)
 {
     if (at(layout_.host_go, mem, addr) && peek(mem, addr) != 0) {
+        // The command is the word at the go; a command still pending when
+        // the next go comes was taken in its time, not lost.
+        if (go_pending_ && !timing_.go_stuck)
+            take_host_command(go_command_, go_due_);
         go_pending_ = true;
         go_due_ = now() + timing_.go_ms;
+        go_command_ =
+            layout_.host_command >= 0 ? peek(EBM_MEM_X, static_cast<uint32_t>(layout_.host_command)) : 0;
     }
     if (at(layout_.mbox_command, mem, addr) && peek(mem, addr) == kMboxReadRemote)
         mailbox_request();

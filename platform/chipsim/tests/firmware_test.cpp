@@ -67,6 +67,19 @@ TEST_F(Firmware, GoFlagIsClearedOnlyOnceTheCommandIsTaken)
     EXPECT_EQ(read(kPhy) & 0x800, 0u);
 }
 
+TEST_F(Firmware, CommandsAreTakenAsTheirGoFoundThem)
+{
+    // The next command word follows at once, the go a second later.
+    write(kCmd, 4);
+    write(kGo, 1);
+    write(kCmd, 0xe);
+    t += 1000;
+    write(kGo, 1);
+    t += 30;
+    read(kGo);
+    EXPECT_EQ(chip.host_commands(), (std::vector<uint32_t>{4, 0xe}));
+}
+
 TEST_F(Firmware, StuckGoFlagNeverClears)
 {
     ASSERT_EQ(chip.control("hostcmd stuck on"), "ok");

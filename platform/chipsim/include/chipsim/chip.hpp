@@ -189,6 +189,7 @@ private:
     std::map<std::pair<unsigned, uint32_t>, uint32_t> counters_;
     std::vector<uint32_t> commands_;
     bool go_pending_ = false;
+    uint32_t go_command_ = 0;
     uint64_t go_due_ = 0;
     bool walking_ = false;  // a connect walks the phases up to showtime
     uint64_t walk_start_ = 0;
