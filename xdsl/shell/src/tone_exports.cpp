@@ -222,8 +222,8 @@ std::vector<unsigned char> no_measurement()
     return data;
 }
 
-// One group of the bit or gain allocation, with the screen line, its
-// entry counter and (gain) the group text carried across segments.
+// The screen lines of a bit or gain allocation export, their entry counter
+// and (gain) the group text, carried from one segment to the next.
 class Allocation {
 public:
     Allocation(bool gain, std::FILE *out, std::FILE *copy, const band_plan plan)
