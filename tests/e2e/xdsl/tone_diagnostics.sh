@@ -8,6 +8,7 @@
 set -euo pipefail
 . "$(dirname "$0")/../vdsl/common.sh"
 druvel=$5 mkimage=$6 warp_lib=$7
+here=$(cd "$(dirname "$0")" && pwd)
 
 declare -A addr
 entries=(2.1.5 0.1.5 0.1.26 0.4.2 0.6.2 0.6.3 0.6.4 0.6.5 0.6.6 2.1.329 2.1.330 2.1.345 2.1.346)
@@ -105,6 +106,22 @@ rm /tmp/qln.mut
 silent "show scstatussegment 1 qln"
 same /tmp/qln "SCStatusSegmentQln of Line 1:      Tone No.     dBm/HzUS:     1-   8|     -23.0DS:    65-  72|    -150.0"
 log "silent mode: paged file written; a held lock turns requests away"
+
+# The remote tool's way: a command line over TCP 5001, then the export file.
+rm /tmp/scs/scseg_log.txt
+"$druvel" resident > /dev/null 2> /tmp/druvel-err &
+on_exit kill $!
+wait_port tcp 5001 5
+PYTHONPATH=$here python3 - <<'PY' || fail "remote tool: hlog export not fetched"
+from remote_tool_client import connect
+t = connect()
+reply = t.command("show scstatussegment 1 hlog")
+assert reply[0] == 0, reply
+first, _, data, last = t.get_file("/tmp/scs/scseg_log.txt")
+assert first == b"\x00\xff" and data == b"US:1-8=6.0|DS:65-72=-96.2|", (first, data, last)
+t.end()
+PY
+log "remote tool: an export run over TCP and its file fetched"
 
 # ldsf_writes: the values the chip took for 0.1.5 since trace line $1.
 ldsf_writes() {
