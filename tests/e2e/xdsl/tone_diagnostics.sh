@@ -169,4 +169,5 @@ delt silent
 [ "$(bench peek x "${addr[0.1.5]}")" = "ok 000000" ] || fail "the flag stayed set"
 wait_until 10 showtime || fail "the line was not retrained (state $answer)"
 log "three handshake timeouts write 0.1.5 back; the line retrains"
+if grep -q Sanitizer /tmp/druvel-err; then fail "sanitizer report: $(cat /tmp/druvel-err)"; fi
 echo PASS

@@ -154,6 +154,17 @@ TEST_F(SegmentStatus, TwelveThousandBytesAreThreePages)
     EXPECT_EQ(collected(), "Index is out of range");
 }
 
+TEST_F(SegmentStatus, ReadErrorDropsThePageCollectedSoFar)
+{
+    silent();
+    // A folder in the data file's place opens, but every read of it fails.
+    ASSERT_EQ(mkdir(path("scstatus_snr").c_str(), 0700), 0);
+    cli_print(CLI_LEVEL_RECORD, "%s", "earlier text|");
+    EXPECT_EQ(run("show scstatussegment 1 snr get 1"), CLI_DONE);
+    EXPECT_EQ(collected(), "File I/O Error");
+    EXPECT_FALSE(exists(path("snr.mut")));
+}
+
 TEST_F(SegmentStatus, UpdateWritesThePagedFileUnderTheLock)
 {
     silent();
