@@ -130,14 +130,20 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
 {
     uint32_t v = 0, w = 0;
     if (verb == "entry") {
-        std::map<std::string, int32_t *> names = {
-            {"host_command", &layout_.host_command}, {"host_go", &layout_.host_go},
-            {"phy_status", &layout_.phy_status},     {"mbox_request", &layout_.mbox_request},
-            {"mbox_command", &layout_.mbox_command}, {"mbox_tag", &layout_.mbox_tag},
-            {"mbox_data", &layout_.mbox_data},       {"ldsf", &layout_.ldsf},
-            {"ldsf_state", &layout_.ldsf_state},     {"tone_request", &layout_.tone_request},
-            {"segment", &layout_.segment},           {"bits_gain", &layout_.bits_gain},
-            {"hlog", &layout_.hlog},                 {"selt_status", &layout_.selt_status}};
+        std::map<std::string, int32_t *> names = {{"host_command", &layout_.host_command},
+                                                  {"host_go", &layout_.host_go},
+                                                  {"phy_status", &layout_.phy_status},
+                                                  {"mbox_request", &layout_.mbox_request},
+                                                  {"mbox_command", &layout_.mbox_command},
+                                                  {"mbox_tag", &layout_.mbox_tag},
+                                                  {"mbox_data", &layout_.mbox_data},
+                                                  {"ldsf", &layout_.ldsf},
+                                                  {"ldsf_state", &layout_.ldsf_state},
+                                                  {"tone_request", &layout_.tone_request},
+                                                  {"segment", &layout_.segment},
+                                                  {"bits_gain", &layout_.bits_gain},
+                                                  {"hlog", &layout_.hlog},
+                                                  {"selt_status", &layout_.selt_status}};
         auto it = names.find(a);
         if (it == names.end() || !number(b, 0xFFFF, v))
             return "err entry NAME ADDR";

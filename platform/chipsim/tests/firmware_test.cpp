@@ -28,8 +28,8 @@ struct Firmware : ::testing::Test {
              {"entry host_command 0x1006", "entry host_go 0x1007", "entry phy_status 0x1004",
               "entry mbox_request 0x1100", "entry mbox_command 0x1110", "entry mbox_tag 0x1111",
               "entry mbox_data 0x1112", "entry ldsf 0x1200", "entry ldsf_state 0x1201",
-              "entry tone_request 0x1202", "entry segment 0x1203", "entry bits_gain 0x1400", "entry hlog 0x1600",
-              "entry selt_status 0x1300"})
+              "entry tone_request 0x1202", "entry segment 0x1203", "entry bits_gain 0x1400",
+              "entry hlog 0x1600", "entry selt_status 0x1300"})
             ASSERT_EQ(chip.control(line), "ok") << line;
     }
 

@@ -194,8 +194,12 @@ std::vector<std::string> chip_setup(const Built &b)
     const struct {
         const char *name;
         int group, table, item;
-    } diagnostics[] = {{"ldsf", 0, 1, 5},         {"ldsf_state", 0, 1, 6}, {"tone_request", 2, 1, 88},
-                       {"segment", 0, 6, 1},      {"bits_gain", 0, 6, 7},  {"hlog", 0, 6, 4},
+    } diagnostics[] = {{"ldsf", 0, 1, 5},
+                       {"ldsf_state", 0, 1, 6},
+                       {"tone_request", 2, 1, 88},
+                       {"segment", 0, 6, 1},
+                       {"bits_gain", 0, 6, 7},
+                       {"hlog", 0, 6, 4},
                        {"selt_status", SELT_GROUP, SELT_TABLE, 1}};
     for (const auto &e : diagnostics) {
         std::snprintf(buf, sizeof buf, "entry %s 0x%04x", e.name, b.address(e.group, e.table, e.item));

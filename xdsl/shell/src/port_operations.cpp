@@ -108,7 +108,7 @@ int portop_one(int test, int p)
             if (profile_store_state() != PROFILE_STORE_LOADED)
                 profiles_load(PROFILE_ALL);
             rc = cli::run_from_root("profiles port set line-alarm-template " + std::to_string(p) + " " +
-                               port_line_template() + " " + port_alarm_template());
+                                    port_line_template() + " " + port_alarm_template());
             return rc;
         }
         if (mode == "CPE") {

@@ -81,8 +81,8 @@ struct FirmwareTiming {
     uint32_t mbox_ms = 0;      // the far end answers this long after the request
     bool mbox_refuse = false;  // the far end answers "49"
     DeltOutcome delt = DeltOutcome::Done;
-    uint32_t delt_ms = 2000;   // a loop diagnostic ends this long after its handshake
-    uint32_t selt_flags = 0;   // status bits of a finished SELT run (word 0, bits 0-22)
+    uint32_t delt_ms = 2000;  // a loop diagnostic ends this long after its handshake
+    uint32_t selt_flags = 0;  // status bits of a finished SELT run (word 0, bits 0-22)
 };
 
 constexpr uint32_t kFirmwareSignature = 0x474154;
