@@ -344,10 +344,17 @@ TEST_F(Framework, ABindOfEveryItemIsAnsweredWhole)
 TEST_F(Framework, BigEndianCallsAreAnsweredBigEndian)
 {
     CSFile *f = open("winreg");
-    Pdu ack = bind(f, {context(0, kWinreg, 1)}, 4280, true);
+    Pdu ack = bind(f, {context(0, kWinreg, 1), context(1, kWinreg, 0x00010001)}, 4280, true);
     EXPECT_EQ(ack.ptype, CS_RPC_BIND_ACK);
     EXPECT_TRUE(ack.big());
     EXPECT_EQ(ack.get16(0), CS_RPC_ACK_FRAGMENT);
+    // Two results: the first accepted with NDR 2.0 (major, then minor), the
+    // second, version 1.1, refused.
+    ASSERT_EQ(ack.body.size(), 28u + 2 * 24);
+    EXPECT_EQ(ack.get16(28), 0u);
+    EXPECT_EQ(ack.get16(48), 2u);
+    EXPECT_EQ(ack.get16(50), 0u);
+    EXPECT_EQ(ack.get16(52), 1u);
     gAnswerBytes = 2;
     ASSERT_EQ(write(f, requestPdu(0, 1, {}, 3, 0x01020304, true)), 0u);
     std::vector<Pdu> got = readAll(f);

@@ -135,9 +135,11 @@ inline Bytes bindPdu(const std::vector<Context> &items, uint16_t maxRecv = 4280,
     b.big = big;
     b.u16(4280).u16(maxRecv).u32(0).u8(uint8_t(items.size())).u8(0).u8(0).u8(0);
     for (const Context &c : items) {
-        b.u16(c.id).u8(uint8_t(c.transfers.size())).u8(0).id(c.abstract).u32(c.version);
+        // Versions are a u16 major and a u16 minor.
+        b.u16(c.id).u8(uint8_t(c.transfers.size())).u8(0).id(c.abstract);
+        b.u16(uint16_t(c.version)).u16(uint16_t(c.version >> 16));
         for (const auto &t : c.transfers)
-            b.id(t.first).u32(t.second);
+            b.id(t.first).u16(uint16_t(t.second)).u16(uint16_t(t.second >> 16));
     }
     return pdu(ptype, 3, callId, b.bytes, big, 0, minor);
 }
