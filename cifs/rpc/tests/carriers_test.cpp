@@ -272,8 +272,8 @@ TEST_F(Carriers, ADeferredFailureTravelsAsAFaultAndAClosedPipeKeepsNothing)
     EXPECT_EQ(csDcerpcSendLateResponse(&gLate, 0x5, 10), 1);
     Pdu p = parsePdu(read(pipe, 4280));
     EXPECT_EQ(p.ptype, CS_RPC_FAULT);
-    EXPECT_EQ(p.fragLength, 28u);
-    EXPECT_EQ(p.body, (Bytes{5, 0, 0, 0}));
+    EXPECT_EQ(p.fragLength, 32u);
+    EXPECT_EQ(p.body, (Bytes{5, 0, 0, 0, 0, 0, 0, 0}));
 
     // The pipe closes before the answer: the answer has nowhere to stay.
     ASSERT_EQ(write(pipe, requestPdu(0, 0, {}, 3, 7)), CS_RPC_LATE);

@@ -387,8 +387,10 @@ TEST_F(Framework, RequestFaults)
         ASSERT_EQ(got.size(), 1u);
         EXPECT_EQ(got[0].ptype, CS_RPC_FAULT);
         EXPECT_EQ(got[0].authLength, 0u);
-        ASSERT_EQ(got[0].body.size(), 4u);
+        ASSERT_EQ(got[0].body.size(), 8u);
+        EXPECT_EQ(got[0].fragLength, 32u);
         EXPECT_EQ(get_le32(got[0].body.data()), c.fault);
+        EXPECT_EQ(get_le32(got[0].body.data() + 4), 0u);
     }
     // The fragment size a bind gave outlives an authenticated PDU.
     EXPECT_EQ(srv->maxResponseFragment, 4280u);

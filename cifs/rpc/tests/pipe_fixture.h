@@ -306,12 +306,17 @@ protected:
         r.fragments = readAll(pipe);
         for (const Pdu &p : r.fragments)
             r.stub.insert(r.stub.end(), p.body.begin(), p.body.end());
-        if (r.stub.size() >= 4 && !r.fragments.empty()) {
+        if (!r.fragments.empty() && r.fragments.front().ptype == CS_RPC_FAULT) {
+            // A fault: its status, then four reserved bytes.
+            r.fault = true;
+            EXPECT_EQ(r.stub.size(), 8u);
+            r.status = r.stub.size() >= 4 ? r.fragments.front().get32(0) : 0;
+            r.stub.clear();
+        } else if (r.stub.size() >= 4 && !r.fragments.empty()) {
             Pdu tail = r.fragments.back();
             tail.body = Bytes(r.stub.end() - 4, r.stub.end());
             r.status = tail.get32(0);
             r.stub.resize(r.stub.size() - 4);
-            r.fault = r.fragments.front().ptype == CS_RPC_FAULT;
         }
         return r;
     }

@@ -272,6 +272,16 @@ check('counts beyond the stub', (fault[2], struct.unpack('<I', fault[24:28])[0])
 lsa = recv_pdu(exchange(pdu(0, struct.pack('<IHH', 0, 0, 0)), port=LSARPC))
 check('request before any bind', (lsa[2], struct.unpack('<I', lsa[24:28])[0]), (3, 0x1C00001A))
 
+# ---- smbtorture as a robustness driver --------------------------------------------
+# Its srvsvc suite calls operations this server does not have too; the ones
+# it has must pass, and nothing it sends may hurt the probe.
+torture = subprocess.run(['smbtorture', '-U%', f'ncacn_ip_tcp:127.0.0.1[{SRVSVC_ADMIN}]', 'rpc.srvsvc'],
+                         capture_output=True, text=True, timeout=60)
+passed = {line.split('.', 1)[1].strip() for line in torture.stdout.splitlines()
+          if line.startswith('success: srvsvc (admin access).')}
+for subtest in ('NetConnEnum', 'NetFileEnum', 'NetSessEnum', 'NetSrvGetInfo', 'NetNameValidate'):
+    check(f'smbtorture rpc.srvsvc {subtest}', subtest in passed, True)
+
 # ---- served afterwards -----------------------------------------------------------
 dce = connect(WKSSVC, wkst.MSRPC_UUID_WKST)
 check('still served', text(wkst.hNetrWkstaGetInfo(dce, 100)['WkstaInfo']['WkstaInfo100']['wki100_computername']),
