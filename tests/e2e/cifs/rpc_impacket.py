@@ -6,6 +6,7 @@
 # max_recv_frag, 2 MiB without LAST, counts beyond the stub). impacket must
 # still be served afterwards, and the probe must stop cleanly under the
 # sanitizers.
+import random
 import socket
 import struct
 import subprocess
@@ -219,7 +220,7 @@ def closed(s):
         return s.recv(1) == b''
     except ConnectionResetError:
         return True
-    except socket.timeout:
+    except (socket.timeout, BlockingIOError):
         return False
 
 
@@ -271,6 +272,24 @@ check('counts beyond the stub', (fault[2], struct.unpack('<I', fault[24:28])[0])
 
 lsa = recv_pdu(exchange(pdu(0, struct.pack('<IHH', 0, 0, 0)), port=LSARPC))
 check('request before any bind', (lsa[2], struct.unpack('<I', lsa[24:28])[0]), (3, 0x1C00001A))
+
+# ---- a crowd: silent clients holding half a header, garbage, more than fit ------
+
+random.seed(7)
+crowd = []
+for i in range(60):
+    try:
+        c = socket.create_connection(('127.0.0.1', WKSSVC), timeout=2)
+        c.sendall(whole[:7] if i % 2 else bytes(random.randrange(256) for _ in range(random.randrange(1, 200))))
+        crowd.append(c)
+    except OSError:
+        pass
+time.sleep(0.5)
+# More clients than the database holds: the ones without room are closed.
+check('crowd beyond the database closed', sum(closed(c) for c in crowd[50:]) > 0, True)
+for c in crowd:
+    c.close()
+time.sleep(0.5)
 
 # ---- smbtorture as a robustness driver --------------------------------------------
 # Its srvsvc suite calls operations this server does not have too; the ones
