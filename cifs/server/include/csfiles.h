@@ -93,6 +93,12 @@ typedef struct CSSearch {
     uint16_t sid; /* slot index; CS_FREE_ID when free */
     uint16_t tid;
     CSEnumeration enumeration;
+    /* The listing's own state. */
+    uint16_t attributes;   /* search attributes */
+    uint32_t resumeKeys;   /* entries carry resume keys */
+    uint32_t entryPending; /* the last name did not fit: it comes first next time */
+    uint32_t entryIndex;   /* entries given so far */
+    uint32_t started;      /* an answer was given from it */
 } CSSearch;
 
 /* Allocation and release. */
