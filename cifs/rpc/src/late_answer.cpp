@@ -60,10 +60,11 @@ int csDcerpcPrepareLateResponse(CSLateResponseContext *context, uint32_t)
     if (context->prepare)
         context->prepare(context);
     if (context->rpcFraming) {
-        // Room for the PDU header and the status that close the stub.
-        if (context->response && context->remaining >= rpc::kResponseHeader + 4) {
+        // Room for the PDU header, and after the stub for the status (or a
+        // fault's status and reserved word).
+        if (context->response && context->remaining >= rpc::kResponseHeader + 8) {
             context->response += rpc::kResponseHeader;
-            context->remaining -= rpc::kResponseHeader + 4;
+            context->remaining -= rpc::kResponseHeader + 8;
         } else {
             context->remaining = 0;
         }
