@@ -66,6 +66,8 @@ int csDcerpcPrepareLateResponse(CSLateResponseContext *context, uint32_t)
             context->response += rpc::kResponseHeader;
             context->remaining -= rpc::kResponseHeader + 8;
         } else {
+            // No room for a PDU: the answer is not sent at all.
+            context->response = nullptr;
             context->remaining = 0;
         }
     }
