@@ -1,5 +1,5 @@
 /* What the database calls of the server's neighbours: the pipes and
- * printers, change notification and path checks. The library holds least
+ * printers, and change notification. The library holds least
  * versions until each neighbour is linked in. */
 #ifndef CSSERVICES_H
 #define CSSERVICES_H
@@ -20,7 +20,5 @@ VX_API void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *name, cons
                                   int16_t debugLevel);
 /* action 2 removed, 3 modified; filter the watchers' filter bits. */
 VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter);
-/* 1 when the path exists and passes the attribute filter. */
-VX_API int csCheckFile(const CMWchar *path, uint32_t attributes);
 
 #endif

@@ -1,8 +1,9 @@
-// Least versions of what the dispatcher calls of its neighbours: the SMB1
-// commands and the SMB2 dispatcher. Each one's own part replaces it.
+// Least versions of what the dispatchers call of their neighbours: the SMB1
+// commands and the SMB2 file commands. Each one's own part replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
+#include "cssmb2.h"
 
 extern "C" {
 
@@ -14,10 +15,7 @@ extern "C" {
 CS_COMMANDS(CS_DEFINE_COMMAND)
 #undef CS_DEFINE_COMMAND
 
-// Without the SMB2 core an SMB2 client is dropped.
-__attribute__((weak)) int csSmb2DispatchRequest(NSRecvContext *, uint8_t *, uint32_t) { return 0; }
-__attribute__((weak)) int cs2DispatchInit(void) { return 0; }
-__attribute__((weak)) void cs2DispatchExit(void) {}
+// Late SMB2 answers come with the oplock and interim-answer part.
 __attribute__((weak)) void cs2DispatchSaveResponseContext(CSLateResponseContext *context, const uint8_t *)
 {
     context->isSmb2 = 1;
@@ -28,7 +26,36 @@ __attribute__((weak)) void cs2DispatchPrepareLateResponse(CSLateResponseContext 
     context->remaining = 0;
 }
 __attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, uint32_t) { return 0; }
-__attribute__((weak)) const uint8_t *cs2DispatchCurrentHeader(void) { return nullptr; }
+
+// SMB2 commands not in this build answer "not implemented".
+#define CS2_DEFINE_COMMAND(name)                                                                             \
+    __attribute__((weak)) uint32_t name(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,       \
+                                        CSUser *, CSTree *, CMBufferWriter *)                                \
+    {                                                                                                        \
+        return 0xC0000002u;                                                                                  \
+    }
+CS2_DEFINE_COMMAND(csSmb2OnCreate)
+CS2_DEFINE_COMMAND(csSmb2OnClose)
+CS2_DEFINE_COMMAND(csSmb2OnFlush)
+CS2_DEFINE_COMMAND(csSmb2OnRead)
+CS2_DEFINE_COMMAND(csSmb2OnWrite)
+CS2_DEFINE_COMMAND(csSmb2OnLock)
+CS2_DEFINE_COMMAND(csSmb2OnQueryDirectory)
+CS2_DEFINE_COMMAND(csSmb2OnChangeNotify)
+CS2_DEFINE_COMMAND(csSmb2OnQueryInfo)
+CS2_DEFINE_COMMAND(csSmb2OnSetInfo)
+CS2_DEFINE_COMMAND(csSmb2OnOplockBreak)
+#undef CS2_DEFINE_COMMAND
+
+// CANCEL is never answered; until requests can wait there is nothing to cancel.
+__attribute__((weak)) uint32_t csSmb2OnCancel(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,
+                                              CSUser *, CSTree *, CMBufferWriter *)
+{
+    return 0xFF000000u;
+}
+
+// The pipes' transceive comes with the RPC pipes.
+__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC0000002u; }
 
 }  // extern "C"
 

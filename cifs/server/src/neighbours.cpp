@@ -1,5 +1,5 @@
 // Least versions of what the database calls of its neighbours (pipes,
-// printers, change notification, path checks); each neighbour replaces its
+// printers, change notification); each neighbour replaces its
 // own when it is linked in.
 #include "csservices.h"
 #include "cmstring.h"
@@ -66,11 +66,5 @@ __attribute__((weak)) void syUpdatePrinterStatus(const CMWchar *path, const CMWc
 }
 
 __attribute__((weak)) void csNotifyImmediatelly(const CMWchar *, uint32_t, uint32_t) {}
-
-__attribute__((weak)) int csCheckFile(const CMWchar *path, uint32_t)
-{
-    SYFileInformation info;
-    return path && syGetFileInformationByName(path, &info) == 0 ? 1 : 0;
-}
 
 }  // extern "C"
