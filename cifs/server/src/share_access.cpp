@@ -13,7 +13,7 @@ uint32_t canAccess(uint16_t tid, uint32_t mask)
 {
     CSTree *tree = csGetTreeByTid(tid);
     if (!tree)
-        return csErrorReturn(0, 0x00050002u);  // ERRSRV invalid tid, in either mode
+        return 0x00050002u;  // ERRSRV invalid tid, in either mode
     const CSShare *share = static_cast<const CSShare *>(tree->share);
     const CSUser *user = csGetUserByUid(tree->uid);
     // A refusal by a share's rights is an access violation, not access denied.
