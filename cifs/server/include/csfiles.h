@@ -33,6 +33,9 @@ typedef struct CSName {
     uint32_t deleteOnClose;
     uint32_t changed;
     uint8_t createState[CS_NAME_CREATE_STATE_SIZE];
+    /* Times a set-information request pinned while the name is open
+     * (creation, last access, last write, change; FILETIME, 0 not pinned). */
+    CMUint64 pinnedTimes[4];
 } CSName;
 
 typedef struct CSFile {

@@ -29,4 +29,23 @@ VX_API int csCheckShareMapping(const CSShare *share);
 VX_API uint32_t csCanReadShare(uint16_t tid);
 VX_API uint32_t csCanWriteShare(uint16_t tid);
 
+/* Information helpers. */
+/* 1 when the file's information can be read and written back. */
+VX_API int csCanDeleteFile(const CMWchar *path);
+/* The file's directory, volume, device and normal bits stay; the request
+ * sets the others. 0 requested: unchanged. */
+VX_API uint32_t csChangeFileAttributes(uint32_t oldAttributes, uint32_t newAttributes);
+/* 1 when a file with attributes matches the search attributes requested. */
+VX_API int csMatchFileAttributes(uint32_t requested, uint32_t attributes);
+VX_API void csResetFileTimes(CSName *name);
+/* Four FILETIMEs, little-endian: creation, last access, last write, change;
+ * the name's pinned times win over the file system's. */
+VX_API void csWriteFileTimes(const SYFileInformation *info, const CSName *name, uint8_t *output);
+/* Pipes and printers have zeroed information. 0, or the system layer's -1. */
+VX_API int csGetFileInformationByName(const CSShare *share, const CMWchar *path, SYFileInformation *info);
+VX_API int csGetFileInformation(const CSFile *file, const CMWchar *path, SYFileInformation *info);
+VX_API int csSetFileInformation(const CSFile *file, const CMWchar *path, const SYFileInformation *info);
+/* 0, or the error pair (csErrorReturn) of the failure. */
+VX_API uint32_t csTruncateFile(CSFile *file, const CMWchar *path, uint32_t lengthLow, uint32_t lengthHigh);
+
 #endif
