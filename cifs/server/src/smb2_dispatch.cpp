@@ -224,9 +224,13 @@ void cs2WriteErrorBody(CMBufferWriter *writer)
 int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t length)
 {
     cs2::Context &ctx = context();
-    ctx.current = nullptr;
     ctx.encrypted = 0;
     ctx.savedFid = 0xFFFF;
+    // The current header lives on this stack: nobody sees it afterwards.
+    struct CurrentHeader {
+        cs2::Context &ctx;
+        ~CurrentHeader() { ctx.current = nullptr; }
+    } current{ctx};
     NSSocket *socket = reader->socket;
     const int fd = nsGetSySocket(socket);
 
@@ -469,7 +473,6 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
             break;
         at += request.next;
     }
-    ctx.current = nullptr;
 
     if (csDispatchIsDtIn() && !csDispatchDtFromSocket(reader, csDispatchDtGetCount()))
         return 0;
