@@ -100,6 +100,10 @@ typedef struct CSUser {
     uint8_t nonce[12];
     uint64_t nonceCounter;
     uint8_t nonceSalt[4];
+    /* A logon again on a live session keeps its keys: the session key the
+     * client signs with is kept aside while the legs run. */
+    uint32_t reauthenticating;
+    uint8_t keptSessionKey[16];
 } CSUser;
 
 typedef struct CSTree {

@@ -93,8 +93,6 @@ uint32_t csSmb2OnSessionSetup(CMSmb2Header *request, CMSmb2Header *response, CMB
     const bool v311 = dialect == CS_DIALECT_SMB311;
     const bool newLogon = request->sid.low == 0 && request->sid.high == 0;
     CSUser *user = nullptr;
-    bool reauthenticating = false;
-    uint8_t keptSessionKey[16];
     uint8_t connectionHash[CM_SMB311_HASH_SIZE];
     const uint32_t length = reader->length;
 
@@ -112,9 +110,11 @@ uint32_t csSmb2OnSessionSetup(CMSmb2Header *request, CMSmb2Header *response, CMB
             // The same session logs on again: its keys stay those the
             // client already signs and seals with.
             csRenewUserTimeStamp(user);
-            reauthenticating = user->authenticated != 0;
+            if (user->authenticated && !user->reauthenticating) {
+                user->reauthenticating = 1;
+                std::memcpy(user->keptSessionKey, user->sessionKey, sizeof user->keptSessionKey);
+            }
             user->authenticated = 0;
-            std::memcpy(keptSessionKey, user->sessionKey, sizeof keptSessionKey);
         }
         if (v311 && user->preauthInProgress)
             cmSmb311CalcMessagesHash(request->_start, length, user->preauthHash, nullptr);
@@ -161,8 +161,9 @@ uint32_t csSmb2OnSessionSetup(CMSmb2Header *request, CMSmb2Header *response, CMB
             user->authenticated = 1;
             user->loggedOn = 1;
             user->ntStatusMode = 1;
-            if (reauthenticating) {
-                std::memcpy(user->sessionKey, keptSessionKey, sizeof keptSessionKey);
+            if (user->reauthenticating) {
+                std::memcpy(user->sessionKey, user->keptSessionKey, sizeof user->sessionKey);
+                user->reauthenticating = 0;
             } else {
                 releasePrevious(user, previous);
                 deriveKeys(user, dialect);

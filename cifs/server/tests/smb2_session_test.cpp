@@ -262,6 +262,30 @@ TEST_F(SessionTest, RefusedSetups)
     EXPECT_EQ(answerAt(exchange(request(1, setupBody(blob), sessionId)), 0).status, 0xC00000D0u);
 }
 
+TEST_F(SessionTest, AnExpiredSessionLogsOnAgainKeepingItsKeys)
+{
+    negotiateNew(0x0300);
+    ASSERT_EQ(logonAs(worked(logontest::kNtlmv2, true)), 0u);
+    CSUser *u = loggedOn();
+    ASSERT_NE(u, nullptr);
+    const Bytes signingKey(u->smb3SigningKey, u->smb3SigningKey + 16);
+    const Bytes sessionKey(u->sessionKey, u->sessionKey + 16);
+    u->renewalTime -= CS_USER_EXPIRY_SECONDS + 1;
+    const uint64_t first = sessionId;
+    // The same session, both legs again; no key exchange this time.
+    messages.push_back(request(1, setupBody(negTokenInit(logontest::negotiate())), first));
+    messages.push_back(exchange(messages.back()));
+    ASSERT_EQ(answerAt(messages.back(), 0).status, 0xC0000016u);
+    messages.push_back(
+        request(1, setupBody(negTokenResp(authenticate(worked(logontest::kNtlmv2, false)), true)), first));
+    messages.push_back(exchange(messages.back()));
+    ASSERT_EQ(answerAt(messages.back(), 0).status, 0u);
+    EXPECT_EQ(answerAt(messages.back(), 0).sid, first);
+    EXPECT_EQ(Bytes(u->smb3SigningKey, u->smb3SigningKey + 16), signingKey);
+    EXPECT_EQ(Bytes(u->sessionKey, u->sessionKey + 16), sessionKey);
+    EXPECT_EQ(u->authenticated, 1u);
+}
+
 TEST_F(SessionTest, AReconnectingClientEndsOnlyItsOwnEarlierSession)
 {
     // Earlier connections of "User" and of "Username".
