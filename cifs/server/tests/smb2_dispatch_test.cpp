@@ -2,7 +2,9 @@
 // the per-element checks, compounds, signatures and transforms.
 #include "smb2_fixture.h"
 
+#include <cstdio>
 #include <set>
+#include <string>
 
 using namespace smb2_test;
 
@@ -31,6 +33,33 @@ uint32_t csSmb2OnClose(CMSmb2Header *, CMSmb2Header *, CMBufferReader *reader, C
     cs2ParseFid(&gClosedFid);
     cmBufferWriteUint16(writer, 60);
     cmBufferWriteZeroes(writer, 58);
+    return 0;
+}
+// A WRITE whose payload goes to gWriteFd, a READ that sends gReadFd.
+int gWriteFd = -1, gReadFd = -1;
+uint32_t csSmb2OnWrite(CMSmb2Header *, CMSmb2Header *, CMBufferReader *reader, CSSession *, CSUser *,
+                       CSTree *, CMBufferWriter *writer)
+{
+    uint32_t length = 0;
+    cmBufferReaderSkip(reader, 2);
+    cmBufferReadUint32(reader, &length);
+    if (csDispatchIsDtIn())
+        csDispatchDtSet(gWriteFd, length);
+    cmBufferWriteUint16(writer, 17);
+    cmBufferWriteUint16(writer, 0);
+    cmBufferWriteUint32(writer, length);
+    cmBufferWriteZeroes(writer, 8);
+    return 0;
+}
+uint32_t csSmb2OnRead(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *, CSUser *, CSTree *,
+                      CMBufferWriter *writer)
+{
+    if (csDispatchIsDtOut())
+        csDispatchDtSet(gReadFd, 26);
+    cmBufferWriteUint16(writer, 17);
+    cmBufferWriteUint16(writer, 80);
+    cmBufferWriteUint32(writer, 26);
+    cmBufferWriteZeroes(writer, 8);
     return 0;
 }
 }
@@ -361,6 +390,48 @@ TEST_F(DispatchTest, SealedAnswersNeverRepeatANonce)
         }
     }
     EXPECT_EQ(seen.size(), 100000u);
+}
+
+TEST_F(DispatchTest, PlainReadsAndWritesMoveTheirDataDirectly)
+{
+    FILE *file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    gWriteFd = gReadFd = fileno(file);
+    // A WRITE of 100 000 bytes: more than a buffer holds, straight to the file.
+    Element write = echo(0);
+    write.command = 9;
+    write.tid = tree->tid;
+    write.body = {49, 0, 112, 0};
+    put_le32(write.body, 100000);
+    write.body.resize(48, 0);
+    Bytes payload(100000);
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = uint8_t('a' + i % 26);
+    Bytes m = compound({write});
+    m.insert(m.end(), payload.begin(), payload.end());
+    send(m);
+    send(compound({echo(1)}));
+    ASSERT_EQ(serve(), 0);
+    Bytes a = answer();
+    ASSERT_EQ(a.size(), 80u);
+    EXPECT_EQ(answerAt(a, 0).status, 0u);
+    EXPECT_EQ(lseek(gWriteFd, 0, SEEK_END), 100000);
+    ASSERT_EQ(serve(), 0);
+    EXPECT_EQ(answerAt(answer(), 0).status, 0u);
+
+    // A READ: the answer, then the file's bytes behind it in one message.
+    ASSERT_EQ(lseek(gReadFd, 0, SEEK_SET), 0);
+    Element read = echo(2);
+    read.command = 8;
+    read.tid = tree->tid;
+    read.body = {49, 0};
+    read.body.resize(48, 0);
+    read.body.push_back(0);
+    a = exchange(compound({read}));
+    ASSERT_EQ(a.size(), 80u + 26u);
+    EXPECT_EQ(std::string(a.begin() + 80, a.end()), "abcdefghijklmnopqrstuvwxyz");
+    gWriteFd = gReadFd = -1;
+    std::fclose(file);
 }
 
 TEST_F(DispatchTest, AMessageLongerThanABufferDropsTheClient)
