@@ -69,11 +69,17 @@ out=$(pwd_on SMB3_11 encrypt Secret) || fail "encrypted share over 3.1.1: $out"
 log "encrypted share: refused over 2.1 (0xC0000022), served sealed over 3.1.1: ok"
 alive
 
+rss() { awk '/^VmRSS/ {print $2}' "/proc/$server/status"; }
 for mode in dialects crafted crowd hostile; do
+  [ "$mode" = hostile ] && before=$(rss)
   /usr/bin/python3 "$clients" "$mode" || fail "impacket $mode"
   alive
   log "impacket $mode: ok"
 done
+# The storm leaves the server no bigger than its buffers and tables allow.
+growth=$(( ($(rss) - before) / 1024 ))
+[ "$growth" -lt 64 ] || fail "vxcs grew by $growth MiB under hostile clients"
+log "growth under hostile clients: $growth MiB: ok"
 
 kill -TERM "$server"
 rc=0
