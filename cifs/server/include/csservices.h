@@ -1,5 +1,5 @@
 /* What the database calls of the server's neighbours: the pipes and
- * printers, and change notification. The library holds least
+ * printers, change notification and path checks. The library holds least
  * versions until each neighbour is linked in. */
 #ifndef CSSERVICES_H
 #define CSSERVICES_H
@@ -20,5 +20,13 @@ VX_API void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *name, cons
                                   int16_t debugLevel);
 /* action 2 removed, 3 modified; filter the watchers' filter bits. */
 VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter);
+/* Pipes: 1 when name is one of the RPC interfaces' pipes (the file record
+ * then holds the pipe), else 0. */
+VX_API int csDcerpcOpenPipe(const CMWchar *name, CSFile *file);
+/* A pipe's information: allocation 0x10050, delete pending 1, one link. */
+VX_API int csDcerpcGetPipeInformation(CSFile *file, SYFileInformation *info);
+/* The job id, or all ones when the job cannot start. */
+VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *document, const CMWchar *owner,
+                                uint32_t flags, const uint8_t *sd, uint32_t sdLength, CSUser *user);
 
 #endif

@@ -118,24 +118,4 @@ VX_API uint32_t csSmb2OnSetInfo(CMSmb2Header *, CMSmb2Header *, CMBufferReader *
 VX_API uint32_t csSmb2OnOplockBreak(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *, CSUser *,
                                     CSTree *, CMBufferWriter *);
 
-/* The control table (IOCTL): a row's handler gets the context below. */
-#define CS2_IOCTL_NEEDS_FILE 0x01u
-#define CS2_IOCTL_SESSION_ID 0x02u
-#define CS2_IOCTL_MAX_OUTPUT 0x10030u
-
-typedef struct CS2IoctlContext {
-    void *file;              /* the open file (CSFile) for rows that need one */
-    const uint32_t *session; /* the session id for rows that take it */
-    uint32_t ctlCode;
-    const uint8_t *input;
-    uint32_t inputCount;
-    uint32_t maxOutput;
-    uint32_t flags;
-    CMBufferWriter *output;
-} CS2IoctlContext;
-
-/* Validate negotiate: the client's input against what its NEGOTIATE said. */
-VX_API uint32_t cs2FsctlValidateNegotiate(CS2IoctlContext *context);
-VX_API uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *context);
-
 #endif

@@ -1,8 +1,10 @@
 // Least versions of what the dispatchers call of their neighbours: the SMB1
-// commands and the SMB2 file commands. Each one's own part replaces it.
+// commands, the SMB2 file commands, SMB2 late answers and the pipe control.
+// Each one's own part replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
+#include "cs2tables.h"
 #include "cssmb2.h"
 
 extern "C" {
@@ -54,8 +56,8 @@ __attribute__((weak)) uint32_t csSmb2OnCancel(CMSmb2Header *, CMSmb2Header *, CM
     return 0xFF000000u;
 }
 
-// The pipes' transceive comes with the RPC pipes.
-__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC0000002u; }
+// The pipe control comes with the pipes' SMB2 side.
+__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"
 
@@ -63,8 +65,5 @@ extern "C" {
 
 __attribute__((weak)) int cs2NotifyInit(void) { return 0; }
 __attribute__((weak)) void cs2NotifyExit(void) {}
-// The pipes (RPC) are not linked in yet: nothing to start.
-__attribute__((weak)) int csDcerpcInit(void) { return 0; }
-__attribute__((weak)) void csDcerpcStop(void) {}
 
 }  // extern "C"

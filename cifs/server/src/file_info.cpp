@@ -1,6 +1,6 @@
 // A file's information whatever the file is: a file on disk, a named pipe
 // or a print job; attribute rules and the four times as clients see them.
-#include "cspath.h"
+#include "cspaths.h"
 
 #include "cmtime.h"
 #include "csdispatch.h"
@@ -11,7 +11,11 @@
 namespace {
 
 constexpr uint32_t kKeptAttributes = 0xD8;  // directory, volume, device, normal
-constexpr uint32_t kHidden = 0x02, kSystem = 0x04, kVolume = 0x08;
+constexpr uint32_t kVolume = 0x08;
+constexpr uint32_t kListedOnRequest = 0x16;  // hidden, system, directory
+// Pinned times: the first 32 bytes of an open name's create state, four
+// little-endian FILETIMEs in the SMB order, 0 when not pinned.
+constexpr uint32_t kPinnedTimes = 32;
 
 // Everything but the file id.
 void zero(SYFileInformation *info)
@@ -25,11 +29,19 @@ void zero(SYFileInformation *info)
 // A print job's descriptor word holds the job, not a descriptor.
 bool hasDescriptor(const CSFile *file) { return file->fd != -1 && !file->isPrintJob; }
 
-void putFileTime(uint8_t *out, const CMUint64 &pinned, const CMUint64 &ms)
+// The pinned FILETIME as stored (the open name's create state), else the
+// file system's time.
+void putFileTime(uint8_t *out, const uint8_t *pinned, const CMUint64 &ms)
 {
-    uint32_t low = pinned.low, high = pinned.high;
-    if (low == 0 && high == 0)
-        cmCifsTimeToUTC(ms.low, ms.high, &low, &high);
+    bool isPinned = false;
+    for (int i = 0; pinned && i < 8; ++i)
+        isPinned |= pinned[i] != 0;
+    if (isPinned) {
+        std::memcpy(out, pinned, 8);
+        return;
+    }
+    uint32_t low, high;
+    cmCifsTimeToUTC(ms.low, ms.high, &low, &high);
     for (int i = 0; i < 4; ++i) {
         out[i] = uint8_t(low >> (8 * i));
         out[4 + i] = uint8_t(high >> (8 * i));
@@ -55,33 +67,33 @@ uint32_t csChangeFileAttributes(uint32_t oldAttributes, uint32_t newAttributes)
     return (oldAttributes & kKeptAttributes) | (newAttributes & ~kKeptAttributes);
 }
 
+// Search attributes include: a hidden, system or folder entry is listed
+// only when its bit is asked for, plain files always; a volume search
+// matches no file. (Read as "only entries with the bit", a search for
+// 0x16, what clients send, would list system files alone.)
 int csMatchFileAttributes(uint32_t requested, uint32_t attributes)
 {
     if (requested & kVolume)
         return 0;
-    if ((requested & kSystem) && !(attributes & kSystem))
-        return 0;
-    if (requested & kHidden)
-        return (attributes & kHidden) ? 1 : 0;
-    return 1;
+    return (attributes & kListedOnRequest & ~requested) == 0 ? 1 : 0;
 }
 
 void csResetFileTimes(CSName *name)
 {
     if (name)
-        std::memset(name->pinnedTimes, 0, sizeof name->pinnedTimes);
+        std::memset(name->createState, 0, kPinnedTimes);
 }
 
 void csWriteFileTimes(const SYFileInformation *info, const CSName *name, uint8_t *output)
 {
-    static const CMUint64 kNone[4] = {};
-    const CMUint64 *pinned = name ? name->pinnedTimes : kNone;
+    const uint8_t *pinned = name ? name->createState : nullptr;
+    auto at = [&](int i) { return pinned ? pinned + 8 * i : nullptr; };
     // The SMB order: creation, last access, last write (the modification
     // time), change.
-    putFileTime(output, pinned[0], info->creationTime);
-    putFileTime(output + 8, pinned[1], info->lastAccessTime);
-    putFileTime(output + 16, pinned[2], info->lastChangeTime);
-    putFileTime(output + 24, pinned[3], info->lastWriteTime);
+    putFileTime(output, at(0), info->creationTime);
+    putFileTime(output + 8, at(1), info->lastAccessTime);
+    putFileTime(output + 16, at(2), info->lastChangeTime);
+    putFileTime(output + 24, at(3), info->lastWriteTime);
 }
 
 int csGetFileInformationByName(const CSShare *share, const CMWchar *path, SYFileInformation *info)

@@ -1,6 +1,6 @@
 // Client paths confined to their share, and components matched against the
 // disk without regard to case.
-#include "cspath.h"
+#include "cspaths.h"
 
 #include "cmstring.h"
 #include "syfiles.h"

@@ -1,7 +1,9 @@
-// SMB2 IOCTL: the control table, the response frame, and validate
-// negotiate (the client's view of its NEGOTIATE against what it sent).
+// SMB2 IOCTL: the response frame around the control table's rows, and
+// validate negotiate (the client's view of its NEGOTIATE against what it
+// sent).
 #include "cssmb2.h"
 
+#include "cs2tables.h"
 #include "csfiles.h"
 
 #include <algorithm>
@@ -12,29 +14,10 @@ namespace {
 
 constexpr uint32_t kInvalidParameter = 0xC000000Du;
 constexpr uint32_t kInvalidHandle = 0xC0000008u;
-constexpr uint32_t kInvalidDeviceRequest = 0xC0000010u;
 constexpr uint32_t kNotFound = 0xC0000225u;
 constexpr uint32_t kBufferOverflow = 0x80000005u;
 constexpr uint32_t kResponseFixed = 48;  // the response body before the output
-
-struct IoctlRow {
-    uint32_t code;
-    uint32_t flags;
-    uint32_t (*handler)(CS2IoctlContext *);
-};
-
-uint32_t objectId(CS2IoctlContext *) { return kInvalidDeviceRequest; }
-
-const std::array<IoctlRow, 8> kMethods = {{
-    {0x00060194, 0, nullptr},                                    // DFS referrals
-    {0x0011400C, CS2_IOCTL_NEEDS_FILE, nullptr},                 // pipe peek
-    {0x0011C017, CS2_IOCTL_NEEDS_FILE, cs2FsctlPipeTransceive},  // pipe transceive
-    {0x001440F2, 0, nullptr},                                    // copy chunk
-    {0x00144064, 0, nullptr},                                    // snapshots
-    {0x00140078, 0, nullptr},                                    // resume key
-    {0x000900C0, CS2_IOCTL_NEEDS_FILE, objectId},                // object id
-    {0x00140204, CS2_IOCTL_SESSION_ID, cs2FsctlValidateNegotiate},
-}};
+constexpr uint32_t kMaxOutput = 0x10030;
 
 uint16_t securityMode()
 {
@@ -47,7 +30,7 @@ extern "C" {
 
 uint32_t cs2FsctlValidateNegotiate(CS2IoctlContext *c)
 {
-    CSSession *session = c->session ? csGetSessionById(*c->session) : nullptr;
+    CSSession *session = c->sessionId ? csGetSessionById(*c->sessionId) : nullptr;
     if (!session)
         return kInvalidHandle;
     // What the client believes it negotiated must be what it sent: a
@@ -103,13 +86,10 @@ uint32_t csSmb2OnIoctl(CMSmb2Header *request, CMSmb2Header *response, CMBufferRe
     if (cmBufferReaderIsOverrun(reader) ||
         (inputCount && (inputOffset > reader->length || inputCount > reader->length - inputOffset)))
         return kInvalidParameter;
-    if (maxOutput > CS2_IOCTL_MAX_OUTPUT)
-        maxOutput = CS2_IOCTL_MAX_OUTPUT;
+    if (maxOutput > kMaxOutput)
+        maxOutput = kMaxOutput;
 
-    const IoctlRow *row = nullptr;
-    for (const IoctlRow &r : kMethods)
-        if (r.code == code)
-            row = &r;
+    const CS2IoctlRow *row = cs2FindIoctlMethod(code);
     if (!row || !row->handler)
         return kNotFound;
 
@@ -121,10 +101,10 @@ uint32_t csSmb2OnIoctl(CMSmb2Header *request, CMSmb2Header *response, CMBufferRe
                        std::min(room - kResponseFixed, maxOutput));
     const uint32_t sessionId = session->id;
     CS2IoctlContext context{};
-    context.ctlCode = code;
+    context.code = code;
     context.input = request->_start + inputOffset;
     context.inputCount = inputCount;
-    context.maxOutput = maxOutput;
+    context.maxOutputResponse = maxOutput;
     context.flags = flags;
     context.output = &output;
     if (row->flags & CS2_IOCTL_NEEDS_FILE) {
@@ -132,7 +112,7 @@ uint32_t csSmb2OnIoctl(CMSmb2Header *request, CMSmb2Header *response, CMBufferRe
         if (!context.file)
             return kInvalidHandle;
     } else {
-        context.session = &sessionId;
+        context.sessionId = &sessionId;
     }
     uint32_t status = row->handler(&context);
     if (status != 0 && status != kBufferOverflow)

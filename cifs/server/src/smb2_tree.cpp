@@ -3,7 +3,7 @@
 
 #include "cmpath.h"
 #include "cmsd.h"
-#include "cspath.h"
+#include "cspaths.h"
 #include "csshares.h"
 #include "udhooks.h"
 

@@ -2,7 +2,7 @@
 // matcher, the directory walk that gives each matching path, and the
 // destination names built from a mask.
 #include "csfiles.h"
-#include "cspath.h"
+#include "cspaths.h"
 #include "csservices.h"
 #include "cmmemory.h"
 #include "cmstring.h"

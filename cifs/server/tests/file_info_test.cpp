@@ -1,7 +1,7 @@
 // A file's information for files, pipes and print jobs; attribute rules;
 // the four times with pinned ones; truncation by path and by handle.
 #include "cmtime.h"
-#include "cspath.h"
+#include "cspaths.h"
 #include "server_fixture.h"
 #include "ud_test_env.h"
 
@@ -35,8 +35,8 @@ TEST(FileAttributes, SearchAttributesMatch)
         uint32_t requested, attributes;
         int match;
     } cases[] = {
-        {0x00, 0x00, 1}, {0x00, 0x02, 1}, {0x08, 0x08, 0}, {0x04, 0x00, 0}, {0x04, 0x04, 1},
-        {0x02, 0x00, 0}, {0x02, 0x02, 1}, {0x16, 0x06, 1}, {0x16, 0x04, 0},
+        {0x00, 0x00, 1}, {0x00, 0x20, 1}, {0x00, 0x02, 0}, {0x00, 0x10, 0}, {0x08, 0x00, 0}, {0x04, 0x00, 1},
+        {0x04, 0x04, 1}, {0x02, 0x06, 0}, {0x16, 0x06, 1}, {0x16, 0x00, 1}, {0x16, 0x10, 1}, {0x10, 0x12, 0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(csMatchFileAttributes(c.requested, c.attributes), c.match)
@@ -51,7 +51,8 @@ TEST(FileTimes, PinnedTimesWinOverTheFileSystems)
     info.lastChangeTime = {3000, 0};  // the modification time: last write
     info.lastWriteTime = {4000, 0};   // the change time
     CSName name{};
-    name.pinnedTimes[2] = {0x12345678, 0x01D00000};
+    const uint8_t pinned[8] = {0x78, 0x56, 0x34, 0x12, 0x00, 0x00, 0xD0, 0x01};
+    std::memcpy(name.createState + 16, pinned, 8);
     uint8_t out[32];
     csWriteFileTimes(&info, &name, out);
     const uint32_t ms[4] = {1000, 2000, 0, 4000};

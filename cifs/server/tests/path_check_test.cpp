@@ -1,7 +1,7 @@
 // Client paths over a real tree, a share and its sibling: confinement to the
 // share, caseless lookups that rewrite the case, and share rights.
 #include "cmpath.h"
-#include "cspath.h"
+#include "cspaths.h"
 #include "server_fixture.h"
 #include "ud_test_env.h"
 
