@@ -7,7 +7,6 @@
 #include "csfiles.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace {

@@ -342,12 +342,29 @@ TEST_F(ValidateTest, AChangedViewEndsTheConnection)
     }
 }
 
-TEST_F(ValidateTest, AnUnknownControlIsNotFound)
+TEST_F(ValidateTest, ControlsWithoutAnswerOrFile)
 {
     start({0x0300});
-    Bytes m = validate(1, sid(user), {0x0300});
-    m[64 + 4] = 0x99;
-    EXPECT_EQ(answerAt(exchange(m), 0).status, 0xC0000225u);
+    const struct {
+        uint32_t code, status;
+    } cases[] = {
+        {0x00099999, 0xC0000225u},  // unknown
+        {0x00060194, 0xC0000225u},  // DFS referrals: no handler
+        {0x0011C017, 0xC0000008u},  // pipe transceive on a file that is not open
+        {0x000900C0, 0xC0000008u},  // object id, the same
+    };
+    uint64_t mid = 1;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.code);
+        Bytes m = validate(mid++, sid(user), {0x0300});
+        for (int i = 0; i < 4; ++i)
+            m[64 + 4 + i] = uint8_t(c.code >> (8 * i));
+        EXPECT_EQ(answerAt(exchange(m), 0).status, c.status);
+    }
+    // Input that lies past the request.
+    Bytes m = validate(mid++, sid(user), {0x0300});
+    m[64 + 24] = 0xF0;
+    EXPECT_EQ(answerAt(exchange(m), 0).status, 0xC000000Du);
 }
 
 }  // namespace
