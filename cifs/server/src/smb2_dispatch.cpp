@@ -182,6 +182,56 @@ CSUser *namedUser(const CMSmb2Header &h)
     return csGetUserByUid(uint16_t((h.sid.low - CS_SMB2_SESSION_BASE) & 0xFFFF));
 }
 
+// One element of a request as the checks see it.
+struct Element {
+    const CMSmb2Header &header;
+    uint8_t *bytes;
+    uint32_t length;
+    CSUser *signer;  // the user its SessionId names, for the signature
+    CSUser *user = nullptr;
+    CSTree *tree = nullptr;
+};
+
+// The checks before a handler runs: StructureSize, session, tree,
+// signature, encryption. 0 or the status to answer; endChain when the
+// elements behind this one get no answer.
+uint32_t checkElement(Element &e, const CS2CommandRow &row, uint16_t structureSize, CSSession *session,
+                      bool encrypted, bool &endChain)
+{
+    const CMSmb2Header &h = e.header;
+    if (structureSize != row.structureSize)
+        return kInvalidParameter;
+    if (!(row.flags & CS2_ROW_NO_SESSION)) {
+        // Only a finished logon speaks for a user.
+        if (!e.signer || !e.signer->authenticated)
+            return kSessionDeleted;
+        e.user = e.signer;
+        csRenewUserTimeStamp(e.user);
+        if (!cs::setIdentity(e.user)) {
+            endChain = true;
+            return kAccessDenied;
+        }
+    }
+    // The async flag stands in for a tree only on CANCEL.
+    const bool asyncCancel = h.command == CS2_COMMAND_CANCEL && (h.flags & CM_SMB2_FLAG_ASYNC);
+    if (!(row.flags & CS2_ROW_NO_TREE) && !asyncCancel) {
+        e.tree = csGetTreeByTid(uint16_t(h.tid & 0xFFFF));
+        if (!e.tree || !e.user || e.tree->uid != e.user->uid)
+            return kNameDeleted;
+    }
+    if (encrypted)
+        return 0;
+    const int good = session->dialect < CS_DIALECT_SMB30
+                         ? csCheckMessageSignatureSMB2(e.signer, e.bytes, e.length, h.flags)
+                         : csCheckMessageSignatureSMB3(e.signer, e.bytes, e.length, h.flags);
+    const CSShare *share = e.tree ? static_cast<const CSShare *>(e.tree->share) : nullptr;
+    if (!good || (e.user && csIsServerEncrypted()) || (share && share->encryptionRequired)) {
+        endChain = true;
+        return kAccessDenied;
+    }
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -359,61 +409,17 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
         cmBufferReaderInit(&requestReader, message + at, elementLength);
         cmBufferReaderSetOffset(&requestReader, kFirstRead);
 
-        CSUser *user = nullptr;
-        CSTree *tree = nullptr;
-        CSUser *signer = namedUser(request);
-        uint32_t status = 0;
+        Element e{request, message + at, elementLength, namedUser(request)};
         bool endChain = !soundNext;
+        uint32_t status = soundNext ? checkElement(e, *row, structureSize, session, ctx.encrypted, endChain)
+                                    : kInvalidParameter;
         bool handled = false;
-        if (!soundNext) {
-            status = kInvalidParameter;
-        } else if (structureSize != row->structureSize) {
-            status = kInvalidParameter;
-        } else {
-            if (!(row->flags & CS2_ROW_NO_SESSION)) {
-                user = signer;
-                // Only a finished logon speaks for a user.
-                if (!user || !user->authenticated) {
-                    user = nullptr;
-                    status = kSessionDeleted;
-                } else {
-                    csRenewUserTimeStamp(user);
-                    if (!cs::setIdentity(user)) {
-                        status = kAccessDenied;
-                        endChain = true;
-                    }
-                }
-            }
-            const bool asyncCancel = cancel && (request.flags & CM_SMB2_FLAG_ASYNC);
-            if (status == 0 && !(row->flags & CS2_ROW_NO_TREE) && !asyncCancel) {
-                tree = csGetTreeByTid(uint16_t(request.tid & 0xFFFF));
-                if (!tree || tree->uid != user->uid)
-                    status = kNameDeleted;
-            }
-            if (status == 0 && !ctx.encrypted) {
-                int good =
-                    session->dialect < CS_DIALECT_SMB30
-                        ? csCheckMessageSignatureSMB2(signer, message + at, elementLength, request.flags)
-                        : csCheckMessageSignatureSMB3(signer, message + at, elementLength, request.flags);
-                if (!good) {
-                    status = kAccessDenied;
-                    endChain = true;
-                }
-            }
-            if (status == 0 && !ctx.encrypted) {
-                const CSShare *share = tree ? static_cast<const CSShare *>(tree->share) : nullptr;
-                if ((user && csIsServerEncrypted()) || (share && share->encryptionRequired)) {
-                    status = kAccessDenied;
-                    endChain = true;
-                }
-            }
-            if (status == 0) {
-                if (!row->handler) {
-                    status = kNotImplemented;
-                } else {
-                    status = row->handler(&request, &response, &requestReader, session, user, tree, &body);
-                    handled = true;
-                }
+        if (status == 0) {
+            if (!row->handler) {
+                status = kNotImplemented;
+            } else {
+                status = row->handler(&request, &response, &requestReader, session, e.user, e.tree, &body);
+                handled = true;
             }
         }
         if (handled) {
