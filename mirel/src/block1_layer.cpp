@@ -141,13 +141,12 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         // Every block is acknowledged, but by 2.31: the server's answer
         // (sent for an earlier copy of a block) was lost. It comes again
         // for that copy's retransmission; a 2.31 is no answer.
-        CoAPMessagePool_RemoveMessage(ep->pool, block.m);
+        block_acknowledged(ep, block.m);
         return LAYER_STOP;
     }
     if (!complete) {
-        CoAPMessagePool_RemoveMessage(ep->pool, block.m);
-        if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK1, b.szx, nullptr, err) != 0 ||
-            fast_retransmit(ep, w, tmpl, COAP_OPTION_BLOCK1, b.num, err) != 0)
+        block_acknowledged(ep, block.m);
+        if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK1, b.szx, nullptr, err) != 0)
             return LAYER_ERROR;
         return LAYER_STOP;
     }

@@ -119,15 +119,17 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
     if (!block.m || SlidingWindow_GetBlockFlags(w, b.num, &flags) != 0)
         return LAYER_STOP;
     SlidingWindow_SetBlockFlags(w, b.num, flags | SW_BLOCK_ACKED);
-    CoAPMessagePool_RemoveMessage(ep->pool, block.m);
+    block_acknowledged(ep, block.m);
     uint8_t complete = 0;
     SlidingWindow_Advance(w, &complete);
     if (complete) {
         SlidingWindowPool_Del(ep->windows, key);
+        // Copies still out (a block sent again under a fresh id while its
+        // first copy was on its way) need no more retransmissions.
+        CoAPMessagePool_RemoveByToken(ep->pool, msg->token, msg->token_len, &msg->addr, nullptr);
         return LAYER_STOP;
     }
-    if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK2, b.szx, nullptr, err) != 0 ||
-        fast_retransmit(ep, w, tmpl, COAP_OPTION_BLOCK2, b.num, err) != 0)
+    if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK2, b.szx, nullptr, err) != 0)
         return LAYER_ERROR;
     return LAYER_STOP;
 }

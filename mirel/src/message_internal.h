@@ -22,6 +22,9 @@ struct CoAPMessage {
     struct CoAPMessage_OptionList options {};
     uint8_t token[COAP_TOKEN_MAX]{};
     uint8_t token_len = 0;
+    // Retransmitted on the peer's round-trip timer (blocks), not the fixed
+    // one; set by the block sender, not copied by a clone.
+    bool rtt_timed = false;
     // Held by several threads at once (pool, layers, application).
     std::atomic<uint32_t> refs{1};
 };

@@ -1,18 +1,26 @@
 // Pending-message pool: send queue, retransmission schedule and answer lookup.
 #include <cerrno>
 #include <chrono>
+#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <list>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <netinet/in.h>
 #include <new>
 #include <unordered_map>
 
 #include "coap_pool.h"
 #include "message_internal.h"
+#include "pool_internal.h"
+#include "rtt_estimator.h"
 #include "zmo.h"
 
 namespace {
+
+using Estimator = std::shared_ptr<mirel::RttEstimator>;
 
 struct Entry {
     uint64_t seq;        // insertion rank: the latest wins a lookup
@@ -23,11 +31,59 @@ struct Entry {
     uint8_t send_count;
     uint8_t extra;
     bool awaiting;
+    // Blocks only: the peer's round-trip estimate, which times them; their
+    // first transmission; the rank of their latest transmission; how often
+    // a message sent after it has been acknowledged since.
+    Estimator rtt;
+    uint64_t first_sent = 0;
+    uint64_t sent_rank = 0;
+    uint8_t overtaken = 0;
 };
 
 using EntryList = std::list<Entry>;
 
 constexpr uint64_t kNever = UINT64_MAX;
+// A block is given up when the fixed timer gives a message up: after its
+// last wait, this long after its first transmission.
+constexpr uint64_t kGiveUpMs = uint64_t{COAP_POOL_MAX_SENDS} * COAP_POOL_RETRANSMIT_MS;
+// Peers with an estimate; beyond this many the longest unused goes.
+constexpr size_t kMaxEstimates = 64;
+
+// A peer as the estimates know it: family, port and address bytes.
+struct PeerKey {
+    uint16_t family = 0;
+    uint16_t port = 0;
+    std::array<uint8_t, 16> addr{};
+    bool operator<(const PeerKey &o) const
+    {
+        if (family != o.family)
+            return family < o.family;
+        if (port != o.port)
+            return port < o.port;
+        return addr < o.addr;
+    }
+};
+
+PeerKey peer_key(const struct sockaddr_storage &peer)
+{
+    PeerKey k;
+    k.family = peer.ss_family;
+    if (peer.ss_family == AF_INET) {
+        const auto *a = reinterpret_cast<const struct sockaddr_in *>(&peer);
+        k.port = a->sin_port;
+        std::memcpy(k.addr.data(), &a->sin_addr, sizeof a->sin_addr);
+    } else if (peer.ss_family == AF_INET6) {
+        const auto *a = reinterpret_cast<const struct sockaddr_in6 *>(&peer);
+        k.port = a->sin6_port;
+        std::memcpy(k.addr.data(), &a->sin6_addr, sizeof a->sin6_addr);
+    }
+    return k;
+}
+
+struct PeerEstimate {
+    Estimator rtt;
+    uint64_t used;  // ms
+};
 
 uint64_t real_clock(void *) { return TimeMono_Ms(); }
 
@@ -47,11 +103,56 @@ struct CoAPMessagePool {
     EntryList entries;
     std::unordered_multimap<uint16_t, EntryList::iterator> by_id;
     uint64_t next_seq = 0;
+    uint64_t next_sent_rank = 0;
+    std::map<PeerKey, PeerEstimate> estimates;
     bool wake = false;
     CoAPMessagePool_Clock clock = real_clock;
     void *clock_ctx = nullptr;
 
     uint64_t now() { return clock(clock_ctx); }
+
+    // The estimate of a message's peer, made when there is none; null
+    // without memory (the message then keeps the fixed timer).
+    Estimator estimate_for(const struct CoAPMessage *msg, uint64_t t)
+    {
+        try {
+            PeerKey k = peer_key(msg->addr);
+            auto it = estimates.find(k);
+            if (it == estimates.end()) {
+                if (estimates.size() >= kMaxEstimates) {
+                    auto oldest = estimates.begin();
+                    for (auto e = estimates.begin(); e != estimates.end(); ++e)
+                        if (e->second.used < oldest->second.used)
+                            oldest = e;
+                    estimates.erase(oldest);
+                }
+                it = estimates.emplace(k, PeerEstimate{std::make_shared<mirel::RttEstimator>(), t}).first;
+            }
+            it->second.used = t;
+            return it->second.rtt;
+        } catch (const std::bad_alloc &) {
+            return nullptr;
+        }
+    }
+
+    // The time an awaiting entry falls due again.
+    static uint64_t due_time(const Entry &e)
+    {
+        // Multicast requests are sent once and kept for every answer.
+        if (CoAPMessage_IsMulticast(e.msg))
+            return kNever;
+        if (!e.rtt)
+            return e.last_sent + COAP_POOL_RETRANSMIT_MS;
+        return std::min(e.last_sent + e.rtt->interval(e.send_count), e.first_sent + kGiveUpMs);
+    }
+
+    // Whether a due entry has had all its transmissions.
+    static bool spent(const Entry &e, uint64_t t)
+    {
+        if (e.rtt && e.send_count > 0)
+            return t >= e.first_sent + kGiveUpMs;
+        return e.send_count >= COAP_POOL_MAX_SENDS;
+    }
 
     void drop(EntryList::iterator it)
     {
@@ -93,17 +194,17 @@ struct CoAPMessagePool {
                 continue;
             }
             if (e.awaiting) {
-                // Multicast requests are sent once and kept for every answer.
-                uint64_t due =
-                    CoAPMessage_IsMulticast(e.msg) ? kNever : e.last_sent + COAP_POOL_RETRANSMIT_MS;
+                uint64_t due = due_time(e);
                 if (t < due) {
                     *next_due = std::min(*next_due, std::min(due, expires));
                     ++it;
                     continue;
                 }
                 e.awaiting = false;
+                if (e.rtt)
+                    e.rtt->timeout(e.last_sent, t);
             }
-            if (e.send_count >= COAP_POOL_MAX_SENDS) {
+            if (spent(e, t)) {
                 drop(it++);
                 continue;
             }
@@ -141,8 +242,11 @@ int CoAPMessagePool_Add(struct CoAPMessagePool *pool, struct CoAPMessage *msg, u
     CoAPMessage_Incref(msg);
     try {
         std::lock_guard<std::mutex> lock(pool->mutex);
-        Entry e{pool->next_seq++, pool->now(), 0, msg, msg->id, 0, extra, false};
-        auto it = pool->entries.insert(pool->entries.end(), e);
+        uint64_t t = pool->now();
+        Entry e{pool->next_seq++, t, 0, msg, msg->id, 0, extra, false, nullptr, 0, 0, 0};
+        if (msg->rtt_timed && !CoAPMessage_IsMulticast(msg))
+            e.rtt = pool->estimate_for(msg, t);
+        auto it = pool->entries.insert(pool->entries.end(), std::move(e));
         try {
             pool->by_id.emplace(msg->id, it);
         } catch (...) {
@@ -309,6 +413,10 @@ struct CoAPMessage *CoAPMessagePool_Next(struct CoAPMessagePool *pool, uint8_t *
         if (it != pool->entries.end()) {
             it->awaiting = true;
             it->last_sent = t;
+            if (it->send_count == 0)
+                it->first_sent = t;
+            it->sent_rank = ++pool->next_sent_rank;
+            it->overtaken = 0;
             it->send_count++;
             if (extra)
                 *extra = it->extra;
@@ -338,3 +446,64 @@ void CoAPMessagePool_Wake(struct CoAPMessagePool *pool)
 }
 
 }  // extern "C"
+
+namespace mirel {
+
+int pool_acknowledged(struct CoAPMessagePool *pool, const struct CoAPMessage *msg, bool drop)
+{
+    if (!pool || !msg) {
+        errno = EINVAL;
+        return -1;
+    }
+    bool resend = false;
+    {
+        std::lock_guard<std::mutex> lock(pool->mutex);
+        auto it = pool->entries.end();
+        // By the id it was added with, when it kept it; else by pointer.
+        auto range = pool->by_id.equal_range(msg->id);
+        for (auto m = range.first; m != range.second && it == pool->entries.end(); ++m)
+            if (m->second->msg == msg)
+                it = m->second;
+        for (auto e = pool->entries.begin(); it == pool->entries.end() && e != pool->entries.end(); ++e)
+            if (e->msg == msg)
+                it = e;
+        if (it == pool->entries.end()) {
+            errno = ENOENT;
+            return -1;
+        }
+        const Entry &acked = *it;
+        if (acked.rtt && acked.send_count > 0) {
+            uint64_t t = pool->now();
+            // Karn: an answer to a message sent more than once may answer
+            // any of its copies.
+            if (acked.send_count == 1)
+                acked.rtt->sample(t - acked.last_sent);
+            for (Entry &e : pool->entries) {
+                if (&e == &acked || e.rtt != acked.rtt || !e.awaiting || e.sent_rank >= acked.sent_rank ||
+                    e.msg->token_len != msg->token_len ||
+                    std::memcmp(e.msg->token, msg->token, msg->token_len) != 0)
+                    continue;
+                if (++e.overtaken >= kOvertakenForResend) {
+                    e.awaiting = false;
+                    resend = true;
+                }
+            }
+        }
+        if (drop)
+            pool->drop(it);
+    }
+    if (resend)
+        pool->cv.notify_all();
+    return 0;
+}
+
+uint64_t pool_peer_rto(struct CoAPMessagePool *pool, const struct sockaddr_storage &peer)
+{
+    if (!pool)
+        return 0;
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    auto it = pool->estimates.find(peer_key(peer));
+    return it == pool->estimates.end() ? 0 : it->second.rtt->rto();
+}
+
+}  // namespace mirel
