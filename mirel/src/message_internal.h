@@ -48,6 +48,10 @@ inline bool code_is_request(int code) { return code >= COAP_CODE_GET && code <= 
 constexpr size_t kPeerKeySize = 46 + 1 + 5 + 1;
 constexpr size_t kWindowKeySize = kPeerKeySize + 1 + 2 * COAP_TOKEN_MAX;
 int peer_key_format(const struct CoAPMessage *msg, char *out, size_t size);
+// The numeric address text of a peer into out (ZMO_IP_ADDRSTRLEN bytes), as
+// inet_ntop writes it, without the printf family for IPv4; the terminating
+// NUL, or null when the family is neither (out is then empty).
+char *address_text(const struct sockaddr_storage &peer, char *out);
 int window_key_format(const struct CoAPMessage *msg, char *out, size_t size);
 
 // Copy of a text through the allocator table, NUL-terminated; null on ENOMEM.

@@ -200,7 +200,7 @@ char *CoAPMessage_GetUri(const struct CoAPMessage *msg)
         return nullptr;
     MemStr host(CoAPMessage_GetOptionString(msg, COAP_OPTION_URI_HOST, nullptr));
     char numeric[ZMO_IP_ADDRSTRLEN];
-    if (!host && !zmo_ip_sockaddr_ntop(as_zmo(&peer), numeric, sizeof numeric)) {
+    if (!host && !mirel::address_text(peer, numeric)) {
         errno = EINVAL;
         return nullptr;
     }

@@ -179,6 +179,31 @@ struct CoAPMessagePool {
         return best;
     }
 
+    // The latest (or the oldest) entry holding exactly msg: by the id it
+    // was added with when it kept it (the common case, no walk), else by
+    // pointer, for the message may carry another id by now.
+    EntryList::iterator holding(const struct CoAPMessage *msg, bool oldest = false)
+    {
+        auto best = entries.end();
+        auto range = by_id.equal_range(msg->id);
+        for (auto m = range.first; m != range.second; ++m)
+            if (m->second->msg == msg &&
+                (best == entries.end() || (oldest ? m->second->seq < best->seq : m->second->seq > best->seq)))
+                best = m->second;
+        if (best != entries.end())
+            return best;
+        if (oldest) {
+            for (auto it = entries.begin(); it != entries.end(); ++it)
+                if (it->msg == msg)
+                    return it;
+        } else {
+            for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+                if (it->msg == msg)
+                    return std::prev(it.base());
+        }
+        return entries.end();
+    }
+
     // One walk in insertion order: drops what expired, picks the first entry
     // due for transmission, and notes when the next one falls due.
     EntryList::iterator walk(uint64_t t, uint64_t *next_due)
@@ -336,15 +361,13 @@ int CoAPMessagePool_RemoveMessage(struct CoAPMessagePool *pool, const struct CoA
         return -1;
     }
     std::lock_guard<std::mutex> lock(pool->mutex);
-    // By pointer, not by id: the message may carry another id by now.
-    for (auto it = pool->entries.begin(); it != pool->entries.end(); ++it) {
-        if (it->msg == msg) {
-            pool->drop(it);
-            return 0;
-        }
+    auto it = pool->holding(msg, true);
+    if (it == pool->entries.end()) {
+        errno = ENOENT;
+        return -1;
     }
-    errno = ENOENT;
-    return -1;
+    pool->drop(it);
+    return 0;
 }
 
 int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMessage *msg, uint8_t extra)
@@ -354,14 +377,13 @@ int CoAPMessagePool_SetExtra(struct CoAPMessagePool *pool, const struct CoAPMess
         return -1;
     }
     std::lock_guard<std::mutex> lock(pool->mutex);
-    for (auto it = pool->entries.rbegin(); it != pool->entries.rend(); ++it) {
-        if (it->msg == msg) {
-            it->extra = extra;
-            return 0;
-        }
+    auto it = pool->holding(msg);
+    if (it == pool->entries.end()) {
+        errno = ENOENT;
+        return -1;
     }
-    errno = ENOENT;
-    return -1;
+    it->extra = extra;
+    return 0;
 }
 
 int CoAPMessagePool_Unsent(struct CoAPMessagePool *pool)
@@ -458,15 +480,7 @@ int pool_acknowledged(struct CoAPMessagePool *pool, const struct CoAPMessage *ms
     bool resend = false;
     {
         std::lock_guard<std::mutex> lock(pool->mutex);
-        auto it = pool->entries.end();
-        // By the id it was added with, when it kept it; else by pointer.
-        auto range = pool->by_id.equal_range(msg->id);
-        for (auto m = range.first; m != range.second && it == pool->entries.end(); ++m)
-            if (m->second->msg == msg)
-                it = m->second;
-        for (auto e = pool->entries.begin(); it == pool->entries.end() && e != pool->entries.end(); ++e)
-            if (e->msg == msg)
-                it = e;
+        auto it = pool->holding(msg);
         if (it == pool->entries.end()) {
             errno = ENOENT;
             return -1;
