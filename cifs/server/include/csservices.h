@@ -20,7 +20,13 @@ VX_API void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *name, cons
                                   int16_t debugLevel);
 /* action 2 removed, 3 modified; filter the watchers' filter bits. */
 VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter);
-/* 1 when the path exists and passes the attribute filter. */
-VX_API int csCheckFile(const CMWchar *path, uint32_t attributes);
+/* Pipes: 1 when name is one of the RPC interfaces' pipes (the file record
+ * then holds the pipe), else 0. */
+VX_API int csDcerpcOpenPipe(const CMWchar *name, CSFile *file);
+/* A pipe's information: allocation 0x10050, delete pending 1, one link. */
+VX_API int csDcerpcGetPipeInformation(CSFile *file, SYFileInformation *info);
+/* The job id, or all ones when the job cannot start. */
+VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *document, const CMWchar *owner,
+                                uint32_t flags, const uint8_t *sd, uint32_t sdLength, CSUser *user);
 
 #endif
