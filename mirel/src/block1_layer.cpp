@@ -1,6 +1,7 @@
 // Block-wise transfer of request bodies (option 27): the client cuts a long
 // body into blocks, the server collects them.
 #include <cerrno>
+#include <utility>
 
 #include "block_layer.h"
 #include "layers.h"
@@ -102,10 +103,7 @@ int on_request_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         Err_Set(err, errno, "SlidingWindow_Read:");
         return LAYER_ERROR;
     }
-    if (CoAPMessage_SetPayload(msg, body.get(), len) != 0) {
-        Err_Set(err, errno, "CoAPMessage_SetPayload:");
-        return LAYER_ERROR;
-    }
+    adopt_body(msg, std::move(body), len);
     // The block that completed the body goes on to its resource, whose
     // answer acknowledges it.
     return LAYER_CONTINUE;

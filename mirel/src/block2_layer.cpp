@@ -2,6 +2,7 @@
 // a long body with an empty ACK and sends it in blocks, the client collects
 // them.
 #include <cerrno>
+#include <utility>
 #include <cstring>
 
 #include "block_layer.h"
@@ -95,10 +96,7 @@ int on_response_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key
         Err_Set(err, errno, "SlidingWindow_Read:");
         return LAYER_ERROR;
     }
-    if (CoAPMessage_SetPayload(msg, body.get(), len) != 0) {
-        Err_Set(err, errno, "CoAPMessage_SetPayload:");
-        return LAYER_ERROR;
-    }
+    adopt_body(msg, std::move(body), len);
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_BLOCK2);
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_SR_WINDOW_SIZE);
     if (handler)

@@ -45,6 +45,15 @@ inline bool copy_if_present(struct CoAPMessage *dst, const struct CoAPMessage *s
     return CoAPMessage_CopyOption(dst, src, number) == 0 || errno == ENOENT;
 }
 
+// A reassembled body (from SlidingWindow_Read) becomes msg's payload as it
+// is: a megabyte is not copied once more.
+inline void adopt_body(struct CoAPMessage *msg, MemStr body, uint32_t length)
+{
+    Mem_free(msg->payload);
+    msg->payload = length > 0 ? reinterpret_cast<uint8_t *>(body.release()) : nullptr;
+    msg->payload_len = msg->payload ? length : 0;
+}
+
 inline uint32_t block_size_of(uint32_t szx) { return 1u << ((szx > kMaxPeerSzx ? kMaxPeerSzx : szx) + 4); }
 
 // The peer's window from its option 3001, within 1 .. kMaxPeerWindow.

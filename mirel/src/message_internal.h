@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "coap_message.h"
@@ -53,6 +54,10 @@ int peer_key_format(const struct CoAPMessage *msg, char *out, size_t size);
 // NUL, or null when the family is neither (out is then empty).
 char *address_text(const struct sockaddr_storage &peer, char *out);
 int window_key_format(const struct CoAPMessage *msg, char *out, size_t size);
+
+// Percent-encoded text appended to out (a blank as '+'); empty text gives
+// nothing. The one encoder of URI paths and queries.
+void uri_encode_into(std::string &out, std::string_view text);
 
 // Copy of a text through the allocator table, NUL-terminated; null on ENOMEM.
 char *mem_dup(std::string_view text);

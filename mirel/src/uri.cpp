@@ -21,8 +21,11 @@ bool is_unreserved(unsigned char c)
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Percent-encoded text appended to out; empty text gives nothing.
-void encode_into(std::string &out, std::string_view text)
+}  // namespace
+
+namespace mirel {
+
+void uri_encode_into(std::string &out, std::string_view text)
 {
     for (unsigned char c : text) {
         if (is_unreserved(c)) {
@@ -37,6 +40,12 @@ void encode_into(std::string &out, std::string_view text)
         }
     }
 }
+
+}  // namespace mirel
+
+namespace {
+
+using mirel::uri_encode_into;
 
 // Decoded span; false on a bad escape.
 bool decode_into(std::string &out, std::string_view span)
@@ -370,10 +379,10 @@ char *Uri_QueryGen(const struct Uri_QueryHead *head)
             }
             if (e != head->first)
                 out += '&';
-            encode_into(out, e->key);
+            uri_encode_into(out, e->key);
             if (e->value) {
                 out += '=';
-                encode_into(out, e->value);
+                uri_encode_into(out, e->value);
             }
         }
         return string_result(out);
@@ -393,7 +402,7 @@ char *Uri_PathGen(const struct Uri_PathHead *head)
         std::string out;
         for (const struct Uri_PathEntry *e = head->first; e; e = e->next) {
             out += '/';
-            encode_into(out, e->segment ? e->segment : "");
+            uri_encode_into(out, e->segment ? e->segment : "");
         }
         return string_result(out);
     } catch (const std::bad_alloc &) {
@@ -410,7 +419,7 @@ char *Uri_StrEncode(const char *text)
     }
     try {
         std::string out;
-        encode_into(out, text);
+        uri_encode_into(out, text);
         return string_result(out);
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;
