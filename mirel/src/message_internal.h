@@ -59,6 +59,12 @@ int window_key_format(const struct CoAPMessage *msg, char *out, size_t size);
 // nothing. The one encoder of URI paths and queries.
 void uri_encode_into(std::string &out, std::string_view text);
 
+// Calls segment(context, text) for every non-empty segment of a path
+// ("/a/b"), percent-decoded, as C text; the one path parser. 0, the first
+// non-zero result of segment, or -1 with EINVAL (not a path), EBADMSG (a bad
+// escape) or ENOMEM.
+int uri_path_each(const char *text, int (*segment)(void *context, const char *decoded), void *context);
+
 // Copy of a text through the allocator table, NUL-terminated; null on ENOMEM.
 char *mem_dup(std::string_view text);
 // Copy of a byte run through the allocator table; null on ENOMEM.

@@ -138,17 +138,17 @@ int CoAPMessage_SetUriPath(struct CoAPMessage *msg, const char *path)
         errno = EINVAL;
         return -1;
     }
-    struct Uri_PathHead head {};
-    if (Uri_PathParse(path, &head) != 0)
+    // Every opened sealed request sets its path: the segments go straight
+    // into options, once the whole path has been found good.
+    auto check = [](void *, const char *) { return 0; };
+    auto add = [](void *m, const char *segment) {
+        return CoAPMessage_AddOptionString(static_cast<struct CoAPMessage *>(m), COAP_OPTION_URI_PATH,
+                                           segment);
+    };
+    if (uri_path_each(path, check, nullptr) != 0)
         return -1;
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_URI_PATH);
-    int rc = 0;
-    for (struct Uri_PathEntry *e = head.first; e && rc == 0; e = e->next)
-        rc = CoAPMessage_AddOptionString(msg, COAP_OPTION_URI_PATH, e->segment);
-    int saved = errno;
-    Uri_PathHeadFree(&head);
-    errno = saved;
-    return rc;
+    return uri_path_each(path, add, msg);
 }
 
 int CoAPMessage_SetUriQuery(struct CoAPMessage *msg, const char *query)
