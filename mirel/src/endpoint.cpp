@@ -97,8 +97,9 @@ bool open_socket(struct Mirel *ep, uint16_t port, uint32_t interface_address)
 void stop_threads(struct Mirel *ep)
 {
     if (ep->rt.sender_started)
-        for (int i = 0; i < kFlushMs && CoAPMessagePool_Unsent(ep->pool) > 0; i++)
-            usleep(1000);
+        // In steps of 100 us: the last answer usually leaves within a few.
+        for (int i = 0; i < kFlushMs * 10 && CoAPMessagePool_Unsent(ep->pool) > 0; i++)
+            usleep(100);
     ep->rt.stop.store(true);
     CoAPMessagePool_Wake(ep->pool);
     // Ends a receive in progress at once instead of at its time-out.

@@ -30,6 +30,9 @@ void RttEstimator::sample(uint64_t rtt_ms)
     }
     backoff_ = 0;
     backed_off_ = false;
+    // Kept: the sender thread asks for it for every waiting block on every
+    // walk of the pool.
+    base_ms_ = (srtt_us_ + std::max(kGranularityUs, 4 * rttvar_us_) + 999) / 1000;
 }
 
 void RttEstimator::timeout(uint64_t sent_ms, uint64_t now_ms)
@@ -42,22 +45,14 @@ void RttEstimator::timeout(uint64_t sent_ms, uint64_t now_ms)
     backoff_at_ms_ = now_ms;
 }
 
-uint64_t RttEstimator::base_ms() const
-{
-    if (!measured_)
-        return kInitialMs;
-    uint64_t us = srtt_us_ + std::max(kGranularityUs, 4 * rttvar_us_);
-    return (us + 999) / 1000;
-}
-
-uint64_t RttEstimator::rto() const { return clamp_ms(base_ms() << backoff_); }
+uint64_t RttEstimator::rto() const { return clamp_ms(base_ms_ << backoff_); }
 
 uint64_t RttEstimator::interval(unsigned sends) const
 {
     // A message's own doublings and the path's do not add up: a block lost
     // twice on a silent path waits four timers, not sixteen.
     unsigned doublings = std::min(std::max(sends > 1 ? sends - 1 : 0, backoff_), kMaxBackoff);
-    return clamp_ms(base_ms() << doublings);
+    return clamp_ms(base_ms_ << doublings);
 }
 
 }  // namespace mirel

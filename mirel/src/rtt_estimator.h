@@ -39,9 +39,8 @@ public:
     uint64_t rttvar_us() const { return rttvar_us_; }
 
 private:
-    uint64_t base_ms() const;
-
     bool measured_ = false;
+    uint64_t base_ms_ = kInitialMs;  // the timer before any backoff
     uint64_t srtt_us_ = 0;
     uint64_t rttvar_us_ = 0;
     unsigned backoff_ = 0;
