@@ -87,6 +87,10 @@ struct PeerEstimate {
 
 uint64_t real_clock(void *) { return TimeMono_Ms(); }
 
+// The pool whose Add signals this thread holds back, and whether one is due.
+thread_local struct CoAPMessagePool *t_holding = nullptr;
+thread_local bool t_held = false;
+
 bool same_peer(const struct CoAPMessage *msg, const struct sockaddr_storage *peer)
 {
     if (!peer || CoAPMessage_IsMulticast(msg))
@@ -283,7 +287,10 @@ int CoAPMessagePool_Add(struct CoAPMessagePool *pool, struct CoAPMessage *msg, u
         errno = ENOMEM;
         return -1;
     }
-    pool->cv.notify_all();
+    if (t_holding == pool)
+        t_held = true;
+    else
+        pool->cv.notify_all();
     return 0;
 }
 
@@ -518,6 +525,19 @@ uint64_t pool_peer_rto(struct CoAPMessagePool *pool, const struct sockaddr_stora
     std::lock_guard<std::mutex> lock(pool->mutex);
     auto it = pool->estimates.find(peer_key(peer));
     return it == pool->estimates.end() ? 0 : it->second.rtt->rto();
+}
+
+void pool_hold_signals(struct CoAPMessagePool *pool, bool hold)
+{
+    if (hold) {
+        t_holding = pool;
+        return;
+    }
+    bool held = t_holding == pool && t_held;
+    t_holding = nullptr;
+    t_held = false;
+    if (held)
+        pool->cv.notify_all();
 }
 
 }  // namespace mirel

@@ -22,6 +22,12 @@ constexpr int kOvertakenForResend = 3;
 // goes too. 0, or -1 with EINVAL or ENOENT (no entry holds msg).
 int pool_acknowledged(struct CoAPMessagePool *pool, const struct CoAPMessage *msg, bool drop);
 
+// With hold, CoAPMessagePool_Add on this thread leaves the sender asleep;
+// without, the signals held back are given at once. The receiver thread
+// holds them while datagrams are waiting: the sender wakes once for the
+// answers to a burst, not once for each.
+void pool_hold_signals(struct CoAPMessagePool *pool, bool hold);
+
 // The retransmission timer of a peer's next block in ms, 0 when the pool
 // keeps no estimate for it.
 uint64_t pool_peer_rto(struct CoAPMessagePool *pool, const struct sockaddr_storage &peer);

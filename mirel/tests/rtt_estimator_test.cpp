@@ -1,9 +1,13 @@
 // The round-trip estimate of a peer and the retransmission timer of blocks
 // it drives in the pool, on a clock the tests move by hand: the fixed timer
 // until a measurement, bounds, backoff, Karn's rule, resends of overtaken
-// blocks, and plain messages left on the fixed schedule.
+// blocks, and plain messages left on the fixed schedule. Also the sender's
+// wake-ups held through a burst.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "../src/message_internal.h"
@@ -215,6 +219,41 @@ TEST_F(BlockTimers, PlainMessagesKeepTheFixedSchedule)
     EXPECT_EQ(sends_at(110), Ids{});
     EXPECT_EQ(sends_at(3099), Ids{});
     EXPECT_EQ(sends_at(3100), Ids{5});
+}
+
+}  // namespace
+
+namespace {
+
+// The receiver thread holds the sender's wake-ups while a burst of
+// datagrams is handled: Add then queues without a signal, and releasing
+// gives the one signal that was held back.
+TEST(PoolSignals, HeldWhileABurstIsHandled)
+{
+    PoolPtr pool{CoAPMessagePool()};
+    std::atomic<bool> got{false};
+    std::thread sender([&] {
+        while (!got.load()) {
+            Msg m(CoAPMessagePool_Next(pool.get(), nullptr));
+            if (m)
+                got = true;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the sender waits by now
+    mirel::pool_hold_signals(pool.get(), true);
+    Msg m(CoAPMessage(COAP_TYPE_NON, COAP_CODE(2, 5), 7));
+    struct sockaddr_storage peer = v4("192.0.2.1");
+    CoAPMessage_SetSockAddr(m.get(), &peer);
+    ASSERT_EQ(CoAPMessagePool_Add(pool.get(), m.get(), 0), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(got.load()) << "woken while held";
+    mirel::pool_hold_signals(pool.get(), false);
+    for (int i = 0; i < 200 && !got.load(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(got.load()) << "not woken when released";
+    got = true;
+    CoAPMessagePool_Wake(pool.get());
+    sender.join();
 }
 
 }  // namespace
