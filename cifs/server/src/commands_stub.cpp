@@ -90,6 +90,8 @@ void putFileTime(uint8_t *out, const CMUint64 &ms)
 
 extern "C" {
 
+// Every component counts, the last one too: "dir\\..\\.." names the share's
+// parent, whatever the folder part says.
 __attribute__((weak)) int csCheckPath(const CSShare *share, CMWchar *path, uint32_t rootLength, uint32_t)
 {
     if (!path)
@@ -97,11 +99,8 @@ __attribute__((weak)) int csCheckPath(const CSShare *share, CMWchar *path, uint3
     if (share && share->isIpc)
         return 1;
     uint32_t n = cmWStrlen(path);
-    const CMWchar *last = cmWStrrchr(path, '/');
-    if (!last || uint32_t(last - path) < rootLength)
-        return 1;
     int depth = 0;
-    for (uint32_t i = rootLength; i < uint32_t(last - path); ++i) {
+    for (uint32_t i = rootLength < n ? rootLength : n; i < n; ++i) {
         if (path[i] != '/')
             continue;
         uint32_t j = i + 1;
@@ -110,11 +109,14 @@ __attribute__((weak)) int csCheckPath(const CSShare *share, CMWchar *path, uint3
         uint32_t len = j - i - 1;
         if (len == 2 && path[i + 1] == '.' && path[i + 2] == '.')
             --depth;
-        else if (!(len == 1 && path[i + 1] == '.'))
+        else if (len != 0 && !(len == 1 && path[i + 1] == '.'))
             ++depth;
         if (depth < 0)
             return 0;
     }
+    const CMWchar *last = cmWStrrchr(path, '/');
+    if (!last || uint32_t(last - path) < rootLength)
+        return 1;
     CMWchar *cut = path + (last - path);
     *cut = 0;
     SYDirectory dir = syOpenDirectory(path);
