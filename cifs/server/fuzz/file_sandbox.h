@@ -9,6 +9,8 @@
 #include "cmstring.h"
 #include "syfiles.h"
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +89,13 @@ inline void setUp()
     if (!mkdtemp(pattern))
         std::abort();
     gBox.top = pattern;
+    // A small file system of the fuzzer's own: a client may grow a file to
+    // any size, which must not fill the machine's disk.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", pattern, "tmpfs", 0, "size=16m") != 0) {
+        std::perror("file sandbox (run as root)");
+        std::abort();
+    }
     gBox.share = gBox.top + "/a/b/share";
     std::error_code error;
     std::filesystem::create_directories(gBox.share, error);
