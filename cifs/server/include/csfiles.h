@@ -62,6 +62,9 @@ typedef struct CSFile {
     uint32_t pipeContexts[CS_PIPE_CONTEXTS];
     uint16_t maxResponseFragment;
     void *callState;
+    /* Set by a carrier that reads with a bound of its own (the SMB2 pipe
+     * transceive): a fragment is at most this long; 0 none. */
+    uint32_t pipeOutputLimit;
     /* Oplocks. */
     uint32_t oplockLevel;
     uint32_t oplockState;

@@ -43,9 +43,6 @@ extern "C" {
 
 __attribute__((weak)) int cs2NotifyInit(void) { return 0; }
 __attribute__((weak)) void cs2NotifyExit(void) {}
-// The pipes (RPC) are not linked in yet: nothing to start.
-__attribute__((weak)) int csDcerpcInit(void) { return 0; }
-__attribute__((weak)) void csDcerpcStop(void) {}
 
 }  // extern "C"
 

@@ -1,6 +1,6 @@
-// Least versions of what the database calls of its neighbours (pipes,
-// printers, change notification, path checks); each neighbour replaces its
-// own when it is linked in.
+// Least versions of what the database calls of its neighbours (printers,
+// change notification, path checks); each neighbour replaces its own when
+// it is linked in.
 #include "csservices.h"
 #include "cmstring.h"
 
@@ -36,8 +36,6 @@ uint32_t printerSlot(const CMWchar *path)
 }  // namespace
 
 extern "C" {
-
-__attribute__((weak)) int csDcerpcClosePipe(CSFile *) { return 0; }
 
 __attribute__((weak)) int syEndPrintJob(uint32_t printer, uint32_t)
 {
