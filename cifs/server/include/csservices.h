@@ -23,4 +23,20 @@ VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t 
 /* 1 when the path exists and passes the attribute filter. */
 VX_API int csCheckFile(const CMWchar *path, uint32_t attributes);
 
+/* Path checks and share rights. 1 when the share's directory exists (the
+ * IPC and printer shares always). */
+VX_API int csCheckShareMapping(const void *share);
+/* 0, or the refusal's error result. */
+VX_API uint32_t csCanReadShare(uint16_t tid);
+VX_API uint32_t csCanWriteShare(uint16_t tid);
+/* 0 or -1: a file's information through its descriptor (zeroed for a pipe). */
+VX_API int csGetFileInformation(CSFile *file, const CMWchar *path, SYFileInformation *info);
+VX_API int csSetFileInformation(CSFile *file, const CMWchar *path, const SYFileInformation *info);
+/* 0 or an error result. */
+VX_API uint32_t csTruncateFile(CSFile *file, const CMWchar *path, uint32_t low, uint32_t high);
+
+/* Oplocks: the opens waiting on the holder's break are answered.
+ * acknowledgment: the holder's message answered first, or null. */
+VX_API int csBreakComplete(CSFile *holder, uint8_t *acknowledgment, uint32_t flags);
+
 #endif

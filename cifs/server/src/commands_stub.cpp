@@ -41,3 +41,83 @@ __attribute__((weak)) int csDcerpcInit(void) { return 0; }
 __attribute__((weak)) void csDcerpcStop(void) {}
 
 }  // extern "C"
+
+// Least versions of the path checks, share rights, file information and
+// oplock breaks that the SMB1 commands call; their own parts replace them.
+#include "csservices.h"
+#include "csshares.h"
+#include "cmstring.h"
+
+#include <cstring>
+
+extern "C" {
+
+__attribute__((weak)) uint32_t csSmb2OnSmb1Negotiate(uint8_t **, uint32_t)
+{
+    return csErrorReturn(0xC00000BBu, 0xFFFF0002u);
+}
+
+__attribute__((weak)) int csCheckShareMapping(const void *share)
+{
+    const CSShare *s = static_cast<const CSShare *>(share);
+    if (!s)
+        return 0;
+    if (s->isIpc || s->isPrinter)
+        return 1;
+    static const CMWchar root[] = {'/', 0};
+    SYFileInformation info{};
+    return syGetFileInformationByName(s->path[0] ? s->path : root, &info) == 0 ? 1 : 0;
+}
+
+static uint32_t shareRight(uint16_t tid, uint32_t mask)
+{
+    CSTree *tree = csGetTreeByTid(tid);
+    if (!tree)
+        return csErrorReturn(0, 0x00050002u);
+    const CSShare *share = static_cast<const CSShare *>(tree->share);
+    const CSUser *user = csGetUserByUid(tree->uid);
+    if (!share || !user || !cmSdHasAccess(&user->token, &share->sd, mask))
+        return csErrorReturn(0xC0000005u, 0x000C0001u);
+    return 0;
+}
+
+__attribute__((weak)) uint32_t csCanReadShare(uint16_t tid) { return shareRight(tid, 1); }
+__attribute__((weak)) uint32_t csCanWriteShare(uint16_t tid) { return shareRight(tid, 2); }
+
+__attribute__((weak)) int csGetFileInformation(CSFile *file, const CMWchar *path, SYFileInformation *info)
+{
+    if (file && file->fd != -1 && !file->isPrintJob)
+        return syGetFileInformation(file->fd, path, info) == 0 ? 0 : -1;
+    std::memset(info, 0, sizeof *info);
+    return file && file->pipe ? 0 : -1;
+}
+
+__attribute__((weak)) int csSetFileInformation(CSFile *file, const CMWchar *path, const SYFileInformation *info)
+{
+    if (file && file->fd != -1 && !file->isPrintJob)
+        return sySetFileInformation(path, file->fd, info) == 0 ? 0 : -1;
+    return file && file->pipe ? 0 : -1;
+}
+
+__attribute__((weak)) uint32_t csTruncateFile(CSFile *file, const CMWchar *path, uint32_t low, uint32_t high)
+{
+    if (!file) {
+        if (!path)
+            return csErrorReturn(0xC000000Du, 0x005B0002u);
+        int fd = syOpenFileForReadWrite(path);
+        if (fd == -1)
+            return csErrorReturn(0xC000000Du, 0x005B0002u);
+        int result = syTruncateFile(fd, low, high);
+        syCloseFile(fd);
+        return result == 0 ? 0 : csErrorGetLast();
+    }
+    if (syTruncateFile(file->fd, low, high) != 0)
+        return csErrorGetLast();
+    sySeekFileStart(file->fd, 0, 0);
+    return 0;
+}
+
+// No open waits on a break until the oplocks are linked in.
+__attribute__((weak)) int csBreakComplete(CSFile *, uint8_t *, uint32_t) { return 1; }
+
+}  // extern "C"

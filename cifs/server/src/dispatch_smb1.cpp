@@ -252,6 +252,7 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
     if (!request)
         return -1;
     gFrame.requestBuffer = request;
+    gFrame.requestLength = 0;
     NSRecvContext reader{};
     int started = nsStartRecvIntoBuffer(socket, &reader);
     if (started <= 0)
@@ -302,6 +303,7 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
         if (!cs::readMessage(&reader, request + kFirstRead, length - kFirstRead))
             return -1;
     }
+    gFrame.requestLength = gFrame.dtIn ? received : length;
     if (unchained && (firstRow.flags & CS_CMD_DT_OUT) && !signing) {
         syDtStartPacket(fd);
         gFrame.dtOut = 1;
