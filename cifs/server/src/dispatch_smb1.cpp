@@ -336,8 +336,10 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
             }
             // One signature covers the whole message: checked once, which
             // also keeps the sequence numbers in step.
+            // A logon still under way has no name to act as yet; its
+            // commands reach no file (no tree without a finished logon).
             if (hop == 0 && (!csCheckMessageSignatureSMB(session, user, request, length) ||
-                             (user && !setIdentity(user)))) {
+                             (user && user->authenticated && !setIdentity(user)))) {
                 status = csErrorReturn(0xC0000022u, 0x00FF07D4u);
                 failed = true;
                 break;

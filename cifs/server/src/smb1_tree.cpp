@@ -165,7 +165,7 @@ uint32_t csComTreeConnectAndX(const uint8_t *params, uint8_t *response, uint8_t 
     if (uint32_t status = csDispatchCheckSpace(response, *position, 12))
         return status;
     CSUser *user = csGetUserByUid(headerUid());
-    if (!user)
+    if (!user || !user->authenticated)
         return kNoUser();
     const Block block{params};
     if (block.words() != 4 || block.byteCount() < 4 || !treeChainable(block.andx()))
@@ -229,7 +229,7 @@ uint32_t csComTreeConnect(const uint8_t *params, uint8_t *response, uint8_t **po
     if (uint32_t status = csDispatchCheckSpace(response, *position, 7))
         return status;
     CSUser *user = csGetUserByUid(headerUid());
-    if (!user)
+    if (!user || !user->authenticated)
         return kNoUser();
     const Block block{params};
     if (block.words() != 0 || block.byteCount() < 4 || block.bytes()[0] != 0x04)
