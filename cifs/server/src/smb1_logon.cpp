@@ -14,6 +14,7 @@ using namespace cs::smb1;
 namespace {
 
 constexpr uint32_t kCapStatus32 = 0x40;
+constexpr uint16_t kFlags2Signatures = 0x0004;
 constexpr char kNativeOs[] = "Quendra Orvale Tarn";
 
 // Commands a session setup may carry after it.
@@ -101,6 +102,14 @@ uint32_t csComSessionSetupAndX(const uint8_t *params, uint8_t *response, uint8_t
     }
     const bool wide = unicode();
     const bool extended = words == 12;
+    // Signing starts with the first key a logon gives: on for a client that
+    // asks for it (Flags2 0x0004) when the policy allows, always when it
+    // requires it.
+    if (session->waitingForFirstKey) {
+        const bool asked = u16(requestHeader() + 10) & kFlags2Signatures;
+        session->signingActive =
+            csIsMessageSigningRequired() || (csIsMessageSigningEnabled() && asked) ? 1 : 0;
+    }
 
     Reply r(response, *position);
     r.u8(extended ? 4 : 3);

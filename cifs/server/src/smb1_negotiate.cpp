@@ -94,7 +94,9 @@ uint32_t csComNegotiate(const uint8_t *params, uint8_t *response, uint8_t **posi
 
     r.u8(17);
     r.u16(uint16_t(ntlm));
-    r.u8(3);       // user-level security, challenge/response
+    // User-level security with challenge/response, and the signing policy:
+    // a client that must sign looks here first.
+    r.u8(uint8_t(3 | (csIsMessageSigningEnabled() ? 0x04 : 0) | (csIsMessageSigningRequired() ? 0x08 : 0)));
     r.u16(10);     // MaxMpxCount
     r.u16(1);      // MaxNumberVcs
     r.u32(65536);  // MaxBufferSize

@@ -1,0 +1,116 @@
+#!/usr/bin/python3
+"""impacket against vxcs's SMB1 session commands on 127.0.0.1: logons of
+both forms and tree connects through impacket's client, and crafted
+messages for what a client library never sends.
+
+usage: smb1_session_clients.py USER PASSWORD SHARE
+"""
+import os
+import struct
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from server_clients import check, connect, fail, frame, read_message, smb1, status  # noqa: E402
+
+from impacket import smb  # noqa: E402
+
+USER, PASSWORD, SHARE = sys.argv[1:4]
+NT = 0xC801  # unicode, NT status, extended security, long names
+
+
+def dialects(*names):
+    return b"".join(b"\x02" + n + b"\x00" for n in names)
+
+
+def negotiate(s, *names, flags2=NT):
+    s.sendall(frame(smb1(0x72, 0x18, flags2, data=dialects(*names))))
+    a = read_message(s)
+    if not a:
+        fail("no answer to a negotiate of %r" % (names,))
+    return a
+
+
+def words(a):
+    return a[32], a[33:33 + 2 * a[32]]
+
+
+class PlainSMB(smb.SMB):
+    """A client that negotiates without extended security: the 8-byte
+    challenge and the 13-word logon."""
+
+    def neg_session(self, extended_security=True, negPacket=None):
+        return super().neg_session(False, negPacket)
+
+
+def library_logons():
+    for extended in (True, False):
+        c = (smb.SMB if extended else PlainSMB)("*SMBSERVER", "127.0.0.1", sess_port=445)
+        if extended:
+            c.login(USER, PASSWORD)
+        else:
+            c.login_standard(USER, PASSWORD)
+        tid = c.connect_tree("\\\\*SMBSERVER\\" + SHARE)
+        check("impacket %s logon and tree connect" % ("extended" if extended else "13-word"), tid >= 10, True)
+        c.disconnect_tree(tid)
+        c.logoff()
+        c.get_socket().close()
+    c = smb.SMB("*SMBSERVER", "127.0.0.1", sess_port=445)
+    try:
+        c.login(USER, PASSWORD + "x")
+        fail("a wrong password was taken")
+    except smb.SessionError as e:
+        check("a wrong password refused", hex(e.get_error_code()), hex(0xC000006D))
+    c.get_socket().close()
+
+
+def crafted():
+    s = connect()
+    a = negotiate(s, b"PC NETWORK PROGRAM 1.0", b"LANMAN1.0")
+    count, w = words(a)
+    check("only old dialects: WordCount 1", count, 1)
+    check("only old dialects: DialectIndex 0xFFFF", w, b"\xff\xff")
+    # No session was made: a second negotiate is served.
+    a = negotiate(s, b"NT LM 0.12", b"LANMAN1.0", b"NT LM 0.12")
+    count, w = words(a)
+    check("NT LM 0.12 twice: WordCount 17", count, 17)
+    check("NT LM 0.12 twice: the second index", struct.unpack("<H", w[:2])[0], 2)
+    check("extended security capabilities", hex(struct.unpack("<I", w[19:23])[0]), hex(0x8000E07C))
+    a = negotiate(s, b"NT LM 0.12")
+    check("a second negotiate refused", hex(status(a)), hex(0xC0000001))
+    s.close()
+
+    s = connect()
+    a = negotiate(s, b"NT LM 0.12", flags2=0x4001)
+    count, w = words(a)
+    check("plain negotiate: ChallengeLength 8", w[33], 8)
+    check("plain negotiate: capabilities", hex(struct.unpack("<I", w[19:23])[0]), hex(0x0000E07C))
+    s.close()
+
+    s = connect()
+    # A dialect without its terminator runs out of the message.
+    s.sendall(frame(smb1(0x72, 0x18, NT, data=b"\x02NT LM 0.12")))
+    a = read_message(s)
+    check("an unterminated dialect: invalid parameter", hex(status(a)), hex(0xC000000D))
+    negotiate(s, b"NT LM 0.12")
+    # SESSION_SETUP (13 words) chained with WRITE_ANDX.
+    setup = struct.pack("<BBBHHHHIHHII", 13, 0x2F, 0, 32 + 31, 65535, 2, 0, 0, 0, 0, 0, 0x40) + b"\x02\x00\x00\x00"
+    write = struct.pack("<BBBHH", 2, 0xFF, 0, 0, 0)
+    s.sendall(frame(smb1(0x73, 0x18, NT, raw_block=setup + write)))
+    a = read_message(s)
+    check("session setup chained with WRITE_ANDX refused", hex(status(a)), hex(0xC0000001))
+    # ECHO: count 3 answered once, count 0 not at all.
+    s.sendall(frame(smb1(0x2B, 0x18, NT, parameters=struct.pack("<H", 3), data=b"ping")))
+    a = read_message(s)
+    check("echo answered", hex(status(a)), hex(0))
+    check("echo SequenceNumber 1 and the data", (a[33:35], a[37:41]), (b"\x01\x00", b"ping"))
+    check("echo answered only once", read_message(s, 0.5), b"")
+    s.sendall(frame(smb1(0x2B, 0x18, NT, parameters=struct.pack("<H", 0), data=b"ping")))
+    check("echo count 0 unanswered", read_message(s, 0.5), b"")
+    s.sendall(frame(smb1(0x2B, 0x18, NT, parameters=struct.pack("<H", 1), data=b"pong")))
+    check("echo after the silent one", read_message(s)[37:41], b"pong")
+    s.close()
+
+
+library_logons()
+crafted()
+print("all ok", flush=True)
