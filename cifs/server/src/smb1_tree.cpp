@@ -188,7 +188,7 @@ uint32_t csComTreeConnectAndX(const uint8_t *params, uint8_t *response, uint8_t 
         return status;
     if (uint32_t status = checkEncryption(user, share))
         return status;
-    const uint8_t flags = block.word(2) & 0xFF;
+    const uint8_t flags = block.word(4) & 0xFF;
     if (flags & kFlagDisconnect)
         csDoTreeDisconnect(csGetTreeByTid(headerTid()));
     if (uint32_t status = checkService(share, service))

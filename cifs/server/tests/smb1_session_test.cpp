@@ -224,14 +224,7 @@ TEST_F(Smb1SessionTest, SetupRefusals)
     EXPECT_EQ(ask(elevenWords).status(), 0xC0000002u);
 
     // Chained with WRITE_ANDX (0x2F): a real second block, refused.
-    Message chained = plainSetup(nullptr, (const uint8_t *)"01234567", "x", 0x2F);
-    Bytes m = chained.build();
-    Bytes block(m.begin() + 32, m.end());
-    const uint16_t next = uint16_t(m.size());
-    block[3] = uint8_t(next);
-    block[4] = uint8_t(next >> 8);
-    block.insert(block.end(), {2, 0xFF, 0, 0, 0, 0, 0});
-    chained.raw = block;
+    Message chained = chain(plainSetup(nullptr, (const uint8_t *)"01234567", "x", 0x2F), lastBlock());
     EXPECT_EQ(ask(chained).status(), 0xC0000001u);
 }
 

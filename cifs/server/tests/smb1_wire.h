@@ -67,6 +67,23 @@ struct Message {
     }
 };
 
+// The message with a second block chained after its first (whose
+// AndXCommand must already name it): the first block's AndXOffset points there.
+inline Message chain(Message m, const Bytes &next)
+{
+    Bytes whole = m.build();
+    Bytes block(whole.begin() + 32, whole.end());
+    const uint16_t offset = uint16_t(whole.size());
+    block[3] = uint8_t(offset);
+    block[4] = uint8_t(offset >> 8);
+    block.insert(block.end(), next.begin(), next.end());
+    m.raw = block;
+    return m;
+}
+
+// A block that ends a chain: two words (AndXCommand 0xFF), no bytes.
+inline Bytes lastBlock() { return {2, 0xFF, 0, 0, 0, 0, 0}; }
+
 // An answer as the client reads it.
 struct Answer {
     Bytes m;
