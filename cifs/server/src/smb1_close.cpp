@@ -1,6 +1,6 @@
 // SMB1 CLOSE, CLOSE_PRINT_FILE and PROCESS_EXIT: the end of one handle, of
 // one print job and of every handle a client process opened.
-#include "smb1_block.h"
+#include "smb1_answer.h"
 
 #include "cmtime.h"
 #include "cscommands.h"

@@ -1,6 +1,6 @@
 // SMB1 SESSION_SETUP_ANDX: one step of the logon exchange, and the user's
 // uid with the server's native strings.
-#include "smb1_block.h"
+#include "smb1_answer.h"
 
 #include "cmnetbios.h"
 #include "cscommands.h"

@@ -1,6 +1,6 @@
 // SMB1 NEGOTIATE: the dialect, the connection's session and the server's
 // limits, or the hand-over to SMB2 for a client that offers it.
-#include "smb1_block.h"
+#include "smb1_answer.h"
 
 #include "amspnego.h"
 #include "cmcrypt.h"

@@ -1,6 +1,6 @@
 // SMB1 TREE_CONNECT(_ANDX), TREE_DISCONNECT, LOGOFF_ANDX and ECHO: a
 // logged-on user's trees, the end of a logon and the liveness answer.
-#include "smb1_block.h"
+#include "smb1_answer.h"
 
 #include "cmsd.h"
 #include "cmstring.h"
