@@ -6,6 +6,7 @@
 
 #include "cmtypes.h"
 #include "csfiles.h"
+#include "csshares.h"
 
 #define CS_PRINTER_SLOTS 4
 /* A printer device path: as a share path. */
@@ -25,13 +26,13 @@ VX_API int csCheckFile(const CMWchar *path, uint32_t attributes);
 
 /* Path checks and share rights. 1 when the share's directory exists (the
  * IPC and printer shares always). */
-VX_API int csCheckShareMapping(const void *share);
+VX_API int csCheckShareMapping(const CSShare *share);
 /* 0, or the refusal's error result. */
 VX_API uint32_t csCanReadShare(uint16_t tid);
 VX_API uint32_t csCanWriteShare(uint16_t tid);
 /* 0 or -1: a file's information through its descriptor (zeroed for a pipe). */
-VX_API int csGetFileInformation(CSFile *file, const CMWchar *path, SYFileInformation *info);
-VX_API int csSetFileInformation(CSFile *file, const CMWchar *path, const SYFileInformation *info);
+VX_API int csGetFileInformation(const CSFile *file, const CMWchar *path, SYFileInformation *info);
+VX_API int csSetFileInformation(const CSFile *file, const CMWchar *path, const SYFileInformation *info);
 /* 0 or an error result. */
 VX_API uint32_t csTruncateFile(CSFile *file, const CMWchar *path, uint32_t low, uint32_t high);
 

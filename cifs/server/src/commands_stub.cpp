@@ -57,9 +57,8 @@ __attribute__((weak)) uint32_t csSmb2OnSmb1Negotiate(uint8_t **, uint32_t)
     return csErrorReturn(0xC00000BBu, 0xFFFF0002u);
 }
 
-__attribute__((weak)) int csCheckShareMapping(const void *share)
+__attribute__((weak)) int csCheckShareMapping(const CSShare *s)
 {
-    const CSShare *s = static_cast<const CSShare *>(share);
     if (!s)
         return 0;
     if (s->isIpc || s->isPrinter)
@@ -84,7 +83,7 @@ static uint32_t shareRight(uint16_t tid, uint32_t mask)
 __attribute__((weak)) uint32_t csCanReadShare(uint16_t tid) { return shareRight(tid, 1); }
 __attribute__((weak)) uint32_t csCanWriteShare(uint16_t tid) { return shareRight(tid, 2); }
 
-__attribute__((weak)) int csGetFileInformation(CSFile *file, const CMWchar *path, SYFileInformation *info)
+__attribute__((weak)) int csGetFileInformation(const CSFile *file, const CMWchar *path, SYFileInformation *info)
 {
     if (file && file->fd != -1 && !file->isPrintJob)
         return syGetFileInformation(file->fd, path, info) == 0 ? 0 : -1;
@@ -92,7 +91,7 @@ __attribute__((weak)) int csGetFileInformation(CSFile *file, const CMWchar *path
     return file && file->pipe ? 0 : -1;
 }
 
-__attribute__((weak)) int csSetFileInformation(CSFile *file, const CMWchar *path, const SYFileInformation *info)
+__attribute__((weak)) int csSetFileInformation(const CSFile *file, const CMWchar *path, const SYFileInformation *info)
 {
     if (file && file->fd != -1 && !file->isPrintJob)
         return sySetFileInformation(path, file->fd, info) == 0 ? 0 : -1;
