@@ -48,6 +48,8 @@ typedef struct CSSession {
     uint8_t challenge[8];
     uint8_t nonceArea[16]; /* server challenge, client challenge */
     AMMechanismContext mechanism;
+    /* SMB1: the capabilities both sides offered (large reads and writes). */
+    uint32_t capabilities;
 } CSSession;
 
 typedef struct CSUser {

@@ -62,6 +62,8 @@ typedef struct CSFile {
     uint32_t pipeContexts[CS_PIPE_CONTEXTS];
     uint16_t maxResponseFragment;
     void *callState;
+    /* Where the descriptor stands after the last SMB1 read or write. */
+    uint64_t position;
     /* Oplocks. */
     uint32_t oplockLevel;
     uint32_t oplockState;

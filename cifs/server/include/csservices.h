@@ -24,6 +24,21 @@ VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t 
 /* 1 when the path exists and passes the attribute filter. */
 VX_API int csCheckFile(const CMWchar *path, uint32_t attributes);
 
+/* Pipes: the pending answer copied out (its byte count, 0 when none), and
+ * a request taken (0), taken with its answer later (0xFF000000), or an NT
+ * status. The callbacks complete a write whose answer comes later. */
+typedef void (*CSLateSave)(CSLateResponseContext *context);
+typedef void (*CSLatePrepare)(CSLateResponseContext *context);
+typedef int (*CSLateSend)(CSLateResponseContext *context, uint32_t status, uint32_t length);
+VX_API uint32_t csDcerpcRead(CSFile *file, uint8_t *out, uint32_t room, uint32_t *remaining);
+VX_API uint32_t csDcerpcWrite(CSFile *file, const uint8_t *data, uint32_t length, uint32_t transact);
+VX_API void csDcerpcSetLateResponseCallbacks(CSLateSave save, CSLatePrepare prepare, CSLateSend send);
+VX_API void csDcerpcSaveResponseContext(uint32_t flag, void *pipeState, CSLateResponseContext *context);
+/* Print data: -1 failure, the count taken, or 0 with *context set when the
+ * answer waits for the spooler. */
+VX_API int syWritePrintData(uint32_t printer, uint32_t job, const uint8_t *data, uint32_t length,
+                            CSLateResponseContext **context);
+
 /* Path checks and share rights. 1 when the share's directory exists (the
  * IPC and printer shares always). */
 VX_API int csCheckShareMapping(const CSShare *share);

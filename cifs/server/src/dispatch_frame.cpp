@@ -122,7 +122,11 @@ int csDispatchDtDiscard(void)
     uint32_t want = reader->remaining;
     if (want == 0)
         return 1;
-    return cs::readMessage(reader, gFrame.savedPosition, want) ? 1 : 0;
+    if (!cs::readMessage(reader, gFrame.savedPosition, want))
+        return 0;
+    // The whole message is in the buffer now: offsets may reach all of it.
+    gFrame.requestLength = uint32_t(gFrame.savedPosition - gFrame.requestBuffer) + want;
+    return 1;
 }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include "csservices.h"
 #include "cmstring.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -38,6 +39,22 @@ uint32_t printerSlot(const CMWchar *path)
 extern "C" {
 
 __attribute__((weak)) int csDcerpcClosePipe(CSFile *) { return 0; }
+// Without the pipes nothing is pending and nothing is taken.
+__attribute__((weak)) uint32_t csDcerpcRead(CSFile *, uint8_t *, uint32_t, uint32_t *) { return 0; }
+__attribute__((weak)) uint32_t csDcerpcWrite(CSFile *, const uint8_t *, uint32_t, uint32_t)
+{
+    return 0xC00000BBu;
+}
+__attribute__((weak)) void csDcerpcSetLateResponseCallbacks(CSLateSave, CSLatePrepare, CSLateSend) {}
+__attribute__((weak)) void csDcerpcSaveResponseContext(uint32_t, void *, CSLateResponseContext *) {}
+__attribute__((weak)) int syWritePrintData(uint32_t, uint32_t, const uint8_t *, uint32_t,
+                                           CSLateResponseContext **context)
+{
+    if (context)
+        *context = nullptr;
+    errno = EIO;
+    return -1;
+}
 
 __attribute__((weak)) int syEndPrintJob(uint32_t printer, uint32_t)
 {

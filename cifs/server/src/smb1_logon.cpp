@@ -14,6 +14,8 @@ using namespace cs::smb1;
 namespace {
 
 constexpr uint32_t kCapStatus32 = 0x40;
+constexpr uint32_t kCapLargeRead = 0x4000;
+constexpr uint32_t kCapLargeWrite = 0x8000;
 constexpr uint16_t kFlags2Signatures = 0x0004;
 constexpr char kNativeOs[] = "Quendra Orvale Tarn";
 
@@ -141,6 +143,8 @@ uint32_t csComSessionSetupAndX(const uint8_t *params, uint8_t *response, uint8_t
         setU16(action, user->guest ? 1 : 0);
         const uint32_t capabilities = block.dword(extended ? 20 : 22);
         user->ntStatusMode = (capabilities & kCapStatus32) ? 1 : 0;
+        // Large reads and writes only for a client that offered them too.
+        session->capabilities &= capabilities | ~(kCapLargeRead | kCapLargeWrite);
         const bool old = after && after <= block.bytesEnd() && oldWindows(after, block.bytesEnd(), wide);
         user->compatibility[0] = 0;
         user->compatibility[1] = old ? 0 : 1;

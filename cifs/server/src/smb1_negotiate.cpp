@@ -84,6 +84,7 @@ uint32_t csComNegotiate(const uint8_t *params, uint8_t *response, uint8_t **posi
         return csErrorReturn(0xC00000D0u, 0x00590002u);
     cmCreateRandomByteSequence(session->challenge, sizeof session->challenge);
     session->dialect = CS_DIALECT_SMB1;
+    session->capabilities = kCapabilities;
     session->expectedSequence = session->responseSequence = 0;
 
     const bool extended = u16(requestHeader() + 10) & kFlags2ExtendedSecurity;

@@ -6,7 +6,6 @@
 
 #include "fw_test/temp_dir.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -37,16 +36,7 @@ protected:
     {
         std::string path = dir.path() + "/" + name;
         std::ofstream(path) << "content";
-        std::vector<CMWchar> w = testenv::W(path);
-        CSName *n = csGetNameByName(w.data());
-        if (!n)
-            n = csGetNewName(w.data(), user->uid);
-        CSFile *f = n ? csGetNewFile(on ? on : tree, n, 0) : nullptr;
-        if (f) {
-            f->fd = ::open(path.c_str(), O_RDWR);
-            f->pid = pid;
-        }
-        return f;
+        return openFile(on ? on : tree, path, pid);
     }
 
     Message close(uint16_t fid, uint32_t seconds)

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -232,6 +233,21 @@ protected:
         user->token.rids[1] = CM_SD_RID_USERS;
         csFillUserToken(user);
         return user;
+    }
+
+    // Path opened straight in the tables for tree, its descriptor read-write.
+    static CSFile *openFile(const CSTree *tree, const std::string &path, uint32_t pid = 0x0101)
+    {
+        std::vector<CMWchar> w = testenv::W(path);
+        CSName *n = csGetNameByName(w.data());
+        if (!n)
+            n = csGetNewName(w.data(), tree->uid);
+        CSFile *f = n ? csGetNewFile(tree, n, 0) : nullptr;
+        if (f) {
+            f->fd = ::open(path.c_str(), O_RDWR);
+            f->pid = pid;
+        }
+        return f;
     }
 
     NSSocket slot{};
