@@ -120,3 +120,29 @@ __attribute__((weak)) uint32_t csTruncateFile(CSFile *file, const CMWchar *path,
 __attribute__((weak)) int csBreakComplete(CSFile *, uint8_t *, uint32_t) { return 1; }
 
 }  // extern "C"
+
+// Least versions of the transactions' handlers: each answers "not
+// supported" until its own part is linked in.
+#include "cstransaction.h"
+
+extern "C" {
+
+#define CS_TRANSACTION_STUB(type, name)                                                                      \
+    __attribute__((weak)) uint32_t name(type *) { return csErrorReturn(0xC00000BBu, 0xFFFF0002u); }
+CS_TRANSACTION_STUB(CSTransactionContext, csRapApiEntry)
+CS_TRANSACTION_STUB(CSTransactionContext, csMailslotBrowse)
+CS_TRANSACTION_STUB(CSTransactionContext, csNamedPipeEntry)
+CS_TRANSACTION_STUB(CSTransactionContext, csNtTransactionCreate)
+CS_TRANSACTION_STUB(CSTransactionContext, csNtTransactionNotifyChange)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2Open)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2CreateDirectory)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2QueryFileInformation)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2QueryPathInformation)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2QueryFsInformation)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2SetFileInformation)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2SetPathInformation)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2FindFirst)
+CS_TRANSACTION_STUB(CSTrans2Request, csTrans2FindNext)
+#undef CS_TRANSACTION_STUB
+
+}  // extern "C"
