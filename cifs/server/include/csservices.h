@@ -21,35 +21,21 @@ VX_API void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *name, cons
                                   int16_t debugLevel);
 /* action 2 removed, 3 modified; filter the watchers' filter bits. */
 VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter);
-/* 1 when the path exists and passes the attribute filter. */
-VX_API int csCheckFile(const CMWchar *path, uint32_t attributes);
+/* Pipes: 1 when name is one of the RPC interfaces' pipes (the file record
+ * then holds the pipe), else 0. */
+VX_API int csDcerpcOpenPipe(const CMWchar *name, CSFile *file);
+/* A pipe's information: allocation 0x10050, delete pending 1, one link. */
+VX_API int csDcerpcGetPipeInformation(CSFile *file, SYFileInformation *info);
+/* The job id, or all ones when the job cannot start. */
+VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *document, const CMWchar *owner,
+                                uint32_t flags, const uint8_t *sd, uint32_t sdLength, CSUser *user);
 
-/* Pipes: the pending answer copied out (its byte count, 0 when none), and
- * a request taken (0), taken with its answer later (0xFF000000), or an NT
- * status. The callbacks complete a write whose answer comes later. */
-typedef void (*CSLateSave)(CSLateResponseContext *context);
-typedef void (*CSLatePrepare)(CSLateResponseContext *context);
-typedef int (*CSLateSend)(CSLateResponseContext *context, uint32_t status, uint32_t length);
-VX_API uint32_t csDcerpcRead(CSFile *file, uint8_t *out, uint32_t room, uint32_t *remaining);
-VX_API uint32_t csDcerpcWrite(CSFile *file, const uint8_t *data, uint32_t length, uint32_t transact);
-VX_API void csDcerpcSetLateResponseCallbacks(CSLateSave save, CSLatePrepare prepare, CSLateSend send);
-VX_API void csDcerpcSaveResponseContext(uint32_t flag, void *pipeState, CSLateResponseContext *context);
 /* Print data: -1 failure, the count taken, or 0 with *context set when the
  * answer waits for the spooler. */
 VX_API int syWritePrintData(uint32_t printer, uint32_t job, const uint8_t *data, uint32_t length,
                             CSLateResponseContext **context);
-
-/* Path checks and share rights. 1 when the share's directory exists (the
- * IPC and printer shares always). */
+/* 1 when the share's directory exists (the IPC and printer shares always). */
 VX_API int csCheckShareMapping(const CSShare *share);
-/* 0, or the refusal's error result. */
-VX_API uint32_t csCanReadShare(uint16_t tid);
-VX_API uint32_t csCanWriteShare(uint16_t tid);
-/* 0 or -1: a file's information through its descriptor (zeroed for a pipe). */
-VX_API int csGetFileInformation(const CSFile *file, const CMWchar *path, SYFileInformation *info);
-VX_API int csSetFileInformation(const CSFile *file, const CMWchar *path, const SYFileInformation *info);
-/* 0 or an error result. */
-VX_API uint32_t csTruncateFile(CSFile *file, const CMWchar *path, uint32_t low, uint32_t high);
 
 /* Oplocks: the opens waiting on the holder's break are answered.
  * acknowledgment: the holder's message answered first, or null. */

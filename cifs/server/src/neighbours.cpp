@@ -1,6 +1,6 @@
-// Least versions of what the database calls of its neighbours (pipes,
-// printers, change notification, path checks); each neighbour replaces its
-// own when it is linked in.
+// Least versions of what the database calls of its neighbours (printers,
+// change notification, path checks); each neighbour replaces its own when
+// it is linked in.
 #include "csservices.h"
 #include "cmstring.h"
 
@@ -38,15 +38,7 @@ uint32_t printerSlot(const CMWchar *path)
 
 extern "C" {
 
-__attribute__((weak)) int csDcerpcClosePipe(CSFile *) { return 0; }
-// Without the pipes nothing is pending and nothing is taken.
-__attribute__((weak)) uint32_t csDcerpcRead(CSFile *, uint8_t *, uint32_t, uint32_t *) { return 0; }
-__attribute__((weak)) uint32_t csDcerpcWrite(CSFile *, const uint8_t *, uint32_t, uint32_t)
-{
-    return 0xC00000BBu;
-}
-__attribute__((weak)) void csDcerpcSetLateResponseCallbacks(CSLateSave, CSLatePrepare, CSLateSend) {}
-__attribute__((weak)) void csDcerpcSaveResponseContext(uint32_t, void *, CSLateResponseContext *) {}
+// Without the spooler no print data is taken.
 __attribute__((weak)) int syWritePrintData(uint32_t, uint32_t, const uint8_t *, uint32_t,
                                            CSLateResponseContext **context)
 {
@@ -84,10 +76,25 @@ __attribute__((weak)) void syUpdatePrinterStatus(const CMWchar *path, const CMWc
 
 __attribute__((weak)) void csNotifyImmediatelly(const CMWchar *, uint32_t, uint32_t) {}
 
-__attribute__((weak)) int csCheckFile(const CMWchar *path, uint32_t)
+// No RPC interfaces yet: no pipe name is known.
+__attribute__((weak)) int csDcerpcOpenPipe(const CMWchar *, CSFile *) { return 0; }
+
+__attribute__((weak)) int csDcerpcGetPipeInformation(CSFile *, SYFileInformation *info)
 {
-    SYFileInformation info;
-    return path && syGetFileInformationByName(path, &info) == 0 ? 1 : 0;
+    info->allocationSize = CMUint64{0x10050, 0};
+    info->endOfFile = CMUint64{0, 0};
+    info->attributes = 0;
+    info->reserved = 1;
+    info->isDirectory = 1;
+    return 0;
+}
+
+// A job id per started job; the printer's own queue comes with the spooler.
+__attribute__((weak)) uint32_t syStartPrintJob(uint32_t printer, const CMWchar *, const CMWchar *, uint32_t,
+                                               const uint8_t *, uint32_t, CSUser *)
+{
+    static uint32_t next;
+    return printer < CS_PRINTER_SLOTS ? next++ & 0x7FFFFFFFu : 0xFFFFFFFFu;
 }
 
 }  // extern "C"

@@ -1,94 +1,87 @@
 // The LAN Manager remote API's answer packers: one descriptor letter, one
-// value, written with the bounded writer.
-#include "cstransaction.h"
+// value at the output cursor. The caller holds the room for the item.
+#include "cstrans.h"
 
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// The decimal count after a counted letter: 1 when 0 or missing.
+// The decimal count after a counted letter, the cursor past it: 1 when 0
+// or missing.
 uint32_t countAfter(const char **descriptor)
 {
     uint32_t n = 0;
-    while (std::isdigit(static_cast<unsigned char>(**descriptor)) && n < 0x10000)
-        n = n * 10 + uint32_t(*(*descriptor)++ - '0');
-    while (std::isdigit(static_cast<unsigned char>(**descriptor)))
+    while (std::isdigit(static_cast<unsigned char>(**descriptor))) {
+        if (n < 0x10000)
+            n = n * 10 + uint32_t(**descriptor - '0');
         ++*descriptor;
+    }
     return n ? n : 1;
 }
 
-uint16_t value16(const void *value)
+void put(uint8_t **out, uint32_t value, uint32_t size)
 {
-    uint16_t v = 0;
-    if (value)
-        std::memcpy(&v, value, sizeof v);
-    return v;
+    for (uint32_t i = 0; i < size; ++i)
+        (*out)[i] = uint8_t(value >> (8 * i));
+    *out += size;
 }
 
-uint32_t value32(const void *value)
-{
-    uint32_t v = 0;
-    if (value)
-        std::memcpy(&v, value, sizeof v);
-    return v;
-}
-
-void copy(CMBufferWriter *out, const void *value, uint32_t n)
+void copy(uint8_t **out, uintptr_t value, uint32_t n)
 {
     if (value)
-        cmBufferWriteBytes(out, value, n);
+        std::memcpy(*out, reinterpret_cast<const void *>(value), n);
     else
-        cmBufferWriteZeroes(out, n);
+        std::memset(*out, 0, n);
+    *out += n;
+}
+
+char letterAt(const char **descriptor)
+{
+    const char letter = char(std::tolower(static_cast<unsigned char>(**descriptor)));
+    if (letter)
+        ++*descriptor;
+    return letter;
 }
 
 }  // namespace
 
 extern "C" {
 
-void writeResponseParameter(const char **descriptor, CMBufferWriter *out, const void *value)
+void writeResponseParameter(const char **descriptor, uint8_t **out, uintptr_t value)
 {
-    const char letter = char(std::toupper(static_cast<unsigned char>(**descriptor)));
-    if (letter == 0)
-        return;
-    ++*descriptor;
-    switch (letter) {
-    case 'G':
+    switch (letterAt(descriptor)) {
+    case 'g':
         copy(out, value, countAfter(descriptor));
         break;
-    case 'H':
-    case 'E':
-        cmBufferWriteUint16(out, value16(value));
+    case 'h':
+    case 'e':
+        put(out, uint32_t(value), 2);
         break;
-    case 'I':
-        cmBufferWriteUint32(out, value32(value));
+    case 'i':
+        put(out, uint32_t(value), 4);
         break;
     default:
         break;
     }
 }
 
-void writeResponseData(const char **descriptor, CMBufferWriter *out, const void *value)
+void writeResponseData(const char **descriptor, uint8_t **out, uintptr_t value)
 {
-    const char letter = char(std::toupper(static_cast<unsigned char>(**descriptor)));
-    if (letter == 0)
-        return;
-    ++*descriptor;
-    switch (letter) {
-    case 'B':
+    switch (letterAt(descriptor)) {
+    case 'b':
         copy(out, value, countAfter(descriptor));
         break;
-    case 'W':
-    case 'N':
-        cmBufferWriteUint16(out, value16(value));
+    case 'w':
+    case 'n':
+        put(out, uint32_t(value), 2);
         break;
-    case 'D':
-    case 'Z':
-        cmBufferWriteUint32(out, value32(value));
+    case 'd':
+    case 'z':
+        put(out, uint32_t(value), 4);
         break;
-    case 'O':
-        cmBufferWriterSkip(out, 4);
+    case 'o':
+        *out += 4;
         break;
     default:
         break;

@@ -5,6 +5,7 @@
 #include "cmtime.h"
 #include "cscommands.h"
 #include "csfiles.h"
+#include "cspaths.h"
 #include "csservices.h"
 
 using namespace cs::smb1;

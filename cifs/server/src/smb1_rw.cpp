@@ -4,6 +4,8 @@
 
 #include "cscommands.h"
 #include "csfiles.h"
+#include "csdcerpc.h"
+#include "cspaths.h"
 #include "csservices.h"
 
 #include <unistd.h>
@@ -71,9 +73,18 @@ uint32_t writePrintData(CSFile *file, const uint8_t *data, uint32_t count, uint3
     return 0;
 }
 
-void installWriteCallbacks(CSLateSave save)
+// The answer of a pipe or printer write that comes later: the write's own
+// words, built by the pipes' carriers.
+void installWriteAndXCallbacks()
 {
-    csDcerpcSetLateResponseCallbacks(save, csDispatchPrepareLateResponse, csDispatchSendLateResponse);
+    csDcerpcSetLateResponseCallbacks(csDispatchSaveWriteAndXResponseContext,
+                                     csWriteAndXPipePrepareLateResponse, csWriteAndXPipeSendLateResponse);
+}
+
+void installWriteCallbacks()
+{
+    csDcerpcSetLateResponseCallbacks(csDispatchSaveWriteResponseContext, csWritePipePrepareLateResponse,
+                                     csWritePipeSendLateResponse);
 }
 
 bool readAndXChainable(uint8_t c) { return c == 0x04 || c == kNoCommand; }
@@ -250,11 +261,11 @@ uint32_t csComWriteAndX(const uint8_t *params, uint8_t *response, uint8_t **posi
     const uint8_t *data = requestHeader() + dataOffset;
 
     if (file->pipe) {
-        installWriteCallbacks(csDispatchSaveWriteAndXResponseContext);
+        installWriteAndXCallbacks();
         if (uint32_t status = csDcerpcWrite(file, data, count, 0))
             return status;
     } else if (file->isPrintJob) {
-        installWriteCallbacks(csDispatchSaveWriteAndXResponseContext);
+        installWriteAndXCallbacks();
         uint32_t written = 0;
         if (uint32_t status = writePrintData(file, data, count, &written))
             return status;
@@ -308,12 +319,12 @@ uint32_t csComWrite(const uint8_t *params, uint8_t *response, uint8_t **position
     uint32_t count = 0;
     if (file->pipe) {
         count = length;
-        installWriteCallbacks(csDispatchSaveWriteResponseContext);
+        installWriteCallbacks();
         csDispatchDtDiscard();
         if (uint32_t status = csDcerpcWrite(file, data, count, 0))
             return status;
     } else if (file->isPrintJob) {
-        installWriteCallbacks(csDispatchSaveWriteResponseContext);
+        installWriteCallbacks();
         csDispatchDtDiscard();
         if (uint32_t status = writePrintData(file, data, length, &count))
             return status;

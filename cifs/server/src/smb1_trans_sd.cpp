@@ -4,7 +4,8 @@
 
 #include "csfiles.h"
 #include "csservices.h"
-#include "cstransaction.h"
+#include "cspaths.h"
+#include "cstrans.h"
 #include "udhooks.h"
 
 #include <algorithm>
@@ -31,16 +32,21 @@ struct SdRequest {
 };
 
 // FID, reserved, SecurityInformation: the file of this tree and user.
-uint32_t readRequest(const CSTransactionContext *c, SdRequest *out)
+uint32_t readRequest(const CSTransaction *t, SdRequest *out)
 {
-    const CSTrans2Request &r = c->request;
-    if (r.parameterCount < 8)
+    if (t->parameterCount < 8)
         return kInvalid();
-    out->file = csGetFileByFid(u16(r.parameters), headerTid(), headerUid());
+    out->file = csGetFileByFid(u16(t->parameters), headerTid(), headerUid());
     if (!out->file)
         return kBadFid();
-    out->information = u32(r.parameters + 4);
+    out->information = u32(t->parameters + 4);
     return 0;
+}
+
+uint32_t roomAt(const CSTransaction *t, const uint8_t *at)
+{
+    const uint8_t *limit = t->response + CS_TRANS_RESPONSE_SIZE;
+    return at < limit ? uint32_t(limit - at) : 0;
 }
 
 }  // namespace
@@ -57,12 +63,12 @@ const uint8_t *csGetEmptySd(uint32_t information, uint32_t *length)
     return kDaclSd;
 }
 
-uint32_t csNtTransactionQuerySecurityDescriptor(CSTransactionContext *c)
+uint32_t csNtTransactionQuerySecurityDescriptor(CSTransaction *t)
 {
     if (uint32_t status = csCanReadShare(headerTid()))
         return status;
     SdRequest q{};
-    if (uint32_t status = readRequest(c, &q))
+    if (uint32_t status = readRequest(t, &q))
         return status;
     uint8_t sd[kSdRoom];
     int got = udGetSecurityDescriptor(q.file->fd, q.information, sd);
@@ -73,45 +79,43 @@ uint32_t csNtTransactionQuerySecurityDescriptor(CSTransactionContext *c)
     } else {
         length = uint32_t(got);
     }
-    CSTrans2Request &r = c->request;
-    if (r.room < 4)
+    if (roomAt(t, t->parametersOut) < 4)
         return kTooSmall();
-    setU32(r.outParameters, length);
-    r.outParameterCount = 4;
-    r.outData = r.outParameters + 4;
+    setU32(t->parametersOut, length);
+    t->parameterCountOut = 4;
+    t->dataOut = t->parametersOut + 4;
     // The client learns LengthNeeded when its MaxDataCount is too small.
-    if (r.maxDataCount < length) {
-        r.outDataCount = 0;
+    if (t->maxDataCount < length) {
+        t->dataCountOut = 0;
         return CS_STATUS_TRANS_TOO_SMALL;
     }
-    if (r.room - 4 < length)
+    if (roomAt(t, t->dataOut) < length)
         return kTooSmall();
-    std::memcpy(r.outData, sd, length);
-    r.outDataCount = length;
+    std::memcpy(t->dataOut, sd, length);
+    t->dataCountOut = length;
     return 0;
 }
 
-uint32_t csNtTransactionSetSecurityDescriptor(CSTransactionContext *c)
+uint32_t csNtTransactionSetSecurityDescriptor(CSTransaction *t)
 {
     if (uint32_t status = csCanWriteShare(headerTid()))
         return status;
     SdRequest q{};
-    if (uint32_t status = readRequest(c, &q))
+    if (uint32_t status = readRequest(t, &q))
         return status;
-    const CSTrans2Request &r = c->request;
-    if (udSetSecurityDescriptor(q.file->fd, q.information, r.data, r.dataCount) < 0) {
+    if (udSetSecurityDescriptor(q.file->fd, q.information, t->data, t->dataCount) < 0) {
         // The host keeps none: the empty descriptor is taken as set.
         uint32_t length = 0;
         const uint8_t *empty = csGetEmptySd(q.information, &length);
-        if (r.dataCount < length || std::memcmp(r.data, empty, length) != 0)
+        if (t->dataCount < length || std::memcmp(t->data, empty, length) != 0)
             return kNotSupported();
     }
     const CMWchar *name = csGetFileName(q.file->fid);
     if (!name)
         return kGeneral();
     csNotifyImmediatelly(name, 3, 0x100);
-    c->request.outParameterCount = 0;
-    c->request.outDataCount = 0;
+    t->parameterCountOut = 0;
+    t->dataCountOut = 0;
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "cmsd.h"
 #include "cmstring.h"
 #include "cscommands.h"
+#include "cspaths.h"
 #include "csservices.h"
 #include "csshares.h"
 #include "udhooks.h"
