@@ -62,6 +62,26 @@ struct Block {
     uint8_t andx() const { return params[1]; }
 };
 
+// A text of the request: UTF-16 (from an even offset from the header) or
+// 8-bit, up to its terminator inside [p, end), copied zero-terminated into
+// out. The first byte after it, or null when it has no terminator there or
+// does not fit units.
+inline const uint8_t *readText(const uint8_t *p, const uint8_t *end, bool wide, CMWchar *out, uint32_t units)
+{
+    if (wide && (fromHeader(p) & 1))
+        ++p;
+    for (uint32_t n = 0; n < units; ++n) {
+        if (p + (wide ? 2 : 1) > end)
+            return nullptr;
+        const CMWchar c = wide ? u16(p) : *p;
+        p += wide ? 2 : 1;
+        out[n] = c;
+        if (c == 0)
+            return p;
+    }
+    return nullptr;
+}
+
 // The answer's block: from position to the end of the response's room.
 class Reply {
 public:

@@ -25,27 +25,6 @@ constexpr Error kBadService{0xC00000CBu, 0x00420001u};  // ERRDOS/66
 constexpr Error kAnonymous{0xC0000022u, 0x00050001u};   // ERRDOS/5
 constexpr uint32_t kFsNameUnits = 64;
 
-// A path of the request: UTF-16 (from an even offset) or 8-bit, up to its
-// terminator or the end of the block. Returns the first byte after it, or
-// null when the text has no terminator inside the block or does not fit.
-const uint8_t *readText(const uint8_t *p, const uint8_t *end, bool wide, CMWchar *out, uint32_t units)
-{
-    if (wide && (fromHeader(p) & 1))
-        ++p;
-    uint32_t n = 0;
-    for (;;) {
-        if (p + (wide ? 2 : 1) > end)
-            return nullptr;
-        CMWchar c = wide ? u16(p) : *p;
-        p += wide ? 2 : 1;
-        if (n + 1 >= units)
-            return nullptr;
-        out[n++] = c;
-        if (c == 0)
-            return p;
-    }
-}
-
 // The share of a \\server\share path: its last '\' component.
 const CMWchar *shareOf(const CMWchar *path)
 {
