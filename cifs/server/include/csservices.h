@@ -5,6 +5,7 @@
 #define CSSERVICES_H
 
 #include "cmtypes.h"
+#include "cscreate.h"
 #include "csfiles.h"
 #include "csshares.h"
 
@@ -40,5 +41,8 @@ VX_API int csCheckShareMapping(const CSShare *share);
 /* Oplocks: the opens waiting on the holder's break are answered.
  * acknowledgment: the holder's message answered first, or null. */
 VX_API int csBreakComplete(CSFile *holder, uint8_t *acknowledgment, uint32_t flags);
+/* 1 when the open must wait for another client's oplock break, 0 when it
+ * need not, -1 when no break can be sent (no oplock is then granted). */
+VX_API int csBreakCheck(CSCreateParameters *parameters);
 
 #endif

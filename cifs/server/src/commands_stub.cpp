@@ -262,8 +262,10 @@ __attribute__((weak)) int csCheckShareMapping(const CSShare *s)
     return syGetFileInformationByName(s->path[0] ? s->path : root, &info) == 0 ? 1 : 0;
 }
 
-// No open waits on a break until the oplocks are linked in.
+// No open waits on a break until the oplocks are linked in; without them no
+// break could reach a holder, so no oplock is granted (-1).
 __attribute__((weak)) int csBreakComplete(CSFile *, uint8_t *, uint32_t) { return 1; }
+__attribute__((weak)) int csBreakCheck(CSCreateParameters *) { return -1; }
 
 // The transactions' handlers of other parts answer "not supported" until
 // each is linked in.

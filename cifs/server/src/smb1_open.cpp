@@ -207,9 +207,6 @@ bool belowRoot(const Caller &c, uint32_t rootFid, CMWchar *path)
 
 extern "C" {
 
-// Without the oplock part no break can be sent: no oplock is granted.
-__attribute__((weak)) int csBreakCheck(CSCreateParameters *) { return -1; }
-
 uint32_t csComNtCreateAndX(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
     const Block block{params};
