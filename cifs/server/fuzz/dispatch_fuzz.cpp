@@ -1,5 +1,6 @@
 // Whole messages through the SMB1 dispatcher on a fake connection (a socket
-// pair) whose session holds a user and a tree, signing on or off by the
+// pair) whose session holds a user with a tree on a disk share (one file
+// open in it) and a guest on "IPC$", signing on or off by the
 // input's first byte, with fixed keys: anything is answered or drops the
 // connection, never read or written outside its buffers.
 #include "ud_test_env.h"
@@ -10,7 +11,13 @@
 #include "cmstring.h"
 #include "nssocket.h"
 #include "syfiles.h"
+#include "csfiles.h"
+#include "csshares.h"
 #include "udhooks.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +54,35 @@ bool connectPair()
     return true;
 }
 
+// The disk share of bob's tree, emptied at every seed: one file in it, open
+// as the first file record, so the file commands reach real data.
+constexpr char kShareDir[] = "/var/run/fuzzshare";
+
+CSShare *shareNamed(const char *name)
+{
+    CMWchar wide[16];
+    cmAnsiToUnicode(wide, name);
+    return csGetShareByName(wide);
+}
+
+void openSeedFile(CSTree *tree)
+{
+    std::filesystem::remove_all(kShareDir);
+    std::filesystem::create_directories(kShareDir);
+    const std::string path = std::string(kShareDir) + "/x.txt";
+    if (FILE *f = std::fopen(path.c_str(), "w")) {
+        std::fputs("0123456789abcdef", f);
+        std::fclose(f);
+    }
+    CMWchar wide[64];
+    cmAnsiToUnicode(wide, path.c_str());
+    CSName *name = csGetNewName(wide, tree->uid);
+    if (CSFile *file = name ? csGetNewFile(tree, name, 0x42) : nullptr) {
+        file->fd = open(path.c_str(), O_RDWR);
+        file->pid = 0x0101;
+    }
+}
+
 void seed()
 {
     csDispatchSetSocket(&gSlot);
@@ -56,6 +92,7 @@ void seed()
     if (!gSession)
         return;
     gSession->dialect = CS_DIALECT_SMB1;
+    gSession->capabilities = 0xE07C;
     std::memset(gSession->signingKey, 0x5A, sizeof gSession->signingKey);
     const char *names[] = {"bob", "guest"};
     for (int i = 0; i < 2; ++i) {
@@ -67,8 +104,11 @@ void seed()
         u->guest = i == 1;
         u->ntStatusMode = i == 0;
         std::memset(u->sessionKey, 0x33, sizeof u->sessionKey);
-        if (CSTree *t = csGetNewTree(u))
-            t->share = nullptr;
+        if (CSTree *t = csGetNewTree(u)) {
+            t->share = shareNamed(i == 0 ? "Fuzz" : "IPC$");
+            if (i == 0 && t->share)
+                openSeedFile(t);
+        }
     }
 }
 
@@ -90,7 +130,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     syInit();
     cmSdInit();
     csAuthInit();
-    testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt", "Music;/mnt/usb1/music;My music\n");
+    testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt",
+                       "Music;/mnt/usb1/music;My music\nFuzz;/var/run/fuzzshare;Fuzzed\n");
+    std::filesystem::create_directories(kShareDir);
     if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 || !connectPair())
         std::abort();
     seed();
