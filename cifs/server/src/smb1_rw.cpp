@@ -8,6 +8,7 @@
 #include "cspaths.h"
 #include "csservices.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,20 @@ uint64_t bytesLeft(CSFile *file, uint64_t offset)
         return 0;
     const uint64_t end = uint64_t(info.endOfFile.high) << 32 | info.endOfFile.low;
     return end > offset ? end - offset : 0;
+}
+
+// The descriptor was opened for this direction: a direct transfer finds out
+// only after the answer is on its way, when all it can do is drop the client.
+bool readable(const CSFile *file)
+{
+    const int flags = fcntl(file->fd, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) != O_WRONLY;
+}
+
+bool writable(const CSFile *file)
+{
+    const int flags = fcntl(file->fd, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
 }
 
 void markChanged(const CSFile *file)
@@ -145,7 +160,7 @@ uint32_t csComReadAndX(const uint8_t *params, uint8_t *response, uint8_t **posit
         if (count == 0)
             return kPipeEmpty();
     } else {
-        if (file->isPrintJob || file->fd == -1)
+        if (file->isPrintJob || file->fd == -1 || !readable(file))
             return kDenied();
         if ((maxCountHigh & 0xFFFF) != 0xFFFF)
             count |= uint64_t(maxCountHigh & 0xFFFF) << 16;
@@ -206,7 +221,7 @@ uint32_t csComRead(const uint8_t *params, uint8_t *response, uint8_t **position)
         if (count == 0)
             return kPipeEmpty();
     } else {
-        if (file->isPrintJob || file->fd == -1)
+        if (file->isPrintJob || file->fd == -1 || !readable(file))
             return kDenied();
         const uint32_t offset = block.dword(4);
         if (sySeekFileStart(file->fd, offset, 0) != int64_t(offset))
@@ -273,7 +288,9 @@ uint32_t csComWriteAndX(const uint8_t *params, uint8_t *response, uint8_t **posi
     } else {
         const uint64_t offset = uint64_t(block.words() == 14 ? block.dword(24) : 0) << 32 | block.dword(6);
         if (count != 0) {
-            if (file->fd == -1 || !seekTo(file, offset))
+            if (file->fd == -1 || !writable(file))
+                return kDenied();
+            if (!seekTo(file, offset))
                 return csErrorGetLast();
             if (direct) {
                 csDispatchDtSet(file->fd, count);
@@ -333,7 +350,9 @@ uint32_t csComWrite(const uint8_t *params, uint8_t *response, uint8_t **position
             return status;
         const uint32_t offset = block.dword(4);
         if (block.word(2) != 0) {
-            if (file->fd == -1 || sySeekFileStart(file->fd, offset, 0) != int64_t(offset))
+            if (file->fd == -1 || !writable(file))
+                return kDenied();
+            if (sySeekFileStart(file->fd, offset, 0) != int64_t(offset))
                 return csErrorGetLast();
             const int wrote = syWriteFile(file->fd, data, length);
             if (wrote < 0)

@@ -190,6 +190,43 @@ TEST_F(Smb1RwTest, WriteAndXCases)
     }
 }
 
+TEST_F(Smb1RwTest, LargeWriteWithoutPad)
+{
+    // As smbtorture sends it: DataOffset 63 (no pad byte), 65468 bytes.
+    for (bool signing : {false, true}) {
+        SCOPED_TRACE(signing ? "buffered" : "direct");
+        sign(signing);
+        CSFile *f = file("big.txt", "");
+        ASSERT_NE(f, nullptr);
+        const std::string text(65468, signing ? 's' : 'd');
+        Message m = writeAndX(f->fid, 0, text);
+        m.words[22] = 63;
+        m.data.erase(m.data.begin());
+        Answer a = ask(m);
+        ASSERT_EQ(a.status(), 0u);
+        EXPECT_EQ(a.word(4), 65468);
+        EXPECT_EQ(contents("big.txt"), text);
+        csReleaseFile(f->fid);
+    }
+}
+
+TEST_F(Smb1RwTest, WritesToAReadOnlyHandleAreRefused)
+{
+    for (bool signing : {false, true}) {
+        SCOPED_TRACE(signing ? "buffered" : "direct");
+        sign(signing);
+        CSFile *f = file("ro.txt", "abc");
+        ASSERT_NE(f, nullptr);
+        ::close(f->fd);
+        f->fd = ::open((dir.path() + "/ro.txt").c_str(), O_RDONLY);
+        // The connection stays: the next request is answered too.
+        EXPECT_EQ(ask(writeAndX(f->fid, 0, "x")).status(), 0xC0000022u);
+        EXPECT_EQ(readData(ask(readAndX(f->fid, 0, 3))), "abc");
+        EXPECT_EQ(contents("ro.txt"), "abc");
+        csReleaseFile(f->fid);
+    }
+}
+
 TEST_F(Smb1RwTest, WriteAndReadCore)
 {
     CSFile *f = file("c.txt", "hello world");
