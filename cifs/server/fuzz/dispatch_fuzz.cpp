@@ -48,6 +48,9 @@ bool connectPair()
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    // A large direct read must not wait for a peer that drains only after it.
+    timeval timeout{0, 100000};
+    setsockopt(fds[0], SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     gSlot.sySocket = fds[0];
     gSlot.isNetBios = 1;
     gPeer = fds[1];

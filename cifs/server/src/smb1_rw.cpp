@@ -21,6 +21,7 @@ constexpr uint32_t kCapLargeRead = 0x4000;
 constexpr uint32_t kCapLargeWrite = 0x8000;
 // A read's data ends this many bytes after the response's header at most.
 constexpr uint32_t kReadLimit = 65664;
+constexpr uint32_t kDirectReadLimit = 0xFFFFFF;
 constexpr Error kDenied{0xC0000022u, 0x00050001u};     // ERRDOS/5
 constexpr Error kPipeEmpty{0xC00000ADu, 0x00E60001u};  // ERRDOS/230
 
@@ -169,8 +170,10 @@ uint32_t csComReadAndX(const uint8_t *params, uint8_t *response, uint8_t **posit
             return csErrorGetLast();
         direct = csDispatchIsDtOut() && count != 0 && csGetNameByNid(file->nid);
         if (direct) {
-            // Straight from the descriptor after the answer: as much as the file holds.
-            count = std::min(count, bytesLeft(file, offset));
+            // Straight from the descriptor after the answer: as much as the file
+            // holds, and no more than a large read carries, so that one client
+            // cannot hold the loop for gigabytes.
+            count = std::min({count, bytesLeft(file, offset), uint64_t(kDirectReadLimit)});
             csDispatchDtSet(file->fd, uint32_t(count));
         } else {
             // Only what the message buffer holds, whatever MaxCountHigh said.
