@@ -29,7 +29,7 @@ uint32_t boundedWLen(CMRpcPacketDescriptor *d)
 uint32_t boundedALen(CMRpcPacketDescriptor *d)
 {
     uint32_t max = left(d);
-    const void *z = std::memchr(d->current, 0, max);
+    const void *z = max ? std::memchr(d->current, 0, max) : nullptr;
     if (!z) {
         overrun(d);
         return 0;

@@ -78,7 +78,8 @@ bool localPath(const Caller &c, const uint8_t *p, const uint8_t *end, bool wide,
         p += wide ? 2 : 1;
         if (ch == 0)
             break;
-        if (n >= CM_PATH_BUFFER)
+        // Control characters name nothing a client may create.
+        if (n >= CM_PATH_BUFFER || ch < 0x20)
             return false;
         name[n++] = ch;
     }

@@ -41,10 +41,13 @@ bool takeBlocks(Parts &p, uint32_t parameterOffset, uint32_t parameterCount, uin
     if ((parameterCount && !inMessage(parameterOffset, parameterCount)) ||
         (dataCount && !inMessage(dataOffset, dataCount)))
         return false;
+    // An empty block still points into the message: readers take a
+    // position and a length, never a null.
     const uint8_t *header = requestHeader();
-    p.parameters = parameterCount ? header + parameterOffset : nullptr;
+    const uint8_t *end = header + cs::gFrame.requestLength;
+    p.parameters = parameterCount ? header + parameterOffset : end;
     p.parameterCount = parameterCount;
-    p.data = dataCount ? header + dataOffset : nullptr;
+    p.data = dataCount ? header + dataOffset : end;
     p.dataCount = dataCount;
     return true;
 }

@@ -184,6 +184,8 @@ TEST_F(Smb1OpenTest, NamesEndWithTheirBlock)
     EXPECT_TRUE(std::filesystem::exists(file("plain.txt")));
     EXPECT_EQ(ask(ntCreate("..\\..\\x.txt", 0, 2)).status(), 0xC000003Au) << "climbing out of the share";
     EXPECT_EQ(ask(ntCreate("missing\\x.txt", 0, 2)).status(), 0xC000003Au);
+    EXPECT_EQ(ask(ntCreate("bad\x01name", 0, 2)).status(), 0xC0000033u) << "a control character";
+    EXPECT_EQ(ask(openAndX("bad\x1fname", 0x42, 0x10)).status(), 0xC0000033u);
 }
 
 TEST_F(Smb1OpenTest, OpenAndXModes)
@@ -223,6 +225,11 @@ TEST_F(Smb1OpenTest, OpenAndXModes)
     }
     std::filesystem::create_directory(file("dir"));
     EXPECT_EQ(ask(openAndX("dir", 0x40, 0x01)).status(), 0xC00000BAu);
+    // Truncating a read-only file is refused, and it keeps its data.
+    write("ro.txt", "data");
+    chmod(file("ro.txt").c_str(), 0444);
+    EXPECT_EQ(ask(openAndX("ro.txt", 0x40, 0x02)).status(), 0xC0000022u);
+    EXPECT_EQ(read("ro.txt"), "data");
 }
 
 TEST_F(Smb1OpenTest, CoreOpensAndCreates)
