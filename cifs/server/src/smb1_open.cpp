@@ -141,6 +141,24 @@ struct DosOpen {
     uint16_t granted = 0;
 };
 
+// Truncation of an open without write access goes through a writing
+// descriptor of its own, as the share's rights allow; the handle keeps the
+// access it was granted.
+uint32_t truncateOpened(const Caller &c, CMWchar *path, const DosOpen &o)
+{
+    const unsigned grant = o.granted & CS_MODE_ACCESS_MASK;
+    if (grant == CS_MODE_WRITE || grant == CS_MODE_READ_WRITE)
+        return syTruncateFile(o.file->fd, 0, 0) == 0 ? 0 : csErrorGetLast();
+    if (uint32_t refusal = csCanWriteShare(c.tid))
+        return refusal;
+    const int fd = syOpenFileForWrite(path);
+    if (fd < 0)
+        return csErrorGetLast();
+    const uint32_t status = syTruncateFile(fd, 0, 0) == 0 ? 0 : csErrorGetLast();
+    syCloseFile(fd);
+    return status;
+}
+
 uint32_t openByDosMode(const Caller &c, CMWchar *path, uint16_t accessMode, uint16_t openMode, DosOpen &out,
                        bool refuseDirectory)
 {
@@ -158,8 +176,8 @@ uint32_t openByDosMode(const Caller &c, CMWchar *path, uint16_t accessMode, uint
         if (uint32_t status = csOpenFile(path, c.tid, accessMode, &out.granted, &out.file))
             return status;
         if (truncate) {
-            if (syTruncateFile(out.file->fd, 0, 0) != 0)
-                return release(out.file, csErrorGetLast());
+            if (uint32_t status = truncateOpened(c, path, out))
+                return release(out.file, status);
             out.action = 3;
         } else {
             out.action = 1;

@@ -225,6 +225,13 @@ TEST_F(Smb1OpenTest, OpenAndXModes)
     }
     std::filesystem::create_directory(file("dir"));
     EXPECT_EQ(ask(openAndX("dir", 0x40, 0x01)).status(), 0xC00000BAu);
+    // Truncating through a read-only open empties the file all the same.
+    write("r.txt", "data");
+    a = ask(openAndX("r.txt", 0x40, 0x02));
+    ASSERT_EQ(a.status(), 0u);
+    EXPECT_EQ(a.word(22), 3);
+    EXPECT_EQ(read("r.txt"), "");
+    csReleaseFile(a.word(4));
     // Truncating a read-only file is refused, and it keeps its data.
     write("ro.txt", "data");
     chmod(file("ro.txt").c_str(), 0444);
