@@ -3,7 +3,9 @@
 # a namespace of their own: smbclient (NT1) logs on and connects to a share
 # over 445 and 139, plain and signed; a wrong password and a missing share
 # are refused; a guest gets in only in permissive mode; impacket logs on in
-# both forms and sends crafted negotiates, chains and echoes.
+# both forms, moves files, sends crafted negotiates, chains, echoes and
+# blocks outside their message, reads large with signing, and crowds the 50
+# client slots over 445 and 139.
 set -euo pipefail
 vxnd=$1 vxcs=$2 ctl=$3 clients=$4
 . "$(dirname "$0")/../../harness/lib.sh"
@@ -59,7 +61,11 @@ nt1 445 -Uguestuser%x || fail "guest in permissive mode: $(cat "$work/smbclient.
 "$ctl" setpermissive 0 > "$work/ctl.log" 2>&1 || fail "setpermissive 0: $(cat "$work/ctl.log")"
 log "guest only in permissive mode: ok"
 
-/usr/bin/python3 "$clients" "$user" "$password" Share
+/usr/bin/python3 "$clients" "$user" "$password" Share "$work/share" plain
+"$ctl" MSG 2 > "$work/ctl.log" 2>&1 || fail "signing required: $(cat "$work/ctl.log")"
+/usr/bin/python3 "$clients" "$user" "$password" Share "$work/share" signed
+"$ctl" MSG 1 > "$work/ctl.log" 2>&1 || fail "signing enabled: $(cat "$work/ctl.log")"
+/usr/bin/python3 "$clients" "$user" "$password" Share "$work/share" crowd
 
 kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
 ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"

@@ -3,8 +3,10 @@
 both forms and tree connects through impacket's client, and crafted
 messages for what a client library never sends.
 
-usage: smb1_session_clients.py USER PASSWORD SHARE
+usage: smb1_session_clients.py USER PASSWORD SHARE SHARE_DIR [plain|signed|crowd]
 """
+import hashlib
+import io
 import os
 import struct
 import sys
@@ -13,8 +15,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from server_clients import check, connect, fail, frame, read_message, smb1, status  # noqa: E402
 
 from impacket import smb  # noqa: E402
+from impacket.smbconnection import SMBConnection  # noqa: E402
 
-USER, PASSWORD, SHARE = sys.argv[1:4]
+USER, PASSWORD, SHARE, SHARE_DIR = sys.argv[1:5]
+MODE = sys.argv[5] if len(sys.argv) > 5 else "plain"
 NT = 0xC801  # unicode, NT status, extended security, long names
 
 
@@ -111,6 +115,106 @@ def crafted():
     s.close()
 
 
-library_logons()
-crafted()
+def files():
+    """SMBConnection over SMB1: put, list and get."""
+    c = SMBConnection("*SMBSERVER", "127.0.0.1", preferredDialect=smb.SMB_DIALECT)
+    c.login(USER, PASSWORD)
+    payload = bytes(range(256)) * 1024
+    c.putFile(SHARE, "impacket.bin", io.BytesIO(payload).read)
+    names = [f.get_longname() for f in c.listPath(SHARE, "*")]
+    check("listPath shows the file", "impacket.bin" in names, True)
+    got = io.BytesIO()
+    c.getFile(SHARE, "impacket.bin", got.write)
+    check("getFile gives what putFile sent", hashlib.md5(got.getvalue()).hexdigest(),
+          hashlib.md5(payload).hexdigest())
+    c.deleteFile(SHARE, "impacket.bin")
+    c.logoff()
+
+
+def session(signed=False):
+    c = smb.SMB("*SMBSERVER", "127.0.0.1", sess_port=445)
+    c.login(USER, PASSWORD)
+    check("signing %s" % ("on" if signed else "off"), bool(c._SignatureEnabled), signed)
+    return c, c.connect_tree("\\\\*SMBSERVER\\" + SHARE)
+
+
+def status_of(answer):
+    return struct.unpack("<I", answer.getData()[5:9])[0]
+
+
+def outside_offsets():
+    """TRANSACTION2 whose parameter and data blocks lie outside the message."""
+    c, tid = session()
+    for what, parameter_offset, data_offset in (("parameters", 0xFFF0, 68), ("data", 68, 0xFFF0)):
+        p = smb.NewSMBPacket()
+        p["Tid"] = tid
+        cmd = smb.SMBCommand(smb.SMB.SMB_COM_TRANSACTION2)
+        cmd["Parameters"] = struct.pack("<HHHHBBHIHHHHHBBH", 4, 0, 10, 100, 0, 0, 0, 0, 0, 4, parameter_offset,
+                                        0, data_offset, 1, 0, 1)
+        cmd["Data"] = b"\x00" + b"\x04\x01\x00\x00"
+        p.addCommand(cmd)
+        c.sendSMB(p)
+        check("%s outside the message" % what, hex(status_of(c.recvSMB())), hex(0xC000000D))
+    c.logoff()
+
+
+def signed_large_read():
+    """A signed READ_ANDX asking MaxCountHigh 1: the answer stays within
+    the buffer (the server runs under ASan) and is signed."""
+    c, tid = session(signed=True)
+    fid = c.nt_create_andx(tid, "big.bin")
+    p = smb.NewSMBPacket()
+    p["Tid"] = tid
+    cmd = smb.SMBCommand(smb.SMB.SMB_COM_READ_ANDX)
+    cmd["Parameters"] = smb.SMBReadAndX_Parameters()
+    cmd["Parameters"]["Fid"] = fid
+    cmd["Parameters"]["Offset"] = 0
+    cmd["Parameters"]["MaxCount"] = 0xFFFF
+    cmd["Parameters"]["_reserved"] = 1
+    p.addCommand(cmd)
+    answer = c.read_andx(tid, fid, smb_packet=p, wait_answer=0)
+    check("signed large read answered", hex(status_of(answer)), hex(0))
+    words = smb.SMBReadAndXResponse_Parameters(smb.SMBCommand(answer["Data"][0])["Parameters"])
+    count = words["DataCount"] + 0x10000 * words["DataCount_Hi"]
+    check("signed large read within the buffer", 0 < count and words["DataOffset"] + count <= 65664, True)
+    check("and its bytes", answer.getData()[words["DataOffset"]:words["DataOffset"] + 16], b"\x5a" * 16)
+    c.close(tid, fid)
+    c.logoff()
+
+
+def crowd():
+    """50 logged-on clients over 445 and 139, then a 51st: the least
+    recently active one goes, the others keep working."""
+    clients = []
+    for i in range(50):
+        c = smb.SMB("*SMBSERVER", "127.0.0.1", sess_port=445 if i % 2 == 0 else 139)
+        c.login(USER, PASSWORD)
+        clients.append((c, c.connect_tree("\\\\*SMBSERVER\\" + SHARE)))
+    for c, tid in clients[1:]:
+        c.echo("awake", 1)
+    last = smb.SMB("*SMBSERVER", "127.0.0.1", sess_port=445)
+    last.login(USER, PASSWORD)
+    check("the 51st logs on", last.connect_tree("\\\\*SMBSERVER\\" + SHARE) >= 10, True)
+    try:
+        clients[0][0].echo("gone?", 1)
+        fail("the least recently active client was kept")
+    except Exception:
+        print("ok: the least recently active client went", flush=True)
+    for c, tid in clients[1:]:
+        c.echo("still here", 1)
+        c.disconnect_tree(tid)
+    print("ok: 49 clients kept working", flush=True)
+
+
+if MODE == "plain":
+    library_logons()
+    crafted()
+    files()
+    outside_offsets()
+elif MODE == "signed":
+    with open(os.path.join(SHARE_DIR, "big.bin"), "wb") as f:
+        f.write(b"\x5a" * 300000)
+    signed_large_read()
+else:
+    crowd()
 print("all ok", flush=True)
