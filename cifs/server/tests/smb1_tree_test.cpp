@@ -19,6 +19,7 @@ protected:
         if (IsSkipped() || HasFatalFailure())
             return;
         ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
+        ASSERT_EQ(vxAddShareA("Printer", "/dev/usb/lp0", (dir.path() + "/status").c_str(), 0, "laser"), 0);
         user = logOn();
         ASSERT_NE(user, nullptr);
     }
@@ -71,6 +72,7 @@ TEST_F(Smb1TreeTest, TreeConnectAndXCases)
         {"a disk share as IPC", "\\\\ROUTER\\Docs", "IPC", 0xC00000CBu, ""},
         {"an unknown service", "\\\\ROUTER\\Docs", "LPT1:", 0xC00000CBu, ""},
         {"a missing share", "\\\\ROUTER\\Nothing", "?????", 0xC00000CCu, ""},
+        {"a printer with any service", "\\\\ROUTER\\Printer", "?????", 0, "LPT1:"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
