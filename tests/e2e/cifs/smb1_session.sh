@@ -5,7 +5,7 @@
 # are refused; a guest gets in only in permissive mode; impacket logs on in
 # both forms, moves files, sends crafted negotiates, chains, echoes and
 # blocks outside their message, reads large with signing, and crowds the 50
-# client slots over 445 and 139.
+# client slots over 445 and 139; an encrypted share or server refuses SMB1.
 set -euo pipefail
 vxnd=$1 vxcs=$2 ctl=$3 clients=$4
 . "$(dirname "$0")/../../harness/lib.sh"
@@ -70,3 +70,19 @@ log "guest only in permissive mode: ok"
 kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
 ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
 log "server alive, no sanitizer report: ok"
+
+# A share that requires encryption is out of SMB1's reach; a server that
+# requires it takes no SMB1 logon at all.
+for encrypt in Share '*'; do
+  kill -TERM "$server"
+  wait "$server" || true
+  "$vxcs" -i 001122334455 --encrypt-share "$encrypt" > "$work/vxcs.log" 2>&1 &
+  server=$!
+  on_exit quiet_kill "$server"
+  wait_line "$work/vxcs.log" "VXCS: server is ready"
+  wait_port tcp 445
+  "$ctl" adduser "$user" "$hash" > "$work/ctl.log" 2>&1 || fail "adduser: $(cat "$work/ctl.log")"
+  ! nt1 445 -U"$user%$password" || fail "SMB1 reached an encrypted share ($encrypt)"
+  grep -q NT_STATUS_ACCESS_DENIED "$work/smbclient.log" || fail "encrypted $encrypt: $(cat "$work/smbclient.log")"
+done
+log "encrypted share and server refused to SMB1: ok"
