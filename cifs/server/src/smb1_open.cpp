@@ -35,6 +35,7 @@ constexpr uint16_t kOpenResultFlag = 0x8000;
 constexpr uint32_t kOplockFiles = 241;
 constexpr uint32_t kFlagsBatch = 0x04;
 constexpr uint32_t kFlagsExtended = 0x10;
+constexpr uint32_t kDeleteAccess = 0x00010000;
 
 // Who asks and on which share: the header's user and tree.
 struct Caller {
@@ -245,6 +246,11 @@ uint32_t csComNtCreateAndX(const uint8_t *params, uint8_t *response, uint8_t **p
     if (const uint32_t rootFid = block.dword(11))
         if (!belowRoot(c, rootFid, path))
             return kBadFid();
+
+    // Delete access is a write to the share, whatever else is asked.
+    if (block.dword(15) & kDeleteAccess)
+        if (uint32_t refusal = csCanWriteShare(c.tid))
+            return refusal;
 
     CSCreateParameters p{};
     p.tid = c.tid;
@@ -644,6 +650,9 @@ uint32_t csNtTransactionCreate(CSTransaction *t)
     const uint32_t access = u32(in + 8), extAttributes = u32(in + 20), shareAccess = u32(in + 24);
     const uint32_t disposition = u32(in + 28), options = u32(in + 32);
     const uint16_t mode = csAccessToOpenMode(access, shareAccess);
+    if (access & kDeleteAccess)
+        if (uint32_t refusal = csCanWriteShare(c.tid))
+            return refusal;
 
     CSFile *file = nullptr;
     uint32_t action = 0;

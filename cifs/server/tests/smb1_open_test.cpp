@@ -150,6 +150,17 @@ TEST_F(Smb1OpenTest, NtCreateAnswerForms)
     EXPECT_TRUE(std::filesystem::exists(file("new.txt")));
 }
 
+TEST_F(Smb1OpenTest, DeleteAccessNeedsWriteRights)
+{
+    write("d.txt", "x");
+    ASSERT_EQ(cmSdGetReadonlyShareSecurityDescriptor(&share->sd), 1);
+    EXPECT_EQ(ask(ntCreate("d.txt", 0, 1, 0x00010000)).status(), 0xC0000005u) << "delete only";
+    EXPECT_EQ(ask(ntCreate("d.txt", 0, 1, 0x00010001)).status(), 0xC0000005u) << "delete and read";
+    Answer a = ask(ntCreate("d.txt", 0, 1, 0x00000001));
+    EXPECT_EQ(a.status(), 0u) << "read alone";
+    EXPECT_TRUE(std::filesystem::exists(file("d.txt")));
+}
+
 TEST_F(Smb1OpenTest, BatchOplockOnlyForABatchRequest)
 {
     write("o.txt", "x");
