@@ -5,7 +5,8 @@
 # are refused; a guest gets in only in permissive mode; impacket logs on in
 # both forms, moves files, sends crafted negotiates, chains, echoes and
 # blocks outside their message, reads large with signing, and crowds the 50
-# client slots over 445 and 139; an encrypted share or server refuses SMB1.
+# client slots over 445 and 139, mutates every SMB1 command under ASan;
+# an encrypted share or server refuses SMB1.
 set -euo pipefail
 vxnd=$1 vxcs=$2 ctl=$3 clients=$4
 . "$(dirname "$0")/../../harness/lib.sh"
@@ -66,6 +67,7 @@ log "guest only in permissive mode: ok"
 /usr/bin/python3 "$clients" "$user" "$password" Share "$work/share" signed
 "$ctl" MSG 1 > "$work/ctl.log" 2>&1 || fail "signing enabled: $(cat "$work/ctl.log")"
 /usr/bin/python3 "$clients" "$user" "$password" Share "$work/share" crowd
+/usr/bin/python3 "$clients" "$user" "$password" Share "$work/share" hostile
 
 kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
 ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"

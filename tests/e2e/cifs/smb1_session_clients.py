@@ -3,7 +3,7 @@
 both forms and tree connects through impacket's client, and crafted
 messages for what a client library never sends.
 
-usage: smb1_session_clients.py USER PASSWORD SHARE SHARE_DIR [plain|signed|crowd]
+usage: smb1_session_clients.py USER PASSWORD SHARE SHARE_DIR [plain|signed|crowd|hostile]
 """
 import hashlib
 import io
@@ -206,6 +206,43 @@ def crowd():
     print("ok: 49 clients kept working", flush=True)
 
 
+def hostile():
+    """A logged-on client sends mutated SMB1 commands of every kind: each is
+    answered or its connection dropped, and a fresh client is served after."""
+    import random
+    rnd = random.Random(7)
+    commands = (0x00, 0x02, 0x03, 0x04, 0x05, 0x0A, 0x0B, 0x0F, 0x11, 0x12, 0x24, 0x25, 0x2B, 0x2D, 0x2E, 0x2F,
+                0x32, 0x70, 0x71, 0x74, 0x75, 0xA0, 0xA2, 0xC0, 0xC2)
+    sent = dropped = 0
+    c, tid = session()
+    for _ in range(3000):
+        words = bytes(rnd.randrange(256) for _ in range(2 * rnd.choice((0, 1, 2, 3, 4, 5, 8, 10, 12, 14, 15, 19, 24))))
+        data = bytes(rnd.randrange(256) for _ in range(rnd.randrange(64)))
+        p = smb.NewSMBPacket()
+        p["Tid"] = tid
+        p["Flags2"] = rnd.choice((0xC801, 0x0001, 0x4001))
+        cmd = smb.SMBCommand(rnd.choice(commands))
+        cmd["Parameters"] = words
+        cmd["Data"] = data
+        p.addCommand(cmd)
+        try:
+            c.sendSMB(p)
+            sent += 1
+            c.get_socket().settimeout(0.2)
+            c.recvSMB()
+        except Exception:
+            dropped += 1
+            try:
+                c.get_socket().close()
+            except Exception:
+                pass
+            c, tid = session()
+    print("ok: %d mutated commands, %d connections ended" % (sent, dropped), flush=True)
+    fresh, _ = session()
+    fresh.echo("after", 1)
+    print("ok: a fresh client is served after them", flush=True)
+
+
 if MODE == "plain":
     library_logons()
     crafted()
@@ -215,6 +252,8 @@ elif MODE == "signed":
     with open(os.path.join(SHARE_DIR, "big.bin"), "wb") as f:
         f.write(b"\x5a" * 300000)
     signed_large_read()
+elif MODE == "hostile":
+    hostile()
 else:
     crowd()
 print("all ok", flush=True)
