@@ -176,15 +176,26 @@ protected:
         csDispatchSetSocketIp(&address);
     }
 
+    // A session message as the client sends it: the 4-byte header with the
+    // length claimed (the message's own by default), then the message.
+    void sendFrame(const Bytes &m, uint32_t claimed = 0)
+    {
+        const uint32_t n = claimed ? claimed : uint32_t(m.size());
+        uint8_t h[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+        ASSERT_EQ(write(peer, h, 4), 4);
+        if (!m.empty())
+            ASSERT_EQ(write(peer, m.data(), m.size()), ssize_t(m.size()));
+    }
+
+    // Serves one message of the connection: 0, or -1 when it drops it.
+    int serve() { return csDispatchRequest(&slot, &address); }
+
     // Sends the message, serves it and returns the answer (none when
     // nothing came within 200 ms).
     Answer ask(const Message &message)
     {
-        Bytes m = message.build();
-        uint8_t h[4] = {0, uint8_t(m.size() >> 16), uint8_t(m.size() >> 8), uint8_t(m.size())};
-        EXPECT_EQ(write(peer, h, 4), 4);
-        EXPECT_EQ(write(peer, m.data(), m.size()), ssize_t(m.size()));
-        EXPECT_EQ(csDispatchRequest(&slot, &address), 0);
+        sendFrame(message.build());
+        EXPECT_EQ(serve(), 0);
         return read();
     }
 
