@@ -246,7 +246,7 @@ __attribute__((weak)) uint32_t cs2FsctlValidateNegotiate(CS2IoctlContext *) { re
 
 extern "C" {
 
-__attribute__((weak)) uint32_t csSmb2OnSmb1Negotiate(uint8_t **, uint32_t)
+__attribute__((weak)) uint32_t csSmb2OnSmb1Negotiate(uint8_t **, int)
 {
     return csErrorReturn(0xC00000BBu, 0xFFFF0002u);
 }

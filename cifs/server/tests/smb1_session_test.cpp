@@ -15,7 +15,7 @@ uint32_t gSmb2Wildcard;
 }  // namespace
 
 // The SMB2 core's hand-over, recorded: it makes the session as the real one does.
-extern "C" uint32_t csSmb2OnSmb1Negotiate(uint8_t **, uint32_t wildcard)
+extern "C" uint32_t csSmb2OnSmb1Negotiate(uint8_t **, int wildcard)
 {
     ++gSmb2Calls;
     gSmb2Wildcard = wildcard;
