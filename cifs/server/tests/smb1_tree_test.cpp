@@ -136,8 +136,17 @@ TEST_F(Smb1TreeTest, MalformedTreeConnects)
 
 TEST_F(Smb1TreeTest, HiddenShareNeedsReadAccess)
 {
+    EXPECT_EQ(ask(andx("\\\\ROUTER\\C$", "?????")).status(), 0xC00000CCu) << "no such share";
+    ASSERT_EQ(vxAddShareA("Adm$", dir.path().c_str(), "", -1, "administration"), 0);
+    EXPECT_EQ(ask(andx("\\\\ROUTER\\Adm$", "A:")).status(), 0xC0000005u) << "a plain user";
+    // An administrator's token reads the administrative share.
+    user->token.ridCount = 4;
+    user->token.rids[0] = uint32_t(-1000);
+    user->token.rids[2] = CM_SD_RID_DOMAIN_ADMINS;
+    user->token.rids[3] = CM_SD_RID_ADMINISTRATORS;
+    EXPECT_EQ(ask(andx("\\\\ROUTER\\Adm$", "A:")).status(), 0u) << "an administrator";
     user->anonymous = 1;
-    EXPECT_EQ(ask(andx("\\\\ROUTER\\C$", "?????")).status(), 0xC00000CCu) << "no administrative share here";
+    EXPECT_EQ(ask(andx("\\\\ROUTER\\Adm$", "A:")).status(), 0xC0000005u) << "anonymous";
     // An anonymous user on a plain share through the old TREE_CONNECT.
     Message old;
     old.command = 0x70;
