@@ -247,6 +247,9 @@ uint32_t csComNtCreateAndX(const uint8_t *params, uint8_t *response, uint8_t **p
         if (!belowRoot(c, rootFid, path))
             return kBadFid();
 
+    // Dispositions go from supersede (0) to overwrite-if (5).
+    if (block.dword(35) > CS_OVERWRITE_IF)
+        return kInvalid();
     // Delete access is a write to the share, whatever else is asked.
     if (block.dword(15) & kDeleteAccess)
         if (uint32_t refusal = csCanWriteShare(c.tid))
@@ -649,6 +652,8 @@ uint32_t csNtTransactionCreate(CSTransaction *t)
         return kNoPath();
     const uint32_t access = u32(in + 8), extAttributes = u32(in + 20), shareAccess = u32(in + 24);
     const uint32_t disposition = u32(in + 28), options = u32(in + 32);
+    if (disposition > CS_OVERWRITE_IF)
+        return kInvalid();
     const uint16_t mode = csAccessToOpenMode(access, shareAccess);
     if (access & kDeleteAccess)
         if (uint32_t refusal = csCanWriteShare(c.tid))

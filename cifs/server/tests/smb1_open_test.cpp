@@ -150,6 +150,26 @@ TEST_F(Smb1OpenTest, NtCreateAnswerForms)
     EXPECT_TRUE(std::filesystem::exists(file("new.txt")));
 }
 
+TEST_F(Smb1OpenTest, Dispositions)
+{
+    write("s.txt", "old");
+    struct Case {
+        const char *what;
+        uint32_t disposition;
+        uint32_t status;
+    } cases[] = {
+        {"supersede", 0, 0}, {"open", 1, 0}, {"create", 2, 0xC0000035u}, {"open if", 3, 0},
+        {"overwrite", 4, 0}, {"overwrite if", 5, 0}, {"6", 6, 0xC000000Du}, {"all ones", 0xFFFFFFFFu, 0xC000000Du},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Answer a = ask(ntCreate("s.txt", 0, c.disposition));
+        EXPECT_EQ(a.status(), c.status);
+        if (a.status() == 0)
+            csReleaseFile(a.word(5));
+    }
+}
+
 TEST_F(Smb1OpenTest, DeleteAccessNeedsWriteRights)
 {
     write("d.txt", "x");
