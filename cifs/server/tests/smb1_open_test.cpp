@@ -158,8 +158,10 @@ TEST_F(Smb1OpenTest, Dispositions)
         uint32_t disposition;
         uint32_t status;
     } cases[] = {
-        {"supersede", 0, 0}, {"open", 1, 0}, {"create", 2, 0xC0000035u}, {"open if", 3, 0},
-        {"overwrite", 4, 0}, {"overwrite if", 5, 0}, {"6", 6, 0xC000000Du}, {"all ones", 0xFFFFFFFFu, 0xC000000Du},
+        {"supersede", 0, 0},        {"open", 1, 0},
+        {"create", 2, 0xC0000035u}, {"open if", 3, 0},
+        {"overwrite", 4, 0},        {"overwrite if", 5, 0},
+        {"6", 6, 0xC000000Du},      {"all ones", 0xFFFFFFFFu, 0xC000000Du},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -356,6 +358,64 @@ TEST_F(Smb1OpenTest, TransactionForms)
     EXPECT_TRUE(std::filesystem::is_directory(file("t2dir")));
     EXPECT_EQ(trans2(0x0D, mkdir).status(), 0xC0000022u) << "exists";
     EXPECT_EQ(trans2(0x00, Bytes(10, 0)).status(), 0xC000000Du) << "parameters too short";
+}
+
+TEST_F(Smb1OpenTest, NtTransactCreate)
+{
+    auto create = [&](const std::string &name, uint32_t disposition, uint32_t options) {
+        Bytes p;
+        put_le32(p, 0);           // Flags
+        put_le32(p, 0);           // RootDirectoryFid
+        put_le32(p, 0x0012019F);  // DesiredAccess
+        put_le32(p, 0);
+        put_le32(p, 0);  // AllocationSize
+        put_le32(p, 0x80);
+        put_le32(p, 7);
+        put_le32(p, disposition);
+        put_le32(p, options);
+        put_le32(p, 0);  // SecurityDescriptorLength
+        put_le32(p, 0);  // EaLength
+        Bytes n = utf16(name, false);
+        put_le32(p, uint32_t(n.size()));
+        put_le32(p, 2);
+        p.insert(p.end(), {0, 0, 0, 0});  // SecurityFlags and padding
+        p.insert(p.end(), n.begin(), n.end());
+        Message m = base(0xA0);
+        const uint32_t at = 32 + 1 + 38 + 2 + 1;
+        m.words = {0, 0, 0};
+        put_le32(m.words, uint32_t(p.size()));
+        put_le32(m.words, 0);
+        put_le32(m.words, 100);
+        put_le32(m.words, 0);
+        put_le32(m.words, uint32_t(p.size()));
+        put_le32(m.words, at);
+        put_le32(m.words, 0);
+        put_le32(m.words, at + uint32_t(p.size()));
+        m.words.push_back(0);
+        put_le16(m.words, 1);
+        m.data.push_back(0);
+        m.data.insert(m.data.end(), p.begin(), p.end());
+        return ask(m);
+    };
+    Answer a = create("nt.txt", 2, 0);
+    ASSERT_EQ(a.status(), 0u);
+    ASSERT_EQ(a.wordCount(), 18);
+    ASSERT_EQ(get_le32(a.words() + 11), 69u);
+    const uint8_t *out = a.m.data() + get_le32(a.words() + 15);
+    EXPECT_NE(csGetFileByJustFid(get_le16(out + 2)), nullptr);
+    EXPECT_EQ(get_le32(out + 4), 2u) << "created";
+    EXPECT_EQ(out[68], 0) << "a file";
+    EXPECT_TRUE(std::filesystem::is_regular_file(file("nt.txt")));
+
+    a = create("ntdir", 2, 1);
+    ASSERT_EQ(a.status(), 0u);
+    out = a.m.data() + get_le32(a.words() + 15);
+    EXPECT_EQ(out[68], 1) << "a directory";
+    EXPECT_TRUE(std::filesystem::is_directory(file("ntdir")));
+    csReleaseFile(get_le16(out + 2));
+    EXPECT_EQ(create("nt.txt", 2, 0).status(), 0xC0000035u);
+    EXPECT_EQ(create("none.txt", 1, 0).status(), 0xC0000034u);
+    EXPECT_EQ(create("nt.txt", 7, 0).status(), 0xC000000Du);
 }
 
 }  // namespace
