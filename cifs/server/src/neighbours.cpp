@@ -76,19 +76,6 @@ __attribute__((weak)) void syUpdatePrinterStatus(const CMWchar *path, const CMWc
 
 __attribute__((weak)) void csNotifyImmediatelly(const CMWchar *, uint32_t, uint32_t) {}
 
-// No RPC interfaces yet: no pipe name is known.
-__attribute__((weak)) int csDcerpcOpenPipe(const CMWchar *, CSFile *) { return 0; }
-
-__attribute__((weak)) int csDcerpcGetPipeInformation(CSFile *, SYFileInformation *info)
-{
-    info->allocationSize = CMUint64{0x10050, 0};
-    info->endOfFile = CMUint64{0, 0};
-    info->attributes = 0;
-    info->reserved = 1;
-    info->isDirectory = 1;
-    return 0;
-}
-
 // A job id per started job; the printer's own queue comes with the spooler.
 __attribute__((weak)) uint32_t syStartPrintJob(uint32_t printer, const CMWchar *, const CMWchar *, uint32_t,
                                                const uint8_t *, uint32_t, CSUser *)
