@@ -139,9 +139,5 @@ VX_API void cs2DispatchSaveResponseContext(CSLateResponseContext *context, const
 VX_API void cs2DispatchPrepareLateResponse(CSLateResponseContext *context);
 VX_API int cs2DispatchSendLateResponse(CSLateResponseContext *context, uint32_t length);
 VX_API const uint8_t *cs2DispatchCurrentHeader(void);
-/* An SMB1 NEGOTIATE that offers SMB2 is answered in SMB2 at *position
- * (the SMB1 header's place 32 bytes before it): wildcard 1 answers the
- * dialect revision 0x02FF. 0 or a status. */
-VX_API uint32_t csSmb2OnSmb1Negotiate(uint8_t **position, int wildcard);
 
 #endif

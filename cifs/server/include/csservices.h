@@ -35,8 +35,6 @@ VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *document, const
  * answer waits for the spooler. */
 VX_API int syWritePrintData(uint32_t printer, uint32_t job, const uint8_t *data, uint32_t length,
                             CSLateResponseContext **context);
-/* 1 when the share's directory exists (the IPC and printer shares always). */
-VX_API int csCheckShareMapping(const CSShare *share);
 
 /* Oplocks: the opens waiting on the holder's break are answered.
  * acknowledgment: the holder's message answered first, or null. */

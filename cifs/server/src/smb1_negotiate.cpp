@@ -7,6 +7,7 @@
 #include "cmsd.h"
 #include "cmtime.h"
 #include "cscommands.h"
+#include "cssmb2.h"
 #include "syclock.h"
 
 #include <cstring>

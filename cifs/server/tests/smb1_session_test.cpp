@@ -6,6 +6,7 @@
 #include "cmcrypt.h"
 #include "cmcryptntlm.h"
 #include "cscommands.h"
+#include "cssmb2.h"
 
 using namespace smb1test;
 

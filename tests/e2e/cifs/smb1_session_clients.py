@@ -83,6 +83,13 @@ def crafted():
     check("a second negotiate refused", hex(status(a)), hex(0xC0000001))
     s.close()
 
+    for offered, revision in (((b"NT LM 0.12", b"SMB 2.???"), 0x02FF), ((b"NT LM 0.12", b"SMB 2.002"), 0x0202)):
+        s = connect()
+        a = negotiate(s, *offered)
+        check("%r answered in SMB2" % (offered[-1],), (a[:4], struct.unpack("<H", a[64 + 4:64 + 6])[0]),
+              (b"\xfeSMB", revision))
+        s.close()
+
     s = connect()
     a = negotiate(s, b"NT LM 0.12", flags2=0x4001)
     count, w = words(a)
