@@ -64,6 +64,8 @@ typedef struct CSSession {
     uint16_t clientDialectCount;
     uint8_t clientGuid[16];
     uint16_t clientDialects[32];
+    /* SMB1: the capabilities both sides offered (large reads and writes). */
+    uint32_t capabilities;
 } CSSession;
 
 typedef struct CSUser {

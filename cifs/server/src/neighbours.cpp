@@ -4,6 +4,7 @@
 #include "csservices.h"
 #include "cmstring.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -36,6 +37,16 @@ uint32_t printerSlot(const CMWchar *path)
 }  // namespace
 
 extern "C" {
+
+// Without the spooler no print data is taken.
+__attribute__((weak)) int syWritePrintData(uint32_t, uint32_t, const uint8_t *, uint32_t,
+                                           CSLateResponseContext **context)
+{
+    if (context)
+        *context = nullptr;
+    errno = EIO;
+    return -1;
+}
 
 __attribute__((weak)) int syEndPrintJob(uint32_t printer, uint32_t)
 {
