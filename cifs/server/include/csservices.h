@@ -1,23 +1,18 @@
 /* What the database calls of the server's neighbours: the pipes and
- * printers, change notification and path checks. The library holds least
- * versions until each neighbour is linked in. */
+ * printers (the spooler's own header), change notification and path checks.
+ * The library holds least versions until each neighbour is linked in. */
 #ifndef CSSERVICES_H
 #define CSSERVICES_H
 
 #include "cmtypes.h"
 #include "csfiles.h"
+#include "syprint.h"
 
-#define CS_PRINTER_SLOTS 4
+#define CS_PRINTER_SLOTS SY_PRINTERS
 /* A printer device path: as a share path. */
 #define CS_SHARE_PATH_UNITS 1002
 
 VX_API int csDcerpcClosePipe(CSFile *file);
-VX_API int syEndPrintJob(uint32_t printer, uint32_t job);
-/* The printer slot serving path, or all ones when all are taken. */
-VX_API uint32_t syGetPrinterHandle(const CMWchar *path, const CMWchar *name, int16_t debugLevel);
-VX_API int syPrinterSetSecurityDescriptor(uint32_t slot, const uint8_t *sd, uint32_t length);
-VX_API void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *name, const CMWchar *statusPath,
-                                  int16_t debugLevel);
 /* action 2 removed, 3 modified; filter the watchers' filter bits. */
 VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter);
 /* 1 when the path exists and passes the attribute filter. */
