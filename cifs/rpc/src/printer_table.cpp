@@ -161,6 +161,11 @@ bool identifyPrinter(const char *devicePath, const CMWchar *shareName, int16_t v
     p.nextStatusRead = 0;
     if (p.devicePath != devicePath)
         std::snprintf(p.devicePath, sizeof p.devicePath, "%s", devicePath);
+    // Named first, so that a failing device is logged under its share.
+    p.logName[0] = 0;
+    if (shareName)
+        syUnicodeToUTF8N(p.logName, shareName, sizeof p.logName);
+    p.info.logVerbosity = verbosity;
     closePrinterDevice(p);
     p.fd = printerDevice().open(p.devicePath);
     if (p.fd < 0)
@@ -181,10 +186,6 @@ bool identifyPrinter(const char *devicePath, const CMWchar *shareName, int16_t v
     cmAnsiToUnicodeN(p.manufacturer, field, SY_ID_FIELD_UNITS - 1);
     getDeviceIdField(id, "MDL", field);
     cmAnsiToUnicodeN(p.model, field, SY_ID_FIELD_UNITS - 1);
-    p.logName[0] = 0;
-    if (shareName)
-        syUnicodeToUTF8N(p.logName, shareName, sizeof p.logName);
-    p.info.logVerbosity = verbosity;
     return true;
 }
 
