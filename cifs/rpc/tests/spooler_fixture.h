@@ -141,13 +141,13 @@ inline int64_t gNow = 10000;
 inline int64_t fakeClock() { return gNow; }
 
 struct Answer {
-    CSLateResponseContext *context;
+    CSLateResponseContext context;  // as the carrying command saved it
     uint32_t count;
 };
 inline std::vector<Answer> gAnswers;
 inline void recordAnswer(CSLateResponseContext *context, uint32_t count)
 {
-    gAnswers.push_back({context, count});
+    gAnswers.push_back({*context, count});
 }
 
 class SpoolerTest : public ::testing::Test {
