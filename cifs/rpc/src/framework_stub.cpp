@@ -13,7 +13,7 @@ __attribute__((weak)) int csDcerpcPrepareLateResponse(CSLateResponseContext *con
 
 __attribute__((weak)) int csDcerpcSendLateResponse(CSLateResponseContext *, uint32_t, uint32_t) { return 0; }
 
-__attribute__((weak)) void csDcerpcSaveResponseContext(uint32_t, CMRpcPacketDescriptor *,
+__attribute__((weak)) void csDcerpcSaveResponseContext(uint32_t, const CMRpcPacketDescriptor *,
                                                        CSLateResponseContext *)
 {
 }

@@ -8,6 +8,6 @@
 extern "C" {
 int csDcerpcPrepareLateResponse(CSLateResponseContext *context, uint32_t size);
 int csDcerpcSendLateResponse(CSLateResponseContext *context, uint32_t status, uint32_t length);
-void csDcerpcSaveResponseContext(uint32_t rpcFraming, CMRpcPacketDescriptor *request,
+void csDcerpcSaveResponseContext(uint32_t rpcFraming, const CMRpcPacketDescriptor *request,
                                  CSLateResponseContext *context);
 }
