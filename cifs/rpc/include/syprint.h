@@ -143,7 +143,7 @@ VX_API void syUpdatePrinterStatus(const CMWchar *devicePath, const CMWchar *shar
 
 /* The job id, or SY_NO_JOB. outputPath and dataType are not used. */
 VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *documentName, const CMWchar *outputPath,
-                                const CMWchar *dataType, const uint8_t *securityDescriptor, uint32_t sdLength,
+                                uint32_t dataType, const uint8_t *securityDescriptor, uint32_t sdLength,
                                 struct CSUser *owner);
 /* The whole length once written; 0 with *lateContext set when the answer
  * waits for the printer (the caller saves its request into that context and

@@ -248,7 +248,7 @@ using namespace sy::print;
 
 extern "C" {
 
-uint32_t syStartPrintJob(uint32_t printer, const CMWchar *documentName, const CMWchar *, const CMWchar *,
+uint32_t syStartPrintJob(uint32_t printer, const CMWchar *documentName, const CMWchar *, uint32_t,
                          const uint8_t *securityDescriptor, uint32_t sdLength, struct CSUser *owner)
 {
     Job *j = nullptr;

@@ -81,12 +81,11 @@ TEST_F(PrintJobs, FourJobsAtMostAndIdsNeverComeBack)
 TEST_F(PrintJobs, DocumentNameAndDescriptorAreCut)
 {
     std::vector<uint8_t> sd(400, 7);
-    uint32_t id =
-        syStartPrintJob(0, W(std::string(300, 'n')).data(), nullptr, nullptr, sd.data(), 400, nullptr);
+    uint32_t id = syStartPrintJob(0, W(std::string(300, 'n')).data(), nullptr, 0, sd.data(), 400, nullptr);
     ASSERT_NE(id, SY_NO_JOB);
     EXPECT_EQ(A(job(id).documentName), std::string(255, 'n'));
     EXPECT_EQ(job(id).securityDescriptorLength, 320u);
-    uint32_t none = syStartPrintJob(0, nullptr, nullptr, nullptr, nullptr, 100, nullptr);
+    uint32_t none = syStartPrintJob(0, nullptr, nullptr, 0, nullptr, 100, nullptr);
     EXPECT_EQ(A(job(none).documentName), "");
     EXPECT_EQ(job(none).securityDescriptorLength, 0u);
 }

@@ -178,7 +178,7 @@ protected:
     }
     uint32_t start(uint32_t printer, const std::string &document = "doc")
     {
-        return syStartPrintJob(printer, W(document).data(), nullptr, nullptr, nullptr, 0, nullptr);
+        return syStartPrintJob(printer, W(document).data(), nullptr, 0, nullptr, 0, nullptr);
     }
     int32_t write(uint32_t printer, uint32_t job, const std::string &data, CSLateResponseContext **late)
     {
