@@ -15,6 +15,10 @@ typedef struct CMRpcPacketDescriptor {
     uint8_t *origin;  /* buffer start; alignment is measured from it */
     uint32_t length;  /* buffer size from the origin */
     uint32_t overrun; /* sticky: some operation passed the end */
+    /* Cursors the pipe framework hands to an operation also carry the
+     * caller's user record and the call's call_id; null and 0 otherwise. */
+    void *user;
+    uint32_t callId;
 } CMRpcPacketDescriptor;
 
 /* Parse result of an NDR string: the text points into the packet and is not

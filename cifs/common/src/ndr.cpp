@@ -66,6 +66,8 @@ void cmRpcSetTokenDescriptor(CMRpcPacketDescriptor *d, uint8_t *buffer, uint32_t
     d->nbo = bigEndian ? 1 : 0;
     d->length = 0;
     d->overrun = 0;
+    d->user = nullptr;
+    d->callId = 0;
 }
 
 void cmRpcResetDescriptor(CMRpcPacketDescriptor *d) { d->current = d->origin; }

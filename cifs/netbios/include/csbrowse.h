@@ -16,7 +16,7 @@
  * transport 2 on TCP 445; null on failure. */
 VX_API NSSocket *csPrepareSocket(uint32_t type, uint32_t transport);
 
-/* Server type bits of the announcement; the RPC layer may replace it. */
+/* Server type bits of the announcement (the workstation service's). */
 VX_API uint32_t csGetHostType(void);
 
 VX_API int csInitBrowse(void);

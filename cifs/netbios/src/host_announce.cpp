@@ -86,11 +86,6 @@ void build(Browse &b)
 
 }  // namespace
 
-extern "C" __attribute__((weak)) uint32_t csGetHostType(void)
-{
-    return cmNetBiosGetDomain()->isGroup != 0 ? 0x8202 : 0x8302;
-}
-
 int csInitBrowse(void)
 {
     std::unique_ptr<Browse> b(new (std::nothrow) Browse);

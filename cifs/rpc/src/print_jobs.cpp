@@ -5,7 +5,7 @@
 #include "spooler.h"
 
 #include "cmstring.h"
-#include "late_answer.h"
+#include "csdcerpc.h"
 #include "zmo.h"
 
 #include <cerrno>

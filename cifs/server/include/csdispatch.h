@@ -42,6 +42,13 @@ typedef struct CSCommandRow {
 /* The row of an SMB1 command code. */
 VX_API const CSCommandRow *csDispatchGetCommand(uint8_t code);
 
+struct CSLateResponseContext;
+/* The callbacks of the command that carries a pipe call: prepare builds the
+ * response's header and reserves the command's words (moving `response` and
+ * `remaining`); send completes and sends it. */
+typedef int (*CSLatePrepare)(struct CSLateResponseContext *context);
+typedef int (*CSLateSend)(struct CSLateResponseContext *context, uint32_t status, uint32_t length);
+
 /* What an answer sent later needs of its request. */
 typedef struct CSLateResponseContext {
     uint16_t tid, uid, mid, pid, pidHigh;
@@ -55,6 +62,15 @@ typedef struct CSLateResponseContext {
     uint32_t remaining;
     void *file;
     uint32_t sequence;
+    /* A pipe call: whether the answer is a DCE/RPC PDU, the request's byte
+     * order and call_id, the carrier's callbacks and the byte count of the
+     * write being answered. */
+    uint32_t rpcFraming;
+    uint32_t bigEndian;
+    uint32_t callId;
+    CSLatePrepare prepare;
+    CSLateSend send;
+    uint32_t writeCount;
 } CSLateResponseContext;
 
 VX_API int csDispatchInit(void);
@@ -112,6 +128,8 @@ VX_API void csDispatchSaveWriteAndXResponseContext(CSLateResponseContext *contex
 VX_API void csDispatchSaveWriteResponseContext(CSLateResponseContext *context);
 /* Sets the file of the write being served (the save callbacks store it). */
 VX_API void csDispatchSetWriteFile(uint32_t fid, void *file);
+/* Sets the byte count of the write being served, for its late answer. */
+VX_API void csDispatchSetWriteCount(uint32_t count);
 
 /* The SMB2 dispatcher's entries; least versions until it is linked in. */
 VX_API int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t length);

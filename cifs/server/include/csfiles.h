@@ -62,6 +62,9 @@ typedef struct CSFile {
     uint32_t pipeContexts[CS_PIPE_CONTEXTS];
     uint16_t maxResponseFragment;
     void *callState;
+    /* Set by a carrier that reads with a bound of its own (the SMB2 pipe
+     * transceive): a fragment is at most this long; 0 none. */
+    uint32_t pipeOutputLimit;
     /* Oplocks. */
     uint32_t oplockLevel;
     uint32_t oplockState;
@@ -90,6 +93,12 @@ typedef struct CSSearch {
     uint16_t sid; /* slot index; CS_FREE_ID when free */
     uint16_t tid;
     CSEnumeration enumeration;
+    /* The listing's own state. */
+    uint16_t attributes;   /* search attributes */
+    uint32_t resumeKeys;   /* entries carry resume keys */
+    uint32_t entryPending; /* the last name did not fit: it comes first next time */
+    uint32_t entryIndex;   /* entries given so far */
+    uint32_t started;      /* an answer was given from it */
 } CSSearch;
 
 /* Allocation and release. */

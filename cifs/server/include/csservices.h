@@ -15,7 +15,10 @@
 VX_API int csDcerpcClosePipe(CSFile *file);
 /* action 2 removed, 3 modified; filter the watchers' filter bits. */
 VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter);
-/* 1 when the path exists and passes the attribute filter. */
-VX_API int csCheckFile(const CMWchar *path, uint32_t attributes);
+/* Pipes: 1 when name is one of the RPC interfaces' pipes (the file record
+ * then holds the pipe), else 0. */
+VX_API int csDcerpcOpenPipe(const CMWchar *name, CSFile *file);
+/* A pipe's information: allocation 0x10050, delete pending 1, one link. */
+VX_API int csDcerpcGetPipeInformation(CSFile *file, SYFileInformation *info);
 
 #endif

@@ -22,6 +22,7 @@ struct Frame {
     // The write being served, for the write commands' save callbacks.
     uint32_t writeFid;
     void *writeFile;
+    uint32_t writeCount;
     // The monotonic time (ms) by which the current message must be in.
     uint64_t deadlineMs;
 };

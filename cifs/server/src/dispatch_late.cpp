@@ -121,12 +121,15 @@ void csDispatchSetWriteFile(uint32_t fid, void *file)
     gFrame.writeFile = file;
 }
 
+void csDispatchSetWriteCount(uint32_t count) { gFrame.writeCount = count; }
+
 void csDispatchSaveWriteAndXResponseContext(CSLateResponseContext *context)
 {
     if (!context)
         return;
     context->fileId = gFrame.writeFid;
     context->file = gFrame.writeFile;
+    context->writeCount = gFrame.writeCount;
     csDispatchSaveResponseContext(context);
 }
 

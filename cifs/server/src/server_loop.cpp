@@ -9,6 +9,7 @@
 #include "csfiles.h"
 #include "csshares.h"
 #include "csctrl.h"
+#include "csdcerpc.h"
 #include "cmbuffer.h"
 #include "cmnetbios.h"
 #include "sysockets.h"
@@ -222,6 +223,9 @@ void serveClients(Loop &l, NSSocketSet &ready, uint32_t now)
             l.closeServing = false;
             csLockDispatch();
             int r = csDispatchRequest(c.socket, &c.peer);
+            // A pipe call may have closed its own pipe or session: only now,
+            // with the request answered, is that safe.
+            csDcerpcRunDeferredReleases();
             csUnlockDispatch();
             l.serving = nullptr;
             c.lastActivity = now;

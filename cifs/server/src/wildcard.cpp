@@ -2,6 +2,7 @@
 // matcher, the directory walk that gives each matching path, and the
 // destination names built from a mask.
 #include "csfiles.h"
+#include "cspaths.h"
 #include "csservices.h"
 #include "cmmemory.h"
 #include "cmstring.h"
@@ -377,7 +378,7 @@ const CMWchar *csNextSourceName(CSEnumeration *c)
     }
     if (!c->isWild) {
         c->state = 0;
-        return csCheckFile(c->path, c->attributes) ? c->path : nullptr;
+        return csCheckFile(nullptr, c->path, 1) ? c->path : nullptr;
     }
     if (equals(c->pattern, "*") || equals(c->pattern, "*.") || equals(c->pattern, "*.*")) {
         if (!c->returnedDot) {

@@ -40,8 +40,14 @@ void cmSdParseSid(CMRpcPacketDescriptor *d, CMSdDomainSid *sid)
     cmRpcParseByte(d, &sid->revision);
     uint8_t count = 0;
     cmRpcParseByte(d, &count);
-    // Only six fit the record; the rest of a longer SID stays unread.
-    sid->count = std::min<uint8_t>(count, CM_SD_MAX_SUBAUTHORITIES);
+    // Only six fit the record. Reading six of a longer SID would leave the
+    // cursor inside it and everything after it misread: refuse it instead.
+    if (count > CM_SD_MAX_SUBAUTHORITIES) {
+        d->overrun = 1;
+        d->current = d->origin + d->length;
+        return;
+    }
+    sid->count = count;
     cmRpcParseBytes(d, sid->authority, 6);
     for (uint32_t i = 0; i < sid->count; ++i)
         cmRpcParseUint32(d, &sid->subauthorities[i]);

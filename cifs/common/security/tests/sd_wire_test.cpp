@@ -90,17 +90,31 @@ TEST(SdWire, PackWritesOwnerFirstWhateverTheWireOrder)
     EXPECT_EQ(Bytes(out.begin() + 20, out.begin() + 36), kAdmins);
 }
 
-TEST(SdWire, SidWithEightSubauthoritiesKeepsSix)
+// Reading six of eight would leave the cursor inside the SID and misread
+// everything after it: a SID the record cannot hold is refused.
+TEST(SdWire, SidWithMoreThanSixSubauthoritiesIsRefused)
 {
-    Bytes wire = sid(5, {21, 1, 2, 3, 4, 5, 6, 7});
+    for (Bytes wire : {sid(5, {21, 1, 2, 3, 4, 5, 6}), sid(5, {21, 1, 2, 3, 4, 5, 6, 7})}) {
+        const size_t subs = wire[1];
+        wire.push_back(0xAA);
+        CMRpcPacketDescriptor d;
+        cmRpcSetDescriptor(&d, wire.data(), 0);
+        d.length = uint32_t(wire.size());
+        CMSdDomainSid s;
+        cmSdParseSid(&d, &s);
+        EXPECT_TRUE(cmRpcIsOverrun(&d)) << subs;
+        EXPECT_EQ(s.count, 0);
+    }
+    Bytes six = sid(5, {21, 1, 2, 3, 4, 5});
     CMRpcPacketDescriptor d;
-    cmRpcSetDescriptor(&d, wire.data(), 0);
-    d.length = uint32_t(wire.size());
+    cmRpcSetDescriptor(&d, six.data(), 0);
+    d.length = uint32_t(six.size());
     CMSdDomainSid s;
     cmSdParseSid(&d, &s);
+    EXPECT_FALSE(cmRpcIsOverrun(&d));
     EXPECT_EQ(s.count, 6);
     EXPECT_EQ(s.subauthorities[5], 5u);
-    EXPECT_FALSE(cmRpcIsOverrun(&d));
+    EXPECT_EQ(uint32_t(d.current - six.data()), six.size());
 }
 
 TEST(SdWire, PackSidRidAppendsTheRid)

@@ -1,0 +1,158 @@
+// The SMB1 commands that query and change files, served one block at a
+// time as the dispatcher hands them over: their answers, their refusals
+// and what they leave on disk.
+#include "files_fixture.h"
+
+#include <sys/statfs.h>
+
+#include <cstring>
+#include <filesystem>
+
+using namespace files_test;
+
+namespace {
+
+using Smb1InfoTest = FilesTest;
+
+TEST_F(Smb1InfoTest, QueryInformationByName)
+{
+    write("dir/x", "");
+    std::filesystem::create_directory(root.file("dir"));
+    write("dir/f.txt", "12345");
+    for (bool unicode : {false, true}) {
+        ASSERT_EQ(serve(csComQueryInformation, {{}, {"dir\\f.txt"}, unicode}), 0u) << unicode;
+        ASSERT_EQ(answer.size(), 23u);
+        EXPECT_EQ(answer[0], 10);
+        EXPECT_EQ(le16(&answer[1]) & 0x10, 0);
+        EXPECT_EQ(le32(&answer[7]), 5u);
+    }
+    ASSERT_EQ(serve(csComQueryInformation, {{}, {"dir"}}), 0u);
+    EXPECT_EQ(le16(&answer[1]) & 0x10, 0x10);
+    EXPECT_EQ(le32(&answer[7]), 0u) << "a folder has no size";
+    EXPECT_EQ(serve(csComQueryInformation, {{}, {"missing"}}), 0xC0000034u);
+    EXPECT_EQ(serve(csComQueryInformation, {{1}, {"dir"}}), 0xC0000001u);
+    EXPECT_EQ(serve(csComQueryInformation, {{}, {}, false, {4}}), 0xC0000001u) << "byte count below 2";
+    EXPECT_EQ(serve(csComQueryInformation, {{}, {"..\\..\\etc"}}), 0xC0000034u);
+}
+
+TEST_F(Smb1InfoTest, QueryInformation2ByHandle)
+{
+    write("f", "abc");
+    uint16_t fid = fidOf("f");
+    ASSERT_EQ(serve(csComQueryInformation2, {{fid}, {}}), 0u);
+    ASSERT_EQ(answer.size(), 25u);
+    EXPECT_EQ(answer[0], 11);
+    EXPECT_EQ(le32(&answer[13]), 3u);
+    EXPECT_EQ(serve(csComQueryInformation2, {{0x4100}, {}}), 0xC0000008u);
+    csGetNameByNid(csGetFileByJustFid(fid)->nid)->deleteOnClose = 1;
+    EXPECT_EQ(serve(csComQueryInformation2, {{fid}, {}}), 0xC000000Fu);
+    csReleaseFile(fid);
+}
+
+TEST_F(Smb1InfoTest, QueryInformationDiskCountsFitSixteenBits)
+{
+    ASSERT_EQ(serve(csComQueryInformationDisk, {{}, {}}), 0u);
+    ASSERT_EQ(answer.size(), 13u);
+    EXPECT_EQ(answer[0], 5);
+    struct statfs fs;
+    ASSERT_EQ(::statfs(root.path().c_str(), &fs), 0);
+    uint64_t total = le16(&answer[1]), perUnit = le16(&answer[3]), bytes = le16(&answer[5]);
+    uint64_t reported = total * perUnit * bytes, real = uint64_t(fs.f_blocks) * fs.f_bsize;
+    EXPECT_LE(reported, real);
+    EXPECT_GE(reported * 2 + perUnit * bytes * 2, real) << "rounded down by less than a unit";
+}
+
+TEST_F(Smb1InfoTest, SetInformationAttributesAndTime)
+{
+    write("f");
+    std::filesystem::create_directory(root.file("d"));
+    ASSERT_EQ(serve(csComSetInformation, {{0x01, 0xCA00, 0x3B9A, 0, 0, 0, 0, 0}, {"f"}}), 0u);
+    EXPECT_EQ(answer, std::vector<uint8_t>({0, 0, 0}));
+    struct stat st;
+    ASSERT_EQ(::stat(root.file("f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    EXPECT_EQ(st.st_mtime, 1000000000);
+    // A folder stays a folder and never becomes read-only.
+    ASSERT_EQ(serve(csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"d"}}), 0u);
+    EXPECT_TRUE(std::filesystem::is_directory(root.file("d")));
+    ASSERT_EQ(::stat(root.file("d").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0200, 0u);
+    EXPECT_EQ(serve(csComSetInformation, {{0, 0, 0, 0, 0, 0, 0, 0}, {"missing\\x"}}), 0xC000003Au);
+    gNeighbours.canWrite = false;
+    EXPECT_EQ(serve(csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {"f"}}), 0xC0000005u);
+}
+
+TEST_F(Smb1InfoTest, SetInformation2Times)
+{
+    write("f");
+    uint16_t fid = fidOf("f");
+    // 2001-09-09 01:46:40 local is not what matters: the words round-trip.
+    uint16_t date = uint16_t((21 << 9) | (9 << 5) | 9), time = uint16_t((1 << 11) | (46 << 5) | 20);
+    ASSERT_EQ(serve(csComSetInformation2, {{fid, date, time, date, time, date, time}, {}}), 0u);
+    ASSERT_EQ(serve(csComQueryInformation2, {{fid}, {}}), 0u);
+    EXPECT_EQ(le16(&answer[9]), date);
+    EXPECT_EQ(le16(&answer[11]), time);
+    csReleaseFile(fid);
+    EXPECT_EQ(serve(csComSetInformation2, {{fid, 0, 0, 0, 0, 0, 0}, {}}), 0xC0000008u);
+}
+
+TEST_F(Smb1InfoTest, RenameWithUnicodeNames)
+{
+    write("old.txt", "content");
+    ASSERT_EQ(serve(csComRename, {{0}, {"old.txt", "new.txt"}, true}), 0u);
+    EXPECT_EQ(read(root.file("new.txt")), "content");
+    ASSERT_EQ(serve(csComRename, {{0}, {"new.txt", "..\\escaped.txt"}}), 0xC000003Au);
+    EXPECT_TRUE(exists(root.file("new.txt")));
+    EXPECT_EQ(serve(csComRename, {{0}, {"new.txt"}}), 0xC0000033u) << "one name only";
+}
+
+TEST_F(Smb1InfoTest, DeleteByPattern)
+{
+    write("a.tmp");
+    write("b.tmp");
+    write("c.doc");
+    ASSERT_EQ(serve(csComDelete, {{0}, {"*.tmp"}}), 0u);
+    EXPECT_FALSE(exists(root.file("a.tmp")));
+    EXPECT_TRUE(exists(root.file("c.doc")));
+    EXPECT_EQ(serve(csComDelete, {{0}, {"*.tmp"}}), 0xC000000Fu);
+    gNeighbours.canWrite = false;
+    EXPECT_EQ(serve(csComDelete, {{0}, {"c.doc"}}), 0xC0000005u);
+    EXPECT_TRUE(exists(root.file("c.doc")));
+}
+
+TEST_F(Smb1InfoTest, DeleteDirectory)
+{
+    std::filesystem::create_directories(root.file("full/x"));
+    std::filesystem::create_directory(root.file("empty"));
+    std::filesystem::create_directory(root.file("open"));
+    write("file");
+    EXPECT_EQ(serve(csComDeleteDirectory, {{}, {""}}), 0xC0000101u) << "the share root";
+    EXPECT_EQ(serve(csComDeleteDirectory, {{}, {"\\"}}), 0xC0000101u) << "the share root";
+    EXPECT_EQ(serve(csComDeleteDirectory, {{}, {"full"}}), 0xC0000101u);
+    EXPECT_TRUE(exists(root.file("full/x")));
+    EXPECT_EQ(serve(csComDeleteDirectory, {{}, {"file"}}), 0xC000003Au);
+    EXPECT_EQ(serve(csComDeleteDirectory, {{}, {"missing"}}), 0xC000000Fu);
+    ASSERT_EQ(serve(csComDeleteDirectory, {{}, {"empty"}}), 0u);
+    EXPECT_FALSE(exists(root.file("empty")));
+    uint16_t fid = fidOf("open", 0x40);
+    ASSERT_EQ(serve(csComDeleteDirectory, {{}, {"open"}}), 0u);
+    EXPECT_TRUE(exists(root.file("open"))) << "removed at its last close";
+    csReleaseFile(fid);
+    EXPECT_FALSE(exists(root.file("open")));
+    csDispatchSetNtError(0);
+    EXPECT_EQ(serve(csComDeleteDirectory, {{}, {"full"}}), 0x00910001u);
+}
+
+TEST_F(Smb1InfoTest, CheckDirectory)
+{
+    std::filesystem::create_directory(root.file("d"));
+    write("f");
+    EXPECT_EQ(serve(csComCheckDirectory, {{}, {"d"}}), 0u);
+    EXPECT_EQ(serve(csComCheckDirectory, {{}, {"f"}}), 0xC0000033u);
+    EXPECT_EQ(serve(csComCheckDirectory, {{}, {"missing"}}), 0xC000000Fu);
+    EXPECT_EQ(serve(csComCheckDirectory, {{}, {"missing\\deeper"}}), 0xC000003Au);
+    gNeighbours.canRead = false;
+    EXPECT_EQ(serve(csComCheckDirectory, {{}, {"d"}}), 0xC0000005u);
+}
+
+}  // namespace
