@@ -521,3 +521,84 @@ TEST_F(Spoolss, NoDriverAndConstantAnswers)
 }
 
 }  // namespace
+
+namespace {
+
+// A level-2 SetPrinter as a client sends back what it read, with a new comment.
+Bytes setLevel2(bool withDevMode, uint32_t jobs)
+{
+    Ndr n;
+    n.u32(2).u32(2).pointer();
+    const char *texts[13] = {"\\\\router", "\\\\router\\Laser", "Laser", "VX Printer Port",
+                             "",           "Second floor",      "Hall",  nullptr,
+                             nullptr,      "winprint",          "RAW",   nullptr,
+                             nullptr};
+    for (int i = 0; i < 13; ++i)
+        n.pointer(texts[i] != nullptr || (i == 7 && withDevMode));
+    n.u32(0x48).u32(1).u32(1).u32(0).u32(0).u32(0x80).u32(jobs).u32(0);
+    for (const char *t : texts)
+        if (t)
+            n.text(t);
+    n.u32(0).pointer(false).u32(0).pointer(false).u32(0);
+    return n.bytes;
+}
+
+// A level-3 SetPrinter with a device mode of extra bytes.
+Bytes setLevel3(uint16_t extra, uint32_t actualExtra)
+{
+    Ndr mode;
+    for (int i = 0; i < 32; ++i)
+        mode.u16(0);
+    mode.u16(0x0401).u16(0x0600).u16(220).u16(extra).u32(SY_DEVMODE_FORMNAME);
+    for (int i = 0; i < 13; ++i)
+        mode.u16(uint16_t(i));
+    const char *form = "Letter";
+    for (int i = 0; i < 32; ++i)
+        mode.u16(i < 6 ? uint16_t(form[i]) : 0);
+    mode.u16(0);
+    for (int i = 0; i < 13; ++i)
+        mode.u32(0);
+    for (uint32_t i = 0; i < actualExtra; ++i)
+        mode.u8(uint8_t(i));
+    Ndr n;
+    n.u32(3).u32(3).pointer(false);
+    n.u32(uint32_t(mode.bytes.size())).pointer().u32(uint32_t(mode.bytes.size())).raw(mode.bytes).align(4);
+    n.u32(0).pointer(false).u32(0);
+    return n.bytes;
+}
+
+TEST_F(Spoolss, SetPrinterLevel2ChangesTextsButNotTheQueue)
+{
+    Handle h = handle();
+    ASSERT_NE(startDoc(h), 0xFFFFFFFFu);
+    ASSERT_EQ(onHandle(SetPrinter, h, setLevel2(false, 1000)).status, 0u);
+    Info got;
+    ASSERT_EQ(twice(
+                  GetPrinter, h, [&](uint32_t o) { return info(2, o); }, false, &got)
+                  .status,
+              0u);
+    EXPECT_EQ(at(got.array, 20), "Second floor");
+    EXPECT_EQ(at(got.array, 24), "Hall");
+    EXPECT_EQ(fw_test::get_le32(&got.array[13 * 4 + 6 * 4]), 1u) << "jobs queued: the spooler's own";
+    EXPECT_EQ(onHandle(SetPrinter, h, setLevel2(true, 0)).status, 1u) << "a device mode pointer";
+    // The job still prints: the status the client sent back did not stick.
+    EXPECT_EQ(write(h, "after").status, 0u);
+    EXPECT_EQ(lp->printed, "after");
+}
+
+TEST_F(Spoolss, SetPrinterLevel3RefusesExtraBytesBeyondTheField)
+{
+    Handle h = handle();
+    EXPECT_EQ(onHandle(SetPrinter, h, setLevel3(1001, 1001)).status, 1u);
+    EXPECT_EQ(onHandle(SetPrinter, h, setLevel3(64, 8)).status, 1u) << "more extra bytes than sent";
+    ASSERT_EQ(onHandle(SetPrinter, h, setLevel3(8, 8)).status, 0u);
+    SYPrinterInfo i;
+    ASSERT_EQ(syGetPrinterInfo(0, &i), 0);
+    EXPECT_EQ(i.deviceMode.driverExtraLength, 8);
+    EXPECT_EQ(i.deviceMode.driverExtra[7], 7);
+    EXPECT_EQ(server_test::A(i.deviceMode.formName), "Letter");
+    EXPECT_EQ(i.deviceMode.shorts[12], 12);
+    EXPECT_EQ(onHandle(SetPrinter, h, Ndr().u32(9).u32(9).pointer(false).u32(0).bytes).status, 0xC0000032u);
+}
+
+}  // namespace
