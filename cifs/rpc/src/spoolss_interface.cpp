@@ -94,7 +94,8 @@ uint32_t checkHandle(const CMRpcPacketDescriptor *in, uint16_t index, uint32_t s
         return kBadHandle;
     OpenEntry &e = c->entries[index];
     handle->entry = &e;
-    if (!e.share)
+    // A printer share removed since the open (its slot perhaps another share's now).
+    if (!e.share || e.share->free || !e.share->isPrinter)
         return kInvalidPrinterName;
     handle->printer = syGetPrinterHandle(e.share->path, e.share->name, e.share->debugLevel);
     return handle->printer == SY_NO_PRINTER ? kInvalidPrinterName : 0;

@@ -244,6 +244,15 @@ TEST_F(Spoolss, HandlesAreCheckedByIndexSerialAndOwner)
     EXPECT_EQ(onHandle(ClosePrinter, h).status, 0x1C00001Au) << "closed already";
 }
 
+TEST_F(Spoolss, AHandleOfARemovedShareNamesNoPrinter)
+{
+    Handle h = handle();
+    ASSERT_EQ(vxRemoveShareA("Laser"), 0);
+    ASSERT_EQ(vxAddShareA("Music", "/tmp/music", "", -1, "Music"), 0) << "takes the freed slot";
+    EXPECT_EQ(onHandle(ResetPrinter, h).status, 1801u);
+    EXPECT_EQ(sy::print::printers()[1].devicePath[0], 0) << "no printer record for a file share's path";
+}
+
 TEST_F(Spoolss, ADocumentReachesThePrinter)
 {
     Handle h = handle();
