@@ -6,7 +6,7 @@
 #include "csdcerpc.h"
 #include "printer_device.h"
 #include "spoolss.h"
-#include "spooler_fixture.h"
+#include "fake_printer.h"
 
 #include "csauth.h"
 
