@@ -294,17 +294,48 @@ TEST_F(Spoolss, LoggingOffEndsTheUsersDocuments)
     csRpcSpoolssCleanupUser(0x1234);  // nobody
 }
 
-TEST_F(Spoolss, AWriteToAPrinterNotReadyIsAnsweredLater)
+// The carrying command's side of a late answer: where the answer is built
+// and what was sent.
+uint8_t gLateBuffer[256];
+Bytes gLateSent;
+void lateSave(CSLateResponseContext *) {}
+int latePrepare(CSLateResponseContext *context)
+{
+    context->response = gLateBuffer;
+    context->remaining = sizeof gLateBuffer;
+    return 0;
+}
+int lateSend(CSLateResponseContext *context, uint32_t status, uint32_t length)
+{
+    EXPECT_EQ(status, 0u);
+    gLateSent = Bytes(context->response, context->response + length);
+    return 1;
+}
+
+TEST_F(Spoolss, AWriteToAPrinterNotReadyIsAnsweredWhenItIsReady)
 {
     Handle h = handle();
     ASSERT_NE(startDoc(h), 0xFFFFFFFFu);
-    lp->portStatus = 0x38;
-    spooler_test::gNow = 0;
+    lp->portStatus = 0x38;  // paper out
     sy::print::printers()[0].nextStatusRead = 0;
+    sy::print::setLateAnswer(nullptr);
+    csDcerpcSetLateResponseCallbacks(lateSave, latePrepare, lateSend);
+    gLateSent.clear();
     Ndr n;
     n.raw(h).u32(4).raw(fw_test::text_bytes("late"));
-    EXPECT_EQ(PipeTest::write(pipe, requestPdu(0, WritePrinter, n.bytes)), CS_RPC_LATE);
+    EXPECT_EQ(PipeTest::write(pipe, requestPdu(0, WritePrinter, n.bytes, 3, 77)), CS_RPC_LATE);
     EXPECT_EQ(lp->printed, "");
+    EXPECT_TRUE(gLateSent.empty());
+    lp->portStatus = 0x18;
+    sy::print::printers()[0].nextStatusRead = 0;
+    syUpdatePrinterStatus(W("/dev/usb/lp0").data(), W("Laser").data(), nullptr, 1);
+    EXPECT_EQ(lp->printed, "late");
+    Pdu answer = parsePdu(gLateSent);
+    EXPECT_EQ(answer.ptype, CS_RPC_RESPONSE);
+    EXPECT_EQ(answer.callId, 77u);
+    ASSERT_EQ(answer.body.size(), 8u);
+    EXPECT_EQ(answer.get32(0), 4u) << "bytes written";
+    EXPECT_EQ(answer.get32(4), 0u) << "status";
 }
 
 TEST_F(Spoolss, AbortEndsEveryJobOfThePrinter)
