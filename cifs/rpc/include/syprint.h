@@ -18,8 +18,10 @@ struct CSLateResponseContext;
 #define SY_NO_JOB 0xFFFFFFFFu
 /* Bytes of one held write. */
 #define SY_HOLD_BYTES 0x20000u
-/* Held writes a job keeps in order while its printer is not ready. */
-#define SY_HOLD_QUEUE 8u
+/* Held writes a job keeps in order while its printer is not ready, and the
+ * bytes they may hold together (a client pipelines its writes). */
+#define SY_HOLD_QUEUE 64u
+#define SY_HOLD_JOB_BYTES 0x100000u
 #define SY_DEVICE_PATH_BYTES 64
 #define SY_DEVICE_ID_BYTES 512
 #define SY_PRINTER_SD_BYTES 320

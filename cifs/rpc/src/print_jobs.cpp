@@ -50,6 +50,7 @@ void answerHeldWrite(Job &j, uint32_t count)
 {
     HeldWrite &h = heldAt(j, 0);
     CSLateResponseContext context = h.context;
+    j.heldBytes -= h.length;
     h.data.reset();
     h.length = 0;
     h.cut = false;
@@ -86,12 +87,13 @@ int32_t writeToPrinter(Printer &p, Job &j, const uint8_t *data, uint32_t length)
 int32_t holdWrite(Printer &p, Job &j, const uint8_t *data, uint32_t length,
                   CSLateResponseContext **lateContext)
 {
-    if (!lateContext || j.heldCount == SY_HOLD_QUEUE || (j.heldCount && heldAt(j, j.heldCount - 1).cut)) {
+    uint32_t keep = length < SY_HOLD_BYTES ? length : SY_HOLD_BYTES;
+    if (!lateContext || j.heldCount == SY_HOLD_QUEUE || keep > SY_HOLD_JOB_BYTES - j.heldBytes ||
+        (j.heldCount && heldAt(j, j.heldCount - 1).cut)) {
         printerLog(1, &p, "job %lu holds all it can.", (unsigned long)j.record.jobId);
         errno = EBUSY;
         return -1;
     }
-    uint32_t keep = length < SY_HOLD_BYTES ? length : SY_HOLD_BYTES;
     HeldWrite &h = heldAt(j, j.heldCount);
     h.data.reset(new (std::nothrow) uint8_t[keep ? keep : 1]);
     if (!h.data) {
@@ -105,6 +107,7 @@ int32_t holdWrite(Printer &p, Job &j, const uint8_t *data, uint32_t length,
     h.cut = keep < length;
     h.context = CSLateResponseContext{};
     ++j.heldCount;
+    j.heldBytes += keep;
     *lateContext = &h.context;
     return 0;
 }
@@ -130,7 +133,7 @@ void resetJob(Job &j)
         h.length = 0;
         h.cut = false;
     }
-    j.heldFirst = j.heldCount = 0;
+    j.heldFirst = j.heldCount = j.heldBytes = 0;
 }
 
 Job *findPrintJob(uint32_t id)

@@ -65,6 +65,7 @@ struct Job {
     std::array<HeldWrite, SY_HOLD_QUEUE> held;
     uint32_t heldFirst;
     uint32_t heldCount;
+    uint32_t heldBytes;
 };
 
 std::array<Printer, SY_PRINTERS> &printers();

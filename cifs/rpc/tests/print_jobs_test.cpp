@@ -196,6 +196,22 @@ TEST_F(PrintJobs, HeldWritesAreAnsweredInOrderAndNeverOverwritten)
     EXPECT_EQ(lp->printed, expected);
 }
 
+TEST_F(PrintJobs, AJobHoldsAMebibyteAtMost)
+{
+    uint32_t id = start(0);
+    notReady();
+    CSLateResponseContext *late;
+    for (uint32_t i = 0; i < SY_HOLD_JOB_BYTES / SY_HOLD_BYTES; ++i)
+        ASSERT_EQ(write(0, id, std::string(SY_HOLD_BYTES, char('a' + i)), &late), 0) << i;
+    EXPECT_EQ(write(0, id, "x", &late), -1);
+    EXPECT_EQ(errno, EBUSY);
+    ready();
+    update();
+    ASSERT_EQ(gAnswers.size(), SY_HOLD_JOB_BYTES / SY_HOLD_BYTES);
+    EXPECT_EQ(lp->printed.size(), size_t(SY_HOLD_JOB_BYTES));
+    ASSERT_EQ(write(0, id, "x", &late), 1) << "room again once answered";
+}
+
 TEST_F(PrintJobs, NothingIsHeldBehindAWriteThatWasCutShort)
 {
     uint32_t id = start(0);
