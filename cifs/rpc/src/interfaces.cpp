@@ -39,7 +39,9 @@ bool pipeName(const CSFile *pipe, char *out, uint32_t size)
     if (!n)
         return false;
     const CMWchar *p = n->path;
-    if (*p == '\\')
+    // The server's opens keep a pipe's name as a path of the IPC$ share
+    // ("/spoolss"); others give it with a backslash.
+    if (*p == '\\' || *p == '/')
         ++p;
     // Opens through the old commands may keep the "\PIPE\" of the path.
     static const char kPipe[] = "PIPE\\";

@@ -169,6 +169,15 @@ protected:
     }
 };
 
+TEST_F(Spoolss, APipeOpenedAsAPathOfIpcBinds)
+{
+    // As the server's create keeps the name of a pipe opened on IPC$.
+    CSFile *f = server_test::open(client, "/spoolss");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(csDcerpcOpenPipe(W("spoolss").data(), f), 1);
+    EXPECT_EQ(bind(f, {context(0, kSpoolss, 1)}).ptype, CS_RPC_BIND_ACK);
+}
+
 TEST_F(Spoolss, PrinterNames)
 {
     struct Case {
