@@ -91,7 +91,7 @@ __attribute__((weak)) int csCheckPath(const CSShare *share, CMWchar *path, uint3
 {
     if (!path)
         return 0;
-    if (share && share->isIpc)
+    if (share && (share->isIpc || share->isPrinter))
         return 1;
     uint32_t n = cmWStrlen(path);
     const CMWchar *last = cmWStrrchr(path, '/');
