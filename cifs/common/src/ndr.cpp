@@ -29,7 +29,8 @@ uint32_t boundedWLen(CMRpcPacketDescriptor *d)
 uint32_t boundedALen(CMRpcPacketDescriptor *d)
 {
     uint32_t max = left(d);
-    const void *z = std::memchr(d->current, 0, max);
+    // An empty cursor may have no buffer at all: nothing to search.
+    const void *z = max ? std::memchr(d->current, 0, max) : nullptr;
     if (!z) {
         overrun(d);
         return 0;

@@ -157,6 +157,18 @@ TEST(Ndr, ParseAsciiForms)
     EXPECT_EQ(cmRpcSpace(&d), 0);
 }
 
+// A cursor over nothing, as an empty parameter block gives, has no buffer to
+// search for a terminator.
+TEST(Ndr, ZeroTerminatedTextOnAnEmptyCursorIsAnOverrun)
+{
+    CMRpcPacketDescriptor d;
+    cmRpcSetDescriptor(&d, nullptr, 0);
+    CMRpcAsciiString a;
+    cmRpcParseAscii(&d, &a, 0);
+    EXPECT_TRUE(cmRpcIsOverrun(&d));
+    EXPECT_EQ(a.length, 0u);
+}
+
 // An actual count above the maximum count would hand out more characters
 // than were checked to be there.
 TEST(Ndr, ParseAsciiActualCountBeyondSizeIsRefused)

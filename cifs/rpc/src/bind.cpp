@@ -32,6 +32,16 @@ struct Item {
     uint32_t transferVersion;
 };
 
+// A syntax version is two u16s, major then minor, each in the PDU's byte
+// order; kept as one word with the major in the low half.
+uint32_t syntaxVersion(CMRpcPacketDescriptor *in)
+{
+    uint16_t major = 0, minor = 0;
+    cmRpcParseUint16(in, &major);
+    cmRpcParseUint16(in, &minor);
+    return uint32_t(major) | uint32_t(minor) << 16;
+}
+
 uint32_t lookup(const char *name, const Item &item)
 {
     for (uint32_t i = 0; i < CS_RPC_INTERFACES; ++i) {
@@ -72,12 +82,11 @@ void bind(CSFile *pipe, Call *c)
         cmRpcParseByte(&in, &it.transfers);
         cmRpcParseSkip(&in, 1);
         cmRpcParseUuid(&in, it.abstract);
-        cmRpcParseUint32(&in, &it.version);
+        it.version = syntaxVersion(&in);
         for (uint32_t t = 0; t < it.transfers; ++t) {
             uint8_t uuid[16];
-            uint32_t version = 0;
             cmRpcParseUuid(&in, uuid);
-            cmRpcParseUint32(&in, &version);
+            const uint32_t version = syntaxVersion(&in);
             if (t == 0) {
                 std::memcpy(it.transfer, uuid, 16);
                 it.transferVersion = version;
@@ -150,7 +159,8 @@ void bind(CSFile *pipe, Call *c)
         cmRpcPackUint16(&out, codes[i]);
         if (codes[i] == kAccepted) {
             cmRpcPackUuid(&out, kNdr);
-            cmRpcPackUint32(&out, kNdrVersion);
+            cmRpcPackUint16(&out, uint16_t(kNdrVersion));
+            cmRpcPackUint16(&out, 0);
         } else {
             cmRpcPackZeroes(&out, 20);
         }

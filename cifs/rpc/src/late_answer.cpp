@@ -60,11 +60,14 @@ int csDcerpcPrepareLateResponse(CSLateResponseContext *context, uint32_t)
     if (context->prepare)
         context->prepare(context);
     if (context->rpcFraming) {
-        // Room for the PDU header and the status that close the stub.
-        if (context->response && context->remaining >= rpc::kResponseHeader + 4) {
+        // Room for the PDU header, and after the stub for the status (or a
+        // fault's status and reserved word).
+        if (context->response && context->remaining >= rpc::kResponseHeader + 8) {
             context->response += rpc::kResponseHeader;
-            context->remaining -= rpc::kResponseHeader + 4;
+            context->remaining -= rpc::kResponseHeader + 8;
         } else {
+            // No room for a PDU: the answer is not sent at all.
+            context->response = nullptr;
             context->remaining = 0;
         }
     }
@@ -82,9 +85,9 @@ int csDcerpcSendLateResponse(CSLateResponseContext *context, uint32_t status, ui
     // A stub longer than its room was not written whole: it fails instead.
     if (length > context->remaining && status == 0)
         status = 0x0000007Au;
-    // A failure travels as a FAULT of the status alone.
+    // A failure travels as a FAULT: the status and four reserved bytes.
     if (status != 0)
-        length = 0;
+        length = 4;
     const bool big = context->bigEndian != 0;
     uint8_t *h = context->response - rpc::kResponseHeader;
     context->response = h;
@@ -96,7 +99,12 @@ int csDcerpcSendLateResponse(CSLateResponseContext *context, uint32_t status, ui
     put16(h + 8, uint16_t(length + 28), big);
     put32(h + 12, context->callId, big);
     put32(h + 16, length + 4, big);
-    put32(h + rpc::kResponseHeader + length, status, big);
+    if (status != 0) {
+        put32(h + rpc::kResponseHeader, status, big);
+        put32(h + rpc::kResponseHeader + 4, 0, big);
+    } else {
+        put32(h + rpc::kResponseHeader + length, status, big);
+    }
     return context->send(context, 0, length + 28);
 }
 

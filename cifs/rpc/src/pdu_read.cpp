@@ -77,11 +77,14 @@ void answer(Call *c, uint8_t ptype, uint32_t length)
     c->fragmentLength = c->fragmentRead = 0;
 }
 
+// A fault's body is its status and four reserved bytes; clients that parse
+// it strictly drop a connection whose fault is shorter.
 void fault(Call *c, uint32_t status)
 {
     put32(c->data, status, c->bigEndian());
+    put32(c->data + 4, 0, false);
     c->cancelCount = 0;
-    answer(c, CS_RPC_FAULT, 4);
+    answer(c, CS_RPC_FAULT, 8);
 }
 
 }  // namespace rpc

@@ -272,8 +272,8 @@ TEST_F(Carriers, ADeferredFailureTravelsAsAFaultAndAClosedPipeKeepsNothing)
     EXPECT_EQ(csDcerpcSendLateResponse(&gLate, 0x5, 10), 1);
     Pdu p = parsePdu(read(pipe, 4280));
     EXPECT_EQ(p.ptype, CS_RPC_FAULT);
-    EXPECT_EQ(p.fragLength, 28u);
-    EXPECT_EQ(p.body, (Bytes{5, 0, 0, 0}));
+    EXPECT_EQ(p.fragLength, 32u);
+    EXPECT_EQ(p.body, (Bytes{5, 0, 0, 0, 0, 0, 0, 0}));
 
     // The pipe closes before the answer: the answer has nowhere to stay.
     ASSERT_EQ(write(pipe, requestPdu(0, 0, {}, 3, 7)), CS_RPC_LATE);
@@ -281,6 +281,28 @@ TEST_F(Carriers, ADeferredFailureTravelsAsAFaultAndAClosedPipeKeepsNothing)
     csDcerpcPrepareLateResponse(&gLate, 100);
     EXPECT_EQ(csDcerpcSendLateResponse(&gLate, 0, 0), 1);
     EXPECT_EQ(pipe->callState, nullptr);
+}
+
+// The server's late buffer too small for a PDU: nothing is written or sent.
+TEST_F(Carriers, ALateAnswerWithoutRoomIsNotSent)
+{
+    csDcerpcSetLateResponseCallbacks(csDispatchSaveWriteAndXResponseContext, csWriteAndXPipePrepareLateResponse,
+                                     csWriteAndXPipeSendLateResponse);
+    csDispatchSetWriteFile(pipe->fid, pipe);
+    ASSERT_EQ(write(pipe, requestPdu(0, 0, {})), CS_RPC_LATE);
+    gLate.prepare = [](CSLateResponseContext *context) {
+        context->response = gLateBuffer + 100;
+        context->remaining = 31;
+        return 0;
+    };
+    std::memset(gLateBuffer, 0x5A, sizeof gLateBuffer);
+    csDcerpcPrepareLateResponse(&gLate, 100);
+    EXPECT_EQ(gLate.response, nullptr);
+    EXPECT_EQ(csDcerpcSendLateResponse(&gLate, 0, 0), 0);
+    EXPECT_EQ(csDcerpcSendLateResponse(&gLate, 5, 0), 0);
+    for (uint8_t b : gLateBuffer)
+        ASSERT_EQ(b, 0x5A);
+    EXPECT_TRUE(gSent.empty());
 }
 
 TEST_F(Carriers, ASavedAnswerLongerThanTheReadGoesOnWithTheNextRead)

@@ -53,14 +53,44 @@ const CSDcerpcOperation kOps[] = {echo, big, greedy, spill};
 uint32_t sizeCheck(uint16_t opnum) { return opnum == 1 ? gSizeCheck : 0; }
 void closeHook(CSFile *pipe) { gCalls.push_back("close " + std::to_string(pipe->fid)); }
 
+bool gSamrFails;
+int samrInit()
+{
+    gCalls.push_back("init samr");
+    return gSamrFails ? -1 : 0;
+}
+int winregInit()
+{
+    gCalls.push_back("init winreg");
+    return 0;
+}
+void winregStop() { gCalls.push_back("stop winreg"); }
+
 }  // namespace
+
+// The account manager's place: an init that can fail.
+extern "C" const CSDcerpcInterface *csRpcSamr(void)
+{
+    static const CSDcerpcInterface kInterface = {
+        samrInit,
+        nullptr,
+        nullptr,
+        "samr",
+        {0x78, 0x57, 0x34, 0x12, 0x34, 0x12, 0xcd, 0xab, 0xef, 0x00, 0x01, 0x23, 0x45, 0x67, 0x89, 0xac},
+        1,
+        0,
+        68,
+        nullptr,
+        nullptr};
+    return &kInterface;
+}
 
 // The registry pipe's place in the table serves the tests.
 extern "C" const CSDcerpcInterface *csRpcWinReg(void)
 {
     static const CSDcerpcInterface kInterface = {
-        nullptr,
-        nullptr,
+        winregInit,
+        winregStop,
         closeHook,
         "winreg",
         {0x01, 0xd0, 0x8c, 0x33, 0x44, 0x22, 0xf1, 0x31, 0xaa, 0xaa, 0x90, 0x00, 0x38, 0x00, 0x10, 0x03},
@@ -112,6 +142,20 @@ TEST_F(Framework, PipeNamesOpenExactly)
     const CMWchar wide[] = {'s', 'r', 'v', 0x100 + 's', 'v', 'c', 0};
     EXPECT_EQ(csDcerpcOpenPipe(wide, f), 0);
     csReleaseFile(f->fid);
+}
+
+TEST_F(Framework, StartStopsAtTheFirstFailingInterface)
+{
+    gCalls.clear();
+    gSamrFails = true;
+    EXPECT_EQ(csDcerpcInit(), -1);
+    EXPECT_THAT(gCalls, ElementsAre("init samr"));
+    gSamrFails = false;
+    gCalls.clear();
+    EXPECT_EQ(csDcerpcInit(), 0);
+    csDcerpcStop();
+    EXPECT_THAT(gCalls, ElementsAre("init samr", "init winreg", "stop winreg"));
+    gCalls.clear();
 }
 
 TEST_F(Framework, PipeInformation)
@@ -344,10 +388,17 @@ TEST_F(Framework, ABindOfEveryItemIsAnsweredWhole)
 TEST_F(Framework, BigEndianCallsAreAnsweredBigEndian)
 {
     CSFile *f = open("winreg");
-    Pdu ack = bind(f, {context(0, kWinreg, 1)}, 4280, true);
+    Pdu ack = bind(f, {context(0, kWinreg, 1), context(1, kWinreg, 0x00010001)}, 4280, true);
     EXPECT_EQ(ack.ptype, CS_RPC_BIND_ACK);
     EXPECT_TRUE(ack.big());
     EXPECT_EQ(ack.get16(0), CS_RPC_ACK_FRAGMENT);
+    // Two results: the first accepted with NDR 2.0 (major, then minor), the
+    // second, version 1.1, refused.
+    ASSERT_EQ(ack.body.size(), 28u + 2 * 24);
+    EXPECT_EQ(ack.get16(28), 0u);
+    EXPECT_EQ(ack.get16(48), 2u);
+    EXPECT_EQ(ack.get16(50), 0u);
+    EXPECT_EQ(ack.get16(52), 1u);
     gAnswerBytes = 2;
     ASSERT_EQ(write(f, requestPdu(0, 1, {}, 3, 0x01020304, true)), 0u);
     std::vector<Pdu> got = readAll(f);
@@ -380,8 +431,10 @@ TEST_F(Framework, RequestFaults)
         ASSERT_EQ(got.size(), 1u);
         EXPECT_EQ(got[0].ptype, CS_RPC_FAULT);
         EXPECT_EQ(got[0].authLength, 0u);
-        ASSERT_EQ(got[0].body.size(), 4u);
+        ASSERT_EQ(got[0].body.size(), 8u);
+        EXPECT_EQ(got[0].fragLength, 32u);
         EXPECT_EQ(get_le32(got[0].body.data()), c.fault);
+        EXPECT_EQ(get_le32(got[0].body.data() + 4), 0u);
     }
     // The fragment size a bind gave outlives an authenticated PDU.
     EXPECT_EQ(srv->maxResponseFragment, 4280u);

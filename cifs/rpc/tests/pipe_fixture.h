@@ -135,9 +135,11 @@ inline Bytes bindPdu(const std::vector<Context> &items, uint16_t maxRecv = 4280,
     b.big = big;
     b.u16(4280).u16(maxRecv).u32(0).u8(uint8_t(items.size())).u8(0).u8(0).u8(0);
     for (const Context &c : items) {
-        b.u16(c.id).u8(uint8_t(c.transfers.size())).u8(0).id(c.abstract).u32(c.version);
+        // Versions are a u16 major and a u16 minor.
+        b.u16(c.id).u8(uint8_t(c.transfers.size())).u8(0).id(c.abstract);
+        b.u16(uint16_t(c.version)).u16(uint16_t(c.version >> 16));
         for (const auto &t : c.transfers)
-            b.id(t.first).u32(t.second);
+            b.id(t.first).u16(uint16_t(t.second)).u16(uint16_t(t.second >> 16));
     }
     return pdu(ptype, 3, callId, b.bytes, big, 0, minor);
 }
@@ -304,12 +306,17 @@ protected:
         r.fragments = readAll(pipe);
         for (const Pdu &p : r.fragments)
             r.stub.insert(r.stub.end(), p.body.begin(), p.body.end());
-        if (r.stub.size() >= 4 && !r.fragments.empty()) {
+        if (!r.fragments.empty() && r.fragments.front().ptype == CS_RPC_FAULT) {
+            // A fault: its status, then four reserved bytes.
+            r.fault = true;
+            EXPECT_EQ(r.stub.size(), 8u);
+            r.status = r.stub.size() >= 4 ? r.fragments.front().get32(0) : 0;
+            r.stub.clear();
+        } else if (r.stub.size() >= 4 && !r.fragments.empty()) {
             Pdu tail = r.fragments.back();
             tail.body = Bytes(r.stub.end() - 4, r.stub.end());
             r.status = tail.get32(0);
             r.stub.resize(r.stub.size() - 4);
-            r.fault = r.fragments.front().ptype == CS_RPC_FAULT;
         }
         return r;
     }

@@ -140,6 +140,9 @@ TEST_F(Rap, OnlyExactDescriptorsAreServed)
     }
     // Arguments cut short, and descriptors without their end.
     EXPECT_EQ(rap(0, "WrLeh", "B13BWz", Bytes{1}), (230u << 16) | 1u);
+    t.parameters = nullptr;
+    t.parameterCount = 0;
+    EXPECT_EQ(csRapApiEntry(&t), (230u << 16) | 1u);
     parameters = {0, 0, 'W', 'r'};
     t.parameters = parameters.data();
     t.parameterCount = 4;

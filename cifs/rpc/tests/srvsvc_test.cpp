@@ -523,15 +523,21 @@ TEST_F(SrvsvcClients, ClosingAndDeletingOthersAndOneself)
     EXPECT_EQ(csGetSessionByIp(0x0301A8C0), nullptr);
     (void)bobUid;
 
-    // One's own pipe: answered, and closed after.
+    // One's own pipe: answered, and closed once the answer has been read,
+    // even when the write and the read are two requests.
     Ndr own;
     own.textPointer(nullptr).u32(pipe->fid);
     const uint16_t fid = pipe->fid;
-    Reply r = call(pipe, kFileClose, own.bytes);
-    EXPECT_EQ(r.status, 0u);
+    ASSERT_EQ(write(pipe, requestPdu(0, kFileClose, own.bytes)), 0u);
+    csDcerpcRunDeferredReleases();
     EXPECT_NE(csGetFileByJustFid(fid), nullptr);
+    std::vector<Pdu> answer = readAll(pipe);
+    ASSERT_EQ(answer.size(), 1u);
+    EXPECT_EQ(answer[0].ptype, CS_RPC_RESPONSE);
+    EXPECT_EQ(answer[0].body, Bytes(4, 0));
     csDcerpcRunDeferredReleases();
     EXPECT_EQ(csGetFileByJustFid(fid), nullptr);
+    Reply r;
 
     // One's own session: answered, and released after.
     pipe = bound("srvsvc", kSrvsvc, 3);

@@ -45,7 +45,8 @@ void Chip::set_reset_line(bool high)
         boot_finished_ = false;
         boot_mac_ = cfg_.default_boot_mac;
         expected_seq_ = 1;
-        go_pending_ = walking_ = mbox_pending_ = false;
+        go_pending_ = walking_ = mbox_pending_ = delt_running_ = false;
+        selt_ = Selt::None;
         return;
     }
     if (state_ == State::Held)

@@ -54,8 +54,8 @@ const char *state_name(State s)
 std::string Chip::control(const std::string &command)
 {
     std::istringstream in(command);
-    std::string verb, a, b, c;
-    in >> verb >> a >> b >> c;
+    std::string verb, a, b, c, d;
+    in >> verb >> a >> b >> c >> d;
     uint32_t m = 0, addr = 0, v = 0;
     char buf[96];
 
@@ -103,6 +103,14 @@ std::string Chip::control(const std::string &command)
         poke(m, addr, v);
         return "ok";
     }
+    // "fill MEM ADDR COUNT VALUE": a run of words, as long tables are set.
+    uint32_t n = 0;
+    if (verb == "fill" && memory(a, m) && number(b, 0xFFFF, addr) && number(c, 0x10000, n) &&
+        number(d, 0xFFFFFF, v)) {
+        for (uint32_t i = 0; i < n && addr + i < kWords; i++)
+            poke(m, addr + i, v);
+        return "ok";
+    }
     if (verb == "state")
         return std::string("ok ") + state_name(state_);
     if (verb == "stats") {
@@ -122,11 +130,20 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
 {
     uint32_t v = 0, w = 0;
     if (verb == "entry") {
-        std::map<std::string, int32_t *> names = {
-            {"host_command", &layout_.host_command}, {"host_go", &layout_.host_go},
-            {"phy_status", &layout_.phy_status},     {"mbox_request", &layout_.mbox_request},
-            {"mbox_command", &layout_.mbox_command}, {"mbox_tag", &layout_.mbox_tag},
-            {"mbox_data", &layout_.mbox_data}};
+        std::map<std::string, int32_t *> names = {{"host_command", &layout_.host_command},
+                                                  {"host_go", &layout_.host_go},
+                                                  {"phy_status", &layout_.phy_status},
+                                                  {"mbox_request", &layout_.mbox_request},
+                                                  {"mbox_command", &layout_.mbox_command},
+                                                  {"mbox_tag", &layout_.mbox_tag},
+                                                  {"mbox_data", &layout_.mbox_data},
+                                                  {"ldsf", &layout_.ldsf},
+                                                  {"ldsf_state", &layout_.ldsf_state},
+                                                  {"tone_request", &layout_.tone_request},
+                                                  {"segment", &layout_.segment},
+                                                  {"bits_gain", &layout_.bits_gain},
+                                                  {"hlog", &layout_.hlog},
+                                                  {"selt_status", &layout_.selt_status}};
         auto it = names.find(a);
         if (it == names.end() || !number(b, 0xFFFF, v))
             return "err entry NAME ADDR";
@@ -151,6 +168,23 @@ std::string Chip::firmware_control(const std::string &verb, const std::string &a
             timing_.mbox_ms = v;
         else
             return "err mailbox refuse on|off|delay MS";
+        return "ok";
+    }
+    if (verb == "delt") {
+        if (a == "done")
+            timing_.delt = DeltOutcome::Done;
+        else if (a == "fail")
+            timing_.delt = DeltOutcome::Failed;
+        else if (a == "silent")
+            timing_.delt = DeltOutcome::NoHandshake;
+        else if (a == "time" && number(b, 600000, v))
+            timing_.delt_ms = v;
+        else
+            return "err delt done|fail|silent|time MS";
+        return "ok";
+    }
+    if (verb == "selt" && a == "flags" && number(b, 0x7FFFFF, v)) {
+        timing_.selt_flags = v;
         return "ok";
     }
     if (verb == "far" && a == "poke" && number(b, 0xFFFF, v) && number(c, 0xFFFFFF, w)) {

@@ -18,7 +18,15 @@ constexpr uint32_t kMboxReadRemote = 0x81407D;
 constexpr uint32_t kMboxDone = 0x510000;
 constexpr uint32_t kMboxRefused = 0x490000;
 
-enum HostCommand : uint32_t { Stop = 0, Connect = 3, Disconnect = 4, LoopOn = 5, LoopOff = 6 };
+enum HostCommand : uint32_t {
+    Stop = 0,
+    Connect = 3,
+    Disconnect = 4,
+    LoopOn = 5,
+    LoopOff = 6,
+    Calibrate = 0xd,
+    SeltRun = 0xe
+};
 
 bool at(int32_t where, unsigned mem, uint32_t addr)
 {
@@ -65,14 +73,22 @@ void Chip::take_host_command(uint32_t command, uint64_t when)
     switch (command) {
     case Stop:
     case Disconnect:
-        walking_ = false;
+        walking_ = delt_running_ = false;
         set_phase(Phase::Idle);
         break;
     case Connect:
-        if (!walking_ && phase() == Phase::Idle) {
+        // With the loop diagnostic flag set a connect runs the diagnostic.
+        if (layout_.ldsf >= 0 && peek(EBM_MEM_X, static_cast<uint32_t>(layout_.ldsf)) != 0 &&
+            phase() == Phase::Idle) {
+            start_delt(when);
+        } else if (!walking_ && !delt_running_ && phase() == Phase::Idle) {
             walking_ = true;
             walk_start_ = when;
         }
+        break;
+    case Calibrate:
+    case SeltRun:
+        start_selt(command, when);
         break;
     case LoopOn:
     case LoopOff:
@@ -115,9 +131,7 @@ void Chip::advance()
     uint64_t t = now();
     if (go_pending_ && !timing_.go_stuck && t >= go_due_) {
         go_pending_ = false;
-        uint32_t command =
-            layout_.host_command >= 0 ? peek(EBM_MEM_X, static_cast<uint32_t>(layout_.host_command)) : 0;
-        take_host_command(command, go_due_);
+        take_host_command(go_command_, go_due_);
         poke(EBM_MEM_X, static_cast<uint32_t>(layout_.host_go), 0);
     }
     if (walking_) {
@@ -129,16 +143,24 @@ void Chip::advance()
     }
     if (mbox_pending_ && t >= mbox_due_)
         mailbox_answer();
+    advance_diagnostics(t);
 }
 
 void Chip::on_write(unsigned mem, uint32_t addr)
 {
     if (at(layout_.host_go, mem, addr) && peek(mem, addr) != 0) {
+        // The command is the word at the go; a command still pending when
+        // the next go comes was taken in its time, not lost.
+        if (go_pending_ && !timing_.go_stuck)
+            take_host_command(go_command_, go_due_);
         go_pending_ = true;
         go_due_ = now() + timing_.go_ms;
+        go_command_ =
+            layout_.host_command >= 0 ? peek(EBM_MEM_X, static_cast<uint32_t>(layout_.host_command)) : 0;
     }
     if (at(layout_.mbox_command, mem, addr) && peek(mem, addr) == kMboxReadRemote)
         mailbox_request();
+    diagnostics_write(mem, addr);
 }
 
 void Chip::on_read(unsigned mem, uint32_t addr)
@@ -146,6 +168,7 @@ void Chip::on_read(unsigned mem, uint32_t addr)
     auto c = counters_.find({mem, addr & 0xFFFF});
     if (c != counters_.end())
         poke(mem, addr, peek(mem, addr) + c->second);
+    diagnostics_read(mem, addr);
 }
 
 }  // namespace chipsim

@@ -26,6 +26,12 @@ TEST(Control, CommandsAndTheirAnswers)
         {"peek x 0x6c32", "ok 000000"},  // the reset lost the memories
         {"reset high", "ok boot"},
         {"reset sideways", "err reset high|low|pulse"},
+        {"fill y 0xfffe 3 0xabcdef", "ok"},
+        {"peek y 0xffff", "ok abcdef"},
+        {"peek y 0x0000", "ok 000000"},         // a run ends at the memory's end
+        {"fill y 0 2", "err unknown command"},  // no value
+        {"delt sideways", "err delt done|fail|silent|time MS"},
+        {"selt flags 0x800000", "err unknown command"},  // bit 23 is the run's own
         {"", "err unknown command"},
     };
     for (const Case &c : cases)

@@ -14,6 +14,8 @@ namespace {
 
 constexpr uint32_t kCmd = 0x1006, kGo = 0x1007, kPhy = 0x1004;
 constexpr uint32_t kReq = 0x1100, kMbox = 0x1110, kTag = 0x1111, kData = 0x1112;
+constexpr uint32_t kLdsf = 0x1200, kLdsfState = 0x1201, kToneRequest = 0x1202, kSegment = 0x1203;
+constexpr uint32_t kBitsGain = 0x1400, kHlog = 0x1600, kSeltStatus = 0x1300;
 
 struct Firmware : ::testing::Test {
     Chip chip{Chip::Config{Mac EBM_CHIP_MGMT_MAC, Mac EBM_CHIP_DEFAULT_BOOT_MAC, true}};
@@ -25,7 +27,9 @@ struct Firmware : ::testing::Test {
         for (const char *line :
              {"entry host_command 0x1006", "entry host_go 0x1007", "entry phy_status 0x1004",
               "entry mbox_request 0x1100", "entry mbox_command 0x1110", "entry mbox_tag 0x1111",
-              "entry mbox_data 0x1112"})
+              "entry mbox_data 0x1112", "entry ldsf 0x1200", "entry ldsf_state 0x1201",
+              "entry tone_request 0x1202", "entry segment 0x1203", "entry bits_gain 0x1400",
+              "entry hlog 0x1600", "entry selt_status 0x1300"})
             ASSERT_EQ(chip.control(line), "ok") << line;
     }
 
@@ -61,6 +65,19 @@ TEST_F(Firmware, GoFlagIsClearedOnlyOnceTheCommandIsTaken)
     host_command(6);
     t += 30;
     EXPECT_EQ(read(kPhy) & 0x800, 0u);
+}
+
+TEST_F(Firmware, CommandsAreTakenAsTheirGoFoundThem)
+{
+    // The next command word follows at once, the go a second later.
+    write(kCmd, 4);
+    write(kGo, 1);
+    write(kCmd, 0xe);
+    t += 1000;
+    write(kGo, 1);
+    t += 30;
+    read(kGo);
+    EXPECT_EQ(chip.host_commands(), (std::vector<uint32_t>{4, 0xe}));
 }
 
 TEST_F(Firmware, StuckGoFlagNeverClears)
@@ -134,6 +151,92 @@ TEST_F(Firmware, BenchCommandsRefuseWhatTheyCannotTake)
         EXPECT_EQ(chip.control(bad).compare(0, 3, "err"), 0) << bad;
     EXPECT_EQ(chip.control("far poke 0x10 0x123"), "ok");
     EXPECT_EQ(chip.far_peek(0x10), 0x123u);
+}
+
+TEST_F(Firmware, LoopDiagnosticEndsAsTheBenchSays)
+{
+    struct Case {
+        const char *outcome;
+        uint32_t state, flag_after;
+    } cases[] = {{"done", 2, 0}, {"fail", 7, 0}, {"silent", 1, 1}};
+    ASSERT_EQ(chip.control("delt time 200"), "ok");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.outcome);
+        ASSERT_EQ(chip.control(std::string("delt ") + c.outcome), "ok");
+        write(kHlog, 0x3FF);
+        write(kLdsf, 1);
+        write(kLdsfState, 1);  // the shell clears the reason first
+        host_command(3);
+        t += 30;
+        EXPECT_EQ(read(kPhy) >> 8 & 3, 1u) << "the diagnostic trains from handshake";
+        t += 200;
+        EXPECT_EQ(read(kLdsfState), c.flag_after ? 1u : 3u);
+        t += 200;
+        EXPECT_EQ(read(kLdsfState), c.state);
+        EXPECT_EQ(read(kLdsf), c.flag_after) << "a diagnostic that ran clears its flag";
+        EXPECT_EQ(read(kHlog), c.state == 2 ? 0u : 0x3FFu);
+        host_command(4);
+        t += 30;
+    }
+    // The flag written back, a connect walks to showtime again.
+    write(kLdsf, 0);
+    host_command(3);
+    t += 30 + 400;
+    EXPECT_EQ(read(kPhy) >> 8 & 3, 3u);
+}
+
+TEST_F(Firmware, SegmentSelectionServesItsAllocation)
+{
+    write(kSegment, 3);
+    EXPECT_EQ(read(kBitsGain), allocation_word(1025, false));
+    EXPECT_EQ(read(kBitsGain + 511), allocation_word(1536, false));
+    write(kSegment, 0x800003);
+    EXPECT_EQ(read(kBitsGain), allocation_word(1025, true));
+    write(kSegment, 9);  // no such segment: the words stay
+    EXPECT_EQ(read(kBitsGain), allocation_word(1025, true));
+    EXPECT_EQ(allocation_word(5, false), 0x5105u) << "5 bits, g = 0x105";
+}
+
+TEST_F(Firmware, ToneSegmentRequestIsDoneAtOnce)
+{
+    write(kToneRequest, 0x820081);
+    EXPECT_EQ(read(kToneRequest), 0x920081u);
+    write(kToneRequest, 0x000001);
+    EXPECT_EQ(read(kToneRequest), 0x000001u);
+}
+
+TEST_F(Firmware, SeltStatusReadingsNameTheResultRanges)
+{
+    // One whole reading of the five status words.
+    auto reading = [this] {
+        std::vector<uint32_t> w;
+        for (uint32_t k = 0; k < 5; k++)
+            w.push_back(read(kSeltStatus + k));
+        return w;
+    };
+    ASSERT_EQ(chip.control("selt flags 0x18"), "ok");
+    host_command(0xe);
+    t += 30;
+    EXPECT_EQ(reading()[0], 0u) << "running";
+    t += 200;
+    EXPECT_EQ(reading()[0], 0x800018u) << "done, with its status bits";
+    EXPECT_EQ(reading()[0], 0x5000u);
+    EXPECT_EQ(reading()[0], 16u);
+    EXPECT_EQ(reading()[1], 0x5100u);
+    EXPECT_EQ(reading()[1], 8u);
+    EXPECT_EQ(reading()[0], 0x6000u);
+    EXPECT_EQ(reading()[0], 4u);
+    EXPECT_EQ(reading()[0], 0x800018u) << "then the status again";
+    EXPECT_EQ(read(0x5000), selt_result_word(EBM_MEM_X, 0x5000));
+    EXPECT_EQ(chip.peek(EBM_MEM_Y, 0x6003), selt_result_word(EBM_MEM_Y, 0x6003));
+    write(kSeltStatus, 0);
+    EXPECT_EQ(reading()[0], 0u) << "reset by the shell";
+
+    host_command(0xd);
+    t += 230;
+    EXPECT_EQ(reading()[0], 0x800018u);
+    EXPECT_EQ(reading()[0], 0x5200u);
+    EXPECT_EQ(reading()[0], 12u);
 }
 
 }  // namespace

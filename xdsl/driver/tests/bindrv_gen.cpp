@@ -140,8 +140,8 @@ Layout full_mib()
             tab.table = t;
             tab.rows = static_cast<uint32_t>(rows);
             tab.words.assign(static_cast<size_t>(items), 1);
-            if (g == 0 && t == 6)  // per-tone segments
-                tab.words = {1, 256, 256, 256, 256, 256, 512};
+            if (g == 0 && t == 6)  // per-tone segments: selector, then 512 words each
+                tab.words = {1, 512, 512, 512, 512, 512, 512};
             if (g == 0 && t == 1) {
                 tab.words[33] = 96;  // 0.1.34 downstream PSD: 48 breakpoints
                 tab.words[34] = 64;  // 0.1.35 upstream PSD: 32 breakpoints
@@ -188,6 +188,21 @@ std::vector<std::string> chip_setup(const Built &b)
                    {"mbox_tag", 91},  {"mbox_data", 94},   {"mbox_request", 123}};
     for (const auto &e : entries) {
         std::snprintf(buf, sizeof buf, "entry %s 0x%04x", e.name, b.address(2, 1, e.item));
+        lines.push_back(buf);
+    }
+    // The diagnostics: loop diagnostic flag and state, tone segments, SELT status.
+    const struct {
+        const char *name;
+        int group, table, item;
+    } diagnostics[] = {{"ldsf", 0, 1, 5},
+                       {"ldsf_state", 0, 1, 6},
+                       {"tone_request", 2, 1, 88},
+                       {"segment", 0, 6, 1},
+                       {"bits_gain", 0, 6, 7},
+                       {"hlog", 0, 6, 4},
+                       {"selt_status", SELT_GROUP, SELT_TABLE, 1}};
+    for (const auto &e : diagnostics) {
+        std::snprintf(buf, sizeof buf, "entry %s 0x%04x", e.name, b.address(e.group, e.table, e.item));
         lines.push_back(buf);
     }
     return lines;

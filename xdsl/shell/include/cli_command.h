@@ -77,8 +77,6 @@ int cmd_quit(char *rest, const cli_dir_row *subdirectory);
 int cmd_save(char *rest, const cli_dir_row *subdirectory);
 int cmd_script(char *rest, const cli_dir_row *subdirectory);
 int cmd_shellscript(char *rest, const cli_dir_row *subdirectory);
-/* Answer of a command that this build does not carry yet. */
-int cli_pending(const char *path);
 
 /* Prints "Invalid portid=%i\n" at the port level and returns -5. */
 int invalid_port(int port_index);

@@ -76,7 +76,7 @@ int print_modem_status(int port);
 int dsp_mem_dump_range(int port, uint32_t first, uint32_t count, int mem, const char *path);
 int dsp_mem_dump_file(int port, int mem);
 
-/* Where dsp_mem_dump_file writes; tests move it. */
+/* Where the shell's dumps and diagnostic files go ("/tmp"); tests move it. */
 extern const char *vdsl_memdump_dir;
 
 #ifdef __cplusplus

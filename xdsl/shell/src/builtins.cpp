@@ -222,12 +222,6 @@ extern "C" int cmd_shellscript(char *rest, const cli_dir_row *)
     return CLI_DONE;
 }
 
-extern "C" int cli_pending(const char *path)
-{
-    cli_print(CLI_LEVEL_ERROR, "Command \"%s\" is not available in this build.", path);
-    return CLI_FAILED;
-}
-
 extern "C" int print_key_value(FILE *stream, const char *key)
 {
     static char line[65600];

@@ -1,5 +1,6 @@
 // Command-line executor: comments, $KEY$ expansion, the word walk down the
 // directory tables and the handler call.
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -51,6 +52,19 @@ void make_root_current()
 {
     current_directory = cli_root_directory;
     current_entry = cmd_home;
+}
+
+int run_from_root(const std::string &line)
+{
+    const cli_dir_row *dir = current_directory;
+    cli_handler entry = current_entry;
+    char buffer[CLI_COMMAND_SIZE];
+    std::snprintf(buffer, sizeof buffer, "%s", line.c_str());
+    make_root_current();
+    int rc = execute_command_line(buffer);
+    current_directory = dir;
+    current_entry = entry;
+    return rc;
 }
 
 }  // namespace cli

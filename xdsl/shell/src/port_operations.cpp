@@ -51,20 +51,6 @@ bool parse_port_list(const std::string &text, std::vector<int> &ports)
     return true;
 }
 
-// A command line from the root directory; the current one is put back.
-int run_from_root(const std::string &line)
-{
-    const cli_dir_row *dir = current_directory;
-    cli_handler entry = current_entry;
-    char buffer[CLI_COMMAND_SIZE];
-    std::snprintf(buffer, sizeof buffer, "%s", line.c_str());
-    cli::make_root_current();
-    int rc = execute_command_line(buffer);
-    current_directory = dir;
-    current_entry = entry;
-    return rc;
-}
-
 std::string read_mode(int port)
 {
     char key[32], line[64];
@@ -118,16 +104,16 @@ int portop_one(int test, int p)
         write_flag("V_POWEROFF_P%d", p, "#");
         std::string mode = read_mode(p);
         if (mode == "CO") {
-            int rc = run_from_root("util dpf " + std::to_string(p) + " 1");
+            int rc = cli::run_from_root("util dpf " + std::to_string(p) + " 1");
             if (profile_store_state() != PROFILE_STORE_LOADED)
                 profiles_load(PROFILE_ALL);
-            rc = run_from_root("profiles port set line-alarm-template " + std::to_string(p) + " " +
-                               port_line_template() + " " + port_alarm_template());
+            rc = cli::run_from_root("profiles port set line-alarm-template " + std::to_string(p) + " " +
+                                    port_line_template() + " " + port_alarm_template());
             return rc;
         }
         if (mode == "CPE") {
-            run_from_root("util dpf " + std::to_string(p) + " 2");
-            return run_from_root("util portop 1 " + std::to_string(p));
+            cli::run_from_root("util dpf " + std::to_string(p) + " 2");
+            return cli::run_from_root("util portop 1 " + std::to_string(p));
         }
         cli_print(CLI_LEVEL_ORDINARY, "Port%d Mode Missing!!\n", index);
         cli_print(CLI_LEVEL_ORDINARY, "Port%d Mode Missing!!\n", index);
@@ -135,7 +121,7 @@ int portop_one(int test, int p)
     }
     case 6:
         write_flag("V_POWEROFF_P%d", p, "");
-        return run_from_root("util bdset 5 " + std::to_string(p));
+        return cli::run_from_root("util bdset 5 " + std::to_string(p));
     case 10:
         cli_print(CLI_LEVEL_TERMINAL, "Enabling Loop Back...");
         return port_control(index, VDSL_PORT_LOOPBACK_ON);

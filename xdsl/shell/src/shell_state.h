@@ -9,6 +9,10 @@ namespace cli {
 // Root current, and the root's entry operation for the next line.
 void make_root_current();
 
+// Runs one command line from the root directory and puts the current
+// directory back; the line's result.
+int run_from_root(const std::string &line);
+
 // The first white-space delimited word of text (at most 511 characters);
 // end, when given, points just past it.
 std::string first_word(const char *text, const char **end = nullptr);

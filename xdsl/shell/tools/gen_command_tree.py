@@ -57,7 +57,9 @@ def parse(text):
             raise TreeError(f"{where}: {word!r} is added by the generator")
         if any(w == word for w, _, _ in current[2]):
             raise TreeError(f"{where}: {word!r} twice in one directory")
-        if handler not in ("dir", "pending") and not HANDLER_RE.match(handler):
+        if handler == "pending":
+            raise TreeError(f"{where}: {word!r} is pending: every command needs its handler")
+        if handler != "dir" and not HANDLER_RE.match(handler):
             raise TreeError(f"{where}: bad handler {handler!r}")
         current[2].append((word, help_text, handler))
     return sections
@@ -125,11 +127,7 @@ def generate(sections):
     handlers = set()
     for path, _, rows in sections:
         for word, _, handler in rows:
-            if handler == "pending":
-                full = path + (word,)
-                emit(f"int pending_{ident(full)}(char *, const cli_dir_row *) "
-                     f"{{ return cli_pending({c_string(' '.join(full))}); }}")
-            elif handler != "dir":
+            if handler != "dir":
                 handlers.add(handler)
     emit("}  // namespace")
     emit("")
@@ -149,8 +147,6 @@ def generate(sections):
             full = path + (word,)
             if handler == "dir":
                 emit(row(word, help_text, full, f"enter_{ident(full)}"))
-            elif handler == "pending":
-                emit(row(word, help_text, None, f"pending_{ident(full)}"))
             else:
                 emit(row(word, help_text, None, handler))
         if flag == "R":

@@ -58,7 +58,17 @@ struct FirmwareLayout {
     int32_t mbox_command = -1;  // far-end command word and status
     int32_t mbox_tag = -1;      // tag of the far-end answer
     int32_t mbox_data = -1;     // the far-end word
+    int32_t ldsf = -1;          // loop diagnostic flag
+    int32_t ldsf_state = -1;    // loop diagnostic state: 3 handshake, 2 done, 7 failed
+    int32_t tone_request = -1;  // per-tone segment request: done bit 20 once taken
+    int32_t segment = -1;       // segment selector: 1-8, bit 23 downstream
+    int32_t bits_gain = -1;     // 512 allocation words of the selected segment
+    int32_t hlog = -1;          // 512 HLOG words, written after a loop diagnostic
+    int32_t selt_status = -1;   // five SELT status words
 };
+
+// How the next loop diagnostic ends.
+enum class DeltOutcome { Done, Failed, NoHandshake };
 
 // Line phases in bits 9-8 of the status word.
 enum class Phase : uint32_t { Idle = 0, Handshake = 1, Training = 2, Showtime = 3 };
@@ -70,6 +80,9 @@ struct FirmwareTiming {
     uint32_t phase_ms = 200;   // each line phase lasts this long after a connect (0: stays in handshake)
     uint32_t mbox_ms = 0;      // the far end answers this long after the request
     bool mbox_refuse = false;  // the far end answers "49"
+    DeltOutcome delt = DeltOutcome::Done;
+    uint32_t delt_ms = 2000;  // a loop diagnostic ends this long after its handshake
+    uint32_t selt_flags = 0;  // status bits of a finished SELT run (word 0, bits 0-22)
 };
 
 constexpr uint32_t kFirmwareSignature = 0x474154;
@@ -77,6 +90,11 @@ constexpr uint16_t kSignatureAddress = 0x6C36;  // X memory
 constexpr size_t kWords = 65536;
 // The board's service record that the boot interface's driver hands out.
 constexpr size_t kServiceRecordSize = 200;
+
+// The bit and gain allocation word of tone 1-4096 in one direction.
+uint32_t allocation_word(uint32_t tone, bool downstream);
+// The word a SELT or calibration run leaves at an address of its results.
+uint32_t selt_result_word(unsigned mem, uint32_t addr);
 
 class Chip {
 public:
@@ -137,6 +155,15 @@ private:
     void on_read(unsigned mem, uint32_t addr);
     void take_host_command(uint32_t command, uint64_t when);
     void set_phase(Phase p);
+    // Diagnostics: the loop diagnostic, tone segments and SELT runs.
+    void start_delt(uint64_t when);
+    void advance_diagnostics(uint64_t t);
+    void select_segment();
+    void start_selt(uint32_t command, uint64_t when);
+    void next_selt_reading();
+    void poke_at(int32_t where, uint32_t offset, uint32_t value);
+    void diagnostics_write(unsigned mem, uint32_t addr);
+    void diagnostics_read(unsigned mem, uint32_t addr);
     void mailbox_request();
     void mailbox_answer();
     uint64_t now() const;
@@ -162,6 +189,7 @@ private:
     std::map<std::pair<unsigned, uint32_t>, uint32_t> counters_;
     std::vector<uint32_t> commands_;
     bool go_pending_ = false;
+    uint32_t go_command_ = 0;
     uint64_t go_due_ = 0;
     bool walking_ = false;  // a connect walks the phases up to showtime
     uint64_t walk_start_ = 0;
@@ -169,6 +197,12 @@ private:
     std::array<uint8_t, kServiceRecordSize> service_{};
     bool service_refused_ = false;
     uint64_t mbox_due_ = 0;
+    bool delt_running_ = false;
+    uint64_t delt_start_ = 0;
+    enum class Selt { None, Running, Done } selt_ = Selt::None;
+    bool selt_calibration_ = false;
+    uint64_t selt_due_ = 0;
+    unsigned selt_reading_ = 0;
 };
 
 }  // namespace chipsim
