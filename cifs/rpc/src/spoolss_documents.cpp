@@ -200,7 +200,7 @@ uint32_t writePrinter(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
         return CS_RPC_LATE;
     }
     cmRpcPackUint32(out, written < 0 ? 0 : uint32_t(written));
-    return written < 0 ? kHandleDiskFull : 0;
+    return written < 0 ? kPrintCancelled : 0;
 }
 
 uint32_t abortPrinter(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *)
