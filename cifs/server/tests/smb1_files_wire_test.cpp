@@ -21,6 +21,7 @@ protected:
         Smb1Test::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
+        ASSERT_EQ(csFnamesInit(), 0);
         ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
         user = logOn();
         ASSERT_NE(user, nullptr);
@@ -28,6 +29,12 @@ protected:
         ASSERT_NE(tree, nullptr);
         std::vector<CMWchar> name = testenv::W("Docs");
         tree->share = csGetShareByName(name.data());
+    }
+
+    void TearDown() override
+    {
+        csFnamesExit();
+        Smb1Test::TearDown();
     }
 
     Message base(uint8_t command, bool unicode = true)
@@ -56,6 +63,48 @@ protected:
         m.data.push_back(5);
         put_le16(m.data, uint16_t(key.size()));
         m.data.insert(m.data.end(), key.begin(), key.end());
+        return m;
+    }
+
+    // NT_CREATE_ANDX with the sharing, access and disposition given; the FID
+    // of the answer.
+    uint16_t open(const std::string &name, uint32_t share, uint32_t access = 0x12019F,
+                  uint32_t disposition = 1)
+    {
+        Message m = base(0xA2);
+        m.words = {0xFF, 0, 0, 0, 0};
+        put_le16(m.words, uint16_t(name.size() * 2));
+        put_le32(m.words, 0);
+        put_le32(m.words, 0);
+        put_le32(m.words, access);
+        put_le32(m.words, 0);
+        put_le32(m.words, 0);
+        put_le32(m.words, 0x80);
+        put_le32(m.words, share);
+        put_le32(m.words, disposition);
+        put_le32(m.words, 0);
+        put_le32(m.words, 2);
+        m.words.push_back(0);
+        m.data.push_back(0);
+        Bytes n = utf16(name);
+        m.data.insert(m.data.end(), n.begin(), n.end());
+        Answer a = ask(m);
+        EXPECT_EQ(a.status(), 0u) << name;
+        return a.none() ? 0 : get_le16(a.words() + 5);
+    }
+
+    // RENAME: two names of format 4, each UTF-16 name aligned to 2.
+    Message rename(const std::string &from, const std::string &to)
+    {
+        Message m = base(0x07);
+        put_le16(m.words, 0x16);
+        for (const std::string &name : {from, to}) {
+            m.data.push_back(4);
+            if ((32 + 3 + 2 + m.data.size()) & 1)
+                m.data.push_back(0);
+            Bytes n = utf16(name);
+            m.data.insert(m.data.end(), n.begin(), n.end());
+        }
         return m;
     }
 
@@ -106,6 +155,35 @@ TEST_F(Smb1FilesWireTest, SearchAnswersInBothTextForms)
         EXPECT_EQ(none.wordCount(), 0);
         EXPECT_EQ(none.byteCount(), 0u);
     }
+}
+
+// A file open without delete sharing is not renamed from under its handle;
+// with delete sharing it is.
+TEST_F(Smb1FilesWireTest, RenamingAnOpenFileNeedsDeleteSharing)
+{
+    write("a.txt");
+    open("a.txt", 3);
+    Answer refused = ask(rename("a.txt", "b.txt"));
+    EXPECT_EQ(refused.status(), 0xC0000043u) << "sharing violation";
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/a.txt"));
+    write("c.txt");
+    open("c.txt", 7);
+    EXPECT_EQ(ask(rename("c.txt", "d.txt")).status(), 0u);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/d.txt"));
+    // Any handle without delete sharing holds the name, whichever came first.
+    write("e.txt");
+    open("e.txt", 3);
+    open("e.txt", 7);
+    EXPECT_EQ(ask(rename("e.txt", "e2.txt")).status(), 0xC0000043u);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/e.txt"));
+    // A new file made for reading only is held the same way.
+    open("new.txt", 3, 0x1, 2);
+    EXPECT_EQ(ask(rename("new.txt", "f.txt")).status(), 0xC0000043u);
+    // Names as a client gives them: from the share's root, in a folder.
+    std::filesystem::create_directory(dir.path() + "/sub");
+    open("\\sub\\g.txt", 3, 0x1, 2);
+    EXPECT_EQ(ask(rename("\\sub\\g.txt", "\\sub\\h.txt")).status(), 0xC0000043u);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/sub/g.txt"));
 }
 
 }  // namespace
