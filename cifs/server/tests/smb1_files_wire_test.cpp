@@ -186,4 +186,24 @@ TEST_F(Smb1FilesWireTest, RenamingAnOpenFileNeedsDeleteSharing)
     EXPECT_TRUE(std::filesystem::exists(dir.path() + "/sub/g.txt"));
 }
 
+// An unknown uid is answered in the request's own error mode: the DOS
+// pair ERRSRV/ERRbaduid without NT statuses, INVALID_PARAMETER with them.
+TEST_F(Smb1FilesWireTest, UnknownUidInEitherErrorMode)
+{
+    struct Row {
+        uint16_t flags2;
+        uint32_t status;
+    };
+    for (Row row : {Row{uint16_t(kNt & ~0x4000), 0x005B0002u}, Row{kNt, 0xC000000Du}}) {
+        Message m = search("*", 10, true);
+        m.uid = uint16_t(user->uid + 7);
+        m.flags2 = row.flags2;
+        Answer a = ask(m);
+        ASSERT_FALSE(a.none());
+        EXPECT_EQ(a.status(), row.status) << std::hex << row.flags2;
+        EXPECT_EQ(a.flags2() & 0x4000, row.flags2 & 0x4000);
+        EXPECT_EQ(a.m.size(), 35u);
+    }
+}
+
 }  // namespace
