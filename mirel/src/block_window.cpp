@@ -55,6 +55,9 @@ int send_block(struct SlidingWindow *, uint32_t number, const uint8_t *data, uin
     } else {
         CoAPMessage_SetId(m.m, CoAPMessage_GenId());
     }
+    // In wire order before the pool publishes it: the receiver thread reads
+    // its block option while the sender encodes it.
+    option_list_sort(&m.m->options);
     if (Mirel_Send(c->ep, m.m) != 0) {
         Err_Set(c->err, errno, "Mirel_Send:");
         return -1;
