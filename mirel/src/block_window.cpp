@@ -193,16 +193,18 @@ void block_sweep(struct Mirel *ep, uint64_t now_ms)
     ep->block_progress.swap(c.seen);
 }
 
-bool transfer_room(struct Mirel *ep, bool expire)
+bool transfer_room(struct Mirel *ep, const char *key, bool expire)
 {
     if (expire)
         SlidingWindowPool_Expire(ep->windows, kTransferIdleMs);
-    return SlidingWindowPool_Count(ep->windows, -1) < kMaxTransfers;
+    return SlidingWindowPool_Count(ep->windows, -1) < kMaxTransfers &&
+           (!key || window_pool_count_address(ep->windows, key) < kMaxTransfersPerAddress);
 }
 
-struct SlidingWindow *sending_window(struct Mirel *ep, const struct CoAPMessage *msg, struct Err *err)
+struct SlidingWindow *sending_window(struct Mirel *ep, const char *key, const struct CoAPMessage *msg,
+                                     struct Err *err)
 {
-    if (!transfer_room(ep, false)) {
+    if (!transfer_room(ep, key, false)) {
         Err_Set(err, EBUSY, "SlidingWindowPool_Set:");
         return nullptr;
     }
