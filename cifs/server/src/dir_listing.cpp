@@ -55,7 +55,9 @@ uint32_t findAnswer(CSSearch *search, uint16_t searchCount, uint16_t level, uint
     walk.level = level;
     walk.unicode = unicode;
     walk.filter = 1;
-    walk.maxEntries = searchCount;
+    // A SearchCount of 0 asks for one entry, as clients expect; the walk
+    // would take 0 as no limit at all.
+    walk.maxEntries = searchCount ? searchCount : 1;
     walk.data = data;
     walk.room = room;
     uint16_t sid = search->sid;

@@ -206,4 +206,48 @@ TEST_F(Smb1FilesWireTest, UnknownUidInEitherErrorMode)
     }
 }
 
+// FIND_FIRST2 through TRANS2: the entries of a SearchCount, where 0 asks for
+// one entry and not for all.
+TEST_F(Smb1FilesWireTest, FindFirstCountsEntries)
+{
+    std::filesystem::create_directory(dir.path() + "/d");
+    for (const char *n : {"d/a.txt", "d/b.txt", "d/c.txt"})
+        write(n);
+    for (uint16_t count : {0, 1, 2, 10}) {
+        Bytes parameters;
+        put_le16(parameters, 0x16);
+        put_le16(parameters, count);
+        put_le16(parameters, 0x01);  // close after the request
+        put_le16(parameters, 0x104);
+        put_le32(parameters, 0);
+        Bytes name = utf16("d\\*.txt");
+        parameters.insert(parameters.end(), name.begin(), name.end());
+        Message m = base(0x32);
+        const uint16_t at = 32 + 1 + 30 + 2 + 1;
+        put_le16(m.words, uint16_t(parameters.size()));
+        put_le16(m.words, 0);
+        put_le16(m.words, 10);
+        put_le16(m.words, 4000);
+        m.words.insert(m.words.end(), {0, 0});
+        put_le16(m.words, 0);
+        put_le32(m.words, 0);
+        put_le16(m.words, 0);
+        put_le16(m.words, uint16_t(parameters.size()));
+        put_le16(m.words, at);
+        put_le16(m.words, 0);
+        put_le16(m.words, at);
+        m.words.insert(m.words.end(), {1, 0});
+        put_le16(m.words, 0x0001);
+        m.data.push_back(0);
+        m.data.insert(m.data.end(), parameters.begin(), parameters.end());
+        Answer a = ask(m);
+        ASSERT_EQ(a.status(), 0u) << count;
+        ASSERT_GE(a.wordCount(), 10);
+        const uint16_t offset = a.word(8);
+        ASSERT_LE(offset + 4u, a.m.size());
+        EXPECT_EQ(get_le16(a.m.data() + offset + 2), count == 0 ? 1u : std::min<unsigned>(count, 3u))
+            << count;
+    }
+}
+
 }  // namespace
