@@ -18,6 +18,7 @@ struct zmo_core {
     int fd = -1;
     int timeout_ms = 0;
     size_t max_answer = 0;
+    std::string name;  // said again in HELLO when the connection is made anew
 };
 
 struct zmo_core_event_connection {
@@ -149,10 +150,38 @@ zmo_core_event_t *protocol_error(zmo_core_event_connection_t *conn)
     return nullptr;
 }
 
-bool exchange(zmo_core_t *core, const std::string &request, std::string *answer)
+bool exchange_once(zmo_core_t *core, const std::string &request, std::string *answer)
 {
     return send_all(core->fd, request + "\n", core->timeout_ms) &&
            read_line(core->fd, answer, core->max_answer, core->timeout_ms);
+}
+
+// Answers carry no request of their own: one that comes after its time would
+// be read as the next request's (a late "OK granted" for a wrong password).
+// A connection that missed an answer is closed; the next request makes a new
+// one.
+bool exchange(zmo_core_t *core, const std::string &request, std::string *answer)
+{
+    if (core->fd < 0) {
+        std::string hello;
+        core->fd = connect_core(core->timeout_ms);
+        if (core->fd < 0)
+            return false;
+        if (!exchange_once(core, "HELLO " + escape(core->name.c_str()), &hello) || hello != "OK") {
+            int err = hello.compare(0, 3, "ERR") == 0 ? ECONNREFUSED : errno;
+            close(core->fd);
+            core->fd = -1;
+            errno = err;
+            return false;
+        }
+    }
+    if (exchange_once(core, request, answer))
+        return true;
+    int err = errno;
+    close(core->fd);
+    core->fd = -1;
+    errno = err;
+    return false;
 }
 }  // namespace
 
@@ -173,8 +202,9 @@ zmo_core_t *zmo_core_open(const char *name, int timeout_ms, size_t max_answer)
     core->max_answer = max_answer ? max_answer : 4096;
     std::string answer;
     try {
+        core->name = name;
         core->fd = connect_core(timeout_ms);
-        if (core->fd >= 0 && exchange(core, "HELLO " + escape(name), &answer) && answer == "OK")
+        if (core->fd >= 0 && exchange_once(core, "HELLO " + escape(name), &answer) && answer == "OK")
             return core;
         if (core->fd >= 0 && answer.compare(0, 3, "ERR") == 0)
             errno = ECONNREFUSED;

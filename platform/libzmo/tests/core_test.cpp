@@ -22,6 +22,7 @@ struct FakeCore : ::testing::Test {
     std::thread server;
     std::atomic<bool> stop{false};
     bool two_at_once = false;  // both events in one write
+    int slow_auths = 0;        // the first so many AUTH answers come 400 ms late
 
     void SetUp() override
     {
@@ -69,7 +70,10 @@ struct FakeCore : ::testing::Test {
             while (line(fd, &req)) {
                 if (req.rfind("HELLO ", 0) == 0)
                     put(fd, "OK\n");
-                else if (req == "AUTH cli admin p%20w%25")
+                else if (req.rfind("AUTH ", 0) == 0 && slow_auths > 0 && slow_auths--) {
+                    usleep(400000);
+                    put(fd, req == "AUTH cli admin p%20w%25" ? "OK granted\n" : "OK denied\n");
+                } else if (req == "AUTH cli admin p%20w%25")
                     put(fd, "OK granted\n");
                 else if (req.rfind("AUTH ", 0) == 0)
                     put(fd, "OK denied\n");
@@ -102,6 +106,29 @@ TEST_F(FakeCore, AuthenticateSendsEscapedWords)
     EXPECT_EQ(granted, 1);
     ASSERT_TRUE(zmo_core_authenticate(core, "admin", "wrong", "cli", &granted));
     EXPECT_EQ(granted, 0);
+    zmo_core_close(core);
+}
+
+// A late answer must not become the answer to the next request.
+TEST_F(FakeCore, ALateGrantIsNotTheNextVerdict)
+{
+    slow_auths = 1;
+    zmo_core_t *core = zmo_core_open("cloud:ci", 200, 0x10000);
+    ASSERT_NE(core, nullptr);
+    int granted = -1;
+    EXPECT_EQ(zmo_core_authenticate(core, "admin", "p w%", "cli", &granted), 0);
+    // The core is busy with the late answer for a while; then a new
+    // connection carries the next request.
+    int sent = 0;
+    for (int i = 0; i < 20 && !sent; ++i) {
+        sent = zmo_core_authenticate(core, "admin", "wrong", "cli", &granted);
+        if (!sent)
+            usleep(100000);
+    }
+    ASSERT_EQ(sent, 1);
+    EXPECT_EQ(granted, 0);
+    ASSERT_TRUE(zmo_core_authenticate(core, "admin", "p w%", "cli", &granted));
+    EXPECT_EQ(granted, 1);
     zmo_core_close(core);
 }
 
