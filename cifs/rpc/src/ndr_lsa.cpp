@@ -103,6 +103,25 @@ bool sameSid(const CMSdDomainSid &a, const CMSdDomainSid &b)
     return true;
 }
 
+void parseCountedText(CMRpcPacketDescriptor *in, CMRpcUnicodeString *text)
+{
+    *text = CMRpcUnicodeString{};
+    uint32_t maximum = 0, offset = 0, actual = 0;
+    cmRpcAllign(in, 4);
+    cmRpcParseUint32(in, &maximum);
+    cmRpcParseUint32(in, &offset);
+    cmRpcParseUint32(in, &actual);
+    if (cmRpcIsOverrun(in) || cmRpcSpace(in) < 0 || actual > uint32_t(cmRpcSpace(in)) / 2) {
+        overrun(in);
+        return;
+    }
+    text->size = maximum;
+    text->offset = offset;
+    text->length = actual;
+    text->text = reinterpret_cast<CMWchar *>(in->current);
+    cmRpcParseSkip(in, 2 * actual);
+}
+
 void parseStringArray(CMRpcPacketDescriptor *in, uint32_t count, std::vector<CMRpcUnicodeString> &out)
 {
     out.clear();
@@ -127,8 +146,7 @@ void parseStringArray(CMRpcPacketDescriptor *in, uint32_t count, std::vector<CMR
         out[i] = CMRpcUnicodeString{};
         if (!present[i])
             continue;
-        cmRpcParseUnicode(in, &out[i], CM_RP_SIZE32 | CM_RP_FRAGMENT32);
-        cmRpcAllign(in, 4);
+        parseCountedText(in, &out[i]);
     }
 }
 

@@ -34,6 +34,11 @@ void packSidRid(CMRpcPacketDescriptor *out, const CMSdDomainSid *sid, uint32_t r
 bool parseSid(CMRpcPacketDescriptor *in, CMSdDomainSid *sid);
 bool sameSid(const CMSdDomainSid &a, const CMSdDomainSid &b);
 
+// A conformant varying UTF-16 text (maximal count, offset, actual count,
+// units). Unlike cmRpcParseUnicode it claims no padding after an odd count:
+// a text that ends the stub has none.
+void parseCountedText(CMRpcPacketDescriptor *in, CMRpcUnicodeString *text);
+
 // A conformant array of count RPC_UNICODE_STRINGs: the headers, then the
 // texts of the non-null ones. A count larger than the stub could hold
 // overruns the cursor without reading.
