@@ -152,6 +152,18 @@ try:
     check('display names', sorted(text(e['AccountName']) for e in display), ['admin', 'alice', 'carol', 'plain'])
     sd = samr.hSamrQuerySecurityObject(sam, created['UserHandle'], 4)['SecurityDescriptor']
     check('QuerySecurityObject', sd['Length'] > 20, True)
+
+    # smbtorture as a robustness driver: its suites call much that is not
+    # served here and stop at the first difference; nothing they send may
+    # hurt the probe, and the pipes are served afterwards.
+    for port, suite in ((LSA, 'rpc.lsa'), (SAMR_ADMIN, 'rpc.samr'), (WINREG, 'rpc.winreg')):
+        torture = subprocess.run(['smbtorture', '-U%', f'ncacn_ip_tcp:127.0.0.1[{port}]', suite],
+                                 capture_output=True, text=True, timeout=90)
+        check(f'smbtorture {suite} ran', 'time:' in torture.stdout, True)
+    reg = connect(WINREG, rrp.MSRPC_UUID_RRP)
+    check('registry served after smbtorture', error_of(lambda: rrp.hOpenLocalMachine(reg)), 0)
+    sam = connect(SAMR_ADMIN, samr.MSRPC_UUID_SAMR)
+    check('samr served after smbtorture', error_of(lambda: samr.hSamrConnect5(sam, '\\\\ROUTER\x00', 0x30)), 0)
 finally:
     p.terminate()
     out, err = p.communicate(timeout=30)
