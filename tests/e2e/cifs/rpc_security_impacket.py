@@ -1,11 +1,17 @@
 # The security authority, account manager and registry as a real DCE/RPC
 # client (impacket) sees them over ncacn_ip_tcp through the pipe probe:
 # the policy's identity and role, names and SIDs both ways, the registry's
-# values and its ten shared handles, users created and refused, alias
+# values and its ten shared handles, users created and refused, passwords
+# set by class 25 (impacket's own) and class 23 (built here) under the
+# session key and refused under another, alias
 # membership as the administrator mark, display information and security
 # objects. The probe must stop cleanly under the sanitizers.
+import struct
 import subprocess
 import sys
+
+from Cryptodome.Cipher import ARC4
+from impacket import ntlm
 
 from impacket.dcerpc.v5 import dssp, lsad, lsat, rpcrt, rrp, samr, transport
 from impacket.dcerpc.v5.dtypes import MAXIMUM_ALLOWED, NULL, RPC_SID
@@ -45,6 +51,47 @@ def error_of(call):
     except Exception as e:  # a union impacket cannot decode is still a refusal
         return type(e).__name__
     return 0
+
+
+class KeyOnly:
+    # The probe's logons carry a zero session key; impacket asks the SMB
+    # connection for it.
+    def __init__(self, key):
+        self.key = key
+
+    def getSessionKey(self):
+        return self.key
+
+
+def with_key(dce, key):
+    dce.get_rpc_transport().get_smb_connection = lambda: KeyOnly(key)
+    return dce
+
+
+def set_internal4(dce, user, password, key):
+    # Class 23 as a client builds it: the 516-byte buffer under the key itself.
+    req = samr.SamrSetInformationUser2()
+    req['UserHandle'] = user
+    req['UserInformationClass'] = samr.USER_INFORMATION_CLASS.UserInternal4Information
+    req['Buffer']['tag'] = samr.USER_INFORMATION_CLASS.UserInternal4Information
+    i1 = req['Buffer']['Internal4']['I1']
+    i1['WhichFields'] = 0x01000000
+    for name in ('UserName', 'FullName', 'HomeDirectory', 'HomeDirectoryDrive', 'ScriptPath', 'ProfilePath',
+                 'AdminComment', 'WorkStations', 'UserComment', 'Parameters', 'PrivateData'):
+        i1[name] = NULL
+    i1['LmOwfPassword']['Buffer'] = NULL
+    i1['NtOwfPassword']['Buffer'] = NULL
+    i1['SecurityDescriptor']['SecurityDescriptor'] = NULL
+    i1['LogonHours']['LogonHours'] = NULL
+    plain = password.encode('utf-16le')
+    buffer = plain.rjust(512, b'\x07') + struct.pack('<I', len(plain))
+    req['Buffer']['Internal4']['UserPassword']['Buffer'] = ARC4.new(key).encrypt(buffer)
+    return dce.request(req)
+
+
+def hashed(password):
+    h = ntlm.compute_nthash(password).hex().upper()
+    return h + h
 
 
 def users():
@@ -128,6 +175,17 @@ try:
     domain = samr.hSamrOpenDomain(sam, server, 0x30, domainSid)['DomainHandle']
     created = samr.hSamrCreateUser2InDomain(sam, domain, 'carol', samr.USER_NORMAL_ACCOUNT, 0x10)
     check('CreateUser2 by an administrator', 'carol::1006:0' in users(), True)
+    carol = created['UserHandle']
+    zero, other = b'\0' * 16, b'\x01' * 16
+    check('class 25 under another key', error_of(lambda: samr.hSamrSetPasswordInternal4New(
+        with_key(sam, other), carol, 'Wrong#1')), 0xC0000005)
+    check('nothing stored', 'carol::1006:0' in users(), True)
+    check('class 25', error_of(lambda: samr.hSamrSetPasswordInternal4New(with_key(sam, zero), carol, 'Carol#25')), 0)
+    check('class 25 stored', f'carol:{hashed("Carol#25")}:1006:0' in users(), True)
+    check('class 23 under another key', error_of(lambda: set_internal4(sam, carol, 'Wrong#2', other)), 0xC0000005)
+    secret = 'Carol#23\u00e9'
+    check('class 23', error_of(lambda: set_internal4(sam, carol, secret, zero)), 0)
+    check('class 23 stored', f'carol:{hashed(secret)}:1006:0' in users(), True)
     plain = connect(SAMR_PLAIN, samr.MSRPC_UUID_SAMR)
     pserver = samr.hSamrConnect5(plain, '\\\\ROUTER\x00', 0x30)['ServerHandle']
     pdomain = samr.hSamrOpenDomain(plain, pserver, 0x30, domainSid)['DomainHandle']
