@@ -6,9 +6,11 @@
 # session key and refused under another, alias
 # membership as the administrator mark, display information and security
 # objects. The probe must stop cleanly under the sanitizers.
+import socket
 import struct
 import subprocess
 import sys
+import time
 
 from Cryptodome.Cipher import ARC4
 from impacket import ntlm
@@ -210,6 +212,25 @@ try:
     check('display names', sorted(text(e['AccountName']) for e in display), ['admin', 'alice', 'carol', 'plain'])
     sd = samr.hSamrQuerySecurityObject(sam, created['UserHandle'], 4)['SecurityDescriptor']
     check('QuerySecurityObject', sd['Length'] > 20, True)
+
+    # A crowd that takes every key handle and leaves without closing, and
+    # clients that send garbage: the handles come back with their pipes.
+    crowd = []
+    for _ in range(30):
+        c = connect(WINREG, rrp.MSRPC_UUID_RRP)
+        error_of(lambda: rrp.hOpenLocalMachine(c))
+        crowd.append(c)
+    for port in (LSA, SAMR_ADMIN, WINREG):
+        for junk in (b'\x05\x00\x00\x03' + b'\xff' * 60, bytes(range(256)) * 8):
+            s = socket.create_connection(('127.0.0.1', port))
+            s.sendall(junk)
+            s.close()
+    for c in crowd:
+        c.disconnect()
+    time.sleep(0.5)
+    reg = connect(WINREG, rrp.MSRPC_UUID_RRP)
+    check('ten opens after the crowd left', sum(error_of(lambda: rrp.hOpenLocalMachine(reg)) == 0 for _ in range(10)), 10)
+    reg.disconnect()
 
     # smbtorture as a robustness driver: its suites call much that is not
     # served here and stop at the first difference; nothing they send may
