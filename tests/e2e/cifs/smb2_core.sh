@@ -69,3 +69,16 @@ growth=$(( ($(rss) - before) / 1024 ))
 log "growth under hostile clients: $growth MiB: ok"
 
 server_stop
+
+# The whole server sealed: every share refused over 2.1, served over 3.1.1
+# with encryption.
+vxcs_start "$vxcs" --encrypt-share '*'
+printf 'alice:Secret#1:1000:0\n' > /var/run/cifs/pwd_list.txt
+# The runner marks the server once its shares are loaded.
+refused_over_21() {
+  ! out=$(pwd_on SMB2_10 sign Share) && grep -q NT_STATUS_ACCESS_DENIED <<< "$out"
+}
+wait_until 10 refused_over_21 || fail "encrypted server over 2.1: $out"
+out=$(pwd_on SMB3_11 encrypt Share) || fail "Share sealed over 3.1.1 with the server encrypted: $out"
+log "--encrypt-share '*': Share refused over 2.1, served sealed over 3.1.1: ok"
+server_stop
