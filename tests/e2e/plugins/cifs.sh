@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# zmocore PLUGIN VXND VXCS VXCSCTRL: the CIFS plug-in running the real
+# NetBIOS daemon, the vxcs runner and the control tool by name, with
+# smbclient as the peer: start journal, daemons up and down, replay, users,
+# shares that come and go with their medium, a share the server's full table
+# refuses, SystemShutdown.
+set -euo pipefail
+zmocore=$1 plugin=$2 vxnd=$3 vxcs=$4 ctl=$5
+. "$FW_SOURCE_DIR/tests/harness/lib.sh"
+require_scenario_ns
+. "$(dirname "$0")/lib_core.sh"
+work=$(mktemp -d)
+mkdir -p "$work/bin" "$work/usb0"
+ln -s "$vxnd" "$vxcs" "$ctl" "$work/bin/"
+export PATH=$work/bin:$PATH
+nt() { /usr/bin/python3 -c 'import sys; from impacket.ntlm import compute_nthash; print(compute_nthash(sys.argv[1]).hex())' "$1"; }
+# smb USER%PASSWORD SHARE: `pwd` on the share; output in $out.
+smb() { out=$(timeout 20 smbclient "//127.0.0.1/$2" -U "$1" -m SMB3_11 -c pwd 2>&1); }
+answer() { ask "$1" && after_last "$1"; }
+# journal_order PREFIX...: each prefix found in the journal after the one before.
+journal_order() {
+  local at=0 n p
+  for p in "$@"; do
+    n=$(answer "journal" | awk -v p="$p" -v at="$at" 'NR > at && index($0, p) == 1 { print NR; exit }')
+    [ -n "$n" ] || fail "\"$p\" not in the journal after line $at: $(answer journal)"
+    at=$n
+  done
+}
+up() { ask "wait service CIFS up 20s" && [ "$(after_last "wait service CIFS up 20s")" = "service CIFS up" ]; }
+replayed() { ask "wait journal \"$1\" 10s" && [ -z "$(after_last "wait journal \"$1\" 10s")" ]; }
+
+start_core "$zmocore" --wan-mac 00:11:22:33:44:55 --plugin "$plugin"
+ports=$(answer "journal port" | awk '{ print $4, $5 }' | paste -sd,)
+expect "reserved ports" "$ports" "tcp 139,tcp 445,udp 137,udp 138,udp 1022,udp 1023,udp 4445"
+log "start: ports reserved in order: ok"
+
+ask "journal clear"
+ask "service cifs"
+ask "sleep 500ms"
+answer "journal service" | grep -q . && fail "service cifs without shares started: $(answer journal)"
+[ ! -e /var/run/vxnd.pid ] || fail "vxnd runs without shares"
+log "service cifs without shares starts nothing: ok"
+
+ask "event user add name=ann tags=cifs nt=$(nt 'Ann#pw1')"
+ask "event user add name=bob tags=cifs"
+answer "journal status" | grep -qF '"bob" user has "cifs" tag but has no "nt" password, ignored' ||
+  fail "bob without an nt password: $(answer journal)"
+ask "event fs add name=USB0 label=DISK usb=1 dir=$work/usb0"
+ask "cifs"
+answer "share USB0 USB0:/" | grep -qF "[0x00ce0001]" || fail "share USB0: $(after_last "share USB0 USB0:/")"
+answer "share usb0 USB0:/" | grep -qF "[0x80ce0006]" || fail "share usb0: $(after_last "share usb0 USB0:/")"
+up || fail "CIFS not up: $(answer journal)"
+replayed "process Cifs::Cli run vxcsctrl setprinterowner ann" || fail "no replay: $(answer journal)"
+journal_order "service NETBIOS browser spawn" "service NETBIOS browser up" "service CIFS spawn" \
+  "process Cifs::Cli run vxcsctrl addfileshare USB0 $work/usb0/" "process Cifs::Cli run vxcsctrl setpermissive no" \
+  "process Cifs::Cli run vxcsctrl removeuser ann" "process Cifs::Cli run vxcsctrl adduser ann $(nt 'Ann#pw1')" \
+  "process Cifs::Cli run vxcsctrl setprinterowner ann no"
+answer "journal process" | grep -q "vxcsctrl .* bob" && fail "bob reached the tool: $(answer journal)"
+smb 'ann%Ann#pw1' USB0 || fail "smbclient as ann on USB0: $out"
+log "cifs / share USB0: vxnd, then vxcs, replay in order; smbclient logs on as ann: ok"
+
+# ---- users -------------------------------------------------------------------
+ask "event user remove name=ann"
+replayed "process Cifs::Cli run vxcsctrl removeuser ann" || fail "ann's removal: $(answer journal)"
+locked_out() { ! smb 'ann%Ann#pw1' USB0 && grep -q NT_STATUS_LOGON_FAILURE <<< "$out"; }
+wait_until 5 locked_out || fail "ann after removal: $out"
+ask "event user add name=ann tags=cifs nt=$(nt 'Ann#pw2')"
+ann_back() { smb 'ann%Ann#pw2' USB0; }
+wait_until 5 ann_back || fail "ann with her new password: $out"
+log "users: removal locks ann out, a new password logs her on: ok"
+
+# ---- shares come and go with their medium -----------------------------------
+ask "event fs remove name=USB0"
+gone() { ! smb 'ann%Ann#pw2' USB0 && grep -q NT_STATUS_BAD_NETWORK_NAME <<< "$out"; }
+wait_until 5 gone || fail "USB0 after unplug: $out"
+ask "event fs add name=USB0 label=DISK usb=1 dir=$work/usb0"
+wait_until 5 ann_back || fail "USB0 after plug: $out"
+log "unplug hides USB0, plug restores it: ok"
+
+# The server holds 15 shares, IPC$ and USB0 among them: the 14th added here
+# is refused, and the tool says why in the log.
+for i in $(seq 1 13); do
+  answer "share S$i USB0:/" | grep -qF "[0x00ce0001]" || fail "share S$i: $(after_last "share S$i USB0:/")"
+done
+answer "share S14 USB0:/" | grep -qF '[0x80ce000c] control tool run "addfileshare" failed' ||
+  fail "share S14: $(after_last "share S14 USB0:/")"
+answer "journal log 2" | grep -qF "vxcsctrl addfileshare exited with 255:" || fail "no tool output: $(answer journal)"
+answer "journal" | grep -qx " failed: 0xFF07D1" || fail "the tool's verdict not logged: $(answer journal)"
+"$ctl" ES > "$work/es.log" || fail "ES: $(cat "$work/es.log")"
+expect "shares on the server" "$(grep -c "Share name:" "$work/es.log")" 15
+log "16th share refused with 0x80ce000c, the tool's output logged: ok"
+ask "exit"
+
+# ---- daemons -----------------------------------------------------------------
+ask "journal clear"
+kill -9 "$(cat /var/run/vxnd.pid)"
+ask "wait service CIFS down 10s"
+up || fail "CIFS not back after vxnd died: $(answer journal)"
+journal_order "service NETBIOS browser died" "service CIFS stop" "service NETBIOS browser spawn" \
+  "service NETBIOS browser up" "service CIFS spawn" "process Cifs::Cli run vxcsctrl addfileshare USB0"
+replayed "process Cifs::Cli run vxcsctrl setprinterowner ann" || fail "no replay after vxnd died: $(answer journal)"
+wait_until 5 ann_back || fail "ann after the restart: $out"
+log "vxnd killed: vxcs stopped until vxnd is back, then replayed: ok"
+
+# A new interface restarts both daemons; its address change only wakes vxnd.
+nd=$(cat /var/run/vxnd.pid)
+ask "interface add id=Bridge0 name=br0 ip=192.168.1.1/24 level=0"
+new_vxnd() { [ -s /var/run/vxnd.pid ] && [ "$(cat /var/run/vxnd.pid)" != "$nd" ]; }
+wait_until 10 new_vxnd || fail "vxnd not restarted for the new interface: $(answer journal)"
+up || fail "CIFS after the new interface: $(answer journal)"
+nd=$(cat /var/run/vxnd.pid)
+ask "journal clear"
+ask "interface ip id=Bridge0 ip=192.168.2.1/24"
+answer "journal service" | grep -qx "service NETBIOS browser signal Hangup pid=$nd" || fail "no SIGHUP to vxnd: $(answer journal)"
+ask "sleep 300ms"
+kill -0 "$nd" || fail "vxnd ended at SIGHUP"
+answer "journal service" | grep -q "stop\|spawn" && fail "an address change restarted a daemon: $(answer journal)"
+log "IfIpChanged: vxnd gets SIGHUP and keeps running: ok"
+
+cs=$(cat /var/run/vxcs.pid)
+ask "journal clear"
+ask "event host name=nas2"
+new_vxcs() { [ -s /var/run/vxcs.pid ] && [ "$(cat /var/run/vxcs.pid)" != "$cs" ]; }
+wait_until 10 new_vxcs || fail "vxcs not restarted for the host name: $(answer journal)"
+up || fail "CIFS after the host name: $(answer journal)"
+expect "vxnd across the host name" "$(cat /var/run/vxnd.pid)" "$nd"
+replayed "process Cifs::Cli run vxcsctrl setprinterowner ann" || fail "no replay after the host name: $(answer journal)"
+wait_until 5 ann_back || fail "ann after the host name: $out"
+answer "journal service" | grep -q Killed && fail "vxcs had to be killed: $(answer journal)"
+log "Host: only vxcs restarts, replayed: ok"
+
+ask "journal clear"
+ask "no service cifs"
+ask "wait service \"NETBIOS browser\" down 10s"
+journal_order "service CIFS stop" "service CIFS Terminated" "service CIFS stopped" \
+  "service NETBIOS browser stop" "service NETBIOS browser Terminated" "service NETBIOS browser stopped"
+answer "journal service" | grep -q Killed && fail "a daemon had to be killed: $(answer journal)"
+[ ! -e /var/run/vxcs.pid ] && [ ! -e /var/run/vxnd.pid ] || fail "pid files left behind"
+log "no service cifs: vxcs then vxnd end on SIGTERM: ok"
+ask "event host name=nas3"
+ask "sleep 500ms"
+answer "journal service" | grep -q spawn && fail "Host started a stopped vxcs: $(answer journal)"
+log "Host with the service off starts nothing: ok"
+
+ask "event shutdown"
+ask "journal clear"
+ask "service cifs"
+ask "sleep 1s"
+answer "journal service" | grep -q . && fail "started after SystemShutdown: $(answer journal)"
+log "after SystemShutdown nothing starts: ok"
+stop_core
