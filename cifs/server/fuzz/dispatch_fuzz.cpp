@@ -1,5 +1,6 @@
 // Whole messages through the dispatchers on a fake connection (a socket
-// pair) whose session holds a user and a tree, with fixed keys. The input's
+// pair) whose session holds a user with a tree on a disk share (one file
+// open in it) and a guest on "IPC$", with fixed keys. The input's
 // first byte chooses: bit 0 signing, bit 1 a keep-alive, bit 2 the SMB2
 // dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
 // negotiated already), bit 3 the rest sealed under a transform header with
@@ -16,7 +17,13 @@
 #include "cmstring.h"
 #include "nssocket.h"
 #include "syfiles.h"
+#include "csfiles.h"
+#include "csshares.h"
 #include "udhooks.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include <cstdlib>
 #include <cstring>
@@ -87,10 +94,42 @@ bool connectPair()
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    // A large direct read must not wait for a peer that drains only after it.
+    timeval timeout{0, 100000};
+    setsockopt(fds[0], SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     gSlot.sySocket = fds[0];
     gSlot.isNetBios = 1;
     gPeer = fds[1];
     return true;
+}
+
+// The disk share of bob's tree, emptied at every seed: one file in it, open
+// as the first file record, so the file commands reach real data.
+constexpr char kShareDir[] = "/var/run/fuzzshare";
+
+CSShare *shareNamed(const char *name)
+{
+    CMWchar wide[16];
+    cmAnsiToUnicode(wide, name);
+    return csGetShareByName(wide);
+}
+
+void openSeedFile(CSTree *tree)
+{
+    std::filesystem::remove_all(kShareDir);
+    std::filesystem::create_directories(kShareDir);
+    const std::string path = std::string(kShareDir) + "/x.txt";
+    if (FILE *f = std::fopen(path.c_str(), "w")) {
+        std::fputs("0123456789abcdef", f);
+        std::fclose(f);
+    }
+    CMWchar wide[64];
+    cmAnsiToUnicode(wide, path.c_str());
+    CSName *name = csGetNewName(wide, tree->uid);
+    if (CSFile *file = name ? csGetNewFile(tree, name, 0x42) : nullptr) {
+        file->fd = open(path.c_str(), O_RDWR);
+        file->pid = 0x0101;
+    }
 }
 
 void seed()
@@ -102,6 +141,7 @@ void seed()
     if (!gSession)
         return;
     gSession->dialect = CS_DIALECT_SMB1;
+    gSession->capabilities = 0xE07C;
     std::memset(gSession->signingKey, 0x5A, sizeof gSession->signingKey);
     const char *names[] = {"bob", "guest"};
     for (int i = 0; i < 2; ++i) {
@@ -116,8 +156,11 @@ void seed()
         std::memset(u->smb3SigningKey, 0x44, sizeof u->smb3SigningKey);
         std::memset(u->decryptionKey, 0x55, sizeof u->decryptionKey);
         std::memset(u->encryptionKey, 0x66, sizeof u->encryptionKey);
-        if (CSTree *t = csGetNewTree(u))
-            t->share = csGetShareByName(kIpc);
+        if (CSTree *t = csGetNewTree(u)) {
+            t->share = i == 0 ? shareNamed("Fuzz") : csGetShareByName(kIpc);
+            if (i == 0 && t->share)
+                openSeedFile(t);
+        }
     }
 }
 
@@ -139,7 +182,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     syInit();
     cmSdInit();
     csAuthInit();
-    testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt", "Music;/mnt/usb1/music;My music\n");
+    testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt",
+                       "Music;/mnt/usb1/music;My music\nFuzz;/var/run/fuzzshare;Fuzzed\n");
+    std::filesystem::create_directories(kShareDir);
     if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 || !connectPair())
         std::abort();
     seed();
