@@ -18,9 +18,13 @@ tool() {
   out=$("$ctl" "$@" 2>&1) || fail "vxcsctrl $*: $out"
   grep -q "^ succeeded$" <<< "$out" || fail "vxcsctrl $* without a verdict: $out"
 }
-# smb USER%PASSWORD SHARE DIALECT: `pwd` on the share; output in $out.
+# smb USER%PASSWORD SHARE DIALECT [COMMANDS]: `pwd` or COMMANDS on the
+# share; output in $out. smb USER%PASSWORD -L DIALECT lists the shares.
 smb() {
-  out=$(timeout 20 smbclient "//127.0.0.1/$2" -U "$1" -m "$3" -c pwd 2>&1)
+  local where=("//127.0.0.1/$2") extra=()
+  [ "$2" = -L ] && where=(-L //127.0.0.1)
+  [ "$3" = NT1 ] && extra=(--option='client min protocol=NT1')
+  out=$(timeout 20 smbclient "${where[@]}" -U "$1" -m "$3" "${extra[@]}" -c "${4:-pwd}" 2>&1)
 }
 # The enumeration block (entries are separated by blank lines or "#N" lines)
 # holding LINE.
@@ -47,18 +51,27 @@ grep -q "User is Admin: Yes" <<< "$(entry "User name: carol")" || fail "EU carol
 log "EU: adduser makes administrators, +U without A does not: ok"
 
 # ---- shares ----------------------------------------------------------------
+# Printer shares are listed to printer owners.
+tool setprinterowner ann yes
 tool addfileshare Pub "$work/pub" "Public files"
 tool +S Two "$work/two" "Second"
 tool addprintershare Lp "$work/pub" /var/run/cifs/lp.status 2 "Laser"
 smb 'bob%Bob#pw1' Pub SMB3_11 || fail "smbclient on Pub: $out"
 smb 'ann%Ann#pw1' Two SMB2_10 || fail "smbclient on Two: $out"
+smb 'ann%Ann#pw1' Pub NT1 "ls; get a.txt $work/got.txt" || fail "ls and get on Pub: $out"
+grep -q " a.txt .* 6 " <<< "$out" || fail "a.txt not listed: $out"
+expect "a.txt read back" "$(cat "$work/got.txt")" hello
+smb 'ann%Ann#pw1' -L NT1 || fail "smbclient -L: $out"
+for want in "Pub +Disk +Public files" "Two +Disk +Second" "Lp +Printer +Laser"; do
+  grep -Eq "^\s+$want\s*$" <<< "$out" || fail "smbclient -L lacks \"$want\": $out"
+done
 tool ES
 for want in "Share name: Pub" "Share path: $work/pub" "Share comment: Public files" \
   "Share name: Two" "Share comment: Second" "Share name: Lp" \
   "Printer share status path: /var/run/cifs/lp.status" "Printer share debug level: 2" "Share comment: Laser"; do
   grep -qF "        $want" <<< "$out" || fail "ES lacks \"$want\": $out"
 done
-log "addfileshare, +S, addprintershare: smbclient connects, ES prints them: ok"
+log "addfileshare, +S, addprintershare: smbclient connects, lists, reads; ES prints them: ok"
 
 tool -S Two
 tool removeshare Lp
@@ -67,28 +80,38 @@ tool ES
 grep -q "Share name: Pub" <<< "$out" || fail "Pub gone with the others: $out"
 smb 'ann%Ann#pw1' Two SMB2_10 && fail "Two still connects"
 grep -q NT_STATUS_BAD_NETWORK_NAME <<< "$out" || fail "removed share: $out"
-log "-S, removeshare: gone from ES and from smbclient: ok"
+smb 'ann%Ann#pw1' -L NT1 || fail "smbclient -L: $out"
+! grep -Eq "^\s+(Two|Lp) " <<< "$out" || fail "smbclient -L still lists removed shares: $out"
+log "-S, removeshare: gone from ES and from smbclient and its list: ok"
 
 # ---- clients ---------------------------------------------------------------
-tool setprinterowner ann yes
 # smbclient holds its logon while it waits for the next command.
 held() { { echo pwd; sleep 6; } | timeout 20 smbclient //127.0.0.1/Pub -U "$1" -m "$2" > /dev/null 2>&1 || true; }
 held 'ann%Ann#pw1' SMB2_10 &
 h1=$!
 held 'bob%Bob#pw1' SMB3_11 &
 h2=$!
-two_clients() { [ "$("$ctl" EC | grep -c "name = ")" -ge 2 ]; }
-wait_until 10 two_clients || fail "EC never showed two clients: $("$ctl" EC)"
+rm -f "$work/go"
+/usr/bin/python3 "$clients" open carol 'Carol#pw1' Pub a.txt "$work/go" > "$work/open.log" 2>&1 &
+h3=$!
+wait_line "$work/open.log" opened
+three_clients() { [ "$("$ctl" EC | grep -c "name = ")" -ge 3 ]; }
+wait_until 10 three_clients || fail "EC never showed three clients: $("$ctl" EC)"
 tool EC
 out=$(sed 's/^ Entry #[0-9]* $//' <<< "$out")
-ann=$(entry "name = ann") bob=$(entry "name = bob")
+ann=$(entry "name = ann") bob=$(entry "name = bob") carol=$(entry "name = carol")
 grep -q " SMB Version: SMB2.1 $" <<< "$ann" || fail "EC ann: $out"
 grep -q " SMB Version: SMB3.1.1 $" <<< "$bob" || fail "EC bob: $out"
+grep -q " SMB Version: SMB $" <<< "$carol" || fail "EC carol: $out"
 grep -q " PrinterOwner = Yes" <<< "$ann" || fail "EC ann owner: $out"
 grep -q " PrinterOwner = No" <<< "$bob" || fail "EC bob owner: $out"
 grep -q " ip = 127.0.0.1" <<< "$ann" || fail "EC ann address: $out"
-wait "$h1" "$h2"
-log "EC: SMB2.1 and SMB3.1.1 clients, setprinterowner shows PrinterOwner = Yes: ok"
+tool EF
+expect "EF" "$(grep -v "^  Enumerating\| succeeded$" <<< "$out")" \
+  "$(printf ' Entry #1 \n name = %s \n user name = carol \n ip = 127.0.0.1\n File is Directory: FALSE\n' "$work/pub/a.txt")"
+touch "$work/go"
+wait "$h1" "$h2" "$h3"
+log "EC: SMB2.1, SMB3.1.1 and SMB1 clients, PrinterOwner = Yes after setprinterowner; EF: carol's open file: ok"
 
 # hold USER%PASSWORD...: one impacket client per user, each logged on and
 # connected to Pub; release: let them try again and collect their verdicts.
