@@ -1,35 +1,71 @@
-# Server set-up shared by the CIFS scenarios, on top of the harness helpers.
-# The caller sets work (its temporary folder) and, for add_user, ctl (the
-# control tool) before using these.
+# The real SMB server as scenarios start it, on top of the harness helpers:
+# vxnd, then the vxcs runner once vxnd is ready, both logging into $work and
+# stopped when the scenario ends.
+#
+#   server_start VXND VXCS [VXCS OPTION...]
+#     sets $server (vxcs's pid) and $nd (vxnd's pid); writes
+#     /var/run/cifs/cs_cfg.txt beforehand when $shares is set (lines
+#     "Name;path;comment"), else leaves it as the scenario wrote it. With
+#     $vxcs_preload set, that library is preloaded into vxcs.
+#   vxcs_start VXCS [OPTION...]: vxcs again beside the running vxnd.
+#   server_alive: vxcs still runs and the sanitizers said nothing.
+#   server_stop: SIGTERM, exit 0 expected.
+#   share_and_peer: the one share "Share" on $work/share, and a peer host.
+#   add_user NAME PASSWORD: a user known to vxcs by its NT hash ($ctl is the
+#     control tool).
 . "$(dirname "${BASH_SOURCE[0]}")/../../harness/lib.sh"
 
-# start_servers VXND VXCS [PRELOAD]: vxnd, then vxcs, each until it says it is
-# ready; PRELOAD goes into vxcs after a sanitizer's runtime, which must come
-# first. Sets server to vxcs's pid.
-start_servers() {
-  local vxnd=$1 vxcs=$2 preload=${3:-} asan
-  "$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
-  on_exit quiet_kill "$!"
+SERVER_ID=001122334455
+
+work=${work:-$(mktemp -d)}
+mkdir -p /var/run/cifs
+
+server_start() {
+  local vxnd=$1
+  shift
+  [ -z "${shares:-}" ] || printf '%s\n' "$shares" > /var/run/cifs/cs_cfg.txt
+  "$vxnd" -i "$SERVER_ID" > "$work/vxnd.log" 2>&1 &
+  nd=$!
+  on_exit quiet_kill "$nd"
   wait_line "$work/vxnd.log" "VXND: server is ready"
-  if [ -n "$preload" ]; then
+  vxcs_start "$@"
+}
+
+# A preloaded library goes after a sanitizer's runtime, which must come first.
+vxcs_start() {
+  local vxcs=$1 asan
+  shift
+  if [ -n "${vxcs_preload:-}" ]; then
     asan=$(ldd "$vxcs" | awk '/libasan/ {print $3}')
-    LD_PRELOAD="${asan:+$asan:}$preload" "$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
+    LD_PRELOAD="${asan:+$asan:}$vxcs_preload" "$vxcs" -i "$SERVER_ID" "$@" > "$work/vxcs.log" 2>&1 &
   else
-    "$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
+    "$vxcs" -i "$SERVER_ID" "$@" > "$work/vxcs.log" 2>&1 &
   fi
   server=$!
   on_exit quiet_kill "$server"
   wait_line "$work/vxcs.log" "VXCS: server is ready"
+  wait_port tcp 445
 }
 
-# share_and_peer: the one share "Share" on $work/share, and a peer host.
+server_alive() {
+  kill -0 "$server" || fail "vxcs died: $(cat "$work/vxcs.log")"
+  ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
+}
+
+server_stop() {
+  local rc=0
+  kill -TERM "$server"
+  wait "$server" || rc=$?
+  expect "vxcs SIGTERM exit" "$rc" 0
+  ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
+}
+
 share_and_peer() {
-  mkdir -p /var/run/cifs "$work/share"
+  mkdir -p "$work/share"
   printf 'Share;%s;Test share\n' "$work/share" > /var/run/cifs/cs_cfg.txt
   ns_add_host peer 192.168.61.2/24 192.168.61.1/24
 }
 
-# add_user NAME PASSWORD: a user known to vxcs by its NT hash.
 add_user() {
   local hash
   hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('$2').hex())")

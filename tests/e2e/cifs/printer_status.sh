@@ -9,7 +9,6 @@ vxcs=$1 vxnd=$2 ctl=$3 usblp=$4
 . "$(dirname "$0")/lib_server.sh"
 require_scenario_ns
 
-work=$(mktemp -d)
 mkdir -p /var/run/cifs /var/run/usblp
 : > /var/run/cifs/cs_cfg.txt
 control=/var/run/usblp/control
@@ -23,7 +22,8 @@ printer_line() { # DEVICE STATUS VID
   printer_line /dev/usb/lp3 0x98 1234
 } > "$control"
 
-start_servers "$vxnd" "$vxcs" "$usblp"
+vxcs_preload=$usblp
+server_start "$vxnd" "$vxcs"
 
 add() { "$ctl" addprintershare "$1" "$2" "/var/run/cifs/$1.status" 2 "$1 printer" > /dev/null; }
 status_is() { [ "$(cat "$1" 2> /dev/null)" = "$2" ]; }

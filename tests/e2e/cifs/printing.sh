@@ -13,7 +13,6 @@ vxcs=$1 vxnd=$2 ctl=$3 usblp=$4
 require_scenario_ns
 command -v smbclient > /dev/null || { echo "no smbclient here: skipping" >&2; exit 77; }
 
-work=$(mktemp -d)
 mkdir -p /var/run/cifs /var/run/usblp "$work/files"
 printf 'Files;%s;Files\n' "$work/files" > /var/run/cifs/cs_cfg.txt
 echo listed > "$work/files/seen.txt"
@@ -30,7 +29,8 @@ set_laser() { # PORT-STATUS
 }
 set_laser 0x18
 
-start_servers "$vxnd" "$vxcs" "$usblp"
+vxcs_preload=$usblp
+server_start "$vxnd" "$vxcs"
 wait_port tcp 445
 
 "$ctl" addprintershare Laser /dev/usb/lp0 /var/run/cifs/Laser.status 1 "Laser printer" > /dev/null

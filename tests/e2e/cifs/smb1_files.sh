@@ -10,10 +10,9 @@ vxnd=$1 vxcs=$2 ctl=$3
 require_scenario_ns
 command -v smbclient > /dev/null || { echo "no smbclient here: skipping" >&2; exit 77; }
 
-work=$(mktemp -d)
 share_and_peer
 mkdir "$work/local"
-start_servers "$vxnd" "$vxcs"
+server_start "$vxnd" "$vxcs"
 wait_port tcp 445
 
 password='Secret#1'

@@ -13,9 +13,8 @@ vxnd=$1 vxcs=$2 ctl=$3 clients=$4
 require_scenario_ns
 command -v smbclient > /dev/null || { echo "no smbclient here: skipping" >&2; exit 77; }
 
-work=$(mktemp -d)
 share_and_peer
-start_servers "$vxnd" "$vxcs"
+server_start "$vxnd" "$vxcs"
 wait_port tcp 445
 wait_port tcp 139
 

@@ -8,9 +8,8 @@ vxnd=$1 vxcs=$2 ctl=$3 allow=$4
 require_scenario_ns
 command -v smbtorture > /dev/null || { echo "no smbtorture here: skipping" >&2; exit 77; }
 
-work=$(mktemp -d)
 share_and_peer
-start_servers "$vxnd" "$vxcs"
+server_start "$vxnd" "$vxcs"
 wait_port tcp 445
 password='Secret#1'
 add_user alice "$password"

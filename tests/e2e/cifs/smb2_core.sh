@@ -5,10 +5,9 @@
 # clients under the sanitizers.
 set -euo pipefail
 vxnd=$1 vxcs=$2 clients=$3
-. "$(dirname "$0")/../../harness/lib.sh"
+. "$(dirname "$0")/lib_server.sh"
 require_scenario_ns
 
-. "$(dirname "$0")/server_lib.sh"
 mkdir -p "$work/share" "$work/secret"
 echo hello > "$work/share/file.txt"
 shares=$(printf 'Share;%s;Files\nSecret;%s;Sealed' "$work/share" "$work/secret")

@@ -14,13 +14,13 @@ vxcs=$1 vxnd=$2 ctl=$3 usblp=$4 client=$5
 require_scenario_ns
 command -v rpcclient > /dev/null || { echo "no rpcclient here: skipping" >&2; exit 77; }
 
-work=$(mktemp -d)
 mkdir -p /var/run/cifs /var/run/usblp
 : > /var/run/cifs/cs_cfg.txt
 out=$work/laser.out
 printf '/dev/usb/lp0 %s 1234:0001 0x18 MFG:Acme;MDL:Laser 9;CMD:PCL;\n' "$out" > /var/run/usblp/control
 
-start_servers "$vxnd" "$vxcs" "$usblp"
+vxcs_preload=$usblp
+server_start "$vxnd" "$vxcs"
 wait_port tcp 445
 "$ctl" addprintershare Laser /dev/usb/lp0 /var/run/cifs/Laser.status 1 "Laser printer" > /dev/null
 add_user owner Secret1

@@ -5,9 +5,8 @@
 # level, restart and stop.
 set -euo pipefail
 vxnd=$1 vxcs=$2 ctl=$3 clients=$4
-. "$(dirname "$0")/../../harness/lib.sh"
+. "$(dirname "$0")/lib_server.sh"
 require_scenario_ns
-. "$(dirname "$0")/server_lib.sh"
 
 mkdir -p "$work/pub" "$work/two"
 echo hello > "$work/pub/a.txt"
