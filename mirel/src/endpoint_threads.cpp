@@ -106,11 +106,13 @@ void endpoint_send(struct Mirel *ep, struct CoAPMessage *msg, uint8_t extra)
             zmo_log(ZMO_LOG_ERROR, "%s (CoAPMessage_ToBytes): %s", kSender,
                     errno_text(errno, text, sizeof text));
         } else {
+            // Recorded before it leaves: a copy of the request that arrives
+            // as soon as the peer has the answer must find it.
+            if (msg->type == COAP_TYPE_ACK || msg->type == COAP_TYPE_RST)
+                ep->dups.record_answer(peer, msg->id, reinterpret_cast<uint8_t *>(bytes.get()), length);
             if (sendto(ep->rt.sock, bytes.get(), length, 0, reinterpret_cast<const struct sockaddr *>(&peer),
                        peer_length(peer)) < 0)
                 zmo_log_debug(1, "%s (sendto): %s", kSender, errno_text(errno, text, sizeof text));
-            if (msg->type == COAP_TYPE_ACK || msg->type == COAP_TYPE_RST)
-                ep->dups.record_answer(peer, msg->id, reinterpret_cast<uint8_t *>(bytes.get()), length);
         }
     }
     // Only confirmable messages wait for an answer and retransmission.

@@ -139,7 +139,10 @@ expect() {
 # for what a step sent with wait_until rather than a fixed sleep.
 start_capture() {
   local iface=$1 file=$2 filter=$3 name=${4:-}
-  local cmd=(tcpdump -n -U --immediate-mode -i "$iface" -w "$file" "$filter")
+  # Immediate mode sizes the kernel ring in whole snapshot lengths: the
+  # default 2 MiB holds 8 packets, and a burst while tcpdump waits for a
+  # loaded CPU is dropped. 64 MiB holds 256.
+  local cmd=(tcpdump -n -U --immediate-mode -B 65536 -i "$iface" -w "$file" "$filter")
   if [ -n "$name" ]; then
     ip netns exec "$name" "${cmd[@]}" 2> "$file.err" &
   else

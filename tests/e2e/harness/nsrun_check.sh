@@ -60,14 +60,16 @@ check "and not on the host" test ! -e "/bin/$tag" -a ! -e "/usr/bin/$tag" -a ! -
 
 "$nsrun" -- sh -c 'sleep 313.25 & exit 0'
 gone() { ! pgrep -f "$1" > /dev/null; }
-check "what the command started dies with it" wait_until 3 gone 'sleep 313.25'
+check "what the command started dies with it" wait_until 10 gone 'sleep 313.25'
 
 "$nsrun" -- sleep 314.25 &
 runner=$!
-wait_until 3 pgrep -f 'sleep 314.25' > /dev/null || fail "nsrun did not start its command"
+# The command itself, not nsrun's own command line: killed while unshare is
+# still setting up, nsrun's namespace may outlive it.
+wait_until 10 pgrep -f '^sleep 314.25' > /dev/null || fail "nsrun did not start its command"
 kill -KILL "$runner"
 wait "$runner" 2> /dev/null
-check "a killed nsrun takes its namespace along" wait_until 3 gone 'sleep 314.25'
+check "a killed nsrun takes its namespace along" wait_until 10 gone 'sleep 314.25'
 
 ! bash -c ". '$harness/lib.sh'; require_scenario_ns" 2> /dev/null
 check "the guard refuses the host's namespace" test $? = 0
