@@ -2,6 +2,8 @@
 #include "core_impl.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace Event {
 
@@ -292,28 +294,47 @@ void Host::Impl::EventLoop()
             }
             g.unlock();
             ::Core::Journal("event " + e.Describe());
+            // Whether the target may still be called: an owner that left is
+            // skipped (its object may be gone).
+            auto stillThere = [&](const Target &t) {
+                if (t.id) {
+                    for (const Subscription &s : subscriptions)
+                        if (s.id == t.id)
+                            return true;
+                    return false;
+                }
+                return !delivering_forgotten &&
+                       std::find(delivering_dropped.begin(), delivering_dropped.end(), t.d.Owner()) ==
+                           delivering_dropped.end();
+            };
             for (const Target &t : targets) {
-                Mutex *lock = t.d.Lock();
-                if (lock && !lock->Lock())
-                    continue;
+                // The call is claimed before the owner's lock is taken, so an
+                // Unsubscribe waits for it; the lock is only tried, so an owner
+                // unsubscribing under its own lock is seen leaving instead of
+                // waited for.
                 bool still;
                 {
                     std::lock_guard<std::mutex> gg(ev_mutex);
-                    still = true;
-                    if (t.id) {
-                        still = false;
-                        for (const Subscription &s : subscriptions)
-                            still = still || s.id == t.id;
-                    } else {
-                        still = !delivering_forgotten &&
-                                std::find(delivering_dropped.begin(), delivering_dropped.end(),
-                                          t.d.Owner()) == delivering_dropped.end();
-                    }
+                    still = stillThere(t);
                     if (still) {
                         calling_id = t.id ? t.id : ~0ull;
                         calling_source = t.id ? nullptr : p.source;
                         calling_owner = t.d.Owner();
                     }
+                }
+                Mutex *lock = still ? t.d.Lock() : nullptr;
+                while (lock && !lock->TryLock()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    std::lock_guard<std::mutex> gg(ev_mutex);
+                    if (!stillThere(t)) {
+                        still = false;
+                        lock = nullptr;
+                    }
+                }
+                if (still) {
+                    // It may have left while the lock was awaited.
+                    std::lock_guard<std::mutex> gg(ev_mutex);
+                    still = stillThere(t);
                 }
                 if (still) {
                     try {
@@ -321,6 +342,8 @@ void Host::Impl::EventLoop()
                     } catch (...) {
                         ::Core::Journal("event handler threw");
                     }
+                }
+                {
                     std::lock_guard<std::mutex> gg(ev_mutex);
                     calling_id = 0;
                     calling_source = nullptr;

@@ -12,7 +12,11 @@ thread_local std::vector<Mutex *> t_held;
 
 bool Mutex::HeldByCaller() const { return std::find(t_held.begin(), t_held.end(), this) != t_held.end(); }
 
-bool Mutex::Lock()
+bool Mutex::Lock() { return Take(true); }
+
+bool Mutex::TryLock() { return Take(false); }
+
+bool Mutex::Take(bool wait)
 {
     if (precedence_ != 0 && !HeldByCaller()) {
         for (Mutex *h : t_held) {
@@ -27,7 +31,10 @@ bool Mutex::Lock()
             }
         }
     }
-    mutex_.lock();
+    if (wait)
+        mutex_.lock();
+    else if (!mutex_.try_lock())
+        return false;
     try {
         t_held.push_back(this);
     } catch (...) {

@@ -163,6 +163,8 @@ public:
     Mutex(const Mutex &) = delete;
     Mutex &operator=(const Mutex &) = delete;
     bool Lock();
+    // Takes the lock only if no other thread holds it.
+    bool TryLock();
     void Unlock();
     unsigned Precedence() const { return precedence_; }
     bool HeldByCaller() const;
@@ -185,6 +187,7 @@ public:
     };
 
 private:
+    bool Take(bool wait);
     std::recursive_mutex mutex_;
     unsigned precedence_;
 };
