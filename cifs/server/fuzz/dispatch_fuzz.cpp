@@ -1,11 +1,17 @@
-// Whole messages through the SMB1 dispatcher on a fake connection (a socket
-// pair) whose session holds a user and a tree, signing on or off by the
-// input's first byte, with fixed keys: anything is answered or drops the
-// connection, never read or written outside its buffers.
+// Whole messages through the dispatchers on a fake connection (a socket
+// pair) whose session holds a user and a tree, with fixed keys. The input's
+// first byte chooses: bit 0 signing, bit 1 a keep-alive, bit 2 the SMB2
+// dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
+// negotiated already), bit 3 the rest sealed under a transform header with
+// the user's key. Anything is answered or drops the connection, never read or
+// written outside its buffers.
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
 #include "csdispatch.h"
+#include "cmcryptsmb3.h"
+#include "csshares.h"
+#include "cssmb2.h"
 #include "cmsd.h"
 #include "cmstring.h"
 #include "nssocket.h"
@@ -18,6 +24,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -25,6 +32,45 @@ NSSocket gSlot;
 int gPeer = -1;
 uint32_t gAddress = 0x0501A8C0;
 CSSession *gSession;
+
+const CMWchar kIpc[] = {'I', 'P', 'C', '$', 0};
+const uint32_t kDialects[] = {CS_DIALECT_SMB202, CS_DIALECT_SMB21, CS_DIALECT_SMB30, CS_DIALECT_SMB311};
+
+// An SMB2 session in the state the input's first byte asks for, with a
+// fresh MessageId window.
+void prepareSmb2(uint8_t mode)
+{
+    if (!gSession)
+        return;
+    gSession->dialect = kDialects[(mode >> 4) & 3];
+    gSession->useGcm = (mode >> 6) & 1;
+    gSession->negotiated = mode >> 7;
+    gSession->creditPool = CS2_CREDIT_POOL;
+    gSession->midLow = 0;
+    gSession->midEnd = CS2_MID_WINDOW;
+    std::memset(gSession->midUsed, 0, sizeof gSession->midUsed);
+}
+
+// The message sealed for the first user, as a client would send it.
+std::vector<uint8_t> seal(const uint8_t *plain, uint32_t n, bool gcm)
+{
+    static uint64_t counter;
+    std::vector<uint8_t> t(52 + n, 0);
+    t[0] = 0xFD, t[1] = 'S', t[2] = 'M', t[3] = 'B';
+    ++counter;
+    std::memcpy(&t[20], &counter, sizeof counter);
+    for (int i = 0; i < 4; ++i)
+        t[36 + i] = uint8_t(n >> (8 * i));
+    t[42] = 1;
+    CSUser *u = csGetUserByIndex(0);
+    const uint64_t sid = u ? u->uid + CS_SMB2_SESSION_BASE : 0;
+    std::memcpy(&t[44], &sid, sizeof sid);
+    std::memcpy(&t[52], plain, n);
+    uint8_t key[16];
+    std::memset(key, 0x55, sizeof key);
+    cmSmb3EncryptMessage(key, &t[20], &t[52], n, &t[20], 32, &t[4], gcm);
+    return t;
+}
 
 bool connectPair()
 {
@@ -67,8 +113,11 @@ void seed()
         u->guest = i == 1;
         u->ntStatusMode = i == 0;
         std::memset(u->sessionKey, 0x33, sizeof u->sessionKey);
+        std::memset(u->smb3SigningKey, 0x44, sizeof u->smb3SigningKey);
+        std::memset(u->decryptionKey, 0x55, sizeof u->decryptionKey);
+        std::memset(u->encryptionKey, 0x66, sizeof u->encryptionKey);
         if (CSTree *t = csGetNewTree(u))
-            t->share = nullptr;
+            t->share = csGetShareByName(kIpc);
     }
 }
 
@@ -104,16 +153,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static unsigned runs;
     if (++runs % 1000 == 0 || csGetSessionsCount() == 0)
         seed();
+    const uint8_t mode = data[0];
     if (gSession) {
-        gSession->signingActive = data[0] & 1;
+        gSession->signingActive = mode & 1;
         gSession->waitingForFirstKey = 0;
+        if (mode & 4)
+            prepareSmb2(mode);
+        else
+            gSession->dialect = CS_DIALECT_SMB1;
     }
     // A keep-alive carries nothing; every message arrives whole, so no read
     // waits for its deadline.
-    const bool keepAlive = data[0] & 2;
+    const bool keepAlive = mode & 2;
+    std::vector<uint8_t> sealed;
+    const uint8_t *message = data + 1;
     uint32_t n = keepAlive ? 0 : uint32_t(size - 1);
+    if (!keepAlive && (mode & 8)) {
+        sealed = seal(data + 1, n, gSession && gSession->useGcm);
+        message = sealed.data();
+        n = uint32_t(sealed.size());
+    }
     uint8_t header[4] = {uint8_t(keepAlive ? 0x85 : 0x00), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-    if (write(gPeer, header, 4) != 4 || (n && write(gPeer, data + 1, n) != ssize_t(n)))
+    if (write(gPeer, header, 4) != 4 || (n && write(gPeer, message, n) != ssize_t(n)))
         std::abort();
     csDispatchSetSocket(&gSlot);
     int unread = 0;

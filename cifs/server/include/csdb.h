@@ -48,6 +48,22 @@ typedef struct CSSession {
     uint8_t challenge[8];
     uint8_t nonceArea[16]; /* server challenge, client challenge */
     AMMechanismContext mechanism;
+    /* SMB2/SMB3: credits, the MessageId window, the 3.1.1 connection hash,
+     * the cipher, and what the client's NEGOTIATE said (validate negotiate). */
+    uint32_t creditPool;
+    uint32_t creditsGranted;
+    uint64_t midLow; /* lowest MessageId not yet used */
+    uint64_t midEnd; /* one past the highest MessageId granted */
+    uint64_t midUsed[4]; /* MessageIds above midLow already used */
+    uint32_t negotiateHashPending;
+    uint8_t preauthHash[64];
+    uint32_t useGcm;
+    uint32_t negotiated; /* an SMB2 NEGOTIATE chose a dialect */
+    uint32_t clientCapabilities;
+    uint16_t clientSecurityMode;
+    uint16_t clientDialectCount;
+    uint8_t clientGuid[16];
+    uint16_t clientDialects[32];
 } CSSession;
 
 typedef struct CSUser {
@@ -74,6 +90,20 @@ typedef struct CSUser {
     uint8_t sessionKey[16];
     uint8_t smb3SigningKey[16];
     CMBlob macResponse; /* kept client response: second part of the SMB1 MAC key */
+    /* SMB3: the 3.1.1 session hash while the logon runs, the keys, and
+     * the transform nonces (the last received, and the sending counter). */
+    uint32_t preauthInProgress;
+    uint8_t preauthHash[64];
+    uint8_t encryptionKey[16]; /* server to client */
+    uint8_t decryptionKey[16]; /* client to server */
+    uint8_t applicationKey[16];
+    uint8_t nonce[12];
+    uint64_t nonceCounter;
+    uint8_t nonceSalt[4];
+    /* A logon again on a live session keeps its keys: the session key the
+     * client signs with is kept aside while the legs run. */
+    uint32_t reauthenticating;
+    uint8_t keptSessionKey[16];
 } CSUser;
 
 typedef struct CSTree {

@@ -14,6 +14,12 @@ VX_API int csCheckPath(const CSShare *share, CMWchar *path, uint32_t shareRootLe
 VX_API int csCheckFile(const CSShare *share, CMWchar *path, uint32_t caseSensitive);
 VX_API int csCheckPathAndFile(const CSShare *share, CMWchar *path, uint32_t shareRootLength,
                               uint32_t caseSensitive);
+/* 1 and name rewritten to the entry of directory (null: the current one)
+ * that equals it without regard to case; 0 when there is none. The exact
+ * name is tried before the directory is listed. */
+VX_API int csLookupNameCaseless(const CMWchar *directory, CMWchar *name);
+/* 1 when the share's directory exists (always for IPC$ and printers). */
+VX_API int csCheckShareMapping(const CSShare *share);
 /* 0, or an error in the client's mode. */
 VX_API uint32_t csCanReadShare(uint16_t tid);
 VX_API uint32_t csCanWriteShare(uint16_t tid);

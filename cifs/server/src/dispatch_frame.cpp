@@ -3,14 +3,28 @@
 // transfer of its payload.
 #include "dispatch_frame.h"
 
+#include "csauth.h"
+#include "cmstring.h"
 #include "cssign.h"
 #include "sysockets.h"
+#include "zmo_acl.h"
 
 #include <algorithm>
 
 namespace cs {
 
 Frame gFrame;
+
+// Set on every request of either protocol, so neither runs under the
+// other's user.
+bool setIdentity(const CSUser *user)
+{
+    char name[258];
+    cmUnicodeToAnsiN(name, user->name, sizeof name);
+    name[sizeof name - 1] = 0;
+    int permissive = (user->anonymous || user->guest) ? 1 : csAuthIsPermissive();
+    return zmo_acl_set_user(name) == 0 && zmo_acl_set_permissive(permissive) == 0;
+}
 
 }  // namespace cs
 

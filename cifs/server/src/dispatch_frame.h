@@ -45,4 +45,8 @@ inline void setU32(uint8_t *p, uint32_t v)
 // Reads exactly n bytes of the current message by the frame's deadline.
 bool readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n);
 
+// Tells the access-control library whose request this is: false when it
+// refuses the user.
+bool setIdentity(const CSUser *user);
+
 }  // namespace cs

@@ -117,17 +117,6 @@ bool blockFits(uint32_t offset, uint32_t received, uint32_t length)
     return countAt + 2 + u16(gFrame.requestBuffer + countAt) <= length;
 }
 
-// Tells the access-control library whose request this is; set on every
-// request, as SMB2 does, so neither protocol runs under the other's user.
-bool setIdentity(const CSUser *user)
-{
-    char name[258];
-    cmUnicodeToAnsiN(name, user->name, sizeof name);
-    name[sizeof name - 1] = 0;
-    int permissive = (user->anonymous || user->guest) ? 1 : csAuthIsPermissive();
-    return zmo_acl_set_user(name) == 0 && zmo_acl_set_permissive(permissive) == 0;
-}
-
 // Walks the whole chain before any command runs, so a malformed one is
 // refused without half of it served: each block inside the message and
 // after the previous one's words and count (no loops, no going back), at
@@ -335,7 +324,7 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
             // One signature covers the whole message: checked once, which
             // also keeps the sequence numbers in step.
             if (hop == 0 && (!csCheckMessageSignatureSMB(session, user, request, length) ||
-                             (user && !setIdentity(user)))) {
+                             (user && !cs::setIdentity(user)))) {
                 status = csErrorReturn(0xC0000022u, 0x00FF07D4u);
                 failed = true;
                 break;

@@ -1,0 +1,196 @@
+// Client paths confined to their share, and components matched against the
+// disk without regard to case.
+#include "cspaths.h"
+
+#include "cmstring.h"
+#include "syfiles.h"
+
+#include <vector>
+
+namespace {
+
+using Text = std::vector<CMWchar>;
+
+Text copy(const CMWchar *from, uint32_t n)
+{
+    Text t(from, from + n);
+    t.push_back(0);
+    return t;
+}
+
+bool isDots(const CMWchar *p, uint32_t n, uint32_t dots)
+{
+    if (n != dots)
+        return false;
+    for (uint32_t i = 0; i < n; ++i)
+        if (p[i] != '.')
+            return false;
+    return true;
+}
+
+// Every component after the share root, the last one too: a ".." never
+// takes the path above the root, wherever it comes.
+bool staysInShare(const CMWchar *path, uint32_t length, uint32_t root)
+{
+    int depth = 0;
+    uint32_t i = root;
+    while (i < length) {
+        while (i < length && path[i] == '/')
+            ++i;
+        const uint32_t start = i;
+        while (i < length && path[i] != '/')
+            ++i;
+        const uint32_t n = i - start;
+        if (n == 0 || isDots(path + start, n, 1))
+            continue;
+        if (isDots(path + start, n, 2)) {
+            if (--depth < 0)
+                return false;
+        } else {
+            ++depth;
+        }
+    }
+    return true;
+}
+
+bool exists(const Text &path)
+{
+    SYFileInformation info;
+    return syGetFileInformationByName(path.data(), &info) == 0;
+}
+
+// The directory part of path: everything before its slash at end, "/"
+// for a slash at the start.
+Text directoryOf(const CMWchar *path, uint32_t end) { return end == 0 ? copy(path, 1) : copy(path, end); }
+
+bool isShareRoot(const CSShare *share, const CMWchar *path)
+{
+    return share && cmWStrcmp(share->path, path) == 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int csLookupNameCaseless(const CMWchar *directory, CMWchar *name)
+{
+    if (!name || !name[0])
+        return 0;
+    static const CMWchar kCurrent[] = {'.', 0};
+    const CMWchar *dir = directory && directory[0] ? directory : kCurrent;
+    const uint32_t dirLength = cmWStrlen(dir);
+    const uint32_t nameLength = cmWStrlen(name);
+    // The name as given first: most clients send the case that is on disk.
+    Text full(dir, dir + dirLength);
+    if (full.back() != '/')
+        full.push_back('/');
+    full.insert(full.end(), name, name + nameLength);
+    full.push_back(0);
+    if (exists(full))
+        return 1;
+    SYDirectory handle = nullptr;
+    const CMWchar *entry = nullptr;
+    int found = 0;
+    if (syFirstDirectoryFile(dir, &handle, &entry) == 0) {
+        for (; entry; syNextDirectoryFile(handle, &entry)) {
+            if (cmWStrlen(entry) == nameLength && cmWStricmp(entry, name) == 0) {
+                cmWStrcpy(name, entry);
+                found = 1;
+                break;
+            }
+        }
+    }
+    if (handle)
+        syCloseDirectory(handle);
+    return found;
+}
+
+int csCheckPath(const CSShare *share, CMWchar *path, uint32_t shareRootLength, uint32_t caseSensitive)
+{
+    if (share && share->isIpc)
+        return 1;
+    if (!path)
+        return 0;
+    const uint32_t length = cmWStrlen(path);
+    if (length < shareRootLength)
+        return 0;
+    if (!staysInShare(path, length, shareRootLength))
+        return 0;
+    const CMWchar *slash = cmWStrrchr(path, '/');
+    if (!slash || uint32_t(slash - path) < shareRootLength)
+        return 1;
+    const uint32_t last = uint32_t(slash - path);
+
+    if (caseSensitive) {
+        Text directory = directoryOf(path, last);
+        SYDirectory handle = syOpenDirectory(directory.data());
+        if (!handle)
+            return 0;
+        syCloseDirectory(handle);
+        return 1;
+    }
+    // Each directory component in turn, against the case on disk.
+    uint32_t i = shareRootLength;
+    while (i < last) {
+        while (i < last && path[i] == '/')
+            ++i;
+        const uint32_t start = i;
+        while (i < last && path[i] != '/')
+            ++i;
+        if (i == start)
+            continue;
+        Text directory = directoryOf(path, start > 0 ? start - 1 : 0);
+        Text name = copy(path + start, i - start);
+        if (!csLookupNameCaseless(directory.data(), name.data()))
+            return 0;
+        std::copy(name.begin(), name.end() - 1, path + start);
+    }
+    return 1;
+}
+
+int csCheckFile(const CSShare *share, CMWchar *path, uint32_t caseSensitive)
+{
+    if (share && (share->isIpc || share->isPrinter))
+        return 1;
+    if (!path || !path[0])
+        return 0;
+    if (!caseSensitive && !isShareRoot(share, path)) {
+        CMWchar *slash = cmWStrrchr(path, '/');
+        if (!slash)
+            return csLookupNameCaseless(nullptr, path);
+        const uint32_t at = uint32_t(slash - path);
+        Text directory = directoryOf(path, at);
+        return csLookupNameCaseless(directory.data(), slash + 1);
+    }
+    SYFileInformation info;
+    return syGetFileInformationByName(path, &info) == 0 ? 1 : 0;
+}
+
+int csCheckPathAndFile(const CSShare *share, CMWchar *path, uint32_t shareRootLength, uint32_t caseSensitive)
+{
+    if (share && share->isIpc)
+        return 1;
+    if (!path)
+        return 0;
+    if (caseSensitive) {
+        // Confined all the same: the exact path must not climb out either.
+        if (!staysInShare(path, cmWStrlen(path), shareRootLength))
+            return 0;
+        SYFileInformation info;
+        return syGetFileInformationByName(path, &info) == 0 ? 1 : 0;
+    }
+    return csCheckPath(share, path, shareRootLength, 0) && csCheckFile(share, path, 0);
+}
+
+int csCheckShareMapping(const CSShare *share)
+{
+    if (!share)
+        return 0;
+    if (share->isIpc || share->isPrinter)
+        return 1;
+    static const CMWchar kRoot[] = {'/', 0};
+    SYFileInformation info;
+    return syGetFileInformationByName(share->path[0] ? share->path : kRoot, &info) == 0 ? 1 : 0;
+}
+
+}  // extern "C"

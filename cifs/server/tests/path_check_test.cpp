@@ -1,0 +1,163 @@
+// Client paths over a real tree, a share and its sibling: confinement to the
+// share, caseless lookups that rewrite the case, and share rights.
+#include "cmpath.h"
+#include "cspaths.h"
+#include "server_fixture.h"
+#include "ud_test_env.h"
+
+#include "fw_test/temp_dir.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using server_test::A;
+using server_test::W;
+
+class PathCheckTest : public testenv::HookTest {
+protected:
+    void SetUp() override
+    {
+        testenv::HookTest::SetUp();
+        if (IsSkipped())
+            return;
+        ASSERT_EQ(syInit(), 1);
+        ASSERT_EQ(cmSdInit(), 0);
+        ASSERT_EQ(csInitDatabase(nullptr, nullptr), 0);
+        namespace fs = std::filesystem;
+        root = dir.path();
+        for (const char *d : {"share/docs", "share/a/b", "sibling"})
+            fs::create_directories(root + "/" + d);
+        for (const char *f : {"share/docs/read.txt", "share/x", "sibling/x", "sibling/secret"})
+            std::ofstream(root + "/" + f) << "x";
+        ASSERT_EQ(vxAddShareA("Docs", (root + "/share").c_str(), "", -1, ""), 0);
+        share = csGetShareByName(W("Docs").data());
+        ASSERT_NE(share, nullptr);
+    }
+    void TearDown() override
+    {
+        csCloseDatabase();
+        testenv::HookTest::TearDown();
+    }
+    // The local path of a client's name, as the commands build it.
+    std::vector<CMWchar> local(const std::string &name)
+    {
+        std::vector<CMWchar> out(CM_PATH_BUFFER + 1, 0);
+        std::vector<CMWchar> wide = W(name);
+        if (!cmCifsNtohFilename(out.data(), share->path, wide.data(), 1, 1))
+            out.clear();
+        return out;
+    }
+    uint32_t rootLength() const { return cmWStrlen(share->path); }
+
+    fw_test::TempDir dir{"path-check"};
+    std::string root;
+    CSShare *share = nullptr;
+};
+
+TEST_F(PathCheckTest, PathsStayInTheirShare)
+{
+    struct Case {
+        const char *name;
+        int path, pathAndFile;
+    } cases[] = {
+        {"..\\..\\etc\\passwd", 0, 0},
+        {"a\\..\\..\\x", 0, 0},
+        {"..\\sibling\\x", 0, 0},
+        {"..\\sibling\\secret", 0, 0},
+        {"..", 0, 0},
+        {"a\\..\\..", 0, 0},
+        {"a\\b\\..\\..\\..\\sibling\\x", 0, 0},
+        {"a\\..\\..\\*", 0, 0},
+        {"a\\..\\x", 1, 1},
+        {"a\\b\\..\\..\\x", 1, 1},
+        {".\\x", 1, 1},
+        {"x", 1, 1},
+        {"a\\..", 1, 1},
+        {"docs\\*", 1, 0},
+        {"..x", 1, 0},
+        {"nothere\\x", 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<CMWchar> p = local(c.name);
+        ASSERT_FALSE(p.empty());
+        EXPECT_EQ(csCheckPath(share, p.data(), rootLength(), 0), c.path);
+        EXPECT_EQ(csCheckPath(share, p.data(), rootLength(), 1), c.path);
+        p = local(c.name);
+        EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 0), c.pathAndFile);
+        p = local(c.name);
+        EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 1), c.pathAndFile);
+    }
+}
+
+TEST_F(PathCheckTest, CaselessLookupsTakeTheCaseOnDisk)
+{
+    std::vector<CMWchar> p = local("DOCS\\Read.TXT");
+    EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 0), 1);
+    EXPECT_EQ(A(p.data()), root + "/share/docs/read.txt");
+
+    // Exactly as received when the user's names are case-sensitive.
+    p = local("DOCS\\Read.TXT");
+    EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 1), 0);
+    EXPECT_EQ(A(p.data()), root + "/share/DOCS/Read.TXT");
+
+    // A directory part that exists in another case passes csCheckPath.
+    p = local("Docs\\new.txt");
+    EXPECT_EQ(csCheckPath(share, p.data(), rootLength(), 0), 1);
+    EXPECT_EQ(A(p.data()), root + "/share/docs/new.txt");
+    EXPECT_EQ(csCheckFile(share, p.data(), 0), 0);
+
+    std::vector<CMWchar> name = W("READ.txt");
+    std::vector<CMWchar> docs = W(root + "/share/docs");
+    EXPECT_EQ(csLookupNameCaseless(docs.data(), name.data()), 1);
+    EXPECT_EQ(A(name.data()), "read.txt");
+    name = W("gone");
+    EXPECT_EQ(csLookupNameCaseless(docs.data(), name.data()), 0);
+}
+
+TEST_F(PathCheckTest, PipesAndPrintersPassAndMissingFoldersDoNot)
+{
+    CSShare *ipc = csGetShareByName(W("IPC$").data());
+    ASSERT_NE(ipc, nullptr);
+    std::vector<CMWchar> p = W("/nowhere/..\\..");
+    EXPECT_EQ(csCheckPath(ipc, p.data(), 0, 0), 1);
+    EXPECT_EQ(csCheckFile(ipc, p.data(), 0), 1);
+    EXPECT_EQ(csCheckShareMapping(ipc), 1);
+    EXPECT_EQ(csCheckShareMapping(share), 1);
+    std::filesystem::remove_all(root + "/share");
+    EXPECT_EQ(csCheckShareMapping(share), 0);
+}
+
+TEST_F(PathCheckTest, ShareRightsFollowTheDescriptor)
+{
+    int socket = 0;
+    server_test::Client c = server_test::connect(&socket, 0x0100007F, "bob", share);
+    ASSERT_NE(c.tree, nullptr);
+    csDispatchSetNtError(1);
+    // No such tree: the DOS answer in either mode.
+    EXPECT_EQ(csCanReadShare(4000), 0x00050002u);
+    c.user->token.ridCount = 2;
+    c.user->token.rids[0] = 1000;
+    c.user->token.rids[1] = CM_SD_RID_USERS;
+    c.user->token.domain = *cmSdGetComputerSid();
+    // Read-only: reading passes, writing is refused as a violation.
+    ASSERT_EQ(cmSdGetReadonlyShareSecurityDescriptor(&share->sd), 1);
+    EXPECT_EQ(csCanReadShare(c.tree->tid), 0u);
+    EXPECT_EQ(csCanWriteShare(c.tree->tid), 0xC0000005u);
+    csDispatchSetNtError(0);
+    EXPECT_EQ(csCanWriteShare(c.tree->tid), 0x000C0001u);
+    // Administrators only: bob reads nothing.
+    ASSERT_EQ(cmSdGetAdminonlyShareSecurityDescriptor(&share->sd), 1);
+    csDispatchSetNtError(1);
+    EXPECT_EQ(csCanReadShare(c.tree->tid), 0xC0000005u);
+    ASSERT_EQ(cmSdGetShareSecurityDescriptor(&share->sd), 1);
+    EXPECT_EQ(csCanWriteShare(c.tree->tid), 0u);
+    c.tree->share = nullptr;
+    csDispatchSetNtError(1);
+    EXPECT_EQ(csCanReadShare(c.tree->tid), 0xC0000005u);
+    csDispatchSetSocket(nullptr);
+}
+
+}  // namespace
