@@ -36,8 +36,6 @@ __attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, u
     {                                                                                                        \
         return 0xC0000002u;                                                                                  \
     }
-CS2_DEFINE_COMMAND(csSmb2OnCreate)
-CS2_DEFINE_COMMAND(csSmb2OnClose)
 CS2_DEFINE_COMMAND(csSmb2OnFlush)
 CS2_DEFINE_COMMAND(csSmb2OnRead)
 CS2_DEFINE_COMMAND(csSmb2OnWrite)
@@ -46,15 +44,7 @@ CS2_DEFINE_COMMAND(csSmb2OnQueryDirectory)
 CS2_DEFINE_COMMAND(csSmb2OnChangeNotify)
 CS2_DEFINE_COMMAND(csSmb2OnQueryInfo)
 CS2_DEFINE_COMMAND(csSmb2OnSetInfo)
-CS2_DEFINE_COMMAND(csSmb2OnOplockBreak)
 #undef CS2_DEFINE_COMMAND
-
-// CANCEL is never answered; until requests can wait there is nothing to cancel.
-__attribute__((weak)) uint32_t csSmb2OnCancel(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,
-                                              CSUser *, CSTree *, CMBufferWriter *)
-{
-    return 0xFF000000u;
-}
 
 // The pipe control comes with the pipes' SMB2 side.
 __attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
@@ -65,5 +55,7 @@ extern "C" {
 
 __attribute__((weak)) int cs2NotifyInit(void) { return 0; }
 __attribute__((weak)) void cs2NotifyExit(void) {}
+// Without change notification no request of a CANCEL can be parked.
+__attribute__((weak)) uint32_t cs2CancelNotify(const CMSmb2Header *, CSUser *) { return CS2_STATUS_LATE; }
 
 }  // extern "C"
