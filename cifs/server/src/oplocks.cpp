@@ -4,6 +4,8 @@
 // their AsyncIds and SMB2 CANCEL.
 #include "oplocks.h"
 
+#include "late_answers.h"
+
 #include "cmsmbheader.h"
 #include "cspaths.h"
 #include "csservices.h"
@@ -19,34 +21,19 @@
 
 namespace {
 
-constexpr uint32_t kTransform = 52;
 constexpr uint32_t kPending = 0x00000103u;
 constexpr uint32_t kCancelled = 0xC0000120u;
 constexpr uint32_t kFileClosed = 0xC0000128u;
 constexpr uint32_t kInvalidDeviceState = 0xC0000184u;
 constexpr uint32_t kInvalidParameter = 0xC000000Du;
-constexpr uint16_t kCommandCreate = 5;
 constexpr uint16_t kCommandOplockBreak = 18;
 constexpr uint32_t kSmb1Header = 32;
 // An SMB1 message handed over for sending: header, words and bytes.
 constexpr uint32_t kSmb1MessageLimit = 200;
 
-// What a late SMB2 answer needs of its request.
-struct Request2 {
-    CSSocketSlot socket = nullptr;
-    uint32_t flags = 0;
-    uint32_t tid = 0;
-    uint16_t uid = 0;
-    CMUint64 mid{};
-    CMUint64 aid{};
-    uint32_t pid = 0;
-    uint16_t command = 0;
-    bool encrypted = false;
-};
-
 struct Waiter {
     bool smb2 = false;
-    Request2 request;              // SMB2
+    cs2::SavedRequest request;     // SMB2
     CSLateResponseContext smb1{};  // SMB1
     CS2CreateAnswer answer{};
     uint32_t savedStatus = 0;
@@ -85,98 +72,9 @@ void setLe32(uint8_t *p, uint32_t v)
         p[i] = uint8_t(v >> (8 * i));
 }
 
-CSUser *userOf(uint16_t uid) { return csGetUserByUid(uid); }
-
-// The database finds records of the connection being served: another
-// connection's are looked up while it is the current one.
-struct OnSocket {
-    CSSocketSlot saved;
-    explicit OnSocket(CSSocketSlot socket) : saved(csDispatchGetSocket()) { csDispatchSetSocket(socket); }
-    ~OnSocket() { csDispatchSetSocket(saved); }
-    OnSocket(const OnSocket &) = delete;
-    OnSocket &operator=(const OnSocket &) = delete;
-};
-CSSession *sessionOf(const CSUser *user) { return user ? csGetSessionById(user->sessionId) : nullptr; }
-
-// Frames and sends one SMB2 message, sealed for sealFor when given.
-bool sendSmb2(CSSocketSlot socket, const std::vector<uint8_t> &message, CSUser *sealFor)
-{
-    if (!socket)
-        return false;
-    std::vector<uint8_t> frame(NS_SESSION_HEADER + kTransform + message.size());
-    uint32_t length = uint32_t(message.size());
-    if (sealFor) {
-        std::memcpy(frame.data() + NS_SESSION_HEADER + kTransform, message.data(), length);
-        if (cs2TransformHeaderEncrypt(sealFor, frame.data() + NS_SESSION_HEADER, length) != 1)
-            return false;
-        length += kTransform;
-    } else {
-        std::memcpy(frame.data() + NS_SESSION_HEADER, message.data(), length);
-    }
-    const uint32_t packet = nsPrepareNBBuffer(frame.data(), length, length);
-    return packet && nsSendFromBuffer(static_cast<NSSocket *>(socket), frame.data(), packet, packet,
-                                      nullptr) == int(packet);
-}
-
-// Signs as the session's dialect asks; a sealed message carries no signature.
-void signSmb2(const CSSession *session, uint8_t *message, uint32_t length, bool sealed)
-{
-    if (!session)
-        return;
-    if (session->dialect < CS_DIALECT_SMB30)
-        csCreateMessageSignatureSMB2(le16(message + 40) | uint32_t(le16(message + 42)) << 16, message,
-                                     length);
-    else if (!sealed)
-        csCreateMessageSignatureSMB3(le16(message + 40) | uint32_t(le16(message + 42)) << 16, message,
-                                     length);
-}
-
-// An async answer to a saved request: header and body in one message.
-std::vector<uint8_t> asyncMessage(const Request2 &r, uint32_t status, bool signing,
-                                  void (*body)(CMBufferWriter *, const void *), const void *data)
-{
-    std::vector<uint8_t> m(CS2_BUFFER_SIZE);
-    CMBufferWriter w;
-    cmBufferWriterInit(&w, m.data(), uint32_t(m.size()));
-    CMSmb2Header h;
-    cmSmb2HeaderInitForResponse(&h, &w, 1);
-    h.command = r.command;
-    h.mid = r.mid;
-    h.aid = r.aid;
-    h.pid = r.pid;
-    h.tid = r.tid;
-    h.sid = CMUint64{uint32_t(r.uid) + CS_SMB2_SESSION_BASE, 0};
-    h.flags = CM_SMB2_FLAG_RESPONSE | CM_SMB2_FLAG_ASYNC |
-              ((signing || (r.flags & CM_SMB2_FLAGS_SIGNED)) ? CM_SMB2_FLAGS_SIGNED : 0);
-    h.status = status;
-    cmSmb2HeaderWrite(&h, &w);
-    body(&w, data);
-    if (cmBufferWriterIsOverrun(&w))
-        return {};
-    m.resize(cmBufferWriterGetDataCount(&w));
-    return m;
-}
-
-void errorBody(CMBufferWriter *w, const void *) { cs2WriteErrorBody(w); }
 void createBody(CMBufferWriter *w, const void *answer)
 {
     cs2WriteCreateBody(w, static_cast<const CS2CreateAnswer *>(answer));
-}
-
-// Sends a late SMB2 answer on the saved request's connection.
-bool sendLate2(const Request2 &r, uint32_t status, void (*body)(CMBufferWriter *, const void *),
-               const void *data)
-{
-    OnSocket on(r.socket);
-    CSUser *user = userOf(r.uid);
-    CSSession *session = sessionOf(user);
-    if (!user || !session || session->socket != r.socket)
-        return false;
-    std::vector<uint8_t> m = asyncMessage(r, status, session->signingActive != 0, body, data);
-    if (m.empty())
-        return false;
-    signSmb2(session, m.data(), uint32_t(m.size()), r.encrypted);
-    return sendSmb2(r.socket, m, r.encrypted ? user : nullptr);
 }
 
 // The NT_CREATE_ANDX answer of an SMB1 open that waited.
@@ -231,14 +129,14 @@ void completeWaiters(uint16_t holderNid)
         if (w.smb2) {
             w.answer.oplockLevel = 0;
             if (w.savedStatus == 0)
-                sendLate2(w.request, 0, createBody, &w.answer);
+                cs2::sendLate(w.request, 0, createBody, &w.answer);
             else
-                sendLate2(w.request, w.savedStatus, errorBody, nullptr);
+                cs2::sendLate(w.request, w.savedStatus, cs2::errorBody, nullptr);
         } else {
             answerSmb1Waiter(w);
         }
         if (w.savedStatus != 0) {
-            OnSocket on(w.smb2 ? w.request.socket : w.smb1.socket);
+            cs2::OnSocket on(w.smb2 ? w.request.socket : w.smb1.socket);
             csReleaseFile(fid);
         }
     }
@@ -324,25 +222,18 @@ uint32_t csSmb2SendInterimResponse(const CMSmb2Header *request)
 {
     if (!request)
         return 0;
-    CSUser *user = userOf(uint16_t(request->sid.low - CS_SMB2_SESSION_BASE));
-    CSSession *session = sessionOf(user);
+    CSUser *user = csGetUserByUid(uint16_t(request->sid.low - CS_SMB2_SESSION_BASE));
+    CSSession *session = cs2::sessionOf(user);
     if (!user || !session || request->sid.low < CS_SMB2_SESSION_BASE)
         return 0;
-    Request2 r;
-    r.socket = session->socket;
-    r.flags = request->flags;
-    r.tid = request->tid;
-    r.uid = user->uid;
-    r.mid = request->mid;
-    r.pid = request->pid;
-    r.command = request->command;
-    r.encrypted = cs2::context().encrypted != 0;
+    cs2::SavedRequest r = cs2::saveRequest(*request, user->uid);
     cs2GenerateNextAsyncId(&r.aid);
-    std::vector<uint8_t> m = asyncMessage(r, kPending, session->signingActive != 0, errorBody, nullptr);
+    std::vector<uint8_t> m =
+        cs2::asyncMessage(r, kPending, session->signingActive != 0, cs2::errorBody, nullptr);
     if (m.empty())
         return 0;
-    signSmb2(session, m.data(), uint32_t(m.size()), r.encrypted);
-    if (!sendSmb2(csDispatchGetSocket(), m, r.encrypted ? user : nullptr))
+    cs2::signMessage(session, m.data(), uint32_t(m.size()), r.encrypted);
+    if (!cs2::sendMessage(csDispatchGetSocket(), m, r.encrypted ? user : nullptr))
         return 0;
     return r.aid.low;
 }
@@ -370,8 +261,8 @@ int cs2SendOplockBreakNotification(CSFile *holder)
     cmBufferWriteUint32(&w, 0);
     cmBufferWriteUint16(&w, holder->fid);
     cmBufferWriteZeroes(&w, 14);
-    OnSocket on(h.socket);
-    return sendSmb2(h.socket, m, h.encrypted ? userOf(h.uid) : nullptr) ? 1 : 0;
+    cs2::OnSocket on(h.socket);
+    return cs2::sendMessage(h.socket, m, h.encrypted ? csGetUserByUid(h.uid) : nullptr) ? 1 : 0;
 }
 
 void cs2SetOplockOwner(CSFile *file, CSUser *user, CSTree *tree, const CSShare *share, uint8_t level)
@@ -397,16 +288,8 @@ int cs2BreakCheck(CSCreateParameters *p, const CS2CreateAnswer *answer, uint32_t
     return breakHolders(p->file, [&](uint16_t nid) {
         Waiter w;
         w.smb2 = true;
-        if (current) {
-            w.request.socket = csDispatchGetSocket();
-            w.request.flags = current->flags;
-            w.request.tid = current->tid;
-            w.request.uid = p->uid;
-            w.request.mid = current->mid;
-            w.request.pid = current->pid;
-            w.request.command = kCommandCreate;
-            w.request.encrypted = cs2::context().encrypted != 0;
-        }
+        if (current)
+            w.request = cs2::saveRequest(*current, p->uid);
         w.answer = *answer;
         w.savedStatus = savedStatus;
         w.holderNid = nid;
@@ -466,7 +349,7 @@ int csBreakComplete(CSFile *holder, uint8_t *acknowledgment, uint32_t flags)
                 setLe16(message + 10, uint16_t(le16(message + 10) | 0x4000));
             (void)flags;
             CSSession *session = csGetSessionBySocket();
-            csCreateMessageSignatureSMB(session, userOf(le16(message + 28)), message, length);
+            csCreateMessageSignatureSMB(session, csGetUserByUid(le16(message + 28)), message, length);
             std::vector<uint8_t> frame(NS_SESSION_HEADER + length);
             std::memcpy(frame.data() + NS_SESSION_HEADER, message, length);
             const uint32_t packet = nsPrepareNBBuffer(frame.data(), length, length);
@@ -502,7 +385,7 @@ void csOplockExpire(uint64_t now)
         if (h.breakSentAt && now >= h.breakSentAt + kCs2BreakTimeoutMs)
             late.emplace_back(fid, h.socket);
     for (auto &[fid, socket] : late) {
-        OnSocket on(socket);
+        cs2::OnSocket on(socket);
         if (CSFile *f = csGetFileByJustFid(fid))
             csBreakComplete(f, nullptr, 0);
     }
@@ -550,9 +433,9 @@ uint32_t csSmb2OnCancel(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *,
             w.request.aid.high != request->aid.high)
             continue;
         const uint16_t fid = it->first;
-        const Request2 r = w.request;
+        const cs2::SavedRequest r = w.request;
         gWaiters.erase(it);
-        sendLate2(r, kCancelled, errorBody, nullptr);
+        cs2::sendLate(r, kCancelled, cs2::errorBody, nullptr);
         // The open that waited is given up: its file goes, also a made one.
         csReleaseFile(fid);
         return CS2_STATUS_LATE;
