@@ -41,21 +41,11 @@ CS2_DEFINE_COMMAND(csSmb2OnRead)
 CS2_DEFINE_COMMAND(csSmb2OnWrite)
 CS2_DEFINE_COMMAND(csSmb2OnLock)
 CS2_DEFINE_COMMAND(csSmb2OnQueryDirectory)
-CS2_DEFINE_COMMAND(csSmb2OnChangeNotify)
 CS2_DEFINE_COMMAND(csSmb2OnQueryInfo)
 CS2_DEFINE_COMMAND(csSmb2OnSetInfo)
 #undef CS2_DEFINE_COMMAND
 
 // The pipe control comes with the pipes' SMB2 side.
 __attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
-
-}  // extern "C"
-
-extern "C" {
-
-__attribute__((weak)) int cs2NotifyInit(void) { return 0; }
-__attribute__((weak)) void cs2NotifyExit(void) {}
-// Without change notification no request of a CANCEL can be parked.
-__attribute__((weak)) uint32_t cs2CancelNotify(const CMSmb2Header *, CSUser *) { return CS2_STATUS_LATE; }
 
 }  // extern "C"
