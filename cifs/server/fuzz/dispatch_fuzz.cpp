@@ -4,7 +4,9 @@
 // dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
 // negotiated already), bit 3 the rest sealed under a transform header with
 // the user's key. Anything is answered or drops the connection, never read or
-// written outside its buffers.
+// written outside its buffers. The first user's third tree (TreeId 12) is a
+// disk share in a folder of the fuzzer's own, where a second connection
+// holds a batch oplock on "f": opens of it wait on a break.
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
@@ -12,6 +14,7 @@
 #include "cmcryptsmb3.h"
 #include "csshares.h"
 #include "cssmb2.h"
+#include "csservices.h"
 #include "cmsd.h"
 #include "cmstring.h"
 #include "nssocket.h"
@@ -30,10 +33,15 @@ namespace {
 
 NSSocket gSlot;
 int gPeer = -1;
+// The second connection: it holds the oplock and hears the breaks.
+NSSocket gHolderSlot;
+int gHolderPeer = -1;
+char gDiskDir[] = "/tmp/vx-dispatch-fuzz-XXXXXX";
 uint32_t gAddress = 0x0501A8C0;
 CSSession *gSession;
 
 const CMWchar kIpc[] = {'I', 'P', 'C', '$', 0};
+const CMWchar kDisk[] = {'D', 'a', 't', 'a', 0};
 const uint32_t kDialects[] = {CS_DIALECT_SMB202, CS_DIALECT_SMB21, CS_DIALECT_SMB30, CS_DIALECT_SMB311};
 
 // An SMB2 session in the state the input's first byte asks for, with a
@@ -72,12 +80,12 @@ std::vector<uint8_t> seal(const uint8_t *plain, uint32_t n, bool gcm)
     return t;
 }
 
-bool connectPair()
+bool pairOf(NSSocket &slot, int &peer)
 {
-    if (gSlot.sySocket >= 0)
-        close(gSlot.sySocket);
-    if (gPeer >= 0)
-        close(gPeer);
+    if (slot.sySocket >= 0)
+        close(slot.sySocket);
+    if (peer >= 0)
+        close(peer);
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
         return false;
@@ -87,10 +95,60 @@ bool connectPair()
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
-    gSlot.sySocket = fds[0];
-    gSlot.isNetBios = 1;
-    gPeer = fds[1];
+    slot.sySocket = fds[0];
+    slot.isNetBios = 1;
+    peer = fds[1];
     return true;
+}
+
+bool connectPair() { return pairOf(gSlot, gPeer); }
+
+void drainPeer(int peer)
+{
+    uint8_t scratch[65536];
+    while (read(peer, scratch, sizeof scratch) > 0) {
+    }
+}
+
+// The holder's connection opens "f" with a batch oplock, as a client would.
+void seedHolder()
+{
+    csReleaseSessions(&gHolderSlot, 1);
+    if (!pairOf(gHolderSlot, gHolderPeer))
+        return;
+    csDispatchSetSocket(&gHolderSlot);
+    CSSession *session = csGetNewSession();
+    CSUser *user = session ? csGetNewUser(session) : nullptr;
+    CSTree *tree = user ? csGetNewTree(user) : nullptr;
+    if (!tree)
+        return;
+    session->socket = &gHolderSlot;
+    session->dialect = CS_DIALECT_SMB21;
+    session->negotiated = 1;
+    session->creditPool = CS2_CREDIT_POOL;
+    session->midEnd = CS2_MID_WINDOW;
+    cmAnsiToUnicode(user->name, "carol");
+    user->loggedOn = user->authenticated = user->ntStatusMode = 1;
+    tree->share = csGetShareByName(kDisk);
+    std::vector<uint8_t> m(64, 0);
+    const uint8_t proto[] = {0xFE, 'S', 'M', 'B', 64, 0, 1, 0};
+    std::memcpy(m.data(), proto, sizeof proto);
+    m[12] = 5;  // CREATE
+    m[14] = 1;
+    const uint64_t sid = user->uid + CS_SMB2_SESSION_BASE;
+    std::memcpy(&m[40], &sid, 8);
+    m[36] = uint8_t(tree->tid);
+    const uint8_t body[] = {57,   0, 0, 9, 2,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   0, 0, 0,
+                            0,    0, 0, 0, 0x9F, 0x01, 0x12, 0, 0, 0, 0, 0, 7, 0, 0, 0, 3,   0, 0, 0,
+                            0x40, 0, 0, 0, 120,  0,    2,    0, 0, 0, 0, 0, 0, 0, 0, 0, 'f', 0};
+    m.insert(m.end(), body, body + sizeof body);
+    const uint32_t n = uint32_t(m.size());
+    uint8_t header[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+    if (write(gHolderPeer, header, 4) != 4 || write(gHolderPeer, m.data(), n) != ssize_t(n))
+        std::abort();
+    csDispatchRequest(&gHolderSlot, &gAddress);
+    drainPeer(gHolderPeer);
+    csDispatchSetSocket(&gSlot);
 }
 
 void seed()
@@ -119,13 +177,16 @@ void seed()
         if (CSTree *t = csGetNewTree(u))
             t->share = csGetShareByName(kIpc);
     }
+    if (CSUser *bob = csGetUserByIndex(0))
+        if (CSTree *t = csGetNewTree(bob))
+            t->share = csGetShareByName(kDisk);
+    seedHolder();
 }
 
 void drain()
 {
-    uint8_t scratch[65536];
-    while (read(gPeer, scratch, sizeof scratch) > 0) {
-    }
+    drainPeer(gPeer);
+    drainPeer(gHolderPeer);
 }
 
 }  // namespace
@@ -135,12 +196,17 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!testenv::enterPrivateRun() || !testenv::enterPrivateNet())
         std::abort();
     gSlot.sySocket = -1;
+    gHolderSlot.sySocket = -1;
+    if (!mkdtemp(gDiskDir))
+        std::abort();
     udInit();
     syInit();
     cmSdInit();
     csAuthInit();
     testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt", "Music;/mnt/usb1/music;My music\n");
     if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 || !connectPair())
+        std::abort();
+    if (vxAddShareA("Data", gDiskDir, "", -1, "") != 0)
         std::abort();
     seed();
     return 0;
@@ -151,8 +217,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1 || size > 65000)
         return 0;
     static unsigned runs;
-    if (++runs % 1000 == 0 || csGetSessionsCount() == 0)
+    if (++runs % 1000 == 0 || csGetSessionsCount() < 2)
         seed();
+    // Waiters are let go now and then, as the server loop's clock does.
+    if (runs % 64 == 0)
+        csOplockExpire(~uint64_t(0) >> 1);
     const uint8_t mode = data[0];
     if (gSession) {
         gSession->signingActive = mode & 1;
