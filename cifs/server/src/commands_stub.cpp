@@ -17,18 +17,6 @@ extern "C" {
 CS_COMMANDS(CS_DEFINE_COMMAND)
 #undef CS_DEFINE_COMMAND
 
-// Late SMB2 answers come with the oplock and interim-answer part.
-__attribute__((weak)) void cs2DispatchSaveResponseContext(CSLateResponseContext *context, const uint8_t *)
-{
-    context->isSmb2 = 1;
-}
-__attribute__((weak)) void cs2DispatchPrepareLateResponse(CSLateResponseContext *context)
-{
-    context->response = nullptr;
-    context->remaining = 0;
-}
-__attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, uint32_t) { return 0; }
-
 // SMB2 commands not in this build answer "not implemented".
 #define CS2_DEFINE_COMMAND(name)                                                                             \
     __attribute__((weak)) uint32_t name(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,       \
