@@ -1,12 +1,13 @@
 // Whole messages through the dispatchers on a fake connection (a socket
-// pair) whose session holds a user and a tree, with fixed keys. The input's
+// pair) whose session holds a user with a tree on a disk share (one file
+// open in it) and a guest on "IPC$", with fixed keys. The input's
 // first byte chooses: bit 0 signing, bit 1 a keep-alive, bit 2 the SMB2
 // dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
 // negotiated already), bit 3 the rest sealed under a transform header with
 // the user's key. Anything is answered or drops the connection, never read or
-// written outside its buffers. The first user's third tree (TreeId 12) is a
-// disk share in a folder of the fuzzer's own, where a second connection
-// holds a batch oplock on "f": opens of it wait on a break.
+// written outside its buffers.
+// A second connection holds a batch oplock on "f" of bob's disk share:
+// opens of it wait on a break.
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
@@ -19,7 +20,13 @@
 #include "cmstring.h"
 #include "nssocket.h"
 #include "syfiles.h"
+#include "csfiles.h"
+#include "csshares.h"
 #include "udhooks.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include <cstdlib>
 #include <cstring>
@@ -36,12 +43,10 @@ int gPeer = -1;
 // The second connection: it holds the oplock and hears the breaks.
 NSSocket gHolderSlot;
 int gHolderPeer = -1;
-char gDiskDir[] = "/tmp/vx-dispatch-fuzz-XXXXXX";
 uint32_t gAddress = 0x0501A8C0;
 CSSession *gSession;
 
 const CMWchar kIpc[] = {'I', 'P', 'C', '$', 0};
-const CMWchar kDisk[] = {'D', 'a', 't', 'a', 0};
 const uint32_t kDialects[] = {CS_DIALECT_SMB202, CS_DIALECT_SMB21, CS_DIALECT_SMB30, CS_DIALECT_SMB311};
 
 // An SMB2 session in the state the input's first byte asks for, with a
@@ -80,12 +85,12 @@ std::vector<uint8_t> seal(const uint8_t *plain, uint32_t n, bool gcm)
     return t;
 }
 
-bool pairOf(NSSocket &slot, int &peer)
+bool connectPair()
 {
-    if (slot.sySocket >= 0)
-        close(slot.sySocket);
-    if (peer >= 0)
-        close(peer);
+    if (gSlot.sySocket >= 0)
+        close(gSlot.sySocket);
+    if (gPeer >= 0)
+        close(gPeer);
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
         return false;
@@ -95,18 +100,48 @@ bool pairOf(NSSocket &slot, int &peer)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
-    slot.sySocket = fds[0];
-    slot.isNetBios = 1;
-    peer = fds[1];
+    // A large direct read must not wait for a peer that drains only after it.
+    timeval timeout{0, 100000};
+    setsockopt(fds[0], SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    gSlot.sySocket = fds[0];
+    gSlot.isNetBios = 1;
+    gPeer = fds[1];
     return true;
 }
 
-bool connectPair() { return pairOf(gSlot, gPeer); }
+// The disk share of bob's tree, emptied at every seed: one file in it, open
+// as the first file record, so the file commands reach real data.
+constexpr char kShareDir[] = "/var/run/fuzzshare";
+
+CSShare *shareNamed(const char *name)
+{
+    CMWchar wide[16];
+    cmAnsiToUnicode(wide, name);
+    return csGetShareByName(wide);
+}
+
+void openSeedFile(CSTree *tree)
+{
+    std::filesystem::remove_all(kShareDir);
+    std::filesystem::create_directories(kShareDir);
+    const std::string path = std::string(kShareDir) + "/x.txt";
+    if (FILE *f = std::fopen(path.c_str(), "w")) {
+        std::fputs("0123456789abcdef", f);
+        std::fclose(f);
+    }
+    CMWchar wide[64];
+    cmAnsiToUnicode(wide, path.c_str());
+    CSName *name = csGetNewName(wide, tree->uid);
+    if (CSFile *file = name ? csGetNewFile(tree, name, 0x42) : nullptr) {
+        file->fd = open(path.c_str(), O_RDWR);
+        file->pid = 0x0101;
+    }
+}
 
 void drainPeer(int peer)
 {
     uint8_t scratch[65536];
-    while (read(peer, scratch, sizeof scratch) > 0) {
+    while (peer >= 0 && read(peer, scratch, sizeof scratch) > 0) {
     }
 }
 
@@ -114,40 +149,51 @@ void drainPeer(int peer)
 void seedHolder()
 {
     csReleaseSessions(&gHolderSlot, 1);
-    if (!pairOf(gHolderSlot, gHolderPeer))
+    if (gHolderSlot.sySocket >= 0)
+        close(gHolderSlot.sySocket);
+    if (gHolderPeer >= 0)
+        close(gHolderPeer);
+    gHolderSlot.sySocket = gHolderPeer = -1;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
         return;
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    gHolderSlot.sySocket = fds[0];
+    gHolderSlot.isNetBios = 1;
+    gHolderPeer = fds[1];
     csDispatchSetSocket(&gHolderSlot);
     CSSession *session = csGetNewSession();
     CSUser *user = session ? csGetNewUser(session) : nullptr;
     CSTree *tree = user ? csGetNewTree(user) : nullptr;
-    if (!tree)
-        return;
-    session->socket = &gHolderSlot;
-    session->dialect = CS_DIALECT_SMB21;
-    session->negotiated = 1;
-    session->creditPool = CS2_CREDIT_POOL;
-    session->midEnd = CS2_MID_WINDOW;
-    cmAnsiToUnicode(user->name, "carol");
-    user->loggedOn = user->authenticated = user->ntStatusMode = 1;
-    tree->share = csGetShareByName(kDisk);
-    std::vector<uint8_t> m(64, 0);
-    const uint8_t proto[] = {0xFE, 'S', 'M', 'B', 64, 0, 1, 0};
-    std::memcpy(m.data(), proto, sizeof proto);
-    m[12] = 5;  // CREATE
-    m[14] = 1;
-    const uint64_t sid = user->uid + CS_SMB2_SESSION_BASE;
-    std::memcpy(&m[40], &sid, 8);
-    m[36] = uint8_t(tree->tid);
-    const uint8_t body[] = {57,   0, 0, 9, 2,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   0, 0, 0,
-                            0,    0, 0, 0, 0x9F, 0x01, 0x12, 0, 0, 0, 0, 0, 7, 0, 0, 0, 3,   0, 0, 0,
-                            0x40, 0, 0, 0, 120,  0,    2,    0, 0, 0, 0, 0, 0, 0, 0, 0, 'f', 0};
-    m.insert(m.end(), body, body + sizeof body);
-    const uint32_t n = uint32_t(m.size());
-    uint8_t header[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-    if (write(gHolderPeer, header, 4) != 4 || write(gHolderPeer, m.data(), n) != ssize_t(n))
-        std::abort();
-    csDispatchRequest(&gHolderSlot, &gAddress);
-    drainPeer(gHolderPeer);
+    if (tree) {
+        session->socket = &gHolderSlot;
+        session->dialect = CS_DIALECT_SMB21;
+        session->negotiated = 1;
+        session->creditPool = CS2_CREDIT_POOL;
+        session->midEnd = CS2_MID_WINDOW;
+        cmAnsiToUnicode(user->name, "carol");
+        user->loggedOn = user->authenticated = user->ntStatusMode = 1;
+        tree->share = shareNamed("Fuzz");
+        std::vector<uint8_t> m(64, 0);
+        const uint8_t proto[] = {0xFE, 'S', 'M', 'B', 64, 0, 1, 0};
+        std::memcpy(m.data(), proto, sizeof proto);
+        m[12] = 5;  // CREATE
+        m[14] = 1;
+        const uint64_t sid = user->uid + CS_SMB2_SESSION_BASE;
+        std::memcpy(&m[40], &sid, 8);
+        m[36] = uint8_t(tree->tid);
+        // Batch, read and write, share all, open if, non-directory, "f".
+        const uint8_t body[] = {57,   0, 0, 9, 2,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   0, 0, 0,
+                                0,    0, 0, 0, 0x9F, 0x01, 0x12, 0, 0, 0, 0, 0, 7, 0, 0, 0, 3,   0, 0, 0,
+                                0x40, 0, 0, 0, 120,  0,    2,    0, 0, 0, 0, 0, 0, 0, 0, 0, 'f', 0};
+        m.insert(m.end(), body, body + sizeof body);
+        const uint32_t n = uint32_t(m.size());
+        uint8_t header[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+        if (write(gHolderPeer, header, 4) != 4 || write(gHolderPeer, m.data(), n) != ssize_t(n))
+            std::abort();
+        csDispatchRequest(&gHolderSlot, &gAddress);
+        drainPeer(gHolderPeer);
+    }
     csDispatchSetSocket(&gSlot);
 }
 
@@ -160,6 +206,7 @@ void seed()
     if (!gSession)
         return;
     gSession->dialect = CS_DIALECT_SMB1;
+    gSession->capabilities = 0xE07C;
     std::memset(gSession->signingKey, 0x5A, sizeof gSession->signingKey);
     const char *names[] = {"bob", "guest"};
     for (int i = 0; i < 2; ++i) {
@@ -174,12 +221,12 @@ void seed()
         std::memset(u->smb3SigningKey, 0x44, sizeof u->smb3SigningKey);
         std::memset(u->decryptionKey, 0x55, sizeof u->decryptionKey);
         std::memset(u->encryptionKey, 0x66, sizeof u->encryptionKey);
-        if (CSTree *t = csGetNewTree(u))
-            t->share = csGetShareByName(kIpc);
+        if (CSTree *t = csGetNewTree(u)) {
+            t->share = i == 0 ? shareNamed("Fuzz") : csGetShareByName(kIpc);
+            if (i == 0 && t->share)
+                openSeedFile(t);
+        }
     }
-    if (CSUser *bob = csGetUserByIndex(0))
-        if (CSTree *t = csGetNewTree(bob))
-            t->share = csGetShareByName(kDisk);
     seedHolder();
 }
 
@@ -197,16 +244,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         std::abort();
     gSlot.sySocket = -1;
     gHolderSlot.sySocket = -1;
-    if (!mkdtemp(gDiskDir))
-        std::abort();
     udInit();
     syInit();
     cmSdInit();
     csAuthInit();
-    testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt", "Music;/mnt/usb1/music;My music\n");
+    testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt",
+                       "Music;/mnt/usb1/music;My music\nFuzz;/var/run/fuzzshare;Fuzzed\n");
+    std::filesystem::create_directories(kShareDir);
     if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 || !connectPair())
-        std::abort();
-    if (vxAddShareA("Data", gDiskDir, "", -1, "") != 0)
         std::abort();
     seed();
     return 0;

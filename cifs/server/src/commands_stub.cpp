@@ -37,3 +37,16 @@ CS2_DEFINE_COMMAND(csSmb2OnSetInfo)
 __attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"
+
+// Least versions of the transactions' other handlers; their own parts
+// replace them.
+#include "cstrans.h"
+
+extern "C" {
+
+#define CS_TRANSACTION_STUB(name)                                                                            \
+    __attribute__((weak)) uint32_t name(CSTransaction *) { return csErrorReturn(0xC00000BBu, 0xFFFF0002u); }
+CS_TRANSACTION_STUB(csMailslotBrowse)
+#undef CS_TRANSACTION_STUB
+
+}  // extern "C"
