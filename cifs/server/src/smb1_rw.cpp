@@ -78,6 +78,8 @@ void markChanged(const CSFile *file)
 uint32_t writePrintData(CSFile *file, const uint8_t *data, uint32_t count, uint32_t *written)
 {
     CSLateResponseContext *context = nullptr;
+    // A held write is answered later with the count it asked for.
+    csDispatchSetWriteCount(count);
     const int result = syWritePrintData(file->printerHandle, uint32_t(file->fd), data, count, &context);
     if (result == 0 && context) {
         csDcerpcSaveResponseContext(0, nullptr, context);
