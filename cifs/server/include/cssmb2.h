@@ -9,6 +9,8 @@
 #include "cmsmbheader.h"
 #include "cmtypes.h"
 #include "csdb.h"
+#include "csdispatch.h"
+#include "csfiles.h"
 #include "nssocket.h"
 
 /* Handler results that are no NT status. */
@@ -77,6 +79,23 @@ VX_API void cs2PackNegotiateResponse(CMSmb2Header *response, CMBufferWriter *wri
 VX_API uint32_t csSmb2OnSmb1Negotiate(uint8_t **position, int wildcard);
 /* The revision of a dialect code; 0 for none or the wildcard. */
 VX_API uint16_t cs2DialectRevision(uint32_t dialect);
+
+/* Interim and late answers, oplock breaks. The AsyncId counter starts at 1;
+ * each call gives the next, skipping 0. */
+VX_API CMUint64 cs2GenerateNextAsyncId(CMUint64 *asyncId);
+/* STATUS_PENDING for the request now: its AsyncId, or 0 when not sent. */
+VX_API uint32_t csSmb2SendInterimResponse(const CMSmb2Header *request);
+/* Pipe late-answer callbacks (csDcerpcSetLateResponseCallbacks) of the
+ * IOCTL transceive and of WRITE: the interim answer at save, the fixed
+ * body reserved at prepare, written and sent with the pipe's answer. */
+VX_API void cs2PipeIoctlSaveLateResponse(CSLateResponseContext *context);
+VX_API int cs2PipeIoctlPrepareLateResponse(CSLateResponseContext *context);
+VX_API int cs2PipeIoctlSendLateResponse(CSLateResponseContext *context, uint32_t status, uint32_t length);
+VX_API void cs2PipeWriteSaveLateResponse(CSLateResponseContext *context);
+VX_API int cs2PipeWritePrepareLateResponse(CSLateResponseContext *context);
+VX_API int cs2PipeWriteSendLateResponse(CSLateResponseContext *context, uint32_t status, uint32_t length);
+/* 1 when the holder's break notification went out whole. */
+VX_API int cs2SendOplockBreakNotification(CSFile *holder);
 
 /* Handlers of the table. */
 VX_API uint32_t csSmb2OnNegotiate(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *, CSUser *,
