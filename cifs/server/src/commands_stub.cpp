@@ -1,6 +1,6 @@
 // Least versions of what the dispatchers call of their neighbours: the SMB1
-// commands, the SMB2 file commands, SMB2 late answers and the pipe control.
-// Each one's own part replaces it.
+// commands, the SMB2 open, close, notify and oplock commands and SMB2 late
+// answers. Each one's own part replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
@@ -38,14 +38,7 @@ __attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, u
     }
 CS2_DEFINE_COMMAND(csSmb2OnCreate)
 CS2_DEFINE_COMMAND(csSmb2OnClose)
-CS2_DEFINE_COMMAND(csSmb2OnFlush)
-CS2_DEFINE_COMMAND(csSmb2OnRead)
-CS2_DEFINE_COMMAND(csSmb2OnWrite)
-CS2_DEFINE_COMMAND(csSmb2OnLock)
-CS2_DEFINE_COMMAND(csSmb2OnQueryDirectory)
 CS2_DEFINE_COMMAND(csSmb2OnChangeNotify)
-CS2_DEFINE_COMMAND(csSmb2OnQueryInfo)
-CS2_DEFINE_COMMAND(csSmb2OnSetInfo)
 CS2_DEFINE_COMMAND(csSmb2OnOplockBreak)
 #undef CS2_DEFINE_COMMAND
 
@@ -55,9 +48,6 @@ __attribute__((weak)) uint32_t csSmb2OnCancel(CMSmb2Header *, CMSmb2Header *, CM
 {
     return 0xFF000000u;
 }
-
-// The pipe control comes with the pipes' SMB2 side.
-__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"
 
