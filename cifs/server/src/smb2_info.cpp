@@ -15,7 +15,6 @@
 #include "udhooks.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace {
@@ -66,19 +65,23 @@ uint32_t querySecurity(const CSFile *file, uint32_t parts, uint8_t *out, uint32_
         return 0;
     }
     CMSdSecurityDescriptor none;
-    if (cmSdGetNoneSecurityDescriptor(&none) != 0)
+    if (cmSdGetNoneSecurityDescriptor(&none) != 1)
         return kUnsuccessful;
     length = packDescriptor(none, kAllParts, out, room);
     return length ? 0 : kBufferTooSmall;
 }
 
-// The empty descriptor of the given parts, as a client would send it.
-bool isEmptyDescriptor(uint32_t parts, const uint8_t *data, uint32_t length)
+// A descriptor that sets nothing: a self-relative header without owner,
+// group or lists, as a client sends to leave a file as it is.
+bool isEmptyDescriptor(const uint8_t *data, uint32_t length)
 {
-    std::array<uint8_t, 64> empty{};
-    CMSdSecurityDescriptor sd{};
-    const uint32_t n = packDescriptor(sd, parts & kAllParts, empty.data(), uint32_t(empty.size()));
-    return n != 0 && n == length && std::memcmp(empty.data(), data, n) == 0;
+    constexpr uint32_t kHeader = 20;
+    if (length < kHeader || data[0] != 1)
+        return false;
+    for (uint32_t at = 4; at < kHeader; ++at)
+        if (data[at] != 0)
+            return false;
+    return true;
 }
 
 // Buffer too small: the needed length as the error body's data.
@@ -225,7 +228,7 @@ uint32_t csSmb2OnSetInfo(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *
         return kInvalidInfoClass;
     case kSecurity:
         if (udSetSecurityDescriptor(file->fd, additional, data, bufferLength) < 0 &&
-            !isEmptyDescriptor(additional, data, bufferLength))
+            !isEmptyDescriptor(data, bufferLength))
             return kNotSupported;
         csNotifyImmediatelly(path, 3, 0x100);
         break;

@@ -32,6 +32,14 @@ protected:
         tree = csGetNewTree(user);
         ASSERT_NE(tree, nullptr);
         tree->share = share;
+        ASSERT_EQ(csFnamesInit(), 0);
+        fnames = true;
+    }
+    void TearDown() override
+    {
+        if (fnames)
+            csFnamesExit();
+        Smb2Test::TearDown();
     }
     std::string root() const { return dirs.back()->path(); }
     std::string hostPath(const std::string &name) const { return root() + "/" + name; }
@@ -77,6 +85,7 @@ protected:
     }
     CSShare *share = nullptr;
     CSTree *tree = nullptr;
+    bool fnames = false;
 };
 
 }  // namespace smb2_test
