@@ -1,6 +1,7 @@
 // Block-wise transfer of request bodies (option 27): the client cuts a long
 // body into blocks, the server collects them.
 #include <cerrno>
+#include <utility>
 
 #include "block_layer.h"
 #include "layers.h"
@@ -102,10 +103,7 @@ int on_request_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         Err_Set(err, errno, "SlidingWindow_Read:");
         return LAYER_ERROR;
     }
-    if (CoAPMessage_SetPayload(msg, body.get(), len) != 0) {
-        Err_Set(err, errno, "CoAPMessage_SetPayload:");
-        return LAYER_ERROR;
-    }
+    adopt_body(msg, std::move(body), len);
     // The block that completed the body goes on to its resource, whose
     // answer acknowledges it.
     return LAYER_CONTINUE;
@@ -141,13 +139,12 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         // Every block is acknowledged, but by 2.31: the server's answer
         // (sent for an earlier copy of a block) was lost. It comes again
         // for that copy's retransmission; a 2.31 is no answer.
-        CoAPMessagePool_RemoveMessage(ep->pool, block.m);
+        block_acknowledged(ep, block.m);
         return LAYER_STOP;
     }
     if (!complete) {
-        CoAPMessagePool_RemoveMessage(ep->pool, block.m);
-        if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK1, b.szx, nullptr, err) != 0 ||
-            fast_retransmit(ep, w, tmpl, COAP_OPTION_BLOCK1, b.num, err) != 0)
+        block_acknowledged(ep, block.m);
+        if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK1, b.szx, nullptr, err) != 0)
             return LAYER_ERROR;
         return LAYER_STOP;
     }

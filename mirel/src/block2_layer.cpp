@@ -2,6 +2,7 @@
 // a long body with an empty ACK and sends it in blocks, the client collects
 // them.
 #include <cerrno>
+#include <utility>
 #include <cstring>
 
 #include "block_layer.h"
@@ -95,10 +96,7 @@ int on_response_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key
         Err_Set(err, errno, "SlidingWindow_Read:");
         return LAYER_ERROR;
     }
-    if (CoAPMessage_SetPayload(msg, body.get(), len) != 0) {
-        Err_Set(err, errno, "CoAPMessage_SetPayload:");
-        return LAYER_ERROR;
-    }
+    adopt_body(msg, std::move(body), len);
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_BLOCK2);
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_SR_WINDOW_SIZE);
     if (handler)
@@ -119,15 +117,17 @@ int on_block_ack(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
     if (!block.m || SlidingWindow_GetBlockFlags(w, b.num, &flags) != 0)
         return LAYER_STOP;
     SlidingWindow_SetBlockFlags(w, b.num, flags | SW_BLOCK_ACKED);
-    CoAPMessagePool_RemoveMessage(ep->pool, block.m);
+    block_acknowledged(ep, block.m);
     uint8_t complete = 0;
     SlidingWindow_Advance(w, &complete);
     if (complete) {
         SlidingWindowPool_Del(ep->windows, key);
+        // Copies still out (a block sent again under a fresh id while its
+        // first copy was on its way) need no more retransmissions.
+        CoAPMessagePool_RemoveByToken(ep->pool, msg->token, msg->token_len, &msg->addr, nullptr);
         return LAYER_STOP;
     }
-    if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK2, b.szx, nullptr, err) != 0 ||
-        fast_retransmit(ep, w, tmpl, COAP_OPTION_BLOCK2, b.num, err) != 0)
+    if (send_window(ep, w, tmpl, COAP_OPTION_BLOCK2, b.szx, nullptr, err) != 0)
         return LAYER_ERROR;
     return LAYER_STOP;
 }

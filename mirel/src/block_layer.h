@@ -22,8 +22,10 @@ constexpr uint32_t kMaxPeerWindow = 256;
 constexpr uint32_t kMaxPeerSzx = 6;
 constexpr uint64_t kMaxBody = 1u << 20;
 constexpr int kMaxTransfers = 16;
-// A window standing still this long gets its lowest block sent again
-// (nothing later may be left in flight to say it was lost)...
+// The pool resends a lost block on the peer's round-trip timer, or when
+// three later blocks are acknowledged. A window standing still this long
+// (the pool's timers backed off, or its copy gone) gets its lowest block
+// sent again under a fresh id...
 constexpr uint64_t kQuickStallMs = 1000;
 // ...and this long, past every retransmission of the pool (6 s of sends,
 // 3 s kept), every unacknowledged block of the window.
@@ -41,6 +43,15 @@ struct MsgRef {
 inline bool copy_if_present(struct CoAPMessage *dst, const struct CoAPMessage *src, uint32_t number)
 {
     return CoAPMessage_CopyOption(dst, src, number) == 0 || errno == ENOENT;
+}
+
+// A reassembled body (from SlidingWindow_Read) becomes msg's payload as it
+// is: a megabyte is not copied once more.
+inline void adopt_body(struct CoAPMessage *msg, MemStr body, uint32_t length)
+{
+    Mem_free(msg->payload);
+    msg->payload = length > 0 ? reinterpret_cast<uint8_t *>(body.release()) : nullptr;
+    msg->payload_len = msg->payload ? length : 0;
 }
 
 inline uint32_t block_size_of(uint32_t szx) { return 1u << ((szx > kMaxPeerSzx ? kMaxPeerSzx : szx) + 4); }
@@ -65,12 +76,10 @@ int acknowledge(struct Mirel *ep, const struct CoAPMessage *block, int code, uin
 struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessage *ack, uint32_t option,
                                        const struct CoAPMessage_Block &b);
 
-// After an acknowledgement of block `acked`: when the window's lowest block
-// is still unacknowledged and three blocks above it have been acknowledged
-// since it went out, it is sent again at once (its loss is plain; the
-// pool's 3 s would hold the whole window).
-int fast_retransmit(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl,
-                    uint32_t option, uint32_t acked, struct Err *err);
+// The acknowledgement of one of our blocks: its round trip times the
+// peer's next retransmissions, blocks sent before it and still waiting may
+// go again at once, and its pending entry goes.
+void block_acknowledged(struct Mirel *ep, const struct CoAPMessage *block);
 
 // Room for one more transfer. Only the receiver thread, which uses the
 // windows, lets idle transfers expire first.

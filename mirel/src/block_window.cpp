@@ -6,6 +6,7 @@
 
 #include "block_layer.h"
 #include "mirel.h"
+#include "pool_internal.h"
 #include "zmo.h"
 
 namespace mirel {
@@ -46,6 +47,8 @@ int send_block(struct SlidingWindow *, uint32_t number, const uint8_t *data, uin
     }
     if (c->option == COAP_OPTION_BLOCK2)
         CoAPMessage_SetType(m.m, COAP_TYPE_CON);
+    // Our own peer's acknowledgements time a block's retransmissions.
+    m.m->rtt_timed = true;
     if (c->first_id && *c->first_id >= 0) {
         CoAPMessage_SetId(m.m, *c->first_id);
         *c->first_id = -1;
@@ -115,34 +118,9 @@ struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessag
     return nullptr;
 }
 
-namespace {
-
-// Block flags above the three the window knows count acknowledgements of
-// later blocks while this one waits.
-constexpr uint8_t kFlagBits = SW_BLOCK_SENT | SW_BLOCK_ACKED | SW_BLOCK_LAST;
-constexpr int kSkipShift = 3;
-constexpr int kSkipsForResend = 3;
-
-}  // namespace
-
-int fast_retransmit(struct Mirel *ep, struct SlidingWindow *w, const struct CoAPMessage *tmpl,
-                    uint32_t option, uint32_t acked, struct Err *err)
+void block_acknowledged(struct Mirel *ep, const struct CoAPMessage *block)
 {
-    int64_t offset = SlidingWindow_GetOffset(w);
-    uint8_t f = 0;
-    if (offset < 0 || acked <= static_cast<uint64_t>(offset) ||
-        SlidingWindow_GetBlockFlags(w, static_cast<uint32_t>(offset), &f) != 0 || !(f & SW_BLOCK_SENT) ||
-        (f & SW_BLOCK_ACKED))
-        return 0;
-    int skips = (f >> kSkipShift) + 1;
-    if (skips < kSkipsForResend) {
-        SlidingWindow_SetBlockFlags(w, static_cast<uint32_t>(offset),
-                                    static_cast<uint8_t>((f & kFlagBits) | skips << kSkipShift));
-        return 0;
-    }
-    SlidingWindow_SetBlockFlags(w, static_cast<uint32_t>(offset),
-                                static_cast<uint8_t>(f & kFlagBits & ~SW_BLOCK_SENT));
-    return send_window(ep, w, tmpl, option, kBlockSzx, nullptr, err);
+    pool_acknowledged(ep->pool, block, true);
 }
 
 namespace {

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "endpoint.h"
@@ -96,8 +97,9 @@ bool open_socket(struct Mirel *ep, uint16_t port, uint32_t interface_address)
 void stop_threads(struct Mirel *ep)
 {
     if (ep->rt.sender_started)
-        for (int i = 0; i < kFlushMs && CoAPMessagePool_Unsent(ep->pool) > 0; i++)
-            usleep(1000);
+        // In steps of 100 us: the last answer usually leaves within a few.
+        for (int i = 0; i < kFlushMs * 10 && CoAPMessagePool_Unsent(ep->pool) > 0; i++)
+            usleep(100);
     ep->rt.stop.store(true);
     CoAPMessagePool_Wake(ep->pool);
     // Ends a receive in progress at once instead of at its time-out.
@@ -134,6 +136,21 @@ bool start_threads(struct Mirel *ep)
         return false;
     }
     return true;
+}
+
+// OpenSSL sets itself up on the first use of each algorithm (its
+// configuration, providers, method lookups: a millisecond and more). An
+// endpoint given a key pair will seal: that happens then, once per process,
+// and not inside its first handshake, whose peer would wait for it.
+void warm_crypto()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        uint8_t zero[MIREL_KEY_SIZE]{};
+        uint8_t okm[HKDF_OUT_SIZE];
+        Hkdf(zero, sizeof zero, okm);
+        Aead_Free(Aead(zero, AEAD_KEY_SIZE, zero, AEAD_KEY_SIZE, zero, AEAD_IV_SIZE, zero, AEAD_IV_SIZE));
+    });
 }
 
 }  // namespace
@@ -204,6 +221,7 @@ int Mirel_SetPrivateKey(struct Mirel *ep, const uint8_t *key, size_t length)
     uint8_t pub[MIREL_KEY_SIZE];
     if (curve25519_donna(pub, key, kBasePoint) != 0)
         return -1;
+    warm_crypto();
     std::lock_guard<std::mutex> lock(ep->lock);
     std::memcpy(ep->private_key, key, MIREL_KEY_SIZE);
     std::memcpy(ep->public_key, pub, MIREL_KEY_SIZE);

@@ -10,11 +10,14 @@
 #include "endpoint.h"
 #include "layers.h"
 #include "message_internal.h"
+#include "pool_internal.h"
 #include "zmo.h"
 
 namespace {
 
 const char kReceiver[] = "CoAPReceiver";
+// A busy socket still wakes the sender after this many datagrams.
+constexpr int kBurst = 16;
 const char kSender[] = "CoAPSender";
 
 socklen_t peer_length(const struct sockaddr_storage &peer)
@@ -119,12 +122,22 @@ void *receiver_main(void *arg)
 {
     auto *ep = static_cast<struct Mirel *>(arg);
     uint8_t buf[kMaxDatagram];
+    // Datagrams handled since the sender was last woken.
+    int burst = 0;
     while (!ep->rt.stop.load()) {
         struct sockaddr_storage from {};
         socklen_t from_len = sizeof from;
         // MSG_TRUNC: the datagram's real length, so a longer one is seen.
-        ssize_t n = recvfrom(ep->rt.sock, buf, sizeof buf, MSG_TRUNC,
+        // Within a burst only what is there already: before waiting, the
+        // sender gets what the burst queued.
+        ssize_t n = recvfrom(ep->rt.sock, buf, sizeof buf, MSG_TRUNC | (burst > 0 ? MSG_DONTWAIT : 0),
                              reinterpret_cast<struct sockaddr *>(&from), &from_len);
+        if (n < 0 && burst > 0) {
+            pool_hold_signals(ep->pool, false);
+            burst = 0;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                continue;
+        }
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
                 // A quiet moment: look after the block-wise transfers.
@@ -142,12 +155,19 @@ void *receiver_main(void *arg)
                           peer_text(from, addr, sizeof addr), sizeof buf);
             continue;
         }
+        if (burst++ == 0)
+            pool_hold_signals(ep->pool, true);
         endpoint_receive(ep, buf, static_cast<size_t>(n), from);
+        if (burst >= kBurst) {
+            pool_hold_signals(ep->pool, false);
+            burst = 0;
+        }
         // A busy socket has no quiet moments: sweep once a second anyway.
         uint64_t now = TimeMono_Ms();
         if (now - ep->last_block_sweep >= 1000)
             block_sweep(ep, now);
     }
+    pool_hold_signals(ep->pool, false);
     return nullptr;
 }
 

@@ -32,8 +32,12 @@ void Err_Init(struct Err *err, const char *name)
     err->code = -1;
     err->text[0] = '\0';
     err->name[0] = '\0';
-    if (name)
-        std::snprintf(err->name, sizeof err->name, "%s", name);
+    // Every layer does this for every message: a plain bounded copy.
+    if (name) {
+        size_t n = strnlen(name, sizeof err->name - 1);
+        std::memcpy(err->name, name, n);
+        err->name[n] = '\0';
+    }
 }
 
 void Err_Set(struct Err *err, int code, const char *format, ...)

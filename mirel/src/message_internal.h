@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "coap_message.h"
@@ -22,6 +23,9 @@ struct CoAPMessage {
     struct CoAPMessage_OptionList options {};
     uint8_t token[COAP_TOKEN_MAX]{};
     uint8_t token_len = 0;
+    // Retransmitted on the peer's round-trip timer (blocks), not the fixed
+    // one; set by the block sender, not copied by a clone.
+    bool rtt_timed = false;
     // Held by several threads at once (pool, layers, application).
     std::atomic<uint32_t> refs{1};
 };
@@ -45,7 +49,21 @@ inline bool code_is_request(int code) { return code >= COAP_CODE_GET && code <= 
 constexpr size_t kPeerKeySize = 46 + 1 + 5 + 1;
 constexpr size_t kWindowKeySize = kPeerKeySize + 1 + 2 * COAP_TOKEN_MAX;
 int peer_key_format(const struct CoAPMessage *msg, char *out, size_t size);
+// The numeric address text of a peer into out (ZMO_IP_ADDRSTRLEN bytes), as
+// inet_ntop writes it, without the printf family for IPv4; the terminating
+// NUL, or null when the family is neither (out is then empty).
+char *address_text(const struct sockaddr_storage &peer, char *out);
 int window_key_format(const struct CoAPMessage *msg, char *out, size_t size);
+
+// Percent-encoded text appended to out (a blank as '+'); empty text gives
+// nothing. The one encoder of URI paths and queries.
+void uri_encode_into(std::string &out, std::string_view text);
+
+// Calls segment(context, text) for every non-empty segment of a path
+// ("/a/b"), percent-decoded, as C text; the one path parser. 0, the first
+// non-zero result of segment, or -1 with EINVAL (not a path), EBADMSG (a bad
+// escape) or ENOMEM.
+int uri_path_each(const char *text, int (*segment)(void *context, const char *decoded), void *context);
 
 // Copy of a text through the allocator table, NUL-terminated; null on ENOMEM.
 char *mem_dup(std::string_view text);

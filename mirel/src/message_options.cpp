@@ -406,6 +406,14 @@ int CoAPMessage_SetSecure(struct CoAPMessage *msg, int flag)
         errno = EINVAL;
         return -1;
     }
+    // Every opened message is set secure again: when its one option says
+    // so already, there is nothing to free and allocate.
+    int ones = 0, others = 0;
+    for (const struct CoAPMessage_Option *o = msg->options.first; o; o = o->next)
+        if (o->number == COAP_OPTION_URI_SCHEME)
+            (o->length == 1 && o->value[0] == 1 ? ones : others)++;
+    if (flag && ones == 1 && others == 0)
+        return 0;
     remove_all(msg, COAP_OPTION_URI_SCHEME);
     return flag ? CoAPMessage_AddOptionUint(msg, COAP_OPTION_URI_SCHEME, 1) : 0;
 }

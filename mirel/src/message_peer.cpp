@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <netinet/in.h>
 
 #include "message_internal.h"
 #include "zmo.h"
@@ -19,6 +20,61 @@ const zmo_ip_sockaddr_t *peer_of(const struct CoAPMessage *msg)
 
 namespace mirel {
 
+namespace {
+
+// Appends the decimal digits of v at p; the end.
+char *put_decimal(char *p, unsigned v)
+{
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v > 0);
+    while (n > 0)
+        *p++ = digits[--n];
+    return p;
+}
+
+}  // namespace
+
+char *address_text(const struct sockaddr_storage &peer, char *out)
+{
+    char *p = out;
+    if (peer.ss_family == AF_INET) {
+        const auto *a = reinterpret_cast<const struct sockaddr_in *>(&peer);
+        const auto *b = reinterpret_cast<const uint8_t *>(&a->sin_addr);
+        for (int i = 0; i < 4; i++) {
+            if (i > 0)
+                *p++ = '.';
+            p = put_decimal(p, b[i]);
+        }
+        *p = '\0';
+        return p;
+    }
+    if (!zmo_ip_sockaddr_ntop(reinterpret_cast<const zmo_ip_sockaddr_t *>(&peer), out, ZMO_IP_ADDRSTRLEN)) {
+        *out = '\0';
+        return nullptr;
+    }
+    return out + std::strlen(out);
+}
+
+namespace {
+
+// "%s:%u" of address and port into out (at least kPeerKeySize bytes); the
+// end. Every message through the layers is keyed this way, several times:
+// formatted by hand, not by the printf family.
+char *put_peer(const struct CoAPMessage *msg, char *out)
+{
+    char *p = address_text(msg->addr, out);
+    if (!p)
+        p = out;
+    *p++ = ':';
+    return put_decimal(p, zmo_ip_sockaddr_port(peer_of(msg)));
+}
+
+}  // namespace
+
 // "%s:%u" of address and port; the buffer fits the longest IPv6 text, so
 // distinct peers never share a key.
 int peer_key_format(const struct CoAPMessage *msg, char *out, size_t size)
@@ -27,31 +83,39 @@ int peer_key_format(const struct CoAPMessage *msg, char *out, size_t size)
         errno = EINVAL;
         return -1;
     }
-    char addr[ZMO_IP_ADDRSTRLEN];
-    if (!zmo_ip_sockaddr_ntop(peer_of(msg), addr, sizeof addr))
-        addr[0] = '\0';
-    int n = std::snprintf(out, size, "%s:%u", addr, zmo_ip_sockaddr_port(peer_of(msg)));
-    if (n < 0 || static_cast<size_t>(n) >= size) {
+    char key[kPeerKeySize + 8];
+    size_t n = static_cast<size_t>(put_peer(msg, key) - key);
+    if (n >= size) {
         errno = ENOSPC;
         return -1;
     }
+    std::memcpy(out, key, n);
+    out[n] = '\0';
     return 0;
 }
 
 // "%s:%u_%s" of address, port and the token as lower-case hex.
 int window_key_format(const struct CoAPMessage *msg, char *out, size_t size)
 {
-    char peer[kPeerKeySize];
-    if (peer_key_format(msg, peer, sizeof peer) != 0)
+    if (!msg || !out || size == 0) {
+        errno = EINVAL;
         return -1;
-    char token[2 * COAP_TOKEN_MAX + 1] = "";
-    if (msg->token_len > 0)
-        Str_FromArr(msg->token, msg->token_len, token, sizeof token);
-    int n = std::snprintf(out, size, "%s_%s", peer, token);
-    if (n < 0 || static_cast<size_t>(n) >= size) {
+    }
+    static const char kHex[] = "0123456789abcdef";
+    char key[kWindowKeySize + 8];
+    char *p = put_peer(msg, key);
+    *p++ = '_';
+    for (uint8_t i = 0; i < msg->token_len && i < COAP_TOKEN_MAX; i++) {
+        *p++ = kHex[msg->token[i] >> 4];
+        *p++ = kHex[msg->token[i] & 15];
+    }
+    size_t n = static_cast<size_t>(p - key);
+    if (n >= size) {
         errno = ENOSPC;
         return -1;
     }
+    std::memcpy(out, key, n);
+    out[n] = '\0';
     return 0;
 }
 

@@ -2,6 +2,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -50,6 +51,16 @@ int set_destination(struct CoAPMessage *msg, const struct Uri &uri)
         }
     }
     return CoAPMessage_SetSockAddr(msg, &ss);
+}
+
+// An option value as the C text that a copy of it would be: up to a NUL.
+std::string_view c_text(std::string_view value)
+{
+    return value.substr(0, std::min(value.find('\0'), value.size()));
+}
+std::string_view c_text(const struct CoAPMessage_Option *o)
+{
+    return c_text(std::string_view(reinterpret_cast<const char *>(o->value), o->length));
 }
 
 // The text of a list made from every option of one number (path or query);
@@ -127,17 +138,17 @@ int CoAPMessage_SetUriPath(struct CoAPMessage *msg, const char *path)
         errno = EINVAL;
         return -1;
     }
-    struct Uri_PathHead head {};
-    if (Uri_PathParse(path, &head) != 0)
+    // Every opened sealed request sets its path: the segments go straight
+    // into options, once the whole path has been found good.
+    auto check = [](void *, const char *) { return 0; };
+    auto add = [](void *m, const char *segment) {
+        return CoAPMessage_AddOptionString(static_cast<struct CoAPMessage *>(m), COAP_OPTION_URI_PATH,
+                                           segment);
+    };
+    if (uri_path_each(path, check, nullptr) != 0)
         return -1;
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_URI_PATH);
-    int rc = 0;
-    for (struct Uri_PathEntry *e = head.first; e && rc == 0; e = e->next)
-        rc = CoAPMessage_AddOptionString(msg, COAP_OPTION_URI_PATH, e->segment);
-    int saved = errno;
-    Uri_PathHeadFree(&head);
-    errno = saved;
-    return rc;
+    return uri_path_each(path, add, msg);
 }
 
 int CoAPMessage_SetUriQuery(struct CoAPMessage *msg, const char *query)
@@ -200,7 +211,7 @@ char *CoAPMessage_GetUri(const struct CoAPMessage *msg)
         return nullptr;
     MemStr host(CoAPMessage_GetOptionString(msg, COAP_OPTION_URI_HOST, nullptr));
     char numeric[ZMO_IP_ADDRSTRLEN];
-    if (!host && !zmo_ip_sockaddr_ntop(as_zmo(&peer), numeric, sizeof numeric)) {
+    if (!host && !mirel::address_text(peer, numeric)) {
         errno = EINVAL;
         return nullptr;
     }
@@ -212,20 +223,45 @@ char *CoAPMessage_GetUri(const struct CoAPMessage *msg)
         return nullptr;
     }
 
-    MemStr path(CoAPMessage_GetUriPath(msg));
-    if (!path && errno != ENOENT)
+    const char *h = host ? host.get() : numeric;
+    if (!*h) {
+        errno = EINVAL;
         return nullptr;
-    MemStr query(CoAPMessage_GetUriQuery(msg));
-    if (!query && errno != ENOENT)
+    }
+    // Built in one piece: every sealed message makes its URI text, and the
+    // path and query lists of Uri_PathGen and Uri_QueryGen cost an allocation
+    // per segment. The same text, from the same encoder.
+    try {
+        std::string out = secure ? "coaps://" : "coap://";
+        out += h;
+        if (port != COAP_DEFAULT_PORT)
+            out += ":" + std::to_string(port);
+        for (const struct CoAPMessage_Option *o = msg->options.first; o; o = o->next) {
+            if (o->number != COAP_OPTION_URI_PATH)
+                continue;
+            out += '/';
+            uri_encode_into(out, c_text(o));
+        }
+        bool first = true;
+        for (const struct CoAPMessage_Option *o = msg->options.first; o; o = o->next) {
+            if (o->number != COAP_OPTION_URI_QUERY)
+                continue;
+            // "k=v" splits; "k=" keeps its "=" with an empty value.
+            std::string_view value(reinterpret_cast<const char *>(o->value), o->length);
+            size_t eq = value.find('=');
+            out += first ? '?' : '&';
+            first = false;
+            uri_encode_into(out, c_text(value.substr(0, eq)));
+            if (eq != std::string_view::npos) {
+                out += '=';
+                uri_encode_into(out, c_text(value.substr(eq + 1)));
+            }
+        }
+        return mem_dup(out);
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
         return nullptr;
-
-    struct Uri uri {};
-    uri.secure = static_cast<uint8_t>(secure);
-    uri.port = static_cast<uint16_t>(port);
-    uri.host = host ? host.get() : numeric;
-    uri.path = path.get();
-    uri.query = query.get();
-    return Uri_Gen(&uri);
+    }
 }
 
 }  // extern "C"

@@ -23,6 +23,9 @@ constexpr uint32_t kIdCycle = 65536 - 1024;
 
 using Bytes = std::unique_ptr<uint8_t, MemFree>;
 
+// Sealed and opened URIs up to this size stay on the stack.
+constexpr size_t kSmallSealed = 256;
+
 }  // namespace
 
 Session::~Session()
@@ -141,24 +144,8 @@ int seal_message(Session &s, struct CoAPMessage *msg, struct Err *err)
         return -1;
     }
 
-    if (msg->payload_len > 0) {
-        size_t out_len = msg->payload_len + AEAD_TAG_SIZE;
-        Bytes out(static_cast<uint8_t *>(Mem_malloc(out_len)));
-        if (!out) {
-            Err_Set(err, errno, "Mem_malloc:");
-            return -1;
-        }
-        if (Aead_Seal(s.aead, msg->payload, msg->payload_len, msg->id, nullptr, 0, out.get(), &out_len) !=
-            0) {
-            Err_Set(err, 0, "Aead_Seal");
-            return -1;
-        }
-        if (CoAPMessage_SetPayload(msg, out.get(), out_len) != 0) {
-            Err_Set(err, errno, "CoAPMessage_SetPayload:");
-            return -1;
-        }
-    }
-
+    // Both sealed texts are made before the message changes: a failure
+    // leaves it as it was.
     MemStr uri(CoAPMessage_GetUri(msg));
     if (!uri) {
         Err_Set(err, errno, "CoAPMessage_GetUri:");
@@ -166,19 +153,38 @@ int seal_message(Session &s, struct CoAPMessage *msg, struct Err *err)
     }
     size_t uri_len = std::strlen(uri.get());
     size_t out_len = uri_len + AEAD_TAG_SIZE;
-    Bytes out(static_cast<uint8_t *>(Mem_malloc(out_len)));
+    uint8_t small[kSmallSealed];
+    Bytes big(out_len > sizeof small ? static_cast<uint8_t *>(Mem_malloc(out_len)) : nullptr);
+    uint8_t *out = out_len > sizeof small ? big.get() : small;
     if (!out) {
         Err_Set(err, errno, "Mem_malloc:");
         return -1;
     }
-    if (Aead_Seal(s.aead, reinterpret_cast<const uint8_t *>(uri.get()), uri_len, msg->id, nullptr, 0,
-                  out.get(), &out_len) != 0) {
+    if (Aead_Seal(s.aead, reinterpret_cast<const uint8_t *>(uri.get()), uri_len, msg->id, nullptr, 0, out,
+                  &out_len) != 0) {
         Err_Set(err, 0, "Aead_Seal");
         return -1;
     }
+    if (msg->payload_len > 0) {
+        // Sealed into the block that becomes the payload: no second copy.
+        size_t sealed_len = msg->payload_len + AEAD_TAG_SIZE;
+        Bytes sealed(static_cast<uint8_t *>(Mem_malloc(sealed_len)));
+        if (!sealed) {
+            Err_Set(err, errno, "Mem_malloc:");
+            return -1;
+        }
+        if (Aead_Seal(s.aead, msg->payload, msg->payload_len, msg->id, nullptr, 0, sealed.get(),
+                      &sealed_len) != 0) {
+            Err_Set(err, 0, "Aead_Seal");
+            return -1;
+        }
+        Mem_free(msg->payload);
+        msg->payload = sealed.release();
+        msg->payload_len = static_cast<uint32_t>(sealed_len);
+    }
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_URI_PATH);
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_URI_QUERY);
-    if (CoAPMessage_AddOptionOpaque(msg, COAP_OPTION_COAPS_URI, out.get(), out_len) != 0) {
+    if (CoAPMessage_AddOptionOpaque(msg, COAP_OPTION_COAPS_URI, out, out_len) != 0) {
         Err_Set(err, errno, "CoAPMessage_AddOptionOpaque:");
         return -1;
     }
@@ -195,40 +201,47 @@ int open_message(Session &s, struct CoAPMessage *msg, struct Err *err)
         Err_Set(err, EBADMSG, "DecryptUri:");
         return -1;
     }
-    std::unique_ptr<char, MemFree> uri(static_cast<char *>(Mem_malloc(sealed_len - AEAD_TAG_SIZE + 1)));
+    size_t uri_len = sealed_len - AEAD_TAG_SIZE;
+    char small[kSmallSealed];
+    std::unique_ptr<char, MemFree> big(
+        uri_len + 1 > sizeof small ? static_cast<char *>(Mem_malloc(uri_len + 1)) : nullptr);
+    char *uri = uri_len + 1 > sizeof small ? big.get() : small;
     if (!uri)
         return -1;
-    size_t uri_len = sealed_len - AEAD_TAG_SIZE;
-    if (Aead_Open(s.aead, sealed, sealed_len, msg->id, nullptr, 0, reinterpret_cast<uint8_t *>(uri.get()),
+    if (Aead_Open(s.aead, sealed, sealed_len, msg->id, nullptr, 0, reinterpret_cast<uint8_t *>(uri),
                   &uri_len) != 0) {
         Err_Set(err, 0, "DecryptUri:");
         return -1;
     }
-    uri.get()[uri_len] = '\0';
+    uri[uri_len] = '\0';
 
+    Bytes plain;
+    size_t plain_len = 0;
     if (msg->payload_len > 0) {
         if (msg->payload_len <= AEAD_TAG_SIZE) {
             Err_Set(err, EBADMSG, "DecryptPayload:");
             return -1;
         }
-        Bytes plain(static_cast<uint8_t *>(Mem_malloc(msg->payload_len - AEAD_TAG_SIZE)));
-        size_t plain_len = msg->payload_len - AEAD_TAG_SIZE;
+        plain_len = msg->payload_len - AEAD_TAG_SIZE;
+        plain.reset(static_cast<uint8_t *>(Mem_malloc(plain_len)));
         if (!plain || Aead_Open(s.aead, msg->payload, msg->payload_len, msg->id, nullptr, 0, plain.get(),
                                 &plain_len) != 0) {
             Err_Set(err, 0, "DecryptPayload:");
             return -1;
         }
-        if (CoAPMessage_SetPayload(msg, plain.get(), plain_len) != 0) {
-            Err_Set(err, errno, "CoAPMessage_SetPayload:");
-            return -1;
-        }
     }
     // Path and query only: the host in it is ours, as the peer saw it.
-    if (CoAPMessage_SetUri(msg, uri.get(), COAP_URI_SECURE | COAP_URI_PATH | COAP_URI_QUERY) != 0) {
+    if (CoAPMessage_SetUri(msg, uri, COAP_URI_SECURE | COAP_URI_PATH | COAP_URI_QUERY) != 0) {
         Err_Set(err, errno, "CoAPMessage_SetUri:");
         return -1;
     }
     CoAPMessage_RemoveOptions(msg, COAP_OPTION_COAPS_URI);
+    if (plain) {
+        // The opened block becomes the payload: no second copy.
+        Mem_free(msg->payload);
+        msg->payload = plain.release();
+        msg->payload_len = static_cast<uint32_t>(plain_len);
+    }
     return 0;
 }
 

@@ -21,8 +21,11 @@ bool is_unreserved(unsigned char c)
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// Percent-encoded text appended to out; empty text gives nothing.
-void encode_into(std::string &out, std::string_view text)
+}  // namespace
+
+namespace mirel {
+
+void uri_encode_into(std::string &out, std::string_view text)
 {
     for (unsigned char c : text) {
         if (is_unreserved(c)) {
@@ -37,6 +40,12 @@ void encode_into(std::string &out, std::string_view text)
         }
     }
 }
+
+}  // namespace mirel
+
+namespace {
+
+using mirel::uri_encode_into;
 
 // Decoded span; false on a bad escape.
 bool decode_into(std::string &out, std::string_view span)
@@ -79,6 +88,42 @@ char *decode_dup(std::string_view span)
 char *string_result(const std::string &s) { return mem_dup(s); }
 
 }  // namespace
+
+namespace mirel {
+
+int uri_path_each(const char *text, int (*segment)(void *context, const char *decoded), void *context)
+{
+    if (!text || !segment || text[0] != '/' || text[1] == '\0') {
+        errno = EINVAL;
+        return -1;
+    }
+    try {
+        // Short segments decode within the string itself, without an
+        // allocation.
+        std::string decoded;
+        std::string_view rest(text + 1);
+        while (!rest.empty()) {
+            size_t slash = rest.find('/');
+            std::string_view seg = rest.substr(0, slash);
+            rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+            if (seg.empty())
+                continue;
+            decoded.clear();
+            if (!decode_into(decoded, seg)) {
+                errno = EBADMSG;
+                return -1;
+            }
+            if (int rc = segment(context, decoded.c_str()))
+                return rc;
+        }
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace mirel
 
 extern "C" {
 
@@ -330,29 +375,26 @@ int Uri_QueryParse(const char *text, struct Uri_QueryHead *head, int split)
 
 int Uri_PathParse(const char *text, struct Uri_PathHead *head)
 {
-    if (!text || !head || text[0] != '/' || text[1] == '\0') {
+    if (!head) {
         errno = EINVAL;
         return -1;
     }
-    std::string_view rest(text + 1);
-    while (!rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string_view seg = rest.substr(0, slash);
-        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
-        if (seg.empty())
-            continue;
-        char *s = decode_dup(seg);
-        struct Uri_PathEntry *e = s ? Uri_PathEntry(s) : nullptr;
+    int rc = mirel::uri_path_each(
+        text,
+        [](void *context, const char *segment) {
+            struct Uri_PathEntry *e = Uri_PathEntry(segment);
+            if (!e)
+                return -1;
+            list_append(static_cast<struct Uri_PathHead *>(context), e);
+            return 0;
+        },
+        head);
+    if (rc != 0) {
         int saved = errno;
-        Mem_free(s);
-        if (!e) {
-            Uri_PathHeadFree(head);
-            errno = saved;
-            return -1;
-        }
-        list_append(head, e);
+        Uri_PathHeadFree(head);
+        errno = saved;
     }
-    return 0;
+    return rc;
 }
 
 char *Uri_QueryGen(const struct Uri_QueryHead *head)
@@ -370,10 +412,10 @@ char *Uri_QueryGen(const struct Uri_QueryHead *head)
             }
             if (e != head->first)
                 out += '&';
-            encode_into(out, e->key);
+            uri_encode_into(out, e->key);
             if (e->value) {
                 out += '=';
-                encode_into(out, e->value);
+                uri_encode_into(out, e->value);
             }
         }
         return string_result(out);
@@ -393,7 +435,7 @@ char *Uri_PathGen(const struct Uri_PathHead *head)
         std::string out;
         for (const struct Uri_PathEntry *e = head->first; e; e = e->next) {
             out += '/';
-            encode_into(out, e->segment ? e->segment : "");
+            uri_encode_into(out, e->segment ? e->segment : "");
         }
         return string_result(out);
     } catch (const std::bad_alloc &) {
@@ -410,7 +452,7 @@ char *Uri_StrEncode(const char *text)
     }
     try {
         std::string out;
-        encode_into(out, text);
+        uri_encode_into(out, text);
         return string_result(out);
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;

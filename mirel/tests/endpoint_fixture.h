@@ -93,9 +93,14 @@ private:
 // they send stays in the pool, where the test reads it with Next.
 struct BareEndpoint {
     struct Mirel ep;
+    // The pool's clock stands still unless a test moves it: retransmission
+    // timers of a few milliseconds must not fire because a test ran slowly.
+    uint64_t now_ms = 1000000;
     BareEndpoint()
     {
         ep.pool = CoAPMessagePool();
+        CoAPMessagePool_SetClock(
+            ep.pool, [](void *c) { return *static_cast<uint64_t *>(c); }, &now_ms);
         ep.windows = SlidingWindowPool();
         struct Err err;
         LayerStack_Init(&ep, &err);

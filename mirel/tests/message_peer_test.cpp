@@ -38,6 +38,7 @@ TEST(PeerKeys, FitTheLongestAddresses)
         const char *peer, *window;
     } cases[] = {
         {AF_INET, "192.0.2.1", 5683, {}, "192.0.2.1:5683", "192.0.2.1:5683_"},
+        {AF_INET, "10.0.200.9", 0, {0xff}, "10.0.200.9:0", "10.0.200.9:0_ff"},
         {AF_INET,
          "255.255.255.255",
          65535,

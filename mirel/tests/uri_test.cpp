@@ -262,3 +262,32 @@ TEST(Uri, QueryOptionsBackToText)
 }
 
 }  // namespace
+
+// The whole URI text is built in one piece; its path and query are what the
+// path and query texts of the same options are, odd values included.
+TEST(Uri, WholeTextAgreesWithPathAndQuery)
+{
+    struct Case {
+        std::vector<std::string> path, query;
+    } cases[] = {
+        {{"a", "b c", "%", "\xff/x"}, {}},
+        {{""}, {"k=", "=v", "a b=c d", "x"}},
+        {{std::string("nul\0after", 9)}, {std::string("k\0j=v", 5), std::string("k=v\0w", 5)}},
+        {{}, {"only=query&more"}},
+    };
+    for (const Case &c : cases) {
+        Msg m(CoAPMessage(0, 1, 1));
+        struct sockaddr_storage peer = v4("192.0.2.9", 5683);
+        CoAPMessage_SetSockAddr(m.get(), &peer);
+        for (const std::string &p : c.path)
+            CoAPMessage_AddOptionOpaque(m.get(), COAP_OPTION_URI_PATH, p.data(), p.size());
+        for (const std::string &q : c.query)
+            CoAPMessage_AddOptionOpaque(m.get(), COAP_OPTION_URI_QUERY, q.data(), q.size());
+        char *path = CoAPMessage_GetUriPath(m.get());
+        char *query = CoAPMessage_GetUriQuery(m.get());
+        std::string want = "coap://192.0.2.9" + std::string(path ? path : "") + (query ? query : "");
+        Mem_free(path);
+        Mem_free(query);
+        EXPECT_EQ(str(CoAPMessage_GetUri(m.get())), want);
+    }
+}
