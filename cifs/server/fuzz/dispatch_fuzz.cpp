@@ -3,12 +3,16 @@
 // first byte chooses: bit 0 signing, bit 1 a keep-alive, bit 2 the SMB2
 // dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
 // negotiated already), bit 3 the rest sealed under a transform header with
-// the user's key. Anything is answered or drops the connection, never read or
-// written outside its buffers.
+// the user's key. The first user also holds a tree (TreeId 12) on a disk
+// share with a file (FileId 0x4001) and its folder (0x4002) open, and the
+// srvsvc pipe (0x4003) on IPC$, for the file commands. Anything is answered
+// or drops the connection, never read or written outside its buffers.
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
+#include "csdcerpc.h"
 #include "csdispatch.h"
+#include "csfiles.h"
 #include "cmcryptsmb3.h"
 #include "csshares.h"
 #include "cssmb2.h"
@@ -20,6 +24,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -34,6 +39,9 @@ uint32_t gAddress = 0x0501A8C0;
 CSSession *gSession;
 
 const CMWchar kIpc[] = {'I', 'P', 'C', '$', 0};
+const CMWchar kDisk[] = {'D', 'I', 'S', 'K', 0};
+// On the private /var/run: whatever the inputs write goes with the process.
+char gFolder[] = "/var/run/dispatch-fuzz-XXXXXX";
 const uint32_t kDialects[] = {CS_DIALECT_SMB202, CS_DIALECT_SMB21, CS_DIALECT_SMB30, CS_DIALECT_SMB311};
 
 // An SMB2 session in the state the input's first byte asks for, with a
@@ -93,6 +101,48 @@ bool connectPair()
     return true;
 }
 
+CSFile *openName(CSTree *tree, const std::string &path, bool directory)
+{
+    std::vector<CMWchar> wide(path.begin(), path.end());
+    wide.push_back(0);
+    CSName *name = csGetNewName(wide.data(), tree->uid);
+    CSFile *file = name ? csGetNewFile(tree, name, 0x1FF) : nullptr;
+    if (!file)
+        return nullptr;
+    file->isDirectory = directory;
+    file->sid = CS_FREE_ID;
+    file->fd = directory ? -1 : open(path.c_str(), O_RDWR | O_CREAT, 0644);
+    return file;
+}
+
+// The disk share's folder as a client found it: a few names, one file open.
+void openFiles()
+{
+    CSUser *bob = csGetUserByIndex(0);
+    CSTree *tree = bob ? csGetNewTree(bob) : nullptr;
+    if (!tree)
+        return;
+    tree->share = csGetShareByName(kDisk);
+    const std::string root = gFolder;
+    std::system(("rm -rf " + root + "/* && mkdir -p " + root + "/sub").c_str());
+    for (const char *name : {"a.txt", "b.txt", "sub/c.txt"}) {
+        const int fd = open((root + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0 && write(fd, "0123456789abcdef", 16) == 16)
+            close(fd);
+        else if (fd >= 0)
+            close(fd);
+    }
+    openName(tree, root + "/a.txt", false);
+    openName(tree, root, true);
+    // The server service's pipe on the IPC$ tree (TreeId 10, FileId 0x4003).
+    CSTree *ipc = csGetTreeByTid(10);
+    static const CMWchar kPipe[] = {'s', 'r', 'v', 's', 'v', 'c', 0};
+    CSName *name = ipc ? csGetNewName(kPipe, bob->uid) : nullptr;
+    CSFile *pipe = name ? csGetNewFile(ipc, name, 0x1FF) : nullptr;
+    if (pipe && !csDcerpcOpenPipe(kPipe, pipe))
+        csReleaseFile(pipe->fid);
+}
+
 void seed()
 {
     csDispatchSetSocket(&gSlot);
@@ -119,6 +169,7 @@ void seed()
         if (CSTree *t = csGetNewTree(u))
             t->share = csGetShareByName(kIpc);
     }
+    openFiles();
 }
 
 void drain()
@@ -140,7 +191,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     cmSdInit();
     csAuthInit();
     testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt", "Music;/mnt/usb1/music;My music\n");
-    if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 || !connectPair())
+    if (!mkdtemp(gFolder))
+        std::abort();
+    if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 ||
+        !connectPair() || csFnamesInit() != 0 || csDcerpcInit() != 0 ||
+        vxAddShareA("DISK", gFolder, "", -1, "") != 0)
         std::abort();
     seed();
     return 0;
