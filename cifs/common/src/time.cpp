@@ -7,6 +7,8 @@ namespace {
 
 constexpr uint64_t kEpochDelta = 116444736000000000ull;  // 1601 to 1970 in 100 ns units
 constexpr uint32_t kSmbEpoch = 315619200;                // 1980-01-02 00:00 UTC
+// 2107-12-30 00:00 UTC: the seven year bits end with 2107 in any time zone.
+constexpr uint64_t kSmbLast = 4354646400ull;
 
 }  // namespace
 
@@ -55,6 +57,9 @@ void cmCifsTimeToSmbTime(uint32_t msLow, uint32_t msHigh, uint16_t *time, uint16
     uint64_t seconds = ((uint64_t)msHigh << 32 | msLow) / 1000;
     if (seconds < kSmbEpoch)
         seconds = kSmbEpoch;
+    // A file's time may lie anywhere: past the words' last year it is that year.
+    if (seconds > kSmbLast)
+        seconds = kSmbLast;
     SYTimeFragments f;
     syDecomposeTime((time_t)seconds, &f);
     *time = (uint16_t)(f.hour << 11 | f.minutes << 5 | (f.seconds + 1) >> 1);

@@ -128,6 +128,12 @@ TEST(SmbTime, WordsInUtc)
     cmCifsTimeToSmbTime(0, 0, &t, &d);
     EXPECT_EQ(d, 0 << 9 | 1 << 5 | 2) << "never before 2 January 1980";
     EXPECT_EQ(t, 0);
+
+    // Times past the words' last year, as a file system may hold them.
+    for (uint64_t far : {4354819200000ull, 1ull << 50, ~0ull}) {
+        cmCifsTimeToSmbTime((uint32_t)far, (uint32_t)(far >> 32), &t, &d);
+        EXPECT_EQ(d >> 5, 127 << 4 | 12) << far;
+    }
 }
 
 TEST(SmbTime, WordsAreLocalTime)

@@ -38,18 +38,18 @@ bool pipeName(const CSFile *pipe, char *out, uint32_t size)
     const CSName *n = csGetNameByNid(pipe->nid);
     if (!n)
         return false;
+    // The open name is a path on IPC$, separated by '\\' as the client
+    // gave it or by '/' as the server keeps host paths; opens through the old
+    // commands may keep the "PIPE" folder.
+    auto separator = [](CMWchar c) { return c == '\\' || c == '/'; };
     const CMWchar *p = n->path;
-    if (*p == '\\')
+    if (separator(*p))
         ++p;
-    // Opens through the old commands may keep the "\PIPE\" of the path.
-    static const char kPipe[] = "PIPE\\";
+    static const char kPipe[] = "pipe";
     bool prefixed = true;
-    for (uint32_t i = 0; i < 5; ++i)
-        if (p[i] == 0 || (p[i] | 0x20) != (kPipe[i] | 0x20)) {
-            prefixed = false;
-            break;
-        }
-    if (prefixed)
+    for (uint32_t i = 0; prefixed && i < 4; ++i)
+        prefixed = p[i] != 0 && (p[i] | 0x20) == kPipe[i];
+    if (prefixed && separator(p[4]))
         p += 5;
     return narrow(p, out, size);
 }

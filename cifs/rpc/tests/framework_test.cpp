@@ -158,6 +158,23 @@ TEST_F(Framework, StartStopsAtTheFirstFailingInterface)
     gCalls.clear();
 }
 
+// The open name as the server keeps it: '/' for host paths, or with the
+// PIPE folder of the old commands.
+TEST_F(Framework, TheOpenNameBindsWhateverItsSeparators)
+{
+    for (const char *path : {"/srvsvc", "\\PIPE\\srvsvc", "/pipe/srvsvc", "srvsvc"}) {
+        SCOPED_TRACE(path);
+        CSFile *f = server_test::open(client, path);
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(csDcerpcOpenPipe(W("srvsvc").data(), f), 1);
+        EXPECT_EQ(bind(f, {context(0, kSrvsvc, 3)}).ptype, CS_RPC_BIND_ACK);
+        csReleaseFile(f->fid);
+    }
+    CSFile *f = server_test::open(client, "/pipes");
+    ASSERT_EQ(csDcerpcOpenPipe(W("srvsvc").data(), f), 1);
+    EXPECT_EQ(bind(f, {context(0, kSrvsvc, 3)}).ptype, CS_RPC_BIND_NAK);
+}
+
 TEST_F(Framework, PipeInformation)
 {
     SYFileInformation info{};

@@ -5,7 +5,9 @@
 #define CSSERVICES_H
 
 #include "cmtypes.h"
+#include "cscreate.h"
 #include "csfiles.h"
+#include "csshares.h"
 
 #define CS_PRINTER_SLOTS 4
 /* A printer device path: as a share path. */
@@ -28,5 +30,19 @@ VX_API int csDcerpcGetPipeInformation(CSFile *file, SYFileInformation *info);
 /* The job id, or all ones when the job cannot start. */
 VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *document, const CMWchar *owner,
                                 uint32_t flags, const uint8_t *sd, uint32_t sdLength, CSUser *user);
+
+/* Oplocks: the opens waiting on the holder's break are answered.
+ * acknowledgment: the holder's message answered first, or null. */
+VX_API int csBreakComplete(CSFile *holder, uint8_t *acknowledgment, uint32_t flags);
+/* 1 when the open must wait for another client's oplock break, 0 when it
+ * need not, -1 when no break can be sent (no oplock is then granted). */
+VX_API int csBreakCheck(CSCreateParameters *parameters);
+/* A file record goes: its oplock and the opens waiting on it go with it. */
+VX_API void csOplockFileReleased(CSFile *file);
+/* A file record goes: a request parked on it is answered
+ * STATUS_NOTIFY_CLEANUP. */
+VX_API void csNotifyFileReleased(CSFile *file);
+/* Breaks unacknowledged for 35 s let their waiters go; now in ms (0: the clock). */
+VX_API void csOplockExpire(uint64_t now);
 
 #endif

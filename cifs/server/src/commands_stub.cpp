@@ -1,6 +1,5 @@
 // Least versions of what the dispatchers call of their neighbours: the SMB1
-// commands, the SMB2 open, close, notify and oplock commands and SMB2 late
-// answers. Each one's own part replaces it.
+// commands and SMB2 late answers. Each one's own part replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
@@ -28,32 +27,5 @@ __attribute__((weak)) void cs2DispatchPrepareLateResponse(CSLateResponseContext 
     context->remaining = 0;
 }
 __attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, uint32_t) { return 0; }
-
-// SMB2 commands not in this build answer "not implemented".
-#define CS2_DEFINE_COMMAND(name)                                                                             \
-    __attribute__((weak)) uint32_t name(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,       \
-                                        CSUser *, CSTree *, CMBufferWriter *)                                \
-    {                                                                                                        \
-        return 0xC0000002u;                                                                                  \
-    }
-CS2_DEFINE_COMMAND(csSmb2OnCreate)
-CS2_DEFINE_COMMAND(csSmb2OnClose)
-CS2_DEFINE_COMMAND(csSmb2OnChangeNotify)
-CS2_DEFINE_COMMAND(csSmb2OnOplockBreak)
-#undef CS2_DEFINE_COMMAND
-
-// CANCEL is never answered; until requests can wait there is nothing to cancel.
-__attribute__((weak)) uint32_t csSmb2OnCancel(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,
-                                              CSUser *, CSTree *, CMBufferWriter *)
-{
-    return 0xFF000000u;
-}
-
-}  // extern "C"
-
-extern "C" {
-
-__attribute__((weak)) int cs2NotifyInit(void) { return 0; }
-__attribute__((weak)) void cs2NotifyExit(void) {}
 
 }  // extern "C"

@@ -249,6 +249,8 @@ uint32_t csCreateFile(uint32_t isDirectory, CMWchar *path, uint16_t tid, uint16_
         return 0;
     }
 
+    SYFileInformation before;
+    bool existed = syGetFileInformationByName(path, &before) == 0;
     int created = syCreateFile(path, 0, 0, 0);
     if (created < 0)
         return releaseWithLastError(file);
@@ -257,9 +259,10 @@ uint32_t csCreateFile(uint32_t isDirectory, CMWchar *path, uint16_t tid, uint16_
     if (fd >= 0)
         file->fd = fd;
     if (fd < 0 || markArchive(path, fd) != 0) {
-        // A create that fails leaves no file behind.
+        // A create that fails leaves no file behind, and takes none that was there.
         uint32_t status = releaseWithLastError(file);
-        syDeleteFile(path);
+        if (!existed)
+            syDeleteFile(path);
         return status;
     }
     csNotifyImmediatelly(path, kNotifyAdded, kFilterFileName);

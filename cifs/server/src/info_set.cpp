@@ -30,6 +30,14 @@ uint32_t le32(const uint8_t *p)
 }
 CMUint64 le64(const uint8_t *p) { return CMUint64{le32(p), le32(p + 4)}; }
 
+// A folder marked read-only would refuse its own files (clients set the bit
+// on folders they customise): the bit is kept for files only.
+uint32_t mergedAttributes(uint32_t old, uint32_t requested)
+{
+    uint32_t merged = csChangeFileAttributes(old, requested);
+    return (merged & SY_ATTR_DIRECTORY) ? merged & ~uint32_t(SY_ATTR_READONLY) : merged;
+}
+
 CMUint64 msOfSmbTime(uint16_t time, uint16_t date)
 {
     CMUint64 ms;
@@ -89,7 +97,7 @@ uint32_t setStandard(CSFile *file, const CSSetRequest *r, SYFileInformation &inf
     if (allocation)
         info.allocationSize = CMUint64{allocation, 0};
     if (attributes)
-        info.attributes = csChangeFileAttributes(info.attributes, attributes);
+        info.attributes = mergedAttributes(info.attributes, attributes);
     return 0;
 }
 
@@ -113,7 +121,7 @@ void setBasic(const CSSetRequest *r, SYFileInformation &info, CSName *name)
     }
     uint32_t attributes = le32(r->data + 32);
     if (attributes)
-        info.attributes = csChangeFileAttributes(info.attributes, attributes);
+        info.attributes = mergedAttributes(info.attributes, attributes);
 }
 
 uint32_t setDisposition(CSFile *file, const CSSetRequest *r, const SYFileInformation &info, CSName *name)

@@ -61,6 +61,11 @@ extern "C" int csDcerpcOpenPipe(const CMWchar *name, CSFile *file)
     file->pipe = 1;
     return 1;
 }
+extern "C" uint32_t syGetPrinterHandle(const CMWchar *, const CMWchar *, int16_t)
+{
+    files_test::gNeighbours.calls.push_back("printer");
+    return 0;
+}
 extern "C" uint32_t syStartPrintJob(uint32_t printer, const CMWchar *document, const CMWchar *, uint32_t,
                                     const uint8_t *, uint32_t sdLength, CSUser *)
 {

@@ -84,6 +84,17 @@ TEST_F(InfoSetTest, BasicTimesAndAttributes)
     ASSERT_EQ(set("f", 0x101, readOnly), 0u);
     ASSERT_EQ(::stat(root.file("f").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0222, 0u);
+    // A folder keeps taking files.
+    std::filesystem::create_directory(root.file("d"));
+    ASSERT_EQ(set("d", 1004, readOnly), 0u);
+    ASSERT_EQ(::stat(root.file("d").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0200, 0u);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    std::vector<uint8_t> standard(22, 0);
+    standard[20] = 0x01;
+    ASSERT_EQ(set("d", 1, standard), 0u);
+    ASSERT_EQ(::stat(root.file("d").c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0200, 0u);
 }
 
 TEST_F(InfoSetTest, TimesOfAnOpenNameArePinned)

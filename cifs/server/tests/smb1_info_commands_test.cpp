@@ -82,6 +82,21 @@ TEST_F(Smb1InfoTest, SetInformationAttributesAndTime)
     EXPECT_EQ(serve(csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {"f"}}), 0xC0000005u);
 }
 
+TEST_F(Smb1InfoTest, NamesEndingAboveTheShareAreRefused)
+{
+    std::filesystem::create_directory(root.file("d"));
+    struct stat before, after;
+    ASSERT_EQ(::stat((root.path() + "/..").c_str(), &before), 0);
+    for (const char *name : {"d\\..\\..", "..", "d\\..\\..\\"}) {
+        EXPECT_NE(serve(csComSetInformation, {{0x00, 0, 0, 0, 0, 0, 0, 0}, {name}}), 0u) << name;
+        EXPECT_NE(serve(csComQueryInformation, {{}, {name}}), 0u) << name;
+        EXPECT_NE(serve(csComDeleteDirectory, {{}, {name}}), 0u) << name;
+    }
+    ASSERT_EQ(::stat((root.path() + "/..").c_str(), &after), 0);
+    EXPECT_EQ(before.st_mode, after.st_mode);
+    EXPECT_EQ(serve(csComCheckDirectory, {{}, {"d\\.."}}), 0u) << "the share root itself";
+}
+
 TEST_F(Smb1InfoTest, SetInformation2Times)
 {
     write("f");

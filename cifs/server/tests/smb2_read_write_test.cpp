@@ -1,7 +1,7 @@
 // SMB2 READ, WRITE, FLUSH and LOCK through the dispatcher: plain requests
 // by direct transfer, signed and sealed ones through the buffer, and the
 // bounds of each request and answer.
-#include "smb2_open_fixture.h"
+#include "smb2_file_fixture.h"
 
 using namespace smb2_test;
 
@@ -42,7 +42,7 @@ Bytes pattern(size_t n)
     return b;
 }
 
-class ReadWriteTest : public Smb2OpenTest {
+class ReadWriteTest : public Smb2FileTest {
 protected:
     // The READ answer's data, or empty with the status in status.
     Bytes dataOf(const Bytes &a, uint32_t &status)
