@@ -221,6 +221,42 @@ TEST_F(ReadWriteTest, WriteDataMustLieInsideTheMessage)
     EXPECT_EQ(readFile("w.bin"), expected);
 }
 
+TEST_F(ReadWriteTest, HandlesWithoutTheAccessAndOffsetsPastTheLargestAreRefused)
+{
+    writeFile("r.bin", pattern(10));
+    const uint16_t readOnly = open("r.bin", false, O_RDONLY);
+    const uint16_t writeOnly = open("r.bin", false, O_WRONLY);
+    const uint16_t both = open("r.bin");
+    ASSERT_NE(readOnly, 0);
+    ASSERT_NE(writeOnly, 0);
+    const Bytes data = {'x', 'y'};
+    const uint64_t last = uint64_t(INT64_MAX);
+    struct Case {
+        const char *name;
+        Element e;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        // Plain: the payload would have gone straight to the descriptor.
+        {"write, read-only handle", request(kWrite, writeBody(readOnly, data, 0), 0), 0xC0000022u},
+        {"zero write, read-only handle", request(kWrite, writeBody(readOnly, {}, 0), 2), 0xC0000022u},
+        {"read, write-only handle", request(kRead, readBody(writeOnly, 5, 0), 4), 0xC0000022u},
+        {"read past 2^63", request(kRead, readBody(both, 2, last), 6), 0xC000000Du},
+        {"write past 2^63", request(kWrite, writeBody(both, data, last), 8), 0xC000000Du},
+        {"read up to 2^63", request(kRead, readBody(both, 1, last - 1), 10), 0xC0000011u},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes a = exchange(compound({c.e}));
+        ASSERT_GE(a.size(), 64u);
+        EXPECT_EQ(answerAt(a, 0).status, c.status);
+        Bytes echo = exchange(compound({request(13, {4, 0, 0, 0}, c.e.mid + 1)}));
+        ASSERT_GE(echo.size(), 64u);
+        EXPECT_EQ(answerAt(echo, 0).status, 0u);
+    }
+    EXPECT_EQ(readFile("r.bin"), pattern(10));
+}
+
 TEST_F(ReadWriteTest, UnknownHandlesAndFolders)
 {
     writeFile("f.bin", pattern(5));

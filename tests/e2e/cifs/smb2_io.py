@@ -90,6 +90,13 @@ def limits():
     got = struct.unpack_from('<I', m, 64 + 4)[0] if m and status(m) == 0 else -1
     check('READ across the end: the bytes up to it', got == 10, str(got))
 
+    # Offsets whose bytes would lie past 2^63 - 1.
+    last = (1 << 63) - 1
+    for what, command, body in (('READ', READ, read_body(fid, 10, last - 5)),
+                                ('WRITE', WRITE, write_body(fid, b'abc', last - 1))):
+        m = c.call(command, body)
+        check(f'{what} past the largest offset: 0xC000000D', status(m) == 0xC000000D, hex(status(m) or 0))
+
     m = c.call(WRITE, write_body(fid, b'', 100))
     check('zero WRITE: accepted', status(m) == 0, hex(status(m) or 0))
     check('zero WRITE sets the length', os.path.getsize(os.path.join(share_dir, 'limits.bin')) == 100)
