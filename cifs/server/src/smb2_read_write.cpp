@@ -24,6 +24,7 @@ constexpr uint32_t kEndOfFile = 0xC0000011u;
 constexpr uint32_t kNotSupported = 0xC00000BBu;
 constexpr uint32_t kInvalidPipeState = 0xC00000ADu;
 constexpr uint32_t kAccessDenied = 0xC0000022u;
+constexpr uint32_t kInvalidDeviceRequest = 0xC0000010u;
 constexpr uint32_t kMaxRead = 0x10050;
 constexpr uint32_t kReadFixed = 16;   // the READ answer before its data
 constexpr uint32_t kWriteFixed = 48;  // the WRITE request's body before its data
@@ -134,7 +135,9 @@ uint32_t csSmb2OnRead(CMSmb2Header *, CMSmb2Header *, CMBufferReader *reader, CS
         cmBufferWriterSkip(writer, count);
         return 0;
     }
-    if (file->fd < 0 || file->isPrintJob || file->isDirectory || outside(offset, length))
+    if (file->isDirectory)
+        return kInvalidDeviceRequest;
+    if (file->fd < 0 || file->isPrintJob || outside(offset, length))
         return kInvalidParameter;
     if (!opened(file, O_RDONLY))
         return kAccessDenied;
@@ -190,7 +193,9 @@ uint32_t csSmb2OnWrite(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *re
     } else if (file->isPrintJob) {
         // Print jobs are written by the spooler's side of the server.
         return kNotSupported;
-    } else if (file->fd < 0 || file->isDirectory || outside(offset, length)) {
+    } else if (file->isDirectory) {
+        return kInvalidDeviceRequest;
+    } else if (file->fd < 0 || outside(offset, length)) {
         return kInvalidParameter;
     } else if (!opened(file, O_WRONLY)) {
         return kAccessDenied;

@@ -277,8 +277,8 @@ TEST_F(ReadWriteTest, UnknownHandlesAndFolders)
         {"write", request(kWrite, writeBody(0x4123, {1}, 0), 1), 0xC0000008u},
         {"flush", request(kFlush, flush, 2), 0xC0000008u},
         {"lock", request(kLock, lock, 3), 0xC0000008u},
-        {"read a folder", request(kRead, readBody(dir, 5, 0), 4), 0xC000000Du},
-        {"write a folder", request(kWrite, writeBody(dir, {1}, 0), 5), 0xC000000Du},
+        {"read a folder", request(kRead, readBody(dir, 5, 0), 4), 0xC0000010u},
+        {"write a folder", request(kWrite, writeBody(dir, {1}, 0), 5), 0xC0000010u},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
