@@ -1,18 +1,19 @@
 // Whole messages through the dispatchers on a fake connection (a socket
-// pair) whose session holds a user and a tree, with fixed keys. The input's
+// pair) whose session holds a user with a tree on a disk share (one file
+// open in it) and a guest on "IPC$", with fixed keys. The input's
 // first byte chooses: bit 0 signing, bit 1 a keep-alive, bit 2 the SMB2
 // dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
 // negotiated already), bit 3 the rest sealed under a transform header with
-// the user's key. The first user also holds a tree (TreeId 12) on a disk
-// share with a file (FileId 0x4001) and its folder (0x4002) open, and the
-// srvsvc pipe (0x4003) on IPC$, for the file commands. Anything is answered
-// or drops the connection, never read or written outside its buffers.
+// the user's key. For the file commands the user's disk tree (TreeId 10)
+// also has its folder open (FileId 0x4002) beside the file (0x4001), and a
+// second tree on "IPC$" (TreeId 11) the srvsvc pipe (0x4003). Anything is
+// answered or drops the connection, never read or written outside its
+// buffers.
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
 #include "csdcerpc.h"
 #include "csdispatch.h"
-#include "csfiles.h"
 #include "cmcryptsmb3.h"
 #include "csshares.h"
 #include "cssmb2.h"
@@ -20,11 +21,16 @@
 #include "cmstring.h"
 #include "nssocket.h"
 #include "syfiles.h"
+#include "csfiles.h"
+#include "csshares.h"
 #include "udhooks.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -39,9 +45,6 @@ uint32_t gAddress = 0x0501A8C0;
 CSSession *gSession;
 
 const CMWchar kIpc[] = {'I', 'P', 'C', '$', 0};
-const CMWchar kDisk[] = {'D', 'I', 'S', 'K', 0};
-// On the private /var/run: whatever the inputs write goes with the process.
-char gFolder[] = "/var/run/dispatch-fuzz-XXXXXX";
 const uint32_t kDialects[] = {CS_DIALECT_SMB202, CS_DIALECT_SMB21, CS_DIALECT_SMB30, CS_DIALECT_SMB311};
 
 // An SMB2 session in the state the input's first byte asks for, with a
@@ -95,50 +98,66 @@ bool connectPair()
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
     fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    // A large direct read must not wait for a peer that drains only after it.
+    timeval timeout{0, 100000};
+    setsockopt(fds[0], SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     gSlot.sySocket = fds[0];
     gSlot.isNetBios = 1;
     gPeer = fds[1];
     return true;
 }
 
-CSFile *openName(CSTree *tree, const std::string &path, bool directory)
+// The disk share of bob's tree, emptied at every seed: one file in it, open
+// as the first file record, so the file commands reach real data.
+constexpr char kShareDir[] = "/var/run/fuzzshare";
+
+CSShare *shareNamed(const char *name)
 {
-    std::vector<CMWchar> wide(path.begin(), path.end());
-    wide.push_back(0);
-    CSName *name = csGetNewName(wide.data(), tree->uid);
-    CSFile *file = name ? csGetNewFile(tree, name, 0x1FF) : nullptr;
-    if (!file)
-        return nullptr;
-    file->isDirectory = directory;
-    file->sid = CS_FREE_ID;
-    file->fd = directory ? -1 : open(path.c_str(), O_RDWR | O_CREAT, 0644);
-    return file;
+    CMWchar wide[16];
+    cmAnsiToUnicode(wide, name);
+    return csGetShareByName(wide);
 }
 
-// The disk share's folder as a client found it: a few names, one file open.
-void openFiles()
+void openSeedFile(CSTree *tree)
 {
-    CSUser *bob = csGetUserByIndex(0);
-    CSTree *tree = bob ? csGetNewTree(bob) : nullptr;
-    if (!tree)
-        return;
-    tree->share = csGetShareByName(kDisk);
-    const std::string root = gFolder;
-    std::system(("rm -rf " + root + "/* && mkdir -p " + root + "/sub").c_str());
-    for (const char *name : {"a.txt", "b.txt", "sub/c.txt"}) {
-        const int fd = open((root + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0 && write(fd, "0123456789abcdef", 16) == 16)
-            close(fd);
-        else if (fd >= 0)
-            close(fd);
+    std::filesystem::remove_all(kShareDir);
+    std::filesystem::create_directories(kShareDir);
+    const std::string path = std::string(kShareDir) + "/x.txt";
+    if (FILE *f = std::fopen(path.c_str(), "w")) {
+        std::fputs("0123456789abcdef", f);
+        std::fclose(f);
     }
-    openName(tree, root + "/a.txt", false);
-    openName(tree, root, true);
-    // The server service's pipe on the IPC$ tree (TreeId 10, FileId 0x4003).
-    CSTree *ipc = csGetTreeByTid(10);
+    CMWchar wide[64];
+    cmAnsiToUnicode(wide, path.c_str());
+    CSName *name = csGetNewName(wide, tree->uid);
+    if (CSFile *file = name ? csGetNewFile(tree, name, 0x42) : nullptr) {
+        file->fd = open(path.c_str(), O_RDWR);
+        file->pid = 0x0101;
+    }
+}
+
+// A folder and a pipe open for the listing and pipe commands, and a few
+// names to list.
+void openFolderAndPipe(CSUser *bob, CSTree *disk)
+{
+    std::filesystem::create_directories(std::string(kShareDir) + "/sub");
+    for (const char *name : {"b.txt", "sub/c.txt"})
+        if (FILE *f = std::fopen((std::string(kShareDir) + "/" + name).c_str(), "w"))
+            std::fclose(f);
+    CMWchar wide[64];
+    cmAnsiToUnicode(wide, kShareDir);
+    CSName *name = csGetNewName(wide, bob->uid);
+    if (CSFile *folder = name ? csGetNewFile(disk, name, 0x40) : nullptr) {
+        folder->isDirectory = 1;
+        folder->sid = CS_FREE_ID;
+    }
+    CSTree *ipc = csGetNewTree(bob);
+    if (!ipc)
+        return;
+    ipc->share = csGetShareByName(kIpc);
     static const CMWchar kPipe[] = {'s', 'r', 'v', 's', 'v', 'c', 0};
-    CSName *name = ipc ? csGetNewName(kPipe, bob->uid) : nullptr;
-    CSFile *pipe = name ? csGetNewFile(ipc, name, 0x1FF) : nullptr;
+    name = csGetNewName(kPipe, bob->uid);
+    CSFile *pipe = name ? csGetNewFile(ipc, name, 0x42) : nullptr;
     if (pipe && !csDcerpcOpenPipe(kPipe, pipe))
         csReleaseFile(pipe->fid);
 }
@@ -152,6 +171,7 @@ void seed()
     if (!gSession)
         return;
     gSession->dialect = CS_DIALECT_SMB1;
+    gSession->capabilities = 0xE07C;
     std::memset(gSession->signingKey, 0x5A, sizeof gSession->signingKey);
     const char *names[] = {"bob", "guest"};
     for (int i = 0; i < 2; ++i) {
@@ -166,10 +186,14 @@ void seed()
         std::memset(u->smb3SigningKey, 0x44, sizeof u->smb3SigningKey);
         std::memset(u->decryptionKey, 0x55, sizeof u->decryptionKey);
         std::memset(u->encryptionKey, 0x66, sizeof u->encryptionKey);
-        if (CSTree *t = csGetNewTree(u))
-            t->share = csGetShareByName(kIpc);
+        if (CSTree *t = csGetNewTree(u)) {
+            t->share = i == 0 ? shareNamed("Fuzz") : csGetShareByName(kIpc);
+            if (i == 0 && t->share) {
+                openSeedFile(t);
+                openFolderAndPipe(u, t);
+            }
+        }
     }
-    openFiles();
 }
 
 void drain()
@@ -190,12 +214,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     syInit();
     cmSdInit();
     csAuthInit();
-    testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt", "Music;/mnt/usb1/music;My music\n");
-    if (!mkdtemp(gFolder))
-        std::abort();
+    testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt",
+                       "Music;/mnt/usb1/music;My music\nFuzz;/var/run/fuzzshare;Fuzzed\n");
+    std::filesystem::create_directories(kShareDir);
     if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 ||
-        !connectPair() || csFnamesInit() != 0 || csDcerpcInit() != 0 ||
-        vxAddShareA("DISK", gFolder, "", -1, "") != 0)
+        !connectPair() || csFnamesInit() != 0 || csDcerpcInit() != 0)
         std::abort();
     seed();
     return 0;

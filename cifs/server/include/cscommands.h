@@ -4,6 +4,7 @@
 #define CSCOMMANDS_H
 
 #include "cmtypes.h"
+#include "csdb.h"
 
 /* params: the command block from its WordCount byte; response: the
  * response's SMB header; position: where the block goes, advanced past it. */
@@ -46,6 +47,10 @@ VX_API uint32_t csComNtCreateAndX(const uint8_t *params, uint8_t *response, uint
 VX_API uint32_t csComNtCancel(const uint8_t *params, uint8_t *response, uint8_t **position);
 VX_API uint32_t csComOpenPrintFile(const uint8_t *params, uint8_t *response, uint8_t **position);
 VX_API uint32_t csComClosePrintFile(const uint8_t *params, uint8_t *response, uint8_t **position);
+
+/* Ends a tree: the host hears of a share's disconnect (not the IPC
+ * share's), then the tree and its files and searches go. Null: nothing. */
+VX_API void csDoTreeDisconnect(CSTree *tree);
 
 /* The table: code, handler, flags (csdispatch.h CS_CMD_*). */
 #define CS_COMMANDS(X)                                                                                       \

@@ -62,6 +62,8 @@ typedef struct CSFile {
     uint32_t pipeContexts[CS_PIPE_CONTEXTS];
     uint16_t maxResponseFragment;
     void *callState;
+    /* Where the descriptor stands after the last SMB1 read or write. */
+    uint64_t position;
     /* Set by a carrier that reads with a bound of its own (the SMB2 pipe
      * transceive): a fragment is at most this long; 0 none. */
     uint32_t pipeOutputLimit;

@@ -40,6 +40,19 @@ typedef struct CSTransaction {
 /* The handlers of TRANSACTION names beginning "\PIPE\LANMAN" and "\PIPE\". */
 VX_API uint32_t csRapApiEntry(CSTransaction *transaction);
 VX_API uint32_t csNamedPipeEntry(CSTransaction *transaction);
+/* The browse mailslot's TRANSACTION. */
+VX_API uint32_t csMailslotBrowse(CSTransaction *transaction);
+
+/* NT_TRANSACT subcommands: the request's parts as for TRANSACTION; the
+ * answer's parameters go at parametersOut (set by the command, no byte
+ * count to write), the data where the handler puts dataOut. */
+VX_API uint32_t csNtTransactionCreate(CSTransaction *transaction);
+VX_API uint32_t csNtTransactionSetSecurityDescriptor(CSTransaction *transaction);
+VX_API uint32_t csNtTransactionNotifyChange(CSTransaction *transaction);
+VX_API uint32_t csNtTransactionQuerySecurityDescriptor(CSTransaction *transaction);
+/* The descriptor answered and accepted when the host keeps none: owner
+ * only for information 1, else an everyone-full-access DACL. */
+VX_API const uint8_t *csGetEmptySd(uint32_t information, uint32_t *length);
 
 /* Deferred pipe transaction: prepare reserves the response words after the
  * header; send (length: byte count, pad and data) writes them and sends. */

@@ -29,5 +29,8 @@ VX_API uint32_t csTrans2SetFileInformation(CSTrans2Request *request);
 VX_API uint32_t csTrans2SetPathInformation(CSTrans2Request *request);
 VX_API uint32_t csTrans2FindFirst(CSTrans2Request *request);
 VX_API uint32_t csTrans2FindNext(CSTrans2Request *request);
+/* The opens' subcommands. */
+VX_API uint32_t csTrans2Open(CSTrans2Request *request);
+VX_API uint32_t csTrans2CreateDirectory(CSTrans2Request *request);
 
 #endif

@@ -29,3 +29,23 @@ __attribute__((weak)) void cs2DispatchPrepareLateResponse(CSLateResponseContext 
 __attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, uint32_t) { return 0; }
 
 }  // extern "C"
+
+// Least versions of what the SMB1 file commands call of the oplocks and of
+// the transactions' other handlers; their own parts replace them.
+#include "csservices.h"
+#include "cstrans.h"
+
+extern "C" {
+
+// No open waits on a break until the oplocks are linked in; without them no
+// break could reach a holder, so no oplock is granted (-1).
+__attribute__((weak)) int csBreakComplete(CSFile *, uint8_t *, uint32_t) { return 1; }
+__attribute__((weak)) int csBreakCheck(CSCreateParameters *) { return -1; }
+
+#define CS_TRANSACTION_STUB(name)                                                                            \
+    __attribute__((weak)) uint32_t name(CSTransaction *) { return csErrorReturn(0xC00000BBu, 0xFFFF0002u); }
+CS_TRANSACTION_STUB(csMailslotBrowse)
+CS_TRANSACTION_STUB(csNtTransactionNotifyChange)
+#undef CS_TRANSACTION_STUB
+
+}  // extern "C"

@@ -130,7 +130,9 @@ uint32_t csOpenFile(CMWchar *path, uint16_t tid, uint16_t mode, uint16_t *grante
         readOnly = (info.attributes & SY_ATTR_READONLY) != 0;
     }
 
-    const CSFile *other = name->first;
+    // Every open of a pipe is an instance of its own: no sharing between them.
+    const CSShare *openedOn = static_cast<const CSShare *>(tree->share);
+    const CSFile *other = openedOn && openedOn->isIpc ? nullptr : name->first;
     unsigned code = mode & CS_MODE_ACCESS_MASK;
     unsigned grant;
     if (code == CS_MODE_NO_DATA && (!(mode & CS_MODE_DELETE) || !other)) {

@@ -103,8 +103,16 @@ int csDispatchDtToSocket(NSRecvContext *)
     if (gFrame.dtFd == -1)
         return 1;
     NSSocket *slot = static_cast<NSSocket *>(gFrame.socket);
-    uint32_t count = gFrame.dtCount;
-    return syDtToSocket(nsGetSySocket(slot), gFrame.dtFd, &count) == 0 ? 1 : 0;
+    // The answer announced every byte: a short send is continued until all
+    // are out, or the connection fails.
+    uint32_t left = gFrame.dtCount;
+    while (left > 0) {
+        uint32_t count = left;
+        if (syDtToSocket(nsGetSySocket(slot), gFrame.dtFd, &count) != 0 || count == 0 || count > left)
+            return 0;
+        left -= count;
+    }
+    return 1;
 }
 
 int csDispatchDtFromSocket(NSRecvContext *reader, uint32_t expected)
@@ -136,7 +144,11 @@ int csDispatchDtDiscard(void)
     uint32_t want = reader->remaining;
     if (want == 0)
         return 1;
-    return cs::readMessage(reader, gFrame.savedPosition, want) ? 1 : 0;
+    if (!cs::readMessage(reader, gFrame.savedPosition, want))
+        return 0;
+    // The whole message is in the buffer now: offsets may reach all of it.
+    gFrame.requestLength = uint32_t(gFrame.savedPosition - gFrame.requestBuffer) + want;
+    return 1;
 }
 
 }  // extern "C"

@@ -25,6 +25,9 @@ struct Frame {
     uint32_t writeCount;
     // The monotonic time (ms) by which the current message must be in.
     uint64_t deadlineMs;
+    // Bytes of the current message in the request buffer (from the SMB
+    // header): offsets and counts read off the wire must stay below it.
+    uint32_t requestLength;
 };
 
 extern Frame gFrame;

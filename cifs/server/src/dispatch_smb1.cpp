@@ -185,18 +185,16 @@ Outcome classify(uint32_t status, uint8_t *response)
     return Outcome::Continue;
 }
 
-// Bytes past the first read that direct-transfer-in takes into the buffer:
-// the rest of the parameter words, ByteCount and the pad before the data.
-uint32_t dtParameterBytes(const uint8_t *request)
+// The pad byte before a direct write's data, once the parameter words are
+// in: WriteAndX's DataOffset (word 11) says whether there is one; the other
+// commands always have one.
+uint32_t dtPadBytes(const uint8_t *request)
 {
-    uint32_t words = request[kHeader];
-    uint32_t bytes = words * 2 + 1;
-    const uint8_t command = request[4];
-    // WriteAndX's DataOffset (word 11) says whether a pad byte precedes the data.
+    const uint32_t words = request[kHeader];
     const uint32_t dataOffsetLow = kHeader + 1 + 22;
-    if (command != 0x2F)
-        return bytes + 1;
-    return bytes + ((words >= 12 && (request[dataOffsetLow] & 1)) ? 0 : 1);
+    if (request[4] != 0x2F)
+        return 1;
+    return (words >= 12 && (request[dataOffsetLow] & 1)) ? 0 : 1;
 }
 
 }  // namespace
@@ -241,6 +239,7 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
     if (!request)
         return -1;
     gFrame.requestBuffer = request;
+    gFrame.requestLength = 0;
     NSRecvContext reader{};
     int started = nsStartRecvIntoBuffer(socket, &reader);
     if (started <= 0)
@@ -276,11 +275,17 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
     const bool unchained = !(firstRow.flags & CS_CMD_ANDX) || request[kHeader + 1] == kNoCommand;
     uint32_t received = length;
     if (unchained && (firstRow.flags & CS_CMD_DT_IN) && !signing) {
-        uint32_t more = dtParameterBytes(request);
-        if (uint64_t(kFirstRead) + more <= length && kFirstRead + more <= NS_SESSION_PAYLOAD_MAX) {
+        // The rest of the parameter words and ByteCount first: whether a pad
+        // byte follows is known only from the words themselves.
+        const uint32_t more = request[kHeader] * 2u + 1;
+        if (uint64_t(kFirstRead) + more + 1 <= length && kFirstRead + more + 1 <= NS_SESSION_PAYLOAD_MAX) {
             if (!cs::readMessage(&reader, request + kFirstRead, more))
                 return -1;
             received = kFirstRead + more;
+            const uint32_t pad = dtPadBytes(request);
+            if (pad && !cs::readMessage(&reader, request + received, pad))
+                return -1;
+            received += pad;
             gFrame.dtIn = 1;
             csDispatchDtSaveParameters(request + received, &reader);
         }
@@ -291,6 +296,7 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
         if (!cs::readMessage(&reader, request + kFirstRead, length - kFirstRead))
             return -1;
     }
+    gFrame.requestLength = gFrame.dtIn ? received : length;
     if (unchained && (firstRow.flags & CS_CMD_DT_OUT) && !signing) {
         syDtStartPacket(fd);
         gFrame.dtOut = 1;
@@ -323,8 +329,10 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
             }
             // One signature covers the whole message: checked once, which
             // also keeps the sequence numbers in step.
+            // A logon still under way has no name to act as yet; its
+            // commands reach no file (no tree without a finished logon).
             if (hop == 0 && (!csCheckMessageSignatureSMB(session, user, request, length) ||
-                             (user && !cs::setIdentity(user)))) {
+                             (user && user->authenticated && !cs::setIdentity(user)))) {
                 status = csErrorReturn(0xC0000022u, 0x00FF07D4u);
                 failed = true;
                 break;

@@ -1,5 +1,7 @@
 // The SMB1 dispatcher on a socket pair, with test handlers standing in for
 // the commands: framing, error modes, AndX bounds, late answers.
+#include "smb1_wire.h"
+
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csauth.h"
@@ -96,41 +98,9 @@ uint32_t csComFlush(const uint8_t *, uint8_t *, uint8_t **)
 
 namespace {
 
-class DispatchTest : public testenv::HookTest {
+// The SMB1 wire fixture with the dispatcher's own message builder.
+class DispatchTest : public smb1test::Smb1Test {
 protected:
-    void SetUp() override
-    {
-        if (!testenv::enterPrivateNet())
-            GTEST_SKIP() << "needs a network namespace";
-        testenv::HookTest::SetUp();
-        if (IsSkipped())
-            return;
-        ASSERT_EQ(syInit(), 1);
-        ASSERT_EQ(cmSdInit(), 0);
-        ASSERT_EQ(csAuthInit(), 1);
-        ASSERT_EQ(csInitDatabase(nullptr, nullptr), 0);
-        ASSERT_EQ(nsInit(0, 4), 0);
-        started = true;
-        ASSERT_EQ(csDispatchInit(), 0);
-        int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        slot.sySocket = fds[0];
-        slot.isNetBios = 1;
-        peer = fds[1];
-    }
-    void TearDown() override
-    {
-        if (slot.sySocket >= 0)
-            close(slot.sySocket);
-        if (peer >= 0)
-            close(peer);
-        csDispatchExit();
-        if (started)
-            nsExit(0, 4);
-        csCloseDatabase();
-        testenv::HookTest::TearDown();
-    }
-
     // A session message holding an SMB1 header for command, then body.
     static std::vector<uint8_t> smb(uint8_t command, uint8_t flags, uint16_t flags2,
                                     std::vector<uint8_t> body = {0, 0, 0})
@@ -144,40 +114,9 @@ protected:
         m.insert(m.end(), body.begin(), body.end());
         return m;
     }
-    void send(const std::vector<uint8_t> &message, uint32_t claimed = 0)
-    {
-        uint32_t n = claimed ? claimed : uint32_t(message.size());
-        uint8_t h[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-        ASSERT_EQ(write(peer, h, 4), 4);
-        if (!message.empty())
-            ASSERT_EQ(write(peer, message.data(), message.size()), ssize_t(message.size()));
-    }
+    void send(const std::vector<uint8_t> &message, uint32_t claimed = 0) { sendFrame(message, claimed); }
     // The answer's SMB message, or empty when none came within 200 ms.
-    std::vector<uint8_t> answer()
-    {
-        pollfd p{peer, POLLIN, 0};
-        if (poll(&p, 1, 200) <= 0)
-            return {};
-        uint8_t h[4];
-        if (read(peer, h, 4) != 4)
-            return {};
-        uint32_t n = (h[1] << 16) | (h[2] << 8) | h[3];
-        std::vector<uint8_t> m(n);
-        uint32_t got = 0;
-        while (got < n) {
-            ssize_t r = read(peer, m.data() + got, n - got);
-            if (r <= 0)
-                return {};
-            got += uint32_t(r);
-        }
-        return m;
-    }
-    int serve() { return csDispatchRequest(&slot, &address); }
-
-    NSSocket slot{};
-    int peer = -1;
-    uint32_t address = 0x0100007F;
-    bool started = false;
+    std::vector<uint8_t> answer() { return read().m; }
 };
 
 TEST_F(DispatchTest, StatusInTheClientsModeWithFlags)

@@ -38,6 +38,12 @@ extern "C" uint32_t csComLogoffAndX(const uint8_t *, uint8_t *, uint8_t **positi
     return 0;
 }
 
+// The host's transport priorities: both on unless a test turns them off.
+namespace {
+int gTransportPriority = 1;
+}  // namespace
+extern "C" int udGetTransportPriority(uint32_t) { return gTransportPriority; }
+
 namespace {
 
 class ServerLoopTest : public testenv::HookTest {
@@ -116,6 +122,18 @@ TEST_F(ServerLoopTest, AStartWithoutTheNetBiosDaemonFailsAndCleansUp)
     a.sin_port = htons(CS_CONTROL_PORT);
     EXPECT_EQ(bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     close(s);
+}
+
+TEST_F(ServerLoopTest, AStartWithBothTransportsOffFailsAndCleansUp)
+{
+    fakend::Daemon daemon;
+    ASSERT_TRUE(daemon.start());
+    gTransportPriority = 0;
+    const int result = csStart();
+    gTransportPriority = 1;
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(csGetServerContext(), nullptr);
+    EXPECT_NE(access(UD_SERVER_PID_FILE, F_OK), 0);
 }
 
 class RunningServerTest : public ServerLoopTest {

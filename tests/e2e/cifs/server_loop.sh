@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# vxcs in a namespace of its own, the NetBIOS daemon played by the scripted
-# one: its instance ID, pid file and listeners; crafted SMB1 over 445 and
+# vxcs in a namespace of its own with the NetBIOS daemon vxnd beside it: its
+# instance ID, pid file and listeners; crafted SMB1 over 445 and
 # 139; a crowd past the 50 client slots; a trickling client; smbclient
 # refused cleanly; hostile clients under the sanitizers; a restart by control code 2 and by SIGHUP; SIGTERM; 445 taken.
 set -euo pipefail
-vxcs=$1 faked=$2 ctl=$3 clients=$4
+vxcs=$1 vxnd=$2 ctl=$3 clients=$4
 . "$(dirname "$0")/../../harness/lib.sh"
 require_scenario_ns
 
@@ -20,9 +20,10 @@ for id in 12345678901 1234567890123; do
 done
 log "11- and 13-character IDs refused: ok"
 
-coproc FAKED { "$faked"; }
-on_exit kill "$FAKED_PID"
-read -r -t 5 ready <&"${FAKED[0]}" || fail "the fake daemon did not start"
+ns_add_host peer 192.168.61.2/24 192.168.61.1/24
+"$vxnd" -i 123456789012 > "$work/vxnd.log" 2>&1 &
+on_exit quiet_kill "$!"
+wait_line "$work/vxnd.log" "VXND: server is ready"
 
 # ---- 445 taken: start-up fails, no pid file --------------------------------
 /usr/bin/python3 -c 'import socket,time; s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); s.bind(("0.0.0.0", 445)); s.listen(); print("held", flush=True); time.sleep(30)' > "$work/holder.log" &

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# smbclient (NT1) works with files on vxcs, as a user of a share does, with
+# vxnd beside it: mkdir, put and get of 1 B, 64 KiB and 100 MiB compared by
+# md5 (plain with direct transfer, and signed without it), over 445 and 139;
+# ls, allinfo, rename, setmode, du, volume, del, rmdir; names that climb
+# out of the share are refused.
+set -euo pipefail
+vxnd=$1 vxcs=$2 ctl=$3
+. "$(dirname "$0")/../../harness/lib.sh"
+require_scenario_ns
+command -v smbclient > /dev/null || { echo "no smbclient here: skipping" >&2; exit 77; }
+
+work=$(mktemp -d)
+mkdir -p /var/run/cifs "$work/share" "$work/local"
+printf 'Share;%s;Test share\n' "$work/share" > /var/run/cifs/cs_cfg.txt
+ns_add_host peer 192.168.61.2/24 192.168.61.1/24
+
+"$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
+on_exit quiet_kill "$!"
+wait_line "$work/vxnd.log" "VXND: server is ready"
+"$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
+server=$!
+on_exit quiet_kill "$server"
+wait_line "$work/vxcs.log" "VXCS: server is ready"
+wait_port tcp 445
+
+password='Secret#1'
+hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('$password').hex())")
+"$ctl" adduser alice "$hash" > "$work/ctl.log" 2>&1 || fail "adduser: $(cat "$work/ctl.log")"
+
+cd "$work/local"
+printf x > b1
+head -c 65536 /dev/urandom > k64
+head -c $((100 * 1024 * 1024)) /dev/urandom > m100
+
+nt1() { # nt1 PORT PROTECTION COMMANDS
+  timeout 120 smbclient //127.0.0.1/Share -p "$1" -U "alice%$password" -m NT1 \
+    --option='client min protocol=NT1' --client-protection="$2" -c "$3" > "$work/smbclient.log" 2>&1 ||
+    fail "smbclient on $1 ($2) '$3': $(cat "$work/smbclient.log")"
+}
+
+for run in "445 off" "139 sign"; do
+  set -- $run
+  port=$1 protection=$2
+  nt1 "$port" "$protection" "mkdir d; put b1 d\\b1; put k64 d\\k64; put m100 d\\m100"
+  nt1 "$port" "$protection" "get d\\b1 b1.back; get d\\k64 k64.back; get d\\m100 m100.back"
+  for f in b1 k64 m100; do
+    expect "$f through $port ($protection)" "$(md5sum < "$f.back")" "$(md5sum < "$f")"
+    expect "$f on the share" "$(md5sum < "$work/share/d/$f")" "$(md5sum < "$f")"
+  done
+  nt1 "$port" "$protection" "ls d\\*"
+  grep -q "m100 *A *104857600" "$work/smbclient.log" || fail "ls: $(cat "$work/smbclient.log")"
+  nt1 "$port" "$protection" "allinfo d\\k64"
+  grep -q "attributes: A" "$work/smbclient.log" || fail "allinfo: $(cat "$work/smbclient.log")"
+  nt1 "$port" "$protection" "rename d\\b1 d\\b2; setmode d\\b2 +r"
+  [ -e "$work/share/d/b2" ] && [ ! -e "$work/share/d/b1" ] || fail "rename"
+  nt1 "$port" "$protection" "ls d\\b2"
+  grep -q "b2 *AR" "$work/smbclient.log" || fail "setmode: $(cat "$work/smbclient.log")"
+  nt1 "$port" "$protection" "setmode d\\b2 -r; del d\\b2; del d\\k64; del d\\m100; rmdir d"
+  [ ! -e "$work/share/d" ] || fail "del and rmdir left $(ls -R "$work/share")"
+  nt1 "$port" "$protection" "du; volume"
+  grep -q "Volume: |Share|" "$work/smbclient.log" || fail "volume: $(cat "$work/smbclient.log")"
+  rm -f ./*.back
+  log "files over $port, protection $protection: ok"
+done
+
+# Names that climb out of the share.
+mkdir "$work/outside"
+rc=0
+timeout 20 smbclient //127.0.0.1/Share -U "alice%$password" -m NT1 --option='client min protocol=NT1' \
+  -c 'put b1 ..\outside\b1; mkdir ..\outside\d' > "$work/climb.log" 2>&1 || rc=$?
+[ -z "$(ls -A "$work/outside")" ] || fail "a name climbed out of the share: $(ls "$work/outside")"
+grep -q "NT_STATUS_OBJECT_PATH_NOT_FOUND\|NT_STATUS_OBJECT_NAME_INVALID\|NT_STATUS_ACCESS_DENIED" "$work/climb.log" ||
+  fail "..\\ names: $(cat "$work/climb.log")"
+log "..\\ names refused: ok"
+
+kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
+! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"

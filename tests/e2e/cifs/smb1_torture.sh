@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# smbtorture's SMB1 tests (NT1 only) against vxcs with vxnd beside it: every
+# test passes unless the allow-list names it with its reason; the server
+# outlives them all without a sanitizer report.
+set -euo pipefail
+vxnd=$1 vxcs=$2 ctl=$3 allow=$4
+. "$(dirname "$0")/../../harness/lib.sh"
+require_scenario_ns
+command -v smbtorture > /dev/null || { echo "no smbtorture here: skipping" >&2; exit 77; }
+
+work=$(mktemp -d)
+mkdir -p /var/run/cifs "$work/share"
+printf 'Share;%s;Test share\n' "$work/share" > /var/run/cifs/cs_cfg.txt
+ns_add_host peer 192.168.61.2/24 192.168.61.1/24
+"$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
+on_exit quiet_kill "$!"
+wait_line "$work/vxnd.log" "VXND: server is ready"
+"$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
+server=$!
+on_exit quiet_kill "$server"
+wait_line "$work/vxcs.log" "VXCS: server is ready"
+wait_port tcp 445
+password='Secret#1'
+hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('$password').hex())")
+"$ctl" adduser alice "$hash" > "$work/ctl.log" 2>&1 || fail "adduser: $(cat "$work/ctl.log")"
+
+tests="base.tcon base.vuid base.chkpath base.trans2 base.dir1 base.rw1 base.open base.unlink base.rename
+  base.attr base.deny1 base.ntdeny1 base.disconnect raw.open raw.read raw.write raw.close raw.mkdir raw.unlink
+  raw.rename raw.search raw.qfileinfo raw.qfsinfo raw.sfileinfo raw.chkpath raw.seek raw.notify raw.oplock raw.mux"
+passed=0 allowed=0
+for t in $tests; do
+  rc=0
+  timeout 60 smbtorture //127.0.0.1/Share -U "alice%$password" --option='client min protocol=NT1' \
+    --option='client max protocol=NT1' "$t" > "$work/$t.log" 2>&1 || rc=$?
+  reason=$(awk -F'\t' -v t="$t" '$1 == t { print $2 }' "$allow")
+  if [ "$rc" = 0 ]; then
+    passed=$((passed + 1))
+    [ -z "$reason" ] || log "$t passes now: its allow-list line can go"
+  elif [ -n "$reason" ]; then
+    allowed=$((allowed + 1))
+    log "$t fails as allowed: $reason"
+  else
+    fail "$t failed (exit $rc): $(tail -20 "$work/$t.log")"
+  fi
+  kill -0 "$server" || fail "the server died in $t: $(tail -20 "$work/vxcs.log")"
+done
+! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
+log "smbtorture: $passed passed, $allowed failed as allowed, server alive: ok"
