@@ -4,11 +4,12 @@
 // first byte chooses: bit 0 signing, bit 1 a keep-alive, bit 2 the SMB2
 // dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
 // negotiated already), bit 3 the rest sealed under a transform header with
-// the user's key. For the file commands the user's disk tree (TreeId 10)
-// also has its folder open (FileId 0x4002) beside the file (0x4001), and a
-// second tree on "IPC$" (TreeId 11) the srvsvc pipe (0x4003). Anything is
-// answered or drops the connection, never read or written outside its
-// buffers.
+// the user's key. Anything is answered or drops the connection, never read or
+// written outside its buffers.
+// A second connection holds a batch oplock on "f" of bob's disk share:
+// opens of it wait on a break. For the listing and pipe commands bob also
+// has the share's folder open (FileId 0x4003, TreeId 10) and a tree on
+// "IPC$" (TreeId 13) with the srvsvc pipe open (0x4004).
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
@@ -17,6 +18,7 @@
 #include "cmcryptsmb3.h"
 #include "csshares.h"
 #include "cssmb2.h"
+#include "csservices.h"
 #include "cmsd.h"
 #include "cmstring.h"
 #include "nssocket.h"
@@ -41,6 +43,9 @@ namespace {
 
 NSSocket gSlot;
 int gPeer = -1;
+// The second connection: it holds the oplock and hears the breaks.
+NSSocket gHolderSlot;
+int gHolderPeer = -1;
 uint32_t gAddress = 0x0501A8C0;
 CSSession *gSession;
 
@@ -136,9 +141,67 @@ void openSeedFile(CSTree *tree)
     }
 }
 
-// A folder and a pipe open for the listing and pipe commands, and a few
-// names to list.
-void openFolderAndPipe(CSUser *bob, CSTree *disk)
+void drainPeer(int peer)
+{
+    uint8_t scratch[65536];
+    while (peer >= 0 && read(peer, scratch, sizeof scratch) > 0) {
+    }
+}
+
+// The holder's connection opens "f" with a batch oplock, as a client would.
+void seedHolder()
+{
+    csReleaseSessions(&gHolderSlot, 1);
+    if (gHolderSlot.sySocket >= 0)
+        close(gHolderSlot.sySocket);
+    if (gHolderPeer >= 0)
+        close(gHolderPeer);
+    gHolderSlot.sySocket = gHolderPeer = -1;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
+        return;
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    gHolderSlot.sySocket = fds[0];
+    gHolderSlot.isNetBios = 1;
+    gHolderPeer = fds[1];
+    csDispatchSetSocket(&gHolderSlot);
+    CSSession *session = csGetNewSession();
+    CSUser *user = session ? csGetNewUser(session) : nullptr;
+    CSTree *tree = user ? csGetNewTree(user) : nullptr;
+    if (tree) {
+        session->socket = &gHolderSlot;
+        session->dialect = CS_DIALECT_SMB21;
+        session->negotiated = 1;
+        session->creditPool = CS2_CREDIT_POOL;
+        session->midEnd = CS2_MID_WINDOW;
+        cmAnsiToUnicode(user->name, "carol");
+        user->loggedOn = user->authenticated = user->ntStatusMode = 1;
+        tree->share = shareNamed("Fuzz");
+        std::vector<uint8_t> m(64, 0);
+        const uint8_t proto[] = {0xFE, 'S', 'M', 'B', 64, 0, 1, 0};
+        std::memcpy(m.data(), proto, sizeof proto);
+        m[12] = 5;  // CREATE
+        m[14] = 1;
+        const uint64_t sid = user->uid + CS_SMB2_SESSION_BASE;
+        std::memcpy(&m[40], &sid, 8);
+        m[36] = uint8_t(tree->tid);
+        // Batch, read and write, share all, open if, non-directory, "f".
+        const uint8_t body[] = {57,   0, 0, 9, 2,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   0, 0, 0,
+                                0,    0, 0, 0, 0x9F, 0x01, 0x12, 0, 0, 0, 0, 0, 7, 0, 0, 0, 3,   0, 0, 0,
+                                0x40, 0, 0, 0, 120,  0,    2,    0, 0, 0, 0, 0, 0, 0, 0, 0, 'f', 0};
+        m.insert(m.end(), body, body + sizeof body);
+        const uint32_t n = uint32_t(m.size());
+        uint8_t header[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+        if (write(gHolderPeer, header, 4) != 4 || write(gHolderPeer, m.data(), n) != ssize_t(n))
+            std::abort();
+        csDispatchRequest(&gHolderSlot, &gAddress);
+        drainPeer(gHolderPeer);
+    }
+    csDispatchSetSocket(&gSlot);
+}
+
+// A folder open for the listing commands, and a few names to list.
+void openFolder(CSUser *bob, CSTree *disk)
 {
     std::filesystem::create_directories(std::string(kShareDir) + "/sub");
     for (const char *name : {"b.txt", "sub/c.txt"})
@@ -151,12 +214,17 @@ void openFolderAndPipe(CSUser *bob, CSTree *disk)
         folder->isDirectory = 1;
         folder->sid = CS_FREE_ID;
     }
+}
+
+// A tree on IPC$ with a pipe open, for the pipe commands.
+void openPipe(CSUser *bob)
+{
     CSTree *ipc = csGetNewTree(bob);
     if (!ipc)
         return;
     ipc->share = csGetShareByName(kIpc);
     static const CMWchar kPipe[] = {'s', 'r', 'v', 's', 'v', 'c', 0};
-    name = csGetNewName(kPipe, bob->uid);
+    CSName *name = csGetNewName(kPipe, bob->uid);
     CSFile *pipe = name ? csGetNewFile(ipc, name, 0x42) : nullptr;
     if (pipe && !csDcerpcOpenPipe(kPipe, pipe))
         csReleaseFile(pipe->fid);
@@ -188,19 +256,23 @@ void seed()
         std::memset(u->encryptionKey, 0x66, sizeof u->encryptionKey);
         if (CSTree *t = csGetNewTree(u)) {
             t->share = i == 0 ? shareNamed("Fuzz") : csGetShareByName(kIpc);
-            if (i == 0 && t->share) {
+            if (i == 0 && t->share)
                 openSeedFile(t);
-                openFolderAndPipe(u, t);
-            }
         }
+    }
+    seedHolder();
+    CSUser *bob = csGetUserByIndex(0);
+    CSTree *disk = bob ? csGetTreeByTid(10) : nullptr;
+    if (disk && disk->uid == bob->uid) {
+        openFolder(bob, disk);
+        openPipe(bob);
     }
 }
 
 void drain()
 {
-    uint8_t scratch[65536];
-    while (read(gPeer, scratch, sizeof scratch) > 0) {
-    }
+    drainPeer(gPeer);
+    drainPeer(gHolderPeer);
 }
 
 }  // namespace
@@ -210,6 +282,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!testenv::enterPrivateRun() || !testenv::enterPrivateNet())
         std::abort();
     gSlot.sySocket = -1;
+    gHolderSlot.sySocket = -1;
     udInit();
     syInit();
     cmSdInit();
@@ -229,8 +302,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1 || size > 65000)
         return 0;
     static unsigned runs;
-    if (++runs % 1000 == 0 || csGetSessionsCount() == 0)
+    if (++runs % 1000 == 0 || csGetSessionsCount() < 2)
         seed();
+    // Waiters are let go now and then, as the server loop's clock does.
+    if (runs % 64 == 0)
+        csOplockExpire(~uint64_t(0) >> 1);
     const uint8_t mode = data[0];
     if (gSession) {
         gSession->signingActive = mode & 1;

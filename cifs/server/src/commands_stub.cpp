@@ -1,10 +1,11 @@
 // Least versions of what the dispatchers call of their neighbours: the SMB1
-// commands and SMB2 late answers. Each one's own part replaces it.
+// commands, the transactions' other handlers and the SMB2 pipe control.
+// Each one's own part replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
 #include "cs2tables.h"
-#include "cssmb2.h"
+#include "cstrans.h"
 
 extern "C" {
 
@@ -16,36 +17,12 @@ extern "C" {
 CS_COMMANDS(CS_DEFINE_COMMAND)
 #undef CS_DEFINE_COMMAND
 
-// Late SMB2 answers come with the oplock and interim-answer part.
-__attribute__((weak)) void cs2DispatchSaveResponseContext(CSLateResponseContext *context, const uint8_t *)
-{
-    context->isSmb2 = 1;
-}
-__attribute__((weak)) void cs2DispatchPrepareLateResponse(CSLateResponseContext *context)
-{
-    context->response = nullptr;
-    context->remaining = 0;
-}
-__attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, uint32_t) { return 0; }
-
-}  // extern "C"
-
-// Least versions of what the SMB1 file commands call of the oplocks and of
-// the transactions' other handlers; their own parts replace them.
-#include "csservices.h"
-#include "cstrans.h"
-
-extern "C" {
-
-// No open waits on a break until the oplocks are linked in; without them no
-// break could reach a holder, so no oplock is granted (-1).
-__attribute__((weak)) int csBreakComplete(CSFile *, uint8_t *, uint32_t) { return 1; }
-__attribute__((weak)) int csBreakCheck(CSCreateParameters *) { return -1; }
-
 #define CS_TRANSACTION_STUB(name)                                                                            \
     __attribute__((weak)) uint32_t name(CSTransaction *) { return csErrorReturn(0xC00000BBu, 0xFFFF0002u); }
 CS_TRANSACTION_STUB(csMailslotBrowse)
-CS_TRANSACTION_STUB(csNtTransactionNotifyChange)
 #undef CS_TRANSACTION_STUB
+
+// Pipe transceive is not in this build: clients fall back to WRITE and READ.
+__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"

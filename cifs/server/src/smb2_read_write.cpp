@@ -10,6 +10,7 @@
 #include "cspaths.h"
 #include "dispatch_frame.h"
 #include "syfiles.h"
+#include "syprint.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -21,7 +22,6 @@ namespace {
 constexpr uint32_t kInvalidParameter = 0xC000000Du;
 constexpr uint32_t kInvalidHandle = 0xC0000008u;
 constexpr uint32_t kEndOfFile = 0xC0000011u;
-constexpr uint32_t kNotSupported = 0xC00000BBu;
 constexpr uint32_t kInvalidPipeState = 0xC00000ADu;
 constexpr uint32_t kAccessDenied = 0xC0000022u;
 constexpr uint32_t kInvalidDeviceRequest = 0xC0000010u;
@@ -188,11 +188,31 @@ uint32_t csSmb2OnWrite(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *re
         const uint8_t *data = bufferedData(request, reader, dataOffset, length);
         if (!data)
             return kInvalidParameter;
+        // A pipe that answers later answers this WRITE then.
+        csDispatchSetWriteFile(file->fid, file);
+        csDispatchSetWriteCount(length);
+        csDcerpcSetLateResponseCallbacks(cs2PipeWriteSaveLateResponse, cs2PipeWritePrepareLateResponse,
+                                         cs2PipeWriteSendLateResponse);
         if (uint32_t status = csDcerpcWrite(file, data, length, 0))
             return status;
     } else if (file->isPrintJob) {
-        // Print jobs are written by the spooler's side of the server.
-        return kNotSupported;
+        const uint8_t *data = bufferedData(request, reader, dataOffset, length);
+        if (!data)
+            return kInvalidParameter;
+        // A printer that is not ready holds the data and answers later.
+        csDispatchSetWriteFile(file->fid, file);
+        csDispatchSetWriteCount(length);
+        csDcerpcSetLateResponseCallbacks(cs2PipeWriteSaveLateResponse, cs2PipeWritePrepareLateResponse,
+                                         cs2PipeWriteSendLateResponse);
+        CSLateResponseContext *late = nullptr;
+        const int32_t taken = syWritePrintData(file->printerHandle, uint32_t(file->fd), data, length, &late);
+        if (taken == 0 && late) {
+            csDcerpcSaveResponseContext(0, nullptr, late);
+            return CS2_STATUS_LATE;
+        }
+        if (taken < 1)
+            return csErrorGetLast();
+        length = uint32_t(taken);
     } else if (file->isDirectory) {
         return kInvalidDeviceRequest;
     } else if (file->fd < 0 || outside(offset, length)) {
