@@ -38,7 +38,7 @@ int on_request_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key,
         return LAYER_STOP;
     struct SlidingWindow *w = SlidingWindowPool_Get(ep->windows, key, nullptr, nullptr);
     if (!w) {
-        if (!transfer_room(ep, true))
+        if (!transfer_room(ep, key, true))
             return refuse(ep, msg, kCodeUnavailable, err);
         w = SlidingWindow(0, block_size_of(b.szx), peer_window(msg));
         if (!w) {
@@ -181,7 +181,8 @@ int ArqBlock1Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t ext
         Err_Set(err, EEXIST, "SlidingWindowPool_Set:");
         return LAYER_ERROR;
     }
-    struct SlidingWindow *w = sending_window(ep, msg, err);
+    // Our own request: only the table's cap, none per address.
+    struct SlidingWindow *w = sending_window(ep, nullptr, msg, err);
     if (!w)
         return LAYER_ERROR;
     struct CoAPMessage *tmpl = CoAPMessage_Clone(msg, 0);

@@ -16,6 +16,26 @@ using namespace mirel;
 
 const char kName[] = "ArqBlock2Layer";
 
+// A long answer with no transfer slot free: a 5.03 with Max-Age in its place
+// (same type, id, token and peer), so that the client hears at once instead
+// of waiting out its request.
+int answer_busy(struct Mirel *ep, const struct CoAPMessage *msg, struct Err *err)
+{
+    MsgRef r{CoAPMessage(msg->type, kCodeUnavailable, msg->id)};
+    if (!r.m || CoAPMessage_CopyToken(r.m, msg) != 0 || CoAPMessage_CopySockAddr(r.m, msg) != 0 ||
+        !copy_if_present(r.m, msg, COAP_OPTION_URI_SCHEME) ||
+        CoAPMessage_AddOptionUint(r.m, COAP_OPTION_MAX_AGE, kBusyMaxAgeS) != 0) {
+        Err_Set(err, errno, "CoAPMessage:");
+        return LAYER_ERROR;
+    }
+    if (Mirel_Send(ep, r.m) != 0) {
+        Err_Set(err, errno, "Mirel_Send:");
+        return LAYER_ERROR;
+    }
+    zmo_log_debug(1, "[%d] %s: no transfer slot, answered 5.03", msg->id, kName);
+    return LAYER_STOP;
+}
+
 // A receiving window for a response body to the given request.
 int start_receiving(struct Mirel *ep, const char *key, const struct CoAPMessage *announcing,
                     CoAPMessage_Handler handler, struct Err *err)
@@ -43,7 +63,7 @@ int on_response_block(struct Mirel *ep, struct CoAPMessage *msg, const char *key
         // The announcement may have been lost: a block for a request still
         // pending (same peer and token) starts the transfer itself.
         MsgRef request{CoAPMessagePool_GetByToken(ep->pool, msg->token, msg->token_len, &msg->addr)};
-        if (!request.m || !transfer_room(ep, true)) {
+        if (!request.m || !transfer_room(ep, nullptr, true)) {
             zmo_log_debug(1, "[%d] %s: block %u for no transfer dropped", msg->id, kName, b.num);
             return LAYER_STOP;
         }
@@ -141,7 +161,7 @@ int on_announcement(struct Mirel *ep, struct CoAPMessage *msg, const char *key, 
         return LAYER_STOP;
     // Blocks that overtook the announcement started the transfer already.
     if (!SlidingWindowPool_Get(ep->windows, key, nullptr, nullptr)) {
-        if (!transfer_room(ep, true))
+        if (!transfer_room(ep, nullptr, true))
             return LAYER_STOP;
         if (start_receiving(ep, key, msg, CoAPMessage_GetHandler(request.m), err) != 0)
             return LAYER_ERROR;
@@ -170,9 +190,9 @@ int ArqBlock2Layer_OnSend(struct Mirel *ep, struct CoAPMessage *msg, uint8_t ext
     // One long answer at a time per peer and token.
     if (SlidingWindowPool_Get(ep->windows, key, nullptr, nullptr))
         return LAYER_STOP;
-    struct SlidingWindow *w = sending_window(ep, msg, err);
+    struct SlidingWindow *w = sending_window(ep, key, msg, err);
     if (!w)
-        return LAYER_ERROR;
+        return err->code == EBUSY ? answer_busy(ep, msg, err) : LAYER_ERROR;
     // The announcement: an empty ACK to the request.
     MsgRef ann{CoAPMessage(COAP_TYPE_ACK, COAP_CODE_EMPTY, msg->id)};
     if (!ann.m || CoAPMessage_CopyToken(ann.m, msg) != 0 || CoAPMessage_CopySockAddr(ann.m, msg) != 0 ||

@@ -22,6 +22,12 @@ constexpr uint32_t kMaxPeerWindow = 256;
 constexpr uint32_t kMaxPeerSzx = 6;
 constexpr uint64_t kMaxBody = 1u << 20;
 constexpr int kMaxTransfers = 16;
+// One address (whatever its ports) holds at most three quarters of them:
+// peers there that never acknowledge cannot keep every other address from a
+// transfer, while a busy peer (the cloud) still has most of the table.
+constexpr int kMaxTransfersPerAddress = kMaxTransfers - kMaxTransfers / 4;
+// A long answer refused for want of a transfer slot says when to ask again.
+constexpr uint32_t kBusyMaxAgeS = 10;
 // The pool resends a lost block on the peer's round-trip timer, or when
 // three later blocks are acknowledged. A window standing still this long
 // (the pool's timers backed off, or its copy gone) gets its lowest block
@@ -81,14 +87,19 @@ struct CoAPMessage *acknowledged_block(struct Mirel *ep, const struct CoAPMessag
 // go again at once, and its pending entry goes.
 void block_acknowledged(struct Mirel *ep, const struct CoAPMessage *block);
 
-// Room for one more transfer. Only the receiver thread, which uses the
-// windows, lets idle transfers expire first.
-bool transfer_room(struct Mirel *ep, bool expire);
+// Transfers whose key ("address:port_token") has the same address as key.
+int window_pool_count_address(struct SlidingWindowPool *pool, const char *key);
+
+// Room for one more transfer: in the table and, unless key is null, for
+// the address of key (a transfer a peer asked for). Only the receiver
+// thread, which uses the windows, lets idle transfers expire first.
+bool transfer_room(struct Mirel *ep, const char *key, bool expire);
 
 // The sending window of a body that goes out block-wise, holding the
-// payload; null with err set when there is no room for another transfer or
-// no memory.
-struct SlidingWindow *sending_window(struct Mirel *ep, const struct CoAPMessage *msg, struct Err *err);
+// payload (key as for transfer_room); null with err set (EBUSY when there is no room for another
+// transfer, or ENOMEM).
+struct SlidingWindow *sending_window(struct Mirel *ep, const char *key, const struct CoAPMessage *msg,
+                                     struct Err *err);
 
 }  // namespace mirel
 

@@ -55,6 +55,9 @@ int send_block(struct SlidingWindow *, uint32_t number, const uint8_t *data, uin
     } else {
         CoAPMessage_SetId(m.m, CoAPMessage_GenId());
     }
+    // In wire order before the pool publishes it: the receiver thread reads
+    // its block option while the sender encodes it.
+    option_list_sort(&m.m->options);
     if (Mirel_Send(c->ep, m.m) != 0) {
         Err_Set(c->err, errno, "Mirel_Send:");
         return -1;
@@ -190,16 +193,18 @@ void block_sweep(struct Mirel *ep, uint64_t now_ms)
     ep->block_progress.swap(c.seen);
 }
 
-bool transfer_room(struct Mirel *ep, bool expire)
+bool transfer_room(struct Mirel *ep, const char *key, bool expire)
 {
     if (expire)
         SlidingWindowPool_Expire(ep->windows, kTransferIdleMs);
-    return SlidingWindowPool_Count(ep->windows, -1) < kMaxTransfers;
+    return SlidingWindowPool_Count(ep->windows, -1) < kMaxTransfers &&
+           (!key || window_pool_count_address(ep->windows, key) < kMaxTransfersPerAddress);
 }
 
-struct SlidingWindow *sending_window(struct Mirel *ep, const struct CoAPMessage *msg, struct Err *err)
+struct SlidingWindow *sending_window(struct Mirel *ep, const char *key, const struct CoAPMessage *msg,
+                                     struct Err *err)
 {
-    if (!transfer_room(ep, false)) {
+    if (!transfer_room(ep, key, false)) {
         Err_Set(err, EBUSY, "SlidingWindowPool_Set:");
         return nullptr;
     }

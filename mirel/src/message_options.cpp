@@ -69,7 +69,12 @@ struct CoAPMessage_Option *take(struct CoAPMessage_Option **list, size_t n)
 
 void option_list_sort(CoAPMessage_OptionList *list)
 {
-    if (!list->first || !list->first->next)
+    // A sorted list is left untouched: a pooled message is encoded again on
+    // every retransmission while other threads read its options.
+    bool sorted = true;
+    for (const struct CoAPMessage_Option *o = list->first; o && o->next && sorted; o = o->next)
+        sorted = o->number <= o->next->number;
+    if (sorted)
         return;
     // Bottom-up merge sort: runs of 1, 2, 4 ... merged pass by pass.
     for (size_t run = 1;; run *= 2) {

@@ -245,3 +245,34 @@ void SlidingWindowPool_Free(struct SlidingWindowPool *pool)
 }
 
 }  // extern "C"
+
+namespace mirel {
+
+namespace {
+
+// The address part of a transfer key "address:port_token" (the token is hex,
+// so the last ':' ends the address).
+std::string_view key_address(std::string_view key)
+{
+    size_t colon = key.rfind(':');
+    return colon == std::string_view::npos ? key : key.substr(0, colon);
+}
+
+}  // namespace
+
+int window_pool_count_address(struct SlidingWindowPool *pool, const char *key)
+{
+    if (!pool || !key) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::string_view address = key_address(key);
+    std::lock_guard<std::mutex> lock(pool->mutex);
+    int n = 0;
+    for (const auto &kv : pool->transfers)
+        if (key_address(kv.first) == address)
+            n++;
+    return n;
+}
+
+}  // namespace mirel

@@ -440,31 +440,118 @@ TEST_F(Blocks, PeerCannotMakeUsHoldMore)
     EXPECT_EQ(served, 0);
 }
 
+// Peers that start transfers and never finish them: the table holds at most
+// kMaxTransfers, one address (whatever its ports) at most half of them, and
+// what finds no room is refused with 5.03 at once.
 TEST_F(Blocks, LiveTransfersAreCapped)
 {
-    for (int i = 0; i < mirel::kMaxTransfers + 3; i++) {
-        Msg m(CoAPMessage(COAP_TYPE_CON, COAP_CODE_POST, 500 + i));
-        CoAPMessage_SetUri(m.get(), "coap://192.0.2.2/store", 0);
-        uint8_t tok[2] = {9, static_cast<uint8_t>(i)};
-        CoAPMessage_SetToken(m.get(), tok, 2);
-        struct CoAPMessage_Block blk {
-            0, 6, 1
-        };
-        CoAPMessage_AddOptionBlock(m.get(), COAP_OPTION_BLOCK1, &blk);
-        CoAPMessage_AddOptionUint(m.get(), COAP_OPTION_SR_WINDOW_SIZE, 70);
-        CoAPMessage_SetPayload(m.get(), std::string(1024, 'y').data(), 1024);
-        b.deliver(encode(m.get()), addr_a);
-        auto out = b.pump();
-        ASSERT_EQ(out.size(), 1u);
-        EXPECT_EQ(look(out[0], COAP_OPTION_BLOCK1).code,
-                  i < mirel::kMaxTransfers ? mirel::kCodeContinue : COAP_CODE(5, 3));
+    struct Case {
+        const char *name;
+        // The i-th sender.
+        struct sockaddr_storage (*from)(int i);
+        int admitted;
+    };
+    const Case cases[] = {
+        {"one address and port", [](int) { return v4("192.0.2.1"); }, mirel::kMaxTransfersPerAddress},
+        {"one address, many ports", [](int i) { return v4("192.0.2.1", static_cast<uint16_t>(6000 + i)); },
+         mirel::kMaxTransfersPerAddress},
+        {"many addresses",
+         [](int i) {
+             return v4(("192.0.2." + std::to_string(10 + i)).c_str(), static_cast<uint16_t>(6000 + i));
+         },
+         mirel::kMaxTransfers},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        BareEndpoint e;
+        ASSERT_EQ(Mirel_AddRes(&e.ep, "/store", MIREL_POST | MIREL_GET, store), 0);
+        std::vector<int> codes, want;
+        for (int i = 0; i < mirel::kMaxTransfers + 3; i++) {
+            Msg m(CoAPMessage(COAP_TYPE_CON, COAP_CODE_POST, 500 + i));
+            CoAPMessage_SetUri(m.get(), "coap://192.0.2.2/store", 0);
+            uint8_t tok[2] = {9, static_cast<uint8_t>(i)};
+            CoAPMessage_SetToken(m.get(), tok, 2);
+            struct CoAPMessage_Block blk {
+                0, 6, 1
+            };
+            CoAPMessage_AddOptionBlock(m.get(), COAP_OPTION_BLOCK1, &blk);
+            CoAPMessage_AddOptionUint(m.get(), COAP_OPTION_SR_WINDOW_SIZE, 70);
+            CoAPMessage_SetPayload(m.get(), std::string(1024, 'y').data(), 1024);
+            e.deliver(encode(m.get()), c.from(i));
+            auto out = e.pump();
+            ASSERT_EQ(out.size(), 1u);
+            codes.push_back(look(out[0], COAP_OPTION_BLOCK1).code);
+            want.push_back(i < c.admitted ? mirel::kCodeContinue : COAP_CODE(5, 3));
+        }
+        EXPECT_EQ(codes, want);
+        EXPECT_EQ(transfers(e), c.admitted);
+        static uint64_t now = 0;
+        now = TimeMono_Ms() + 61000;
+        SlidingWindowPool_SetClock(
+            e.ep.windows, [](void *) { return now; }, nullptr);
+        EXPECT_EQ(SlidingWindowPool_Expire(e.ep.windows, 60000), c.admitted);
     }
+}
+
+// Clients that ask for long answers and never acknowledge a block: once
+// there is no transfer slot for another long answer, the request is answered
+// 5.03 with Max-Age in the answer's place (nothing else goes out), and a
+// client at another address still gets its long answer.
+TEST_F(Blocks, LongAnswerWithoutASlotIsRefusedAtOnce)
+{
+    answer_size = 3000;
+    auto get = [](int i) {
+        Msg m(CoAPMessage(COAP_TYPE_CON, COAP_CODE_GET, 700 + i));
+        CoAPMessage_SetUri(m.get(), "coap://192.0.2.2/store", 0);
+        uint8_t tok[2] = {7, static_cast<uint8_t>(i)};
+        CoAPMessage_SetToken(m.get(), tok, 2);
+        return encode(m.get());
+    };
+    struct Answer {
+        int type, code, id;
+        bool announced;
+        uint32_t max_age;
+        bool operator==(const Answer &o) const
+        {
+            return type == o.type && code == o.code && id == o.id && announced == o.announced &&
+                   max_age == o.max_age;
+        }
+    };
+    auto answer_of = [](const std::vector<Bytes> &out) {
+        Msg m(CoAPMessage_FromBytes(out.at(0).data(), out.at(0).size()));
+        Answer a{CoAPMessage_GetType(m.get()), CoAPMessage_GetCode(m.get()), CoAPMessage_GetId(m.get()),
+                 CoAPMessage_GetOptionUint(m.get(), COAP_OPTION_SR_WINDOW_SIZE, nullptr) == 0 ||
+                     CoAPMessage_GetCode(m.get()) == 0,
+                 0};
+        CoAPMessage_GetOptionUint(m.get(), COAP_OPTION_MAX_AGE, &a.max_age);
+        return a;
+    };
+    // One silent client fills its share, one port after another.
+    for (int i = 0; i < mirel::kMaxTransfersPerAddress + 2; i++) {
+        b.deliver(get(i), v4("192.0.2.1", static_cast<uint16_t>(6000 + i)));
+        auto out = b.pump();
+        ASSERT_FALSE(out.empty());
+        if (i < mirel::kMaxTransfersPerAddress) {
+            EXPECT_EQ(out.size(), 4u) << "announcement and three blocks";
+            EXPECT_TRUE(answer_of(out) == (Answer{COAP_TYPE_ACK, 0, 700 + i, true, 0}));
+        } else {
+            EXPECT_EQ(out.size(), 1u) << "the refusal only";
+            EXPECT_TRUE(answer_of(out) == (Answer{COAP_TYPE_ACK, mirel::kCodeUnavailable, 700 + i, false,
+                                                  mirel::kBusyMaxAgeS}));
+        }
+    }
+    EXPECT_EQ(transfers(b), mirel::kMaxTransfersPerAddress);
+    // Other addresses take the rest of the table, then are refused too.
+    int announced = 0, refused = 0;
+    for (int i = 0; i < mirel::kMaxTransfers; i++) {
+        b.deliver(get(50 + i), v4(("192.0.2." + std::to_string(100 + i)).c_str()));
+        Answer a = answer_of(b.pump());
+        (a.code == mirel::kCodeUnavailable ? refused : announced)++;
+    }
+    EXPECT_EQ(announced, mirel::kMaxTransfers - mirel::kMaxTransfersPerAddress);
+    EXPECT_EQ(refused, mirel::kMaxTransfersPerAddress);
     EXPECT_EQ(transfers(b), mirel::kMaxTransfers);
-    static uint64_t now = 0;
-    now = TimeMono_Ms() + 61000;
-    SlidingWindowPool_SetClock(
-        b.ep.windows, [](void *) { return now; }, nullptr);
-    EXPECT_EQ(SlidingWindowPool_Expire(b.ep.windows, 60000), mirel::kMaxTransfers);
+    EXPECT_EQ(served, mirel::kMaxTransfersPerAddress + 2 + mirel::kMaxTransfers);
 }
 
 }  // namespace

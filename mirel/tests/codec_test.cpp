@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "test_util.h"
 
@@ -59,6 +61,52 @@ TEST(Codec, EncodingSortsStablyAndKeepsTheOrder)
     EXPECT_EQ(option_numbers(m.get()), (std::vector<uint32_t>{1, 3, 11, 11, 11, 2}));
     encode(m.get());
     EXPECT_EQ(option_numbers(m.get()), (std::vector<uint32_t>{1, 2, 3, 11, 11, 11}));
+}
+
+// A pooled block message is encoded again on every retransmission by the
+// sender thread while the receiver thread reads its Block option (matching an
+// acknowledgement). Encoding a sorted list must not write to it;
+// ThreadSanitizer reports the race if it does.
+TEST(Codec, EncodingASortedMessageOnlyReadsIt)
+{
+    struct Case {
+        const char *name;
+        bool added_out_of_order;
+    };
+    for (const Case &c : {Case{"in order", false}, Case{"sorted by a first encoding", true}}) {
+        SCOPED_TRACE(c.name);
+        Msg m(CoAPMessage(COAP_TYPE_CON, 69, 7));
+        const struct CoAPMessage_Block block = {5, 2, 1};
+        if (c.added_out_of_order)
+            CoAPMessage_AddOptionBlock(m.get(), COAP_OPTION_BLOCK2, &block);
+        CoAPMessage_AddOptionString(m.get(), COAP_OPTION_URI_PATH, "big");
+        CoAPMessage_AddOptionUint(m.get(), COAP_OPTION_CONTENT_FORMAT, 0);
+        if (!c.added_out_of_order)
+            CoAPMessage_AddOptionBlock(m.get(), COAP_OPTION_BLOCK2, &block);
+        CoAPMessage_SetPayload(m.get(), "0123456789abcdef", 16);
+        const Bytes first = encode(m.get());
+        ASSERT_FALSE(first.empty());
+        std::atomic<bool> stop{false};
+        std::atomic<int> bad_reads{0};
+        std::thread reader([&] {
+            while (!stop.load()) {
+                struct CoAPMessage_Block got {};
+                if (CoAPMessage_GetOptionBlock(m.get(), COAP_OPTION_BLOCK2, &got) != 0 || got.num != 5 ||
+                    !got.more)
+                    bad_reads++;
+            }
+        });
+        int changed = 0;
+        for (int i = 0; i < 1000; i++)
+            if (encode(m.get()) != first)
+                changed++;
+        stop = true;
+        reader.join();
+        EXPECT_EQ(changed, 0);
+        EXPECT_EQ(bad_reads.load(), 0);
+        EXPECT_EQ(option_numbers(m.get()),
+                  (std::vector<uint32_t>{COAP_OPTION_URI_PATH, COAP_OPTION_CONTENT_FORMAT, COAP_OPTION_BLOCK2}));
+    }
 }
 
 TEST(Codec, LongListsSortStably)

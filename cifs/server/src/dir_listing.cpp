@@ -55,7 +55,9 @@ uint32_t findAnswer(CSSearch *search, uint16_t searchCount, uint16_t level, uint
     walk.level = level;
     walk.unicode = unicode;
     walk.filter = 1;
-    walk.maxEntries = searchCount;
+    // A SearchCount of 0 asks for one entry, as clients expect; the walk
+    // would take 0 as no limit at all.
+    walk.maxEntries = searchCount ? searchCount : 1;
     walk.data = data;
     walk.room = room;
     uint16_t sid = search->sid;
@@ -220,8 +222,6 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
     cs::Smb1Block b = cs::smb1Block(params, response);
     if (b.wordCount != 2 || b.byteCount < 5 || b.bytes[0] != 4)
         return csErrorReturn(0xC0000001u, errSrv(1));
-    // Entries of SEARCH are 8-bit text whatever the client asked.
-    b.unicode = false;
     if (!csGetUserByUid(b.uid))
         return csErrorReturn(0xC000000Du, errSrv(91));
     CSShare *share = static_cast<CSShare *>(csGetShareByUidTid(b.uid, b.tid));
@@ -231,6 +231,7 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
 
     uint32_t at = 0;
     CMWchar path[CM_PATH_BUFFER];
+    // The pattern comes in the request's text form; only the answer is 8-bit.
     bool named = cs::smb1Path(b, &at, 4, share, true, path);
     // BufferFormat 5, ResumeKeyLength and the key follow the name.
     uint16_t keyLength = 0;

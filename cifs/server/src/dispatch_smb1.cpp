@@ -1,6 +1,7 @@
 // Serving one SMB1 message: framing, the AndX chain through the command
 // table, the client's error mode, signatures and the user's file identity.
 #include "dispatch_frame.h"
+#include "smb1_block.h"
 
 #include "cmsmbheader.h"
 #include "cmstring.h"
@@ -350,6 +351,14 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
                 return nsEndRecvIntoBuffer(&reader) == 0 ? 0 : -1;
             }
             if (outcome == Outcome::Error) {
+                failed = true;
+                break;
+            }
+            // A warning answered without a body still needs its WordCount
+            // and ByteCount, or the client cannot parse the message.
+            if (position == block && status != 0 && !isSmb2(response) &&
+                cs::smb1EmptyAnswer(response, &position) != 0) {
+                status = csErrorReturn(0xC0000023u, 0x00010002u);
                 failed = true;
                 break;
             }

@@ -1,0 +1,253 @@
+// SMB1 file commands through the dispatcher on a disk share in a temporary
+// folder, answered as a client parses them: the core SEARCH and the error
+// forms of the name-based commands.
+#include "smb1_wire.h"
+
+#include "cscommands.h"
+
+#include "fw_test/temp_dir.h"
+
+#include <filesystem>
+#include <fstream>
+
+using namespace smb1test;
+
+namespace {
+
+class Smb1FilesWireTest : public Smb1Test {
+protected:
+    void SetUp() override
+    {
+        Smb1Test::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ASSERT_EQ(csFnamesInit(), 0);
+        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
+        user = logOn();
+        ASSERT_NE(user, nullptr);
+        tree = csGetNewTree(user);
+        ASSERT_NE(tree, nullptr);
+        std::vector<CMWchar> name = testenv::W("Docs");
+        tree->share = csGetShareByName(name.data());
+    }
+
+    void TearDown() override
+    {
+        csFnamesExit();
+        Smb1Test::TearDown();
+    }
+
+    Message base(uint8_t command, bool unicode = true)
+    {
+        Message m;
+        m.command = command;
+        m.uid = user->uid;
+        m.tid = tree->tid;
+        if (!unicode)
+            m.flags2 &= uint16_t(~0x8000);
+        return m;
+    }
+
+    void write(const std::string &name) { std::ofstream(dir.path() + "/" + name) << "x"; }
+
+    // SEARCH: MaxCount, attributes, the pattern (format 4) in the request's
+    // text form, then format 5 and the resume key.
+    Message search(const std::string &pattern, uint16_t maxCount, bool unicode, const Bytes &key = {})
+    {
+        Message m = base(0x81, unicode);
+        put_le16(m.words, maxCount);
+        put_le16(m.words, 0x16);
+        m.data.push_back(4);
+        Bytes name = unicode ? utf16(pattern) : ascii(pattern);
+        m.data.insert(m.data.end(), name.begin(), name.end());
+        m.data.push_back(5);
+        put_le16(m.data, uint16_t(key.size()));
+        m.data.insert(m.data.end(), key.begin(), key.end());
+        return m;
+    }
+
+    // NT_CREATE_ANDX with the sharing, access and disposition given; the FID
+    // of the answer.
+    uint16_t open(const std::string &name, uint32_t share, uint32_t access = 0x12019F,
+                  uint32_t disposition = 1)
+    {
+        Message m = base(0xA2);
+        m.words = {0xFF, 0, 0, 0, 0};
+        put_le16(m.words, uint16_t(name.size() * 2));
+        put_le32(m.words, 0);
+        put_le32(m.words, 0);
+        put_le32(m.words, access);
+        put_le32(m.words, 0);
+        put_le32(m.words, 0);
+        put_le32(m.words, 0x80);
+        put_le32(m.words, share);
+        put_le32(m.words, disposition);
+        put_le32(m.words, 0);
+        put_le32(m.words, 2);
+        m.words.push_back(0);
+        m.data.push_back(0);
+        Bytes n = utf16(name);
+        m.data.insert(m.data.end(), n.begin(), n.end());
+        Answer a = ask(m);
+        EXPECT_EQ(a.status(), 0u) << name;
+        return a.none() ? 0 : get_le16(a.words() + 5);
+    }
+
+    // RENAME: two names of format 4, each UTF-16 name aligned to 2.
+    Message rename(const std::string &from, const std::string &to)
+    {
+        Message m = base(0x07);
+        put_le16(m.words, 0x16);
+        for (const std::string &name : {from, to}) {
+            m.data.push_back(4);
+            if ((32 + 3 + 2 + m.data.size()) & 1)
+                m.data.push_back(0);
+            Bytes n = utf16(name);
+            m.data.insert(m.data.end(), n.begin(), n.end());
+        }
+        return m;
+    }
+
+    fw_test::TempDir dir;
+    CSUser *user = nullptr;
+    CSTree *tree = nullptr;
+};
+
+// Each answer is checked the way a client walks it: WordCount 1, Count,
+// ByteCount = 3 + 43 * Count, BufferFormat 5, DataLength = 43 * Count.
+void expectSearchLayout(const Answer &a, uint16_t count)
+{
+    ASSERT_EQ(a.wordCount(), 1);
+    EXPECT_EQ(a.word(0), count);
+    ASSERT_EQ(a.byteCount(), 3u + 43u * count);
+    EXPECT_EQ(a.bytes()[0], 5);
+    EXPECT_EQ(get_le16(a.bytes() + 1), 43u * count);
+    EXPECT_EQ(a.m.size(), a.bytesOffset() + a.byteCount()) << "nothing after the entries";
+    EXPECT_EQ(a.flags2() & 0x8000, 0) << "the entries are 8-bit text";
+}
+
+TEST_F(Smb1FilesWireTest, SearchAnswersInBothTextForms)
+{
+    std::filesystem::create_directory(dir.path() + "/d");
+    for (const char *n : {"d/a.txt", "d/b.txt", "d/c.txt"})
+        write(n);
+    for (bool unicode : {false, true}) {
+        SCOPED_TRACE(unicode ? "UTF-16 pattern" : "8-bit pattern");
+        Answer first = ask(search("d\\*.txt", 2, unicode));
+        ASSERT_FALSE(first.none());
+        ASSERT_EQ(first.status(), 0u);
+        expectSearchLayout(first, 2);
+        const uint8_t *entry = first.bytes() + 3;
+        EXPECT_EQ(entry[0], 8);
+        EXPECT_EQ(std::string(reinterpret_cast<const char *>(entry + 30), 12).substr(1, 4), ".txt");
+
+        // The last entry's resume key continues with the one name left.
+        Bytes key(entry + 43, entry + 43 + 21);
+        Answer next = ask(search("", 10, unicode, key));
+        ASSERT_EQ(next.status(), 0u);
+        expectSearchLayout(next, 1);
+
+        // A name that matches nothing: the warning still carries an
+        // (empty) WordCount and ByteCount.
+        Answer none = ask(search("d\\*.none", 10, unicode));
+        EXPECT_EQ(none.status(), 0x80000006u);
+        ASSERT_EQ(none.m.size(), 35u);
+        EXPECT_EQ(none.wordCount(), 0);
+        EXPECT_EQ(none.byteCount(), 0u);
+    }
+}
+
+// A file open without delete sharing is not renamed from under its handle;
+// with delete sharing it is.
+TEST_F(Smb1FilesWireTest, RenamingAnOpenFileNeedsDeleteSharing)
+{
+    write("a.txt");
+    open("a.txt", 3);
+    Answer refused = ask(rename("a.txt", "b.txt"));
+    EXPECT_EQ(refused.status(), 0xC0000043u) << "sharing violation";
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/a.txt"));
+    write("c.txt");
+    open("c.txt", 7);
+    EXPECT_EQ(ask(rename("c.txt", "d.txt")).status(), 0u);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/d.txt"));
+    // Any handle without delete sharing holds the name, whichever came first.
+    write("e.txt");
+    open("e.txt", 3);
+    open("e.txt", 7);
+    EXPECT_EQ(ask(rename("e.txt", "e2.txt")).status(), 0xC0000043u);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/e.txt"));
+    // A new file made for reading only is held the same way.
+    open("new.txt", 3, 0x1, 2);
+    EXPECT_EQ(ask(rename("new.txt", "f.txt")).status(), 0xC0000043u);
+    // Names as a client gives them: from the share's root, in a folder.
+    std::filesystem::create_directory(dir.path() + "/sub");
+    open("\\sub\\g.txt", 3, 0x1, 2);
+    EXPECT_EQ(ask(rename("\\sub\\g.txt", "\\sub\\h.txt")).status(), 0xC0000043u);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/sub/g.txt"));
+}
+
+// An unknown uid is answered in the request's own error mode: the DOS
+// pair ERRSRV/ERRbaduid without NT statuses, INVALID_PARAMETER with them.
+TEST_F(Smb1FilesWireTest, UnknownUidInEitherErrorMode)
+{
+    struct Row {
+        uint16_t flags2;
+        uint32_t status;
+    };
+    for (Row row : {Row{uint16_t(kNt & ~0x4000), 0x005B0002u}, Row{kNt, 0xC000000Du}}) {
+        Message m = search("*", 10, true);
+        m.uid = uint16_t(user->uid + 7);
+        m.flags2 = row.flags2;
+        Answer a = ask(m);
+        ASSERT_FALSE(a.none());
+        EXPECT_EQ(a.status(), row.status) << std::hex << row.flags2;
+        EXPECT_EQ(a.flags2() & 0x4000, row.flags2 & 0x4000);
+        EXPECT_EQ(a.m.size(), 35u);
+    }
+}
+
+// FIND_FIRST2 through TRANS2: the entries of a SearchCount, where 0 asks for
+// one entry and not for all.
+TEST_F(Smb1FilesWireTest, FindFirstCountsEntries)
+{
+    std::filesystem::create_directory(dir.path() + "/d");
+    for (const char *n : {"d/a.txt", "d/b.txt", "d/c.txt"})
+        write(n);
+    for (uint16_t count : {0, 1, 2, 10}) {
+        Bytes parameters;
+        put_le16(parameters, 0x16);
+        put_le16(parameters, count);
+        put_le16(parameters, 0x01);  // close after the request
+        put_le16(parameters, 0x104);
+        put_le32(parameters, 0);
+        Bytes name = utf16("d\\*.txt");
+        parameters.insert(parameters.end(), name.begin(), name.end());
+        Message m = base(0x32);
+        const uint16_t at = 32 + 1 + 30 + 2 + 1;
+        put_le16(m.words, uint16_t(parameters.size()));
+        put_le16(m.words, 0);
+        put_le16(m.words, 10);
+        put_le16(m.words, 4000);
+        m.words.insert(m.words.end(), {0, 0});
+        put_le16(m.words, 0);
+        put_le32(m.words, 0);
+        put_le16(m.words, 0);
+        put_le16(m.words, uint16_t(parameters.size()));
+        put_le16(m.words, at);
+        put_le16(m.words, 0);
+        put_le16(m.words, at);
+        m.words.insert(m.words.end(), {1, 0});
+        put_le16(m.words, 0x0001);
+        m.data.push_back(0);
+        m.data.insert(m.data.end(), parameters.begin(), parameters.end());
+        Answer a = ask(m);
+        ASSERT_EQ(a.status(), 0u) << count;
+        ASSERT_GE(a.wordCount(), 10);
+        const uint16_t offset = a.word(8);
+        ASSERT_LE(offset + 4u, a.m.size());
+        EXPECT_EQ(get_le16(a.m.data() + offset + 2), count == 0 ? 1u : std::min<unsigned>(count, 3u))
+            << count;
+    }
+}
+
+}  // namespace
