@@ -109,7 +109,9 @@ CMWchar *ntohFilename(CMWchar *out, const CMWchar *sharePath, const void *name, 
             if (isWildcard(c))
                 return nullptr;
     }
-    std::memcpy(out, result.data(), result.size() * sizeof(CMWchar));
+    // An empty result has no storage to copy from.
+    if (!result.empty())
+        std::memcpy(out, result.data(), result.size() * sizeof(CMWchar));
     out[result.size()] = 0;
     return out;
 }

@@ -47,6 +47,7 @@ TEST(Path, SharePathJoins)
         {"/mnt/disk", "a<b", 0, nullptr},
         {"/mnt/disk", "d*r\\file", 0, "/mnt/disk/d*r/file"},  // only the last component is checked
         {nullptr, "\\dir\\x", 0, "/dir/x"},
+        {"", "", 0, ""},  // an IPC share's empty path and an empty name
         {"\\PIPE\\", "srvsvc", 0, nullptr},
     };
     for (auto &c : cases) {

@@ -302,6 +302,9 @@ int csBreakCheck(CSCreateParameters *p)
 {
     if (!p || !p->file)
         return 0;
+    // Pipes and print jobs have nothing to cache: no oplock for them.
+    if (p->file->pipe || p->file->isPrintJob)
+        return -1;
     // The SMB1 open may be granted an oplock once nothing waits: it is then
     // a holder whose breaks go to this connection.
     Holder self;
