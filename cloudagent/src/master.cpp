@@ -12,8 +12,11 @@
 
 #include "agent.h"
 #include "cloud.h"
+#include "socket_wait.h"
 
 namespace {
+
+using cloudagent::Fd;
 
 // However the master drips its answer, the look-up ends within this time and
 // holds at most this much of it.
@@ -22,30 +25,10 @@ constexpr size_t kReplyMax = 4096;
 
 using Clock = std::chrono::steady_clock;
 
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
+// The deadline bounds every wait; no poll outlasts it.
 bool wait_for(int fd, short events, Clock::time_point deadline)
 {
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            errno = ETIMEDOUT;
-            return false;
-        }
-        struct pollfd p = {fd, events, 0};
-        int n = poll(&p, 1, static_cast<int>(left));
-        if (n > 0)
-            return true;
-        if (n < 0 && errno != EINTR)
-            return false;
-    }
+    return cloudagent::wait_for(fd, events, deadline, kDeadlineMs);
 }
 
 }  // namespace

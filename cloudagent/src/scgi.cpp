@@ -1,6 +1,7 @@
 // SCGI client: a netstring of header pairs, the body, and the core's reply
 // read until it closes the connection.
 #include "scgi.h"
+#include "socket_wait.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -18,6 +19,8 @@
 
 namespace {
 
+using cloudagent::Fd;
+
 std::mutex g_path_mutex;
 std::string g_path = SCGI_SOCKET_PATH;
 
@@ -26,15 +29,6 @@ std::string socket_path()
     std::lock_guard<std::mutex> lock(g_path_mutex);
     return g_path;
 }
-
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
 
 scgi_result failure(int err)
 {
@@ -48,25 +42,7 @@ using Clock = std::chrono::steady_clock;
 // Waits for fd within the per-call time-out and what is left of the deadline.
 bool wait_for(int fd, short events, Clock::time_point deadline)
 {
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            errno = ETIMEDOUT;
-            return false;
-        }
-        struct pollfd p = {fd, events, 0};
-        int n = poll(&p, 1, static_cast<int>(left < SCGI_IO_TIMEOUT_MS ? left : SCGI_IO_TIMEOUT_MS));
-        if (n > 0)
-            return true;
-        if (n == 0) {
-            // A quiet core is a receive time-out of the socket; a dripping
-            // one runs into the deadline.
-            errno = left <= SCGI_IO_TIMEOUT_MS ? ETIMEDOUT : EAGAIN;
-            return false;
-        }
-        if (errno != EINTR)
-            return false;
-    }
+    return cloudagent::wait_for(fd, events, deadline, SCGI_IO_TIMEOUT_MS);
 }
 
 bool write_all(int fd, struct iovec *iov, int count, Clock::time_point deadline)

@@ -87,12 +87,16 @@ std::u16string printerName(const std::u16string &server, const CSShare *share);
 std::u16string wide(const std::string &s);
 std::string narrowText(const CMRpcUnicodeString &s, uint32_t max = kNameChars);
 
-// A conformant array the client may send in the request (its buffer).
-void skipInBuffer(CMRpcPacketDescriptor *in);
+// The level, the conformant array the client may send (its buffer, skipped)
+// and the offered size that end the requests answered in a buffer.
+void readLevelAndBuffer(CMRpcPacketDescriptor *in, uint32_t *level, uint32_t *offered);
 // The answer's room for an offered size, including what follows the array.
 bool offeredFits(const CMRpcPacketDescriptor *out, uint32_t offered);
 // A null array, the needed size and, for enumerations, a count of 0.
 void writeNullArray(CMRpcPacketDescriptor *out, uint32_t needed, bool enumeration);
+// A packing that ran out of room although the needed size was met: a null
+// array asking for more.
+uint32_t retryAnswer(CMRpcPacketDescriptor *out, uint32_t offered, bool enumeration);
 // The array's pointer and count, and its offered bytes zeroed; the bytes to pack into.
 uint8_t *beginArray(CMRpcPacketDescriptor *out, uint32_t pointer, uint32_t offered);
 

@@ -39,9 +39,7 @@ uint32_t getForm(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
     CMRpcUnicodeString name{};
     cmRpcParseUnicode(in, &name, CM_RP_SIZE32 | CM_RP_FRAGMENT32);
     cmRpcAllign(in, 4);
-    cmRpcParseUint32(in, &level);
-    skipInBuffer(in);
-    cmRpcParseUint32(in, &offered);
+    readLevelAndBuffer(in, &level, &offered);
     CMWchar wanted[64] = {};
     bool named = !cmRpcIsOverrun(in) && rpc::copyText(name, wanted, 64);
     Handle h;
@@ -70,8 +68,7 @@ uint32_t getForm(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
         packForm(b, form);
     if (!bytes || b.failed()) {
         *out = start;
-        writeNullArray(out, offered < 1024 ? 1024 : 2 * offered, false);
-        return kInsufficientBuffer;
+        return retryAnswer(out, offered, false);
     }
     cmRpcPackUint32(out, offered);
     return 0;
@@ -82,9 +79,7 @@ uint32_t enumForms(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
     uint16_t index;
     uint32_t serial, level = 0, offered = 0;
     readHandle(in, &index, &serial);
-    cmRpcParseUint32(in, &level);
-    skipInBuffer(in);
-    cmRpcParseUint32(in, &offered);
+    readLevelAndBuffer(in, &level, &offered);
     Handle h;
     uint32_t status = checkHandle(in, index, serial, &h);
     if (status == 0 && !offeredFits(out, offered))
@@ -128,9 +123,7 @@ uint32_t getPrinterDriver2(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out
     readHandle(in, &index, &serial);
     CMRpcUnicodeString environment{};
     rpc::parseStringPointer(in, &environment);
-    cmRpcParseUint32(in, &level);
-    skipInBuffer(in);
-    cmRpcParseUint32(in, &offered);
+    readLevelAndBuffer(in, &level, &offered);
     Handle h;
     uint32_t status = checkHandle(in, index, serial, &h);
     bool fits = offeredFits(out, offered);

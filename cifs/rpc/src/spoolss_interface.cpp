@@ -131,15 +131,17 @@ std::u16string printerName(const std::u16string &server, const CSShare *share)
     return name;
 }
 
-void skipInBuffer(CMRpcPacketDescriptor *in)
+void readLevelAndBuffer(CMRpcPacketDescriptor *in, uint32_t *level, uint32_t *offered)
 {
+    cmRpcParseUint32(in, level);
     uint32_t pointer = 0, count = 0;
     cmRpcParseUint32(in, &pointer);
-    if (!pointer)
-        return;
-    cmRpcParseUint32(in, &count);
-    cmRpcParseSkip(in, count);
-    cmRpcAllign(in, 4);
+    if (pointer) {
+        cmRpcParseUint32(in, &count);
+        cmRpcParseSkip(in, count);
+        cmRpcAllign(in, 4);
+    }
+    cmRpcParseUint32(in, offered);
 }
 
 bool offeredFits(const CMRpcPacketDescriptor *out, uint32_t offered)
@@ -154,6 +156,12 @@ void writeNullArray(CMRpcPacketDescriptor *out, uint32_t needed, bool enumeratio
     cmRpcPackUint32(out, needed);
     if (enumeration)
         cmRpcPackUint32(out, 0);
+}
+
+uint32_t retryAnswer(CMRpcPacketDescriptor *out, uint32_t offered, bool enumeration)
+{
+    writeNullArray(out, offered < 1024 ? 1024 : 2 * offered, enumeration);
+    return kInsufficientBuffer;
 }
 
 uint8_t *beginArray(CMRpcPacketDescriptor *out, uint32_t pointer, uint32_t offered)

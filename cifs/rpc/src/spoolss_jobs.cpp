@@ -124,13 +124,6 @@ uint32_t packJobInfo(InfoBuffer &b, uint32_t level, uint32_t id, const OpenEntry
     return b.failed() ? kInsufficientBuffer : 0;
 }
 
-// A packing that ran out of room although the needed size was met.
-uint32_t retryAnswer(CMRpcPacketDescriptor *out, uint32_t offered, bool enumeration)
-{
-    writeNullArray(out, offered < 1024 ? 1024 : 2 * offered, enumeration);
-    return kInsufficientBuffer;
-}
-
 }  // namespace
 
 uint32_t getJob(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
@@ -139,9 +132,7 @@ uint32_t getJob(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
     uint32_t serial, id = 0, level = 0, offered = 0;
     readHandle(in, &index, &serial);
     cmRpcParseUint32(in, &id);
-    cmRpcParseUint32(in, &level);
-    skipInBuffer(in);
-    cmRpcParseUint32(in, &offered);
+    readLevelAndBuffer(in, &level, &offered);
     CMRpcPacketDescriptor start;
     cmRpcCloneDescriptor(out, &start);
     Handle h;
@@ -190,9 +181,7 @@ uint32_t enumJobs(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
     readHandle(in, &index, &serial);
     cmRpcParseUint32(in, &first);
     cmRpcParseUint32(in, &wanted);
-    cmRpcParseUint32(in, &level);
-    skipInBuffer(in);
-    cmRpcParseUint32(in, &offered);
+    readLevelAndBuffer(in, &level, &offered);
     CMRpcPacketDescriptor start;
     cmRpcCloneDescriptor(out, &start);
     Handle h;

@@ -144,9 +144,7 @@ uint32_t getPrinter(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
     uint16_t index;
     uint32_t serial, level = 0, offered = 0;
     readHandle(in, &index, &serial);
-    cmRpcParseUint32(in, &level);
-    skipInBuffer(in);
-    cmRpcParseUint32(in, &offered);
+    readLevelAndBuffer(in, &level, &offered);
     CMRpcPacketDescriptor start;
     cmRpcCloneDescriptor(out, &start);
     Handle h;
@@ -186,9 +184,7 @@ uint32_t enumPrinters(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
     cmRpcParseUint32(in, &flags);
     CMRpcUnicodeString nameText{};
     bool hasName = rpc::parseStringPointer(in, &nameText);
-    cmRpcParseUint32(in, &level);
-    skipInBuffer(in);
-    cmRpcParseUint32(in, &offered);
+    readLevelAndBuffer(in, &level, &offered);
     std::string name = hasName ? narrowText(nameText) : std::string();
     // A server named by its address answers with that address.
     std::string address = name.compare(0, 2, "\\\\") == 0 ? name.substr(2) : name;

@@ -16,40 +16,12 @@ command -v smbd > /dev/null || { echo "smbd (Debian package samba) is needed" >&
 export FW_BUILD_DIR=$build FW_SOURCE_DIR=$root BENCH_SIZE=$size
 exec "$root/tests/harness/nsrun" --hostname router -- bash -c '
 set -euo pipefail
-. "$FW_SOURCE_DIR/tests/harness/lib.sh"
-require_scenario_ns
-work=$(mktemp -d)
-mkdir -p /var/run/cifs "$work/share" "$work/smbshare" "$work/local" "$work/samba"/{private,lock,state,cache,pid,ncalrpc,bind-dns}
-printf "Share;%s;Files\n" "$work/share" > /var/run/cifs/cs_cfg.txt
-"$FW_BUILD_DIR/cifs/tools/vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
-wait_line "$work/vxnd.log" "VXND: server is ready"
-"$FW_BUILD_DIR/platform/vxcs/vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
-wait_line "$work/vxcs.log" "VXCS: server is ready"
+. "$FW_SOURCE_DIR/cifs/server/bench/lib_compare.sh"
+start_vxcs
 hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash(\"Secret#1\").hex())")
 "$FW_BUILD_DIR/cifs/tools/vxcsctrl" adduser root "$hash" > /dev/null
-s=$work/samba
-cat > "$s/smb.conf" <<CONF
-[global]
-  smb ports = 4450
-  server min protocol = NT1
-  private dir = $s/private
-  lock directory = $s/lock
-  state directory = $s/state
-  cache directory = $s/cache
-  pid directory = $s/pid
-  ncalrpc dir = $s/ncalrpc
-  binddns dir = $s/bind-dns
-  passdb backend = tdbsam:$s/private/passdb.tdb
-  log file = $s/smbd.log
-  load printers = no
-  disable spoolss = yes
-[Share]
-  path = $work/smbshare
-  read only = no
-CONF
-printf "Secret#1\nSecret#1\n" | smbpasswd -c "$s/smb.conf" -s -a root > /dev/null
-smbd -F --no-process-group -s "$s/smb.conf" > "$s/stdout.log" 2>&1 &
-wait_until 10 _listens -Hltn 4450 "" || { cat "$s/stdout.log" "$s/smbd.log"; exit 1; }
+mkdir "$work/smbshare" "$work/local"
+start_smbd NT1 "$work/smbshare"
 cd "$work/local"
 head -c $((BENCH_SIZE * 1024 * 1024)) /dev/urandom > payload
 # MiB/s of one smbclient command against a port, with a protection.

@@ -68,11 +68,11 @@ uint32_t renameFile(const CSUser *user, const CSShare *share, uint32_t, uint32_t
             return csErrorReturn(0xC000003Au, errDos(3));
         if (user->session->dialect == CS_DIALECT_SMB1) {
             // Every handle on the name must let others delete, not only the
-            // first; the refusal is a sharing one, not an access violation.
+            // first.
             const CSName *open = csGetNameByName(source);
             for (const CSFile *f = open ? open->first : nullptr; f; f = f->next)
                 if (!(f->access & CS_MODE_SHARE_DELETE))
-                    return csErrorReturn(0xC0000043u, errDos(32));
+                    return csErrorReturn(0xC0000005u, errDos(12));
         }
         SYFileInformation info;
         if (syGetFileInformationByName(source, &info) != 0)

@@ -70,11 +70,20 @@ uint32_t namedPath(const Smb1Block &b, Named &n, bool wildcards = false)
     return 0;
 }
 
-bool blockIs(const Smb1Block &b, uint8_t words, uint16_t leastBytes, bool format)
+// The request's block, or the status that refuses it: no room for an answer
+// of room bytes, or not words words followed by either no bytes or (a name
+// first) at least leastBytes.
+uint32_t requestBlock(const uint8_t *params, uint8_t *response, const uint8_t *position, uint32_t room,
+                      uint8_t words, uint16_t leastBytes, Smb1Block &b)
 {
-    if (b.wordCount != words || b.byteCount < leastBytes)
-        return false;
-    return !format || (b.byteCount > 0 && b.bytes[0] >= kBufferFormatAscii);
+    if (uint32_t status = csDispatchCheckSpace(response, position, room))
+        return status;
+    b = cs::smb1Block(params, response);
+    bool bytesFit =
+        leastBytes == 0 ? b.byteCount == 0 : b.byteCount >= leastBytes && b.bytes[0] >= kBufferFormatAscii;
+    if (b.wordCount != words || !bytesFit)
+        return badBlock();
+    return 0;
 }
 
 void putSmbTime(uint8_t *&p, const CMUint64 &ms)
@@ -102,17 +111,25 @@ uint32_t openHandle(const Smb1Block &b, CSFile **file, CSName **name)
     return 0;
 }
 
+// The information of a handle whose name is not waiting to be deleted.
+uint32_t handleInformation(CSFile *file, const CSName *name, SYFileInformation &info)
+{
+    if (!name || name->deleteOnClose)
+        return csErrorReturn(0xC000000Fu, errDos(2));
+    if (csGetFileInformation(file, name->path, &info) != 0)
+        return csErrorGetLast();
+    return 0;
+}
+
 }  // namespace
 
 extern "C" {
 
 uint32_t csComQueryInformation(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 23))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 23, 0, 2, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 0, 2, true))
-        return badBlock();
     if (uint32_t refusal = csCanReadShare(b.tid))
         return refusal;
     Named n;
@@ -138,22 +155,18 @@ uint32_t csComQueryInformation(const uint8_t *params, uint8_t *response, uint8_t
 
 uint32_t csComQueryInformation2(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 25))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 25, 1, 0, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 1, 0, false) || b.byteCount != 0)
-        return badBlock();
     if (uint32_t refusal = csCanReadShare(b.tid))
         return refusal;
     CSFile *file;
     CSName *name;
     if (uint32_t status = openHandle(b, &file, &name))
         return status;
-    if (!name || name->deleteOnClose)
-        return csErrorReturn(0xC000000Fu, errDos(2));
     SYFileInformation info;
-    if (csGetFileInformation(file, name->path, &info) != 0)
-        return csErrorGetLast();
+    if (uint32_t status = handleInformation(file, name, info))
+        return status;
     bool directory = (info.attributes & SY_ATTR_DIRECTORY) != 0;
     uint8_t *p = *position;
     *p++ = 11;
@@ -170,11 +183,9 @@ uint32_t csComQueryInformation2(const uint8_t *params, uint8_t *response, uint8_
 
 uint32_t csComQueryInformationDisk(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 13))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 13, 0, 0, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 0, 0, false) || b.byteCount != 0)
-        return badBlock();
     if (uint32_t refusal = csCanReadShare(b.tid))
         return refusal;
     Named n;
@@ -210,11 +221,9 @@ uint32_t csComQueryInformationDisk(const uint8_t *params, uint8_t *response, uin
 
 uint32_t csComSetInformation(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 3))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 3, 8, 2, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 8, 2, true))
-        return badBlock();
     Named n;
     if (uint32_t status = namedPath(b, n))
         return status;
@@ -247,11 +256,9 @@ uint32_t csComSetInformation(const uint8_t *params, uint8_t *response, uint8_t *
 
 uint32_t csComSetInformation2(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 3))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 3, 7, 0, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 7, 0, false) || b.byteCount != 0)
-        return badBlock();
     CSFile *file;
     CSName *name;
     if (uint32_t status = openHandle(b, &file, &name))
@@ -260,11 +267,9 @@ uint32_t csComSetInformation2(const uint8_t *params, uint8_t *response, uint8_t 
         return csErrorReturn(0xC0000001u, errSrv(1));
     if (uint32_t refusal = csCanWriteShare(b.tid))
         return refusal;
-    if (!name || name->deleteOnClose)
-        return csErrorReturn(0xC000000Fu, errDos(2));
     SYFileInformation info;
-    if (csGetFileInformation(file, name->path, &info) != 0)
-        return csErrorGetLast();
+    if (uint32_t status = handleInformation(file, name, info))
+        return status;
     info.creationTime = msOfSmbTime(b.word(2), b.word(1));
     info.lastAccessTime = msOfSmbTime(b.word(4), b.word(3));
     info.lastChangeTime = msOfSmbTime(b.word(6), b.word(5));
@@ -275,11 +280,9 @@ uint32_t csComSetInformation2(const uint8_t *params, uint8_t *response, uint8_t 
 
 uint32_t csComRename(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 3))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 3, 1, 4, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 1, 4, true))
-        return badBlock();
     Named from, to;
     if (uint32_t status = userAndShare(b, from))
         return status;
@@ -296,11 +299,9 @@ uint32_t csComRename(const uint8_t *params, uint8_t *response, uint8_t **positio
 
 uint32_t csComDelete(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 3))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 3, 1, 2, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 1, 2, true))
-        return badBlock();
     Named n;
     if (uint32_t status = namedPath(b, n, true))
         return status;
@@ -315,11 +316,9 @@ uint32_t csComDelete(const uint8_t *params, uint8_t *response, uint8_t **positio
 
 uint32_t csComDeleteDirectory(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 3))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 3, 0, 2, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 0, 2, true))
-        return badBlock();
     Named n;
     if (uint32_t status = namedPath(b, n))
         return status;
@@ -358,11 +357,9 @@ uint32_t csComDeleteDirectory(const uint8_t *params, uint8_t *response, uint8_t 
 
 uint32_t csComCheckDirectory(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 3))
+    Smb1Block b{};
+    if (uint32_t status = requestBlock(params, response, *position, 3, 0, 2, b))
         return status;
-    Smb1Block b = cs::smb1Block(params, response);
-    if (!blockIs(b, 0, 2, true))
-        return badBlock();
     if (uint32_t refusal = csCanReadShare(b.tid))
         return refusal;
     Named n;

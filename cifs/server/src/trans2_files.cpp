@@ -52,6 +52,20 @@ uint32_t userAndShare(const Caller &c)
     return 0;
 }
 
+// The caller of a query, or the status that refuses it: no right to read the
+// share, no user or tree, or fewer parameter bytes than least.
+uint32_t queryingCaller(const CSTrans2Request *r, uint32_t least, Caller &c)
+{
+    c = callerOf(r);
+    if (uint32_t refusal = csCanReadShare(c.tid))
+        return refusal;
+    if (uint32_t status = userAndShare(c))
+        return status;
+    if (r->parameterCount < least)
+        return csErrorReturn(kBadParameters, errDos(87));
+    return 0;
+}
+
 // The name of the parameter block from at to its end or terminator, as a
 // local path under the share.
 bool nameAt(const CSTrans2Request *r, uint32_t at, const Caller &c, bool wildcards, CMWchar *path)
@@ -156,13 +170,9 @@ extern "C" {
 
 uint32_t csTrans2QueryFileInformation(CSTrans2Request *r)
 {
-    Caller c = callerOf(r);
-    if (uint32_t refusal = csCanReadShare(c.tid))
-        return refusal;
-    if (uint32_t status = userAndShare(c))
+    Caller c{};
+    if (uint32_t status = queryingCaller(r, 4, c))
         return status;
-    if (r->parameterCount < 4)
-        return csErrorReturn(kBadParameters, errDos(87));
     CSFile *file = csGetFileByFid(le16(r->parameters), c.tid, c.uid);
     if (!file)
         return csErrorReturn(0xC0000008u, errDos(6));
@@ -182,13 +192,9 @@ uint32_t csTrans2QueryFileInformation(CSTrans2Request *r)
 
 uint32_t csTrans2QueryPathInformation(CSTrans2Request *r)
 {
-    Caller c = callerOf(r);
-    if (uint32_t refusal = csCanReadShare(c.tid))
-        return refusal;
-    if (uint32_t status = userAndShare(c))
+    Caller c{};
+    if (uint32_t status = queryingCaller(r, 6, c))
         return status;
-    if (r->parameterCount < 6)
-        return csErrorReturn(kBadParameters, errDos(87));
     CMWchar path[CM_PATH_BUFFER];
     if (!nameAt(r, 6, c, false, path))
         return csErrorReturn(0xC0000033u, errDos(123));
@@ -207,13 +213,9 @@ uint32_t csTrans2QueryPathInformation(CSTrans2Request *r)
 
 uint32_t csTrans2QueryFsInformation(CSTrans2Request *r)
 {
-    Caller c = callerOf(r);
-    if (uint32_t refusal = csCanReadShare(c.tid))
-        return refusal;
-    if (uint32_t status = userAndShare(c))
+    Caller c{};
+    if (uint32_t status = queryingCaller(r, 2, c))
         return status;
-    if (r->parameterCount < 2)
-        return csErrorReturn(kBadParameters, errDos(87));
     CSQueryContext q = queryOf(r);
     uint32_t status = csQueryFsInformation(c.share, le16(r->parameters), c.unicode, &q);
     if (status == 0)

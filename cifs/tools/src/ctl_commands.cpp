@@ -2,14 +2,18 @@
 // its own words, then makes one control call and returns its result.
 #include "ctl_commands.h"
 
+#include "cmcrypt.h"
 #include "csctrl.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <strings.h>
 
 namespace vxctl {
@@ -108,18 +112,98 @@ int setPermissive(int, char **words)
     return csCtrlSetPermissive(state);
 }
 
+bool isHash(const char *word)
+{
+    if (std::strlen(word) != 32)
+        return false;
+    for (const char *c = word; *c; ++c)
+        if (!std::isxdigit(static_cast<unsigned char>(*c)))
+            return false;
+    return true;
+}
+
+// UTF-8 to UTF-16LE bytes; false for a malformed sequence or a code point
+// UTF-16 cannot carry.
+bool toUtf16(const char *text, std::string *out)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(text);
+    while (*p) {
+        uint32_t cp = 0;
+        int more = 0;
+        if (*p < 0x80)
+            cp = *p;
+        else if ((*p & 0xE0) == 0xC0)
+            cp = *p & 0x1F, more = 1;
+        else if ((*p & 0xF0) == 0xE0)
+            cp = *p & 0x0F, more = 2;
+        else if ((*p & 0xF8) == 0xF0)
+            cp = *p & 0x07, more = 3;
+        else
+            return false;
+        ++p;
+        for (int i = 0; i < more; ++i, ++p) {
+            if ((*p & 0xC0) != 0x80)
+                return false;
+            cp = cp << 6 | (*p & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < least[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        auto unit = [out](uint32_t u) {
+            out->push_back(char(u & 0xFF));
+            out->push_back(char(u >> 8));
+        };
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            unit(0xD800 | cp >> 10);
+            unit(0xDC00 | (cp & 0x3FF));
+        } else {
+            unit(cp);
+        }
+    }
+    return true;
+}
+
+// The server keeps NT hashes only (32 hex digits). A word that already is
+// one passes as is, as the plug-in's "nt" password does; anything else is
+// a plain password typed at the prompt and is hashed here, so it is never
+// stored or sent in the clear.
+bool ntCredential(const char *password, char out[33])
+{
+    if (isHash(password)) {
+        std::memcpy(out, password, 33);
+        return true;
+    }
+    std::string units;
+    if (!toUtf16(password, &units)) {
+        std::printf("the password is not UTF-8 text");
+        return false;
+    }
+    uint8_t hash[16];
+    cmMD4(hash, reinterpret_cast<const uint8_t *>(units.data()), uint32_t(units.size()));
+    for (int i = 0; i < 16; ++i)
+        std::snprintf(out + 2 * i, 3, "%02x", hash[i]);
+    return true;
+}
+
 int addUser(int count, char **words)
 {
     bool administrator = count == 5;
     if (administrator && !expectWord(words[4], "A"))
         return refuse();
-    return csCtrlAddUserA(words[0], words[1], words[2], words[3], administrator ? 1 : 0);
+    char credential[33];
+    if (!ntCredential(words[3], credential))
+        return refuse();
+    return csCtrlAddUserA(words[0], words[1], words[2], credential, administrator ? 1 : 0);
 }
 
 // The plug-in's form: name and password first, every such user an administrator.
 int addUserShort(int count, char **words)
 {
-    return csCtrlAddUserA(words[0], count > 2 ? words[2] : "", count > 3 ? words[3] : "", words[1], 1);
+    char credential[33];
+    if (!ntCredential(words[1], credential))
+        return refuse();
+    return csCtrlAddUserA(words[0], count > 2 ? words[2] : "", count > 3 ? words[3] : "", credential, 1);
 }
 
 int removeUser(int, char **words) { return csCtrlRemoveUserA(words[0]); }

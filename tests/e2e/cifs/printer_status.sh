@@ -6,7 +6,7 @@
 # with its share.
 set -euo pipefail
 vxcs=$1 vxnd=$2 ctl=$3 usblp=$4
-. "$(dirname "$0")/../../harness/lib.sh"
+. "$(dirname "$0")/lib_server.sh"
 require_scenario_ns
 
 work=$(mktemp -d)
@@ -23,16 +23,7 @@ printer_line() { # DEVICE STATUS VID
   printer_line /dev/usb/lp3 0x98 1234
 } > "$control"
 
-"$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
-on_exit quiet_kill $!
-wait_line "$work/vxnd.log" "VXND: server is ready"
-
-# A sanitized server takes its runtime first, then the fake driver.
-asan=$(ldd "$vxcs" | awk '/libasan/ {print $3}')
-LD_PRELOAD="${asan:+$asan:}$usblp" "$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
-server=$!
-on_exit quiet_kill "$server"
-wait_line "$work/vxcs.log" "VXCS: server is ready"
+start_servers "$vxnd" "$vxcs" "$usblp"
 
 add() { "$ctl" addprintershare "$1" "$2" "/var/run/cifs/$1.status" 2 "$1 printer" > /dev/null; }
 status_is() { [ "$(cat "$1" 2> /dev/null)" = "$2" ]; }

@@ -4,25 +4,16 @@
 # outlives them all without a sanitizer report.
 set -euo pipefail
 vxnd=$1 vxcs=$2 ctl=$3 allow=$4
-. "$(dirname "$0")/../../harness/lib.sh"
+. "$(dirname "$0")/lib_server.sh"
 require_scenario_ns
 command -v smbtorture > /dev/null || { echo "no smbtorture here: skipping" >&2; exit 77; }
 
 work=$(mktemp -d)
-mkdir -p /var/run/cifs "$work/share"
-printf 'Share;%s;Test share\n' "$work/share" > /var/run/cifs/cs_cfg.txt
-ns_add_host peer 192.168.61.2/24 192.168.61.1/24
-"$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
-on_exit quiet_kill "$!"
-wait_line "$work/vxnd.log" "VXND: server is ready"
-"$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
-server=$!
-on_exit quiet_kill "$server"
-wait_line "$work/vxcs.log" "VXCS: server is ready"
+share_and_peer
+start_servers "$vxnd" "$vxcs"
 wait_port tcp 445
 password='Secret#1'
-hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('$password').hex())")
-"$ctl" adduser alice "$hash" > "$work/ctl.log" 2>&1 || fail "adduser: $(cat "$work/ctl.log")"
+add_user alice "$password"
 
 tests="base.tcon base.vuid base.chkpath base.trans2 base.dir1 base.rw1 base.open base.unlink base.rename
   base.attr base.deny1 base.ntdeny1 base.disconnect raw.open raw.read raw.write raw.close raw.mkdir raw.unlink

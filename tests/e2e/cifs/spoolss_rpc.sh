@@ -10,7 +10,7 @@
 # survives it all.
 set -euo pipefail
 vxcs=$1 vxnd=$2 ctl=$3 usblp=$4 client=$5
-. "$(dirname "$0")/../../harness/lib.sh"
+. "$(dirname "$0")/lib_server.sh"
 require_scenario_ns
 command -v rpcclient > /dev/null || { echo "no rpcclient here: skipping" >&2; exit 77; }
 
@@ -20,20 +20,11 @@ mkdir -p /var/run/cifs /var/run/usblp
 out=$work/laser.out
 printf '/dev/usb/lp0 %s 1234:0001 0x18 MFG:Acme;MDL:Laser 9;CMD:PCL;\n' "$out" > /var/run/usblp/control
 
-"$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
-on_exit quiet_kill $!
-wait_line "$work/vxnd.log" "VXND: server is ready"
-asan=$(ldd "$vxcs" | awk '/libasan/ {print $3}')
-LD_PRELOAD="${asan:+$asan:}$usblp" "$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
-server=$!
-on_exit quiet_kill "$server"
-wait_line "$work/vxcs.log" "VXCS: server is ready"
+start_servers "$vxnd" "$vxcs" "$usblp"
 wait_port tcp 445
 "$ctl" addprintershare Laser /dev/usb/lp0 /var/run/cifs/Laser.status 1 "Laser printer" > /dev/null
-for user in owner:Secret1 plain:Secret2; do
-  hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('${user#*:}').hex())")
-  "$ctl" adduser "${user%%:*}" "$hash" > /dev/null
-done
+add_user owner Secret1
+add_user plain Secret2
 "$ctl" setprinterowner owner 1 > /dev/null
 
 rprn() { # STEP

@@ -12,6 +12,8 @@ import sys
 import threading
 import time
 
+from impacket.ntlm import compute_nthash
+
 PORT = ("127.0.0.1", 4445)
 FAILED, UNKNOWN, NO_REPLY, TOO_LONG = 0xFF07D1, 0xFF0003, 0xFF0BB7, 0xFF0003
 
@@ -144,6 +146,14 @@ def failed(code):
 REFUSED = failed(22)  # EINVAL: words the tool refuses itself
 LONG = "x" * 500
 
+
+def nt(password):
+    """The server keeps NT hashes: a plain password goes out as one."""
+    return compute_nthash(password).hex()
+
+
+HASH = "0123456789ABCDEFabcdef0123456789"
+
 # (words, replies, stdout, exit status, datagrams)
 ROWS = [
     ([], [], USAGE, 0, []),
@@ -191,16 +201,26 @@ ROWS = [
     (["setpermissive", "no"], [ok()], progress("Set permissive", SUCCEEDED), 0, [(100, 0)]),
     (["setpermissive", "yes"], [status(FAILED)], progress("Set permissive", failed(FAILED)), 255, [(100, 1)]),
     (["+U", "ann", "Ann A", "Keeps it", "pw"], [ok()], progress("Adding user", SUCCEEDED), 0,
-     [(6, "ann", "Ann A", "Keeps it", "pw", 0)]),
+     [(6, "ann", "Ann A", "Keeps it", nt("pw"), 0)]),
     (["+U", "ann", "Ann A", "Keeps it", "pw", "A"], [ok()], progress("Adding user", SUCCEEDED), 0,
-     [(6, "ann", "Ann A", "Keeps it", "pw", 1)]),
+     [(6, "ann", "Ann A", "Keeps it", nt("pw"), 1)]),
     (["+U", "ann", "Ann A", "Keeps it", "pw", "admin"], [],
      progress("Adding user", "  'A' expected, admin found\n" + REFUSED), 255, []),
-    (["adduser", "u", "p"], [ok()], progress("Adding user", SUCCEEDED), 0, [(6, "u", "", "", "p", 1)]),
+    (["adduser", "u", "p"], [ok()], progress("Adding user", SUCCEEDED), 0, [(6, "u", "", "", nt("p"), 1)]),
+    # A hash passes as is; a password that is not one is hashed from UTF-8;
+    # a word that is not UTF-8 is refused rather than hashed as something else.
+    (["adduser", "u", HASH], [ok()], progress("Adding user", SUCCEEDED), 0, [(6, "u", "", "", HASH, 1)]),
+    (["adduser", "u", HASH[:31]], [ok()], progress("Adding user", SUCCEEDED), 0,
+     [(6, "u", "", "", nt(HASH[:31]), 1)]),
+    (["adduser", "u", HASH[:31] + "g"], [ok()], progress("Adding user", SUCCEEDED), 0,
+     [(6, "u", "", "", nt(HASH[:31] + "g"), 1)]),
+    (["+U", "u", "", "", "p\u00e4ss \U0001f600"], [ok()], progress("Adding user", SUCCEEDED), 0,
+     [(6, "u", "", "", nt("p\u00e4ss \U0001f600"), 0)]),
+    (["adduser", "u", "p\udcff"], [], progress("Adding user", "the password is not UTF-8 text" + REFUSED), 255, []),
     (["adduser", "u", "p", "Full"], [ok()], progress("Adding user", SUCCEEDED), 0,
-     [(6, "u", "Full", "", "p", 1)]),
+     [(6, "u", "Full", "", nt("p"), 1)]),
     (["adduser", "u", "p", "Full", "Desc"], [ok()], progress("Adding user", SUCCEEDED), 0,
-     [(6, "u", "Full", "Desc", "p", 1)]),
+     [(6, "u", "Full", "Desc", nt("p"), 1)]),
     # Four maximal texts do not fit one datagram: refused before sending.
     (["adduser", LONG, LONG, LONG, LONG], [], progress("Adding user", failed(TOO_LONG)), 255, []),
     (["+S", LONG, "/mnt", "c"], [], progress("Adding share", failed(TOO_LONG)), 255, []),
