@@ -7,10 +7,13 @@
 // the user's key. Anything is answered or drops the connection, never read or
 // written outside its buffers.
 // A second connection holds a batch oplock on "f" of bob's disk share:
-// opens of it wait on a break.
+// opens of it wait on a break. For the listing and pipe commands bob also
+// has the share's folder open (FileId 0x4003, TreeId 10) and a tree on
+// "IPC$" (TreeId 13) with the srvsvc pipe open (0x4004).
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
+#include "csdcerpc.h"
 #include "csdispatch.h"
 #include "cmcryptsmb3.h"
 #include "csshares.h"
@@ -197,6 +200,36 @@ void seedHolder()
     csDispatchSetSocket(&gSlot);
 }
 
+// A folder open for the listing commands, and a few names to list.
+void openFolder(CSUser *bob, CSTree *disk)
+{
+    std::filesystem::create_directories(std::string(kShareDir) + "/sub");
+    for (const char *name : {"b.txt", "sub/c.txt"})
+        if (FILE *f = std::fopen((std::string(kShareDir) + "/" + name).c_str(), "w"))
+            std::fclose(f);
+    CMWchar wide[64];
+    cmAnsiToUnicode(wide, kShareDir);
+    CSName *name = csGetNewName(wide, bob->uid);
+    if (CSFile *folder = name ? csGetNewFile(disk, name, 0x40) : nullptr) {
+        folder->isDirectory = 1;
+        folder->sid = CS_FREE_ID;
+    }
+}
+
+// A tree on IPC$ with a pipe open, for the pipe commands.
+void openPipe(CSUser *bob)
+{
+    CSTree *ipc = csGetNewTree(bob);
+    if (!ipc)
+        return;
+    ipc->share = csGetShareByName(kIpc);
+    static const CMWchar kPipe[] = {'s', 'r', 'v', 's', 'v', 'c', 0};
+    CSName *name = csGetNewName(kPipe, bob->uid);
+    CSFile *pipe = name ? csGetNewFile(ipc, name, 0x42) : nullptr;
+    if (pipe && !csDcerpcOpenPipe(kPipe, pipe))
+        csReleaseFile(pipe->fid);
+}
+
 void seed()
 {
     csDispatchSetSocket(&gSlot);
@@ -228,6 +261,12 @@ void seed()
         }
     }
     seedHolder();
+    CSUser *bob = csGetUserByIndex(0);
+    CSTree *disk = bob ? csGetTreeByTid(10) : nullptr;
+    if (disk && disk->uid == bob->uid) {
+        openFolder(bob, disk);
+        openPipe(bob);
+    }
 }
 
 void drain()
@@ -251,7 +290,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt",
                        "Music;/mnt/usb1/music;My music\nFuzz;/var/run/fuzzshare;Fuzzed\n");
     std::filesystem::create_directories(kShareDir);
-    if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 || !connectPair())
+    if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 ||
+        !connectPair() || csFnamesInit() != 0 || csDcerpcInit() != 0)
         std::abort();
     seed();
     return 0;

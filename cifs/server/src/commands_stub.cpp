@@ -1,11 +1,11 @@
 // Least versions of what the dispatchers call of their neighbours: the SMB1
-// commands, the SMB2 file commands, SMB2 late answers and the pipe control.
+// commands, the transactions' other handlers and the SMB2 pipe control.
 // Each one's own part replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
 #include "cs2tables.h"
-#include "cssmb2.h"
+#include "cstrans.h"
 
 extern "C" {
 
@@ -17,36 +17,12 @@ extern "C" {
 CS_COMMANDS(CS_DEFINE_COMMAND)
 #undef CS_DEFINE_COMMAND
 
-// SMB2 commands not in this build answer "not implemented".
-#define CS2_DEFINE_COMMAND(name)                                                                             \
-    __attribute__((weak)) uint32_t name(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,       \
-                                        CSUser *, CSTree *, CMBufferWriter *)                                \
-    {                                                                                                        \
-        return 0xC0000002u;                                                                                  \
-    }
-CS2_DEFINE_COMMAND(csSmb2OnFlush)
-CS2_DEFINE_COMMAND(csSmb2OnRead)
-CS2_DEFINE_COMMAND(csSmb2OnWrite)
-CS2_DEFINE_COMMAND(csSmb2OnLock)
-CS2_DEFINE_COMMAND(csSmb2OnQueryDirectory)
-CS2_DEFINE_COMMAND(csSmb2OnQueryInfo)
-CS2_DEFINE_COMMAND(csSmb2OnSetInfo)
-#undef CS2_DEFINE_COMMAND
-
-// The pipe control comes with the pipes' SMB2 side.
-__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
-
-}  // extern "C"
-
-// Least versions of the transactions' other handlers; their own parts
-// replace them.
-#include "cstrans.h"
-
-extern "C" {
-
 #define CS_TRANSACTION_STUB(name)                                                                            \
     __attribute__((weak)) uint32_t name(CSTransaction *) { return csErrorReturn(0xC00000BBu, 0xFFFF0002u); }
 CS_TRANSACTION_STUB(csMailslotBrowse)
 #undef CS_TRANSACTION_STUB
+
+// Pipe transceive is not in this build: clients fall back to WRITE and READ.
+__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"
