@@ -42,5 +42,12 @@ VX_API int csBreakComplete(CSFile *holder, uint8_t *acknowledgment, uint32_t fla
 /* 1 when the open must wait for another client's oplock break, 0 when it
  * need not, -1 when no break can be sent (no oplock is then granted). */
 VX_API int csBreakCheck(CSCreateParameters *parameters);
+/* A file record goes: its oplock and the opens waiting on it go with it. */
+VX_API void csOplockFileReleased(CSFile *file);
+/* A file record goes: a request parked on it is answered
+ * STATUS_NOTIFY_CLEANUP. */
+VX_API void csNotifyFileReleased(CSFile *file);
+/* Breaks unacknowledged for 35 s let their waiters go; now in ms (0: the clock). */
+VX_API void csOplockExpire(uint64_t now);
 
 #endif

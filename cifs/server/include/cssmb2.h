@@ -9,6 +9,7 @@
 #include "cmsmbheader.h"
 #include "cmtypes.h"
 #include "csdb.h"
+#include "csfiles.h"
 #include "nssocket.h"
 
 /* Handler results that are no NT status. */
@@ -77,6 +78,14 @@ VX_API void cs2PackNegotiateResponse(CMSmb2Header *response, CMBufferWriter *wri
 VX_API uint32_t csSmb2OnSmb1Negotiate(uint8_t **position, int wildcard);
 /* The revision of a dialect code; 0 for none or the wildcard. */
 VX_API uint16_t cs2DialectRevision(uint32_t dialect);
+
+/* Interim and late answers, oplock breaks. The AsyncId counter starts at 1;
+ * each call gives the next, skipping 0. */
+VX_API CMUint64 cs2GenerateNextAsyncId(CMUint64 *asyncId);
+/* STATUS_PENDING for the request now: its AsyncId, or 0 when not sent. */
+VX_API uint32_t csSmb2SendInterimResponse(const CMSmb2Header *request);
+/* 1 when the holder's break notification went out whole. */
+VX_API int cs2SendOplockBreakNotification(CSFile *holder);
 
 /* Handlers of the table. */
 VX_API uint32_t csSmb2OnNegotiate(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *, CSUser *,

@@ -36,49 +36,26 @@ __attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, u
     {                                                                                                        \
         return 0xC0000002u;                                                                                  \
     }
-CS2_DEFINE_COMMAND(csSmb2OnCreate)
-CS2_DEFINE_COMMAND(csSmb2OnClose)
 CS2_DEFINE_COMMAND(csSmb2OnFlush)
 CS2_DEFINE_COMMAND(csSmb2OnRead)
 CS2_DEFINE_COMMAND(csSmb2OnWrite)
 CS2_DEFINE_COMMAND(csSmb2OnLock)
 CS2_DEFINE_COMMAND(csSmb2OnQueryDirectory)
-CS2_DEFINE_COMMAND(csSmb2OnChangeNotify)
 CS2_DEFINE_COMMAND(csSmb2OnQueryInfo)
 CS2_DEFINE_COMMAND(csSmb2OnSetInfo)
-CS2_DEFINE_COMMAND(csSmb2OnOplockBreak)
 #undef CS2_DEFINE_COMMAND
-
-// CANCEL is never answered; until requests can wait there is nothing to cancel.
-__attribute__((weak)) uint32_t csSmb2OnCancel(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,
-                                              CSUser *, CSTree *, CMBufferWriter *)
-{
-    return 0xFF000000u;
-}
 
 // The pipe control comes with the pipes' SMB2 side.
 __attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"
 
-extern "C" {
-
-__attribute__((weak)) int cs2NotifyInit(void) { return 0; }
-__attribute__((weak)) void cs2NotifyExit(void) {}
-
-}  // extern "C"
-
-// Least versions of what the SMB1 file commands call of the oplocks and of
-// the transactions' other handlers; their own parts replace them.
+// Least versions of what the SMB1 file commands call of the transactions'
+// other handlers; their own parts replace them.
 #include "csservices.h"
 #include "cstrans.h"
 
 extern "C" {
-
-// No open waits on a break until the oplocks are linked in; without them no
-// break could reach a holder, so no oplock is granted (-1).
-__attribute__((weak)) int csBreakComplete(CSFile *, uint8_t *, uint32_t) { return 1; }
-__attribute__((weak)) int csBreakCheck(CSCreateParameters *) { return -1; }
 
 #define CS_TRANSACTION_STUB(name)                                                                            \
     __attribute__((weak)) uint32_t name(CSTransaction *) { return csErrorReturn(0xC00000BBu, 0xFFFF0002u); }

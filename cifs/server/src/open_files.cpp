@@ -210,6 +210,9 @@ void csReleaseFile(uint16_t fid)
     CSFile *f = fileSlot(fid);
     if (!f)
         return;
+    // Opens waiting on this file's oplock are answered before it goes.
+    csOplockFileReleased(f);
+    csNotifyFileReleased(f);
     if (f->isPrintJob) {
         syEndPrintJob(f->printerHandle, uint32_t(f->fd));
     } else {

@@ -3,6 +3,7 @@
 #include "csserver.h"
 
 #include "csauth.h"
+#include "csservices.h"
 #include "csbrowse.h"
 #include "csdb.h"
 #include "csdispatch.h"
@@ -264,6 +265,7 @@ void run(Loop &l)
 
         int selected = nsSelect(highest, &set, uint32_t(wait));
         udServerDataIn();
+        csOplockExpire(0);
 
         now = monotonicSeconds();
         if (l.nextAnnouncement <= now) {
