@@ -1,6 +1,6 @@
 // Least versions of what the dispatchers call of their neighbours: the SMB1
-// commands, the SMB2 file commands, SMB2 late answers and the pipe control.
-// Each one's own part replaces it.
+// commands, the SMB2 open, close, notify and oplock commands and SMB2 late
+// answers. Each one's own part replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
@@ -28,25 +28,6 @@ __attribute__((weak)) void cs2DispatchPrepareLateResponse(CSLateResponseContext 
     context->remaining = 0;
 }
 __attribute__((weak)) int cs2DispatchSendLateResponse(CSLateResponseContext *, uint32_t) { return 0; }
-
-// SMB2 commands not in this build answer "not implemented".
-#define CS2_DEFINE_COMMAND(name)                                                                             \
-    __attribute__((weak)) uint32_t name(CMSmb2Header *, CMSmb2Header *, CMBufferReader *, CSSession *,       \
-                                        CSUser *, CSTree *, CMBufferWriter *)                                \
-    {                                                                                                        \
-        return 0xC0000002u;                                                                                  \
-    }
-CS2_DEFINE_COMMAND(csSmb2OnFlush)
-CS2_DEFINE_COMMAND(csSmb2OnRead)
-CS2_DEFINE_COMMAND(csSmb2OnWrite)
-CS2_DEFINE_COMMAND(csSmb2OnLock)
-CS2_DEFINE_COMMAND(csSmb2OnQueryDirectory)
-CS2_DEFINE_COMMAND(csSmb2OnQueryInfo)
-CS2_DEFINE_COMMAND(csSmb2OnSetInfo)
-#undef CS2_DEFINE_COMMAND
-
-// The pipe control comes with the pipes' SMB2 side.
-__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"
 
