@@ -90,15 +90,17 @@ uint32_t writePrintData(CSFile *file, const uint8_t *data, uint32_t count, uint3
 }
 
 // The answer of a pipe or printer write that comes later: the write's own
-// words, built by the pipes' carriers.
-void installWriteAndXCallbacks()
+// words, built by the pipes' carriers, with the count the client wrote.
+void installWriteAndXCallbacks(uint32_t count)
 {
+    csDispatchSetWriteCount(count);
     csDcerpcSetLateResponseCallbacks(csDispatchSaveWriteAndXResponseContext,
                                      csWriteAndXPipePrepareLateResponse, csWriteAndXPipeSendLateResponse);
 }
 
-void installWriteCallbacks()
+void installWriteCallbacks(uint32_t count)
 {
+    csDispatchSetWriteCount(count);
     csDcerpcSetLateResponseCallbacks(csDispatchSaveWriteResponseContext, csWritePipePrepareLateResponse,
                                      csWritePipeSendLateResponse);
 }
@@ -279,11 +281,11 @@ uint32_t csComWriteAndX(const uint8_t *params, uint8_t *response, uint8_t **posi
     const uint8_t *data = requestHeader() + dataOffset;
 
     if (file->pipe) {
-        installWriteAndXCallbacks();
+        installWriteAndXCallbacks(count);
         if (uint32_t status = csDcerpcWrite(file, data, count, 0))
             return status;
     } else if (file->isPrintJob) {
-        installWriteAndXCallbacks();
+        installWriteAndXCallbacks(count);
         uint32_t written = 0;
         if (uint32_t status = writePrintData(file, data, count, &written))
             return status;
@@ -339,12 +341,12 @@ uint32_t csComWrite(const uint8_t *params, uint8_t *response, uint8_t **position
     uint32_t count = 0;
     if (file->pipe) {
         count = length;
-        installWriteCallbacks();
+        installWriteCallbacks(count);
         csDispatchDtDiscard();
         if (uint32_t status = csDcerpcWrite(file, data, count, 0))
             return status;
     } else if (file->isPrintJob) {
-        installWriteCallbacks();
+        installWriteCallbacks(length);
         csDispatchDtDiscard();
         if (uint32_t status = writePrintData(file, data, length, &count))
             return status;
