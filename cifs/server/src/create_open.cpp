@@ -172,7 +172,11 @@ uint32_t csOpenFile(CMWchar *path, uint16_t tid, uint16_t mode, uint16_t *grante
 
     const CSShare *share = static_cast<const CSShare *>(tree->share);
     if (share && share->isIpc) {
-        if (!csDcerpcOpenPipe(path + 1, file)) {
+        // SMB1 opens "\srvsvc", SMB2 "srvsvc": the name follows any separators.
+        const CMWchar *pipeName = path;
+        while (*pipeName == '/' || *pipeName == '\\')
+            ++pipeName;
+        if (!csDcerpcOpenPipe(pipeName, file)) {
             csReleaseFile(file->fid);
             return csErrorReturn(0xC0000034u, errDos(2));
         }
