@@ -350,8 +350,15 @@ TEST_F(OpenFileTest, PipesBindOnTheIpcShare)
         EXPECT_THAT(gNeighbours.calls, Contains("pipe srvsvc"));
         csReleaseFile(file->fid);
     }
-    gNeighbours.pipesOpen = false;
+    // Opens that deny all sharing do not shut out the next client's.
     std::vector<CMWchar> name = W("/srvsvc");
+    CSFile *first = nullptr, *second = nullptr;
+    ASSERT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x12, nullptr, &first), 0u);
+    EXPECT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x12, nullptr, &second), 0u);
+    if (second)
+        csReleaseFile(second->fid);
+    csReleaseFile(first->fid);
+    gNeighbours.pipesOpen = false;
     CSFile *file = nullptr;
     EXPECT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x42, nullptr, &file), 0xC0000034u);
     EXPECT_EQ(csGetFilesCount(), 0u);
