@@ -24,9 +24,6 @@ void writePidFile(const char *path)
 
 extern "C" {
 
-// The printer spooler supplies the real one; without it there are no slots to set up.
-__attribute__((weak)) int syInitPrinters(void) { return 0; }
-
 void udCifsServerStarted(void)
 {
     syInitPrinters();

@@ -222,9 +222,11 @@ void cmRpcParseUnicode(CMRpcPacketDescriptor *d, CMRpcUnicodeString *result, uin
         result->size = boundedWLen(d) + 1;
     if (!(flags & CM_RP_FRAGMENT32))
         result->length = result->size;
-    // An odd count is padded so that a string starting on 4 bytes ends on 4.
-    uint64_t bytes = (uint64_t)result->length * 2 + (result->length & 1 ? 2 : 0);
-    claimText<CMRpcUnicodeString, CMWchar>(d, result, bytes);
+    claimText<CMRpcUnicodeString, CMWchar>(d, result, (uint64_t)result->length * 2);
+    // An odd count is padded so that a string starting on 4 bytes ends on 4;
+    // a string that ends the message has no padding after it.
+    if ((result->length & 1) && !d->overrun && left(d) >= 2)
+        d->current += 2;
 }
 
 int32_t cmRpcTcharAsUnicodeLength(const CMWchar *wtext) { return (int32_t)cmWStrlen(wtext); }

@@ -108,6 +108,14 @@ TEST(Ndr, ParseConformantVarying)
     cmRpcParseUnicode(&d, &s, 10);
     EXPECT_EQ(d.current - d.origin, 20);
     EXPECT_FALSE(cmRpcIsOverrun(&d));
+
+    // At the end of the message an odd string has no padding after it.
+    Bytes last(odd.begin(), odd.end() - 2);
+    d = over(last);
+    cmRpcParseUnicode(&d, &s, 10);
+    EXPECT_FALSE(cmRpcIsOverrun(&d));
+    EXPECT_EQ(s.length, 3u);
+    EXPECT_EQ(d.current - d.origin, 18);
 }
 
 TEST(Ndr, ParseRefusesCountsPastTheEnd)

@@ -178,8 +178,8 @@ VX_API uint32_t csGetNumberOfShareUsers(const void *share);
 VX_API void csReleaseTree(uint16_t tid, int flag);
 
 /* The other tables' parts of the block's set-up and of a tree's release
- * (names, files, searches, shares), and the printer pipes' part of a user's
- * release (a no-op until the pipes are linked in). */
+ * (names, files, searches, shares), and the printer pipe's part of a user's
+ * release (its open printers closed, their documents cancelled). */
 VX_API int csDatabaseInitFileTables(void);
 VX_API int csDatabaseLoadShares(void);
 VX_API void csReleaseTreeFiles(uint16_t tid, int flag);

@@ -1,6 +1,6 @@
 /* What the database calls of the server's neighbours: the pipes and
- * printers, change notification and path checks. The library holds least
- * versions until each neighbour is linked in. */
+ * printers (the spooler's own header), change notification and path checks.
+ * The library holds least versions until each neighbour is linked in. */
 #ifndef CSSERVICES_H
 #define CSSERVICES_H
 
@@ -8,18 +8,13 @@
 #include "cscreate.h"
 #include "csfiles.h"
 #include "csshares.h"
+#include "syprint.h"
 
-#define CS_PRINTER_SLOTS 4
+#define CS_PRINTER_SLOTS SY_PRINTERS
 /* A printer device path: as a share path. */
 #define CS_SHARE_PATH_UNITS 1002
 
 VX_API int csDcerpcClosePipe(CSFile *file);
-VX_API int syEndPrintJob(uint32_t printer, uint32_t job);
-/* The printer slot serving path, or all ones when all are taken. */
-VX_API uint32_t syGetPrinterHandle(const CMWchar *path, const CMWchar *name, int16_t debugLevel);
-VX_API int syPrinterSetSecurityDescriptor(uint32_t slot, const uint8_t *sd, uint32_t length);
-VX_API void syUpdatePrinterStatus(const CMWchar *path, const CMWchar *name, const CMWchar *statusPath,
-                                  int16_t debugLevel);
 /* action 2 removed, 3 modified; filter the watchers' filter bits. */
 VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t filter);
 /* Pipes: 1 when name is one of the RPC interfaces' pipes (the file record
@@ -27,14 +22,6 @@ VX_API void csNotifyImmediatelly(const CMWchar *path, uint32_t action, uint32_t 
 VX_API int csDcerpcOpenPipe(const CMWchar *name, CSFile *file);
 /* A pipe's information: allocation 0x10050, delete pending 1, one link. */
 VX_API int csDcerpcGetPipeInformation(CSFile *file, SYFileInformation *info);
-/* The job id, or all ones when the job cannot start. */
-VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *document, const CMWchar *owner,
-                                uint32_t flags, const uint8_t *sd, uint32_t sdLength, CSUser *user);
-
-/* Print data: -1 failure, the count taken, or 0 with *context set when the
- * answer waits for the spooler. */
-VX_API int syWritePrintData(uint32_t printer, uint32_t job, const uint8_t *data, uint32_t length,
-                            CSLateResponseContext **context);
 
 /* Oplocks: the opens waiting on the holder's break are answered.
  * acknowledgment: the holder's message answered first, or null. */

@@ -130,11 +130,9 @@ uint32_t csOpenFile(CMWchar *path, uint16_t tid, uint16_t mode, uint16_t *grante
         readOnly = (info.attributes & SY_ATTR_READONLY) != 0;
     }
 
-    // Every open of a pipe is an instance of its own: opens by other
-    // clients take no part in its sharing.
-    const CSShare *share = static_cast<const CSShare *>(tree->share);
-    const bool pipe = share && share->isIpc;
-    const CSFile *other = pipe ? nullptr : name->first;
+    // Every open of a pipe is an instance of its own: no sharing between them.
+    const CSShare *openedOn = static_cast<const CSShare *>(tree->share);
+    const CSFile *other = openedOn && openedOn->isIpc ? nullptr : name->first;
     unsigned code = mode & CS_MODE_ACCESS_MASK;
     unsigned grant;
     if (code == CS_MODE_NO_DATA && (!(mode & CS_MODE_DELETE) || !other)) {
@@ -174,7 +172,7 @@ uint32_t csOpenFile(CMWchar *path, uint16_t tid, uint16_t mode, uint16_t *grante
     if (!file)
         return refuse(csErrorReturn(0xC000011Fu, errDos(4)));
 
-    if (pipe) {
+    if (openedOn && openedOn->isIpc) {
         // SMB1 opens "\srvsvc", SMB2 "srvsvc": the name follows any separators.
         const CMWchar *pipeName = path;
         while (*pipeName == '/' || *pipeName == '\\')

@@ -74,9 +74,6 @@ bool ofCurrentConnection(uint32_t sessionId) { return ownedByCurrentConnection(s
 
 extern "C" {
 
-// The printer pipes fill this in.
-__attribute__((weak)) void csRpcSpoolssCleanupUser(uint16_t) {}
-
 int csInitDatabase(CSLockFunction lock, CSLockFunction unlock)
 {
     csCloseDatabase();

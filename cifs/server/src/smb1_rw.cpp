@@ -74,7 +74,8 @@ void markChanged(const CSFile *file)
         name->changed = 1;
 }
 
-// A print job's data: the count taken, or the answer comes later.
+// A print job's data: the count taken, or the answer comes later (with the
+// count the caller set when it installed the late callbacks).
 uint32_t writePrintData(CSFile *file, const uint8_t *data, uint32_t count, uint32_t *written)
 {
     CSLateResponseContext *context = nullptr;

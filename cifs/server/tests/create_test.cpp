@@ -364,6 +364,23 @@ TEST_F(OpenFileTest, PipesBindOnTheIpcShare)
     EXPECT_EQ(csGetFilesCount(), 0u);
 }
 
+TEST_F(OpenFileTest, EveryOpenOfAPipeIsAnInstanceOfItsOwn)
+{
+    CSShare ipc;
+    setShare(ipc, "");
+    ipc.isIpc = 1;
+    alice.tree->share = &ipc;
+    bob.tree->share = &ipc;
+    std::vector<CMWchar> name = W("/spoolss");
+    CSFile *first = nullptr, *second = nullptr;
+    // Read-write, deny all: on a file the second open would be refused.
+    ASSERT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x12, nullptr, &first), 0u);
+    ASSERT_EQ(csOpenFile(name.data(), bob.tree->tid, 0x12, nullptr, &second), 0u);
+    EXPECT_NE(first, second);
+    csReleaseFile(first->fid);
+    csReleaseFile(second->fid);
+}
+
 TEST_F(OpenFileTest, CreateFileRefusesOpenNamesAndExistingFolders)
 {
     std::filesystem::create_directory(root.file("d"));

@@ -276,6 +276,16 @@ TEST_F(SharesTest, PrinterSharesTakeOneOfFourSlotsAndKeepAStatusFile)
     EXPECT_FALSE(testenv::exists(status));
 }
 
+TEST_F(SharesTest, APrinterWhoseDevicePathDoesNotFitIsNotAdded)
+{
+    start();
+    syInitPrinters();
+    EXPECT_EQ(add("Long", "/" + std::string(63, 'p'), 0), -1);
+    EXPECT_EQ(csGetShareByName(W("Long").data()), nullptr);
+    EXPECT_EQ(add("Files", "/" + std::string(63, 'p')), 0) << "a file share's path may be that long";
+    EXPECT_EQ(add("Short", "/" + std::string(62, 'p'), 0), 0);
+}
+
 TEST_F(SharesTest, PrintersAreReleasedForEveryLogonOfAName)
 {
     start();

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Printing end to end: vxcs with vxnd and the fake USB printer driver, a
+# printer share, a printer owner and a plain user, in a namespace of its own.
+# smbclient prints a 1 MiB random file and the device holds it byte for byte
+# (NT1, and SMB2_10, SMB3_11 and encrypted SMB3_11 where the server speaks
+# them); a printer that is not ready takes the job within one 5 s update of
+# its control line saying ready; while a FIFO printer stalls, another
+# client's listing is timed and reported; a client that drops mid-job frees
+# the device for the next job.
+set -euo pipefail
+vxcs=$1 vxnd=$2 ctl=$3 usblp=$4
+. "$(dirname "$0")/../../harness/lib.sh"
+require_scenario_ns
+command -v smbclient > /dev/null || { echo "no smbclient here: skipping" >&2; exit 77; }
+
+work=$(mktemp -d)
+mkdir -p /var/run/cifs /var/run/usblp "$work/files"
+printf 'Files;%s;Files\n' "$work/files" > /var/run/cifs/cs_cfg.txt
+echo listed > "$work/files/seen.txt"
+control=/var/run/usblp/control
+out=$work/laser.out
+fifo=$work/stall.fifo
+mkfifo "$fifo"
+set_laser() { # PORT-STATUS
+  {
+    printf '/dev/usb/lp0 %s 1234:0001 %s MFG:Acme;MDL:Laser 9;CMD:PCL;\n' "$out" "$1"
+    printf '/dev/usb/lp1 %s 1234:0002 0x18 MFG:Acme;MDL:Slow 1;CMD:PCL;\n' "$fifo"
+  } > "$control.new"
+  mv "$control.new" "$control"
+}
+set_laser 0x18
+
+"$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
+on_exit quiet_kill $!
+wait_line "$work/vxnd.log" "VXND: server is ready"
+# A sanitized server takes its runtime first, then the fake driver.
+asan=$(ldd "$vxcs" | awk '/libasan/ {print $3}')
+LD_PRELOAD="${asan:+$asan:}$usblp" "$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
+server=$!
+on_exit quiet_kill "$server"
+wait_line "$work/vxcs.log" "VXCS: server is ready"
+wait_port tcp 445
+
+"$ctl" addprintershare Laser /dev/usb/lp0 /var/run/cifs/Laser.status 1 "Laser printer" > /dev/null
+"$ctl" addprintershare Slow /dev/usb/lp1 /var/run/cifs/Slow.status 1 "Slow printer" > /dev/null
+for user in owner:Secret1 plain:Secret2; do
+  hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('${user#*:}').hex())")
+  "$ctl" adduser "${user%%:*}" "$hash" > /dev/null
+done
+"$ctl" setprinterowner owner 1 > /dev/null
+
+# client SHARE USER%PASS PROTOCOL COMMAND [LOG]
+client() {
+  local extra=()
+  case "$3" in
+    NT1) extra=(-m NT1 --option='client min protocol=NT1') ;;
+    SMB3_11-encrypted) extra=(-m SMB3_11 --client-protection=encrypt) ;;
+    *) extra=(-m "$3") ;;
+  esac
+  timeout 90 smbclient "//127.0.0.1/$1" -U "$2" "${extra[@]}" -c "$4" > "${5:-$work/client.log}" 2>&1
+}
+
+head -c 4096 /dev/urandom > "$work/probe.bin"
+if ! client Laser owner%Secret1 NT1 "print $work/probe.bin"; then
+  echo "printing over SMB1 is not in this build: $(tail -1 "$work/client.log")" >&2
+  exit 77
+fi
+
+head -c 1048576 /dev/urandom > "$work/doc.bin"
+for proto in NT1 SMB2_10 SMB3_11 SMB3_11-encrypted; do
+  if [ "$proto" != NT1 ] && ! client Files plain%Secret2 "$proto" ls; then
+    log "print over $proto: the server does not speak it in this build ($(tail -1 "$work/client.log"))"
+    continue
+  fi
+  : > "$out"
+  client Laser owner%Secret1 "$proto" "print $work/doc.bin" || fail "print over $proto: $(cat "$work/client.log")"
+  wait_until 10 cmp -s "$work/doc.bin" "$out" || fail "print over $proto: the device holds $(stat -c %s "$out") bytes"
+  log "print over $proto: 1 MiB byte for byte: ok"
+done
+
+# ---- a printer that is not ready --------------------------------------------
+sleep 1.2 # past the status cache
+: > "$out"
+set_laser 0x38
+client Laser owner%Secret1 NT1 "print $work/doc.bin" "$work/late.log" &
+late=$!
+sleep 3
+[ "$(stat -c %s "$out")" -lt 1048576 ] || fail "a printer with its paper out took the whole job"
+set_laser 0x18
+ready_at=$SECONDS
+wait "$late" || fail "print to a printer that was not ready: $(cat "$work/late.log")"
+took=$((SECONDS - ready_at))
+[ "$took" -le 7 ] || fail "the job ended ${took}s after the printer became ready"
+cmp -s "$work/doc.bin" "$out" || fail "the held job reached the device as $(stat -c %s "$out") bytes"
+log "paper out, then ready: the job ended ${took}s later, byte for byte: ok"
+
+# ---- a stalled printer and another client's listing -------------------------
+# Held open here and read by nobody, the FIFO fills and the device write blocks.
+exec 7<> "$fifo"
+client Slow owner%Secret1 NT1 "print $work/doc.bin" "$work/slow.log" &
+slow=$!
+sleep 2
+t0=$(date +%s%N)
+rc=0
+timeout 10 smbclient //127.0.0.1/Files -U plain%Secret2 -m NT1 --option='client min protocol=NT1' -c ls \
+  > "$work/ls.log" 2>&1 || rc=$?
+t1=$(date +%s%N)
+log "a listing while a printer stalls: exit $rc after $(((t1 - t0) / 1000000)) ms (reported)"
+cat "$fifo" > "$work/stall.out" &
+reader=$!
+on_exit quiet_kill "$reader"
+exec 7>&-
+wait "$slow" || fail "the stalled job's client: $(cat "$work/slow.log")"
+wait_until 10 cmp -s "$work/doc.bin" "$work/stall.out" ||
+  fail "the stalled job reached the device as $(stat -c %s "$work/stall.out") bytes"
+log "the stalled printer took the job byte for byte once it read again: ok"
+
+# ---- a client that drops mid-job frees the device ---------------------------
+sleep 1.2
+set_laser 0x38
+: > "$out"
+ended=$(grep -c "ending job" "$work/vxcs.log" || true)
+smbclient //127.0.0.1/Laser -U owner%Secret1 -m NT1 --option='client min protocol=NT1' \
+  -c "print $work/doc.bin" > "$work/dropped.log" 2>&1 &
+dropped=$!
+sleep 2
+kill -KILL "$dropped"
+wait "$dropped" 2> /dev/null || true
+# The server sees the connection go and ends the job with it.
+ended_before=$ended
+wait_until 10 bash -c "[ \$(grep -c 'ending job' $work/vxcs.log) -gt $ended_before ]" ||
+  fail "the dropped client's job did not end: $(tail -5 "$work/vxcs.log")"
+set_laser 0x18
+sleep 1.2
+: > "$out"
+head -c 65536 /dev/urandom > "$work/next.bin"
+client Laser owner%Secret1 NT1 "print $work/next.bin" || fail "the job after a dropped client: $(cat "$work/client.log")"
+wait_until 10 cmp -s "$work/next.bin" "$out" || fail "the next job: the device holds $(stat -c %s "$out") bytes"
+log "a client dropped mid-job; the next job prints: ok"
+
+kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
+! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
+log "printing scenario: ok"

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The spooler pipe as real clients use it, with vxnd and the fake USB printer
+# driver, a printer owner and a plain user, in a namespace of its own:
+# impacket's rprn with the calls its module lacks (a document byte-exact on
+# the device, job control, offered sizes 0, short and huge, 50 handles and
+# the 51st refused, another user's handle refused, printers per user,
+# ChangeId 1 and 2 around a SetPrinter, printer levels 0 to 5, two queued
+# jobs, forms, the driver that is not there) and rpcclient where it can
+# connect (setprinter, getprinter, forms, driver, enumprinters). The server
+# survives it all.
+set -euo pipefail
+vxcs=$1 vxnd=$2 ctl=$3 usblp=$4 client=$5
+. "$(dirname "$0")/../../harness/lib.sh"
+require_scenario_ns
+command -v rpcclient > /dev/null || { echo "no rpcclient here: skipping" >&2; exit 77; }
+
+work=$(mktemp -d)
+mkdir -p /var/run/cifs /var/run/usblp
+: > /var/run/cifs/cs_cfg.txt
+out=$work/laser.out
+printf '/dev/usb/lp0 %s 1234:0001 0x18 MFG:Acme;MDL:Laser 9;CMD:PCL;\n' "$out" > /var/run/usblp/control
+
+"$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
+on_exit quiet_kill $!
+wait_line "$work/vxnd.log" "VXND: server is ready"
+asan=$(ldd "$vxcs" | awk '/libasan/ {print $3}')
+LD_PRELOAD="${asan:+$asan:}$usblp" "$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
+server=$!
+on_exit quiet_kill "$server"
+wait_line "$work/vxcs.log" "VXCS: server is ready"
+wait_port tcp 445
+"$ctl" addprintershare Laser /dev/usb/lp0 /var/run/cifs/Laser.status 1 "Laser printer" > /dev/null
+for user in owner:Secret1 plain:Secret2; do
+  hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('${user#*:}').hex())")
+  "$ctl" adduser "${user%%:*}" "$hash" > /dev/null
+done
+"$ctl" setprinterowner owner 1 > /dev/null
+
+rprn() { # STEP
+  timeout 60 /usr/bin/python3 "$client" "$work/doc" "$1" NT1 > "$work/rprn.log" 2>&1
+}
+rc=0
+rprn probe || rc=$?
+[ "$rc" != 77 ] || { cat "$work/rprn.log" >&2; exit 77; }
+[ "$rc" = 0 ] || fail "probe: $(cat "$work/rprn.log")"
+
+head -c 200000 /dev/urandom > "$work/doc.src"
+for step in document offered enum handles information; do
+  sleep 1 # the last client's connection gone
+  rprn "$step" || fail "rprn $step: $(cat "$work/rprn.log")"
+  log "rprn $step: $(grep -c '^ok' "$work/rprn.log") checks ok"
+done
+cmp -s "$work/doc.src" "$out" || fail "the document reached the device as $(stat -c %s "$out") bytes"
+log "the document is on the device byte for byte: ok"
+
+rpc() { # USER%PASS COMMAND
+  timeout 60 rpcclient //127.0.0.1 -U "$1" -m NT1 --option='client min protocol=NT1' -c "$2" > "$work/rpc.log" 2>&1
+}
+if ! rpc owner%Secret1 "getprinter Laser 2" && grep -Eq "Cannot connect|Could not initialise spoolss" "$work/rpc.log"; then
+  log "rpcclient cannot reach the spooler pipe over SMB1 here ($(tail -1 "$work/rpc.log")): its part waits"
+  kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
+  ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
+  log "spooler pipe scenario (impacket): ok"
+  exit 0
+fi
+rpc owner%Secret1 "setprinter Laser 'Second floor'" || fail "setprinter: $(cat "$work/rpc.log")"
+for level in 0 1 2 3 4 5; do
+  rpc owner%Secret1 "getprinter Laser $level" || fail "getprinter $level: $(cat "$work/rpc.log")"
+done
+grep -q "Second floor" <<< "$(rpc owner%Secret1 'getprinter Laser 2'; cat "$work/rpc.log")" ||
+  fail "getprinter 2 lacks the comment: $(cat "$work/rpc.log")"
+log "rpcclient getprinter 0 to 5: ok"
+rpc owner%Secret1 "enumforms Laser" || fail "enumforms: $(cat "$work/rpc.log")"
+grep -q "Letter" "$work/rpc.log" && grep -q "A4" "$work/rpc.log" || fail "enumforms: $(cat "$work/rpc.log")"
+rpc owner%Secret1 "getform Laser A4" || fail "getform: $(cat "$work/rpc.log")"
+grep -q "210000" "$work/rpc.log" || fail "getform A4: $(cat "$work/rpc.log")"
+log "rpcclient enumforms, getform A4: ok"
+rc=0
+rpc owner%Secret1 "getdriver Laser" || rc=$?
+grep -qi "UNKNOWN_PRINTER_DRIVER\|1797\|0x705" "$work/rpc.log" || fail "getdriver: $(cat "$work/rpc.log")"
+log "rpcclient getdriver: no driver, as answered: ok"
+rpc plain%Secret2 "enumprinters" || true
+! grep -q "Laser" "$work/rpc.log" || fail "a plain user sees the printer: $(cat "$work/rpc.log")"
+log "rpcclient enumprinters as a plain user: none: ok"
+
+kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
+! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
+log "spooler pipe scenario: ok"
