@@ -6,6 +6,8 @@
 // negotiated already), bit 3 the rest sealed under a transform header with
 // the user's key. Anything is answered or drops the connection, never read or
 // written outside its buffers.
+// A second connection holds a batch oplock on "f" of bob's disk share:
+// opens of it wait on a break.
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
@@ -13,6 +15,7 @@
 #include "cmcryptsmb3.h"
 #include "csshares.h"
 #include "cssmb2.h"
+#include "csservices.h"
 #include "cmsd.h"
 #include "cmstring.h"
 #include "nssocket.h"
@@ -37,6 +40,9 @@ namespace {
 
 NSSocket gSlot;
 int gPeer = -1;
+// The second connection: it holds the oplock and hears the breaks.
+NSSocket gHolderSlot;
+int gHolderPeer = -1;
 uint32_t gAddress = 0x0501A8C0;
 CSSession *gSession;
 
@@ -132,6 +138,65 @@ void openSeedFile(CSTree *tree)
     }
 }
 
+void drainPeer(int peer)
+{
+    uint8_t scratch[65536];
+    while (peer >= 0 && read(peer, scratch, sizeof scratch) > 0) {
+    }
+}
+
+// The holder's connection opens "f" with a batch oplock, as a client would.
+void seedHolder()
+{
+    csReleaseSessions(&gHolderSlot, 1);
+    if (gHolderSlot.sySocket >= 0)
+        close(gHolderSlot.sySocket);
+    if (gHolderPeer >= 0)
+        close(gHolderPeer);
+    gHolderSlot.sySocket = gHolderPeer = -1;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
+        return;
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    gHolderSlot.sySocket = fds[0];
+    gHolderSlot.isNetBios = 1;
+    gHolderPeer = fds[1];
+    csDispatchSetSocket(&gHolderSlot);
+    CSSession *session = csGetNewSession();
+    CSUser *user = session ? csGetNewUser(session) : nullptr;
+    CSTree *tree = user ? csGetNewTree(user) : nullptr;
+    if (tree) {
+        session->socket = &gHolderSlot;
+        session->dialect = CS_DIALECT_SMB21;
+        session->negotiated = 1;
+        session->creditPool = CS2_CREDIT_POOL;
+        session->midEnd = CS2_MID_WINDOW;
+        cmAnsiToUnicode(user->name, "carol");
+        user->loggedOn = user->authenticated = user->ntStatusMode = 1;
+        tree->share = shareNamed("Fuzz");
+        std::vector<uint8_t> m(64, 0);
+        const uint8_t proto[] = {0xFE, 'S', 'M', 'B', 64, 0, 1, 0};
+        std::memcpy(m.data(), proto, sizeof proto);
+        m[12] = 5;  // CREATE
+        m[14] = 1;
+        const uint64_t sid = user->uid + CS_SMB2_SESSION_BASE;
+        std::memcpy(&m[40], &sid, 8);
+        m[36] = uint8_t(tree->tid);
+        // Batch, read and write, share all, open if, non-directory, "f".
+        const uint8_t body[] = {57,   0, 0, 9, 2,    0,    0,    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   0, 0, 0,
+                                0,    0, 0, 0, 0x9F, 0x01, 0x12, 0, 0, 0, 0, 0, 7, 0, 0, 0, 3,   0, 0, 0,
+                                0x40, 0, 0, 0, 120,  0,    2,    0, 0, 0, 0, 0, 0, 0, 0, 0, 'f', 0};
+        m.insert(m.end(), body, body + sizeof body);
+        const uint32_t n = uint32_t(m.size());
+        uint8_t header[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+        if (write(gHolderPeer, header, 4) != 4 || write(gHolderPeer, m.data(), n) != ssize_t(n))
+            std::abort();
+        csDispatchRequest(&gHolderSlot, &gAddress);
+        drainPeer(gHolderPeer);
+    }
+    csDispatchSetSocket(&gSlot);
+}
+
 void seed()
 {
     csDispatchSetSocket(&gSlot);
@@ -162,13 +227,13 @@ void seed()
                 openSeedFile(t);
         }
     }
+    seedHolder();
 }
 
 void drain()
 {
-    uint8_t scratch[65536];
-    while (read(gPeer, scratch, sizeof scratch) > 0) {
-    }
+    drainPeer(gPeer);
+    drainPeer(gHolderPeer);
 }
 
 }  // namespace
@@ -178,6 +243,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (!testenv::enterPrivateRun() || !testenv::enterPrivateNet())
         std::abort();
     gSlot.sySocket = -1;
+    gHolderSlot.sySocket = -1;
     udInit();
     syInit();
     cmSdInit();
@@ -196,8 +262,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 1 || size > 65000)
         return 0;
     static unsigned runs;
-    if (++runs % 1000 == 0 || csGetSessionsCount() == 0)
+    if (++runs % 1000 == 0 || csGetSessionsCount() < 2)
         seed();
+    // Waiters are let go now and then, as the server loop's clock does.
+    if (runs % 64 == 0)
+        csOplockExpire(~uint64_t(0) >> 1);
     const uint8_t mode = data[0];
     if (gSession) {
         gSession->signingActive = mode & 1;

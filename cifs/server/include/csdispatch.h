@@ -71,6 +71,12 @@ typedef struct CSLateResponseContext {
     CSLatePrepare prepare;
     CSLateSend send;
     uint32_t writeCount;
+    /* SMB2: the request's 64-bit ids, TreeId and flags, whether it came
+     * sealed; the late answer's status; an IOCTL's control code and file. */
+    CMUint64 smb2SessionId, smb2MessageId, smb2AsyncId;
+    uint32_t smb2TreeId, smb2Flags, smb2Encrypted;
+    uint32_t lateStatus;
+    uint32_t ctlCode;
 } CSLateResponseContext;
 
 VX_API int csDispatchInit(void);

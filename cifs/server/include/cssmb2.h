@@ -9,6 +9,7 @@
 #include "cmsmbheader.h"
 #include "cmtypes.h"
 #include "csdb.h"
+#include "csdispatch.h"
 #include "csfiles.h"
 #include "nssocket.h"
 
@@ -84,6 +85,15 @@ VX_API uint16_t cs2DialectRevision(uint32_t dialect);
 VX_API CMUint64 cs2GenerateNextAsyncId(CMUint64 *asyncId);
 /* STATUS_PENDING for the request now: its AsyncId, or 0 when not sent. */
 VX_API uint32_t csSmb2SendInterimResponse(const CMSmb2Header *request);
+/* Pipe late-answer callbacks (csDcerpcSetLateResponseCallbacks) of the
+ * IOCTL transceive and of WRITE: the interim answer at save, the fixed
+ * body reserved at prepare, written and sent with the pipe's answer. */
+VX_API void cs2PipeIoctlSaveLateResponse(CSLateResponseContext *context);
+VX_API int cs2PipeIoctlPrepareLateResponse(CSLateResponseContext *context);
+VX_API int cs2PipeIoctlSendLateResponse(CSLateResponseContext *context, uint32_t status, uint32_t length);
+VX_API void cs2PipeWriteSaveLateResponse(CSLateResponseContext *context);
+VX_API int cs2PipeWritePrepareLateResponse(CSLateResponseContext *context);
+VX_API int cs2PipeWriteSendLateResponse(CSLateResponseContext *context, uint32_t status, uint32_t length);
 /* 1 when the holder's break notification went out whole. */
 VX_API int cs2SendOplockBreakNotification(CSFile *holder);
 

@@ -6,6 +6,8 @@
 #include "cmstring.h"
 #include "cscommands.h"
 #include "csservices.h"
+#include "cstrans.h"
+#include "file_errors.h"
 #include "dispatch_frame.h"
 #include "late_answers.h"
 #include "oplocks.h"
@@ -209,6 +211,40 @@ uint32_t csSmb2OnChangeNotify(CMSmb2Header *request, CMSmb2Header *response, CMB
     file->asyncIdLow = aid.low;
     file->asyncIdHigh = aid.high;
     return kPending;
+}
+
+uint32_t csNtTransactionNotifyChange(CSTransaction *t)
+{
+    using cs::errDos;
+    using cs::errSrv;
+    // CompletionFilter, FID, WatchTree, a reserved byte.
+    if (!t || !t->header || !t->setup || t->setupCount < 4)
+        return csErrorReturn(kInvalidParameter, errDos(87));
+    const uint8_t *h = t->header;
+    const uint16_t tid = uint16_t(h[24] | h[25] << 8), uid = uint16_t(h[28] | h[29] << 8);
+    const uint8_t *s = t->setup;
+    const uint32_t filter = uint32_t(s[0] | s[1] << 8 | s[2] << 16 | uint32_t(s[3]) << 24);
+    const uint16_t fid = uint16_t(s[4] | s[5] << 8);
+    const bool watchTree = s[6] != 0;
+    CSUser *user = csGetUserByUid(uid);
+    if (!user || !user->ntStatusMode)
+        return csErrorReturn(kNotSupported, 0xFFFF0002u);
+    CSFile *file = csGetFileByFid(fid, tid, uid);
+    if (!file)
+        return csErrorReturn(kInvalidHandle, errDos(6));
+    CSName *name = csGetNameByNid(file->nid);
+    if (!name)
+        return csErrorReturn(kUnsuccessful, errSrv(1));
+    if (name->deleteOnClose)
+        return csErrorReturn(kDeletePending, errDos(6));
+    // One request waits per handle: an earlier one gives way.
+    if (file->notify[2])
+        csNotifyFileReleased(file);
+    csDispatchSaveResponseContext(&file->notifyContext);
+    file->notify[0] = filter;
+    file->notify[1] = watchTree ? 1 : 0;
+    file->notify[2] = 1;
+    return CS_STATUS_LATE;
 }
 
 uint32_t cs2CancelNotify(const CMSmb2Header *request, CSUser *user)

@@ -79,8 +79,10 @@ int csDispatchSendLateResponse(CSLateResponseContext *context, uint32_t status, 
 {
     if (!context)
         return 0;
-    if (context->isSmb2)
+    if (context->isSmb2) {
+        context->lateStatus = status;
         return cs2DispatchSendLateResponse(context, length);
+    }
     if (!gFrame.lateBuffer || context->response != lateHeader() + kHeader)
         return 0;
     uint8_t *h = lateHeader();

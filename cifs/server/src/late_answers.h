@@ -50,5 +50,6 @@ bool sendMessage(CSSocketSlot socket, const std::vector<uint8_t> &message, CSUse
 // A late answer on the saved request's connection: false when the session
 // is gone or the message could not be sent whole.
 bool sendLate(const SavedRequest &r, uint32_t status, BodyWriter body, const void *data);
+bool sendLate(const SavedRequest &r, uint32_t status, const uint8_t *body, uint32_t length);
 
 }  // namespace cs2

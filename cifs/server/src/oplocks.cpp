@@ -302,6 +302,13 @@ int csBreakCheck(CSCreateParameters *p)
 {
     if (!p || !p->file)
         return 0;
+    // The SMB1 open may be granted an oplock once nothing waits: it is then
+    // a holder whose breaks go to this connection.
+    Holder self;
+    self.socket = csDispatchGetSocket();
+    self.uid = p->uid;
+    self.tid = p->tid;
+    gHolders[p->file->fid] = self;
     return breakHolders(p->file, [&](uint16_t nid) {
         Waiter w;
         csDispatchSaveResponseContext(&w.smb1);
@@ -372,8 +379,11 @@ void csOplockFileReleased(CSFile *file)
     if (!file)
         return;
     gWaiters.erase(file->fid);
-    if (gHolders.count(file->fid) || file->oplockLevel)
+    // Only a file that holds an oplock has waiters to let go.
+    if (file->oplockLevel)
         csBreakComplete(file, nullptr, 0);
+    else
+        gHolders.erase(file->fid);
 }
 
 void csOplockExpire(uint64_t now)

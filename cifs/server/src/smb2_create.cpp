@@ -10,8 +10,10 @@
 #include "cspaths.h"
 #include "csservices.h"
 #include "csshares.h"
+#include "cstrans.h"
 #include "udhooks.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -24,6 +26,7 @@ constexpr uint32_t kNameInvalid = 0xC0000033u;
 constexpr uint32_t kNameNotFound = 0xC0000034u;
 constexpr uint32_t kSharingViolation = 0xC0000043u;
 constexpr uint32_t kNoMoreFiles = 0x8000001Au;
+constexpr uint32_t kNotSupported = 0xC00000BBu;
 constexpr uint32_t kMaxNameUnits = 512;
 constexpr uint8_t kOplockBatch = 9;
 // An oplock is granted only while the tables keep room for the opens it delays.
@@ -38,8 +41,8 @@ CSShare *shareOf(const CSUser *user, const CSTree *tree)
                         : nullptr;
 }
 
-// The descriptor goes on a file this CREATE made or overwrote. The hook may
-// not set descriptors at all: an empty one then passes, as SET_INFO takes it.
+// The descriptor goes on a file this CREATE made or overwrote. The host may
+// keep none: the empty descriptor then passes, as the set commands take it.
 uint32_t applySecurityDescriptor(const CSCreateParameters &p, const CS2CreateContextState &state)
 {
     if (p.disposition != CS_CREATE && p.disposition != CS_OVERWRITE)
@@ -47,9 +50,14 @@ uint32_t applySecurityDescriptor(const CSCreateParameters &p, const CS2CreateCon
     if (state.securityDescriptorLength == 0)
         return 0;
     if (udSetSecurityDescriptor(p.file->fd, kSecurityInformation, state.securityDescriptor,
-                                state.securityDescriptorLength) != 0)
-        return csErrorGetLast() ? csErrorGetLast() : 0xC0000022u;
-    return 0;
+                                state.securityDescriptorLength) == 0)
+        return 0;
+    uint32_t length = 0;
+    const uint8_t *empty = csGetEmptySd(kSecurityInformation, &length);
+    if (empty && state.securityDescriptorLength >= length &&
+        std::memcmp(state.securityDescriptor, empty, length) == 0)
+        return 0;
+    return kNotSupported;
 }
 
 uint32_t applyAllocationSize(const CSCreateParameters &p, const CS2CreateContextState &state)
@@ -167,6 +175,11 @@ uint32_t csSmb2OnCreate(CMSmb2Header *request, CMSmb2Header *response, CMBufferR
     std::array<CMWchar, kMaxNameUnits + 1> name{};
     for (uint32_t i = 0; i < nameLength / 2u; ++i)
         name[i] = CMWchar(message[nameOffset + 2 * i] | message[nameOffset + 2 * i + 1] << 8);
+    // SMB2 names a pipe without the leading backslash SMB1 gives it.
+    if (share->isIpc && name[0] != '\\' && name[0] != '/' && nameLength / 2u < kMaxNameUnits) {
+        std::copy_backward(name.begin(), name.end() - 1, name.end());
+        name[0] = '\\';
+    }
     if (share->isPrinter) {
         static const char kPrinterName[] = "[Name Not Available]";
         for (uint32_t i = 0; i < sizeof kPrinterName; ++i)

@@ -3,6 +3,8 @@
 // between two connections, deferred opens, CANCEL and the acknowledgment.
 #include "smb2_open_fixture.h"
 
+#include "cstrans.h"
+
 namespace {
 
 using namespace smb2_open_test;
@@ -90,6 +92,19 @@ TEST_F(CreateTest, ContextsAreAnsweredAsTheirRowsSay)
 
     m = create(a, {"big", 2, 0, 0x0012019F, 7, 0, context("ALSi", Bytes{0, 0x10, 0, 0, 0, 0, 0, 0})});
     EXPECT_EQ(answerAt(m, 0).status, 0u);
+
+    // The host keeps no descriptors: the empty one passes, any other is
+    // refused and leaves no file behind.
+    uint32_t length = 0;
+    const uint8_t *empty = csGetEmptySd(7, &length);
+    m = create(a, {"sd-empty", 2, 0, 0x0012019F, 7, 0, context("SecD", Bytes(empty, empty + length))});
+    EXPECT_EQ(answerAt(m, 0).status, 0u);
+    EXPECT_TRUE(exists(at("sd-empty")));
+    Bytes other(empty, empty + length);
+    other.back() ^= 0xFF;
+    m = create(a, {"sd-other", 2, 0, 0x0012019F, 7, 0, context("SecD", other)});
+    EXPECT_EQ(answerAt(m, 0).status, 0xC00000BBu);
+    EXPECT_FALSE(exists(at("sd-other")));
 }
 
 TEST_F(CreateTest, OnlyABatchRequestOnAWritableFileGetsBatch)
