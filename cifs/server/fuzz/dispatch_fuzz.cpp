@@ -4,13 +4,16 @@
 // first byte chooses: bit 0 signing, bit 1 a keep-alive, bit 2 the SMB2
 // dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
 // negotiated already), bit 3 the rest sealed under a transform header with
-// the user's key. Anything is answered or drops the connection, never read or
-// written outside its buffers.
-// A second connection holds a batch oplock on "f" of bob's disk share:
-// opens of it wait on a break.
+// the user's key. For the file commands the user's disk tree (TreeId 10)
+// also has its folder open (FileId 0x4002) beside the file (0x4001), and a
+// second tree on "IPC$" (TreeId 11) the srvsvc pipe (0x4003). A second
+// connection holds a batch oplock on "f" of bob's disk share: opens of it
+// wait on a break. Anything is answered or drops the connection, never read
+// or written outside its buffers.
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
+#include "csdcerpc.h"
 #include "csdispatch.h"
 #include "cmcryptsmb3.h"
 #include "csshares.h"
@@ -197,6 +200,32 @@ void seedHolder()
     csDispatchSetSocket(&gSlot);
 }
 
+// A folder and a pipe open for the listing and pipe commands, and a few
+// names to list.
+void openFolderAndPipe(CSUser *bob, CSTree *disk)
+{
+    std::filesystem::create_directories(std::string(kShareDir) + "/sub");
+    for (const char *name : {"b.txt", "sub/c.txt"})
+        if (FILE *f = std::fopen((std::string(kShareDir) + "/" + name).c_str(), "w"))
+            std::fclose(f);
+    CMWchar wide[64];
+    cmAnsiToUnicode(wide, kShareDir);
+    CSName *name = csGetNewName(wide, bob->uid);
+    if (CSFile *folder = name ? csGetNewFile(disk, name, 0x40) : nullptr) {
+        folder->isDirectory = 1;
+        folder->sid = CS_FREE_ID;
+    }
+    CSTree *ipc = csGetNewTree(bob);
+    if (!ipc)
+        return;
+    ipc->share = csGetShareByName(kIpc);
+    static const CMWchar kPipe[] = {'s', 'r', 'v', 's', 'v', 'c', 0};
+    name = csGetNewName(kPipe, bob->uid);
+    CSFile *pipe = name ? csGetNewFile(ipc, name, 0x42) : nullptr;
+    if (pipe && !csDcerpcOpenPipe(kPipe, pipe))
+        csReleaseFile(pipe->fid);
+}
+
 void seed()
 {
     csDispatchSetSocket(&gSlot);
@@ -223,8 +252,10 @@ void seed()
         std::memset(u->encryptionKey, 0x66, sizeof u->encryptionKey);
         if (CSTree *t = csGetNewTree(u)) {
             t->share = i == 0 ? shareNamed("Fuzz") : csGetShareByName(kIpc);
-            if (i == 0 && t->share)
+            if (i == 0 && t->share) {
                 openSeedFile(t);
+                openFolderAndPipe(u, t);
+            }
         }
     }
     seedHolder();
@@ -251,7 +282,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt",
                        "Music;/mnt/usb1/music;My music\nFuzz;/var/run/fuzzshare;Fuzzed\n");
     std::filesystem::create_directories(kShareDir);
-    if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 || !connectPair())
+    if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 ||
+        !connectPair() || csFnamesInit() != 0 || csDcerpcInit() != 0)
         std::abort();
     seed();
     return 0;

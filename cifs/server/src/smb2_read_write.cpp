@@ -12,6 +12,7 @@
 #include "syfiles.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@ constexpr uint32_t kInvalidHandle = 0xC0000008u;
 constexpr uint32_t kEndOfFile = 0xC0000011u;
 constexpr uint32_t kNotSupported = 0xC00000BBu;
 constexpr uint32_t kInvalidPipeState = 0xC00000ADu;
+constexpr uint32_t kAccessDenied = 0xC0000022u;
+constexpr uint32_t kInvalidDeviceRequest = 0xC0000010u;
 constexpr uint32_t kMaxRead = 0x10050;
 constexpr uint32_t kReadFixed = 16;   // the READ answer before its data
 constexpr uint32_t kWriteFixed = 48;  // the WRITE request's body before its data
@@ -40,6 +43,21 @@ uint32_t seekTo(const CSFile *file, const CMUint64 &offset)
     const int64_t at = sySeekFileStart(file->fd, offset.low, offset.high);
     const uint64_t want = uint64_t(offset.high) << 32 | offset.low;
     return at >= 0 && uint64_t(at) == want ? 0 : csErrorGetLast();
+}
+
+// A descriptor opened without the access a command needs: the transfer
+// would fail half-way, after the answer has been promised.
+bool opened(const CSFile *file, int mode)
+{
+    const int flags = fcntl(file->fd, F_GETFL);
+    return flags >= 0 && ((flags & O_ACCMODE) == O_RDWR || (flags & O_ACCMODE) == mode);
+}
+
+// No byte of a file lies at or past 2^63.
+bool outside(const CMUint64 &offset, uint32_t length)
+{
+    const uint64_t start = uint64_t(offset.high) << 32 | offset.low;
+    return start > uint64_t(INT64_MAX) - length;
 }
 
 void markModified(const CSFile *file)
@@ -117,18 +135,22 @@ uint32_t csSmb2OnRead(CMSmb2Header *, CMSmb2Header *, CMBufferReader *reader, CS
         cmBufferWriterSkip(writer, count);
         return 0;
     }
-    if (file->fd < 0 || file->isPrintJob || file->isDirectory)
+    if (file->isDirectory)
+        return kInvalidDeviceRequest;
+    if (file->fd < 0 || file->isPrintJob || outside(offset, length))
         return kInvalidParameter;
+    if (!opened(file, O_RDONLY))
+        return kAccessDenied;
+    const uint64_t start = uint64_t(offset.high) << 32 | offset.low;
+    // Past the end is the end of file, also where the descriptor cannot seek.
+    SYFileInformation info;
+    const bool known = length != 0 && csGetFileInformation(file, csGetFileName(file->fid), &info) == 0;
+    const uint64_t end = known ? uint64_t(info.endOfFile.high) << 32 | info.endOfFile.low : 0;
+    if (known && start >= end)
+        return kEndOfFile;
     if (uint32_t status = seekTo(file, offset))
         return status;
-    const uint64_t start = uint64_t(offset.high) << 32 | offset.low;
-
-    SYFileInformation info;
-    if (csDispatchIsDtOut() && length != 0 &&
-        csGetFileInformation(file, csGetFileName(file->fid), &info) == 0) {
-        const uint64_t end = uint64_t(info.endOfFile.high) << 32 | info.endOfFile.low;
-        if (start >= end)
-            return kEndOfFile;
+    if (known && csDispatchIsDtOut()) {
         const uint32_t count = uint32_t(std::min<uint64_t>(length, end - start));
         csDispatchDtSet(file->fd, count);
         return writeReadBody(writer, count);
@@ -171,8 +193,12 @@ uint32_t csSmb2OnWrite(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *re
     } else if (file->isPrintJob) {
         // Print jobs are written by the spooler's side of the server.
         return kNotSupported;
-    } else if (file->fd < 0 || file->isDirectory) {
+    } else if (file->isDirectory) {
+        return kInvalidDeviceRequest;
+    } else if (file->fd < 0 || outside(offset, length)) {
         return kInvalidParameter;
+    } else if (!opened(file, O_WRONLY)) {
+        return kAccessDenied;
     } else if (length == 0) {
         // A zero write sets the file's length.
         if (uint32_t status = csTruncateFile(file, csGetFileName(file->fid), offset.low, offset.high))

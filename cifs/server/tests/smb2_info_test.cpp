@@ -1,6 +1,6 @@
 // SMB2 QUERY_INFO and SET_INFO through the dispatcher: the class mapping,
 // the security descriptor fallbacks, and the bounds of data and answers.
-#include "smb2_handle_fixture.h"
+#include "smb2_file_fixture.h"
 
 using namespace smb2_test;
 
@@ -37,7 +37,7 @@ Bytes setBody(uint8_t type, uint8_t infoClass, const Bytes &data, uint16_t fid, 
     return b;
 }
 
-class InfoTest : public Smb2OpenTest {
+class InfoTest : public Smb2FileTest {
 protected:
     Bytes ask(const Bytes &body)
     {

@@ -1,6 +1,6 @@
 // SMB2 READ, WRITE and the pipe transceive control on a named pipe: the
 // pipe layer is scripted here, the carriers are the server's.
-#include "smb2_handle_fixture.h"
+#include "smb2_file_fixture.h"
 
 #include "csdcerpc.h"
 
@@ -60,11 +60,11 @@ Bytes ioctlBody(uint32_t code, uint16_t fid, const Bytes &input, uint32_t maxOut
     return b;
 }
 
-class PipeTest : public Smb2OpenTest {
+class PipeTest : public Smb2FileTest {
 protected:
     void SetUp() override
     {
-        Smb2OpenTest::SetUp();
+        Smb2FileTest::SetUp();
         if (IsSkipped())
             return;
         gPipe = ScriptedPipe{};

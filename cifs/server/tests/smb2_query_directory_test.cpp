@@ -1,6 +1,6 @@
 // SMB2 QUERY_DIRECTORY through the dispatcher: a listing across answers,
 // none lost or repeated, and the bounds of the pattern and the answer.
-#include "smb2_handle_fixture.h"
+#include "smb2_file_fixture.h"
 
 #include <set>
 
@@ -52,7 +52,7 @@ std::vector<std::string> namesOf(const Bytes &a)
     return names;
 }
 
-class QueryDirectoryTest : public Smb2OpenTest {
+class QueryDirectoryTest : public Smb2FileTest {
 protected:
     Bytes list(const Bytes &body)
     {

@@ -1,7 +1,7 @@
 // SMB2 READ, WRITE, FLUSH and LOCK through the dispatcher: plain requests
 // by direct transfer, signed and sealed ones through the buffer, and the
 // bounds of each request and answer.
-#include "smb2_handle_fixture.h"
+#include "smb2_file_fixture.h"
 
 using namespace smb2_test;
 
@@ -42,7 +42,7 @@ Bytes pattern(size_t n)
     return b;
 }
 
-class ReadWriteTest : public Smb2OpenTest {
+class ReadWriteTest : public Smb2FileTest {
 protected:
     // The READ answer's data, or empty with the status in status.
     Bytes dataOf(const Bytes &a, uint32_t &status)
@@ -221,6 +221,42 @@ TEST_F(ReadWriteTest, WriteDataMustLieInsideTheMessage)
     EXPECT_EQ(readFile("w.bin"), expected);
 }
 
+TEST_F(ReadWriteTest, HandlesWithoutTheAccessAndOffsetsPastTheLargestAreRefused)
+{
+    writeFile("r.bin", pattern(10));
+    const uint16_t readOnly = open("r.bin", false, O_RDONLY);
+    const uint16_t writeOnly = open("r.bin", false, O_WRONLY);
+    const uint16_t both = open("r.bin");
+    ASSERT_NE(readOnly, 0);
+    ASSERT_NE(writeOnly, 0);
+    const Bytes data = {'x', 'y'};
+    const uint64_t last = uint64_t(INT64_MAX);
+    struct Case {
+        const char *name;
+        Element e;
+        uint32_t status;
+    };
+    const Case cases[] = {
+        // Plain: the payload would have gone straight to the descriptor.
+        {"write, read-only handle", request(kWrite, writeBody(readOnly, data, 0), 0), 0xC0000022u},
+        {"zero write, read-only handle", request(kWrite, writeBody(readOnly, {}, 0), 2), 0xC0000022u},
+        {"read, write-only handle", request(kRead, readBody(writeOnly, 5, 0), 4), 0xC0000022u},
+        {"read past 2^63", request(kRead, readBody(both, 2, last), 6), 0xC000000Du},
+        {"write past 2^63", request(kWrite, writeBody(both, data, last), 8), 0xC000000Du},
+        {"read up to 2^63", request(kRead, readBody(both, 1, last - 1), 10), 0xC0000011u},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes a = exchange(compound({c.e}));
+        ASSERT_GE(a.size(), 64u);
+        EXPECT_EQ(answerAt(a, 0).status, c.status);
+        Bytes echo = exchange(compound({request(13, {4, 0, 0, 0}, c.e.mid + 1)}));
+        ASSERT_GE(echo.size(), 64u);
+        EXPECT_EQ(answerAt(echo, 0).status, 0u);
+    }
+    EXPECT_EQ(readFile("r.bin"), pattern(10));
+}
+
 TEST_F(ReadWriteTest, UnknownHandlesAndFolders)
 {
     writeFile("f.bin", pattern(5));
@@ -241,8 +277,8 @@ TEST_F(ReadWriteTest, UnknownHandlesAndFolders)
         {"write", request(kWrite, writeBody(0x4123, {1}, 0), 1), 0xC0000008u},
         {"flush", request(kFlush, flush, 2), 0xC0000008u},
         {"lock", request(kLock, lock, 3), 0xC0000008u},
-        {"read a folder", request(kRead, readBody(dir, 5, 0), 4), 0xC000000Du},
-        {"write a folder", request(kWrite, writeBody(dir, {1}, 0), 5), 0xC000000Du},
+        {"read a folder", request(kRead, readBody(dir, 5, 0), 4), 0xC0000010u},
+        {"write a folder", request(kWrite, writeBody(dir, {1}, 0), 5), 0xC0000010u},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -19,7 +19,7 @@ inline void put_fid(Bytes &b, uint16_t fid)
     b.resize(b.size() + 14, 0);
 }
 
-class Smb2OpenTest : public Smb2Test {
+class Smb2FileTest : public Smb2Test {
 protected:
     void SetUp() override
     {
@@ -59,7 +59,7 @@ protected:
         return stat(hostPath(name).c_str(), &st) == 0 ? st.st_size : -1;
     }
     // An open of the share's name as CREATE leaves it: 0 when it fails.
-    uint16_t open(const std::string &name, bool directory = false)
+    uint16_t open(const std::string &name, bool directory = false, int flags = O_RDWR)
     {
         const std::string path = name.empty() ? root() : hostPath(name);
         CSName *n = csGetNewName(testenv::W(path).data(), user->uid);
@@ -70,7 +70,7 @@ protected:
             return 0;
         f->isDirectory = directory;
         f->sid = CS_FREE_ID;
-        f->fd = directory ? -1 : ::open(path.c_str(), O_RDWR);
+        f->fd = directory ? -1 : ::open(path.c_str(), flags);
         return f->fid;
     }
     Element request(uint16_t command, Bytes body, uint64_t mid)
