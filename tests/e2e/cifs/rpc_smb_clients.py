@@ -1,4 +1,4 @@
-# impacket against vxcs's pipes over SMB1 and SMB3: share addition refusals
+# impacket against vxcs's pipes over SMB1, SMB2.1 and SMB3: wkssvc, share addition refusals
 # that must leave nothing in cs_cfg.txt, NetrSessionDel of another client
 # and of one's own session, NetrFileClose of one's own pipe, NMPIPE state
 # and information, the LANMAN API decoded by hand with large and small
@@ -9,7 +9,7 @@ import struct
 import sys
 
 from impacket import smb
-from impacket.dcerpc.v5 import rpcrt, srvs, transport
+from impacket.dcerpc.v5 import rpcrt, srvs, transport, wkst
 from impacket.smb3structs import SMB2_DIALECT_311
 from impacket.smbconnection import SMBConnection
 
@@ -39,12 +39,16 @@ def connect(user, dialect, seal=False):
     return c
 
 
-def srvsvc(conn):
-    t = transport.SMBTransport('127.0.0.1', filename=r'\srvsvc', smb_connection=conn)
+def pipe(conn, name, uuid):
+    t = transport.SMBTransport('127.0.0.1', filename='\\' + name, smb_connection=conn)
     dce = t.get_dce_rpc()
     dce.connect()
-    dce.bind(srvs.MSRPC_UUID_SRVS)
+    dce.bind(uuid)
     return dce
+
+
+def srvsvc(conn):
+    return pipe(conn, 'srvsvc', srvs.MSRPC_UUID_SRVS)
 
 
 def error_of(call):
@@ -80,6 +84,18 @@ def share_info_2(name, path, remark='r'):
     info['shi2_passwd'] = '\x00'
     return info
 
+
+# ---- wkssvc over SMB1 (TRANSACT_NMPIPE), 2.1 and 3.1.1 sealed (transceive) ----
+from impacket.smb3structs import SMB2_DIALECT_21  # noqa: E402
+
+for dialect, seal, label in ((smb.SMB_DIALECT, False, 'SMB1'), (SMB2_DIALECT_21, False, 'SMB2.1'),
+                             (SMB2_DIALECT_311, True, 'SMB3 sealed')):
+    dce = pipe(connect(admin, dialect, seal), 'wkssvc', wkst.MSRPC_UUID_WKST)
+    for level in (100, 101, 102):
+        info = wkst.hNetrWkstaGetInfo(dce, level)['WkstaInfo'][f'WkstaInfo{level}']
+        check(f'{label} wkssvc {level} name', info[f'wki{level}_computername'].rstrip('\x00'), 'ROUTER')
+    transports = wkst.hNetrWkstaTransportEnum(dce, 0)['TransportInfo']['WkstaTransportInfo']['Level0']
+    check(f'{label} wkssvc transports', transports['EntriesRead'] >= 1, True)
 
 # ---- share addition refusals, over SMB1 and SMB3 -----------------------------
 for dialect, seal, label in ((smb.SMB_DIALECT, False, 'SMB1'), (SMB2_DIALECT_311, True, 'SMB3 sealed')):
