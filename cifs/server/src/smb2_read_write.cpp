@@ -7,6 +7,7 @@
 #include "csdcerpc.h"
 #include "csdispatch.h"
 #include "csfiles.h"
+#include "csservices.h"
 #include "cspaths.h"
 #include "dispatch_frame.h"
 #include "syfiles.h"
@@ -21,7 +22,6 @@ namespace {
 constexpr uint32_t kInvalidParameter = 0xC000000Du;
 constexpr uint32_t kInvalidHandle = 0xC0000008u;
 constexpr uint32_t kEndOfFile = 0xC0000011u;
-constexpr uint32_t kNotSupported = 0xC00000BBu;
 constexpr uint32_t kInvalidPipeState = 0xC00000ADu;
 constexpr uint32_t kAccessDenied = 0xC0000022u;
 constexpr uint32_t kInvalidDeviceRequest = 0xC0000010u;
@@ -191,8 +191,23 @@ uint32_t csSmb2OnWrite(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *re
         if (uint32_t status = csDcerpcWrite(file, data, length, 0))
             return status;
     } else if (file->isPrintJob) {
-        // Print jobs are written by the spooler's side of the server.
-        return kNotSupported;
+        const uint8_t *data = bufferedData(request, reader, dataOffset, length);
+        if (!data)
+            return kInvalidParameter;
+        // A write the spooler holds is answered later with the count asked.
+        csDispatchSetWriteFile(file->fid, file);
+        csDispatchSetWriteCount(length);
+        csDcerpcSetLateResponseCallbacks(cs2PipeWriteSaveLateResponse, cs2PipeWritePrepareLateResponse,
+                                         cs2PrintWriteSendLateResponse);
+        CSLateResponseContext *context = nullptr;
+        const int result = syWritePrintData(file->printerHandle, uint32_t(file->fd), data, length, &context);
+        if (result == 0 && context) {
+            csDcerpcSaveResponseContext(0, nullptr, context);
+            return CS_STATUS_LATE;
+        }
+        if (result < 1)
+            return csErrorGetLast();
+        length = uint32_t(result);
     } else if (file->isDirectory) {
         return kInvalidDeviceRequest;
     } else if (file->fd < 0 || outside(offset, length)) {
