@@ -94,6 +94,8 @@ VX_API int cs2PipeIoctlSendLateResponse(CSLateResponseContext *context, uint32_t
 VX_API void cs2PipeWriteSaveLateResponse(CSLateResponseContext *context);
 VX_API int cs2PipeWritePrepareLateResponse(CSLateResponseContext *context);
 VX_API int cs2PipeWriteSendLateResponse(CSLateResponseContext *context, uint32_t status, uint32_t length);
+/* A print job's held WRITE: answered with the count it asked for. */
+VX_API int cs2PrintWriteSendLateResponse(CSLateResponseContext *context, uint32_t status, uint32_t length);
 /* 1 when the holder's break notification went out whole. */
 VX_API int cs2SendOplockBreakNotification(CSFile *holder);
 

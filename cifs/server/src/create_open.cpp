@@ -172,9 +172,12 @@ uint32_t csOpenFile(CMWchar *path, uint16_t tid, uint16_t mode, uint16_t *grante
     if (!file)
         return refuse(csErrorReturn(0xC000011Fu, errDos(4)));
 
-    const CSShare *share = static_cast<const CSShare *>(tree->share);
-    if (share && share->isIpc) {
-        if (!csDcerpcOpenPipe(path + 1, file)) {
+    if (openedOn && openedOn->isIpc) {
+        // SMB1 opens "\srvsvc", SMB2 "srvsvc": the name follows any separators.
+        const CMWchar *pipeName = path;
+        while (*pipeName == '/' || *pipeName == '\\')
+            ++pipeName;
+        if (!csDcerpcOpenPipe(pipeName, file)) {
             csReleaseFile(file->fid);
             return csErrorReturn(0xC0000034u, errDos(2));
         }

@@ -316,6 +316,13 @@ int cs2PipeWriteSendLateResponse(CSLateResponseContext *c, uint32_t status, uint
     // The pipe keeps the answer for the client's READ; the WRITE says how
     // much it took.
     csDcerpcSaveCompleteResponse(static_cast<CSFile *>(c->file), c->response, length);
+    return cs2PrintWriteSendLateResponse(c, status, 0);
+}
+
+int cs2PrintWriteSendLateResponse(CSLateResponseContext *c, uint32_t status, uint32_t)
+{
+    if (!c || !inLateBuffer(c->response) || c->response - gLate.data() < kHeader + kWriteFixed)
+        return 0;
     uint8_t *b = c->response - kWriteFixed;
     std::memset(b, 0, kWriteFixed);
     writeLe16(b, 17);

@@ -74,12 +74,11 @@ void markChanged(const CSFile *file)
         name->changed = 1;
 }
 
-// A print job's data: the count taken, or the answer comes later.
+// A print job's data: the count taken, or the answer comes later (with the
+// count the caller set when it installed the late callbacks).
 uint32_t writePrintData(CSFile *file, const uint8_t *data, uint32_t count, uint32_t *written)
 {
     CSLateResponseContext *context = nullptr;
-    // A held write is answered later with the count it asked for.
-    csDispatchSetWriteCount(count);
     const int result = syWritePrintData(file->printerHandle, uint32_t(file->fd), data, count, &context);
     if (result == 0 && context) {
         csDcerpcSaveResponseContext(0, nullptr, context);
@@ -92,15 +91,17 @@ uint32_t writePrintData(CSFile *file, const uint8_t *data, uint32_t count, uint3
 }
 
 // The answer of a pipe or printer write that comes later: the write's own
-// words, built by the pipes' carriers.
-void installWriteAndXCallbacks()
+// words, built by the pipes' carriers, with the count the client wrote.
+void installWriteAndXCallbacks(uint32_t count)
 {
+    csDispatchSetWriteCount(count);
     csDcerpcSetLateResponseCallbacks(csDispatchSaveWriteAndXResponseContext,
                                      csWriteAndXPipePrepareLateResponse, csWriteAndXPipeSendLateResponse);
 }
 
-void installWriteCallbacks()
+void installWriteCallbacks(uint32_t count)
 {
+    csDispatchSetWriteCount(count);
     csDcerpcSetLateResponseCallbacks(csDispatchSaveWriteResponseContext, csWritePipePrepareLateResponse,
                                      csWritePipeSendLateResponse);
 }
@@ -281,11 +282,11 @@ uint32_t csComWriteAndX(const uint8_t *params, uint8_t *response, uint8_t **posi
     const uint8_t *data = requestHeader() + dataOffset;
 
     if (file->pipe) {
-        installWriteAndXCallbacks();
+        installWriteAndXCallbacks(count);
         if (uint32_t status = csDcerpcWrite(file, data, count, 0))
             return status;
     } else if (file->isPrintJob) {
-        installWriteAndXCallbacks();
+        installWriteAndXCallbacks(count);
         uint32_t written = 0;
         if (uint32_t status = writePrintData(file, data, count, &written))
             return status;
@@ -341,12 +342,12 @@ uint32_t csComWrite(const uint8_t *params, uint8_t *response, uint8_t **position
     uint32_t count = 0;
     if (file->pipe) {
         count = length;
-        installWriteCallbacks();
+        installWriteCallbacks(count);
         csDispatchDtDiscard();
         if (uint32_t status = csDcerpcWrite(file, data, count, 0))
             return status;
     } else if (file->isPrintJob) {
-        installWriteCallbacks();
+        installWriteCallbacks(length);
         csDispatchDtDiscard();
         if (uint32_t status = writePrintData(file, data, length, &count))
             return status;

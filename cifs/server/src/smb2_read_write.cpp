@@ -199,11 +199,12 @@ uint32_t csSmb2OnWrite(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *re
         const uint8_t *data = bufferedData(request, reader, dataOffset, length);
         if (!data)
             return kInvalidParameter;
-        // A printer that is not ready holds the data and answers later.
+        // A printer that is not ready holds the data and answers later, with
+        // the count asked for.
         csDispatchSetWriteFile(file->fid, file);
         csDispatchSetWriteCount(length);
         csDcerpcSetLateResponseCallbacks(cs2PipeWriteSaveLateResponse, cs2PipeWritePrepareLateResponse,
-                                         cs2PipeWriteSendLateResponse);
+                                         cs2PrintWriteSendLateResponse);
         CSLateResponseContext *late = nullptr;
         const int32_t taken = syWritePrintData(file->printerHandle, uint32_t(file->fd), data, length, &late);
         if (taken == 0 && late) {

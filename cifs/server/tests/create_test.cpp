@@ -339,13 +339,27 @@ TEST_F(OpenFileTest, PipesBindOnTheIpcShare)
     setShare(ipc, "");
     ipc.isIpc = 1;
     alice.tree->share = &ipc;
+    // SMB1 names the pipe after a separator, SMB2 without one.
+    for (const char *open : {"/srvsvc", "\\srvsvc", "srvsvc"}) {
+        SCOPED_TRACE(open);
+        gNeighbours.calls.clear();
+        std::vector<CMWchar> name = W(open);
+        CSFile *file = nullptr;
+        ASSERT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x42, nullptr, &file), 0u);
+        EXPECT_EQ(file->pipe, 1u);
+        EXPECT_THAT(gNeighbours.calls, Contains("pipe srvsvc"));
+        csReleaseFile(file->fid);
+    }
+    // Opens that deny all sharing do not shut out the next client's.
     std::vector<CMWchar> name = W("/srvsvc");
-    CSFile *file = nullptr;
-    ASSERT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x42, nullptr, &file), 0u);
-    EXPECT_EQ(file->pipe, 1u);
-    EXPECT_THAT(gNeighbours.calls, Contains("pipe srvsvc"));
-    csReleaseFile(file->fid);
+    CSFile *first = nullptr, *second = nullptr;
+    ASSERT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x12, nullptr, &first), 0u);
+    EXPECT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x12, nullptr, &second), 0u);
+    if (second)
+        csReleaseFile(second->fid);
+    csReleaseFile(first->fid);
     gNeighbours.pipesOpen = false;
+    CSFile *file = nullptr;
     EXPECT_EQ(csOpenFile(name.data(), alice.tree->tid, 0x42, nullptr, &file), 0xC0000034u);
     EXPECT_EQ(csGetFilesCount(), 0u);
 }

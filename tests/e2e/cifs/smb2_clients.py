@@ -33,7 +33,7 @@ def check(what, ok, detail=''):
 smb3.SMB3.RequireMessageSigning = True
 
 
-def logon(dialect, seal=False):
+def logon(dialect, seal=False, user=USER, password=PASSWORD):
     c = SMBConnection(HOST, HOST, preferredDialect=dialect, timeout=5)
     # impacket signs only when it believes signing required: tell it so.
     c._SMBConnection._Connection['RequireSigning'] = True
@@ -45,7 +45,7 @@ def logon(dialect, seal=False):
     # does not read.
     if dialect == SMB2_DIALECT_311:
         s._Connection['SupportsEncryption'] = True
-    c.login(USER, PASSWORD)
+    c.login(user, password)
     if seal and dialect >= SMB2_DIALECT_30:
         s._Session['SessionFlags'] |= SMB2_SESSION_FLAG_ENCRYPT_DATA
     return c
