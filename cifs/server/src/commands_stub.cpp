@@ -1,6 +1,6 @@
 // Least versions of what the dispatchers call of their neighbours: the SMB1
-// commands, the transactions' other handlers and the SMB2 pipe control.
-// Each one's own part replaces it.
+// commands and the transactions' other handlers. Each one's own part
+// replaces it.
 #include "cscommands.h"
 #include "csdispatch.h"
 #include "csserver.h"
@@ -21,8 +21,5 @@ CS_COMMANDS(CS_DEFINE_COMMAND)
     __attribute__((weak)) uint32_t name(CSTransaction *) { return csErrorReturn(0xC00000BBu, 0xFFFF0002u); }
 CS_TRANSACTION_STUB(csMailslotBrowse)
 #undef CS_TRANSACTION_STUB
-
-// Pipe transceive is not in this build: clients fall back to WRITE and READ.
-__attribute__((weak)) uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *) { return 0xC00000BBu; }
 
 }  // extern "C"

@@ -1,9 +1,10 @@
-// SMB2 IOCTL: the response frame around the control table's rows, and
-// validate negotiate (the client's view of its NEGOTIATE against what it
-// sent).
+// SMB2 IOCTL: the response frame around the control table's rows, pipe
+// transceive, and validate negotiate (the client's view of its NEGOTIATE
+// against what it sent).
 #include "cssmb2.h"
 
 #include "cs2tables.h"
+#include "csdcerpc.h"
 #include "csfiles.h"
 
 #include <algorithm>
@@ -26,6 +27,24 @@ uint16_t securityMode()
 }  // namespace
 
 extern "C" {
+
+uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *c)
+{
+    CSFile *pipe = c->file;
+    if (!pipe || !pipe->pipe)
+        return 0xC0000010u;  // not a pipe: invalid device request
+    // Fragments are cut to what one answer carries, also those the call
+    // builds while it is written.
+    const uint32_t size = std::min(c->maxOutputResponse, cmBufferWriterGetRemaining(c->output));
+    pipe->pipeOutputLimit = std::min<uint32_t>(size, 65535);
+    if (uint32_t status = csDcerpcWrite(pipe, c->input, c->inputCount, 1))
+        return status;
+    const uint32_t count = csDcerpcRead(pipe, cmBufferWriterGetPosition(c->output), size, nullptr);
+    if (count == 0)
+        return kBufferOverflow;
+    cmBufferWriterSkip(c->output, count);
+    return 0;
+}
 
 uint32_t cs2FsctlValidateNegotiate(CS2IoctlContext *c)
 {

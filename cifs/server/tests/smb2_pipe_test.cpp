@@ -1,5 +1,5 @@
-// SMB2 READ and WRITE on a named pipe and the controls around it: the pipe
-// layer is scripted here, the carriers are the server's.
+// SMB2 READ, WRITE and the pipe transceive control on a named pipe: the
+// pipe layer is scripted here, the carriers are the server's.
 #include "smb2_file_fixture.h"
 
 #include "csdcerpc.h"
@@ -87,28 +87,47 @@ protected:
     uint64_t mid = 0;
 };
 
-TEST_F(PipeTest, ControlsAroundThePipe)
+TEST_F(PipeTest, TransceiveWritesTheInputAndAnswersWhatThePipeGives)
+{
+    gPipe.answer = {'r', 'e', 's', 'u', 'l', 't'};
+    Bytes a = call(kIoctl, ioctlBody(kTransceive, pipe, {1, 2, 3}, 1024));
+    ASSERT_EQ(answerAt(a, 0).status, 0u);
+    EXPECT_EQ(gPipe.written, Bytes({1, 2, 3}));
+    EXPECT_EQ(gPipe.outputLimit, 1024u);
+    ASSERT_EQ(a.size(), 112u + 6u);
+    EXPECT_EQ(get_le32(&a[64 + 32]), 112u);  // OutputOffset
+    EXPECT_EQ(get_le32(&a[64 + 36]), 6u);    // OutputCount
+    EXPECT_EQ(get_le16(&a[64 + 8]), pipe);
+    EXPECT_EQ(Bytes(a.begin() + 112, a.end()), Bytes({'r', 'e', 's', 'u', 'l', 't'}));
+}
+
+TEST_F(PipeTest, TransceiveOutcomes)
 {
     struct Case {
         const char *name;
         Bytes body;
+        uint32_t writeStatus;
         uint32_t status;
+        size_t size;
     };
     const Case cases[] = {
-        {"transceive, not in this build", ioctlBody(kTransceive, pipe, {1}, 1024), 0xC00000BBu},
-        {"unknown handle", ioctlBody(kTransceive, 0x4321, {1}, 1024), 0xC0000008u},
-        {"input past the message", ioctlBody(kTransceive, pipe, {1}, 1024, 120, 2), 0xC000000Du},
-        {"input offset past the message", ioctlBody(kTransceive, pipe, {1}, 1024, 0xFFFFFFFF, 1),
-         0xC000000Du},
-        {"unknown control", ioctlBody(0x12345678, pipe, {1}, 1024), 0xC0000225u},
+        // The pipe has nothing to say: overflow with the body kept.
+        {"empty read", ioctlBody(kTransceive, pipe, {1}, 1024), 0, 0x80000005u, 112},
+        {"write refused", ioctlBody(kTransceive, pipe, {1}, 1024), 0xC000014Bu, 0xC000014Bu, 73},
+        {"not a pipe", ioctlBody(kTransceive, file, {1}, 1024), 0, 0xC0000010u, 73},
+        {"unknown handle", ioctlBody(kTransceive, 0x4321, {1}, 1024), 0, 0xC0000008u, 73},
+        {"input past the message", ioctlBody(kTransceive, pipe, {1}, 1024, 120, 2), 0, 0xC000000Du, 73},
+        {"input offset past the message", ioctlBody(kTransceive, pipe, {1}, 1024, 0xFFFFFFFF, 1), 0,
+         0xC000000Du, 73},
+        {"unknown control", ioctlBody(0x12345678, pipe, {1}, 1024), 0, 0xC0000225u, 73},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
+        gPipe.writeStatus = c.writeStatus;
         Bytes a = call(kIoctl, c.body);
         EXPECT_EQ(answerAt(a, 0).status, c.status);
-        EXPECT_EQ(a.size(), 73u);
+        EXPECT_EQ(a.size(), c.size);
     }
-    EXPECT_TRUE(gPipe.written.empty());
 }
 
 TEST_F(PipeTest, ReadsAndWritesReachThePipe)

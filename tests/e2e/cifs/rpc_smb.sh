@@ -67,7 +67,7 @@ check_lists() {
       [ "$dialect/$protection" = SMB2_10/encrypt ] && continue
       [ "$dialect/$protection" = NT1/encrypt ] && continue
       got=$(list_shares "$admin" "$dialect" "$protection")
-      [ "$got" = "$admin_shares" ] || fail "administrator's list over $dialect $protection: $got"
+      [ "$got" = "$admin_shares" ] || fail "administrator's list over $dialect $protection: $got ($(cat "$work/list.log"))"
       grep -q "$long" "$work/list.log" || fail "long remark cut over $dialect $protection: $(cat "$work/list.log")"
       got=$(list_shares "$plain" "$dialect" "$protection")
       [ "$got" = "$plain_shares" ] || fail "plain user's list over $dialect $protection: $got"
