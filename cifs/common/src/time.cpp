@@ -3,6 +3,10 @@
 #include "cmtime.h"
 #include "syclock.h"
 
+#include <algorithm>
+#include <ctime>
+#include <limits>
+
 namespace {
 
 constexpr uint64_t kEpochDelta = 116444736000000000ull;  // 1601 to 1970 in 100 ns units
@@ -57,9 +61,12 @@ void cmCifsTimeToSmbTime(uint32_t msLow, uint32_t msHigh, uint16_t *time, uint16
     uint64_t seconds = ((uint64_t)msHigh << 32 | msLow) / 1000;
     if (seconds < kSmbEpoch)
         seconds = kSmbEpoch;
-    // A file's time may lie anywhere: past the words' last year it is that year.
-    if (seconds > kSmbLast)
-        seconds = kSmbLast;
+    // A file's time may lie anywhere: past the words' last year it is that
+    // year, and never past what this system's time_t holds (2038 where it
+    // has 32 bits).
+    constexpr uint64_t kLatest = std::min<uint64_t>(kSmbLast, uint64_t(std::numeric_limits<time_t>::max()));
+    if (seconds > kLatest)
+        seconds = kLatest;
     SYTimeFragments f;
     syDecomposeTime((time_t)seconds, &f);
     *time = (uint16_t)(f.hour << 11 | f.minutes << 5 | (f.seconds + 1) >> 1);
