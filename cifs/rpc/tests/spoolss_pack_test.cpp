@@ -119,7 +119,7 @@ TEST(SpoolssPack, ADeviceModeGoesBelowTheStringsWithItsExtraBytes)
     std::string name = readString(g.bytes, at);
     EXPECT_EQ(name.size(), 31u) << "cut to its 64-byte field";
     EXPECT_EQ(name.substr(0, 9), "\\\\ROUTER\\");
-    EXPECT_EQ(get_le16(&g.bytes[at + 64]), 0x0401) << "spec version";
+    EXPECT_EQ(get_le16(&g.bytes[at + 64]), 0x0401) << "device mode version";
     EXPECT_EQ(get_le16(&g.bytes[at + 66]), 0x0600);
     EXPECT_EQ(get_le16(&g.bytes[at + 68]), spoolss::kDevModeBytes) << "size of the fixed part";
     EXPECT_EQ(get_le16(&g.bytes[at + 70]), 3);

@@ -124,10 +124,10 @@ fi
 mkdir -p "$work/share/cc"
 echo "$BENCH_MIB MiB transfers, median of $BENCH_RUNS, servers alternating" >&2
 printf "%-30s %10s %10s %7s %s\n" "row" "vxcs" "smbd" "ratio" "(own crypto MB/s, ratio to it)"
-for spec in "3.1.1 plain|SMB3_11|off|" "3.1.1 signed|SMB3_11|sign|Cmac" \
+for row in "3.1.1 plain|SMB3_11|off|" "3.1.1 signed|SMB3_11|sign|Cmac" \
             "3.1.1 AES-128-GCM|SMB3_11|encrypt|Gcm" "3.1.1 AES-128-CCM|SMB3_11|encrypt|Ccm" \
             "2.0.2 plain|SMB2_02|off|"; do
-  IFS="|" read -r label dialect protection algo <<< "$spec"
+  IFS="|" read -r label dialect protection algo <<< "$row"
   opts=(-m "$dialect" --client-protection="$protection")
   [ "$algo" = Gcm ] && opts+=(--option="client smb3 encryption algorithms=AES-128-GCM")
   [ "$algo" = Ccm ] && opts+=(--option="client smb3 encryption algorithms=AES-128-CCM")
