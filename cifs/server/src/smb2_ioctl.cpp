@@ -37,13 +37,15 @@ uint32_t cs2FsctlPipeTransceive(CS2IoctlContext *c)
     // builds while it is written.
     const uint32_t size = std::min(c->maxOutputResponse, cmBufferWriterGetRemaining(c->output));
     pipe->pipeOutputLimit = std::min<uint32_t>(size, 65535);
-    if (uint32_t status = csDcerpcWrite(pipe, c->input, c->inputCount, 1))
+    // An answer longer than the output goes with BUFFER_OVERFLOW: the client
+    // reads the rest. So does an empty one, as before.
+    uint32_t count = 0;
+    const uint32_t status =
+        csDcerpcTransact(pipe, c->input, c->inputCount, cmBufferWriterGetPosition(c->output), size, &count);
+    if (status != 0 && status != kBufferOverflow)
         return status;
-    const uint32_t count = csDcerpcRead(pipe, cmBufferWriterGetPosition(c->output), size, nullptr);
-    if (count == 0)
-        return kBufferOverflow;
     cmBufferWriterSkip(c->output, count);
-    return 0;
+    return count == 0 ? kBufferOverflow : status;
 }
 
 uint32_t cs2FsctlValidateNegotiate(CS2IoctlContext *c)
