@@ -68,6 +68,18 @@ TEST_F(CreateTest, NamesAndContextsOutsideTheMessageAreRefused)
     EXPECT_FALSE(exists(at("y")));
 }
 
+TEST_F(CreateTest, DispositionsPastOverwriteIfAreRefused)
+{
+    put("kept");
+    for (uint32_t disposition : {6u, 7u, 0xFFFFFFFFu})
+        for (const char *name : {"kept", "new"}) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(disposition));
+            EXPECT_EQ(answerAt(create(a, {name, disposition}), 0).status, 0xC000000Du);
+        }
+    EXPECT_FALSE(exists(at("new")));
+    EXPECT_EQ(csGetFilesCount(), 0u);
+}
+
 TEST_F(CreateTest, ContextsAreAnsweredAsTheirRowsSay)
 {
     Bytes m = create(a, {"mx", 2, 0, 0x0012019F, 7, 0, context("MxAc")});
