@@ -320,7 +320,9 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
         // A search cut by its count stays for the resume key that continues it.
         if (ended)
             csReleaseSearch(search->sid);
-        if (count == 0)
+        // Only a fresh search that matches nothing is an error: a client
+        // reading a folder to its end stops at a continuation of Count 0.
+        if (count == 0 && !keyLength)
             return csErrorReturn(0x80000006u, errDos(18));
     }
     uint32_t dataLength = count * CS_SEARCH_ENTRY_SIZE;

@@ -121,7 +121,10 @@ uint32_t csFillFindEntry(const CMWchar *fullName, const SYFileInformation *info,
     CMUint64 allocation = directory ? CMUint64{0, 0} : info->allocationSize;
 
     if (form == Form::Standard) {
-        uint32_t fixed = (level == 1 ? 23 : 27) + (unicode ? 1 : 0) + (resumeKeys ? 4 : 0);
+        // Clients read a UTF-16 name of the EA-size levels right after its
+        // length byte; only the standard level aligns it to 2.
+        bool pad = unicode && level == 1;
+        uint32_t fixed = (level == 1 ? 23 : 27) + (pad ? 1 : 0) + (resumeKeys ? 4 : 0);
         // The length is a byte.
         if (nameBytes > 0xFF)
             return CS_ENTRY_SKIP;
@@ -140,7 +143,7 @@ uint32_t csFillFindEntry(const CMWchar *fullName, const SYFileInformation *info,
         if (level != 1)
             cmBufferWriteUint32(&w, 0);  // EA size
         cmBufferWriteByte(&w, uint8_t(nameBytes));
-        if (unicode)
+        if (pad)
             cmBufferWriteByte(&w, 0);
         writeName(&w, name, units, unicode);
         *lastEntry = *position;

@@ -66,11 +66,9 @@ TEST_F(FindTest, EntriesHaveTheirLevelsSizes)
     ASSERT_EQ(syGetFileInformationByName(path.data(), &info), 0);
     struct Case {
         uint32_t level, fixed;
-        bool linked;
-    } cases[] = {{1, 23, false},   {2, 27, false},     {3, 27, false},   {0x101, 64, true},
-                 {1001, 64, true}, {0x102, 68, true},  {1002, 68, true}, {0x103, 12, true},
-                 {1012, 12, true}, {0x104, 94, true},  {1003, 94, true}, {0x105, 80, true},
-                 {1038, 80, true}, {0x106, 104, true}, {1037, 104, true}};
+    } cases[] = {{1, 23},     {2, 27},      {3, 27},     {0x101, 64}, {1001, 64},
+                 {0x102, 68}, {1002, 68},   {0x103, 12}, {1012, 12},  {0x104, 94},
+                 {1003, 94},  {0x105, 80},  {1038, 80},  {0x106, 104}, {1037, 104}};
     for (const Case &c : cases)
         for (uint32_t unicode : {0u, 1u}) {
             uint8_t buffer[256];
@@ -80,12 +78,17 @@ TEST_F(FindTest, EntriesHaveTheirLevelsSizes)
                 csFillFindEntry(path.data(), &info, &position, c.level, 1, unicode, buffer, &room, 0, &last),
                 0u)
                 << c.level;
-            uint32_t fixed = c.fixed + (c.linked ? 0 : unicode);
+            // Only the standard level pads a UTF-16 name to 2; the EA-size
+            // levels put it right after its length byte.
+            bool padded = c.level == 1 && unicode;
+            uint32_t fixed = c.fixed + (padded ? 1 : 0);
             uint32_t size = fixed + (unicode ? 6 : 4);
             EXPECT_EQ(uint32_t(position - buffer), size) << c.level << " " << unicode;
             EXPECT_EQ(room, sizeof buffer - size);
             EXPECT_EQ(last, buffer);
-            if (c.linked)
+            EXPECT_EQ(buffer[fixed], 'a') << c.level << " " << unicode << ": the name starts there";
+            bool standard = c.level <= 3;
+            if (!standard)
                 EXPECT_EQ(le32(buffer), (size + 7) & ~7u) << c.level;
         }
     // Resume keys come first in the standard levels.

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 using namespace smb1test;
 
@@ -248,6 +249,34 @@ TEST_F(Smb1FilesWireTest, FindFirstCountsEntries)
         EXPECT_EQ(get_le16(a.m.data() + offset + 2), count == 0 ? 1u : std::min<unsigned>(count, 3u))
             << count;
     }
+}
+
+// A long folder read a hundred names at a time, each answer continued from
+// its last entry's resume key: every name comes once, and the continuation
+// past the end answers success with no entry.
+TEST_F(Smb1FilesWireTest, SearchContinuesOverALongFolder)
+{
+    std::filesystem::create_directory(dir.path() + "/many");
+    for (int i = 0; i < 700; ++i)
+        write("many/f" + std::to_string(i) + ".txt");
+    std::set<std::string> seen;
+    Answer a = ask(search("many\\*.*", 100, false));
+    for (int round = 0; round < 20 && a.status() == 0 && a.word(0) != 0; ++round) {
+        ASSERT_GE(a.wordCount(), 1);
+        const uint16_t count = a.word(0);
+        for (uint16_t i = 0; i < count; ++i) {
+            const uint8_t *entry = a.bytes() + 3 + 43 * i;
+            std::string name(reinterpret_cast<const char *>(entry + 30));
+            EXPECT_TRUE(seen.insert(name.substr(0, name.find(' '))).second) << name;
+        }
+        Bytes key(a.bytes() + 3 + 43 * (count - 1), a.bytes() + 3 + 43 * (count - 1) + 21);
+        a = ask(search("", 100, false, key));
+    }
+    // The continuation past the last name: success with no entry, as the
+    // client's loop wants; the search is gone afterwards.
+    ASSERT_EQ(a.status(), 0u);
+    expectSearchLayout(a, 0);
+    EXPECT_EQ(seen.size(), 700u);
 }
 
 }  // namespace
