@@ -258,6 +258,11 @@ uint32_t csTrans2SetPathInformation(CSTrans2Request *r)
         return csErrorReturn(0xC0000033u, errDos(123));
     if (uint32_t refusal = csCanWriteShare(c.tid))
         return refusal;
+    // The name stays inside the share and takes the case found on disk, as
+    // every other named command's does.
+    if (!csCheckPath(c.share, path, cmWStrlen(c.share->path), c.user->compatibility[0]))
+        return csErrorReturn(0xC000003Au, errDos(3));
+    csCheckFile(c.share, path, c.user->compatibility[0]);
     if (csFileMarkedForDeletion(path))
         return csErrorReturn(0xC000000Fu, errDos(2));
     uint32_t level = le16(r->parameters);

@@ -279,4 +279,23 @@ TEST_F(Smb1FilesWireTest, SearchContinuesOverALongFolder)
     EXPECT_EQ(seen.size(), 700u);
 }
 
+// DELETE and RENAME of a plain name find it in any case, as a wildcard does.
+TEST_F(Smb1FilesWireTest, PlainNamesMatchWithoutRegardToCase)
+{
+    write("lower.txt");
+    Message del = base(0x06);
+    put_le16(del.words, 0x16);
+    del.data.push_back(4);
+    Bytes name = utf16("LOWER.TXT");
+    del.data.insert(del.data.end(), name.begin(), name.end());
+    EXPECT_EQ(ask(del).status(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/lower.txt"));
+    EXPECT_EQ(ask(del).status(), 0xC000000Fu) << "gone";
+
+    write("mixed.txt");
+    EXPECT_EQ(ask(rename("MIXED.txt", "renamed.txt")).status(), 0u);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/renamed.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/mixed.txt"));
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include "cstrans2.h"
 
 #include <filesystem>
+#include <fstream>
 
 using namespace files_test;
 
@@ -125,6 +126,25 @@ TEST_F(Trans2Test, SetsByHandleAndPath)
     EXPECT_EQ(call(csTrans2SetPathInformation, words({0x104, 0, 0}, "f"), {0, 0, 0, 0, 0, 0, 0, 0}),
               0xC0000005u);
     EXPECT_EQ(read(root.file("f")), "0");
+}
+
+// A path is set as a client names it: in any case, and never outside the
+// share.
+TEST_F(Trans2Test, SetPathFindsAnyCaseAndStaysInTheShare)
+{
+    std::filesystem::create_directory(root.file("Sub"));
+    write("Sub/Mixed.txt", "0123456789");
+    std::vector<uint8_t> eof = {2, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(call(csTrans2SetPathInformation, words({0x104, 0, 0}, "SUB\\MIXED.TXT"), eof), 0u);
+    EXPECT_EQ(read(root.file("Sub/Mixed.txt")), "01");
+    EXPECT_FALSE(std::filesystem::exists(root.file("Sub/MIXED.TXT")));
+
+    const std::string outside = root.path() + "-outside";
+    std::ofstream(outside) << "keep";
+    const std::string climb = "..\\" + std::filesystem::path(outside).filename().string();
+    EXPECT_EQ(call(csTrans2SetPathInformation, words({0x104, 0, 0}, "Sub\\..\\" + climb), eof), 0xC000003Au);
+    EXPECT_EQ(read(outside), "keep");
+    std::filesystem::remove(outside);
 }
 
 TEST_F(Trans2Test, FindFirstAndNextThroughTheTransaction)
