@@ -125,10 +125,12 @@ uint32_t csFillFindEntry(const CMWchar *fullName, const SYFileInformation *info,
         // length byte; only the standard level aligns it to 2.
         bool pad = unicode && level == 1;
         uint32_t fixed = (level == 1 ? 23 : 27) + (pad ? 1 : 0) + (resumeKeys ? 4 : 0);
-        // The length is a byte.
+        // The length is a byte. A UTF-16 name is terminated too, the
+        // terminator left out of the length: clients step over both.
         if (nameBytes > 0xFF)
             return CS_ENTRY_SKIP;
-        if (fixed + nameBytes > *room)
+        uint32_t size = fixed + nameBytes + (unicode ? 2 : 0);
+        if (size > *room)
             return CS_ENTRY_NO_ROOM;
         CMBufferWriter w;
         cmBufferWriterInit(&w, *position, *room);
@@ -146,9 +148,11 @@ uint32_t csFillFindEntry(const CMWchar *fullName, const SYFileInformation *info,
         if (pad)
             cmBufferWriteByte(&w, 0);
         writeName(&w, name, units, unicode);
+        if (unicode)
+            cmBufferWriteUint16(&w, 0);
         *lastEntry = *position;
-        *room -= fixed + nameBytes;
-        *position += fixed + nameBytes;
+        *room -= size;
+        *position += size;
         return 0;
     }
 

@@ -81,15 +81,21 @@ TEST_F(FindTest, EntriesHaveTheirLevelsSizes)
             // Only the standard level pads a UTF-16 name to 2; the EA-size
             // levels put it right after its length byte.
             bool padded = c.level == 1 && unicode;
+            bool standard = c.level <= 3;
             uint32_t fixed = c.fixed + (padded ? 1 : 0);
-            uint32_t size = fixed + (unicode ? 6 : 4);
+            // A UTF-16 name of the standard levels ends with a terminator
+            // that its length byte leaves out.
+            uint32_t size = fixed + (unicode ? 6 : 4) + (standard && unicode ? 2 : 0);
             EXPECT_EQ(uint32_t(position - buffer), size) << c.level << " " << unicode;
             EXPECT_EQ(room, sizeof buffer - size);
             EXPECT_EQ(last, buffer);
             EXPECT_EQ(buffer[fixed], 'a') << c.level << " " << unicode << ": the name starts there";
-            bool standard = c.level <= 3;
-            if (!standard)
+            if (standard) {
+                EXPECT_EQ(buffer[fixed - 1 - (padded ? 1 : 0)], unicode ? 6 : 4) << c.level << " length byte";
+                EXPECT_EQ(buffer[size - 1], 0) << c.level << " terminator";
+            } else {
                 EXPECT_EQ(le32(buffer), (size + 7) & ~7u) << c.level;
+            }
         }
     // Resume keys come first in the standard levels.
     uint8_t buffer[64];
