@@ -18,7 +18,7 @@ using cs::errSrv;
 namespace {
 
 constexpr uint8_t kRestartScans = 0x01, kReturnSingleEntry = 0x02, kReopen = 0x10;
-constexpr uint16_t kCloseAfterRequest = 0x01, kCloseAtEnd = 0x02, kResumeKeys = 0x04;
+constexpr uint16_t kCloseAfterRequest = 0x01, kCloseAtEnd = 0x02, kResumeKeys = 0x04, kContinue = 0x08;
 constexpr uint32_t kSearchAnswerLimit = 65696;
 constexpr uint16_t kVolume = 0x08;
 
@@ -35,6 +35,30 @@ bool restart(CSSearch *search, const CMWchar *path)
     search->entryIndex = 0;
     search->started = 0;
     return csEnumerateSourceName(&search->enumeration, path, search->attributes) == 0;
+}
+
+// Where a client resumes from a name of its own: the walk already stands
+// right after it, or starts again and passes every name up to it. A name
+// no longer listed starts the listing from the top, so nothing is missed.
+bool resumeAfter(CSSearch *search, const CMWchar *name)
+{
+    CSEnumeration *e = &search->enumeration;
+    auto lastOf = [](const CMWchar *path) {
+        const CMWchar *slash = cmWStrrchr(path, '/');
+        return slash ? slash + 1 : path;
+    };
+    if (e->state && e->isWild && !search->entryPending && cmWStricmp(lastOf(e->result), name) == 0)
+        return true;
+    CMWchar path[CS_ENUM_PATH_UNITS];
+    csCancelEnumeration(e);
+    cmWStrncpy(path, e->path, CS_ENUM_PATH_UNITS - 1);
+    path[CS_ENUM_PATH_UNITS - 1] = 0;
+    if (!restart(search, path))
+        return false;
+    while (const CMWchar *seen = csNextSourceName(e))
+        if (cmWStricmp(lastOf(seen), name) == 0)
+            return true;
+    return restart(search, path);
 }
 
 void fillResult(CSFindResult *result, const CSFindWalk &walk, uint16_t sid)
@@ -188,7 +212,8 @@ uint32_t csFindFirst(uint16_t tid, uint16_t uid, uint16_t attributes, uint16_t s
 }
 
 uint32_t csFindNext(uint16_t tid, uint16_t uid, uint16_t sid, uint16_t searchCount, uint16_t level,
-                    uint16_t flags, uint32_t unicode, uint8_t *data, uint32_t room, CSFindResult *result)
+                    uint16_t flags, const CMWchar *resumeName, uint32_t unicode, uint8_t *data, uint32_t room,
+                    CSFindResult *result)
 {
     *result = CSFindResult{};
     if (!csGetUserByUid(uid))
@@ -200,6 +225,10 @@ uint32_t csFindNext(uint16_t tid, uint16_t uid, uint16_t sid, uint16_t searchCou
         return csErrorReturn(0xC0000008u, errDos(6));
     if (flags & kResumeKeys)
         search->resumeKeys = 1;
+    if (!(flags & kContinue) && resumeName && *resumeName && !resumeAfter(search, resumeName)) {
+        csReleaseSearch(sid);
+        return csErrorReturn(0xC0000033u, errDos(123));
+    }
     return findAnswer(search, searchCount, level, flags, unicode, data, room, result, false);
 }
 

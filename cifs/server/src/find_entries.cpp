@@ -126,10 +126,13 @@ uint32_t csFillFindEntry(const CMWchar *fullName, const SYFileInformation *info,
         bool pad = unicode && level == 1;
         uint32_t fixed = (level == 1 ? 23 : 27) + (pad ? 1 : 0) + (resumeKeys ? 4 : 0);
         // The length is a byte. A UTF-16 name is terminated too, the
-        // terminator left out of the length: clients step over both.
+        // terminator left out of the length: a zero unit in the standard
+        // level, a single zero byte in the EA-size levels, which is what
+        // clients step over to reach the next entry.
         if (nameBytes > 0xFF)
             return CS_ENTRY_SKIP;
-        uint32_t size = fixed + nameBytes + (unicode ? 2 : 0);
+        uint32_t terminator = unicode ? (level == 1 ? 2 : 1) : 0;
+        uint32_t size = fixed + nameBytes + terminator;
         if (size > *room)
             return CS_ENTRY_NO_ROOM;
         CMBufferWriter w;
@@ -148,8 +151,7 @@ uint32_t csFillFindEntry(const CMWchar *fullName, const SYFileInformation *info,
         if (pad)
             cmBufferWriteByte(&w, 0);
         writeName(&w, name, units, unicode);
-        if (unicode)
-            cmBufferWriteUint16(&w, 0);
+        cmBufferWriteZeroes(&w, terminator);
         *lastEntry = *position;
         *room -= size;
         *position += size;

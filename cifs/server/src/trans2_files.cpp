@@ -315,8 +315,19 @@ uint32_t csTrans2FindNext(CSTrans2Request *r)
     if (uint32_t status = findData(r, 8, &data, &room))
         return status;
     CSFindResult result;
-    uint32_t status = csFindNext(c.tid, c.uid, le16(p), le16(p + 2), le16(p + 4), le16(p + 10), c.unicode,
-                                 data, room, &result);
+    // The name to resume after, widened one character to one when 8-bit.
+    CMWchar wide[CM_PATH_BUFFER + 1];
+    char narrow[CM_PATH_BUFFER + 1];
+    if (!wireName(r, 12, c.unicode, wide, narrow))
+        return csErrorReturn(0xC0000033u, errDos(123));
+    if (!c.unicode) {
+        uint32_t i = 0;
+        for (; narrow[i]; ++i)
+            wide[i] = uint8_t(narrow[i]);
+        wide[i] = 0;
+    }
+    uint32_t status = csFindNext(c.tid, c.uid, le16(p), le16(p + 2), le16(p + 4), le16(p + 10), wide,
+                                 c.unicode, data, room, &result);
     if (status)
         return status;
     uint8_t *out = r->outParameters;
