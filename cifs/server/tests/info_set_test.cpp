@@ -220,6 +220,22 @@ TEST_F(InfoSetTest, RenameClassMovesTheFileAndItsOpenName)
     alice.session->dialect = CS_DIALECT_SMB1;
     ASSERT_EQ(set("c.txt", 1010, renameData(false, false, "d.txt")), 0u);
     EXPECT_EQ(read(root.file("d.txt")), "A");
+    // There a bare name stays in the file's folder; a name with a path is
+    // from the share's root; a bare dot or two name no file.
+    std::filesystem::create_directory(root.file("sub"));
+    write("sub/e.txt", "E");
+    CSFile *inFolder = open("sub/e.txt", 0x8842);
+    ASSERT_EQ(set("sub/e.txt", 1010, renameData(false, false, "f.txt"), inFolder), 0u);
+    EXPECT_EQ(read(root.file("sub/f.txt")), "E");
+    EXPECT_FALSE(exists(root.file("f.txt")));
+    EXPECT_EQ(A(csGetFileName(inFolder->fid)), root.file("sub/f.txt"));
+    csReleaseFile(inFolder->fid);
+    ASSERT_EQ(set("sub/f.txt", 1010, renameData(false, false, "\\g.txt")), 0u);
+    EXPECT_EQ(read(root.file("g.txt")), "E");
+    write("sub/h.txt", "H");
+    for (const char *dots : {".", ".."})
+        EXPECT_EQ(set("sub/h.txt", 1010, renameData(false, false, dots)), 0xC0000033u) << dots;
+    EXPECT_EQ(read(root.file("sub/h.txt")), "H");
 }
 
 TEST_F(InfoSetTest, ReplacingRenamesOverTheTargetInOneStep)
