@@ -13,6 +13,7 @@
 #include "csservices.h"
 #include "cstrans.h"
 #include "cstrans2.h"
+#include "syerror.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -223,6 +224,27 @@ bool belowRoot(const Caller &c, uint32_t rootFid, CMWchar *path)
     return true;
 }
 
+// After a sharing violation a record of no access is taken on the open
+// name and let go at once, the way a close of it passes. A full table
+// is logged; the client still learns of the violation, never a warning
+// without an answer's body.
+uint32_t afterSharingViolation(const Caller &c, const CMWchar *path, uint32_t status)
+{
+    CSName *name = csGetNameByName(path);
+    if (!name)
+        return 0xC0000001u;
+    const CSTree *tree = csGetTreeByTid(c.tid);
+    CSFile *file = tree ? csGetNewFile(tree, name, 0) : nullptr;
+    if (!file) {
+        logError("SMB1:No more file slots err 0x%x", unsigned(status));
+        return status;
+    }
+    file->pipe = 0;
+    file->isPrintJob = 0;
+    csReleaseFile(file->fid);
+    return status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -269,7 +291,7 @@ uint32_t csComNtCreateAndX(const uint8_t *params, uint8_t *response, uint8_t **p
     p.shareAccess = block.dword(31);
     p.path = path;
     if (uint32_t status = csCreateCommonProcessing(&p))
-        return status;
+        return status == 0xC0000043u && csDispatchIsNtError() ? afterSharingViolation(c, path, status) : status;
     CSFile *file = p.file;
 
     // Oplock: batch for a batch request only, while the tables have room

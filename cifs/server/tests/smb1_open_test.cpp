@@ -7,10 +7,12 @@
 #include "cscommands.h"
 #include "cscreate.h"
 
+#include "fw_test/log_capture.h"
 #include "fw_test/temp_dir.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -207,6 +209,41 @@ TEST_F(Smb1OpenTest, BatchOplockOnlyForABatchRequest)
     }
     gBreakCheck = 1;
     EXPECT_TRUE(ask(ntCreate("o.txt", 0x04)).none()) << "the answer waits for the break";
+}
+
+// A sharing violation keeps no record: the table is as before and the
+// handle that holds the name stays. With the table full the client still
+// learns of the violation, and the log says what ran out.
+TEST_F(Smb1OpenTest, SharingViolationKeepsNoRecord)
+{
+    write("held.txt", "x");
+    Message exclusive = ntCreate("held.txt", 0, 1);
+    std::fill(exclusive.words.begin() + 31, exclusive.words.begin() + 35, 0);  // ShareAccess none
+    Answer first = ask(exclusive);
+    ASSERT_EQ(first.status(), 0u);
+    const uint16_t holder = get_le16(first.words() + 5);
+    const uint32_t before = csGetFilesCount();
+
+    Answer refused = ask(ntCreate("held.txt", 0, 1));
+    EXPECT_EQ(refused.status(), 0xC0000043u);
+    EXPECT_EQ(refused.m.size(), 35u);
+    EXPECT_EQ(csGetFilesCount(), before);
+    EXPECT_NE(csGetFileByFid(holder, tree->tid, user->uid), nullptr);
+
+    std::vector<CMWchar> otherPath = testenv::W(file("other.txt"));
+    CSName *other = csGetNewName(otherPath.data(), tree->uid);
+    ASSERT_NE(other, nullptr);
+    std::vector<uint16_t> taken;
+    while (CSFile *f = csGetNewFile(tree, other, 0))
+        taken.push_back(f->fid);
+    fw_test::LogCapture log;
+    Answer full = ask(ntCreate("held.txt", 0, 1));
+    EXPECT_EQ(full.status(), 0xC0000043u);
+    EXPECT_EQ(full.m.size(), 35u) << "an error answer, not a warning without a body";
+    EXPECT_TRUE(log.contains("SMB1:No more file slots err 0xc0000043"));
+    for (uint16_t fid : taken)
+        csReleaseFile(fid);
+    EXPECT_NE(csGetFileByFid(holder, tree->tid, user->uid), nullptr);
 }
 
 TEST_F(Smb1OpenTest, NamesEndWithTheirBlock)
