@@ -5,7 +5,6 @@
 
 #include "cscommands.h"
 
-#include "fw_test/temp_dir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,40 +14,8 @@ using namespace smb1test;
 
 namespace {
 
-class Smb1FilesWireTest : public Smb1Test {
+class Smb1FilesWireTest : public Smb1ShareTest {
 protected:
-    void SetUp() override
-    {
-        Smb1Test::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_EQ(csFnamesInit(), 0);
-        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
-        user = logOn();
-        ASSERT_NE(user, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        std::vector<CMWchar> name = testenv::W("Docs");
-        tree->share = csGetShareByName(name.data());
-    }
-
-    void TearDown() override
-    {
-        csFnamesExit();
-        Smb1Test::TearDown();
-    }
-
-    Message base(uint8_t command, bool unicode = true)
-    {
-        Message m;
-        m.command = command;
-        m.uid = user->uid;
-        m.tid = tree->tid;
-        if (!unicode)
-            m.flags2 &= uint16_t(~0x8000);
-        return m;
-    }
-
     void write(const std::string &name) { std::ofstream(dir.path() + "/" + name) << "x"; }
 
     // SEARCH: MaxCount, attributes, the pattern (format 4) in the request's
@@ -108,10 +75,6 @@ protected:
         }
         return m;
     }
-
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
-    CSTree *tree = nullptr;
 };
 
 // Each answer is checked the way a client walks it: WordCount 1, Count,

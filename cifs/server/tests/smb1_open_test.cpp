@@ -8,7 +8,6 @@
 #include "cscreate.h"
 
 #include "fw_test/log_capture.h"
-#include "fw_test/temp_dir.h"
 
 #include <sys/stat.h>
 
@@ -28,31 +27,12 @@ extern "C" int csBreakCheck(CSCreateParameters *) { return gBreakCheck; }
 
 namespace {
 
-class Smb1OpenTest : public Smb1Test {
+class Smb1OpenTest : public Smb1ShareTest {
 protected:
     void SetUp() override
     {
-        Smb1Test::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
-        user = logOn();
-        ASSERT_NE(user, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        std::vector<CMWchar> name = testenv::W("Docs");
-        share = csGetShareByName(name.data());
-        tree->share = share;
+        Smb1ShareTest::SetUp();
         gBreakCheck = -1;
-    }
-
-    Message base(uint8_t command)
-    {
-        Message m;
-        m.command = command;
-        m.uid = user->uid;
-        m.tid = tree->tid;
-        return m;
     }
 
     // NT_CREATE_ANDX: flags, access, disposition, options; the name in UTF-16
@@ -119,10 +99,6 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
-    CSTree *tree = nullptr;
-    CSShare *share = nullptr;
 };
 
 TEST_F(Smb1OpenTest, NtCreateAnswerForms)

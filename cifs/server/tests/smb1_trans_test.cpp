@@ -7,7 +7,6 @@
 #include "cstrans.h"
 #include "cstrans2.h"
 
-#include "fw_test/temp_dir.h"
 
 #include <fstream>
 
@@ -61,31 +60,13 @@ uint32_t csTrans2FindFirst(CSTrans2Request *r)
 
 namespace {
 
-class Smb1TransTest : public Smb1Test {
+class Smb1TransTest : public Smb1ShareTest {
 protected:
     void SetUp() override
     {
-        Smb1Test::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
-        user = logOn();
-        ASSERT_NE(user, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        std::vector<CMWchar> name = testenv::W("Docs");
-        tree->share = csGetShareByName(name.data());
+        Smb1ShareTest::SetUp();
         gCalled.clear();
         gAnswerLater = false;
-    }
-
-    Message base(uint8_t command)
-    {
-        Message m;
-        m.command = command;
-        m.uid = user->uid;
-        m.tid = tree->tid;
-        return m;
     }
 
     // TRANSACTION or TRANSACTION2: parameters and data follow the name
@@ -154,10 +135,6 @@ protected:
         std::ofstream(path) << "x";
         return openFile(tree, path);
     }
-
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
-    CSTree *tree = nullptr;
 };
 
 TEST_F(Smb1TransTest, TransactionRoutesByName)

@@ -14,6 +14,7 @@
 #include "ud_test_env.h"
 
 #include "fw_test/bytes.h"
+#include "fw_test/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,8 @@ protected:
         ASSERT_EQ(csAuthInit(), 1);
         csAuthSetPermissive(0);
         ASSERT_EQ(csInitDatabase(nullptr, nullptr), 0);
+        // The walks of rename and delete run on the process-wide pair.
+        ASSERT_EQ(csFnamesInit(), 0);
         ASSERT_EQ(nsInit(0, 4), 0);
         started = true;
         ASSERT_EQ(csDispatchInit(), 0);
@@ -152,6 +155,7 @@ protected:
         csDispatchSetSocketIp(nullptr);
         if (started)
             nsExit(0, 4);
+        csFnamesExit();
         csCloseDatabase();
         csAuthShutdown();
         cmSdExit();
@@ -265,6 +269,42 @@ protected:
     int peer = -1;
     uint32_t address = 0x0100007F;
     bool started = false;
+};
+
+// A logged-on user with a tree on the disk share "Docs" over a temporary
+// folder, and the header of a request from them.
+class Smb1ShareTest : public Smb1Test {
+protected:
+    void SetUp() override
+    {
+        Smb1Test::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
+        user = logOn();
+        ASSERT_NE(user, nullptr);
+        tree = csGetNewTree(user);
+        ASSERT_NE(tree, nullptr);
+        std::vector<CMWchar> name = testenv::W("Docs");
+        share = csGetShareByName(name.data());
+        tree->share = share;
+    }
+
+    Message base(uint8_t command, bool unicode = true) const
+    {
+        Message m;
+        m.command = command;
+        m.uid = user->uid;
+        m.tid = tree->tid;
+        if (!unicode)
+            m.flags2 &= uint16_t(~0x8000);
+        return m;
+    }
+
+    fw_test::TempDir dir;
+    CSUser *user = nullptr;
+    CSTree *tree = nullptr;
+    CSShare *share = nullptr;
 };
 
 }  // namespace smb1test
