@@ -271,9 +271,9 @@ protected:
     bool started = false;
 };
 
-// A logged-on user with a tree on the disk share "Docs" over a temporary
-// folder, and the header of a request from them.
-class Smb1ShareTest : public Smb1Test {
+// A logged-on user and the disk share "Docs" over a temporary folder, and
+// the header of a request from them (on their tree once there is one).
+class Smb1UserTest : public Smb1Test {
 protected:
     void SetUp() override
     {
@@ -283,11 +283,6 @@ protected:
         ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
         user = logOn();
         ASSERT_NE(user, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        std::vector<CMWchar> name = testenv::W("Docs");
-        share = csGetShareByName(name.data());
-        tree->share = share;
     }
 
     Message base(uint8_t command, bool unicode = true) const
@@ -295,7 +290,7 @@ protected:
         Message m;
         m.command = command;
         m.uid = user->uid;
-        m.tid = tree->tid;
+        m.tid = tree ? tree->tid : 0;
         if (!unicode)
             m.flags2 &= uint16_t(~0x8000);
         return m;
@@ -304,6 +299,23 @@ protected:
     fw_test::TempDir dir;
     CSUser *user = nullptr;
     CSTree *tree = nullptr;
+};
+
+// The same user with a tree on "Docs".
+class Smb1ShareTest : public Smb1UserTest {
+protected:
+    void SetUp() override
+    {
+        Smb1UserTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        tree = csGetNewTree(user);
+        ASSERT_NE(tree, nullptr);
+        std::vector<CMWchar> name = testenv::W("Docs");
+        share = csGetShareByName(name.data());
+        tree->share = share;
+    }
+
     CSShare *share = nullptr;
 };
 
