@@ -37,6 +37,16 @@ bool restart(CSSearch *search, const CMWchar *path)
     return csEnumerateSourceName(&search->enumeration, path, search->attributes) == 0;
 }
 
+// The search's walk from its first name again, over the same path.
+bool rewind(CSSearch *search)
+{
+    CMWchar path[CS_ENUM_PATH_UNITS];
+    csCancelEnumeration(&search->enumeration);
+    cmWStrncpy(path, search->enumeration.path, CS_ENUM_PATH_UNITS - 1);
+    path[CS_ENUM_PATH_UNITS - 1] = 0;
+    return restart(search, path);
+}
+
 // Where a client resumes from a name of its own: the walk already stands
 // right after it, or starts again and passes every name up to it. A name
 // no longer listed starts the listing from the top, so nothing is missed.
@@ -49,16 +59,12 @@ bool resumeAfter(CSSearch *search, const CMWchar *name)
     };
     if (e->state && e->isWild && !search->entryPending && cmWStricmp(lastOf(e->result), name) == 0)
         return true;
-    CMWchar path[CS_ENUM_PATH_UNITS];
-    csCancelEnumeration(e);
-    cmWStrncpy(path, e->path, CS_ENUM_PATH_UNITS - 1);
-    path[CS_ENUM_PATH_UNITS - 1] = 0;
-    if (!restart(search, path))
+    if (!rewind(search))
         return false;
     while (const CMWchar *seen = csNextSourceName(e))
         if (cmWStricmp(lastOf(seen), name) == 0)
             return true;
-    return restart(search, path);
+    return rewind(search);
 }
 
 void fillResult(CSFindResult *result, const CSFindWalk &walk, uint16_t sid)
@@ -314,6 +320,35 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
                 return csErrorReturn(0xC0000033u, errDos(123));
             }
         }
+        // A name SEARCH lists: not one ending in '.', and one the attributes let through.
+        auto listed = [attributes](const CMWchar *name, SYFileInformation &info) {
+            uint32_t units = cmWStrlen(name);
+            if (units && name[units - 1] == '.')
+                return false;
+            if (syGetFileInformationByName(name, &info) != 0)
+                info = SYFileInformation{};
+            return csMatchFileAttributes(attributes, info.attributes) &&
+                   (!(info.attributes & SY_ATTR_DIRECTORY) || (attributes & SY_ATTR_DIRECTORY));
+        };
+        // A resume key of an earlier entry than the last one given: the walk
+        // starts again and passes the entries up to that one.
+        if (keyLength) {
+            const uint16_t after = uint16_t(key[14] | key[15] << 8);
+            if (after != search->entryIndex) {
+                if (!rewind(search)) {
+                    csReleaseSearch(search->sid);
+                    return csErrorReturn(0xC0000033u, errDos(123));
+                }
+                SYFileInformation info;
+                while (search->entryIndex < after) {
+                    const CMWchar *name = csNextSourceName(&search->enumeration);
+                    if (!name)
+                        break;
+                    if (listed(name, info))
+                        ++search->entryIndex;
+                }
+            }
+        }
         // The pattern as the resume key shows it: 11 blank-padded characters.
         uint8_t pattern[11];
         std::memset(pattern, ' ', sizeof pattern);
@@ -327,14 +362,8 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
                 ended = true;
                 break;
             }
-            uint32_t units = cmWStrlen(name);
-            if (units && name[units - 1] == '.')
-                continue;
             SYFileInformation info;
-            if (syGetFileInformationByName(name, &info) != 0)
-                info = SYFileInformation{};
-            if (!csMatchFileAttributes(attributes, info.attributes) ||
-                ((info.attributes & SY_ATTR_DIRECTORY) && !(attributes & SY_ATTR_DIRECTORY)))
+            if (!listed(name, info))
                 continue;
             uint8_t *entry = entries + count * CS_SEARCH_ENTRY_SIZE;
             csFillSearchEntry(name, entry);

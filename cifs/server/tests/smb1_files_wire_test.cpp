@@ -242,6 +242,33 @@ TEST_F(Smb1FilesWireTest, SearchContinuesOverALongFolder)
     EXPECT_EQ(seen.size(), 700u);
 }
 
+// A resume key of an earlier entry rewinds: the answer goes on after that
+// entry, not after the last one given.
+TEST_F(Smb1FilesWireTest, SearchResumesAfterTheKeysEntry)
+{
+    std::filesystem::create_directory(dir.path() + "/r");
+    for (const char *n : {"r/a.txt", "r/b.txt", "r/c.txt", "r/d.txt", "r/e.txt"})
+        write(n);
+    auto nameAt = [](const Answer &a, uint16_t i) {
+        return std::string(reinterpret_cast<const char *>(a.bytes() + 3 + 43 * i + 30), 5);
+    };
+    auto keyAt = [](const Answer &a, uint16_t i) {
+        const uint8_t *entry = a.bytes() + 3 + 43 * i;
+        return Bytes(entry, entry + 21);
+    };
+    Answer first = ask(search("r\\*.txt", 3, false));
+    ASSERT_EQ(first.status(), 0u);
+    expectSearchLayout(first, 3);
+    Answer rewound = ask(search("", 1, false, keyAt(first, 0)));
+    ASSERT_EQ(rewound.status(), 0u);
+    expectSearchLayout(rewound, 1);
+    EXPECT_EQ(nameAt(rewound, 0), nameAt(first, 1));
+    Answer onwards = ask(search("", 10, false, keyAt(rewound, 0)));
+    ASSERT_EQ(onwards.status(), 0u);
+    expectSearchLayout(onwards, 3);
+    EXPECT_EQ(nameAt(onwards, 0), nameAt(first, 2));
+}
+
 // DELETE and RENAME of a plain name find it in any case, as a wildcard does.
 TEST_F(Smb1FilesWireTest, PlainNamesMatchWithoutRegardToCase)
 {
