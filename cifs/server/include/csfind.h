@@ -45,6 +45,10 @@ typedef struct CSFindWalk {
  * error of an entry. */
 VX_API uint32_t csFindWalk(CSFindWalk *walk);
 
+/* A hash of a name's last component without regard to case: how a search
+ * knows the name a client resumes after is the last one it was given. */
+VX_API uint32_t csFindNameHash(const CMWchar *name);
+
 /* SMB2 QUERY_DIRECTORY behind its header: the entries of the handle's
  * listing into out (room bytes), their length in *length; 0 or an NT status. */
 VX_API uint32_t csQueryDirectoryEntries(CSFile *file, uint16_t tid, uint16_t uid, uint8_t informationClass,

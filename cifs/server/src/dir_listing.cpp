@@ -48,8 +48,9 @@ bool rewind(CSSearch *search)
 }
 
 // Where a client resumes from a name of its own: the walk already stands
-// right after it, or starts again and passes every name up to it. A name
-// no longer listed starts the listing from the top, so nothing is missed.
+// right after it (the last name given), or starts again and passes every
+// name up to it. A name no longer listed starts the listing from the top,
+// so nothing is missed.
 bool resumeAfter(CSSearch *search, const CMWchar *name)
 {
     CSEnumeration *e = &search->enumeration;
@@ -57,7 +58,7 @@ bool resumeAfter(CSSearch *search, const CMWchar *name)
         const CMWchar *slash = cmWStrrchr(path, '/');
         return slash ? slash + 1 : path;
     };
-    if (e->state && e->isWild && !search->entryPending && cmWStricmp(lastOf(e->result), name) == 0)
+    if (e->state && search->entryIndex && csFindNameHash(name) == search->lastNameHash)
         return true;
     if (!rewind(search))
         return false;

@@ -226,6 +226,17 @@ void csFillSearchEntry(const CMWchar *fullName, uint8_t *entry)
     out[12] = 0;
 }
 
+uint32_t csFindNameHash(const CMWchar *name)
+{
+    uint32_t hash = 2166136261u;
+    for (const CMWchar *p = lastComponent(name); *p; ++p) {
+        CMWchar upper = *p;
+        cmWToupper(&upper, *p);
+        hash = (hash ^ upper) * 16777619u;
+    }
+    return hash;
+}
+
 uint32_t csFindWalk(CSFindWalk *walk)
 {
     CSSearch *search = walk->search;
@@ -269,6 +280,7 @@ uint32_t csFindWalk(CSFindWalk *walk)
         if (status)
             return status;
         ++search->entryIndex;
+        search->lastNameHash = csFindNameHash(name);
         ++walk->count;
         if (walk->single)
             break;

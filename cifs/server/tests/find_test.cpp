@@ -306,6 +306,20 @@ TEST_F(FindTest, FindNextResumesAfterTheClientsName)
     ASSERT_EQ(top.size(), 1u);
     EXPECT_EQ(top[0], first[0]);
     csReleaseSearch(sid);
+
+    // An answer cut by its room keeps the name that did not fit for the
+    // next one, which resumes after the last name given.
+    ASSERT_EQ(csFindFirst(alice.tree->tid, alice.user->uid, 0x06, 100, 0, 0x103, "d\\*", 0, data, 40, &r), 0u);
+    std::vector<std::string> cut = namesOf(data, r.count);
+    ASSERT_EQ(cut.size(), 2u);
+    std::vector<CMWchar> last = W(cut.back());
+    ASSERT_EQ(csFindNext(alice.tree->tid, alice.user->uid, r.sid, 100, 0x103, 0x02, last.data(), 0, data,
+                         sizeof data, &r),
+              0u);
+    std::vector<std::string> restOfCut = namesOf(data, r.count);
+    cut.insert(cut.end(), restOfCut.begin(), restOfCut.end());
+    EXPECT_EQ(cut.size(), 10u);
+    EXPECT_EQ(std::set<std::string>(cut.begin(), cut.end()).size(), 10u) << "every name once";
 }
 
 TEST_F(FindTest, FindCloseAndSearch)
