@@ -5,6 +5,7 @@
 #include "csinfo.h"
 #include "cspaths.h"
 #include "file_errors.h"
+#include "smb1_block.h"
 #include "cmpath.h"
 #include "cmstring.h"
 #include "csdispatch.h"
@@ -254,7 +255,7 @@ uint32_t csTrans2SetPathInformation(CSTrans2Request *r)
     if (r->parameterCount < 6)
         return csErrorReturn(kBadParameters, errDos(87));
     CMWchar path[CM_PATH_BUFFER];
-    if (!nameAt(r, 6, c, false, path))
+    if (!cs::holdsFiles(c.share) || !nameAt(r, 6, c, false, path))
         return csErrorReturn(0xC0000033u, errDos(123));
     if (uint32_t refusal = csCanWriteShare(c.tid))
         return refusal;

@@ -6,6 +6,7 @@
 #include "cscommands.h"
 
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -59,6 +60,34 @@ protected:
         Answer a = ask(m);
         EXPECT_EQ(a.status(), 0u) << name;
         return a.none() ? 0 : get_le16(a.words() + 5);
+    }
+
+    // TRANSACTION2 of one setup word on the tree tid (the fixture's by
+    // default): the parameters after a pad byte, the data right after them.
+    Message trans2(uint16_t subcommand, const Bytes &parameters, const Bytes &data = {}, uint16_t tid = 0)
+    {
+        Message m = base(0x32);
+        if (tid)
+            m.tid = tid;
+        const uint16_t at = 32 + 1 + 30 + 2 + 1;
+        put_le16(m.words, uint16_t(parameters.size()));
+        put_le16(m.words, uint16_t(data.size()));
+        put_le16(m.words, 10);
+        put_le16(m.words, 4000);
+        m.words.insert(m.words.end(), {0, 0});
+        put_le16(m.words, 0);
+        put_le32(m.words, 0);
+        put_le16(m.words, 0);
+        put_le16(m.words, uint16_t(parameters.size()));
+        put_le16(m.words, at);
+        put_le16(m.words, uint16_t(data.size()));
+        put_le16(m.words, uint16_t(at + parameters.size()));
+        m.words.insert(m.words.end(), {1, 0});
+        put_le16(m.words, subcommand);
+        m.data.push_back(0);
+        m.data.insert(m.data.end(), parameters.begin(), parameters.end());
+        m.data.insert(m.data.end(), data.begin(), data.end());
+        return m;
     }
 
     // RENAME: two names of format 4, each UTF-16 name aligned to 2.
@@ -186,25 +215,7 @@ TEST_F(Smb1FilesWireTest, FindFirstCountsEntries)
         put_le32(parameters, 0);
         Bytes name = utf16("d\\*.txt");
         parameters.insert(parameters.end(), name.begin(), name.end());
-        Message m = base(0x32);
-        const uint16_t at = 32 + 1 + 30 + 2 + 1;
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, 0);
-        put_le16(m.words, 10);
-        put_le16(m.words, 4000);
-        m.words.insert(m.words.end(), {0, 0});
-        put_le16(m.words, 0);
-        put_le32(m.words, 0);
-        put_le16(m.words, 0);
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, at);
-        put_le16(m.words, 0);
-        put_le16(m.words, at);
-        m.words.insert(m.words.end(), {1, 0});
-        put_le16(m.words, 0x0001);
-        m.data.push_back(0);
-        m.data.insert(m.data.end(), parameters.begin(), parameters.end());
-        Answer a = ask(m);
+        Answer a = ask(trans2(0x0001, parameters));
         ASSERT_EQ(a.status(), 0u) << count;
         ASSERT_GE(a.wordCount(), 10);
         const uint16_t offset = a.word(8);
@@ -286,6 +297,76 @@ TEST_F(Smb1FilesWireTest, PlainNamesMatchWithoutRegardToCase)
     EXPECT_EQ(ask(rename("MIXED.txt", "renamed.txt")).status(), 0u);
     EXPECT_TRUE(std::filesystem::exists(dir.path() + "/renamed.txt"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() + "/mixed.txt"));
+}
+
+// The IPC share has no folder: a name given on a tree of it reaches no
+// file of the host, whatever command carries it.
+TEST_F(Smb1FilesWireTest, IpcTreeReachesNoFiles)
+{
+    CSTree *ipc = csGetNewTree(user);
+    ASSERT_NE(ipc, nullptr);
+    std::vector<CMWchar> ipcName = testenv::W("IPC$");
+    ipc->share = csGetShareByName(ipcName.data());
+    ASSERT_NE(ipc->share, nullptr);
+    std::filesystem::create_directory(dir.path() + "/keep");
+    write("victim.txt");
+    // The host's own path of the share's folder, as a client would name it.
+    std::string host = dir.path();
+    std::replace(host.begin(), host.end(), '/', '\\');
+    struct Row {
+        const char *what;
+        uint8_t command;
+        Bytes words;
+        std::vector<std::string> names;
+    } rows[] = {
+        {"SET_INFORMATION", 0x09, {0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {"\\victim.txt"}},
+        {"DELETE", 0x06, {0x16, 0}, {"\\victim.txt"}},
+        {"RENAME", 0x07, {0x16, 0}, {"\\victim.txt", "\\moved.txt"}},
+        {"DELETE_DIRECTORY", 0x01, {}, {"\\keep"}},
+        {"CREATE_DIRECTORY", 0x00, {}, {"\\made"}},
+        {"CREATE", 0x03, {0x20, 0, 0, 0, 0, 0}, {"\\victim.txt"}},
+        {"CREATE_NEW", 0x0F, {0x20, 0, 0, 0, 0, 0}, {"\\new.txt"}},
+    };
+    for (const Row &row : rows) {
+        Message m = base(row.command);
+        m.tid = ipc->tid;
+        m.words = row.words;
+        for (const std::string &name : row.names) {
+            m.data.push_back(4);
+            if ((32 + 1 + m.words.size() + 2 + m.data.size()) & 1)
+                m.data.push_back(0);
+            Bytes n = utf16(host + name);
+            m.data.insert(m.data.end(), n.begin(), n.end());
+        }
+        Answer a = ask(m);
+        ASSERT_FALSE(a.none()) << row.what;
+        EXPECT_NE(a.status(), 0u) << row.what;
+        EXPECT_TRUE(std::filesystem::exists(dir.path() + "/victim.txt")) << row.what;
+        EXPECT_TRUE(std::filesystem::exists(dir.path() + "/keep")) << row.what;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "/made")) << row.what;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "/new.txt")) << row.what;
+        EXPECT_NE(std::filesystem::status(dir.path() + "/victim.txt").permissions() &
+                      std::filesystem::perms::owner_write,
+                  std::filesystem::perms::none)
+            << row.what;
+    }
+    // TRANS2: a path's attributes set (basic level, read-only) and a listing.
+    write("victim.txt");
+    Bytes setPath = {0x01, 0x01, 0, 0, 0, 0};
+    Bytes victim = utf16(host + "\\victim.txt");
+    setPath.insert(setPath.end(), victim.begin(), victim.end());
+    Bytes basic(36, 0);
+    basic[32] = 0x01;
+    Message set = trans2(0x0006, setPath, basic, ipc->tid);
+    EXPECT_NE(ask(set).status(), 0u) << "SET_PATH_INFO";
+    EXPECT_NE(std::filesystem::status(dir.path() + "/victim.txt").permissions() & std::filesystem::perms::owner_write,
+              std::filesystem::perms::none)
+        << "SET_PATH_INFO";
+    Bytes find = {0x16, 0, 10, 0, 0x01, 0, 0x04, 0x01, 0, 0, 0, 0};
+    Bytes pattern = utf16(host + "\\*");
+    find.insert(find.end(), pattern.begin(), pattern.end());
+    Answer listing = ask(trans2(0x0001, find, {}, ipc->tid));
+    EXPECT_NE(listing.status(), 0u) << "FIND_FIRST2 lists no host folder";
 }
 
 }  // namespace
