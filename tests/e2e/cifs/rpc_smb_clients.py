@@ -94,6 +94,8 @@ for dialect, seal, label in ((smb.SMB_DIALECT, False, 'SMB1'), (SMB2_DIALECT_21,
     for level in (100, 101, 102):
         info = wkst.hNetrWkstaGetInfo(dce, level)['WkstaInfo'][f'WkstaInfo{level}']
         check(f'{label} wkssvc {level} name', info[f'wki{level}_computername'].rstrip('\x00'), 'ROUTER')
+    # Level 103 is answered with its status inside a RESPONSE, not a fault.
+    check(f'{label} wkssvc 103 refused', error_of(lambda: wkst.hNetrWkstaGetInfo(dce, 103)), 0x1C000021)
     transports = wkst.hNetrWkstaTransportEnum(dce, 0)['TransportInfo']['WkstaTransportInfo']['Level0']
     check(f'{label} wkssvc transports', transports['EntriesRead'] >= 1, True)
 
