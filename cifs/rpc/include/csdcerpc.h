@@ -87,8 +87,9 @@ VX_API int csDcerpcOpenPipe(const CMWchar *name, CSFile *pipe);
 VX_API int csDcerpcClosePipe(CSFile *pipe);
 VX_API int csDcerpcGetPipeInformation(CSFile *pipe, SYFileInformation *info);
 
-/* Bytes written to a pipe: 0 taken (an answer may be ready), CS_RPC_LATE
- * answered later or never, else an SMB error through csErrorReturn. */
+/* Bytes written to a pipe: 0 taken (an answer may be ready; none after
+ * AUTH3), CS_RPC_LATE answered later, else an SMB error through
+ * csErrorReturn. */
 VX_API uint32_t csDcerpcWrite(CSFile *pipe, const uint8_t *data, uint32_t length, uint32_t forceLast);
 /* The next bytes of the pipe's answer, at most size; remaining (when given)
  * receives the bytes of the current fragment that did not fit. 0 when

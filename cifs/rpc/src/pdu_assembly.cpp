@@ -68,8 +68,11 @@ uint32_t finish(CSFile *pipe, Call *c)
     case CS_RPC_REQUEST:
         return request(pipe, c);
     case CS_RPC_AUTH3:
+        // It wants no RPC answer, but the write that carried it still needs
+        // its own: "answered later" would leave the client's write waiting
+        // for good. Taken, and nothing to read.
         freeCall(pipe);
-        return CS_RPC_LATE;
+        return 0;
     default:
         freeCall(pipe);
         return csErrorReturn(0xC00000BBu, 0xFFFF0002u);

@@ -5,8 +5,9 @@
 # what a well-behaved client never sends can be sent: a BIND of 255 items, a
 # header split over two writes, frag_length 10, NDR64 offered first,
 # big-endian PDUs, max_recv_frag 24 and 65535, 2 MiB of fragments without
-# LAST, NDR counts near 2^32. Also which pipe names open, and the
-# workstation service's refused level. Arguments: USER%PASSWORD.
+# LAST, AUTH3, a write over an unread answer, NDR counts near 2^32. Also
+# which pipe names open, and the workstation service's refused level.
+# Arguments: USER%PASSWORD.
 import os
 import struct
 import sys
@@ -352,6 +353,18 @@ def run(dialect, label):
     check(f'{label} 2 MiB without LAST: refusals',
           (refusals, {statuses[i] for i in refusals}), ([17, 35], {STATUS_BUFFER_TOO_SMALL}))
     served(p, f'{label} 2 MiB without LAST')
+    p.close()
+
+    # AUTH3 wants no RPC answer, yet its write is answered; a write while an
+    # answer waits unread loses the answer and fails.
+    p = bound(conn, tid, 'wkssvc', WKSSVC)
+    auth3 = header(False, 16, FIRST | LAST, 20, 3) + b'\0' * 4
+    check(f'{label} AUTH3 written', p.refused(auth3), 0)
+    served(p, f'{label} AUTH3')
+    p.write(request_pdu(0, wkssvc_info(100)))
+    check(f'{label} a write over an unread answer', p.refused(request_pdu(0, wkssvc_info(100))),
+          STATUS_BUFFER_TOO_SMALL)
+    served(p, f'{label} a write over an unread answer')
     p.close()
 
     # NDR counts near 2^32, and ones whose byte count wraps: bad stub data.
