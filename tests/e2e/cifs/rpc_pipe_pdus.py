@@ -19,10 +19,10 @@ from impacket.smb3structs import SMB2_DIALECT_21, SMB2_DIALECT_311
 from impacket.smbconnection import SMBConnection, SessionError
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import check, failures, finish  # noqa: E402
 from smb2_clients import logon  # noqa: E402  (impacket's SMB3 signing and sealing set right)
 
 user, password = sys.argv[1].split('%', 1)
-failures = []
 
 BIND, BIND_ACK, BIND_NAK, REQUEST, RESPONSE, FAULT = 11, 12, 13, 0, 2, 3
 FIRST, LAST = 0x01, 0x02
@@ -35,14 +35,6 @@ LEAST_FRAGMENT = 1432
 CONTEXT_MISMATCH, BAD_STUB_DATA, INVALID_LEVEL = 0x1C00001A, 0x6F7, 0x1C000021
 STATUS_INVALID_PARAMETER, STATUS_BUFFER_TOO_SMALL = 0xC000000D, 0xC0000023
 STATUS_OBJECT_NAME_NOT_FOUND = 0xC0000034
-
-
-def check(what, got, wanted):
-    if got != wanted:
-        failures.append(what)
-        print(f'FAIL {what}: got {got!r}, wanted {wanted!r}', file=sys.stderr)
-    else:
-        print(f'ok   {what}', file=sys.stderr)
 
 
 class Ndr:
@@ -391,5 +383,4 @@ for dialect, label in ((smb.SMB_DIALECT, 'SMB1'), (SMB2_DIALECT_21, 'SMB2.1'), (
         failures.append(label)
         print(f'FAIL {label}: {type(e).__name__}: {e}', file=sys.stderr)
 
-if failures:
-    sys.exit(f'{len(failures)} failures: {failures}')
+finish()
