@@ -6,15 +6,17 @@
 # header split over two writes, frag_length 10, NDR64 offered first,
 # big-endian PDUs, max_recv_frag 24 and 65535, 2 MiB of fragments without
 # LAST, AUTH3, a write over an unread answer, NDR counts near 2^32. Also
-# which pipe names open, and the workstation service's refused level.
+# which pipe names open, the workstation service's refused level, and
+# clients that hold every pipe or go away mid-call.
 # Arguments: USER%PASSWORD.
 import os
 import struct
 import sys
+import time
 import uuid
 
 from impacket import smb
-from impacket.dcerpc.v5 import srvs
+from impacket.dcerpc.v5 import srvs, transport
 from impacket.smb3structs import SMB2_DIALECT_21, SMB2_DIALECT_311
 from impacket.smbconnection import SMBConnection, SessionError
 
@@ -34,7 +36,7 @@ ACK_FRAGMENT = 65448
 LEAST_FRAGMENT = 1432
 CONTEXT_MISMATCH, BAD_STUB_DATA, INVALID_LEVEL = 0x1C00001A, 0x6F7, 0x1C000021
 STATUS_INVALID_PARAMETER, STATUS_BUFFER_TOO_SMALL = 0xC000000D, 0xC0000023
-STATUS_OBJECT_NAME_NOT_FOUND = 0xC0000034
+STATUS_OBJECT_NAME_NOT_FOUND, STATUS_TOO_MANY_OPENED_FILES = 0xC0000034, 0xC000011F
 
 
 class Ndr:
@@ -376,11 +378,56 @@ def run(dialect, label):
     conn.logoff()
 
 
+def open_pipes(conn):
+    """The pipes the server lists as open, through srvsvc's file list."""
+    t = transport.SMBTransport('127.0.0.1', filename='\\srvsvc', smb_connection=conn)
+    dce = t.get_dce_rpc()
+    dce.connect()
+    dce.bind(srvs.MSRPC_UUID_SRVS)
+    files = srvs.hNetrFileEnum(dce, srvs.NULL, srvs.NULL, 3)['InfoStruct']['FileInfo']['Level3']['Buffer']
+    names = sorted(f['fi3_path_name'][:-1] for f in files)
+    dce.disconnect()
+    return names
+
+
+def dying_clients():
+    """Clients that hold every pipe they can, or go away mid-call, leave no
+    record behind them."""
+    before = open_pipes(connect(SMB2_DIALECT_21))
+    hog = connect(SMB2_DIALECT_21)
+    tid = hog.connectTree('IPC$')
+    opened, refusal = 0, 0
+    try:
+        for opened in range(2000):
+            hog.openFile(tid, '\\wkssvc')
+    except SessionError as e:
+        refusal = e.getErrorCode()
+    check('a client opening pipes without end is refused', (opened > 100, refusal),
+          (True, STATUS_TOO_MANY_OPENED_FILES))
+    hog.close()
+    for dialect in (smb.SMB_DIALECT, SMB2_DIALECT_21):
+        # One drops mid-fragment, one with an answer unread.
+        for cut in (30, None):
+            c = connect(dialect)
+            p = bound(c, c.connectTree('IPC$'), 'wkssvc', WKSSVC)
+            p.write(request_pdu(0, wkssvc_info(100))[:cut])
+            c.getSMBServer().get_socket().close()
+    # The server may see the connections go after this client comes.
+    watcher = connect(SMB2_DIALECT_21)
+    for _ in range(30):
+        left = open_pipes(watcher)
+        if left == before:
+            break
+        time.sleep(0.1)
+    check('no pipe left by clients gone', left, before)
+
+
 for dialect, label in ((smb.SMB_DIALECT, 'SMB1'), (SMB2_DIALECT_21, 'SMB2.1'), (SMB2_DIALECT_311, 'SMB3 sealed')):
     try:
         run(dialect, label)
     except Exception as e:  # one dialect's surprise must not hide the others'
         failures.append(label)
         print(f'FAIL {label}: {type(e).__name__}: {e}', file=sys.stderr)
+dying_clients()
 
 finish()
