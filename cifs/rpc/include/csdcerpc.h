@@ -38,6 +38,10 @@
 #define CS_RPC_BUFFER_SIZE 65700u
 /* A joined request longer than this is refused as out of memory. */
 #define CS_RPC_MAX_REQUEST (1024u * 1024u)
+/* What requests still being joined may hold beyond an ordinary buffer each,
+ * all pipes together; a fragment that would pass it is refused as out of
+ * memory. */
+#define CS_RPC_MAX_JOINING (8u * 1024u * 1024u)
 /* The largest fragment before any bind, and the least one after: what every
  * client must accept. */
 #define CS_RPC_DEFAULT_FRAGMENT 4280u

@@ -6,8 +6,9 @@
 # header split over two writes, frag_length 10, NDR64 offered first,
 # big-endian PDUs, max_recv_frag 24 and 65535, 2 MiB of fragments without
 # LAST, AUTH3, a write over an unread answer, NDR counts near 2^32. Also
-# which pipe names open, the workstation service's refused level, and
-# clients that hold every pipe or go away mid-call.
+# which pipe names open, the workstation service's refused level, clients
+# that hold every pipe or go away mid-call, and one that leaves unfinished
+# requests of nearly 1 MiB on pipe after pipe.
 # Arguments: USER%PASSWORD.
 import os
 import struct
@@ -422,6 +423,39 @@ def dying_clients():
     check('no pipe left by clients gone', left, before)
 
 
+def joining_flood():
+    """Requests of nearly 1 MiB left unfinished on pipe after pipe: refused
+    once they hold 8 MiB between them; ordinary calls are served meanwhile,
+    and a client gone gives its share back."""
+    body = b'\x55' * 59976
+
+    def join_most(p):
+        for i in range(17):
+            status = p.refused(request_pdu(0, body, flags=FIRST if i == 0 else 0))
+            if status:
+                return status
+        return 0
+
+    flood = connect(SMB2_DIALECT_21)
+    tid = flood.connectTree('IPC$')
+    held, status = 0, 0
+    while status == 0 and held < 12:
+        status = join_most(Pipe(flood, tid, 'wkssvc'))
+        held += 1
+    check('pipes joining 1 MiB each: the ninth is refused', (held, status), (9, STATUS_BUFFER_TOO_SMALL))
+    other = connect(SMB2_DIALECT_311)
+    other_tid = other.connectTree('IPC$')
+    served(Pipe(other, other_tid, 'wkssvc'), 'while requests hold 8 MiB')
+    flood.getSMBServer().get_socket().close()
+    # The server may see the flood go after this client's next call.
+    for _ in range(30):
+        status = join_most(Pipe(other, other_tid, 'wkssvc'))
+        if status == 0:
+            break
+        time.sleep(0.1)
+    check('a flood gone leaves room for a large request', status, 0)
+
+
 for dialect, label in ((smb.SMB_DIALECT, 'SMB1'), (SMB2_DIALECT_21, 'SMB2.1'), (SMB2_DIALECT_311, 'SMB3 sealed')):
     try:
         run(dialect, label)
@@ -429,5 +463,6 @@ for dialect, label in ((smb.SMB_DIALECT, 'SMB1'), (SMB2_DIALECT_21, 'SMB2.1'), (
         failures.append(label)
         print(f'FAIL {label}: {type(e).__name__}: {e}', file=sys.stderr)
 dying_clients()
+joining_flood()
 
 finish()
