@@ -47,9 +47,8 @@ for _ in $(seq 50); do
   ss -ltn | grep -q ':135 ' && grep -q ready $D/probe.out && break
   sleep 0.2
 done
-/usr/bin/python3 "$here/srvsvc_bench.py" 7001 "$calls"
 
-vxnd=$build/cifs/tools/vxnd vxcs=$build/platform/vxcs/vxcs
+vxnd=$build/cifs/tools/vxnd vxcs=$build/platform/vxcs/vxcs smb_port=
 if [ -x "$vxnd" ] && [ -x "$vxcs" ]; then
   . "$root/tests/e2e/cifs/lib_server.sh"
   require_scenario_ns
@@ -57,5 +56,6 @@ if [ -x "$vxnd" ] && [ -x "$vxcs" ]; then
   server_start "$vxnd" "$vxcs"
   printf 'alice:Secret#1:-1000:0\n' > /var/run/cifs/pwd_list.txt
   wait_port tcp 4450
-  /usr/bin/python3 "$here/smb_pipe_bench.py" 4450 "$calls"
+  smb_port=4450
 fi
+/usr/bin/python3 "$here/srvsvc_bench.py" 7001 "$calls" $smb_port
