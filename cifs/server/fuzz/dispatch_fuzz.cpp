@@ -6,6 +6,7 @@
 // negotiated already), bit 3 the rest sealed under a transform header with
 // the user's key. Anything is answered or drops the connection, never read or
 // written outside its buffers.
+// A file beside the share stands guard: a message that changes it aborts.
 // A second connection holds a batch oplock on "f" of bob's disk share:
 // opens of it wait on a break. For the listing and pipe commands bob also
 // has the share's folder open (FileId 0x4003, TreeId 10) and a tree on
@@ -36,6 +37,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -115,6 +117,32 @@ bool connectPair()
 // The disk share of bob's tree, emptied at every seed: one file in it, open
 // as the first file record, so the file commands reach real data.
 constexpr char kShareDir[] = "/var/run/fuzzshare";
+// A file beside the share that no message may reach: one that does is a
+// step outside the share (through ".." or a share without a folder).
+constexpr char kGuard[] = "/var/run/fuzzguard";
+
+void placeGuard()
+{
+    if (FILE *f = std::fopen(kGuard, "w")) {
+        std::fputs("guard", f);
+        std::fclose(f);
+    }
+    chmod(kGuard, 0644);
+}
+
+void checkGuard()
+{
+    struct stat st;
+    char text[8] = {};
+    FILE *f = std::fopen(kGuard, "r");
+    const bool read = f && std::fgets(text, sizeof text, f);
+    if (f)
+        std::fclose(f);
+    if (!read || std::strcmp(text, "guard") != 0 || ::stat(kGuard, &st) != 0 || (st.st_mode & 0777) != 0644) {
+        std::fprintf(stderr, "a message reached %s outside the share\n", kGuard);
+        std::abort();
+    }
+}
 
 CSShare *shareNamed(const char *name)
 {
@@ -290,6 +318,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt",
                        "Music;/mnt/usb1/music;My music\nFuzz;/var/run/fuzzshare;Fuzzed\n");
     std::filesystem::create_directories(kShareDir);
+    placeGuard();
     if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 ||
         !connectPair() || csFnamesInit() != 0 || csDcerpcInit() != 0)
         std::abort();
@@ -337,5 +366,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         connectPair();
     else
         drain();
+    checkGuard();
     return 0;
 }
