@@ -367,6 +367,30 @@ TEST_F(Smb1FilesWireTest, IpcTreeReachesNoFiles)
     find.insert(find.end(), pattern.begin(), pattern.end());
     Answer listing = ask(trans2(0x0001, find, {}, ipc->tid));
     EXPECT_NE(listing.status(), 0u) << "FIND_FIRST2 lists no host folder";
+
+    // An open asking delete access tries no file: the victim keeps its mode.
+    std::filesystem::permissions(dir.path() + "/victim.txt", std::filesystem::perms(0644));
+    Message create = base(0xA2);
+    create.tid = ipc->tid;
+    Bytes name = utf16(host + "\\victim.txt");
+    create.words = {0xFF, 0, 0, 0, 0};
+    put_le16(create.words, uint16_t(name.size() - 2));
+    put_le32(create.words, 0);
+    put_le32(create.words, 0);
+    put_le32(create.words, 0x00010080);  // DELETE, read attributes
+    put_le32(create.words, 0);
+    put_le32(create.words, 0);
+    put_le32(create.words, 0x80);
+    put_le32(create.words, 7);
+    put_le32(create.words, 1);
+    put_le32(create.words, 0x1000);  // delete on close
+    put_le32(create.words, 2);
+    create.words.push_back(0);
+    create.data.push_back(0);
+    create.data.insert(create.data.end(), name.begin(), name.end());
+    EXPECT_NE(ask(create).status(), 0u) << "NT_CREATE_ANDX";
+    EXPECT_EQ(std::filesystem::status(dir.path() + "/victim.txt").permissions(), std::filesystem::perms(0644));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/victim.txt"));
 }
 
 }  // namespace
