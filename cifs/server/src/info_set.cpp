@@ -237,6 +237,10 @@ uint32_t csSetFileInformationByName(CSFile *file, const CSSetRequest *r)
         return csErrorReturn(0xC00000BBu, errSrv(0xFFFF));
     if (!r->data || r->dataLength < need)
         return csErrorReturn(kBadData, errDos(87));
+    // A pipe's name is no file: setting it would reach whatever file of the
+    // host bears that name.
+    if (file && file->pipe)
+        return csErrorReturn(0xC00000BBu, errSrv(0xFFFF));
     SYFileInformation info;
     if (syGetFileInformationByName(r->path, &info) != 0)
         return csErrorGetLast();

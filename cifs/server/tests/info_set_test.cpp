@@ -203,6 +203,23 @@ TEST_F(InfoSetTest, DeletingNeedsTheRightToWriteTheShare)
     EXPECT_EQ(read(root.file("f")), "stays");
 }
 
+// A pipe's record names no file: no level is set through it, though a file
+// of that name stands where its path points.
+TEST_F(InfoSetTest, PipesSetNothing)
+{
+    write("srvsvc", "0123456789");
+    CSFile *pipe = open("srvsvc", 0x42);
+    ASSERT_NE(pipe, nullptr);
+    pipe->pipe = 1;
+    std::vector<uint8_t> eof = {2, 0, 0, 0, 0, 0, 0, 0};
+    for (uint32_t level : {0x104u, 1020u, 1010u})
+        EXPECT_EQ(set("srvsvc", level, level == 1010 ? renameData(true, false, "moved") : eof, pipe), 0xC00000BBu)
+            << level;
+    EXPECT_EQ(read(root.file("srvsvc")), "0123456789");
+    pipe->pipe = 0;
+    csReleaseFile(pipe->fid);
+}
+
 TEST_F(InfoSetTest, RenameClassMovesTheFileAndItsOpenName)
 {
     write("a.txt", "A");
