@@ -187,8 +187,9 @@ protected:
         const uint32_t n = claimed ? claimed : uint32_t(m.size());
         uint8_t h[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
         ASSERT_EQ(write(peer, h, 4), 4);
-        if (!m.empty())
+        if (!m.empty()) {
             ASSERT_EQ(write(peer, m.data(), m.size()), ssize_t(m.size()));
+        }
     }
 
     // Serves one message of the connection: 0, or -1 when it drops it.
