@@ -189,8 +189,9 @@ TEST_F(Smb1PipeTest, LateWriteAnswerCountsTheWrite)
         EXPECT_EQ(a.status(), 0u);
         ASSERT_EQ(a.wordCount(), c.wordCount);
         EXPECT_EQ(a.word(c.countAt), request.size()) << "late answer's count";
-        if (c.andX)
+        if (c.andX) {
             EXPECT_EQ(a.word(8), 0) << "CountHigh";
+        }
 
         a = ask(readAndX(1024));
         ASSERT_EQ(a.status(), 0u);
