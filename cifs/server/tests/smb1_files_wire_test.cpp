@@ -63,30 +63,12 @@ protected:
     }
 
     // TRANSACTION2 of one setup word on the tree tid (the fixture's by
-    // default): the parameters after a pad byte, the data right after them.
+    // default).
     Message trans2(uint16_t subcommand, const Bytes &parameters, const Bytes &data = {}, uint16_t tid = 0)
     {
-        Message m = base(0x32);
+        Message m = transaction(0x32, {subcommand}, "", parameters, data, 4000);
         if (tid)
             m.tid = tid;
-        const uint16_t at = 32 + 1 + 30 + 2 + 1;
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, uint16_t(data.size()));
-        put_le16(m.words, 10);
-        put_le16(m.words, 4000);
-        m.words.insert(m.words.end(), {0, 0});
-        put_le16(m.words, 0);
-        put_le32(m.words, 0);
-        put_le16(m.words, 0);
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, at);
-        put_le16(m.words, uint16_t(data.size()));
-        put_le16(m.words, uint16_t(at + parameters.size()));
-        m.words.insert(m.words.end(), {1, 0});
-        put_le16(m.words, subcommand);
-        m.data.push_back(0);
-        m.data.insert(m.data.end(), parameters.begin(), parameters.end());
-        m.data.insert(m.data.end(), data.begin(), data.end());
         return m;
     }
 

@@ -69,46 +69,6 @@ protected:
         gAnswerLater = false;
     }
 
-    // TRANSACTION or TRANSACTION2: parameters and data follow the name
-    // (TRANSACTION) or the pad (TRANSACTION2) in the byte block.
-    Message transaction(uint8_t command, std::vector<uint16_t> setup, const std::string &name,
-                        const Bytes &parameters, const Bytes &data, uint16_t maxData = 1000)
-    {
-        Message m = base(command);
-        const uint32_t words = 14 + uint32_t(setup.size());
-        Bytes bytes;
-        if (command == 0x25) {
-            bytes.push_back(0);  // pad: the name at an even offset
-            Bytes n = utf16(name);
-            bytes.insert(bytes.end(), n.begin(), n.end());
-        } else {
-            bytes.push_back(0);
-        }
-        const uint32_t base = 32 + 1 + 2 * words + 2;
-        const uint16_t parameterOffset = uint16_t(base + bytes.size());
-        bytes.insert(bytes.end(), parameters.begin(), parameters.end());
-        const uint16_t dataOffset = uint16_t(base + bytes.size());
-        bytes.insert(bytes.end(), data.begin(), data.end());
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, uint16_t(data.size()));
-        put_le16(m.words, 1000);
-        put_le16(m.words, maxData);
-        m.words.insert(m.words.end(), {0, 0});
-        put_le16(m.words, 0);
-        put_le32(m.words, 0);
-        put_le16(m.words, 0);
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, parameterOffset);
-        put_le16(m.words, uint16_t(data.size()));
-        put_le16(m.words, dataOffset);
-        m.words.push_back(uint8_t(setup.size()));
-        m.words.push_back(0);
-        for (uint16_t s : setup)
-            put_le16(m.words, s);
-        m.data = bytes;
-        return m;
-    }
-
     Message ntTransact(uint16_t function, const Bytes &parameters, const Bytes &data, uint32_t maxData)
     {
         Message m = base(0xA0);
