@@ -1,63 +1,110 @@
-# The clients of rpc_security_smb.sh.
+# The impacket clients of rpc_security_smb.sh, over NT1, SMB 2.1 and sealed
+# 3.1.1: names and SIDs, the registry, users created and refused, and
+# passwords set by class 25 and class 23 under the session's own key (the
+# SMB session key, the application key at 3.x), then smbclient logs on
+# with each over the same dialect.
+import os
 import subprocess
 import sys
 
-from impacket.dcerpc.v5 import lsad, lsat, rpcrt, rrp, samr, transport
+from impacket.dcerpc.v5 import dssp, lsad, lsat, rrp, samr, transport
 from impacket.dcerpc.v5.dtypes import MAXIMUM_ALLOWED
 from impacket.smb import SMB_DIALECT
+from impacket.smb3structs import SMB2_DIALECT_21, SMB2_DIALECT_311, SMB2_SESSION_FLAG_ENCRYPT_DATA
+from impacket.smbconnection import SMBConnection
 
-failures = []
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from rpc_security_calls import check, error_of, failures, hashed, set_internal4, text, users, with_key  # noqa: E402
+from smb2_clients import logon as smb2_logon  # noqa: E402  (impacket's SMB3 signing and sealing set right)
 
-
-def check(what, got, wanted):
-    if got != wanted:
-        failures.append(what)
-        print(f'FAIL {what}: got {got!r}, wanted {wanted!r}', file=sys.stderr)
-    else:
-        print(f'ok   {what}', file=sys.stderr)
-
-
-def error_of(call):
-    try:
-        call()
-    except rpcrt.DCERPCException as e:
-        return e.get_error_code()
-    except Exception as e:
-        return f'{type(e).__name__}: {e}'
-    return 0
+ctl = sys.argv[1]
 
 
 def connect(pipe, iface, user, password, dialect):
-    t = transport.SMBTransport('127.0.0.1', 445, pipe, user, password)
-    t.preferred_dialect(dialect)
+    if dialect == SMB_DIALECT:
+        conn = SMBConnection('127.0.0.1', '127.0.0.1', preferredDialect=dialect, timeout=10)
+        conn.login(user, password)
+    else:
+        conn = smb2_logon(dialect, dialect == SMB2_DIALECT_311, user, password)
+    t = transport.SMBTransport('127.0.0.1', filename=pipe, smb_connection=conn)
     dce = t.get_dce_rpc()
     dce.connect()
     dce.bind(iface)
     return dce
 
 
-for dialect, label in ((SMB_DIALECT, 'NT1'),):
+def sealed(dce):
+    session = dce.get_rpc_transport().get_smb_connection().getSMBServer()._Session
+    return bool(session['SessionFlags'] & SMB2_SESSION_FLAG_ENCRYPT_DATA)
+
+
+def logon(user, password, dialect):
+    r = subprocess.run(['smbclient', '//127.0.0.1/Share', '-U', f'{user}%{password}', '-m', dialect,
+                        '--option=client min protocol=NT1', '-c', 'ls'], capture_output=True, text=True, timeout=30)
+    if r.returncode:
+        print(r.stdout + r.stderr, file=sys.stderr)
+    return r.returncode
+
+
+for dialect, label, tool in ((SMB_DIALECT, 'NT1', 'NT1'), (SMB2_DIALECT_21, '2.1', 'SMB2_10'),
+                             (SMB2_DIALECT_311, '3.1.1', 'SMB3_11')):
     try:
+        # lsad, lsat, dssp
         lsa = connect(r'\lsarpc', lsat.MSRPC_UUID_LSAT, 'boss', 'Boss#1', dialect)
+        if dialect == SMB2_DIALECT_311:
+            check(f'{label} sealed', sealed(lsa), True)
         policy = lsad.hLsarOpenPolicy2(lsa, MAXIMUM_ALLOWED | lsat.POLICY_LOOKUP_NAMES)['PolicyHandle']
+        info = lsad.hLsarQueryInformationPolicy(
+            lsa, policy, lsad.POLICY_INFORMATION_CLASS.PolicyAccountDomainInformation)['PolicyInformation']
+        check(f'{label} account domain', text(info['PolicyAccountDomainInfo']['DomainName']), 'WORKGROUP')
         r = lsat.hLsarLookupSids2(lsa, policy, ['S-1-5-32-544'])
-        check(f'{label} LookupSids2 544', r['TranslatedNames']['Names'][0]['Name'], 'Administrators')
+        name = r['TranslatedNames']['Names'][0]
+        check(f'{label} LookupSids2 544', (name['Name'], name['Use'], r['ReferencedDomains']['Domains'][0]['Name']),
+              ('Administrators', 4, 'ROUTER'))
+        check(f'{label} LookupNames3 ROUTER\\alice', lsat.hLsarLookupNames3(lsa, policy, ['ROUTER\\alice'])['MappedCount'], 1)
+        check(f'{label} LookupNames3 R\\alice', error_of(lambda: lsat.hLsarLookupNames3(lsa, policy, ['R\\alice'])),
+              0xC0000073)
+        ds = connect(r'\lsarpc', dssp.MSRPC_UUID_DSSP, 'alice', 'Alice#1', dialect)
+        role = dssp.hDsRolerGetPrimaryDomainInformation(ds, 1)['DomainInfo']['DomainInfoBasic']
+        check(f'{label} DsRoler domain', text(role['DomainNameFlat']), 'WORKGROUP')
+
+        # rrp
         reg = connect(r'\winreg', rrp.MSRPC_UUID_RRP, 'alice', 'Alice#1', dialect)
         hklm = rrp.hOpenLocalMachine(reg)['phKey']
         key = rrp.hBaseRegOpenKey(reg, hklm, 'System\\CurrentControlSet\\Control\\ProductOptions')['phkResult']
         check(f'{label} ProductType', rrp.hBaseRegQueryValue(reg, key, 'ProductType'), (1, 'VXE\x00'))
+        params = rrp.hBaseRegOpenKey(reg, hklm, 'System\\CurrentControlSet\\Services\\Tcpip\\Parameters')['phkResult']
+        check(f'{label} Hostname', text(rrp.hBaseRegQueryValue(reg, params, 'Hostname')[1]), 'ROUTER')
+
+        # samr: a user per dialect, its password set twice with the
+        # session's key and once under another.
         sam = connect(r'\samr', samr.MSRPC_UUID_SAMR, 'boss', 'Boss#1', dialect)
+        session_key = sam.get_rpc_transport().get_smb_connection().getSessionKey()
         server = samr.hSamrConnect5(sam, '\\\\ROUTER\x00', 0x30)['ServerHandle']
         sid = samr.hSamrLookupDomainInSamServer(sam, server, 'ROUTER')['DomainId']
         domain = samr.hSamrOpenDomain(sam, server, 0x30, sid)['DomainHandle']
-        samr.hSamrCreateUser2InDomain(sam, domain, 'carol', samr.USER_NORMAL_ACCOUNT, 0x10)
-        out = subprocess.run([sys.argv[1], 'EU'], capture_output=True, text=True, timeout=10)
-        check(f'{label} carol in the control channel\'s list', 'carol' in out.stdout, True)
+        who = 'carol' + label.replace('.', '')
+        created = samr.hSamrCreateUser2InDomain(sam, domain, who, samr.USER_NORMAL_ACCOUNT, 0x10)['UserHandle']
+        out = subprocess.run([ctl, 'EU'], capture_output=True, text=True, timeout=10)
+        check(f'{label} {who} in the control channel\'s list', who in out.stdout, True)
+        check(f'{label} class 25', error_of(lambda: samr.hSamrSetPasswordInternal4New(sam, created, 'Pw25#' + who)), 0)
+        check(f'{label} class 25 stored', f'{who}:{hashed("Pw25#" + who)}:' in users(), True)
+        check(f'{label} logon with the class 25 password', logon(who, 'Pw25#' + who, tool), 0)
+        other = bytes(b ^ 0xFF for b in session_key)
+        wrong = error_of(lambda: samr.hSamrSetPasswordInternal4New(with_key(sam, other), created, 'Wrong#25'))
+        del sam.get_rpc_transport().get_smb_connection
+        check(f'{label} class 25 under another key', wrong, 0xC0000005)
+        check(f'{label} class 23', error_of(lambda: set_internal4(sam, created, 'Pw23#' + who, session_key)), 0)
+        check(f'{label} class 23 under another key',
+              error_of(lambda: set_internal4(sam, created, 'Wrong#23', other)), 0xC0000005)
+        check(f'{label} class 23 kept', f'{who}:{hashed("Pw23#" + who)}:' in users(), True)
+        check(f'{label} logon with the class 23 password', logon(who, 'Pw23#' + who, tool), 0)
         plain = connect(r'\samr', samr.MSRPC_UUID_SAMR, 'alice', 'Alice#1', dialect)
         pserver = samr.hSamrConnect5(plain, '\\\\ROUTER\x00', 0x30)['ServerHandle']
         pdomain = samr.hSamrOpenDomain(plain, pserver, 0x30, sid)['DomainHandle']
         check(f'{label} CreateUser2 by a plain user', error_of(
             lambda: samr.hSamrCreateUser2InDomain(plain, pdomain, 'dave', samr.USER_NORMAL_ACCOUNT, 0x10)), 0xC0000005)
+        check(f'{label} nothing created', 'dave:' in users(), False)
     except Exception as e:
         failures.append(label)
         print(f'FAIL {label}: {type(e).__name__}: {e}', file=sys.stderr)
