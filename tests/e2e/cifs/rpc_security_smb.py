@@ -2,8 +2,11 @@
 # 3.1.1: names and SIDs, the registry, users created and refused, and
 # passwords set by class 25 and class 23 under the session's own key (the
 # SMB session key, the application key at 3.x), then smbclient logs on
-# with each over the same dialect.
+# with each over the same dialect; alias 544 setting and clearing the
+# administrator mark the control channel lists, display information and a
+# user's security descriptor.
 import os
+import re
 import subprocess
 import sys
 
@@ -36,6 +39,13 @@ def connect(pipe, iface, user, password, dialect):
 def sealed(dce):
     session = dce.get_rpc_transport().get_smb_connection().getSMBServer()._Session
     return bool(session['SessionFlags'] & SMB2_SESSION_FLAG_ENCRYPT_DATA)
+
+
+def is_admin(who):
+    # The control channel's user list: "User name: X" ... "User is Admin: Yes".
+    out = subprocess.run([ctl, 'EU'], capture_output=True, text=True, timeout=10).stdout
+    m = re.search(r'User name: ' + who + r'\n(?:.*\n){2}\s*User is Admin: (\w+)', out)
+    return m.group(1) if m else None
 
 
 def logon(user, password, dialect):
@@ -80,6 +90,8 @@ for dialect, label, tool in ((SMB_DIALECT, 'NT1', 'NT1'), (SMB2_DIALECT_21, '2.1
         # session's key and once under another.
         sam = connect(r'\samr', samr.MSRPC_UUID_SAMR, 'boss', 'Boss#1', dialect)
         session_key = sam.get_rpc_transport().get_smb_connection().getSessionKey()
+        check(f'{label} Connect5 MAXIMUM_ALLOWED', error_of(lambda: samr.hSamrConnect5(sam, '\\\\ROUTER\x00')),
+              0xC0000005)
         server = samr.hSamrConnect5(sam, '\\\\ROUTER\x00', 0x30)['ServerHandle']
         sid = samr.hSamrLookupDomainInSamServer(sam, server, 'ROUTER')['DomainId']
         domain = samr.hSamrOpenDomain(sam, server, 0x30, sid)['DomainHandle']
@@ -105,6 +117,25 @@ for dialect, label, tool in ((SMB_DIALECT, 'NT1', 'NT1'), (SMB2_DIALECT_21, '2.1
         check(f'{label} CreateUser2 by a plain user', error_of(
             lambda: samr.hSamrCreateUser2InDomain(plain, pdomain, 'dave', samr.USER_NORMAL_ACCOUNT, 0x10)), 0xC0000005)
         check(f'{label} nothing created', 'dave:' in users(), False)
+        bsid = samr.RPC_SID()
+        bsid.fromCanonical('S-1-5-32')
+        bdomain = samr.hSamrOpenDomain(sam, server, 0x30, bsid)['DomainHandle']
+        alias = samr.hSamrOpenAlias(sam, bdomain, 0x4 | 0x8, 544)['AliasHandle']
+        rid = samr.hSamrLookupNamesInDomain(sam, domain, [who])['RelativeIds']['Element'][0]['Data']
+        member = samr.RPC_SID()
+        member.fromCanonical(f'{sid.formatCanonical()}-{rid}')
+        check(f'{label} AddMemberToAlias 544', error_of(lambda: samr.hSamrAddMemberToAlias(sam, alias, member)), 0)
+        check(f'{label} {who} marked in the control channel', is_admin(who), 'Yes')
+        # The marked account's RID reads negative from now on.
+        member = samr.RPC_SID()
+        member.fromCanonical(f'{sid.formatCanonical()}-{2**32 - rid}')
+        check(f'{label} RemoveMemberFromAlias 544',
+              error_of(lambda: samr.hSamrRemoveMemberFromAlias(sam, alias, member)), 0)
+        check(f'{label} {who} mark cleared in the control channel', is_admin(who), 'No')
+        display = samr.hSamrQueryDisplayInformation(sam, domain)['Buffer']['UserInformation']['Buffer']
+        check(f'{label} display information lists {who}', who in [text(e['AccountName']) for e in display], True)
+        sd = samr.hSamrQuerySecurityObject(sam, created, 4)['SecurityDescriptor']
+        check(f'{label} QuerySecurityObject', sd['Length'] > 20, True)
     except Exception as e:
         failures.append(label)
         print(f'FAIL {label}: {type(e).__name__}: {e}', file=sys.stderr)
