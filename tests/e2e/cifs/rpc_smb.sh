@@ -173,14 +173,20 @@ out=$(netrpc delete added -U "$admin") || fail "net rpc share delete: $out"
 alive
 log "net rpc share add/delete: reachable; a full table, duplicates, '..' and plain users refused, nothing left: ok"
 
-# smbtorture rpc.srvsvc over SMB3 and NT1 and rap.basic over NT1 as drivers:
-# pinned subtests pass, the others fail only for their listed reasons.
+# smbtorture rpc.srvsvc, rpc.lsa, rpc.samr and rpc.winreg over SMB3 and NT1
+# and rap.basic over NT1 as drivers: pinned subtests pass, the others fail
+# only for their listed reasons.
 if command -v smbtorture > /dev/null; then
   nt1=(--option='client max protocol=NT1' --option='client ipc max protocol=NT1')
   torture() { timeout 120 smbtorture -U "$admin" "$@" 2>&1 || true; }
   { torture ncacn_np:127.0.0.1 rpc.srvsvc
     torture 'ncacn_np:127.0.0.1[smb1]' "${nt1[@]}" rpc.srvsvc
-    torture '//127.0.0.1/IPC$' "${nt1[@]}" rap.basic; } > "$work/torture.log"
+    torture '//127.0.0.1/IPC$' "${nt1[@]}" rap.basic
+    # The security authority, account manager and registry, over both.
+    for suite in rpc.lsa rpc.samr rpc.winreg; do
+      torture ncacn_np:127.0.0.1 "$suite"
+      torture 'ncacn_np:127.0.0.1[smb1]' "${nt1[@]}" "$suite"
+    done; } > "$work/torture.log"
   results=$(sed -n 's/^\(success\|failure\|error\): \(.*\)$/\1\t\2/p' "$work/torture.log" | sed 's/ \[$//')
   [ -n "$results" ] || fail "smbtorture ran nothing: $(tail -20 "$work/torture.log")"
   while IFS=$'\t' read -r outcome name; do
@@ -196,7 +202,7 @@ if command -v smbtorture > /dev/null; then
     grep -qxF "success: $name" "$work/torture.log" || fail "pinned smbtorture subtest $name did not pass"
   done < <(grep -v '^#' "$torture_allow")
   alive
-  log "smbtorture rpc.srvsvc (SMB3, NT1) and rap.basic: pinned subtests pass, the rest as listed: ok"
+  log "smbtorture rpc.srvsvc, rpc.lsa, rpc.samr, rpc.winreg (SMB3, NT1) and rap.basic: pinned subtests pass, the rest as listed: ok"
 fi
 
 # RPC_CYCLES=10000 for the full count by hand.
