@@ -1,5 +1,7 @@
 # The impacket clients of rpc_security_smb.sh, over NT1, SMB 2.1 and sealed
-# 3.1.1: names and SIDs, the registry, users created and refused, and
+# 3.1.1: the policy's identity, names and SIDs (qualified, foreign, mixed,
+# 25 at once), the registry's values and its ten key handles freed with the
+# SMB session that held them, users created and refused, and
 # passwords set by class 25 and class 23 under the session's own key (the
 # SMB session key, the application key at 3.x), then smbclient logs on
 # with each over the same dialect; alias 544 setting and clearing the
@@ -67,13 +69,23 @@ for dialect, label, tool in ((SMB_DIALECT, 'NT1', 'NT1'), (SMB2_DIALECT_21, '2.1
         info = lsad.hLsarQueryInformationPolicy(
             lsa, policy, lsad.POLICY_INFORMATION_CLASS.PolicyAccountDomainInformation)['PolicyInformation']
         check(f'{label} account domain', text(info['PolicyAccountDomainInfo']['DomainName']), 'WORKGROUP')
+        info = lsad.hLsarQueryInformationPolicy(
+            lsa, policy, lsad.POLICY_INFORMATION_CLASS.PolicyPrimaryDomainInformation)['PolicyInformation']
+        check(f'{label} primary domain', text(info['PolicyPrimaryDomainInfo']['Name']), 'WORKGROUP')
+        check(f'{label} QueryInformationPolicy 12',
+              error_of(lambda: lsad.hLsarQueryInformationPolicy(lsa, policy, 12)), 0x1C000021)
         r = lsat.hLsarLookupSids2(lsa, policy, ['S-1-5-32-544'])
         name = r['TranslatedNames']['Names'][0]
         check(f'{label} LookupSids2 544', (name['Name'], name['Use'], r['ReferencedDomains']['Domains'][0]['Name']),
               ('Administrators', 4, 'ROUTER'))
         check(f'{label} LookupNames3 ROUTER\\alice', lsat.hLsarLookupNames3(lsa, policy, ['ROUTER\\alice'])['MappedCount'], 1)
-        check(f'{label} LookupNames3 R\\alice', error_of(lambda: lsat.hLsarLookupNames3(lsa, policy, ['R\\alice'])),
-              0xC0000073)
+        for other in ('R\\alice', 'OTHER\\alice'):
+            check(f'{label} LookupNames3 {other}', error_of(lambda: lsat.hLsarLookupNames3(lsa, policy, [other])),
+                  0xC0000073)
+        check(f'{label} LookupNames3 mixed',
+              error_of(lambda: lsat.hLsarLookupNames3(lsa, policy, ['alice', 'nobody'])), 0x107)
+        check(f'{label} LookupNames3 25 names',
+              lsat.hLsarLookupNames3(lsa, policy, ['ROUTER\\alice'] * 25)['MappedCount'], 25)
         ds = connect(r'\lsarpc', dssp.MSRPC_UUID_DSSP, 'alice', 'Alice#1', dialect)
         role = dssp.hDsRolerGetPrimaryDomainInformation(ds, 1)['DomainInfo']['DomainInfoBasic']
         check(f'{label} DsRoler domain', text(role['DomainNameFlat']), 'WORKGROUP')
@@ -85,6 +97,25 @@ for dialect, label, tool in ((SMB_DIALECT, 'NT1', 'NT1'), (SMB2_DIALECT_21, '2.1
         check(f'{label} ProductType', rrp.hBaseRegQueryValue(reg, key, 'ProductType'), (1, 'VXE\x00'))
         params = rrp.hBaseRegOpenKey(reg, hklm, 'System\\CurrentControlSet\\Services\\Tcpip\\Parameters')['phkResult']
         check(f'{label} Hostname', text(rrp.hBaseRegQueryValue(reg, params, 'Hostname')[1]), 'ROUTER')
+        check(f'{label} Domain', text(rrp.hBaseRegQueryValue(reg, params, 'Domain')[1]), 'WORKGROUP')
+        req = rrp.BaseRegQueryValue()
+        req['hKey'] = key
+        req['lpValueName'] = 'ProductType\x00'
+        req['lpData'] = b' ' * 4
+        req['lpcbData'] = 4
+        req['lpcbLen'] = 4
+        check(f'{label} QueryValue small buffer', error_of(lambda: reg.request(req)), 234)
+        for k in (key, params, hklm):
+            rrp.hBaseRegCloseKey(reg, k)
+        # The ten key handles: a client holding them all, then leaving
+        # without closing; its handles go with its SMB session.
+        held = [rrp.hOpenLocalMachine(reg)['phKey'] for _ in range(10)]
+        check(f'{label} eleventh open', error_of(lambda: rrp.hOpenLocalMachine(reg)), 0xC000009A)
+        reg.get_rpc_transport().get_smb_connection().close()
+        other = connect(r'\winreg', rrp.MSRPC_UUID_RRP, 'alice', 'Alice#1', dialect)
+        opened = [error_of(lambda: rrp.hOpenLocalMachine(other)) for _ in range(10)]
+        check(f'{label} ten opens after the holder left', opened, [0] * 10)
+        other.get_rpc_transport().get_smb_connection().close()
 
         # samr: a user per dialect, its password set twice with the
         # session's key and once under another.
