@@ -6,9 +6,10 @@
 # SMB session key, the application key at 3.x), then smbclient logs on
 # with each over the same dialect; alias 544 setting and clearing the
 # administrator mark the control channel lists, display information and a
-# user's security descriptor.
+# user's security descriptor; then hostile clients on each pipe.
 import os
 import re
+import struct
 import subprocess
 import sys
 
@@ -170,5 +171,32 @@ for dialect, label, tool in ((SMB_DIALECT, 'NT1', 'NT1'), (SMB2_DIALECT_21, '2.1
     except Exception as e:
         failures.append(label)
         print(f'FAIL {label}: {type(e).__name__}: {e}', file=sys.stderr)
+
+# Hostile clients on the three pipes: a bind cut short, a fragment length
+# beyond what follows, a request before any bind, noise; then a client that
+# behaves is served on each.
+header = struct.pack('<BBBBIHHI', 5, 0, 11, 3, 0x10, 72, 0, 1)
+junk = [header[:12], header[:8] + struct.pack('<HHI', 5000, 0, 1) + b'\0' * 40,
+        struct.pack('<BBBBIHHI', 5, 0, 0, 3, 0x10, 24, 0, 2) + b'\0' * 8, bytes(range(256)) * 4]
+for pipe in (r'\lsarpc', r'\samr', r'\winreg'):
+    for data in junk:
+        conn = SMBConnection('127.0.0.1', '127.0.0.1', preferredDialect=SMB_DIALECT, timeout=5)
+        conn.login('alice', 'Alice#1')
+        t = transport.SMBTransport('127.0.0.1', filename=pipe, smb_connection=conn)
+        try:
+            t.connect()
+            t.send(data)
+            t.recv()
+        except Exception as e:  # a refusal or a closed pipe is the answer to noise
+            print(f'     ({pipe} {len(data)} bytes: {type(e).__name__})', file=sys.stderr)
+        conn.close()
+served = {
+    r'\lsarpc': (lsat.MSRPC_UUID_LSAT, lambda d: lsad.hLsarOpenPolicy2(d, MAXIMUM_ALLOWED)),
+    r'\samr': (samr.MSRPC_UUID_SAMR, lambda d: samr.hSamrConnect5(d, '\\\\ROUTER\x00', 0x30)),
+    r'\winreg': (rrp.MSRPC_UUID_RRP, rrp.hOpenLocalMachine),
+}
+for pipe, (iface, call) in served.items():
+    check(f'{pipe} served after hostile clients',
+          error_of(lambda: call(connect(pipe, iface, 'alice', 'Alice#1', SMB2_DIALECT_311))), 0)
 
 sys.exit(1 if failures else 0)
