@@ -190,6 +190,39 @@ TEST_F(Srvsvc, FifteenSharesAtLevelOneAsTheCallerMayUseThem)
     csAuthSetPermissive(0);
 }
 
+// Level 501 is served by both enumerations alike (some clients expect the
+// sticky one to refuse it): netname, type, remark and flags 0.
+TEST_F(Srvsvc, LevelFiveOhOneInBothEnumerations)
+{
+    for (uint16_t op : {kShareEnum, kShareEnumSticky}) {
+        SCOPED_TRACE(op);
+        Reply r = call(pipe, op, enumArgs(501));
+        ASSERT_FALSE(r.fault);
+        EXPECT_EQ(r.status, 0u);
+        NdrReader d(r.stub);
+        EXPECT_EQ(d.u32(), 501u);
+        EXPECT_EQ(d.u32(), 501u);
+        d.u32();
+        const uint32_t count = d.u32();
+        ASSERT_EQ(count, 14u);
+        EXPECT_NE(d.u32(), 0u);
+        EXPECT_EQ(d.u32(), count);
+        std::vector<uint32_t> types;
+        for (uint32_t i = 0; i < count; ++i) {
+            EXPECT_NE(d.u32(), 0u);
+            types.push_back(d.u32());
+            EXPECT_NE(d.u32(), 0u);
+            EXPECT_EQ(d.u32(), 0u);  // flags
+        }
+        EXPECT_EQ(types.front(), 0x80000003u);
+        EXPECT_EQ(d.text(), "IPC$");
+        d.text();
+        EXPECT_EQ(d.text(), "share0");
+        EXPECT_EQ(d.text(), "remark 0");
+        EXPECT_FALSE(d.bad);
+    }
+}
+
 TEST_F(Srvsvc, LevelTwoShowsWindowsPathsToAdministratorsOnly)
 {
     CSShare *c = csGetShareByName(W("C$").data());
