@@ -200,7 +200,9 @@ uint16_t netShareEnum(const RapApi &, Request &r)
     }
     r.data = strings;
     putParameter(r, "h", fit);
-    putParameter(r, "h", count);
+    // Available: every share of the table, listable or not; the status
+    // alone says whether a listable one was left out.
+    putParameter(r, "h", csGetSharesCount());
     return fit == count ? kOk : kMoreData;
 }
 
