@@ -211,13 +211,16 @@ out=$(netrpc delete added -U "$admin") || fail "net rpc share delete: $out"
 server_alive
 log "net rpc share add/delete: reachable; a full table, duplicates, '..' and plain users refused, nothing left: ok"
 
-# smbtorture rpc.srvsvc over SMB3 and NT1 and rap.basic over NT1 as drivers:
-# pinned subtests pass, the others fail only for their listed reasons.
+# smbtorture rpc.srvsvc, rpc.bind and rpc.handles over SMB3 and NT1 and
+# rap.basic over NT1 as drivers: pinned subtests pass, the others fail only
+# for their listed reasons.
 if command -v smbtorture > /dev/null; then
   nt1=(--option='client max protocol=NT1' --option='client ipc max protocol=NT1')
   torture() { timeout 120 smbtorture -U "$admin" "$@" 2>&1 || true; }
-  { torture ncacn_np:127.0.0.1 rpc.srvsvc
-    torture 'ncacn_np:127.0.0.1[smb1]' "${nt1[@]}" rpc.srvsvc
+  { for suite in rpc.srvsvc rpc.bind rpc.handles; do
+      torture ncacn_np:127.0.0.1 "$suite"
+      torture 'ncacn_np:127.0.0.1[smb1]' "${nt1[@]}" "$suite"
+    done
     torture '//127.0.0.1/IPC$' "${nt1[@]}" rap.basic; } > "$work/torture.log"
   results=$(sed -n 's/^\(success\|failure\|error\): \(.*\)$/\1\t\2/p' "$work/torture.log" | sed 's/ \[$//')
   [ -n "$results" ] || fail "smbtorture ran nothing: $(tail -20 "$work/torture.log")"
@@ -234,7 +237,7 @@ if command -v smbtorture > /dev/null; then
     grep -qxF "success: $name" "$work/torture.log" || fail "pinned smbtorture subtest $name did not pass"
   done < <(grep -v '^#' "$torture_allow")
   server_alive
-  log "smbtorture rpc.srvsvc (SMB3, NT1) and rap.basic: pinned subtests pass, the rest as listed: ok"
+  log "smbtorture rpc.srvsvc, rpc.bind, rpc.handles (SMB3, NT1) and rap.basic: pinned subtests pass, the rest as listed: ok"
 fi
 
 # RPC_CYCLES=10000 for the full count by hand.
