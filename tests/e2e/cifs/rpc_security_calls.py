@@ -1,23 +1,15 @@
-# What the security pipes' impacket clients share: checks, refusals as
-# codes, and class 23 built as a client builds it (impacket has no call).
+# What the security pipes' impacket clients share beside checks.py:
+# refusals as codes, and class 23 built as a client builds it (impacket has
+# no call).
 import struct
 import sys
 
 from Cryptodome.Cipher import ARC4
 from impacket import ntlm
-from impacket.dcerpc.v5 import rpcrt, samr
+from impacket.dcerpc.v5 import rpcrt, rrp, samr
 from impacket.dcerpc.v5.dtypes import NULL
 
-failures = []
 USERS = '/var/run/cifs/pwd_list.txt'
-
-
-def check(what, got, wanted):
-    if got != wanted:
-        failures.append(what)
-        print(f'FAIL {what}: got {got!r}, wanted {wanted!r}', file=sys.stderr)
-    else:
-        print(f'ok   {what}', file=sys.stderr)
 
 
 def text(value):
@@ -54,6 +46,18 @@ def set_internal4(dce, user, password, key):
     buffer = plain.rjust(512, b'\x07') + struct.pack('<I', len(plain))
     req['Buffer']['Internal4']['UserPassword']['Buffer'] = ARC4.new(key).encrypt(buffer)
     return dce.request(req)
+
+
+def query_value(reg, key, name, room):
+    # BaseRegQueryValue with a buffer of the size given (impacket's own call
+    # always offers a large one).
+    req = rrp.BaseRegQueryValue()
+    req['hKey'] = key
+    req['lpValueName'] = name + '\x00'
+    req['lpData'] = b' ' * room
+    req['lpcbData'] = room
+    req['lpcbLen'] = room
+    return reg.request(req)
 
 
 def hashed(password):

@@ -14,7 +14,8 @@ import time
 from impacket.dcerpc.v5 import dssp, lsad, lsat, rrp, samr, transport
 from impacket.dcerpc.v5.dtypes import MAXIMUM_ALLOWED, RPC_SID
 
-from rpc_security_calls import USERS, check, error_of, failures, hashed, set_internal4, text, users, with_key
+from checks import check, finish
+from rpc_security_calls import USERS, error_of, hashed, query_value, set_internal4, text, users, with_key
 
 probe = sys.argv[1]
 LSA, SAMR_ADMIN, SAMR_PLAIN, WINREG = 7101, 7102, 7103, 7104
@@ -72,13 +73,7 @@ try:
     params = rrp.hBaseRegOpenKey(reg, hklm, 'system\\currentcontrolset\\services\\tcpip\\parameters')['phkResult']
     check('Hostname', text(rrp.hBaseRegQueryValue(reg, params, 'Hostname')[1]), 'ROUTER')
     check('Domain', text(rrp.hBaseRegQueryValue(reg, params, 'Domain')[1]), 'WORKGROUP')
-    req = rrp.BaseRegQueryValue()
-    req['hKey'] = key
-    req['lpValueName'] = 'ProductType\x00'
-    req['lpData'] = b' ' * 4
-    req['lpcbData'] = 4
-    req['lpcbLen'] = 4
-    check('QueryValue small buffer', error_of(lambda: reg.request(req)), 234)
+    check('QueryValue small buffer', error_of(lambda: query_value(reg, key, 'ProductType', 4)), 234)
     check('EnumKey HKLM 0', text(rrp.hBaseRegEnumKey(reg, hklm, 0)['lpNameOut']), 'Software')
     check('EnumKey HKLM 2', error_of(lambda: rrp.hBaseRegEnumKey(reg, hklm, 2)), 259)
     for k in (key, params, hklm):
@@ -178,4 +173,4 @@ finally:
     if 'Sanitizer' in err:
         print(err, file=sys.stderr)
 
-sys.exit(1 if failures else 0)
+finish()

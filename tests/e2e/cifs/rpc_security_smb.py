@@ -20,7 +20,8 @@ from impacket.smb3structs import SMB2_DIALECT_21, SMB2_DIALECT_311, SMB2_SESSION
 from impacket.smbconnection import SMBConnection
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from rpc_security_calls import check, error_of, failures, hashed, set_internal4, text, users, with_key  # noqa: E402
+from checks import check, failures, finish  # noqa: E402
+from rpc_security_calls import error_of, hashed, query_value, set_internal4, text, users, with_key  # noqa: E402
 from smb2_clients import logon as smb2_logon  # noqa: E402  (impacket's SMB3 signing and sealing set right)
 
 ctl = sys.argv[1]
@@ -99,13 +100,7 @@ for dialect, label, tool in ((SMB_DIALECT, 'NT1', 'NT1'), (SMB2_DIALECT_21, '2.1
         params = rrp.hBaseRegOpenKey(reg, hklm, 'System\\CurrentControlSet\\Services\\Tcpip\\Parameters')['phkResult']
         check(f'{label} Hostname', text(rrp.hBaseRegQueryValue(reg, params, 'Hostname')[1]), 'ROUTER')
         check(f'{label} Domain', text(rrp.hBaseRegQueryValue(reg, params, 'Domain')[1]), 'WORKGROUP')
-        req = rrp.BaseRegQueryValue()
-        req['hKey'] = key
-        req['lpValueName'] = 'ProductType\x00'
-        req['lpData'] = b' ' * 4
-        req['lpcbData'] = 4
-        req['lpcbLen'] = 4
-        check(f'{label} QueryValue small buffer', error_of(lambda: reg.request(req)), 234)
+        check(f'{label} QueryValue small buffer', error_of(lambda: query_value(reg, key, 'ProductType', 4)), 234)
         for k in (key, params, hklm):
             rrp.hBaseRegCloseKey(reg, k)
         # The ten key handles: a client holding them all, then leaving
@@ -199,4 +194,4 @@ for pipe, (iface, call) in served.items():
     check(f'{pipe} served after hostile clients',
           error_of(lambda: call(connect(pipe, iface, 'alice', 'Alice#1', SMB2_DIALECT_311))), 0)
 
-sys.exit(1 if failures else 0)
+finish()
