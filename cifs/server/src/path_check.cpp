@@ -1,8 +1,10 @@
 // Client paths confined to their share, and components matched against the
 // disk without regard to case.
 #include "cspaths.h"
+#include "file_errors.h"
 
 #include "cmstring.h"
+#include "csdispatch.h"
 #include "syfiles.h"
 
 #include <vector>
@@ -68,7 +70,29 @@ bool isShareRoot(const CSShare *share, const CMWchar *path)
     return share && cmWStrcmp(share->path, path) == 0;
 }
 
+// IPC$ has no folder: its path is empty, so a name on it is a path from the
+// file system's root. Only a pipe's name passes: one component, not a dot
+// name ("\srvsvc" comes as "/srvsvc").
+bool isPipeName(const CMWchar *path)
+{
+    if (!path)
+        return false;
+    while (*path == '/')
+        ++path;
+    const uint32_t n = cmWStrlen(path);
+    return n > 0 && !cmWStrchr(path, '/') && !isDots(path, n, 1) && !isDots(path, n, 2);
+}
+
 }  // namespace
+
+namespace cs {
+
+uint32_t refuseOnIpc(const CSShare *share)
+{
+    return share && share->isIpc ? csErrorReturn(0xC0000022u, errDos(5)) : 0;
+}
+
+}  // namespace cs
 
 extern "C" {
 
@@ -108,7 +132,7 @@ int csLookupNameCaseless(const CMWchar *directory, CMWchar *name)
 int csCheckPath(const CSShare *share, CMWchar *path, uint32_t shareRootLength, uint32_t caseSensitive)
 {
     if (share && share->isIpc)
-        return 1;
+        return isPipeName(path) ? 1 : 0;
     if (!path)
         return 0;
     const uint32_t length = cmWStrlen(path);
@@ -169,7 +193,7 @@ int csCheckFile(const CSShare *share, CMWchar *path, uint32_t caseSensitive)
 int csCheckPathAndFile(const CSShare *share, CMWchar *path, uint32_t shareRootLength, uint32_t caseSensitive)
 {
     if (share && share->isIpc)
-        return 1;
+        return isPipeName(path) ? 1 : 0;
     if (!path)
         return 0;
     if (caseSensitive) {

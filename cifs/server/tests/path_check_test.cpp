@@ -121,9 +121,20 @@ TEST_F(PathCheckTest, PipesAndPrintersPassAndMissingFoldersDoNot)
 {
     CSShare *ipc = csGetShareByName(W("IPC$").data());
     ASSERT_NE(ipc, nullptr);
-    std::vector<CMWchar> p = W("/nowhere/..\\..");
-    EXPECT_EQ(csCheckPath(ipc, p.data(), 0, 0), 1);
-    EXPECT_EQ(csCheckFile(ipc, p.data(), 0), 1);
+    // IPC$'s path is empty: its names are paths from the disk's root, so
+    // only a pipe's name passes there.
+    struct Case {
+        const char *path;
+        int passes;
+    } names[] = {{"/srvsvc", 1},  {"srvsvc", 1}, {"//srvsvc", 1}, {"/", 0},         {"", 0},
+                 {"/etc/passwd", 0}, {"/..", 0},  {"/.", 0},       {"/nowhere/../..", 0}};
+    for (const Case &c : names) {
+        std::vector<CMWchar> p = W(c.path);
+        EXPECT_EQ(csCheckPath(ipc, p.data(), 0, 0), c.passes) << c.path;
+        EXPECT_EQ(csCheckPathAndFile(ipc, p.data(), 0, 1), c.passes) << c.path;
+    }
+    std::vector<CMWchar> p = W("/srvsvc");
+    EXPECT_EQ(csCheckFile(ipc, p.data(), 0), 1) << "a pipe is there to open";
     EXPECT_EQ(csCheckShareMapping(ipc), 1);
     EXPECT_EQ(csCheckShareMapping(share), 1);
     std::filesystem::remove_all(root + "/share");

@@ -97,6 +97,56 @@ TEST_F(Smb1InfoTest, NamesEndingAboveTheShareAreRefused)
     EXPECT_EQ(serve(csComCheckDirectory, {{}, {"d\\.."}}), 0u) << "the share root itself";
 }
 
+// IPC$ has no folder: with its empty path every name on it is one from the
+// disk's root, which a guest reaches. Set information of "\" once gave
+// "/" the mode 0766.
+TEST_F(Smb1InfoTest, NamesOnIpcNeverReachTheDisk)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to chroot";
+    fw_test::TempDir jail{"ipc-root"};
+    std::filesystem::create_directory(jail.file("empty"));
+    std::filesystem::create_directory(jail.file("d"));
+    std::ofstream(jail.file("victim")) << "guard";
+    ::chmod(jail.path().c_str(), 0755);
+    ::chmod(jail.file("victim").c_str(), 0644);
+    onIpc();
+    struct Case {
+        const char *what;
+        CSCommandHandler handler;
+        Request request;
+    } cases[] = {
+        {"set the root's attributes", csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {"\\"}}},
+        {"set the root's attributes, no name", csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {""}}},
+        {"make a file read-only", csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"\\victim"}}},
+        {"through a folder", csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"\\d\\..\\victim"}}},
+        {"query", csComQueryInformation, {{}, {"\\victim"}}},
+        {"check a folder", csComCheckDirectory, {{}, {"\\d"}}},
+        {"remove a folder", csComDeleteDirectory, {{}, {"\\empty"}}},
+        {"rename", csComRename, {{0}, {"\\victim", "\\moved"}}},
+        {"delete", csComDelete, {{0}, {"\\victim"}}},
+        {"delete by pattern", csComDelete, {{0}, {"\\*"}}},
+        {"list", csComSearch, {{10, 0x16}, {"\\*"}}},
+    };
+    std::vector<uint32_t> statuses = inJail(jail.path(), [&] {
+        std::vector<uint32_t> out;
+        for (const Case &c : cases)
+            out.push_back(serve(c.handler, c.request));
+        return out;
+    });
+    ASSERT_EQ(statuses.size(), std::size(cases));
+    for (size_t i = 0; i < statuses.size(); ++i)
+        EXPECT_NE(statuses[i], 0u) << cases[i].what;
+    struct stat st;
+    ASSERT_EQ(::stat(jail.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(::stat(jail.file("victim").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(read(jail.file("victim")), "guard");
+    EXPECT_TRUE(exists(jail.file("empty")));
+    EXPECT_FALSE(exists(jail.file("moved")));
+}
+
 TEST_F(Smb1InfoTest, SetInformation2Times)
 {
     write("f");
