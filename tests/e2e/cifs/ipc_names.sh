@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Names on IPC$, which has pipes and no folder: smbclient (NT1) on IPC$
+# Names on IPC$, which has pipes and no folder: smbclient (NT1, SMB3) on IPC$
 # sets modes, lists, renames, deletes and removes folders by names that
 # would be paths from the disk's root. Each is refused and the files they
 # name (under this scenario's own /tmp) stay as they were; the pipes still
@@ -22,17 +22,20 @@ chmod 0755 "$work/target"
 # The target as a name on IPC$: its path from "/".
 target=$(printf '%s' "$work/target" | tr / '\\')
 
-rc=0
-timeout 30 smbclient //127.0.0.1/IPC\$ -U "alice%$password" -m NT1 --option='client min protocol=NT1' \
-  -c "setmode $target\\victim +r; setmode $target +a; ls $target\\*; rename $target\\victim $target\\moved;
-      del $target\\victim; rmdir $target\\empty" > "$work/ipc.log" 2>&1 || rc=$?
-expect "target's mode" "$(stat -c %a "$work/target")" 755
-expect "victim's mode" "$(stat -c %a "$work/target/victim")" 644
-expect "victim's content" "$(cat "$work/target/victim")" guard
-[ -d "$work/target/empty" ] && [ ! -e "$work/target/moved" ] || fail "IPC\$ names reached the disk: $(ls -R "$work/target")"
-! grep -q "victim *[AR]" "$work/ipc.log" || fail "IPC\$ listed the disk: $(cat "$work/ipc.log")"
-grep -q "NT_STATUS_ACCESS_DENIED\|NT_STATUS_OBJECT_PATH_NOT_FOUND" "$work/ipc.log" || fail "IPC\$ names: $(cat "$work/ipc.log")"
-log "names on IPC\$ refused, the disk unchanged: ok"
+for dialect in NT1 SMB3_11; do
+  timeout 30 smbclient //127.0.0.1/IPC\$ -U "alice%$password" -m "$dialect" --option='client min protocol=NT1' \
+    -c "setmode $target\\victim +r; setmode $target +a; ls $target\\*; rename $target\\victim $target\\moved;
+        del $target\\victim; rmdir $target\\empty" > "$work/ipc.log" 2>&1 || true
+  expect "$dialect: target's mode" "$(stat -c %a "$work/target")" 755
+  expect "$dialect: victim's mode" "$(stat -c %a "$work/target/victim")" 644
+  expect "$dialect: victim's content" "$(cat "$work/target/victim")" guard
+  [ -d "$work/target/empty" ] && [ ! -e "$work/target/moved" ] ||
+    fail "$dialect: IPC\$ names reached the disk: $(ls -R "$work/target")"
+  ! grep -q "victim *[AR]" "$work/ipc.log" || fail "$dialect: IPC\$ listed the disk: $(cat "$work/ipc.log")"
+  grep -q "NT_STATUS_ACCESS_DENIED\|NT_STATUS_OBJECT_PATH_NOT_FOUND\|NT_STATUS_OBJECT_NAME_NOT_FOUND" "$work/ipc.log" ||
+    fail "$dialect: IPC\$ names: $(cat "$work/ipc.log")"
+  log "$dialect: names on IPC\$ refused, the disk unchanged: ok"
+done
 
 # The pipes are still there: the share list comes over srvsvc on IPC$.
 timeout 30 smbclient -L 127.0.0.1 -U "alice%$password" -m NT1 --option='client min protocol=NT1' \
