@@ -87,9 +87,9 @@ bool isPipeName(const CMWchar *path)
 
 namespace cs {
 
-uint32_t refuseOnIpc(const CSShare *share)
+uint32_t refuseWithoutFolder(const CSShare *share)
 {
-    return share && share->isIpc ? csErrorReturn(0xC0000022u, errDos(5)) : 0;
+    return share && (share->isIpc || share->isPrinter) ? csErrorReturn(0xC0000022u, errDos(5)) : 0;
 }
 
 }  // namespace cs

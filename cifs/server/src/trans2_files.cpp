@@ -195,7 +195,7 @@ uint32_t csTrans2QueryPathInformation(CSTrans2Request *r)
     Caller c{};
     if (uint32_t status = queryingCaller(r, 6, c))
         return status;
-    if (uint32_t refusal = cs::refuseOnIpc(c.share))
+    if (uint32_t refusal = cs::refuseWithoutFolder(c.share))
         return refusal;
     CMWchar path[CM_PATH_BUFFER];
     if (!nameAt(r, 6, c, false, path))
@@ -253,7 +253,7 @@ uint32_t csTrans2SetPathInformation(CSTrans2Request *r)
     Caller c = callerOf(r);
     if (uint32_t status = userAndShare(c))
         return status;
-    if (uint32_t refusal = cs::refuseOnIpc(c.share))
+    if (uint32_t refusal = cs::refuseWithoutFolder(c.share))
         return refusal;
     if (r->parameterCount < 6)
         return csErrorReturn(kBadParameters, errDos(87));

@@ -126,7 +126,7 @@ TEST_F(Smb1InfoTest, NamesOnIpcNeverReachTheDisk)
         {"rename", csComRename, {{0}, {"\\victim", "\\moved"}}},
         {"delete", csComDelete, {{0}, {"\\victim"}}},
         {"delete by pattern", csComDelete, {{0}, {"\\*"}}},
-        {"list", csComSearch, {{10, 0x16}, {"\\*"}}},
+        {"list", csComSearch, {{10, 0x16}, {"\\*.*"}}},
     };
     std::vector<uint32_t> statuses = inJail(jail.path(), [&] {
         std::vector<uint32_t> out;
@@ -145,6 +145,34 @@ TEST_F(Smb1InfoTest, NamesOnIpcNeverReachTheDisk)
     EXPECT_EQ(read(jail.file("victim")), "guard");
     EXPECT_TRUE(exists(jail.file("empty")));
     EXPECT_FALSE(exists(jail.file("moved")));
+}
+
+// A printer share's path is its device: no command treats it as a folder.
+TEST_F(Smb1InfoTest, PrinterSharesHaveNoFolder)
+{
+    write("lp0", "device");
+    ::chmod(root.file("lp0").c_str(), 0644);
+    CSShare printer{};
+    setShare(printer, root.file("lp0"));
+    printer.isPrinter = 1;
+    alice.tree->share = &printer;
+    struct Case {
+        const char *what;
+        CSCommandHandler handler;
+        Request request;
+    } cases[] = {
+        {"set its attributes", csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"\\"}}},
+        {"query", csComQueryInformation, {{}, {""}}},
+        {"delete", csComDelete, {{0}, {"\\"}}},
+        {"rename", csComRename, {{0}, {"\\", "\\..\\moved"}}},
+        {"list", csComSearch, {{10, 0x16}, {"\\*.*"}}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(serve(c.handler, c.request), 0xC0000022u) << c.what;
+    struct stat st;
+    ASSERT_EQ(::stat(root.file("lp0").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(read(root.file("lp0")), "device");
 }
 
 TEST_F(Smb1InfoTest, SetInformation2Times)
