@@ -58,8 +58,8 @@ inline void guard()
         if (::stat(path.c_str(), &st) != 0 || (st.st_mode & 0777) != 0644)
             std::abort();
     }
-    // Nor does the machine's root: run as root, a name that reaches it
-    // changes it (run the fuzzers as nobody in "unshare -rm" to keep it so).
+    // Nor does the root's: a name that reaches it changes it (by hand, run
+    // the fuzzers in tests/harness/throwaway_root, where "/" is a copy).
     struct stat root;
     if (::stat("/", &root) != 0 || root.st_mode != gBox.rootMode) {
         std::fprintf(stderr, "a step outside the share changed the mode of /\n");
