@@ -139,8 +139,12 @@ TEST_F(Trans2Test, SetPathInformationStaysInTheShare)
     // Basic information: four times left alone, then the read-only attribute.
     std::vector<uint8_t> readOnly(40, 0);
     readOnly[32] = 0x01;
-    for (const char *name : {"..\\victim", "d\\..\\..\\victim", "..", "d\\..\\.."})
+    const std::vector<uint8_t> empty(8, 0);
+    for (const char *name : {"..\\victim", "d\\..\\..\\victim", "..", "d\\..\\.."}) {
         EXPECT_EQ(call(csTrans2SetPathInformation, words({0x101, 0, 0}, name), readOnly), 0xC0000034u) << name;
+        EXPECT_EQ(call(csTrans2SetPathInformation, words({0x104, 0, 0}, name), empty), 0xC0000034u) << name;
+    }
+    EXPECT_EQ(read(root.file("victim")), "guard") << "not cut to nothing";
     struct stat st;
     ASSERT_EQ(::stat(root.file("victim").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
