@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Names on IPC$, which has pipes and no folder: smbclient (NT1, SMB3) on IPC$
 # sets modes, lists, renames, deletes and removes folders by names that
-# would be paths from the disk's root. Each is refused and the files they
-# name (under this scenario's own /tmp) stay as they were; the pipes still
-# open there.
+# would be paths from the disk's root; impacket sets the end of file and the
+# attributes by path (TRANS2) with such a name and with one climbing out of
+# a disk share. Each is refused and the files they name (under this
+# scenario's own /tmp) stay as they were; the pipes still open there.
 set -euo pipefail
-vxnd=$1 vxcs=$2 ctl=$3
+vxnd=$1 vxcs=$2 ctl=$3 clients=$4
 . "$(dirname "$0")/lib_server.sh"
 require_scenario_ns
 command -v smbclient > /dev/null || { echo "no smbclient here: skipping" >&2; exit 77; }
@@ -36,6 +37,12 @@ for dialect in NT1 SMB3_11; do
     fail "$dialect: IPC\$ names: $(cat "$work/ipc.log")"
   log "$dialect: names on IPC\$ refused, the disk unchanged: ok"
 done
+
+/usr/bin/python3 "$clients" alice "$password" '..\target\victim' "$target\victim" > "$work/trans2.log" 2>&1 ||
+  fail "set path information: $(cat "$work/trans2.log")"
+expect "victim's mode after TRANS2" "$(stat -c %a "$work/target/victim")" 644
+expect "victim's content after TRANS2" "$(cat "$work/target/victim")" guard
+log "set path information out of Share and on IPC\$ refused: ok"
 
 # The pipes are still there: the share list comes over srvsvc on IPC$.
 timeout 30 smbclient -L 127.0.0.1 -U "alice%$password" -m NT1 --option='client min protocol=NT1' \
