@@ -65,6 +65,18 @@ bool exists(const Text &path)
 // for a slash at the start.
 Text directoryOf(const CMWchar *path, uint32_t end) { return end == 0 ? copy(path, 1) : copy(path, end); }
 
+// Where the share's folder ends in a joined path: the share path's length
+// without the slashes at its end, which the join drops ("/mnt/disk//" and
+// "x" give "/mnt/disk/x"); counted with them, a ".." would go unseen.
+uint32_t rootEnd(const CSShare *share, uint32_t given)
+{
+    if (!share || given != cmWStrlen(share->path))
+        return given;
+    while (given > 1 && share->path[given - 1] == '/')
+        --given;
+    return given;
+}
+
 bool isShareRoot(const CSShare *share, const CMWchar *path)
 {
     return share && cmWStrcmp(share->path, path) == 0;
@@ -135,6 +147,7 @@ int csCheckPath(const CSShare *share, CMWchar *path, uint32_t shareRootLength, u
         return isPipeName(path) ? 1 : 0;
     if (!path)
         return 0;
+    shareRootLength = rootEnd(share, shareRootLength);
     const uint32_t length = cmWStrlen(path);
     if (length < shareRootLength)
         return 0;
@@ -198,7 +211,7 @@ int csCheckPathAndFile(const CSShare *share, CMWchar *path, uint32_t shareRootLe
         return 0;
     if (caseSensitive) {
         // Confined all the same: the exact path must not climb out either.
-        if (!staysInShare(path, cmWStrlen(path), shareRootLength))
+        if (!staysInShare(path, cmWStrlen(path), rootEnd(share, shareRootLength)))
             return 0;
         SYFileInformation info;
         return syGetFileInformationByName(path, &info) == 0 ? 1 : 0;

@@ -141,6 +141,30 @@ TEST_F(PathCheckTest, PipesAndPrintersPassAndMissingFoldersDoNot)
     EXPECT_EQ(csCheckShareMapping(share), 0);
 }
 
+// A share path configured with slashes at its end: the names are joined
+// after the folder's last name, and the root is measured as they are.
+TEST_F(PathCheckTest, SharePathsEndingInSlashes)
+{
+    for (const char *ending : {"/", "//"}) {
+        SCOPED_TRACE(ending);
+        const std::string name = std::string("Slashed") + (ending[1] ? "2" : "1");
+        ASSERT_EQ(vxAddShareA(name.c_str(), (root + "/share" + ending).c_str(), "", -1, ""), 0);
+        share = csGetShareByName(W(name).data());
+        ASSERT_NE(share, nullptr);
+        struct Case {
+            const char *name;
+            int passes;
+        } cases[] = {{"", 1}, {"x", 1}, {"a\\..", 1}, {"..", 0}, {"a\\..\\..", 0}, {"..\\sibling\\x", 0}};
+        for (const Case &c : cases) {
+            std::vector<CMWchar> p = local(c.name);
+            ASSERT_FALSE(p.empty());
+            EXPECT_EQ(csCheckPath(share, p.data(), rootLength(), 0), c.passes) << c.name;
+            p = local(c.name);
+            EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 1), c.passes) << c.name;
+        }
+    }
+}
+
 TEST_F(PathCheckTest, ShareRightsFollowTheDescriptor)
 {
     int socket = 0;
