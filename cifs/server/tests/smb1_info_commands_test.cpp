@@ -12,7 +12,15 @@ using namespace files_test;
 
 namespace {
 
-using Smb1InfoTest = FilesTest;
+class Smb1InfoTest : public FilesTest {
+protected:
+    // One command of a table: what it does, its handler and its request.
+    struct CommandCase {
+        const char *what;
+        CSCommandHandler handler;
+        Request request;
+    };
+};
 
 TEST_F(Smb1InfoTest, QueryInformationByName)
 {
@@ -111,11 +119,7 @@ TEST_F(Smb1InfoTest, NamesOnIpcNeverReachTheDisk)
     ::chmod(jail.path().c_str(), 0755);
     ::chmod(jail.file("victim").c_str(), 0644);
     onIpc();
-    struct Case {
-        const char *what;
-        CSCommandHandler handler;
-        Request request;
-    } cases[] = {
+    const CommandCase cases[] = {
         {"set the root's attributes", csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {"\\"}}},
         {"set the root's attributes, no name", csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {""}}},
         {"make a file read-only", csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"\\victim"}}},
@@ -130,7 +134,7 @@ TEST_F(Smb1InfoTest, NamesOnIpcNeverReachTheDisk)
     };
     std::vector<uint32_t> statuses = inJail(jail.path(), [&] {
         std::vector<uint32_t> out;
-        for (const Case &c : cases)
+        for (const CommandCase &c : cases)
             out.push_back(serve(c.handler, c.request));
         return out;
     });
@@ -156,18 +160,14 @@ TEST_F(Smb1InfoTest, PrinterSharesHaveNoFolder)
     setShare(printer, root.file("lp0"));
     printer.isPrinter = 1;
     alice.tree->share = &printer;
-    struct Case {
-        const char *what;
-        CSCommandHandler handler;
-        Request request;
-    } cases[] = {
+    const CommandCase cases[] = {
         {"set its attributes", csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"\\"}}},
         {"query", csComQueryInformation, {{}, {""}}},
         {"delete", csComDelete, {{0}, {"\\"}}},
         {"rename", csComRename, {{0}, {"\\", "\\..\\moved"}}},
         {"list", csComSearch, {{10, 0x16}, {"\\*.*"}}},
     };
-    for (const Case &c : cases)
+    for (const CommandCase &c : cases)
         EXPECT_EQ(serve(c.handler, c.request), 0xC0000022u) << c.what;
     struct stat st;
     ASSERT_EQ(::stat(root.file("lp0").c_str(), &st), 0);
