@@ -163,6 +163,8 @@ uint32_t csFindFirst(uint16_t tid, uint16_t uid, uint16_t attributes, uint16_t s
     const CSShare *share = static_cast<const CSShare *>(csGetShareByUidTid(uid, tid));
     if (!share)
         return csErrorReturn(0xC000000Du, errSrv(5));
+    if (uint32_t refusal = cs::refuseWithoutFolder(share))
+        return refusal;
     static const CMWchar kAll[] = {'*', 0};
     static const char kAllNarrow[] = "*";
     bool empty = !fileName || (unicode ? *static_cast<const CMWchar *>(fileName) == 0
@@ -227,6 +229,8 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
     CSShare *share = static_cast<CSShare *>(csGetShareByUidTid(b.uid, b.tid));
     if (!share)
         return csErrorReturn(0xC000000Du, errSrv(5));
+    if (uint32_t refusal = cs::refuseWithoutFolder(share))
+        return refusal;
     uint16_t maxCount = b.word(0), attributes = b.word(1);
 
     uint32_t at = 0;

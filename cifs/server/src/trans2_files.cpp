@@ -195,6 +195,8 @@ uint32_t csTrans2QueryPathInformation(CSTrans2Request *r)
     Caller c{};
     if (uint32_t status = queryingCaller(r, 6, c))
         return status;
+    if (uint32_t refusal = cs::refuseWithoutFolder(c.share))
+        return refusal;
     CMWchar path[CM_PATH_BUFFER];
     if (!nameAt(r, 6, c, false, path))
         return csErrorReturn(0xC0000033u, errDos(123));
@@ -251,11 +253,16 @@ uint32_t csTrans2SetPathInformation(CSTrans2Request *r)
     Caller c = callerOf(r);
     if (uint32_t status = userAndShare(c))
         return status;
+    if (uint32_t refusal = cs::refuseWithoutFolder(c.share))
+        return refusal;
     if (r->parameterCount < 6)
         return csErrorReturn(kBadParameters, errDos(87));
     CMWchar path[CM_PATH_BUFFER];
     if (!nameAt(r, 6, c, false, path))
         return csErrorReturn(0xC0000033u, errDos(123));
+    // Confined like every other name: "..\.." must not reach above the share.
+    if (!csCheckPathAndFile(c.share, path, cmWStrlen(c.share->path), c.user->compatibility[0]))
+        return csErrorReturn(0xC0000034u, errDos(2));
     if (uint32_t refusal = csCanWriteShare(c.tid))
         return refusal;
     if (csFileMarkedForDeletion(path))
