@@ -194,6 +194,8 @@ uint32_t csFindFirst(uint16_t tid, uint16_t uid, uint16_t attributes, uint16_t s
     const CSShare *share = static_cast<const CSShare *>(csGetShareByUidTid(uid, tid));
     if (!share)
         return csErrorReturn(0xC000000Du, errSrv(5));
+    if (uint32_t refusal = cs::refuseWithoutFolder(share))
+        return refusal;
     static const CMWchar kAll[] = {'*', 0};
     static const char kAllNarrow[] = "*";
     bool empty = !fileName || (unicode ? *static_cast<const CMWchar *>(fileName) == 0
@@ -201,7 +203,7 @@ uint32_t csFindFirst(uint16_t tid, uint16_t uid, uint16_t attributes, uint16_t s
     if (empty)
         fileName = unicode ? static_cast<const void *>(kAll) : static_cast<const void *>(kAllNarrow);
     CMWchar path[CM_PATH_BUFFER];
-    if (!cs::holdsFiles(share) || !cmCifsNtohFilename(path, share->path, fileName, unicode ? 1 : 0, 1))
+    if (!cmCifsNtohFilename(path, share->path, fileName, unicode ? 1 : 0, 1))
         return csErrorReturn(0xC0000033u, errDos(123));
     if (!csCheckPath(share, path, cmWStrlen(share->path), caseSensitiveOf(uid)))
         return csErrorReturn(0xC000003Au, errDos(3));
@@ -263,6 +265,8 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
     CSShare *share = static_cast<CSShare *>(csGetShareByUidTid(b.uid, b.tid));
     if (!share)
         return csErrorReturn(0xC000000Du, errSrv(5));
+    if (uint32_t refusal = cs::refuseWithoutFolder(share))
+        return refusal;
     uint16_t maxCount = b.word(0), attributes = b.word(1);
 
     uint32_t at = 0;

@@ -32,7 +32,7 @@ Smb1Block smb1Block(const uint8_t *params, const uint8_t *response)
 bool smb1Path(const Smb1Block &b, uint32_t *at, uint8_t format, const CSShare *share, bool wildcards,
               CMWchar *path)
 {
-    if (!holdsFiles(share) || *at >= b.byteCount || b.bytes[*at] != format)
+    if (!share || *at >= b.byteCount || b.bytes[*at] != format)
         return false;
     uint32_t i = *at + 1;
     const uint32_t end = b.byteCount;

@@ -27,15 +27,11 @@ struct Smb1Block {
 // carries the request's tid, uid and flags.
 Smb1Block smb1Block(const uint8_t *params, const uint8_t *response);
 
-// The IPC share has no folder: its names are pipes, and a path made from
-// its empty one would be the host's own. No named file command runs there.
-inline bool holdsFiles(const CSShare *share) { return share && !share->isIpc; }
-
 // A name of the byte block at *at (a buffer format byte first, which must be
 // format): copied up to its terminator or the block's end, then made a local
 // path under the share (a Unicode name aligned to 2 from the header). *at
-// moves past it. False when the format differs, the name is too long or
-// not allowed, or the share holds no files.
+// moves past it. False when the format differs, or the name is too long or
+// not allowed.
 bool smb1Path(const Smb1Block &block, uint32_t *at, uint8_t format, const CSShare *share, bool wildcards,
               CMWchar *path);
 

@@ -5,7 +5,6 @@
 #include "csinfo.h"
 #include "cspaths.h"
 #include "file_errors.h"
-#include "smb1_block.h"
 #include "cmpath.h"
 #include "cmstring.h"
 #include "csdispatch.h"
@@ -196,6 +195,8 @@ uint32_t csTrans2QueryPathInformation(CSTrans2Request *r)
     Caller c{};
     if (uint32_t status = queryingCaller(r, 6, c))
         return status;
+    if (uint32_t refusal = cs::refuseWithoutFolder(c.share))
+        return refusal;
     CMWchar path[CM_PATH_BUFFER];
     if (!nameAt(r, 6, c, false, path))
         return csErrorReturn(0xC0000033u, errDos(123));
@@ -252,18 +253,18 @@ uint32_t csTrans2SetPathInformation(CSTrans2Request *r)
     Caller c = callerOf(r);
     if (uint32_t status = userAndShare(c))
         return status;
+    if (uint32_t refusal = cs::refuseWithoutFolder(c.share))
+        return refusal;
     if (r->parameterCount < 6)
         return csErrorReturn(kBadParameters, errDos(87));
     CMWchar path[CM_PATH_BUFFER];
-    if (!cs::holdsFiles(c.share) || !nameAt(r, 6, c, false, path))
+    if (!nameAt(r, 6, c, false, path))
         return csErrorReturn(0xC0000033u, errDos(123));
+    // Confined like every other name: "..\.." must not reach above the share.
+    if (!csCheckPathAndFile(c.share, path, cmWStrlen(c.share->path), c.user->compatibility[0]))
+        return csErrorReturn(0xC0000034u, errDos(2));
     if (uint32_t refusal = csCanWriteShare(c.tid))
         return refusal;
-    // The name stays inside the share and takes the case found on disk, as
-    // every other named command's does.
-    if (!csCheckPath(c.share, path, cmWStrlen(c.share->path), c.user->compatibility[0]))
-        return csErrorReturn(0xC000003Au, errDos(3));
-    csCheckFile(c.share, path, c.user->compatibility[0]);
     if (csFileMarkedForDeletion(path))
         return csErrorReturn(0xC000000Fu, errDos(2));
     uint32_t level = le16(r->parameters);
