@@ -76,6 +76,9 @@ int available(int fd)
 // read of it would wait on a trickling client for much longer.
 bool waitForHeader(int fd)
 {
+    // The loop saw the socket readable: a header usually lies there already.
+    if (available(fd) >= int(NS_SESSION_HEADER))
+        return true;
     for (;;) {
         if (!waitReadable(fd))
             return false;
@@ -205,9 +208,15 @@ bool cs::readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n)
     int fd = nsGetSySocket(reader->socket);
     uint32_t got = 0;
     while (got < n) {
-        if (!waitReadable(fd))
-            return false;
-        uint32_t want = std::min<uint32_t>(n - got, std::max(available(fd), 1));
+        // Bytes already queued are read at once; only a message still on
+        // its way is waited for, up to the deadline.
+        int queued = available(fd);
+        if (queued <= 0) {
+            if (!waitReadable(fd))
+                return false;
+            queued = std::max(available(fd), 1);
+        }
+        uint32_t want = std::min<uint32_t>(n - got, uint32_t(queued));
         int r = nsRecvIntoBuffer(reader, to + got, want);
         if (r <= 0)
             return false;
