@@ -35,9 +35,4 @@ for t in $tests; do
   fi
   kill -0 "$server" || fail "vxcs died in $t: $(tail -40 "$work/vxcs.log")"
 done
-! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
-
-kill -TERM "$server"
-rc=0
-wait "$server" || rc=$?
-expect "SIGTERM exit" "$rc" 0
+server_stop
