@@ -173,6 +173,24 @@ bool nextIsSound(uint32_t next, uint32_t at, uint32_t length)
     return next == 0 || (next % 8 == 0 && next >= kHeader && uint64_t(at) + next + kHeader <= length);
 }
 
+// The room each later element of a chain keeps for its answer: a header and
+// the error body, aligned to 8.
+constexpr uint32_t kLeastAnswer = (kHeader + 9 + 7) & ~7u;
+
+// How many elements follow the one at `at` before the chain ends.
+uint32_t laterElements(const uint8_t *message, uint32_t at, uint32_t length)
+{
+    uint32_t count = 0;
+    while (uint64_t(at) + kHeader <= length) {
+        const uint32_t next = u32(message + at + 20);
+        if (next == 0 || !nextIsSound(next, at, length))
+            break;
+        at += next;
+        ++count;
+    }
+    return count;
+}
+
 // The user that a message names, for its signature: also on rows that need
 // no session (a signed re-authentication).
 CSUser *namedUser(const CMSmb2Header &h)
@@ -365,6 +383,7 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
     uint16_t lastCommand = 0;
     CMSmb2Header previous{};
     bool havePrevious = false;
+    uint32_t later = laterElements(message, 0, received);
     for (;;) {
         if (uint64_t(at) + kFirstRead > received)
             return 0;
@@ -403,8 +422,16 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
         CMBufferWriter body;
         if (uint64_t(outAt) + kHeader + 16 > uint64_t(responseEnd - responseStart))
             return 0;
-        cmBufferWriterInit(&body, responseStart + outAt + kHeader,
-                           uint32_t(responseEnd - (responseStart + outAt + kHeader)));
+        // The elements behind keep room for an answer each, so that a READ or
+        // a listing that would fill the buffer is cut short rather than leave
+        // them none; a chain too long for even that ends the connection below.
+        const uint32_t bodyRoom = uint32_t(responseEnd - (responseStart + outAt + kHeader));
+        const uint64_t reserve = uint64_t(later) * kLeastAnswer;
+        // (A body cut for later elements ends aligned, as the next answer starts.)
+        const uint32_t limit = later && reserve + 16 <= bodyRoom ? uint32_t(bodyRoom - reserve) & ~7u : bodyRoom;
+        cmBufferWriterInit(&body, responseStart + outAt + kHeader, limit);
+        if (later)
+            --later;
         CMBufferReader requestReader;
         cmBufferReaderInit(&requestReader, message + at, elementLength);
         cmBufferReaderSetOffset(&requestReader, kFirstRead);

@@ -142,6 +142,44 @@ TEST_F(ReadWriteTest, ASealedReadIsCutToTheRoomBehindTheTransform)
     EXPECT_TRUE(std::equal(got.begin(), got.end(), pattern(70000).begin()));
 }
 
+// A READ as large as the buffer, with elements behind it: the READ is cut so
+// that each of them still gets its answer, and the connection stays.
+TEST_F(ReadWriteTest, AReadThatWouldFillTheBufferLeavesRoomForTheElementsBehindIt)
+{
+    writeFile("big.bin", pattern(70000));
+    const uint16_t fid = open("big.bin");
+    ASSERT_NE(fid, 0);
+    const Bytes file = pattern(70000);
+    uint64_t mid = 0;
+    for (bool sign : {false, true}) {
+        SCOPED_TRACE(sign ? "signed" : "plain");
+        std::vector<Element> chain = {request(kRead, readBody(fid, 65616, 0), mid++),
+                                      request(13, {4, 0, 0, 0}, mid++), request(13, {4, 0, 0, 0}, mid++)};
+        for (Element &e : chain)
+            e.flags = sign ? CM_SMB2_FLAGS_SIGNED : 0;
+        Bytes a = exchange(compound(chain, signingKey()));
+        ASSERT_GE(a.size(), 80u);
+        const Answer read = answerAt(a, 0);
+        uint32_t status = 0;
+        Bytes got = dataOf(Bytes(a.begin(), a.begin() + std::min<size_t>(read.next, a.size())), status);
+        EXPECT_EQ(status, 0u);
+        EXPECT_GT(got.size(), 65000u);
+        EXPECT_LT(got.size(), 65616u);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), file.begin()));
+        size_t at = read.next;
+        for (int echo = 0; echo < 2; ++echo) {
+            ASSERT_NE(at, 0u);
+            ASSERT_LE(at + 68, a.size());
+            EXPECT_EQ(answerAt(a, at).command, 13);
+            EXPECT_EQ(answerAt(a, at).status, 0u);
+            at = answerAt(a, at).next ? at + answerAt(a, at).next : 0;
+        }
+        Bytes echo = exchange(compound({request(13, {4, 0, 0, 0}, mid++)}));
+        ASSERT_GE(echo.size(), 64u);
+        EXPECT_EQ(answerAt(echo, 0).status, 0u);
+    }
+}
+
 TEST_F(ReadWriteTest, AReadAtOrPastTheEndAnswersEndOfFile)
 {
     writeFile("ten.bin", pattern(10));
