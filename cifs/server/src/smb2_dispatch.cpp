@@ -191,6 +191,32 @@ uint32_t laterElements(const uint8_t *message, uint32_t at, uint32_t length)
     return count;
 }
 
+// Signs an answer as the session's dialect wants; a sealed one is not signed
+// at 3.x.
+void signAnswer(const CSSession &session, bool sealed, uint32_t sid, uint8_t *answer, uint32_t length)
+{
+    if (session.dialect >= CS_DIALECT_SMB30) {
+        if (!sealed)
+            csCreateMessageSignatureSMB3(sid, answer, length);
+    } else {
+        csCreateMessageSignatureSMB2(sid, answer, length);
+    }
+}
+
+// Turns the single plain answer at `answer` into one carrying status and the
+// error body; its new length.
+uint32_t answerWithError(const CSSession &session, uint8_t *answer, uint32_t status)
+{
+    CMBufferWriter w;
+    cmBufferWriterInit(&w, answer + 8, 4);
+    cmBufferWriteUint32(&w, status);
+    cmBufferWriterInit(&w, answer + kHeader, 16);
+    cs2WriteErrorBody(&w);
+    const uint32_t length = kHeader + cmBufferWriterGetPosition(&w) - (answer + kHeader);
+    signAnswer(session, false, u32(answer + 40), answer, length);
+    return length;
+}
+
 // The user that a message names, for its signature: also on rows that need
 // no session (a signed re-authentication).
 CSUser *namedUser(const CMSmb2Header &h)
@@ -490,12 +516,7 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
             response.flags |= CM_SMB2_FLAGS_SIGNED;
             answer[16] = uint8_t(response.flags);
         }
-        if (session->dialect >= CS_DIALECT_SMB30) {
-            if (!ctx.encrypted)
-                csCreateMessageSignatureSMB3(response.sid.low, answer, answerLength);
-        } else {
-            csCreateMessageSignatureSMB2(response.sid.low, answer, answerLength);
-        }
+        signAnswer(*session, ctx.encrypted != 0, response.sid.low, answer, answerLength);
         lastAnswer = outAt;
         lastLength = answerLength;
         lastCommand = response.command;
@@ -507,8 +528,17 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
         at += request.next;
     }
 
-    if (csDispatchIsDtIn() && !csDispatchDtFromSocket(reader, csDispatchDtGetCount()))
-        return 0;
+    if (csDispatchIsDtIn()) {
+        uint32_t failed = 0;
+        if (!cs::dtFromSocket(reader, csDispatchDtGetCount(), &failed))
+            return 0;
+        // The file refused the data: the WRITE (alone in its message) answers
+        // why, and the rest of its data is read past below.
+        if (failed) {
+            outAt = lastLength = answerWithError(*session, responseStart, failed);
+            lastAnswer = 0;
+        }
+    }
     if (!discardRest(reader))
         return 0;
 

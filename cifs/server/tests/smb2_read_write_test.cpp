@@ -3,6 +3,9 @@
 // bounds of each request and answer.
 #include "smb2_file_fixture.h"
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace smb2_test;
 
 namespace {
@@ -83,6 +86,50 @@ TEST_F(ReadWriteTest, PlainWritesAndReadsMoveTheFileDirectly)
     // Starting inside the file and running past its end: the bytes up to the end.
     got = dataOf(exchange(compound({request(kRead, readBody(fid, 100, 70005), 3)})), status);
     EXPECT_EQ(got, Bytes(tail.begin() + 5, tail.end()));
+}
+
+// A file that refuses a direct WRITE's data half-way (here past the size
+// limit, as a full disk would): the WRITE answers the error, the rest of its
+// data is read past, and the connection serves the next request.
+TEST_F(ReadWriteTest, AFileRefusingDirectWriteDataAnswersTheErrorAndKeepsTheConnection)
+{
+    writeFile("full.bin", {});
+    const uint16_t fid = open("full.bin");
+    ASSERT_NE(fid, 0);
+    struct SizeLimit {
+        rlimit saved{};
+        void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+        SizeLimit(rlim_t bytes)
+        {
+            getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit limit = saved;
+            limit.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ~SizeLimit()
+        {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            signal(SIGXFSZ, handler);
+        }
+    };
+    const uint32_t sizes[] = {65536, 200000};  // one chunk, and a failure in the first of four
+    uint64_t mid = 0;
+    for (uint32_t size : sizes) {
+        SCOPED_TRACE(size);
+        Bytes a;
+        {
+            SizeLimit limit(1 << 20);
+            a = exchange(compound({request(kWrite, writeBody(fid, pattern(size), (1 << 20) - 1000), mid++)}));
+        }
+        ASSERT_GE(a.size(), 64u);
+        EXPECT_EQ(answerAt(a, 0).command, kWrite);
+        EXPECT_NE(answerAt(a, 0).status, 0u);
+        EXPECT_EQ(a.size(), 73u);
+        Bytes echo = exchange(compound({request(13, {4, 0, 0, 0}, mid++)}));
+        ASSERT_GE(echo.size(), 64u);
+        EXPECT_EQ(answerAt(echo, 0).command, 13);
+        EXPECT_EQ(answerAt(echo, 0).status, 0u);
+    }
 }
 
 TEST_F(ReadWriteTest, TheLargestReadIs65616BytesInEveryMode)
