@@ -201,6 +201,18 @@ uint32_t dtPadBytes(const uint8_t *request)
     return (words >= 12 && (request[dataOffsetLow] & 1)) ? 0 : 1;
 }
 
+// Turns the answer into an error answer (no words, no bytes) carrying
+// status in the session's mode; its length.
+uint32_t answerError(uint8_t *response, uint32_t status)
+{
+    setU32(response + 5, status);
+    if (gFrame.ntStatusMode)
+        setU16(response + 10, uint16_t(u16(response + 10) | kNtStatusFlag));
+    response[kHeader] = 0;
+    setU16(response + kHeader + 1, 0);
+    return kSmallestMessage;
+}
+
 }  // namespace
 
 bool cs::readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n)
@@ -393,23 +405,24 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
             command = next;
             offset = nextOffset;
         }
-        if (failed) {
-            setU32(response + 5, status);
-            if (gFrame.ntStatusMode)
-                setU16(response + 10, uint16_t(u16(response + 10) | kNtStatusFlag));
-            response[kHeader] = 0;
-            setU16(response + kHeader + 1, 0);
-            position = response + kSmallestMessage;
-        }
+        if (failed)
+            position = response + answerError(response, status);
         responseLength = uint32_t(position - response);
     }
 
-    // A write that moved fewer bytes than it announced leaves the stream
-    // out of step with the client: the connection cannot go on.
-    if (gFrame.dtIn && !csDispatchDtFromSocket(&reader, gFrame.dtCount)) {
-        if (gFrame.dtOut)
-            syDtEndPacket(fd);
-        return -1;
+    if (gFrame.dtIn) {
+        // A write that moved fewer bytes than it announced leaves the stream
+        // out of step with the client: the connection cannot go on. A file
+        // that refused the data is answered instead, the rest of the data
+        // read past with the message.
+        uint32_t fileStatus = 0;
+        if (!cs::dtFromSocket(&reader, gFrame.dtCount, &fileStatus)) {
+            if (gFrame.dtOut)
+                syDtEndPacket(fd);
+            return -1;
+        }
+        if (fileStatus)
+            responseLength = answerError(response, fileStatus);
     }
     if (nsEndRecvIntoBuffer(&reader) != 0) {
         if (gFrame.dtOut)
