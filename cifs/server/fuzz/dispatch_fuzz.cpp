@@ -128,8 +128,10 @@ void openSeedFile(CSTree *tree)
     std::filesystem::remove_all(kShareDir);
     std::filesystem::create_directories(kShareDir);
     const std::string path = std::string(kShareDir) + "/x.txt";
+    // Longer than the largest READ: reads can fill the answer buffer.
     if (FILE *f = std::fopen(path.c_str(), "w")) {
-        std::fputs("0123456789abcdef", f);
+        for (int i = 0; i < 70000 / 16; ++i)
+            std::fputs("0123456789abcdef", f);
         std::fclose(f);
     }
     CMWchar wide[64];
