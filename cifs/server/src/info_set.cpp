@@ -5,6 +5,7 @@
 #include "cspaths.h"
 #include "csservices.h"
 #include "file_errors.h"
+#include "share_path.h"
 #include "rename.h"
 #include "share_volume.h"
 #include "cmpath.h"
@@ -192,7 +193,7 @@ uint32_t setRename(CSFile *file, const CSSetRequest *r, const SYFileInformation 
         return csErrorReturn(0xC0000017u, errDos(8));
     }
     std::memcpy(wire.data(), r->data + nameAt, (length / 2) * 2);
-    if (!cmCifsNtohFilename(target, share->path, wire.data(), 1, 0))
+    if (!cs::shareLocalPath(target, share, wire.data(), 1, 0))
         return csErrorReturn(0xC0000033u, errDos(123));
     uint32_t status = cs::renameFile(user, share, 1, info.attributes, r->path, target, replace);
     if (status)

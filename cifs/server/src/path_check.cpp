@@ -1,7 +1,9 @@
 // Client paths confined to their share, and components matched against the
 // disk without regard to case.
 #include "cspaths.h"
+#include "share_path.h"
 
+#include "cmpath.h"
 #include "cmstring.h"
 #include "syfiles.h"
 
@@ -69,6 +71,14 @@ bool isShareRoot(const CSShare *share, const CMWchar *path)
 }
 
 }  // namespace
+
+CMWchar *cs::shareLocalPath(CMWchar *path, const CSShare *share, const void *name, uint32_t unicode,
+                            uint32_t wildcards)
+{
+    if (!hasFolder(share))
+        return nullptr;
+    return cmCifsNtohFilename(path, share->path, name, unicode, wildcards);
+}
 
 extern "C" {
 
