@@ -6,8 +6,6 @@
 import os
 import struct
 import sys
-import threading
-
 import time
 
 from Cryptodome.Cipher import AES
@@ -15,7 +13,7 @@ from impacket import smb as smb1
 from impacket.smb3structs import SMB2_DIALECT_002, SMB2_DIALECT_21, SMB2_DIALECT_30, SMB2_DIALECT_311
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from smb2_clients import Raw, check, failures, logon, seal_with  # noqa: E402
+from smb2_clients import ShareClient, check, create_body, failures, seal_with, status  # noqa: E402
 
 share_dir = sys.argv[1] if len(sys.argv) > 1 else None
 CREATE, CLOSE, CANCEL, NOTIFY, BREAK, SET_INFO = 5, 6, 12, 15, 18, 17
@@ -24,25 +22,9 @@ SHARING_VIOLATION = 0xC0000043
 ASYNC, SIGNED = 0x02, 0x08
 
 
-def create_body(name, oplock=0, options=0x40, disposition=3, access=0x0012019F, sharing=7):
-    wide = name.encode('utf-16-le')
-    body = struct.pack('<HBBIQQIIIIIHHII', 57, 0, oplock, 2, 0, 0, access, 0, sharing, disposition, options, 120,
-                       len(wide), 0, 0)
-    return body + (wide or b'\0')
-
-
-class Client(Raw):
+class Client(ShareClient):
     def __init__(self, dialect, share='Share'):
-        conn = logon(dialect)
-        super().__init__(conn)
-        self.tid = conn.connectTree(share)
-
-    def message(self, wait=5.0):
-        """The next message, whole, or None."""
-        try:
-            return self.nb.recv_packet(wait).get_trailer()
-        except Exception:
-            return None
+        super().__init__(dialect, share=share)
 
     def request(self, command, body, flags=SIGNED):
         self.send(self.element(command, body, self.tid, flags))
@@ -81,10 +63,6 @@ class Sealed(Client):
             return cipher.decrypt_and_verify(m[52:], m[4:20])
         except ValueError:
             return None
-
-
-def status(m):
-    return struct.unpack_from('<I', m, 8)[0] if m else None
 
 
 def command(m):
