@@ -5,8 +5,8 @@
 # the device, job control, offered sizes 0, short and huge, 50 handles and
 # the 51st refused, another user's handle refused, printers per user,
 # ChangeId 1 and 2 around a SetPrinter, printer levels 0 to 5, two queued
-# jobs, forms, the driver that is not there) and rpcclient where it can
-# connect (setprinter, getprinter, forms, driver, enumprinters). The server
+# jobs, forms, the driver that is not there) and rpcclient over SMB1 and
+# SMB3 (setprinter, getprinter, forms, driver, jobs, printers). The server
 # survives it all.
 set -euo pipefail
 vxcs=$1 vxnd=$2 ctl=$3 usblp=$4 client=$5
@@ -44,44 +44,37 @@ done
 cmp -s "$work/doc.src" "$out" || fail "the document reached the device as $(stat -c %s "$out") bytes"
 log "the document is on the device byte for byte: ok"
 
+# rpcclient reaches the pipe over the protocol its IPC options name; every
+# call asks with nothing offered first and retries with the size answered.
 rpc() { # USER%PASS COMMAND
-  timeout 60 rpcclient //127.0.0.1 -U "$1" -m NT1 --option='client min protocol=NT1' -c "$2" > "$work/rpc.log" 2>&1
+  timeout 60 rpcclient //127.0.0.1 -U "$1" "${over[@]}" -c "$2" > "$work/rpc.log" 2>&1
 }
-if ! rpc owner%Secret1 "getprinter Laser 2" && grep -Eq "Cannot connect|Could not initialise spoolss" "$work/rpc.log"; then
-  log "rpcclient cannot reach the spooler pipe over SMB1 here ($(tail -1 "$work/rpc.log")): its part waits"
-  kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
-  ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
-  log "spooler pipe scenario (impacket): ok"
-  exit 0
-fi
-# Open fault: a call retried with the size the spooler asked for is still
-# answered "insufficient buffer" to rpcclient; until it is mended the
-# rpcclient part says so and waits (impacket covers the same calls above).
-if ! rpc owner%Secret1 "enumforms Laser" && grep -q "WERR_INSUFFICIENT_BUFFER" "$work/rpc.log"; then
-  log "OPEN: rpcclient's sized retry is refused ($(tail -1 "$work/rpc.log")): its part waits"
-  server_alive
-  log "spooler pipe scenario (impacket): ok"
-  exit 0
-fi
-rpc owner%Secret1 "setprinter Laser 'Second floor'" || fail "setprinter: $(cat "$work/rpc.log")"
-for level in 0 1 2 3 4 5; do
-  rpc owner%Secret1 "getprinter Laser $level" || fail "getprinter $level: $(cat "$work/rpc.log")"
+for proto in NT1 SMB3; do
+  over=(--option="client ipc max protocol=$proto" --option="client ipc min protocol=$proto")
+  rpc owner%Secret1 "setprinter Laser 'Second floor $proto'" || fail "$proto setprinter: $(cat "$work/rpc.log")"
+  for level in 0 1 2 3 4 5; do
+    rpc owner%Secret1 "getprinter Laser $level" || fail "$proto getprinter $level: $(cat "$work/rpc.log")"
+  done
+  rpc owner%Secret1 'getprinter Laser 2'
+  grep -q "Second floor $proto" "$work/rpc.log" || fail "$proto getprinter 2 lacks the comment: $(cat "$work/rpc.log")"
+  log "$proto: rpcclient getprinter 0 to 5: ok"
+  rpc owner%Secret1 "enumforms Laser" || fail "$proto enumforms: $(cat "$work/rpc.log")"
+  grep -q "^Letter" "$work/rpc.log" && grep -q "^A4" "$work/rpc.log" && grep -q "width: 210000" "$work/rpc.log" ||
+    fail "$proto enumforms: $(cat "$work/rpc.log")"
+  rpc owner%Secret1 "getform Laser A4" || fail "$proto getform: $(cat "$work/rpc.log")"
+  grep -q "210000" "$work/rpc.log" || fail "$proto getform A4: $(cat "$work/rpc.log")"
+  log "$proto: rpcclient enumforms, getform A4: ok"
+  rc=0
+  rpc owner%Secret1 "getdriver Laser" || rc=$?
+  grep -q "WERR_UNKNOWN_PRINTER_DRIVER" "$work/rpc.log" || fail "$proto getdriver: $(cat "$work/rpc.log")"
+  log "$proto: rpcclient getdriver: no driver, as answered: ok"
+  rpc owner%Secret1 "enumjobs Laser 1" || fail "$proto enumjobs: $(cat "$work/rpc.log")"
+  rpc owner%Secret1 "enumprinters" || fail "$proto enumprinters: $(cat "$work/rpc.log")"
+  grep -q 'description:\[Laser\]' "$work/rpc.log" || fail "$proto enumprinters lacks the printer: $(cat "$work/rpc.log")"
+  rpc plain%Secret2 "enumprinters" || true
+  ! grep -q "Laser" "$work/rpc.log" || fail "$proto: a plain user sees the printer: $(cat "$work/rpc.log")"
+  log "$proto: rpcclient enumjobs, enumprinters (the owner's one, a plain user's none): ok"
 done
-grep -q "Second floor" <<< "$(rpc owner%Secret1 'getprinter Laser 2'; cat "$work/rpc.log")" ||
-  fail "getprinter 2 lacks the comment: $(cat "$work/rpc.log")"
-log "rpcclient getprinter 0 to 5: ok"
-rpc owner%Secret1 "enumforms Laser" || fail "enumforms: $(cat "$work/rpc.log")"
-grep -q "Letter" "$work/rpc.log" && grep -q "A4" "$work/rpc.log" || fail "enumforms: $(cat "$work/rpc.log")"
-rpc owner%Secret1 "getform Laser A4" || fail "getform: $(cat "$work/rpc.log")"
-grep -q "210000" "$work/rpc.log" || fail "getform A4: $(cat "$work/rpc.log")"
-log "rpcclient enumforms, getform A4: ok"
-rc=0
-rpc owner%Secret1 "getdriver Laser" || rc=$?
-grep -qi "UNKNOWN_PRINTER_DRIVER\|1797\|0x705" "$work/rpc.log" || fail "getdriver: $(cat "$work/rpc.log")"
-log "rpcclient getdriver: no driver, as answered: ok"
-rpc plain%Secret2 "enumprinters" || true
-! grep -q "Laser" "$work/rpc.log" || fail "a plain user sees the printer: $(cat "$work/rpc.log")"
-log "rpcclient enumprinters as a plain user: none: ok"
 
 kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
 ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
