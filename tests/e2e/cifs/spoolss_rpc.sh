@@ -27,8 +27,8 @@ add_user owner Secret1
 add_user plain Secret2
 "$ctl" setprinterowner owner 1 > /dev/null
 
-rprn() { # STEP
-  timeout 60 /usr/bin/python3 "$client" "$work/doc" "$1" NT1 > "$work/rprn.log" 2>&1
+rprn() { # STEP [DIALECT]
+  timeout 60 /usr/bin/python3 "$client" "$work/doc" "$1" "${2:-NT1}" > "$work/rprn.log" 2>&1
 }
 rc=0
 rprn probe || rc=$?
@@ -41,6 +41,8 @@ for step in document offered enum handles information; do
   rprn "$step" || fail "rprn $step: $(cat "$work/rprn.log")"
   log "rprn $step: $(grep -c '^ok' "$work/rprn.log") checks ok"
 done
+rprn offered SMB2_10 || fail "rprn offered over SMB2_10: $(cat "$work/rprn.log")"
+log "rprn offered over SMB2_10: $(grep -c '^ok' "$work/rprn.log") checks ok"
 cmp -s "$work/doc.src" "$out" || fail "the document reached the device as $(stat -c %s "$out") bytes"
 log "the document is on the device byte for byte: ok"
 
