@@ -6,8 +6,9 @@
 # the 51st refused, another user's handle refused, printers per user,
 # ChangeId 1 and 2 around a SetPrinter, printer levels 0 to 5, two queued
 # jobs, forms, the driver that is not there) and rpcclient over SMB1 and
-# SMB3 (setprinter, getprinter, forms, driver, jobs, printers). The server
-# survives it all, and smbtorture rpc.spoolss.printer as a driver.
+# SMB3 (setprinter, getprinter, forms, driver, jobs, printers; two jobs
+# queued by smbclient listed, read and controlled). The server survives it
+# all, and smbtorture rpc.spoolss.printer as a driver.
 set -euo pipefail
 vxcs=$1 vxnd=$2 ctl=$3 usblp=$4 client=$5 torture_allow=$6
 . "$(dirname "$0")/lib_server.sh"
@@ -77,6 +78,37 @@ for proto in NT1 SMB3; do
   ! grep -q "Laser" "$work/rpc.log" || fail "$proto: a plain user sees the printer: $(cat "$work/rpc.log")"
   log "$proto: rpcclient enumjobs, enumprinters (the owner's one, a plain user's none): ok"
 done
+
+# Two jobs queued behind a printer out of paper: rpcclient lists both (the
+# second structure's strings by its own offsets), reads and controls the
+# second; once the printer is ready both print, in order.
+printf '/dev/usb/lp0 %s 1234:0001 0x38 MFG:Acme;MDL:Laser 9;CMD:PCL;\n' "$out" > /var/run/usblp/control
+sleep 1.2 # past the status cache
+: > "$out"
+printing=()
+started=$(grep -c 'starting new job\|queued at position' "$work/vxcs.log" || true)
+for n in 1 2; do
+  head -c 20000 /dev/urandom > "$work/job$n.bin"
+  timeout 60 smbclient //127.0.0.1/Laser -U owner%Secret1 -m SMB3 -c "print $work/job$n.bin" \
+    > "$work/print$n.log" 2>&1 &
+  printing+=($!)
+  wait_until 10 bash -c "[ \$(grep -c 'starting new job\|queued at position' $work/vxcs.log) -ge $((started + n)) ]" ||
+    fail "job $n did not start: $(tail -5 "$work/vxcs.log")"
+done
+rpc owner%Secret1 "enumjobs Laser 1" || fail "enumjobs: $(cat "$work/rpc.log")"
+grep -q "^0: jobid\[[0-9]*\]: .* Printing" "$work/rpc.log" && grep -q "^1: jobid\[[0-9]*\]: .* Blocked" "$work/rpc.log" ||
+  fail "enumjobs of two queued jobs: $(cat "$work/rpc.log")"
+second=$(sed -n 's/^1: jobid\[\([0-9]*\)\].*/\1/p' "$work/rpc.log")
+rpc owner%Secret1 "getjob Laser $second 1" || fail "getjob: $(cat "$work/rpc.log")"
+grep -q "jobid\[$second\]: .* Blocked" "$work/rpc.log" || fail "getjob $second: $(cat "$work/rpc.log")"
+rpc owner%Secret1 "setjob Laser $second 1" || fail "setjob pause: $(cat "$work/rpc.log")"
+rpc owner%Secret1 "setjob Laser $second 2" || fail "setjob resume: $(cat "$work/rpc.log")"
+log "rpcclient enumjobs (two queued), getjob, setjob pause and resume: ok"
+printf '/dev/usb/lp0 %s 1234:0001 0x18 MFG:Acme;MDL:Laser 9;CMD:PCL;\n' "$out" > /var/run/usblp/control
+wait "${printing[@]}" || fail "printing behind a printer out of paper: $(cat "$work"/print?.log)"
+cat "$work/job1.bin" "$work/job2.bin" > "$work/jobs.bin"
+wait_until 10 cmp -s "$work/jobs.bin" "$out" || fail "the queued jobs reached the device as $(stat -c %s "$out") bytes"
+log "the two queued jobs printed in order once the printer was ready: ok"
 
 # smbtorture rpc.spoolss.printer over SMB3 and NT1 as a driver: pinned
 # subtests pass, the others fail only for their listed reasons.
