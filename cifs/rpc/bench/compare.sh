@@ -2,6 +2,9 @@
 # 1,000 NetrShareEnum level 1 calls on one connection to our server service
 # and to Samba's, each serving the same 15 shares over ncacn_ip_tcp, in
 # alternating rounds within one run; prints both times and their ratio.
+# Then the same calls through the srvsvc pipe of an SMB 2.1 connection, to
+# vxcs (with vxnd) on port 445 and to smbd on port 4450, when the build
+# folder has vxcs and vxnd.
 #
 #   cifs/rpc/bench/compare.sh BUILD_DIR [CALLS]
 #
@@ -27,7 +30,7 @@ shares=()
              "state directory = $D/state" "cache directory = $D/cache" "pid directory = $D/run" \
              "ncalrpc dir = $D/run/ncalrpc" "log file = $D/log/%m.log" "interfaces = lo" "bind interfaces only = yes" \
              "rpc start on demand helpers = no" "map to guest = Bad User" "server role = standalone server" \
-             "log level = 0"; do
+             "log level = 0" "smb ports = 4450"; do
     echo "  $key"
   done
   # IPC$ and 14 disk shares on both sides.
@@ -44,4 +47,15 @@ for _ in $(seq 50); do
   ss -ltn | grep -q ':135 ' && grep -q ready $D/probe.out && break
   sleep 0.2
 done
-/usr/bin/python3 "$here/srvsvc_bench.py" 7001 "$calls"
+
+vxnd=$build/cifs/tools/vxnd vxcs=$build/platform/vxcs/vxcs smb_port=
+if [ -x "$vxnd" ] && [ -x "$vxcs" ]; then
+  . "$root/tests/e2e/cifs/lib_server.sh"
+  require_scenario_ns
+  shares=$(printf '%s\n' "${shares[@]}")
+  server_start "$vxnd" "$vxcs"
+  printf 'alice:Secret#1:-1000:0\n' > /var/run/cifs/pwd_list.txt
+  wait_port tcp 4450
+  smb_port=4450
+fi
+/usr/bin/python3 "$here/srvsvc_bench.py" 7001 "$calls" $smb_port

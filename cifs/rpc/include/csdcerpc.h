@@ -38,6 +38,10 @@
 #define CS_RPC_BUFFER_SIZE 65700u
 /* A joined request longer than this is refused as out of memory. */
 #define CS_RPC_MAX_REQUEST (1024u * 1024u)
+/* What requests still being joined may hold beyond an ordinary buffer each,
+ * all pipes together; a fragment that would pass it is refused as out of
+ * memory. */
+#define CS_RPC_MAX_JOINING (8u * 1024u * 1024u)
 /* The largest fragment before any bind, and the least one after: what every
  * client must accept. */
 #define CS_RPC_DEFAULT_FRAGMENT 4280u
@@ -87,8 +91,9 @@ VX_API int csDcerpcOpenPipe(const CMWchar *name, CSFile *pipe);
 VX_API int csDcerpcClosePipe(CSFile *pipe);
 VX_API int csDcerpcGetPipeInformation(CSFile *pipe, SYFileInformation *info);
 
-/* Bytes written to a pipe: 0 taken (an answer may be ready), CS_RPC_LATE
- * answered later or never, else an SMB error through csErrorReturn. */
+/* Bytes written to a pipe: 0 taken (an answer may be ready; none after
+ * AUTH3), CS_RPC_LATE answered later, else an SMB error through
+ * csErrorReturn. */
 VX_API uint32_t csDcerpcWrite(CSFile *pipe, const uint8_t *data, uint32_t length, uint32_t forceLast);
 /* The next bytes of the pipe's answer, at most size; remaining (when given)
  * receives the bytes of the current fragment that did not fit. 0 when

@@ -32,6 +32,9 @@ struct Call {
     uint32_t capacity = 0;
     uint32_t length = 0;
     uint32_t offset = 0;
+    // Of the bytes beyond an ordinary buffer, what this request being joined
+    // holds of the budget all pipes share.
+    uint32_t claimed = 0;
 
     // Header fields as received; ptype becomes the answer's type.
     uint8_t version = 0, versionMinor = 0, drep0 = 0, drep1 = 0, ptype = 0, flags = 0;
@@ -46,10 +49,14 @@ struct Call {
     uint32_t fragmentLength = 0;
     uint32_t fragmentRead = 0;
 
-    ~Call() { delete[] data; }
+    ~Call();
     bool bigEndian() const { return (drep0 & 0x10) == 0; }
     // Makes room for at least n bytes, keeping what is held; false when memory is short.
     bool reserve(uint32_t n);
+    // Takes from the shared budget what a request of capacity n holds beyond
+    // an ordinary buffer; false when the budget is spent. unclaim gives it back.
+    bool claim(uint32_t n);
+    void unclaim();
 };
 
 inline Call *callOf(CSFile *pipe) { return static_cast<Call *>(pipe->callState); }

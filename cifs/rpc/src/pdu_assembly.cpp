@@ -46,8 +46,15 @@ void takeHeader(Call *c)
     }
 }
 
+// Bytes beyond an ordinary buffer held by requests being joined, all pipes
+// together: many pipes each near the 1 MiB cap would otherwise hold hundreds
+// of MiB.
+uint32_t gJoining = 0;
+
 uint32_t finish(CSFile *pipe, Call *c)
 {
+    // Whole: it is no longer being joined.
+    c->unclaim();
     // The answer is built over the request: room for an ordinary one.
     if (!c->reserve(std::max<uint32_t>(c->length + 64, CS_RPC_BUFFER_SIZE))) {
         freeCall(pipe);
@@ -68,8 +75,11 @@ uint32_t finish(CSFile *pipe, Call *c)
     case CS_RPC_REQUEST:
         return request(pipe, c);
     case CS_RPC_AUTH3:
+        // It wants no RPC answer, but the write that carried it still needs
+        // its own: "answered later" would leave the client's write waiting
+        // for good. Taken, and nothing to read.
         freeCall(pipe);
-        return CS_RPC_LATE;
+        return 0;
     default:
         freeCall(pipe);
         return csErrorReturn(0xC00000BBu, 0xFFFF0002u);
@@ -77,6 +87,30 @@ uint32_t finish(CSFile *pipe, Call *c)
 }
 
 }  // namespace
+
+Call::~Call()
+{
+    unclaim();
+    delete[] data;
+}
+
+bool Call::claim(uint32_t n)
+{
+    const uint32_t beyond = n > CS_RPC_BUFFER_SIZE ? n - CS_RPC_BUFFER_SIZE : 0;
+    if (beyond <= claimed)
+        return true;
+    if (gJoining - claimed + beyond > CS_RPC_MAX_JOINING)
+        return false;
+    gJoining += beyond - claimed;
+    claimed = beyond;
+    return true;
+}
+
+void Call::unclaim()
+{
+    gJoining -= claimed;
+    claimed = 0;
+}
 
 bool Call::reserve(uint32_t n)
 {
@@ -150,8 +184,9 @@ uint32_t csDcerpcWrite(CSFile *pipe, const uint8_t *data, uint32_t length, uint3
                 freeCall(pipe);
                 return outOfMemory();
             }
-            if (!c->reserve(
-                    std::max(c->length + body, std::min<uint32_t>(2 * c->capacity, CS_RPC_MAX_REQUEST)))) {
+            const uint32_t room =
+                std::max(c->length + body, std::min<uint32_t>(2 * c->capacity, CS_RPC_MAX_REQUEST));
+            if (!c->claim(room) || !c->reserve(room)) {
                 freeCall(pipe);
                 return outOfMemory();
             }

@@ -132,6 +132,31 @@ uint8_t *putString(uint8_t *&strings, const std::string &s)
     return at;
 }
 
+// What every handler's parameters end with: the level (the row already
+// holds it), the receive buffer (nothing) and the receive buffer's length,
+// which is returned.
+uint32_t readBufferLength(Request &r)
+{
+    const char *d = "WrL";
+    rapWalkDescriptor(&d, r.params);
+    rapWalkDescriptor(&d, r.params);
+    return rapWalkDescriptor(&d, r.params);
+}
+
+// The bytes needed go into the parameters whether or not they fit.
+bool announceNeed(Request &r, uint32_t need, uint32_t bufferLength)
+{
+    putParameter(r, "h", need);
+    return need <= available(r, bufferLength);
+}
+
+// A share's name in its 13-byte field, cut to 12 characters and a zero.
+void fixedName(char (&field)[kNameBytes], const std::string &name)
+{
+    std::memset(field, 0, sizeof field);
+    std::memcpy(field, name.c_str(), std::min<size_t>(name.size(), kNameBytes - 1));
+}
+
 uint16_t ipcOrDiskType(const CSShare *s)
 {
     if (s->isIpc)
@@ -144,11 +169,7 @@ uint16_t ipcOrDiskType(const CSShare *s)
 // NetShareEnum, level 1: 20-byte entries, then the remarks.
 uint16_t netShareEnum(const RapApi &, Request &r)
 {
-    const char *d = "WrL";
-    const uint32_t level = rapWalkDescriptor(&d, r.params);
-    rapWalkDescriptor(&d, r.params);
-    const uint32_t bufferLength = rapWalkDescriptor(&d, r.params);
-    (void)level;
+    const uint32_t bufferLength = readBufferLength(r);
     const CSShare *listable[CS_MAX_SHARES];
     std::string remarks[CS_MAX_SHARES];
     uint32_t count = 0;
@@ -168,9 +189,8 @@ uint16_t netShareEnum(const RapApi &, Request &r)
     }
     uint8_t *strings = r.data + 20 * fit;
     for (uint32_t i = 0; i < fit; ++i) {
-        char name[kNameBytes] = {};
-        const std::string n = narrow(listable[i]->name);
-        std::memcpy(name, n.c_str(), std::min<size_t>(n.size(), kNameBytes - 1));
+        char name[kNameBytes];
+        fixedName(name, narrow(listable[i]->name));
         const uint8_t pad = 0;
         const char *desc = "B13BWz";
         putData(r, &desc, reinterpret_cast<uintptr_t>(name));
@@ -180,19 +200,19 @@ uint16_t netShareEnum(const RapApi &, Request &r)
     }
     r.data = strings;
     putParameter(r, "h", fit);
-    putParameter(r, "h", count);
+    // Available: every share of the table, listable or not; the status
+    // alone says whether a listable one was left out.
+    putParameter(r, "h", csGetSharesCount());
     return fit == count ? kOk : kMoreData;
 }
 
 // NetShareGetInfo, levels 0, 1 and 2.
 uint16_t netShareGetInfo(const RapApi &row, Request &r)
 {
-    const char *d = "zWrL";
+    const char *d = "z";
     const char *shareName = "";
     rapWalkDescriptor(&d, r.params, &shareName);
-    rapWalkDescriptor(&d, r.params);
-    rapWalkDescriptor(&d, r.params);
-    const uint32_t bufferLength = rapWalkDescriptor(&d, r.params);
+    const uint32_t bufferLength = readBufferLength(r);
     CMWchar wide[CS_SHARE_NAME_MAX + 1];
     const size_t n = std::strlen(shareName);
     const CSShare *s = nullptr;
@@ -214,14 +234,13 @@ uint16_t netShareGetInfo(const RapApi &row, Request &r)
         need = 20 + (special ? 0 : uint32_t(remark.size()) + 1);
     if (row.level == 2)
         need += 20 + uint32_t(path.size()) + 1;
-    putParameter(r, "h", need);
-    if (need > available(r, bufferLength))
+    if (!announceNeed(r, need, bufferLength))
         return kMoreData;
 
-    char fixedName[kNameBytes] = {};
-    std::memcpy(fixedName, name.c_str(), std::min<size_t>(name.size(), kNameBytes - 1));
+    char field[kNameBytes];
+    fixedName(field, name);
     const char *desc = row.dataDescriptor;
-    putData(r, &desc, reinterpret_cast<uintptr_t>(fixedName));
+    putData(r, &desc, reinterpret_cast<uintptr_t>(field));
     if (row.level == 0)
         return kOk;
     uint8_t *strings = r.dataStart + (row.level == 1 ? 20 : 40);
@@ -245,16 +264,12 @@ uint16_t netShareGetInfo(const RapApi &row, Request &r)
 // NetServerGetInfo, levels 0 and 1.
 uint16_t netServerGetInfo(const RapApi &row, Request &r)
 {
-    const char *d = "WrL";
-    rapWalkDescriptor(&d, r.params);
-    rapWalkDescriptor(&d, r.params);
-    const uint32_t bufferLength = rapWalkDescriptor(&d, r.params);
+    const uint32_t bufferLength = readBufferLength(r);
     CMWchar wide[256] = {0};
     udGetServerComment(wide);
     const std::string comment = narrow(wide);
     const uint32_t need = row.level == 0 ? 16 : 26 + uint32_t(comment.size()) + 1;
-    putParameter(r, "h", need);
-    if (need > available(r, bufferLength))
+    if (!announceNeed(r, need, bufferLength))
         return kMoreData;
     uint8_t name[16] = {};
     std::memcpy(name, cmNetBiosGetHostNameZeroed(), 15);
@@ -275,16 +290,12 @@ uint16_t netServerGetInfo(const RapApi &row, Request &r)
 // NetWkstaGetInfo, level 10.
 uint16_t netWkstaGetInfo(const RapApi &row, Request &r)
 {
-    const char *d = "WrL";
-    rapWalkDescriptor(&d, r.params);
-    rapWalkDescriptor(&d, r.params);
-    const uint32_t bufferLength = rapWalkDescriptor(&d, r.params);
+    const uint32_t bufferLength = readBufferLength(r);
     const std::string host = rpc::hostName(), domain = rpc::domainName();
     // The strings start at offset 24: host, user, group, domain, others.
     constexpr uint32_t kStrings = 24;
     const uint32_t need = kStrings + uint32_t(host.size()) + 1 + 1 + 2 * (uint32_t(domain.size()) + 1) + 1;
-    putParameter(r, "h", need);
-    if (need > available(r, bufferLength))
+    if (!announceNeed(r, need, bufferLength))
         return kMoreData;
     uint8_t *strings = r.dataStart + kStrings;
     const uint32_t hostAt = pointer(r, putString(strings, host));

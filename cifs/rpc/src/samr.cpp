@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -191,54 +192,134 @@ std::vector<int32_t> userRids(uint32_t limit = 100000)
     return out;
 }
 
+void packUlongArray(CMRpcPacketDescriptor *out, const std::vector<uint32_t> &values)
+{
+    cmRpcPackUint32(out, uint32_t(values.size()));
+    rpc::packPointer(out, !values.empty());
+    if (values.empty())
+        return;
+    cmRpcPackUint32(out, uint32_t(values.size()));
+    for (uint32_t v : values)
+        cmRpcPackUint32(out, v);
+}
+
+// What a refused operation answers beside its status.
+enum class Empty {
+    kNothing,
+    kPointer,      // a null pointer
+    kHandle,       // the null handle
+    kUlongArray,   // count 0, null pointer
+    kEnumeration,  // resume 0, null buffer, count 0
+    kNewUser,      // null handle, access 0, RID 0
+};
+
+void packEmpty(CMRpcPacketDescriptor *out, Empty answer)
+{
+    switch (answer) {
+    case Empty::kNothing:
+        break;
+    case Empty::kPointer:
+        rpc::packPointer(out, false);
+        break;
+    case Empty::kHandle:
+        packNullHandle(out);
+        break;
+    case Empty::kUlongArray:
+        packUlongArray(out, {});
+        break;
+    case Empty::kEnumeration:
+        cmRpcPackUint32(out, 0);
+        rpc::packPointer(out, false);
+        cmRpcPackUint32(out, 0);
+        break;
+    case Empty::kNewUser:
+        packNullHandle(out);
+        cmRpcPackZeroes(out, 8);
+        break;
+    }
+}
+
+// Every operation starts alike: its handle, then the arguments `read`
+// takes. A stub that overran is answered with nothing and status 0; a
+// handle that is not ours, or a failed `allowed`, with the empty answer and
+// the refusal. `allowed` runs only past both, so it may act.
+class Request {
+public:
+    template <typename Read> Request(CMRpcPacketDescriptor *in, Read read) : h(readHandle(in))
+    {
+        read();
+        overran_ = cmRpcIsOverrun(in) != 0;
+    }
+    explicit Request(CMRpcPacketDescriptor *in) : Request(in, [] {}) {}
+
+    bool overran() const { return overran_; }
+
+    // The status to stop with, or none to go on.
+    template <typename Allowed>
+    std::optional<uint32_t> stop(CMRpcPacketDescriptor *out, Empty answer, Allowed allowed) const
+    {
+        if (overran_)
+            return 0u;
+        if (!h.valid() || !allowed()) {
+            packEmpty(out, answer);
+            return kRefused;
+        }
+        return std::nullopt;
+    }
+    std::optional<uint32_t> stop(CMRpcPacketDescriptor *out, Empty answer) const
+    {
+        return stop(out, answer, [] { return true; });
+    }
+
+    const Handle h;
+
+private:
+    bool overran_ = false;
+};
+
 // SamrCloseHandle
 uint32_t closeHandle(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    if (cmRpcIsOverrun(in))
-        return 0;
+    const Request r(in);
+    if (auto status = r.stop(out, Empty::kHandle))
+        return *status;
     packNullHandle(out);
-    return h.valid() ? 0 : kRefused;
+    return 0;
 }
 
 // SamrSetSecurityObject
-uint32_t setSecurityObject(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *)
+uint32_t setSecurityObject(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    uint32_t information = 0, pointer = 0, length = 0, data = 0;
-    cmRpcParseUint32(in, &information);
-    cmRpcParseUint32(in, &pointer);
-    if (pointer) {
-        cmRpcParseUint32(in, &length);
-        cmRpcParseUint32(in, &data);
-        if (data) {
-            uint32_t maximum = 0;
-            cmRpcParseUint32(in, &maximum);
-            cmRpcParseSkip(in, maximum);
+    uint32_t information = 0;
+    const Request r(in, [&] {
+        uint32_t pointer = 0, length = 0, data = 0;
+        cmRpcParseUint32(in, &information);
+        cmRpcParseUint32(in, &pointer);
+        if (pointer) {
+            cmRpcParseUint32(in, &length);
+            cmRpcParseUint32(in, &data);
+            if (data) {
+                uint32_t maximum = 0;
+                cmRpcParseUint32(in, &maximum);
+                cmRpcParseSkip(in, maximum);
+            }
         }
-    }
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid() || !localAdministrator(in))
-        return kRefused;
+    });
+    if (auto status = r.stop(out, Empty::kNothing, [&] { return localAdministrator(in); }))
+        return *status;
     return information == CM_SD_DACL ? 0 : kInvalidInfoClass;
 }
 
 // SamrQuerySecurityObject
 uint32_t querySecurityObject(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     uint32_t information = 0;
-    cmRpcParseUint32(in, &information);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid()) {
-        rpc::packPointer(out, false);
-        return kRefused;
-    }
+    const Request r(in, [&] { cmRpcParseUint32(in, &information); });
+    if (auto status = r.stop(out, Empty::kPointer))
+        return *status;
     CMSdSecurityDescriptor sd{};
-    if (!(information & CM_SD_DACL) || !userExists(h.rid()) ||
-        !cmSdGetLocalSecurityDescriptorForUser(h.data1, &sd) || sd.length > CM_SD_MAX_SIZE) {
+    if (!(information & CM_SD_DACL) || !userExists(r.h.rid()) ||
+        !cmSdGetLocalSecurityDescriptorForUser(r.h.data1, &sd) || sd.length > CM_SD_MAX_SIZE) {
         rpc::packPointer(out, false);
         return kInvalidInfoClass;
     }
@@ -253,15 +334,11 @@ uint32_t querySecurityObject(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *o
 // SamrLookupDomainInSamServer
 uint32_t lookupDomain(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     Counted name;
-    parseCounted(in, &name);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid() || rpc::narrow(rpc::units(name.text)) != rpc::hostName()) {
-        rpc::packPointer(out, false);
-        return kRefused;
-    }
+    const Request r(in, [&] { parseCounted(in, &name); });
+    if (auto status =
+            r.stop(out, Empty::kPointer, [&] { return rpc::narrow(rpc::units(name.text)) == rpc::hostName(); }))
+        return *status;
     rpc::packPointer(out);
     rpc::packSid(out, cmSdGetComputerSid());
     return 0;
@@ -288,18 +365,9 @@ void packEnumeration(CMRpcPacketDescriptor *out, const std::vector<std::pair<uin
 // SamrEnumerateDomainsInSamServer
 uint32_t enumerateDomains(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    uint32_t resume = 0, maximum = 0;
-    cmRpcParseUint32(in, &resume);
-    cmRpcParseUint32(in, &maximum);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid()) {
-        cmRpcPackUint32(out, 0);
-        rpc::packPointer(out, false);
-        cmRpcPackUint32(out, 0);
-        return kRefused;
-    }
+    const Request r(in, [&] { cmRpcParseSkip(in, 8); });  // resume handle, preferred length
+    if (auto status = r.stop(out, Empty::kEnumeration))
+        return *status;
     cmRpcPackUint32(out, 0);
     packEnumeration(out, {{0, rpc::widen(rpc::hostName())}, {1, rpc::widen("Builtin")}});
     return 0;
@@ -308,18 +376,14 @@ uint32_t enumerateDomains(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 // SamrOpenDomain
 uint32_t openDomain(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    uint32_t access = 0;
-    cmRpcParseUint32(in, &access);
     CMSdDomainSid sid{};
-    rpc::parseSid(in, &sid);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    const bool account = isAccountDomain(sid), builtin = rpc::sameSid(sid, *cmSdGetLocalDomainAlias());
-    if (!h.valid() || (!account && !builtin)) {
-        packNullHandle(out);
-        return kRefused;
-    }
+    const Request r(in, [&] {
+        cmRpcParseSkip(in, 4);  // access
+        rpc::parseSid(in, &sid);
+    });
+    const bool builtin = rpc::sameSid(sid, *cmSdGetLocalDomainAlias());
+    if (auto status = r.stop(out, Empty::kHandle, [&] { return builtin || isAccountDomain(sid); }))
+        return *status;
     packHandle(out, kMark, builtin ? 1 : 0);
     return 0;
 }
@@ -327,15 +391,10 @@ uint32_t openDomain(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 // SamrQueryInformationDomain
 uint32_t queryInformationDomain(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     uint16_t level = 0;
-    cmRpcParseUint16(in, &level);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid()) {
-        rpc::packPointer(out, false);
-        return kRefused;
-    }
+    const Request r(in, [&] { cmRpcParseUint16(in, &level); });
+    if (auto status = r.stop(out, Empty::kPointer))
+        return *status;
     if (level != 2) {
         rpc::packPointer(out, false);
         return kInvalidInfoClass;
@@ -354,7 +413,7 @@ uint32_t queryInformationDomain(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor
     cmRpcPackUint32(out, 0);                // server role
     cmRpcPackByte(out, 0);                  // UAS compatibility
     cmRpcAllignZero(out, 4);
-    const bool builtin = h.builtin();
+    const bool builtin = r.h.builtin();
     cmRpcPackUint32(out, builtin ? 0 : udGetUserCount());
     cmRpcPackUint32(out, builtin ? 0 : 1);
     cmRpcPackUint32(out, builtin ? 0 : 2);
@@ -365,20 +424,11 @@ uint32_t queryInformationDomain(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor
 // SamrEnumerateAliasesInDomain
 uint32_t enumerateAliases(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    uint32_t resume = 0, maximum = 0;
-    cmRpcParseUint32(in, &resume);
-    cmRpcParseUint32(in, &maximum);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid()) {
-        cmRpcPackUint32(out, 0);
-        rpc::packPointer(out, false);
-        cmRpcPackUint32(out, 0);
-        return kRefused;
-    }
+    const Request r(in, [&] { cmRpcParseSkip(in, 8); });  // resume handle, preferred length
+    if (auto status = r.stop(out, Empty::kEnumeration))
+        return *status;
     std::vector<std::pair<uint32_t, rpc::WText>> aliases;
-    if (h.builtin())
+    if (r.h.builtin())
         aliases = {{CM_SD_RID_ADMINISTRATORS, rpc::widen("Administrators")},
                    {CM_SD_RID_USERS, rpc::widen("Users")}};
     cmRpcPackUint32(out, 0);
@@ -412,29 +462,13 @@ void parseSidArray(CMRpcPacketDescriptor *in, std::vector<CMSdDomainSid> &sids)
     }
 }
 
-void packUlongArray(CMRpcPacketDescriptor *out, const std::vector<uint32_t> &values)
-{
-    cmRpcPackUint32(out, uint32_t(values.size()));
-    rpc::packPointer(out, !values.empty());
-    if (values.empty())
-        return;
-    cmRpcPackUint32(out, uint32_t(values.size()));
-    for (uint32_t v : values)
-        cmRpcPackUint32(out, v);
-}
-
 // SamrGetAliasMembership
 uint32_t getAliasMembership(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     std::vector<CMSdDomainSid> sids;
-    parseSidArray(in, sids);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid()) {
-        packUlongArray(out, {});
-        return kRefused;
-    }
+    const Request r(in, [&] { parseSidArray(in, sids); });
+    if (auto status = r.stop(out, Empty::kUlongArray))
+        return *status;
     if (sids.empty()) {
         packUlongArray(out, {});
         return kNoSids;
@@ -442,7 +476,7 @@ uint32_t getAliasMembership(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *ou
     bool user = false, administrator = false;
     for (const CMSdDomainSid &sid : sids) {
         int32_t rid = 0;
-        if (h.builtin() && memberUser(sid, &rid)) {
+        if (r.h.builtin() && memberUser(sid, &rid)) {
             user = true;
             administrator = administrator || rid < 0;
         }
@@ -464,10 +498,15 @@ uint32_t mappedStatus(uint32_t count, uint32_t found)
 // Aliases answer only on the Builtin domain.
 bool answersOn(const Handle &h, uint32_t rid) { return cmSdGetRidType(rid) != 4 || h.builtin(); }
 
-// A conformant varying array's header [size_is(1000), length_is(count)].
-bool parseVaryingCount(CMRpcPacketDescriptor *in, uint32_t count, uint32_t itemBytes)
+// A count, then a conformant varying array's header [size_is(1000),
+// length_is(count)]: `items` gets that many places when the stub can hold
+// them, each of at least `itemBytes`.
+template <typename T>
+bool parseVaryingCount(CMRpcPacketDescriptor *in, uint32_t itemBytes, uint32_t *counted, std::vector<T> *items)
 {
-    uint32_t maximum = 0, offset = 0, actual = 0;
+    uint32_t count = 0, maximum = 0, offset = 0, actual = 0;
+    cmRpcParseUint32(in, &count);
+    *counted = count;
     cmRpcParseUint32(in, &maximum);
     cmRpcParseUint32(in, &offset);
     cmRpcParseUint32(in, &actual);
@@ -477,25 +516,26 @@ bool parseVaryingCount(CMRpcPacketDescriptor *in, uint32_t count, uint32_t itemB
         in->current = in->origin + in->length;
         return false;
     }
+    items->resize(count);
     return true;
 }
 
 // SamrLookupNamesInDomain
 uint32_t lookupNames(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     uint32_t count = 0;
-    cmRpcParseUint32(in, &count);
     std::vector<Counted> names;
-    if (parseVaryingCount(in, count, 8)) {
-        names.resize(count);
-        for (Counted &n : names)
-            parseHeader(in, &n);
-        for (Counted &n : names)
-            parseBody(in, &n);
-    }
-    if (cmRpcIsOverrun(in))
+    const Request r(in, [&] {
+        if (parseVaryingCount(in, 8, &count, &names)) {
+            for (Counted &n : names)
+                parseHeader(in, &n);
+            for (Counted &n : names)
+                parseBody(in, &n);
+        }
+    });
+    if (r.overran())
         return 0;
+    const Handle &h = r.h;
     std::vector<uint32_t> rids, uses;
     uint32_t found = 0;
     for (const Counted &n : names) {
@@ -521,17 +561,16 @@ uint32_t lookupNames(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 // SamrLookupIdsInDomain
 uint32_t lookupIds(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     uint32_t count = 0;
-    cmRpcParseUint32(in, &count);
     std::vector<uint32_t> ids;
-    if (parseVaryingCount(in, count, 4)) {
-        ids.resize(count);
-        for (uint32_t &id : ids)
-            cmRpcParseUint32(in, &id);
-    }
-    if (cmRpcIsOverrun(in))
+    const Request r(in, [&] {
+        if (parseVaryingCount(in, 4, &count, &ids))
+            for (uint32_t &id : ids)
+                cmRpcParseUint32(in, &id);
+    });
+    if (r.overran())
         return 0;
+    const Handle &h = r.h;
     std::vector<rpc::WText> names(ids.size());
     std::vector<uint32_t> uses;
     uint32_t found = 0;
@@ -563,16 +602,13 @@ uint32_t lookupIds(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 uint32_t openAccount(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out, uint32_t allowed,
                      bool (*known)(const Handle &, uint32_t))
 {
-    Handle h = readHandle(in);
     uint32_t access = 0, rid = 0;
-    cmRpcParseUint32(in, &access);
-    cmRpcParseUint32(in, &rid);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid() || (access & ~allowed) != 0 || !known(h, rid)) {
-        packNullHandle(out);
-        return kRefused;
-    }
+    const Request r(in, [&] {
+        cmRpcParseUint32(in, &access);
+        cmRpcParseUint32(in, &rid);
+    });
+    if (auto status = r.stop(out, Empty::kHandle, [&] { return (access & ~allowed) == 0 && known(r.h, rid); }))
+        return *status;
     packHandle(out, rid, 0);
     return 0;
 }
@@ -597,16 +633,11 @@ uint32_t openUser(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 // SamrQueryInformationGroup
 uint32_t queryInformationGroup(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     uint16_t level = 0;
-    cmRpcParseUint16(in, &level);
-    if (cmRpcIsOverrun(in))
-        return 0;
+    const Request r(in, [&] { cmRpcParseUint16(in, &level); });
     rpc::WText name, description;
-    if (!h.valid() || !lookupRid(h.data1, &name, &description)) {
-        rpc::packPointer(out, false);
-        return kRefused;
-    }
+    if (auto status = r.stop(out, Empty::kPointer, [&] { return lookupRid(r.h.data1, &name, &description); }))
+        return *status;
     if (level != 5) {
         rpc::packPointer(out, false);
         return kInvalidInfoClass;
@@ -634,16 +665,11 @@ uint32_t aliasMembers(uint32_t alias)
 // SamrQueryInformationAlias
 uint32_t queryInformationAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     uint16_t level = 0;
-    cmRpcParseUint16(in, &level);
-    if (cmRpcIsOverrun(in))
-        return 0;
+    const Request r(in, [&] { cmRpcParseUint16(in, &level); });
     rpc::WText name, description;
-    if (!h.valid() || !lookupRid(h.data1, &name, &description)) {
-        rpc::packPointer(out, false);
-        return kRefused;
-    }
+    if (auto status = r.stop(out, Empty::kPointer, [&] { return lookupRid(r.h.data1, &name, &description); }))
+        return *status;
     if (level < 1 || level > 3) {
         rpc::packPointer(out, false);
         return kInvalidInfoClass;
@@ -652,7 +678,7 @@ uint32_t queryInformationAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor 
     cmRpcPackUint16(out, level);
     if (level == 1) {
         rpc::packStringHeader(out, name);
-        cmRpcPackUint32(out, aliasMembers(h.data1));
+        cmRpcPackUint32(out, aliasMembers(r.h.data1));
         rpc::packStringHeader(out, description);
         rpc::packStringBody(out, name);
         rpc::packStringBody(out, description);
@@ -666,33 +692,34 @@ uint32_t queryInformationAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor 
 
 // SamrAddMemberToAlias and SamrRemoveMemberFromAlias: membership of
 // "Administrators" is the user's administrator mark.
-uint32_t changeAlias(CMRpcPacketDescriptor *in, int on)
+uint32_t changeAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out, int on)
 {
-    Handle h = readHandle(in);
     CMSdDomainSid sid{};
-    rpc::parseSid(in, &sid);
-    if (cmRpcIsOverrun(in))
-        return 0;
+    const Request r(in, [&] { rpc::parseSid(in, &sid); });
     int32_t rid = 0;
-    if (!h.valid() || !localAdministrator(in) || !memberUser(sid, &rid))
-        return kRefused;
-    if (h.data1 == CM_SD_RID_ADMINISTRATORS && !udSetUserAsAdministrator(rid, on))
+    if (auto status = r.stop(out, Empty::kNothing, [&] { return localAdministrator(in) && memberUser(sid, &rid); }))
+        return *status;
+    if (r.h.data1 == CM_SD_RID_ADMINISTRATORS && !udSetUserAsAdministrator(rid, on))
         return kRefused;
     return 0;
 }
 
-uint32_t addMemberToAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *) { return changeAlias(in, 1); }
-uint32_t removeMemberFromAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *)
+uint32_t addMemberToAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    return changeAlias(in, 0);
+    return changeAlias(in, out, 1);
+}
+uint32_t removeMemberFromAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
+{
+    return changeAlias(in, out, 0);
 }
 
 // SamrGetMembersInAlias
 uint32_t getMembersInAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    if (cmRpcIsOverrun(in))
+    const Request r(in);
+    if (r.overran())
         return 0;
+    const Handle &h = r.h;
     std::vector<int32_t> members;
     if (h.valid() && (h.data1 == CM_SD_RID_USERS || h.data1 == CM_SD_RID_ADMINISTRATORS))
         for (int32_t rid : userRids())
@@ -713,9 +740,10 @@ uint32_t getMembersInAlias(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out
 // SamrDeleteUser
 uint32_t deleteUser(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    if (cmRpcIsOverrun(in))
+    const Request r(in);
+    if (r.overran())
         return 0;
+    const Handle &h = r.h;
     if (!h.valid() || !localAdministrator(in) || !udDeleteUserByRid(h.rid())) {
         packHandle(out, h.data1, h.data3);
         return kRefused;
@@ -788,16 +816,11 @@ void packAllInformation(CMRpcPacketDescriptor *out, int32_t rid, const rpc::WTex
 // SamrQueryInformationUser
 uint32_t queryInformationUser(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     uint16_t level = 0;
-    cmRpcParseUint16(in, &level);
-    if (cmRpcIsOverrun(in))
-        return 0;
+    const Request r(in, [&] { cmRpcParseUint16(in, &level); });
     rpc::WText name;
-    if (!h.valid() || !userExists(h.rid(), &name)) {
-        rpc::packPointer(out, false);
-        return kRefused;
-    }
+    if (auto status = r.stop(out, Empty::kPointer, [&] { return userExists(r.h.rid(), &name); }))
+        return *status;
     if (level != 16 && level != 21) {
         rpc::packPointer(out, false);
         return kInvalidInfoClass;
@@ -809,7 +832,7 @@ uint32_t queryInformationUser(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *
         cmRpcPackUint32(out, 0x10);
         return 0;
     }
-    packAllInformation(out, h.rid(), name);
+    packAllInformation(out, r.h.rid(), name);
     return 0;
 }
 
@@ -949,13 +972,15 @@ bool currentHash(const rpc::WText &name, std::string *hex)
 // SamrSetInformationUser and SamrSetInformationUser2
 uint32_t setInformationUser(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *)
 {
-    Handle h = readHandle(in);
     uint16_t level = 0, arm = 0;
-    cmRpcParseUint16(in, &level);
-    cmRpcAllign(in, 2);
-    cmRpcParseUint16(in, &arm);
-    if (cmRpcIsOverrun(in))
+    const Request r(in, [&] {
+        cmRpcParseUint16(in, &level);
+        cmRpcAllign(in, 2);
+        cmRpcParseUint16(in, &arm);
+    });
+    if (r.overran())
         return 0;
+    const Handle &h = r.h;
     if (level != 21 && level != 23 && level != 25) {
         // The arm is not read: nothing more of the request is used.
         in->current = in->origin + in->length;
@@ -1018,17 +1043,13 @@ uint32_t setInformationUser(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *)
 // SamrGetGroupsForUser
 uint32_t getGroupsForUser(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid() || !userExists(h.rid())) {
-        rpc::packPointer(out, false);
-        return kRefused;
-    }
+    const Request r(in);
+    if (auto status = r.stop(out, Empty::kPointer, [&] { return userExists(r.h.rid()); }))
+        return *status;
     std::vector<uint32_t> groups;
-    if (h.data3 != 0) {
+    if (r.h.data3 != 0) {
         groups.push_back(CM_SD_RID_DOMAIN_USERS);
-        if (h.rid() < 0)
+        if (r.h.rid() < 0)
             groups.push_back(CM_SD_RID_DOMAIN_ADMINS);
     }
     rpc::packPointer(out);
@@ -1052,26 +1073,24 @@ struct DisplayUser {
 // SamrQueryDisplayInformation and SamrQueryDisplayInformation2
 uint32_t queryDisplayInformation(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     uint16_t level = 0;
-    uint32_t index = 0, count = 0, maximum = 0;
-    cmRpcParseUint16(in, &level);
-    cmRpcAllign(in, 4);
-    cmRpcParseUint32(in, &index);
-    cmRpcParseUint32(in, &count);
-    cmRpcParseUint32(in, &maximum);
-    if (cmRpcIsOverrun(in))
+    uint32_t index = 0, count = 0;
+    const Request r(in, [&] {
+        cmRpcParseUint16(in, &level);
+        cmRpcAllign(in, 4);
+        cmRpcParseUint32(in, &index);
+        cmRpcParseUint32(in, &count);
+        cmRpcParseSkip(in, 4);  // preferred length
+    });
+    if (r.overran())
         return 0;
     CMRpcPacketDescriptor sizes;
     cmRpcCloneDescriptor(out, &sizes);
     cmRpcPackZeroes(out, 8);
     cmRpcPackUint16(out, level);
     cmRpcAllignZero(out, 4);
-    if (!h.valid()) {
-        cmRpcPackUint32(out, 0);
-        rpc::packPointer(out, false);
-        return kRefused;
-    }
+    if (auto status = r.stop(out, Empty::kUlongArray))
+        return *status;
     const uint8_t *start = out->current;
     if (level == 1) {
         std::vector<DisplayUser> users;
@@ -1153,53 +1172,47 @@ uint32_t queryDisplayInformation(CMRpcPacketDescriptor *in, CMRpcPacketDescripto
 // SamrGetUserDomainPasswordInformation
 uint32_t getUserDomainPasswordInformation(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
-    if (cmRpcIsOverrun(in))
+    const Request r(in);
+    if (r.overran())
         return 0;
+    // The zero policy goes out whatever the handle.
     cmRpcPackUint16(out, 0);
     cmRpcAllignZero(out, 4);
     cmRpcPackUint32(out, 0);
-    return h.valid() ? 0 : kRefused;
+    return r.h.valid() ? 0 : kRefused;
 }
 
 // SamrRemoveMemberFromForeignDomain
-uint32_t removeMemberFromForeignDomain(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *)
+uint32_t removeMemberFromForeignDomain(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     CMSdDomainSid sid{};
-    rpc::parseSid(in, &sid);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    if (!h.valid() || !localAdministrator(in) || sid.count == 0 ||
-        !userExists(int32_t(sid.subauthorities[sid.count - 1])))
-        return kRefused;
+    const Request r(in, [&] { rpc::parseSid(in, &sid); });
+    if (auto status = r.stop(out, Empty::kNothing, [&] {
+            return localAdministrator(in) && sid.count != 0 &&
+                   userExists(int32_t(sid.subauthorities[sid.count - 1]));
+        }))
+        return *status;
     return 0;
 }
 
 // SamrCreateUser2InDomain
 uint32_t createUser2(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    Handle h = readHandle(in);
     Counted name;
-    parseCounted(in, &name);
-    uint32_t type = 0, access = 0;
-    cmRpcParseUint32(in, &type);
-    cmRpcParseUint32(in, &access);
-    if (cmRpcIsOverrun(in))
-        return 0;
-    rpc::WText text = rpc::units(name.text);
+    const Request r(in, [&] {
+        parseCounted(in, &name);
+        cmRpcParseSkip(in, 8);  // account type, access
+    });
+    const rpc::WText text = rpc::units(name.text);
     int32_t rid = 0;
     rpc::WText key = text;
     key.push_back(0);
-    const bool refused =
-        !h.valid() || !localAdministrator(in) || !plainName(text) || udGetUserRidByName(key.c_str(), &rid) ||
-        !udCreateUser(key.c_str(), key.c_str(), nullptr) || !udGetUserRidByName(key.c_str(), &rid);
-    if (refused) {
-        packNullHandle(out);
-        cmRpcPackUint32(out, 0);
-        cmRpcPackUint32(out, 0);
-        return kRefused;
-    }
+    // An existing name is refused; the new user is read back for its RID.
+    if (auto status = r.stop(out, Empty::kNewUser, [&] {
+            return localAdministrator(in) && plainName(text) && !udGetUserRidByName(key.c_str(), &rid) &&
+                   udCreateUser(key.c_str(), key.c_str(), nullptr) && udGetUserRidByName(key.c_str(), &rid);
+        }))
+        return *status;
     packHandle(out, uint32_t(rid), 0);
     cmRpcPackUint32(out, kGrantedUserAccess);
     cmRpcPackUint32(out, uint32_t(rid));

@@ -42,6 +42,35 @@ const CMWchar *userName(uint16_t uid)
     return u ? u->name : kNone;
 }
 
+// The session and file enumerations' request: two optional strings (client
+// or base path, then user) that do not narrow the list, and the level.
+bool parseListRequest(CMRpcPacketDescriptor *in, uint32_t *level)
+{
+    skipServerName(in);
+    CMRpcUnicodeString first, second;
+    rpc::parseStringPointer(in, &first);
+    rpc::parseStringPointer(in, &second);
+    cmRpcParseUint32(in, level);
+    return !cmRpcIsOverrun(in);
+}
+
+// The entries in the two passes deferred pointers need: each one's fixed
+// part while the answer has room for one more, then the strings of those
+// listed, in the same order. Returns how many were listed.
+template <typename T, typename Fixed, typename Strings>
+uint32_t listEntries(CMRpcPacketDescriptor *out, Container &c, int32_t room, const std::vector<const T *> &entries,
+                     Fixed fixed, Strings strings)
+{
+    c.open();
+    size_t listed = 0;
+    for (; listed < entries.size() && cmRpcSpace(out) >= room; ++listed)
+        fixed(entries[listed]);
+    for (size_t i = 0; i < listed; ++i)
+        strings(entries[i]);
+    c.close(uint32_t(listed));
+    return uint32_t(listed);
+}
+
 }  // namespace
 
 namespace srvsvc {
@@ -49,13 +78,8 @@ namespace srvsvc {
 // NetrSessionEnum
 uint32_t netrSessionEnum(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    skipServerName(in);
-    CMRpcUnicodeString client, user;
-    rpc::parseStringPointer(in, &client);
-    rpc::parseStringPointer(in, &user);
     uint32_t level = 0;
-    cmRpcParseUint32(in, &level);
-    if (cmRpcIsOverrun(in))
+    if (!parseListRequest(in, &level))
         return kOk;
     if (cmRpcSpace(out) < kSessionRoom)
         return kNoRoom;
@@ -68,34 +92,31 @@ uint32_t netrSessionEnum(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
         c.empty();
         return kInvalidLevel;
     }
-    c.open();
-    // Fixed parts, then the strings in the same order.
     std::vector<const CSUser *> users;
-    for (uint32_t i = 0; const CSUser *u = csGetUserByIndex(i); ++i) {
-        if (!u->loggedOn)
-            continue;
-        if (cmRpcSpace(out) < kSessionRoom)
-            break;
-        users.push_back(u);
-        rpc::packPointer(out);  // client name
-        if (level == 1) {
+    for (uint32_t i = 0; const CSUser *u = csGetUserByIndex(i); ++i)
+        if (u->loggedOn)
+            users.push_back(u);
+    listEntries(
+        out, c, kSessionRoom, users,
+        [&](const CSUser *u) {
+            rpc::packPointer(out);  // client name
+            if (level == 0)
+                return;
             rpc::packPointer(out);  // user name
             cmRpcPackUint32(out, csGetNumberOfUserFiles(u));
             cmRpcPackUint32(out, 0);  // time
             cmRpcPackUint32(out, 0);  // idle time
             cmRpcPackUint32(out, 0);  // flags
-        }
-    }
-    for (const CSUser *u : users) {
-        if (level == 0) {
-            rpc::packText(out, "");
-            continue;
-        }
-        const CSSession *s = csGetSessionById(u->sessionId);
-        rpc::packText(out, s ? dotted(s->clientIp).c_str() : "");
-        rpc::packText(out, u->name);
-    }
-    c.close(uint32_t(users.size()));
+        },
+        [&](const CSUser *u) {
+            if (level == 0) {
+                rpc::packText(out, "");
+                return;
+            }
+            const CSSession *s = csGetSessionById(u->sessionId);
+            rpc::packText(out, s ? dotted(s->clientIp).c_str() : "");
+            rpc::packText(out, u->name);
+        });
     return cmRpcIsOverrun(out) ? kNoRoom : kOk;
 }
 
@@ -181,40 +202,33 @@ uint32_t netrConnectionEnum(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *ou
         c.empty();
         return kInvalidLevel;
     }
-    c.open();
     std::vector<const CSTree *> trees;
-    for (const CSTree *t = csGetNextTreeByShare(share, CS_FREE_ID); t;
-         t = csGetNextTreeByShare(share, t->tid)) {
-        if (cmRpcSpace(out) < kSessionRoom)
-            break;
+    for (const CSTree *t = csGetNextTreeByShare(share, CS_FREE_ID); t; t = csGetNextTreeByShare(share, t->tid))
         trees.push_back(t);
-        cmRpcPackUint32(out, t->tid);
-        cmRpcPackUint32(out, 0);  // type
-        cmRpcPackUint32(out, 1);  // opens
-        cmRpcPackUint32(out, 1);  // users
-        cmRpcPackUint32(out, 0);  // time
-        rpc::packPointer(out);
-        rpc::packPointer(out);
-    }
     const std::string host = rpc::hostName();
-    for (const CSTree *t : trees) {
-        rpc::packText(out, userName(t->uid));
-        rpc::packText(out, host.c_str());
-    }
-    c.close(uint32_t(trees.size()));
+    listEntries(
+        out, c, kSessionRoom, trees,
+        [&](const CSTree *t) {
+            cmRpcPackUint32(out, t->tid);
+            cmRpcPackUint32(out, 0);  // type
+            cmRpcPackUint32(out, 1);  // opens
+            cmRpcPackUint32(out, 1);  // users
+            cmRpcPackUint32(out, 0);  // time
+            rpc::packPointer(out);    // user name
+            rpc::packPointer(out);    // net name
+        },
+        [&](const CSTree *t) {
+            rpc::packText(out, userName(t->uid));
+            rpc::packText(out, host.c_str());
+        });
     return cmRpcIsOverrun(out) ? kNoRoom : kOk;
 }
 
 // NetrFileEnum: open files, level 3.
 uint32_t netrFileEnum(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
 {
-    skipServerName(in);
-    CMRpcUnicodeString base, user;
-    rpc::parseStringPointer(in, &base);
-    rpc::parseStringPointer(in, &user);
     uint32_t level = 0;
-    cmRpcParseUint32(in, &level);
-    if (cmRpcIsOverrun(in))
+    if (!parseListRequest(in, &level))
         return kOk;
     if (cmRpcSpace(out) < kFileRoom)
         return kNoRoom;
@@ -227,29 +241,28 @@ uint32_t netrFileEnum(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
         c.empty();
         return kAccessDenied;
     }
-    c.open();
     std::vector<const CSFile *> files;
-    for (uint32_t i = 0; const CSFile *f = csGetFileByIndex(i); ++i) {
-        if (cmRpcSpace(out) < kFileRoom)
-            break;
+    for (uint32_t i = 0; const CSFile *f = csGetFileByIndex(i); ++i)
         files.push_back(f);
-        cmRpcPackUint32(out, f->fid);
-        const uint32_t mode = f->access & 3u;
-        cmRpcPackUint32(out, mode >= 2 ? 3 : mode + 1);
-        cmRpcPackUint32(out, 0);  // locks
-        rpc::packPointer(out);
-        rpc::packPointer(out);
-    }
-    for (const CSFile *f : files) {
-        const CSName *n = csGetNameByNid(f->nid);
-        static const CMWchar kNone[] = {0};
-        rpc::packText(out, n ? n->path : kNone);
-        rpc::packText(out, userName(f->uid));
-    }
-    c.close(uint32_t(files.size()));
+    const uint32_t listed = listEntries(
+        out, c, kFileRoom, files,
+        [&](const CSFile *f) {
+            cmRpcPackUint32(out, f->fid);
+            const uint32_t mode = f->access & 3u;
+            cmRpcPackUint32(out, mode >= 2 ? 3 : mode + 1);
+            cmRpcPackUint32(out, 0);  // locks
+            rpc::packPointer(out);    // path name
+            rpc::packPointer(out);    // user name
+        },
+        [&](const CSFile *f) {
+            const CSName *n = csGetNameByNid(f->nid);
+            static const CMWchar kNone[] = {0};
+            rpc::packText(out, n ? n->path : kNone);
+            rpc::packText(out, userName(f->uid));
+        });
     if (cmRpcIsOverrun(out))
         return kNoRoom;
-    return files.empty() ? kCannotRemove : kOk;
+    return listed == 0 ? kCannotRemove : kOk;
 }
 
 // NetrFileClose

@@ -536,10 +536,54 @@ TEST_F(Framework, HostileWritesAreRefusedAndLeaveNothing)
     // Types the framework does not take.
     EXPECT_EQ(write(f, pdu(CS_RPC_RESPONSE, 3, 1, Bytes(8, 0))), 0xC00000BBu);
     EXPECT_EQ(f->callState, nullptr);
-    EXPECT_EQ(write(f, pdu(CS_RPC_AUTH3, 3, 1, Bytes(8, 0))), CS_RPC_LATE);
+    // AUTH3 has no RPC answer, but its write is taken, not left for later.
+    EXPECT_EQ(write(f, pdu(CS_RPC_AUTH3, 3, 1, Bytes(8, 0))), 0u);
     EXPECT_EQ(f->callState, nullptr);
+    EXPECT_EQ(read(f, 100).size(), 0u);
     // The pipe still serves.
     EXPECT_EQ(call(f, 0, Bytes{4}).stub, Bytes{4});
+}
+
+TEST_F(Framework, RequestsBeingJoinedShareOneBudget)
+{
+    csDispatchSetNtError(1);
+    const Bytes body(65000, 0x55);
+    // joinMost: a request of 16 such fragments, just below the 1 MiB cap.
+    auto joinMost = [&](CSFile *f) {
+        for (int i = 0; i < 16; ++i)
+            if (uint32_t status = write(f, requestPdu(0, 0, body, i == 0 ? CS_RPC_FIRST_FRAG : 0)))
+                return status;
+        return 0u;
+    };
+    std::vector<CSFile *> held;
+    uint32_t status = 0;
+    while (status == 0 && held.size() < 12) {
+        held.push_back(winreg());
+        ASSERT_NE(held.back(), nullptr);
+        status = joinMost(held.back());
+    }
+    // About 8 MiB between them, then the next is refused and keeps nothing.
+    EXPECT_EQ(status, 0xC0000023u);
+    EXPECT_EQ(held.size(), size_t(CS_RPC_MAX_JOINING / CS_RPC_MAX_REQUEST + 1));
+    CSFile *refused = held.back();
+    held.pop_back();
+    EXPECT_EQ(refused->callState, nullptr);
+    for (CSFile *f : held)
+        EXPECT_NE(f->callState, nullptr);
+    // Ordinary requests do not draw on it.
+    EXPECT_EQ(call(refused, 0, Bytes(60000, 7)).stub.size(), 60000u);
+    // A pipe that goes gives its share back.
+    csReleaseFile(held.back()->fid);
+    held.pop_back();
+    EXPECT_EQ(joinMost(refused), 0u);
+    for (CSFile *f : held)
+        csReleaseFile(f->fid);
+    csReleaseFile(refused->fid);
+    held.clear();
+    for (size_t i = 0; i < CS_RPC_MAX_JOINING / CS_RPC_MAX_REQUEST; ++i) {
+        held.push_back(winreg());
+        EXPECT_EQ(joinMost(held.back()), 0u) << i;
+    }
 }
 
 TEST_F(Framework, AWriteWhileAnAnswerWaitsLosesTheAnswerAndFails)

@@ -193,10 +193,13 @@ TEST_F(Samr, ConnectAskingMoreThanDomainsIsRefused)
 
 TEST_F(Samr, EveryOperationRefusesAHandleWithoutTheMark)
 {
-    // Each operation with arguments that pass with a good handle.
+    // Each operation with arguments that pass with a good handle, and the
+    // empty answer of a refusal: that many zero bytes (a null pointer,
+    // handle, array or enumeration), or -1 where the answer carries more.
     struct Case {
         uint16_t opnum;
         Bytes after;
+        int empty;
     };
     Ndr sidArgs;
     sid(sidArgs, false, 1001);
@@ -214,38 +217,39 @@ TEST_F(Samr, EveryOperationRefusesAHandleWithoutTheMark)
     Ndr create;
     counted(create, "carol").u32(0x10).u32(0xF07FF);
     const std::vector<Case> cases = {
-        {1, {}},
-        {2, Bytes{4, 0, 0, 0, 0, 0, 0, 0}},
-        {3, Bytes{4, 0, 0, 0}},
-        {5, name.bytes},
-        {6, Bytes(8, 0)},
+        {1, {}, 20},
+        {2, Bytes{4, 0, 0, 0, 0, 0, 0, 0}, 0},
+        {3, Bytes{4, 0, 0, 0}, 4},
+        {5, name.bytes, 4},
+        {6, Bytes(8, 0), 12},
         {7,
          [] {
              Ndr n;
              n.u32(0x30);
              return sid(n, false, 0, false).bytes;
-         }()},
-        {8, Bytes{2, 0}},
-        {15, Bytes(8, 0)},
-        {16, sidArray.bytes},
-        {17, lookup.bytes},
-        {18, ids.bytes},
-        {19, Bytes{1, 0, 0, 0, 0x01, 0x02, 0, 0}},
-        {20, Bytes{5, 0}},
-        {27, Bytes{1, 0, 0, 0, 0x20, 0x02, 0, 0}},
-        {28, Bytes{1, 0}},
-        {31, sidArgs.bytes},
-        {32, sidArgs.bytes},
-        {33, {}},
-        {34, Bytes{1, 0, 0, 0, 0xE9, 0x03, 0, 0}},
-        {35, {}},
-        {36, Bytes{16, 0}},
-        {39, {}},
-        {40, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 1, 0, 0}},
-        {44, {}},
-        {45, sidArgs.bytes},
-        {48, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 1, 0, 0}},
-        {50, create.bytes},
+         }(),
+         20},
+        {8, Bytes{2, 0}, 4},
+        {15, Bytes(8, 0), 12},
+        {16, sidArray.bytes, 8},
+        {17, lookup.bytes, -1},
+        {18, ids.bytes, -1},
+        {19, Bytes{1, 0, 0, 0, 0x01, 0x02, 0, 0}, 20},
+        {20, Bytes{5, 0}, 4},
+        {27, Bytes{1, 0, 0, 0, 0x20, 0x02, 0, 0}, 20},
+        {28, Bytes{1, 0}, 4},
+        {31, sidArgs.bytes, 0},
+        {32, sidArgs.bytes, 0},
+        {33, {}, 8},
+        {34, Bytes{1, 0, 0, 0, 0xE9, 0x03, 0, 0}, 20},
+        {35, {}, -1},
+        {36, Bytes{16, 0}, 4},
+        {39, {}, 4},
+        {40, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 1, 0, 0}, -1},
+        {44, {}, 8},
+        {45, sidArgs.bytes, 0},
+        {48, Bytes{1, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0, 0, 1, 0, 0}, -1},
+        {50, create.bytes, 28},
     };
     const std::string before = users();
     for (uint16_t mark : {uint16_t(0), uint16_t(0xA5A4), uint16_t(0x5A5A)}) {
@@ -258,6 +262,8 @@ TEST_F(Samr, EveryOperationRefusesAHandleWithoutTheMark)
             Reply r = call(pipe, c.opnum, n.bytes);
             EXPECT_FALSE(r.fault);
             EXPECT_EQ(r.status, kRefused);
+            if (c.empty >= 0)
+                EXPECT_EQ(r.stub, Bytes(size_t(c.empty), 0));
         }
         EXPECT_EQ(setInfo(1001, 25, Bytes(532, 0)).status, kRefused);
     }

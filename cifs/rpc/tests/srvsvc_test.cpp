@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 
 using namespace rpc_test;
 using fw_test::HasSubstr;
@@ -188,6 +189,39 @@ TEST_F(Srvsvc, FifteenSharesAtLevelOneAsTheCallerMayUseThem)
     csAuthSetPermissive(1);
     EXPECT_EQ(shares(call(pipe, kShareEnum, enumArgs(0)), 0).size(), 15u);
     csAuthSetPermissive(0);
+}
+
+// Level 501 is served by both enumerations alike (some clients expect the
+// sticky one to refuse it): netname, type, remark and flags 0.
+TEST_F(Srvsvc, LevelFiveOhOneInBothEnumerations)
+{
+    for (uint16_t op : {kShareEnum, kShareEnumSticky}) {
+        SCOPED_TRACE(op);
+        Reply r = call(pipe, op, enumArgs(501));
+        ASSERT_FALSE(r.fault);
+        EXPECT_EQ(r.status, 0u);
+        NdrReader d(r.stub);
+        EXPECT_EQ(d.u32(), 501u);
+        EXPECT_EQ(d.u32(), 501u);
+        d.u32();
+        const uint32_t count = d.u32();
+        ASSERT_EQ(count, 14u);
+        EXPECT_NE(d.u32(), 0u);
+        EXPECT_EQ(d.u32(), count);
+        std::vector<uint32_t> types;
+        for (uint32_t i = 0; i < count; ++i) {
+            EXPECT_NE(d.u32(), 0u);
+            types.push_back(d.u32());
+            EXPECT_NE(d.u32(), 0u);
+            EXPECT_EQ(d.u32(), 0u);  // flags
+        }
+        EXPECT_EQ(types.front(), 0x80000003u);
+        EXPECT_EQ(d.text(), "IPC$");
+        d.text();
+        EXPECT_EQ(d.text(), "share0");
+        EXPECT_EQ(d.text(), "remark 0");
+        EXPECT_FALSE(d.bad);
+    }
 }
 
 TEST_F(Srvsvc, LevelTwoShowsWindowsPathsToAdministratorsOnly)
@@ -410,21 +444,19 @@ protected:
         ASSERT_NE(bobFile, nullptr);
         serve();
     }
-    Bytes sessionArgs(uint32_t level)
+    // A listing's request: the server name, the strings before the level
+    // (client and user, base path and user, or the share), the level and an
+    // empty container.
+    Bytes listArgs(std::initializer_list<const char *> strings, uint32_t level)
     {
         Ndr n;
-        n.textPointer(nullptr)
-            .textPointer(nullptr)
-            .textPointer(nullptr)
-            .u32(level)
-            .u32(level)
-            .pointer()
-            .u32(0)
-            .pointer(false)
-            .u32(0xFFFFFFFF)
-            .pointer(false);
+        n.textPointer(nullptr);
+        for (const char *text : strings)
+            n.textPointer(text);
+        n.u32(level).u32(level).pointer().u32(0).pointer(false).u32(0xFFFFFFFF).pointer(false);
         return n.bytes;
     }
+    Bytes sessionArgs(uint32_t level) { return listArgs({nullptr, nullptr}, level); }
     Bytes delArgs(const char *clientName, const char *user)
     {
         Ndr n;
@@ -455,17 +487,7 @@ TEST_F(SrvsvcClients, SessionsConnectionsAndFiles)
     EXPECT_EQ(d.text(), "192.168.1.3");
     EXPECT_EQ(d.text(), "bob");
 
-    Ndr conn;
-    conn.textPointer(nullptr)
-        .textPointer("share1")
-        .u32(1)
-        .u32(1)
-        .pointer()
-        .u32(0)
-        .pointer(false)
-        .u32(0xFFFFFFFF)
-        .pointer(false);
-    r = call(pipe, kConnectionEnum, conn.bytes);
+    r = call(pipe, kConnectionEnum, listArgs({"share1"}, 1));
     ASSERT_EQ(r.status, 0u);
     NdrReader c(r.stub);
     c.u32(), c.u32(), c.u32();
@@ -480,18 +502,8 @@ TEST_F(SrvsvcClients, SessionsConnectionsAndFiles)
     unknown.textPointer(nullptr).textPointer("nosuch").u32(1);
     EXPECT_EQ(call(pipe, kConnectionEnum, unknown.bytes).status, 2310u);
 
-    Ndr files;
-    files.textPointer(nullptr)
-        .textPointer(nullptr)
-        .textPointer(nullptr)
-        .u32(3)
-        .u32(3)
-        .pointer()
-        .u32(0)
-        .pointer(false)
-        .u32(0xFFFFFFFF)
-        .pointer(false);
-    r = call(pipe, kFileEnum, files.bytes);
+    const Bytes files = listArgs({nullptr, nullptr}, 3);
+    r = call(pipe, kFileEnum, files);
     ASSERT_EQ(r.status, 0u);
     NdrReader f(r.stub);
     f.u32(), f.u32(), f.u32();
@@ -506,7 +518,7 @@ TEST_F(SrvsvcClients, SessionsConnectionsAndFiles)
 
     admin(false);
     EXPECT_EQ(call(pipe, kSessionEnum, sessionArgs(0)).status, 5u);
-    EXPECT_EQ(call(pipe, kFileEnum, files.bytes).status, 5u);
+    EXPECT_EQ(call(pipe, kFileEnum, files).status, 5u);
 }
 
 TEST_F(SrvsvcClients, ClosingAndDeletingOthersAndOneself)

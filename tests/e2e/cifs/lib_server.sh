@@ -12,7 +12,10 @@
 #   server_stop: SIGTERM, exit 0 expected.
 #   share_and_peer: the one share "Share" on $work/share, and a peer host.
 #   add_user NAME PASSWORD: a user known to vxcs by its NT hash ($ctl is the
-#     control tool).
+#     control tool); nt_hash PASSWORD prints that hash.
+#   rpc USER PROTOCOL COMMANDS: rpcclient's output with the IPC connection
+#     held to that protocol, its exit status; with $rpc_protection set (off,
+#     sign, encrypt), that protection.
 . "$(dirname "${BASH_SOURCE[0]}")/../../harness/lib.sh"
 
 SERVER_ID=001122334455
@@ -66,10 +69,17 @@ share_and_peer() {
   ns_add_host peer 192.168.61.2/24 192.168.61.1/24
 }
 
+nt_hash() { /usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('$1').hex())"; }
+
 add_user() {
-  local hash
-  hash=$(/usr/bin/python3 -c "from impacket.ntlm import compute_nthash; print(compute_nthash('$2').hex())")
-  "$ctl" adduser "$1" "$hash" > "$work/ctl.log" 2>&1 || fail "adduser $1: $(cat "$work/ctl.log")"
+  "$ctl" adduser "$1" "$(nt_hash "$2")" > "$work/ctl.log" 2>&1 || fail "adduser $1: $(cat "$work/ctl.log")"
+}
+
+rpc() {
+  local user=$1 protocol=$2
+  shift 2
+  timeout 30 rpcclient 127.0.0.1 -U "$user" ${rpc_protection:+--client-protection="$rpc_protection"} \
+    --option="client ipc max protocol=$protocol" --option="client ipc min protocol=$protocol" -c "$*" 2>&1
 }
 
 # torture_outcomes LOG ALLOW: smbtorture's outcomes in LOG against an

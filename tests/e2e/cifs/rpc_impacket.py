@@ -6,6 +6,7 @@
 # max_recv_frag, 2 MiB without LAST, counts beyond the stub). impacket must
 # still be served afterwards, and the probe must stop cleanly under the
 # sanitizers.
+import os
 import random
 import socket
 import struct
@@ -17,20 +18,14 @@ from impacket.dcerpc.v5 import rpcrt, srvs, transport, wkst
 from impacket.dcerpc.v5.dtypes import NULL
 from impacket.uuid import uuidtup_to_bin
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from checks import check, finish  # noqa: E402
+
 probe = sys.argv[1]
-failures = []
 SRVSVC_ADMIN, SRVSVC_PLAIN, WKSSVC, LSARPC = 7001, 7002, 7003, 7004
 LONG = 'x' * 240
 SHARES = ['docs;/mnt/usb/docs;my documents', 'music;/mnt/usb/music;' + LONG] + \
          [f'share{i};/mnt/usb/s{i};{LONG}' for i in range(11)]
-
-
-def check(what, got, wanted):
-    if got != wanted:
-        failures.append(what)
-        print(f'FAIL {what}: got {got!r}, wanted {wanted!r}', file=sys.stderr)
-    else:
-        print(f'ok   {what}', file=sys.stderr)
 
 
 def text(value):
@@ -310,5 +305,4 @@ dce.disconnect()
 p.terminate()
 out, _ = p.communicate(timeout=30)
 check('probe stopped cleanly', (p.returncode, out.strip()), (0, 'stopped'))
-if failures:
-    sys.exit(f'{len(failures)} failed: {failures}')
+finish()

@@ -7,33 +7,18 @@
 # membership as the administrator mark, display information and security
 # objects. The probe must stop cleanly under the sanitizers.
 import socket
-import struct
 import subprocess
 import sys
 import time
 
-from Cryptodome.Cipher import ARC4
-from impacket import ntlm
+from impacket.dcerpc.v5 import dssp, lsad, lsat, rrp, samr, transport
+from impacket.dcerpc.v5.dtypes import MAXIMUM_ALLOWED, RPC_SID
 
-from impacket.dcerpc.v5 import dssp, lsad, lsat, rpcrt, rrp, samr, transport
-from impacket.dcerpc.v5.dtypes import MAXIMUM_ALLOWED, NULL, RPC_SID
+from checks import check, finish
+from rpc_security_calls import USERS, error_of, hashed, query_value, set_internal4, text, users, with_key
 
 probe = sys.argv[1]
-failures = []
 LSA, SAMR_ADMIN, SAMR_PLAIN, WINREG = 7101, 7102, 7103, 7104
-USERS = '/var/run/cifs/pwd_list.txt'
-
-
-def check(what, got, wanted):
-    if got != wanted:
-        failures.append(what)
-        print(f'FAIL {what}: got {got!r}, wanted {wanted!r}', file=sys.stderr)
-    else:
-        print(f'ok   {what}', file=sys.stderr)
-
-
-def text(value):
-    return value[:-1] if isinstance(value, str) and value.endswith('\x00') else value
 
 
 def connect(port, iface):
@@ -42,63 +27,6 @@ def connect(port, iface):
     dce.connect()
     dce.bind(iface)
     return dce
-
-
-def error_of(call):
-    try:
-        call()
-    except rpcrt.DCERPCException as e:
-        print(f'     ({e})', file=sys.stderr)
-        return e.get_error_code()
-    except Exception as e:  # a union impacket cannot decode is still a refusal
-        return type(e).__name__
-    return 0
-
-
-class KeyOnly:
-    # The probe's logons carry a zero session key; impacket asks the SMB
-    # connection for it.
-    def __init__(self, key):
-        self.key = key
-
-    def getSessionKey(self):
-        return self.key
-
-
-def with_key(dce, key):
-    dce.get_rpc_transport().get_smb_connection = lambda: KeyOnly(key)
-    return dce
-
-
-def set_internal4(dce, user, password, key):
-    # Class 23 as a client builds it: the 516-byte buffer under the key itself.
-    req = samr.SamrSetInformationUser2()
-    req['UserHandle'] = user
-    req['UserInformationClass'] = samr.USER_INFORMATION_CLASS.UserInternal4Information
-    req['Buffer']['tag'] = samr.USER_INFORMATION_CLASS.UserInternal4Information
-    i1 = req['Buffer']['Internal4']['I1']
-    i1['WhichFields'] = 0x01000000
-    for name in ('UserName', 'FullName', 'HomeDirectory', 'HomeDirectoryDrive', 'ScriptPath', 'ProfilePath',
-                 'AdminComment', 'WorkStations', 'UserComment', 'Parameters', 'PrivateData'):
-        i1[name] = NULL
-    i1['LmOwfPassword']['Buffer'] = NULL
-    i1['NtOwfPassword']['Buffer'] = NULL
-    i1['SecurityDescriptor']['SecurityDescriptor'] = NULL
-    i1['LogonHours']['LogonHours'] = NULL
-    plain = password.encode('utf-16le')
-    buffer = plain.rjust(512, b'\x07') + struct.pack('<I', len(plain))
-    req['Buffer']['Internal4']['UserPassword']['Buffer'] = ARC4.new(key).encrypt(buffer)
-    return dce.request(req)
-
-
-def hashed(password):
-    h = ntlm.compute_nthash(password).hex().upper()
-    return h + h
-
-
-def users():
-    with open(USERS) as f:
-        return f.read()
 
 
 p = subprocess.Popen([probe, f'{LSA}:lsarpc:admin', f'{SAMR_ADMIN}:samr:admin', f'{SAMR_PLAIN}:samr:plain',
@@ -145,13 +73,7 @@ try:
     params = rrp.hBaseRegOpenKey(reg, hklm, 'system\\currentcontrolset\\services\\tcpip\\parameters')['phkResult']
     check('Hostname', text(rrp.hBaseRegQueryValue(reg, params, 'Hostname')[1]), 'ROUTER')
     check('Domain', text(rrp.hBaseRegQueryValue(reg, params, 'Domain')[1]), 'WORKGROUP')
-    req = rrp.BaseRegQueryValue()
-    req['hKey'] = key
-    req['lpValueName'] = 'ProductType\x00'
-    req['lpData'] = b' ' * 4
-    req['lpcbData'] = 4
-    req['lpcbLen'] = 4
-    check('QueryValue small buffer', error_of(lambda: reg.request(req)), 234)
+    check('QueryValue small buffer', error_of(lambda: query_value(reg, key, 'ProductType', 4)), 234)
     check('EnumKey HKLM 0', text(rrp.hBaseRegEnumKey(reg, hklm, 0)['lpNameOut']), 'Software')
     check('EnumKey HKLM 2', error_of(lambda: rrp.hBaseRegEnumKey(reg, hklm, 2)), 259)
     for k in (key, params, hklm):
@@ -251,4 +173,4 @@ finally:
     if 'Sanitizer' in err:
         print(err, file=sys.stderr)
 
-sys.exit(1 if failures else 0)
+finish()

@@ -1,55 +1,49 @@
 #!/usr/bin/env bash
 # The server and workstation services and the LANMAN API over real SMB, with
-# vxnd and vxcs in namespaces of their own and 15 shares (C$, IPC$, a name of
-# 13 characters, long remarks whose list spans fragments): smbclient -L per
-# dialect and protection lists exactly what each user may see, rpcclient
-# queries as administrator and plain user over NT1 and SMB3, net rap over
-# NT1, net rpc share add and delete, then impacket (rpc_smb_clients.py) for
-# what the tools do not reach. The server must stay up and silent under the
-# sanitizers.
+# vxnd and vxcs in namespaces of their own and 15 shares (C$, IPC$, a printer
+# on the fake USB printer driver, a name of 13 characters, long remarks whose
+# list spans fragments): smbclient -L per dialect and protection lists exactly
+# what each user may see (the printer only for its owner, or for everyone in
+# permissive mode), rpcclient queries as administrator and plain user over
+# NT1 and SMB3, net rap over NT1, net rpc share add and delete, then impacket
+# (rpc_smb_clients.py) for what the tools do not reach. The server must stay
+# up and silent under the sanitizers.
 set -euo pipefail
-vxnd=$1 vxcs=$2 clients=$3 torture_allow=$4
+vxnd=$1 vxcs=$2 ctl=$3 usblp=$4 clients=$5 torture_allow=$6
 . "$(dirname "$0")/lib_server.sh"
 require_scenario_ns
 command -v smbclient > /dev/null || { echo "no smbclient here: skipping" >&2; exit 77; }
 
-work=$(mktemp -d)
 long=$(printf 'r%.0s' {1..200})
-mkdir -p /var/run/cifs "$work/docs" "$work/music"
+mkdir -p /var/run/cifs /var/run/usblp "$work/docs" "$work/music"
 {
   printf 'docs;%s;my documents\n' "$work/docs"
   printf 'music;%s;%s\n' "$work/music" "$long"
-  for i in 0 1 2 3 4 5 6 7 8 9; do
+  for i in 0 1 2 3 4 5 6 7 8; do
     mkdir -p "$work/s$i"
     printf 'share%s;%s;%s\n' "$i" "$work/s$i" "$long"
   done
   mkdir -p "$work/long"
   printf 'thirteenchars;%s;thirteen\n' "$work/long"
 } > /var/run/cifs/cs_cfg.txt
-configured="docs music share0 share1 share2 share3 share4 share5 share6 share7 share8 share9 thirteenchars"
+configured="docs music share0 share1 share2 share3 share4 share5 share6 share7 share8 thirteenchars"
+printf '/dev/usb/lp0 %s 1234:0001 0x18 MFG:Acme;MDL:Laser 9;CMD:PCL;\n' "$work/laser.out" > /var/run/usblp/control
 
-"$vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
-on_exit quiet_kill "$!"
-wait_line "$work/vxnd.log" "VXND: server is ready"
-"$vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
-server=$!
-on_exit quiet_kill "$server"
-wait_line "$work/vxcs.log" "VXCS: server is ready"
-wait_port tcp 445
-# A negative RID marks the administrator.
-printf 'alice:Secret#1:-1000:0\nbob:Secret#2:1001:0\n' > /var/run/cifs/pwd_list.txt
-admin='alice%Secret#1' plain='bob%Secret#2'
-
-alive() {
-  kill -0 "$server" || fail "vxcs died: $(cat "$work/vxcs.log")"
-  ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
-}
+vxcs_preload=$usblp
+server_start "$vxnd" "$vxcs"
+"$ctl" addprintershare Laser /dev/usb/lp0 /var/run/cifs/Laser.status 1 "Laser printer" > "$work/ctl.log" 2>&1 ||
+  fail "addprintershare: $(cat "$work/ctl.log")"
+# A negative RID marks the administrator, the last field the printer owner.
+printf 'alice:Secret#1:-1000:0\nbob:Secret#2:1001:0\ncarol:Secret#3:1002:1\n' > /var/run/cifs/pwd_list.txt
+admin='alice%Secret#1' plain='bob%Secret#2' owner='carol%Secret#3'
 
 sorted() { tr ' ' '\n' <<< "$*" | grep -v '^$' | sort | tr '\n' ' '; }
 # Lists show C$ to every user (connecting to it is another matter); only
-# printers depend on the user, and this build has none.
+# the printer depends on the user: its owner sees it, an administrator who
+# does not own it does not.
 admin_shares=$(sorted IPC\$ C\$ $configured)
 plain_shares=$admin_shares
+owner_shares=$(sorted IPC\$ C\$ Laser $configured)
 
 # list_shares USER DIALECT PROTECTION: the share names smbclient -L prints.
 list_shares() {
@@ -71,19 +65,14 @@ check_lists() {
       grep -q "$long" "$work/list.log" || fail "long remark cut over $dialect $protection: $(cat "$work/list.log")"
       got=$(list_shares "$plain" "$dialect" "$protection")
       [ "$got" = "$plain_shares" ] || fail "plain user's list over $dialect $protection: $got"
+      got=$(list_shares "$owner" "$dialect" "$protection")
+      [ "$got" = "$owner_shares" ] || fail "printer owner's list over $dialect $protection: $got"
     done
   done
 }
 check_lists
-log "smbclient -L over NT1, SMB2_10 and SMB3_11 (plain, signed, sealed): exact lists for both users"
+log "smbclient -L over NT1, SMB2_10 and SMB3_11 (plain, signed, sealed): exact lists for the three users"
 
-# rpcclient USER DIALECT COMMANDS
-rpc() {
-  local user=$1 dialect=$2
-  shift 2
-  timeout 30 rpcclient 127.0.0.1 -U "$user" --option="client ipc max protocol=$dialect" \
-    --option="client ipc min protocol=$dialect" -c "$*" 2>&1
-}
 for dialect in NT1 SMB3_11; do
   for user in "$admin" "$plain"; do
     name=${user%%%*}
@@ -129,21 +118,62 @@ for dialect in NT1 SMB3_11; do
     ! grep -q "result was\|NT_STATUS\|WERR" <<< "$out" || fail "wkstagetinfo $name $dialect: $out"
   done
 done
-alive
+server_alive
 log "rpcclient srvinfo, shares, levels 1/2/502, sessions, connections, files over NT1 and SMB3: ok"
 
 # net rap reaches only SMB1: names of more than 12 characters have no place.
 rap() { timeout 30 net rap "$@" -S 127.0.0.1 --option='client ipc max protocol=NT1' \
   --option='client ipc min protocol=NT1' 2>&1; }
-# Its exit status is the count of entries: the names are what count.
-out=$(rap share -U "$admin") || true
-got=$(sorted "$(awk 'NF{print $1}' <<< "$out" | grep -v -e '^-' -e '^Share' -e '^Name' -e '^return')")
+# rap_names USER: the share names net rap share prints; its exit status is
+# the count of entries, the names are what count.
+rap_names() {
+  local out
+  out=$(rap share -U "$1") || true
+  sorted "$(awk 'NF{print $1}' <<< "$out" | grep -v -e '^-' -e '^Share' -e '^Name' -e '^return')"
+}
+got=$(rap_names "$admin")
 wanted=$(sorted IPC\$ C\$ ${configured/thirteenchars/})
-[ "$got" = "$wanted" ] || fail "net rap share: $got (from $out)"
+[ "$got" = "$wanted" ] || fail "net rap share: $got"
 out=$(rap server name -U "$admin") || fail "net rap server name: $out"
 grep -q "ROUTER" <<< "$out" || fail "net rap server name: $out"
-alive
+server_alive
 log "net rap share (names of at most 12 characters) and server name over NT1: ok"
+
+# The printer in every list and in one share's information: srvsvc over NT1
+# and SMB3, the LANMAN share list, smbclient -L. Its owner sees it, others
+# only in permissive mode.
+# printer_rule USER shown|hidden WHEN
+printer_rule() {
+  local user=$1 want=$2 when=$3 name=${1%%%*} dialect out seen
+  for dialect in NT1 SMB3_11; do
+    out=$(rpc "$user" "$dialect" 'netshareenumall 1') || fail "netshareenumall $name $dialect $when: $out"
+    seen=hidden
+    grep -qx 'netname: *Laser' <<< "$out" && seen=shown
+    [ "$seen" = "$want" ] || fail "netshareenumall: the printer $seen to $name over $dialect $when: $out"
+    out=$(rpc "$user" "$dialect" 'netsharegetinfo Laser 1') || true
+    if [ "$want" = shown ]; then
+      grep -q 'remark:.*Laser printer' <<< "$out" || fail "getinfo of the printer for $name $dialect $when: $out"
+    else
+      grep -q WERR_ACCESS_DENIED <<< "$out" || fail "getinfo of the printer for $name $dialect $when: $out"
+    fi
+  done
+  seen=hidden
+  grep -qw Laser <<< "$(rap_names "$user")" && seen=shown
+  [ "$seen" = "$want" ] || fail "net rap share: the printer $seen to $name $when"
+  seen=hidden
+  grep -qw Laser <<< "$(list_shares "$user" SMB3_11 off)" && seen=shown
+  [ "$seen" = "$want" ] || fail "smbclient -L: the printer $seen to $name $when"
+}
+printer_rule "$owner" shown "as its owner"
+printer_rule "$plain" hidden "outside permissive mode"
+printer_rule "$admin" hidden "as an administrator who does not own it"
+"$ctl" setpermissive 1 > "$work/ctl.log" 2>&1 || fail "setpermissive 1: $(cat "$work/ctl.log")"
+printer_rule "$plain" shown "in permissive mode"
+printer_rule "$admin" shown "in permissive mode"
+"$ctl" setpermissive 0 > "$work/ctl.log" 2>&1 || fail "setpermissive 0: $(cat "$work/ctl.log")"
+printer_rule "$plain" hidden "once permissive mode is off again"
+server_alive
+log "the printer in srvsvc, LANMAN and smbclient lists: its owner's, everyone's in permissive mode only: ok"
 
 # net rpc share add and delete: an added share is reachable; duplicates,
 # climbing paths and plain users leave nothing in the configuration.
@@ -157,6 +187,7 @@ out=$(netrpc delete thirteenchars -U "$admin") || fail "net rpc share delete: $o
 configured=${configured/thirteenchars/}
 admin_shares=$(sorted IPC\$ C\$ $configured)
 plain_shares=$admin_shares
+owner_shares=$(sorted IPC\$ C\$ Laser $configured)
 out=$(netrpc add 'added=C:\added' -U "$admin") || fail "net rpc share add: $out"
 grep -q '^added;' /var/run/cifs/cs_cfg.txt || fail "added share not saved: $(cat /var/run/cifs/cs_cfg.txt)"
 echo payload > /var/run/cifs/added/file.txt
@@ -170,24 +201,27 @@ before=$(cat /var/run/cifs/cs_cfg.txt)
 [ "$(cat /var/run/cifs/cs_cfg.txt)" = "$before" ] || fail "refusals left: $(cat /var/run/cifs/cs_cfg.txt)"
 out=$(netrpc delete added -U "$admin") || fail "net rpc share delete: $out"
 ! grep -q '^added;' /var/run/cifs/cs_cfg.txt || fail "deleted share kept: $(cat /var/run/cifs/cs_cfg.txt)"
-alive
+server_alive
 log "net rpc share add/delete: reachable; a full table, duplicates, '..' and plain users refused, nothing left: ok"
 
-# smbtorture rpc.srvsvc over SMB3 and NT1 and rap.basic over NT1 as drivers:
-# pinned subtests pass, the others fail only for their listed reasons.
+# smbtorture rpc.srvsvc, rpc.bind, rpc.handles, rpc.lsa, rpc.samr and
+# rpc.winreg over SMB3 and NT1 and rap.basic over NT1 as drivers: pinned
+# subtests pass, the others fail only for their listed reasons.
 if command -v smbtorture > /dev/null; then
   nt1=(--option='client max protocol=NT1' --option='client ipc max protocol=NT1')
   torture() { timeout 120 smbtorture -U "$admin" "$@" 2>&1 || true; }
-  { torture ncacn_np:127.0.0.1 rpc.srvsvc
-    torture 'ncacn_np:127.0.0.1[smb1]' "${nt1[@]}" rpc.srvsvc
+  { for suite in rpc.srvsvc rpc.bind rpc.handles rpc.lsa rpc.samr rpc.winreg; do
+      torture ncacn_np:127.0.0.1 "$suite"
+      torture 'ncacn_np:127.0.0.1[smb1]' "${nt1[@]}" "$suite"
+    done
     torture '//127.0.0.1/IPC$' "${nt1[@]}" rap.basic; } > "$work/torture.log"
   torture_outcomes "$work/torture.log" "$torture_allow"
-  alive
-  log "smbtorture rpc.srvsvc (SMB3, NT1) and rap.basic: pinned subtests pass, the rest as listed: ok"
+  server_alive
+  log "smbtorture rpc.srvsvc, rpc.bind, rpc.handles, rpc.lsa, rpc.samr, rpc.winreg (SMB3, NT1) and rap.basic: pinned subtests pass, the rest as listed: ok"
 fi
 
 # RPC_CYCLES=10000 for the full count by hand.
 /usr/bin/python3 "$clients" "$admin" "$plain" "$server" "${RPC_CYCLES:-200}" || fail "impacket clients"
-alive
+server_alive
 check_lists
 log "after the impacket clients: lists still exact, no sanitizer report: ok"

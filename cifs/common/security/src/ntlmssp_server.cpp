@@ -50,7 +50,15 @@ void writeUtf16(CMBufferWriter *w, const char *text, uint32_t n)
         cmBufferWriteUint16(w, uint8_t(text[i]));
 }
 
-uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge)
+// Key exchange is offered only to a client that asked for it: one that did
+// not still answers an offer with a key of its own while leaving the flag out
+// of AUTHENTICATE, and the two sides' session keys part.
+uint32_t challengeFlags(uint32_t clientFlags)
+{
+    return AM_NTLMSSP_CHALLENGE_FLAGS & ~(clientFlags & AM_NTLMSSP_KEY_EXCHANGE ? 0 : AM_NTLMSSP_KEY_EXCHANGE);
+}
+
+uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge, uint32_t clientFlags)
 {
     const CMNetBiosNameInfo *auth = cmNetBiosGetDomainAuth();
     const uint32_t domainLength = nameLength(auth->name, CM_NB_NAME_SIZE);
@@ -65,7 +73,7 @@ uint32_t writeChallenge(CMBufferWriter *w, const uint8_t *challenge)
     cmBufferWriteUint16(w, uint16_t(2 * domainLength));
     cmBufferWriteUint16(w, uint16_t(2 * domainLength));
     cmBufferWriteUint32(w, kChallengeHeader);
-    cmBufferWriteUint32(w, AM_NTLMSSP_CHALLENGE_FLAGS);
+    cmBufferWriteUint32(w, challengeFlags(clientFlags));
     cmBufferWriteBytes(w, challenge, 8);
     cmBufferWriteZeroes(w, 8);
     // Target information
@@ -161,7 +169,7 @@ uint32_t ntlmsspServerProcess(CMBufferReader *in, CMBufferWriter *out, AMNtlmssp
         if (cmBufferReaderIsOverrun(in) || amSpnegoServerGetCurrentSessionKey(&challenge, &nonce) != 8 ||
             !challenge)
             return AM_SPNEGO_REFUSED;
-        return writeChallenge(out, challenge);
+        return writeChallenge(out, challenge, clientFlags);
     }
     if (type == kAuthenticate)
         return readAuthenticate(in, message, messageLength, result, account, domain, encryptedKey);

@@ -66,6 +66,50 @@ TEST_F(AuthTest, WorkedExamples)
     EXPECT_EQ(csGetUsersCount(), user ? 1u : 0u);
 }
 
+// A client that leaves key exchange out of NEGOTIATE yet answers an offer
+// of it with a random key (and no flag in AUTHENTICATE) must end with the
+// key it derived. The NTLMv2 vectors (user "User", empty domain, password
+// "Password", the worked blob) were computed from the algorithm with
+// Python's hmac: proof, base key = HMAC-MD5(v2 hash, proof), and the 0x55
+// key under RC4 keyed by the base key.
+TEST_F(AuthTest, KeyExchangeOnlyWhenTheClientAsked)
+{
+    const Bytes proof = hex("3931ef309dd2eeab04a6200c242d1759");
+    const std::string baseKey = "c19eb349eebbc443330f3ed3b4c1b9c4";
+    const Bytes encrypted = hex("3ab4432a907f9d15176e1b18b9864582");
+    const std::string exported = "55555555555555555555555555555555";
+    struct Case {
+        const char *what;
+        uint32_t negotiateFlags;
+        uint32_t authenticateFlags;
+        bool offered;
+    } const cases[] = {
+        {"asked, and flagged in AUTHENTICATE", 0xE2088297, 0xE2088215, true},
+        {"not asked, an offer answered without the flag", 0xA2088297, 0xA2088215, false},
+    };
+    csChangeEncryptionLevel(CS_AUTH_ALL);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        dropUser();
+        std::memcpy(session->challenge, kServerChallenge.data(), 8);
+        ASSERT_EQ(smb2Round(negotiate(c.negotiateFlags)), 0xC0000016u);
+        ASSERT_GE(answer.size(), 24u);
+        const bool offered = (get_le32(answer.data() + 20) & kKeyExchange) != 0;
+        EXPECT_EQ(offered, c.offered);
+        // The client's side: a random key exactly when offered one.
+        Authenticate a;
+        a.user = utf16("User");
+        a.nt = cat({proof, kNtlmv2Blob});
+        a.lm = Bytes(24, 0);
+        a.flags = c.authenticateFlags;
+        if (offered)
+            a.key = encrypted;
+        ASSERT_EQ(smb2Round(authenticate(a)), kOk);
+        ASSERT_NE(user, nullptr);
+        EXPECT_EQ(sessionKey(), offered ? exported : baseKey);
+    }
+}
+
 TEST_F(AuthTest, GuestsAndAnonymousLogons)
 {
     struct Case {
