@@ -148,6 +148,11 @@ VX_API void syUpdatePrinterStatus(const CMWchar *devicePath, const CMWchar *shar
  * sockets and then calls syResumeStalledPrinters. */
 VX_API int syPrinterWakeDescriptor(void);
 VX_API void syResumeStalledPrinters(void);
+/* 1 when a job's held writes from the client on this socket (the carrying
+ * request's socket slot) leave no room for another: the server loop reads
+ * nothing more from it until the printer takes some, so a client that sends
+ * ahead waits on its connection instead of being refused. */
+VX_API int syPrintWritesBackedUp(const void *socket);
 
 /* The job id, or SY_NO_JOB. outputPath and dataType are not used. */
 VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *documentName, const CMWchar *outputPath,

@@ -384,6 +384,18 @@ int32_t syWritePrintData(uint32_t, uint32_t job, const uint8_t *data, uint32_t l
 
 int syPrinterWakeDescriptor(void) { return printerDevice().wakeDescriptor(); }
 
+int syPrintWritesBackedUp(const void *socket)
+{
+    for (Job &j : gJobs) {
+        if (!j.inUse || (j.heldCount < SY_HOLD_QUEUE && SY_HOLD_JOB_BYTES - j.heldBytes >= SY_HOLD_BYTES))
+            continue;
+        for (uint32_t i = 0; i < j.heldCount; ++i)
+            if (heldAt(j, i).context.socket == socket)
+                return 1;
+    }
+    return 0;
+}
+
 void syResumeStalledPrinters(void)
 {
     for (Printer &p : printers()) {

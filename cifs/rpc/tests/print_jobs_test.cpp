@@ -292,6 +292,41 @@ TEST_F(PrintJobs, AJobHoldsAMebibyteAtMost)
     ASSERT_EQ(write(0, id, "x", &late), 1) << "room again once answered";
 }
 
+// The server stops reading a client whose held writes leave no room for
+// another (by count or by bytes), and only that client, until they drain.
+TEST_F(PrintJobs, AClientWhoseWritesFillTheQueueIsNotReadUntilItDrains)
+{
+    struct Case {
+        const char *what;
+        uint32_t writes;
+        uint32_t bytes;
+    } cases[] = {
+        {"by count", SY_HOLD_QUEUE, 100},
+        {"by bytes", SY_HOLD_JOB_BYTES / SY_HOLD_BYTES, SY_HOLD_BYTES},
+    };
+    int ours = 0, other = 0;
+    for (const Case &c : cases) {
+        gAnswers.clear();
+        uint32_t id = start(0);
+        ASSERT_NE(id, SY_NO_JOB) << c.what;
+        notReady();
+        for (uint32_t i = 0; i < c.writes; ++i) {
+            EXPECT_EQ(syPrintWritesBackedUp(&ours), 0) << c.what << ": room for write " << i;
+            CSLateResponseContext *late = nullptr;
+            ASSERT_EQ(write(0, id, std::string(c.bytes, 'x'), &late), 0) << c.what << " " << i;
+            // The carrying command saves its request's socket slot.
+            late->socket = &ours;
+        }
+        EXPECT_EQ(syPrintWritesBackedUp(&ours), 1) << c.what << ": full";
+        EXPECT_EQ(syPrintWritesBackedUp(&other), 0) << c.what << ": another client is read";
+        ready();
+        update();
+        EXPECT_EQ(gAnswers.size(), c.writes) << c.what;
+        EXPECT_EQ(syPrintWritesBackedUp(&ours), 0) << c.what << ": drained";
+        ASSERT_EQ(syEndPrintJob(0, id), 0) << c.what;
+    }
+}
+
 TEST_F(PrintJobs, NothingIsHeldBehindAWriteThatWasCutShort)
 {
     uint32_t id = start(0);

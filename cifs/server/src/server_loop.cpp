@@ -260,9 +260,14 @@ void run(Loop &l)
             nsAddSocketToSet(&highest, &set, l.netbios);
         if (l.direct && transportOn(NS_TRANSPORT_IP))
             nsAddSocketToSet(&highest, &set, l.direct);
-        for (ClientSlot &c : l.clients)
-            if (c.socket && nsAddSocketToSet(&highest, &set, c.socket) == 0)
+        for (ClientSlot &c : l.clients) {
+            // A client whose print data fills its job's queue is not read
+            // until the printer takes some: its connection holds the rest.
+            if (!c.socket || syPrintWritesBackedUp(c.socket))
+                continue;
+            if (nsAddSocketToSet(&highest, &set, c.socket) == 0)
                 releaseAndFree(c, 1);
+        }
         // A printer that took only part of a job's data wakes the loop when
         // it takes more; the loop never waits on the device itself.
         const int printers = syPrinterWakeDescriptor();

@@ -69,20 +69,25 @@ for proto in NT1 SMB2_10 SMB3_11 SMB3_11-encrypted; do
 done
 
 # ---- a printer that is not ready --------------------------------------------
-sleep 1.2 # past the status cache
-: > "$out"
-set_laser 0x38
-client Laser owner%Secret1 NT1 "print $work/doc.bin" "$work/late.log" &
-late=$!
-sleep 3
-[ "$(stat -c %s "$out")" -lt 1048576 ] || fail "a printer with its paper out took the whole job"
-set_laser 0x18
-ready_at=$SECONDS
-wait "$late" || fail "print to a printer that was not ready: $(cat "$work/late.log")"
-took=$((SECONDS - ready_at))
-[ "$took" -le 7 ] || fail "the job ended ${took}s after the printer became ready"
-cmp -s "$work/doc.bin" "$out" || fail "the held job reached the device as $(stat -c %s "$out") bytes"
-log "paper out, then ready: the job ended ${took}s later, byte for byte: ok"
+# 4 MiB is more than a job holds: the server stops reading the client until
+# the printer takes some, and the client waits instead of being refused.
+head -c 4194304 /dev/urandom > "$work/big.bin"
+for proto in NT1 SMB3_11; do
+  sleep 1.2 # past the status cache
+  : > "$out"
+  set_laser 0x38
+  client Laser owner%Secret1 "$proto" "print $work/big.bin" "$work/late.log" &
+  late=$!
+  sleep 3
+  [ "$(stat -c %s "$out")" = 0 ] || fail "a printer with its paper out took $(stat -c %s "$out") bytes"
+  set_laser 0x18
+  ready_at=$SECONDS
+  wait "$late" || fail "print over $proto to a printer that was not ready: $(cat "$work/late.log")"
+  took=$((SECONDS - ready_at))
+  [ "$took" -le 7 ] || fail "the job over $proto ended ${took}s after the printer became ready"
+  cmp -s "$work/big.bin" "$out" || fail "the held job over $proto reached the device as $(stat -c %s "$out") bytes"
+  log "paper out, then ready: the 4 MiB job over $proto ended ${took}s later, byte for byte: ok"
+done
 
 # ---- a stalled printer and other clients' listings --------------------------
 # Held open here and read by nobody, the FIFO fills and the device would
@@ -90,7 +95,7 @@ log "paper out, then ready: the job ended ${took}s later, byte for byte: ok"
 for print_proto in NT1 SMB3_11; do
   exec 7<> "$fifo"
   stalls=$(grep -c "printer busy" "$work/vxcs.log" || true)
-  client Slow owner%Secret1 "$print_proto" "print $work/doc.bin" "$work/slow.log" &
+  client Slow owner%Secret1 "$print_proto" "print $work/big.bin" "$work/slow.log" &
   slow=$!
   wait_until 10 bash -c "[ \$(grep -c 'printer busy' $work/vxcs.log) -gt $stalls ]" ||
     fail "the FIFO printer never stalled: $(tail -5 "$work/vxcs.log")"
@@ -114,7 +119,7 @@ for print_proto in NT1 SMB3_11; do
   took=$((SECONDS - reading_at))
   # Woken by the device, not left to the 5 s update.
   [ "$took" -le 4 ] || fail "the stalled job ended ${took}s after the printer read again"
-  wait_until 10 cmp -s "$work/doc.bin" "$work/stall.out" ||
+  wait_until 10 cmp -s "$work/big.bin" "$work/stall.out" ||
     fail "the stalled job reached the device as $(stat -c %s "$work/stall.out") bytes"
   kill "$reader" 2> /dev/null || true
   wait "$reader" 2> /dev/null || true
