@@ -451,12 +451,20 @@ TEST_F(Spoolss, EnumPrintersShowsOnlyPrintersTheCallerMayUse)
     EXPECT_EQ(got.returned, 1u);
     EXPECT_EQ(at(got.array, 4), "Laser");
 
+    fake.add("/dev/usb/lp1");
+    ASSERT_EQ(vxAddShareA("Inkjet", "/dev/usb/lp1", "", 1, "Ink printer"), 0);
+    Info two = readInfo(enumerate(1000, pipe), true);
+    ASSERT_EQ(two.returned, 2u);
+    EXPECT_EQ(at(two.array, 4), "Laser");
+    EXPECT_EQ(at(two.array, 4, 16), "Inkjet") << "the second printer's offsets from its own start";
+    EXPECT_EQ(at(two.array, 8, 16), "Ink printer");
+
     client.user->printerOwner = 0;
     Reply plain = enumerate(1000, pipe);
     ASSERT_EQ(plain.status, 0u);
     EXPECT_EQ(readInfo(plain, true).returned, 0u);
     csAuthSetPermissive(1);
-    EXPECT_EQ(readInfo(enumerate(1000, pipe), true).returned, 1u) << "permissive mode";
+    EXPECT_EQ(readInfo(enumerate(1000, pipe), true).returned, 2u) << "permissive mode";
     csAuthSetPermissive(0);
 }
 
