@@ -6,6 +6,7 @@
 # them); a printer that is not ready takes the job within one 5 s update of
 # its control line saying ready; while a FIFO printer stalls, other clients'
 # listings answer at once and the job arrives whole once the printer reads;
+# five clients crowd a stalled printer and the printing one dies;
 # a client that drops mid-job frees the device for the next job.
 set -euo pipefail
 vxcs=$1 vxnd=$2 ctl=$3 usblp=$4
@@ -125,6 +126,42 @@ for print_proto in NT1 SMB3_11; do
   wait "$reader" 2> /dev/null || true
   log "the stalled printer took the job over $print_proto byte for byte ${took}s after it read again: ok"
 done
+
+# ---- a crowd at a stalled printer ---------------------------------------------
+# Five clients send 4 MiB each to the stalled printer (four jobs at most: the
+# fifth is refused), the one printing dies while the server holds it back;
+# the others print whole, in order, once the printer reads.
+exec 7<> "$fifo"
+queued=$(grep -c "queued at position 3" "$work/vxcs.log" || true)
+crowd=()
+for n in 1 2 3 4 5; do
+  smbclient //127.0.0.1/Slow -U owner%Secret1 -m SMB3_11 -c "print $work/big.bin" > "$work/crowd$n.log" 2>&1 &
+  crowd+=($!)
+  sleep 0.3 # in this order
+done
+wait_until 10 bash -c "[ \$(grep -c 'queued at position 3' $work/vxcs.log) -gt $queued ]" ||
+  fail "four jobs did not queue: $(tail -5 "$work/vxcs.log")"
+kill -KILL "${crowd[0]}"
+wait "${crowd[0]}" 2> /dev/null || true
+client Files plain%Secret2 SMB3_11 ls "$work/ls.log" || fail "a listing beside the crowd: $(cat "$work/ls.log")"
+cat "$fifo" 7>&- > "$work/crowd.out" &
+reader=$!
+on_exit quiet_kill "$reader"
+exec 7>&-
+refused=0
+for n in 2 3 4 5; do
+  rc=0
+  wait "${crowd[$((n - 1))]}" || rc=$?
+  [ "$rc" = 0 ] || refused=$((refused + 1))
+done
+[ "$refused" = 1 ] || fail "$refused of four waiting clients failed: $(cat "$work"/crowd?.log)"
+cat "$work/big.bin" "$work/big.bin" "$work/big.bin" > "$work/three.bin"
+wait_until 10 bash -c "tail -c 12582912 $work/crowd.out | cmp -s - $work/three.bin" ||
+  fail "the crowd's jobs reached the device as $(stat -c %s "$work/crowd.out") bytes"
+kill "$reader" 2> /dev/null || true
+wait "$reader" 2> /dev/null || true
+server_alive
+log "five clients at a stalled printer, the printing one killed: three jobs whole, one refused, the server alive: ok"
 
 # ---- a client that drops mid-job frees the device ---------------------------
 sleep 1.2
