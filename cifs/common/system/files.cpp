@@ -348,13 +348,23 @@ int sySetFileInformation(const CMWchar *name, int fd, const SYFileInformation *i
         }
     } closer{own};
 
-    mode_t mode = (info->attributes & SY_ATTR_DIRECTORY) ? 040444 : 0444;
-    if (!(info->attributes & SY_ATTR_READONLY))
-        mode |= 0222;
-    if (info->attributes & SY_ATTR_ARCHIVE)
-        mode |= 0100;
     struct stat64 st {};
-    if (fchmod(fd, mode & 07777) != 0 || fstat64(fd, &st) != 0)
+    if (fstat64(fd, &st) != 0)
+        return -1;
+    // Attributes the mode already carries leave it as it is: the mapping is
+    // lossy (0755 reads back as 0766), and writing back what was read, as the
+    // delete check does, must not take a folder's search rights or widen a
+    // file's. The chmod still runs, so a file that may not change fails.
+    constexpr uint32_t kModeBits = SY_ATTR_READONLY | SY_ATTR_ARCHIVE;
+    mode_t mode = st.st_mode & 07777;
+    if ((syUnixMode2DosAttr(st.st_mode) & kModeBits) != (info->attributes & kModeBits)) {
+        mode = 0444;
+        if (!(info->attributes & SY_ATTR_READONLY))
+            mode |= 0222;
+        if (info->attributes & SY_ATTR_ARCHIVE)
+            mode |= 0100;
+    }
+    if (fchmod(fd, mode) != 0)
         return -1;
 
     uint64_t accessMs = (static_cast<uint64_t>(info->lastAccessTime.high) << 32) | info->lastAccessTime.low;

@@ -341,6 +341,38 @@ TEST_F(FilesTest, SetInformation)
     EXPECT_EQ(sySetFileInformation(name("missing").data(), -1, &info), -1);
 }
 
+// Writing back what was read changes no mode, though the attribute mapping
+// is lossy: a folder keeps its search rights, a file its narrower rights.
+TEST_F(FilesTest, SetInformationWritesBackWhatWasRead)
+{
+    syCloseFile(makeFile("plain", "x"));
+    ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
+    struct {
+        const char *leaf;
+        mode_t mode;
+    } cases[] = {{"plain", 0644}, {"plain", 0744}, {"plain", 0444}, {"plain", 0600},
+                 {"folder", 0755}, {"folder", 0555}, {"folder", 0711}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.leaf) + " " + std::to_string(c.mode));
+        ASSERT_EQ(chmod(path(c.leaf).c_str(), c.mode), 0);
+        SYFileInformation info{};
+        ASSERT_EQ(syGetFileInformationByName(name(c.leaf).data(), &info), 0);
+        EXPECT_EQ(sySetFileInformation(name(c.leaf).data(), -1, &info), 0);
+        struct stat st;
+        ASSERT_EQ(stat(path(c.leaf).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+    }
+    // A real change still maps as before.
+    SYFileInformation info{};
+    ASSERT_EQ(syGetFileInformationByName(name("folder").data(), &info), 0);
+    info.attributes |= SY_ATTR_READONLY;
+    ASSERT_EQ(chmod(path("folder").c_str(), 0755), 0);
+    EXPECT_EQ(sySetFileInformation(name("folder").data(), -1, &info), 0);
+    struct stat st;
+    ASSERT_EQ(stat(path("folder").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0544u);
+}
+
 TEST_F(FilesTest, DirectoryListing)
 {
     for (const char *leaf : {"a", "b\xc3\xa9", "c"})

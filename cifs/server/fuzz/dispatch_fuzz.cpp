@@ -1,6 +1,6 @@
 // Whole messages through the dispatchers on a fake connection (a socket
-// pair) whose session holds a user with a tree on a disk share (one file
-// open in it) and a guest on "IPC$", with fixed keys. The input's
+// pair) whose session holds a user with a tree on a disk share (the file
+// sandbox's, below guard files; one file open in it) and a guest on "IPC$", with fixed keys. The input's
 // first byte chooses: bit 0 signing, bit 1 a keep-alive, bit 2 the SMB2
 // dialect of the session (bits 4-5: 2.0.2, 2.1, 3.0, 3.1.1; bit 6 GCM, bit 7
 // negotiated already), bit 3 the rest sealed under a transform header with
@@ -10,6 +10,7 @@
 // opens of it wait on a break. For the listing and pipe commands bob also
 // has the share's folder open (FileId 0x4003, TreeId 10) and a tree on
 // "IPC$" (TreeId 13) with the srvsvc pipe open (0x4004).
+#include "file_sandbox.h"
 #include "ud_test_env.h"
 #include "csauth.h"
 #include "csdb.h"
@@ -112,9 +113,9 @@ bool connectPair()
     return true;
 }
 
-// The disk share of bob's tree, emptied at every seed: one file in it, open
-// as the first file record, so the file commands reach real data.
-constexpr char kShareDir[] = "/var/run/fuzzshare";
+// The disk share of bob's tree is the sandbox's, refilled at every seed:
+// one more file in it, open as the first file record, so the file commands
+// reach real data.
 
 CSShare *shareNamed(const char *name)
 {
@@ -125,13 +126,9 @@ CSShare *shareNamed(const char *name)
 
 void openSeedFile(CSTree *tree)
 {
-    std::filesystem::remove_all(kShareDir);
-    std::filesystem::create_directories(kShareDir);
-    const std::string path = std::string(kShareDir) + "/x.txt";
-    if (FILE *f = std::fopen(path.c_str(), "w")) {
-        std::fputs("0123456789abcdef", f);
-        std::fclose(f);
-    }
+    fuzz_files::refill();
+    const std::string path = fuzz_files::gBox.share + "/x.txt";
+    fuzz_files::put(path, "0123456789abcdef");
     CMWchar wide[64];
     cmAnsiToUnicode(wide, path.c_str());
     CSName *name = csGetNewName(wide, tree->uid);
@@ -203,12 +200,12 @@ void seedHolder()
 // A folder open for the listing commands, and a few names to list.
 void openFolder(CSUser *bob, CSTree *disk)
 {
-    std::filesystem::create_directories(std::string(kShareDir) + "/sub");
+    const std::string &share = fuzz_files::gBox.share;
+    std::filesystem::create_directories(share + "/sub");
     for (const char *name : {"b.txt", "sub/c.txt"})
-        if (FILE *f = std::fopen((std::string(kShareDir) + "/" + name).c_str(), "w"))
-            std::fclose(f);
+        fuzz_files::put(share + "/" + name, "");
     CMWchar wide[64];
-    cmAnsiToUnicode(wide, kShareDir);
+    cmAnsiToUnicode(wide, share.c_str());
     CSName *name = csGetNewName(wide, bob->uid);
     if (CSFile *folder = name ? csGetNewFile(disk, name, 0x40) : nullptr) {
         folder->isDirectory = 1;
@@ -281,6 +278,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     if (!testenv::enterPrivateRun() || !testenv::enterPrivateNet())
         std::abort();
+    fuzz_files::makeFolders();
     gSlot.sySocket = -1;
     gHolderSlot.sySocket = -1;
     udInit();
@@ -288,8 +286,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     cmSdInit();
     csAuthInit();
     testenv::writeFile(UD_CONFIG_DIR "cs_cfg.txt",
-                       "Music;/mnt/usb1/music;My music\nFuzz;/var/run/fuzzshare;Fuzzed\n");
-    std::filesystem::create_directories(kShareDir);
+                       "Music;/mnt/usb1/music;My music\nFuzz;" + fuzz_files::gBox.share + ";Fuzzed\n");
     if (csInitDatabase(nullptr, nullptr) != 0 || nsInit(0, 4) != 0 || csDispatchInit() != 0 ||
         !connectPair() || csFnamesInit() != 0 || csDcerpcInit() != 0)
         std::abort();
@@ -337,5 +334,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         connectPair();
     else
         drain();
+    fuzz_files::guard();
     return 0;
 }

@@ -1,5 +1,6 @@
-// A share on a small folder tree for the file fuzzers, two levels below
-// guard files: a step outside the share shows as a guard gone or changed.
+// A share on a small folder tree for the fuzzers that reach files, two
+// levels below guard files: a step outside the share shows as a guard gone
+// or changed.
 #pragma once
 #include "cscreate.h"
 #include "csdb.h"
@@ -24,6 +25,7 @@ namespace fuzz_files {
 
 struct Sandbox {
     std::string top, share;
+    mode_t rootMode = 0;
     int socket = 0;
     uint32_t address = 0x0201A8C0;
     CSShare record{};
@@ -56,6 +58,13 @@ inline void guard()
         if (::stat(path.c_str(), &st) != 0 || (st.st_mode & 0777) != 0644)
             std::abort();
     }
+    // Nor does the root's: a name that reaches it changes it (by hand, run
+    // the fuzzers in tests/harness/throwaway_root, where "/" is a copy).
+    struct stat root;
+    if (::stat("/", &root) != 0 || root.st_mode != gBox.rootMode) {
+        std::fprintf(stderr, "a step outside the share changed the mode of /\n");
+        std::abort();
+    }
     // The folders above the share keep their modes.
     for (const char *level : {"/a", "/a/b"}) {
         struct stat st;
@@ -70,10 +79,10 @@ inline void guard()
 // The share's files as each input finds them.
 inline void refill()
 {
-    std::error_code removed, made;
+    std::error_code removed, made, probed;
     std::filesystem::remove_all(gBox.share, removed);
     std::filesystem::create_directories(gBox.share + "/dir/sub", made);
-    if (removed || made || !std::filesystem::is_directory(gBox.share + "/dir/sub")) {
+    if (removed || made || !std::filesystem::is_directory(gBox.share + "/dir/sub", probed)) {
         std::fprintf(stderr, "cannot refill %s: %s / %s\n", gBox.share.c_str(), removed.message().c_str(),
                      made.message().c_str());
         std::abort();
@@ -83,12 +92,18 @@ inline void refill()
     put(gBox.share + "/dir/inner.txt", "inner");
 }
 
-inline void setUp()
+// The folders alone: the share two levels below the guards, on a file system
+// of the process's own mount namespace.
+inline void makeFolders()
 {
     char pattern[] = "/tmp/cs-fuzz-XXXXXX";
     if (!mkdtemp(pattern))
         std::abort();
     gBox.top = pattern;
+    struct stat root;
+    if (::stat("/", &root) != 0)
+        std::abort();
+    gBox.rootMode = root.st_mode;
     // A small file system of the fuzzer's own: a client may grow a file to
     // any size, which must not fill the machine's disk.
     if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
@@ -105,6 +120,12 @@ inline void setUp()
     ::chmod((gBox.top + "/a/guard").c_str(), 0644);
     ::chmod((gBox.top + "/a").c_str(), 0755);
     ::chmod((gBox.top + "/a/b").c_str(), 0755);
+}
+
+// The folders, and a user with a tree on the share of the database.
+inline void setUp()
+{
+    makeFolders();
     syInit();
     csInitDatabase(nullptr, nullptr);
     csFnamesInit();

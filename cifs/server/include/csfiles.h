@@ -101,6 +101,7 @@ typedef struct CSSearch {
     uint32_t entryPending; /* the last name did not fit: it comes first next time */
     uint32_t entryIndex;   /* entries given so far */
     uint32_t started;      /* an answer was given from it */
+    uint32_t lastNameHash; /* of the last name given, case folded (csFindNameHash) */
 } CSSearch;
 
 /* Allocation and release. */

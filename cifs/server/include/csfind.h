@@ -45,6 +45,10 @@ typedef struct CSFindWalk {
  * error of an entry. */
 VX_API uint32_t csFindWalk(CSFindWalk *walk);
 
+/* A hash of a name's last component without regard to case: how a search
+ * knows the name a client resumes after is the last one it was given. */
+VX_API uint32_t csFindNameHash(const CMWchar *name);
+
 /* SMB2 QUERY_DIRECTORY behind its header: the entries of the handle's
  * listing into out (room bytes), their length in *length; 0 or an NT status. */
 VX_API uint32_t csQueryDirectoryEntries(CSFile *file, uint16_t tid, uint16_t uid, uint8_t informationClass,
@@ -52,7 +56,9 @@ VX_API uint32_t csQueryDirectoryEntries(CSFile *file, uint16_t tid, uint16_t uid
                                         uint8_t *out, uint32_t room, uint32_t *length);
 
 /* FIND_FIRST2 and FIND_NEXT2 behind their transaction: the entries go to
- * data (room bytes). */
+ * data (room bytes). FIND_NEXT2 resumes after resumeName (the last name of
+ * the client's listing) unless the flags ask to continue where the last
+ * answer stopped or the name is null or empty. */
 typedef struct CSFindResult {
     uint16_t sid;
     uint16_t count;
@@ -65,7 +71,7 @@ VX_API uint32_t csFindFirst(uint16_t tid, uint16_t uid, uint16_t attributes, uin
                             uint16_t flags, uint16_t level, const void *fileName, uint32_t unicode,
                             uint8_t *data, uint32_t room, CSFindResult *result);
 VX_API uint32_t csFindNext(uint16_t tid, uint16_t uid, uint16_t sid, uint16_t searchCount, uint16_t level,
-                           uint16_t flags, uint32_t unicode, uint8_t *data, uint32_t room,
-                           CSFindResult *result);
+                           uint16_t flags, const CMWchar *resumeName, uint32_t unicode, uint8_t *data,
+                           uint32_t room, CSFindResult *result);
 
 #endif

@@ -108,7 +108,10 @@ uint32_t csOpenFile(CMWchar *path, uint16_t tid, uint16_t mode, uint16_t *grante
         return csErrorReturn(0xC000000Du, errDos(12));
     if (csFileMarkedForDeletion(path))
         return csErrorReturn(0xC0000056u, errDos(12));
-    if ((mode & CS_MODE_DELETE) && !csCanDeleteFile(path))
+    // Opens on the IPC share are pipes: its paths name no file to try.
+    const CSShare *openedOn = static_cast<const CSShare *>(tree->share);
+    const bool pipes = openedOn && openedOn->isIpc;
+    if ((mode & CS_MODE_DELETE) && !pipes && !csCanDeleteFile(path))
         return csErrorReturn(0xC0000022u, errDos(5));
 
     CSName *name = csGetNameByName(path);
@@ -131,8 +134,7 @@ uint32_t csOpenFile(CMWchar *path, uint16_t tid, uint16_t mode, uint16_t *grante
     }
 
     // Every open of a pipe is an instance of its own: no sharing between them.
-    const CSShare *openedOn = static_cast<const CSShare *>(tree->share);
-    const CSFile *other = openedOn && openedOn->isIpc ? nullptr : name->first;
+    const CSFile *other = pipes ? nullptr : name->first;
     unsigned code = mode & CS_MODE_ACCESS_MASK;
     unsigned grant;
     if (code == CS_MODE_NO_DATA && (!(mode & CS_MODE_DELETE) || !other)) {
@@ -172,7 +174,7 @@ uint32_t csOpenFile(CMWchar *path, uint16_t tid, uint16_t mode, uint16_t *grante
     if (!file)
         return refuse(csErrorReturn(0xC000011Fu, errDos(4)));
 
-    if (openedOn && openedOn->isIpc) {
+    if (pipes) {
         // SMB1 opens "\srvsvc", SMB2 "srvsvc": the name follows any separators.
         const CMWchar *pipeName = path;
         while (*pipeName == '/' || *pipeName == '\\')

@@ -18,7 +18,7 @@ using cs::errSrv;
 namespace {
 
 constexpr uint8_t kRestartScans = 0x01, kReturnSingleEntry = 0x02, kReopen = 0x10;
-constexpr uint16_t kCloseAfterRequest = 0x01, kCloseAtEnd = 0x02, kResumeKeys = 0x04;
+constexpr uint16_t kCloseAfterRequest = 0x01, kCloseAtEnd = 0x02, kResumeKeys = 0x04, kContinue = 0x08;
 constexpr uint32_t kSearchAnswerLimit = 65696;
 constexpr uint16_t kVolume = 0x08;
 
@@ -35,6 +35,37 @@ bool restart(CSSearch *search, const CMWchar *path)
     search->entryIndex = 0;
     search->started = 0;
     return csEnumerateSourceName(&search->enumeration, path, search->attributes) == 0;
+}
+
+// The search's walk from its first name again, over the same path.
+bool rewind(CSSearch *search)
+{
+    CMWchar path[CS_ENUM_PATH_UNITS];
+    csCancelEnumeration(&search->enumeration);
+    cmWStrncpy(path, search->enumeration.path, CS_ENUM_PATH_UNITS - 1);
+    path[CS_ENUM_PATH_UNITS - 1] = 0;
+    return restart(search, path);
+}
+
+// Where a client resumes from a name of its own: the walk already stands
+// right after it (the last name given), or starts again and passes every
+// name up to it. A name no longer listed starts the listing from the top,
+// so nothing is missed.
+bool resumeAfter(CSSearch *search, const CMWchar *name)
+{
+    CSEnumeration *e = &search->enumeration;
+    auto lastOf = [](const CMWchar *path) {
+        const CMWchar *slash = cmWStrrchr(path, '/');
+        return slash ? slash + 1 : path;
+    };
+    if (e->state && search->entryIndex && csFindNameHash(name) == search->lastNameHash)
+        return true;
+    if (!rewind(search))
+        return false;
+    while (const CMWchar *seen = csNextSourceName(e))
+        if (cmWStricmp(lastOf(seen), name) == 0)
+            return true;
+    return rewind(search);
 }
 
 void fillResult(CSFindResult *result, const CSFindWalk &walk, uint16_t sid)
@@ -163,6 +194,8 @@ uint32_t csFindFirst(uint16_t tid, uint16_t uid, uint16_t attributes, uint16_t s
     const CSShare *share = static_cast<const CSShare *>(csGetShareByUidTid(uid, tid));
     if (!share)
         return csErrorReturn(0xC000000Du, errSrv(5));
+    if (uint32_t refusal = cs::refuseWithoutFolder(share))
+        return refusal;
     static const CMWchar kAll[] = {'*', 0};
     static const char kAllNarrow[] = "*";
     bool empty = !fileName || (unicode ? *static_cast<const CMWchar *>(fileName) == 0
@@ -188,7 +221,8 @@ uint32_t csFindFirst(uint16_t tid, uint16_t uid, uint16_t attributes, uint16_t s
 }
 
 uint32_t csFindNext(uint16_t tid, uint16_t uid, uint16_t sid, uint16_t searchCount, uint16_t level,
-                    uint16_t flags, uint32_t unicode, uint8_t *data, uint32_t room, CSFindResult *result)
+                    uint16_t flags, const CMWchar *resumeName, uint32_t unicode, uint8_t *data, uint32_t room,
+                    CSFindResult *result)
 {
     *result = CSFindResult{};
     if (!csGetUserByUid(uid))
@@ -200,6 +234,10 @@ uint32_t csFindNext(uint16_t tid, uint16_t uid, uint16_t sid, uint16_t searchCou
         return csErrorReturn(0xC0000008u, errDos(6));
     if (flags & kResumeKeys)
         search->resumeKeys = 1;
+    if (!(flags & kContinue) && resumeName && *resumeName && !resumeAfter(search, resumeName)) {
+        csReleaseSearch(sid);
+        return csErrorReturn(0xC0000033u, errDos(123));
+    }
     return findAnswer(search, searchCount, level, flags, unicode, data, room, result, false);
 }
 
@@ -227,6 +265,8 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
     CSShare *share = static_cast<CSShare *>(csGetShareByUidTid(b.uid, b.tid));
     if (!share)
         return csErrorReturn(0xC000000Du, errSrv(5));
+    if (uint32_t refusal = cs::refuseWithoutFolder(share))
+        return refusal;
     uint16_t maxCount = b.word(0), attributes = b.word(1);
 
     uint32_t at = 0;
@@ -285,6 +325,35 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
                 return csErrorReturn(0xC0000033u, errDos(123));
             }
         }
+        // A name SEARCH lists: not one ending in '.', and one the attributes let through.
+        auto listed = [attributes](const CMWchar *name, SYFileInformation &info) {
+            uint32_t units = cmWStrlen(name);
+            if (units && name[units - 1] == '.')
+                return false;
+            if (syGetFileInformationByName(name, &info) != 0)
+                info = SYFileInformation{};
+            return csMatchFileAttributes(attributes, info.attributes) &&
+                   (!(info.attributes & SY_ATTR_DIRECTORY) || (attributes & SY_ATTR_DIRECTORY));
+        };
+        // A resume key of an earlier entry than the last one given: the walk
+        // starts again and passes the entries up to that one.
+        if (keyLength) {
+            const uint16_t after = uint16_t(key[14] | key[15] << 8);
+            if (after != search->entryIndex) {
+                if (!rewind(search)) {
+                    csReleaseSearch(search->sid);
+                    return csErrorReturn(0xC0000033u, errDos(123));
+                }
+                SYFileInformation info;
+                while (search->entryIndex < after) {
+                    const CMWchar *name = csNextSourceName(&search->enumeration);
+                    if (!name)
+                        break;
+                    if (listed(name, info))
+                        ++search->entryIndex;
+                }
+            }
+        }
         // The pattern as the resume key shows it: 11 blank-padded characters.
         uint8_t pattern[11];
         std::memset(pattern, ' ', sizeof pattern);
@@ -298,14 +367,8 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
                 ended = true;
                 break;
             }
-            uint32_t units = cmWStrlen(name);
-            if (units && name[units - 1] == '.')
-                continue;
             SYFileInformation info;
-            if (syGetFileInformationByName(name, &info) != 0)
-                info = SYFileInformation{};
-            if (!csMatchFileAttributes(attributes, info.attributes) ||
-                ((info.attributes & SY_ATTR_DIRECTORY) && !(attributes & SY_ATTR_DIRECTORY)))
+            if (!listed(name, info))
                 continue;
             uint8_t *entry = entries + count * CS_SEARCH_ENTRY_SIZE;
             csFillSearchEntry(name, entry);
@@ -320,7 +383,9 @@ uint32_t csComSearch(const uint8_t *params, uint8_t *response, uint8_t **positio
         // A search cut by its count stays for the resume key that continues it.
         if (ended)
             csReleaseSearch(search->sid);
-        if (count == 0)
+        // Only a fresh search that matches nothing is an error: a client
+        // reading a folder to its end stops at a continuation of Count 0.
+        if (count == 0 && !keyLength)
             return csErrorReturn(0x80000006u, errDos(18));
     }
     uint32_t dataLength = count * CS_SEARCH_ENTRY_SIZE;

@@ -121,11 +121,19 @@ uint32_t csFillFindEntry(const CMWchar *fullName, const SYFileInformation *info,
     CMUint64 allocation = directory ? CMUint64{0, 0} : info->allocationSize;
 
     if (form == Form::Standard) {
-        uint32_t fixed = (level == 1 ? 23 : 27) + (unicode ? 1 : 0) + (resumeKeys ? 4 : 0);
-        // The length is a byte.
+        // Clients read a UTF-16 name of the EA-size levels right after its
+        // length byte; only the standard level aligns it to 2.
+        bool pad = unicode && level == 1;
+        uint32_t fixed = (level == 1 ? 23 : 27) + (pad ? 1 : 0) + (resumeKeys ? 4 : 0);
+        // The length is a byte. A UTF-16 name is terminated too, the
+        // terminator left out of the length: a zero unit in the standard
+        // level, a single zero byte in the EA-size levels, which is what
+        // clients step over to reach the next entry.
         if (nameBytes > 0xFF)
             return CS_ENTRY_SKIP;
-        if (fixed + nameBytes > *room)
+        uint32_t terminator = unicode ? (level == 1 ? 2 : 1) : 0;
+        uint32_t size = fixed + nameBytes + terminator;
+        if (size > *room)
             return CS_ENTRY_NO_ROOM;
         CMBufferWriter w;
         cmBufferWriterInit(&w, *position, *room);
@@ -140,12 +148,13 @@ uint32_t csFillFindEntry(const CMWchar *fullName, const SYFileInformation *info,
         if (level != 1)
             cmBufferWriteUint32(&w, 0);  // EA size
         cmBufferWriteByte(&w, uint8_t(nameBytes));
-        if (unicode)
+        if (pad)
             cmBufferWriteByte(&w, 0);
         writeName(&w, name, units, unicode);
+        cmBufferWriteZeroes(&w, terminator);
         *lastEntry = *position;
-        *room -= fixed + nameBytes;
-        *position += fixed + nameBytes;
+        *room -= size;
+        *position += size;
         return 0;
     }
 
@@ -217,6 +226,17 @@ void csFillSearchEntry(const CMWchar *fullName, uint8_t *entry)
     out[12] = 0;
 }
 
+uint32_t csFindNameHash(const CMWchar *name)
+{
+    uint32_t hash = 2166136261u;
+    for (const CMWchar *p = lastComponent(name); *p; ++p) {
+        CMWchar upper = *p;
+        cmWToupper(&upper, *p);
+        hash = (hash ^ upper) * 16777619u;
+    }
+    return hash;
+}
+
 uint32_t csFindWalk(CSFindWalk *walk)
 {
     CSSearch *search = walk->search;
@@ -260,6 +280,7 @@ uint32_t csFindWalk(CSFindWalk *walk)
         if (status)
             return status;
         ++search->entryIndex;
+        search->lastNameHash = csFindNameHash(name);
         ++walk->count;
         if (walk->single)
             break;

@@ -195,8 +195,25 @@ uint32_t setRename(CSFile *file, const CSSetRequest *r, const SYFileInformation 
         return csErrorReturn(0xC0000017u, errDos(8));
     }
     std::memcpy(wire.data(), r->data + nameAt, (length / 2) * 2);
-    if (!cmCifsNtohFilename(target, share->path, wire.data(), 1, 0))
+    // An SMB1 client renames within the file's own folder when it gives a
+    // bare name; only a name with a path is taken from the share's root.
+    const CMWchar *slash = cmWStrrchr(r->path, '/');
+    bool bare = smb1 && slash && !cmWStrchr(wire.data(), '\\') && !cmWStrchr(wire.data(), '/');
+    if (bare) {
+        static const CMWchar kDot[] = {'.', 0}, kDotDot[] = {'.', '.', 0};
+        if (cmWStrcmp(wire.data(), kDot) == 0 || cmWStrcmp(wire.data(), kDotDot) == 0)
+            return csErrorReturn(0xC0000033u, errDos(123));
+        CMWchar folder[CM_PATH_BUFFER];
+        const size_t units = size_t(slash - r->path);
+        if (units >= CM_PATH_BUFFER)
+            return csErrorReturn(0xC0000033u, errDos(123));
+        std::memcpy(folder, r->path, units * sizeof(CMWchar));
+        folder[units] = 0;
+        if (!cmCifsNtohFilename(target, folder, wire.data(), 1, 0))
+            return csErrorReturn(0xC0000033u, errDos(123));
+    } else if (!cmCifsNtohFilename(target, share->path, wire.data(), 1, 0)) {
         return csErrorReturn(0xC0000033u, errDos(123));
+    }
     uint32_t status = cs::renameFile(user, share, 1, info.attributes, r->path, target, replace);
     if (status)
         return status;
@@ -220,6 +237,10 @@ uint32_t csSetFileInformationByName(CSFile *file, const CSSetRequest *r)
         return csErrorReturn(0xC00000BBu, errSrv(0xFFFF));
     if (!r->data || r->dataLength < need)
         return csErrorReturn(kBadData, errDos(87));
+    // A pipe's name is no file: setting it would reach whatever file of the
+    // host bears that name.
+    if (file && file->pipe)
+        return csErrorReturn(0xC00000BBu, errSrv(0xFFFF));
     SYFileInformation info;
     if (syGetFileInformationByName(r->path, &info) != 0)
         return csErrorGetLast();

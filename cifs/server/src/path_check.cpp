@@ -1,8 +1,10 @@
 // Client paths confined to their share, and components matched against the
 // disk without regard to case.
 #include "cspaths.h"
+#include "file_errors.h"
 
 #include "cmstring.h"
+#include "csdispatch.h"
 #include "syfiles.h"
 
 #include <vector>
@@ -63,12 +65,46 @@ bool exists(const Text &path)
 // for a slash at the start.
 Text directoryOf(const CMWchar *path, uint32_t end) { return end == 0 ? copy(path, 1) : copy(path, end); }
 
+// Where the share's folder ends in a joined path: the share path's length
+// without the slashes at its end, which the join drops ("/mnt/disk//" and
+// "x" give "/mnt/disk/x"); counted with them, a ".." would go unseen.
+uint32_t rootEnd(const CSShare *share, uint32_t given)
+{
+    if (!share || given != cmWStrlen(share->path))
+        return given;
+    while (given > 1 && share->path[given - 1] == '/')
+        --given;
+    return given;
+}
+
 bool isShareRoot(const CSShare *share, const CMWchar *path)
 {
     return share && cmWStrcmp(share->path, path) == 0;
 }
 
+// IPC$ has no folder: its path is empty, so a name on it is a path from the
+// file system's root. Only a pipe's name passes: one component, not a dot
+// name ("\srvsvc" comes as "/srvsvc").
+bool isPipeName(const CMWchar *path)
+{
+    if (!path)
+        return false;
+    while (*path == '/')
+        ++path;
+    const uint32_t n = cmWStrlen(path);
+    return n > 0 && !cmWStrchr(path, '/') && !isDots(path, n, 1) && !isDots(path, n, 2);
+}
+
 }  // namespace
+
+namespace cs {
+
+uint32_t refuseWithoutFolder(const CSShare *share)
+{
+    return share && (share->isIpc || share->isPrinter) ? csErrorReturn(0xC0000022u, errDos(5)) : 0;
+}
+
+}  // namespace cs
 
 extern "C" {
 
@@ -108,9 +144,10 @@ int csLookupNameCaseless(const CMWchar *directory, CMWchar *name)
 int csCheckPath(const CSShare *share, CMWchar *path, uint32_t shareRootLength, uint32_t caseSensitive)
 {
     if (share && share->isIpc)
-        return 1;
+        return isPipeName(path) ? 1 : 0;
     if (!path)
         return 0;
+    shareRootLength = rootEnd(share, shareRootLength);
     const uint32_t length = cmWStrlen(path);
     if (length < shareRootLength)
         return 0;
@@ -169,12 +206,12 @@ int csCheckFile(const CSShare *share, CMWchar *path, uint32_t caseSensitive)
 int csCheckPathAndFile(const CSShare *share, CMWchar *path, uint32_t shareRootLength, uint32_t caseSensitive)
 {
     if (share && share->isIpc)
-        return 1;
+        return isPipeName(path) ? 1 : 0;
     if (!path)
         return 0;
     if (caseSensitive) {
         // Confined all the same: the exact path must not climb out either.
-        if (!staysInShare(path, cmWStrlen(path), shareRootLength))
+        if (!staysInShare(path, cmWStrlen(path), rootEnd(share, shareRootLength)))
             return 0;
         SYFileInformation info;
         return syGetFileInformationByName(path, &info) == 0 ? 1 : 0;

@@ -50,6 +50,8 @@ uint32_t renameFile(const CSUser *user, const CSShare *share, uint32_t, uint32_t
         return csErrorReturn(0xC000003Au, errDos(3));
     if (cmWStrcmp(oldPath, newPath) == 0)
         return 0;
+    if (uint32_t refusal = cs::refuseWithoutFolder(share))
+        return refusal;
     uint32_t rootLength = share ? cmWStrlen(share->path) : 0;
     uint32_t caseSensitive = caseSensitiveOf(user);
     if (!csCheckPath(share, oldPath, rootLength, caseSensitive) ||

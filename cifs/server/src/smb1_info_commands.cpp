@@ -56,6 +56,8 @@ uint32_t userAndShare(const Smb1Block &b, Named &n)
     n.share = static_cast<CSShare *>(csGetShareByUidTid(b.uid, b.tid));
     if (!n.share)
         return csErrorReturn(0xC000000Du, errSrv(5));
+    if (uint32_t refusal = cs::refuseWithoutFolder(n.share))
+        return refusal;
     n.rootLength = cmWStrlen(n.share->path);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "csservices.h"
 #include "cstrans.h"
 #include "cstrans2.h"
+#include "syerror.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -93,11 +94,23 @@ bool localPath(const Caller &c, const uint8_t *p, const uint8_t *end, bool wide,
     return cmCifsNtohFilename(path, c.share->path, narrow, 0, 0) != nullptr;
 }
 
-// A core command's name: the buffer format 0x04 first.
-uint32_t coreName(const Caller &c, const Block &block, CMWchar *path)
+// The request's name as a local path whose folder is in the share: what
+// every named open checks before it looks at the name itself.
+uint32_t folderPath(const Caller &c, const uint8_t *name, const uint8_t *end, CMWchar *path)
+{
+    if (!localPath(c, name, end, c.wide, path))
+        return kBadName();
+    return csCheckPath(c.share, path, rootLength(c), caseSensitive(c)) ? 0 : kNoPath();
+}
+
+// A core command's name: the buffer format 0x04 first; its folder checked
+// unless the caller checks the whole path itself.
+uint32_t coreName(const Caller &c, const Block &block, CMWchar *path, bool checkFolder = true)
 {
     if (block.byteCount() < 2 || block.bytes()[0] != kBufferFormatAscii)
         return kGeneral();
+    if (checkFolder)
+        return folderPath(c, block.bytes() + 1, block.bytesEnd(), path);
     return localPath(c, block.bytes() + 1, block.bytesEnd(), c.wide, path) ? 0 : kBadName();
 }
 
@@ -223,6 +236,27 @@ bool belowRoot(const Caller &c, uint32_t rootFid, CMWchar *path)
     return true;
 }
 
+// After a sharing violation a record of no access is taken on the open
+// name and let go at once, the way a close of it passes. A full table
+// is logged; the client still learns of the violation, never a warning
+// without an answer's body.
+uint32_t afterSharingViolation(const Caller &c, const CMWchar *path, uint32_t status)
+{
+    CSName *name = csGetNameByName(path);
+    if (!name)
+        return 0xC0000001u;
+    const CSTree *tree = csGetTreeByTid(c.tid);
+    CSFile *file = tree ? csGetNewFile(tree, name, 0) : nullptr;
+    if (!file) {
+        logError("SMB1:No more file slots err 0x%x", unsigned(status));
+        return status;
+    }
+    file->pipe = 0;
+    file->isPrintJob = 0;
+    csReleaseFile(file->fid);
+    return status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -269,7 +303,7 @@ uint32_t csComNtCreateAndX(const uint8_t *params, uint8_t *response, uint8_t **p
     p.shareAccess = block.dword(31);
     p.path = path;
     if (uint32_t status = csCreateCommonProcessing(&p))
-        return status;
+        return status == 0xC0000043u && csDispatchIsNtError() ? afterSharingViolation(c, path, status) : status;
     CSFile *file = p.file;
 
     // Oplock: batch for a batch request only, while the tables have room
@@ -333,10 +367,8 @@ uint32_t csComOpenAndX(const uint8_t *params, uint8_t *response, uint8_t **posit
     if (uint32_t status = callerOf(c))
         return status;
     CMWchar path[CM_PATH_BUFFER + 1];
-    if (!localPath(c, block.bytes(), block.bytesEnd(), c.wide, path))
-        return kBadName();
-    if (!csCheckPath(c.share, path, rootLength(c), caseSensitive(c)))
-        return kNoPath();
+    if (uint32_t status = folderPath(c, block.bytes(), block.bytesEnd(), path))
+        return status;
     const uint16_t flags = block.word(4), accessMode = block.word(6), searchAttributes = block.word(8);
     const uint16_t fileAttributes = block.word(10), openMode = block.word(16);
     const uint32_t creationTime = block.dword(12);
@@ -411,7 +443,7 @@ uint32_t csComOpen(const uint8_t *params, uint8_t *response, uint8_t **position)
     if (block.words() != 2)
         return kGeneral();
     CMWchar path[CM_PATH_BUFFER + 1];
-    if (uint32_t status = coreName(c, block, path))
+    if (uint32_t status = coreName(c, block, path, false))
         return status;
     if (!csCheckPathAndFile(c.share, path, rootLength(c), caseSensitive(c)))
         return kNoFile();
@@ -457,8 +489,6 @@ uint32_t csComCreate(const uint8_t *params, uint8_t *response, uint8_t **positio
     CMWchar path[CM_PATH_BUFFER + 1];
     if (uint32_t status = coreName(c, block, path))
         return status;
-    if (!csCheckPath(c.share, path, rootLength(c), caseSensitive(c)))
-        return kNoPath();
     const bool present = exists(c, path);
     if (requestHeader()[4] == 0x0F && present)
         return kExists();
@@ -509,8 +539,6 @@ uint32_t csComCreateDirectory(const uint8_t *params, uint8_t *response, uint8_t 
     CMWchar path[CM_PATH_BUFFER + 1];
     if (uint32_t status = coreName(c, block, path))
         return status;
-    if (!csCheckPath(c.share, path, rootLength(c), caseSensitive(c)))
-        return kNoPath();
     if (exists(c, path))
         return csErrorReturn(0xC0000035u, 0x00B70001u);
     // Making a folder is writing the share.
@@ -561,10 +589,8 @@ uint32_t csTrans2Open(CSTrans2Request *request)
         return status;
     const uint8_t *in = request->parameters;
     CMWchar path[CM_PATH_BUFFER + 1];
-    if (!localPath(c, in + kNameAt, in + request->parameterCount, c.wide, path))
-        return kBadName();
-    if (!csCheckPath(c.share, path, rootLength(c), caseSensitive(c)))
-        return kNoPath();
+    if (uint32_t status = folderPath(c, in + kNameAt, in + request->parameterCount, path))
+        return status;
     const uint16_t flags = u16(in), accessMode = u16(in + 2), openMode = u16(in + 12);
     DosOpen o;
     if (uint32_t status = openByDosMode(c, path, accessMode, openMode, o, false))
@@ -610,10 +636,8 @@ uint32_t csTrans2CreateDirectory(CSTrans2Request *request)
         return status;
     CMWchar path[CM_PATH_BUFFER + 1];
     const uint8_t *in = request->parameters;
-    if (!localPath(c, in + kNameAt, in + request->parameterCount, c.wide, path))
-        return kBadName();
-    if (!csCheckPath(c.share, path, rootLength(c), caseSensitive(c)))
-        return kNoPath();
+    if (uint32_t status = folderPath(c, in + kNameAt, in + request->parameterCount, path))
+        return status;
     if (exists(c, path))
         return kDenied();
     if (uint32_t refusal = csCanWriteShare(c.tid))

@@ -195,6 +195,8 @@ uint32_t csTrans2QueryPathInformation(CSTrans2Request *r)
     Caller c{};
     if (uint32_t status = queryingCaller(r, 6, c))
         return status;
+    if (uint32_t refusal = cs::refuseWithoutFolder(c.share))
+        return refusal;
     CMWchar path[CM_PATH_BUFFER];
     if (!nameAt(r, 6, c, false, path))
         return csErrorReturn(0xC0000033u, errDos(123));
@@ -251,11 +253,16 @@ uint32_t csTrans2SetPathInformation(CSTrans2Request *r)
     Caller c = callerOf(r);
     if (uint32_t status = userAndShare(c))
         return status;
+    if (uint32_t refusal = cs::refuseWithoutFolder(c.share))
+        return refusal;
     if (r->parameterCount < 6)
         return csErrorReturn(kBadParameters, errDos(87));
     CMWchar path[CM_PATH_BUFFER];
     if (!nameAt(r, 6, c, false, path))
         return csErrorReturn(0xC0000033u, errDos(123));
+    // Confined like every other name: "..\.." must not reach above the share.
+    if (!csCheckPathAndFile(c.share, path, cmWStrlen(c.share->path), c.user->compatibility[0]))
+        return csErrorReturn(0xC0000034u, errDos(2));
     if (uint32_t refusal = csCanWriteShare(c.tid))
         return refusal;
     if (csFileMarkedForDeletion(path))
@@ -310,8 +317,19 @@ uint32_t csTrans2FindNext(CSTrans2Request *r)
     if (uint32_t status = findData(r, 8, &data, &room))
         return status;
     CSFindResult result;
-    uint32_t status = csFindNext(c.tid, c.uid, le16(p), le16(p + 2), le16(p + 4), le16(p + 10), c.unicode,
-                                 data, room, &result);
+    // The name to resume after, widened one character to one when 8-bit.
+    CMWchar wide[CM_PATH_BUFFER + 1];
+    char narrow[CM_PATH_BUFFER + 1];
+    if (!wireName(r, 12, c.unicode, wide, narrow))
+        return csErrorReturn(0xC0000033u, errDos(123));
+    if (!c.unicode) {
+        uint32_t i = 0;
+        for (; narrow[i]; ++i)
+            wide[i] = uint8_t(narrow[i]);
+        wide[i] = 0;
+    }
+    uint32_t status = csFindNext(c.tid, c.uid, le16(p), le16(p + 2), le16(p + 4), le16(p + 10), wide,
+                                 c.unicode, data, room, &result);
     if (status)
         return status;
     uint8_t *out = r->outParameters;

@@ -378,7 +378,9 @@ const CMWchar *csNextSourceName(CSEnumeration *c)
     }
     if (!c->isWild) {
         c->state = 0;
-        return csCheckFile(nullptr, c->path, 1) ? c->path : nullptr;
+        // The name as given, else in the case found on disk: a wildcard
+        // matches without regard to case, so a plain name does too.
+        return csCheckFile(nullptr, c->path, 1) || csCheckFile(nullptr, c->path, 0) ? c->path : nullptr;
     }
     if (equals(c->pattern, "*") || equals(c->pattern, "*.") || equals(c->pattern, "*.*")) {
         if (!c->returnedDot) {

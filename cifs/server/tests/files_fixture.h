@@ -15,9 +15,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -192,6 +195,48 @@ protected:
         answer.assign(response.data() + 32, position);
         return status;
     }
+    // Alice's tree on IPC$, whose path is empty.
+    void onIpc()
+    {
+        setShare(ipc, "");
+        ipc.isIpc = 1;
+        alice.tree->share = &ipc;
+    }
+    // The statuses of calls made in a child whose "/" is jail (root may
+    // chroot): a name that reaches the disk's root reaches the jail, never
+    // the machine's. Empty when the child could not enter it.
+    std::vector<uint32_t> inJail(const std::string &jail, const std::function<std::vector<uint32_t>()> &calls)
+    {
+        // The name conversions load what they need before "/" moves.
+        SYDirectory d = nullptr;
+        const CMWchar *entry = nullptr;
+        syFirstDirectoryFile(W(root.path()).data(), &d, &entry);
+        if (d)
+            syCloseDirectory(d);
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return {};
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(fds[0]);
+            if (::chroot(jail.c_str()) != 0 || ::chdir("/") != 0)
+                ::_exit(1);
+            for (uint32_t status : calls())
+                if (::write(fds[1], &status, sizeof status) != sizeof status)
+                    ::_exit(1);
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        std::vector<uint32_t> statuses;
+        uint32_t status;
+        while (child > 0 && ::read(fds[0], &status, sizeof status) == sizeof status)
+            statuses.push_back(status);
+        ::close(fds[0]);
+        int exit = -1;
+        if (child > 0)
+            ::waitpid(child, &exit, 0);
+        return exit == 0 ? statuses : std::vector<uint32_t>();
+    }
     // A handle of alice's on name.
     uint16_t fidOf(const std::string &name, uint16_t mode = 0x42)
     {
@@ -205,7 +250,7 @@ protected:
     std::vector<std::vector<CMWchar>> keep;
     int socket = 0;
     fw_test::TempDir root{"csfiles"};
-    CSShare share{};
+    CSShare share{}, ipc{};
     server_test::Client alice, bob;
 };
 

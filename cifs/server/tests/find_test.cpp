@@ -66,11 +66,9 @@ TEST_F(FindTest, EntriesHaveTheirLevelsSizes)
     ASSERT_EQ(syGetFileInformationByName(path.data(), &info), 0);
     struct Case {
         uint32_t level, fixed;
-        bool linked;
-    } cases[] = {{1, 23, false},   {2, 27, false},     {3, 27, false},   {0x101, 64, true},
-                 {1001, 64, true}, {0x102, 68, true},  {1002, 68, true}, {0x103, 12, true},
-                 {1012, 12, true}, {0x104, 94, true},  {1003, 94, true}, {0x105, 80, true},
-                 {1038, 80, true}, {0x106, 104, true}, {1037, 104, true}};
+    } cases[] = {{1, 23},     {2, 27},      {3, 27},     {0x101, 64}, {1001, 64},
+                 {0x102, 68}, {1002, 68},   {0x103, 12}, {1012, 12},  {0x104, 94},
+                 {1003, 94},  {0x105, 80},  {1038, 80},  {0x106, 104}, {1037, 104}};
     for (const Case &c : cases)
         for (uint32_t unicode : {0u, 1u}) {
             uint8_t buffer[256];
@@ -80,13 +78,26 @@ TEST_F(FindTest, EntriesHaveTheirLevelsSizes)
                 csFillFindEntry(path.data(), &info, &position, c.level, 1, unicode, buffer, &room, 0, &last),
                 0u)
                 << c.level;
-            uint32_t fixed = c.fixed + (c.linked ? 0 : unicode);
-            uint32_t size = fixed + (unicode ? 6 : 4);
+            // Only the standard level pads a UTF-16 name to 2; the EA-size
+            // levels put it right after its length byte.
+            bool padded = c.level == 1 && unicode;
+            bool standard = c.level <= 3;
+            uint32_t fixed = c.fixed + (padded ? 1 : 0);
+            // A UTF-16 name of the standard levels ends with a terminator
+            // that its length byte leaves out: two bytes in level 1, one in
+            // the EA-size levels, as clients walk them.
+            uint32_t terminator = standard && unicode ? (c.level == 1 ? 2 : 1) : 0;
+            uint32_t size = fixed + (unicode ? 6 : 4) + terminator;
             EXPECT_EQ(uint32_t(position - buffer), size) << c.level << " " << unicode;
             EXPECT_EQ(room, sizeof buffer - size);
             EXPECT_EQ(last, buffer);
-            if (c.linked)
+            EXPECT_EQ(buffer[fixed], 'a') << c.level << " " << unicode << ": the name starts there";
+            if (standard) {
+                EXPECT_EQ(buffer[fixed - 1 - (padded ? 1 : 0)], unicode ? 6 : 4) << c.level << " length byte";
+                EXPECT_EQ(buffer[size - 1], 0) << c.level << " terminator";
+            } else {
                 EXPECT_EQ(le32(buffer), (size + 7) & ~7u) << c.level;
+            }
         }
     // Resume keys come first in the standard levels.
     uint8_t buffer[64];
@@ -211,12 +222,12 @@ TEST_F(FindTest, FindFirstAndNext)
     EXPECT_EQ(r.count, 2u);
     EXPECT_EQ(r.endOfSearch, 0u);
     uint16_t sid = r.sid;
-    ASSERT_EQ(csFindNext(alice.tree->tid, alice.user->uid, sid, 10, 0x104, 0x02, 0, data, sizeof data, &r),
+    ASSERT_EQ(csFindNext(alice.tree->tid, alice.user->uid, sid, 10, 0x104, 0x02, nullptr, 0, data, sizeof data, &r),
               0u);
     EXPECT_EQ(r.count, 1u);
     EXPECT_EQ(r.endOfSearch, 1u);
     EXPECT_EQ(r.lastNameOffset, 0u) << "closed at its end";
-    EXPECT_EQ(csFindNext(alice.tree->tid, alice.user->uid, sid, 10, 0x104, 0, 0, data, sizeof data, &r),
+    EXPECT_EQ(csFindNext(alice.tree->tid, alice.user->uid, sid, 10, 0x104, 0, nullptr, 0, data, sizeof data, &r),
               0xC0000008u);
     // An empty pattern lists everything, folders too with their bit.
     ASSERT_EQ(
@@ -236,6 +247,79 @@ TEST_F(FindTest, FindFirstAndNext)
     EXPECT_EQ(
         csFindFirst(alice.tree->tid, alice.user->uid, 0x16, 100, 0, 0x107, "d\\*", 0, data, sizeof data, &r),
         0xC0000001u);
+}
+
+// The names of a FIND answer in the names level (0x103), 8-bit.
+std::vector<std::string> namesOf(const uint8_t *data, uint16_t count)
+{
+    std::vector<std::string> names;
+    for (uint16_t i = 0; i < count; ++i) {
+        names.emplace_back(reinterpret_cast<const char *>(data + 12), le32(data + 8));
+        data += le32(data);
+    }
+    return names;
+}
+
+// FIND_NEXT2 resumes after the name the client gives, wherever the last
+// answer stopped; a name gone from the folder starts from the top; with
+// the continue flag the name is not looked at.
+TEST_F(FindTest, FindNextResumesAfterTheClientsName)
+{
+    for (int i = 0; i < 10; ++i)
+        write("d/f" + std::to_string(i));
+    uint8_t data[2048];
+    CSFindResult r;
+    ASSERT_EQ(csFindFirst(alice.tree->tid, alice.user->uid, 0x06, 4, 0, 0x103, "d\\*", 0, data, sizeof data, &r),
+              0u);
+    const uint16_t sid = r.sid;
+    std::vector<std::string> first = namesOf(data, r.count);
+    ASSERT_EQ(first.size(), 4u);
+    std::vector<std::string> all = first;
+
+    auto next = [&](const std::string &resume, uint16_t flags, uint16_t count) {
+        std::vector<CMWchar> name = W(resume);
+        EXPECT_EQ(csFindNext(alice.tree->tid, alice.user->uid, sid, count, 0x103, flags, name.data(), 0, data,
+                             sizeof data, &r),
+                  0u)
+            << resume;
+        return namesOf(data, r.count);
+    };
+    // After the second name: the third and fourth come again.
+    std::vector<std::string> again = next(first[1], 0, 2);
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0], first[2]);
+    EXPECT_EQ(again[1], first[3]);
+    // After the last one given, in another case: the walk goes on.
+    std::string upper = again[1];
+    for (char &ch : upper)
+        ch = char(std::toupper(uint8_t(ch)));
+    std::vector<std::string> rest = next(upper, 0, 3);
+    ASSERT_EQ(rest.size(), 3u);
+    all.insert(all.end(), rest.begin(), rest.end());
+    // The continue flag leaves the name alone.
+    std::vector<std::string> onwards = next(first[0], 0x08, 3);
+    ASSERT_EQ(onwards.size(), 3u);
+    all.insert(all.end(), onwards.begin(), onwards.end());
+    EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), 10u) << "every name once";
+    // A name no longer there: from the top.
+    std::vector<std::string> top = next("gone", 0, 1);
+    ASSERT_EQ(top.size(), 1u);
+    EXPECT_EQ(top[0], first[0]);
+    csReleaseSearch(sid);
+
+    // An answer cut by its room keeps the name that did not fit for the
+    // next one, which resumes after the last name given.
+    ASSERT_EQ(csFindFirst(alice.tree->tid, alice.user->uid, 0x06, 100, 0, 0x103, "d\\*", 0, data, 40, &r), 0u);
+    std::vector<std::string> cut = namesOf(data, r.count);
+    ASSERT_EQ(cut.size(), 2u);
+    std::vector<CMWchar> last = W(cut.back());
+    ASSERT_EQ(csFindNext(alice.tree->tid, alice.user->uid, r.sid, 100, 0x103, 0x02, last.data(), 0, data,
+                         sizeof data, &r),
+              0u);
+    std::vector<std::string> restOfCut = namesOf(data, r.count);
+    cut.insert(cut.end(), restOfCut.begin(), restOfCut.end());
+    EXPECT_EQ(cut.size(), 10u);
+    EXPECT_EQ(std::set<std::string>(cut.begin(), cut.end()).size(), 10u) << "every name once";
 }
 
 TEST_F(FindTest, FindCloseAndSearch)

@@ -203,6 +203,23 @@ TEST_F(InfoSetTest, DeletingNeedsTheRightToWriteTheShare)
     EXPECT_EQ(read(root.file("f")), "stays");
 }
 
+// A pipe's record names no file: no level is set through it, though a file
+// of that name stands where its path points.
+TEST_F(InfoSetTest, PipesSetNothing)
+{
+    write("srvsvc", "0123456789");
+    CSFile *pipe = open("srvsvc", 0x42);
+    ASSERT_NE(pipe, nullptr);
+    pipe->pipe = 1;
+    std::vector<uint8_t> eof = {2, 0, 0, 0, 0, 0, 0, 0};
+    for (uint32_t level : {0x104u, 1020u, 1010u})
+        EXPECT_EQ(set("srvsvc", level, level == 1010 ? renameData(true, false, "moved") : eof, pipe), 0xC00000BBu)
+            << level;
+    EXPECT_EQ(read(root.file("srvsvc")), "0123456789");
+    pipe->pipe = 0;
+    csReleaseFile(pipe->fid);
+}
+
 TEST_F(InfoSetTest, RenameClassMovesTheFileAndItsOpenName)
 {
     write("a.txt", "A");
@@ -220,6 +237,22 @@ TEST_F(InfoSetTest, RenameClassMovesTheFileAndItsOpenName)
     alice.session->dialect = CS_DIALECT_SMB1;
     ASSERT_EQ(set("c.txt", 1010, renameData(false, false, "d.txt")), 0u);
     EXPECT_EQ(read(root.file("d.txt")), "A");
+    // There a bare name stays in the file's folder; a name with a path is
+    // from the share's root; a bare dot or two name no file.
+    std::filesystem::create_directory(root.file("sub"));
+    write("sub/e.txt", "E");
+    CSFile *inFolder = open("sub/e.txt", 0x8842);
+    ASSERT_EQ(set("sub/e.txt", 1010, renameData(false, false, "f.txt"), inFolder), 0u);
+    EXPECT_EQ(read(root.file("sub/f.txt")), "E");
+    EXPECT_FALSE(exists(root.file("f.txt")));
+    EXPECT_EQ(A(csGetFileName(inFolder->fid)), root.file("sub/f.txt"));
+    csReleaseFile(inFolder->fid);
+    ASSERT_EQ(set("sub/f.txt", 1010, renameData(false, false, "\\g.txt")), 0u);
+    EXPECT_EQ(read(root.file("g.txt")), "E");
+    write("sub/h.txt", "H");
+    for (const char *dots : {".", ".."})
+        EXPECT_EQ(set("sub/h.txt", 1010, renameData(false, false, dots)), 0xC0000033u) << dots;
+    EXPECT_EQ(read(root.file("sub/h.txt")), "H");
 }
 
 TEST_F(InfoSetTest, ReplacingRenamesOverTheTargetInOneStep)

@@ -121,13 +121,48 @@ TEST_F(PathCheckTest, PipesAndPrintersPassAndMissingFoldersDoNot)
 {
     CSShare *ipc = csGetShareByName(W("IPC$").data());
     ASSERT_NE(ipc, nullptr);
-    std::vector<CMWchar> p = W("/nowhere/..\\..");
-    EXPECT_EQ(csCheckPath(ipc, p.data(), 0, 0), 1);
-    EXPECT_EQ(csCheckFile(ipc, p.data(), 0), 1);
+    // IPC$'s path is empty: its names are paths from the disk's root, so
+    // only a pipe's name passes there.
+    struct Case {
+        const char *path;
+        int passes;
+    } names[] = {{"/srvsvc", 1},  {"srvsvc", 1}, {"//srvsvc", 1}, {"/", 0},         {"", 0},
+                 {"/etc/passwd", 0}, {"/..", 0},  {"/.", 0},       {"/nowhere/../..", 0}};
+    for (const Case &c : names) {
+        std::vector<CMWchar> p = W(c.path);
+        EXPECT_EQ(csCheckPath(ipc, p.data(), 0, 0), c.passes) << c.path;
+        EXPECT_EQ(csCheckPathAndFile(ipc, p.data(), 0, 1), c.passes) << c.path;
+    }
+    std::vector<CMWchar> p = W("/srvsvc");
+    EXPECT_EQ(csCheckFile(ipc, p.data(), 0), 1) << "a pipe is there to open";
     EXPECT_EQ(csCheckShareMapping(ipc), 1);
     EXPECT_EQ(csCheckShareMapping(share), 1);
     std::filesystem::remove_all(root + "/share");
     EXPECT_EQ(csCheckShareMapping(share), 0);
+}
+
+// A share path configured with slashes at its end: the names are joined
+// after the folder's last name, and the root is measured as they are.
+TEST_F(PathCheckTest, SharePathsEndingInSlashes)
+{
+    for (const char *ending : {"/", "//"}) {
+        SCOPED_TRACE(ending);
+        const std::string name = std::string("Slashed") + (ending[1] ? "2" : "1");
+        ASSERT_EQ(vxAddShareA(name.c_str(), (root + "/share" + ending).c_str(), "", -1, ""), 0);
+        share = csGetShareByName(W(name).data());
+        ASSERT_NE(share, nullptr);
+        struct Case {
+            const char *name;
+            int passes;
+        } cases[] = {{"", 1}, {"x", 1}, {"a\\..", 1}, {"..", 0}, {"a\\..\\..", 0}, {"..\\sibling\\x", 0}};
+        for (const Case &c : cases) {
+            std::vector<CMWchar> p = local(c.name);
+            ASSERT_FALSE(p.empty());
+            EXPECT_EQ(csCheckPath(share, p.data(), rootLength(), 0), c.passes) << c.name;
+            p = local(c.name);
+            EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 1), c.passes) << c.name;
+        }
+    }
 }
 
 TEST_F(PathCheckTest, ShareRightsFollowTheDescriptor)

@@ -4,7 +4,6 @@
 
 #include "cscommands.h"
 
-#include "fw_test/temp_dir.h"
 
 #include <sys/stat.h>
 
@@ -15,22 +14,8 @@ using namespace smb1test;
 
 namespace {
 
-class Smb1CloseTest : public Smb1Test {
+class Smb1CloseTest : public Smb1ShareTest {
 protected:
-    void SetUp() override
-    {
-        Smb1Test::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
-        user = logOn();
-        ASSERT_NE(user, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        std::vector<CMWchar> name = testenv::W("Docs");
-        tree->share = csGetShareByName(name.data());
-    }
-
     // A file of the share opened for the tree by pid.
     CSFile *open(const std::string &name, uint32_t pid = 0x0101, CSTree *on = nullptr)
     {
@@ -41,18 +26,11 @@ protected:
 
     Message close(uint16_t fid, uint32_t seconds)
     {
-        Message m;
-        m.command = 0x04;
-        m.uid = user->uid;
-        m.tid = tree->tid;
+        Message m = base(0x04);
         put_le16(m.words, fid);
         put_le32(m.words, seconds);
         return m;
     }
-
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
-    CSTree *tree = nullptr;
 };
 
 TEST_F(Smb1CloseTest, LastWriteTimeOnlyForRealSeconds)

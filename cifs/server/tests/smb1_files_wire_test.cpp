@@ -5,49 +5,18 @@
 
 #include "cscommands.h"
 
-#include "fw_test/temp_dir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 using namespace smb1test;
 
 namespace {
 
-class Smb1FilesWireTest : public Smb1Test {
+class Smb1FilesWireTest : public Smb1ShareTest {
 protected:
-    void SetUp() override
-    {
-        Smb1Test::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_EQ(csFnamesInit(), 0);
-        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
-        user = logOn();
-        ASSERT_NE(user, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        std::vector<CMWchar> name = testenv::W("Docs");
-        tree->share = csGetShareByName(name.data());
-    }
-
-    void TearDown() override
-    {
-        csFnamesExit();
-        Smb1Test::TearDown();
-    }
-
-    Message base(uint8_t command, bool unicode = true)
-    {
-        Message m;
-        m.command = command;
-        m.uid = user->uid;
-        m.tid = tree->tid;
-        if (!unicode)
-            m.flags2 &= uint16_t(~0x8000);
-        return m;
-    }
-
     void write(const std::string &name) { std::ofstream(dir.path() + "/" + name) << "x"; }
 
     // SEARCH: MaxCount, attributes, the pattern (format 4) in the request's
@@ -93,6 +62,16 @@ protected:
         return a.none() ? 0 : get_le16(a.words() + 5);
     }
 
+    // TRANSACTION2 of one setup word on the tree tid (the fixture's by
+    // default).
+    Message trans2(uint16_t subcommand, const Bytes &parameters, const Bytes &data = {}, uint16_t tid = 0)
+    {
+        Message m = transaction(0x32, {subcommand}, "", parameters, data, 4000);
+        if (tid)
+            m.tid = tid;
+        return m;
+    }
+
     // RENAME: two names of format 4, each UTF-16 name aligned to 2.
     Message rename(const std::string &from, const std::string &to)
     {
@@ -107,10 +86,6 @@ protected:
         }
         return m;
     }
-
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
-    CSTree *tree = nullptr;
 };
 
 // Each answer is checked the way a client walks it: WordCount 1, Count,
@@ -222,25 +197,7 @@ TEST_F(Smb1FilesWireTest, FindFirstCountsEntries)
         put_le32(parameters, 0);
         Bytes name = utf16("d\\*.txt");
         parameters.insert(parameters.end(), name.begin(), name.end());
-        Message m = base(0x32);
-        const uint16_t at = 32 + 1 + 30 + 2 + 1;
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, 0);
-        put_le16(m.words, 10);
-        put_le16(m.words, 4000);
-        m.words.insert(m.words.end(), {0, 0});
-        put_le16(m.words, 0);
-        put_le32(m.words, 0);
-        put_le16(m.words, 0);
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, at);
-        put_le16(m.words, 0);
-        put_le16(m.words, at);
-        m.words.insert(m.words.end(), {1, 0});
-        put_le16(m.words, 0x0001);
-        m.data.push_back(0);
-        m.data.insert(m.data.end(), parameters.begin(), parameters.end());
-        Answer a = ask(m);
+        Answer a = ask(trans2(0x0001, parameters));
         ASSERT_EQ(a.status(), 0u) << count;
         ASSERT_GE(a.wordCount(), 10);
         const uint16_t offset = a.word(8);
@@ -248,6 +205,174 @@ TEST_F(Smb1FilesWireTest, FindFirstCountsEntries)
         EXPECT_EQ(get_le16(a.m.data() + offset + 2), count == 0 ? 1u : std::min<unsigned>(count, 3u))
             << count;
     }
+}
+
+// A long folder read a hundred names at a time, each answer continued from
+// its last entry's resume key: every name comes once, and the continuation
+// past the end answers success with no entry.
+TEST_F(Smb1FilesWireTest, SearchContinuesOverALongFolder)
+{
+    std::filesystem::create_directory(dir.path() + "/many");
+    for (int i = 0; i < 700; ++i)
+        write("many/f" + std::to_string(i) + ".txt");
+    std::set<std::string> seen;
+    Answer a = ask(search("many\\*.*", 100, false));
+    for (int round = 0; round < 20 && a.status() == 0 && a.word(0) != 0; ++round) {
+        ASSERT_GE(a.wordCount(), 1);
+        const uint16_t count = a.word(0);
+        for (uint16_t i = 0; i < count; ++i) {
+            const uint8_t *entry = a.bytes() + 3 + 43 * i;
+            std::string name(reinterpret_cast<const char *>(entry + 30));
+            EXPECT_TRUE(seen.insert(name.substr(0, name.find(' '))).second) << name;
+        }
+        Bytes key(a.bytes() + 3 + 43 * (count - 1), a.bytes() + 3 + 43 * (count - 1) + 21);
+        a = ask(search("", 100, false, key));
+    }
+    // The continuation past the last name: success with no entry, as the
+    // client's loop wants; the search is gone afterwards.
+    ASSERT_EQ(a.status(), 0u);
+    expectSearchLayout(a, 0);
+    EXPECT_EQ(seen.size(), 700u);
+}
+
+// A resume key of an earlier entry rewinds: the answer goes on after that
+// entry, not after the last one given.
+TEST_F(Smb1FilesWireTest, SearchResumesAfterTheKeysEntry)
+{
+    std::filesystem::create_directory(dir.path() + "/r");
+    for (const char *n : {"r/a.txt", "r/b.txt", "r/c.txt", "r/d.txt", "r/e.txt"})
+        write(n);
+    auto nameAt = [](const Answer &a, uint16_t i) {
+        return std::string(reinterpret_cast<const char *>(a.bytes() + 3 + 43 * i + 30), 5);
+    };
+    auto keyAt = [](const Answer &a, uint16_t i) {
+        const uint8_t *entry = a.bytes() + 3 + 43 * i;
+        return Bytes(entry, entry + 21);
+    };
+    Answer first = ask(search("r\\*.txt", 3, false));
+    ASSERT_EQ(first.status(), 0u);
+    expectSearchLayout(first, 3);
+    Answer rewound = ask(search("", 1, false, keyAt(first, 0)));
+    ASSERT_EQ(rewound.status(), 0u);
+    expectSearchLayout(rewound, 1);
+    EXPECT_EQ(nameAt(rewound, 0), nameAt(first, 1));
+    Answer onwards = ask(search("", 10, false, keyAt(rewound, 0)));
+    ASSERT_EQ(onwards.status(), 0u);
+    expectSearchLayout(onwards, 3);
+    EXPECT_EQ(nameAt(onwards, 0), nameAt(first, 2));
+}
+
+// DELETE and RENAME of a plain name find it in any case, as a wildcard does.
+TEST_F(Smb1FilesWireTest, PlainNamesMatchWithoutRegardToCase)
+{
+    write("lower.txt");
+    Message del = base(0x06);
+    put_le16(del.words, 0x16);
+    del.data.push_back(4);
+    Bytes name = utf16("LOWER.TXT");
+    del.data.insert(del.data.end(), name.begin(), name.end());
+    EXPECT_EQ(ask(del).status(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/lower.txt"));
+    EXPECT_EQ(ask(del).status(), 0xC000000Fu) << "gone";
+
+    write("mixed.txt");
+    EXPECT_EQ(ask(rename("MIXED.txt", "renamed.txt")).status(), 0u);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/renamed.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/mixed.txt"));
+}
+
+// The IPC share has no folder: a name given on a tree of it reaches no
+// file of the host, whatever command carries it.
+TEST_F(Smb1FilesWireTest, IpcTreeReachesNoFiles)
+{
+    CSTree *ipc = csGetNewTree(user);
+    ASSERT_NE(ipc, nullptr);
+    std::vector<CMWchar> ipcName = testenv::W("IPC$");
+    ipc->share = csGetShareByName(ipcName.data());
+    ASSERT_NE(ipc->share, nullptr);
+    std::filesystem::create_directory(dir.path() + "/keep");
+    write("victim.txt");
+    // The host's own path of the share's folder, as a client would name it.
+    std::string host = dir.path();
+    std::replace(host.begin(), host.end(), '/', '\\');
+    struct Row {
+        const char *what;
+        uint8_t command;
+        Bytes words;
+        std::vector<std::string> names;
+    } rows[] = {
+        {"SET_INFORMATION", 0x09, {0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, {"\\victim.txt"}},
+        {"DELETE", 0x06, {0x16, 0}, {"\\victim.txt"}},
+        {"RENAME", 0x07, {0x16, 0}, {"\\victim.txt", "\\moved.txt"}},
+        {"DELETE_DIRECTORY", 0x01, {}, {"\\keep"}},
+        {"CREATE_DIRECTORY", 0x00, {}, {"\\made"}},
+        {"CREATE", 0x03, {0x20, 0, 0, 0, 0, 0}, {"\\victim.txt"}},
+        {"CREATE_NEW", 0x0F, {0x20, 0, 0, 0, 0, 0}, {"\\new.txt"}},
+    };
+    for (const Row &row : rows) {
+        Message m = base(row.command);
+        m.tid = ipc->tid;
+        m.words = row.words;
+        for (const std::string &name : row.names) {
+            m.data.push_back(4);
+            if ((32 + 1 + m.words.size() + 2 + m.data.size()) & 1)
+                m.data.push_back(0);
+            Bytes n = utf16(host + name);
+            m.data.insert(m.data.end(), n.begin(), n.end());
+        }
+        Answer a = ask(m);
+        ASSERT_FALSE(a.none()) << row.what;
+        EXPECT_NE(a.status(), 0u) << row.what;
+        EXPECT_TRUE(std::filesystem::exists(dir.path() + "/victim.txt")) << row.what;
+        EXPECT_TRUE(std::filesystem::exists(dir.path() + "/keep")) << row.what;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "/made")) << row.what;
+        EXPECT_FALSE(std::filesystem::exists(dir.path() + "/new.txt")) << row.what;
+        EXPECT_NE(std::filesystem::status(dir.path() + "/victim.txt").permissions() &
+                      std::filesystem::perms::owner_write,
+                  std::filesystem::perms::none)
+            << row.what;
+    }
+    // TRANS2: a path's attributes set (basic level, read-only) and a listing.
+    write("victim.txt");
+    Bytes setPath = {0x01, 0x01, 0, 0, 0, 0};
+    Bytes victim = utf16(host + "\\victim.txt");
+    setPath.insert(setPath.end(), victim.begin(), victim.end());
+    Bytes basic(36, 0);
+    basic[32] = 0x01;
+    Message set = trans2(0x0006, setPath, basic, ipc->tid);
+    EXPECT_NE(ask(set).status(), 0u) << "SET_PATH_INFO";
+    EXPECT_NE(std::filesystem::status(dir.path() + "/victim.txt").permissions() & std::filesystem::perms::owner_write,
+              std::filesystem::perms::none)
+        << "SET_PATH_INFO";
+    Bytes find = {0x16, 0, 10, 0, 0x01, 0, 0x04, 0x01, 0, 0, 0, 0};
+    Bytes pattern = utf16(host + "\\*");
+    find.insert(find.end(), pattern.begin(), pattern.end());
+    Answer listing = ask(trans2(0x0001, find, {}, ipc->tid));
+    EXPECT_NE(listing.status(), 0u) << "FIND_FIRST2 lists no host folder";
+
+    // An open asking delete access tries no file: the victim keeps its mode.
+    std::filesystem::permissions(dir.path() + "/victim.txt", std::filesystem::perms(0644));
+    Message create = base(0xA2);
+    create.tid = ipc->tid;
+    Bytes name = utf16(host + "\\victim.txt");
+    create.words = {0xFF, 0, 0, 0, 0};
+    put_le16(create.words, uint16_t(name.size() - 2));
+    put_le32(create.words, 0);
+    put_le32(create.words, 0);
+    put_le32(create.words, 0x00010080);  // DELETE, read attributes
+    put_le32(create.words, 0);
+    put_le32(create.words, 0);
+    put_le32(create.words, 0x80);
+    put_le32(create.words, 7);
+    put_le32(create.words, 1);
+    put_le32(create.words, 0x1000);  // delete on close
+    put_le32(create.words, 2);
+    create.words.push_back(0);
+    create.data.push_back(0);
+    create.data.insert(create.data.end(), name.begin(), name.end());
+    EXPECT_NE(ask(create).status(), 0u) << "NT_CREATE_ANDX";
+    EXPECT_EQ(std::filesystem::status(dir.path() + "/victim.txt").permissions(), std::filesystem::perms(0644));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/victim.txt"));
 }
 
 }  // namespace

@@ -12,7 +12,15 @@ using namespace files_test;
 
 namespace {
 
-using Smb1InfoTest = FilesTest;
+class Smb1InfoTest : public FilesTest {
+protected:
+    // One command of a table: what it does, its handler and its request.
+    struct CommandCase {
+        const char *what;
+        CSCommandHandler handler;
+        Request request;
+    };
+};
 
 TEST_F(Smb1InfoTest, QueryInformationByName)
 {
@@ -95,6 +103,76 @@ TEST_F(Smb1InfoTest, NamesEndingAboveTheShareAreRefused)
     ASSERT_EQ(::stat((root.path() + "/..").c_str(), &after), 0);
     EXPECT_EQ(before.st_mode, after.st_mode);
     EXPECT_EQ(serve(csComCheckDirectory, {{}, {"d\\.."}}), 0u) << "the share root itself";
+}
+
+// IPC$ has no folder: with its empty path every name on it is one from the
+// disk's root, which a guest reaches. Set information of "\" once gave
+// "/" the mode 0766.
+TEST_F(Smb1InfoTest, NamesOnIpcNeverReachTheDisk)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to chroot";
+    fw_test::TempDir jail{"ipc-root"};
+    std::filesystem::create_directory(jail.file("empty"));
+    std::filesystem::create_directory(jail.file("d"));
+    std::ofstream(jail.file("victim")) << "guard";
+    ::chmod(jail.path().c_str(), 0755);
+    ::chmod(jail.file("victim").c_str(), 0644);
+    onIpc();
+    const CommandCase cases[] = {
+        {"set the root's attributes", csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {"\\"}}},
+        {"set the root's attributes, no name", csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {""}}},
+        {"make a file read-only", csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"\\victim"}}},
+        {"through a folder", csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"\\d\\..\\victim"}}},
+        {"query", csComQueryInformation, {{}, {"\\victim"}}},
+        {"check a folder", csComCheckDirectory, {{}, {"\\d"}}},
+        {"remove a folder", csComDeleteDirectory, {{}, {"\\empty"}}},
+        {"rename", csComRename, {{0}, {"\\victim", "\\moved"}}},
+        {"delete", csComDelete, {{0}, {"\\victim"}}},
+        {"delete by pattern", csComDelete, {{0}, {"\\*"}}},
+        {"list", csComSearch, {{10, 0x16}, {"\\*.*"}}},
+    };
+    std::vector<uint32_t> statuses = inJail(jail.path(), [&] {
+        std::vector<uint32_t> out;
+        for (const CommandCase &c : cases)
+            out.push_back(serve(c.handler, c.request));
+        return out;
+    });
+    ASSERT_EQ(statuses.size(), std::size(cases));
+    for (size_t i = 0; i < statuses.size(); ++i)
+        EXPECT_NE(statuses[i], 0u) << cases[i].what;
+    struct stat st;
+    ASSERT_EQ(::stat(jail.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(::stat(jail.file("victim").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(read(jail.file("victim")), "guard");
+    EXPECT_TRUE(exists(jail.file("empty")));
+    EXPECT_FALSE(exists(jail.file("moved")));
+}
+
+// A printer share's path is its device: no command treats it as a folder.
+TEST_F(Smb1InfoTest, PrinterSharesHaveNoFolder)
+{
+    write("lp0", "device");
+    ::chmod(root.file("lp0").c_str(), 0644);
+    CSShare printer{};
+    setShare(printer, root.file("lp0"));
+    printer.isPrinter = 1;
+    alice.tree->share = &printer;
+    const CommandCase cases[] = {
+        {"set its attributes", csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {"\\"}}},
+        {"query", csComQueryInformation, {{}, {""}}},
+        {"delete", csComDelete, {{0}, {"\\"}}},
+        {"rename", csComRename, {{0}, {"\\", "\\..\\moved"}}},
+        {"list", csComSearch, {{10, 0x16}, {"\\*.*"}}},
+    };
+    for (const CommandCase &c : cases)
+        EXPECT_EQ(serve(c.handler, c.request), 0xC0000022u) << c.what;
+    struct stat st;
+    ASSERT_EQ(::stat(root.file("lp0").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(read(root.file("lp0")), "device");
 }
 
 TEST_F(Smb1InfoTest, SetInformation2Times)

@@ -7,10 +7,11 @@
 #include "cscommands.h"
 #include "cscreate.h"
 
-#include "fw_test/temp_dir.h"
+#include "fw_test/log_capture.h"
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -26,31 +27,12 @@ extern "C" int csBreakCheck(CSCreateParameters *) { return gBreakCheck; }
 
 namespace {
 
-class Smb1OpenTest : public Smb1Test {
+class Smb1OpenTest : public Smb1ShareTest {
 protected:
     void SetUp() override
     {
-        Smb1Test::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
-        user = logOn();
-        ASSERT_NE(user, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        std::vector<CMWchar> name = testenv::W("Docs");
-        share = csGetShareByName(name.data());
-        tree->share = share;
+        Smb1ShareTest::SetUp();
         gBreakCheck = -1;
-    }
-
-    Message base(uint8_t command)
-    {
-        Message m;
-        m.command = command;
-        m.uid = user->uid;
-        m.tid = tree->tid;
-        return m;
     }
 
     // NT_CREATE_ANDX: flags, access, disposition, options; the name in UTF-16
@@ -117,10 +99,6 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
-    CSTree *tree = nullptr;
-    CSShare *share = nullptr;
 };
 
 TEST_F(Smb1OpenTest, NtCreateAnswerForms)
@@ -207,6 +185,41 @@ TEST_F(Smb1OpenTest, BatchOplockOnlyForABatchRequest)
     }
     gBreakCheck = 1;
     EXPECT_TRUE(ask(ntCreate("o.txt", 0x04)).none()) << "the answer waits for the break";
+}
+
+// A sharing violation keeps no record: the table is as before and the
+// handle that holds the name stays. With the table full the client still
+// learns of the violation, and the log says what ran out.
+TEST_F(Smb1OpenTest, SharingViolationKeepsNoRecord)
+{
+    write("held.txt", "x");
+    Message exclusive = ntCreate("held.txt", 0, 1);
+    std::fill(exclusive.words.begin() + 31, exclusive.words.begin() + 35, 0);  // ShareAccess none
+    Answer first = ask(exclusive);
+    ASSERT_EQ(first.status(), 0u);
+    const uint16_t holder = get_le16(first.words() + 5);
+    const uint32_t before = csGetFilesCount();
+
+    Answer refused = ask(ntCreate("held.txt", 0, 1));
+    EXPECT_EQ(refused.status(), 0xC0000043u);
+    EXPECT_EQ(refused.m.size(), 35u);
+    EXPECT_EQ(csGetFilesCount(), before);
+    EXPECT_NE(csGetFileByFid(holder, tree->tid, user->uid), nullptr);
+
+    std::vector<CMWchar> otherPath = testenv::W(file("other.txt"));
+    CSName *other = csGetNewName(otherPath.data(), tree->uid);
+    ASSERT_NE(other, nullptr);
+    std::vector<uint16_t> taken;
+    while (CSFile *f = csGetNewFile(tree, other, 0))
+        taken.push_back(f->fid);
+    fw_test::LogCapture log;
+    Answer full = ask(ntCreate("held.txt", 0, 1));
+    EXPECT_EQ(full.status(), 0xC0000043u);
+    EXPECT_EQ(full.m.size(), 35u) << "an error answer, not a warning without a body";
+    EXPECT_TRUE(log.contains("SMB1:No more file slots err 0xc0000043"));
+    for (uint16_t fid : taken)
+        csReleaseFile(fid);
+    EXPECT_NE(csGetFileByFid(holder, tree->tid, user->uid), nullptr);
 }
 
 TEST_F(Smb1OpenTest, NamesEndWithTheirBlock)

@@ -81,16 +81,14 @@ Bytes requestPdu(uint32_t callId, const Bytes &stub)
     return pdu(0, callId, b);
 }
 
-class Smb1PipeTest : public Smb1Test {
+class Smb1PipeTest : public Smb1UserTest {
 protected:
     void SetUp() override
     {
-        Smb1Test::SetUp();
+        Smb1UserTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
         gLate = CSLateResponseContext{};
-        user = logOn();
-        ASSERT_NE(user, nullptr);
         tree = csGetNewTree(user);
         ASSERT_NE(tree, nullptr);
         std::vector<CMWchar> w = testenv::W("\\winreg");
@@ -107,14 +105,6 @@ protected:
         EXPECT_EQ(a.m[a.word(12) + 2], 12) << "BIND_ACK";
     }
 
-    Message base(uint8_t command)
-    {
-        Message m;
-        m.command = command;
-        m.uid = user->uid;
-        m.tid = tree->tid;
-        return m;
-    }
 
     Message writeAndX(const Bytes &data)
     {
@@ -170,8 +160,6 @@ protected:
         ASSERT_EQ(csDcerpcSendLateResponse(&gLate, 0, uint32_t(stub.size())), 1);
     }
 
-    CSUser *user = nullptr;
-    CSTree *tree = nullptr;
     CSFile *pipe = nullptr;
 };
 
@@ -201,8 +189,9 @@ TEST_F(Smb1PipeTest, LateWriteAnswerCountsTheWrite)
         EXPECT_EQ(a.status(), 0u);
         ASSERT_EQ(a.wordCount(), c.wordCount);
         EXPECT_EQ(a.word(c.countAt), request.size()) << "late answer's count";
-        if (c.andX)
+        if (c.andX) {
             EXPECT_EQ(a.word(8), 0) << "CountHigh";
+        }
 
         a = ask(readAndX(1024));
         ASSERT_EQ(a.status(), 0u);

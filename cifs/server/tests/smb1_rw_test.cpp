@@ -5,7 +5,6 @@
 
 #include "cscommands.h"
 
-#include "fw_test/temp_dir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,19 +14,15 @@ using namespace smb1test;
 
 namespace {
 
-class Smb1RwTest : public Smb1Test {
+class Smb1RwTest : public Smb1ShareTest {
 protected:
     void SetUp() override
     {
-        Smb1Test::SetUp();
+        Smb1ShareTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        user = logOn();
-        ASSERT_NE(user, nullptr);
         session = csGetSessionBySocket();
         session->capabilities = 0xE07C;
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
     }
 
     // Signing on (waiting for its key, so nothing is checked): no direct transfer.
@@ -50,14 +45,6 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    Message base(uint8_t command)
-    {
-        Message m;
-        m.command = command;
-        m.uid = user->uid;
-        m.tid = tree->tid;
-        return m;
-    }
 
     Message readAndX(uint16_t fid, uint32_t offset, uint16_t maxCount, uint32_t maxCountHigh = 0)
     {
@@ -102,10 +89,7 @@ protected:
         return std::string(a.m.begin() + offset, a.m.begin() + offset + length);
     }
 
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
     CSSession *session = nullptr;
-    CSTree *tree = nullptr;
 };
 
 TEST_F(Smb1RwTest, ReadAndXCases)

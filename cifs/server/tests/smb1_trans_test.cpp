@@ -7,7 +7,6 @@
 #include "cstrans.h"
 #include "cstrans2.h"
 
-#include "fw_test/temp_dir.h"
 
 #include <fstream>
 
@@ -61,71 +60,13 @@ uint32_t csTrans2FindFirst(CSTrans2Request *r)
 
 namespace {
 
-class Smb1TransTest : public Smb1Test {
+class Smb1TransTest : public Smb1ShareTest {
 protected:
     void SetUp() override
     {
-        Smb1Test::SetUp();
-        if (IsSkipped() || HasFatalFailure())
-            return;
-        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
-        user = logOn();
-        ASSERT_NE(user, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        std::vector<CMWchar> name = testenv::W("Docs");
-        tree->share = csGetShareByName(name.data());
+        Smb1ShareTest::SetUp();
         gCalled.clear();
         gAnswerLater = false;
-    }
-
-    Message base(uint8_t command)
-    {
-        Message m;
-        m.command = command;
-        m.uid = user->uid;
-        m.tid = tree->tid;
-        return m;
-    }
-
-    // TRANSACTION or TRANSACTION2: parameters and data follow the name
-    // (TRANSACTION) or the pad (TRANSACTION2) in the byte block.
-    Message transaction(uint8_t command, std::vector<uint16_t> setup, const std::string &name,
-                        const Bytes &parameters, const Bytes &data, uint16_t maxData = 1000)
-    {
-        Message m = base(command);
-        const uint32_t words = 14 + uint32_t(setup.size());
-        Bytes bytes;
-        if (command == 0x25) {
-            bytes.push_back(0);  // pad: the name at an even offset
-            Bytes n = utf16(name);
-            bytes.insert(bytes.end(), n.begin(), n.end());
-        } else {
-            bytes.push_back(0);
-        }
-        const uint32_t base = 32 + 1 + 2 * words + 2;
-        const uint16_t parameterOffset = uint16_t(base + bytes.size());
-        bytes.insert(bytes.end(), parameters.begin(), parameters.end());
-        const uint16_t dataOffset = uint16_t(base + bytes.size());
-        bytes.insert(bytes.end(), data.begin(), data.end());
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, uint16_t(data.size()));
-        put_le16(m.words, 1000);
-        put_le16(m.words, maxData);
-        m.words.insert(m.words.end(), {0, 0});
-        put_le16(m.words, 0);
-        put_le32(m.words, 0);
-        put_le16(m.words, 0);
-        put_le16(m.words, uint16_t(parameters.size()));
-        put_le16(m.words, parameterOffset);
-        put_le16(m.words, uint16_t(data.size()));
-        put_le16(m.words, dataOffset);
-        m.words.push_back(uint8_t(setup.size()));
-        m.words.push_back(0);
-        for (uint16_t s : setup)
-            put_le16(m.words, s);
-        m.data = bytes;
-        return m;
     }
 
     Message ntTransact(uint16_t function, const Bytes &parameters, const Bytes &data, uint32_t maxData)
@@ -154,10 +95,6 @@ protected:
         std::ofstream(path) << "x";
         return openFile(tree, path);
     }
-
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
-    CSTree *tree = nullptr;
 };
 
 TEST_F(Smb1TransTest, TransactionRoutesByName)

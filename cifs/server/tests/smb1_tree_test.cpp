@@ -5,31 +5,25 @@
 
 #include "cscommands.h"
 
-#include "fw_test/temp_dir.h"
 
 using namespace smb1test;
 
 namespace {
 
-class Smb1TreeTest : public Smb1Test {
+class Smb1TreeTest : public Smb1UserTest {
 protected:
     void SetUp() override
     {
-        Smb1Test::SetUp();
+        Smb1UserTest::SetUp();
         if (IsSkipped() || HasFatalFailure())
             return;
-        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
         ASSERT_EQ(vxAddShareA("Printer", "/dev/usb/lp0", (dir.path() + "/status").c_str(), 0, "laser"), 0);
-        user = logOn();
-        ASSERT_NE(user, nullptr);
     }
 
     Message andx(const std::string &path, const std::string &service, uint16_t flags = 0,
                  uint16_t passwordLength = 1, uint8_t next = 0xFF)
     {
-        Message m;
-        m.command = 0x75;
-        m.uid = user->uid;
+        Message m = base(0x75);
         m.words = {next, 0, 0, 0};
         put_le16(m.words, flags);
         put_le16(m.words, passwordLength);
@@ -52,9 +46,6 @@ protected:
             fs.push_back(char(a.m[at]));
         return {service, fs};
     }
-
-    fw_test::TempDir dir;
-    CSUser *user = nullptr;
 };
 
 TEST_F(Smb1TreeTest, TreeConnectAndXCases)

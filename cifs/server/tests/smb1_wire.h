@@ -14,6 +14,7 @@
 #include "ud_test_env.h"
 
 #include "fw_test/bytes.h"
+#include "fw_test/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -136,6 +137,8 @@ protected:
         ASSERT_EQ(csAuthInit(), 1);
         csAuthSetPermissive(0);
         ASSERT_EQ(csInitDatabase(nullptr, nullptr), 0);
+        // The walks of rename and delete run on the process-wide pair.
+        ASSERT_EQ(csFnamesInit(), 0);
         ASSERT_EQ(nsInit(0, 4), 0);
         started = true;
         ASSERT_EQ(csDispatchInit(), 0);
@@ -152,6 +155,7 @@ protected:
         csDispatchSetSocketIp(nullptr);
         if (started)
             nsExit(0, 4);
+        csFnamesExit();
         csCloseDatabase();
         csAuthShutdown();
         cmSdExit();
@@ -183,8 +187,9 @@ protected:
         const uint32_t n = claimed ? claimed : uint32_t(m.size());
         uint8_t h[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
         ASSERT_EQ(write(peer, h, 4), 4);
-        if (!m.empty())
+        if (!m.empty()) {
             ASSERT_EQ(write(peer, m.data(), m.size()), ssize_t(m.size()));
+        }
     }
 
     // Serves one message of the connection: 0, or -1 when it drops it.
@@ -265,6 +270,94 @@ protected:
     int peer = -1;
     uint32_t address = 0x0100007F;
     bool started = false;
+};
+
+// A logged-on user and the disk share "Docs" over a temporary folder, and
+// the header of a request from them (on their tree once there is one).
+class Smb1UserTest : public Smb1Test {
+protected:
+    void SetUp() override
+    {
+        Smb1Test::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        ASSERT_EQ(vxAddShareA("Docs", dir.path().c_str(), "", -1, "papers"), 0);
+        user = logOn();
+        ASSERT_NE(user, nullptr);
+    }
+
+    Message base(uint8_t command, bool unicode = true) const
+    {
+        Message m;
+        m.command = command;
+        m.uid = user->uid;
+        m.tid = tree ? tree->tid : 0;
+        if (!unicode)
+            m.flags2 &= uint16_t(~0x8000);
+        return m;
+    }
+
+    // TRANSACTION or TRANSACTION2: parameters and data follow the name
+    // (TRANSACTION) or the pad (TRANSACTION2) in the byte block.
+    Message transaction(uint8_t command, std::vector<uint16_t> setup, const std::string &name,
+                        const Bytes &parameters, const Bytes &data, uint16_t maxData = 1000)
+    {
+        Message m = base(command);
+        const uint32_t words = 14 + uint32_t(setup.size());
+        Bytes bytes;
+        if (command == 0x25) {
+            bytes.push_back(0);  // pad: the name at an even offset
+            Bytes n = utf16(name);
+            bytes.insert(bytes.end(), n.begin(), n.end());
+        } else {
+            bytes.push_back(0);
+        }
+        const uint32_t start = 32 + 1 + 2 * words + 2;
+        const uint16_t parameterOffset = uint16_t(start + bytes.size());
+        bytes.insert(bytes.end(), parameters.begin(), parameters.end());
+        const uint16_t dataOffset = uint16_t(start + bytes.size());
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        put_le16(m.words, uint16_t(parameters.size()));
+        put_le16(m.words, uint16_t(data.size()));
+        put_le16(m.words, 1000);
+        put_le16(m.words, maxData);
+        m.words.insert(m.words.end(), {0, 0});
+        put_le16(m.words, 0);
+        put_le32(m.words, 0);
+        put_le16(m.words, 0);
+        put_le16(m.words, uint16_t(parameters.size()));
+        put_le16(m.words, parameterOffset);
+        put_le16(m.words, uint16_t(data.size()));
+        put_le16(m.words, dataOffset);
+        m.words.push_back(uint8_t(setup.size()));
+        m.words.push_back(0);
+        for (uint16_t s : setup)
+            put_le16(m.words, s);
+        m.data = bytes;
+        return m;
+    }
+
+    fw_test::TempDir dir;
+    CSUser *user = nullptr;
+    CSTree *tree = nullptr;
+};
+
+// The same user with a tree on "Docs".
+class Smb1ShareTest : public Smb1UserTest {
+protected:
+    void SetUp() override
+    {
+        Smb1UserTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        tree = csGetNewTree(user);
+        ASSERT_NE(tree, nullptr);
+        std::vector<CMWchar> name = testenv::W("Docs");
+        share = csGetShareByName(name.data());
+        tree->share = share;
+    }
+
+    CSShare *share = nullptr;
 };
 
 }  // namespace smb1test

@@ -5,6 +5,7 @@
 #include "cstrans2.h"
 
 #include <filesystem>
+#include <fstream>
 
 using namespace files_test;
 
@@ -125,6 +126,69 @@ TEST_F(Trans2Test, SetsByHandleAndPath)
     EXPECT_EQ(call(csTrans2SetPathInformation, words({0x104, 0, 0}, "f"), {0, 0, 0, 0, 0, 0, 0, 0}),
               0xC0000005u);
     EXPECT_EQ(read(root.file("f")), "0");
+}
+
+// A path is set as a client names it, in any case.
+TEST_F(Trans2Test, SetPathFindsAnyCase)
+{
+    std::filesystem::create_directory(root.file("Sub"));
+    write("Sub/Mixed.txt", "0123456789");
+    std::vector<uint8_t> eof = {2, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(call(csTrans2SetPathInformation, words({0x104, 0, 0}, "SUB\\MIXED.TXT"), eof), 0u);
+    EXPECT_EQ(read(root.file("Sub/Mixed.txt")), "01");
+    EXPECT_FALSE(std::filesystem::exists(root.file("Sub/MIXED.TXT")));
+}
+
+// Setting by path reaches only what the share holds: a name climbing above
+// it, or any name on IPC$ (a path from the disk's root), is refused and
+// changes nothing.
+TEST_F(Trans2Test, SetPathInformationStaysInTheShare)
+{
+    std::filesystem::create_directories(root.file("share/d"));
+    write("victim", "guard");
+    ::chmod(root.file("victim").c_str(), 0644);
+    setShare(share, root.file("share"));
+    // Basic information: four times left alone, then the read-only attribute.
+    std::vector<uint8_t> readOnly(40, 0);
+    readOnly[32] = 0x01;
+    const std::vector<uint8_t> empty(8, 0);
+    for (const char *name : {"..\\victim", "d\\..\\..\\victim", "..", "d\\..\\.."}) {
+        EXPECT_EQ(call(csTrans2SetPathInformation, words({0x101, 0, 0}, name), readOnly), 0xC0000034u) << name;
+        EXPECT_EQ(call(csTrans2SetPathInformation, words({0x104, 0, 0}, name), empty), 0xC0000034u) << name;
+    }
+    EXPECT_EQ(read(root.file("victim")), "guard") << "not cut to nothing";
+    struct stat st;
+    ASSERT_EQ(::stat(root.file("victim").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    ASSERT_EQ(::stat(root.path().c_str(), &st), 0);
+    EXPECT_NE(st.st_mode & 0200, 0u);
+    write("share/f");
+    ASSERT_EQ(call(csTrans2SetPathInformation, words({0x101, 0, 0}, "d\\..\\f"), readOnly), 0u);
+    ASSERT_EQ(::stat(root.file("share/f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u) << "a name inside the share is still set";
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to chroot";
+    fw_test::TempDir jail{"ipc-root"};
+    std::ofstream(jail.file("victim")) << "guard";
+    ::chmod(jail.path().c_str(), 0755);
+    ::chmod(jail.file("victim").c_str(), 0644);
+    onIpc();
+    std::vector<uint8_t> archive(40, 0);
+    archive[32] = 0x20;
+    std::vector<uint32_t> statuses = inJail(jail.path(), [&] {
+        return std::vector<uint32_t>{
+            call(csTrans2SetPathInformation, words({0x101, 0, 0}, "\\"), archive),
+            call(csTrans2SetPathInformation, words({0x101, 0, 0}, "\\victim"), readOnly),
+            call(csTrans2QueryPathInformation, words({0x101, 0, 0}, "\\victim")),
+            call(csTrans2FindFirst, words({0x16, 10, 0, 0x104, 0, 0}, "\\*")),
+        };
+    });
+    EXPECT_EQ(statuses, std::vector<uint32_t>(4, 0xC0000022u));
+    ASSERT_EQ(::stat(jail.path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(::stat(jail.file("victim").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
 TEST_F(Trans2Test, FindFirstAndNextThroughTheTransaction)

@@ -64,7 +64,8 @@ expect "controller without an address" "$(ask 'dc lonely.lan')" "fail 0xff03eb"
 expect "questions for it" "$(srv_queries lonely.lan)" 1
 expect "failure kept" "$(ask 'dc lonely.lan')" "fail 0xff03eb"
 expect "no new question within 10 s" "$(srv_queries lonely.lan)" 1
-sleep 10.5
+# The resolver's clock, not the scenario, waits the 10 s out.
+ask 'later 11' > /dev/null
 ask 'dc lonely.lan' > /dev/null
 expect "asked again after 10 s" "$(srv_queries lonely.lan)" 2
 

@@ -9,6 +9,7 @@
 //   owndc            cmGetDCName: "CONTROLLER DOMAIN" or "fail ERRNO"
 //   identity         host, domain and full names
 //   cache SECONDS    cmResolverCacheSet
+//   later SECONDS    the resolver's clock moves SECONDS ahead
 //   bench COUNT,NAME COUNT lookups of NAME by the resolver and by the C
 //                    library's getaddrinfo: "ours_us libc_us ratio"
 #include "cmdns.h"
@@ -22,6 +23,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <netdb.h>
 #include <iostream>
 #include <sstream>
@@ -29,6 +31,16 @@
 #include <vector>
 
 namespace {
+
+// The resolver's clock: the machine's, plus what "later" added.
+uint32_t gAhead;
+
+uint32_t aheadNow()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<uint32_t>(t.tv_sec) + gAhead;
+}
 
 std::vector<CMWchar> wide(const std::string &text)
 {
@@ -112,6 +124,10 @@ std::string run(const std::string &verb, const std::string &arg)
         return std::string(cmNetBiosGetHostNameZeroed()) + " " + cmNetBiosGetDomain()->name + " " +
                cmGetFullHostName() + " " + (full != nullptr ? full : "-");
     }
+    if (verb == "later") {
+        gAhead += static_cast<uint32_t>(std::stoul(arg));
+        return "0";
+    }
     if (verb == "cache") {
         cmResolverCacheSet(static_cast<uint32_t>(std::stoul(arg)));
         return "0";
@@ -158,6 +174,7 @@ int main()
         std::puts("udInit failed");
         return 1;
     }
+    cmResolverSetClock(aheadNow);
     std::string line;
     while (std::getline(std::cin, line)) {
         std::istringstream words(line);

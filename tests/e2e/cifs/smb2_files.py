@@ -11,7 +11,7 @@ from impacket.smb3structs import SMB2_DIALECT_21, SMB2_DIALECT_30, SMB2_DIALECT_
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from smb2_clients import Raw, check, failures, logon  # noqa: E402
 
-share_dir = sys.argv[1]
+share_dir = sys.argv[1] if len(sys.argv) > 1 else None
 CREATE, CLOSE, CANCEL, NOTIFY, BREAK = 5, 6, 12, 15, 18
 PENDING, ENUM_DIR, CANCELLED = 0x103, 0x10C, 0xC0000120
 ASYNC, SIGNED = 0x02, 0x08
@@ -164,11 +164,13 @@ def notify(dialect):
     check(f'{dialect:#x} CANCEL itself unanswered', a.message(0.5) is None)
 
 
-for dialect in (SMB2_DIALECT_21, SMB2_DIALECT_30, SMB2_DIALECT_311):
-    delete_on_close(dialect)
-    grants(dialect)
-    for release in ('ack', 'close', 'dies'):
-        oplocks(dialect, release)
-    notify(dialect)
+# Other scenarios import the client and the helpers above.
+if __name__ == '__main__':
+    for dialect in (SMB2_DIALECT_21, SMB2_DIALECT_30, SMB2_DIALECT_311):
+        delete_on_close(dialect)
+        grants(dialect)
+        for release in ('ack', 'close', 'dies'):
+            oplocks(dialect, release)
+        notify(dialect)
 
-sys.exit(1 if failures else 0)
+    sys.exit(1 if failures else 0)

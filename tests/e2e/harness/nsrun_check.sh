@@ -97,5 +97,14 @@ EOS
 check "a second host answers over its veth pair" \
   test "$("$nsrun" -- bash "$work/hosts.sh" "$harness")" = "hello from 10.62.0.1"
 
+# The throwaway root: what the command writes outside its kept folder
+# vanishes with it; the kept folder keeps it.
+mkdir "$work/kept"
+(cd "$work" && "$harness/throwaway_root" --keep "$work/kept" -- sh -c \
+  "echo lost > /etc/$tag-probe && echo kept > kept/file && test -e /etc/$tag-probe")
+check "a throwaway root runs its command in the working folder... " test $? = 0
+check "...loses what it wrote elsewhere" test ! -e "/etc/$tag-probe"
+check "...and keeps its kept folder" test "$(cat "$work/kept/file" 2> /dev/null)" = kept
+
 [ $fails = 0 ] && echo PASS
 exit $((fails > 0))

@@ -50,7 +50,7 @@ padis=$(tcpdump -r /tmp/padi.pcap -n 2> /dev/null | grep -c 'PADI' || true)
 log "one AC, 3 PADIs, $took ms, feedback as expected"
 
 # pppoe's own discovery agrees on the name, the address and the services.
-stdbuf -oL timeout 3 pppoe -I veth-ac1 -A > /tmp/pppoe_a || true
+stdbuf -oL timeout 3 pppoe -I veth-ac1 -A -t 1 > /tmp/pppoe_a || true
 grep -qx 'Access-Concentrator: first-ac' /tmp/pppoe_a || fail "pppoe -A: $(cat /tmp/pppoe_a)"
 grep -qix "AC-Ethernet-Address: $ac1_mac" /tmp/pppoe_a || fail "pppoe -A address: $(cat /tmp/pppoe_a)"
 [ "$(sed -n 's/^ *Service-Name: //p' /tmp/pppoe_a | tr '\n' ' ')" = "isp video " ] || fail "pppoe -A services"
@@ -77,7 +77,7 @@ for mac_name in "$ac1_mac first-ac isp video" "$(ns_mac ac2) second-ac office vo
 done
 [ "$(grep -c 'AC name' /tmp/out2)" = 3 ] || fail "each AC printed once: $(cat /tmp/out2)"
 [ "$(wc -l < /tmp/feedback.env)" = 13 ] || fail "exactly the PPPOE_* variables: $(cat /tmp/feedback.env)"
-stdbuf -oL timeout 3 pppoe -I br0 -A > /tmp/pppoe_a || true
+stdbuf -oL timeout 3 pppoe -I br0 -A -t 1 > /tmp/pppoe_a || true
 [ "$(grep -c '^Access-Concentrator:' /tmp/pppoe_a)" = 3 ] || fail "pppoe -A sees: $(cat /tmp/pppoe_a)"
 log "three ACs found, each once, as pppoe -A sees them"
 
