@@ -403,6 +403,13 @@ def main():
               (1797, 2, 0))
         for handle in handles:
             rprn.hRpcClosePrinter(owner, handle)
+    elif step == "changeid":
+        # The printer's ChangeId as it is now, for the scenario to compare.
+        h = open_printer(owner)
+        answer, error = data_value(owner, h, "ChangeId", 4)
+        check("ChangeId read", error, 0)
+        print("changeid %d" % int.from_bytes(b"".join(answer["pData"]), "little"))
+        rprn.hRpcClosePrinter(owner, h)
     elif step == "offered":
         h = open_printer(owner)
         answer, error = data_value(owner, h, "ChangeId", 0)

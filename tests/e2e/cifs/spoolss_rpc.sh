@@ -6,9 +6,10 @@
 # the 51st refused, another user's handle refused, printers per user,
 # ChangeId 1 and 2 around a SetPrinter, printer levels 0 to 5, two queued
 # jobs, forms, the driver that is not there) and rpcclient over SMB1 and
-# SMB3 (setprinter, getprinter, forms, driver, jobs, printers; two jobs
-# queued by smbclient listed, read and controlled). The server survives it
-# all, and smbtorture rpc.spoolss.printer as a driver.
+# SMB3 (setprinter, the ChangeId one higher after it, getprinter, forms,
+# driver, jobs, printers; two jobs queued by smbclient listed, read and
+# controlled). The server survives it all, and smbtorture
+# rpc.spoolss.printer as a driver.
 set -euo pipefail
 vxcs=$1 vxnd=$2 ctl=$3 usblp=$4 client=$5 torture_allow=$6
 . "$(dirname "$0")/lib_server.sh"
@@ -49,8 +50,13 @@ log "the document is on the device byte for byte: ok"
 
 # rpcclient over each protocol; every call asks with nothing offered first
 # and retries with the size answered.
+changeid() { rprn changeid || fail "rprn changeid: $(cat "$work/rprn.log")"; sed -n 's/^changeid //p' "$work/rprn.log"; }
 for proto in NT1 SMB3; do
+  before=$(changeid)
   rpc owner%Secret1 "$proto" "setprinter Laser 'Second floor $proto'" > "$work/rpc.log" || fail "$proto setprinter: $(cat "$work/rpc.log")"
+  after=$(changeid)
+  [ "$after" = $((before + 1)) ] || fail "ChangeId $before, then $after after rpcclient's setprinter over $proto"
+  log "$proto: ChangeId $before, then $after after rpcclient's setprinter: ok"
   for level in 0 1 2 3 4 5; do
     rpc owner%Secret1 "$proto" "getprinter Laser $level" > "$work/rpc.log" || fail "$proto getprinter $level: $(cat "$work/rpc.log")"
   done
