@@ -5,8 +5,10 @@
 # of a large file at 3.1.1 plain, signed, sealed with AES-128-GCM and
 # AES-128-CCM, and at 2.0.2; ls of 10,000 names; create+close (puts of 100
 # bytes); 10 concurrent gets; 50 clients. Our own one-core signing and cipher
-# rates (cifs_crypto_bench, same build) are printed beside the signed and
-# sealed rows, since there the server can only be as fast as its crypto.
+# rates (cifs_crypto_bench, same build, taken just before the row) are
+# printed beside the signed and sealed rows, since there the server can only
+# be as fast as its crypto; so is vxcs's rate per second it ran on a core,
+# which a busy host's waits do not lower.
 #   cifs/server/bench/compare_smbd.sh [build-dir] [MiB] [runs]
 # Defaults: build, 1024 MiB, 5 runs. Use a release build (-DFW_SANITIZE=OFF)
 # with vxcs, vxnd and cifs_crypto_bench built.
@@ -22,47 +24,13 @@ command -v smbclient > /dev/null || { echo "smbclient is needed" >&2; exit 2; }
 export FW_BUILD_DIR=$build FW_SOURCE_DIR=$root BENCH_MIB=$mib BENCH_RUNS=$runs
 exec "$root/tests/harness/nsrun" --hostname router -- bash -c '
 set -euo pipefail
-. "$FW_SOURCE_DIR/tests/harness/lib.sh"
-require_scenario_ns
-work=$(mktemp -d)
+. "$FW_SOURCE_DIR/cifs/server/bench/lib_compare.sh"
 mount -t tmpfs -o size=80% tmpfs "$work"
-mkdir -p /var/run/cifs "$work/share/many" "$work/client" "$work/samba"/{private,lock,state,cache,pid,ncalrpc,bind-dns}
+mkdir -p "$work/share/many" "$work/client"
 ns_add_host client 10.9.0.2/24 10.9.0.1/24
-printf "Share;%s;Files\n" "$work/share" > /var/run/cifs/cs_cfg.txt
-"$FW_BUILD_DIR/cifs/tools/vxnd" -i 001122334455 > "$work/vxnd.log" 2>&1 &
-on_exit quiet_kill $!
-wait_line "$work/vxnd.log" "VXND: server is ready"
-"$FW_BUILD_DIR/platform/vxcs/vxcs" -i 001122334455 > "$work/vxcs.log" 2>&1 &
-on_exit quiet_kill $!
-wait_line "$work/vxcs.log" "VXCS: server is ready"
+start_vxcs
 printf "root:Secret#1:1000:0\n" > /var/run/cifs/pwd_list.txt
-s=$work/samba
-cat > "$s/smb.conf" <<CONF
-[global]
-  smb ports = 4450
-  server min protocol = SMB2_02
-  smb2 max read = 65536
-  smb2 max write = 65536
-  smb2 max trans = 65536
-  private dir = $s/private
-  lock directory = $s/lock
-  state directory = $s/state
-  cache directory = $s/cache
-  pid directory = $s/pid
-  ncalrpc dir = $s/ncalrpc
-  binddns dir = $s/bind-dns
-  passdb backend = tdbsam:$s/private/passdb.tdb
-  log file = $s/smbd.log
-  load printers = no
-  disable spoolss = yes
-[Share]
-  path = $work/share
-  read only = no
-CONF
-printf "Secret#1\nSecret#1\n" | smbpasswd -c "$s/smb.conf" -s -a root > /dev/null
-smbd -F --no-process-group -s "$s/smb.conf" > "$s/stdout.log" 2>&1 &
-on_exit quiet_kill $!
-wait_until 10 _listens -Hltn 4450 "" || { cat "$s/stdout.log" "$s/smbd.log"; exit 1; }
+start_smbd SMB2_02 "$work/share" "smb2 max read = 65536" "smb2 max write = 65536" "smb2 max trans = 65536"
 
 head -c $((BENCH_MIB << 20)) /dev/urandom > "$work/client/big"
 head -c $(((BENCH_MIB / 4) << 20)) /dev/urandom > "$work/share/quarter"
@@ -82,12 +50,19 @@ smb() {
     > "$work/smb.out" 2>&1) || { cat "$work/smb.out" >&2; return 1; }
 }
 now() { date +%s.%N; }
-# timed SERVER ARGS...: seconds one smbclient run takes.
+# Nanoseconds vxcs has run on a core: crypto rates are per core-second too,
+# and unlike the wall time this does not count the waits of a busy host.
+cpu_ns() { read -r ran _ < "/proc/$vxcs_pid/schedstat"; echo "$ran"; }
+# timed SERVER ARGS...: seconds one smbclient run takes; for vxcs also the
+# core-seconds it spent, into $work/cpu.vxcs.
 timed() {
-  local t0 t1
+  local t0 t1 c0 c1
+  c0=$(cpu_ns)
   t0=$(now)
   smb "$@"
   t1=$(now)
+  c1=$(cpu_ns)
+  [ "$1" != vxcs ] || echo "($c1 - $c0) / 1000000000" | bc -l >> "$work/cpu.vxcs"
   echo "$t1 - $t0" | bc -l
 }
 median() { sort -g | awk "{a[NR]=\$1} END {print a[int((NR + 1) / 2)]}"; }
@@ -97,6 +72,7 @@ measure() {
   shift
   : > "$work/t.vxcs"
   : > "$work/t.smbd"
+  : > "$work/cpu.vxcs"
   smb vxcs "$@" > /dev/null
   smb smbd "$@" > /dev/null
   for _ in $(seq 1 "$BENCH_RUNS"); do
@@ -108,22 +84,24 @@ measure() {
   done
   tv=$(median < "$work/t.vxcs")
   ts=$(median < "$work/t.smbd")
+  cv=$(median < "$work/cpu.vxcs")
 }
 rate() { echo "$BENCH_MIB / $1 * 1.048576" | bc -l; }
 row() { printf "%-30s %10.4g %10.4g %7.2f %s\n" "$1" "$2" "$3" "$4" "${5:-}"; }
 
-# Our one-core rates of the crypto each row needs, at the largest size.
+# own ALGO: our one-core MB/s of the crypto a row needs, at the largest size,
+# measured just before the row so that both see the host alike.
 crypto=$FW_BUILD_DIR/cifs/common/crypto/cifs_crypto_bench
-declare -A own
-if [ -x "$crypto" ]; then
-  while read -r name rate; do own[$name]=$rate; done < <("$crypto" --benchmark_filter="(Cmac|Gcm|Ccm|Smb2Sign)/ours/16384" \
-    --benchmark_format=json --benchmark_min_time=0.3 2>/dev/null |
-    python3 -c "import json,sys; [print(b[\"name\"].split(\"/\")[0], b[\"bytes_per_second\"] / 1e6) for b in json.load(sys.stdin)[\"benchmarks\"]]")
-fi
+own() {
+  [ -x "$crypto" ] || return 0
+  "$crypto" --benchmark_filter="$1/ours/16384" --benchmark_format=json --benchmark_min_time=0.3 2>/dev/null |
+    python3 -c "import json,sys; [print(b[\"bytes_per_second\"] / 1e6) for b in json.load(sys.stdin)[\"benchmarks\"]]"
+}
 
 mkdir -p "$work/share/cc"
 echo "$BENCH_MIB MiB transfers, median of $BENCH_RUNS, servers alternating" >&2
-printf "%-30s %10s %10s %7s %s\n" "row" "vxcs" "smbd" "ratio" "(own crypto MB/s, ratio to it)"
+printf "%-30s %10s %10s %7s %s\n" "row" "vxcs" "smbd" "ratio" \
+  "(own crypto MB/s, ratio to it; vxcs MB per core-second, ratio to it)"
 for row in "3.1.1 plain|SMB3_11|off|" "3.1.1 signed|SMB3_11|sign|Cmac" \
             "3.1.1 AES-128-GCM|SMB3_11|encrypt|Gcm" "3.1.1 AES-128-CCM|SMB3_11|encrypt|Ccm" \
             "2.0.2 plain|SMB2_02|off|"; do
@@ -133,11 +111,14 @@ for row in "3.1.1 plain|SMB3_11|off|" "3.1.1 signed|SMB3_11|sign|Cmac" \
   [ "$algo" = Ccm ] && opts+=(--option="client smb3 encryption algorithms=AES-128-CCM")
   for dir in get put; do
     if [ $dir = get ]; then cmd="get big /dev/null"; else cmd="put big up"; fi
+    mine=""
+    [ -z "$algo" ] || mine=$(own "$algo")
     measure "$label $dir" "${opts[@]}" -c "$cmd"
-    v=$(rate "$tv") m=$(rate "$ts")
+    v=$(rate "$tv") m=$(rate "$ts") c=$(rate "$cv")
     extra=""
-    if [ -n "$algo" ] && [ -n "${own[$algo]:-}" ]; then
-      extra=$(printf "(%.0f, %.2f)" "${own[$algo]}" "$(echo "$v / ${own[$algo]}" | bc -l)")
+    if [ -n "$mine" ]; then
+      extra=$(printf "(%.0f, %.2f; %.0f, %.2f)" "$mine" "$(echo "$v / $mine" | bc -l)" "$c" \
+        "$(echo "$c / $mine" | bc -l)")
     fi
     row "$label $dir MB/s" "$v" "$m" "$(echo "$v / $m" | bc -l)" "$extra"
   done

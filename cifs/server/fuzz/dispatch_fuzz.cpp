@@ -128,7 +128,11 @@ void openSeedFile(CSTree *tree)
 {
     fuzz_files::refill();
     const std::string path = fuzz_files::gBox.share + "/x.txt";
-    fuzz_files::put(path, "0123456789abcdef");
+    // Longer than the largest READ: reads can fill the answer buffer.
+    std::string content;
+    for (int i = 0; i < 70000 / 16; ++i)
+        content += "0123456789abcdef";
+    fuzz_files::put(path, content.c_str());
     CMWchar wide[64];
     cmAnsiToUnicode(wide, path.c_str());
     CSName *name = csGetNewName(wide, tree->uid);

@@ -5,6 +5,7 @@
 #include "csfind.h"
 #include "cspaths.h"
 #include "file_errors.h"
+#include "share_path.h"
 #include "smb1_block.h"
 #include "cmpath.h"
 #include "cmstring.h"
@@ -203,7 +204,7 @@ uint32_t csFindFirst(uint16_t tid, uint16_t uid, uint16_t attributes, uint16_t s
     if (empty)
         fileName = unicode ? static_cast<const void *>(kAll) : static_cast<const void *>(kAllNarrow);
     CMWchar path[CM_PATH_BUFFER];
-    if (!cmCifsNtohFilename(path, share->path, fileName, unicode ? 1 : 0, 1))
+    if (!cs::shareLocalPath(path, share, fileName, unicode ? 1 : 0, 1))
         return csErrorReturn(0xC0000033u, errDos(123));
     if (!csCheckPath(share, path, cmWStrlen(share->path), caseSensitiveOf(uid)))
         return csErrorReturn(0xC000003Au, errDos(3));

@@ -10,6 +10,7 @@
 #include "zmo_acl.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace cs {
 
@@ -29,6 +30,55 @@ bool setIdentity(const CSUser *user)
 }  // namespace cs
 
 using cs::gFrame;
+
+namespace {
+
+// What a failed write(2) of a file says, as opposed to the connection's
+// receive: the transfer's chunk was read off the socket before it.
+bool fileWriteError(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+    case EIO:
+    case EROFS:
+    case EPERM:
+    case EACCES:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+bool cs::dtFromSocket(NSRecvContext *reader, uint32_t expected, uint32_t *fileStatus)
+{
+    *fileStatus = 0;
+    if (gFrame.dtFd == -1 || gFrame.dtFd == -2)
+        return true;
+    // A count past the message would pull the client's next requests into the file.
+    if (!reader || expected > reader->remaining)
+        return false;
+    NSSocket *slot = static_cast<NSSocket *>(gFrame.socket);
+    for (uint32_t left = expected; left > 0;) {
+        uint32_t count = std::min(left, SY_DT_BUFFER_SIZE);
+        const uint32_t chunk = count;
+        if (syDtFromSocket(nsGetSySocket(slot), gFrame.dtFd, &count) != 0) {
+            if (!fileWriteError(errno))
+                return false;
+            *fileStatus = csErrorGetLast();
+            reader->remaining -= chunk;
+            return true;
+        }
+        if (count != chunk)
+            return false;
+        reader->remaining -= chunk;
+        left -= chunk;
+    }
+    return true;
+}
 
 extern "C" {
 
@@ -117,17 +167,8 @@ int csDispatchDtToSocket(NSRecvContext *)
 
 int csDispatchDtFromSocket(NSRecvContext *reader, uint32_t expected)
 {
-    if (gFrame.dtFd == -1 || gFrame.dtFd == -2)
-        return 1;
-    // A count past the message would pull the client's next requests into the file.
-    if (!reader || expected > reader->remaining)
-        return 0;
-    NSSocket *slot = static_cast<NSSocket *>(gFrame.socket);
-    uint32_t count = expected;
-    if (syDtFromSocket(nsGetSySocket(slot), gFrame.dtFd, &count) != 0 || count != expected)
-        return 0;
-    reader->remaining -= count;
-    return 1;
+    uint32_t fileStatus = 0;
+    return cs::dtFromSocket(reader, expected, &fileStatus) && fileStatus == 0 ? 1 : 0;
 }
 
 int csDispatchDtDiscard(void)

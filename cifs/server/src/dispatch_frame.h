@@ -48,6 +48,12 @@ inline void setU32(uint8_t *p, uint32_t v)
 // Reads exactly n bytes of the current message by the frame's deadline.
 bool readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n);
 
+// Moves a direct WRITE's data from the socket into the file. False when the
+// connection failed or went out of step; true otherwise, with *fileStatus 0
+// or the status of a file write that failed: the rest of the data is then
+// still unread in the message (reader->remaining says how much).
+bool dtFromSocket(NSRecvContext *reader, uint32_t expected, uint32_t *fileStatus);
+
 // Tells the access-control library whose request this is: false when it
 // refuses the user.
 bool setIdentity(const CSUser *user);

@@ -76,6 +76,9 @@ int available(int fd)
 // read of it would wait on a trickling client for much longer.
 bool waitForHeader(int fd)
 {
+    // The loop saw the socket readable: a header usually lies there already.
+    if (available(fd) >= int(NS_SESSION_HEADER))
+        return true;
     for (;;) {
         if (!waitReadable(fd))
             return false;
@@ -198,6 +201,18 @@ uint32_t dtPadBytes(const uint8_t *request)
     return (words >= 12 && (request[dataOffsetLow] & 1)) ? 0 : 1;
 }
 
+// Turns the answer into an error answer (no words, no bytes) carrying
+// status in the session's mode; its length.
+uint32_t answerError(uint8_t *response, uint32_t status)
+{
+    setU32(response + 5, status);
+    if (gFrame.ntStatusMode)
+        setU16(response + 10, uint16_t(u16(response + 10) | kNtStatusFlag));
+    response[kHeader] = 0;
+    setU16(response + kHeader + 1, 0);
+    return kSmallestMessage;
+}
+
 }  // namespace
 
 bool cs::readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n)
@@ -205,9 +220,15 @@ bool cs::readMessage(NSRecvContext *reader, uint8_t *to, uint32_t n)
     int fd = nsGetSySocket(reader->socket);
     uint32_t got = 0;
     while (got < n) {
-        if (!waitReadable(fd))
-            return false;
-        uint32_t want = std::min<uint32_t>(n - got, std::max(available(fd), 1));
+        // Bytes already queued are read at once; only a message still on
+        // its way is waited for, up to the deadline.
+        int queued = available(fd);
+        if (queued <= 0) {
+            if (!waitReadable(fd))
+                return false;
+            queued = std::max(available(fd), 1);
+        }
+        uint32_t want = std::min<uint32_t>(n - got, uint32_t(queued));
         int r = nsRecvIntoBuffer(reader, to + got, want);
         if (r <= 0)
             return false;
@@ -384,23 +405,24 @@ int csDispatchRequest(NSSocket *socket, const uint32_t *address)
             command = next;
             offset = nextOffset;
         }
-        if (failed) {
-            setU32(response + 5, status);
-            if (gFrame.ntStatusMode)
-                setU16(response + 10, uint16_t(u16(response + 10) | kNtStatusFlag));
-            response[kHeader] = 0;
-            setU16(response + kHeader + 1, 0);
-            position = response + kSmallestMessage;
-        }
+        if (failed)
+            position = response + answerError(response, status);
         responseLength = uint32_t(position - response);
     }
 
-    // A write that moved fewer bytes than it announced leaves the stream
-    // out of step with the client: the connection cannot go on.
-    if (gFrame.dtIn && !csDispatchDtFromSocket(&reader, gFrame.dtCount)) {
-        if (gFrame.dtOut)
-            syDtEndPacket(fd);
-        return -1;
+    if (gFrame.dtIn) {
+        // A write that moved fewer bytes than it announced leaves the stream
+        // out of step with the client: the connection cannot go on. A file
+        // that refused the data is answered instead, the rest of the data
+        // read past with the message.
+        uint32_t fileStatus = 0;
+        if (!cs::dtFromSocket(&reader, gFrame.dtCount, &fileStatus)) {
+            if (gFrame.dtOut)
+                syDtEndPacket(fd);
+            return -1;
+        }
+        if (fileStatus)
+            responseLength = answerError(response, fileStatus);
     }
     if (nsEndRecvIntoBuffer(&reader) != 0) {
         if (gFrame.dtOut)

@@ -4,6 +4,7 @@
 #include "cspaths.h"
 #include "csservices.h"
 #include "file_errors.h"
+#include "share_volume.h"
 #include "cmbuffer.h"
 #include "cmpath.h"
 #include "cmstring.h"
@@ -145,6 +146,15 @@ bool shapeOf(uint32_t level, bool smb1, Shape &s)
 }
 
 }  // namespace
+
+uint32_t cs::shareVolume(const CSShare *share, SYVolumeInformation *volume)
+{
+    static const CMWchar kEmpty[1] = {0};
+    CMWchar path[CM_PATH_BUFFER];
+    if (!cmCifsNtohFilename(path, share->path, kEmpty, 1, 0))
+        return csErrorReturn(0xC0000033u, errDos(123));
+    return syGetVolumeInformation(path, volume) == 0 ? 0 : csErrorGetLast();
+}
 
 extern "C" {
 
@@ -292,13 +302,9 @@ uint32_t csQueryFsInformation(const CSShare *share, uint32_t level, uint32_t uni
 {
     if (!q || !q->parameters || !share)
         return csErrorReturn(0xC000000Du, errSrv(5));
-    static const CMWchar kEmpty[1] = {0};
-    CMWchar path[CM_PATH_BUFFER];
-    if (!cmCifsNtohFilename(path, share->path, kEmpty, 1, 0))
-        return csErrorReturn(0xC0000033u, errDos(123));
     SYVolumeInformation volume;
-    if (syGetVolumeInformation(path, &volume) != 0)
-        return csErrorGetLast();
+    if (uint32_t status = cs::shareVolume(share, &volume))
+        return status;
 
     uint32_t labelUnits = cmWStrlen(share->name);
     uint32_t labelBytes = unicode ? 2 * labelUnits : labelUnits;

@@ -5,7 +5,9 @@
 #include "cspaths.h"
 #include "csservices.h"
 #include "file_errors.h"
+#include "share_path.h"
 #include "rename.h"
+#include "share_volume.h"
 #include "cmpath.h"
 #include "cmstring.h"
 #include "cmtime.h"
@@ -157,13 +159,9 @@ uint32_t setAllocation(CSFile *file, const CSSetRequest *r)
     const CSShare *share = static_cast<const CSShare *>(csGetShareByUidTid(r->uid, r->tid));
     if (!share)
         return csErrorReturn(0xC000000Du, errSrv(5));
-    static const CMWchar kEmpty[1] = {0};
-    CMWchar path[CM_PATH_BUFFER];
-    if (!cmCifsNtohFilename(path, share->path, kEmpty, 1, 0))
-        return csErrorReturn(0xC0000033u, errDos(123));
     SYVolumeInformation volume;
-    if (syGetVolumeInformation(path, &volume) != 0)
-        return csErrorGetLast();
+    if (uint32_t status = cs::shareVolume(share, &volume))
+        return status;
     CMUint64 unitBytes, low, high;
     cmU64MultU32U32(&unitBytes, volume.sectorsPerUnit, volume.bytesPerSector);
     cmU128MultU64U64(&low, &high, &volume.freeUnits, &unitBytes);
@@ -211,7 +209,7 @@ uint32_t setRename(CSFile *file, const CSSetRequest *r, const SYFileInformation 
         folder[units] = 0;
         if (!cmCifsNtohFilename(target, folder, wire.data(), 1, 0))
             return csErrorReturn(0xC0000033u, errDos(123));
-    } else if (!cmCifsNtohFilename(target, share->path, wire.data(), 1, 0)) {
+    } else if (!cs::shareLocalPath(target, share, wire.data(), 1, 0)) {
         return csErrorReturn(0xC0000033u, errDos(123));
     }
     uint32_t status = cs::renameFile(user, share, 1, info.attributes, r->path, target, replace);

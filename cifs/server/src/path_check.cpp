@@ -2,6 +2,7 @@
 // disk without regard to case.
 #include "cspaths.h"
 #include "file_errors.h"
+#include "share_path.h"
 
 #include "cmpath.h"
 #include "cmstring.h"
@@ -206,10 +207,18 @@ namespace cs {
 
 uint32_t refuseWithoutFolder(const CSShare *share)
 {
-    return share && (share->isIpc || share->isPrinter) ? csErrorReturn(0xC0000022u, errDos(5)) : 0;
+    return share && !hasFolder(share) ? csErrorReturn(0xC0000022u, errDos(5)) : 0;
 }
 
 }  // namespace cs
+
+CMWchar *cs::shareLocalPath(CMWchar *path, const CSShare *share, const void *name, uint32_t unicode,
+                            uint32_t wildcards)
+{
+    if (!hasFolder(share))
+        return nullptr;
+    return cmCifsNtohFilename(path, share->path, name, unicode, wildcards);
+}
 
 extern "C" {
 

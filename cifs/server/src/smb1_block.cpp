@@ -1,5 +1,6 @@
 // SMB1 parameter blocks of the file commands and the names they carry.
 #include "smb1_block.h"
+#include "share_path.h"
 #include "csdispatch.h"
 
 #include <cstring>
@@ -68,7 +69,7 @@ bool smb1Path(const Smb1Block &b, uint32_t *at, uint8_t format, const CSShare *s
     }
     *at = i < end ? i : end;
     const void *name = b.unicode ? static_cast<const void *>(wide) : static_cast<const void *>(narrow);
-    return cmCifsNtohFilename(path, share->path, name, b.unicode ? 1 : 0, wildcards ? 1 : 0) != nullptr;
+    return cs::shareLocalPath(path, share, name, b.unicode ? 1 : 0, wildcards ? 1 : 0) != nullptr;
 }
 
 uint32_t smb1EmptyAnswer(uint8_t *response, uint8_t **position)

@@ -173,6 +173,50 @@ bool nextIsSound(uint32_t next, uint32_t at, uint32_t length)
     return next == 0 || (next % 8 == 0 && next >= kHeader && uint64_t(at) + next + kHeader <= length);
 }
 
+// The room each later element of a chain keeps for its answer: a header and
+// the error body, aligned to 8.
+constexpr uint32_t kLeastAnswer = (kHeader + 9 + 7) & ~7u;
+
+// How many elements follow the one at `at` before the chain ends.
+uint32_t laterElements(const uint8_t *message, uint32_t at, uint32_t length)
+{
+    uint32_t count = 0;
+    while (uint64_t(at) + kHeader <= length) {
+        const uint32_t next = u32(message + at + 20);
+        if (next == 0 || !nextIsSound(next, at, length))
+            break;
+        at += next;
+        ++count;
+    }
+    return count;
+}
+
+// Signs an answer as the session's dialect wants; a sealed one is not signed
+// at 3.x.
+void signAnswer(const CSSession &session, bool sealed, uint32_t sid, uint8_t *answer, uint32_t length)
+{
+    if (session.dialect >= CS_DIALECT_SMB30) {
+        if (!sealed)
+            csCreateMessageSignatureSMB3(sid, answer, length);
+    } else {
+        csCreateMessageSignatureSMB2(sid, answer, length);
+    }
+}
+
+// Turns the single plain answer at `answer` into one carrying status and the
+// error body; its new length.
+uint32_t answerWithError(const CSSession &session, uint8_t *answer, uint32_t status)
+{
+    CMBufferWriter w;
+    cmBufferWriterInit(&w, answer + 8, 4);
+    cmBufferWriteUint32(&w, status);
+    cmBufferWriterInit(&w, answer + kHeader, 16);
+    cs2WriteErrorBody(&w);
+    const uint32_t length = kHeader + cmBufferWriterGetPosition(&w) - (answer + kHeader);
+    signAnswer(session, false, u32(answer + 40), answer, length);
+    return length;
+}
+
 // The user that a message names, for its signature: also on rows that need
 // no session (a signed re-authentication).
 CSUser *namedUser(const CMSmb2Header &h)
@@ -365,6 +409,7 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
     uint16_t lastCommand = 0;
     CMSmb2Header previous{};
     bool havePrevious = false;
+    uint32_t later = laterElements(message, 0, received);
     for (;;) {
         if (uint64_t(at) + kFirstRead > received)
             return 0;
@@ -403,8 +448,16 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
         CMBufferWriter body;
         if (uint64_t(outAt) + kHeader + 16 > uint64_t(responseEnd - responseStart))
             return 0;
-        cmBufferWriterInit(&body, responseStart + outAt + kHeader,
-                           uint32_t(responseEnd - (responseStart + outAt + kHeader)));
+        // The elements behind keep room for an answer each, so that a READ or
+        // a listing that would fill the buffer is cut short rather than leave
+        // them none; a chain too long for even that ends the connection below.
+        const uint32_t bodyRoom = uint32_t(responseEnd - (responseStart + outAt + kHeader));
+        const uint64_t reserve = uint64_t(later) * kLeastAnswer;
+        // (A body cut for later elements ends aligned, as the next answer starts.)
+        const uint32_t limit = later && reserve + 16 <= bodyRoom ? uint32_t(bodyRoom - reserve) & ~7u : bodyRoom;
+        cmBufferWriterInit(&body, responseStart + outAt + kHeader, limit);
+        if (later)
+            --later;
         CMBufferReader requestReader;
         cmBufferReaderInit(&requestReader, message + at, elementLength);
         cmBufferReaderSetOffset(&requestReader, kFirstRead);
@@ -463,12 +516,7 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
             response.flags |= CM_SMB2_FLAGS_SIGNED;
             answer[16] = uint8_t(response.flags);
         }
-        if (session->dialect >= CS_DIALECT_SMB30) {
-            if (!ctx.encrypted)
-                csCreateMessageSignatureSMB3(response.sid.low, answer, answerLength);
-        } else {
-            csCreateMessageSignatureSMB2(response.sid.low, answer, answerLength);
-        }
+        signAnswer(*session, ctx.encrypted != 0, response.sid.low, answer, answerLength);
         lastAnswer = outAt;
         lastLength = answerLength;
         lastCommand = response.command;
@@ -480,8 +528,17 @@ int csSmb2DispatchRequest(NSRecvContext *reader, uint8_t *buffer, uint32_t lengt
         at += request.next;
     }
 
-    if (csDispatchIsDtIn() && !csDispatchDtFromSocket(reader, csDispatchDtGetCount()))
-        return 0;
+    if (csDispatchIsDtIn()) {
+        uint32_t failed = 0;
+        if (!cs::dtFromSocket(reader, csDispatchDtGetCount(), &failed))
+            return 0;
+        // The file refused the data: the WRITE (alone in its message) answers
+        // why, and the rest of its data is read past below.
+        if (failed) {
+            outAt = lastLength = answerWithError(*session, responseStart, failed);
+            lastAnswer = 0;
+        }
+    }
     if (!discardRest(reader))
         return 0;
 

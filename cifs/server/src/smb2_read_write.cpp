@@ -98,6 +98,20 @@ const uint8_t *bufferedData(const CMSmb2Header *request, const CMBufferReader *r
     return request->_start + dataOffset;
 }
 
+// The data of a WRITE that a pipe or printer may answer later, with that
+// later answer's callbacks installed; null when the data lies outside.
+const uint8_t *lateWriteData(const CMSmb2Header *request, const CMBufferReader *reader, uint16_t dataOffset,
+                             uint32_t length, CSFile *file, CSLateSend send)
+{
+    const uint8_t *data = bufferedData(request, reader, dataOffset, length);
+    if (!data)
+        return nullptr;
+    csDispatchSetWriteFile(file->fid, file);
+    csDispatchSetWriteCount(length);
+    csDcerpcSetLateResponseCallbacks(cs2PipeWriteSaveLateResponse, cs2PipeWritePrepareLateResponse, send);
+    return data;
+}
+
 }  // namespace
 
 extern "C" {
@@ -185,26 +199,20 @@ uint32_t csSmb2OnWrite(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *re
         return kInvalidHandle;
 
     if (file->pipe) {
-        const uint8_t *data = bufferedData(request, reader, dataOffset, length);
+        // A pipe that answers later answers this WRITE then.
+        const uint8_t *data =
+            lateWriteData(request, reader, dataOffset, length, file, cs2PipeWriteSendLateResponse);
         if (!data)
             return kInvalidParameter;
-        // A pipe that answers later answers this WRITE then.
-        csDispatchSetWriteFile(file->fid, file);
-        csDispatchSetWriteCount(length);
-        csDcerpcSetLateResponseCallbacks(cs2PipeWriteSaveLateResponse, cs2PipeWritePrepareLateResponse,
-                                         cs2PipeWriteSendLateResponse);
         if (uint32_t status = csDcerpcWrite(file, data, length, 0))
             return status;
     } else if (file->isPrintJob) {
-        const uint8_t *data = bufferedData(request, reader, dataOffset, length);
-        if (!data)
-            return kInvalidParameter;
         // A printer that is not ready holds the data and answers later, with
         // the count asked for.
-        csDispatchSetWriteFile(file->fid, file);
-        csDispatchSetWriteCount(length);
-        csDcerpcSetLateResponseCallbacks(cs2PipeWriteSaveLateResponse, cs2PipeWritePrepareLateResponse,
-                                         cs2PrintWriteSendLateResponse);
+        const uint8_t *data =
+            lateWriteData(request, reader, dataOffset, length, file, cs2PrintWriteSendLateResponse);
+        if (!data)
+            return kInvalidParameter;
         CSLateResponseContext *late = nullptr;
         const int32_t taken = syWritePrintData(file->printerHandle, uint32_t(file->fd), data, length, &late);
         if (taken == 0 && late) {

@@ -5,6 +5,7 @@
 #include "csinfo.h"
 #include "cspaths.h"
 #include "file_errors.h"
+#include "share_path.h"
 #include "cmpath.h"
 #include "cmstring.h"
 #include "csdispatch.h"
@@ -94,7 +95,7 @@ bool nameAt(const CSTrans2Request *r, uint32_t at, const Caller &c, bool wildcar
         narrow[n] = 0;
     }
     const void *name = c.unicode ? static_cast<const void *>(wide) : static_cast<const void *>(narrow);
-    return cmCifsNtohFilename(path, c.share->path, name, c.unicode ? 1 : 0, wildcards ? 1 : 0) != nullptr;
+    return cs::shareLocalPath(path, c.share, name, c.unicode ? 1 : 0, wildcards ? 1 : 0) != nullptr;
 }
 
 // Copies the name out as the finds take it: wire text with a terminator.

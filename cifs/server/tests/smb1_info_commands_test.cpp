@@ -249,3 +249,47 @@ TEST_F(Smb1InfoTest, CheckDirectory)
 }
 
 }  // namespace
+
+// "IPC$" has no folder (its names are pipes) and a printer's path is its
+// device: a name on either is no host path. Before, "\\" on "IPC$" was the
+// host's "/", and SET_INFORMATION gave it a folder's mode 0766.
+TEST_F(Smb1InfoTest, NamesOnSharesWithoutAFolderReachNoHostFile)
+{
+    std::filesystem::create_directory(root.file("d"));
+    write("f", "12345");
+    ::chmod(root.file("d").c_str(), 0755);
+    ::chmod(root.file("f").c_str(), 0644);
+    auto wire = [](std::string path) {
+        for (char &c : path)
+            if (c == '/')
+                c = '\\';
+        return path;
+    };
+    CSShare printer{};
+    setShare(printer, root.path());
+    printer.isPrinter = 1;
+    printer.debugLevel = 0;
+    struct Case {
+        const char *share;
+        std::string d, f;
+    };
+    const Case cases[] = {{"IPC$", wire(root.file("d")), wire(root.file("f"))}, {"printer", "d", "f"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.share);
+        alice.tree->share = std::string(c.share) == "IPC$" ? csGetShareByName(W("IPC$").data()) : &printer;
+        ASSERT_NE(alice.tree->share, nullptr);
+        EXPECT_NE(serve(csComSetInformation, {{0x20, 0, 0, 0, 0, 0, 0, 0}, {c.d}}), 0u);
+        EXPECT_NE(serve(csComSetInformation, {{0x01, 0, 0, 0, 0, 0, 0, 0}, {c.f}}), 0u);
+        EXPECT_NE(serve(csComDelete, {{0}, {c.f}}), 0u);
+        EXPECT_NE(serve(csComRename, {{0}, {c.f, c.f + ".moved"}}), 0u);
+        EXPECT_NE(serve(csComDeleteDirectory, {{}, {c.d}}), 0u);
+        EXPECT_NE(serve(csComCheckDirectory, {{}, {c.d}}), 0u);
+        struct stat st;
+        ASSERT_EQ(::stat(root.file("d").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0755u);
+        ASSERT_EQ(::stat(root.file("f").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0644u);
+        EXPECT_EQ(read(root.file("f")), "12345");
+        EXPECT_FALSE(exists(root.file("f.moved")));
+    }
+}

@@ -321,6 +321,29 @@ TEST_F(Smb1OpenTest, CoreOpensAndCreates)
     EXPECT_FALSE(std::filesystem::exists(file("refused")));
 }
 
+// "IPC$" (pipes) and a printer (print jobs) have no folder to make one in:
+// a name there is no host path.
+TEST_F(Smb1OpenTest, NoFolderIsMadeOnAShareWithoutOne)
+{
+    ASSERT_EQ(vxAddShareA("Laser", dir.path().c_str(), "", 1, "printer"), 0);
+    std::string host = file("ipcmade");
+    for (char &c : host)
+        if (c == '/')
+            c = '\\';
+    const struct {
+        const char *share;
+        std::string name;
+        std::string made;
+    } cases[] = {{"IPC$", host, file("ipcmade")}, {"Laser", "laser", file("laser")}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.share);
+        tree->share = csGetShareByName(testenv::W(c.share).data());
+        ASSERT_NE(tree->share, nullptr);
+        EXPECT_NE(ask(coreCommand(0x00, {}, c.name)).status(), 0u);
+        EXPECT_FALSE(std::filesystem::exists(c.made));
+    }
+}
+
 TEST_F(Smb1OpenTest, TransactionForms)
 {
     // TRANS2_OPEN2 creating, then TRANS2_CREATE_DIRECTORY.

@@ -6,7 +6,9 @@
 #include "cscommands.h"
 
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 #include <fstream>
 #include <iterator>
 
@@ -192,6 +194,31 @@ TEST_F(Smb1RwTest, LargeWriteWithoutPad)
         EXPECT_EQ(contents("big.txt"), text);
         csReleaseFile(f->fid);
     }
+}
+
+// A file that refuses a direct write's data half-way (past the size limit,
+// as a full disk would) answers the error; the connection goes on.
+TEST_F(Smb1RwTest, AFileRefusingDirectWriteDataAnswersTheError)
+{
+    sign(false);
+    CSFile *f = file("full.txt", "");
+    ASSERT_NE(f, nullptr);
+    Answer a;
+    {
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limit = saved;
+        limit.rlim_cur = 1 << 20;
+        void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        a = ask(writeAndX(f->fid, (1 << 20) - 1000, std::string(65468, 'f')));
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, handler);
+    }
+    EXPECT_NE(a.status(), 0u);
+    EXPECT_EQ(a.m.size(), 35u);
+    EXPECT_EQ(readData(ask(readAndX(f->fid, 0, 3))), std::string(3, '\0'));
+    csReleaseFile(f->fid);
 }
 
 TEST_F(Smb1RwTest, WritesToAReadOnlyHandleAreRefused)

@@ -90,12 +90,7 @@ protected:
         Smb2Test::SetUp();
         if (IsSkipped())
             return;
-        ASSERT_NE(logon(CS_DIALECT_SMB311), nullptr);
-        share = addShare("Docs");
-        ASSERT_NE(share, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        tree->share = share;
+        ASSERT_NO_FATAL_FAILURE(logonWithDocs(CS_DIALECT_SMB311, share, tree));
     }
     Element echo(uint64_t mid)
     {

@@ -26,12 +26,7 @@ protected:
         Smb2Test::SetUp();
         if (IsSkipped())
             return;
-        ASSERT_NE(logon(CS_DIALECT_SMB311), nullptr);
-        share = addShare("Docs");
-        ASSERT_NE(share, nullptr);
-        tree = csGetNewTree(user);
-        ASSERT_NE(tree, nullptr);
-        tree->share = share;
+        ASSERT_NO_FATAL_FAILURE(logonWithDocs(CS_DIALECT_SMB311, share, tree));
         ASSERT_EQ(csFnamesInit(), 0);
         fnames = true;
     }

@@ -273,6 +273,17 @@ protected:
     }
     uint64_t sid(const CSUser *u) const { return uint64_t(u->uid) + CS_SMB2_SESSION_BASE; }
 
+    // bob logged on at dialect, with a tree on a new share "Docs".
+    void logonWithDocs(uint32_t dialect, CSShare *&share, CSTree *&tree)
+    {
+        ASSERT_NE(logon(dialect), nullptr);
+        share = addShare("Docs");
+        ASSERT_NE(share, nullptr);
+        tree = csGetNewTree(user);
+        ASSERT_NE(tree, nullptr);
+        tree->share = share;
+    }
+
     // A share on a folder of its own.
     CSShare *addShare(const char *name)
     {

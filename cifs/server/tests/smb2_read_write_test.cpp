@@ -3,6 +3,9 @@
 // bounds of each request and answer.
 #include "smb2_file_fixture.h"
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace smb2_test;
 
 namespace {
@@ -85,6 +88,50 @@ TEST_F(ReadWriteTest, PlainWritesAndReadsMoveTheFileDirectly)
     EXPECT_EQ(got, Bytes(tail.begin() + 5, tail.end()));
 }
 
+// A file that refuses a direct WRITE's data half-way (here past the size
+// limit, as a full disk would): the WRITE answers the error, the rest of its
+// data is read past, and the connection serves the next request.
+TEST_F(ReadWriteTest, AFileRefusingDirectWriteDataAnswersTheErrorAndKeepsTheConnection)
+{
+    writeFile("full.bin", {});
+    const uint16_t fid = open("full.bin");
+    ASSERT_NE(fid, 0);
+    struct SizeLimit {
+        rlimit saved{};
+        void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+        SizeLimit(rlim_t bytes)
+        {
+            getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit limit = saved;
+            limit.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ~SizeLimit()
+        {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            signal(SIGXFSZ, handler);
+        }
+    };
+    const uint32_t sizes[] = {65536, 200000};  // one chunk, and a failure in the first of four
+    uint64_t mid = 0;
+    for (uint32_t size : sizes) {
+        SCOPED_TRACE(size);
+        Bytes a;
+        {
+            SizeLimit limit(1 << 20);
+            a = exchange(compound({request(kWrite, writeBody(fid, pattern(size), (1 << 20) - 1000), mid++)}));
+        }
+        ASSERT_GE(a.size(), 64u);
+        EXPECT_EQ(answerAt(a, 0).command, kWrite);
+        EXPECT_NE(answerAt(a, 0).status, 0u);
+        EXPECT_EQ(a.size(), 73u);
+        Bytes echo = exchange(compound({request(13, {4, 0, 0, 0}, mid++)}));
+        ASSERT_GE(echo.size(), 64u);
+        EXPECT_EQ(answerAt(echo, 0).command, 13);
+        EXPECT_EQ(answerAt(echo, 0).status, 0u);
+    }
+}
+
 TEST_F(ReadWriteTest, TheLargestReadIs65616BytesInEveryMode)
 {
     writeFile("big.bin", pattern(70000));
@@ -140,6 +187,44 @@ TEST_F(ReadWriteTest, ASealedReadIsCutToTheRoomBehindTheTransform)
     const size_t room = CS2_BUFFER_SIZE - 4 - 52 - 72 - 64 - 16;
     EXPECT_EQ(got.size(), room);
     EXPECT_TRUE(std::equal(got.begin(), got.end(), pattern(70000).begin()));
+}
+
+// A READ as large as the buffer, with elements behind it: the READ is cut so
+// that each of them still gets its answer, and the connection stays.
+TEST_F(ReadWriteTest, AReadThatWouldFillTheBufferLeavesRoomForTheElementsBehindIt)
+{
+    writeFile("big.bin", pattern(70000));
+    const uint16_t fid = open("big.bin");
+    ASSERT_NE(fid, 0);
+    const Bytes file = pattern(70000);
+    uint64_t mid = 0;
+    for (bool sign : {false, true}) {
+        SCOPED_TRACE(sign ? "signed" : "plain");
+        std::vector<Element> chain = {request(kRead, readBody(fid, 65616, 0), mid++),
+                                      request(13, {4, 0, 0, 0}, mid++), request(13, {4, 0, 0, 0}, mid++)};
+        for (Element &e : chain)
+            e.flags = sign ? CM_SMB2_FLAGS_SIGNED : 0;
+        Bytes a = exchange(compound(chain, signingKey()));
+        ASSERT_GE(a.size(), 80u);
+        const Answer read = answerAt(a, 0);
+        uint32_t status = 0;
+        Bytes got = dataOf(Bytes(a.begin(), a.begin() + std::min<size_t>(read.next, a.size())), status);
+        EXPECT_EQ(status, 0u);
+        EXPECT_GT(got.size(), 65000u);
+        EXPECT_LT(got.size(), 65616u);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), file.begin()));
+        size_t at = read.next;
+        for (int echo = 0; echo < 2; ++echo) {
+            ASSERT_NE(at, 0u);
+            ASSERT_LE(at + 68, a.size());
+            EXPECT_EQ(answerAt(a, at).command, 13);
+            EXPECT_EQ(answerAt(a, at).status, 0u);
+            at = answerAt(a, at).next ? at + answerAt(a, at).next : 0;
+        }
+        Bytes echo = exchange(compound({request(13, {4, 0, 0, 0}, mid++)}));
+        ASSERT_GE(echo.size(), 64u);
+        EXPECT_EQ(answerAt(echo, 0).status, 0u);
+    }
 }
 
 TEST_F(ReadWriteTest, AReadAtOrPastTheEndAnswersEndOfFile)

@@ -64,5 +64,25 @@ grep -q "NT_STATUS_OBJECT_PATH_NOT_FOUND\|NT_STATUS_OBJECT_NAME_INVALID\|NT_STAT
   fail "..\\ names: $(cat "$work/climb.log")"
 log "..\\ names refused: ok"
 
+# "IPC$" has no folder: a name on it is no host path (before, "\\" there was
+# the host's "/"). smbclient's file commands on it leave a host folder as it was.
+mkdir -p "$work/host/d"
+printf keep > "$work/host/f"
+chmod 755 "$work/host/d"
+chmod 644 "$work/host/f"
+host=$(tr / '\\' <<< "$work/host")
+# (one smbclient a command: -c stops at the first refusal)
+for command in "setmode $host\\d +a" "setmode $host\\f +r" "ls $host\\*" "del $host\\f" \
+  "rename $host\\f $host\\g" "rmdir $host\\d"; do
+  timeout 20 smbclient //127.0.0.1/IPC$ -U "alice%$password" -m NT1 --option='client min protocol=NT1' \
+    -c "$command" >> "$work/ipc.log" 2>&1 || true
+done
+expect "host folder's mode" "$(stat -c %a "$work/host/d")" 755
+expect "host file's mode" "$(stat -c %a "$work/host/f")" 644
+expect "host file" "$(cat "$work/host/f")" keep
+[ ! -e "$work/host/g" ] || fail "a rename on IPC$ reached the host"
+! grep -q "^  f " "$work/ipc.log" || fail "a listing on IPC$ showed the host: $(cat "$work/ipc.log")"
+log "names on IPC$ reach no host file: ok"
+
 kill -0 "$server" || fail "the server died: $(cat "$work/vxcs.log")"
 ! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"

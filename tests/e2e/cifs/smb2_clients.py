@@ -132,6 +132,35 @@ class Raw:
             return False
 
 
+class ShareClient(Raw):
+    """A Raw connection on the tree "Share", read message by message."""
+
+    def __init__(self, dialect, seal=False):
+        conn = logon(dialect, seal)
+        super().__init__(conn)
+        self.tid = conn.connectTree('Share')
+
+    def message(self, wait=5.0):
+        """The next message, whole, or None."""
+        try:
+            return self.nb.recv_packet(wait).get_trailer()
+        except Exception:
+            return None
+
+
+def create_body(name, oplock=0, options=0x40, disposition=3, access=0x0012019F):
+    """A CREATE body for name, sharing everything."""
+    wide = name.encode('utf-16-le')
+    body = struct.pack('<HBBIQQIIIIIHHII', 57, 0, oplock, 2, 0, 0, access, 0, 7, disposition, options, 120,
+                       len(wide), 0, 0)
+    return body + (wide or b'\0')
+
+
+def status(m):
+    """The NT status of a message, or None without one."""
+    return struct.unpack_from('<I', m, 8)[0] if m else None
+
+
 ECHO = struct.pack('<HH', 4, 0)
 
 

@@ -9,7 +9,7 @@ import threading
 from impacket.smb3structs import SMB2_DIALECT_21, SMB2_DIALECT_30, SMB2_DIALECT_311
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from smb2_clients import Raw, check, failures, logon  # noqa: E402
+from smb2_clients import ShareClient, check, create_body, failures, status  # noqa: E402
 
 share_dir = sys.argv[1] if len(sys.argv) > 1 else None
 CREATE, CLOSE, CANCEL, NOTIFY, BREAK = 5, 6, 12, 15, 18
@@ -17,26 +17,7 @@ PENDING, ENUM_DIR, CANCELLED = 0x103, 0x10C, 0xC0000120
 ASYNC, SIGNED = 0x02, 0x08
 
 
-def create_body(name, oplock=0, options=0x40, disposition=3, access=0x0012019F):
-    wide = name.encode('utf-16-le')
-    body = struct.pack('<HBBIQQIIIIIHHII', 57, 0, oplock, 2, 0, 0, access, 0, 7, disposition, options, 120,
-                       len(wide), 0, 0)
-    return body + (wide or b'\0')
-
-
-class Client(Raw):
-    def __init__(self, dialect):
-        conn = logon(dialect)
-        super().__init__(conn)
-        self.tid = conn.connectTree('Share')
-
-    def message(self, wait=5.0):
-        """The next message, whole, or None."""
-        try:
-            return self.nb.recv_packet(wait).get_trailer()
-        except Exception:
-            return None
-
+class Client(ShareClient):
     def request(self, command, body, flags=SIGNED):
         self.send(self.element(command, body, self.tid, flags))
 
@@ -47,10 +28,6 @@ class Client(Raw):
     def close(self, fid):
         self.request(CLOSE, struct.pack('<HHI', 24, 0, 0) + fid)
         return self.message()
-
-
-def status(m):
-    return struct.unpack_from('<I', m, 8)[0] if m else None
 
 
 def command(m):

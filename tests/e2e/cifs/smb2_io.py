@@ -10,18 +10,12 @@ from Cryptodome.Cipher import AES
 from impacket.smb3structs import SMB2_DIALECT_21, SMB2_DIALECT_311
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from smb2_clients import Raw, check, failures, logon, seal_with  # noqa: E402
+from smb2_clients import ShareClient, check, create_body, failures, seal_with, status  # noqa: E402
 
 share_dir = sys.argv[1]
 CREATE, CLOSE, READ, WRITE, ECHO_CMD, QUERY_INFO, SET_INFO = 5, 6, 8, 9, 13, 16, 17
 SIGNED, RELATED = 0x08, 0x04
 SIZE = 70000
-
-
-def create_body(name, disposition=3):
-    wide = name.encode('utf-16-le')
-    return struct.pack('<HBBIQQIIIIIHHII', 57, 0, 0, 2, 0, 0, 0x0012019F, 0, 7, disposition, 0x40, 120,
-                       len(wide), 0, 0) + wide
 
 
 def read_body(fid, length, offset):
@@ -33,22 +27,9 @@ def write_body(fid, data, offset, data_offset=112, length=None):
     return struct.pack('<HHIQ', 49, data_offset, length, offset) + fid + struct.pack('<IIHHI', 0, 0, 0, 0, 0) + data
 
 
-def status(m):
-    return struct.unpack_from('<I', m, 8)[0] if m else None
 
 
-class Client(Raw):
-    def __init__(self, dialect, seal=False):
-        conn = logon(dialect, seal)
-        super().__init__(conn)
-        self.tid = conn.connectTree('Share')
-
-    def message(self, wait=5.0):
-        try:
-            return self.nb.recv_packet(wait).get_trailer()
-        except Exception:
-            return None
-
+class Client(ShareClient):
     def call(self, command, body):
         self.send(self.element(command, body, self.tid))
         return self.message()

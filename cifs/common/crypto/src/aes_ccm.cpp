@@ -90,16 +90,34 @@ void ccmRun(const CMBlob *key, const CMBlob *nonce, const CMBlob *aad, const CMB
     std::memcpy(c.ctr + 1, nonce->data, 11);
     uint8_t ks[16];
     uint32_t i = 1, off = 0;
-    // Whole blocks: the CBC-MAC takes the plaintext straight from the message.
+    // Whole blocks: the CBC-MAC takes the plaintext straight from the message;
+    // MAC and counter stay in words, two independent chains the core overlaps.
+    uint32_t x[4], head[3];
+    for (int w = 0; w < 4; ++w)
+        x[w] = cmcrypt::load32be(c.mac + 4 * w);
+    for (int w = 0; w < 3; ++w)
+        head[w] = cmcrypt::load32be(c.ctr + 4 * w);
     for (; len - off >= 16; ++i, off += 16) {
-        cmcrypt::store32be(c.ctr + 12, i);
-        aesEncryptBlock(c.rk, 10, c.ctr, ks);
+        uint8_t *block = m + off;
+        uint32_t k[4] = {head[0], head[1], head[2], i};
+        uint32_t b[4];
+        for (int w = 0; w < 4; ++w)
+            b[w] = cmcrypt::load32be(block + 4 * w);
         if (!decrypt)
-            c.macBlock(m + off);
-        cmcrypt::xor16(m + off, m + off, ks);
+            for (int w = 0; w < 4; ++w)
+                x[w] ^= b[w];
+        cmcrypt::aesEncryptWords(c.rk, 10, k);
+        for (int w = 0; w < 4; ++w) {
+            b[w] ^= k[w];
+            cmcrypt::store32be(block + 4 * w, b[w]);
+        }
         if (decrypt)
-            c.macBlock(m + off);
+            for (int w = 0; w < 4; ++w)
+                x[w] ^= b[w];
+        cmcrypt::aesEncryptWords(c.rk, 10, x);
     }
+    for (int w = 0; w < 4; ++w)
+        cmcrypt::store32be(c.mac + 4 * w, x[w]);
     // The last partial block is zero-filled for the MAC and uses as many key-stream bytes as it has.
     if (off < len) {
         uint32_t n = len - off;

@@ -82,8 +82,20 @@ extern "C" void aes_cmac_update(CMAesCmacContext *c, const uint8_t *data, uint32
             return;
     }
     absorb(c, c->last);
-    for (; length > 16; data += 16, length -= 16)
-        absorb(c, data);
+    if (length > 16) {
+        // The chaining value stays in words across the run of whole blocks.
+        uint32_t x[4] = {cmcrypt::load32be(c->x), cmcrypt::load32be(c->x + 4), cmcrypt::load32be(c->x + 8),
+                         cmcrypt::load32be(c->x + 12)};
+        for (; length > 16; data += 16, length -= 16) {
+            x[0] ^= cmcrypt::load32be(data);
+            x[1] ^= cmcrypt::load32be(data + 4);
+            x[2] ^= cmcrypt::load32be(data + 8);
+            x[3] ^= cmcrypt::load32be(data + 12);
+            cmcrypt::aesEncryptWords(c->roundKeys, 10, x);
+        }
+        for (int i = 0; i < 4; ++i)
+            cmcrypt::store32be(c->x + 4 * i, x[i]);
+    }
     std::memcpy(c->last, data, length);
     c->waiting = length;
 }

@@ -157,14 +157,15 @@ void hmacPads(const uint8_t *key, size_t keyLength, uint8_t *ipad, uint8_t *opad
 
 // AES encryption core over round keys in the table-driven layout.
 int aesKeySetup(uint32_t *roundKeys, const uint8_t *key, int keyBits);
-// One block; in and out may be the same. Inline so that the modes' loops can
-// overlap a block's rounds with their own work.
-inline void aesEncryptBlock(const uint32_t *rk, int rounds, const uint8_t *in, uint8_t *out)
+// One block held as four big-endian words, encrypted in place. Inline so
+// that the modes' loops can overlap a block's rounds with their own work,
+// and chained modes keep their state in registers from block to block.
+inline void aesEncryptWords(const uint32_t *rk, int rounds, uint32_t *state)
 {
-    uint32_t s0 = load32be(in) ^ rk[0];
-    uint32_t s1 = load32be(in + 4) ^ rk[1];
-    uint32_t s2 = load32be(in + 8) ^ rk[2];
-    uint32_t s3 = load32be(in + 12) ^ rk[3];
+    uint32_t s0 = state[0] ^ rk[0];
+    uint32_t s1 = state[1] ^ rk[1];
+    uint32_t s2 = state[2] ^ rk[2];
+    uint32_t s3 = state[3] ^ rk[3];
     uint32_t t0, t1, t2, t3;
 #define AES_ROUND(d0, d1, d2, d3, a0, a1, a2, a3, k)                                                         \
     d0 = Te0[a0 >> 24] ^ Te1[(a1 >> 16) & 0xff] ^ Te2[(a2 >> 8) & 0xff] ^ Te3[a3 & 0xff] ^ (k)[0];           \
@@ -180,18 +181,25 @@ inline void aesEncryptBlock(const uint32_t *rk, int rounds, const uint8_t *in, u
         AES_ROUND(s0, s1, s2, s3, t0, t1, t2, t3, rk);
     }
 #undef AES_ROUND
-    s0 = (Te4[t0 >> 24] & 0xff000000) ^ (Te4[(t1 >> 16) & 0xff] & 0x00ff0000) ^
-         (Te4[(t2 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t3 & 0xff] & 0x000000ff) ^ rk[0];
-    s1 = (Te4[t1 >> 24] & 0xff000000) ^ (Te4[(t2 >> 16) & 0xff] & 0x00ff0000) ^
-         (Te4[(t3 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t0 & 0xff] & 0x000000ff) ^ rk[1];
-    s2 = (Te4[t2 >> 24] & 0xff000000) ^ (Te4[(t3 >> 16) & 0xff] & 0x00ff0000) ^
-         (Te4[(t0 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t1 & 0xff] & 0x000000ff) ^ rk[2];
-    s3 = (Te4[t3 >> 24] & 0xff000000) ^ (Te4[(t0 >> 16) & 0xff] & 0x00ff0000) ^
-         (Te4[(t1 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t2 & 0xff] & 0x000000ff) ^ rk[3];
-    store32be(out, s0);
-    store32be(out + 4, s1);
-    store32be(out + 8, s2);
-    store32be(out + 12, s3);
+    state[0] = (Te4[t0 >> 24] & 0xff000000) ^ (Te4[(t1 >> 16) & 0xff] & 0x00ff0000) ^
+               (Te4[(t2 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t3 & 0xff] & 0x000000ff) ^ rk[0];
+    state[1] = (Te4[t1 >> 24] & 0xff000000) ^ (Te4[(t2 >> 16) & 0xff] & 0x00ff0000) ^
+               (Te4[(t3 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t0 & 0xff] & 0x000000ff) ^ rk[1];
+    state[2] = (Te4[t2 >> 24] & 0xff000000) ^ (Te4[(t3 >> 16) & 0xff] & 0x00ff0000) ^
+               (Te4[(t0 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t1 & 0xff] & 0x000000ff) ^ rk[2];
+    state[3] = (Te4[t3 >> 24] & 0xff000000) ^ (Te4[(t0 >> 16) & 0xff] & 0x00ff0000) ^
+               (Te4[(t1 >> 8) & 0xff] & 0x0000ff00) ^ (Te4[t2 & 0xff] & 0x000000ff) ^ rk[3];
+}
+
+// One block; in and out may be the same.
+inline void aesEncryptBlock(const uint32_t *rk, int rounds, const uint8_t *in, uint8_t *out)
+{
+    uint32_t state[4] = {load32be(in), load32be(in + 4), load32be(in + 8), load32be(in + 12)};
+    aesEncryptWords(rk, rounds, state);
+    store32be(out, state[0]);
+    store32be(out + 4, state[1]);
+    store32be(out + 8, state[2]);
+    store32be(out + 12, state[3]);
 }
 
 }  // namespace cmcrypt
