@@ -168,7 +168,7 @@ private:
 // files to every client of the share. Links that stay inside keep working.
 bool leadsIntoShare(const CSShare *share, const CMWchar *path, uint32_t root, uint32_t caseSensitive)
 {
-    if (root == 0 || (share && share->isPrinter))
+    if (root == 0 || (share && !cs::hasFolder(share)))
         return true;
     const uint32_t length = cmWStrlen(path);
     Wide folderName{};
