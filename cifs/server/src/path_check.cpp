@@ -1,5 +1,5 @@
-// Client paths confined to their share, and components matched against the
-// disk without regard to case.
+// Client paths confined to their share, through symbolic links too, and
+// components matched against the disk without regard to case.
 #include "cspaths.h"
 #include "file_errors.h"
 #include "share_path.h"
