@@ -2,7 +2,8 @@
 // calls them: the answer written over the request in one buffer. Every
 // handle-taking operation gets a valid handle first when the input asks, so
 // that the offered sizes, levels, strings and containers behind it are
-// reached; the printer is a fake one.
+// reached, and a document when it asks, on a fake printer that takes
+// writes whole, stalls or fails.
 #include "csdcerpc.h"
 #include "printer_device.h"
 #include "spoolss.h"
@@ -11,6 +12,7 @@
 #include "csauth.h"
 
 #include <cstring>
+#include <deque>
 #include <vector>
 
 namespace {
@@ -52,6 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const CSDcerpcInterface *spoolss = csRpcSpoolss();
     uint16_t opnum = data[0] % spoolss->operationCount;
     bool withHandle = data[1] & 1;
+    // A document already started on the handle, and how the device takes
+    // writes: whole, stalling at once, stalling after a byte, failing.
+    bool withJob = data[1] & 2;
+    static const std::deque<spooler_test::WriteStep> kDevice[4] = {
+        {},
+        {{spooler_test::WriteStep::Block}},
+        {{spooler_test::WriteStep::Short, 1}, {spooler_test::WriteStep::Block}},
+        {{spooler_test::WriteStep::Eio}},
+    };
+    s.fake.devices["/dev/usb/lp0"].writes = kDevice[(data[1] >> 2) & 3];
+    s.fake.devices["/dev/usb/lp0"].printed.clear();
+    spooler_test::gAnswers.clear();
     data += 2;
     size -= 2;
     CSDcerpcOperation op = spoolss->operations[opnum];
@@ -66,6 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     e.owner = &s.user;
     e.ownerUid = s.user.uid;
     e.serial = 7;
+    if (withJob)
+        e.job = syStartPrintJob(0, nullptr, nullptr, 0, nullptr, 0, &s.user);
     // The framework's buffer: the request stub, then room for the answer.
     std::vector<uint8_t> buffer(std::max<size_t>(size + 20 + 64, 65700));
     size_t at = 0;
@@ -83,6 +99,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     out.length = uint32_t(buffer.size());
     out.user = &s.user;
     op(&in, &out);
+    // A stalled device takes the rest once woken.
+    syResumeStalledPrinters();
     // Whatever the operation started stays within the four jobs.
     syControlPrinter(0, SY_PRINTER_PURGE);
     return 0;

@@ -142,15 +142,26 @@ VX_API int syInitPrinters(void);
 VX_API uint32_t syGetPrinterHandle(const CMWchar *devicePath, const CMWchar *shareName, int16_t logVerbosity);
 VX_API void syUpdatePrinterStatus(const CMWchar *devicePath, const CMWchar *shareName,
                                   const CMWchar *statusFilePath, int16_t logVerbosity);
+/* Device writes never block: what a printer does not take yet waits with its
+ * answer. This descriptor turns readable once such a printer takes data
+ * again (-1 while none ever waited); the server loop waits on it beside its
+ * sockets and then calls syResumeStalledPrinters. */
+VX_API int syPrinterWakeDescriptor(void);
+VX_API void syResumeStalledPrinters(void);
+/* 1 when a job's held writes from the client on this socket (the carrying
+ * request's socket slot) leave no room for another: the server loop reads
+ * nothing more from it until the printer takes some, so a client that sends
+ * ahead waits on its connection instead of being refused. */
+VX_API int syPrintWritesBackedUp(const void *socket);
 
 /* The job id, or SY_NO_JOB. outputPath and dataType are not used. */
 VX_API uint32_t syStartPrintJob(uint32_t printer, const CMWchar *documentName, const CMWchar *outputPath,
                                 uint32_t dataType, const uint8_t *securityDescriptor, uint32_t sdLength,
                                 struct CSUser *owner);
 /* The whole length once written; 0 with *lateContext set when the answer
- * waits for the printer (the caller saves its request into that context and
- * answers later); -1 for an unknown job, a failed write, or a write that
- * cannot be held (errno EBUSY). */
+ * waits for the printer (not ready, or not taking more yet; the caller saves
+ * its request into that context and answers later); -1 for an unknown job, a
+ * failed write, or a write that cannot be held (errno EBUSY). */
 VX_API int32_t syWritePrintData(uint32_t printer, uint32_t job, const uint8_t *data, uint32_t length,
                                 struct CSLateResponseContext **lateContext);
 VX_API int syEndPrintJob(uint32_t printer, uint32_t job);

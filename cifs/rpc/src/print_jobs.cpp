@@ -52,40 +52,52 @@ void answerHeldWrite(Job &j, uint32_t count)
     CSLateResponseContext context = h.context;
     j.heldBytes -= h.length;
     h.data.reset();
-    h.length = 0;
+    h.length = h.sent = h.before = 0;
     h.cut = false;
     j.heldFirst = (j.heldFirst + 1) % SY_HOLD_QUEUE;
     --j.heldCount;
     (gLateAnswer ? gLateAnswer : frameworkAnswer)(&context, count);
 }
 
-int32_t writeToPrinter(Printer &p, Job &j, const uint8_t *data, uint32_t length)
+enum class Written { All, Stalled, Failed };
+
+// Writes until done, failed, or the device would block; *done counts what it took.
+Written writeToPrinter(Printer &p, const uint8_t *data, uint32_t length, uint32_t *done)
 {
-    uint32_t done = 0;
-    while (done < length) {
-        printerLog(1, &p, "writing %zu bytes to printer...", size_t(length - done));
-        ssize_t n = printerDevice().write(p.fd, data + done, length - done);
+    *done = 0;
+    while (*done < length) {
+        printerLog(1, &p, "writing %zu bytes to printer...", size_t(length - *done));
+        ssize_t n = printerDevice().write(p.fd, data + *done, length - *done);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            printerLog(1, &p, "printer busy, %zu bytes wait.", size_t(length - *done));
+            return Written::Stalled;
+        }
         if (n < 0) {
             printerLog(1, &p, "failed to write: %s.", zmo_sys_strerror(errno));
-            return -1;
+            return Written::Failed;
         }
         if (n == 0)
-            return -1;
+            return Written::Failed;
         printerLog(1, &p, "%zi bytes wrote.", n);
-        done += uint32_t(n);
+        *done += uint32_t(n);
     }
+    return Written::All;
+}
+
+void countPrinted(Printer &p, Job &j, uint32_t length)
+{
     p.info.bytesPrinted += length;
     j.record.bytesPrinted += length;
-    return int32_t(length);
 }
 
 // Holds a write with its answer; -1 (EBUSY) when the queue is full or an
 // earlier held write was cut short: what follows it must not reach the
-// printer before the client sends the rest of that one.
+// printer before the client sends the rest of that one. before: bytes of the
+// client's write already on the device, counted in its answer.
 int32_t holdWrite(Printer &p, Job &j, const uint8_t *data, uint32_t length,
-                  CSLateResponseContext **lateContext)
+                  CSLateResponseContext **lateContext, uint32_t before = 0)
 {
     uint32_t keep = length < SY_HOLD_BYTES ? length : SY_HOLD_BYTES;
     if (!lateContext || j.heldCount == SY_HOLD_QUEUE || keep > SY_HOLD_JOB_BYTES - j.heldBytes ||
@@ -104,6 +116,8 @@ int32_t holdWrite(Printer &p, Job &j, const uint8_t *data, uint32_t length,
     if (keep)
         std::memcpy(h.data.get(), data, keep);
     h.length = keep;
+    h.sent = 0;
+    h.before = before;
     h.cut = keep < length;
     h.context = CSLateResponseContext{};
     ++j.heldCount;
@@ -179,17 +193,45 @@ void resumeHeldData(Printer &p, Job *j)
         printerLog(1, &p, "printer not ready.");
         return;
     }
+    unstallPrinter(p);
     bool failed = false;
     while (j->heldCount) {
         HeldWrite &h = heldAt(*j, 0);
         // After a failed write the rest would reach the printer out of order.
-        int32_t n = failed ? -1 : writeToPrinter(p, *j, h.data.get(), h.length);
-        failed = n < 0;
-        answerHeldWrite(*j, failed ? 0xFFFFFFFFu : uint32_t(n));
+        Written w = Written::Failed;
+        if (!failed) {
+            uint32_t done = 0;
+            w = writeToPrinter(p, h.data.get() + h.sent, h.length - h.sent, &done);
+            h.sent += done;
+        }
+        if (w == Written::Stalled) {
+            stallPrinter(p);
+            return;
+        }
+        failed = w == Written::Failed;
+        uint32_t count = h.before + h.length;
+        if (!failed)
+            countPrinted(p, *j, count);
+        answerHeldWrite(*j, failed ? 0xFFFFFFFFu : count);
         // An answer may have ended the job (the client's close came with it).
         if (!j->inUse || p.activeJob != j->record.jobId)
             return;
     }
+}
+
+void stallPrinter(Printer &p)
+{
+    p.stalled = true;
+    printerDevice().watchWritable(p.fd, true);
+}
+
+// Watched again only if the device stalls again: a writable device left
+// watched would wake the loop at once, over and over.
+void unstallPrinter(Printer &p)
+{
+    if (p.stalled && p.fd >= 0)
+        printerDevice().watchWritable(p.fd, false);
+    p.stalled = false;
 }
 
 bool endPrintJob(uint32_t id)
@@ -317,10 +359,51 @@ int32_t syWritePrintData(uint32_t, uint32_t job, const uint8_t *data, uint32_t l
     printerLog(1, &p, "printing: printer status 0x%08x, job status 0x%lx...", p.deviceStatus,
                (unsigned long)j->record.status);
     // Held writes go first: the device sees the data in the order it came.
-    if (printerReady(p, *j) && j->heldCount == 0)
-        return writeToPrinter(p, *j, data, length);
+    if (printerReady(p, *j) && j->heldCount == 0) {
+        uint32_t done = 0;
+        switch (writeToPrinter(p, data, length, &done)) {
+        case Written::All:
+            countPrinted(p, *j, length);
+            return int32_t(length);
+        case Written::Failed:
+            return -1;
+        case Written::Stalled:
+            break;
+        }
+        // The rest waits with the answer; the device is watched meanwhile.
+        int32_t held = holdWrite(p, *j, data + done, length - done, lateContext, done);
+        if (held < 0 && done)
+            held = int32_t(done);  // a short count: the client sends the rest again
+        if (lateContext && *lateContext)
+            stallPrinter(p);
+        return held;
+    }
     printerLog(1, &p, "invalid status.");
     return holdWrite(p, *j, data, length, lateContext);
+}
+
+int syPrinterWakeDescriptor(void) { return printerDevice().wakeDescriptor(); }
+
+int syPrintWritesBackedUp(const void *socket)
+{
+    for (Job &j : gJobs) {
+        if (!j.inUse || (j.heldCount < SY_HOLD_QUEUE && SY_HOLD_JOB_BYTES - j.heldBytes >= SY_HOLD_BYTES))
+            continue;
+        for (uint32_t i = 0; i < j.heldCount; ++i)
+            if (heldAt(j, i).context.socket == socket)
+                return 1;
+    }
+    return 0;
+}
+
+void syResumeStalledPrinters(void)
+{
+    for (Printer &p : printers()) {
+        if (!p.stalled)
+            continue;
+        unstallPrinter(p);
+        resumeHeldData(p, activeJob(p));
+    }
 }
 
 int syEndPrintJob(uint32_t, uint32_t job) { return endPrintJob(job) ? 0 : -1; }

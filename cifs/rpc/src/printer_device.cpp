@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -16,7 +17,8 @@ namespace {
 
 class SystemPrinterDevice final : public PrinterDevice {
 public:
-    int open(const char *path) override { return ::open(path, O_WRONLY | O_CLOEXEC); }
+    // Non-blocking: a stalled printer must not hold up the server's loop.
+    int open(const char *path) override { return ::open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC); }
     int deviceId(int fd, uint8_t *buffer, size_t size) override
     {
         if (size < USBLP_DEVICE_ID_BYTES) {
@@ -35,6 +37,26 @@ public:
     }
     ssize_t write(int fd, const void *data, size_t length) override { return ::write(fd, data, length); }
     void close(int fd) override { ::close(fd); }
+    // A device that cannot be watched (a plain file never blocks) waits for
+    // the status update instead.
+    void watchWritable(int fd, bool on) override
+    {
+        if (on && epoll_ < 0)
+            epoll_ = epoll_create1(EPOLL_CLOEXEC);
+        if (epoll_ < 0)
+            return;
+        epoll_event event{};
+        event.events = EPOLLOUT;
+        event.data.fd = fd;
+        if (!on)
+            epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, &event);
+        else if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) < 0 && errno == EEXIST)
+            epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event);
+    }
+    int wakeDescriptor() override { return epoll_; }
+
+private:
+    int epoll_ = -1;
 };
 
 PrinterDevice *gDevice = nullptr;

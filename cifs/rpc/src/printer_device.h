@@ -20,8 +20,14 @@ public:
     virtual int vendorProduct(int fd, int ids[2]) = 0;
     // The port status; 0, or -1 with errno.
     virtual int portStatus(int fd, int *status) = 0;
+    // Never blocks: -1 with EAGAIN when the device takes nothing now.
     virtual ssize_t write(int fd, const void *data, size_t length) = 0;
     virtual void close(int fd) = 0;
+    // While on, the device's becoming writable makes the wake descriptor
+    // readable.
+    virtual void watchWritable(int fd, bool on) = 0;
+    // -1 until a device was watched.
+    virtual int wakeDescriptor() = 0;
 };
 
 // The kernel's USB printer class driver.

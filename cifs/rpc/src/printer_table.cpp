@@ -151,6 +151,7 @@ bool devicePathText(const CMWchar *path, char out[SY_DEVICE_PATH_BYTES])
 
 void closePrinterDevice(Printer &p)
 {
+    unstallPrinter(p);
     if (p.fd >= 0)
         printerDevice().close(p.fd);
     p.fd = -1;

@@ -44,13 +44,17 @@ struct Printer {
     uint8_t driverExtra[SY_DRIVER_EXTRA_BYTES];
     uint16_t vendorId;
     uint16_t productId;
+    // The device took less than it was given: the rest waits, watched.
+    bool stalled;
 };
 
 // One write that waits for its printer, with the answer its client waits for.
 struct HeldWrite {
     std::unique_ptr<uint8_t[]> data;
     uint32_t length = 0;
-    bool cut = false;  // the write was longer than the hold keeps
+    uint32_t sent = 0;    // of data, already on the device
+    uint32_t before = 0;  // of the client's write, on the device before it was held
+    bool cut = false;     // the write was longer than the hold keeps
     CSLateResponseContext context{};
 };
 
@@ -104,6 +108,10 @@ Job *findPrintJob(uint32_t id);
 Job *activeJob(Printer &p);
 bool startJobOnDevice(Job &j, Printer &p);
 void resumeHeldData(Printer &p, Job *j);
+// The device took part of what it was given and would block now: watched
+// until it takes more.
+void stallPrinter(Printer &p);
+void unstallPrinter(Printer &p);
 bool endPrintJob(uint32_t id);
 // A printer without an active job whose queue holds a job starts it.
 void startQueuedJob(Printer &p);

@@ -104,8 +104,10 @@ uint32_t enumForms(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
     cmRpcCloneDescriptor(out, &start);
     uint8_t *bytes = beginArray(out, 1, offered);
     InfoBuffer b(bytes, offered);
-    for (uint32_t f = 0; bytes && f < kForms; ++f)
+    for (uint32_t f = 0; bytes && f < kForms; ++f) {
+        b.record();
         packForm(b, forms[f]);
+    }
     if (!bytes || b.failed()) {
         *out = start;
         writeNullArray(out, offered < 500 ? 500 : 2 * offered, true);
@@ -136,7 +138,9 @@ uint32_t getPrinterDriver2(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out
         status = kNtAccessDenied;
     else if (status == 0 && syGetPrinterDriver(h.printer, level, buffer) != 0)
         status = kUnknownDriver;
-    if (fits)
+    // An empty array goes as a null pointer: clients read a structure
+    // behind any other.
+    if (fits && offered)
         beginArray(out, 2, offered);
     else
         cmRpcPackUint32(out, 0);

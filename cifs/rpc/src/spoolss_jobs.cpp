@@ -223,6 +223,7 @@ uint32_t enumJobs(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
         uint32_t id = syGetPrintJobIdByIndex(h.printer, p);
         if (id == SY_NO_JOB)
             break;
+        b.record();
         status = packJobInfo(b, level, id, *h.entry, h.printer, user);
         if (status == 1)
             continue;

@@ -86,7 +86,7 @@ void InfoBuffer::string(const CMWchar *text)
         base_[end_ + 2 * i] = uint8_t(text[i]);
         base_[end_ + 2 * i + 1] = uint8_t(text[i] >> 8);
     }
-    u32(end_);
+    offset(end_);
 }
 
 void InfoBuffer::devMode(const SYDeviceMode &mode, const CMWchar *deviceName, uint32_t reserve)
@@ -102,7 +102,7 @@ void InfoBuffer::devMode(const SYDeviceMode &mode, const CMWchar *deviceName, ui
         failed_ = true;
         return;
     }
-    u32(at);
+    offset(at);
 }
 
 void InfoBuffer::descriptor(const uint8_t *sd, uint32_t length)
@@ -117,7 +117,7 @@ void InfoBuffer::descriptor(const uint8_t *sd, uint32_t length)
     if (failed_)
         return;
     std::memcpy(base_ + at, packed, n);
-    u32(at);
+    offset(at);
 }
 
 void InfoBuffer::descriptorInline(const uint8_t *sd, uint32_t length)
@@ -128,7 +128,7 @@ void InfoBuffer::descriptorInline(const uint8_t *sd, uint32_t length)
         u32(0);
         return;
     }
-    u32(fixed_ + 4);
+    offset(fixed_ + 4);
     if (!room(n))
         return;
     std::memcpy(base_ + fixed_, packed, n);

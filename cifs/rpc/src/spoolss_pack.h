@@ -43,6 +43,9 @@ public:
     void descriptorInline(const uint8_t *sd, uint32_t length);
     // Zeros up to the next multiple of 4 of the fixed part.
     void align4();
+    // The next structure of an array starts here: clients read every
+    // offset of a structure from that structure's own start.
+    void record() { record_ = fixed_; }
 
     bool failed() const { return failed_; }
     uint32_t fixed() const { return fixed_; }
@@ -53,11 +56,14 @@ private:
     void put(uint64_t v, unsigned bytes);
     // Below the lowest thing written, at an offset rounded down to 4.
     uint32_t below(uint32_t bytes);
+    // The offset field of something at `at`, from the current structure.
+    void offset(uint32_t at) { u32(at - record_); }
 
     uint8_t *base_;
     uint32_t size_;
     uint32_t fixed_ = 0;
     uint32_t end_;
+    uint32_t record_ = 0;
     bool failed_ = false;
 };
 

@@ -240,6 +240,7 @@ uint32_t enumPrinters(CMRpcPacketDescriptor *in, CMRpcPacketDescriptor *out)
             writeNullArray(out, needed, true);
             return kInsufficientBuffer;
         }
+        b.record();
         uint32_t status = packPrinterInfo(b, level, server, printers[p].share, printers[p].printer, user);
         if (status == 1)
             continue;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,16 @@ public:
         return -1;
     }
     void close(int) override { ++closes; }
+    // Devices watched for writability.
+    std::set<int> watched;
+    void watchWritable(int fd, bool on) override
+    {
+        if (on)
+            watched.insert(fd);
+        else
+            watched.erase(fd);
+    }
+    int wakeDescriptor() override { return watched.empty() ? -1 : 3; }
 };
 
 inline int64_t gNow = 10000;

@@ -122,7 +122,6 @@ TEST_F(PrintJobs, WritesToAReadyPrinterGoStraightToTheDevice)
         {"interrupted", {{WriteStep::Eintr}, {WriteStep::Eintr}}, 6, "abcdef"},
         {"I/O error", {{WriteStep::Short, 2}, {WriteStep::Eio}}, -1, "ab"},
         {"nothing taken", {{WriteStep::Zero}}, -1, ""},
-        {"would block", {{WriteStep::Block}}, -1, ""},
     };
     for (const Case &c : cases) {
         uint32_t id = start(0);
@@ -139,6 +138,87 @@ TEST_F(PrintJobs, WritesToAReadyPrinterGoStraightToTheDevice)
     EXPECT_EQ(record(0).info.bytesPrinted, 18u);
     CSLateResponseContext *late;
     EXPECT_EQ(write(0, 999, "x", &late), -1) << "no such job";
+}
+
+// A device that would block never blocks the caller: what it did not take
+// waits with its answer, the device watched, and goes on once it takes more
+// (woken by the device, or at the status update), in order and byte-exact.
+TEST_F(PrintJobs, WhatAStalledPrinterDoesNotTakeWaitsWithItsAnswer)
+{
+    struct Case {
+        const char *what;
+        std::deque<WriteStep> first;    // the device's steps for the first write
+        std::string printedStalled;     // on the device while it stalls
+        std::deque<WriteStep> resumed;  // its steps once woken
+        bool byUpdate;                  // the status update lets it go, not the wake
+        std::vector<uint32_t> answers;  // for "abcdef" then "gh"
+        std::string printed;
+    } cases[] = {
+        {"stalled at once", {{WriteStep::Block}}, "", {}, false, {6, 2}, "abcdefgh"},
+        {"stalled part-way", {{WriteStep::Short, 2}, {WriteStep::Block}}, "ab", {}, false, {6, 2}, "abcdefgh"},
+        {"stalls again once woken",
+         {{WriteStep::Block}},
+         "",
+         {{WriteStep::Short, 3}, {WriteStep::Block}},
+         false,
+         {},
+         "abc"},
+        {"the status update goes on too", {{WriteStep::Short, 1}, {WriteStep::Block}}, "a", {}, true, {6, 2},
+         "abcdefgh"},
+        {"fails once woken",
+         {{WriteStep::Short, 4}, {WriteStep::Block}},
+         "abcd",
+         {{WriteStep::Eio}},
+         false,
+         {0xFFFFFFFFu, 0xFFFFFFFFu},
+         "abcd"},
+    };
+    for (const Case &c : cases) {
+        gAnswers.clear();
+        uint32_t id = start(0);
+        ASSERT_NE(id, SY_NO_JOB) << c.what;
+        const int fd = record(0).fd;
+        lp->printed.clear();
+        lp->writes = c.first;
+        CSLateResponseContext *late = nullptr, *second = nullptr;
+        ASSERT_EQ(write(0, id, "abcdef", &late), 0) << c.what;
+        ASSERT_NE(late, nullptr) << c.what;
+        EXPECT_EQ(lp->printed, c.printedStalled) << c.what;
+        EXPECT_EQ(fake.watched.count(fd), 1u) << c.what << ": watched while it stalls";
+        EXPECT_GE(syPrinterWakeDescriptor(), 0) << c.what;
+        ASSERT_EQ(write(0, id, "gh", &second), 0) << c.what << ": behind the waiting data";
+        ASSERT_NE(second, nullptr) << c.what;
+        EXPECT_EQ(lp->printed, c.printedStalled) << c.what;
+        EXPECT_TRUE(gAnswers.empty()) << c.what;
+        lp->writes = c.resumed;
+        if (c.byUpdate) {
+            gNow += 1000;
+            update();
+        } else {
+            syResumeStalledPrinters();
+        }
+        std::vector<uint32_t> answers;
+        for (const Answer &a : gAnswers)
+            answers.push_back(a.count);
+        EXPECT_EQ(answers, c.answers) << c.what;
+        EXPECT_EQ(lp->printed, c.printed) << c.what;
+        bool done = c.answers.size() == 2;
+        EXPECT_EQ(fake.watched.count(fd), done ? 0u : 1u) << c.what << ": watched only while it stalls";
+        EXPECT_EQ(job(id).bytesPrinted, done && c.answers[0] == 6 ? 8u : 0u) << c.what;
+        ASSERT_EQ(syEndPrintJob(0, id), 0) << c.what;
+        EXPECT_EQ(gAnswers.size(), 2u) << c.what << ": the end answers what still waits";
+        EXPECT_EQ(fake.watched.count(fd), 0u) << c.what;
+    }
+}
+
+TEST_F(PrintJobs, AStalledWriteThatCannotBeHeldAnswersWhatTheDeviceTook)
+{
+    uint32_t id = start(0);
+    lp->writes = {{WriteStep::Short, 2}, {WriteStep::Block}};
+    EXPECT_EQ(syWritePrintData(0, id, reinterpret_cast<const uint8_t *>("abcdef"), 6, nullptr), 2)
+        << "no context to answer later: the short count, the client sends the rest";
+    EXPECT_EQ(lp->printed, "ab");
+    EXPECT_TRUE(fake.watched.empty());
 }
 
 TEST_F(PrintJobs, ALargeWriteToAPrinterNotReadyIsAnsweredLaterWithWhatWasKept)
@@ -210,6 +290,41 @@ TEST_F(PrintJobs, AJobHoldsAMebibyteAtMost)
     ASSERT_EQ(gAnswers.size(), SY_HOLD_JOB_BYTES / SY_HOLD_BYTES);
     EXPECT_EQ(lp->printed.size(), size_t(SY_HOLD_JOB_BYTES));
     ASSERT_EQ(write(0, id, "x", &late), 1) << "room again once answered";
+}
+
+// The server stops reading a client whose held writes leave no room for
+// another (by count or by bytes), and only that client, until they drain.
+TEST_F(PrintJobs, AClientWhoseWritesFillTheQueueIsNotReadUntilItDrains)
+{
+    struct Case {
+        const char *what;
+        uint32_t writes;
+        uint32_t bytes;
+    } cases[] = {
+        {"by count", SY_HOLD_QUEUE, 100},
+        {"by bytes", SY_HOLD_JOB_BYTES / SY_HOLD_BYTES, SY_HOLD_BYTES},
+    };
+    int ours = 0, other = 0;
+    for (const Case &c : cases) {
+        gAnswers.clear();
+        uint32_t id = start(0);
+        ASSERT_NE(id, SY_NO_JOB) << c.what;
+        notReady();
+        for (uint32_t i = 0; i < c.writes; ++i) {
+            EXPECT_EQ(syPrintWritesBackedUp(&ours), 0) << c.what << ": room for write " << i;
+            CSLateResponseContext *late = nullptr;
+            ASSERT_EQ(write(0, id, std::string(c.bytes, 'x'), &late), 0) << c.what << " " << i;
+            // The carrying command saves its request's socket slot.
+            late->socket = &ours;
+        }
+        EXPECT_EQ(syPrintWritesBackedUp(&ours), 1) << c.what << ": full";
+        EXPECT_EQ(syPrintWritesBackedUp(&other), 0) << c.what << ": another client is read";
+        ready();
+        update();
+        EXPECT_EQ(gAnswers.size(), c.writes) << c.what;
+        EXPECT_EQ(syPrintWritesBackedUp(&ours), 0) << c.what << ": drained";
+        ASSERT_EQ(syEndPrintJob(0, id), 0) << c.what;
+    }
 }
 
 TEST_F(PrintJobs, NothingIsHeldBehindAWriteThatWasCutShort)

@@ -148,11 +148,13 @@ protected:
         return i;
     }
     // The string at an offset of an information array.
-    static std::string at(const Bytes &array, uint32_t fieldOffset)
+    // The string a field points to; offsets count from the start of the
+    // structure holding the field, as clients read them.
+    static std::string at(const Bytes &array, uint32_t fieldOffset, uint32_t structure = 0)
     {
-        uint32_t offset = fw_test::get_le32(&array[fieldOffset]);
+        uint32_t offset = fw_test::get_le32(&array[structure + fieldOffset]);
         std::string s;
-        for (uint32_t p = offset; offset && p + 1 < array.size() && fw_test::get_le16(&array[p]); p += 2)
+        for (uint32_t p = structure + offset; offset && p + 1 < array.size() && fw_test::get_le16(&array[p]); p += 2)
             s.push_back(char(fw_test::get_le16(&array[p])));
         return s;
     }
@@ -449,12 +451,20 @@ TEST_F(Spoolss, EnumPrintersShowsOnlyPrintersTheCallerMayUse)
     EXPECT_EQ(got.returned, 1u);
     EXPECT_EQ(at(got.array, 4), "Laser");
 
+    fake.add("/dev/usb/lp1");
+    ASSERT_EQ(vxAddShareA("Inkjet", "/dev/usb/lp1", "", 1, "Ink printer"), 0);
+    Info two = readInfo(enumerate(1000, pipe), true);
+    ASSERT_EQ(two.returned, 2u);
+    EXPECT_EQ(at(two.array, 4), "Laser");
+    EXPECT_EQ(at(two.array, 4, 16), "Inkjet") << "the second printer's offsets from its own start";
+    EXPECT_EQ(at(two.array, 8, 16), "Ink printer");
+
     client.user->printerOwner = 0;
     Reply plain = enumerate(1000, pipe);
     ASSERT_EQ(plain.status, 0u);
     EXPECT_EQ(readInfo(plain, true).returned, 0u);
     csAuthSetPermissive(1);
-    EXPECT_EQ(readInfo(enumerate(1000, pipe), true).returned, 1u) << "permissive mode";
+    EXPECT_EQ(readInfo(enumerate(1000, pipe), true).returned, 2u) << "permissive mode";
     csAuthSetPermissive(0);
 }
 
@@ -497,6 +507,8 @@ TEST_F(Spoolss, Jobs)
     ASSERT_EQ(e.status, 122u);
     Info all = readInfo(enumerate(0, 10, readInfo(e, true).needed), true);
     EXPECT_EQ(all.returned, 2u);
+    EXPECT_EQ(at(all.array, 16), "first");
+    EXPECT_EQ(at(all.array, 16, 64), "second") << "the second job's offsets from its own start";
     EXPECT_EQ(readInfo(enumerate(1, 1, 1000), true).returned, 1u) << "positions 1 to 1";
     EXPECT_EQ(readInfo(enumerate(2, 5, 1000), true).returned, 0u);
 
@@ -529,7 +541,7 @@ TEST_F(Spoolss, Forms)
     EXPECT_EQ(got.returned, 2u);
     EXPECT_EQ(got.needed, 108u);
     EXPECT_EQ(at(got.array, 4), "Letter");
-    EXPECT_EQ(at(got.array, 36), "A4");
+    EXPECT_EQ(at(got.array, 4, 32), "A4") << "the second form's offset from its own start";
     EXPECT_EQ(enumerate(2, 1000).status, 124u);
 
     auto form = [&](const char *name, uint32_t offered) {
@@ -562,6 +574,12 @@ TEST_F(Spoolss, NoDriverAndConstantAnswers)
     EXPECT_EQ(d.u32(), 0u);
     EXPECT_EQ(d.u32(), 2u);
     EXPECT_EQ(d.u32(), 0u);
+    Ndr empty;
+    empty.textPointer("Windows NT x86").u32(3).pointer(false).u32(0).u32(3).u32(0);
+    Reply none = onHandle(GetPrinterDriver2, h, empty.bytes);
+    EXPECT_EQ(none.status, 1797u);
+    EXPECT_EQ(none.stub, (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}))
+        << "offered 0: a null array, needed 0, versions 2 and 0";
     EXPECT_EQ(call(pipe, AddJob, {}).status, 87u);
     EXPECT_EQ(call(pipe, FindClose, {}).status, 0u);
     EXPECT_EQ(call(pipe, RemoteFindFirst, {}).status, 1722u);

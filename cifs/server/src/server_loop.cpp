@@ -14,6 +14,7 @@
 #include "cmbuffer.h"
 #include "cmnetbios.h"
 #include "sysockets.h"
+#include "syprint.h"
 #include "udhooks.h"
 
 #include <arpa/inet.h>
@@ -259,13 +260,27 @@ void run(Loop &l)
             nsAddSocketToSet(&highest, &set, l.netbios);
         if (l.direct && transportOn(NS_TRANSPORT_IP))
             nsAddSocketToSet(&highest, &set, l.direct);
-        for (ClientSlot &c : l.clients)
-            if (c.socket && nsAddSocketToSet(&highest, &set, c.socket) == 0)
+        for (ClientSlot &c : l.clients) {
+            // A client whose print data fills its job's queue is not read
+            // until the printer takes some: its connection holds the rest.
+            if (!c.socket || syPrintWritesBackedUp(c.socket))
+                continue;
+            if (nsAddSocketToSet(&highest, &set, c.socket) == 0)
                 releaseAndFree(c, 1);
+        }
+        // A printer that took only part of a job's data wakes the loop when
+        // it takes more; the loop never waits on the device itself.
+        const int printers = syPrinterWakeDescriptor();
+        if (printers >= 0 && printers < FD_SETSIZE) {
+            FD_SET(printers, &set);
+            highest = std::max(highest, printers);
+        }
 
         int selected = nsSelect(highest, &set, uint32_t(wait));
         udServerDataIn();
         csOplockExpire(0);
+        if (selected > 0 && printers >= 0 && printers < FD_SETSIZE && FD_ISSET(printers, &set))
+            syResumeStalledPrinters();
 
         now = monotonicSeconds();
         if (l.nextAnnouncement <= now) {

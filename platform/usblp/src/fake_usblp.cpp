@@ -84,11 +84,13 @@ int openDevice(const char *path, int flags, mode_t mode, int (*real)(const char 
         return -1;
     }
     // A FIFO without a reader fails instead of blocking the opener; writes
-    // then block as a stalled printer's do.
+    // then block as a stalled printer's do, or fail with EAGAIN for an
+    // opener that asked not to block.
     int fd = real(e.output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0)
         return -1;
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!(flags & O_NONBLOCK))
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (size_t(fd) < kFds) {
         std::lock_guard<std::mutex> lock(gMutex);
         gOpen[size_t(fd)] = e.device;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -34,13 +35,9 @@ os.write(fd, b"hello")
 os.close(fd)
 )";
 
-std::string run(const fw_test::TempDir &dir, const std::string &device)
+// What a shell command prints.
+std::string output(const std::string &command)
 {
-    std::ofstream(dir.file("client.py")) << kClient;
-    std::string command =
-        "USBLP_CONTROL=" + dir.file("control") + " LD_PRELOAD=" USBLP_LIBRARY " /usr/bin/python3 " +
-        dir.file("client.py") + " " + device + " " + std::to_string(USBLP_IOC_GET_DEVICE_ID) + " " +
-        std::to_string(USBLP_IOC_GET_VID_PID) + " " + std::to_string(USBLP_GET_STATUS) + " 2>&1";
     std::string out;
     if (FILE *p = popen(command.c_str(), "r")) {
         char buffer[256];
@@ -49,6 +46,16 @@ std::string run(const fw_test::TempDir &dir, const std::string &device)
         pclose(p);
     }
     return out;
+}
+
+std::string run(const fw_test::TempDir &dir, const std::string &device)
+{
+    std::ofstream(dir.file("client.py")) << kClient;
+    std::string command =
+        "USBLP_CONTROL=" + dir.file("control") + " LD_PRELOAD=" USBLP_LIBRARY " /usr/bin/python3 " +
+        dir.file("client.py") + " " + device + " " + std::to_string(USBLP_IOC_GET_DEVICE_ID) + " " +
+        std::to_string(USBLP_IOC_GET_VID_PID) + " " + std::to_string(USBLP_GET_STATUS) + " 2>&1";
+    return output(command);
 }
 
 std::string readFile(const std::string &path)
@@ -76,6 +83,36 @@ TEST(FakeUsbPrinter, AnswersFromTheControlFileAndWritesToTheOutput)
 
     EXPECT_THAT(run(dir, "/dev/usb/lp1"), HasSubstr("open 19")) << "ENODEV";
     EXPECT_THAT(run(dir, "/dev/usb/lp9"), HasSubstr("open 2")) << "not a test printer: the real open";
+}
+
+// A FIFO printer that nobody reads: an opener that asked not to block gets
+// EAGAIN once it is full, as from the driver; a plain opener's device blocks.
+TEST(FakeUsbPrinter, AFullFifoPrinterFailsWithEagainForANonBlockingOpener)
+{
+    fw_test::TempDir dir;
+    std::string fifo = dir.file("lp0.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(dir.file("control")) << "/dev/usb/lp0 " << fifo << " 04e8:3242 0x18 MFG:Acme;\n";
+    std::ofstream(dir.file("stall.py")) << R"(
+import fcntl, os, signal, sys
+signal.alarm(10)  # a write that blocks fails the test instead of hanging it
+reader = os.open(sys.argv[1], os.O_RDONLY | os.O_NONBLOCK)  # holds the FIFO open, reads nothing
+fd = os.open("/dev/usb/lp0", os.O_WRONLY | os.O_NONBLOCK)
+taken = 0
+try:
+    while taken < (1 << 24):
+        taken += os.write(fd, bytes(65536))
+    print("never full")
+except BlockingIOError:
+    print("EAGAIN after", taken)
+plain = os.open("/dev/usb/lp0", os.O_WRONLY)
+print("plain blocks", fcntl.fcntl(plain, fcntl.F_GETFL) & os.O_NONBLOCK == 0)
+)";
+    std::string command = "USBLP_CONTROL=" + dir.file("control") + " LD_PRELOAD=" USBLP_LIBRARY
+                          " /usr/bin/python3 " + dir.file("stall.py") + " " + fifo + " 2>&1";
+    std::string out = output(command);
+    EXPECT_THAT(out, HasSubstr("EAGAIN after "));
+    EXPECT_THAT(out, HasSubstr("plain blocks True"));
 }
 
 }  // namespace

@@ -81,3 +81,34 @@ rpc() {
   timeout 30 rpcclient 127.0.0.1 -U "$user" ${rpc_protection:+--client-protection="$rpc_protection"} \
     --option="client ipc max protocol=$protocol" --option="client ipc min protocol=$protocol" -c "$*" 2>&1
 }
+
+# torture_outcomes LOG ALLOW: smbtorture's outcomes in LOG against an
+# allow-list (a name, a tab, then "pass" or the reason it may fail; a name
+# ending in "*" gives the reason for every subtest it begins, an exact line
+# wins). Pinned subtests must pass, any other may fail only for a reason, and
+# one that passes while listed is reported so its line can go.
+torture_outcomes() {
+  local log_file=$1 allow=$2 results outcome name reason passed=0 allowed=0
+  results=$(sed -n 's/^\(success\|failure\|error\): \(.*\)$/\1\t\2/p' "$log_file" | sed 's/ \[$//')
+  [ -n "$results" ] || fail "smbtorture ran nothing: $(tail -20 "$log_file")"
+  while IFS=$'\t' read -r outcome name; do
+    reason=$(awk -F'\t' -v t="$name" '
+      /^#/ { next }
+      $1 == t { exact = $2 }
+      !prefix && $1 ~ /\*$/ && index(t, substr($1, 1, length($1) - 1)) == 1 { prefix = $2 }
+      END { print exact != "" ? exact : prefix }' "$allow")
+    if [ "$outcome" = success ]; then
+      passed=$((passed + 1))
+      [ "$reason" = pass ] || log "smbtorture $name passes now: pin it"
+    elif [ -z "$reason" ] || [ "$reason" = pass ]; then
+      fail "smbtorture $name: $outcome: $(grep -A3 "^$outcome: $name" "$log_file")"
+    else
+      allowed=$((allowed + 1))
+    fi
+  done <<< "$results"
+  while IFS=$'\t' read -r name reason; do
+    [ "$reason" = pass ] || continue
+    grep -qxF "success: $name" "$log_file" || fail "pinned smbtorture subtest $name did not pass"
+  done < <(grep -v '^#' "$allow")
+  log "smbtorture: $passed passed, $allowed failed as allowed"
+}

@@ -4,9 +4,10 @@
 # smbclient prints a 1 MiB random file and the device holds it byte for byte
 # (NT1, and SMB2_10, SMB3_11 and encrypted SMB3_11 where the server speaks
 # them); a printer that is not ready takes the job within one 5 s update of
-# its control line saying ready; while a FIFO printer stalls, another
-# client's listing is timed and reported; a client that drops mid-job frees
-# the device for the next job.
+# its control line saying ready; while a FIFO printer stalls, other clients'
+# listings answer at once and the job arrives whole once the printer reads;
+# five clients crowd a stalled printer and the printing one dies;
+# a client that drops mid-job frees the device for the next job.
 set -euo pipefail
 vxcs=$1 vxnd=$2 ctl=$3 usblp=$4
 . "$(dirname "$0")/lib_server.sh"
@@ -69,41 +70,98 @@ for proto in NT1 SMB2_10 SMB3_11 SMB3_11-encrypted; do
 done
 
 # ---- a printer that is not ready --------------------------------------------
-sleep 1.2 # past the status cache
-: > "$out"
-set_laser 0x38
-client Laser owner%Secret1 NT1 "print $work/doc.bin" "$work/late.log" &
-late=$!
-sleep 3
-[ "$(stat -c %s "$out")" -lt 1048576 ] || fail "a printer with its paper out took the whole job"
-set_laser 0x18
-ready_at=$SECONDS
-wait "$late" || fail "print to a printer that was not ready: $(cat "$work/late.log")"
-took=$((SECONDS - ready_at))
-[ "$took" -le 7 ] || fail "the job ended ${took}s after the printer became ready"
-cmp -s "$work/doc.bin" "$out" || fail "the held job reached the device as $(stat -c %s "$out") bytes"
-log "paper out, then ready: the job ended ${took}s later, byte for byte: ok"
+# 4 MiB is more than a job holds: the server stops reading the client until
+# the printer takes some, and the client waits instead of being refused.
+head -c 4194304 /dev/urandom > "$work/big.bin"
+for proto in NT1 SMB3_11; do
+  sleep 1.2 # past the status cache
+  : > "$out"
+  set_laser 0x38
+  client Laser owner%Secret1 "$proto" "print $work/big.bin" "$work/late.log" &
+  late=$!
+  sleep 3
+  [ "$(stat -c %s "$out")" = 0 ] || fail "a printer with its paper out took $(stat -c %s "$out") bytes"
+  set_laser 0x18
+  ready_at=$SECONDS
+  wait "$late" || fail "print over $proto to a printer that was not ready: $(cat "$work/late.log")"
+  took=$((SECONDS - ready_at))
+  [ "$took" -le 7 ] || fail "the job over $proto ended ${took}s after the printer became ready"
+  cmp -s "$work/big.bin" "$out" || fail "the held job over $proto reached the device as $(stat -c %s "$out") bytes"
+  log "paper out, then ready: the 4 MiB job over $proto ended ${took}s later, byte for byte: ok"
+done
 
-# ---- a stalled printer and another client's listing -------------------------
-# Held open here and read by nobody, the FIFO fills and the device write blocks.
+# ---- a stalled printer and other clients' listings --------------------------
+# Held open here and read by nobody, the FIFO fills and the device would
+# block: the rest of the job waits in the server, which goes on serving.
+for print_proto in NT1 SMB3_11; do
+  exec 7<> "$fifo"
+  stalls=$(grep -c "printer busy" "$work/vxcs.log" || true)
+  client Slow owner%Secret1 "$print_proto" "print $work/big.bin" "$work/slow.log" &
+  slow=$!
+  wait_until 10 bash -c "[ \$(grep -c 'printer busy' $work/vxcs.log) -gt $stalls ]" ||
+    fail "the FIFO printer never stalled: $(tail -5 "$work/vxcs.log")"
+  for proto in NT1 SMB3_11; do
+    t0=$(date +%s%N)
+    rc=0
+    client Files plain%Secret2 "$proto" ls "$work/ls.log" || rc=$?
+    ms=$((($(date +%s%N) - t0) / 1000000))
+    [ "$rc" = 0 ] && grep -q "seen.txt" "$work/ls.log" ||
+      fail "a listing over $proto while a printer stalls: $(cat "$work/ls.log")"
+    [ "$ms" -lt 5000 ] || fail "a listing over $proto while a printer stalls took $ms ms"
+    log "printing over $print_proto to a stalled printer, a listing over $proto: $ms ms: ok"
+  done
+  kill -0 "$slow" || fail "the stalled job's client ended before the printer read: $(cat "$work/slow.log")"
+  cat "$fifo" 7>&- > "$work/stall.out" &
+  reader=$!
+  on_exit quiet_kill "$reader"
+  exec 7>&-
+  reading_at=$SECONDS
+  wait "$slow" || fail "the stalled job's client: $(cat "$work/slow.log")"
+  took=$((SECONDS - reading_at))
+  # Woken by the device, not left to the 5 s update.
+  [ "$took" -le 4 ] || fail "the stalled job ended ${took}s after the printer read again"
+  wait_until 10 cmp -s "$work/big.bin" "$work/stall.out" ||
+    fail "the stalled job reached the device as $(stat -c %s "$work/stall.out") bytes"
+  kill "$reader" 2> /dev/null || true
+  wait "$reader" 2> /dev/null || true
+  log "the stalled printer took the job over $print_proto byte for byte ${took}s after it read again: ok"
+done
+
+# ---- a crowd at a stalled printer ---------------------------------------------
+# Five clients send 4 MiB each to the stalled printer (four jobs at most: the
+# fifth is refused), the one printing dies while the server holds it back;
+# the others print whole, in order, once the printer reads.
 exec 7<> "$fifo"
-client Slow owner%Secret1 NT1 "print $work/doc.bin" "$work/slow.log" &
-slow=$!
-sleep 2
-t0=$(date +%s%N)
-rc=0
-timeout 10 smbclient //127.0.0.1/Files -U plain%Secret2 -m NT1 --option='client min protocol=NT1' -c ls \
-  > "$work/ls.log" 2>&1 || rc=$?
-t1=$(date +%s%N)
-log "a listing while a printer stalls: exit $rc after $(((t1 - t0) / 1000000)) ms (reported)"
-cat "$fifo" > "$work/stall.out" &
+queued=$(grep -c "queued at position 3" "$work/vxcs.log" || true)
+crowd=()
+for n in 1 2 3 4 5; do
+  smbclient //127.0.0.1/Slow -U owner%Secret1 -m SMB3_11 -c "print $work/big.bin" > "$work/crowd$n.log" 2>&1 &
+  crowd+=($!)
+  sleep 0.3 # in this order
+done
+wait_until 10 bash -c "[ \$(grep -c 'queued at position 3' $work/vxcs.log) -gt $queued ]" ||
+  fail "four jobs did not queue: $(tail -5 "$work/vxcs.log")"
+kill -KILL "${crowd[0]}"
+wait "${crowd[0]}" 2> /dev/null || true
+client Files plain%Secret2 SMB3_11 ls "$work/ls.log" || fail "a listing beside the crowd: $(cat "$work/ls.log")"
+cat "$fifo" 7>&- > "$work/crowd.out" &
 reader=$!
 on_exit quiet_kill "$reader"
 exec 7>&-
-wait "$slow" || fail "the stalled job's client: $(cat "$work/slow.log")"
-wait_until 10 cmp -s "$work/doc.bin" "$work/stall.out" ||
-  fail "the stalled job reached the device as $(stat -c %s "$work/stall.out") bytes"
-log "the stalled printer took the job byte for byte once it read again: ok"
+refused=0
+for n in 2 3 4 5; do
+  rc=0
+  wait "${crowd[$((n - 1))]}" || rc=$?
+  [ "$rc" = 0 ] || refused=$((refused + 1))
+done
+[ "$refused" = 1 ] || fail "$refused of four waiting clients failed: $(cat "$work"/crowd?.log)"
+cat "$work/big.bin" "$work/big.bin" "$work/big.bin" > "$work/three.bin"
+wait_until 10 bash -c "tail -c 12582912 $work/crowd.out | cmp -s - $work/three.bin" ||
+  fail "the crowd's jobs reached the device as $(stat -c %s "$work/crowd.out") bytes"
+kill "$reader" 2> /dev/null || true
+wait "$reader" 2> /dev/null || true
+server_alive
+log "five clients at a stalled printer, the printing one killed: three jobs whole, one refused, the server alive: ok"
 
 # ---- a client that drops mid-job frees the device ---------------------------
 sleep 1.2

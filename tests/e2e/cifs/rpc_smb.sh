@@ -215,20 +215,7 @@ if command -v smbtorture > /dev/null; then
       torture 'ncacn_np:127.0.0.1[smb1]' "${nt1[@]}" "$suite"
     done
     torture '//127.0.0.1/IPC$' "${nt1[@]}" rap.basic; } > "$work/torture.log"
-  results=$(sed -n 's/^\(success\|failure\|error\): \(.*\)$/\1\t\2/p' "$work/torture.log" | sed 's/ \[$//')
-  [ -n "$results" ] || fail "smbtorture ran nothing: $(tail -20 "$work/torture.log")"
-  while IFS=$'\t' read -r outcome name; do
-    reason=$(awk -F'\t' -v t="$name" '$1 == t { print $2 }' "$torture_allow")
-    if [ "$outcome" = success ]; then
-      [ "$reason" = pass ] || log "smbtorture $name passes now: pin it"
-    elif [ -z "$reason" ] || [ "$reason" = pass ]; then
-      fail "smbtorture $name: $outcome: $(grep -A3 "^$outcome: $name" "$work/torture.log")"
-    fi
-  done <<< "$results"
-  while IFS=$'\t' read -r name reason; do
-    [ "$reason" = pass ] || continue
-    grep -qxF "success: $name" "$work/torture.log" || fail "pinned smbtorture subtest $name did not pass"
-  done < <(grep -v '^#' "$torture_allow")
+  torture_outcomes "$work/torture.log" "$torture_allow"
   server_alive
   log "smbtorture rpc.srvsvc, rpc.bind, rpc.handles, rpc.lsa, rpc.samr, rpc.winreg (SMB3, NT1) and rap.basic: pinned subtests pass, the rest as listed: ok"
 fi

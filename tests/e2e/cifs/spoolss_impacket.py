@@ -242,6 +242,9 @@ def main():
     if len(sys.argv) > 3 and sys.argv[3] == "NT1":
         from impacket.smbconnection import SMB_DIALECT
         DIALECT = SMB_DIALECT
+    elif len(sys.argv) > 3 and sys.argv[3] == "SMB2_10":
+        from impacket.smb3structs import SMB2_DIALECT_21
+        DIALECT = SMB2_DIALECT_21
     if step == "probe":
         # 77: the server does not carry the spooler pipe in this build.
         try:
@@ -400,6 +403,13 @@ def main():
               (1797, 2, 0))
         for handle in handles:
             rprn.hRpcClosePrinter(owner, handle)
+    elif step == "changeid":
+        # The printer's ChangeId as it is now, for the scenario to compare.
+        h = open_printer(owner)
+        answer, error = data_value(owner, h, "ChangeId", 4)
+        check("ChangeId read", error, 0)
+        print("changeid %d" % int.from_bytes(b"".join(answer["pData"]), "little"))
+        rprn.hRpcClosePrinter(owner, h)
     elif step == "offered":
         h = open_printer(owner)
         answer, error = data_value(owner, h, "ChangeId", 0)
@@ -408,6 +418,16 @@ def main():
         check("offered short", (error, answer["pcbNeeded"], len(answer["pData"])), (234, 4, 2))
         answer, error = data_value(owner, h, "ChangeId", 0x7FFFFFF0)
         check("offered huge", error, 8)
+        # An answer longer than a fragment and than one read of the pipe
+        # comes in pieces and whole.
+        f = RpcEnumForms()
+        f["hPrinter"] = h
+        f["Level"] = 1
+        f["pForm"] = b"\x00" * 20000
+        f["cbBuf"] = 20000
+        answer, error = call(owner, f)
+        check("EnumForms offered 20000", (error, answer and answer["pcReturned"], answer and len(answer["pForm"])),
+              (0, 2, 20000))
         rprn.hRpcClosePrinter(owner, h)
 
 
