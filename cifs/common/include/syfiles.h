@@ -68,6 +68,14 @@ VX_API int syRenameFile(const CMWchar *oldName, const CMWchar *newName);
 VX_API int syCreateDirectory(const CMWchar *name);
 VX_API int syDeleteDirectory(const CMWchar *name);
 VX_API int syGetFileInformationByName(const CMWchar *name, SYFileInformation *info);
+/* The physical path that name leads to, UTF-8 into dest: every symbolic
+ * link followed, "." and ".." taken as the kernel takes them, a relative
+ * name from the current folder. From the first component that is not there
+ * on, the name is taken as written (a ".." that takes that component away
+ * again walks on from the disk). 1 when all of it is there, 0 when a part
+ * is missing (a dangling link's target too), -1 with errno (ELOOP,
+ * ENAMETOOLONG, EILSEQ...). */
+VX_API int syResolveName(const CMWchar *name, char *dest, uint32_t destBytes);
 
 VX_API SYDirectory syOpenDirectory(const CMWchar *name);
 /* The entry name stays valid until the next directory read; null at the end. */

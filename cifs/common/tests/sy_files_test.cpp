@@ -8,16 +8,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <initializer_list>
 #include <set>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 using fw_test::HasSubstr;
@@ -491,3 +495,80 @@ TEST_F(FilesTest, TextConversions)
 }
 
 }  // namespace
+
+// Where a name leads: the file system's own answer (realpath) where all of
+// it is there, the written tail where it is not.
+TEST_F(FilesTest, ResolvedNamesFollowEveryLink)
+{
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(dir.c_str(), real), nullptr);
+    const std::string r = real;
+    ASSERT_EQ(mkdir(path("d").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(path("d/e").c_str(), 0700), 0);
+    syCloseFile(makeFile("d/f"));
+    for (auto [link, target] : std::initializer_list<std::pair<const char *, std::string>>{
+             {"rel", "d/e"},
+             {"abs", r + "/d"},
+             {"chain", "rel"},
+             {"up", "d/.."},
+             {"dangling", "d/none"},
+             {"root", "/"},
+             {"self", "."},
+             {"loop1", "loop2"},
+             {"loop2", "loop1"},
+             {"d/back", "../abs/e"},
+         })
+        ASSERT_EQ(symlink(target.c_str(), path(link).c_str()), 0) << link;
+
+    struct Case {
+        std::string name;
+        int result;
+        std::string leadsTo;
+    } cases[] = {
+        {"d/f", 1, r + "/d/f"},
+        {"d/./e/../f", 1, r + "/d/f"},
+        {"rel", 1, r + "/d/e"},
+        {"rel/..", 1, r + "/d"},  // the link's folder's parent, not the name's
+        {"abs/e", 1, r + "/d/e"},
+        {"chain/new", 0, r + "/d/e/new"},
+        {"up", 1, r},
+        {"dangling", 0, r + "/d/none"},
+        {"dangling/x/../y", 0, r + "/d/none/y"},
+        {"root/..", 1, "/"},
+        {"self/self/d/back", 1, r + "/d/e"},
+        {"missing/x", 0, r + "/missing/x"},
+        // Once the missing part is taken away again, links are followed.
+        {"missing/../rel", 0, r + "/d/e"},
+        {"missing/x/../../rel/y", 0, r + "/d/e/y"},
+    };
+    std::array<char, PATH_MAX> out;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(syResolveName(name(c.name).data(), out.data(), uint32_t(out.size())), c.result);
+        EXPECT_EQ(std::string(out.data()), c.leadsTo);
+        if (c.result == 1) {
+            char kernel[PATH_MAX];
+            ASSERT_NE(realpath(path(c.name).c_str(), kernel), nullptr);
+            EXPECT_EQ(std::string(out.data()), kernel);
+        }
+    }
+
+    errno = 0;
+    EXPECT_EQ(syResolveName(name("loop1/x").data(), out.data(), uint32_t(out.size())), -1);
+    EXPECT_EQ(errno, ELOOP);
+    EXPECT_EQ(std::string(out.data()), "");
+    // No room for the answer.
+    EXPECT_EQ(syResolveName(name("d/f").data(), out.data(), 8), -1);
+    EXPECT_EQ(errno, ENAMETOOLONG);
+    EXPECT_EQ(syResolveName(name("d").data(), out.data(), 1), -1);
+    EXPECT_EQ(syResolveName(nullptr, out.data(), uint32_t(out.size())), -1);
+
+    // A relative name starts from the current folder.
+    char cwd[PATH_MAX];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(path("d").c_str()), 0);
+    int result = syResolveName(U("../rel/x").data(), out.data(), uint32_t(out.size()));
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(std::string(out.data()), r + "/d/e/x");
+}

@@ -90,6 +90,13 @@ inline void refill()
     put(gBox.share + "/file.txt", "content");
     put(gBox.share + "/tool.exe", "x");
     put(gBox.share + "/dir/inner.txt", "inner");
+    // Links as a plugged-in disk may hold them, with names short enough to
+    // be found: out to the guards' folder and to a guard, and one inside.
+    // Following one out shows as a guard or a mode changed.
+    std::error_code linked;
+    std::filesystem::create_directory_symlink(gBox.top + "/a", gBox.share + "/u", linked);
+    std::filesystem::create_symlink("../../../guard", gBox.share + "/g", linked);
+    std::filesystem::create_directory_symlink("dir", gBox.share + "/i", linked);
 }
 
 // The folders alone: the share two levels below the guards, on a file system

@@ -1,5 +1,5 @@
-// Client paths confined to their share, and components matched against the
-// disk without regard to case.
+// Client paths confined to their share, through symbolic links too, and
+// components matched against the disk without regard to case.
 #include "cspaths.h"
 #include "file_errors.h"
 #include "share_path.h"
@@ -9,6 +9,9 @@
 #include "csdispatch.h"
 #include "syfiles.h"
 
+#include <array>
+#include <climits>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -97,6 +100,107 @@ bool isPipeName(const CMWchar *path)
     return n > 0 && !cmWStrchr(path, '/') && !isDots(path, n, 1) && !isDots(path, n, 2);
 }
 
+bool hasWildcard(const CMWchar *name)
+{
+    for (; *name; ++name)
+        if (*name == '*' || *name == '?' || *name == '<' || *name == '>' || *name == '"')
+            return true;
+    return false;
+}
+
+// path is the folder itself or something below it; "/" holds everything.
+bool isWithin(const char *path, const char *folder)
+{
+    const size_t n = std::strlen(folder);
+    if (n == 1 && folder[0] == '/')
+        return true;
+    return std::strncmp(path, folder, n) == 0 && (path[n] == '\0' || path[n] == '/');
+}
+
+// Absolute, without "." or ".." or empty names: a physical path that starts
+// with it proves it physical too, and spares resolving the share's folder.
+bool isPlain(const char *folder)
+{
+    if (folder[0] != '/')
+        return false;
+    if (folder[1] == '\0')
+        return true;
+    for (const char *p = folder; *p;) {
+        const char *start = ++p;
+        while (*p && *p != '/')
+            ++p;
+        const size_t n = size_t(p - start);
+        if (n == 0 || (n == 1 && start[0] == '.') || (n == 2 && start[0] == '.' && start[1] == '.'))
+            return false;
+    }
+    return true;
+}
+
+using Wide = std::array<CMWchar, CM_PATH_BUFFER + 1>;
+using Physical = std::array<char, PATH_MAX>;
+
+// The share's folder, resolved only when a name does not plainly lead below
+// it as written (its path holds a link, or "." and the like). Nothing is
+// kept between requests: a disk can be swapped under the same path.
+class ShareFolder {
+public:
+    explicit ShareFolder(const Wide &folder) : wide_(folder) {}
+    bool ok() { return syUnicodeToUTF8N(text_.data(), wide_.data(), uint32_t(text_.size())) == 0; }
+    bool holds(const char *physical)
+    {
+        if (!resolved_ && isPlain(text_.data()) && isWithin(physical, text_.data()))
+            return true;
+        if (!resolved_) {
+            resolved_ = true;
+            found_ = syResolveName(wide_.data(), text_.data(), uint32_t(text_.size())) >= 0;
+        }
+        return found_ && isWithin(physical, text_.data());
+    }
+
+private:
+    const Wide &wide_;
+    Physical text_;
+    bool resolved_ = false, found_ = false;
+};
+
+// Where the name leads on disk, links followed, stays in the share's folder:
+// a link on a plugged-in disk to "/" or "/etc" must not hand the router's
+// files to every client of the share. Links that stay inside keep working.
+bool leadsIntoShare(const CSShare *share, const CMWchar *path, uint32_t root, uint32_t caseSensitive)
+{
+    if (root == 0 || (share && !cs::hasFolder(share)))
+        return true;
+    const uint32_t length = cmWStrlen(path);
+    Wide folderName{};
+    if (length >= folderName.size() || root > length)
+        return false;
+    std::copy(path, path + root, folderName.begin());
+    ShareFolder folder(folderName);
+    if (!folder.ok())
+        return false;
+    Physical target;
+    const int whole = syResolveName(path, target.data(), uint32_t(target.size()));
+    if (whole < 0 || !folder.holds(target.data()))
+        return false;
+    if (whole == 1 || caseSensitive)
+        return true;
+    // Not there as written: the entry an open would take in another case
+    // must stay inside as well.
+    const CMWchar *slash = cmWStrrchr(path, '/');
+    if (!slash || uint32_t(slash - path) < root || !slash[1] || hasWildcard(slash + 1))
+        return true;
+    const uint32_t at = uint32_t(slash - path);
+    Wide other{};
+    std::copy(path, path + length, other.begin());
+    other[at] = 0;
+    if (!csLookupNameCaseless(other.data(), other.data() + at + 1))
+        return true;
+    other[at] = '/';
+    if (cmWStrcmp(other.data(), path) == 0)
+        return true;
+    return syResolveName(other.data(), target.data(), uint32_t(target.size())) >= 0 && folder.holds(target.data());
+}
+
 }  // namespace
 
 namespace cs {
@@ -174,7 +278,7 @@ int csCheckPath(const CSShare *share, CMWchar *path, uint32_t shareRootLength, u
         if (!handle)
             return 0;
         syCloseDirectory(handle);
-        return 1;
+        return leadsIntoShare(share, path, shareRootLength, 1) ? 1 : 0;
     }
     // Each directory component in turn, against the case on disk.
     uint32_t i = shareRootLength;
@@ -192,7 +296,7 @@ int csCheckPath(const CSShare *share, CMWchar *path, uint32_t shareRootLength, u
             return 0;
         std::copy(name.begin(), name.end() - 1, path + start);
     }
-    return 1;
+    return leadsIntoShare(share, path, shareRootLength, 0) ? 1 : 0;
 }
 
 int csCheckFile(const CSShare *share, CMWchar *path, uint32_t caseSensitive)
@@ -221,10 +325,13 @@ int csCheckPathAndFile(const CSShare *share, CMWchar *path, uint32_t shareRootLe
         return 0;
     if (caseSensitive) {
         // Confined all the same: the exact path must not climb out either.
-        if (!staysInShare(path, cmWStrlen(path), rootEnd(share, shareRootLength)))
+        shareRootLength = rootEnd(share, shareRootLength);
+        if (!staysInShare(path, cmWStrlen(path), shareRootLength))
             return 0;
         SYFileInformation info;
-        return syGetFileInformationByName(path, &info) == 0 ? 1 : 0;
+        if (syGetFileInformationByName(path, &info) != 0)
+            return 0;
+        return leadsIntoShare(share, path, shareRootLength, 1) ? 1 : 0;
     }
     return csCheckPath(share, path, shareRootLength, 0) && csCheckFile(share, path, 0);
 }

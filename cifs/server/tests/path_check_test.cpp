@@ -9,6 +9,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -90,6 +93,107 @@ TEST_F(PathCheckTest, PathsStayInTheirShare)
         p = local(c.name);
         EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 1), c.pathAndFile);
     }
+}
+
+// Links on the share's disk lead where they point: inside the share they
+// work, anywhere else they are refused like a ".." above the root. The same
+// names through a share whose own path goes through a link, or is written
+// with "." and "..", which is taken where it leads as well.
+TEST_F(PathCheckTest, LinksLeadingOutOfTheShareAreRefused)
+{
+    namespace fs = std::filesystem;
+    const std::string in = root + "/share";
+    for (auto [link, target] : std::initializer_list<std::pair<const char *, std::string>>{
+             {"out", root + "/sibling"},
+             {"outrel", "../sibling"},
+             {"secret", root + "/sibling/secret"},
+             {"chain", "out"},
+             {"inner", "docs"},
+             {"innerabs", in + "/docs"},
+             {"dangling", root + "/sibling/new"},
+             {"self", in},
+             {"dot", "."},
+             {"a/b/up", "../../.."},
+             {"a/b/loop", "loop"},
+         })
+        fs::create_symlink(target, in + "/" + link);
+    fs::create_directory_symlink(in, root + "/via");
+
+    struct Case {
+        const char *name;
+        int path, pathAndFile;
+    } cases[] = {
+        {"out", 0, 0},
+        {"out\\x", 0, 0},
+        {"out\\secret", 0, 0},
+        {"out\\new.txt", 0, 0},  // a new name under a folder linked out
+        {"outrel\\x", 0, 0},
+        {"secret", 0, 0},
+        {"chain\\secret", 0, 0},
+        {"dangling", 0, 0},  // creating it would make the target outside
+        {"a\\b\\up", 0, 0},
+        {"a\\b\\up\\etc\\passwd", 0, 0},
+        {"a\\b\\loop", 0, 0},
+        {"dot\\out\\x", 0, 0},
+        {"inner", 1, 1},
+        {"inner\\read.txt", 1, 1},
+        {"innerabs\\read.txt", 1, 1},
+        {"inner\\new.txt", 1, 0},
+        {"self", 1, 1},
+        {"self\\docs\\read.txt", 1, 1},
+        {"dot\\dot\\x", 1, 1},
+        {"docs\\*", 1, 0},
+        {"x", 1, 1},
+    };
+    for (const std::string &folder : {in, root + "/via", root + "/sibling/../share"}) {
+        SCOPED_TRACE(folder);
+        const std::string shareName = "L" + std::to_string(folder.size());
+        ASSERT_EQ(vxAddShareA(shareName.c_str(), folder.c_str(), "", -1, ""), 0);
+        share = csGetShareByName(W(shareName).data());
+        ASSERT_NE(share, nullptr);
+        for (const Case &c : cases) {
+            SCOPED_TRACE(c.name);
+            for (uint32_t caseSensitive : {0u, 1u}) {
+                std::vector<CMWchar> p = local(c.name);
+                ASSERT_FALSE(p.empty());
+                EXPECT_EQ(csCheckPath(share, p.data(), rootLength(), caseSensitive), c.path) << caseSensitive;
+                p = local(c.name);
+                EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), caseSensitive), c.pathAndFile)
+                    << caseSensitive;
+            }
+        }
+    }
+}
+
+// Without regard to case, a name that is not there as written is opened as
+// the entry that is: a link of another case must not pass as a new file.
+TEST_F(PathCheckTest, LinksOfAnotherCaseAreRefusedToo)
+{
+    const std::string in = root + "/share";
+    std::filesystem::create_symlink(root + "/sibling/secret", in + "/secret");
+    std::filesystem::create_symlink(root + "/sibling", in + "/out");
+    std::filesystem::create_symlink("docs/read.txt", in + "/inside");
+    struct Case {
+        const char *name;
+        int caseless, caseSensitive;
+    } cases[] = {
+        {"SECRET", 0, 1},  // as written, a new file in the share
+        {"Out\\x", 0, 0},
+        {"INSIDE", 1, 1},
+        {"New.txt", 1, 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<CMWchar> p = local(c.name);
+        EXPECT_EQ(csCheckPath(share, p.data(), rootLength(), 0), c.caseless);
+        p = local(c.name);
+        EXPECT_EQ(csCheckPath(share, p.data(), rootLength(), 1), c.caseSensitive);
+    }
+    std::vector<CMWchar> p = local("SECRET");
+    EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 0), 0);
+    p = local("Inside");
+    EXPECT_EQ(csCheckPathAndFile(share, p.data(), rootLength(), 0), 1);
+    EXPECT_EQ(A(p.data()), in + "/inside");
 }
 
 TEST_F(PathCheckTest, CaselessLookupsTakeTheCaseOnDisk)
