@@ -16,6 +16,8 @@
 #   rpc USER PROTOCOL COMMANDS: rpcclient's output with the IPC connection
 #     held to that protocol, its exit status; with $rpc_protection set (off,
 #     sign, encrypt), that protection.
+#   torture_tests SHARE_URL ALLOW [SMBTORTURE_OPTION...] -- TEST...: whole
+#     smbtorture tests against the running vxcs, see below.
 . "$(dirname "${BASH_SOURCE[0]}")/../../harness/lib.sh"
 
 SERVER_ID=001122334455
@@ -111,4 +113,43 @@ torture_outcomes() {
     grep -qxF "success: $name" "$log_file" || fail "pinned smbtorture subtest $name did not pass"
   done < <(grep -v '^#' "$allow")
   log "smbtorture: $passed passed, $allowed failed as allowed"
+}
+
+# torture_tests SHARE_URL ALLOW [SMBTORTURE_OPTION...] -- TEST...: each whole
+# smbtorture test passes, or fails as its allow-list line says. ALLOW has
+# lines "test<TAB>words its failure must carry<TAB>reason" (the words may be
+# empty, the reason may not); a listed failure without its words is an error,
+# and a listed test that passes is reported so its line can go. A listed test
+# gets a short time-out: some wait for an answer that never comes. vxcs must
+# outlive every test without a sanitizer report.
+torture_tests() {
+  local url=$1 allow=$2 opts=() t words reason rc passed=0 allowed=0 bad
+  shift 2
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    opts+=("$1")
+    shift
+  done
+  [ $# -gt 1 ] || fail "torture_tests: no tests after --"
+  shift
+  bad=$(awk -F'\t' '/^(#|$)/ { next } NF != 3 || $3 == "" { print }' "$allow")
+  [ -z "$bad" ] || fail "$allow: lines without a test, words and a reason: $bad"
+  for t in "$@"; do
+    words=$(awk -F'\t' -v t="$t" '$1 == t { print $2 }' "$allow")
+    reason=$(awk -F'\t' -v t="$t" '$1 == t { print $3 }' "$allow")
+    rc=0
+    timeout "$([ -n "$reason" ] && echo 30 || echo 120)" smbtorture "$url" "${opts[@]}" "$t" \
+      > "$work/$t.log" 2>&1 || rc=$?
+    if [ "$rc" = 0 ]; then
+      passed=$((passed + 1))
+      if [ -n "$reason" ]; then log "$t passes now, its allow-list line can go ($reason)"; else log "$t: ok"; fi
+    elif [ -n "$reason" ] && { [ -z "$words" ] || grep -qF -- "$words" "$work/$t.log"; }; then
+      allowed=$((allowed + 1))
+      log "$t fails as allowed: $reason"
+    else
+      fail "$t failed (exit $rc): $(grep -v '^time\|^progress\|^test:' "$work/$t.log" | tail -20)"
+    fi
+    kill -0 "$server" || fail "vxcs died in $t: $(tail -40 "$work/vxcs.log")"
+  done
+  server_alive
+  log "smbtorture: $passed passed, $allowed failed as allowed, vxcs alive"
 }

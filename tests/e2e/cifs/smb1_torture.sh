@@ -18,22 +18,6 @@ add_user alice "$password"
 tests=${SMB1_TORTURE_TESTS:-"base.tcon base.vuid base.chkpath base.trans2 base.dir1 base.rw1 base.open base.unlink base.rename
   base.attr base.deny1 base.ntdeny1 base.disconnect raw.open raw.read raw.write raw.close raw.mkdir raw.unlink
   raw.rename raw.search raw.qfileinfo raw.qfsinfo raw.sfileinfo raw.chkpath raw.seek raw.notify raw.oplock raw.mux"}
-passed=0 allowed=0
-for t in $tests; do
-  rc=0
-  timeout 60 smbtorture //127.0.0.1/Share -U "alice%$password" --option='client min protocol=NT1' \
-    --option='client max protocol=NT1' "$t" > "$work/$t.log" 2>&1 || rc=$?
-  reason=$(awk -F'\t' -v t="$t" '$1 == t { print $2 }' "$allow")
-  if [ "$rc" = 0 ]; then
-    passed=$((passed + 1))
-    [ -z "$reason" ] || log "$t passes now: its allow-list line can go"
-  elif [ -n "$reason" ]; then
-    allowed=$((allowed + 1))
-    log "$t fails as allowed: $reason"
-  else
-    fail "$t failed (exit $rc): $(tail -20 "$work/$t.log")"
-  fi
-  kill -0 "$server" || fail "the server died in $t: $(tail -20 "$work/vxcs.log")"
-done
-! grep -q "Sanitizer" "$work/vxcs.log" || fail "sanitizer report: $(cat "$work/vxcs.log")"
-log "smbtorture: $passed passed, $allowed failed as allowed, server alive: ok"
+# shellcheck disable=SC2086 # the list splits into tests
+torture_tests //127.0.0.1/Share "$allow" -U "alice%$password" --option='client min protocol=NT1' \
+  --option='client max protocol=NT1' -- $tests

@@ -24,21 +24,6 @@ shares=$(printf 'Share;%s;Files' "$work/share")
 server_start "$vxnd" "$vxcs"
 printf 'alice:Secret#1:1000:0\n' > /var/run/cifs/pwd_list.txt
 
-for t in ${*:-$default_tests}; do
-  words=$(awk -F'\t' -v t="$t" '$1 == t { print $2 }' "$allow")
-  reason=$(awk -F'\t' -v t="$t" '$1 == t { print $3 }' "$allow")
-  # A test known to fail needs no long wait: some wait for an answer that
-  # never comes.
-  rc=0
-  out=$(timeout "$([ -n "$reason" ] && echo 30 || echo 120)" smbtorture //127.0.0.1/Share -U 'alice%Secret#1' \
-    "$t" 2>&1) || rc=$?
-  if [ "$rc" = 0 ]; then
-    if [ -n "$reason" ]; then log "$t: passes now, off the list ($reason)"; else log "$t: ok"; fi
-  else
-    [ -n "$reason" ] && grep -qF -- "$words" <<< "$out" ||
-      fail "$t: $(grep -v '^time\|^progress\|^test:' <<< "$out" | tail -8)"
-    log "$t: allowed to fail: $reason"
-  fi
-  kill -0 "$server" || fail "vxcs died in $t: $(tail -40 "$work/vxcs.log")"
-done
+# shellcheck disable=SC2048,SC2086 # the default list splits into tests
+torture_tests //127.0.0.1/Share "$allow" -U 'alice%Secret#1' -- ${*:-$default_tests}
 server_stop
