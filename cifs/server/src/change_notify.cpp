@@ -250,8 +250,7 @@ uint32_t csNtTransactionNotifyChange(CSTransaction *t)
 uint32_t cs2CancelNotify(const CMSmb2Header *request, CSUser *user)
 {
     for (auto &[fid, p] : gParked)
-        if (p.request.uid == user->uid && p.request.aid.low == request->aid.low &&
-            p.request.aid.high == request->aid.high) {
+        if (cs2::cancels(*request, user->uid, p.request)) {
             answerSmb2(fid, kCancelled);
             break;
         }

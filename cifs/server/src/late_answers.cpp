@@ -39,6 +39,15 @@ SavedRequest saveRequest(const CMSmb2Header &request, uint16_t uid)
     return r;
 }
 
+bool cancels(const CMSmb2Header &cancel, uint16_t uid, const SavedRequest &r)
+{
+    if (r.uid != uid)
+        return false;
+    const CMUint64 &id = (cancel.flags & CM_SMB2_FLAG_ASYNC) ? r.aid : r.mid;
+    const CMUint64 &named = (cancel.flags & CM_SMB2_FLAG_ASYNC) ? cancel.aid : cancel.mid;
+    return id.low == named.low && id.high == named.high;
+}
+
 void errorBody(CMBufferWriter *writer, const void *) { cs2WriteErrorBody(writer); }
 
 CSSession *sessionOf(const CSUser *user) { return user ? csGetSessionById(user->sessionId) : nullptr; }

@@ -25,6 +25,10 @@ struct SavedRequest {
 // The request being served, on the current connection.
 SavedRequest saveRequest(const CMSmb2Header &request, uint16_t uid);
 
+// Whether a CANCEL from user uid names the request: by AsyncId when the
+// CANCEL is async, else by MessageId (sent before the interim answer came).
+bool cancels(const CMSmb2Header &cancel, uint16_t uid, const SavedRequest &r);
+
 // The database finds records of the connection being served: another
 // connection's are looked up while it is the current one.
 struct OnSocket {

@@ -437,13 +437,12 @@ uint32_t csSmb2OnOplockBreak(CMSmb2Header *, CMSmb2Header *response, CMBufferRea
 uint32_t csSmb2OnCancel(CMSmb2Header *request, CMSmb2Header *, CMBufferReader *, CSSession *, CSUser *user,
                         CSTree *, CMBufferWriter *)
 {
-    // CANCEL itself is never answered; an unknown AsyncId has nothing to end.
-    if (!user || !(request->flags & CM_SMB2_FLAG_ASYNC))
+    // CANCEL itself is never answered; an unknown request has nothing to end.
+    if (!user)
         return CS2_STATUS_LATE;
     for (auto it = gWaiters.begin(); it != gWaiters.end(); ++it) {
         Waiter &w = it->second;
-        if (!w.smb2 || w.request.uid != user->uid || w.request.aid.low != request->aid.low ||
-            w.request.aid.high != request->aid.high)
+        if (!w.smb2 || !cs2::cancels(*request, user->uid, w.request))
             continue;
         const uint16_t fid = it->first;
         const cs2::SavedRequest r = w.request;

@@ -306,17 +306,19 @@ uint32_t csComNtCreateAndX(const uint8_t *params, uint8_t *response, uint8_t **p
         return status == 0xC0000043u && csDispatchIsNtError() ? afterSharingViolation(c, path, status) : status;
     CSFile *file = p.file;
 
-    // Oplock: batch for a batch request only, while the tables have room
-    // and a break can reach the holder.
+    // Every open of a held file breaks the holder, whatever it asks for
+    // itself: the holder's cached writes must reach the file first. Batch
+    // goes to a batch request only, while the tables have room and a break
+    // can reach the holder.
     uint8_t oplock = 0;
-    if (!file->pipe && !file->isDirectory && (flags & kFlagsBatch) && csGetFilesCount() < kOplockFiles &&
-        csGetUniqueFilesCount() < kOplockFiles) {
+    if (!file->pipe && !file->isDirectory) {
         const int wait = csBreakCheck(&p);
         if (wait == 1) {
             file->pendingBreak[0] = 0;
             return CS_STATUS_LATE;
         }
-        if (wait == 0)
+        if (wait == 0 && (flags & kFlagsBatch) && csGetFilesCount() < kOplockFiles &&
+            csGetUniqueFilesCount() < kOplockFiles)
             oplock = 2;
     }
     file->oplockLevel = oplock;

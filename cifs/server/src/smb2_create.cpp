@@ -153,6 +153,10 @@ uint32_t csSmb2OnCreate(CMSmb2Header *request, CMSmb2Header *response, CMBufferR
         return kInvalidParameter;
     if (nameLength / 2u > kMaxNameUnits)
         return kNameInvalid;
+    // Overwrite-if (5) is the last disposition: a larger one asks for
+    // nothing the common processing knows.
+    if (disposition > 5)
+        return kInvalidParameter;
     // The name lies inside this element of the message.
     const uint8_t *message = request->_start;
     const uint32_t elementLength = reader->length;

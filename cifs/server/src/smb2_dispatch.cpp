@@ -256,9 +256,10 @@ uint32_t checkElement(Element &e, const CS2CommandRow &row, uint16_t structureSi
             return kAccessDenied;
         }
     }
-    // The async flag stands in for a tree only on CANCEL.
-    const bool asyncCancel = h.command == CS2_COMMAND_CANCEL && (h.flags & CM_SMB2_FLAG_ASYNC);
-    if (!(row.flags & CS2_ROW_NO_TREE) && !asyncCancel) {
+    // CANCEL names a request, whose tree was checked when it came: it needs
+    // none of its own (and is never answered).
+    const bool cancel = h.command == CS2_COMMAND_CANCEL;
+    if (!(row.flags & CS2_ROW_NO_TREE) && !cancel) {
         e.tree = csGetTreeByTid(uint16_t(h.tid & 0xFFFF));
         if (!e.tree || !e.user || e.tree->uid != e.user->uid)
             return kNameDeleted;

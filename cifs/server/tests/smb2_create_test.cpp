@@ -68,6 +68,18 @@ TEST_F(CreateTest, NamesAndContextsOutsideTheMessageAreRefused)
     EXPECT_FALSE(exists(at("y")));
 }
 
+TEST_F(CreateTest, DispositionsPastOverwriteIfAreRefused)
+{
+    put("kept");
+    for (uint32_t disposition : {6u, 7u, 0xFFFFFFFFu})
+        for (const char *name : {"kept", "new"}) {
+            SCOPED_TRACE(std::string(name) + " " + std::to_string(disposition));
+            EXPECT_EQ(answerAt(create(a, {name, disposition}), 0).status, 0xC000000Du);
+        }
+    EXPECT_FALSE(exists(at("new")));
+    EXPECT_EQ(csGetFilesCount(), 0u);
+}
+
 TEST_F(CreateTest, ContextsAreAnsweredAsTheirRowsSay)
 {
     Bytes m = create(a, {"mx", 2, 0, 0x0012019F, 7, 0, context("MxAc")});
@@ -254,10 +266,20 @@ TEST_F(CreateTest, AcknowledgmentsAndCancelsForNothing)
     EXPECT_EQ(answerAt(call(a, kOplockBreak, ackBody(fidOf(m))), 0).status, 0xC0000184u);
     EXPECT_EQ(answerAt(call(a, kOplockBreak, ackBody(0x7777)), 0).status, 0xC0000128u);
 
-    Element cancel = element(a, kCancel, Bytes{4, 0, 0, 0});
-    cancel.flags = 0x02;
-    post(a, cancel);
-    EXPECT_TRUE(next(a).empty());
+    // A CANCEL is never answered: neither one naming nothing by AsyncId, nor
+    // a sync one without a tree (as smbtorture's client sends before the
+    // interim answer of its request).
+    for (bool async : {true, false}) {
+        Element cancel = element(a, kCancel, Bytes{4, 0, 0, 0});
+        if (async) {
+            cancel.flags = 0x02;
+        } else {
+            cancel.tid = 0;
+            cancel.mid = 0;
+        }
+        post(a, cancel);
+        EXPECT_TRUE(next(a).empty()) << (async ? "async" : "sync");
+    }
 }
 
 TEST(AsyncIdTest, IdsFollowEachOther)

@@ -110,24 +110,35 @@ TEST_F(NotifyTest, AnotherClientsCreateCompletesTheWatch)
     EXPECT_EQ(completion(a, aid), kEnumDir);
 }
 
+// A CANCEL names the parked request by its AsyncId, or, sent before the
+// interim answer came, by its MessageId.
 TEST_F(NotifyTest, CancelAnswersTheParkedRequest)
 {
     ::mkdir(at("A").c_str(), 0755);
-    const uint64_t aid = park(a, openDirectory(a, "A"), true);
-    Element cancel = element(a, kCancel, Bytes{4, 0, 0, 0});
-    cancel.flags = 0x02;
-    Bytes m = compound({cancel});
-    std::memcpy(&m[32], &aid, 8);
-    csDispatchSetSocket(&a.slot);
-    uint32_t n = uint32_t(m.size());
-    uint8_t h[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-    ASSERT_EQ(::write(a.peer, h, 4), 4);
-    ASSERT_EQ(::write(a.peer, m.data(), m.size()), ssize_t(m.size()));
-    ASSERT_EQ(csDispatchRequest(&a.slot, &address), 0);
-    EXPECT_EQ(completion(a, aid), 0xC0000120u);
-    EXPECT_TRUE(next(a).empty());
-    change("A/x", 1);
-    EXPECT_TRUE(next(a).empty());
+    for (bool async : {true, false}) {
+        SCOPED_TRACE(async ? "by AsyncId" : "by MessageId");
+        const uint16_t fid = openDirectory(a, "A");
+        const uint64_t aid = park(a, fid, true);
+        Element cancel = element(a, kCancel, Bytes{4, 0, 0, 0});
+        if (async)
+            cancel.flags = 0x02;
+        else
+            cancel.mid = last.mid;
+        Bytes m = compound({cancel});
+        if (async)
+            std::memcpy(&m[32], &aid, 8);
+        csDispatchSetSocket(&a.slot);
+        uint32_t n = uint32_t(m.size());
+        uint8_t h[4] = {0, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+        ASSERT_EQ(::write(a.peer, h, 4), 4);
+        ASSERT_EQ(::write(a.peer, m.data(), m.size()), ssize_t(m.size()));
+        ASSERT_EQ(csDispatchRequest(&a.slot, &address), 0);
+        EXPECT_EQ(completion(a, aid), 0xC0000120u);
+        EXPECT_TRUE(next(a).empty());
+        change("A/x", 1);
+        EXPECT_TRUE(next(a).empty());
+        EXPECT_EQ(answerAt(call(a, kClose, closeBody(fid)), 0).status, 0u);
+    }
 }
 
 TEST_F(NotifyTest, RefusedRequests)

@@ -135,12 +135,12 @@ class Raw:
 
 
 class ShareClient(Raw):
-    """A Raw connection on the tree "Share", read message by message."""
+    """A Raw connection on a tree ("Share" unless told), read message by message."""
 
-    def __init__(self, dialect, seal=False):
+    def __init__(self, dialect, seal=False, share='Share'):
         conn = logon(dialect, seal)
         super().__init__(conn)
-        self.tid = conn.connectTree('Share')
+        self.tid = conn.connectTree(share)
 
     def message(self, wait=5.0):
         """The next message, whole, or None."""
@@ -150,10 +150,10 @@ class ShareClient(Raw):
             return None
 
 
-def create_body(name, oplock=0, options=0x40, disposition=3, access=0x0012019F):
-    """A CREATE body for name, sharing everything."""
+def create_body(name, oplock=0, options=0x40, disposition=3, access=0x0012019F, sharing=7):
+    """A CREATE body for name, sharing everything unless told."""
     wide = name.encode('utf-16-le')
-    body = struct.pack('<HBBIQQIIIIIHHII', 57, 0, oplock, 2, 0, 0, access, 0, 7, disposition, options, 120,
+    body = struct.pack('<HBBIQQIIIIIHHII', 57, 0, oplock, 2, 0, 0, access, 0, sharing, disposition, options, 120,
                        len(wide), 0, 0)
     return body + (wide or b'\0')
 
