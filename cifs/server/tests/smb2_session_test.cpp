@@ -399,6 +399,72 @@ TEST_F(TreeTest, SharesByPathWithTheirTypeAndFlags)
     }
 }
 
+// A 3.0 client derives its keys on its own side: it seals with the
+// client-to-server key (CCM, 11-byte nonce) and signs with the CMAC key; a
+// request the server cannot open gets no answer, so a wrong key would leave
+// the client waiting at its first tree connect.
+TEST_F(TreeTest, A30ClientSealsAndSignsWithTheKeysItDerives)
+{
+    negotiateNew(0x0300);
+    ASSERT_EQ(logonAs(worked(logontest::kNtlmv2, true), 0x02), 0u);
+    const Bytes &sessionKey = logontest::kRandomSessionKey;
+    auto derive = [&](const char *label, const char *context, uint32_t contextLength) {
+        Bytes key(16);
+        cmKeyDerivation(sessionKey.data(), 16, reinterpret_cast<const uint8_t *>(label),
+                        uint32_t(std::strlen(label) + 1), reinterpret_cast<const uint8_t *>(context),
+                        contextLength, key.data());
+        return key;
+    };
+    const Bytes sealKey = derive("SMB2AESCCM", "ServerIn ", 10);
+    const Bytes openKey = derive("SMB2AESCCM", "ServerOut", 10);
+    const Bytes signKey = derive("SMB2AESCMAC", "SmbSign", 8);
+
+    struct Case {
+        const char *share;
+        uint8_t type;
+        uint32_t flags;
+    } cases[] = {
+        {"IPC$", 2, 0x30},
+        {"Docs", 1, 0},
+        {"Secret", 1, 0x8000},
+    };
+    uint64_t nonce = 1;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.share);
+        Element e;
+        e.command = 3;
+        e.mid = mid++;
+        e.sid = sessionId;
+        e.credits = 10;
+        e.body = pathBody(std::string("\\\\router\\") + c.share);
+        Bytes sealed = exchange(seal(compound({e}), sealKey.data(), sessionId, false, nonce++));
+        ASSERT_FALSE(sealed.empty()) << "a sealed TREE_CONNECT went unanswered";
+        Bytes plain = unseal(sealed, openKey.data(), false);
+        ASSERT_EQ(plain.size(), 80u) << "the answer does not open with the client's key";
+        EXPECT_EQ(answerAt(plain, 0).status, 0u);
+        EXPECT_EQ(plain[66], c.type);
+        EXPECT_EQ(get_le32(&plain[68]), c.flags);
+    }
+
+    // Signed with the CMAC key instead: served and answered signed with it.
+    Element e;
+    e.command = 3;
+    e.mid = mid++;
+    e.sid = sessionId;
+    e.flags = CM_SMB2_FLAGS_SIGNED;
+    e.body = pathBody("\\\\router\\IPC$");
+    Bytes a = exchange(compound({e}, signKey.data()));
+    ASSERT_EQ(a.size(), 80u);
+    EXPECT_EQ(answerAt(a, 0).status, 0u);
+    EXPECT_TRUE(answerAt(a, 0).flags & CM_SMB2_FLAGS_SIGNED);
+    Bytes zeroed = a;
+    std::fill(zeroed.begin() + 48, zeroed.begin() + 64, 0);
+    uint8_t signature[16];
+    cmSmb3CalculateMessageSignature(signKey.data(), 16, zeroed.data(), uint32_t(zeroed.size()), nullptr, 0,
+                                    signature);
+    EXPECT_EQ(Bytes(a.begin() + 48, a.begin() + 64), Bytes(signature, signature + 16));
+}
+
 TEST_F(TreeTest, RefusedConnects)
 {
     negotiateNew(0x0210);

@@ -1,7 +1,8 @@
 # SMB2/SMB3 clients against the running vxcs: impacket per dialect, crafted
 # packets on impacket's logged-on connections, a crowd past the 50 client
 # slots, and hostile clients. Usage: smb2_clients.py MODE (dialects,
-# crafted, crowd, hostile).
+# crafted, crowd, hostile, smb30).
+import io
 import random
 import socket
 import struct
@@ -9,8 +10,9 @@ import sys
 import time
 
 from impacket import crypto, smb3
-from impacket.smb3structs import (SMB2_DIALECT_002, SMB2_DIALECT_21, SMB2_DIALECT_30, SMB2_DIALECT_311,
-                                  SMB2_SESSION_FLAG_ENCRYPT_DATA)
+from impacket.dcerpc.v5 import srvs, transport
+from impacket.smb3structs import (SMB2_DIALECT_002, SMB2_DIALECT_21, SMB2_DIALECT_30, SMB2_DIALECT_302,
+                                  SMB2_DIALECT_311, SMB2_SESSION_FLAG_ENCRYPT_DATA)
 from impacket.smbconnection import SMBConnection, SessionError
 from Cryptodome.Cipher import AES
 
@@ -349,8 +351,83 @@ def hostile():
         s.close()
 
 
+def negotiate_answer(dialects):
+    """DialectRevision and status of a bare SMB2 NEGOTIATE offering dialects."""
+    body = struct.pack('<HHHHI', 36, len(dialects), 1, 0, 0) + b'\0' * 16 + struct.pack('<IHH', 0, 0, 0)
+    body += b''.join(struct.pack('<H', d) for d in dialects)
+    msg = b'\xfeSMB' + struct.pack('<HHIHHIIQIIQ', 64, 0, 0, 0, 1, 0, 0, 0, 0xFEFF, 0, 0) + b'\0' * 16 + body
+    with socket.create_connection((HOST, 445), timeout=5) as s:
+        s.sendall(struct.pack('>I', len(msg)) + msg)
+        data = b''
+        while len(data) < 4 + 64 + 6:
+            chunk = s.recv(4096)
+            if not chunk:
+                break
+            data += chunk
+    if len(data) < 4 + 64 + 6:
+        return None, None
+    return struct.unpack_from('<H', data, 4 + 64 + 4)[0], struct.unpack_from('<I', data, 4 + 8)[0]
+
+
+def smb30():
+    """SMB 3.0 as impacket speaks it out of the box (everything sealed with
+    CCM once the server announces encryption), then signed with AES-CMAC and
+    plain: IPC$ and a disk share, a file read and a pipe call each time. A
+    server that cannot follow would leave impacket waiting: the 5 s timeout
+    turns that into a failure."""
+    for protection in ('sealed', 'signed', 'plain'):
+        what = f'3.0 {protection}'
+        try:
+            c = SMBConnection(HOST, HOST, preferredDialect=SMB2_DIALECT_30, timeout=5)
+            s = c._SMBConnection
+            check(f'{what}: negotiated', s._Connection['Dialect'] == SMB2_DIALECT_30)
+            check(f'{what}: encryption announced', s._Connection['SupportsEncryption'] is True)
+            if protection != 'sealed':
+                s._Connection['SupportsEncryption'] = False
+            s._Connection['RequireSigning'] = protection == 'signed'
+            c.login(USER, PASSWORD)
+            check(f'{what}: session sealed', bool(s._Session['SessionFlags'] & SMB2_SESSION_FLAG_ENCRYPT_DATA)
+                  == (protection == 'sealed'), hex(s._Session['SessionFlags']))
+            check(f'{what}: signing', s._Session['SigningActivated'] is (protection == 'signed'))
+            for share in ('IPC$', 'Share'):
+                tid = c.connectTree(share)
+                check(f'{what}: tree {share}', tid > 0)
+                c.disconnectTree(tid)
+            got = io.BytesIO()
+            c.getFile('Share', 'file.txt', got.write)
+            check(f'{what}: file read', got.getvalue() == b'hello\n', repr(got.getvalue()))
+            t = transport.SMBTransport(HOST, filename='\\srvsvc', smb_connection=c)
+            dce = t.get_dce_rpc()
+            dce.connect()
+            dce.bind(srvs.MSRPC_UUID_SRVS)
+            names = [i['shi1_netname'][:-1] for i in
+                     srvs.hNetrShareEnum(dce, 1)['InfoStruct']['ShareInfo']['Level1']['Buffer']]
+            check(f'{what}: pipe call lists Share', 'Share' in names, repr(names))
+            dce.disconnect()
+            c.logoff()
+            c.close()
+        except Exception as e:
+            check(f'{what}: served', False, repr(e))
+
+    # 3.0.2 is not among the server's dialects: a client offering only it is
+    # answered at once with no dialect, and one offering 3.0 beside it gets 3.0.
+    start = time.time()
+    try:
+        SMBConnection(HOST, HOST, preferredDialect=SMB2_DIALECT_302, timeout=5)
+        check('3.0.2 alone: refused', False, 'negotiated')
+    except SessionError as e:
+        check('3.0.2 alone: refused', False, hex(e.getErrorCode()))
+    except Exception as e:
+        check('3.0.2 alone: refused by impacket at once', 'dialect' in str(e) and time.time() - start < 4,
+              f'{e!r} after {time.time() - start:.1f} s')
+    for offered, answer in (([0x0302], 0xFFFF), ([0x0300, 0x0302], 0x0300), ([0x0302, 0x0210], 0x0210)):
+        got = negotiate_answer(offered)
+        check(f'negotiate {[hex(d) for d in offered]}: {hex(answer)}', got == (answer, 0), repr(got))
+    served('3.0 and 3.0.2 clients')
+
+
 if __name__ == '__main__':
-    {'dialects': dialects, 'crafted': crafted, 'crowd': crowd, 'hostile': hostile}[sys.argv[1]]()
+    {'dialects': dialects, 'crafted': crafted, 'crowd': crowd, 'hostile': hostile, 'smb30': smb30}[sys.argv[1]]()
     if failures:
         print(f'{len(failures)} failed: {failures}', file=sys.stderr)
         sys.exit(1)

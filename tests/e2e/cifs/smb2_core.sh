@@ -23,7 +23,7 @@ pwd_on() {
     --client-protection="$protection" "$@" -c pwd 2>&1
 }
 
-for dialect in SMB2_02 SMB2_10 SMB3_00 SMB3_11; do
+for dialect in SMB2_02 SMB2_10 SMB3_00 SMB3_02 SMB3_11; do
   protections="off sign"
   case $dialect in SMB3*) protections="off sign encrypt" ;; esac
   for protection in $protections; do
@@ -56,7 +56,7 @@ log "encrypted share: refused over 2.1 (0xC0000022), served sealed over 3.1.1: o
 server_alive
 
 rss() { awk '/^VmRSS/ {print $2}' "/proc/$server/status"; }
-for mode in dialects crafted crowd hostile; do
+for mode in dialects smb30 crafted crowd hostile; do
   [ "$mode" = hostile ] && before=$(rss)
   /usr/bin/python3 "$clients" "$mode" || fail "impacket $mode"
   server_alive
