@@ -114,6 +114,20 @@ uint32_t coreName(const Caller &c, const Block &block, CMWchar *path, bool check
     return localPath(c, block.bytes() + 1, block.bytesEnd(), c.wide, path) ? 0 : kBadName();
 }
 
+// The first steps of the core commands that name a file: room for the
+// answer, the caller, the word count, then the name.
+uint32_t coreStart(const Block &block, uint8_t *response, uint8_t *position, uint32_t room, uint8_t words, Caller &c,
+                   CMWchar *path, bool checkFolder = true)
+{
+    if (uint32_t status = csDispatchCheckSpace(response, position, room))
+        return status;
+    if (uint32_t status = callerOf(c))
+        return status;
+    if (block.words() != words)
+        return kGeneral();
+    return coreName(c, block, path, checkFolder);
+}
+
 void own(CSFile *file, const Caller &c)
 {
     file->tid = c.tid;
@@ -436,16 +450,10 @@ uint32_t csComOpenAndX(const uint8_t *params, uint8_t *response, uint8_t **posit
 
 uint32_t csComOpen(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 17))
-        return status;
     Caller c;
-    if (uint32_t status = callerOf(c))
-        return status;
     const Block block{params};
-    if (block.words() != 2)
-        return kGeneral();
     CMWchar path[CM_PATH_BUFFER + 1];
-    if (uint32_t status = coreName(c, block, path, false))
+    if (uint32_t status = coreStart(block, response, *position, 17, 2, c, path, false))
         return status;
     if (!csCheckPathAndFile(c.share, path, rootLength(c), caseSensitive(c)))
         return kNoFile();
@@ -480,16 +488,10 @@ uint32_t csComOpen(const uint8_t *params, uint8_t *response, uint8_t **position)
 // CREATE (0x03) and CREATE_NEW (0x0F).
 uint32_t csComCreate(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 5))
-        return status;
     Caller c;
-    if (uint32_t status = callerOf(c))
-        return status;
     const Block block{params};
-    if (block.words() != 3)
-        return kGeneral();
     CMWchar path[CM_PATH_BUFFER + 1];
-    if (uint32_t status = coreName(c, block, path))
+    if (uint32_t status = coreStart(block, response, *position, 5, 3, c, path))
         return status;
     const bool present = exists(c, path);
     if (requestHeader()[4] == 0x0F && present)
@@ -530,16 +532,10 @@ uint32_t csComCreateNew(const uint8_t *params, uint8_t *response, uint8_t **posi
 
 uint32_t csComCreateDirectory(const uint8_t *params, uint8_t *response, uint8_t **position)
 {
-    if (uint32_t status = csDispatchCheckSpace(response, *position, 3))
-        return status;
     Caller c;
-    if (uint32_t status = callerOf(c))
-        return status;
     const Block block{params};
-    if (block.words() != 0)
-        return kGeneral();
     CMWchar path[CM_PATH_BUFFER + 1];
-    if (uint32_t status = coreName(c, block, path))
+    if (uint32_t status = coreStart(block, response, *position, 3, 0, c, path))
         return status;
     if (exists(c, path))
         return csErrorReturn(0xC0000035u, 0x00B70001u);
